@@ -1,0 +1,70 @@
+// A python3 loopback server started by a test: reads the port it prints, stops it on destruction.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+class PyServer {
+public:
+    // Runs python3 with the arguments and waits (up to 15 s) for a line holding "port <n>".
+    explicit PyServer(const std::vector<std::string>& args) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addclose(&fa, fds[0]);
+        std::vector<std::string> all = {"python3", "-u"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawnp(&myPid, "python3", &fa, nullptr, argv.data(), environ) != 0) myPid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        myOut = fds[0];
+        if (myPid > 0) readPort();
+    }
+    ~PyServer() {
+        if (myPid > 0) {
+            kill(myPid, SIGTERM);
+            int st;
+            waitpid(myPid, &st, 0);
+        }
+        if (myOut >= 0) close(myOut);
+    }
+    int port() const { return myPort; }
+
+private:
+    void readPort() {
+        std::string line;
+        for (int i = 0; i < 300 && myPort == 0; i++) {
+            pollfd p = {myOut, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            char buf[256];
+            ssize_t n = read(myOut, buf, sizeof(buf));
+            if (n <= 0) return;
+            line.append(buf, (size_t)n);
+            std::string low;
+            for (char c : line) low += (char)tolower((unsigned char)c);
+            size_t at = low.find("port ");
+            if (at != std::string::npos && low.find('\n', at) != std::string::npos)
+                myPort = atoi(low.c_str() + at + 5);
+        }
+    }
+    pid_t myPid = -1;
+    int myOut = -1;
+    int myPort = 0;
+};
