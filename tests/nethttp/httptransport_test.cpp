@@ -37,7 +37,7 @@ std::string pattern(size_t n) {
     return s;
 }
 
-std::string scriptPath() { return std::string(QMX_TEST_DATA) + "/../nethttp/scripted_server.py"; }
+std::string scriptPath() { return std::string(QMX_TESTS_DIR) + "/nethttp/scripted_server.py"; }
 
 std::string base64url(const std::string& in) {
     static const char* t = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";

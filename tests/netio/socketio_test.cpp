@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string echoScript() { return std::string(QMX_TEST_DATA) + "/../netio/echo_server.py"; }
+std::string echoScript() { return std::string(QMX_TESTS_DIR) + "/netio/echo_server.py"; }
 
 // A loopback port that nothing listens on: bound, then released.
 int closedPort() {
