@@ -1,0 +1,342 @@
+// Child processes through fork/execvp with argument vectors; descriptors are
+// close-on-exec, so children inherit only their three standard streams.
+#include "base/process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "base/job.h"
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+int waitChild(pid_t pid, int* status, int flags) {
+    int rc;
+    do {
+        rc = waitpid(pid, status, flags);
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
+// In the child after fork: only async-signal-safe calls until exec.
+// Puts `fds[i]` on descriptor i (a negative one leaves it as inherited), undoes the
+// parent's ignored SIGPIPE and SIGHUP and its signal mask, then executes. A failed
+// exec writes errno to `reportFd` when there is one and exits with 127.
+[[noreturn]] void execChild(char* const* argv, const int fds[3], int reportFd) {
+    int moved[3];
+    for (int i = 0; i < 3; i++) {
+        moved[i] = fds[i];
+        // Lift sources off 0-2 first so that one dup2 cannot clobber another's source.
+        if (fds[i] >= 0 && fds[i] < 3) moved[i] = fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
+    }
+    for (int i = 0; i < 3; i++) {
+        if (moved[i] >= 0 && dup2(moved[i], i) < 0) _exit(127);
+    }
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execvp(argv[0], argv);
+    if (reportFd >= 0) {
+        int err = errno;
+        ssize_t w = ::write(reportFd, &err, sizeof(err));
+        (void)w;
+    }
+    _exit(127);
+}
+
+// Starts a program that outlives the call: an intermediate child starts it and ends
+// at once (so it is re-parented and never a zombie of ours); a close-on-exec pipe
+// reports whether exec succeeded.
+bool spawnDetached(char* const* argv) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return false;
+    pid_t mid = fork();
+    if (mid < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (mid == 0) {
+        close(report[0]);
+        pid_t leaf = fork();
+        if (leaf == 0) {
+            int fds[3] = {-1, -1, -1};
+            execChild(argv, fds, report[1]);
+        }
+        if (leaf < 0) {
+            int err = errno;
+            ssize_t w = ::write(report[1], &err, sizeof(err));
+            (void)w;
+        }
+        _exit(0);
+    }
+    close(report[1]);
+    int st = 0;
+    waitChild(mid, &st, 0);
+    int err = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &err, sizeof(err));
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    return got == 0;
+}
+
+bool isWebAddress(const char* s) {
+    if (strncmp(s, "mailto:", 7) == 0) return true;
+    const char* p = s;
+    while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '+' ||
+           *p == '-' || *p == '.')
+        p++;
+    return p > s && strncmp(p, "://", 3) == 0;
+}
+
+// A first word (or first double-quoted part) followed by further words.
+bool isCommandLineWithArguments(const char* s) {
+    while (isBlank(*s)) s++;
+    if (*s == '"') {
+        const char* close = strchr(s + 1, '"');
+        if (!close) return false;
+        s = close + 1;
+    } else {
+        while (*s && !isBlank(*s)) s++;
+    }
+    while (isBlank(*s)) s++;
+    return *s != 0;
+}
+
+}  // namespace
+
+bool splitCommandLine(const char* line, _typebuf<char>& storage, _typebuf<char*>& argv) {
+    storage.clear();
+    argv.clear();
+    if (!line) return false;
+    long long len = (long long)strlen(line);
+    // Each word ends with one terminator and takes at least one source byte.
+    if (!storage.set(len + 1)) return false;
+    long long words = 0;
+    char* out = storage.ptr;
+    const char* p = line;
+    while (true) {
+        while (isBlank(*p)) p++;
+        if (!*p) break;
+        bool quoted = false;
+        while (*p && (quoted || !isBlank(*p))) {
+            if (*p == '"')
+                quoted = !quoted;
+            else
+                *out++ = *p;
+            p++;
+        }
+        *out++ = 0;
+        words++;
+    }
+    if (words == 0 || !argv.set(words + 1)) {
+        storage.clear();
+        return false;
+    }
+    char* w = storage.ptr;
+    for (long long i = 0; i < words; i++) {
+        argv.ptr[i] = w;
+        w += strlen(w) + 1;
+    }
+    argv.ptr[words] = nullptr;
+    return true;
+}
+
+bool shellOpen(const char* text) {
+    if (!text || !*text) return false;
+    struct stat st;
+    bool exists = stat(text, &st) == 0;
+    if (!exists && !isWebAddress(text) && isCommandLineWithArguments(text)) {
+        const char* argv[] = {"/bin/sh", "-c", text, nullptr};
+        return execCmd(argv) == 0;
+    }
+    const char* argv[] = {"xdg-open", text, nullptr};
+    return spawnDetached((char* const*)argv);
+}
+
+int execCmd(const char* const* argv) {
+    if (!argv || !argv[0]) return -1;
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        int fds[3] = {-1, -1, -1};
+        execChild((char* const*)argv, fds, -1);
+    }
+    int st = 0;
+    if (waitChild(pid, &st, 0) < 0) return -1;
+    return st;
+}
+
+int execCmd(const char* commandLine) {
+    _typebuf<char> storage;
+    _typebuf<char*> argv;
+    if (!splitCommandLine(commandLine, storage, argv)) return -1;
+    return execCmd((const char* const*)argv.ptr);
+}
+
+cConProcess::cConProcess() : myPid(0), myStatus(0), myIn(-1), myOut(-1), myErr(-1), myDiscard(false) {}
+
+cConProcess::~cConProcess() {
+    closePipes();
+    reap();
+}
+
+void cConProcess::closePipes() {
+    closeFd(myIn);
+    closeFd(myOut);
+    closeFd(myErr);
+}
+
+void cConProcess::reap() {
+    if (myPid <= 0) return;
+    for (int i = 0; i < 200; i++) {
+        if (!isValid()) return;
+        cJob::sleep(10);
+    }
+    ::kill(myPid, SIGKILL);
+    wait();
+}
+
+bool cConProcess::startProcess(const char* commandLine, bool stderrToStdout) {
+    _typebuf<char> storage;
+    _typebuf<char*> argv;
+    if (!splitCommandLine(commandLine, storage, argv)) return false;
+    return spawn(argv.ptr, stderrToStdout);
+}
+
+bool cConProcess::startProcess(const char* const* argv, bool stderrToStdout) {
+    if (!argv || !argv[0]) return false;
+    return spawn((char* const*)argv, stderrToStdout);
+}
+
+bool cConProcess::spawn(char* const* argv, bool stderrToStdout) {
+    closePipes();
+    reap();
+    myStatus = 0;
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    int nul = -1;
+    bool ok;
+    if (myDiscard) {
+        nul = open("/dev/null", O_RDWR | O_CLOEXEC);
+        ok = nul >= 0;
+    } else {
+        ok = pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 &&
+             (stderrToStdout || pipe2(err, O_CLOEXEC) == 0);
+    }
+    pid_t pid = ok ? fork() : -1;
+    if (pid == 0) {
+        int fds[3];
+        fds[0] = myDiscard ? nul : in[0];
+        fds[1] = myDiscard ? nul : out[1];
+        fds[2] = myDiscard ? nul : (stderrToStdout ? out[1] : err[1]);
+        execChild(argv, fds, -1);
+    }
+    // The child's ends belong to the child now; ours stay close-on-exec.
+    const int childEnds[4] = {in[0], out[1], err[1], nul};
+    for (int fd : childEnds)
+        if (fd >= 0) close(fd);
+    if (pid < 0) {
+        const int ourEnds[3] = {in[1], out[0], err[0]};
+        for (int fd : ourEnds)
+            if (fd >= 0) close(fd);
+        return false;
+    }
+    myPid = pid;
+    myIn = in[1];
+    myOut = out[0];
+    myErr = err[0];
+    return true;
+}
+
+bool cConProcess::isValid() {
+    if (myPid <= 0) return false;
+    int st = 0;
+    int rc = waitChild(myPid, &st, WNOHANG);
+    if (rc == 0) return true;
+    myStatus = rc == myPid ? st : -1;
+    myPid = 0;
+    return false;
+}
+
+int cConProcess::wait() {
+    if (myPid > 0) {
+        int st = 0;
+        int rc = waitChild(myPid, &st, 0);
+        myStatus = rc == myPid ? st : -1;
+        myPid = 0;
+    }
+    return myStatus;
+}
+
+bool cConProcess::kill(int sig) { return myPid > 0 && ::kill(myPid, sig) == 0; }
+
+namespace {
+
+long long readFd(int fd, void* buffer, long long n) {
+    if (fd < 0 || !buffer || n < 0) return -1;
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, (size_t)n);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+}  // namespace
+
+long long cConProcess::read(void* buffer, long long n) { return readFd(myOut, buffer, n); }
+
+long long cConProcess::readErr(void* buffer, long long n) { return readFd(myErr, buffer, n); }
+
+long long cConProcess::write(const void* data, long long n) {
+    if (myIn < 0 || (!data && n > 0) || n < 0) return -1;
+    // A reader that went away must give EPIPE here, not end the process: hold
+    // SIGPIPE back on this thread and swallow the one this write raised.
+    sigset_t pipeSet, old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    bool wasPending = false;
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    const char* p = (const char*)data;
+    long long done = 0;
+    bool broken = false;
+    while (done < n) {
+        ssize_t w = ::write(myIn, p + done, (size_t)(n - done));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            broken = errno == EPIPE;
+            break;
+        }
+        done += w;
+    }
+    if (broken && !wasPending) {
+        struct timespec zero = {0, 0};
+        sigtimedwait(&pipeSet, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (done == 0 && n > 0) return -1;
+    return done;
+}
+
+void cConProcess::closeInput() { closeFd(myIn); }

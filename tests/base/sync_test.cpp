@@ -1,0 +1,155 @@
+// cCriticalSection and cEvent: re-entry, mutual exclusion, reset modes, time-outs
+// and wake-ups across threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "base/job.h"
+#include "base/sync.h"
+#include "base/timeutil.h"
+
+TEST(CriticalSection, ReentersOnOneThreadAndExcludesOthersUntilFullyLeft) {
+    cCriticalSection cs;
+    cs.enter();
+    ASSERT_TRUE(cs.tryEnter());  // recursive: no self-deadlock
+    {
+        cSafeCriticalSectionAccess again(&cs);
+        bool other = true;
+        std::thread t([&] {
+            other = cs.tryEnter();
+            if (other) cs.leave();
+        });
+        t.join();
+        EXPECT_FALSE(other);
+    }
+    cs.leave();
+    bool stillHeld = true;
+    std::thread t1([&] {
+        stillHeld = !cs.tryEnter();
+        if (!stillHeld) cs.leave();
+    });
+    t1.join();
+    EXPECT_TRUE(stillHeld);  // one enter is left
+    cs.leave();
+    bool free = false;
+    std::thread t2([&] {
+        free = cs.tryEnter();
+        if (free) cs.leave();
+    });
+    t2.join();
+    EXPECT_TRUE(free);
+}
+
+TEST(CriticalSection, ScopedHolderAcceptsNullAndLeavesOnException) {
+    { cSafeCriticalSectionAccess none(nullptr); }
+    cCriticalSection cs;
+    try {
+        cSafeCriticalSectionAccess hold(&cs);
+        QMX_THROW("leave");
+    } catch (const cException&) {
+    }
+    bool free = false;
+    std::thread t([&] {
+        free = cs.tryEnter();
+        if (free) cs.leave();
+    });
+    t.join();
+    EXPECT_TRUE(free);
+}
+
+TEST(CriticalSection, SerialisesConcurrentUpdates) {
+    cCriticalSection cs;
+    long long counter = 0;  // plain on purpose: only the lock protects it
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; i++) {
+                cSafeCriticalSectionAccess hold(&cs);
+                counter++;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(80000, counter);
+}
+
+TEST(Event, ResetModesFollowTheirRules) {
+    struct Step {
+        char op;  // s = set, r = reset, w = wait(0)
+        bool expect;
+    };
+    struct Case {
+        bool manual, initial;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {false, false, {{'w', false}, {'s', true}, {'w', true}, {'w', false}}},
+        {false, true, {{'w', true}, {'w', false}}},
+        {false, false, {{'s', true}, {'s', true}, {'w', true}, {'w', false}}},  // sets do not count
+        {false, false, {{'s', true}, {'r', true}, {'w', false}}},
+        {true, false, {{'w', false}, {'s', true}, {'w', true}, {'w', true}, {'r', true}, {'w', false}}},
+        {true, true, {{'w', true}, {'w', true}, {'r', true}, {'w', false}}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        cEvent ev(c.manual, c.initial);
+        int k = 0;
+        for (const Step& s : c.steps) {
+            if (s.op == 's')
+                ev.set();
+            else if (s.op == 'r')
+                ev.reset();
+            else
+                EXPECT_EQ(s.expect, ev.wait(0)) << "case " << n << " step " << k;
+            k++;
+        }
+        n++;
+    }
+}
+
+TEST(Event, TimedWaitTimesOutOnlyAfterItsTime) {
+    // A deadline computed on the wrong clock returns at once or far too late.
+    cEvent ev;
+    for (int ms : {1, 30, 120}) {
+        unsigned long long t0 = ticks_us();
+        EXPECT_FALSE(ev.wait(ms));
+        EXPECT_GE(ticks_us() - t0, (unsigned long long)ms * 1000ULL) << ms;
+    }
+}
+
+TEST(Event, WakesWaitersOnOtherThreads) {
+    // Auto-reset: each set releases exactly one of the waiters.
+    {
+        cEvent ev(false, false);
+        std::atomic<int> woken{0};
+        std::vector<std::thread> ts;
+        for (int i = 0; i < 3; i++)
+            ts.emplace_back([&] {
+                if (ev.wait(-1)) woken++;
+            });
+        for (int i = 0; i < 3; i++) {
+            cJob::sleep(5);
+            ev.set();
+            for (int k = 0; k < 1000 && woken.load() < i + 1; k++) cJob::sleep(1);
+            EXPECT_EQ(i + 1, woken.load());
+        }
+        for (auto& t : ts) t.join();
+        EXPECT_FALSE(ev.wait(0));
+    }
+    // Manual reset: one set releases every waiter, and the event stays set.
+    {
+        cEvent ev(true, false);
+        std::atomic<int> woken{0};
+        std::vector<std::thread> ts;
+        for (int i = 0; i < 4; i++)
+            ts.emplace_back([&] {
+                if (ev.wait(10000)) woken++;
+            });
+        cJob::sleep(10);
+        ev.set();
+        for (auto& t : ts) t.join();
+        EXPECT_EQ(4, woken.load());
+        EXPECT_TRUE(ev.wait(0));
+    }
+}

@@ -1,0 +1,178 @@
+// Time: Unix seconds to UTC calendar time against gmtime_r, the display text
+// against an independent UTC offset, and the clocks' basic promises.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "base/job.h"
+#include "base/timeutil.h"
+
+namespace {
+
+std::string fmt(const struct tm& t) {
+    char b[64];
+    snprintf(b, sizeof(b), "%02d.%02d.%04d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900, t.tm_hour,
+             t.tm_min, t.tm_sec);
+    return b;
+}
+
+// Sets TZ for the scope and restores it after.
+class cTzScope {
+public:
+    explicit cTzScope(const char* tz) {
+        const char* old = getenv("TZ");
+        myHad = old != nullptr;
+        if (old) myOld = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~cTzScope() {
+        if (myHad)
+            setenv("TZ", myOld.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool myHad;
+    std::string myOld;
+};
+
+void expectMatchesGmtime(unsigned int s) {
+    sTimestamp ts;
+    unixToTimestamp(s, ts);
+    time_t t = (time_t)s;
+    struct tm g;
+    ASSERT_NE(nullptr, gmtime_r(&t, &g));
+    EXPECT_EQ(g.tm_year + 1900, ts.year) << s;
+    EXPECT_EQ(g.tm_mon + 1, ts.month) << s;
+    EXPECT_EQ(g.tm_mday, ts.day) << s;
+    EXPECT_EQ(g.tm_hour, ts.hour) << s;
+    EXPECT_EQ(g.tm_min, ts.minute) << s;
+    EXPECT_EQ(g.tm_sec, ts.second) << s;
+}
+
+}  // namespace
+
+TEST(TimeUtil, UnixToTimestampMatchesGmtime) {
+    static_assert(sizeof(time_t) == 8, "the oracle needs a 64-bit time_t");
+    const unsigned int table[] = {
+        0u,          1u,          59u,         86399u,      86400u,      // the epoch's first day
+        68169599u,   68169600u,                                          // 1972-02-29 (first leap day)
+        951782399u,  951782400u,  951868799u,  951868800u,              // 2000-02-29 (400-year rule)
+        1078012800u, 1709164800u, 1709251199u,                          // 2004 and 2024 leap days
+        978307199u,  978307200u,                                        // 2000-12-31 / 2001-01-01
+        2147483647u, 2147483648u,                                       // 2038 rollover of signed time
+        2208988800u, 3029529600u, 4107542399u, 4107542400u,              // 2040, 2066, 2100 (no leap day)
+        4294967294u, 4294967295u,                                       // 2106
+    };
+    for (unsigned int s : table) expectMatchesGmtime(s);
+    // Every day boundary of the whole range, and a pseudo-random sweep.
+    for (unsigned long long d = 0; d * 86400ULL <= 0xFFFFFFFFULL; d += 1) {
+        unsigned int s = (unsigned int)(d * 86400ULL);
+        expectMatchesGmtime(s);
+        if (s > 0) expectMatchesGmtime(s - 1);
+        if (HasFailure()) return;
+    }
+    unsigned int x = 2463534242u;
+    for (int i = 0; i < 20000 && !HasFailure(); i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        expectMatchesGmtime(x);
+    }
+}
+
+TEST(TimeUtil, UnixToStrShowsLocalTime) {
+    const unsigned int table[] = {1u, 59u, 951782400u, 1709164800u, 2147483648u, 4107542400u, 4294967294u};
+    struct Zone {
+        const char* tz;
+        long offset;  // seconds east of UTC
+    };
+    // POSIX zones without daylight time: the sign is inverted in the TZ syntax.
+    const Zone zones[] = {{"UTC0", 0}, {"QMX-3", 3 * 3600}, {"QMX+5:30", -(5 * 3600 + 1800)}};
+    for (const Zone& z : zones) {
+        cTzScope scope(z.tz);
+        for (unsigned int s : table) {
+            char buf[32];
+            ASSERT_TRUE(unixToStr(s, buf, sizeof(buf))) << s;
+            time_t shifted = (time_t)s + z.offset;
+            struct tm g;
+            ASSERT_NE(nullptr, gmtime_r(&shifted, &g));
+            EXPECT_EQ(fmt(g), buf) << z.tz << " " << s;
+        }
+    }
+}
+
+TEST(TimeUtil, UnixToStrUnsetTimesAndSmallBuffers) {
+    cTzScope scope("UTC0");
+    struct Case {
+        unsigned int s;
+        long long size;
+        bool ok;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0u, 32, true, "-"},
+        {0xFFFFFFFFu, 32, true, "-"},
+        {0u, 2, true, "-"},
+        {0u, 1, false, ""},
+        {951782400u, 20, true, "29.02.2000 00:00:00"},
+        {951782400u, 19, false, ""},
+        {951782400u, 1, false, ""},
+    };
+    for (const Case& c : cases) {
+        char buf[40];
+        memset(buf, 'x', sizeof(buf));
+        EXPECT_EQ(c.ok, unixToStr(c.s, buf, c.size)) << c.s << "/" << c.size;
+        EXPECT_STREQ(c.text, buf) << c.s << "/" << c.size;
+        for (long long i = c.size; i < (long long)sizeof(buf); i++) ASSERT_EQ('x', buf[i]) << "wrote past the buffer";
+    }
+    EXPECT_FALSE(unixToStr(1u, nullptr, 10));
+    char b[4] = "abc";
+    EXPECT_FALSE(unixToStr(1u, b, 0));
+    EXPECT_FALSE(unixToStr(1u, b, -5));
+    EXPECT_STREQ("abc", b);
+}
+
+TEST(TimeUtil, ClocksAgreeWithTheSystem) {
+    time_t before = time(nullptr);
+    unsigned long long now = getCurrUnixTime();
+    time_t after = time(nullptr);
+    EXPECT_GE(now, (unsigned long long)before);
+    EXPECT_LE(now, (unsigned long long)after);
+
+    cTzScope scope("QMX-3");
+    sTimestamp ts;
+    time_t t0 = time(nullptr);
+    getCurrTimestamp(ts);
+    time_t t1 = time(nullptr);
+    // The same moment as gmtime three hours ahead, from either side of the call.
+    bool matched = false;
+    for (time_t t = t0; t <= t1 && !matched; t++) {
+        time_t shifted = t + 3 * 3600;
+        struct tm g;
+        gmtime_r(&shifted, &g);
+        matched = g.tm_year + 1900 == ts.year && g.tm_mon + 1 == ts.month && g.tm_mday == ts.day &&
+                  g.tm_hour == ts.hour && g.tm_min == ts.minute && g.tm_sec == ts.second;
+    }
+    EXPECT_TRUE(matched);
+}
+
+TEST(TimeUtil, TicksAreMonotonicAndMeasureSleeps) {
+    unsigned int m0 = ticks_ms();
+    unsigned long long u0 = ticks_us();
+    unsigned long long prev = u0;
+    for (int i = 0; i < 10000; i++) {
+        unsigned long long u = ticks_us();
+        ASSERT_GE(u, prev);
+        prev = u;
+    }
+    cJob::sleep(25);
+    EXPECT_GE(ticks_ms() - m0, 25u);
+    EXPECT_GE(ticks_us() - u0, 25000u);
+}
