@@ -62,7 +62,7 @@ std::vector<unsigned char> readFile(const std::string& path) {
 bool writeFile(const std::string& path, const void* data, size_t size) {
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) return false;
-    bool ok = fwrite(data, 1, size, f) == size;
+    bool ok = size == 0 || fwrite(data, 1, size, f) == size;
     return fclose(f) == 0 && ok;
 }
 

@@ -35,6 +35,10 @@ public:
     // eNeedMore: more input or more output room is needed; eStreamEnd: the stream ended.
     eResult inflate(const unsigned char* in, long long inSize, long long& inUsed,
                     unsigned char* out, long long outSize, long long& outMade);
+    // One call: restarts the stream and inflates all of `in` into `out`. The number of
+    // bytes made, or -1 when the stream cannot start, is damaged, or does not end
+    // within outCap bytes (so a caller's "exactly U bytes" check cannot pass on a cut stream).
+    long long inflate(const unsigned char* in, long long inSize, unsigned char* out, long long outCap);
     void end();
 
 private:
@@ -82,6 +86,8 @@ public:
     long long read(void* buffer, long long n) override;
     long long write(const void* buffer, long long n) override;
     // Only forward seeks inflate and skip; a seek back restarts the stream from its start.
+    // When reads reach the plain size and the zlib stream ends there, its checksum is
+    // checked; a mismatch makes valid() false.
     bool set_fp(unsigned long long position) override;
     void close() override;
     bool valid() override;
@@ -90,6 +96,7 @@ public:
 
 private:
     bool restart();
+    void checkEnd();
     cFileIOTarget* mySource;
     bool myOwns;
     unsigned long long mySourceStart;
