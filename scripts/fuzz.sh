@@ -9,7 +9,7 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: no targets"; exit 0; }
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQMX_FUZZ=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" -- -j"$(nproc)"
+cmake --build "$build" -- -j"$(nproc)" >"$build.log" 2>&1 || { tail -50 "$build.log"; exit 1; }
 failed=0
 for src in "$root"/fuzz/*.cpp; do
   name=$(basename "$src" .cpp)
