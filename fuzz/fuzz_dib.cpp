@@ -1,0 +1,15 @@
+// libFuzzer entry: probe and decode arbitrary bytes with cPictDIB.
+#include <cstddef>
+#include <cstdint>
+
+#include "picts/bmp/pictdib.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cPictMemStream s(data, (long long)size);
+    cPictBase::sPictInfo info;
+    cPictDIB probe;
+    probe.isPicture(&s, &info);
+    cPictDIB d;
+    d.decode(&s);
+    return 0;
+}

@@ -1,0 +1,15 @@
+// libFuzzer entry: probe and decode arbitrary bytes with cPictICO.
+#include <cstddef>
+#include <cstdint>
+
+#include "picts/bmp/pictdib.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cPictMemStream s(data, (long long)size);
+    cPictBase::sPictInfo info;
+    cPictICO probe;
+    probe.isPicture(&s, &info);
+    cPictICO d;
+    d.decode(&s);
+    return 0;
+}

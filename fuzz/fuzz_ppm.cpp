@@ -1,0 +1,15 @@
+// libFuzzer entry: probe and decode arbitrary bytes with cPictPPM.
+#include <cstddef>
+#include <cstdint>
+
+#include "picts/ppm/pictppm.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cPictMemStream s(data, (long long)size);
+    cPictBase::sPictInfo info;
+    cPictPPM probe;
+    probe.isPicture(&s, &info);
+    cPictPPM d;
+    d.decode(&s);
+    return 0;
+}

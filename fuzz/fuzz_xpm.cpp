@@ -1,0 +1,15 @@
+// libFuzzer entry: probe and decode arbitrary bytes with cPictXPM.
+#include <cstddef>
+#include <cstdint>
+
+#include "picts/xpm/pictxpm.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cPictMemStream s(data, (long long)size);
+    cPictBase::sPictInfo info;
+    cPictXPM probe;
+    probe.isPicture(&s, &info);
+    cPictXPM d;
+    d.decode(&s);
+    return 0;
+}

@@ -1,0 +1,781 @@
+// The headless window maker: windows in memory, injected input, an explicit pump,
+// scripted modal answers and PNG snapshots.
+#include "ciplatform/headless.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <zlib.h>
+
+#include "base/memio.h"
+#include "compression/zlibstreams.h"
+#include "ciplatform/canvas.h"
+#include "ciplatform/textcodec.h"
+
+class cHeadlessWindow : public cPlatformWindow {
+public:
+    cHeadlessWindowMaker* myMaker = nullptr;
+    cWindowClient* myClient = nullptr;
+    int myKind = kWindowTop;
+    cHeadlessWindow* myOwner = nullptr;
+    _guardchar<char> myCaption;
+    int myX = 0, myY = 0;
+    cCanvas myCanvas;
+    bool myVisible = true;
+    bool myDirty = true;
+    sArea myDirtyArea = {0, 0, 0, 0};
+    int myPointer = 0;
+    bool myModal = false;
+    bool myEnded = false;
+    int myCode = -1;
+    long long mySeq = 0;
+    bool myDead = false;
+
+    cWindowMaker* maker() override { return myMaker; }
+    cWindowClient* client() override { return myClient; }
+    int kind() override { return myKind; }
+    cPlatformWindow* owner() override { return myOwner; }
+    int width() override { return myCanvas.width(); }
+    int height() override { return myCanvas.height(); }
+    void screenPos(sPoint& at) override {
+        at.x = myX;
+        at.y = myY;
+    }
+    void setCaption(const char* caption) override { myCaption.set(caption); }
+    const char* caption() override { return myCaption.ptr ? myCaption.ptr : ""; }
+    void move(int x, int y, int w, int h) override {
+        myX = x;
+        myY = y;
+        if (w > 0 && h > 0 && (w != width() || h != height())) {
+            if (!myCanvas.create(w, h)) return;
+            if (myClient && !myDead) myClient->onWindowResize(this, w, h);
+            invalidate(nullptr);
+        }
+    }
+    void show(bool visible) override {
+        if (visible && !myVisible) invalidate(nullptr);
+        myVisible = visible;
+    }
+    bool visible() override { return myVisible; }
+    void invalidate(const sRect* area) override {
+        sArea a = {0, 0, width(), height()};
+        if (area) {
+            long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
+            a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
+            a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
+            a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
+            a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
+        }
+        if (a.left >= a.right || a.top >= a.bottom) return;
+        if (!myDirty) {
+            myDirtyArea = a;
+            myDirty = true;
+            return;
+        }
+        if (a.left < myDirtyArea.left) myDirtyArea.left = a.left;
+        if (a.top < myDirtyArea.top) myDirtyArea.top = a.top;
+        if (a.right > myDirtyArea.right) myDirtyArea.right = a.right;
+        if (a.bottom > myDirtyArea.bottom) myDirtyArea.bottom = a.bottom;
+    }
+    // Paints the dirty area now; true when it painted.
+    bool paint() {
+        if (!myDirty || myDead || !myVisible || !myClient) return false;
+        myDirty = false;
+        sRect r = {myDirtyArea.left, myDirtyArea.top, myDirtyArea.right - myDirtyArea.left,
+                   myDirtyArea.bottom - myDirtyArea.top};
+        myCanvas.resetClip();
+        myCanvas.setTextMode(nullptr);
+        myClient->onWindowPaint(this, &myCanvas, &r);
+        return true;
+    }
+    void update() override {
+        myMaker->myDispatchDepth++;
+        paint();
+        myMaker->myDispatchDepth--;
+    }
+    cCanvas* canvas() override { return &myCanvas; }
+    void setPointer(int kind) override { myPointer = kind; }
+    void capturePointer(bool outside) override {
+        if (!myDead) myMaker->myGrab = this;
+    }
+    void releasePointer() override {
+        if (myMaker->myGrab == this) myMaker->myGrab = nullptr;
+    }
+    void focus() override {
+        if (!myDead && myKind != kWindowHint) myMaker->setFocus(this);
+    }
+    bool focused() override { return myMaker->myFocus == this; }
+    void endModal(int code) override {
+        if (!myModal || myEnded) return;
+        myEnded = true;
+        myCode = code;
+        myMaker->myWake.signal();
+    }
+    bool inModal() override { return myModal && !myEnded; }
+};
+
+namespace {
+
+template <class T>
+bool appendTo(_typebuf<T>& buf, long long& n, T v) {
+    if (n >= buf.count && !buf.reset(buf.count ? buf.count * 2 : 8)) return false;
+    buf.ptr[n++] = v;
+    return true;
+}
+
+template <class T>
+void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
+    for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
+    n--;
+}
+
+long long monotonicMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Keeps a window from being freed while a client callback runs.
+struct sDispatch {
+    int& depth;
+    explicit sDispatch(int& d) : depth(d) { depth++; }
+    ~sDispatch() { depth--; }
+};
+
+}  // namespace
+
+cHeadlessWindowMaker::cHeadlessWindowMaker() {}
+
+cHeadlessWindowMaker::~cHeadlessWindowMaker() {
+    while (myWindowCount > 0) {
+        cHeadlessWindow* w = myWindows.ptr[myWindowCount - 1];
+        destroy(w);
+    }
+    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
+    myDeadCount = 0;
+}
+
+cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) {
+    if (!window) return nullptr;
+    for (long long i = 0; i < myWindowCount; i++)
+        if (myWindows.ptr[i] == window) return myWindows.ptr[i];
+    return nullptr;
+}
+
+bool cHeadlessWindowMaker::alive(cPlatformWindow* window) { return live(window) != nullptr; }
+
+cHeadlessWindow* cHeadlessWindowMaker::addWindow(cWindowClient* client, int kind, const char* caption, int x, int y,
+                                                 int w, int h, cPlatformWindow* owner, unsigned int flags) {
+    cHeadlessWindow* win = new cHeadlessWindow();
+    if (!win->myCanvas.create(w, h)) {
+        delete win;
+        return nullptr;
+    }
+    win->myMaker = this;
+    win->myClient = client;
+    win->myKind = kind;
+    win->myOwner = live(owner);
+    win->myCaption.set(caption);
+    win->myX = x;
+    win->myY = y;
+    win->myVisible = !(flags & kWFHidden);
+    win->myDirty = true;
+    win->myDirtyArea = {0, 0, w, h};
+    win->mySeq = ++mySequence;
+    if (!appendTo(myWindows, myWindowCount, win)) {
+        delete win;
+        return nullptr;
+    }
+    return win;
+}
+
+cPlatformWindow* cHeadlessWindowMaker::createWindow(cWindowClient* client, const char* caption, int w, int h,
+                                                    cPlatformWindow* owner, unsigned int flags) {
+    cHeadlessWindow* o = live(owner);
+    long long cx = o ? o->myX + o->width() / 2 : myDesktopW / 2, cy = o ? o->myY + o->height() / 2 : myDesktopH / 2;
+    cHeadlessWindow* win = addWindow(client, o ? kWindowModal : kWindowTop, caption, (int)(cx - w / 2),
+                                     (int)(cy - h / 2), w, h, o, flags);
+    if (win && win->myVisible) setFocus(win);
+    return win;
+}
+
+cPlatformWindow* cHeadlessWindowMaker::createPopup(cWindowClient* client, int x, int y, int w, int h,
+                                                   cPlatformWindow* owner, bool grab) {
+    cHeadlessWindow* win = addWindow(client, kWindowPopup, "", x, y, w, h, owner, 0);
+    if (win && grab) myGrab = win;
+    return win;
+}
+
+cPlatformWindow* cHeadlessWindowMaker::createHint(cWindowClient* client, int x, int y, int w, int h,
+                                                  cPlatformWindow* owner) {
+    return addWindow(client, kWindowHint, "", x, y, w, h, owner, 0);
+}
+
+void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    if (!w) return;
+    for (long long i = 0; i < myWindowCount; i++)
+        if (myWindows.ptr[i] == w) {
+            removeFrom(myWindows, myWindowCount, i);
+            break;
+        }
+    w->myDead = true;
+    if (w->myModal && !w->myEnded) {
+        w->myEnded = true;  // its run ends with the code it had (-1)
+    }
+    if (myGrab == w) myGrab = nullptr;
+    if (myPointerOver == w) myPointerOver = nullptr;
+    for (long long i = 0; i < myWindowCount; i++)
+        if (myWindows.ptr[i]->myOwner == w) myWindows.ptr[i]->myOwner = nullptr;
+    for (long long i = myTimerCount - 1; i >= 0; i--)
+        if (myTimers.ptr[i].window == w) removeFrom(myTimers, myTimerCount, i);
+    {
+        cSafeCriticalSectionAccess guard(&myWakeLock);
+        for (long long i = myWakeListCount - 1; i >= 0; i--)
+            if (myWakeList.ptr[i] == w) removeFrom(myWakeList, myWakeListCount, i);
+    }
+    if (myFocus == w) {
+        myFocus = nullptr;
+        // The focus goes back to the owner, else to the newest remaining window.
+        cHeadlessWindow* next = w->myOwner;
+        if (!next)
+            for (long long i = myWindowCount - 1; i >= 0 && !next; i--)
+                if (myWindows.ptr[i]->myKind != kWindowHint && myWindows.ptr[i]->myVisible) next = myWindows.ptr[i];
+        if (next) setFocus(next);
+    }
+    appendTo(myDead, myDeadCount, w);
+    if (w->myClient) {
+        sDispatch d(myDispatchDepth);
+        w->myClient->onWindowDestroyed(w);
+    }
+    if (myDispatchDepth == 0) freeDead();
+}
+
+bool cHeadlessWindowMaker::freeDead() {
+    if (myDispatchDepth > 0 || myDeadCount == 0) return false;
+    // Windows still being run modally stay until their run returns.
+    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
+    myDeadCount = 0;
+    return false;
+}
+
+void cHeadlessWindowMaker::setFocus(cHeadlessWindow* window) {
+    if (window == myFocus) return;
+    cHeadlessWindow* old = myFocus;
+    myFocus = window;
+    sDispatch d(myDispatchDepth);
+    if (old && !old->myDead && old->myClient) old->myClient->onWindowFocus(old, false);
+    if (window && !window->myDead && window->myClient && myFocus == window)
+        window->myClient->onWindowFocus(window, true);
+}
+
+void cHeadlessWindowMaker::activate(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    if (w && w->myKind != kWindowHint && !blocked(w)) setFocus(w);
+}
+
+cPlatformWindow* cHeadlessWindowMaker::focusedWindow() { return myFocus; }
+cPlatformWindow* cHeadlessWindowMaker::grabWindow() { return myGrab; }
+
+int cHeadlessWindowMaker::pointerShape(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    return w ? w->myPointer : -1;
+}
+
+bool cHeadlessWindowMaker::blocked(cHeadlessWindow* window) {
+    if (!window || myModalStack.count == 0) return false;
+    for (long long i = myModalStack.count - 1; i >= 0; i--) {
+        cHeadlessWindow* m = myModalStack.ptr[i];
+        if (m->myDead || m->myEnded) continue;
+        // Windows older than the innermost running modal window are blocked.
+        return window != m && window->mySeq < m->mySeq;
+    }
+    return false;
+}
+
+cHeadlessWindow* cHeadlessWindowMaker::inputTarget(cPlatformWindow* window, int& x, int& y) {
+    cHeadlessWindow* w = live(window);
+    if (!w) return nullptr;
+    if (myGrab && myGrab != w && !myGrab->myDead) {
+        long long sx = (long long)w->myX + x - myGrab->myX, sy = (long long)w->myY + y - myGrab->myY;
+        x = (int)(sx < -0x3FFFFFFF ? -0x3FFFFFFF : (sx > 0x3FFFFFFF ? 0x3FFFFFFF : sx));
+        y = (int)(sy < -0x3FFFFFFF ? -0x3FFFFFFF : (sy > 0x3FFFFFFF ? 0x3FFFFFFF : sy));
+        w = myGrab;
+    }
+    if (blocked(w) || w->myKind == kWindowHint) return nullptr;
+    return w;
+}
+
+void cHeadlessWindowMaker::pointerAt(cHeadlessWindow* window) {
+    if (myPointerOver == window) return;
+    cHeadlessWindow* old = myPointerOver;
+    myPointerOver = window;
+    if (old && !old->myDead && old->myClient) old->myClient->onWindowMouseLeave(old);
+}
+
+void cHeadlessWindowMaker::injectPress(cPlatformWindow* window, int x, int y, int button, unsigned int modifiers) {
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    pointerAt(w);
+    if (w->myKind != kWindowPopup && myFocus != w) setFocus(w);
+    if (w->myDead) return;
+    bool dbl = myClicks.press(w->myX + x, w->myY + y, button, myClock);
+    w->myClient->onWindowMouseButton(w, x, y, button, true, modifiers);
+    if (dbl && !w->myDead) w->myClient->onWindowMouseDoubleClick(w, x, y, button, modifiers);
+}
+
+void cHeadlessWindowMaker::injectRelease(cPlatformWindow* window, int x, int y, int button, unsigned int modifiers) {
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowMouseButton(w, x, y, button, false, modifiers);
+}
+
+void cHeadlessWindowMaker::injectClick(cPlatformWindow* window, int x, int y, int button, unsigned int modifiers) {
+    injectPress(window, x, y, button, modifiers);
+    if (live(window)) injectRelease(window, x, y, button, modifiers);
+}
+
+void cHeadlessWindowMaker::injectMove(cPlatformWindow* window, int x, int y, unsigned int modifiers) {
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    pointerAt(w);
+    if (!w->myDead) w->myClient->onWindowMouseMove(w, x, y, modifiers);
+}
+
+void cHeadlessWindowMaker::injectWheel(cPlatformWindow* window, int x, int y, bool towardsStart, bool horizontal,
+                                       int notches, unsigned int modifiers) {
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient || notches < 1) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowMouseWheel(w, x, y, towardsStart, horizontal, notches, modifiers);
+}
+
+// Keys go to the grabbing popup when there is one, else to the window given.
+void cHeadlessWindowMaker::injectKeyDown(cPlatformWindow* window, int key, unsigned int modifiers) {
+    int x = 0, y = 0;
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowKey(w, key, true, modifiers);
+}
+
+void cHeadlessWindowMaker::injectKeyUp(cPlatformWindow* window, int key, unsigned int modifiers) {
+    int x = 0, y = 0;
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowKey(w, key, false, modifiers);
+}
+
+void cHeadlessWindowMaker::injectKey(cPlatformWindow* window, int key, unsigned int modifiers) {
+    injectKeyDown(window, key, modifiers);
+    if (live(window)) injectKeyUp(window, key, modifiers);
+}
+
+void cHeadlessWindowMaker::injectChar(cPlatformWindow* window, unsigned int codePoint) {
+    int x = 0, y = 0;
+    cHeadlessWindow* w = inputTarget(window, x, y);
+    if (!w || !w->myClient) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowChar(w, codePoint);
+}
+
+void cHeadlessWindowMaker::injectText(cPlatformWindow* window, const char* text) {
+    _typebuf<unsigned int> cps;
+    _typebuf<long long> units;
+    long long n;
+    if (!text || !decodeUtf8(text, -1, cps, units, n)) return;
+    for (long long i = 0; i < n && live(window); i++) injectChar(window, cps.ptr[i]);
+}
+
+void cHeadlessWindowMaker::injectClose(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    if (!w || !w->myClient || blocked(w)) return;
+    sDispatch d(myDispatchDepth);
+    w->myClient->onWindowClose(w);
+}
+
+void cHeadlessWindowMaker::injectResize(cPlatformWindow* window, int w, int h) {
+    cHeadlessWindow* win = live(window);
+    if (!win) return;
+    sDispatch d(myDispatchDepth);
+    win->move(win->myX, win->myY, w, h);
+}
+
+// --- the loop ---
+
+void cHeadlessWindowMaker::wake(cPlatformWindow* window) {
+    {
+        cSafeCriticalSectionAccess guard(&myWakeLock);
+        myWakeCount++;
+        if (!window) {
+            myWakeAll = true;
+        } else {
+            bool have = false;
+            for (long long i = 0; i < myWakeListCount && !have; i++) have = myWakeList.ptr[i] == window;
+            if (!have && !appendTo(myWakeList, myWakeListCount, window)) myWakeAll = true;
+        }
+    }
+    myWake.signal();
+}
+
+bool cHeadlessWindowMaker::runWakeups() {
+    myWake.drain();
+    bool all;
+    _typebuf<cPlatformWindow*> list;
+    long long n;
+    {
+        cSafeCriticalSectionAccess guard(&myWakeLock);
+        all = myWakeAll;
+        myWakeAll = false;
+        list.swap(myWakeList);
+        n = myWakeListCount;
+        myWakeListCount = 0;
+    }
+    if (!all && n == 0) return false;
+    sDispatch d(myDispatchDepth);
+    if (all) {
+        // Callbacks may create and destroy windows: walk a copy, check each is still there.
+        _typebuf<cHeadlessWindow*> copy;
+        long long m = myWindowCount;
+        if (m > 0 && copy.set(m)) {
+            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
+            for (long long i = 0; i < m; i++)
+                if (cHeadlessWindow* w = live(copy.ptr[i]))
+                    if (w->myClient) w->myClient->onWindowWake(w);
+        }
+    } else {
+        for (long long i = 0; i < n; i++)
+            if (cHeadlessWindow* w = live(list.ptr[i]))
+                if (w->myClient) w->myClient->onWindowWake(w);
+    }
+    return true;
+}
+
+bool cHeadlessWindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
+    cHeadlessWindow* w = live(window);
+    if (!w || ms < 1) return false;
+    for (long long i = 0; i < myTimerCount; i++)
+        if (myTimers.ptr[i].window == w && myTimers.ptr[i].id == id) {
+            myTimers.ptr[i].period = ms;
+            myTimers.ptr[i].repeat = repeat;
+            myTimers.ptr[i].due = myClock + ms;
+            return true;
+        }
+    sTimer t = {w, id, ms, repeat, myClock + ms};
+    return appendTo(myTimers, myTimerCount, t);
+}
+
+void cHeadlessWindowMaker::killTimer(cPlatformWindow* window, int id) {
+    for (long long i = myTimerCount - 1; i >= 0; i--)
+        if (myTimers.ptr[i].window == window && myTimers.ptr[i].id == id) removeFrom(myTimers, myTimerCount, i);
+}
+
+long long cHeadlessWindowMaker::nextTimerDue() {
+    long long due = -1;
+    for (long long i = 0; i < myTimerCount; i++)
+        if (due < 0 || myTimers.ptr[i].due < due) due = myTimers.ptr[i].due;
+    return due;
+}
+
+bool cHeadlessWindowMaker::runTimers() {
+    bool any = false;
+    // One pass over the timers due now; callbacks may set or kill timers.
+    for (int guard = 0; guard < 1000; guard++) {
+        long long pick = -1;
+        for (long long i = 0; i < myTimerCount; i++)
+            if (myTimers.ptr[i].due <= myClock && (pick < 0 || myTimers.ptr[i].due < myTimers.ptr[pick].due)) pick = i;
+        if (pick < 0) break;
+        sTimer t = myTimers.ptr[pick];
+        if (t.repeat) {
+            long long due = t.due + t.period;
+            myTimers.ptr[pick].due = due <= myClock ? myClock + t.period : due;
+        } else {
+            removeFrom(myTimers, myTimerCount, pick);
+        }
+        any = true;
+        if (t.window->myClient && !t.window->myDead) {
+            sDispatch d(myDispatchDepth);
+            t.window->myClient->onWindowTimer(t.window, t.id);
+        }
+    }
+    return any;
+}
+
+int cHeadlessWindowMaker::pump() {
+    int done = 0;
+    if (runWakeups()) done++;
+    if (runTimers()) done++;
+    {
+        sDispatch d(myDispatchDepth);
+        _typebuf<cHeadlessWindow*> copy;
+        long long m = myWindowCount;
+        if (m > 0 && copy.set(m)) {
+            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
+            for (long long i = 0; i < m; i++)
+                if (cHeadlessWindow* w = live(copy.ptr[i]))
+                    if (w->paint()) done++;
+        }
+    }
+    freeDead();
+    return done;
+}
+
+int cHeadlessWindowMaker::pumpAll(int maxRounds) {
+    int rounds = 0;
+    while (rounds < maxRounds && pump() > 0) rounds++;
+    return rounds;
+}
+
+int cHeadlessWindowMaker::runLoop(cHeadlessWindow* modalWindow) {
+    long long idle = 0;
+    for (;;) {
+        if (modalWindow ? modalWindow->myEnded : myQuit) break;
+        bool woke;
+        {
+            cSafeCriticalSectionAccess guard(&myWakeLock);
+            woke = myWakeAll || myWakeListCount > 0;
+        }
+        if (pump() > 0) {
+            if (woke) idle = 0;
+            continue;
+        }
+        if (modalWindow ? modalWindow->myEnded : myQuit) break;
+        if (myIdleTimeout >= 0 && idle >= myIdleTimeout) {
+            if (modalWindow) {
+                modalWindow->myEnded = true;
+                modalWindow->myCode = -1;
+            } else {
+                myQuitCode = -1;
+                myQuit = true;
+            }
+            break;
+        }
+        long long waitMs = 200;
+        long long due = nextTimerDue();
+        if (due >= 0 && due - myClock < waitMs) waitMs = due - myClock < 0 ? 0 : due - myClock;
+        if (myIdleTimeout >= 0 && myIdleTimeout - idle < waitMs) waitMs = myIdleTimeout - idle;
+        long long t0 = monotonicMs();
+        bool signalled = myWake.wait((int)waitMs);
+        long long spent = monotonicMs() - t0;
+        myClock += spent;
+        if (!signalled) idle += spent > 0 ? spent : 1;
+    }
+    return modalWindow ? modalWindow->myCode : myQuitCode;
+}
+
+int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    if (!w) return -1;
+    sDispatch d(myDispatchDepth);  // keeps w allocated until the run returns
+    w->myModal = true;
+    w->myEnded = false;
+    w->myCode = -1;
+    long long depth = myModalStack.count;
+    if (!myModalStack.reset(depth + 1)) {
+        w->myModal = false;
+        return -1;
+    }
+    myModalStack.ptr[depth] = w;
+    myModalDepth++;
+    w->show(true);
+    setFocus(w);
+    pump();
+    if (!w->myEnded) {
+        if (myAnswerCount > 0) {
+            int code = myAnswers.ptr[0];
+            removeFrom(myAnswers, myAnswerCount, 0);
+            w->endModal(code);
+        } else if (myScript) {
+            myScript->onModal(this, w, myModalDepth);
+        }
+    }
+    int code = runLoop(w);
+    w->myModal = false;
+    myModalDepth--;
+    // Remove this run from the stack (nested runs have already left it).
+    for (long long i = myModalStack.count - 1; i >= 0; i--)
+        if (myModalStack.ptr[i] == w) {
+            long long n = myModalStack.count;
+            removeFrom(myModalStack, n, i);
+            if (n == 0)
+                myModalStack.clear();
+            else
+                myModalStack.reset(n);
+            break;
+        }
+    return code;
+}
+
+int cHeadlessWindowMaker::messageLoop() {
+    myQuit = false;
+    myQuitCode = 0;
+    int code = runLoop(nullptr);
+    myQuit = false;
+    return code;
+}
+
+void cHeadlessWindowMaker::quit(int code) {
+    myQuitCode = code;
+    myQuit = true;
+    myWake.signal();
+}
+
+void cHeadlessWindowMaker::pushModalAnswer(int code) { appendTo(myAnswers, myAnswerCount, code); }
+
+// --- inspection ---
+
+void cHeadlessWindowMaker::setDesktopSize(int w, int h) {
+    if (w > 0 && h > 0) myDesktopW = w, myDesktopH = h;
+}
+
+bool cHeadlessWindowMaker::desktopSize(sSize& size) {
+    size.cx = myDesktopW;
+    size.cy = myDesktopH;
+    return true;
+}
+
+bool cHeadlessWindowMaker::recommendedMainWindowSize(sSize& size) {
+    size.cx = myDesktopW < 800 ? myDesktopW : 800;
+    size.cy = myDesktopH < 600 ? myDesktopH : 600;
+    return true;
+}
+
+int cHeadlessWindowMaker::windowCount() { return (int)myWindowCount; }
+
+cPlatformWindow* cHeadlessWindowMaker::windowAt(int index) {
+    return index >= 0 && index < myWindowCount ? myWindows.ptr[index] : nullptr;
+}
+
+cPlatformWindow* cHeadlessWindowMaker::lastWindow(int kind) {
+    for (long long i = myWindowCount - 1; i >= 0; i--)
+        if (kind < 0 || myWindows.ptr[i]->myKind == kind) return myWindows.ptr[i];
+    return nullptr;
+}
+
+cPlatformWindow* cHeadlessWindowMaker::findWindow(const char* caption) {
+    if (!caption) return nullptr;
+    for (long long i = myWindowCount - 1; i >= 0; i--)
+        if (strcmp(myWindows.ptr[i]->caption(), caption) == 0) return myWindows.ptr[i];
+    return nullptr;
+}
+
+// --- clipboard ---
+
+bool cHeadlessWindowMaker::clipboardCopyText(const char* text, long long bytes) {
+    if (!text) return false;
+    long long n = 0;
+    if (bytes < 0) {
+        while (text[n]) n++;
+    } else {
+        // The count includes the terminator; never read past it or past a 0.
+        long long limit = bytes > 0 ? bytes - 1 : 0;
+        while (n < limit && text[n]) n++;
+    }
+    if (!myClipboard.set(text, n)) return false;
+    myHaveClipboard = true;
+    return true;
+}
+
+bool cHeadlessWindowMaker::clipboardRequestText(_guardchar<char>& out) {
+    if (!myHaveClipboard || !myClipboard.ptr) return false;
+    return out.set(myClipboard.ptr);
+}
+
+// --- snapshots ---
+
+static void put32(unsigned char* p, unsigned int v) {
+    p[0] = (unsigned char)(v >> 24);
+    p[1] = (unsigned char)(v >> 16);
+    p[2] = (unsigned char)(v >> 8);
+    p[3] = (unsigned char)v;
+}
+
+// Appends one chunk: length, type, data, CRC-32 of type and data.
+static bool putChunk(_typebuf<unsigned char>& out, long long& n, const char* type, const unsigned char* data,
+                     long long size) {
+    if (size < 0 || size > 0x7FFFFFFF) return false;
+    if (!out.reset(n + 12 + size)) return false;
+    unsigned char* p = out.ptr + n;
+    put32(p, (unsigned int)size);
+    memcpy(p + 4, type, 4);
+    if (size) memcpy(p + 8, data, (size_t)size);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    crc = crc32(crc, p + 4, 4);
+    // zlib's crc32 takes a 32-bit length; feed big data in pieces.
+    for (long long off = 0; off < size;) {
+        long long piece = size - off > (1 << 30) ? (1 << 30) : size - off;
+        crc = crc32(crc, data + off, (uInt)piece);
+        off += piece;
+    }
+    put32(p + 8 + size, (unsigned int)crc);
+    n += 12 + size;
+    return true;
+}
+
+bool cHeadlessWindowMaker::encodePNG(const unsigned int* pixels, int w, int h, bool alpha,
+                                     _typebuf<unsigned char>& out) {
+    out.clear();
+    if (!pixels || w < 1 || h < 1 || (long long)w * h > (1LL << 28)) return false;
+    int bpp = alpha ? 4 : 3;
+    long long stride = (long long)w * bpp + 1;
+    _typebuf<unsigned char> raw;
+    if (!raw.set(stride * h)) return false;
+    for (long long y = 0; y < h; y++) {
+        unsigned char* r = raw.ptr + y * stride;
+        r[0] = 0;  // filter: none
+        const unsigned int* s = pixels + y * w;
+        for (long long x = 0; x < w; x++) {
+            unsigned int p = s[x];
+            unsigned char* d = r + 1 + x * bpp;
+            d[0] = (unsigned char)(p >> 16);
+            d[1] = (unsigned char)(p >> 8);
+            d[2] = (unsigned char)p;
+            if (alpha) d[3] = (unsigned char)(p >> 24);
+        }
+    }
+    _typebuf<unsigned char> z;
+    if (!cZDeflate::compress(raw.ptr, raw.count, z, 6)) return false;
+    static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    long long n = 8;
+    if (!out.set(8)) return false;
+    memcpy(out.ptr, sig, 8);
+    unsigned char ihdr[13];
+    put32(ihdr, (unsigned int)w);
+    put32(ihdr + 4, (unsigned int)h);
+    ihdr[8] = 8;                 // bit depth
+    ihdr[9] = alpha ? 6 : 2;     // RGBA or RGB
+    ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filtering, no interlace
+    bool ok = putChunk(out, n, "IHDR", ihdr, 13) && putChunk(out, n, "IDAT", z.ptr, z.count) &&
+              putChunk(out, n, "IEND", nullptr, 0);
+    if (!ok) out.clear();
+    return ok;
+}
+
+bool cHeadlessWindowMaker::snapshotPNG(cPlatformWindow* window, _typebuf<unsigned char>& out) {
+    cHeadlessWindow* w = live(window);
+    out.clear();
+    if (!w) return false;
+    w->update();
+    return encodePNG(w->myCanvas.pixels(), w->width(), w->height(), false, out);
+}
+
+bool cHeadlessWindowMaker::snapshotPNG(cPlatformWindow* window, const char* path) {
+    _typebuf<unsigned char> png;
+    if (!path || !snapshotPNG(window, png)) return false;
+    // Written beside the target, then renamed into place.
+    _guardchar<char> tmp;
+    long long len = (long long)strlen(path);
+    if (!tmp.set(len + 8)) return false;
+    snprintf(tmp.ptr, (size_t)len + 8, "%s.tmp~", path);
+    FILE* f = fopen(tmp.ptr, "wb");
+    if (!f) return false;
+    bool ok = fwrite(png.ptr, 1, (size_t)png.count, f) == (size_t)png.count;
+    ok = (fclose(f) == 0) && ok;
+    if (ok) ok = rename(tmp.ptr, path) == 0;
+    if (!ok) remove(tmp.ptr);
+    return ok;
+}

@@ -1,0 +1,251 @@
+// The JPEG byte source and Huffman decoder: table preparation (T.81 C.2, F.2.2.3) and the
+// bit reader that removes 0xFF00 stuffing and stops at markers.
+#include "picts/jpeg/jhuffdecoder.h"
+
+#include <cstring>
+
+namespace {
+const long long kSourceBuffer = 65536;
+const int kPadCap = 1 << 24;
+}  // namespace
+
+bool cJByteSource::open(cFileIOTarget* stream) {
+    myStream = stream;
+    p = end = nullptr;
+    if (!stream || !stream->valid()) return false;
+    if (!myBuf.ptr && !myBuf.set(kSourceBuffer)) return false;
+    mySize = stream->size();
+    myPos = stream->get_fp();
+    if (myPos > mySize) myPos = mySize;
+    p = end = myBuf.ptr;
+    return true;
+}
+
+void cJByteSource::close() {
+    myStream = nullptr;
+    p = end = nullptr;
+    myBuf.clear();
+}
+
+bool cJByteSource::refill() {
+    if (!myStream || !myBuf.ptr) return false;
+    long long n = myStream->read(myBuf.ptr, myBuf.count);
+    if (n <= 0) {
+        p = end = myBuf.ptr;
+        return false;
+    }
+    myPos += (unsigned long long)n;
+    p = myBuf.ptr;
+    end = myBuf.ptr + n;
+    return true;
+}
+
+bool cJByteSource::readf(void* out, long long n) {
+    unsigned char* o = (unsigned char*)out;
+    while (n > 0) {
+        if (p == end && !refill()) return false;
+        long long k = end - p;
+        if (k > n) k = n;
+        memcpy(o, p, (size_t)k);
+        p += k;
+        o += k;
+        n -= k;
+    }
+    return true;
+}
+
+bool cJByteSource::skip(long long n) {
+    while (n > 0) {
+        if (p == end && !refill()) return false;
+        long long k = end - p;
+        if (k > n) k = n;
+        p += k;
+        n -= k;
+    }
+    return true;
+}
+
+unsigned long long cJByteSource::remaining() const {
+    unsigned long long buffered = (unsigned long long)(end - p);
+    unsigned long long rest = mySize > myPos ? mySize - myPos : 0;
+    return rest + buffered;
+}
+
+bool sJHuffLookup::build(const sJHuffTable& t) {
+    memset(look, 0, sizeof(look));
+    int total = 0;
+    for (int l = 1; l <= 16; l++) total += t.bits[l];
+    if (total > 256) return false;
+    count = total;
+    memcpy(vals, t.vals, sizeof(vals));
+    // C.2: canonical codes; a length whose codes do not fit is an over-subscribed table.
+    int code = 0, k = 0;
+    for (int l = 1; l <= 16; l++) {
+        int n = t.bits[l];
+        if (n) {
+            valoffset[l] = k - code;
+            maxcode[l] = code + n - 1;
+        } else {
+            valoffset[l] = 0;
+            maxcode[l] = -1;
+        }
+        if (code + n > (1 << l)) return false;
+        if (l <= sJHuffLookup::kLookBits) {
+            for (int i = 0; i < n; i++) {
+                int c = code + i;
+                int shift = kLookBits - l;
+                int base = c << shift;
+                unsigned short e = (unsigned short)((l << 8) | t.vals[k + i]);
+                for (int j = 0; j < (1 << shift); j++) look[base + j] = e;
+            }
+        }
+        code += n;
+        k += n;
+        code <<= 1;
+    }
+    maxcode[17] = 0x7FFFFFFF;  // sentinel: ends the slow search
+    valoffset[17] = 0;
+    // F.2.2.2: a run/size symbol and its size extra bits, when both fit in the lookahead.
+    for (int i = 0; i < (1 << kLookBits); i++) {
+        fastAc[i] = 0;
+        unsigned e = look[i];
+        if (!e) continue;
+        int len = (int)(e >> 8), rs = (int)(e & 0xFF), run = rs >> 4, size = rs & 15;
+        if (!size || len + size > kLookBits) continue;
+        int v = (i >> (kLookBits - len - size)) & ((1 << size) - 1);
+        if (v < (1 << (size - 1))) v -= (1 << size) - 1;
+        fastAc[i] = (int)((unsigned)v << 16) | run << 8 | (len + size);
+    }
+    return true;
+}
+
+bool cJHuffDecoder::create(const sJScanState& scan) {
+    mySrc = scan.source;
+    if (!mySrc || scan.components < 1 || scan.components > 4) return false;
+    myIgnoreFF = myIgnoreFF || scan.ignoreFFEsc;
+    for (int c = 0; c < 4; c++) myDc[c] = myAc[c] = nullptr;
+    // Prepare each distinct table once.
+    const sJHuffTable* built[8] = {};
+    int nbuilt = 0;
+    for (int pass = 0; pass < 2; pass++) {
+        for (int c = 0; c < scan.components; c++) {
+            const sJHuffTable* t = pass == 0 ? scan.dc[c] : scan.ac[c];
+            if (!t) continue;
+            if (!t->defined) return false;
+            int found = -1;
+            for (int i = 0; i < nbuilt; i++)
+                if (built[i] == t) found = i;
+            if (found < 0) {
+                if (!myTables[nbuilt].build(*t)) return false;
+                built[nbuilt] = t;
+                found = nbuilt++;
+            }
+            (pass == 0 ? myDc : myAc)[c] = &myTables[found];
+        }
+    }
+    myAcc = 0;
+    myBits = 0;
+    myPadBits = 0;
+    myMarker = -1;
+    myEnded = false;
+    return true;
+}
+
+int cJHuffDecoder::nextByte() {
+    if (myMarker >= 0 || myEnded) {
+        if (myPadBits < kPadCap) myPadBits += 8;
+        return 0;
+    }
+    if (mySrc->p == mySrc->end && !mySrc->refill()) {
+        myEnded = true;
+        if (myPadBits < kPadCap) myPadBits += 8;
+        return 0;
+    }
+    int b = *mySrc->p++;
+    if (b != 0xFF || myIgnoreFF) return b;
+    // B.1.1.5 / F.1.2.3: 0xFF00 is a data 0xFF; fill bytes 0xFF may precede a marker.
+    for (;;) {
+        if (mySrc->p == mySrc->end && !mySrc->refill()) {
+            myEnded = true;
+            if (myPadBits < kPadCap) myPadBits += 8;
+            return 0;
+        }
+        int n = *mySrc->p;
+        if (n == 0xFF) {
+            mySrc->p++;
+            continue;
+        }
+        mySrc->p++;
+        if (n == 0) return 0xFF;
+        myMarker = n;
+        if (myPadBits < kPadCap) myPadBits += 8;
+        return 0;
+    }
+}
+
+int cJHuffDecoder::decodeSlow(const sJHuffLookup* t) {
+    if (myBits < 16) fill();
+    unsigned int bits16 = (unsigned int)(myAcc >> 48);
+    for (int l = sJHuffLookup::kLookBits + 1; l <= 16; l++) {
+        int code = (int)(bits16 >> (16 - l));
+        if (code <= t->maxcode[l]) {
+            int idx = code + t->valoffset[l];
+            if (idx < 0 || idx >= t->count) return -1;
+            skipBits(l);
+            return t->vals[idx];
+        }
+    }
+    return -1;
+}
+
+int cJHuffDecoder::simpleDecodeU32() {
+    const sJHuffLookup* t = myDc[0] ? myDc[0] : myAc[0];
+    if (!t) return -1;
+    if (myEnded && overran()) return -1;
+    return decode(t);
+}
+
+unsigned int cJHuffDecoder::simpleReadU32(int count) {
+    if (count <= 0) return 0;
+    if (count > 32) count = 32;
+    if (overran()) return 0;
+    unsigned int v = 0;
+    if (count > 16) {
+        v = getBits(16);
+        count -= 16;
+    }
+    v = (v << count) | getBits(count);
+    if (overran()) return 0;
+    return v;
+}
+
+void cJHuffDecoder::resetBits() {
+    myAcc = 0;
+    myBits = 0;
+    myPadBits = 0;
+}
+
+int cJHuffDecoder::findMarker() {
+    if (myMarker >= 0) return myMarker;
+    if (myEnded || !mySrc) return -1;
+    for (;;) {
+        int b = mySrc->byte();
+        if (b < 0) {
+            myEnded = true;
+            return -1;
+        }
+        if (b != 0xFF) continue;
+        int n;
+        do {
+            n = mySrc->byte();
+        } while (n == 0xFF);
+        if (n < 0) {
+            myEnded = true;
+            return -1;
+        }
+        if (n != 0) {
+            myMarker = n;
+            return n;
+        }
+    }
+}

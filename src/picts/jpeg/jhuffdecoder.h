@@ -1,0 +1,161 @@
+// JPEG entropy-coded data: a buffered byte source over a stream, and the Huffman decoder
+// (bit reader with 0xFF00 unstuffing and marker detection, lookahead decoding tables).
+#pragma once
+
+#include "base/buffers.h"
+#include "base/fileiotarget.h"
+
+// Reads a stream through a 64 KiB buffer; `p` and `end` are public for the bit reader.
+class cJByteSource {
+public:
+    const unsigned char* p = nullptr;
+    const unsigned char* end = nullptr;
+
+    // Starts at the stream's current position.
+    bool open(cFileIOTarget* stream);
+    void close();
+    // Refills the buffer; false at the end of the stream.
+    bool refill();
+    // One byte, -1 at the end.
+    int byte() {
+        if (p == end && !refill()) return -1;
+        return *p++;
+    }
+    bool readf(void* out, long long n);
+    bool skip(long long n);
+    // Bytes left in the stream from the read position.
+    unsigned long long remaining() const;
+
+private:
+    cFileIOTarget* myStream = nullptr;
+    _typebuf<unsigned char> myBuf;
+    unsigned long long mySize = 0;  // of the stream
+    unsigned long long myPos = 0;   // stream position just after the buffered bytes
+};
+
+// One Huffman table as DHT carries it: counts of codes per length 1..16 and the symbols.
+struct sJHuffTable {
+    bool defined = false;
+    unsigned char bits[17] = {};
+    unsigned char vals[256] = {};
+};
+
+// What a scan's entropy decoder needs from the parser.
+struct sJScanState {
+    cJByteSource* source = nullptr;
+    const sJHuffTable* dc[4] = {};  // per scan component: its DC (or lossless) table
+    const sJHuffTable* ac[4] = {};  // per scan component: its AC table (null when unused)
+    int components = 0;
+    bool ignoreFFEsc = false;
+};
+
+// A table prepared for decoding: 9-bit lookahead plus the canonical limits for longer codes.
+struct sJHuffLookup {
+    enum { kLookBits = 10 };
+    unsigned short look[1 << kLookBits];  // (length << 8) | symbol, 0 for longer codes
+    // AC tables: a code and its extra bits within kLookBits decoded at once:
+    // (value << 16) | (run << 8) | total length; 0 when they do not fit.
+    int fastAc[1 << kLookBits];
+    int maxcode[18];                      // largest code of each length, -1 when none
+    int valoffset[18];                    // symbol index minus code for each length
+    unsigned char vals[256];
+    int count = 0;
+    // False for over-subscribed tables or impossible counts.
+    bool build(const sJHuffTable& t);
+};
+
+class cJHuffDecoder {
+public:
+    cJHuffDecoder() {}
+    cJHuffDecoder(const cJHuffDecoder&) = delete;
+    cJHuffDecoder& operator=(const cJHuffDecoder&) = delete;
+
+    // Prepares the tables of the scan's components and starts reading at the source.
+    bool create(const sJScanState& scan);
+    void setIgnoreFFEsc(bool ignore) { myIgnoreFF = ignore; }
+    // One symbol with the first table of the scan; negative on failure.
+    int simpleDecodeU32();
+    // `count` raw bits (up to 32), most significant first; 0 once the data has run out.
+    unsigned int simpleReadU32(int count);
+
+    // Tables by scan component.
+    const sJHuffLookup* dcTable(int c) const { return myDc[c]; }
+    const sJHuffLookup* acTable(int c) const { return myAc[c]; }
+
+    // --- bit reader, inline for the block decoders ---
+    void fill() {
+        while (myBits <= 56) {
+            const unsigned char* p = mySrc->p;
+            unsigned long long b;
+            if (p < mySrc->end && *p != 0xFF && myMarker < 0) {
+                b = *p;
+                mySrc->p = p + 1;
+            } else {
+                b = (unsigned long long)nextByte();
+            }
+            myAcc |= b << (56 - myBits);
+            myBits += 8;
+        }
+    }
+    unsigned int peek(int n) {
+        if (myBits < n) fill();
+        return (unsigned int)(myAcc >> (64 - n));
+    }
+    void skipBits(int n) {
+        myAcc <<= n;
+        myBits -= n;
+    }
+    unsigned int getBits(int n) {
+        if (n == 0) return 0;
+        unsigned int v = peek(n);
+        skipBits(n);
+        return v;
+    }
+    int getBit() { return (int)getBits(1); }
+    // T.81 F.2.2.1: `n` bits as a signed difference.
+    int receiveExtend(int n) {
+        if (n == 0 || n > 16) return 0;
+        int v = (int)getBits(n);
+        return v < (1 << (n - 1)) ? v - (1 << n) + 1 : v;
+    }
+    // Peeks kLookBits bits (the buffer must hold at least that many).
+    unsigned int lookBits() const { return (unsigned int)(myAcc >> (64 - sJHuffLookup::kLookBits)); }
+    int bitCount() const { return myBits; }
+    // One symbol; -1 for a code that is not in the table.
+    int decode(const sJHuffLookup* t) {
+        if (myBits < 16) fill();
+        unsigned int look = (unsigned int)(myAcc >> (64 - sJHuffLookup::kLookBits));
+        unsigned int e = t->look[look];
+        if (e) {
+            skipBits((int)(e >> 8));
+            return (int)(e & 0xFF);
+        }
+        return decodeSlow(t);
+    }
+
+    // Drops the bits left of the current byte (before a restart marker).
+    void resetBits();
+    // The marker met in the data (its code), -1 while none; clearMarker lets reading go on.
+    int marker() const { return myMarker; }
+    void clearMarker() { myMarker = -1; }
+    // True when decoding used bits past the end of the data (a marker or the stream's end).
+    bool overran() const { return myPadBits > myBits; }
+    bool atEnd() const { return myEnded; }
+    // Scans the source up to the next marker (when none was met yet); its code or -1.
+    int findMarker();
+
+private:
+    int nextByte();
+    int decodeSlow(const sJHuffLookup* t);
+
+    cJByteSource* mySrc = nullptr;
+    sJHuffLookup myTables[8];
+    const sJHuffLookup* myDc[4] = {};
+    const sJHuffLookup* myAc[4] = {};
+    unsigned long long myAcc = 0;
+    int myBits = 0;
+    int myPadBits = 0;  // zero bits appended after the data ended
+    int myMarker = -1;
+    bool myEnded = false;
+    bool myIgnoreFF = false;
+};

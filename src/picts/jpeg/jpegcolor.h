@@ -1,0 +1,44 @@
+// From decoded component planes to pixels: upsampling of subsampled components (triangle
+// filter for 2:1 ratios, replication otherwise) and colour conversion to 0xAARRGGBB words
+// or 16-bit-per-channel words.
+#pragma once
+
+#include "base/buffers.h"
+
+class cJPEGParser;
+
+class cJColorConverter {
+public:
+    // Prepares for the parser's frame; false when the planes are missing.
+    bool init(cJPEGParser& parser);
+    // Output row y, counted from the top, of the frame width.
+    void row32(int y, unsigned int* out);
+    void row64(int y, unsigned long long* out);
+    // True when the picture needs the 16-bit buffer (precision above 8 bits).
+    bool sixteen() const { return myPrecision > 8; }
+
+private:
+    struct sPlane {
+        const unsigned short* data = nullptr;
+        long long stride = 0;
+        int sw = 0, sh = 0;
+        int h = 1, v = 1;
+        int mode = 0;  // 0 full size, 1 h2v1 triangle, 2 h2v2 triangle, 3 h1v2 triangle, 4 replicate
+        _typebuf<unsigned short> tmp;
+    };
+    const unsigned short* compRow(int c, int y);
+    // Converts row y into per-channel values 0..maxv: r, g, b.
+    void convert(int y, unsigned short* r, unsigned short* g, unsigned short* b);
+
+    sPlane myPlanes[4];
+    int myNum = 0;
+    int myWidth = 0;
+    int myMaxH = 1, myMaxV = 1;
+    int myPrecision = 8;
+    int myMaxVal = 255;
+    int myColor = 0;
+    _typebuf<int> myCrR, myCbB, myCrG, myCbG;  // YCbCr tables, indexed by sample value
+    _typebuf<int> myColSum;
+    _typebuf<unsigned short> myRGB;            // three rows of converted channels
+    _typebuf<unsigned short> myScale;          // sample -> 8 or 16 bits
+};

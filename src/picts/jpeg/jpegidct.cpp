@@ -1,0 +1,229 @@
+// Accurate integer inverse DCT. The 1-D transform is the Loeffler-Ligtenberg-Moschytz
+// factorisation (12 multiplies): an even part rotating coefficients 2 and 6 and an odd part
+// sharing one rotation by sqrt(2)·cos(3π/16). Columns first, keeping PASS1 extra bits, then rows.
+#include "picts/jpeg/jpegidct.h"
+
+#include <cstring>
+
+const unsigned char kJZigzag[64 + 16] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
+    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
+    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
+    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+namespace {
+
+const int kConstBits = 13;
+
+// round(x · 2^13) of the rotation factors.
+constexpr int fix(double x) { return (int)(x * (1 << kConstBits) + 0.5); }
+const int F0_298 = fix(0.298631336);
+const int F0_390 = fix(0.390180644);
+const int F0_541 = fix(0.541196100);
+const int F0_765 = fix(0.765366865);
+const int F0_899 = fix(0.899976223);
+const int F1_175 = fix(1.175875602);
+const int F1_501 = fix(1.501321110);
+const int F1_847 = fix(1.847759065);
+const int F1_961 = fix(1.961570560);
+const int F2_053 = fix(2.053119869);
+const int F2_562 = fix(2.562915447);
+const int F3_072 = fix(3.072711026);
+
+// 64-bit arithmetic: hostile coefficients cannot overflow, and scalar multiplies cost the same.
+typedef long long tAcc;
+inline tAcc descale(tAcc x, int n) { return (x + ((tAcc)1 << (n - 1))) >> n; }
+
+// One 1-D pass over 8 inputs (already dequantised) giving 8 outputs before descaling.
+struct sIdct1D {
+    tAcc o[8];
+    inline void run(tAcc i0, tAcc i1, tAcc i2, tAcc i3, tAcc i4, tAcc i5, tAcc i6, tAcc i7) {
+        // Even part.
+        tAcc z1 = (i2 + i6) * F0_541;
+        tAcc t2 = z1 - i6 * F1_847;
+        tAcc t3 = z1 + i2 * F0_765;
+        tAcc t0 = (i0 + i4) * (1 << kConstBits);
+        tAcc t1 = (i0 - i4) * (1 << kConstBits);
+        tAcc e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+        // Odd part.
+        tAcc a0 = i7, a1 = i5, a2 = i3, a3 = i1;
+        tAcc y1 = a0 + a3, y2 = a1 + a2, y3 = a0 + a2, y4 = a1 + a3;
+        tAcc y5 = (y3 + y4) * F1_175;
+        a0 *= F0_298;
+        a1 *= F2_053;
+        a2 *= F3_072;
+        a3 *= F1_501;
+        y1 *= -F0_899;
+        y2 *= -F2_562;
+        y3 = y3 * -F1_961 + y5;
+        y4 = y4 * -F0_390 + y5;
+        a0 += y1 + y3;
+        a1 += y2 + y4;
+        a2 += y2 + y3;
+        a3 += y1 + y4;
+        o[0] = e10 + a3;
+        o[7] = e10 - a3;
+        o[1] = e11 + a2;
+        o[6] = e11 - a2;
+        o[2] = e12 + a1;
+        o[5] = e12 - a1;
+        o[3] = e13 + a0;
+        o[4] = e13 - a0;
+    }
+};
+
+inline unsigned short clampSample(tAcc v, int maxv) {
+    return (unsigned short)(v < 0 ? 0 : (v > maxv ? maxv : v));
+}
+
+// 8-bit samples: the same transform on a whole row of 8 columns at once (one 8 x 32-bit
+// vector), in unsigned arithmetic that wraps instead of overflowing on hostile coefficients
+// (valid data never comes near). Built for AVX2 and for the baseline instruction set.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"  // the vectors never cross a non-inlined call
+#endif
+typedef unsigned int tVecU __attribute__((vector_size(32)));
+typedef int tVecS __attribute__((vector_size(32)));
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define QMX_IDCT_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QMX_IDCT_CLONES
+#endif
+
+__attribute__((always_inline)) inline tVecU splat(unsigned v) { return tVecU{v, v, v, v, v, v, v, v}; }
+
+// v[k] holds coefficient row k (lanes = the 8 positions across); out[r] the transformed rows.
+__attribute__((always_inline)) inline void idctRows(const tVecU* v, tVecU* out, int shift, unsigned round) {
+    tVecU z1 = (v[2] + v[6]) * splat(F0_541);
+    tVecU t2 = z1 - v[6] * splat(F1_847);
+    tVecU t3 = z1 + v[2] * splat(F0_765);
+    tVecU t0 = (v[0] + v[4]) << kConstBits;
+    tVecU t1 = (v[0] - v[4]) << kConstBits;
+    tVecU r = splat(round);
+    tVecU e10 = t0 + t3 + r, e13 = t0 - t3 + r, e11 = t1 + t2 + r, e12 = t1 - t2 + r;
+    tVecU y1 = v[7] + v[1], y2 = v[5] + v[3], y3 = v[7] + v[3], y4 = v[5] + v[1];
+    tVecU y5 = (y3 + y4) * splat(F1_175);
+    tVecU a0 = v[7] * splat(F0_298), a1 = v[5] * splat(F2_053), a2 = v[3] * splat(F3_072),
+          a3 = v[1] * splat(F1_501);
+    y1 *= splat((unsigned)-F0_899);
+    y2 *= splat((unsigned)-F2_562);
+    y3 = y3 * splat((unsigned)-F1_961) + y5;
+    y4 = y4 * splat((unsigned)-F0_390) + y5;
+    a0 += y1 + y3;
+    a1 += y2 + y4;
+    a2 += y2 + y3;
+    a3 += y1 + y4;
+    out[0] = (tVecU)((tVecS)(e10 + a3) >> shift);
+    out[7] = (tVecU)((tVecS)(e10 - a3) >> shift);
+    out[1] = (tVecU)((tVecS)(e11 + a2) >> shift);
+    out[6] = (tVecU)((tVecS)(e11 - a2) >> shift);
+    out[2] = (tVecU)((tVecS)(e12 + a1) >> shift);
+    out[5] = (tVecU)((tVecS)(e12 - a1) >> shift);
+    out[3] = (tVecU)((tVecS)(e13 + a0) >> shift);
+    out[4] = (tVecU)((tVecS)(e13 - a0) >> shift);
+}
+
+// 8 x 8 transpose in three steps of swapping off-diagonal blocks (4, 2, then 1 wide).
+__attribute__((always_inline)) inline void transpose(tVecU* m) {
+    for (int i = 0; i < 4; i++) {
+        tVecU a = m[i], b = m[i + 4];
+        m[i] = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
+        m[i + 4] = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+    static const int kPairs2[4] = {0, 1, 4, 5};
+    for (int i : kPairs2) {
+        tVecU a = m[i], b = m[i + 2];
+        m[i] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+        m[i + 2] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    static const int kPairs1[4] = {0, 2, 4, 6};
+    for (int i : kPairs1) {
+        tVecU a = m[i], b = m[i + 1];
+        m[i] = __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+        m[i + 1] = __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+    }
+}
+
+QMX_IDCT_CLONES void idct8bit(const short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
+    const int pass1 = 2;
+    tVecU in[8], mid[8], res[8];
+    typedef short tHalfS __attribute__((vector_size(16)));
+    typedef unsigned short tHalfU __attribute__((vector_size(16)));
+    for (int k = 0; k < 8; k++) {
+        tHalfS c;
+        tHalfU q;
+        memcpy(&c, coef + k * 8, sizeof(c));
+        memcpy(&q, quant + k * 8, sizeof(q));
+        in[k] = (tVecU)(__builtin_convertvector(c, tVecS) * __builtin_convertvector(q, tVecS));
+    }
+    // Columns (lanes) first; mid[r] is then row r of the half-transformed block.
+    idctRows(in, mid, kConstBits - pass1, 1u << (kConstBits - pass1 - 1));
+    transpose(mid);
+    // Rows; the level shift rides on the rounding term.
+    const int shift = kConstBits + pass1 + 3;
+    idctRows(mid, res, shift, (1u << (shift - 1)) + (128u << shift));
+    transpose(res);
+    const tVecS zero = {0, 0, 0, 0, 0, 0, 0, 0};
+    const tVecS top = {255, 255, 255, 255, 255, 255, 255, 255};
+    for (int r = 0; r < 8; r++) {
+        tVecS v = (tVecS)res[r];
+        v &= ~(v < zero);
+        tVecS over = v > top;
+        v = (v & ~over) | (top & over);
+        unsigned short* o = out + r * stride;
+        for (int x = 0; x < 8; x++) o[x] = (unsigned short)v[x];
+    }
+}
+
+}  // namespace
+
+void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
+              int precision) {
+    if (precision == 8) {
+        idct8bit(coef, quant, out, stride);
+        return;
+    }
+    // 12-bit samples keep one fewer guard bit so that the products stay within 32 bits.
+    const int pass1 = precision > 8 ? 1 : 2;
+    const int center = 1 << (precision - 1);
+    const int maxv = (1 << precision) - 1;
+    tAcc ws[64];
+    for (int c = 0; c < 8; c++) {
+        const short* in = coef + c;
+        const unsigned short* q = quant + c;
+        if (!(in[8] | in[16] | in[24] | in[32] | in[40] | in[48] | in[56])) {
+            tAcc dc = (tAcc)in[0] * q[0] * (1 << pass1);
+            for (int r = 0; r < 8; r++) ws[r * 8 + c] = dc;
+            continue;
+        }
+        sIdct1D t;
+        t.run((tAcc)in[0] * q[0], (tAcc)in[8] * q[8], (tAcc)in[16] * q[16], (tAcc)in[24] * q[24],
+              (tAcc)in[32] * q[32], (tAcc)in[40] * q[40], (tAcc)in[48] * q[48], (tAcc)in[56] * q[56]);
+        for (int r = 0; r < 8; r++) ws[r * 8 + c] = descale(t.o[r], kConstBits - pass1);
+    }
+    const int shift = kConstBits + pass1 + 3;
+    for (int r = 0; r < 8; r++) {
+        const tAcc* w = ws + r * 8;
+        unsigned short* o = out + r * stride;
+        if (!(w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7])) {
+            unsigned short v = clampSample(descale(w[0], pass1 + 3) + center, maxv);
+            for (int x = 0; x < 8; x++) o[x] = v;
+            continue;
+        }
+        sIdct1D t;
+        t.run(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        for (int x = 0; x < 8; x++) o[x] = clampSample(descale(t.o[x], shift) + center, maxv);
+    }
+}
+
+void jIdctDC(int dc, int quant, unsigned short* out, long long stride, int precision) {
+    const int pass1 = precision > 8 ? 1 : 2;
+    const int center = 1 << (precision - 1);
+    const int maxv = (1 << precision) - 1;
+    unsigned short v = clampSample(descale((tAcc)dc * quant * (1 << pass1), pass1 + 3) + center, maxv);
+    for (int r = 0; r < 8; r++) {
+        unsigned short* o = out + r * stride;
+        for (int x = 0; x < 8; x++) o[x] = v;
+    }
+}

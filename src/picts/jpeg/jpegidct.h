@@ -1,0 +1,16 @@
+// JPEG dequantisation and inverse DCT: an accurate integer 8x8 IDCT (separable, 13-bit
+// fixed-point rotations) producing samples of 8 or 12 bits.
+#pragma once
+
+// The zig-zag order: position k of the coded sequence is natural index kJZigzag[k].
+// Padded with 63s so that a corrupt run past the block end stays inside.
+extern const unsigned char kJZigzag[64 + 16];
+
+// coef: 64 coefficients in natural order; quant: 64 steps in natural order.
+// Writes 8 rows of 8 samples at out with `stride` samples between rows, clamped to
+// 0..2^precision - 1 (precision 8 or 12).
+void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
+              int precision);
+
+// A block whose only non-zero coefficient is the DC term: fills it with one value.
+void jIdctDC(int dc, int quant, unsigned short* out, long long stride, int precision);

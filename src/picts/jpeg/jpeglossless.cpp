@@ -1,0 +1,124 @@
+// Lossless (predictive) scans, T.81 Annex H: Huffman-coded differences, the seven
+// predictors, the point transform and restart intervals; lines go out through onScanLine.
+#include "picts/jpeg/jpegparser.h"
+
+namespace {
+
+struct sLosslessComp {
+    int h = 1, v = 1;
+    int width = 0;  // samples per component row in this scan
+    _typebuf<unsigned short> rows;  // row 0: the row above, rows 1..v: the current MCU row
+    _typebuf<unsigned short> line;  // the MCU row in MCU order, point transform applied
+    bool firstAfterReset = true;
+};
+
+// H.1.2.1, Table H.1.
+inline int predict(int psv, int ra, int rb, int rc) {
+    switch (psv) {
+        case 1: return ra;
+        case 2: return rb;
+        case 3: return rc;
+        case 4: return ra + rb - rc;
+        case 5: return ra + ((rb - rc) >> 1);
+        case 6: return rb + ((ra - rc) >> 1);
+        case 7: return (ra + rb) >> 1;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+bool cJPEGParser::processHuffmanLosslessScan() {
+    sJScanState st = scanState();
+    if (!myHuff.create(st)) return fail(eJErrHuffTables, "missing or bad Huffman table");
+    myScanUsedHuff = true;
+    const int psv = mySs;
+    const int pt = myAl;
+    const int initial = 1 << (myPrecision - pt - 1);
+    int unitsX, unitsY, samples;
+    sLosslessComp lc[4];
+    if (myScanCount == 1) {
+        const sJComponent& c = myComps[myScanComp[0]];
+        unitsX = c.sw;
+        unitsY = c.sh;
+        samples = c.sw;
+    } else {
+        unitsX = myMcusX;
+        unitsY = myMcusY;
+        int hmax = 1;
+        for (int i = 0; i < myScanCount; i++)
+            if (myComps[myScanComp[i]].h > hmax) hmax = myComps[myScanComp[i]].h;
+        samples = unitsX * hmax;
+    }
+    unsigned short* lines[4] = {};
+    for (int i = 0; i < myScanCount; i++) {
+        const sJComponent& c = myComps[myScanComp[i]];
+        lc[i].h = myScanCount == 1 ? 1 : c.h;
+        lc[i].v = myScanCount == 1 ? 1 : c.v;
+        lc[i].width = unitsX * lc[i].h;
+        if (!lc[i].rows.set((long long)lc[i].width * (lc[i].v + 1)) ||
+            !lc[i].line.set((long long)lc[i].width * lc[i].v))
+            return fail(eJErrMemory, "no memory for lines");
+        lc[i].rows.zero();
+        lines[i] = lc[i].line.ptr;
+    }
+    int restartLeft = myRestart;
+    int expected = 0;
+    for (int uy = 0; uy < unitsY; uy++) {
+        bool resetRow = uy == 0;
+        for (int ux = 0; ux < unitsX; ux++) {
+            if (myRestart) {
+                if (restartLeft == 0) {
+                    if (!handleRestart(expected)) return fail(eJErrData, "lossless scan cut short");
+                    restartLeft = myRestart;
+                    // H.1.2.1: after a restart the next line is predicted as the first one.
+                    resetRow = true;
+                    for (int i = 0; i < myScanCount; i++) lc[i].firstAfterReset = true;
+                }
+                restartLeft--;
+            }
+            for (int i = 0; i < myScanCount; i++) {
+                sLosslessComp& c = lc[i];
+                const sJHuffLookup* tab = myHuff.dcTable(i);
+                for (int yy = 0; yy < c.v; yy++) {
+                    unsigned short* cur = c.rows.ptr + (long long)(yy + 1) * c.width;
+                    const unsigned short* up = cur - c.width;
+                    unsigned short* out = c.line.ptr + (long long)ux * c.h * c.v + yy * c.h;
+                    for (int xx = 0; xx < c.h; xx++) {
+                        int x = ux * c.h + xx;
+                        int pred;
+                        if (resetRow && yy == 0) {
+                            pred = c.firstAfterReset || x == 0 ? initial : cur[x - 1];
+                            c.firstAfterReset = false;
+                        } else if (x == 0) {
+                            pred = up[0];
+                        } else {
+                            pred = predict(psv, cur[x - 1], up[x], up[x - 1]);
+                        }
+                        int s = myHuff.decode(tab);
+                        if (s < 0 || s > 16) {
+                            myDataError = true;
+                            return fail(eJErrData, "bad Huffman code");
+                        }
+                        // H.1.2.2: SSSS 16 is the difference 32768 without extra bits.
+                        int diff = s == 16 ? 32768 : myHuff.receiveExtend(s);
+                        unsigned short val = (unsigned short)((pred + diff) & 0xFFFF);
+                        cur[x] = val;
+                        out[xx] = (unsigned short)((val << pt) & 0xFFFF);
+                    }
+                }
+            }
+        }
+        bool overran = myHuff.overran();
+        if (!onScanLine(lines, uy, samples)) return fail(eJErrRefused, "scan line refused");
+        if (overran) {
+            myDataError = true;
+            return fail(eJErrData, "entropy-coded data ends early");
+        }
+        for (int i = 0; i < myScanCount; i++) {
+            sLosslessComp& c = lc[i];
+            for (int x = 0; x < c.width; x++) c.rows.ptr[x] = c.rows.ptr[(long long)c.v * c.width + x];
+        }
+    }
+    return true;
+}

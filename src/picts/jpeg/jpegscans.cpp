@@ -1,0 +1,252 @@
+// Entropy decoding of DCT scans: sequential blocks (T.81 F.2.2) straight into the sample
+// planes, and the four progressive procedures (G.1.2) into the coefficient buffers.
+#include <cstring>
+
+#include "picts/jpeg/jpegidct.h"
+#include "picts/jpeg/jpegparser.h"
+
+namespace {
+
+inline short toShort(int v) { return (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
+
+enum eScanKind { kSeq = 0, kDCFirst, kDCRefine, kACFirst, kACRefine };
+
+}  // namespace
+
+void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
+    sJComponent& comp = myComps[c];
+    long long stride = (long long)comp.bw * 8;
+    unsigned short* out = comp.plane.ptr + (long long)by * 8 * stride + bx * 8;
+    if (ac)
+        jIdct8x8(blk, comp.quant, out, stride, myPrecision);
+    else
+        jIdctDC(blk[0], comp.quant[0], out, stride, myPrecision);
+}
+
+// F.2.2.1 and F.2.2.2: one sequential block; false on a code missing from the tables.
+bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
+    int s = myHuff.decode(myHuff.dcTable(sc));
+    if (s < 0 || s > 16) return false;
+    sJComponent& comp = myComps[myScanComp[sc]];
+    comp.dcPred += myHuff.receiveExtend(s);
+    // Keep the predictor bounded so that hostile differences cannot overflow it.
+    comp.dcPred = toShort(comp.dcPred);
+    blk[0] = (short)comp.dcPred;
+    const sJHuffLookup* ac = myHuff.acTable(sc);
+    for (int k = 1; k < 64; k++) {
+        if (myHuff.bitCount() < 16) myHuff.fill();
+        int fe = ac->fastAc[myHuff.lookBits()];
+        if (fe) {
+            k += (fe >> 8) & 15;
+            myHuff.skipBits(fe & 255);
+            blk[kJZigzag[k]] = (short)(fe >> 16);
+            acCoded = true;
+            continue;
+        }
+        int rs = myHuff.decode(ac);
+        if (rs < 0) return false;
+        int r = rs >> 4, sz = rs & 15;
+        if (sz) {
+            k += r;
+            blk[kJZigzag[k]] = (short)myHuff.receiveExtend(sz);
+            acCoded = true;
+        } else {
+            if (r != 15) break;
+            k += 15;
+        }
+    }
+    return true;
+}
+
+bool cJPEGParser::decodeDCFirst(int sc, short* blk) {
+    int s = myHuff.decode(myHuff.dcTable(sc));
+    if (s < 0 || s > 16) return false;
+    sJComponent& comp = myComps[myScanComp[sc]];
+    comp.dcPred = toShort(comp.dcPred + myHuff.receiveExtend(s));
+    blk[0] = toShort(comp.dcPred * (1 << myAl));
+    return true;
+}
+
+bool cJPEGParser::decodeDCRefine(short* blk) {
+    if (myHuff.getBit()) blk[0] = (short)(blk[0] | (1 << myAl));
+    return true;
+}
+
+bool cJPEGParser::decodeACFirst(int sc, short* blk) {
+    if (myEobRun > 0) {
+        myEobRun--;
+        return true;
+    }
+    const sJHuffLookup* ac = myHuff.acTable(sc);
+    for (int k = mySs; k <= mySe; k++) {
+        int rs = myHuff.decode(ac);
+        if (rs < 0) return false;
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            k += r;
+            blk[kJZigzag[k]] = toShort(myHuff.receiveExtend(s) * (1 << myAl));
+        } else if (r == 15) {
+            k += 15;
+        } else {
+            // G.1.2.2: EOBn covers this block and 2^r - 1 + extra more.
+            myEobRun = (1 << r) - 1;
+            if (r) myEobRun += (int)myHuff.getBits(r);
+            break;
+        }
+    }
+    return true;
+}
+
+// G.1.2.3: correction bits for known coefficients, new coefficients of magnitude 1.
+bool cJPEGParser::decodeACRefine(int sc, short* blk) {
+    const int p1 = 1 << myAl;
+    const int m1 = -p1;
+    int k = mySs;
+    const sJHuffLookup* ac = myHuff.acTable(sc);
+    if (myEobRun == 0) {
+        for (; k <= mySe; k++) {
+            int rs = myHuff.decode(ac);
+            if (rs < 0) return false;
+            int r = rs >> 4, s = rs & 15;
+            if (s) {
+                s = myHuff.getBit() ? p1 : m1;
+            } else if (r != 15) {
+                myEobRun = 1 << r;
+                if (r) myEobRun += (int)myHuff.getBits(r);
+                break;
+            }
+            while (k <= mySe) {
+                short* coef = blk + kJZigzag[k];
+                if (*coef) {
+                    if (myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
+                } else {
+                    if (--r < 0) break;
+                }
+                k++;
+            }
+            if (s) blk[kJZigzag[k]] = (short)s;
+        }
+    }
+    if (myEobRun > 0) {
+        for (; k <= mySe; k++) {
+            short* coef = blk + kJZigzag[k];
+            if (*coef && myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
+        }
+        myEobRun--;
+    }
+    return true;
+}
+
+bool cJPEGParser::handleRestart(int& expected) {
+    myHuff.resetBits();
+    int m = myHuff.findMarker();
+    if (m < 0xD0 || m > 0xD7) {
+        // Another marker (or the end): the scan stops here and the marker is parsed next.
+        myDataError = true;
+        return false;
+    }
+    if (m != 0xD0 + expected) myDataError = true;  // out of sequence: take it and go on
+    expected = (m - 0xD0 + 1) & 7;
+    myHuff.clearMarker();
+    for (int i = 0; i < myNumComps; i++) myComps[i].dcPred = 0;
+    myEobRun = 0;
+    return true;
+}
+
+bool cJPEGParser::runDctScan() {
+    int kind = kSeq;
+    if (myProgressive) {
+        if (mySs == 0)
+            kind = myAh ? kDCRefine : kDCFirst;
+        else
+            kind = myAh ? kACRefine : kACFirst;
+    }
+    sJScanState st = scanState();
+    if (!myHuff.create(st)) return fail(eJErrTable, "missing or bad Huffman table");
+    myScanUsedHuff = true;
+    for (int i = 0; i < myNumComps; i++) myComps[i].dcPred = 0;
+    myEobRun = 0;
+
+    // Units of the scan: whole MCUs when interleaved, single blocks otherwise.
+    int unitsX, unitsY;
+    if (myScanCount == 1) {
+        const sJComponent& c = myComps[myScanComp[0]];
+        unitsX = (c.sw + 7) / 8;
+        unitsY = (c.sh + 7) / 8;
+    } else {
+        unitsX = myMcusX;
+        unitsY = myMcusY;
+    }
+    // A sequential MCU is decoded whole before its IDCTs, so that the coefficient stores
+    // have retired by the time the transform loads them.
+    short mcu[10][64];
+    bool mcuAc[10];
+    int mcuComp[10], mcuX[10], mcuY[10];
+    int restartLeft = myRestart;
+    int expected = 0;
+    for (int uy = 0; uy < unitsY; uy++) {
+        for (int ux = 0; ux < unitsX; ux++) {
+            if (myRestart) {
+                if (restartLeft == 0) {
+                    if (!handleRestart(expected)) return true;
+                    restartLeft = myRestart;
+                }
+                restartLeft--;
+            }
+            int nblk = 0;
+            for (int i = 0; i < myScanCount; i++) {
+                int ci = myScanComp[i];
+                sJComponent& c = myComps[ci];
+                int nh = myScanCount == 1 ? 1 : c.h;
+                int nv = myScanCount == 1 ? 1 : c.v;
+                for (int yy = 0; yy < nv; yy++) {
+                    for (int xx = 0; xx < nh; xx++) {
+                        int bx = ux * nh + xx, by = uy * nv + yy;
+                        bool ok;
+                        if (kind == kSeq) {
+                            short* blk = mcu[nblk];
+                            memset(blk, 0, sizeof(mcu[0]));
+                            mcuAc[nblk] = false;
+                            ok = decodeBlockSeq(i, blk, mcuAc[nblk]);
+                            mcuComp[nblk] = ci;
+                            mcuX[nblk] = bx;
+                            mcuY[nblk] = by;
+                            if (ok) nblk++;  // at most 10: checked at the scan header
+                        } else {
+                            short* b = c.coefs.ptr + ((long long)by * c.bw + bx) * 64;
+                            switch (kind) {
+                                case kDCFirst: ok = decodeDCFirst(i, b); break;
+                                case kDCRefine: ok = decodeDCRefine(b); break;
+                                case kACFirst: ok = decodeACFirst(i, b); break;
+                                default: ok = decodeACRefine(i, b); break;
+                            }
+                        }
+                        if (!ok) {
+                            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+                            myDataError = true;
+                            return fail(eJErrData, "bad Huffman code");
+                        }
+                    }
+                }
+            }
+            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+        }
+        if (kind == kSeq) {
+            for (int i = 0; i < myScanCount; i++) {
+                sJComponent& c = myComps[myScanComp[i]];
+                int rows = (uy + 1) * (myScanCount == 1 ? 1 : c.v) * 8;
+                if (rows > c.rowsDone) c.rowsDone = rows;
+            }
+        }
+        // Truncated data: stop instead of decoding zeros to the end.
+        if (myHuff.overran()) {
+            myDataError = true;
+            return fail(eJErrData, "entropy-coded data ends early");
+        }
+    }
+    if (myHuff.overran()) {
+        myDataError = true;
+        return fail(eJErrData, "entropy-coded data ends early");
+    }
+    return true;
+}

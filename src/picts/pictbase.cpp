@@ -1,0 +1,232 @@
+// cPictBase: pixel buffers, properties, pages and previews shared by every decoder.
+#include "picts/pictbase.h"
+
+#include <cstring>
+
+bool __bmp_res_inversed = false;
+
+cPictBase::sExtPictDef::sExtPictDef(cPictBase* picture) {
+    if (!picture) return;
+    pixels = picture->raw8Bpp();
+    width = picture->myWidth;
+    height = picture->myHeight;
+}
+
+cPictBase::cPictBase() {}
+
+cPictBase::~cPictBase() {
+    // endExtRender frees the render state; a decoder that stopped half-way leaves it here.
+    if (myExtState) {
+        myHasExt = false;
+        endExtRender();
+    }
+}
+
+int cPictBase::typeOf() { return pkNone; }
+bool cPictBase::is16Bpp() { return my16Bpp; }
+bool cPictBase::isPicture(cFileIOTarget* io, sPictInfo* info) { return false; }
+bool cPictBase::decode(cFileIOTarget* io) { return false; }
+long long cPictBase::width() { return myWidth; }
+long long cPictBase::height() { return myHeight; }
+bool cPictBase::supportsExtRendering() { return false; }
+bool cPictBase::supportsMultipage() { return false; }
+int cPictBase::getNumPages(cFileIOTarget* io) { return 1; }
+
+bool cPictBase::getColorData(_typebuf<unsigned int>& out) {
+    long long n = myWidth * myHeight;
+    if (myWidth <= 0 || myHeight <= 0) return false;
+    if (my16Bpp) {
+        if (myPixels16.count < n || !out.set(n)) return false;
+        for (long long i = 0; i < n; i++) out.ptr[i] = to8Bpp(myPixels16.ptr[i]);
+        return true;
+    }
+    if (myPixels.count < n) return false;
+    return out.set(myPixels.ptr, n);
+}
+
+bool cPictBase::getPageSize(cFileIOTarget* io, int page, long long& w, long long& h) {
+    sPictInfo info;
+    if (page != 0 || !io || !isPicture(io, &info)) return false;
+    w = info.width;
+    h = info.height;
+    return true;
+}
+
+bool cPictBase::decodePage(cFileIOTarget* io, int page) { return page == 0 && io && decode(io); }
+
+namespace {
+// Size of a w x h picture fitted within maxW x maxH, never enlarged, at least 1 x 1.
+void fitSize(long long w, long long h, long long maxW, long long maxH, long long& fw, long long& fh) {
+    if (w <= maxW && h <= maxH) {
+        fw = w;
+        fh = h;
+        return;
+    }
+    double f = (double)maxW / (double)w;
+    double fy = (double)maxH / (double)h;
+    if (fy < f) f = fy;
+    fw = (long long)(w * f + 0.5);
+    fh = (long long)(h * f + 0.5);
+    if (fw < 1) fw = 1;
+    if (fh < 1) fh = 1;
+    if (fw > maxW) fw = maxW;
+    if (fh > maxH) fh = maxH;
+}
+}  // namespace
+
+bool cPictBase::decodePagePreview(cFileIOTarget* io, cPictBase* target, long long width, long long height,
+                                  int page, bool allowFull, unsigned int background) {
+    if (!io || !target || page != 0 || !allowFull || width < 1 || height < 1) return false;
+    unsigned long long start = io->get_fp();
+    if (supportsExtRendering()) {
+        sPictInfo info;
+        if (!isPicture(io, &info) || info.width < 1 || info.height < 1) return false;
+        long long fw, fh;
+        fitSize(info.width, info.height, width, height, fw, fh);
+        if (!target->allocPixels(fw, fh, false)) return false;
+        for (long long i = 0; i < target->myPixels.count; i++) target->myPixels.ptr[i] = background;
+        sExtPictDef def(target);
+        def.background = background;
+        if (!setExtTarget(&def) || !io->set_fp(start)) {
+            setExtTarget(nullptr);
+            return false;
+        }
+        bool ok = decode(io);
+        setExtTarget(nullptr);
+        return ok;
+    }
+    if (!decode(io)) return false;
+    return imgToPreview(this, target, width, height, background);
+}
+
+bool cPictBase::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) {
+    return false;
+}
+
+int cPictBase::getPreview(cFileIOTarget* io, cPictDummy& holder, long long width, long long height,
+                          bool fullDecode, unsigned int background) {
+    if (!io || width < 1 || height < 1) return 1;
+    unsigned long long start = io->get_fp();
+    long long mw = width, mh = height;
+    cPictDummy embedded;
+    if (getPreview(io, &embedded, &mw, &mh) && embedded.width() > 0 && embedded.height() > 0) {
+        if (embedded.width() <= width && embedded.height() <= height) {
+            embedded.moveTo(holder);
+            return 0;
+        }
+        if (imgToPreview(&embedded, &holder, width, height, background)) return 0;
+    }
+    if (!fullDecode) return 2;
+    if (!io->set_fp(start)) return 3;
+    return decodePagePreview(io, &holder, width, height, 0, true, background) ? 0 : 3;
+}
+
+void cPictBase::moveTo(cPictBase& target) {
+    if (&target == this) return;
+    target.myPixels.clear();
+    target.myPixels16.clear();
+    target.myPixels.swap(myPixels);
+    target.myPixels16.swap(myPixels16);
+    target.myWidth = myWidth;
+    target.myHeight = myHeight;
+    target.my16Bpp = my16Bpp;
+    myWidth = myHeight = 0;
+    my16Bpp = false;
+}
+
+void cPictBase::close() {
+    if (myExtState) endExtRender();
+    myHasExt = false;
+    myExt = sExtPictDef();
+    myPixels.clear();
+    myPixels16.clear();
+    myWidth = myHeight = 0;
+    my16Bpp = false;
+    myProps.clear();
+}
+
+void cPictBase::flip() {
+    if (myWidth <= 0 || myHeight <= 0) return;
+    long long w = myWidth;
+    if (my16Bpp) {
+        if (myPixels16.count < myWidth * myHeight) return;
+        unsigned long long* p = myPixels16.ptr;
+        for (long long a = 0, b = myHeight - 1; a < b; a++, b--)
+            for (long long x = 0; x < w; x++) {
+                unsigned long long t = p[a * w + x];
+                p[a * w + x] = p[b * w + x];
+                p[b * w + x] = t;
+            }
+    } else {
+        if (myPixels.count < myWidth * myHeight) return;
+        unsigned int* p = myPixels.ptr;
+        for (long long a = 0, b = myHeight - 1; a < b; a++, b--)
+            for (long long x = 0; x < w; x++) {
+                unsigned int t = p[a * w + x];
+                p[a * w + x] = p[b * w + x];
+                p[b * w + x] = t;
+            }
+    }
+}
+
+unsigned int* cPictBase::raw8Bpp() { return my16Bpp ? nullptr : myPixels.ptr; }
+unsigned long long* cPictBase::raw16Bpp() { return my16Bpp ? myPixels16.ptr : nullptr; }
+
+bool cPictBase::moveToColorData(_typebuf<unsigned int>& out) {
+    if (!my16Bpp) {
+        if (!myPixels.ptr) return false;
+        out.clear();
+        out.swap(myPixels);
+        return true;
+    }
+    if (!getColorData(out)) return false;
+    myPixels16.clear();
+    return true;
+}
+
+bool cPictBase::allocPixels(long long w, long long h, bool sixteenBits) {
+    long long bytes;
+    myPixels.clear();
+    myPixels16.clear();
+    myWidth = myHeight = 0;
+    my16Bpp = sixteenBits;
+    if (!checkedImageBytes(w, h, sixteenBits ? 8 : 4, bytes)) return false;
+    if (!(sixteenBits ? myPixels16.set(w * h) : myPixels.set(w * h))) return false;
+    myWidth = w;
+    myHeight = h;
+    return true;
+}
+
+cPictProp* cPictBase::getProp(int id, bool create) { return create ? myProps.findOrCreate(id) : myProps.find(id); }
+
+const long long* cPictBase::getPropInt(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tInt ? &p->intValue : nullptr;
+}
+
+const double* cPictBase::getPropDouble(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tDouble ? &p->doubleValue : nullptr;
+}
+
+const sTimestamp* cPictBase::getPropTime(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tTime ? &p->timeValue : nullptr;
+}
+
+const char* cPictBase::getPropString(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tString ? p->stringValue.ptr : nullptr;
+}
+
+cPictBase* cPictBase::getPropImage(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tImage ? p->image() : nullptr;
+}
+
+const cPictProp* cPictBase::getPropRaw(int id) {
+    cPictProp* p = myProps.find(id);
+    return p && p->type() == cPictProp::tRaw ? p : nullptr;
+}
+
+bool cPictBase::removeProp(int id) { return myProps.remove(id); }

@@ -1,0 +1,15 @@
+// cPictXPM: the XPM decoder.
+#pragma once
+
+#include "picts/png/pictrowsbase.h"
+
+class cPictXPM : public cPictRowsBase {
+public:
+    // Probe from the stream's position (put back afterwards); fills the size.
+    static bool validFor(cFileIOTarget* io, sPictInfo* info);
+
+    int typeOf() override { return pkXPM; }
+    bool is16Bpp() override { return my16Bpp; }
+    bool isPicture(cFileIOTarget* io, sPictInfo* info) override { return validFor(io, info); }
+    bool decode(cFileIOTarget* io) override;
+};

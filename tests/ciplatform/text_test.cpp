@@ -1,0 +1,297 @@
+// Fonts and text: substitution, fallback, measuring against drawn pixels, cutting and wrapping.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "ciplatform/canvas.h"
+#include "ciplatform/fontobject.h"
+
+namespace {
+
+const unsigned int kBg = 0xFFFFFFFFu;
+
+cFontObject* stdFont() {
+    cFontObject* f = cFontObject::get(5, 13, "Tahoma", false, false, false);
+    EXPECT_NE(f, nullptr);
+    return f;
+}
+
+// Bounding box of pixels that differ from the background.
+struct Ink {
+    int l = 1 << 30, t = 1 << 30, r = -1, b = -1;
+    bool any() const { return r >= 0; }
+};
+Ink inkOf(const cCanvas& c, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
+    Ink k;
+    if (x1 < 0) x1 = c.width();
+    if (y1 < 0) y1 = c.height();
+    for (int y = y0; y < y1; y++)
+        for (int x = x0; x < x1; x++)
+            if (c.pixel(x, y) != kBg) {
+                k.l = std::min(k.l, x), k.t = std::min(k.t, y), k.r = std::max(k.r, x), k.b = std::max(k.b, y);
+            }
+    return k;
+}
+
+bool fileExists(const char* p) {
+    struct stat st;
+    return stat(p, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Width of a UTF-8 string measured by the canvas.
+int widthOf(cCanvas& c, const std::string& s) {
+    sSize sz;
+    c.textSize(s.c_str(), (long long)s.size(), sz);
+    return sz.cx;
+}
+
+}  // namespace
+
+TEST(Fonts, AbsentFacesResolveToPresentFilesOfTheRightKind) {
+    struct Case {
+        const char* face;
+        unsigned int mustHave;  // a character the substitute must draw from its own file
+    } cases[] = {{"Tahoma", 'A'}, {"Courier New", 'A'}, {"MS Gothic", 0x3042},  {"Malgun Gothic", 0xAC00},
+                 {"Microsoft YaHei", 0x4E2D}, {"Microsoft JhengHei", 0x4E2D}, {"MS UI Gothic", 0x65E5},
+                 {"No Such Face 123", 'A'}};
+    for (auto& k : cases) {
+        char file[512];
+        ASSERT_TRUE(cFontObject::resolveFace(k.face, false, false, file, sizeof(file))) << k.face;
+        EXPECT_TRUE(fileExists(file)) << k.face << " -> " << file;
+        cFontObject* f = cFontObject::get(5, 13, k.face, false, false, false);
+        ASSERT_NE(f, nullptr) << k.face;
+        EXPECT_STREQ(f->file(), file);
+        const sGlyph* g = f->glyph(k.mustHave);
+        EXPECT_NE(g->coverage, nullptr) << k.face;
+        EXPECT_GT(g->advance, 0);
+    }
+    EXPECT_FALSE(cFontObject::faceExists("Tahoma-Not-Installed-Here"));
+    EXPECT_TRUE(cFontObject::faceExists("DejaVu Sans"));
+}
+
+TEST(Fonts, CourierNewBecomesMonospace) {
+    cFontObject* f = cFontObject::get(6, 13, "Courier New", false, false, false);
+    ASSERT_NE(f, nullptr);
+    int w = f->advance('i');
+    for (const char* s = "WMil.0@_ "; *s; s++) EXPECT_EQ(f->advance((unsigned char)*s), w) << *s;
+    // And the standard face is not monospace (so the check above can fail).
+    cFontObject* sans = stdFont();
+    EXPECT_NE(sans->advance('i'), sans->advance('W'));
+}
+
+TEST(Fonts, StoreSharesFontsAndStylesDiffer) {
+    cFontObject* a = cFontObject::get(5, 13, "Tahoma", false, false, false);
+    EXPECT_EQ(a, cFontObject::get(5, 13, "tahoma", false, false, false));
+    cFontObject* b = cFontObject::get(6, 13, "Tahoma", true, false, false);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(a, b);
+    EXPECT_GE(b->advance('m'), a->advance('m'));  // bold is never narrower
+    EXPECT_EQ(cFontObject::get(5, 0, "Tahoma", false, false, false), nullptr);
+    EXPECT_EQ(cFontObject::get(5, 100000, "Tahoma", false, false, false), nullptr);
+}
+
+TEST(Text, TextSizeMatchesDrawnInkAndRulerEndsThere) {
+    cCanvas c(400, 40, kBg);
+    c.setTextMode(stdFont());
+    c.setTextColors(0x000000, 0xFFFFFFFF);
+    const char* samples[] = {"Hello, world", "WWW iii", "Привет мир", "x", "日本語 text", "A\tB"};
+    for (const char* s : samples) {
+        c.fillAll(kBg);
+        sSize sz;
+        ASSERT_TRUE(c.textSize(s, -1, sz));
+        c.drawText(10, 5, true, s, -1);
+        Ink k = inkOf(c);
+        ASSERT_TRUE(k.any()) << s;
+        // Ink stays within the measured box, allowing a pixel of antialiasing or side bearing.
+        EXPECT_GE(k.l, 10 - 1) << s;
+        EXPECT_LE(k.r, 10 + sz.cx + 1) << s;
+        EXPECT_GE(k.t, 5 - 1) << s;
+        EXPECT_LE(k.b, 5 + sz.cy) << s;
+        // ...and fills most of it: the last glyph ends near the measured width.
+        EXPECT_GE(k.r, 10 + sz.cx - 4) << s;
+        std::vector<int> edges(strlen(s) + 1, -7);
+        int n = c.textRuler(s, -1, edges.data());
+        ASSERT_GT(n, 0);
+        for (int i = 1; i < n; i++) EXPECT_GE(edges[i], edges[i - 1]) << s;
+        EXPECT_EQ(edges[n - 1], sz.cx) << s;
+    }
+}
+
+TEST(Text, OpaqueTextFillsItsLineBoxWithBackground) {
+    cCanvas c(200, 30, kBg);
+    c.setTextMode(stdFont());
+    c.setTextColors(0x000000, 0x00FF00);
+    sSize sz;
+    c.textSize("abc", -1, sz);
+    c.drawText(3, 4, false, "abc", -1);
+    EXPECT_EQ(c.pixel(3, 4), 0xFF00FF00u);  // top-left of the box: background
+    EXPECT_EQ(c.pixel(3 + sz.cx - 1, 4 + sz.cy - 1), 0xFF00FF00u);
+    EXPECT_EQ(c.pixel(3 + sz.cx, 4), kBg);  // just outside
+    EXPECT_EQ(c.pixel(2, 4), kBg);
+}
+
+TEST(Text, Utf16AndUtf8MeasureAlike) {
+    cCanvas c(10, 10);
+    c.setTextMode(stdFont());
+    const char* u8 = "Aé中😀z";
+    const unsigned short u16[] = {'A', 0xE9, 0x4E2D, 0xD83D, 0xDE00, 'z', 0};
+    sSize a, b;
+    c.textSize(u8, -1, a);
+    c.textSize(u16, -1, b);
+    EXPECT_EQ(a.cx, b.cx);
+    EXPECT_EQ(a.cy, b.cy);
+    int e8[16], e16[16];
+    EXPECT_EQ(c.textRuler(u8, -1, e8), 5);   // code points
+    EXPECT_EQ(c.textRuler(u16, -1, e16), 6);  // units
+    EXPECT_EQ(e16[3], e16[4]);                 // both halves of the pair share its edge
+    EXPECT_EQ(e8[3], e16[4]);
+    EXPECT_EQ(e8[4], e16[5]);
+    // Broken UTF-8 and a lone surrogate measure as replacement characters, never crash.
+    const char bad[] = {'a', (char)0xC3, (char)0xFF, (char)0xE4, (char)0xB8, 0};
+    sSize s;
+    EXPECT_TRUE(c.textSize(bad, -1, s));
+    EXPECT_GT(s.cx, 0);
+    const unsigned short lone[] = {0xDC00, 'b', 0xD800, 0};
+    EXPECT_TRUE(c.textSize(lone, -1, s));
+}
+
+TEST(Text, MixedScriptsDrawGlyphsForEveryPart) {
+    // Latin, CJK and Cyrillic through the standard font: the missing scripts fall back to
+    // faces that have them, so each part leaves ink (a missing glyph would draw a box of
+    // the same size for every character, so also check the CJK glyphs differ).
+    cCanvas c(600, 40, kBg);
+    cFontObject* f = stdFont();
+    c.setTextMode(f);
+    c.setTextColors(0x000000, 0xFFFFFFFF);
+    const char* parts[] = {"Latin", "中文字", "Кириллица"};
+    int x = 5;
+    for (const char* p : parts) {
+        sSize sz;
+        c.textSize(p, -1, sz);
+        c.drawText(x, 5, true, p, -1);
+        Ink k = inkOf(c, x, 0, x + sz.cx, 40);
+        EXPECT_TRUE(k.any()) << p;
+        EXPECT_GT(sz.cx, 10) << p;
+        x += sz.cx + 10;
+    }
+    const sGlyph* g1 = f->glyph(0x4E2D);
+    const sGlyph* g2 = f->glyph(0x6587);
+    ASSERT_NE(g1->coverage, nullptr);
+    ASSERT_NE(g2->coverage, nullptr);
+    bool differ = g1->width != g2->width || g1->rows != g2->rows ||
+                  memcmp(g1->coverage, g2->coverage, (size_t)g1->width * g1->rows) != 0;
+    EXPECT_TRUE(differ);
+    EXPECT_NE(f->glyph(0x0416)->coverage, nullptr);  // Ж
+}
+
+TEST(Text, LimitedCutsAtLongestFittingPrefix) {
+    cCanvas c(300, 30, kBg);
+    c.setTextMode(stdFont());
+    c.setTextColors(0x000000, 0xFFFFFFFF);
+    const std::string text = "The quick brown fox jumps";
+    int full = widthOf(c, text), dots = widthOf(c, "...");
+    for (int w = 0; w <= full + 5; w += 3) {
+        long long shown = -1;
+        c.fillAll(kBg);
+        int start = c.drawTextLimited(10, 0, w, 30, 0, true, 0, 0, text.c_str(), -1, &shown, false);
+        EXPECT_EQ(start, 10);
+        // Oracle: the longest prefix whose width plus "..." fits.
+        size_t want = text.size();
+        if (full > w) {
+            want = 0;
+            while (want < text.size() && widthOf(c, text.substr(0, want + 1)) + dots <= w) want++;
+        }
+        EXPECT_EQ(shown, (long long)want) << "width " << w;
+        Ink k = inkOf(c);
+        if (k.any()) {
+            EXPECT_LE(k.r, 10 + w - 1) << "ink past the box at width " << w;
+        }
+    }
+}
+
+TEST(Text, LimitedAlignsAndCentresVertically) {
+    cCanvas c(300, 60, kBg);
+    cFontObject* f = stdFont();
+    c.setTextMode(f);
+    c.setTextColors(0x000000, 0xFFFFFFFF);
+    int tw = widthOf(c, "Hi");
+    struct Case {
+        int align, want;
+    } cases[] = {{0, 20 + 4}, {1, 20 + 4 + (200 - 4 - 6 - tw) / 2}, {2, 20 + 200 - 6 - tw}};
+    for (auto& k : cases) {
+        long long shown;
+        int start = c.drawTextLimited(20, 10, 200, 40, k.align, true, 4, 6, "Hi", -1, &shown, false);
+        EXPECT_EQ(start, k.want) << k.align;
+        EXPECT_EQ(shown, 2);
+    }
+    c.fillAll(kBg);
+    c.drawTextLimited(20, 10, 200, 40, 0, true, 0, 0, "H", -1, nullptr, false);
+    Ink k = inkOf(c);
+    int top = 10 + (40 - f->lineHeight()) / 2;
+    EXPECT_GE(k.t, top);
+    EXPECT_LE(k.b, top + f->lineHeight());
+}
+
+TEST(Text, WrappedAlignmentsPlaceLinesInTheBox) {
+    cCanvas c(200, 200, kBg);
+    cFontObject* f = stdFont();
+    c.setTextMode(f);
+    c.setTextColors(0x000000, 0xFFFFFFFF);
+    const char* text = "abc abc abc abc abc abc abc";
+    int boxW = widthOf(c, "abc abc abc") - 1;  // two words a line
+    int lh = (int)(f->lineHeight() * 1.5 + 0.5);
+    for (int align = 0; align <= 3; align++) {
+        c.fillAll(kBg);
+        sSize used;
+        ASSERT_TRUE(c.drawTextWrapped(10, 10, boxW, -1, (cCanvas::eTextAlign)align, text, used, true, 1.5));
+        EXPECT_EQ(used.cy, 4 * lh) << align;  // 7 words, 2 a line
+        EXPECT_LE(used.cx, boxW);
+        // First line's ink.
+        Ink first = inkOf(c, 0, 10, 200, 10 + lh);
+        ASSERT_TRUE(first.any());
+        int lineW = widthOf(c, "abc abc");
+        if (align == 0) {
+            EXPECT_LE(first.l, 10 + 2);
+        }
+        if (align == 1) {
+            EXPECT_NEAR(first.l, 10 + (boxW - lineW) / 2, 3);
+        }
+        if (align == 2) {
+            EXPECT_NEAR(first.r, 10 + boxW - 1, 2);
+        }
+        if (align == 3) {
+            EXPECT_LE(first.l, 10 + 2);
+            EXPECT_NEAR(first.r, 10 + boxW - 1, 2);  // stretched to both edges
+            // The last line is not stretched.
+            Ink last = inkOf(c, 0, 10 + 3 * lh, 200, 10 + 4 * lh);
+            EXPECT_LT(last.r, 10 + widthOf(c, "abc") + 2);
+        }
+    }
+    // Lines past the bottom are measured, not drawn; a long word breaks inside.
+    c.fillAll(kBg);
+    sSize used;
+    c.drawTextWrapped(10, 10, boxW, lh, cCanvas::taLeft, text, used, true, 1.5);
+    EXPECT_EQ(used.cy, 4 * lh);
+    EXPECT_FALSE(inkOf(c, 0, 10 + lh + 2, 200, 200).any());
+    c.drawTextWrapped(0, 0, 30, -1, cCanvas::taLeft, "abcdefghijklmnopqrstuvwxyz", used, true, 1.0);
+    EXPECT_LE(used.cx, 30);
+    EXPECT_GT(used.cy, f->lineHeight());
+    // Hard breaks.
+    c.drawTextWrapped(0, 0, 500, -1, cCanvas::taLeft, "a\nb\n\nc", used, true, 1.0);
+    EXPECT_EQ(used.cy, 4 * f->lineHeight());
+}
+
+TEST(Text, UnderlineDrawsBelowBaseline) {
+    cCanvas c(100, 30, kBg);
+    cFontObject* u = cFontObject::get(5, 13, "Tahoma", false, true, false);
+    ASSERT_NE(u, nullptr);
+    c.setTextMode(u);
+    c.setTextColors(0x0000FF, 0xFFFFFFFF);
+    c.drawText(2, 2, true, "....", -1);
+    int y = 2 + u->ascent() + u->underlinePos();
+    sSize sz;
+    c.textSize("....", -1, sz);
+    for (int x = 2; x < 2 + sz.cx; x++) EXPECT_EQ(c.pixel(x, y), 0xFFFF0000u) << x;
+}

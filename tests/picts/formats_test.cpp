@@ -1,0 +1,325 @@
+// BMP, DIB, ICO, GIF, ICNS, PCX, PPM, TGA and XPM decoders against ImageMagick, a plain model
+// of the icon RLE, and hostile copies of valid files.
+#include "picts/bmp/pictdib.h"
+#include "picts/gif/pictgif.h"
+#include "picts/icns/picticns.h"
+#include "picts/pcx/pictpcx.h"
+#include "picts/png/pictpng.h"
+#include "picts/ppm/pictppm.h"
+#include "picts/tga/picttga.h"
+#include "picts/xpm/pictxpm.h"
+#include "picts/xpm/xpmreader.h"
+#include "pictfmt_testutil.h"
+
+using namespace pictfmt;
+
+namespace {
+
+struct Variant {
+    const char* name;   // output spec for convert ("bmp3:x.bmp")
+    const char* file;   // the file written
+    int colors;
+    bool alpha;
+    std::vector<std::string> opts;
+    bool wide;
+};
+
+template <class D>
+void compareVariants(const std::vector<Variant>& variants, bool autoOrient = false) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
+    testutil::TempDir dir;
+    unsigned seed = 1;
+    for (const Variant& v : variants) {
+        SCOPED_TRACE(v.name);
+        const int w = 29, h = 17;
+        std::string src = dir.file(std::string(v.file) + ".src.rgba");
+        testutil::writeFile(src, sourcePicture(w, h, v.colors, v.alpha, seed++));
+        std::vector<std::string> argv = {"convert", "-size", "29x17", "-depth", "16", "rgba:" + src};
+        argv.insert(argv.end(), v.opts.begin(), v.opts.end());
+        std::string spec = v.name;
+        size_t colon = spec.find(':');
+        argv.push_back(spec.substr(0, colon + 1) + dir.file(v.file));
+        ASSERT_EQ(testutil::run(argv), 0);
+        std::vector<unsigned char> bytes = testutil::readFile(dir.file(v.file));
+        ASSERT_FALSE(bytes.empty());
+        cPictMemStream s(bytes.data(), (long long)bytes.size());
+        cPictBase::sPictInfo info;
+        D probe;
+        ASSERT_TRUE(probe.isPicture(&s, &info));
+        EXPECT_EQ(info.width, w);
+        EXPECT_EQ(info.height, h);
+        Rgba ours = decodeWith<D>(bytes);
+        ASSERT_TRUE(ours.ok);
+        Rgba ref = oracle(dir.file(v.file), v.wide, w, h, autoOrient);
+        ASSERT_TRUE(ref.ok);
+        std::string first;
+        EXPECT_EQ(mismatches(ours, ref, true, &first), 0) << first;
+    }
+}
+
+}  // namespace
+
+TEST(BmpDecoder, MatchesImageMagickAtEveryDepthAndRle) {
+    compareVariants<cPictBMP>({
+        {"bmp3:", "b1.bmp", 2, false, {"-type", "palette", "-colors", "2"}, false},
+        {"bmp3:", "b4.bmp", 16, false, {"-type", "palette", "-colors", "16"}, false},
+        {"bmp3:", "b8.bmp", 200, false, {"-type", "palette"}, false},
+        {"bmp3:", "b8rle.bmp", 40, false, {"-type", "palette", "-compress", "RLE"}, false},
+        {"bmp3:", "b24.bmp", 0, false, {"-type", "truecolor"}, false},
+        {"bmp:", "b32.bmp", 0, true, {"-type", "truecolormatte"}, false},
+        {"bmp:", "b32top.bmp", 0, true, {"-type", "truecolormatte", "-define", "bmp:top-down=true"}, false},
+        {"bmp:", "b16.bmp", 0, false, {"-define", "bmp:subtype=RGB565"}, false},
+    });
+}
+
+TEST(IcoDecoder, MatchesImageMagickForDibAndPngEntries) {
+    compareVariants<cPictICO>({
+        {"ico:", "i32.ico", 0, true, {}, false},
+        {"ico:", "i8.ico", 100, true, {"-type", "palettematte"}, false},
+    });
+}
+
+TEST(GifDecoder, MatchesImageMagickInterlacedWithTransparency) {
+    compareVariants<cPictGIF>({
+        {"gif:", "g.gif", 200, false, {}, false},
+        {"gif:", "gi.gif", 60, true, {"-interlace", "GIF"}, false},
+        {"gif:", "g2.gif", 2, false, {}, false},
+    });
+}
+
+TEST(PcxDecoder, MatchesImageMagick) {
+    compareVariants<cPictPCX>({
+        {"pcx:", "p24.pcx", 0, false, {"-type", "truecolor"}, false},
+        {"pcx:", "p8.pcx", 150, false, {"-type", "palette"}, false},
+        {"pcx:", "p1.pcx", 2, false, {"-type", "bilevel"}, false},
+    });
+}
+
+TEST(PpmDecoder, MatchesImageMagickForP1ToP6At8And16Bits) {
+    compareVariants<cPictPPM>({
+        {"ppm:", "a.ppm", 0, false, {"-depth", "8"}, false},
+        {"ppm:", "a16.ppm", 0, false, {"-depth", "16"}, true},
+        {"pgm:", "a.pgm", 0, false, {"-depth", "8"}, false},
+        {"pgm:", "a16.pgm", 0, false, {"-depth", "16"}, true},
+        {"pbm:", "a.pbm", 2, false, {}, false},
+        {"ppm:", "plain.ppm", 0, false, {"-depth", "8", "-compress", "none"}, false},
+        {"pgm:", "plain16.pgm", 0, false, {"-depth", "16", "-compress", "none"}, true},
+        {"pbm:", "plain.pbm", 2, false, {"-compress", "none"}, false},
+    });
+}
+
+TEST(TgaDecoder, MatchesImageMagickRawAndRle) {
+    compareVariants<cPictTGA>({
+        {"tga:", "t24.tga", 0, false, {"-type", "truecolor", "-compress", "none"}, false},
+        {"tga:", "t24r.tga", 10, false, {"-type", "truecolor", "-compress", "RLE"}, false},
+        {"tga:", "t32.tga", 0, true, {"-type", "truecolormatte", "-compress", "none"}, false},
+        {"tga:", "t32r.tga", 12, true, {"-type", "truecolormatte", "-compress", "RLE"}, false},
+        {"tga:", "t8.tga", 100, false, {"-type", "palette", "-compress", "none"}, false},
+        {"tga:", "t8r.tga", 30, false, {"-type", "palette", "-compress", "RLE"}, false},
+        {"tga:", "tg.tga", 0, false, {"-type", "grayscale", "-compress", "none"}, false},
+        {"tga:", "tgr.tga", 9, false, {"-type", "grayscale", "-compress", "RLE"}, false},
+    }, true);
+}
+
+TEST(XpmDecoder, MatchesImageMagick) {
+    compareVariants<cPictXPM>({
+        {"xpm:", "x.xpm", 40, true, {}, false},
+        {"xpm:", "x2.xpm", 200, false, {}, false},
+    });
+}
+
+TEST(XpmDecoder, ParsesColourForms) {
+    struct Case {
+        const char* text;
+        bool ok;
+        unsigned int argb;
+    } cases[] = {
+        {"#F0A", true, 0xFFFF00AA}, {"#12AB34", true, 0xFF12AB34}, {"#1234ABCD5678", true, 0xFF12AB56},
+        {"None", true, 0},          {"none", true, 0},            {"Red", true, 0xFFFF0000},
+        {"light gray", true, 0xFFD3D3D3}, {"#12", false, 0},     {"#GG0000", false, 0},
+        {"nosuchcolour", false, 0},
+    };
+    for (const Case& c : cases) {
+        unsigned int v = 1;
+        EXPECT_EQ(cXpmReader::parseColor(c.text, (long long)strlen(c.text), v), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.argb) << c.text;
+    }
+}
+
+namespace {
+
+// The icon RLE written plainly: runs of 3..130 equal bytes, literals of 1..128.
+std::vector<unsigned char> icnsRle(const std::vector<unsigned char>& in) {
+    std::vector<unsigned char> out;
+    size_t i = 0;
+    while (i < in.size()) {
+        size_t run = 1;
+        while (i + run < in.size() && run < 130 && in[i + run] == in[i]) run++;
+        if (run >= 3) {
+            out.push_back((unsigned char)(run + 125));
+            out.push_back(in[i]);
+            i += run;
+            continue;
+        }
+        size_t lit = 0;
+        while (i + lit < in.size() && lit < 128) {
+            if (i + lit + 2 < in.size() && in[i + lit] == in[i + lit + 1] && in[i + lit] == in[i + lit + 2]) break;
+            lit++;
+        }
+        out.push_back((unsigned char)(lit - 1));
+        out.insert(out.end(), in.begin() + (long)i, in.begin() + (long)(i + lit));
+        i += lit;
+    }
+    return out;
+}
+
+void element(std::vector<unsigned char>& f, const char* type, const std::vector<unsigned char>& data) {
+    f.insert(f.end(), type, type + 4);
+    uint32_t n = (uint32_t)data.size() + 8;
+    for (int i = 3; i >= 0; i--) f.push_back((unsigned char)(n >> (8 * i)));
+    f.insert(f.end(), data.begin(), data.end());
+}
+
+std::vector<unsigned char> icnsFile(const std::vector<std::pair<const char*, std::vector<unsigned char>>>& elems) {
+    std::vector<unsigned char> f = {'i', 'c', 'n', 's', 0, 0, 0, 0};
+    for (auto& e : elems) element(f, e.first, e.second);
+    for (int i = 0; i < 4; i++) f[4 + (size_t)i] = (unsigned char)(f.size() >> (8 * (3 - i)));
+    return f;
+}
+
+}  // namespace
+
+TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {
+    for (int side : {16, 32, 128}) {
+        SCOPED_TRACE(side);
+        size_t n = (size_t)side * side;
+        std::vector<unsigned char> planes = testutil::randomBytes(4 * n, (unsigned)side);
+        for (size_t i = 0; i < n; i += 5) planes[n + i] = planes[n + i + 1 < 2 * n ? n + i + 1 : n];  // some runs
+        for (size_t i = 0; i < n / 2; i++) planes[2 * n + i] = 7;
+        std::vector<unsigned char> rgb;
+        for (int c = 1; c < 4; c++) {
+            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
+            rgb.insert(rgb.end(), p.begin(), p.end());
+        }
+        const char* type = side == 16 ? "is32" : side == 32 ? "il32" : "it32";
+        const char* mask = side == 16 ? "s8mk" : side == 32 ? "l8mk" : "t8mk";
+        if (side == 128) rgb.insert(rgb.begin(), 4, 0);
+        std::vector<unsigned char> alpha(planes.begin(), planes.begin() + (long)n);
+        // A smaller decoy element first: the largest must win.
+        std::vector<unsigned char> decoy(3 * 16 * 16 / 128 * 2 + 12, 0);
+        std::vector<unsigned char> file = icnsFile({{"ics#", decoy}, {type, rgb}, {mask, alpha}});
+        Rgba ours = decodeWith<cPictICNS>(file);
+        ASSERT_TRUE(ours.ok);
+        ASSERT_EQ(ours.w, side);
+        for (size_t i = 0; i < n; i++) {
+            ASSERT_EQ(ours.px[4 * i], planes[n + i]) << i;
+            ASSERT_EQ(ours.px[4 * i + 1], planes[2 * n + i]) << i;
+            ASSERT_EQ(ours.px[4 * i + 2], planes[3 * n + i]) << i;
+            ASSERT_EQ(ours.px[4 * i + 3], planes[i]) << i;
+        }
+        // The same planes as an ARGB element.
+        std::vector<unsigned char> argb = {'A', 'R', 'G', 'B'};
+        for (int c = 0; c < 4; c++) {
+            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
+            argb.insert(argb.end(), p.begin(), p.end());
+        }
+        if (side <= 32) {
+            Rgba a = decodeWith<cPictICNS>(icnsFile({{side == 16 ? "ic04" : "ic05", argb}}));
+            ASSERT_TRUE(a.ok);
+            EXPECT_EQ(a.px, ours.px);
+        }
+    }
+}
+
+TEST(IcnsDecoder, PngElementIsDecodedAndJpeg2000Skipped) {
+    std::vector<unsigned char> png = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/png/rgb8_adam7.png");
+    ASSERT_FALSE(png.empty());
+    std::vector<unsigned char> j2k = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A, 1, 2, 3};
+    std::vector<unsigned char> file = icnsFile({{"ic07", png}, {"ic10", j2k}});
+    Rgba ours = decodeWith<cPictICNS>(file);
+    Rgba ref = decodeWith<cPictPNG>(png);
+    ASSERT_TRUE(ours.ok);
+    EXPECT_EQ(ours.px, ref.px);
+    EXPECT_FALSE(decodeWith<cPictICNS>(icnsFile({{"ic10", j2k}})).ok);
+}
+
+TEST(DibDecoder, IconDibUsesAndMaskAndOptionalAlpha) {
+    // A 2x2 32-bit icon DIB: height 4 (image and mask), rows bottom-up, then the AND mask.
+    std::vector<unsigned char> dib(40, 0);
+    dib[0] = 40, dib[4] = 2, dib[8] = 4, dib[12] = 1, dib[14] = 32;
+    unsigned int px[4] = {0x80112233, 0x00445566, 0xFF778899, 0x00AABBCC};  // bottom row first
+    for (unsigned int p : px)
+        for (int i = 0; i < 4; i++) dib.push_back((unsigned char)(p >> (8 * i)));
+    // Mask rows (bottom first), 4 bytes each: the bottom-right and top-right pixels are masked.
+    for (int r = 0; r < 2; r++) dib.insert(dib.end(), {0x40, 0, 0, 0});
+    cPictBase::sPictInfo info;
+    cPictMemStream s(dib.data(), (long long)dib.size());
+    ASSERT_TRUE(cPictDIB::validFor(&s, &info, false));
+    EXPECT_EQ(info.height, 4);
+    ASSERT_TRUE(cPictDIB::validFor(&s, &info, true));
+    EXPECT_EQ(info.height, 2);
+
+    cPictDIB withAlpha;
+    withAlpha.setUseAlphaBp(true);
+    Rgba a = decodeWith<cPictDIB>(dib, &withAlpha);
+    ASSERT_TRUE(a.ok);
+    ASSERT_EQ(a.h, 2);
+    // Top-down: top row = second stored row.
+    EXPECT_EQ(a.px[3], 255);   // 0xFF778899
+    EXPECT_EQ(a.px[7], 0);     // 0x00AABBCC
+    EXPECT_EQ(a.px[11], 0x80); // 0x80112233
+
+    cPictDIB maskOnly;
+    Rgba m = decodeWith<cPictDIB>(dib, &maskOnly);
+    ASSERT_TRUE(m.ok);
+    EXPECT_EQ(m.px[3], 255);  // top-left
+    EXPECT_EQ(m.px[7], 0);    // top-right masked
+    EXPECT_EQ(m.px[11], 255); // bottom-left
+    EXPECT_EQ(m.px[15], 0);   // bottom-right masked
+    EXPECT_EQ(m.px[8], 0x11);
+}
+
+TEST(CommonFormats, SurviveTruncationAndByteFlips) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
+    testutil::TempDir dir;
+    struct Src {
+        const char* spec;
+        const char* file;
+        std::vector<std::string> opts;
+    } srcs[] = {
+        {"bmp3:", "h.bmp", {"-type", "palette", "-compress", "RLE"}}, {"bmp:", "h32.bmp", {"-type", "truecolormatte"}},
+        {"ico:", "h.ico", {}},     {"gif:", "h.gif", {"-interlace", "GIF"}}, {"pcx:", "h.pcx", {"-type", "palette"}},
+        {"ppm:", "h.ppm", {"-compress", "none"}}, {"tga:", "h.tga", {"-compress", "RLE"}}, {"xpm:", "h.xpm", {}},
+    };
+    unsigned seed = 40;
+    for (const Src& s : srcs) {
+        SCOPED_TRACE(s.file);
+        std::string src = dir.file(std::string(s.file) + ".rgba");
+        testutil::writeFile(src, sourcePicture(9, 7, 6, true, seed));
+        std::vector<std::string> argv = {"convert", "-size", "9x7", "-depth", "16", "rgba:" + src};
+        argv.insert(argv.end(), s.opts.begin(), s.opts.end());
+        argv.push_back(std::string(s.spec) + dir.file(s.file));
+        ASSERT_EQ(testutil::run(argv), 0);
+        std::vector<unsigned char> good = testutil::readFile(dir.file(s.file));
+        std::string name = s.file;
+        int flips = 1500;
+        if (name.find(".bmp") != std::string::npos) {
+            survivesHostileCopies<cPictBMP>(good, seed++, flips);
+            survivesHostileCopies<cPictDIB>(std::vector<unsigned char>(good.begin() + 14, good.end()), seed++, 300);
+        } else if (name.find(".ico") != std::string::npos) {
+            survivesHostileCopies<cPictICO>(good, seed++, flips);
+        } else if (name.find(".gif") != std::string::npos) {
+            survivesHostileCopies<cPictGIF>(good, seed++, flips);
+        } else if (name.find(".pcx") != std::string::npos) {
+            survivesHostileCopies<cPictPCX>(good, seed++, flips);
+        } else if (name.find(".ppm") != std::string::npos) {
+            survivesHostileCopies<cPictPPM>(good, seed++, flips);
+        } else if (name.find(".tga") != std::string::npos) {
+            survivesHostileCopies<cPictTGA>(good, seed++, flips);
+        } else {
+            survivesHostileCopies<cPictXPM>(good, seed++, flips);
+        }
+    }
+    std::vector<unsigned char> png = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/png/pal4_trns.png");
+    survivesHostileCopies<cPictICNS>(icnsFile({{"ic07", png}, {"is32", std::vector<unsigned char>(40, 0x81)}}), 77, 1500);
+}

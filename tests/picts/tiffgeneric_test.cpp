@@ -1,0 +1,310 @@
+// The TIFF directory walker on crafted classic and BigTIFF streams, peer-made files and
+// hostile input.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "base/memio.h"
+#include "picts/tiff/tiffgeneric.h"
+#include "testutil.h"
+#include "tiffbytes.h"
+
+namespace {
+
+struct Seen {
+    int tag, type, size;
+    std::vector<unsigned char> data;
+};
+
+class cRecorder : public cTiffGeneric {
+public:
+    std::vector<Seen> seen;
+    std::vector<unsigned> rawOffsets;
+    int stopAt = -1;
+    bool onRawTag(int tag, int type, const void* data, int size, unsigned int offset) override {
+        rawOffsets.push_back(offset);
+        return cTiffGeneric::onRawTag(tag, type, data, size, offset);
+    }
+    bool onTag(int tag, int type, const void* data, int size) override {
+        const unsigned char* p = (const unsigned char*)data;
+        seen.push_back({tag, type, size, std::vector<unsigned char>(p, p + size)});
+        return tag != stopAt;
+    }
+    const Seen* find(int tag) const {
+        for (auto& s : seen)
+            if (s.tag == tag) return &s;
+        return nullptr;
+    }
+};
+
+// One IFD with: a SHORT of count 2 (inline in both layouts), a SHORT of count 3 (inline
+// only in BigTIFF), 4 SHORTs, a RATIONAL with denominator 0, an ASCII text, and a next-IFD
+// offset pointing at an IFD with zero entries.
+TiffBytes sample(bool be, bool big) {
+    TiffBytes t(be, big);
+    unsigned long long hdr = big ? 16 : 8, entrySize = big ? 20 : 12, cw = big ? 8 : 2, nw = big ? 8 : 4;
+    unsigned long long ifd = hdr, n = 6;
+    unsigned long long data = ifd + cw + n * entrySize + nw;  // out-of-line values after the IFD
+    t.header(ifd);
+    t.count(n);
+    t.entry(256, 3, 1, t.s16(640));                    // ImageWidth SHORT 640
+    t.entry(258, 3, 2, [&] { auto a = t.s16(8); auto b = t.s16(16); a.insert(a.end(), b.begin(), b.end()); return a; }());  // inline in both
+    // BigTIFF holds up to 8 bytes inline: then the values sit in the entry itself.
+    auto cat = [](std::vector<std::vector<unsigned char>> parts) {
+        std::vector<unsigned char> v;
+        for (auto& q : parts) v.insert(v.end(), q.begin(), q.end());
+        return v;
+    };
+    if (big)
+        t.entry(259, 3, 3, cat({t.s16(5), t.s16(6), t.s16(7)}));
+    else
+        t.entryOff(259, 3, 3, data);                   // 3 SHORTs: 6 bytes
+    if (big)
+        t.entry(260, 3, 4, cat({t.s16(1), t.s16(2), t.s16(3), t.s16(4)}));
+    else
+        t.entryOff(260, 3, 4, data + 6);
+    if (big)
+        t.entry(282, 5, 1, cat({t.s32(7), t.s32(0)}));
+    else
+        t.entryOff(282, 5, 1, data + 14);              // RATIONAL 7/0
+    if (big)
+        t.entry(305, 2, 6, {'h', 'e', 'l', 'l', 'o', 0});
+    else
+        t.entryOff(305, 2, 6, data + 22);              // "hello\0"
+    unsigned long long ifd2 = data + 28;
+    t.off(ifd2);
+    for (unsigned k : {5u, 6u, 7u}) t.u16(k);          // data: SHORTs 5 6 7
+    for (unsigned k : {1u, 2u, 3u, 4u}) t.u16(k);      // data + 6: SHORTs 1 2 3 4
+    t.u32(7);                                          // data + 14: 7 / 0
+    t.u32(0);
+    t.str(std::string("hello\0", 6));                  // data + 22
+    t.count(0);                                        // ifd2: no entries
+    t.off(0);
+    return t;
+}
+
+TEST(TiffGeneric, WalksClassicAndBigTiffInBothByteOrders) {
+    for (int v = 0; v < 4; v++) {
+        bool be = v & 1, big = v & 2;
+        TiffBytes t = sample(be, big);
+        cBufWrapperIO io(t.b.data(), (long long)t.size());
+        cRecorder r;
+        ASSERT_TRUE(r.processStream(&io, ~0ULL)) << v << " error " << r.error();
+        EXPECT_EQ(r.bigEndian(), be);
+        EXPECT_EQ(r.bigTiff(), big);
+        ASSERT_EQ(r.seen.size(), 7u) << v;  // 6 entries and the next-IFD pseudo tag
+        cTiffGeneric::sTagProcessParam p;
+        unsigned short u16;
+        unsigned u32;
+        const Seen* w = r.find(256);
+        p = {w->tag, w->type, w->data.data(), w->size};
+        ASSERT_TRUE(r.getValU16(p, u16));
+        EXPECT_EQ(u16, 640);
+        ASSERT_TRUE(r.getValU32(p, u32));  // a SHORT widened
+        EXPECT_EQ(u32, 640u);
+        // Inline SHORT delivered as stored: big-endian bytes stay big-endian.
+        EXPECT_EQ(w->data[0], be ? 0x02 : 0x80);
+        _typebuf<unsigned short> arr;
+        for (auto tc : std::vector<std::pair<int, std::vector<unsigned>>>{{258, {8, 16}}, {259, {5, 6, 7}}, {260, {1, 2, 3, 4}}}) {
+            const Seen* s = r.find(tc.first);
+            ASSERT_NE(s, nullptr);
+            p = {s->tag, s->type, s->data.data(), s->size};
+            ASSERT_TRUE(r.getValsU16(p, arr));
+            ASSERT_EQ(arr.count, (long long)tc.second.size());
+            for (size_t k = 0; k < tc.second.size(); k++) EXPECT_EQ(arr.ptr[k], tc.second[k]);
+        }
+        // Inline vs out of line: count 3 SHORTs is inline only in BigTIFF, 4 SHORTs too.
+        EXPECT_EQ(r.rawOffsets[1] == 0, true);
+        EXPECT_EQ(r.rawOffsets[2] == 0, big);
+        EXPECT_EQ(r.rawOffsets[3] == 0, big);
+        const Seen* rat = r.find(282);
+        p = {rat->tag, rat->type, rat->data.data(), rat->size};
+        double d = -1;
+        ASSERT_TRUE(r.getValDouble(p, d));
+        EXPECT_EQ(d, 0.0);
+        cTiffGeneric::sRational rr;
+        ASSERT_TRUE(r.getValRational(p, rr));
+        EXPECT_EQ(rr.num, 7u);
+        EXPECT_FALSE(r.getValU16(p, u16));  // wrong type: refused, untouched
+        EXPECT_EQ(u16, 640);
+        const Seen* txt = r.find(305);
+        p = {txt->tag, txt->type, txt->data.data(), txt->size};
+        _typebuf<char> a;
+        ASSERT_TRUE(r.getValsASCII(p, a));
+        EXPECT_EQ(a.count, 6);
+        _guardchar<char> g;
+        ASSERT_TRUE(r.getValsPCHAR(p, g));
+        EXPECT_STREQ(g.ptr, "hello");
+        // The next IFD reaches onTag as a LONG; walking it finds zero entries and no next.
+        const Seen* nx = r.find(cTiffGeneric::kNextIfdTag);
+        ASSERT_NE(nx, nullptr);
+        EXPECT_EQ(nx->type, 4);
+        p = {nx->tag, nx->type, nx->data.data(), nx->size};
+        ASSERT_TRUE(r.getValU32(p, u32));
+        EXPECT_EQ(u32, r.nextOffset());
+        EXPECT_TRUE(r.markVisited(u32));
+        r.seen.clear();
+        ASSERT_TRUE(r.processStream(&io, be, big, u32, ~0ULL));
+        EXPECT_TRUE(r.seen.empty());
+        EXPECT_EQ(r.nextOffset(), 0u);
+    }
+}
+
+std::vector<unsigned char> bytes(std::initializer_list<int> l) {
+    std::vector<unsigned char> v;
+    for (int x : l) v.push_back((unsigned char)x);
+    return v;
+}
+
+TEST(TiffGeneric, RefusesBadHeadersAndHostileDirectories) {
+    struct {
+        const char* name;
+        std::vector<unsigned char> data;
+        int error;
+    } cases[] = {
+        {"seven bytes", bytes({'I', 'I', 42, 0, 8, 0, 0}), 2},
+        {"first offset 4", bytes({'I', 'I', 42, 0, 4, 0, 0, 0, 0, 0}), 4},
+        {"mark MI", bytes({'M', 'I', 0, 42, 0, 0, 0, 8, 0, 0}), 4},
+        {"version 41", bytes({'I', 'I', 41, 0, 8, 0, 0, 0, 0, 0}), 4},
+        {"IFD past end", bytes({'I', 'I', 42, 0, 0xF0, 0, 0, 0, 0, 0}), 2},
+        {"IFD at 4 GiB - 1 (no 32-bit wrap)", bytes({'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}), 2},
+        // Entry count 0xFFFF in a 10-byte IFD: refused before any entry is read.
+        {"huge entry count", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 0xFF, 0xFF, 1, 1, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 3},
+        // Type 14 is refused.
+        {"type 14", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 1, 1, 14, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 5},
+        // Type 0 with a non-zero tag.
+        {"type 0 tag 1", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 5},
+        // 8 LONGs at offset 0x1000: past the end.
+        {"value past end", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 1, 1, 4, 0, 8, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0}), 6},
+        // 8 LONGs at offset 20: starts inside, runs past the end.
+        {"value runs past end", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 1, 1, 4, 0, 8, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0}), 6},
+        // Count larger than the stream.
+        {"count beyond size", bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 1, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0}), 2},
+        // LONG8 count 0x10000000: byte length beyond 31 bits (a big stream would be needed; count check first).
+        {"BigTIFF offset above 4 GiB", bytes({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}), 3},
+    };
+    for (auto& c : cases) {
+        cBufWrapperIO io(c.data.data(), (long long)c.data.size());
+        cRecorder r;
+        EXPECT_FALSE(r.processStream(&io, ~0ULL)) << c.name;
+        EXPECT_EQ(r.error(), c.error) << c.name;
+    }
+    cRecorder r;
+    EXPECT_FALSE(r.processStream(nullptr, ~0ULL));
+    EXPECT_EQ(r.error(), 1);
+}
+
+TEST(TiffGeneric, TypeZeroTagZeroIsDeliveredEmptyAndCallbacksCanStop) {
+    auto d = bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,
+                    0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0,       // tag 0 type 0 count 5
+                    1, 1, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0,       // tag 257 SHORT 9
+                    0, 0, 0, 0});
+    cBufWrapperIO io(d.data(), (long long)d.size());
+    cRecorder r;
+    ASSERT_TRUE(r.processStream(&io, ~0ULL));
+    ASSERT_EQ(r.seen.size(), 2u);
+    EXPECT_EQ(r.seen[0].size, 0);
+    cRecorder s;
+    s.stopAt = 0;
+    EXPECT_FALSE(s.processStream(&io, ~0ULL));
+    EXPECT_EQ(s.error(), 7);
+    EXPECT_EQ(s.seen.size(), 1u);
+}
+
+TEST(TiffGeneric, RejectsIfdCycle) {
+    // IFD0 at 8 with no entries whose next offset is itself.
+    auto d = bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 8, 0, 0, 0});
+    cBufWrapperIO io(d.data(), (long long)d.size());
+    cRecorder r;
+    ASSERT_TRUE(r.processStream(&io, ~0ULL));
+    int pages = 1;
+    while (r.nextOffset() && pages < 100) {
+        if (!r.markVisited(r.nextOffset())) break;
+        ASSERT_TRUE(r.processStream(&io, false, false, r.nextOffset(), ~0ULL));
+        pages++;
+    }
+    EXPECT_EQ(pages, 1);
+    EXPECT_EQ(r.error(), cTiffGeneric::teCycle);
+}
+
+TEST(TiffGeneric, SurvivesTruncationAtEveryPrefix) {
+    for (int v = 0; v < 4; v++) {
+        TiffBytes t = sample(v & 1, v & 2);
+        for (size_t n = 0; n < t.size(); n++) {
+            cBufWrapperIO io(t.b.data(), (long long)n);
+            cRecorder r;
+            bool ok = r.processStream(&io, ~0ULL);
+            // Values live after the IFD, so every proper prefix loses something.
+            EXPECT_FALSE(ok && r.seen.size() == 7 && n < 40) << n;
+            if (!ok) {
+                EXPECT_NE(r.error(), 0);
+            }
+        }
+    }
+}
+
+TEST(TiffGeneric, ParsesExifDates) {
+    struct {
+        const char* text;
+        int len;
+        bool ok;
+        int y, mo, d, h, mi, s;
+    } cases[] = {
+        {"2023:07:14 13:45:59", 19, true, 2023, 7, 14, 13, 45, 59},
+        {"2023:07:14", 10, true, 2023, 7, 14, 0, 0, 0},
+        {"2023:07:14 13:45:59\0", 20, false},
+        {"1899:07:14 13:45:59", 19, false},
+        {"2023:13:14 13:45:59", 19, false},
+        {"2023:07:14 24:00:00", 19, false},
+        {"    :  :     :  :  ", 19, false},
+    };
+    for (auto& c : cases) {
+        sTimestamp ts = {0, 0, 0, 0, 0, 0};
+        EXPECT_EQ(cTiffGeneric::getDate(c.text, c.len, ts), c.ok) << c.text;
+        if (!c.ok) continue;
+        EXPECT_EQ(ts.year, c.y);
+        EXPECT_EQ(ts.month, c.mo);
+        EXPECT_EQ(ts.day, c.d);
+        EXPECT_EQ(ts.hour, c.h);
+        EXPECT_EQ(ts.minute, c.mi);
+        EXPECT_EQ(ts.second, c.s);
+    }
+}
+
+// Files made by the peer tools: the walker must see the same tags tiffinfo reports.
+TEST(TiffGeneric, ReadsPeerMadeFiles) {
+    if (!testutil::haveTool("convert") || !testutil::haveTool("tiffcp")) GTEST_SKIP() << "convert/tiffcp not installed";
+    testutil::TempDir dir;
+    std::string a = dir.file("a.tif"), b = dir.file("b.tif"), c = dir.file("c.tif");
+    ASSERT_EQ(testutil::run({"convert", "-size", "37x23", "gradient:red-blue", "-compress", "none", a}), 0);
+    ASSERT_EQ(testutil::run({"tiffcp", "-B", "-c", "lzw", a, b}), 0);   // big-endian
+    ASSERT_EQ(testutil::run({"tiffcp", "-8", "-L", a, c}), 0);          // BigTIFF
+    for (auto& f : {a, b, c}) {
+        auto d = testutil::readFile(f);
+        cBufWrapperIO io(d.data(), (long long)d.size());
+        cRecorder r;
+        ASSERT_TRUE(r.processStream(&io, ~0ULL)) << f << " error " << r.error();
+        const Seen* w = r.find(256);
+        const Seen* h = r.find(257);
+        ASSERT_TRUE(w && h) << f;
+        cTiffGeneric::sTagProcessParam pw = {w->tag, w->type, w->data.data(), w->size};
+        cTiffGeneric::sTagProcessParam ph = {h->tag, h->type, h->data.data(), h->size};
+        unsigned vw = 0, vh = 0;
+        ASSERT_TRUE(r.getValU32(pw, vw));
+        ASSERT_TRUE(r.getValU32(ph, vh));
+        EXPECT_EQ(vw, 37u) << f;
+        EXPECT_EQ(vh, 23u) << f;
+        // Strip offsets all lie inside the file.
+        const Seen* so = r.find(273);
+        ASSERT_NE(so, nullptr);
+        cTiffGeneric::sTagProcessParam ps = {so->tag, so->type, so->data.data(), so->size};
+        _typebuf<unsigned> offs;
+        ASSERT_TRUE(r.getValsU32(ps, offs) || so->type == 16);
+        for (long long i = 0; i < offs.count; i++) EXPECT_LT(offs.ptr[i], d.size());
+    }
+    EXPECT_EQ(testutil::readFile(c)[2], 43);
+    EXPECT_EQ(testutil::readFile(b)[0], 'M');
+}
+
+}  // namespace
