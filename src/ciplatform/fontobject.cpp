@@ -421,7 +421,12 @@ void _setGlbalFixedFont(const char* face) {
     snprintf(gFixedFont, sizeof(gFixedFont), "%s", face && *face ? face : "Courier New");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QMX_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QMX_ASAN)
 // fontconfig loses a block while parsing its configuration; that is not ours to report
 // in every program that draws text under LeakSanitizer.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -1,0 +1,171 @@
+// The document box model: text, link, picture, picture link and container boxes that
+// a loaded rich document is made of. Boxes borrow pictures and link texts from their loader.
+#pragma once
+
+#include "base/buffers.h"
+#include "base/geometry.h"
+#include "base/lists.h"
+
+class cCanvas;
+class cFontObject;
+class cPicture;
+class cSiDocActiveTarget;
+
+// Gives the font of a font id; a document loader is one.
+class cSiDocFontProvider {
+public:
+    virtual cFontObject* font(unsigned int id) = 0;
+    virtual ~cSiDocFontProvider() {}
+};
+
+// What a container hands down to the boxes it measures and draws.
+struct sSiDocDrawProps {
+    cFontObject* font = nullptr;
+    unsigned int bgColor = 0xFFFFFF;
+    unsigned int textColor = 0;
+    int x = 0;
+    int y = 0;
+    int rightLimit = -1;
+    int bottomLimit = -1;
+    cSiDocActiveTarget* activeTarget = nullptr;
+};
+
+class cSiDocBox {
+public:
+    cSiDocBox() {}
+    cSiDocBox(const cSiDocBox&) = delete;
+    cSiDocBox& operator=(const cSiDocBox&) = delete;
+    virtual ~cSiDocBox() {}
+    virtual bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) = 0;
+    virtual bool wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) = 0;
+
+    // A negative argument keeps that margin.
+    void setMargins(int left, int top, int right, int bottom);
+    // -1: automatic; above 0: fixed; 0 and other negatives are ignored.
+    void setWidth(int width);
+    void setHeight(int height);
+    void setBgColor(unsigned int color) { myBgColor = color; }
+    void setBreak(bool brk) { myBreak = brk; }
+
+    int leftMargin() const { return myLeftMargin; }
+    int rightMargin() const { return myRightMargin; }
+    int topMargin() const { return myTopMargin; }
+    int bottomMargin() const { return myBottomMargin; }
+    int width() const { return myWidth; }
+    int height() const { return myHeight; }
+    unsigned int bgColor() const { return myBgColor; }
+    bool isBreak() const { return myBreak; }
+
+protected:
+    int myLeftMargin = 0;
+    int myRightMargin = 0;
+    int myTopMargin = 0;
+    int myBottomMargin = 0;
+    int myWidth = -1;
+    int myHeight = -1;
+    unsigned int myBgColor = 0xFFFFFFFF;
+    bool myBreak = false;
+
+public:
+    sSize wantedSize = {0, 0};  // written by the enclosing container when it measures the box
+};
+
+class cSiDocText : public cSiDocBox {
+public:
+    bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) override;
+    bool wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) override;
+
+    void refFont(cSiDocFontProvider* provider, unsigned int id) {
+        myFontProvider = provider;
+        myFontId = id;
+    }
+    void setColor(unsigned int color) { myColor = color; }
+    // Copies the text; null or "" leaves the box without text.
+    void setText(const char* text);
+
+    cSiDocFontProvider* fontProvider() const { return myFontProvider; }
+    unsigned int fontId() const { return myFontId; }
+    unsigned int color() const { return myColor; }
+    const char* text() const { return myText.ptr; }
+
+protected:
+    cSiDocFontProvider* myFontProvider = nullptr;
+    unsigned int myFontId = 0xFFFFFFFF;
+    unsigned int myColor = 0xFFFFFFFF;
+    _guardchar<char> myText;
+};
+
+class cSiDocLink : public cSiDocText {
+public:
+    bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) override;
+    // The target stays owned by the loader.
+    void refRef(char* ref) { myRef = ref; }
+    const char* ref() const { return myRef; }
+
+protected:
+    char* myRef = nullptr;
+};
+
+class cSiDocImage : public cSiDocBox {
+public:
+    enum eImagePlacement { ipNatural = 0, ipStretch = 1 };
+
+    bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) override;
+    bool wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) override;
+
+    // The picture stays owned by the loader.
+    void refImage(cPicture* picture) { myPicture = picture; }
+    void setPlacement(eImagePlacement placement) { myPlacement = placement; }
+    cPicture* image() const { return myPicture; }
+    eImagePlacement placement() const { return myPlacement; }
+
+protected:
+    cPicture* myPicture = nullptr;
+    eImagePlacement myPlacement = ipNatural;
+};
+
+class cSiDocImageLink : public cSiDocImage {
+public:
+    bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) override;
+    void refRef(char* ref) { myRef = ref; }
+    const char* ref() const { return myRef; }
+
+protected:
+    char* myRef = nullptr;
+};
+
+class cSiDocContainer : public cSiDocBox {
+public:
+    // A fixed underlying type: a document may carry any byte here.
+    enum eAlign : unsigned char { alLeft = 0, alRight = 1, alCenter = 2, alJustify = 3 };
+
+    cSiDocContainer() {}
+    // Frees the whole subtree without recursion, so any depth is safe.
+    ~cSiDocContainer() override;
+
+    bool draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) override;
+    bool wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) override;
+
+    void refFont(cSiDocFontProvider* provider, unsigned int id) {
+        myFontProvider = provider;
+        myFontId = id;
+    }
+    void setColor(unsigned int color) { myColor = color; }
+    // Appends the box and takes ownership; false for null (or no memory, the box is then freed).
+    bool addChild(cSiDocBox* box);
+    void setAlign(eAlign align) { myAlign = align; }
+
+    cSiDocFontProvider* fontProvider() const { return myFontProvider; }
+    unsigned int fontId() const { return myFontId; }
+    unsigned int color() const { return myColor; }
+    eAlign align() const { return myAlign; }
+    _List<cPtr<cSiDocBox> >& children() { return myChildren; }
+    long long childCount() const { return myChildren.count(); }
+
+protected:
+    cSiDocFontProvider* myFontProvider = nullptr;
+    unsigned int myFontId = 0xFFFFFFFF;
+    unsigned int myColor = 0xFFFFFFFF;
+    _List<cPtr<cSiDocBox> > myChildren;
+    eAlign myAlign = alLeft;
+};
