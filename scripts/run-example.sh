@@ -5,3 +5,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 BUILD_DIR=$root/build bash "$root/scripts/build.sh" -DCMAKE_BUILD_TYPE=Release -DQMX_TESTS=OFF
 "$root/build/softmgr" version
+# Build the example package's installer bundle with the staged development bundle
+# (the installer copies its icon), from the example's folder (its paths are relative).
+mkdir -p "$root/out"
+cd "$root/examples/hello"
+"$root/build/SoftManager.app/Contents/MacOS/softmgr" make scenario.txt "$root/out/HelloTool.app"

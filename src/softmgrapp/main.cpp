@@ -1,19 +1,18 @@
-// The program's entry point. The modes other than "version" arrive with the application.
-#include <cstdio>
-#include <cstring>
+// The program's entry: the application object and the configuration store go to the
+// toolkit's start-up, which runs the mode the command line or the bundle asks for.
+#include <dlfcn.h>
+
+#include "softmgrapp/softmgrapp.h"
+#include "ui/ciappconfig.h"
 
 namespace {
-
-// The version ID: four 16-bit parts from bit 48 down (major, minor, third, fourth).
-const unsigned long long kVersionID = (1ULL << 48) | (0ULL << 32) | (0ULL << 16) | 1ULL;
-
+// An address inside this image, for the loader's lookup of the image base.
+void imageAnchor() {}
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && strcmp(argv[1], "version") == 0) {
-        printf("%016llX\n", kVersionID);
-        return 0;
-    }
-    fprintf(stderr, "(e) Unknown or missing command.\n");
-    return 1;
+    void* imageBase = nullptr;
+    Dl_info info;
+    if (dladdr((void*)&imageAnchor, &info)) imageBase = info.dli_fbase;
+    return cCIApplication::runApp(new cSoftMgrApp, imageBase, 0, 0, argc, argv, new cCIAppFullConfig, "qmx");
 }

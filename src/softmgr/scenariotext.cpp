@@ -1,0 +1,667 @@
+// The text scenario ("make"): lines and sections, quoted strings, string references,
+// path definitions, the package sections and the checks after the last line.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/fileio.h"
+#include "base/folders.h"
+#include "base/strings.h"
+#include "base/textfileio.h"
+#include "softmgr/softpkgscenario.h"
+
+namespace {
+
+const int kMaxFolderDepth = 256;
+
+bool isWs(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool atEnd(const char* p) { return !*p || *p == '#'; }
+void skipSpace(const char*& p) {
+    while (isWs(*p)) p++;
+}
+// Skips white space, "=" and the white space after it.
+bool findSkipEq(const char*& p) {
+    skipSpace(p);
+    if (*p != '=') return false;
+    p++;
+    skipSpace(p);
+    return true;
+}
+// A quoted string with backslash escapes; white space after it is skipped.
+bool parseStrVal(const char*& p, _guardchar<char>& out) {
+    skipSpace(p);
+    if (*p != '"') return false;
+    const char* q = p + 1;
+    long long n = 0;
+    for (const char* s = q;; s++) {
+        if (!*s) return false;
+        if (*s == '"') break;
+        if (*s == '\\') {
+            s++;
+            if (!*s) return false;
+        }
+        n++;
+    }
+    _guardchar<char> r;
+    if (!r.set(n)) return false;
+    long long at = 0;
+    while (*q != '"') {
+        if (*q == '\\') q++;
+        r.ptr[at++] = *q++;
+    }
+    p = q + 1;
+    skipSpace(p);
+    out.attach(r.dettach());
+    return true;
+}
+bool startsWith(const char* p, const char* word) { return strncmp(p, word, strlen(word)) == 0; }
+
+struct sDirId {
+    dev_t dev;
+    ino_t ino;
+};
+
+int compareNames(const void* a, const void* b) { return strcmp(*(const char* const*)a, *(const char* const*)b); }
+
+}  // namespace
+
+class cSoftPkgTextLoader {
+public:
+    explicit cSoftPkgTextLoader(cSoftPkgScenario& s) : sc(s) {}
+
+    int load(const char* path, int& line);
+
+private:
+    int parseLine(const char* p);
+    int parseGen(const char* p);
+    int parseStrs(const char* p);
+    int parseSoft(const char* p);
+    int parseInst(const char* p);
+    int parseMenu(const char* p);
+    int parseSett(const char* p);
+    int parseRun(const char* p);
+    int parseDeprecate(const char* p);
+    int finalChecks();
+
+    bool getStrVID(const char*& p, _guardchar<char>& id);
+    bool getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p);
+    int processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth);
+    int addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source);
+    int readLang(const char*& p, int& lang);
+
+    cSoftPkgScenario& sc;
+    _typebuf<sDirId> myWalk;  // folders being visited, outermost first
+    int myWalkDepth = 0;
+};
+
+int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
+    close();
+    section = 0;
+    cSoftPkgTextLoader l(*this);
+    return l.load(path, line);
+}
+
+int cSoftPkgTextLoader::load(const char* path, int& line) {
+    cTextFileIO f;
+    if (!path || !f.open(path, cFileIO::eRead)) return cSoftPkgScenario::eTxtNoFile;
+    _typebuf<char> buf;
+    static const char* const kSections[8] = {"General]", "Software]", "Strings]", "Install]",
+                                             "Menu]",    "Settings]", "Run]",     "Deprecates]"};
+    while (f.gets(buf)) {
+        const char* p = buf.ptr ? buf.ptr : "";
+        skipSpace(p);
+        if (atEnd(p)) {
+            line++;
+            continue;
+        }
+        if (*p == '[') {
+            int found = 0;
+            for (int i = 0; i < 8 && !found; i++)
+                if (startsWith(p + 1, kSections[i])) {
+                    found = i + 1;
+                    p += 1 + strlen(kSections[i]);
+                }
+            if (!found) return cSoftPkgScenario::eTxtUnknownSection;
+            skipSpace(p);
+            if (!atEnd(p)) return cSoftPkgScenario::eTxtAfterHeader;
+            sc.section = found;
+            line++;
+            continue;
+        }
+        int r = parseLine(p);
+        if (r) return r;
+        line++;
+    }
+    line = -1;
+    return finalChecks();
+}
+
+int cSoftPkgTextLoader::parseLine(const char* p) {
+    switch (sc.section) {
+    case 1: return parseGen(p);
+    case 2: return parseSoft(p);
+    case 3: return parseStrs(p);
+    case 4: return parseInst(p);
+    case 5: return parseMenu(p);
+    case 6: return parseSett(p);
+    case 7: return parseRun(p);
+    case 8: return parseDeprecate(p);
+    default: return cSoftPkgScenario::eTxtNoSection;
+    }
+}
+
+// Three letters naming a language; -1 when they name none.
+int cSoftPkgTextLoader::readLang(const char*& p, int& lang) {
+    if (!p[0] || !p[1] || !p[2]) return -1;
+    lang = softPkgLangFromCode(p);
+    if (lang < 0) return -1;
+    p += 3;
+    return 0;
+}
+
+int cSoftPkgTextLoader::parseGen(const char* p) {
+    if (!startsWith(p, "langs")) return cSoftPkgScenario::eTxtUnknownKey;
+    p += 5;
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (!*p) return cSoftPkgScenario::eTxtNoLangs;
+    while (!atEnd(p)) {
+        int lang;
+        if (readLang(p, lang) < 0) return cSoftPkgScenario::eTxtBadLang;
+        if (!sc.langStrings.insert(lang)) return cSoftPkgScenario::eTxtBadLang;
+        skipSpace(p);
+    }
+    return 0;
+}
+
+int cSoftPkgTextLoader::parseStrs(const char* p) {
+    const char* key = p;
+    const char* idStart = p;
+    int lang = -1;
+    const char* q = p;
+    for (; *q && !isWs(*q) && *q != '='; q++) {
+        if (*q != '.') continue;
+        if (q - key != 3 || lang >= 0) return cSoftPkgScenario::eTxtBadLang;
+        const char* c = key;
+        if (readLang(c, lang) < 0) return cSoftPkgScenario::eTxtBadLang;
+        idStart = q + 1;
+    }
+    if (q == idStart) return cSoftPkgScenario::eTxtEmptyId;
+    _guardchar<char> id;
+    if (!id.set(idStart, q - idStart)) return cSoftPkgScenario::eTxtBadString;
+    p = q;
+    _guardchar<char> val;
+    if (!findSkipEq(p) || !parseStrVal(p, val) || !atEnd(p)) return cSoftPkgScenario::eTxtBadString;
+    if (lang >= 0 && !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
+    if (!sc.setStr(lang, id.ptr, val.ptr)) return cSoftPkgScenario::eTxtBadString;
+    return 0;
+}
+
+bool cSoftPkgTextLoader::getStrVID(const char*& p, _guardchar<char>& id) {
+    if (*p == '$') {
+        const char* s = ++p;
+        while (*p && !isWs(*p) && *p != ',' && *p != '=') p++;
+        if (p == s || *s == '.' || !id.set(s, p - s)) return false;
+        int lang;
+        if (!sc.isValidDef(id.ptr, lang)) return false;
+    } else if (*p == '"') {
+        _guardchar<char> lit;
+        if (!parseStrVal(p, lit)) return false;
+        cStringKey key(lit.ptr ? lit.ptr : "");
+        _guardchar<char>* known = sc.literals.find(key);
+        if (known) {
+            if (!id.set(known->ptr)) return false;
+        } else {
+            char gen[32];
+            _sprintf_s(gen, sizeof(gen), ".%04d", sc.literalCount++);
+            cStringKey gk(gen);
+            if (sc.strings.find(gk)) return false;
+            _guardchar<char>* v = sc.strings.insert(gk);
+            _guardchar<char>* l = sc.literals.insert(key);
+            if (!v || !l || !v->set(lit.ptr) || !l->set(gen) || !id.set(gen)) return false;
+        }
+        if (id.empty()) return false;
+    } else {
+        return false;
+    }
+    skipSpace(p);
+    return true;
+}
+
+bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p) {
+    if (!getStrVID(p, def.id)) return false;
+    _guardchar<char> path;
+    if (!parseStrVal(p, path)) return false;
+    // Targets stay below their base: no "..", no empty segment, no control character.
+    if (!cSoftPkgScenario::isSafeRelPath(path.ptr)) return false;
+    def.path.attach(path.dettach());
+    return true;
+}
+
+int cSoftPkgTextLoader::parseSoft(const char* p) {
+    static const char* const kKeys[] = {"codename",    "name",        "publisher",   "copyright",   "group",
+                                        "folder",      "version",     "manual_URL",  "publish_URL", "support_URL",
+                                        "updates_URL", "welcome",     "readme",      "eula",        "icon"};
+    int k = -1;
+    for (int i = 0; i < (int)(sizeof(kKeys) / sizeof(kKeys[0])) && k < 0; i++)
+        if (startsWith(p, kKeys[i])) k = i;
+    if (k < 0) return cSoftPkgScenario::eTxtUnknownKey;
+    p += strlen(kKeys[k]);
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (k == 14) {
+        cSoftPkgScenario::sPathDef def;
+        if (!getPathDef(def, p)) return cSoftPkgScenario::eTxtBadPathDef;
+        if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+        sc.myIcon.id.attach(def.id.dettach());
+        sc.myIcon.path.attach(def.path.dettach());
+        return 0;
+    }
+    _guardchar<char> val;
+    if (!parseStrVal(p, val)) return cSoftPkgScenario::eTxtBadString;
+    int accept = 0;
+    if (k == 12 && *p == ',') {
+        p++;
+        skipSpace(p);
+        if (startsWith(p, "yes")) {
+            accept = 1;
+            p += 3;
+        } else if (startsWith(p, "no")) {
+            p += 2;
+        }
+        skipSpace(p);
+    }
+    if (!atEnd(p)) return cSoftPkgScenario::eTxtBadString;
+    switch (k) {
+    case 0:
+        if (!cSoftPkgScenario::isSafeCodeName(val.ptr)) return cSoftPkgScenario::eTxtBadCodeName;
+        // fallthrough
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return sc.setStr(-1, kKeys[k], val.ptr ? val.ptr : "") ? 0 : cSoftPkgScenario::eTxtBadString;
+    case 6: {
+        // Up to four numbers "a.b.c.d"; parts not given keep their value.
+        const char* s = val.ptr ? val.ptr : "";
+        int got = 0;
+        bool range = true;
+        long long parts[4];
+        while (got < 4) {
+            skipSpace(s);
+            bool neg = *s == '-';
+            if (*s == '-' || *s == '+') s++;
+            if (*s < '0' || *s > '9') break;
+            long long v = 0;
+            while (*s >= '0' && *s <= '9') {
+                if (v <= 65535) v = v * 10 + (*s - '0');
+                s++;
+            }
+            if (neg || v > 65535) range = false;
+            parts[got++] = v;
+            if (*s != '.') break;
+            s++;
+        }
+        if (got < 2) return cSoftPkgScenario::eTxtShortVersion;
+        // Parts are packed into 16 bits; larger ones would compare wrongly.
+        if (!range) return cSoftPkgScenario::eTxtVersionRange;
+        for (int i = 0; i < got; i++) sc.version[i] = (int)parts[i];
+        return 0;
+    }
+    case 7: sc.myManualURL.attach(val.dettach()); return 0;
+    case 8: sc.myPublisherURL.attach(val.dettach()); return 0;
+    case 9: sc.mySupportURL.attach(val.dettach()); return 0;
+    case 10: sc.myUpdatesURL.attach(val.dettach()); return 0;
+    default: {
+        int code = k == 11 ? cSoftPkgScenario::eTxtBadWelcome
+                   : k == 12 ? cSoftPkgScenario::eTxtBadReadme
+                             : cSoftPkgScenario::eTxtBadEula;
+        cSoftPkgDoc& doc = k == 11 ? sc.myWelcome : k == 12 ? sc.myReadme : sc.myEula;
+        _typebuf<unsigned char> compiled;
+        if (!cSoftPkgDoc::compileDocument(val.ptr, compiled) || compiled.count <= 0 || !doc.take(compiled)) {
+            sc.myErrorPath.set(val.ptr);
+            return code;
+        }
+        if (k == 12) sc.myReadmeNeedsAccept = (unsigned char)accept;
+        return 0;
+    }
+    }
+}
+
+int cSoftPkgTextLoader::parseInst(const char* p) {
+    cSoftPkgScenario::sIntFileDef tpl;
+    if (*p == 'x') {
+        if (startsWith(p, "x64."))
+            tpl.x32 = 0;
+        else if (startsWith(p, "x32."))
+            tpl.x64 = 0;
+        else
+            return cSoftPkgScenario::eTxtBadArch;
+        p += 4;
+    } else if (*p != '"') {
+        return cSoftPkgScenario::eTxtBadInstallLine;
+    }
+    _guardchar<char> source;
+    if (!parseStrVal(p, source)) return cSoftPkgScenario::eTxtBadString;
+    int kind = source.empty() ? 0 : cFolderContents::objtype(source.ptr);
+    if (kind != cFolderContents::eFile && kind != cFolderContents::eFolder) {
+        sc.myErrorPath.set(source.ptr);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (!getPathDef(tpl.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!atEnd(p)) {
+        if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+        p++;
+        skipSpace(p);
+        if (*p >= '0' && *p <= '7') {
+            for (int i = 0; i < 3; i++)
+                if (p[i] < '0' || p[i] > '7') return cSoftPkgScenario::eTxtBadPermissions;
+            tpl.owner = (unsigned char)(p[0] - '0');
+            tpl.group = (unsigned char)(p[1] - '0');
+            tpl.others = (unsigned char)(p[2] - '0');
+            p += 3;
+            skipSpace(p);
+        }
+        if (!atEnd(p)) {
+            if (*p != ',') return cSoftPkgScenario::eTxtBadPermissions;
+            p++;
+            skipSpace(p);
+            if (*p == '*') {
+                p++;
+                skipSpace(p);
+                if (!atEnd(p)) return cSoftPkgScenario::eTxtBadLang;
+            } else {
+                while (!atEnd(p)) {
+                    int lang;
+                    if (readLang(p, lang) < 0 || !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
+                    int* v = tpl.langs.add();
+                    if (!v) return cSoftPkgScenario::eTxtBadLang;
+                    *v = lang;
+                    skipSpace(p);
+                }
+            }
+        }
+    }
+    myWalkDepth = 0;
+    return processSiObj(tpl, source.ptr, 0);
+}
+
+int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source) {
+    cFileIO f;
+    if (!f.open(source, cFileIO::eRead)) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    // The payload's wire form has no way to carry an empty file.
+    if (f.size() == 0) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtEmptySource;
+    }
+    int index = sc.pkg.addPkgItem(&f, false);
+    if (index < 0) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    cSoftPkgScenario::sIntFileDef* r = sc.files.add();
+    if (!r || !r->target.id.set(tpl.target.id.ptr) || !r->target.path.set(tpl.target.path.ptr))
+        return cSoftPkgScenario::eTxtBadSource;
+    r->item = (unsigned int)index;
+    r->x32 = tpl.x32;
+    r->x64 = tpl.x64;
+    r->owner = tpl.owner;
+    r->group = tpl.group;
+    r->others = tpl.others;
+    for (auto* l = tpl.langs.head; l; l = l->next) {
+        int* v = r->langs.add();
+        if (!v) return cSoftPkgScenario::eTxtBadSource;
+        *v = l->value;
+    }
+    return 0;
+}
+
+int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth) {
+    int kind = cFolderContents::objtype(source);
+    if (kind == cFolderContents::eFile) return addFile(tpl, source);
+    if (kind != cFolderContents::eFolder || depth > kMaxFolderDepth) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    // A folder met again on the way down is a link cycle.
+    struct stat st;
+    if (stat(source, &st) != 0) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    for (int i = 0; i < myWalkDepth; i++)
+        if (myWalk.ptr[i].dev == st.st_dev && myWalk.ptr[i].ino == st.st_ino) {
+            sc.myErrorPath.set(source);
+            return cSoftPkgScenario::eTxtFolderCycle;
+        }
+    if (myWalkDepth >= myWalk.count && !myWalk.reset(myWalk.count ? myWalk.count * 2 : 16))
+        return cSoftPkgScenario::eTxtBadSource;
+    myWalk.ptr[myWalkDepth++] = sDirId{st.st_dev, st.st_ino};
+
+    cFolderContents dir;
+    if (!dir.init(source, true)) {
+        myWalkDepth--;
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    // Sorted by bytes, so two builds of one tree give one file.
+    _typebuf<const char*> names;
+    int n = dir.count();
+    if (n > 0 && !names.set(n)) {
+        myWalkDepth--;
+        return cSoftPkgScenario::eTxtBadSource;
+    }
+    for (int i = 0; i < n; i++) names.ptr[i] = dir.info(i)->name.ptr ? dir.info(i)->name.ptr : "";
+    if (n > 1) qsort(names.ptr, (size_t)n, sizeof(const char*), compareNames);
+
+    int result = 0;
+    for (int i = 0; i < n && !result; i++) {
+        const char* name = names.ptr[i];
+        long long sl = (long long)strlen(source), nl = (long long)strlen(name);
+        _guardchar<char> full, rel;
+        bool ok = full.set(sl + nl + 1);
+        if (ok) {
+            memcpy(full.ptr, source, (size_t)sl);
+            long long at = sl;
+            if (!sl || source[sl - 1] != '/') full.ptr[at++] = '/';
+            memcpy(full.ptr + at, name, (size_t)nl + 1);
+        }
+        const char* tp = tpl.target.path.ptr;
+        long long tl = tp ? (long long)strlen(tp) : 0;
+        if (ok && tl) {
+            ok = rel.set(tl + nl + 1);
+            if (ok) {
+                memcpy(rel.ptr, tp, (size_t)tl);
+                rel.ptr[tl] = '/';
+                memcpy(rel.ptr + tl + 1, name, (size_t)nl + 1);
+            }
+        } else if (ok) {
+            ok = rel.set(name);
+        }
+        if (!ok) {
+            result = cSoftPkgScenario::eTxtBadSource;
+            break;
+        }
+        if (!cSoftPkgScenario::isSafeRelPath(rel.ptr)) {
+            sc.myErrorPath.set(full.ptr);
+            result = cSoftPkgScenario::eTxtBadPathDef;
+            break;
+        }
+        cSoftPkgScenario::sIntFileDef child;
+        child.target.id.set(tpl.target.id.ptr);
+        child.target.path.attach(rel.dettach());
+        child.x32 = tpl.x32;
+        child.x64 = tpl.x64;
+        child.owner = tpl.owner;
+        child.group = tpl.group;
+        child.others = tpl.others;
+        for (auto* l = tpl.langs.head; l; l = l->next) {
+            int* v = child.langs.add();
+            if (v) *v = l->value;
+        }
+        result = processSiObj(child, full.ptr, depth + 1);
+    }
+    myWalkDepth--;
+    return result;
+}
+
+int cSoftPkgTextLoader::parseMenu(const char* p) {
+    cSoftPkgScenario::sInMenuDef m;
+    if (!getStrVID(p, m.name)) return cSoftPkgScenario::eTxtBadString;
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (!getPathDef(m.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    skipSpace(p);
+    if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+    p++;
+    skipSpace(p);
+    if (!getPathDef(m.icon, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!atEnd(p)) {
+        if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+        p++;
+        skipSpace(p);
+        if (*p >= '0' && *p <= '8') m.flags = (unsigned char)(*p++ - '0');
+        skipSpace(p);
+        if (!atEnd(p)) {
+            if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+            p++;
+            skipSpace(p);
+            if (!getStrVID(p, m.comment)) return cSoftPkgScenario::eTxtBadString;
+            if (!atEnd(p)) {
+                if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+                p++;
+                skipSpace(p);
+                if (!getStrVID(p, m.args)) return cSoftPkgScenario::eTxtBadString;
+                if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+            }
+        }
+    }
+    cSoftPkgScenario::sInMenuDef* r = sc.menu.add();
+    if (!r) return cSoftPkgScenario::eTxtBadString;
+    r->name.attach(m.name.dettach());
+    r->comment.attach(m.comment.dettach());
+    r->args.attach(m.args.dettach());
+    r->target.id.attach(m.target.id.dettach());
+    r->target.path.attach(m.target.path.dettach());
+    r->icon.id.attach(m.icon.id.dettach());
+    r->icon.path.attach(m.icon.path.dettach());
+    r->flags = m.flags;
+    return 0;
+}
+
+int cSoftPkgTextLoader::parseSett(const char* p) {
+    _guardchar<char> name, val;
+    if (!parseStrVal(p, name) || name.empty()) return cSoftPkgScenario::eTxtSyntax;
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    char type = *p;
+    int bytes = type == 'w' ? 2 : type == 'd' ? 4 : type == 'q' ? 8 : type == 't' ? 0 : -1;
+    if (bytes < 0) return cSoftPkgScenario::eTxtSyntax;
+    p++;
+    skipSpace(p);
+    if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+    p++;
+    if (!parseStrVal(p, val)) return cSoftPkgScenario::eTxtBadString;
+    if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+    cSoftPkgScenario::sDefineParam* r = sc.params.add();
+    if (!r || !r->name.set(name.ptr)) return cSoftPkgScenario::eTxtBadString;
+    if (bytes == 0) {
+        long long n = val.length();
+        if (n && !r->data.set((const unsigned char*)val.ptr, n)) return cSoftPkgScenario::eTxtBadString;
+        return 0;
+    }
+    unsigned long long v = strToU64(val.ptr ? val.ptr : "");
+    if (v == ~0ULL) return cSoftPkgScenario::eTxtBadNumber;
+    if (!r->data.set(bytes)) return cSoftPkgScenario::eTxtBadString;
+    for (int i = 0; i < bytes; i++) r->data.ptr[i] = (unsigned char)(v >> (8 * i));
+    return 0;
+}
+
+int cSoftPkgTextLoader::parseRun(const char* p) {
+    cSoftPkgScenario::sOnCompletionRunInt o;
+    if (!getStrVID(p, o.name)) return cSoftPkgScenario::eTxtBadString;
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (!getPathDef(o.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!atEnd(p)) {
+        if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+        p++;
+        skipSpace(p);
+        if (!atEnd(p)) {
+            if (startsWith(p, "yes")) {
+                o.checked = 1;
+                p += 3;
+            } else if (startsWith(p, "no")) {
+                p += 2;
+            } else {
+                return cSoftPkgScenario::eTxtSyntax;
+            }
+            skipSpace(p);
+            if (!atEnd(p)) {
+                if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
+                p++;
+                skipSpace(p);
+                if (!getStrVID(p, o.args)) return cSoftPkgScenario::eTxtBadString;
+                if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+            }
+        }
+    }
+    cSoftPkgScenario::sOnCompletionRunInt* r = sc.onCompletion.add();
+    if (!r) return cSoftPkgScenario::eTxtBadString;
+    r->name.attach(o.name.dettach());
+    r->args.attach(o.args.dettach());
+    r->target.id.attach(o.target.id.dettach());
+    r->target.path.attach(o.target.path.dettach());
+    r->checked = o.checked;
+    return 0;
+}
+
+int cSoftPkgTextLoader::parseDeprecate(const char* p) {
+    _guardchar<char> code, val;
+    if (!parseStrVal(p, code) || code.empty()) return cSoftPkgScenario::eTxtSyntax;
+    if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
+    unsigned long long v;
+    if (*p == '"') {
+        if (!parseStrVal(p, val)) return cSoftPkgScenario::eTxtBadString;
+        v = strToU64(val.ptr ? val.ptr : "");
+        if (v > 65535) return cSoftPkgScenario::eTxtBadNumber;
+    } else if (*p == '*') {
+        p++;
+        skipSpace(p);
+        if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+        v = 65535;
+    } else {
+        return cSoftPkgScenario::eTxtBadString;
+    }
+    if (!cSoftPkgScenario::isSafeCodeName(code.ptr)) return cSoftPkgScenario::eTxtBadCodeName;
+    cSoftPkgScenario::sDeprecateItem* d = sc.deprecates.add();
+    if (!d) return cSoftPkgScenario::eTxtBadString;
+    d->codename.attach(code.dettach());
+    d->version = (unsigned short)v;
+    return 0;
+}
+
+int cSoftPkgTextLoader::finalChecks() {
+    if (sc.langStrings.empty()) {
+        sc.currLang = 0;
+        return cSoftPkgScenario::eTxtNoLangs;
+    }
+    sc.currLang = sc.langStrings.first()->key();
+    if (!sc.strings.find(cStringKey("codename"))) return cSoftPkgScenario::eTxtNoCodename;
+    if (sc.myEula.empty()) return cSoftPkgScenario::eTxtNoEula;
+    for (auto* e = sc.langStrings.first(); e; e = sc.langStrings.next(e)) {
+        int lang = e->key();
+        if (!sc.myEula.hasLang(lang)) return cSoftPkgScenario::eTxtEulaLang;
+        if (!sc.myWelcome.empty() && !sc.myWelcome.hasLang(lang)) return cSoftPkgScenario::eTxtWelcomeLang;
+        if (!sc.myReadme.empty() && !sc.myReadme.hasLang(lang)) return cSoftPkgScenario::eTxtReadmeLang;
+        tSoftPkgStrings& t = e->value();
+        for (auto* s = t.first(); s; s = t.next(s)) {
+            if (sc.strings.find(s->key())) continue;
+            for (auto* o = sc.langStrings.first(); o; o = sc.langStrings.next(o))
+                if (!o->value().find(s->key())) return cSoftPkgScenario::eTxtPartialString;
+        }
+    }
+    if (!sc.checkCodeNames()) return cSoftPkgScenario::eTxtBadCodeName;
+    return 0;
+}

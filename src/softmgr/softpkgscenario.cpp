@@ -1,0 +1,320 @@
+// The scenario model: string tables per language, path resolution and the queries
+// the installer asks.
+#include "softmgr/softpkgscenario.h"
+
+#include <cstring>
+
+#include "base/strings.h"
+
+namespace {
+
+const char* const kLangCodes[11] = {"ENG", "RUS", "DEU", "JPN", "KOR", "FRA", "UKR", "ESP", "CHN", "TWN", "TUR"};
+
+bool joinPath(const char* base, const char* rel, _guardchar<char>& out) {
+    long long bl = (long long)strlen(base), rl = (long long)strlen(rel);
+    bool slash = bl > 0 && base[bl - 1] == '/';
+    _guardchar<char> r;
+    if (!r.set(bl + rl + 1)) return false;
+    memcpy(r.ptr, base, (size_t)bl);
+    long long at = bl;
+    if (!slash) r.ptr[at++] = '/';
+    memcpy(r.ptr + at, rel, (size_t)rl);
+    r.ptr[at + rl] = 0;
+    out.attach(r.dettach());
+    return true;
+}
+
+}  // namespace
+
+const char* softPkgLangCode(int lang) { return lang >= 0 && lang <= 10 ? kLangCodes[lang] : nullptr; }
+
+int softPkgLangFromCode(const char* code3) {
+    if (!code3) return -1;
+    for (int i = 0; i <= 10; i++)
+        if (memcmp(code3, kLangCodes[i], 3) == 0) return i;
+    return -1;
+}
+
+cSoftPkgScenario::cSoftPkgScenario() {}
+
+cSoftPkgScenario::~cSoftPkgScenario() { close(); }
+
+void cSoftPkgScenario::close() {
+    menu.destroy();
+    files.destroy();
+    onCompletion.destroy();
+    deprecates.destroy();
+    strings.destroy();
+    langStrings.destroy();
+    for (int i = 0; i < 4; i++) version[i] = 0;
+    myReadmeNeedsAccept = 0;
+    mySupportURL.clear();
+    myPublisherURL.clear();
+    myUpdatesURL.clear();
+    myManualURL.clear();
+    myIcon.id.clear();
+    myIcon.path.clear();
+    myWelcome.clear();
+    myReadme.clear();
+    myEula.clear();
+    pkg.newPackage();
+    params.destroy();
+    literals.destroy();
+    literalCount = 0;
+    myErrorPath.clear();
+}
+
+const char* cSoftPkgScenario::getStr(const char* id) {
+    if (!id) return nullptr;
+    cStringKey key(id);
+    tSoftPkgStrings* t = langStrings.find(currLang);
+    if (t) {
+        _guardchar<char>* v = t->find(key);
+        if (v) return v->ptr;
+    }
+    _guardchar<char>* v = strings.find(key);
+    if (!v) return nullptr;
+    return v->ptr ? v->ptr : "";
+}
+
+bool cSoftPkgScenario::setStr(int lang, const char* id, const char* text) {
+    if (!id) return false;
+    tSoftPkgStrings* t = &strings;
+    if (lang >= 0) {
+        t = langStrings.find(lang);
+        if (!t) return false;
+    }
+    _guardchar<char>* v = t->insert(cStringKey(id));
+    return v && v->set(text);
+}
+
+bool cSoftPkgScenario::isKnownConstantID(const char* id) { return id && strcmp(id, "pgm") == 0; }
+
+bool cSoftPkgScenario::isValidDef(const char* id, int& missingLang) {
+    if (!id) return false;
+    cStringKey key(id);
+    if (strings.find(key) || isKnownConstantID(id) || langStrings.empty()) return true;
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e)) {
+        if (!e->value().find(key)) {
+            missingLang = e->key();
+            return false;
+        }
+    }
+    return true;
+}
+
+void cSoftPkgScenario::clearStr(const char* id) {
+    if (!id) return;
+    cStringKey key(id);
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e)) e->value().dettach(key);
+    strings.dettach(key);
+}
+
+bool cSoftPkgScenario::defToPath(const sPathDef& def, _guardchar<char>& out) {
+    const char* rel = def.path.ptr ? def.path.ptr : "";
+    if (def.id.empty()) return out.set(rel);
+    const char* base = getStr(def.id.ptr);
+    if (!base) return false;
+    if (!*base) return out.set(rel);
+    if (!*rel) return out.set(base);
+    return joinPath(base, rel, out);
+}
+
+bool cSoftPkgScenario::setCurrLangID(int lang) {
+    if (!langStrings.find(lang)) return false;
+    currLang = lang;
+    return true;
+}
+
+void cSoftPkgScenario::getSupportedLangs(_List<int>& out) {
+    out.destroy();
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e)) {
+        int* v = out.add();
+        if (v) *v = e->key();
+    }
+}
+
+void cSoftPkgScenario::getVer(int& major, int& minor, int& third, int& fourth) const {
+    major = version[0];
+    minor = version[1];
+    third = version[2];
+    fourth = version[3];
+}
+
+unsigned long long cSoftPkgScenario::getVerID() const {
+    unsigned long long id = 0;
+    for (int i = 0; i < 4; i++) id = (id << 16) | ((unsigned long long)version[i] & 0xFFFF);
+    return id;
+}
+
+void cSoftPkgScenario::getStrVer(_guardchar<char>& out, bool full) const {
+    char buf[64];
+    if (full && version[3])
+        _sprintf_s(buf, sizeof(buf), "%d.%d.%d.%d", version[0], version[1], version[2], version[3]);
+    else if (version[2])
+        _sprintf_s(buf, sizeof(buf), "%d.%d.%d", version[0], version[1], version[2]);
+    else
+        _sprintf_s(buf, sizeof(buf), "%d.%d", version[0], version[1]);
+    out.set(buf);
+}
+
+bool cSoftPkgScenario::getIconPath(_guardchar<char>& out) { return defToPath(myIcon, out); }
+
+bool cSoftPkgScenario::getParams(_List<sDefineParam>& out) {
+    out.destroy();
+    for (auto* it = params.head; it; it = it->next) {
+        sDefineParam* p = out.add();
+        if (!p || !p->name.set(it->value.name.ptr)) return false;
+        if (it->value.data.count && !p->data.set(it->value.data.ptr, it->value.data.count)) return false;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::getMenuItems(_List<sMenuItemDef>& out) {
+    out.destroy();
+    for (auto* it = menu.head; it; it = it->next) {
+        const sInMenuDef& m = it->value;
+        const char* name = getStr(m.name.ptr);
+        if (!name) return false;
+        sMenuItemDef* d = out.add();
+        if (!d || !d->name.set(name) || !defToPath(m.icon, d->icon) || !defToPath(m.target, d->target)) return false;
+        d->args.set(getStr(m.args.ptr));
+        d->comment.set(getStr(m.comment.ptr));
+        d->elevated = (m.flags & 1) != 0;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::fileKept(const sIntFileDef& f) const {
+    return mySystemBits == 64 ? f.x64 != 0 : f.x32 != 0;
+}
+
+bool cSoftPkgScenario::getCopiedFiles(_List<sCopiedFile>& out) {
+    out.destroy();
+    for (auto* it = files.head; it; it = it->next) {
+        const sIntFileDef& f = it->value;
+        if (!fileKept(f)) continue;
+        if (!f.langs.empty()) {
+            bool found = false;
+            for (auto* l = f.langs.head; l && !found; l = l->next) found = l->value == currLang;
+            if (!found) continue;
+        }
+        sCopiedFile* c = out.add();
+        if (!c || !defToPath(f.target, c->target)) return false;
+        c->item = f.item;
+        c->owner = f.owner;
+        c->group = f.group;
+        c->others = f.others;
+        // A record without its payload item cannot be installed: fail rather than copy nothing.
+        if (!pkg.digest((int)f.item, c->digest)) return false;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::getOnCompletionRun(_List<sOnCompletionRun>& out) {
+    out.destroy();
+    for (auto* it = onCompletion.head; it; it = it->next) {
+        const sOnCompletionRunInt& r = it->value;
+        const char* name = getStr(r.name.ptr);
+        if (!name) return false;
+        sOnCompletionRun* o = out.add();
+        if (!o || !o->name.set(name) || !defToPath(r.target, o->target)) return false;
+        o->args.set(getStr(r.args.ptr));
+        o->checked = r.checked;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::sOnCompletionRun::command(_guardchar<char>& out) const {
+    // Single quotes keep every character of the path literal for a shell; a quote
+    // inside the path is closed, escaped and reopened.
+    const char* p = target.ptr ? target.ptr : "";
+    long long n = 2;
+    for (const char* c = p; *c; c++) n += *c == '\'' ? 4 : 1;
+    long long an = args.empty() ? 0 : (long long)strlen(args.ptr) + 1;
+    _guardchar<char> r;
+    if (!r.set(n + an)) return false;
+    long long at = 0;
+    r.ptr[at++] = '\'';
+    for (const char* c = p; *c; c++) {
+        if (*c == '\'') {
+            memcpy(r.ptr + at, "'\\''", 4);
+            at += 4;
+        } else {
+            r.ptr[at++] = *c;
+        }
+    }
+    r.ptr[at++] = '\'';
+    if (an) {
+        r.ptr[at++] = ' ';
+        memcpy(r.ptr + at, args.ptr, (size_t)an - 1);
+        at += an - 1;
+    }
+    r.ptr[at] = 0;
+    out.attach(r.dettach());
+    return true;
+}
+
+bool cSoftPkgScenario::getDepractesList(_List<sDeprecateItem>& out) {
+    out.destroy();
+    for (auto* it = deprecates.head; it; it = it->next) {
+        sDeprecateItem* d = out.add();
+        if (!d || !d->codename.set(it->value.codename.ptr)) return false;
+        d->version = it->value.version;
+    }
+    return true;
+}
+
+unsigned long long cSoftPkgScenario::requiresSize(unsigned int cluster) {
+    unsigned long long total = 0;
+    for (auto* it = files.head; it; it = it->next) {
+        if (!fileKept(it->value)) continue;
+        unsigned long long s = pkg.sizeOf((int)it->value.item);
+        if (cluster) s = (s + cluster - 1) / cluster * cluster;
+        total += s;
+    }
+    return total;
+}
+
+bool cSoftPkgScenario::isSafeCodeName(const char* name, long long n) {
+    if (!name) return false;
+    if (n < 0) n = (long long)strlen(name);
+    if (n < 1 || n > 128) return false;
+    for (long long i = 0; i < n; i++) {
+        char c = name[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                  c == '_' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::isSafeRelPath(const char* path, long long n) {
+    if (!path) return true;
+    if (n < 0) n = (long long)strlen(path);
+    if (n == 0) return true;
+    long long segStart = 0;
+    for (long long i = 0; i <= n; i++) {
+        unsigned char c = i < n ? (unsigned char)path[i] : '/';
+        if (i < n && (c < 0x20 || c == 0x7F)) return false;
+        if (c != '/') continue;
+        long long len = i - segStart;
+        if (len == 0) return false;
+        if (len == 2 && path[segStart] == '.' && path[segStart + 1] == '.') return false;
+        segStart = i + 1;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::checkCodeNames() {
+    cStringKey key("codename");
+    _guardchar<char>* v = strings.find(key);
+    if (v && !isSafeCodeName(v->ptr)) return false;
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e)) {
+        v = e->value().find(key);
+        if (v && !isSafeCodeName(v->ptr)) return false;
+    }
+    for (auto* it = deprecates.head; it; it = it->next)
+        if (!isSafeCodeName(it->value.codename.ptr)) return false;
+    return true;
+}

@@ -1,0 +1,216 @@
+// cSoftPkgScenario: one package in memory (identity, strings per language, documents,
+// files with their payload, menu entries, programs to run, replaced packages and
+// parameters), its queries, and its two readers (text scenario, scenario data file)
+// and its writer (scenario data file).
+#pragma once
+
+#include "base/buffers.h"
+#include "base/fastertreelist.h"
+#include "base/fileiotarget.h"
+#include "base/lists.h"
+#include "base/stringkey.h"
+#include "softmgr/softpkg.h"
+#include "softmgr/sopkgdoc.h"
+
+typedef cFasterTreeList<cStringKey, _guardchar<char> > tSoftPkgStrings;
+
+class cSoftPkgScenario {
+public:
+    // Results of loadTextConfig. 22 is not used; 28 and above refuse packages that
+    // could not be installed safely.
+    enum eTextResult {
+        eTxtOK = 0,
+        eTxtNoFile = 1,
+        eTxtUnknownSection = 2,
+        eTxtAfterHeader = 3,
+        eTxtNoSection = 4,
+        eTxtUnknownKey = 5,
+        eTxtSyntax = 6,
+        eTxtBadString = 7,
+        eTxtBadNumber = 8,
+        eTxtNoLangs = 9,
+        eTxtNoCodename = 10,
+        eTxtNoEula = 11,
+        eTxtEulaLang = 12,
+        eTxtWelcomeLang = 13,
+        eTxtReadmeLang = 14,
+        eTxtPartialString = 15,
+        eTxtBadLang = 16,
+        eTxtEmptyId = 17,
+        eTxtShortVersion = 18,
+        eTxtBadWelcome = 19,
+        eTxtBadReadme = 20,
+        eTxtBadEula = 21,
+        eTxtBadPathDef = 23,
+        eTxtBadArch = 24,
+        eTxtBadInstallLine = 25,
+        eTxtBadSource = 26,
+        eTxtBadPermissions = 27,
+        eTxtEmptySource = 28,     // an empty file: the payload cannot carry it (see errorPath)
+        eTxtFolderCycle = 29,     // a folder reached again through a link (see errorPath)
+        eTxtBadCodeName = 30,     // a code name outside letters, digits, ".", "_", "-" (1-128 bytes)
+        eTxtVersionRange = 31,    // a version part outside 0-65535
+    };
+
+    struct sPathDef {
+        _guardchar<char> id;    // string id of the base (may be empty)
+        _guardchar<char> path;  // relative path (may be empty)
+    };
+    struct sInMenuDef {
+        _guardchar<char> name;
+        _guardchar<char> comment;
+        sPathDef target;
+        _guardchar<char> args;
+        sPathDef icon;
+        unsigned char flags = 0;
+    };
+    struct sIntFileDef {
+        unsigned int item = 0;
+        sPathDef target;
+        _List<int> langs;
+        unsigned char x32 = 1;
+        unsigned char x64 = 1;
+        unsigned char owner = 8, group = 8, others = 8;
+    };
+    struct sOnCompletionRunInt {
+        _guardchar<char> name;
+        sPathDef target;
+        _guardchar<char> args;
+        unsigned char checked = 0;
+    };
+    struct sDeprecateItem {
+        _guardchar<char> codename;
+        unsigned short version = 0;  // 65535: any
+    };
+    struct sDefineParam {
+        _guardchar<char> name;
+        _typebuf<unsigned char> data;
+    };
+    struct sMenuItemDef {
+        _guardchar<char> name;
+        _guardchar<char> target;
+        _guardchar<char> args;
+        _guardchar<char> icon;
+        _guardchar<char> comment;
+        bool elevated = false;
+    };
+    struct sCopiedFile {
+        _guardchar<char> target;
+        unsigned int item = 0;
+        unsigned char owner = 8, group = 8, others = 8;
+        unsigned char digest[32] = {};
+    };
+    struct sOnCompletionRun {
+        _guardchar<char> target;
+        _guardchar<char> args;
+        _guardchar<char> name;
+        unsigned char checked = 0;
+        // The command to run: the quoted path alone, or followed by a blank and the arguments.
+        bool command(_guardchar<char>& out) const;
+    };
+
+    cSoftPkgScenario();
+    ~cSoftPkgScenario();
+    cSoftPkgScenario(const cSoftPkgScenario&) = delete;
+    cSoftPkgScenario& operator=(const cSoftPkgScenario&) = delete;
+
+    // --- strings and languages ---
+    const char* getStr(const char* id);
+    bool setStr(int lang, const char* id, const char* text);
+    static bool isKnownConstantID(const char* id);
+    bool isValidDef(const char* id, int& missingLang);
+    void clearStr(const char* id);
+    bool defToPath(const sPathDef& def, _guardchar<char>& out);
+    int currLangID() const { return currLang; }
+    bool setCurrLangID(int lang);
+    void getSupportedLangs(_List<int>& out);
+
+    // --- identity ---
+    void getVer(int& major, int& minor, int& third, int& fourth) const;
+    unsigned long long getVerID() const;
+    void getStrVer(_guardchar<char>& out, bool full) const;
+    bool getIconPath(_guardchar<char>& out);
+    const sPathDef& icon() const { return myIcon; }
+    const char* supportURL() const { return mySupportURL.ptr; }
+    const char* publisherURL() const { return myPublisherURL.ptr; }
+    const char* updatesURL() const { return myUpdatesURL.ptr; }
+    const char* manualURL() const { return myManualURL.ptr; }
+
+    // --- documents ---
+    cSiDocContainer* welcome() { return myWelcome.forLang(currLang); }
+    cSiDocContainer* readme() { return myReadme.forLang(currLang); }
+    cSiDocContainer* eula() { return myEula.forLang(currLang); }
+    unsigned char readme_needs_accept() const { return myReadmeNeedsAccept; }
+    cSoftPkgDoc& welcomeDoc() { return myWelcome; }
+    cSoftPkgDoc& readmeDoc() { return myReadme; }
+    cSoftPkgDoc& eulaDoc() { return myEula; }
+
+    // --- lists (each empties its output first) ---
+    bool getParams(_List<sDefineParam>& out);
+    bool getMenuItems(_List<sMenuItemDef>& out);
+    bool getCopiedFiles(_List<sCopiedFile>& out);
+    bool getOnCompletionRun(_List<sOnCompletionRun>& out);
+    bool getDepractesList(_List<sDeprecateItem>& out);
+    unsigned long long requiresSize(unsigned int cluster);
+
+    // --- payload ---
+    cFileIOTarget* file(int index) { return pkg.item(index); }
+    bool digest(int index, unsigned char out[32]) { return pkg.digest(index, out); }
+    cSoftPkg& payload() { return pkg; }
+
+    void close();
+
+    // --- files ---
+    bool saveBinConfig(cFileIOTarget* target);
+    bool loadBinConfig(cFileIOTarget* source);
+    int loadTextConfig(const char* path, int& line);
+    // What a failed save or text load was about (a string id, a source path), or null.
+    const char* errorPath() const { return myErrorPath.ptr; }
+
+    // The processor width the file queries select for (64 by default on 64-bit builds).
+    void setSystemBits(int bits) { mySystemBits = bits == 32 ? 32 : 64; }
+
+    // Rules shared by "make" and the data file reader.
+    static bool isSafeCodeName(const char* name, long long n = -1);
+    static bool isSafeRelPath(const char* path, long long n = -1);
+    // Caps of the data file reader.
+    static const unsigned long long kMaxBodyBytes = 0xC0000000ULL;
+    static const unsigned long long kMaxInflateRatio = 1032;
+
+    // Fields, in the order of the model.
+    _List<sInMenuDef> menu;
+    _List<sIntFileDef> files;
+    _List<sOnCompletionRunInt> onCompletion;
+    _List<sDeprecateItem> deprecates;
+    tSoftPkgStrings strings;
+    cFasterTreeList<int, tSoftPkgStrings> langStrings;
+    int currLang = 0;
+    int version[4] = {0, 0, 0, 0};
+
+private:
+    friend class cSoftPkgTextLoader;
+    friend class cSoftPkgBinReader;
+    friend class cSoftPkgBinWriter;
+
+    bool checkCodeNames();
+    bool fileKept(const sIntFileDef& f) const;
+
+    _guardchar<char> mySupportURL, myPublisherURL, myUpdatesURL, myManualURL;
+    sPathDef myIcon;
+    cSoftPkgDoc myWelcome;
+    cSoftPkgDoc myReadme;
+    unsigned char myReadmeNeedsAccept = 0;
+    cSoftPkgDoc myEula;
+    cSoftPkg pkg;
+    _List<sDefineParam> params;
+    tSoftPkgStrings literals;
+    int literalCount = 0;
+    int section = 0;
+    int mySystemBits = sizeof(void*) == 8 ? 64 : 32;
+    _guardchar<char> myErrorPath;
+};
+
+// The three-letter code of a language number 0-10 ("ENG", "RUS", ...), null otherwise;
+// and back (exact case), -1 when unknown.
+const char* softPkgLangCode(int lang);
+int softPkgLangFromCode(const char* code3);

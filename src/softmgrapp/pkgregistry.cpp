@@ -1,0 +1,191 @@
+// The package registry: key names, writing and reading one package's record.
+#include "softmgrapp/pkgregistry.h"
+
+#include <cstring>
+
+#include "base/strings.h"
+#include "base/timeutil.h"
+#include "softmgr/softpkgscenario.h"
+
+const char kRegInstallRoot[] = "install";
+const char kRegLangCurrent[] = "lang/current";
+const char kRegInstallerApp[] = "installer/app";
+const char kRegInstallerShortcut[] = "installer/shortcut";
+const char kRegInstallerTemp[] = "installer/temp";
+
+const char kRegVer[] = "ver";
+const char kRegLang[] = "lang";
+const char kRegPath[] = "path";
+const char kRegName[] = "name";
+const char kRegUpdates[] = "updates";
+const char kRegSupport[] = "support";
+const char kRegPublisher[] = "publisher";
+const char kRegIcon[] = "icon";
+const char kRegUTime[] = "utime";
+const char kRegFiles[] = "files";
+const char kRegFile[] = "file";
+const char kRegShortcuts[] = "shortc";
+const char kRegShortcut[] = "shortc";
+const char kRegRunLabel[] = "cplns";
+const char kRegRunCommand[] = "cplcs";
+
+bool regSectionName(const char* codeName, _guardchar<char>& out) {
+    if (!codeName || !cSoftPkgScenario::isSafeCodeName(codeName)) return false;
+    long long n = (long long)strlen(kRegInstallRoot) + 1 + (long long)strlen(codeName);
+    if (!out.set(n)) return false;
+    _sprintf_s(out.ptr, n + 1, "%s/%s", kRegInstallRoot, codeName);
+    return true;
+}
+
+bool regKey(const char* section, const char* name, _guardchar<char>& out) {
+    if (!section || !name) return false;
+    long long n = (long long)strlen(section) + 1 + (long long)strlen(name);
+    if (!out.set(n)) return false;
+    _sprintf_s(out.ptr, n + 1, "%s/%s", section, name);
+    return true;
+}
+
+bool regKey(const char* section, const char* name, long long index, _guardchar<char>& out) {
+    if (!section || !name || index < 0) return false;
+    long long n = (long long)strlen(section) + 1 + (long long)strlen(name) + 20;
+    if (!out.set(n)) return false;
+    _sprintf_s(out.ptr, n + 1, "%s/%s%lld", section, name, index);
+    return true;
+}
+
+namespace {
+
+// The code name of "install/<code>", when the section is exactly that form.
+bool sectionIsPackage(const char* section) {
+    if (!section) return false;
+    size_t root = strlen(kRegInstallRoot);
+    if (strncmp(section, kRegInstallRoot, root) != 0 || section[root] != '/') return false;
+    return cSoftPkgScenario::isSafeCodeName(section + root + 1);
+}
+
+bool putStr(cApplicationConfig* store, const char* section, const char* name, const char* text) {
+    _guardchar<char> key;
+    return regKey(section, name, key) && store->setParamStr(key.ptr, text ? text : "", -1);
+}
+
+bool putStrAt(cApplicationConfig* store, const char* section, const char* name, long long i, const char* text) {
+    _guardchar<char> key;
+    return regKey(section, name, i, key) && store->setParamStr(key.ptr, text ? text : "", -1);
+}
+
+bool getStr(cApplicationConfig* store, const char* section, const char* name, _guardchar<char>& out) {
+    _guardchar<char> key;
+    return regKey(section, name, key) && store->getParamStr(key.ptr, out);
+}
+
+bool getInt(cApplicationConfig* store, const char* section, const char* name, unsigned long long& out) {
+    _guardchar<char> key;
+    return regKey(section, name, key) && store->getParamInt(key.ptr, out);
+}
+
+}  // namespace
+
+bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
+    out.ver = scenario.getVerID();
+    out.lang = (unsigned short)scenario.currLangID();
+    if (!out.path.set(scenario.getStr("pgm")) || !out.name.set(scenario.getStr("name")) ||
+        !out.updates.set(scenario.updatesURL()) || !out.support.set(scenario.supportURL()) ||
+        !out.publisher.set(scenario.publisherURL()))
+        return false;
+    out.icon.clear();
+    _guardchar<char> icon;
+    if (scenario.getIconPath(icon) && !icon.empty()) out.icon.attach(icon.dettach());
+    out.utime = (unsigned int)getCurrUnixTime();
+    out.commands.destroy();
+    _List<cSoftPkgScenario::sOnCompletionRun> runs;
+    scenario.getOnCompletionRun(runs);
+    for (auto* it = runs.head; it; it = it->next) {
+        if (it->value.target.empty() || it->value.name.empty()) continue;
+        sPkgRunCommand* c = out.commands.add();
+        if (!c || !c->label.set(it->value.name.ptr) || !it->value.command(c->command)) return false;
+    }
+    return true;
+}
+
+bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
+    if (!store || !sectionIsPackage(section)) return false;
+    _guardchar<char> key;
+    bool ok = regKey(section, kRegVer, key) && store->setParamInt64(key.ptr, r.ver);
+    ok = ok && regKey(section, kRegLang, key) && store->setParamInt16(key.ptr, r.lang);
+    ok = ok && store->setParamInt16(kRegLangCurrent, r.lang);
+    ok = ok && putStr(store, section, kRegPath, r.path.ptr) && putStr(store, section, kRegName, r.name.ptr) &&
+         putStr(store, section, kRegUpdates, r.updates.ptr) && putStr(store, section, kRegSupport, r.support.ptr) &&
+         putStr(store, section, kRegPublisher, r.publisher.ptr);
+    if (ok && !r.icon.empty()) ok = putStr(store, section, kRegIcon, r.icon.ptr);
+    ok = ok && regKey(section, kRegUTime, key) && store->setParamInt32(key.ptr, r.utime);
+
+    ok = ok && regKey(section, kRegFiles, key) && store->setParamInt32(key.ptr, (unsigned int)r.files.count());
+    long long i = 0;
+    for (auto* it = r.files.head; ok && it; it = it->next) ok = putStrAt(store, section, kRegFile, i++, it->value.ptr);
+
+    ok = ok && regKey(section, kRegShortcuts, key) &&
+         store->setParamInt32(key.ptr, (unsigned int)r.shortcuts.count());
+    i = 0;
+    for (auto* it = r.shortcuts.head; ok && it; it = it->next)
+        ok = putStrAt(store, section, kRegShortcut, i++, it->value.ptr);
+
+    // Only complete commands are kept; the numbering has no gaps.
+    long long j = 0;
+    for (auto* it = r.commands.head; ok && it; it = it->next) {
+        if (it->value.label.empty() || it->value.command.empty()) continue;
+        ok = putStrAt(store, section, kRegRunLabel, j, it->value.label.ptr) &&
+             putStrAt(store, section, kRegRunCommand, j, it->value.command.ptr);
+        j++;
+    }
+    return ok;
+}
+
+bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out) {
+    _guardchar<char> section;
+    if (!store || !regSectionName(codeName, section)) return false;
+    out.files.destroy();
+    out.shortcuts.destroy();
+    out.commands.destroy();
+    out.icon.clear();
+
+    unsigned long long v = 0;
+    if (!getInt(store, section.ptr, kRegVer, v)) return false;
+    out.ver = v;
+    v = 0;
+    getInt(store, section.ptr, kRegLang, v);
+    out.lang = (unsigned short)v;
+    v = 0;
+    getInt(store, section.ptr, kRegUTime, v);
+    out.utime = (unsigned int)v;
+    getStr(store, section.ptr, kRegPath, out.path);
+    getStr(store, section.ptr, kRegName, out.name);
+    getStr(store, section.ptr, kRegUpdates, out.updates);
+    getStr(store, section.ptr, kRegSupport, out.support);
+    getStr(store, section.ptr, kRegPublisher, out.publisher);
+    getStr(store, section.ptr, kRegIcon, out.icon);
+
+    // Counts come from a file: bounded, and every listed entry must be there.
+    unsigned long long files = 0, shortcuts = 0;
+    getInt(store, section.ptr, kRegFiles, files);
+    getInt(store, section.ptr, kRegShortcuts, shortcuts);
+    if (files > (unsigned long long)kRegMaxEntries || shortcuts > (unsigned long long)kRegMaxEntries) return false;
+    _guardchar<char> key;
+    for (long long i = 0; i < (long long)files; i++) {
+        _guardchar<char>* f = out.files.add();
+        if (!f || !regKey(section.ptr, kRegFile, i, key) || !store->getParamStr(key.ptr, *f)) return false;
+    }
+    for (long long i = 0; i < (long long)shortcuts; i++) {
+        _guardchar<char>* s = out.shortcuts.add();
+        if (!s || !regKey(section.ptr, kRegShortcut, i, key) || !store->getParamStr(key.ptr, *s)) return false;
+    }
+    for (long long j = 0; j < kRegMaxEntries; j++) {
+        _guardchar<char> label, command;
+        if (!regKey(section.ptr, kRegRunLabel, j, key) || !store->getParamStr(key.ptr, label)) break;
+        if (!regKey(section.ptr, kRegRunCommand, j, key) || !store->getParamStr(key.ptr, command)) break;
+        sPkgRunCommand* c = out.commands.add();
+        if (!c) return false;
+        c->label.attach(label.dettach());
+        c->command.attach(command.dettach());
+    }
+    return true;
+}

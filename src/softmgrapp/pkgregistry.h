@@ -1,0 +1,76 @@
+// The package registry in the configuration store: its keys, one package's record,
+// writing a record (ctxToConfig) and reading it back.
+//
+// Keys ("/"-separated, the first component is the top-level section):
+//   install/<code>/ver        64-bit  package version ID
+//   install/<code>/lang       16-bit  language chosen for the installation
+//   install/<code>/path       text    target folder
+//   install/<code>/name       text    display name
+//   install/<code>/updates, support, publisher   text  addresses
+//   install/<code>/icon       text    package icon path (only when there is one)
+//   install/<code>/utime      32-bit  installation time, seconds since 1970 (UTC)
+//   install/<code>/files      32-bit  F, then file0 .. file<F-1> (text)
+//   install/<code>/shortc     32-bit  S, then shortc0 .. shortc<S-1> (text)
+//   install/<code>/cplns<j>, cplcs<j>   text  label and command of on-completion j
+//   lang/current              16-bit  the application's UI language
+//   installer/app, installer/shortcut, installer/temp   text
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/buffers.h"
+#include "base/lists.h"
+
+class cSoftPkgScenario;
+
+extern const char kRegInstallRoot[];        // "install"
+extern const char kRegLangCurrent[];        // "lang/current"
+extern const char kRegInstallerApp[];       // "installer/app"
+extern const char kRegInstallerShortcut[];  // "installer/shortcut"
+extern const char kRegInstallerTemp[];      // "installer/temp"
+
+// Names below a package section.
+extern const char kRegVer[], kRegLang[], kRegPath[], kRegName[], kRegUpdates[], kRegSupport[],
+    kRegPublisher[], kRegIcon[], kRegUTime[], kRegFiles[], kRegFile[], kRegShortcuts[], kRegShortcut[],
+    kRegRunLabel[], kRegRunCommand[];
+
+// Most files, shortcuts or commands a record may list; a larger stored count is damage.
+const long long kRegMaxEntries = 1 << 20;
+
+// "install/<code>" for a code name that is safe as a section name (the package
+// engine's rule); false otherwise.
+bool regSectionName(const char* codeName, _guardchar<char>& out);
+// "<section>/<name>" and "<section>/<name><index>".
+bool regKey(const char* section, const char* name, _guardchar<char>& out);
+bool regKey(const char* section, const char* name, long long index, _guardchar<char>& out);
+
+struct sPkgRunCommand {
+    _guardchar<char> label;
+    _guardchar<char> command;
+};
+
+// One package's record.
+struct sPkgRegistryRecord {
+    unsigned long long ver = ~0ULL;
+    unsigned short lang = 0;
+    _guardchar<char> path, name, updates, support, publisher;
+    _guardchar<char> icon;  // empty: no icon key
+    unsigned int utime = 0;
+    _List<_guardchar<char> > files;
+    _List<_guardchar<char> > shortcuts;
+    _List<sPkgRunCommand> commands;
+};
+
+// Fills a record from a loaded scenario (version, current language, "pgm", "name",
+// addresses, icon, on-completion commands with a path and a label) and the current
+// time. Files and shortcuts are the installation's and are added by the caller.
+bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
+
+// Writes a record into the section "install/<code>" in the fixed key order, and sets
+// "lang/current" to the record's language. The caller removes the section first and
+// saves the store afterwards. False (nothing written) for a null store or a section
+// that is not "install/<safe code name>"; false also when a write is refused.
+bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
+
+// Reads the record of a code name back. False when the code name is unsafe, "ver" is
+// missing, or a listed file, shortcut or count is missing or out of range (damage).
+bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out);

@@ -1,0 +1,39 @@
+// cSoftMgrApp: the application object. It prepares theme and language, chooses the
+// mode from where the executable lies and from the command line, and runs that mode.
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/buffers.h"
+#include "ui/application.h"
+
+// Exit code of a mode this build does not carry yet.
+const int kExitModeUnavailable = 3;
+
+class cSoftMgrApp : public cCIApplication {
+public:
+    cSoftMgrApp() {}
+    ~cSoftMgrApp() override;
+
+    bool onInit(int argc, char** argv, int& exitCode) override;
+    int run() override;
+    void onDestroy() override {}
+    const unsigned int* appIconData() override;
+    int appIconDim() override { return kIconDim; }
+
+    static const int kIconDim = 128;
+
+    // The choice made by onInit (eSoftMgrMode and its arguments).
+    unsigned int mode = 0;
+    _guardchar<char> executablePath;  // from /proc/self/exe
+    _guardchar<char> firstArg;
+    _guardchar<char> secondArg;
+    unsigned int installOffset = 0;
+    bool quiet = false;
+};
+
+// Applies the UI language stored under "lang/current" when the application has a table
+// for it, else English. The language applied.
+int applyStoredLanguage(cApplicationConfig* store);
+
+// The built-in 128 x 128 application icon (0xAARRGGBB, rows top-down).
+const unsigned int* iconColorData();

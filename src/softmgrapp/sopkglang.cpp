@@ -1,0 +1,49 @@
+// The application's language-table provider over the tables built from lang/*.txt.
+#include "softmgrapp/sopkglang.h"
+
+#include "base/sync.h"
+
+// Generated at build time by tools/langgen.py (see cmake/applangtables.cmake).
+extern const sLangTableEntry gSOPKGLangTable[];
+extern const int gSOPKGLangTable_count;
+
+int _def_block_align = 3;
+
+const sLangTableEntry* const cSOPKGLang::gLangs = gSOPKGLangTable;
+
+namespace {
+cSOPKGLang* gProvider = nullptr;
+cCriticalSection gInitLock;
+}  // namespace
+
+void cSOPKGLang::init() {
+    cSafeCriticalSectionAccess hold(&gInitLock);
+    if (gProvider) return;
+    // Lives for the process, like the toolkit's own provider.
+    gProvider = new cSOPKGLang;
+}
+
+bool cSOPKGLang::_defines(int id) {
+    cSOPKGLang* p;
+    {
+        cSafeCriticalSectionAccess hold(&gInitLock);
+        p = gProvider;
+    }
+    return p && p->defines(id);
+}
+
+int cSOPKGLang::_defaultLang() { return gLangs[0].id; }
+
+bool cSOPKGLang::applyLang(int id) {
+    if (!cLibLang::applyLang(id)) return false;
+    setDefaultPlatformFont(_def_block_align);
+    return true;
+}
+
+bool cSOPKGLang::defines(int id) { return cLibLang::defines(id, gLangs, gSOPKGLangTable_count); }
+
+unsigned int cSOPKGLang::sizeOf(int id) { return cLibLang::sizeOf(id, gLangs, gSOPKGLangTable_count); }
+
+const unsigned char* cSOPKGLang::langData(int id) { return cLibLang::langData(id, gLangs, gSOPKGLangTable_count); }
+
+int cSOPKGLang::defaltLang() { return gLangs[0].id; }

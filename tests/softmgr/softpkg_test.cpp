@@ -1,0 +1,231 @@
+// Payload items and the parallel deflater, checked against zlib itself and SHA-256 vectors.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/memio.h"
+#include "softmgr/pardeflate.h"
+#include "softmgr/softpkg.h"
+#include "testutil.h"
+
+namespace {
+
+std::vector<unsigned char> readAll(cFileIOTarget* s) {
+    std::vector<unsigned char> out;
+    unsigned char buf[1000];
+    long long n;
+    while ((n = s->read(buf, sizeof(buf))) > 0) out.insert(out.end(), buf, buf + n);
+    return out;
+}
+
+std::string hex(const unsigned char* d, int n) {
+    static const char* k = "0123456789abcdef";
+    std::string s;
+    for (int i = 0; i < n; i++) {
+        s += k[d[i] >> 4];
+        s += k[d[i] & 15];
+    }
+    return s;
+}
+
+// Compressible but not trivial: words with random gaps.
+std::vector<unsigned char> mixedBytes(size_t n, unsigned seed) {
+    std::vector<unsigned char> r = testutil::randomBytes(n, seed);
+    const char* text = "the quick brown fox jumps over the lazy dog ";
+    for (size_t i = 0; i < n; i++)
+        if ((i / 700) % 3 != 0) r[i] = (unsigned char)text[(i * 7 + i / 50) % 44];
+    return r;
+}
+
+// A source whose size() promises more (or fewer) bytes than it delivers.
+class cLyingSource : public cFileIOTarget {
+public:
+    cLyingSource(std::vector<unsigned char> d, unsigned long long claimed) : myData(std::move(d)), myClaim(claimed) {}
+    unsigned long long size() override { return myClaim; }
+    long long read(void* b, long long n) override {
+        long long left = (long long)myData.size() - myPos;
+        if (n > left) n = left;
+        memcpy(b, myData.data() + myPos, (size_t)n);
+        myPos += n;
+        return n;
+    }
+    long long write(const void*, long long) override { return 0; }
+    bool set_fp(unsigned long long p) override {
+        myPos = (long long)p;
+        return true;
+    }
+    void close() override {}
+    bool valid() override { return true; }
+    unsigned long long get_fp() override { return (unsigned long long)myPos; }
+
+private:
+    std::vector<unsigned char> myData;
+    unsigned long long myClaim;
+    long long myPos = 0;
+};
+
+}  // namespace
+
+TEST(SoftPkg, ItemsStreamBackTheirBytesStoredAndCompressed) {
+    const size_t sizes[] = {1, 100, 4095, 4096, 4097, 8192, 65536 + 3, 300000};
+    for (size_t size : sizes) {
+        for (int compress = 0; compress < 2; compress++) {
+            SCOPED_TRACE(std::to_string(size) + (compress ? " compressed" : " stored"));
+            std::vector<unsigned char> data = mixedBytes(size, (unsigned)size);
+            cBufWrapperIO src(data.data(), (long long)data.size());
+            cSoftPkg pkg;
+            ASSERT_EQ(pkg.addPkgItem(&src, compress != 0), 0);
+            EXPECT_EQ(pkg.sizeOf(0), size);
+            cFileIOTarget* s = pkg.item(0);
+            ASSERT_NE(s, nullptr);
+            EXPECT_EQ(readAll(s), data);
+            delete s;
+            unsigned char d[32], ref[32];
+            ASSERT_TRUE(pkg.digest(0, d));
+            cBufWrapperIO again(data.data(), (long long)data.size());
+            ASSERT_TRUE(cSoftPkg::mkDigest(&again, ref));
+            EXPECT_EQ(hex(d, 32), hex(ref, 32));
+            if (compress) {
+                // The stored zlib stream must end properly (zlib refuses a stream without its end).
+                _typebuf<unsigned char> wire;
+                cMemIOTarget mem;
+                ASSERT_TRUE(pkg.savePackage(&mem));
+                ASSERT_TRUE(mem.toBuffer(wire));
+                unsigned int stored;
+                memcpy(&stored, wire.ptr + 4, 4);
+                std::vector<unsigned char> plain(size + 10);
+                uLongf plainLen = (uLongf)plain.size();
+                ASSERT_EQ(uncompress(plain.data(), &plainLen, wire.ptr + 40, stored), Z_OK);
+                ASSERT_EQ(plainLen, size);
+                EXPECT_EQ(0, memcmp(plain.data(), data.data(), size));
+            }
+        }
+    }
+}
+
+TEST(SoftPkg, MkDigestMatchesPublishedVectors) {
+    struct {
+        const char* text;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    for (auto& c : cases) {
+        cBufWrapperIO s(c.text, (long long)strlen(c.text));
+        unsigned char d[32];
+        ASSERT_TRUE(cSoftPkg::mkDigest(&s, d));
+        EXPECT_EQ(hex(d, 32), c.digest) << c.text;
+    }
+    unsigned char d[32];
+    EXPECT_FALSE(cSoftPkg::mkDigest(nullptr, d));
+}
+
+TEST(SoftPkg, RefusesSourceThatShrinksOrGrowsWhileRead) {
+    for (int compress = 0; compress < 2; compress++) {
+        std::vector<unsigned char> data = testutil::randomBytes(10000, 3);
+        cLyingSource shrinks(data, 12000), grows(data, 8000);
+        cSoftPkg pkg;
+        EXPECT_EQ(pkg.addPkgItem(&shrinks, compress != 0), -1);
+        EXPECT_EQ(pkg.addPkgItem(&grows, compress != 0), -1);
+        EXPECT_EQ(pkg.addPkgItem(nullptr, compress != 0), -1);
+        EXPECT_EQ(pkg.count(), 0u);
+    }
+}
+
+TEST(SoftPkg, WireFormRoundTripsAndRefusesDamage) {
+    cSoftPkg pkg;
+    std::vector<std::vector<unsigned char>> items = {testutil::randomBytes(5000, 1), mixedBytes(9000, 2),
+                                                     testutil::randomBytes(1, 3)};
+    for (size_t i = 0; i < items.size(); i++) {
+        cBufWrapperIO s(items[i].data(), (long long)items[i].size());
+        ASSERT_EQ(pkg.addPkgItem(&s, i == 1), (int)i);
+    }
+    cMemIOTarget mem;
+    ASSERT_TRUE(pkg.savePackage(&mem));
+    _typebuf<unsigned char> wire;
+    ASSERT_TRUE(mem.toBuffer(wire));
+
+    cSoftPkg back;
+    cBufWrapperIO in(wire.ptr, wire.count);
+    ASSERT_TRUE(back.loadPackage(&in));
+    ASSERT_EQ(back.count(), 3u);
+    for (int i = 0; i < 3; i++) {
+        cFileIOTarget* s = back.item(i);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(readAll(s), items[(size_t)i]);
+        delete s;
+    }
+    EXPECT_EQ(back.sizeOf(1), 9000u);
+    EXPECT_EQ(back.sizeOf(3), 0u);
+    EXPECT_EQ(back.item(3), nullptr);
+    EXPECT_EQ(back.item(-1), nullptr);
+
+    // Every cut of the wire form fails cleanly.
+    for (long long cut = 0; cut < wire.count; cut++) {
+        cBufWrapperIO part(wire.ptr, cut);
+        cSoftPkg p;
+        EXPECT_FALSE(p.loadPackage(&part)) << cut;
+    }
+    // A stored length larger than what follows fails before allocating.
+    unsigned char huge[48] = {0, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF};
+    cBufWrapperIO h(huge, sizeof(huge));
+    cSoftPkg p;
+    EXPECT_FALSE(p.loadPackage(&h));
+    // A non-zero unpacked size before the terminating length 0 is refused.
+    unsigned char badEnd[8] = {5, 0, 0, 0, 0, 0, 0, 0};
+    cBufWrapperIO be(badEnd, 8);
+    EXPECT_FALSE(p.loadPackage(&be));
+    // A stored length 0 ends the list even when more records follow.
+    std::vector<unsigned char> early(wire.ptr, wire.ptr + wire.count);
+    std::vector<unsigned char> zero(8, 0);
+    early.insert(early.begin(), zero.begin(), zero.end());
+    cBufWrapperIO e(early.data(), (long long)early.size());
+    EXPECT_TRUE(p.loadPackage(&e));
+    EXPECT_EQ(p.count(), 0u);
+}
+
+TEST(SoftPkg, SaveRefusesWhatTheWireFormCannotCarry) {
+    cSoftPkg pkg;
+    cMemIOTarget mem;
+    EXPECT_FALSE(pkg.savePackage(&mem));  // no items
+    cBufWrapperIO empty(nullptr, 0);
+    ASSERT_EQ(pkg.addPkgItem(&empty, false), 0);
+    EXPECT_FALSE(pkg.savePackage(&mem));  // an empty item reads back as the end marker
+    EXPECT_EQ(mem.size(), 0u);
+}
+
+TEST(ParDeflate, JoinedBlocksInflateWithZlibAndStayCloseToOneStream) {
+    struct {
+        size_t size;
+        long long block;
+        int threads;
+    } cases[] = {{0, 1 << 20, 4}, {1, 1 << 20, 4}, {32768, 32768, 3}, {100000, 32768, 8}, {3000000, 1 << 18, 0}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<unsigned char> data = mixedBytes(c.size, 9);
+        cParDeflate z;
+        ASSERT_TRUE(z.compress(data.data(), data.size(), 9, c.threads, c.block));
+        _typebuf<unsigned char> out;
+        ASSERT_TRUE(z.toBuffer(out));
+        ASSERT_EQ((unsigned long long)out.count, z.packedSize());
+        std::vector<unsigned char> plain(c.size + 1);
+        uLongf n = (uLongf)plain.size();
+        ASSERT_EQ(uncompress(plain.data(), &n, out.ptr, (uLong)out.count), Z_OK);
+        ASSERT_EQ(n, c.size);
+        if (c.size) {
+            EXPECT_EQ(0, memcmp(plain.data(), data.data(), c.size));
+        }
+        if (c.size >= 1000000) {
+            std::vector<unsigned char> one(compressBound((uLong)c.size));
+            uLongf oneLen = (uLongf)one.size();
+            ASSERT_EQ(compress2(one.data(), &oneLen, data.data(), (uLong)c.size, 9), Z_OK);
+            EXPECT_LT((double)out.count, oneLen * 1.01 + 64);
+        }
+    }
+}

@@ -1,0 +1,110 @@
+// Helpers of the application tests.
+#include "apptest.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "testutil.h"
+
+extern char** environ;
+
+namespace apptest {
+
+Result runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& home,
+                  const std::string& cwd, const std::string& argv0) {
+    Result r;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0) return r;
+    if (pipe(errPipe) != 0) {
+        close(outPipe[0]);
+        close(outPipe[1]);
+        return r;
+    }
+    std::vector<std::string> env;
+    for (char** e = environ; *e; e++)
+        if (strncmp(*e, "HOME=", 5) != 0 && strncmp(*e, "DISPLAY=", 8) != 0) env.push_back(*e);
+    env.push_back("HOME=" + home);
+    std::vector<char*> envp, argv;
+    for (auto& s : env) envp.push_back(const_cast<char*>(s.c_str()));
+    envp.push_back(nullptr);
+    std::string a0 = argv0.empty() ? program : argv0;
+    argv.push_back(const_cast<char*>(a0.c_str()));
+    for (auto& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0) return r;
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0) dup2(devnull, 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int live = 2;
+    char buf[4096];
+    while (live > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof(buf));
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buf, (size_t)n);
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                live--;
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    return r;
+}
+
+std::string stagedProgram() { return std::string(QMX_BINARY_DIR) + "/SoftManager.app/Contents/MacOS/softmgr"; }
+std::string stagedIcon() { return std::string(QMX_BINARY_DIR) + "/SoftManager.app/Contents/Resources/icon.icns"; }
+std::string exampleDir() { return std::string(QMX_TESTS_DIR) + "/../examples/hello"; }
+
+bool makeDirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); i++) {
+        if (i == path.size() || path[i] == '/') {
+            std::string part = path.substr(0, i);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool copyFileMode(const std::string& from, const std::string& to) {
+    std::vector<unsigned char> data = testutil::readFile(from);
+    struct stat st;
+    if (stat(from.c_str(), &st) != 0 || !testutil::writeFile(to, data)) return false;
+    return chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace apptest

@@ -1,0 +1,340 @@
+// The installer maker: the example end to end, the bundle checked file by file against
+// the running program and python3's property-list reader, failures that leave the
+// target as it was, and hostile names in the property list.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "apptest.h"
+#include "base/fileio.h"
+#include "softmgr/softpkgscenario.h"
+#include "softmgrapp/makeinstaller.h"
+#include "testutil.h"
+
+namespace {
+
+std::string readText(const std::string& path) {
+    std::vector<unsigned char> d = testutil::readFile(path);
+    return std::string(d.begin(), d.end());
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(testutil::writeFile(path, text.data(), text.size())) << path;
+}
+
+// Names in a folder (for leftovers beside a target).
+std::vector<std::string> listDir(const std::string& dir) {
+    std::vector<std::string> out;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return out;
+    while (struct dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
+    closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A small valid scenario in `dir`: one file, an English licence.
+std::string smallScenario(const testutil::TempDir& dir, const std::string& softwareLines) {
+    writeText(dir.file("payload.txt"), "payload\n");
+    writeText(dir.file("eula_en.txt"), "<text>Use it freely.</text>\n");
+    writeText(dir.file("eula.idx"), "ENG = \"./eula_en.txt\"\n");
+    std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\n" + softwareLines +
+                    "eula = \"" + dir.file("eula.idx") + "\"\n[Install]\n\"" + dir.file("payload.txt") +
+                    "\" = $pgm \"payload.txt\"\n";
+    writeText(dir.file("scenario.txt"), s);
+    return dir.file("scenario.txt");
+}
+
+// The property list through python3's reader: "key=value" lines in document order.
+bool plistLines(const std::string& path, std::string& out) {
+    const char* script =
+        "import plistlib, sys\n"
+        "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
+        "for k, v in d.items(): print('%s=%s' % (k, v))\n";
+    return testutil::run({"python3", "-c", script, path}, &out) == 0;
+}
+
+class MakeInstaller : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prog = apptest::stagedProgram();
+        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    }
+    apptest::Result make(const std::string& scenario, const std::string& target, const std::string& cwd = "",
+                         const std::string& program = "") {
+        return apptest::runProgram(program.empty() ? prog : program, {"make", scenario, target}, home.path(), cwd);
+    }
+    std::string prog;
+    testutil::TempDir home, out;
+};
+
+TEST_F(MakeInstaller, ExampleBundleFileByFile) {
+    std::string target = out.file("HelloTool.app");
+    apptest::Result r = make("scenario.txt", target, apptest::exampleDir());
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "(i) Loading scenario... OK!\n");
+
+    EXPECT_EQ(testutil::readFile(target + "/Contents/MacOS/Installer"), testutil::readFile(prog));
+    struct stat st;
+    ASSERT_EQ(stat((target + "/Contents/MacOS/Installer").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(readText(target + "/Contents/PkgInfo"), "APPL????");
+    EXPECT_EQ(testutil::readFile(target + "/Contents/Resources/icon.icns"), testutil::readFile(apptest::stagedIcon()));
+    EXPECT_EQ(listDir(target + "/Contents"), (std::vector<std::string>{"Info.plist", "MacOS", "PkgInfo", "Resources"}));
+    EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"HelloTool.app"}));  // nothing left beside it
+
+    // The scenario data file loads back.
+    cSoftPkgScenario back;
+    cFileIO f;
+    ASSERT_TRUE(f.open((target + "/Contents/Resources/scenario.data").c_str(), cFileIO::eRead));
+    ASSERT_TRUE(back.loadBinConfig(&f));
+    EXPECT_STREQ(back.getStr("codename"), "org.qmx.example.hello");
+    EXPECT_EQ(back.getVerID(), 0x0001000400020007ULL);
+
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing: property list not checked";
+    std::string lines;
+    ASSERT_TRUE(plistLines(target + "/Contents/Info.plist", lines));
+    EXPECT_EQ(lines,
+              "BuildMachineOSBuild=13F34\n"
+              "CFBundleDevelopmentRegion=en\n"
+              "CFBundleExecutable=Installer\n"
+              "CFBundleIconFile=icon.icns\n"
+              "CFBundleIdentifier=org.qmx.softmgr.installer\n"
+              "CFBundleInfoDictionaryVersion=6.0\n"
+              "CFBundleName=Hello Tool Installer\n"
+              "CFBundlePackageType=APPL\n"
+              "CFBundleShortVersionString=1.4\n"
+              "CFBundleSignature=????\n"
+              "CFBundleVersion=1.4\n"
+              "DTCompiler=org.qmx.compilers.cxx17\n"
+              "DTPlatformBuild=6A1052d\n"
+              "DTPlatformVersion=GM\n"
+              "DTSDKBuild=13F26\n"
+              "DTSDKName=macosx10.9\n"
+              "DTXcode=0610\n"
+              "DTXcodeBuild=6A1052d\n"
+              "LSApplicationCategoryType=public.app-category.utilities\n"
+              "LSMinimumSystemVersion=10.9\n"
+              "NSHumanReadableCopyright=Copyright 2026 QMX Examples <examples@example.org>\n"
+              "NSMainNibFile=MainMenu\n"
+              "NSPrincipalClass=NSApplication\n");
+}
+
+TEST_F(MakeInstaller, ReplacesAnEarlierBundleCompletely) {
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "name = \"First\"\nversion = \"1.0\"\n");
+    std::string target = out.file("T.app");
+    ASSERT_EQ(make(scenario, target).exitCode, 0);
+    writeText(target + "/Contents/Resources/stale.txt", "old");
+    smallScenario(src, "name = \"Second\"\nversion = \"2.0\"\n");
+    apptest::Result r = make(scenario, target + "/");  // a trailing "/" names the same bundle
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_FALSE(apptest::exists(target + "/Contents/Resources/stale.txt"));
+    EXPECT_NE(readText(target + "/Contents/Info.plist").find("Second Installer"), std::string::npos);
+    EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"T.app"}));
+}
+
+TEST_F(MakeInstaller, FailuresLeaveTheTargetAsItWas) {
+    testutil::TempDir src;
+    std::string good = smallScenario(src, "name = \"N\"\nversion = \"1.0\"\n");
+    writeText(src.file("badsection.txt"), "[General]\nlangs = ENG\n[Bogus]\n");
+    writeText(src.file("trailing.txt"), "[Strings]x\n");
+    writeText(out.file("plain-file"), "keep me");
+    ASSERT_TRUE(apptest::makeDirs(out.file("folder/inside")));
+    writeText(out.file("folder/inside/data"), "keep me too");
+    ASSERT_TRUE(apptest::makeDirs(out.file("real.app/Contents/Resources")));
+    writeText(out.file("real.app/Contents/Resources/scenario.data"), "old bundle");
+    ASSERT_EQ(symlink(out.file("real.app").c_str(), out.file("link.app").c_str()), 0);
+
+    struct {
+        std::string scenario, target, output;
+    } cases[] = {
+        {src.file("missing.txt"), out.file("A.app"), "(i) Loading scenario... FAIL (No source file)\n"},
+        {src.file("badsection.txt"), out.file("A.app"), "(i) Loading scenario... ERROR:\n - at line 2: Unknown section!\n"},
+        {src.file("trailing.txt"), out.file("A.app"), "(i) Loading scenario... ERROR:\n - at line 0: error code 3!\n"},
+        {good, out.file("plain-file"),
+         "(i) Loading scenario... OK!\n (e) Object will not be repleaced: " + out.file("plain-file") + "!\n"},
+        {good, out.file("folder"),
+         "(i) Loading scenario... OK!\n (e) Object will not be repleaced: " + out.file("folder") + "!\n"},
+        {good, out.file("link.app"),
+         "(i) Loading scenario... OK!\n (e) Object will not be repleaced: " + out.file("link.app") + "!\n"},
+        {good, out.file("no/such/parent.app"),
+         "(i) Loading scenario... OK!\n (e) Unable to create " + out.file("no/such/parent.app") + "!\n"},
+        {good, "/proc/qmx-unwritable.app", "(i) Loading scenario... OK!\n (e) Unable to create /proc/qmx-unwritable.app!\n"},
+    };
+    std::vector<std::string> before = listDir(out.path());
+    for (auto& c : cases) {
+        apptest::Result r = make(c.scenario, c.target);
+        EXPECT_EQ(r.exitCode, 1) << c.target;
+        EXPECT_EQ(r.out, c.output) << c.target;
+    }
+    EXPECT_EQ(listDir(out.path()), before);
+    EXPECT_EQ(readText(out.file("plain-file")), "keep me");
+    EXPECT_EQ(readText(out.file("folder/inside/data")), "keep me too");
+    EXPECT_EQ(readText(out.file("real.app/Contents/Resources/scenario.data")), "old bundle");
+}
+
+TEST_F(MakeInstaller, LateFailureKeepsTheEarlierBundle) {
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "name = \"N\"\nversion = \"1.0\"\n");
+    std::string target = out.file("T.app");
+    ASSERT_EQ(make(scenario, target).exitCode, 0);
+    std::vector<unsigned char> oldData = testutil::readFile(target + "/Contents/Resources/scenario.data");
+
+    // A copy of the program in a bundle without an icon fails at the icon step.
+    testutil::TempDir dev;
+    std::string noIcon = dev.file("Dev.app/Contents/MacOS/softmgr");
+    ASSERT_TRUE(apptest::makeDirs(dev.file("Dev.app/Contents/MacOS")));
+    ASSERT_TRUE(apptest::copyFileMode(prog, noIcon));
+    smallScenario(src, "name = \"Other\"\nversion = \"3.0\"\n");
+    apptest::Result r = make(scenario, target, "", noIcon);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "(i) Loading scenario... OK!\n(e) Failed opening icon: " + dev.file("Dev.app/Contents") +
+                         "/Resources/icon.icns\n");
+    EXPECT_EQ(testutil::readFile(target + "/Contents/Resources/scenario.data"), oldData);
+    EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"T.app"}));
+}
+
+TEST_F(MakeInstaller, NamesAreEscapedAndVersionsCut) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "name = \"R&D <Tools> \\\"q\\\" 'a'\"\nversion = \"2.5.3.4\"\n");
+    std::string target = out.file("R.app");
+    ASSERT_EQ(make(scenario, target).exitCode, 0);
+    std::string lines;
+    ASSERT_TRUE(plistLines(target + "/Contents/Info.plist", lines));
+    EXPECT_NE(lines.find("\nCFBundleName=R&D <Tools> \"q\" 'a' Installer\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\nCFBundleShortVersionString=2.5\n"), std::string::npos);
+    EXPECT_NE(lines.find("\nCFBundleVersion=2.5\n"), std::string::npos);
+    EXPECT_NE(lines.find("\nNSHumanReadableCopyright=\n"), std::string::npos);  // no copyright given
+}
+
+TEST(MakeInstallerInProcess, NoBundleFolderGivesTwoSilently) {
+    testutil::TempDir src, out;
+    std::string scenario = smallScenario(src, "name = \"N\"\nversion = \"1.0\"\n");
+    const char* exes[] = {"softmgr", "/softmgr"};
+    for (const char* exe : exes) {
+        EXPECT_EQ(makeInstaller(exe, scenario.c_str(), out.file("T.app").c_str(), nullptr), 2) << exe;
+        EXPECT_FALSE(apptest::exists(out.file("T.app")));
+    }
+}
+
+TEST(XmlEscape, Table) {
+    struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"R&D <Tools>", "R&amp;D &lt;Tools&gt;"},
+        {"\"q\" 'a'", "&quot;q&quot; &apos;a&apos;"},
+        {"tab\there\nline\rcr", "tab\there\nline\rcr"},
+        {"bell\x07" "esc\x1b", "bellesc"},
+        {"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"},
+        {"bad\xFFseq", "bad\xEF\xBF\xBDseq"},
+        {"cut\xE6\x97", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"over\xC0\xAFlong", "over\xEF\xBF\xBD\xEF\xBF\xBDlong"},
+        {"surrogate\xED\xA0\x80", "surrogate\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"", ""},
+    };
+    for (auto& c : cases) {
+        _guardchar<char> o;
+        ASSERT_TRUE(xmlEscape(c.in, o));
+        EXPECT_STREQ(o.ptr ? o.ptr : "", c.out) << c.in;
+    }
+}
+
+// Random names, hostile bytes included, always give a property list python3 reads;
+// clean names come back exactly.
+TEST(InfoPlist, HostileNamesStayWellFormed) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";
+    testutil::TempDir dir;
+    const int kCount = 120;
+    std::vector<std::string> names;
+    std::vector<bool> clean;
+    for (int i = 0; i < kCount; i++) {
+        std::vector<unsigned char> raw = testutil::randomBytes(1 + i % 40, 1000 + i);
+        std::string name;
+        bool isClean = i % 2 == 0;
+        for (unsigned char b : raw) {
+            if (isClean) {
+                const char alphabet[] = "abcXYZ019 &<>\"'-_.\xC3\xA9";
+                name += alphabet[b % (sizeof(alphabet) - 1)];
+            } else {
+                name += (char)(b ? b : 1);
+            }
+        }
+        // The two-byte letter may have been cut in half at the end of a clean name.
+        if (isClean && !name.empty() && (unsigned char)name.back() == 0xC3) name.pop_back();
+        if (isClean) {
+            std::string fixed;
+            for (size_t k = 0; k < name.size(); k++) {
+                unsigned char c = (unsigned char)name[k];
+                if (c == 0xC3 && k + 1 < name.size() && (unsigned char)name[k + 1] == 0xA9) {
+                    fixed += "\xC3\xA9";
+                    k++;
+                } else if (c < 0x80) {
+                    fixed += (char)c;
+                }
+            }
+            name = fixed;
+        }
+        names.push_back(name);
+        clean.push_back(isClean);
+        _guardchar<char> plist;
+        ASSERT_TRUE(buildInfoPlist(name.c_str(), 1, 2, name.c_str(), plist));
+        writeText(dir.file(std::to_string(i) + ".plist"), plist.ptr);
+    }
+    const char* script =
+        "import plistlib, sys\n"
+        "for i in range(int(sys.argv[2])):\n"
+        "    d = plistlib.load(open('%s/%d.plist' % (sys.argv[1], i), 'rb'))\n"
+        "    print(d['NSHumanReadableCopyright'].encode('utf-8').hex())\n";
+    std::string result;
+    ASSERT_EQ(testutil::run({"python3", "-c", script, dir.path(), std::to_string(kCount)}, &result), 0);
+    std::vector<std::string> hex;
+    size_t pos = 0;
+    while (pos < result.size()) {
+        size_t nl = result.find('\n', pos);
+        hex.push_back(result.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    ASSERT_EQ(hex.size(), (size_t)kCount);
+    for (int i = 0; i < kCount; i++) {
+        if (!clean[i]) continue;
+        std::string h;
+        char b[3];
+        for (unsigned char c : names[i]) {
+            snprintf(b, sizeof(b), "%02x", c);
+            h += b;
+        }
+        EXPECT_EQ(hex[i], h) << i;
+    }
+}
+
+TEST(RemoveTree, NeverFollowsLinks) {
+    testutil::TempDir dir;
+    ASSERT_TRUE(apptest::makeDirs(dir.file("outside")));
+    writeText(dir.file("outside/precious"), "x");
+    ASSERT_TRUE(apptest::makeDirs(dir.file("tree/a/b/c")));
+    writeText(dir.file("tree/a/b/c/f"), "y");
+    ASSERT_EQ(symlink(dir.file("outside").c_str(), dir.file("tree/a/dirlink").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("outside/precious").c_str(), dir.file("tree/filelink").c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent", dir.file("tree/dangling").c_str()), 0);
+    ASSERT_TRUE(removeTree(dir.file("tree").c_str()));
+    EXPECT_FALSE(apptest::exists(dir.file("tree")));
+    EXPECT_EQ(readText(dir.file("outside/precious")), "x");
+    // A link given as the path is removed itself.
+    ASSERT_EQ(symlink(dir.file("outside").c_str(), dir.file("top").c_str()), 0);
+    ASSERT_TRUE(removeTree(dir.file("top").c_str()));
+    EXPECT_TRUE(apptest::exists(dir.file("outside/precious")));
+    EXPECT_TRUE(removeTree(dir.file("not-there").c_str()));
+    EXPECT_FALSE(removeTree(""));
+    EXPECT_FALSE(removeTree(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Start-up: the verbs, the installer bundle test and the process exit codes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "apptest.h"
+#include "softmgrapp/startup.h"
+#include "testutil.h"
+
+namespace {
+
+struct ModeCase {
+    std::vector<const char*> args;  // after argv[0]
+    bool accepted;
+    unsigned mode;
+    const char* first;
+    const char* second;
+    unsigned offset;
+    bool quiet;
+};
+
+TEST(ChooseMode, VerbsAndArgumentCounts) {
+    const ModeCase cases[] = {
+        {{}, true, eModeSoftMgr, nullptr, nullptr, 0, false},
+        {{"install", "pkg.data"}, true, eModeInstall, "pkg.data", nullptr, 0, false},
+        {{"install", "p", "4294967294"}, true, eModeInstall, "p", nullptr, 4294967294u, false},
+        {{"install", "p", "4294967295"}, true, eModeInstall, "p", nullptr, 0, false},
+        {{"install", "p", "0x10"}, true, eModeInstall, "p", nullptr, 16, false},
+        {{"install", "p", "twelve"}, true, eModeInstall, "p", nullptr, 0, false},
+        {{"install", "p", ""}, true, eModeInstall, "p", nullptr, 0, false},
+        {{"install", "p", "99999999999999999999"}, true, eModeInstall, "p", nullptr, 0, false},
+        {{"install"}, false, 0, nullptr, nullptr, 0, false},
+        {{"uninstall", "org.x"}, true, eModeUninstall, "org.x", nullptr, 0, false},
+        {{"uninstall"}, false, 0, nullptr, nullptr, 0, false},
+        {{"update", "org.x"}, true, eModeUpdate, "org.x", nullptr, 0, false},
+        {{"update", "org.x", "quite"}, true, eModeUpdate, "org.x", nullptr, 0, true},
+        {{"update", "org.x", "Quite"}, true, eModeUpdate, "org.x", nullptr, 0, false},
+        {{"update", "org.x", "quiet"}, true, eModeUpdate, "org.x", nullptr, 0, false},
+        {{"update"}, false, 0, nullptr, nullptr, 0, false},
+        {{"make", "s.txt", "T.app"}, true, eModeMake, "s.txt", "T.app", 0, false},
+        {{"make", "s.txt"}, false, 0, nullptr, nullptr, 0, false},
+        {{"make", "s.txt", "T.app", "extra"}, false, 0, nullptr, nullptr, 0, false},
+        {{"make"}, false, 0, nullptr, nullptr, 0, false},
+        {{"remove"}, true, eModeRemove, nullptr, nullptr, 0, false},
+        {{"remove", "extra", "more"}, true, eModeRemove, nullptr, nullptr, 0, false},
+        {{"version"}, true, eModeVersion, nullptr, nullptr, 0, false},
+        {{"version", "extra"}, true, eModeVersion, nullptr, nullptr, 0, false},
+        {{"Version"}, false, 0, nullptr, nullptr, 0, false},
+        {{""}, false, 0, nullptr, nullptr, 0, false},
+        {{"bogus"}, false, 0, nullptr, nullptr, 0, false},
+        {{"versionx"}, false, 0, nullptr, nullptr, 0, false},
+    };
+    for (const ModeCase& c : cases) {
+        std::vector<const char*> argv = {"/nowhere/bin/softmgr"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string label;
+        for (const char* a : c.args) label += std::string("[") + a + "]";
+        sStartupChoice out;
+        bool ok = chooseMode((int)argv.size(), argv.data(), "/nowhere/bin/softmgr", out);
+        ASSERT_EQ(ok, c.accepted) << label;
+        if (!ok) continue;
+        EXPECT_EQ(out.mode, c.mode) << label;
+        EXPECT_STREQ(out.first.ptr, c.first) << label;
+        EXPECT_STREQ(out.second.ptr, c.second) << label;
+        EXPECT_EQ(out.offset, c.offset) << label;
+        EXPECT_EQ(out.quiet, c.quiet) << label;
+    }
+}
+
+TEST(InstallSource, BundleLayouts) {
+    testutil::TempDir dir;
+    std::string b = dir.file("A.app/Contents");
+    ASSERT_TRUE(apptest::makeDirs(b + "/MacOS"));
+    ASSERT_TRUE(apptest::makeDirs(b + "/Resources"));
+    std::string exe = b + "/MacOS/Installer";
+    _guardchar<char> path;
+    unsigned int offset = 77;
+    // No scenario data yet, then a folder of that name: not an installer.
+    EXPECT_FALSE(getSTInstallSrc(exe.c_str(), path, offset));
+    ASSERT_EQ(mkdir((b + "/Resources/scenario.data").c_str(), 0755), 0);
+    EXPECT_FALSE(getSTInstallSrc(exe.c_str(), path, offset));
+    rmdir((b + "/Resources/scenario.data").c_str());
+    // A regular file, also through a link.
+    ASSERT_TRUE(testutil::writeFile(dir.file("data"), "x", 1));
+    ASSERT_EQ(symlink(dir.file("data").c_str(), (b + "/Resources/scenario.data").c_str()), 0);
+    EXPECT_TRUE(getSTInstallSrc(exe.c_str(), path, offset));
+    EXPECT_EQ(std::string(path.ptr), b + "/Resources/scenario.data");
+    EXPECT_EQ(offset, 0u);
+    // The folder names are not checked; paths with too few "/" are refused.
+    EXPECT_TRUE(getSTInstallSrc((b + "/Other/prog").c_str(), path, offset));
+    EXPECT_FALSE(getSTInstallSrc("prog", path, offset));
+    EXPECT_FALSE(getSTInstallSrc("dir/prog", path, offset));
+    EXPECT_FALSE(getSTInstallSrc(nullptr, path, offset));
+
+    // The verbs are not looked at inside an installer bundle.
+    const char* argv[] = {"x", "version"};
+    sStartupChoice out;
+    ASSERT_TRUE(chooseMode(2, argv, exe.c_str(), out));
+    EXPECT_EQ(out.mode, (unsigned)eModeInstall);
+    EXPECT_EQ(std::string(out.first.ptr), b + "/Resources/scenario.data");
+}
+
+TEST(SelfPath, ComesFromTheKernelNotArgv) {
+    _guardchar<char> p;
+    ASSERT_TRUE(selfExePath(p));
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(p.ptr), std::string(buf, (size_t)n));
+}
+
+class ProgramStartup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prog = apptest::stagedProgram();
+        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    }
+    std::string prog;
+    testutil::TempDir home;
+};
+
+TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
+    struct {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"version"}, 0},
+        {{"version", "extra"}, 0},
+        {{}, 3},  // the Software Manager is not in this build
+        {{"install", "p"}, 3},
+        {{"uninstall", "org.x"}, 3},
+        {{"update", "org.x", "quite"}, 3},
+        {{"remove"}, 3},
+        {{"install"}, 1},
+        {{"uninstall"}, 1},
+        {{"update"}, 1},
+        {{"make", "one"}, 1},
+        {{"make", "a", "b", "c"}, 1},
+        {{""}, 1},
+        {{"bogus"}, 1},
+        {{"VERSION"}, 1},
+    };
+    for (auto& c : cases) {
+        std::string label;
+        for (auto& a : c.args) label += "[" + a + "]";
+        apptest::Result r = apptest::runProgram(prog, c.args, home.path());
+        EXPECT_EQ(r.exitCode, c.code) << label << " " << r.err;
+        if (c.code == 1) {
+            EXPECT_EQ(r.out, "") << label;  // refused start-ups print nothing
+        }
+        if (c.code == 3) {
+            EXPECT_NE(r.err.find("not available"), std::string::npos) << label;
+        }
+    }
+    apptest::Result v = apptest::runProgram(prog, {"version"}, home.path());
+    EXPECT_EQ(v.out, "0001000200010000\n");
+}
+
+TEST_F(ProgramStartup, InstallerBundleFoundFromTheRealPath) {
+    testutil::TempDir dir;
+    std::string contents = dir.file("Pkg.app/Contents");
+    ASSERT_TRUE(apptest::makeDirs(contents + "/MacOS"));
+    ASSERT_TRUE(apptest::makeDirs(contents + "/Resources"));
+    std::string exe = contents + "/MacOS/Installer";
+    ASSERT_TRUE(apptest::copyFileMode(prog, exe));
+
+    // No scenario data: an ordinary program that prints its version.
+    EXPECT_EQ(apptest::runProgram(exe, {"version"}, home.path()).exitCode, 0);
+
+    ASSERT_TRUE(testutil::writeFile(contents + "/Resources/scenario.data", "data", 4));
+    struct {
+        std::string program, cwd, argv0;
+    } starts[] = {
+        {exe, "", ""},
+        // Through a link to the bundle: the kernel's path is the real one.
+        {dir.file("link.app") + "/Contents/MacOS/Installer", "", ""},
+        // A link to the executable from outside the bundle.
+        {dir.file("bin/run-installer"), "", ""},
+        // Started by a relative path from inside the bundle.
+        {"./Installer", contents + "/MacOS", ""},
+        // A misleading argv[0] changes nothing.
+        {exe, "", "/usr/bin/somewhere-else"},
+    };
+    ASSERT_EQ(symlink(dir.file("Pkg.app").c_str(), dir.file("link.app").c_str()), 0);
+    ASSERT_TRUE(apptest::makeDirs(dir.file("bin")));
+    ASSERT_EQ(symlink(exe.c_str(), dir.file("bin/run-installer").c_str()), 0);
+    for (auto& s : starts) {
+        apptest::Result r = apptest::runProgram(s.program, {"version"}, home.path(), s.cwd, s.argv0);
+        // The verb is ignored: the bundle runs as an installer.
+        EXPECT_EQ(r.exitCode, 3) << s.program << " " << r.err;
+        EXPECT_NE(r.err.find("Installing"), std::string::npos) << s.program;
+        EXPECT_EQ(r.out, "") << s.program;
+    }
+
+    // A copy elsewhere whose argv[0] names the bundle is not an installer.
+    std::string plain = dir.file("plain");
+    ASSERT_TRUE(apptest::copyFileMode(prog, plain));
+    apptest::Result r = apptest::runProgram(plain, {"version"}, home.path(), "", exe);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "0001000200010000\n");
+}
+
+}  // namespace
