@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/memio.h"
 #include "picts/png/pictpng.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     double best = 1e30;
     for (int i = 0; i < runs; i++) {
         auto t0 = std::chrono::steady_clock::now();
-        cPictMemStream s(data.data(), (long long)data.size());
+        cBufWrapperIO s(data.data(), (long long)data.size());
         cPictPNG d;
         if (!d.decode(&s)) {
             fprintf(stderr, "decode failed\n");

@@ -2,10 +2,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/memio.h"
 #include "picts/bmp/pictdib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    cPictMemStream s(data, (long long)size);
+    cBufWrapperIO s(data, (long long)size);
     cPictBase::sPictInfo info;
     cPictICO probe;
     probe.isPicture(&s, &info);

@@ -1,44 +1,14 @@
 // libFuzzer target for the JPEG decoder: probe, decode (own buffer and external target),
 // EXIF preview and the lossless raw-scan path without 0xFF escapes.
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "base/memio.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/pictdummy.h"
 
-namespace {
-
-class cFuzzStream : public cFileIOTarget {
-public:
-    cFuzzStream(const uint8_t* d, size_t n) : myData(d), mySize((long long)n) {}
-    unsigned long long size() override { return (unsigned long long)mySize; }
-    long long read(void* b, long long n) override {
-        if (n <= 0 || myPos >= mySize) return 0;
-        if (n > mySize - myPos) n = mySize - myPos;
-        memcpy(b, myData + myPos, (size_t)n);
-        myPos += n;
-        return n;
-    }
-    long long write(const void*, long long) override { return 0; }
-    bool set_fp(unsigned long long p) override {
-        if (p > (unsigned long long)mySize) return false;
-        myPos = (long long)p;
-        return true;
-    }
-    void close() override {}
-    bool valid() override { return true; }
-    unsigned long long get_fp() override { return (unsigned long long)myPos; }
-
-private:
-    const uint8_t* myData;
-    long long mySize;
-    long long myPos = 0;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    cFuzzStream s(data, size);
+    cBufWrapperIO s(data, (long long)size);
     cPictBase::sPictInfo info;
     if (!cPictJPEG::validFor(&s, &info)) return 0;
     // Keep the fuzzer on inputs we can decode quickly.

@@ -19,6 +19,23 @@ bool toArgb(unsigned int colour, unsigned int& argb) {
 
 inline long long clampLL(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
+// Writes what of p lies outside [l, r) x [t, b) to out (at most four rectangles: the bands
+// above and below, then the sides); answers how many.
+int subtractRect(const sRect& p, int l, int t, int r, int b, sRect* out) {
+    int pl = p.x, pt = p.y, pr = p.x + p.w, pb = p.y + p.h;
+    if (l >= pr || r <= pl || t >= pb || b <= pt) {
+        out[0] = p;
+        return 1;
+    }
+    int m = 0;
+    if (t > pt) out[m++] = {pl, pt, pr - pl, t - pt};
+    if (b < pb) out[m++] = {pl, b, pr - pl, pb - b};
+    int mt = t > pt ? t : pt, mb = b < pb ? b : pb;
+    if (l > pl) out[m++] = {pl, mt, l - pl, mb - mt};
+    if (r < pr) out[m++] = {r, mt, pr - r, mb - mt};
+    return m;
+}
+
 }  // namespace
 
 cCanvas::cCanvas() {}
@@ -81,20 +98,8 @@ bool cCanvas::regionAdd(int l, int t, int r, int b) {
         const sRect& o = myRegion.ptr[e];
         if (!next.set(n * 4)) return false;
         long long m = 0;
-        for (long long i = 0; i < n; i++) {
-            sRect p = pieces.ptr[i];
-            int pl = p.x, pt = p.y, pr = p.x + p.w, pb = p.y + p.h;
-            int ol = o.x, ot = o.y, orr = o.x + o.w, ob = o.y + o.h;
-            if (ol >= pr || orr <= pl || ot >= pb || ob <= pt) {
-                next.ptr[m++] = p;
-                continue;
-            }
-            if (ot > pt) next.ptr[m++] = {pl, pt, pr - pl, ot - pt};
-            if (ob < pb) next.ptr[m++] = {pl, ob, pr - pl, pb - ob};
-            int mt = ot > pt ? ot : pt, mb = ob < pb ? ob : pb;
-            if (ol > pl) next.ptr[m++] = {pl, mt, ol - pl, mb - mt};
-            if (orr < pr) next.ptr[m++] = {orr, mt, pr - orr, mb - mt};
-        }
+        for (long long i = 0; i < n; i++)
+            m += subtractRect(pieces.ptr[i], o.x, o.y, o.x + o.w, o.y + o.h, next.ptr + m);
         pieces.swap(next);
         n = m;
     }
@@ -111,19 +116,7 @@ void cCanvas::regionSubtract(int l, int t, int r, int b) {
     _typebuf<sRect> out;
     if (!out.set(myRegionCount * 4)) return;
     long long m = 0;
-    for (long long i = 0; i < myRegionCount; i++) {
-        sRect p = myRegion.ptr[i];
-        int pl = p.x, pt = p.y, pr = p.x + p.w, pb = p.y + p.h;
-        if (l >= pr || r <= pl || t >= pb || b <= pt) {
-            out.ptr[m++] = p;
-            continue;
-        }
-        if (t > pt) out.ptr[m++] = {pl, pt, pr - pl, t - pt};
-        if (b < pb) out.ptr[m++] = {pl, b, pr - pl, pb - b};
-        int mt = t > pt ? t : pt, mb = b < pb ? b : pb;
-        if (l > pl) out.ptr[m++] = {pl, mt, l - pl, mb - mt};
-        if (r < pr) out.ptr[m++] = {r, mt, pr - r, mb - mt};
-    }
+    for (long long i = 0; i < myRegionCount; i++) m += subtractRect(myRegion.ptr[i], l, t, r, b, out.ptr + m);
     myRegion.swap(out);
     myRegionCount = m;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "hash/shablocks.h"
+#include "hash/shaframe.h"
 
 namespace {
 
@@ -86,38 +87,11 @@ void sha224_starts(sha256_context* ctx) {
 }
 
 void sha256_update(sha256_context* ctx, const unsigned char* data, size_t length) {
-    if (!length) return;
-    size_t fill = (size_t)(ctx->total & 63);
-    ctx->total += length;
-    if (fill) {
-        size_t take = 64 - fill;
-        if (take > length) take = length;
-        memcpy(ctx->buffer + fill, data, take);
-        data += take;
-        length -= take;
-        if (fill + take < 64) return;
-        sha256_blocks(ctx->state, ctx->buffer, 1);
-    }
-    if (length >= 64) {
-        sha256_blocks(ctx->state, data, length / 64);
-        data += length & ~(size_t)63;
-        length &= 63;
-    }
-    if (length) memcpy(ctx->buffer, data, length);
+    shaFrameUpdate(ctx, data, length, sha256_blocks);
 }
 
 void sha256_finish(sha256_context* ctx, unsigned char* out) {
-    uint64_t bits = ctx->total * 8;
-    size_t fill = (size_t)(ctx->total & 63);
-    ctx->buffer[fill++] = 0x80;
-    if (fill > 56) {
-        memset(ctx->buffer + fill, 0, 64 - fill);
-        sha256_blocks(ctx->state, ctx->buffer, 1);
-        fill = 0;
-    }
-    memset(ctx->buffer + fill, 0, 56 - fill);
-    for (int i = 0; i < 8; i++) ctx->buffer[56 + i] = (unsigned char)(bits >> (56 - 8 * i));
-    sha256_blocks(ctx->state, ctx->buffer, 1);
+    shaFrameFinish(ctx, sha256_blocks);
     int words = ctx->is224 ? 7 : 8;
     for (int i = 0; i < words; i++) store32be(out + 4 * i, ctx->state[i]);
 }

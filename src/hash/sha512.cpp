@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "hash/shaframe.h"
+
 namespace {
 
 const uint64_t K512[80] = {
@@ -89,42 +91,11 @@ void sha384_starts(sha512_context* ctx) {
 }
 
 void sha512_update(sha512_context* ctx, const unsigned char* data, size_t length) {
-    if (!length) return;
-    size_t fill = (size_t)(ctx->total & 127);
-    ctx->total += length;
-    if (fill) {
-        size_t take = 128 - fill;
-        if (take > length) take = length;
-        memcpy(ctx->buffer + fill, data, take);
-        data += take;
-        length -= take;
-        if (fill + take < 128) return;
-        blocks(ctx->state, ctx->buffer, 1);
-    }
-    if (length >= 128) {
-        blocks(ctx->state, data, length / 128);
-        data += length & ~(size_t)127;
-        length &= 127;
-    }
-    if (length) memcpy(ctx->buffer, data, length);
+    shaFrameUpdate(ctx, data, length, blocks);
 }
 
 void sha512_finish(sha512_context* ctx, unsigned char* out) {
-    // The length field is 128 bits; the high 64 bits hold the bits shifted out of total * 8.
-    uint64_t bitsLow = ctx->total << 3, bitsHigh = ctx->total >> 61;
-    size_t fill = (size_t)(ctx->total & 127);
-    ctx->buffer[fill++] = 0x80;
-    if (fill > 112) {
-        memset(ctx->buffer + fill, 0, 128 - fill);
-        blocks(ctx->state, ctx->buffer, 1);
-        fill = 0;
-    }
-    memset(ctx->buffer + fill, 0, 112 - fill);
-    for (int i = 0; i < 8; i++) {
-        ctx->buffer[112 + i] = (unsigned char)(bitsHigh >> (56 - 8 * i));
-        ctx->buffer[120 + i] = (unsigned char)(bitsLow >> (56 - 8 * i));
-    }
-    blocks(ctx->state, ctx->buffer, 1);
+    shaFrameFinish(ctx, blocks);
     int words = ctx->is384 ? 6 : 8;
     for (int i = 0; i < words; i++)
         for (int j = 0; j < 8; j++) out[8 * i + j] = (unsigned char)(ctx->state[i] >> (56 - 8 * j));

@@ -37,6 +37,22 @@ void mapAxis(long long s, long long srcN, long long pN, long long& t0, long long
         t1 = ceilDiv(2 * (s + 1) * pN - srcN, 2 * srcN);
     }
 }
+
+void clipToTarget(const sExtRenderState* st, long long& tx0, long long& tx1, long long& ty0, long long& ty1) {
+    if (tx0 < 0) tx0 = 0;
+    if (ty0 < 0) ty0 = 0;
+    if (tx1 > st->tw) tx1 = st->tw;
+    if (ty1 > st->th) ty1 = st->th;
+}
+
+// The target pixels [tx0, tx1) x [ty0, ty1) that source pixel (x, y) lands on, clipped to the target.
+void pixelSpan(const sExtRenderState* st, long long x, long long y, long long& tx0, long long& tx1, long long& ty0,
+               long long& ty1) {
+    mapAxis(x, st->sw, st->pw, tx0, tx1);
+    mapAxis(y, st->sh, st->ph, ty0, ty1);
+    tx0 += st->ox, tx1 += st->ox, ty0 += st->oy, ty1 += st->oy;
+    clipToTarget(st, tx0, tx1, ty0, ty1);
+}
 }  // namespace
 
 bool cPictBase::setExtTarget(sExtPictDef* def) {
@@ -123,10 +139,7 @@ bool cPictBase::canExtRender(long long x0, long long x1, long long y0, long long
     mapAxis(y0, st->sh, st->ph, c0, c1);
     mapAxis(y1 - 1, st->sh, st->ph, d0, d1);
     long long tx0 = a0 + st->ox, tx1 = b1 + st->ox, ty0 = c0 + st->oy, ty1 = d1 + st->oy;
-    if (tx0 < 0) tx0 = 0;
-    if (ty0 < 0) ty0 = 0;
-    if (tx1 > st->tw) tx1 = st->tw;
-    if (ty1 > st->th) ty1 = st->th;
+    clipToTarget(st, tx0, tx1, ty0, ty1);
     return tx0 < tx1 && ty0 < ty1;
 }
 
@@ -134,13 +147,7 @@ void cPictBase::setExtPix(long long x, long long y, unsigned int argb) {
     sExtRenderState* st = myExtState;
     if (!st || x < 0 || y < 0 || x >= st->sw || y >= st->sh) return;
     long long tx0, tx1, ty0, ty1;
-    mapAxis(x, st->sw, st->pw, tx0, tx1);
-    mapAxis(y, st->sh, st->ph, ty0, ty1);
-    tx0 += st->ox, tx1 += st->ox, ty0 += st->oy, ty1 += st->oy;
-    if (tx0 < 0) tx0 = 0;
-    if (ty0 < 0) ty0 = 0;
-    if (tx1 > st->tw) tx1 = st->tw;
-    if (ty1 > st->th) ty1 = st->th;
+    pixelSpan(st, x, y, tx0, tx1, ty0, ty1);
     for (long long ty = ty0; ty < ty1; ty++)
         for (long long tx = tx0; tx < tx1; tx++) {
             long long i = ty * st->tw + tx;
@@ -168,13 +175,7 @@ void cPictBase::setExtComp(long long x, long long y, unsigned char value, int co
     }
     if (comp == 3) st->alphaSeen = true;
     long long tx0, tx1, ty0, ty1;
-    mapAxis(x, st->sw, st->pw, tx0, tx1);
-    mapAxis(y, st->sh, st->ph, ty0, ty1);
-    tx0 += st->ox, tx1 += st->ox, ty0 += st->oy, ty1 += st->oy;
-    if (tx0 < 0) tx0 = 0;
-    if (ty0 < 0) ty0 = 0;
-    if (tx1 > st->tw) tx1 = st->tw;
-    if (ty1 > st->th) ty1 = st->th;
+    pixelSpan(st, x, y, tx0, tx1, ty0, ty1);
     int shift = comp * 8;
     for (long long ty = ty0; ty < ty1; ty++)
         for (long long tx = tx0; tx < tx1; tx++) {

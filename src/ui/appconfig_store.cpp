@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <new>
@@ -16,20 +17,9 @@
 #include "base/sync.h"
 
 // ---------------------------------------------------------------------------------
-// CRC-32
+// Helpers
 
 namespace {
-
-struct sCrcTable {
-    unsigned int v[256];
-    sCrcTable() {
-        for (unsigned int n = 0; n < 256; n++) {
-            unsigned int c = n;
-            for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            v[n] = c;
-        }
-    }
-};
 
 unsigned int rd16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 unsigned int rd32(const unsigned char* p) {
@@ -78,14 +68,6 @@ bool joinPath(const char* a, const char* b, const char* c, _guardchar<char>& out
 }
 
 }  // namespace
-
-unsigned int cfgCrc32(unsigned int crc, const void* data, unsigned long long length) {
-    static const sCrcTable table;
-    const unsigned char* p = (const unsigned char*)data;
-    crc = ~crc;
-    while (length--) crc = table.v[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 // ---------------------------------------------------------------------------------
 // Sections
@@ -190,7 +172,7 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
     if (memcmp(data, "QMXC", 4) != 0) return kHiveDamaged;
     // Every version keeps this 24-byte header, so its checksum tells a newer file from a
     // damaged one.
-    if (cfgCrc32(0, data, 20) != rd32(data + 20)) return kHiveDamaged;
+    if ((unsigned int)crc32_z(0, data, 20) != rd32(data + 20)) return kHiveDamaged;
     unsigned int version = rd16(data + 4);
     if (version > kCfgVersion) return kHiveNewer;
     if (version == 0 || rd16(data + 6) != kCfgHeaderSize) return kHiveDamaged;
@@ -200,7 +182,7 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
     // The smallest record is 4 bytes (kind, length, one path byte).
     if (records > kCfgMaxRecords || records > bodyLength / 4) return kHiveDamaged;
     const unsigned char* body = data + kCfgHeaderSize;
-    if (cfgCrc32(0, body, bodyLength) != rd32(data + 16)) return kHiveDamaged;
+    if ((unsigned int)crc32_z(0, body, (z_size_t)bodyLength) != rd32(data + 16)) return kHiveDamaged;
 
     unsigned long long pos = 0;
     for (unsigned long long r = 0; r < records; r++) {
@@ -317,8 +299,8 @@ bool cfgEncodeHive(cConfigSection& top, _typebuf<unsigned char>& out) {
     wr16(h + 6, kCfgHeaderSize);
     wr32(h + 8, w.records);
     wr32(h + 12, (unsigned int)(w.used - kCfgHeaderSize));
-    wr32(h + 16, cfgCrc32(0, h + kCfgHeaderSize, (unsigned long long)(w.used - kCfgHeaderSize)));
-    wr32(h + 20, cfgCrc32(0, h, 20));
+    wr32(h + 16, (unsigned int)crc32_z(0, h + kCfgHeaderSize, (z_size_t)(w.used - kCfgHeaderSize)));
+    wr32(h + 20, (unsigned int)crc32_z(0, h, 20));
     if (!w.buf.reset(w.used)) return false;
     out.swap(w.buf);
     return true;

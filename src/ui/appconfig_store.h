@@ -44,9 +44,6 @@ enum eConfigLimits {
     kCfgMaxRecords = 1 << 20
 };
 
-// CRC-32 (the zlib/PNG polynomial, reflected), continued from `crc` (0 to start).
-unsigned int cfgCrc32(unsigned int crc, const void* data, unsigned long long length);
-
 struct sConfigValue {
     unsigned char kind = 0;
     _typebuf<unsigned char> data;

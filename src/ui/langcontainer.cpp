@@ -3,6 +3,8 @@
 // before it is used, the inflated size is capped, strings must be well-formed UTF-8.
 #include "ui/langcontainer.h"
 
+#include <zlib.h>
+
 #include <cstring>
 
 #include "base/fileio.h"
@@ -104,22 +106,6 @@ struct sOut {
 
 }  // namespace
 
-unsigned int langCrc32(unsigned int crc, const unsigned char* data, long long size) {
-    static unsigned int table[256];
-    static bool ready = false;  // benign race: every thread computes the same table
-    if (!ready) {
-        for (unsigned int i = 0; i < 256; i++) {
-            unsigned int c = i;
-            for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
-        ready = true;
-    }
-    crc = ~crc;
-    for (long long i = 0; i < size; i++) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
 bool parseCiomLangTable(const unsigned char* data, long long size, cCiomLang& out) {
     out.clear();
     if (!data || size < 12 || memcmp(data, kInnerMagic, 8) != 0) return false;
@@ -179,8 +165,8 @@ bool loadCiomLangData(const unsigned char* data, long long size, cCiomLang& out)
     if (langId != 0xFFFF && langId >= (unsigned int)eLangStdCount) return false;
     if (packed != size - kLangHeaderSize || packed < 8) return false;
     if (unpacked < 12 || unpacked > kLangMaxUnpacked || unpacked > packed * kMaxInflateRatio) return false;
-    unsigned int crc = langCrc32(0, data + 8, 12);
-    crc = langCrc32(crc, data + kLangHeaderSize, packed);
+    unsigned int crc = (unsigned int)crc32_z(0, data + 8, 12);
+    crc = (unsigned int)crc32_z(crc, data + kLangHeaderSize, (z_size_t)packed);
     if (crc != rd32(data + 20)) return false;
 
     _typebuf<unsigned char> table;
@@ -249,8 +235,8 @@ bool writeCiomLangData(const cCiomLang& table, int langId, _typebuf<unsigned cha
     wr16(result.ptr + 10, langId >= 0 && langId < eLangStdCount ? (unsigned int)langId : 0xFFFFu);
     wr32(result.ptr + 12, (unsigned int)packed.count);
     wr32(result.ptr + 16, (unsigned int)t.used);
-    unsigned int crc = langCrc32(0, result.ptr + 8, 12);
-    crc = langCrc32(crc, packed.ptr, packed.count);
+    unsigned int crc = (unsigned int)crc32_z(0, result.ptr + 8, 12);
+    crc = (unsigned int)crc32_z(crc, packed.ptr, (z_size_t)packed.count);
     wr32(result.ptr + 20, crc);
     memcpy(result.ptr + kLangHeaderSize, packed.ptr, (size_t)packed.count);
     return true;

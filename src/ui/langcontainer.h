@@ -31,9 +31,6 @@ const int kLangHeaderSize = 24;
 const long long kLangMaxUnpacked = 8LL * 1024 * 1024;
 const long long kLangMaxSlots = 256 * 1024;
 
-// CRC-32 (ISO-HDLC, as zlib computes it), continued from `crc` (0 to start).
-unsigned int langCrc32(unsigned int crc, const unsigned char* data, long long size);
-
 // Parses an unpacked "CIOMLANG" table into `out` (cleared first). False on any damage.
 bool parseCiomLangTable(const unsigned char* data, long long size, cCiomLang& out);
 

@@ -1,5 +1,6 @@
 // BMP, DIB, ICO, GIF, ICNS, PCX, PPM, TGA and XPM decoders against ImageMagick, a plain model
 // of the icon RLE, and hostile copies of valid files.
+#include "base/memio.h"
 #include "picts/bmp/pictdib.h"
 #include "picts/gif/pictgif.h"
 #include "picts/icns/picticns.h"
@@ -42,7 +43,7 @@ void compareVariants(const std::vector<Variant>& variants, bool autoOrient = fal
         ASSERT_EQ(testutil::run(argv), 0);
         std::vector<unsigned char> bytes = testutil::readFile(dir.file(v.file));
         ASSERT_FALSE(bytes.empty());
-        cPictMemStream s(bytes.data(), (long long)bytes.size());
+        cBufWrapperIO s(bytes.data(), (long long)bytes.size());
         cPictBase::sPictInfo info;
         D probe;
         ASSERT_TRUE(probe.isPicture(&s, &info));
@@ -253,7 +254,7 @@ TEST(DibDecoder, IconDibUsesAndMaskAndOptionalAlpha) {
     // Mask rows (bottom first), 4 bytes each: the bottom-right and top-right pixels are masked.
     for (int r = 0; r < 2; r++) dib.insert(dib.end(), {0x40, 0, 0, 0});
     cPictBase::sPictInfo info;
-    cPictMemStream s(dib.data(), (long long)dib.size());
+    cBufWrapperIO s(dib.data(), (long long)dib.size());
     ASSERT_TRUE(cPictDIB::validFor(&s, &info, false));
     EXPECT_EQ(info.height, 4);
     ASSERT_TRUE(cPictDIB::validFor(&s, &info, true));

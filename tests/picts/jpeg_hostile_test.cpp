@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/memio.h"
 #include "jpeg_testutil.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "testutil.h"
@@ -34,7 +35,7 @@ public:
 
 int decodeError(const std::vector<unsigned char>& d, bool* ok = nullptr) {
     ErrorRecorder p;
-    MemStream s(d);
+    cBufWrapperIO s(d.data(), (long long)d.size());
     bool r = p.decode(&s);
     if (ok) *ok = r;
     EXPECT_FALSE(r && !p.codes.empty());  // success never comes with an error report
@@ -56,11 +57,11 @@ TEST(JpegHostile, EveryTruncationFailsCleanly) {
         for (size_t n = 0; n < limit; n++) {
             std::vector<unsigned char> part(full.begin(), full.begin() + (long)n);
             cPictJPEG p;
-            MemStream s(part);
+            cBufWrapperIO s(part.data(), (long long)part.size());
             ASSERT_FALSE(p.decode(&s)) << "prefix " << n;
         }
         cPictJPEG p;
-        MemStream s(full);
+        cBufWrapperIO s(full.data(), (long long)full.size());
         EXPECT_TRUE(p.decode(&s));
     }
 }
@@ -109,7 +110,7 @@ TEST(JpegHostile, SurvivesRandomByteFlips) {
                 d[at] = (unsigned char)(d[at] ^ (1 + r[7 - f % 2] % 255));
             }
             cPictJPEG p;
-            MemStream s(d);
+            cBufWrapperIO s(d.data(), (long long)d.size());
             p.decode(&s);
         }
     }
@@ -194,11 +195,11 @@ TEST(JpegHostile, RefusesBrokenStructure) {
 TEST(JpegHostile, HugeFrameRefusedByProbeAndDecode) {
     std::vector<unsigned char> d = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x03,
                                     0x01, 0x22, 0x00, 0x02, 0x11, 0x00, 0x03, 0x11, 0x00, 0xFF, 0xD9};
-    MemStream s(d);
+    cBufWrapperIO s(d.data(), (long long)d.size());
     cPictBase::sPictInfo info;
     EXPECT_FALSE(cPictJPEG::validFor(&s, &info));
     ErrorRecorder p;
-    MemStream s2(d);
+    cBufWrapperIO s2(d.data(), (long long)d.size());
     EXPECT_FALSE(p.decode(&s2));
     ASSERT_FALSE(p.codes.empty());
     EXPECT_EQ(p.codes.front(), cJPEGParser::eJErrSize);

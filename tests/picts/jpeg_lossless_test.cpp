@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/memio.h"
 #include "jpeg_testutil.h"
 #include "picts/jpeg/jhuffdecoder.h"
 #include "picts/jpeg/pictjpeg.h"
@@ -258,7 +259,7 @@ TEST(JpegLossless, DeliversInterleavedMcuRowsInMcuOrder) {
         comps[0].v = cs.v0;
         std::vector<unsigned char> jpg = encodeLossless(comps, w, h, 15, 1, 0, 0);
         LineCollector p;
-        MemStream s(jpg);
+        cBufWrapperIO s(jpg.data(), (long long)jpg.size());
         ASSERT_TRUE(p.processStream(&s));
         ASSERT_EQ((int)p.lines[0].size(), mcusY);
         for (int v : p.samplesSeen) EXPECT_EQ(v, mcusX * cs.h0);
@@ -280,7 +281,7 @@ TEST(JpegLossless, RefusedLineFailsTheDecode) {
     std::vector<unsigned char> jpg = encodeLossless(comps, 16, 12, 12, 6, 0, 0);
     LineCollector p;
     p.refuseAt = 5;
-    MemStream s(jpg);
+    cBufWrapperIO s(jpg.data(), (long long)jpg.size());
     EXPECT_FALSE(p.processStream(&s));
     EXPECT_EQ(p.lines[0].size(), 5u);
     EXPECT_EQ(p.lastError(), cJPEGParser::eJErrRefused);
@@ -302,7 +303,7 @@ TEST(JpegHuff, SimpleDecodeAndReadWithoutFFEscapes) {
     bw.put(5, kCodeLen);
     bw.align();
     std::vector<unsigned char> data = bw.out;
-    MemStream s(data);
+    cBufWrapperIO s(data.data(), (long long)data.size());
     cJByteSource src;
     ASSERT_TRUE(src.open(&s));
     sJScanState st;
@@ -395,7 +396,7 @@ TEST(JpegLossless, DerivedRawScanDecoderWithoutFFEscapes) {
     std::vector<unsigned char> jpg = encodeLossless(comps, w, h, 16, 1, 0, 0, false);
     RawScanDecoder p;
     p.setIgnoreFFEsc(true);
-    MemStream s(jpg);
+    cBufWrapperIO s(jpg.data(), (long long)jpg.size());
     EXPECT_TRUE(p.processStream(&s));
     EXPECT_TRUE(p.scanDone);
     EXPECT_EQ(p.samples, comps[0].px);
@@ -407,7 +408,7 @@ TEST(JpegLossless, DerivedRawScanDecoderWithoutFFEscapes) {
     ASSERT_LT(sos + 6, bad.size());
     bad[sos + 6] = 0x10;
     RawScanDecoder q;
-    MemStream s2(bad);
+    cBufWrapperIO s2(bad.data(), (long long)bad.size());
     EXPECT_FALSE(q.processStream(&s2));
     EXPECT_EQ(q.errorCode, cJPEGParser::eJErrHuffTables);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/memio.h"
 #include "jpeg_testutil.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "testutil.h"
@@ -270,7 +271,7 @@ TEST(JpegApi, ProbeGivesSizeAndRewinds) {
     std::vector<unsigned char> empty;
     for (Case c : {Case{&jpg, 0, true}, Case{&inner, 5, true}, Case{&inner, 0, false}, Case{&png, 0, false},
                    Case{&empty, 0, false}}) {
-        MemStream s(*c.data);
+        cBufWrapperIO s(c.data->data(), (long long)c.data->size());
         s.set_fp(c.start);
         cPictBase::sPictInfo info;
         EXPECT_EQ(cPictJPEG::validFor(&s, &info), c.ok);
@@ -292,7 +293,7 @@ TEST(JpegApi, RendersIntoExternalTargetLikeOwnBuffer) {
         SCOPED_TRACE(name);
         std::vector<unsigned char> jpg = fixtureData(name);
         cPictJPEG a;
-        MemStream sa(jpg);
+        cBufWrapperIO sa(jpg.data(), (long long)jpg.size());
         ASSERT_TRUE(a.decode(&sa));
         std::vector<unsigned int> own = pixels32(a);
         std::vector<unsigned int> target((size_t)(a.width() * a.height()), 0x12345678u);
@@ -302,7 +303,7 @@ TEST(JpegApi, RendersIntoExternalTargetLikeOwnBuffer) {
         def.height = a.height();
         cPictJPEG b;
         ASSERT_TRUE(b.setExtTarget(&def));
-        MemStream sb(jpg);
+        cBufWrapperIO sb(jpg.data(), (long long)jpg.size());
         ASSERT_TRUE(b.decode(&sb));
         EXPECT_EQ(b.raw8Bpp(), nullptr);
         EXPECT_EQ(b.width(), a.width());
@@ -321,7 +322,7 @@ TEST(JpegApi, PreviewIsTheExifThumbnail) {
     for (bool big : {false, true}) {
         SCOPED_TRACE(big ? "MM" : "II");
         std::vector<unsigned char> jpg = withExifThumbnail(fixtureData("base420.jpg"), thumb, big);
-        MemStream s(jpg);
+        cBufWrapperIO s(jpg.data(), (long long)jpg.size());
         cPictBase::sPictInfo info;
         ASSERT_TRUE(cPictJPEG::validFor(&s, &info));
         EXPECT_TRUE(info.hasPreview);
@@ -345,7 +346,7 @@ TEST(JpegApi, PreviewIsTheExifThumbnail) {
         cPictJPEG q;
         cPictDummy small;
         long long mw = 10, mh = 10;
-        MemStream s2(jpg);
+        cBufWrapperIO s2(jpg.data(), (long long)jpg.size());
         ASSERT_TRUE(q.getPreview(&s2, &small, &mw, &mh));
         EXPECT_LE(small.width(), 10);
         EXPECT_LE(small.height(), 10);
@@ -353,7 +354,7 @@ TEST(JpegApi, PreviewIsTheExifThumbnail) {
         EXPECT_EQ(mh, small.height());
     }
     std::vector<unsigned char> plain = fixtureData("base420.jpg");
-    MemStream s(plain);
+    cBufWrapperIO s(plain.data(), (long long)plain.size());
     cPictJPEG p;
     cPictDummy target;
     EXPECT_FALSE(p.getPreview(&s, &target, nullptr, nullptr));

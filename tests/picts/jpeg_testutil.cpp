@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/memio.h"
 #include "picts/jpeg/pictjpeg.h"
 
 namespace jpegtest {
@@ -83,7 +84,7 @@ Image synthetic(int w, int h, int channels, int maxval, unsigned seed) {
 Decoded decodeJpeg(const std::vector<unsigned char>& bytes) {
     Decoded r;
     cPictJPEG dec;
-    MemStream s(bytes);
+    cBufWrapperIO s(bytes.data(), (long long)bytes.size());
     r.ok = dec.decode(&s);
     long long w = dec.width(), h = dec.height();
     if (w <= 0 || h <= 0) return r;

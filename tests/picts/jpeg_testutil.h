@@ -1,42 +1,12 @@
-// Helpers for the JPEG decoder tests: a memory stream, PNM reading and writing, decoding
-// with our decoder into top-down RGB, and a synthetic test picture.
+// Helpers for the JPEG decoder tests: PNM reading and writing, decoding with our decoder
+// into top-down RGB, and a synthetic test picture.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "base/fileiotarget.h"
-
 namespace jpegtest {
-
-// A read-only stream over a byte vector.
-class MemStream : public cFileIOTarget {
-public:
-    explicit MemStream(const std::vector<unsigned char>& d) : myData(d) {}
-    unsigned long long size() override { return myData.size(); }
-    long long read(void* b, long long n) override {
-        if (n <= 0 || myPos >= (long long)myData.size()) return 0;
-        if (n > (long long)myData.size() - myPos) n = (long long)myData.size() - myPos;
-        memcpy(b, myData.data() + myPos, (size_t)n);
-        myPos += n;
-        return n;
-    }
-    long long write(const void*, long long) override { return 0; }
-    bool set_fp(unsigned long long p) override {
-        if (p > myData.size()) return false;
-        myPos = (long long)p;
-        return true;
-    }
-    void close() override {}
-    bool valid() override { return true; }
-    unsigned long long get_fp() override { return (unsigned long long)myPos; }
-
-private:
-    const std::vector<unsigned char>& myData;
-    long long myPos = 0;
-};
 
 // A picture as top-down samples, `channels` per pixel (1 grey or 3 RGB), values up to maxval.
 struct Image {

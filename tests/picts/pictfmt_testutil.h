@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "picts/png/pictrows.h"
+#include "base/memio.h"
+#include "picts/pictrows.h"
 #include "picts/pictbase.h"
 #include "testutil.h"
 
@@ -27,7 +28,7 @@ template <class D>
 Rgba decodeWith(const std::vector<unsigned char>& bytes, D* dec = nullptr) {
     D local;
     if (!dec) dec = &local;
-    cPictMemStream s(bytes.data(), (long long)bytes.size());
+    cBufWrapperIO s(bytes.data(), (long long)bytes.size());
     Rgba r;
     r.ok = dec->decode(&s);
     if (!r.ok) return r;
@@ -120,7 +121,7 @@ void survivesHostileCopies(const std::vector<unsigned char>& good, unsigned seed
     for (size_t n = 0; n < good.size(); n++) {
         std::vector<unsigned char> cut(good.begin(), good.begin() + (long)n);
         D d;
-        cPictMemStream s(cut.data(), (long long)cut.size());
+        cBufWrapperIO s(cut.data(), (long long)cut.size());
         cPictBase::sPictInfo info;
         d.isPicture(&s, &info);
         EXPECT_EQ(s.get_fp(), 0u) << "a probe must put the position back";
@@ -133,7 +134,7 @@ void survivesHostileCopies(const std::vector<unsigned char>& good, unsigned seed
         bad[at] = rnd[3 * i + 2];
         if (i % 4 == 0) bad[(at * 7 + 13) % bad.size()] ^= 0x80;
         D d;
-        cPictMemStream s(bad.data(), (long long)bad.size());
+        cBufWrapperIO s(bad.data(), (long long)bad.size());
         d.decode(&s);
     }
 }

@@ -2,6 +2,7 @@
 // a filter round trip through zlib, damaged and hostile files.
 #include <zlib.h>
 
+#include "base/memio.h"
 #include "picts/png/pictpng.h"
 #include "picts/png/pngreader.h"
 #include "pictfmt_testutil.h"
@@ -260,7 +261,7 @@ TEST(PngDecoder, RefusesDamagedFiles) {
     }
     for (auto& b : bad) {
         cPictPNG d;
-        cPictMemStream s(b.second.data(), (long long)b.second.size());
+        cBufWrapperIO s(b.second.data(), (long long)b.second.size());
         EXPECT_FALSE(d.decode(&s)) << b.first;
         EXPECT_EQ(d.raw8Bpp(), nullptr) << b.first;
     }
@@ -269,14 +270,14 @@ TEST(PngDecoder, RefusesDamagedFiles) {
 TEST(PngDecoder, RefusesHugeDimensionsBeforeAllocating) {
     // 100000 x 100000 RGBA would need 40 GB; refused from the header alone.
     std::vector<unsigned char> png = makePng(ihdr(100000, 100000, 8, 6), std::vector<unsigned char>(100, 0));
-    cPictMemStream s(png.data(), (long long)png.size());
+    cBufWrapperIO s(png.data(), (long long)png.size());
     cPictBase::sPictInfo info;
     EXPECT_FALSE(cPictPNG::validFor(&s, &info));
     cPictPNG d;
     EXPECT_FALSE(d.decode(&s));
     // Plausible dimensions whose raw size the tiny file could never inflate to.
     std::vector<unsigned char> big = makePng(ihdr(20000, 20000, 8, 6), std::vector<unsigned char>(10, 0));
-    cPictMemStream s2(big.data(), (long long)big.size());
+    cBufWrapperIO s2(big.data(), (long long)big.size());
     cPictPNG d2;
     EXPECT_FALSE(d2.decode(&s2));
     EXPECT_EQ(d2.lastError(), cPngReader::eBadSize);
@@ -286,7 +287,7 @@ TEST(PngDecoder, ProbeFillsSizeAndRewinds) {
     std::vector<unsigned char> png = makePng(ihdr(31, 7, 8, 2), std::vector<unsigned char>(7 * 94, 0));
     std::vector<unsigned char> withPrefix(5, 0xEE);
     withPrefix.insert(withPrefix.end(), png.begin(), png.end());
-    cPictMemStream s(withPrefix.data(), (long long)withPrefix.size());
+    cBufWrapperIO s(withPrefix.data(), (long long)withPrefix.size());
     s.set_fp(5);
     cPictBase::sPictInfo info;
     ASSERT_TRUE(cPictPNG::validFor(&s, &info));
@@ -305,7 +306,7 @@ TEST(PngDecoder, ExternalTargetAtOwnSizeGetsTheSamePixels) {
     for (size_t i = 3; i < img.size(); i += 4) img[i] = 255;  // opaque: no blending question
     std::vector<unsigned char> png = makePng(ihdr(w, h, 8, 6), filterRows(img, w, h));
     cPictPNG plain;
-    cPictMemStream s(png.data(), (long long)png.size());
+    cBufWrapperIO s(png.data(), (long long)png.size());
     ASSERT_TRUE(plain.decode(&s));
     std::vector<unsigned int> target((size_t)w * h, 0);
     cPictBase::sExtPictDef def;

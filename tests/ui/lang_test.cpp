@@ -293,16 +293,6 @@ TEST(LangContainer, FileReaderRefusesMissingAndOversizedFiles) {
     EXPECT_FALSE(loadCiomLangFile(dir.file("big.laci").c_str(), out));
 }
 
-TEST(LangContainer, CrcMatchesZlib) {
-    std::vector<unsigned char> data = testutil::randomBytes(4099, 7);
-    for (size_t n : {0, 1, 2, 3, 100, 4099}) {
-        unsigned int ours = langCrc32(0, data.data(), (long long)n);
-        EXPECT_EQ(ours, (unsigned int)crc32(0, data.data(), (uInt)n)) << n;
-        // Continuing in two pieces gives the same value.
-        EXPECT_EQ(langCrc32(langCrc32(0, data.data(), (long long)n / 2), data.data() + n / 2, (long long)(n - n / 2)), ours);
-    }
-}
-
 TEST(LangTable, MissingIndexesAndSectionsGiveNull) {
     cCiomLang t;
     cCiomLangData* s = t.addSection("sec");

@@ -2,7 +2,7 @@
 // pixel data, and the AND mask of icon images.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 struct sDibInfo {
     long long width = 0;

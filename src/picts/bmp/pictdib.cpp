@@ -1,6 +1,7 @@
 // cPictDIB, cPictBMP and cPictICO over cDibReader (and cPngReader for PNG icon entries).
 #include "picts/bmp/pictdib.h"
 
+#include "base/memio.h"
 #include "picts/bmp/dibreader.h"
 #include "picts/png/pngreader.h"
 
@@ -82,7 +83,7 @@ int cPictICO::bestEntry(const unsigned char* data, long long size, long long& bw
         if (off < 6 + 16LL * count || len < 12 || off > size || len > size - off) return -1;
         long long w = 0, h = 0;
         unsigned int bpp = 0;
-        cPictMemStream s(data + off, len);
+        cBufWrapperIO s(data + off, len);
         sPngHeader ph;
         if (cPngReader::readHeader(&s, ph) == cPngReader::eOk) {
             w = ph.width;
@@ -144,7 +145,7 @@ bool cPictICO::decode(cFileIOTarget* io) {
     const unsigned char* e = data.ptr + 6 + 16 * i;
     const unsigned char* img = data.ptr + le32(e + 12);
     long long len = le32(e + 8);
-    cPictMemStream s(img, len);
+    cBufWrapperIO s(img, len);
     sPngHeader ph;
     if (cPngReader::readHeader(&s, ph) == cPngReader::eOk) {
         s.set_fp(0);

@@ -2,7 +2,7 @@
 // cPictICO (an icon file of DIB and PNG images, the best one decoded).
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictDIB : public cPictRowsBase {
 public:

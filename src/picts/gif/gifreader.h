@@ -1,7 +1,7 @@
 // GIF: the first frame of a GIF87a/89a file, with its palettes, transparency and interlace.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cGifReader {
 public:

@@ -1,7 +1,7 @@
 // cPictGIF: the GIF (first frame) decoder.
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictGIF : public cPictRowsBase {
 public:

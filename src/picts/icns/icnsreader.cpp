@@ -1,6 +1,7 @@
 // ICNS decoding into a row sink.
 #include "picts/icns/icnsreader.h"
 
+#include "base/memio.h"
 #include "picts/png/pngreader.h"
 
 namespace {
@@ -78,7 +79,7 @@ bool cIcnsReader::choose(const unsigned char* data, long long size, sChoice& bes
                 break;
             }
             if (dl >= 8 && memcmp(d, kPngSig, 8) == 0) {
-                cPictMemStream s(d, dl);
+                cBufWrapperIO s(d, dl);
                 sPngHeader h;
                 if (cPngReader::readHeader(&s, h) != cPngReader::eOk) break;
                 c.width = h.width;
@@ -124,7 +125,7 @@ int cIcnsReader::decode(const unsigned char* data, long long size, cPictRowSink&
     if (!choose(data, size, c)) return eNoImage;
     const unsigned char* d = data + c.offset;
     if (c.kind == 3) {
-        cPictMemStream s(d, c.length);
+        cBufWrapperIO s(d, c.length);
         cPngReader png;
         return png.decode(&s, sink) == cPngReader::eOk ? eOk : eBadData;
     }

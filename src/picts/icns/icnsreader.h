@@ -2,7 +2,7 @@
 // elements; the largest decodable element is chosen (JPEG 2000 elements are skipped).
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cIcnsReader {
 public:

@@ -1,7 +1,7 @@
 // cPictICNS: the icon-family decoder (the largest decodable element).
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictICNS : public cPictRowsBase {
 public:

@@ -33,6 +33,19 @@ QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb,
     }
 }
 
+// For output row y of a plane with half the rows: the nearer input row and the farther one
+// (above for even rows, below for odd ones), both clamped to the plane.
+void halfRows(const unsigned short* data, long long stride, int rows, int y, const unsigned short*& near,
+              const unsigned short*& far) {
+    int sy = y >> 1;
+    int fy = (y & 1) ? sy + 1 : sy - 1;
+    if (fy < 0) fy = 0;
+    if (fy >= rows) fy = rows - 1;
+    if (sy >= rows) sy = rows - 1;
+    near = data + (long long)sy * stride;
+    far = data + (long long)fy * stride;
+}
+
 }  // namespace
 
 bool cJColorConverter::init(cJPEGParser& p) {
@@ -108,13 +121,8 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
             break;
         }
         case 2: {
-            int sy = y >> 1;
-            int fy = (y & 1) ? sy + 1 : sy - 1;
-            if (fy < 0) fy = 0;
-            if (fy >= pl.sh) fy = pl.sh - 1;
-            if (sy >= pl.sh) sy = pl.sh - 1;
-            const unsigned short* near = pl.data + (long long)sy * pl.stride;
-            const unsigned short* far = pl.data + (long long)fy * pl.stride;
+            const unsigned short *near, *far;
+            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
             int* cs = myColSum.ptr + 1;
             for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
             cs[-1] = cs[0];
@@ -127,13 +135,8 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
             break;
         }
         case 3: {
-            int sy = y >> 1;
-            int fy = (y & 1) ? sy + 1 : sy - 1;
-            if (fy < 0) fy = 0;
-            if (fy >= pl.sh) fy = pl.sh - 1;
-            if (sy >= pl.sh) sy = pl.sh - 1;
-            const unsigned short* near = pl.data + (long long)sy * pl.stride;
-            const unsigned short* far = pl.data + (long long)fy * pl.stride;
+            const unsigned short *near, *far;
+            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
             int bias = (y & 1) ? 2 : 1;
             for (int i = 0; i < sw; i++) out[i] = (unsigned short)((near[i] * 3 + far[i] + bias) >> 2);
             break;

@@ -1,7 +1,7 @@
 // PCX: 1-bit, 4-plane EGA, 8-bit palette and 24/32-bit planar pictures, RLE or stored.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cPcxReader {
 public:

@@ -1,7 +1,7 @@
 // cPictPCX: the PCX decoder.
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictPCX : public cPictRowsBase {
 public:

@@ -2,7 +2,7 @@
 // 64-bit buffer).
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictPNG : public cPictRowsBase {
 public:

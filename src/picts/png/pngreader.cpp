@@ -2,6 +2,8 @@
 // inflated, so a hostile zlib stream cannot make the output grow.
 #include "picts/png/pngreader.h"
 
+#include <zlib.h>
+
 namespace {
 
 const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -29,17 +31,6 @@ const sPass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
 unsigned int be32(const unsigned char* p) {
     return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
 }
-
-struct sCrcTable {
-    unsigned int v[256];
-    sCrcTable() {
-        for (unsigned int n = 0; n < 256; n++) {
-            unsigned int c = n;
-            for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            v[n] = c;
-        }
-    }
-};
 
 bool validDepth(unsigned int ct, unsigned int d) {
     switch (ct) {
@@ -100,20 +91,12 @@ bool unfilter(unsigned int type, unsigned char* row, const unsigned char* prev, 
 
 }  // namespace
 
-unsigned int pngCrc32(unsigned int crc, const unsigned char* data, long long n) {
-    static const sCrcTable table;  // built once, thread-safe
-    const unsigned int* crcTable = table.v;
-    unsigned int c = crc ^ 0xFFFFFFFFu;
-    for (long long i = 0; i < n; i++) c = crcTable[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
 int cPngReader::readHeader(cFileIOTarget* stream, sPngHeader& h) {
     unsigned char b[25];  // length, "IHDR", 13 bytes of data, CRC
     if (!stream || !stream->readf(b, 8) || memcmp(b, kSignature, 8) != 0) return eNotPng;
     if (!stream->readf(b, 25)) return eNotPng;
     if (be32(b) != 13 || be32(b + 4) != kIHDR) return eBadHeader;
-    if (pngCrc32(0, b + 4, 17) != be32(b + 21)) return eBadCrc;
+    if ((unsigned int)crc32_z(0, b + 4, 17) != be32(b + 21)) return eBadCrc;
     h.width = be32(b + 8);
     h.height = be32(b + 12);
     h.depth = b[16];
@@ -144,18 +127,18 @@ int cPngReader::readChunkHead(unsigned int& length, unsigned int& type) {
 int cPngReader::readChunkBody(unsigned int length, unsigned int type, _typebuf<unsigned char>* keep) {
     unsigned char t[4] = {(unsigned char)(type >> 24), (unsigned char)(type >> 16), (unsigned char)(type >> 8),
                           (unsigned char)type};
-    unsigned int crc = pngCrc32(0, t, 4);
+    unsigned int crc = (unsigned int)crc32_z(0, t, 4);
     if (keep) {
         if (length && (!keep->set(length) || !myStream->readf(keep->ptr, length))) return eTruncated;
         if (!length) keep->clear();
-        crc = pngCrc32(crc, keep->ptr, length);
+        if (length) crc = (unsigned int)crc32_z(crc, keep->ptr, length);
     } else {
         unsigned char buf[4096];
         unsigned int left = length;
         while (left) {
             unsigned int n = left < sizeof(buf) ? left : (unsigned int)sizeof(buf);
             if (!myStream->readf(buf, n)) return eTruncated;
-            crc = pngCrc32(crc, buf, n);
+            crc = (unsigned int)crc32_z(crc, buf, (z_size_t)n);
             left -= n;
         }
     }
@@ -181,11 +164,11 @@ int cPngReader::refillInput() {
         }
         myChunkLeft = len;
         unsigned char t[4] = {'I', 'D', 'A', 'T'};
-        myChunkCrc = pngCrc32(0, t, 4);
+        myChunkCrc = (unsigned int)crc32_z(0, t, 4);
     }
     long long n = myChunkLeft < (unsigned long long)myIn.count ? myChunkLeft : myIn.count;
     if (!myStream->readf(myIn.ptr, n)) return eTruncated;
-    myChunkCrc = pngCrc32(myChunkCrc, myIn.ptr, n);
+    myChunkCrc = (unsigned int)crc32_z(myChunkCrc, myIn.ptr, (z_size_t)n);
     myChunkLeft -= (unsigned int)n;
     myInLen = n;
     return eOk;
@@ -197,7 +180,7 @@ int cPngReader::finishIdat() {
         while (myChunkLeft) {
             long long n = myChunkLeft < (unsigned long long)myIn.count ? myChunkLeft : myIn.count;
             if (!myStream->readf(myIn.ptr, n)) return eTruncated;
-            myChunkCrc = pngCrc32(myChunkCrc, myIn.ptr, n);
+            myChunkCrc = (unsigned int)crc32_z(myChunkCrc, myIn.ptr, (z_size_t)n);
             myChunkLeft -= (unsigned int)n;
         }
         unsigned char c[4];
@@ -210,7 +193,7 @@ int cPngReader::finishIdat() {
         }
         myChunkLeft = len;
         unsigned char t[4] = {'I', 'D', 'A', 'T'};
-        myChunkCrc = pngCrc32(0, t, 4);
+        myChunkCrc = (unsigned int)crc32_z(0, t, 4);
     }
     return eOk;
 }
@@ -416,7 +399,7 @@ int cPngReader::decode(cFileIOTarget* stream, cPictRowSink& sink) {
         if (type == kIDAT) {
             myChunkLeft = len;
             unsigned char t[4] = {'I', 'D', 'A', 'T'};
-            myChunkCrc = pngCrc32(0, t, 4);
+            myChunkCrc = (unsigned int)crc32_z(0, t, 4);
             break;
         }
         if (type == kIHDR || type == kIEND) return eBadChunk;

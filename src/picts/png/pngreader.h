@@ -3,7 +3,7 @@
 #pragma once
 
 #include "compression/zlibstreams.h"
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 struct sPngHeader {
     unsigned int width = 0;
@@ -12,9 +12,6 @@ struct sPngHeader {
     unsigned int colorType = 0;
     unsigned int interlace = 0;
 };
-
-// CRC-32 as PNG (ISO 3309) uses it; `crc` is the running value, start with 0.
-unsigned int pngCrc32(unsigned int crc, const unsigned char* data, long long n);
 
 class cPngReader {
 public:

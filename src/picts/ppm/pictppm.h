@@ -1,7 +1,7 @@
 // cPictPPM: the PPM/PGM/PBM decoder.
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictPPM : public cPictRowsBase {
 public:

@@ -1,7 +1,7 @@
 // Netpbm pictures P1-P6: bitmaps, grey maps and pixmaps, plain and raw, maxval up to 65535.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cPpmReader {
 public:

@@ -1,7 +1,7 @@
 // cPictTGA: the TGA decoder.
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictTGA : public cPictRowsBase {
 public:

@@ -1,7 +1,7 @@
 // TGA: colour-mapped, true-colour and grey pictures, raw or RLE, 8/15/16/24/32 bits, any origin.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cTgaReader {
 public:

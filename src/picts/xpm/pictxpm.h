@@ -1,7 +1,7 @@
 // cPictXPM: the XPM decoder.
 #pragma once
 
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 class cPictXPM : public cPictRowsBase {
 public:

@@ -1,7 +1,7 @@
 // XPM3 pictures in their C form: the strings of values, colours and pixels.
 #pragma once
 
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cXpmReader {
 public:

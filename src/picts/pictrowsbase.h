@@ -3,7 +3,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 class cPictRowsBase : public cPictBase, public cPictRowSink {
 public:

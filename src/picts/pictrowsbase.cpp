@@ -1,5 +1,5 @@
 // Rows into the picture's own buffer (bottom-up) or through the external rendering target.
-#include "picts/png/pictrowsbase.h"
+#include "picts/pictrowsbase.h"
 
 bool cPictRowsBase::begin(long long width, long long height, bool sixteen) {
     long long px;

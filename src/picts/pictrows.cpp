@@ -1,5 +1,5 @@
 // The collecting row sink and the bounded whole-stream read.
-#include "picts/png/pictrows.h"
+#include "picts/pictrows.h"
 
 bool sRawPict::begin(long long w, long long h, bool wide) {
     clear();

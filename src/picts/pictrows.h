@@ -112,32 +112,3 @@ inline unsigned long long pictArgb16(unsigned long long r, unsigned long long g,
                                      unsigned long long a = 0xFFFF) {
     return (a << 48) | (r << 32) | (g << 16) | b;
 }
-
-// A read-only stream over caller memory (not owned), for pictures nested in other files.
-class cPictMemStream : public cFileIOTarget {
-public:
-    cPictMemStream(const unsigned char* data, long long size) : myData(data), mySize(size > 0 ? size : 0) {}
-    unsigned long long size() override { return (unsigned long long)mySize; }
-    long long read(void* buffer, long long n) override {
-        if (n <= 0 || myPos >= mySize) return 0;
-        if (n > mySize - myPos) n = mySize - myPos;
-        memcpy(buffer, myData + myPos, (size_t)n);
-        myPos += n;
-        return n;
-    }
-    long long write(const void*, long long) override { return 0; }
-    bool set_fp(unsigned long long p) override {
-        if (p > (unsigned long long)mySize) return false;
-        myPos = (long long)p;
-        return true;
-    }
-    void close() override {}
-    bool valid() override { return true; }
-    int typeOf() override { return eIOBufWrapper; }
-    unsigned long long get_fp() override { return (unsigned long long)myPos; }
-
-private:
-    const unsigned char* myData;
-    long long mySize;
-    long long myPos = 0;
-};
