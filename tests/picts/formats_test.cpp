@@ -17,7 +17,7 @@ using namespace pictfmt;
 namespace {
 
 struct Variant {
-    const char* name;   // output spec for convert ("bmp3:x.bmp")
+    const char* name;   // output format and name for convert ("bmp3:x.bmp")
     const char* file;   // the file written
     int colors;
     bool alpha;
@@ -37,9 +37,9 @@ void compareVariants(const std::vector<Variant>& variants, bool autoOrient = fal
         testutil::writeFile(src, sourcePicture(w, h, v.colors, v.alpha, seed++));
         std::vector<std::string> argv = {"convert", "-size", "29x17", "-depth", "16", "rgba:" + src};
         argv.insert(argv.end(), v.opts.begin(), v.opts.end());
-        std::string spec = v.name;
-        size_t colon = spec.find(':');
-        argv.push_back(spec.substr(0, colon + 1) + dir.file(v.file));
+        std::string target = v.name;
+        size_t colon = target.find(':');
+        argv.push_back(target.substr(0, colon + 1) + dir.file(v.file));
         ASSERT_EQ(testutil::run(argv), 0);
         std::vector<unsigned char> bytes = testutil::readFile(dir.file(v.file));
         ASSERT_FALSE(bytes.empty());
@@ -284,7 +284,7 @@ TEST(CommonFormats, SurviveTruncationAndByteFlips) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
     testutil::TempDir dir;
     struct Src {
-        const char* spec;
+        const char* format;
         const char* file;
         std::vector<std::string> opts;
     } srcs[] = {
@@ -299,7 +299,7 @@ TEST(CommonFormats, SurviveTruncationAndByteFlips) {
         testutil::writeFile(src, sourcePicture(9, 7, 6, true, seed));
         std::vector<std::string> argv = {"convert", "-size", "9x7", "-depth", "16", "rgba:" + src};
         argv.insert(argv.end(), s.opts.begin(), s.opts.end());
-        argv.push_back(std::string(s.spec) + dir.file(s.file));
+        argv.push_back(std::string(s.format) + dir.file(s.file));
         ASSERT_EQ(testutil::run(argv), 0);
         std::vector<unsigned char> good = testutil::readFile(dir.file(s.file));
         std::string name = s.file;
