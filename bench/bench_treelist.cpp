@@ -148,6 +148,25 @@ void BM_IntAscendingInsert_Std(benchmark::State& st) {
     }
 }
 
+// Nearly sorted input: ascending blocks of 1000 keys, each block in a shuffled order.
+int nearlySortedKey(int i) { return (i / 1000) * 1000 + (i % 1000) * 7 % 1000; }
+
+void BM_IntNearlySortedInsert_Ours(benchmark::State& st) {
+    for (auto _ : st) {
+        cFasterTreeList<int, int> m(512);
+        for (int k = 0; k < 100000; k++) *m.insert(nearlySortedKey(k)) = k;
+        benchmark::DoNotOptimize(m.count());
+    }
+}
+
+void BM_IntNearlySortedInsert_Std(benchmark::State& st) {
+    for (auto _ : st) {
+        std::map<int, int> m;
+        for (int k = 0; k < 100000; k++) m[nearlySortedKey(k)] = k;
+        benchmark::DoNotOptimize(m.size());
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_IntInsert_Ours)->Unit(benchmark::kMillisecond);
@@ -160,5 +179,7 @@ BENCHMARK(BM_StrLookup_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrLookup_Std)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntAscendingInsert_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntAscendingInsert_Std)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntNearlySortedInsert_Ours)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntNearlySortedInsert_Std)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,13 +1,16 @@
 // cFasterTreeList: the ordered map. A plain binary search tree; a deep insertion path
 // rebuilds the unbalanced subtree on it (scapegoat style), and the whole tree is rebuilt
 // should a path still pass the owner's threshold. Values live in their nodes and never
-// move, so pointers to them stay valid until their entry is removed.
+// move, so pointers to them stay valid until their entry is removed. Nodes come from
+// chunks owned by the map, so an insertion rarely calls malloc.
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
 // Three-way key comparison; keys need only operator<. cStringKey has its own overload.
 template <class K>
@@ -39,7 +42,7 @@ public:
 
         sEntry* myLeft = nullptr;
         sEntry* myRight = nullptr;
-        sEntry* myParent = nullptr;
+        sEntry* myParent = nullptr;  // a free slot points at itself
         K myKey;
         V myValue;
     };
@@ -105,15 +108,47 @@ public:
     void destroy();
 
     void swap(cFasterTreeList& o) {
-        sEntry* r = myRoot;
-        myRoot = o.myRoot;
-        o.myRoot = r;
-        long long c = myCount;
-        myCount = o.myCount;
-        o.myCount = c;
+        swapField(myRoot, o.myRoot);
+        swapField(myCount, o.myCount);
+        swapField(myLimit, o.myLimit);
+        swapField(myLimitLo, o.myLimitLo);
+        swapField(myLimitHi, o.myLimitHi);
+        swapField(myChunks, o.myChunks);
+        swapField(myFree, o.myFree);
+        swapField(myBump, o.myBump);
+        swapField(myBumpEnd, o.myBumpEnd);
+        swapField(myNextChunk, o.myNextChunk);
     }
 
 private:
+    // A chunk of node slots; slots are handed out in order, freed ones go to a free list.
+    struct sChunk {
+        sChunk* next;
+        sEntry* slots;
+        long long capacity;
+    };
+    enum : long long {
+        // Chunks double up to about 256 KiB: large enough to keep malloc and page misses
+        // rare, small enough for maps of a few entries and for large values.
+        eChunkBytes = 256 * 1024,
+        eMaxChunk = eChunkBytes / (long long)sizeof(sEntry) > 0 ? eChunkBytes / (long long)sizeof(sEntry) : 1,
+        eFirstChunk = eMaxChunk < 4 ? eMaxChunk : 4,
+        eLine = 64,
+        // Balance factor 3/5: a subtree is rebuilt once one side holds more than 3/5 of
+        // it, which keeps random trees about 1.1 * log2(count) deep on average.
+        eAlphaNum = 3,
+        eAlphaDen = 5,
+        // Paths this short never trigger a rebuild: small maps are not worth it.
+        eMinRebuildDepth = 8,
+    };
+    static_assert(alignof(sEntry) <= eLine, "node alignment");
+
+    template <class T>
+    static void swapField(T& a, T& b) {
+        T t = a;
+        a = b;
+        b = t;
+    }
     static sEntry* leftmost(sEntry* e) {
         while (e->myLeft) e = e->myLeft;
         return e;
@@ -135,27 +170,84 @@ private:
             u->myParent->myRight = v;
         if (v) v->myParent = u->myParent;
     }
-    // floor(log1.5(count)), recomputed only when the count leaves the cached range.
+    // floor(log_{1/alpha}(count)), recomputed only when the count leaves the cached range.
     long long depthLimit() {
         if (myCount < myLimitLo || myCount >= myLimitHi) {
-            myLimit = (long long)(std::log((double)myCount) * 2.4663034623764317);
-            myLimitLo = (long long)std::ceil(std::pow(1.5, (double)myLimit));
-            myLimitHi = (long long)std::ceil(std::pow(1.5, (double)(myLimit + 1)));
+            const double base = (double)eAlphaDen / (double)eAlphaNum;
+            myLimit = (long long)(std::log((double)myCount) / std::log(base));
+            myLimitLo = (long long)std::ceil(std::pow(base, (double)myLimit));
+            myLimitHi = (long long)std::ceil(std::pow(base, (double)(myLimit + 1)));
             if (myLimitLo > myCount) myLimitLo = myCount;
             if (myLimitHi <= myCount) myLimitHi = myCount + 1;
         }
         return myLimit;
     }
+    sEntry* allocSlot();
+    void freeSlot(sEntry* e) {
+        e->myParent = e;
+        e->myLeft = myFree;
+        myFree = e;
+    }
+    void releaseChunks();
+    void rotateUp(sEntry* v);
+    static long long edgeDepth(const sEntry* e, bool right) {
+        long long h = 0;
+        for (; e; e = right ? e->myRight : e->myLeft) h++;
+        return h;
+    }
+    long long settleAtEnd(sEntry* n, bool right);
     void unlink(sEntry* z);
-    void rebuildScapegoat(sEntry* leaf);
-    long long subtreeSize(sEntry* top) const;
+    void rebuildScapegoat(sEntry* from);
+    static long long subtreeSize(sEntry* top);
     void rebuild(sEntry* top, long long size);
 
     sEntry* myRoot = nullptr;
     long long myCount = 0;
     long long myLimit = 0, myLimitLo = 0, myLimitHi = 0;
+    sChunk* myChunks = nullptr;  // newest first
+    sEntry* myFree = nullptr;    // freed slots, linked through myLeft
+    sEntry* myBump = nullptr;    // unused tail of the newest chunk
+    sEntry* myBumpEnd = nullptr;
+    long long myNextChunk = eFirstChunk;
     int myThreshold;
 };
+
+template <class K, class V>
+typename cFasterTreeList<K, V>::sEntry* cFasterTreeList<K, V>::allocSlot() {
+    if (myFree) {
+        sEntry* e = myFree;
+        myFree = e->myLeft;
+        return e;
+    }
+    if (myBump == myBumpEnd) {
+        long long n = myNextChunk;
+        // Slots start on a cache line so that small nodes never straddle two.
+        size_t bytes = sizeof(sChunk) + eLine + (size_t)n * sizeof(sEntry);
+        char* raw = (char*)malloc(bytes);
+        if (!raw) return nullptr;
+        sChunk* c = (sChunk*)raw;
+        uintptr_t at = ((uintptr_t)(raw + sizeof(sChunk)) + eLine - 1) & ~(uintptr_t)(eLine - 1);
+        c->slots = (sEntry*)at;
+        c->capacity = n;
+        c->next = myChunks;
+        myChunks = c;
+        myBump = c->slots;
+        myBumpEnd = c->slots + n;
+        if (myNextChunk < eMaxChunk) myNextChunk = myNextChunk * 2 < eMaxChunk ? myNextChunk * 2 : eMaxChunk;
+    }
+    return myBump++;
+}
+
+template <class K, class V>
+void cFasterTreeList<K, V>::releaseChunks() {
+    while (myChunks) {
+        sChunk* c = myChunks;
+        myChunks = c->next;
+        free(c);
+    }
+    myFree = myBump = myBumpEnd = nullptr;
+    myNextChunk = eFirstChunk;
+}
 
 template <class K, class V>
 typename cFasterTreeList<K, V>::sEntry* cFasterTreeList<K, V>::insertEntry(const K& key, bool& isNew) {
@@ -164,15 +256,28 @@ typename cFasterTreeList<K, V>::sEntry* cFasterTreeList<K, V>::insertEntry(const
     sEntry* e = myRoot;
     int c = 0;
     long long depth = 0;
+    bool wentLeft = false, wentRight = false;
     while (e) {
         c = treeKeyCompare(key, e->myKey);
         if (c == 0) return e;
         parent = e;
-        e = c < 0 ? e->myLeft : e->myRight;
+        if (c < 0) {
+            e = e->myLeft;
+            wentLeft = true;
+        } else {
+            e = e->myRight;
+            wentRight = true;
+        }
         depth++;
     }
-    sEntry* n = new (std::nothrow) sEntry(key);
+    sEntry* n = allocSlot();
     if (!n) return nullptr;
+    try {
+        new (n) sEntry(key);
+    } catch (...) {
+        freeSlot(n);
+        throw;
+    }
     n->myParent = parent;
     if (!parent)
         myRoot = n;
@@ -182,10 +287,15 @@ typename cFasterTreeList<K, V>::sEntry* cFasterTreeList<K, V>::insertEntry(const
         parent->myRight = n;
     myCount++;
     isNew = true;
-    // A path longer than log1.5(count) has an ancestor whose one side holds more than
-    // 2/3 of its subtree; rebuilding that subtree alone keeps sorted and random
-    // insertions cheap and the depth far below the owner's threshold.
-    if (depth > 16 && depth > depthLimit()) {
+    // A new greatest or least key: sorted input appends here again and again.
+    if (!wentLeft && parent)
+        depth -= settleAtEnd(n, true);
+    else if (!wentRight && parent)
+        depth -= settleAtEnd(n, false);
+    // A path longer than log_{1/alpha}(count) has an ancestor whose one side holds more
+    // than alpha of its subtree; rebuilding that subtree alone keeps insertions cheap
+    // and the depth far below the owner's threshold.
+    if (depth > eMinRebuildDepth && depth > depthLimit()) {
         rebuildScapegoat(n);
     } else if (depth > myThreshold) {
         // A small threshold must not make every insertion rebuild a tree whose
@@ -266,6 +376,49 @@ typename cFasterTreeList<K, V>::sEntry* cFasterTreeList<K, V>::prev(const sEntry
     return p;
 }
 
+// Lifts v above its parent (one rotation); the in-order sequence is unchanged.
+template <class K, class V>
+void cFasterTreeList<K, V>::rotateUp(sEntry* v) {
+    sEntry* q = v->myParent;
+    sEntry* g = q->myParent;
+    if (q->myRight == v) {
+        q->myRight = v->myLeft;
+        if (v->myLeft) v->myLeft->myParent = q;
+        v->myLeft = q;
+    } else {
+        q->myLeft = v->myRight;
+        if (v->myRight) v->myRight->myParent = q;
+        v->myRight = q;
+    }
+    q->myParent = v;
+    v->myParent = g;
+    if (!g)
+        myRoot = v;
+    else if (g->myLeft == q)
+        g->myLeft = v;
+    else
+        g->myRight = v;
+}
+
+// Keys appended at one end build the edge of the tree like a binary counter: every
+// node on that edge holds an inner subtree, and two neighbours whose inner subtrees
+// are equally deep merge by one rotation. Sorted input thus stays about log2(count)
+// deep for constant amortised work, without rebuilds. Returns the rotations made, by
+// which the new node rose.
+template <class K, class V>
+long long cFasterTreeList<K, V>::settleAtEnd(sEntry* n, bool right) {
+    long long lifted = 0;
+    sEntry* q;
+    while ((q = n->myParent) != nullptr) {
+        sEntry* qInner = right ? q->myLeft : q->myRight;
+        sEntry* nInner = right ? n->myLeft : n->myRight;
+        if (edgeDepth(qInner, right) != edgeDepth(nInner, right)) break;
+        rotateUp(n);
+        lifted++;
+    }
+    return lifted;
+}
+
 // Nodes are relinked, never copied: a value keeps its address.
 template <class K, class V>
 void cFasterTreeList<K, V>::unlink(sEntry* z) {
@@ -285,47 +438,63 @@ void cFasterTreeList<K, V>::unlink(sEntry* z) {
         y->myLeft->myParent = y;
     }
     myCount--;
-    delete z;
+    // Only the key and value end; the links stay to mark and chain the free slot.
+    z->myValue.~V();
+    z->myKey.~K();
+    if (myCount == 0)
+        releaseChunks();  // nothing lives in them any more
+    else
+        freeSlot(z);
 }
 
 template <class K, class V>
 void cFasterTreeList<K, V>::destroy() {
-    // Rotate left children up so every node is freed without recursion.
-    sEntry* e = myRoot;
+    // Every used slot is either live or marked free; chunks are swept in memory order.
+    if (!(std::is_trivially_destructible<K>::value && std::is_trivially_destructible<V>::value)) {
+        for (sChunk* c = myChunks; c; c = c->next) {
+            // Only the newest chunk has an unused tail.
+            sEntry* end = c == myChunks ? myBump : c->slots + c->capacity;
+            for (sEntry* e = c->slots; e != end; e++)
+                if (e->myParent != e) e->~sEntry();
+        }
+    }
     myRoot = nullptr;
     myCount = 0;
-    while (e) {
-        if (e->myLeft) {
-            sEntry* l = e->myLeft;
-            e->myLeft = l->myRight;
-            l->myRight = e;
-            e = l;
-        } else {
-            sEntry* r = e->myRight;
-            delete e;
-            e = r;
+    releaseChunks();
+}
+
+// Nodes of the subtree at `top`, walked in order through the parent links.
+template <class K, class V>
+long long cFasterTreeList<K, V>::subtreeSize(sEntry* top) {
+    if (!top) return 0;
+    long long n = 0;
+    sEntry* e = leftmost(top);
+    for (;;) {
+        n++;
+        if (e->myRight) {
+            e = leftmost(e->myRight);
+            continue;
+        }
+        for (;;) {
+            if (e == top) return n;
+            sEntry* p = e->myParent;
+            bool fromLeft = p->myLeft == e;
+            e = p;
+            if (fromLeft) break;
         }
     }
 }
 
 template <class K, class V>
-long long cFasterTreeList<K, V>::subtreeSize(sEntry* top) const {
-    if (!top) return 0;
-    long long n = 1;
-    sEntry* end = rightmost(top);
-    for (sEntry* e = leftmost(top); e != end; e = next(e)) n++;
-    return n;
-}
-
-template <class K, class V>
-void cFasterTreeList<K, V>::rebuildScapegoat(sEntry* leaf) {
-    // Climb from the new leaf, summing subtree sizes, to the first unbalanced ancestor.
-    long long size = 1;
-    sEntry* child = leaf;
-    for (sEntry* p = leaf->myParent; p; child = p, p = p->myParent) {
+void cFasterTreeList<K, V>::rebuildScapegoat(sEntry* from) {
+    // Climb from the new node (a leaf unless it rose at an end), summing subtree sizes,
+    // to the first unbalanced ancestor.
+    long long size = subtreeSize(from);
+    sEntry* child = from;
+    for (sEntry* p = from->myParent; p; child = p, p = p->myParent) {
         sEntry* other = child == p->myLeft ? p->myRight : p->myLeft;
         long long psize = size + 1 + subtreeSize(other);
-        if (3 * size > 2 * psize) {
+        if (eAlphaDen * size > eAlphaNum * psize) {
             rebuild(p, psize);
             return;
         }
@@ -337,10 +506,28 @@ void cFasterTreeList<K, V>::rebuildScapegoat(sEntry* leaf) {
 template <class K, class V>
 void cFasterTreeList<K, V>::rebuild(sEntry* top, long long size) {
     if (!top || size < 3) return;
-    sEntry** order = (sEntry**)malloc((size_t)size * sizeof(sEntry*));
-    if (!order) return;  // the tree stays valid, only deeper
+    sEntry* local[256];
+    sEntry** order = local;
+    if (size > 256) {
+        order = (sEntry**)malloc((size_t)size * sizeof(sEntry*));
+        if (!order) return;  // the tree stays valid, only deeper
+    }
     long long n = 0;
-    for (sEntry* e = leftmost(top); e && n < size; e = next(e)) order[n++] = e;
+    sEntry* e = leftmost(top);
+    for (;;) {
+        order[n++] = e;
+        if (n == size) break;
+        if (e->myRight) {
+            e = leftmost(e->myRight);
+            continue;
+        }
+        for (;;) {
+            sEntry* p = e->myParent;
+            bool fromLeft = p->myLeft == e;
+            e = p;
+            if (fromLeft) break;
+        }
+    }
     sEntry* parent = top->myParent;
     bool right = parent && parent->myRight == top;
 
@@ -355,19 +542,23 @@ void cFasterTreeList<K, V>::rebuild(sEntry* top, long long size) {
     stack[depth++] = {0, n, parent, right};
     while (depth > 0) {
         sRange r = stack[--depth];
-        if (r.lo >= r.hi) continue;
         long long mid = r.lo + (r.hi - r.lo) / 2;
-        sEntry* e = order[mid];
-        e->myLeft = e->myRight = nullptr;
-        e->myParent = r.parent;
+        sEntry* m = order[mid];
+        m->myParent = r.parent;
         if (!r.parent)
-            myRoot = e;
+            myRoot = m;
         else if (r.right)
-            r.parent->myRight = e;
+            r.parent->myRight = m;
         else
-            r.parent->myLeft = e;
-        stack[depth++] = {mid + 1, r.hi, e, true};
-        stack[depth++] = {r.lo, mid, e, false};
+            r.parent->myLeft = m;
+        if (mid + 1 < r.hi)
+            stack[depth++] = {mid + 1, r.hi, m, true};
+        else
+            m->myRight = nullptr;
+        if (r.lo < mid)
+            stack[depth++] = {r.lo, mid, m, false};
+        else
+            m->myLeft = nullptr;
     }
-    free(order);
+    if (order != local) free(order);
 }

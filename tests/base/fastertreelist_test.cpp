@@ -242,3 +242,66 @@ TEST(FasterTreeList, PointerAndWideKeysOrderByValue) {
     EXPECT_EQ(0xFFFFFFFF00000000ULL, wide.last()->key());
     EXPECT_EQ(0x100000000ULL, wide.find_le(0xFFFFFFFEFFFFFFFFULL)->key());
 }
+
+namespace {
+
+// A value whose constructor can be made to throw, counting live instances.
+struct sFragile {
+    static int live;
+    static bool failNext;
+    long long v = 0;
+    sFragile() {
+        if (failNext) {
+            failNext = false;
+            throw cException("construction failed");
+        }
+        live++;
+    }
+    ~sFragile() { live--; }
+};
+int sFragile::live = 0;
+bool sFragile::failNext = false;
+
+}  // namespace
+
+TEST(FasterTreeList, NodeStorageSurvivesThrowsSwapsAndRefills) {
+    {
+        cFasterTreeList<int, sFragile> a(512), b(512);
+        std::map<int, sFragile*> ma, mb;
+        for (int round = 0; round < 3; round++) {
+            // Fill, with one failed construction in the middle: the map stays consistent.
+            for (int k = 0; k < 300; k++) {
+                if (k == 150) {
+                    sFragile::failNext = true;
+                    EXPECT_THROW(a.insert(100000 + round), cException);
+                    EXPECT_EQ(nullptr, a.find(100000 + round));
+                }
+                sFragile* v = a.insert(k * 7 % 1000);
+                v->v = k;
+                ma[k * 7 % 1000] = v;
+            }
+            EXPECT_EQ((long long)ma.size(), a.count());
+            EXPECT_EQ((int)(ma.size() + mb.size()), sFragile::live);
+            // Swap, then remove through the other map: values keep their addresses.
+            a.swap(b);
+            std::swap(ma, mb);
+            for (auto it = mb.begin(); it != mb.end();) {
+                ASSERT_EQ(it->second, b.find(it->first));
+                if (it->first % 3 == 0) {
+                    EXPECT_TRUE(b.dettach(it->first));
+                    it = mb.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            EXPECT_EQ((int)(ma.size() + mb.size()), sFragile::live);
+            // Empty one map completely, then refill it on the next round.
+            for (auto& kv : ma) EXPECT_TRUE(a.dettach(kv.first));
+            ma.clear();
+            EXPECT_EQ(0, a.count());
+            EXPECT_EQ(nullptr, a.first());
+        }
+        for (auto& kv : mb) ASSERT_EQ(kv.second, b.find(kv.first));
+    }
+    EXPECT_EQ(0, sFragile::live);
+}
