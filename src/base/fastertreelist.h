@@ -157,8 +157,12 @@ private:
         while (e->myRight) e = e->myRight;
         return e;
     }
+    // A freed slot is its own parent, so an entry already removed is refused, not walked forever.
     bool owns(const sEntry* e) const {
-        while (e->myParent) e = e->myParent;
+        while (e->myParent) {
+            if (e->myParent == e) return false;
+            e = e->myParent;
+        }
         return e == myRoot;
     }
     void transplant(sEntry* u, sEntry* v) {

@@ -23,6 +23,7 @@ struct sJobControl {
     bool stopFlag = false;  // under lock
     bool running = false;  // under lock
     pthread_t thread;      // valid while running, under lock
+    unsigned long long run = 0;  // counts the starts, under lock
     std::atomic<int> refs{1};
     cJob* job = nullptr;
 };
@@ -31,6 +32,12 @@ namespace {
 
 void releaseControl(sJobControl* c) {
     if (c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete c;
+}
+
+// True once the run numbered `run` has ended (a later run may be going).
+bool runEnded(sJobControl* c, unsigned long long run) {
+    cSafeCriticalSectionAccess hold(&c->lock);
+    return !c->running || c->run != run;
 }
 
 // The thread's last touch of anything it shares with the job.
@@ -63,6 +70,7 @@ bool cJob::start() {
     if (c->running) return false;  // started meanwhile by another thread
     c->stopFlag = false;
     c->running = true;
+    c->run++;
     c->refs.fetch_add(1, std::memory_order_relaxed);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -100,23 +108,27 @@ bool cJob::runs() const {
 bool cJob::terminate(int ms) {
     sJobControl* c = myCtl;
     bool own;
+    unsigned long long run;
     {
         cSafeCriticalSectionAccess hold(&c->lock);
         if (!c->running) return true;
         own = pthread_equal(c->thread, pthread_self()) != 0;
+        run = c->run;
     }
     stop();
     if (own) return false;  // a thread cannot wait for itself
+    // Only the run found above is ended: one that another thread's start() began
+    // meanwhile never saw this stop request, so it is not ours to cancel.
     int polls = ms > 0 ? ms / 10 : 0;
-    for (int i = 0; i < polls && runs(); i++) sleep(10);
+    for (int i = 0; i < polls && !runEnded(c, run); i++) sleep(10);
     {
         cSafeCriticalSectionAccess hold(&c->lock);
-        if (!c->running) return true;
+        if (!c->running || c->run != run) return true;
         // Under the lock the thread has not passed finishThread, so it still exists.
         pthread_cancel(c->thread);
     }
-    for (int i = 0; i < 200 && runs(); i++) sleep(10);
-    return !runs();
+    for (int i = 0; i < 200 && !runEnded(c, run); i++) sleep(10);
+    return runEnded(c, run);
 }
 
 void cJob::sleep(int ms) {

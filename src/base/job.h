@@ -45,7 +45,8 @@ public:
     // True from `start` until the thread has finished `onJobEnd`.
     bool runs() const;
     // When running: stop, poll every 10 ms up to ms / 10 times, then cancel the
-    // thread and wait a bounded time for it to unwind. True when no thread is left.
+    // thread and wait a bounded time for it to unwind. True when the run it found has
+    // ended; a run that another thread's `start` began meanwhile is left running.
     // From the job's own thread it only asks the job to stop.
     bool terminate(int ms);
 

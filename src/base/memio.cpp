@@ -279,6 +279,8 @@ long long cMemBufferedLinearWriterIO::read(void* buffer, long long n) {
 
 long long cMemBufferedLinearWriterIO::write(const void* buffer, long long n) {
     if (!myTarget || myFailed || !buffer || n <= 0) return 0;
+    // No stream reaches past 2^64: accepting such bytes would wrap the position.
+    if ((unsigned long long)n > ~0ULL - myPos) return 0;
     if (myBufLen > 0 && n > myBuffer.count - myBufLen && !flush()) return 0;
     if (myBufLen == 0) myBufStart = myPos;
     if (n >= myBuffer.count) {

@@ -305,3 +305,13 @@ TEST(FasterTreeList, NodeStorageSurvivesThrowsSwapsAndRefills) {
     }
     EXPECT_EQ(0, sFragile::live);
 }
+
+TEST(FasterTreeList, EntryRemovedEarlierIsRefusedNotWalkedForever) {
+    cFasterTreeList<int, int> m(512);
+    for (int k = 0; k < 10; k++) *m.insert(k) = k;
+    cFasterTreeList<int, int>::sEntry* e = m.findEntry(4);
+    ASSERT_NE(nullptr, e);
+    EXPECT_TRUE(m.dettach(e));
+    EXPECT_FALSE(m.dettach(e));  // the slot now sits on the free list
+    EXPECT_EQ(9, m.count());
+}

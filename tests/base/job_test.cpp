@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/job.h"
@@ -302,4 +303,59 @@ TEST(Job, CancellationInsideEventWaitLeavesTheEventUsable) {
     ev.set();
     EXPECT_TRUE(ev.wait(1000));
     EXPECT_FALSE(ev.wait(0));
+}
+
+namespace {
+
+// Waits for its stop request; the first stop signal (and only that one) is held until
+// the test lets it go, so another thread can restart the job in between.
+class cRestartRaceJob : public cJob {
+public:
+    ~cRestartRaceJob() override { terminate(4000); }
+
+    std::atomic<bool> holdNextSignal{false};
+    cEvent signalHeld{true, false};
+    cEvent release{true, false};
+    std::atomic<int> ends{0};
+    std::atomic<unsigned int> lastResult{0};
+
+protected:
+    unsigned int job() override {
+        while (!haveToStop()) cJob::sleep(1);
+        return 7;
+    }
+    void onJobStopSignal() override {
+        if (!holdNextSignal.exchange(false)) return;
+        signalHeld.set();
+        release.wait(-1);
+    }
+    void onJobEnd(unsigned int result) override {
+        lastResult = result;
+        ends++;
+    }
+};
+
+}  // namespace
+
+TEST(Job, TerminateLeavesARunStartedMeanwhileByAnotherThreadAlone) {
+    // terminate() asked the run it found to stop; a start() from another thread then
+    // began a new run that never saw that request, and must not be cancelled for it.
+    cRestartRaceJob j;
+    ASSERT_TRUE(j.start());
+    j.holdNextSignal = true;
+    std::atomic<int> terminated{-1};
+    std::thread stopper([&] { terminated = j.terminate(300) ? 1 : 0; });
+    ASSERT_TRUE(j.signalHeld.wait(10000));
+    // The stop request is in; the first run ends and a new one starts.
+    EXPECT_TRUE(j.start());
+    EXPECT_EQ(1, j.ends.load());
+    j.release.set();
+    stopper.join();
+    EXPECT_EQ(1, terminated.load());  // the run it was asked to end has ended
+    EXPECT_TRUE(j.runs());             // the new run goes on
+    EXPECT_TRUE(j.terminate(4000));
+    EXPECT_FALSE(j.runs());
+    // The new run ended through its own code, not by cancellation.
+    EXPECT_EQ(2, j.ends.load());
+    EXPECT_EQ(7u, j.lastResult.load());
 }

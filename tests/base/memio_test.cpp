@@ -247,6 +247,27 @@ TEST(MemBufferedLinearWriterIO, FailedFlushIsReportedNotSwallowed) {
     EXPECT_EQ(3u, mem.size());
 }
 
+TEST(MemBufferedLinearWriterIO, WriteThatWouldWrapPastTheLastOffsetIsRefused) {
+    // The memory file takes any position, so only the buffer itself can refuse.
+    const unsigned char b[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    for (unsigned long long at : {~0ULL - 3, ~0ULL - 16, ~0ULL}) {
+        cMemIOTarget mem;
+        cMemBufferedLinearWriterIO w(&mem, 64);
+        ASSERT_TRUE(w.set_fp(at));
+        long long room = (long long)(~0ULL - at);
+        long long r = w.write(b, 16);
+        if (room < 16) {
+            EXPECT_EQ(0, r) << at;
+            EXPECT_EQ(at, w.get_fp()) << at;  // not wrapped round to a small offset
+            EXPECT_EQ(0u, w.size()) << at;
+            EXPECT_TRUE(w.valid()) << at;     // refused, nothing pending that must fail later
+        } else {
+            EXPECT_EQ(16, r) << at;
+            EXPECT_EQ(~0ULL - room + 16, w.get_fp()) << at;
+        }
+    }
+}
+
 TEST(BufWrapperIO, NeverPassesEndNorWritesReadOnly) {
     unsigned char block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     unsigned char out[16] = {};
