@@ -290,8 +290,10 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
     used.cx = used.cy = 0;
     cFontObject* f = textMode();
     if (!f || count <= 0) return false;
-    if (lineFactor <= 0) lineFactor = textWrapYFactor();
-    long long lh = (long long)(f->lineHeight() * lineFactor + 0.5);
+    if (!(lineFactor > 0)) lineFactor = textWrapYFactor();  // NaN too
+    // Bounded before the conversion: a huge factor must neither overflow nor wrap.
+    double spacing = f->lineHeight() * lineFactor + 0.5;
+    long long lh = spacing >= 0x3FFFFFFF ? 0x3FFFFFFF : (long long)spacing;
     if (lh < 1) lh = 1;
     long long limitW = w > 0 ? w : 0x3FFFFFFF;
     unsigned int bg;

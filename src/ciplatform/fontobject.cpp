@@ -8,6 +8,7 @@
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -257,9 +258,22 @@ static sFontStore& store() {
     return *s;
 }
 
+static cCriticalSection gFaceNamesLock;
+static char gStdFont[128] = "Tahoma";
+static char gFixedFont[128] = "Courier New";
+static std::atomic<double> gWrapFactor{1.2};
+
 cFontObject* cFontObject::get(int width, int height, const char* face, bool bold, bool underline, bool italic) {
     if (height < 1 || height > 1000) return nullptr;
-    if (!face || !*face) face = _glbalStdFont();
+    // The standard names may be rewritten by another thread (a language change): read
+    // them under their lock. No name means the standard face.
+    char named[sizeof(gStdFont)];
+    if (!face || face == gStdFont || face == gFixedFont || !*face) {
+        const char* source = face == gFixedFont ? gFixedFont : gStdFont;
+        cSafeCriticalSectionAccess names(&gFaceNamesLock);
+        snprintf(named, sizeof(named), "%s", source);
+        face = named;
+    }
     sFontStore& st = store();
     cSafeCriticalSectionAccess guard(&st.lock);
     if (!st.init()) return nullptr;
@@ -403,11 +417,6 @@ const sGlyph* cFontObject::glyph(unsigned int cp) {
     return g;
 }
 
-static cCriticalSection gFaceNamesLock;
-static char gStdFont[128] = "Tahoma";
-static char gFixedFont[128] = "Courier New";
-static double gWrapFactor = 1.2;
-
 const char* _glbalStdFont() { return gStdFont; }
 const char* _glbalFixedFont() { return gFixedFont; }
 
@@ -432,5 +441,5 @@ void _setGlbalFixedFont(const char* face) {
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 #endif
 
-double textWrapYFactor() { return gWrapFactor; }
-void setTextWrapYFactor(double factor) { gWrapFactor = factor > 0 ? factor : 1.2; }
+double textWrapYFactor() { return gWrapFactor.load(std::memory_order_relaxed); }
+void setTextWrapYFactor(double factor) { gWrapFactor.store(factor > 0 ? factor : 1.2, std::memory_order_relaxed); }

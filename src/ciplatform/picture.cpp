@@ -106,29 +106,42 @@ bool cPicture::hStretch(const unsigned int* source, int sourceWidth, int rows, i
     return true;
 }
 
-bool cPicture::stretchTo(int w, int h, cPicture& target) const {
-    if (!raw() || !sizeOk(w, h)) return false;
-    if (&target == this) return false;
-    _typebuf<unsigned int> rowsOut;  // horizontally stretched, still myHeight rows
-    if (!rowsOut.set((long long)w * myHeight)) return false;
-    if (!hStretch(raw(), myWidth, myHeight, w, rowsOut.ptr)) return false;
-    _typebuf<unsigned int> px;
-    if (!px.set((long long)w * h)) return false;
-    const long long sh = myHeight, th = h;
+// The vertical pass of the box filter: `width` columns of sh rows to th rows.
+static void vStretch(const unsigned int* source, int width, int sourceRows, int targetRows, unsigned int* out) {
+    const long long sh = sourceRows, th = targetRows;
     for (long long t = 0; t < th; t++) {
         long long a = t * sh, b = (t + 1) * sh;
-        for (int x = 0; x < w; x++) {
+        for (int x = 0; x < width; x++) {
             unsigned long long acc[4] = {0, 0, 0, 0};
             for (long long i = a / th; i * th < b && i < sh; i++) {
                 long long lo = i * th > a ? i * th : a;
                 long long hi = (i + 1) * th < b ? (i + 1) * th : b;
-                unsigned int p = rowsOut.ptr[i * w + x];
+                unsigned int p = source[i * width + x];
                 for (int c = 0; c < 4; c++) acc[c] += (unsigned long long)((p >> (8 * c)) & 0xFF) * (hi - lo);
             }
             unsigned int v = 0;
             for (int c = 0; c < 4; c++) v |= (unsigned int)((acc[c] + sh / 2) / sh) << (8 * c);
-            px.ptr[t * w + x] = v;
+            out[t * width + x] = v;
         }
+    }
+}
+
+bool cPicture::stretchTo(int w, int h, cPicture& target) const {
+    if (!raw() || !sizeOk(w, h)) return false;
+    if (&target == this) return false;
+    _typebuf<unsigned int> mid, px;
+    if (!px.set((long long)w * h)) return false;
+    // The pass that leaves the smaller intermediate goes first: a tall narrow picture
+    // made short and wide would otherwise need target width x source height pixels.
+    // One of the two orders always stays within kMaxPixels.
+    if ((long long)w * myHeight <= (long long)myWidth * h) {
+        if (!mid.set((long long)w * myHeight)) return false;
+        if (!hStretch(raw(), myWidth, myHeight, w, mid.ptr)) return false;
+        vStretch(mid.ptr, w, myHeight, h, px.ptr);
+    } else {
+        if (!mid.set((long long)myWidth * h)) return false;
+        vStretch(raw(), myWidth, myHeight, h, mid.ptr);
+        if (!hStretch(mid.ptr, myWidth, h, w, px.ptr)) return false;
     }
     target.myPixels.swap(px);
     target.myWidth = w;

@@ -28,6 +28,10 @@ public:
 
 struct sActionQueue {
     cFasterTreeList<cChildElement*, char> live;
+    // The maker of every live host (one entry per host): wake-ups go to the newest
+    // maker that still has a host, never to one whose hosts are all gone.
+    _typebuf<cWindowMaker*> hostMakers;
+    long long hostMakerCount = 0;
     cChildElement::cChildAction* head = nullptr;
     cChildElement::cChildAction* tail = nullptr;
     long long seq = 0;
@@ -57,6 +61,9 @@ void sActionQueue::hostCreated(cWindowMaker* maker) {
     cSafeCriticalSectionAccess lock(&cWindowMaker::gActionSync);
     q.hosts++;
     q.wakeMaker = maker;
+    if (q.hostMakerCount < q.hostMakers.count ||
+        q.hostMakers.reset(q.hostMakers.count ? q.hostMakers.count * 2 : 8))
+        q.hostMakers.ptr[q.hostMakerCount++] = maker;
     if (!q.haveUI) {
         q.haveUI = true;
         q.uiThread = pthread_self();
@@ -67,7 +74,13 @@ void sActionQueue::hostDestroyed(cWindowMaker* maker) {
     sActionQueue& q = get();
     cSafeCriticalSectionAccess lock(&cWindowMaker::gActionSync);
     if (q.hosts > 0) q.hosts--;
-    if (q.hosts == 0) q.wakeMaker = nullptr;
+    for (long long i = q.hostMakerCount - 1; i >= 0; i--)
+        if (q.hostMakers.ptr[i] == maker) {
+            for (long long k = i + 1; k < q.hostMakerCount; k++) q.hostMakers.ptr[k - 1] = q.hostMakers.ptr[k];
+            q.hostMakerCount--;
+            break;
+        }
+    q.wakeMaker = q.hosts > 0 && q.hostMakerCount > 0 ? q.hostMakers.ptr[q.hostMakerCount - 1] : nullptr;
 }
 
 // Bridges for the host (it may not see sActionQueue's layout elsewhere).
@@ -238,7 +251,9 @@ void cChildElement::deliver(cChildAction* a) {
     for (cChildElement* cur = target; cur;) {
         cChildElement* up = cur->myParent;
         if (cur->onAction(target, a)) break;
-        if (a->myOwnOnly || !up || !alive(up)) break;
+        // A handler may have deleted the sender (or its whole branch): parents would be
+        // handed a dangling sender, so the action ends where it is.
+        if (a->myOwnOnly || !up || !alive(target) || !alive(up)) break;
         // The element may have been re-parented by its handler; go on from where it was.
         cur = up;
     }
