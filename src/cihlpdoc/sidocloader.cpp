@@ -142,6 +142,7 @@ bool cSiDocLoader::decodeStringDefs(const unsigned char* data, long long size) {
 bool cSiDocLoader::getImages(const unsigned char* data, long long size) {
     long long pos = 0;
     int id = 0;
+    long long pixelsLeft = kSiDocMaxPixels;
     while (pos < size) {
         if (size - pos < 4) return false;
         long long n = getU32(data + pos);
@@ -156,10 +157,12 @@ bool cSiDocLoader::getImages(const unsigned char* data, long long size) {
         if (!pict) return false;
         bool ok = false;
         // The probe's size is refused before the decoder allocates anything.
-        if (cPicture::sizeOk(info.width, info.height) && io.set_fp(0) && pict->decode(&io)) {
+        if (cPicture::sizeOk(info.width, info.height) && (long long)info.width * info.height <= pixelsLeft &&
+            io.set_fp(0) && pict->decode(&io)) {
             long long w = pict->width(), h = pict->height();
             _typebuf<unsigned int> pixels;
-            if (w > 0 && h > 0 && cPicture::sizeOk(w, h)) {
+            if (w > 0 && h > 0 && cPicture::sizeOk(w, h) && w * h <= pixelsLeft) {
+                pixelsLeft -= w * h;
                 // Decoders keep rows bottom-up, toolkit pictures top-down; the resource
                 // flag asks for the rows as stored.
                 if (!__bmp_res_inversed) pict->flip();
@@ -193,6 +196,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* root, sLangDecodePtr& ptr) {
         }
         long long head = recordHead(type);
         if (!head || ptr.left < head) return false;
+        if (++myBoxCount > kSiDocMaxBoxes) return false;
         const unsigned char* p = ptr.pos;
         cSiDocContainer* parent = open[depth];
         switch (type) {
@@ -278,6 +282,7 @@ bool cSiDocLoader::load(const unsigned char* data, long long size) {
 
 bool cSiDocLoader::loadAll(const unsigned char* data, long long size) {
     destroy();
+    myBoxCount = 0;
     if (!data || size < 13 || memcmp(data, kSiDocMagic, 8) != 0) return false;
     long long pos = 8;
     if (data[pos] == 0xFF) return false;

@@ -17,6 +17,13 @@ const long long kSiDocMaxFontTable = 65535LL * 8;
 const long long kSiDocMaxStringTable = 64LL << 20;
 // Ids are 16-bit and 65535 means none, so a table holds at most 65535 entries.
 const long long kSiDocMaxIds = 65535;
+// Boxes of one document, all languages together: a box costs far more memory than its
+// 20-byte record, and records deflate well, so the stream caps alone let a small file
+// ask for gigabytes. Real documents stay orders of magnitude below.
+const long long kSiDocMaxBoxes = 1LL << 20;
+// Pixels of all pictures of one document: each may be as large as a picture can be,
+// and a picture's compressed form can be a thousandth of its pixels.
+const long long kSiDocMaxPixels = 64LL << 20;
 
 class cSiDocLoader : public cSiDocFontProvider {
 public:
@@ -77,4 +84,5 @@ private:
     cFasterTreeList<int, _guardchar<char> > myStrings{2048};
     cFasterTreeList<int, sIntFontDef> myFonts{1024};
     cFasterTreeList<int, cSiDocContainer> myLanguages{512};
+    long long myBoxCount = 0;  // boxes made by the current load
 };

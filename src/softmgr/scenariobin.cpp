@@ -337,12 +337,14 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 if (it->value.item >= pkg.count() || !pathDefOk(*this, it->value.target)) return false;
             for (auto* it = onCompletion.head; it; it = it->next)
                 if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target)) return false;
-            return checkCodeNames();
+            return checkCodeNames() && !definesInstallFolder();
         }
         case 1: {
             unsigned int v;
+            // Parts are compared as 16-bit fields (getVerID): a larger one would show one
+            // version and compare as another.
             for (int i = 0; i < 4; i++) {
-                if (!c.u32(v)) return false;
+                if (!c.u32(v) || v > 65535) return false;
                 version[i] = (int)v;
             }
             if (!c.str(mySupportURL) || !c.str(myPublisherURL) || !c.str(myUpdatesURL) || !c.str(myManualURL))

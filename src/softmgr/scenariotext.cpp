@@ -193,6 +193,8 @@ int cSoftPkgTextLoader::parseStrs(const char* p) {
     _guardchar<char> val;
     if (!findSkipEq(p) || !parseStrVal(p, val) || !atEnd(p)) return cSoftPkgScenario::eTxtBadString;
     if (lang >= 0 && !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
+    // "pgm" is the folder chosen at install time; the data file reader refuses a package that sets it.
+    if (cSoftPkgScenario::isKnownConstantID(id.ptr)) return cSoftPkgScenario::eTxtBadString;
     if (!sc.setStr(lang, id.ptr, val.ptr)) return cSoftPkgScenario::eTxtBadString;
     return 0;
 }

@@ -41,10 +41,14 @@ bool cSoftPkg::newPackage() {
     }
     myHead = myTail = nullptr;
     myCount = 0;
+    myIndex.clear();
     return true;
 }
 
+// Links the item in and returns its index; -1 (nothing linked) when the index cannot grow.
 int cSoftPkg::append(sPkgItem* it) {
+    if ((long long)myCount >= myIndex.count && !myIndex.reset(myIndex.count ? myIndex.count * 2 : 64)) return -1;
+    myIndex.ptr[myCount] = it;
     if (myTail)
         myTail->next = it;
     else
@@ -55,9 +59,7 @@ int cSoftPkg::append(sPkgItem* it) {
 
 cSoftPkg::sPkgItem* cSoftPkg::find(int index) const {
     if (index < 0 || (unsigned int)index >= myCount) return nullptr;
-    sPkgItem* it = myHead;
-    for (int i = 0; it && i < index; i++) it = it->next;
-    return it;
+    return myIndex.ptr[index];
 }
 
 int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
@@ -89,7 +91,9 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
             return -1;
         }
         sha256_finish(&sha, it->digest);
-        return append(it);
+        int index = append(it);
+        if (index < 0) delete it;
+        return index;
     }
 
     z_stream zs;
@@ -137,7 +141,9 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
     it->unpackedSize = (unsigned int)size;
     if (size == 0) it->data.clear();
     sha256_finish(&sha, it->digest);
-    return append(it);
+    int index = append(it);
+    if (index < 0) delete it;
+    return index;
 }
 
 cFileIOTarget* cSoftPkg::item(int index) {
@@ -222,7 +228,10 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
             delete it;
             return false;
         }
-        append(it);
+        if (append(it) < 0) {
+            delete it;
+            return false;
+        }
         if (!source->readf(b, 4)) return false;
         unpacked = getU32(b);
     }

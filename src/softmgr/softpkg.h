@@ -51,4 +51,7 @@ private:
     sPkgItem* myHead = nullptr;
     sPkgItem* myTail = nullptr;
     unsigned int myCount = 0;
+    // Item by index: the file queries look items up once per file record, and a
+    // walk of the list each time would make a crafted package take quadratic time.
+    _typebuf<sPkgItem*> myIndex;
 };

@@ -318,3 +318,12 @@ bool cSoftPkgScenario::checkCodeNames() {
         if (!isSafeCodeName(it->value.codename.ptr)) return false;
     return true;
 }
+
+bool cSoftPkgScenario::definesInstallFolder() {
+    // A language table would shadow the folder the installer sets in the default table.
+    cStringKey key("pgm");
+    if (strings.find(key)) return true;
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e))
+        if (e->value().find(key)) return true;
+    return false;
+}

@@ -193,6 +193,8 @@ private:
     friend class cSoftPkgBinWriter;
 
     bool checkCodeNames();
+    // Whether a string table defines "pgm", the folder only the installer may set.
+    bool definesInstallFolder();
     bool fileKept(const sIntFileDef& f) const;
 
     _guardchar<char> mySupportURL, myPublisherURL, myUpdatesURL, myManualURL;

@@ -1,9 +1,12 @@
 // The loader against documents built by the independent python writer, truncated and
 // damaged documents, and the box model's setters and ownership.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "ciplatform/fontobject.h"
 #include "hdoctest.h"
@@ -202,6 +205,107 @@ TEST(SiDocBox, DeepTreeIsFreedWithoutRecursion) {
         c = n;
     }
     delete root;
+}
+
+// Document bytes: one zlib stream per language, no fonts or strings, the pictures as stored.
+std::vector<unsigned char> rawDocument(const std::vector<std::vector<unsigned char> >& langStreams,
+                                       const std::vector<std::vector<unsigned char> >& pictures) {
+    std::vector<unsigned char> doc(kSiDocMagic, kSiDocMagic + 8);
+    auto le32 = [&](size_t v) {
+        for (int k = 0; k < 4; k++) doc.push_back((unsigned char)(v >> (8 * k)));
+    };
+    for (size_t l = 0; l < langStreams.size(); l++) {
+        std::vector<unsigned char> z(compressBound((uLong)langStreams[l].size()));
+        uLongf zn = (uLongf)z.size();
+        EXPECT_EQ(compress2(z.data(), &zn, langStreams[l].data(), (uLong)langStreams[l].size(), 9), Z_OK);
+        doc.push_back((unsigned char)l);
+        le32(zn);
+        doc.insert(doc.end(), z.begin(), z.begin() + zn);
+    }
+    doc.push_back(0xFF);
+    le32(0);
+    le32(0);
+    size_t images = 0;
+    for (auto& p : pictures) images += 4 + p.size();
+    le32(images);
+    for (auto& p : pictures) {
+        le32(p.size());
+        doc.insert(doc.end(), p.begin(), p.end());
+    }
+    return doc;
+}
+
+// A root holding `n` empty picture boxes (20-byte records), then its end.
+std::vector<unsigned char> flatPictureBoxes(size_t n) {
+    std::vector<unsigned char> s(n * 20 + 1, 0);
+    for (size_t i = 0; i < n; i++) {
+        unsigned char* r = &s[i * 20];
+        r[0] = 1;
+        memset(r + 1, 0xFF, 4);
+        memset(r + 14, 0xFF, 6);  // width, height and picture: none
+    }
+    s[n * 20] = 0xFF;
+    return s;
+}
+
+// A black-and-white PNG (one bit a pixel), cheap to make at any size.
+std::vector<unsigned char> bilevelPng(unsigned w, unsigned h) {
+    std::vector<unsigned char> raw((size_t)h * (1 + (w + 7) / 8), 0);
+    uLongf zn = compressBound((uLong)raw.size());
+    std::vector<unsigned char> z(zn);
+    compress2(z.data(), &zn, raw.data(), (uLong)raw.size(), 9);
+    z.resize(zn);
+    std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    auto be = [](std::vector<unsigned char>& v, unsigned x) {
+        for (int s = 24; s >= 0; s -= 8) v.push_back((unsigned char)(x >> s));
+    };
+    auto chunk = [&](const char* kind, const std::vector<unsigned char>& body) {
+        be(out, (unsigned)body.size());
+        std::vector<unsigned char> kb(kind, kind + 4);
+        kb.insert(kb.end(), body.begin(), body.end());
+        out.insert(out.end(), kb.begin(), kb.end());
+        be(out, (unsigned)crc32(0, kb.data(), (uInt)kb.size()));
+    };
+    std::vector<unsigned char> ihdr;
+    be(ihdr, w);
+    be(ihdr, h);
+    ihdr.insert(ihdr.end(), {1, 0, 0, 0, 0});
+    chunk("IHDR", ihdr);
+    chunk("IDAT", z);
+    chunk("IEND", {});
+    return out;
+}
+
+TEST(SiDocLoader, BoxesOfAllLanguagesTogetherAreCapped) {
+    // Each language alone is far inside the stream cap, and each record deflates to a few
+    // bits; together they would make more boxes than any document has.
+    size_t half = (size_t)(kSiDocMaxBoxes / 2) + 1;
+    std::vector<unsigned char> stream = flatPictureBoxes(half);
+    cSiDocLoader loader;
+    auto one = rawDocument({stream}, {});
+    EXPECT_LT(one.size(), 64u * 1024);
+    ASSERT_TRUE(loader.load(one.data(), (long long)one.size()));
+    EXPECT_EQ(loader.forLang(0)->childCount(), (long long)half);
+    auto two = rawDocument({stream, stream}, {});
+    EXPECT_FALSE(loader.load(two.data(), (long long)two.size()));
+    EXPECT_EQ(loader.forLang(0), nullptr);
+}
+
+TEST(SiDocLoader, PixelsOfAllPicturesTogetherAreCapped) {
+    // Half the cap each: two fit exactly, a third picture of one pixel does not.
+    unsigned w = 8192, h = (unsigned)(kSiDocMaxPixels / 2 / 8192);
+    std::vector<unsigned char> big = bilevelPng(w, h), dot = bilevelPng(1, 1);
+    EXPECT_LT(big.size(), 256u * 1024);
+    std::vector<unsigned char> root = {0xFF};
+    cSiDocLoader loader;
+    auto fits = rawDocument({root}, {big, dot});
+    ASSERT_TRUE(loader.load(fits.data(), (long long)fits.size()));
+    ASSERT_EQ(loader.imageCount(), 2);
+    EXPECT_EQ(loader.image(0)->width(), (int)w);
+    EXPECT_EQ(loader.image(0)->height(), (int)h);
+    auto over = rawDocument({root}, {big, big, dot});
+    EXPECT_FALSE(loader.load(over.data(), (long long)over.size()));
+    EXPECT_EQ(loader.imageCount(), 0);
 }
 
 }  // namespace

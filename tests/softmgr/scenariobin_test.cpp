@@ -179,3 +179,49 @@ TEST(ScenarioBin, SaveRefusesStringsLongerThanTheirLengthFieldAndNamesThem) {
     EXPECT_TRUE(s.saveBinConfig(&mem2));
     EXPECT_FALSE(s.saveBinConfig(nullptr));
 }
+
+// A package whose file records name payload items far down the list. Each record's
+// lookup must not walk the whole list: with one item repeated, a file of a few kilobytes
+// kept the installer busy for many minutes. Distinct items here, so each must be its own.
+TEST(ScenarioBin, ManyRecordsOfFarItemsResolveEachToItsOwnItem) {
+    const uint32_t n = 200000;
+    cSoftPkgScenario s;
+    ASSERT_TRUE(s.setStr(-1, "codename", "many-items"));
+    for (uint32_t i = 0; i < n; i++) {
+        unsigned char b[4] = {(unsigned char)i, (unsigned char)(i >> 8), (unsigned char)(i >> 16), 0x5A};
+        cBufWrapperIO src(b, 4, false);
+        ASSERT_EQ(s.payload().addPkgItem(&src, false), (int)i);
+    }
+    std::vector<uint32_t> want;
+    for (uint32_t i = 0; i < n; i++) {
+        cSoftPkgScenario::sIntFileDef* f = s.files.add();
+        ASSERT_NE(f, nullptr);
+        f->item = n - 1 - (uint32_t)((i * 7919ULL) % n);
+        f->target.path.set("f");
+        want.push_back(f->item);
+    }
+    cMemIOTarget mem;
+    ASSERT_TRUE(s.saveBinConfig(&mem));
+    _typebuf<unsigned char> file;
+    ASSERT_TRUE(mem.toBuffer(file));
+
+    cSoftPkgScenario back;
+    cBufWrapperIO in(file.ptr, file.count);
+    ASSERT_TRUE(back.loadBinConfig(&in));
+    _List<cSoftPkgScenario::sCopiedFile> copied;
+    ASSERT_TRUE(back.getCopiedFiles(copied));
+    ASSERT_EQ(copied.count(), (long long)n);
+    size_t k = 0;
+    for (auto* c = copied.head; c; c = c->next, k++) {
+        uint32_t i = want[k];
+        ASSERT_EQ(c->value.item, i);
+        unsigned char b[4] = {(unsigned char)i, (unsigned char)(i >> 8), (unsigned char)(i >> 16), 0x5A};
+        unsigned char sum[32];
+        SHA2Hash(b, sum, 4);
+        ASSERT_EQ(0, memcmp(c->value.digest, sum, 32)) << i;
+    }
+    EXPECT_EQ(back.requiresSize(65536), (unsigned long long)n * 65536);
+    EXPECT_EQ(back.payload().sizeOf((int)n - 1), 4u);
+    EXPECT_EQ(back.payload().sizeOf((int)n), 0u);
+    EXPECT_FALSE(back.digest(-1, nullptr));
+}

@@ -119,6 +119,9 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         {"[Strings]\ntitle = \"a\" b\n", 7, 9},
         {"[Strings]\ntitle = \"a\" # ok\n", 0, -1},
         {"[Strings]\nENG.extra = \"x\"\n", 15, -1},
+        // The install folder is chosen at install time; a language value would override it.
+        {"[Strings]\npgm = \"/etc\"\n", 7, 9},
+        {"[Strings]\nDEU.pgm = \"/etc\"\n", 7, 9},
         {"[Software]\nnames = \"x\"\n", 6, 9},
         {"[Software]\nfoo = \"x\"\n", 5, 9},
         {"[Software]\nversion = \"7\"\n", 18, 9},

@@ -229,3 +229,29 @@ TEST(ParDeflate, JoinedBlocksInflateWithZlibAndStayCloseToOneStream) {
         }
     }
 }
+
+TEST(ParDeflate, EveryBlockEdgeInflatesBackWithZlib) {
+    // Sizes around one, two and three blocks, for the smallest block, an odd one and a
+    // request below the minimum; stored, fast and best levels; incompressible and flat data.
+    for (long long block : {1LL, 32768LL, 40001LL}) {
+        size_t b = block < 32768 ? 32768 : (size_t)block;
+        for (size_t size : {(size_t)0, (size_t)1, b - 1, b, b + 1, 2 * b - 1, 2 * b, 2 * b + 1, 3 * b + 3})
+            for (int level : {0, 1, 9})
+                for (int flat = 0; flat < 2; flat++)
+                    for (int threads : {1, 4}) {
+                        SCOPED_TRACE(testing::Message() << "block " << block << " size " << size << " level " << level
+                                                        << " flat " << flat << " threads " << threads);
+                        std::vector<unsigned char> data =
+                            flat ? std::vector<unsigned char>(size, 0x41) : testutil::randomBytes(size, (unsigned)size);
+                        cParDeflate z;
+                        ASSERT_TRUE(z.compress(size ? data.data() : nullptr, size, level, threads, block));
+                        _typebuf<unsigned char> out;
+                        ASSERT_TRUE(z.toBuffer(out));
+                        std::vector<unsigned char> plain(size + 1);
+                        uLongf n = (uLongf)plain.size();
+                        ASSERT_EQ(uncompress(plain.data(), &n, out.ptr, (uLong)out.count), Z_OK);
+                        ASSERT_EQ(n, size);
+                        if (size) ASSERT_EQ(0, memcmp(plain.data(), data.data(), size));
+                    }
+    }
+}

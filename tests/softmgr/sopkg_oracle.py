@@ -208,6 +208,9 @@ def parse(blob):
         ok = ok and f[0] < len(m["items"]) and pathdef(f[6], f[7])
     for r in m["run"]:
         ok = ok and r[1] != b"" and valid(r[1]) and pathdef(r[2], r[3])
+    # Version parts are 16-bit fields; "pgm" is the install folder, the installer's alone to set.
+    ok = ok and all(0 <= v <= 65535 for v in m["version"])
+    ok = ok and all(b"pgm" not in t for t in [m["strings"]] + list(m["langs"].values()))
     codes = [t[b"codename"] for t in [m["strings"]] + list(m["langs"].values()) if b"codename" in t]
     ok = ok and all(safe_code(x) for x in codes + [d[0] for d in m["deps"]])
     if not ok:
@@ -324,6 +327,11 @@ def variants():
                                   s(b"a\nb") + b"\xff")),
          "refuse_codename": wrap(body(strings={b"codename": b"demo;rm -rf", b"name": b"Demo"})),
          "refuse_depcode": wrap(body(deps=b"\x0c\x01" + s(b"a b") + b"\x00\x00\x00")),
+         "accept_version65535": wrap(body(version=(65535, 65535, 65535, 65535))),
+         "refuse_version65536": wrap(body(version=(1, 65536, 0, 0))),
+         "refuse_versionneg": wrap(body(version=(-1, 0, 0, 0))),
+         "refuse_pgmdefault": wrap(body(strings={b"codename": b"demo-pkg", b"name": b"Demo", b"pgm": b"/etc"})),
+         "refuse_pgmlang": wrap(body(langs=b"\x00" + table({b"title": b"Hello", b"pgm": b"/etc"}) + b"\xff")),
          }
     for name, blob in v.items():
         want = name.startswith("accept")
