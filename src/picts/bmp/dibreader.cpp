@@ -5,9 +5,13 @@ namespace {
 
 enum { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6 };
 
+// Pixels an RLE picture may hold per byte of codes.
+const long long kMaxRleExpansion = 1LL << 16;
+
 struct sMaskField {
     unsigned int shift = 0;
     unsigned int bits = 0;
+    unsigned int mask = 0;  // the field's value bits after the shift (a 32-bit field has them all)
 };
 
 sMaskField fieldOf(unsigned int mask) {
@@ -21,6 +25,7 @@ sMaskField fieldOf(unsigned int mask) {
         mask >>= 1;
         f.bits++;
     }
+    f.mask = f.bits >= 32 ? 0xFFFFFFFFu : (1u << f.bits) - 1;
     return f;
 }
 
@@ -168,6 +173,9 @@ int cDibReader::decode(const unsigned char* data, long long size, long long pixe
     bool anyAlpha = false;
 
     if (info.compression == kBiRle4 || info.compression == kBiRle8) {
+        // Skips and the end code leave pixels uncoded, but a picture thousands of times larger
+        // than its codes is no bitmap anyone wrote: refused before its buffer exists.
+        if ((w * h - 1) / kMaxRleExpansion >= in.left()) return eTruncated;
         if (!pict.begin(w, h, false)) return eNoMemory;
         for (long long i = 0; i < pict.px32.count; i++) pict.px32.ptr[i] = myPalette[0];
         r = decodeRle(in, info, pict);
@@ -203,7 +211,7 @@ int cDibReader::decode(const unsigned char* data, long long size, long long pixe
                         unsigned int s = info.bpp == 16 ? (p[2 * x] | ((unsigned int)p[2 * x + 1] << 8)) : le32(p + 4 * x);
                         if (fields || info.bpp == 16) {
                             unsigned int c[4];
-                            for (int k = 0; k < 4; k++) c[k] = scaleField((s >> f[k].shift) & ((1u << f[k].bits) - 1), f[k].bits);
+                            for (int k = 0; k < 4; k++) c[k] = scaleField((s >> f[k].shift) & f[k].mask, f[k].bits);
                             unsigned int a = alphaField ? c[3] : 255;
                             v = pictArgb(c[0], c[1], c[2], a);
                             if (alphaField && a) anyAlpha = true;

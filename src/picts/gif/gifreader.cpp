@@ -1,6 +1,11 @@
 // GIF decoding into a row sink; pixels outside the first frame stay transparent.
 #include "picts/gif/gifreader.h"
 
+namespace {
+// Indices one byte of LZW data can yield at most: four 2-bit codes of 4096 indices each.
+const long long kMaxLzwExpansion = 4 * 4096;
+}  // namespace
+
 long long gifLzwDecode(const unsigned char* in, long long inSize, unsigned int minCodeSize, unsigned char* out,
                        long long outSize) {
     if (minCodeSize < 1 || minCodeSize > 11) return 0;
@@ -146,6 +151,10 @@ int cGifReader::decode(const unsigned char* data, long long size, cPictRowSink& 
         if (r.bad) break;
     }
     if (!lzwLen) return eTruncated;
+    // Every code takes at least two bits and stands for at most 4096 indices: a picture
+    // larger than its data could ever fill (frame, or screen grown by the frame's offsets) is
+    // refused before its buffers exist.
+    if ((px - 1) / kMaxLzwExpansion >= lzwLen) return eBadData;
     if (!idx.set(fpx)) return eNoMemory;
     long long made = gifLzwDecode(lzw.ptr, lzwLen, minCode, idx.ptr, fpx);
     if (made <= 0) return eBadData;

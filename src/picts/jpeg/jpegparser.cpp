@@ -14,6 +14,9 @@ const long long kMaxPlaneSamples = 1LL << 30;
 // Real files have a few dozen scans at most; each scan walks the whole frame, so a stream of
 // thousands of tiny scan headers must not keep us busy for minutes.
 const int kMaxScans = 1000;
+// A frame is refused when the rest of the stream holds fewer than 1/kMinDataShare of the bits
+// its complete picture needs at the very least.
+const long long kMinDataShare = 8;
 
 inline int ceilDiv(long long a, long long b) { return (int)((a + b - 1) / b); }
 
@@ -418,6 +421,19 @@ int cJPEGParser::markerAfterScan() {
 
 bool cJPEGParser::decodeScan() {
     myScanUsedHuff = false;
+    // Before the planes exist: a complete picture codes at least one bit per block (per
+    // sample when lossless) of every component, so a header naming a frame far beyond what
+    // the rest of the stream could fill must not make us allocate and fill gigabytes.
+    if (!myPlanesReady) {
+        long long units = 0;
+        for (int i = 0; i < myNumComps; i++) {
+            const sJComponent& c = myComps[i];
+            units += myLossless ? (long long)c.sw * c.sh : (long long)ceilDiv(c.sw, 8) * ceilDiv(c.sh, 8);
+        }
+        unsigned long long left = mySrc.remaining();
+        if (left < (1ULL << 40) && (long long)left * 8 * kMinDataShare < units)
+            return fail(eJErrSize, "picture larger than its data");
+    }
     bool ok;
     if (myLossless) {
         ok = processHuffmanLosslessScan();

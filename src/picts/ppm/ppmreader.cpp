@@ -67,8 +67,12 @@ int cPpmReader::decode(const unsigned char* data, long long size, cPictRowSink& 
     if (h.kind >= 4) {
         long long rowBytes = h.kind == 4 ? (w + 7) / 8 : w * channels * (wide ? 2 : 1);
         if (rowBytes > r.left() / h.height) return eTruncated;
-    } else if (w > r.left() / h.height / (h.kind == 1 ? 1 : 2) + 1) {
-        return eTruncated;  // every plain sample takes at least one digit and a separator
+    } else {
+        // Every plain sample takes at least one digit, and a separator unless it is a bit or
+        // the last one; the whole raster counts, not one row.
+        long long samples = w * h.height * channels;  // within 3 * 2^29
+        long long need = h.kind == 1 ? samples : 2 * samples - 1;
+        if (need > r.left()) return eTruncated;
     }
     _typebuf<unsigned int> line32;
     _typebuf<unsigned long long> line64;

@@ -223,12 +223,14 @@ int cXpmReader::decode(const unsigned char* data, long long size, cPictRowSink& 
     }
     qsort(keys.ptr, (size_t)nc, sizeof(sKey), keyCmp);
 
+    // Every pixel row must hold its characters before the picture's buffer is asked for.
+    for (long long y = 0; y < h; y++)
+        if (strs.ptr[1 + nc + y].len < w * cpp) return eTruncated;
     _typebuf<unsigned int> line;
     if (!line.set(w)) return eNoMemory;
     if (!sink.begin(w, h, false)) return eNoMemory;
     for (long long y = 0; y < h; y++) {
         const sString& s = strs.ptr[1 + nc + y];
-        if (s.len < w * cpp) return eTruncated;
         const unsigned char* p = data + s.start;
         for (long long x = 0; x < w; x++) {
             sKey k;
