@@ -10,6 +10,7 @@
 #include "picts/bmp/dibreader.h"
 #include "picts/bmp/pictdib.h"
 #include "picts/gif/gifreader.h"
+#include "picts/pcx/pcxreader.h"
 #include "picts/ppm/ppmreader.h"
 #include "picts/xpm/xpmreader.h"
 
@@ -265,6 +266,48 @@ TEST(SizesBeforeAlloc, RleBitmapFarBeyondItsCodesIsRefused) {
         } else {
             EXPECT_EQ(sink.beginW, c.w);
             EXPECT_EQ(sink.beginH, c.h);
+        }
+    }
+}
+
+TEST(SizesBeforeAlloc, PcxRunsMustCoverTheWholePicture) {
+    // A 1-bit PCX header: 48 x rows, 6 bytes a line, then run codes of 6 bytes each.
+    auto pcx = [](int rows, int runPairs) {
+        std::vector<unsigned char> d(128, 0);
+        d[0] = 0x0A;
+        d[1] = 5;
+        d[2] = 1;  // RLE
+        d[3] = 1;  // bits
+        d[8] = 47;
+        d[10] = (unsigned char)((rows - 1) & 0xFF);
+        d[11] = (unsigned char)((rows - 1) >> 8);
+        d[65] = 1;  // planes
+        d[66] = 6;
+        for (int i = 0; i < runPairs; i++) {
+            d.push_back(0xC6);  // a run of 6
+            d.push_back(0x55);
+        }
+        return d;
+    };
+    struct Case {
+        int rows, pairs;
+        bool refused;
+    } cases[] = {
+        {65535, 4, true},  // 384 KiB of lines from 8 bytes: refused before the buffer
+        {64, 64, false},   // one run a line: complete
+        {40, 40, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows);
+        std::vector<unsigned char> d = pcx(c.rows, c.pairs);
+        RecordingSink sink;
+        int r = cPcxReader::decode(d.data(), (long long)d.size(), sink);
+        if (c.refused) {
+            EXPECT_EQ(cPcxReader::eTruncated, r);
+            EXPECT_EQ(-1, sink.beginH) << "buffer asked for";
+        } else {
+            EXPECT_EQ(cPcxReader::eOk, r);
+            EXPECT_EQ(c.rows, sink.rows);
         }
     }
 }

@@ -47,7 +47,8 @@ int cPcxReader::decode(const unsigned char* data, long long size, cPictRowSink& 
     sByteReader r(data, size);
     r.pos = 128;
     if (!rle && lineBytes > r.left() / h) return eTruncated;
-    if (rle && lineBytes > (r.left() / h) * 63 + 63) return eTruncated;
+    // A run of two bytes makes at most 63: the whole picture needs lineBytes * h / 31.5 bytes.
+    if (rle && lineBytes * h > r.left() * 32 + 63) return eTruncated;
 
     _typebuf<unsigned char> line;
     _typebuf<unsigned int> out;
