@@ -122,6 +122,7 @@ struct sCursor {
             if (mark == 0) return true;
             const unsigned char* key;
             if (mark != 1 || !u16(kn) || kn == 0 || !take(kn, key)) return false;
+            if (t.count() >= cSoftPkgScenario::kMaxStrings) return false;
             _guardchar<char>* v = t.insert_new(cStringKey((const char*)key, kn));
             if (!v || !str(*v)) return false;
         }
@@ -132,7 +133,28 @@ struct sCursor {
         if (!u8(mark) || mark > 1) return -1;
         return (int)mark;
     }
+    bool skipStr() {
+        unsigned int n;
+        const unsigned char* at;
+        return u16(n) && take(n, at);
+    }
 };
+
+// Walks a list of file records without building any: false when it is malformed or
+// holds more than `room`. A record of a dozen bytes costs far more than that in memory,
+// so the count is known before the first one is made.
+bool fileRecordsFit(sCursor c, long long room) {
+    for (long long n = 0;; n++) {
+        int r = c.record();
+        if (r < 0) return false;
+        if (r == 0) return true;
+        unsigned int v;
+        if (n >= room || !c.u32(v) || !c.u32(v) || !c.skipStr() || !c.skipStr()) return false;
+        do {
+            if (!c.u8(v)) return false;
+        } while (v != 0xFF);
+    }
+}
 
 bool pathDefOk(cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) {
     int lang;
@@ -150,6 +172,12 @@ bool nameOk(cSoftPkgScenario& s, const _guardchar<char>& id) {
 bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* target) {
     myErrorPath.clear();
     if (!target) return false;
+    // What the reader would refuse is not written; the error path names the kind.
+    const char* over = overLimit();
+    if (over) {
+        myErrorPath.set(over);
+        return false;
+    }
     sBodyWriter w;
     w.errorPath = &myErrorPath;
 
@@ -294,6 +322,25 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* target) {
     return target->writef(hdr, kHeaderSize) && z.writeTo(target);
 }
 
+const char* cSoftPkgScenario::overLimit() {
+    if (files.count() > kMaxFileRecords || pkg.count() > cSoftPkg::kMaxItems) return "[Install]";
+    for (auto* it = files.head; it; it = it->next) {
+        unsigned int seen = 0;
+        for (auto* l = it->value.langs.head; l; l = l->next) {
+            if (l->value < 0 || l->value > 10 || (seen >> l->value) & 1) return "[Install]";
+            seen |= 1u << l->value;
+        }
+    }
+    if (strings.count() > kMaxStrings) return "[Strings]";
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e))
+        if (e->value().count() > kMaxStrings) return "[Strings]";
+    if (menu.count() > kMaxEntries) return "[Menu]";
+    if (onCompletion.count() > kMaxEntries) return "[Run]";
+    if (params.count() > kMaxEntries) return "[Settings]";
+    if (deprecates.count() > kMaxEntries) return "[Deprecates]";
+    return nullptr;
+}
+
 bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
     close();
     if (!source) return false;
@@ -359,6 +406,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 int r = c.record();
                 if (r < 0) return false;
                 if (r == 0) break;
+                if (menu.count() >= kMaxEntries) return false;
                 sInMenuDef* m = menu.add();
                 unsigned int flags;
                 if (!m || !c.str(m->name) || !c.str(m->target.id) || !c.str(m->target.path) || !c.str(m->args) ||
@@ -368,6 +416,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
             }
             break;
         case 4:
+            if (!fileRecordsFit(c, kMaxFileRecords - files.count())) return false;
             for (;;) {
                 int r = c.record();
                 if (r < 0) return false;
@@ -382,11 +431,14 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 f->x64 = (word >> 25) & 1;
                 if (f->others > 8 || f->group > 8 || f->owner > 8) return false;
                 if (!c.str(f->target.id) || !c.str(f->target.path)) return false;
+                // Each language at most once: eleven entries at most.
+                unsigned int seen = 0;
                 for (;;) {
                     unsigned int l;
                     if (!c.u8(l)) return false;
                     if (l == 0xFF) break;
-                    if (l > 10) return false;
+                    if (l > 10 || (seen >> l) & 1) return false;
+                    seen |= 1u << l;
                     int* v = f->langs.add();
                     if (!v) return false;
                     *v = (int)l;
@@ -398,6 +450,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 int r = c.record();
                 if (r < 0) return false;
                 if (r == 0) break;
+                if (onCompletion.count() >= kMaxEntries) return false;
                 sOnCompletionRunInt* o = onCompletion.add();
                 unsigned int checked;
                 if (!o || !c.u8(checked) || !c.str(o->name) || !c.str(o->target.id) || !c.str(o->target.path) ||
@@ -425,6 +478,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 int r = c.record();
                 if (r < 0) return false;
                 if (r == 0) break;
+                if (params.count() >= kMaxEntries) return false;
                 sDefineParam* p = params.add();
                 unsigned int n;
                 const unsigned char* at;
@@ -453,6 +507,7 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 int r = c.record();
                 if (r < 0) return false;
                 if (r == 0) break;
+                if (deprecates.count() >= kMaxEntries) return false;
                 sDeprecateItem* d = deprecates.add();
                 unsigned int v;
                 if (!d || !c.str(d->codename) || !c.u16(v)) return false;

@@ -89,8 +89,11 @@ private:
     int processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth);
     int addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source);
     int readLang(const char*& p, int& lang);
+    bool roomForString(tSoftPkgStrings& t, const char* id);
+    bool roomFor(long long count, const char* section);
 
     cSoftPkgScenario& sc;
+    bool myTooMany = false;  // a cap was reached: the failing line reports eTxtTooMany
     _typebuf<sDirId> myWalk;  // folders being visited, outermost first
     int myWalkDepth = 0;
 };
@@ -138,17 +141,36 @@ int cSoftPkgTextLoader::load(const char* path, int& line) {
 }
 
 int cSoftPkgTextLoader::parseLine(const char* p) {
+    int r;
     switch (sc.section) {
-    case 1: return parseGen(p);
-    case 2: return parseSoft(p);
-    case 3: return parseStrs(p);
-    case 4: return parseInst(p);
-    case 5: return parseMenu(p);
-    case 6: return parseSett(p);
-    case 7: return parseRun(p);
-    case 8: return parseDeprecate(p);
+    case 1: r = parseGen(p); break;
+    case 2: r = parseSoft(p); break;
+    case 3: r = parseStrs(p); break;
+    case 4: r = parseInst(p); break;
+    case 5: r = parseMenu(p); break;
+    case 6: r = parseSett(p); break;
+    case 7: r = parseRun(p); break;
+    case 8: r = parseDeprecate(p); break;
     default: return cSoftPkgScenario::eTxtNoSection;
     }
+    // A cap met deep inside (a literal string of a menu line) fails the line as such.
+    return r && myTooMany ? (int)cSoftPkgScenario::eTxtTooMany : r;
+}
+
+// The data file reader refuses a package over its caps: it is refused here already,
+// with the section named, rather than built and written.
+bool cSoftPkgTextLoader::roomFor(long long count, const char* section) {
+    if (count < cSoftPkgScenario::kMaxEntries) return true;
+    sc.myErrorPath.set(section);
+    myTooMany = true;
+    return false;
+}
+
+bool cSoftPkgTextLoader::roomForString(tSoftPkgStrings& t, const char* id) {
+    if (t.count() < cSoftPkgScenario::kMaxStrings || t.find(cStringKey(id))) return true;
+    sc.myErrorPath.set("[Strings]");
+    myTooMany = true;
+    return false;
 }
 
 // Three letters naming a language; -1 when they name none.
@@ -195,6 +217,8 @@ int cSoftPkgTextLoader::parseStrs(const char* p) {
     if (lang >= 0 && !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
     // "pgm" is the folder chosen at install time; the data file reader refuses a package that sets it.
     if (cSoftPkgScenario::isKnownConstantID(id.ptr)) return cSoftPkgScenario::eTxtBadString;
+    if (!roomForString(lang < 0 ? sc.strings : *sc.langStrings.find(lang), id.ptr))
+        return cSoftPkgScenario::eTxtTooMany;
     if (!sc.setStr(lang, id.ptr, val.ptr)) return cSoftPkgScenario::eTxtBadString;
     return 0;
 }
@@ -217,7 +241,7 @@ bool cSoftPkgTextLoader::getStrVID(const char*& p, _guardchar<char>& id) {
             char gen[32];
             _sprintf_s(gen, sizeof(gen), ".%04d", sc.literalCount++);
             cStringKey gk(gen);
-            if (sc.strings.find(gk)) return false;
+            if (sc.strings.find(gk) || !roomForString(sc.strings, gen)) return false;
             _guardchar<char>* v = sc.strings.insert(gk);
             _guardchar<char>* l = sc.literals.insert(key);
             if (!v || !l || !v->set(lit.ptr) || !l->set(gen) || !id.set(gen)) return false;
@@ -282,6 +306,7 @@ int cSoftPkgTextLoader::parseSoft(const char* p) {
     case 3:
     case 4:
     case 5:
+        if (!roomForString(sc.strings, kKeys[k])) return cSoftPkgScenario::eTxtTooMany;
         return sc.setStr(-1, kKeys[k], val.ptr ? val.ptr : "") ? 0 : cSoftPkgScenario::eTxtBadString;
     case 6: {
         // Up to four numbers "a.b.c.d"; parts not given keep their value.
@@ -377,10 +402,14 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
                 while (!atEnd(p)) {
                     int lang;
                     if (readLang(p, lang) < 0 || !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
+                    skipSpace(p);
+                    // A language named twice is kept once, as the data file requires.
+                    bool twice = false;
+                    for (auto* l = tpl.langs.head; l && !twice; l = l->next) twice = l->value == lang;
+                    if (twice) continue;
                     int* v = tpl.langs.add();
                     if (!v) return cSoftPkgScenario::eTxtBadLang;
                     *v = lang;
-                    skipSpace(p);
                 }
             }
         }
@@ -390,6 +419,11 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
 }
 
 int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source) {
+    // Checked before the file is read, so a huge tree stops at the cap.
+    if (sc.files.count() >= cSoftPkgScenario::kMaxFileRecords || sc.pkg.count() >= cSoftPkg::kMaxItems) {
+        sc.myErrorPath.set(source);
+        return cSoftPkgScenario::eTxtTooMany;
+    }
     cFileIO f;
     if (!f.open(source, cFileIO::eRead)) {
         sc.myErrorPath.set(source);
@@ -541,6 +575,7 @@ int cSoftPkgTextLoader::parseMenu(const char* p) {
             }
         }
     }
+    if (!roomFor(sc.menu.count(), "[Menu]")) return cSoftPkgScenario::eTxtTooMany;
     cSoftPkgScenario::sInMenuDef* r = sc.menu.add();
     if (!r) return cSoftPkgScenario::eTxtBadString;
     r->name.attach(m.name.dettach());
@@ -567,6 +602,7 @@ int cSoftPkgTextLoader::parseSett(const char* p) {
     p++;
     if (!parseStrVal(p, val)) return cSoftPkgScenario::eTxtBadString;
     if (!atEnd(p)) return cSoftPkgScenario::eTxtSyntax;
+    if (!roomFor(sc.params.count(), "[Settings]")) return cSoftPkgScenario::eTxtTooMany;
     cSoftPkgScenario::sDefineParam* r = sc.params.add();
     if (!r || !r->name.set(name.ptr)) return cSoftPkgScenario::eTxtBadString;
     if (bytes == 0) {
@@ -609,6 +645,7 @@ int cSoftPkgTextLoader::parseRun(const char* p) {
             }
         }
     }
+    if (!roomFor(sc.onCompletion.count(), "[Run]")) return cSoftPkgScenario::eTxtTooMany;
     cSoftPkgScenario::sOnCompletionRunInt* r = sc.onCompletion.add();
     if (!r) return cSoftPkgScenario::eTxtBadString;
     r->name.attach(o.name.dettach());
@@ -637,6 +674,7 @@ int cSoftPkgTextLoader::parseDeprecate(const char* p) {
         return cSoftPkgScenario::eTxtBadString;
     }
     if (!cSoftPkgScenario::isSafeCodeName(code.ptr)) return cSoftPkgScenario::eTxtBadCodeName;
+    if (!roomFor(sc.deprecates.count(), "[Deprecates]")) return cSoftPkgScenario::eTxtTooMany;
     cSoftPkgScenario::sDeprecateItem* d = sc.deprecates.add();
     if (!d) return cSoftPkgScenario::eTxtBadString;
     d->codename.attach(code.dettach());

@@ -63,7 +63,7 @@ cSoftPkg::sPkgItem* cSoftPkg::find(int index) const {
 }
 
 int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
-    if (!source || myCount >= 0x7FFFFFFF) return -1;
+    if (!source || myCount >= kMaxItems) return -1;
     unsigned long long size = source->size();
     if (size > 0xFFFFFFFFULL || !source->set_fp(0)) return -1;
     sha256_context sha;
@@ -211,15 +211,27 @@ bool cSoftPkg::savePackage(cFileIOTarget* target) const {
 bool cSoftPkg::loadPackage(cFileIOTarget* source) {
     newPackage();
     if (!source) return false;
+    // The records are walked and counted first: a crafted payload of tiny items would
+    // otherwise cost many times its bytes before anything is refused.
+    unsigned long long start = source->get_fp();
     unsigned char b[4];
     if (!source->readf(b, 4)) return false;
+    for (unsigned int n = 0;; n++) {
+        if (!source->readf(b, 4)) return false;
+        unsigned int stored = getU32(b);
+        if (stored == 0) break;
+        if ((unsigned long long)stored + 32 > remainingOf(source) || n >= kMaxItems ||
+            !source->set_fp(source->get_fp() + 32 + stored) || !source->readf(b, 4))
+            return false;
+    }
+    if (!source->set_fp(start) || !source->readf(b, 4)) return false;
     unsigned int unpacked = getU32(b);
     for (;;) {
         if (!source->readf(b, 4)) return false;
         unsigned int stored = getU32(b);
         if (stored == 0) break;
         // The record's digest and data must be there before its buffer is made.
-        if ((unsigned long long)stored + 32 > remainingOf(source) || myCount >= 0x7FFFFFFF) return false;
+        if ((unsigned long long)stored + 32 > remainingOf(source) || myCount >= kMaxItems) return false;
         sPkgItem* it = new (std::nothrow) sPkgItem();
         if (!it) return false;
         it->unpackedSize = unpacked;

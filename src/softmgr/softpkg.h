@@ -14,6 +14,10 @@ public:
         sPkgItem* next = nullptr;
     };
 
+    // Most items a package carries: far beyond any real package, and it bounds the memory
+    // a loaded payload takes (each item costs about a hundred bytes beyond its data).
+    static constexpr unsigned int kMaxItems = 1000000;
+
     cSoftPkg() {}
     ~cSoftPkg() { newPackage(); }
     cSoftPkg(const cSoftPkg&) = delete;
@@ -21,7 +25,8 @@ public:
 
     bool newPackage();
     // Appends the whole source; the new index, or -1. Fails unless exactly the
-    // source's size was read, so a file that changes while read is not packed.
+    // source's size was read, so a file that changes while read is not packed,
+    // and when the package already holds kMaxItems.
     int addPkgItem(cFileIOTarget* source, bool compress);
     // A read stream of the plain bytes (owned by the caller), or null.
     cFileIOTarget* item(int index);
@@ -41,7 +46,8 @@ public:
     // which the wire form cannot carry.
     bool savePackage(cFileIOTarget* target) const;
     // Replaces the list with the records read from the stream's position. Lengths are
-    // checked against the bytes that remain before anything is allocated.
+    // checked against the bytes that remain, and the records counted (at most kMaxItems),
+    // before anything is allocated.
     bool loadPackage(cFileIOTarget* source);
 
 private:

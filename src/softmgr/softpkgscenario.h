@@ -50,6 +50,7 @@ public:
         eTxtFolderCycle = 29,     // a folder reached again through a link (see errorPath)
         eTxtBadCodeName = 30,     // a code name outside letters, digits, ".", "_", "-" (1-128 bytes)
         eTxtVersionRange = 31,    // a version part outside 0-65535
+        eTxtTooMany = 32,         // more records of one kind than a package may carry (see errorPath)
     };
 
     struct sPathDef {
@@ -176,6 +177,14 @@ public:
     // Caps of the data file reader.
     static const unsigned long long kMaxBodyBytes = 0xC0000000ULL;
     static const unsigned long long kMaxInflateRatio = 1032;
+    // Most records of each kind a package carries, kept by "make", the writer and the
+    // reader alike. A record costs ten times its bytes and more in memory, so these, not
+    // the body's length, bound what a loaded package takes; none is near a real package.
+    // File records match the payload's items (cSoftPkg::kMaxItems), one per file; a
+    // file record names each of its languages (0-10) at most once.
+    static constexpr long long kMaxFileRecords = 1000000;
+    static constexpr long long kMaxStrings = 65536;  // per string table (the default one, each language's)
+    static constexpr long long kMaxEntries = 4096;   // menu entries, programs to run, parameters, replaced packages
 
     // Fields, in the order of the model.
     _List<sInMenuDef> menu;
@@ -196,6 +205,9 @@ private:
     // Whether a string table defines "pgm", the folder only the installer may set.
     bool definesInstallFolder();
     bool fileKept(const sIntFileDef& f) const;
+    // The section a record count breaks a cap of (or a file record repeats or misnames a
+    // language), or null.
+    const char* overLimit();
 
     _guardchar<char> mySupportURL, myPublisherURL, myUpdatesURL, myManualURL;
     sPathDef myIcon;

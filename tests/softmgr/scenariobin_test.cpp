@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "base/fileio.h"
 #include "base/memio.h"
@@ -224,4 +225,232 @@ TEST(ScenarioBin, ManyRecordsOfFarItemsResolveEachToItsOwnItem) {
     EXPECT_EQ(back.payload().sizeOf((int)n - 1), 4u);
     EXPECT_EQ(back.payload().sizeOf((int)n), 0u);
     EXPECT_FALSE(back.digest(-1, nullptr));
+}
+
+// --- caps on the number of records ---
+
+namespace {
+
+// Little-endian pieces of a body, written without the writer under test.
+struct sBody {
+    std::vector<unsigned char> b;
+    sBody& u8(unsigned v) {
+        b.push_back((unsigned char)v);
+        return *this;
+    }
+    sBody& u16(unsigned v) { return u8(v & 0xFF).u8(v >> 8); }
+    sBody& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+    sBody& str(const std::string& s) {
+        u16((unsigned)s.size());
+        b.insert(b.end(), s.begin(), s.end());
+        return *this;
+    }
+    sBody& repeat(const std::vector<unsigned char>& rec, size_t n) {
+        b.reserve(b.size() + rec.size() * n);
+        for (size_t i = 0; i < n; i++) b.insert(b.end(), rec.begin(), rec.end());
+        return *this;
+    }
+};
+
+// A string table of n distinct keys ("k0000000", ...), values empty.
+sBody& stringTable(sBody& o, size_t n, char prefix = 'k') {
+    char key[16];
+    for (size_t i = 0; i < n; i++) {
+        snprintf(key, sizeof(key), "%c%07zu", prefix, i);
+        o.u8(1).str(key).str("");
+    }
+    return o.u8(0);
+}
+
+// n file records of payload item 0, then a payload of `items` one-byte items.
+std::vector<unsigned char> filesAndItems(size_t records, size_t items) {
+    sBody o;
+    if (records) {
+        std::vector<unsigned char> rec = sBody().u8(1).u32(0).u32(0x00080808).str("").str("f").u8(0xFF).b;
+        o.u8(4).repeat(rec, records).u8(0);
+    }
+    if (items) {
+        unsigned char one = 'x', sum[32];
+        SHA2Hash(&one, sum, 1);
+        std::vector<unsigned char> item = sBody().u32(0).u32(1).b;
+        item.insert(item.end(), sum, sum + 32);
+        item.push_back(one);
+        o.u8(13).repeat(item, items).u32(0).u32(0);
+    }
+    return o.u8(0).b;
+}
+
+}  // namespace
+
+// Each kind of record at its cap loads; one more is refused, and before the records are
+// built (the large ones would take hundreds of megabytes). The 4096-entry kinds are in
+// the python variants (accept_entries4096, refuse_*4097).
+TEST(ScenarioBin, RecordCapsLoadAtTheCapAndRefuseOneMore) {
+    const size_t S = (size_t)cSoftPkgScenario::kMaxStrings, F = (size_t)cSoftPkgScenario::kMaxFileRecords;
+    const size_t I = cSoftPkg::kMaxItems;
+    ASSERT_EQ(F, I);  // one item per file record
+    struct {
+        const char* what;
+        std::function<std::vector<unsigned char>(size_t)> body;
+        size_t ok, over;
+        bool counted;  // refused before the first record is built
+    } cases[] = {
+        {"default strings", [](size_t n) { sBody o; return stringTable(o.u8(6), n).u8(0).b; }, S, S + 1, false},
+        {"language strings",
+         [](size_t n) {
+             sBody o;
+             o.u8(7).u8(3);
+             return stringTable(o, n).u8(0xFF).u8(0).b;
+         },
+         S, S + 1, false},
+        // Two tables of one language are refused anyway; two default sections add up.
+        {"split strings",
+         [](size_t n) {
+             sBody o;
+             stringTable(o.u8(6), n / 2, 'a');
+             return stringTable(o.u8(6), n - n / 2, 'b').u8(0).b;
+         },
+         S, S + 1, false},
+        {"file records", [](size_t n) { return filesAndItems(n, 1); }, 20000, F + 1, true},
+        {"payload items", [](size_t n) { return filesAndItems(0, n); }, 20000, I + 1, true},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        cSoftPkgScenario s;
+        EXPECT_TRUE(loadBytes(wrapBody(c.body(c.ok)), s));
+        cSoftPkgScenario t;
+        EXPECT_FALSE(loadBytes(wrapBody(c.body(c.over)), t));
+        if (c.counted) {
+            EXPECT_EQ(t.files.count(), 0);
+            EXPECT_EQ(t.payload().count(), 0u);
+        }
+    }
+}
+
+TEST(ScenarioBin, PayloadCountsItsItemsBeforeBuildingAny) {
+    const size_t I = cSoftPkg::kMaxItems;
+    // Zero digests: the payload's own reader does not judge them.
+    std::vector<unsigned char> item = sBody().u32(0).u32(1).b;
+    item.resize(item.size() + 33, 0);
+    for (size_t n : {I, I + 1}) {
+        std::vector<unsigned char> wire = sBody().repeat(item, n).u32(0).u32(0).b;
+        cSoftPkg p;
+        cBufWrapperIO in(wire.data(), (long long)wire.size());
+        EXPECT_EQ(p.loadPackage(&in), n == I) << n;
+        EXPECT_EQ(p.count(), n == I ? (unsigned)I : 0u);
+    }
+}
+
+// "make" refuses a package the reader would refuse, on the line that goes over, with
+// its own result and the section named; at the cap the package builds, saves and loads.
+TEST(ScenarioBin, MakeStopsAtTheReadersCapsAndNamesTheSection) {
+    testutil::TempDir t;
+    std::string eula = makeDocSource(t.path(), "eula", {"ENG"});
+    writeText(t.file("a.txt"), "a\n");
+    const std::string prefix = "[General]\nlangs = ENG\n[Software]\ncodename = \"capped\"\neula = \"" + eula +
+                               "\"\n[Strings]\nt = \"T\"\n";
+    const int E = (int)cSoftPkgScenario::kMaxEntries, S = (int)cSoftPkgScenario::kMaxStrings;
+    struct {
+        const char* header;
+        std::function<std::string(int)> line;
+        int cap;
+        const char* section;
+    } cases[] = {
+        {"[Menu]", [](int) { return std::string("$t = $pgm \"bin\", $pgm \"icon\""); }, E, "[Menu]"},
+        {"[Run]", [](int) { return std::string("$t = $pgm \"bin\", yes"); }, E, "[Run]"},
+        {"[Settings]", [](int i) { return "\"s" + std::to_string(i) + "\" = d, \"1\""; }, E, "[Settings]"},
+        {"[Deprecates]", [](int i) { return "\"old" + std::to_string(i) + "\" = *"; }, E, "[Deprecates]"},
+        // The default table already holds "codename" and "t".
+        {"[Strings]", [](int i) { return "s" + std::to_string(i) + " = \"x\""; }, S - 2, "[Strings]"},
+        {"[Strings]", [](int i) { return "ENG.s" + std::to_string(i) + " = \"x\""; }, S, "[Strings]"},
+    };
+    for (auto& c : cases) {
+        for (int over = 0; over < 2; over++) {
+            SCOPED_TRACE(std::string(c.header) + " " + c.line(0) + (over ? " over" : " at the cap"));
+            std::string text = prefix + c.header + "\n";
+            int failLine = (int)std::count(text.begin(), text.end(), '\n') + c.cap;
+            for (int i = 0; i < c.cap + over; i++) text += c.line(i) + "\n";
+            writeText(t.file("s.txt"), text);
+            cSoftPkgScenario s;
+            int line = 0;
+            int rc = s.loadTextConfig(t.file("s.txt").c_str(), line);
+            if (over) {
+                EXPECT_EQ(rc, cSoftPkgScenario::eTxtTooMany);
+                EXPECT_EQ(rc, 32);
+                EXPECT_EQ(line, failLine);
+                ASSERT_NE(s.errorPath(), nullptr);
+                EXPECT_STREQ(s.errorPath(), c.section);
+                continue;
+            }
+            ASSERT_EQ(rc, 0) << line;
+            cSoftPkgScenario back;
+            EXPECT_TRUE(saveLoad(s, t.file("s.data"), back));
+        }
+    }
+
+    // A literal string of a menu line that would be one string too many.
+    std::string text = prefix;
+    for (int i = 0; i < S - 2; i++) text += "s" + std::to_string(i) + " = \"x\"\n";
+    int failLine = (int)std::count(text.begin(), text.end(), '\n') + 1;
+    text += "[Menu]\n\"Literal\" = $pgm \"bin\", $pgm \"icon\"\n";
+    writeText(t.file("s.txt"), text);
+    cSoftPkgScenario s;
+    int line = 0;
+    EXPECT_EQ(s.loadTextConfig(t.file("s.txt").c_str(), line), cSoftPkgScenario::eTxtTooMany);
+    EXPECT_EQ(line, failLine);
+    EXPECT_STREQ(s.errorPath(), "[Strings]");
+
+    // A language named twice on an install line is kept once: the reader refuses repeats.
+    writeText(t.file("s.txt"), prefix + "[Install]\n\"" + t.file("a.txt") + "\" = $pgm \"a.txt\", 644, ENG ENG\n");
+    cSoftPkgScenario twice, back;
+    ASSERT_EQ(twice.loadTextConfig(t.file("s.txt").c_str(), line), 0);
+    ASSERT_EQ(twice.files.count(), 1);
+    EXPECT_EQ(twice.files.head->value.langs.count(), 1);
+    EXPECT_TRUE(saveLoad(twice, t.file("s.data"), back));
+}
+
+// The writer refuses what the reader would refuse and names the section.
+TEST(ScenarioBin, SaveRefusesRecordsOverTheCaps) {
+    struct {
+        const char* section;
+        std::function<void(cSoftPkgScenario&)> fill;
+    } cases[] = {
+        {"[Menu]",
+         [](cSoftPkgScenario& s) {
+             for (long long i = 0; i <= cSoftPkgScenario::kMaxEntries; i++) s.menu.add()->name.set("t");
+         }},
+        {"[Run]",
+         [](cSoftPkgScenario& s) {
+             for (long long i = 0; i <= cSoftPkgScenario::kMaxEntries; i++) s.onCompletion.add()->name.set("t");
+         }},
+        {"[Deprecates]",
+         [](cSoftPkgScenario& s) {
+             for (long long i = 0; i <= cSoftPkgScenario::kMaxEntries; i++) s.deprecates.add()->codename.set("o");
+         }},
+        {"[Strings]",
+         [](cSoftPkgScenario& s) {
+             char id[16];
+             for (long long i = 0; i <= cSoftPkgScenario::kMaxStrings; i++) {
+                 snprintf(id, sizeof(id), "s%lld", i);
+                 s.setStr(-1, id, "x");
+             }
+         }},
+        {"[Install]",
+         [](cSoftPkgScenario& s) {
+             auto* f = s.files.add();
+             *f->langs.add() = 2;
+             *f->langs.add() = 2;
+         }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        cSoftPkgScenario s;
+        ASSERT_TRUE(s.setStr(-1, "t", "T"));
+        c.fill(s);
+        cMemIOTarget mem;
+        EXPECT_FALSE(s.saveBinConfig(&mem));
+        ASSERT_NE(s.errorPath(), nullptr);
+        EXPECT_STREQ(s.errorPath(), c.section);
+        EXPECT_EQ(mem.size(), 0u);
+    }
 }

@@ -10,6 +10,10 @@ import sys
 import zlib
 
 MAGIC = b"QMXSOPKG"
+# Most records of each kind a package may carry.
+MAX_ITEMS = MAX_FILES = 1000000
+MAX_STRINGS = 65536  # per table
+MAX_ENTRIES = 4096   # menu entries, programs to run, parameters, replaced packages
 
 
 class Bad(Exception):
@@ -49,6 +53,8 @@ class Cur:
             k = self.take(self.u16() or bad("empty key"))
             if k in t:
                 raise Bad("dup key")
+            if len(t) >= MAX_STRINGS:
+                raise Bad("too many strings")
             t[k] = self.s()
 
     def records(self):
@@ -106,6 +112,8 @@ def read_payload(c):
         if len(plain) != (unpacked or n) or hashlib.sha256(plain).digest() != dg:
             raise Bad("item")
         items.append((unpacked, n, dg))
+        if len(items) > MAX_ITEMS:
+            raise Bad("too many items")
         unpacked = c.u32()
     if unpacked:
         raise Bad("payload end")
@@ -154,7 +162,7 @@ def parse(blob):
                     l = c.u8()
                     if l == 0xFF:
                         break
-                    if l > 10:
+                    if l > 10 or l in langs:
                         raise Bad("lang")
                     langs.append(l)
                 m["files"].append((item, dig[2], dig[1], dig[0], (word >> 24) & 1, (word >> 25) & 1, base, path,
@@ -194,6 +202,8 @@ def parse(blob):
             m["items"] = read_payload(c)
         else:
             raise Bad("tag")
+        if len(m["files"]) > MAX_FILES or max(len(m[k]) for k in ("menu", "run", "params", "deps")) > MAX_ENTRIES:
+            raise Bad("too many records")
 
     def valid(i):
         return i in m["strings"] or i == b"pgm" or not m["langs"] or all(i in t for t in m["langs"].values())
@@ -283,8 +293,24 @@ def wrap(b, fmt=1, U=None, P=None, digest=None, packed=None):
             (digest or hashlib.sha256(b).digest()) + z)
 
 
+def entries(n):
+    """Menu entries, programs to run, parameters and replaced packages, n of each."""
+    menu = b"\x01" + s(b"name") + s(b"pgm") + s(b"bin/demo") + s(b"") + s(b"pgm") + s(b"icon.png") + s(b"title") + b"\x03"
+    run = b"\x01\x01" + s(b"name") + s(b"pgm") + s(b"bin/demo") + s(b"")
+    param = b"\x01" + s(b"p1") + s(b"\x45\x23")
+    dep = b"\x01" + s(b"old-pkg") + struct.pack("<H", 7)
+    return [b"\x03" + menu * n[0] + b"\x00", b"\x05" + run * n[1] + b"\x00", b"\x08" + param * n[2] + b"\x00",
+            b"\x0c" + dep * n[3] + b"\x00"]
+
+
+def with_entries(n):
+    e = entries(n)
+    return wrap(body(menu=e[0], run=e[1], params=e[2], deps=e[3]))
+
+
 def variants():
     good = body()
+    top = MAX_ENTRIES
     v = {"accept_base": wrap(good), "accept_format0": wrap(good, fmt=0),
          "accept_noicon": wrap(body(icon=b"")),
          "accept_lang10": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") + s(b"x") +
@@ -332,6 +358,15 @@ def variants():
          "refuse_versionneg": wrap(body(version=(-1, 0, 0, 0))),
          "refuse_pgmdefault": wrap(body(strings={b"codename": b"demo-pkg", b"name": b"Demo", b"pgm": b"/etc"})),
          "refuse_pgmlang": wrap(body(langs=b"\x00" + table({b"title": b"Hello", b"pgm": b"/etc"}) + b"\xff")),
+         "refuse_langtwice": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") + s(b"x") +
+                                       b"\x02\x00\x02\xff")),
+         "accept_entries4096": with_entries((top, top, top, top)),
+         "refuse_menu4097": with_entries((top + 1, 1, 1, 1)),
+         "refuse_run4097": with_entries((1, top + 1, 1, 1)),
+         "refuse_params4097": with_entries((1, 1, top + 1, 1)),
+         "refuse_deps4097": with_entries((1, 1, 1, top + 1)),
+         # Two sections of one kind add up.
+         "refuse_menusplit": wrap(body(menu=entries((top, 0, 0, 0))[0] + entries((1, 0, 0, 0))[0])),
          }
     for name, blob in v.items():
         want = name.startswith("accept")
