@@ -94,15 +94,11 @@ std::string pythonDump(const std::string& file) {
     return out;
 }
 
-std::vector<unsigned char> makePng(unsigned w, unsigned h, unsigned seed) {
-    std::vector<unsigned char> raw;
-    for (unsigned y = 0; y < h; y++) {
-        raw.push_back(0);
-        for (unsigned x = 0; x < w * 4; x++) raw.push_back((unsigned char)(x * 37 + y * 11 + seed));
-    }
-    uLongf zn = compressBound(raw.size());
+std::vector<unsigned char> pngFromRows(unsigned w, unsigned h, unsigned char depth, unsigned char colourType,
+                                       const std::vector<unsigned char>& rows) {
+    uLongf zn = compressBound((uLong)rows.size());
     std::vector<unsigned char> z(zn);
-    compress(z.data(), &zn, raw.data(), raw.size());
+    compress2(z.data(), &zn, rows.data(), (uLong)rows.size(), 9);
     z.resize(zn);
     std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
     auto be = [](std::vector<unsigned char>& v, unsigned x) {
@@ -118,11 +114,20 @@ std::vector<unsigned char> makePng(unsigned w, unsigned h, unsigned seed) {
     std::vector<unsigned char> ihdr;
     be(ihdr, w);
     be(ihdr, h);
-    ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+    ihdr.insert(ihdr.end(), {depth, colourType, 0, 0, 0});
     chunk("IHDR", ihdr);
     chunk("IDAT", z);
     chunk("IEND", {});
     return out;
+}
+
+std::vector<unsigned char> makePng(unsigned w, unsigned h, unsigned seed) {
+    std::vector<unsigned char> raw;
+    for (unsigned y = 0; y < h; y++) {
+        raw.push_back(0);
+        for (unsigned x = 0; x < w * 4; x++) raw.push_back((unsigned char)(x * 37 + y * 11 + seed));
+    }
+    return pngFromRows(w, h, 8, 6, raw);
 }
 
 Compiled compileFiles(const testutil::TempDir& dir, const std::string& index,

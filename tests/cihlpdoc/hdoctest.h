@@ -20,6 +20,9 @@ std::string pythonDump(const std::string& file);
 std::string toolPath();
 
 // A w x h RGBA PNG made with zlib itself.
+// A PNG of the given rows (each starting with its filter byte), deflated at level 9.
+std::vector<unsigned char> pngFromRows(unsigned w, unsigned h, unsigned char depth, unsigned char colourType,
+                                       const std::vector<unsigned char>& rows);
 std::vector<unsigned char> makePng(unsigned w, unsigned h, unsigned seed = 1);
 
 struct Compiled {

@@ -250,30 +250,7 @@ std::vector<unsigned char> flatPictureBoxes(size_t n) {
 
 // A black-and-white PNG (one bit a pixel), cheap to make at any size.
 std::vector<unsigned char> bilevelPng(unsigned w, unsigned h) {
-    std::vector<unsigned char> raw((size_t)h * (1 + (w + 7) / 8), 0);
-    uLongf zn = compressBound((uLong)raw.size());
-    std::vector<unsigned char> z(zn);
-    compress2(z.data(), &zn, raw.data(), (uLong)raw.size(), 9);
-    z.resize(zn);
-    std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
-    auto be = [](std::vector<unsigned char>& v, unsigned x) {
-        for (int s = 24; s >= 0; s -= 8) v.push_back((unsigned char)(x >> s));
-    };
-    auto chunk = [&](const char* kind, const std::vector<unsigned char>& body) {
-        be(out, (unsigned)body.size());
-        std::vector<unsigned char> kb(kind, kind + 4);
-        kb.insert(kb.end(), body.begin(), body.end());
-        out.insert(out.end(), kb.begin(), kb.end());
-        be(out, (unsigned)crc32(0, kb.data(), (uInt)kb.size()));
-    };
-    std::vector<unsigned char> ihdr;
-    be(ihdr, w);
-    be(ihdr, h);
-    ihdr.insert(ihdr.end(), {1, 0, 0, 0, 0});
-    chunk("IHDR", ihdr);
-    chunk("IDAT", z);
-    chunk("IEND", {});
-    return out;
+    return pngFromRows(w, h, 1, 0, std::vector<unsigned char>((size_t)h * (1 + (w + 7) / 8), 0));
 }
 
 TEST(SiDocLoader, BoxesOfAllLanguagesTogetherAreCapped) {
