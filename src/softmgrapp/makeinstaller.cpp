@@ -320,7 +320,7 @@ struct sigaction gOldInt, gOldTerm;
 
 // Removes everything below the folder open at fd, to a small depth (the bundle's own).
 void removeBelowSignalSafe(int fd, int depth) {
-    char buf[2048];
+    alignas(8) char buf[2048];  // getdents64 records are 8-byte aligned
     for (int pass = 0; pass < 64; pass++) {
         if (lseek(fd, 0, SEEK_SET) != 0) return;
         long n = syscall(SYS_getdents64, fd, buf, sizeof(buf));
