@@ -310,7 +310,7 @@ bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*
     if (!parseStrVal(p, path)) return false;
     // Targets stay below their base: no "..", no empty segment, no control character.
     if (!cSoftPkgScenario::isSafeRelPath(path.ptr)) {
-        refuse(0, path.ptr, "a path that leaves its base (\"..\", \"//\", a leading \"/\" or a control character)");
+        refuse(0, path.ptr, "not a path below its base (\"..\", an empty part, a leading \"/\" or a control character)");
         return false;
     }
     def.path.attach(path.dettach());
