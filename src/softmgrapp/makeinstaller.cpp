@@ -536,7 +536,8 @@ bool writeScenarioData(sMake& m) {
     data.close();
     if (!ok) {
         printf("(e) Saving scenario failed: %s\n", m.p.shown.ptr);
-        whatFailed(m.scenario);
+        // The writer names what it could not write (a key, a section).
+        if (m.scenario.errorPath()) printf("   %s\n", m.scenario.errorPath());
     }
     return ok;
 }
