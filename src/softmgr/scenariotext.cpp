@@ -310,7 +310,8 @@ bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*
     if (!parseStrVal(p, path)) return false;
     // Targets stay below their base: no "..", no empty segment, no control character.
     if (!cSoftPkgScenario::isSafeRelPath(path.ptr)) {
-        refuse(0, path.ptr, "not a path below its base (\"..\", an empty part, a leading \"/\" or a control character)");
+        refuse(0, path.ptr,
+               "not a path below its base (\"..\", an empty part, a leading \"/\" or a control character)");
         return false;
     }
     def.path.attach(path.dettach());
@@ -443,8 +444,10 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
     _guardchar<char> source;
     if (!parseStrVal(p, source)) return cSoftPkgScenario::eTxtBadString;
     int kind = source.empty() ? 0 : cFolderContents::objtype(source.ptr);
-    if (kind != cFolderContents::eFile && kind != cFolderContents::eFolder)
-        return refuse(cSoftPkgScenario::eTxtBadSource, source.ptr ? source.ptr : "", whyNotPacked(source.ptr ? source.ptr : ""));
+    if (kind != cFolderContents::eFile && kind != cFolderContents::eFolder) {
+        const char* path = source.ptr ? source.ptr : "";
+        return refuse(cSoftPkgScenario::eTxtBadSource, path, whyNotPacked(path));
+    }
     if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
     if (!getPathDef(tpl.target, p, true)) return cSoftPkgScenario::eTxtBadPathDef;
     if (!atEnd(p)) {

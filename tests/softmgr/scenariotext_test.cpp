@@ -554,7 +554,8 @@ struct sDeepTree {
     }
     ~sDeepTree() {
         std::vector<int> fds = {open(top.c_str(), O_RDONLY | O_DIRECTORY)};
-        for (size_t i = 0; i + 1 < names.size(); i++) fds.push_back(openat(fds.back(), names[i].c_str(), O_RDONLY | O_DIRECTORY));
+        for (size_t i = 0; i + 1 < names.size(); i++)
+            fds.push_back(openat(fds.back(), names[i].c_str(), O_RDONLY | O_DIRECTORY));
         int last = openat(fds.back(), names.back().c_str(), O_RDONLY | O_DIRECTORY);
         unlinkat(last, "deep.txt", 0);
         close(last);

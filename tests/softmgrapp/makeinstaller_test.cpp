@@ -245,7 +245,8 @@ TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
         std::string folder, output;
     } cases[] = {
         {"tree", " - at line 6: error code 26!\n   " + src.file("tree/pipe") + ": a FIFO\n"},
-        {"ctl", " - at line 6: error code 23!\n   " + src.file("ctl/bad\x01name") + ": a name with a control character\n"},
+        {"ctl",
+         " - at line 6: error code 23!\n   " + src.file("ctl/bad\x01name") + ": a name with a control character\n"},
     };
     for (auto& c : cases) {
         std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = \"" +
