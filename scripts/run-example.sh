@@ -5,8 +5,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 BUILD_DIR=$root/build bash "$root/scripts/build.sh" -DCMAKE_BUILD_TYPE=Release -DQMX_TESTS=OFF
 "$root/build/softmgr" version
-# Build the example package's installer bundle with the staged development bundle
-# (the installer copies its icon), from the example's folder (its paths are relative).
+# Build the example package's installer bundle from the example's folder (its paths are
+# relative). build/softmgr is a link to the staged development bundle's program, whose
+# icon "make" copies into the installer.
 mkdir -p "$root/out"
 cd "$root/examples/hello"
-"$root/build/SoftManager.app/Contents/MacOS/softmgr" make scenario.txt "$root/out/HelloTool.app"
+"$root/build/softmgr" make scenario.txt "$root/out/HelloTool.app"

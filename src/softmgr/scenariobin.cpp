@@ -109,6 +109,8 @@ struct sCursor {
         unsigned int n;
         const unsigned char* at;
         if (!u16(n) || !take(n, at)) return false;
+        // A NUL would cut the text short of what the file says.
+        if (memchr(at, 0, n)) return false;
         if (n == 0) {
             out.clear();
             return true;
@@ -121,7 +123,7 @@ struct sCursor {
             if (!u8(mark)) return false;
             if (mark == 0) return true;
             const unsigned char* key;
-            if (mark != 1 || !u16(kn) || kn == 0 || !take(kn, key)) return false;
+            if (mark != 1 || !u16(kn) || kn == 0 || !take(kn, key) || memchr(key, 0, kn)) return false;
             if (t.count() >= cSoftPkgScenario::kMaxStrings) return false;
             _guardchar<char>* v = t.insert_new(cStringKey((const char*)key, kn));
             if (!v || !str(*v)) return false;
@@ -376,14 +378,18 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
             // Every reference must resolve and every record must be installable.
             if (!myIcon.id.empty() || !myIcon.path.empty())
                 if (!pathDefOk(*this, myIcon)) return false;
+            // Targets need a base (only icons may go without one).
             for (auto* it = menu.head; it; it = it->next)
                 if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target) ||
-                    !pathDefOk(*this, it->value.icon))
+                    !pathDefOk(*this, it->value.icon) || !hasBase(it->value.target))
                     return false;
             for (auto* it = files.head; it; it = it->next)
-                if (it->value.item >= pkg.count() || !pathDefOk(*this, it->value.target)) return false;
+                if (it->value.item >= pkg.count() || !pathDefOk(*this, it->value.target) || !hasBase(it->value.target))
+                    return false;
             for (auto* it = onCompletion.head; it; it = it->next)
-                if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target)) return false;
+                if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target) ||
+                    !hasBase(it->value.target))
+                    return false;
             return checkCodeNames() && !definesInstallFolder();
         }
         case 1: {
@@ -482,7 +488,8 @@ bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
                 sDefineParam* p = params.add();
                 unsigned int n;
                 const unsigned char* at;
-                if (!p || !c.u16(n) || n == 0 || !c.take(n, at) || !p->name.set((const char*)at, n)) return false;
+                if (!p || !c.u16(n) || n == 0 || !c.take(n, at) || memchr(at, 0, n) || !p->name.set((const char*)at, n))
+                    return false;
                 // Empty data is a valid value (an empty text parameter).
                 if (!c.u16(n) || !c.take(n, at)) return false;
                 if (n && !p->data.set(at, n)) return false;

@@ -1,5 +1,6 @@
 // The text scenario ("make"): lines and sections, quoted strings, string references,
 // path definitions, the package sections and the checks after the last line.
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -29,7 +30,7 @@ bool findSkipEq(const char*& p) {
     return true;
 }
 // A quoted string with backslash escapes; white space after it is skipped.
-bool parseStrVal(const char*& p, _guardchar<char>& out) {
+bool readQuoted(const char*& p, _guardchar<char>& out) {
     skipSpace(p);
     if (*p != '"') return false;
     const char* q = p + 1;
@@ -64,6 +65,20 @@ struct sDirId {
 
 int compareNames(const void* a, const void* b) { return strcmp(*(const char* const*)a, *(const char* const*)b); }
 
+// Why something below an [Install] source is not a file or folder we can pack.
+const char* whyNotPacked(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        int err = errno;
+        if (err == ENOENT && lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) return "a link to nothing";
+        return strerror(err);
+    }
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    return "neither a file nor a folder";
+}
+
 }  // namespace
 
 class cSoftPkgTextLoader {
@@ -84,8 +99,12 @@ private:
     int parseDeprecate(const char* p);
     int finalChecks();
 
+    bool parseStrVal(const char*& p, _guardchar<char>& out);
     bool getStrVID(const char*& p, _guardchar<char>& id);
-    bool getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p);
+    // A target (needBase) must have a base that is not empty; an icon may have none.
+    bool getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p, bool needBase = false);
+    int checkBases();
+    int refuse(int code, const char* what, const char* why);
     int processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth);
     int addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source);
     int readLang(const char*& p, int& lang);
@@ -94,6 +113,7 @@ private:
 
     cSoftPkgScenario& sc;
     bool myTooMany = false;  // a cap was reached: the failing line reports eTxtTooMany
+    bool myTooLong = false;  // a string the data file cannot carry: the line reports eTxtBadString
     _typebuf<sDirId> myWalk;  // folders being visited, outermost first
     int myWalkDepth = 0;
 };
@@ -154,7 +174,34 @@ int cSoftPkgTextLoader::parseLine(const char* p) {
     default: return cSoftPkgScenario::eTxtNoSection;
     }
     // A cap met deep inside (a literal string of a menu line) fails the line as such.
-    return r && myTooMany ? (int)cSoftPkgScenario::eTxtTooMany : r;
+    if (r && myTooMany) return cSoftPkgScenario::eTxtTooMany;
+    if (r && myTooLong) return cSoftPkgScenario::eTxtBadString;
+    return r;
+}
+
+// Names what failed (a path, a string) and why, for the maker's second error line.
+int cSoftPkgTextLoader::refuse(int code, const char* what, const char* why) {
+    sc.myErrorPath.set(what);
+    sc.myErrorReason.set(why);
+    return code;
+}
+
+// Quoted strings are written with a 16-bit length: a longer one is refused at its line,
+// named by its start, instead of failing the save without a line.
+bool cSoftPkgTextLoader::parseStrVal(const char*& p, _guardchar<char>& out) {
+    const char* start = p;
+    if (!readQuoted(p, out)) return false;
+    if (out.length() <= cSoftPkgScenario::kMaxStringBytes) return true;
+    skipSpace(start);
+    // Its first 40 bytes, cut before a UTF-8 continuation byte.
+    long long n = 40;
+    while (n > 0 && ((unsigned char)start[n] & 0xC0) == 0x80) n--;
+    char head[48];
+    memcpy(head, start, (size_t)n);
+    memcpy(head + n, "...", 4);
+    refuse(0, head, "a string longer than 65535 bytes");
+    myTooLong = true;
+    return false;
 }
 
 // The data file reader refuses a package over its caps: it is refused here already,
@@ -229,7 +276,10 @@ bool cSoftPkgTextLoader::getStrVID(const char*& p, _guardchar<char>& id) {
         while (*p && !isWs(*p) && *p != ',' && *p != '=') p++;
         if (p == s || *s == '.' || !id.set(s, p - s)) return false;
         int lang;
-        if (!sc.isValidDef(id.ptr, lang)) return false;
+        if (!sc.isValidDef(id.ptr, lang)) {
+            refuse(0, id.ptr, "a string that is not defined (for every language) before this line");
+            return false;
+        }
     } else if (*p == '"') {
         _guardchar<char> lit;
         if (!parseStrVal(p, lit)) return false;
@@ -254,14 +304,37 @@ bool cSoftPkgTextLoader::getStrVID(const char*& p, _guardchar<char>& id) {
     return true;
 }
 
-bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p) {
+bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p, bool needBase) {
     if (!getStrVID(p, def.id)) return false;
     _guardchar<char> path;
     if (!parseStrVal(p, path)) return false;
     // Targets stay below their base: no "..", no empty segment, no control character.
-    if (!cSoftPkgScenario::isSafeRelPath(path.ptr)) return false;
+    if (!cSoftPkgScenario::isSafeRelPath(path.ptr)) {
+        refuse(0, path.ptr,
+               "not a path below its base (\"..\", an empty part, a leading \"/\" or a control character)");
+        return false;
+    }
     def.path.attach(path.dettach());
+    if (needBase && !sc.hasBase(def)) {
+        refuse(0, def.path.ptr ? def.path.ptr : "", "a target whose base is empty would be relative");
+        return false;
+    }
     return true;
+}
+
+// Bases may be redefined after the lines that use them: checked again at the end.
+int cSoftPkgTextLoader::checkBases() {
+    const char* why = "a target whose base is empty would be relative";
+    for (auto* it = sc.files.head; it; it = it->next)
+        if (!sc.hasBase(it->value.target))
+            return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);
+    for (auto* it = sc.menu.head; it; it = it->next)
+        if (!sc.hasBase(it->value.target))
+            return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);
+    for (auto* it = sc.onCompletion.head; it; it = it->next)
+        if (!sc.hasBase(it->value.target))
+            return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);
+    return 0;
 }
 
 int cSoftPkgTextLoader::parseSoft(const char* p) {
@@ -372,11 +445,11 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
     if (!parseStrVal(p, source)) return cSoftPkgScenario::eTxtBadString;
     int kind = source.empty() ? 0 : cFolderContents::objtype(source.ptr);
     if (kind != cFolderContents::eFile && kind != cFolderContents::eFolder) {
-        sc.myErrorPath.set(source.ptr);
-        return cSoftPkgScenario::eTxtBadSource;
+        const char* path = source.ptr ? source.ptr : "";
+        return refuse(cSoftPkgScenario::eTxtBadSource, path, whyNotPacked(path));
     }
     if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
-    if (!getPathDef(tpl.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!getPathDef(tpl.target, p, true)) return cSoftPkgScenario::eTxtBadPathDef;
     if (!atEnd(p)) {
         if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
         p++;
@@ -425,20 +498,11 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
         return cSoftPkgScenario::eTxtTooMany;
     }
     cFileIO f;
-    if (!f.open(source, cFileIO::eRead)) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtBadSource;
-    }
+    if (!f.open(source, cFileIO::eRead)) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(errno));
     // The payload's wire form has no way to carry an empty file.
-    if (f.size() == 0) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtEmptySource;
-    }
+    if (f.size() == 0) return refuse(cSoftPkgScenario::eTxtEmptySource, source, "an empty file");
     int index = sc.pkg.addPkgItem(&f, false);
-    if (index < 0) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtBadSource;
-    }
+    if (index < 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, "cannot be read or is too large");
     cSoftPkgScenario::sIntFileDef* r = sc.files.add();
     if (!r || !r->target.id.set(tpl.target.id.ptr) || !r->target.path.set(tpl.target.path.ptr))
         return cSoftPkgScenario::eTxtBadSource;
@@ -457,32 +521,27 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
 }
 
 int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth) {
+    // Everything below a source is packed or the make fails: nothing is left out unsaid.
     int kind = cFolderContents::objtype(source);
     if (kind == cFolderContents::eFile) return addFile(tpl, source);
-    if (kind != cFolderContents::eFolder || depth > kMaxFolderDepth) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtBadSource;
-    }
+    if (kind != cFolderContents::eFolder) return refuse(cSoftPkgScenario::eTxtBadSource, source, whyNotPacked(source));
+    if (depth > kMaxFolderDepth) return refuse(cSoftPkgScenario::eTxtBadSource, source, "folders nested too deeply");
     // A folder met again on the way down is a link cycle.
     struct stat st;
-    if (stat(source, &st) != 0) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtBadSource;
-    }
+    if (stat(source, &st) != 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(errno));
     for (int i = 0; i < myWalkDepth; i++)
-        if (myWalk.ptr[i].dev == st.st_dev && myWalk.ptr[i].ino == st.st_ino) {
-            sc.myErrorPath.set(source);
-            return cSoftPkgScenario::eTxtFolderCycle;
-        }
+        if (myWalk.ptr[i].dev == st.st_dev && myWalk.ptr[i].ino == st.st_ino)
+            return refuse(cSoftPkgScenario::eTxtFolderCycle, source, "a link back to a folder above it");
     if (myWalkDepth >= myWalk.count && !myWalk.reset(myWalk.count ? myWalk.count * 2 : 16))
         return cSoftPkgScenario::eTxtBadSource;
     myWalk.ptr[myWalkDepth++] = sDirId{st.st_dev, st.st_ino};
 
+    // Every entry is listed, links, FIFOs and devices too, so what cannot be packed fails.
     cFolderContents dir;
-    if (!dir.init(source, true)) {
+    if (!dir.init(source, false)) {
+        int err = errno;
         myWalkDepth--;
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtBadSource;
+        return refuse(cSoftPkgScenario::eTxtBadSource, source, err ? strerror(err) : "cannot be listed");
     }
     // Sorted by bytes, so two builds of one tree give one file.
     _typebuf<const char*> names;
@@ -523,8 +582,7 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
             break;
         }
         if (!cSoftPkgScenario::isSafeRelPath(rel.ptr)) {
-            sc.myErrorPath.set(full.ptr);
-            result = cSoftPkgScenario::eTxtBadPathDef;
+            result = refuse(cSoftPkgScenario::eTxtBadPathDef, full.ptr, "a name with a control character");
             break;
         }
         cSoftPkgScenario::sIntFileDef child;
@@ -549,7 +607,7 @@ int cSoftPkgTextLoader::parseMenu(const char* p) {
     cSoftPkgScenario::sInMenuDef m;
     if (!getStrVID(p, m.name)) return cSoftPkgScenario::eTxtBadString;
     if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
-    if (!getPathDef(m.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!getPathDef(m.target, p, true)) return cSoftPkgScenario::eTxtBadPathDef;
     skipSpace(p);
     if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
     p++;
@@ -621,7 +679,7 @@ int cSoftPkgTextLoader::parseRun(const char* p) {
     cSoftPkgScenario::sOnCompletionRunInt o;
     if (!getStrVID(p, o.name)) return cSoftPkgScenario::eTxtBadString;
     if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
-    if (!getPathDef(o.target, p)) return cSoftPkgScenario::eTxtBadPathDef;
+    if (!getPathDef(o.target, p, true)) return cSoftPkgScenario::eTxtBadPathDef;
     if (!atEnd(p)) {
         if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
         p++;
@@ -702,6 +760,8 @@ int cSoftPkgTextLoader::finalChecks() {
                 if (!o->value().find(s->key())) return cSoftPkgScenario::eTxtPartialString;
         }
     }
+    int r = checkBases();
+    if (r) return r;
     if (!sc.checkCodeNames()) return cSoftPkgScenario::eTxtBadCodeName;
     return 0;
 }

@@ -62,6 +62,7 @@ void cSoftPkgScenario::close() {
     literals.destroy();
     literalCount = 0;
     myErrorPath.clear();
+    myErrorReason.clear();
 }
 
 const char* cSoftPkgScenario::getStr(const char* id) {
@@ -69,8 +70,9 @@ const char* cSoftPkgScenario::getStr(const char* id) {
     cStringKey key(id);
     tSoftPkgStrings* t = langStrings.find(currLang);
     if (t) {
+        // An empty value is a defined string: "", never "undefined".
         _guardchar<char>* v = t->find(key);
-        if (v) return v->ptr;
+        if (v) return v->ptr ? v->ptr : "";
     }
     _guardchar<char>* v = strings.find(key);
     if (!v) return nullptr;
@@ -302,6 +304,21 @@ bool cSoftPkgScenario::isSafeRelPath(const char* path, long long n) {
         if (len == 0) return false;
         if (len == 2 && path[segStart] == '.' && path[segStart + 1] == '.') return false;
         segStart = i + 1;
+    }
+    return true;
+}
+
+bool cSoftPkgScenario::hasBase(const sPathDef& def) {
+    if (def.id.empty()) return false;
+    if (isKnownConstantID(def.id.ptr)) return true;
+    cStringKey key(def.id.ptr);
+    _guardchar<char>* fallback = strings.find(key);
+    if (langStrings.empty()) return fallback && !fallback->empty();
+    // Each language sees its own value, or the default one.
+    for (auto* e = langStrings.first(); e; e = langStrings.next(e)) {
+        _guardchar<char>* v = e->value().find(key);
+        if (!v) v = fallback;
+        if (!v || v->empty()) return false;
     }
     return true;
 }

@@ -44,7 +44,7 @@ public:
         eTxtBadPathDef = 23,
         eTxtBadArch = 24,
         eTxtBadInstallLine = 25,
-        eTxtBadSource = 26,
+        eTxtBadSource = 26,       // a source that cannot be packed (see errorPath, errorReason)
         eTxtBadPermissions = 27,
         eTxtEmptySource = 28,     // an empty file: the payload cannot carry it (see errorPath)
         eTxtFolderCycle = 29,     // a folder reached again through a link (see errorPath)
@@ -165,8 +165,10 @@ public:
     bool saveBinConfig(cFileIOTarget* target);
     bool loadBinConfig(cFileIOTarget* source);
     int loadTextConfig(const char* path, int& line);
-    // What a failed save or text load was about (a string id, a source path), or null.
+    // What a failed save or text load was about (a string id, a source path, the start
+    // of a string), or null; and why, when the system or the loader said (or null).
     const char* errorPath() const { return myErrorPath.ptr; }
+    const char* errorReason() const { return myErrorReason.ptr; }
 
     // The processor width the file queries select for (64 by default on 64-bit builds).
     void setSystemBits(int bits) { mySystemBits = bits == 32 ? 32 : 64; }
@@ -174,6 +176,12 @@ public:
     // Rules shared by "make" and the data file reader.
     static bool isSafeCodeName(const char* name, long long n = -1);
     static bool isSafeRelPath(const char* path, long long n = -1);
+    // Whether a target's base gives an absolute place: a base id that is "pgm" (the
+    // folder chosen at install time) or whose text is not empty in any language. An
+    // empty base would leave the target relative to wherever the installer runs.
+    bool hasBase(const sPathDef& def);
+    // Longest string the data file carries.
+    static constexpr long long kMaxStringBytes = 65535;
     // Caps of the data file reader.
     static const unsigned long long kMaxBodyBytes = 0xC0000000ULL;
     static const unsigned long long kMaxInflateRatio = 1032;
@@ -222,6 +230,7 @@ private:
     int section = 0;
     int mySystemBits = sizeof(void*) == 8 ? 64 : 32;
     _guardchar<char> myErrorPath;
+    _guardchar<char> myErrorReason;
 };
 
 // The three-letter code of a language number 0-10 ("ENG", "RUS", ...), null otherwise;

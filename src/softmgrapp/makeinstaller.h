@@ -11,12 +11,16 @@
 
 #include "base/buffers.h"
 
-// Builds the bundle and reports progress and failures on standard output. 0 when the
+// Builds the bundle and reports progress and failures on standard output (a failure
+// that concerns a path or a string names it, and why, on the line after). 0 when the
 // bundle is complete; 1 after a reported failure; 2, silently, when the running
 // executable's path gives no bundle folder. The bundle is built in a private folder
-// beside the target and moved into place at the end, so a failure leaves the earlier
-// bundle (or nothing) at the target. An existing target is replaced only when it is a
-// bundle this maker made (or an empty folder); the fourth argument is ignored.
+// beside the target ("<target>.make-XXXXXX", marked as this process's) and moved into
+// place at the end, so a failure leaves the earlier bundle (or nothing) at the target.
+// SIGINT and SIGTERM remove that folder before they end the process; leftovers of
+// makes of the same target that ended otherwise are removed first. An existing target
+// is replaced only when it is a bundle this maker made (or an empty folder); the
+// fourth argument is ignored.
 int makeInstaller(const char* exePath, const char* scenarioPath, const char* targetPath, const char* fourth);
 
 // Text made safe for an XML string value: & < > " ' become entities, control

@@ -198,6 +198,7 @@ TEST(ScenarioBin, ManyRecordsOfFarItemsResolveEachToItsOwnItem) {
         cSoftPkgScenario::sIntFileDef* f = s.files.add();
         ASSERT_NE(f, nullptr);
         f->item = n - 1 - (uint32_t)((i * 7919ULL) % n);
+        f->target.id.set("pgm");
         f->target.path.set("f");
         want.push_back(f->item);
     }
@@ -209,6 +210,7 @@ TEST(ScenarioBin, ManyRecordsOfFarItemsResolveEachToItsOwnItem) {
     cSoftPkgScenario back;
     cBufWrapperIO in(file.ptr, file.count);
     ASSERT_TRUE(back.loadBinConfig(&in));
+    ASSERT_TRUE(back.setStr(-1, "pgm", "/opt/many"));  // the installer's folder
     _List<cSoftPkgScenario::sCopiedFile> copied;
     ASSERT_TRUE(back.getCopiedFiles(copied));
     ASSERT_EQ(copied.count(), (long long)n);
@@ -266,7 +268,7 @@ sBody& stringTable(sBody& o, size_t n, char prefix = 'k') {
 std::vector<unsigned char> filesAndItems(size_t records, size_t items) {
     sBody o;
     if (records) {
-        std::vector<unsigned char> rec = sBody().u8(1).u32(0).u32(0x00080808).str("").str("f").u8(0xFF).b;
+        std::vector<unsigned char> rec = sBody().u8(1).u32(0).u32(0x00080808).str("pgm").str("f").u8(0xFF).b;
         o.u8(4).repeat(rec, records).u8(0);
     }
     if (items) {

@@ -1,11 +1,19 @@
 // The text scenario: every result code with its line, the values each key stores, and
 // a realistic package built, saved, loaded back and streamed out against sha256sum.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <climits>
+
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -180,6 +188,14 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         {"[Run]\n\"Go\" = $pgm \"a\", yes, \"-v\" x\n", 6, 9},
         {"[Run]\n\"Go\" $pgm \"a\"\n", 6, 9},
         {"[Run]\n\"Go\" = $pgm\n", 23, 9},
+        // Targets need a base: an empty one would leave them relative; icons may have none.
+        {"[Install]\n\"@DIR@/a.txt\" = \"\" \"bin/x\"\n", 23, 9},
+        {"[Strings]\ne = \"\"\n[Install]\n\"@DIR@/a.txt\" = $e \"x\"\n", 23, 11},
+        {"[Strings]\nDEU.hello = \"\"\n[Install]\n\"@DIR@/a.txt\" = $hello \"x\"\n", 23, 11},
+        {"[Menu]\n$hello = \"\" \"a\", $pgm \"i\"\n", 23, 9},
+        {"[Menu]\n$hello = $pgm \"a\", \"\" \"i\"\n", 0, -1},
+        {"[Run]\n\"Go\" = \"\" \"a\"\n", 23, 9},
+        {"[Strings]\nb = \"/opt\"\n[Run]\n\"Go\" = $b \"a\"\n[Strings]\nb = \"\"\n", 23, -1},
         {"[Deprecates]\n\"old\" = \"70000\"\n", 8, 9},
         {"[Deprecates]\n\"old\" = \"x\"\n", 8, 9},
         {"[Deprecates]\n\"old\" = * x\n", 6, 9},
@@ -468,4 +484,189 @@ TEST(ScenarioText, RealisticPackageStreamsOutWhatWentIn) {
     if (!testutil::haveTool("sha256sum")) GTEST_SKIP() << "sha256sum not installed";
     std::string out;
     EXPECT_EQ(testutil::run({"sha256sum", "--quiet", "-c", t.file("sums")}, &out), 0) << out;
+}
+
+// An empty value in a language table is a defined, empty string, also after the data
+// file: names, labels and comments of that language resolve to "".
+TEST(ScenarioText, EmptyLanguageStringIsDefinedAfterLoading) {
+    sFixture fx;
+    cSoftPkgScenario s;
+    int line;
+    ASSERT_EQ(fx.load(s, std::string(kPrefix) +
+                             "[Strings]\nENG.lbl = \"Go\"\nDEU.lbl = \"\"\n"
+                             "[Menu]\n$lbl = $pgm \"a\", $pgm \"i\", 0, $lbl\n"
+                             "[Run]\n$lbl = $pgm \"a\", yes, $lbl\n",
+                         line),
+              0);
+    cSoftPkgScenario back;
+    ASSERT_TRUE(saveLoad(s, fx.dir.file("s.data"), back));
+    back.setStr(-1, "pgm", "/opt/demo");
+    ASSERT_TRUE(back.setCurrLangID(2));
+    EXPECT_STREQ(back.getStr("lbl"), "");
+    _List<cSoftPkgScenario::sMenuItemDef> menu;
+    ASSERT_TRUE(back.getMenuItems(menu));
+    EXPECT_STREQ(menu.head->value.name.ptr ? menu.head->value.name.ptr : "?", "");
+    _List<cSoftPkgScenario::sOnCompletionRun> runs;
+    ASSERT_TRUE(back.getOnCompletionRun(runs));
+    EXPECT_STREQ(runs.head->value.target.ptr, "/opt/demo/a");
+}
+
+// A string the data file cannot carry (over 65535 bytes) fails at its line, named by
+// its start, rather than when the bundle is written.
+TEST(ScenarioText, OverLongStringIsRefusedAtItsLine) {
+    sFixture fx;
+    cSoftPkgScenario s;
+    int line;
+    std::string big(65536, 'a');
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Software]\nname = \"" + big.substr(1) + "\"\n", line), 0);
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Software]\nname = \"" + big + "\"\n", line), 7);
+    EXPECT_EQ(line, 9);
+    ASSERT_NE(s.errorPath(), nullptr);
+    EXPECT_EQ(std::string(s.errorPath()), "\"" + big.substr(0, 39) + "...");
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Settings]\n\"p\" = t, \"" + big + "\"\n", line), 7);
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"@DIR@/a.txt\" = $pgm \"" + big + "\"\n", line), 7);
+}
+
+namespace {
+
+// A chain of folders whose full path passes PATH_MAX, made and removed through
+// descriptors (the path itself cannot be used); a file at the bottom.
+struct sDeepTree {
+    std::string top;
+    std::vector<std::string> names;
+    explicit sDeepTree(const std::string& at) : top(at) {
+        mkdir(top.c_str(), 0700);
+        int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+        std::string name(200, 'd');
+        for (size_t len = top.size(); len <= PATH_MAX + 200; len += name.size() + 1) {
+            mkdirat(fd, name.c_str(), 0700);
+            int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+            names.push_back(name);
+        }
+        int f = openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0600);
+        if (f >= 0) {
+            (void)!write(f, "x", 1);
+            close(f);
+        }
+        close(fd);
+    }
+    ~sDeepTree() {
+        std::vector<int> fds = {open(top.c_str(), O_RDONLY | O_DIRECTORY)};
+        for (size_t i = 0; i + 1 < names.size(); i++)
+            fds.push_back(openat(fds.back(), names[i].c_str(), O_RDONLY | O_DIRECTORY));
+        int last = openat(fds.back(), names.back().c_str(), O_RDONLY | O_DIRECTORY);
+        unlinkat(last, "deep.txt", 0);
+        close(last);
+        for (size_t i = names.size(); i-- > 0;) {
+            unlinkat(fds[i], names[i].c_str(), AT_REMOVEDIR);
+            close(fds[i]);
+        }
+    }
+    // The first folder of the chain whose path is longer than PATH_MAX.
+    std::string firstTooLong() const {
+        std::string p = top;
+        for (auto& n : names) {
+            p += "/" + n;
+            if (p.size() >= PATH_MAX) return p;
+        }
+        return p + "/deep.txt";
+    }
+};
+
+}  // namespace
+
+// Whatever lies below an [Install] source is packed or the make fails with 26 and the
+// path: links to nothing or to themselves, FIFOs, sockets, devices, too long paths.
+TEST(ScenarioText, EverythingBelowASourceIsPackedOrRefused) {
+    sFixture fx;
+    struct {
+        const char* name;
+        std::function<bool(const std::string&)> make;  // makes the odd entry at the path
+    } cases[] = {
+        {"dangling", [](const std::string& p) { return symlink("/nonexistent/qmx", p.c_str()) == 0; }},
+        {"self", [](const std::string& p) { return symlink(p.c_str(), p.c_str()) == 0; }},
+        {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+        {"socket",
+         [](const std::string& p) {
+             int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             struct sockaddr_un a = {};
+             a.sun_family = AF_UNIX;
+             if (fd < 0 || p.size() >= sizeof(a.sun_path)) return false;
+             memcpy(a.sun_path, p.c_str(), p.size());
+             bool ok = bind(fd, (struct sockaddr*)&a, sizeof(a)) == 0;
+             close(fd);
+             return ok;
+         }},
+        {"device", [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string src = fx.dir.file(std::string("src-") + c.name);
+        mkdir(src.c_str(), 0700);
+        writeText(src + "/a.txt", "a\n");
+        std::string odd = src + "/odd";
+        if (!c.make(odd)) {
+            std::printf("note: cannot make a %s here; case skipped\n", c.name);
+            continue;
+        }
+        cSoftPkgScenario s;
+        int line;
+        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + src + "\" = $pgm \"x\"\n", line), 26);
+        EXPECT_EQ(line, 9);
+        EXPECT_STREQ(s.errorPath(), odd.c_str());
+        EXPECT_NE(s.errorReason(), nullptr);
+        // Named directly as the source, the same.
+        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + odd + "\" = $pgm \"x\"\n", line), 26);
+    }
+    sDeepTree deep(fx.dir.file("deep"));
+    cSoftPkgScenario s;
+    int line;
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + deep.top + "\" = $pgm \"x\"\n", line), 26);
+    EXPECT_STREQ(s.errorPath(), deep.firstTooLong().c_str());
+    EXPECT_STREQ(s.errorReason(), strerror(ENAMETOOLONG));
+}
+
+// A folder that can be listed but not entered (read without search permission): its
+// files cannot be read, so the make fails rather than leave them out. Run as an
+// unprivileged user in a child when the tests run as root (root enters any folder).
+TEST(ScenarioText, FolderListedButNotEnteredIsRefused) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        char tmpl[] = "/tmp/qmxnoenter.XXXXXX";
+        if (!mkdtemp(tmpl)) _exit(4);
+        std::string d = tmpl;
+        mkdir((d + "/src").c_str(), 0700);
+        mkdir((d + "/src/shut").c_str(), 0700);
+        FILE* f = fopen((d + "/src/shut/f.txt").c_str(), "w");
+        FILE* sc = fopen((d + "/s.txt").c_str(), "w");
+        if (!f || !sc) _exit(5);
+        fputs("x\n", f);
+        fclose(f);
+        fprintf(sc, "[General]\nlangs = ENG\n[Install]\n\"%s/src\" = $pgm \"x\"\n", d.c_str());
+        fclose(sc);
+        chmod((d + "/src/shut").c_str(), 0600);
+        int rc;
+        {
+            cSoftPkgScenario s;
+            int line = 0;
+            rc = s.loadTextConfig((d + "/s.txt").c_str(), line);
+            if (rc == 26 && (line != 3 || !s.errorPath() || d + "/src/shut/f.txt" != s.errorPath())) rc = 100;
+        }
+        chmod((d + "/src/shut").c_str(), 0700);
+        unlink((d + "/src/shut/f.txt").c_str());
+        rmdir((d + "/src/shut").c_str());
+        rmdir((d + "/src").c_str());
+        unlink((d + "/s.txt").c_str());
+        rmdir(d.c_str());
+        _exit(rc);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot switch to an unprivileged user";
+    EXPECT_EQ(WEXITSTATUS(status), 26);
 }

@@ -41,7 +41,11 @@ class Cur:
         return struct.unpack("<I", self.take(4))[0]
 
     def s(self):
-        return self.take(self.u16())
+        # Texts carry no NUL: a reader in C would cut them there.
+        t = self.take(self.u16())
+        if b"\x00" in t:
+            raise Bad("nul")
+        return t
 
     def table(self, t):
         while True:
@@ -51,6 +55,8 @@ class Cur:
             if m != 1:
                 raise Bad("marker")
             k = self.take(self.u16() or bad("empty key"))
+            if b"\x00" in k:
+                raise Bad("nul key")
             if k in t:
                 raise Bad("dup key")
             if len(t) >= MAX_STRINGS:
@@ -183,8 +189,8 @@ def parse(blob):
                 c.table(m["langs"][l])
         elif tag == 8:
             for _ in c.records():
-                name = c.take(c.u16() or bad("empty name"))
-                m["params"].append((name, c.s()))
+                name = c.s() or bad("empty name")
+                m["params"].append((name, c.take(c.u16())))
         elif tag in (9, 10, 11):
             if tag == 10:
                 m["accept"] = c.u8() & 1
@@ -211,13 +217,26 @@ def parse(blob):
     def pathdef(base, path):
         return safe_rel(path) and (base == b"" or valid(base))
 
+    def text_in(t, i):
+        return t.get(i, m["strings"].get(i, b""))
+
+    def rooted(base):
+        # A target's base is "pgm" or a text that is not empty in any language.
+        if base == b"pgm":
+            return True
+        if base == b"":
+            return False
+        if not m["langs"]:
+            return m["strings"].get(base, b"") != b""
+        return all(text_in(t, base) != b"" for t in m["langs"].values())
+
     ok = pathdef(*m["icon"])
     for e in m["menu"]:
-        ok = ok and e[0] != b"" and valid(e[0]) and pathdef(e[1], e[2]) and pathdef(e[4], e[5])
+        ok = ok and e[0] != b"" and valid(e[0]) and pathdef(e[1], e[2]) and pathdef(e[4], e[5]) and rooted(e[1])
     for f in m["files"]:
-        ok = ok and f[0] < len(m["items"]) and pathdef(f[6], f[7])
+        ok = ok and f[0] < len(m["items"]) and pathdef(f[6], f[7]) and rooted(f[6])
     for r in m["run"]:
-        ok = ok and r[1] != b"" and valid(r[1]) and pathdef(r[2], r[3])
+        ok = ok and r[1] != b"" and valid(r[1]) and pathdef(r[2], r[3]) and rooted(r[2])
     # Version parts are 16-bit fields; "pgm" is the install folder, the installer's alone to set.
     ok = ok and all(0 <= v <= 65535 for v in m["version"])
     ok = ok and all(b"pgm" not in t for t in [m["strings"]] + list(m["langs"].values()))
@@ -308,6 +327,33 @@ def with_entries(n):
     return wrap(body(menu=e[0], run=e[1], params=e[2], deps=e[3]))
 
 
+def base_and_text_variants():
+    """Targets without a base, and NUL bytes inside texts."""
+    frec = lambda base: b"\x01" + struct.pack("<II", 0, 0x03080808) + s(base) + s(b"bin/x") + b"\xff"
+    menu = lambda base, icon: (b"\x03\x01" + s(b"name") + s(base) + s(b"bin/x") + s(b"") + s(icon) + s(b"i.png") +
+                               s(b"") + b"\x00\x00")
+    run = lambda base: b"\x05\x01\x01" + s(b"name") + s(base) + s(b"bin/x") + s(b"") + b"\x00"
+    langs = b"\x00" + table({b"title": b"Hello", b"docs": b"/opt/docs"}) + b"\x03" + table({b"title": b"Hi", b"docs": b""}) + b"\xff"
+    return {"refuse_filenobase": wrap(body(filerec=frec(b""))),
+            "refuse_menunobase": wrap(body(menu=menu(b"", b"pgm"))),
+            "refuse_runnobase": wrap(body(run=run(b""))),
+            "accept_menuiconnobase": wrap(body(menu=menu(b"pgm", b""))),
+            "accept_dirbase": wrap(body(filerec=frec(b"dir"))),
+            "refuse_emptybasetext": wrap(body(strings={b"codename": b"demo-pkg", b"name": b"Demo", b"e": b""},
+                                              filerec=frec(b"e"))),
+            # An empty text is defined: a language whose base is empty is refused.
+            "accept_emptylangtext": wrap(body(langs=langs, icon=b"")),
+            "refuse_emptylangbase": wrap(body(langs=langs, icon=b"", filerec=frec(b"docs"))),
+            "refuse_nulpath": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") +
+                                        s(b"a\x00/../../x") + b"\xff")),
+            "refuse_nulvalue": wrap(body(strings={b"codename": b"demo-pkg", b"name": b"De\x00mo", b"dir": b"/opt"})),
+            "refuse_nulkey": wrap(body(strings={b"codename": b"demo-pkg", b"na\x00me": b"Demo"})),
+            "refuse_nulurl": wrap(body(urls=[b"https://s\x00evil", b"", b"", b""])),
+            "refuse_nulparam": wrap(body(params=b"\x08\x01" + s(b"p\x001") + s(b"x") + b"\x00")),
+            "accept_nulparamdata": wrap(body(params=b"\x08\x01" + s(b"p1") + s(b"\x00\x01\x00") + b"\x00")),
+            }
+
+
 def variants():
     good = body()
     top = MAX_ENTRIES
@@ -368,6 +414,7 @@ def variants():
          # Two sections of one kind add up.
          "refuse_menusplit": wrap(body(menu=entries((top, 0, 0, 0))[0] + entries((1, 0, 0, 0))[0])),
          }
+    v.update(base_and_text_variants())
     for name, blob in v.items():
         want = name.startswith("accept")
         try:

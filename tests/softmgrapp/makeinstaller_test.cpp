@@ -2,10 +2,18 @@
 // the running program and python3's property-list reader, failures that leave the
 // target as it was, and hostile names in the property list.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include <string>
 #include <vector>
@@ -168,6 +176,14 @@ TEST_F(MakeInstaller, FailuresLeaveTheTargetAsItWas) {
          "(i) Loading scenario... OK!\n (e) Unable to create " + out.file("no/such/parent.app") + "!\n"},
         {good, "/proc/qmx-unwritable.app", "(i) Loading scenario... OK!\n (e) Unable to create /proc/qmx-unwritable.app!\n"},
     };
+    // The system's reason follows "Unable to create" on a line of its own.
+    for (auto& c : cases) {
+        if (c.output.find("Unable to create") == std::string::npos) continue;
+        std::string probe = c.target + ".make-XXXXXX";
+        errno = 0;
+        EXPECT_EQ(mkdtemp(&probe[0]), nullptr);
+        c.output += "   " + std::string(strerror(errno)) + "\n";
+    }
     std::vector<std::string> before = listDir(out.path());
     for (auto& c : cases) {
         apptest::Result r = make(c.scenario, c.target);
@@ -213,6 +229,148 @@ TEST_F(MakeInstaller, NamesAreEscapedAndVersionsCut) {
     EXPECT_NE(lines.find("\nCFBundleShortVersionString=2.5\n"), std::string::npos);
     EXPECT_NE(lines.find("\nCFBundleVersion=2.5\n"), std::string::npos);
     EXPECT_NE(lines.find("\nNSHumanReadableCopyright=\n"), std::string::npos);  // no copyright given
+}
+
+// What cannot be packed fails the make with its code, and the path and the reason on
+// the line after it; nothing is written.
+TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
+    testutil::TempDir src;
+    smallScenario(src, "");
+    ASSERT_TRUE(apptest::makeDirs(src.file("tree")));
+    writeText(src.file("tree/ok.txt"), "ok");
+    ASSERT_EQ(mkfifo(src.file("tree/pipe").c_str(), 0600), 0);
+    ASSERT_TRUE(apptest::makeDirs(src.file("ctl")));
+    writeText(src.file("ctl/bad\x01name"), "x");
+    struct {
+        std::string folder, output;
+    } cases[] = {
+        {"tree", " - at line 6: error code 26!\n   " + src.file("tree/pipe") + ": a FIFO\n"},
+        {"ctl",
+         " - at line 6: error code 23!\n   " + src.file("ctl/bad\x01name") + ": a name with a control character\n"},
+    };
+    for (auto& c : cases) {
+        std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = \"" +
+                           src.file("eula.idx") + "\"\n[Install]\n\"" + src.file(c.folder) + "\" = $pgm \"x\"\n";
+        writeText(src.file("odd.txt"), text);
+        apptest::Result r = make(src.file("odd.txt"), out.file("T.app"));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "(i) Loading scenario... ERROR:\n" + c.output);
+    }
+    EXPECT_EQ(listDir(out.path()), std::vector<std::string>());
+}
+
+// The program a new user finds first, build/softmgr, is a link to the staged bundle's
+// copy, so it finds the icon beside itself and makes.
+TEST_F(MakeInstaller, BuildTreeProgramMakes) {
+    std::string link = std::string(QMX_BINARY_DIR) + "/softmgr";
+    char resolved[PATH_MAX], staged[PATH_MAX];
+    ASSERT_NE(realpath(link.c_str(), resolved), nullptr);
+    ASSERT_NE(realpath(prog.c_str(), staged), nullptr);
+    EXPECT_STREQ(resolved, staged);
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "name = \"N\"\nversion = \"1.0\"\n");
+    apptest::Result r = make(scenario, out.file("T.app"), "", link);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(apptest::exists(out.file("T.app/Contents/Resources/icon.icns")));
+}
+
+namespace {
+
+// Starts "make" without waiting; its output goes nowhere.
+pid_t startMake(const std::string& prog, const std::string& scenario, const std::string& target,
+                const std::string& home) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        setenv("HOME", home.c_str(), 1);
+        execl(prog.c_str(), prog.c_str(), "make", scenario.c_str(), target.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+// A work folder beside the target ("T.app.make-XXXXXX" holding the marker), or "".
+std::string workFolder(const std::string& dir) {
+    for (auto& n : listDir(dir))
+        if (n.rfind("T.app.make-", 0) == 0 && apptest::exists(dir + "/" + n + "/.qmx-make")) return n;
+    return "";
+}
+
+}  // namespace
+
+// SIGINT or SIGTERM in the middle of a make removes its work folder and ends the make
+// as the signal would.
+TEST_F(MakeInstaller, InterruptedMakeLeavesNothingBeside) {
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "");
+    // Enough payload that compressing it takes a while.
+    testutil::writeFile(src.file("payload.txt"), testutil::randomBytes(48u << 20, 7));
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        pid_t pid = startMake(prog, scenario, out.file("T.app"), home.path());
+        ASSERT_GT(pid, 0);
+        bool seen = false, ended = false;
+        int status = 0;
+        for (int i = 0; i < 60000 && !seen && !ended; i++) {
+            seen = !workFolder(out.path()).empty();
+            ended = !seen && waitpid(pid, &status, WNOHANG) == pid;
+            if (!seen && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_TRUE(seen);
+        if (!ended) {
+            kill(pid, sig);
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        }
+        if (seen) {
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), sig);
+        }
+        EXPECT_EQ(listDir(out.path()), std::vector<std::string>());
+    }
+}
+
+// Leftovers of makes that were killed outright go with the next make of the same
+// target, when they carry a marker of a process that has ended; nothing else does.
+TEST_F(MakeInstaller, StaleWorkFoldersOfThisTargetAreRemoved) {
+    testutil::TempDir src;
+    std::string scenario = smallScenario(src, "");
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    // This test's own process: alive, with its start time.
+    std::string stat = readText("/proc/self/stat");
+    std::string fields = stat.substr(stat.rfind(')') + 2);
+    std::string start;
+    for (int field = 3, at = 0; field <= 22; field++) {
+        size_t sp = fields.find(' ', (size_t)at);
+        if (field == 22) start = fields.substr((size_t)at, sp - (size_t)at);
+        at = (int)sp + 1;
+    }
+    auto leftover = [&](const std::string& name, const std::string& marker) {
+        ASSERT_TRUE(apptest::makeDirs(out.file(name + "/Contents")));
+        writeText(out.file(name + "/Contents/PkgInfo"), "APPL????");
+        if (!marker.empty()) writeText(out.file(name + "/.qmx-make"), marker);
+    };
+    leftover("T.app.make-dead01", "qmx-make " + std::to_string(dead) + " 12345\n");
+    leftover("T.app.make-live01", "qmx-make " + std::to_string(getpid()) + " " + start + "\n");
+    leftover("T.app.make-nomark", "");
+    leftover("T.app.make-junk01", "something else\n");
+    leftover("U.app.make-dead02", "qmx-make " + std::to_string(dead) + " 12345\n");
+    leftover("T.app.make-dead0", "qmx-make " + std::to_string(dead) + " 12345\n");
+    ASSERT_TRUE(apptest::makeDirs(src.file("elsewhere")));
+    writeText(src.file("elsewhere/.qmx-make"), "qmx-make " + std::to_string(dead) + " 12345\n");
+    ASSERT_EQ(symlink(src.file("elsewhere").c_str(), out.file("T.app.make-link01").c_str()), 0);
+
+    apptest::Result r = make(scenario, out.file("T.app"));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"T.app", "T.app.make-dead0", "T.app.make-junk01",
+                                                             "T.app.make-link01", "T.app.make-live01",
+                                                             "T.app.make-nomark", "U.app.make-dead02"}));
+    EXPECT_TRUE(apptest::exists(src.file("elsewhere/.qmx-make")));
+    EXPECT_FALSE(apptest::exists(out.file("T.app/.qmx-make")));  // the bundle carries no marker
 }
 
 TEST(MakeInstallerInProcess, NoBundleFolderGivesTwoSilently) {
