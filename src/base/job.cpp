@@ -1,4 +1,4 @@
-// cJob: thread start, stop request, bounded termination and the shared control
+// cJob: thread start, stop request, termination and the shared control
 // block that lets a finished thread and a destroyed job part safely.
 #include "base/job.h"
 
@@ -127,8 +127,11 @@ bool cJob::terminate(int ms) {
         // Under the lock the thread has not passed finishThread, so it still exists.
         pthread_cancel(c->thread);
     }
-    for (int i = 0; i < 200 && !runEnded(c, run); i++) sleep(10);
-    return runEnded(c, run);
+    // Cancellation acts only at the thread's next cancellation point, and the thread may
+    // hold it off or spin without one; until it has ended it may still use the job, so
+    // the wait has no limit.
+    while (!runEnded(c, run)) sleep(10);
+    return true;
 }
 
 void cJob::sleep(int ms) {

@@ -1,5 +1,5 @@
 // cJob: a background task on its own detached thread, with a cooperative stop
-// request and bounded termination.
+// request and termination that waits for the thread to end.
 #pragma once
 
 #include "base/cexception.h"
@@ -26,8 +26,9 @@ struct sJobControl;
 //
 // Cancellation is the last resort of `terminate`: it acts at the thread's next
 // cancellation point (sleep, wait, read, ...) and unwinds the thread's stack, so
-// locks held by scoped holders are released; a thread that spins without any
-// cancellation point cannot be ended from outside.
+// locks held by scoped holders are released. A thread that spins without any
+// cancellation point, or holds cancellation off, cannot be ended from outside:
+// `terminate` then waits until it ends by itself, however long that takes.
 class cJob {
 public:
     explicit cJob(cSysExceptHandler* handler = nullptr);
@@ -36,8 +37,8 @@ public:
     cJob& operator=(const cJob&) = delete;
 
     // Ends a previous run (terminate(4000)), clears the stop request and starts a
-    // new thread. False when no thread could be started, when the previous run
-    // would not end, or when called from the job's own thread.
+    // new thread. False when no thread could be started, or when called from the
+    // job's own thread.
     bool start();
     // Asks the job to stop and calls `onJobStopSignal`; does not wait.
     void stop();
@@ -45,9 +46,10 @@ public:
     // True from `start` until the thread has finished `onJobEnd`.
     bool runs() const;
     // When running: stop, poll every 10 ms up to ms / 10 times, then cancel the
-    // thread and wait a bounded time for it to unwind. True when the run it found has
-    // ended; a run that another thread's `start` began meanwhile is left running.
-    // From the job's own thread it only asks the job to stop.
+    // thread and wait, without a limit, until it has ended (the job is never left
+    // to a thread that may still use it). True when the run it found has ended; a
+    // run that another thread's `start` began meanwhile is left running. From the
+    // job's own thread it only asks the job to stop and returns false.
     bool terminate(int ms);
 
     static void sleep(int ms);

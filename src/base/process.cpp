@@ -6,11 +6,13 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "base/job.h"
+#include "base/timeutil.h"
 
 namespace {
 
@@ -301,6 +303,22 @@ long long readFd(int fd, void* buffer, long long n) {
 }  // namespace
 
 long long cConProcess::read(void* buffer, long long n) { return readFd(myOut, buffer, n); }
+
+bool cConProcess::outputReady(int ms) {
+    if (myOut < 0) return false;
+    struct pollfd p;
+    p.fd = myOut;
+    p.events = POLLIN;
+    p.revents = 0;
+    unsigned long long until = ticks_us() + (unsigned long long)(ms > 0 ? ms : 0) * 1000ULL;
+    for (;;) {
+        unsigned long long now = ticks_us();
+        int left = now >= until ? 0 : (int)((until - now + 999) / 1000);
+        int rc = poll(&p, 1, left);
+        if (rc > 0) return true;  // data, end of output (POLLHUP) or an error read reports
+        if (rc == 0 || errno != EINTR) return false;
+    }
+}
 
 long long cConProcess::readErr(void* buffer, long long n) { return readFd(myErr, buffer, n); }
 

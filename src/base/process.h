@@ -60,6 +60,9 @@ public:
 
     // The child's output and errors: bytes read, 0 at the end, -1 on failure. Blocks.
     long long read(void* buffer, long long n);
+    // Waits at most `ms` milliseconds until `read` would not block (output or its end
+    // is there). False on time-out or without an output pipe.
+    bool outputReady(int ms);
     long long readErr(void* buffer, long long n);
     // Writes to the child's input; the bytes written (all unless the child stopped
     // reading), -1 on failure. A closed reader gives -1, never SIGPIPE.

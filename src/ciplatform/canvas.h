@@ -89,8 +89,9 @@ public:
                         bool noEllipsis = false);
     // Word-wrapped text in the box (breaks at spaces, at '\n', and inside words longer
     // than the width); lines are lineFactor x the font height apart (0: textWrapYFactor()).
-    // `used` receives the width of the widest line and the height taken. Lines past the
-    // box's bottom are measured but not drawn (h < 0: no bottom). False without text.
+    // `used` receives the width of the widest line and the height taken. Only lines that
+    // fit whole above the box's bottom are drawn; the others are measured (h < 0: no
+    // bottom). False without text.
     bool drawTextWrapped(int x, int y, int w, int h, eTextAlign align, const char* text, sSize& used,
                          bool transparent = false, double lineFactor = 0);
     bool drawTextWrapped(sRect* box, eTextAlign align, const char* text, sSize& used,

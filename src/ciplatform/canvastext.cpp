@@ -340,7 +340,10 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
             if (isSpace(c)) spaces++;
         }
         if (lw > maxW) maxW = lw;
-        bool visible = h < 0 || lineTop < (long long)y + h;
+        // Only whole lines: one whose glyphs would pass the box's bottom is not drawn, so
+        // no cut letter tops show below the box.
+        long long bottom = (long long)y + h;
+        bool visible = h < 0 || lineTop + f->lineHeight() <= bottom;
         if (visible && lineTop > -0x3FFFFFFF && lineTop < 0x3FFFFFFF) {
             long long lx = x;
             int perSpace = 0, rest = 0;
@@ -353,7 +356,8 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
                 rest = (int)((limitW - lw) % spaces);
             }
             if (w <= 0 && align != taLeft && align != taJustify) lx = x;
-            if (fillBg) fillLimited(x, lineTop, (long long)x + (w > 0 ? w : lw), lineTop + lh, bg);
+            long long fillEnd = h >= 0 && lineTop + lh > bottom ? bottom : lineTop + lh;
+            if (fillBg) fillLimited(x, lineTop, (long long)x + (w > 0 ? w : lw), fillEnd, bg);
             // Tabs and carriage returns draw as what they measured as.
             _typebuf<unsigned int> line;
             if (e > i && line.set(e - i)) {

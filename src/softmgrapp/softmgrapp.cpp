@@ -2,6 +2,7 @@
 #include "softmgrapp/softmgrapp.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/cexception.h"
 #include "softmgrapp/makeinstaller.h"
@@ -9,9 +10,26 @@
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/startup.h"
 #include "softmgrapp/version.h"
+#include "ui/ciappconfig.h"
 #include "ui/theme.h"
 
 cSoftMgrApp::~cSoftMgrApp() {}
+
+namespace {
+
+// Every mode needs the store; without it the run ends, and says where and why.
+void reportStoreFailure(cCIAppConfig* store) {
+    const char* folder = store ? store->failedFolder() : nullptr;
+    int error = store ? store->failedError() : 0;
+    if (!folder) {
+        fprintf(stderr, "(e) The configuration store could not be opened: there is no home folder (HOME).\n");
+        return;
+    }
+    fprintf(stderr, "(e) The configuration store could not be opened: %s: %s\n", folder,
+            error ? strerror(error) : "unknown error");
+}
+
+}  // namespace
 
 int applyStoredLanguage(cApplicationConfig* store) {
     unsigned long long stored = 0;
@@ -27,7 +45,11 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
     cException::init();
     cCITheme::setTheme(gCI_Flat_Theme);
-    if (!appRef() || !config()) return false;
+    if (!appRef()) return false;
+    if (!config()) {
+        reportStoreFailure(storeObject());
+        return false;
+    }
     cSOPKGLang::init();
     applyStoredLanguage(config());
 

@@ -1,11 +1,14 @@
 // The program's version ID and the query of another copy's version.
 #include "softmgrapp/version.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "base/folders.h"
+#include "base/job.h"
 #include "base/process.h"
 #include "base/strings.h"
+#include "base/timeutil.h"
 
 const char* const kSoftMgrVersion = "1.2.1";
 
@@ -51,17 +54,21 @@ unsigned long long parseVerIDLine(const char* line, long long length) {
     return v;
 }
 
-unsigned long long getVerID(const char* path) {
+unsigned long long getVerID(const char* path, int timeoutMs) {
     if (!path || cFolderContents::objtype(path) != cFolderContents::eFile) return kUnknownVerID;
     const char* argv[] = {path, "version", nullptr};
     cConProcess child;
     if (!child.startProcess(argv)) return kUnknownVerID;
     // The copy has nothing to read; an open input must not keep it waiting.
     child.closeInput();
+    if (timeoutMs < 0) timeoutMs = 0;
+    unsigned int start = ticks_ms();
     // One line of at most 99 characters.
     char line[100];
     long long have = 0;
     while (have < 99) {
+        unsigned int spent = ticks_ms() - start;
+        if (spent >= (unsigned int)timeoutMs || !child.outputReady(timeoutMs - (int)spent)) break;
         long long got = child.read(line + have, 99 - have);
         if (got <= 0) break;
         long long end = have + got;
@@ -77,5 +84,12 @@ unsigned long long getVerID(const char* path) {
         if (eol) break;
     }
     line[have] = 0;
+    // A copy that is still running when its time is up is killed, and reaped either way,
+    // so the caller never waits on it again.
+    while (child.isValid() && ticks_ms() - start < (unsigned int)timeoutMs) cJob::sleep(5);
+    if (child.isValid()) {
+        child.kill(SIGKILL);
+        child.wait();
+    }
     return parseVerIDLine(line, have);
 }

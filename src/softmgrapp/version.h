@@ -25,7 +25,11 @@ int printverinfo();
 // kUnknownVerID when the line is shorter or any pair is not hexadecimal.
 unsigned long long parseVerIDLine(const char* line, long long length);
 
+// How long another copy of the program may take to tell its version.
+const int kVerIDTimeoutMs = 3000;
+
 // The version ID that another copy of this program at `path` reports when started with
 // the argument "version" (through an argument vector, never a shell), or kUnknownVerID
-// when it is not a regular file, cannot be started or answers nothing usable.
-unsigned long long getVerID(const char* path);
+// when it is not a regular file, cannot be started or answers nothing usable. A copy
+// still running after `timeoutMs` is killed; the copy is always reaped before return.
+unsigned long long getVerID(const char* path, int timeoutMs = kVerIDTimeoutMs);

@@ -322,7 +322,7 @@ bool cConfigLock::enter() {
             processSaveLock().leave();
             return false;
         }
-        myFd = open(myPath.ptr, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        myFd = open(myPath.ptr, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (myFd < 0) {
             processSaveLock().leave();
             return false;
@@ -428,7 +428,9 @@ bool cConfigHive::init(const char* folder, const char* name, cConfigLock* lock) 
 
 bool cConfigHive::readFile(cConfigSection& into, int& result) {
     into.clear();
-    int fd = open(myPath.ptr, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Non-blocking, so that a FIFO or a device in the hive's place cannot hold the open
+    // (and every start-up) forever; anything but a regular file is refused below.
+    int fd = open(myPath.ptr, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         result = errno == ENOENT ? kHiveAbsent : kHiveIOError;
         return result == kHiveAbsent;

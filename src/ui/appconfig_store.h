@@ -95,7 +95,7 @@ enum eHiveReadResults {
     kHiveAbsent = 1,   // no file
     kHiveDamaged = 2,  // present but not a valid hive (wrong magic, lengths, checksum, ...)
     kHiveNewer = 3,    // a later format version: left alone, never written over
-    kHiveIOError = 4   // present but unreadable (rights, a folder, ...)
+    kHiveIOError = 4   // present but unreadable (rights, not a regular file, a link, ...)
 };
 
 // Parses hive bytes into `out` (cleared first). kHiveOk, kHiveDamaged or kHiveNewer.

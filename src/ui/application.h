@@ -40,6 +40,8 @@ public:
     // The store, or null when it could not be opened.
     cApplicationConfig* config();
     cCIAppConfig* store() { return myStore && myStore->isOpen() ? myStore : nullptr; }
+    // The store object given to runApp, open or not (it tells why it is not).
+    cCIAppConfig* storeObject() { return myStore; }
     cWindowMaker* windowMaker() { return myMaker; }
     // The executable (from /proc/self/exe) and its folder; null when unknown.
     const char* exePath() const { return myExePath.ptr; }

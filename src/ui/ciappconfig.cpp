@@ -3,6 +3,7 @@
 #include "ui/ciappconfig.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -49,16 +50,56 @@ void cCIAppConfig::closeStore() {
     myFolder.clear();
 }
 
+void cCIAppConfig::noteFailure(const char* folder, int error, bool byCreate) {
+    if (error == 0) {
+        myFailedFolder.clear();
+        myFailedError = 0;
+        myFailedByCreate = false;
+        return;
+    }
+    bool sameFolder = folder && myFailedFolder.ptr && strcmp(folder, myFailedFolder.ptr) == 0;
+    if (!byCreate && myFailedByCreate && sameFolder) return;
+    if (folder) myFailedFolder.set(folder);
+    else myFailedFolder.clear();
+    myFailedError = error;
+    myFailedByCreate = byCreate;
+}
+
+namespace {
+
+// Why `folder` cannot serve as the store (after a failed open or mkdir).
+int folderError(const char* folder, int fallback) {
+    struct stat st;
+    if (stat(folder, &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? fallback : ENOTDIR;
+}
+
+}  // namespace
+
 bool cCIAppConfig::open(const char* name) {
     _guardchar<char> folder;
-    return storeFolderOf(name, folder) && openFolder(folder.ptr);
+    if (!storeFolderOf(name, folder)) {
+        noteFailure(nullptr, ENOENT, false);
+        return false;
+    }
+    if (!openFolder(folder.ptr)) {
+        noteFailure(folder.ptr, folderError(folder.ptr, ENOMEM), false);
+        return false;
+    }
+    noteFailure(nullptr, 0, false);
+    return true;
 }
 
 bool cCIAppConfig::create(const char* name) {
     _guardchar<char> folder;
-    if (!storeFolderOf(name, folder)) return false;
-    if (mkdir(folder.ptr, 0700) == 0) return true;
-    return cFolderContents::objtype(folder.ptr) == cFolderContents::eFolder;
+    if (!storeFolderOf(name, folder)) {
+        noteFailure(nullptr, ENOENT, true);
+        return false;
+    }
+    int error = mkdir(folder.ptr, 0700) == 0 ? 0 : errno;
+    if (error == EEXIST) error = folderError(folder.ptr, 0);
+    noteFailure(folder.ptr, error, true);
+    return error == 0;
 }
 
 bool cCIAppConfig::openFolder(const char* folder) {

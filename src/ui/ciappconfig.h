@@ -23,6 +23,11 @@ public:
     bool openFolder(const char* folder);
     bool isOpen() const { return myFolder.ptr != nullptr; }
     const char* folder() const { return myFolder.ptr; }
+    // Why the store could not be opened: the folder tried (null when there is no home
+    // folder) and the system's error number; 0 after a successful open or create. A
+    // failed create is kept over the failed open after it, which would say less.
+    const char* failedFolder() const { return myFailedFolder.ptr; }
+    int failedError() const { return myFailedError; }
 
     // Keys are "<section>/.../<name>"; a key needs at least one section.
     bool getParamInt(const char* key, unsigned long long& value) override;
@@ -61,11 +66,15 @@ private:
     const sConfigValue* findValue(const char* key);
     bool setValue(const char* key, unsigned char kind, const void* data, long long length);
     void noteDamaged(_guardchar<char>& path);
+    void noteFailure(const char* folder, int error, bool byCreate);
     void closeStore();
 
     cCriticalSection myLock;
     cConfigLock myFileLock;
     _guardchar<char> myFolder;
+    _guardchar<char> myFailedFolder;
+    int myFailedError = 0;
+    bool myFailedByCreate = false;
     cFasterTreeList<cStringKey, cConfigHive*> myHives;
     _typebuf<char*> myDamaged;  // malloc'ed paths
     int myDamagedCount = 0;

@@ -1,6 +1,7 @@
 // cJob: result and hook delivery, stop requests, faults, restarts, destruction
 // while running, and cancellation as the last resort.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <mutex>
@@ -131,6 +132,18 @@ unsigned int ignoresStopWaiting(cScriptedJob& j) {
     j.note("waiting");
     j.blockOn->wait(-1);
     return 3;
+}
+
+// Holds cancellation off, as code inside a library may, and ignores the stop request
+// for longer than terminate(100) used to wait (its polls, then 2 s after cancelling);
+// then it still uses the job's members.
+unsigned int ignoresStopUncancellable(cScriptedJob& j) {
+    int old;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
+    j.note("deaf");
+    cJob::sleep(2500);
+    j.note("done");
+    return 9;
 }
 
 }  // namespace
@@ -267,6 +280,18 @@ TEST(Job, DestroyingJustEndedJobsIsSafe) {
         if (i % 3 == 0) eventually([&] { return !j->runs(); });
         delete j;
     }
+}
+
+TEST(Job, TerminateWaitsForABodyThatHoldsOffCancellation) {
+    // Given up on, such a thread would go on using a job its owner then frees.
+    cScriptedJob* j = new cScriptedJob(ignoresStopUncancellable);
+    ASSERT_TRUE(j->start());
+    ASSERT_TRUE(eventually([&] { return j->snapshot().size() >= 3; }));  // start, job, deaf
+    EXPECT_TRUE(j->terminate(100));
+    EXPECT_FALSE(j->runs());
+    EXPECT_EQ((std::vector<std::string>{"start", "job", "deaf", "done", "end"}), j->snapshot());
+    EXPECT_EQ(9u, j->lastResult.load());
+    delete j;
 }
 
 TEST(Job, CancellationReleasesScopedLocksAndAllowsRestart) {

@@ -76,8 +76,8 @@ TEST(CriticalSection, SerialisesConcurrentUpdates) {
 
 TEST(Event, ResetModesFollowTheirRules) {
     struct Step {
-        char op;  // s = set, r = reset, w = wait(0)
-        bool expect;
+        char op;      // s = set, r = reset, w = wait(0)
+        bool expect;  // what wait(0) returns; for s and r, isSet() afterwards
     };
     struct Case {
         bool manual, initial;
@@ -87,21 +87,27 @@ TEST(Event, ResetModesFollowTheirRules) {
         {false, false, {{'w', false}, {'s', true}, {'w', true}, {'w', false}}},
         {false, true, {{'w', true}, {'w', false}}},
         {false, false, {{'s', true}, {'s', true}, {'w', true}, {'w', false}}},  // sets do not count
-        {false, false, {{'s', true}, {'r', true}, {'w', false}}},
-        {true, false, {{'w', false}, {'s', true}, {'w', true}, {'w', true}, {'r', true}, {'w', false}}},
-        {true, true, {{'w', true}, {'w', true}, {'r', true}, {'w', false}}},
+        {false, false, {{'s', true}, {'r', false}, {'w', false}}},
+        {false, true, {{'r', false}, {'w', false}, {'s', true}, {'w', true}}},
+        {true, false, {{'w', false}, {'s', true}, {'w', true}, {'w', true}, {'r', false}, {'w', false}}},
+        {true, true, {{'w', true}, {'w', true}, {'r', false}, {'w', false}, {'r', false}}},
     };
     int n = 0;
     for (const Case& c : cases) {
         cEvent ev(c.manual, c.initial);
         int k = 0;
         for (const Step& s : c.steps) {
-            if (s.op == 's')
-                ev.set();
-            else if (s.op == 'r')
-                ev.reset();
-            else
-                EXPECT_EQ(s.expect, ev.wait(0)) << "case " << n << " step " << k;
+            bool got;
+            if (s.op == 'w') {
+                got = ev.wait(0);
+            } else {
+                if (s.op == 's')
+                    ev.set();
+                else
+                    ev.reset();
+                got = ev.isSet();
+            }
+            EXPECT_EQ(s.expect, got) << "case " << n << " step " << k << " (" << s.op << ")";
             k++;
         }
         n++;

@@ -283,6 +283,45 @@ TEST(Text, WrappedAlignmentsPlaceLinesInTheBox) {
     EXPECT_EQ(used.cy, 4 * f->lineHeight());
 }
 
+TEST(Text, WrappedTextDrawsOnlyWholeLinesThatFit) {
+    // A line cut by the box's bottom used to be drawn whole past it, so an element
+    // showed cut letter tops in its bottom margin.
+    cFontObject* f = stdFont();
+    int fh = f->lineHeight();
+    struct Case {
+        double factor;
+        int extra;  // the box is two line steps and this much high
+        int lines;  // lines expected in the box
+        bool opaque;
+    } cases[] = {
+        {1.0, fh / 2, 2, false}, {1.0, fh - 1, 2, false}, {1.0, fh, 3, false},
+        {1.5, fh / 3, 2, false}, {1.5, fh - 1, 2, true},  {1.5, fh, 3, true},
+        {0, fh - 1, 2, false},   {0, fh, 3, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "factor " << k.factor << " extra " << k.extra);
+        cCanvas c(200, 300, kBg);
+        c.setTextMode(f);
+        c.setTextColors(0x000000, k.opaque ? 0x00FF00 : 0xFFFFFFFF);
+        int boxW = widthOf(c, "Hgj Hgj Hgj") - 1;  // two words a line
+        double factor = k.factor > 0 ? k.factor : textWrapYFactor();
+        int lh = (int)(fh * factor + 0.5);
+        int h = 2 * lh + k.extra;
+        sSize used;
+        ASSERT_TRUE(c.drawTextWrapped(10, 10, boxW, h, cCanvas::taLeft, "Hgj Hgj Hgj Hgj Hgj Hgj Hgj Hgj", used,
+                                      !k.opaque, k.factor));
+        EXPECT_EQ(used.cy, 4 * lh);  // every line is still measured
+        EXPECT_FALSE(inkOf(c, 0, 10 + h).any()) << "ink below the box";
+        for (int n = 0; n < 3; n++) {
+            // Glyph ink of line n (the opaque background aside).
+            bool ink = false;
+            for (int y = 10 + n * lh; y < 10 + n * lh + fh && y < 10 + h; y++)
+                for (int x = 10; x < 10 + boxW; x++) ink = ink || (c.pixel(x, y) & 0xFFFFFF) == 0;
+            EXPECT_EQ(ink, n < k.lines) << "line " << n;
+        }
+    }
+}
+
 TEST(Text, UnderlineDrawsBelowBaseline) {
     cCanvas c(100, 30, kBg);
     cFontObject* u = cFontObject::get(5, 13, "Tahoma", false, true, false);

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,37 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
     }
     apptest::Result v = apptest::runProgram(prog, {"version"}, home.path());
     EXPECT_EQ(v.out, "0001000200010000\n");
+}
+
+TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {
+    testutil::TempDir dir;
+    ASSERT_TRUE(testutil::writeFile(dir.file("file"), "x", 1));
+    ASSERT_TRUE(apptest::makeDirs(dir.file("storefile")));
+    ASSERT_TRUE(testutil::writeFile(dir.file("storefile/.qmx"), "x", 1));
+    ASSERT_TRUE(apptest::makeDirs(dir.file("readonly")));
+    ASSERT_EQ(0, chmod(dir.file("readonly").c_str(), 0555));
+    struct {
+        std::string home;
+        int error;
+    } cases[] = {
+        {dir.file("missing"), ENOENT},
+        {dir.file("file"), ENOTDIR},       // HOME is a file
+        {dir.file("storefile"), ENOTDIR},  // the store's folder is a file
+        {dir.file("readonly"), EACCES},
+    };
+    for (auto& c : cases) {
+        if (c.error == EACCES && geteuid() == 0) continue;  // rights do not bind root
+        std::string folder = c.home + "/.qmx";
+        for (std::vector<std::string> args : {std::vector<std::string>{"version"}, std::vector<std::string>{}}) {
+            apptest::Result r = apptest::runProgram(prog, args, c.home);
+            EXPECT_EQ(r.exitCode, 1) << c.home;
+            EXPECT_EQ(r.out, "") << c.home;
+            EXPECT_EQ(r.err, "(e) The configuration store could not be opened: " + folder + ": " + strerror(c.error) +
+                                 "\n")
+                << c.home;
+        }
+    }
+    chmod(dir.file("readonly").c_str(), 0755);
 }
 
 TEST_F(ProgramStartup, InstallerBundleFoundFromTheRealPath) {

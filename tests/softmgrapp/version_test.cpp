@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <vector>
 
 #include "apptest.h"
 #include "softmgrapp/version.h"
@@ -85,6 +89,35 @@ TEST(GetVerID, AsksTheCopyThroughAnArgumentVector) {
     EXPECT_EQ(getVerID(dir.file("missing").c_str()), kUnknownVerID);
     EXPECT_EQ(getVerID(dir.path().c_str()), kUnknownVerID);  // a folder
     EXPECT_EQ(getVerID(nullptr), kUnknownVerID);
+}
+
+TEST(GetVerID, CopiesThatHangAreKilledAndReapedInTime) {
+    testutil::TempDir dir;
+    struct {
+        const char* body;
+        unsigned long long id;
+    } cases[] = {
+        {"exec sleep 30", kUnknownVerID},                              // never answers
+        {"printf 00020003; exec sleep 30", kUnknownVerID},             // half a line, then nothing
+        {"echo 0000000100000002; exec sleep 30", 0x0000000100000002ULL},  // answers, never ends
+    };
+    int i = 0;
+    for (auto& c : cases) {
+        std::string pidFile = dir.file("pid" + std::to_string(i));
+        std::string path = fakeCopy(dir, "hang" + std::to_string(i++), "echo $$ > '" + pidFile + "'; " + c.body);
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(getVerID(path.c_str(), 300), c.id) << c.body;
+        // A generous bound: the copy itself would take 30 s.
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        EXPECT_LT(ms.count(), 15000) << c.body;
+        std::vector<unsigned char> pid = testutil::readFile(pidFile);
+        ASSERT_FALSE(pid.empty()) << c.body;
+        // Reaped: not even a zombie answers a signal.
+        pid_t child = (pid_t)atoi(std::string(pid.begin(), pid.end()).c_str());
+        ASSERT_GT(child, 0);
+        EXPECT_EQ(kill(child, 0), -1) << c.body;
+        EXPECT_EQ(errno, ESRCH) << c.body;
+    }
 }
 
 TEST(GetVerID, RealProgramReportsItsOwnVersion) {

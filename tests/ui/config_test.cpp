@@ -671,6 +671,62 @@ TEST_F(StoreTest, DamageFoundAtSaveAndNewerVersionsAreKept) {
     EXPECT_EQ(newer, testutil::readFile(folder + "/n.hive"));
 }
 
+// Anything but a regular file in a hive's place is refused and left as it is; a FIFO
+// there used to block the open, and with it every start-up, until a writer came.
+TEST_F(StoreTest, NonRegularFilesInPlaceOfAHiveAreRefusedWithoutBlocking) {
+    struct Case {
+        const char* what;
+        mode_t type;
+    } cases[] = {{"fifo", S_IFIFO}, {"folder", S_IFDIR}, {"link to a good hive", S_IFLNK}};
+    for (const Case& k : cases) {
+        TempDir dir;
+        std::string hive = dir.file("h.hive");
+        {
+            cCIAppConfig c;
+            ASSERT_TRUE(c.openFolder(dir.path().c_str()));
+            ASSERT_TRUE(c.setParamStr("h/a", "1"));
+            ASSERT_TRUE(c.saveConfig());
+        }
+        if (k.type != S_IFLNK) ASSERT_EQ(0, unlink(hive.c_str()));
+        if (k.type == S_IFIFO) ASSERT_EQ(0, mkfifo(hive.c_str(), 0600));
+        if (k.type == S_IFDIR) ASSERT_EQ(0, mkdir(hive.c_str(), 0700));
+        if (k.type == S_IFLNK) {
+            ASSERT_EQ(0, rename(hive.c_str(), dir.file("real").c_str()));
+            ASSERT_EQ(0, symlink("real", hive.c_str()));
+        }
+        std::atomic<bool> done{false};
+        bool read = true, saved = true;
+        int unreadable = -1, damaged = -1;
+        std::thread user([&] {
+            cCIAppConfig c;
+            if (c.openFolder(dir.path().c_str())) {
+                _guardchar<char> v;
+                read = c.getParamStr("h/a", v);
+                c.setParamStr("h/b", "2");
+                saved = c.saveConfig();
+                unreadable = c.unreadableCount();
+                damaged = c.damagedCount();
+            }
+            done = true;
+        });
+        for (int i = 0; i < 500 && !done; i++) usleep(10000);
+        EXPECT_TRUE(done.load()) << k.what << ": the store blocked";
+        while (!done && k.type == S_IFIFO) {  // let the blocked reader go, each time
+            int w = open(hive.c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) close(w);
+            usleep(10000);
+        }
+        user.join();
+        EXPECT_FALSE(read) << k.what;
+        EXPECT_FALSE(saved) << k.what;
+        EXPECT_EQ(1, unreadable) << k.what;
+        EXPECT_EQ(0, damaged) << k.what;
+        struct stat st;
+        ASSERT_EQ(0, lstat(hive.c_str(), &st)) << k.what;
+        EXPECT_EQ(k.type, st.st_mode & S_IFMT) << k.what;
+    }
+}
+
 // Random bytes and random mutations of a good hive never crash the parser, and a
 // parse that succeeds re-encodes to a hive that parses to the same bytes again.
 TEST(HiveFormat, HostileBytesNeverCrash) {

@@ -54,9 +54,11 @@ TEST(Theme, ColoursAreBgrAndInRange) {
     // the text must contrast with the control background.
     EXPECT_EQ(t->getColor(16), t->getColor(2));
     EXPECT_EQ(t->getColor(34), t->getColor(2));
-    auto luma = [](unsigned int bgr) { return (bgr & 0xFF) * 299 + ((bgr >> 8) & 0xFF) * 587 + ((bgr >> 16) & 0xFF) * 114; };
-    EXPECT_GT(luma(t->getColor(14)) - luma(t->getColor(4)), 150000);
-    EXPECT_GT(luma(t->getColor(16)) + 0, 0);
+    // Signed: an unsigned difference would wrap and pass when the order is reversed.
+    auto luma = [](unsigned int bgr) -> int {
+        return (int)((bgr & 0xFF) * 299 + ((bgr >> 8) & 0xFF) * 587 + ((bgr >> 16) & 0xFF) * 114);
+    };
+    EXPECT_GT(luma(t->getColor(14)) - luma(t->getColor(4)), 150000) << "text must read on controls";
     EXPECT_GT(luma(t->getColor(9)) - luma(t->getColor(16)), 50000) << "selected text must read on the selection";
 }
 
