@@ -23,6 +23,7 @@
 // Xlib after gtest: its macros (None, Bool) would break gtest's own headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
 
 using namespace elemtest;
@@ -112,6 +113,13 @@ struct cX11Fixture {
                 return a->m->shown(a->w) && a->m->focusedWindow() == a->w;
             },
             &arg, 5000);
+    }
+    bool waitShownOnly(cPlatformWindow* w) {
+        struct sArg {
+            cX11WindowMaker* m;
+            cPlatformWindow* w;
+        } arg = {maker, w};
+        return maker->runUntil([](void* p) { return ((sArg*)p)->m->shown(((sArg*)p)->w); }, &arg, 5000);
     }
     // Pumps for a while so that what a peer sent arrives.
     void settle(int ms = 150) {
@@ -251,8 +259,22 @@ TEST(X11Maker, ClicksTypesAndWheelsThroughXdotoolReachTheElements) {
     EXPECT_EQ(f.log.countPrefix("B:press"), 2);
 }
 
+static void compareWithHeadless(bool shm);
+
 TEST(X11Maker, ScreenMatchesTheHeadlessSnapshotOfTheSameForm) {
     NEED_XVFB();
+    for (int shm = 1; shm >= 0; shm--) {
+        SCOPED_TRACE(shm ? "MIT-SHM" : "XPutImage");
+        if (shm)
+            unsetenv("QMX_X11_NOSHM");
+        else
+            setenv("QMX_X11_NOSHM", "1", 1);
+        compareWithHeadless(shm != 0);
+    }
+    unsetenv("QMX_X11_NOSHM");
+}
+
+static void compareWithHeadless(bool shm) {
     const int W = 300, H = 120;
     sForm hf;
     cWindowFixture headless;
@@ -260,6 +282,8 @@ TEST(X11Maker, ScreenMatchesTheHeadlessSnapshotOfTheSameForm) {
     sForm xf;
     cX11Fixture x;
     ASSERT_TRUE(x.open(xf.build(), W, H));
+    if (shm && !x.maker->sharedMemory()) std::printf("(the server refused MIT-SHM: XPutImage twice)\n");
+    if (!shm) EXPECT_FALSE(x.maker->sharedMemory());
     std::vector<unsigned int> shown;
     ASSERT_TRUE(grabPixels(x.maker->xid(x.window), W, H, shown));
     _typebuf<unsigned char> png;
@@ -445,4 +469,56 @@ TEST(X11Maker, WakeFromAnotherThreadRunsTheQueuedActionOnTheLoop) {
         cLog* log;
     } arg = {&f.log};
     EXPECT_TRUE(x.maker->runUntil([](void* p) { return ((sArg*)p)->log->has("form:act 6 from B"); }, &arg, 3000));
+}
+
+TEST(X11Maker, HintWindowNeverTakesFocusOrInput) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 300, 200));
+    sPoint at;
+    x.window->screenPos(at);
+    cProbe hint("H", &f.log);
+    hint.myFill = 0x80FFFF;
+    cWindowHolder* holder = f.a->popup(at.x + 100, at.y + 100, 80, 30, &hint, false);
+    ASSERT_NE(holder, nullptr);
+    ASSERT_TRUE(x.waitShownOnly(holder->window()));
+    f.log.clear();
+    ASSERT_EQ(x.xdo({"mousemove", std::to_string(at.x + 120), std::to_string(at.y + 110), "click", "1"}), 0);
+    EXPECT_EQ(f.log.countPrefix("H:"), 0) << "the hint took input";
+    EXPECT_EQ(x.maker->focusedWindow(), x.window) << "the hint took the focus";
+    delete holder;
+}
+
+TEST(X11Maker, DisplaySleepBlockKeepsTheScreenSaverOff) {
+    NEED_XVFB();
+    cX11WindowMaker* maker = cX11WindowMaker::open(xvfbtest::display().c_str());
+    ASSERT_NE(maker, nullptr);
+    Display* d = XOpenDisplay(xvfbtest::display().c_str());
+    ASSERT_NE(d, nullptr);
+    int ev, err;
+    if (!XScreenSaverQueryExtension(d, &ev, &err)) {
+        XCloseDisplay(d);
+        delete maker;
+        GTEST_SKIP() << "the server has no screen saver extension";
+    }
+    int timeout, interval, blanking, exposures;
+    XGetScreenSaver(d, &timeout, &interval, &blanking, &exposures);
+    XSetScreenSaver(d, 1, 0, blanking, exposures);  // saves after one idle second
+    XResetScreenSaver(d);
+    auto stateAfterIdle = [&] {
+        XSync(d, False);
+        usleep(1700000);
+        XScreenSaverInfo info = {};
+        XScreenSaverQueryInfo(d, DefaultRootWindow(d), &info);
+        return info.state;
+    };
+    EXPECT_TRUE(maker->blockDisplaySleep(true));
+    EXPECT_EQ(stateAfterIdle(), ScreenSaverOff);
+    // A maker that goes away while blocking lets the screen saver run again.
+    delete maker;
+    EXPECT_EQ(stateAfterIdle(), ScreenSaverOn);
+    XSetScreenSaver(d, timeout, interval, blanking, exposures);
+    XResetScreenSaver(d);
+    XCloseDisplay(d);
 }
