@@ -49,6 +49,8 @@ public:
     int pumpOnce();
     // Presents the window's whole canvas and waits until the server has it.
     void presentAll(cPlatformWindow* window);
+    // Waits until the server has handled every request sent so far.
+    void sync();
     bool sharedMemory() const;
     bool alive(cPlatformWindow* window);
     // Mapped, painted and presented with nothing left to repaint.

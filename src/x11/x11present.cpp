@@ -169,3 +169,5 @@ void cX11WindowMaker::presentAll(cPlatformWindow* window) {
     w->present(0, 0, w->width(), w->height());
     XSync(myX->dpy, False);
 }
+
+void cX11WindowMaker::sync() { XSync(myX->dpy, False); }
