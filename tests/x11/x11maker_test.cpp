@@ -23,6 +23,8 @@
 // Xlib after gtest: its macros (None, Bool) would break gtest's own headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
 
@@ -520,5 +522,154 @@ TEST(X11Maker, DisplaySleepBlockKeepsTheScreenSaverOff) {
     EXPECT_EQ(stateAfterIdle(), ScreenSaverOn);
     XSetScreenSaver(d, timeout, interval, blanking, exposures);
     XResetScreenSaver(d);
+    XCloseDisplay(d);
+}
+
+namespace {
+
+// The image of the cursor the server shows now (XFixes), as a comparable string.
+std::string cursorImage(Display* d) {
+    XFixesCursorImage* c = XFixesGetCursorImage(d);
+    if (!c) return "";
+    std::string s = std::to_string(c->width) + "x" + std::to_string(c->height) + ":";
+    for (int i = 0; i < c->width * c->height; i++) s += std::to_string(c->pixels[i] & 0xFFFFFFFF) + ",";
+    XFree(c);
+    return s;
+}
+
+// A window of our own connection showing one cursor-font shape; the image the server
+// shows over it.
+std::string fontCursorImage(Display* d, unsigned int shape) {
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 600, 500, 50, 50, 0, 0, 0);
+    XSetWindowAttributes wa = {};
+    wa.override_redirect = True;
+    XChangeWindowAttributes(d, w, CWOverrideRedirect, &wa);
+    Cursor cur = XCreateFontCursor(d, shape);
+    XDefineCursor(d, w, cur);
+    XMapRaised(d, w);
+    XSync(d, False);
+    usleep(100000);
+    XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, 620, 520);
+    XSync(d, False);
+    usleep(100000);
+    std::string img = cursorImage(d);
+    XDestroyWindow(d, w);
+    XFreeCursor(d, cur);
+    XSync(d, False);
+    return img;
+}
+
+}  // namespace
+
+TEST(X11Maker, PointerShapesComeFromTheCursorFont) {
+    NEED_XVFB();
+    Display* d = XOpenDisplay(xvfbtest::display().c_str());
+    ASSERT_NE(d, nullptr);
+    int ev, err;
+    if (!XFixesQueryExtension(d, &ev, &err)) {
+        XCloseDisplay(d);
+        GTEST_SKIP() << "the server has no XFixes";
+    }
+    std::string hand = fontCursorImage(d, XC_hand2), beam = fontCursorImage(d, XC_xterm);
+    ASSERT_NE(hand, beam);
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 300, 120));
+    struct {
+        int kind;
+        const std::string* image;
+    } cases[] = {{cChildElement::eMPHand, &hand}, {cChildElement::eMPBeam, &beam}};
+    for (auto& c : cases) {
+        f.a->setPointer(c.kind);
+        ASSERT_EQ(x.xdo({"mousemove", "--window", x.id(), "40", "30", "mousemove", "--window", x.id(), "41", "31"}),
+                  0);
+        x.settle(100);
+        EXPECT_EQ(cursorImage(d), *c.image) << "pointer kind " << c.kind;
+    }
+    XCloseDisplay(d);
+}
+
+TEST(X11Maker, ResizeFromOutsideResizesTheTreeAndRepaints) {
+    NEED_XVFB();
+    cLog log;
+    cProbe* root = new cProbe("root", &log);
+    root->myFill = 0x00C000;
+    cX11Fixture x;
+    x.maker = cX11WindowMaker::open(xvfbtest::display().c_str());
+    ASSERT_NE(x.maker, nullptr);
+    x.host = new cElementHost(x.maker, root, true);
+    x.window = x.maker->createWindow(x.host, "resizable", 200, 100, nullptr, kWFResizable);
+    ASSERT_NE(x.window, nullptr);
+    x.host->bind(x.window);
+    ASSERT_TRUE(x.waitShown(x.window));
+    ASSERT_EQ(x.xdo({"windowsize", x.id(), "320", "180"}), 0);
+    x.waitShownOnly(x.window);
+    EXPECT_EQ(root->width(), 320);
+    EXPECT_EQ(root->height(), 180);
+    std::vector<unsigned int> shown;
+    ASSERT_TRUE(grabPixels(x.maker->xid(x.window), 320, 180, shown));
+    EXPECT_EQ(shown[179 * 320 + 319], 0x00C000u) << "the new area was painted";
+}
+
+TEST(X11Maker, NestedModalRunsEndInnermostFirst) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 300, 200));
+    // A timer of the outer dialog opens the inner one; the inner one ends by its own
+    // timer, then the outer one.
+    int innerCode = -9;
+    cLogForm* outer = new cLogForm();
+    outer->log = &f.log;
+    struct sTimerHost : public cElementHost {
+        int* inner;
+        cX11WindowMaker* m;
+        sTimerHost(cX11WindowMaker* mk, cChildElement* r, int* in) : cElementHost(mk, r, true), inner(in), m(mk) {}
+        void onWindowTimer(cPlatformWindow* w, int id) override {
+            if (id == 1) {
+                // Inner dialog: ends itself with 5 from its own timer.
+                cLogForm* form = new cLogForm();
+                cLog* l = static_cast<cLogForm*>(rootElement())->log;
+                form->log = l;
+                sTimerHost* h = new sTimerHost(m, form, nullptr);
+                cPlatformWindow* iw = m->createWindow(h, "inner", 120, 60, w, 0);
+                h->bind(iw);
+                m->setTimer(iw, 2, 80, false);
+                *inner = m->modal(iw);
+                m->destroy(iw);
+                w->endModal(3);
+            } else {
+                w->endModal(5);
+            }
+        }
+    };
+    sTimerHost* host = new sTimerHost(x.maker, outer, &innerCode);
+    cPlatformWindow* ow = x.maker->createWindow(host, "outer", 200, 100, x.window, 0);
+    host->bind(ow);
+    x.maker->setTimer(ow, 1, 50, false);
+    int code = x.maker->modal(ow);
+    x.maker->destroy(ow);
+    EXPECT_EQ(innerCode, 5);
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(x.maker->modalDepth(), 0);
+}
+
+TEST(X11Maker, PasteFromASilentOwnerGivesUpInTime) {
+    NEED_XVFB();
+    cX11Fixture x;
+    sForm f;
+    ASSERT_TRUE(x.open(f.build(), 100, 60));
+    // Another client owns the clipboard and never answers.
+    Display* d = XOpenDisplay(xvfbtest::display().c_str());
+    ASSERT_NE(d, nullptr);
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(d, XInternAtom(d, "CLIPBOARD", False), w, CurrentTime);
+    XSync(d, False);
+    x.maker->setPasteTimeout(300);
+    long long t0 = x.maker->clockMs();
+    _guardchar<char> out;
+    EXPECT_FALSE(x.maker->clipboardRequestText(out));
+    long long spent = x.maker->clockMs() - t0;
+    EXPECT_LT(spent, 2000);
     XCloseDisplay(d);
 }
