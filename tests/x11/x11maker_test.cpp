@@ -23,6 +23,7 @@
 // Xlib after gtest: its macros (None, Bool) would break gtest's own headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/scrnsaver.h>
@@ -672,4 +673,51 @@ TEST(X11Maker, PasteFromASilentOwnerGivesUpInTime) {
     long long spent = x.maker->clockMs() - t0;
     EXPECT_LT(spent, 2000);
     XCloseDisplay(d);
+}
+
+TEST(X11Maker, DesktopSizeIsTheWorkAreaWhenTheWindowManagerGivesOne) {
+    NEED_XVFB();
+    cX11WindowMaker* maker = cX11WindowMaker::open(xvfbtest::display().c_str());
+    ASSERT_NE(maker, nullptr);
+    Display* d = XOpenDisplay(xvfbtest::display().c_str());
+    ASSERT_NE(d, nullptr);
+    Atom area = XInternAtom(d, "_NET_WORKAREA", False);
+    sSize s;
+    ASSERT_TRUE(maker->desktopSize(s));
+    EXPECT_EQ(s.cx, 1024);
+    EXPECT_EQ(s.cy, 768);
+    struct {
+        long v[4];
+        int w, h;
+    } cases[] = {{{0, 24, 1024, 700}, 1024, 700},
+                 {{0, 0, 5000, 5000}, 1024, 768},  // larger than the screen: not believed
+                 {{0, 0, 0, 0}, 1024, 768}};
+    for (auto& c : cases) {
+        XChangeProperty(d, DefaultRootWindow(d), area, XA_CARDINAL, 32, PropModeReplace, (unsigned char*)c.v, 4);
+        XSync(d, False);
+        ASSERT_TRUE(maker->desktopSize(s));
+        EXPECT_EQ(s.cx, c.w);
+        EXPECT_EQ(s.cy, c.h);
+    }
+    XDeleteProperty(d, DefaultRootWindow(d), area);
+    XCloseDisplay(d);
+    delete maker;
+}
+
+TEST(X11Maker, CaptureOutsideTheWindowCatchesAPressAnywhere) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 300, 120));
+    sPoint at;
+    x.window->screenPos(at);
+    f.b->capturePointer(true);
+    f.log.clear();
+    // Far below the window: the press reaches B, in B's coordinates.
+    ASSERT_EQ(x.xdo({"mousemove", std::to_string(at.x + 170), std::to_string(at.y + 320), "click", "1"}), 0);
+    EXPECT_TRUE(f.log.has("B:press 10,300")) << (f.log.lines.empty() ? "(nothing)" : f.log.lines[0]);
+    f.b->releasePointer();
+    f.log.clear();
+    ASSERT_EQ(x.xdo({"click", "1"}), 0);
+    EXPECT_EQ(f.log.countPrefix("B:press"), 0) << "the capture outlived its release";
 }
