@@ -390,7 +390,6 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     XDestroyWindow(X.dpy, w->myXid);
     XFlush(X.dpy);
     w->myXid = 0;
-    // A window that owned the focus hands it back to its owner chain.
     appendTo(myDead, myDeadCount, w);
     myWake.signal();
     if (myDispatchDepth == 0) freeDead();
