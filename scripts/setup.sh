@@ -8,10 +8,11 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libfreetype-dev libfontconfig-dev libx11-dev
-  fonts-dejavu-core fonts-wqy-microhei
+  fonts-dejavu-core fonts-wqy-microhei fonts-noto-cjk
+  libxext-dev libxss-dev
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
-  dcmtk dcraw libraw-bin imagemagick xvfb xdotool unzip zip
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip
 )
 
 missing=()

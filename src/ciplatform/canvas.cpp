@@ -48,10 +48,14 @@ bool cCanvas::create(int w, int h, unsigned int argb) {
     myPixels.clear();
     myWidth = myHeight = 0;
     myRegionCount = 0;
+    myOX = myOY = 0;
+    myFrame = {0, 0, 0, 0};
     if (!cPicture::sizeOk(w, h)) return false;
     if (!myPixels.set((long long)w * h)) return false;
     myWidth = w;
     myHeight = h;
+    myOX = myOY = 0;
+    myFrame = {0, 0, w, h};
     fillAll(argb);
     resetClip();
     return true;
@@ -68,9 +72,48 @@ void cCanvas::fillAll(unsigned int argb) {
 
 // --- region ---
 
-void cCanvas::resetClip() {
+void cCanvas::resetClip() { regionToFrame(); }
+
+// The region becomes the frame: one rectangle, without allocating once the region has room.
+void cCanvas::regionToFrame() {
     myRegionCount = 0;
-    if (myWidth > 0 && myHeight > 0) regionAdd(0, 0, myWidth, myHeight);
+    if (myFrame.left >= myFrame.right || myFrame.top >= myFrame.bottom) return;
+    if (myRegion.count < 1 && !myRegion.reset(16)) return;
+    myRegion.ptr[0] = {myFrame.left, myFrame.top, myFrame.right - myFrame.left, myFrame.bottom - myFrame.top};
+    myRegionCount = 1;
+}
+
+int cCanvas::devX(long long x) const { return (int)clampLL(x + myOX, -0x3FFFFFFF, 0x3FFFFFFF); }
+int cCanvas::devY(long long y) const { return (int)clampLL(y + myOY, -0x3FFFFFFF, 0x3FFFFFFF); }
+
+void cCanvas::enterFrame(int dx, int dy, const sRect& r, sFrameState& saved) {
+    saved = {myOX, myOY, myFrame, myFont, myTextColour, myTextBg, myLineColour, myLineWidth};
+    myOX = clampLL(myOX + dx, -0x3FFFFFFF, 0x3FFFFFFF);
+    myOY = clampLL(myOY + dy, -0x3FFFFFFF, 0x3FFFFFFF);
+    long long l = myOX + r.x, t = myOY + r.y;
+    long long rr = l + (r.w > 0 ? r.w : 0), b = t + (r.h > 0 ? r.h : 0);
+    sArea f = myFrame;
+    f.left = (int)clampLL(l, f.left, f.right);
+    f.top = (int)clampLL(t, f.top, f.bottom);
+    f.right = (int)clampLL(rr, f.left, f.right);
+    f.bottom = (int)clampLL(b, f.top, f.bottom);
+    myFrame = f;
+    // Each element starts with the line mode a fresh canvas has, as it did on its own canvas.
+    myLineColour = 0;
+    myLineWidth = 1;
+    regionToFrame();
+}
+
+void cCanvas::leaveFrame(const sFrameState& saved) {
+    myOX = saved.ox;
+    myOY = saved.oy;
+    myFrame = saved.frame;
+    myFont = saved.font;
+    myTextColour = saved.textColour;
+    myTextBg = saved.textBg;
+    myLineColour = saved.lineColour;
+    myLineWidth = saved.lineWidth;
+    regionToFrame();
 }
 
 bool cCanvas::inRegion(int x, int y) const {
@@ -83,10 +126,10 @@ bool cCanvas::inRegion(int x, int y) const {
 
 // Appends [l, r) x [t, b) minus every rectangle already in the region.
 bool cCanvas::regionAdd(int l, int t, int r, int b) {
-    if (l < 0) l = 0;
-    if (t < 0) t = 0;
-    if (r > myWidth) r = myWidth;
-    if (b > myHeight) b = myHeight;
+    if (l < myFrame.left) l = myFrame.left;
+    if (t < myFrame.top) t = myFrame.top;
+    if (r > myFrame.right) r = myFrame.right;
+    if (b > myFrame.bottom) b = myFrame.bottom;
     if (l >= r || t >= b) return true;
     // The pieces of the new rectangle not yet covered; each existing rectangle splits
     // every piece into at most four.
@@ -132,15 +175,17 @@ static void rectToEdges(const sRect* r, int w, int h, int& l, int& t, int& rr, i
 
 void cCanvas::clip(sRect* r) {
     if (!r) return;
+    sRect d = {devX(r->x), devY(r->y), r->w, r->h};
     int l, t, rr, b;
-    rectToEdges(r, myWidth, myHeight, l, t, rr, b);
+    rectToEdges(&d, myWidth, myHeight, l, t, rr, b);
     regionSubtract(l, t, rr, b);
 }
 
 void cCanvas::unclip(sRect* r) {
     if (!r) return;
+    sRect d = {devX(r->x), devY(r->y), r->w, r->h};
     int l, t, rr, b;
-    rectToEdges(r, myWidth, myHeight, l, t, rr, b);
+    rectToEdges(&d, myWidth, myHeight, l, t, rr, b);
     regionAdd(l, t, rr, b);
 }
 
@@ -192,8 +237,10 @@ void cCanvas::blendPixel(int x, int y, unsigned int argb, int alpha) {
 
 // --- shapes ---
 
-void cCanvas::drawRect(sRect* r, unsigned int fill, unsigned int frame) {
-    if (!r || r->w <= 0 || r->h <= 0 || !myPixels.ptr) return;
+void cCanvas::drawRect(sRect* local, unsigned int fill, unsigned int frame) {
+    if (!local || local->w <= 0 || local->h <= 0 || !myPixels.ptr) return;
+    sRect dev = {devX(local->x), devY(local->y), local->w, local->h};
+    sRect* r = &dev;
     unsigned int argb;
     int l, t, rr, b;
     rectToEdges(r, myWidth, myHeight, l, t, rr, b);
@@ -219,7 +266,8 @@ void cCanvas::setLineMode(unsigned int colour, int width) {
 void cCanvas::drawLine(sPoint* from, sPoint* to) {
     unsigned int argb;
     if (!from || !to || !myPixels.ptr || !toArgb(myLineColour, argb)) return;
-    long long x0 = from->x, y0 = from->y, x1 = to->x, y1 = to->y;
+    long long x0 = (long long)from->x + myOX, y0 = (long long)from->y + myOY, x1 = (long long)to->x + myOX,
+              y1 = (long long)to->y + myOY;
     long long dx = x1 - x0, dy = y1 - y0;
     int lw = myLineWidth, before = (lw - 1) / 2, after = lw / 2;
     bool xMajor = (dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy);
@@ -240,8 +288,9 @@ void cCanvas::drawLine(sPoint* from, sPoint* to) {
 
 // --- pictures ---
 
-void cCanvas::drawPicture(int x, int y, cPicture* picture, int w, int h, bool blend) {
+void cCanvas::drawPicture(int lx, int ly, cPicture* picture, int w, int h, bool blend) {
     if (!picture || !picture->raw() || !myPixels.ptr) return;
+    int x = devX(lx), y = devY(ly);
     long long pw = picture->width(), ph = picture->height();
     long long tw = w < 0 ? pw : w, th = h < 0 ? ph : h;
     if (tw <= 0 || th <= 0) return;
@@ -294,9 +343,10 @@ cCanvas* cCanvas::offscreen(int w, int h, int, int) {
 
 void cCanvas::draw(int x, int y, cCanvas* source, int sx, int sy, int w, int h) {
     if (!source || !source->myPixels.ptr || !myPixels.ptr) return;
-    long long SX = sx, SY = sy, W = w < 0 ? (long long)source->myWidth - sx : w,
-              H = h < 0 ? (long long)source->myHeight - sy : h;
-    long long X = x, Y = y;
+    // Each side's coordinates through its own origin.
+    long long SX = (long long)sx + source->myOX, SY = (long long)sy + source->myOY;
+    long long W = w < 0 ? (long long)source->myWidth - SX : w, H = h < 0 ? (long long)source->myHeight - SY : h;
+    long long X = (long long)x + myOX, Y = (long long)y + myOY;
     // Trim the source rectangle to the source canvas, moving the target with it.
     if (SX < 0) W += SX, X -= SX, SX = 0;
     if (SY < 0) H += SY, Y -= SY, SY = 0;

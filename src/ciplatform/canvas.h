@@ -15,9 +15,22 @@ struct sGlyph;
 // treated as "none" too. Any other top byte is ignored.
 // Every operation is clipped to the buffer and to the drawable region, so any
 // coordinates (negative, huge) are safe.
+// Painting in place: elements paint straight into their window's canvas through a
+// drawing origin and a frame (enterFrame). Drawing and region coordinates are relative to
+// the origin; the region never leaves the frame (resetClip and unclip stay inside it).
+// width(), height(), pixel() and regionRects() are the buffer's own, in device pixels.
 class cCanvas {
 public:
     enum eTextAlign { taLeft = 0, taCenter = 1, taRight = 2, taJustify = 3 };
+
+    // What enterFrame saves and leaveFrame restores: origin, frame and the drawing modes.
+    struct sFrameState {
+        long long ox, oy;
+        sArea frame;
+        cFontObject* font;
+        unsigned int textColour, textBg, lineColour;
+        int lineWidth;
+    };
 
     // Largest side and pixel count a canvas accepts.
     static const int kMaxSide = 32767;
@@ -117,21 +130,35 @@ public:
     void unclip(sRect* r);
     void select() {}
     void resetClip();
-    // The region as disjoint rectangles (valid until the next region change).
+    // The region as disjoint rectangles in device pixels (valid until the next region change).
     int regionCount() const { return (int)myRegionCount; }
     const sRect* regionRects() const { return myRegion.ptr; }
-    bool inRegion(int x, int y) const;
+    bool inRegion(int x, int y) const;  // device pixels
+
+    // --- painting in place ---
+    // Moves the origin by (dx, dy) and narrows the frame to r (in the new coordinates)
+    // within the old frame; the region becomes the frame. `saved` is for leaveFrame.
+    void enterFrame(int dx, int dy, const sRect& r, sFrameState& saved);
+    // Restores origin, frame and drawing modes; the region becomes the restored frame.
+    void leaveFrame(const sFrameState& saved);
+    long long originX() const { return myOX; }
+    long long originY() const { return myOY; }
 
     // --- canvases ---
     // A new w x h canvas (opaque white) with this one's scale and font, or null; deleted
     // by the caller. The last two arguments are kept for signature compatibility (-1).
     cCanvas* offscreen(int w, int h, int reserved1 = -1, int reserved2 = -1);
-    // Copies source's (sx, sy, w, h) to (x, y); w or h -1: the rest of the source.
+    // Copies source's (sx, sy, w, h) (in the source's coordinates) to (x, y); w or h -1:
+    // the rest of the source.
     void draw(int x, int y, cCanvas* source, int sx = 0, int sy = 0, int w = -1, int h = -1);
 
 private:
     friend class cCanvasPainter;
     bool regionAdd(int l, int t, int r, int b);
+    void regionToFrame();
+    // Local to device coordinates, bounded so that later arithmetic cannot overflow.
+    int devX(long long x) const;
+    int devY(long long y) const;
     void regionSubtract(int l, int t, int r, int b);
     void fillArea(int l, int t, int r, int b, unsigned int argb);
     void blendArea(int l, int t, int r, int b, unsigned int argb, int alpha);
@@ -151,7 +178,9 @@ private:
     int myWidth = 0;
     int myHeight = 0;
     double myScale = 1.0;
-    _typebuf<sRect> myRegion;  // disjoint rectangles inside the canvas
+    _typebuf<sRect> myRegion;  // disjoint rectangles inside the frame
+    long long myOX = 0, myOY = 0;        // drawing origin
+    sArea myFrame = {0, 0, 0, 0};        // device pixels the region stays inside
     long long myRegionCount = 0;
     unsigned int myLineColour = 0;
     int myLineWidth = 1;

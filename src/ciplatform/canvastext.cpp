@@ -25,6 +25,8 @@ inline unsigned int blendText(unsigned int dst, unsigned int src, int a) {
     return out | (unsigned int)(a + (da * (255 - a) + 127) / 255) << 24;
 }
 
+inline long long clampLL(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
 inline bool isSpace(unsigned int c) { return c == ' ' || c == '\t' || c == 0xA0 || c == 0x3000; }
 
 const unsigned int kEllipsis[3] = {'.', '.', '.'};
@@ -171,7 +173,8 @@ int cCanvas::textRuler(const unsigned short* text, long long length, int* edges)
     return (int)units.ptr[n];
 }
 
-void cCanvas::drawText(int x, int y, bool transparent, const char* text, long long length) {
+void cCanvas::drawText(int lx, int ly, bool transparent, const char* text, long long length) {
+    int x = devX(lx), y = devY(ly);
     _typebuf<unsigned int> cps;
     _typebuf<long long> units;
     long long n;
@@ -183,7 +186,8 @@ void cCanvas::drawText(int x, int y, bool transparent, const char* text, long lo
     drawRun(x, y, cps.ptr, n, 0, 0);
 }
 
-void cCanvas::drawText(int x, int y, bool transparent, const unsigned short* text, long long length) {
+void cCanvas::drawText(int lx, int ly, bool transparent, const unsigned short* text, long long length) {
+    int x = devX(lx), y = devY(ly);
     _typebuf<unsigned int> cps;
     _typebuf<long long> units;
     long long n;
@@ -254,8 +258,10 @@ int cCanvas::drawTextLimited(int x, int y, int w, int h, int alignment, bool tra
     _typebuf<long long> units;
     long long n;
     if (!decodeUtf8(text, length, cps, units, n)) return x;
-    return drawTextLimitedU(x, y, w, h, alignment, transparent, leftMargin, rightMargin, cps.ptr, n, units.ptr,
+    // The box in device pixels; the start handed back in the caller's coordinates.
+    int start = drawTextLimitedU(devX(x), devY(y), w, h, alignment, transparent, leftMargin, rightMargin, cps.ptr, n, units.ptr,
                             shown, noEllipsis);
+    return (int)clampLL((long long)start - myOX, -0x3FFFFFFF, 0x3FFFFFFF);
 }
 
 int cCanvas::drawTextLimited(int x, int y, int w, int h, int alignment, bool transparent, int leftMargin,
@@ -265,8 +271,10 @@ int cCanvas::drawTextLimited(int x, int y, int w, int h, int alignment, bool tra
     _typebuf<long long> units;
     long long n;
     if (!decodeUtf16(text, length, cps, units, n)) return x;
-    return drawTextLimitedU(x, y, w, h, alignment, transparent, leftMargin, rightMargin, cps.ptr, n, units.ptr,
+    // The box in device pixels; the start handed back in the caller's coordinates.
+    int start = drawTextLimitedU(devX(x), devY(y), w, h, alignment, transparent, leftMargin, rightMargin, cps.ptr, n, units.ptr,
                             shown, noEllipsis);
+    return (int)clampLL((long long)start - myOX, -0x3FFFFFFF, 0x3FFFFFFF);
 }
 
 int cCanvas::drawTextLimited(sRect* box, int alignment, bool transparent, int leftMargin, int rightMargin,
@@ -387,7 +395,7 @@ bool cCanvas::drawTextWrapped(int x, int y, int w, int h, eTextAlign align, cons
     long long n;
     used.cx = used.cy = 0;
     if (!decodeUtf8(text, -1, cps, units, n)) return false;
-    return drawWrappedU(x, y, w, h, align, cps.ptr, n, used, transparent, lineFactor);
+    return drawWrappedU(devX(x), devY(y), w, h, align, cps.ptr, n, used, transparent, lineFactor);
 }
 
 bool cCanvas::drawTextWrapped(sRect* box, eTextAlign align, const char* text, sSize& used, bool transparent,
@@ -404,5 +412,5 @@ bool cCanvas::drawTextWrapped(int x, int y, int w, int h, eTextAlign align, cons
     long long n;
     used.cx = used.cy = 0;
     if (!decodeUtf16(text, -1, cps, units, n)) return false;
-    return drawWrappedU(x, y, w, h, align, cps.ptr, n, used, transparent, lineFactor);
+    return drawWrappedU(devX(x), devY(y), w, h, align, cps.ptr, n, used, transparent, lineFactor);
 }

@@ -88,6 +88,40 @@ unsigned int probeCharOf(eFaceClass c) {
     }
 }
 
+// The languages glyph fallback can prefer, with the tags CJK families carry in their
+// names for the language they are drawn for (fontconfig's own order may put a face of
+// another language first when both claim coverage, as pan-CJK faces do).
+struct sTextLang {
+    const char* tag;
+    const char* familyTags[3];
+};
+const sTextLang kTextLangs[] = {
+    {nullptr, {nullptr, nullptr, nullptr}},
+    {"ja", {" JP", " Japanese", nullptr}},
+    {"ko", {" KR", " Korean", nullptr}},
+    {"zh-cn", {" SC", " CN", nullptr}},
+    {"zh-tw", {" TC", " TW", nullptr}},
+};
+const int kTextLangCount = (int)(sizeof(kTextLangs) / sizeof(kTextLangs[0]));
+std::atomic<int> gTextLang{0};
+
+int textLangOf(const char* lang) {
+    for (int i = 1; lang && *lang && i < kTextLangCount; i++)
+        if (__stricmp(lang, kTextLangs[i].tag) == 0) return i;
+    return 0;
+}
+
+bool familyTagged(const char* family, int lang) {
+    for (const char* t : kTextLangs[lang].familyTags) {
+        if (!t) break;
+        size_t n = strlen(t);
+        // The tag ends the name or is followed by a space ("Noto Sans CJK JP", "... JP Bold").
+        for (const char* p = family; (p = strstr(p, t)) != nullptr; p++)
+            if (p[n] == 0 || p[n] == ' ') return true;
+    }
+    return false;
+}
+
 const char* genericOf(eFaceClass c) {
     switch (c) {
         case fcMono: return "monospace";
@@ -159,8 +193,10 @@ struct sFontStore {
     }
 
     // File, index and needed synthesis of the best match of a pattern (consumed).
+    // With a language, fontconfig's order is kept but a face made for the language
+    // (its family carries the language's tag) goes before the rest.
     bool matchPattern(FcPattern* pat, bool bold, bool italic, char* file, int size, int& index, bool& embolden,
-                      bool& oblique, unsigned int mustHave) {
+                      bool& oblique, unsigned int mustHave, int lang = 0) {
         FcPatternAddInteger(pat, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
         FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
         FcConfigSubstitute(nullptr, pat, FcMatchPattern);
@@ -170,7 +206,17 @@ struct sFontStore {
         FcPatternDestroy(pat);
         if (!set) return false;
         bool found = false;
-        for (int i = 0; i < set->nfont && !found; i++) {
+        int pick = -1;
+        for (int i = 0; lang && i < set->nfont && pick < 0; i++) {
+            FcPattern* f = set->fonts[i];
+            FcChar8* fam = nullptr;
+            FcCharSet* cs = nullptr;
+            if (mustHave && (FcPatternGetCharSet(f, FC_CHARSET, 0, &cs) != FcResultMatch || !FcCharSetHasChar(cs, mustHave)))
+                continue;
+            for (int k = 0; pick < 0 && FcPatternGetString(f, FC_FAMILY, k, &fam) == FcResultMatch; k++)
+                if (fam && familyTagged((const char*)fam, lang)) pick = i;
+        }
+        for (int i = pick >= 0 ? pick : 0; i < set->nfont && !found; i++) {
             FcPattern* f = set->fonts[i];
             if (mustHave) {
                 FcCharSet* cs = nullptr;
@@ -228,7 +274,8 @@ struct sFontStore {
             FcPatternAddCharSet(pat, FC_CHARSET, cs);
             FcCharSetDestroy(cs);
         }
-        if (matchPattern(pat, bold, italic, file, size, index, embolden, oblique, probe)) return true;
+        if (matchPattern(pat, bold, italic, file, size, index, embolden, oblique, probe, textLangOf(langOf(cls))))
+            return true;
         // No face of the class: anything that exists.
         pat = FcPatternCreate();
         FcPatternAddString(pat, FC_FAMILY, (const FcChar8*)"sans-serif");
@@ -236,9 +283,10 @@ struct sFontStore {
     }
 
     // A face that has the code point, for glyphs missing from a font's primary face.
-    sFontFace* fallbackFor(unsigned int cp, int px, bool bold, bool italic) {
+    sFontFace* fallbackFor(unsigned int cp, int px, bool bold, bool italic, int lang) {
         FcPattern* pat = FcPatternCreate();
         FcPatternAddString(pat, FC_FAMILY, (const FcChar8*)"sans-serif");
+        if (lang) FcPatternAddString(pat, FC_LANG, (const FcChar8*)kTextLangs[lang].tag);
         FcCharSet* cs = FcCharSetCreate();
         FcCharSetAddChar(cs, cp);
         FcPatternAddCharSet(pat, FC_CHARSET, cs);
@@ -246,7 +294,7 @@ struct sFontStore {
         char file[512];
         int index = 0;
         bool emb = false, obl = false;
-        if (!matchPattern(pat, bold, italic, file, (int)sizeof(file), index, emb, obl, cp)) return nullptr;
+        if (!matchPattern(pat, bold, italic, file, (int)sizeof(file), index, emb, obl, cp, lang)) return nullptr;
         sFontFace* f = loadFace(file, index, px, emb, obl);
         if (f && FT_Get_Char_Index(f->ft, cp) == 0) return nullptr;
         return f;
@@ -343,14 +391,14 @@ void cFontObject::apply(cCanvas* canvas) {
 }
 
 // Renders from the face that has the code point; an empty box when none has it.
-sGlyph* cFontObject::renderGlyph(unsigned int cp) {
+sGlyph* cFontObject::renderGlyph(unsigned int cp, int lang) {
     sFontStore& st = store();
     sGlyph* g = new sGlyph();
     if (cp < 32 || cp == 0x200B || cp == 0xFEFF) return g;  // controls and zero-width marks take no room
     sFontFace* face = myPrimary;
     FT_UInt gi = FT_Get_Char_Index(face->ft, cp);
     if (gi == 0) {
-        face = st.fallbackFor(cp, myHeight, myBold, myItalic);
+        face = st.fallbackFor(cp, myHeight, myBold, myItalic, lang);
         gi = face ? FT_Get_Char_Index(face->ft, cp) : 0;
     }
     if (gi == 0 || FT_Load_Glyph(face->ft, gi, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT) != 0) {
@@ -403,19 +451,28 @@ const sGlyph* cFontObject::glyph(unsigned int cp) {
     cSafeCriticalSectionAccess guard(&st.lock);
     if (cp < 128 && myAscii[cp]) return myAscii[cp];
     tGlyphMap* map = (tGlyphMap*)myCache;
+    // Glyphs are kept per language (code points need 21 bits), so a language change
+    // never shows a shape picked for the other one and earlier pointers stay valid.
+    int lang = gTextLang.load(std::memory_order_relaxed);
+    // Every value past Unicode draws the same missing-glyph box: one key for them all.
+    unsigned int key = (cp > 0x10FFFF ? 0x1FFFFFu : cp) | ((unsigned int)lang << 24);
     if (cp >= 128) {
-        sGlyph** found = map->find(cp);
+        sGlyph** found = map->find(key);
         if (found && *found) return *found;
     }
-    sGlyph* g = renderGlyph(cp);
+    sGlyph* g = renderGlyph(cp, lang);
     if (cp < 128) {
         myAscii[cp] = g;
     } else {
-        sGlyph** slot = map->insert(cp);
+        sGlyph** slot = map->insert(key);
         if (slot) *slot = g;  // without memory the glyph is simply not cached (leaks one glyph)
     }
     return g;
 }
+
+void setTextLanguage(const char* lang) { gTextLang.store(textLangOf(lang), std::memory_order_relaxed); }
+
+const char* textLanguage() { return kTextLangs[gTextLang.load(std::memory_order_relaxed)].tag; }
 
 const char* _glbalStdFont() { return gStdFont; }
 const char* _glbalFixedFont() { return gFixedFont; }

@@ -56,7 +56,7 @@ private:
     cFontObject() {}
     ~cFontObject() {}
     friend struct sFontStore;
-    sGlyph* renderGlyph(unsigned int codePoint);
+    sGlyph* renderGlyph(unsigned int codePoint, int lang);
 
     char myFace[128] = {0};
     int myHeight = 0;
@@ -72,6 +72,12 @@ const char* _glbalStdFont();
 const char* _glbalFixedFont();
 void _setGlbalStdFont(const char* face);
 void _setGlbalFixedFont(const char* face);
+
+// The language text is written in, as a fontconfig language tag ("ja", "ko", "zh-cn",
+// "zh-tw"; null or "" for none): Han characters a font's own face lacks come from a face
+// made for that language (Japanese shapes for Japanese, not Chinese ones).
+void setTextLanguage(const char* lang);
+const char* textLanguage();
 
 // The line-height factor of wrapped text: 1.2 at start (1.07 for CJK UI languages).
 double textWrapYFactor();

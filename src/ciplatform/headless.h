@@ -82,6 +82,8 @@ public:
     void pushModalAnswer(int code);
     int pendingModalAnswers() const { return (int)myAnswerCount; }
     void setModalScript(cHeadlessScript* script) { myScript = script; }
+    // Whether modal runs have someone to answer them (a script or queued codes).
+    bool scripted() const { return myScript != nullptr || myAnswerCount > 0; }
     // A loop with nothing to do and no wake-up for this long ends: a modal run with -1,
     // the message loop with -1. Negative: wait for ever. Default 30000 ms.
     void setIdleTimeout(int ms) { myIdleTimeout = ms; }

@@ -16,7 +16,8 @@ void cWindowMaker::setDisplayFactory(tMakerFactory factory) { gDisplayFactory = 
 cWindowMaker* cWindowMaker::newWindowMaker(const unsigned char* iconData, unsigned int iconSize, int iconDim,
                                            bool forceHeadless) {
     const char* display = getenv("DISPLAY");
-    if (!forceHeadless && display && *display && gDisplayFactory) return gDisplayFactory(iconData, iconSize, iconDim);
+    if (!forceHeadless && display && *display && gDisplayFactory)
+        if (cWindowMaker* maker = gDisplayFactory(iconData, iconSize, iconDim)) return maker;
     return new cHeadlessWindowMaker();
 }
 

@@ -28,6 +28,8 @@ enum eKeyCodes {
     kKeyInsert = 355,
     kKeyMenu = 359,
     kKeyEnter = 397,
+    kKeyPadPlus = 427,
+    kKeyPadMinus = 429,
     kKeyF1 = 446,  // F1..F12 = 446..457
     kKeyF4 = 449,
     kKeyF5 = 450,
@@ -125,8 +127,9 @@ public:
     // The lock every element's action queue is guarded by.
     static cCriticalSection gActionSync;
 
-    // The maker for this process: the display maker when DISPLAY is set and one was
-    // registered (setDisplayFactory), the headless maker otherwise or with forceHeadless.
+    // The maker for this process: the display maker when DISPLAY is set, one was
+    // registered (setDisplayFactory) and it connects; the headless maker otherwise or
+    // with forceHeadless.
     // The icon is picture resource data (any factory format) of iconDim x iconDim.
     static cWindowMaker* newWindowMaker(const unsigned char* iconData, unsigned int iconSize, int iconDim,
                                         bool forceHeadless = false);
@@ -175,6 +178,9 @@ public:
     // UTF-8 text; bytes counts the terminating 0 (-1: up to the 0).
     virtual bool clipboardCopyText(const char* text, long long bytes) = 0;
     virtual bool clipboardRequestText(_guardchar<char>& out) = 0;
+    // Keeps the display from sleeping (the screen saver suspended) while on; false when
+    // the platform cannot.
+    virtual bool blockDisplaySleep(bool block) { return false; }
 
     // Milliseconds of the maker's clock (double clicks and timers use it).
     virtual long long clockMs() = 0;

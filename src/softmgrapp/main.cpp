@@ -4,6 +4,7 @@
 
 #include "softmgrapp/softmgrapp.h"
 #include "ui/ciappconfig.h"
+#include "x11/x11maker.h"
 
 namespace {
 // An address inside this image, for the loader's lookup of the image base.
@@ -14,5 +15,7 @@ int main(int argc, char** argv) {
     void* imageBase = nullptr;
     Dl_info info;
     if (dladdr((void*)&imageAnchor, &info)) imageBase = info.dli_fbase;
+    // Real windows when a display is reachable, the headless maker otherwise.
+    cX11WindowMaker::install();
     return cCIApplication::runApp(new cSoftMgrApp, imageBase, 0, 0, argc, argv, new cCIAppFullConfig, "qmx");
 }

@@ -2,9 +2,11 @@
 #include "softmgrapp/softmgrapp.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/cexception.h"
+#include "ciplatform/headless.h"
 #include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
@@ -79,18 +81,37 @@ int unavailable(const char* what) {
     return kExitModeUnavailable;
 }
 
+// Windows can be shown on a display, or answered by the headless maker's test script.
+bool windowsAvailable(cWindowMaker* maker) {
+    if (!maker) return false;
+    if (!maker->headless()) return true;
+    cHeadlessWindowMaker* h = dynamic_cast<cHeadlessWindowMaker*>(maker);
+    return h && h->scripted();
+}
+
 }  // namespace
 
 int cSoftMgrApp::run() {
+    const char* what = nullptr;
     switch (mode) {
-        case eModeSoftMgr: return unavailable("The Software Manager");
-        case eModeInstall: return unavailable("Installing a package");
-        case eModeUninstall: return unavailable("Uninstalling a package (\"uninstall\")");
-        case eModeUpdate: return unavailable("The update check (\"update\")");
+        case eModeSoftMgr: what = "The Software Manager"; break;
+        case eModeInstall: what = "Installing a package"; break;
+        case eModeUninstall: what = "Uninstalling a package (\"uninstall\")"; break;
+        case eModeUpdate: what = "The update check (\"update\")"; break;
+        case eModeRemove: what = "Removing the Software Manager (\"remove\")"; break;
+        default: break;
+    }
+    // Every mode but "make" and "version" shows windows.
+    if (what && !windowsAvailable(windowMaker())) {
+        const char* display = getenv("DISPLAY");
+        fprintf(stderr, "(e) %s shows windows, but %s.\n", what,
+                display && *display ? "the X display named by DISPLAY cannot be opened" : "DISPLAY is not set");
+        return kExitNoDisplay;
+    }
+    switch (mode) {
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
-        case eModeRemove: return unavailable("Removing the Software Manager (\"remove\")");
         case eModeVersion: return printverinfo();
-        default: return 0;
+        default: return what ? unavailable(what) : 0;
     }
 }
 

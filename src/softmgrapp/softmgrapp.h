@@ -8,6 +8,8 @@
 
 // Exit code of a mode this build does not carry yet.
 const int kExitModeUnavailable = 3;
+// Exit code of a mode that shows windows when there is no display to show them on.
+const int kExitNoDisplay = 4;
 
 class cSoftMgrApp : public cCIApplication {
 public:

@@ -303,6 +303,7 @@ private:
     void forgetInHost();
     void invalidateInParent();
     void paintInto(cCanvas* target, int ex, int ey, const sRect& clip);
+    void paintContent(cCanvas* canvas, const sRect& local);
     bool requestBackground(cCanvas* canvas);
     void gainFocus(int origin, int a, int b);
     bool moveTab(bool backwards);

@@ -1,5 +1,7 @@
-// cChildElement's painting: each element draws into its own offscreen canvas, seeded with
-// what its parent drew beneath it, and is copied back within the dirty rectangle.
+// cChildElement's painting: elements paint in place into their window's canvas through a
+// drawing origin and a frame (the element's rectangle within the dirty area), so a deep
+// tree costs no canvas per element; an element that asks for double buffering paints
+// into an offscreen canvas of its size, seeded with what lies beneath, copied back after.
 #include "base/lists.h"
 #include "ciplatform/canvas.h"
 #include "ui/childelement.h"
@@ -20,6 +22,7 @@ bool cChildElement::requestBackground(cCanvas* canvas) {
     return myParent->onBackgroundRequest(canvas, &r);
 }
 
+// (ex, ey) and clip are in the target's current coordinates.
 void cChildElement::paintInto(cCanvas* target, int ex, int ey, const sRect& clip) {
     if (!myVisible || myW <= 0 || myH <= 0) return;
     long long l = ex > clip.x ? ex : clip.x;
@@ -29,20 +32,33 @@ void cChildElement::paintInto(cCanvas* target, int ex, int ey, const sRect& clip
     if (cr < r) r = cr;
     if (cb < b) b = cb;
     if (r <= l || b <= t) return;
-    sRect dirty = {(int)l, (int)t, (int)(r - l), (int)(b - t)};
+    // The dirty part in this element's own coordinates.
+    sRect local = {(int)(l - ex), (int)(t - ey), (int)(r - l), (int)(b - t)};
 
-    cPtr<cCanvas> off(target->offscreen(myW, myH));
-    if (!off.ptr) return;
-    sRect local = {dirty.x - ex, dirty.y - ey, dirty.w, dirty.h};
-    // What lies beneath: the parent's drawing shows through wherever this one paints nothing.
-    off->draw(local.x, local.y, target, dirty.x, dirty.y, dirty.w, dirty.h);
-    if (myTransparent) requestBackground(off.ptr);
-    onPaint(off.ptr);
+    cCanvas::sFrameState saved;
+    target->enterFrame(ex, ey, local, saved);
+    if (myDoubleBuffer || wantDoubleBuffer()) {
+        cPtr<cCanvas> off(target->offscreen(myW, myH));
+        if (off.ptr) {
+            // What lies beneath: the parent's drawing shows through wherever this one paints nothing.
+            off->draw(local.x, local.y, target, local.x, local.y, local.w, local.h);
+            paintContent(off.ptr, local);
+            target->draw(local.x, local.y, off.ptr, local.x, local.y, local.w, local.h);
+        }
+    } else {
+        paintContent(target, local);
+    }
+    target->leaveFrame(saved);
+}
+
+// This element and its children, the canvas's origin at the element's top-left.
+void cChildElement::paintContent(cCanvas* canvas, const sRect& local) {
+    if (myTransparent) requestBackground(canvas);
+    onPaint(canvas);
     for (cChildElement* c = myFirst; c; c = c->myNext) {
         if (!c->myVisible) continue;
         int cx, cy;
         c->effectivePos(cx, cy);
-        c->paintInto(off.ptr, cx, cy, local);
+        c->paintInto(canvas, cx, cy, local);
     }
-    target->draw(dirty.x, dirty.y, off.ptr, local.x, local.y, dirty.w, dirty.h);
 }

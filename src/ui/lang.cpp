@@ -254,5 +254,6 @@ bool cLibLang::applyLang(int id) {
     r.retiredNext = (r.retiredNext + 1) % kRetiredTables;
     r.applied = id;
     setTextWrapYFactor(ciLangIsCJK(id) ? 1.07 : 1.2);
+    setTextLanguage(id == eLangJPN ? "ja" : id == eLangKOR ? "ko" : id == eLangCHN ? "zh-cn" : id == eLangTWN ? "zh-tw" : nullptr);
     return true;
 }

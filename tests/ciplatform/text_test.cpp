@@ -334,3 +334,38 @@ TEST(Text, UnderlineDrawsBelowBaseline) {
     c.textSize("....", -1, sz);
     for (int x = 2; x < 2 + sz.cx; x++) EXPECT_EQ(c.pixel(x, y), 0xFFFF0000u) << x;
 }
+
+// Han characters take the shapes of the text's language: with fonts-noto-cjk installed,
+// fallback glyphs equal those of the face made for that language, whatever face
+// fontconfig's own order would put first.
+TEST(TextLanguage, HanFallbackPrefersTheFaceOfTheLanguage) {
+    if (!cFontObject::faceExists("Noto Sans CJK JP") || !cFontObject::faceExists("Noto Sans CJK SC"))
+        GTEST_SKIP() << "fonts-noto-cjk is not installed";
+    struct {
+        const char* lang;
+        const char* face;
+    } cases[] = {{"ja", "Noto Sans CJK JP"}, {"ko", "Noto Sans CJK KR"}, {"zh-tw", "Noto Sans CJK TC"},
+                 {"zh-cn", "Noto Sans CJK SC"}};
+    auto bitmap = [](const sGlyph* g) {
+        return std::string((const char*)g->coverage, g->coverage ? (size_t)g->width * g->rows : 0) +
+               std::to_string(g->width) + "x" + std::to_string(g->rows) + "+" + std::to_string(g->advance);
+    };
+    cFontObject* ui = cFontObject::get(5, 24, "DejaVu Sans", false, false, false);
+    ASSERT_NE(ui, nullptr);
+    std::string shapes[4];
+    const unsigned int kStraight = 0x76F4;  // drawn differently in Japan and in China
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(cases[i].lang);
+        setTextLanguage(cases[i].lang);
+        EXPECT_STREQ(textLanguage(), cases[i].lang);
+        cFontObject* own = cFontObject::get(5, 24, cases[i].face, false, false, false);
+        ASSERT_NE(own, nullptr);
+        shapes[i] = bitmap(ui->glyph(kStraight));
+        EXPECT_EQ(shapes[i], bitmap(own->glyph(kStraight)));
+    }
+    EXPECT_NE(shapes[0], shapes[3]) << "Japanese and Simplified Chinese shapes are the same";
+    // Back to no language: the earlier glyphs stay valid and the choice is fontconfig's.
+    setTextLanguage(nullptr);
+    EXPECT_EQ(textLanguage(), nullptr);
+    EXPECT_NE(ui->glyph(kStraight)->advance, 0);
+}
