@@ -2,6 +2,7 @@
 // canvastext.cpp.
 #include "ciplatform/canvas.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -83,8 +84,10 @@ void cCanvas::regionToFrame() {
     myRegionCount = 1;
 }
 
-int cCanvas::devX(long long x) const { return (int)clampLL(x + myOX, -0x3FFFFFFF, 0x3FFFFFFF); }
-int cCanvas::devY(long long y) const { return (int)clampLL(y + myOY, -0x3FFFFFFF, 0x3FFFFFFF); }
+// Clamped only where the sum leaves int: a tighter clamp would move a far-off rectangle whose
+// far edge comes back into range onto the canvas.
+int cCanvas::devX(long long x) const { return (int)clampLL(x + myOX, INT_MIN, INT_MAX); }
+int cCanvas::devY(long long y) const { return (int)clampLL(y + myOY, INT_MIN, INT_MAX); }
 
 void cCanvas::enterFrame(int dx, int dy, const sRect& r, sFrameState& saved) {
     saved = {myOX, myOY, myFrame, myFont, myTextColour, myTextBg, myLineColour, myLineWidth};
