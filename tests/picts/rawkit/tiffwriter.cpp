@@ -167,7 +167,7 @@ std::vector<unsigned char> TiffWriter::write(int first) {
     return b;
 }
 
-std::vector<unsigned char> writeDng(const DngSpec& s) {
+std::vector<unsigned char> writeDng(const DngSpec& s, DngBlocks* blocks) {
     TiffWriter t(s.bigEndian, false);
     int ifd0 = t.newIfd(), raw = t.newIfd();
     t.addLongs(ifd0, 254, {1});
@@ -200,7 +200,9 @@ std::vector<unsigned char> writeDng(const DngSpec& s) {
         }
         t.addLongs(raw, 278, {(uint32_t)s.height});
         t.addBlocks(raw, 273, 279, {strip});
-        return t.write(ifd0);
+        std::vector<unsigned char> file = t.write(ifd0);
+        if (blocks) *blocks = DngBlocks{{t.blockOffset(raw, 273, 0)}, {strip.size()}};
+        return file;
     }
     const int tw = s.tileWidth ? s.tileWidth : s.width, th = s.tileHeight ? s.tileHeight : s.height;
     std::vector<std::vector<unsigned char>> tiles;
@@ -221,7 +223,16 @@ std::vector<unsigned char> writeDng(const DngSpec& s) {
     t.addLongs(raw, 322, {(uint32_t)tw});
     t.addLongs(raw, 323, {(uint32_t)th});
     t.addBlocks(raw, 324, 325, tiles);
-    return t.write(ifd0);
+    std::vector<unsigned char> file = t.write(ifd0);
+    if (blocks) {
+        blocks->offset.clear();
+        blocks->length.clear();
+        for (size_t i = 0; i < tiles.size(); i++) {
+            blocks->offset.push_back(t.blockOffset(raw, 324, i));
+            blocks->length.push_back(tiles[i].size());
+        }
+    }
+    return file;
 }
 
 std::vector<unsigned char> writeCr2(const Cr2Spec& s, uint64_t& stripOffset, uint64_t& stripLength) {

@@ -76,7 +76,11 @@ struct DngSpec {
     uint32_t black = 0, white = 65535;
     std::string make = "Kit", model = "Kit Camera";
 };
-std::vector<unsigned char> writeDng(const DngSpec& spec);
+// Blocks (tiles, or the one strip) as written: offset and length in the file.
+struct DngBlocks {
+    std::vector<uint64_t> offset, length;
+};
+std::vector<unsigned char> writeDng(const DngSpec& spec, DngBlocks* blocks = nullptr);
 
 // A Canon-style raw TIFF: IFD0 (Make "Canon", model) chained to three more directories, the
 // last holding the lossless-JPEG frame as one strip with the slice tag 0xC640 when sliced.
