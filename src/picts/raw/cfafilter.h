@@ -61,8 +61,9 @@ public:
 // The 6 x 6 pattern of X-Trans sensors.
 class cFujiXTransFilter : public cBayerFilter {
 public:
-    int color(int col, int row) const override { return (int)_cFujiXTransFilters[(row % 6) * 6 + col % 6]; }
-    int index(int col, int row) const override { return (row % 6) * 6 + col % 6; }
+    int color(int col, int row) const override { return (int)_cFujiXTransFilters[index(col, row)]; }
+    // Negative arguments wrap like positive ones instead of indexing before the table.
+    int index(int col, int row) const override { return (row % 6 + 6) % 6 * 6 + (col % 6 + 6) % 6; }
     bool init(sCFAData&) override { return true; }
     static cBayerFilter* newFilter() { return new cFujiXTransFilter; }
 
