@@ -60,15 +60,21 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
     struct Case {
         bool be;
         int width, height, tileWidth, tileHeight, components, bits, psv;
+        int jpegWidth;  // 0: lines match tile rows
     };
     const Case cases[] = {
-        {false, 64, 40, 0, 0, 2, 16, 1},  {true, 64, 40, 0, 0, 2, 14, 1},  {false, 96, 48, 32, 16, 2, 12, 6},
-        {true, 50, 30, 0, 0, 1, 16, 4},    {false, 64, 32, 32, 32, 4, 16, 7}, {true, 48, 48, 16, 16, 2, 10, 2},
+        {false, 64, 40, 0, 0, 2, 16, 1, 0},  {true, 64, 40, 0, 0, 2, 14, 1, 0},  {false, 96, 48, 32, 16, 2, 12, 6, 0},
+        {true, 50, 30, 0, 0, 1, 16, 4, 0},    {false, 64, 32, 32, 32, 4, 16, 7, 0}, {true, 48, 48, 16, 16, 2, 10, 2, 0},
+        // JPEG lines that do not match tile rows: both peers read the samples as one row-major
+        // run (line * samples * components + k); 4 x 6 samples a line in a 48-wide tile is
+        // where "4 / (width / samples)" rows a line would be 0 and every line would land on row 0.
+        {false, 40, 30, 0, 0, 2, 16, 1, 15}, {true, 40, 30, 0, 0, 2, 16, 1, 25}, {false, 48, 32, 0, 0, 4, 16, 1, 6},
     };
     testutil::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.be ? "MM " : "II ") << c.width << "x" << c.height << " tiles " << c.tileWidth
-                                        << " nc" << c.components << " P" << c.bits << " psv" << c.psv);
+                                        << " nc" << c.components << " P" << c.bits << " psv" << c.psv
+                                        << " jpeg width " << c.jpegWidth);
         DngSpec s;
         s.bigEndian = c.be;
         s.width = c.width;
@@ -78,6 +84,7 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
         s.tileHeight = c.tileHeight;
         s.components = c.components;
         s.psv = c.psv;
+        s.jpegWidth = c.jpegWidth;
         s.white = (1u << c.bits) - 1;
         s.frame = rampNoiseFrame(c.width, c.height, c.bits, (unsigned)(c.width + c.bits));
         DngBlocks blocks;

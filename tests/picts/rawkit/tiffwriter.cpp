@@ -218,7 +218,9 @@ std::vector<unsigned char> writeDng(const DngSpec& s, DngBlocks* blocks) {
             LjOptions o;
             o.precision = s.bits;
             o.psv = s.psv;
-            tiles.push_back(encodeRawSequence(tile, tw / s.components, th, s.components, o));
+            const int jw = s.jpegWidth ? s.jpegWidth : tw / s.components;
+            const int jh = (int)(((long long)tw * th + (long long)jw * s.components - 1) / ((long long)jw * s.components));
+            tiles.push_back(encodeRawSequence(tile, jw, jh, s.components, o));
         }
     t.addLongs(raw, 322, {(uint32_t)tw});
     t.addLongs(raw, 323, {(uint32_t)th});

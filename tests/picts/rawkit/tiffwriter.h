@@ -72,6 +72,8 @@ struct DngSpec {
     bool ljpeg = true;
     int tileWidth = 0, tileHeight = 0;  // 0: the whole frame as one tile
     int components = 2;                 // lossless-JPEG components per tile (1, 2 or 4)
+    int jpegWidth = 0;                  // samples per component and line; 0: tile width / components
+                                        // (lines then need not match tile rows)
     int psv = 1;
     uint32_t black = 0, white = 65535;
     std::string make = "Kit", model = "Kit Camera";
