@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 #include "base/memio.h"
 #include "jpeg_testutil.h"
+#include "picts/raw/interpolate.h"
 #include "picts/raw/rawljpeg.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/tiffwriter.h"
@@ -155,5 +157,76 @@ TEST(RawKitOracle, SlicedFramesReadAsTheirFrame) {
             ASSERT_EQ(h, c.height) << tool;
             EXPECT_EQ(got, s.frame) << tool;
         }
+    }
+}
+
+// Pixel grouping against the peer's own (dcraw -q 2) on kit DNG files, with unit multipliers,
+// no black level and the full 16-bit range so both sides scale nothing: inside the 4-pixel
+// border every channel must agree.
+TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
+    if (!testutil::haveTool("dcraw")) {
+        std::printf("skipped: dcraw not installed\n");
+        return;
+    }
+    struct Case {
+        bool be;
+        int width, height;
+        unsigned char cfa[4];
+        unsigned seed;
+    };
+    const Case cases[] = {{false, 64, 48, {0, 1, 1, 2}, 1}, {true, 37, 29, {2, 1, 1, 0}, 2}, {false, 40, 30, {1, 0, 2, 1}, 3},
+                          {false, 50, 33, {1, 2, 0, 1}, 4}};
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " cfa " << (int)c.cfa[0] << (int)c.cfa[1]
+                                        << (int)c.cfa[2] << (int)c.cfa[3]);
+        DngSpec s;
+        s.bigEndian = c.be;
+        s.width = c.width;
+        s.height = c.height;
+        s.ljpeg = false;
+        for (int i = 0; i < 4; i++) s.cfa[i] = c.cfa[i];
+        s.frame = rampNoiseFrame(c.width, c.height, 14, c.seed);
+        // Edges in both directions, so that the gradient choices matter.
+        for (int y = 0; y < c.height; y++)
+            for (int x = 0; x < c.width; x++)
+                if ((x / 7 + y / 5) % 2) s.frame[(size_t)y * c.width + x] += (uint16_t)(3000 + 97 * (x % 3));
+        std::string path = dir.file("ppg.dng");
+        ASSERT_TRUE(testutil::writeFile(path, writeDng(s)));
+        std::string out;
+        ASSERT_EQ(testutil::run({"dcraw", "-q", "2", "-4", "-o", "0", "-r", "1", "1", "1", "1", "-k", "0", "-S", "65535",
+                                 "-t", "0", "-c", path},
+                                &out),
+                  0);
+        jpegtest::Image peer = jpegtest::parsePnm(std::vector<unsigned char>(out.begin(), out.end()));
+        ASSERT_EQ(peer.w, c.width);
+        ASSERT_EQ(peer.h, c.height);
+        ASSERT_EQ(peer.channels, 3);
+
+        sCFAData cfa;
+        cfa.rows = cfa.cols = 2;
+        cfa.pattern.set(c.cfa, 4);
+        std::unique_ptr<cBayerFilter> filter(cBayerFilter::newFilter(cfa));
+        ASSERT_TRUE(filter);
+        std::vector<uint16_t> raw = s.frame;
+        std::vector<unsigned long long> px((size_t)c.width * c.height);
+        sInterpolateInfo info;
+        info.raw = raw.data();
+        info.pixels = px.data();
+        info.width = c.width;
+        info.height = c.height;
+        info.filter = filter.get();
+        ASSERT_TRUE(interpolatePPG(info, nullptr));
+        int bad = 0;
+        for (int y = 4; y < c.height - 4; y++)
+            for (int x = 4; x < c.width - 4; x++) {
+                unsigned long long p = px[(size_t)y * c.width + x];
+                unsigned ours[3] = {(unsigned)(p >> 32) & 0xFFFF, (unsigned)(p >> 16) & 0xFFFF, (unsigned)p & 0xFFFF};
+                for (int k = 0; k < 3; k++)
+                    if (ours[k] != peer.at(x, y, k) && bad++ < 5)
+                        ADD_FAILURE() << "(" << x << "," << y << ") channel " << k << ": ours " << ours[k] << " peer "
+                                      << peer.at(x, y, k);
+            }
+        EXPECT_EQ(bad, 0);
     }
 }
