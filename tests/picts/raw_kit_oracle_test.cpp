@@ -44,9 +44,10 @@ std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path
 
 // Decodes the lossless-JPEG block at [offset, offset + length) of a file as a width x height frame.
 std::vector<uint16_t> ourFrame(const std::vector<unsigned char>& file, uint64_t offset, uint64_t length, int width,
-                               int height, int slices = 0, int sliceWidth = 0) {
+                               int height, int slices = 0, int sliceWidth = 0, bool diff16Bits = false) {
     cBufWrapperIO io(file.data() + offset, (long long)length);
     cRAWLosslessJpeg d;
+    d.setDiff16Bits(diff16Bits);
     if (slices)
         d.init((unsigned)width, (unsigned)height, slices, (unsigned)sliceWidth, (unsigned)(width - slices * sliceWidth));
     else
@@ -228,5 +229,44 @@ TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
                                       << peer.at(x, y, k);
             }
         EXPECT_EQ(bad, 0);
+    }
+}
+
+// Difference category 16: T.81 codes the difference 32768 without extra bits, and both peers
+// read it so in DNG 1.1 and later; in DNG 1.0 files both read 16 more bits holding the
+// difference, as early writers put them there. Frames alternating 7232 and 40000 need
+// category 16 at every sample.
+TEST(RawKitOracle, DifferenceCategory16FollowsTheDngVersion) {
+    struct Case {
+        unsigned char version[4];
+        bool extraBits;
+    };
+    const Case cases[] = {{{1, 4, 0, 0}, false}, {{1, 1, 0, 0}, false}, {{1, 0, 0, 0}, true}};
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "DNG " << (int)c.version[0] << "." << (int)c.version[1]);
+        DngSpec s;
+        s.width = s.height = 32;
+        s.components = 1;
+        for (int i = 0; i < 4; i++) s.version[i] = c.version[i];
+        s.diff16Bits = c.extraBits;
+        for (int y = 0; y < 32; y++)
+            for (int x = 0; x < 32; x++) s.frame.push_back((uint16_t)(((x + y) & 1) ? 40000 : 7232));
+        DngBlocks blocks;
+        std::vector<unsigned char> file = writeDng(s, &blocks);
+        ASSERT_EQ(blocks.offset.size(), 1u);
+        EXPECT_EQ(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, c.extraBits), s.frame);
+        // Read the other way, the same bytes are not this frame.
+        EXPECT_NE(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, !c.extraBits), s.frame);
+        std::string path = dir.file("d16.dng");
+        ASSERT_TRUE(testutil::writeFile(path, file));
+        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+            if (!testutil::haveTool(tool)) {
+                std::printf("skipped %s: not installed\n", tool);
+                continue;
+            }
+            int w = 0, h = 0;
+            EXPECT_EQ(peerFrame(tool, path, w, h), s.frame) << tool;
+        }
     }
 }

@@ -100,8 +100,9 @@ bool cJPEGParser::processHuffmanLosslessScan() {
                             myDataError = true;
                             return fail(eJErrData, "bad Huffman code");
                         }
-                        // H.1.2.2: SSSS 16 is the difference 32768 without extra bits.
-                        int diff = s == 16 ? 32768 : myHuff.receiveExtend(s);
+                        // H.1.2.2: SSSS 16 is the difference 32768 without extra bits
+                        // (unless the stream comes from a writer that added them).
+                        int diff = s == 16 && !myDiff16Bits ? 32768 : myHuff.receiveExtend(s);
                         unsigned short val = (unsigned short)((pred + diff) & 0xFFFF);
                         cur[x] = val;
                         out[xx] = (unsigned short)((val << pt) & 0xFFFF);

@@ -58,6 +58,9 @@ public:
     bool processStream(cFileIOTarget* stream, int mode = eJModeDecode);
     // Makes 0xFF bytes plain entropy data (no stuffing, no markers inside scans).
     void setIgnoreFFEsc(bool ignore) { myIgnoreFF = ignore; }
+    // Lossless scans: difference category 16 followed by 16 bits holding the difference, as
+    // early raw writers coded it, instead of T.81 H.1.2.2's 32768 without extra bits.
+    void setDiff16Bits(bool on) { myDiff16Bits = on; }
 
     // Lossless scans: prepares nothing and decodes the current scan, delivering lines.
     virtual bool processHuffmanLosslessScan();
@@ -157,6 +160,7 @@ private:
     bool myEOI = false;
     bool myDataError = false;
     bool myIgnoreFF = false;
+    bool myDiff16Bits = false;  // kept across processStream, like myIgnoreFF
     bool mySawJFIF = false;
     int myAdobeTransform = -1;
     int myRestart = 0;

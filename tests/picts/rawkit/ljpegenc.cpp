@@ -222,6 +222,7 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
         int s = coded[n].first;
         bw.put(code[s], len[s]);
         if (s && s < 16) bw.put(coded[n].second, s);
+        if (s == 16 && o.diff16Bits) bw.put(32768, 16);  // the difference 32768 as 16 plain bits
     }
     bw.align();
     out.insert(out.end(), bw.out.begin(), bw.out.end());

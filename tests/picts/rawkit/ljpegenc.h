@@ -23,6 +23,7 @@ struct LjOptions {
     int restart = 0;     // MCUs per restart interval, 0 for none
     bool stuff = true;   // 0xFF00 stuffing (raw variants without it exist)
     bool eoi = true;     // end with EOI
+    bool diff16Bits = false;  // category 16 followed by 16 bits of the difference (early DNG writers)
 };
 
 // A complete JPEG stream (SOI ... EOI) of one interleaved lossless scan; `width` x `height`

@@ -171,7 +171,7 @@ std::vector<unsigned char> writeDng(const DngSpec& s, DngBlocks* blocks) {
     TiffWriter t(s.bigEndian, false);
     int ifd0 = t.newIfd(), raw = t.newIfd();
     t.addLongs(ifd0, 254, {1});
-    t.addBytes(ifd0, 50706, TiffWriter::tByte, {1, 4, 0, 0});
+    t.addBytes(ifd0, 50706, TiffWriter::tByte, {s.version[0], s.version[1], s.version[2], s.version[3]});
     t.addBytes(ifd0, 50707, TiffWriter::tByte, {1, 1, 0, 0});
     t.addAscii(ifd0, 271, s.make);
     t.addAscii(ifd0, 272, s.model);
@@ -218,6 +218,7 @@ std::vector<unsigned char> writeDng(const DngSpec& s, DngBlocks* blocks) {
             LjOptions o;
             o.precision = s.bits;
             o.psv = s.psv;
+            o.diff16Bits = s.diff16Bits;
             const int jw = s.jpegWidth ? s.jpegWidth : tw / s.components;
             const int jh = (int)(((long long)tw * th + (long long)jw * s.components - 1) / ((long long)jw * s.components));
             tiles.push_back(encodeRawSequence(tile, jw, jh, s.components, o));

@@ -77,6 +77,8 @@ struct DngSpec {
     int psv = 1;
     uint32_t black = 0, white = 65535;
     std::string make = "Kit", model = "Kit Camera";
+    unsigned char version[4] = {1, 4, 0, 0};  // DNGVersion
+    bool diff16Bits = false;                  // lossless-JPEG category 16 with 16 extra bits
 };
 // Blocks (tiles, or the one strip) as written: offset and length in the file.
 struct DngBlocks {
