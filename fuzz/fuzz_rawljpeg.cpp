@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((unsigned long long)width * height > (1u << 16)) return 0;
 
     cRAWLosslessJpeg d;
+    d.setDiff16Bits((flags & 128) != 0);
+    d.setDecodeOrderPrediction((flags & 64) != 0);
     if (flags & 2)
         d.init(width, height, slices, sliceWidth, lastWidth);
     else

@@ -5,6 +5,7 @@
 // misunderstanding of the format unnoticed. Skips when a peer is absent.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -268,5 +269,77 @@ TEST(RawKitOracle, DifferenceCategory16FollowsTheDngVersion) {
             int w = 0, h = 0;
             EXPECT_EQ(peerFrame(tool, path, w, h), s.frame) << tool;
         }
+    }
+}
+
+// Small raw with 2x2 luma blocks: LibRaw (dcraw_emu with its small-raw colour conversion
+// switched off) reads the luma plane in decode order, not with T.81's predictor 1; its output
+// is the luma plane times one scale when the kit codes in decode order. dcraw gives no values
+// without the maker note's colour data, and unprocessed_raw takes Bayer frames only, so this
+// is the one peer that reads the case.
+TEST(RawKitOracle, SmallRawLumaIsReadInDecodeOrder) {
+    if (!testutil::haveTool("dcraw_emu")) {
+        std::printf("skipped: dcraw_emu not installed\n");
+        return;
+    }
+    const int W = 64, H = 32;
+    testutil::TempDir dir;
+    for (bool decodeOrder : {true, false}) {
+        SCOPED_TRACE(decodeOrder ? "decode order" : "T.81");
+        std::vector<LjComp> c(3);
+        c[0].h = 2;
+        c[0].v = 2;
+        c[0].w = W;
+        c[0].hgt = H;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) c[0].px.push_back((uint16_t)(1000 + x * 10 + y * 100));
+        for (int k = 1; k < 3; k++) {
+            c[k].w = W / 2;
+            c[k].hgt = H / 2;
+            c[k].px.assign((size_t)W / 2 * H / 2, 16384);
+        }
+        LjOptions o;
+        o.precision = 15;
+        o.decodeOrder = decodeOrder;
+        std::vector<unsigned char> jpeg = encodeLossless(c, W, H, o);
+        // Our decoder reads it back with the matching prediction. Placed as a sliced frame of
+        // 2W x H/2 (one slice W pixels wide, 3 samples a pixel column): the JPEG's top half
+        // fills the left slice, its bottom half the right one.
+        cRAWLosslessJpeg d;
+        d.setDecodeOrderPrediction(decodeOrder);
+        d.init(2 * W, H / 2, 1, 3 * W, 3 * W);
+        cBufWrapperIO io(jpeg.data(), (long long)jpeg.size());
+        ASSERT_TRUE(d.decodeFrame(&io));
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) {
+                size_t at = y < H / 2 ? (size_t)y * 2 * W + x : (size_t)(y - H / 2) * 2 * W + W + x;
+                ASSERT_EQ(d.getBitmap().ptr[at * 3], c[0].px[(size_t)y * W + x]) << x << "," << y;
+            }
+
+        TiffWriter t(false, false);
+        int i0 = t.newIfd(), i1 = t.newIfd(), i2 = t.newIfd(), i3 = t.newIfd();
+        t.addAscii(i0, 271, "Canon");
+        t.addAscii(i0, 272, "Canon EOS 5D Mark II");
+        t.addShorts(i0, 259, {6});
+        t.chain(i0, i1);
+        t.chain(i1, i2);
+        t.chain(i2, i3);
+        t.addShorts(i3, 259, {6});
+        t.addBlocks(i3, 273, 279, {jpeg});
+        std::string path = dir.file("small.cr2");
+        ASSERT_TRUE(testutil::writeFile(path, t.write(i0)));
+        ASSERT_EQ(testutil::run({"dcraw_emu", "-dsrawrgb2", "-4", "-o", "0", "-W", path}), 0);
+        jpegtest::Image peer = jpegtest::parsePnm(testutil::readFile(path + ".ppm"));
+        ASSERT_EQ(peer.w, W);
+        ASSERT_EQ(peer.h, H);
+        const double scale = (double)peer.at(0, 0, 0) / c[0].px[0];
+        int off = 0;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++)
+                if (std::abs(peer.at(x, y, 0) - scale * c[0].px[(size_t)y * W + x]) > 2.0) off++;
+        if (decodeOrder)
+            EXPECT_EQ(off, 0);
+        else
+            EXPECT_GT(off, W * H / 2);
     }
 }

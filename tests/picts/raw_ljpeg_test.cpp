@@ -22,8 +22,9 @@ struct Geometry {
 };
 
 bool decode(const std::vector<unsigned char>& jpeg, const Geometry& g, std::vector<uint16_t>& out,
-            int* kind = nullptr) {
+            int* kind = nullptr, bool decodeOrder = false) {
     cRAWLosslessJpeg d;
+    d.setDecodeOrderPrediction(decodeOrder);
     if (g.slices || g.sliceWidth)
         d.init(g.width, g.height, g.slices, g.sliceWidth, g.lastWidth);
     else
@@ -166,7 +167,8 @@ SmallRaw makeSmallRaw(int width, int height, bool twoRows, unsigned seed) {
 
 // The stream a small-raw camera writes: slice by slice, then row (pair) by row (pair), then
 // block by block, each block its luma samples and one Cb, one Cr; cut into JPEG lines.
-std::vector<unsigned char> encodeSmallRaw(const SmallRaw& s, int slices, int sliceWidthPx, int blocksPerLine) {
+std::vector<unsigned char> encodeSmallRaw(const SmallRaw& s, int slices, int sliceWidthPx, int blocksPerLine,
+                                          bool decodeOrder = false) {
     const int bh = s.twoRows ? 2 : 1;
     std::vector<LjComp> comps(3);
     std::vector<std::vector<uint16_t>> Y, Cb, Cr;  // per block
@@ -198,6 +200,7 @@ std::vector<unsigned char> encodeSmallRaw(const SmallRaw& s, int slices, int sli
     }
     LjOptions o;
     o.precision = 15;
+    o.decodeOrder = decodeOrder;
     return encodeLossless(comps, comps[0].w, comps[0].hgt, o);
 }
 
@@ -324,4 +327,27 @@ TEST(RawLosslessJpeg, TruncatedStreamsFailCleanly) {
         if (decode(part, Geometry{24, 6}, got)) decoded++;
     }
     EXPECT_EQ(decoded, 0);
+}
+
+// Small raw coded in decode order (each luma sample predicted from the one coded before it):
+// read back exactly with that prediction switched on; T.81's own prediction misreads the
+// 2x2 blocks but agrees on 2x1 blocks, where both take the left neighbour.
+TEST(RawLosslessJpeg, DecodeOrderPredictionForSmallRaw) {
+    for (bool twoRows : {true, false}) {
+        SCOPED_TRACE(twoRows ? "2x2" : "2x1");
+        SmallRaw s = makeSmallRaw(16, 6, twoRows, 11);
+        int unit = twoRows ? 3 : 2, blocksPerLine = twoRows ? 4 : 8;
+        std::vector<unsigned char> jpeg = encodeSmallRaw(s, 1, 8, blocksPerLine, true);
+        Geometry g{16, 6, 1, (unsigned)(8 * unit), (unsigned)(8 * unit)};
+        std::vector<uint16_t> chain, t81;
+        ASSERT_TRUE(decode(jpeg, g, chain, nullptr, true));
+        ASSERT_TRUE(decode(jpeg, g, t81, nullptr, false));
+        std::vector<uint16_t> luma;
+        for (size_t i = 0; i < chain.size(); i += 3) luma.push_back(chain[i]);
+        EXPECT_EQ(luma, s.y);
+        if (twoRows)
+            EXPECT_NE(t81, chain);
+        else
+            EXPECT_EQ(t81, chain);
+    }
 }

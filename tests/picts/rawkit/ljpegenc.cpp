@@ -124,6 +124,9 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
     std::vector<long> freq(257, 0);
     std::vector<size_t> restartAt;
     int left = o.restart;
+    const bool decodeOrder = o.decodeOrder && o.psv == 1 && nc > 1;
+    std::vector<int> last(nc, 0), rowFirst(nc, 0);
+    std::vector<bool> fresh(nc, true);  // decode order: next sample starts from the initial value
     for (int my = 0; my < mcusY; my++) {
         bool rowIsReset = my == 0;
         std::vector<bool> firstAfter(nc, my == 0);
@@ -134,6 +137,7 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
                     left = o.restart;
                     rowIsReset = true;
                     firstAfter.assign(nc, true);
+                    fresh.assign(nc, true);
                 }
                 left--;
             }
@@ -143,7 +147,13 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
                         int x = mx * hf[i] + xx, y = my * vf[i] + yy;
                         auto R = [&](int xr, int yr) { return rec[i][(size_t)yr * gw[i] + xr]; };
                         int pred;
-                        if (rowIsReset && yy == 0) {
+                        const bool rowStart = mx == 0 && yy == 0 && xx == 0;
+                        if (decodeOrder) {
+                            pred = fresh[i] ? 1 << (o.precision - o.pt - 1) : rowStart ? rowFirst[i] : last[i];
+                            fresh[i] = false;
+                            last[i] = R(x, y);
+                            if (rowStart) rowFirst[i] = R(x, y);
+                        } else if (rowIsReset && yy == 0) {
                             pred = (firstAfter[i] || x == 0) ? 1 << (o.precision - o.pt - 1) : R(x - 1, y);
                             firstAfter[i] = false;
                         } else if (x == 0) {

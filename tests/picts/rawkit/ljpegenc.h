@@ -24,6 +24,9 @@ struct LjOptions {
     bool stuff = true;   // 0xFF00 stuffing (raw variants without it exist)
     bool eoi = true;     // end with EOI
     bool diff16Bits = false;  // category 16 followed by 16 bits of the difference (early DNG writers)
+    // Predictor 1, interleaved: each sample predicted from its component's sample coded just
+    // before, the first of an MCU row from the first of the row above (small-raw cameras).
+    bool decodeOrder = false;
 };
 
 // A complete JPEG stream (SOI ... EOI) of one interleaved lossless scan; `width` x `height`
