@@ -3,6 +3,9 @@
 // a frame of unsigned 16-bit samples whose size the container gives: plain frames (rows in
 // order or interleaved from both ends), full-width slices, and small-raw frames whose luma
 // and two chroma components come at reduced resolution (three samples a pixel).
+// Two switches of the parser apply before decodeFrame: setDiff16Bits for streams whose
+// difference category 16 carries 16 extra bits (DNG 1.0 writers), and
+// setDecodeOrderPrediction for small-raw streams predicted in decode order.
 #pragma once
 
 #include "picts/jpeg/pictjpeg.h"
