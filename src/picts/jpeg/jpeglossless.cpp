@@ -10,6 +10,8 @@ struct sLosslessComp {
     _typebuf<unsigned short> rows;  // row 0: the row above, rows 1..v: the current MCU row
     _typebuf<unsigned short> line;  // the MCU row in MCU order, point transform applied
     bool firstAfterReset = true;
+    int last = 0;      // decode-order prediction: the sample decoded last
+    int rowFirst = 0;  // and the first sample of the MCU row before
 };
 
 // H.1.2.1, Table H.1.
@@ -35,6 +37,7 @@ bool cJPEGParser::processHuffmanLosslessScan() {
     const int psv = mySs;
     const int pt = myAl;
     const int initial = 1 << (myPrecision - pt - 1);
+    const bool decodeOrder = myDecodeOrderPred && psv == 1 && myScanCount > 1;
     int unitsX, unitsY, samples;
     sLosslessComp lc[4];
     if (myScanCount == 1) {
@@ -87,7 +90,11 @@ bool cJPEGParser::processHuffmanLosslessScan() {
                     for (int xx = 0; xx < c.h; xx++) {
                         int x = ux * c.h + xx;
                         int pred;
-                        if (resetRow && yy == 0) {
+                        const bool rowStart = ux == 0 && yy == 0 && xx == 0;
+                        if (decodeOrder) {
+                            pred = c.firstAfterReset ? initial : rowStart ? c.rowFirst : c.last;
+                            c.firstAfterReset = false;
+                        } else if (resetRow && yy == 0) {
                             pred = c.firstAfterReset || x == 0 ? initial : cur[x - 1];
                             c.firstAfterReset = false;
                         } else if (x == 0) {
@@ -100,11 +107,14 @@ bool cJPEGParser::processHuffmanLosslessScan() {
                             myDataError = true;
                             return fail(eJErrData, "bad Huffman code");
                         }
-                        // H.1.2.2: SSSS 16 is the difference 32768 without extra bits.
-                        int diff = s == 16 ? 32768 : myHuff.receiveExtend(s);
+                        // H.1.2.2: SSSS 16 is the difference 32768 without extra bits
+                        // (unless the stream comes from a writer that added them).
+                        int diff = s == 16 && !myDiff16Bits ? 32768 : myHuff.receiveExtend(s);
                         unsigned short val = (unsigned short)((pred + diff) & 0xFFFF);
                         cur[x] = val;
                         out[xx] = (unsigned short)((val << pt) & 0xFFFF);
+                        c.last = val;
+                        if (rowStart) c.rowFirst = val;
                     }
                 }
             }

@@ -58,6 +58,14 @@ public:
     bool processStream(cFileIOTarget* stream, int mode = eJModeDecode);
     // Makes 0xFF bytes plain entropy data (no stuffing, no markers inside scans).
     void setIgnoreFFEsc(bool ignore) { myIgnoreFF = ignore; }
+    // Lossless scans: difference category 16 followed by 16 bits holding the difference, as
+    // early raw writers coded it, instead of T.81 H.1.2.2's 32768 without extra bits.
+    void setDiff16Bits(bool on) { myDiff16Bits = on; }
+    // Interleaved lossless scans with predictor 1: each sample is predicted from the sample of
+    // its component decoded just before it, and the first of an MCU row from the first of the
+    // row above, as small-raw camera streams with 2x2 luma blocks are coded; T.81's predictor 1
+    // takes the left neighbour on the component's own grid instead.
+    void setDecodeOrderPrediction(bool on) { myDecodeOrderPred = on; }
 
     // Lossless scans: prepares nothing and decodes the current scan, delivering lines.
     virtual bool processHuffmanLosslessScan();
@@ -157,6 +165,8 @@ private:
     bool myEOI = false;
     bool myDataError = false;
     bool myIgnoreFF = false;
+    bool myDiff16Bits = false;  // kept across processStream, like myIgnoreFF
+    bool myDecodeOrderPred = false;
     bool mySawJFIF = false;
     int myAdobeTransform = -1;
     int myRestart = 0;

@@ -1,0 +1,427 @@
+// Demosaic routines. The pixel-grouping one works in place in the output: while it runs,
+// channel c of a pixel holds colour code c (bits 16c); the last pass reorders the channels
+// into blue, green, red, alpha.
+#include "picts/raw/interpolate.h"
+
+#include <cmath>
+
+#include "picts/raw/rawhook.h"
+
+namespace {
+
+thread_local tRawFrameHook tHook = nullptr;
+thread_local void* tHookContext = nullptr;
+
+const unsigned long long kAlpha = 0xFFFFULL << 48;
+
+inline int chan(unsigned long long p, int c) { return (int)((p >> (16 * c)) & 0xFFFF); }
+inline void setChan(unsigned long long& p, int c, int v) {
+    p = (p & ~(0xFFFFULL << (16 * c))) | ((unsigned long long)(v & 0xFFFF) << (16 * c));
+}
+inline int clampI(int v) { return v < 0 ? 0 : v > 65535 ? 65535 : v; }
+// Limits x to the range between a and b, whichever is lower.
+inline int limitBetween(int x, int a, int b) {
+    int lo = a < b ? a : b, hi = a < b ? b : a;
+    return x < lo ? lo : x > hi ? hi : x;
+}
+inline unsigned long long rgbPixel(unsigned int r, unsigned int g, unsigned int b) {
+    return kAlpha | (unsigned long long)r << 32 | (unsigned long long)g << 16 | b;
+}
+
+// The crop of a frame, computed without wrap-around: margins wider than the frame leave
+// an empty crop rather than a negative one.
+struct sCrop {
+    long long left = 0, top = 0, w = 0, h = 0;
+    bool set(long long width, long long height, const sMarginInfo* m) {
+        long long l = m ? m->left : 0, r = m ? m->right : 0, t = m ? m->top : 0, b = m ? m->bottom : 0;
+        left = l;
+        top = t;
+        w = width - l - r;
+        h = height - t - b;
+        return w >= 1 && h >= 1;
+    }
+};
+
+// Arguments every routine needs; false when any is missing.
+bool usable(const sInterpolateInfo& info, bool needFilter) {
+    return info.raw && info.pixels && info.width > 0 && info.height > 0 && (!needFilter || info.filter);
+}
+
+void safeMuls(const double* in, double out[4]) {
+    for (int c = 0; c < 4; c++) out[c] = rawClampMul(in ? in[c] : 1.0);
+}
+
+// Black-subtracted sample.
+inline unsigned int above(unsigned int s, unsigned int black) { return s > black ? s - black : 0; }
+
+void showFrame(const sInterpolateInfo& info, const sMarginInfo* margins) {
+    sRawFrameView v;
+    v.samples = info.raw;
+    v.width = info.width;
+    v.height = info.height;
+    v.filter = info.filter;
+    v.margins = margins;
+    v.black = info.black;
+    v.mul = info.mul;
+    showRawFrame(v);
+}
+
+bool report(cProgressNotifyTarget* p, double percent) { return !p || p->notifyProgress(percent); }
+
+// Records the crop's smallest and largest samples.
+void scanMinMax(const sInterpolateInfo& info, const sCrop& crop, unsigned int& mn, unsigned int& mx) {
+    mn = 65535;
+    mx = 0;
+    for (long long y = 0; y < crop.h; y++) {
+        const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+        for (long long x = 0; x < crop.w; x++) {
+            unsigned int s = row[x];
+            if (s < mn) mn = s;
+            if (s > mx) mx = s;
+        }
+    }
+}
+
+// Shared walk of the linear routines: for each crop pixel the 3 x 3 block cut at the crop.
+// visit(x, y, ownColor, ownScaled, sum[4] of scaled values by colour, count[4]).
+template <class F>
+bool walkBlocks(sInterpolateInfo& info, const sCrop& crop, const double mul[4], F visit) {
+    const cBayerFilter* f = info.filter;
+    const unsigned int black = info.black > 65535 ? 65535 : info.black;
+    for (long long y = 0; y < crop.h; y++) {
+        for (long long x = 0; x < crop.w; x++) {
+            double sum[4] = {0, 0, 0, 0};
+            int count[4] = {0, 0, 0, 0};
+            int own = f->color((int)x, (int)y) & 3;
+            for (long long yy = y - 1; yy <= y + 1; yy++) {
+                if (yy < 0 || yy >= crop.h) continue;
+                const unsigned short* row = info.raw + (crop.top + yy) * info.width + crop.left;
+                for (long long xx = x - 1; xx <= x + 1; xx++) {
+                    if (xx < 0 || xx >= crop.w || (xx == x && yy == y)) continue;
+                    int c = f->color((int)xx, (int)yy) & 3;
+                    sum[c] += above(row[xx], black) * mul[c];
+                    count[c]++;
+                }
+            }
+            double ownScaled = above(info.raw[(crop.top + y) * info.width + crop.left + x], black) * mul[own];
+            long long outRow = info.flip ? crop.h - 1 - y : y;
+            info.pixels[outRow * crop.w + x] = visit(own, ownScaled, sum, count);
+        }
+        if (!report(info.progress, 100.0 * (double)y / (double)crop.h)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void setRawFrameHook(tRawFrameHook hook, void* context) {
+    tHook = hook;
+    tHookContext = context;
+}
+
+void showRawFrame(const sRawFrameView& frame) {
+    if (tHook) tHook(tHookContext, frame);
+}
+
+double rawClampMul(double m) {
+    if (!(m > 0.0)) return 0.0;
+    return m > 65536.0 ? 65536.0 : m;
+}
+
+void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
+                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
+                       const sMarginInfo* margins, unsigned short black) {
+    sCrop crop;
+    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
+        return;
+    double mul[4];
+    safeMuls(mulIn, mul);
+    for (long long y = 0; y < crop.h; y++) {
+        const bool fullRow = y < border || y >= crop.h - border;
+        long long outRow = flip ? crop.h - 1 - y : y;
+        for (long long x = 0; x < crop.w; x++) {
+            if (!fullRow && x == border && crop.w - border > x) x = crop.w - border;
+            double sum[4] = {0, 0, 0, 0};
+            int count[4] = {0, 0, 0, 0};
+            for (long long yy = y - 1; yy <= y + 1; yy++) {
+                if (yy < 0 || yy >= crop.h) continue;
+                const unsigned short* row = raw + (crop.top + yy) * width + crop.left;
+                for (long long xx = x - 1; xx <= x + 1; xx++) {
+                    if (xx < 0 || xx >= crop.w) continue;
+                    int c = filter->color((int)xx, (int)yy) & 3;
+                    sum[c] += above(row[xx], black);
+                    count[c]++;
+                }
+            }
+            int own = filter->color((int)x, (int)y) & 3;
+            unsigned int ownValue = rawClamp16(above(raw[(crop.top + y) * width + crop.left + x], black) * mul[own]);
+            unsigned int v[3];
+            for (int c = 0; c < 3; c++)
+                v[c] = (c == own || !count[c]) ? ownValue : rawClamp16(sum[c] * mul[c] / count[c]);
+            pixels[outRow * crop.w + x] = rgbPixel(v[0], v[1], v[2]);
+        }
+    }
+}
+
+bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3]) {
+    if (!usable(info, true)) return false;
+    // Code 3 would address a channel that does not exist in the three-colour passes.
+    if (info.filter->usesFourthColor()) return false;
+    showFrame(info, margins);
+    sCrop crop;
+    if (!crop.set(info.width, info.height, margins)) {
+        info.minRaw = 65535;
+        info.maxRaw = 0;
+        return true;
+    }
+    double mul[4];
+    safeMuls(info.mul, mul);
+    const cBayerFilter* f = info.filter;
+    const long long w = crop.w, h = crop.h;
+    const unsigned int black = info.black > 65535 ? 65535 : info.black;
+    unsigned long long* out = info.pixels;
+    unsigned int mn = 65535, mx = 0;
+
+    // 1. Load each sample into the channel of its colour.
+    for (long long y = 0; y < h; y++) {
+        const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+        unsigned long long* o = out + y * w;
+        for (long long x = 0; x < w; x++) {
+            unsigned int s = row[x];
+            if (s < mn) mn = s;
+            if (s > mx) mx = s;
+            int c = f->color((int)x, (int)y);
+            o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
+        }
+        if (!report(info.progress, 20.0 * (double)y / (double)h)) return false;
+    }
+
+    // 2. Green at red and blue sites: the gradient-smaller of the two directions.
+    const long long dirs[2] = {1, w};
+    for (long long y = 3; y < h - 3; y++) {
+        long long x = 3 + (f->color(3, (int)y) & 1);
+        int c = f->color((int)x, (int)y);
+        for (; x < w - 3; x += 2) {
+            unsigned long long* pix = out + y * w + x;
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                long long d = dirs[i];
+                guess[i] = (chan(pix[-d], 1) + chan(pix[0], c) + chan(pix[d], 1)) * 2 - chan(pix[-2 * d], c) -
+                           chan(pix[2 * d], c);
+                diff[i] = (std::abs(chan(pix[-2 * d], c) - chan(pix[0], c)) +
+                           std::abs(chan(pix[2 * d], c) - chan(pix[0], c)) +
+                           std::abs(chan(pix[-d], 1) - chan(pix[d], 1))) *
+                              3 +
+                          (std::abs(chan(pix[3 * d], 1) - chan(pix[d], 1)) +
+                           std::abs(chan(pix[-3 * d], 1) - chan(pix[-d], 1))) *
+                              2;
+            }
+            int i = diff[0] > diff[1] ? 1 : 0;
+            long long d = dirs[i];
+            setChan(pix[0], 1, limitBetween(guess[i] >> 2, chan(pix[d], 1), chan(pix[-d], 1)));
+        }
+        if (!report(info.progress, 20.0 + 20.0 * (double)y / (double)h)) return false;
+    }
+
+    // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
+    for (long long y = 1; y < h - 1; y++) {
+        long long x = 1 + (f->color(2, (int)y) & 1);
+        int c0 = f->color((int)x + 1, (int)y);
+        for (; x < w - 1; x += 2) {
+            unsigned long long* pix = out + y * w + x;
+            int c = c0;
+            for (int i = 0; i < 2; i++, c = 2 - c) {
+                long long d = dirs[i];
+                int v = (chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
+                         chan(pix[d], 1)) >>
+                        1;
+                setChan(pix[0], c, clampI(v));
+            }
+        }
+        if (!report(info.progress, 40.0 + 20.0 * (double)y / (double)h)) return false;
+    }
+
+    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
+    for (long long y = 1; y < h - 1; y++) {
+        long long x = 1 + (f->color(1, (int)y) & 1);
+        int c = 2 - f->color((int)x, (int)y);
+        for (; x < w - 1; x += 2) {
+            unsigned long long* pix = out + y * w + x;
+            const long long diag[2] = {w + 1, w - 1};
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                long long d = diag[i];
+                diff[i] = std::abs(chan(pix[-d], c) - chan(pix[d], c)) + std::abs(chan(pix[-d], 1) - chan(pix[0], 1)) +
+                          std::abs(chan(pix[d], 1) - chan(pix[0], 1));
+                guess[i] = chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
+                           chan(pix[d], 1);
+            }
+            int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+            setChan(pix[0], c, clampI(v));
+        }
+        if (!report(info.progress, 60.0 + 20.0 * (double)y / (double)h)) return false;
+    }
+
+    // 5. Flip, colour matrix or channel order, alpha.
+    for (long long y = 0; y < h; y++) {
+        unsigned long long* row = out + y * w;
+        if (info.flip && y < h / 2) {
+            unsigned long long* other = out + (h - 1 - y) * w;
+            for (long long x = 0; x < w; x++) {
+                unsigned long long t = row[x];
+                row[x] = other[x];
+                other[x] = t;
+            }
+        }
+        for (long long x = 0; x < w; x++) {
+            unsigned long long p = row[x];
+            unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
+            if (matrix) {
+                double R = r, G = g, B = b;
+                r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
+                g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
+                b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
+            }
+            row[x] = rgbPixel(r, g, b);
+        }
+        if (!report(info.progress, 80.0 + 20.0 * (double)y / (double)h)) return false;
+    }
+
+    // 6. The outer four pixels.
+    info.minRaw = mn;
+    info.maxRaw = mx;
+    interpolateBorder(4, info.raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
+    return true;
+}
+
+bool interpolateLinear(sInterpolateInfo& info, const sMarginInfo* margins) {
+    if (!usable(info, true)) return false;
+    showFrame(info, margins);
+    sCrop crop;
+    if (!crop.set(info.width, info.height, margins)) {
+        info.minRaw = 65535;
+        info.maxRaw = 0;
+        return true;
+    }
+    double mul[4];
+    safeMuls(info.mul, mul);
+    scanMinMax(info, crop, info.minRaw, info.maxRaw);
+    return walkBlocks(info, crop, mul, [](int own, double ownScaled, const double* sum, const int* count) {
+        unsigned int v[3];
+        for (int c = 0; c < 3; c++)
+            v[c] = c == own ? rawClamp16(ownScaled) : count[c] ? rawClamp16(sum[c] / count[c]) : 0;
+        return rgbPixel(v[0], v[1], v[2]);
+    });
+}
+
+bool interpolateLinearNonRGB(sInterpolateInfo& info, const double (&mix)[3][4], const sMarginInfo* margins) {
+    if (!usable(info, true)) return false;
+    showFrame(info, margins);
+    sCrop crop;
+    if (!crop.set(info.width, info.height, margins)) {
+        info.minRaw = 65535;
+        info.maxRaw = 0;
+        return true;
+    }
+    double mul[4];
+    safeMuls(info.mul, mul);
+    scanMinMax(info, crop, info.minRaw, info.maxRaw);
+    // Per photosite of a differing colour the weight counts once, so the sums run over
+    // colours with their counts.
+    return walkBlocks(info, crop, mul, [&mix](int own, double ownScaled, const double* sum, const int* count) {
+        unsigned int v[3];
+        for (int k = 0; k < 3; k++) {
+            double acc = mix[k][own] * ownScaled, wsum = mix[k][own];
+            for (int c = 0; c < 4; c++) {
+                if (c == own) continue;
+                acc += mix[k][c] * sum[c];
+                wsum += mix[k][c] * count[c];
+            }
+            v[k] = rawClamp16(wsum != 0.0 ? acc / wsum : acc);
+        }
+        return rgbPixel(v[0], v[1], v[2]);
+    });
+}
+
+bool interpolateRawAsIs(sInterpolateInfo& info, double scale, const sMarginInfo* margins) {
+    if (!usable(info, false)) return false;
+    showFrame(info, margins);
+    sCrop crop;
+    if (!crop.set(info.width, info.height, margins)) {
+        info.minRaw = 65535;
+        info.maxRaw = 0;
+        return true;
+    }
+    scanMinMax(info, crop, info.minRaw, info.maxRaw);
+    if (scale == 0.0) scale = 1.0;
+    scale = rawClampMul(scale);
+    for (long long y = 0; y < crop.h; y++) {
+        const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+        unsigned long long* o = info.pixels + (info.flip ? crop.h - 1 - y : y) * crop.w;
+        for (long long x = 0; x < crop.w; x++) {
+            unsigned int v = rawClamp16(above(row[x], info.black) * scale);
+            o[x] = rgbPixel(v, v, v);
+        }
+        if (!report(info.progress, 100.0 * (double)y / (double)crop.h)) return false;
+    }
+    return true;
+}
+
+bool interpolateNone(sInterpolateInfo& info, const sMarginInfo* margins) {
+    if (!usable(info, true)) return false;
+    showFrame(info, margins);
+    sCrop crop;
+    if (!crop.set(info.width, info.height, margins)) {
+        info.minRaw = 65535;
+        info.maxRaw = 0;
+        return true;
+    }
+    double mul[4];
+    safeMuls(info.mul, mul);
+    scanMinMax(info, crop, info.minRaw, info.maxRaw);
+    for (long long y = 0; y < crop.h; y++) {
+        const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+        unsigned long long* o = info.pixels + (info.flip ? crop.h - 1 - y : y) * crop.w;
+        for (long long x = 0; x < crop.w; x++) {
+            int c = info.filter->color((int)x, (int)y) & 3;
+            unsigned int v = rawClamp16(above(row[x], info.black) * mul[c]);
+            unsigned int ch[3] = {0, 0, 0};
+            ch[c == 3 ? 1 : c] = v;
+            o[x] = rgbPixel(ch[0], ch[1], ch[2]);
+        }
+        if (!report(info.progress, 100.0 * (double)y / (double)crop.h)) return false;
+    }
+    return true;
+}
+
+void interpolateBorderRaw(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
+                          long long height, const cBayerFilter* filter, const double* mulIn) {
+    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1) return;
+    double mul[4];
+    safeMuls(mulIn, mul);
+    for (long long y = 0; y < height; y++) {
+        const bool fullRow = y < border || y >= height - border;
+        for (long long x = 0; x < width; x++) {
+            if (!fullRow && x == border && width - border > x) x = width - border;
+            double sum[4] = {0, 0, 0, 0};
+            int count[4] = {0, 0, 0, 0};
+            for (long long yy = y - 1; yy <= y + 1; yy++) {
+                if (yy < 0 || yy >= height) continue;
+                for (long long xx = x - 1; xx <= x + 1; xx++) {
+                    if (xx < 0 || xx >= width) continue;
+                    int c = filter->color((int)xx, (int)yy) & 3;
+                    sum[c] += raw[yy * width + xx];
+                    count[c]++;
+                }
+            }
+            int own = filter->color((int)x, (int)y) & 3;
+            unsigned long long p = 0;
+            for (int c = 0; c < 4; c++) {
+                double v = c == own || !count[c] ? raw[y * width + x] * mul[own] : sum[c] * mul[c] / count[c];
+                if (c == 3 && !count[c] && c != own) v = 0;
+                p |= (unsigned long long)rawClamp16(v) << (16 * c);
+            }
+            pixels[y * width + x] = p;
+        }
+    }
+}

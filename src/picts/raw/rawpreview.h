@@ -1,0 +1,12 @@
+// The embedded JPEG preview that most raw files carry, decoded whole or scaled while decoding.
+#pragma once
+
+#include "picts/pictbase.h"
+
+// Decodes the JPEG stored at [offset, offset + length) of io into target. Without bounds
+// (null or not positive), or with bounds at least the JPEG's size, the whole JPEG is
+// decoded; otherwise it is rendered while decoding into an 8-bit picture fitted within
+// maxWidth x maxHeight (aspect kept, never enlarged). The bounds receive the size given.
+// False for an empty window, bytes that are not a JPEG we decode, or a failed decode.
+bool rawJpegPreview(cFileIOTarget* io, unsigned long long offset, unsigned long long length, cPictBase* target,
+                    long long* maxWidth, long long* maxHeight);

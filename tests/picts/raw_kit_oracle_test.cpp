@@ -1,0 +1,345 @@
+// The test kit's files against the peers: DNG files with lossless-JPEG tiles and Canon-style
+// sliced frames written by the kit must read, through `dcraw -D -4` and LibRaw's
+// `unprocessed_raw`, as the frame they were made from, and our lossless-JPEG decoder must give
+// that same frame from the file's bytes. The kit and the decoder therefore cannot share a
+// misunderstanding of the format unnoticed. Skips when a peer is absent.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cstdio>
+
+#include "base/memio.h"
+#include "jpeg_testutil.h"
+#include "picts/raw/interpolate.h"
+#include "picts/raw/rawljpeg.h"
+#include "rawkit/ljpegenc.h"
+#include "rawkit/tiffwriter.h"
+#include "testutil.h"
+
+using namespace rawkit;
+
+namespace {
+
+// The raw frame a peer reads from `path` (16-bit PGM); empty when it gave none.
+std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path, int& w, int& h) {
+    std::vector<unsigned char> pgm;
+    if (tool == "dcraw") {
+        std::string out;
+        if (testutil::run({"dcraw", "-D", "-4", "-t", "0", "-c", path}, &out) != 0) return {};
+        pgm.assign(out.begin(), out.end());
+    } else {
+        if (testutil::run({"unprocessed_raw", "-q", path}) != 0) return {};
+        pgm = testutil::readFile(path + ".pgm");
+    }
+    jpegtest::Image im = jpegtest::parsePnm(pgm);
+    w = im.w;
+    h = im.h;
+    if (im.channels != 1) return {};
+    return im.px;
+}
+
+// Decodes the lossless-JPEG block at [offset, offset + length) of a file as a width x height frame.
+std::vector<uint16_t> ourFrame(const std::vector<unsigned char>& file, uint64_t offset, uint64_t length, int width,
+                               int height, int slices = 0, int sliceWidth = 0, bool diff16Bits = false) {
+    cBufWrapperIO io(file.data() + offset, (long long)length);
+    cRAWLosslessJpeg d;
+    d.setDiff16Bits(diff16Bits);
+    if (slices)
+        d.init((unsigned)width, (unsigned)height, slices, (unsigned)sliceWidth, (unsigned)(width - slices * sliceWidth));
+    else
+        d.init((unsigned)width, (unsigned)height, cRAWLosslessJpeg::stInOrder);
+    if (!d.decodeFrame(&io)) return {};
+    _typebuf<unsigned short>& f = d.getBitmap();
+    return std::vector<uint16_t>(f.ptr, f.ptr + f.count);
+}
+
+}  // namespace
+
+TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
+    struct Case {
+        bool be;
+        int width, height, tileWidth, tileHeight, components, bits, psv;
+        int jpegWidth;  // 0: lines match tile rows
+    };
+    const Case cases[] = {
+        {false, 64, 40, 0, 0, 2, 16, 1, 0},  {true, 64, 40, 0, 0, 2, 14, 1, 0},  {false, 96, 48, 32, 16, 2, 12, 6, 0},
+        {true, 50, 30, 0, 0, 1, 16, 4, 0},    {false, 64, 32, 32, 32, 4, 16, 7, 0}, {true, 48, 48, 16, 16, 2, 10, 2, 0},
+        // JPEG lines that do not match tile rows: both peers read the samples as one row-major
+        // run (line * samples * components + k); 4 x 6 samples a line in a 48-wide tile is
+        // where "4 / (width / samples)" rows a line would be 0 and every line would land on row 0.
+        {false, 40, 30, 0, 0, 2, 16, 1, 15}, {true, 40, 30, 0, 0, 2, 16, 1, 25}, {false, 48, 32, 0, 0, 4, 16, 1, 6},
+    };
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.be ? "MM " : "II ") << c.width << "x" << c.height << " tiles " << c.tileWidth
+                                        << " nc" << c.components << " P" << c.bits << " psv" << c.psv
+                                        << " jpeg width " << c.jpegWidth);
+        DngSpec s;
+        s.bigEndian = c.be;
+        s.width = c.width;
+        s.height = c.height;
+        s.bits = c.bits;
+        s.tileWidth = c.tileWidth;
+        s.tileHeight = c.tileHeight;
+        s.components = c.components;
+        s.psv = c.psv;
+        s.jpegWidth = c.jpegWidth;
+        s.white = (1u << c.bits) - 1;
+        s.frame = rampNoiseFrame(c.width, c.height, c.bits, (unsigned)(c.width + c.bits));
+        DngBlocks blocks;
+        std::vector<unsigned char> file = writeDng(s, &blocks);
+        // Our decoder, tile by tile, gives the frame back.
+        const int tw = c.tileWidth ? c.tileWidth : c.width, th = c.tileHeight ? c.tileHeight : c.height;
+        std::vector<uint16_t> ours(s.frame.size(), 0);
+        size_t t = 0;
+        for (int ty = 0; ty < c.height; ty += th)
+            for (int tx = 0; tx < c.width; tx += tw, t++) {
+                ASSERT_LT(t, blocks.offset.size());
+                std::vector<uint16_t> tile = ourFrame(file, blocks.offset[t], blocks.length[t], tw, th);
+                ASSERT_EQ(tile.size(), (size_t)tw * th);
+                for (int y = 0; y < th && ty + y < c.height; y++)
+                    for (int x = 0; x < tw && tx + x < c.width; x++)
+                        ours[(size_t)(ty + y) * c.width + tx + x] = tile[(size_t)y * tw + x];
+            }
+        EXPECT_EQ(ours, s.frame);
+        std::string path = dir.file("kit.dng");
+        ASSERT_TRUE(testutil::writeFile(path, file));
+        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+            if (!testutil::haveTool(tool)) {
+                std::printf("skipped %s: not installed\n", tool);
+                continue;
+            }
+            int w = 0, h = 0;
+            std::vector<uint16_t> got = peerFrame(tool, path, w, h);
+            ASSERT_EQ(w, c.width) << tool;
+            ASSERT_EQ(h, c.height) << tool;
+            EXPECT_EQ(got, s.frame) << tool;
+        }
+    }
+}
+
+// Canon-style sliced frames (two components, the slice tag 0xC640) in both byte orders.
+TEST(RawKitOracle, SlicedFramesReadAsTheirFrame) {
+    struct Case {
+        bool be;
+        int width, height, slices, sliceWidth, components;
+    };
+    // Both peers re-read a Canon frame of an unlikely aspect (100 x 20, 64 x 16) as half as
+    // wide and twice as high; the cases keep camera-like proportions.
+    const Case cases[] = {{false, 96, 24, 2, 32, 2}, {false, 100, 40, 1, 48, 2}, {true, 64, 32, 3, 16, 4}};
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " slices " << c.slices << "x" << c.sliceWidth);
+        Cr2Spec s;
+        s.bigEndian = c.be;
+        s.width = c.width;
+        s.height = c.height;
+        s.sliceCount = c.slices;
+        s.sliceWidth = c.sliceWidth;
+        s.components = c.components;
+        s.frame = rampNoiseFrame(c.width, c.height, 12, (unsigned)c.width);
+        uint64_t off = 0, len = 0;
+        std::vector<unsigned char> file = writeCr2(s, off, len);
+        EXPECT_EQ(ourFrame(file, off, len, c.width, c.height, c.slices, c.sliceWidth), s.frame);
+        std::string path = dir.file("kit.cr2");
+        ASSERT_TRUE(testutil::writeFile(path, file));
+        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+            if (!testutil::haveTool(tool)) {
+                std::printf("skipped %s: not installed\n", tool);
+                continue;
+            }
+            int w = 0, h = 0;
+            std::vector<uint16_t> got = peerFrame(tool, path, w, h);
+            ASSERT_EQ(w, c.width) << tool;
+            ASSERT_EQ(h, c.height) << tool;
+            EXPECT_EQ(got, s.frame) << tool;
+        }
+    }
+}
+
+// Pixel grouping against the peer's own (dcraw -q 2) on kit DNG files, with unit multipliers,
+// no black level and the full 16-bit range so both sides scale nothing: inside the 4-pixel
+// border every channel must agree.
+TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
+    if (!testutil::haveTool("dcraw")) {
+        std::printf("skipped: dcraw not installed\n");
+        return;
+    }
+    struct Case {
+        bool be;
+        int width, height;
+        unsigned char cfa[4];
+        unsigned seed;
+    };
+    const Case cases[] = {{false, 64, 48, {0, 1, 1, 2}, 1}, {true, 37, 29, {2, 1, 1, 0}, 2}, {false, 40, 30, {1, 0, 2, 1}, 3},
+                          {false, 50, 33, {1, 2, 0, 1}, 4}};
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " cfa " << (int)c.cfa[0] << (int)c.cfa[1]
+                                        << (int)c.cfa[2] << (int)c.cfa[3]);
+        DngSpec s;
+        s.bigEndian = c.be;
+        s.width = c.width;
+        s.height = c.height;
+        s.ljpeg = false;
+        for (int i = 0; i < 4; i++) s.cfa[i] = c.cfa[i];
+        s.frame = rampNoiseFrame(c.width, c.height, 14, c.seed);
+        // Edges in both directions, so that the gradient choices matter.
+        for (int y = 0; y < c.height; y++)
+            for (int x = 0; x < c.width; x++)
+                if ((x / 7 + y / 5) % 2) s.frame[(size_t)y * c.width + x] += (uint16_t)(3000 + 97 * (x % 3));
+        std::string path = dir.file("ppg.dng");
+        ASSERT_TRUE(testutil::writeFile(path, writeDng(s)));
+        std::string out;
+        ASSERT_EQ(testutil::run({"dcraw", "-q", "2", "-4", "-o", "0", "-r", "1", "1", "1", "1", "-k", "0", "-S", "65535",
+                                 "-t", "0", "-c", path},
+                                &out),
+                  0);
+        jpegtest::Image peer = jpegtest::parsePnm(std::vector<unsigned char>(out.begin(), out.end()));
+        ASSERT_EQ(peer.w, c.width);
+        ASSERT_EQ(peer.h, c.height);
+        ASSERT_EQ(peer.channels, 3);
+
+        sCFAData cfa;
+        cfa.rows = cfa.cols = 2;
+        cfa.pattern.set(c.cfa, 4);
+        std::unique_ptr<cBayerFilter> filter(cBayerFilter::newFilter(cfa));
+        ASSERT_TRUE(filter);
+        std::vector<uint16_t> raw = s.frame;
+        std::vector<unsigned long long> px((size_t)c.width * c.height);
+        sInterpolateInfo info;
+        info.raw = raw.data();
+        info.pixels = px.data();
+        info.width = c.width;
+        info.height = c.height;
+        info.filter = filter.get();
+        ASSERT_TRUE(interpolatePPG(info, nullptr));
+        int bad = 0;
+        for (int y = 4; y < c.height - 4; y++)
+            for (int x = 4; x < c.width - 4; x++) {
+                unsigned long long p = px[(size_t)y * c.width + x];
+                unsigned ours[3] = {(unsigned)(p >> 32) & 0xFFFF, (unsigned)(p >> 16) & 0xFFFF, (unsigned)p & 0xFFFF};
+                for (int k = 0; k < 3; k++)
+                    if (ours[k] != peer.at(x, y, k) && bad++ < 5)
+                        ADD_FAILURE() << "(" << x << "," << y << ") channel " << k << ": ours " << ours[k] << " peer "
+                                      << peer.at(x, y, k);
+            }
+        EXPECT_EQ(bad, 0);
+    }
+}
+
+// Difference category 16: T.81 codes the difference 32768 without extra bits, and both peers
+// read it so in DNG 1.1 and later; in DNG 1.0 files both read 16 more bits holding the
+// difference, as early writers put them there. Frames alternating 7232 and 40000 need
+// category 16 at every sample.
+TEST(RawKitOracle, DifferenceCategory16FollowsTheDngVersion) {
+    struct Case {
+        unsigned char version[4];
+        bool extraBits;
+    };
+    const Case cases[] = {{{1, 4, 0, 0}, false}, {{1, 1, 0, 0}, false}, {{1, 0, 0, 0}, true}};
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "DNG " << (int)c.version[0] << "." << (int)c.version[1]);
+        DngSpec s;
+        s.width = s.height = 32;
+        s.components = 1;
+        for (int i = 0; i < 4; i++) s.version[i] = c.version[i];
+        s.diff16Bits = c.extraBits;
+        for (int y = 0; y < 32; y++)
+            for (int x = 0; x < 32; x++) s.frame.push_back((uint16_t)(((x + y) & 1) ? 40000 : 7232));
+        DngBlocks blocks;
+        std::vector<unsigned char> file = writeDng(s, &blocks);
+        ASSERT_EQ(blocks.offset.size(), 1u);
+        EXPECT_EQ(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, c.extraBits), s.frame);
+        // Read the other way, the same bytes are not this frame.
+        EXPECT_NE(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, !c.extraBits), s.frame);
+        std::string path = dir.file("d16.dng");
+        ASSERT_TRUE(testutil::writeFile(path, file));
+        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+            if (!testutil::haveTool(tool)) {
+                std::printf("skipped %s: not installed\n", tool);
+                continue;
+            }
+            int w = 0, h = 0;
+            EXPECT_EQ(peerFrame(tool, path, w, h), s.frame) << tool;
+        }
+    }
+}
+
+// Small raw with 2x2 luma blocks: LibRaw (dcraw_emu with its small-raw colour conversion
+// switched off) reads the luma plane in decode order, not with T.81's predictor 1; its output
+// is the luma plane times one scale when the kit codes in decode order. dcraw gives no values
+// without the maker note's colour data, and unprocessed_raw takes Bayer frames only, so this
+// is the one peer that reads the case.
+TEST(RawKitOracle, SmallRawLumaIsReadInDecodeOrder) {
+    if (!testutil::haveTool("dcraw_emu")) {
+        std::printf("skipped: dcraw_emu not installed\n");
+        return;
+    }
+    const int W = 64, H = 32;
+    testutil::TempDir dir;
+    for (bool decodeOrder : {true, false}) {
+        SCOPED_TRACE(decodeOrder ? "decode order" : "T.81");
+        std::vector<LjComp> c(3);
+        c[0].h = 2;
+        c[0].v = 2;
+        c[0].w = W;
+        c[0].hgt = H;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) c[0].px.push_back((uint16_t)(1000 + x * 10 + y * 100));
+        for (int k = 1; k < 3; k++) {
+            c[k].w = W / 2;
+            c[k].hgt = H / 2;
+            c[k].px.assign((size_t)W / 2 * H / 2, 16384);
+        }
+        LjOptions o;
+        o.precision = 15;
+        o.decodeOrder = decodeOrder;
+        std::vector<unsigned char> jpeg = encodeLossless(c, W, H, o);
+        // Our decoder reads it back with the matching prediction. Placed as a sliced frame of
+        // 2W x H/2 (one slice W pixels wide, 3 samples a pixel column): the JPEG's top half
+        // fills the left slice, its bottom half the right one.
+        cRAWLosslessJpeg d;
+        d.setDecodeOrderPrediction(decodeOrder);
+        d.init(2 * W, H / 2, 1, 3 * W, 3 * W);
+        cBufWrapperIO io(jpeg.data(), (long long)jpeg.size());
+        ASSERT_TRUE(d.decodeFrame(&io));
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) {
+                size_t at = y < H / 2 ? (size_t)y * 2 * W + x : (size_t)(y - H / 2) * 2 * W + W + x;
+                ASSERT_EQ(d.getBitmap().ptr[at * 3], c[0].px[(size_t)y * W + x]) << x << "," << y;
+            }
+
+        TiffWriter t(false, false);
+        int i0 = t.newIfd(), i1 = t.newIfd(), i2 = t.newIfd(), i3 = t.newIfd();
+        t.addAscii(i0, 271, "Canon");
+        t.addAscii(i0, 272, "Canon EOS 5D Mark II");
+        t.addShorts(i0, 259, {6});
+        t.chain(i0, i1);
+        t.chain(i1, i2);
+        t.chain(i2, i3);
+        t.addShorts(i3, 259, {6});
+        t.addBlocks(i3, 273, 279, {jpeg});
+        std::string path = dir.file("small.cr2");
+        ASSERT_TRUE(testutil::writeFile(path, t.write(i0)));
+        ASSERT_EQ(testutil::run({"dcraw_emu", "-dsrawrgb2", "-4", "-o", "0", "-W", path}), 0);
+        jpegtest::Image peer = jpegtest::parsePnm(testutil::readFile(path + ".ppm"));
+        ASSERT_EQ(peer.w, W);
+        ASSERT_EQ(peer.h, H);
+        const double scale = (double)peer.at(0, 0, 0) / c[0].px[0];
+        int off = 0;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++)
+                if (std::abs(peer.at(x, y, 0) - scale * c[0].px[(size_t)y * W + x]) > 2.0) off++;
+        if (decodeOrder)
+            EXPECT_EQ(off, 0);
+        else
+            EXPECT_GT(off, W * H / 2);
+    }
+}

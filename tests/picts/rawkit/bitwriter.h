@@ -1,0 +1,88 @@
+// Bit writers of the raw test kit, the mirror images of the decoders' bit readers: most
+// significant bit first (optionally with JPEG 0xFF00 stuffing), least significant bit first,
+// and most significant first into 32-bit words of either byte order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace rawkit {
+
+class BitWriterMSB {
+public:
+    std::vector<unsigned char> out;
+    explicit BitWriterMSB(bool stuffing = false) : myStuff(stuffing) {}
+    void put(uint32_t bits, int n) {
+        for (int i = n - 1; i >= 0; i--) {
+            myAcc = myAcc << 1 | ((bits >> i) & 1);
+            if (++myCount == 8) flushByte();
+        }
+    }
+    // Pads the last byte with one bits (T.81 F.1.2.3) or zero bits.
+    void align(bool ones = true) {
+        while (myCount) put(ones ? 1 : 0, 1);
+    }
+
+private:
+    void flushByte() {
+        out.push_back((unsigned char)myAcc);
+        if (myAcc == 0xFF && myStuff) out.push_back(0);
+        myAcc = 0;
+        myCount = 0;
+    }
+    bool myStuff;
+    uint32_t myAcc = 0;
+    int myCount = 0;
+};
+
+class BitWriterLSB {
+public:
+    std::vector<unsigned char> out;
+    void put(uint32_t bits, int n) {
+        for (int i = 0; i < n; i++) {
+            myAcc |= ((bits >> i) & 1) << myCount;
+            if (++myCount == 8) {
+                out.push_back((unsigned char)myAcc);
+                myAcc = 0;
+                myCount = 0;
+            }
+        }
+    }
+    void align() {
+        if (myCount) out.push_back((unsigned char)myAcc);
+        myAcc = 0;
+        myCount = 0;
+    }
+
+private:
+    uint32_t myAcc = 0;
+    int myCount = 0;
+};
+
+// Bits fill each 32-bit word from bit 31 down; a finished word is stored in the chosen order.
+class BitWriter32 {
+public:
+    std::vector<unsigned char> out;
+    explicit BitWriter32(bool bigEndianWords) : myBE(bigEndianWords) {}
+    void put(uint32_t bits, int n) {
+        for (int i = n - 1; i >= 0; i--) {
+            myWord |= ((bits >> i) & 1u) << (31 - myCount);
+            if (++myCount == 32) flush();
+        }
+    }
+    void align() {
+        if (myCount) flush();
+    }
+
+private:
+    void flush() {
+        for (int i = 0; i < 4; i++) out.push_back((unsigned char)(myWord >> (myBE ? 24 - 8 * i : 8 * i)));
+        myWord = 0;
+        myCount = 0;
+    }
+    bool myBE;
+    uint32_t myWord = 0;
+    int myCount = 0;
+};
+
+}  // namespace rawkit
