@@ -15,6 +15,7 @@
 #include "element_testutil.h"
 #include "testutil.h"
 #include "ui/elementhost.h"
+#include "ui/lang.h"
 #include "ui/theme.h"
 
 namespace ctltest {
@@ -54,6 +55,7 @@ public:
 struct cFixture : elemtest::cWindowFixture {
     cRecorder* rec = nullptr;
     void openRecorder(int w, int h) {
+        cCiomToolkitLang::init();  // the toolkit's own texts, as the application loads them
         rec = new cRecorder;
         open(rec, w, h);
     }
