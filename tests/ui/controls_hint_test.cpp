@@ -131,3 +131,22 @@ TEST(Selectable, StatesSchemasPicturesAndActions) {
     EXPECT_FALSE(s->hovered());
     EXPECT_EQ(f.rec->count(s, 7), 3);
 }
+
+TEST(Selectable, SnapshotOfItsStates) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cFixture f;
+    f.openRecorder(140, 70);
+    cSelectableElement* s[3];
+    const char* names[3] = {"Normal", "Hovered", "Selected"};
+    for (int i = 0; i < 3; i++) {
+        s[i] = new cSelectableElement;
+        f.rec->attach(s[i], 5, 5 + i * 20, 130, 19);
+        s[i]->setText(names[i]);
+        s[i]->setTextMargin(2);
+        s[i]->setImages(cCITheme::theme()->getPict(48), nullptr, cCITheme::theme()->getPict(47), false);
+    }
+    s[2]->select(true);
+    f.move(40, 5 + 20 + 8);
+    EXPECT_TRUE(s[1]->hovered());
+    expectSnapshot(f.maker, f.window, "selectable_states", {0, 0, 140, 70});
+}

@@ -337,3 +337,28 @@ TEST(Scrollable, SnapshotWithBothBars) {
     f.pump();
     expectSnapshot(f.maker, f.window, "scrollable_both_bars", {0, 0, 140, 110});
 }
+
+TEST(ScrollBar, SnapshotOfPartStates) {
+    cFixture f;
+    f.openRecorder(230, 90);
+    cHScroll* h[3];
+    for (int i = 0; i < 3; i++) {
+        h[i] = new cHScroll;
+        f.rec->attach(h[i], 5, 5 + i * 20, 200, 15);
+        h[i]->setMax(100);
+        h[i]->setPos(40);
+    }
+    cVScroll* v = new cVScroll;
+    f.rec->attach(v, 210, 5, 15, 80);
+    v->setMax(50);
+    v->setPos(50, false);
+    f.pump();
+    std::string z = zones(h[0]);
+    int thumb = (int)(z.find('T') + z.rfind('T')) / 2;
+    f.move(5 + thumb, 5 + 7);  // thumb hovered
+    EXPECT_EQ(h[0]->partState(1), 1u);
+    f.press(5 + 195, 45 + 7);  // the third bar's end arrow pressed
+    EXPECT_EQ(h[2]->partState(3), 2u);
+    expectSnapshot(f.maker, f.window, "scrollbar_states", {0, 0, 230, 90});
+    f.release(5 + 195, 45 + 7);
+}

@@ -124,7 +124,8 @@ void cPopupMaster::onConstruct() {
 
 void cPopupMaster::onInitData() {
     cScrollableElement::onInitData();
-    if (!myItems) return;
+    // The buttons are built once, when the element is constructed in its window.
+    if (!myItems || !constructed()) return;
     sSize eval;
     evalSize(this, *myItems, myImages, eval, nullptr);
     setMinVisualHeight(eval.cy);
