@@ -145,9 +145,13 @@ TEST(ScrollBar, DraggingBeyondTheEndsClampsToZeroAndTheMaximum) {
     EXPECT_EQ(f.bar->pos(), 1000u);
     f.move(10 + mid, 15);
     EXPECT_EQ(f.bar->pos(), 500u) << "back at the origin, back at the start position";
+    // The thumb stays under the pointer: moved 30 pixels, it starts 30 pixels further.
+    int before = (int)zones(f.bar).find('T');
+    f.move(10 + mid + 30, 15);
+    EXPECT_NEAR((int)zones(f.bar).find('T') - before, 30, 1);
     f.release(10 + mid, 15);
     EXPECT_FALSE(f.bar->hasCapture());
-    EXPECT_EQ(f.posted.back(), 500u);
+    EXPECT_EQ(f.posted.back(), f.bar->pos()) << "every move was posted";
 }
 
 TEST(ScrollBar, SetMaxBelowThePositionPostsTheNewMaximumOnce) {
