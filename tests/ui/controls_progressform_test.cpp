@@ -134,7 +134,6 @@ TEST(ProgressForm, StopAsksTheJobAndTheFormWaitsForItsEnd) {
         cJobForm* form = new cJobForm;
         std::atomic<bool> asked{false};
         form->body = [&](cJobForm* me) {
-            for (int i = 0; i < 1000 && !me->notifyProgress(1); i++) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             while (me->notifyProgress(1)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             asked = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the form must wait for this
