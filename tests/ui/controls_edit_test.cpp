@@ -395,3 +395,20 @@ TEST(Edit, SnapshotOfItsLooks) {
             if (bgrAt(f.window, x, y) == cCITheme::theme()->getColor(8)) bannerPx++;
     EXPECT_EQ(bannerPx, 0) << "read-only hides the banner";
 }
+
+TEST(Edit, LongTextScrollsToKeepTheCaretInside) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cEditFixture f;
+    f.make(120);
+    f.edit->setText("a rather long line of text that cannot fit into the field at all");
+    f.edit->focus();  // caret to the end
+    f.pump();
+    EXPECT_LT(f.edit->scroll(), 0);
+    // The caret is drawn inside the field, in the text colour, at width - 2.
+    unsigned int ink = f.edit->fgColor(cEditChild::ctFocused);
+    EXPECT_EQ(bgrAt(f.window, 10 + 120 - 2, 8 + 11), ink);
+    f.key(kKeyHome);
+    f.pump();
+    EXPECT_EQ(f.edit->scroll(), 0);
+    EXPECT_EQ(bgrAt(f.window, 10 + 1, 8 + 11), ink) << "the caret at x = 1";
+}

@@ -185,3 +185,28 @@ TEST(Popup, Snapshot) {
     config.focusText = cCITheme::theme()->getColor(9);
     EXPECT_EQ(cPopupMaster::simplePopup(f.rec, items, 10, 10, &config), -1);
 }
+
+TEST(Popup, PictureOnlyItemsAreShownWithoutAddingHeight) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cFixture f;
+    f.openRecorder(100, 50);
+    tPopupItems items;
+    fill(items, {{1, "text"}, {2, ""}});
+    cPicturesList pictures;
+    pictures.refImage(0, cCITheme::theme()->getPict(77));
+    items.find(2)->imageId = 0;
+    sSize s, one;
+    ASSERT_TRUE(cPopupMaster::evalSize(f.rec, items, &pictures, s, nullptr));
+    f.rec->sizeOf("text", one);
+    EXPECT_EQ(s.cy, one.cy + 7) << "the picture-only item adds no height";
+    cScript script;
+    long long shown = 0;
+    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+        shown = popupOf(w)->buttonCount();
+        m->injectKey(w, kKeyEscape);
+    };
+    f.maker.setModalScript(&script);
+    cPopupMaster::runPopUp(f.rec, items, &pictures, 10, 10, s.cx, s.cy, -1, 0xFFFFFF, 0, kNone, nullptr, kNone,
+                           kNone, kNone, kNone, kNone, kNone);
+    EXPECT_EQ(shown, 2);
+}
