@@ -15,7 +15,8 @@ namespace {
 // (. none, < page back, > page forward, T thumb, a start arrow, b end arrow).
 std::string zones(cScrollBarCore* bar) {
     std::string s;
-    for (int x = 0; x < bar->width(); x++) s += ".<>Tab"[bar->hit(x)];
+    int length = dynamic_cast<cVScroll*>(bar) ? bar->height() : bar->width();
+    for (int x = 0; x < length; x++) s += ".<>Tab"[bar->hit(x)];
     return s;
 }
 
@@ -55,6 +56,10 @@ TEST(ScrollBar, ThumbFollowsThePlainModelAndMeetsBothEnds) {
             v->setMax(0);
             EXPECT_EQ(v->maxval(), 0u);
             EXPECT_EQ(f.bar->maxval(), 100u);
+            // Maximum 0: the thumb fills the whole track, from the end cap on.
+            std::string vz = zones(v);
+            EXPECT_EQ(vz.find('T'), 1u) << vz;
+            EXPECT_EQ((int)vz.rfind('T'), c.length - 41) << vz;
             continue;
         }
         f.bar->setPos(c.pos);
@@ -104,7 +109,7 @@ TEST(ScrollBar, ClicksStepOnceOnReleaseAndStopAtTheEnds) {
         {"end arrow at max", 1000, 190, 190, 15, {}},
         {"page back", 900, 5, 5, 15, {890}},
         {"page forward", 0, 150, 150, 15, {10}},
-        {"page back near 0", 5, 5, 5, 15, {}},  // thumb covers x 5 at pos 5? checked below
+        {"thumb clicked in place", 5, 5, 5, 15, {}},
         {"pressed on arrow, released on track", 50, 165, 150, 15, {}},
         {"released beside the bar", 50, 165, 165, 40, {}},
     };
@@ -118,9 +123,8 @@ TEST(ScrollBar, ClicksStepOnceOnReleaseAndStopAtTheEnds) {
         f.press(10 + c.pressX, 15);
         EXPECT_TRUE(f.posted.empty()) << c.what << ": nothing happens on the press";
         f.release(10 + c.releaseX, c.releaseY + 10);
-        if (std::string(c.what) == "page back near 0") {
-            // pos 5 puts the thumb over x 5: a press there is a thumb press, no step.
-            EXPECT_EQ(zoneBefore, cScrollBarCore::zThumb);
+        if (std::string(c.what) == "thumb clicked in place") {
+            EXPECT_EQ(zoneBefore, cScrollBarCore::zThumb);  // at position 5 the thumb covers x 5
         }
         EXPECT_EQ(f.posted, c.want) << c.what;
         for (int p = 0; p < 4; p++) {
