@@ -273,3 +273,32 @@ TEST(ProgressForm, Snapshot) {
     f.maker.setModalScript(&script);
     EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
 }
+
+TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
+    class cUnknownChild : public cStdUnknownProgressChild {
+    public:
+        ~cUnknownChild() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            for (int i = 0; i < 120 && !haveToStop(); i++) sleep(10);
+            return 4;
+        }
+    };
+    cFixture f;
+    f.openRecorder(400, 60);
+    cUnknownChild* child = new cUnknownChild;
+    f.rec->attach(child, 5, 5, 390, 40);
+    int result = -1;
+    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
+        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+    };
+    EXPECT_TRUE(child->runUIJob("Searching"));
+    for (int i = 0; i < 500 && result < 0; i++) {
+        f.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(result, 4);
+    std::string line = child->statusLine()->text() ? child->statusLine()->text() : "";
+    EXPECT_EQ(line.compare(0, 30, "Searching is in progress: time"), 0) << line;
+}

@@ -245,7 +245,7 @@ void cStdBasicProgressChild::onInitData() {
 
 bool cStdBasicProgressChild::runUIJob(const char* title) {
     if (!visible_child()) show();
-    myEstimate = true;
+    myEstimate = wantsEstimate();
     myStageStart = clockMs();
     myLastUpdate = 0;
     if (title) {

@@ -112,6 +112,8 @@ public:
 protected:
     void onJobEnd(unsigned int result) override;
     virtual unsigned int clockMs();
+    // Whether runUIJob shows an estimate (a fake percentage gives none worth showing).
+    virtual bool wantsEstimate() { return true; }
     bool myEstimate = true;
 
 private:
@@ -161,6 +163,7 @@ public:
 protected:
     void onJobStart() override;
     void onJobEnd(unsigned int result) override;
+    bool wantsEstimate() override { return false; }
 
 private:
     cUnknownProgressFakeJob myFake;
