@@ -192,3 +192,25 @@ TEST(Combo, Snapshot) {
     f.pump();
     expectSnapshot(f.maker, f.window, "combo", {0, 0, 220, 60});
 }
+
+TEST(Combo, TabReachesTheEditAndLeavesItBothWays) {
+    cComboFixture f;
+    f.make();
+    elemtest::cProbe* before = new elemtest::cProbe("before", nullptr, true, true);
+    elemtest::cProbe* after = new elemtest::cProbe("after", nullptr, true, true);
+    f.rec->attach(before, 170, 5, 10, 10);
+    f.rec->attach(after, 190, 5, 10, 10);
+    // Tree order: combo (edit inside), before, after.
+    after->focus();
+    f.key(kKeyTab);  // wraps to the first stop: the edit
+    EXPECT_TRUE(f.combo->edit()->focused());
+    f.maker.injectText(f.window, "typed");
+    f.pump();
+    EXPECT_STREQ(f.combo->text(), "typed");
+    f.key(kKeyTab);
+    EXPECT_TRUE(before->focused());
+    f.key(kKeyTab, kModShift);
+    EXPECT_TRUE(f.combo->edit()->focused());
+    f.key(kKeyTab, kModShift);
+    EXPECT_TRUE(after->focused()) << "Shift+Tab leaves the combo";
+}

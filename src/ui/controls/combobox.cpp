@@ -18,6 +18,9 @@ void cComboBoxChild::onInitData() {
     mySelected = -1;
     setMinSize(20, 19);
     setMaxSize(0x7FFFFFFF, 38);
+    // Tab stops at the edit inside, where typing goes; a stop on the combo itself would
+    // take keys nobody types into, and Shift+Tab could never leave it again.
+    setTabStop(false);
     attach(&myEdit, 0, 0, 1, 1);
     anchor(&myEdit, 0, 0, -20, -1);
     myEdit.setCursorForRO(false);
