@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "ciplatform/windowmaker.h"
+#include "ui/controls/hint.h"
 #include "ui/lang.h"
 
 static cCIApplication* gApplication = nullptr;
@@ -75,6 +76,7 @@ int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, 
                 // The toolkit's own texts join the tables and the applied language is
                 // applied again with them (only the first time does anything).
                 cCiomToolkitLang::init();
+                cHintMaster::install();
                 exitCode = app->run();
             } else {
                 exitCode = 1;

@@ -101,7 +101,7 @@ const unsigned int kColours[cCITheme::kColors] = {
     rgb(0x5B9BF2),  // 58 button dark edge: hover and pressed
     rgb(0xDDE3E9),  // 59 button light edge: disabled
     rgb(0xDDE3E9),  // 60 button dark edge: disabled
-    rgb(0x9AA5B1),  // 61 popup shadow
+    rgb(0x1F3A5F),  // 61 message box first line
 };
 
 // Glyph arguments: kind | state << 8 | direction << 12 | on.

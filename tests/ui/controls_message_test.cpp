@@ -1,0 +1,178 @@
+// Message boxes: every kind answered by Enter, Escape and a click on each button, the
+// window size from the text, default captions, the button row always fitting, and the
+// answer without a window (No, never Yes).
+#include <functional>
+
+#include "controls_testutil.h"
+#include "ui/controls/messageform.h"
+
+using namespace ctltest;
+
+namespace {
+
+class cScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
+};
+
+cMessageForm* formOf(cPlatformWindow* w) {
+    cElementHost* h = static_cast<cElementHost*>(w->userData);
+    return h ? dynamic_cast<cMessageForm*>(h->rootElement()) : nullptr;
+}
+
+void clickButton(cHeadlessWindowMaker* m, cPlatformWindow* w, int id) {
+    cButtonChild* b = formOf(w)->buttonRow()->findButton(id);
+    ASSERT_TRUE(b);
+    sRect r;
+    formOf(w)->childRect(b, &r);
+    m->injectClick(w, r.x + r.w / 2, r.y + r.h / 2);
+}
+
+}  // namespace
+
+TEST(MessageBox, EveryKindAnswersEnterEscapeAndClicks) {
+    typedef std::function<int(cChildElement*)> tBox;
+    struct Kind {
+        const char* name;
+        tBox run;
+        bool yesNo;
+    } kinds[] = {
+        {"info", [](cChildElement* p) { return cMessageForm::infobox(p, "Done.\nAll went well."); }, false},
+        {"warning", [](cChildElement* p) { return cMessageForm::warningbox(p, "Careful."); }, false},
+        {"error", [](cChildElement* p) { return cMessageForm::errorbox(p, "(e) Unable to create x!"); }, false},
+        {"confirm", [](cChildElement* p) { return (int)cMessageForm::confirmbox(p, "Remove it?"); }, true},
+        {"warnconfirm", [](cChildElement* p) { return (int)cMessageForm::warnconfirmbox(p, "Really?"); }, true},
+    };
+    struct Answer {
+        const char* how;
+        std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> act;
+        int want;
+        bool yesNoOnly;
+    } answers[] = {
+        {"Enter", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEnter); }, 1, false},
+        {"Escape", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); }, 0, false},
+        {"click Ok/Yes", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 1); }, 1, false},
+        {"click No", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 2); }, 0, true},
+        {"close", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectClose(w); }, 0, false},
+    };
+    for (auto& k : kinds)
+        for (auto& a : answers) {
+            if (a.yesNoOnly && !k.yesNo) continue;
+            cFixture f;
+            f.openRecorder(100, 50);
+            cScript script;
+            script.fn = a.act;
+            f.maker.setModalScript(&script);
+            EXPECT_EQ(k.run(f.rec), a.want) << k.name << " / " << a.how;
+            f.pump();
+            EXPECT_EQ(f.maker.windowCount(), 1) << k.name << ": the box is gone";
+        }
+}
+
+TEST(MessageBox, WithoutAWindowTheAnswerIsNo) {
+    cRecorder loose;
+    EXPECT_FALSE(cMessageForm::confirmbox(&loose, "Delete everything?"));
+    EXPECT_EQ(cMessageForm::infobox(&loose, "x"), 0);
+    EXPECT_EQ(cMessageForm::infobox(nullptr, "x"), 0);
+    cFixture f;
+    f.openRecorder(100, 50);
+    EXPECT_EQ(cMessageForm::infobox(f.rec, nullptr), 0);
+    EXPECT_EQ(f.maker.windowCount(), 1);
+}
+
+TEST(MessageBox, WindowSizeFollowsTheText) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cFixture f;
+    f.openRecorder(100, 50);
+    cFontObject* bold = f.rec->createFont(6, 13, _glbalStdFont(), true);
+    sSize line;
+    f.rec->sizeOf("A long first line that sets the width of the box", line, bold);
+    int H = line.cy;
+    struct Case {
+        const char* text;
+        int lines;
+        int height;
+    } cases[] = {
+        {"A long first line that sets the width of the box", 1, 115},
+        {"A long first line that sets the width of the box\n", 1, 115},
+        {"A long first line that sets the width of the box\n\nend", 3, (int)(2 * 1.5 * H) + 115},
+    };
+    for (auto& c : cases) {
+        cScript script;
+        int w = 0, h = 0;
+        long long lines = -1;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
+            w = win->width();
+            h = win->height();
+            lines = formOf(win)->lineCount();
+            m->injectKey(win, kKeyEnter);
+        };
+        f.maker.setModalScript(&script);
+        cMessageForm::infobox(f.rec, c.text, "caption");
+        EXPECT_EQ(lines, c.lines) << c.text;
+        EXPECT_EQ(h, c.height) << c.text;
+        EXPECT_EQ(w, line.cx + 37 + 30) << c.text;
+    }
+}
+
+TEST(MessageBox, ShortMessagesAreAtLeastAsWideAsTheirButtons) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    for (const char* text : {"", "?", "ok"}) {
+        cFixture f;
+        f.openRecorder(100, 50);
+        cScript script;
+        int ww = 0, left = -1, right = -1, h = 0;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
+            ww = win->width();
+            h = win->height();
+            cToolBarChild* row = formOf(win)->buttonRow();
+            left = row->x();
+            right = row->x() + row->wantsWidth();
+            m->injectKey(win, kKeyEscape);
+        };
+        f.maker.setModalScript(&script);
+        EXPECT_FALSE(cMessageForm::confirmbox(f.rec, text));
+        EXPECT_GE(left, 0) << "'" << text << "': the Yes button starts inside the window";
+        EXPECT_LE(right, ww) << text;
+        if (!*text) {
+            EXPECT_EQ(h, 105);
+        }
+    }
+}
+
+TEST(MessageBox, DefaultCaptionsComeFromTheLanguageTable) {
+    cFixture f;
+    f.openRecorder(100, 50);
+    std::string caption;
+    cScript script;
+    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
+        caption = win->caption() ? win->caption() : "";
+        m->injectKey(win, kKeyEscape);
+    };
+    f.maker.setModalScript(&script);
+    const char* want[] = {"Information", "Warning", "Error", "Confirm"};
+    cMessageForm::infobox(f.rec, "x");
+    EXPECT_EQ(caption, want[0]);
+    cMessageForm::warningbox(f.rec, "x");
+    EXPECT_EQ(caption, want[1]);
+    cMessageForm::errorbox(f.rec, "x");
+    EXPECT_EQ(caption, want[2]);
+    cMessageForm::warnconfirmbox(f.rec, "x");
+    EXPECT_EQ(caption, want[3]);
+    cMessageForm::errorbox(f.rec, "x", "Own");
+    EXPECT_EQ(caption, "Own");
+}
+
+TEST(MessageBox, Snapshot) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cFixture f;
+    f.openRecorder(100, 50);
+    cScript script;
+    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
+        expectSnapshot(f.maker, win, "message_confirm", {0, 0, win->width(), win->height()});
+        m->injectKey(win, kKeyEscape);
+    };
+    f.maker.setModalScript(&script);
+    cMessageForm::confirmbox(f.rec, "Remove the package?\nIts files will be deleted.\nSettings stay.", "Confirm");
+}

@@ -1,0 +1,304 @@
+// The progress forms: a job that reports and ends with its result, a job that is
+// stopped, the status line's arithmetic (times, estimate clamp, percentage), formats
+// from translations checked before use, the stage name kept as an own copy, the child's
+// end action, and the job stopped in the destructor.
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "controls_testutil.h"
+#include "ui/controls/progressform.h"
+
+using namespace ctltest;
+
+namespace {
+
+class cScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override {
+        if (fn) fn(m, w);
+    }
+};
+
+// A form whose job is a small script and whose clock the test sets.
+class cJobForm : public cStdBasicProgressForm {
+public:
+    std::function<unsigned int(cJobForm*)> body;
+    std::atomic<unsigned int> clock{0};
+    std::atomic<bool>* finished = nullptr;
+    ~cJobForm() override { terminate(4000); }
+    unsigned int clockMs() override { return clock; }
+
+protected:
+    unsigned int job() override {
+        unsigned int r = body(this);
+        if (finished) *finished = true;
+        return r;
+    }
+};
+
+std::string status(cStdBasicProgressForm* f) {
+    const char* t = f->statusLine()->text();
+    return t ? t : "";
+}
+
+}  // namespace
+
+TEST(ProgressForm, StatusLineArithmetic) {
+    struct Case {
+        const char* stage;
+        double percent;
+        unsigned int elapsed;
+        bool estimate;
+        const char* want;
+    } cases[] = {
+        {"Operation", 37.46, 90000, true,
+         "Operation progress: 37.4%. Time consumed: 00:01:30. Estimated time left: 00:02:30."},
+        {"Download", 50, 25u * 3600000u, true,
+         "Download progress: 50.0%. Time consumed: 25:00:00. Estimated time left: 25:00:00."},
+        // A tiny percentage: the estimate is clamped to 32 bits of milliseconds.
+        {"Scan", 0.0001, 90000, true,
+         "Scan progress: 0.0%. Time consumed: 00:01:30. Estimated time left: 1193:02:47."},
+        {"Copy", 10, 3723000, false, "Copy is in progress: time consumed: 01:02:03."},
+    };
+    for (auto& c : cases) {
+        char line[256];
+        cProgressStatus::format(line, sizeof line, c.stage, c.percent, (int)(10 * c.percent), c.elapsed, c.estimate,
+                                nullptr, nullptr);
+        EXPECT_STREQ(line, c.want);
+    }
+}
+
+TEST(ProgressForm, TranslatedFormatsAreCheckedBeforeUse) {
+    const char* ref = "%s progress: %.01f%%. Time consumed: %02d:%02d:%02d. Estimated time left: %02d:%02d:%02d.";
+    struct Case {
+        const char* candidate;
+        bool taken;
+    } cases[] = {
+        {"%s Fortschritt: %.1f%%. Zeit: %02d:%02d:%02d. Rest: %02d:%02d:%02d.", true},
+        {nullptr, false},
+        {"%s %s %s %s", false},
+        {"%s progress: %d%%. %02d:%02d:%02d %02d:%02d:%02d", false},
+        {"%s %.01f %n %d %d %d %d %d", false},
+        {"%s %.01f %d %d %d %d %d", false},
+        {"%s %.01f %d %d %d %d %d %d %d", false},
+        {"%", false},
+    };
+    for (auto& c : cases) EXPECT_EQ(cProgressStatus::checkedFormat(c.candidate, ref), c.taken ? c.candidate : ref);
+}
+
+TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
+    cFixture f;
+    f.openRecorder(100, 50);
+    cJobForm* form = new cJobForm;
+    std::string seen;
+    form->setStageName(4, "Unpacking");
+    form->body = [&](cJobForm* me) {
+        me->notifyStage(4);
+        me->clock = 90000;
+        me->notifyProgress(37.46);
+        seen = status(me);
+        me->clock = 90100;
+        me->notifyProgress(50);  // closer than 501 ms: nothing shown
+        if (status(me) != seen) seen = "changed";
+        return 42u;
+    };
+    EXPECT_EQ(cStdBasicProgressForm::runUIJob(f.rec, form, "Working"), 42);
+    EXPECT_EQ(seen, "Unpacking progress: 37.4%. Time consumed: 00:01:30. Estimated time left: 00:02:30.");
+    f.pump();
+    EXPECT_EQ(f.maker.windowCount(), 1);
+}
+
+TEST(ProgressForm, StopAsksTheJobAndTheFormWaitsForItsEnd) {
+    struct Case {
+        const char* how;
+        std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> act;
+    } cases[] = {
+        {"Stop button",
+         [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+             cElementHost* h = static_cast<cElementHost*>(w->userData);
+             cStdBasicProgressForm* form = dynamic_cast<cStdBasicProgressForm*>(h->rootElement());
+             cButtonChild* b = form->toolBar()->findButton(1);
+             sRect r;
+             form->childRect(b, &r);
+             m->injectClick(w, r.x + 3, r.y + 3);
+         }},
+        {"Escape", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); }},
+        {"close button", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectClose(w); }},
+    };
+    for (auto& c : cases) {
+        cFixture f;
+        f.openRecorder(100, 50);
+        cJobForm* form = new cJobForm;
+        std::atomic<bool> asked{false};
+        form->body = [&](cJobForm* me) {
+            while (me->notifyProgress(1)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            asked = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the form must wait for this
+            return 7u;
+        };
+        cScript script;
+        bool stillOpen = false;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+            c.act(m, w);
+            m->pump();
+            stillOpen = m->alive(w);
+        };
+        f.maker.setModalScript(&script);
+        EXPECT_EQ(form->runUIJob(f.rec, "Stoppable"), 7) << c.how;
+        EXPECT_TRUE(asked) << c.how;
+        EXPECT_TRUE(stillOpen) << c.how << ": Stop does not close the form by itself";
+    }
+}
+
+TEST(ProgressForm, WithoutAWindowNothingRunsAndTheFormIsFreed) {
+    std::atomic<bool> ran{false};
+    cJobForm* form = new cJobForm;
+    form->body = [&](cJobForm*) {
+        ran = true;
+        return 1u;
+    };
+    cRecorder loose;
+    EXPECT_EQ(cStdBasicProgressForm::runUIJob(&loose, form, "x"), 0);
+    EXPECT_EQ(cStdBasicProgressForm::runUIJob(nullptr, nullptr, "x"), 0);
+    EXPECT_FALSE(ran);
+}
+
+TEST(ProgressForm, StageNameIsAnOwnCopy) {
+    cFixture f;
+    f.openRecorder(100, 50);
+    cJobForm* form = new cJobForm;
+    std::string seen;
+    form->setStageName(1, "Download");
+    form->body = [&](cJobForm* me) {
+        me->notifyStage(1);
+        me->setStageName(1, "Replaced");  // frees the stored name the stage took
+        me->clock = 1000;
+        me->notifyProgress(10);
+        seen = status(me);
+        return 0u;
+    };
+    form->runUIJob(f.rec, "x");
+    EXPECT_EQ(seen.compare(0, 18, "Download progress:"), 0) << seen;
+}
+
+TEST(ProgressForm, DestroyingARunningFormStopsAndWaitsForItsJob) {
+    std::atomic<bool> finished{false};
+    {
+        elemtest::cWindowFixture f;
+        cJobForm* form = new cJobForm;
+        form->finished = &finished;
+        form->body = [](cJobForm* me) {
+            while (me->notifyProgress(5)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            return 0u;
+        };
+        f.open(form, 600, 106);
+        EXPECT_TRUE(form->runs());
+        f.close();
+        EXPECT_TRUE(finished) << "the job ended before the form went";
+    }
+}
+
+TEST(ProgressForm, ChildReportsTheEndAsAnAction) {
+    class cJobChild : public cStdBasicProgressChild {
+    public:
+        ~cJobChild() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            notifyProgress(50);
+            return 9;
+        }
+    };
+    cFixture f;
+    f.openRecorder(400, 60);
+    cJobChild* child = new cJobChild;
+    f.rec->attach(child, 5, 5, 390, 40);
+    int result = -1;
+    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
+        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+    };
+    EXPECT_TRUE(child->runUIJob("Copying"));
+    for (int i = 0; i < 300 && result < 0; i++) {
+        f.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(result, 9);
+    EXPECT_EQ(f.rec->count(child, 6), 1);
+}
+
+TEST(ProgressForm, UnknownFormEndsWithItsJob) {
+    class cUnknown : public cStdUnknownProgressForm {
+    public:
+        ~cUnknown() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            for (int i = 0; i < 30 && !haveToStop(); i++) sleep(10);
+            return 3;
+        }
+    };
+    cFixture f;
+    f.openRecorder(100, 50);
+    EXPECT_EQ(cStdBasicProgressForm::runUIJob(f.rec, new cUnknown, "Unknown"), 3);
+}
+
+TEST(ProgressForm, Snapshot) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cFixture f;
+    f.openRecorder(100, 50);
+    cJobForm* form = new cJobForm;
+    std::atomic<bool> go{false};
+    form->body = [&](cJobForm* me) {
+        me->clock = 60000;
+        me->notifyProgress(25);
+        go = true;
+        while (!me->haveToStop()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return 1u;
+    };
+    cScript script;
+    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+        for (int i = 0; i < 500 && (!go || form->progressBar()->shownPos() != 250 ||
+                                    form->progressBar()->shownOpacity() != 0.0);
+             i++) {
+            m->pumpAll();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        expectSnapshot(f.maker, w, "progress_form", {0, 0, w->width(), w->height()});
+        m->injectKey(w, kKeyEscape);
+    };
+    f.maker.setModalScript(&script);
+    EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
+}
+
+TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
+    class cUnknownChild : public cStdUnknownProgressChild {
+    public:
+        ~cUnknownChild() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            for (int i = 0; i < 120 && !haveToStop(); i++) sleep(10);
+            return 4;
+        }
+    };
+    cFixture f;
+    f.openRecorder(400, 60);
+    cUnknownChild* child = new cUnknownChild;
+    f.rec->attach(child, 5, 5, 390, 40);
+    int result = -1;
+    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
+        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+    };
+    EXPECT_TRUE(child->runUIJob("Searching"));
+    for (int i = 0; i < 500 && result < 0; i++) {
+        f.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(result, 4);
+    std::string line = child->statusLine()->text() ? child->statusLine()->text() : "";
+    EXPECT_EQ(line.compare(0, 30, "Searching is in progress: time"), 0) << line;
+}
