@@ -109,25 +109,12 @@ public:
         if (!myModal || myEnded) return;
         myEnded = true;
         myCode = code;
-        myMaker->myWake.signal();
+        myMaker->myWakes.channel().signal();
     }
     bool inModal() override { return myModal && !myEnded; }
 };
 
 namespace {
-
-template <class T>
-bool appendTo(_typebuf<T>& buf, long long& n, T v) {
-    if (n >= buf.count && !buf.reset(buf.count ? buf.count * 2 : 8)) return false;
-    buf.ptr[n++] = v;
-    return true;
-}
-
-template <class T>
-void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
-    for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
-    n--;
-}
 
 long long monotonicMs() {
     struct timespec ts;
@@ -227,13 +214,8 @@ void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
     if (myPointerOver == w) myPointerOver = nullptr;
     for (long long i = 0; i < myWindowCount; i++)
         if (myWindows.ptr[i]->myOwner == w) myWindows.ptr[i]->myOwner = nullptr;
-    for (long long i = myTimerCount - 1; i >= 0; i--)
-        if (myTimers.ptr[i].window == w) removeFrom(myTimers, myTimerCount, i);
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        for (long long i = myWakeListCount - 1; i >= 0; i--)
-            if (myWakeList.ptr[i] == w) removeFrom(myWakeList, myWakeListCount, i);
-    }
+    myTimers.forget(w);
+    myWakes.forget(w);
     if (myFocus == w) {
         myFocus = nullptr;
         // The focus goes back to the owner, else to the newest remaining window.
@@ -407,35 +389,13 @@ void cHeadlessWindowMaker::injectResize(cPlatformWindow* window, int w, int h) {
 
 // --- the loop ---
 
-void cHeadlessWindowMaker::wake(cPlatformWindow* window) {
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        myWakeCount++;
-        if (!window) {
-            myWakeAll = true;
-        } else {
-            bool have = false;
-            for (long long i = 0; i < myWakeListCount && !have; i++) have = myWakeList.ptr[i] == window;
-            if (!have && !appendTo(myWakeList, myWakeListCount, window)) myWakeAll = true;
-        }
-    }
-    myWake.signal();
-}
+void cHeadlessWindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
 
 bool cHeadlessWindowMaker::runWakeups() {
-    myWake.drain();
     bool all;
     _typebuf<cPlatformWindow*> list;
     long long n;
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        all = myWakeAll;
-        myWakeAll = false;
-        list.swap(myWakeList);
-        n = myWakeListCount;
-        myWakeListCount = 0;
-    }
-    if (!all && n == 0) return false;
+    if (!myWakes.take(all, list, n)) return false;
     sDispatch d(myDispatchDepth);
     if (all) {
         // Callbacks may create and destroy windows: walk a copy, check each is still there.
@@ -457,52 +417,18 @@ bool cHeadlessWindowMaker::runWakeups() {
 
 bool cHeadlessWindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
     cHeadlessWindow* w = live(window);
-    if (!w || ms < 1) return false;
-    for (long long i = 0; i < myTimerCount; i++)
-        if (myTimers.ptr[i].window == w && myTimers.ptr[i].id == id) {
-            myTimers.ptr[i].period = ms;
-            myTimers.ptr[i].repeat = repeat;
-            myTimers.ptr[i].due = myClock + ms;
-            return true;
-        }
-    sTimer t = {w, id, ms, repeat, myClock + ms};
-    return appendTo(myTimers, myTimerCount, t);
+    return w && ms >= 1 && myTimers.set(w, id, ms, repeat, myClock);
 }
 
-void cHeadlessWindowMaker::killTimer(cPlatformWindow* window, int id) {
-    for (long long i = myTimerCount - 1; i >= 0; i--)
-        if (myTimers.ptr[i].window == window && myTimers.ptr[i].id == id) removeFrom(myTimers, myTimerCount, i);
-}
-
-long long cHeadlessWindowMaker::nextTimerDue() {
-    long long due = -1;
-    for (long long i = 0; i < myTimerCount; i++)
-        if (due < 0 || myTimers.ptr[i].due < due) due = myTimers.ptr[i].due;
-    return due;
-}
+void cHeadlessWindowMaker::killTimer(cPlatformWindow* window, int id) { myTimers.kill(window, id); }
 
 bool cHeadlessWindowMaker::runTimers() {
-    bool any = false;
-    // One pass over the timers due now; callbacks may set or kill timers.
-    for (int guard = 0; guard < 1000; guard++) {
-        long long pick = -1;
-        for (long long i = 0; i < myTimerCount; i++)
-            if (myTimers.ptr[i].due <= myClock && (pick < 0 || myTimers.ptr[i].due < myTimers.ptr[pick].due)) pick = i;
-        if (pick < 0) break;
-        sTimer t = myTimers.ptr[pick];
-        if (t.repeat) {
-            long long due = t.due + t.period;
-            myTimers.ptr[pick].due = due <= myClock ? myClock + t.period : due;
-        } else {
-            removeFrom(myTimers, myTimerCount, pick);
-        }
-        any = true;
-        if (t.window->myClient && !t.window->myDead) {
+    return myTimers.runDue(myClock, [this](cHeadlessWindow* w, int id) {
+        if (w->myClient && !w->myDead) {
             sDispatch d(myDispatchDepth);
-            t.window->myClient->onWindowTimer(t.window, t.id);
+            w->myClient->onWindowTimer(w, id);
         }
-    }
-    return any;
+    });
 }
 
 int cHeadlessWindowMaker::pump() {
@@ -534,11 +460,7 @@ int cHeadlessWindowMaker::runLoop(cHeadlessWindow* modalWindow) {
     long long idle = 0;
     for (;;) {
         if (modalWindow ? modalWindow->myEnded : myQuit) break;
-        bool woke;
-        {
-            cSafeCriticalSectionAccess guard(&myWakeLock);
-            woke = myWakeAll || myWakeListCount > 0;
-        }
+        bool woke = myWakes.pending();
         if (pump() > 0) {
             if (woke) idle = 0;
             continue;
@@ -555,11 +477,11 @@ int cHeadlessWindowMaker::runLoop(cHeadlessWindow* modalWindow) {
             break;
         }
         long long waitMs = 200;
-        long long due = nextTimerDue();
+        long long due = myTimers.nextDue();
         if (due >= 0 && due - myClock < waitMs) waitMs = due - myClock < 0 ? 0 : due - myClock;
         if (myIdleTimeout >= 0 && myIdleTimeout - idle < waitMs) waitMs = myIdleTimeout - idle;
         long long t0 = monotonicMs();
-        bool signalled = myWake.wait((int)waitMs);
+        bool signalled = myWakes.channel().wait((int)waitMs);
         long long spent = monotonicMs() - t0;
         myClock += spent;
         if (!signalled) idle += spent > 0 ? spent : 1;
@@ -621,7 +543,7 @@ int cHeadlessWindowMaker::messageLoop() {
 void cHeadlessWindowMaker::quit(int code) {
     myQuitCode = code;
     myQuit = true;
-    myWake.signal();
+    myWakes.channel().signal();
 }
 
 void cHeadlessWindowMaker::pushModalAnswer(int code) { appendTo(myAnswers, myAnswerCount, code); }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/buffers.h"
-#include "ciplatform/wakeup.h"
+#include "ciplatform/looptables.h"
 #include "ciplatform/windowmaker.h"
 
 class cHeadlessWindow;
@@ -100,7 +100,7 @@ public:
     cPlatformWindow* focusedWindow();
     cPlatformWindow* grabWindow();
     int pointerShape(cPlatformWindow* window);
-    long long wakeCount() const { return myWakeCount; }
+    long long wakeCount() { return myWakes.total(); }
 
     // --- snapshots ---
     // Repaints what is invalid, then encodes the window's canvas as an RGB PNG.
@@ -122,7 +122,6 @@ private:
     bool runTimers();
     bool freeDead();
     int runLoop(cHeadlessWindow* modalWindow);
-    long long nextTimerDue();
 
     _typebuf<cHeadlessWindow*> myWindows;  // live windows in creation order
     long long myWindowCount = 0;
@@ -135,22 +134,8 @@ private:
     cHeadlessWindow* myPointerOver = nullptr;
     long long mySequence = 0;
 
-    struct sTimer {
-        cHeadlessWindow* window;
-        int id;
-        int period;
-        bool repeat;
-        long long due;
-    };
-    _typebuf<sTimer> myTimers;
-    long long myTimerCount = 0;
-
-    cWakeChannel myWake;
-    cCriticalSection myWakeLock;
-    bool myWakeAll = false;
-    _typebuf<cPlatformWindow*> myWakeList;  // windows woken since the last pump
-    long long myWakeListCount = 0;
-    long long myWakeCount = 0;
+    cTimerTable<cHeadlessWindow> myTimers;
+    cWakeRequests myWakes;
 
     _typebuf<int> myAnswers;
     long long myAnswerCount = 0;

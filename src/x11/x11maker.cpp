@@ -17,19 +17,6 @@
 
 namespace {
 
-template <class T>
-bool appendTo(_typebuf<T>& buf, long long& n, T v) {
-    if (n >= buf.count && !buf.reset(buf.count ? buf.count * 2 : 8)) return false;
-    buf.ptr[n++] = v;
-    return true;
-}
-
-template <class T>
-void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
-    for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
-    n--;
-}
-
 long long monotonicMs() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -361,13 +348,8 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     w->ungrab();
     if (myFocus == w) myFocus = nullptr;
     if (myPointerOver == w) myPointerOver = nullptr;
-    for (long long i = myTimerCount - 1; i >= 0; i--)
-        if (myTimers.ptr[i].window == w) removeFrom(myTimers, myTimerCount, i);
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        for (long long i = myWakeListCount - 1; i >= 0; i--)
-            if (myWakeList.ptr[i] == w) removeFrom(myWakeList, myWakeListCount, i);
-    }
+    myTimers.forget(w);
+    myWakes.forget(w);
     // Windows it owns go first (dialogs and popups of a closing window).
     for (long long i = myWindowCount - 1; i >= 0; i--)
         if (i < myWindowCount && myWindows.ptr[i]->myOwner == w) destroy(myWindows.ptr[i]);
@@ -391,7 +373,7 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     XFlush(X.dpy);
     w->myXid = 0;
     appendTo(myDead, myDeadCount, w);
-    myWake.signal();
+    myWakes.channel().signal();
     if (myDispatchDepth == 0) freeDead();
 }
 
@@ -584,39 +566,18 @@ void cX11Window::endModal(int code) {
     if (!myModal || myEnded) return;
     myEnded = true;
     myCode = code;
-    myMaker->myWake.signal();
+    myMaker->myWakes.channel().signal();
 }
 
 // ---------------------------------------------------------------- the loop
 
-void cX11WindowMaker::wake(cPlatformWindow* window) {
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        if (!window) {
-            myWakeAll = true;
-        } else {
-            bool have = false;
-            for (long long i = 0; i < myWakeListCount && !have; i++) have = myWakeList.ptr[i] == window;
-            if (!have && !appendTo(myWakeList, myWakeListCount, window)) myWakeAll = true;
-        }
-    }
-    myWake.signal();
-}
+void cX11WindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
 
 bool cX11WindowMaker::runWakeups() {
-    myWake.drain();
     bool all;
     _typebuf<cPlatformWindow*> list;
     long long n;
-    {
-        cSafeCriticalSectionAccess guard(&myWakeLock);
-        all = myWakeAll;
-        myWakeAll = false;
-        list.swap(myWakeList);
-        n = myWakeListCount;
-        myWakeListCount = 0;
-    }
-    if (!all && n == 0) return false;
+    if (!myWakes.take(all, list, n)) return false;
     sX11Dispatch d(myDispatchDepth);
     _typebuf<cX11Window*> copy;
     long long m = all ? myWindowCount : 0;
@@ -634,44 +595,18 @@ bool cX11WindowMaker::runWakeups() {
 
 bool cX11WindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
     cX11Window* w = live(window);
-    if (!w || ms < 1) return false;
-    long long now = monotonicMs();
-    for (long long i = 0; i < myTimerCount; i++)
-        if (myTimers.ptr[i].window == w && myTimers.ptr[i].id == id) {
-            myTimers.ptr[i] = {w, id, ms, repeat, now + ms};
-            return true;
-        }
-    sTimer t = {w, id, ms, repeat, now + ms};
-    return appendTo(myTimers, myTimerCount, t);
+    return w && ms >= 1 && myTimers.set(w, id, ms, repeat, monotonicMs());
 }
 
-void cX11WindowMaker::killTimer(cPlatformWindow* window, int id) {
-    for (long long i = myTimerCount - 1; i >= 0; i--)
-        if (myTimers.ptr[i].window == window && myTimers.ptr[i].id == id) removeFrom(myTimers, myTimerCount, i);
-}
+void cX11WindowMaker::killTimer(cPlatformWindow* window, int id) { myTimers.kill(window, id); }
 
 bool cX11WindowMaker::runTimers() {
-    bool any = false;
-    long long now = monotonicMs();
-    for (int guard = 0; guard < 1000; guard++) {
-        long long pick = -1;
-        for (long long i = 0; i < myTimerCount; i++)
-            if (myTimers.ptr[i].due <= now && (pick < 0 || myTimers.ptr[i].due < myTimers.ptr[pick].due)) pick = i;
-        if (pick < 0) break;
-        sTimer t = myTimers.ptr[pick];
-        if (t.repeat) {
-            long long due = t.due + t.period;
-            myTimers.ptr[pick].due = due <= now ? now + t.period : due;
-        } else {
-            removeFrom(myTimers, myTimerCount, pick);
-        }
-        any = true;
-        if (t.window->myClient && !t.window->myDead) {
+    return myTimers.runDue(monotonicMs(), [this](cX11Window* w, int id) {
+        if (w->myClient && !w->myDead) {
             sX11Dispatch d(myDispatchDepth);
-            t.window->myClient->onWindowTimer(t.window, t.id);
+            w->myClient->onWindowTimer(w, id);
         }
-    }
-    return any;
+    });
 }
 
 int cX11WindowMaker::paintAll() {
@@ -700,8 +635,8 @@ int cX11WindowMaker::pumpOnce() {
 
 void cX11WindowMaker::waitForEvents(int ms) {
     if (XPending(myX->dpy) > 0) return;
-    struct pollfd p[2] = {{ConnectionNumber(myX->dpy), POLLIN, 0}, {myWake.fd(), POLLIN, 0}};
-    poll(p, myWake.fd() >= 0 ? 2 : 1, ms);
+    struct pollfd p[2] = {{ConnectionNumber(myX->dpy), POLLIN, 0}, {myWakes.channel().fd(), POLLIN, 0}};
+    poll(p, myWakes.channel().fd() >= 0 ? 2 : 1, ms);
 }
 
 bool cX11WindowMaker::loopDone(cX11Window* modalWindow) { return modalWindow ? modalWindow->myEnded : myQuit; }
@@ -714,10 +649,8 @@ int cX11WindowMaker::runLoop(cX11Window* modalWindow) {
         if (done > 0) continue;
         long long wait = 1000;
         long long now = monotonicMs();
-        for (long long i = 0; i < myTimerCount; i++) {
-            long long left = myTimers.ptr[i].due - now;
-            if (left < wait) wait = left < 0 ? 0 : left;
-        }
+        long long due = myTimers.nextDue();
+        if (due >= 0 && due - now < wait) wait = due < now ? 0 : due - now;
         waitForEvents((int)wait);
     }
     return modalWindow ? modalWindow->myCode : myQuitCode;
@@ -774,7 +707,7 @@ int cX11WindowMaker::messageLoop() {
 void cX11WindowMaker::quit(int code) {
     myQuitCode = code;
     myQuit = true;
-    myWake.signal();
+    myWakes.channel().signal();
 }
 
 // ---------------------------------------------------------------- desktop

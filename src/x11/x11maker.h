@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/buffers.h"
-#include "ciplatform/wakeup.h"
+#include "ciplatform/looptables.h"
 #include "ciplatform/windowmaker.h"
 
 class cX11Window;
@@ -103,21 +103,8 @@ private:
     cX11Window* myPointerOver = nullptr;
     long long mySequence = 0;
 
-    struct sTimer {
-        cX11Window* window;
-        int id;
-        int period;
-        bool repeat;
-        long long due;
-    };
-    _typebuf<sTimer> myTimers;
-    long long myTimerCount = 0;
-
-    cWakeChannel myWake;
-    cCriticalSection myWakeLock;
-    bool myWakeAll = false;
-    _typebuf<cPlatformWindow*> myWakeList;
-    long long myWakeListCount = 0;
+    cTimerTable<cX11Window> myTimers;
+    cWakeRequests myWakes;
 
     bool myQuit = false;
     int myQuitCode = 0;

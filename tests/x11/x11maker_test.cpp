@@ -286,7 +286,9 @@ static void compareWithHeadless(bool shm) {
     cX11Fixture x;
     ASSERT_TRUE(x.open(xf.build(), W, H));
     if (shm && !x.maker->sharedMemory()) std::printf("(the server refused MIT-SHM: XPutImage twice)\n");
-    if (!shm) EXPECT_FALSE(x.maker->sharedMemory());
+    if (!shm) {
+        EXPECT_FALSE(x.maker->sharedMemory());
+    }
     std::vector<unsigned int> shown;
     ASSERT_TRUE(grabPixels(x.maker->xid(x.window), W, H, shown));
     _typebuf<unsigned char> png;

@@ -1,0 +1,143 @@
+// What every window maker's loop keeps besides its windows: the wake-up requests that
+// any thread may post, and the window timers that fire on the UI thread.
+#pragma once
+
+#include "base/buffers.h"
+#include "base/sync.h"
+#include "ciplatform/wakeup.h"
+
+class cPlatformWindow;
+
+template <class T>
+bool appendTo(_typebuf<T>& buf, long long& n, T v) {
+    if (n >= buf.count && !buf.reset(buf.count ? buf.count * 2 : 8)) return false;
+    buf.ptr[n++] = v;
+    return true;
+}
+
+template <class T>
+void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
+    for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
+    n--;
+}
+
+// Windows woken since the loop last looked. Every member is safe from any thread.
+class cWakeRequests {
+public:
+    // Records a wake-up of `window` (null: every window) and signals the loop. A window
+    // that cannot be listed (no memory) turns the request into one for every window.
+    void add(cPlatformWindow* window) {
+        {
+            cSafeCriticalSectionAccess guard(&myLock);
+            myTotal++;
+            if (!window) {
+                myAll = true;
+            } else {
+                bool have = false;
+                for (long long i = 0; i < myCount && !have; i++) have = myList.ptr[i] == window;
+                if (!have && !appendTo(myList, myCount, window)) myAll = true;
+            }
+        }
+        myChannel.signal();
+    }
+    // Takes what was asked since the last take; false when nothing was.
+    bool take(bool& all, _typebuf<cPlatformWindow*>& list, long long& n) {
+        myChannel.drain();
+        cSafeCriticalSectionAccess guard(&myLock);
+        all = myAll;
+        myAll = false;
+        list.swap(myList);
+        n = myCount;
+        myCount = 0;
+        return all || n > 0;
+    }
+    // A destroyed window is never handed out.
+    void forget(cPlatformWindow* window) {
+        cSafeCriticalSectionAccess guard(&myLock);
+        for (long long i = myCount - 1; i >= 0; i--)
+            if (myList.ptr[i] == window) removeFrom(myList, myCount, i);
+    }
+    bool pending() {
+        cSafeCriticalSectionAccess guard(&myLock);
+        return myAll || myCount > 0;
+    }
+    // Requests ever made, for tests that wait for one.
+    long long total() {
+        cSafeCriticalSectionAccess guard(&myLock);
+        return myTotal;
+    }
+    cWakeChannel& channel() { return myChannel; }
+
+private:
+    cWakeChannel myChannel;
+    cCriticalSection myLock;
+    bool myAll = false;
+    _typebuf<cPlatformWindow*> myList;
+    long long myCount = 0;
+    long long myTotal = 0;
+};
+
+// Timers of the windows of one maker, by window and id, on the loop's own clock (ms).
+template <class W>
+class cTimerTable {
+public:
+    // Sets or resets the timer; the first firing is `ms` from `now`.
+    bool set(W* window, int id, int ms, bool repeat, long long now) {
+        for (long long i = 0; i < myCount; i++)
+            if (myTimers.ptr[i].window == window && myTimers.ptr[i].id == id) {
+                myTimers.ptr[i] = {window, id, ms, repeat, now + ms};
+                return true;
+            }
+        return appendTo(myTimers, myCount, sTimer{window, id, ms, repeat, now + ms});
+    }
+    void kill(const cPlatformWindow* window, int id) {
+        for (long long i = myCount - 1; i >= 0; i--)
+            if (myTimers.ptr[i].window == window && myTimers.ptr[i].id == id) removeFrom(myTimers, myCount, i);
+    }
+    // Every timer of the window.
+    void forget(const cPlatformWindow* window) {
+        for (long long i = myCount - 1; i >= 0; i--)
+            if (myTimers.ptr[i].window == window) removeFrom(myTimers, myCount, i);
+    }
+    // The earliest due time, or -1 without timers.
+    long long nextDue() const {
+        long long due = -1;
+        for (long long i = 0; i < myCount; i++)
+            if (due < 0 || myTimers.ptr[i].due < due) due = myTimers.ptr[i].due;
+        return due;
+    }
+    // Fires the timers due at `now`, earliest first, through fire(window, id). The callbacks
+    // may set or kill timers; a repeating timer that fell behind is due a period from now,
+    // and a pass fires at most 1000 times, so a 1 ms timer cannot hold the loop.
+    template <class F>
+    bool runDue(long long now, F fire) {
+        bool any = false;
+        for (int guard = 0; guard < 1000; guard++) {
+            long long pick = -1;
+            for (long long i = 0; i < myCount; i++)
+                if (myTimers.ptr[i].due <= now && (pick < 0 || myTimers.ptr[i].due < myTimers.ptr[pick].due)) pick = i;
+            if (pick < 0) break;
+            sTimer t = myTimers.ptr[pick];
+            if (t.repeat) {
+                long long due = t.due + t.period;
+                myTimers.ptr[pick].due = due <= now ? now + t.period : due;
+            } else {
+                removeFrom(myTimers, myCount, pick);
+            }
+            any = true;
+            fire(t.window, t.id);
+        }
+        return any;
+    }
+
+private:
+    struct sTimer {
+        W* window;
+        int id;
+        int period;
+        bool repeat;
+        long long due;
+    };
+    _typebuf<sTimer> myTimers;
+    long long myCount = 0;
+};
