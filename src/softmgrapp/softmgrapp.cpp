@@ -2,8 +2,11 @@
 #include "softmgrapp/softmgrapp.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/cexception.h"
+#include "ciplatform/windowmaker.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
@@ -21,6 +24,17 @@ int applyStoredLanguage(cApplicationConfig* store) {
     }
     cSOPKGLang::applyLang(eLangENG);
     return eLangENG;
+}
+
+void printVerbUsage(int argc, char** argv) {
+    if (argc < 2 || !argv || !argv[1]) return;
+    static const char* const kUsage[][2] = {
+        {"install", "usage: softmgr install <package file> [<offset of the scenario data>]"},
+        {"uninstall", "usage: softmgr uninstall <package code name>"},
+        {"update", "usage: softmgr update <package code name> [quite]"},
+    };
+    for (auto& u : kUsage)
+        if (strcmp(argv[1], u[0]) == 0 && argc < 3) fprintf(stderr, "%s\n", u[1]);
 }
 
 bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
@@ -41,7 +55,10 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
         executablePath.clear();
 
     sStartupChoice choice;
-    if (!chooseMode(argc, argv, executablePath.ptr, choice)) return false;
+    if (!chooseMode(argc, argv, executablePath.ptr, choice)) {
+        printVerbUsage(argc, argv);
+        return false;
+    }
     mode = choice.mode;
     firstArg.attach(choice.first.dettach());
     secondArg.attach(choice.second.dettach());
@@ -60,10 +77,12 @@ int unavailable(const char* what) {
 }  // namespace
 
 int cSoftMgrApp::run() {
+    // Without a display the forms' messages go to the console.
+    gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
         case eModeSoftMgr: return unavailable("The Software Manager");
-        case eModeInstall: return unavailable("Installing a package");
-        case eModeUninstall: return unavailable("Uninstalling a package (\"uninstall\")");
+        case eModeInstall: return install(executablePath.ptr, firstArg.ptr, installOffset);
+        case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
         case eModeUpdate: return unavailable("The update check (\"update\")");
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeRemove: return unavailable("Removing the Software Manager (\"remove\")");
