@@ -446,7 +446,8 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         static const int kKind[13] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1};
         if (kKind[r]) {
             _guardchar<char> m;
-            formatMessage(string((int)r), ctx ? ctx->messagePath.ptr : "", m);
+            // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
+            formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
             appMessageBox(this, nullptr, kKind[r], m.ptr);
         }
         end_modal(r == 0 ? 1 : 0);
