@@ -212,19 +212,54 @@ int cLangSelectionForm::selectedLang() const {
     return langs.ptr[selected];
 }
 
+namespace {
+
+// One language of the list: its flag and its native name in a 30-pixel cell (the grid
+// control of the toolkit takes this place later).
+class cLangRow : public cAppButtonBase {
+public:
+    int lang = 11;
+    void onPaint(cCanvas* canvas) override {
+        sRect r = {0, 0, width(), height()};
+        unsigned int fill = activated() ? 0xF4E8DD : 0xFFFFFF, frame = activated() ? 0xDFCAB7 : 0xFFFFFF;
+        canvas->drawRect(&r, fill, frame);
+        sPoint at = {10, 3};
+        if (cPicture* flag = ciLangImage27x22(lang)) canvas->drawTransparent(&at, flag);
+        canvas->setTextMode(mkStdFont());
+        canvas->setTextColors(0x655654, fill);
+        const char* name = ciLangName(lang);
+        canvas->drawText(55, 7, false, name ? name : "?");
+    }
+};
+
+}  // namespace
+
+void cLangSelectionForm::applyTexts() {
+    if (myTitle) myTitle->setText(string(0), cCanvas::taLeft);
+    if (mySubtitle) mySubtitle->setText(string(1), cCanvas::taLeft);
+    if (myStart) myStart->setText(string(2));
+}
+
 void cLangSelectionForm::onConstruct() {
     cCustomForm::onConstruct();
+    clientArea()->setBgColor(0xE7E7E7);
+    myTitle = new cStaticElement;
+    clientArea()->attach(myTitle, 15, 20, 360, 34);
+    myTitle->setFont(mkTitleFont());
+    mySubtitle = new cStaticElement;
+    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
+    mySubtitle->setFont(mkStdFont());
+    myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
+    mySubtitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
     myPanel = new cPanelChild;
     clientArea()->attach(myPanel, 0, 0, 10, 10);
     clientArea()->anchor(myPanel, 15, 85, -31, 230);
     myPanel->setBgColor(0xFFFFFF);
     myPanel->setBorderColor(0xDBCAC7);
-    // One row a language (the list control of the toolkit takes this place later).
     if (myRows.set(langs.count)) {
         for (long long i = 0; i < langs.count; i++) {
-            cWZISelButton* row = new cWZISelButton;
-            const char* name = ciLangName(langs.ptr[i]);
-            row->setText(name ? name : "?");
+            cLangRow* row = new cLangRow;
+            row->lang = langs.ptr[i];
             myPanel->attach(row, 8, 10 + (int)i * 30, 10, 30);
             myPanel->anchor(row, 8, 10 + (int)i * 30, -17, 30);
             myRows.ptr[i] = row;
@@ -233,20 +268,10 @@ void cLangSelectionForm::onConstruct() {
         if (selected >= 0) myRows.ptr[selected]->setActivated(true);
     }
     myStart = new cWZIButton;
-    myStart->setText(string(2));
     clientArea()->attach(myStart, 0, 0, 100, 26);
     clientArea()->anchor(myStart, -116, 330, 100, 26);
+    applyTexts();
     if (selected >= 0) myRows.ptr[selected]->focus();
-}
-
-void cLangSelectionForm::onPaint(cCanvas* canvas) {
-    sRect all = {0, 0, width(), height()};
-    canvas->drawRect(&all, 0xE7E7E7, (unsigned)-1);
-    canvas->setTextColors(0x655654, 0xE7E7E7);
-    canvas->setTextMode(mkTitleFont());
-    if (string(0)) canvas->drawText(15, 25, true, string(0));
-    canvas->setTextMode(mkStdFont());
-    if (string(1)) canvas->drawText(15, 55, true, string(1));
 }
 
 bool cLangSelectionForm::onAction(cChildElement* sender, cChildAction* action) {
@@ -260,7 +285,7 @@ bool cLangSelectionForm::onAction(cChildElement* sender, cChildAction* action) {
             // The form switches to the picked language at once.
             int lang = langs.ptr[i];
             if (lang <= 10 && lang != cLibLang::appliedLang() && cSOPKGLang::applyLang(lang)) {
-                myStart->setText(string(2));
+                applyTexts();
                 repaint();
             }
             return true;
@@ -381,7 +406,7 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     return start();
 }
 
-unsigned int cInstallerJobPanel::job() { return myCtx ? runInstallJob(*myCtx, this, &myAsker) : 1; }
+unsigned int cInstallerJobPanel::job() { return myCtx ? runInstallJob(*myCtx, this, &myAsker, fileOps) : 1; }
 
 // ---- cSoftUninstallerPanel ----
 

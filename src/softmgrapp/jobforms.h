@@ -98,7 +98,6 @@ public:
     int selectedLang() const;
 
     void onConstruct() override;
-    void onPaint(cCanvas* canvas) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool onFormAccept() override;
     bool onFormCancel() override;
@@ -109,9 +108,12 @@ public:
     int selected = -1;
 
 private:
+    void applyTexts();
     cPanelChild* myPanel = nullptr;
+    cStaticElement* myTitle = nullptr;
+    cStaticElement* mySubtitle = nullptr;
     cWZIButton* myStart = nullptr;
-    _typebuf<cWZISelButton*> myRows;
+    _typebuf<cAppButtonBase*> myRows;
 };
 
 // The panel's progress bar: a position from 0 to 100 set from any thread.
@@ -162,6 +164,8 @@ public:
     // Sets the stages and starts the job; false without a context.
     bool startInstall(sPkgInstallContext* ctx);
     const char* wantLangResource() override { return "pkgm::instp"; }
+    // The file operations the job uses (the plain ones when null).
+    cInstallFS* fileOps = nullptr;
 
 protected:
     unsigned int job() override;

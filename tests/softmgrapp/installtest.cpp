@@ -60,6 +60,15 @@ static void walk(const std::string& root, const std::string& rel, Tree* files, s
     closedir(d);
 }
 
+std::string readTextFile(const std::string& path) {
+    auto v = testutil::readFile(path);
+    return std::string(v.begin(), v.end());
+}
+
+bool writeTextFile(const std::string& path, const std::string& text) {
+    return testutil::writeFile(path, text.data(), text.size());
+}
+
 Tree snapshot(const std::string& root, const std::vector<std::string>& skip) {
     Tree t;
     walk(root, "", &t, nullptr, skip);

@@ -26,6 +26,9 @@ Tree snapshot(const std::string& root, const std::vector<std::string>& skip = {}
 // Folders below `root` (relative paths).
 std::vector<std::string> folders(const std::string& root);
 
+std::string readTextFile(const std::string& path);
+bool writeTextFile(const std::string& path, const std::string& text);
+
 // A HOME of its own for the life of the object (HOME and XDG_DATA_HOME restored after).
 class PrivateHome {
 public:
