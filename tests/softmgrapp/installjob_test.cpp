@@ -385,3 +385,35 @@ TEST_F(InstallJob, StopDuringUnpackingLeavesNoTemporaryFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program itself in a private HOME: the example's bundle installs without a
+// display, the same bundle again needs no update, and its desktop entries are valid.
+TEST(ProgramInstall, ExampleInstallsThenNeedsNoUpdate) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    testutil::TempDir home;
+    std::string bundle = home.file("Hello.app");
+    ASSERT_EQ(apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir()).exitCode,
+              0);
+    std::string data = bundle + "/Contents/Resources/scenario.data";
+    apptest::Result r = apptest::runProgram(prog, {"install", data}, home.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string folder = home.file("Applications/Hello Tool");
+    EXPECT_TRUE(apptest::exists(folder + "/bin/hello"));
+    EXPECT_TRUE(apptest::exists(home.file("Applications/QMX Software Manager.app/Contents/MacOS/SoftManager")));
+    EXPECT_FALSE(apptest::exists(home.file(".qmx/inflight-org.qmx.example.hello")));
+    r = apptest::runProgram(prog, {"install", data}, home.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("(i) No update is required."), std::string::npos) << r.err;
+    if (!testutil::haveTool("desktop-file-validate")) GTEST_SKIP() << "desktop-file-validate missing";
+    for (const char* entry : {"org.qmx.example.hello-Hello_Tool.desktop", "qmx-softmgr-Software_Packages_management.desktop"}) {
+        std::string out;
+        EXPECT_EQ(testutil::run({"desktop-file-validate", home.file(std::string(".local/share/applications/") + entry)}, &out),
+                  0)
+            << entry << out;
+    }
+}
+
+}  // namespace

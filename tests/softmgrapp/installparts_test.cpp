@@ -211,6 +211,35 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));
 }
 
+TEST_F(InstallParts, DeprecatedPackageIsListedWithTheManagersCommand) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    _guardchar<char> manager;
+    ASSERT_TRUE(store.getParamStr("installer/app", manager));
+    struct Case {
+        const char* rule;
+        size_t listed;
+    } cases[] = {{"\"org.qmx.test.pkg\" = *\n", 1}, {"\"org.qmx.test.pkg\" = \"1\"\n", 1},
+                 {"\"org.qmx.test.pkg\" = \"2\"\n", 0}, {"\"org.qmx.other\" = *\n", 0}};
+    int i = 0;
+    for (const Case& c : cases) {
+        std::string next = work.file("next" + std::to_string(i) + ".data");
+        ASSERT_TRUE(makePackage(work.path(), "5." + std::to_string(i++), files, next,
+                                std::string("[Deprecates]\n") + c.rule, "org.qmx.next"));
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(next.c_str());
+        ctx.store = &store;
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u) << c.rule;
+        ASSERT_EQ((size_t)ctx.packagesForRemoval.count(), c.listed) << c.rule;
+        if (!c.listed) continue;
+        const sPackageForRemoval& r = ctx.packagesForRemoval.head->value;
+        EXPECT_STREQ(r.name.ptr, "Test Pkg");
+        EXPECT_EQ(std::string(r.command.ptr), "\"" + std::string(manager.ptr) + "\" uninstall \"org.qmx.test.pkg\"");
+        EXPECT_TRUE(r.selected);
+    }
+}
+
 TEST(RemovalCommands, RunAsChildProcessesWithoutAShell) {
     testutil::TempDir t;
     std::string marker = t.file("ran");

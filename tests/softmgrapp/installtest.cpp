@@ -14,11 +14,11 @@
 namespace installtest {
 
 bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
-                 const std::string& extraSections) {
-    std::string src = work + "/src-" + version;
+                 const std::string& extraSections, const std::string& code) {
+    std::string src = work + "/src-" + code + "-" + version;
     if (!apptest::makeDirs(src)) return false;
     std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
-    std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test.pkg\"\nname = \"Test Pkg\"\n"
+    std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
                     "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n[Install]\n";
     int i = 0;
     for (auto& f : files) {

@@ -61,11 +61,11 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     std::string extra = "";
     ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg, extra));
     // Rewrite the scenario with more languages.
-    std::string src = work.path() + "/src-1.0/scenario.txt";
+    std::string src = work.path() + "/src-org.qmx.test.pkg-1.0/scenario.txt";
     std::string text = readTextFile(src);
     text.replace(text.find("langs = ENG"), 11, "langs = ENG DEU JPN");
     text.replace(text.find("eula = "), 0, "");
-    ASSERT_TRUE(writeTextFile(work.path() + "/src-1.0/eula.idx",
+    ASSERT_TRUE(writeTextFile(work.path() + "/src-org.qmx.test.pkg-1.0/eula.idx",
                               "ENG = \"./eula_en.txt\"\nDEU = \"./eula_en.txt\"\nJPN = \"./eula_en.txt\"\n"));
     ASSERT_TRUE(writeTextFile(src, text));
     cSoftPkgScenario scen;
