@@ -446,6 +446,13 @@ TEST(DesktopEntry, ValidAndExecParsesBackToTheArguments) {
     if (!validator) GTEST_SKIP() << "desktop-file-validate missing: entries not validated";
 }
 
+TEST(DesktopEntry, ElevationThroughALauncherWord) {
+    _guardchar<char> exec;
+    ASSERT_TRUE(desktopExecValue("pkexec", "/opt/QMX Software Manager.app/SoftManager", nullptr, exec));
+    EXPECT_EQ(parseExec(exec.ptr), (std::vector<std::string>{"pkexec", "/opt/QMX Software Manager.app/SoftManager"}));
+    EXPECT_EQ(std::string(exec.ptr).find("sudo"), std::string::npos);
+}
+
 TEST(DesktopEntry, RefusesMissingPartsAndUnsafePrefix) {
     PrivateHome home;
     _guardchar<char> path;
