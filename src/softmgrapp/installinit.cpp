@@ -285,7 +285,8 @@ bool getPackageRemovalCommandLine(cApplicationConfig* store, const char* code, i
         return true;
     }
     int v[4];
-    if (OSGetRegistedVersion(code, v, &command, nullptr, false) || OSGetRegistedVersion(code, v, &command, nullptr, true)) {
+    if (OSGetRegistedVersion(code, v, &command, nullptr, false) ||
+        OSGetRegistedVersion(code, v, &command, nullptr, true)) {
         major = v[0];
         return true;
     }

@@ -229,7 +229,8 @@ bool cInstallRun::prepare() {
         f->existed = kind == 1;
         fileCount++;
     }
-    if (!writeJournal(ctx.journalPath.ptr, false, flights, nullptr, fs)) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    if (!writeJournal(ctx.journalPath.ptr, false, flights, nullptr, fs))
+        return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
     return true;
 }
 

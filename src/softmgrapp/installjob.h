@@ -7,11 +7,12 @@
 // "QMXINFLIGHT 1", the line "state pending" or "state committed", one line per file to
 // install ("R <path>" when the target existed and is backed up, "N <path>" when it is
 // new), once committed one line "O <path>" per file of the earlier version that the new
-// one no longer has, then "end <count>" (the number of file lines). Pending: recovery removes "<path>.tmp", puts "<path>.bkp"
-// back (a missing target counts as removed) and removes a new file that has no backup.
-// Committed (the new files are all in place): recovery removes temporary files,
-// backups and the obsolete files. Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp"
-// that it does not name belongs to the user and makes the run fail before any write.
+// one no longer has, then "end <count>" (the number of file lines).
+// Pending: recovery removes "<path>.tmp", puts "<path>.bkp" back (a missing target counts
+// as removed) and removes a new file that has no backup. Committed (the new files are all
+// in place): recovery removes temporary files, backups and the obsolete files. Only paths
+// the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it does not name
+// belongs to the user and makes the run fail before any write.
 #pragma once
 
 #include "base/progress.h"

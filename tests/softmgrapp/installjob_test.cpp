@@ -424,9 +424,11 @@ TEST(ProgramInstall, ExampleInstallsThenNeedsNoUpdate) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("(i) No update is required."), std::string::npos) << r.err;
     if (!testutil::haveTool("desktop-file-validate")) GTEST_SKIP() << "desktop-file-validate missing";
-    for (const char* entry : {"org.qmx.example.hello-Hello_Tool.desktop", "qmx-softmgr-Software_Packages_management.desktop"}) {
+    for (const char* entry :
+         {"org.qmx.example.hello-Hello_Tool.desktop", "qmx-softmgr-Software_Packages_management.desktop"}) {
         std::string out;
-        EXPECT_EQ(testutil::run({"desktop-file-validate", home.file(std::string(".local/share/applications/") + entry)}, &out),
+        EXPECT_EQ(testutil::run({"desktop-file-validate", home.file(std::string(".local/share/applications/") + entry)},
+                                &out),
                   0)
             << entry << out;
     }

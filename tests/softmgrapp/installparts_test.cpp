@@ -113,18 +113,24 @@ TEST_F(InstallParts, StartChecksTable) {
         void (*arrange)(const PrivateHome&, cMemConfig&);
         unsigned int want;
     } cases[] = {
-        {"files count 0", [](const PrivateHome&, cMemConfig& s) { s.setParamInt32("install/org.qmx.test.pkg/files", 0); },
+        {"files count 0",
+         [](const PrivateHome&, cMemConfig& s) { s.setParamInt32("install/org.qmx.test.pkg/files", 0); },
          eIIDamagedConfig},
         {"recorded path is a folder",
          [](const PrivateHome& h, cMemConfig& s) {
              unlink((h.installFolder() + "/a.txt").c_str());
              apptest::makeDirs(h.installFolder() + "/a.txt/x");
-         }, eIIDamagedConfig},
+         },
+         eIIDamagedConfig},
         {"install folder gone",
-         [](const PrivateHome& h, cMemConfig& s) { s.setParamStr("install/org.qmx.test.pkg/path", "/nonexistent/x", -1); },
+         [](const PrivateHome& h, cMemConfig& s) {
+             s.setParamStr("install/org.qmx.test.pkg/path", "/nonexistent/x", -1);
+         },
          eIIDamagedInstall},
         {"newer installed",
-         [](const PrivateHome&, cMemConfig& s) { s.setParamInt64("install/org.qmx.test.pkg/ver", 0x0009000000000000ULL); },
+         [](const PrivateHome&, cMemConfig& s) {
+             s.setParamInt64("install/org.qmx.test.pkg/ver", 0x0009000000000000ULL);
+         },
          eIINewerInstalled},
         {"same version, same files", [](const PrivateHome&, cMemConfig&) {}, eIINoUpdate},
         {"unrecorded foreign file",
@@ -261,7 +267,8 @@ TEST(RemovalCommands, RunAsChildProcessesWithoutAShell) {
     }
     runRemovalCommands(list, nullptr);
     std::vector<std::string> left;
-    for (auto* it = list.head; it; it = it->next) left.push_back(std::string(it->value.name.ptr) + "=" + std::to_string(it->value.result != 0));
+    for (auto* it = list.head; it; it = it->next)
+        left.push_back(std::string(it->value.name.ptr) + "=" + std::to_string(it->value.result != 0));
     EXPECT_EQ(left, (std::vector<std::string>{"fails=1", "absent=1", "not selected=0"}));
     // The semicolon reached touch as part of its argument: the file has it in its name.
     EXPECT_FALSE(apptest::exists(marker));

@@ -84,7 +84,9 @@ public:
     bool kill = false;
     std::vector<std::string> failedOp;
 
-    int createExclusive(const char* p, int m) override { return hit("create", p) ? -1 : cInstallFS::createExclusive(p, m); }
+    int createExclusive(const char* p, int m) override {
+        return hit("create", p) ? -1 : cInstallFS::createExclusive(p, m);
+    }
     bool write(int fd, const void* d, long long n) override { return !hit("write", "") && cInstallFS::write(fd, d, n); }
     bool close(int fd) override {
         bool fail = hit("close", "");
@@ -106,7 +108,7 @@ struct RunResult {
     unsigned int init = 0, job = 0, result = 0;
     std::string message;
 };
-RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store, cInstallFS* fs = nullptr,
-            cJobAsker* asker = nullptr);
+RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
+                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr);
 
 }  // namespace installtest

@@ -167,7 +167,8 @@ TEST_F(JobForms, UninstallFormConfirmsAndAsksAboutBusyFiles) {
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0], "Are you sure you want to remove this package?");
-        EXPECT_EQ(texts[1], c.gone ? "The package was successfully uninstalled." : "Uninstallation procedure was canceled.");
+        EXPECT_EQ(texts[1],
+                  c.gone ? "The package was successfully uninstalled." : "Uninstallation procedure was canceled.");
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
     }
 }
