@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "apptest.h"
+#include "ciplatform/canvas.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
 #include "softmgrapp/installinit.h"
@@ -255,6 +256,7 @@ TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
         public:
             sPkgInstallContext* ctx;
             cBusyFS* fs;
+            cHeadlessWindowMaker* maker = nullptr;
             bool retry;
             std::vector<std::string>* asked;
             void onConstruct() override {
@@ -267,6 +269,8 @@ TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
                 if (a->type == eJobAskLang && a->sent()) {
                     cJobQuestionAction* q = static_cast<cJobQuestionAction*>(a);
                     asked->push_back(q->path.ptr);
+                    std::string png = std::string(QMX_BINARY_DIR) + "/jobpanel.png";
+                    if (maker) maker->snapshotPNG(maker->lastWindow(), png.c_str());
                     if (retry) fs->busy = false;
                     *q->answer = !retry;  // give up unless retrying
                     return true;
@@ -281,6 +285,7 @@ TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
         f->fs = &fs;
         f->retry = retry;
         f->asked = &asked;
+        f->maker = &maker;
         EXPECT_EQ(cChildElement::modalWindow(&maker, "install", 400, 150, f, nullptr, 0), 1);
         EXPECT_EQ(asked, std::vector<std::string>{target});
         EXPECT_EQ(ctx.result, retry ? 0u : (unsigned)eIJGaveUp);
@@ -294,9 +299,13 @@ TEST_F(JobForms, WindowlessMessageForm) {
         int boxAnswer;
         int want;
     } cases[] = {{1, 1, 0}, {2, 1, 0}, {3, 1, 0}, {4, 1, 1}, {4, 0, 0}};
+    std::string png = std::string(QMX_BINARY_DIR) + "/msgbox.png";
     for (const Case& c : cases) {
-        script.answer = [&](cChildElement*, int depth) { return depth == 2 ? c.boxAnswer : -2; };
-        EXPECT_EQ(cWLMsgForm::modal(c.kind, "text", &maker), c.want) << c.kind << " " << c.boxAnswer;
+        script.answer = [&](cChildElement*, int depth) {
+            if (depth == 2 && c.kind == 4) maker.snapshotPNG(maker.lastWindow(), png.c_str());
+            return depth == 2 ? c.boxAnswer : -2;
+        };
+        EXPECT_EQ(cWLMsgForm::modal(c.kind, "Failed to delete the existing file!\nThe file is used by another process.", &maker), c.want) << c.kind << " " << c.boxAnswer;
     }
 }
 
@@ -313,6 +322,70 @@ TEST_F(JobForms, LanguageFormSnapshot) {
     };
     EXPECT_EQ(cChildElement::modalWindow(&maker, "", 400, 370, f, nullptr, 0), eLangDEU + 1);
     EXPECT_TRUE(apptest::exists(png));
+}
+
+}  // namespace
+
+namespace {
+
+unsigned int argbOf(unsigned int bgr) {
+    return 0xFF000000u | (bgr & 0xFF) << 16 | (bgr & 0xFF00) | (bgr >> 16 & 0xFF);
+}
+
+TEST(AppButtons, StateColoursAndTextPlacement) {
+    struct Case {
+        const char* name;
+        bool disabled;
+        const char* text;
+        int width;
+        unsigned int fill;  // 0x00BBGGRR
+    } cases[] = {
+        {"normal", false, "", 100, 0xE7E7E7},
+        // 96 * 255 / 255 + 159 * 231 / 255 = 96 + 144 per channel.
+        {"disabled", true, "", 100, 0xF0F0F0},
+        {"text wider than the button", false, "a rather long button text", 30, 0xE7E7E7},
+    };
+    for (const Case& c : cases) {
+        cWZIButton b;
+        b.onInitData();
+        b.move(0, 0, c.width, 30);
+        b.setText(c.text, -1, false);
+        if (c.disabled) b.disable(false);
+        cCanvas canvas(c.width, 30);
+        b.onPaint(&canvas);
+        EXPECT_EQ(canvas.pixel(0, 0), argbOf(0xA79997)) << c.name << ": border";
+        if (!*c.text) {
+            EXPECT_EQ(canvas.pixel(5, 15), argbOf(c.fill)) << c.name;
+            continue;
+        }
+        // Drawn from x = 0: some pixel of the first columns is text, not fill.
+        bool ink = false;
+        for (int x = 1; x < 4; x++)
+            for (int y = 1; y < 29; y++) ink = ink || canvas.pixel(x, y) != argbOf(c.fill);
+        EXPECT_TRUE(ink) << c.name;
+    }
+    EXPECT_EQ(cWZIButton::mix(0xFFFFFF, 192, 0xE7E7E7, 63), 0xF9F9F9u);
+}
+
+TEST(AppButtons, ActivatedSelectorBarOnlyAboveTheTextBox) {
+    cWZISelButton s;
+    s.onInitData();
+    s.move(0, 0, 200, 40);
+    s.setText("Packages", -1, false);
+    s.setActivated(true);
+    cCanvas canvas(200, 40);
+    s.onPaint(&canvas);
+    int tw = cWZISelButton::requiredWidth(&s, "Packages", s.font) - 38;
+    ASSERT_GT(tw, 0);
+    EXPECT_EQ(canvas.pixel(10, 1), 0xFFFFFFFFu) << "white before the bar";
+    EXPECT_EQ(canvas.pixel(19, 1), argbOf(0x5C5CDA));
+    EXPECT_EQ(canvas.pixel(19 + tw - 1, 1), argbOf(0x5C5CDA));
+    EXPECT_EQ(canvas.pixel(19 + tw + 1, 1), 0xFFFFFFFFu) << "white after the bar";
+    EXPECT_EQ(canvas.pixel(100, 3), argbOf(0xEBEBEB)) << "the line under the strip";
+    s.setActivated(false);
+    cCanvas plain(200, 40);
+    s.onPaint(&plain);
+    EXPECT_EQ(plain.pixel(19, 1), 0xFFFFFFFFu);
 }
 
 }  // namespace
