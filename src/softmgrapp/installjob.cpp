@@ -96,19 +96,13 @@ bool writeJournal(const char* path, bool committed, _List<sFlight>& flights,
     return false;
 }
 
-// Reads a journal: its state and entries. False for anything but the exact form.
-bool readJournal(const char* path, bool& committed, _List<sJournalEntry>& out) {
-    cFileIO f;
-    if (!f.open(path, cFileIO::eRead)) return false;
-    unsigned long long size = f.size();
-    if (size == 0 || size > (unsigned long long)kMaxJournalBytes) return false;
-    _typebuf<char> buf;
-    if (!buf.set((long long)size + 1) || !f.readf(buf.ptr, (long long)size)) return false;
-    buf.ptr[size] = 0;
-    if (strlen(buf.ptr) != size || buf.ptr[size - 1] != '\n') return false;
+// Parses a journal's text (size bytes, a 0 after them): its state and entries. False
+// for anything but the exact form.
+bool parseJournal(char* text, long long size, bool& committed, _List<sJournalEntry>& out) {
+    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
     long long line = 0, entries = 0;
     bool ended = false;
-    for (char* p = buf.ptr; *p;) {
+    for (char* p = text; *p;) {
         char* e = strchr(p, '\n');
         *e = 0;
         if (ended) return false;
@@ -121,14 +115,15 @@ bool readJournal(const char* path, bool& committed, _List<sJournalEntry>& out) {
                 committed = false;
             else
                 return false;
-        } else if ((p[0] == 'R' || p[0] == 'N' || p[0] == 'O') && p[1] == ' ') {
-            if (!isPlainAbsPath(p + 2) || entries >= cSoftPkgScenario::kMaxFileRecords) return false;
+        } else if ((p[0] == 'R' || p[0] == 'N' || p[0] == 'O') && p[1] == ' ' && line >= 2) {
+            // Files to install and obsolete files of the earlier version: two packages' worth.
+            if (!isPlainAbsPath(p + 2) || entries >= 2 * cSoftPkgScenario::kMaxFileRecords) return false;
             sJournalEntry* j = out.add();
             if (!j || !j->path.set(p + 2)) return false;
             j->kind = p[0];
             j->existed = p[0] == 'R';
             entries++;
-        } else if (strncmp(p, "end ", 4) == 0) {
+        } else if (strncmp(p, "end ", 4) == 0 && line >= 2) {
             char tail[32];
             _sprintf_s(tail, sizeof tail, "end %lld", entries);
             if (strcmp(p, tail) != 0) return false;
@@ -140,6 +135,17 @@ bool readJournal(const char* path, bool& committed, _List<sJournalEntry>& out) {
         p = e + 1;
     }
     return ended;
+}
+
+bool readJournal(const char* path, bool& committed, _List<sJournalEntry>& out) {
+    cFileIO f;
+    if (!f.open(path, cFileIO::eRead)) return false;
+    unsigned long long size = f.size();
+    if (size == 0 || size > (unsigned long long)kMaxJournalBytes) return false;
+    _typebuf<char> buf;
+    if (!buf.set((long long)size + 1) || !f.readf(buf.ptr, (long long)size)) return false;
+    buf.ptr[size] = 0;
+    return parseJournal(buf.ptr, (long long)size, committed, out);
 }
 
 bool suffixed(const char* path, const char* suffix, _guardchar<char>& out) { return catStr(path, suffix, out); }
@@ -486,6 +492,19 @@ unsigned int cInstallRun::run() {
 }
 
 }  // namespace
+
+bool parseJournalText(const char* data, long long size, bool& committed, long long& entries) {
+    entries = 0;
+    if (!data || size <= 0 || size > kMaxJournalBytes) return false;
+    _typebuf<char> buf;
+    if (!buf.set(size + 1)) return false;
+    memcpy(buf.ptr, data, (size_t)size);
+    buf.ptr[size] = 0;
+    _List<sJournalEntry> list;
+    if (!parseJournal(buf.ptr, size, committed, list)) return false;
+    entries = list.count();
+    return true;
+}
 
 int installStageCount(sPkgInstallContext& ctx) {
     int n = 0;

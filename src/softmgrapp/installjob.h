@@ -39,6 +39,10 @@ enum eInstallJobResult {
 // stages' first.
 int installStageCount(sPkgInstallContext& ctx);
 
+// Parses a journal's text without touching any file: its state and number of entries.
+// False for anything but the exact form.
+bool parseJournalText(const char* data, long long size, bool& committed, long long& entries);
+
 // Undoes what an interrupted run left, as its journal says; true when there was no
 // journal or everything was put back (the journal is then gone). A damaged journal is
 // left alone and gives false.
