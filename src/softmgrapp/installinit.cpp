@@ -140,8 +140,10 @@ unsigned int readExistingShortcuts(sPkgInstallContext& ctx, const char* section)
     return eIIOk;
 }
 
+}  // namespace
+
 // Step 11: every file the package writes, against the earlier installation and the disk.
-unsigned int checkCopiedFiles(sPkgInstallContext& ctx) {
+unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
     if (!fillCopiedFiles(ctx)) return ctx.messagePath.empty() ? eIIBadScenario : eIIBadInstallPath;
     if (ctx.copiedFiles.empty()) return eIIBadScenario;
     bool allUnchanged = true;
@@ -191,6 +193,8 @@ unsigned int checkCopiedFiles(sPkgInstallContext& ctx) {
     }
     return eIIOk;
 }
+
+namespace {
 
 void collectDeprecated(sPkgInstallContext& ctx) {
     _List<cSoftPkgScenario::sDeprecateItem> list;
@@ -263,7 +267,7 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
         if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
         if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
-        if ((r = checkCopiedFiles(ctx)) != eIIOk) return r;
+        if ((r = checkInstallTargets(ctx)) != eIIOk) return r;
     }
     ctx.requiredSize = ctx.requiresSize(65536);
     if (ctx.requiredSize == 0) return eIINoUpdate;

@@ -36,6 +36,12 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
 // message path set to the offending target.
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 
+// Builds the copied files and checks each target against the earlier installation's
+// files and what lies on disk (a result of the table above; the message path names the
+// file). The start runs it for an update; a first installation runs it once the folder
+// is chosen.
+unsigned int checkInstallTargets(sPkgInstallContext& ctx);
+
 // Builds the context's copied files from the scenario (the folder already set); false
 // for a scenario whose files cannot be listed or a target that is not absolute and
 // plain (the message path names it).

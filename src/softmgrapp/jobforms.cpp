@@ -534,6 +534,15 @@ int runPlainInstall(sPkgInstallContext& ctx) {
         if (name.ptr[0] == '.') name.ptr[0] = '_';
         catStr(apps.ptr, name.ptr, folder);
         if (!setInstallFolder(ctx, folder.ptr)) return 1;
+        // What lies at the targets is checked as for an update: a file that is not the
+        // package's is never replaced.
+        unsigned int r = checkInstallTargets(ctx);
+        if (r != eIIOk) {
+            _guardchar<char> m;
+            formatMessage(str("pkgm::iini", r <= 2 ? (int)r + 1 : (int)r), ctx.messagePath.ptr, m);
+            appMessageBox(nullptr, appWindowMaker(), r == eIINoUpdate ? 1 : 2, m.ptr);
+            return 1;
+        }
     }
     cPlainInstallForm* f = new cPlainInstallForm;
     f->ctx = &ctx;

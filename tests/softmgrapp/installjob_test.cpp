@@ -309,6 +309,7 @@ TEST_F(InstallJob, FailingEveryFileOperationKeepsOrRecoversTheEarlierInstallatio
         EXPECT_FALSE(apptest::exists(home.journal())) << what;
         if (HasFailure()) break;
     }
+    RecordProperty("faults", faults);
     EXPECT_GT(faults, 30);
 }
 
@@ -356,6 +357,7 @@ TEST_F(InstallJob, KilledAtEveryFileOperationRecoversOnTheNextRun) {
         EXPECT_EQ(registeredFiles(store), expectedFiles(home, kV2)) << what;
         if (HasFailure()) break;
     }
+    RecordProperty("kills", kills);
     EXPECT_GT(kills, 30);
 }
 

@@ -163,6 +163,16 @@ TEST_F(InstallParts, StartChecksTable) {
     }
 }
 
+TEST_F(InstallParts, FirstInstallationNeverReplacesAForeignFile) {
+    PrivateHome home;
+    cMemConfig store;
+    put(home.installFolder() + "/sub/b.txt", "the user's");
+    RunResult r = install(pkg, home, &store);
+    EXPECT_EQ(r.init, (unsigned)eIIForeignFile);
+    EXPECT_EQ(r.message, home.installFolder() + "/sub/b.txt");
+    EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"sub/b.txt", "the user's"}}));
+}
+
 TEST_F(InstallParts, PackagePathBesideTheExecutable) {
     PrivateHome home;
     cMemConfig store;

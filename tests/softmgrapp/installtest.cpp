@@ -124,9 +124,16 @@ RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicat
         r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
         return r;
     }
-    if (ctx.installedVersion == ~0ULL && !setInstallFolder(ctx, home.installFolder().c_str())) {
-        r.init = 99;
-        return r;
+    if (ctx.installedVersion == ~0ULL) {
+        if (!setInstallFolder(ctx, home.installFolder().c_str())) {
+            r.init = 99;
+            return r;
+        }
+        r.init = checkInstallTargets(ctx);
+        if (r.init != 0) {
+            r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
+            return r;
+        }
     }
     r.job = runInstallJob(ctx, nullptr, asker, fs);
     r.result = ctx.result;
