@@ -292,12 +292,12 @@ cStartCheckUpdatesJob& updateCheckJob() {
     return job;
 }
 
-bool autoCheckUpdates(const char* codename, bool quiet) {
+bool autoCheckUpdates(const char* codename, bool quiet, cApplicationConfig* store) {
     cStartCheckUpdatesJob& job = updateCheckJob();
     if (job.runs() || !cSoftPkgScenario::isSafeCodeName(codename)) return false;
     _guardchar<char> manager;
     if (!getAppManagerPath(manager) || cFolderContents::objtype(manager.ptr) != cFolderContents::eFile) return false;
-    cApplicationConfig* store = cCIApplication::appRef() ? cCIApplication::appRef()->config() : nullptr;
+    if (!store && cCIApplication::appRef()) store = cCIApplication::appRef()->config();
     _guardchar<char> key;
     unsigned int today = 0;
     if (store) {

@@ -6,6 +6,7 @@
 #include "base/buffers.h"
 #include "base/job.h"
 
+class cApplicationConfig;
 class cSoftPkgScenario;
 
 // The Software Manager's name by index (0 the default, 1 Japanese, 2 Korean), or null.
@@ -61,8 +62,9 @@ private:
 
 // The day number (year * 12 + month) * 31 + day of a local date (month 1-12, day 1-31).
 unsigned int updateDayNumber(int year, int month, int day);
-// Starts the background check of a package at most once a day (key "updates/<code>").
-// True when a check was started or was already made today.
-bool autoCheckUpdates(const char* codename, bool quiet);
+// Starts the background check of a package at most once a day (key "updates/<code>" of
+// the store: the application's when none is given). True when a check was started or
+// was already made today.
+bool autoCheckUpdates(const char* codename, bool quiet, cApplicationConfig* store = nullptr);
 // The process-wide job, for tests.
 cStartCheckUpdatesJob& updateCheckJob();

@@ -5,6 +5,7 @@
 // update check.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -500,7 +501,27 @@ TEST(UpdateCheck, DayNumberAndArgumentVector) {
     EXPECT_STREQ(job.arg(0), "/path with blank/SoftManager");
     EXPECT_STREQ(job.arg(3), "quite");
     PrivateHome home;
-    EXPECT_FALSE(autoCheckUpdates("org.qmx.a", false)) << "no manager installed";
+    cMemConfig store;
+    EXPECT_FALSE(autoCheckUpdates("org.qmx.a", false, &store)) << "no manager installed";
+    EXPECT_TRUE(store.values.empty());
+
+    // A manager that records its arguments: started once a day.
+    _guardchar<char> manager;
+    ASSERT_TRUE(getAppManagerPath(manager));
+    std::string log = home.path() + "/calls";
+    put(manager.ptr, "#!/bin/sh\necho \"$@\" >> '" + log + "'\n");
+    chmod(manager.ptr, 0755);
+    EXPECT_TRUE(autoCheckUpdates("org.qmx.a", true, &store));
+    updateCheckJob().terminate(4000);
+    EXPECT_TRUE(autoCheckUpdates("org.qmx.a", false, &store)) << "already checked today";
+    updateCheckJob().terminate(4000);
+    EXPECT_EQ(sopkgRead(log), "update org.qmx.a quite\n");
+    time_t now = time(nullptr);
+    struct tm lt;
+    localtime_r(&now, &lt);
+    unsigned long long day = 0;
+    EXPECT_TRUE(store.getParamInt("updates/org.qmx.a", day));
+    EXPECT_EQ(day, updateDayNumber(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday));
 }
 
 }  // namespace
