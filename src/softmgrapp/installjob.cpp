@@ -471,8 +471,9 @@ unsigned int cInstallRun::run() {
         if (r != eIJOk) {
             fail(r, it->value.tmp.ptr);
             stage(fileCount + 3);
-            removeTemps();
-            fs->unlink(ctx.journalPath.ptr);
+            // The journal goes only when every temporary file did: one left behind is
+            // still named in it, so the next run removes it instead of refusing it.
+            if (restoreBackups()) fs->unlink(ctx.journalPath.ptr);
             return 1;
         }
     }

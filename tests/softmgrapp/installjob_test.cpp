@@ -361,6 +361,29 @@ TEST_F(InstallJob, KilledAtEveryFileOperationRecoversOnTheNextRun) {
     EXPECT_GT(kills, 30);
 }
 
+TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    FaultFS fs;
+    fs.unlinksFailAfter = true;
+    // The first write of the second file fails, and so does every removal after it.
+    for (fs.failAt = 1; fs.failAt < 100; fs.failAt++) {
+        fs.ops = 0;
+        fs.failedOp.clear();
+        RunResult r = install(v2, home, &store, &fs);
+        if (r.result == eIJCannotWrite && r.message.find("data.txt.tmp") != std::string::npos) break;
+        ASSERT_TRUE(recoverInterrupted(home.journal().c_str()));
+        ASSERT_EQ(diff(installed(home), kV1), "");
+    }
+    ASSERT_LT(fs.failAt, 100);
+    EXPECT_TRUE(apptest::exists(home.journal()));
+    EXPECT_TRUE(apptest::exists(home.installFolder() + "/bin/tool.tmp"));
+    RunResult again = install(v2, home, &store);
+    EXPECT_EQ(again.job, 0u) << again.result << " " << again.message;
+    EXPECT_EQ(diff(installed(home), kV2), "");
+}
+
 TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     PrivateHome home;
     cMemConfig store;

@@ -82,6 +82,7 @@ public:
     long long failAt = -1;
     long long ops = 0;
     bool kill = false;
+    bool unlinksFailAfter = false;  // after the fault, every unlink fails too
     std::vector<std::string> failedOp;
 
     int createExclusive(const char* p, int m) override {
@@ -94,7 +95,10 @@ public:
     }
     bool canOpenForWrite(const char* p) override { return !hit("open", p) && cInstallFS::canOpenForWrite(p); }
     bool rename(const char* a, const char* b) override { return !hit("rename", a) && cInstallFS::rename(a, b); }
-    bool unlink(const char* p) override { return !hit("unlink", p) && cInstallFS::unlink(p); }
+    bool unlink(const char* p) override {
+        if (unlinksFailAfter && !failedOp.empty()) return false;
+        return !hit("unlink", p) && cInstallFS::unlink(p);
+    }
     bool mkdir(const char* p) override { return !hit("mkdir", p) && cInstallFS::mkdir(p); }
     bool rmdir(const char* p) override { return !hit("rmdir", p) && cInstallFS::rmdir(p); }
 
