@@ -130,14 +130,15 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
             return eUNCancelled;
         }
     }
-    // Folders the package leaves empty go, up to its installation folder itself.
+    // Folders the package leaves empty go, up to its installation folder itself; without a
+    // recorded folder none does.
     _guardchar<char> key, folder, stop;
     if (regKey(section.ptr, kRegPath, key) && store->getParamStr(key.ptr, folder) && isPlainAbsPath(folder.ptr) &&
         stop.set(folder.ptr))
         *strrchr(stop.ptr, '/') = 0;
     bool complete = true;
     for (auto* b = backups.head; b; b = b->next)
-        if (!rmFileClean(b->value.ptr, stop.empty() ? "/" : stop.ptr, fs)) complete = false;
+        if (!rmFileClean(b->value.ptr, stop.empty() ? nullptr : stop.ptr, fs)) complete = false;
     for (auto* s = ctx.shortcuts.head; s; s = s->next) rmFileClean(s->value.ptr, nullptr, fs);
     if (!OSDeregisterPackage(ctx.codeName.ptr, false)) OSDeregisterPackage(ctx.codeName.ptr, true);
     store->removeSection(section.ptr);
