@@ -124,7 +124,7 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
     EXPECT_EQ(shown.rfind("The path specified for software installation package is invalid!", 0), 0u) << shown;
 }
 
-TEST_F(JobForms, UninstallFormConfirmsAndAsksAboutBusyFiles) {
+TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
     std::string pkg = work.file("p.data");
     ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}, {"b.txt", "b"}}, pkg));
     PrivateHome home;
@@ -136,8 +136,13 @@ TEST_F(JobForms, UninstallFormConfirmsAndAsksAboutBusyFiles) {
         std::vector<int> answers;  // confirmation, then the final message
         unsigned int want;
         bool gone;
-    } cases[] = {{{0, 1}, eUNCancelled, false}, {{1, 1}, eUNRemoved, true}};
+        int lang;                  // the installation's language (asks are shown in it)
+        const char* question;
+    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?"},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?"}};
     for (const Case& c : cases) {
+        cSOPKGLang::applyLang(eLangENG);
+        store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
         script.answer = [&](cChildElement* root, int depth) {
@@ -167,9 +172,9 @@ TEST_F(JobForms, UninstallFormConfirmsAndAsksAboutBusyFiles) {
         int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
         ASSERT_EQ(texts.size(), 2u);
-        EXPECT_EQ(texts[0], "Are you sure you want to remove this package?");
-        EXPECT_EQ(texts[1],
-                  c.gone ? "The package was successfully uninstalled." : "Uninstallation procedure was canceled.");
+        EXPECT_EQ(texts[0], c.question) << "the job's language is applied by the form";
+        EXPECT_EQ(cLibLang::appliedLang(), c.lang);
+        EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
     }
 }
