@@ -7,6 +7,7 @@
 
 #include "base/cexception.h"
 #include "ciplatform/headless.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
@@ -43,6 +44,17 @@ int applyStoredLanguage(cApplicationConfig* store) {
     return eLangENG;
 }
 
+void printVerbUsage(int argc, char** argv) {
+    if (argc < 2 || !argv || !argv[1]) return;
+    static const char* const kUsage[][2] = {
+        {"install", "usage: softmgr install <package file> [<offset of the scenario data>]"},
+        {"uninstall", "usage: softmgr uninstall <package code name>"},
+        {"update", "usage: softmgr update <package code name> [quite]"},
+    };
+    for (auto& u : kUsage)
+        if (strcmp(argv[1], u[0]) == 0 && argc < 3) fprintf(stderr, "%s\n", u[1]);
+}
+
 bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
     cException::init();
@@ -65,7 +77,10 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
         executablePath.clear();
 
     sStartupChoice choice;
-    if (!chooseMode(argc, argv, executablePath.ptr, choice)) return false;
+    if (!chooseMode(argc, argv, executablePath.ptr, choice)) {
+        printVerbUsage(argc, argv);
+        return false;
+    }
     mode = choice.mode;
     firstArg.attach(choice.first.dettach());
     secondArg.attach(choice.second.dettach());
@@ -108,7 +123,11 @@ int cSoftMgrApp::run() {
                 display && *display ? "the X display named by DISPLAY cannot be opened" : "DISPLAY is not set");
         return kExitNoDisplay;
     }
+    // Under a headless test script the forms' messages go to the console too.
+    gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
+        case eModeInstall: return install(executablePath.ptr, firstArg.ptr, installOffset);
+        case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeVersion: return printverinfo();
         default: return what ? unavailable(what) : 0;

@@ -1,0 +1,77 @@
+// The installation context shared by the installation start, the wizard and the
+// installation job, and the questions a job puts to the user through its hosting form.
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/buffers.h"
+#include "base/fastertreelist.h"
+#include "base/fileio.h"
+#include "base/lists.h"
+#include "base/stringkey.h"
+#include "softmgr/softpkgscenario.h"
+
+// A file recorded by the earlier installation.
+struct sExistingFileItem {
+    _guardchar<char> path;
+    unsigned char digest[32] = {};  // of the file as found on disk
+    bool kept = false;              // the new package writes the same path
+};
+
+// An installed package that this one deprecates.
+struct sPackageForRemoval {
+    _guardchar<char> name;     // display name
+    _guardchar<char> command;  // removal command line
+    bool selected = true;
+    int result = 0;  // the command's exit status, -1 when it did not start
+};
+
+// Marks a copied file that is already installed with identical content.
+const unsigned char kUnchangedFile = 0xFF;
+
+struct sPkgInstallContext : public cSoftPkgScenario {
+    _guardchar<char> executablePath;
+    _guardchar<char> packagePath;
+    _guardchar<char> codeName;
+    _guardchar<char> registryName;
+    _guardchar<char> messagePath;  // what the last failure is about
+    unsigned int result = 0;       // the installation job's detailed result
+    unsigned int offset = 0;       // of the scenario data in the package file
+    unsigned long long installedVersion = ~0ULL;
+    unsigned long long packageVersion = ~0ULL;
+    unsigned long long requiredSize = 0;
+    _List<int> languages;
+    _List<sPackageForRemoval> packagesForRemoval;
+    _List<cSoftPkgScenario::sCopiedFile> copiedFiles;
+    cFasterTreeList<cStringKey, sExistingFileItem> existingFiles;
+    cFasterTreeList<cStringKey, _guardchar<char> > existingShortcuts;
+    _List<_guardchar<char> > newShortcuts;
+
+    // The package file, open for the whole run (the payload is read from it).
+    cFileIO packageFile;
+    // The store the run reads and writes (the application's by default).
+    cApplicationConfig* store = nullptr;
+    // The journal of the files in flight ("<store folder>/inflight-<code>").
+    _guardchar<char> journalPath;
+};
+
+// The questions of the installation and uninstallation jobs. The windowed implementation
+// sends them as actions to the form that hosts the job and waits (cJobQuestionAction).
+class cJobAsker {
+public:
+    virtual ~cJobAsker() {}
+    // A language of the list (0-10), or a number above 10 when the question was cancelled.
+    virtual int askLang(const _List<int>& langs, int current, const char* code) = 0;
+    // Applies a UI language on the UI thread; false when it could not be applied.
+    virtual bool applyLang(int lang) = 0;
+    // A file could not be moved: true to try again, false to give up.
+    virtual bool askRetry(const char* path, bool removing) = 0;
+    // A yes/no question of the uninstallation (message index of its section).
+    virtual bool confirm(int messageIndex) = 0;
+};
+
+// Key of a path in the context's maps (paths are case-sensitive here).
+cStringKey pathKey(const char* path);
+
+// Where the journal of a package's files in flight lies: in the store's folder, else in
+// "$HOME/.qmx". False for an unsafe code name.
+bool defaultJournalPath(const char* code, _guardchar<char>& out);

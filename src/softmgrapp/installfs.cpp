@@ -1,0 +1,150 @@
+// The file operations of installing and removing packages, and the removal helpers.
+#include "softmgrapp/installfs.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+cInstallFS* cInstallFS::plain() {
+    static cInstallFS fs;
+    return &fs;
+}
+
+int cInstallFS::createExclusive(const char* path, int mode) {
+    if (!path || !*path) return -1;
+    int fd;
+    do fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, (mode_t)mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool cInstallFS::write(int fd, const void* data, long long n) {
+    const char* p = (const char*)data;
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, (size_t)(n > (1 << 30) ? (1 << 30) : n));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+bool cInstallFS::close(int fd) { return fd >= 0 && ::close(fd) == 0; }
+
+bool cInstallFS::canOpenForWrite(const char* path) {
+    if (!path) return false;
+    int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return ok;
+}
+
+bool cInstallFS::rename(const char* from, const char* to) { return from && to && ::rename(from, to) == 0; }
+
+bool cInstallFS::unlink(const char* path) { return path && ::unlink(path) == 0; }
+
+bool cInstallFS::mkdir(const char* path) {
+    if (!path) return false;
+    if (::mkdir(path, 0755) == 0) return true;
+    return errno == EEXIST && objKind(path) == 2;
+}
+
+bool cInstallFS::rmdir(const char* path) { return path && ::rmdir(path) == 0; }
+
+int objKind(const char* path) {
+    struct stat st;
+    if (!path || !*path || lstat(path, &st) != 0) return 0;
+    if (S_ISREG(st.st_mode)) return 1;
+    if (S_ISDIR(st.st_mode)) return 2;
+    return 3;
+}
+
+bool catStr(const char* a, const char* b, _guardchar<char>& out) {
+    size_t na = a ? strlen(a) : 0, nb = b ? strlen(b) : 0;
+    if (!out.set((long long)(na + nb))) return false;
+    memcpy(out.ptr, a ? a : "", na);
+    memcpy(out.ptr + na, b ? b : "", nb);
+    out.ptr[na + nb] = 0;
+    return true;
+}
+
+bool isPlainAbsPath(const char* path) {
+    if (!path || path[0] != '/') return false;
+    const char* seg = path + 1;
+    for (const char* c = path + 1;; c++) {
+        if (*c && (unsigned char)*c < 0x20) return false;
+        if (*c && *c != '/') continue;
+        long long len = c - seg;
+        if (len == 0 && (*c || c != path + 1)) return false;  // "//" or a trailing "/"
+        if ((len == 1 && seg[0] == '.') || (len == 2 && seg[0] == '.' && seg[1] == '.')) return false;
+        if (!*c) return true;
+        seg = c + 1;
+    }
+}
+
+bool isBelow(const char* path, const char* base) {
+    if (!path || !base || !*base) return false;
+    size_t n = strlen(base);
+    while (n > 1 && base[n - 1] == '/') n--;
+    if (n == 1 && base[0] == '/') return path[0] == '/' && path[1] != 0;
+    return strncmp(path, base, n) == 0 && path[n] == '/' && path[n + 1] != 0;
+}
+
+bool makeFolderChain(const char* folder, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
+    if (!folder || folder[0] != '/') return false;
+    _guardchar<char> p;
+    if (!p.set(folder)) return false;
+    long long n = (long long)strlen(p.ptr);
+    // From the top down: each prefix ending before a "/" (and the whole path).
+    for (long long i = 1; i <= n; i++) {
+        if (i < n && p.ptr[i] != '/') continue;
+        char keep = p.ptr[i];
+        p.ptr[i] = 0;
+        int kind = objKind(p.ptr);
+        bool ok = true;
+        if (kind == 0)
+            ok = fs->mkdir(p.ptr);
+        else if (kind != 2)
+            ok = kind == 3 && objKind(p.ptr) == 3 && [&] {
+                // A link to a folder is an acceptable part of a chain the user set up.
+                struct stat st;
+                return stat(p.ptr, &st) == 0 && S_ISDIR(st.st_mode);
+            }();
+        p.ptr[i] = keep;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool rmFileClean(const char* path, const char* stopAbove, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
+    int kind = objKind(path);
+    if (kind == 0) return true;
+    if (kind != 1 || !fs->unlink(path)) return false;
+    if (!stopAbove || !isBelow(path, stopAbove)) return true;
+    _guardchar<char> p;
+    if (!p.set(path)) return true;
+    for (;;) {
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return true;
+        while (cut > p.ptr && cut[-1] == '/') cut--;
+        *cut = 0;
+        // Only folders strictly below the stop folder go; rmdir refuses a folder that
+        // still holds something, which ends the walk.
+        if (!isBelow(p.ptr, stopAbove) || objKind(p.ptr) != 2 || !fs->rmdir(p.ptr)) return true;
+    }
+}
+
+bool moveFileClean(const char* from, const char* to, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
+    if (objKind(from) != 1 || !fs->canOpenForWrite(from)) return false;
+    return fs->rename(from, to);
+}

@@ -1,0 +1,55 @@
+// cInstallFS: the file operations of installing and removing packages, in one place so
+// that each can be made to fail in tests; rmFileClean and moveFileClean over them.
+#pragma once
+
+#include "base/buffers.h"
+
+class cInstallFS {
+public:
+    virtual ~cInstallFS() {}
+    // The process-wide plain implementation.
+    static cInstallFS* plain();
+
+    // Creates a new file for writing: never an existing name, never through a link.
+    // The descriptor, or -1.
+    virtual int createExclusive(const char* path, int mode);
+    // Every byte written, or false.
+    virtual bool write(int fd, const void* data, long long n);
+    // False when the close reported a failure (the file's data may be lost).
+    virtual bool close(int fd);
+    // Opens an existing regular file for writing without creating or truncating it,
+    // and closes it again: whether it could be replaced.
+    virtual bool canOpenForWrite(const char* path);
+    virtual bool rename(const char* from, const char* to);
+    // A file or a link, never a folder.
+    virtual bool unlink(const char* path);
+    // One folder (mode 0755); true also when a folder is already there.
+    virtual bool mkdir(const char* path);
+    virtual bool rmdir(const char* path);
+};
+
+// The kind of object at a path without following a final link: 0 nothing, 1 regular
+// file, 2 folder, 3 anything else (links included).
+int objKind(const char* path);
+
+// Makes sure the folders of a path's chain exist, creating missing ones from the top
+// down. False for a relative path, or when a part is not a folder or cannot be made.
+bool makeFolderChain(const char* folder, cInstallFS* fs = nullptr);
+
+// Removes a regular file, then each parent folder it leaves empty, but never `stopAbove`
+// nor anything outside it: only folders strictly below it are removed (with a null
+// `stopAbove` no folder is removed). True when nothing is left at the path; false for
+// a folder or another object there, or when the file cannot be removed.
+bool rmFileClean(const char* path, const char* stopAbove = nullptr, cInstallFS* fs = nullptr);
+
+// Moves a file that can be opened for writing (so a busy or protected file is found
+// before it is renamed) to another name.
+bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
+
+// "<a><b>" into out.
+bool catStr(const char* a, const char* b, _guardchar<char>& out);
+// Whether a path is absolute and plain: begins with "/", no empty, "." or ".." part,
+// no control character.
+bool isPlainAbsPath(const char* path);
+// Whether `path` lies strictly below the folder `base` (both plain).
+bool isBelow(const char* path, const char* base);

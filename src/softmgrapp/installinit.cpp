@@ -1,0 +1,308 @@
+// The installation start's checks: the package, the language, the earlier installation
+// and every file the package is going to write.
+#include "softmgrapp/installinit.h"
+
+#include <cstring>
+
+#include "base/folders.h"
+#include "base/strings.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/installfs.h"
+#include "softmgrapp/pkgregistry.h"
+#include "ui/application.h"
+#include "ui/ciappconfig.h"
+
+cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
+
+bool defaultJournalPath(const char* code, _guardchar<char>& out) {
+    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
+    _guardchar<char> folder;
+    cCIApplication* app = cCIApplication::appRef();
+    if (app && app->store() && app->store()->folder()) {
+        folder.set(app->store()->folder());
+    } else {
+        _guardchar<char> home;
+        if (!cFolderContents::getHome(home) || !catStr(home.ptr, "/.qmx", folder)) return false;
+    }
+    _guardchar<char> name;
+    return catStr("/inflight-", code, name) && catStr(folder.ptr, name.ptr, out);
+}
+
+int isPossibleInstallPath(const char* path) {
+    if (!path || !*path || cFolderContents::objtype(path) != cFolderContents::eNothing) return 1;
+    _guardchar<char> p;
+    if (!p.set(path)) return 1;
+    cFolderContents::adjustPath(p.ptr);
+    for (;;) {
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut) return 1;
+        bool atFirst = cut == p.ptr;
+        while (cut > p.ptr + 1 && cut[-1] == '/') cut--;
+        cut[atFirst ? 1 : 0] = 0;
+        int kind = cFolderContents::objtype(p.ptr);
+        if (kind == cFolderContents::eFolder || kind == cFolderContents::eFileSystem ||
+            kind == cFolderContents::eSpecialFolder || kind == cFolderContents::eVolume)
+            return cFolderContents::canWrite(p.ptr) ? 0 : 3;
+        if (kind != cFolderContents::eNothing) return 2;
+        if (atFirst) return 1;
+    }
+}
+
+namespace {
+
+bool hashFile(const char* path, unsigned char digest[32]) {
+    cFileIO f;
+    return f.open(path, cFileIO::eRead) && cSoftPkg::mkDigest(&f, digest);
+}
+
+// Step 2: the package path, tried beside the executable when it begins with "./".
+bool resolvePackagePath(sPkgInstallContext& ctx) {
+    if (ctx.packagePath.empty()) return false;
+    cFolderContents::adjustPath(ctx.packagePath.ptr);
+    int kind = cFolderContents::objtype(ctx.packagePath.ptr);
+    if (kind == cFolderContents::eFile) return true;
+    if (kind != cFolderContents::eNothing || strncmp(ctx.packagePath.ptr, "./", 2) != 0 ||
+        ctx.executablePath.empty())
+        return false;
+    _guardchar<char> exe, beside;
+    if (!exe.set(ctx.executablePath.ptr)) return false;
+    char* slash = strrchr(exe.ptr, '/');
+    if (!slash) return false;
+    slash[1] = 0;
+    if (!catStr(exe.ptr, ctx.packagePath.ptr + 2, beside) ||
+        cFolderContents::objtype(beside.ptr) != cFolderContents::eFile)
+        return false;
+    ctx.packagePath.attach(beside.dettach());
+    return true;
+}
+
+// Step 5: the language of the run; the UI thread applies it.
+unsigned int chooseLanguage(sPkgInstallContext& ctx, cJobAsker* asker, const char* section) {
+    ctx.getSupportedLangs(ctx.languages);
+    if (ctx.languages.empty()) return eIIBadScenario;
+    int lang = ctx.languages.head->value;
+    if (ctx.languages.count() > 1) {
+        _guardchar<char> key;
+        unsigned long long stored = 0;
+        if (ctx.store && regKey(section, kRegLang, key) && ctx.store->getParamInt(key.ptr, stored)) {
+            for (auto* it = ctx.languages.head; it; it = it->next)
+                if ((unsigned long long)it->value == stored) lang = it->value;
+        }
+        if (asker) {
+            asker->applyLang(lang);
+            lang = asker->askLang(ctx.languages, lang, ctx.codeName.ptr);
+        }
+        if (lang < 0 || lang > 10) return eIILangCancelled;
+    }
+    if (asker) asker->applyLang(lang);
+    if (!ctx.setCurrLangID(lang)) return eIIBadScenario;
+    return eIIOk;
+}
+
+// Step 9: the files recorded by the earlier installation, with their digests now.
+unsigned int readExistingFiles(sPkgInstallContext& ctx, const char* section) {
+    _guardchar<char> key;
+    unsigned long long count = 0;
+    if (!regKey(section, kRegFiles, key) || !ctx.store->getParamInt(key.ptr, count) || count == 0 ||
+        count > (unsigned long long)kRegMaxEntries)
+        return eIIDamagedConfig;
+    for (long long i = 0; i < (long long)count; i++) {
+        _guardchar<char> path;
+        if (!regKey(section, kRegFile, i, key) || !ctx.store->getParamStr(key.ptr, path)) return eIIDamagedConfig;
+        int kind = cFolderContents::objtype(path.ptr);
+        if (kind == cFolderContents::eNothing) continue;
+        if (kind != cFolderContents::eFile) return eIIDamagedConfig;
+        sExistingFileItem* item = ctx.existingFiles.insert_new(pathKey(path.ptr));
+        if (!item) return eIIDamagedConfig;
+        if (!item->path.set(path.ptr) || !hashFile(path.ptr, item->digest)) {
+            ctx.messagePath.set(path.ptr);
+            return eIICannotRead;
+        }
+    }
+    return eIIOk;
+}
+
+// Step 10: the shortcuts recorded by the earlier installation.
+unsigned int readExistingShortcuts(sPkgInstallContext& ctx, const char* section) {
+    _guardchar<char> key;
+    unsigned long long count = 0;
+    if (regKey(section, kRegShortcuts, key)) ctx.store->getParamInt(key.ptr, count);
+    if (count > (unsigned long long)kRegMaxEntries) return eIIDamagedConfig;
+    for (long long i = 0; i < (long long)count; i++) {
+        _guardchar<char> path;
+        if (!regKey(section, kRegShortcut, i, key) || !ctx.store->getParamStr(key.ptr, path)) return eIIDamagedConfig;
+        int kind = cFolderContents::objtype(path.ptr);
+        if (kind == cFolderContents::eNothing) continue;
+        if (kind != cFolderContents::eFile) return eIIDamagedConfig;
+        _guardchar<char>* entry = ctx.existingShortcuts.insert_new(pathKey(path.ptr));
+        if (!entry || !entry->set(path.ptr)) return eIIDamagedConfig;
+    }
+    return eIIOk;
+}
+
+}  // namespace
+
+// Step 11: every file the package writes, against the earlier installation and the disk.
+unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
+    if (!fillCopiedFiles(ctx)) return ctx.messagePath.empty() ? eIIBadScenario : eIIBadInstallPath;
+    if (ctx.copiedFiles.empty()) return eIIBadScenario;
+    bool allUnchanged = true;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
+        cSoftPkgScenario::sCopiedFile& f = it->value;
+        sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
+        if (old) {
+            old->kept = true;
+            if (memcmp(old->digest, f.digest, 32) == 0) {
+                f.others = kUnchangedFile;
+                continue;
+            }
+            allUnchanged = false;
+            if (!cFolderContents::canWrite(f.target.ptr)) {
+                ctx.messagePath.set(f.target.ptr);
+                return eIINoRights;
+            }
+            continue;
+        }
+        allUnchanged = false;
+        ctx.messagePath.set(f.target.ptr);
+        int kind = cFolderContents::objtype(f.target.ptr);
+        if (kind == cFolderContents::eFile) {
+            unsigned char d[32];
+            if (!hashFile(f.target.ptr, d)) return eIICannotRead;
+            if (memcmp(d, f.digest, 32) != 0) return eIIForeignFile;
+        } else if (kind == cFolderContents::eNothing) {
+            switch (isPossibleInstallPath(f.target.ptr)) {
+                case 0: ctx.messagePath.clear(); break;
+                case 3: return eIINoRights;
+                case 2: return eIISpecialObject;
+                default: return eIIBadInstallPath;
+            }
+        } else {
+            return eIISpecialObject;
+        }
+    }
+    ctx.messagePath.clear();
+    // Identical files of the same version: nothing to do. A newer version whose files
+    // are all identical still goes on, so that its version gets recorded (otherwise
+    // every later check would offer it again).
+    if (allUnchanged && ctx.installedVersion == ctx.packageVersion) {
+        int v[4];
+        if (OSGetRegistedVersion(ctx.codeName.ptr, v, nullptr, nullptr, false) ||
+            OSGetRegistedVersion(ctx.codeName.ptr, v, nullptr, nullptr, true))
+            return eIINoUpdate;
+    }
+    return eIIOk;
+}
+
+namespace {
+
+void collectDeprecated(sPkgInstallContext& ctx) {
+    _List<cSoftPkgScenario::sDeprecateItem> list;
+    ctx.getDepractesList(list);
+    for (auto* it = list.head; it; it = it->next) {
+        int major = 0;
+        _guardchar<char> command, name;
+        if (!getPackageRemovalCommandLine(ctx.store, it->value.codename.ptr, major, command) || command.empty())
+            continue;
+        if (it->value.version != 0xFFFF && it->value.version != major) continue;
+        if (!getInstalledPackageName(ctx.store, it->value.codename.ptr, name) || name.empty()) continue;
+        sPackageForRemoval* r = ctx.packagesForRemoval.add();
+        if (!r) continue;
+        r->name.attach(name.dettach());
+        r->command.attach(command.dettach());
+    }
+}
+
+}  // namespace
+
+bool fillCopiedFiles(sPkgInstallContext& ctx) {
+    ctx.messagePath.clear();
+    if (!ctx.getCopiedFiles(ctx.copiedFiles)) return false;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
+        // A target must lie where its base says: absolute, with no part that climbs.
+        if (!isPlainAbsPath(it->value.target.ptr)) {
+            ctx.messagePath.set(it->value.target.ptr ? it->value.target.ptr : "");
+            if (ctx.messagePath.empty()) ctx.messagePath.set("\"\"");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
+    if (!isPlainAbsPath(folder) || !ctx.setStr(-1, "pgm", folder)) {
+        ctx.messagePath.set(folder ? folder : "");
+        return false;
+    }
+    return fillCopiedFiles(ctx);
+}
+
+unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
+    if (!ctx.store && cCIApplication::appRef()) ctx.store = cCIApplication::appRef()->config();
+    if (!resolvePackagePath(ctx)) return eIIBadPath;
+    if (!ctx.packageFile.open(ctx.packagePath.ptr, cFileIO::eRead) || !ctx.packageFile.set_fp(ctx.offset))
+        return eIIBadPath;
+    if (!ctx.loadBinConfig(&ctx.packageFile)) return eIIBadScenario;
+    const char* code = ctx.getStr("codename");
+    _guardchar<char> section;
+    if (!code || !*code || !regSectionName(code, section)) return eIIBadScenario;
+    ctx.packageVersion = ctx.getVerID();
+    if (ctx.packageVersion == ~0ULL) return eIIBadScenario;
+    ctx.codeName.set(code);
+    ctx.registryName.set(code);
+    if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
+
+    unsigned int r = chooseLanguage(ctx, asker, section.ptr);
+    if (r != eIIOk) return r;
+
+    _guardchar<char> key;
+    unsigned long long ver = 0;
+    if (ctx.store && regKey(section.ptr, kRegVer, key) && ctx.store->getParamInt(key.ptr, ver)) {
+        ctx.installedVersion = ver;
+        if (ctx.installedVersion > ctx.packageVersion) return eIINewerInstalled;
+        _guardchar<char> path;
+        if (!regKey(section.ptr, kRegPath, key) || !ctx.store->getParamStr(key.ptr, path) || path.empty() ||
+            cFolderContents::objtype(path.ptr) != cFolderContents::eFolder)
+            return eIIDamagedInstall;
+        if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
+        if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
+        if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
+        if ((r = checkInstallTargets(ctx)) != eIIOk) return r;
+    }
+    ctx.requiredSize = ctx.requiresSize(65536);
+    if (ctx.requiredSize == 0) return eIINoUpdate;
+    collectDeprecated(ctx);
+    return eIIOk;
+}
+
+bool getPackageRemovalCommandLine(cApplicationConfig* store, const char* code, int& major, _guardchar<char>& command) {
+    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
+    _guardchar<char> section, key, app;
+    unsigned long long ver = 0;
+    if (store && regSectionName(code, section) && regKey(section.ptr, kRegVer, key) &&
+        store->getParamInt(key.ptr, ver) && store->getParamStr(kRegInstallerApp, app) &&
+        cFolderContents::objtype(app.ptr) == cFolderContents::eFile) {
+        long long n = (long long)strlen(app.ptr) + (long long)strlen(code) + 16;
+        if (!command.set(n)) return false;
+        _sprintf_s(command.ptr, n + 1, "\"%s\" uninstall \"%s\"", app.ptr, code);
+        major = (int)(ver >> 48);
+        return true;
+    }
+    int v[4];
+    if (OSGetRegistedVersion(code, v, &command, nullptr, false) ||
+        OSGetRegistedVersion(code, v, &command, nullptr, true)) {
+        major = v[0];
+        return true;
+    }
+    return false;
+}
+
+bool getInstalledPackageName(cApplicationConfig* store, const char* code, _guardchar<char>& name) {
+    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
+    _guardchar<char> section, key;
+    if (store && regSectionName(code, section) && regKey(section.ptr, kRegName, key) &&
+        store->getParamStr(key.ptr, name))
+        return true;
+    int v[4];
+    return OSGetRegistedVersion(code, v, nullptr, &name, false) || OSGetRegistedVersion(code, v, nullptr, &name, true);
+}

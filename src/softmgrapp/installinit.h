@@ -1,0 +1,54 @@
+// The installation start: loading the package and checking it against the earlier
+// installation and the file system before the wizard starts.
+#pragma once
+
+#include "softmgrapp/installctx.h"
+
+// Results of installChecks (the loading form maps them to "pkgm::iini" messages).
+enum eInstallInitResult {
+    eIIOk = 0,
+    eIIBadPath = 1,
+    eIIBadScenario = 2,
+    eIILangCancelled = 3,
+    eIINewerInstalled = 4,
+    eIIDamagedInstall = 5,
+    eIIDamagedConfig = 6,
+    eIICannotRead = 7,
+    eIINoRights = 8,
+    eIISpecialObject = 9,
+    eIIForeignFile = 10,
+    eIIBadInstallPath = 11,
+    eIINoUpdate = 12,
+};
+
+// Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad
+// path (empty, existing, or no existing folder above it), 2 the nearest existing object
+// above it is not a folder, 3 that folder is not writable.
+int isPossibleInstallPath(const char* path);
+
+// The checks of the installation start, on the job's thread (everything but the 500 ms
+// pause): the package opened and loaded, the language chosen, the earlier installation
+// read and compared, every target checked, the size and the deprecated packages.
+unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
+
+// Sets the installation folder ("pgm") and builds the list of copied files from it. The
+// targets must be absolute and plain (no "." or ".." part): false otherwise, with the
+// message path set to the offending target.
+bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
+
+// Builds the copied files and checks each target against the earlier installation's
+// files and what lies on disk (a result of the table above; the message path names the
+// file). The start runs it for an update; a first installation runs it once the folder
+// is chosen.
+unsigned int checkInstallTargets(sPkgInstallContext& ctx);
+
+// Builds the context's copied files from the scenario (the folder already set); false
+// for a scenario whose files cannot be listed or a target that is not absolute and
+// plain (the message path names it).
+bool fillCopiedFiles(sPkgInstallContext& ctx);
+
+// The removal command of an installed package ("\"<manager>\" uninstall \"<code>\"")
+// and its major version, from the store, else from the system registration.
+bool getPackageRemovalCommandLine(cApplicationConfig* store, const char* code, int& major, _guardchar<char>& command);
+// The display name of an installed package.
+bool getInstalledPackageName(cApplicationConfig* store, const char* code, _guardchar<char>& name);

@@ -1,0 +1,642 @@
+// The windowed side of installation and uninstallation: forms, panels and the sent
+// actions through which jobs ask their questions.
+#include "softmgrapp/jobforms.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/folders.h"
+#include "base/strings.h"
+#include "base/timeutil.h"
+#include "ciplatform/canvas.h"
+#include "ciplatform/fontobject.h"
+#include "ciplatform/windowmaker.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/installinit.h"
+#include "softmgrapp/installjob.h"
+#include "softmgrapp/sopkglang.h"
+#include "ui/application.h"
+#include "ui/lang.h"
+
+bool gConsoleMessages = false;
+
+namespace {
+
+const char* str(const char* section, int index, const char* fallback = "") {
+    const char* s = cCiomLangData::string(section, index);
+    return s ? s : fallback;
+}
+
+// A message with its one "%s" replaced by a path.
+void formatMessage(const char* pattern, const char* path, _guardchar<char>& out) {
+    const char* at = pattern ? strstr(pattern, "%s") : nullptr;
+    if (!at) {
+        out.set(pattern ? pattern : "");
+        return;
+    }
+    _guardchar<char> head;
+    head.set(pattern, at - pattern);
+    _guardchar<char> mid;
+    catStr(head.ptr, path ? path : "", mid);
+    catStr(mid.ptr, at + 2, out);
+}
+
+// The message box form: a wrapped text and OK, or Yes and No.
+class cAppMsgBox : public cCustomForm {
+public:
+    int kind = 1;
+    void onConstruct() override {
+        cStaticElement* t = new cStaticElement;
+        clientArea()->attach(t, 0, 0, 10, 10);
+        clientArea()->anchor(t, 15, 15, -31, -61);
+        t->setTextDispMode(cStaticElement::eTDMWrapped);
+        t->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
+        t->setText(text(), cCanvas::taLeft);
+        int buttons = kind == 4 ? 2 : 1;
+        for (int i = 0; i < buttons; i++) {
+            cWZIButton* b = new cWZIButton;
+            b->setText(str("ciom::messages", kind == 4 ? 1 + i : 0, i ? "No" : (kind == 4 ? "Yes" : "Ok")));
+            clientArea()->attach(b, 0, 0, 90, 26);
+            clientArea()->anchor(b, -(16 + 100 * (buttons - i)) + 10, -41, 90, 26);
+            myButtons[i] = b;
+        }
+        myButtons[0]->focus();
+    }
+    bool onAction(cChildElement* sender, cChildAction* action) override {
+        if (action->type == eActClick) {
+            if (sender == myButtons[0]) return end_modal(1), true;
+            if (sender == myButtons[1]) return end_modal(0), true;
+        }
+        return cCustomForm::onAction(sender, action);
+    }
+    bool onFormAccept() override { return end_modal(1), true; }
+    bool onFormCancel() override { return end_modal(kind == 4 ? 0 : 1), true; }
+
+private:
+    cWZIButton* myButtons[2] = {nullptr, nullptr};
+};
+
+tWizardRunner gWizardRunner = nullptr;
+
+}  // namespace
+
+cWindowMaker* appWindowMaker() {
+    cCIApplication* app = cCIApplication::appRef();
+    return app ? app->windowMaker() : nullptr;
+}
+
+int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char* text) {
+    if (gConsoleMessages) {
+        // No display: the message goes to the console; questions are answered "no".
+        fprintf(stderr, "%s %s\n", kind == 2 ? "(e)" : kind >= 3 ? "(w)" : "(i)", text ? text : "");
+        return kind == 4 ? 0 : 1;
+    }
+    static const int kCaption[5] = {3, 3, 5, 4, 6};
+    cAppMsgBox* box = new cAppMsgBox;
+    box->kind = kind >= 1 && kind <= 4 ? kind : 1;
+    box->setText(text ? text : "");
+    const char* caption = str("ciom::messages", kCaption[box->kind], "");
+    int r = over && over->host() ? over->modal(caption, 400, 170, box)
+                                  : cChildElement::modalWindow(maker ? maker : appWindowMaker(), caption, 400, 170,
+                                                               box, nullptr, 0);
+    return r == 1 ? 1 : 0;
+}
+
+// ---- the sent questions ----
+
+int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {
+    int answer = current;
+    cJobQuestionAction* a = new cJobQuestionAction(eJobAskLang);
+    a->lang = &answer;
+    a->langs = &langs;
+    a->code = code;
+    if (!host || !host->sendAction(a)) return 11;
+    return answer;
+}
+
+bool cSentAsker::applyLang(int lang) {
+    int done = -1;
+    cJobQuestionAction* a = new cJobQuestionAction(eJobApplyLang);
+    a->lang = &done;
+    a->messageIndex = lang;
+    return host && host->sendAction(a) && done == lang;
+}
+
+bool cSentAsker::askRetry(const char* path, bool removing) {
+    bool giveUp = false;
+    cJobQuestionAction* a = new cJobQuestionAction(releaseType);
+    a->answer = &giveUp;
+    a->path.set(path);
+    if (!host || !host->sendAction(a)) return false;
+    return !giveUp;
+}
+
+bool cSentAsker::confirm(int messageIndex) {
+    bool yes = false;
+    cJobQuestionAction* a = new cJobQuestionAction(eJobConfirm);
+    a->answer = &yes;
+    a->messageIndex = messageIndex;
+    return host && host->sendAction(a) && yes;
+}
+
+// Applies a language asked for by a job, on the UI thread.
+static bool handleApplyLang(cChildElement::cChildAction* action) {
+    if (action->type != eJobApplyLang) return false;
+    cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
+    if (cSOPKGLang::applyLang(q->messageIndex) && q->lang) *q->lang = q->messageIndex;
+    return true;
+}
+
+// ---- cWLMsgForm ----
+
+int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
+    if (!cCiomLangData::string("pkgm::resp", 0)) return 0;
+    cWLMsgForm* f = new cWLMsgForm;
+    f->myKind = kind;
+    f->setText(text ? text : "");
+    if (gConsoleMessages) {
+        int r = appMessageBox(nullptr, nullptr, kind, text);
+        delete f;
+        return kind == 4 ? r : 0;
+    }
+    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::resp", 0), 350, 110, f, nullptr,
+                                      0);
+}
+
+void cWLMsgForm::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
+    myStatus->setText(string(1), cCanvas::taCenter);
+    postAction(new cChildAction(0));
+}
+
+bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
+    if (sender == this && action->type == 0) {
+        int r = appMessageBox(this, nullptr, myKind, text());
+        end_modal(myKind == 4 ? r : 0);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
+
+// ---- cLangSelectionForm ----
+
+int cLangSelectionForm::chooseLang(const _List<int>& list, int preselect, const char* code, cChildElement* parent,
+                                   cWindowMaker* maker) {
+    if (list.empty()) return 11;
+    if (list.count() == 1) return list.head->value;
+    if (gConsoleMessages) {
+        // No one to ask: the preselected language when offered, else the first.
+        for (auto* it = list.head; it; it = it->next)
+            if (it->value == preselect) return preselect;
+        return list.head->value;
+    }
+    cLangSelectionForm* f = new cLangSelectionForm;
+    if (!f->langs.set(list.count())) {
+        delete f;
+        return 11;
+    }
+    long long i = 0;
+    for (auto* it = list.head; it; it = it->next) f->langs.ptr[i++] = it->value;
+    f->preselect = preselect;
+    int r = parent && parent->host() ? parent->modal("", 380, 370, f)
+                                     : cChildElement::modalWindow(maker ? maker : appWindowMaker(), "", 400, 370, f,
+                                                                  nullptr, 0);
+    return r <= 0 ? 11 : r - 1;
+}
+
+int cLangSelectionForm::selectedLang() const {
+    if (selected < 0 || selected >= langs.count) return 11;
+    return langs.ptr[selected];
+}
+
+namespace {
+
+// One language of the list: its flag and its native name in a 30-pixel cell (the grid
+// control of the toolkit takes this place later).
+class cLangRow : public cAppButtonBase {
+public:
+    int lang = 11;
+    void onPaint(cCanvas* canvas) override {
+        sRect r = {0, 0, width(), height()};
+        unsigned int fill = activated() ? 0xF4E8DD : 0xFFFFFF, frame = activated() ? 0xDFCAB7 : 0xFFFFFF;
+        canvas->drawRect(&r, fill, frame);
+        sPoint at = {10, 3};
+        if (cPicture* flag = ciLangImage27x22(lang)) canvas->drawTransparent(&at, flag);
+        canvas->setTextMode(mkStdFont());
+        canvas->setTextColors(0x655654, fill);
+        const char* name = ciLangName(lang);
+        canvas->drawText(55, 7, false, name ? name : "?");
+    }
+};
+
+}  // namespace
+
+void cLangSelectionForm::applyTexts() {
+    if (myTitle) myTitle->setText(string(0), cCanvas::taLeft);
+    if (mySubtitle) mySubtitle->setText(string(1), cCanvas::taLeft);
+    if (myStart) myStart->setText(string(2));
+}
+
+void cLangSelectionForm::onConstruct() {
+    cCustomForm::onConstruct();
+    clientArea()->setBgColor(0xE7E7E7);
+    myTitle = new cStaticElement;
+    clientArea()->attach(myTitle, 15, 20, 360, 34);
+    myTitle->setFont(mkTitleFont());
+    mySubtitle = new cStaticElement;
+    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
+    mySubtitle->setFont(mkStdFont());
+    myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
+    mySubtitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
+    myPanel = new cPanelChild;
+    clientArea()->attach(myPanel, 0, 0, 10, 10);
+    clientArea()->anchor(myPanel, 15, 85, -31, 230);
+    myPanel->setBgColor(0xFFFFFF);
+    myPanel->setBorderColor(0xDBCAC7);
+    if (myRows.set(langs.count)) {
+        for (long long i = 0; i < langs.count; i++) {
+            cLangRow* row = new cLangRow;
+            row->lang = langs.ptr[i];
+            myPanel->attach(row, 8, 10 + (int)i * 30, 10, 30);
+            myPanel->anchor(row, 8, 10 + (int)i * 30, -17, 30);
+            myRows.ptr[i] = row;
+            if (langs.ptr[i] == preselect && selected < 0) selected = (int)i;
+        }
+        if (selected >= 0) myRows.ptr[selected]->setActivated(true);
+    }
+    myStart = new cWZIButton;
+    clientArea()->attach(myStart, 0, 0, 100, 26);
+    clientArea()->anchor(myStart, -116, 330, 100, 26);
+    applyTexts();
+    if (selected >= 0) myRows.ptr[selected]->focus();
+}
+
+bool cLangSelectionForm::onAction(cChildElement* sender, cChildAction* action) {
+    if (action->type == eActClick) {
+        if (sender == myStart) return onFormAccept();
+        for (long long i = 0; i < myRows.count; i++) {
+            if (sender != myRows.ptr[i]) continue;
+            if (selected >= 0) myRows.ptr[selected]->setActivated(false);
+            selected = (int)i;
+            myRows.ptr[i]->setActivated(true);
+            // The form switches to the picked language at once.
+            int lang = langs.ptr[i];
+            if (lang <= 10 && lang != cLibLang::appliedLang() && cSOPKGLang::applyLang(lang)) {
+                applyTexts();
+                repaint();
+            }
+            return true;
+        }
+    }
+    return cCustomForm::onAction(sender, action);
+}
+
+bool cLangSelectionForm::onFormAccept() {
+    int lang = selectedLang();
+    if (lang <= 10) end_modal(lang + 1);
+    return true;
+}
+
+bool cLangSelectionForm::onFormCancel() {
+    if (appMessageBox(this, nullptr, 4, string(3)) == 1) end_modal(0);
+    return true;
+}
+
+// ---- cJobPanel ----
+
+void cJobProgressBar::setPos(int p) {
+    p = p < 0 ? 0 : p > 100 ? 100 : p;
+    if (myPos.exchange(p) != p) repaint();
+}
+
+void cJobProgressBar::onPaint(cCanvas* canvas) {
+    sRect all = {0, 0, width(), height()};
+    canvas->drawRect(&all, 0xFFFFFF, 0xA79997);
+    sRect done = {1, 1, (width() - 2) * myPos.load() / 100, height() - 2};
+    if (done.w > 0) canvas->drawRect(&done, 0xDA5C5C, (unsigned)-1);
+}
+
+cJobPanel::cJobPanel() {}
+
+cJobPanel::~cJobPanel() { terminate(4000); }
+
+void cJobPanel::onInitData() {
+    cPanelChild::onInitData();
+    myStage = 0;
+    if (!myStatus) {
+        myStatus = new cStaticElement;
+        attach(myStatus, 20, 50, 10, 18);
+        myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
+        myBar = new cJobProgressBar;
+        attach(myBar, 20, 80, 10, 22);
+    }
+    anchor(myStatus, 20, 50, -41, 18);
+    anchor(myBar, 20, 80, -41, 22);
+}
+
+void cJobPanel::setNumStages(int count) {
+    if (count != myStages.count) myStages.set(count > 0 ? count : 0);
+}
+
+void cJobPanel::setStageDescr(int stage, const char* text) {
+    if (stage >= 0 && stage < myStages.count) myStages[stage].set(text);
+}
+
+void cJobPanel::onJobStart() {
+    myStage = 0;
+    if (myStatus) myStatus->setText(myStages.count ? myStages[0].ptr : "");
+    myLastUpdate = ticks_us();
+    notifyAction(new cChildAction(eJobStarted));
+}
+
+void cJobPanel::onJobEnd(unsigned int result) { notifyAction(new cJobEndAction(result)); }
+
+bool cJobPanel::notifyStage(int stage) {
+    if (stage >= 0 && stage < myStages.count) {
+        myStage = stage;
+        if (myStatus) myStatus->setText(myStages[stage].ptr ? myStages[stage].ptr : "");
+    }
+    return notifyProgress(0.0);
+}
+
+void cJobPanel::notifyLastStage() {
+    if (!myStages.count) return;
+    myStage = (int)myStages.count - 1;
+    if (myStatus) myStatus->setText(myStages[myStage].ptr ? myStages[myStage].ptr : "");
+    notifyProgress(0.0);
+}
+
+bool cJobPanel::notifyProgress(double p) {
+    unsigned long long now = ticks_us();
+    if (now - myLastUpdate >= 100001) {
+        long long s = myStages.count;
+        int pos = s ? (int)(p / s + myStage * 100.0 / s) : (int)(p + 0.5);
+        if (myBar) myBar->setPos(pos);
+        myLastUpdate = now;
+    }
+    return !haveToStop();
+}
+
+// ---- cInstallerJobPanel ----
+
+cInstallerJobPanel::~cInstallerJobPanel() { terminate(4000); }
+
+bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
+    if (!ctx) return false;
+    int stages = installStageCount(*ctx), n = stages - 4;
+    setNumStages(stages);
+    setStageDescr(0, string(0));
+    int i = 1;
+    for (auto* it = ctx->copiedFiles.head; it; it = it->next) {
+        if (it->value.others == kUnchangedFile) continue;
+        _guardchar<char> d;
+        formatMessage(string(1), it->value.target.ptr, d);
+        setStageDescr(i++, d.ptr);
+    }
+    setStageDescr(n + 1, string(2));
+    setStageDescr(n + 2, string(3));
+    setStageDescr(n + 3, string(4));
+    myCtx = ctx;
+    // Busy files are asked by the form that hosts the panel (type 8).
+    myAsker.host = root();
+    myAsker.releaseType = eJobAskLang;
+    return start();
+}
+
+unsigned int cInstallerJobPanel::job() { return myCtx ? runInstallJob(*myCtx, this, &myAsker, fileOps) : 1; }
+
+// ---- cSoftUninstallerPanel ----
+
+cSoftUninstallerPanel::~cSoftUninstallerPanel() { terminate(4000); }
+
+bool cSoftUninstallerPanel::startRemoval(_List<sPackageForRemoval>& list) {
+    if (list.empty()) return false;
+    setNumStages((int)list.count());
+    notifyStage(0);
+    int i = 0;
+    for (auto* it = list.head; it; it = it->next) setStageDescr(i++, it->value.name.ptr);
+    myList = &list;
+    return start();
+}
+
+unsigned int cSoftUninstallerPanel::job() { return myList ? runRemovalCommands(*myList, this) : 0; }
+
+// ---- the installation start ----
+
+int cInstallInitJob::gPauseMs = 500;
+
+unsigned int cInstallInitJob::job() {
+    cJob::sleep(gPauseMs);
+    cSentAsker asker(myForm);
+    return installChecks(*myCtx, &asker);
+}
+
+void cInstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new cJobEndAction(result)); }
+
+cInstallInitUI::~cInstallInitUI() { delete job; }
+
+bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker) {
+    if (!cCiomLangData::string("pkgm::iini", 0)) return false;
+    cInstallInitUI* f = new cInstallInitUI;
+    f->ctx = &ctx;
+    f->job = new cInstallInitJob(f, &ctx);
+    int r = cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::iini", 0), 350, 110, f, nullptr, 0);
+    return r == 1;
+}
+
+void cInstallInitUI::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
+    myStatus->setText(string(1), cCanvas::taCenter);
+    if (!job || !job->start()) end_modal(0);
+}
+
+bool cInstallInitUI::onClose() { return !(job && job->runs()); }
+
+bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
+    if (handleApplyLang(action)) return true;
+    if (action->type == eJobAskLang && action->sent()) {
+        cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
+        if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
+        return true;
+    }
+    if (action->type == eJobEnded && !action->sent()) {
+        unsigned int r = static_cast<cJobEndAction*>(action)->result;
+        if (r > 12) return true;
+        static const int kKind[13] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1};
+        if (kKind[r]) {
+            _guardchar<char> m;
+            // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
+            formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            appMessageBox(this, nullptr, kKind[r], m.ptr);
+        }
+        end_modal(r == 0 ? 1 : 0);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
+
+namespace {
+
+// Without the wizard: the job panel in a form of its own, ended by the job's end.
+class cPlainInstallForm : public cCustomForm {
+public:
+    sPkgInstallContext* ctx = nullptr;
+    cInstallerJobPanel* panel = nullptr;
+    void onConstruct() override {
+        cCustomForm::onConstruct();
+        panel = new cInstallerJobPanel;
+        clientArea()->attach(panel, 0, 0, 10, 10);
+        clientArea()->anchor(panel, 0, 0, -1, -1);
+        if (!panel->startInstall(ctx)) end_modal(1);
+    }
+    bool onClose() override { return !(panel && panel->runs()); }
+    bool onAction(cChildElement* sender, cChildAction* action) override {
+        if (action->type == eJobAskLang && action->sent()) {
+            cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
+            _guardchar<char> m;
+            formatMessage(str("pkgm::instw", 25, "Failed to update the existing file!\n%s\n\nTry again?"),
+                          q->path.ptr, m);
+            if (q->answer) *q->answer = q->path.empty() || appMessageBox(this, nullptr, 4, m.ptr) != 1;
+            return true;
+        }
+        if (action->type == eJobEnded && !action->sent()) {
+            unsigned int r = ctx->result;
+            if (r != 0) {
+                _guardchar<char> m;
+                formatMessage(str("pkgm::fin", (int)r + 1), ctx->messagePath.ptr, m);
+                appMessageBox(this, nullptr, r == 11 ? 3 : 2, m.ptr);
+            }
+            end_modal(r == 0 || r == 11 ? 0 : 1);
+            return true;
+        }
+        return cCustomForm::onAction(sender, action);
+    }
+};
+
+int runPlainInstall(sPkgInstallContext& ctx) {
+    if (ctx.installedVersion == ~0ULL) {
+        // A first installation: the applications folder, named after the package.
+        _guardchar<char> home, folder, name;
+        const char* n = ctx.getStr("name");
+        if (!cFolderContents::getHome(home) || !n || !*n) return 1;
+        _guardchar<char> apps;
+        catStr(home.ptr, "/Applications/", apps);
+        // The display name as a folder name: no "/" and no leading dot.
+        name.set(n);
+        for (char* c = name.ptr; *c; c++)
+            if (*c == '/' || (unsigned char)*c < 0x20) *c = '_';
+        if (name.ptr[0] == '.') name.ptr[0] = '_';
+        catStr(apps.ptr, name.ptr, folder);
+        if (!setInstallFolder(ctx, folder.ptr)) return 1;
+        // What lies at the targets is checked as for an update: a file that is not the
+        // package's is never replaced.
+        unsigned int r = checkInstallTargets(ctx);
+        if (r != eIIOk) {
+            _guardchar<char> m;
+            formatMessage(str("pkgm::iini", r <= 2 ? (int)r + 1 : (int)r), ctx.messagePath.ptr, m);
+            appMessageBox(nullptr, appWindowMaker(), r == eIINoUpdate ? 1 : 2, m.ptr);
+            return 1;
+        }
+    }
+    cPlainInstallForm* f = new cPlainInstallForm;
+    f->ctx = &ctx;
+    return cChildElement::modalWindow(appWindowMaker(), str("pkgm::instp", 6, "Installing software package..."), 500,
+                                      160, f, nullptr, 0);
+}
+
+}  // namespace
+
+void setWizardRunner(tWizardRunner runner) { gWizardRunner = runner; }
+
+int install(const char* executablePath, const char* packagePath, unsigned int offset) {
+    sPkgInstallContext ctx;
+    ctx.executablePath.set(executablePath);
+    ctx.packagePath.set(packagePath);
+    ctx.offset = offset;
+    if (!cInstallInitUI::runLoadScen(ctx)) return 1;
+    return gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+}
+
+// ---- uninstallation ----
+
+int cUninstallInitJob::gPauseMs = 500;
+
+unsigned int cUninstallInitJob::job() {
+    cJob::sleep(gPauseMs);
+    cSentAsker asker(myForm);
+    cCIApplication* app = cCIApplication::appRef();
+    return uninstallJob(*myCtx, app ? app->config() : nullptr, &asker);
+}
+
+void cUninstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new cJobEndAction(result)); }
+
+cUninstallInitUI::~cUninstallInitUI() { delete job; }
+
+int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker) {
+    if (!cCiomLangData::string("pkgm::unin", 0)) return 0;
+    cUninstallInitUI* f = new cUninstallInitUI;
+    f->ctx = &ctx;
+    f->job = new cUninstallInitJob(f, &ctx);
+    if (parent && parent->host()) return parent->modal(str("pkgm::unin", 0), 350, 110, f);
+    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::unin", 0), 350, 110, f, nullptr, 0);
+}
+
+void cUninstallInitUI::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
+    myStatus->setText(string(1), cCanvas::taCenter);
+    if (!job || !job->start()) end_modal(0);
+}
+
+bool cUninstallInitUI::onClose() { return !(job && job->runs()); }
+
+bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
+    if (handleApplyLang(action)) return true;
+    cJobQuestionAction* q = action->sent() ? static_cast<cJobQuestionAction*>(action) : nullptr;
+    if (q && action->type == eJobAskLang) {
+        if (q->lang && q->langs)
+            *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, ctx ? ctx->codeName.ptr : "", this);
+        return true;
+    }
+    if (q && action->type == eJobConfirm) {
+        if (q->answer) *q->answer = appMessageBox(this, nullptr, 4, string(q->messageIndex)) == 1;
+        return true;
+    }
+    if (q && action->type == eJobAskRelease) {
+        if (!q->answer) return true;
+        if (q->path.empty()) {
+            *q->answer = true;
+            return true;
+        }
+        _guardchar<char> m;
+        formatMessage(string(4), q->path.ptr, m);
+        *q->answer = appMessageBox(this, nullptr, 4, m.ptr) != 1;
+        return true;
+    }
+    if (action->type == eJobEnded && !action->sent()) {
+        unsigned int r = static_cast<cJobEndAction*>(action)->result;
+        // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
+        static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
+        static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
+        if (r <= 7) appMessageBox(this, nullptr, kKind[r], string(kMsg[r]));
+        end_modal(r == 0 ? 0 : 1);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
+
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker) {
+    sPkgUninstallContext ctx;
+    ctx.codeName.set(code);
+    ctx.key.set(code);
+    if (ctx.key.empty()) return 1;
+    return cUninstallInitUI::runUninstall(ctx, parent, maker);
+}

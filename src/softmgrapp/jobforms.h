@@ -1,0 +1,270 @@
+// The windowed side of installation and uninstallation: the job panel with its stages
+// and progress bar, the installation job panel, the loading form of the installation
+// start, the uninstallation form, the windowless message form, the language selection
+// form, and the message boxes they show. Jobs never open a window: their questions are
+// sent actions to the form that hosts them, answered on the UI thread.
+#pragma once
+
+#include <atomic>
+
+#include "base/job.h"
+#include "base/progress.h"
+#include "softmgrapp/appcontrols.h"
+#include "softmgrapp/installctx.h"
+#include "softmgrapp/uninstall.h"
+#include "ui/customform.h"
+#include "ui/panelchild.h"
+#include "ui/staticelement.h"
+
+class cWindowMaker;
+
+// Action types of the jobs' traffic.
+enum eJobActionTypes {
+    eJobStarted = 6,
+    eJobEnded = 7,
+    eJobAskLang = 8,     // also the installation job's busy file (sent to the wizard)
+    eJobConfirm = 9,
+    eJobAskRelease = 10,
+    eJobApplyLang = 11,  // a job asks the UI thread to apply a language
+};
+
+// A job's question; the form writes the answer through the pointers.
+class cJobQuestionAction : public cChildElement::cSentChildAction {
+public:
+    explicit cJobQuestionAction(int type) : cSentChildAction(type) {}
+    int* lang = nullptr;                // in: preselected; out: chosen (above 10: cancelled)
+    const _List<int>* langs = nullptr;  // offered languages
+    const char* code = nullptr;         // the package's code name
+    bool* answer = nullptr;             // confirmation (yes), or give-up for a busy file
+    int messageIndex = 0;
+    _guardchar<char> path;              // the busy file
+};
+
+// A job's end, posted with its result.
+class cJobEndAction : public cChildElement::cChildAction {
+public:
+    explicit cJobEndAction(unsigned int result) : cChildAction(eJobEnded), result(result) {}
+    unsigned int result;
+};
+
+// Sends a job's questions to a hosting element and waits for the UI thread's answer.
+class cSentAsker : public cJobAsker {
+public:
+    explicit cSentAsker(cChildElement* host = nullptr) : host(host) {}
+    int askLang(const _List<int>& langs, int current, const char* code) override;
+    bool applyLang(int lang) override;
+    bool askRetry(const char* path, bool removing) override;
+    bool confirm(int messageIndex) override;
+    cChildElement* host;
+    int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
+};
+
+// Message boxes over an element (or top-level through the maker): kinds 1 information,
+// 2 error, 3 warning, 4 warning question (yes/no). 1 for OK or yes, 0 for no.
+int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char* text);
+
+// Set when there is no display: messages go to standard error, questions are answered
+// "no" and the language question keeps its preselected answer.
+extern bool gConsoleMessages;
+
+// The window maker forms run on: the application's.
+cWindowMaker* appWindowMaker();
+
+// A small carrier form that shows one message box over itself and ends with its answer.
+class cWLMsgForm : public cCustomForm {
+public:
+    static int modal(int kind, const char* text, cWindowMaker* maker = nullptr);
+    static void info(const char* text) { modal(1, text); }
+    static void error(const char* text) { modal(2, text); }
+    static int warning(const char* text) { return modal(3, text); }
+    static bool warnconfirm(const char* text) { return modal(4, text) == 1; }
+
+    void onConstruct() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    const char* wantLangResource() override { return "pkgm::resp"; }
+
+private:
+    cStaticElement* myStatus = nullptr;
+    int myKind = 0;
+};
+
+// The language question: a list of the offered languages and a Start button.
+class cLangSelectionForm : public cCustomForm {
+public:
+    // 11 for an empty list, the one language of a list of one, else the user's choice
+    // (11 when cancelled).
+    static int chooseLang(const _List<int>& langs, int preselect, const char* code, cChildElement* parent,
+                          cWindowMaker* maker = nullptr);
+    int selectedLang() const;
+
+    void onConstruct() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    bool onFormAccept() override;
+    bool onFormCancel() override;
+    const char* wantLangResource() override { return "pkgm::langs"; }
+
+    _typebuf<int> langs;
+    int preselect = 11;
+    int selected = -1;
+
+private:
+    void applyTexts();
+    cPanelChild* myPanel = nullptr;
+    cStaticElement* myTitle = nullptr;
+    cStaticElement* mySubtitle = nullptr;
+    cWZIButton* myStart = nullptr;
+    _typebuf<cAppButtonBase*> myRows;
+};
+
+// The panel's progress bar: a position from 0 to 100 set from any thread.
+class cJobProgressBar : public cChildElement {
+public:
+    void setPos(int pos);
+    int pos() const { return myPos.load(); }
+    void onPaint(cCanvas* canvas) override;
+
+private:
+    std::atomic<int> myPos{0};
+};
+
+// A panel that is a job and its own progress target, in numbered stages.
+class cJobPanel : public cPanelChild, public cProgressNotifyTarget, public cJob {
+public:
+    cJobPanel();
+    ~cJobPanel() override;
+
+    void setNumStages(int count);
+    void setStageDescr(int stage, const char* text);
+    int numStages() const { return (int)myStages.count; }
+    int currentStage() const { return myStage; }
+    const char* statusText() { return myStatus ? myStatus->text() : nullptr; }
+    int barPos() const { return myBar ? myBar->pos() : -1; }
+
+    bool notifyProgress(double percent) override;
+    bool notifyStage(int stage) override;
+    void notifyLastStage();
+    void onInitData() override;
+
+protected:
+    void onJobStart() override;
+    void onJobEnd(unsigned int result) override;
+
+private:
+    cStaticElement* myStatus = nullptr;
+    cJobProgressBar* myBar = nullptr;
+    _classbuf<_guardchar<char> > myStages;
+    int myStage = 0;
+    unsigned long long myLastUpdate = 0;
+};
+
+// The Install page's panel: the installation job of a context.
+class cInstallerJobPanel : public cJobPanel {
+public:
+    ~cInstallerJobPanel() override;
+    // Sets the stages and starts the job; false without a context.
+    bool startInstall(sPkgInstallContext* ctx);
+    const char* wantLangResource() override { return "pkgm::instp"; }
+    // The file operations the job uses (the plain ones when null).
+    cInstallFS* fileOps = nullptr;
+
+protected:
+    unsigned int job() override;
+
+private:
+    sPkgInstallContext* myCtx = nullptr;
+    cSentAsker myAsker;
+};
+
+// The removal panel: deprecated packages removed by their commands.
+class cSoftUninstallerPanel : public cJobPanel {
+public:
+    ~cSoftUninstallerPanel() override;
+    bool startRemoval(_List<sPackageForRemoval>& list);
+
+protected:
+    unsigned int job() override;
+
+private:
+    _List<sPackageForRemoval>* myList = nullptr;
+};
+
+class cInstallInitUI;
+
+class cInstallInitJob : public cJob {
+public:
+    cInstallInitJob(cInstallInitUI* form, sPkgInstallContext* ctx) : myForm(form), myCtx(ctx) {}
+    ~cInstallInitJob() override { terminate(4000); }
+    // The pause before the checks (500 ms; tests shorten it).
+    static int gPauseMs;
+
+protected:
+    unsigned int job() override;
+    void onJobEnd(unsigned int result) override;
+
+private:
+    cInstallInitUI* myForm;
+    sPkgInstallContext* myCtx;
+};
+
+// The loading form of the installation start.
+class cInstallInitUI : public cCustomForm {
+public:
+    // Runs the form and its job; true when the job's result was 0.
+    static bool runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker = nullptr);
+    ~cInstallInitUI() override;
+
+    void onConstruct() override;
+    bool onClose() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    const char* wantLangResource() override { return "pkgm::iini"; }
+
+    sPkgInstallContext* ctx = nullptr;
+    cInstallInitJob* job = nullptr;
+
+private:
+    cStaticElement* myStatus = nullptr;
+};
+
+// Runs the installer: the loading form, then the wizard (when one is installed by
+// setWizardRunner), else the installation job panel in a form of its own with the
+// earlier installation's folder or "$HOME/Applications/<name>". The exit code.
+int install(const char* executablePath, const char* packagePath, unsigned int offset);
+typedef int (*tWizardRunner)(sPkgInstallContext& ctx);
+void setWizardRunner(tWizardRunner runner);
+
+class cUninstallInitUI;
+
+class cUninstallInitJob : public cJob {
+public:
+    cUninstallInitJob(cUninstallInitUI* form, sPkgUninstallContext* ctx) : myForm(form), myCtx(ctx) {}
+    ~cUninstallInitJob() override { terminate(4000); }
+    static int gPauseMs;
+
+protected:
+    unsigned int job() override;
+    void onJobEnd(unsigned int result) override;
+
+private:
+    cUninstallInitUI* myForm;
+    sPkgUninstallContext* myCtx;
+};
+
+class cUninstallInitUI : public cCustomForm {
+public:
+    static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr);
+    ~cUninstallInitUI() override;
+
+    void onConstruct() override;
+    bool onClose() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    const char* wantLangResource() override { return "pkgm::unin"; }
+
+    sPkgUninstallContext* ctx = nullptr;
+    cUninstallInitJob* job = nullptr;
+
+private:
+    cStaticElement* myStatus = nullptr;
+};
+
+// The "uninstall" verb: the code name's package removed behind the progress form.
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr);

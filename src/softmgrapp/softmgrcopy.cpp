@@ -1,0 +1,190 @@
+// The command block and the Software Manager copy.
+#include "softmgrapp/softmgrcopy.h"
+
+#include <cstring>
+
+#include "base/buffers.h"
+#include "base/fileio.h"
+#include "base/folders.h"
+#include "base/strings.h"
+#include "softmgrapp/installfs.h"
+#include "softmgrapp/version.h"
+
+// Kept in writable data so that a post-build tool can find and fill it.
+volatile unsigned char _cmdBlock[kCmdBlockSize] = {'<', 'I', 'C', 'M', 'D', 'B', 'L', 'O', 'C', 'K', '>'};
+
+namespace {
+
+const char kMarker[] = "<ICMDBLOCK>";
+const int kRecordArea = 7924;
+const long long kCopyChunk = 65536;
+
+unsigned int u32At(const unsigned char* p) {
+    return p[0] | (unsigned)p[1] << 8 | (unsigned)p[2] << 16 | (unsigned)p[3] << 24;
+}
+
+void ownBlock(unsigned char* out) {
+    for (int i = 0; i < kCmdBlockSize; i++) out[i] = _cmdBlock[i];
+}
+
+bool copyRange(cFileIOTarget* from, cFileIOTarget* to, unsigned long long n, unsigned char* buf) {
+    while (n > 0) {
+        long long c = n > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)n;
+        if (!from->readf(buf, c) || !to->writef(buf, c)) return false;
+        n -= (unsigned long long)c;
+    }
+    return true;
+}
+
+bool copyFile(const char* from, const char* to) {
+    cFileIO in, out;
+    if (!in.open(from, cFileIO::eRead) || !out.create(to, cFileIO::eWrite)) return false;
+    unsigned char buf[4096];
+    long long got;
+    while ((got = in.read(buf, sizeof buf)) > 0)
+        if (!out.writef(buf, got)) return false;
+    return got == 0;
+}
+
+bool writeText(const char* path, const char* text) {
+    cFileIO out;
+    return out.create(path, cFileIO::eWrite) && out.writef(text, (long long)strlen(text));
+}
+
+const char kPlist[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n<dict>\n"
+    "\t<key>BuildMachineOSBuild</key>\n\t<string>13F34</string>\n"
+    "\t<key>CFBundleDevelopmentRegion</key>\n\t<string>en</string>\n"
+    "\t<key>CFBundleExecutable</key>\n\t<string>SoftManager</string>\n"
+    "\t<key>CFBundleIconFile</key>\n\t<string>icon.icns</string>\n"
+    "\t<key>CFBundleIdentifier</key>\n\t<string>org.qmx.softmanager</string>\n"
+    "\t<key>CFBundleInfoDictionaryVersion</key>\n\t<string>6.0</string>\n"
+    "\t<key>CFBundleName</key>\n\t<string>QMX Software Manager</string>\n"
+    "\t<key>CFBundlePackageType</key>\n\t<string>APPL</string>\n"
+    "\t<key>CFBundleShortVersionString</key>\n\t<string>%d.%d</string>\n"
+    "\t<key>CFBundleSignature</key>\n\t<string>?\?\?\?</string>\n"
+    "\t<key>CFBundleVersion</key>\n\t<string>%d.%d</string>\n"
+    "\t<key>DTCompiler</key>\n\t<string>com.apple.compilers.llvm.clang.1_0</string>\n"
+    "\t<key>DTPlatformBuild</key>\n\t<string>6A1052d</string>\n"
+    "\t<key>DTPlatformVersion</key>\n\t<string>GM</string>\n"
+    "\t<key>DTSDKBuild</key>\n\t<string>13F26</string>\n"
+    "\t<key>DTSDKName</key>\n\t<string>macosx10.9</string>\n"
+    "\t<key>DTXcode</key>\n\t<string>0610</string>\n"
+    "\t<key>DTXcodeBuild</key>\n\t<string>6A1052d</string>\n"
+    "\t<key>LSApplicationCategoryType</key>\n\t<string>public.app-category.utilities</string>\n"
+    "\t<key>LSMinimumSystemVersion</key>\n\t<string>10.9</string>\n"
+    "\t<key>NSHumanReadableCopyright</key>\n\t<string>Copyright QMX</string>\n"
+    "\t<key>NSMainNibFile</key>\n\t<string>MainMenu</string>\n"
+    "\t<key>NSPrincipalClass</key>\n\t<string>NSApplication</string>\n"
+    "</dict>\n</plist>\n";
+
+// Cuts a path after its last "/" `times` times (the "/" dropped); false without one.
+bool cutPath(const char* path, int times, _guardchar<char>& out) {
+    if (!out.set(path)) return false;
+    for (int i = 0; i < times; i++) {
+        char* s = strrchr(out.ptr, '/');
+        if (!s) return false;
+        *s = 0;
+    }
+    return true;
+}
+
+bool writeBundleFiles(const char* source, const char* targetFolder) {
+    _guardchar<char> dst, src, p, q;
+    if (!cutPath(targetFolder, 1, dst) || !cutPath(source, 2, src)) return true;  // not a bundle: executable only
+    if (!catStr(dst.ptr, "/Resources/", p) || !cFolderContents::mkdir(p.ptr)) return false;
+    if (!catStr(src.ptr, "/Resources/icon.icns", p) || !catStr(dst.ptr, "/Resources/icon.icns", q) ||
+        !copyFile(p.ptr, q.ptr))
+        return false;
+    if (!catStr(dst.ptr, "/PkgInfo", p) || !writeText(p.ptr, "APPL????")) return false;
+    unsigned long long v = getCurrVerID();
+    int major = (int)(v >> 48), minor = (int)((v >> 32) & 0xFFFF);
+    char plist[sizeof kPlist + 32];
+    _sprintf_s(plist, sizeof plist, kPlist, major, minor, major, minor);
+    return catStr(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist);
+}
+
+}  // namespace
+
+bool isPureICmd(const unsigned char* b) {
+    if (!b || memcmp(b, kMarker, 11) != 0) return false;
+    for (int i = 11; i < kCmdBlockSize; i++)
+        if (b[i]) return false;
+    return true;
+}
+
+bool isPureICmd() {
+    unsigned char b[kCmdBlockSize];
+    ownBlock(b);
+    return isPureICmd(b);
+}
+
+long long findICmd(cFileIOTarget* stream) {
+    if (!stream || !isPureICmd() || stream->size() <= (unsigned long long)kCmdBlockSize) return -1;
+    // A window of the stream slides over the data; a match starts with "<" and must be
+    // pristine over all 8192 bytes.
+    const long long chunk = 1 << 20;
+    _typebuf<unsigned char> buf;
+    if (!buf.set(chunk + kCmdBlockSize) || !stream->set_fp(0)) return -1;
+    long long have = 0, base = 0;
+    for (;;) {
+        long long got = stream->read(buf.ptr + have, chunk + kCmdBlockSize - have);
+        if (got < 0) return -1;
+        have += got;
+        long long last = have - kCmdBlockSize;
+        for (long long i = 0; i <= last; i++)
+            if (buf.ptr[i] == '<' && isPureICmd(buf.ptr + i)) return base + i;
+        if (got == 0) return -1;
+        if (last > 0) {
+            memmove(buf.ptr, buf.ptr + last + 1, (size_t)(have - last - 1));
+            base += last + 1;
+            have -= last + 1;
+        }
+    }
+}
+
+bool writePristine(cFileIOTarget* in, const unsigned char* block, cFileIOTarget* output) {
+    _typebuf<unsigned char> buf;
+    if (!in || !output || !buf.set(kCopyChunk) || !in->set_fp(0)) return false;
+    unsigned long long size = in->size();
+    if (block[0] == '<') return copyRange(in, output, size, buf.ptr);
+    if (block[0] != 1 && block[0] != 2) return false;
+    unsigned long long pristine = u32At(block + 264), own = u32At(block + 260);
+    if (pristine > size) return false;
+    unsigned long long pos = 0;
+    int at = 268, left = kRecordArea;
+    for (;;) {
+        if (left < 6) return false;
+        unsigned long long offset = u32At(block + at);
+        if (offset == 0xFFFFFFFFULL)
+            return in->set_fp(pos) && (pos >= pristine || copyRange(in, output, pristine - pos, buf.ptr));
+        int len = block[at + 4] | block[at + 5] << 8;
+        if (6 + len > left || offset < pos) return false;
+        if (offset > pristine) return false;
+        if (!in->set_fp(pos) || !copyRange(in, output, offset - pos, buf.ptr)) return false;
+        pos = offset;
+        if (offset == own) {
+            unsigned char pure[kCmdBlockSize] = {};
+            memcpy(pure, kMarker, 11);
+            if (len != 0 || !output->writef(pure, kCmdBlockSize)) return false;
+            pos += kCmdBlockSize;
+        } else {
+            if (!output->writef(block + at + 6, len)) return false;
+            pos += (unsigned long long)len;
+        }
+        at += 6 + len;
+        left -= 6 + len;
+    }
+}
+
+bool saveSoftMgr(const char* source, cFileIOTarget* output, const char* targetFolder) {
+    if (!source || !*source || !output) return false;
+    if (targetFolder && strchr(targetFolder, '/') && !writeBundleFiles(source, targetFolder)) return false;
+    cFileIO in;
+    if (!in.open(source, cFileIO::eRead)) return false;
+    unsigned char block[kCmdBlockSize];
+    ownBlock(block);
+    return writePristine(&in, block, output);
+}

@@ -1,0 +1,39 @@
+// Uninstallation: the "uninstall" verb's job (one package removed as its record in the
+// store says, its questions put through the hosting form) and the removal of deprecated
+// packages through their removal commands.
+#pragma once
+
+#include "base/progress.h"
+#include "softmgrapp/installctx.h"
+#include "softmgrapp/installfs.h"
+
+struct sPkgUninstallContext {
+    _guardchar<char> codeName;
+    _guardchar<char> key;  // the code name as used in the store's keys
+    _List<int> languages;  // offered when the job has to ask
+    _List<_guardchar<char> > files;
+    _List<_guardchar<char> > shortcuts;
+};
+
+// Results of uninstallJob (the form maps them to "pkgm::unin" messages).
+enum eUninstallResult {
+    eUNRemoved = 0,
+    eUNNoLanguage = 1,
+    eUNNotInstalled = 2,
+    eUNNoStart = 3,
+    eUNFailed = 4,
+    eUNDeregistered = 5,
+    eUNCancelled = 6,
+    // The files are gone but the store could not be saved or a backup removed.
+    eUNIncomplete = 7,
+};
+
+// The job's work on its thread (everything but the 500 ms pause). Questions (language,
+// confirmation, busy file) go to `asker`, which also applies languages on the UI thread.
+unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker,
+                          cInstallFS* fs = nullptr);
+
+// Runs the removal command of every selected package as a child process (no shell),
+// one stage each; packages whose command ended with status 0 leave the list, the others
+// keep the status (-1 when the command did not start). Returns 0.
+unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress);

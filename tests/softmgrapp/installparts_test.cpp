@@ -1,0 +1,527 @@
+// The installation's smaller parts: removal helpers, the install-path probe, the start's
+// checks against damaged records and foreign files, uninstallation's questions and
+// failures, removal commands as child processes, the command block and the manager copy,
+// desktop entries (checked with desktop-file-validate and parsed back), the daily
+// update check.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "apptest.h"
+#include "base/memio.h"
+#include "installtest.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/installinit.h"
+#include "softmgrapp/installjob.h"
+#include "softmgrapp/makeinstaller.h"
+#include "softmgrapp/softmgrcopy.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/uninstall.h"
+
+using namespace installtest;
+
+namespace {
+
+std::string sopkgRead(const std::string& path) {
+    auto v = testutil::readFile(path);
+    return std::string(v.begin(), v.end());
+}
+
+void removeTreeForParts(const std::string& path) { removeTree(path.c_str()); }
+
+void put(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(apptest::makeDirs(path.substr(0, path.rfind('/'))));
+    ASSERT_TRUE(testutil::writeFile(path, text.data(), text.size())) << path;
+}
+
+TEST(RmFileClean, RemovesEmptiedFoldersOnlyBelowTheStopFolder) {
+    struct Case {
+        const char* stop;  // relative to the temporary folder ("" for none)
+        const char* left;  // folders that must remain, ";"-separated
+    } cases[] = {
+        {"pkg", "pkg;pkg/keep"},  // a/b go, pkg itself stays
+        {"", "pkg;pkg/a;pkg/a/b;pkg/keep"},  // no stop folder: no folder goes
+        {"pkg/a", "pkg;pkg/a;pkg/keep"},
+        {"elsewhere", "pkg;pkg/a;pkg/a/b;pkg/keep"},  // the file is not below it
+    };
+    for (const Case& c : cases) {
+        testutil::TempDir t;
+        put(t.file("pkg/a/b/file"), "x");
+        put(t.file("pkg/keep/other"), "y");
+        std::string stop = *c.stop ? t.file(c.stop) : "";
+        EXPECT_TRUE(rmFileClean(t.file("pkg/a/b/file").c_str(), *c.stop ? stop.c_str() : nullptr)) << c.stop;
+        std::string got;
+        for (auto& f : folders(t.path())) got += (got.empty() ? "" : ";") + f;
+        EXPECT_EQ(got, c.left) << c.stop;
+    }
+    testutil::TempDir t;
+    EXPECT_TRUE(rmFileClean(t.file("missing").c_str()));
+    EXPECT_FALSE(rmFileClean(t.path().c_str())) << "a folder is not removed";
+}
+
+TEST(MoveFileClean, RefusesWhatCannotBeWritten) {
+    testutil::TempDir t;
+    put(t.file("f"), "x");
+    EXPECT_TRUE(moveFileClean(t.file("f").c_str(), t.file("g").c_str()));
+    EXPECT_FALSE(moveFileClean(t.file("f").c_str(), t.file("h").c_str())) << "missing source";
+    if (geteuid() != 0) {
+        chmod(t.file("g").c_str(), 0444);
+        EXPECT_FALSE(moveFileClean(t.file("g").c_str(), t.file("h").c_str())) << "read-only file";
+    }
+}
+
+TEST(IsPossibleInstallPath, Table) {
+    testutil::TempDir t;
+    put(t.file("file"), "x");
+    apptest::makeDirs(t.file("dir"));
+    struct Case {
+        std::string path;
+        int want;
+    } cases[] = {
+        {"", 1},
+        {t.file("file"), 1},               // exists
+        {t.file("dir/new/deeper/x"), 0},   // nearest existing folder is writable
+        {t.file("file/x"), 2},             // a file on the way
+        {"relative/x", 1},
+    };
+    for (auto& c : cases) EXPECT_EQ(isPossibleInstallPath(c.path.c_str()), c.want) << c.path;
+    if (geteuid() != 0) {
+        chmod(t.file("dir").c_str(), 0555);
+        EXPECT_EQ(isPossibleInstallPath(t.file("dir/x").c_str()), 3);
+        chmod(t.file("dir").c_str(), 0755);
+    }
+}
+
+class InstallParts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cSOPKGLang::init();
+        ASSERT_TRUE(makePackage(work.path(), "1.0", files, pkg));
+    }
+    const Tree files = {{"a.txt", "alpha"}, {"sub/b.txt", "beta"}};
+    testutil::TempDir work;
+    std::string pkg = work.path() + "/p.data";
+};
+
+// The start's answers for damaged records and for what lies at the targets.
+TEST_F(InstallParts, StartChecksTable) {
+    struct Case {
+        const char* name;
+        void (*arrange)(const PrivateHome&, cMemConfig&);
+        unsigned int want;
+    } cases[] = {
+        {"files count 0",
+         [](const PrivateHome&, cMemConfig& s) { s.setParamInt32("install/org.qmx.test.pkg/files", 0); },
+         eIIDamagedConfig},
+        {"recorded path is a folder",
+         [](const PrivateHome& h, cMemConfig& s) {
+             unlink((h.installFolder() + "/a.txt").c_str());
+             apptest::makeDirs(h.installFolder() + "/a.txt/x");
+         },
+         eIIDamagedConfig},
+        {"install folder gone",
+         [](const PrivateHome& h, cMemConfig& s) {
+             s.setParamStr("install/org.qmx.test.pkg/path", "/nonexistent/x", -1);
+         },
+         eIIDamagedInstall},
+        {"newer installed",
+         [](const PrivateHome&, cMemConfig& s) {
+             s.setParamInt64("install/org.qmx.test.pkg/ver", 0x0009000000000000ULL);
+         },
+         eIINewerInstalled},
+        {"same version, same files", [](const PrivateHome&, cMemConfig&) {}, eIINoUpdate},
+        {"unrecorded foreign file",
+         [](const PrivateHome& h, cMemConfig& s) {
+             s.setParamInt32("install/org.qmx.test.pkg/files", 1);
+             put(h.installFolder() + "/sub/b.txt", "not ours");
+         },
+         eIIForeignFile},
+        {"unrecorded identical file",
+         [](const PrivateHome& h, cMemConfig& s) {
+             s.setParamInt32("install/org.qmx.test.pkg/files", 1);
+             put(h.installFolder() + "/a.txt", "changed");
+         },
+         eIIOk},
+        {"ancestor is a file",
+         [](const PrivateHome& h, cMemConfig& s) {
+             s.setParamInt32("install/org.qmx.test.pkg/files", 1);
+             removeTreeForParts(h.installFolder() + "/sub");
+             put(h.installFolder() + "/sub", "a file");
+         },
+         eIISpecialObject},
+    };
+    for (const Case& c : cases) {
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_EQ(install(pkg, home, &store).job, 0u) << c.name;
+        c.arrange(home, store);
+        RunResult r = install(pkg, home, &store);
+        EXPECT_EQ(r.init, c.want) << c.name << " " << r.message;
+    }
+}
+
+TEST_F(InstallParts, FirstInstallationNeverReplacesAForeignFile) {
+    PrivateHome home;
+    cMemConfig store;
+    put(home.installFolder() + "/sub/b.txt", "the user's");
+    RunResult r = install(pkg, home, &store);
+    EXPECT_EQ(r.init, (unsigned)eIIForeignFile);
+    EXPECT_EQ(r.message, home.installFolder() + "/sub/b.txt");
+    EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"sub/b.txt", "the user's"}}));
+}
+
+TEST_F(InstallParts, PackagePathBesideTheExecutable) {
+    PrivateHome home;
+    cMemConfig store;
+    std::string exeDir = home.path() + "/src.app/Contents/MacOS";
+    ASSERT_TRUE(apptest::copyFileMode(pkg, exeDir + "/beside.data"));
+    sPkgInstallContext ctx;
+    ctx.packagePath.set("./beside.data");
+    ctx.executablePath.set(home.fakeExe().c_str());
+    ctx.store = &store;
+    EXPECT_EQ(installChecks(ctx, nullptr), 0u);
+    EXPECT_EQ(std::string(ctx.packagePath.ptr), exeDir + "/beside.data");
+    sPkgInstallContext none;
+    none.packagePath.set("./missing.data");
+    none.executablePath.set(home.fakeExe().c_str());
+    EXPECT_EQ(installChecks(none, nullptr), (unsigned)eIIBadPath);
+}
+
+TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    class BusyFS : public cInstallFS {
+    public:
+        std::string busy;
+        bool canOpenForWrite(const char* p) override { return p != busy && cInstallFS::canOpenForWrite(p); }
+    } fs;
+    fs.busy = home.installFolder() + "/sub/b.txt";
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    ScriptedAsker ask;
+    ask.retries = {true};
+    EXPECT_EQ(uninstallJob(u, &store, &ask, &fs), (unsigned)eUNCancelled);
+    EXPECT_EQ(snapshot(home.installFolder()), files);
+    EXPECT_TRUE(store.hasSection("install/org.qmx.test.pkg"));
+    EXPECT_EQ(ask.asked, (std::vector<std::string>{"confirm 3", "retry " + fs.busy, "retry " + fs.busy}));
+
+    ScriptedAsker no;
+    no.confirmAnswer = false;
+    EXPECT_EQ(uninstallJob(u, &store, &no), (unsigned)eUNCancelled);
+    EXPECT_EQ(snapshot(home.installFolder()), files);
+
+    // A file of the user's with the backup name beside a package file is not overwritten.
+    put(home.installFolder() + "/a.txt.bkp", "mine");
+    class FailingSave : public cMemConfig {
+    public:
+        bool saveConfig() override { return false; }
+    } broken;
+    broken.values = store.values;
+    ScriptedAsker yes;
+    EXPECT_EQ(uninstallJob(u, &broken, &yes), (unsigned)eUNIncomplete) << "a store that cannot be saved is a failure";
+    EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));
+}
+
+TEST_F(InstallParts, DeprecatedPackageIsListedWithTheManagersCommand) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    _guardchar<char> manager;
+    ASSERT_TRUE(store.getParamStr("installer/app", manager));
+    struct Case {
+        const char* rule;
+        size_t listed;
+    } cases[] = {{"\"org.qmx.test.pkg\" = *\n", 1}, {"\"org.qmx.test.pkg\" = \"1\"\n", 1},
+                 {"\"org.qmx.test.pkg\" = \"2\"\n", 0}, {"\"org.qmx.other\" = *\n", 0}};
+    int i = 0;
+    for (const Case& c : cases) {
+        std::string next = work.file("next" + std::to_string(i) + ".data");
+        ASSERT_TRUE(makePackage(work.path(), "5." + std::to_string(i++), files, next,
+                                std::string("[Deprecates]\n") + c.rule, "org.qmx.next"));
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(next.c_str());
+        ctx.store = &store;
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u) << c.rule;
+        ASSERT_EQ((size_t)ctx.packagesForRemoval.count(), c.listed) << c.rule;
+        if (!c.listed) continue;
+        const sPackageForRemoval& r = ctx.packagesForRemoval.head->value;
+        EXPECT_STREQ(r.name.ptr, "Test Pkg");
+        EXPECT_EQ(std::string(r.command.ptr), "\"" + std::string(manager.ptr) + "\" uninstall \"org.qmx.test.pkg\"");
+        EXPECT_TRUE(r.selected);
+    }
+}
+
+TEST(RemovalCommands, RunAsChildProcessesWithoutAShell) {
+    testutil::TempDir t;
+    std::string marker = t.file("ran");
+    _List<sPackageForRemoval> list;
+    struct Item {
+        const char* name;
+        std::string command;
+        bool selected;
+    } items[] = {{"ok", "/bin/true", true},
+                 {"fails", "/bin/false", true},
+                 {"absent", t.file("no-such-program"), true},
+                 {"not selected", "/bin/true", false},
+                 {"no shell", "/usr/bin/touch \"" + marker + "\";false", true}};
+    for (auto& i : items) {
+        sPackageForRemoval* p = list.add();
+        p->name.set(i.name);
+        p->command.set(i.command.c_str());
+        p->selected = i.selected;
+    }
+    runRemovalCommands(list, nullptr);
+    std::vector<std::string> left;
+    for (auto* it = list.head; it; it = it->next)
+        left.push_back(std::string(it->value.name.ptr) + "=" + std::to_string(it->value.result != 0));
+    EXPECT_EQ(left, (std::vector<std::string>{"fails=1", "absent=1", "not selected=0"}));
+    // The semicolon reached touch as part of its argument: the file has it in its name.
+    EXPECT_FALSE(apptest::exists(marker));
+    EXPECT_TRUE(apptest::exists(marker + ";false"));
+}
+
+TEST(CommandBlock, PristineCopyAndPatchRecords) {
+    EXPECT_TRUE(isPureICmd());
+    // A made-up executable: 20000 bytes with the pristine block at 5000.
+    std::vector<unsigned char> exe = testutil::randomBytes(20000, 7);
+    unsigned char pure[kCmdBlockSize] = {};
+    memcpy(pure, "<ICMDBLOCK>", 11);
+    memcpy(exe.data() + 5000, pure, kCmdBlockSize);
+    cBufWrapperIO in(exe.data(), (long long)exe.size(), false);
+    EXPECT_EQ(findICmd(&in), 5000);
+    cMemIOTarget out;
+    ASSERT_TRUE(writePristine(&in, pure, &out));
+    ASSERT_EQ(out.size(), exe.size());
+
+    // A filled block: three patched bytes at 100, the block itself at 5000, pristine size
+    // 19000 (the source has 1000 bytes of appendix).
+    auto filled = [](unsigned pristine, std::vector<std::vector<unsigned>> records) {
+        std::vector<unsigned char> b(kCmdBlockSize, 0);
+        b[0] = 1;
+        auto u32 = [&](int at, unsigned v) {
+            for (int i = 0; i < 4; i++) b[at + i] = (unsigned char)(v >> (8 * i));
+        };
+        u32(260, 5000);
+        u32(264, pristine);
+        int at = 268;
+        for (auto& r : records) {
+            u32(at, r[0]);
+            b[at + 4] = (unsigned char)r[1];
+            b[at + 5] = (unsigned char)(r[1] >> 8);
+            for (unsigned i = 0; i < r[1]; i++) b[at + 6 + i] = (unsigned char)r[2 + i];
+            at += 6 + (int)r[1];
+        }
+        return b;
+    };
+    std::vector<unsigned char> patched = exe;
+    patched[100] ^= 0xFF, patched[101] ^= 0xFF, patched[102] ^= 0xFF;
+    for (int i = 0; i < kCmdBlockSize; i++) patched[5000 + i] = (unsigned char)(i * 31 + 1);
+    cBufWrapperIO pin(patched.data(), (long long)patched.size(), false);
+    auto good = filled(19000, {{100, 3, exe[100], exe[101], exe[102]}, {5000, 0}, {0xFFFFFFFF, 0}});
+    cMemIOTarget back;
+    ASSERT_TRUE(writePristine(&pin, good.data(), &back));
+    ASSERT_EQ(back.size(), 19000u);
+    std::vector<unsigned char> got(19000);
+    back.set_fp(0);
+    ASSERT_TRUE(back.readf(got.data(), 19000));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), exe.begin()));
+
+    struct Bad {
+        const char* name;
+        std::vector<unsigned char> block;
+    } bad[] = {
+        {"pristine size beyond the source", filled(30000, {{0xFFFFFFFF, 0}})},
+        {"record behind the position", filled(19000, {{200, 1, 0}, {100, 1, 0}, {0xFFFFFFFF, 0}})},
+        {"block record with bytes", filled(19000, {{5000, 1, 0}, {0xFFFFFFFF, 0}})},
+        {"no end record", filled(19000, {{100, 1, 0}})},
+    };
+    for (auto& b : bad) {
+        cMemIOTarget o;
+        EXPECT_FALSE(writePristine(&pin, b.block.data(), &o)) << b.name;
+    }
+    std::vector<unsigned char> runaway = filled(19000, {});
+    for (int at = 268; at + 6 <= kCmdBlockSize; at += 6) runaway[at] = 1, runaway[at + 1] = 0;  // records never end
+    for (int at = 268, off = 1; at + 6 <= kCmdBlockSize; at += 6, off++) {
+        runaway[at] = (unsigned char)off, runaway[at + 1] = (unsigned char)(off >> 8);
+        runaway[at + 2] = runaway[at + 3] = runaway[at + 4] = runaway[at + 5] = 0;
+    }
+    cMemIOTarget o;
+    EXPECT_FALSE(writePristine(&pin, runaway.data(), &o)) << "records past the area";
+}
+
+TEST(SoftMgrCopy, BundleFilesBesideTheExecutable) {
+    testutil::TempDir t;
+    put(t.file("src.app/Contents/MacOS/Installer"), "program bytes");
+    put(t.file("src.app/Contents/Resources/icon.icns"), "icon bytes");
+    apptest::makeDirs(t.file("mgr.app/Contents/MacOS"));
+    cMemIOTarget out;
+    ASSERT_TRUE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &out,
+                            t.file("mgr.app/Contents/MacOS").c_str()));
+    EXPECT_EQ(out.size(), 13u);
+    EXPECT_EQ(sopkgRead(t.file("mgr.app/Contents/PkgInfo")), "APPL????");
+    EXPECT_EQ(sopkgRead(t.file("mgr.app/Contents/Resources/icon.icns")), "icon bytes");
+    std::string plist = sopkgRead(t.file("mgr.app/Contents/Info.plist"));
+    EXPECT_NE(plist.find("<string>SoftManager</string>"), std::string::npos);
+    if (testutil::haveTool("python3")) {
+        std::string keys;
+        EXPECT_EQ(testutil::run({"python3", "-c",
+                                 "import plistlib,sys;d=plistlib.load(open(sys.argv[1],'rb'));"
+                                 "print(d['CFBundleSignature'],d['CFBundleExecutable'],len(d))",
+                                 t.file("mgr.app/Contents/Info.plist")},
+                                &keys),
+                  0);
+        EXPECT_EQ(keys, "???? SoftManager 23\n");
+    }
+    cMemIOTarget onlyExe;
+    EXPECT_TRUE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &onlyExe, "nofolder"));
+    EXPECT_FALSE(saveSoftMgr(t.file("missing").c_str(), &onlyExe, nullptr));
+}
+
+// Unescapes a desktop-entry string value, then splits Exec into words by its quoting
+// rules: a plain reference model of the Desktop Entry Specification.
+std::vector<std::string> parseExec(const std::string& value) {
+    std::string s;
+    for (size_t i = 0; i < value.size(); i++) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char n = value[++i];
+            s += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+        } else {
+            s += value[i];
+        }
+    }
+    std::vector<std::string> words;
+    std::string w;
+    bool inWord = false, quoted = false;
+    for (size_t i = 0; i < s.size(); i++) {
+        char c = s[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < s.size() && strchr("\"`$\\", s[i + 1]))
+                w += s[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                w += c;
+        } else if (c == '"') {
+            quoted = inWord = true;
+        } else if (c == ' ') {
+            if (inWord) words.push_back(w), w.clear(), inWord = false;
+        } else if (c == '%' && i + 1 < s.size() && s[i + 1] == '%') {
+            w += '%', i++, inWord = true;
+        } else {
+            w += c, inWord = true;
+        }
+    }
+    if (inWord) words.push_back(w);
+    return words;
+}
+
+std::string keyOf(const std::string& text, const std::string& key) {
+    size_t at = text.find("\n" + key + "=");
+    if (at == std::string::npos) return "(none)";
+    at += key.size() + 2;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+TEST(DesktopEntry, ValidAndExecParsesBackToTheArguments) {
+    PrivateHome home;
+    struct Case {
+        const char* name;
+        const char* exe;
+        const char* args;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"Hello Tool", "/opt/Hello Tool/bin/hello", "--first-run", {"/opt/Hello Tool/bin/hello", "--first-run"}},
+        {"Quotes \"and\" $HOME `x` \\ 100%", "/opt/a\"b$c`d\\e/run", "\"two words\" 50% $PATH",
+         {"/opt/a\"b$c`d\\e/run", "two words", "50%", "$PATH"}},
+        {"Line\nbreak; rm -rf ~", "/bin/x;y", "a|b&c", {"/bin/x;y", "a|b&c"}},
+    };
+    bool validator = testutil::haveTool("desktop-file-validate");
+    for (const Case& c : cases) {
+        _guardchar<char> path;
+        ASSERT_TRUE(createSysShortcut(path, c.name, "Utility;", c.exe, "/usr/share/pixmaps/x.png", "A comment", false,
+                                      c.args, "org.qmx.test.pkg"))
+            << c.name;
+        std::string p = path.ptr;
+        EXPECT_EQ(p.rfind(home.path() + "/.local/share/applications/org.qmx.test.pkg-", 0), 0u) << p;
+        EXPECT_EQ(p.find('\n'), std::string::npos);
+        EXPECT_EQ(p.substr(p.rfind('/') + 1).find_first_not_of(
+                      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-"),
+                  std::string::npos)
+            << p;
+        std::string text = sopkgRead(p);
+        EXPECT_EQ(parseExec(keyOf(text, "Exec")), c.argv) << c.name;
+        if (validator) {
+            std::string out;
+            EXPECT_EQ(testutil::run({"desktop-file-validate", p}, &out), 0) << c.name << "\n" << out << text;
+        }
+    }
+    if (!validator) GTEST_SKIP() << "desktop-file-validate missing: entries not validated";
+}
+
+TEST(DesktopEntry, ElevationThroughALauncherWord) {
+    _guardchar<char> exec;
+    ASSERT_TRUE(desktopExecValue("pkexec", "/opt/QMX Software Manager.app/SoftManager", nullptr, exec));
+    EXPECT_EQ(parseExec(exec.ptr), (std::vector<std::string>{"pkexec", "/opt/QMX Software Manager.app/SoftManager"}));
+    EXPECT_EQ(std::string(exec.ptr).find("sudo"), std::string::npos);
+}
+
+TEST(DesktopEntry, RefusesMissingPartsAndUnsafePrefix) {
+    PrivateHome home;
+    _guardchar<char> path;
+    EXPECT_FALSE(createSysShortcut(path, "", "Utility;", "/bin/x", nullptr, nullptr, false, nullptr, "p"));
+    EXPECT_FALSE(createSysShortcut(path, "n", "", "/bin/x", nullptr, nullptr, false, nullptr, "p"));
+    EXPECT_FALSE(createSysShortcut(path, "n", "Utility;", "", nullptr, nullptr, false, nullptr, "p"));
+    EXPECT_FALSE(createSysShortcut(path, "n", "Utility;", "/bin/x", nullptr, nullptr, false, nullptr, "../../x"));
+    EXPECT_TRUE(path.empty());
+}
+
+TEST(ManagerPath, OnePlaceUnderHome) {
+    PrivateHome home;
+    _guardchar<char> p;
+    ASSERT_TRUE(getAppManagerPath(p));
+    EXPECT_EQ(std::string(p.ptr), home.path() + "/Applications/QMX Software Manager.app/Contents/MacOS/SoftManager");
+    int v[4] = {1, 2, 3, 4};
+    _guardchar<char> cmd("x");
+    EXPECT_TRUE(OSGetRegistedVersion("a", v, &cmd, nullptr, false));
+    EXPECT_EQ(v[0] + v[1] + v[2] + v[3], 0);
+    EXPECT_TRUE(cmd.empty());
+}
+
+TEST(UpdateCheck, DayNumberAndArgumentVector) {
+    EXPECT_EQ(updateDayNumber(2026, 1, 31), 753734u);
+    cStartCheckUpdatesJob job;
+    EXPECT_FALSE(job.setCommand("/x", "bad code; rm", true));
+    ASSERT_TRUE(job.setCommand("/path with blank/SoftManager", "org.qmx.a", true));
+    EXPECT_STREQ(job.arg(0), "/path with blank/SoftManager");
+    EXPECT_STREQ(job.arg(3), "quite");
+    PrivateHome home;
+    cMemConfig store;
+    EXPECT_FALSE(autoCheckUpdates("org.qmx.a", false, &store)) << "no manager installed";
+    EXPECT_TRUE(store.values.empty());
+
+    // A manager that records its arguments: started once a day.
+    _guardchar<char> manager;
+    ASSERT_TRUE(getAppManagerPath(manager));
+    std::string log = home.path() + "/calls";
+    put(manager.ptr, "#!/bin/sh\necho \"$@\" >> '" + log + "'\n");
+    chmod(manager.ptr, 0755);
+    EXPECT_TRUE(autoCheckUpdates("org.qmx.a", true, &store));
+    updateCheckJob().terminate(4000);
+    EXPECT_TRUE(autoCheckUpdates("org.qmx.a", false, &store)) << "already checked today";
+    updateCheckJob().terminate(4000);
+    EXPECT_EQ(sopkgRead(log), "update org.qmx.a quite\n");
+    time_t now = time(nullptr);
+    struct tm lt;
+    localtime_r(&now, &lt);
+    unsigned long long day = 0;
+    EXPECT_TRUE(store.getParamInt("updates/org.qmx.a", day));
+    EXPECT_EQ(day, updateDayNumber(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday));
+}
+
+}  // namespace

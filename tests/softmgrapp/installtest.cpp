@@ -1,0 +1,144 @@
+// Helpers of the installation tests.
+#include "installtest.h"
+
+#include <dirent.h>
+#include <algorithm>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include "apptest.h"
+#include "softmgrapp/installinit.h"
+#include "softmgrapp/installjob.h"
+
+namespace installtest {
+
+bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
+                 const std::string& extraSections, const std::string& code) {
+    std::string src = work + "/src-" + code + "-" + version;
+    if (!apptest::makeDirs(src)) return false;
+    std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
+    std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
+                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n[Install]\n";
+    int i = 0;
+    for (auto& f : files) {
+        std::string p = src + "/f" + std::to_string(i++);
+        if (!testutil::writeFile(p, f.second.data(), f.second.size())) return false;
+        s += "\"" + p + "\" = $pgm \"" + f.first + "\", 644\n";
+    }
+    s += extraSections;
+    std::string e = "<text>Use it freely.</text>\n", x = "ENG = \"./eula_en.txt\"\n";
+    if (!testutil::writeFile(eula, e.data(), e.size()) || !testutil::writeFile(idx, x.data(), x.size()) ||
+        !testutil::writeFile(src + "/scenario.txt", s.data(), s.size()))
+        return false;
+    cSoftPkgScenario scen;
+    int line = 0;
+    if (scen.loadTextConfig((src + "/scenario.txt").c_str(), line) != 0) return false;
+    cFileIO out;
+    return out.create(pkgPath.c_str()) && scen.saveBinConfig(&out);
+}
+
+static void walk(const std::string& root, const std::string& rel, Tree* files, std::vector<std::string>* dirs,
+                 const std::vector<std::string>& skip) {
+    DIR* d = opendir((root + (rel.empty() ? "" : "/" + rel)).c_str());
+    if (!d) return;
+    while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        if (rel.empty() && std::find(skip.begin(), skip.end(), n) != skip.end()) continue;
+        std::string r = rel.empty() ? n : rel + "/" + n;
+        struct stat st;
+        if (lstat((root + "/" + r).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (dirs) dirs->push_back(r);
+            walk(root, r, files, dirs, skip);
+        } else if (files) {
+            auto v = testutil::readFile(root + "/" + r);
+            (*files)[r] = std::string(v.begin(), v.end());
+        }
+    }
+    closedir(d);
+}
+
+std::string readTextFile(const std::string& path) {
+    auto v = testutil::readFile(path);
+    return std::string(v.begin(), v.end());
+}
+
+bool writeTextFile(const std::string& path, const std::string& text) {
+    return testutil::writeFile(path, text.data(), text.size());
+}
+
+Tree snapshot(const std::string& root, const std::vector<std::string>& skip) {
+    Tree t;
+    walk(root, "", &t, nullptr, skip);
+    return t;
+}
+
+std::vector<std::string> folders(const std::string& root) {
+    std::vector<std::string> v;
+    walk(root, "", nullptr, &v, {});
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+PrivateHome::PrivateHome() {
+    if (const char* h = getenv("HOME")) hadHome = true, oldHome = h;
+    if (const char* x = getenv("XDG_DATA_HOME")) hadXdg = true, oldXdg = x;
+    setenv("HOME", dir.path().c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    std::string contents = dir.path() + "/src.app/Contents";
+    apptest::makeDirs(contents + "/MacOS");
+    apptest::makeDirs(contents + "/Resources");
+    std::string exe = "#!/bin/sh\nexit 3\n", icon = "icns";
+    testutil::writeFile(fakeExe(), exe.data(), exe.size());
+    chmod(fakeExe().c_str(), 0755);
+    testutil::writeFile(contents + "/Resources/icon.icns", icon.data(), icon.size());
+}
+
+PrivateHome::~PrivateHome() {
+    if (hadHome)
+        setenv("HOME", oldHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+    if (hadXdg) setenv("XDG_DATA_HOME", oldXdg.c_str(), 1);
+}
+
+bool FaultFS::hit(const char* op, const char* path) {
+    if (++ops != failAt) return false;
+    if (kill) raise(SIGKILL);
+    failedOp.push_back(std::string(op) + " " + path);
+    return true;
+}
+
+RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store, cInstallFS* fs,
+            cJobAsker* asker) {
+    RunResult r;
+    sPkgInstallContext ctx;
+    ctx.packagePath.set(pkgPath.c_str());
+    ctx.executablePath.set(home.fakeExe().c_str());
+    ctx.store = store;
+    ctx.journalPath.set(home.journal().c_str());
+    r.init = installChecks(ctx, asker);
+    if (r.init != 0) {
+        r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
+        return r;
+    }
+    if (ctx.installedVersion == ~0ULL) {
+        if (!setInstallFolder(ctx, home.installFolder().c_str())) {
+            r.init = 99;
+            return r;
+        }
+        r.init = checkInstallTargets(ctx);
+        if (r.init != 0) {
+            r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
+            return r;
+        }
+    }
+    r.job = runInstallJob(ctx, nullptr, asker, fs);
+    r.result = ctx.result;
+    r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
+    return r;
+}
+
+}  // namespace installtest

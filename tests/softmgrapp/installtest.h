@@ -1,0 +1,118 @@
+// Helpers of the installation tests: packages made from file tables, a private HOME,
+// file-tree snapshots, a scripted question answerer and file operations that fail (or
+// kill the process) at the Nth call.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "memconfig.h"
+#include "softmgrapp/installctx.h"
+#include "softmgrapp/installfs.h"
+#include "testutil.h"
+
+namespace installtest {
+
+typedef std::map<std::string, std::string> Tree;  // relative path -> content
+
+// Writes the files and a scenario ("org.qmx.test.pkg", English, the given version, each
+// file at $pgm "<relative path>" with mode 644) and compiles it into `pkgPath`.
+bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
+                 const std::string& extraSections = "", const std::string& code = "org.qmx.test.pkg");
+
+// Every regular file below `root` (relative paths), skipping the names in `skip` at the top.
+Tree snapshot(const std::string& root, const std::vector<std::string>& skip = {});
+// Folders below `root` (relative paths).
+std::vector<std::string> folders(const std::string& root);
+
+std::string readTextFile(const std::string& path);
+bool writeTextFile(const std::string& path, const std::string& text);
+
+// A HOME of its own for the life of the object (HOME and XDG_DATA_HOME restored after).
+class PrivateHome {
+public:
+    PrivateHome();
+    ~PrivateHome();
+    std::string path() const { return dir.path(); }
+    std::string apps() const { return dir.path() + "/Applications"; }
+    std::string installFolder() const { return apps() + "/Test"; }
+    std::string journal() const { return dir.path() + "/.qmx/inflight-org.qmx.test.pkg"; }
+    // A stand-in for the running executable inside a bundle with an icon.
+    std::string fakeExe() const { return dir.path() + "/src.app/Contents/MacOS/Installer"; }
+
+private:
+    testutil::TempDir dir;
+    std::string oldHome, oldXdg;
+    bool hadHome = false, hadXdg = false;
+};
+
+class ScriptedAsker : public cJobAsker {
+public:
+    int lang = 0;                  // answer of askLang
+    std::vector<bool> retries;     // answers of askRetry in order (then false)
+    bool confirmAnswer = true;
+    std::vector<std::string> asked;  // what was asked, in order
+    std::vector<int> applied;        // languages applied
+
+    int askLang(const _List<int>&, int current, const char*) override {
+        asked.push_back("lang " + std::to_string(current));
+        return lang;
+    }
+    bool applyLang(int l) override {
+        applied.push_back(l);
+        return true;
+    }
+    bool askRetry(const char* path, bool) override {
+        asked.push_back(std::string("retry ") + path);
+        if (retries.empty()) return false;
+        bool r = retries.front();
+        retries.erase(retries.begin());
+        return r;
+    }
+    bool confirm(int index) override {
+        asked.push_back("confirm " + std::to_string(index));
+        return confirmAnswer;
+    }
+};
+
+// Fails (or, with `kill`, ends the process with SIGKILL at) the Nth file operation.
+class FaultFS : public cInstallFS {
+public:
+    long long failAt = -1;
+    long long ops = 0;
+    bool kill = false;
+    bool unlinksFailAfter = false;  // after the fault, every unlink fails too
+    std::vector<std::string> failedOp;
+
+    int createExclusive(const char* p, int m) override {
+        return hit("create", p) ? -1 : cInstallFS::createExclusive(p, m);
+    }
+    bool write(int fd, const void* d, long long n) override { return !hit("write", "") && cInstallFS::write(fd, d, n); }
+    bool close(int fd) override {
+        bool fail = hit("close", "");
+        return cInstallFS::close(fd) && !fail;
+    }
+    bool canOpenForWrite(const char* p) override { return !hit("open", p) && cInstallFS::canOpenForWrite(p); }
+    bool rename(const char* a, const char* b) override { return !hit("rename", a) && cInstallFS::rename(a, b); }
+    bool unlink(const char* p) override {
+        if (unlinksFailAfter && !failedOp.empty()) return false;
+        return !hit("unlink", p) && cInstallFS::unlink(p);
+    }
+    bool mkdir(const char* p) override { return !hit("mkdir", p) && cInstallFS::mkdir(p); }
+    bool rmdir(const char* p) override { return !hit("rmdir", p) && cInstallFS::rmdir(p); }
+
+private:
+    bool hit(const char* op, const char* path);
+};
+
+// One installation run as the wizard drives it: the start's checks, the folder for a
+// first installation, then the job. The start's result, or 100 + the job's result.
+struct RunResult {
+    unsigned int init = 0, job = 0, result = 0;
+    std::string message;
+};
+RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
+                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr);
+
+}  // namespace installtest

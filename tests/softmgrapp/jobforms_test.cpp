@@ -1,0 +1,396 @@
+// The windowed side on the headless window maker: the loading form answering its job's
+// language question and showing its result, the uninstallation form's confirmations
+// and busy-file question, the job panel's stages and bar, the installation panel's
+// busy file sent to its hosting form, the windowless message form and a snapshot.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+
+#include "apptest.h"
+#include "ciplatform/canvas.h"
+#include "ciplatform/headless.h"
+#include "installtest.h"
+#include "softmgrapp/installinit.h"
+#include "softmgrapp/installjob.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/sopkglang.h"
+#include "ui/elementhost.h"
+#include "ui/lang.h"
+
+using namespace installtest;
+
+namespace {
+
+// What each modal run showed and how it was answered.
+class cScript : public cHeadlessScript {
+public:
+    std::function<int(cChildElement* root, int depth)> answer;  // -2: leave the run alone
+    std::vector<std::string> seen;
+    void onModal(cHeadlessWindowMaker*, cPlatformWindow* w, int depth) override {
+        cElementHost* h = static_cast<cElementHost*>(w->userData);
+        cChildElement* root = h ? h->rootElement() : nullptr;
+        if (!root) return;
+        const char* t = root->text();
+        seen.push_back(std::to_string(depth) + ":" + (t ? t : ""));
+        int code = answer ? answer(root, depth) : -2;
+        if (code != -2) root->end_modal(code);
+    }
+};
+
+class JobForms : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cSOPKGLang::init();
+        cSOPKGLang::applyLang(eLangENG);
+        cInstallInitJob::gPauseMs = 0;
+        cUninstallInitJob::gPauseMs = 0;
+        gConsoleMessages = false;
+        maker.setModalScript(&script);
+        maker.setIdleTimeout(20000);
+    }
+    void TearDown() override { cSOPKGLang::applyLang(eLangENG); }
+    cHeadlessWindowMaker maker;
+    cScript script;
+    testutil::TempDir work;
+};
+
+TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
+    // Three languages: the job sends the question to the form, which answers through
+    // the language form (run 2); the chosen language is applied on the UI thread.
+    std::string pkg = work.file("p.data");
+    std::string extra = "";
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg, extra));
+    // Rewrite the scenario with more languages.
+    std::string src = work.path() + "/src-org.qmx.test.pkg-1.0/scenario.txt";
+    std::string text = readTextFile(src);
+    text.replace(text.find("langs = ENG"), 11, "langs = ENG DEU JPN");
+    text.replace(text.find("eula = "), 0, "");
+    ASSERT_TRUE(writeTextFile(work.path() + "/src-org.qmx.test.pkg-1.0/eula.idx",
+                              "ENG = \"./eula_en.txt\"\nDEU = \"./eula_en.txt\"\nJPN = \"./eula_en.txt\"\n"));
+    ASSERT_TRUE(writeTextFile(src, text));
+    cSoftPkgScenario scen;
+    int line = 0;
+    ASSERT_EQ(scen.loadTextConfig(src.c_str(), line), 0) << line;
+    cFileIO out;
+    ASSERT_TRUE(out.create(pkg.c_str()) && scen.saveBinConfig(&out));
+    out.close();
+
+    PrivateHome home;
+    cMemConfig store;
+    int askedWith = -1;
+    script.answer = [&](cChildElement* root, int depth) {
+        cLangSelectionForm* lf = dynamic_cast<cLangSelectionForm*>(root);
+        if (depth == 2 && lf) {
+            askedWith = lf->preselect;
+            EXPECT_EQ(lf->langs.count, 3);
+            return 3 + 1;  // Japanese
+        }
+        return -2;
+    };
+    sPkgInstallContext ctx;
+    ctx.packagePath.set(pkg.c_str());
+    ctx.store = &store;
+    ASSERT_TRUE(cInstallInitUI::runLoadScen(ctx, &maker));
+    EXPECT_EQ(askedWith, (int)eLangENG);
+    EXPECT_EQ(ctx.currLangID(), (int)eLangJPN);
+    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangJPN);
+
+    // Cancelled: result 3, no message.
+    script.seen.clear();
+    script.answer = [&](cChildElement* root, int depth) { return dynamic_cast<cLangSelectionForm*>(root) ? 0 : -2; };
+    sPkgInstallContext again;
+    again.packagePath.set(pkg.c_str());
+    again.store = &store;
+    EXPECT_FALSE(cInstallInitUI::runLoadScen(again, &maker));
+    EXPECT_EQ(script.seen.size(), 2u);
+}
+
+TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
+    PrivateHome home;
+    cMemConfig store;
+    std::string shown;
+    script.answer = [&](cChildElement* root, int depth) {
+        if (depth == 2) {
+            shown = root->text();
+            return 1;
+        }
+        return -2;
+    };
+    sPkgInstallContext ctx;
+    ctx.packagePath.set(work.file("missing.data").c_str());
+    ctx.store = &store;
+    EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
+    EXPECT_EQ(shown.rfind("The path specified for software installation package is invalid!", 0), 0u) << shown;
+}
+
+TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}, {"b.txt", "b"}}, pkg));
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    // The form's job reads the application's store: run it through uninstallJob's
+    // sent questions with a form hosting a cSentAsker instead.
+    struct Case {
+        std::vector<int> answers;  // confirmation, then the final message
+        unsigned int want;
+        bool gone;
+        int lang;                  // the installation's language (asks are shown in it)
+        const char* question;
+    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?"},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?"}};
+    for (const Case& c : cases) {
+        cSOPKGLang::applyLang(eLangENG);
+        store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
+        size_t next = 0;
+        std::vector<std::string> texts;
+        script.answer = [&](cChildElement* root, int depth) {
+            if (depth < 2) return -2;
+            texts.push_back(root->text());
+            return next < c.answers.size() ? c.answers[next++] : 1;
+        };
+        class cHost : public cUninstallInitUI {};
+        sPkgUninstallContext u;
+        u.codeName.set("org.qmx.test.pkg");
+        u.key.set("org.qmx.test.pkg");
+        cUninstallInitUI* form = new cUninstallInitUI;
+        form->ctx = &u;
+        struct cStoreJob : public cUninstallInitJob {
+            cStoreJob(cUninstallInitUI* f, sPkgUninstallContext* c, cApplicationConfig* s)
+                : cUninstallInitJob(f, c), form(f), ctx(c), store(s) {}
+            ~cStoreJob() override { terminate(4000); }
+            unsigned int job() override {
+                cSentAsker asker(form);
+                return uninstallJob(*ctx, store, &asker);
+            }
+            cUninstallInitUI* form;
+            sPkgUninstallContext* ctx;
+            cApplicationConfig* store;
+        };
+        form->job = new cStoreJob(form, &u, &store);
+        int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
+        EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[0], c.question) << "the job's language is applied by the form";
+        EXPECT_EQ(cLibLang::appliedLang(), c.lang);
+        EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
+    }
+}
+
+TEST_F(JobForms, JobPanelPostsStartAndEndToItsForm) {
+    class cTestPanel : public cJobPanel {
+    public:
+        ~cTestPanel() override { terminate(4000); }
+        unsigned int job() override { return 5; }
+    };
+    class cForm : public cCustomForm {
+    public:
+        std::vector<std::string> log;
+        void onConstruct() override {
+            cTestPanel* panel = new cTestPanel;
+            clientArea()->attach(panel, 0, 0, 400, 150);
+            panel->start();
+        }
+        bool onAction(cChildElement*, cChildAction* a) override {
+            if (a->type == eJobStarted) log.push_back("started");
+            if (a->type == eJobEnded) {
+                log.push_back("ended " + std::to_string(static_cast<cJobEndAction*>(a)->result));
+                end_modal(9);
+            }
+            return true;
+        }
+    };
+    std::vector<std::string> log;
+    class cKeep : public cForm {
+    public:
+        std::vector<std::string>* out;
+        ~cKeep() override { *out = log; }
+    };
+    cKeep* f = new cKeep;
+    f->out = &log;
+    EXPECT_EQ(cChildElement::modalWindow(&maker, "panel", 400, 150, f, nullptr, 0), 9);
+    EXPECT_EQ(log, (std::vector<std::string>{"started", "ended 5"}));
+}
+
+TEST_F(JobForms, JobPanelBarIsStageWeighted) {
+    class cTestPanel : public cJobPanel {
+    public:
+        ~cTestPanel() override { terminate(4000); }
+        unsigned int job() override { return 0; }
+    };
+    cTestPanel p;
+    p.onInitData();
+    p.setNumStages(4);
+    p.setStageDescr(2, "two");
+    p.setStageDescr(9, "ignored");
+    EXPECT_TRUE(p.notifyStage(2));
+    cJob::sleep(110);
+    EXPECT_TRUE(p.notifyProgress(50.0));
+    EXPECT_EQ(p.barPos(), 62);
+    EXPECT_STREQ(p.statusText(), "two");
+    EXPECT_TRUE(p.notifyStage(11));
+    EXPECT_STREQ(p.statusText(), "two") << "an outside stage keeps the text";
+    // Faster than every 100 ms: the bar does not move.
+    EXPECT_TRUE(p.notifyProgress(100.0));
+    EXPECT_EQ(p.barPos(), 62);
+}
+
+TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
+    std::string v1 = work.file("v1.data"), v2 = work.file("v2.data");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a1"}}, v1));
+    ASSERT_TRUE(makePackage(work.path(), "2.0", {{"a.txt", "a2"}}, v2));
+    for (bool retry : {true, false}) {
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_EQ(install(v1, home, &store).job, 0u);
+        std::string target = home.installFolder() + "/a.txt";
+        // Busy until the form has been asked once.
+        class cBusyFS : public cInstallFS {
+        public:
+            std::atomic<bool> busy{true};
+            bool canOpenForWrite(const char* p) override { return !busy && cInstallFS::canOpenForWrite(p); }
+        } fs;
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(v2.c_str());
+        ctx.store = &store;
+        ctx.journalPath.set(home.journal().c_str());
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+        class cForm : public cCustomForm {
+        public:
+            sPkgInstallContext* ctx;
+            cBusyFS* fs;
+            cHeadlessWindowMaker* maker = nullptr;
+            bool retry;
+            std::vector<std::string>* asked;
+            void onConstruct() override {
+                cInstallerJobPanel* p = new cInstallerJobPanel;
+                clientArea()->attach(p, 0, 0, 400, 150);
+                p->fileOps = fs;
+                p->startInstall(ctx);
+            }
+            bool onAction(cChildElement*, cChildAction* a) override {
+                if (a->type == eJobAskLang && a->sent()) {
+                    cJobQuestionAction* q = static_cast<cJobQuestionAction*>(a);
+                    asked->push_back(q->path.ptr);
+                    std::string png = std::string(QMX_BINARY_DIR) + "/jobpanel.png";
+                    if (maker) maker->snapshotPNG(maker->lastWindow(), png.c_str());
+                    if (retry) fs->busy = false;
+                    *q->answer = !retry;  // give up unless retrying
+                    return true;
+                }
+                if (a->type == eJobEnded) end_modal(1);
+                return true;
+            }
+        };
+        std::vector<std::string> asked;
+        cForm* f = new cForm;
+        f->ctx = &ctx;
+        f->fs = &fs;
+        f->retry = retry;
+        f->asked = &asked;
+        f->maker = &maker;
+        EXPECT_EQ(cChildElement::modalWindow(&maker, "install", 400, 150, f, nullptr, 0), 1);
+        EXPECT_EQ(asked, std::vector<std::string>{target});
+        EXPECT_EQ(ctx.result, retry ? 0u : (unsigned)eIJGaveUp);
+        EXPECT_EQ(readTextFile(target), retry ? "a2" : "a1");
+    }
+}
+
+TEST_F(JobForms, WindowlessMessageForm) {
+    struct Case {
+        int kind;
+        int boxAnswer;
+        int want;
+    } cases[] = {{1, 1, 0}, {2, 1, 0}, {3, 1, 0}, {4, 1, 1}, {4, 0, 0}};
+    std::string png = std::string(QMX_BINARY_DIR) + "/msgbox.png";
+    for (const Case& c : cases) {
+        script.answer = [&](cChildElement*, int depth) {
+            if (depth == 2 && c.kind == 4) maker.snapshotPNG(maker.lastWindow(), png.c_str());
+            return depth == 2 ? c.boxAnswer : -2;
+        };
+        EXPECT_EQ(cWLMsgForm::modal(c.kind, "Failed to delete the existing file!\nThe file is used by another process.", &maker), c.want) << c.kind << " " << c.boxAnswer;
+    }
+}
+
+TEST_F(JobForms, LanguageFormSnapshot) {
+    cLangSelectionForm* f = new cLangSelectionForm;
+    f->langs.set(3);
+    f->langs.ptr[0] = eLangENG, f->langs.ptr[1] = eLangDEU, f->langs.ptr[2] = eLangJPN;
+    f->preselect = eLangDEU;
+    std::string png = std::string(QMX_BINARY_DIR) + "/langform.png";
+    script.answer = [&](cChildElement* root, int depth) {
+        cPlatformWindow* w = maker.lastWindow();
+        maker.snapshotPNG(w, png.c_str());
+        return static_cast<cLangSelectionForm*>(root)->selectedLang() + 1;
+    };
+    EXPECT_EQ(cChildElement::modalWindow(&maker, "", 400, 370, f, nullptr, 0), eLangDEU + 1);
+    EXPECT_TRUE(apptest::exists(png));
+}
+
+}  // namespace
+
+namespace {
+
+unsigned int argbOf(unsigned int bgr) {
+    return 0xFF000000u | (bgr & 0xFF) << 16 | (bgr & 0xFF00) | (bgr >> 16 & 0xFF);
+}
+
+TEST(AppButtons, StateColoursAndTextPlacement) {
+    struct Case {
+        const char* name;
+        bool disabled;
+        const char* text;
+        int width;
+        unsigned int fill;  // 0x00BBGGRR
+    } cases[] = {
+        {"normal", false, "", 100, 0xE7E7E7},
+        // 96 * 255 / 255 + 159 * 231 / 255 = 96 + 144 per channel.
+        {"disabled", true, "", 100, 0xF0F0F0},
+        {"text wider than the button", false, "a rather long button text", 30, 0xE7E7E7},
+    };
+    for (const Case& c : cases) {
+        cWZIButton b;
+        b.onInitData();
+        b.move(0, 0, c.width, 30);
+        b.setText(c.text, -1, false);
+        if (c.disabled) b.disable(false);
+        cCanvas canvas(c.width, 30);
+        b.onPaint(&canvas);
+        EXPECT_EQ(canvas.pixel(0, 0), argbOf(0xA79997)) << c.name << ": border";
+        if (!*c.text) {
+            EXPECT_EQ(canvas.pixel(5, 15), argbOf(c.fill)) << c.name;
+            continue;
+        }
+        // Drawn from x = 0: some pixel of the first columns is text, not fill.
+        bool ink = false;
+        for (int x = 1; x < 4; x++)
+            for (int y = 1; y < 29; y++) ink = ink || canvas.pixel(x, y) != argbOf(c.fill);
+        EXPECT_TRUE(ink) << c.name;
+    }
+    EXPECT_EQ(cWZIButton::mix(0xFFFFFF, 192, 0xE7E7E7, 63), 0xF9F9F9u);
+}
+
+TEST(AppButtons, ActivatedSelectorBarOnlyAboveTheTextBox) {
+    cWZISelButton s;
+    s.onInitData();
+    s.move(0, 0, 200, 40);
+    s.setText("Packages", -1, false);
+    s.setActivated(true);
+    cCanvas canvas(200, 40);
+    s.onPaint(&canvas);
+    int tw = cWZISelButton::requiredWidth(&s, "Packages", s.font) - 38;
+    ASSERT_GT(tw, 0);
+    EXPECT_EQ(canvas.pixel(10, 1), 0xFFFFFFFFu) << "white before the bar";
+    EXPECT_EQ(canvas.pixel(19, 1), argbOf(0x5C5CDA));
+    EXPECT_EQ(canvas.pixel(19 + tw - 1, 1), argbOf(0x5C5CDA));
+    EXPECT_EQ(canvas.pixel(19 + tw + 1, 1), 0xFFFFFFFFu) << "white after the bar";
+    EXPECT_EQ(canvas.pixel(100, 3), argbOf(0xEBEBEB)) << "the line under the strip";
+    s.setActivated(false);
+    cCanvas plain(200, 40);
+    s.onPaint(&plain);
+    EXPECT_EQ(plain.pixel(19, 1), 0xFFFFFFFFu);
+}
+
+}  // namespace
