@@ -88,6 +88,30 @@ TEST(GifDecoder, MatchesImageMagickInterlacedWithTransparency) {
     });
 }
 
+// A GIF cut inside its LZW data (or whose data ends before the frame is full) is a failure,
+// not a picture with transparent rows in place of the lost ones.
+TEST(GifDecoder, LzwDataCutShortIsAFailure) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
+    testutil::TempDir dir;
+    const char* interlace[] = {"None", "GIF"};
+    for (const char* il : interlace) {
+        SCOPED_TRACE(il);
+        std::string src = dir.file("c.rgba");
+        testutil::writeFile(src, sourcePicture(29, 17, 200, false, 5));
+        ASSERT_EQ(testutil::run({"convert", "-size", "29x17", "-depth", "16", "rgba:" + src, "-interlace", il,
+                                 "gif:" + dir.file("c.gif")}),
+                  0);
+        std::vector<unsigned char> good = testutil::readFile(dir.file("c.gif"));
+        ASSERT_GT(good.size(), 200u);
+        EXPECT_TRUE(decodeWith<cPictGIF>(good).ok);
+        // The last five bytes are at most the end of the data, a block terminator and the trailer.
+        for (size_t keep : {good.size() * 2 / 3, good.size() - 40, good.size() - 5}) {
+            std::vector<unsigned char> cut(good.begin(), good.begin() + (long)keep);
+            EXPECT_FALSE(decodeWith<cPictGIF>(cut).ok) << "cut to " << keep << " of " << good.size();
+        }
+    }
+}
+
 TEST(PcxDecoder, MatchesImageMagick) {
     compareVariants<cPictPCX>({
         {"pcx:", "p24.pcx", 0, false, {"-type", "truecolor"}, false},
