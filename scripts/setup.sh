@@ -11,7 +11,7 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
-  dcmtk dcraw libraw-bin imagemagick xvfb xdotool unzip zip
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool unzip zip x11-common
 )
 
 missing=()
