@@ -1,5 +1,5 @@
 // libFuzzer entry: probe, count pages and decode arbitrary bytes with cPictJBIG2. Pages the
-// probe gives as larger than 4 Mpixels are not decoded, to keep each run fast.
+// probe gives as larger than 1 Mpixel are not decoded, to keep each run fast.
 #include <cstddef>
 #include <cstdint>
 
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO s(data, (long long)size);
     cPictBase::sPictInfo info;
     cPictJBIG2 probe;
-    if (!probe.isPicture(&s, &info) || info.width * info.height > (4LL << 20)) return 0;
+    if (!probe.isPicture(&s, &info) || info.width * info.height > (1LL << 20)) return 0;
     cPictJBIG2 d;
     d.getNumPages(&s);
     d.decode(&s);

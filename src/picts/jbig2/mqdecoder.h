@@ -30,13 +30,17 @@ private:
     static const sStates kStates;  // defined below, built at compile time
 
     inline void byteIn();
+    // RENORMD (Figure E.18), all the shifts that need no new byte at once.
     void renorm() {
-        do {
+        for (;;) {
             if (myCT == 0) byteIn();
-            myA <<= 1;
-            myC <<= 1;
-            myCT--;
-        } while (!(myA & 0x8000));
+            int shift = __builtin_clz(myA) - 16;  // A is below 0x8000 and not 0 here
+            if (shift > myCT) shift = myCT;
+            myA <<= shift;
+            myC <<= shift;
+            myCT -= shift;
+            if (myA & 0x8000) return;
+        }
     }
 
     const unsigned char* myData = nullptr;

@@ -299,7 +299,8 @@ bool cPictJBIG2::decodePage(cFileIOTarget* io, int page) {
     bool ok = true;
     for (long long i = 0; i < pc->regionCount; i++)
         if (!decodeRegion(io, pc->regions.ptr[i], *pc, canvas, stride, h)) ok = false;
-    if (!begin(w, h, false)) return endRows(false);
+    // Every pixel is written below: without a target the buffer need not be cleared first.
+    if (hasExtTarget() ? !begin(w, h, false) : !allocPixels(w, h, false)) return endRows(false);
     // A 1 bit turns every colour bit off (black) or leaves them on (white) under one-is-black.
     const unsigned int flip = myOneIsBlack ? 0u : 1u;
     // The eight pixels of every byte value.
