@@ -163,6 +163,30 @@ TEST(Jbig2Decoder, RefusesHostileHeaders) {
     }
 }
 
+// Regions repeated over one page: decoding stops being paid for beyond four page areas (and a
+// little), so a small file cannot make the decoder work on far more pixels than it shows.
+TEST(Jbig2Decoder, PageWorkIsBoundedAcrossItsRegions) {
+    Bitmap white;
+    white.w = white.h = 1024;
+    white.px.assign((size_t)1024 * 1024, 0);
+    Options o;
+    o.fileHeader = false;
+    o.tpgdon = true;
+    const std::vector<unsigned char> bare = jbig2File(white, o);
+    // Bare stream: page information (11 + 19 bytes), then the region segment.
+    const size_t at = 30 + 11, length = (size_t)bare[37] << 24 | bare[38] << 16 | bare[39] << 8 | bare[40];
+    const std::vector<unsigned char> info(bare.begin() + 11, bare.begin() + 30), region(bare.begin() + (long)at,
+                                                                                             bare.begin() + (long)(at + length));
+    for (int copies : {5, 6}) {
+        SCOPED_TRACE(copies);
+        std::vector<unsigned char> file;
+        segment(file, 0, 48, 1, false, info);
+        for (int i = 1; i <= copies; i++) segment(file, (uint32_t)i, 38, 1, false, region);
+        Bitmap r = decodeOurs(file);
+        EXPECT_EQ(r.w, copies == 5 ? 1024 : -1);
+    }
+}
+
 // The factory finds the decoder (last but one); a page preview is the page scaled into the
 // target; a region that extends below its page paints only the rows on the page; segments
 // after a gap in the numbering are not read.

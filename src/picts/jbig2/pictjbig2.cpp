@@ -36,9 +36,11 @@ bool readRegionHeader(cFileIOTarget* io, long long offset, long long length, sJB
     return true;
 }
 
-// A region decoded from a few bytes can stand for a page's worth of pixels, but never for
-// much more than the page it is painted on.
-const long long kRegionSlack = 1LL << 20;
+// A region decoded from a few bytes can stand for a page's worth of pixels, but the regions of
+// a page together never stand for much more than the page they are painted on: the pixels
+// decoded for one page are bounded by four times its area (and a little for small pages).
+const long long kPageWorkFactor = 4;
+const long long kPageWorkSlack = 1LL << 20;
 
 }  // namespace
 
@@ -238,7 +240,8 @@ bool cPictJBIG2::getPageSize(cFileIOTarget* io, int page, long long& w, long lon
 bool cPictJBIG2::decode(cFileIOTarget* io) { return decodePage(io, 0); }
 
 bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page,
-                              _typebuf<unsigned char>& canvas, long long canvasStride, long long canvasHeight) {
+                              _typebuf<unsigned char>& canvas, long long canvasStride, long long canvasHeight,
+                              long long& budget) {
     sJB2GenRegion g;
     if (!readRegionHeader(io, r.offset, r.length, g)) return false;
     const long long hb = g.headerBytes();
@@ -254,8 +257,8 @@ bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPa
     // Rows below the page are never painted and no row above depends on them.
     const long long rows = g.height < canvasHeight - g.y ? g.height : canvasHeight - g.y;
     long long work;
-    if (!checkedMul(rows, g.width, work) || work > 2 * (long long)page.width * canvasHeight + kRegionSlack)
-        return false;
+    if (!checkedMul(rows, g.width, work) || work > budget) return false;
+    budget -= work;
     _typebuf<unsigned char> data, bitmap;
     if (coded < 0 || coded > (long long)io->size() || !data.set(coded ? coded : 1)) return false;
     if (coded && !readAt(io, r.offset + hb, data.ptr, coded)) return false;
@@ -297,8 +300,9 @@ bool cPictJBIG2::decodePage(cFileIOTarget* io, int page) {
     if (!canvas.set(stride * h) || !line.set(w)) return endRows(false);
     canvas.zero();
     bool ok = true;
+    long long budget = kPageWorkFactor * px + kPageWorkSlack;
     for (long long i = 0; i < pc->regionCount; i++)
-        if (!decodeRegion(io, pc->regions.ptr[i], *pc, canvas, stride, h)) ok = false;
+        if (!decodeRegion(io, pc->regions.ptr[i], *pc, canvas, stride, h, budget)) ok = false;
     // Every pixel is written below: without a target the buffer need not be cleared first.
     if (hasExtTarget() ? !begin(w, h, false) : !allocPixels(w, h, false)) return endRows(false);
     // A 1 bit turns every colour bit off (black) or leaves them on (white) under one-is-black.

@@ -57,8 +57,10 @@ private:
     bool regionEnd(cFileIOTarget* io, long long offset, long long end, long long& length);
     bool isFullConfig();
     sPageCtx* pageOf(int page, cFileIOTarget* io);
+    // Decodes one region and paints it on the canvas; `budget` is what the page may still
+    // decode (pixels), the region's share taken from it.
     bool decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page, _typebuf<unsigned char>& canvas,
-                      long long canvasStride, long long canvasHeight);
+                      long long canvasStride, long long canvasHeight, long long& budget);
 
     cFasterTreeList<int, sPageCtx> myPages;
     unsigned int myPageCount = 0;
