@@ -1,4 +1,4 @@
-// The MQ decoder's probability table and byte input (T.88 Table E.1, Figure E.19).
+// The MQ decoder's start (T.88 E.3.5 INITDEC); decoding itself is inline in the header.
 #include "picts/jbig2/mqdecoder.h"
 
 void cMQDecoder::init(const unsigned char* data, long long size) {

@@ -83,8 +83,8 @@ inline constexpr cMQDecoder::sStates cMQDecoder::kStates = cMQDecoder::makeState
 inline int cMQDecoder::decode(unsigned int& context) {
     const unsigned int qe = context & 0xFFFF, cx = context >> 16, mps = cx >> 7;
     myA -= qe;
-    if ((myC >> 16) < myA) {
-        if (myA & 0x8000) return (int)mps;
+    if (__builtin_expect((myC >> 16) < myA, 1)) {
+        if (__builtin_expect(myA & 0x8000, 1)) return (int)mps;
         int d;
         if (myA < qe) {
             d = (int)(mps ^ 1);
