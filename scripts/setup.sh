@@ -12,7 +12,7 @@ packages=(
   libxext-dev libxss-dev
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
-  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common
 )
 
 missing=()

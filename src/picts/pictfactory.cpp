@@ -23,6 +23,7 @@
 #include "picts/bmp/pictdib.h"
 #include "picts/gif/pictgif.h"
 #include "picts/icns/picticns.h"
+#include "picts/jbig2/pictjbig2.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
@@ -55,7 +56,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_NO_DECODER(cPictBase::pkDICOM),
-    QMX_NO_DECODER(cPictBase::pkDICOMLegacy), QMX_NO_DECODER(cPictBase::pkJBIG2),
+    QMX_NO_DECODER(cPictBase::pkDICOMLegacy), QMX_DECODER(cPictBase::pkJBIG2, cPictJBIG2),
     QMX_DECODER(cPictBase::pkTGA, cPictTGA),
 };
 }  // namespace

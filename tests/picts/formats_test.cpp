@@ -88,6 +88,30 @@ TEST(GifDecoder, MatchesImageMagickInterlacedWithTransparency) {
     });
 }
 
+// A GIF cut inside its LZW data (or whose data ends before the frame is full) is a failure,
+// not a picture with transparent rows in place of the lost ones.
+TEST(GifDecoder, LzwDataCutShortIsAFailure) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
+    testutil::TempDir dir;
+    const char* interlace[] = {"None", "GIF"};
+    for (const char* il : interlace) {
+        SCOPED_TRACE(il);
+        std::string src = dir.file("c.rgba");
+        testutil::writeFile(src, sourcePicture(29, 17, 200, false, 5));
+        ASSERT_EQ(testutil::run({"convert", "-size", "29x17", "-depth", "16", "rgba:" + src, "-interlace", il,
+                                 "gif:" + dir.file("c.gif")}),
+                  0);
+        std::vector<unsigned char> good = testutil::readFile(dir.file("c.gif"));
+        ASSERT_GT(good.size(), 200u);
+        EXPECT_TRUE(decodeWith<cPictGIF>(good).ok);
+        // The last five bytes are at most the end of the data, a block terminator and the trailer.
+        for (size_t keep : {good.size() * 2 / 3, good.size() - 40, good.size() - 5}) {
+            std::vector<unsigned char> cut(good.begin(), good.begin() + (long)keep);
+            EXPECT_FALSE(decodeWith<cPictGIF>(cut).ok) << "cut to " << keep << " of " << good.size();
+        }
+    }
+}
+
 TEST(PcxDecoder, MatchesImageMagick) {
     compareVariants<cPictPCX>({
         {"pcx:", "p24.pcx", 0, false, {"-type", "truecolor"}, false},
@@ -107,6 +131,34 @@ TEST(PpmDecoder, MatchesImageMagickForP1ToP6At8And16Bits) {
         {"pgm:", "plain16.pgm", 0, false, {"-depth", "16", "-compress", "none"}, true},
         {"pbm:", "plain.pbm", 2, false, {"-compress", "none"}, false},
     });
+}
+
+// A comment ends a token as white space does, right after the magic number, a size or the
+// maximum value (netpbm reads these files; some writers put their name there).
+TEST(PpmDecoder, CommentsAttachedToTokens) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        unsigned int first, second;  // the two pixels of a 2 x 1 picture
+    } cases[] = {
+        {"raw colour", std::string("P6#made by x\n2#w\n1#h\n255#max\n") + std::string("\xFF\0\0\0\x80\xFF", 6), 0xFFFF0000u,
+         0xFF0080FFu},
+        {"raw grey, CR LF", std::string("P5#c\r\n2 1\r\n255#c\n") + "\x10\xF0", 0xFF101010u, 0xFFF0F0F0u},
+        {"raw bitmap", std::string("P4#c\n2 1#c\n") + "\x80", 0xFF000000u, 0xFFFFFFFFu},
+        {"plain colour", "P3#c\n2 1\n15#c\n15 0 0#c\n0 0 15\n", 0xFFFF0000u, 0xFF0000FFu},
+        {"plain bitmap", "P1#c\n2 1#c\n01\n", 0xFFFFFFFFu, 0xFF000000u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rgba r = decodeWith<cPictPPM>(std::vector<unsigned char>(c.bytes.begin(), c.bytes.end()));
+        ASSERT_TRUE(r.ok);
+        ASSERT_EQ(r.w, 2);
+        ASSERT_EQ(r.h, 1);
+        for (int i = 0; i < 2; i++) {
+            const uint16_t* p = &r.px[(size_t)i * 4];
+            EXPECT_EQ((unsigned)p[3] << 24 | p[0] << 16 | p[1] << 8 | p[2], i ? c.second : c.first) << "pixel " << i;
+        }
+    }
 }
 
 TEST(TgaDecoder, MatchesImageMagickRawAndRle) {

@@ -66,6 +66,38 @@ TEST(JpegHostile, EveryTruncationFailsCleanly) {
     }
 }
 
+// Cut after any scan or inside one, with or without an EOI put back: a failure in every
+// process (sequential with one or several scans, 12-bit, progressive, lossless), never the
+// missing part painted grey and called a picture.
+TEST(JpegHostile, ScansCutShortFailInEveryProcess) {
+    for (const char* name : {"base420.jpg", "seq3scan.jpg", "base444rst.jpg", "ext12.jpg", "prog422.jpg",
+                             "prog12.jpg", "ll16sv1.jpg", "ll8rgb.jpg"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> full = fixtureBytes(name);
+        ASSERT_FALSE(full.empty());
+        ASSERT_TRUE(decodeJpeg(full).ok);
+        // The middle of every scan's data, and every scan start after the first.
+        std::vector<size_t> cuts;
+        size_t prev = 0;
+        for (size_t i = 0; i + 1 < full.size(); i++) {
+            if (full[i] != 0xFF || (full[i + 1] != 0xDA && full[i + 1] != 0xD9)) continue;
+            if (prev) cuts.push_back((prev + i) / 2);
+            if (prev && full[i + 1] == 0xDA) cuts.push_back(i);
+            prev = i;
+        }
+        ASSERT_FALSE(cuts.empty());
+        const std::vector<unsigned char> eoi = {0xFF, 0xD9};
+        for (size_t cut : cuts)
+            for (bool withEoi : {false, true}) {
+                std::vector<unsigned char> part(full.begin(), full.begin() + (long)cut);
+                if (withEoi) part.insert(part.end(), eoi.begin(), eoi.end());
+                bool ok = true;
+                decodeError(part, &ok);
+                EXPECT_FALSE(ok) << "cut at " << cut << " of " << full.size() << (withEoi ? " + EOI" : "");
+            }
+    }
+}
+
 // A truncated picture keeps what was decoded: the complete MCU rows match the full decode
 // (up to the rows whose upsampling reaches into the lost part).
 TEST(JpegHostile, TruncatedPictureKeepsDecodedRows) {

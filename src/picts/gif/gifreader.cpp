@@ -159,6 +159,9 @@ int cGifReader::decode(const unsigned char* data, long long size, cPictRowSink& 
     long long made = gifLzwDecode(lzw.ptr, lzwLen, minCode, idx.ptr, fpx);
     if (made <= 0) return eBadData;
     lzw.clear();
+    // A stream that ends (or breaks) before the frame is full is truncated: the rows it did
+    // give are still handed on, but the picture is a failure, never a success with holes.
+    const bool whole = made == fpx;
 
     sRawPict pict;
     if (!pict.begin(w, h, false)) return eNoMemory;
@@ -177,5 +180,6 @@ int cGifReader::decode(const unsigned char* data, long long size, cPictRowSink& 
             }
         }
     }
-    return pict.sendTo(sink) ? eOk : eNoMemory;
+    if (!pict.sendTo(sink)) return eNoMemory;
+    return whole ? eOk : eTruncated;
 }

@@ -9,6 +9,8 @@ public:
 
     // Signature and logical screen size from the first 10 bytes.
     static bool probe(const unsigned char* data, long long size, long long& width, long long& height);
+    // eOk only when the LZW data fills the whole frame; a shorter stream gives eTruncated after
+    // the rows it covered have gone to the sink.
     static int decode(const unsigned char* data, long long size, cPictRowSink& sink);
 };
 

@@ -39,6 +39,7 @@ void cJPEGParser::resetParser() {
         c.sw = c.sh = c.bw = c.bh = 0;
         c.quantTaken = false;
         c.rowsDone = 0;
+        c.codedFull = 0;
         c.plane.clear();
         c.coefs.clear();
         c.dcPred = 0;
@@ -162,6 +163,10 @@ bool cJPEGParser::processStream(cFileIOTarget* stream, int mode) {
     if (!myFrameSeen) return fail(eJErrSyntax, "no frame header");
     if (!anyScan) return fail(eJErrData, "no scan");
     if (myDataError) return fail(eJErrData, "damaged or truncated data");
+    // A stream whose scans stop before every component (every coefficient, in a progressive
+    // frame down to its last approximation bit) is coded is cut short, EOI or not.
+    for (int i = 0; i < myNumComps; i++)
+        if (myComps[i].codedFull != ~0ULL) return fail(eJErrData, "scans missing");
     // Lossless streams from cameras often end without EOI once their scan is complete.
     if (!myEOI && !(myLossless && lastScanClean)) return fail(eJErrData, "truncated stream");
     return true;
@@ -452,6 +457,13 @@ bool cJPEGParser::decodeScan() {
         ok = runDctScan();
     }
     myPendingMarker = markerAfterScan();
+    if (ok && !myDataError) {
+        // T.81 G.1.1.1.1: a band is at full precision after its scan with Al = 0.
+        unsigned long long band = ~0ULL;
+        if (myProgressive && !myLossless)
+            band = myAl ? 0 : (mySe == 63 ? ~0ULL : (1ULL << (mySe + 1)) - 1) & ~((1ULL << mySs) - 1);
+        for (int i = 0; i < myScanCount; i++) myComps[myScanComp[i]].codedFull |= band;
+    }
     return ok;
 }
 

@@ -19,6 +19,10 @@ struct sJComponent {
     unsigned short quant[64] = {};
     bool quantTaken = false;
     int rowsDone = 0;  // plane rows (from the top) holding decoded samples
+    // Coefficients (bit k for zig-zag index k) that a clean scan has brought to full precision;
+    // every bit of every component once the picture is whole (all bits for sequential and
+    // lossless scans).
+    unsigned long long codedFull = 0;
     // Decoded samples (bw·8 × bh·8), and the coefficients of progressive frames.
     _typebuf<unsigned short> plane;
     _typebuf<short> coefs;

@@ -30,7 +30,9 @@ bool readNumber(sByteReader& r, unsigned long long& v) {
 }  // namespace
 
 int cPpmReader::readHeader(const unsigned char* data, long long size, sHeader& h) {
-    if (size < 3 || data[0] != 'P' || data[1] < '1' || data[1] > '6' || !isSpace(data[2])) return eNotPpm;
+    // A comment ends a token as white space does: "P6#made by ..." is a magic number.
+    if (size < 3 || data[0] != 'P' || data[1] < '1' || data[1] > '6' || !(isSpace(data[2]) || data[2] == '#'))
+        return eNotPpm;
     h.kind = data[1] - '0';
     sByteReader r(data, size);
     r.pos = 2;
@@ -42,8 +44,11 @@ int cPpmReader::readHeader(const unsigned char* data, long long size, sHeader& h
     }
     long long px;
     if (!checkedPictPixels((long long)w, (long long)ht, px)) return eBadSize;
-    // One white-space byte separates the header from a raw raster.
+    // One white-space byte separates the header from a raw raster; a comment right after the
+    // last number runs to the end of its line, whose line break is that byte.
     if (h.kind >= 4) {
+        if (r.left() && r.data[r.pos] == '#')
+            while (r.left() && r.data[r.pos] != '\n' && r.data[r.pos] != '\r') r.pos++;
         if (!r.left() || !isSpace(r.data[r.pos])) return eTruncated;
         r.pos++;
     }

@@ -3,6 +3,8 @@
 #include "picts/xpm/xpmreader.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -10,21 +12,20 @@ struct sNamedColor {
     const char* name;
     unsigned int rgb;
 };
-// The X11 names seen in icons; others fail the colour (the picture then fails).
+// Every name of the X11 colour database, lower case without blanks, sorted.
 const sNamedColor kNames[] = {
-    {"black", 0x000000}, {"white", 0xFFFFFF}, {"red", 0xFF0000}, {"green", 0x00FF00}, {"blue", 0x0000FF},
-    {"yellow", 0xFFFF00}, {"cyan", 0x00FFFF}, {"magenta", 0xFF00FF}, {"gray", 0xBEBEBE}, {"grey", 0xBEBEBE},
-    {"darkgray", 0xA9A9A9}, {"darkgrey", 0xA9A9A9}, {"lightgray", 0xD3D3D3}, {"lightgrey", 0xD3D3D3},
-    {"orange", 0xFFA500}, {"purple", 0xA020F0}, {"brown", 0xA52A2A}, {"pink", 0xFFC0CB}, {"navy", 0x000080},
-    {"maroon", 0xB03060}, {"gold", 0xFFD700}, {"darkred", 0x8B0000}, {"darkgreen", 0x006400},
-    {"darkblue", 0x00008B}, {"gray50", 0x7F7F7F}, {"grey50", 0x7F7F7F}, {"silver", 0xC0C0C0},
+#include "picts/xpm/x11colors.inc"
 };
 
+int namedColorCmp(const void* key, const void* entry) {
+    return strcmp((const char*)key, ((const sNamedColor*)entry)->name);
+}
+
+// a[0..n) against the lower-case b, ignoring the case of a.
 int lowerCmp(const char* a, long long n, const char* b) {
     long long i = 0;
     for (; i < n && b[i]; i++) {
         char c = a[i];
-        if (c == ' ') return 1;  // names are compared without blanks below
         if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
         if (c != b[i]) return 1;
     }
@@ -54,6 +55,8 @@ bool collectStrings(const unsigned char* d, long long n, _typebuf<sString>& out,
             i += 2;
             continue;
         }
+        // The array's closing brace ends the picture: whatever follows "};" is not read.
+        if (d[i] == '}') return true;
         if (d[i] == '"') {
             long long s = ++i;
             while (i < n && d[i] != '"') {
@@ -120,21 +123,21 @@ bool cXpmReader::parseColor(const char* t, long long n, unsigned int& argb) {
         argb = pictArgb(c[0], c[1], c[2]);
         return true;
     }
+    // Names compare without case and without blanks: "Dark Slate Grey" is "darkslategrey".
     char flat[32];
     long long m = 0;
     for (long long i = 0; i < n; i++)
-        if (t[i] != ' ') {
+        if (t[i] != ' ' && t[i] != '\t') {
             if (m >= 31) return false;
             char c = t[i];
             flat[m++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
         }
     flat[m] = 0;
-    for (const sNamedColor& nc : kNames)
-        if (lowerCmp(flat, m, nc.name) == 0) {
-            argb = 0xFF000000u | nc.rgb;
-            return true;
-        }
-    return false;
+    const sNamedColor* nc = (const sNamedColor*)bsearch(flat, kNames, sizeof(kNames) / sizeof(kNames[0]),
+                                                        sizeof(sNamedColor), namedColorCmp);
+    if (!nc) return false;
+    argb = 0xFF000000u | nc->rgb;
+    return true;
 }
 
 bool cXpmReader::probe(const unsigned char* data, long long size, long long& width, long long& height) {
@@ -181,12 +184,15 @@ int cXpmReader::decode(const unsigned char* data, long long size, cPictRowSink& 
         if (s.len < cpp) return eBadData;
         const char* t = (const char*)data + s.start;
         keys.ptr[i].key = keyOf((const unsigned char*)t, (unsigned int)cpp);
-        // Keys and values after the characters: prefer the colour ("c") visual.
+        // Keys and values after the characters: the colour ("c") visual, or when its value is
+        // not a known colour the grey ("g", "g4") or mono ("m") one that is; none known refuses
+        // the picture rather than paint it in a made-up colour.
         long long p = cpp, end = s.len;
         int bestRank = 0;
         bool found = false;
         while (p < end) {
             while (p < end && (t[p] == ' ' || t[p] == '\t')) p++;
+            if (p >= end) break;  // blanks after the last value
             long long ks = p;
             while (p < end && t[p] != ' ' && t[p] != '\t') p++;
             long long kl = p - ks;

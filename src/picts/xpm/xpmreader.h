@@ -10,6 +10,7 @@ public:
     // The "/* XPM */" comment, then the values string gives the size.
     static bool probe(const unsigned char* data, long long size, long long& width, long long& height);
     static int decode(const unsigned char* data, long long size, cPictRowSink& sink);
-    // A colour value: "#RGB", "#RRGGBB", "#RRRRGGGGBBBB", "None" or a common X11 name.
+    // A colour value: "#RGB", "#RRGGBB", "#RRRRGGGGBBBB", "None" or a name of the X11 colour
+    // database (without case or blanks).
     static bool parseColor(const char* text, long long n, unsigned int& argb);
 };

@@ -1,0 +1,18 @@
+// libFuzzer entry: probe, count pages and decode arbitrary bytes with cPictJBIG2. Pages the
+// probe gives as larger than 1 Mpixel are not decoded, to keep each run fast.
+#include <cstddef>
+#include <cstdint>
+
+#include "base/memio.h"
+#include "picts/jbig2/pictjbig2.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cBufWrapperIO s(data, (long long)size);
+    cPictBase::sPictInfo info;
+    cPictJBIG2 probe;
+    if (!probe.isPicture(&s, &info) || info.width * info.height > (1LL << 20)) return 0;
+    cPictJBIG2 d;
+    d.getNumPages(&s);
+    d.decode(&s);
+    return 0;
+}
