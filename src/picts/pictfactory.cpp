@@ -28,6 +28,7 @@
 #include "picts/png/pictpng.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/sigma/pictx3f.h"
+#include "picts/raw/sony/pictarw.h"
 #include "picts/ppm/pictppm.h"
 #include "picts/tga/picttga.h"
 #include "picts/xpm/pictxpm.h"
@@ -51,7 +52,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
-    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_NO_DECODER(cPictBase::pkARW),
+    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_NO_DECODER(cPictBase::pkSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
