@@ -148,6 +148,13 @@ TEST(RawArw, Arw2RowCutterStaysInsideTheRow) {
         cPictARW::decodeArw2Row(in, w, false, nullptr, out);
         if (w < 31)
             for (long long x = 0; x < w; x++) EXPECT_EQ(out[x], 0) << w;
+        // Every block with its max and min at one index: 15 coded samples, the last running
+        // past its block (found by fuzzing: a read past the row at the last block).
+        for (long long b = 0; b + 16 <= w; b += 16) {
+            in[b + 3] = 0x15;  // both indexes 5
+            in[b + 2] = (unsigned char)(in[b + 2] & 0x3F) | 0x40;
+        }
+        cPictARW::decodeArw2Row(in, w, false, nullptr, out);
         delete[] in;
         delete[] out;
     }
@@ -213,7 +220,9 @@ TEST(RawArw, HostileStructuresFailCleanly) {
         cBufWrapperIO io(good.data(), (long long)n);
         cPictARW d;
         bool ok = d.decode(&io);
-        if (n <= stripAt) EXPECT_FALSE(ok) << n;
+        if (n <= stripAt) {
+            EXPECT_FALSE(ok) << n;
+        }
     }
     auto build = [](const std::function<void(TiffWriter&, int, int)>& extra, const char* make = "SONY") {
         TiffWriter t(false, false);

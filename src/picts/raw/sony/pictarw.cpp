@@ -294,9 +294,12 @@ void cPictARW::decodeArw2Row(const unsigned char* row, long long width, bool be,
             } else if (i == imin) {
                 v = mn;
             } else {
-                const int at = bit >> 3;
-                const unsigned char next = at + 1 < 16 ? dp[at + 1] : 0;
-                const unsigned int pair = be ? (unsigned int)(dp[at] << 8 | next) : (unsigned int)(next << 8 | dp[at]);
+                // A block whose max and min share an index codes 15 samples: the last one
+                // runs past the block into the next (as the peers read it), and reads zero
+                // bits past the row's end.
+                const long long at = bit >> 3, avail = row + width - dp;
+                const unsigned char cur = at < avail ? dp[at] : 0, next = at + 1 < avail ? dp[at + 1] : 0;
+                const unsigned int pair = be ? (unsigned int)(cur << 8 | next) : (unsigned int)(next << 8 | cur);
                 v = (int)((pair >> (bit & 7)) & 0x7F);
                 v = (v << sh) + mn;
                 if (v > 0x7FF) v = 0x7FF;
