@@ -146,8 +146,9 @@ TEST(RawArw, Arw2RowCutterStaysInsideTheRow) {
         std::copy(row.begin(), row.begin() + (w ? w : 1), in);
         unsigned short* out = new unsigned short[(size_t)(w ? w : 1)]();
         cPictARW::decodeArw2Row(in, w, false, nullptr, out);
-        if (w < 31)
+        if (w < 31) {
             for (long long x = 0; x < w; x++) EXPECT_EQ(out[x], 0) << w;
+        }
         // Every block with its max and min at one index: 15 coded samples, the last running
         // past its block (found by fuzzing: a read past the row at the last block).
         for (long long b = 0; b + 16 <= w; b += 16) {

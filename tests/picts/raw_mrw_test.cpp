@@ -185,3 +185,33 @@ TEST(RawMrw, RealSampleProbesAndRefusesItsCutFrame) {
     EXPECT_EQ(p->typeOf(), cPictBase::pkMRW);
     delete p;
 }
+
+// The TTW structure's JPEG offset counts from the structure's own header (TIFF 6.0), not from
+// the file's start: read as a file offset it would point into the PRD block.
+TEST(RawMrw, PreviewOffsetCountsFromTheTiffHeader) {
+    MrwSpec s;
+    s.width = 16;
+    s.height = 8;
+    s.frame = ramp(16, 8, 2);
+    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    ASSERT_FALSE(s.jpeg.empty());
+    for (bool be : {true, false}) {
+        s.bigEndian = be;
+        std::vector<unsigned char> f = writeMrw(s);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(cPictMRW::validFor(&io, &info));
+        EXPECT_TRUE(info.hasPreview);
+        cPictMRW d;
+        cPictDummy whole, scaled;
+        io.set_fp(0);
+        ASSERT_TRUE(d.getPreview(&io, &whole, nullptr, nullptr));
+        EXPECT_EQ(whole.width(), 41);
+        EXPECT_EQ(whole.height(), 27);
+        long long mw = 20, mh = 20;
+        io.set_fp(0);
+        ASSERT_TRUE(d.getPreview(&io, &scaled, &mw, &mh));
+        EXPECT_EQ(scaled.width(), 20);
+        EXPECT_EQ(scaled.height(), 13);
+    }
+}
