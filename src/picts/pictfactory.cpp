@@ -26,11 +26,11 @@
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
+#include "picts/ppm/pictppm.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
-#include "picts/ppm/pictppm.h"
 #include "picts/tga/picttga.h"
 #include "picts/xpm/pictxpm.h"
 

@@ -31,8 +31,8 @@ private:
     bool walk(cFileIOTarget* io);
     void applyModel(const char* model, int size);
     bool readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame);
-    // Each decodes `rows` rows of the strip's bytes into out (the strip's first row of the
-    // frame, `above` rows of the frame before it); false for corrupt data.
+    // Each decodes `rows` rows of one strip's bytes (out: the strip's first row in the frame;
+    // the predictive code takes the whole frame and that row's index); false for corrupt data.
     bool decodeRowIndexed(cFileIOTarget* io, long long strip, const unsigned char* data, long long size,
                           long long rows, unsigned short* out);
     bool decodeHuffman(const unsigned char* data, long long size, long long rows, unsigned short* out);
