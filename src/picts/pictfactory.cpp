@@ -28,6 +28,10 @@
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
+#include "picts/raw/minolta/pictmrw.h"
+#include "picts/raw/samsung/pictsrw.h"
+#include "picts/raw/sigma/pictx3f.h"
+#include "picts/raw/sony/pictarw.h"
 #include "picts/tga/picttga.h"
 #include "picts/xpm/pictxpm.h"
 
@@ -48,10 +52,10 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkCR2),    QMX_NO_DECODER(cPictBase::pkCRW),
     QMX_NO_DECODER(cPictBase::pkCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
-    QMX_NO_DECODER(cPictBase::pkMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
-    QMX_NO_DECODER(cPictBase::pkORF),    QMX_NO_DECODER(cPictBase::pkX3F),
-    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_NO_DECODER(cPictBase::pkARW),
-    QMX_NO_DECODER(cPictBase::pkSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
+    QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
+    QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
+    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
+    QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),

@@ -1,0 +1,80 @@
+#!/bin/sh
+# Times our raw decoders (whole process: probe, decode, PPG demosaic, tone curve) against
+# dcraw -q 2 (PPG) -4 writing to /dev/null, on generated 6000x4000 files: an uncompressed
+# Sony ARW and a 16-bit Minolta MRW. Prints best wall times, peak memory and the ratios.
+# Not a test. Usage: bench/bench_raw.sh [build-dir]   (default build-bench, Release, QMX_BENCH)
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build-bench}
+RUNS=${RUNS:-3}
+for tool in dcraw python3 /usr/bin/time; do
+    command -v $tool >/dev/null || { echo "bench_raw: $tool not installed" >&2; exit 1; }
+done
+if [ ! -x "$BUILD/rawdecode" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+    cmake --build "$BUILD" --target rawdecode -j4 >/dev/null
+fi
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+python3 - "$WORK" <<'PY'
+import struct, sys
+w, h = 6000, 4000
+# A smooth 12-bit scene with some texture, as 16-bit little-endian (ARW) and big-endian (MRW) rows.
+rows_le, rows_be = [], []
+for y in range(h):
+    vals = [(((x * 3 + y * 2) ^ (x * y >> 9)) & 0xFFF) for x in range(0, w)]
+    rows_le.append(struct.pack('<%dH' % w, *vals))
+    rows_be.append(struct.pack('>%dH' % w, *vals))
+le, be = b''.join(rows_le), b''.join(rows_be)
+def ifd(entries, next_off=0):
+    out = struct.pack('<H', len(entries))
+    for tag, typ, count, value in sorted(entries):
+        out += struct.pack('<HHII', tag, typ, count, value)
+    return out + struct.pack('<I', next_off)
+# ARW: header, IFD0 at 8 (make, model, SubIFD), raw IFD, strings, pattern, strip.
+make_off, model_off = 200, 208
+raw_ifd = 60
+strip_off = 300
+ifd0 = ifd([(271, 2, 5, make_off), (272, 2, 9, model_off), (330, 4, 1, raw_ifd)])
+raw = ifd([(256, 3, 1, w), (257, 3, 1, h), (258, 3, 1, 16), (259, 3, 1, 1), (273, 4, 1, strip_off),
+           (277, 3, 1, 1), (278, 3, 1, h), (279, 4, 1, len(le)), (33421, 3, 2, 2 | 2 << 16),
+           (33422, 1, 4, 0x02010100)])
+f = bytearray(b'II*\x00' + struct.pack('<I', 8))
+f += ifd0; f += b'\x00' * (raw_ifd - len(f)); f += raw
+f += b'\x00' * (make_off - len(f)); f += b'SONY\x00\x00\x00\x00' + b'ILCE-KIT\x00'
+f += b'\x00' * (strip_off - len(f)); f += le
+open(sys.argv[1] + '/bench.arw', 'wb').write(f)
+# MRW: PRD (16-bit unpacked), WBG, TTW with make and model, then the samples.
+def blk(tag, data): return b'\x00' + tag + struct.pack('>I', len(data)) + data
+prd = b'27820001' + struct.pack('>HHHHBBBBHH', h, w, h, w, 12, 12, 0x59, 0, 0, 1)
+wbg = b'\x02\x02\x02\x02' + struct.pack('>HHHH', 500, 256, 256, 400)
+ttw = bytearray(b'MM\x00*' + struct.pack('>I', 8))
+ttw += struct.pack('>H', 2) + struct.pack('>HHII', 271, 2, 8, 38) + struct.pack('>HHII', 272, 2, 9, 46) + b'\x00' * 4
+ttw += b'MINOLTA\x00DiMAGE 7\x00'
+inner = blk(b'PRD', prd) + blk(b'WBG', wbg) + blk(b'TTW', bytes(ttw))
+open(sys.argv[1] + '/bench.mrw', 'wb').write(blk(b'MRM', inner) + be)
+PY
+
+# Best wall time (ms) of RUNS runs of a command, and its peak memory (KiB) from /usr/bin/time -v.
+measure() {
+    python3 - "$RUNS" "$@" <<'PY'
+import subprocess, sys, time, re
+runs, cmd = int(sys.argv[1]), sys.argv[2:]
+best = 1e30
+for _ in range(runs):
+    t = time.perf_counter()
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+    best = min(best, (time.perf_counter() - t) * 1000)
+r = subprocess.run(['/usr/bin/time', '-v'] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+rss = re.search(r'Maximum resident set size \(kbytes\): (\d+)', r.stderr).group(1)
+print('%.0f %s' % (best, rss))
+PY
+}
+
+for kind in arw mrw; do
+    f="$WORK/bench.$kind"
+    set -- $(measure "$BUILD/rawdecode" "$f"); ours=$1; ours_kb=$2
+    set -- $(measure dcraw -q 2 -4 -c "$f"); peer=$1; peer_kb=$2
+    ratio=$(python3 -c "print('%.2f' % ($ours / $peer))")
+    echo "$kind 6000x4000: ours ${ours} ms ${ours_kb} KiB, dcraw -q 2 ${peer} ms ${peer_kb} KiB, time ratio ${ratio}"
+done

@@ -1,0 +1,61 @@
+// Demosaic and tone finishing shared by the Bayer raw decoders.
+#include "picts/raw/rawbayer.h"
+
+#include "picts/raw/rawtone.h"
+#include "picts/tone.h"
+
+bool rawToneFinish(cPictBase& picture, double gamma, unsigned int whiteCap, cFileIOTarget* io) {
+    unsigned long long* px = picture.raw16Bpp();
+    const long long count = picture.width() * picture.height();
+    if (!px || count <= 0) return false;
+    cStreamGuardProgressTarget guard(io);
+    sHystogram h;
+    if (!buildHystogram(px, count, h, 4096, &guard)) return false;
+    unsigned int low, middle, high;
+    _typebuf<unsigned int> curve;
+    if (!getHystogramParams(h.combined, 16, low, middle, high, 0.999)) return true;  // flat: stays linear
+    if (whiteCap && high > whiteCap) high = whiteCap;
+    if (!makeDeCurveFromGamma(curve, 16, gamma, low, high)) return true;
+    return adjustToCurve(px, px, count, curve, &guard);
+}
+
+bool rawBayerFinish(cPictBase& picture, sRawBayerJob& job, cFileIOTarget* io) {
+    picture.close();
+    if (!job.raw || !job.cfa || job.width < 1 || job.height < 1) return false;
+    const sMarginInfo& m = job.margins;
+    const long long cw = job.width - (long long)m.left - (long long)m.right;
+    const long long ch = job.height - (long long)m.top - (long long)m.bottom;
+    if (cw < 1 || ch < 1) return false;
+    cBayerFilter* filter = cBayerFilter::newFilter(*job.cfa);
+    if (!filter) return false;
+    if (!picture.allocPixels(cw, ch, true)) {
+        delete filter;
+        return false;
+    }
+    cStreamGuardProgressTarget guard(io);
+    sInterpolateInfo info;
+    info.raw = job.raw;
+    info.pixels = picture.raw16Bpp();
+    info.width = job.width;
+    info.height = job.height;
+    info.filter = filter;
+    info.progress = &guard;
+    for (int c = 0; c < 4; c++) info.mul[c] = job.mul[c];
+    info.flip = true;
+    info.black = job.black > 65535 ? 65535 : job.black;
+    info.minRaw = 0;
+    info.maxRaw = 65535;
+    bool ok = interpolatePPG(info, &m);
+    delete filter;
+    if (!ok) {
+        picture.close();
+        return false;
+    }
+    unsigned int cap = 0;
+    if (job.whiteFromMaxRaw) cap = (unsigned int)(info.maxRaw * 0.5 + 0.5);
+    if (!rawToneFinish(picture, job.gamma, job.whiteFromMaxRaw ? (cap ? cap : 1) : 0, io)) {
+        picture.close();
+        return false;
+    }
+    return true;
+}

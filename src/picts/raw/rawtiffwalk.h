@@ -1,0 +1,31 @@
+// The TIFF directory walker as the TIFF-structured raw decoders use it: nested directories
+// (EXIF, sub-IFDs, private blocks) are walked from inside a tag callback, so the outer
+// walk's position, byte order and next-directory link are saved around the inner walk, and
+// nesting is bounded and cycle-checked.
+#pragma once
+
+#include "picts/tiff/tiffgeneric.h"
+
+class cRawTiffWalker : public cTiffGeneric {
+public:
+    enum { kMaxNesting = 8 };
+
+    // Walks the directory at offset (same stream, byte order and layout) and puts the
+    // walker back where it was. False for a directory walked already, nesting deeper than
+    // kMaxNesting, or a failed walk.
+    bool walkNested(unsigned int offset);
+    // The same for a directory of another byte order or in another stream (a window).
+    bool walkNested(cFileIOTarget* io, bool bigEndian, unsigned int offset, unsigned long long size);
+
+protected:
+    int myNesting = 0;
+};
+
+// Reads of values in a given byte order from bytes in memory.
+inline unsigned int rawGet16(const unsigned char* p, bool be) {
+    return be ? (unsigned int)(p[0] << 8 | p[1]) : (unsigned int)(p[1] << 8 | p[0]);
+}
+inline unsigned int rawGet32(const unsigned char* p, bool be) {
+    return be ? ((unsigned int)p[0] << 24 | (unsigned int)p[1] << 16 | (unsigned int)p[2] << 8 | p[3])
+              : ((unsigned int)p[3] << 24 | (unsigned int)p[2] << 16 | (unsigned int)p[1] << 8 | p[0]);
+}

@@ -1,0 +1,68 @@
+// MRW layout: 8-byte block headers (NUL, three letters, length of what follows).
+#include "mrwenc.h"
+
+#include "tiffwriter.h"
+
+namespace rawkit {
+
+namespace {
+void put(std::vector<unsigned char>& o, uint64_t v, int n, bool be) {
+    for (int i = 0; i < n; i++) o.push_back((unsigned char)(v >> (8 * (be ? n - 1 - i : i))));
+}
+void block(std::vector<unsigned char>& o, const char* tag, const std::vector<unsigned char>& data, bool be) {
+    o.push_back(0);
+    o.insert(o.end(), tag, tag + 3);
+    put(o, data.size(), 4, be);
+    o.insert(o.end(), data.begin(), data.end());
+}
+}  // namespace
+
+std::vector<unsigned char> writeMrw(const MrwSpec& s, uint64_t* rawOffset) {
+    const bool be = s.bigEndian;
+    std::vector<unsigned char> prd = {'2', '7', '8', '2', '0', '0', '0', '1'};
+    put(prd, s.height, 2, be);  // sensor
+    put(prd, s.width, 2, be);
+    put(prd, s.height, 2, be);  // image
+    put(prd, s.width, 2, be);
+    prd.push_back(12);                   // data size
+    prd.push_back(12);                   // pixel size
+    prd.push_back(s.packed ? 0x52 : 0x59);  // storage: packed or unpacked
+    prd.push_back(0);
+    put(prd, 0, 2, be);
+    put(prd, 1, 2, be);  // RGGB
+    std::vector<unsigned char> wbg = {2, 2, 2, 2};
+    for (int i = 0; i < 4; i++) put(wbg, s.wb[i], 2, be);
+    TiffWriter t(be, false);
+    int ifd = t.newIfd();
+    t.addAscii(ifd, 271, "MINOLTA");
+    t.addAscii(ifd, 272, s.model);
+    if (!s.jpeg.empty()) t.addBlocks(ifd, 513, 514, {s.jpeg});
+    std::vector<unsigned char> ttw = t.write(ifd);
+    std::vector<unsigned char> inner;
+    block(inner, "PRD", prd, be);
+    if (s.withWbg) block(inner, "WBG", wbg, be);
+    block(inner, "TTW", ttw, be);
+    std::vector<unsigned char> file;
+    block(file, be ? "MRM" : "MRI", inner, be);
+    if (rawOffset) *rawOffset = file.size();
+    const size_t n = s.frame.size();
+    if (!s.packed) {
+        for (uint16_t v : s.frame) put(file, v, 2, be);
+    } else {
+        for (size_t i = 0; i < n; i += 2) {
+            unsigned a = s.frame[i] & 0xFFF, b = i + 1 < n ? s.frame[i + 1] & 0xFFF : 0;
+            if (be) {
+                file.push_back((unsigned char)(a >> 4));
+                file.push_back((unsigned char)((a & 15) << 4 | b >> 8));
+                file.push_back((unsigned char)b);
+            } else {
+                file.push_back((unsigned char)a);
+                file.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
+                file.push_back((unsigned char)(b >> 4));
+            }
+        }
+    }
+    return file;
+}
+
+}  // namespace rawkit
