@@ -437,6 +437,29 @@ TEST(ListView, KeyboardNavigationPagesAndSpace) {
     EXPECT_EQ(l->selected(), 0);
 }
 
+// Two selections in one turn: the second must scroll from where the first left the bar,
+// not from the offset the view still paints with (which follows the bar a turn later).
+TEST(ListView, SelectionsInOneTurnScrollToTheLastRow) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    cListFixture f;
+    f.make(300, 120);
+    LV* l = f.list;
+    l->setColumn(1, "A", 120, cCanvas::taLeft);
+    for (int i = 0; i < 60; i++) l->addItem(1, "row", -1, nullptr);
+    f.pump();
+    sRect cr;
+    l->clientRect(&cr);
+    for (int target : {40, 45, 12}) {
+        l->select(50);
+        l->select(target);
+        f.pump();
+        int y0, y1;
+        ASSERT_TRUE(l->itemRange(target, y0, y1));
+        EXPECT_GE(y0, cr.y) << target;
+        EXPECT_LE(y1, cr.y + cr.h) << target;
+    }
+}
+
 TEST(ListView, TypeAheadWithAnInjectedClock) {
     cListFixture f;
     f.make();

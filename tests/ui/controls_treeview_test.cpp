@@ -208,3 +208,30 @@ TEST(TreeView, SelectionKeepsAnUnfocusedLook) {
     f.view->select(f.A2, false);
     EXPECT_EQ(f.view->unfocusedItem(), f.A2);
 }
+
+// Two scrolls in one turn: the second starts from where the first left the bar, not from
+// the offset still painted (which follows the bar one turn later).
+TEST(TreeView, ScrollsInOneTurnDoNotOvershoot) {
+    cFixture f;
+    f.openRecorder(200, 160);
+    cTreeViewChild* view = new cTreeViewChild;
+    f.rec->attach(view, 0, 0, 200, 150);
+    std::vector<tItem*> items;
+    view->startChanges();
+    for (int i = 0; i < 60; i++) {
+        items.push_back(make(("item " + std::to_string(i)).c_str()));
+        view->storeUnder(nullptr, items.back());
+    }
+    view->endChanges();
+    f.pump();
+    for (auto pair : {std::make_pair(20, 30), std::make_pair(50, 40), std::make_pair(10, 12)}) {
+        view->select(items[pair.first], false);
+        view->select(items[pair.second], false);
+        f.pump();
+        sRect r;
+        ASSERT_TRUE(view->childRect(items[pair.second]->element, &r));
+        // In view, give or take the 1-pixel frame the scroll allows to overlap.
+        EXPECT_GE(r.y, -1) << pair.second;
+        EXPECT_LE(r.y + r.h, view->height() - view->getHScrollRes() + 1) << pair.second;
+    }
+}

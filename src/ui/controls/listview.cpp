@@ -475,11 +475,26 @@ void cListViewChild::selectRow(tRow* row, tRow* from, bool control, bool shift, 
     sListViewDataItem* c = firstCell(row);
     if (mark && c) c->flags |= cfSelected;
     int* top = c ? myRowTops.find(c->row) : nullptr;
-    if (top) {
-        sRect r = {0, *top, 1, c->height};
-        adjustScrollTo(r, false, false);
-    }
+    if (top) scrollRowIntoView(*top, c->height);
     repaint();
+}
+
+// A row of content top T is painted at T + 1 - offset, inside the frame below the header;
+// the bar's position (which the offset follows a turn later) is what gets moved.
+bool cListViewChild::scrollRowIntoView(int top, int h) {
+    cVScroll* bar = vScroll();
+    if (!bar->visible_child()) return false;
+    sRect cr;
+    clientRect(&cr);
+    long long pos = (long long)bar->pos(), want = pos;
+    long long highest = (long long)top - cr.y;             // the row's top at the area's top
+    long long lowest = (long long)top + h + 2 - cr.y - cr.h;  // its bottom at the area's bottom
+    if (want > highest) want = highest;
+    if (want < lowest) want = lowest;
+    if (want < 0) want = 0;
+    if (want == pos) return false;
+    bar->setPos((unsigned long long)want, true);
+    return true;
 }
 
 void cListViewChild::deselectAll(tRow* except) {
@@ -691,8 +706,7 @@ bool cListViewChild::adjustScrollToItem(int row) {
     sListViewDataItem* c = firstCell(rowOf(row));
     int* top = myRowTops.find(row);
     if (!c || !top) return false;
-    sRect r = {0, *top, 1, c->height};
-    return adjustScrollTo(r, false, false);
+    return scrollRowIntoView(*top, c->height);
 }
 
 // ---- element ----

@@ -233,6 +233,7 @@ private:
     void layout(bool force = false);
     void selectRow(tRow* row, tRow* from, bool control, bool shift, bool mark);
     void deselectAll(tRow* except);
+    bool scrollRowIntoView(int top, int h);
     void postChange(int item, int previous, bool control, bool shift);
     // 0 outside the rows' area, 1 on no row, 2 on a row that does not count (gone, or
     // no cell in the first column), 3 on a row (given back with its first-column cell).
