@@ -200,8 +200,12 @@ bool cScrollableElement::adjustScrollTo(sRect& r, bool keepX, bool keepY) {
     if (vw < 0) vw = 0;
     if (vh < 0) vh = 0;
     int B = borderWidth();
-    int left = r.x - myShiftX + B, right = r.x - myShiftX - B + r.w;
-    int top = r.y - myShiftY + B, bottom = r.y - myShiftY - B + r.h;
+    // The offsets follow the bars one turn later; several calls in one turn must measure
+    // from where the bars already are, or each adds its step to the last and overshoots.
+    int sx = myHBar.visible_child() ? (int)myHBar.pos() : myShiftX;
+    int sy = myVBar.visible_child() ? (int)myVBar.pos() : myShiftY;
+    int left = r.x - sx + B, right = r.x - sx - B + r.w;
+    int top = r.y - sy + B, bottom = r.y - sy - B + r.h;
     long long dy = 0, dx = 0;
     if (bottom > vh && top > 0) dy = bottom - vh < top ? bottom - vh : top;
     if (top < k.y) dy = top - k.y;

@@ -1,0 +1,239 @@
+// The folder chooser over a private temporary folder: path splitting, the start folder,
+// hidden folders reached by typing, doubled slashes, a re-list that fails under the
+// selection, and new folders with refused names, through scripted modal answers.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "controls_testutil.h"
+#include "ui/controls/messageform.h"
+#include "ui/dialogs/folderchoose.h"
+#include "ui/dialogs/newfolderform.h"
+
+using namespace ctltest;
+typedef cFolderChooseDialog FCD;
+
+namespace {
+
+class cScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
+};
+
+cChildElement* rootOf(cPlatformWindow* w) {
+    cElementHost* h = static_cast<cElementHost*>(w->userData);
+    return h ? h->rootElement() : nullptr;
+}
+
+struct cTempTree {
+    std::string dir;
+    cTempTree() {
+        char t[] = "/tmp/qmxfcXXXXXX";
+        dir = mkdtemp(t);
+        mkdir((dir + "/A").c_str(), 0700);
+        mkdir((dir + "/A/B").c_str(), 0700);
+        mkdir((dir + "/.hidden").c_str(), 0700);
+        mkdir((dir + "/.hidden/inner").c_str(), 0700);
+        testutil::writeFile(dir + "/file.txt", (const unsigned char*)"x", 1);
+    }
+    ~cTempTree() {
+        std::string cmd;
+        for (const char* p : {"/A/B/New", "/A/B", "/A", "/.hidden/inner", "/.hidden"}) rmdir((dir + p).c_str());
+        unlink((dir + "/file.txt").c_str());
+        rmdir(dir.c_str());
+    }
+};
+
+struct cDlgFixture : elemtest::cWindowFixture {
+    FCD* dlg = nullptr;
+    _guardchar<char> result;
+    cScript script;
+    void make(const char* start) {
+        cCiomToolkitLang::init();
+        result.set(start);
+        dlg = new FCD;
+        dlg->setResult(&result);
+        open(dlg, 350, 450);
+        maker.setModalScript(&script);
+        pump();
+    }
+    const char* selectedPath() {
+        auto* c = FCD::contentOf(dlg->selectedItem());
+        return c ? c->path.ptr : nullptr;
+    }
+    FCD::cTreeFoldersContentItem* childNamed(FCD::cTreeFoldersContentItem* parent, const std::string& path) {
+        for (cTreeItem* c = parent->firstChild; c; c = c->next)
+            if (((FCD::cTreeFoldersContentItem*)c)->path.ptr && path == ((FCD::cTreeFoldersContentItem*)c)->path.ptr)
+                return (FCD::cTreeFoldersContentItem*)c;
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST(FolderChooser, NextTagSplitsOnRunsOfSlashes) {
+    struct sCase {
+        const char* s;
+        const char* tag;
+        const char* rest;  // "(null)" for a null result
+    } cases[] = {{"/a/b", "/", "a/b"}, {"a//b", "a", "b"}, {"b", "b", "(null)"},
+                 {"a/", "a", ""},      {"//x", "/", "x"},  {"", "", "(null)"}};
+    for (auto& c : cases) {
+        _guardchar<char> tag;
+        const char* rest = FCD::nextTag(c.s, tag);
+        EXPECT_STREQ(tag.ptr ? tag.ptr : "", c.tag) << c.s;
+        EXPECT_STREQ(rest ? rest : "(null)", c.rest) << c.s;
+    }
+    _guardchar<char> tag;
+    EXPECT_EQ(FCD::nextTag(nullptr, tag), nullptr);
+}
+
+TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
+    cTempTree t;
+    {
+        cDlgFixture f;
+        f.make((t.dir + "/file.txt").c_str());
+        EXPECT_STREQ(f.selectedPath(), t.dir.c_str());
+        EXPECT_STREQ(f.dlg->pathEdit()->text(), t.dir.c_str());
+        EXPECT_STREQ(f.result.ptr, t.dir.c_str());
+        EXPECT_TRUE(f.dlg->topBar()->isEnabled(1));
+        // The folder's subfolders are listed; hidden ones are not.
+        auto* sel = FCD::contentOf(f.dlg->selectedItem());
+        ASSERT_TRUE(sel);
+        EXPECT_TRUE(f.childNamed(sel, t.dir + "/A"));
+        EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
+    }
+    {
+        cDlgFixture f;
+        f.make((t.dir + "/missing").c_str());
+        EXPECT_EQ(f.dlg->selectedItem(), nullptr);
+        EXPECT_FALSE(f.dlg->topBar()->isEnabled(1));
+        EXPECT_EQ(f.result.ptr, nullptr);
+        // The root holds the special places: at least the home folder and "/".
+        auto* root = f.dlg->rootItem();
+        ASSERT_TRUE(root);
+        EXPECT_TRUE(f.childNamed(root, "/"));
+    }
+}
+
+TEST(FolderChooser, TypedHiddenFolderGetsOneNodeAndDoubledSlashesAreOne) {
+    cTempTree t;
+    cDlgFixture f;
+    f.make(t.dir.c_str());
+    std::string hidden = t.dir + "/.hidden";
+    f.dlg->pathEdit()->setText(hidden.c_str());
+    EXPECT_TRUE(f.dlg->onFormAccept());
+    // One extra node under the base folder, labelled and named by the full path reached
+    // (the walk re-lists every folder on the way, so the items are new ones).
+    auto* extra = FCD::contentOf(f.dlg->selectedItem());
+    ASSERT_TRUE(extra);
+    auto* base = (FCD::cTreeFoldersContentItem*)extra->parent;
+    ASSERT_TRUE(base);
+    EXPECT_STREQ(base->path.ptr, t.dir.c_str());
+    EXPECT_EQ(f.childNamed(base, hidden), extra);
+    EXPECT_STREQ(extra->viewItem->text(), hidden.c_str());
+    EXPECT_STREQ(f.selectedPath(), hidden.c_str());
+    EXPECT_STREQ(f.result.ptr, hidden.c_str());
+    // The hidden folder's own (visible) subfolder is listed under the extra node.
+    EXPECT_TRUE(f.childNamed(extra, hidden + "/inner"));
+    // Doubled slashes: the same nodes as single ones.
+    std::string doubled = t.dir + "//A//B";
+    f.dlg->navigate(doubled.c_str());
+    EXPECT_STREQ(f.selectedPath(), (t.dir + "/A/B").c_str());
+    // A typed path that is no folder is ignored.
+    f.dlg->pathEdit()->setText((t.dir + "/file.txt").c_str());
+    f.dlg->onFormAccept();
+    EXPECT_STREQ(f.selectedPath(), (t.dir + "/A/B").c_str());
+}
+
+TEST(FolderChooser, FailedRelistUnderTheSelectionLeavesNothingDangling) {
+    cTempTree t;
+    cDlgFixture f;
+    f.make((t.dir + "/A/B").c_str());
+    EXPECT_STREQ(f.selectedPath(), (t.dir + "/A/B").c_str());
+    auto* b = FCD::contentOf(f.dlg->selectedItem());
+    auto* a = (FCD::cTreeFoldersContentItem*)b->parent;
+    ASSERT_TRUE(a);
+    ASSERT_EQ(rmdir((t.dir + "/A/B").c_str()), 0);
+    ASSERT_EQ(rmdir((t.dir + "/A").c_str()), 0);
+    EXPECT_FALSE(f.dlg->lsUnder(a));
+    EXPECT_EQ(f.dlg->selectedItem(), nullptr);
+    EXPECT_FALSE(a->listed);
+    EXPECT_EQ(a->firstChild, nullptr);
+    // Nothing left to create a folder in: no form is asked for.
+    int asked = 0;
+    f.script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+        asked++;
+        m->injectKey(w, kKeyEscape);
+    };
+    f.dlg->mkdir();
+    EXPECT_EQ(asked, 0);
+    mkdir((t.dir + "/A").c_str(), 0700);
+    mkdir((t.dir + "/A/B").c_str(), 0700);
+}
+
+TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
+    cTempTree t;
+    cDlgFixture f;
+    std::string b = t.dir + "/A/B";
+    f.make(b.c_str());
+    struct sCase {
+        const char* name;
+        bool created;
+        const char* made;
+    } cases[] = {{"sub/dir", false, "/A/B/sub"}, {"..", false, nullptr}, {".", false, nullptr},
+                 {"New", true, "/A/B/New"},      {"New", false, nullptr}};
+    for (auto& c : cases) {
+        int forms = 0, boxes = 0;
+        f.script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+            cChildElement* r = rootOf(w);
+            if (auto* nf = dynamic_cast<cNewFolderNameReqForm*>(r)) {
+                forms++;
+                nf->edit()->setText(c.name);
+                m->injectKey(w, kKeyEnter);
+            } else if (dynamic_cast<cMessageForm*>(r)) {
+                boxes++;
+                m->injectKey(w, kKeyEnter);
+            } else {
+                m->injectKey(w, kKeyEscape);
+            }
+        };
+        f.dlg->mkdir();
+        f.pump();
+        EXPECT_EQ(forms, 1) << c.name;
+        EXPECT_EQ(boxes, c.created ? 0 : 1) << c.name;
+        if (c.made) {
+            struct stat st;
+            EXPECT_EQ(stat((t.dir + c.made).c_str(), &st) == 0, c.created) << c.name;
+        }
+    }
+    auto* sel = FCD::contentOf(f.dlg->selectedItem());
+    ASSERT_TRUE(sel);
+    EXPECT_TRUE(f.childNamed(sel, b + "/New"));
+    EXPECT_TRUE(cNewFolderNameReqForm::badFolderName(""));
+    EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
+}
+
+TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {
+    cTempTree t;
+    for (bool accept : {true, false}) {
+        cFixture f;
+        f.openRecorder(100, 50);
+        cScript script;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+            // The start folder is selected; accepting the unchanged edit ends the dialog.
+            m->injectKey(w, accept ? kKeyEnter : kKeyEscape);
+        };
+        f.maker.setModalScript(&script);
+        _guardchar<char> path;
+        path.set((t.dir + "/A").c_str());
+        EXPECT_EQ(FCD::choose(f.rec, "Pick", path), accept);
+        if (accept) EXPECT_STREQ(path.ptr, (t.dir + "/A").c_str());
+    }
+    cRecorder loose;
+    _guardchar<char> path;
+    EXPECT_FALSE(FCD::choose(&loose, "Pick", path));
+}
