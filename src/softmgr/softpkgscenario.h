@@ -175,7 +175,7 @@ public:
     static bool isSafeCodeName(const char* name, long long n = -1);
     static bool isSafeRelPath(const char* path, long long n = -1);
     // Caps of the data file reader.
-    static const unsigned long long kMaxBodyBytes = 0xC0000000ULL;
+    static const unsigned long long kMaxBodyBytes = 0xFFFFFFFFULL;  // the format's own limit: the body is streamed
     static const unsigned long long kMaxInflateRatio = 1032;
     // Most records of each kind a package carries, kept by "make", the writer and the
     // reader alike. A record costs ten times its bytes and more in memory, so these, not
