@@ -429,11 +429,7 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
         sc.myErrorPath.set(source);
         return cSoftPkgScenario::eTxtBadSource;
     }
-    // The payload's wire form has no way to carry an empty file.
-    if (f.size() == 0) {
-        sc.myErrorPath.set(source);
-        return cSoftPkgScenario::eTxtEmptySource;
-    }
+    // An empty file gets no item: its record says so (cSoftPkg::kEmptyItem).
     int index = sc.pkg.addPkgItem(&f, false);
     if (index < 0) {
         sc.myErrorPath.set(source);
