@@ -3,6 +3,7 @@
 // stream's trailer. A ring of two blocks per worker bounds what is held at a time.
 #include "softmgr/pardeflate.h"
 
+#include <sched.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -114,6 +115,14 @@ private:
     cEvent myDone;
 };
 
+// The cores this process may run on (taskset and cgroups narrow them), at least one.
+int usableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (int)n : 1;
+}
+
 void stopWorkers(sParDeflatePool* p) {
     {
         cSafeCriticalSectionAccess a(&p->lock);
@@ -145,10 +154,7 @@ bool cParDeflateStream::begin(cFileIOTarget* target, int level, int threads, lon
     if (!target || level < 0 || level > 9) return false;
     if (blockSize < kWindow) blockSize = kWindow;
     if (blockSize > (1LL << 30)) blockSize = 1LL << 30;
-    if (threads <= 0) {
-        long n = sysconf(_SC_NPROCESSORS_ONLN);
-        threads = n > 0 ? (int)n : 1;
-    }
+    if (threads <= 0) threads = usableCores();
     if (threads > 64) threads = 64;
     myPool = new (std::nothrow) sParDeflatePool();
     if (!myPool) return false;

@@ -19,7 +19,7 @@ public:
     cParDeflateStream& operator=(const cParDeflateStream&) = delete;
 
     // Starts a stream into `target` (not owned) at level 0-9 with up to `threads`
-    // workers (0: one per core). At most two blocks per worker are held at a time.
+    // workers (0: one per core the process may use). Two blocks per worker are held at most.
     bool begin(cFileIOTarget* target, int level, int threads = 0, long long blockSize = 1 << 20);
     // Hands over input; false once a block failed or the target refused a byte.
     bool write(const void* data, long long size);

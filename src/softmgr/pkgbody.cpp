@@ -15,7 +15,7 @@
 
 namespace {
 
-const long long kInBuf = 65536;
+const long long kInBuf = 16384;
 
 long long preadAll(int fd, unsigned long long offset, void* buffer, long long n) {
     long long done = 0;

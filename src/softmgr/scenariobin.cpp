@@ -357,10 +357,11 @@ namespace {
 struct sCursor {
     cPkgBodyReader* in = nullptr;
     sha256_context sha;
-    unsigned char buf[65536];
+    unsigned char buf[16384];
     long long fill = 0, used = 0;
     unsigned long long bufStart = 0;  // plain offset of buf[0]
     unsigned long long U = 0;
+    _typebuf<char> key;  // a string table's key on its way in
 
     unsigned long long pos() const { return bufStart + (unsigned long long)used; }
     unsigned long long left() const { return U - pos(); }
@@ -433,10 +434,10 @@ struct sCursor {
             unsigned int mark, kn;
             if (!u8(mark)) return false;
             if (mark == 0) return true;
-            char key[65536];
-            if (mark != 1 || !u16(kn) || kn == 0 || !bytes(key, kn)) return false;
+            if (mark != 1 || !u16(kn) || kn == 0 || (!key.count && !key.set(65536)) || !bytes(key.ptr, kn))
+                return false;
             if (t.count() >= cSoftPkgScenario::kMaxStrings) return false;
-            _guardchar<char>* v = t.insert_new(cStringKey(key, kn));
+            _guardchar<char>* v = t.insert_new(cStringKey(key.ptr, kn));
             if (!v || !str(*v)) return false;
         }
     }
