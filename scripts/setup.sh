@@ -12,6 +12,8 @@ packages=(
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
   dcmtk dcraw libraw-bin imagemagick xvfb xdotool unzip zip
+  # benchmark peers (bench/, never linked)
+  pigz time util-linux
 )
 
 missing=()

@@ -160,18 +160,8 @@ bool cParDeflateStream::begin(cFileIOTarget* target, int level, int threads, lon
     if (!myPool) return false;
     myPool->level = level;
     myPool->blockSize = blockSize;
-    if (!myPool->ring.set(2LL * threads) || !myPool->slot(0).in.reset(kWindow + blockSize) ||
-        !myPool->workers.set(threads))
-        return false;
-    int started = 0;
-    for (int i = 0; i < threads; i++) {
-        myPool->workers[i] = new (std::nothrow) cDeflateWorker(myPool);
-        if (myPool->workers[i].ptr && myPool->workers[i]->start())
-            started++;
-        else
-            myPool->workers[i] = nullptr;
-    }
-    if (!started) return false;
+    // Workers start as blocks arrive: a small stream costs no thread and no large buffer.
+    if (!myPool->ring.set(2LL * threads) || !myPool->workers.set(threads)) return false;
     // zlib header: deflate, 32 KiB window, the level's hint, check bits.
     int hint = level == 9 ? 3 : level >= 6 ? 2 : level >= 2 ? 1 : 0;
     unsigned int head = (0x78u << 8) | ((unsigned int)hint << 6);
@@ -195,13 +185,32 @@ bool cParDeflateStream::drainOne() {
 }
 
 // Hands the block being filled to the workers and readies the next one, primed with
-// the last 32 KiB of this one.
+// the last 32 KiB of this one. A stream of one block is deflated right here.
 bool cParDeflateStream::submit(bool last) {
     sParDeflatePool& p = *myPool;
     sParBlock& b = p.slot(p.tail);
     b.last = last;
     b.ok = false;
     b.done.reset();
+    if (last && p.tail == 0) {
+        z_stream zs;
+        memset(&zs, 0, sizeof(zs));
+        if (deflateInit2(&zs, p.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+        b.ok = deflateBlock(zs, b);
+        deflateEnd(&zs);
+        b.done.set();
+        p.tail++;
+        return true;
+    }
+    long long started = 0;
+    while (started < p.workers.count && p.workers[started].ptr) started++;
+    if (started < p.workers.count && started <= p.tail - p.head) {
+        p.workers[started] = new (std::nothrow) cDeflateWorker(&p);
+        if (!p.workers[started].ptr || !p.workers[started]->start()) {
+            p.workers[started] = nullptr;
+            if (started == 0) return false;
+        }
+    }
     {
         cSafeCriticalSectionAccess a(&p.lock);
         p.tail++;
@@ -233,6 +242,17 @@ bool cParDeflateStream::write(const void* data, long long size) {
             continue;
         }
         long long n = size < room ? size : room;
+        // The first block grows as it fills, so a small stream takes little memory.
+        long long need = b.dict + b.len + n;
+        if (need > b.in.count) {
+            long long grow = b.in.count * 2 > need ? b.in.count * 2 : need;
+            if (grow < 65536) grow = 65536;
+            if (grow > kWindow + myPool->blockSize) grow = kWindow + myPool->blockSize;
+            if (!b.in.reset(grow)) {
+                myFailed = true;
+                return false;
+            }
+        }
         memcpy(b.in.ptr + b.dict + b.len, at, (size_t)n);
         b.len += n;
         at += n;
