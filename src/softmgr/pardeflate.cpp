@@ -72,7 +72,7 @@ bool deflateBlock(z_stream& zs, sParBlock& b) {
 void runBlocks(sParDeflatePool& p) {
     z_stream zs;
     memset(&zs, 0, sizeof(zs));
-    bool init = deflateInit2(&zs, p.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    bool init = deflateInit2(&zs, p.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     for (;;) {
         long long n = -1;
         bool more = false;
@@ -195,7 +195,7 @@ bool cParDeflateStream::submit(bool last) {
     if (last && p.tail == 0) {
         z_stream zs;
         memset(&zs, 0, sizeof(zs));
-        if (deflateInit2(&zs, p.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+        if (deflateInit2(&zs, p.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
         b.ok = deflateBlock(zs, b);
         deflateEnd(&zs);
         b.done.set();

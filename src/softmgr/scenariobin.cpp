@@ -681,9 +681,8 @@ bool cSoftPkgBinReader::payload() {
         unsigned char digest[32];
         if (!c.u32(stored)) return false;
         if (stored == 0) return unpacked == 0;
-        unsigned long long at = c.pos();
         if (!c.bytes(digest, 32) || stored > c.left()) return false;
-        at = c.pos();
+        unsigned long long at = c.pos();
         if (!c.skip(stored) || !sc.pkg.appendBodyItem(unpacked, digest, at, stored) || !c.u32(unpacked)) return false;
     }
 }
