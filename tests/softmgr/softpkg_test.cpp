@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -309,4 +310,36 @@ TEST(ParDeflate, EveryBlockEdgeInflatesBackWithZlib) {
                         if (size) ASSERT_EQ(0, memcmp(plain.data(), data.data(), size));
                     }
     }
+}
+
+// Input handed over in pieces of any size, far more blocks than the ring holds, gives
+// the very stream one call gives (the same blocks, each primed with the 32 KiB before
+// it), and a target that refuses a byte fails the stream.
+TEST(ParDeflate, StreamInPiecesMatchesOneCallAndFailsWithItsTarget) {
+    std::vector<unsigned char> data = mixedBytes(40 * 32768 + 123, 5);
+    cParDeflate whole;
+    ASSERT_TRUE(whole.compress(data.data(), data.size(), 9, 3, 32768));
+    _typebuf<unsigned char> expect;
+    ASSERT_TRUE(whole.toBuffer(expect));
+    for (size_t piece : {(size_t)1, (size_t)4095, (size_t)32768, (size_t)70001}) {
+        SCOPED_TRACE(piece);
+        cMemIOTarget out;
+        cParDeflateStream z;
+        ASSERT_TRUE(z.begin(&out, 9, 3, 32768));
+        for (size_t at = 0; at < data.size(); at += piece)
+            ASSERT_TRUE(z.write(data.data() + at, (long long)std::min(piece, data.size() - at)));
+        ASSERT_TRUE(z.finish());
+        _typebuf<unsigned char> got;
+        ASSERT_TRUE(out.toBuffer(got));
+        ASSERT_EQ(got.count, expect.count);
+        EXPECT_EQ(0, memcmp(got.ptr, expect.ptr, (size_t)got.count));
+        EXPECT_EQ(z.plainSize(), data.size());
+    }
+    std::vector<unsigned char> small(1000);
+    cBufWrapperIO full(small.data(), (long long)small.size(), true);  // room for 1000 bytes only
+    cParDeflateStream z;
+    ASSERT_TRUE(z.begin(&full, 9, 2, 32768));
+    bool ok = true;
+    for (int i = 0; i < 8 && ok; i++) ok = z.write(testutil::randomBytes(32768, (unsigned)i).data(), 32768);
+    EXPECT_FALSE(ok && z.finish());
 }
