@@ -523,3 +523,23 @@ TEST(ScenarioBin, EmptyFilesTravelAsRecordsWithoutAnItem) {
         EXPECT_EQ(back.requiresSize(65536), 65536u);
     }
 }
+
+// The payload counts a file in 32 bits: a larger one fails "make" with result 26 and the
+// file named, before a byte of it is read (the file here is sparse).
+TEST(ScenarioBin, FileTooLargeForTheFormatFailsMakeByName) {
+    testutil::TempDir t;
+    std::string eula = makeDocSource(t.path(), "eula", {"ENG"});
+    std::string big = t.file("big.bin");
+    {
+        cFileIO f;
+        ASSERT_TRUE(f.create(big.c_str()));
+        ASSERT_TRUE(f.set_fp(0x100000000ULL) && f.set_eof());
+    }
+    writeText(t.file("s.txt"), "[General]\nlangs = ENG\n[Software]\ncodename = \"big\"\neula = \"" + eula +
+                                   "\"\n[Install]\n\"" + big + "\" = $pgm \"big.bin\"\n");
+    cSoftPkgScenario s;
+    int line = 0;
+    EXPECT_EQ(s.loadTextConfig(t.file("s.txt").c_str(), line), cSoftPkgScenario::eTxtBadSource);
+    ASSERT_NE(s.errorPath(), nullptr);
+    EXPECT_EQ(std::string(s.errorPath()), big);
+}
