@@ -116,8 +116,8 @@ for line in open(sys.argv[1]):
 cores = sys.argv[2]
 pairs = [("make_%scpu" % cores, "pigz-9_p%s" % cores), ("make_1cpu", "zip-9_1cpu"), ("load+test", "unzip-t"),
          ("load", None), ("before_make_%scpu" % cores, None), ("before_load", None), ("before_load+test", None)]
-print("%-9s %-22s %9s %9s %10s   %-14s %9s %10s %7s %7s" % ("payload", "ours", "median s", "min s", "peak MiB",
-                                                             "peer", "median s", "peak MiB", "time", "memory"))
+print("%-9s %-22s %9s %9s %10s   %-14s %9s %9s %10s %7s %7s %7s" % (
+    "payload", "ours", "median s", "min s", "peak MiB", "peer", "median s", "min s", "peak MiB", "time", "(min)", "memory"))
 for p, named in rows.items():
     med = lambda n: statistics.median(s for s, _ in named[n])
     mins = lambda n: min(s for s, _ in named[n])
@@ -127,7 +127,8 @@ for p, named in rows.items():
             continue
         line = "%-9s %-22s %9.2f %9.2f %10.1f" % (p, ours, med(ours), mins(ours), mem(ours))
         if peer and peer in named:
-            line += "   %-14s %9.2f %10.1f %7.2f %7.1f" % (peer, med(peer), mem(peer), med(ours) / med(peer),
-                                                          mem(ours) / mem(peer))
+            line += "   %-14s %9.2f %9.2f %10.1f %7.2f %7.2f %7.1f" % (
+                peer, med(peer), mins(peer), mem(peer), med(ours) / med(peer), mins(ours) / mins(peer),
+                mem(ours) / mem(peer))
         print(line)
 PY
