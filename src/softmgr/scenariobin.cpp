@@ -1,27 +1,79 @@
 // The scenario data file: "QMXSOPKG", format byte, unpacked and packed lengths, the
 // SHA-256 of the body, then the body (tagged sections) as one zlib stream.
+//
+// Both sides stream the body: the writer hashes it and deflates it on all cores straight
+// into the destination, then fills in the header; the reader inflates it through a
+// window, parsing as it goes, and leaves payload items where they are in the file.
+// Format 2 is format 1 plus file records that stand for an empty file (item index
+// cSoftPkg::kEmptyItem); it is written only when a package has one.
 #include <cstring>
 
 #include "base/memio.h"
-#include "compression/zlibstreams.h"
 #include "hash/sha256.h"
 #include "softmgr/pardeflate.h"
+#include "softmgr/pkgbody.h"
 #include "softmgr/softpkgscenario.h"
 
 namespace {
 
 const char kMagic[8] = {'Q', 'M', 'X', 'S', 'O', 'P', 'K', 'G'};
 const int kHeaderSize = 49;
+const unsigned int kFormatEmptyFiles = 2;
+
+// The body on its way out: hashed, counted and deflated into the destination.
+class cBodySink : public cFileIOTarget {
+public:
+    explicit cBodySink(cParDeflateStream* z) : myZ(z) { sha256_starts(&mySha); }
+    unsigned long long size() override { return myCount; }
+    long long read(void*, long long) override { return 0; }
+    long long write(const void* p, long long n) override {
+        if (n <= 0) return 0;
+        sha256_update(&mySha, (const unsigned char*)p, (size_t)n);
+        myCount += (unsigned long long)n;
+        return myZ->write(p, n) ? n : 0;
+    }
+    bool set_fp(unsigned long long) override { return false; }
+    void close() override {}
+    bool valid() override { return true; }
+    unsigned long long get_fp() override { return myCount; }
+    void digest(unsigned char out[32]) { sha256_finish(&mySha, out); }
+
+private:
+    cParDeflateStream* myZ;
+    sha256_context mySha;
+    unsigned long long myCount = 0;
+};
+
+void putU32(unsigned char* p, unsigned long long v) {
+    for (int k = 0; k < 4; k++) p[k] = (unsigned char)(v >> (8 * k));
+}
+
+}  // namespace
 
 // --- writing ---
 
-struct sBodyWriter {
-    cMemIOTarget mem{65536};
-    _guardchar<char>* errorPath;
-    bool ok = true;
+class cSoftPkgBinWriter {
+public:
+    cSoftPkgBinWriter(cSoftPkgScenario& s, cFileIOTarget* target) : sc(s), myTarget(target) {}
+    bool write();
 
+private:
+    // Sections, in the order they are written.
+    void identity();        // 1: version and the four addresses
+    void defaultStrings();  // 6
+    void languages();       // 7: per language, its table
+    void icon();            // 2
+    void menu();            // 3
+    void files();           // 4
+    void runs();            // 5
+    void params();          // 8
+    void deprecates();      // 12
+    void documents();       // 9, 10, 11
+    void payload();         // 13
+
+    // Building blocks.
     void bytes(const void* p, long long n) {
-        if (ok && n > 0 && !mem.writef(p, n)) ok = false;
+        if (ok && n > 0 && !myBody->writef(p, n)) ok = false;
     }
     void u8(unsigned int v) {
         unsigned char b = (unsigned char)v;
@@ -32,8 +84,8 @@ struct sBodyWriter {
         bytes(b, 2);
     }
     void u32(unsigned int v) {
-        unsigned char b[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16),
-                              (unsigned char)(v >> 24)};
+        unsigned char b[4];
+        putU32(b, v);
         bytes(b, 4);
     }
     // A string with a 16-bit length; a longer one fails the save and is named.
@@ -48,128 +100,222 @@ struct sBodyWriter {
     }
     void fail(const char* what) {
         ok = false;
-        if (errorPath && what) errorPath->set(what);
+        if (what) sc.myErrorPath.set(what);
     }
-    void table(tSoftPkgStrings& t) {
-        for (auto* e = t.first(); e && ok; e = t.next(e)) {
-            _typebuf<char> key;
-            if (!e->key().utf8(key)) {
-                ok = false;
-                return;
-            }
-            long long kn = e->key().length();
-            if (kn < 1 || kn > 65535) {
-                fail(key.ptr);
-                return;
-            }
-            u8(1);
-            u16((unsigned int)kn);
-            bytes(key.ptr, kn);
-            str(e->value().ptr, key.ptr);
-        }
-        u8(0);
-    }
+    void table(tSoftPkgStrings& t);
+    unsigned int format();
+
+    cSoftPkgScenario& sc;
+    cFileIOTarget* myTarget;
+    cFileIOTarget* myBody = nullptr;
+    bool ok = true;
 };
 
-// --- reading ---
-
-struct sCursor {
-    const unsigned char* p;
-    unsigned long long left;
-
-    bool u8(unsigned int& v) {
-        if (left < 1) return false;
-        v = p[0];
-        p++;
-        left--;
-        return true;
-    }
-    bool u16(unsigned int& v) {
-        if (left < 2) return false;
-        v = (unsigned int)p[0] | ((unsigned int)p[1] << 8);
-        p += 2;
-        left -= 2;
-        return true;
-    }
-    bool u32(unsigned int& v) {
-        if (left < 4) return false;
-        v = (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-        p += 4;
-        left -= 4;
-        return true;
-    }
-    bool take(unsigned long long n, const unsigned char*& at) {
-        if (n > left) return false;
-        at = p;
-        p += n;
-        left -= n;
-        return true;
-    }
-    bool str(_guardchar<char>& out) {
-        unsigned int n;
-        const unsigned char* at;
-        if (!u16(n) || !take(n, at)) return false;
-        // A NUL would cut the text short of what the file says.
-        if (memchr(at, 0, n)) return false;
-        if (n == 0) {
-            out.clear();
-            return true;
+void cSoftPkgBinWriter::table(tSoftPkgStrings& t) {
+    for (auto* e = t.first(); e && ok; e = t.next(e)) {
+        _typebuf<char> key;
+        if (!e->key().utf8(key)) {
+            ok = false;
+            return;
         }
-        return out.set((const char*)at, n);
-    }
-    bool table(tSoftPkgStrings& t) {
-        for (;;) {
-            unsigned int mark, kn;
-            if (!u8(mark)) return false;
-            if (mark == 0) return true;
-            const unsigned char* key;
-            if (mark != 1 || !u16(kn) || kn == 0 || !take(kn, key) || memchr(key, 0, kn)) return false;
-            if (t.count() >= cSoftPkgScenario::kMaxStrings) return false;
-            _guardchar<char>* v = t.insert_new(cStringKey((const char*)key, kn));
-            if (!v || !str(*v)) return false;
+        long long kn = e->key().length();
+        if (kn < 1 || kn > 65535) {
+            fail(key.ptr);
+            return;
         }
+        u8(1);
+        u16((unsigned int)kn);
+        bytes(key.ptr, kn);
+        str(e->value().ptr, key.ptr);
     }
-    // 1 another record, 0 the end of the list, -1 a bad marker.
-    int record() {
-        unsigned int mark;
-        if (!u8(mark) || mark > 1) return -1;
-        return (int)mark;
-    }
-    bool skipStr() {
-        unsigned int n;
-        const unsigned char* at;
-        return u16(n) && take(n, at);
-    }
-};
+    u8(0);
+}
 
-// Walks a list of file records without building any: false when it is malformed or
-// holds more than `room`. A record of a dozen bytes costs far more than that in memory,
-// so the count is known before the first one is made.
-bool fileRecordsFit(sCursor c, long long room) {
-    for (long long n = 0;; n++) {
-        int r = c.record();
-        if (r < 0) return false;
-        if (r == 0) return true;
-        unsigned int v;
-        if (n >= room || !c.u32(v) || !c.u32(v) || !c.skipStr() || !c.skipStr()) return false;
-        do {
-            if (!c.u8(v)) return false;
-        } while (v != 0xFF);
+void cSoftPkgBinWriter::identity() {
+    u8(1);
+    for (int i = 0; i < 4; i++) u32((unsigned int)sc.version[i]);
+    str(sc.mySupportURL.ptr, "support_URL");
+    str(sc.myPublisherURL.ptr, "publish_URL");
+    str(sc.myUpdatesURL.ptr, "updates_URL");
+    str(sc.myManualURL.ptr, "manual_URL");
+}
+
+void cSoftPkgBinWriter::defaultStrings() {
+    if (sc.strings.empty()) return;
+    u8(6);
+    table(sc.strings);
+}
+
+void cSoftPkgBinWriter::languages() {
+    if (sc.langStrings.empty()) return;
+    u8(7);
+    for (auto* e = sc.langStrings.first(); e && ok; e = sc.langStrings.next(e)) {
+        u8((unsigned int)e->key());
+        table(e->value());
+    }
+    u8(0xFF);
+}
+
+void cSoftPkgBinWriter::icon() {
+    if (sc.myIcon.id.empty()) return;
+    u8(2);
+    str(sc.myIcon.id.ptr, "icon");
+    str(sc.myIcon.path.ptr, "icon");
+}
+
+void cSoftPkgBinWriter::menu() {
+    if (sc.menu.empty()) return;
+    u8(3);
+    for (auto* it = sc.menu.head; it && ok; it = it->next) {
+        cSoftPkgScenario::sInMenuDef& m = it->value;
+        u8(1);
+        str(m.name.ptr, "[Menu]");
+        str(m.target.id.ptr, "[Menu]");
+        str(m.target.path.ptr, "[Menu]");
+        str(m.args.ptr, "[Menu]");
+        str(m.icon.id.ptr, "[Menu]");
+        str(m.icon.path.ptr, "[Menu]");
+        str(m.comment.ptr, "[Menu]");
+        u8(m.flags);
+    }
+    u8(0);
+}
+
+// Each record: item index, the flag word (others, group, owner, architectures from the
+// low byte up), base id, path, languages, 0xFF.
+void cSoftPkgBinWriter::files() {
+    if (sc.files.empty()) return;
+    u8(4);
+    for (auto* it = sc.files.head; it && ok; it = it->next) {
+        cSoftPkgScenario::sIntFileDef& f = it->value;
+        u8(1);
+        u32(f.item);
+        unsigned int arch = (f.x32 ? 1u : 0u) | (f.x64 ? 2u : 0u);
+        u32((unsigned int)f.others | ((unsigned int)f.group << 8) | ((unsigned int)f.owner << 16) | (arch << 24));
+        str(f.target.id.ptr, f.target.path.ptr);
+        str(f.target.path.ptr, f.target.path.ptr);
+        for (auto* l = f.langs.head; l; l = l->next) u8((unsigned int)l->value);
+        u8(0xFF);
+    }
+    u8(0);
+}
+
+void cSoftPkgBinWriter::runs() {
+    if (sc.onCompletion.empty()) return;
+    u8(5);
+    for (auto* it = sc.onCompletion.head; it && ok; it = it->next) {
+        cSoftPkgScenario::sOnCompletionRunInt& r = it->value;
+        u8(1);
+        u8(r.checked);
+        str(r.name.ptr, "[Run]");
+        str(r.target.id.ptr, "[Run]");
+        str(r.target.path.ptr, "[Run]");
+        str(r.args.ptr, "[Run]");
+    }
+    u8(0);
+}
+
+void cSoftPkgBinWriter::params() {
+    if (sc.params.empty()) return;
+    u8(8);
+    for (auto* it = sc.params.head; it && ok; it = it->next) {
+        cSoftPkgScenario::sDefineParam& p = it->value;
+        long long nn = p.name.length();
+        if (nn < 1 || nn > 65535 || p.data.count > 65535) {
+            fail(p.name.ptr ? p.name.ptr : "[Settings]");
+            break;
+        }
+        u8(1);
+        u16((unsigned int)nn);
+        bytes(p.name.ptr, nn);
+        u16((unsigned int)p.data.count);
+        bytes(p.data.ptr, p.data.count);
+    }
+    u8(0);
+}
+
+void cSoftPkgBinWriter::deprecates() {
+    if (sc.deprecates.empty()) return;
+    u8(12);
+    for (auto* it = sc.deprecates.head; it && ok; it = it->next) {
+        if (it->value.codename.empty()) {
+            fail("[Deprecates]");
+            break;
+        }
+        u8(1);
+        str(it->value.codename.ptr, it->value.codename.ptr);
+        u16(it->value.version);
+    }
+    u8(0);
+}
+
+void cSoftPkgBinWriter::documents() {
+    cSoftPkgDoc* docs[3] = {&sc.myWelcome, &sc.myReadme, &sc.myEula};
+    for (int d = 0; d < 3 && ok; d++) {
+        _typebuf<unsigned char>& b = docs[d]->bytes;
+        if (b.count <= 0) continue;
+        if ((unsigned long long)b.count > 0xFFFFFFFFULL) {
+            fail(d == 0 ? "welcome" : d == 1 ? "readme" : "eula");
+            break;
+        }
+        u8(9 + (unsigned int)d);
+        if (d == 1) u8(sc.myReadmeNeedsAccept);
+        u32((unsigned int)b.count);
+        bytes(b.ptr, b.count);
     }
 }
 
-bool pathDefOk(cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) {
-    int lang;
-    if (!cSoftPkgScenario::isSafeRelPath(d.path.ptr)) return false;
-    return d.id.empty() || s.isValidDef(d.id.ptr, lang);
+void cSoftPkgBinWriter::payload() {
+    if (!ok || sc.pkg.count() == 0) return;
+    u8(13);
+    if (ok && !sc.pkg.savePackage(myBody)) fail("payload");
 }
 
-bool nameOk(cSoftPkgScenario& s, const _guardchar<char>& id) {
-    int lang;
-    return !id.empty() && s.isValidDef(id.ptr, lang);
+unsigned int cSoftPkgBinWriter::format() {
+    for (auto* it = sc.files.head; it; it = it->next)
+        if (it->value.item == cSoftPkg::kEmptyItem) return kFormatEmptyFiles;
+    return 1;
 }
 
-}  // namespace
+// The header goes first as a placeholder and is filled in once the body's lengths and
+// digest are known.
+bool cSoftPkgBinWriter::write() {
+    unsigned long long start = myTarget->get_fp();
+    unsigned char hdr[kHeaderSize] = {};
+    if (!myTarget->writef(hdr, kHeaderSize)) return false;
+    cParDeflateStream z;
+    if (!z.begin(myTarget, 9)) {
+        fail("body");
+        return false;
+    }
+    cBodySink sink(&z);
+    myBody = &sink;
+    identity();
+    defaultStrings();
+    languages();
+    icon();
+    menu();
+    files();
+    runs();
+    params();
+    deprecates();
+    documents();
+    payload();
+    u8(0);
+    if (!ok) return false;
+    // The format's lengths are 32-bit: a larger body is refused, never cut.
+    if (!z.finish() || sink.size() > 0xFFFFFFFFULL || z.packedSize() > 0xFFFFFFFFULL) {
+        fail("body");
+        return false;
+    }
+    memcpy(hdr, kMagic, 8);
+    hdr[8] = (unsigned char)format();
+    putU32(hdr + 9, sink.size());
+    putU32(hdr + 13, z.packedSize());
+    sink.digest(hdr + 17);
+    unsigned long long end = myTarget->get_fp();
+    return myTarget->set_fp(start) && myTarget->writef(hdr, kHeaderSize) && myTarget->set_fp(end);
+}
 
 bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* target) {
     myErrorPath.clear();
@@ -180,148 +326,7 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* target) {
         myErrorPath.set(over);
         return false;
     }
-    sBodyWriter w;
-    w.errorPath = &myErrorPath;
-
-    w.u8(1);
-    for (int i = 0; i < 4; i++) w.u32((unsigned int)version[i]);
-    w.str(mySupportURL.ptr, "support_URL");
-    w.str(myPublisherURL.ptr, "publish_URL");
-    w.str(myUpdatesURL.ptr, "updates_URL");
-    w.str(myManualURL.ptr, "manual_URL");
-    if (!strings.empty()) {
-        w.u8(6);
-        w.table(strings);
-    }
-    if (!langStrings.empty()) {
-        w.u8(7);
-        for (auto* e = langStrings.first(); e && w.ok; e = langStrings.next(e)) {
-            w.u8((unsigned int)e->key());
-            w.table(e->value());
-        }
-        w.u8(0xFF);
-    }
-    if (!myIcon.id.empty()) {
-        w.u8(2);
-        w.str(myIcon.id.ptr, "icon");
-        w.str(myIcon.path.ptr, "icon");
-    }
-    if (!menu.empty()) {
-        w.u8(3);
-        for (auto* it = menu.head; it && w.ok; it = it->next) {
-            sInMenuDef& m = it->value;
-            w.u8(1);
-            w.str(m.name.ptr, "[Menu]");
-            w.str(m.target.id.ptr, "[Menu]");
-            w.str(m.target.path.ptr, "[Menu]");
-            w.str(m.args.ptr, "[Menu]");
-            w.str(m.icon.id.ptr, "[Menu]");
-            w.str(m.icon.path.ptr, "[Menu]");
-            w.str(m.comment.ptr, "[Menu]");
-            w.u8(m.flags);
-        }
-        w.u8(0);
-    }
-    if (!files.empty()) {
-        w.u8(4);
-        for (auto* it = files.head; it && w.ok; it = it->next) {
-            sIntFileDef& f = it->value;
-            w.u8(1);
-            w.u32(f.item);
-            unsigned int arch = (f.x32 ? 1u : 0u) | (f.x64 ? 2u : 0u);
-            w.u32((unsigned int)f.others | ((unsigned int)f.group << 8) | ((unsigned int)f.owner << 16) | (arch << 24));
-            w.str(f.target.id.ptr, f.target.path.ptr);
-            w.str(f.target.path.ptr, f.target.path.ptr);
-            for (auto* l = f.langs.head; l; l = l->next) w.u8((unsigned int)l->value);
-            w.u8(0xFF);
-        }
-        w.u8(0);
-    }
-    if (!onCompletion.empty()) {
-        w.u8(5);
-        for (auto* it = onCompletion.head; it && w.ok; it = it->next) {
-            sOnCompletionRunInt& r = it->value;
-            w.u8(1);
-            w.u8(r.checked);
-            w.str(r.name.ptr, "[Run]");
-            w.str(r.target.id.ptr, "[Run]");
-            w.str(r.target.path.ptr, "[Run]");
-            w.str(r.args.ptr, "[Run]");
-        }
-        w.u8(0);
-    }
-    if (!params.empty()) {
-        w.u8(8);
-        for (auto* it = params.head; it && w.ok; it = it->next) {
-            sDefineParam& p = it->value;
-            long long nn = p.name.length();
-            if (nn < 1 || nn > 65535 || p.data.count > 65535) {
-                w.fail(p.name.ptr ? p.name.ptr : "[Settings]");
-                break;
-            }
-            w.u8(1);
-            w.u16((unsigned int)nn);
-            w.bytes(p.name.ptr, nn);
-            w.u16((unsigned int)p.data.count);
-            w.bytes(p.data.ptr, p.data.count);
-        }
-        w.u8(0);
-    }
-    if (!deprecates.empty()) {
-        w.u8(12);
-        for (auto* it = deprecates.head; it && w.ok; it = it->next) {
-            if (it->value.codename.empty()) {
-                w.fail("[Deprecates]");
-                break;
-            }
-            w.u8(1);
-            w.str(it->value.codename.ptr, it->value.codename.ptr);
-            w.u16(it->value.version);
-        }
-        w.u8(0);
-    }
-    cSoftPkgDoc* docs[3] = {&myWelcome, &myReadme, &myEula};
-    for (int d = 0; d < 3 && w.ok; d++) {
-        _typebuf<unsigned char>& b = docs[d]->bytes;
-        if (b.count <= 0) continue;
-        if ((unsigned long long)b.count > 0xFFFFFFFFULL) {
-            w.fail(d == 0 ? "welcome" : d == 1 ? "readme" : "eula");
-            break;
-        }
-        w.u8(9 + (unsigned int)d);
-        if (d == 1) w.u8(myReadmeNeedsAccept);
-        w.u32((unsigned int)b.count);
-        w.bytes(b.ptr, b.count);
-    }
-    if (w.ok && pkg.count() > 0) {
-        w.u8(13);
-        if (!pkg.savePackage(&w.mem)) w.fail("payload");
-    }
-    w.u8(0);
-    if (!w.ok) return false;
-
-    // The format's lengths are 32-bit: a larger body is refused, never cut.
-    if (w.mem.size() > 0xFFFFFFFFULL) {
-        myErrorPath.set("body");
-        return false;
-    }
-    _typebuf<unsigned char> body;
-    if (!w.mem.toBuffer(body) || body.count <= 0) return false;
-    w.mem.close();
-    unsigned char hdr[kHeaderSize];
-    memcpy(hdr, kMagic, 8);
-    hdr[8] = 1;
-    SHA2Hash(body.ptr, hdr + 17, (size_t)body.count);
-    cParDeflate z;
-    if (!z.compress(body.ptr, (unsigned long long)body.count, 9) || z.packedSize() == 0 ||
-        z.packedSize() > 0xFFFFFFFFULL) {
-        myErrorPath.set("body");
-        return false;
-    }
-    unsigned long long lens[2] = {(unsigned long long)body.count, z.packedSize()};
-    for (int i = 0; i < 2; i++)
-        for (int k = 0; k < 4; k++) hdr[9 + i * 4 + k] = (unsigned char)(lens[i] >> (8 * k));
-    return target->writef(hdr, kHeaderSize) && z.writeTo(target);
+    return cSoftPkgBinWriter(*this, target).write();
 }
 
 const char* cSoftPkgScenario::overLimit() {
@@ -343,194 +348,381 @@ const char* cSoftPkgScenario::overLimit() {
     return nullptr;
 }
 
-bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
-    close();
-    if (!source) return false;
+// --- reading ---
+
+namespace {
+
+// The body on its way in: inflated through a window, hashed as it arrives, never read
+// past its stated length U.
+struct sCursor {
+    cPkgBodyReader* in = nullptr;
+    sha256_context sha;
+    unsigned char buf[16384];
+    long long fill = 0, used = 0;
+    unsigned long long bufStart = 0;  // plain offset of buf[0]
+    unsigned long long U = 0;
+    _typebuf<char> key;  // a string table's key on its way in
+
+    unsigned long long pos() const { return bufStart + (unsigned long long)used; }
+    unsigned long long left() const { return U - pos(); }
+    bool more() {
+        bufStart += (unsigned long long)fill;
+        fill = used = 0;
+        unsigned long long rest = U - bufStart;
+        long long want = rest < sizeof(buf) ? (long long)rest : (long long)sizeof(buf);
+        if (want == 0) return false;
+        fill = in->read(buf, want);
+        if (fill > 0) sha256_update(&sha, buf, (size_t)fill);
+        return fill == want;
+    }
+    bool bytes(void* out, unsigned long long n) {
+        unsigned char* o = (unsigned char*)out;
+        while (n > 0) {
+            if (used == fill && !more()) return false;
+            long long k = fill - used < (long long)n ? fill - used : (long long)n;
+            if (o) {
+                memcpy(o, buf + used, (size_t)k);
+                o += k;
+            }
+            used += k;
+            n -= (unsigned long long)k;
+        }
+        return true;
+    }
+    bool skip(unsigned long long n) { return bytes(nullptr, n); }
+    bool u8(unsigned int& v) {
+        unsigned char b;
+        if (!bytes(&b, 1)) return false;
+        v = b;
+        return true;
+    }
+    bool u16(unsigned int& v) {
+        unsigned char b[2];
+        if (!bytes(b, 2)) return false;
+        v = (unsigned int)b[0] | ((unsigned int)b[1] << 8);
+        return true;
+    }
+    bool u32(unsigned int& v) {
+        unsigned char b[4];
+        if (!bytes(b, 4)) return false;
+        v = (unsigned int)b[0] | ((unsigned int)b[1] << 8) | ((unsigned int)b[2] << 16) | ((unsigned int)b[3] << 24);
+        return true;
+    }
+    // n bytes into `out`, grown as they arrive: a stated length is not trusted with memory.
+    bool take(unsigned long long n, _typebuf<unsigned char>& out) {
+        out.clear();
+        if (n > left()) return false;
+        for (unsigned long long at = 0; at < n;) {
+            unsigned long long step = n - at < (1ULL << 20) ? n - at : (1ULL << 20);
+            if (!out.reset((long long)(at + step)) || !bytes(out.ptr + at, step)) return false;
+            at += step;
+        }
+        return true;
+    }
+    bool str(_guardchar<char>& out) {
+        unsigned int n;
+        if (!u16(n) || n > left()) return false;
+        if (n == 0) {
+            out.clear();
+            return true;
+        }
+        // A NUL would cut the text short of what the file says.
+        if (!out.set(n) || !bytes(out.ptr, n)) return false;
+        return memchr(out.ptr, 0, n) == nullptr;
+    }
+    bool table(tSoftPkgStrings& t) {
+        for (;;) {
+            unsigned int mark, kn;
+            if (!u8(mark)) return false;
+            if (mark == 0) return true;
+            if (mark != 1 || !u16(kn) || kn == 0 || (!key.count && !key.set(65536)) || !bytes(key.ptr, kn) ||
+                memchr(key.ptr, 0, kn))
+                return false;
+            if (t.count() >= cSoftPkgScenario::kMaxStrings) return false;
+            _guardchar<char>* v = t.insert_new(cStringKey(key.ptr, kn));
+            if (!v || !str(*v)) return false;
+        }
+    }
+    // 1 another record, 0 the end of the list, -1 a bad marker.
+    int record() {
+        unsigned int mark;
+        if (!u8(mark) || mark > 1) return -1;
+        return (int)mark;
+    }
+};
+
+bool pathDefOk(cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) {
+    int lang;
+    if (!cSoftPkgScenario::isSafeRelPath(d.path.ptr)) return false;
+    return d.id.empty() || s.isValidDef(d.id.ptr, lang);
+}
+
+bool nameOk(cSoftPkgScenario& s, const _guardchar<char>& id) {
+    int lang;
+    return !id.empty() && s.isValidDef(id.ptr, lang);
+}
+
+}  // namespace
+
+class cSoftPkgBinReader {
+public:
+    explicit cSoftPkgBinReader(cSoftPkgScenario& s) : sc(s) {}
+    ~cSoftPkgBinReader() {
+        delete c.in;
+        if (myBody) myBody->release();
+    }
+    bool read(cFileIOTarget* source);
+
+private:
+    bool header(cFileIOTarget* source);
+    bool sections();
+    // Sections by tag.
+    bool identity();   // 1
+    bool icon();       // 2
+    bool menu();       // 3
+    bool files();      // 4
+    bool runs();       // 5
+    bool defaultStrings() { return c.table(sc.strings); }  // 6
+    bool languages();  // 7
+    bool params();     // 8
+    bool document(unsigned int tag);  // 9, 10, 11
+    bool deprecates();  // 12
+    bool payload();    // 13
+    // After tag 0: the rest of the body, its end and digest, then every reference.
+    bool finish();
+    bool validate();
+
+    cSoftPkgScenario& sc;
+    sCursor c;
+    cPkgBody* myBody = nullptr;
+    unsigned int myFormat = 1;
+    unsigned char myDigest[32];
+};
+
+// Nothing is allocated for lengths the file cannot hold or zlib cannot reach.
+bool cSoftPkgBinReader::header(cFileIOTarget* source) {
     unsigned char hdr[kHeaderSize];
-    if (!source->readf(hdr, kHeaderSize) || memcmp(hdr, kMagic, 8) != 0 || hdr[8] > 1) return false;
+    if (!source->readf(hdr, kHeaderSize) || memcmp(hdr, kMagic, 8) != 0 || hdr[8] > kFormatEmptyFiles) return false;
+    myFormat = hdr[8];
     unsigned long long U = 0, P = 0;
     for (int k = 0; k < 4; k++) {
         U |= (unsigned long long)hdr[9 + k] << (8 * k);
         P |= (unsigned long long)hdr[13 + k] << (8 * k);
     }
-    // Nothing is allocated for lengths the file cannot hold or zlib cannot reach.
+    memcpy(myDigest, hdr + 17, 32);
     unsigned long long size = source->size(), pos = source->get_fp();
     unsigned long long remain = pos < size ? size - pos : 0;
-    if (U == 0 || P == 0 || P > remain || U > P * kMaxInflateRatio || U > kMaxBodyBytes) return false;
-    _typebuf<unsigned char> packed, body;
-    if (!packed.set((long long)P) || !source->readf(packed.ptr, (long long)P)) return false;
-    if (!body.set((long long)U)) return false;
-    {
-        cZInflate inf;
-        if (inf.inflate(packed.ptr, (long long)P, body.ptr, (long long)U) != (long long)U) return false;
-    }
-    packed.clear();
-    unsigned char sum[32];
-    SHA2Hash(body.ptr, sum, (size_t)U);
-    if (memcmp(sum, hdr + 17, 32) != 0) return false;
+    if (U == 0 || P == 0 || P > remain || U > P * cSoftPkgScenario::kMaxInflateRatio ||
+        U > cSoftPkgScenario::kMaxBodyBytes)
+        return false;
+    myBody = cPkgBody::open(source, P, U);
+    if (!myBody) return false;
+    c.in = new (std::nothrow) cPkgBodyReader(myBody);
+    c.U = U;
+    sha256_starts(&c.sha);
+    return c.in && !c.in->failed();
+}
 
-    sCursor c = {body.ptr, U};
+bool cSoftPkgBinReader::read(cFileIOTarget* source) {
+    if (!header(source)) return false;
+    sc.pkg.useBody(myBody);
+    return sections();
+}
+
+bool cSoftPkgBinReader::sections() {
     for (;;) {
         unsigned int tag;
-        if (!c.u8(tag)) return false;
+        if (!c.u8(tag)) return false;  // a body must end with tag 0
+        bool ok;
         switch (tag) {
-        case 0: {
-            // Every reference must resolve and every record must be installable.
-            if (!myIcon.id.empty() || !myIcon.path.empty())
-                if (!pathDefOk(*this, myIcon)) return false;
-            // Targets need a base (only icons may go without one).
-            for (auto* it = menu.head; it; it = it->next)
-                if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target) ||
-                    !pathDefOk(*this, it->value.icon) || !hasBase(it->value.target))
-                    return false;
-            for (auto* it = files.head; it; it = it->next)
-                if (it->value.item >= pkg.count() || !pathDefOk(*this, it->value.target) || !hasBase(it->value.target))
-                    return false;
-            for (auto* it = onCompletion.head; it; it = it->next)
-                if (!nameOk(*this, it->value.name) || !pathDefOk(*this, it->value.target) ||
-                    !hasBase(it->value.target))
-                    return false;
-            return checkCodeNames() && !definesInstallFolder();
-        }
-        case 1: {
-            unsigned int v;
-            // Parts are compared as 16-bit fields (getVerID): a larger one would show one
-            // version and compare as another.
-            for (int i = 0; i < 4; i++) {
-                if (!c.u32(v) || v > 65535) return false;
-                version[i] = (int)v;
-            }
-            if (!c.str(mySupportURL) || !c.str(myPublisherURL) || !c.str(myUpdatesURL) || !c.str(myManualURL))
-                return false;
-            break;
-        }
-        case 2:
-            if (!c.str(myIcon.id) || !c.str(myIcon.path)) return false;
-            break;
-        case 3:
-            for (;;) {
-                int r = c.record();
-                if (r < 0) return false;
-                if (r == 0) break;
-                if (menu.count() >= kMaxEntries) return false;
-                sInMenuDef* m = menu.add();
-                unsigned int flags;
-                if (!m || !c.str(m->name) || !c.str(m->target.id) || !c.str(m->target.path) || !c.str(m->args) ||
-                    !c.str(m->icon.id) || !c.str(m->icon.path) || !c.str(m->comment) || !c.u8(flags))
-                    return false;
-                m->flags = (unsigned char)flags;
-            }
-            break;
-        case 4:
-            if (!fileRecordsFit(c, kMaxFileRecords - files.count())) return false;
-            for (;;) {
-                int r = c.record();
-                if (r < 0) return false;
-                if (r == 0) break;
-                sIntFileDef* f = files.add();
-                unsigned int word;
-                if (!f || !c.u32(f->item) || !c.u32(word)) return false;
-                f->others = (unsigned char)word;
-                f->group = (unsigned char)(word >> 8);
-                f->owner = (unsigned char)(word >> 16);
-                f->x32 = (word >> 24) & 1;
-                f->x64 = (word >> 25) & 1;
-                if (f->others > 8 || f->group > 8 || f->owner > 8) return false;
-                if (!c.str(f->target.id) || !c.str(f->target.path)) return false;
-                // Each language at most once: eleven entries at most.
-                unsigned int seen = 0;
-                for (;;) {
-                    unsigned int l;
-                    if (!c.u8(l)) return false;
-                    if (l == 0xFF) break;
-                    if (l > 10 || (seen >> l) & 1) return false;
-                    seen |= 1u << l;
-                    int* v = f->langs.add();
-                    if (!v) return false;
-                    *v = (int)l;
-                }
-            }
-            break;
-        case 5:
-            for (;;) {
-                int r = c.record();
-                if (r < 0) return false;
-                if (r == 0) break;
-                if (onCompletion.count() >= kMaxEntries) return false;
-                sOnCompletionRunInt* o = onCompletion.add();
-                unsigned int checked;
-                if (!o || !c.u8(checked) || !c.str(o->name) || !c.str(o->target.id) || !c.str(o->target.path) ||
-                    !c.str(o->args))
-                    return false;
-                o->checked = checked & 1;
-            }
-            break;
-        case 6:
-            if (!c.table(strings)) return false;
-            break;
-        case 7:
-            for (;;) {
-                unsigned int l;
-                if (!c.u8(l)) return false;
-                if (l == 0xFF) break;
-                bool isNew;
-                if (l > 10) return false;
-                tSoftPkgStrings* t = langStrings.insert((int)l, isNew);
-                if (!t || !isNew || !c.table(*t)) return false;
-            }
-            break;
-        case 8:
-            for (;;) {
-                int r = c.record();
-                if (r < 0) return false;
-                if (r == 0) break;
-                if (params.count() >= kMaxEntries) return false;
-                sDefineParam* p = params.add();
-                unsigned int n;
-                const unsigned char* at;
-                if (!p || !c.u16(n) || n == 0 || !c.take(n, at) || memchr(at, 0, n) || !p->name.set((const char*)at, n))
-                    return false;
-                // Empty data is a valid value (an empty text parameter).
-                if (!c.u16(n) || !c.take(n, at)) return false;
-                if (n && !p->data.set(at, n)) return false;
-            }
-            break;
+        case 0: return finish();
+        case 1: ok = identity(); break;
+        case 2: ok = icon(); break;
+        case 3: ok = menu(); break;
+        case 4: ok = files(); break;
+        case 5: ok = runs(); break;
+        case 6: ok = defaultStrings(); break;
+        case 7: ok = languages(); break;
+        case 8: ok = params(); break;
         case 9:
         case 10:
-        case 11: {
-            unsigned int accept = 0, n;
-            const unsigned char* at;
-            if (tag == 10 && !c.u8(accept)) return false;
-            if (!c.u32(n) || n == 0 || !c.take(n, at)) return false;
-            _typebuf<unsigned char> doc;
-            if (!doc.set(at, n)) return false;
-            cSoftPkgDoc& d = tag == 9 ? myWelcome : tag == 10 ? myReadme : myEula;
-            if (tag == 10) myReadmeNeedsAccept = accept & 1;
-            if (!d.take(doc)) return false;
-            break;
+        case 11: ok = document(tag); break;
+        case 12: ok = deprecates(); break;
+        case 13: ok = payload(); break;
+        default: return false;
         }
-        case 12:
-            for (;;) {
-                int r = c.record();
-                if (r < 0) return false;
-                if (r == 0) break;
-                if (deprecates.count() >= kMaxEntries) return false;
-                sDeprecateItem* d = deprecates.add();
-                unsigned int v;
-                if (!d || !c.str(d->codename) || !c.u16(v)) return false;
-                d->version = (unsigned short)v;
-            }
-            break;
-        case 13: {
-            cBufWrapperIO w(c.p, (long long)c.left, false);
-            if (!pkg.loadPackage(&w)) return false;
-            unsigned long long used = w.get_fp();
-            c.p += used;
-            c.left -= used;
-            break;
-        }
-        default:
+        if (!ok) return false;
+    }
+}
+
+bool cSoftPkgBinReader::identity() {
+    unsigned int v;
+    // Parts are compared as 16-bit fields (getVerID): a larger one would show one
+    // version and compare as another.
+    for (int i = 0; i < 4; i++) {
+        if (!c.u32(v) || v > 65535) return false;
+        sc.version[i] = (int)v;
+    }
+    return c.str(sc.mySupportURL) && c.str(sc.myPublisherURL) && c.str(sc.myUpdatesURL) && c.str(sc.myManualURL);
+}
+
+bool cSoftPkgBinReader::icon() { return c.str(sc.myIcon.id) && c.str(sc.myIcon.path); }
+
+bool cSoftPkgBinReader::menu() {
+    for (;;) {
+        int r = c.record();
+        if (r <= 0) return r == 0;
+        if (sc.menu.count() >= cSoftPkgScenario::kMaxEntries) return false;
+        cSoftPkgScenario::sInMenuDef* m = sc.menu.add();
+        unsigned int flags;
+        if (!m || !c.str(m->name) || !c.str(m->target.id) || !c.str(m->target.path) || !c.str(m->args) ||
+            !c.str(m->icon.id) || !c.str(m->icon.path) || !c.str(m->comment) || !c.u8(flags))
             return false;
+        m->flags = (unsigned char)flags;
+    }
+}
+
+bool cSoftPkgBinReader::files() {
+    for (;;) {
+        int r = c.record();
+        if (r <= 0) return r == 0;
+        if (sc.files.count() >= cSoftPkgScenario::kMaxFileRecords) return false;
+        cSoftPkgScenario::sIntFileDef* f = sc.files.add();
+        unsigned int word;
+        if (!f || !c.u32(f->item) || !c.u32(word)) return false;
+        f->others = (unsigned char)word;
+        f->group = (unsigned char)(word >> 8);
+        f->owner = (unsigned char)(word >> 16);
+        f->x32 = (word >> 24) & 1;
+        f->x64 = (word >> 25) & 1;
+        if (f->others > 8 || f->group > 8 || f->owner > 8) return false;
+        if (!c.str(f->target.id) || !c.str(f->target.path)) return false;
+        // Each language at most once: eleven entries at most.
+        unsigned int seen = 0;
+        for (;;) {
+            unsigned int l;
+            if (!c.u8(l)) return false;
+            if (l == 0xFF) break;
+            if (l > 10 || (seen >> l) & 1) return false;
+            seen |= 1u << l;
+            int* v = f->langs.add();
+            if (!v) return false;
+            *v = (int)l;
         }
     }
+}
+
+bool cSoftPkgBinReader::runs() {
+    for (;;) {
+        int r = c.record();
+        if (r <= 0) return r == 0;
+        if (sc.onCompletion.count() >= cSoftPkgScenario::kMaxEntries) return false;
+        cSoftPkgScenario::sOnCompletionRunInt* o = sc.onCompletion.add();
+        unsigned int checked;
+        if (!o || !c.u8(checked) || !c.str(o->name) || !c.str(o->target.id) || !c.str(o->target.path) ||
+            !c.str(o->args))
+            return false;
+        o->checked = checked & 1;
+    }
+}
+
+bool cSoftPkgBinReader::languages() {
+    for (;;) {
+        unsigned int l;
+        if (!c.u8(l)) return false;
+        if (l == 0xFF) return true;
+        bool isNew;
+        if (l > 10) return false;
+        tSoftPkgStrings* t = sc.langStrings.insert((int)l, isNew);
+        if (!t || !isNew || !c.table(*t)) return false;
+    }
+}
+
+bool cSoftPkgBinReader::params() {
+    for (;;) {
+        int r = c.record();
+        if (r <= 0) return r == 0;
+        if (sc.params.count() >= cSoftPkgScenario::kMaxEntries) return false;
+        cSoftPkgScenario::sDefineParam* p = sc.params.add();
+        unsigned int n;
+        if (!p || !c.u16(n) || n == 0 || n > c.left() || !p->name.set(n) || !c.bytes(p->name.ptr, n) ||
+            memchr(p->name.ptr, 0, n))
+            return false;
+        // Empty data is a valid value (an empty text parameter).
+        if (!c.u16(n)) return false;
+        if (n && !c.take(n, p->data)) return false;
+    }
+}
+
+bool cSoftPkgBinReader::document(unsigned int tag) {
+    unsigned int accept = 0, n;
+    if (tag == 10 && !c.u8(accept)) return false;
+    _typebuf<unsigned char> doc;
+    if (!c.u32(n) || n == 0 || !c.take(n, doc)) return false;
+    cSoftPkgDoc& d = tag == 9 ? sc.myWelcome : tag == 10 ? sc.myReadme : sc.myEula;
+    if (tag == 10) sc.myReadmeNeedsAccept = accept & 1;
+    return d.take(doc);
+}
+
+bool cSoftPkgBinReader::deprecates() {
+    for (;;) {
+        int r = c.record();
+        if (r <= 0) return r == 0;
+        if (sc.deprecates.count() >= cSoftPkgScenario::kMaxEntries) return false;
+        cSoftPkgScenario::sDeprecateItem* d = sc.deprecates.add();
+        unsigned int v;
+        if (!d || !c.str(d->codename) || !c.u16(v)) return false;
+        d->version = (unsigned short)v;
+    }
+}
+
+// The payload's wire form; each item's bytes are passed over and remembered by place.
+bool cSoftPkgBinReader::payload() {
+    unsigned int unpacked;
+    if (!c.u32(unpacked)) return false;
+    for (;;) {
+        unsigned int stored;
+        unsigned char digest[32];
+        if (!c.u32(stored)) return false;
+        if (stored == 0) return unpacked == 0;
+        if (!c.bytes(digest, 32) || stored > c.left()) return false;
+        unsigned long long at = c.pos();
+        if (!c.skip(stored) || !sc.pkg.appendBodyItem(unpacked, digest, at, stored) || !c.u32(unpacked)) return false;
+    }
+}
+
+bool cSoftPkgBinReader::finish() {
+    // Bytes after tag 0 are not parsed, but they are part of the digest.
+    if (!c.skip(c.left())) return false;
+    unsigned char probe, sum[32];
+    if (c.in->read(&probe, 1) != 0 || !c.in->ended()) return false;
+    sha256_finish(&c.sha, sum);
+    return memcmp(sum, myDigest, 32) == 0 && validate();
+}
+
+// Every reference must resolve and every record must be installable.
+bool cSoftPkgBinReader::validate() {
+    if (!sc.myIcon.id.empty() || !sc.myIcon.path.empty())
+        if (!pathDefOk(sc, sc.myIcon)) return false;
+    // Targets need a base (only icons may go without one).
+    for (auto* it = sc.menu.head; it; it = it->next)
+        if (!nameOk(sc, it->value.name) || !pathDefOk(sc, it->value.target) || !pathDefOk(sc, it->value.icon) ||
+            !sc.hasBase(it->value.target))
+            return false;
+    for (auto* it = sc.files.head; it; it = it->next) {
+        bool empty = myFormat >= kFormatEmptyFiles && it->value.item == cSoftPkg::kEmptyItem;
+        if ((!empty && it->value.item >= sc.pkg.count()) || !pathDefOk(sc, it->value.target) ||
+            !sc.hasBase(it->value.target))
+            return false;
+    }
+    for (auto* it = sc.onCompletion.head; it; it = it->next)
+        if (!nameOk(sc, it->value.name) || !pathDefOk(sc, it->value.target) || !sc.hasBase(it->value.target))
+            return false;
+    return sc.checkCodeNames() && !sc.definesInstallFolder();
+}
+
+bool cSoftPkgScenario::loadBinConfig(cFileIOTarget* source) {
+    close();
+    if (!source) return false;
+    return cSoftPkgBinReader(*this).read(source);
 }

@@ -499,8 +499,7 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
     }
     cFileIO f;
     if (!f.open(source, cFileIO::eRead)) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(errno));
-    // The payload's wire form has no way to carry an empty file.
-    if (f.size() == 0) return refuse(cSoftPkgScenario::eTxtEmptySource, source, "an empty file");
+    // An empty file gets no item: its record says so (cSoftPkg::kEmptyItem).
     int index = sc.pkg.addPkgItem(&f, false);
     if (index < 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, "cannot be read or is too large");
     cSoftPkgScenario::sIntFileDef* r = sc.files.add();

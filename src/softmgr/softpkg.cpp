@@ -1,17 +1,27 @@
 // The payload: adding, streaming, hashing and the wire form of package items.
 #include "softmgr/softpkg.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/memio.h"
-#include "compression/zlibstreams.h"
 #include "hash/sha256.h"
+#include "softmgr/pkgbody.h"
 
 namespace {
 
 const long long kChunk = 4096;
+// Pieces of a stored item on their way to the spool.
+const long long kSpoolChunk = 1 << 20;
+const unsigned char kNoBytesDigest[32] = {0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
+                                          0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
+                                          0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
 
 void putU32(unsigned char* p, unsigned int v) {
     p[0] = (unsigned char)v;
@@ -30,7 +40,43 @@ unsigned long long remainingOf(cFileIOTarget* s) {
     return pos < size ? size - pos : 0;
 }
 
+bool pwriteAll(int fd, unsigned long long offset, const unsigned char* p, long long n) {
+    while (n > 0) {
+        ssize_t w = pwrite(fd, p, (size_t)n, (off_t)offset);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= w;
+        offset += (unsigned long long)w;
+    }
+    return true;
+}
+
+// Reads exactly `size` bytes and then the end, in pieces, hashing them and handing each
+// to `take`: a shrinking or growing source is refused.
+template <class F>
+bool readWhole(cFileIOTarget* source, unsigned long long size, unsigned char* buf, long long bufSize,
+               unsigned char digest[32], F take) {
+    sha256_context sha;
+    sha256_starts(&sha);
+    unsigned long long total = 0;
+    while (total < size) {
+        long long want = size - total < (unsigned long long)bufSize ? (long long)(size - total) : bufSize;
+        long long got = source->read(buf, want);
+        if (got <= 0) return false;
+        sha256_update(&sha, buf, (size_t)got);
+        if (!take(buf, got, total)) return false;
+        total += (unsigned long long)got;
+    }
+    unsigned char probe;
+    if (source->read(&probe, 1) != 0) return false;
+    sha256_finish(&sha, digest);
+    return true;
+}
+
 }  // namespace
+
+cSoftPkg::~cSoftPkg() { newPackage(); }
 
 bool cSoftPkg::newPackage() {
     sPkgItem* it = myHead;
@@ -42,6 +88,28 @@ bool cSoftPkg::newPackage() {
     myHead = myTail = nullptr;
     myCount = 0;
     myIndex.clear();
+    if (mySpool >= 0) close(mySpool);
+    mySpool = -1;
+    mySpoolSize = mySpoolUsed = 0;
+    useBody(nullptr);
+    return true;
+}
+
+void cSoftPkg::setSpoolFolder(const char* folder) { mySpoolFolder.set(folder); }
+
+// The spool is unlinked at once: nothing is left behind however the process ends.
+bool cSoftPkg::openSpool() {
+    if (mySpool >= 0) return true;
+    const char* dir = mySpoolFolder.ptr && *mySpoolFolder.ptr ? mySpoolFolder.ptr : getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+    _guardchar<char> path;
+    long long n = (long long)strlen(dir);
+    if (!path.set(n + 32)) return false;
+    snprintf(path.ptr, (size_t)n + 32, "%s/.qmx-payload-XXXXXX", dir);
+    int fd = mkostemp(path.ptr, O_CLOEXEC);
+    if (fd < 0) return false;
+    unlink(path.ptr);
+    mySpool = fd;
     return true;
 }
 
@@ -66,116 +134,125 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
     if (!source || myCount >= kMaxItems) return -1;
     unsigned long long size = source->size();
     if (size > 0xFFFFFFFFULL || !source->set_fp(0)) return -1;
-    sha256_context sha;
-    sha256_starts(&sha);
-    unsigned char probe;
-
+    if (size == 0) {
+        unsigned char probe;
+        return source->read(&probe, 1) == 0 ? (int)kEmptyItem : -1;
+    }
     sPkgItem* it = new (std::nothrow) sPkgItem();
     if (!it) return -1;
+    bool ok;
     if (!compress) {
-        if (size > 0 && !it->data.set((long long)size)) {
+        // Stored: straight to the spool, after the bytes already there.
+        _typebuf<unsigned char> buf;
+        unsigned long long at = mySpoolSize;
+        ok = mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() && buf.set(kSpoolChunk) &&
+             readWhole(source, size, buf.ptr, buf.count, it->digest,
+                       [&](const unsigned char* p, long long n, unsigned long long done) {
+                           return pwriteAll(mySpool, at + done, p, n);
+                       });
+        if (ok) {
+            it->where = eInSpool;
+            it->at = at;
+            it->stored = size;
+            mySpoolSize += size;
+            mySpoolUsed += size + 40;
+        }
+    } else {
+        // Compressed: level 9 into memory, the stream ended properly.
+        z_stream zs;
+        memset(&zs, 0, sizeof(zs));
+        if (deflateInit(&zs, 9) != Z_OK) {
             delete it;
             return -1;
         }
-        long long at = 0;
-        while (at < (long long)size) {
-            long long want = (long long)size - at < kChunk ? (long long)size - at : kChunk;
-            long long got = source->read(it->data.ptr + at, want);
-            if (got <= 0) break;
-            sha256_update(&sha, it->data.ptr + at, (size_t)got);
-            at += got;
-        }
-        // Exactly `size` bytes and then the end: a shrinking or growing file is refused.
-        if (at != (long long)size || source->read(&probe, 1) != 0) {
-            delete it;
-            return -1;
-        }
-        sha256_finish(&sha, it->digest);
-        int index = append(it);
-        if (index < 0) delete it;
-        return index;
+        cMemIOTarget out(65536);
+        unsigned char in[kChunk], buf[8192];
+        ok = readWhole(source, size, in, kChunk, it->digest, [&](const unsigned char* p, long long n, unsigned long long done) {
+            zs.next_in = (Bytef*)p;
+            zs.avail_in = (uInt)n;
+            bool last = done + (unsigned long long)n == size;
+            int r;
+            do {
+                zs.next_out = buf;
+                zs.avail_out = sizeof(buf);
+                r = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
+                if (r == Z_STREAM_ERROR || !out.writef(buf, (long long)sizeof(buf) - zs.avail_out)) return false;
+            } while (last ? r != Z_STREAM_END : zs.avail_out == 0);
+            return true;
+        });
+        deflateEnd(&zs);
+        ok = ok && out.toBuffer(it->data);
+        it->unpackedSize = (unsigned int)size;
+        it->stored = (unsigned long long)it->data.count;
     }
-
-    z_stream zs;
-    memset(&zs, 0, sizeof(zs));
-    if (deflateInit(&zs, 9) != Z_OK) {
-        delete it;
-        return -1;
-    }
-    cMemIOTarget out(65536);
-    unsigned char in[kChunk];
-    unsigned char buf[8192];
-    unsigned long long total = 0;
-    bool ok = true;
-    bool done = false;
-    while (ok && !done) {
-        long long got = total < size ? source->read(in, kChunk) : 0;
-        if (got < 0) got = 0;
-        if (got > 0) {
-            sha256_update(&sha, in, (size_t)got);
-            total += (unsigned long long)got;
-        }
-        int flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-        zs.next_in = in;
-        zs.avail_in = (uInt)got;
-        do {
-            zs.next_out = buf;
-            zs.avail_out = sizeof(buf);
-            int r = deflate(&zs, flush);
-            if (r == Z_STREAM_ERROR) {
-                ok = false;
-                break;
-            }
-            long long made = (long long)sizeof(buf) - zs.avail_out;
-            if (made > 0 && !out.writef(buf, made)) ok = false;
-            if (r == Z_STREAM_END) done = true;
-        } while (ok && !done && (zs.avail_out == 0 || zs.avail_in > 0));
-        if (flush == Z_FINISH && !done) ok = false;
-    }
-    deflateEnd(&zs);
-    if (!ok || total != size || source->read(&probe, 1) != 0 || !out.toBuffer(it->data)) {
-        delete it;
-        return -1;
-    }
-    // An empty source stays empty (stored form), as the wire form expects.
-    it->unpackedSize = (unsigned int)size;
-    if (size == 0) it->data.clear();
-    sha256_finish(&sha, it->digest);
-    int index = append(it);
+    int index = ok ? append(it) : -1;
     if (index < 0) delete it;
     return index;
 }
 
+void cSoftPkg::useBody(cPkgBody* body) {
+    if (body) body->addRef();
+    if (myBody) myBody->release();
+    myBody = body;
+}
+
+bool cSoftPkg::appendBodyItem(unsigned int unpackedSize, const unsigned char digest[32], unsigned long long at,
+                              unsigned long long stored) {
+    if (!myBody || myCount >= kMaxItems || stored == 0 || at + stored > myBody->plainSize()) return false;
+    sPkgItem* it = new (std::nothrow) sPkgItem();
+    if (!it) return false;
+    it->unpackedSize = unpackedSize;
+    memcpy(it->digest, digest, 32);
+    it->where = eInBody;
+    it->at = at;
+    it->stored = stored;
+    if (append(it) < 0) {
+        delete it;
+        return false;
+    }
+    return true;
+}
+
+cFileIOTarget* cSoftPkg::storedBytes(const sPkgItem* it) {
+    switch (it->where) {
+    case eInMemory:
+        return it->data.ptr ? new (std::nothrow) cBufWrapperIO(it->data.ptr, it->data.count, false) : nullptr;
+    case eInSpool:
+        return mySpool >= 0 ? new (std::nothrow) cPkgFdRange(mySpool, it->at, it->stored) : nullptr;
+    case eInBody:
+        return myBody ? new (std::nothrow) cPkgBodyRange(myBody, it->at, it->stored) : nullptr;
+    }
+    return nullptr;
+}
+
 cFileIOTarget* cSoftPkg::item(int index) {
+    if ((unsigned int)index == kEmptyItem)
+        return new (std::nothrow) cPkgItemStream(new (std::nothrow) cBufWrapperIO("", 0, false), false, 0, kNoBytesDigest);
     sPkgItem* it = find(index);
-    if (!it || !it->data.ptr) return nullptr;
-    cBufWrapperIO* w = new (std::nothrow) cBufWrapperIO(it->data.ptr, it->data.count, false);
-    if (!w) return nullptr;
-    if (it->unpackedSize == 0) return w;
-    cZStream* z = new (std::nothrow) cZStream();
-    if (!z) {
-        delete w;
-        return nullptr;
-    }
-    if (!z->create(w, it->unpackedSize, kChunk, true)) {
-        delete z;
-        return nullptr;
-    }
-    return z;
+    if (!it) return nullptr;
+    cFileIOTarget* stored = storedBytes(it);
+    if (!stored) return nullptr;
+    cPkgItemStream* s = new (std::nothrow) cPkgItemStream(stored, it->unpackedSize != 0, sizeOf(index), it->digest);
+    if (!s) delete stored;
+    return s;
 }
 
 unsigned long long cSoftPkg::sizeOf(int index) const {
     sPkgItem* it = find(index);
     if (!it) return 0;
-    return it->unpackedSize ? it->unpackedSize : (unsigned long long)it->data.count;
+    return it->unpackedSize ? it->unpackedSize : it->stored;
 }
 
 unsigned long long cSoftPkg::storedSizeOf(int index) const {
     sPkgItem* it = find(index);
-    return it ? (unsigned long long)it->data.count : 0;
+    return it ? it->stored : 0;
 }
 
 bool cSoftPkg::digest(int index, unsigned char out[32]) const {
+    if ((unsigned int)index == kEmptyItem) {
+        memcpy(out, kNoBytesDigest, 32);
+        return true;
+    }
     sPkgItem* it = find(index);
     if (!it) return false;
     memcpy(out, it->digest, 32);
@@ -193,16 +270,28 @@ bool cSoftPkg::mkDigest(cFileIOTarget* source, unsigned char out[32]) {
     return true;
 }
 
-bool cSoftPkg::savePackage(cFileIOTarget* target) const {
+bool cSoftPkg::savePackage(cFileIOTarget* target) {
     if (!target || !myHead) return false;
     for (sPkgItem* it = myHead; it; it = it->next)
-        if (it->data.count <= 0 || (unsigned long long)it->data.count > 0xFFFFFFFFULL) return false;
+        if (it->stored == 0 || it->stored > 0xFFFFFFFFULL) return false;
+    _typebuf<unsigned char> buf;
+    if (!buf.set(kSpoolChunk)) return false;
     unsigned char head[40];
     for (sPkgItem* it = myHead; it; it = it->next) {
         putU32(head, it->unpackedSize);
-        putU32(head + 4, (unsigned int)it->data.count);
+        putU32(head + 4, (unsigned int)it->stored);
         memcpy(head + 8, it->digest, 32);
-        if (!target->writef(head, 40) || !target->writef(it->data.ptr, it->data.count)) return false;
+        if (!target->writef(head, 40)) return false;
+        cFileIOTarget* from = storedBytes(it);
+        if (!from) return false;
+        unsigned long long done = 0;
+        while (done < it->stored) {
+            long long want = it->stored - done < (unsigned long long)buf.count ? (long long)(it->stored - done) : buf.count;
+            if (from->read(buf.ptr, want) != want || !target->writef(buf.ptr, want)) break;
+            done += (unsigned long long)want;
+        }
+        delete from;
+        if (done != it->stored) return false;
     }
     memset(head, 0, 8);
     return target->writef(head, 8);
@@ -235,6 +324,7 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
         sPkgItem* it = new (std::nothrow) sPkgItem();
         if (!it) return false;
         it->unpackedSize = unpacked;
+        it->stored = stored;
         if (!it->data.set((long long)stored) || !source->readf(it->digest, 32) ||
             !source->readf(it->data.ptr, stored)) {
             delete it;

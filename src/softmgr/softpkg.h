@@ -1,34 +1,62 @@
 // cSoftPkg: the payload of a package, an ordered list of file bodies, each kept
 // stored or as a zlib stream together with the SHA-256 of its plain bytes.
+//
+// An item's bytes live in one of three places: in memory; in the package's spool, a
+// private unlinked temporary file that "make" fills so a payload of any size costs no
+// memory; or in the packed body of a loaded scenario data file (cPkgBody), read only
+// when the item is streamed. Streams of an item check its length and its digest.
 #pragma once
 
 #include "base/buffers.h"
 #include "base/fileiotarget.h"
 
+class cPkgBody;
+class cPkgBodyReader;
+
 class cSoftPkg {
 public:
+    enum eWhere { eInMemory = 0, eInSpool = 1, eInBody = 2 };
+
     struct sPkgItem {
         unsigned int unpackedSize = 0;  // 0: data is the plain bytes; else a zlib stream of this many
         unsigned char digest[32] = {};  // SHA-256 of the plain bytes
-        _typebuf<unsigned char> data;
+        _typebuf<unsigned char> data;   // the stored bytes of an item in memory
+        unsigned long long at = 0;      // offset of the stored bytes in the spool or the plain body
+        unsigned long long stored = 0;  // stored length, wherever the bytes are
+        unsigned char where = eInMemory;
         sPkgItem* next = nullptr;
     };
 
     // Most items a package carries: far beyond any real package, and it bounds the memory
-    // a loaded payload takes (each item costs about a hundred bytes beyond its data).
+    // a loaded payload takes (each item costs about a hundred bytes).
     static constexpr unsigned int kMaxItems = 1000000;
+    // The index a file record gives an empty file: it has no item, reads as no bytes and
+    // has the digest of no bytes. Never a real index (items stop at kMaxItems).
+    static constexpr unsigned int kEmptyItem = 0x7FFFFFFF;
+    // Most bytes the spool takes, record heads included: the scenario data file counts
+    // its body in 32 bits, and its other sections need room too.
+    static constexpr unsigned long long kMaxSpoolBytes = 0xFFFFFFFFULL - (64ULL << 20);
 
     cSoftPkg() {}
-    ~cSoftPkg() { newPackage(); }
+    ~cSoftPkg();
     cSoftPkg(const cSoftPkg&) = delete;
     cSoftPkg& operator=(const cSoftPkg&) = delete;
 
+    // Frees every item, the spool and the loaded body.
     bool newPackage();
     // Appends the whole source; the new index, or -1. Fails unless exactly the
     // source's size was read, so a file that changes while read is not packed,
-    // and when the package already holds kMaxItems.
+    // when the package already holds kMaxItems, or when the item would not fit the
+    // wire form (over 4 GiB - 1) or the spool (kMaxSpoolBytes in all). An empty source
+    // adds nothing and gives kEmptyItem. Stored items go to the spool, compressed ones
+    // stay in memory.
     int addPkgItem(cFileIOTarget* source, bool compress);
-    // A read stream of the plain bytes (owned by the caller), or null.
+    // The folder of the spool (default: $TMPDIR, else /tmp); set before the first item.
+    void setSpoolFolder(const char* folder);
+
+    // A read stream of the plain bytes (owned by the caller), or null. It yields exactly
+    // the item's size; once it has, valid() tells whether the bytes had the item's digest.
+    // A zlib item need not end its stream there. kEmptyItem gives an empty stream.
     cFileIOTarget* item(int index);
     unsigned long long sizeOf(int index) const;
     bool digest(int index, unsigned char out[32]) const;
@@ -42,17 +70,26 @@ public:
     static bool mkDigest(cFileIOTarget* source, unsigned char out[32]);
 
     // Wire form: records of u32 unpacked size, u32 stored length (> 0), digest, data;
-    // then 8 zero bytes. False (nothing written) for an empty package or an empty item,
-    // which the wire form cannot carry.
-    bool savePackage(cFileIOTarget* target) const;
-    // Replaces the list with the records read from the stream's position. Lengths are
-    // checked against the bytes that remain, and the records counted (at most kMaxItems),
-    // before anything is allocated.
+    // then 8 zero bytes. False for an empty package, or when a stored byte cannot be read.
+    bool savePackage(cFileIOTarget* target);
+    // Replaces the list with the records read from the stream's position, into memory.
+    // Lengths are checked against the bytes that remain, and the records counted (at most
+    // kMaxItems), before anything is allocated.
     bool loadPackage(cFileIOTarget* source);
+
+    // --- the loader of the scenario data file ---
+    // The body the next appendBodyItem calls refer to (the package shares it).
+    void useBody(cPkgBody* body);
+    // Appends an item whose stored bytes are at plain offset `at` of that body.
+    bool appendBodyItem(unsigned int unpackedSize, const unsigned char digest[32], unsigned long long at,
+                        unsigned long long stored);
 
 private:
     sPkgItem* find(int index) const;
     int append(sPkgItem* it);
+    bool openSpool();
+    // A reader of an item's stored bytes (owned by the caller), or null.
+    cFileIOTarget* storedBytes(const sPkgItem* it);
 
     sPkgItem* myHead = nullptr;
     sPkgItem* myTail = nullptr;
@@ -60,4 +97,9 @@ private:
     // Item by index: the file queries look items up once per file record, and a
     // walk of the list each time would make a crafted package take quadratic time.
     _typebuf<sPkgItem*> myIndex;
+    int mySpool = -1;  // descriptor of the unlinked spool file
+    unsigned long long mySpoolSize = 0;
+    unsigned long long mySpoolUsed = 0;  // stored bytes and record heads
+    _guardchar<char> mySpoolFolder;
+    cPkgBody* myBody = nullptr;
 };

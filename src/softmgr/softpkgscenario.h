@@ -183,7 +183,7 @@ public:
     // Longest string the data file carries.
     static constexpr long long kMaxStringBytes = 65535;
     // Caps of the data file reader.
-    static const unsigned long long kMaxBodyBytes = 0xC0000000ULL;
+    static const unsigned long long kMaxBodyBytes = 0xFFFFFFFFULL;  // the format's own limit: the body is streamed
     static const unsigned long long kMaxInflateRatio = 1032;
     // Most records of each kind a package carries, kept by "make", the writer and the
     // reader alike. A record costs ten times its bytes and more in memory, so these, not

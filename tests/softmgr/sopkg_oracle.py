@@ -12,6 +12,7 @@ import zlib
 MAGIC = b"QMXSOPKG"
 # Most records of each kind a package may carry.
 MAX_ITEMS = MAX_FILES = 1000000
+EMPTY_ITEM = 0x7FFFFFFF
 MAX_STRINGS = 65536  # per table
 MAX_ENTRIES = 4096   # menu entries, programs to run, parameters, replaced packages
 
@@ -114,7 +115,11 @@ def read_payload(c):
             break
         dg = c.take(32)
         data = c.take(n)
-        plain = zlib.decompress(data) if unpacked else data
+        # A zlib item is judged by its length and digest: a writer may end it with a flush.
+        try:
+            plain = zlib.decompressobj().decompress(data, unpacked) if unpacked else data
+        except zlib.error:
+            raise Bad("item stream")
         if len(plain) != (unpacked or n) or hashlib.sha256(plain).digest() != dg:
             raise Bad("item")
         items.append((unpacked, n, dg))
@@ -127,7 +132,8 @@ def read_payload(c):
 
 
 def parse(blob):
-    if len(blob) < 49 or blob[:8] != MAGIC or blob[8] > 1:
+    # Format 2 adds file records for empty files (item EMPTY_ITEM).
+    if len(blob) < 49 or blob[:8] != MAGIC or blob[8] > 2:
         raise Bad("header")
     U, P = struct.unpack("<II", blob[9:17])
     if U == 0 or P == 0 or P > len(blob) - 49 or U > P * 1032:
@@ -234,7 +240,7 @@ def parse(blob):
     for e in m["menu"]:
         ok = ok and e[0] != b"" and valid(e[0]) and pathdef(e[1], e[2]) and pathdef(e[4], e[5]) and rooted(e[1])
     for f in m["files"]:
-        ok = ok and f[0] < len(m["items"]) and pathdef(f[6], f[7]) and rooted(f[6])
+        ok = ok and (f[0] < len(m["items"]) or (blob[8] >= 2 and f[0] == EMPTY_ITEM)) and pathdef(f[6], f[7]) and rooted(f[6])
     for r in m["run"]:
         ok = ok and r[1] != b"" and valid(r[1]) and pathdef(r[2], r[3]) and rooted(r[2])
     # Version parts are 16-bit fields; "pgm" is the install folder, the installer's alone to set.
@@ -284,6 +290,13 @@ def mini_doc(langs):
 
 def item(data):
     return struct.pack("<II", 0, len(data)) + hashlib.sha256(data).digest() + data
+
+
+def flushed_item(data):
+    """A zlib item deflated in 4096-byte pieces, each with a partial flush and no finish."""
+    z = zlib.compressobj(9)
+    packed = b"".join(z.compress(data[i:i + 4096]) + z.flush(zlib.Z_PARTIAL_FLUSH) for i in range(0, len(data), 4096))
+    return struct.pack("<II", len(data), len(packed)) + hashlib.sha256(data).digest() + packed
 
 
 def body(**o):
@@ -364,7 +377,13 @@ def variants():
          "accept_emptyparam": wrap(body(params=b"\x08\x01" + s(b"t") + s(b"") + b"\x00")),
          "accept_trailing": wrap(good) + b"junk",
          "refuse_magic": b"QMXSOPKH" + wrap(good)[8:],
-         "refuse_format2": wrap(good, fmt=2),
+         "refuse_format3": wrap(good, fmt=3),
+         "accept_format2": wrap(good, fmt=2),
+         "accept_emptyfile": wrap(body(filerec=b"\x01" + struct.pack("<II", EMPTY_ITEM, 0x03060606) + s(b"pgm") +
+                                       s(b"empty/__init__.py") + b"\xff"), fmt=2),
+         "refuse_emptyfile1": wrap(body(filerec=b"\x01" + struct.pack("<II", EMPTY_ITEM, 0x03060606) + s(b"pgm") +
+                                        s(b"empty/__init__.py") + b"\xff")),
+         "accept_flushitem": wrap(body(payload=flushed_item(bytes(range(256)) * 32) + item(b"x") + b"\x00" * 8)),
          "refuse_u0": wrap(good, U=0), "refuse_p0": wrap(good, P=0),
          "refuse_pbig": wrap(good, P=len(zlib.compress(good, 9)) + 1),
          "refuse_ushort": wrap(good, U=len(good) - 1), "refuse_ulong": wrap(good, U=len(good) + 1),

@@ -109,7 +109,7 @@ std::string dump(cSoftPkgScenario& s) {
     o << "accept " << (int)s.readme_needs_accept() << "\n";
     for (unsigned int i = 0; i < s.payload().count(); i++) {
         const cSoftPkg::sPkgItem* it = s.payload().itemAt((int)i);
-        o << "item " << it->unpackedSize << " " << it->data.count << " " << hex((const char*)it->digest, 32) << "\n";
+        o << "item " << it->unpackedSize << " " << it->stored << " " << hex((const char*)it->digest, 32) << "\n";
     }
     return o.str();
 }
