@@ -1,0 +1,257 @@
+// DICOM pixel data to pixels (PS3.3 C.7.6.3): native samples (8 or 16 bits allocated, bits
+// stored below a high bit, signed or not, one grey or three colour samples, interleaved
+// or planar), and encapsulated frames (PS3.5 A.4), whose fragments are joined and handed
+// to the JPEG decoder, or to the JPEG 2000 entry.
+#include <cstring>
+
+#include "base/memio.h"
+#include "picts/dicom/pictdicom.h"
+#include "picts/jpeg/pictjpeg.h"
+
+bool decodeEncapsulatedJ2K(const unsigned char* data, long long size, cPictBase& out) {
+    // The JPEG 2000 decoder is not built in: such frames are refused.
+    (void)data;
+    (void)size;
+    (void)out;
+    return false;
+}
+
+namespace {
+// How the stored bits of one sample become a value (PS3.5 8.1.1).
+struct sSampleLayout {
+    unsigned int bytes;  // 1 or 2
+    bool big;
+    unsigned int shift;  // high bit + 1 - bits stored
+    unsigned int mask;   // bits stored ones
+    unsigned int bitsStored;
+    bool isSigned;
+
+    unsigned int raw(const unsigned char* p) const {
+        unsigned int v = bytes == 2 ? (big ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0]) : p[0];
+        return (v >> shift) & mask;
+    }
+    // Two's complement in bits stored.
+    int value(unsigned int r) const {
+        if (isSigned && (r >> (bitsStored - 1)) & 1) return (int)r - (int)(mask + 1);
+        return (int)r;
+    }
+};
+
+// Writes pixels into the picture's buffer or the registered target; y is the file's row.
+struct sPixelOut {
+    cPictBase* pict;
+    bool ext;
+    bool sixteen;
+    unsigned int* px32;
+    unsigned long long* px64;
+    long long w, h;
+
+    void put(long long x, long long y, unsigned long long p) {
+        long long sy = h - 1 - y;
+        if (ext) {
+            if (sixteen)
+                pict->setExtPix16(x, sy, p);
+            else
+                pict->setExtPix(x, sy, (unsigned int)p);
+        } else if (sixteen) {
+            px64[sy * w + x] = p;
+        } else {
+            px32[sy * w + x] = (unsigned int)p;
+        }
+    }
+};
+
+inline unsigned long long greyPixel(unsigned int v, bool sixteen) {
+    return sixteen ? 0xFFFFULL << 48 | (unsigned long long)v * 0x100010001ULL : 0xFF000000u | v * 0x010101u;
+}
+}  // namespace
+
+bool cPictDICOM::decodeImage(cFileIOTarget* io, sDicomInfo* rec) {
+    if (!rec || !io) return false;
+    myPixels.clear();
+    myPixels16.clear();
+    my16Bpp = false;
+    myWidth = rec->columns;
+    myHeight = rec->rows;
+    if ((rec->bitsAllocated != 8 && rec->bitsAllocated != 16) || rec->bitsStored < 1 ||
+        rec->bitsStored > rec->bitsAllocated)
+        return false;
+    return rec->encapsulated ? decodeEncapsulated(io, *rec) : decodeNative(io, *rec);
+}
+
+bool cPictDICOM::decodeNative(cFileIOTarget* io, const sDicomInfo& rec) {
+    const long long w = rec.columns, h = rec.rows;
+    const unsigned int ba = rec.bitsAllocated, bs = rec.bitsStored, bytes = ba / 8;
+    if (rec.samples != 1 && rec.samples != 3) return false;
+    long long pixels, rowBytes, frameBytes;
+    if (!checkedImagePixels(w, h, pixels) || !checkedRowBytes(w, rec.samples, ba, rowBytes) ||
+        !checkedMul(rowBytes, h, frameBytes))
+        return false;
+    // The frame must be there in full; a padding byte after it is allowed.
+    if ((unsigned long long)frameBytes > rec.length || rec.offset > io->size() ||
+        (unsigned long long)frameBytes > io->size() - rec.offset)
+        return false;
+    sSampleLayout lay;
+    lay.bytes = bytes;
+    lay.big = rec.bigEndian && bytes == 2;
+    // A high bit that does not hold bits stored is ignored: the bits are taken from the bottom.
+    unsigned int hb = rec.hasHighBit ? rec.highBit : bs - 1;
+    if (hb < bs - 1 || hb >= ba) hb = bs - 1;
+    lay.shift = hb + 1 - bs;
+    lay.mask = bs >= 32 ? 0xFFFFFFFFu : (1u << bs) - 1;
+    lay.bitsStored = bs;
+    lay.isSigned = rec.pixelRep == 1 && rec.samples == 1;
+
+    const bool sixteen = ba == 16;
+    const unsigned int maxv = sixteen ? 0xFFFF : 0xFF;
+    const double defScale = ((double)(1ull << ba) - 1) / ((double)(1ull << bs) - 1);
+    const bool planar = rec.samples == 3 && rec.planar != 0;
+    const long long planeRow = w * bytes;  // planar: one row of one plane
+    _typebuf<unsigned char> row;
+    if (!row.set(rowBytes)) return false;
+    auto readRow = [&](long long y) -> bool {
+        if (!planar) return io->set_fp(rec.offset + y * rowBytes) && io->readf(row.ptr, rowBytes);
+        for (int p = 0; p < 3; p++) {
+            unsigned long long at = rec.offset + (unsigned long long)p * planeRow * h + y * planeRow;
+            if (!io->set_fp(at) || !io->readf(row.ptr + p * planeRow, planeRow)) return false;
+        }
+        return true;
+    };
+
+    // Grey: a look-up table from the stored bits to the output, after a min/max pass.
+    _typebuf<unsigned int> lut;
+    if (rec.samples == 1) {
+        int lo = 0x7FFFFFFF, hi = -0x7FFFFFFF;
+        for (long long y = 0; y < h; y++) {
+            if (!readRow(y)) return false;
+            for (long long x = 0; x < w; x++) {
+                int v = lay.value(lay.raw(row.ptr + x * bytes));
+                if (v < lo) lo = v;
+                if (v > hi) hi = v;
+            }
+        }
+        double scale = defScale;
+        if (hi > lo)
+            scale = (double)maxv / (hi - lo);
+        else
+            lo = 0;
+        // 8-bit data of full depth is only shifted down by its minimum.
+        const bool stretch = sixteen || bs != ba || hi <= lo;
+        if (!lut.set((long long)lay.mask + 1)) return false;
+        for (unsigned int r = 0; r <= lay.mask; r++) {
+            double d = (double)(lay.value(r) - lo);
+            if (stretch) d *= scale;
+            long long v = d < 0 ? 0 : (long long)d;
+            if (v > maxv) v = maxv;
+            lut.ptr[r] = rec.mono1 ? maxv - (unsigned int)v : (unsigned int)v;
+        }
+    }
+    // Colour: stored bits scaled to the channel width only when they are fewer.
+    auto chan = [&](unsigned int r) -> unsigned long long {
+        if (bs == ba) return r;
+        unsigned long long v = (unsigned long long)(r * defScale);
+        return v > maxv ? maxv : v;
+    };
+
+    sPixelOut out;
+    out.pict = this;
+    out.sixteen = sixteen;
+    out.w = w;
+    out.h = h;
+    out.ext = startExtRender();
+    if (!out.ext && !allocPixels(w, h, sixteen)) return false;
+    out.px32 = myPixels.ptr;
+    out.px64 = myPixels16.ptr;
+    const int cs = sixteen ? 16 : 8;
+    const unsigned long long alpha = (unsigned long long)maxv << (3 * cs);
+    bool ok = true;
+    for (long long y = 0; y < h && ok; y++) {
+        if (out.ext && !canExtRender(0, w, h - 1 - y, h - y)) continue;
+        if (!(ok = readRow(y))) break;
+        if (rec.samples == 1) {
+            for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[lay.raw(row.ptr + x * bytes)], sixteen));
+            continue;
+        }
+        for (long long x = 0; x < w; x++) {
+            const unsigned char* r = planar ? row.ptr + x * bytes : row.ptr + x * 3 * bytes;
+            const long long step = planar ? planeRow : bytes;
+            unsigned long long p = alpha | chan(lay.raw(r)) << (2 * cs) | chan(lay.raw(r + step)) << cs |
+                                   chan(lay.raw(r + 2 * step));
+            out.put(x, y, p);
+        }
+    }
+    if (out.ext) endExtRender();
+    if (!ok && !out.ext) {
+        myPixels.clear();
+        myPixels16.clear();
+    }
+    return ok;
+}
+
+namespace {
+// Signed grey from a JPEG frame: the decoder scaled the stored bits to its output depth;
+// take them back, sign-extend them and shift them so that their order is kept.
+void unsignGrey(cPictJPEG& jp, unsigned int bitsStored) {
+    const long long n = jp.width() * jp.height();
+    const bool sixteen = jp.raw16Bpp() != nullptr;
+    const unsigned long long inMax = (1ull << jp.precision()) - 1, outMax = sixteen ? 0xFFFF : 0xFF;
+    const unsigned long long mask = (1ull << bitsStored) - 1, half = 1ull << (bitsStored - 1);
+    for (long long i = 0; i < n; i++) {
+        unsigned long long v = sixteen ? jp.raw16Bpp()[i] & 0xFFFF : jp.raw8Bpp()[i] & 0xFF;
+        unsigned long long r = sixteen ? (v * inMax + 32767) / 65535 : v;
+        r &= mask;
+        unsigned long long u = r ^ half;  // two's complement plus half the range
+        unsigned long long o = (u * outMax + mask / 2) / mask;
+        if (sixteen)
+            jp.raw16Bpp()[i] = 0xFFFFULL << 48 | o * 0x100010001ULL;
+        else
+            jp.raw8Bpp()[i] = 0xFF000000u | (unsigned int)o * 0x010101u;
+    }
+}
+
+void invertColours(cPictBase& p) {
+    const long long n = p.width() * p.height();
+    if (p.raw16Bpp())
+        for (long long i = 0; i < n; i++) p.raw16Bpp()[i] ^= 0xFFFFFFFFFFFFULL;
+    else if (p.raw8Bpp())
+        for (long long i = 0; i < n; i++) p.raw8Bpp()[i] ^= 0xFFFFFFu;
+}
+}  // namespace
+
+bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
+    // The frame is its fragments joined (PS3.5 A.4); each lies inside the stream.
+    if (!rec.fragCount || rec.fragFirst + rec.fragCount > myFragCount) return false;
+    unsigned long long total = 0;
+    for (unsigned int i = 0; i < rec.fragCount; i++) total += myFrags.ptr[rec.fragFirst + i].length;
+    if (total < 4 || total > io->size()) return false;
+    _typebuf<unsigned char> data;
+    if (!data.set((long long)total)) return false;
+    unsigned long long at = 0;
+    for (unsigned int i = 0; i < rec.fragCount; i++) {
+        const sFragment& f = myFrags.ptr[rec.fragFirst + i];
+        if (!io->set_fp(f.offset) || !io->readf(data.ptr + at, f.length)) return false;
+        at += f.length;
+    }
+    const unsigned char* d = data.ptr;
+    cPictDummy pic;
+    if (d[0] == 0xFF && d[1] == 0xD8) {
+        cPictJPEG jp;
+        cBufWrapperIO s(d, (long long)total);
+        if (!jp.decode(&s)) return false;
+        if (rec.pixelRep == 1 && jp.componentCount() == 1 && rec.bitsStored <= 16) unsignGrey(jp, rec.bitsStored);
+        if (!pic.autoScaleFrom(jp)) return false;
+    } else if ((d[0] == 0xFF && d[1] == 0x4F) || (total >= 8 && !memcmp(d, "\0\0\0\x0CjP  ", 8))) {
+        if (!decodeEncapsulatedJ2K(d, (long long)total, pic) || pic.width() < 1) return false;
+    } else {
+        return false;
+    }
+    data.clear();
+    if (rec.mono1) invertColours(pic);
+    if (myHasExt) {
+        bool ok = pic.toExtTarget(&myExt);
+        setExtTarget(nullptr);
+        return ok;
+    }
+    pic.moveTo(*this);
+    return true;
+}
