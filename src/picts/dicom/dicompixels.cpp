@@ -189,25 +189,32 @@ bool cPictDICOM::decodeNative(cFileIOTarget* io, const sDicomInfo& rec) {
 }
 
 namespace {
-// Signed grey from a JPEG frame: the decoder scaled the stored bits to its output depth;
-// take them back, sign-extend them and shift them so that their order is kept.
-void unsignGrey(cPictJPEG& jp, unsigned int bitsStored) {
-    const long long n = jp.width() * jp.height();
-    const bool sixteen = jp.raw16Bpp() != nullptr;
-    const unsigned long long inMax = (1ull << jp.precision()) - 1, outMax = sixteen ? 0xFFFF : 0xFF;
-    const unsigned long long mask = (1ull << bitsStored) - 1, half = 1ull << (bitsStored - 1);
-    for (long long i = 0; i < n; i++) {
-        unsigned long long v = sixteen ? jp.raw16Bpp()[i] & 0xFFFF : jp.raw8Bpp()[i] & 0xFF;
-        unsigned long long r = sixteen ? (v * inMax + 32767) / 65535 : v;
-        r &= mask;
-        unsigned long long u = r ^ half;  // two's complement plus half the range
-        unsigned long long o = (u * outMax + mask / 2) / mask;
-        if (sixteen)
-            jp.raw16Bpp()[i] = 0xFFFFULL << 48 | o * 0x100010001ULL;
-        else
-            jp.raw8Bpp()[i] = 0xFF000000u | (unsigned int)o * 0x010101u;
+// A JPEG frame decoded into its sample planes only: grey frames are mapped from the plane
+// straight into the picture, without a picture of their own in between.
+class cDicomJpegFrame : public cPictJPEG {
+public:
+    // Decodes the stream; true when it is intact and its one grey plane is ready.
+    bool decodeGreyPlane(cFileIOTarget* io) {
+        if (!processStream(io, eJModeDecode) || !frameSeen() || !planesReady() || componentCount() != 1)
+            return false;
+        return finishPlanes();
     }
-}
+    // Lossless lines of the one component go into its plane as they are; values above the
+    // precision's range are left for the caller's table.
+    bool onScanLine(unsigned short** lines, int line, int samples) override {
+        if (componentCount() != 1 || scanComponents() != 1) return cPictJPEG::onScanLine(lines, line, samples);
+        if (!allocPlanes()) return false;
+        sJComponent& c = componentRef(0);
+        if (line >= c.bh || c.sw > c.bw) return false;
+        memcpy(c.plane.ptr + (long long)line * c.bw, lines[0], (size_t)c.sw * sizeof(unsigned short));
+        if (line + 1 > c.rowsDone) c.rowsDone = line + 1;
+        return true;
+    }
+    const unsigned short* row(long long y) {
+        sJComponent& c = componentRef(0);
+        return c.plane.ptr + y * (long long)c.bw * (isLossless() ? 1 : 8);
+    }
+};
 
 void invertColours(cPictBase& p) {
     const long long n = p.width() * p.height();
@@ -217,6 +224,61 @@ void invertColours(cPictBase& p) {
         for (long long i = 0; i < n; i++) p.raw8Bpp()[i] ^= 0xFFFFFFu;
 }
 }  // namespace
+
+// The display mapping of a grey JPEG frame, as one look-up table over its sample values:
+// the decoder's scaling of precision P to 8 or 16 bits, signed samples taken as two's
+// complement in bits stored and shifted up by half the range (so their order is kept), a
+// min/max stretch over the frame (cPictBase::autoScaleFrom's rounding), MONOCHROME1 inverted.
+bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
+    cDicomJpegFrame& jp = static_cast<cDicomJpegFrame&>(jpeg);
+    const long long w = jp.frameWidth(), h = jp.frameHeight();
+    const int precision = jp.precision();
+    const bool sixteen = precision > 8;
+    const unsigned long long maxP = (1ull << precision) - 1, outMax = sixteen ? 0xFFFF : 0xFF;
+    const bool isSigned = rec.pixelRep == 1 && rec.bitsStored >= 1 && rec.bitsStored <= 16;
+    const unsigned long long mask = isSigned ? (1ull << rec.bitsStored) - 1 : 0, half = isSigned ? (mask + 1) / 2 : 0;
+    // Every 16-bit value has an entry: lossless samples past the precision count as its maximum.
+    _typebuf<unsigned int> lut;
+    if (!lut.set(0x10000)) return false;
+    for (unsigned long long r = 0; r <= 0xFFFF; r++) {
+        const unsigned long long rr = r > maxP ? maxP : r;
+        unsigned long long v = (rr * outMax + maxP / 2) / maxP;
+        if (isSigned) v = (((rr & mask) ^ half) * outMax + mask / 2) / mask;
+        lut.ptr[r] = (unsigned int)v;
+    }
+    unsigned int lo = (unsigned int)outMax, hi = 0;
+    for (long long y = 0; y < h; y++) {
+        const unsigned short* in = jp.row(y);
+        for (long long x = 0; x < w; x++) {
+            unsigned int v = lut.ptr[in[x]];
+            if (v < lo) lo = v;
+            if (v > hi) hi = v;
+        }
+    }
+    for (unsigned long long r = 0; r <= 0xFFFF; r++) {
+        unsigned long long v = lut.ptr[r];
+        if (hi > lo) v = v < lo ? 0 : v > hi ? outMax : ((v - lo) * outMax + (hi - lo) / 2) / (hi - lo);
+        lut.ptr[r] = (unsigned int)(rec.mono1 ? outMax - v : v);
+    }
+    myWidth = w;
+    myHeight = h;
+    sPixelOut out;
+    out.pict = this;
+    out.sixteen = sixteen;
+    out.w = w;
+    out.h = h;
+    out.ext = startExtRender();
+    if (!out.ext && !allocPixels(w, h, sixteen)) return false;
+    out.px32 = myPixels.ptr;
+    out.px64 = myPixels16.ptr;
+    for (long long y = 0; y < h; y++) {
+        if (out.ext && !canExtRender(0, w, h - 1 - y, h - y)) continue;
+        const unsigned short* in = jp.row(y);
+        for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[in[x]], sixteen));
+    }
+    if (out.ext) endExtRender();
+    return true;
+}
 
 bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
     // The frame is its fragments joined (PS3.5 A.4); each lies inside the stream.
@@ -235,10 +297,15 @@ bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
     const unsigned char* d = data.ptr;
     cPictDummy pic;
     if (d[0] == 0xFF && d[1] == 0xD8) {
-        cPictJPEG jp;
         cBufWrapperIO s(d, (long long)total);
+        if (rec.samples == 1) {
+            cDicomJpegFrame jp;
+            if (!jp.decodeGreyPlane(&s)) return false;
+            data.clear();
+            return greyFromJpeg(jp, rec);
+        }
+        cPictJPEG jp;
         if (!jp.decode(&s)) return false;
-        if (rec.pixelRep == 1 && jp.componentCount() == 1 && rec.bitsStored <= 16) unsignGrey(jp, rec.bitsStored);
         if (!pic.autoScaleFrom(jp)) return false;
     } else if ((d[0] == 0xFF && d[1] == 0x4F) || (total >= 8 && !memcmp(d, "\0\0\0\x0CjP  ", 8))) {
         if (!decodeEncapsulatedJ2K(d, (long long)total, pic) || pic.width() < 1) return false;

@@ -5,6 +5,8 @@
 #include "base/fastertreelist.h"
 #include "picts/pictbase.h"
 
+class cPictJPEG;
+
 class cPictDICOM : public cPictBase {
 public:
     // One image description (the top-level data set or one sequence item, such as an icon),
@@ -88,6 +90,7 @@ protected:
     bool decodeImage(cFileIOTarget* io, sDicomInfo* rec);
     bool decodeNative(cFileIOTarget* io, const sDicomInfo& rec);
     bool decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec);
+    bool greyFromJpeg(cPictJPEG& jp, const sDicomInfo& rec);
 
     bool myLegacy;
     cFasterTreeList<int, sDicomInfo> myImages;

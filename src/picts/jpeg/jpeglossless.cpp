@@ -26,6 +26,55 @@ inline int predict(int psv, int ra, int rb, int rc) {
     }
 }
 
+// One component without restart intervals (the usual layout of medical and camera frames):
+// a row at a time with the predictor fixed at compile time. 0 done, 1 bad code, 2 refused
+// by the line callback, 3 data ended early.
+template <int PSV, class LineFn>
+int decodeSingleComponent(cJHuffDecoder& huff, const sJHuffLookup* tab, unsigned short* rows, unsigned short* line,
+                          int width, int height, int initial, int pt, LineFn&& deliver) {
+    unsigned short* up = rows;
+    unsigned short* cur = rows + width;
+    for (int y = 0; y < height; y++) {
+        int pred = y == 0 ? initial : up[0];
+        for (int x = 0; x < width; x++) {
+            if (x > 0) pred = y == 0 ? cur[x - 1] : predict(PSV, cur[x - 1], up[x], up[x - 1]);
+            // A code and its extra bits take at most 32 bits: one refill check for both.
+            if (huff.bitCount() < 32) huff.fill();
+            unsigned int e = tab->look[huff.lookBits()];
+            int s;
+            if (e) {
+                huff.skipBits((int)(e >> 8));
+                s = (int)(e & 0xFF);
+            } else {
+                s = huff.decode(tab);
+            }
+            int diff = 0;
+            if (s > 0 && s < 16) {
+                int v = (int)huff.peek(s);
+                huff.skipBits(s);
+                diff = v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+            } else if (s == 16) {
+                diff = 32768;  // H.1.2.2: SSSS 16 is the difference 32768 without extra bits
+            } else if (s != 0) {
+                return 1;
+            }
+            cur[x] = (unsigned short)((pred + diff) & 0xFFFF);
+        }
+        unsigned short* out = cur;
+        if (pt) {
+            for (int x = 0; x < width; x++) line[x] = (unsigned short)((cur[x] << pt) & 0xFFFF);
+            out = line;
+        }
+        bool overran = huff.overran();
+        if (!deliver(out, y)) return 2;
+        if (overran) return 3;
+        unsigned short* t = up;
+        up = cur;
+        cur = t;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool cJPEGParser::processHuffmanLosslessScan() {
@@ -61,6 +110,31 @@ bool cJPEGParser::processHuffmanLosslessScan() {
             return fail(eJErrMemory, "no memory for lines");
         lc[i].rows.zero();
         lines[i] = lc[i].line.ptr;
+    }
+    if (myScanCount == 1 && myRestart == 0) {
+        auto deliver = [&](unsigned short* out, int y) {
+            lines[0] = out;
+            return onScanLine(lines, y, samples);
+        };
+        const sJHuffLookup* tab = myHuff.dcTable(0);
+        unsigned short* rows = lc[0].rows.ptr;
+        unsigned short* line = lc[0].line.ptr;
+        int r;
+        switch (psv) {
+            case 1: r = decodeSingleComponent<1>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 2: r = decodeSingleComponent<2>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 3: r = decodeSingleComponent<3>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 4: r = decodeSingleComponent<4>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 5: r = decodeSingleComponent<5>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 6: r = decodeSingleComponent<6>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 7: r = decodeSingleComponent<7>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            default: r = decodeSingleComponent<0>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+        }
+        if (r == 2) return fail(eJErrRefused, "scan line refused");
+        if (r != 0) myDataError = true;
+        if (r == 1) return fail(eJErrData, "bad Huffman code");
+        if (r == 3) return fail(eJErrData, "entropy-coded data ends early");
+        return true;
     }
     int restartLeft = myRestart;
     int expected = 0;
