@@ -152,11 +152,21 @@ std::vector<uint64_t> modelGrey(const std::vector<int>& stored, int ba, int bs, 
 
 // JPEG frames: decoded samples at precision P brought to 8 or 16 bits, then one min/max
 // stretch over every channel, rounded.
-std::vector<uint64_t> modelStretch(const std::vector<int>& samples, int spp, int precision) {
+// Signed samples (signedBits > 0) are two's complement in that many bits, shifted up by half
+// their range first so that their order is kept.
+std::vector<uint64_t> modelStretch(const std::vector<int>& samples, int spp, int precision, int signedBits = 0) {
     bool wide = precision > 8;
     unsigned long long maxP = (1ull << precision) - 1, outMax = wide ? 65535 : 255;
     std::vector<unsigned long long> v;
-    for (int s : samples) v.push_back(wide ? ((unsigned long long)s * outMax + maxP / 2) / maxP : (unsigned long long)s);
+    for (int s : samples) {
+        if (signedBits) {
+            long long m = (1LL << signedBits) - 1, x = s & m;
+            if (x >> (signedBits - 1)) x -= m + 1;
+            v.push_back((unsigned long long)((x + (m + 1) / 2) * (long long)outMax + m / 2) / m);
+            continue;
+        }
+        v.push_back(wide ? ((unsigned long long)s * outMax + maxP / 2) / maxP : (unsigned long long)s);
+    }
     unsigned long long lo = *std::min_element(v.begin(), v.end()), hi = *std::max_element(v.begin(), v.end());
     for (auto& x : v)
         if (hi > lo) x = ((x - lo) * outMax + (hi - lo) / 2) / (hi - lo);
@@ -187,6 +197,7 @@ struct Source {
     const char* name;
     int w, h, samples, planar, ba, bs, frames;
     const char* pi;
+    int rep = 0;  // pixel representation: 1 signed
 };
 
 // Smooth gradients with a little texture, every frame different.
@@ -219,7 +230,7 @@ std::vector<int> frameSamples(const Source& s, const std::vector<int>& all, int 
 }
 
 std::vector<uint64_t> modelNative(const Source& s, const std::vector<int>& inter) {
-    if (s.samples == 1) return modelGrey(inter, s.ba, s.bs, s.bs - 1, false, std::string(s.pi) == "MONOCHROME1");
+    if (s.samples == 1) return modelGrey(inter, s.ba, s.bs, s.bs - 1, s.rep == 1, std::string(s.pi) == "MONOCHROME1");
     std::vector<uint64_t> out;
     double scale = (std::pow(2.0, s.ba) - 1) / (std::pow(2.0, s.bs) - 1);
     int cs = s.ba == 16 ? 16 : 8;
@@ -247,7 +258,8 @@ std::string makeDcm(const testutil::TempDir& dir, const Source& s, const std::ve
     if (s.frames > 1) t += "(0028,0008) IS [" + std::to_string(s.frames) + "]\n";
     t += "(0028,0010) US " + std::to_string(s.h) + "\n(0028,0011) US " + std::to_string(s.w) +
          "\n(0028,0100) US " + std::to_string(s.ba) + "\n(0028,0101) US " + std::to_string(s.bs) +
-         "\n(0028,0102) US " + std::to_string(s.bs - 1) + "\n(0028,0103) US 0\n(7fe0,0010) " +
+         "\n(0028,0102) US " + std::to_string(s.bs - 1) + "\n(0028,0103) US " + std::to_string(s.rep) +
+         "\n(7fe0,0010) " +
          (s.ba == 16 ? "OW" : "OB") + " =" + rawPath + "\n";
     testutil::writeFile(dump, t.data(), t.size());
     std::string out = dir.file(std::string(s.name) + ".dcm");
@@ -264,6 +276,7 @@ const Source kSources[] = {
     {"rgb8planar", 23, 17, 3, 1, 8, 8, 1, "RGB"},
     {"grey12frames", 64, 50, 1, 0, 16, 12, 3, "MONOCHROME2"},
     {"rgb8frames", 40, 31, 3, 0, 8, 8, 4, "RGB"},
+    {"signed12", 37, 25, 1, 0, 16, 12, 1, "MONOCHROME2", 1},
 };
 
 bool haveDcmtk() {
@@ -351,6 +364,7 @@ TEST(DicomDcmtk, JpegProcessesMatchSourceOrDcmdjpeg) {
         {"rgb8frames", {"+ep", "-ot"}, false},
         {"grey12", {"+ep"}, false},
         {"grey8m1", {"+e1"}, true},
+        {"signed12", {"+e1"}, true},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -398,7 +412,7 @@ TEST(DicomDcmtk, JpegProcessesMatchSourceOrDcmdjpeg) {
                     ref.push_back(bytesPer == 2 ? p[0] | p[1] << 8 : p[0]);
                 }
             }
-            std::vector<uint64_t> model = modelStretch(ref, s->samples, precision);
+            std::vector<uint64_t> model = modelStretch(ref, s->samples, precision, s->rep ? s->bs : 0);
             if (!strcmp(s->pi, "MONOCHROME1"))
                 for (auto& p : model) p ^= precision > 8 ? 0xFFFFFFFFFFFFULL : 0xFFFFFFULL;
             if (c.lossless)
