@@ -423,6 +423,38 @@ TEST(DicomDcmtk, JpegProcessesMatchSourceOrDcmdjpeg) {
     }
 }
 
+// Previews of JPEG frames, grey and colour, rendered into a smaller box: the same picture
+// as the full decode scaled down (compared by mean brightness and the size).
+TEST(DicomDcmtk, JpegFramePreviewsMatchTheFullDecode) {
+    if (!haveDcmtk()) GTEST_SKIP() << "dcmtk not installed";
+    testutil::TempDir dir;
+    for (const char* name : {"grey12", "rgb8"}) {
+        SCOPED_TRACE(name);
+        const Source* s = nullptr;
+        for (const Source& k : kSources)
+            if (!strcmp(k.name, name)) s = &k;
+        std::string src = makeDcm(dir, *s, sourceSamples(*s)), jpg = dir.file(std::string(name) + "-j.dcm");
+        ASSERT_EQ(testutil::run({"dcmcjpeg", "+e1", src, jpg}), 0);
+        Bytes bytes = testutil::readFile(jpg);
+        cBufWrapperIO io(bytes.data(), (long long)bytes.size());
+        cPictDICOM dec;
+        cPictDummy small, full;
+        ASSERT_TRUE(dec.decodePagePreview(&io, &small, 16, 16, 0, true, 0));
+        ASSERT_TRUE(dec.decodePagePreview(&io, &full, 1000, 1000, 0, true, 0));
+        ASSERT_EQ(full.width(), s->w);
+        EXPECT_EQ(small.width(), 16);
+        EXPECT_EQ(small.height(), (long long)(s->h * 16.0 / s->w + 0.5));
+        auto mean = [](cPictDummy& p) {
+            double sum = 0;
+            long long n = p.width() * p.height();
+            for (long long i = 0; i < n; i++)
+                for (int c = 0; c < 3; c++) sum += (p.raw8Bpp()[i] >> (8 * c)) & 0xFF;
+            return sum / (3.0 * n);
+        };
+        EXPECT_NEAR(mean(small), mean(full), 3.0);
+    }
+}
+
 // --- hand-made files ---
 Bytes greyFile(int w, int h, int ba, int bs, int hb, int rep, const char* pi, const Bytes& pixels, bool big = false,
                int frames = 0) {
