@@ -49,17 +49,22 @@ int main(int argc, char** argv) {
             }
             // One row at a time, as a streaming writer would.
             const int spp = grey ? 1 : 3;
+            const unsigned long long* px16 = p->raw16Bpp();
+            const unsigned int* px8 = p->raw8Bpp();
             unsigned short* buf16 = new unsigned short[(size_t)w * spp];
             unsigned char* buf8 = new unsigned char[(size_t)w * spp];
             for (long long y = h - 1; y >= 0; y--) {
-                for (long long x = 0; x < w; x++)
-                    for (int c = 0; c < spp; c++) {
-                        size_t k = (size_t)(y * w + x);
-                        if (p->raw16Bpp()) buf16[x * spp + c] = (unsigned short)(p->raw16Bpp()[k] >> (32 - 16 * c));
-                        else buf8[x * spp + c] = (unsigned char)(p->raw8Bpp()[k] >> (16 - 8 * c));
-                    }
-                if (p->raw16Bpp()) fwrite(buf16, 2, (size_t)w * spp, out);
-                else fwrite(buf8, 1, (size_t)w * spp, out);
+                if (px16) {
+                    const unsigned long long* r = px16 + y * w;
+                    for (long long x = 0; x < w; x++)
+                        for (int c = 0; c < spp; c++) buf16[x * spp + c] = (unsigned short)(r[x] >> (32 - 16 * c));
+                    fwrite(buf16, 2, (size_t)w * spp, out);
+                } else {
+                    const unsigned int* r = px8 + y * w;
+                    for (long long x = 0; x < w; x++)
+                        for (int c = 0; c < spp; c++) buf8[x * spp + c] = (unsigned char)(r[x] >> (16 - 8 * c));
+                    fwrite(buf8, 1, (size_t)w * spp, out);
+                }
             }
             delete[] buf16;
             delete[] buf8;

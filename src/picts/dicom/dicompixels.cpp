@@ -272,9 +272,17 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
     out.px32 = myPixels.ptr;
     out.px64 = myPixels16.ptr;
     for (long long y = 0; y < h; y++) {
-        if (out.ext && !canExtRender(0, w, h - 1 - y, h - y)) continue;
         const unsigned short* in = jp.row(y);
-        for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[in[x]], sixteen));
+        if (out.ext) {
+            if (canExtRender(0, w, h - 1 - y, h - y))
+                for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[in[x]], sixteen));
+        } else if (sixteen) {
+            unsigned long long* o = out.px64 + (h - 1 - y) * w;
+            for (long long x = 0; x < w; x++) o[x] = greyPixel(lut.ptr[in[x]], true);
+        } else {
+            unsigned int* o = out.px32 + (h - 1 - y) * w;
+            for (long long x = 0; x < w; x++) o[x] = (unsigned int)greyPixel(lut.ptr[in[x]], false);
+        }
     }
     if (out.ext) endExtRender();
     return true;

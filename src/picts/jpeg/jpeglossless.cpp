@@ -26,6 +26,39 @@ inline int predict(int psv, int ra, int rb, int rc) {
     }
 }
 
+// One difference of a lossless scan (H.1.2.2) with the bit buffer in the caller's registers;
+// false on a code that is not in the table or an impossible SSSS.
+inline bool losslessDiff(cJHuffDecoder& huff, const sJHuffLookup* tab, unsigned long long& acc, int& bits,
+                         int& diff) {
+    // A code and its extra bits take at most 32 bits: one refill check for both.
+    if (bits < 32) {
+        huff.giveBits(acc, bits);
+        huff.fill();
+        huff.takeBits(acc, bits);
+    }
+    unsigned int e = tab->look[acc >> (64 - sJHuffLookup::kLookBits)];
+    int s;
+    if (e) {
+        acc <<= e >> 8;
+        bits -= (int)(e >> 8);
+        s = (int)(e & 0xFF);
+    } else {
+        huff.giveBits(acc, bits);
+        s = huff.decode(tab);
+        if (s > 0 && s < 16 && huff.bitCount() < s) huff.fill();
+        huff.takeBits(acc, bits);
+    }
+    if (s > 0 && s < 16) {
+        int v = (int)(acc >> (64 - s));
+        acc <<= s;
+        bits -= s;
+        diff = v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+        return true;
+    }
+    diff = s == 16 ? 32768 : 0;  // SSSS 16 is the difference 32768 without extra bits
+    return s == 0 || s == 16;
+}
+
 // One component without restart intervals (the usual layout of medical and camera frames):
 // a row at a time with the predictor fixed at compile time. 0 done, 1 bad code, 2 refused
 // by the line callback, 3 data ended early.
@@ -34,32 +67,29 @@ int decodeSingleComponent(cJHuffDecoder& huff, const sJHuffLookup* tab, unsigned
                           int width, int height, int initial, int pt, LineFn&& deliver) {
     unsigned short* up = rows;
     unsigned short* cur = rows + width;
+    unsigned long long acc;
+    int bits, diff;
+    huff.takeBits(acc, bits);
     for (int y = 0; y < height; y++) {
-        int pred = y == 0 ? initial : up[0];
-        for (int x = 0; x < width; x++) {
-            if (x > 0) pred = y == 0 ? cur[x - 1] : predict(PSV, cur[x - 1], up[x], up[x - 1]);
-            // A code and its extra bits take at most 32 bits: one refill check for both.
-            if (huff.bitCount() < 32) huff.fill();
-            unsigned int e = tab->look[huff.lookBits()];
-            int s;
-            if (e) {
-                huff.skipBits((int)(e >> 8));
-                s = (int)(e & 0xFF);
-            } else {
-                s = huff.decode(tab);
-            }
-            int diff = 0;
-            if (s > 0 && s < 16) {
-                int v = (int)huff.peek(s);
-                huff.skipBits(s);
-                diff = v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
-            } else if (s == 16) {
-                diff = 32768;  // H.1.2.2: SSSS 16 is the difference 32768 without extra bits
-            } else if (s != 0) {
+        // The first column is predicted from above (the first row from the initial value),
+        // the first row from the left.
+        int left = y == 0 ? initial : up[0];
+        if (!losslessDiff(huff, tab, acc, bits, diff)) {
+            huff.giveBits(acc, bits);
+            return 1;
+        }
+        left = (left + diff) & 0xFFFF;
+        cur[0] = (unsigned short)left;
+        for (int x = 1; x < width; x++) {
+            int pred = y == 0 ? left : predict(PSV, left, up[x], up[x - 1]);
+            if (!losslessDiff(huff, tab, acc, bits, diff)) {
+                huff.giveBits(acc, bits);
                 return 1;
             }
-            cur[x] = (unsigned short)((pred + diff) & 0xFFFF);
+            left = (pred + diff) & 0xFFFF;
+            cur[x] = (unsigned short)left;
         }
+        huff.giveBits(acc, bits);
         unsigned short* out = cur;
         if (pt) {
             for (int x = 0; x < width; x++) line[x] = (unsigned short)((cur[x] << pt) & 0xFFFF);
