@@ -172,13 +172,13 @@ bool cPictDICOM::walkLevel(sWalk& w, unsigned long long& pos, unsigned long long
             // PS3.5 7.5.1: undefined length is a sequence (SQ, or UN holding implicit VR items).
             const bool un = h.explicitVR && h.vr == vrCode("UN");
             if (h.explicitVR && h.vr != vrCode("SQ") && !un) return false;
-            if (!walkSequence(w, pos, end, true, depth + 1, un)) return false;
+            if (!walkSequence(w, pos, end, depth + 1, un)) return false;
             continue;
         }
         if (h.explicitVR && h.vr == vrCode("SQ")) {
             unsigned long long seqEnd = pos + h.length;
             if (seqEnd > end) return false;
-            if (!walkSequence(w, pos, seqEnd, false, depth + 1, false)) return false;
+            if (!walkSequence(w, pos, seqEnd, depth + 1, false)) return false;
             if (pos > seqEnd) return false;
             pos = seqEnd;
             continue;
@@ -190,8 +190,8 @@ bool cPictDICOM::walkLevel(sWalk& w, unsigned long long& pos, unsigned long long
     }
 }
 
-bool cPictDICOM::walkSequence(sWalk& w, unsigned long long& pos, unsigned long long seqEnd, bool undefined,
-                              int depth, bool implicitItems) {
+bool cPictDICOM::walkSequence(sWalk& w, unsigned long long& pos, unsigned long long seqEnd, int depth,
+                              bool implicitItems) {
     if (depth > kMaxDepth) return false;
     const bool big = w.big, explicitVR = w.explicitVR;
     if (implicitItems) {
@@ -227,7 +227,6 @@ bool cPictDICOM::walkSequence(sWalk& w, unsigned long long& pos, unsigned long l
             pos = itemEnd;
         }
     }
-    (void)undefined;
     w.big = big;
     w.explicitVR = explicitVR;
     return ok;

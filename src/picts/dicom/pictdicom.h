@@ -73,16 +73,25 @@ protected:
     // The records, parsing io first when there are none. False when the parse fails.
     bool ensureParsed(cFileIOTarget* io);
     bool processDICOM(cFileIOTarget* io);
+    // One data set or item from pos to end; pos is left after the last element consumed.
     bool walkLevel(sWalk& w, unsigned long long& pos, unsigned long long end, int depth, bool topLevel);
-    bool walkSequence(sWalk& w, unsigned long long& pos, unsigned long long seqEnd, bool undefined, int depth,
-                      bool implicitItems);
+    // Items of a sequence up to seqEnd or its delimitation; UN sequences hold implicit VR items.
+    bool walkSequence(sWalk& w, unsigned long long& pos, unsigned long long seqEnd, int depth, bool implicitItems);
+    // Encapsulated pixel data: the offset table and the fragment items up to the delimitation.
     bool walkFragments(sWalk& w, unsigned long long& pos, unsigned long long end, int item);
+    // Every element that is not a sequence: the image description and pixel data go into the
+    // record of the item it was read in. False fails the walk.
     bool onTag(sWalk& w, unsigned short group, unsigned short element, unsigned short vr, unsigned int length,
                unsigned long long position, int item);
+    // A US or UL value (legacy data sets: 2 bytes whatever the VR).
     bool getValU32(sWalk& w, unsigned short vr, unsigned int length, unsigned long long position,
                    unsigned int& value);
+    // Drops records without a usable image and splits multi-frame ones into one record a frame,
+    // keyed above every key present, at most Number of Frames and never past the data.
     bool splitFrames(cFileIOTarget* io);
-    bool encapsulatedFrames(cFileIOTarget* io, const sDicomInfo& rec, _typebuf<unsigned int>& starts, unsigned int& count);
+    // The first fragment of each frame of an encapsulated image.
+    bool encapsulatedFrames(cFileIOTarget* io, const sDicomInfo& rec, _typebuf<unsigned int>& starts,
+                            unsigned int& count);
     // The record of a key, created empty when missing; null when memory runs out.
     sDicomInfo* img(int key);
     sDicomInfo* pageRecord(int page);
