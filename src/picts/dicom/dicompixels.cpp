@@ -206,15 +206,44 @@ public:
         if (!allocPlanes()) return false;
         sJComponent& c = componentRef(0);
         if (line >= c.bh || c.sw > c.bw) return false;
-        memcpy(c.plane.ptr + (long long)line * c.bw, lines[0], (size_t)c.sw * sizeof(unsigned short));
+        const unsigned short* in = lines[0];
+        memcpy(c.plane.ptr + (long long)line * c.bw, in, (size_t)c.sw * sizeof(unsigned short));
         if (line + 1 > c.rowsDone) c.rowsDone = line + 1;
+        // The range comes with the line while it is in the cache.
+        unsigned int lo = myLo, hi = myHi;
+        for (int x = 0; x < c.sw; x++) {
+            lo = in[x] < lo ? in[x] : lo;
+            hi = in[x] > hi ? in[x] : hi;
+        }
+        myLo = lo, myHi = hi;
+        myRanged = true;
         return true;
+    }
+    // The smallest and largest sample of a lossless frame whose lines all came through here.
+    bool range(unsigned int& lo, unsigned int& hi) const {
+        lo = myLo, hi = myHi;
+        return myRanged && myLo <= myHi && componentRef0Done();
     }
     const unsigned short* row(long long y) {
         sJComponent& c = componentRef(0);
         return c.plane.ptr + y * (long long)c.bw * (isLossless() ? 1 : 8);
     }
+
+private:
+    bool componentRef0Done() const { return isLossless() && component(0).rowsDone >= frameHeight(); }
+    unsigned int myLo = 0xFFFF, myHi = 0;
+    bool myRanged = false;
 };
+
+enum eFrameKind { fkUnknown, fkJPEG, fkJ2K };
+// What an encapsulated frame holds, from its first bytes.
+eFrameKind frameKind(const unsigned char* d, unsigned long long n) {
+    if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF) return fkJPEG;
+    if ((n >= 4 && d[0] == 0xFF && d[1] == 0x4F && d[2] == 0xFF && d[3] == 0x51) ||
+        (n >= 8 && !memcmp(d, "\0\0\0\x0CjP  ", 8)))
+        return fkJ2K;
+    return fkUnknown;
+}
 
 void invertColours(cPictBase& p) {
     const long long n = p.width() * p.height();
@@ -246,8 +275,14 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
         if (isSigned) v = (((rr & mask) ^ half) * outMax + mask / 2) / mask;
         lut.ptr[r] = (unsigned int)v;
     }
-    unsigned int lo = (unsigned int)outMax, hi = 0;
-    for (long long y = 0; y < h; y++) {
+    unsigned int lo = (unsigned int)outMax, hi = 0, rawLo, rawHi;
+    // Unsigned samples map in order, so the range of the samples gives the range of the values.
+    const bool known = !isSigned && jp.range(rawLo, rawHi);
+    if (known) {
+        lo = lut.ptr[rawLo];
+        hi = lut.ptr[rawHi];
+    }
+    for (long long y = 0; y < h && !known; y++) {
         const unsigned short* in = jp.row(y);
         for (long long x = 0; x < w; x++) {
             unsigned int v = lut.ptr[in[x]];
@@ -291,32 +326,43 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
 bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
     // The frame is its fragments joined (PS3.5 A.4); each lies inside the stream.
     if (!rec.fragCount || rec.fragFirst + rec.fragCount > myFragCount) return false;
+    const sFragment& first = myFrags.ptr[rec.fragFirst];
     unsigned long long total = 0;
     for (unsigned int i = 0; i < rec.fragCount; i++) total += myFrags.ptr[rec.fragFirst + i].length;
     if (total < 4 || total > io->size()) return false;
+    // One fragment is read where it lies; several are joined in memory.
     _typebuf<unsigned char> data;
-    if (!data.set((long long)total)) return false;
-    unsigned long long at = 0;
-    for (unsigned int i = 0; i < rec.fragCount; i++) {
-        const sFragment& f = myFrags.ptr[rec.fragFirst + i];
-        if (!io->set_fp(f.offset) || !io->readf(data.ptr + at, f.length)) return false;
-        at += f.length;
+    cFileIOSubRange window;
+    cBufWrapperIO joined;
+    cFileIOTarget* frame = &window;
+    eFrameKind kind = frameKind(first.head, first.length < 8 ? first.length : 8);
+    if (rec.fragCount == 1 && kind == fkJPEG) {
+        if (!window.wrap(io, first.offset, first.length)) return false;
+    } else {
+        if (!data.set((long long)total)) return false;
+        unsigned long long at = 0;
+        for (unsigned int i = 0; i < rec.fragCount; i++) {
+            const sFragment& f = myFrags.ptr[rec.fragFirst + i];
+            if (!io->set_fp(f.offset) || !io->readf(data.ptr + at, f.length)) return false;
+            at += f.length;
+        }
+        kind = frameKind(data.ptr, total);
+        joined.wrap(data.ptr, (long long)total);
+        frame = &joined;
     }
-    const unsigned char* d = data.ptr;
     cPictDummy pic;
-    if (d[0] == 0xFF && d[1] == 0xD8) {
-        cBufWrapperIO s(d, (long long)total);
+    if (kind == fkJPEG) {
         if (rec.samples == 1) {
             cDicomJpegFrame jp;
-            if (!jp.decodeGreyPlane(&s)) return false;
+            if (!jp.decodeGreyPlane(frame)) return false;
             data.clear();
             return greyFromJpeg(jp, rec);
         }
         cPictJPEG jp;
-        if (!jp.decode(&s)) return false;
+        if (!jp.decode(frame)) return false;
         if (!pic.autoScaleFrom(jp)) return false;
-    } else if ((d[0] == 0xFF && d[1] == 0x4F) || (total >= 8 && !memcmp(d, "\0\0\0\x0CjP  ", 8))) {
-        if (!decodeEncapsulatedJ2K(d, (long long)total, pic) || pic.width() < 1) return false;
+    } else if (kind == fkJ2K) {
+        if (!decodeEncapsulatedJ2K(data.ptr, (long long)total, pic) || pic.width() < 1) return false;
     } else {
         return false;
     }
