@@ -262,6 +262,7 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
     cDicomJpegFrame& jp = static_cast<cDicomJpegFrame&>(jpeg);
     const long long w = jp.frameWidth(), h = jp.frameHeight();
     const int precision = jp.precision();
+    if (precision < 1 || precision > 16) return false;
     const bool sixteen = precision > 8;
     const unsigned long long maxP = (1ull << precision) - 1, outMax = sixteen ? 0xFFFF : 0xFF;
     const bool isSigned = rec.pixelRep == 1 && rec.bitsStored >= 1 && rec.bitsStored <= 16;
