@@ -39,7 +39,7 @@ struct Writer {
         if (expl) {
             b.push_back(vr[0]), b.push_back(vr[1]);
             std::string s(vr);
-            if (s == "OB" || s == "OW" || s == "SQ" || s == "UN" || s == "UT") u16(0), u32(l);
+            if (s == "OB" || s == "OW" || s == "SQ" || s == "UN" || s == "UT" || s == "UC" || s == "OL") u16(0), u32(l);
             else u16(l);
         } else {
             u32(l);
@@ -652,6 +652,14 @@ TEST(DicomDecode, HostileFilesFailCleanly) {
         cases.push_back({"bad-vr", withDataset(w), false});
     }
     {
+        Writer w;  // newer VRs with 32-bit lengths: read past, the image decodes
+        w.el(0x0008, 0x0119, "UC", {'a', 'b'});
+        w.image(2, 1, 1, 8, 8, 0, "MONOCHROME2");
+        w.el(0x0066, 0x0040, "OL", {1, 2, 3, 4});
+        w.el(0x7FE0, 0x0010, "OB", {1, 2});
+        cases.push_back({"newer-vrs", withDataset(w), true});
+    }
+    {
         Writer w;  // Rows of 0
         w.image(2, 0, 1, 8, 8, 0, "MONOCHROME2");
         w.el(0x7FE0, 0x0010, "OB", {1, 2});
@@ -675,7 +683,7 @@ TEST(DicomDecode, HostileFilesFailCleanly) {
         Decoded d = decodeBytes(c.file);
         bool ours = d.probed && (d.type == cPictBase::pkDICOM || d.type == cPictBase::pkDICOMLegacy);
         EXPECT_EQ(ours, c.probes) << c.name;
-        const bool decodes = std::string(c.name) == "sequences-8-deep";
+        const bool decodes = std::string(c.name) == "sequences-8-deep" || std::string(c.name) == "newer-vrs";
         if (ours) {
             EXPECT_EQ(d.page.size(), decodes ? 1u : 0u) << c.name;
         }
