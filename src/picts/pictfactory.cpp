@@ -21,6 +21,7 @@
 // A slot whose decoder is not built in has a null probe and is skipped.
 
 #include "picts/bmp/pictdib.h"
+#include "picts/dicom/pictdicom.h"
 #include "picts/gif/pictgif.h"
 #include "picts/icns/picticns.h"
 #include "picts/jbig2/pictjbig2.h"
@@ -59,8 +60,8 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
-    QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_NO_DECODER(cPictBase::pkDICOM),
-    QMX_NO_DECODER(cPictBase::pkDICOMLegacy), QMX_DECODER(cPictBase::pkJBIG2, cPictJBIG2),
+    QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_DECODER(cPictBase::pkDICOM, cPictDICOM),
+    QMX_DECODER(cPictBase::pkDICOMLegacy, cPictDICOMLegacy), QMX_DECODER(cPictBase::pkJBIG2, cPictJBIG2),
     QMX_DECODER(cPictBase::pkTGA, cPictTGA),
 };
 }  // namespace

@@ -118,6 +118,16 @@ public:
         int v = (int)getBits(n);
         return v < (1 << (n - 1)) ? v - (1 << n) + 1 : v;
     }
+    // The bit buffer for loops that keep it in registers between refills: take it, work on
+    // the copies, and give it back before any other call on the decoder.
+    void takeBits(unsigned long long& acc, int& bits) const {
+        acc = myAcc;
+        bits = myBits;
+    }
+    void giveBits(unsigned long long acc, int bits) {
+        myAcc = acc;
+        myBits = bits;
+    }
     // Peeks kLookBits bits (the buffer must hold at least that many).
     unsigned int lookBits() const { return (unsigned int)(myAcc >> (64 - sJHuffLookup::kLookBits)); }
     int bitCount() const { return myBits; }

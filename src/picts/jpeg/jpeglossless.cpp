@@ -28,6 +28,85 @@ inline int predict(int psv, int ra, int rb, int rc) {
     }
 }
 
+// One difference of a lossless scan (H.1.2.2) with the bit buffer in the caller's registers;
+// false on a code that is not in the table or an impossible SSSS.
+inline bool losslessDiff(cJHuffDecoder& huff, const sJHuffLookup* tab, unsigned long long& acc, int& bits,
+                         int& diff) {
+    // A code and its extra bits take at most 32 bits: one refill check for both.
+    if (bits < 32) {
+        huff.giveBits(acc, bits);
+        huff.fill();
+        huff.takeBits(acc, bits);
+    }
+    unsigned int e = tab->look[acc >> (64 - sJHuffLookup::kLookBits)];
+    int s;
+    if (e) {
+        acc <<= e >> 8;
+        bits -= (int)(e >> 8);
+        s = (int)(e & 0xFF);
+    } else {
+        huff.giveBits(acc, bits);
+        s = huff.decode(tab);
+        if (s > 0 && s < 16 && huff.bitCount() < s) huff.fill();
+        huff.takeBits(acc, bits);
+    }
+    if (s > 0 && s < 16) {
+        int v = (int)(acc >> (64 - s));
+        acc <<= s;
+        bits -= s;
+        diff = v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+        return true;
+    }
+    diff = s == 16 ? 32768 : 0;  // SSSS 16 is the difference 32768 without extra bits
+    return s == 0 || s == 16;
+}
+
+// One component without restart intervals (the usual layout of medical and camera frames):
+// a row at a time with the predictor fixed at compile time. 0 done, 1 bad code, 2 refused
+// by the line callback, 3 data ended early.
+template <int PSV, class LineFn>
+int decodeSingleComponent(cJHuffDecoder& huff, const sJHuffLookup* tab, unsigned short* rows, unsigned short* line,
+                          int width, int height, int initial, int pt, LineFn&& deliver) {
+    unsigned short* up = rows;
+    unsigned short* cur = rows + width;
+    unsigned long long acc;
+    int bits, diff;
+    huff.takeBits(acc, bits);
+    for (int y = 0; y < height; y++) {
+        // The first column is predicted from above (the first row from the initial value),
+        // the first row from the left.
+        int left = y == 0 ? initial : up[0];
+        if (!losslessDiff(huff, tab, acc, bits, diff)) {
+            huff.giveBits(acc, bits);
+            return 1;
+        }
+        left = (left + diff) & 0xFFFF;
+        cur[0] = (unsigned short)left;
+        for (int x = 1; x < width; x++) {
+            int pred = y == 0 ? left : predict(PSV, left, up[x], up[x - 1]);
+            if (!losslessDiff(huff, tab, acc, bits, diff)) {
+                huff.giveBits(acc, bits);
+                return 1;
+            }
+            left = (pred + diff) & 0xFFFF;
+            cur[x] = (unsigned short)left;
+        }
+        huff.giveBits(acc, bits);
+        unsigned short* out = cur;
+        if (pt) {
+            for (int x = 0; x < width; x++) line[x] = (unsigned short)((cur[x] << pt) & 0xFFFF);
+            out = line;
+        }
+        bool overran = huff.overran();
+        if (!deliver(out, y)) return 2;
+        if (overran) return 3;
+        unsigned short* t = up;
+        up = cur;
+        cur = t;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool cJPEGParser::processHuffmanLosslessScan() {
@@ -64,6 +143,31 @@ bool cJPEGParser::processHuffmanLosslessScan() {
             return fail(eJErrMemory, "no memory for lines");
         lc[i].rows.zero();
         lines[i] = lc[i].line.ptr;
+    }
+    if (myScanCount == 1 && myRestart == 0) {
+        auto deliver = [&](unsigned short* out, int y) {
+            lines[0] = out;
+            return onScanLine(lines, y, samples);
+        };
+        const sJHuffLookup* tab = myHuff.dcTable(0);
+        unsigned short* rows = lc[0].rows.ptr;
+        unsigned short* line = lc[0].line.ptr;
+        int r;
+        switch (psv) {
+            case 1: r = decodeSingleComponent<1>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 2: r = decodeSingleComponent<2>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 3: r = decodeSingleComponent<3>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 4: r = decodeSingleComponent<4>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 5: r = decodeSingleComponent<5>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 6: r = decodeSingleComponent<6>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            case 7: r = decodeSingleComponent<7>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+            default: r = decodeSingleComponent<0>(myHuff, tab, rows, line, unitsX, unitsY, initial, pt, deliver); break;
+        }
+        if (r == 2) return fail(eJErrRefused, "scan line refused");
+        if (r != 0) myDataError = true;
+        if (r == 1) return fail(eJErrData, "bad Huffman code");
+        if (r == 3) return fail(eJErrData, "entropy-coded data ends early");
+        return true;
     }
     int restartLeft = myRestart;
     int expected = 0;

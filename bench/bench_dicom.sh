@@ -1,0 +1,70 @@
+#!/bin/sh
+# Times our DICOM decoder against dcmdjpeg on one 3000x3000 16-bit JPEG lossless (SV1) frame
+# made by dcmcjpeg from a generated picture: whole process against whole process (read,
+# decode, write the samples to a file), best of RUNS, with peak memory. Not a test.
+# Usage: bench/bench_dicom.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build-bench}
+RUNS=${RUNS:-5}
+for tool in dump2dcm dcmcjpeg dcmdjpeg python3; do
+    command -v $tool >/dev/null || { echo "bench_dicom: $tool not installed" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "bench_dicom: /usr/bin/time not installed" >&2; exit 1; }
+if [ ! -x "$BUILD/dicomdecode" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+    cmake --build "$BUILD" --target dicomdecode -j4 >/dev/null
+fi
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+# A smooth 16-bit field with ripples and noise, like a CT slice's soft tissue and bone.
+python3 - "$WORK/src.raw" <<'PY'
+import array, math, random, sys
+random.seed(7)
+w = h = 3000
+a = array.array('H', bytes(2 * w * h))
+for y in range(h):
+    base = y * w
+    for x in range(w):
+        v = 20000 + 15000 * math.sin(x / 230.0) * math.cos(y / 170.0) + random.randint(-300, 300)
+        a[base + x] = max(0, min(65535, int(v)))
+a.tofile(open(sys.argv[1], 'wb'))
+PY
+cat > "$WORK/src.txt" <<DUMP
+(0008,0016) UI =SecondaryCaptureImageStorage
+(0008,0018) UI [1.2.3.4]
+(0028,0002) US 1
+(0028,0004) CS [MONOCHROME2]
+(0028,0010) US 3000
+(0028,0011) US 3000
+(0028,0100) US 16
+(0028,0101) US 16
+(0028,0102) US 15
+(0028,0103) US 0
+(7fe0,0010) OW =$WORK/src.raw
+DUMP
+dump2dcm "$WORK/src.txt" "$WORK/native.dcm"
+dcmcjpeg +e1 "$WORK/native.dcm" "$WORK/lossless.dcm"
+ls -l "$WORK/lossless.dcm" | awk '{print "input: " $5 " bytes"}'
+
+# Best wall time (ms) and the peak resident set (KiB) of RUNS runs of a command.
+measure() {
+    python3 - "$RUNS" "$@" <<'PY'
+import subprocess, sys, time
+runs, cmd = int(sys.argv[1]), sys.argv[2:]
+best, peak = 1e30, 0
+for _ in range(runs):
+    t = time.perf_counter()
+    r = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, check=True, stderr=subprocess.PIPE, text=True)
+    best = min(best, (time.perf_counter() - t) * 1000)
+    peak = max(peak, int(r.stderr.strip().splitlines()[-1]))
+print("%.1f %d" % (best, peak))
+PY
+}
+
+set -- $(measure "$BUILD/dicomdecode" "$WORK/lossless.dcm" "$WORK/ours.raw")
+ours_ms=$1 ours_kb=$2
+set -- $(measure dcmdjpeg "$WORK/lossless.dcm" "$WORK/peer.dcm")
+peer_ms=$1 peer_kb=$2
+ratio=$(python3 -c "print('%.2f' % ($ours_ms / $peer_ms))")
+echo "3000x3000 16-bit lossless: ours ${ours_ms} ms, ${ours_kb} KiB peak; dcmdjpeg ${peer_ms} ms, ${peer_kb} KiB peak; time ratio ${ratio} (target <= 1.0)"
