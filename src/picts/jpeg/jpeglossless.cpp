@@ -144,7 +144,8 @@ bool cJPEGParser::processHuffmanLosslessScan() {
         lc[i].rows.zero();
         lines[i] = lc[i].line.ptr;
     }
-    if (myScanCount == 1 && myRestart == 0) {
+    // The fast path codes category 16 as T.81 does; the DNG 1.0 reading takes the slow one.
+    if (myScanCount == 1 && myRestart == 0 && !myDiff16Bits) {
         auto deliver = [&](unsigned short* out, int y) {
             lines[0] = out;
             return onScanLine(lines, y, samples);
