@@ -17,15 +17,25 @@ class cJP2MQCoder {
 public:
     enum { kContexts = 19, kCtxUni = 18, kCtxRl = 17 };
 
+    // The decoder's registers. Passes copy them into a local so that they stay in machine
+    // registers, and put them back afterwards.
+    struct sRegs {
+        const uint8_t* bp;
+        const uint8_t* end;
+        uint32_t a, c;
+        int ct;
+    };
+
     // T.800 C.3.5 INITDEC over len bytes.
     void initDec(const uint8_t* data, size_t len) {
-        myBp = data;
-        myEnd = data + len;
-        myC = (uint32_t)byteAt(myBp) << 16;
-        byteIn();
-        myC <<= 7;
-        myCt -= 7;
-        myA = 0x8000;
+        sRegs& r = myRegs;
+        r.bp = data;
+        r.end = data + len;
+        r.c = (uint32_t)byteAt(r, r.bp) << 16;
+        byteIn(r);
+        r.c <<= 7;
+        r.ct -= 7;
+        r.a = 0x8000;
     }
     // Every context back to the initial states of T.800 Table D.7.
     void resetStates() {
@@ -35,74 +45,78 @@ public:
         setState(0, 0, 4);
     }
     void setState(int ctx, int mps, int index) { myCtx[ctx] = (uint8_t)(index * 2 + mps); }
+    sRegs& regs() { return myRegs; }
+    uint8_t* contexts() { return myCtx; }
+    int decode(int cx) { return decode(myRegs, myCtx, cx); }
 
     // T.800 C.3.2 DECODE, software conventions of C.3: the LPS sub-interval is the lower one.
-    inline int decode(int cx) {
-        uint8_t& s = myCtx[cx];
-        uint32_t qe = kQe[s >> 1];
+    static inline int decode(sRegs& r, uint8_t* ctx, int cx) {
+        uint8_t& s = ctx[cx];
+        uint32_t qe = gJP2MQTables.qe[s >> 1];
         int d;
-        myA -= qe;
-        if ((myC >> 16) < qe) {
-            if (myA < qe) {
+        r.a -= qe;
+        if ((r.c >> 16) < qe) {
+            if (r.a < qe) {
                 d = s & 1;
-                s = kNmps[s];
+                s = gJP2MQTables.nmps[s];
             } else {
                 d = 1 - (s & 1);
-                s = kNlps[s];
+                s = gJP2MQTables.nlps[s];
             }
-            myA = qe;
-            renorm();
+            r.a = qe;
+            renorm(r);
         } else {
-            myC -= qe << 16;
-            if (myA & 0x8000) return s & 1;
-            if (myA < qe) {
+            r.c -= qe << 16;
+            if (r.a & 0x8000) return s & 1;
+            if (r.a < qe) {
                 d = 1 - (s & 1);
-                s = kNlps[s];
+                s = gJP2MQTables.nlps[s];
             } else {
                 d = s & 1;
-                s = kNmps[s];
+                s = gJP2MQTables.nmps[s];
             }
-            renorm();
+            renorm(r);
         }
         return d;
     }
 
 private:
-    uint8_t byteAt(const uint8_t* p) const { return p < myEnd ? *p : 0xFF; }
+    static uint8_t byteAt(const sRegs& r, const uint8_t* p) { return p < r.end ? *p : 0xFF; }
     // T.800 C.3.4 BYTEIN: after 0xFF a byte above 0x8F is a marker, which is never passed.
-    inline void byteIn() {
-        if (byteAt(myBp) == 0xFF) {
-            if (byteAt(myBp + 1) > 0x8F) {
-                myC += 0xFF00;
-                myCt = 8;
+    static inline void byteIn(sRegs& r) {
+        if (byteAt(r, r.bp) == 0xFF) {
+            if (byteAt(r, r.bp + 1) > 0x8F) {
+                r.c += 0xFF00;
+                r.ct = 8;
             } else {
-                myBp++;
-                myC += (uint32_t)byteAt(myBp) << 9;
-                myCt = 7;
+                r.bp++;
+                r.c += (uint32_t)byteAt(r, r.bp) << 9;
+                r.ct = 7;
             }
         } else {
-            myBp++;
-            myC += (uint32_t)byteAt(myBp) << 8;
-            myCt = 8;
+            r.bp++;
+            r.c += (uint32_t)byteAt(r, r.bp) << 8;
+            r.ct = 8;
         }
     }
-    inline void renorm() {
+    static inline void renorm(sRegs& r) {
+        // Shift in bulk while the bits already in C suffice (A is below 0x8000 here).
+        int n = __builtin_clz(r.a) - 16;
+        if (n <= r.ct) {
+            r.a <<= n;
+            r.c <<= n;
+            r.ct -= n;
+            return;
+        }
         do {
-            if (myCt == 0) byteIn();
-            myA <<= 1;
-            myC <<= 1;
-            myCt--;
-        } while (!(myA & 0x8000));
+            if (r.ct == 0) byteIn(r);
+            r.a <<= 1;
+            r.c <<= 1;
+            r.ct--;
+        } while (!(r.a & 0x8000));
     }
 
-    static constexpr const uint16_t* kQe = gJP2MQTables.qe;
-    static constexpr const uint8_t* kNmps = gJP2MQTables.nmps;
-    static constexpr const uint8_t* kNlps = gJP2MQTables.nlps;
-
-    const uint8_t* myBp = nullptr;
-    const uint8_t* myEnd = nullptr;
-    uint32_t myA = 0, myC = 0;
-    int myCt = 0;
+    sRegs myRegs = {nullptr, nullptr, 0, 0, 0};
     uint8_t myCtx[kContexts] = {};
 };
 

@@ -72,10 +72,19 @@ inline unsigned int signIndex(uint32_t f) {
 
 }  // namespace
 
-inline int cJP2Tier1::decodeSign(uint32_t f) {
+// The sign of a sample that just became significant (T.800 D.3.2).
+// A local view of the MQ decoder for one pass: registers by value, contexts in place.
+struct sMq {
+    cJP2MQCoder::sRegs r;
+    uint8_t* ctx;
+    explicit sMq(cJP2MQCoder& m) : r(m.regs()), ctx(m.contexts()) {}
+    int decode(int cx) { return cJP2MQCoder::decode(r, ctx, cx); }
+    void store(cJP2MQCoder& m) { m.regs() = r; }
+};
+
+inline int mqSign(sMq& mq, uint32_t f) {
     uint8_t s = kLuts.sc[signIndex(f)];
-    if (myRawMode) return myRaw.bit();
-    return myMq.decode(s & 0x7F) ^ (s >> 7);
+    return mq.decode(s & 0x7F) ^ (s >> 7);
 }
 
 inline void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp) {
@@ -95,9 +104,12 @@ inline void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp) {
     f[s + 1] |= fNW;
 }
 
+// The passes work on a local copy of the MQ decoder so that its registers stay in
+// registers; the copy goes back at the end of the pass.
 template <bool Vsc, bool Raw>
 void cJP2Tier1::sigPass(int bp) {
     const uint8_t* zc = kLuts.zc[myOrient];
+    sMq mq(myMq);
     for (int y0 = 0; y0 < myH; y0 += 4) {
         int rows = myH - y0 < 4 ? myH - y0 : 4;
         for (int x = 0; x < myW; x++) {
@@ -107,16 +119,18 @@ void cJP2Tier1::sigPass(int bp) {
                 uint32_t fl = *f;
                 if (Vsc && k == 3) fl &= ~fSouth;
                 if ((fl & (fSig | fNeighbours)) == 0 || (fl & fSig)) continue;
-                int bit = Raw ? myRaw.bit() : myMq.decode(zc[fl & fNeighbours]);
-                if (bit) becomeSignificant(f, v, decodeSign(fl), bp);
+                int bit = Raw ? myRaw.bit() : mq.decode(zc[fl & fNeighbours]);
+                if (bit) becomeSignificant(f, v, Raw ? myRaw.bit() : mqSign(mq, fl), bp);
                 *f |= fVisit;
             }
         }
     }
+    mq.store(myMq);
 }
 
 template <bool Vsc, bool Raw>
 void cJP2Tier1::refPass(int bp) {
+    sMq mq(myMq);
     for (int y0 = 0; y0 < myH; y0 += 4) {
         int rows = myH - y0 < 4 ? myH - y0 : 4;
         for (int x = 0; x < myW; x++) {
@@ -130,7 +144,7 @@ void cJP2Tier1::refPass(int bp) {
                 if (Raw)
                     bit = myRaw.bit();
                 else
-                    bit = myMq.decode((fl & fRefined) ? 16 : (fl & fNeighbours) ? 15 : 14);
+                    bit = mq.decode((fl & fRefined) ? 16 : (fl & fNeighbours) ? 15 : 14);
                 // T.800 D.3.3: the bit moves the value half a step up or down.
                 int d = bit ? (1 << bp) : -(1 << bp);
                 *v += *v < 0 ? -d : d;
@@ -138,11 +152,13 @@ void cJP2Tier1::refPass(int bp) {
             }
         }
     }
+    mq.store(myMq);
 }
 
 template <bool Vsc>
 void cJP2Tier1::clnPass(int bp, bool segsym) {
     const uint8_t* zc = kLuts.zc[myOrient];
+    sMq mq(myMq);
     for (int y0 = 0; y0 < myH; y0 += 4) {
         int rows = myH - y0 < 4 ? myH - y0 : 4;
         for (int x = 0; x < myW; x++) {
@@ -156,13 +172,13 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
                 if (Vsc) f3 &= ~fSouth;
                 const uint32_t busy = fSig | fVisit | fNeighbours;
                 if (!(f[0] & busy) && !(f[myFs] & busy) && !(f[2 * myFs] & busy) && !(f3 & busy)) {
-                    if (!myMq.decode(cJP2MQCoder::kCtxRl)) continue;
-                    k = myMq.decode(cJP2MQCoder::kCtxUni) << 1;
-                    k |= myMq.decode(cJP2MQCoder::kCtxUni);
+                    if (!mq.decode(cJP2MQCoder::kCtxRl)) continue;
+                    k = mq.decode(cJP2MQCoder::kCtxUni) << 1;
+                    k |= mq.decode(cJP2MQCoder::kCtxUni);
                     uint32_t* fk = f + (size_t)k * myFs;
                     uint32_t fl = *fk;
                     if (Vsc && k == 3) fl &= ~fSouth;
-                    becomeSignificant(fk, v + (size_t)k * myW, decodeSign(fl), bp);
+                    becomeSignificant(fk, v + (size_t)k * myW, mqSign(mq, fl), bp);
                     k++;
                 }
             }
@@ -175,14 +191,15 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
                     continue;
                 }
                 if (Vsc && k == 3) fl &= ~fSouth;
-                if (myMq.decode(zc[fl & fNeighbours])) becomeSignificant(f, v, decodeSign(fl), bp);
+                if (mq.decode(zc[fl & fNeighbours])) becomeSignificant(f, v, mqSign(mq, fl), bp);
             }
         }
     }
     if (segsym) {
         // T.800 D.5: four uniform symbols (1010) end the pass; their value is not checked.
-        for (int i = 0; i < 4; i++) myMq.decode(cJP2MQCoder::kCtxUni);
+        for (int i = 0; i < 4; i++) mq.decode(cJP2MQCoder::kCtxUni);
     }
+    mq.store(myMq);
 }
 
 bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, unsigned int bandno, unsigned int roishift, unsigned int cblksty,

@@ -35,7 +35,6 @@ private:
     void clnPass(int bp, bool segsym);
 
     inline void becomeSignificant(uint32_t* f, int* v, int neg, int bp);
-    inline int decodeSign(uint32_t f);
 
     cJP2MQCoder myMq;
     cJP2Raw myRaw;
