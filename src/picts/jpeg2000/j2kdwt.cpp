@@ -74,7 +74,6 @@ struct sLevel {
     int swl, shl;      // low-band counts (the previous resolution)
     int casRow, casCol;
     bool reversible;
-    int* tmp;          // w * h scratch
 };
 
 void rowsPass(const sLevel& lv, int y0, int y1, std::vector<int>& line) {
@@ -99,7 +98,7 @@ void rowsPass(const sLevel& lv, int y0, int y1, std::vector<int>& line) {
     }
 }
 
-void colsPass(const sLevel& lv, int x0, int x1) {
+void colsPass(const sLevel& lv, int x0, int x1, std::vector<int>& scratch) {
     int n = lv.h, sn = lv.shl, dn = n - sn;
     int lanes = x1 - x0;
     if (n <= 0 || lanes <= 0) return;
@@ -114,15 +113,16 @@ void colsPass(const sLevel& lv, int x0, int x1) {
         lift53(L, sn, H, dn, lv.casCol, lv.stride, lanes);
     else
         lift97((float*)L, sn, (float*)H, dn, lv.casCol, lv.stride, lanes);
-    // Interleave the rows through the scratch buffer.
+    // Interleave the rows of this strip through a scratch strip.
+    scratch.resize((size_t)n * lanes);
     for (int j = 0; j < n; j++) {
         bool low = ((j + lv.casCol) & 1) == 0;
         int k = lv.casCol ? (low ? (j - 1) / 2 : j / 2) : (low ? j / 2 : (j - 1) / 2);
         const int* src = low ? L + k * lv.stride : H + k * lv.stride;
-        memcpy(lv.tmp + (long long)j * lv.w + x0, src, (size_t)lanes * sizeof(int));
+        memcpy(scratch.data() + (size_t)j * lanes, src, (size_t)lanes * sizeof(int));
     }
     for (int j = 0; j < n; j++)
-        memcpy(lv.data + j * lv.stride + x0, lv.tmp + (long long)j * lv.w + x0, (size_t)lanes * sizeof(int));
+        memcpy(lv.data + j * lv.stride + x0, scratch.data() + (size_t)j * lanes, (size_t)lanes * sizeof(int));
 }
 
 }  // namespace
@@ -132,8 +132,6 @@ bool cJP2Tcd::dwtDecode(int threads) {
         sJP2TileComp& tc = myComps[c];
         if (tc.numres <= 1) continue;
         const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
-        _typebuf<int> tmp;
-        if (!tmp.set(tc.w() * tc.h())) return false;
         for (unsigned int r = 1; r < tc.numres; r++) {
             const sJP2Resolution& lo = tc.resolutions[r - 1];
             const sJP2Resolution& hi = tc.resolutions[r];
@@ -147,7 +145,6 @@ bool cJP2Tcd::dwtDecode(int threads) {
             lv.casRow = hi.x0 & 1;
             lv.casCol = hi.y0 & 1;
             lv.reversible = tccp.qmfbid == 1;
-            lv.tmp = tmp.ptr;
             // Rows in bands of 16, columns in strips of 64, taken by the threads in turn.
             const int rowBand = 16, colStrip = 64;
             long long nRowJobs = (lv.h + rowBand - 1) / rowBand;
@@ -160,7 +157,8 @@ bool cJP2Tcd::dwtDecode(int threads) {
             long long nColJobs = (lv.w + colStrip - 1) / colStrip;
             ok = ok && j2kParallelFor(nColJobs, threads, [&](long long i) {
                 int x0 = (int)i * colStrip, x1 = x0 + colStrip < lv.w ? x0 + colStrip : lv.w;
-                colsPass(lv, x0, x1);
+                static thread_local std::vector<int> scratch;
+                colsPass(lv, x0, x1, scratch);
                 return true;
             });
             if (!ok) return false;

@@ -242,6 +242,15 @@ bool cJP2Tcd::updateImageData(cJP2Image* out) {
         sJP2TileComp& tc = myComps[c];
         sJP2ImageComp& oc = out->comps.ptr[c];
         long long n = (long long)oc.w * oc.h;
+        const sJP2Resolution& full = tc.resolutions[tc.numres - 1];
+        if (!oc.data.ptr && full.x0 == (int)oc.x0 && full.y0 == (int)oc.y0 && tc.w() == (long long)oc.w &&
+            tc.h() == (long long)oc.h && tc.data.count == n) {
+            // A tile that covers the whole component hands its samples over.
+            oc.data.ptr = tc.data.ptr, oc.data.count = tc.data.count;
+            tc.data.ptr = nullptr, tc.data.count = 0;
+            oc.resnoDecoded = tc.numres - 1;
+            continue;
+        }
         if (!oc.data.ptr) {
             if (!oc.data.set(n)) return false;
             memset(oc.data.ptr, 0, (size_t)n * sizeof(int));
