@@ -3,6 +3,7 @@
 #include <array>
 
 #include "jpeg2000_testutil.h"
+#include "picts/icns/picticns.h"
 #include "picts/jpeg2000/pictjp2.h"
 #include "pictfmt_testutil.h"
 
@@ -264,6 +265,33 @@ TEST(Jp2Pictures, FactoryFindsBothKindsWithTheirSizes) {
                 size_t i = (size_t)((y * 32 + x) * 3);
                 ASSERT_EQ(v, pictArgb(src.v[i], src.v[i + 1], src.v[i + 2]));
             }
+    }
+}
+
+// Icon families carry JPEG 2000 elements as JP2 files or bare codestreams; the larger one wins.
+TEST(Jp2Pictures, IconFamilyJpeg2000ElementsDecode) {
+    Bytes j2k = testutil::readFile(kData + "rgb_tiles.j2k");
+    Bytes grey = testutil::readFile(kData + "grey.j2k");
+    Samples src = readPnm(kData + "rgb.ppm");
+    auto element = [](Bytes& f, const char* type, const Bytes& d) {
+        f.insert(f.end(), type, type + 4);
+        put32(f, (unsigned)d.size() + 8);
+        f.insert(f.end(), d.begin(), d.end());
+    };
+    for (int wrapped = 0; wrapped < 2; wrapped++) {
+        Bytes icns = {'i', 'c', 'n', 's', 0, 0, 0, 0};
+        element(icns, "icp4", Bytes(grey.begin(), grey.begin() + 40));  // broken: passed over
+        element(icns, "ic07", wrapped ? jp2(cat({ihdr(32, 24, 3), colrEnum(16)}), j2k) : j2k);
+        for (int i = 0; i < 4; i++) icns[4 + (size_t)i] = (unsigned char)(icns.size() >> (8 * (3 - i)));
+        cBufWrapperIO io(icns.data(), (long long)icns.size());
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(cPictICNS::validFor(&io, &info));
+        EXPECT_EQ(info.width, 32);
+        pictfmt::Rgba got = pictfmt::decodeWith<cPictICNS>(icns);
+        ASSERT_TRUE(got.ok);
+        ASSERT_EQ(got.w, 32);
+        for (size_t i = 0; i < 32 * 24; i++)
+            for (int c = 0; c < 3; c++) ASSERT_EQ(got.px[i * 4 + (size_t)c], src.v[i * 3 + (size_t)c]);
     }
 }
 
