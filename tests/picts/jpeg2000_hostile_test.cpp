@@ -1,6 +1,8 @@
 // JPEG 2000 codestreams with damaged or hostile headers, made from a committed fixture by
 // patching single fields: each must be refused cleanly, or decoded like the original when
 // the damage is one the decoder tolerates.
+#include <algorithm>
+
 #include "jpeg2000_testutil.h"
 
 using namespace j2ktest;
@@ -10,6 +12,7 @@ namespace {
 const std::string kData = std::string(QMX_TEST_DATA) + "/picts/jpeg2000/";
 
 typedef std::vector<unsigned char> Bytes;
+const unsigned char kSot[4] = {0xFF, 0x90, 0x00, 0x0A};  // SOT and its length
 
 unsigned be16(const Bytes& b, size_t p) { return (b[p] << 8) | b[p + 1]; }
 void put16(Bytes& b, size_t p, unsigned v) {
@@ -118,6 +121,20 @@ TEST_P(HostileTest, RefusedOrDecodedLikeTheOriginal) {
 
 INSTANTIATE_TEST_SUITE_P(Headers, HostileTest, ::testing::ValuesIn(kHostile),
                          [](const ::testing::TestParamInfo<Hostile>& i) { return std::string(i.param.name); });
+
+// Tile-parts: a wrong part count (one too few, as some encoders write) or none at all still
+// decodes every part; a tile-part announced past the tile's data is refused.
+TEST(Jpeg2000TileParts, PartCountsThatAreWrongOrAbsentStillDecodeEverything) {
+    Bytes orig = testutil::readFile(kData + "grey_tp.j2k");
+    Samples src = readPnm(kData + "grey.pgm");
+    ASSERT_EQ(maxDiff(decodeOurs(orig, false), src), 0);
+    for (unsigned tnsot : {0u, 2u, 1u}) {
+        Bytes b = orig;
+        for (size_t p = 0; (p = (size_t)(std::search(b.begin() + (long)p, b.end(), kSot, kSot + 4) - b.begin())) < b.size(); p += 2)
+            b[p + 11] = (unsigned char)tnsot;
+        EXPECT_EQ(maxDiff(decodeOurs(b, false), src), 0) << tnsot;
+    }
+}
 
 // The fixture decodes to its source exactly (the reversible path), through the picture class too.
 TEST(Jpeg2000Fixtures, DecodeToTheirSources) {

@@ -45,7 +45,7 @@ const sMarkerRow* findMarker(unsigned int m) {
 
 // Images larger than this many samples per byte of codestream are refused before any sample
 // memory is taken: even an all-zero picture costs some packet header bits per precinct.
-const long long kMaxSamplesPerByte = 2048;
+const long long kMaxSamplesPerByte = 1024;
 const long long kMinSampleAllowance = 1LL << 24;
 
 }  // namespace
@@ -499,12 +499,18 @@ bool cJ2KDecode::readSot(const unsigned char* b, unsigned int len) {
     if (isot >= myCp.tw * myCp.th) return false;
     if ((psot >= 1 && psot <= 11) || psot == 13) return false;
     cJP2Tcp& tcp = myCp.tcps.ptr[isot];
-    if (tcp.decoded) return false;  // more parts after the announced last one
     if (tnsot) {
-        if (tcp.numTileParts && tcp.numTileParts != tnsot) return false;
-        if (tpsot >= tnsot) return false;
-        tcp.numTileParts = tnsot;
+        // Some encoders announce one tile-part too few, or change the count: the count is
+        // then not trusted and the tile is decoded once everything has been read.
+        if (tpsot >= tnsot || tcp.countBroken || (tcp.numTileParts && tcp.numTileParts != tnsot)) {
+            tcp.countBroken = true;
+            tcp.numTileParts = 0;
+        } else {
+            tcp.numTileParts = tnsot;
+        }
     }
+    // More data for a tile already decoded: decode it again at the end.
+    tcp.decoded = false;
     myCurTile = isot;
     myPartLen = psot;
     myLastPart = psot == 0;
@@ -549,12 +555,9 @@ bool cJ2KDecode::decodeTileNow(unsigned int tileno, cJP2Image* img) {
     cJP2Tcp& tcp = myCp.tcps.ptr[tileno];
     if (tcp.decoded) return true;
     tcp.decoded = true;
+    // The tile's data stays: a late tile-part may still ask for the tile to be decoded again.
     if (!myTcd->initDecodeTile(tileno) || !myTcd->decodeTile(tileno, threads()) || !myTcd->updateImageData(img))
         return fail();
-    tcp.data.clear();
-    tcp.ppt.clear();
-    tcp.tccps.clear();
-    tcp.dataLen = 0;
     return true;
 }
 

@@ -58,6 +58,7 @@ public:
     long long dataLen = 0;
     unsigned int numTileParts = 0;  // TNsot (0: unknown)
     unsigned int partsSeen = 0;
+    bool countBroken = false;  // TNsot proved wrong
     bool hasData = false;
     bool decoded = false;
 

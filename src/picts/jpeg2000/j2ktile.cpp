@@ -15,8 +15,8 @@ namespace {
 
 // Structure caps per tile: far above what real codestreams use, low enough that hostile
 // headers cannot make the structure itself huge.
-const long long kMaxPrecinctsPerTile = 1LL << 22;
-const long long kMaxCblksPerTile = 1LL << 22;
+const long long kMaxPrecinctsPerTile = 1LL << 20;
+const long long kMaxCblksPerTile = 1LL << 21;
 
 long long floorDivPow2(long long a, unsigned int e) { return a >> e; }
 long long ceilDivPow2(long long a, unsigned int e) { return -((-a) >> e); }
