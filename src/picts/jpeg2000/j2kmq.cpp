@@ -23,11 +23,12 @@ constexpr sQeRow kTable[47] = {
 constexpr sJP2MQTables makeTables() {
     sJP2MQTables t{};
     for (int i = 0; i < 47; i++) {
-        t.qe[i] = kTable[i].qe;
         for (int mps = 0; mps < 2; mps++) {
-            t.nmps[i * 2 + mps] = (uint8_t)(kTable[i].nmps * 2 + mps);
+            sJP2MQState& s = t.st[i * 2 + mps];
+            s.qe = kTable[i].qe;
+            s.nmps = (uint8_t)(kTable[i].nmps * 2 + mps);
             int lmps = kTable[i].sw ? 1 - mps : mps;
-            t.nlps[i * 2 + mps] = (uint8_t)(kTable[i].nlps * 2 + lmps);
+            s.nlps = (uint8_t)(kTable[i].nlps * 2 + lmps);
         }
     }
     return t;

@@ -7,9 +7,12 @@
 #include <cstdint>
 
 // State transitions over (index, MPS) pairs of T.800 Table C.2: state s = index * 2 + MPS.
+struct sJP2MQState {
+    uint16_t qe;
+    uint8_t nmps, nlps;  // next states after an MPS and an LPS
+};
 struct sJP2MQTables {
-    uint16_t qe[47];
-    uint8_t nmps[94], nlps[94];
+    sJP2MQState st[94];
 };
 extern const sJP2MQTables gJP2MQTables;
 
@@ -52,16 +55,17 @@ public:
     // T.800 C.3.2 DECODE, software conventions of C.3: the LPS sub-interval is the lower one.
     static inline int decode(sRegs& r, uint8_t* ctx, int cx) {
         uint8_t& s = ctx[cx];
-        uint32_t qe = gJP2MQTables.qe[s >> 1];
+        const sJP2MQState st = gJP2MQTables.st[s];
+        const uint32_t qe = st.qe;
         int d;
         r.a -= qe;
         if ((r.c >> 16) < qe) {
             if (r.a < qe) {
                 d = s & 1;
-                s = gJP2MQTables.nmps[s];
+                s = st.nmps;
             } else {
                 d = 1 - (s & 1);
-                s = gJP2MQTables.nlps[s];
+                s = st.nlps;
             }
             r.a = qe;
             renorm(r);
@@ -70,10 +74,10 @@ public:
             if (r.a & 0x8000) return s & 1;
             if (r.a < qe) {
                 d = 1 - (s & 1);
-                s = gJP2MQTables.nlps[s];
+                s = st.nlps;
             } else {
                 d = s & 1;
-                s = gJP2MQTables.nmps[s];
+                s = st.nmps;
             }
             renorm(r);
         }

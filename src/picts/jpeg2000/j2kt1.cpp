@@ -87,12 +87,11 @@ inline int mqSign(sMq& mq, uint32_t f) {
     return mq.decode(s & 0x7F) ^ (s >> 7);
 }
 
-inline void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp) {
+void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp, int s) {
     // T.800 E.1.1.2: the reconstruction starts mid-way in the bit-plane; values carry one
     // extra low bit, so 1.5 * 2^bp is stored as 3 << bp.
     int mag = 3 << bp;
     *v = neg ? -mag : mag;
-    const int s = myFs;
     f[0] |= fSig;
     f[-s - 1] |= fSE;
     f[-s] |= fS | (neg ? (uint32_t)fNegS : 0u);
@@ -110,17 +109,22 @@ template <bool Vsc, bool Raw>
 void cJP2Tier1::sigPass(int bp) {
     const uint8_t* zc = kLuts.zc[myOrient];
     sMq mq(myMq);
-    for (int y0 = 0; y0 < myH; y0 += 4) {
-        int rows = myH - y0 < 4 ? myH - y0 : 4;
-        for (int x = 0; x < myW; x++) {
-            uint32_t* f = &myFlags[(size_t)(y0 + 1) * myFs + x + 1];
-            int* v = &myData[(size_t)y0 * myW + x];
-            for (int k = 0; k < rows; k++, f += myFs, v += myW) {
+    // Members in locals: context writes are byte stores, which the compiler must assume
+    // could change any member.
+    const int W = myW, H = myH, FS = myFs;
+    int* const data = myData.data();
+    uint32_t* const flags = myFlags.data();
+    for (int y0 = 0; y0 < H; y0 += 4) {
+        int rows = H - y0 < 4 ? H - y0 : 4;
+        for (int x = 0; x < W; x++) {
+            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
+            int* v = data + (size_t)y0 * W + x;
+            for (int k = 0; k < rows; k++, f += FS, v += W) {
                 uint32_t fl = *f;
                 if (Vsc && k == 3) fl &= ~fSouth;
                 if ((fl & (fSig | fNeighbours)) == 0 || (fl & fSig)) continue;
                 int bit = Raw ? myRaw.bit() : mq.decode(zc[fl & fNeighbours]);
-                if (bit) becomeSignificant(f, v, Raw ? myRaw.bit() : mqSign(mq, fl), bp);
+                if (bit) becomeSignificant(f, v, Raw ? myRaw.bit() : mqSign(mq, fl), bp, FS);
                 *f |= fVisit;
             }
         }
@@ -131,12 +135,17 @@ void cJP2Tier1::sigPass(int bp) {
 template <bool Vsc, bool Raw>
 void cJP2Tier1::refPass(int bp) {
     sMq mq(myMq);
-    for (int y0 = 0; y0 < myH; y0 += 4) {
-        int rows = myH - y0 < 4 ? myH - y0 : 4;
-        for (int x = 0; x < myW; x++) {
-            uint32_t* f = &myFlags[(size_t)(y0 + 1) * myFs + x + 1];
-            int* v = &myData[(size_t)y0 * myW + x];
-            for (int k = 0; k < rows; k++, f += myFs, v += myW) {
+    // Members in locals: context writes are byte stores, which the compiler must assume
+    // could change any member.
+    const int W = myW, H = myH, FS = myFs;
+    int* const data = myData.data();
+    uint32_t* const flags = myFlags.data();
+    for (int y0 = 0; y0 < H; y0 += 4) {
+        int rows = H - y0 < 4 ? H - y0 : 4;
+        for (int x = 0; x < W; x++) {
+            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
+            int* v = data + (size_t)y0 * W + x;
+            for (int k = 0; k < rows; k++, f += FS, v += W) {
                 uint32_t fl = *f;
                 if ((fl & (fSig | fVisit)) != fSig) continue;
                 if (Vsc && k == 3) fl &= ~fSouth;
@@ -159,39 +168,44 @@ template <bool Vsc>
 void cJP2Tier1::clnPass(int bp, bool segsym) {
     const uint8_t* zc = kLuts.zc[myOrient];
     sMq mq(myMq);
-    for (int y0 = 0; y0 < myH; y0 += 4) {
-        int rows = myH - y0 < 4 ? myH - y0 : 4;
-        for (int x = 0; x < myW; x++) {
-            uint32_t* f = &myFlags[(size_t)(y0 + 1) * myFs + x + 1];
-            int* v = &myData[(size_t)y0 * myW + x];
+    // Members in locals: context writes are byte stores, which the compiler must assume
+    // could change any member.
+    const int W = myW, H = myH, FS = myFs;
+    int* const data = myData.data();
+    uint32_t* const flags = myFlags.data();
+    for (int y0 = 0; y0 < H; y0 += 4) {
+        int rows = H - y0 < 4 ? H - y0 : 4;
+        for (int x = 0; x < W; x++) {
+            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
+            int* v = data + (size_t)y0 * W + x;
             int k = 0;
             if (rows == 4) {
                 // T.800 D.3.4: run-length mode when the whole column and its neighbourhood
                 // are insignificant.
-                uint32_t f3 = f[3 * myFs];
+                uint32_t f3 = f[3 * FS];
                 if (Vsc) f3 &= ~fSouth;
                 const uint32_t busy = fSig | fVisit | fNeighbours;
-                if (!(f[0] & busy) && !(f[myFs] & busy) && !(f[2 * myFs] & busy) && !(f3 & busy)) {
+                if (!(f[0] & busy) && !(f[FS] & busy) && !(f[2 * FS] & busy) && !(f3 & busy)) {
                     if (!mq.decode(cJP2MQCoder::kCtxRl)) continue;
                     k = mq.decode(cJP2MQCoder::kCtxUni) << 1;
                     k |= mq.decode(cJP2MQCoder::kCtxUni);
-                    uint32_t* fk = f + (size_t)k * myFs;
+                    uint32_t* fk = f + (size_t)k * FS;
                     uint32_t fl = *fk;
                     if (Vsc && k == 3) fl &= ~fSouth;
-                    becomeSignificant(fk, v + (size_t)k * myW, mqSign(mq, fl), bp);
+                    becomeSignificant(fk, v + (size_t)k * W, mqSign(mq, fl), bp, FS);
                     k++;
                 }
             }
-            f += (size_t)k * myFs;
-            v += (size_t)k * myW;
-            for (; k < rows; k++, f += myFs, v += myW) {
+            f += (size_t)k * FS;
+            v += (size_t)k * W;
+            for (; k < rows; k++, f += FS, v += W) {
                 uint32_t fl = *f;
                 if (fl & (fSig | fVisit)) {
                     *f &= ~fVisit;
                     continue;
                 }
                 if (Vsc && k == 3) fl &= ~fSouth;
-                if (mq.decode(zc[fl & fNeighbours])) becomeSignificant(f, v, mqSign(mq, fl), bp);
+                if (mq.decode(zc[fl & fNeighbours])) becomeSignificant(f, v, mqSign(mq, fl), bp, FS);
             }
         }
     }

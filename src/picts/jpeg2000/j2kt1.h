@@ -34,7 +34,7 @@ private:
     template <bool Vsc>
     void clnPass(int bp, bool segsym);
 
-    inline void becomeSignificant(uint32_t* f, int* v, int neg, int bp);
+    static inline void becomeSignificant(uint32_t* f, int* v, int neg, int bp, int stride);
 
     cJP2MQCoder myMq;
     cJP2Raw myRaw;
