@@ -2,6 +2,7 @@
 // opj_decompress (exact for the reversible path, within 1 for the 9/7 path).
 #include "jpeg2000_testutil.h"
 #include "picts/jpeg2000/pictjp2.h"
+#include "pictfmt_testutil.h"
 
 using namespace j2ktest;
 
@@ -14,6 +15,7 @@ struct PeerCase {
     const char* args;  // opj_compress options
     bool lossy;
     bool jp2;
+    bool noise = false;  // pure noise: incompressible, so code-blocks carry the most data
 };
 
 const PeerCase kCases[] = {
@@ -21,6 +23,8 @@ const PeerCase kCases[] = {
     {"lossless8Rgb", 120, 90, 3, 8, "", false, false},
     {"lossless16Grey", 80, 50, 1, 16, "", false, false},
     {"lossless12Rgb", 64, 48, 3, 12, "", false, false},
+    // 64 x 64 code-blocks of 16-bit noise carry more than 8 KiB each.
+    {"lossless16NoiseBigBlocks", 128, 128, 1, 16, "-n 2", false, false, true},
     {"irreversible97", 130, 77, 3, 8, "-I -r 8", true, false},
     {"irreversible97Grey", 100, 100, 1, 8, "-I -q 40", true, false},
     {"lrcpLayers", 96, 64, 3, 8, "-p LRCP -r 40,10,1", false, false},
@@ -64,6 +68,10 @@ TEST_P(PeerTest, MatchesOpjDecompress) {
     const PeerCase& c = GetParam();
     testutil::TempDir dir;
     Samples src = makePicture(c.w, c.h, c.comps, c.bits, 7);
+    if (c.noise) {
+        std::vector<unsigned char> r = testutil::randomBytes(src.v.size() * 2, 11);
+        for (size_t i = 0; i < src.v.size(); i++) src.v[i] = (r[2 * i] << 8 | r[2 * i + 1]) & ((1 << c.bits) - 1);
+    }
     std::string in = dir.file(c.comps == 1 ? "src.pgm" : "src.ppm");
     ASSERT_TRUE(writePnm(in, src, c.bits));
     std::string cs = dir.file(c.jp2 ? "a.jp2" : "a.j2k");
@@ -86,6 +94,12 @@ TEST_P(PeerTest, MatchesOpjDecompress) {
     EXPECT_GE(d, 0) << ours.w << "x" << ours.h << "x" << ours.comps << " vs " << peer.w << "x" << peer.h << "x"
                     << peer.comps;
     EXPECT_LE(d, c.lossy ? 1 : 0) << c.name;
+    // Pictures show the high 8 bits of each sample.
+    if (c.comps == 1 && !c.jp2 && !strstr(c.args, "-s")) {
+        pictfmt::Rgba px = pictfmt::decodeWith<cPictJ2K>(testutil::readFile(cs));
+        ASSERT_TRUE(px.ok);
+        for (size_t i = 0; i < ours.v.size(); i++) ASSERT_EQ(px.px[i * 4], ours.v[i] >> (c.bits - 8)) << i;
+    }
     // The reversible path gives back the source itself.
     if (!c.lossy && !strstr(c.args, "-r") && !strstr(c.args, "-s")) EXPECT_EQ(maxDiff(ours, src), 0);
 }
