@@ -304,3 +304,85 @@ TEST(Jp2Pictures, PrecisionBelowEightIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Images made directly (no codestream) for the pixel stage: colour spaces, sub-sampled and
+// signed components, and what it refuses.
+cJP2Image* makeImage(unsigned w, unsigned h, std::vector<std::vector<int>> comps, int cs, unsigned prec = 8,
+                     unsigned sub = 1) {
+    cJP2Image* img = new cJP2Image;
+    img->x1 = w, img->y1 = h, img->numcomps = (unsigned)comps.size(), img->colorSpace = cs;
+    img->comps.set((long long)comps.size());
+    for (size_t c = 0; c < comps.size(); c++) {
+        sJP2ImageComp& ic = img->comps.ptr[c];
+        unsigned s = c ? sub : 1;
+        ic.dx = ic.dy = s, ic.w = (w + s - 1) / s, ic.h = (h + s - 1) / s, ic.prec = prec;
+        ic.data.set((long long)ic.w * ic.h);
+        for (long long i = 0; i < ic.data.count; i++) ic.data.ptr[i] = comps[c][(size_t)i % comps[c].size()];
+    }
+    return img;
+}
+
+struct PixelCase {
+    const char* name;
+    cJP2Image* (*make)();
+    bool ok;
+    unsigned int first;  // expected 0xAARRGGBB of the top-left pixel
+};
+
+const PixelCase kPixels[] = {
+    {"Grey16ShowsHighByte", [] { return makeImage(2, 2, {{0xABCD}}, 0, 16); }, true, 0xFFABABAB},
+    {"RgbWithAlpha", [] { return makeImage(2, 2, {{10}, {20}, {30}, {40}}, 1); }, true, 0x280A141E},
+    // Y 100, Cb +20, Cr -30: R = 100 - 42.06, G = 100 - 6.88 + 21.42, B = 100 + 35.44, truncated.
+    {"SyccToRgb", [] { return makeImage(2, 2, {{100}, {148}, {98}}, 3); }, true, 0xFF397287},
+    {"SyccClampsAbove255", [] { return makeImage(2, 2, {{250}, {128}, {228}}, 3); }, true, 0xFFFFB2FA},
+    {"CmykToRgb", [] { return makeImage(2, 2, {{0}, {255}, {0}, {0}}, 4); }, true, 0xFFFF00FF},
+    {"SignedComponentsCentred", [] {
+         cJP2Image* i = makeImage(2, 2, {{-128}}, 0);
+         i->comps.ptr[0].sgnd = 1;
+         return i;
+     }, true, 0xFF000000},
+    {"SubsampledChromaUsesNearestSample", [] { return makeImage(3, 3, {{1}, {2, 3}, {4, 5}}, 1, 8, 2); }, true,
+     0xFF010204},
+    {"TwoComponentsRefused", [] { return makeImage(2, 2, {{1}, {2}}, 0); }, false, 0},
+    {"FiveComponentsRefused", [] { return makeImage(2, 2, {{1}, {2}, {3}, {4}, {5}}, 0); }, false, 0},
+    {"PrecisionBelowEightRefused", [] { return makeImage(2, 2, {{1}}, 0, 4); }, false, 0},
+    {"LabWithTwoComponentsRefused", [] { return makeImage(2, 2, {{1}, {2}}, 6); }, false, 0},
+};
+
+class PixelTest : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(PixelTest, ConvertsOrRefuses) {
+    const PixelCase& c = GetParam();
+    cPtr<cJP2Image> img(c.make());
+    cPictJ2K p;
+    ASSERT_EQ(p.jp2ImageToThis(*img.ptr), c.ok);
+    if (!c.ok) return;
+    // Top-left pixel: the last stored row (bottom-up).
+    EXPECT_EQ(p.raw8Bpp()[(p.height() - 1) * p.width()], c.first);
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageToPixels, PixelTest, ::testing::ValuesIn(kPixels),
+                         [](const ::testing::TestParamInfo<PixelCase>& i) { return std::string(i.param.name); });
+
+// CIELab without explicit ranges: T.800 I.5.3.3 defaults (for 8 bits OA 128, OB 96), and
+// mid L with neutral a and b gives a neutral grey.
+TEST(ImageToPixelsLab, DefaultRangesAreFilledIn) {
+    cPtr<cJP2Image> img(makeImage(1, 1, {{128}, {128}, {96}}, 6));
+    img->cielab[0] = 0x44454600;
+    cPictJ2K p;
+    ASSERT_TRUE(p.jp2ImageToThis(*img.ptr));
+    EXPECT_EQ(img->cielab[1], 100u);
+    EXPECT_EQ(img->cielab[3], 170u);
+    EXPECT_EQ(img->cielab[4], 128u);
+    EXPECT_EQ(img->cielab[5], 200u);
+    EXPECT_EQ(img->cielab[6], 96u);
+    unsigned int px = p.raw8Bpp()[0];
+    int r = (px >> 16) & 255, g = (px >> 8) & 255, b = px & 255;
+    EXPECT_NEAR(r, g, 20);
+    EXPECT_NEAR(b, g, 20);
+    EXPECT_GT(g, 30);  // L 50 is about 19 % of white in linear terms (no transfer curve)
+}
+
+}  // namespace

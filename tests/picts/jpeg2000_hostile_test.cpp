@@ -83,6 +83,9 @@ const Hostile kHostile[] = {
     {"SiblingSegmentPastEnd", false, [](Bytes b) { put16(b, findMarker(b, 0xFF64) + 2, 0xFFF0); return b; }},
     {"UnknownMarkerInTilePart", false,
      [](Bytes b) { return insertAt(b, findMarker(b, 0xFF93), {0xFF, 0x7F, 0x00, 0x04, 1, 2}); }},
+    // 15444-2 array transforms are not applied, so a codestream that needs one is refused.
+    {"McoStagesRefused", false,
+     [](Bytes b) { return insertAt(b, findMarker(b, 0xFF5C), {0xFF, 0x77, 0x00, 0x04, 0x01, 0x00}); }},
     // Tolerated damage.
     {"UnknownMarkerInMainHeader", true,
      [](Bytes b) { return insertAt(b, findMarker(b, 0xFF5C), {0xFF, 0x7F, 0x00, 0x04, 1, 2}); }},

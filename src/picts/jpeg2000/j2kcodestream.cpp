@@ -157,8 +157,12 @@ bool cJ2KDecode::handleMarker(unsigned int m, const unsigned char* b, unsigned i
         case 0xFF63: return readCrg(b, len);
         case 0xFF64: return len > 0;  // COM
         case 0xFF78: return readCbd(b, len);
-        case 0xFF74: case 0xFF75: case 0xFF77:  // 15444-2 transforms: not applied
+        case 0xFF74: case 0xFF75:  // 15444-2 transform records: used only through MCO
             return true;
+        case 0xFF77:
+            // MCO stages would need the 15444-2 array transforms, which are not implemented:
+            // refused rather than shown in the wrong colours.
+            return len >= 1 && b[0] == 0 && len == 1;
         default: return true;  // error-resilience markers of 15444-11
     }
 }
