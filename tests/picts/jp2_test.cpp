@@ -4,6 +4,7 @@
 
 #include "jpeg2000_testutil.h"
 #include "picts/icns/picticns.h"
+#include "picts/png/pictpng.h"
 #include "picts/jpeg2000/pictjp2.h"
 #include "pictfmt_testutil.h"
 
@@ -386,3 +387,13 @@ TEST(ImageToPixelsLab, DefaultRangesAreFilledIn) {
 }
 
 }  // namespace
+
+// An icon family written by another program (png2icns), whose 256 x 256 element is a JP2 file
+// with an alpha channel: it decodes to the PNG it was made from.
+TEST(Jp2Pictures, IconFamilyFromAnotherWriterMatchesItsSource) {
+    pictfmt::Rgba ours = pictfmt::decodeWith<cPictICNS>(testutil::readFile(kData + "icon256.icns"));
+    pictfmt::Rgba ref = pictfmt::decodeWith<cPictPNG>(testutil::readFile(kData + "icon256.png"));
+    ASSERT_TRUE(ours.ok);
+    ASSERT_TRUE(ref.ok);
+    EXPECT_EQ(pictfmt::mismatches(ours, ref, false), 0);
+}
