@@ -139,6 +139,22 @@ TEST(Jpeg2000TileParts, PartCountsThatAreWrongOrAbsentStillDecodeEverything) {
     }
 }
 
+// Whole tiles in parallel, code-blocks and wavelet lines in parallel, or one thread: the same
+// samples.
+TEST(Jpeg2000Fixtures, SameSamplesOnAnyThreadCount) {
+    for (const char* name : {"rgb_tiles.j2k", "grey.j2k"}) {
+        Bytes b = testutil::readFile(kData + name);
+        cJ2KDecode::setThreads(1);
+        Samples one = decodeOurs(b, false);
+        ASSERT_TRUE(one.ok);
+        for (int n : {2, 3, 4, 16}) {
+            cJ2KDecode::setThreads(n);
+            EXPECT_EQ(maxDiff(decodeOurs(b, false), one), 0) << name << " " << n;
+        }
+        cJ2KDecode::setThreads(0);
+    }
+}
+
 // The fixture decodes to its source exactly (the reversible path), through the picture class too.
 TEST(Jpeg2000Fixtures, DecodeToTheirSources) {
     Samples grey = decodeOurs(testutil::readFile(kData + "grey.j2k"), false);

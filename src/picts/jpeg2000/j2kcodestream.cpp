@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
 #include "picts/sizecheck.h"
 
@@ -108,7 +109,7 @@ bool cJP2Tcp::copyFrom(const cJP2Tcp& o) {
 
 cJ2KDecode::cJ2KDecode() {}
 
-cJ2KDecode::~cJ2KDecode() { delete myTcd; }
+cJ2KDecode::~cJ2KDecode() {}
 
 void cJ2KDecode::setThreads(int n) { gThreads = n < 0 ? 0 : n; }
 
@@ -505,7 +506,8 @@ bool cJ2KDecode::readSot(const unsigned char* b, unsigned int len) {
     cJP2Tcp& tcp = myCp.tcps.ptr[isot];
     if (tnsot) {
         // Some encoders announce one tile-part too few, or change the count: the count is
-        // then not trusted and the tile is decoded once everything has been read.
+        // then not trusted. Tiles are decoded once everything has been read, so every part
+        // counts either way.
         if (tpsot >= tnsot || tcp.countBroken || (tcp.numTileParts && tcp.numTileParts != tnsot)) {
             tcp.countBroken = true;
             tcp.numTileParts = 0;
@@ -513,13 +515,10 @@ bool cJ2KDecode::readSot(const unsigned char* b, unsigned int len) {
             tcp.numTileParts = tnsot;
         }
     }
-    // More data for a tile already decoded: decode it again at the end.
-    tcp.decoded = false;
     myCurTile = isot;
     myPartLen = psot;
     myLastPart = psot == 0;
     tcp.partsSeen++;
-    myCanDecode = tcp.numTileParts && tcp.partsSeen >= tcp.numTileParts;
     return true;
 }
 
@@ -555,14 +554,32 @@ bool cJ2KDecode::readSod() {
     return true;
 }
 
-bool cJ2KDecode::decodeTileNow(unsigned int tileno, cJP2Image* img) {
-    cJP2Tcp& tcp = myCp.tcps.ptr[tileno];
-    if (tcp.decoded) return true;
-    tcp.decoded = true;
-    // The tile's data stays: a late tile-part may still ask for the tile to be decoded again.
-    if (!myTcd->initDecodeTile(tileno) || !myTcd->decodeTile(tileno, threads()) || !myTcd->updateImageData(img))
-        return fail();
-    return true;
+bool cJ2KDecode::decodeTiles(cJP2Image* img) {
+    std::vector<unsigned int> tiles;
+    for (unsigned int t = 0; t < myCp.tw * myCp.th; t++)
+        if (myCp.tcps.ptr[t].hasData) tiles.push_back(t);
+    int n = threads();
+    if (n <= 1 || tiles.size() < 2 || (int)tiles.size() < n) {
+        // One tile (or a few) at a time, the code-blocks and wavelet lines of each in parallel.
+        cJP2Tcd tcd(&myImage, &myCp);
+        for (unsigned int t : tiles)
+            if (!tcd.initDecodeTile(t) || !tcd.decodeTile(t, n) || !tcd.updateImageData(img)) return fail();
+        return true;
+    }
+    // Many tiles: whole tiles in parallel, each on one thread, into components allocated
+    // beforehand (tiles write disjoint areas).
+    for (unsigned int c = 0; c < img->numcomps; c++) {
+        sJP2ImageComp& d = img->comps.ptr[c];
+        long long count = (long long)d.w * d.h;
+        if (!d.data.ptr && (!d.data.set(count) || !memset(d.data.ptr, 0, (size_t)count * sizeof(int)))) return fail();
+    }
+    std::vector<cJP2Tcd> tcds((size_t)n, cJP2Tcd(&myImage, &myCp));
+    bool ok = j2kParallelFor((long long)tiles.size(), n, [&](long long i, int w) {
+        cJP2Tcd& tcd = tcds[(size_t)w];
+        unsigned int t = tiles[(size_t)i];
+        return tcd.initDecodeTile(t) && tcd.decodeTile(t, 1) && tcd.updateImageData(img);
+    });
+    return ok || fail();
 }
 
 bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {
@@ -574,9 +591,6 @@ bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {
     long long bytes = (long long)myIO->size();
     if (samples > kMinSampleAllowance && samples / kMaxSamplesPerByte > bytes) return fail();
     if (!myImage.copyHeader(*img)) return fail();
-    delete myTcd;
-    myTcd = new (std::nothrow) cJP2Tcd(&myImage, &myCp);
-    if (!myTcd) return fail();
 
     // The marker after the main header (SOT) was read by readHeader.
     unsigned int m = 0xFF90;
@@ -599,10 +613,6 @@ bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {
                 if (!readMarker(m)) return fail();
             }
             if (!readSod()) return fail();
-            if (myCanDecode) {
-                if (!decodeTileNow(myCurTile, img)) return false;
-                myCanDecode = false;
-            }
             if (myState == stNoEoc || myLastPart) break;
         } else if (m == 0xFFD9 || m == 0x0000) {
             // EOC, or zero padding where the next SOT would stand.
@@ -613,11 +623,8 @@ bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {
         }
         if (!readMarker(m)) break;  // the stream ended between tile-parts
     }
-    // Tiles whose part count was not announced, or whose data ended early, in tile order.
-    for (unsigned int t = 0; t < myCp.tw * myCp.th; t++) {
-        cJP2Tcp& tcp = myCp.tcps.ptr[t];
-        if (tcp.hasData && !tcp.decoded && !decodeTileNow(t, img)) return false;
-    }
+    // Every tile read, in tile order (or in parallel).
+    if (!decodeTiles(img)) return false;
     // Move the samples; components of tiles never seen stay zero.
     for (unsigned int c = 0; c < img->numcomps; c++) {
         sJP2ImageComp& d = img->comps.ptr[c];

@@ -8,8 +8,6 @@
 #include "picts/jpeg2000/j2kimage.h"
 #include "picts/jpeg2000/j2kparams.h"
 
-class cJP2Tcd;
-
 class cJ2KDecode {
 public:
     // Decoder states (T.800 A.3 marker order).
@@ -72,7 +70,8 @@ protected:
     bool readMarker(unsigned int& marker);
     // Tile-part data after SOD, appended to the current tile's data.
     bool readSod();
-    bool decodeTileNow(unsigned int tileno, cJP2Image* img);
+    // Decodes every tile that has data into img.
+    bool decodeTiles(cJP2Image* img);
     cJP2Tcp& currentTcp();
     bool fail() {
         myState |= stError;
@@ -89,6 +88,4 @@ protected:
     long long myPartLen = 0;  // Psot (0: up to the end of the codestream)
     long long myPartStart = 0;
     bool myLastPart = false;
-    bool myCanDecode = false;
-    cJP2Tcd* myTcd = nullptr;
 };

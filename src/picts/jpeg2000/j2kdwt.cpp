@@ -148,14 +148,14 @@ bool cJP2Tcd::dwtDecode(int threads) {
             // Rows in bands of 16, columns in strips of 64, taken by the threads in turn.
             const int rowBand = 16, colStrip = 64;
             long long nRowJobs = (lv.h + rowBand - 1) / rowBand;
-            bool ok = j2kParallelFor(nRowJobs, threads, [&](long long i) {
+            bool ok = j2kParallelFor(nRowJobs, threads, [&](long long i, int) {
                 int y0 = (int)i * rowBand, y1 = y0 + rowBand < lv.h ? y0 + rowBand : lv.h;
                 static thread_local std::vector<int> line;
                 rowsPass(lv, y0, y1, line);
                 return true;
             });
             long long nColJobs = (lv.w + colStrip - 1) / colStrip;
-            ok = ok && j2kParallelFor(nColJobs, threads, [&](long long i) {
+            ok = ok && j2kParallelFor(nColJobs, threads, [&](long long i, int) {
                 int x0 = (int)i * colStrip, x1 = x0 + colStrip < lv.w ? x0 + colStrip : lv.w;
                 static thread_local std::vector<int> scratch;
                 colsPass(lv, x0, x1, scratch);

@@ -60,7 +60,6 @@ public:
     unsigned int partsSeen = 0;
     bool countBroken = false;  // TNsot proved wrong
     bool hasData = false;
-    bool decoded = false;
 
     // Copies the coding parameters (not the data) from the main header's defaults.
     bool copyFrom(const cJP2Tcp& o);

@@ -207,22 +207,14 @@ bool cJP2Tcd::t1Decode(int threads) {
         }
     }
     int n = threads < 1 ? 1 : threads;
+    // Each thread has its own tier-1 working buffers.
     std::vector<cJP2Tier1> workers((size_t)n);
-    // Each thread takes its own tier-1 working buffers.
-    std::vector<std::atomic<bool>> busy((size_t)n);
-    for (auto& b : busy) b = false;
-    return j2kParallelFor((long long)jobs.size(), n, [&](long long i) {
+    return j2kParallelFor((long long)jobs.size(), n, [&](long long i, int w) {
         const sJob& j = jobs[(size_t)i];
         sJP2TileComp& tc = myComps[j.comp];
         sJP2Resolution& res = tc.resolutions[j.res];
         sJP2Band& band = res.bands[j.band];
         const sJP2Tccp& tccp = myTcp->tccps.ptr[j.comp];
-        // Find a free worker (there are as many as threads).
-        size_t w = 0;
-        for (;; w = (w + 1) % busy.size()) {
-            bool expect = false;
-            if (busy[w].compare_exchange_strong(expect, true)) break;
-        }
         sJP2Cblk& cb = band.cblks[j.cblk];
         // Place of the code-block in the tile component: HL right of the lower resolution,
         // LH below it, HH both (T.800 F.3.1).
@@ -230,10 +222,8 @@ bool cJP2Tcd::t1Decode(int threads) {
         if (band.bandno & 1) x += tc.resolutions[j.res - 1].x1 - tc.resolutions[j.res - 1].x0;
         if (band.bandno & 2) y += tc.resolutions[j.res - 1].y1 - tc.resolutions[j.res - 1].y0;
         int* dst = tc.data.ptr + y * tc.w() + x;
-        bool ok = workers[w].decodeCblk(cb, band.bandno, tccp.roishift, tccp.cblksty, tccp.qmfbid == 1,
-                                        band.stepsize, dst, tc.w());
-        busy[w] = false;
-        return ok;
+        return workers[(size_t)w].decodeCblk(cb, band.bandno, tccp.roishift, tccp.cblksty, tccp.qmfbid == 1,
+                                             band.stepsize, dst, tc.w());
     });
 }
 
