@@ -23,8 +23,8 @@ public:
     // The decoder's registers. Passes copy them into a local so that they stay in machine
     // registers, and put them back afterwards.
     struct sRegs {
-        const uint8_t* bp;
-        const uint8_t* end;
+        const uint8_t* data;
+        size_t pos, len;  // positions, not pointers: reading past the end is never formed
         uint32_t a, c;
         int ct;
     };
@@ -32,9 +32,10 @@ public:
     // T.800 C.3.5 INITDEC over len bytes.
     void initDec(const uint8_t* data, size_t len) {
         sRegs& r = myRegs;
-        r.bp = data;
-        r.end = data + len;
-        r.c = (uint32_t)byteAt(r, r.bp) << 16;
+        r.data = data;
+        r.pos = 0;
+        r.len = data ? len : 0;
+        r.c = (uint32_t)byteAt(r, 0) << 16;
         byteIn(r);
         r.c <<= 7;
         r.ct -= 7;
@@ -85,21 +86,21 @@ public:
     }
 
 private:
-    static uint8_t byteAt(const sRegs& r, const uint8_t* p) { return p < r.end ? *p : 0xFF; }
+    static uint8_t byteAt(const sRegs& r, size_t p) { return p < r.len ? r.data[p] : 0xFF; }
     // T.800 C.3.4 BYTEIN: after 0xFF a byte above 0x8F is a marker, which is never passed.
     static inline void byteIn(sRegs& r) {
-        if (byteAt(r, r.bp) == 0xFF) {
-            if (byteAt(r, r.bp + 1) > 0x8F) {
+        if (byteAt(r, r.pos) == 0xFF) {
+            if (byteAt(r, r.pos + 1) > 0x8F) {
                 r.c += 0xFF00;
                 r.ct = 8;
             } else {
-                r.bp++;
-                r.c += (uint32_t)byteAt(r, r.bp) << 9;
+                r.pos++;
+                r.c += (uint32_t)byteAt(r, r.pos) << 9;
                 r.ct = 7;
             }
         } else {
-            r.bp++;
-            r.c += (uint32_t)byteAt(r, r.bp) << 8;
+            r.pos++;
+            r.c += (uint32_t)byteAt(r, r.pos) << 8;
             r.ct = 8;
         }
     }
@@ -120,7 +121,7 @@ private:
         } while (!(r.a & 0x8000));
     }
 
-    sRegs myRegs = {nullptr, nullptr, 0, 0, 0};
+    sRegs myRegs = {nullptr, 0, 0, 0, 0, 0};
     uint8_t myCtx[kContexts] = {};
 };
 
@@ -129,23 +130,24 @@ private:
 class cJP2Raw {
 public:
     void init(const uint8_t* data, size_t len) {
-        myBp = data;
-        myEnd = data + len;
+        myData = data;
+        myLen = data ? len : 0;
+        myPos = 0;
         myC = 0;
         myCt = 0;
     }
     inline int bit() {
         if (myCt == 0) {
             if (myC == 0xFF) {
-                if (byteAt(myBp) > 0x8F) {
+                if (byteAt(myPos) > 0x8F) {
                     myC = 0xFF;
                     myCt = 8;
                 } else {
-                    myC = byteAt(myBp++);
+                    myC = byteAt(myPos++);
                     myCt = 7;
                 }
             } else {
-                myC = byteAt(myBp++);
+                myC = byteAt(myPos++);
                 myCt = 8;
             }
         }
@@ -154,9 +156,9 @@ public:
     }
 
 private:
-    uint8_t byteAt(const uint8_t* p) const { return p < myEnd ? *p : 0xFF; }
-    const uint8_t* myBp = nullptr;
-    const uint8_t* myEnd = nullptr;
+    uint8_t byteAt(size_t p) const { return p < myLen ? myData[p] : 0xFF; }
+    const uint8_t* myData = nullptr;
+    size_t myPos = 0, myLen = 0;
     uint32_t myC = 0;
     int myCt = 0;
 };
