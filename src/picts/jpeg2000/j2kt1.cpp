@@ -119,14 +119,26 @@ void cJP2Tier1::sigPass(int bp) {
         for (int x = 0; x < W; x++) {
             uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
             int* v = data + (size_t)y0 * W + x;
-            for (int k = 0; k < rows; k++, f += FS, v += W) {
-                uint32_t fl = *f;
-                if (Vsc && k == 3) fl &= ~fSouth;
-                if ((fl & (fSig | fNeighbours)) == 0 || (fl & fSig)) continue;
-                int bit = Raw ? myRaw.bit() : mq.decode(zc[fl & fNeighbours]);
-                if (bit) becomeSignificant(f, v, Raw ? myRaw.bit() : mqSign(mq, fl), bp, FS);
-                *f |= fVisit;
+#define QMX_SIG_STEP(F, V, LAST)                                                          \
+    do {                                                                                  \
+        uint32_t fl = *(F);                                                               \
+        if (Vsc && (LAST)) fl &= ~fSouth;                                                 \
+        if ((fl & (fSig | fNeighbours)) != 0 && !(fl & fSig)) {                           \
+            int bit = Raw ? myRaw.bit() : mq.decode(zc[fl & fNeighbours]);                \
+            if (bit) becomeSignificant((F), (V), Raw ? myRaw.bit() : mqSign(mq, fl), bp, FS); \
+            *(F) |= fVisit;                                                               \
+        }                                                                                 \
+    } while (0)
+            if (rows == 4) {
+                // A whole stripe column, unrolled.
+                QMX_SIG_STEP(f, v, false);
+                QMX_SIG_STEP(f + FS, v + W, false);
+                QMX_SIG_STEP(f + 2 * FS, v + 2 * W, false);
+                QMX_SIG_STEP(f + 3 * FS, v + 3 * W, true);
+            } else {
+                for (int k = 0; k < rows; k++, f += FS, v += W) QMX_SIG_STEP(f, v, k == 3);
             }
+#undef QMX_SIG_STEP
         }
     }
     mq.store(myMq);
@@ -145,20 +157,27 @@ void cJP2Tier1::refPass(int bp) {
         for (int x = 0; x < W; x++) {
             uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
             int* v = data + (size_t)y0 * W + x;
-            for (int k = 0; k < rows; k++, f += FS, v += W) {
-                uint32_t fl = *f;
-                if ((fl & (fSig | fVisit)) != fSig) continue;
-                if (Vsc && k == 3) fl &= ~fSouth;
-                int bit;
-                if (Raw)
-                    bit = myRaw.bit();
-                else
-                    bit = mq.decode((fl & fRefined) ? 16 : (fl & fNeighbours) ? 15 : 14);
-                // T.800 D.3.3: the bit moves the value half a step up or down.
-                int d = bit ? (1 << bp) : -(1 << bp);
-                *v += *v < 0 ? -d : d;
-                *f |= fRefined;
+            // T.800 D.3.3: the bit moves the value half a step up or down.
+#define QMX_REF_STEP(F, V, LAST)                                                              \
+    do {                                                                                      \
+        uint32_t fl = *(F);                                                                   \
+        if ((fl & (fSig | fVisit)) == fSig) {                                                 \
+            if (Vsc && (LAST)) fl &= ~fSouth;                                                 \
+            int bit = Raw ? myRaw.bit() : mq.decode((fl & fRefined) ? 16 : (fl & fNeighbours) ? 15 : 14); \
+            int d = bit ? (1 << bp) : -(1 << bp);                                             \
+            *(V) += *(V) < 0 ? -d : d;                                                        \
+            *(F) |= fRefined;                                                                 \
+        }                                                                                     \
+    } while (0)
+            if (rows == 4) {
+                QMX_REF_STEP(f, v, false);
+                QMX_REF_STEP(f + FS, v + W, false);
+                QMX_REF_STEP(f + 2 * FS, v + 2 * W, false);
+                QMX_REF_STEP(f + 3 * FS, v + 3 * W, true);
+            } else {
+                for (int k = 0; k < rows; k++, f += FS, v += W) QMX_REF_STEP(f, v, k == 3);
             }
+#undef QMX_REF_STEP
         }
     }
     mq.store(myMq);
