@@ -101,7 +101,9 @@ TEST_P(PeerTest, MatchesOpjDecompress) {
         for (size_t i = 0; i < ours.v.size(); i++) ASSERT_EQ(px.px[i * 4], ours.v[i] >> (c.bits - 8)) << i;
     }
     // The reversible path gives back the source itself.
-    if (!c.lossy && !strstr(c.args, "-r") && !strstr(c.args, "-s")) EXPECT_EQ(maxDiff(ours, src), 0);
+    if (!c.lossy && !strstr(c.args, "-r") && !strstr(c.args, "-s")) {
+        EXPECT_EQ(maxDiff(ours, src), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, PeerTest, ::testing::ValuesIn(kCases),

@@ -48,6 +48,8 @@ const sMarkerRow* findMarker(unsigned int m) {
 // memory is taken: even an all-zero picture costs some packet header bits per precinct.
 const long long kMaxSamplesPerByte = 1024;
 const long long kMinSampleAllowance = 1LL << 24;
+// Tile-component parameter records held at once (tiles seen times components).
+const long long kMaxTileComponents = 1LL << 18;
 
 }  // namespace
 
@@ -235,8 +237,8 @@ bool cJ2KDecode::readSPCodSPCoc(unsigned int comp, const unsigned char* b, unsig
     if (t.csty & 1) {
         if (len < 5 + t.numres) return false;
         for (unsigned int r = 0; r < t.numres; r++) {
-            t.prcw[r] = b[5 + r] & 15;
-            t.prch[r] = b[5 + r] >> 4;
+            t.prcw[r] = (unsigned char)(b[5 + r] & 15);
+            t.prch[r] = (unsigned char)(b[5 + r] >> 4);
         }
         used += t.numres;
     } else {
@@ -308,15 +310,15 @@ bool cJ2KDecode::readSQcdSQcc(unsigned int comp, const unsigned char* b, unsigne
     if (t.qntsty == 0) {
         bands = len - 1;
         for (unsigned int i = 0; i < bands; i++)
-            if (i < (unsigned int)kJ2KMaxBands) t.steps[i].expn = b[1 + i] >> 3, t.steps[i].mant = 0;
+            if (i < (unsigned int)kJ2KMaxBands) t.steps[i].expn = (unsigned char)(b[1 + i] >> 3), t.steps[i].mant = 0;
         used = len;
     } else if (t.qntsty == 1) {
         if (len < 3) return false;
         unsigned int v = be16(b + 1);
         for (int i = 0; i < kJ2KMaxBands; i++) {
             int e = (int)(v >> 11) - (i == 0 ? 0 : (i - 1) / 3);
-            t.steps[i].expn = e < 0 ? 0 : e;
-            t.steps[i].mant = (int)(v & 0x7FF);
+            t.steps[i].expn = (unsigned char)(e < 0 ? 0 : e);
+            t.steps[i].mant = (unsigned short)(v & 0x7FF);
         }
         used = 3;
     } else {
@@ -324,8 +326,8 @@ bool cJ2KDecode::readSQcdSQcc(unsigned int comp, const unsigned char* b, unsigne
         bands = (len - 1) / 2;
         for (unsigned int i = 0; i < bands && i < (unsigned int)kJ2KMaxBands; i++) {
             unsigned int v = be16(b + 1 + 2 * i);
-            t.steps[i].expn = (int)(v >> 11);
-            t.steps[i].mant = (int)(v & 0x7FF);
+            t.steps[i].expn = (unsigned char)(v >> 11);
+            t.steps[i].mant = (unsigned short)(v & 0x7FF);
         }
         used = len;
     }
@@ -475,8 +477,7 @@ bool cJ2KDecode::readHeader(cFileIOTarget* io, cPtr<cJP2Image>& out) {
     if (myState != stMain) return fail();
     // A QCD is required (T.800 A.6.4); without it the bands have no step sizes.
     myState = stTPHSot;
-    for (long long t = 0; t < myCp.tcps.count; t++)
-        if (!myCp.tcps.ptr[t].copyFrom(myDefault)) return fail();
+    // Each tile takes its copy of these defaults when its first tile-part comes.
     cJP2Image* copy = new (std::nothrow) cJP2Image;
     if (!copy || !myImage.copyHeader(*copy)) {
         delete copy;
@@ -504,6 +505,12 @@ bool cJ2KDecode::readSot(const unsigned char* b, unsigned int len) {
     if (isot >= myCp.tw * myCp.th) return false;
     if ((psot >= 1 && psot <= 11) || psot == 13) return false;
     cJP2Tcp& tcp = myCp.tcps.ptr[isot];
+    if (!tcp.partsSeen) {
+        // Parameters per tile and component are taken only for tiles that come, and only so
+        // many: a small file cannot make the reader hold millions of them.
+        if ((long long)++myTilesSeen * myImage.numcomps > kMaxTileComponents || !tcp.copyFrom(myDefault))
+            return false;
+    }
     if (tnsot) {
         // Some encoders announce one tile-part too few, or change the count: the count is
         // then not trusted. Tiles are decoded once everything has been read, so every part

@@ -85,6 +85,7 @@ protected:
     cJP2Tcp myDefault;
     _typebuf<unsigned char> myHeader;
     unsigned int myCurTile = 0;
+    unsigned int myTilesSeen = 0;
     long long myPartLen = 0;  // Psot (0: up to the end of the codestream)
     long long myPartStart = 0;
     bool myLastPart = false;

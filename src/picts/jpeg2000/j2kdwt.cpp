@@ -145,17 +145,20 @@ bool cJP2Tcd::dwtDecode(int threads) {
             lv.casRow = hi.x0 & 1;
             lv.casCol = hi.y0 & 1;
             lv.reversible = tccp.qmfbid == 1;
-            // Rows in bands of 16, columns in strips of 64, taken by the threads in turn.
+            // Rows in bands of 16, columns in strips of 64, taken by the threads in turn; small
+            // levels are not worth waking threads for.
             const int rowBand = 16, colStrip = 64;
+            long long area = (long long)lv.w * lv.h;
+            int n = area < (1 << 16) ? 1 : threads;
             long long nRowJobs = (lv.h + rowBand - 1) / rowBand;
-            bool ok = j2kParallelFor(nRowJobs, threads, [&](long long i, int) {
+            bool ok = j2kParallelFor(nRowJobs, n, [&](long long i, int) {
                 int y0 = (int)i * rowBand, y1 = y0 + rowBand < lv.h ? y0 + rowBand : lv.h;
                 static thread_local std::vector<int> line;
                 rowsPass(lv, y0, y1, line);
                 return true;
             });
             long long nColJobs = (lv.w + colStrip - 1) / colStrip;
-            ok = ok && j2kParallelFor(nColJobs, threads, [&](long long i, int) {
+            ok = ok && j2kParallelFor(nColJobs, n, [&](long long i, int) {
                 int x0 = (int)i * colStrip, x1 = x0 + colStrip < lv.w ? x0 + colStrip : lv.w;
                 static thread_local std::vector<int> scratch;
                 colsPass(lv, x0, x1, scratch);

@@ -9,8 +9,8 @@ const int kJ2KMaxBands = 97;        // 3 * 32 + 1
 const int kJ2KMaxPocs = 32;
 
 struct sJP2StepSize {
-    int expn = 0;
-    int mant = 0;
+    unsigned char expn = 0;   // 5 bits
+    unsigned short mant = 0;  // 11 bits
 };
 
 struct sJP2Tccp {
@@ -23,7 +23,7 @@ struct sJP2Tccp {
     unsigned int numgbits = 0;
     unsigned int roishift = 0;
     sJP2StepSize steps[kJ2KMaxBands];
-    unsigned int prcw[kJ2KMaxResolutions], prch[kJ2KMaxResolutions];
+    unsigned char prcw[kJ2KMaxResolutions], prch[kJ2KMaxResolutions];  // 0..15
     int dcShift = 0;
     bool cocSeen = false;  // a COC of this header set the coding style
     bool qccSeen = false;

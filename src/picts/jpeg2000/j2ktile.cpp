@@ -207,6 +207,10 @@ bool cJP2Tcd::t1Decode(int threads) {
         }
     }
     int n = threads < 1 ? 1 : threads;
+    // A few code-blocks are decoded on the calling thread; threads start to pay from about
+    // eight blocks each.
+    long long most = (long long)jobs.size() / 8 + 1;
+    if (n > most) n = (int)most;
     // Each thread has its own tier-1 working buffers.
     std::vector<cJP2Tier1> workers((size_t)n);
     return j2kParallelFor((long long)jobs.size(), n, [&](long long i, int w) {
