@@ -235,8 +235,8 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
     mq.store(myMq);
 }
 
-bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, unsigned int bandno, unsigned int roishift, unsigned int cblksty,
-                           bool reversible, float stepsize, int* dst, long long stride) {
+bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned int bandno, unsigned int roishift,
+                           unsigned int cblksty, bool reversible, float stepsize, int* dst, long long stride) {
     myW = cb.x1 - cb.x0;
     myH = cb.y1 - cb.y0;
     if (myW <= 0 || myH <= 0 || myW > 1024 || myH > 1024) return false;
@@ -254,7 +254,19 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, unsigned int bandno, unsigned int
     for (unsigned int s = 0; s < cb.numsegs && bp >= 0; s++) {
         const sJP2Seg& seg = cb.segs[s];
         if (!seg.numpasses) continue;
-        const uint8_t* d = seg.len ? cb.data.data() + seg.dataStart : nullptr;
+        // A segment that came in one packet is read in place; one spread over several packets
+        // is gathered first.
+        const uint8_t* d = nullptr;
+        if (seg.numChunks == 1) {
+            d = tileData + cb.chunks[seg.firstChunk].offset;
+        } else if (seg.numChunks > 1) {
+            myBytes.clear();
+            for (unsigned int c = 0; c < seg.numChunks; c++) {
+                const sJP2Chunk& ch = cb.chunks[seg.firstChunk + c];
+                myBytes.insert(myBytes.end(), tileData + ch.offset, tileData + ch.offset + ch.len);
+            }
+            d = myBytes.data();
+        }
         // T.800 D.6: with bypass, significance and refinement passes after the first ten
         // are raw.
         myRawMode = (cblksty & kBypass) && passno >= 10 && passtype != 2;

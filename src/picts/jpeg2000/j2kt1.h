@@ -20,11 +20,11 @@ public:
         kSegSym = 32   // segmentation symbols
     };
 
-    // Decodes cb and writes its samples at dst (row stride in samples): integers halved for
-    // the reversible path, floats times stepsize otherwise. False only when the block's
-    // sizes are refused.
-    bool decodeCblk(const sJP2Cblk& cb, unsigned int bandno, unsigned int roishift, unsigned int cblksty,
-                    bool reversible, float stepsize, int* dst, long long stride);
+    // Decodes cb (its data in the tile's data) and writes its samples at dst (row stride in
+    // samples): integers halved for the reversible path, floats times stepsize otherwise.
+    // False only when the block's sizes are refused.
+    bool decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned int bandno, unsigned int roishift,
+                    unsigned int cblksty, bool reversible, float stepsize, int* dst, long long stride);
 
 private:
     template <bool Vsc, bool Raw>
@@ -43,5 +43,5 @@ private:
     int myW = 0, myH = 0, myFs = 0;  // block size and flag row stride
     std::vector<int> myData;
     std::vector<uint32_t> myFlags;
-    std::vector<uint8_t> myBytes;  // a segment's bytes when they must be gathered
+    std::vector<uint8_t> myBytes;  // a segment's bytes gathered from several packets
 };

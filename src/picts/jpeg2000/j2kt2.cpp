@@ -74,7 +74,6 @@ sJP2Seg& openSeg(sJP2Cblk& cb, unsigned int cblksty) {
     sJP2Seg& s = cb.segs[cb.numsegs];
     s = sJP2Seg();
     s.maxpasses = segMaxPasses(cb, cb.numsegs, cblksty);
-    s.dataStart = (long long)cb.data.size();
     cb.numsegs++;
     return s;
 }
@@ -183,8 +182,10 @@ bool readPacket(sPacketCtx& ctx, sJP2Resolution& res, unsigned int prcno, unsign
             if (!seg.newpasses && !seg.newlen) continue;
             if ((long long)seg.newlen > ctx.len - ctx.pos) return false;
             if (seg.newlen) {
-                if (!seg.len && !seg.numpasses) seg.dataStart = (long long)cb->data.size();
-                cb->data.insert(cb->data.end(), ctx.data + ctx.pos, ctx.data + ctx.pos + seg.newlen);
+                // Segments fill in order, so each one's chunks follow each other.
+                if (!seg.numChunks) seg.firstChunk = (unsigned int)cb->chunks.size();
+                cb->chunks.push_back({ctx.pos, seg.newlen});
+                seg.numChunks++;
             }
             ctx.pos += seg.newlen;
             seg.len += seg.newlen;

@@ -226,8 +226,8 @@ bool cJP2Tcd::t1Decode(int threads) {
         if (band.bandno & 1) x += tc.resolutions[j.res - 1].x1 - tc.resolutions[j.res - 1].x0;
         if (band.bandno & 2) y += tc.resolutions[j.res - 1].y1 - tc.resolutions[j.res - 1].y0;
         int* dst = tc.data.ptr + y * tc.w() + x;
-        return workers[(size_t)w].decodeCblk(cb, band.bandno, tccp.roishift, tccp.cblksty, tccp.qmfbid == 1,
-                                             band.stepsize, dst, tc.w());
+        return workers[(size_t)w].decodeCblk(cb, myTcp->data.ptr, band.bandno, tccp.roishift, tccp.cblksty,
+                                             tccp.qmfbid == 1, band.stepsize, dst, tc.w());
     });
 }
 

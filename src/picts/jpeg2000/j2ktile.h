@@ -32,10 +32,17 @@ private:
     std::vector<sNode> myNodes;
 };
 
-// One codeword segment of a code-block (T.800 B.10.7): its bytes lie at dataStart in the
-// code-block's data.
+// A piece of a code-block's data inside the tile's data (one packet's contribution).
+struct sJP2Chunk {
+    long long offset;
+    unsigned int len;
+};
+
+// One codeword segment of a code-block (T.800 B.10.7): its bytes are the chunks firstChunk
+// .. firstChunk + numChunks - 1 of the code-block, one per packet that added to it.
 struct sJP2Seg {
-    long long dataStart = 0;
+    unsigned int firstChunk = 0;
+    unsigned int numChunks = 0;
     unsigned int len = 0;
     unsigned int numpasses = 0;
     unsigned int maxpasses = 0;
@@ -45,7 +52,7 @@ struct sJP2Seg {
 
 struct sJP2Cblk {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    std::vector<unsigned char> data;
+    std::vector<sJP2Chunk> chunks;  // in the order the packets brought them
     std::vector<sJP2Seg> segs;
     unsigned int numsegs = 0;
     unsigned int numbps = 0;
