@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/fileio.h"
 #include "base/memio.h"
 #include "picts/jpeg2000/jp2decode.h"
 
@@ -14,16 +15,15 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: jp2decode in.j2k|in.jp2 out.pnm [threads]\n");
         return 2;
     }
-    FILE* f = fopen(argv[1], "rb");
-    if (!f) return 1;
-    std::vector<unsigned char> data;
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    fclose(f);
+    // Read through a file stream with the decoder's read cache, as the picture classes do.
+    cFileIO file;
+    if (!file.open(argv[1])) return 1;
+    cMemBufferedIO io(&file, 1 << 16);
+    unsigned char sig[5] = {};
+    io.read(sig, 5);
+    io.set_fp(0);
     cJ2KDecode::setThreads(argc > 3 ? atoi(argv[3]) : 0);
-    bool jp2 = data.size() > 4 && data[4] == 'j';
-    cBufWrapperIO io(data.data(), (long long)data.size());
+    bool jp2 = sig[4] == 'j';
     cPtr<cJP2Image> img;
     cJP2Decode d2;
     cJ2KDecode d1;
