@@ -141,6 +141,16 @@ TEST(Jpeg2000TileParts, PartCountsThatAreWrongOrAbsentStillDecodeEverything) {
     }
 }
 
+// A progression order above 4 names no packets: the tile decodes from none (mid-grey), not
+// a failure.
+TEST(Jpeg2000Fixtures, UnknownProgressionOrderGivesEmptyCodeBlocks) {
+    Bytes b = testutil::readFile(kData + "grey.j2k");
+    b[findMarker(b, 0xFF52) + 5] = 5;
+    Samples got = decodeOurs(b, false);
+    ASSERT_TRUE(got.ok);
+    for (int v : got.v) ASSERT_EQ(v, 128);
+}
+
 // 16384 components in 1 x 1 tiles: tile parameters are taken per tile that comes, and a
 // file cannot make the reader hold more than a bounded number of them.
 TEST(Jpeg2000Fixtures, ManyTilesTimesManyComponentsRefused) {
