@@ -21,12 +21,30 @@ inline int clampIdx(int i, int n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
 template <class T, class Op>
 void liftStep(T* dst, int nd, const T* src, int ns, int off, long long pitch, int lanes, Op op) {
     if (ns <= 0) return;
-    for (int k = 0; k < nd; k++) {
+    auto edge = [&](int k) {
         const T* a = src + clampIdx(k + off, ns) * pitch;
         const T* b = src + clampIdx(k + off + 1, ns) * pitch;
         T* d = dst + k * pitch;
         for (int j = 0; j < lanes; j++) d[j] = op(d[j], a[j], b[j]);
+    };
+    // Both neighbours inside for kStart <= k < kEnd; the edges use the mirrored ones.
+    int kStart = off < 0 ? -off : 0;
+    int kEnd = ns - 1 - off;
+    if (kEnd > nd) kEnd = nd;
+    if (kEnd < kStart) kEnd = kStart;
+    int k = 0;
+    for (; k < kStart && k < nd; k++) edge(k);
+    if (lanes == 1 && pitch == 1) {
+        for (; k < kEnd; k++) dst[k] = op(dst[k], src[k + off], src[k + off + 1]);
+    } else {
+        for (; k < kEnd; k++) {
+            const T* a = src + (k + off) * pitch;
+            const T* b = a + pitch;
+            T* d = dst + k * pitch;
+            for (int j = 0; j < lanes; j++) d[j] = op(d[j], a[j], b[j]);
+        }
     }
+    for (; k < nd; k++) edge(k);
 }
 
 // Lifts L (sn lines) and H (dn lines) in place; cas is the parity of the first sample.
@@ -225,13 +243,16 @@ bool cJP2Tcd::dcLevelShiftDecode() {
                     p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
                 }
             } else {
+                // Truncated toward zero, then shifted and clamped. The float is first brought
+                // into a range that converts (NaN to the low end); values beyond it clamp the
+                // same way.
                 const float* f = (const float*)p;
+                const float flo = (float)(lo - shift - 1), fhi = (float)(hi - shift + 1);
                 for (long long x = 0; x < w; x++) {
                     float fv = f[x];
-                    // Clamp before converting: NaN and huge values have no integer.
-                    double d = fv == fv ? (double)fv : 0.0;
-                    d = d < -4e18 ? -4e18 : d > 4e18 ? 4e18 : d;
-                    long long v = (long long)d + shift;
+                    fv = fv >= flo ? fv : flo;
+                    fv = fv <= fhi ? fv : fhi;
+                    long long v = (long long)(int)fv + shift;
                     p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
                 }
             }
