@@ -141,6 +141,45 @@ TEST(Jpeg2000TileParts, PartCountsThatAreWrongOrAbsentStillDecodeEverything) {
     }
 }
 
+// Packed packet headers (T.800 A.7.4): the headers of a codestream with SOP and EPH markers
+// moved into a PPM marker segment decode to the same picture; PPM and PPT together are refused.
+TEST(Jpeg2000PackedHeaders, PpmDecodesLikeInlineHeaders) {
+    Bytes orig = testutil::readFile(kData + "grey_sop.j2k");
+    size_t sot = findMarker(orig, 0xFF90), sod = findMarker(orig, 0xFF93);
+    ASSERT_NE(sod, std::string::npos);
+    Bytes data(orig.begin() + (long)sod + 2, orig.end() - 2), body, headers;
+    const unsigned char sop[2] = {0xFF, 0x91}, eph[2] = {0xFF, 0x92};
+    auto find = [&](const unsigned char* m, size_t from) {
+        return (size_t)(std::search(data.begin() + (long)from, data.end(), m, m + 2) - data.begin());
+    };
+    for (size_t p = find(sop, 0); p < data.size();) {
+        size_t e = find(eph, p + 6), next = find(sop, e);
+        ASSERT_LT(e, data.size());
+        body.insert(body.end(), data.begin() + (long)p, data.begin() + (long)p + 6);  // SOP stays
+        headers.insert(headers.end(), data.begin() + (long)p + 6, data.begin() + (long)e + 2);
+        body.insert(body.end(), data.begin() + (long)e + 2, data.begin() + (long)next);
+        p = next;
+    }
+    Bytes ppm = {0xFF, 0x60, 0, 0, 0};
+    put16(ppm, 2, (unsigned)(7 + headers.size()));
+    ppm.insert(ppm.end(), {0, 0, 0, 0});
+    put32(ppm, 5, (unsigned)headers.size());
+    ppm.insert(ppm.end(), headers.begin(), headers.end());
+    Bytes cs(orig.begin(), orig.begin() + (long)sot);
+    cs.insert(cs.end(), ppm.begin(), ppm.end());
+    size_t sotAt = cs.size();
+    cs.insert(cs.end(), orig.begin() + (long)sot, orig.begin() + (long)sod + 2);
+    put32(cs, sotAt + 6, (unsigned)(14 + body.size()));
+    cs.insert(cs.end(), body.begin(), body.end());
+    cs.insert(cs.end(), {0xFF, 0xD9});
+    Samples ref = decodeOurs(orig, false);
+    ASSERT_TRUE(ref.ok);
+    EXPECT_EQ(maxDiff(decodeOurs(cs, false), ref), 0);
+    // The same with a PPT in the tile-part header as well.
+    Bytes both = insertAt(cs, findMarker(cs, 0xFF93), {0xFF, 0x61, 0x00, 0x04, 0x00, 0x80});
+    EXPECT_FALSE(decodeOurs(both, false).ok);
+}
+
 // A progression order above 4 names no packets: the tile decodes from none (mid-grey), not
 // a failure.
 TEST(Jpeg2000Fixtures, UnknownProgressionOrderGivesEmptyCodeBlocks) {

@@ -155,7 +155,7 @@ bool cJ2KDecode::handleMarker(unsigned int m, const unsigned char* b, unsigned i
         case 0xFF55: return readTlm(b, len);
         case 0xFF57: return len > 0;  // PLM: lengths are not needed to decode
         case 0xFF58: return readPlt(b, len);
-        case 0xFF60: return true;  // PPM: packed headers are not supported (see readHeader)
+        case 0xFF60: return readPpm(b, len);
         case 0xFF61: return readPpt(b, len);
         case 0xFF63: return readCrg(b, len);
         case 0xFF64: return len > 0;  // COM
@@ -427,7 +427,7 @@ bool cJ2KDecode::readPlt(const unsigned char* b, unsigned int len) {
 }
 
 bool cJ2KDecode::readPpt(const unsigned char* b, unsigned int len) {
-    if (!len) return false;
+    if (!len || myPpmSegments) return false;  // packed headers in PPM or PPT, not both
     cJP2Tcp& tcp = currentTcp();
     if (!tcp.pptSeen) tcp.pptLen = 0;
     long long need = tcp.pptLen + len - 1;
@@ -435,6 +435,34 @@ bool cJ2KDecode::readPpt(const unsigned char* b, unsigned int len) {
     if (len > 1) memcpy(tcp.ppt.ptr + tcp.pptLen, b + 1, len - 1);
     tcp.pptLen = need;
     tcp.pptSeen = true;
+    return true;
+}
+
+bool cJ2KDecode::readPpm(const unsigned char* b, unsigned int len) {
+    // T.800 A.7.4: Zppm numbers the segments in order; their data runs on across them.
+    if (!len || b[0] != myPpmSegments) return false;
+    myPpmSegments++;
+    long long need = myPpmLen + len - 1;
+    if (need > myPpm.count && !myPpm.reset(need > 2 * myPpm.count ? need : 2 * myPpm.count)) return false;
+    if (len > 1) memcpy(myPpm.ptr + myPpmLen, b + 1, len - 1);
+    myPpmLen = need;
+    return true;
+}
+
+bool cJ2KDecode::takePpmHeaders(cJP2Tcp& tcp) {
+    // Each tile-part takes the next Nppm bytes, in codestream order; PPT cannot come too.
+    if (tcp.pptSeen && !tcp.fromPpm) return false;
+    if (myPpmPos + 4 > myPpmLen) return false;
+    const unsigned char* p = myPpm.ptr + myPpmPos;
+    long long n = ((long long)p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+    if (n > myPpmLen - myPpmPos - 4) return false;
+    if (!tcp.pptSeen) tcp.pptLen = 0;
+    long long need = tcp.pptLen + n;
+    if (need > tcp.ppt.count && !tcp.ppt.reset(need > 2 * tcp.ppt.count ? need : 2 * tcp.ppt.count)) return false;
+    if (n) memcpy(tcp.ppt.ptr + tcp.pptLen, p + 4, (size_t)n);
+    tcp.pptLen = need;
+    tcp.pptSeen = tcp.fromPpm = true;
+    myPpmPos += 4 + n;
     return true;
 }
 
@@ -619,6 +647,7 @@ bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {
                 if (!handleMarker(m, myHeader.ptr, len)) return fail();
                 if (!readMarker(m)) return fail();
             }
+            if (myPpmSegments && !takePpmHeaders(myCp.tcps.ptr[myCurTile])) return fail();
             if (!readSod()) return fail();
             if (myState == stNoEoc || myLastPart) break;
         } else if (m == 0xFFD9 || m == 0x0000) {

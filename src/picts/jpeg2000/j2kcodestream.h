@@ -60,6 +60,9 @@ protected:
     bool readTlm(const unsigned char* b, unsigned int len);
     bool readPlt(const unsigned char* b, unsigned int len);
     bool readPpt(const unsigned char* b, unsigned int len);
+    bool readPpm(const unsigned char* b, unsigned int len);
+    // The packed headers of the current tile-part from the PPM data.
+    bool takePpmHeaders(cJP2Tcp& tcp);
     bool readCrg(const unsigned char* b, unsigned int len);
     bool readCbd(const unsigned char* b, unsigned int len);
     bool readSot(const unsigned char* b, unsigned int len);
@@ -86,6 +89,9 @@ protected:
     _typebuf<unsigned char> myHeader;
     unsigned int myCurTile = 0;
     unsigned int myTilesSeen = 0;
+    _typebuf<unsigned char> myPpm;  // PPM packed headers of every tile-part
+    long long myPpmLen = 0, myPpmPos = 0;
+    unsigned int myPpmSegments = 0;
     long long myPartLen = 0;  // Psot (0: up to the end of the codestream)
     long long myPartStart = 0;
     bool myLastPart = false;

@@ -49,6 +49,7 @@ public:
     bool pocSeen = false;
     bool pocInherited = false;  // the records came from the main header
     bool pptSeen = false;
+    bool fromPpm = false;  // the packed headers came from the main header's PPM
     bool codSeen = false;   // a COD in a tile-part header of this tile
     bool qcdSeen = false;
     _typebuf<unsigned char> ppt;  // packed packet headers (PPT)
