@@ -2,6 +2,7 @@
 // patching single fields: each must be refused cleanly, or decoded like the original when
 // the damage is one the decoder tolerates.
 #include <algorithm>
+#include <cstring>
 
 #include "jpeg2000_testutil.h"
 
@@ -83,9 +84,15 @@ const Hostile kHostile[] = {
     {"SiblingSegmentPastEnd", false, [](Bytes b) { put16(b, findMarker(b, 0xFF64) + 2, 0xFFF0); return b; }},
     {"UnknownMarkerInTilePart", false,
      [](Bytes b) { return insertAt(b, findMarker(b, 0xFF93), {0xFF, 0x7F, 0x00, 0x04, 1, 2}); }},
-    // 15444-2 array transforms are not applied, so a codestream that needs one is refused.
-    {"McoStagesRefused", false,
-     [](Bytes b) { return insertAt(b, findMarker(b, 0xFF5C), {0xFF, 0x77, 0x00, 0x04, 0x01, 0x00}); }},
+    // An MCO stage naming a collection whose arrays have the wrong size.
+    {"McoMatrixOfWrongSize", false,
+     [](Bytes b) {
+         // MCT 1: two float32 for a 1 x 1 matrix.
+         Bytes seg = {0xFF, 0x74, 0x00, 0x10, 0, 0, 0x09, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+         seg.insert(seg.end(), {0xFF, 0x75, 0x00, 0x13, 0, 0, 1, 0, 0, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1});  // MCC
+         seg.insert(seg.end(), {0xFF, 0x77, 0x00, 0x04, 0x01, 0x01});  // MCO
+         return insertAt(b, findMarker(b, 0xFF5C), seg);
+     }},
     // Tolerated damage.
     {"UnknownMarkerInMainHeader", true,
      [](Bytes b) { return insertAt(b, findMarker(b, 0xFF5C), {0xFF, 0x7F, 0x00, 0x04, 1, 2}); }},
@@ -178,6 +185,36 @@ TEST(Jpeg2000PackedHeaders, PpmDecodesLikeInlineHeaders) {
     // The same with a PPT in the tile-part header as well.
     Bytes both = insertAt(cs, findMarker(cs, 0xFF93), {0xFF, 0x61, 0x00, 0x04, 0x00, 0x80});
     EXPECT_FALSE(decodeOurs(both, false).ok);
+}
+
+// ISO/IEC 15444-2 array-based transform: a codestream coded without a component transform
+// gets MCT, MCC and MCO segments that swap red and blue and put the offsets back; the result
+// is the source with red and blue swapped.
+TEST(Jpeg2000Part2, ArrayTransformFromMcoIsApplied) {
+    Bytes b = testutil::readFile(kData + "rgb_nomct.j2k");
+    ASSERT_FALSE(b.empty());
+    b[findMarker(b, 0xFF52) + 8] = 2;  // COD: array-based transform
+    Bytes seg = {0xFF, 0x74, 0x00, 0x2C, 0, 0, 0x09, 0x01, 0, 0};  // MCT 1: 3 x 3 float32 decorrelation
+    const float swap[9] = {0, 0, 1, 0, 1, 0, 1, 0, 0};
+    for (float f : swap) {
+        uint32_t u;
+        memcpy(&u, &f, 4);
+        for (int i = 3; i >= 0; i--) seg.push_back((unsigned char)(u >> (8 * i)));
+    }
+    seg.insert(seg.end(), {0xFF, 0x74, 0x00, 0x14, 0, 0, 0x06, 0x02, 0, 0});  // MCT 2: int32 offsets
+    for (int c = 0; c < 3; c++) seg.insert(seg.end(), {0, 0, 0, 128});
+    // MCC 1: components 0..2 in and out, reversible, decorrelation 1, offsets 2.
+    seg.insert(seg.end(), {0xFF, 0x75, 0x00, 0x17, 0, 0, 1, 0, 0, 0, 1, 1, 0, 3, 0, 1, 2, 0, 3, 0, 1, 2, 1, 2, 1});
+    seg.insert(seg.end(), {0xFF, 0x77, 0x00, 0x04, 0x01, 0x01});  // MCO: one stage, MCC 1
+    b = insertAt(b, findMarker(b, 0xFF5C), seg);
+    Samples got = decodeOurs(b, false), src = readPnm(kData + "rgb.ppm");
+    ASSERT_TRUE(got.ok);
+    ASSERT_EQ(got.v.size(), src.v.size());
+    for (size_t i = 0; i < src.v.size(); i += 3) {
+        ASSERT_EQ(got.v[i], src.v[i + 2]) << i;
+        ASSERT_EQ(got.v[i + 1], src.v[i + 1]) << i;
+        ASSERT_EQ(got.v[i + 2], src.v[i]) << i;
+    }
 }
 
 // A progression order above 4 names no packets: the tile decodes from none (mid-grey), not

@@ -4,6 +4,7 @@
 #include "picts/jpeg2000/j2kcodestream.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -102,6 +103,9 @@ bool cJP2Tcp::copyFrom(const cJP2Tcp& o) {
         tccps.ptr[i] = o.tccps.ptr[i];
         tccps.ptr[i].cocSeen = tccps.ptr[i].qccSeen = false;
     }
+    mcts = o.mcts;
+    mccs = o.mccs;
+    mctMatrix = o.mctMatrix;
     // POC records of the main header are replaced, not extended, by those of a tile.
     pocInherited = o.pocSeen;
     return true;
@@ -160,12 +164,9 @@ bool cJ2KDecode::handleMarker(unsigned int m, const unsigned char* b, unsigned i
         case 0xFF63: return readCrg(b, len);
         case 0xFF64: return len > 0;  // COM
         case 0xFF78: return readCbd(b, len);
-        case 0xFF74: case 0xFF75:  // 15444-2 transform records: used only through MCO
-            return true;
-        case 0xFF77:
-            // MCO stages would need the 15444-2 array transforms, which are not implemented:
-            // refused rather than shown in the wrong colours.
-            return len >= 1 && b[0] == 0 && len == 1;
+        case 0xFF74: return readMct(b, len);
+        case 0xFF75: return readMcc(b, len);
+        case 0xFF77: return readMco(b, len);
         default: return true;  // error-resilience markers of 15444-11
     }
 }
@@ -463,6 +464,142 @@ bool cJ2KDecode::takePpmHeaders(cJP2Tcp& tcp) {
     tcp.pptLen = need;
     tcp.pptSeen = tcp.fromPpm = true;
     myPpmPos += 4 + n;
+    return true;
+}
+
+// --- ISO/IEC 15444-2 array-based multiple component transform ---
+
+namespace {
+
+const unsigned int kMctElemSize[4] = {2, 4, 4, 8};
+
+// Element k of an MCT record's array, big-endian, as a double.
+double mctElement(const sJP2MctRecord& r, size_t k) {
+    const unsigned char* p = r.data.data() + k * kMctElemSize[r.elemType];
+    switch (r.elemType) {
+        case 0: return (double)(int16_t)be16(p);
+        case 1: return (double)(int32_t)be32(p);
+        case 2: {
+            uint32_t u = be32(p);
+            float f;
+            memcpy(&f, &u, 4);
+            return f;
+        }
+        default: {
+            uint64_t u = ((uint64_t)be32(p) << 32) | be32(p + 4);
+            double d;
+            memcpy(&d, &u, 8);
+            return d;
+        }
+    }
+}
+
+}  // namespace
+
+bool cJ2KDecode::readMct(const unsigned char* b, unsigned int len) {
+    if (len < 2) return false;
+    if (be16(b)) return true;  // Zmct: continuation segments are not used
+    if (len < 6) return false;
+    unsigned int imct = be16(b + 2);
+    cJP2Tcp& tcp = currentTcp();
+    sJP2MctRecord* r = nullptr;
+    for (sJP2MctRecord& m : tcp.mcts)
+        if (m.index == (imct & 0xFF)) r = &m;
+    if (!r) {
+        if (tcp.mcts.size() >= 255) return false;
+        tcp.mcts.emplace_back();
+        r = &tcp.mcts.back();
+    }
+    r->index = imct & 0xFF;
+    r->elemType = (imct >> 10) & 3;
+    r->data.clear();
+    if (!be16(b + 4)) r->data.assign(b + 6, b + len);  // Ymct 0: the array is here
+    return true;
+}
+
+bool cJ2KDecode::readMcc(const unsigned char* b, unsigned int len) {
+    if (len < 2) return false;
+    if (be16(b)) return true;  // Zmcc: continuation segments are not used
+    if (len < 7) return false;
+    cJP2Tcp& tcp = currentTcp();
+    unsigned int imcc = b[2];
+    if (be16(b + 3)) return true;  // Ymcc
+    unsigned int qmcc = be16(b + 5);
+    if (qmcc > 1) return true;  // several collections: not used
+    sJP2MccRecord rec;
+    rec.index = imcc;
+    if (qmcc == 1) {
+        unsigned int pos = 7;
+        if (len < pos + 3) return false;
+        if (b[pos] != 1) return true;  // only array-based decorrelation (Xmcc 1)
+        unsigned int n = be16(b + pos + 1), count = n & 0x7FFF, isz = (n >> 15) ? 2 : 1;
+        pos += 3;
+        if ((unsigned long long)len < pos + (unsigned long long)count * isz + 2) return false;
+        bool inOrder = true;
+        for (unsigned int i = 0; i < count; i++, pos += isz)
+            if ((isz == 2 ? be16(b + pos) : b[pos]) != i) inOrder = false;
+        unsigned int m = be16(b + pos), mcount = m & 0x7FFF, msz = (m >> 15) ? 2 : 1;
+        pos += 2;
+        if ((unsigned long long)len < pos + (unsigned long long)mcount * msz + 3) return false;
+        for (unsigned int i = 0; i < mcount; i++, pos += msz)
+            if ((msz == 2 ? be16(b + pos) : b[pos]) != i) inOrder = false;
+        if (!inOrder || mcount != count) return true;
+        unsigned int t = ((unsigned int)b[pos] << 16) | (b[pos + 1] << 8) | b[pos + 2];
+        pos += 3;
+        if (pos != len) return false;
+        // Index 0 names no array.
+        auto find = [&](unsigned int idx) -> int {
+            for (size_t i = 0; i < tcp.mcts.size(); i++)
+                if (tcp.mcts[i].index == idx) return (int)i;
+            return -2;
+        };
+        rec.decorrelation = (t & 0xFF) ? find(t & 0xFF) : -1;
+        rec.offsets = ((t >> 8) & 0xFF) ? find((t >> 8) & 0xFF) : -1;
+        if (rec.decorrelation == -2 || rec.offsets == -2) return false;
+        rec.count = count;
+    } else if (len != 7) {
+        return false;
+    }
+    for (sJP2MccRecord& c : tcp.mccs)
+        if (c.index == imcc) {
+            c = rec;
+            return true;
+        }
+    if (tcp.mccs.size() >= 255) return false;
+    tcp.mccs.push_back(rec);
+    return true;
+}
+
+bool cJ2KDecode::readMco(const unsigned char* b, unsigned int len) {
+    if (len < 1) return false;
+    unsigned int stages = b[0];
+    if (stages > 1) return true;  // more than one stage: not used
+    if (len != stages + 1) return false;
+    cJP2Tcp& tcp = currentTcp();
+    const unsigned int nc = myImage.numcomps;
+    for (long long c = 0; c < tcp.tccps.count; c++) tcp.tccps.ptr[c].dcShift = 0;
+    tcp.mctMatrix.clear();
+    for (unsigned int s = 0; s < stages; s++) {
+        const sJP2MccRecord* rec = nullptr;
+        for (const sJP2MccRecord& c : tcp.mccs)
+            if (c.index == b[1 + s]) rec = &c;
+        if (!rec || rec->count != nc) continue;  // a collection of other components: not used
+        if (rec->decorrelation >= 0) {
+            const sJP2MctRecord& m = tcp.mcts[(size_t)rec->decorrelation];
+            if (m.data.size() != (size_t)kMctElemSize[m.elemType] * nc * nc) return false;
+            tcp.mctMatrix.resize((size_t)nc * nc);
+            for (size_t k = 0; k < (size_t)nc * nc; k++) tcp.mctMatrix[k] = (float)mctElement(m, k);
+        }
+        if (rec->offsets >= 0) {
+            const sJP2MctRecord& o = tcp.mcts[(size_t)rec->offsets];
+            if (o.data.size() != (size_t)kMctElemSize[o.elemType] * nc) return false;
+            for (unsigned int c = 0; c < nc; c++) {
+                double v = mctElement(o, c);
+                if (!(v > -2147483648.0 && v < 2147483647.0)) return false;
+                tcp.tccps.ptr[c].dcShift = (int)v;
+            }
+        }
+    }
     return true;
 }
 

@@ -65,6 +65,9 @@ protected:
     bool takePpmHeaders(cJP2Tcp& tcp);
     bool readCrg(const unsigned char* b, unsigned int len);
     bool readCbd(const unsigned char* b, unsigned int len);
+    bool readMct(const unsigned char* b, unsigned int len);
+    bool readMcc(const unsigned char* b, unsigned int len);
+    bool readMco(const unsigned char* b, unsigned int len);
     bool readSot(const unsigned char* b, unsigned int len);
 
     // Reads a marker's length and body into myHeader; false on a short read or a length

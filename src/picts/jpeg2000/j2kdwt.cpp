@@ -190,6 +190,7 @@ bool cJP2Tcd::dwtDecode(int threads) {
 
 bool cJP2Tcd::mctDecode() {
     if (myComps.size() < 3 || !myTcp->mct) return true;
+    if (myTcp->mct == 2 && myTcp->mctMatrix.size() == myComps.size() * myComps.size()) return customMctDecode();
     // The transform needs three components of one size and one wavelet.
     const sJP2TileComp &a = myComps[0], &b = myComps[1], &c = myComps[2];
     if (a.w() != b.w() || a.w() != c.w() || a.h() != b.h() || a.h() != c.h()) return true;
@@ -214,6 +215,42 @@ bool cJP2Tcd::mctDecode() {
             f0[i] = y + 1.402f * v;
             f1[i] = y - 0.34413f * u - 0.71414f * v;
             f2[i] = y + 1.772f * u;
+        }
+    }
+    return true;
+}
+
+// ISO/IEC 15444-2 array-based transform: each sample position's vector over all components
+// times the decoding matrix, in single precision. Reversible components are read and written
+// as integers (rounded), irreversible ones as floats.
+bool cJP2Tcd::customMctDecode() {
+    const size_t nc = myComps.size();
+    for (size_t c = 1; c < nc; c++)
+        if (myComps[c].w() != myComps[0].w() || myComps[c].h() != myComps[0].h()) return true;
+    const long long n = myComps[0].w() * myComps[0].h();
+    const float* m = myTcp->mctMatrix.data();
+    std::vector<float> in(nc);
+    for (long long i = 0; i < n; i++) {
+        for (size_t c = 0; c < nc; c++) {
+            int v = myComps[c].data.ptr[i];
+            if (myTcp->tccps.ptr[c].qmfbid == 1) {
+                in[c] = (float)v;
+            } else {
+                float f;
+                memcpy(&f, &v, sizeof f);
+                in[c] = f;
+            }
+        }
+        for (size_t r = 0; r < nc; r++) {
+            float acc = 0;
+            for (size_t c = 0; c < nc; c++) acc += m[r * nc + c] * in[c];
+            if (myTcp->tccps.ptr[r].qmfbid == 1) {
+                // Into the integer range before converting (NaN to 0).
+                acc = acc >= -2e9f ? (acc <= 2e9f ? acc : 2e9f) : (acc == acc ? -2e9f : 0.0f);
+                myComps[r].data.ptr[i] = (int)(acc < 0 ? acc - 0.5f : acc + 0.5f);
+            } else {
+                memcpy(&myComps[r].data.ptr[i], &acc, sizeof acc);
+            }
         }
     }
     return true;

@@ -2,6 +2,8 @@
 // tile-component, as the main header sets them and the tile-part headers override them.
 #pragma once
 
+#include <vector>
+
 #include "base/buffers.h"
 
 const int kJ2KMaxResolutions = 33;  // T.800 A.6.1: up to 32 decomposition levels
@@ -37,6 +39,19 @@ struct sJP2Poc {
     unsigned int resS = 0, compS = 0, layE = 0, resE = 0, compE = 0, prg = 0;
 };
 
+// ISO/IEC 15444-2 array-based component transform records.
+struct sJP2MctRecord {
+    unsigned int index = 0;
+    unsigned int elemType = 0;  // 0 int16, 1 int32, 2 float32, 3 float64
+    std::vector<unsigned char> data;
+};
+struct sJP2MccRecord {
+    unsigned int index = 0;
+    unsigned int count = 0;  // components in the collection (0: no collection)
+    int decorrelation = -1;  // MCT record indexes, -1 none
+    int offsets = -1;
+};
+
 class cJP2Tcp {
 public:
     unsigned int csty = 0;  // Scod: bit 0 precincts, bit 1 SOP, bit 2 EPH
@@ -55,6 +70,9 @@ public:
     _typebuf<unsigned char> ppt;  // packed packet headers (PPT)
     long long pptLen = 0;
     _classbuf<sJP2Tccp> tccps;
+    std::vector<sJP2MctRecord> mcts;
+    std::vector<sJP2MccRecord> mccs;
+    std::vector<float> mctMatrix;  // numcomps x numcomps decoding matrix set up by MCO
     _typebuf<unsigned char> data;  // the tile's collected tile-part data
     long long dataLen = 0;
     unsigned int numTileParts = 0;  // TNsot (0: unknown)

@@ -118,6 +118,7 @@ private:
     bool t1Decode(int threads);
     bool dwtDecode(int threads);
     bool mctDecode();
+    bool customMctDecode();
     bool dcLevelShiftDecode();
 
     cJP2Image* myImage;
