@@ -217,6 +217,15 @@ TEST(Jpeg2000Part2, ArrayTransformFromMcoIsApplied) {
     }
 }
 
+// Inputs the fuzzer found, each named after its finding: refused without undefined behaviour.
+TEST(Jpeg2000Fuzz, RegressionInputsAreRefusedCleanly) {
+    for (const char* name : {"precision33-dc-shift-overflow.j2k"}) {
+        Bytes b = testutil::readFile(kData + "fuzz/" + name);
+        ASSERT_FALSE(b.empty()) << name;
+        EXPECT_FALSE(decodeOurs(b, false).ok) << name;
+    }
+}
+
 // A progression order above 4 names no packets: the tile decodes from none (mid-grey), not
 // a failure.
 TEST(Jpeg2000Fixtures, UnknownProgressionOrderGivesEmptyCodeBlocks) {

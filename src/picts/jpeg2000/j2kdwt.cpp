@@ -289,7 +289,7 @@ bool cJP2Tcd::dcLevelShiftDecode() {
                     float fv = f[x];
                     fv = fv >= flo ? fv : flo;
                     fv = fv <= fhi ? fv : fhi;
-                    long long v = (long long)(int)fv + shift;
+                    long long v = (long long)fv + shift;
                     p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
                 }
             }

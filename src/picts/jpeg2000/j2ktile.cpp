@@ -84,6 +84,8 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
         const sJP2ImageComp& ic = myImage->comps.ptr[c];
         const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
         sJP2TileComp& tc = myComps[c];
+        // Samples are 32-bit: wider precisions (up to 38 bits are allowed) cannot be decoded.
+        if (ic.prec > 31) return false;
         tc.x0 = (int)j2kCeilDiv(myX0, ic.dx);
         tc.y0 = (int)j2kCeilDiv(myY0, ic.dy);
         tc.x1 = (int)j2kCeilDiv(myX1, ic.dx);
