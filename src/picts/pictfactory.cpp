@@ -26,6 +26,7 @@
 #include "picts/icns/picticns.h"
 #include "picts/jbig2/pictjbig2.h"
 #include "picts/jpeg/pictjpeg.h"
+#include "picts/jpeg2000/pictjp2.h"
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
@@ -49,7 +50,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkJPEG, cPictJPEG),   QMX_DECODER(cPictBase::pkPNG, cPictPNG),
     QMX_DECODER(cPictBase::pkGIF, cPictGIF),    QMX_DECODER(cPictBase::pkBMP, cPictBMP),
     QMX_DECODER(cPictBase::pkICO, cPictICO),    QMX_DECODER(cPictBase::pkICNS, cPictICNS),
-    QMX_NO_DECODER(cPictBase::pkJP2),    QMX_NO_DECODER(cPictBase::pkJ2K),
+    QMX_DECODER(cPictBase::pkJP2, cPictJP2),   QMX_DECODER(cPictBase::pkJ2K, cPictJ2K),
     QMX_NO_DECODER(cPictBase::pkCR2),    QMX_NO_DECODER(cPictBase::pkCRW),
     QMX_NO_DECODER(cPictBase::pkCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),

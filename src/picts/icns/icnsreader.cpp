@@ -1,7 +1,9 @@
 // ICNS decoding into a row sink.
 #include "picts/icns/icnsreader.h"
 
+#include "base/lists.h"
 #include "base/memio.h"
+#include "picts/jpeg2000/pictjp2.h"
 #include "picts/png/pngreader.h"
 
 namespace {
@@ -31,6 +33,15 @@ unsigned int be32(const unsigned char* p) {
 }
 
 const unsigned char kPngSig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+const unsigned char kJp2Sig[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+const unsigned char kJ2kSig[4] = {0xFF, 0x4F, 0xFF, 0x51};
+
+// 0 not JPEG 2000, 1 a JP2 file, 2 a bare codestream.
+int jpeg2000Kind(const unsigned char* d, long long n) {
+    if (n >= 12 && memcmp(d, kJp2Sig, 12) == 0) return 1;
+    if (n >= 4 && memcmp(d, kJ2kSig, 4) == 0) return 2;
+    return 0;
+}
 
 }  // namespace
 
@@ -85,12 +96,20 @@ bool cIcnsReader::choose(const unsigned char* data, long long size, sChoice& bes
                 c.width = h.width;
                 c.height = h.height;
                 c.kind = 3;
+            } else if (t.kind == 3 && jpeg2000Kind(d, dl)) {
+                cBufWrapperIO s(d, dl);
+                cPictBase::sPictInfo info;
+                bool ok = jpeg2000Kind(d, dl) == 1 ? cPictJP2::validFor(&s, &info) : cPictJ2K::validFor(&s, &info);
+                if (!ok) break;
+                c.width = info.width;
+                c.height = info.height;
+                c.kind = 5;
             } else if (t.kind == 2 && dl >= 4 && memcmp(d, "ARGB", 4) == 0) {
                 c.kind = 2;
             } else if (t.kind == 1) {
                 c.kind = 1;
             } else {
-                break;  // JPEG 2000 and unknown contents
+                break;  // unknown contents
             }
             // Larger wins; of equal size, elements with their own alpha win.
             int rank = c.kind == 1 ? 0 : 1;
@@ -128,6 +147,16 @@ int cIcnsReader::decode(const unsigned char* data, long long size, cPictRowSink&
         cBufWrapperIO s(d, c.length);
         cPngReader png;
         return png.decode(&s, sink) == cPngReader::eOk ? eOk : eBadData;
+    }
+    if (c.kind == 5) {
+        // A JPEG 2000 element: decoded whole, then handed over row by row (stored bottom-up).
+        cBufWrapperIO s(d, c.length);
+        cPtr<cPictJP2Base> j(jpeg2000Kind(d, c.length) == 1 ? (cPictJP2Base*)new cPictJP2 : new cPictJ2K);
+        if (!j->decode(&s) || !j->raw8Bpp()) return eBadData;
+        long long w = j->width(), h = j->height();
+        if (!sink.begin(w, h, false)) return eNoMemory;
+        for (long long y = 0; y < h; y++) sink.row32(y, j->raw8Bpp() + (h - 1 - y) * w);
+        return eOk;
     }
     long long px;
     if (!checkedPictPixels(c.width, c.height, px)) return eBadSize;

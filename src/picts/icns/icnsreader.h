@@ -1,5 +1,6 @@
 // ICNS icon families: the 24-bit RLE elements with their 8-bit masks, ARGB elements and PNG
-// elements; the largest decodable element is chosen (JPEG 2000 elements are skipped).
+// elements and JPEG 2000 elements (JP2 files or bare codestreams); the largest decodable element
+// is chosen.
 #pragma once
 
 #include "picts/pictrows.h"
@@ -13,7 +14,7 @@ public:
         long long length = 0;
         long long width = 0;
         long long height = 0;
-        int kind = 0;  // 1 RLE 24-bit, 2 ARGB, 3 PNG
+        int kind = 0;  // 1 RLE 24-bit, 2 ARGB, 3 PNG, 5 JPEG 2000
         long long maskOffset = -1;
     };
 

@@ -1,0 +1,36 @@
+// A small parallel loop for the tile decoder: items 0..n-1 taken in turn by up to `threads`
+// threads (the caller's among them). The body gets the item and the index of the thread
+// running it (0 .. threads - 1, so per-thread state can live in an array) and returns false
+// to report a failure; the loop then stops handing out items.
+#pragma once
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+template <class Body>
+bool j2kParallelFor(long long n, int threads, Body body) {
+    if (n <= 0) return true;
+    if (threads > n) threads = (int)n;
+    std::atomic<long long> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&](int worker) {
+        for (;;) {
+            if (failed.load(std::memory_order_relaxed)) return;
+            long long i = next.fetch_add(1);
+            if (i >= n) return;
+            if (!body(i, worker)) failed = true;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; t++) {
+        try {
+            pool.emplace_back(work, t);
+        } catch (...) {
+            break;  // fewer threads: the rest is done by those running
+        }
+    }
+    work(0);
+    for (std::thread& t : pool) t.join();
+    return !failed;
+}

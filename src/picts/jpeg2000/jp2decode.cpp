@@ -1,0 +1,316 @@
+// The JP2 box reader and the colour boxes (ISO/IEC 15444-1 I.5). Box and sub-box lengths
+// are checked against what is left before a body is read; palette, mapping and channel
+// definitions are checked against their lengths and, once the codestream is known, against
+// its component count.
+#include "picts/jpeg2000/jp2decode.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr unsigned int box(const char* s) {
+    return ((unsigned int)(unsigned char)s[0] << 24) | ((unsigned int)(unsigned char)s[1] << 16) |
+           ((unsigned int)(unsigned char)s[2] << 8) | (unsigned int)(unsigned char)s[3];
+}
+unsigned int be16(const unsigned char* p) { return ((unsigned int)p[0] << 8) | p[1]; }
+unsigned int be32(const unsigned char* p) {
+    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
+}
+
+// A box header read from the stream: false when none can be read or its length is bad.
+bool readBoxHeader(cFileIOTarget* io, unsigned long long& len, unsigned int& type, unsigned int& hdr, bool& none) {
+    unsigned char b[16];
+    none = false;
+    if (io->read(b, 8) != 8) {
+        none = true;
+        return false;
+    }
+    len = be32(b);
+    type = be32(b + 4);
+    hdr = 8;
+    if (len == 1) {
+        if (!io->readf(b + 8, 8)) return false;
+        // Lengths are kept to 32 bits.
+        if (be32(b + 8)) return false;
+        len = be32(b + 12);
+        hdr = 16;
+    }
+    return true;
+}
+
+const unsigned long long kMaxHeaderBox = 64ULL << 20;
+
+}  // namespace
+
+bool cJP2Decode::setup(unsigned int flags) {
+    myCp.reduce = 0;
+    myCp.layers = 0;
+    myColrRead = false;
+    myIgnoreColour = (flags & 1) != 0;
+    return true;
+}
+
+bool cJP2Decode::processBoxes(cFileIOTarget* io, bool endPass) {
+    if (!(myStatus & bsSignature)) {
+        unsigned char s[12];
+        if (!io->readf(s, 12) || be32(s) != 12 || be32(s + 4) != box("jP  ") || be32(s + 8) != 0x0D0A870A)
+            return false;
+        myStatus |= bsSignature;
+    }
+    _typebuf<unsigned char> body;
+    for (;;) {
+        unsigned long long len;
+        unsigned int type, hdr;
+        bool none;
+        unsigned long long pos = io->get_fp();
+        if (!readBoxHeader(io, len, type, hdr, none)) return none;
+        if (type == box("jp2c")) {
+            if (!(myStatus & bsHeader)) return false;
+            myStatus |= bsCodestream;
+            return true;
+        }
+        // A box running to the end of the file (LBox 0) is only allowed for the codestream.
+        if (len < hdr) return false;
+        unsigned long long size = io->size();
+        unsigned long long bodyLen = len - hdr;
+        if (pos + len > size) return false;
+        if (!endPass && (type == box("ftyp") || type == box("jp2h"))) {
+            if (bodyLen > kMaxHeaderBox) return false;
+            if (!body.set((long long)bodyLen + 1) || (bodyLen && !io->readf(body.ptr, (long long)bodyLen)))
+                return false;
+            bool ok = type == box("ftyp") ? readFtyp(body.ptr, (unsigned int)bodyLen)
+                                          : readJp2h(body.ptr, (unsigned int)bodyLen);
+            if (!ok) return false;
+        } else if (!endPass && type == box("jP  ")) {
+            return false;
+        } else if (!io->set_fp(pos + len)) {
+            return false;
+        }
+    }
+}
+
+bool cJP2Decode::readFtyp(const unsigned char* b, unsigned int len) {
+    if (myStatus != bsSignature || len < 8 || len % 4) return false;
+    myStatus |= bsFileType;
+    return true;
+}
+
+bool cJP2Decode::readJp2h(const unsigned char* b, unsigned int len) {
+    if (!(myStatus & bsFileType)) return false;
+    unsigned int pos = 0;
+    bool cdefSeen = false;
+    while (pos < len) {
+        if (len - pos < 8) return false;
+        unsigned long long l = be32(b + pos);
+        unsigned int type = be32(b + pos + 4), hdr = 8;
+        if (l == 0) return false;
+        if (l == 1) {
+            if (len - pos < 16 || be32(b + pos + 8) || !be32(b + pos + 12)) return false;
+            l = be32(b + pos + 12);
+            hdr = 16;
+        }
+        if (l < hdr || l > len - pos) return false;
+        const unsigned char* d = b + pos + hdr;
+        unsigned int dl = (unsigned int)(l - hdr);
+        bool ok = true;
+        if (type == box("ihdr")) {
+            if (dl != 14) return false;
+            myNc = be16(d + 8);
+            myIhdr = true;
+        } else if (type == box("bpcc")) {
+            ok = myIhdr && dl == myNc;
+        } else if (type == box("colr")) {
+            ok = readColr(d, dl);
+        } else if (type == box("pclr")) {
+            ok = readPclr(d, dl);
+        } else if (type == box("cmap")) {
+            ok = readCmap(d, dl);
+        } else if (type == box("cdef")) {
+            ok = !cdefSeen && readCdef(d, dl);
+            cdefSeen = true;
+        }
+        if (!ok) return false;
+        pos += (unsigned int)l;
+    }
+    myStatus |= bsHeader;
+    return true;
+}
+
+bool cJP2Decode::readColr(const unsigned char* b, unsigned int len) {
+    if (len < 3) return false;
+    if (myColrRead) return true;  // only the first one counts
+    myMeth = b[0];
+    if (myMeth == 2) {
+        if (len > 3 && (!myIcc.set(len - 3) || !memcpy(myIcc.ptr, b + 3, len - 3))) return false;
+    } else if (myMeth == 1) {
+        if (len < 7) return false;
+        myEnumCS = be32(b + 3);
+        if (myEnumCS == 14) {
+            static const unsigned int kDefault[8] = {0x44454600, 100, 0, 0, 128, 255, 96, 0x00443530};
+            memcpy(myCielab, kDefault, sizeof myCielab);
+            if (len == 35) {
+                for (int i = 0; i < 7; i++) myCielab[1 + i] = be32(b + 7 + 4 * i);
+                myCielab[0] = 0;
+            }
+        }
+    }
+    myColrRead = true;
+    return true;
+}
+
+bool cJP2Decode::readPclr(const unsigned char* b, unsigned int len) {
+    if (myPclr.ptr || len < 3) return false;
+    unsigned int ne = be16(b), npc = b[2];
+    // ISO/IEC 15444-1 I.5.3.4: 1 to 1024 entries, at least one channel.
+    if (!ne || ne > 1024 || !npc || len < 3 + npc) return false;
+    sJP2Pclr* p = new (std::nothrow) sJP2Pclr;
+    if (!p) return false;
+    myPclr = p;
+    p->ne = ne, p->npc = npc;
+    unsigned int rowBytes = 0;
+    for (unsigned int i = 0; i < npc; i++) {
+        p->size[i] = (unsigned char)((b[3 + i] & 0x7F) + 1);
+        p->sign[i] = b[3 + i] >> 7;
+        if (p->size[i] > 32) return false;  // wider palette values are not supported
+        rowBytes += (p->size[i] + 7u) / 8;
+    }
+    if (len != 3 + npc + ne * rowBytes) return false;
+    if (!p->entries.set((long long)ne * npc)) return false;
+    const unsigned char* d = b + 3 + npc;
+    for (unsigned int e = 0; e < ne; e++)
+        for (unsigned int i = 0; i < npc; i++) {
+            unsigned int n = (p->size[i] + 7u) / 8, v = 0;
+            for (unsigned int k = 0; k < n; k++) v = (v << 8) | *d++;
+            p->entries.ptr[e * npc + i] = v;
+        }
+    return true;
+}
+
+bool cJP2Decode::readCmap(const unsigned char* b, unsigned int len) {
+    if (!myPclr.ptr || myPclr->haveMap) return false;
+    sJP2Pclr& p = *myPclr.ptr;
+    if (len != 4 * p.npc) return false;
+    for (unsigned int i = 0; i < p.npc; i++) {
+        p.map[i].cmp = be16(b + 4 * i);
+        p.map[i].mtyp = b[4 * i + 2];
+        p.map[i].pcol = b[4 * i + 3];
+        if (p.map[i].mtyp > 1 || (p.map[i].mtyp == 1 && p.map[i].pcol >= p.npc)) return false;
+    }
+    p.haveMap = true;
+    return true;
+}
+
+bool cJP2Decode::readCdef(const unsigned char* b, unsigned int len) {
+    if (len < 2) return false;
+    unsigned int n = be16(b);
+    if (!n || len != 2 + 6 * n || !myCdef.set(n)) return false;
+    for (unsigned int i = 0; i < n; i++)
+        myCdef.ptr[i] = {be16(b + 2 + 6 * i), be16(b + 4 + 6 * i), be16(b + 6 + 6 * i)};
+    return true;
+}
+
+bool cJP2Decode::readHeader(cFileIOTarget* io, cPtr<cJP2Image>& out) {
+    if (!io) return false;
+    myStart = io->get_fp();
+    if (!processBoxes(io, false) || !(myStatus & bsCodestream)) return false;
+    return cJ2KDecode::readHeader(io, out);
+}
+
+bool cJP2Decode::endDecompress(cFileIOTarget* io) {
+    if (!io || !io->set_fp(myStart + 12)) return false;
+    return processBoxes(io, true);
+}
+
+bool cJP2Decode::applyCdef(cJP2Image* img) {
+    long long n = myCdef.count;
+    for (long long i = 0; i < n; i++) {
+        sCdef& d = myCdef.ptr[i];
+        if (d.cn >= img->numcomps || d.asoc > img->numcomps) return false;
+    }
+    for (long long i = 0; i < n; i++) {
+        sCdef& d = myCdef.ptr[i];
+        if (!d.asoc || d.asoc == 65535 || d.cn == d.asoc - 1) continue;
+        unsigned int acn = d.asoc - 1;
+        sJP2ImageComp& a = img->comps.ptr[d.cn];
+        sJP2ImageComp& b = img->comps.ptr[acn];
+        sJP2ImageComp t;
+        // Swap the whole component records, samples included.
+        t.dx = a.dx, t.dy = a.dy, t.w = a.w, t.h = a.h, t.x0 = a.x0, t.y0 = a.y0, t.prec = a.prec, t.sgnd = a.sgnd;
+        a.dx = b.dx, a.dy = b.dy, a.w = b.w, a.h = b.h, a.x0 = b.x0, a.y0 = b.y0, a.prec = b.prec, a.sgnd = b.sgnd;
+        b.dx = t.dx, b.dy = t.dy, b.w = t.w, b.h = t.h, b.x0 = t.x0, b.y0 = t.y0, b.prec = t.prec, b.sgnd = t.sgnd;
+        int* pa = a.data.ptr;
+        long long ca = a.data.count;
+        a.data.ptr = b.data.ptr, a.data.count = b.data.count;
+        b.data.ptr = pa, b.data.count = ca;
+        d.asoc = d.cn + 1;
+        if ((long long)acn < n) myCdef.ptr[acn].asoc = myCdef.ptr[acn].cn + 1;
+    }
+    myCdef.clear();
+    return true;
+}
+
+bool cJP2Decode::applyPclr(cJP2Image* img) {
+    sJP2Pclr& p = *myPclr.ptr;
+    if (!p.haveMap) {
+        myPclr = nullptr;  // a palette without a mapping is not applied
+        return true;
+    }
+    for (unsigned int i = 0; i < p.npc; i++)
+        if (p.map[i].cmp >= img->numcomps) return false;
+    _classbuf<sJP2ImageComp> comps;
+    if (!comps.set(p.npc)) return false;
+    for (unsigned int i = 0; i < p.npc; i++) {
+        const sJP2ImageComp& o = img->comps.ptr[p.map[i].cmp];
+        sJP2ImageComp& c = comps.ptr[i];
+        c.dx = o.dx, c.dy = o.dy, c.w = o.w, c.h = o.h, c.x0 = o.x0, c.y0 = o.y0;
+        c.prec = o.prec, c.sgnd = o.sgnd, c.resnoDecoded = o.resnoDecoded, c.factor = o.factor;
+        long long n = (long long)o.w * o.h;
+        if (!c.data.set(n)) return false;
+        if (p.map[i].mtyp == 0) {
+            memcpy(c.data.ptr, o.data.ptr, (size_t)n * sizeof(int));
+            continue;
+        }
+        unsigned int col = p.map[i].pcol;
+        c.prec = p.size[col];
+        c.sgnd = p.sign[col];
+        for (long long k = 0; k < n; k++) {
+            int idx = o.data.ptr[k];
+            idx = idx < 0 ? 0 : idx >= (int)p.ne ? (int)p.ne - 1 : idx;
+            c.data.ptr[k] = (int)p.entries.ptr[(unsigned int)idx * p.npc + col];
+        }
+    }
+    img->comps.clear();
+    img->comps.ptr = comps.ptr;
+    img->comps.count = comps.count;
+    comps.ptr = nullptr;
+    comps.count = 0;
+    img->numcomps = p.npc;
+    myPclr = nullptr;
+    return true;
+}
+
+bool cJP2Decode::decode(cFileIOTarget* io, cJP2Image* img) {
+    if (!cJ2KDecode::decode(io, img)) return false;
+    memset(img->cielab, 0, sizeof img->cielab);
+    if (myIgnoreColour) return true;
+    switch (myEnumCS) {
+        case 16: img->colorSpace = 1; break;
+        case 17: img->colorSpace = 2; break;
+        case 18: img->colorSpace = 3; break;
+        case 12: img->colorSpace = 4; break;
+        case 14:
+            img->colorSpace = 6;
+            memcpy(img->cielab, myCielab, sizeof myCielab);
+            break;
+        case 0: img->colorSpace = 5; break;
+        default: img->colorSpace = -1; break;
+    }
+    if (myCdef.count && !applyCdef(img)) return false;
+    if (myPclr.ptr && !applyPclr(img)) return false;
+    if (myIcc.count) {
+        img->icc.clear();
+        img->icc.ptr = myIcc.ptr, img->icc.count = myIcc.count;
+        myIcc.ptr = nullptr, myIcc.count = 0;
+    }
+    return true;
+}
