@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "jpeg2000_testutil.h"
 #include "picts/dicom/pictdicom.h"
+#include "picts/jpeg2000/pictjp2.h"
 #include "picts/pictbase.h"
 #include "testutil.h"
 
@@ -555,8 +557,8 @@ TEST(DicomDecode, FramesCappedAndIconPages) {
     }
 }
 
-// Encapsulated data whose first fragment opens a JPEG 2000 codestream goes to the JPEG 2000
-// entry (refused while it is not built in); unknown fragments fail the decode, not the parse.
+// A fragment that only opens a JPEG 2000 codestream, or unknown fragments, fail the decode,
+// not the parse.
 TEST(DicomDecode, EncapsulatedOtherCodecsFailCleanly) {
     for (Bytes frag : {Bytes{0xFF, 0x4F, 0xFF, 0x51, 0, 0}, Bytes{1, 2, 3, 4}}) {
         Writer d;
@@ -570,6 +572,40 @@ TEST(DicomDecode, EncapsulatedOtherCodecsFailCleanly) {
         EXPECT_EQ(r.pages, 1);
         EXPECT_EQ(r.failedPages, 1);
     }
+}
+
+// A JPEG 2000 frame (here split over two fragments) decodes as the codestream does on its own.
+TEST(DicomDecode, EncapsulatedJpeg2000FrameMatchesTheCodestream) {
+    if (!testutil::haveTool("opj_compress")) GTEST_SKIP() << "opj_compress not installed";
+    testutil::TempDir dir;
+    j2ktest::Samples src = j2ktest::makePicture(64, 48, 1, 8, 5);
+    std::string pgm = dir.file("s.pgm"), cs = dir.file("s.j2k");
+    ASSERT_TRUE(j2ktest::writePnm(pgm, src, 8));
+    ASSERT_EQ(testutil::run({"opj_compress", "-i", pgm, "-o", cs}), 0);
+    Bytes code = testutil::readFile(cs);
+    ASSERT_GT(code.size(), 20u);
+    cBufWrapperIO cio(code.data(), (long long)code.size());
+    cPictJ2K direct;
+    ASSERT_TRUE(direct.decode(&cio));
+    Page want = grab(direct);
+
+    Writer d;
+    d.image(64, 48, 1, 8, 8, 0, "MONOCHROME2");
+    Writer seq;
+    size_t half = code.size() / 2 & ~(size_t)1;
+    seq.item(0);
+    seq.item((unsigned)half), seq.b.insert(seq.b.end(), code.begin(), code.begin() + (long)half);
+    Bytes rest(code.begin() + (long)half, code.end());
+    if (rest.size() & 1) rest.push_back(0);
+    seq.item((unsigned)rest.size()), seq.b.insert(seq.b.end(), rest.begin(), rest.end());
+    seq.delim(0xE0DD);
+    d.el(0x7FE0, 0x0010, "OB", seq.b, 0xFFFFFFFF);
+    Decoded r = decodeBytes(part10(d.b, "1.2.840.10008.1.2.4.90"));
+    ASSERT_EQ(r.pages, 1);
+    ASSERT_EQ(r.page.size(), 1u);
+    EXPECT_EQ(r.page[0].w, 64);
+    EXPECT_EQ(r.page[0].h, 48);
+    EXPECT_EQ(r.page[0].px, want.px);
 }
 
 // A preview larger than the box is rendered into it scaled; a smaller one is moved as it is.

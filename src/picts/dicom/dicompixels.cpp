@@ -7,13 +7,21 @@
 #include "base/memio.h"
 #include "picts/dicom/pictdicom.h"
 #include "picts/jpeg/pictjpeg.h"
+#include "picts/jpeg2000/pictjp2.h"
 
 bool decodeEncapsulatedJ2K(const unsigned char* data, long long size, cPictBase& out) {
-    // The JPEG 2000 decoder is not built in: such frames are refused.
-    (void)data;
-    (void)size;
-    (void)out;
-    return false;
+    // The joined frame is a codestream, or a JP2 file as some writers store it.
+    cBufWrapperIO s(data, size);
+    cPictJ2K j2k;
+    if (j2k.decode(&s)) {
+        j2k.moveTo(out);
+        return true;
+    }
+    s.set_fp(0);
+    cPictJP2 jp2;
+    if (!jp2.decode(&s)) return false;
+    jp2.moveTo(out);
+    return true;
 }
 
 namespace {
