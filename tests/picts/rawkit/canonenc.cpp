@@ -8,6 +8,7 @@
 #include "bitwriter.h"
 #include "ljpegenc.h"
 #include "tiffwriter.h"
+#include "picts/raw/canon/pictcrw.h"
 
 namespace rawkit {
 
@@ -133,6 +134,171 @@ std::vector<unsigned char> writeCanonCr2(const CanonCr2Spec& s, uint64_t* frameO
     std::vector<unsigned char> file = build(base, (uint32_t)fOff, note);
     if (frameOffset) *frameOffset = fOff;
     if (frameLength) *frameLength = jpeg.size();
+    return file;
+}
+
+namespace {
+
+// A CIFF record: a heap value (bytes, or a nested heap) or an in-record value (8 bytes).
+struct CiffRecord {
+    int tagWord;
+    std::vector<unsigned char> data;
+};
+
+// A heap: the values one after another, then the directory, then its offset.
+std::vector<unsigned char> heapOf(const std::vector<CiffRecord>& records, bool be) {
+    std::vector<unsigned char> out, dir = bytesOf({(uint32_t)records.size()}, 2, be);
+    for (const CiffRecord& r : records) {
+        std::vector<unsigned char> e = bytesOf({(uint32_t)r.tagWord}, 2, be);
+        if ((r.tagWord & 0xC000) == 0x4000) {
+            e.insert(e.end(), r.data.begin(), r.data.end());
+            e.resize(10, 0);
+        } else {
+            std::vector<unsigned char> lo = bytesOf({(uint32_t)r.data.size(), (uint32_t)out.size()}, 4, be);
+            e.insert(e.end(), lo.begin(), lo.end());
+            out.insert(out.end(), r.data.begin(), r.data.end());
+        }
+        dir.insert(dir.end(), e.begin(), e.end());
+    }
+    const uint32_t dirAt = (uint32_t)out.size();
+    out.insert(out.end(), dir.begin(), dir.end());
+    std::vector<unsigned char> tail = bytesOf({dirAt}, 4, be);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// Canonical codes of a description: 16 counts, then the symbols.
+void canonicalCodes(const unsigned char* d, uint32_t code[256], int len[256]) {
+    for (int i = 0; i < 256; i++) len[i] = 0;
+    uint32_t c = 0;
+    int k = 16;
+    for (int l = 1; l <= 16; l++) {
+        for (int n = 0; n < d[l - 1]; n++, k++) {
+            if (!len[d[k]]) {
+                code[d[k]] = c;
+                len[d[k]] = l;
+            }
+            c++;
+        }
+        c <<= 1;
+    }
+}
+
+int bitLength(int v) {
+    int n = 0;
+    for (unsigned a = (unsigned)(v < 0 ? -v : v); a; a >>= 1) n++;
+    return n;
+}
+
+}  // namespace
+
+std::vector<unsigned char> encodeCrwBlocks(const std::vector<uint16_t>& samples, int width, int table) {
+    uint32_t c1[256], c2[256];
+    int l1[256], l2[256];
+    canonicalCodes(cPictCRW::kFirstTree[table], c1, l1);
+    canonicalCodes(cPictCRW::kSecondTree[table], c2, l2);
+    BitWriterMSB w(true);
+    auto value = [&](int v, int len) {
+        if (len) w.put((uint32_t)(v < 0 ? v + (1 << len) - 1 : v), len);
+    };
+    int base[2] = {512, 512}, carry = 0;
+    for (size_t b = 0; b < samples.size(); b += 64) {
+        int diff[64] = {};
+        for (int p = 0; p < 64 && b + p < samples.size(); p++) {
+            const size_t n = b + p;
+            if (n % (size_t)width == 0) base[0] = base[1] = 512;
+            diff[p] = samples[n] - base[p & 1];
+            base[p & 1] = samples[n];
+        }
+        const int dc = diff[0] - carry;
+        carry = diff[0];
+        const int dl = bitLength(dc);
+        w.put(c1[dl], l1[dl]);
+        value(dc, dl);
+        int last = 0;
+        for (int p = 1; p < 64; p++)
+            if (diff[p]) last = p;
+        int i = 1;
+        for (int p = 1; p <= last; p++) {
+            if (!diff[p]) continue;
+            int run = p - i;
+            while (run >= 16) {
+                w.put(c2[0xF0], l2[0xF0]);
+                run -= 16;
+            }
+            const int len = bitLength(diff[p]), sym = run << 4 | len;
+            w.put(c2[sym], l2[sym]);
+            value(diff[p], len);
+            i = p + 1;
+        }
+        if (last < 63) w.put(c2[0], l2[0]);
+    }
+    w.align(false);
+    return w.out;
+}
+
+std::vector<unsigned char> writeCrw(const CrwSpec& s) {
+    const bool be = s.bigEndian;
+    const size_t count = (size_t)s.sensorWidth * s.sensorHeight;
+    std::vector<uint16_t> high(s.frame);
+    std::vector<unsigned char> low;
+    if (s.lowBits) {
+        low.assign(count / 4, 0);
+        for (size_t n = 0; n < count; n++) {
+            high[n] = (uint16_t)(s.frame[n] >> 2);
+            low[n / 4] |= (unsigned char)((s.frame[n] & 3) << (2 * (n % 4)));
+        }
+    }
+    // Sensor data: the low bits, then codeOffset bytes the decoder passes over, then the code.
+    std::vector<unsigned char> sensor = low;
+    sensor.resize(sensor.size() + (size_t)s.codeOffset, 0);
+    std::vector<unsigned char> code = encodeCrwBlocks(high, s.sensorWidth, s.table);
+    sensor.insert(sensor.end(), code.begin(), code.end());
+    // Real sensor data runs for megabytes; the peers judge whether low bits are present from
+    // the file's first 16 KiB, so the records that follow must not fall inside them.
+    if (sensor.size() < 16384) sensor.resize(16384, 0);
+
+    std::vector<CiffRecord> camera;
+    std::vector<unsigned char> makeModel = {'C', 'a', 'n', 'o', 'n', 0};
+    for (char ch : std::string("Canon EOS KIT")) makeModel.push_back((unsigned char)ch);
+    makeModel.push_back(0);
+    camera.push_back({0x080A, makeModel});
+    std::vector<uint32_t> shot(7, 0);
+    shot[6] = (uint32_t)s.wbIndex;
+    camera.push_back({0x102A, bytesOf(shot, 2, be)});
+    camera.push_back({0x1031, bytesOf({34, (uint32_t)s.sensorWidth, (uint32_t)s.sensorHeight, 1, 1,
+                                       (uint32_t)s.leftBorder, (uint32_t)s.topBorder,
+                                       (uint32_t)(s.leftBorder + s.width - 1), (uint32_t)(s.topBorder + s.height - 1),
+                                       0, 0, 0, 0, 0, 0, 0, 0},
+                                      2, be)});
+    if (s.balanceLength) {
+        std::vector<uint32_t> bal((size_t)s.balanceLength / 2, 0);
+        const size_t at = (size_t)(8 * s.wbIndex + 2) / 2;
+        for (int i = 0; i < 4 && at + i < bal.size(); i++) bal[at + i] = s.levels[i];
+        std::vector<unsigned char> b = bytesOf(bal, 2, be);
+        b.resize((size_t)s.balanceLength, 0);
+        camera.push_back({0x10A9, b});
+    }
+    camera.push_back({0x5834, bytesOf({s.modelId}, 4, be)});
+    camera.push_back({0x1835, bytesOf({(uint32_t)s.table, 0, (uint32_t)s.codeOffset, 0}, 4, be)});
+
+    // Width, height, pixel aspect ratio 1.0 (a float), then rotation and the rest.
+    std::vector<unsigned char> info = bytesOf({(uint32_t)s.width, (uint32_t)s.height, 0x3F800000u}, 4, be);
+    info.resize(28, 0);
+    std::vector<CiffRecord> image = {{0x1810, info}, {0x300B, heapOf(camera, be)}};
+    std::vector<CiffRecord> root = {{0x2005, sensor}};
+    if (!s.preview.empty()) root.push_back({0x2007, s.preview});
+    root.push_back({0x300A, heapOf(image, be)});
+
+    std::vector<unsigned char> file = {(unsigned char)(be ? 'M' : 'I'), (unsigned char)(be ? 'M' : 'I')};
+    std::vector<unsigned char> start = bytesOf({26}, 4, be);
+    file.insert(file.end(), start.begin(), start.end());
+    for (char ch : std::string("HEAPCCDR")) file.push_back((unsigned char)ch);
+    std::vector<unsigned char> version = bytesOf({2, 1}, 2, be);  // as cameras write it
+    file.insert(file.end(), version.begin(), version.end());
+    file.resize(26, 0);
+    std::vector<unsigned char> heap = heapOf(root, be);
+    file.insert(file.end(), heap.begin(), heap.end());
     return file;
 }
 
