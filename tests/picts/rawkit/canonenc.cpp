@@ -302,4 +302,62 @@ std::vector<unsigned char> writeCrw(const CrwSpec& s) {
     return file;
 }
 
+namespace {
+
+std::vector<unsigned char> box(const char* type, const std::vector<unsigned char>& payload, bool longSize = false) {
+    std::vector<unsigned char> out;
+    if (longSize) {
+        out = bytesOf({1}, 4, true);
+        out.insert(out.end(), type, type + 4);
+        const uint64_t n = payload.size() + 16;
+        std::vector<unsigned char> sz = bytesOf({(uint32_t)(n >> 32), (uint32_t)n}, 4, true);
+        out.insert(out.end(), sz.begin(), sz.end());
+    } else {
+        out = bytesOf({(uint32_t)(payload.size() + 8)}, 4, true);
+        out.insert(out.end(), type, type + 4);
+    }
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+std::vector<unsigned char> uuidBox(const unsigned char (&id)[16], std::vector<unsigned char> payload) {
+    payload.insert(payload.begin(), id, id + 16);
+    return box("uuid", payload);
+}
+
+const unsigned char kCanonUuid[16] = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
+                                      0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+const unsigned char kPreviewUuid[16] = {0xea, 0xf4, 0x2b, 0x5e, 0x1c, 0x98, 0x4b, 0x88,
+                                        0xb9, 0xfb, 0xb7, 0xdc, 0x40, 0x6e, 0x4d, 0x16};
+
+}  // namespace
+
+std::vector<unsigned char> writeCr3(const Cr3Spec& s) {
+    std::vector<unsigned char> file = box("ftyp", {'c', 'r', 'x', ' ', 0, 0, 0, 1, 'c', 'r', 'x', ' ', 'i', 's', 'o', 'm'});
+    TiffWriter t(false, false);
+    int i0 = t.newIfd();
+    t.addLongs(i0, 256, {(uint32_t)s.width});
+    t.addLongs(i0, 257, {(uint32_t)s.height});
+    t.addAscii(i0, 271, "Canon");
+    std::vector<unsigned char> cmt = box("CMT1", t.write(i0));
+    for (int i = 0; i < s.uuidNesting; i++) cmt = uuidBox(kCanonUuid, cmt);
+    std::vector<unsigned char> moov = box("moov", uuidBox(kCanonUuid, cmt));
+    file.insert(file.end(), moov.begin(), moov.end());
+    if (!s.preview.empty()) {
+        // Eight bytes, then the "PRVW" box: 4 zero, 1, width, height, 1 (SHORTs), the length.
+        std::vector<unsigned char> p = {0, 0, 0, 0, 0, 0, 0, 1};
+        std::vector<unsigned char> prvw = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+        std::vector<unsigned char> len = bytesOf({(uint32_t)s.preview.size()}, 4, true);
+        prvw.insert(prvw.end(), len.begin(), len.end());
+        prvw.insert(prvw.end(), s.preview.begin(), s.preview.end());
+        std::vector<unsigned char> pb = box("PRVW", prvw);
+        p.insert(p.end(), pb.begin(), pb.end());
+        std::vector<unsigned char> u = uuidBox(kPreviewUuid, p);
+        file.insert(file.end(), u.begin(), u.end());
+    }
+    std::vector<unsigned char> mdat = box("mdat", s.jpeg, s.longMdatSize);
+    file.insert(file.end(), mdat.begin(), mdat.end());
+    return file;
+}
+
 }  // namespace rawkit
