@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/memio.h"
@@ -14,6 +15,7 @@
 #include "rawkit/canonenc.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/peers.h"
+#include "jpeg_testutil.h"
 #include "testutil.h"
 
 using namespace rawkit;
@@ -299,6 +301,54 @@ TEST(CanonCr2, ModelTables) {
     EXPECT_EQ(m.top, 36u);
     EXPECT_FALSE(cPictCR2::marginsFor(0x80000001, m));
     EXPECT_EQ(m.left + m.right + m.top + m.bottom, 0u);
+}
+
+// Decoders made on several threads at once each see whole tables (run alone, as ctest does,
+// this is the process's first fill).
+TEST(CanonCr2, ModelTablesFilledOnceAcrossThreads) {
+    std::vector<std::thread> threads;
+    std::vector<int> good(8, 0);
+    for (int t = 0; t < 8; t++)
+        threads.emplace_back([t, &good] {
+            cPictCR2 d;
+            cPictCR2::sCamColor c;
+            sMarginInfo m;
+            good[t] = cPictCR2::colorsFor(0x3070000, c) && cPictCR2::colorsFor(0x1140000, c) &&
+                      cPictCR2::marginsFor(0x2460000, m) && m.left == 192 && cPictCR2::marginsFor(0x80000174, m);
+        });
+    for (std::thread& th : threads) th.join();
+    for (int t = 0; t < 8; t++) EXPECT_TRUE(good[t]) << t;
+}
+
+TEST(CanonCr2, PreviewStaysReachableWithoutTheFrame) {
+    if (!testutil::haveTool("cjpeg")) {
+        printf("skipped: cjpeg not installed\n");
+        return;
+    }
+    testutil::TempDir dir;
+    testutil::writeFile(dir.file("p.ppm"), jpegtest::makePnm(jpegtest::synthetic(120, 80, 3, 255, 4)));
+    std::string out;
+    ASSERT_EQ(testutil::run({"cjpeg", dir.file("p.ppm")}, &out), 0);
+    CanonCr2Spec s = plainSpec(64, 32, 2, 16, 12);
+    s.preview.assign(out.begin(), out.end());
+    uint64_t off = 0, len = 0;
+    std::vector<unsigned char> file = writeCanonCr2(s, &off, &len);
+    // The frame's JPEG overwritten: no picture, but the preview is still there.
+    for (uint64_t i = off; i < off + len; i++) file[i] = 0;
+    struct Case {
+        long long mw, mh, w, h;
+    };
+    for (const Case& c : {Case{0, 0, 120, 80}, Case{60, 60, 60, 40}}) {
+        cBufWrapperIO io(file.data(), (long long)file.size());
+        cPictCR2 d;
+        EXPECT_FALSE(d.isPicture(&io, nullptr));
+        cPictDummy t;
+        long long mw = c.mw, mh = c.mh;
+        io.set_fp(0);
+        ASSERT_TRUE(d.getPreview(&io, &t, c.mw ? &mw : nullptr, c.mh ? &mh : nullptr));
+        EXPECT_EQ(t.width(), c.w);
+        EXPECT_EQ(t.height(), c.h);
+    }
 }
 
 TEST(CanonCr2, MakerNoteWalkerChecksEveryShape) {
