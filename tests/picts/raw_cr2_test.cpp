@@ -416,6 +416,25 @@ TEST(CanonCr2, MakeAndStructureRefusals) {
         EXPECT_EQ(cPictCR2::validFor(&io, nullptr), c.ok) << c.make;
     }
     s.make = "Canon";
+    {
+        // A sensor of 40000 x 40000 behind a frame of a few hundred bytes: refused from the
+        // sizes alone, before the frame's 3 GB would be asked for.
+        CanonCr2Spec big = s;
+        NoteEntry e;
+        e.tag = 224;
+        e.type = 3;
+        e.count = 17;
+        std::vector<uint32_t> si(17, 0);
+        si[0] = 34, si[1] = 40000, si[2] = 40000;
+        e.data = bytesOf(si, 2, false);
+        big.extraNote = {e};
+        std::vector<unsigned char> f = writeCanonCr2(big);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        cPictCR2 d;
+        EXPECT_FALSE(d.isPicture(&io, nullptr));
+        io.set_fp(0);
+        EXPECT_FALSE(d.decode(&io));
+    }
     std::vector<unsigned char> file = writeCanonCr2(s);
     // Every truncation fails or decodes cleanly; none past the frame's start can be a picture.
     uint64_t off = 0, len = 0;

@@ -14,6 +14,9 @@
 
 namespace {
 const unsigned long long kAllOnes = ~0ULL;
+// Every lossless-JPEG sample takes at least one bit: a frame of more samples than 16 times
+// its stream's bytes cannot be there, and is refused before anything is allocated for it.
+const unsigned long long kSamplesPerByte = 16;
 const unsigned char kRggb[4] = {0, 1, 1, 2};
 const unsigned char kGrbg[4] = {1, 0, 2, 1};
 
@@ -106,6 +109,8 @@ bool cPictCR2::readHeader(cFileIOTarget* io, bool forDecode) {
         // Each JPEG line holds two sensor rows.
         mySensorW = myOldJpegWidth;
         mySensorH = 2 * myOldJpegHeight;
+        if ((unsigned long long)(mySensorW * mySensorH) > (size - myMaker.oldFrameOffset) * kSamplesPerByte)
+            return false;
         setMargins();
         return true;
     }
@@ -128,6 +133,8 @@ bool cPictCR2::readHeader(cFileIOTarget* io, bool forDecode) {
     if (!jpegAt(io, myData.frameOffset, myData.frameLength, jw, jh)) return false;
     mySensorW = myMaker.sensor[siWidth];
     mySensorH = myMaker.sensor[siHeight];
+    if ((unsigned long long)(mySensorW * mySensorH) > (unsigned long long)myData.frameLength * kSamplesPerByte)
+        return false;
     setMargins();
     return true;
 }
