@@ -229,6 +229,47 @@ TEST(CanonCr2, SmallRawIsConvertedFromItsLumaAndChroma) {
     EXPECT_EQ(d.width(), 2 * W);
     EXPECT_EQ(d.height(), H / 2);
 
+    // 2 x 1 luma blocks (one chroma pair per two pixels of a row), two slices of 16 pixels
+    // (slice tag widths count 2 samples a pixel): the JPEG's lines run through the frame in
+    // slice order, as a plain frame's samples do.
+    {
+        const int FW = 32, FH = 8, S = 16;
+        std::vector<uint16_t> Y, cb, cr;
+        for (int y = 0; y < FH; y++)
+            for (int x = 0; x < FW; x++) {
+                Y.push_back((uint16_t)(2000 + 37 * x + 101 * y));
+                cb.push_back((uint16_t)(16384 + (x / 2) * 3 - y));
+                cr.push_back((uint16_t)(16384 - (x / 2) + 2 * y));
+            }
+        std::vector<uint16_t> yo = sliceOrder(Y, FW, FH, 1, S), bo = sliceOrder(cb, FW, FH, 1, S),
+                              ro = sliceOrder(cr, FW, FH, 1, S);
+        std::vector<LjComp> m(3);
+        m[0].h = 2;
+        m[0].w = FW;
+        m[0].hgt = FH;
+        m[0].px = yo;
+        for (int k = 1; k < 3; k++) {
+            m[k].w = FW / 2;
+            m[k].hgt = FH;
+            for (size_t i = 0; i < yo.size(); i += 2) m[k].px.push_back(k == 1 ? bo[i] : ro[i]);
+        }
+        LjOptions mo;
+        mo.precision = 15;
+        CanonCr2Spec ms;
+        ms.width = FW;
+        ms.height = FH;
+        ms.jpeg = encodeLossless(m, FW, FH, mo);
+        ms.sliceTag = {1, (uint32_t)(2 * S), (uint32_t)(2 * (FW - S))};
+        SeenFrame mseen;
+        ASSERT_TRUE(decodeSeen(writeCanonCr2(ms), mseen));
+        ASSERT_EQ(mseen.channels, 3);
+        for (int i = 0; i < FW * FH; i++) {
+            ASSERT_EQ(mseen.samples[(size_t)i * 3], Y[(size_t)i]) << i;
+            ASSERT_EQ((short)mseen.samples[(size_t)i * 3 + 1], (short)(cb[(size_t)i] - 16384)) << i;
+            ASSERT_EQ((short)mseen.samples[(size_t)i * 3 + 2], (short)(cr[(size_t)i] - 16384)) << i;
+        }
+    }
+
     // The conversion by model family, before the 15-bit scale.
     struct Conv {
         unsigned int id;
@@ -468,6 +509,11 @@ TEST(CanonCr2, RealFileProbesLikeThePeer) {
     io.set_fp(0);
     EXPECT_FALSE(d.decode(&io));
     EXPECT_EQ(d.getModelId(), 0x80000189u);  // the maker note was read before the frame was missed
+    // Every directory was walked: the frame directory's strip is the 16 bytes left of the frame.
+    EXPECT_EQ(d.frameDirectory().frameOffset, 8648u);
+    EXPECT_EQ(d.frameDirectory().frameLength, 16u);
+    EXPECT_NE(d.makerNote().levels[0], 0.0);
+    EXPECT_NE(d.makerNote().sensor[siWidth], 0);
     cPictDummy t;
     long long mw = 64, mh = 64;
     io.set_fp(0);
