@@ -2,6 +2,8 @@
 // the decoder depends on that has the wrong shape stops the walk.
 #include "picts/raw/canon/cr2walkers.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 namespace {
@@ -112,6 +114,7 @@ bool cCR2ExifProps::onTag(int tag, int type, const void* data, int size) {
 }
 
 void cCR2DataProps::reset() {
+    canonMake = false;
     slices[0] = slices[1] = slices[2] = 0;
     frameOffset = frameLength = 0;
 }
@@ -122,6 +125,9 @@ bool cCR2DataProps::decodeDirect(cFileIOTarget* io, unsigned int offset, bool bi
 
 bool cCR2DataProps::onTag(int tag, int type, const void* data, int size) {
     switch (tag) {
+        case 271:
+            canonMake = type == 2 && data && size >= 5 && !strncasecmp((const char*)data, "CANON", 5);
+            return true;
         case 50752:
             // Three SHORTs: count, width, last width. Anything else would be read past its value.
             if (type != tShort || size < 6 || !data) return false;

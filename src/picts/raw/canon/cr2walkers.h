@@ -51,6 +51,7 @@ public:
     bool decodeDirect(cFileIOTarget* io, unsigned int offset, bool bigEndian, unsigned long long size);
     bool onTag(int tag, int type, const void* data, int size) override;
 
+    bool canonMake = false;         // tag 271 starts with "Canon" (any case)
     unsigned short slices[3] = {};  // count, width, last width
     unsigned int frameOffset = 0;
     unsigned int frameLength = 0;

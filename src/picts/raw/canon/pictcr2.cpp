@@ -78,6 +78,14 @@ bool cPictCR2::readHeader(cFileIOTarget* io, bool forDecode) {
     reset();
     if (!io || !io->valid()) return false;
     const unsigned long long size = io->size();
+    // The first directory alone first: its make rules out other TIFF files before the EXIF
+    // walk decodes their thumbnails. Its strip is the large preview, its link leads on.
+    cCR2DataProps ifd0;
+    if (!ifd0.processStream(io, kAllOnes) || !ifd0.canonMake) return false;
+    myPreviewOffset = ifd0.frameOffset;
+    myPreviewLength = ifd0.frameLength;
+    myIfd1 = ifd0.nextOffset();
+    if (!myIfd1) return false;
     if (!myExif.decode(this, io, cExifDecoder::dkMain)) return false;
     if (!startsWithCanon(getPropString(ppMake))) return false;
     const cPictProp* note = getPropRaw(ppMakerNote);
@@ -91,13 +99,6 @@ bool cPictCR2::readHeader(cFileIOTarget* io, bool forDecode) {
         while (*rest == ' ') rest++;
         myModel.set(*rest ? rest : model);
     }
-    // The first directory: its strip is the large preview, its link leads on.
-    cCR2DataProps ifd0;
-    if (!ifd0.processStream(io, kAllOnes)) return false;
-    myPreviewOffset = ifd0.frameOffset;
-    myPreviewLength = ifd0.frameLength;
-    myIfd1 = ifd0.nextOffset();
-    if (!myIfd1) return false;
 
     if (isOldModel()) {
         if (!myData.decodeDirect(io, myIfd1, myBigEndian, kAllOnes)) return false;
@@ -306,8 +307,7 @@ bool cPictCR2::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWi
     // Only the first directory: the preview stays reachable when the sensor data is damaged.
     reset();
     cCR2DataProps ifd0;
-    if (!io || !myExif.decode(this, io, cExifDecoder::dkMain) || !startsWithCanon(getPropString(ppMake)) ||
-        !ifd0.processStream(io, kAllOnes) || !ifd0.frameOffset || !ifd0.frameLength)
+    if (!io || !ifd0.processStream(io, kAllOnes) || !ifd0.canonMake || !ifd0.frameOffset || !ifd0.frameLength)
         return false;
     return rawJpegPreview(io, ifd0.frameOffset, ifd0.frameLength, target, maxWidth, maxHeight);
 }
