@@ -186,7 +186,9 @@ TEST(CanonCr2, SliceTagOnlyAsThreeShorts) {
         std::vector<unsigned char> file = writeCanonCr2(s);
         SeenFrame seen;
         EXPECT_EQ(decodeSeen(file, seen), c.ok) << c.values.size() << " type " << c.type;
-        if (c.ok) EXPECT_EQ(seen.samples, s.frame);
+        if (c.ok) {
+            EXPECT_EQ(seen.samples, s.frame);
+        }
     }
 }
 
@@ -428,8 +430,9 @@ TEST(CanonCr2, MakerNoteWalkerChecksEveryShape) {
             ASSERT_TRUE(n.onTag(4, 3, b.data(), (int)b.size()));
         }
         EXPECT_EQ(n.onTag(c.tag, c.type, c.data.data(), (int)c.data.size()), c.ok) << c.name;
-        if (c.levels[0] >= 0)
+        if (c.levels[0] >= 0) {
             for (int i = 0; i < 4; i++) EXPECT_EQ(n.levels[i], c.levels[i]) << c.name << " " << i;
+        }
     }
     // A derived mask: left border 126, height 3516.
     cCR2MakerNoteProps n;
@@ -483,7 +486,9 @@ TEST(CanonCr2, MakeAndStructureRefusals) {
     for (size_t n = 0; n < file.size(); n += (n < 400 ? 1 : 37)) {
         cBufWrapperIO io(file.data(), (long long)n);
         cPictCR2 d;
-        if (n < off + len) EXPECT_FALSE(d.decode(&io)) << n;
+        if (n < off + len) {
+            EXPECT_FALSE(d.decode(&io)) << n;
+        }
     }
     // Bytes flipped through the whole file.
     for (size_t i = 0; i < file.size(); i += 3) {
