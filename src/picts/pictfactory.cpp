@@ -30,6 +30,9 @@
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
+#include "picts/raw/canon/pictcr2.h"
+#include "picts/raw/canon/pictcr3.h"
+#include "picts/raw/canon/pictcrw.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
@@ -51,8 +54,8 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkGIF, cPictGIF),    QMX_DECODER(cPictBase::pkBMP, cPictBMP),
     QMX_DECODER(cPictBase::pkICO, cPictICO),    QMX_DECODER(cPictBase::pkICNS, cPictICNS),
     QMX_DECODER(cPictBase::pkJP2, cPictJP2),   QMX_DECODER(cPictBase::pkJ2K, cPictJ2K),
-    QMX_NO_DECODER(cPictBase::pkCR2),    QMX_NO_DECODER(cPictBase::pkCRW),
-    QMX_NO_DECODER(cPictBase::pkCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
+    QMX_DECODER(cPictBase::pkCR2, cPictCR2),    QMX_DECODER(cPictBase::pkCRW, cPictCRW),
+    QMX_DECODER(cPictBase::pkCR3, cPictCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
