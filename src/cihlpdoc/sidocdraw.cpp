@@ -309,6 +309,9 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
                     fill(canvas, truncInt(xd + l), y, d.cx, t, Q.bgColor);
                     fill(canvas, truncInt(xd + l + d.cx), y, r, full, Q.bgColor);
                     fill(canvas, truncInt(xd + l), y + t + d.cy, d.cx, bm, Q.bgColor);
+                    // The space before a word takes the background too, so that a tinted
+                    // container shows no holes between its words.
+                    if (c.x > truncInt(xd + l)) fill(canvas, truncInt(xd + l), c.y, c.x - truncInt(xd + l), d.cy, Q.bgColor);
                 }
                 xd = pos + d.cx + r;
                 long long h = (long long)t + d.cy + bm;
