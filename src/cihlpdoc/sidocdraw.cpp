@@ -94,15 +94,11 @@ bool cSiDocText::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& draw
     unsigned int colour = myColor != kNone ? myColor : props.textColor;
     unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
     canvas->setTextColors(colour, bg);
-    if (t.cx < drawn.cx || t.cy < drawn.cy) {
-        // The box beyond the glyph rectangle takes the background.
-        sRect glyphs = {props.x, props.y, t.cx, t.cy};
-        canvas->clip(&glyphs);
-        canvas->select();
-        fill(canvas, props.x, props.y, drawn.cx, drawn.cy, bg);
-        canvas->unclip(&glyphs);
-        canvas->select();
-    }
+    // The box beyond the glyph rectangle takes the background: the strip to its right
+    // and the one below it (filled directly, which leaves the canvas's region alone).
+    if (t.cx < drawn.cx) fill(canvas, (long long)props.x + t.cx, props.y, drawn.cx - t.cx, drawn.cy, bg);
+    if (t.cy < drawn.cy)
+        fill(canvas, props.x, (long long)props.y + t.cy, t.cx < drawn.cx ? t.cx : drawn.cx, drawn.cy - t.cy, bg);
     canvas->drawTextLimited(props.x, props.y, drawn.cx, drawn.cy, 0, false, 0, 0, myText.ptr, -1, nullptr, true);
     return true;
 }
