@@ -17,6 +17,8 @@ namespace {
 // in proportion to the document.
 const int kBandMin = 1024;
 const int kBandMax = 4096;
+// And at most this many pixels, however wide the viewer (never less than the view itself).
+const long long kBandMaxPixels = 8LL << 20;
 // Re-layouts that the vertical bar may cause by showing or hiding before the width is
 // kept as it is (a document whose height straddles the view could flip it for ever).
 const int kMaxWidthFlips = 2;
@@ -119,6 +121,7 @@ bool cSiDocViewer::renderBand(cCanvas* canvas, int top) {
     long long band = (long long)H * 3;
     if (band < kBandMin) band = kBandMin;
     if (band > kBandMax) band = kBandMax;
+    if (band * W > kBandMaxPixels) band = kBandMaxPixels / W;
     if (band < H) band = H;
     if (!known) {
         sSize want = {0, 0};
