@@ -52,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sSiDocDrawProps props;
         props.rightLimit = 160;
         props.activeTarget = &zones;
+        long long work = 0;
+        props.work = &work;
         sSize size;
         root->wantsSize(&canvas, props, size);
         props.y = -100;

@@ -16,6 +16,10 @@ const int kSiDocMaxNesting = 256;
 // Positions and sizes are summed in 64 bits and kept within this many pixels, so that no
 // document (millions of lines, boxes of 65534 pixels) can overflow them.
 const int kSiDocMaxExtent = 1 << 30;
+// Boxes one layout may visit. Every container measures its children again before it
+// draws them, so the work grows with nesting times boxes; a hostile document stops here
+// (the rest lays out as empty) instead of hanging its viewer. Real documents stay far below.
+const long long kSiDocMaxLayoutWork = 8LL << 20;
 
 // Receives the rectangles where links were drawn (the document viewer is one).
 class cSiDocActiveTarget {
@@ -52,6 +56,9 @@ struct sSiDocDrawProps {
     // at all (the drawn height is then short): for a caller that knows the height already.
     bool stopBelowPaint = false;
     int depth = 0;  // containers above the box; deeper than kSiDocMaxNesting is refused
+    // Boxes visited so far by the layout this belongs to (shared down the tree; null: not
+    // counted). Past kSiDocMaxLayoutWork containers lay out nothing more.
+    long long* work = nullptr;
 };
 
 class cSiDocBox {

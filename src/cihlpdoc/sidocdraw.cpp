@@ -31,6 +31,8 @@ int lineHeight(int h) { return clampInt((long long)(h * textWrapYFactor() + 0.5)
 
 bool measuresOnly(const sSiDocDrawProps& p) { return p.paintTop >= p.paintBottom; }
 
+bool overWorked(const sSiDocDrawProps& p) { return p.work && *p.work > kSiDocMaxLayoutWork; }
+
 void fill(cCanvas* canvas, long long x, long long y, long long w, long long h, unsigned int colour) {
     if (w <= 0 || h <= 0 || colour == kNone) return;
     sRect r = {clampInt(x), clampInt(y), clampInt(w), clampInt(h)};
@@ -185,7 +187,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
         out.cy = myHeight;
         return true;
     }
-    if (!canvas || P.depth > kSiDocMaxNesting) return false;
+    if (!canvas || P.depth > kSiDocMaxNesting || overWorked(P)) return false;
 
     long long R = myWidth > 0 ? (long long)P.x + myWidth : INT_MAX;
     long long Bt = myHeight > 0 ? (long long)P.y + myHeight : INT_MAX;
@@ -219,6 +221,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
     long long widest = 0;
     for (sItem* lineFirst = first; lineFirst;) {
         if (drawing && topLevel && P.stopBelowPaint && y >= P.paintBottom) break;
+        if (overWorked(P)) break;
         // Gather: the children that fit between P.x and R.
         double x = P.x;
         sItem* lineLast = lineFirst;
@@ -228,6 +231,8 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
             cSiDocBox* b = it->value.ptr;
             if (!b) continue;
             if (it != lineFirst && b->isBreak()) break;
+            if (it != lineFirst && overWorked(P)) break;
+            if (P.work) ++*P.work;
             sSiDocDrawProps m = Q;
             m.x = truncInt(x + b->leftMargin());
             m.y = P.y;
@@ -280,6 +285,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
                 c.x = truncInt(x0 + b->leftMargin());
                 c.y = clampInt(y + b->topMargin());
                 sSize d = b->wantedSize;
+                if (P.work) ++*P.work;
                 if (drawing) b->draw(canvas, c, d);
                 if (d.cx > widest) widest = d.cx;
                 return y + b->topMargin() + d.cy;
@@ -297,6 +303,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
                 c.x = truncInt(pos);
                 c.y = clampInt(y + b->topMargin());
                 sSize d = b->wantedSize;
+                if (P.work) ++*P.work;
                 int l = b->leftMargin(), t = b->topMargin(), r = b->rightMargin(), bm = b->bottomMargin();
                 if (drawing) b->draw(canvas, c, d);
                 if (paint) {
@@ -307,7 +314,8 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
                     fill(canvas, truncInt(xd + l), y + t + d.cy, d.cx, bm, Q.bgColor);
                     // The space before a word takes the background too, so that a tinted
                     // container shows no holes between its words.
-                    if (c.x > truncInt(xd + l)) fill(canvas, truncInt(xd + l), c.y, c.x - truncInt(xd + l), d.cy, Q.bgColor);
+                    int gapFrom = truncInt(xd + l);
+                    if (c.x > gapFrom) fill(canvas, gapFrom, c.y, c.x - gapFrom, d.cy, Q.bgColor);
                 }
                 xd = pos + d.cx + r;
                 long long h = (long long)t + d.cy + bm;

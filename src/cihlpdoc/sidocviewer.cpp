@@ -123,6 +123,8 @@ bool cSiDocViewer::renderBand(cCanvas* canvas, int top) {
     if (band > kBandMax) band = kBandMax;
     if (band * W > kBandMaxPixels) band = kBandMaxPixels / W;
     if (band < H) band = H;
+    long long work = 0;
+    props.work = &work;
     if (!known) {
         sSize want = {0, 0};
         if (!myDoc->wantsSize(canvas, props, want) || want.cx <= 0 || want.cy <= 0) return false;
@@ -143,6 +145,7 @@ bool cSiDocViewer::renderBand(cCanvas* canvas, int top) {
     props.paintTop = 0;
     props.paintBottom = (int)band;
     props.stopBelowPaint = known;
+    work = 0;
     sSize drawn = {0, 0};
     myDoc->draw(off, props, drawn);
     myRendering = off;

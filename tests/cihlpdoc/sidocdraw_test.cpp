@@ -347,6 +347,37 @@ TEST_F(SiDocLayout, NestingPastTheLoadersBoundIsRefusedWithoutDeepRecursion) {
     EXPECT_EQ(s.cy, mono.lineH());
 }
 
+TEST_F(SiDocLayout, HostileNestingTimesBoxesStopsAtTheWorkLimit) {
+    // Each of 200 nested containers measures the 3000 words below it again: 600000 visits
+    // unbounded. With only 2000 visits left the layout stops early and lays out less.
+    cSiDocContainer root;
+    cSiDocContainer* c = &root;
+    for (int i = 0; i < 200; i++) {
+        auto* next = new cSiDocContainer();
+        c->addChild(next);
+        c = next;
+    }
+    for (int i = 0; i < 3000; i++) {
+        auto* t = new cSiDocText();
+        t->setText("w");
+        t->setBreak(true);
+        c->addChild(t);
+    }
+    cCanvas canvas(100, 100);
+    sSize whole, cut;
+    sSiDocDrawProps p = props(0, 0, 100, nullptr);
+    long long work = 0;
+    p.work = &work;
+    ASSERT_TRUE(root.wantsSize(&canvas, p, whole));
+    EXPECT_EQ(whole.cy, 3000 * mono.lineH());
+    EXPECT_GE(work, 3000 + 200);
+    work = kSiDocMaxLayoutWork - 2000;
+    root.draw(&canvas, p, cut);
+    // Each open level may still finish the box it is at.
+    EXPECT_LE(work, kSiDocMaxLayoutWork + 2 * 201);
+    EXPECT_LT(cut.cy, whole.cy);
+}
+
 TEST_F(SiDocLayout, HugeHeightsSumWithoutOverflow) {
     // 40000 boxes of 65534 pixels: 2.6e9 pixels, past 32-bit positions.
     cSiDocContainer root;
