@@ -106,8 +106,8 @@ void cSiDocViewer::onSizeChanged() {
     }
 }
 
-bool cSiDocViewer::renderBand(cCanvas* canvas, int top) {
-    int W = layoutWidth(), H = height();
+bool cSiDocViewer::renderBand(cCanvas* canvas, int top, int W) {
+    int H = height();
     if (W <= 0 || H <= 0) return false;
     sSiDocDrawProps props;
     props.font = stdFont();
@@ -177,7 +177,7 @@ void cSiDocViewer::onPaintArea(cCanvas* canvas) {
         ((long long)top + H > (long long)myBandTop + myRendering->height() &&
          (long long)myBandTop + myRendering->height() < myDocHeight)) {
         bool wasKnown = myDocHeight >= 0;
-        if (!renderBand(canvas, top)) {
+        if (!renderBand(canvas, top, W)) {
             fillRect(canvas, 0, 0, width(), H, myBg);
             return;
         }

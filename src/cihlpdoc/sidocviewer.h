@@ -49,7 +49,9 @@ public:
 
 private:
     int layoutWidth();
-    bool renderBand(cCanvas* canvas, int top);
+    // Renders the rows around `top` at layout width W (measuring the document first when
+    // its height is not known yet).
+    bool renderBand(cCanvas* canvas, int top, int W);
     void dropRendering();
 
     cCanvas* myRendering = nullptr;  // rows myBandTop.. of the document, layoutWidth() wide
