@@ -244,6 +244,12 @@ TEST(SiDocViewer, LinksOpenOnlyWhenPressedAndReleasedOnThemWithTheHandOverThem) 
     f.pump();
     EXPECT_EQ(f.pixel(20, 20), elemtest::rgbOf(0x00FFFF));
     EXPECT_EQ(f.viewer->getRef(lx, ly), nullptr);
+    // A document of size 0 x 0 shows only the background.
+    cSiDocContainer empty;
+    EXPECT_TRUE(f.viewer->refSiDoc(&empty, 0x00FF00));
+    f.pump();
+    EXPECT_EQ(f.pixel(20, 20), elemtest::rgbOf(0x00FF00));
+    EXPECT_EQ(f.viewer->renderedHeight(), 0);
 }
 
 TEST(SiDocViewer, HugeDocumentStaysWithinABandOfMemory) {
