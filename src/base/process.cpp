@@ -61,6 +61,8 @@ int waitChild(pid_t pid, int* status, int flags) {
     _exit(127);
 }
 
+}  // namespace
+
 // Starts a program that outlives the call: an intermediate child starts it and ends
 // at once (so it is re-parented and never a zombie of ours); a close-on-exec pipe
 // reports whether exec succeeded.
@@ -98,6 +100,8 @@ bool spawnDetached(char* const* argv) {
     close(report[0]);
     return got == 0;
 }
+
+namespace {
 
 bool isWebAddress(const char* s) {
     if (strncmp(s, "mailto:", 7) == 0) return true;

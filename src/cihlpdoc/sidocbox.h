@@ -9,7 +9,26 @@
 class cCanvas;
 class cFontObject;
 class cPicture;
-class cSiDocActiveTarget;
+
+// Nesting of containers a document may use (the compiler counts every open tag); layout
+// refuses anything deeper, so its recursion stays bounded whoever built the tree.
+const int kSiDocMaxNesting = 256;
+// Positions and sizes are summed in 64 bits and kept within this many pixels, so that no
+// document (millions of lines, boxes of 65534 pixels) can overflow them.
+const int kSiDocMaxExtent = 1 << 30;
+// Boxes one layout may visit. Every container measures its children again before it
+// draws them, so the work grows with nesting times boxes; a hostile document stops here
+// (the rest lays out as empty) instead of hanging its viewer. Real documents stay far below.
+const long long kSiDocMaxLayoutWork = 8LL << 20;
+
+// Receives the rectangles where links were drawn (the document viewer is one).
+class cSiDocActiveTarget {
+public:
+    virtual void resetActive() = 0;
+    // Adds one zone of the target; false only when storage fails.
+    virtual bool setActive(char* target, int x, int y, int w, int h) = 0;
+    virtual ~cSiDocActiveTarget() {}
+};
 
 // Gives the font of a font id; a document loader is one.
 class cSiDocFontProvider {
@@ -28,6 +47,18 @@ struct sSiDocDrawProps {
     int rightLimit = -1;
     int bottomLimit = -1;
     cSiDocActiveTarget* activeTarget = nullptr;
+    // Canvas rows that are painted: lines wholly outside them are only measured (their
+    // drawn size is exact, nothing is painted and no zone registered). paintTop >=
+    // paintBottom measures everything without painting.
+    int paintTop = -2147483647 - 1;
+    int paintBottom = 2147483647;
+    // Lines of the outermost container that start at or below paintBottom are not laid out
+    // at all (the drawn height is then short): for a caller that knows the height already.
+    bool stopBelowPaint = false;
+    int depth = 0;  // containers above the box; deeper than kSiDocMaxNesting is refused
+    // Boxes visited so far by the layout this belongs to (shared down the tree; null: not
+    // counted). Past kSiDocMaxLayoutWork containers lay out nothing more.
+    long long* work = nullptr;
 };
 
 class cSiDocBox {
@@ -168,4 +199,8 @@ protected:
     unsigned int myColor = 0xFFFFFFFF;
     _List<cPtr<cSiDocBox> > myChildren;
     eAlign myAlign = alLeft;
+
+private:
+    // One algorithm for both: draw paints and reports drawn sizes, wantsSize measures.
+    bool layout(cCanvas* canvas, const sSiDocDrawProps& props, sSize& out, bool drawing);
 };

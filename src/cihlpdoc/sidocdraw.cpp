@@ -1,41 +1,350 @@
-// Measuring and drawing of document boxes. Until the layout engine is in place a box
-// measures as empty and draws nothing; the box model and the loader do not depend on it.
+// Measuring and drawing of document boxes: words and pictures clipped to their limits,
+// containers that flow their children into aligned lines, links that report their zones.
+// Positions are summed in 64 bits and clamped (kSiDocMaxExtent); container nesting past
+// kSiDocMaxNesting is refused, so recursion stays bounded for any tree.
+#include <climits>
+
 #include "cihlpdoc/sidocbox.h"
+#include "ciplatform/canvas.h"
+#include "ciplatform/fontobject.h"
+#include "ciplatform/picture.h"
+
+namespace {
+
+const unsigned int kNone = 0xFFFFFFFFu;
+
+int clampInt(long long v) {
+    if (v > kSiDocMaxExtent) return kSiDocMaxExtent;
+    if (v < -kSiDocMaxExtent) return -kSiDocMaxExtent;
+    return (int)v;
+}
+
+// (int)v of the layout rules, kept in range.
+int truncInt(double v) {
+    if (v > kSiDocMaxExtent) return kSiDocMaxExtent;
+    if (v < -kSiDocMaxExtent) return -kSiDocMaxExtent;
+    // Fractions of justified spaces add up to whole pixels; keep rounding noise out.
+    return (int)(v + (v >= 0 ? 1e-7 : -1e-7));
+}
+
+int lineHeight(int h) { return clampInt((long long)(h * textWrapYFactor() + 0.5)); }
+
+bool measuresOnly(const sSiDocDrawProps& p) { return p.paintTop >= p.paintBottom; }
+
+bool overWorked(const sSiDocDrawProps& p) { return p.work && *p.work > kSiDocMaxLayoutWork; }
+
+void fill(cCanvas* canvas, long long x, long long y, long long w, long long h, unsigned int colour) {
+    if (w <= 0 || h <= 0 || colour == kNone) return;
+    sRect r = {clampInt(x), clampInt(y), clampInt(w), clampInt(h)};
+    canvas->drawRect(&r, colour, colour);
+}
+
+cFontObject* fontOf(cSiDocFontProvider* provider, unsigned int id, const sSiDocDrawProps& props) {
+    cFontObject* f = provider && id != kNone ? provider->font(id) : nullptr;
+    return f ? f : props.font;
+}
+
+// Words are text or link boxes with text: one space goes between neighbouring words.
+bool isWord(cSiDocBox* box) {
+    cSiDocText* t = dynamic_cast<cSiDocText*>(box);
+    return t && t->text();
+}
+
+}  // namespace
+
+// ---- text and links ----
 
 bool cSiDocText::wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) {
+    if (myWidth > 0 && myHeight > 0) {
+        wanted.cx = myWidth;
+        wanted.cy = myHeight;
+        return true;
+    }
     wanted.cx = wanted.cy = 0;
-    return false;
+    if (!canvas) return false;
+    canvas->setTextMode(fontOf(myFontProvider, myFontId, props));
+    sSize s = {0, 0};
+    canvas->textSize(" ", 1, s);
+    wanted.cy = lineHeight(s.cy);
+    if (!myText.ptr) return true;
+    canvas->textSize(myText.ptr, -1, s);
+    wanted.cx = s.cx;
+    wanted.cy = lineHeight(s.cy);
+    if (myWidth > 0) wanted.cx = myWidth;
+    if (myHeight > 0) wanted.cy = myHeight;
+    return true;
 }
 
 bool cSiDocText::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) {
     drawn.cx = drawn.cy = 0;
-    return false;
+    if (!canvas) return false;
+    canvas->setTextMode(fontOf(myFontProvider, myFontId, props));
+    sSize t = {0, 0};
+    canvas->textSize(" ", 1, t);
+    drawn.cy = lineHeight(t.cy);
+    if (!myText.ptr || props.rightLimit == 0 || props.bottomLimit == 0) return false;
+    canvas->textSize(myText.ptr, -1, t);
+    drawn.cx = myWidth > 0 ? myWidth : t.cx;
+    drawn.cy = myHeight > 0 ? myHeight : lineHeight(t.cy);
+    // A box that starts past its limit keeps no width (never a negative one).
+    if (props.rightLimit > 0 && (long long)props.x + drawn.cx > props.rightLimit)
+        drawn.cx = props.rightLimit > props.x ? props.rightLimit - props.x : 0;
+    if (props.bottomLimit > 0 && (long long)props.y + drawn.cy > props.bottomLimit)
+        drawn.cy = props.bottomLimit > props.y ? props.bottomLimit - props.y : 0;
+    if (measuresOnly(props)) return true;
+
+    unsigned int colour = myColor != kNone ? myColor : props.textColor;
+    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
+    canvas->setTextColors(colour, bg);
+    // The box beyond the glyph rectangle takes the background: the strip to its right
+    // and the one below it (filled directly, which leaves the canvas's region alone).
+    if (t.cx < drawn.cx) fill(canvas, (long long)props.x + t.cx, props.y, drawn.cx - t.cx, drawn.cy, bg);
+    if (t.cy < drawn.cy)
+        fill(canvas, props.x, (long long)props.y + t.cy, t.cx < drawn.cx ? t.cx : drawn.cx, drawn.cy - t.cy, bg);
+    canvas->drawTextLimited(props.x, props.y, drawn.cx, drawn.cy, 0, false, 0, 0, myText.ptr, -1, nullptr, true);
+    return true;
 }
 
 bool cSiDocLink::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) {
-    return cSiDocText::draw(canvas, props, drawn);
+    bool ok = cSiDocText::draw(canvas, props, drawn);
+    if (ok && props.activeTarget && myRef && !measuresOnly(props))
+        props.activeTarget->setActive(myRef, props.x, props.y, drawn.cx, drawn.cy);
+    return ok;
 }
 
+// ---- pictures ----
+
 bool cSiDocImage::wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) {
+    if (myWidth > 0 && myHeight > 0) {
+        wanted.cx = myWidth;
+        wanted.cy = myHeight;
+        return true;
+    }
     wanted.cx = wanted.cy = 0;
-    return false;
+    if (!myPicture) return false;
+    wanted.cx = myPicture->width();
+    wanted.cy = myPicture->height();
+    return true;
 }
 
 bool cSiDocImage::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) {
     drawn.cx = drawn.cy = 0;
-    return false;
+    if (!canvas || !myPicture || props.rightLimit == 0 || props.bottomLimit == 0) return false;
+    int pw = myPicture->width(), ph = myPicture->height();
+    int w = myWidth > 0 ? myWidth : pw, h = myHeight > 0 ? myHeight : ph;
+    if (props.rightLimit > 0 && (long long)props.x + w > props.rightLimit)
+        w = props.rightLimit > props.x ? props.rightLimit - props.x : 0;
+    if (props.bottomLimit > 0 && (long long)props.y + h > props.bottomLimit)
+        h = props.bottomLimit > props.y ? props.bottomLimit - props.y : 0;
+    drawn.cx = w;
+    drawn.cy = h;
+    if (myPlacement != ipNatural && myPlacement != ipStretch) return false;
+    if (measuresOnly(props)) return true;
+    if (myPlacement == ipStretch) {
+        if (w > 0 && h > 0) canvas->drawBitmap(props.x, props.y, myPicture, w, h);
+        return true;
+    }
+    if (w < pw || h < ph) {
+        // Natural size, but only inside the box.
+        sRect whole = {props.x, props.y, pw, ph}, box = {props.x, props.y, w, h};
+        canvas->clip(&whole);
+        canvas->unclip(&box);
+        canvas->select();
+        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+        canvas->unclip(&whole);
+        canvas->select();
+    } else {
+        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+    }
+    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
+    if (w > pw) fill(canvas, (long long)props.x + pw, props.y, w - pw, h, bg);
+    if (h > ph) fill(canvas, props.x, (long long)props.y + ph, w, h - ph, bg);
+    return true;
 }
 
 bool cSiDocImageLink::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) {
-    return cSiDocImage::draw(canvas, props, drawn);
+    bool ok = cSiDocImage::draw(canvas, props, drawn);
+    if (ok && props.activeTarget && myRef && !measuresOnly(props))
+        props.activeTarget->setActive(myRef, props.x, props.y, drawn.cx, drawn.cy);
+    return ok;
 }
 
+// ---- containers ----
+
 bool cSiDocContainer::wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) {
-    wanted.cx = wanted.cy = 0;
-    return false;
+    return layout(canvas, props, wanted, false);
 }
 
 bool cSiDocContainer::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& drawn) {
-    drawn.cx = drawn.cy = 0;
-    return false;
+    return layout(canvas, props, drawn, true);
+}
+
+bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& out, bool drawing) {
+    typedef _List<cPtr<cSiDocBox> >::sItem sItem;
+    out.cx = out.cy = 0;
+    if (!drawing && myWidth > 0 && myHeight > 0) {
+        out.cx = myWidth;
+        out.cy = myHeight;
+        return true;
+    }
+    if (!canvas || P.depth > kSiDocMaxNesting || overWorked(P)) return false;
+
+    long long R = myWidth > 0 ? (long long)P.x + myWidth : INT_MAX;
+    long long Bt = myHeight > 0 ? (long long)P.y + myHeight : INT_MAX;
+    if (P.rightLimit >= 0 && P.rightLimit < R) R = P.rightLimit;
+    if (P.bottomLimit >= 0 && P.bottomLimit < Bt) Bt = P.bottomLimit;
+
+    sItem* first = myChildren.head;
+    while (first && !first->value.ptr) first = first->next;
+    if (!first) {
+        if (drawing && !measuresOnly(P) && myWidth > 0 && myHeight > 0)
+            fill(canvas, P.x, P.y, myWidth, myHeight, myBgColor);
+        out.cx = myWidth > 0 ? myWidth : 0;
+        out.cy = myHeight > 0 ? myHeight : 0;
+        return false;
+    }
+    R -= myRightMargin;
+    Bt -= myBottomMargin;
+
+    sSiDocDrawProps Q = P;
+    Q.font = fontOf(myFontProvider, myFontId, P);
+    if (myColor != kNone) Q.textColor = myColor;
+    if (myBgColor != kNone) Q.bgColor = myBgColor;
+    Q.depth = P.depth + 1;
+    canvas->setTextMode(Q.font);
+    sSize space = {0, 0};
+    canvas->textSize(" ", 1, space);
+    const double S = space.cx;
+    const bool topLevel = P.depth == 0;
+
+    long long y = P.y;
+    long long widest = 0;
+    for (sItem* lineFirst = first; lineFirst;) {
+        if (drawing && topLevel && P.stopBelowPaint && y >= P.paintBottom) break;
+        if (overWorked(P)) break;
+        // Gather: the children that fit between P.x and R.
+        double x = P.x;
+        sItem* lineLast = lineFirst;
+        bool wrapped = false, prevWord = false;
+        int gaps = 0;
+        for (sItem* it = lineFirst; it; it = it->next) {
+            cSiDocBox* b = it->value.ptr;
+            if (!b) continue;
+            if (it != lineFirst && b->isBreak()) break;
+            if (it != lineFirst && overWorked(P)) break;
+            if (P.work) ++*P.work;
+            sSiDocDrawProps m = Q;
+            m.x = truncInt(x + b->leftMargin());
+            m.y = P.y;
+            m.rightLimit = clampInt(R - b->rightMargin());
+            m.bottomLimit = clampInt(Bt);
+            b->wantsSize(canvas, m, b->wantedSize);
+            bool word = isWord(b);
+            double advance = (double)b->leftMargin() + b->wantedSize.cx + b->rightMargin();
+            if (word && prevWord) advance += S;
+            // The first box always goes on the line, alone when it does not fit.
+            if (it != lineFirst && x + advance > R) {
+                wrapped = true;
+                break;
+            }
+            if (it == lineFirst && x + advance > R) wrapped = true;
+            if (word && prevWord) gaps++;
+            x += advance;
+            prevWord = word;
+            lineLast = it;
+        }
+
+        // Align. Offsets never move a line left of P.x: a box too wide for the line
+        // starts at the left edge and is cut at the right limit.
+        double sp = S, x0 = P.x;
+        switch (myAlign) {
+        case alLeft: break;
+        case alRight: x0 = (double)R - (x - P.x); break;
+        case alCenter: x0 = P.x + (R - x) * 0.5; break;
+        case alJustify:
+            if (wrapped && gaps > 0) sp = S + (R - x) / gaps;
+            break;
+        default: out.cx = out.cy = 0; return false;
+        }
+        if (x0 < P.x) x0 = P.x;
+
+        // Place. A line that begins below the painted rows, or ends above them, is only
+        // measured (drawing is deterministic: measuring and painting give the same sizes).
+        sItem* after = lineLast->next;
+        bool single = true;
+        for (sItem* it = lineFirst->next; it != after; it = it->next)
+            if (it->value.ptr) single = false;
+        sSiDocDrawProps lineProps = Q;
+        lineProps.rightLimit = clampInt(R);
+        lineProps.bottomLimit = clampInt(Bt);
+        auto place = [&](bool paint) -> long long {
+            sSiDocDrawProps c = lineProps;
+            if (!paint) c.paintTop = c.paintBottom = 0;
+            if (single) {
+                cSiDocBox* b = lineFirst->value.ptr;
+                c.x = truncInt(x0 + b->leftMargin());
+                c.y = clampInt(y + b->topMargin());
+                sSize d = b->wantedSize;
+                if (P.work) ++*P.work;
+                if (drawing) b->draw(canvas, c, d);
+                if (d.cx > widest) widest = d.cx;
+                return y + b->topMargin() + d.cy;
+            }
+            double xd = x0;
+            long long row = 0;
+            bool prev = false;
+            for (sItem* it = lineFirst; it != after; it = it->next) {
+                cSiDocBox* b = it->value.ptr;
+                if (!b) continue;
+                double pos = xd + b->leftMargin();
+                bool word = isWord(b);
+                if (word && prev) pos += sp;
+                prev = word;
+                c.x = truncInt(pos);
+                c.y = clampInt(y + b->topMargin());
+                sSize d = b->wantedSize;
+                if (P.work) ++*P.work;
+                int l = b->leftMargin(), t = b->topMargin(), r = b->rightMargin(), bm = b->bottomMargin();
+                if (drawing) b->draw(canvas, c, d);
+                if (paint) {
+                    long long full = (long long)t + d.cy + bm;
+                    fill(canvas, truncInt(xd), y, l, full, Q.bgColor);
+                    fill(canvas, truncInt(xd + l), y, d.cx, t, Q.bgColor);
+                    fill(canvas, truncInt(xd + l + d.cx), y, r, full, Q.bgColor);
+                    fill(canvas, truncInt(xd + l), y + t + d.cy, d.cx, bm, Q.bgColor);
+                    // The space before a word takes the background too, so that a tinted
+                    // container shows no holes between its words.
+                    int gapFrom = truncInt(xd + l);
+                    if (c.x > gapFrom) fill(canvas, gapFrom, c.y, c.x - gapFrom, d.cy, Q.bgColor);
+                }
+                xd = pos + d.cx + r;
+                long long h = (long long)t + d.cy + bm;
+                if (h > row) row = h;
+            }
+            long long w = truncInt(xd - P.x);
+            if (w > widest) widest = w;
+            return y + row;
+        };
+        // The wanted sizes tell whether the line may reach the painted rows; should the
+        // drawn line turn out taller, it is painted after all.
+        long long estimate = 0;
+        for (sItem* it = lineFirst; it != after; it = it->next) {
+            cSiDocBox* b = it->value.ptr;
+            if (!b) continue;
+            long long h = (long long)b->topMargin() + b->wantedSize.cy + (single ? 0 : b->bottomMargin());
+            if (h > estimate) estimate = h;
+        }
+        bool visible = drawing && !measuresOnly(P) && y < P.paintBottom;
+        bool painted = visible && y + estimate > P.paintTop;
+        long long rowEnd = place(painted);
+        if (visible && !painted && rowEnd > P.paintTop) place(true);
+        y = rowEnd;
+        if (y > (long long)P.y + kSiDocMaxExtent) y = (long long)P.y + kSiDocMaxExtent;
+        lineFirst = after;
+        while (lineFirst && !lineFirst->value.ptr) lineFirst = lineFirst->next;
+    }
+
+    out.cy = myHeight > 0 ? myHeight : clampInt(y - P.y);
+    out.cx = myWidth > 0 ? myWidth : clampInt(widest);
+    return true;
 }

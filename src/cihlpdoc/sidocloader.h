@@ -9,8 +9,6 @@
 
 // Shared by the compiler and the loader.
 const char kSiDocMagic[8] = {'Q', 'M', 'X', 'H', 'D', 'O', 'C', 'F'};
-// Nesting of containers a document may use (the compiler counts every open tag).
-const int kSiDocMaxNesting = 256;
 // Caps on what a document may inflate to: no source the compiler accepts comes near them.
 const long long kSiDocMaxLangStream = 64LL << 20;
 const long long kSiDocMaxFontTable = 65535LL * 8;
