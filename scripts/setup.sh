@@ -13,6 +13,8 @@ packages=(
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
   dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common
+  # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
+  nsis-common binutils-mingw-w64-x86-64 python3-pefile
 )
 
 missing=()
