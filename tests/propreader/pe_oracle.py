@@ -3,6 +3,8 @@
 # Prints "time N", "str KEY=VALUE" for the first version resource whose strings parse
 # (tables in order, later keys win) and "icon W H" per RT_ICON name (first language) in
 # ascending id order. Exit 2 when pefile is missing, 3 when the file is not a PE file.
+# With a second argument, the largest icon image is also written there as a one-image
+# .ico file, for ImageMagick to decode as a second oracle.
 import struct
 import sys
 
@@ -24,6 +26,7 @@ for fi in getattr(pe, "FileInfo", None) or []:
                 print("str %s=%s" % (k.decode("utf-8"), v.decode("utf-8").rstrip(" \0")))
     break
 
+best = (0, 0, 0, b"")
 if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
     for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         if t.id != 3:
@@ -37,3 +40,9 @@ if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
                 w, h = struct.unpack("<ii", data[4:12])
                 h //= 2
             print("icon %d %d" % (w, h))
+            if len(sys.argv) > 2 and w * h > best[0]:
+                best = (w * h, w, h, bytes(data))
+    if len(sys.argv) > 2 and best[0]:
+        _, w, h, data = best
+        entry = struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(data), 22)
+        open(sys.argv[2], "wb").write(struct.pack("<HHH", 0, 1, 1) + entry + data)
