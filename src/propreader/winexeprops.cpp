@@ -282,7 +282,7 @@ void cWinExeProps::loadIcon(cFileIOTarget* io, unsigned long long base, const sI
         } else {
             continue;
         }
-        // Real icons are at most 256 pixels a side; a larger claim is refused before decoding.
+        // An icon directory names at most 256 pixels a side; a larger claim is refused before decoding.
         if (c.w < 1 || c.h < 1 || c.w > kMaxIconSide || c.h > kMaxIconSide) continue;
         c.set = true;
         long long area = c.w * c.h;

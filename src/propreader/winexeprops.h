@@ -41,7 +41,7 @@ public:
     static const int kMaxResEntries = 1 << 16;             // directory entries over the whole tree
     static const int kMaxVersionDepth = 8;                 // nesting of version nodes
     static const unsigned int kMaxIconBytes = 4u << 20;    // one icon image resource
-    static const int kMaxIconSide = 1024;                  // pixels on either axis
+    static const int kMaxIconSide = 256;                   // pixels a side: the most an icon directory can name
 
     int typeOf() override { return ftExe; }
     // Reads version strings (properties 6-9, 11), the link time (13) and, when both preview

@@ -200,14 +200,20 @@ TEST(WinExeProps, RefusesOrSurvivesDamagedExecutables) {
          [&](std::vector<unsigned char>& b) { put16(b, versionFile, 60); }, true, true, false, true},
         {"version signature wrong", [&](std::vector<unsigned char>& b) { b[versionFile + 40] ^= 1; }, true, true,
          false, true},
-        // An icon claiming 60000 x 60000 pixels is refused before decoding (the caps).
-        {"huge icon claims",
+        // Icons wider than 256 pixels are refused before decoding (the cap); the 32 pixel
+        // image is used instead of the damaged 48 pixel one.
+        {"icon claiming 257 pixels",
          [&](std::vector<unsigned char>& b) {
-             for (unsigned type = 0; type < 1; type++) {
-                 size_t at = u32(b, icon) - l.rva + l.raw;
-                 put32(b, at + 4, 60000);
-                 put32(b, at + 8, 120000);
-             }
+             size_t at = u32(b, icon) - l.rva + l.raw;
+             put32(b, at + 4, 257);
+             put32(b, at + 8, 514);
+         },
+         true, true, true, true},
+        {"icon claiming 60000 pixels",
+         [&](std::vector<unsigned char>& b) {
+             size_t at = u32(b, icon) - l.rva + l.raw;
+             put32(b, at + 4, 60000);
+             put32(b, at + 8, 120000);
          },
          true, true, true, true},
         {"icon size past the cap", [&](std::vector<unsigned char>& b) { put32(b, icon + 4, 0x7FFFFFFF); }, true, true,
@@ -223,6 +229,8 @@ TEST(WinExeProps, RefusesOrSurvivesDamagedExecutables) {
         EXPECT_EQ(r.loaded, c.loaded);
         EXPECT_EQ(r.props.has_prop(6), c.strings);
         EXPECT_EQ(r.props.has_prop(3), c.hasIcon);
+        if (strncmp(c.what, "icon claiming", 13) == 0 && r.props.prop_pict(3))
+            EXPECT_EQ(r.props.prop_pict(3)->width(), 32);
     }
 }
 
