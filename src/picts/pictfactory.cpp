@@ -28,6 +28,7 @@
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
 #include "picts/tga/picttga.h"
+#include "picts/tiff/picttiff.h"
 #include "picts/xpm/pictxpm.h"
 
 namespace {
@@ -52,7 +53,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_NO_DECODER(cPictBase::pkARW),
     QMX_NO_DECODER(cPictBase::pkSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
-    QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
+    QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_NO_DECODER(cPictBase::pkDICOM),
     QMX_NO_DECODER(cPictBase::pkDICOMLegacy), QMX_NO_DECODER(cPictBase::pkJBIG2),

@@ -164,3 +164,101 @@ TEST(TiffDecoder, MatchesPeersForEveryLayoutCompressionAndDepth) {
         if (c.tolerance == 0) EXPECT_EQ(pictfmt::mismatches(ours, peer, false, &first), 0) << first;
     }
 }
+
+// Fax pages written by fax2tiff from raw T.4 data: 1D, 2D, T.6, both fill orders, strips.
+TEST(TiffDecoder, FaxFilesFromFax2tiffMatchTiff2rgba) {
+    if (!haveOracles() || !testutil::haveTool("fax2tiff")) GTEST_SKIP() << "fax2tiff, tiff2rgba or convert missing";
+    TempDir t;
+    ASSERT_TRUE(sh({"convert", "-seed", "5", "-size", "203x61", "plasma:fractal", "-colorspace", "gray", "-threshold",
+                    "50%", "-depth", "1", "g3:" + t.file("raw.g3")}));
+    const std::vector<std::vector<std::string>> options = {
+        {"-5"}, {"-6"}, {"-8"}, {"-6", "-m"}, {"-5", "-p"}, {"-8", "-r", "4"}, {"-6", "-r", "5", "-m"}};
+    for (const auto& o : options) {
+        std::vector<std::string> argv = {"fax2tiff", "-M", "-X", "203"};
+        argv.insert(argv.end(), o.begin(), o.end());
+        argv.insert(argv.end(), {"-o", t.file("fax.tif"), t.file("raw.g3")});
+        SCOPED_TRACE(argv[4] + (o.size() > 1 ? " " + o[1] : std::string()));
+        ASSERT_TRUE(sh(argv));
+        Rgba ours = decodeFile(t.file("fax.tif"));
+        ASSERT_TRUE(ours.ok);
+        ASSERT_EQ(ours.w, 203);
+        Rgba peer = viaTiff2rgba(t, t.file("fax.tif"), ours.w, ours.h);
+        ASSERT_TRUE(peer.ok);
+        std::string first;
+        EXPECT_EQ(pictfmt::mismatches(ours, peer, false, &first), 0) << first;
+    }
+}
+
+// Pages: each page from its own directory (a tiled page after a striped one), counted and
+// sized without walking past the chain's end.
+TEST(TiffDecoder, MultiPageFilesDecodeEveryPageFromItsOwnDirectory) {
+    if (!haveOracles()) GTEST_SKIP() << "tiffcp, tiff2rgba or ImageMagick convert not installed";
+    TempDir t;
+    ASSERT_TRUE(sh({"convert", "-seed", "3", "-size", "67x45", "plasma:fractal", "-depth", "8", t.file("a.tif")}));
+    ASSERT_TRUE(sh({"convert", "-seed", "4", "-size", "40x30", "plasma:fractal", "-colorspace", "gray", "-depth", "8",
+                    t.file("b0.tif")}));
+    ASSERT_TRUE(sh({"tiffcp", "-t", "-w", "16", "-l", "16", "-c", "lzw", t.file("b0.tif"), t.file("b.tif")}));
+    ASSERT_TRUE(sh({"convert", "-size", "20x10", "xc:red", "-depth", "8", t.file("c.tif")}));
+    ASSERT_TRUE(sh({"tiffcp", t.file("a.tif"), t.file("b.tif"), t.file("c.tif"), t.file("multi.tif")}));
+    std::vector<unsigned char> bytes = testutil::readFile(t.file("multi.tif"));
+    cBufWrapperIO s(bytes.data(), (long long)bytes.size());
+    cPictTIFF d;
+    EXPECT_EQ(d.getNumPages(&s), 3);
+    const long long sizes[3][2] = {{67, 45}, {40, 30}, {20, 10}};
+    for (int p = 0; p < 3; p++) {
+        SCOPED_TRACE(p);
+        long long w = 0, h = 0;
+        EXPECT_TRUE(d.getPageSize(&s, p, w, h));
+        EXPECT_EQ(w, sizes[p][0]);
+        EXPECT_EQ(h, sizes[p][1]);
+        Rgba ours = decodeFile(t.file("multi.tif"), p);
+        ASSERT_TRUE(ours.ok);
+        Rgba peer = pictfmt::oracle(t.file("multi.tif") + "[" + std::to_string(p) + "]", false, w, h);
+        ASSERT_TRUE(peer.ok);
+        EXPECT_EQ(pictfmt::mismatches(ours, peer, false), 0);
+    }
+    long long w, h;
+    EXPECT_FALSE(d.getPageSize(&s, 3, w, h));
+    EXPECT_FALSE(d.decodePage(&s, 3));
+    EXPECT_FALSE(d.decodePage(&s, -1));
+}
+
+TEST(TiffDecoder, SixteenBitMinIsWhiteIsInverted) {
+    if (!haveOracles()) GTEST_SKIP() << "ImageMagick convert not installed";
+    TempDir t;
+    ASSERT_TRUE(sh({"convert", "-seed", "3", "-size", "33x21", "plasma:fractal", "-colorspace", "gray", "-depth", "16",
+                    "-define", "tiff:photometric=min-is-white", t.file("w.tif")}));
+    Rgba ours = decodeFile(t.file("w.tif"));
+    ASSERT_TRUE(ours.ok);
+    EXPECT_TRUE(ours.wide);
+    Rgba peer = pictfmt::oracle(t.file("w.tif"), true, 33, 21);
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(pictfmt::mismatches(ours, peer, false), 0);
+}
+
+TEST(TiffDecoder, FactoryFindsTiffAndPreviewScalesTheFullPage) {
+    if (!haveOracles()) GTEST_SKIP() << "ImageMagick convert not installed";
+    TempDir t;
+    ASSERT_TRUE(sh({"convert", "-size", "64x32", "gradient:red-blue", "-depth", "8", t.file("a.tif")}));
+    ASSERT_TRUE(sh({"tiffcp", "-t", "-w", "16", "-l", "16", t.file("a.tif"), t.file("b.tif")}));
+    std::vector<unsigned char> bytes = testutil::readFile(t.file("b.tif"));
+    cBufWrapperIO s(bytes.data(), (long long)bytes.size());
+    cPictBase::sPictInfo info;
+    cPictBase* p = cPictBase::mkPicture(&s, &info);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->typeOf(), cPictBase::pkTIFF);
+    EXPECT_EQ(info.width, 64);
+    EXPECT_EQ(info.height, 32);
+    EXPECT_FALSE(info.hasPreview);
+    cPictDummy target, none;
+    EXPECT_FALSE(p->getPreview(&s, &none, nullptr, nullptr)) << "no Photoshop thumbnail in this file";
+    ASSERT_TRUE(p->decodePagePreview(&s, &target, 16, 16, 0, true, 0));
+    EXPECT_EQ(target.width(), 16);
+    EXPECT_EQ(target.height(), 8);
+    // Red at the top, blue at the bottom survive the scaling (rows are stored bottom-up).
+    unsigned top = target.raw8Bpp()[7 * 16 + 8], bottom = target.raw8Bpp()[8];
+    EXPECT_GT((top >> 16) & 255, 200u);
+    EXPECT_GT(bottom & 255, 200u);
+    EXPECT_FALSE(p->decodePagePreview(&s, &target, 16, 16, 0, false, 0));
+    delete p;
+}
