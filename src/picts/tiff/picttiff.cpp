@@ -231,6 +231,7 @@ bool cPictTIFF::walkFirst(cFileIOTarget* io) {
     bool be = false, big = false;
     unsigned int first = 0;
     if (!io || !readHeader(io, be, big, first)) return false;
+    myFirstIFD = first;
     // The first directory alone: the chain that follows is made of pages, not thumbnails.
     return decodeDirect(this, io, dkMain, first, be, big, kAllOnes) && isFullConfig();
 }
@@ -241,12 +242,12 @@ bool cPictTIFF::walkPage(cFileIOTarget* io, int page, bool dropPreview) {
     reset();
     if (!walkFirst(io)) return false;
     unsigned int seen[kMaxPages];
-    seen[0] = 0;
+    seen[0] = myFirstIFD;
     for (int i = 1; i <= page; i++) {
         unsigned int off = myNextIFD;
         if (!off) return false;
         // A chain that comes back to a page already walked is a loop, not more pages.
-        for (int j = 1; j < i; j++)
+        for (int j = 0; j < i; j++)
             if (seen[j] == off) return false;
         seen[i] = off;
         bool be = myBigEndian, big = myBigTiff;
@@ -286,11 +287,12 @@ int cPictTIFF::getNumPages(cFileIOTarget* io) {
     reset();
     if (!walkFirst(io)) return 0;
     n = 1;
+    seen[0] = myFirstIFD;
     bool be = myBigEndian, big = myBigTiff;
     while (n < kMaxPages && myNextIFD) {
         unsigned int off = myNextIFD;
         bool loop = false;
-        for (int j = 1; j < n; j++) loop = loop || seen[j] == off;
+        for (int j = 0; j < n; j++) loop = loop || seen[j] == off;
         if (loop) break;
         seen[n] = off;
         reset();
@@ -371,6 +373,10 @@ bool cPictTIFF::decodePagePreview(cFileIOTarget* io, cPictBase* target, long lon
 }
 
 // --- the strip and tile loops ---
+
+bool cPictTIFF::isSubsampledYCbCr(int compression) const {
+    return myPhotometric == 6 && myPlanar != 2 && compression != 6 && compression != 7;
+}
 
 bool cPictTIFF::chunkIsPossible(int compression, unsigned long long count, long long expected,
                                 long long rowBytes) const {
@@ -482,6 +488,8 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
         if ((i % perPlane) == perPlane - 1) rows = myImageH - (perPlane - 1) * rps;
         long long expected;
         if (!checkedMul(rowBytes, rows, expected)) return false;
+        if (isSubsampledYCbCr(compression)) expected = ycbcrChunkBytes(myImageW, rows);
+        if (expected <= 0) return false;
         unsigned long long off = myStripOffsets.ptr[i];
         unsigned long long cnt = myStripByteCounts.count ? myStripByteCounts.ptr[i] : 0;
         if (!myStripByteCounts.count) {
@@ -501,7 +509,8 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
         int plane = (int)(i / perPlane);
         long long row = (i % perPlane) * rps;
         long long rows = rps < myImageH - row ? rps : myImageH - row;
-        unsigned long long cnt = myStripByteCounts.count ? myStripByteCounts.ptr[i] : (unsigned long long)(rowBytes * rows);
+        unsigned long long cnt = myStripByteCounts.count ? myStripByteCounts.ptr[i] : 0;
+        if (!cnt) cnt = isSubsampledYCbCr(compression) ? ycbcrChunkBytes(myImageW, rows) : rowBytes * rows;
         if (!processChunk(io, i, myStripOffsets.ptr[i], cnt, myImageW, rows, 0, row, plane)) return false;
         if (!io->valid()) return false;
     }
@@ -529,6 +538,7 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
     if (!checkedRowBytes(tw, spp, myBits, rowBytes) || !checkedMul(rowBytes, tl, expected) ||
         expected > kMaxImageBytes)
         return false;
+    if (isSubsampledYCbCr(compression) && (expected = ycbcrChunkBytes(tw, tl)) <= 0) return false;
     const unsigned long long size = io->size();
     for (long long i = 0; i < tiles; i++) {
         unsigned long long off = myTileOffsets.ptr[i];

@@ -110,6 +110,7 @@ protected:
     bool decodeJPEGChunk(_typebuf<unsigned char>& in, sDecomress& rec);
     bool decodeYCbCr(sDecomress& rec);
     long long ycbcrChunkBytes(long long w, long long rows) const;
+    bool isSubsampledYCbCr(int compression) const;
     bool finishDecode(bool ok);
     bool readThumbnail(const void* data, int size);
 
@@ -139,6 +140,7 @@ protected:
     unsigned short mySubsampling[2] = {2, 2};
     _typebuf<sRational> myYCbCrCoefficients;
     _typebuf<unsigned char> myJPEGTables;
+    unsigned int myFirstIFD = 0;
     int myPage = 0;
     bool myLoading = false;
     bool myRowsBottomUp = true;
