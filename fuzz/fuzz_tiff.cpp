@@ -1,0 +1,23 @@
+// libFuzzer target: the TIFF decoder (every page, strips, tiles, compressions, colour stage,
+// previews). Pages above 4 megapixels are only sized, not decoded, to keep runs fast.
+#include <cstddef>
+#include <cstdint>
+
+#include "base/memio.h"
+#include "picts/tiff/picttiff.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    cBufWrapperIO io(data, (long long)size);
+    cPictTIFF t;
+    cPictBase::sPictInfo info;
+    if (!t.isPicture(&io, &info)) return 0;
+    int pages = t.getNumPages(&io);
+    for (int p = 0; p < pages && p < 4; p++) {
+        long long w = 0, h = 0;
+        if (!t.getPageSize(&io, p, w, h) || w * h > (4 << 20)) continue;
+        t.decodePage(&io, p);
+    }
+    cPictDummy preview;
+    t.getPreview(&io, &preview, nullptr, nullptr);
+    return 0;
+}
