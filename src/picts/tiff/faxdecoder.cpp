@@ -272,8 +272,9 @@ bool cFaxDecoder::decode(const unsigned char* data, long long size, _typebuf<uns
         return false;
     out.zero();
     if (myWhiteIsOne) memset(out.ptr, 0xFF, (size_t)total);
-    // Changes of a row: at most one a pixel, plus two sentinels at the width.
-    if (!myRef.set(myWidth + 4) || !myCur.set(myWidth + 4)) return false;
+    // Changes of a row: a bounded list (a row may code more changes than pixels, with runs of
+    // zero length); the reference keeps room for the two sentinels at the width.
+    if (!myRef.set(myWidth + 8) || !myCur.set(myWidth + 4)) return false;
     myData = data;
     myBits = size * 8;
     myBit = 0;
