@@ -115,7 +115,9 @@ static unsigned long long getColor64(const unsigned* s, int count, int ph) {
                 return (u64)(count > 3 ? s[3] : 65535) << 48 | (u64)s[0] << 32 | (u64)s[1] << 16 | s[2];
             if (ph == phCMYK && count >= 4) {
                 u64 k = 65535 - s[3];
-                u64 r = (65535 - s[0]) * k / 65535, g = (65535 - s[1]) * k / 65535, b = (65535 - s[2]) * k / 65535;
+                // Rounded, as the wide peers do (the 8-bit form truncates, as tiff2rgba does).
+                u64 r = ((65535 - s[0]) * k + 32767) / 65535, g = ((65535 - s[1]) * k + 32767) / 65535,
+                    b = ((65535 - s[2]) * k + 32767) / 65535;
                 return (u64)(count == 5 ? s[4] : 65535) << 48 | r << 32 | g << 16 | b;
             }
             if (ph == phCIELab && count <= 4) {
