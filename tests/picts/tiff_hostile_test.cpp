@@ -391,3 +391,50 @@ TEST(TiffHostile, FuzzFindingsFailCleanly) {
         for (int p = 0; p < 2; p++) d.decodePage(&s, p);
     }
 }
+
+// A Photoshop thumbnail (tag 34377, resource 0x040C) is the page's preview; the big-endian
+// resource block of a little-endian file is read as Photoshop writes it.
+TEST(TiffHostile, PhotoshopThumbnailIsThePreview) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
+    testutil::TempDir t;
+    ASSERT_EQ(testutil::run({"convert", "-size", "16x12", "xc:red", "-quality", "95", t.file("thumb.jpg")}), 0);
+    Bytes jpg = testutil::readFile(t.file("thumb.jpg"));
+    Bytes res = {'8', 'B', 'I', 'M', 0x04, 0x0C, 0, 0};
+    auto be32 = [&](unsigned v) {
+        for (int i = 3; i >= 0; i--) res.push_back((unsigned char)(v >> (8 * i)));
+    };
+    be32((unsigned)jpg.size() + 28);
+    be32(1), be32(16), be32(12), be32(48), be32(576), be32((unsigned)jpg.size());
+    res.insert(res.end(), {0, 24, 0, 1});
+    res.insert(res.end(), jpg.begin(), jpg.end());
+    if (res.size() & 1) res.push_back(0);
+    std::vector<Ent> e = grey8(64, 48);
+    e.push_back({34377, 7, std::vector<unsigned long long>(res.begin(), res.end())});
+    Bytes file = build({Page{{Bytes(64 * 48, 30)}, e}}).b;
+    cBufWrapperIO s(file.data(), (long long)file.size());
+    cPictTIFF d;
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(d.isPicture(&s, &info));
+    EXPECT_TRUE(info.hasPreview);
+    cPictDummy prev;
+    long long mw = 100, mh = 100;
+    ASSERT_TRUE(d.getPreview(&s, &prev, &mw, &mh));
+    EXPECT_EQ(prev.width(), 16);
+    EXPECT_EQ(prev.height(), 12);
+    EXPECT_GT((prev.raw8Bpp()[0] >> 16) & 255, 240u);  // red, not the page's dark grey
+    cPictDummy scaled;
+    ASSERT_TRUE(d.decodePagePreview(&s, &scaled, 8, 8, 0, false, 0));
+    EXPECT_EQ(scaled.width(), 8);
+    EXPECT_EQ(scaled.height(), 6);
+}
+
+// Counts are multiplied in 64 bits and checked against the stream before anything grows.
+TEST(TiffHostile, HugeTagCountsAreRefusedBeforeAllocating) {
+    Built b = build({Page{{ramp(16)}, grey8(4, 4)}});
+    // StripOffsets (entry 7): 0x40000001 LONGs, whose byte length wraps to 4 in 32 bits.
+    size_t at = b.ifd[0] + 2 + 12 * 6 + 4;
+    b.b[at] = 1, b.b[at + 1] = 0, b.b[at + 2] = 0, b.b[at + 3] = 0x40;
+    cPictTIFF d;
+    EXPECT_FALSE(decodeBytes(b.b, d));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
+}

@@ -272,3 +272,4 @@ TEST(TiffDecoder, FactoryFindsTiffAndPreviewScalesTheFullPage) {
     EXPECT_FALSE(p->decodePagePreview(&s, &target, 16, 16, 0, false, 0));
     delete p;
 }
+

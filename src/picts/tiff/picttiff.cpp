@@ -207,23 +207,29 @@ bool cPictTIFF::onTag(int tag, int type, const void* data, int size) {
 }
 
 bool cPictTIFF::readThumbnail(const void* data, int size) {
-    cMd8BIM md;
-    md.processMD(data, size, myBigEndian);
-    const cMd8BIM::sProp* r = md.prop(0x40C0000);
-    if (!r || r->size < 29) return true;
-    unsigned long long len = rdU32(r->data + 20, myBigEndian);
-    if (len + 28 != r->size) return true;
-    cPictJPEG* jpeg = new cPictJPEG;
-    _typebuf<unsigned char> bytes;
-    bool ok = bytes.set(r->data + 28, (long long)len);
-    if (ok) {
-        cBufWrapperIO s(bytes.ptr, bytes.count);
-        sPictInfo info;
-        jpeg->setWantAlts(false);
-        ok = myLoading ? jpeg->decode(&s) : jpeg->isPicture(&s, &info);
+    // Image resources are written big-endian whatever the TIFF's byte order (a few writers
+    // follow the file's): the stream's order first, then the other.
+    for (int pass = 0; pass < 2; pass++) {
+        bool be = pass == 0 ? myBigEndian : !myBigEndian;
+        cMd8BIM md;
+        md.processMD(data, size, be);
+        const cMd8BIM::sProp* r = md.prop(0x40C0000);
+        if (!r || r->size < 29) continue;
+        unsigned long long len = rdU32(r->data + 20, be);
+        if (len + 28 != r->size) continue;
+        cPictJPEG* jpeg = new cPictJPEG;
+        _typebuf<unsigned char> bytes;
+        bool ok = bytes.set(r->data + 28, (long long)len);
+        if (ok) {
+            cBufWrapperIO s(bytes.ptr, bytes.count);
+            sPictInfo info;
+            jpeg->setWantAlts(false);
+            ok = myLoading ? jpeg->decode(&s) : jpeg->isPicture(&s, &info);
+        }
+        cPictProp* prop = ok ? getProp(ppThumbnail, true) : nullptr;
+        if (!prop || !prop->setImage(jpeg)) delete jpeg;
+        return true;
     }
-    cPictProp* prop = ok ? getProp(ppThumbnail, true) : nullptr;
-    if (!prop || !prop->setImage(jpeg)) delete jpeg;
     return true;
 }
 
