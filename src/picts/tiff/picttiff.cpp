@@ -471,10 +471,13 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
     const int compression = getPropInt(ppCompression) ? (int)*getPropInt(ppCompression) : 1;
     myImageW = *pw;
     myImageH = *ph;
+    const long long strips = myStripOffsets.count;
+    // A raw decoder may repack the layout here (four sensor samples as one pixel): every
+    // size below comes from the members after this call.
+    if (!onBeforeDecodeStripes((int)strips)) return false;
     long long pixels;
     if (!checkedImageBytes(myImageW, myImageH, 8, pixels)) return false;
     const long long planes = myPlanar == 2 && mySamples > 1 ? mySamples : 1;
-    const long long strips = myStripOffsets.count;
     if (strips < planes) return false;
     long long rps = myRowsPerStrip;
     if (rps == 0) {
@@ -505,7 +508,6 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
         if (off >= size || cnt > size - off || cnt == 0) return false;
         if (!chunkIsPossible(compression, cnt, expected, rowBytes)) return false;
     }
-    if (!onBeforeDecodeStripes((int)strips)) return false;
     myPixels.clear();
     myPixels16.clear();
     myWidth = myImageW;
@@ -532,8 +534,9 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
     const int compression = getPropInt(ppCompression) ? (int)*getPropInt(ppCompression) : 1;
     myImageW = *pw;
     myImageH = *ph;
+    if (!onBeforeDecodeTiles((int)myTileOffsets.count)) return false;
     long long pixels;
-    if (!checkedImageBytes(myImageW, myImageH, 8, pixels)) return false;
+    if (!checkedImageBytes(myImageW, myImageH, 8, pixels) || !myTileWidth || !myTileLength) return false;
     const long long planes = myPlanar == 2 && mySamples > 1 ? mySamples : 1;
     const long long tw = myTileWidth, tl = myTileLength;
     const long long across = (myImageW + tw - 1) / tw, down = (myImageH + tl - 1) / tl;
@@ -553,7 +556,6 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
         if (off >= size || cnt > size - off || cnt == 0) return false;
         if (!chunkIsPossible(compression, cnt, expected, rowBytes)) return false;
     }
-    if (!onBeforeDecodeTiles((int)tiles)) return false;
     myPixels.clear();
     myPixels16.clear();
     myWidth = myImageW;

@@ -68,6 +68,8 @@ public:
     virtual bool decodeColors16bpp(long long firstRow, long long x0, long long cols, sDecomress& rec);
     // After all planes of a planar picture: the merged samples into colours.
     virtual bool finalizeColorTransform();
+    // Called once the image size is known and before anything is sized from the layout;
+    // may change myImageW/myImageH, mySamples, myTileWidth and myRowsBottomUp.
     virtual bool onBeforeDecodeStripes(int strips) { return true; }
     virtual bool onBeforeDecodeTiles(int tiles) { return true; }
     virtual bool onAfterDecodeStripes() { return true; }
