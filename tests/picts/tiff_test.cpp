@@ -151,6 +151,9 @@ TEST(TiffDecoder, MatchesPeersForEveryLayoutCompressionAndDepth) {
                   "copy_opacity", "-composite", "-depth", "8", "{out}"}, {}, 1, 0},
         {"rgba planar 16", {"convert", "{src}", "(", "+clone", "-colorspace", "gray", ")", "-alpha", "off", "-compose",
                             "copy_opacity", "-composite", "-depth", "16", "-interlace", "plane", "{out}"}, {}, 2, 0},
+        {"rgba lzw predictor", {"convert", "{src}", "(", "+clone", "-colorspace", "gray", ")", "-alpha", "off",
+                                "-compose", "copy_opacity", "-composite", "-depth", "8", "{mid}"},
+         {"tiffcp", "-c", "lzw:2", "{mid}", "{out}"}, 1, 0},
         {"grey alpha", {"convert", "{src}", "-colorspace", "gray", "(", "+clone", "-negate", ")", "-alpha", "off",
                         "-compose", "copy_opacity", "-composite", "-depth", "8", "{out}"}, {}, 1, 0},
     };

@@ -79,7 +79,16 @@ bool cPictTIFF::makeHorzUndifferencing(unsigned char* data, long long size, long
     const long long n = width * samples;  // samples in a row
     for (long long r = 0; r + rowBytes <= size; r += rowBytes) {
         unsigned char* row = data + r;
-        if (bits == 8) {
+        if (bits == 8 && (samples == 3 || samples == 4)) {
+            // The running sums stay in registers instead of being read back from the row.
+            unsigned char a = row[0], b = row[1], c = row[2], d = samples == 4 ? row[3] : 0;
+            for (long long j = samples; j + samples <= rowBytes; j += samples) {
+                row[j] = a = (unsigned char)(a + row[j]);
+                row[j + 1] = b = (unsigned char)(b + row[j + 1]);
+                row[j + 2] = c = (unsigned char)(c + row[j + 2]);
+                if (samples == 4) row[j + 3] = d = (unsigned char)(d + row[j + 3]);
+            }
+        } else if (bits == 8) {
             for (long long j = samples; j < rowBytes; j++) row[j] = (unsigned char)(row[j] + row[j - samples]);
         } else if (bits == 16) {
             for (long long j = samples; j < n; j++) {
