@@ -117,7 +117,9 @@ bool decodeBytes(const Bytes& b, cPictTIFF& d, int page = 0) {
 }
 
 // Grey value of image pixel (x, y) counted from the top.
-unsigned greyAt(cPictTIFF& d, long long x, long long y) { return d.raw8Bpp()[(d.height() - 1 - y) * d.width() + x] & 255; }
+unsigned greyAt(cPictTIFF& d, long long x, long long y) {
+    return d.raw8Bpp()[(d.height() - 1 - y) * d.width() + x] & 255;
+}
 }  // namespace
 
 TEST(TiffHostile, RefusesDirectoryLoops) {
@@ -437,4 +439,23 @@ TEST(TiffHostile, HugeTagCountsAreRefusedBeforeAllocating) {
     cPictTIFF d;
     EXPECT_FALSE(decodeBytes(b.b, d));
     EXPECT_EQ(d.raw8Bpp(), nullptr);
+}
+
+// A registered external target receives the decoded page (here at its own size, so the
+// pixels must arrive unchanged) and the decoder keeps no copy.
+TEST(TiffHostile, ExternalTargetGetsThePage) {
+    Bytes px = ramp(12 * 5, 7);
+    cPictTIFF d;
+    Bytes file = build({Page{{px}, grey8(12, 5)}}).b;
+    cPictDummy target;
+    ASSERT_TRUE(target.create(12, 5, 0));
+    cPictBase::sExtPictDef def(&target);
+    ASSERT_TRUE(d.setExtTarget(&def));
+    ASSERT_TRUE(decodeBytes(file, d));
+    EXPECT_EQ(d.raw8Bpp(), nullptr);
+    for (int y = 0; y < 5; y++)
+        for (int x = 0; x < 12; x++) {
+            unsigned g = px[(size_t)(y * 12 + x)];
+            EXPECT_EQ(target.raw8Bpp()[(4 - y) * 12 + x], 0xFF000000u | g * 0x10101u) << x << "," << y;
+        }
 }

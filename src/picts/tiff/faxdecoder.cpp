@@ -305,7 +305,8 @@ bool cFaxDecoder::decode(const unsigned char* data, long long size, _typebuf<uns
 
 // --- the TIFF side ---
 
-static bool decodeFax(const _typebuf<unsigned char>& in, sDecomress& rec, int coding, bool twoD, unsigned short fillOrder) {
+static bool decodeFax(const _typebuf<unsigned char>& in, sDecomress& rec, int coding, bool twoD,
+                      unsigned short fillOrder) {
     if (rec.bits != 1 || rec.samples != 1) return false;
     cFaxDecoder d(rec.width, rec.rows, coding, twoD, fillOrder == 2, false);
     return d.decode(in.ptr, in.count, rec.output);

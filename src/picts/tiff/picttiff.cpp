@@ -125,8 +125,8 @@ bool cPictTIFF::isFullConfig() {
     for (long long i = 1; i < myBitsAll.count && i < mySamples; i++)
         if (myBitsAll.ptr[i] != myBits) return false;
     if (myStripOffsets.count) {
-        if (myStripByteCounts.count != myStripOffsets.count && !(myStripByteCounts.count == 0 && myStripOffsets.count == 1))
-            return false;
+        bool oneWithout = myStripByteCounts.count == 0 && myStripOffsets.count == 1;
+        if (myStripByteCounts.count != myStripOffsets.count && !oneWithout) return false;
     } else {
         if (!myTileOffsets.count) return false;
         if (myTileByteCounts.count != myTileOffsets.count && !(myTileByteCounts.count == 0 && myTileOffsets.count == 1))
@@ -407,8 +407,8 @@ bool cPictTIFF::ensureBuffer(bool sixteen) {
     return true;
 }
 
-bool cPictTIFF::processChunk(cFileIOTarget* io, long long index, unsigned long long offset, unsigned long long count,
-                             long long chunkW, long long chunkRows, long long x0, long long y0, int plane) {
+bool cPictTIFF::processChunk(cFileIOTarget* io, unsigned long long offset, unsigned long long count, long long chunkW,
+                             long long chunkRows, long long x0, long long y0, int plane) {
     const int compression = getPropInt(ppCompression) ? (int)*getPropInt(ppCompression) : 1;
     const int spp = myPlanar == 2 ? 1 : (int)mySamples;
     long long rowBytes, expected;
@@ -443,7 +443,6 @@ bool cPictTIFF::processChunk(cFileIOTarget* io, long long index, unsigned long l
                                          rec.bigEndian);
         if (!ok) return false;
     }
-    (void)index;
     return toColors(rec, y0, x0, cols, rows, plane);
 }
 
@@ -519,7 +518,7 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
         long long rows = rps < myImageH - row ? rps : myImageH - row;
         unsigned long long cnt = myStripByteCounts.count ? myStripByteCounts.ptr[i] : 0;
         if (!cnt) cnt = isSubsampledYCbCr(compression) ? ycbcrChunkBytes(myImageW, rows) : rowBytes * rows;
-        if (!processChunk(io, i, myStripOffsets.ptr[i], cnt, myImageW, rows, 0, row, plane)) return false;
+        if (!processChunk(io, myStripOffsets.ptr[i], cnt, myImageW, rows, 0, row, plane)) return false;
         if (!io->valid()) return false;
     }
     if (myPlanarMerge && !finalizeColorTransform()) return false;
@@ -566,7 +565,7 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
         long long j = i % perPlane;
         long long x = (j % across) * tw, y = (j / across) * tl;
         unsigned long long cnt = myTileByteCounts.count ? myTileByteCounts.ptr[i] : (unsigned long long)expected;
-        if (!processChunk(io, i, myTileOffsets.ptr[i], cnt, tw, tl, x, y, plane)) return false;
+        if (!processChunk(io, myTileOffsets.ptr[i], cnt, tw, tl, x, y, plane)) return false;
         if (!io->valid()) return false;
     }
     if (myPlanarMerge && !finalizeColorTransform()) return false;

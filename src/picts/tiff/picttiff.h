@@ -104,8 +104,8 @@ public:
 protected:
     bool walkFirst(cFileIOTarget* io);
     bool walkPage(cFileIOTarget* io, int page, bool dropPreview);
-    bool processChunk(cFileIOTarget* io, long long index, unsigned long long offset, unsigned long long count,
-                      long long chunkW, long long chunkRows, long long x0, long long y0, int plane);
+    bool processChunk(cFileIOTarget* io, unsigned long long offset, unsigned long long count, long long chunkW,
+                      long long chunkRows, long long x0, long long y0, int plane);
     bool chunkIsPossible(int compression, unsigned long long count, long long expected, long long rowBytes) const;
     bool ensureBuffer(bool sixteen);
     bool toColors(sDecomress& rec, long long y0, long long x0, long long cols, long long rows, int plane);

@@ -198,7 +198,7 @@ struct sSampleReader16 {
             out = to16(wideSample(row + idx * (bits / 8), bits / 8, be), bits);
             return true;
         }
-        if (bits == 24 && true) {
+        if (bits == 24) {
             out = to16(wideSample(row + idx * 3, 3, be), 24);
             return true;
         }

@@ -40,7 +40,8 @@ bool cPictTIFF::decodeStripe(int compression, _typebuf<unsigned char>& in, sDeco
             // Output beyond the strip's rows is never made; a stream that ends short fails.
             return r != cZInflate::eError && made == expected;
         }
-        case 32773: return makePackBitsDecompressing(in.ptr, in.count, expected, rec.output) && rec.output.count == expected;
+        case 32773:
+            return makePackBitsDecompressing(in.ptr, in.count, expected, rec.output) && rec.output.count == expected;
         case 6:
         case 7:
         case 34892: return decodeJPEGChunk(in, rec);
@@ -94,7 +95,8 @@ bool cPictTIFF::makeHorzUndifferencing(unsigned char* data, long long size, long
             for (long long j = samples; j < n; j++) {
                 unsigned char* p = row + 2 * j;
                 unsigned char* q = p - 2 * samples;
-                unsigned v = bigEndian ? (p[0] << 8 | p[1]) + (q[0] << 8 | q[1]) : (p[1] << 8 | p[0]) + (q[1] << 8 | q[0]);
+                unsigned v = bigEndian ? (p[0] << 8 | p[1]) + (q[0] << 8 | q[1])
+                                       : (p[1] << 8 | p[0]) + (q[1] << 8 | q[0]);
                 if (bigEndian)
                     p[0] = (unsigned char)(v >> 8), p[1] = (unsigned char)v;
                 else
@@ -113,7 +115,7 @@ bool cPictTIFF::makeHorzUndifferencing(unsigned char* data, long long size, long
                 a += b;
                 for (int k = 0; k < 4; k++) p[k] = (unsigned char)(a >> (bigEndian ? 24 - 8 * k : 8 * k));
             }
-        } else if (bits < 8 || (bits < 32 && bits != 8)) {
+        } else if (bits < 32) {
             // Packed widths: fields read and written most significant bit first.
             const unsigned long long mask = (1ULL << bits) - 1;
             auto get = [&](long long idx) {
@@ -236,8 +238,10 @@ bool cPictTIFF::decodeYCbCr(sDecomress& rec) {
     double kr = 0.299, kg = 0.587, kb = 0.114;
     if (myYCbCrCoefficients.count >= 3) {
         double c[3];
-        for (int i = 0; i < 3; i++)
-            c[i] = myYCbCrCoefficients.ptr[i].den ? (double)myYCbCrCoefficients.ptr[i].num / myYCbCrCoefficients.ptr[i].den : 0;
+        for (int i = 0; i < 3; i++) {
+            const sRational& r = myYCbCrCoefficients.ptr[i];
+            c[i] = r.den ? (double)r.num / r.den : 0;
+        }
         if (c[0] > 0 && c[1] > 0 && c[2] > 0) kr = c[0], kg = c[1], kb = c[2];
     }
     double ref[6] = {0, 255, 128, 255, 128, 255};
@@ -248,8 +252,9 @@ bool cPictTIFF::decodeYCbCr(sDecomress& rec) {
     if (!out.set(bytes)) return false;
     const unsigned char* p = rec.output.ptr;
     auto clamp = [](double v) { return (unsigned char)(v < 0 ? 0 : v > 255 ? 255 : (int)(v + 0.5)); };
-    const double ys = ref[1] - ref[0] ? 255.0 / (ref[1] - ref[0]) : 1, cbs = ref[3] - ref[2] ? 127.0 / (ref[3] - ref[2]) : 1,
-                 crs = ref[5] - ref[4] ? 127.0 / (ref[5] - ref[4]) : 1;
+    const double ys = ref[1] - ref[0] ? 255.0 / (ref[1] - ref[0]) : 1;
+    const double cbs = ref[3] - ref[2] ? 127.0 / (ref[3] - ref[2]) : 1;
+    const double crs = ref[5] - ref[4] ? 127.0 / (ref[5] - ref[4]) : 1;
     for (long long by = 0; by < rows; by += vs)
         for (long long bx = 0; bx < w; bx += hs) {
             const unsigned char* unit = p;
