@@ -55,4 +55,6 @@ compare() {
 compare lzw tiff2rgba tiff2rgba -c none "$WORK/lzw.tif" "$WORK/peer.tif"
 compare lzw_smooth tiff2rgba tiff2rgba -c none "$WORK/lzw_smooth.tif" "$WORK/peer.tif"
 compare zip tiff2rgba tiff2rgba -c none "$WORK/zip.tif" "$WORK/peer.tif"
+# tiffcp writes the page back as 1-bit rows; tiff2rgba expands it to RGBA as we do.
 compare g4 "tiffcp -c none" tiffcp -c none "$WORK/g4.tif" "$WORK/peer.tif"
+compare g4 tiff2rgba tiff2rgba -c none "$WORK/g4.tif" "$WORK/peer.tif"

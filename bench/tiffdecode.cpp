@@ -22,11 +22,14 @@ int main(int argc, char** argv) {
     FILE* out = fopen(argv[2], "wb");
     if (!out) return 2;
     const long long w = pic.width(), h = pic.height();
+    const bool wide = pic.is16Bpp();
+    const unsigned int* px8 = pic.raw8Bpp();
+    const unsigned long long* px16 = pic.raw16Bpp();
     std::vector<unsigned char> row((size_t)w * 4);
     for (long long y = 0; y < h; y++) {
         long long src = (h - 1 - y) * w;
         for (long long x = 0; x < w; x++) {
-            unsigned p = pic.is16Bpp() ? cPictBase::to8Bpp(pic.raw16Bpp()[src + x]) : pic.raw8Bpp()[src + x];
+            unsigned p = wide ? cPictBase::to8Bpp(px16[src + x]) : px8[src + x];
             unsigned char* d = &row[(size_t)x * 4];
             d[0] = (unsigned char)(p >> 16), d[1] = (unsigned char)(p >> 8), d[2] = (unsigned char)p,
             d[3] = (unsigned char)(p >> 24);

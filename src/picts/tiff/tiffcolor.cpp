@@ -230,11 +230,14 @@ bool cPictTIFF::decodeColors8bpp(long long firstRow, long long x0, long long col
         } else if (spp == 1 && (ph == phWhiteIsZero || ph == phBlackIsZero)) {
             const unsigned inv = ph == phWhiteIsZero ? 255 : 0;
             if (bits == 1) {
-                for (long long x = 0; x < cols; x++) {
-                    unsigned g = ((src[x >> 3] >> (7 - (x & 7))) & 1) ? 255 : 0;
-                    g ^= inv;
-                    dst[x] = 0xFF000000u | g * 0x10101u;
+                // Eight pixels a byte; a 0 bit is black (after the min-is-white inversion).
+                const unsigned on = inv ? 0xFF000000u : 0xFFFFFFFFu, off = inv ? 0xFFFFFFFFu : 0xFF000000u;
+                long long x = 0;
+                for (; x + 8 <= cols; x += 8) {
+                    unsigned b = src[x >> 3];
+                    for (int k = 0; k < 8; k++) dst[x + k] = (b >> (7 - k)) & 1 ? on : off;
                 }
+                for (; x < cols; x++) dst[x] = ((src[x >> 3] >> (7 - (x & 7))) & 1) ? on : off;
             } else {
                 for (long long x = 0; x < cols; x++) {
                     unsigned g = scaleTo8(src, x, bits) ^ inv;
