@@ -59,13 +59,16 @@ long long minll(long long a, long long b) { return a < b ? a : b; }
 // it was written before; `made` counts the bytes written into buf.
 template <bool Msb>
 bool runCodes(const unsigned char* data, long long size, int initialBits, bool early, long long limit,
-              long long expected, sLzwTable* t, _typebuf<unsigned char>& buf, long long& made) {
+              long long expected, sLzwTable* t, _typebuf<unsigned char>& buf, long long& madeOut) {
     cCodeReader<Msb> reader(data, size);
     const unsigned clearCode = 1u << (initialBits - 1), endCode = clearCode + 1;
     unsigned next = endCode + 1;
     int width = initialBits;
     int old = -1;
     long long oldPos = 0, oldLen = 0;  // where the previous code's string was written
+    // Locals, not the buffer's fields: the byte stores below could alias those.
+    unsigned char* out = buf.ptr;
+    long long cap = buf.count, made = 0;
     bool ok = false;
     for (;;) {
         unsigned code;
@@ -93,8 +96,8 @@ bool runCodes(const unsigned char* data, long long size, int initialBits, bool e
         old = (int)code;
 
         long long len = code < clearCode ? 1 : t->length[code];
-        long long full = len;
-        if (made + len > buf.count) {
+        const long long full = len;
+        if (made + len > cap) {
             if (made + len > limit) {
                 if (expected < 0) break;  // past the cap
                 len = limit - made;       // the expected size ends inside this string
@@ -103,16 +106,20 @@ bool runCodes(const unsigned char* data, long long size, int initialBits, bool e
             if (want < made + 65536) want = made + 65536;
             want = minll(want, limit);
             if (want < made + len) want = made + len;
-            if (want > buf.count && !buf.reset(want)) break;
+            if (want > cap) {
+                if (!buf.reset(want)) break;
+                out = buf.ptr;
+                cap = buf.count;
+            }
         }
-        unsigned char* dst = buf.ptr + made;
+        unsigned char* dst = out + made;
         if (code < clearCode) {
             dst[0] = (unsigned char)code;
         } else {
             // Forward, byte by byte when the string overlaps its own copy (the code just made).
-            const unsigned char* src = buf.ptr + t->offset[code];
+            const unsigned char* src = out + t->offset[code];
             if (src + len <= dst) {
-                if (len <= 8 && made + 8 <= buf.count && src + 8 <= dst)
+                if (len <= 8 && made + 8 <= cap && src + 8 <= dst)
                     memcpy(dst, src, 8);  // one move; the bytes past len are written over next
                 else
                     memcpy(dst, src, (size_t)len);
@@ -128,6 +135,7 @@ bool runCodes(const unsigned char* data, long long size, int initialBits, bool e
             break;
         }
     }
+    madeOut = made;
     return ok;
 }
 
