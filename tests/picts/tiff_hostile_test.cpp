@@ -359,6 +359,9 @@ TEST(TiffHostile, SurvivesTruncationAndByteFlips) {
         {"tiffcp", "-c", "zip", "-p", "separate", t.file("a.tif"), t.file("o.tif")},
         {"tiffcp", "-c", "g4", t.file("bw.tif"), t.file("o.tif")},
         {"tiffcp", "-c", "g3:2d", t.file("bw.tif"), t.file("o.tif")},
+        {"tiffcp", "-8", "-B", "-t", "-w", "16", "-l", "16", "-c", "packbits", t.file("a.tif"), t.file("o.tif")},
+        {"convert", t.file("a.tif"), "-define", "quantum:format=floating-point", "-depth", "32", "-compress", "zip",
+         "-define", "tiff:predictor=3", t.file("o.tif")},
     };
     for (size_t i = 0; i < makes.size(); i++) {
         SCOPED_TRACE(i);
