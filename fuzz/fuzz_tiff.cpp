@@ -5,9 +5,19 @@
 
 #include "base/memio.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/picttiffep.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cBufWrapperIO io(data, (long long)size);
+#ifdef QMX_HAVE_TIFFEP
+    {
+        cPictTIFF_EP ep;
+        long long w = 0, h = 0;
+        if (ep.getPageSize(&io, 0, w, h) && w * h <= (4 << 20)) ep.decode(&io);
+        cPictDummy preview;
+        ep.getPreview(&io, &preview, nullptr, nullptr);
+    }
+#endif
     cPictTIFF t;
     cPictBase::sPictInfo info;
     if (!t.isPicture(&io, &info)) return 0;

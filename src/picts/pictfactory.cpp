@@ -29,6 +29,7 @@
 #include "picts/ppm/pictppm.h"
 #include "picts/tga/picttga.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/picttiffep.h"
 #include "picts/xpm/pictxpm.h"
 
 namespace {
@@ -39,6 +40,11 @@ cPictBase* createDecoder() {
 
 #define QMX_NO_DECODER(kind) {kind, nullptr, nullptr}
 #define QMX_DECODER(kind, cls) {kind, &cls::validFor, &createDecoder<cls>}
+#ifdef QMX_HAVE_TIFFEP  // needs the raw pipeline (src/picts/raw)
+#define QMX_TIFFEP QMX_DECODER(cPictBase::pkTIFFEP, cPictTIFF_EP)
+#else
+#define QMX_TIFFEP QMX_NO_DECODER(cPictBase::pkTIFFEP)
+#endif
 
 const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkJPEG, cPictJPEG),   QMX_DECODER(cPictBase::pkPNG, cPictPNG),
@@ -53,7 +59,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_NO_DECODER(cPictBase::pkARW),
     QMX_NO_DECODER(cPictBase::pkSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
-    QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
+    QMX_TIFFEP, QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_NO_DECODER(cPictBase::pkDICOM),
     QMX_NO_DECODER(cPictBase::pkDICOMLegacy), QMX_NO_DECODER(cPictBase::pkJBIG2),

@@ -233,14 +233,16 @@ bool cPictTIFF::readThumbnail(const void* data, int size) {
     return true;
 }
 
-bool cPictTIFF::walkFirst(cFileIOTarget* io) {
+bool cPictTIFF::walkFirstDir(cFileIOTarget* io) {
     bool be = false, big = false;
     unsigned int first = 0;
     if (!io || !readHeader(io, be, big, first)) return false;
     myFirstIFD = first;
     // The first directory alone: the chain that follows is made of pages, not thumbnails.
-    return decodeDirect(this, io, dkMain, first, be, big, kAllOnes) && isFullConfig();
+    return decodeDirect(this, io, dkMain, first, be, big, kAllOnes);
 }
+
+bool cPictTIFF::walkFirst(cFileIOTarget* io) { return walkFirstDir(io) && isFullConfig(); }
 
 bool cPictTIFF::walkPage(cFileIOTarget* io, int page, bool dropPreview) {
     if (page < 0 || page >= kMaxPages) return false;

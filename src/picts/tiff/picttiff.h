@@ -102,6 +102,8 @@ public:
     unsigned short bitsPerSample() const { return myBits; }
 
 protected:
+    // The first directory (walkFirst: and it must be decodable).
+    bool walkFirstDir(cFileIOTarget* io);
     bool walkFirst(cFileIOTarget* io);
     bool walkPage(cFileIOTarget* io, int page, bool dropPreview);
     bool processChunk(cFileIOTarget* io, unsigned long long offset, unsigned long long count, long long chunkW,
