@@ -115,6 +115,7 @@ void cPictTIFF::reset() {
     myYCbCrCoefficients.clear();
     myJPEGTables.clear();
     myRowsBottomUp = true;
+    myRawSamples = false;
     myPlanarMerge = false;
 }
 

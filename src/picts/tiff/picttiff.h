@@ -148,6 +148,7 @@ protected:
     int myPage = 0;
     bool myLoading = false;
     bool myRowsBottomUp = true;
+    bool myRawSamples = false;  // samples of 9-16 bits stay in their own units (raw frames)
 
     // Decoding state.
     long long myImageW = 0, myImageH = 0;

@@ -166,6 +166,7 @@ bool cPictTIFF_EP::onBeforeDecodeStripes(int strips) {
     myImageW /= 4;
     mySamples = 4;
     myRowsBottomUp = false;
+    myRawSamples = true;
     myCFAPacked = true;
     return true;
 }
@@ -178,6 +179,7 @@ bool cPictTIFF_EP::onBeforeDecodeTiles(int tiles) {
     myTileWidth /= 4;
     mySamples = 4;
     myRowsBottomUp = false;
+    myRawSamples = true;
     myCFAPacked = true;
     return true;
 }
@@ -252,6 +254,11 @@ bool cPictTIFF_EP::finishCFA() {
     }
     myPixels.clear();
     myPixels16.clear();
+    return demosaic(frame, w, h);
+}
+
+bool cPictTIFF_EP::demosaic(_typebuf<unsigned short>& frame, long long w, long long h) {
+    const long long n = w * h;
     _typebuf<unsigned long long> out;
     if (!out.set(n)) return false;
     cBayerFilter* filter = cBayerFilter::newFilter(myCFA);

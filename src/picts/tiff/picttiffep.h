@@ -44,7 +44,10 @@ protected:
     bool walkIFD0(cFileIOTarget* io);
     bool walkRaw(cFileIOTarget* io, int n);
     bool cfaMode() const { return myRawMode && mySamples == 1 && myCFA.pattern.count > 0; }
+    // Unpacks the four-sample pixels into the sensor frame and hands it to demosaic.
     bool finishCFA();
+    // Frame (w x h samples, row-major, top row first) into the picture: PPG, tone.
+    virtual bool demosaic(_typebuf<unsigned short>& frame, long long w, long long h);
 
     unsigned int myStandardID = 0;
     bool myRawMode = false;

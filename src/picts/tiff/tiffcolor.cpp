@@ -181,7 +181,12 @@ struct sSampleReader16 {
     int bits;
     int format;
     bool be;
+    bool raw;  // sensor samples: kept in their own units (up to 16 bits), not scaled
     bool read(const unsigned char* row, long long idx, unsigned& out) const {
+        if (raw && format != 3 && bits <= 16) {
+            out = bits == 16 ? (unsigned)wideSample(row + idx * 2, 2, be) : (unsigned)field(row, idx * bits, bits);
+            return true;
+        }
         if (format == 3) {
             unsigned long long v;
             if (bits % 8 == 0)
@@ -259,7 +264,7 @@ bool cPictTIFF::decodeColors16bpp(long long firstRow, long long x0, long long co
     if ((rec.sampleFormat != 1 && rec.sampleFormat != 3) || !myPixels16.count) return false;
     const int spp = (int)rec.samples, ph = (int)rec.photometric;
     if (spp < 1 || spp > kMaxSamples) return false;
-    sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian};
+    sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian, myRawSamples};
     if (rd.format == 3 && rd.bits != 16 && rd.bits != 24 && rd.bits != 32 && rd.bits != 64) return false;
     unsigned s[kMaxSamples];
     for (long long r = 0; r < rec.rows; r++) {
@@ -320,7 +325,7 @@ bool cPictTIFF::decodeColorsMargePlane16bpp(long long firstRow, long long x0, lo
     static const int shifts[4] = {32, 16, 0, 48};
     const int sh = shifts[plane];
     const unsigned long long keep = ~(0xFFFFULL << sh);
-    sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian};
+    sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian, myRawSamples};
     for (long long r = 0; r < rec.rows; r++) {
         const unsigned char* src = rec.output.ptr + r * rec.bytesPerRow;
         long long y = firstRow + r;
