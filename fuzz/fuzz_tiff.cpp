@@ -5,6 +5,7 @@
 
 #include "base/memio.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/pictdng.h"
 #include "picts/tiff/picttiffep.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (ep.getPageSize(&io, 0, w, h) && w * h <= (4 << 20)) ep.decode(&io);
         cPictDummy preview;
         ep.getPreview(&io, &preview, nullptr, nullptr);
+        cPictDNG dng;
+        if (dng.getPageSize(&io, 0, w, h) && w * h <= (4 << 20)) dng.decode(&io);
+        cPictDummy dngPreview;
+        dng.getPreview(&io, &dngPreview, nullptr, nullptr);
     }
 #endif
     cPictTIFF t;

@@ -29,6 +29,7 @@
 #include "picts/ppm/pictppm.h"
 #include "picts/tga/picttga.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/pictdng.h"
 #include "picts/tiff/picttiffep.h"
 #include "picts/xpm/pictxpm.h"
 
@@ -42,8 +43,10 @@ cPictBase* createDecoder() {
 #define QMX_DECODER(kind, cls) {kind, &cls::validFor, &createDecoder<cls>}
 #ifdef QMX_HAVE_TIFFEP  // needs the raw pipeline (src/picts/raw)
 #define QMX_TIFFEP QMX_DECODER(cPictBase::pkTIFFEP, cPictTIFF_EP)
+#define QMX_DNG QMX_DECODER(cPictBase::pkDNG, cPictDNG)
 #else
 #define QMX_TIFFEP QMX_NO_DECODER(cPictBase::pkTIFFEP)
+#define QMX_DNG QMX_NO_DECODER(cPictBase::pkDNG)
 #endif
 
 const sPictFactoryEntry kFactory[] = {
@@ -58,7 +61,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_NO_DECODER(cPictBase::pkX3F),
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_NO_DECODER(cPictBase::pkARW),
     QMX_NO_DECODER(cPictBase::pkSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
-    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
+    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_DNG,
     QMX_TIFFEP, QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_NO_DECODER(cPictBase::pkDICOM),

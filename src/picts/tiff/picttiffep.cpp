@@ -119,9 +119,15 @@ bool cPictTIFF_EP::decodePage(cFileIOTarget* io, int page) {
     myPixels16.clear();
     myWidth = myHeight = 0;
     if (page < 0 || !walkIFD0(io) || !myStandardID || !walkRaw(io, page)) return false;
+    raiseSingleStripCount();
+    return decodeIntFinal(io);
+}
+
+void cPictTIFF_EP::raiseSingleStripCount() {
     // A single uncompressed strip shorter than its rows is read at their size (and then
     // refused by the strip loop when the stream does not hold them).
     const long long* comp = getPropInt(ppCompression);
+    if (!getPropInt(ppWidth) || !getPropInt(ppHeight)) return;
     if (myStripOffsets.count == 1 && myStripByteCounts.count == 1 && (!comp || *comp == 1)) {
         long long rowBytes, rows = myRowsPerStrip ? myRowsPerStrip : *getPropInt(ppHeight), need;
         if (rows > *getPropInt(ppHeight)) rows = *getPropInt(ppHeight);
@@ -129,22 +135,24 @@ bool cPictTIFF_EP::decodePage(cFileIOTarget* io, int page) {
             checkedMul(rowBytes, rows, need) && need <= 0xFFFFFFFFLL && myStripByteCounts.ptr[0] < need)
             myStripByteCounts.ptr[0] = (unsigned int)need;
     }
-    return decodeIntFinal(io);
 }
 
 bool cPictTIFF_EP::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) {
     if (!io || !target) return false;
     cPictTIFF plain;
     plain.setWantAlts(false);
-    if (!plain.decodePage(io, 0)) return false;
-    long long mw = maxWidth && *maxWidth > 0 ? *maxWidth : plain.width();
-    long long mh = maxHeight && *maxHeight > 0 ? *maxHeight : plain.height();
+    return plain.decodePage(io, 0) && fitInto(plain, target, maxWidth, maxHeight);
+}
+
+bool cPictTIFF_EP::fitInto(cPictBase& picture, cPictBase* target, long long* maxWidth, long long* maxHeight) {
+    long long mw = maxWidth && *maxWidth > 0 ? *maxWidth : picture.width();
+    long long mh = maxHeight && *maxHeight > 0 ? *maxHeight : picture.height();
     bool ok;
-    if (plain.width() <= mw && plain.height() <= mh) {
-        plain.moveTo(*target);
-        ok = true;
+    if (picture.width() <= mw && picture.height() <= mh) {
+        picture.moveTo(*target);
+        ok = target->width() > 0;
     } else {
-        ok = imgToPreview(&plain, target, mw, mh, 0);
+        ok = imgToPreview(&picture, target, mw, mh, 0);
     }
     if (ok && maxWidth) *maxWidth = target->width();
     if (ok && maxHeight) *maxHeight = target->height();

@@ -46,6 +46,9 @@ protected:
     bool cfaMode() const { return myRawMode && mySamples == 1 && myCFA.pattern.count > 0; }
     // Unpacks the four-sample pixels into the sensor frame and hands it to demosaic.
     bool finishCFA();
+    void raiseSingleStripCount();
+    // A decoded picture into target, scaled down to fit maxWidth x maxHeight (null: its size).
+    static bool fitInto(cPictBase& picture, cPictBase* target, long long* maxWidth, long long* maxHeight);
     // Frame (w x h samples, row-major, top row first) into the picture: PPG, tone.
     virtual bool demosaic(_typebuf<unsigned short>& frame, long long w, long long h);
 
