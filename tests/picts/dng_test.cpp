@@ -13,6 +13,7 @@
 #include "picts/raw/rawhook.h"
 #include "picts/raw/rawtone.h"
 #include "picts/tiff/pictdng.h"
+#include "rawkit/ljpegenc.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
@@ -144,9 +145,12 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
 
 namespace {
 // A DNG made by hand: IFD0 preview (3 samples) and one raw sub-directory with extra tags.
+enum eStore { sPlain16, sPacked12Bits, sLJpegStrips };
+
 Bytes dngWith(const std::vector<uint16_t>& frame, int w, int h, const std::vector<unsigned char>& version,
               const std::vector<std::pair<int, std::vector<uint32_t>>>& rawLongs,
-              const std::vector<std::pair<uint32_t, uint32_t>>& neutral, int versionType = 1) {
+              const std::vector<std::pair<uint32_t, uint32_t>>& neutral, int versionType = 1,
+              eStore store = sPlain16) {
     rawkit::TiffWriter t(false, false);
     int ifd0 = t.newIfd(), raw = t.newIfd();
     t.addLongs(ifd0, 256, {4});
@@ -164,15 +168,43 @@ Bytes dngWith(const std::vector<uint16_t>& frame, int w, int h, const std::vecto
     t.addIfdPointers(ifd0, 330, {raw});
     t.addLongs(raw, 256, {(uint32_t)w});
     t.addLongs(raw, 257, {(uint32_t)h});
-    t.addShorts(raw, 258, {16});
-    t.addShorts(raw, 259, {1});
+    t.addShorts(raw, 258, {store == sPacked12Bits ? 12u : 16u});
+    t.addShorts(raw, 259, {store == sLJpegStrips ? 7u : 1u});
     t.addShorts(raw, 262, {32803});
     t.addShorts(raw, 277, {1});
     t.addShorts(raw, 33421, {2, 2});
     t.addBytes(raw, 33422, rawkit::TiffWriter::tByte, {0, 1, 1, 2});
     for (const auto& e : rawLongs) t.addLongs(raw, e.first, e.second);
     Bytes strip;
-    for (uint16_t v : frame) strip.push_back((unsigned char)v), strip.push_back((unsigned char)(v >> 8));
+    if (store == sLJpegStrips) {
+        // Strips of 10 rows, each its own lossless JPEG.
+        std::vector<Bytes> strips;
+        for (int y = 0; y < h; y += 10) {
+            rawkit::LjComp c;
+            c.w = w, c.hgt = std::min(10, h - y);
+            c.px.assign(frame.begin() + y * w, frame.begin() + (y + c.hgt) * w);
+            rawkit::LjOptions o;
+            o.precision = 16;
+            strips.push_back(rawkit::encodeLossless({c}, w, c.hgt, o));
+        }
+        t.addLongs(raw, 278, {10});
+        t.addBlocks(raw, 273, 279, strips);
+        return t.write(ifd0);
+    }
+    if (store == sPacked12Bits) {
+        // TIFF bit packing: 12-bit fields, most significant bit first, rows padded to bytes.
+        for (int y = 0; y < h; y++) {
+            unsigned acc = 0;
+            int bits = 0;
+            for (int x = 0; x < w; x++) {
+                acc = acc << 12 | (frame[(size_t)(y * w + x)] & 0xFFF);
+                for (bits += 12; bits >= 8; bits -= 8) strip.push_back((unsigned char)(acc >> (bits - 8)));
+            }
+            if (bits) strip.push_back((unsigned char)(acc << (8 - bits)));
+        }
+    } else {
+        for (uint16_t v : frame) strip.push_back((unsigned char)v), strip.push_back((unsigned char)(v >> 8));
+    }
     t.addBlocks(raw, 273, 279, {strip});
     return t.write(ifd0);
 }
@@ -217,6 +249,32 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
         EXPECT_EQ(d.w, c.crop ? W - c.m.left - c.m.right : W);
         EXPECT_EQ(d.h, c.crop ? H - c.m.top - c.m.bottom : H);
         EXPECT_TRUE(d.px == ref);
+    }
+}
+
+// Uncompressed 12-bit samples stay 12-bit (the black level is in those units); lossless-JPEG
+// strips are all decoded.
+TEST(DngDecoder, PackedSamplesAndJpegStrips) {
+    const int W = 64, H = 48;
+    const std::vector<uint16_t> frame12 = makeFrame(W, H, 12, 5), frame16 = makeFrame(W, H, 16, 6);
+    struct sCase {
+        const char* name;
+        eStore store;
+        const std::vector<uint16_t>* frame;
+        unsigned black;
+    };
+    const sCase cases[] = {{"12-bit packed, black 200", sPacked12Bits, &frame12, 200},
+                           {"lossless JPEG in 5 strips", sLJpegStrips, &frame16, 0}};
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = dngWith(*c.frame, W, H, {1, 4, 0, 0}, {{50714, {c.black}}}, {}, 1, c.store);
+        sDecoded d = decodeDng(file);
+        ASSERT_TRUE(d.ok);
+        EXPECT_TRUE(d.seen.frame == *c.frame);
+        // dcraw reads only the first of several lossless-JPEG strips; the source frame is the oracle.
+        std::vector<uint16_t> peer = c.store == sLJpegStrips ? std::vector<uint16_t>() : dcrawFrame(file, W, H);
+        if (!peer.empty()) EXPECT_TRUE(peer == *c.frame) << "dcraw -D -4 reads another frame";
+        EXPECT_TRUE(d.px == reference(*c.frame, W, H, c.black, nullptr, nullptr));
     }
 }
 
