@@ -38,6 +38,9 @@
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
 #include "picts/tga/picttga.h"
+#include "picts/tiff/pictdng.h"
+#include "picts/tiff/picttiff.h"
+#include "picts/tiff/picttiffep.h"
 #include "picts/xpm/pictxpm.h"
 
 namespace {
@@ -61,8 +64,8 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
-    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
-    QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
+    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_DECODER(cPictBase::pkDNG, cPictDNG),
+    QMX_DECODER(cPictBase::pkTIFFEP, cPictTIFF_EP), QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_DECODER(cPictBase::pkDICOM, cPictDICOM),
     QMX_DECODER(cPictBase::pkDICOMLegacy, cPictDICOMLegacy), QMX_DECODER(cPictBase::pkJBIG2, cPictJBIG2),
