@@ -198,6 +198,112 @@ int cJHuffDecoder::decodeSlow(const sJHuffLookup* t) {
     return -1;
 }
 
+namespace {
+
+// A code longer than the lookahead, from the top 16 bits of the buffer: (length << 8) | symbol,
+// or -1 when the table holds no such code.
+inline int slowCode(const sJHuffLookup* t, unsigned long long acc) {
+    unsigned int bits16 = (unsigned int)(acc >> 48);
+    for (int l = sJHuffLookup::kLookBits + 1; l <= 16; l++) {
+        int code = (int)(bits16 >> (16 - l));
+        if (code <= t->maxcode[l]) {
+            int idx = code + t->valoffset[l];
+            if (idx < 0 || idx >= t->count) return -1;
+            return l << 8 | t->vals[idx];
+        }
+    }
+    return -1;
+}
+
+inline int extendBits(unsigned int v, int n) { return v < (1u << (n - 1)) ? (int)v - (1 << n) + 1 : (int)v; }
+
+}  // namespace
+
+// The bit buffer lives in locals for the whole block; eight bytes at a time come straight from
+// the source while none of them is 0xFF, the rest through fill (stuffing, markers, the end).
+bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, const unsigned char* zigzag,
+                                int& dcPred, short* blk, bool& acCoded) {
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    // Afterwards at least 32 bits are buffered: a code and its extra bits (16 + 16 at most).
+    auto refill = [&]() {
+        const unsigned char* p = mySrc->p;
+        if (mySrc->end - p >= 8 && myMarker < 0) {
+            unsigned long long w = 0;
+            for (int i = 0; i < 8; i++) w = w << 8 | p[i];
+            const unsigned long long inv = ~w;
+            if (!((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL)) {
+                int n = (64 - bits) >> 3;
+                if (n < 8) w &= ~(~0ULL >> (8 * n));
+                acc |= w >> bits;
+                bits += 8 * n;
+                mySrc->p = p + n;
+                return;
+            }
+        }
+        myAcc = acc;
+        myBits = bits;
+        fill();
+        acc = myAcc;
+        bits = myBits;
+    };
+    auto take = [&](int n) {
+        unsigned int v = (unsigned int)(acc >> (64 - n));
+        acc <<= n;
+        bits -= n;
+        return v;
+    };
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    if (bits < 32) refill();
+    int e = dc->look[acc >> (64 - kLook)];
+    if (!e) e = slowCode(dc, acc);
+    int s = e & 0xFF;
+    if (e < 0 || s > 16) {
+        ok = false;
+    } else {
+        acc <<= e >> 8;
+        bits -= e >> 8;
+        int v = dcPred;
+        if (s) v += extendBits(take(s), s);
+        // Keep the predictor bounded so that hostile differences cannot overflow it.
+        dcPred = v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+        blk[0] = (short)dcPred;
+        for (int k = 1; k < 64; k++) {
+            if (bits < 32) refill();
+            int fe = ac->fastAc[acc >> (64 - kLook)];
+            if (fe) {
+                k += (fe >> 8) & 15;
+                acc <<= fe & 255;
+                bits -= fe & 255;
+                blk[zigzag[k]] = (short)(fe >> 16);
+                acCoded = true;
+                continue;
+            }
+            int c = ac->look[acc >> (64 - kLook)];
+            if (!c) c = slowCode(ac, acc);
+            if (c < 0) {
+                ok = false;
+                break;
+            }
+            acc <<= c >> 8;
+            bits -= c >> 8;
+            int r = (c >> 4) & 15, sz = c & 15;
+            if (sz) {
+                k += r;
+                blk[zigzag[k]] = (short)extendBits(take(sz), sz);
+                acCoded = true;
+            } else {
+                if (r != 15) break;
+                k += 15;
+            }
+        }
+    }
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
 int cJHuffDecoder::simpleDecodeU32() {
     const sJHuffLookup* t = myDc[0] ? myDc[0] : myAc[0];
     if (!t) return -1;

@@ -133,6 +133,12 @@ public:
         return decodeSlow(t);
     }
 
+    // T.81 F.2.2.1 and F.2.2.2: one sequential block in zig-zag order `zigzag`, its DC
+    // difference added to dcPred (kept within 16 bits); acCoded is set when an AC
+    // coefficient is coded. False on a code missing from the tables.
+    bool decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, const unsigned char* zigzag, int& dcPred,
+                     short* blk, bool& acCoded);
+
     // Drops the bits left of the current byte (before a restart marker).
     void resetBits();
     // The marker met in the data (its code), -1 while none; clearMarker lets reading go on.

@@ -33,19 +33,6 @@ QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb,
     }
 }
 
-// For output row y of a plane with half the rows: the nearer input row and the farther one
-// (above for even rows, below for odd ones), both clamped to the plane.
-void halfRows(const unsigned short* data, long long stride, int rows, int y, const unsigned short*& near,
-              const unsigned short*& far) {
-    int sy = y >> 1;
-    int fy = (y & 1) ? sy + 1 : sy - 1;
-    if (fy < 0) fy = 0;
-    if (fy >= rows) fy = rows - 1;
-    if (sy >= rows) sy = rows - 1;
-    near = data + (long long)sy * stride;
-    far = data + (long long)fy * stride;
-}
-
 }  // namespace
 
 bool cJColorConverter::init(cJPEGParser& p) {
@@ -63,6 +50,7 @@ bool cJColorConverter::init(cJPEGParser& p) {
         const sJComponent& c = p.component(i);
         sPlane& pl = myPlanes[i];
         pl.data = c.plane.ptr;
+        pl.ring = c.ringRows;
         pl.stride = (long long)c.bw * unit;
         pl.sw = c.sw;
         pl.sh = c.sh;
@@ -103,15 +91,40 @@ bool cJColorConverter::init(cJPEGParser& p) {
     return true;
 }
 
+int cJColorConverter::readyRows(const cJPEGParser& p) const {
+    int ready = p.frameHeight();
+    for (int i = 0; i < myNum; i++) {
+        const sJComponent& c = p.component(i);
+        const sPlane& pl = myPlanes[i];
+        if (c.rowsDone >= pl.sh) continue;
+        // Output row y reads plane rows up to y·v / maxV + 1 (the farther row of the filters).
+        int rows = pl.mode == 0 ? c.rowsDone : (int)(((long long)c.rowsDone - 1) * myMaxV / pl.v);
+        if (rows < ready) ready = rows < 0 ? 0 : rows;
+    }
+    return ready;
+}
+
+// For output row y of a plane with half the rows: the nearer input row and the farther one
+// (above for even rows, below for odd ones), both clamped to the plane.
+void cJColorConverter::halfRows(const sPlane& pl, int y, const unsigned short*& near, const unsigned short*& far) {
+    int sy = y >> 1;
+    int fy = (y & 1) ? sy + 1 : sy - 1;
+    if (fy < 0) fy = 0;
+    if (fy >= pl.sh) fy = pl.sh - 1;
+    if (sy >= pl.sh) sy = pl.sh - 1;
+    near = pl.row(sy);
+    far = pl.row(fy);
+}
+
 const unsigned short* cJColorConverter::compRow(int c, int y) {
     sPlane& pl = myPlanes[c];
-    if (pl.mode == 0) return pl.data + (long long)y * pl.stride;
+    if (pl.mode == 0) return pl.row(y);
     unsigned short* out = pl.tmp.ptr;
     const int sw = pl.sw;
     switch (pl.mode) {
         case 1: {
             // Triangle filter: each output sample is 3/4 of the nearer and 1/4 of the farther input.
-            const unsigned short* in = pl.data + (long long)y * pl.stride;
+            const unsigned short* in = pl.row(y);
             for (int i = 0; i < sw; i++) {
                 int here = in[i] * 3;
                 int left = in[i > 0 ? i - 1 : 0], right = in[i + 1 < sw ? i + 1 : i];
@@ -122,7 +135,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         }
         case 2: {
             const unsigned short *near, *far;
-            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
+            halfRows(pl, y, near, far);
             int* cs = myColSum.ptr + 1;
             for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
             cs[-1] = cs[0];
@@ -136,7 +149,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         }
         case 3: {
             const unsigned short *near, *far;
-            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
+            halfRows(pl, y, near, far);
             int bias = (y & 1) ? 2 : 1;
             for (int i = 0; i < sw; i++) out[i] = (unsigned short)((near[i] * 3 + far[i] + bias) >> 2);
             break;
@@ -144,7 +157,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         default: {
             int sy = (int)((long long)y * pl.v / myMaxV);
             if (sy >= pl.sh) sy = pl.sh - 1;
-            const unsigned short* in = pl.data + (long long)sy * pl.stride;
+            const unsigned short* in = pl.row(sy);
             for (int x = 0; x < myWidth; x++) {
                 long long sx = (long long)x * pl.h / myMaxH;
                 out[x] = in[sx < sw ? sx : sw - 1];

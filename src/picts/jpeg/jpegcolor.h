@@ -14,6 +14,8 @@ public:
     // Output row y, counted from the top, of the frame width.
     void row32(int y, unsigned int* out);
     void row64(int y, unsigned long long* out);
+    // Strip mode: output rows (from the top) whose plane rows are all decoded.
+    int readyRows(const cJPEGParser& parser) const;
     // True when the picture needs the 16-bit buffer (precision above 8 bits).
     bool sixteen() const { return myPrecision > 8; }
 
@@ -24,8 +26,11 @@ private:
         int sw = 0, sh = 0;
         int h = 1, v = 1;
         int mode = 0;  // 0 full size, 1 h2v1 triangle, 2 h2v2 triangle, 3 h1v2 triangle, 4 replicate
+        int ring = 0;  // rows kept in strip mode (row r at r % ring), 0 for the whole plane
         _typebuf<unsigned short> tmp;
+        const unsigned short* row(long long r) const { return data + (ring ? r % ring : r) * stride; }
     };
+    static void halfRows(const sPlane& pl, int y, const unsigned short*& near, const unsigned short*& far);
     const unsigned short* compRow(int c, int y);
     // Converts row y into per-channel values 0..maxv: r, g, b.
     void convert(int y, unsigned short* r, unsigned short* g, unsigned short* b);

@@ -16,46 +16,16 @@ enum eScanKind { kSeq = 0, kDCFirst, kDCRefine, kACFirst, kACRefine };
 void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
     sJComponent& comp = myComps[c];
     long long stride = (long long)comp.bw * 8;
-    unsigned short* out = comp.plane.ptr + (long long)by * 8 * stride + bx * 8;
+    unsigned short* out = planeRow(comp, stride, (long long)by * 8) + bx * 8;
     if (ac)
         jIdct8x8(blk, comp.quant, out, stride, myPrecision);
     else
         jIdctDC(blk[0], comp.quant[0], out, stride, myPrecision);
 }
 
-// F.2.2.1 and F.2.2.2: one sequential block; false on a code missing from the tables.
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
-    int s = myHuff.decode(myHuff.dcTable(sc));
-    if (s < 0 || s > 16) return false;
-    sJComponent& comp = myComps[myScanComp[sc]];
-    comp.dcPred += myHuff.receiveExtend(s);
-    // Keep the predictor bounded so that hostile differences cannot overflow it.
-    comp.dcPred = toShort(comp.dcPred);
-    blk[0] = (short)comp.dcPred;
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    for (int k = 1; k < 64; k++) {
-        if (myHuff.bitCount() < 16) myHuff.fill();
-        int fe = ac->fastAc[myHuff.lookBits()];
-        if (fe) {
-            k += (fe >> 8) & 15;
-            myHuff.skipBits(fe & 255);
-            blk[kJZigzag[k]] = (short)(fe >> 16);
-            acCoded = true;
-            continue;
-        }
-        int rs = myHuff.decode(ac);
-        if (rs < 0) return false;
-        int r = rs >> 4, sz = rs & 15;
-        if (sz) {
-            k += r;
-            blk[kJZigzag[k]] = (short)myHuff.receiveExtend(sz);
-            acCoded = true;
-        } else {
-            if (r != 15) break;
-            k += 15;
-        }
-    }
-    return true;
+    return myHuff.decodeBlock(myHuff.dcTable(sc), myHuff.acTable(sc), kJZigzag, myComps[myScanComp[sc]].dcPred, blk,
+                              acCoded);
 }
 
 bool cJPEGParser::decodeDCFirst(int sc, short* blk) {
@@ -237,6 +207,7 @@ bool cJPEGParser::runDctScan() {
                 int rows = (uy + 1) * (myScanCount == 1 ? 1 : c.v) * 8;
                 if (rows > c.rowsDone) c.rowsDone = rows;
             }
+            if (myStrips && !onStrip()) return fail(eJErrRefused, "picture refused its rows");
         }
         // Truncated data: stop instead of decoding zeros to the end.
         if (myHuff.overran()) {
