@@ -4,14 +4,16 @@
 Each command runs RUNS times, the commands interleaved (A B C A B C ...) so that drift of the
 machine hits all of them alike, each under /usr/bin/time -v for its peak resident memory. The
 wall time is taken around the process here; both sides pay the same fork, exec and timer cost.
-Prints per command the median and minimum wall time and the peak memory, then the ratio of each
-command to the first (ours / peer when the first is the peer).
+Prints per command the median and minimum wall time, the median CPU time (user + system, from
+the children's resource usage; steadier than wall time on a busy machine) and the peak memory,
+then the ratios of each command to the first (ours / peer when the first is the peer).
 
 Usage: fairtime.py RUNS 'label=command line' ['label=command line' ...]
 A command's standard output goes to /dev/null unless the command line redirects it itself
 (then give it as 'label=sh -c "..."').
 """
 import os
+import resource
 import shlex
 import statistics
 import subprocess
@@ -22,10 +24,17 @@ import time
 TIME = "/usr/bin/time"
 
 
+def cpu_seconds():
+    u = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return u.ru_utime + u.ru_stime
+
+
 def run_once(argv, log):
+    c0 = cpu_seconds()
     t0 = time.perf_counter()
     r = subprocess.run([TIME, "-v", "-o", log] + argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     dt = time.perf_counter() - t0
+    cpu = cpu_seconds() - c0
     if r.returncode != 0:
         sys.stderr.write("failed (%d): %s\n%s" % (r.returncode, " ".join(argv), r.stderr.decode(errors="replace")))
         sys.exit(1)
@@ -34,7 +43,7 @@ def run_once(argv, log):
         for line in f:
             if "Maximum resident set size" in line:
                 kib = int(line.rsplit(":", 1)[1])
-    return dt, kib
+    return dt, cpu, kib
 
 
 def main():
@@ -47,6 +56,7 @@ def main():
         label, _, line = spec.partition("=")
         cmds.append((label, shlex.split(line)))
     times = {label: [] for label, _ in cmds}
+    cpus = {label: [] for label, _ in cmds}
     peak = {label: 0 for label, _ in cmds}
     fd, log = tempfile.mkstemp()
     os.close(fd)
@@ -56,19 +66,22 @@ def main():
             run_once(argv, log)
         for _ in range(runs):
             for label, argv in cmds:
-                dt, kib = run_once(argv, log)
+                dt, cpu, kib = run_once(argv, log)
                 times[label].append(dt)
+                cpus[label].append(cpu)
                 peak[label] = max(peak[label], kib)
     finally:
         os.unlink(log)
     first = cmds[0][0]
     base_med = statistics.median(times[first])
     base_min = min(times[first])
+    base_cpu = statistics.median(cpus[first])
     width = max(len(label) for label, _ in cmds)
     for label, _ in cmds:
-        med, low = statistics.median(times[label]), min(times[label])
-        print("  %-*s  median %8.1f ms  min %8.1f ms  peak %8.1f MiB  ratio to %s: %.2f (median) %.2f (min)"
-              % (width, label, med * 1000, low * 1000, peak[label] / 1024.0, first, med / base_med, low / base_min))
+        med, low, cpu = statistics.median(times[label]), min(times[label]), statistics.median(cpus[label])
+        print("  %-*s  median %7.1f ms  min %7.1f ms  cpu %7.1f ms  peak %7.1f MiB  ratio to %s: %.2f median, %.2f min, %.2f cpu"
+              % (width, label, med * 1000, low * 1000, cpu * 1000, peak[label] / 1024.0, first, med / base_med,
+                 low / base_min, cpu / base_cpu if base_cpu else 0.0))
 
 
 if __name__ == "__main__":

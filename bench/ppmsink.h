@@ -20,17 +20,23 @@ inline bool writePpm(cPictBase& pic, const char* path) {
     // Rows are stored bottom-up.
     for (long long y = h - 1; ok && y >= 0; y--) {
         unsigned char* o = row.data();
-        for (long long x = 0; x < w; x++, o += 3) {
-            unsigned v = px ? px[y * w + x] : 0;
-            if (!px) {
-                unsigned long long q = px16[y * w + x];
-                v = (unsigned)((q >> 40) & 0xFF) << 16 | (unsigned)((q >> 24) & 0xFF) << 8 | (unsigned)((q >> 8) & 0xFF);
+        if (px) {
+            const unsigned int* in = px + y * w;
+            for (long long x = 0; x < w; x++, o += 3) {
+                unsigned v = in[x];
+                o[0] = (unsigned char)(v >> 16);
+                o[1] = (unsigned char)(v >> 8);
+                o[2] = (unsigned char)v;
             }
-            o[0] = (unsigned char)(v >> 16);
-            o[1] = (unsigned char)(v >> 8);
-            o[2] = (unsigned char)v;
+        } else {
+            const unsigned long long* in = px16 + y * w;
+            for (long long x = 0; x < w; x++, o += 3) {
+                o[0] = (unsigned char)(in[x] >> 40);
+                o[1] = (unsigned char)(in[x] >> 24);
+                o[2] = (unsigned char)(in[x] >> 8);
+            }
         }
-        ok = fwrite(row.data(), 1, row.size(), f) == row.size();
+        ok = fwrite(row.data(), 1, (size_t)w * 3, f) == (size_t)w * 3;
     }
     return fclose(f) == 0 && ok;
 }

@@ -33,6 +33,38 @@ QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb,
     }
 }
 
+// The same for chroma at half the width, upsampled on the way (fused, so that the widened rows
+// are never stored): cb and cr hold column sums (with one replicated entry before and after);
+// output pixel 2i takes (3·cs[i] + cs[i-1] + evenBias) >> shift, pixel 2i+1 the right neighbour.
+QMX_COLOR_CLONES void yccRowH2(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w,
+                               int evenBias, int oddBias, int shift) {
+    const int kR = fix(1.40200), kB = fix(1.77200), kGr = fix(0.71414), kGb = fix(0.34414);
+    const int pairs = w / 2;
+    for (int i = 0; i < pairs; i++) {
+        int cb3 = 3 * cb[i], cr3 = 3 * cr[i];
+        int b0 = ((cb3 + cb[i - 1] + evenBias) >> shift) - 128, r0 = ((cr3 + cr[i - 1] + evenBias) >> shift) - 128;
+        int b1 = ((cb3 + cb[i + 1] + oddBias) >> shift) - 128, r1 = ((cr3 + cr[i + 1] + oddBias) >> shift) - 128;
+        int y0 = y[2 * i], y1 = y[2 * i + 1];
+        int ra = clamp255(y0 + ((kR * r0 + kHalf) >> kScaleBits));
+        int ga = clamp255(y0 + ((-kGb * b0 - kGr * r0 + kHalf) >> kScaleBits));
+        int ba = clamp255(y0 + ((kB * b0 + kHalf) >> kScaleBits));
+        int rb = clamp255(y1 + ((kR * r1 + kHalf) >> kScaleBits));
+        int gb = clamp255(y1 + ((-kGb * b1 - kGr * r1 + kHalf) >> kScaleBits));
+        int bb = clamp255(y1 + ((kB * b1 + kHalf) >> kScaleBits));
+        out[2 * i] = 0xFF000000u | (unsigned)ra << 16 | (unsigned)ga << 8 | (unsigned)ba;
+        out[2 * i + 1] = 0xFF000000u | (unsigned)rb << 16 | (unsigned)gb << 8 | (unsigned)bb;
+    }
+    if (w & 1) {
+        int b0 = ((3 * cb[pairs] + cb[pairs - 1] + evenBias) >> shift) - 128;
+        int r0 = ((3 * cr[pairs] + cr[pairs - 1] + evenBias) >> shift) - 128;
+        int y0 = y[w - 1];
+        int r = clamp255(y0 + ((kR * r0 + kHalf) >> kScaleBits));
+        int g = clamp255(y0 + ((-kGb * b0 - kGr * r0 + kHalf) >> kScaleBits));
+        int b = clamp255(y0 + ((kB * b0 + kHalf) >> kScaleBits));
+        out[w - 1] = 0xFF000000u | (unsigned)r << 16 | (unsigned)g << 8 | (unsigned)b;
+    }
+}
+
 }  // namespace
 
 bool cJColorConverter::init(cJPEGParser& p) {
@@ -71,7 +103,7 @@ bool cJColorConverter::init(cJPEGParser& p) {
         if (pl.mode && !pl.tmp.set(2 * (long long)c.sw + myWidth + 2)) return false;
         if (2 * (long long)c.sw + 2 > widest) widest = 2 * (long long)c.sw + 2;
     }
-    if (!myColSum.set(widest + 2) || !myRGB.set(3 * (long long)myWidth)) return false;
+    if (!myColSum.set(widest + 2) || !myColSum2.set(widest + 2) || !myRGB.set(3 * (long long)myWidth)) return false;
     if (!myScale.set((long long)myMaxVal + 1)) return false;
     // Samples to the output depth: 8 bits up to precision 8, else 16 bits.
     int outMax = myPrecision > 8 ? 65535 : 255;
@@ -168,6 +200,21 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
     return out;
 }
 
+void cJColorConverter::columnSums(int c, int y, int* cs) {
+    const sPlane& pl = myPlanes[c];
+    const int sw = pl.sw;
+    if (pl.mode == 1) {
+        const unsigned short* in = pl.row(y);
+        for (int i = 0; i < sw; i++) cs[i] = in[i];
+    } else {
+        const unsigned short *near, *far;
+        halfRows(pl, y, near, far);
+        for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
+    }
+    cs[-1] = cs[0];
+    cs[sw] = cs[sw - 1];
+}
+
 void cJColorConverter::convert(int y, unsigned short* r, unsigned short* g, unsigned short* b) {
     const int maxv = myMaxVal;
     const int w = myWidth;
@@ -222,6 +269,20 @@ void cJColorConverter::row32(int y, unsigned int* out) {
     if (myPrecision == 8 && myColor == cJPEGParser::eJColorGrey) {
         const unsigned short* s = compRow(0, y);
         for (int x = 0; x < w; x++) out[x] = 0xFF000000u | (unsigned)s[x] * 0x010101u;
+        return;
+    }
+    if (myPrecision == 8 && myColor == cJPEGParser::eJColorYCbCr && myPlanes[0].mode == 0 &&
+        (myPlanes[1].mode == 1 || myPlanes[1].mode == 2) && myPlanes[2].mode == myPlanes[1].mode &&
+        myPlanes[1].sw == (w + 1) / 2 && myPlanes[2].sw == myPlanes[1].sw) {
+        // Half-width chroma (4:2:2, 4:2:0): upsampled and converted in one pass.
+        int* cb = myColSum.ptr + 1;
+        int* cr = myColSum2.ptr + 1;
+        columnSums(1, y, cb);
+        columnSums(2, y, cr);
+        if (myPlanes[1].mode == 1)
+            yccRowH2(myPlanes[0].row(y), cb, cr, out, w, 1, 2, 2);
+        else
+            yccRowH2(myPlanes[0].row(y), cb, cr, out, w, 8, 7, 4);
         return;
     }
     if (myPrecision == 8 && (myColor == cJPEGParser::eJColorYCbCr || myColor == cJPEGParser::eJColorRGB)) {
