@@ -255,6 +255,7 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
     };
     const int kLook = sJHuffLookup::kLookBits;
     bool ok = true;
+    int coded = 0;  // a local, so that it stays in a register (blk may not alias it)
     if (bits < 32) refill();
     int e = dc->look[acc >> (64 - kLook)];
     if (!e) e = slowCode(dc, acc);
@@ -277,7 +278,7 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
                 acc <<= fe & 255;
                 bits -= fe & 255;
                 blk[zigzag[k]] = (short)(fe >> 16);
-                acCoded = true;
+                coded = 1;
                 continue;
             }
             int c = ac->look[acc >> (64 - kLook)];
@@ -292,13 +293,14 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
             if (sz) {
                 k += r;
                 blk[zigzag[k]] = (short)extendBits(take(sz), sz);
-                acCoded = true;
+                coded = 1;
             } else {
                 if (r != 15) break;
                 k += 15;
             }
         }
     }
+    if (coded) acCoded = true;
     myAcc = acc;
     myBits = bits;
     return ok;
