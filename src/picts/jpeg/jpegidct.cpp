@@ -79,7 +79,9 @@ inline unsigned short clampSample(tAcc v, int maxv) {
 // 8-bit samples: the same transform on a whole row of 8 columns at once (one 8 x 32-bit
 // vector), in unsigned arithmetic that wraps instead of overflowing on hostile coefficients
 // (valid data never comes near). Built for AVX2 and for the baseline instruction set.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"  // the vectors never cross a non-inlined call
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"  // the vectors never cross a non-inlined call
 #endif
 typedef unsigned int tVecU __attribute__((vector_size(32)));
