@@ -169,8 +169,9 @@ __attribute__((always_inline)) inline void idct8bitBody(const short* coef, const
         v &= ~(v < zero);
         tVecS over = v > top;
         v = (v & ~over) | (top & over);
-        unsigned short* o = out + r * stride;
-        for (int x = 0; x < 8; x++) o[x] = (unsigned short)v[x];
+        typedef unsigned short tHalfU __attribute__((vector_size(16)));
+        tHalfU h = __builtin_convertvector(v, tHalfU);
+        memcpy(out + r * stride, &h, sizeof(h));
     }
 }
 
