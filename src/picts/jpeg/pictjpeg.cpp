@@ -161,10 +161,6 @@ bool cPictJPEG::decode(cFileIOTarget* io) {
         shown = emitPixels();
     }
     endPixels();
-    if (!shown && !myExt) {
-        myPixels.clear();
-        myPixels16.clear();
-    }
     // The planes are not needed once the pixels exist.
     for (int i = 0; i < componentCount(); i++) {
         componentRef(i).plane.clear();
