@@ -79,7 +79,7 @@ TEST(JpegPeer, MatchesDjpegAcrossEncodings) {
         {"tiny", 1, 1, 3, {}},
         {"thin", 2, 19, 3, {"-sample", "2x2"}},
         {"baselineProg", 16, 16, 3, {"-baseline", "-quality", "20"}},
-        // Taller than three MCU rows: decoded in strips through the row ring.
+        // Taller than the row ring of the strips.
         {"tall420", 37, 150, 3, {"-sample", "2x2"}},
         {"tall440", 21, 131, 3, {"-sample", "1x2", "-restart", "2B"}},
         {"tallProg", 29, 140, 3, {"-progressive", "-sample", "2x1"}},
@@ -112,7 +112,7 @@ public:
 
 }  // namespace
 
-// Strips (a ring of three MCU rows per component, rows converted as soon as their upsampling
+// Strips (a ring of at least three MCU rows per component, rows converted as soon as their upsampling
 // has its neighbours) give exactly the pixels of the whole-plane decode: on complete pictures,
 // cut ones (the rest mid-grey) and damaged ones, sequential and progressive.
 TEST(JpegStrips, SamePixelsAsWholePlanesWhenCutOrDamaged) {

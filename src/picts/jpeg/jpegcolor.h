@@ -26,9 +26,9 @@ private:
         int sw = 0, sh = 0;
         int h = 1, v = 1;
         int mode = 0;  // 0 full size, 1 h2v1 triangle, 2 h2v2 triangle, 3 h1v2 triangle, 4 replicate
-        int ring = 0;  // rows kept in strip mode (row r at r % ring), 0 for the whole plane
+        int ring = 0;  // rows kept in strip mode (a power of two; row r at r % ring), 0 for all
         _typebuf<unsigned short> tmp;
-        const unsigned short* row(long long r) const { return data + (ring ? r % ring : r) * stride; }
+        const unsigned short* row(long long r) const { return data + (ring ? r & (ring - 1) : r) * stride; }
     };
     static void halfRows(const sPlane& pl, int y, const unsigned short*& near, const unsigned short*& far);
     const unsigned short* compRow(int c, int y);

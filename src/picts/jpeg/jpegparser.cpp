@@ -403,9 +403,12 @@ bool cJPEGParser::allocPlanes() {
         // Rows no scan reaches are filled when the planes are finished.
         long long rows = (long long)c.bh * unit;
         c.ringRows = 0;
-        if (myStrips && 3LL * mcuRowHeight(c) < rows) {
-            c.ringRows = 3 * mcuRowHeight(c);
-            rows = c.ringRows;
+        // A power of two of at least three MCU rows, so that a row's place is a mask away.
+        int ring = 8;
+        while (ring < 3 * mcuRowHeight(c)) ring *= 2;
+        if (myStrips && ring < rows) {
+            c.ringRows = ring;
+            rows = ring;
         }
         if (!c.plane.set((long long)c.bw * unit * rows)) return fail(eJErrMemory, "no memory for samples");
         c.rowsDone = 0;

@@ -24,7 +24,7 @@ struct sJComponent {
     // lossless scans).
     unsigned long long codedFull = 0;
     // Decoded samples (bw·8 × bh·8), or in strip mode only the last ringRows rows of them
-    // (row r at r % ringRows); and the coefficients of progressive frames.
+    // (a power of two; row r at r % ringRows); and the coefficients of progressive frames.
     _typebuf<unsigned short> plane;
     int ringRows = 0;
     _typebuf<short> coefs;
@@ -87,11 +87,11 @@ public:
     // An APPn segment (n = 0..15) with its payload.
     virtual bool onAppMarker(int n, const unsigned char* data, int length) { return true; }
     // Whether the picture takes its samples in strips: the planes of DCT frames whose first
-    // scan holds every component (and of progressive frames) then keep only three MCU rows,
+    // scan holds every component (and of progressive frames) then keep only a few MCU rows,
     // and onStrip is called each time more rows are decoded (rowsDone of every component).
     virtual bool acceptsStrips() { return false; }
-    // Strip mode: more plane rows are decoded; the rows above the last two MCU rows are
-    // overwritten next. False stops the decode with failure.
+    // Strip mode: more plane rows are decoded; rows more than two MCU rows above the last
+    // ones may be overwritten next. False stops the decode with failure.
     virtual bool onStrip() { return true; }
 
     // Frame.
@@ -130,7 +130,7 @@ public:
     bool stripMode() const { return myStrips; }
     // Row `row` of a component's plane (in strip mode, where the ring keeps it).
     static unsigned short* planeRow(const sJComponent& c, long long stride, long long row) {
-        return c.plane.ptr + (c.ringRows ? row % c.ringRows : row) * stride;
+        return c.plane.ptr + (c.ringRows ? row & (c.ringRows - 1) : row) * stride;
     }
     // Allocates the sample planes (also used by lossless pictures).
     bool allocPlanes();
