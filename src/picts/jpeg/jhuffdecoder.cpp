@@ -219,34 +219,34 @@ inline int extendBits(unsigned int v, int n) { return v < (1u << (n - 1)) ? (int
 
 }  // namespace
 
-// The bit buffer lives in locals for the whole block; eight bytes at a time come straight from
-// the source while none of them is 0xFF, the rest through fill (stuffing, markers, the end).
+inline void cJHuffDecoder::refillLocal(unsigned long long& acc, int& bits) {
+    const unsigned char* p = mySrc->p;
+    if (mySrc->end - p >= 8 && myMarker < 0) {
+        unsigned long long w = 0;
+        for (int i = 0; i < 8; i++) w = w << 8 | p[i];
+        const unsigned long long inv = ~w;
+        if (!((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL)) {
+            int n = (64 - bits) >> 3;
+            if (n < 8) w &= ~(~0ULL >> (8 * n));
+            acc |= w >> bits;
+            bits += 8 * n;
+            mySrc->p = p + n;
+            return;
+        }
+    }
+    myAcc = acc;
+    myBits = bits;
+    fill();
+    acc = myAcc;
+    bits = myBits;
+}
+
+// The bit buffer lives in locals for the whole block.
 bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, const unsigned char* zigzag,
                                 int& dcPred, short* blk, bool& acCoded) {
     unsigned long long acc = myAcc;
     int bits = myBits;
-    // Afterwards at least 32 bits are buffered: a code and its extra bits (16 + 16 at most).
-    auto refill = [&]() {
-        const unsigned char* p = mySrc->p;
-        if (mySrc->end - p >= 8 && myMarker < 0) {
-            unsigned long long w = 0;
-            for (int i = 0; i < 8; i++) w = w << 8 | p[i];
-            const unsigned long long inv = ~w;
-            if (!((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL)) {
-                int n = (64 - bits) >> 3;
-                if (n < 8) w &= ~(~0ULL >> (8 * n));
-                acc |= w >> bits;
-                bits += 8 * n;
-                mySrc->p = p + n;
-                return;
-            }
-        }
-        myAcc = acc;
-        myBits = bits;
-        fill();
-        acc = myAcc;
-        bits = myBits;
-    };
+    auto refill = [&]() { refillLocal(acc, bits); };
     auto take = [&](int n) {
         unsigned int v = (unsigned int)(acc >> (64 - n));
         acc <<= n;
@@ -301,6 +301,120 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
         }
     }
     if (coded) acCoded = true;
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
+bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
+                                int& eobRun, short* blk) {
+    if (eobRun > 0) {
+        eobRun--;
+        return true;
+    }
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    for (int k = ss; k <= se; k++) {
+        if (bits < 32) refillLocal(acc, bits);
+        int c = ac->look[acc >> (64 - kLook)];
+        if (!c) c = slowCode(ac, acc);
+        if (c < 0) {
+            ok = false;
+            break;
+        }
+        acc <<= c >> 8;
+        bits -= c >> 8;
+        int r = (c >> 4) & 15, s = c & 15;
+        if (s) {
+            k += r;
+            int v = extendBits((unsigned int)(acc >> (64 - s)), s) * (1 << al);
+            acc <<= s;
+            bits -= s;
+            blk[zigzag[k]] = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        } else if (r == 15) {
+            k += 15;
+        } else {
+            // EOBn covers this block and 2^r - 1 + extra more.
+            eobRun = (1 << r) - 1;
+            if (r) {
+                eobRun += (int)(acc >> (64 - r));
+                acc <<= r;
+                bits -= r;
+            }
+            break;
+        }
+    }
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
+bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
+                               int& eobRun, short* blk) {
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    auto bit = [&]() {
+        if (bits < 1) refillLocal(acc, bits);
+        unsigned int v = (unsigned int)(acc >> 63);
+        acc <<= 1;
+        bits--;
+        return v;
+    };
+    const int p1 = 1 << al, m1 = -p1;
+    auto correct = [&](short* coef) {
+        if (bit() && !(*coef & p1)) {
+            int v = *coef + (*coef >= 0 ? p1 : m1);
+            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        }
+    };
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    int k = ss;
+    if (eobRun == 0) {
+        for (; k <= se; k++) {
+            if (bits < 32) refillLocal(acc, bits);
+            int c = ac->look[acc >> (64 - kLook)];
+            if (!c) c = slowCode(ac, acc);
+            if (c < 0) {
+                ok = false;
+                break;
+            }
+            acc <<= c >> 8;
+            bits -= c >> 8;
+            int r = (c >> 4) & 15, s = c & 15;
+            if (s) {
+                s = bit() ? p1 : m1;
+            } else if (r != 15) {
+                eobRun = 1 << r;
+                if (r) {
+                    if (bits < 32) refillLocal(acc, bits);
+                    eobRun += (int)(acc >> (64 - r));
+                    acc <<= r;
+                    bits -= r;
+                }
+                break;
+            }
+            while (k <= se) {
+                short* coef = blk + zigzag[k];
+                if (*coef) {
+                    correct(coef);
+                } else {
+                    if (--r < 0) break;
+                }
+                k++;
+            }
+            if (s) blk[zigzag[k]] = (short)s;
+        }
+    }
+    if (ok && eobRun > 0) {
+        for (; k <= se; k++) {
+            short* coef = blk + zigzag[k];
+            if (*coef) correct(coef);
+        }
+        eobRun--;
+    }
     myAcc = acc;
     myBits = bits;
     return ok;

@@ -43,68 +43,12 @@ bool cJPEGParser::decodeDCRefine(short* blk) {
 }
 
 bool cJPEGParser::decodeACFirst(int sc, short* blk) {
-    if (myEobRun > 0) {
-        myEobRun--;
-        return true;
-    }
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    for (int k = mySs; k <= mySe; k++) {
-        int rs = myHuff.decode(ac);
-        if (rs < 0) return false;
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
-            k += r;
-            blk[kJZigzag[k]] = toShort(myHuff.receiveExtend(s) * (1 << myAl));
-        } else if (r == 15) {
-            k += 15;
-        } else {
-            // G.1.2.2: EOBn covers this block and 2^r - 1 + extra more.
-            myEobRun = (1 << r) - 1;
-            if (r) myEobRun += (int)myHuff.getBits(r);
-            break;
-        }
-    }
-    return true;
+    return myHuff.firstAcBlock(myHuff.acTable(sc), kJZigzag, mySs, mySe, myAl, myEobRun, blk);
 }
 
 // G.1.2.3: correction bits for known coefficients, new coefficients of magnitude 1.
 bool cJPEGParser::decodeACRefine(int sc, short* blk) {
-    const int p1 = 1 << myAl;
-    const int m1 = -p1;
-    int k = mySs;
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    if (myEobRun == 0) {
-        for (; k <= mySe; k++) {
-            int rs = myHuff.decode(ac);
-            if (rs < 0) return false;
-            int r = rs >> 4, s = rs & 15;
-            if (s) {
-                s = myHuff.getBit() ? p1 : m1;
-            } else if (r != 15) {
-                myEobRun = 1 << r;
-                if (r) myEobRun += (int)myHuff.getBits(r);
-                break;
-            }
-            while (k <= mySe) {
-                short* coef = blk + kJZigzag[k];
-                if (*coef) {
-                    if (myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
-                } else {
-                    if (--r < 0) break;
-                }
-                k++;
-            }
-            if (s) blk[kJZigzag[k]] = (short)s;
-        }
-    }
-    if (myEobRun > 0) {
-        for (; k <= mySe; k++) {
-            short* coef = blk + kJZigzag[k];
-            if (*coef && myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
-        }
-        myEobRun--;
-    }
-    return true;
+    return myHuff.refineBlock(myHuff.acTable(sc), kJZigzag, mySs, mySe, myAl, myEobRun, blk);
 }
 
 bool cJPEGParser::handleRestart(int& expected) {
