@@ -112,9 +112,9 @@ public:
 
 }  // namespace
 
-// Strips (a ring of at least three MCU rows per component, rows converted as soon as their upsampling
-// has its neighbours) give exactly the pixels of the whole-plane decode: on complete pictures,
-// cut ones (the rest mid-grey) and damaged ones, sequential and progressive.
+// Strips (a ring of at least three MCU rows per component, rows converted as soon as their
+// upsampling has its neighbours) give exactly the pixels of the whole-plane decode: on complete
+// pictures, cut ones (the rest mid-grey) and damaged ones, sequential and progressive.
 TEST(JpegStrips, SamePixelsAsWholePlanesWhenCutOrDamaged) {
     if (!testutil::haveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
     testutil::TempDir dir;
