@@ -219,6 +219,7 @@ inline int extendBits(unsigned int v, int n) { return v < (1u << (n - 1)) ? (int
 
 }  // namespace
 
+// Called with fewer than 32 bits buffered.
 inline void cJHuffDecoder::refillLocal(unsigned long long& acc, int& bits) {
     const unsigned char* p = mySrc->p;
     if (mySrc->end - p >= 8 && myMarker < 0) {
@@ -226,11 +227,11 @@ inline void cJHuffDecoder::refillLocal(unsigned long long& acc, int& bits) {
         for (int i = 0; i < 8; i++) w = w << 8 | p[i];
         const unsigned long long inv = ~w;
         if (!((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL)) {
-            int n = (64 - bits) >> 3;
-            if (n < 8) w &= ~(~0ULL >> (8 * n));
+            // Whole bytes up to 56..63 bits. The bits below them are the next bytes' own,
+            // which the next refill ORs in again at the same place.
             acc |= w >> bits;
-            bits += 8 * n;
-            mySrc->p = p + n;
+            mySrc->p = p + ((63 - bits) >> 3);
+            bits |= 56;
             return;
         }
     }

@@ -162,8 +162,10 @@ public:
     int findMarker();
 
 private:
-    // The bit buffer held in locals by the block decoders: at least 32 bits afterwards, eight
-    // bytes at a time straight from the source while none of them is 0xFF, else through fill.
+    // The bit buffer held in locals by the block decoders: at least 32 bits afterwards, whole
+    // bytes straight from the source while none of the next eight is 0xFF, else through fill.
+    // The buffer may then hold, below its count, bits of the bytes that follow (fill ORs the
+    // same bits in again).
     inline void refillLocal(unsigned long long& acc, int& bits);
     int nextByte();
     int decodeSlow(const sJHuffLookup* t);
