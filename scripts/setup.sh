@@ -11,7 +11,7 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei fonts-noto-cjk
   libxext-dev libxss-dev
   # test oracles (never linked)
-  python3 openssl coreutils libjpeg-turbo-progs libtiff-tools libopenjp2-tools jbig2dec
+  python3 openssl coreutils libjpeg-turbo-progs netpbm libtiff-tools libopenjp2-tools jbig2dec
   dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common
   # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
   nsis-common binutils-mingw-w64-x86-64 python3-pefile

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "base/memio.h"
 #include "jpeg_testutil.h"
+#include "picts/jpeg/jpegidct.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "testutil.h"
 
@@ -77,6 +79,10 @@ TEST(JpegPeer, MatchesDjpegAcrossEncodings) {
         {"tiny", 1, 1, 3, {}},
         {"thin", 2, 19, 3, {"-sample", "2x2"}},
         {"baselineProg", 16, 16, 3, {"-baseline", "-quality", "20"}},
+        // Taller than the row ring of the strips.
+        {"tall420", 37, 150, 3, {"-sample", "2x2"}},
+        {"tall440", 21, 131, 3, {"-sample", "1x2", "-restart", "2B"}},
+        {"tallProg", 29, 140, 3, {"-progressive", "-sample", "2x1"}},
     };
     unsigned seed = 1;
     for (const PeerCase& c : cases) {
@@ -93,6 +99,63 @@ TEST(JpegPeer, MatchesDjpegAcrossEncodings) {
         ASSERT_TRUE(compare(ours.rgb, peer, mean, maxd));
         EXPECT_LE(mean, 0.05);
         EXPECT_LE(maxd, 1);
+    }
+}
+
+namespace {
+
+// The decoder without strips: every plane whole, converted once the stream is read.
+class cWholePlanesJPEG : public cPictJPEG {
+public:
+    bool acceptsStrips() override { return false; }
+};
+
+}  // namespace
+
+// Strips (a ring of at least three MCU rows per component, rows converted as soon as their
+// upsampling has its neighbours) give exactly the pixels of the whole-plane decode: on complete
+// pictures, cut ones (the rest mid-grey) and damaged ones, sequential and progressive.
+TEST(JpegStrips, SamePixelsAsWholePlanesWhenCutOrDamaged) {
+    if (!testutil::haveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
+    testutil::TempDir dir;
+    const std::vector<PeerCase> cases = {
+        {"s420", 37, 150, 3, {"-sample", "2x2"}},
+        {"s422", 40, 70, 3, {"-sample", "2x1", "-restart", "1"}},
+        {"s440", 21, 131, 3, {"-sample", "1x2"}},
+        {"s411", 70, 60, 3, {"-sample", "4x1"}},
+        {"s444", 30, 90, 3, {"-sample", "1x1"}},
+        {"sGrey", 33, 77, 1, {"-grayscale"}},
+        {"sProg", 29, 140, 3, {"-progressive"}},
+        {"sSeqScans", 40, 100, 3, {"-scans", dir.file("seq.txt")}},
+    };
+    const std::string seqScans = "0;\n1 2;\n";
+    testutil::writeFile(dir.file("seq.txt"), seqScans.data(), seqScans.size());
+    unsigned seed = 50;
+    for (const PeerCase& c : cases) {
+        std::vector<unsigned char> jpg = encode(dir, c, seed++);
+        ASSERT_FALSE(jpg.empty()) << c.name;
+        for (int variant = 0; variant < 4; variant++) {
+            SCOPED_TRACE(std::string(c.name) + " variant " + std::to_string(variant));
+            std::vector<unsigned char> bytes = jpg;
+            if (variant == 1) bytes.resize(bytes.size() * 2 / 5);
+            if (variant == 2) bytes.resize(bytes.size() * 3 / 4);
+            if (variant == 3) bytes[bytes.size() * 3 / 5] ^= 0x5A;
+            cPictJPEG strips;
+            cWholePlanesJPEG whole;
+            cBufWrapperIO s1(bytes.data(), (long long)bytes.size()), s2(bytes.data(), (long long)bytes.size());
+            bool ok1 = strips.decode(&s1), ok2 = whole.decode(&s2);
+            EXPECT_EQ(ok1, ok2);
+            if (variant < 3) {
+                EXPECT_EQ(ok1, variant == 0);  // a flipped byte may still decode
+            }
+            ASSERT_EQ(strips.width(), whole.width());
+            ASSERT_EQ(strips.height(), whole.height());
+            ASSERT_EQ(strips.raw8Bpp() != nullptr, whole.raw8Bpp() != nullptr);
+            if (!whole.raw8Bpp()) continue;
+            long long n = whole.width() * whole.height(), bad = 0;
+            for (long long i = 0; i < n; i++) bad += strips.raw8Bpp()[i] != whole.raw8Bpp()[i];
+            EXPECT_EQ(bad, 0);
+        }
     }
 }
 
@@ -358,4 +421,35 @@ TEST(JpegApi, PreviewIsTheExifThumbnail) {
     cPictJPEG p;
     cPictDummy target;
     EXPECT_FALSE(p.getPreview(&s, &target, nullptr, nullptr));
+}
+
+// The vector transform of 8-bit samples (its AVX2 build when the processor has one, and its
+// portable build) gives exactly the samples of the plain scalar transform, on random blocks
+// from sparse to dense whose dequantised coefficients stay in the range valid data has.
+TEST(JpegIdct, VectorBuildsMatchScalarTransform) {
+    std::mt19937 rng(28);
+    for (int t = 0; t < 20000; t++) {
+        short coef[64] = {};
+        unsigned short quant[64];
+        const int density = 1 + t % 64;
+        for (int i = 0; i < 64; i++) {
+            quant[i] = (unsigned short)(1 + rng() % 32);
+            if ((int)(rng() % 64) < density) {
+                int lim = 1023 / quant[i];
+                coef[i] = (short)((int)(rng() % (2 * lim + 1)) - lim);
+            }
+        }
+        unsigned short ref[8 * 10], fast[8 * 10], base[8 * 10];
+        jIdct8x8Portable(coef, quant, ref, 10, 8);
+        jIdct8x8(coef, quant, fast, 10, 8);
+        jIdctForcePortable(true);
+        jIdct8x8(coef, quant, base, 10, 8);
+        jIdctForcePortable(false);
+        for (int r = 0; r < 8; r++) {
+            for (int x = 0; x < 8; x++) {
+                ASSERT_EQ(fast[r * 10 + x], ref[r * 10 + x]) << "block " << t << " avx2 " << jIdctHasAvx2();
+                ASSERT_EQ(base[r * 10 + x], ref[r * 10 + x]) << "block " << t;
+            }
+        }
+    }
 }

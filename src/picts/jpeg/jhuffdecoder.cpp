@@ -198,6 +198,229 @@ int cJHuffDecoder::decodeSlow(const sJHuffLookup* t) {
     return -1;
 }
 
+namespace {
+
+// A code longer than the lookahead, from the top 16 bits of the buffer: (length << 8) | symbol,
+// or -1 when the table holds no such code.
+inline int slowCode(const sJHuffLookup* t, unsigned long long acc) {
+    unsigned int bits16 = (unsigned int)(acc >> 48);
+    for (int l = sJHuffLookup::kLookBits + 1; l <= 16; l++) {
+        int code = (int)(bits16 >> (16 - l));
+        if (code <= t->maxcode[l]) {
+            int idx = code + t->valoffset[l];
+            if (idx < 0 || idx >= t->count) return -1;
+            return l << 8 | t->vals[idx];
+        }
+    }
+    return -1;
+}
+
+inline int extendBits(unsigned int v, int n) { return v < (1u << (n - 1)) ? (int)v - (1 << n) + 1 : (int)v; }
+
+}  // namespace
+
+// Called with fewer than 32 bits buffered.
+inline void cJHuffDecoder::refillLocal(unsigned long long& acc, int& bits) {
+    const unsigned char* p = mySrc->p;
+    if (mySrc->end - p >= 8 && myMarker < 0) {
+        unsigned long long w = 0;
+        for (int i = 0; i < 8; i++) w = w << 8 | p[i];
+        const unsigned long long inv = ~w;
+        if (!((inv - 0x0101010101010101ULL) & ~inv & 0x8080808080808080ULL)) {
+            // Whole bytes up to 56..63 bits. The bits below them are the next bytes' own,
+            // which the next refill ORs in again at the same place.
+            acc |= w >> bits;
+            mySrc->p = p + ((63 - bits) >> 3);
+            bits |= 56;
+            return;
+        }
+    }
+    myAcc = acc;
+    myBits = bits;
+    fill();
+    acc = myAcc;
+    bits = myBits;
+}
+
+// The bit buffer lives in locals for the whole block.
+bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, const unsigned char* zigzag,
+                                int& dcPred, short* blk, bool& acCoded) {
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    auto refill = [&]() { refillLocal(acc, bits); };
+    auto take = [&](int n) {
+        unsigned int v = (unsigned int)(acc >> (64 - n));
+        acc <<= n;
+        bits -= n;
+        return v;
+    };
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    int coded = 0;  // a local, so that it stays in a register (blk may not alias it)
+    if (bits < 32) refill();
+    int e = dc->look[acc >> (64 - kLook)];
+    if (!e) e = slowCode(dc, acc);
+    int s = e & 0xFF;
+    if (e < 0 || s > 16) {
+        ok = false;
+    } else {
+        acc <<= e >> 8;
+        bits -= e >> 8;
+        int v = dcPred;
+        if (s) v += extendBits(take(s), s);
+        // Keep the predictor bounded so that hostile differences cannot overflow it.
+        dcPred = v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+        blk[0] = (short)dcPred;
+        for (int k = 1; k < 64; k++) {
+            if (bits < 32) refill();
+            int fe = ac->fastAc[acc >> (64 - kLook)];
+            if (fe) {
+                k += (fe >> 8) & 15;
+                acc <<= fe & 255;
+                bits -= fe & 255;
+                blk[zigzag[k]] = (short)(fe >> 16);
+                coded = 1;
+                continue;
+            }
+            int c = ac->look[acc >> (64 - kLook)];
+            if (!c) c = slowCode(ac, acc);
+            if (c < 0) {
+                ok = false;
+                break;
+            }
+            acc <<= c >> 8;
+            bits -= c >> 8;
+            int r = (c >> 4) & 15, sz = c & 15;
+            if (sz) {
+                k += r;
+                blk[zigzag[k]] = (short)extendBits(take(sz), sz);
+                coded = 1;
+            } else {
+                if (r != 15) break;
+                k += 15;
+            }
+        }
+    }
+    if (coded) acCoded = true;
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
+bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
+                                int& eobRun, short* blk) {
+    if (eobRun > 0) {
+        eobRun--;
+        return true;
+    }
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    for (int k = ss; k <= se; k++) {
+        if (bits < 32) refillLocal(acc, bits);
+        int c = ac->look[acc >> (64 - kLook)];
+        if (!c) c = slowCode(ac, acc);
+        if (c < 0) {
+            ok = false;
+            break;
+        }
+        acc <<= c >> 8;
+        bits -= c >> 8;
+        int r = (c >> 4) & 15, s = c & 15;
+        if (s) {
+            k += r;
+            int v = extendBits((unsigned int)(acc >> (64 - s)), s) * (1 << al);
+            acc <<= s;
+            bits -= s;
+            blk[zigzag[k]] = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        } else if (r == 15) {
+            k += 15;
+        } else {
+            // EOBn covers this block and 2^r - 1 + extra more.
+            eobRun = (1 << r) - 1;
+            if (r) {
+                eobRun += (int)(acc >> (64 - r));
+                acc <<= r;
+                bits -= r;
+            }
+            break;
+        }
+    }
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
+bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
+                               int& eobRun, short* blk) {
+    unsigned long long acc = myAcc;
+    int bits = myBits;
+    auto bit = [&]() {
+        if (bits < 1) refillLocal(acc, bits);
+        unsigned int v = (unsigned int)(acc >> 63);
+        acc <<= 1;
+        bits--;
+        return v;
+    };
+    const int p1 = 1 << al, m1 = -p1;
+    auto correct = [&](short* coef) {
+        if (bit() && !(*coef & p1)) {
+            int v = *coef + (*coef >= 0 ? p1 : m1);
+            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        }
+    };
+    const int kLook = sJHuffLookup::kLookBits;
+    bool ok = true;
+    int k = ss;
+    if (eobRun == 0) {
+        for (; k <= se; k++) {
+            if (bits < 32) refillLocal(acc, bits);
+            int c = ac->look[acc >> (64 - kLook)];
+            if (!c) c = slowCode(ac, acc);
+            if (c < 0) {
+                ok = false;
+                break;
+            }
+            acc <<= c >> 8;
+            bits -= c >> 8;
+            int r = (c >> 4) & 15, s = c & 15;
+            if (s) {
+                s = bit() ? p1 : m1;
+            } else if (r != 15) {
+                eobRun = 1 << r;
+                if (r) {
+                    if (bits < 32) refillLocal(acc, bits);
+                    eobRun += (int)(acc >> (64 - r));
+                    acc <<= r;
+                    bits -= r;
+                }
+                break;
+            }
+            while (k <= se) {
+                short* coef = blk + zigzag[k];
+                if (*coef) {
+                    correct(coef);
+                } else {
+                    if (--r < 0) break;
+                }
+                k++;
+            }
+            if (s) blk[zigzag[k]] = (short)s;
+        }
+    }
+    if (ok && eobRun > 0) {
+        for (; k <= se; k++) {
+            short* coef = blk + zigzag[k];
+            if (*coef) correct(coef);
+        }
+        eobRun--;
+    }
+    myAcc = acc;
+    myBits = bits;
+    return ok;
+}
+
 int cJHuffDecoder::simpleDecodeU32() {
     const sJHuffLookup* t = myDc[0] ? myDc[0] : myAc[0];
     if (!t) return -1;

@@ -143,6 +143,23 @@ public:
         return decodeSlow(t);
     }
 
+    // T.81 F.2.2.1 and F.2.2.2: one sequential block in zig-zag order `zigzag`, its DC
+    // difference added to dcPred (kept within 16 bits); acCoded is set when an AC
+    // coefficient is coded. False on a code missing from the tables.
+    bool decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, const unsigned char* zigzag, int& dcPred,
+                     short* blk, bool& acCoded);
+
+    // T.81 G.1.2.2: one block of a progressive first AC scan over zig-zag positions ss..se,
+    // values scaled by 1 << al; eobRun as for refineBlock. False on a code missing from the table.
+    bool firstAcBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al, int& eobRun,
+                      short* blk);
+    // T.81 G.1.2.3: one block of a progressive AC refinement scan over zig-zag positions
+    // ss..se with point transform al: correction bits for the known coefficients, new ones of
+    // magnitude 1 << al; eobRun counts the blocks of the current end-of-band run still to go.
+    // False on a code missing from the table.
+    bool refineBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al, int& eobRun,
+                     short* blk);
+
     // Drops the bits left of the current byte (before a restart marker).
     void resetBits();
     // The marker met in the data (its code), -1 while none; clearMarker lets reading go on.
@@ -155,6 +172,11 @@ public:
     int findMarker();
 
 private:
+    // The bit buffer held in locals by the block decoders: at least 32 bits afterwards, whole
+    // bytes straight from the source while none of the next eight is 0xFF, else through fill.
+    // The buffer may then hold, below its count, bits of the bytes that follow (fill ORs the
+    // same bits in again).
+    inline void refillLocal(unsigned long long& acc, int& bits);
     int nextByte();
     int decodeSlow(const sJHuffLookup* t);
 

@@ -33,17 +33,36 @@ QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb,
     }
 }
 
-// For output row y of a plane with half the rows: the nearer input row and the farther one
-// (above for even rows, below for odd ones), both clamped to the plane.
-void halfRows(const unsigned short* data, long long stride, int rows, int y, const unsigned short*& near,
-              const unsigned short*& far) {
-    int sy = y >> 1;
-    int fy = (y & 1) ? sy + 1 : sy - 1;
-    if (fy < 0) fy = 0;
-    if (fy >= rows) fy = rows - 1;
-    if (sy >= rows) sy = rows - 1;
-    near = data + (long long)sy * stride;
-    far = data + (long long)fy * stride;
+// The same for chroma at half the width, upsampled on the way (fused, so that the widened rows
+// are never stored): cb and cr hold column sums (with one replicated entry before and after);
+// output pixel 2i takes (3·cs[i] + cs[i-1] + evenBias) >> shift, pixel 2i+1 the right neighbour.
+QMX_COLOR_CLONES void yccRowH2(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w,
+                               int evenBias, int oddBias, int shift) {
+    const int kR = fix(1.40200), kB = fix(1.77200), kGr = fix(0.71414), kGb = fix(0.34414);
+    const int pairs = w / 2;
+    for (int i = 0; i < pairs; i++) {
+        int cb3 = 3 * cb[i], cr3 = 3 * cr[i];
+        int b0 = ((cb3 + cb[i - 1] + evenBias) >> shift) - 128, r0 = ((cr3 + cr[i - 1] + evenBias) >> shift) - 128;
+        int b1 = ((cb3 + cb[i + 1] + oddBias) >> shift) - 128, r1 = ((cr3 + cr[i + 1] + oddBias) >> shift) - 128;
+        int y0 = y[2 * i], y1 = y[2 * i + 1];
+        int ra = clamp255(y0 + ((kR * r0 + kHalf) >> kScaleBits));
+        int ga = clamp255(y0 + ((-kGb * b0 - kGr * r0 + kHalf) >> kScaleBits));
+        int ba = clamp255(y0 + ((kB * b0 + kHalf) >> kScaleBits));
+        int rb = clamp255(y1 + ((kR * r1 + kHalf) >> kScaleBits));
+        int gb = clamp255(y1 + ((-kGb * b1 - kGr * r1 + kHalf) >> kScaleBits));
+        int bb = clamp255(y1 + ((kB * b1 + kHalf) >> kScaleBits));
+        out[2 * i] = 0xFF000000u | (unsigned)ra << 16 | (unsigned)ga << 8 | (unsigned)ba;
+        out[2 * i + 1] = 0xFF000000u | (unsigned)rb << 16 | (unsigned)gb << 8 | (unsigned)bb;
+    }
+    if (w & 1) {
+        int b0 = ((3 * cb[pairs] + cb[pairs - 1] + evenBias) >> shift) - 128;
+        int r0 = ((3 * cr[pairs] + cr[pairs - 1] + evenBias) >> shift) - 128;
+        int y0 = y[w - 1];
+        int r = clamp255(y0 + ((kR * r0 + kHalf) >> kScaleBits));
+        int g = clamp255(y0 + ((-kGb * b0 - kGr * r0 + kHalf) >> kScaleBits));
+        int b = clamp255(y0 + ((kB * b0 + kHalf) >> kScaleBits));
+        out[w - 1] = 0xFF000000u | (unsigned)r << 16 | (unsigned)g << 8 | (unsigned)b;
+    }
 }
 
 }  // namespace
@@ -63,6 +82,7 @@ bool cJColorConverter::init(cJPEGParser& p) {
         const sJComponent& c = p.component(i);
         sPlane& pl = myPlanes[i];
         pl.data = c.plane.ptr;
+        pl.ring = c.ringRows;
         pl.stride = (long long)c.bw * unit;
         pl.sw = c.sw;
         pl.sh = c.sh;
@@ -83,7 +103,7 @@ bool cJColorConverter::init(cJPEGParser& p) {
         if (pl.mode && !pl.tmp.set(2 * (long long)c.sw + myWidth + 2)) return false;
         if (2 * (long long)c.sw + 2 > widest) widest = 2 * (long long)c.sw + 2;
     }
-    if (!myColSum.set(widest + 2) || !myRGB.set(3 * (long long)myWidth)) return false;
+    if (!myColSum.set(widest + 2) || !myColSum2.set(widest + 2) || !myRGB.set(3 * (long long)myWidth)) return false;
     if (!myScale.set((long long)myMaxVal + 1)) return false;
     // Samples to the output depth: 8 bits up to precision 8, else 16 bits.
     int outMax = myPrecision > 8 ? 65535 : 255;
@@ -103,15 +123,40 @@ bool cJColorConverter::init(cJPEGParser& p) {
     return true;
 }
 
+int cJColorConverter::readyRows(const cJPEGParser& p) const {
+    int ready = p.frameHeight();
+    for (int i = 0; i < myNum; i++) {
+        const sJComponent& c = p.component(i);
+        const sPlane& pl = myPlanes[i];
+        if (c.rowsDone >= pl.sh) continue;
+        // Output row y reads plane rows up to y·v / maxV + 1 (the farther row of the filters).
+        int rows = pl.mode == 0 ? c.rowsDone : (int)(((long long)c.rowsDone - 1) * myMaxV / pl.v);
+        if (rows < ready) ready = rows < 0 ? 0 : rows;
+    }
+    return ready;
+}
+
+// For output row y of a plane with half the rows: the nearer input row and the farther one
+// (above for even rows, below for odd ones), both clamped to the plane.
+void cJColorConverter::halfRows(const sPlane& pl, int y, const unsigned short*& near, const unsigned short*& far) {
+    int sy = y >> 1;
+    int fy = (y & 1) ? sy + 1 : sy - 1;
+    if (fy < 0) fy = 0;
+    if (fy >= pl.sh) fy = pl.sh - 1;
+    if (sy >= pl.sh) sy = pl.sh - 1;
+    near = pl.row(sy);
+    far = pl.row(fy);
+}
+
 const unsigned short* cJColorConverter::compRow(int c, int y) {
     sPlane& pl = myPlanes[c];
-    if (pl.mode == 0) return pl.data + (long long)y * pl.stride;
+    if (pl.mode == 0) return pl.row(y);
     unsigned short* out = pl.tmp.ptr;
     const int sw = pl.sw;
     switch (pl.mode) {
         case 1: {
             // Triangle filter: each output sample is 3/4 of the nearer and 1/4 of the farther input.
-            const unsigned short* in = pl.data + (long long)y * pl.stride;
+            const unsigned short* in = pl.row(y);
             for (int i = 0; i < sw; i++) {
                 int here = in[i] * 3;
                 int left = in[i > 0 ? i - 1 : 0], right = in[i + 1 < sw ? i + 1 : i];
@@ -122,7 +167,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         }
         case 2: {
             const unsigned short *near, *far;
-            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
+            halfRows(pl, y, near, far);
             int* cs = myColSum.ptr + 1;
             for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
             cs[-1] = cs[0];
@@ -136,7 +181,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         }
         case 3: {
             const unsigned short *near, *far;
-            halfRows(pl.data, pl.stride, pl.sh, y, near, far);
+            halfRows(pl, y, near, far);
             int bias = (y & 1) ? 2 : 1;
             for (int i = 0; i < sw; i++) out[i] = (unsigned short)((near[i] * 3 + far[i] + bias) >> 2);
             break;
@@ -144,7 +189,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         default: {
             int sy = (int)((long long)y * pl.v / myMaxV);
             if (sy >= pl.sh) sy = pl.sh - 1;
-            const unsigned short* in = pl.data + (long long)sy * pl.stride;
+            const unsigned short* in = pl.row(sy);
             for (int x = 0; x < myWidth; x++) {
                 long long sx = (long long)x * pl.h / myMaxH;
                 out[x] = in[sx < sw ? sx : sw - 1];
@@ -153,6 +198,21 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
         }
     }
     return out;
+}
+
+void cJColorConverter::columnSums(int c, int y, int* cs) {
+    const sPlane& pl = myPlanes[c];
+    const int sw = pl.sw;
+    if (pl.mode == 1) {
+        const unsigned short* in = pl.row(y);
+        for (int i = 0; i < sw; i++) cs[i] = in[i];
+    } else {
+        const unsigned short *near, *far;
+        halfRows(pl, y, near, far);
+        for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
+    }
+    cs[-1] = cs[0];
+    cs[sw] = cs[sw - 1];
 }
 
 void cJColorConverter::convert(int y, unsigned short* r, unsigned short* g, unsigned short* b) {
@@ -209,6 +269,20 @@ void cJColorConverter::row32(int y, unsigned int* out) {
     if (myPrecision == 8 && myColor == cJPEGParser::eJColorGrey) {
         const unsigned short* s = compRow(0, y);
         for (int x = 0; x < w; x++) out[x] = 0xFF000000u | (unsigned)s[x] * 0x010101u;
+        return;
+    }
+    if (myPrecision == 8 && myColor == cJPEGParser::eJColorYCbCr && myPlanes[0].mode == 0 &&
+        (myPlanes[1].mode == 1 || myPlanes[1].mode == 2) && myPlanes[2].mode == myPlanes[1].mode &&
+        myPlanes[1].sw == (w + 1) / 2 && myPlanes[2].sw == myPlanes[1].sw) {
+        // Half-width chroma (4:2:2, 4:2:0): upsampled and converted in one pass.
+        int* cb = myColSum.ptr + 1;
+        int* cr = myColSum2.ptr + 1;
+        columnSums(1, y, cb);
+        columnSums(2, y, cr);
+        if (myPlanes[1].mode == 1)
+            yccRowH2(myPlanes[0].row(y), cb, cr, out, w, 1, 2, 2);
+        else
+            yccRowH2(myPlanes[0].row(y), cb, cr, out, w, 8, 7, 4);
         return;
     }
     if (myPrecision == 8 && (myColor == cJPEGParser::eJColorYCbCr || myColor == cJPEGParser::eJColorRGB)) {

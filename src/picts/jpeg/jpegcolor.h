@@ -14,6 +14,8 @@ public:
     // Output row y, counted from the top, of the frame width.
     void row32(int y, unsigned int* out);
     void row64(int y, unsigned long long* out);
+    // Strip mode: output rows (from the top) whose plane rows are all decoded.
+    int readyRows(const cJPEGParser& parser) const;
     // True when the picture needs the 16-bit buffer (precision above 8 bits).
     bool sixteen() const { return myPrecision > 8; }
 
@@ -24,9 +26,15 @@ private:
         int sw = 0, sh = 0;
         int h = 1, v = 1;
         int mode = 0;  // 0 full size, 1 h2v1 triangle, 2 h2v2 triangle, 3 h1v2 triangle, 4 replicate
+        int ring = 0;  // rows kept in strip mode (a power of two; row r at r % ring), 0 for all
         _typebuf<unsigned short> tmp;
+        const unsigned short* row(long long r) const { return data + (ring ? r & (ring - 1) : r) * stride; }
     };
+    static void halfRows(const sPlane& pl, int y, const unsigned short*& near, const unsigned short*& far);
     const unsigned short* compRow(int c, int y);
+    // Half-width planes (modes 1 and 2): the column sums the triangle filter weighs, with
+    // cs[-1] and cs[sw] replicating the edges.
+    void columnSums(int c, int y, int* cs);
     // Converts row y into per-channel values 0..maxv: r, g, b.
     void convert(int y, unsigned short* r, unsigned short* g, unsigned short* b);
 
@@ -38,7 +46,7 @@ private:
     int myMaxVal = 255;
     int myColor = 0;
     _typebuf<int> myCrR, myCbB, myCrG, myCbG;  // YCbCr tables, indexed by sample value
-    _typebuf<int> myColSum;
+    _typebuf<int> myColSum, myColSum2;
     _typebuf<unsigned short> myRGB;            // three rows of converted channels
     _typebuf<unsigned short> myScale;          // sample -> 8 or 16 bits
 };

@@ -79,17 +79,14 @@ inline unsigned short clampSample(tAcc v, int maxv) {
 // 8-bit samples: the same transform on a whole row of 8 columns at once (one 8 x 32-bit
 // vector), in unsigned arithmetic that wraps instead of overflowing on hostile coefficients
 // (valid data never comes near). Built for AVX2 and for the baseline instruction set.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"  // the vectors never cross a non-inlined call
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"  // the vectors never cross a non-inlined call
 #endif
 typedef unsigned int tVecU __attribute__((vector_size(32)));
 typedef int tVecS __attribute__((vector_size(32)));
 
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define QMX_IDCT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QMX_IDCT_CLONES
-#endif
 
 __attribute__((always_inline)) inline tVecU splat(unsigned v) { return tVecU{v, v, v, v, v, v, v, v}; }
 
@@ -145,7 +142,8 @@ __attribute__((always_inline)) inline void transpose(tVecU* m) {
     }
 }
 
-QMX_IDCT_CLONES void idct8bit(const short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
+__attribute__((always_inline)) inline void idct8bitBody(const short* coef, const unsigned short* quant,
+                                                       unsigned short* out, long long stride) {
     const int pass1 = 2;
     tVecU in[8], mid[8], res[8];
     typedef short tHalfS __attribute__((vector_size(16)));
@@ -171,19 +169,61 @@ QMX_IDCT_CLONES void idct8bit(const short* coef, const unsigned short* quant, un
         v &= ~(v < zero);
         tVecS over = v > top;
         v = (v & ~over) | (top & over);
-        unsigned short* o = out + r * stride;
-        for (int x = 0; x < 8; x++) o[x] = (unsigned short)v[x];
+        typedef unsigned short tHalfU __attribute__((vector_size(16)));
+        tHalfU h = __builtin_convertvector(v, tHalfU);
+        memcpy(out + r * stride, &h, sizeof(h));
     }
 }
 
+typedef void (*tIdct8)(const short*, const unsigned short*, unsigned short*, long long);
+
+// The same transform built for the baseline instruction set and for AVX2, chosen at run time.
+void idct8bitBase(const short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
+    idct8bitBody(coef, quant, out, stride);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QMX_IDCT_AVX2 1
+__attribute__((target("avx2"))) void idct8bitAvx2(const short* coef, const unsigned short* quant,
+                                                  unsigned short* out, long long stride) {
+    idct8bitBody(coef, quant, out, stride);
+}
+#endif
+
+bool cpuHasAvx2() {
+#ifdef QMX_IDCT_AVX2
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+tIdct8 pickIdct8(bool portable) {
+#ifdef QMX_IDCT_AVX2
+    if (!portable && cpuHasAvx2()) return idct8bitAvx2;
+#endif
+    return idct8bitBase;
+}
+
+tIdct8 gIdct8 = pickIdct8(false);
+
 }  // namespace
+
+bool jIdctHasAvx2() { return cpuHasAvx2(); }
+
+void jIdctForcePortable(bool portable) { gIdct8 = pickIdct8(portable); }
 
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision) {
     if (precision == 8) {
-        idct8bit(coef, quant, out, stride);
+        gIdct8(coef, quant, out, stride);
         return;
     }
+    jIdct8x8Portable(coef, quant, out, stride, precision);
+}
+
+void jIdct8x8Portable(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
+                      int precision) {
     // 12-bit samples keep one fewer guard bit so that the products stay within 32 bits.
     const int pass1 = precision > 8 ? 1 : 2;
     const int center = 1 << (precision - 1);

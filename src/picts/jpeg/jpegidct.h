@@ -12,5 +12,14 @@ extern const unsigned char kJZigzag[64 + 16];
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision);
 
+// The plain scalar transform (64-bit arithmetic, any precision): the reference the vector
+// transform of 8-bit samples matches exactly on valid coefficients.
+void jIdct8x8Portable(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
+                      int precision);
+// 8-bit samples use the AVX2 build of the vector transform when the processor has it;
+// forcing the portable build (the baseline instruction set) is for tests and benchmarks.
+bool jIdctHasAvx2();
+void jIdctForcePortable(bool portable);
+
 // A block whose only non-zero coefficient is the DC term: fills it with one value.
 void jIdctDC(int dc, int quant, unsigned short* out, long long stride, int precision);

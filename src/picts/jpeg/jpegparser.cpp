@@ -41,6 +41,7 @@ void cJPEGParser::resetParser() {
         c.rowsDone = 0;
         c.codedFull = 0;
         c.plane.clear();
+        c.ringRows = 0;
         c.coefs.clear();
         c.dcPred = 0;
     }
@@ -50,7 +51,7 @@ void cJPEGParser::resetParser() {
     myMaxH = myMaxV = 1;
     myMcusX = myMcusY = 0;
     myProgressive = myLossless = myFrameSeen = false;
-    myPlanesReady = myCoefsReady = false;
+    myPlanesReady = myCoefsReady = myStrips = false;
     myEOI = myDataError = false;
     mySawJFIF = false;
     myAdobeTransform = -1;
@@ -394,10 +395,22 @@ bool cJPEGParser::allocPlanes() {
         total += n;
         if (total > kMaxPlaneSamples * 2) return fail(eJErrSize, "picture size");
     }
+    // Strips: the whole frame is decoded MCU row after MCU row, by the first scan (sequential)
+    // or from the coefficients at the end (progressive).
+    myStrips = !myLossless && (myProgressive || myScanCount == myNumComps) && acceptsStrips();
     for (int i = 0; i < myNumComps; i++) {
         sJComponent& c = myComps[i];
         // Rows no scan reaches are filled when the planes are finished.
-        if (!c.plane.set((long long)c.bw * unit * c.bh * unit)) return fail(eJErrMemory, "no memory for samples");
+        long long rows = (long long)c.bh * unit;
+        c.ringRows = 0;
+        // A power of two of at least three MCU rows, so that a row's place is a mask away.
+        int ring = 8;
+        while (ring < 3 * mcuRowHeight(c)) ring *= 2;
+        if (myStrips && ring < rows) {
+            c.ringRows = ring;
+            rows = ring;
+        }
+        if (!c.plane.set((long long)c.bw * unit * rows)) return fail(eJErrMemory, "no memory for samples");
         c.rowsDone = 0;
     }
     myPlanesReady = true;
@@ -467,8 +480,49 @@ bool cJPEGParser::decodeScan() {
     return ok;
 }
 
+int cJPEGParser::mcuRowHeight(const sJComponent& c) const { return (myNumComps == 1 ? 1 : c.v) * 8; }
+
+bool cJPEGParser::finishStrips() {
+    const unsigned short mid = (unsigned short)(1 << (myPrecision - 1));
+    for (int m = 0; m < myMcusY; m++) {
+        bool more = false;
+        for (int i = 0; i < myNumComps; i++) {
+            sJComponent& c = myComps[i];
+            const int rh = mcuRowHeight(c);
+            const long long first = (long long)m * rh, end = first + rh;
+            if (end <= c.rowsDone) continue;
+            more = true;
+            const long long stride = (long long)c.bw * 8;
+            if (myProgressive && myCoefsReady && c.quantTaken) {
+                for (int by = (int)(first / 8); by < end / 8; by++) {
+                    unsigned short* row = planeRow(c, stride, by * 8LL);
+                    const short* blk = c.coefs.ptr + (long long)by * c.bw * 64;
+                    for (int bx = 0; bx < c.bw; bx++, blk += 64) {
+                        bool dcOnly = true;
+                        for (int k = 1; k < 64 && dcOnly; k++) dcOnly = blk[k] == 0;
+                        if (dcOnly)
+                            jIdctDC(blk[0], c.quant[0], row + bx * 8, stride, myPrecision);
+                        else
+                            jIdct8x8(blk, c.quant, row + bx * 8, stride, myPrecision);
+                    }
+                }
+            } else {
+                // Parts no scan reached show mid-grey, as other decoders do.
+                for (long long r = c.rowsDone > first ? c.rowsDone : first; r < end; r++) {
+                    unsigned short* row = planeRow(c, stride, r);
+                    for (long long k = 0; k < stride; k++) row[k] = mid;
+                }
+            }
+            c.rowsDone = (int)end;
+        }
+        if (more && !onStrip()) return false;
+    }
+    return true;
+}
+
 bool cJPEGParser::finishPlanes() {
     if (!myFrameSeen || !myPlanesReady) return false;
+    if (myStrips) return finishStrips();
     for (int i = 0; i < myNumComps; i++) {
         sJComponent& c = myComps[i];
         if (myProgressive && myCoefsReady && c.quantTaken) {

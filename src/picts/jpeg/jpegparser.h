@@ -23,8 +23,10 @@ struct sJComponent {
     // every bit of every component once the picture is whole (all bits for sequential and
     // lossless scans).
     unsigned long long codedFull = 0;
-    // Decoded samples (bw·8 × bh·8), and the coefficients of progressive frames.
+    // Decoded samples (bw·8 × bh·8), or in strip mode only the last ringRows rows of them
+    // (a power of two; row r at r % ringRows); and the coefficients of progressive frames.
     _typebuf<unsigned short> plane;
+    int ringRows = 0;
     _typebuf<short> coefs;
     // Entropy decoding state.
     int dcPred = 0;
@@ -84,6 +86,13 @@ public:
     virtual bool onFrame() { return true; }
     // An APPn segment (n = 0..15) with its payload.
     virtual bool onAppMarker(int n, const unsigned char* data, int length) { return true; }
+    // Whether the picture takes its samples in strips: the planes of DCT frames whose first
+    // scan holds every component (and of progressive frames) then keep only a few MCU rows,
+    // and onStrip is called each time more rows are decoded (rowsDone of every component).
+    virtual bool acceptsStrips() { return false; }
+    // Strip mode: more plane rows are decoded; rows more than two MCU rows above the last
+    // ones may be overwritten next. False stops the decode with failure.
+    virtual bool onStrip() { return true; }
 
     // Frame.
     int precision() const { return myPrecision; }
@@ -118,6 +127,11 @@ public:
     // IDCT over progressive coefficients). Planes exist after the first scan.
     bool finishPlanes();
     bool planesReady() const { return myPlanesReady; }
+    bool stripMode() const { return myStrips; }
+    // Row `row` of a component's plane (in strip mode, where the ring keeps it).
+    static unsigned short* planeRow(const sJComponent& c, long long stride, long long row) {
+        return c.plane.ptr + (c.ringRows ? row & (c.ringRows - 1) : row) * stride;
+    }
     // Allocates the sample planes (also used by lossless pictures).
     bool allocPlanes();
     sJComponent& componentRef(int i) { return myComps[i]; }
@@ -138,6 +152,10 @@ private:
     int nextMarker();
     bool decodeScan();
     bool allocCoefs();
+    // Plane rows of one MCU row of the component.
+    int mcuRowHeight(const sJComponent& c) const;
+    // Strip mode: decodes (progressive) or fills with grey what is left, MCU row by MCU row.
+    bool finishStrips();
     // Entropy decoding of DCT scans.
     bool runDctScan();
     bool handleRestart(int& expected);
@@ -165,6 +183,7 @@ private:
     bool myLossless = false;
     bool myFrameSeen = false;
     bool myPlanesReady = false;
+    bool myStrips = false;
     bool myCoefsReady = false;
     bool myEOI = false;
     bool myDataError = false;

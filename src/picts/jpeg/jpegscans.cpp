@@ -16,46 +16,16 @@ enum eScanKind { kSeq = 0, kDCFirst, kDCRefine, kACFirst, kACRefine };
 void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
     sJComponent& comp = myComps[c];
     long long stride = (long long)comp.bw * 8;
-    unsigned short* out = comp.plane.ptr + (long long)by * 8 * stride + bx * 8;
+    unsigned short* out = planeRow(comp, stride, (long long)by * 8) + bx * 8;
     if (ac)
         jIdct8x8(blk, comp.quant, out, stride, myPrecision);
     else
         jIdctDC(blk[0], comp.quant[0], out, stride, myPrecision);
 }
 
-// F.2.2.1 and F.2.2.2: one sequential block; false on a code missing from the tables.
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
-    int s = myHuff.decode(myHuff.dcTable(sc));
-    if (s < 0 || s > 16) return false;
-    sJComponent& comp = myComps[myScanComp[sc]];
-    comp.dcPred += myHuff.receiveExtend(s);
-    // Keep the predictor bounded so that hostile differences cannot overflow it.
-    comp.dcPred = toShort(comp.dcPred);
-    blk[0] = (short)comp.dcPred;
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    for (int k = 1; k < 64; k++) {
-        if (myHuff.bitCount() < 16) myHuff.fill();
-        int fe = ac->fastAc[myHuff.lookBits()];
-        if (fe) {
-            k += (fe >> 8) & 15;
-            myHuff.skipBits(fe & 255);
-            blk[kJZigzag[k]] = (short)(fe >> 16);
-            acCoded = true;
-            continue;
-        }
-        int rs = myHuff.decode(ac);
-        if (rs < 0) return false;
-        int r = rs >> 4, sz = rs & 15;
-        if (sz) {
-            k += r;
-            blk[kJZigzag[k]] = (short)myHuff.receiveExtend(sz);
-            acCoded = true;
-        } else {
-            if (r != 15) break;
-            k += 15;
-        }
-    }
-    return true;
+    return myHuff.decodeBlock(myHuff.dcTable(sc), myHuff.acTable(sc), kJZigzag, myComps[myScanComp[sc]].dcPred, blk,
+                              acCoded);
 }
 
 bool cJPEGParser::decodeDCFirst(int sc, short* blk) {
@@ -73,68 +43,12 @@ bool cJPEGParser::decodeDCRefine(short* blk) {
 }
 
 bool cJPEGParser::decodeACFirst(int sc, short* blk) {
-    if (myEobRun > 0) {
-        myEobRun--;
-        return true;
-    }
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    for (int k = mySs; k <= mySe; k++) {
-        int rs = myHuff.decode(ac);
-        if (rs < 0) return false;
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
-            k += r;
-            blk[kJZigzag[k]] = toShort(myHuff.receiveExtend(s) * (1 << myAl));
-        } else if (r == 15) {
-            k += 15;
-        } else {
-            // G.1.2.2: EOBn covers this block and 2^r - 1 + extra more.
-            myEobRun = (1 << r) - 1;
-            if (r) myEobRun += (int)myHuff.getBits(r);
-            break;
-        }
-    }
-    return true;
+    return myHuff.firstAcBlock(myHuff.acTable(sc), kJZigzag, mySs, mySe, myAl, myEobRun, blk);
 }
 
 // G.1.2.3: correction bits for known coefficients, new coefficients of magnitude 1.
 bool cJPEGParser::decodeACRefine(int sc, short* blk) {
-    const int p1 = 1 << myAl;
-    const int m1 = -p1;
-    int k = mySs;
-    const sJHuffLookup* ac = myHuff.acTable(sc);
-    if (myEobRun == 0) {
-        for (; k <= mySe; k++) {
-            int rs = myHuff.decode(ac);
-            if (rs < 0) return false;
-            int r = rs >> 4, s = rs & 15;
-            if (s) {
-                s = myHuff.getBit() ? p1 : m1;
-            } else if (r != 15) {
-                myEobRun = 1 << r;
-                if (r) myEobRun += (int)myHuff.getBits(r);
-                break;
-            }
-            while (k <= mySe) {
-                short* coef = blk + kJZigzag[k];
-                if (*coef) {
-                    if (myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
-                } else {
-                    if (--r < 0) break;
-                }
-                k++;
-            }
-            if (s) blk[kJZigzag[k]] = (short)s;
-        }
-    }
-    if (myEobRun > 0) {
-        for (; k <= mySe; k++) {
-            short* coef = blk + kJZigzag[k];
-            if (*coef && myHuff.getBit() && !(*coef & p1)) *coef = toShort(*coef + (*coef >= 0 ? p1 : m1));
-        }
-        myEobRun--;
-    }
-    return true;
+    return myHuff.refineBlock(myHuff.acTable(sc), kJZigzag, mySs, mySe, myAl, myEobRun, blk);
 }
 
 bool cJPEGParser::handleRestart(int& expected) {
@@ -237,6 +151,7 @@ bool cJPEGParser::runDctScan() {
                 int rows = (uy + 1) * (myScanCount == 1 ? 1 : c.v) * 8;
                 if (rows > c.rowsDone) c.rowsDone = rows;
             }
+            if (myStrips && !onStrip()) return fail(eJErrRefused, "picture refused its rows");
         }
         // Truncated data: stop instead of decoding zeros to the end.
         if (myHuff.overran()) {

@@ -66,45 +66,74 @@ bool cPictJPEG::onScanLine(unsigned short** lines, int line, int samples) {
     return true;
 }
 
-bool cPictJPEG::emitPixels() {
-    cJColorConverter conv;
-    if (!conv.init(*this)) return false;
+bool cPictJPEG::beginPixels() {
+    if (!myConv.init(*this)) return false;
     const long long w = frameWidth(), h = frameHeight();
-    const bool sixteen = conv.sixteen();
+    const bool sixteen = myConv.sixteen();
     myPixels.clear();
     myPixels16.clear();
     myWidth = w;
     myHeight = h;
     my16Bpp = sixteen;
-    if (startExtRender()) {
-        _typebuf<unsigned long long> row64;
-        _typebuf<unsigned int> row32;
-        if (sixteen ? !row64.set(w) : !row32.set(w)) {
+    myEmitted = 0;
+    myExt = startExtRender();
+    if (myExt) {
+        if (sixteen ? !myRow64.set(w) : !myRow32.set(w)) {
             endExtRender();
+            myExt = false;
             return false;
         }
-        for (long long y = 0; y < h; y++) {
-            long long sy = h - 1 - y;
+    } else if (!allocPixels(w, h, sixteen)) {
+        return false;
+    }
+    myStarted = true;
+    return true;
+}
+
+void cPictJPEG::emitRows(int from, int to) {
+    const long long w = frameWidth(), h = frameHeight();
+    const bool sixteen = myConv.sixteen();
+    for (int y = from; y < to; y++) {
+        long long sy = h - 1 - y;
+        if (myExt) {
             if (!canExtRender(0, w, sy, sy + 1)) continue;
             if (sixteen) {
-                conv.row64((int)y, row64.ptr);
-                for (long long x = 0; x < w; x++) setExtPix16(x, sy, row64.ptr[x]);
+                myConv.row64(y, myRow64.ptr);
+                for (long long x = 0; x < w; x++) setExtPix16(x, sy, myRow64.ptr[x]);
             } else {
-                conv.row32((int)y, row32.ptr);
-                for (long long x = 0; x < w; x++) setExtPix(x, sy, row32.ptr[x]);
+                myConv.row32(y, myRow32.ptr);
+                for (long long x = 0; x < w; x++) setExtPix(x, sy, myRow32.ptr[x]);
             }
+        } else if (sixteen) {
+            myConv.row64(y, myPixels16.ptr + sy * w);
+        } else {
+            myConv.row32(y, myPixels.ptr + sy * w);
         }
-        endExtRender();
-        return true;
     }
-    if (!allocPixels(w, h, sixteen)) return false;
-    for (long long y = 0; y < h; y++) {
-        long long sy = h - 1 - y;
-        if (sixteen)
-            conv.row64((int)y, myPixels16.ptr + sy * w);
-        else
-            conv.row32((int)y, myPixels.ptr + sy * w);
+    if (to > myEmitted) myEmitted = to;
+}
+
+void cPictJPEG::endPixels() {
+    if (myStarted && myExt) endExtRender();
+    myExt = false;
+    myRow32.clear();
+    myRow64.clear();
+}
+
+bool cPictJPEG::onStrip() {
+    if (myStripFailed) return false;
+    if (!myStarted && !beginPixels()) {
+        myStripFailed = true;
+        return false;
     }
+    int ready = myConv.readyRows(*this);
+    if (ready > myEmitted) emitRows(myEmitted, ready);
+    return true;
+}
+
+bool cPictJPEG::emitPixels() {
+    if (!beginPixels()) return false;
+    emitRows(0, (int)frameHeight());
     return true;
 }
 
@@ -114,13 +143,24 @@ bool cPictJPEG::decode(cFileIOTarget* io) {
     myWidth = myHeight = 0;
     my16Bpp = false;
     if (!io) return false;
+    myStarted = myExt = myStripFailed = false;
+    myEmitted = 0;
+    myDecoding = true;
     bool ok = processStream(io, eJModeDecode);
+    myDecoding = false;
     if (!frameSeen() || !planesReady()) {
         // Nothing decoded: a registered target stays for the next decode.
         return false;
     }
-    finishPlanes();
-    bool shown = emitPixels();
+    bool shown;
+    if (stripMode()) {
+        // The rest of the rows (grey where the data ended) and, for progressive frames, all.
+        shown = finishPlanes() && myStarted && myEmitted == frameHeight();
+    } else {
+        finishPlanes();
+        shown = emitPixels();
+    }
+    endPixels();
     // The planes are not needed once the pixels exist.
     for (int i = 0; i < componentCount(); i++) {
         componentRef(i).plane.clear();

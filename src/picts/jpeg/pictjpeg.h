@@ -2,6 +2,7 @@
 // a cPictBase fed by the cJPEGParser it also is.
 #pragma once
 
+#include "picts/jpeg/jpegcolor.h"
 #include "picts/jpeg/jpegparser.h"
 #include "picts/pictbase.h"
 
@@ -30,10 +31,26 @@ public:
     // Lossless lines go into the component planes.
     bool onScanLine(unsigned short** lines, int line, int samples) override;
     bool onAppMarker(int n, const unsigned char* data, int length) override;
+    // Decodes take their rows in strips, converted straight into the picture (or the target).
+    bool acceptsStrips() override { return myDecoding; }
+    bool onStrip() override;
 
 protected:
     // Upsamples and converts the planes into the picture or the external target.
     bool emitPixels();
+    // Sizes the picture and allocates its pixels, or starts the external target.
+    bool beginPixels();
+    // Converts output rows [from, to) (counted from the top).
+    void emitRows(int from, int to);
+    void endPixels();
+    cJColorConverter myConv;
+    bool myDecoding = false;
+    bool myStarted = false;  // beginPixels succeeded
+    bool myExt = false;      // rows go to the external target
+    bool myStripFailed = false;
+    int myEmitted = 0;       // output rows converted so far
+    _typebuf<unsigned int> myRow32;
+    _typebuf<unsigned long long> myRow64;
     // Size of the last frame read by a probe, and whether an EXIF block came before it.
     bool myHasExif = false;
     bool myKeepExif = false;
