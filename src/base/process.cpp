@@ -161,6 +161,10 @@ bool splitCommandLine(const char* line, _typebuf<char>& storage, _typebuf<char*>
     return true;
 }
 
+bool startDetached(const char* const* argv) {
+    return argv && argv[0] && spawnDetached((char* const*)argv);
+}
+
 bool shellOpen(const char* text) {
     if (!text || !*text) return false;
     struct stat st;

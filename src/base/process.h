@@ -14,6 +14,11 @@
 // nothing could be started, or when the shell reported a non-zero status.
 bool shellOpen(const char* text);
 
+// Starts a program with its argument vector (argv[0] the program, null-terminated) and
+// does not wait for it: the child is re-parented, never a zombie of ours. True when the
+// program was executed.
+bool startDetached(const char* const* argv);
+
 // Runs a program and waits for it. The command-line form splits the line on blanks
 // honouring double quotes (splitCommandLine), without a shell. The result is the
 // wait status (0 for a normal exit with code 0), or -1 when nothing could be started;
