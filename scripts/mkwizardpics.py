@@ -26,8 +26,8 @@ def background():
             for x in range(max(0, x0), min(w, x1)):
                 row[x] = c
     # The content card with its frame; the acceptance box sits on its lower edge.
-    rect(185, 62, 622, 389, BORDER)
-    rect(186, 63, 621, 388, WHITE)
+    rect(190, 62, 622, 389, BORDER)
+    rect(191, 63, 621, 388, WHITE)
     # The accent under the title line.
     rect(195, 55, 611, 57, ACCENT)
     # A flat package glyph in the top-left corner.

@@ -319,3 +319,59 @@ TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    // Two installed packages this one replaces: one removal succeeds, one fails.
+    sPackageForRemoval* ok = ctx.packagesForRemoval.add();
+    ok->name.set("Old Tool");
+    ok->command.set("/bin/true");
+    sPackageForRemoval* bad = ctx.packagesForRemoval.add();
+    bad->name.set("Older Tool");
+    bad->command.set("/bin/false");
+    // Partial selection: No; removal fails: No (back to the page); all unchecked: Yes;
+    // then closing the window: Yes.
+    script.answers = {0, 0, 1, 1};
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        ASSERT_EQ(wz->stepCount(), 7);
+        EXPECT_EQ(wz->step(3).kind, cInstWizard::pkDeprecated);
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+        cListViewChild* list = wz->deprecatedList();
+        ASSERT_EQ(list->getRowCount(), 2);
+        EXPECT_TRUE(list->checked(0) && list->checked(1));
+        maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-deprecated.png").c_str());
+        list->setChecked(1, false, true);
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkDeprecated) << "partial selection refused";
+        list->setChecked(1, true, true);
+        key(w, kReturn);
+        ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
+        maker.pumpAll();
+        // The failed package is offered again; the removed one is gone.
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+        ASSERT_EQ(list->getRowCount(), 1);
+        EXPECT_STREQ(list->text(0, 1), "Older Tool");
+        list->setChecked(0, false, true);
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "kept on Yes";
+        maker.injectClose(w);
+        maker.pumpAll();
+    };
+    cInstWizard::runWizard(ctx, &maker);
+    ASSERT_EQ(script.boxes.size(), 4u);
+    EXPECT_EQ(script.boxes[0].rfind("Some packages are not selected for removal", 0), 0u);
+    EXPECT_EQ(script.boxes[1].rfind("Do you want to continue with partial removal?", 0), 0u);
+    EXPECT_EQ(script.boxes[2].rfind("Are you sure you want to keep these packages?", 0), 0u);
+    ASSERT_EQ(ctx.packagesForRemoval.count(), 1);
+    EXPECT_EQ(ctx.packagesForRemoval.head->value.result != 0, true);
+}
+
+}  // namespace
