@@ -11,6 +11,7 @@
 #include "ciplatform/windowmaker.h"
 #include "softmgrapp/docview.h"
 #include "softmgrapp/installfs.h"
+#include "softmgrapp/installjob.h"
 #include "softmgrapp/wizardpics.h"
 #include "ui/controls/messageform.h"
 #include "ui/lang.h"
@@ -209,6 +210,8 @@ void cInstWizard::setStep(int index) {
                     myInstall->show(false);
                     break;
                 }
+                // Nothing was installed: the Finish page must not report a success.
+                if (!myInstallStarted && myCtx->result == 0) myCtx->result = eIJStopped;
                 continue;
             case pkFinish:
                 myFinish->init(myCtx);
