@@ -375,3 +375,53 @@ TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
+    // An update of an installed package (its folder is known: no location page) whose
+    // file is busy once: Yes tries again, No gives up with the backup message.
+    std::string v1 = out.file("v1.data"), v2 = out.file("v2.data");
+    ASSERT_TRUE(makePackage(out.path(), "1.0", {{"a.txt", "a1"}}, v1));
+    ASSERT_TRUE(makePackage(out.path(), "2.0", {{"a.txt", "a2"}}, v2));
+    struct Case {
+        int answer;
+        unsigned int result;
+        const char* content;
+    } cases[] = {{1, 0, "a2"}, {0, 7, "a1"}};
+    for (const Case& c : cases) {
+        PrivateHome again;
+        cMemConfig fresh;
+        ASSERT_EQ(install(v1, again, &fresh).job, 0u);
+        class cBusyOnce : public cInstallFS {
+        public:
+            std::atomic<int> calls{0};
+            bool canOpenForWrite(const char* p) override { return calls++ > 0 && cInstallFS::canOpenForWrite(p); }
+        } fs;
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(v2.c_str());
+        ctx.executablePath.set(again.fakeExe().c_str());
+        ctx.store = &fresh;
+        ctx.journalPath.set(again.journal().c_str());
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+        script.boxes.clear();
+        script.answers = {c.answer};
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            ASSERT_EQ(wz->stepCount(), 3) << "licence, install, finish";
+            wz->installPanel()->fileOps = &fs;
+            clickOn(w, wz->licenceBox());
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+            if (c.result) EXPECT_EQ(std::string(wz->finishPage()->messageText()).rfind("Backup of existing file failed.", 0), 0u);
+            key(w, kReturn);
+        };
+        EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
+        ASSERT_EQ(script.boxes.size(), 1u);
+        EXPECT_EQ(script.boxes[0].rfind("Failed to update the existing file!", 0), 0u);
+        EXPECT_NE(script.boxes[0].find(again.installFolder() + "/a.txt"), std::string::npos) << script.boxes[0];
+        EXPECT_EQ(ctx.result, c.result);
+        EXPECT_EQ(readTextFile(again.installFolder() + "/a.txt"), c.content);
+    }
+}
+
+}  // namespace
