@@ -66,7 +66,7 @@ int waitChild(pid_t pid, int* status, int flags) {
 // Starts a program that outlives the call: an intermediate child starts it and ends
 // at once (so it is re-parented and never a zombie of ours); a close-on-exec pipe
 // reports whether exec succeeded.
-bool spawnDetached(char* const* argv) {
+static bool spawnDetached(char* const* argv) {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return false;
     pid_t mid = fork();
@@ -163,6 +163,10 @@ bool splitCommandLine(const char* line, _typebuf<char>& storage, _typebuf<char*>
     }
     argv.ptr[words] = nullptr;
     return true;
+}
+
+bool startDetached(const char* const* argv) {
+    return argv && argv[0] && spawnDetached((char* const*)argv);
 }
 
 bool shellOpen(const char* text) {

@@ -14,9 +14,11 @@
 // nothing could be started, or when the shell reported a non-zero status.
 bool shellOpen(const char* text);
 
-// Starts a program (argv[0] looked up in PATH) that outlives the call and is never a
-// zombie of ours; no shell. True when exec succeeded.
-bool spawnDetached(char* const* argv);
+
+// Starts a program with its argument vector (argv[0] the program, looked up in PATH;
+// null-terminated) and does not wait for it: the child is re-parented, never a zombie of
+// ours; no shell. True when the program was executed.
+bool startDetached(const char* const* argv);
 
 // Runs a program and waits for it. The command-line form splits the line on blanks
 // honouring double quotes (splitCommandLine), without a shell. The result is the

@@ -52,8 +52,8 @@ bool siDocOpenLink(const char* target) {
             memcpy(arg.ptr + 2, target, n);
         }
     }
-    char* argv[] = {(char*)"xdg-open", arg.ptr ? arg.ptr : (char*)target, nullptr};
-    return spawnDetached(argv);
+    const char* argv[] = {"xdg-open", arg.ptr ? arg.ptr : target, nullptr};
+    return startDetached(argv);
 }
 
 cSiDocViewer::~cSiDocViewer() {

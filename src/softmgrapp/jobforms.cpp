@@ -16,6 +16,8 @@
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
+#include "ui/controls/messageform.h"
+#include "ui/controls/progressbar.h"
 #include "ui/lang.h"
 
 bool gConsoleMessages = false;
@@ -41,41 +43,6 @@ void formatMessage(const char* pattern, const char* path, _guardchar<char>& out)
     catStr(mid.ptr, at + 2, out);
 }
 
-// The message box form: a wrapped text and OK, or Yes and No.
-class cAppMsgBox : public cCustomForm {
-public:
-    int kind = 1;
-    void onConstruct() override {
-        cStaticElement* t = new cStaticElement;
-        clientArea()->attach(t, 0, 0, 10, 10);
-        clientArea()->anchor(t, 15, 15, -31, -61);
-        t->setTextDispMode(cStaticElement::eTDMWrapped);
-        t->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-        t->setText(text(), cCanvas::taLeft);
-        int buttons = kind == 4 ? 2 : 1;
-        for (int i = 0; i < buttons; i++) {
-            cWZIButton* b = new cWZIButton;
-            b->setText(str("ciom::messages", kind == 4 ? 1 + i : 0, i ? "No" : (kind == 4 ? "Yes" : "Ok")));
-            clientArea()->attach(b, 0, 0, 90, 26);
-            clientArea()->anchor(b, -(16 + 100 * (buttons - i)) + 10, -41, 90, 26);
-            myButtons[i] = b;
-        }
-        myButtons[0]->focus();
-    }
-    bool onAction(cChildElement* sender, cChildAction* action) override {
-        if (action->type == eActClick) {
-            if (sender == myButtons[0]) return end_modal(1), true;
-            if (sender == myButtons[1]) return end_modal(0), true;
-        }
-        return cCustomForm::onAction(sender, action);
-    }
-    bool onFormAccept() override { return end_modal(1), true; }
-    bool onFormCancel() override { return end_modal(kind == 4 ? 0 : 1), true; }
-
-private:
-    cWZIButton* myButtons[2] = {nullptr, nullptr};
-};
-
 tWizardRunner gWizardRunner = nullptr;
 
 }  // namespace
@@ -91,15 +58,17 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
         fprintf(stderr, "%s %s\n", kind == 2 ? "(e)" : kind >= 3 ? "(w)" : "(i)", text ? text : "");
         return kind == 4 ? 0 : 1;
     }
-    static const int kCaption[5] = {3, 3, 5, 4, 6};
-    cAppMsgBox* box = new cAppMsgBox;
-    box->kind = kind >= 1 && kind <= 4 ? kind : 1;
-    box->setText(text ? text : "");
-    const char* caption = str("ciom::messages", kCaption[box->kind], "");
-    int r = over && over->host() ? over->modal(caption, 400, 170, box)
-                                  : cChildElement::modalWindow(maker ? maker : appWindowMaker(), caption, 400, 170,
-                                                               box, nullptr, 0);
-    return r == 1 ? 1 : 0;
+    // A box runs over a window: without one, a small carrier form opens first.
+    if (!over || !over->platformWindow()) {
+        int r = cWLMsgForm::modal(kind, text, maker);
+        return kind == 4 ? r : 1;
+    }
+    switch (kind) {
+        case 2: return cMessageForm::errorbox(over, text ? text : "");
+        case 3: return cMessageForm::warningbox(over, text ? text : "");
+        case 4: return cMessageForm::warnconfirmbox(over, text ? text : "") ? 1 : 0;
+        default: return cMessageForm::infobox(over, text ? text : "");
+    }
 }
 
 // ---- the sent questions ----
@@ -307,18 +276,6 @@ bool cLangSelectionForm::onFormCancel() {
 
 // ---- cJobPanel ----
 
-void cJobProgressBar::setPos(int p) {
-    p = p < 0 ? 0 : p > 100 ? 100 : p;
-    if (myPos.exchange(p) != p) repaint();
-}
-
-void cJobProgressBar::onPaint(cCanvas* canvas) {
-    sRect all = {0, 0, width(), height()};
-    canvas->drawRect(&all, 0xFFFFFF, 0xA79997);
-    sRect done = {1, 1, (width() - 2) * myPos.load() / 100, height() - 2};
-    if (done.w > 0) canvas->drawRect(&done, 0xDA5C5C, (unsigned)-1);
-}
-
 cJobPanel::cJobPanel() {}
 
 cJobPanel::~cJobPanel() { terminate(4000); }
@@ -330,8 +287,9 @@ void cJobPanel::onInitData() {
         myStatus = new cStaticElement;
         attach(myStatus, 20, 50, 10, 18);
         myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-        myBar = new cJobProgressBar;
+        myBar = new cProgressChild;
         attach(myBar, 20, 80, 10, 22);
+        myBar->setRange(100);
     }
     anchor(myStatus, 20, 50, -41, 18);
     anchor(myBar, 20, 80, -41, 22);
@@ -374,7 +332,10 @@ bool cJobPanel::notifyProgress(double p) {
     if (now - myLastUpdate >= 100001) {
         long long s = myStages.count;
         int pos = s ? (int)(p / s + myStage * 100.0 / s) : (int)(p + 0.5);
-        if (myBar) myBar->setPos(pos);
+        pos = pos < 0 ? 0 : pos > 100 ? 100 : pos;
+        myBarPos = pos;
+        // From the job's thread: the bar's own animation takes the position.
+        if (myBar) myBar->setPos(pos, true);
         myLastUpdate = now;
     }
     return !haveToStop();

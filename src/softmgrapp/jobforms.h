@@ -116,16 +116,7 @@ private:
     _typebuf<cAppButtonBase*> myRows;
 };
 
-// The panel's progress bar: a position from 0 to 100 set from any thread.
-class cJobProgressBar : public cChildElement {
-public:
-    void setPos(int pos);
-    int pos() const { return myPos.load(); }
-    void onPaint(cCanvas* canvas) override;
-
-private:
-    std::atomic<int> myPos{0};
-};
+class cProgressChild;
 
 // A panel that is a job and its own progress target, in numbered stages.
 class cJobPanel : public cPanelChild, public cProgressNotifyTarget, public cJob {
@@ -138,7 +129,8 @@ public:
     int numStages() const { return (int)myStages.count; }
     int currentStage() const { return myStage; }
     const char* statusText() { return myStatus ? myStatus->text() : nullptr; }
-    int barPos() const { return myBar ? myBar->pos() : -1; }
+    // The position last given to the bar (0-100), -1 before the panel is built.
+    int barPos() const { return myBar ? myBarPos.load() : -1; }
 
     bool notifyProgress(double percent) override;
     bool notifyStage(int stage) override;
@@ -151,7 +143,8 @@ protected:
 
 private:
     cStaticElement* myStatus = nullptr;
-    cJobProgressBar* myBar = nullptr;
+    cProgressChild* myBar = nullptr;
+    std::atomic<int> myBarPos{0};
     _classbuf<_guardchar<char> > myStages;
     int myStage = 0;
     unsigned long long myLastUpdate = 0;

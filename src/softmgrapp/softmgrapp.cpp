@@ -7,6 +7,7 @@
 
 #include "base/cexception.h"
 #include "ciplatform/headless.h"
+#include "softmgrapp/instwizard.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/pkgregistry.h"
@@ -126,7 +127,7 @@ int cSoftMgrApp::run() {
     // Under a headless test script the forms' messages go to the console too.
     gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
-        case eModeInstall: return install(executablePath.ptr, firstArg.ptr, installOffset);
+        case eModeInstall: useInstallerWizard(); return install(executablePath.ptr, firstArg.ptr, installOffset);
         case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeVersion: return printverinfo();

@@ -106,6 +106,8 @@ int cMessageForm::doDialog(cChildElement* parent, const char* text, const char* 
     form->myIconIndex = iconIndex;
     form->myCaption = caption;
     form->myButtonSet = buttons;
+    // The whole message as the form's text, for whoever inspects the box.
+    form->setText(text, -1, false);
     int W, H;
     form->split(parent, text, W, H);
     const char* title = caption ? caption : form->string(parent, titleIndex);

@@ -1,0 +1,128 @@
+// The finish page: the result of the installation job and the on-completion programs.
+#include "softmgrapp/finishpanel.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/process.h"
+#include "softmgrapp/installfs.h"
+#include "ciplatform/canvas.h"
+#include "softmgrapp/appcontrols.h"
+
+cFinishPanel::tStarter cFinishPanel::gStarter = startDetached;
+
+void cErrorDispl::onPaint(cCanvas* canvas) {
+    sRect all = {0, 0, width(), height()};
+    canvas->drawRect(&all, 0xFFFFFF, 0xFFFFFF);
+    const char* t = text();
+    if (!t || !*t) return;
+    canvas->setTextMode(mkStdFont());
+    canvas->setTextColors(defaultBackgroundColor(), 0xFFFFFF);
+    sSize used;
+    canvas->drawTextWrapped(0, 0, width(), height(), cCanvas::taLeft, t, used);
+}
+
+cFinishPanel::~cFinishPanel() { clearActions(); }
+
+void cFinishPanel::onInitData() {
+    cPanelChild::onInitData();
+    setBorderColor(0xFFFFFF);
+    setBgColor(0xFFFFFF);
+    if (!myTitle) {
+        myTitle = new cStaticElement;
+        attach(myTitle, 10, 10, 10, 20);
+        myMessage = new cErrorDispl;
+        attach(myMessage, 10, 40, 10, 60);
+    }
+    anchor(myTitle, 10, 10, -21, 20);
+    myTitle->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
+    myTitle->setFont(mkBtnFont(false));
+    anchor(myMessage, 10, 40, -21, 60);
+}
+
+void cFinishPanel::clearActions() {
+    for (auto* it = myActions.head; it; it = it->next) {
+        if (!it->value.box) continue;
+        dettach(it->value.box);
+        delete it->value.box;
+    }
+    myActions.destroy();
+}
+
+void cFinishPanel::init(sPkgInstallContext* ctx) {
+    clearActions();
+    if (!myTitle) onInitData();
+    if (!ctx) {
+        myTitle->setText("", cCanvas::taLeft);
+        myMessage->setText("", -1, true);
+        return;
+    }
+    unsigned int n = ctx->result;
+    if (n != 0) {
+        myTitle->setText(string(1), cCanvas::taLeft);
+        myMessage->setDefaultBackgroundColor(0x4040A0);
+        const char* m = n <= 11 ? string((int)n + 1) : nullptr;
+        myMessage->setText(m ? m : "", -1, true);
+        repaint();
+        return;
+    }
+    myTitle->setText(string(0), cCanvas::taLeft);
+    myMessage->setDefaultBackgroundColor(0x655654);
+    myMessage->setText(string(13) ? string(13) : "", -1, true);
+    _List<cSoftPkgScenario::sOnCompletionRun> runs;
+    if (ctx->getOnCompletionRun(runs)) {
+        int y = 110;
+        for (auto* it = runs.head; it; it = it->next) {
+            // Boxes stop above the panel's bottom margin; the rest are not offered.
+            if (y > height() - 20) break;
+            const cSoftPkgScenario::sOnCompletionRun& r = it->value;
+            sActions* a = myActions.add();
+            if (!a) break;
+            a->program.set(r.target.ptr ? r.target.ptr : "");
+            a->args.set(r.args.ptr ? r.args.ptr : "");
+            if (a->args.empty()) {
+                a->commandLine.set(a->program.ptr);
+            } else {
+                _guardchar<char> head;
+                catStr("\"", a->program.ptr, head);
+                _guardchar<char> mid;
+                catStr(head.ptr, "\" ", mid);
+                catStr(mid.ptr, a->args.ptr, a->commandLine);
+            }
+            a->box = new cCheckBoxChild;
+            attach(a->box, 15, y, 10, 18);
+            anchor(a->box, 15, y, -31, 18);
+            a->box->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
+            a->box->setText(r.name.ptr ? r.name.ptr : "", cCanvas::taLeft);
+            a->box->setChecked(r.checked != 0, false);
+            y += 25;
+        }
+    }
+    repaint();
+}
+
+void cFinishPanel::finalize() {
+    for (auto* it = myActions.head; it; it = it->next) {
+        sActions& a = it->value;
+        if (!a.box || !a.box->checked() || a.program.empty()) continue;
+        struct stat st;
+        if (stat(a.program.ptr, &st) != 0) continue;
+        if (S_ISREG(st.st_mode) && access(a.program.ptr, X_OK) == 0) {
+            // The program and its arguments as words: the path (which holds the folder
+            // the user chose) is never parsed by a shell.
+            _typebuf<char> storage;
+            _typebuf<char*> words;
+            bool haveArgs = !a.args.empty() && splitCommandLine(a.args.ptr, storage, words);
+            long long n = haveArgs ? words.count - 1 : 0;
+            _typebuf<const char*> argv;
+            if (!argv.set(n + 2)) continue;
+            argv.ptr[0] = a.program.ptr;
+            for (long long i = 0; i < n; i++) argv.ptr[i + 1] = words.ptr[i];
+            argv.ptr[n + 1] = nullptr;
+            gStarter(argv.ptr);
+        } else {
+            const char* argv[] = {"xdg-open", a.program.ptr, nullptr};
+            gStarter(argv);
+        }
+    }
+}

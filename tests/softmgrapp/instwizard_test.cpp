@@ -1,0 +1,427 @@
+// The installer wizard on the headless window maker, over the example package built by
+// "make": driven page by page with injected keys and clicks, each page's state checked,
+// message boxes answered by the modal script, then the files and the registry.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <functional>
+
+#include "apptest.h"
+#include "ciplatform/headless.h"
+#include "cihlpdoc/sidocbox.h"
+#include "installtest.h"
+#include "softmgrapp/docview.h"
+#include "base/process.h"
+#include "softmgrapp/installinit.h"
+#include "softmgrapp/installjob.h"
+#include "softmgrapp/instwizard.h"
+#include "softmgrapp/sopkglang.h"
+#include "ui/elementhost.h"
+#include "ui/lang.h"
+
+using namespace installtest;
+
+namespace {
+
+const int kReturn = 397, kEscape = 283;
+
+// Runs `drive` once the wizard's window is open; message boxes (depth 2) are answered
+// from `answers` in order (then 0) and their texts recorded.
+class cWizardScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*, cInstWizard*)> drive;
+    std::vector<int> answers;
+    std::vector<std::string> boxes;
+    void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
+        cElementHost* h = static_cast<cElementHost*>(w->userData);
+        cChildElement* root = h ? h->rootElement() : nullptr;
+        if (!root) return;
+        if (depth == 1) {
+            if (drive) drive(maker, w, static_cast<cInstWizard*>(root));
+            return;
+        }
+        boxes.push_back(root->text() ? root->text() : "");
+        int a = answers.empty() ? 0 : answers.front();
+        if (!answers.empty()) answers.erase(answers.begin());
+        root->end_modal(a);
+    }
+};
+
+class InstWizard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string prog = apptest::stagedProgram();
+        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+        cSOPKGLang::init();
+        cSOPKGLang::applyLang(eLangENG);
+        bundle = out.file("HelloTool.app");
+        apptest::Result r =
+            apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        maker.setModalScript(&script);
+        maker.setIdleTimeout(20000);
+        cFinishPanel::gStarter = recordStart;
+        started().clear();
+    }
+    void TearDown() override { cFinishPanel::gStarter = startDetached; }
+
+    // The start's checks as the loading form runs them (English chosen).
+    bool load(sPkgInstallContext& ctx) {
+        ctx.packagePath.set((bundle + "/Contents/Resources/scenario.data").c_str());
+        ctx.executablePath.set(home.fakeExe().c_str());
+        ctx.store = &store;
+        ctx.journalPath.set(home.journal().c_str());
+        ScriptedAsker asker;
+        asker.lang = eLangENG;
+        return installChecks(ctx, &asker) == 0;
+    }
+    static std::vector<std::vector<std::string> >& started() {
+        static std::vector<std::vector<std::string> > s;
+        return s;
+    }
+    static bool recordStart(const char* const* argv) {
+        std::vector<std::string> v;
+        for (; *argv; argv++) v.push_back(*argv);
+        started().push_back(v);
+        return true;
+    }
+    // Pumps until `done` holds (bounded: the installation job runs on its own thread).
+    bool pumpUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 2000 && !done(); i++) {
+            maker.pumpAll();
+            cJob::sleep(5);
+        }
+        maker.pumpAll();
+        return done();
+    }
+    void key(cPlatformWindow* w, int k) {
+        maker.injectKey(w, k);
+        maker.pumpAll();
+    }
+    void clickOn(cPlatformWindow* w, cChildElement* e) {
+        // Positions are on the screen; the window's origin is the root's.
+        sPoint p = {0, 0}, origin = {0, 0};
+        e->absPos(p);
+        e->root()->absPos(origin);
+        p.x -= origin.x, p.y -= origin.y;
+        maker.injectClick(w, p.x + 6, p.y + e->height() / 2);
+        maker.pumpAll();
+    }
+    void clickStep(cPlatformWindow* w, int step) {
+        maker.injectClick(w, 30, 85 + 22 * step + 7);
+        maker.pumpAll();
+    }
+
+    PrivateHome home;
+    testutil::TempDir out;
+    std::string bundle;
+    cMemConfig store;
+    cHeadlessWindowMaker maker;
+    cWizardScript script;
+};
+
+// Blocks the installation's first file until released.
+class cGateFS : public cInstallFS {
+public:
+    std::atomic<bool> open{false};
+    std::atomic<int> waiting{0};
+    int createExclusive(const char* p, int m) override {
+        waiting++;
+        while (!open) cJob::sleep(2);
+        return cInstallFS::createExclusive(p, m);
+    }
+};
+
+TEST_F(InstWizard, ExamplePackagePageByPage) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    std::string folder = home.path() + "/My \"Apps\"/Hello Tool";
+    ASSERT_TRUE(apptest::makeDirs(folder));
+    // A file of another package where the example's program goes: refused first.
+    ASSERT_TRUE(apptest::makeDirs(folder + "/bin"));
+    ASSERT_TRUE(writeTextFile(folder + "/bin/hello", "not ours"));
+    cGateFS gate;
+    std::vector<std::string> log;
+    script.answers = {1, 0};  // the foreign-file error box; "abort installation?" No
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        std::string png = std::string(QMX_BINARY_DIR) + "/wizard-";
+        auto shot = [&](const char* name) { maker.snapshotPNG(w, (png + name + ".png").c_str()); };
+        // Introduction, notes, licence, location, install, finish.
+        ASSERT_EQ(wz->stepCount(), 6);
+        static const int kinds[6] = {0, 1, 2, 4, 5, 6};
+        for (int i = 0; i < 6; i++) EXPECT_EQ(wz->step(i).kind, kinds[i]);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkIntro);
+        EXPECT_STREQ(wz->nextButton()->text(), "Next");
+        EXPECT_TRUE(wz->docView(0)->visible());
+        shot("intro");
+        key(w, kReturn);
+        // The notes must be accepted: Next is gated by the box.
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkNotes);
+        EXPECT_TRUE(wz->readmeBox()->visible());
+        EXPECT_FALSE(wz->readmeBox()->checked());
+        EXPECT_FALSE(wz->nextButton()->enabled());
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkNotes) << "Return without the box";
+        clickOn(w, wz->readmeBox());
+        EXPECT_TRUE(wz->readmeBox()->checked());
+        EXPECT_TRUE(wz->nextButton()->enabled());
+        shot("notes");
+        clickOn(w, wz->readmeBox());
+        EXPECT_FALSE(wz->nextButton()->enabled()) << "unchecking disables Next again";
+        clickOn(w, wz->readmeBox());
+        clickOn(w, wz->nextButton());
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLicence);
+        EXPECT_FALSE(wz->licenceBox()->checked());
+        EXPECT_FALSE(wz->nextButton()->enabled());
+        EXPECT_FALSE(wz->readmeBox()->visible());
+        // Back through the step list: a completed step; a later one does nothing.
+        clickStep(w, 4);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLicence);
+        clickStep(w, 1);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkNotes);
+        EXPECT_FALSE(wz->readmeBox()->checked()) << "shown again unchecked";
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        shot("licence");
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        cFileSelectPanel* fs = wz->folderPage();
+        EXPECT_STREQ(fs->pathEdit()->text(), "/Applications");
+        EXPECT_TRUE(fs->pathEdit()->readonly());
+        // What Browse does with the dialog's folder (the volume has room).
+        ASSERT_TRUE(fs->takeFolder(folder.c_str()));
+        EXPECT_EQ(fs->pathEdit()->text(), folder);
+        shot("location");
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "a foreign file stops the page";
+        EXPECT_EQ(fs->lastMessage(), 8);
+        ASSERT_EQ(unlink((folder + "/bin/hello").c_str()), 0);
+        wz->installPanel()->fileOps = &gate;
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkInstall);
+        ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));
+        EXPECT_FALSE(wz->nextButton()->enabled());
+        shot("install");
+        // While the job runs: step clicks, Return and closing are refused; Escape asks
+        // whether to abort (answered No).
+        clickStep(w, 0);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkInstall) << "step click during the job";
+        EXPECT_EQ(wz->active(30, 92), -1);
+        key(w, kReturn);
+        maker.injectClose(w);
+        maker.pumpAll();
+        EXPECT_TRUE(maker.alive(w));
+        key(w, kEscape);
+        EXPECT_TRUE(wz->installPanel()->runs());
+        gate.open = true;
+        ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+        EXPECT_STREQ(wz->nextButton()->text(), "Close");
+        cFinishPanel* fin = wz->finishPage();
+        EXPECT_STREQ(fin->titleText(), "Installation completed successfully.");
+        ASSERT_EQ(fin->actions().count(), 2);
+        const cFinishPanel::sActions& run = fin->actions().head->value;
+        EXPECT_EQ(std::string(run.commandLine.ptr), "\"" + folder + "/bin/hello\" --first-run");
+        EXPECT_TRUE(run.box->checked());
+        EXPECT_FALSE(fin->actions().head->next->value.box->checked());
+        // No step is clickable on the Finish page.
+        EXPECT_EQ(wz->active(30, 92), -1);
+        shot("finish");
+        key(w, kReturn);
+    };
+    EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
+    ASSERT_EQ(script.boxes.size(), 2u);
+    EXPECT_NE(script.boxes[0].find("from a different package"), std::string::npos) << script.boxes[0];
+    EXPECT_EQ(script.boxes[1], "Are you sure you want to abort installation?");
+    EXPECT_EQ(ctx.result, 0u);
+    // Only the checked program started, its path (with the folder's quotes and blanks)
+    // one word of its own.
+    ASSERT_EQ(started().size(), 1u);
+    EXPECT_EQ(started()[0], (std::vector<std::string>{folder + "/bin/hello", "--first-run"}));
+    // The files and the registry.
+    struct stat st;
+    ASSERT_EQ(stat((folder + "/bin/hello").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_TRUE(apptest::exists(folder + "/doc/README.txt"));
+    EXPECT_FALSE(apptest::exists(folder + "/doc/LIESMICH.txt")) << "other languages' files stay out";
+    _guardchar<char> path;
+    ASSERT_TRUE(store.getParamStr("install/org.qmx.example.hello/path", path));
+    EXPECT_EQ(std::string(path.ptr), folder);
+    unsigned long long ver = 0;
+    EXPECT_TRUE(store.getParamInt("install/org.qmx.example.hello/ver", ver));
+}
+
+TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    std::string folder = home.path() + "/Apps";
+    ASSERT_TRUE(apptest::makeDirs(folder));
+    cFileSelectPanel::tFreeSpace saved = cFileSelectPanel::gFreeSpace;
+    cGateFS gate;
+    script.answers = {1, 1, 1};  // two refused folders, then abort: Yes
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        // Skip to the location page the quick way: the boxes checked by clicks.
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        cFileSelectPanel* fs = wz->folderPage();
+        // A folder whose volume is too small (or unknown) is not taken into the edit.
+        EXPECT_FALSE(fs->takeFolder((folder + "/missing").c_str()));
+        EXPECT_EQ(fs->lastMessage(), 12);
+        cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long& free) { return (free = 1), true; };
+        EXPECT_FALSE(fs->takeFolder(folder.c_str()));
+        EXPECT_EQ(fs->lastMessage(), 13);
+        cFileSelectPanel::gFreeSpace = saved;
+        EXPECT_STREQ(fs->pathEdit()->text(), "/Applications");
+        ASSERT_TRUE(fs->takeFolder(folder.c_str()));
+        wz->installPanel()->fileOps = &gate;
+        key(w, kReturn);
+        ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));
+        key(w, kEscape);
+        gate.open = true;
+        ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+        cFinishPanel* fin = wz->finishPage();
+        EXPECT_STREQ(fin->titleText(), "Installation completed with an error:");
+        EXPECT_STREQ(fin->messageText(), "Installation was aborted.");
+        EXPECT_EQ(fin->messageColour(), 0x4040A0u);
+        EXPECT_EQ(fin->actions().count(), 0) << "no programs after a failure";
+        maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-aborted.png").c_str());
+        key(w, kReturn);
+    };
+    EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
+    ASSERT_EQ(script.boxes.size(), 3u);
+    EXPECT_EQ(script.boxes[2], "Are you sure you want to abort installation?");
+    EXPECT_EQ(ctx.result, (unsigned)eIJStopped);
+    EXPECT_TRUE(started().empty());
+    EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
+    EXPECT_FALSE(apptest::exists(folder + "/bin/hello"));
+}
+
+TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    script.answers = {0, 1};
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard*) {
+        maker.injectClose(w);
+        maker.pumpAll();
+        EXPECT_TRUE(maker.alive(w)) << "No keeps the window";
+        maker.injectClose(w);
+        maker.pumpAll();
+    };
+    cInstWizard::runWizard(ctx, &maker);
+    ASSERT_EQ(script.boxes.size(), 2u);
+    EXPECT_EQ(script.boxes[0], "Are you sure you want to close this Software Installer?");
+    EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    // Two installed packages this one replaces: one removal succeeds, one fails.
+    sPackageForRemoval* ok = ctx.packagesForRemoval.add();
+    ok->name.set("Old Tool");
+    ok->command.set("/bin/true");
+    sPackageForRemoval* bad = ctx.packagesForRemoval.add();
+    bad->name.set("Older Tool");
+    bad->command.set("/bin/false");
+    // Partial selection: No; removal fails: No (back to the page); all unchecked: Yes;
+    // then closing the window: Yes.
+    script.answers = {0, 0, 1, 1};
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        ASSERT_EQ(wz->stepCount(), 7);
+        EXPECT_EQ(wz->step(3).kind, cInstWizard::pkDeprecated);
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+        cListViewChild* list = wz->deprecatedList();
+        ASSERT_EQ(list->getRowCount(), 2);
+        EXPECT_TRUE(list->checked(0) && list->checked(1));
+        maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-deprecated.png").c_str());
+        list->setChecked(1, false, true);
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkDeprecated) << "partial selection refused";
+        list->setChecked(1, true, true);
+        key(w, kReturn);
+        ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
+        maker.pumpAll();
+        // The failed package is offered again; the removed one is gone.
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+        ASSERT_EQ(list->getRowCount(), 1);
+        EXPECT_STREQ(list->text(0, 1), "Older Tool");
+        list->setChecked(0, false, true);
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "kept on Yes";
+        maker.injectClose(w);
+        maker.pumpAll();
+    };
+    cInstWizard::runWizard(ctx, &maker);
+    ASSERT_EQ(script.boxes.size(), 4u);
+    EXPECT_EQ(script.boxes[0].rfind("Some packages are not selected for removal", 0), 0u);
+    EXPECT_EQ(script.boxes[1].rfind("Do you want to continue with partial removal?", 0), 0u);
+    EXPECT_EQ(script.boxes[2].rfind("Are you sure you want to keep these packages?", 0), 0u);
+    ASSERT_EQ(ctx.packagesForRemoval.count(), 1);
+    EXPECT_EQ(ctx.packagesForRemoval.head->value.result != 0, true);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
+    // An update of an installed package (its folder is known: no location page) whose
+    // file is busy once: Yes tries again, No gives up with the backup message.
+    std::string v1 = out.file("v1.data"), v2 = out.file("v2.data");
+    ASSERT_TRUE(makePackage(out.path(), "1.0", {{"a.txt", "a1"}}, v1));
+    ASSERT_TRUE(makePackage(out.path(), "2.0", {{"a.txt", "a2"}}, v2));
+    struct Case {
+        int answer;
+        unsigned int result;
+        const char* content;
+    } cases[] = {{1, 0, "a2"}, {0, 7, "a1"}};
+    for (const Case& c : cases) {
+        PrivateHome again;
+        cMemConfig fresh;
+        ASSERT_EQ(install(v1, again, &fresh).job, 0u);
+        class cBusyOnce : public cInstallFS {
+        public:
+            std::atomic<int> calls{0};
+            bool canOpenForWrite(const char* p) override { return calls++ > 0 && cInstallFS::canOpenForWrite(p); }
+        } fs;
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(v2.c_str());
+        ctx.executablePath.set(again.fakeExe().c_str());
+        ctx.store = &fresh;
+        ctx.journalPath.set(again.journal().c_str());
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+        script.boxes.clear();
+        script.answers = {c.answer};
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            ASSERT_EQ(wz->stepCount(), 3) << "licence, install, finish";
+            wz->installPanel()->fileOps = &fs;
+            clickOn(w, wz->licenceBox());
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+            if (c.result) EXPECT_EQ(std::string(wz->finishPage()->messageText()).rfind("Backup of existing file failed.", 0), 0u);
+            key(w, kReturn);
+        };
+        EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
+        ASSERT_EQ(script.boxes.size(), 1u);
+        EXPECT_EQ(script.boxes[0].rfind("Failed to update the existing file!", 0), 0u);
+        EXPECT_NE(script.boxes[0].find(again.installFolder() + "/a.txt"), std::string::npos) << script.boxes[0];
+        EXPECT_EQ(ctx.result, c.result);
+        EXPECT_EQ(readTextFile(again.installFolder() + "/a.txt"), c.content);
+    }
+}
+
+}  // namespace

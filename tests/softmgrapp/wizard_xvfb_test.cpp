@@ -1,0 +1,234 @@
+// The generated installer end to end on a private Xvfb server, as a person would use it:
+// the bundle's program started with DISPLAY set, every page clicked through with
+// xdotool, a screenshot of each page kept in the build folder (xvfb-wizard-*.png), then
+// the installed files, the registry and the on-completion program's greeting.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+
+#include "apptest.h"
+#include "testutil.h"
+#include "ui/ciappconfig.h"
+
+extern char** environ;
+
+namespace {
+
+// A private server on a display number it picks itself (-displayfd), ended with the test.
+class cXvfb {
+public:
+    cXvfb() {
+        int fds[2];
+        if (!testutil::haveTool("Xvfb") || pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            int devnull = open("/dev/null", O_RDWR);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                   (char*)nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string got;
+        struct pollfd p = {fds[0], POLLIN, 0};
+        while (pid > 0 && poll(&p, 1, 10000) > 0) {
+            char buf[32];
+            ssize_t n = read(fds[0], buf, sizeof(buf));
+            if (n <= 0) break;
+            got.append(buf, (size_t)n);
+            if (got.find('\n') != std::string::npos) break;
+        }
+        close(fds[0]);
+        if (!got.empty() && got.back() == '\n') name = ":" + got.substr(0, got.size() - 1);
+    }
+    ~cXvfb() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    int pid = -1;
+    std::string name;
+};
+
+class WizardXvfb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prog = apptest::stagedProgram();
+        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+        for (const char* tool : {"Xvfb", "xdotool", "import"})
+            if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+        if (server.name.empty()) GTEST_SKIP() << "Xvfb would not start";
+        if (const char* d = getenv("DISPLAY")) hadDisplay = true, oldDisplay = d;
+        setenv("DISPLAY", server.name.c_str(), 1);
+    }
+    void TearDown() override {
+        if (installer > 0) {
+            kill(installer, SIGKILL);
+            waitpid(installer, nullptr, 0);
+        }
+        if (hadDisplay)
+            setenv("DISPLAY", oldDisplay.c_str(), 1);
+        else
+            unsetenv("DISPLAY");
+    }
+
+    // Starts the program with HOME and DISPLAY, its output into `log`.
+    int start(const std::string& program, const std::string& home, const std::string& log) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            setenv("HOME", home.c_str(), 1);
+            unsetenv("XDG_DATA_HOME");
+            execl(program.c_str(), program.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        return pid;
+    }
+    // Waits for the installer to end; its exit code, or -1 after `ms`.
+    int finish(int ms) {
+        for (int i = 0; i < ms / 50; i++) {
+            int st = 0;
+            if (waitpid(installer, &st, WNOHANG) == installer) {
+                installer = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            }
+            usleep(50000);
+        }
+        return -1;
+    }
+    static std::string xdo(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"xdotool"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string out;
+        testutil::run(argv, &out);
+        return out;
+    }
+    // The first visible window that `match` accepts (by name and geometry), waiting up to 15 s.
+    std::string waitWindow(const std::function<bool(const std::string& name, const std::string& geometry)>& match) {
+        for (int i = 0; i < 150; i++) {
+            std::string ids = xdo({"search", "--onlyvisible", "--name", ".*"});
+            size_t at = 0;
+            while (at < ids.size()) {
+                size_t nl = ids.find('\n', at);
+                std::string id = ids.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+                at = nl == std::string::npos ? ids.size() : nl + 1;
+                if (id.empty()) continue;
+                std::string name = xdo({"getwindowname", id});
+                if (!name.empty() && name.back() == '\n') name.pop_back();
+                if (match(name, xdo({"getwindowgeometry", id}))) return id;
+            }
+            usleep(100000);
+        }
+        return "";
+    }
+    bool gone(const std::string& id) {
+        for (int i = 0; i < 50; i++) {
+            if (xdo({"search", "--onlyvisible", "--name", ".*"}).find(id + "\n") == std::string::npos) return true;
+            usleep(100000);
+        }
+        return false;
+    }
+    void click(const std::string& id, int x, int y) {
+        xdo({"mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
+        usleep(400000);
+    }
+    void shot(const std::string& id, const std::string& page) {
+        usleep(300000);
+        std::string png = std::string(QMX_BINARY_DIR) + "/xvfb-wizard-" + page + ".png";
+        EXPECT_EQ(testutil::run({"import", "-window", id, png}), 0) << page;
+    }
+
+    static cXvfb server;
+    std::string prog, oldDisplay;
+    bool hadDisplay = false;
+    int installer = -1;
+    testutil::TempDir home, out;
+};
+
+cXvfb WizardXvfb::server;
+
+TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
+    std::string bundle = out.file("HelloTool.app");
+    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
+    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    std::string folder = home.path() + "/My Apps";
+    ASSERT_TRUE(apptest::makeDirs(folder));
+    std::string log = out.file("installer.log");
+    installer = start(bundle + "/Contents/MacOS/Installer", home.path(), log);
+    ASSERT_GT(installer, 0);
+
+    // The language question (three languages): English is preselected.
+    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
+        return n.empty() && g.find("380x370") != std::string::npos;
+    });
+    ASSERT_FALSE(lang.empty()) << testutil::readFile(log).size();
+    shot(lang, "0-language");
+    xdo({"key", "Return"});
+    std::string w = waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    ASSERT_FALSE(w.empty());
+    EXPECT_NE(xdo({"getwindowgeometry", w}).find("636x443"), std::string::npos);
+    const int nextX = 560, nextY = 404, boxX = 200, boxY = 377;
+    shot(w, "1-introduction");
+    click(w, nextX, nextY);
+    shot(w, "2-notes");
+    click(w, nextX, nextY);  // refused: the notes are not accepted yet
+    click(w, boxX, boxY);
+    click(w, nextX, nextY);
+    click(w, boxX, boxY);
+    shot(w, "3-licence");
+    click(w, nextX, nextY);
+    shot(w, "4-location");
+    // Browse: the folder dialog, its path typed into its edit, Return to select.
+    click(w, 549, 155);
+    std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
+    ASSERT_FALSE(dlg.empty());
+    click(dlg, 170, 394);
+    xdo({"type", "--delay", "15", folder});
+    // The dialog's first Return goes to the typed folder in its tree, the next selects it.
+    xdo({"key", "Return"});
+    shot(dlg, "5-folder-dialog");
+    xdo({"key", "Return"});
+    ASSERT_TRUE(gone(dlg));
+    shot(w, "6-location-chosen");
+    click(w, nextX, nextY);
+    // The installation runs; the wizard moves on to Finish by itself.
+    for (int i = 0; i < 100 && !apptest::exists(home.path() + "/.qmx/install.hive"); i++) usleep(100000);
+    usleep(1000000);
+    shot(w, "7-finish");
+    click(w, nextX, nextY);  // Close: starts "Start Hello Tool now" (checked)
+    EXPECT_EQ(finish(15000), 0);
+
+    struct stat st;
+    ASSERT_EQ(stat((folder + "/bin/hello").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_TRUE(apptest::exists(folder + "/doc/README.txt"));
+    EXPECT_TRUE(apptest::exists(folder + "/share/hello.png"));
+    cCIAppConfig store;
+    ASSERT_TRUE(store.openFolder((home.path() + "/.qmx").c_str()));
+    _guardchar<char> path;
+    ASSERT_TRUE(store.getParamStr("install/org.qmx.example.hello/path", path));
+    EXPECT_EQ(std::string(path.ptr), folder);
+    // The program started detached with its argument: its greeting reaches the log.
+    std::string text;
+    for (int i = 0; i < 50; i++) {
+        std::vector<unsigned char> bytes = testutil::readFile(log);
+        text.assign(bytes.begin(), bytes.end());
+        if (text.find("Thank you for installing Hello Tool.") != std::string::npos) break;
+        usleep(100000);
+    }
+    EXPECT_NE(text.find("Hello! Thank you for installing Hello Tool."), std::string::npos) << text;
+}
+
+}  // namespace
