@@ -34,6 +34,7 @@
 #include "picts/raw/canon/pictcr3.h"
 #include "picts/raw/canon/pictcrw.h"
 #include "picts/raw/minolta/pictmrw.h"
+#include "picts/raw/pentax/pictpef.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
@@ -59,7 +60,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
-    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
+    QMX_DECODER(cPictBase::pkPEF, cPictPEF), QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
