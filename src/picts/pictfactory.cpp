@@ -34,6 +34,7 @@
 #include "picts/raw/canon/pictcr3.h"
 #include "picts/raw/canon/pictcrw.h"
 #include "picts/raw/hasselblad/pict3fr.h"
+#include "picts/raw/leaf/pictmos.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/nikon/pictnef.h"
 #include "picts/raw/pentax/pictpef.h"
@@ -59,7 +60,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkJP2, cPictJP2),   QMX_DECODER(cPictBase::pkJ2K, cPictJ2K),
     QMX_DECODER(cPictBase::pkCR2, cPictCR2),    QMX_DECODER(cPictBase::pkCRW, cPictCRW),
     QMX_DECODER(cPictBase::pkCR3, cPictCR3),    QMX_DECODER(cPictBase::pkNEF, cPictNEF),
-    QMX_DECODER(cPictBase::pk3FR, cPict3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
+    QMX_DECODER(cPictBase::pk3FR, cPict3FR),    QMX_DECODER(cPictBase::pkMOS, cPictMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_DECODER(cPictBase::pkPEF, cPictPEF), QMX_DECODER(cPictBase::pkARW, cPictARW),

@@ -745,8 +745,14 @@ bool cPictNEF::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWi
             return true;
     }
     if (myProps.preview.count) {
-        cBufWrapperIO mem(myProps.preview.ptr, (long long)myProps.preview.count);
-        if (rawJpegPreview(&mem, 0, myProps.preview.count, target, maxWidth, maxHeight)) return true;
+        // The window of the preview reader starts after one byte of padding.
+        _typebuf<unsigned char> padded;
+        if (padded.set(myProps.preview.count + 1)) {
+            padded.ptr[0] = 0;
+            memcpy(padded.ptr + 1, myProps.preview.ptr, (size_t)myProps.preview.count);
+            cBufWrapperIO mem(padded.ptr, (long long)padded.count);
+            if (rawJpegPreview(&mem, 1, myProps.preview.count, target, maxWidth, maxHeight)) return true;
+        }
     }
     if (myThumbOffset && myThumbLength) return rawJpegPreview(io, myThumbOffset, myThumbLength, target, maxWidth, maxHeight);
     return false;
