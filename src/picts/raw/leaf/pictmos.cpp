@@ -157,6 +157,7 @@ bool cPictMOS::isPicture(cFileIOTarget* io, sPictInfo* info) {
 bool cPictMOS::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
     const long long width = myWidth, height = myHeight;
     const unsigned long long fileSize = io->size();
+    if (myCounts.count != myOffsets.count) return false;
     unsigned long long total = 0;
     for (long long i = 0; i < myOffsets.count; i++) {
         if ((unsigned long long)myOffsets.ptr[i] + myCounts.ptr[i] > fileSize) return false;

@@ -150,7 +150,8 @@ bool cPictPEF::onTag(int tag, int type, const void* data, int size) {
 bool cPictPEF::walk(cFileIOTarget* io) {
     reset();
     if (!io || !processStream(io, ~0ULL)) return false;
-    if (!myWidth || !myHeight || !myBits || !myStripOffsets.count || !myStripCounts.count || !myCfa.pattern.count)
+    if (!myWidth || !myHeight || !myBits || !myStripOffsets.count || myStripCounts.count != myStripOffsets.count ||
+        !myCfa.pattern.count)
         return false;
     if (myMakerNote) {
         // The maker note ("AOC\0" and a byte-order mark, Ricoh's four bytes longer) is a
