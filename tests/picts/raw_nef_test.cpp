@@ -278,6 +278,15 @@ TEST(RawNef, HostileStructuresFailCleanly) {
     cBufWrapperIO io(f.data(), (long long)f.size());
     EXPECT_FALSE(cPictNEF::validFor(&io, nullptr));
     EXPECT_FALSE(decodes(f));
+    // The headerless maker note: read by decode, not by the probe.
+    NefSpec bare = specFor(kCases[5]);
+    bare.makerVersion = 0;
+    std::vector<unsigned char> b = writeNef(bare);
+    cBufWrapperIO bio(b.data(), (long long)b.size());
+    EXPECT_FALSE(cPictNEF::validFor(&bio, nullptr));
+    SeenFrame seen;
+    ASSERT_TRUE(decodes(b, &seen));
+    EXPECT_EQ(seen.samples, bare.frame);
     // The EXIF pointer aimed back at IFD0: the nested walk is cycle-checked and bounded.
     std::vector<unsigned char> loop = good;
     for (size_t i = 8; i + 12 <= loop.size(); i++)

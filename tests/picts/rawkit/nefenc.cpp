@@ -230,6 +230,18 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
     if (s.keepStrips && (size_t)s.keepStrips < strips.size()) strips.resize((size_t)s.keepStrips);
     std::vector<unsigned char> inner = mn.write(mi);
     note.insert(note.end(), inner.begin(), inner.end());
+    if (!s.makerVersion) {
+        // Headerless: the directory itself at the maker note's offset, one inline entry (the
+        // serial number), so that no offset needs the note's place in the file.
+        note.clear();
+        put16(note, 1, s.bigEndian);
+        put16(note, 0x1D, s.bigEndian);
+        put16(note, 2, s.bigEndian);
+        std::vector<unsigned char> count = s.bigEndian ? std::vector<unsigned char>{0, 0, 0, 3}
+                                                       : std::vector<unsigned char>{3, 0, 0, 0};
+        note.insert(note.end(), count.begin(), count.end());
+        note.insert(note.end(), {'1', '2', 0, 0, 0, 0, 0, 0});
+    }
 
     TiffWriter t(s.bigEndian, false);
     int ifd0 = t.newIfd(), exif = t.newIfd(), raw = t.newIfd();

@@ -30,7 +30,7 @@ struct NefSpec {
     std::vector<unsigned char> jpeg;     // preview directory when not empty
     uint16_t vpred[4] = {0, 0, 0, 0};
     int keepStrips = 0;           // write only the first strips (0: all)
-    unsigned char makerVersion = 2;  // byte 6 of the maker note
+    unsigned char makerVersion = 2;  // byte 6 of the maker note; 0: the headerless form
 };
 
 // `coded` receives what the decoder must give: the frame, or for the Huffman code the curve's
