@@ -195,7 +195,7 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
                     const uint16_t* row = &s.frame[(size_t)r * w];
                     std::vector<unsigned char> o;
                     if (s.code == NefSpec::cPacked) {
-                        o = packRun(row, w, s.bits, s.bigEndian, (size_t)(w * s.bits + 7) / 8);
+                        o = packRun(row, w, s.bits, true, (size_t)(w * s.bits + 7) / 8);  // MSB first in either order
                     } else if (s.code == NefSpec::cChunked) {
                         const int k = (16 * 8 - 8) / s.bits;
                         for (int c = 0; c < w; c += k) {

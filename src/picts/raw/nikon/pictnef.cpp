@@ -597,6 +597,9 @@ bool cPictNEF::decodeStrip(const _typebuf<unsigned char>& in, unsigned int compr
             s.bigEndian = true;
             return decompressPacked(in, s, true);
         }
+        // Packed rows are most significant bit first in files of either byte order, as both
+        // peers read the cameras' files.
+        s.bigEndian = true;
         return decompressPacked(in, s, false);
     }
     // Ordinary TIFF images (8-bit and other compressions) are the TIFF decoder's.
