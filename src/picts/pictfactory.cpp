@@ -33,7 +33,11 @@
 #include "picts/raw/canon/pictcr2.h"
 #include "picts/raw/canon/pictcr3.h"
 #include "picts/raw/canon/pictcrw.h"
+#include "picts/raw/hasselblad/pict3fr.h"
+#include "picts/raw/leaf/pictmos.h"
 #include "picts/raw/minolta/pictmrw.h"
+#include "picts/raw/nikon/pictnef.h"
+#include "picts/raw/pentax/pictpef.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
@@ -58,11 +62,11 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkICO, cPictICO),    QMX_DECODER(cPictBase::pkICNS, cPictICNS),
     QMX_DECODER(cPictBase::pkJP2, cPictJP2),   QMX_DECODER(cPictBase::pkJ2K, cPictJ2K),
     QMX_DECODER(cPictBase::pkCR2, cPictCR2),    QMX_DECODER(cPictBase::pkCRW, cPictCRW),
-    QMX_DECODER(cPictBase::pkCR3, cPictCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
-    QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
+    QMX_DECODER(cPictBase::pkCR3, cPictCR3),    QMX_DECODER(cPictBase::pkNEF, cPictNEF),
+    QMX_DECODER(cPictBase::pk3FR, cPict3FR),    QMX_DECODER(cPictBase::pkMOS, cPictMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
     QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
-    QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
+    QMX_DECODER(cPictBase::pkPEF, cPictPEF), QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_DECODER(cPictBase::pkDNG, cPictDNG),
     QMX_DECODER(cPictBase::pkTIFFEP, cPictTIFF_EP), QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),

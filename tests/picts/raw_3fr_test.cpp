@@ -1,0 +1,198 @@
+// Hasselblad 3FR: kit files (strips, tiles, odd widths, uncompressed) decode to their exact
+// frame (through the frame hook) and read alike through dcraw and LibRaw; make, camera-model
+// and DNG-version rules; difference lengths above 16 refused; a break inside the last row
+// keeps the decoded part; hostile structures and truncations fail cleanly.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/memio.h"
+#include "picts/raw/hasselblad/pict3fr.h"
+#include "rawkit/h3frenc.h"
+#include "rawkit/peers.h"
+#include "testutil.h"
+
+using namespace rawkit;
+
+namespace {
+
+std::vector<uint16_t> h3frRamp(int w, int h, unsigned seed) {
+    std::vector<uint16_t> f((size_t)w * h);
+    unsigned x = seed;
+    for (size_t i = 0; i < f.size(); i++) {
+        x = x * 1103515245u + 12345u;
+        f[i] = (uint16_t)(((i % (size_t)w) * 97 + (i / (size_t)w) * 61 + (x >> 16) % 4000) & 0xFFFF);
+    }
+    if (f.size() > 8) {
+        f[3] = 65535;  // difference lengths up to 16 (a jump of -32768 among them)
+        f[5] = 0;
+        f[7] = 32768;
+    }
+    return f;
+}
+
+struct Case {
+    const char* name;
+    int w, h, tw, th;
+    // peers: both read it alike (the peers take a tiled 3FR as one strip-like scan).
+    bool be, uncompressed, peers;
+};
+const Case kCases[] = {
+    {"strip", 32, 24, 0, 0, false, false, true},
+    {"strip BE", 32, 24, 0, 0, true, false, true},
+    {"odd width", 31, 23, 0, 0, false, false, true},
+    {"tiles", 48, 32, 16, 16, false, false, false},
+    {"tiles past the edge", 40, 30, 16, 16, false, false, false},
+    {"uncompressed", 32, 24, 0, 0, false, true, true},
+};
+
+H3frSpec specFor(const Case& c) {
+    H3frSpec s;
+    s.width = c.w;
+    s.height = c.h;
+    s.tileWidth = c.tw;
+    s.tileHeight = c.th;
+    s.bigEndian = c.be;
+    s.uncompressed = c.uncompressed;
+    s.frame = h3frRamp(c.w, c.h, (unsigned)(c.w * 5 + c.tw));
+    return s;
+}
+
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
+    cBufWrapperIO io(f.data(), (long long)f.size());
+    cPict3FR d;
+    SeenFrame s;
+    return decodeSeeingFrame(d, &io, seen ? *seen : s);
+}
+
+}  // namespace
+
+TEST(Raw3fr, KitFramesDecodeExactly) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        H3frSpec s = specFor(c);
+        std::vector<unsigned char> f = write3fr(s);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(cPict3FR::validFor(&io, &info));
+        EXPECT_EQ(info.width, c.w);
+        EXPECT_EQ(info.height, c.h);
+        SeenFrame seen;
+        ASSERT_TRUE(decodes(f, &seen));
+        EXPECT_EQ(seen.samples, s.frame);
+        // Without CFA tags: red green / green blue.
+        EXPECT_EQ(seen.cfa[0], 0);
+        EXPECT_EQ(seen.cfa[1], 1);
+        EXPECT_EQ(seen.cfa[3], 2);
+    }
+}
+
+TEST(Raw3fr, KitFilesReadAlikeByPeers) {
+    testutil::TempDir dir;
+    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+        if (!testutil::haveTool(tool)) {
+            printf("skipped %s: not installed\n", tool);
+            continue;
+        }
+        for (const Case& c : kCases) {
+            if (!c.peers) continue;
+            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            H3frSpec s = specFor(c);
+            std::vector<unsigned char> f = write3fr(s);
+            std::string path = dir.file(std::string("kit") + tool + std::to_string(&c - kCases) + ".3fr");
+            ASSERT_TRUE(testutil::writeFile(path, f));
+            int w, h;
+            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
+            EXPECT_EQ(w, s.width);
+            EXPECT_EQ(h, s.height);
+            EXPECT_EQ(peer, s.frame);
+        }
+    }
+}
+
+TEST(Raw3fr, FileRules) {
+    const H3frSpec base = specFor(kCases[0]);
+    struct Rule {
+        const char* what;
+        H3frSpec spec;
+        bool ok;
+    };
+    std::vector<Rule> rules;
+    H3frSpec s = base;
+    s.make = "HASSELBLAD";
+    rules.push_back({"make in capitals", s, true});
+    s.make = "Hasselbla";
+    rules.push_back({"first nine letters", s, false});
+    s = base;
+    s.uniqueModel = false;
+    rules.push_back({"no UniqueCameraModel", s, false});
+    s = base;
+    s.dngVersion = true;
+    rules.push_back({"DNG version: the DNG decoder's", s, false});
+    s = base;
+    s.cfaTags = true;
+    rules.push_back({"own CFA pattern", s, true});
+    s = base;
+    s.extraSofByte = false;
+    rules.push_back({"frame header without the extra byte", s, true});
+    s = base;
+    s.length17 = true;
+    rules.push_back({"difference length 17", s, false});
+    for (const Rule& r : rules) {
+        SCOPED_TRACE(r.what);
+        std::vector<unsigned char> f = write3fr(r.spec);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        const bool probe = cPict3FR::validFor(&io, nullptr);
+        SeenFrame seen;
+        const bool ok = decodes(f, &seen);
+        EXPECT_EQ(ok, r.ok);
+        if (r.ok) {
+            EXPECT_TRUE(probe);
+            EXPECT_EQ(seen.samples, r.spec.frame);
+            if (r.spec.cfaTags) {
+                EXPECT_EQ(seen.cfa[0], 1);
+                EXPECT_EQ(seen.cfa[1], 0);
+            }
+        }
+    }
+}
+
+TEST(Raw3fr, BreaksAndTruncations) {
+    // Data that ends inside the last row keeps the decoded part; earlier it fails.
+    H3frSpec s = specFor(kCases[2]);  // odd width
+    struct Cut {
+        int bits;
+        bool ok;
+    };
+    for (const Cut& c : {Cut{40, true}, Cut{2000, false}}) {
+        SCOPED_TRACE(c.bits);
+        H3frSpec p = s;
+        p.cutLastRowBits = c.bits;
+        SeenFrame seen;
+        EXPECT_EQ(decodes(write3fr(p), &seen), c.ok);
+        if (c.ok) {
+            // Every row before the last is whole.
+            std::vector<uint16_t> head(seen.samples.begin(), seen.samples.end() - s.width);
+            EXPECT_EQ(head, std::vector<uint16_t>(s.frame.begin(), s.frame.end() - s.width));
+        }
+    }
+    const std::vector<unsigned char> good = write3fr(specFor(kCases[3]));
+    for (size_t n = 0; n < good.size(); n += 3) {
+        std::vector<unsigned char> part(good.begin(), good.begin() + n);
+        decodes(part);
+    }
+    // The scan decoder alone: frames of another size, several components, no table.
+    cPict3FR_LJPEG scan;
+    _typebuf<unsigned short> out;
+    std::vector<unsigned char> j = h3frScan(std::vector<uint16_t>(8 * 4, 100), 8, 4, true);
+    EXPECT_TRUE(scan.decode(j.data(), (long long)j.size(), 8, 4, out));
+    EXPECT_FALSE(scan.decode(j.data(), (long long)j.size(), 8, 5, out));
+    std::vector<unsigned char> two = j;
+    for (size_t i = 0; i + 10 < two.size(); i++)
+        if (two[i] == 0xFF && two[i + 1] == 0xC3) {
+            two[i + 9] = 2;
+            break;
+        }
+    EXPECT_FALSE(scan.decode(two.data(), (long long)two.size(), 8, 4, out));
+}
