@@ -61,9 +61,33 @@ int waitChild(pid_t pid, int* status, int flags) {
     _exit(127);
 }
 
-// Starts a program that outlives the call: an intermediate child starts it and ends
-// at once (so it is re-parented and never a zombie of ours); a close-on-exec pipe
-// reports whether exec succeeded.
+bool isWebAddress(const char* s) {
+    if (strncmp(s, "mailto:", 7) == 0) return true;
+    const char* p = s;
+    while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '+' ||
+           *p == '-' || *p == '.')
+        p++;
+    return p > s && strncmp(p, "://", 3) == 0;
+}
+
+// A first word (or first double-quoted part) followed by further words.
+bool isCommandLineWithArguments(const char* s) {
+    while (isBlank(*s)) s++;
+    if (*s == '"') {
+        const char* close = strchr(s + 1, '"');
+        if (!close) return false;
+        s = close + 1;
+    } else {
+        while (*s && !isBlank(*s)) s++;
+    }
+    while (isBlank(*s)) s++;
+    return *s != 0;
+}
+
+}  // namespace
+
+// An intermediate child starts the program and ends at once (so it is re-parented and
+// never a zombie of ours); a close-on-exec pipe reports whether exec succeeded.
 bool spawnDetached(char* const* argv) {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return false;
@@ -98,31 +122,6 @@ bool spawnDetached(char* const* argv) {
     close(report[0]);
     return got == 0;
 }
-
-bool isWebAddress(const char* s) {
-    if (strncmp(s, "mailto:", 7) == 0) return true;
-    const char* p = s;
-    while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '+' ||
-           *p == '-' || *p == '.')
-        p++;
-    return p > s && strncmp(p, "://", 3) == 0;
-}
-
-// A first word (or first double-quoted part) followed by further words.
-bool isCommandLineWithArguments(const char* s) {
-    while (isBlank(*s)) s++;
-    if (*s == '"') {
-        const char* close = strchr(s + 1, '"');
-        if (!close) return false;
-        s = close + 1;
-    } else {
-        while (*s && !isBlank(*s)) s++;
-    }
-    while (isBlank(*s)) s++;
-    return *s != 0;
-}
-
-}  // namespace
 
 bool splitCommandLine(const char* line, _typebuf<char>& storage, _typebuf<char*>& argv) {
     storage.clear();

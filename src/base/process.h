@@ -14,6 +14,10 @@
 // nothing could be started, or when the shell reported a non-zero status.
 bool shellOpen(const char* text);
 
+// Starts a program (argv[0], looked up in PATH) that outlives the call and is never
+// waited for. True when exec succeeded.
+bool spawnDetached(char* const* argv);
+
 // Runs a program and waits for it. The command-line form splits the line on blanks
 // honouring double quotes (splitCommandLine), without a shell. The result is the
 // wait status (0 for a normal exit with code 0), or -1 when nothing could be started;
