@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/job.h"
 #include "base/strings.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
@@ -173,6 +174,8 @@ bool cPlainDataReader::onHeaderDone() {
     return true;
 }
 
+bool cPlainDataReader::abortRequested() { return owner && owner->haveToStop(); }
+
 bool cPlainDataReader::onData(const void* bytes, long long length, unsigned long long) {
     // The parser delivers no more than the Content-Length; the cap guards anyway.
     if (length < 0 || (long long)data.size() + length > kMaxAnswer) return false;
@@ -203,12 +206,13 @@ bool parseUpdateAnswer(const unsigned char* p, long long n, unsigned long long& 
 }
 
 bool checkVersion(const char* code, unsigned long long& version, _guardchar<char>& download, _guardchar<char>& site,
-                  _guardchar<char>& whatsNew) {
+                  _guardchar<char>& whatsNew, const cJob* owner) {
     if (!code || !initSockLib()) return false;
     _guardchar<char> address;
     if (!updateQueryAddress(code, address)) return false;
     cHttpRequest request(cHttpRequest::eGet, address.ptr, 1);
     cPlainDataReader reader;
+    reader.owner = owner;
     if (!request.valid() || !cHttpTransport::processRequest(request, reader)) return false;
     _typebuf<unsigned char> body;
     if (!reader.data.toBuffer(body) || body.count <= 0) return false;

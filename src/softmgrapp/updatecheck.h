@@ -6,6 +6,8 @@
 #include "base/memio.h"
 #include "nethttp/httpresponse.h"
 
+class cJob;
+
 // The update server's query address, up to and including "softwareid=": the built-in
 // server, or the one QMX_UPDATE_SERVER names ("host:port" or an "http://" base).
 extern const char* __check_updates_url;
@@ -30,7 +32,9 @@ public:
     cPlainDataReader() : data(0x10000) {}
     bool onHeaderDone() override;
     bool onData(const void* bytes, long long length, unsigned long long offset) override;
+    bool abortRequested() override;
     cMemIOTarget data;
+    const cJob* owner = nullptr;  // the request ends at once when it is asked to stop
 };
 
 // Parses an answer body. Line 1 (to the first carriage return) holds the version, two
@@ -41,8 +45,9 @@ bool parseUpdateAnswer(const unsigned char* body, long long length, unsigned lon
                        _guardchar<char>& download, _guardchar<char>& site, _guardchar<char>& whatsNew);
 
 // Asks the update server about one package; true when it answered well-formed lines.
+// A job running the check may pass itself: its stop request ends the query at once.
 bool checkVersion(const char* code, unsigned long long& version, _guardchar<char>& download, _guardchar<char>& site,
-                  _guardchar<char>& whatsNew);
+                  _guardchar<char>& whatsNew, const cJob* owner = nullptr);
 
 // The "update" verb: 0 or 1.
 int check_updates(const char* code, bool quiet);
