@@ -11,7 +11,8 @@
 
 namespace {
 
-cApplicationConfig* appStore() {
+cApplicationConfig* appStore(cApplicationConfig* given) {
+    if (given) return given;
     cCIApplication* app = cCIApplication::appRef();
     return app ? app->config() : nullptr;
 }
@@ -27,8 +28,8 @@ void cLangSwitchCtl::onInitData() {
 void cLangSwitchCtl::update(bool repaintIt) {
     int lang = cSOPKGLang::_defaultLang();
     unsigned long long stored = 0;
-    cApplicationConfig* store = appStore();
-    if (store && store->getParamInt(kRegLangCurrent, stored)) {
+    cApplicationConfig* s = appStore(store);
+    if (s && s->getParamInt(kRegLangCurrent, stored)) {
         int id = (int)(stored & 0xFFFFFFFFu);
         if (stored <= 10 && cSOPKGLang::_defines(id)) lang = id;
     }
@@ -52,10 +53,10 @@ bool cLangSwitchCtl::choose(int lang) {
     if (!cSOPKGLang::applyLang(lang)) return false;
     myLang = lang;
     setHint(ciLangName(lang));
-    cApplicationConfig* store = appStore();
-    if (store) {
-        store->setParamInt16(kRegLangCurrent, (unsigned short)lang);
-        store->saveConfig();
+    cApplicationConfig* s = appStore(store);
+    if (s) {
+        s->setParamInt16(kRegLangCurrent, (unsigned short)lang);
+        s->saveConfig();
     }
     notifyAction(new cChildAction(eActLangChanged));
     repaint();

@@ -4,6 +4,8 @@
 
 #include "ui/controls/button.h"
 
+class cApplicationConfig;
+
 class cLangSwitchCtl : public cGenButtonChild {
 public:
     enum { eActLangChanged = 6 };
@@ -19,6 +21,9 @@ public:
     void onPaint(cCanvas* canvas) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool wantTabStop() override { return true; }
+
+    // The configuration store; the application's when null.
+    cApplicationConfig* store = nullptr;
 
 private:
     int myLang = 12;

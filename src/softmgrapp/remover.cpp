@@ -48,9 +48,9 @@ cApplicationConfig* appStore() {
 }
 
 // "<contents>/<name>" removed with its emptied folders up to the applications folder.
-bool removeBundleFile(const char* contents, const char* name, const char* stop) {
+bool removeBundleFile(const char* contents, const char* name, const char* stop, cInstallFS* fs) {
     _guardchar<char> p;
-    return catStr(contents, name, p) && rmFileClean(p.ptr, stop);
+    return catStr(contents, name, p) && rmFileClean(p.ptr, stop, fs);
 }
 
 }  // namespace
@@ -69,7 +69,8 @@ bool removeRunningAppManager(const char* path) {
     }
 }
 
-unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker) {
+unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
     if (store) {
         unsigned long long stored = 0;
         int lang = cSOPKGLang::_defaultLang();
@@ -84,7 +85,7 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
 
     _guardchar<char> shortcut;
     if (store && store->getParamStr(kRegInstallerShortcut, shortcut) && shortcut.ptr && *shortcut.ptr)
-        rmFileClean(shortcut.ptr);
+        rmFileClean(shortcut.ptr, nullptr, fs);
 
     _guardchar<char> manager;
     const char* inHand = ownPath;
@@ -105,16 +106,16 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
                 char* cut = strrchr(stop.ptr, '/');
                 if (cut) *cut = 0;
             }
-            if (!removeBundleFile(contents.ptr, "/Resources/icon.icns", stop.ptr) ||
-                !removeBundleFile(contents.ptr, "/PkgInfo", stop.ptr) ||
-                !removeBundleFile(contents.ptr, "/Info.plist", stop.ptr))
+            if (!removeBundleFile(contents.ptr, "/Resources/icon.icns", stop.ptr, fs) ||
+                !removeBundleFile(contents.ptr, "/PkgInfo", stop.ptr, fs) ||
+                !removeBundleFile(contents.ptr, "/Info.plist", stop.ptr, fs))
                 return eRMBadObject;
-            if (rmFileClean(manager.ptr, stop.ptr)) return eRMRemoved;
+            if (rmFileClean(manager.ptr, stop.ptr, fs)) return eRMRemoved;
             inHand = manager.ptr;
         }
     }
     // The running program's own file, found through /proc/self/exe by the caller.
-    if (inHand && objKind(inHand) == 1 && !cFileIO::remove(inHand)) return eRMBadObject;
+    if (inHand && objKind(inHand) == 1 && !fs->unlink(inHand)) return eRMBadObject;
     return eRMOwnFile;
 }
 

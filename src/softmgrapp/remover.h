@@ -6,6 +6,7 @@
 #include "base/appconfig.h"
 #include "base/job.h"
 #include "softmgrapp/installctx.h"
+#include "softmgrapp/installfs.h"
 #include "ui/customform.h"
 #include "ui/staticelement.h"
 
@@ -22,7 +23,9 @@ enum eRemoverResult {
 // The job's work: checks, the confirmation (through `asker`, message rem 2), then the
 // deletions. `ownPath` is the running executable (/proc/self/exe), used when no manager
 // lies at its place. Deleting it, when it fails, gives eRMBadObject, never success.
-unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker);
+// File operations go through `fs` (the plain ones when null).
+unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker,
+                           cInstallFS* fs = nullptr);
 
 // Removes a regular file at a path: true when nothing is there or it was removed.
 bool removeRunningAppManager(const char* path);

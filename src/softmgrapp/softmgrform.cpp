@@ -62,10 +62,10 @@ bool openRunCommand(const char* command) {
 
 // ---- the reader ----
 
-bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form) {
+bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store) {
     if (!form) return false;
     myForm = form;
-    myStore = appStore();
+    myStore = store ? store : appStore();
     return cJob::start();
 }
 
@@ -159,11 +159,12 @@ void cSoftMgrForm::cUpdateCheckJob::onJobEnd(unsigned int) {
 
 // ---- the form ----
 
-int cSoftMgrForm::runManager(cWindowMaker* maker) {
+int cSoftMgrForm::runManager(cWindowMaker* maker, cApplicationConfig* store) {
     const char* title = cCiomLangData::string("pkgm::softm", 0);
     int code;
     do {
         cSoftMgrForm* f = new cSoftMgrForm;
+        f->store = store;
         code = cChildElement::modalWindow(maker ? maker : appWindowMaker(), title ? title : "", 770, 480, f, nullptr,
                                           0);
         title = cCiomLangData::string("pkgm::softm", 0);
@@ -188,6 +189,7 @@ void cSoftMgrForm::onConstruct() {
     myTab->setActivated(true);
 
     myLangSwitch = new cLangSwitchCtl;
+    myLangSwitch->store = store;
     attach(myLangSwitch, 0, 0, 25, 25);
     anchor(myLangSwitch, -71, 25, 25, 25);
 
@@ -294,7 +296,7 @@ void cSoftMgrForm::refresh() {
     myCurrent = nullptr;
     myList->startChanges();
     myList->clear();
-    if (!myReader.start(this)) {
+    if (!myReader.start(this, store)) {
         // Without a thread the list stays empty, as with no packages.
         notifyAction(new cChildAction(eActReaderDone));
     }
@@ -445,7 +447,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
                 path.set(ownPath.ptr);
             else if (cCIApplication::appRef() && cCIApplication::appRef()->exePath())
                 path.set(cCIApplication::appRef()->exePath());
-            if (cRemoverUI::runRemoval(path.ptr, this)) end_modal(0);
+            if (cRemoverUI::runRemoval(path.ptr, this, nullptr, store)) end_modal(0);
             return true;
         }
         if (sender == myRefresh) return refresh(), true;

@@ -52,7 +52,7 @@ public:
     class cConfigReaderJob : public cJob {
     public:
         ~cConfigReaderJob() override { terminate(4000); }
-        bool start(cSoftMgrForm* form);
+        bool start(cSoftMgrForm* form, cApplicationConfig* store);
         static bool sectionEnumProc(const char* name, void* job);
         bool sectionEnumProc(const char* name);
         cPtr<_List<sInstalledItem> > items;  // made by each run, taken by the form
@@ -90,7 +90,7 @@ public:
     };
 
     // Runs the manager until it ends with anything but 10 (the language was switched).
-    static int runManager(cWindowMaker* maker);
+    static int runManager(cWindowMaker* maker, cApplicationConfig* store = nullptr);
 
     ~cSoftMgrForm() override;
 
@@ -120,6 +120,8 @@ public:
     bool checking() const { return myChecker.runs(); }
     // The running executable (for the removal); the application's when empty.
     _guardchar<char> ownPath;
+    // The configuration store; the application's when null.
+    cApplicationConfig* store = nullptr;
 
 private:
     sInstalledItem* itemAt(long long row);
