@@ -22,6 +22,7 @@
 #include "softmgrapp/updateform.h"
 #include "softmgrapp/updateinstall.h"
 #include "ui/application.h"
+#include "ui/controls/button.h"
 #include "ui/controls/header.h"
 #include "ui/lang.h"
 
@@ -62,9 +63,11 @@ bool openRunCommand(const char* command) {
 
 // ---- the reader ----
 
-bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store) {
+bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store, unsigned int run) {
     if (!form) return false;
+    terminate(4000);
     myForm = form;
+    myRun = run;
     myStore = store ? store : appStore();
     return cJob::start();
 }
@@ -76,7 +79,7 @@ unsigned int cSoftMgrForm::cConfigReaderJob::job() {
 }
 
 void cSoftMgrForm::cConfigReaderJob::onJobEnd(unsigned int) {
-    if (myForm) myForm->notifyAction(new cChildAction(eActReaderDone));
+    if (myForm) myForm->notifyAction(new cReaderDoneAction(myRun));
 }
 
 bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name, void* job) {
@@ -182,9 +185,9 @@ cSoftMgrForm::~cSoftMgrForm() {
 
 void cSoftMgrForm::onConstruct() {
     myTab = new cWZISelButton;
+    attach(myTab, 0, 0, 10, 10);
     myTab->font = mkSelectHdrFont();
     myTab->setText(string(1));
-    attach(myTab, 0, 0, 10, 10);
     anchor(myTab, 45, 25, myTab->requiredWidth(), 25);
     myTab->setActivated(true);
 
@@ -214,6 +217,19 @@ void cSoftMgrForm::onConstruct() {
     int last = myList->width() - 530;
     myList->setColumn(4, "", last > 20 ? last : 20, cCanvas::taLeft);
     myList->setColumnTextColor(4, 0xD4A76C, false);
+    // A flat header: white, hot borders only, columns not clickable.
+    for (int id = 1; id <= 5; id++) {
+        cButtonChild* b = id <= 4 ? myList->header()->columnButton(id) : myList->header()->filler();
+        if (!b) continue;
+        b->setBorder(cButtonChild::brdHot, false);
+        b->setBgColor(0xFFFFFF, false);
+        if (id > 4) continue;
+        b->setBorderColors(cButtonChild::stHover, 0xF8F8F8, 0xF8F8F8);
+        b->setBorderColors(cButtonChild::stPressed, 0xF1EBE5, 0xF1EBE5);
+        b->setDsbTextColor(kGrey, false);
+        b->setDsbBgColor(0xFFFFFF, false);
+        b->disable(false);
+    }
     myList->setSpacing(10);
     myList->setTextPadding(3, false);
     myList->setFullLineSelect(true, false);
@@ -266,11 +282,11 @@ void cSoftMgrForm::onConstruct() {
     }
 
     myRemoveLink = new cLinkElement;
+    attach(myRemoveLink, 0, 0, 10, 10);
     myRemoveLink->setTextColor(kLink);
     myRemoveLink->setFont(mkBtnFont(true));
     myRemoveLink->setText(string(17), cCanvas::taLeft);
     sSize want = {150, 20};
-    attach(myRemoveLink, 0, 0, 10, 10);
     myRemoveLink->wantsSize(want);
     anchor(myRemoveLink, 45, (30 - want.cy) / 2 - 40, want.cx, want.cy);
     myRemoveLink->hide(false);
@@ -296,9 +312,10 @@ void cSoftMgrForm::refresh() {
     myCurrent = nullptr;
     myList->startChanges();
     myList->clear();
-    if (!myReader.start(this, store)) {
+    myRun++;
+    if (!myReader.start(this, store, myRun)) {
         // Without a thread the list stays empty, as with no packages.
-        notifyAction(new cChildAction(eActReaderDone));
+        notifyAction(new cReaderDoneAction(myRun));
     }
 }
 
@@ -407,7 +424,9 @@ void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
 
 bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == eActReaderDone) {
-        if (myReader.runs()) return true;  // a late end of an earlier run
+        // A late end of an earlier reading is ignored; the job has left its list by now.
+        if (static_cast<cReaderDoneAction*>(action)->run != myRun) return true;
+        myReader.terminate(4000);
         takeItems();
         myList->endChanges(true);
         myRefresh->enable();

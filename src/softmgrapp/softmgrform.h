@@ -52,7 +52,7 @@ public:
     class cConfigReaderJob : public cJob {
     public:
         ~cConfigReaderJob() override { terminate(4000); }
-        bool start(cSoftMgrForm* form, cApplicationConfig* store);
+        bool start(cSoftMgrForm* form, cApplicationConfig* store, unsigned int run);
         static bool sectionEnumProc(const char* name, void* job);
         bool sectionEnumProc(const char* name);
         cPtr<_List<sInstalledItem> > items;  // made by each run, taken by the form
@@ -64,6 +64,14 @@ public:
     private:
         cSoftMgrForm* myForm = nullptr;
         cApplicationConfig* myStore = nullptr;
+        unsigned int myRun = 0;
+    };
+
+    // The reader's end, naming the reading it ends.
+    class cReaderDoneAction : public cChildAction {
+    public:
+        explicit cReaderDoneAction(unsigned int run) : cChildAction(eActReaderDone), run(run) {}
+        unsigned int run;
     };
 
     // Asks the update server about each listed package, in list order.
@@ -135,6 +143,7 @@ private:
     cPtr<_List<sInstalledItem> > myItems;
     cPicturesList myIcons;
     unsigned int myRowCount = 0;
+    unsigned int myRun = 0;  // the reading in progress; older ends are ignored
 
     cWZISelButton* myTab = nullptr;
     cPanelChild* myListPanel = nullptr;
