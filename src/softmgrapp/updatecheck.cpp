@@ -219,28 +219,28 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
     return parseUpdateAnswer(body.ptr, body.count, version, download, site, whatsNew);
 }
 
-int check_updates(const char* code, bool quiet) {
+int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
-    cApplicationConfig* store = appStore();
+    if (!store) store = appStore();
     _guardchar<char> section, key;
     unsigned long long installed = 0;
     if (!code || !*code || strchr(code, '/') || !regSectionName(code, section) || !store ||
         !regKey(section.ptr, kRegVer, key) || !store->getParamInt(key.ptr, installed)) {
-        if (speak) cWLMsgForm::error(str("pkgm::updr", 0));
+        if (speak) cWLMsgForm::modal(2, str("pkgm::updr", 0), maker);
         return 1;
     }
     cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
     if (regKey(section.ptr, kRegName, key)) store->getParamStr(key.ptr, ctx.name);
     unsigned long long offered = 0;
     if (!checkVersion(code, offered, ctx.download, ctx.site, ctx.whatsNew)) {
-        if (speak) cWLMsgForm::error(str("pkgm::updr", 1));
+        if (speak) cWLMsgForm::modal(2, str("pkgm::updr", 1), maker);
         return 1;
     }
     if (offered <= installed) {
-        if (speak) cWLMsgForm::info(str("pkgm::updr", 2));
+        if (speak) cWLMsgForm::modal(1, str("pkgm::updr", 2), maker);
         return 0;
     }
     strVer(offered, ctx.version);
-    cSoftUpdateInfoForm::installUpdate(ctx, nullptr);
+    cSoftUpdateInfoForm::installUpdate(ctx, nullptr, maker);
     return 0;
 }

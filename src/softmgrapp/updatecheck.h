@@ -6,7 +6,9 @@
 #include "base/memio.h"
 #include "nethttp/httpresponse.h"
 
+class cApplicationConfig;
 class cJob;
+class cWindowMaker;
 
 // The update server's query address, up to and including "softwareid=": the built-in
 // server, or the one QMX_UPDATE_SERVER names ("host:port" or an "http://" base).
@@ -49,5 +51,5 @@ bool parseUpdateAnswer(const unsigned char* body, long long length, unsigned lon
 bool checkVersion(const char* code, unsigned long long& version, _guardchar<char>& download, _guardchar<char>& site,
                   _guardchar<char>& whatsNew, const cJob* owner = nullptr);
 
-// The "update" verb: 0 or 1.
-int check_updates(const char* code, bool quiet);
+// The "update" verb: 0 or 1. The store and window maker are the application's when null.
+int check_updates(const char* code, bool quiet, cApplicationConfig* store = nullptr, cWindowMaker* maker = nullptr);

@@ -382,3 +382,49 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
     unsetenv("TMPDIR");
     unsetenv("QMX_TEST_MARK");
 }
+
+TEST_F(Manager, UpdateVerbResults) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    std::string newer = "1.2.3\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.new.answer"), newer.data(), newer.size()));
+    std::string same = "1.2\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.same.answer"), same.data(), same.size()));
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env(server.port());
+    addPackage(store, "org.new", v(1, 2), "New");
+    addPackage(store, "org.same", v(1, 2), "Same");
+    addPackage(store, "org.gone", v(1, 2), "Gone");  // the server answers 404
+    struct Case {
+        const char* code;
+        bool quiet;
+        int exit;
+        std::string shown;  // the message box text, or the update form
+    } cases[] = {
+        {"org/new", false, 1, "Specified invalid Software Package ID!"},
+        {"", false, 1, "Specified invalid Software Package ID!"},
+        {"org.missing", false, 1, "Specified invalid Software Package ID!"},
+        {"org.gone", false, 1, "Unable to get update information from the Update Server!"},
+        {"org.gone", true, 1, ""},
+        {"org.same", false, 0, "Update for this software is not required."},
+        {"org.new", true, 0, "update form New 1.2.3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        std::string shown;
+        script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
+            if (cSoftUpdateInfoForm* u = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
+                shown = "update form " + std::string(u->ctx->name.ptr) + " " + u->ctx->version.ptr;
+                return 0;
+            }
+            if (depth == 2) shown = root->text() ? root->text() : "";
+            return depth == 2 ? 1 : -2;
+        };
+        EXPECT_EQ(check_updates(c.code, c.quiet, &store, &maker), c.exit);
+        EXPECT_EQ(shown, c.shown);
+    }
+    // The refused code name never reached the server.
+    std::string log = installtest::readTextFile(work.file("requests.log"));
+    EXPECT_EQ(log.find("org%2Fnew"), std::string::npos);
+    EXPECT_EQ(log.find("org/new"), std::string::npos);
+}
