@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateinstall.h"
@@ -17,10 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long long version = 0;
     _guardchar<char> download, site, whatsNew;
     if (parseUpdateAnswer(data, (long long)size, version, download, site, whatsNew)) {
-        if (strncmp(download.ptr, "http://", 7) != 0 && strncasecmp(download.ptr, "http://", 7) != 0) abort();
-        for (const char* p : {download.ptr, site.ptr})
+        if (strncasecmp(download.ptr, "http://", 7) != 0) abort();
+        const char* lines[2] = {download.ptr, site.ptr};
+        for (const char* p : lines)
             for (; *p; p++)
                 if ((unsigned char)*p < 0x20 || *p == 0x7F) abort();
+        if ((version >> 48) > 65535) abort();
     }
     int fd = memfd_create("fuzz", 0);
     if (fd < 0) return 0;

@@ -143,6 +143,27 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     std::string png = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_softmgr.png";
     apptest::makeDirs(std::string(QMX_BINARY_DIR) + "/snapshots");
     EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", window, png}), 0);
+    // Update opens the update form over the manager; Escape closes it again.
+    runWithDisplay(x.display, {"xdotool", "mousemove", "--window", window, "537", "269", "click", "1"});
+    std::string sheet;
+    for (int i = 0; i < 50 && sheet.empty(); i++) {
+        usleep(100000);
+        std::string out;
+        if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}, &out) == 0)
+            sheet = out.substr(0, out.find('\n'));
+    }
+    EXPECT_FALSE(sheet.empty()) << "the update form did not open";
+    if (!sheet.empty()) {
+        usleep(300000);
+        std::string upng = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_update_form.png";
+        EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", sheet, upng}), 0);
+        runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", sheet});
+        runWithDisplay(x.display, {"xdotool", "key", "Escape"});
+        for (int i = 0; i < 50; i++) {
+            usleep(100000);
+            if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}) != 0) break;
+        }
+    }
     runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", window});
     EXPECT_EQ(runWithDisplay(x.display, {"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(waitExit(pid, 5000), 0) << "Ctrl+Q did not end the manager";
