@@ -246,3 +246,50 @@ TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {
     for (std::string l; std::getline(gb, l);) b.insert(l);
     EXPECT_EQ(a, b);
 }
+
+TEST(UpdateArchive, RealArchivesAgreeWithPythonsZipfile) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    // Zip files from installed Debian packages (jar files are zip archives).
+    std::string list;
+    testutil::run({"sh", "-c",
+                   "find /usr/share/java /usr/share/maven-repo /usr/lib/python3* -maxdepth 6 "
+                   "\\( -name '*.jar' -o -name '*.zip' -o -name '*.whl' \\) -type f -size -20M 2>/dev/null | "
+                   "sort | head -60"},
+                  &list);
+    if (list.empty()) GTEST_SKIP() << "no zip archives installed";
+    // The oracle: 0 when every entry is relative, free of "..", backslashes and links.
+    const char* oracle =
+        "import sys, zipfile, stat\n"
+        "def verdict(p):\n"
+        "    try:\n"
+        "        z = zipfile.ZipFile(p)\n"
+        "    except Exception:\n"
+        "        return 'bad'\n"
+        "    for i in z.infolist():\n"
+        "        n = i.filename\n"
+        "        if n.startswith('/') or '\\\\' in n or '..' in n.split('/') or (len(n) > 1 and n[1] == ':'):\n"
+        "            return 'name'\n"
+        "        if i.create_system == 3 and stat.S_IFMT(i.external_attr >> 16) not in (0, stat.S_IFREG, stat.S_IFDIR):\n"
+        "            return 'type'\n"
+        "    return 'ok'\n"
+        "for p in sys.stdin.read().splitlines():\n"
+        "    print(verdict(p))\n";
+    std::string verdicts;
+    testutil::TempDir tmp;
+    ASSERT_TRUE(installtest::writeTextFile(tmp.file("list"), list));
+    testutil::run({"sh", "-c", std::string("python3 -c \"$0\" < '") + tmp.file("list") + "'", oracle}, &verdicts);
+    std::istringstream in(list), vin(verdicts);
+    int tried = 0;
+    for (std::string path, verdict; std::getline(in, path) && std::getline(vin, verdict);) {
+        if (verdict == "bad") continue;
+        SCOPED_TRACE(path);
+        int r = checkUpdateArchive(path.c_str());
+        if (verdict == "ok")
+            EXPECT_EQ(r, eArchiveOk);
+        else
+            EXPECT_NE(r, eArchiveOk) << verdict;
+        tried++;
+    }
+    EXPECT_GT(tried, 0);
+    std::printf("checked %d real archives\n", tried);
+}
