@@ -169,3 +169,46 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     EXPECT_EQ(waitExit(pid, 5000), 0) << "Ctrl+Q did not end the manager";
     unsetenv("QMX_UPDATE_SERVER");
 }
+
+TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
+    std::string staged = apptest::stagedProgram();
+    if (!apptest::exists(staged)) GTEST_SKIP() << "staged program missing: " << staged;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir work;
+    PrivateHome home;  // no manager in ~/Applications and no package: the running copy goes
+    std::string copy = work.file("softmgr-copy"), decoy = work.file("decoy");
+    ASSERT_TRUE(apptest::copyFileMode(staged, copy));
+    ASSERT_TRUE(writeTextFile(decoy, "not the program"));
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", x.display.c_str(), 1);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
+        execl(copy.c_str(), decoy.c_str(), "remove", (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Answer the confirmation and the closing message with Return.
+    int code = -1;
+    for (int i = 0; i < 40 && code == -1; i++) {
+        usleep(300000);
+        std::string out;
+        if (runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out) == 0 && !out.empty()) {
+            std::string last = out.substr(0, out.size() - 1);
+            last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
+            runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", last});
+            runWithDisplay(x.display, {"xdotool", "key", "Return"});
+        }
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    }
+    if (code == -1) code = waitExit(pid, 2000);
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
+    EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";
+}
