@@ -328,6 +328,8 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
         {"complete", base + "/files/u.zip", {}, 1, true, nullptr},
         {"404", base + "/files-404/u.zip", {1}, 14, false, "Server of Updates returned an error."},
         {"truncated, no retry", base + "/files-trunc/u.zip", {0}, -1, false, "Do you want to retry downloading"},
+        // The retry starts an empty file: the result is exactly the second transfer.
+        {"truncated, retried", base + "/files-once/u.zip", {1}, 1, true, "Do you want to retry downloading"},
         {"not http", "https://h.example/u.zip", {1}, 9, false, "For some reasons"},
         {"existing file kept", base + "/files/u.zip", {0}, -1, true, "Do you want to overwrite"},
     };

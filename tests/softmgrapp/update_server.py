@@ -4,7 +4,8 @@
 # GET /autocheck.php?softwareid=<id>&os=mac answers "<folder>/<id>.answer" (200 with a
 # Content-Length), or a scripted answer when <id> is one of the MODES below. GET
 # /files/<name> serves "<folder>/files/<name>"; /files-trunc/ sends half of it and closes,
-# /files-404/ answers 404, /files-slow/ sends the head and then nothing for 60 s.
+# /files-404/ answers 404, /files-slow/ sends the head and then nothing for 60 s,
+# /files-once/ breaks off the first transfer of each file and serves the next ones whole.
 # Every request's target and User-Agent are appended to "<folder>/requests.log".
 import os
 import socket
@@ -14,6 +15,7 @@ import time
 from urllib.parse import urlsplit, parse_qs
 
 FOLDER = sys.argv[1]
+BROKEN_ONCE = set()
 GOOD = b"2.0\r\nhttp://example.invalid/u.zip\r\nhttp://example.invalid/\r\n"
 
 def sized(n):
@@ -77,7 +79,11 @@ class Handler(socketserver.BaseRequestHandler):
         body = open(path, "rb").read()
         if kind == "files":
             conn.sendall(ok(body))
-        elif kind == "files-trunc":
+        elif kind == "files-once" and name in BROKEN_ONCE:
+            conn.sendall(ok(body))
+        elif kind in ("files-trunc", "files-once"):
+            if kind == "files-once":
+                BROKEN_ONCE.add(name)
             conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body[: len(body) // 2])
         elif kind == "files-slow":
             conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body))
