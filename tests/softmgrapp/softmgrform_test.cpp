@@ -25,6 +25,7 @@
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
 #include "testutil.h"
+#include "ui/controls/popupmenu.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
 
@@ -167,8 +168,13 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
 
 TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
     int opened = 0;
-    std::string secondTab;
+    long long popupItems = -1;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        if (cPopupMaster* p = dynamic_cast<cPopupMaster*>(root)) {
+            popupItems = p->buttonCount();
+            m->snapshotPNG(w, (outDir() + "/softmgr_langs_popup.png").c_str());
+            return (int)eLangDEU;
+        }
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
         if (!f) return -2;
         opened++;
@@ -181,7 +187,12 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
             apptest::makeDirs(outDir());
             m->snapshotPNG(w, (outDir() + "/softmgr_empty.png").c_str());
             EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
-            EXPECT_TRUE(f->langSwitch()->choose(eLangDEU));
+            // A click on the flag opens the popup of the nine defined languages.
+            sPoint at = {0, 0};
+            f->langSwitch()->windowPos(at);
+            m->injectClick(w, at.x + 12, at.y + 12);
+            m->pumpAll();
+            EXPECT_EQ(popupItems, 9);
             return -2;  // the switch's action ends the form with 10
         }
         EXPECT_EQ(f->langSwitch()->shownLang(), (int)eLangDEU);
