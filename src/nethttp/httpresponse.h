@@ -15,6 +15,9 @@ public:
     virtual bool onData(const void* data, long long length, unsigned long long offset);
     // The status line and headers are in; false stops the transfer.
     virtual bool onHeaderDone();
+    // Asked from the transport's thread at least every 100 ms while it waits for the
+    // server (name, connection, answer): true stops the request at once.
+    virtual bool abortRequested() { return false; }
     virtual ~cHttpResponse();
 
     int RC() const { return myRC; }

@@ -23,6 +23,8 @@ int socketError(int e) {
             return cHttpTransport::eHttpTimeout;
         case cSocketIO::eSockBadArgument:
             return cHttpTransport::eHttpBadRequest;
+        case cSocketIO::eSockAborted:
+            return cHttpTransport::eHttpStopped;
         default:
             return cHttpTransport::eHttpIO;
     }
@@ -33,6 +35,8 @@ int parserError(const cHttpResponseParser& parser) {
     return parser.error() == cHttpResponseParser::eTruncated ? cHttpTransport::eHttpTruncated
                                                              : cHttpTransport::eHttpProtocol;
 }
+
+bool askAbort(void* response) { return ((cHttpResponse*)response)->abortRequested(); }
 
 bool result(int* out, int code) {
     if (out) *out = code;
@@ -55,6 +59,7 @@ bool cHttpTransport::processRequest(cHttpRequest& request, cHttpResponse& respon
 
     cSocketIO sock;
     sock.setTimeouts(gConnectMs, gReadMs, gWriteMs);
+    sock.setAbortCheck(askAbort, &response);
     if (!sock.connect(request.host(), request.port())) return result(error, socketError(sock.lastError()));
     if (!sock.writef(bytes.buf.ptr, bytes.used)) return result(error, socketError(sock.lastError()));
     bytes.clear();

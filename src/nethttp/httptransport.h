@@ -17,7 +17,7 @@ public:
         eHttpIO = 5,          // the connection broke
         eHttpProtocol = 6,    // the answer was malformed or too large
         eHttpTruncated = 7,   // the connection closed before the body was complete
-        eHttpStopped = 8,     // the receiver asked to stop
+        eHttpStopped = 8,     // the receiver asked to stop (or to abort)
     };
 
     static const int defaultConnectMs = 20000;

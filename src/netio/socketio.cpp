@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,6 +54,55 @@ int waitFor(int fd, short events, long long deadlineUs) {
     return -1;
 }
 
+// Waits no longer than this between two looks at an abort check.
+const int abortSliceMs = 100;
+
+int systemResolver(const char* host, const char* service, const void* hints, void** list) {
+    return getaddrinfo(host, service, (const addrinfo*)hints, (addrinfo**)list);
+}
+
+cSocketIO::tResolver gResolver = systemResolver;
+
+// One name resolution shared by the caller and its worker; the last of the two to let
+// go frees it, so a caller that gave up never waits for a hung resolver.
+struct sResolveCall {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t doneCond = PTHREAD_COND_INITIALIZER;
+    int refs = 2;
+    bool done = false;
+    int status = -1;
+    addrinfo* list = nullptr;
+    char host[1025];
+    char service[8];
+    addrinfo hints;
+    cSocketIO::tResolver resolver = systemResolver;
+};
+
+void releaseCall(sResolveCall* c) {
+    pthread_mutex_lock(&c->lock);
+    bool last = --c->refs == 0;
+    pthread_mutex_unlock(&c->lock);
+    if (!last) return;
+    if (c->list) freeaddrinfo(c->list);
+    pthread_cond_destroy(&c->doneCond);
+    pthread_mutex_destroy(&c->lock);
+    delete c;
+}
+
+void* resolveWorker(void* arg) {
+    sResolveCall* c = (sResolveCall*)arg;
+    void* list = nullptr;
+    int status = c->resolver(c->host, c->service, &c->hints, &list);
+    pthread_mutex_lock(&c->lock);
+    c->status = status;
+    c->list = (addrinfo*)list;
+    c->done = true;
+    pthread_cond_signal(&c->doneCond);
+    pthread_mutex_unlock(&c->lock);
+    releaseCall(c);
+    return nullptr;
+}
+
 bool setNonBlocking(int fd) {
     int fl = fcntl(fd, F_GETFL, 0);
     return fl >= 0 && fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0;
@@ -68,6 +118,19 @@ bool initSockLib() {
 cSocketIO::cSocketIO() {}
 
 cSocketIO::~cSocketIO() { close(); }
+
+void cSocketIO::setResolverForTests(tResolver resolver) { gResolver = resolver ? resolver : systemResolver; }
+
+int cSocketIO::waitReady(int fd, short events, long long deadlineUs) {
+    if (!myAbort) return waitFor(fd, events, deadlineUs);
+    for (;;) {
+        if (myAbort(myAbortContext)) return -2;
+        long long slice = deadlineAfter(abortSliceMs);
+        bool last = deadlineUs >= 0 && deadlineUs <= slice;
+        int w = waitFor(fd, events, last ? deadlineUs : slice);
+        if (w != 0 || last) return w;
+    }
+}
 
 void cSocketIO::setTimeouts(int connectMs, int readMs, int writeMs) {
     myConnectMs = connectMs;
@@ -109,9 +172,9 @@ bool cSocketIO::connectAddress(const void* addr, unsigned addrLen, int family, l
             ::close(fd);
             return false;
         }
-        int w = waitFor(fd, POLLOUT, deadlineUs);
+        int w = waitReady(fd, POLLOUT, deadlineUs);
         if (w <= 0) {
-            err = w == 0 ? eSockTimeout : eSockIO;
+            err = w == 0 ? eSockTimeout : w == -2 ? eSockAborted : eSockIO;
             ::close(fd);
             return false;
         }
@@ -138,26 +201,78 @@ bool cSocketIO::connect(const char* host, int port) {
     }
     char service[8];
     snprintf(service, sizeof(service), "%d", port);
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host, service, &hints, &list) != 0 || !list) {
-        if (list) freeaddrinfo(list);
+    if (strlen(host) >= 1025) {
         myError = eSockResolve;
         return false;
     }
-    // One deadline covers every address, so a host with many addresses still fails in time.
+    // One deadline covers the resolution and every address, so a dead resolver or a host
+    // with many addresses still fails in time.
     long long deadline = deadlineAfter(myConnectMs);
+    sResolveCall* call = new sResolveCall;
+    strcpy(call->host, host);
+    memcpy(call->service, service, sizeof(service));
+    memset(&call->hints, 0, sizeof(call->hints));
+    call->hints.ai_family = AF_UNSPEC;
+    call->hints.ai_socktype = SOCK_STREAM;
+    call->hints.ai_protocol = IPPROTO_TCP;
+    call->hints.ai_flags = AI_NUMERICSERV;
+    call->resolver = gResolver;
+    pthread_attr_t attr;
+    pthread_t worker;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    bool started = pthread_create(&worker, &attr, resolveWorker, call) == 0;
+    pthread_attr_destroy(&attr);
+    if (!started) {
+        call->refs = 1;
+        releaseCall(call);
+        myError = eSockResolve;
+        return false;
+    }
+    int waitErr = eSockNone;
+    pthread_mutex_lock(&call->lock);
+    while (!call->done) {
+        if (myAbort && myAbort(myAbortContext)) {
+            waitErr = eSockAborted;
+            break;
+        }
+        long long until = deadlineAfter(abortSliceMs);
+        if (deadline >= 0 && deadline <= nowUs()) {
+            waitErr = eSockTimeout;
+            break;
+        }
+        if (deadline >= 0 && deadline < until) until = deadline;
+        // The condition's clock is the real-time one: wait in short slices and measure
+        // the deadline on the monotonic clock above.
+        timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        long long left = until - nowUs();
+        if (left < 1000) left = 1000;
+        ts.tv_sec += (time_t)(left / 1000000);
+        ts.tv_nsec += (long)((left % 1000000) * 1000);
+        if (ts.tv_nsec >= 1000000000L) {
+            ts.tv_sec++;
+            ts.tv_nsec -= 1000000000L;
+        }
+        pthread_cond_timedwait(&call->doneCond, &call->lock, &ts);
+    }
+    addrinfo* list = nullptr;
+    if (call->done && call->status == 0) {
+        list = call->list;
+        call->list = nullptr;  // ours now
+    }
+    pthread_mutex_unlock(&call->lock);
+    releaseCall(call);
+    if (!list) {
+        myError = waitErr == eSockAborted ? eSockAborted : eSockResolve;
+        return false;
+    }
     int err = eSockRefused;
     int tried = 0;
     for (addrinfo* a = list; a && tried < 64; a = a->ai_next, tried++) {
         if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
         if (connectAddress(a->ai_addr, (unsigned)a->ai_addrlen, a->ai_family, deadline, err)) break;
-        if (err == eSockTimeout) break;
+        if (err == eSockTimeout || err == eSockAborted) break;
     }
     freeaddrinfo(list);
     if (myFd < 0) {
@@ -191,9 +306,9 @@ long long cSocketIO::read(void* buffer, long long n) {
             myError = eSockIO;
             return 0;
         }
-        int w = waitFor(myFd, POLLIN, deadline);
-        if (w == 0) {
-            myError = eSockTimeout;
+        int w = waitReady(myFd, POLLIN, deadline);
+        if (w == 0 || w == -2) {
+            myError = w == 0 ? eSockTimeout : eSockAborted;
             return 0;
         }
         if (w < 0) {
@@ -228,9 +343,9 @@ long long cSocketIO::write(const void* buffer, long long n) {
             myError = eSockIO;
             return done;
         }
-        int w = waitFor(myFd, POLLOUT, deadline);
+        int w = waitReady(myFd, POLLOUT, deadline);
         if (w <= 0) {
-            myError = w == 0 ? eSockTimeout : eSockIO;
+            myError = w == 0 ? eSockTimeout : w == -2 ? eSockAborted : eSockIO;
             return done;
         }
     }

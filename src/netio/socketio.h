@@ -18,19 +18,33 @@ public:
         eSockTimeout = 4,       // connect, read or write took longer than its time-out
         eSockIO = 5,            // the connection broke (reset, closed for writing, ...)
         eSockNotConnected = 6,
+        eSockAborted = 7,       // the abort check asked to stop
     };
 
     cSocketIO();
     ~cSocketIO() override;
 
-    // Tries every address the host resolves to until one accepts, all within the connect
-    // time-out. A previous connection is closed first.
+    // Resolves the host on a worker thread and tries every address it resolves to until
+    // one accepts, all within the connect time-out (a resolver that hangs cannot hold
+    // the caller longer). A previous connection is closed first.
     bool connect(const char* host, int port);
     // Takes over an already connected socket (it is switched to non-blocking mode).
     bool attach(int fd);
 
     // Time-outs in milliseconds; a value of 0 or less means no limit.
     void setTimeouts(int connectMs, int readMs, int writeMs);
+    // Asked at least every 100 ms while waiting (resolving, connecting, reading,
+    // writing): true ends the wait at once with eSockAborted. Null: never asked.
+    typedef bool (*tAbortCheck)(void* context);
+    void setAbortCheck(tAbortCheck check, void* context) {
+        myAbort = check;
+        myAbortContext = context;
+    }
+
+    // The resolver call, replaceable for tests (a resolver that never answers). It runs
+    // on a worker thread; connect waits for it at most the connect time-out.
+    typedef int (*tResolver)(const char* host, const char* service, const void* hints, void** list);
+    static void setResolverForTests(tResolver resolver);
     int connectTimeout() const { return myConnectMs; }
     int readTimeout() const { return myReadMs; }
     int writeTimeout() const { return myWriteMs; }
@@ -57,6 +71,12 @@ public:
 
 private:
     bool connectAddress(const void* addr, unsigned addrLen, int family, long long deadlineUs, int& err);
+    // Waits for the events on the socket under the deadline, asking the abort check
+    // between slices: 1 ready, 0 timed out, -1 failed, -2 aborted.
+    int waitReady(int fd, short events, long long deadlineUs);
+
+    tAbortCheck myAbort = nullptr;
+    void* myAbortContext = nullptr;
 
     int myFd = -1;
     int myError = eSockNone;

@@ -11,8 +11,11 @@
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/pkgregistry.h"
+#include "softmgrapp/remover.h"
+#include "softmgrapp/softmgrform.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/startup.h"
+#include "softmgrapp/updatecheck.h"
 #include "softmgrapp/version.h"
 #include "ui/ciappconfig.h"
 #include "ui/theme.h"
@@ -67,6 +70,7 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     }
     cSOPKGLang::init();
     applyStoredLanguage(config());
+    if (!initUpdateServer()) fprintf(stderr, "(w) QMX_UPDATE_SERVER is not \"host:port\" or an http:// address; using %s.\n", kUpdateServerBase);
 
     mode = eModeSoftMgr;
     installOffset = 0;
@@ -129,6 +133,10 @@ int cSoftMgrApp::run() {
     switch (mode) {
         case eModeInstall: useInstallerWizard(); return install(executablePath.ptr, firstArg.ptr, installOffset);
         case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
+        case eModeSoftMgr: return run_softmgr();
+        case eModeUpdate: return check_updates(firstArg.ptr, quiet);
+        // Only the real executable path (/proc/self/exe) may be deleted, never argv[0].
+        case eModeRemove: return remove_softmgr(executablePath.ptr);
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeVersion: return printverinfo();
         default: return what ? unavailable(what) : 0;

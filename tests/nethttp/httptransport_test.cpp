@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -167,6 +168,22 @@ TEST_F(ScriptedServer, SilentServerHitsReadTimeout) {
     EXPECT_EQ(f.error, cHttpTransport::eHttpTimeout);
     EXPECT_EQ(c.RC(), 0);
     EXPECT_EQ(c.contentLength(), -1);
+}
+
+TEST_F(ScriptedServer, AbortRequestEndsASilentWaitAtOnce) {
+    // Long time-outs: only the receiver's abort can end the wait early.
+    cHttpTransport::setTimeouts(20000, 20000, 20000);
+    struct Aborter : public Collector {
+        std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        bool abortRequested() override { return std::chrono::steady_clock::now() >= at; }
+    } c;
+    auto t0 = std::chrono::steady_clock::now();
+    Fetch f = get(base + "/hang?s=10", c);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_FALSE(f.ok);
+    EXPECT_EQ(f.error, cHttpTransport::eHttpStopped);
+    EXPECT_GE(ms, 250);
+    EXPECT_LT(ms, 1500);
 }
 
 TEST_F(ScriptedServer, ReceiverStopEndsTransfer) {

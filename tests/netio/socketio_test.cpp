@@ -2,11 +2,13 @@
 #include "netio/socketio.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -139,4 +141,64 @@ TEST(SocketIO, BadTargetsFailWithTheirReason) {
         EXPECT_EQ(sock.write(b, 4), 0);
         EXPECT_EQ(sock.lastError(), cSocketIO::eSockNotConnected);
     }
+}
+
+namespace {
+
+// A resolver that never answers in time: it holds its worker for 3 s, then fails.
+int hungResolver(const char*, const char*, const void*, void** list) {
+    *list = nullptr;
+    usleep(3000 * 1000);
+    return EAI_AGAIN;
+}
+
+bool abortAlways(void*) { return true; }
+
+long long msSince(const std::chrono::steady_clock::time_point& t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+TEST(SocketIO, HungResolverIsLeftBehindAtTheConnectTimeOut) {
+    cSocketIO::setResolverForTests(hungResolver);
+    cSocketIO sock;
+    sock.setTimeouts(300, 1000, 1000);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sock.connect("any.host.example", 80));
+    long long took = msSince(t0);
+    cSocketIO::setResolverForTests(nullptr);
+    EXPECT_EQ(sock.lastError(), cSocketIO::eSockResolve);
+    EXPECT_GE(took, 250);
+    EXPECT_LT(took, 2000) << "the caller waited for the resolver itself";
+    // The real resolver is back and a numeric host still connects past the worker.
+    cSocketIO again;
+    again.setTimeouts(1000, 1000, 1000);
+    EXPECT_FALSE(again.connect("127.0.0.1", closedPort()));
+    EXPECT_EQ(again.lastError(), cSocketIO::eSockRefused);
+}
+
+TEST(SocketIO, AbortCheckEndsResolvingAndReadingAtOnce) {
+    cSocketIO::setResolverForTests(hungResolver);
+    cSocketIO sock;
+    sock.setTimeouts(20000, 20000, 20000);
+    sock.setAbortCheck(abortAlways, nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sock.connect("any.host.example", 80));
+    cSocketIO::setResolverForTests(nullptr);
+    EXPECT_EQ(sock.lastError(), cSocketIO::eSockAborted);
+    EXPECT_LT(msSince(t0), 1000);
+
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    cSocketIO reader;
+    reader.setTimeouts(20000, 20000, 20000);
+    ASSERT_TRUE(reader.attach(sv[0]));
+    reader.setAbortCheck(abortAlways, nullptr);
+    char b[4];
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(reader.read(b, 4), 0);
+    EXPECT_EQ(reader.lastError(), cSocketIO::eSockAborted);
+    EXPECT_LT(msSince(t0), 1000);
+    close(sv[1]);
 }

@@ -57,7 +57,21 @@ public:
         auto it = values.lower_bound(prefix);
         return it != values.end() && it->first.compare(0, prefix.size(), prefix) == 0;
     }
-    bool enumSubsections(const char*, tEnumCallback, void*) override { return false; }
+    // Each distinct name one level below the section, in key order.
+    bool enumSubsections(const char* section, tEnumCallback callback, void* parameter) override {
+        std::string prefix = std::string(section) + "/", last;
+        for (auto it = values.lower_bound(prefix); it != values.end(); ++it) {
+            if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+            std::string rest = it->first.substr(prefix.size());
+            size_t slash = rest.find('/');
+            if (slash == std::string::npos) continue;
+            std::string name = rest.substr(0, slash);
+            if (name == last) continue;
+            last = name;
+            if (!callback(name.c_str(), parameter)) break;
+        }
+        return true;
+    }
     bool saveConfig() override {
         saves++;
         return true;

@@ -1,0 +1,182 @@
+// Removal of the Software Manager. Only the running program's real path (/proc/self/exe)
+// is ever deleted in place of a missing manager, and a deletion that fails is reported.
+#include "softmgrapp/remover.h"
+
+#include <cstring>
+
+#include "base/folders.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/installfs.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/pkgregistry.h"
+#include "softmgrapp/sopkglang.h"
+#include "ui/application.h"
+#include "ui/lang.h"
+
+int cRemoverJob::gPauseMs = 500;
+
+namespace {
+
+// The confirmation the job sends to the form (type 8) and the language it asks the UI
+// thread to apply (type 11).
+class cConfirmAction : public cChildElement::cSentChildAction {
+public:
+    cConfirmAction(int type, bool* answer, int index) : cSentChildAction(type), answer(answer), index(index) {}
+    bool* answer;
+    int index;
+};
+
+class cRemoverAsker : public cJobAsker {
+public:
+    explicit cRemoverAsker(cChildElement* host) : host(host) {}
+    int askLang(const _List<int>&, int current, const char*) override { return current; }
+    bool applyLang(int lang) override {
+        bool done = false;
+        return host && host->sendAction(new cConfirmAction(eJobApplyLang, &done, lang)) && done;
+    }
+    bool askRetry(const char*, bool) override { return false; }
+    bool confirm(int index) override {
+        bool yes = false;
+        return host && host->sendAction(new cConfirmAction(eJobAskLang, &yes, index)) && yes;
+    }
+    cChildElement* host;
+};
+
+cApplicationConfig* appStore() {
+    cCIApplication* app = cCIApplication::appRef();
+    return app ? app->config() : nullptr;
+}
+
+// "<contents>/<name>" removed with its emptied folders up to the applications folder.
+bool removeBundleFile(const char* contents, const char* name, const char* stop, cInstallFS* fs) {
+    _guardchar<char> p;
+    return catStr(contents, name, p) && rmFileClean(p.ptr, stop, fs);
+}
+
+}  // namespace
+
+bool enHasSect(const char* name, void* flag) {
+    if (!name || !*name) return true;
+    *(bool*)flag = true;
+    return false;
+}
+
+bool removeRunningAppManager(const char* path) {
+    switch (objKind(path)) {
+        case 0: return true;
+        case 1: return cFileIO::remove(path);
+        default: return false;
+    }
+}
+
+unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
+    if (store) {
+        unsigned long long stored = 0;
+        int lang = cSOPKGLang::_defaultLang();
+        if (store->getParamInt(kRegLangCurrent, stored) && stored <= 10 && cSOPKGLang::_defines((int)stored))
+            lang = (int)stored;
+        if (asker && !asker->applyLang(lang)) asker->applyLang(cSOPKGLang::_defaultLang());
+        bool any = false;
+        store->enumSubsections(kRegInstallRoot, enHasSect, &any);
+        if (any) return eRMPackages;
+    }
+    if (!asker || !asker->confirm(2)) return eRMDeclined;
+
+    _guardchar<char> shortcut;
+    if (store && store->getParamStr(kRegInstallerShortcut, shortcut) && shortcut.ptr && *shortcut.ptr)
+        rmFileClean(shortcut.ptr, nullptr, fs);
+
+    _guardchar<char> manager;
+    const char* inHand = ownPath;
+    if (getAppManagerPath(manager)) {
+        int kind = objKind(manager.ptr);
+        if (kind != 0 && kind != 1) return eRMBadObject;
+        if (kind == 1) {
+            // "<apps>/<name>.app/Contents/MacOS/SoftManager": Contents is two cuts up,
+            // the applications folder two more.
+            _guardchar<char> contents, stop;
+            contents.set(manager.ptr);
+            for (int i = 0; i < 2; i++) {
+                char* cut = strrchr(contents.ptr, '/');
+                if (cut) *cut = 0;
+            }
+            stop.set(contents.ptr);
+            for (int i = 0; i < 2; i++) {
+                char* cut = strrchr(stop.ptr, '/');
+                if (cut) *cut = 0;
+            }
+            if (!removeBundleFile(contents.ptr, "/Resources/icon.icns", stop.ptr, fs) ||
+                !removeBundleFile(contents.ptr, "/PkgInfo", stop.ptr, fs) ||
+                !removeBundleFile(contents.ptr, "/Info.plist", stop.ptr, fs))
+                return eRMBadObject;
+            if (rmFileClean(manager.ptr, stop.ptr, fs)) return eRMRemoved;
+            inHand = manager.ptr;
+        }
+    }
+    // The running program's own file, found through /proc/self/exe by the caller.
+    if (inHand && objKind(inHand) == 1 && !fs->unlink(inHand)) return eRMBadObject;
+    return eRMOwnFile;
+}
+
+unsigned int cRemoverJob::job() {
+    sleep(gPauseMs);
+    cRemoverAsker asker(myForm);
+    return removeManager(myPath.ptr, store ? store : appStore(), &asker);
+}
+
+void cRemoverJob::onJobEnd(unsigned int result) {
+    if (myForm) myForm->notifyEnd(result);
+}
+
+cRemoverUI::~cRemoverUI() { delete job; }
+
+void cRemoverUI::notifyEnd(unsigned int code) { notifyAction(new cProgressAction(code)); }
+
+bool cRemoverUI::runRemoval(const char* path, cChildElement* parent, cWindowMaker* maker,
+                            cApplicationConfig* store) {
+    const char* title = cCiomLangData::string("pkgm::rem", 0);
+    if (!title) return false;
+    cRemoverUI* f = new cRemoverUI;
+    f->job = new cRemoverJob(f, path);
+    f->job->store = store;
+    int r = parent && parent->host()
+                ? parent->modal(title, 350, 110, f)
+                : cChildElement::modalWindow(maker ? maker : appWindowMaker(), title, 350, 110, f, nullptr, 0);
+    return r == 1;
+}
+
+void cRemoverUI::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
+    myStatus->setText(string(1), cCanvas::taCenter);
+    if (!job || !job->start()) end_modal(0);
+}
+
+bool cRemoverUI::onClose() { return !(job && job->runs()); }
+
+bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
+    if (action->sent() && (action->type == eJobAskLang || action->type == eJobApplyLang)) {
+        cConfirmAction* q = static_cast<cConfirmAction*>(action);
+        if (action->type == eJobApplyLang) {
+            if (q->answer) *q->answer = cSOPKGLang::applyLang(q->index);
+        } else if (q->answer) {
+            *q->answer = appMessageBox(this, nullptr, 4, string(q->index)) == 1;
+        }
+        return true;
+    }
+    if (sender == this && action->type == 7 && !action->sent()) {
+        unsigned int r = static_cast<cProgressAction*>(action)->result;
+        // Result: message index, box kind (1 information, 2 error), end code.
+        static const int kMap[5][3] = {{3, 1, 1}, {4, 2, 2}, {5, 2, 2}, {6, 1, 1}, {0, 0, 2}};
+        if (r > 4) r = eRMBadObject;
+        if (kMap[r][1]) appMessageBox(this, nullptr, kMap[r][1], string(kMap[r][0]));
+        end_modal(kMap[r][2]);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
+
+int remove_softmgr(const char* path) { return cRemoverUI::runRemoval(path, nullptr) ? 0 : 1; }

@@ -1,0 +1,80 @@
+// Removal of the Software Manager: the "remove" verb and the manager's link run
+// cRemoverUI, whose job deletes the manager's shortcut and bundle while no package is
+// registered.
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/job.h"
+#include "softmgrapp/installctx.h"
+#include "softmgrapp/installfs.h"
+#include "ui/customform.h"
+#include "ui/staticelement.h"
+
+class cWindowMaker;
+
+enum eRemoverResult {
+    eRMRemoved = 0,     // bundle files and executable removed
+    eRMPackages = 1,    // packages are still registered
+    eRMBadObject = 2,   // not a regular file at the manager's place, or a file could not be removed
+    eRMOwnFile = 3,     // no manager at its place: the running executable was removed instead
+    eRMDeclined = 4,
+};
+
+// The job's work: checks, the confirmation (through `asker`, message rem 2), then the
+// deletions. `ownPath` is the running executable (/proc/self/exe), used when no manager
+// lies at its place. Deleting it, when it fails, gives eRMBadObject, never success.
+// File operations go through `fs` (the plain ones when null).
+unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker,
+                           cInstallFS* fs = nullptr);
+
+// Removes a regular file at a path: true when nothing is there or it was removed.
+bool removeRunningAppManager(const char* path);
+
+// The enumeration callback that notices the first non-empty subsection name.
+bool enHasSect(const char* name, void* flag);
+
+class cRemoverUI;
+
+class cRemoverJob : public cJob {
+public:
+    cRemoverJob(cRemoverUI* form, const char* path) : myForm(form) { myPath.set(path); }
+    ~cRemoverJob() override { terminate(4000); }
+    static int gPauseMs;                       // 500; tests shorten it
+    cApplicationConfig* store = nullptr;       // the application's when null
+
+protected:
+    unsigned int job() override;
+    void onJobEnd(unsigned int result) override;
+
+private:
+    cRemoverUI* myForm;
+    _guardchar<char> myPath;
+};
+
+class cRemoverUI : public cCustomForm {
+public:
+    class cProgressAction : public cChildAction {
+    public:
+        explicit cProgressAction(unsigned int result) : cChildAction(7), result(result) {}
+        unsigned int result;
+    };
+
+    // True only when the form ended with 1 (removed); false at once without "pkgm::rem".
+    static bool runRemoval(const char* path, cChildElement* parent, cWindowMaker* maker = nullptr,
+                           cApplicationConfig* store = nullptr);
+    ~cRemoverUI() override;
+
+    void notifyEnd(unsigned int code);
+    void onConstruct() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    bool onClose() override;
+    const char* wantLangResource() override { return "pkgm::rem"; }
+
+    cRemoverJob* job = nullptr;
+
+private:
+    cStaticElement* myStatus = nullptr;
+};
+
+// The "remove" verb (named apart from the C library's remove): 0 when the removal succeeded, else 1.
+int remove_softmgr(const char* path);

@@ -1,0 +1,515 @@
+// The Software Manager form. The reader job fills its own item list from the store and
+// hands it over at its end; only the UI thread touches the list view. The update check
+// runs afterwards and sends one action per package.
+#include "softmgrapp/softmgrform.h"
+
+#include <cstring>
+
+#include "base/appconfig.h"
+#include "base/folders.h"
+#include "base/process.h"
+#include "base/strings.h"
+#include "base/timeutil.h"
+#include "ciplatform/canvas.h"
+#include "ciplatform/windowmaker.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/pkgregistry.h"
+#include "softmgrapp/remover.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/softmgrapp.h"
+#include "softmgrapp/updatecheck.h"
+#include "softmgrapp/updateform.h"
+#include "softmgrapp/updateinstall.h"
+#include "ui/application.h"
+#include "ui/controls/button.h"
+#include "ui/controls/header.h"
+#include "ui/lang.h"
+
+namespace {
+
+const unsigned int kText = 0x734D32, kLink = 0xC98C2F, kGrey = 0xB9AA9C;
+
+cApplicationConfig* appStore() {
+    cCIApplication* app = cCIApplication::appRef();
+    return app ? app->config() : nullptr;
+}
+
+bool readStr(cApplicationConfig* s, const char* section, const char* name, _guardchar<char>& out) {
+    _guardchar<char> key;
+    return regKey(section, name, key) && s->getParamStr(key.ptr, out);
+}
+
+bool readStr(cApplicationConfig* s, const char* section, const char* name, long long i, _guardchar<char>& out) {
+    _guardchar<char> key;
+    return regKey(section, name, i, key) && s->getParamStr(key.ptr, out);
+}
+
+void format1(const char* pattern, const char* value, _guardchar<char>& out) {
+    char buf[200];
+    _sprintf_s(buf, sizeof(buf), pattern && strstr(pattern, "%s") ? pattern : "%s", value ? value : "");
+    out.set(buf);
+}
+
+}  // namespace
+
+bool openRunCommand(const char* command) {
+    if (!command || !*command) return false;
+    if (cFolderContents::objtype(command) != cFolderContents::eNothing) return shellOpen(command);
+    _typebuf<char> storage;
+    _typebuf<char*> argv;
+    return splitCommandLine(command, storage, argv) && startDetached(argv.ptr);
+}
+
+// ---- the reader ----
+
+bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store, unsigned int run) {
+    if (!form) return false;
+    terminate(4000);
+    myForm = form;
+    myRun = run;
+    myStore = store ? store : appStore();
+    return cJob::start();
+}
+
+unsigned int cSoftMgrForm::cConfigReaderJob::job() {
+    items = new _List<sInstalledItem>;
+    if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
+    return 0;
+}
+
+void cSoftMgrForm::cConfigReaderJob::onJobEnd(unsigned int) {
+    if (myForm) myForm->notifyAction(new cReaderDoneAction(myRun));
+}
+
+bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name, void* job) {
+    static_cast<cConfigReaderJob*>(job)->sectionEnumProc(name);
+    return true;
+}
+
+bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name) {
+    if (!name || !*name || haveToStop()) return true;
+    _guardchar<char> section, key;
+    if (!regSectionName(name, section) || !regKey(section.ptr, kRegVer, key)) return true;
+    unsigned long long ver = 0;
+    if (!myStore->getParamInt(key.ptr, ver)) return true;
+    sInstalledItem* it = items.ptr ? items.ptr->add() : nullptr;
+    if (!it) return true;
+    it->version = ver;
+    it->newVersion = ~0ULL;
+    strVer(ver, it->versionText);
+    readStr(myStore, section.ptr, kRegName, it->name);
+    readStr(myStore, section.ptr, kRegPublisher, it->publisher);
+    readStr(myStore, section.ptr, kRegSupport, it->support);
+    readStr(myStore, section.ptr, kRegUpdates, it->updates);
+    unsigned long long utime = 0;
+    if (regKey(section.ptr, kRegUTime, key) && myStore->getParamInt(key.ptr, utime)) {
+        char buf[64];
+        if (unixToStr((unsigned int)(utime & 0xFFFFFFFFu), buf, sizeof(buf))) it->installedText.set(buf);
+    }
+    for (long long n = 0; n < kRegMaxEntries; n++) {
+        _guardchar<char> caption, command;
+        if (!readStr(myStore, section.ptr, kRegRunLabel, n, caption) || !caption.ptr || !*caption.ptr ||
+            !readStr(myStore, section.ptr, kRegRunCommand, n, command) || !command.ptr || !*command.ptr)
+            break;
+        sRunOption* o = it->commands.add();
+        if (!o) break;
+        o->caption.attach(caption.dettach());
+        o->command.attach(command.dettach());
+    }
+    _guardchar<char> icon;
+    if (readStr(myStore, section.ptr, kRegIcon, icon) && icon.ptr && *icon.ptr) {
+        loadPackageIcon(icon.ptr, 16, it->smallIcon);
+        loadPackageIcon(icon.ptr, 48, it->bigIcon);
+    }
+    if (it->smallIcon.width() <= 0) builtinIcon(16, it->smallIcon);
+    if (it->bigIcon.width() <= 0) builtinIcon(48, it->bigIcon);
+    it->codeName.set(name);
+    return true;
+}
+
+// ---- the update check ----
+
+bool cSoftMgrForm::cUpdateCheckJob::start(cSoftMgrForm* form) {
+    if (!form) return false;
+    terminate(4000);
+    myForm = form;
+    myCodes.destroy();
+    for (auto* it = form->myItems.ptr ? form->myItems.ptr->head : nullptr; it; it = it->next) {
+        _guardchar<char>* c = myCodes.add();
+        if (c) c->set(it->value.codeName.ptr);
+    }
+    return cJob::start();
+}
+
+unsigned int cSoftMgrForm::cUpdateCheckJob::job() {
+    long long row = 0;
+    for (auto* it = myCodes.head; it && !haveToStop(); it = it->next, row++) {
+        cUpdateInfoAction* a = new cUpdateInfoAction;
+        a->row = row;
+        if (!checkVersion(it->value.ptr, a->version, a->download, a->site, a->whatsNew, this) || haveToStop()) {
+            delete a;
+            continue;
+        }
+        myForm->notifyAction(a);
+    }
+    return 0;
+}
+
+void cSoftMgrForm::cUpdateCheckJob::onJobEnd(unsigned int) {
+    if (myForm) myForm->notifyAction(new cChildAction(eActCheckDone));
+}
+
+// ---- the form ----
+
+int cSoftMgrForm::runManager(cWindowMaker* maker, cApplicationConfig* store) {
+    const char* title = cCiomLangData::string("pkgm::softm", 0);
+    int code;
+    do {
+        cSoftMgrForm* f = new cSoftMgrForm;
+        f->store = store;
+        code = cChildElement::modalWindow(maker ? maker : appWindowMaker(), title ? title : "", 770, 480, f, nullptr,
+                                          0);
+        title = cCiomLangData::string("pkgm::softm", 0);
+    } while (code == 10);
+    return code < 0 ? 0 : code;
+}
+
+int run_softmgr() { return cSoftMgrForm::runManager(nullptr); }
+
+cSoftMgrForm::~cSoftMgrForm() {
+    // Both jobs stop before the members they use go (the check ends its request at once).
+    myChecker.terminate(4000);
+    myReader.terminate(4000);
+}
+
+void cSoftMgrForm::onConstruct() {
+    myTab = new cWZISelButton;
+    attach(myTab, 0, 0, 10, 10);
+    myTab->font = mkSelectHdrFont();
+    myTab->setText(string(1));
+    anchor(myTab, 45, 25, myTab->requiredWidth(), 25);
+    myTab->setActivated(true);
+
+    myLangSwitch = new cLangSwitchCtl;
+    myLangSwitch->store = store;
+    attach(myLangSwitch, 0, 0, 25, 25);
+    anchor(myLangSwitch, -71, 25, 25, 25);
+
+    myListPanel = new cPanelChild;
+    attach(myListPanel, 0, 0, 10, 10);
+    anchor(myListPanel, 45, 70, -91, 180);
+    myListPanel->setBorderColor(0xE4E0DC);
+    myListPanel->setBgColor(0xFFFFFF);
+
+    myList = new cListViewChild;
+    myListPanel->attach(myList, 0, 0, 10, 10);
+    myListPanel->anchor(myList, 5, 5, -11, -11);
+    myList->setBorderColor(0xFFFFFF, false);
+    myList->setImageLists(&myIcons, nullptr, nullptr);
+    myList->setColumn(1, string(2), 310, cCanvas::taLeft);
+    myList->setColumnFont(1, mkBtnFont(false));
+    myList->setColumnTextColor(1, kText, false);
+    myList->setColumn(2, string(3), 100, cCanvas::taLeft);
+    myList->setColumnTextColor(2, kGrey, false);
+    myList->setColumn(3, string(4), 100, cCanvas::taLeft);
+    myList->setColumnTextColor(3, kGrey, false);
+    int last = myList->width() - 530;
+    myList->setColumn(4, "", last > 20 ? last : 20, cCanvas::taLeft);
+    myList->setColumnTextColor(4, 0xD4A76C, false);
+    // A flat header: white, hot borders only, columns not clickable.
+    for (int id = 1; id <= 5; id++) {
+        cButtonChild* b = id <= 4 ? myList->header()->columnButton(id) : myList->header()->filler();
+        if (!b) continue;
+        b->setBorder(cButtonChild::brdHot, false);
+        b->setBgColor(0xFFFFFF, false);
+        if (id > 4) continue;
+        b->setBorderColors(cButtonChild::stHover, 0xF8F8F8, 0xF8F8F8);
+        b->setBorderColors(cButtonChild::stPressed, 0xF1EBE5, 0xF1EBE5);
+        b->setDsbTextColor(kGrey, false);
+        b->setDsbBgColor(0xFFFFFF, false);
+        b->disable(false);
+    }
+    myList->setSpacing(10);
+    myList->setTextPadding(3, false);
+    myList->setFullLineSelect(true, false);
+    myList->setFullLineSelectColors(0xF7EEE1, 0xF7EEE1, false);
+
+    myStatus = new cStaticElement;
+    attach(myStatus, 0, 0, 10, 10);
+    anchor(myStatus, 45, 150, -91, 22);
+    myStatus->setColorSchema(kGrey, 0xFFFFFF, (unsigned)-1);
+
+    myDetails = new cPanelChild;
+    attach(myDetails, 0, 0, 10, 10);
+    anchor(myDetails, 45, 255, -91, -296);
+    myDetails->setBorderColor(0xFFFFFF);
+    myDetails->setBgColor(0xFFFFFF);
+
+    myIcon = new cPictureElement;
+    myDetails->attach(myIcon, 15, 20, 48, 48);
+    myIcon->setTransparent(true);
+
+    cStaticElement** texts[3] = {&myName, &myVersion, &myInstalled};
+    static const int kTextY[3] = {25, 70, 90}, kTextW[3] = {350, 200, 200}, kTextH[3] = {45, 20, 20};
+    for (int i = 0; i < 3; i++) {
+        cStaticElement* t = new cStaticElement;
+        myDetails->attach(t, 85, kTextY[i], kTextW[i], kTextH[i]);
+        t->setColorSchema(kText, 0xFFFFFF, (unsigned)-1);
+        *texts[i] = t;
+    }
+    myName->setFont(mkWizTitleFont());
+    myName->setTextDispMode(cStaticElement::eTDMWrapped);
+
+    cLinkElement** links[3] = {&myPublisher, &mySupport, &myUpdates};
+    for (int i = 0; i < 3; i++) {
+        cLinkElement* l = new cLinkElement;
+        myDetails->attach(l, 390, 70 + 20 * i, 10, 20);
+        l->setTextColor(kLink);
+        l->setFont(mkBtnFont(true));
+        l->setText(string(9 + i), cCanvas::taLeft);
+        *links[i] = l;
+    }
+
+    cWZIButton** buttons[2] = {&myUninstall, &myUpdate};
+    for (int i = 0; i < 2; i++) {
+        cWZIButton* b = new cWZIButton;
+        myDetails->attach(b, 0, 0, 115, 30);
+        myDetails->anchor(b, i ? -246 : -116, 0, 115, 30);
+        b->setText(string(i ? 5 : 6));
+        b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
+        *buttons[i] = b;
+    }
+
+    myRemoveLink = new cLinkElement;
+    attach(myRemoveLink, 0, 0, 10, 10);
+    myRemoveLink->setTextColor(kLink);
+    myRemoveLink->setFont(mkBtnFont(true));
+    myRemoveLink->setText(string(17), cCanvas::taLeft);
+    sSize want = {150, 20};
+    myRemoveLink->wantsSize(want);
+    anchor(myRemoveLink, 45, (30 - want.cy) / 2 - 40, want.cx, want.cy);
+    myRemoveLink->hide(false);
+
+    myRefresh = new cWZIButton;
+    attach(myRefresh, 0, 0, 114, 30);
+    anchor(myRefresh, -161, -40, 114, 30);
+    myRefresh->setText(string(12));
+    myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
+
+    refresh();
+}
+
+void cSoftMgrForm::refresh() {
+    myChecker.terminate(4000);
+    myListPanel->hide();
+    myDetails->hide();
+    myRefresh->disable();
+    myTab->disable();
+    myLangSwitch->disable();
+    myStatus->setText(string(15), cCanvas::taLeft);
+    myStatus->show();
+    myCurrent = nullptr;
+    myList->startChanges();
+    myList->clear();
+    myRun++;
+    if (!myReader.start(this, store, myRun)) {
+        // Without a thread the list stays empty, as with no packages.
+        notifyAction(new cReaderDoneAction(myRun));
+    }
+}
+
+void cSoftMgrForm::takeItems() {
+    myCurrent = nullptr;
+    for (unsigned int i = 0; i < myRowCount; i++) myIcons.remove((int)i);
+    // The job has ended: its list becomes the form's.
+    myItems = myReader.items.ptr;
+    myReader.items.ptr = nullptr;
+    myRowCount = 0;
+    for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, myRowCount++) {
+        sInstalledItem& item = it->value;
+        myIcons.refImage((int)myRowCount, &item.smallIcon);
+        myList->setItem((int)myRowCount, 1, item.name.ptr ? item.name.ptr : "", (int)myRowCount, &item);
+        myList->setItem((int)myRowCount, 2, item.installedText.ptr ? item.installedText.ptr : "", -1, nullptr);
+        myList->setItem((int)myRowCount, 3, item.versionText.ptr, -1, nullptr);
+        myList->setItem((int)myRowCount, 4, "", -1, nullptr);
+    }
+}
+
+cSoftMgrForm::sInstalledItem* cSoftMgrForm::itemAt(long long row) {
+    long long i = 0;
+    for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, i++)
+        if (i == row) return &it->value;
+    return nullptr;
+}
+
+void cSoftMgrForm::placeLinks(sInstalledItem* item) {
+    for (auto* it = myCommandLinks.head; it; it = it->next) {
+        myDetails->dettach(it->value);
+        delete it->value;
+    }
+    myCommandLinks.destroy();
+    int panelH = myDetails->height();
+    if (!item->commands.empty() && panelH - 20 >= 115) {
+        int y = 115;
+        for (auto* c = item->commands.head; c && y + 20 <= panelH - 20; c = c->next, y += 20) {
+            cLinkElement* l = new cLinkElement;
+            myDetails->attach(l, 85, y, 300, 20);
+            l->setTextColor(kLink);
+            l->setFont(mkBtnFont(true));
+            l->setText(c->value.caption.ptr, cCanvas::taLeft);
+            l->setAssociation(&c->value);
+            cLinkElement** slot = myCommandLinks.add();
+            if (slot) *slot = l;
+        }
+    }
+    const char* addresses[3] = {item->publisher.ptr, item->support.ptr, item->updates.ptr};
+    cLinkElement* links[3] = {myPublisher, mySupport, myUpdates};
+    int y = 70;
+    for (int i = 0; i < 3; i++) {
+        if (!addresses[i] || !*addresses[i]) {
+            links[i]->hide(false);
+            continue;
+        }
+        myDetails->anchor(links[i], 390, y, -291, 20);
+        links[i]->show(false);
+        y += 20;
+    }
+}
+
+void cSoftMgrForm::selectItem(sInstalledItem* item) {
+    if (!item || item == myCurrent) return;
+    myCurrent = item;
+    myIcon->refPict(&item->bigIcon);
+    myName->setText(item->name.ptr ? item->name.ptr : "", cCanvas::taLeft);
+    _guardchar<char> t;
+    format1(string(7), item->versionText.ptr, t);
+    myVersion->setText(t.ptr, cCanvas::taLeft);
+    format1(string(8), item->installedText.ptr ? item->installedText.ptr : "-", t);
+    myInstalled->setText(t.ptr, cCanvas::taLeft);
+    placeLinks(item);
+    if (item->hasUpdate())
+        myUpdate->show(false);
+    else
+        myUpdate->hide(false);
+    myDetails->repaint();
+}
+
+void cSoftMgrForm::updateCurrItem() {
+    if (!myCurrent || !myCurrent->hasUpdate()) return;
+    cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
+    ctx.name.set(myCurrent->name.ptr);
+    strVer(myCurrent->newVersion, ctx.version);
+    ctx.download.set(myCurrent->download.ptr);
+    ctx.site.set(myCurrent->site.ptr);
+    ctx.whatsNew.set(myCurrent->whatsNew.ptr);
+    if (cSoftUpdateInfoForm::installUpdate(ctx, this)) end_modal(0);
+}
+
+void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
+    sInstalledItem* item = itemAt(a->row);
+    if (!item) return;
+    item->newVersion = a->version;
+    item->download.attach(a->download.dettach());
+    item->site.attach(a->site.dettach());
+    item->whatsNew.attach(a->whatsNew.dettach());
+    if (item->hasUpdate()) myList->setItem((int)a->row, 4, string(16), -1, nullptr);
+    if (item == myCurrent) {
+        if (item->hasUpdate())
+            myUpdate->show();
+        else
+            myUpdate->hide();
+    }
+}
+
+bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
+    if (sender == this && action->type == eActReaderDone) {
+        // A late end of an earlier reading is ignored; the job has left its list by now.
+        if (static_cast<cReaderDoneAction*>(action)->run != myRun) return true;
+        myReader.terminate(4000);
+        takeItems();
+        myList->endChanges(true);
+        myRefresh->enable();
+        myTab->enable();
+        myLangSwitch->enable();
+        if (myItems.ptr && myItems.ptr->head) {
+            myStatus->hide();
+            myListPanel->show();
+            myDetails->show();
+            myList->select(0);
+            selectItem(&myItems.ptr->head->value);
+            myRemoveLink->hide();
+            myChecker.start(this);
+        } else {
+            myStatus->setText(string(13), cCanvas::taLeft);
+            myRemoveLink->show();
+        }
+        repaint();
+        return true;
+    }
+    if (sender == this && action->type == eActUpdateInfo) {
+        onUpdateInfo(static_cast<cUpdateInfoAction*>(action));
+        return true;
+    }
+    if (sender == this && action->type == eActCheckDone) return true;
+    if (sender == myLangSwitch && action->type == cLangSwitchCtl::eActLangChanged) return end_modal(10), true;
+    if (sender == myList && action->type == cListViewChild::eActActivate) return updateCurrItem(), true;
+    if (sender == myList && action->type == cListViewChild::eActChange) {
+        int row = myList->selected();
+        if (row >= 0) selectItem((sInstalledItem*)myList->association(row, 1));
+        return true;
+    }
+    if (action->type == eActClick) {
+        if (sender == myRemoveLink) {
+            _guardchar<char> path;
+            if (!ownPath.empty())
+                path.set(ownPath.ptr);
+            else if (cCIApplication::appRef() && cCIApplication::appRef()->exePath())
+                path.set(cCIApplication::appRef()->exePath());
+            if (cRemoverUI::runRemoval(path.ptr, this, nullptr, store)) end_modal(0);
+            return true;
+        }
+        if (sender == myRefresh) return refresh(), true;
+        if (sender == myUpdate) return updateCurrItem(), true;
+        if (sender == myUninstall) {
+            if (myCurrent && myCurrent->codeName.ptr && *myCurrent->codeName.ptr) {
+                int lang = cLibLang::appliedLang();
+                _guardchar<char> code;
+                code.set(myCurrent->codeName.ptr);
+                myChecker.terminate(4000);
+                uninstall(code.ptr, this);
+                cSOPKGLang::applyLang(lang);
+                refresh();
+            }
+            return true;
+        }
+        if (myCurrent && (sender == myPublisher || sender == mySupport || sender == myUpdates)) {
+            const char* a = sender == myPublisher ? myCurrent->publisher.ptr
+                            : sender == mySupport ? myCurrent->support.ptr
+                                                  : myCurrent->updates.ptr;
+            openWebAddress(a);
+            return true;
+        }
+        for (auto* it = myCommandLinks.head; it; it = it->next) {
+            if (sender != it->value) continue;
+            sRunOption* o = (sRunOption*)it->value->association();
+            if (o) openRunCommand(o->command.ptr);
+            return true;
+        }
+    }
+    return cChildElement::onAction(sender, action);
+}
+
+bool cSoftMgrForm::processKey(int key, bool shift, bool ctrl, bool alt) {
+    // Ctrl+Q ends the manager at any time: the jobs stop with the form.
+    if (key == 'Q' && ctrl && !alt && !shift) {
+        end_modal(0);
+        return true;
+    }
+    return cChildElement::processKey(key, shift, ctrl, alt);
+}
+
+void cSoftMgrForm::onPaint(cCanvas* canvas) {
+    sRect all = {0, 0, width(), height()};
+    canvas->drawRect(&all, 0xFFFFFF, (unsigned)-1);
+}

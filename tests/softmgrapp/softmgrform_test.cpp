@@ -1,0 +1,443 @@
+// The Software Manager form on the headless maker against a loopback update server: the
+// list before the check, rows marked as answers arrive, Ctrl+Q while the server stalls,
+// the empty list with the remove link, the language switch reopening the form; the
+// removal of the manager; the update form's Install from download to installer start.
+#include "softmgrapp/softmgrform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "apptest.h"
+#include "ciplatform/headless.h"
+#include "installtest.h"
+#include "memconfig.h"
+#include "nethttp/httptransport.h"
+#include "netio/pyserver.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/remover.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updatecheck.h"
+#include "softmgrapp/updateform.h"
+#include "testutil.h"
+#include "ui/controls/popupmenu.h"
+#include "ui/elementhost.h"
+#include "ui/lang.h"
+
+using installtest::PrivateHome;
+
+namespace {
+
+std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
+std::string outDir() { return std::string(QMX_BINARY_DIR) + "/snapshots"; }
+
+class cScript : public cHeadlessScript {
+public:
+    std::function<int(cHeadlessWindowMaker*, cPlatformWindow*, cChildElement*, int)> answer;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) override {
+        cElementHost* h = static_cast<cElementHost*>(w->userData);
+        cChildElement* root = h ? h->rootElement() : nullptr;
+        if (!root || !answer) return;
+        int code = answer(m, w, root, depth);
+        if (code != -2) root->end_modal(code);
+    }
+};
+
+// Pumps until the condition holds (at most `ms`).
+bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 8000) {
+    for (int i = 0; i < ms / 10; i++) {
+        m->pumpAll(5);
+        if (done()) return true;
+        usleep(10000);
+    }
+    return done();
+}
+
+void addPackage(cMemConfig& s, const std::string& code, unsigned long long ver, const std::string& name,
+                const std::string& publisher = "") {
+    std::string sec = "install/" + code + "/";
+    s.setParamInt64((sec + "ver").c_str(), ver);
+    s.setParamStr((sec + "name").c_str(), name.c_str(), -1);
+    s.setParamInt32((sec + "utime").c_str(), 1700000000u);
+    if (!publisher.empty()) s.setParamStr((sec + "publisher").c_str(), publisher.c_str(), -1);
+}
+
+unsigned long long v(unsigned a, unsigned b) { return (unsigned long long)a << 48 | (unsigned long long)b << 32; }
+
+class ServerEnv {
+public:
+    explicit ServerEnv(int port) {
+        setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+        initUpdateServer();
+    }
+    ~ServerEnv() {
+        unsetenv("QMX_UPDATE_SERVER");
+        initUpdateServer();
+    }
+};
+
+class Manager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cSOPKGLang::init();
+        cSOPKGLang::applyLang(eLangENG);
+        gConsoleMessages = false;
+        maker.setModalScript(&script);
+        maker.setIdleTimeout(20000);
+        cRemoverJob::gPauseMs = 0;
+    }
+    void TearDown() override { cSOPKGLang::applyLang(eLangENG); }
+    cHeadlessWindowMaker maker;
+    cScript script;
+    testutil::TempDir work;
+    cMemConfig store;
+};
+
+}  // namespace
+
+TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    std::string answer = "2.0\r\nhttp://h.example/files/u.zip\r\nhttp://h.example/\r\nFixes\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.a.answer"), answer.data(), answer.size()));
+    std::string older = "1.5\r\nhttp://h.example/b.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.b.answer"), older.data(), older.size()));
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env(server.port());
+    addPackage(store, "org.a", v(1, 0), "Alpha", "http://alpha.example/");
+    addPackage(store, "org.b", v(2, 0), "Beta");
+    store.setParamStr("install/org.nover/name", "No version", -1);  // no "ver": no row
+
+    bool checked = false;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f || depth != 1) return -2;
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 2; }));
+        EXPECT_EQ(f->list()->getRowCount(), 2);
+        EXPECT_STREQ(f->list()->text(0, 1), "Alpha");
+        EXPECT_STREQ(f->list()->text(0, 3), "1.0");
+        EXPECT_FALSE(f->status()->visible_child());
+        EXPECT_FALSE(f->removeLink()->visible_child());
+        EXPECT_TRUE(f->refreshButton()->enabled());
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->checking(); }));
+        m->pumpAll();
+        EXPECT_STREQ(f->list()->text(0, 4), "Update available");
+        EXPECT_STREQ(f->list()->text(1, 4), "") << "1.5 is not newer than 2.0";
+        EXPECT_TRUE(f->currentItem());
+        EXPECT_TRUE(f->updateButton()->visible_child());
+        f->list()->select(1);
+        f->selectItem((cSoftMgrForm::sInstalledItem*)f->list()->association(1, 1));
+        EXPECT_FALSE(f->updateButton()->visible_child());
+        f->list()->select(0);
+        f->selectItem((cSoftMgrForm::sInstalledItem*)f->list()->association(0, 1));
+        apptest::makeDirs(outDir());
+        m->snapshotPNG(w, (outDir() + "/softmgr_list.png").c_str());
+        checked = true;
+        m->injectKey(w, 'Q', kModCtrl);
+        return -2;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    EXPECT_TRUE(checked);
+}
+
+TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env(server.port());
+    addPackage(store, "mode-slow", v(1, 0), "Slow");
+    std::chrono::steady_clock::time_point pressed;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        EXPECT_TRUE(pumpUntil(m, [&] { return f->itemCount() == 1 && f->checking(); }));
+        usleep(200000);
+        pressed = std::chrono::steady_clock::now();
+        m->injectKey(w, 'Q', kModCtrl);
+        return -2;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed).count();
+    EXPECT_LT(ms, 2000) << "the stalled check held the manager";
+}
+
+TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
+    int opened = 0;
+    long long popupItems = -1;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        if (cPopupMaster* p = dynamic_cast<cPopupMaster*>(root)) {
+            popupItems = p->buttonCount();
+            m->snapshotPNG(w, (outDir() + "/softmgr_langs_popup.png").c_str());
+            return (int)eLangDEU;
+        }
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        opened++;
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->refreshButton()->enabled(); }));
+        EXPECT_STREQ(f->status()->text(), opened == 1 ? "No software packages installed"
+                                                      : "Keine Softwarepakete installiert");
+        EXPECT_TRUE(f->removeLink()->visible_child());
+        EXPECT_FALSE(f->detailsPanel()->visible_child());
+        if (opened == 1) {
+            apptest::makeDirs(outDir());
+            m->snapshotPNG(w, (outDir() + "/softmgr_empty.png").c_str());
+            EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
+            // A click on the flag opens the popup of the nine defined languages.
+            sPoint at = {0, 0};
+            f->langSwitch()->windowPos(at);
+            m->injectClick(w, at.x + 12, at.y + 12);
+            m->pumpAll();
+            EXPECT_EQ(popupItems, 9);
+            return -2;  // the switch's action ends the form with 10
+        }
+        EXPECT_EQ(f->langSwitch()->shownLang(), (int)eLangDEU);
+        m->snapshotPNG(w, (outDir() + "/softmgr_empty_deu.png").c_str());
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    EXPECT_EQ(opened, 2);
+    ASSERT_TRUE(store.values.count("lang/current"));
+    EXPECT_EQ(store.values["lang/current"].number, (unsigned long long)eLangDEU);
+    EXPECT_EQ(store.values["lang/current"].width, 2);
+}
+
+TEST_F(Manager, RemovalResults) {
+    struct Case {
+        const char* name;
+        std::function<void(PrivateHome&, cMemConfig&, std::string& own)> setup;
+        bool confirm;
+        unsigned int want;
+        bool ownGone, bundleGone, shortcutGone;
+    } cases[] = {
+        {"packages registered", [](PrivateHome&, cMemConfig& s, std::string&) { addPackage(s, "org.a", v(1, 0), "A"); },
+         true, eRMPackages, false, false, false},
+        {"declined", [](PrivateHome&, cMemConfig&, std::string&) {}, false, eRMDeclined, false, false, false},
+        {"whole bundle", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMRemoved, false, true, true},
+        {"bundle without Info.plist",
+         [](PrivateHome&, cMemConfig&, std::string&) {
+             _guardchar<char> m;
+             getAppManagerPath(m);
+             std::string c = std::string(m.ptr);
+             c = c.substr(0, c.rfind('/'));
+             c = c.substr(0, c.rfind('/'));
+             unlink((c + "/Info.plist").c_str());
+         },
+         true, eRMRemoved, false, true, true},
+        {"folder at the manager's place",
+         [](PrivateHome&, cMemConfig&, std::string&) {
+             _guardchar<char> m;
+             getAppManagerPath(m);
+             unlink(m.ptr);
+             mkdir(m.ptr, 0755);
+         },
+         true, eRMBadObject, false, false, true},
+        {"no manager: own file deleted", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMOwnFile, true, true,
+         true},
+        // The deletion of the running program fails (the shortcut's went first).
+        {"own file that cannot be deleted", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMBadObject, false,
+         true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrivateHome home;
+        cMemConfig s;
+        _guardchar<char> manager;
+        ASSERT_TRUE(getAppManagerPath(manager));
+        std::string exe = manager.ptr, contents = exe.substr(0, exe.rfind('/'));
+        contents = contents.substr(0, contents.rfind('/'));
+        std::string bundle = contents.substr(0, contents.rfind('/'));
+        bool noManager = std::string(c.name).rfind("no manager", 0) == 0 || std::string(c.name).rfind("own file", 0) == 0;
+        if (!noManager) {
+            ASSERT_TRUE(apptest::makeDirs(contents + "/MacOS") && apptest::makeDirs(contents + "/Resources"));
+            for (const char* f : {"/MacOS/SoftManager", "/Resources/icon.icns", "/PkgInfo", "/Info.plist"})
+                ASSERT_TRUE(installtest::writeTextFile(contents + f, "x"));
+        }
+        std::string shortcut = home.path() + "/menu/softmgr.desktop";
+        apptest::makeDirs(home.path() + "/menu");
+        installtest::writeTextFile(shortcut, "[Desktop Entry]\n");
+        s.setParamStr("installer/shortcut", shortcut.c_str(), -1);
+        std::string own = home.path() + "/own-softmgr";
+        installtest::writeTextFile(own, "x");
+        c.setup(home, s, own);
+        installtest::ScriptedAsker asker;
+        asker.confirmAnswer = c.confirm;
+        installtest::FaultFS fs;
+        if (std::string(c.name) == "own file that cannot be deleted") fs.failAt = 2;  // shortcut, then own file
+        EXPECT_EQ(removeManager(own.c_str(), &s, &asker, &fs), c.want);
+        EXPECT_EQ(!apptest::exists(own), c.ownGone);
+        EXPECT_EQ(!apptest::exists(bundle), c.bundleGone);
+        EXPECT_EQ(!apptest::exists(shortcut), c.shortcutGone);
+        EXPECT_TRUE(apptest::exists(home.apps()) || noManager) << "the applications folder stays";
+        if (c.want == eRMPackages) EXPECT_TRUE(asker.asked.empty()) << "nothing is asked";
+    }
+}
+
+TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
+    PrivateHome home;
+    std::string own = home.path() + "/own-softmgr";
+    installtest::writeTextFile(own, "x");
+    std::vector<std::string> texts;
+    script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
+        if (depth < 2) return -2;
+        texts.push_back(root->text() ? root->text() : "");
+        return 1;
+    };
+    EXPECT_TRUE(cRemoverUI::runRemoval(own.c_str(), nullptr, &maker, &store));
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Are you sure you want to remove Software Manager?");
+    EXPECT_EQ(texts[1].rfind("The Software manager is removed now.", 0), 0u);
+    EXPECT_FALSE(apptest::exists(own));
+}
+
+namespace {
+
+std::string gChosen;
+bool chooseFixed(cChildElement*, const char*, const char*, const char*, _guardchar<char>& path) {
+    return !gChosen.empty() && path.set(gChosen.c_str());
+}
+
+bool makeUpdateZip(const std::string& path) {
+    std::string script =
+        "import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+        "z.writestr('Setup.app/Contents/Resources/scenario.data', 'data')\n"
+        "i = zipfile.ZipInfo('Setup.app/Contents/MacOS/Installer'); i.create_system = 3\n"
+        "i.external_attr = 0o100755 << 16\n"
+        "z.writestr(i, '#!/bin/sh\\necho \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
+        "z.close()\n";
+    return testutil::run({"python3", "-c", script, path}) == 0;
+}
+
+}  // namespace
+
+TEST_F(Manager, UpdateFormInstallOutcomes) {
+    if (!testutil::haveTool("python3") || !testutil::haveTool("unzip")) GTEST_SKIP() << "python3 or unzip missing";
+    ASSERT_TRUE(apptest::makeDirs(work.path() + "/files"));
+    ASSERT_TRUE(makeUpdateZip(work.file("files/u.zip")));
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    testutil::TempDir tmp;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    std::string mark = tmp.file("started");
+    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
+    cSoftUpdateInfoForm::gChooseTarget = chooseFixed;
+    struct Case {
+        const char* name;
+        std::string address;
+        std::vector<int> answers;  // message boxes in order (1 yes/ok, 0 no)
+        int outcome;               // the form's lastOutcome
+        bool target;               // the chosen file exists afterwards
+        const char* firstMessage;
+    } cases[] = {
+        {"complete", base + "/files/u.zip", {}, 1, true, nullptr},
+        {"404", base + "/files-404/u.zip", {1}, 14, false, "Server of Updates returned an error."},
+        {"truncated, no retry", base + "/files-trunc/u.zip", {0}, -1, false, "Do you want to retry downloading"},
+        // The retry starts an empty file: the result is exactly the second transfer.
+        {"truncated, retried", base + "/files-once/u.zip", {1}, 1, true, "Do you want to retry downloading"},
+        {"not http", "https://h.example/u.zip", {1}, 9, false, "For some reasons"},
+        {"existing file kept", base + "/files/u.zip", {0}, -1, true, "Do you want to overwrite"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string target = work.file("dl-u.zip");
+        unlink(target.c_str());
+        unlink(mark.c_str());
+        if (std::string(c.name) == "existing file kept") installtest::writeTextFile(target, "mine");
+        gChosen = target;
+        cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
+        ctx.name.set("Alpha");
+        ctx.version.set("2.0");
+        ctx.download.set(c.address.c_str());
+        ctx.site.set("http://h.example/");
+        ctx.whatsNew.set("Fixes\r\nMore fixes");
+        size_t next = 0;
+        std::vector<std::string> texts;
+        int outcome = 0;
+        bool shot = false;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+            if (cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
+                if (!shot) {
+                    apptest::makeDirs(outDir());
+                    m->snapshotPNG(w, (outDir() + "/update_form.png").c_str());
+                    shot = true;
+                }
+                f->onFormAccept();
+                outcome = f->lastOutcome;
+                return outcome == 1 ? -2 : 0;
+            }
+            if (dynamic_cast<cUpdateDownloader*>(root)) return -2;
+            texts.push_back(root->text() ? root->text() : "");
+            return next < c.answers.size() ? c.answers[next++] : 1;
+        };
+        bool started = cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker);
+        EXPECT_EQ(started, c.outcome == 1);
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(apptest::exists(target), c.target);
+        EXPECT_FALSE(apptest::exists(target + ".part")) << "no partial file is left";
+        if (c.firstMessage) {
+            ASSERT_FALSE(texts.empty());
+            EXPECT_EQ(texts[0].rfind(c.firstMessage, 0), 0u) << texts[0];
+        }
+        if (c.outcome == 1) {
+            EXPECT_EQ(testutil::readFile(target), testutil::readFile(work.file("files/u.zip")));
+            EXPECT_TRUE(pumpUntil(&maker, [&] { return apptest::exists(mark); }, 5000)) << "installer not started";
+        }
+        if (std::string(c.name) == "existing file kept") EXPECT_EQ(installtest::readTextFile(target), "mine");
+    }
+    cSoftUpdateInfoForm::gChooseTarget = oldChooser;
+    unsetenv("TMPDIR");
+    unsetenv("QMX_TEST_MARK");
+}
+
+TEST_F(Manager, UpdateVerbResults) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    std::string newer = "1.2.3\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.new.answer"), newer.data(), newer.size()));
+    std::string same = "1.2\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.same.answer"), same.data(), same.size()));
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env(server.port());
+    addPackage(store, "org.new", v(1, 2), "New");
+    addPackage(store, "org.same", v(1, 2), "Same");
+    addPackage(store, "org.gone", v(1, 2), "Gone");  // the server answers 404
+    struct Case {
+        const char* code;
+        bool quiet;
+        int exit;
+        std::string shown;  // the message box text, or the update form
+    } cases[] = {
+        {"org/new", false, 1, "Specified invalid Software Package ID!"},
+        {"", false, 1, "Specified invalid Software Package ID!"},
+        {"org.missing", false, 1, "Specified invalid Software Package ID!"},
+        {"org.gone", false, 1, "Unable to get update information from the Update Server!"},
+        {"org.gone", true, 1, ""},
+        {"org.same", false, 0, "Update for this software is not required."},
+        {"org.new", true, 0, "update form New 1.2.3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        std::string shown;
+        script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
+            if (cSoftUpdateInfoForm* u = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
+                shown = "update form " + std::string(u->ctx->name.ptr) + " " + u->ctx->version.ptr;
+                return 0;
+            }
+            if (depth == 2) shown = root->text() ? root->text() : "";
+            return depth == 2 ? 1 : -2;
+        };
+        EXPECT_EQ(check_updates(c.code, c.quiet, &store, &maker), c.exit);
+        EXPECT_EQ(shown, c.shown);
+    }
+    // The refused code name never reached the server.
+    std::string log = installtest::readTextFile(work.file("requests.log"));
+    EXPECT_EQ(log.find("org%2Fnew"), std::string::npos);
+    EXPECT_EQ(log.find("org/new"), std::string::npos);
+}

@@ -1,0 +1,208 @@
+// The update check: the answer parser against a table of bodies (hostile ones included),
+// version texts, the query address and the request as a loopback server sees it, and the
+// server's scripted answers (lengths, status, chunked, truncated, slow).
+#include "softmgrapp/updatecheck.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "nethttp/httprequest.h"
+#include "nethttp/httptransport.h"
+#include "netio/pyserver.h"
+#include "testutil.h"
+
+namespace {
+
+std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
+
+// Points the check at a loopback server for the life of the object.
+class ServerEnv {
+public:
+    explicit ServerEnv(const std::string& value) {
+        const char* old = getenv("QMX_UPDATE_SERVER");
+        hadOld = old != nullptr;
+        if (old) oldValue = old;
+        setenv("QMX_UPDATE_SERVER", value.c_str(), 1);
+        initUpdateServer();
+    }
+    ~ServerEnv() {
+        if (hadOld)
+            setenv("QMX_UPDATE_SERVER", oldValue.c_str(), 1);
+        else
+            unsetenv("QMX_UPDATE_SERVER");
+        initUpdateServer();
+    }
+
+private:
+    bool hadOld = false;
+    std::string oldValue;
+};
+
+struct Parsed {
+    bool ok = false;
+    unsigned long long version = 0;
+    std::string download, site, whatsNew;
+};
+
+Parsed parse(const std::string& body) {
+    Parsed p;
+    _guardchar<char> d, s, w;
+    w.set("(unchanged)");
+    p.ok = parseUpdateAnswer((const unsigned char*)body.data(), (long long)body.size(), p.version, d, s, w);
+    p.download = d.ptr ? d.ptr : "";
+    p.site = s.ptr ? s.ptr : "";
+    p.whatsNew = w.ptr ? w.ptr : "";
+    return p;
+}
+
+unsigned long long ver(unsigned a, unsigned b, unsigned c = 0, unsigned d = 0) {
+    return (unsigned long long)a << 48 | (unsigned long long)b << 32 | (unsigned long long)c << 16 | d;
+}
+
+}  // namespace
+
+TEST(UpdateAnswer, ParsesTheLinesAndRefusesHostileOnes) {
+    const std::string U = "http://h.example/u.zip", S = "http://h.example/";
+    struct Case {
+        const char* name;
+        std::string body;
+        bool ok;
+        unsigned long long version;
+        std::string whatsNew;
+    } cases[] = {
+        {"three CRLF lines", "2.1\r\n" + U + "\r\n" + S + "\r\n", true, ver(2, 1), "(unchanged)"},
+        {"runs of line ends skipped, inner kept", "1.2.3.4\r\r\n\n" + U + "\r\n\r\n" + S + "\r\n\r\nA\r\nB\n", true,
+         ver(1, 2, 3, 4), "A\r\nB\n"},
+        {"largest version", "65535.65535.65535.65535\r" + U + "\r" + S + "\r", true, ~0ULL, "(unchanged)"},
+        {"text after the numbers in line 1", "3.0 beta\r" + U + "\r" + S + "\r", true, ver(3, 0), "(unchanged)"},
+        {"LF-only line ends", "2.0\n" + U + "\n" + S + "\n", false, 0, ""},
+        {"one number", "2\r" + U + "\r" + S + "\r", false, 0, ""},
+        {"part of 65536", "2.65536\r" + U + "\r" + S + "\r", false, 0, ""},
+        {"negative part", "2.-1\r" + U + "\r" + S + "\r", false, 0, ""},
+        // The minor number must come from line 1, never from the next line.
+        {"version across lines", "2.\r5" + U + "\r" + S + "\r", false, 0, ""},
+        {"empty line 1", "\r2.0\r" + U + "\r" + S + "\r", false, 0, ""},
+        {"no line 3 end", "2.0\r" + U + "\r" + S, false, 0, ""},
+        {"ends after line 1", "2.0\r\n", false, 0, ""},
+        {"download not http", "2.0\rftp://h.example/u.zip\r" + S + "\r", false, 0, ""},
+        {"download only the scheme", "2.0\rhttp://\r" + S + "\r", false, 0, ""},
+        {"LF inside line 2", "2.0\rhttp://h.example/\nx\r" + S + "\r", false, 0, ""},
+        {"control in line 2", "2.0\rhttp://h.example/\x1b[2J\r" + S + "\r", false, 0, ""},
+        {"NUL in line 3", "2.0\r" + U + "\rhttp://h\0x\r" + std::string(), false, 0, ""},
+        {"DEL in line 3", "2.0\r" + U + "\rhttp://h\x7f\r", false, 0, ""},
+        {"empty", "", false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Parsed p = parse(c.body);
+        EXPECT_EQ(p.ok, c.ok);
+        if (!c.ok || !p.ok) continue;
+        EXPECT_EQ(p.version, c.version);
+        EXPECT_EQ(p.download, U);
+        EXPECT_EQ(p.site, S);
+        EXPECT_EQ(p.whatsNew, c.whatsNew);
+    }
+    // A NUL inside line 3 is a control character even though strings stop there.
+    std::string nul = "2.0\r" + U + "\rhttp://h";
+    nul.push_back('\0');
+    nul += "x\r";
+    EXPECT_FALSE(parse(nul).ok);
+}
+
+TEST(UpdateAnswer, VersionTexts) {
+    struct Case {
+        unsigned long long v;
+        const char* text;
+    } cases[] = {{ver(1, 2), "1.2"},           {ver(1, 2, 3, 0), "1.2.3"}, {ver(1, 2, 0, 4), "1.2.0.4"},
+                 {ver(0, 0), "0.0"},           {~0ULL, "65535.65535.65535.65535"}};
+    for (const Case& c : cases) {
+        _guardchar<char> t;
+        strVer(c.v, t);
+        EXPECT_STREQ(t.ptr, c.text);
+    }
+    // Unsigned comparison: 1.2.3 is newer than 1.2, and a high major is not negative.
+    EXPECT_GT(ver(1, 2, 3), ver(1, 2));
+    EXPECT_GT(ver(40000, 0), ver(1, 0));
+}
+
+TEST(UpdateQuery, ServerFromTheEnvironmentAndEncodedCodeName) {
+    struct Case {
+        const char* env;
+        const char* want;  // query for the code name "a b/c&d=é"
+    } cases[] = {
+        {"127.0.0.1:8080", "http://127.0.0.1:8080/autocheck.php?softwareid=a%20b%2Fc%26d%3D%C3%A9&os=mac"},
+        {"http://mirror.example:81/upd/", "http://mirror.example:81/upd/autocheck.php?softwareid=a%20b%2Fc%26d%3D%C3%A9&os=mac"},
+        // Unusable values leave the built-in server.
+        {"no-port-here", nullptr},
+        {"ftp://x.example", nullptr},
+        {"http://bad host", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.env);
+        ServerEnv env(c.env);
+        _guardchar<char> q;
+        ASSERT_TRUE(updateQueryAddress("a b/c&d=\xC3\xA9", q));
+        if (c.want) {
+            EXPECT_STREQ(q.ptr, c.want);
+        } else {
+            EXPECT_EQ(std::string(q.ptr).rfind(std::string(kUpdateServerBase) + "/autocheck.php?softwareid=", 0), 0u)
+                << q.ptr;
+        }
+        cHttpRequest r;
+        EXPECT_TRUE(r.create(cHttpRequest::eGet, q.ptr, 1)) << "the query must be a valid request";
+    }
+}
+
+TEST(UpdateServer, ScriptedAnswers) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    testutil::TempDir dir;
+    ASSERT_TRUE(testutil::writeFile(dir.file("org.x.pkg.answer"),
+                                    std::vector<unsigned char>({'2', '.', '1', '\r', '\n'})));
+    std::string good = "3.4.5\r\nhttp://h.example/files/u.zip\r\nhttp://h.example/\r\nNew: things\r\n";
+    ASSERT_TRUE(testutil::writeFile(dir.file("org.qmx good.answer"), good.data(), good.size()));
+    PyServer server({serverScript(), dir.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env("127.0.0.1:" + std::to_string(server.port()));
+    cHttpTransport::setTimeouts(5000, 1500, 5000);
+    struct Case {
+        const char* code;
+        bool ok;
+        unsigned long long version;
+    } cases[] = {
+        {"org.qmx good", true, ver(3, 4, 5)},
+        {"org.x.pkg", false, 0},  // lines 2 and 3 missing
+        {"mode-404", false, 0},      {"mode-nolen", false, 0}, {"mode-chunked", false, 0},
+        {"mode-zero", false, 0},     {"mode-65536", true, ver(2, 0)}, {"mode-65537", false, 0},
+        {"mode-lf", false, 0},       {"mode-trunc", false, 0}, {"unknown", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        unsigned long long v = 0;
+        _guardchar<char> d, s, w;
+        EXPECT_EQ(checkVersion(c.code, v, d, s, w), c.ok);
+        if (c.ok && v == ver(3, 4, 5)) {
+            EXPECT_STREQ(d.ptr, "http://h.example/files/u.zip");
+            EXPECT_STREQ(w.ptr, "New: things\r\n");
+        }
+        if (c.ok) EXPECT_EQ(v, c.version);
+    }
+    // A server that never answers gives up at the read time-out.
+    auto t0 = std::chrono::steady_clock::now();
+    unsigned long long v = 0;
+    _guardchar<char> d, s, w;
+    EXPECT_FALSE(checkVersion("mode-slow", v, d, s, w));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(ms, 5000);
+    cHttpTransport::restoreTimeouts();
+
+    // The request as the server saw it: path, parameters in order, encoding, user agent.
+    std::ifstream log(dir.file("requests.log"));
+    std::string first;
+    std::getline(log, first);
+    EXPECT_EQ(first, "/autocheck.php?softwareid=org.qmx%20good&os=mac\t" + std::string(cHttpRequest::userAgent()));
+}

@@ -1,0 +1,295 @@
+// After the update check: the download into a file (complete, truncated, refused, not
+// http, cancelled while the server stalls), hostile archives refused before unzip sees
+// them, unpacking into a private folder, the bundle chosen and its installer started, web
+// addresses opened only as http(s), and the update form driven on the headless maker.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "base/job.h"
+#include "ciplatform/headless.h"
+#include "apptest.h"
+#include "installtest.h"
+#include "memconfig.h"
+#include "nethttp/httptransport.h"
+#include "netio/pyserver.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updateform.h"
+#include "softmgrapp/updateinstall.h"
+#include "testutil.h"
+#include "ui/elementhost.h"
+
+namespace {
+
+std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
+
+// Writes a zip with python3's zipfile: entries as "name" (a file), "name/" (a folder),
+// "link:name->target" (a symbolic link), each file holding its own name; "x:name" marks
+// the entry executable.
+bool makeZip(const std::string& path, const std::vector<std::string>& entries) {
+    std::string script =
+        "import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+        "for e in sys.argv[2:]:\n"
+        "    if e.startswith('link:'):\n"
+        "        name, target = e[5:].split('->')\n"
+        "        i = zipfile.ZipInfo(name); i.create_system = 3; i.external_attr = 0o120777 << 16\n"
+        "        z.writestr(i, target)\n"
+        "    elif e.startswith('x:'):\n"
+        "        i = zipfile.ZipInfo(e[2:]); i.create_system = 3; i.external_attr = 0o100755 << 16\n"
+        "        z.writestr(i, '#!/bin/sh\\necho \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
+        "    elif e.endswith('/'):\n"
+        "        z.writestr(zipfile.ZipInfo(e), '')\n"
+        "    else:\n"
+        "        z.writestr(e, e)\n"
+        "z.close()\n";
+    std::vector<std::string> argv = {"python3", "-c", script, path};
+    argv.insert(argv.end(), entries.begin(), entries.end());
+    return testutil::run(argv) == 0;
+}
+
+bool waitForFile(const std::string& path, int ms) {
+    for (int i = 0; i < ms / 20; i++) {
+        if (access(path.c_str(), F_OK) == 0) return true;
+        usleep(20000);
+    }
+    return false;
+}
+
+// Runs a transfer on a job thread so that a stop request reaches it as the form's would.
+class cTransferJob : public cJob {
+public:
+    cTransferJob(cFileIO& f, const char* address) : transfer(f, address) {}
+    ~cTransferJob() override { terminate(4000); }
+    cUpdateTransfer transfer;
+    std::atomic<int> result{-1};
+
+protected:
+    unsigned int job() override {
+        result = transfer.runTransfer(nullptr, this);
+        return 0;
+    }
+};
+
+int download(const std::string& address, const std::string& path, int stopAfterMs = -1) {
+    cFileIO f;
+    if (!f.create(path.c_str())) return -1;
+    cTransferJob job(f, address.c_str());
+    job.start();
+    if (stopAfterMs >= 0) {
+        usleep(stopAfterMs * 1000);
+        job.stop();
+    }
+    for (int i = 0; i < 1000 && job.runs(); i++) usleep(10000);
+    return job.result;
+}
+
+}  // namespace
+
+TEST(UpdateDownload, ResultsAgainstTheLoopbackServer) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    testutil::TempDir dir;
+    ASSERT_TRUE(apptest::makeDirs(dir.path() + "/files"));
+    std::vector<unsigned char> body = testutil::randomBytes(300000, 7);
+    ASSERT_TRUE(testutil::writeFile(dir.file("files/u.zip"), body));
+    PyServer server({serverScript(), dir.path()});
+    ASSERT_NE(server.port(), 0);
+    std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    struct Case {
+        std::string address;
+        int want;
+    } cases[] = {
+        {base + "/files/u.zip", eDLComplete},
+        {base + "/files-trunc/u.zip", eDLIncomplete},
+        {base + "/files-404/u.zip", eDLStatus},
+        {"https://127.0.0.1/u.zip", eDLNoRequest},
+        {"ftp://127.0.0.1/u.zip", eDLNoRequest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        std::string out = dir.file("out.bin");
+        EXPECT_EQ(download(c.address, out), c.want);
+        if (c.want == eDLComplete) EXPECT_EQ(testutil::readFile(out), body);
+    }
+    // Cancel while the server sends nothing: the job ends at once, with its own result.
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(download(base + "/files-slow/u.zip", dir.file("slow.bin"), 300), eDLCancelled);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(ms, 2000);
+}
+
+TEST(UpdateArchive, HostileEntriesAreRefusedBeforeUnpacking) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    testutil::TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::string> entries;
+        int want;
+    } cases[] = {
+        {"good", {"A.app/", "A.app/Contents/Resources/scenario.data", "readme.txt"}, eArchiveOk},
+        {"absolute", {"ok.txt", "/tmp/evil"}, eArchiveAbsolute},
+        {"parent", {"a/../../evil"}, eArchiveDotDot},
+        {"leading parent", {"../evil"}, eArchiveDotDot},
+        {"trailing parent", {"a/.."}, eArchiveDotDot},
+        {"backslash", {"a\\..\\evil"}, eArchiveDotDot},
+        {"drive", {"C:evil"}, eArchiveAbsolute},
+        {"link", {"A.app/", "link:A.app/Contents->/etc"}, eArchiveLink},
+        {"dots in a name are fine", {"a..b/c...txt"}, eArchiveOk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string zip = dir.file(std::string(c.name) + ".zip");
+        ASSERT_TRUE(makeZip(zip, c.entries));
+        EXPECT_EQ(checkUpdateArchive(zip.c_str()), c.want);
+        if (c.want != eArchiveOk) {
+            _guardchar<char> folder;
+            EXPECT_FALSE(unpackUpdateArchive(zip.c_str(), folder));
+            EXPECT_EQ(folder.ptr, nullptr) << "nothing is made for a refused archive";
+        }
+    }
+    // Damaged and foreign files: every prefix of a good archive, and bytes that only
+    // look like an end record.
+    std::string good = dir.file("good.zip");
+    std::vector<unsigned char> bytes = testutil::readFile(good);
+    for (size_t n = 0; n < bytes.size(); n += 7) {
+        std::string cut = dir.file("cut.zip");
+        ASSERT_TRUE(testutil::writeFile(cut, bytes.data(), n));
+        EXPECT_NE(checkUpdateArchive(cut.c_str()), eArchiveOk) << n;
+    }
+    std::vector<unsigned char> fake = {'P', 'K', 5, 6, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(testutil::writeFile(dir.file("fake.zip"), fake));
+    EXPECT_NE(checkUpdateArchive(dir.file("fake.zip").c_str()), eArchiveOk);
+    EXPECT_EQ(checkUpdateArchive(dir.file("missing.zip").c_str()), eArchiveUnreadable);
+}
+
+TEST(UpdateArchive, UnpackedPrivatelyAndOnlyARealInstallerBundleStarts) {
+    if (!testutil::haveTool("python3") || !testutil::haveTool("unzip")) GTEST_SKIP() << "python3 or unzip missing";
+    testutil::TempDir dir;
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    std::string mark = dir.file("started");
+    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    // "Empty.app" has no scenario data and "readme.app" is a file: only Setup.APP counts.
+    std::string zip = dir.file("-u.zip");
+    ASSERT_TRUE(makeZip(zip, {"Empty.app/", "Empty.app/Contents/MacOS/Installer", "readme.app",
+                              "Setup.APP/Contents/Resources/scenario.data", "x:Setup.APP/Contents/MacOS/Installer"}));
+    _guardchar<char> folder, bundle;
+    ASSERT_TRUE(unpackUpdateArchive(zip.c_str(), folder)) << "a name starting with '-' is not an option";
+    struct stat st;
+    ASSERT_EQ(stat(folder.ptr, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(std::string(folder.ptr).rfind(dir.path() + "/qmxsopkg-", 0), 0u);
+    ASSERT_TRUE(findUpdateBundle(folder.ptr, bundle));
+    EXPECT_EQ(std::string(bundle.ptr), std::string(folder.ptr) + "/Setup.APP");
+    ASSERT_TRUE(startUpdateInstaller(bundle.ptr));
+    ASSERT_TRUE(waitForFile(mark, 5000));
+    usleep(100000);
+    EXPECT_EQ(installtest::readTextFile(mark), std::string(bundle.ptr) + "/Contents/MacOS/Installer\n");
+
+    // A bundle whose scenario data is a link out of it is not an installer.
+    std::string linked = dir.file("linked.zip");
+    testutil::TempDir other;
+    ASSERT_TRUE(makeZip(linked, {"L.app/Contents/Resources/", "x:L.app/Contents/MacOS/Installer"}));
+    _guardchar<char> f2, b2;
+    ASSERT_TRUE(unpackUpdateArchive(linked.c_str(), f2));
+    std::string data = std::string(f2.ptr) + "/L.app/Contents/Resources/scenario.data";
+    ASSERT_EQ(symlink("/etc/hostname", data.c_str()), 0);
+    EXPECT_FALSE(findUpdateBundle(f2.ptr, b2));
+    // And a bundle without an executable installer does not start.
+    EXPECT_FALSE(startUpdateInstaller((std::string(folder.ptr) + "/Empty.app").c_str()));
+    unsetenv("TMPDIR");
+    unsetenv("QMX_TEST_MARK");
+}
+
+TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {
+    testutil::TempDir dir;
+    std::string recorder = dir.file("opener.sh"), log = dir.file("opened");
+    ASSERT_TRUE(installtest::writeTextFile(recorder, "#!/bin/sh\nprintf '%s|%s\\n' \"$#\" \"$1\" >> '" + log + "'\n"));
+    chmod(recorder.c_str(), 0755);
+    setWebOpener(recorder.c_str());
+    struct Case {
+        const char* address;
+        bool opened;
+    } cases[] = {
+        {"http://example.invalid/a?b=1&c=$(id)`id`;id", true},
+        {"HTTPS://example.invalid/", true},
+        {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"http://example.invalid/a b", false},
+        {"http://example.invalid/\n--x", false},
+        {"-http://x", false},
+        {"http://", false},
+        {"", false},
+        {nullptr, false},
+    };
+    std::string expected;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address ? c.address : "(null)");
+        EXPECT_EQ(openWebAddress(c.address), c.opened);
+        if (c.opened) expected += std::string("1|") + c.address + "\n";
+    }
+    setWebOpener(nullptr);
+    for (int i = 0; i < 100 && installtest::readTextFile(log).size() < expected.size(); i++) usleep(20000);
+    // Order may differ between detached openers; compare as sorted lines.
+    std::string got = installtest::readTextFile(log);
+    std::multiset<std::string> a, b;
+    std::istringstream ga(got), gb(expected);
+    for (std::string l; std::getline(ga, l);) a.insert(l);
+    for (std::string l; std::getline(gb, l);) b.insert(l);
+    EXPECT_EQ(a, b);
+}
+
+TEST(UpdateArchive, RealArchivesAgreeWithPythonsZipfile) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    // Zip files from installed Debian packages (jar files are zip archives).
+    std::string list;
+    testutil::run({"sh", "-c",
+                   "find /usr/share/java /usr/share/maven-repo /usr/lib/python3* -maxdepth 6 "
+                   "\\( -name '*.jar' -o -name '*.zip' -o -name '*.whl' \\) -type f -size -20M 2>/dev/null | "
+                   "sort | head -60"},
+                  &list);
+    if (list.empty()) GTEST_SKIP() << "no zip archives installed";
+    // The oracle: 0 when every entry is relative, free of "..", backslashes and links.
+    const char* oracle =
+        "import sys, zipfile, stat\n"
+        "def verdict(p):\n"
+        "    try:\n"
+        "        z = zipfile.ZipFile(p)\n"
+        "    except Exception:\n"
+        "        return 'bad'\n"
+        "    for i in z.infolist():\n"
+        "        n = i.filename\n"
+        "        if n.startswith('/') or '\\\\' in n or '..' in n.split('/') or (len(n) > 1 and n[1] == ':'):\n"
+        "            return 'name'\n"
+        "        if i.create_system == 3 and stat.S_IFMT(i.external_attr >> 16) not in (0, stat.S_IFREG, stat.S_IFDIR):\n"
+        "            return 'type'\n"
+        "    return 'ok'\n"
+        "for p in sys.stdin.read().splitlines():\n"
+        "    print(verdict(p))\n";
+    std::string verdicts;
+    testutil::TempDir tmp;
+    ASSERT_TRUE(installtest::writeTextFile(tmp.file("list"), list));
+    testutil::run({"sh", "-c", std::string("python3 -c \"$0\" < '") + tmp.file("list") + "'", oracle}, &verdicts);
+    std::istringstream in(list), vin(verdicts);
+    int tried = 0;
+    for (std::string path, verdict; std::getline(in, path) && std::getline(vin, verdict);) {
+        if (verdict == "bad") continue;
+        SCOPED_TRACE(path);
+        int r = checkUpdateArchive(path.c_str());
+        if (verdict == "ok")
+            EXPECT_EQ(r, eArchiveOk);
+        else
+            EXPECT_NE(r, eArchiveOk) << verdict;
+        tried++;
+    }
+    EXPECT_GT(tried, 0);
+    std::printf("checked %d real archives\n", tried);
+}

@@ -1,0 +1,214 @@
+// The Software Manager as a real program on a private Xvfb display: an installed package
+// is listed and marked by the loopback update server, a screenshot is taken, and Ctrl+Q
+// through XTEST ends the program with 0.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "apptest.h"
+#include "installtest.h"
+#include "netio/pyserver.h"
+#include "softmgrapp/sopkglang.h"
+#include "testutil.h"
+#include "ui/ciappconfig.h"
+
+using namespace installtest;
+
+namespace {
+
+// Xvfb on a display number it picks itself; stopped with the object.
+class PrivateXvfb {
+public:
+    PrivateXvfb() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                   (char*)nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string got;
+        for (int i = 0; i < 100 && got.find('\n') == std::string::npos; i++) {
+            pollfd p = {fds[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buf[32];
+            ssize_t n = read(fds[0], buf, sizeof(buf));
+            if (n <= 0) break;
+            got.append(buf, (size_t)n);
+        }
+        close(fds[0]);
+        if (got.find('\n') != std::string::npos) display = ":" + got.substr(0, got.find('\n'));
+    }
+    ~PrivateXvfb() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int st;
+            waitpid(pid, &st, 0);
+        }
+    }
+    std::string display;
+    pid_t pid = -1;
+};
+
+pid_t startProgram(const std::string& prog, const std::string& display) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", display.c_str(), 1);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(prog.c_str(), prog.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+int runWithDisplay(const std::string& display, std::vector<std::string> argv, std::string* out = nullptr) {
+    argv.insert(argv.begin(), {"env", "DISPLAY=" + display});
+    return testutil::run(argv, out);
+}
+
+// Exit code, or -1 when it did not end within ms.
+int waitExit(pid_t pid, int ms) {
+    for (int i = 0; i < ms / 20; i++) {
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+        usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    int st;
+    waitpid(pid, &st, 0);
+    return -1;
+}
+
+}  // namespace
+
+TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool", "import", "python3"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    cSOPKGLang::init();
+    cSOPKGLang::applyLang(eLangENG);
+    testutil::TempDir work;
+    PrivateHome home;
+    {
+        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "one"}}, work.file("p.data")));
+        cCIAppFullConfig store;
+        ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
+        RunResult r = install(work.file("p.data"), home, &store);
+        ASSERT_EQ(r.job, 0u) << r.message;
+        ASSERT_TRUE(store.saveConfig());
+    }
+    std::string answer = "2.0\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\nNew things\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.qmx.test.pkg.answer"), answer.data(), answer.size()));
+    PyServer server({std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py", work.path()});
+    ASSERT_NE(server.port(), 0);
+    setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    pid_t pid = startProgram(prog, x.display);
+    ASSERT_GT(pid, 0);
+    std::string window;
+    for (int i = 0; i < 100 && window.empty(); i++) {
+        usleep(100000);
+        std::string out;
+        if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Manager"}, &out) == 0)
+            window = out.substr(0, out.find('\n'));
+    }
+    ASSERT_FALSE(window.empty()) << "no manager window";
+    // The check answers from loopback at once; give the form a moment to show it.
+    std::string log;
+    for (int i = 0; i < 100 && log.empty(); i++) {
+        usleep(50000);
+        log = readTextFile(work.file("requests.log"));
+    }
+    EXPECT_NE(log.find("/autocheck.php?softwareid=org.qmx.test.pkg&os=mac"), std::string::npos);
+    usleep(700000);
+    std::string png = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_softmgr.png";
+    apptest::makeDirs(std::string(QMX_BINARY_DIR) + "/snapshots");
+    EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", window, png}), 0);
+    // Update opens the update form over the manager; Escape closes it again.
+    runWithDisplay(x.display, {"xdotool", "mousemove", "--window", window, "537", "269", "click", "1"});
+    std::string sheet;
+    for (int i = 0; i < 50 && sheet.empty(); i++) {
+        usleep(100000);
+        std::string out;
+        if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}, &out) == 0)
+            sheet = out.substr(0, out.find('\n'));
+    }
+    EXPECT_FALSE(sheet.empty()) << "the update form did not open";
+    if (!sheet.empty()) {
+        usleep(300000);
+        std::string upng = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_update_form.png";
+        EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", sheet, upng}), 0);
+        runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", sheet});
+        runWithDisplay(x.display, {"xdotool", "key", "Escape"});
+        for (int i = 0; i < 50; i++) {
+            usleep(100000);
+            if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}) != 0) break;
+        }
+    }
+    runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", window});
+    EXPECT_EQ(runWithDisplay(x.display, {"xdotool", "key", "ctrl+q"}), 0);
+    EXPECT_EQ(waitExit(pid, 5000), 0) << "Ctrl+Q did not end the manager";
+    unsetenv("QMX_UPDATE_SERVER");
+}
+
+TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
+    std::string staged = apptest::stagedProgram();
+    if (!apptest::exists(staged)) GTEST_SKIP() << "staged program missing: " << staged;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir work;
+    PrivateHome home;  // no manager in ~/Applications and no package: the running copy goes
+    std::string copy = work.file("softmgr-copy"), decoy = work.file("decoy");
+    ASSERT_TRUE(apptest::copyFileMode(staged, copy));
+    ASSERT_TRUE(writeTextFile(decoy, "not the program"));
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", x.display.c_str(), 1);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
+        execl(copy.c_str(), decoy.c_str(), "remove", (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Answer the confirmation and the closing message with Return.
+    int code = -1;
+    for (int i = 0; i < 40 && code == -1; i++) {
+        usleep(300000);
+        std::string out;
+        if (runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out) == 0 && !out.empty()) {
+            std::string last = out.substr(0, out.size() - 1);
+            last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
+            runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", last});
+            runWithDisplay(x.display, {"xdotool", "key", "Return"});
+        }
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    }
+    if (code == -1) code = waitExit(pid, 2000);
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
+    EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";
+}
