@@ -1,8 +1,8 @@
 // cPict3FR: Hasselblad raw files (3FR): TIFF files laid out like a DNG but without the DNG
 // version, the make "Hasselblad" and the UniqueCameraModel tag present. The sensor frame is a
 // lossless JPEG whose differences come in pairs from fixed start predictors. Files that carry
-// a DNG version, and raw directories beyond a one-sample CFA frame, belong to the DNG decoder
-// (handOverToDng).
+// a DNG version belong to the DNG decoder; raw directories beyond a one-sample CFA frame are
+// decoded by it on this decoder's behalf (handOverToDng).
 #pragma once
 
 #include "picts/pictbase.h"
