@@ -1,14 +1,17 @@
 // Hasselblad 3FR: kit files (strips, tiles, odd widths, uncompressed) decode to their exact
 // frame (through the frame hook) and read alike through dcraw and LibRaw; make, camera-model
 // and DNG-version rules; difference lengths above 16 refused; a break inside the last row
-// keeps the decoded part; hostile structures and truncations fail cleanly.
+// keeps the decoded part; hostile structures and truncations fail cleanly. Directories of
+// the DNG decoder's share (other depths, linear raw) decode as that file with a DNG version.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/memio.h"
 #include "picts/raw/hasselblad/pict3fr.h"
+#include "picts/tiff/pictdng.h"
 #include "rawkit/h3frenc.h"
 #include "rawkit/peers.h"
 #include "testutil.h"
@@ -195,4 +198,103 @@ TEST(Raw3fr, BreaksAndTruncations) {
             break;
         }
     EXPECT_FALSE(scan.decode(two.data(), (long long)two.size(), 8, 4, out));
+}
+
+namespace {
+
+std::vector<unsigned long long> pixelsOf(cPictBase& p) {
+    std::vector<unsigned long long> v;
+    if (p.is16Bpp()) {
+        const unsigned long long* px = p.raw16Bpp();
+        if (px) v.assign(px, px + p.width() * p.height());
+    } else {
+        _typebuf<unsigned int> c;
+        if (p.getColorData(c)) v.assign(c.ptr, c.ptr + c.count);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(Raw3fr, DngShareDecodesAsTheDngDecoderReadsIt) {
+    struct Share {
+        const char* name;
+        int bits, samples;
+        bool be;
+    };
+    const Share kShares[] = {
+        {"12-bit packed CFA", 12, 1, false},
+        {"12-bit packed CFA, big-endian", 12, 1, true},
+        {"8-bit CFA", 8, 1, false},
+        {"linear raw, three samples", 16, 3, false},
+    };
+    testutil::TempDir dir;
+    for (const Share& c : kShares) {
+        SCOPED_TRACE(c.name);
+        H3frSpec s;
+        s.width = 32;
+        s.height = 24;
+        s.bits = c.bits;
+        s.samples = c.samples;
+        s.bigEndian = c.be;
+        s.frame = h3frRamp(s.width * c.samples, s.height, 7);
+        for (uint16_t& v : s.frame) v = (uint16_t)(v & ((1u << c.bits) - 1));
+        const std::vector<unsigned char> f = write3fr(s);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        cPictBase::sPictInfo info;
+        ASSERT_TRUE(cPict3FR::validFor(&io, &info));
+        EXPECT_EQ(info.width, s.width);
+        EXPECT_EQ(info.height, s.height);
+        cPict3FR h;
+        SeenFrame seen;
+        ASSERT_TRUE(decodeSeeingFrame(h, &io, seen));
+        if (c.samples == 1) {
+            // The sensor frame as stored, with the cameras' default pattern.
+            EXPECT_EQ(seen.samples, s.frame);
+            EXPECT_EQ(seen.cfa[0], 0);
+            EXPECT_EQ(seen.cfa[3], 2);
+        }
+        // The same file with a DNG version and the default pattern written out, read by the
+        // DNG decoder, gives the same picture.
+        H3frSpec v = s;
+        v.dngVersion = true;
+        v.cfaTags = c.samples == 1;
+        const unsigned char rggb[4] = {0, 1, 1, 2};
+        memcpy(v.cfa, rggb, 4);
+        const std::vector<unsigned char> g = write3fr(v);
+        cBufWrapperIO gio(g.data(), (long long)g.size());
+        EXPECT_FALSE(cPict3FR::validFor(&gio, nullptr));
+        cPictDNG dng;
+        ASSERT_TRUE(dng.decode(&gio));
+        EXPECT_EQ(h.width(), dng.width());
+        EXPECT_EQ(h.height(), dng.height());
+        EXPECT_EQ(pixelsOf(h), pixelsOf(dng));
+        if (c.samples == 3) {
+            // A linear frame without AsShotNeutral stays as stored: the top row's first pixel.
+            ASSERT_TRUE(h.is16Bpp());
+            const unsigned long long p = h.raw16Bpp()[(size_t)(s.height - 1) * s.width];
+            EXPECT_EQ(p >> 32 & 0xFFFF, s.frame[0]);
+            EXPECT_EQ(p >> 16 & 0xFFFF, s.frame[1]);
+            EXPECT_EQ(p & 0xFFFF, s.frame[2]);
+        }
+        // Every truncation of the file fails cleanly or decodes.
+        for (size_t n = 0; n < f.size(); n += 7) {
+            std::vector<unsigned char> part(f.begin(), f.begin() + n);
+            decodes(part);
+        }
+        if (c.samples != 1) continue;
+        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
+            if (!testutil::haveTool(tool)) continue;
+            const std::string path = dir.file(std::string("share") + tool + std::to_string(&c - kShares) + ".3fr");
+            ASSERT_TRUE(testutil::writeFile(path, f));
+            int w = 0, hh = 0;
+            std::vector<uint16_t> peer = peerFrame(tool, path, w, hh);
+            if (peer.empty()) {
+                printf("%s does not read the %s kit file\n", tool, c.name);
+                continue;
+            }
+            SCOPED_TRACE(tool);
+            EXPECT_EQ(peer, s.frame);
+        }
+    }
 }

@@ -351,3 +351,61 @@ TEST(RawNef, RealSampleStructure) {
     delete p;
 }
 
+
+TEST(RawNef, OrdinaryTiffStripsDecodeAsTheirImage) {
+    // 8-bit strips, uncompressed or PackBits: the picture is the grey image they hold, no
+    // raw pipeline (no frame shown to the hook), whatever the strip layout.
+    struct Plain {
+        const char* name;
+        NefSpec::eCode code;
+        bool be;
+        int rowsPerStrip;
+        unsigned char makerVersion;  // 0: headerless (decoded, not claimed by the probe)
+    };
+    const Plain kPlain[] = {
+        {"8-bit", NefSpec::cPlain8, true, 0, 2},
+        {"8-bit, little-endian, strips of 5 rows", NefSpec::cPlain8, false, 5, 2},
+        {"PackBits", NefSpec::cPackBits8, true, 7, 2},
+        {"8-bit, headerless maker note", NefSpec::cPlain8, false, 0, 0},
+    };
+    for (const Plain& c : kPlain) {
+        SCOPED_TRACE(c.name);
+        NefSpec s;
+        s.code = c.code;
+        s.bigEndian = c.be;
+        s.bits = 8;
+        s.width = 150;  // PackBits: more than one run a row
+        s.height = 20;
+        s.rowsPerStrip = c.rowsPerStrip;
+        s.makerVersion = c.makerVersion;
+        s.frame = nefRamp(s.width, s.height, 11, 256);
+        const std::vector<unsigned char> f = writeNef(s);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        EXPECT_EQ(cPictNEF::validFor(&io, nullptr), c.makerVersion != 0);
+        cPictNEF d;
+        SeenFrame seen;
+        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        EXPECT_EQ(seen.calls, 0);
+        ASSERT_EQ(d.width(), s.width);
+        ASSERT_EQ(d.height(), s.height);
+        _typebuf<unsigned int> px;
+        ASSERT_TRUE(d.getColorData(px));
+        ASSERT_EQ(px.count, (long long)s.frame.size());
+        int wrong = 0;
+        for (int y = 0; y < s.height; y++)
+            for (int x = 0; x < s.width; x++) {
+                const unsigned v = s.frame[(size_t)y * s.width + x];
+                // Rows bottom-up.
+                wrong += px.ptr[(size_t)(s.height - 1 - y) * s.width + x] != (0xFF000000u | v * 0x10101u);
+            }
+        EXPECT_EQ(wrong, 0);
+        // Strips that do not cover the image fail.
+        NefSpec cut = s;
+        cut.rowsPerStrip = 5;
+        cut.keepStrips = 2;
+        const std::vector<unsigned char> g = writeNef(cut);
+        cBufWrapperIO gio(g.data(), (long long)g.size());
+        cPictNEF e;
+        EXPECT_FALSE(e.decode(&gio));
+    }
+}

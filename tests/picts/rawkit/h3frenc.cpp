@@ -95,17 +95,42 @@ std::vector<unsigned char> write3fr(const H3frSpec& s) {
     t.addLongs(ifd0, 254, {0});
     t.addLongs(ifd0, 256, {(uint32_t)s.width});
     t.addLongs(ifd0, 257, {(uint32_t)s.height});
-    t.addShorts(ifd0, 258, {16});
-    t.addShorts(ifd0, 259, {s.uncompressed ? 1u : 7u});
-    t.addShorts(ifd0, 262, {32803});
+    const bool plain = s.uncompressed || s.bits != 16 || s.samples != 1;
+    t.addShorts(ifd0, 258, std::vector<uint32_t>((size_t)s.samples, (uint32_t)s.bits));
+    t.addShorts(ifd0, 259, {plain ? 1u : 7u});
+    t.addShorts(ifd0, 262, {s.samples == 3 ? 34892u : 32803u});
     t.addAscii(ifd0, 271, s.make);
     t.addAscii(ifd0, 272, s.model);
-    t.addShorts(ifd0, 277, {1});
+    t.addShorts(ifd0, 277, {(uint32_t)s.samples});
     if (s.uniqueModel) t.addAscii(ifd0, 50708, s.make + " " + s.model);
     if (s.dngVersion) t.addBytes(ifd0, 50706, TiffWriter::tByte, {1, 4, 0, 0});
     if (s.cfaTags) {
         t.addShorts(ifd0, 33421, {2, 2});
         t.addBytes(ifd0, 33422, TiffWriter::tByte, {s.cfa[0], s.cfa[1], s.cfa[2], s.cfa[3]});
+    }
+    if (plain && (s.bits != 16 || s.samples != 1)) {
+        // Rows of samples from the top bit, each row starting on a byte (16-bit samples in the
+        // file's byte order).
+        std::vector<unsigned char> o;
+        const size_t perRow = (size_t)s.width * s.samples;
+        for (int r = 0; r < s.height; r++) {
+            uint64_t acc = 0;
+            int n = 0;
+            for (size_t c = 0; c < perRow; c++) {
+                const uint16_t v = s.frame[r * perRow + c];
+                if (s.bits == 16) {
+                    o.push_back((unsigned char)(s.bigEndian ? v >> 8 : v));
+                    o.push_back((unsigned char)(s.bigEndian ? v : v >> 8));
+                    continue;
+                }
+                acc = acc << s.bits | (s.frame[r * perRow + c] & ((1u << s.bits) - 1));
+                for (n += s.bits; n >= 8; n -= 8) o.push_back((unsigned char)(acc >> (n - 8)));
+            }
+            if (n) o.push_back((unsigned char)(acc << (8 - n)));
+        }
+        t.addLongs(ifd0, 278, {(uint32_t)s.height});
+        t.addBlocks(ifd0, 273, 279, {o});
+        return t.write(ifd0);
     }
     auto block = [&](int x0, int y0, int bw, int bh) {
         std::vector<uint16_t> b((size_t)bw * bh, 0);

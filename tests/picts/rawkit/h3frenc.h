@@ -22,6 +22,8 @@ struct H3frSpec {
     unsigned char cfa[4] = {1, 0, 2, 1};
     int tileWidth = 0, tileHeight = 0;  // 0: one strip
     bool uncompressed = false;          // 16-bit samples instead of the JPEG
+    int bits = 16;                      // below 16: uncompressed, packed from the top bit
+    int samples = 1;                    // 3: a linear (demosaiced) frame, width * height * 3
     bool extraSofByte = true;
     int cutLastRowBits = 0;             // drop this many bits from the end of the entropy data
     bool length17 = false;              // a table that also codes a difference length of 17, used once

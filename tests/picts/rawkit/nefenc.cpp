@@ -187,7 +187,8 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
             rowsPerStrip = s.height;
             break;
         default:
-            if (s.code == NefSpec::cPacked || s.code == NefSpec::cWords16) compression = 1;
+            if (s.code == NefSpec::cPacked || s.code == NefSpec::cWords16 || s.code == NefSpec::cPlain8) compression = 1;
+            if (s.code == NefSpec::cPackBits8) compression = 32773;
             makerCompression = s.code == NefSpec::cChunked ? 2 : s.code == NefSpec::cBPack ? 7 : s.code == NefSpec::cBPackTp2 ? 9 : 0;
             for (int r0 = 0; r0 < s.height; r0 += rowsPerStrip) {
                 std::vector<unsigned char> st;
@@ -204,6 +205,13 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
                         }
                     } else if (s.code == NefSpec::cWords16) {
                         for (int c = 0; c < w; c++) put16(o, row[c], s.bigEndian);
+                    } else if (s.code == NefSpec::cPlain8 || s.code == NefSpec::cPackBits8) {
+                        // PackBits: literal runs of up to 128 bytes, each after its count - 1.
+                        for (int c = 0; c < w; c++) {
+                            if (s.code == NefSpec::cPackBits8 && c % 128 == 0)
+                                o.push_back((unsigned char)((w - c < 128 ? w - c : 128) - 1));
+                            o.push_back((unsigned char)row[c]);
+                        }
                     } else if (s.code == NefSpec::cBPack) {
                         for (int c = 0; c < w; c++) put16(o, (uint32_t)row[c] << 4 | 0x5, true);
                     } else {

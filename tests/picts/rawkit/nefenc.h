@@ -4,7 +4,7 @@
 // preview directory, and the raw directory (CFA tags, strips). Sample codes: the Nikon
 // Huffman predictor code (lossless 'F' record, or lossy 'D ' record with a tone curve,
 // optionally switching tables at a split row), packed (whole rows or 16-byte chunks),
-// 16-bit words and the two 12-bit big-endian packings.
+// 16-bit words, the two 12-bit big-endian packings, and plain 8-bit TIFF strips.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,9 @@
 namespace rawkit {
 
 struct NefSpec {
-    enum eCode { cHuffLossless, cHuffLossy, cPacked, cChunked, cWords16, cBPack, cBPackTp2 };
+    // cPlain8, cPackBits8: 8-bit samples as an ordinary TIFF stores them (uncompressed, or
+    // PackBits in literal runs).
+    enum eCode { cHuffLossless, cHuffLossy, cPacked, cChunked, cWords16, cBPack, cBPackTp2, cPlain8, cPackBits8 };
     bool bigEndian = true;
     int width = 0, height = 0;
     int bits = 12;

@@ -12,6 +12,7 @@
 #include "picts/raw/rawbits.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/sizecheck.h"
+#include "picts/tiff/pictdng.h"
 
 namespace {
 
@@ -36,6 +37,39 @@ int difference(uint32_t v, int len) {
     if (!(v >> (len - 1))) d = d - (1 << len) + 1;
     return d == 65535 ? -32768 : d;
 }
+
+// The DNG decoder reading a 3FR: the file has no DNG version, so UniqueCameraModel puts a
+// marker in its place that passes the DNG version test; a file that also carries a DNG
+// version is refused here (it is the DNG decoder's own). IFD0 must name Hasselblad, and a
+// one-sample frame without a CFA pattern gets the cameras' red-green / green-blue one.
+class c3FRAsDng : public cPictDNG {
+public:
+    enum : unsigned int { kMarker = 0xFF000000u };
+
+    bool onTag(int tag, int type, const void* data, int size) override {
+        if (myDirKind == dkMain && !myRawMode) {
+            if (tag == 271 && (!data || type != 2 || size < 10 || strncasecmp((const char*)data, "Hasselblad", 10)))
+                return false;
+            if (tag == 50708) {
+                if (!myVersion) myVersion = kMarker;
+                return myVersion == kMarker && cPictDNG::onTag(tag, type, data, size);
+            }
+        }
+        return cPictDNG::onTag(tag, type, data, size);
+    }
+    bool onBeforeDecodeStripes(int strips) override { return defaultPattern() && cPictDNG::onBeforeDecodeStripes(strips); }
+    bool onBeforeDecodeTiles(int tiles) override { return defaultPattern() && cPictDNG::onBeforeDecodeTiles(tiles); }
+
+private:
+    bool defaultPattern() {
+        if (myRawMode && mySamples == 1 && !myCFA.pattern.count && myVersion == kMarker) {
+            static const unsigned char kRGGB[4] = {0, 1, 1, 2};
+            myCFA.rows = myCFA.cols = 2;
+            return myCFA.pattern.set(kRGGB, 4);
+        }
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -247,10 +281,17 @@ bool cPict3FR::walk(cFileIOTarget* io) {
     return true;
 }
 
+bool cPict3FR::dngShare() const {
+    return myRaw.samples != 1 || myRaw.format >= 2 || (myRaw.compression != 7 && !(myRaw.compression == 1 && myRaw.bits == 16));
+}
+
 bool cPict3FR::isPicture(cFileIOTarget* io, sPictInfo* info) {
     if (!walk(io)) return false;
-    // Directories beyond one CFA sample per pixel wait for the DNG decoder.
-    if (myRaw.samples != 1 || myRaw.format >= 2) return false;
+    if (dngShare()) {
+        c3FRAsDng dng;
+        dng.setWantAlts(false);
+        return dng.isPicture(io, info);
+    }
     if (info) {
         info->width = myRaw.width;
         info->height = myRaw.height;
@@ -260,10 +301,13 @@ bool cPict3FR::isPicture(cFileIOTarget* io, sPictInfo* info) {
 }
 
 bool cPict3FR::handOverToDng(cFileIOTarget* io) {
-    // HAND-OVER: connect the DNG decoder here (decode io as a DNG whose version test is
-    // passed by the 3FR marker). Until then these files are refused.
-    (void)io;
-    return false;
+    c3FRAsDng dng;
+    dng.setWantAlts(wantAlts());
+    const bool ok = dng.decode(io);
+    reset();
+    if (!ok || dng.width() <= 0) return false;
+    dng.moveTo(*this);
+    return true;
 }
 
 bool cPict3FR::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
@@ -312,8 +356,7 @@ bool cPict3FR::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
 
 bool cPict3FR::decode(cFileIOTarget* io) {
     if (!walk(io)) return false;
-    if (myRaw.samples != 1 || myRaw.format >= 2 || (myRaw.compression != 7 && !(myRaw.compression == 1 && myRaw.bits == 16)))
-        return handOverToDng(io);
+    if (dngShare()) return handOverToDng(io);
     _typebuf<unsigned short> frame;
     if (!readFrame(io, frame)) {
         reset();

@@ -1,8 +1,8 @@
 // cPict3FR: Hasselblad raw files (3FR): TIFF files laid out like a DNG but without the DNG
 // version, the make "Hasselblad" and the UniqueCameraModel tag present. The sensor frame is a
 // lossless JPEG whose differences come in pairs from fixed start predictors. Files that carry
-// a DNG version, and raw directories beyond a one-sample CFA frame, belong to the DNG decoder
-// (handOverToDng).
+// a DNG version belong to the DNG decoder; raw directories beyond a one-sample CFA frame are
+// decoded by it on this decoder's behalf (handOverToDng).
 #pragma once
 
 #include "picts/pictbase.h"
@@ -41,9 +41,11 @@ public:
 
     bool onTag(int tag, int type, const void* data, int size) override;
 
-    // The DNG decoder's share of a Hasselblad file: a file with a DNG version, or a raw
-    // directory other than one CFA sample per pixel (linear raw, floating-point samples),
-    // is decoded there. Today it refuses (no DNG decoder is linked to this one).
+    // The DNG decoder's share of a Hasselblad file: a raw directory other than one CFA
+    // sample per pixel as a lossless JPEG or plain 16-bit samples (linear raw, floating-point
+    // samples, other bit depths and compressions) is decoded by the DNG decoder, its version
+    // test passed by the 3FR marker. A file with a DNG version is refused by the probe and
+    // left to the DNG decoder itself.
     bool handOverToDng(cFileIOTarget* io);
 
 private:
@@ -58,6 +60,7 @@ private:
     };
     void reset();
     bool walk(cFileIOTarget* io);
+    bool dngShare() const;  // whether the chosen raw directory is the DNG decoder's
     bool readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame);
 
     bool myMakeOk = false, myUniqueModel = false, myDngVersion = false;

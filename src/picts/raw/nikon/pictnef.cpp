@@ -17,6 +17,7 @@
 #include "picts/raw/rawpreview.h"
 #include "picts/raw/rawtone.h"
 #include "picts/sizecheck.h"
+#include "picts/tiff/picttiff.h"
 
 namespace {
 
@@ -376,6 +377,18 @@ bool cPictNEF::walk(cFileIOTarget* io, bool allowHeaderless) {
 }
 
 namespace {
+// The raw directory as the ordinary TIFF picture it is (8-bit samples, other compressions).
+class cNEFPlainTiff : public cPictTIFF {
+public:
+    bool decodeDirectory(cFileIOTarget* io, unsigned int offset, bool bigEndian, bool bigTiff) {
+        myLoading = true;
+        reset();
+        myProps.clear();
+        return decodeDirect(this, io, dkMain, offset, bigEndian, bigTiff, ~0ULL) && isFullConfig() &&
+               decodeIntFinal(io);
+    }
+};
+
 // Raw and preview directories by the sub-directory count.
 void chooseDirs(const _typebuf<unsigned int>& subs, unsigned int& raw, unsigned int& preview) {
     raw = preview = 0;
@@ -602,8 +615,20 @@ bool cPictNEF::decodeStrip(const _typebuf<unsigned char>& in, unsigned int compr
         s.bigEndian = true;
         return decompressPacked(in, s, false);
     }
-    // Ordinary TIFF images (8-bit and other compressions) are the TIFF decoder's.
+    // Ordinary TIFF images (8-bit and other compressions) are the TIFF decoder's (decodePlain).
     return false;
+}
+
+bool cPictNEF::plainStrips() const { return myCompression != 34713 && !(myCompression == 1 && myBits > 8); }
+
+bool cPictNEF::decodePlain(cFileIOTarget* io, unsigned int rawDir) {
+    cNEFPlainTiff plain;
+    plain.setWantAlts(false);
+    const bool ok = rawDir ? plain.decodeDirectory(io, rawDir, myBigEndian, myBigTiff) : plain.decodePage(io, 0);
+    close();
+    if (!ok || plain.width() <= 0) return false;
+    plain.moveTo(*this);
+    return true;
 }
 
 bool cPictNEF::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame, unsigned int& bits) {
@@ -654,8 +679,9 @@ bool cPictNEF::decode(cFileIOTarget* io) {
         if (strncasecmp(myMake, "NIKON", 5)) return false;
         myModel = getModel(myModelName);
     }
+    unsigned int raw = 0;
     if (myMakerNoteForm != 1) {
-        unsigned int raw, preview;
+        unsigned int preview;
         chooseDirs(mySubIfds, raw, preview);
         if (!raw) return false;
         resetImage();
@@ -666,6 +692,8 @@ bool cPictNEF::decode(cFileIOTarget* io) {
     }
     if (!imageComplete() || !myCfa.rows || !myCfa.cols || myCfa.pattern.count != (long long)myCfa.rows * myCfa.cols)
         return false;
+    // Strips of an ordinary TIFF image: the picture is that image, without the raw pipeline.
+    if (plainStrips()) return decodePlain(io, raw);
     _typebuf<unsigned short> frame;
     unsigned int bits = myBits;
     if (!readFrame(io, frame, bits)) return false;

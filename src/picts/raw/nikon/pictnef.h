@@ -2,7 +2,8 @@
 // lists sub-directories (the raw image, a larger JPEG preview), and whose EXIF maker note
 // ("Nikon\0" header) holds the Nikon data: compression kind, linearization table (Huffman
 // predictors and tone curve), colour balance. Strips are Nikon Huffman-coded, packed
-// (plain, chunked or interlaced), 16-bit words or the two 12-bit big-endian packings.
+// (plain, chunked or interlaced), 16-bit words or the two 12-bit big-endian packings; a raw
+// directory of 8-bit or otherwise ordinary TIFF strips is decoded by the TIFF decoder.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -91,6 +92,11 @@ private:
     bool imageComplete() const;
     bool readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame, unsigned int& bits);
     bool decodeStrip(const _typebuf<unsigned char>& in, unsigned int compression, sStrip& s);
+    // Whether the raw directory's strips are an ordinary TIFF image's (8-bit samples, or a
+    // compression other than Nikon's and plain), and their decoding by the TIFF decoder
+    // (rawDir 0: IFD0 is the image).
+    bool plainStrips() const;
+    bool decodePlain(cFileIOTarget* io, unsigned int rawDir);
 
     cNEFProps myProps;
     unsigned int myModel = kUnknownModel;
