@@ -134,20 +134,11 @@ struct sDispatch {
 cHeadlessWindowMaker::cHeadlessWindowMaker() {}
 
 cHeadlessWindowMaker::~cHeadlessWindowMaker() {
-    while (myWindowCount > 0) {
-        cHeadlessWindow* w = myWindows.ptr[myWindowCount - 1];
-        destroy(w);
-    }
-    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
-    myDeadCount = 0;
+    while (myWindows.count() > 0) destroy(myWindows.at(myWindows.count() - 1));
+    myWindows.freeDead();
 }
 
-cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) {
-    if (!window) return nullptr;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == window) return myWindows.ptr[i];
-    return nullptr;
-}
+cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) { return myWindows.live(window); }
 
 bool cHeadlessWindowMaker::alive(cPlatformWindow* window) { return live(window) != nullptr; }
 
@@ -169,7 +160,7 @@ cHeadlessWindow* cHeadlessWindowMaker::addWindow(cWindowClient* client, int kind
     win->myDirty = true;
     win->myDirtyArea = {0, 0, w, h};
     win->mySeq = ++mySequence;
-    if (!appendTo(myWindows, myWindowCount, win)) {
+    if (!myWindows.add(win)) {
         delete win;
         return nullptr;
     }
@@ -201,19 +192,14 @@ cPlatformWindow* cHeadlessWindowMaker::createHint(cWindowClient* client, int x, 
 void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
     cHeadlessWindow* w = live(window);
     if (!w) return;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == w) {
-            removeFrom(myWindows, myWindowCount, i);
-            break;
-        }
+    myWindows.unlist(w);
     w->myDead = true;
     if (w->myModal && !w->myEnded) {
         w->myEnded = true;  // its run ends with the code it had (-1)
     }
     if (myGrab == w) myGrab = nullptr;
     if (myPointerOver == w) myPointerOver = nullptr;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i]->myOwner == w) myWindows.ptr[i]->myOwner = nullptr;
+    myWindows.disown(w);
     myTimers.forget(w);
     myWakes.forget(w);
     if (myFocus == w) {
@@ -221,11 +207,11 @@ void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
         // The focus goes back to the owner, else to the newest remaining window.
         cHeadlessWindow* next = w->myOwner;
         if (!next)
-            for (long long i = myWindowCount - 1; i >= 0 && !next; i--)
-                if (myWindows.ptr[i]->myKind != kWindowHint && myWindows.ptr[i]->myVisible) next = myWindows.ptr[i];
+            for (long long i = myWindows.count() - 1; i >= 0 && !next; i--)
+                if (myWindows.at(i)->myKind != kWindowHint && myWindows.at(i)->myVisible) next = myWindows.at(i);
         if (next) setFocus(next);
     }
-    appendTo(myDead, myDeadCount, w);
+    myWindows.bury(w);
     if (w->myClient) {
         sDispatch d(myDispatchDepth);
         w->myClient->onWindowDestroyed(w);
@@ -234,10 +220,8 @@ void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
 }
 
 bool cHeadlessWindowMaker::freeDead() {
-    if (myDispatchDepth > 0 || myDeadCount == 0) return false;
     // Windows still being run modally stay until their run returns.
-    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
-    myDeadCount = 0;
+    if (myDispatchDepth == 0) myWindows.freeDead();
     return false;
 }
 
@@ -264,16 +248,7 @@ int cHeadlessWindowMaker::pointerShape(cPlatformWindow* window) {
     return w ? w->myPointer : -1;
 }
 
-bool cHeadlessWindowMaker::blocked(cHeadlessWindow* window) {
-    if (!window || myModalStack.count == 0) return false;
-    for (long long i = myModalStack.count - 1; i >= 0; i--) {
-        cHeadlessWindow* m = myModalStack.ptr[i];
-        if (m->myDead || m->myEnded) continue;
-        // Windows older than the innermost running modal window are blocked.
-        return window != m && window->mySeq < m->mySeq;
-    }
-    return false;
-}
+bool cHeadlessWindowMaker::blocked(cHeadlessWindow* window) { return myWindows.blocked(window); }
 
 cHeadlessWindow* cHeadlessWindowMaker::inputTarget(cPlatformWindow* window, int& x, int& y) {
     cHeadlessWindow* w = live(window);
@@ -398,15 +373,9 @@ bool cHeadlessWindowMaker::runWakeups() {
     if (!myWakes.take(all, list, n)) return false;
     sDispatch d(myDispatchDepth);
     if (all) {
-        // Callbacks may create and destroy windows: walk a copy, check each is still there.
-        _typebuf<cHeadlessWindow*> copy;
-        long long m = myWindowCount;
-        if (m > 0 && copy.set(m)) {
-            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
-            for (long long i = 0; i < m; i++)
-                if (cHeadlessWindow* w = live(copy.ptr[i]))
-                    if (w->myClient) w->myClient->onWindowWake(w);
-        }
+        myWindows.forEachLive([](cHeadlessWindow* w) {
+            if (w->myClient) w->myClient->onWindowWake(w);
+        });
     } else {
         for (long long i = 0; i < n; i++)
             if (cHeadlessWindow* w = live(list.ptr[i]))
@@ -437,14 +406,9 @@ int cHeadlessWindowMaker::pump() {
     if (runTimers()) done++;
     {
         sDispatch d(myDispatchDepth);
-        _typebuf<cHeadlessWindow*> copy;
-        long long m = myWindowCount;
-        if (m > 0 && copy.set(m)) {
-            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
-            for (long long i = 0; i < m; i++)
-                if (cHeadlessWindow* w = live(copy.ptr[i]))
-                    if (w->paint()) done++;
-        }
+        myWindows.forEachLive([&done](cHeadlessWindow* w) {
+            if (w->paint()) done++;
+        });
     }
     freeDead();
     return done;
@@ -496,12 +460,10 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     w->myModal = true;
     w->myEnded = false;
     w->myCode = -1;
-    long long depth = myModalStack.count;
-    if (!myModalStack.reset(depth + 1)) {
+    if (!myWindows.pushModal(w)) {
         w->myModal = false;
         return -1;
     }
-    myModalStack.ptr[depth] = w;
     myModalDepth++;
     w->show(true);
     setFocus(w);
@@ -518,17 +480,7 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     int code = runLoop(w);
     w->myModal = false;
     myModalDepth--;
-    // Remove this run from the stack (nested runs have already left it).
-    for (long long i = myModalStack.count - 1; i >= 0; i--)
-        if (myModalStack.ptr[i] == w) {
-            long long n = myModalStack.count;
-            removeFrom(myModalStack, n, i);
-            if (n == 0)
-                myModalStack.clear();
-            else
-                myModalStack.reset(n);
-            break;
-        }
+    myWindows.popModal(w);
     return code;
 }
 
@@ -566,22 +518,22 @@ bool cHeadlessWindowMaker::recommendedMainWindowSize(sSize& size) {
     return true;
 }
 
-int cHeadlessWindowMaker::windowCount() { return (int)myWindowCount; }
+int cHeadlessWindowMaker::windowCount() { return (int)myWindows.count(); }
 
 cPlatformWindow* cHeadlessWindowMaker::windowAt(int index) {
-    return index >= 0 && index < myWindowCount ? myWindows.ptr[index] : nullptr;
+    return index >= 0 && index < myWindows.count() ? myWindows.at(index) : nullptr;
 }
 
 cPlatformWindow* cHeadlessWindowMaker::lastWindow(int kind) {
-    for (long long i = myWindowCount - 1; i >= 0; i--)
-        if (kind < 0 || myWindows.ptr[i]->myKind == kind) return myWindows.ptr[i];
+    for (long long i = myWindows.count() - 1; i >= 0; i--)
+        if (kind < 0 || myWindows.at(i)->myKind == kind) return myWindows.at(i);
     return nullptr;
 }
 
 cPlatformWindow* cHeadlessWindowMaker::findWindow(const char* caption) {
     if (!caption) return nullptr;
-    for (long long i = myWindowCount - 1; i >= 0; i--)
-        if (strcmp(myWindows.ptr[i]->caption(), caption) == 0) return myWindows.ptr[i];
+    for (long long i = myWindows.count() - 1; i >= 0; i--)
+        if (strcmp(myWindows.at(i)->caption(), caption) == 0) return myWindows.at(i);
     return nullptr;
 }
 

@@ -2,6 +2,8 @@
 // any thread may post, and the window timers that fire on the UI thread.
 #pragma once
 
+#include <cstring>
+
 #include "base/buffers.h"
 #include "base/sync.h"
 #include "ciplatform/wakeup.h"
@@ -140,4 +142,82 @@ private:
     };
     _typebuf<sTimer> myTimers;
     long long myCount = 0;
+};
+
+// The windows of one maker: the live ones in creation order, the destroyed ones kept until
+// no callback can hold them any more, and the stack of modal runs. W has myDead, myEnded
+// (its modal run has ended), mySeq (creation order) and myOwner.
+template <class W>
+class cWindowBook {
+public:
+    long long count() const { return myCount; }
+    W* at(long long i) const { return myLive.ptr[i]; }
+    bool add(W* window) { return appendTo(myLive, myCount, window); }
+    // The live window `window` is, or null for a destroyed or unknown one.
+    W* live(const cPlatformWindow* window) const {
+        if (!window) return nullptr;
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i] == window) return myLive.ptr[i];
+        return nullptr;
+    }
+    // Takes a window off the live list: the first step of destroying it.
+    void unlist(W* window) {
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i] == window) {
+                removeFrom(myLive, myCount, i);
+                return;
+            }
+    }
+    // Windows owned by `window` lose their owner.
+    void disown(const W* window) {
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i]->myOwner == window) myLive.ptr[i]->myOwner = nullptr;
+    }
+    // Keeps a destroyed window until freeDead.
+    void bury(W* window) { appendTo(myDead, myDeadCount, window); }
+    // Frees the destroyed windows; the maker calls it when no callback is running.
+    void freeDead() {
+        for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
+        myDeadCount = 0;
+    }
+    // Calls f(window) for each window live now that is still live when its turn comes
+    // (callbacks may create and destroy windows).
+    template <class F>
+    void forEachLive(F f) {
+        _typebuf<W*> copy;
+        long long m = myCount;
+        if (m <= 0 || !copy.set(m)) return;
+        memcpy(copy.ptr, myLive.ptr, (size_t)m * sizeof(W*));
+        for (long long i = 0; i < m; i++)
+            if (W* w = live(copy.ptr[i])) f(w);
+    }
+
+    // A modal run of `window` begins; false without memory.
+    bool pushModal(W* window) { return appendTo(myModal, myModalCount, window); }
+    // The run of `window` has returned (nested runs have already left the stack).
+    void popModal(const W* window) {
+        for (long long i = myModalCount - 1; i >= 0; i--)
+            if (myModal.ptr[i] == window) {
+                removeFrom(myModal, myModalCount, i);
+                return;
+            }
+    }
+    // Windows older than the innermost running modal window get no input.
+    bool blocked(const W* window) const {
+        if (!window) return false;
+        for (long long i = myModalCount - 1; i >= 0; i--) {
+            const W* m = myModal.ptr[i];
+            if (m->myDead || m->myEnded) continue;
+            return window != m && window->mySeq < m->mySeq;
+        }
+        return false;
+    }
+
+private:
+    _typebuf<W*> myLive;
+    long long myCount = 0;
+    _typebuf<W*> myDead;
+    long long myDeadCount = 0;
+    _typebuf<W*> myModal;
+    long long myModalCount = 0;
 };
