@@ -58,24 +58,7 @@ public:
     }
     bool visible() override { return myVisible; }
     void invalidate(const sRect* area) override {
-        sArea a = {0, 0, width(), height()};
-        if (area) {
-            long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
-            a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
-            a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
-            a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
-            a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
-        }
-        if (a.left >= a.right || a.top >= a.bottom) return;
-        if (!myDirty) {
-            myDirtyArea = a;
-            myDirty = true;
-            return;
-        }
-        if (a.left < myDirtyArea.left) myDirtyArea.left = a.left;
-        if (a.top < myDirtyArea.top) myDirtyArea.top = a.top;
-        if (a.right > myDirtyArea.right) myDirtyArea.right = a.right;
-        if (a.bottom > myDirtyArea.bottom) myDirtyArea.bottom = a.bottom;
+        addDirtyArea(myDirtyArea, myDirty, area, width(), height());
     }
     // Paints the dirty area now; true when it painted.
     bool paint() {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/buffers.h"
+#include "base/geometry.h"
 #include "base/sync.h"
 #include "ciplatform/wakeup.h"
 
@@ -21,6 +22,29 @@ template <class T>
 void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
     for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
     n--;
+}
+
+// Adds `area` (null: the whole w x h window), cut to the window, to what a window must
+// repaint: `dirty` grows to the bounding box of both; an empty cut changes nothing.
+inline void addDirtyArea(sArea& dirty, bool& isDirty, const sRect* area, int w, int h) {
+    sArea a = {0, 0, w, h};
+    if (area) {
+        long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
+        a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
+        a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
+        a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
+        a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
+    }
+    if (a.left >= a.right || a.top >= a.bottom) return;
+    if (!isDirty) {
+        dirty = a;
+        isDirty = true;
+        return;
+    }
+    if (a.left < dirty.left) dirty.left = a.left;
+    if (a.top < dirty.top) dirty.top = a.top;
+    if (a.right > dirty.right) dirty.right = a.right;
+    if (a.bottom > dirty.bottom) dirty.bottom = a.bottom;
 }
 
 // Windows woken since the loop last looked. Every member is safe from any thread.
