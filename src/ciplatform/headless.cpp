@@ -524,14 +524,7 @@ cPlatformWindow* cHeadlessWindowMaker::findWindow(const char* caption) {
 
 bool cHeadlessWindowMaker::clipboardCopyText(const char* text, long long bytes) {
     if (!text) return false;
-    long long n = 0;
-    if (bytes < 0) {
-        while (text[n]) n++;
-    } else {
-        // The count includes the terminator; never read past it or past a 0.
-        long long limit = bytes > 0 ? bytes - 1 : 0;
-        while (n < limit && text[n]) n++;
-    }
+    const long long n = clipboardTextLength(text, bytes);
     if (!myClipboard.set(text, n)) return false;
     myHaveClipboard = true;
     return true;

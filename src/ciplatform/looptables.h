@@ -47,6 +47,19 @@ inline void addDirtyArea(sArea& dirty, bool& isDirty, const sRect* area, int w, 
     if (a.bottom > dirty.bottom) dirty.bottom = a.bottom;
 }
 
+// The bytes of a text handed to clipboardCopyText: up to its 0, or (bytes >= 0) a count
+// that includes the terminator, never read past it or past a 0.
+inline long long clipboardTextLength(const char* text, long long bytes) {
+    long long n = 0;
+    if (bytes < 0) {
+        while (text[n]) n++;
+    } else {
+        long long limit = bytes > 0 ? bytes - 1 : 0;
+        while (n < limit && text[n]) n++;
+    }
+    return n;
+}
+
 // Windows woken since the loop last looked. Every member is safe from any thread.
 class cWakeRequests {
 public:
