@@ -58,24 +58,7 @@ public:
     }
     bool visible() override { return myVisible; }
     void invalidate(const sRect* area) override {
-        sArea a = {0, 0, width(), height()};
-        if (area) {
-            long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
-            a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
-            a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
-            a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
-            a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
-        }
-        if (a.left >= a.right || a.top >= a.bottom) return;
-        if (!myDirty) {
-            myDirtyArea = a;
-            myDirty = true;
-            return;
-        }
-        if (a.left < myDirtyArea.left) myDirtyArea.left = a.left;
-        if (a.top < myDirtyArea.top) myDirtyArea.top = a.top;
-        if (a.right > myDirtyArea.right) myDirtyArea.right = a.right;
-        if (a.bottom > myDirtyArea.bottom) myDirtyArea.bottom = a.bottom;
+        addDirtyArea(myDirtyArea, myDirty, area, width(), height());
     }
     // Paints the dirty area now; true when it painted.
     bool paint() {
@@ -134,20 +117,11 @@ struct sDispatch {
 cHeadlessWindowMaker::cHeadlessWindowMaker() {}
 
 cHeadlessWindowMaker::~cHeadlessWindowMaker() {
-    while (myWindowCount > 0) {
-        cHeadlessWindow* w = myWindows.ptr[myWindowCount - 1];
-        destroy(w);
-    }
-    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
-    myDeadCount = 0;
+    while (myWindows.count() > 0) destroy(myWindows.at(myWindows.count() - 1));
+    myWindows.freeDead();
 }
 
-cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) {
-    if (!window) return nullptr;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == window) return myWindows.ptr[i];
-    return nullptr;
-}
+cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) { return myWindows.live(window); }
 
 bool cHeadlessWindowMaker::alive(cPlatformWindow* window) { return live(window) != nullptr; }
 
@@ -169,7 +143,7 @@ cHeadlessWindow* cHeadlessWindowMaker::addWindow(cWindowClient* client, int kind
     win->myDirty = true;
     win->myDirtyArea = {0, 0, w, h};
     win->mySeq = ++mySequence;
-    if (!appendTo(myWindows, myWindowCount, win)) {
+    if (!myWindows.add(win)) {
         delete win;
         return nullptr;
     }
@@ -201,19 +175,14 @@ cPlatformWindow* cHeadlessWindowMaker::createHint(cWindowClient* client, int x, 
 void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
     cHeadlessWindow* w = live(window);
     if (!w) return;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == w) {
-            removeFrom(myWindows, myWindowCount, i);
-            break;
-        }
+    myWindows.unlist(w);
     w->myDead = true;
     if (w->myModal && !w->myEnded) {
         w->myEnded = true;  // its run ends with the code it had (-1)
     }
     if (myGrab == w) myGrab = nullptr;
     if (myPointerOver == w) myPointerOver = nullptr;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i]->myOwner == w) myWindows.ptr[i]->myOwner = nullptr;
+    myWindows.disown(w);
     myTimers.forget(w);
     myWakes.forget(w);
     if (myFocus == w) {
@@ -221,11 +190,11 @@ void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
         // The focus goes back to the owner, else to the newest remaining window.
         cHeadlessWindow* next = w->myOwner;
         if (!next)
-            for (long long i = myWindowCount - 1; i >= 0 && !next; i--)
-                if (myWindows.ptr[i]->myKind != kWindowHint && myWindows.ptr[i]->myVisible) next = myWindows.ptr[i];
+            for (long long i = myWindows.count() - 1; i >= 0 && !next; i--)
+                if (myWindows.at(i)->myKind != kWindowHint && myWindows.at(i)->myVisible) next = myWindows.at(i);
         if (next) setFocus(next);
     }
-    appendTo(myDead, myDeadCount, w);
+    myWindows.bury(w);
     if (w->myClient) {
         sDispatch d(myDispatchDepth);
         w->myClient->onWindowDestroyed(w);
@@ -234,10 +203,8 @@ void cHeadlessWindowMaker::destroy(cPlatformWindow* window) {
 }
 
 bool cHeadlessWindowMaker::freeDead() {
-    if (myDispatchDepth > 0 || myDeadCount == 0) return false;
     // Windows still being run modally stay until their run returns.
-    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
-    myDeadCount = 0;
+    if (myDispatchDepth == 0) myWindows.freeDead();
     return false;
 }
 
@@ -264,16 +231,7 @@ int cHeadlessWindowMaker::pointerShape(cPlatformWindow* window) {
     return w ? w->myPointer : -1;
 }
 
-bool cHeadlessWindowMaker::blocked(cHeadlessWindow* window) {
-    if (!window || myModalStack.count == 0) return false;
-    for (long long i = myModalStack.count - 1; i >= 0; i--) {
-        cHeadlessWindow* m = myModalStack.ptr[i];
-        if (m->myDead || m->myEnded) continue;
-        // Windows older than the innermost running modal window are blocked.
-        return window != m && window->mySeq < m->mySeq;
-    }
-    return false;
-}
+bool cHeadlessWindowMaker::blocked(cHeadlessWindow* window) { return myWindows.blocked(window); }
 
 cHeadlessWindow* cHeadlessWindowMaker::inputTarget(cPlatformWindow* window, int& x, int& y) {
     cHeadlessWindow* w = live(window);
@@ -398,15 +356,9 @@ bool cHeadlessWindowMaker::runWakeups() {
     if (!myWakes.take(all, list, n)) return false;
     sDispatch d(myDispatchDepth);
     if (all) {
-        // Callbacks may create and destroy windows: walk a copy, check each is still there.
-        _typebuf<cHeadlessWindow*> copy;
-        long long m = myWindowCount;
-        if (m > 0 && copy.set(m)) {
-            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
-            for (long long i = 0; i < m; i++)
-                if (cHeadlessWindow* w = live(copy.ptr[i]))
-                    if (w->myClient) w->myClient->onWindowWake(w);
-        }
+        myWindows.forEachLive([](cHeadlessWindow* w) {
+            if (w->myClient) w->myClient->onWindowWake(w);
+        });
     } else {
         for (long long i = 0; i < n; i++)
             if (cHeadlessWindow* w = live(list.ptr[i]))
@@ -437,14 +389,9 @@ int cHeadlessWindowMaker::pump() {
     if (runTimers()) done++;
     {
         sDispatch d(myDispatchDepth);
-        _typebuf<cHeadlessWindow*> copy;
-        long long m = myWindowCount;
-        if (m > 0 && copy.set(m)) {
-            memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cHeadlessWindow*));
-            for (long long i = 0; i < m; i++)
-                if (cHeadlessWindow* w = live(copy.ptr[i]))
-                    if (w->paint()) done++;
-        }
+        myWindows.forEachLive([&done](cHeadlessWindow* w) {
+            if (w->paint()) done++;
+        });
     }
     freeDead();
     return done;
@@ -496,12 +443,10 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     w->myModal = true;
     w->myEnded = false;
     w->myCode = -1;
-    long long depth = myModalStack.count;
-    if (!myModalStack.reset(depth + 1)) {
+    if (!myWindows.pushModal(w)) {
         w->myModal = false;
         return -1;
     }
-    myModalStack.ptr[depth] = w;
     myModalDepth++;
     w->show(true);
     setFocus(w);
@@ -518,17 +463,7 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     int code = runLoop(w);
     w->myModal = false;
     myModalDepth--;
-    // Remove this run from the stack (nested runs have already left it).
-    for (long long i = myModalStack.count - 1; i >= 0; i--)
-        if (myModalStack.ptr[i] == w) {
-            long long n = myModalStack.count;
-            removeFrom(myModalStack, n, i);
-            if (n == 0)
-                myModalStack.clear();
-            else
-                myModalStack.reset(n);
-            break;
-        }
+    myWindows.popModal(w);
     return code;
 }
 
@@ -566,22 +501,22 @@ bool cHeadlessWindowMaker::recommendedMainWindowSize(sSize& size) {
     return true;
 }
 
-int cHeadlessWindowMaker::windowCount() { return (int)myWindowCount; }
+int cHeadlessWindowMaker::windowCount() { return (int)myWindows.count(); }
 
 cPlatformWindow* cHeadlessWindowMaker::windowAt(int index) {
-    return index >= 0 && index < myWindowCount ? myWindows.ptr[index] : nullptr;
+    return index >= 0 && index < myWindows.count() ? myWindows.at(index) : nullptr;
 }
 
 cPlatformWindow* cHeadlessWindowMaker::lastWindow(int kind) {
-    for (long long i = myWindowCount - 1; i >= 0; i--)
-        if (kind < 0 || myWindows.ptr[i]->myKind == kind) return myWindows.ptr[i];
+    for (long long i = myWindows.count() - 1; i >= 0; i--)
+        if (kind < 0 || myWindows.at(i)->myKind == kind) return myWindows.at(i);
     return nullptr;
 }
 
 cPlatformWindow* cHeadlessWindowMaker::findWindow(const char* caption) {
     if (!caption) return nullptr;
-    for (long long i = myWindowCount - 1; i >= 0; i--)
-        if (strcmp(myWindows.ptr[i]->caption(), caption) == 0) return myWindows.ptr[i];
+    for (long long i = myWindows.count() - 1; i >= 0; i--)
+        if (strcmp(myWindows.at(i)->caption(), caption) == 0) return myWindows.at(i);
     return nullptr;
 }
 
@@ -589,14 +524,7 @@ cPlatformWindow* cHeadlessWindowMaker::findWindow(const char* caption) {
 
 bool cHeadlessWindowMaker::clipboardCopyText(const char* text, long long bytes) {
     if (!text) return false;
-    long long n = 0;
-    if (bytes < 0) {
-        while (text[n]) n++;
-    } else {
-        // The count includes the terminator; never read past it or past a 0.
-        long long limit = bytes > 0 ? bytes - 1 : 0;
-        while (n < limit && text[n]) n++;
-    }
+    const long long n = clipboardTextLength(text, bytes);
     if (!myClipboard.set(text, n)) return false;
     myHaveClipboard = true;
     return true;

@@ -123,11 +123,7 @@ private:
     bool freeDead();
     int runLoop(cHeadlessWindow* modalWindow);
 
-    _typebuf<cHeadlessWindow*> myWindows;  // live windows in creation order
-    long long myWindowCount = 0;
-    _typebuf<cHeadlessWindow*> myDead;     // destroyed, freed by the next pump
-    long long myDeadCount = 0;
-    _typebuf<cHeadlessWindow*> myModalStack;  // innermost last
+    cWindowBook<cHeadlessWindow> myWindows;  // live, destroyed (freed by the next pump), modal runs
     int myDispatchDepth = 0;                   // windows are freed only at depth 0
     cHeadlessWindow* myGrab = nullptr;
     cHeadlessWindow* myFocus = nullptr;

@@ -2,7 +2,10 @@
 // any thread may post, and the window timers that fire on the UI thread.
 #pragma once
 
+#include <cstring>
+
 #include "base/buffers.h"
+#include "base/geometry.h"
 #include "base/sync.h"
 #include "ciplatform/wakeup.h"
 
@@ -19,6 +22,42 @@ template <class T>
 void removeFrom(_typebuf<T>& buf, long long& n, long long i) {
     for (long long k = i + 1; k < n; k++) buf.ptr[k - 1] = buf.ptr[k];
     n--;
+}
+
+// Adds `area` (null: the whole w x h window), cut to the window, to what a window must
+// repaint: `dirty` grows to the bounding box of both; an empty cut changes nothing.
+inline void addDirtyArea(sArea& dirty, bool& isDirty, const sRect* area, int w, int h) {
+    sArea a = {0, 0, w, h};
+    if (area) {
+        long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
+        a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
+        a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
+        a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
+        a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
+    }
+    if (a.left >= a.right || a.top >= a.bottom) return;
+    if (!isDirty) {
+        dirty = a;
+        isDirty = true;
+        return;
+    }
+    if (a.left < dirty.left) dirty.left = a.left;
+    if (a.top < dirty.top) dirty.top = a.top;
+    if (a.right > dirty.right) dirty.right = a.right;
+    if (a.bottom > dirty.bottom) dirty.bottom = a.bottom;
+}
+
+// The bytes of a text handed to clipboardCopyText: up to its 0, or (bytes >= 0) a count
+// that includes the terminator, never read past it or past a 0.
+inline long long clipboardTextLength(const char* text, long long bytes) {
+    long long n = 0;
+    if (bytes < 0) {
+        while (text[n]) n++;
+    } else {
+        long long limit = bytes > 0 ? bytes - 1 : 0;
+        while (n < limit && text[n]) n++;
+    }
+    return n;
 }
 
 // Windows woken since the loop last looked. Every member is safe from any thread.
@@ -140,4 +179,82 @@ private:
     };
     _typebuf<sTimer> myTimers;
     long long myCount = 0;
+};
+
+// The windows of one maker: the live ones in creation order, the destroyed ones kept until
+// no callback can hold them any more, and the stack of modal runs. W has myDead, myEnded
+// (its modal run has ended), mySeq (creation order) and myOwner.
+template <class W>
+class cWindowBook {
+public:
+    long long count() const { return myCount; }
+    W* at(long long i) const { return myLive.ptr[i]; }
+    bool add(W* window) { return appendTo(myLive, myCount, window); }
+    // The live window `window` is, or null for a destroyed or unknown one.
+    W* live(const cPlatformWindow* window) const {
+        if (!window) return nullptr;
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i] == window) return myLive.ptr[i];
+        return nullptr;
+    }
+    // Takes a window off the live list: the first step of destroying it.
+    void unlist(W* window) {
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i] == window) {
+                removeFrom(myLive, myCount, i);
+                return;
+            }
+    }
+    // Windows owned by `window` lose their owner.
+    void disown(const W* window) {
+        for (long long i = 0; i < myCount; i++)
+            if (myLive.ptr[i]->myOwner == window) myLive.ptr[i]->myOwner = nullptr;
+    }
+    // Keeps a destroyed window until freeDead.
+    void bury(W* window) { appendTo(myDead, myDeadCount, window); }
+    // Frees the destroyed windows; the maker calls it when no callback is running.
+    void freeDead() {
+        for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
+        myDeadCount = 0;
+    }
+    // Calls f(window) for each window live now that is still live when its turn comes
+    // (callbacks may create and destroy windows).
+    template <class F>
+    void forEachLive(F f) {
+        _typebuf<W*> copy;
+        long long m = myCount;
+        if (m <= 0 || !copy.set(m)) return;
+        memcpy(copy.ptr, myLive.ptr, (size_t)m * sizeof(W*));
+        for (long long i = 0; i < m; i++)
+            if (W* w = live(copy.ptr[i])) f(w);
+    }
+
+    // A modal run of `window` begins; false without memory.
+    bool pushModal(W* window) { return appendTo(myModal, myModalCount, window); }
+    // The run of `window` has returned (nested runs have already left the stack).
+    void popModal(const W* window) {
+        for (long long i = myModalCount - 1; i >= 0; i--)
+            if (myModal.ptr[i] == window) {
+                removeFrom(myModal, myModalCount, i);
+                return;
+            }
+    }
+    // Windows older than the innermost running modal window get no input.
+    bool blocked(const W* window) const {
+        if (!window) return false;
+        for (long long i = myModalCount - 1; i >= 0; i--) {
+            const W* m = myModal.ptr[i];
+            if (m->myDead || m->myEnded) continue;
+            return window != m && window->mySeq < m->mySeq;
+        }
+        return false;
+    }
+
+private:
+    _typebuf<W*> myLive;
+    long long myCount = 0;
+    _typebuf<W*> myDead;
+    long long myDeadCount = 0;
+    _typebuf<W*> myModal;
+    long long myModalCount = 0;
 };

@@ -62,14 +62,7 @@ bool latin1ToUtf8(const unsigned char* s, long long n, _guardchar<char>& out) {
 
 bool cX11WindowMaker::clipboardCopyText(const char* text, long long bytes) {
     if (!text) return false;
-    long long n = 0;
-    if (bytes < 0) {
-        while (text[n]) n++;
-    } else {
-        // The count includes the terminator; never read past it or past a 0.
-        long long limit = bytes > 0 ? bytes - 1 : 0;
-        while (n < limit && text[n]) n++;
-    }
+    const long long n = clipboardTextLength(text, bytes);
     // Without INCR transfers one property holds the whole answer.
     long long maxRequest = (long long)XExtendedMaxRequestSize(myX->dpy);
     if (maxRequest == 0) maxRequest = (long long)XMaxRequestSize(myX->dpy);

@@ -156,7 +156,7 @@ bool cX11WindowMaker::connect(const char* display, const unsigned char* iconData
 cX11WindowMaker::~cX11WindowMaker() {
     if (!myX) return;
     blockDisplaySleep(false);
-    while (myWindowCount > 0) destroy(myWindows.ptr[myWindowCount - 1]);
+    while (myWindows.count() > 0) destroy(myWindows.at(myWindows.count() - 1));
     myDispatchDepth = 0;
     freeDead();
     sX11Display& x = *myX;
@@ -179,12 +179,7 @@ unsigned long cX11WindowMaker::lastTime() { return myX->lastTime; }
 
 cWindowMaker* cX11Window::maker() { return myMaker; }
 
-cX11Window* cX11WindowMaker::live(cPlatformWindow* window) {
-    if (!window) return nullptr;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == window) return myWindows.ptr[i];
-    return nullptr;
-}
+cX11Window* cX11WindowMaker::live(cPlatformWindow* window) { return myWindows.live(window); }
 
 bool cX11WindowMaker::alive(cPlatformWindow* window) { return live(window) != nullptr; }
 
@@ -201,8 +196,8 @@ unsigned long cX11WindowMaker::xid(cPlatformWindow* window) {
 }
 
 cX11Window* cX11WindowMaker::byXid(unsigned long xid) {
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i]->myXid == xid) return myWindows.ptr[i];
+    for (long long i = 0; i < myWindows.count(); i++)
+        if (myWindows.at(i)->myXid == xid) return myWindows.at(i);
     return nullptr;
 }
 
@@ -288,7 +283,7 @@ cX11Window* cX11WindowMaker::addWindow(cWindowClient* client, int kind, const ch
     win->setCaption(caption);
     XDefineCursor(X.dpy, win->myXid, X.cursors[0]);
 
-    if (!win->makeImage() || !appendTo(myWindows, myWindowCount, win)) {
+    if (!win->makeImage() || !myWindows.add(win)) {
         win->freeImage();
         if (win->myIc) XDestroyIC(win->myIc);
         XFreeGC(X.dpy, win->myGc);
@@ -339,11 +334,7 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     cX11Window* w = live(window);
     if (!w) return;
     sX11Display& X = *myX;
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i] == w) {
-            removeFrom(myWindows, myWindowCount, i);
-            break;
-        }
+    myWindows.unlist(w);
     w->myDead = true;
     w->ungrab();
     if (myFocus == w) myFocus = nullptr;
@@ -351,10 +342,9 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     myTimers.forget(w);
     myWakes.forget(w);
     // Windows it owns go first (dialogs and popups of a closing window).
-    for (long long i = myWindowCount - 1; i >= 0; i--)
-        if (i < myWindowCount && myWindows.ptr[i]->myOwner == w) destroy(myWindows.ptr[i]);
-    for (long long i = 0; i < myWindowCount; i++)
-        if (myWindows.ptr[i]->myOwner == w) myWindows.ptr[i]->myOwner = nullptr;
+    for (long long i = myWindows.count() - 1; i >= 0; i--)
+        if (i < myWindows.count() && myWindows.at(i)->myOwner == w) destroy(myWindows.at(i));
+    myWindows.disown(w);
     if (w->myEnded == false && w->myModal) {
         w->myEnded = true;
         w->myCode = -1;
@@ -372,27 +362,16 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     XDestroyWindow(X.dpy, w->myXid);
     XFlush(X.dpy);
     w->myXid = 0;
-    appendTo(myDead, myDeadCount, w);
+    myWindows.bury(w);
     myWakes.channel().signal();
     if (myDispatchDepth == 0) freeDead();
 }
 
 void cX11WindowMaker::freeDead() {
-    if (myDispatchDepth > 0) return;
-    for (long long i = 0; i < myDeadCount; i++) delete myDead.ptr[i];
-    myDeadCount = 0;
+    if (myDispatchDepth == 0) myWindows.freeDead();
 }
 
-bool cX11WindowMaker::blocked(cX11Window* window) {
-    if (!window) return false;
-    for (long long i = myModalCount - 1; i >= 0; i--) {
-        cX11Window* m = myModalStack.ptr[i];
-        if (m->myDead || m->myEnded) continue;
-        // Windows older than the innermost running modal window get no input.
-        return window != m && window->mySeq < m->mySeq;
-    }
-    return false;
-}
+bool cX11WindowMaker::blocked(cX11Window* window) { return myWindows.blocked(window); }
 
 // --- cX11Window ---
 
@@ -470,24 +449,7 @@ void cX11Window::show(bool visible) {
 }
 
 void cX11Window::invalidate(const sRect* area) {
-    sArea a = {0, 0, width(), height()};
-    if (area) {
-        long long l = area->x, t = area->y, r = l + (area->w > 0 ? area->w : 0), b = t + (area->h > 0 ? area->h : 0);
-        a.left = (int)(l < 0 ? 0 : (l > a.right ? a.right : l));
-        a.top = (int)(t < 0 ? 0 : (t > a.bottom ? a.bottom : t));
-        a.right = (int)(r < a.left ? a.left : (r > a.right ? a.right : r));
-        a.bottom = (int)(b < a.top ? a.top : (b > a.bottom ? a.bottom : b));
-    }
-    if (a.left >= a.right || a.top >= a.bottom) return;
-    if (!myDirty) {
-        myDirtyArea = a;
-        myDirty = true;
-        return;
-    }
-    if (a.left < myDirtyArea.left) myDirtyArea.left = a.left;
-    if (a.top < myDirtyArea.top) myDirtyArea.top = a.top;
-    if (a.right > myDirtyArea.right) myDirtyArea.right = a.right;
-    if (a.bottom > myDirtyArea.bottom) myDirtyArea.bottom = a.bottom;
+    addDirtyArea(myDirtyArea, myDirty, area, width(), height());
 }
 
 bool cX11Window::paint() {
@@ -579,14 +541,10 @@ bool cX11WindowMaker::runWakeups() {
     long long n;
     if (!myWakes.take(all, list, n)) return false;
     sX11Dispatch d(myDispatchDepth);
-    _typebuf<cX11Window*> copy;
-    long long m = all ? myWindowCount : 0;
-    if (m > 0 && copy.set(m)) {
-        memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cX11Window*));
-        for (long long i = 0; i < m; i++)
-            if (cX11Window* w = live(copy.ptr[i]))
-                if (w->myClient) w->myClient->onWindowWake(w);
-    }
+    if (all)
+        myWindows.forEachLive([](cX11Window* w) {
+            if (w->myClient) w->myClient->onWindowWake(w);
+        });
     for (long long i = 0; !all && i < n; i++)
         if (cX11Window* w = live(list.ptr[i]))
             if (w->myClient) w->myClient->onWindowWake(w);
@@ -612,14 +570,9 @@ bool cX11WindowMaker::runTimers() {
 int cX11WindowMaker::paintAll() {
     int done = 0;
     sX11Dispatch d(myDispatchDepth);
-    _typebuf<cX11Window*> copy;
-    long long m = myWindowCount;
-    if (m > 0 && copy.set(m)) {
-        memcpy(copy.ptr, myWindows.ptr, (size_t)m * sizeof(cX11Window*));
-        for (long long i = 0; i < m; i++)
-            if (cX11Window* w = live(copy.ptr[i]))
-                if (w->paint()) done++;
-    }
+    myWindows.forEachLive([&done](cX11Window* w) {
+        if (w->paint()) done++;
+    });
     return done;
 }
 
@@ -674,7 +627,7 @@ int cX11WindowMaker::modal(cPlatformWindow* window) {
     w->myModal = true;
     w->myEnded = false;
     w->myCode = -1;
-    if (!appendTo(myModalStack, myModalCount, w)) {
+    if (!myWindows.pushModal(w)) {
         w->myModal = false;
         return -1;
     }
@@ -683,11 +636,7 @@ int cX11WindowMaker::modal(cPlatformWindow* window) {
     int code = runLoop(w);
     w->myModal = false;
     myModalDepth--;
-    for (long long i = myModalCount - 1; i >= 0; i--)
-        if (myModalStack.ptr[i] == w) {
-            removeFrom(myModalStack, myModalCount, i);
-            break;
-        }
+    myWindows.popModal(w);
     // The owner takes the focus back.
     if (!w->myDead && w->myOwner && !w->myOwner->myDead) {
         w->show(false);

@@ -90,12 +90,7 @@ private:
 
     sX11Display* myX = nullptr;  // Xlib state (kept out of this header)
 
-    _typebuf<cX11Window*> myWindows;
-    long long myWindowCount = 0;
-    _typebuf<cX11Window*> myDead;
-    long long myDeadCount = 0;
-    _typebuf<cX11Window*> myModalStack;
-    long long myModalCount = 0;
+    cWindowBook<cX11Window> myWindows;
     int myModalDepth = 0;
     int myDispatchDepth = 0;
     cX11Window* myFocus = nullptr;

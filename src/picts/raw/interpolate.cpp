@@ -68,6 +68,16 @@ void showFrame(const sInterpolateInfo& info, const sMarginInfo* margins) {
 
 bool report(cProgressNotifyTarget* p, double percent) { return !p || p->notifyProgress(percent); }
 
+// The common start of a routine: shows the frame to the hook and sets the crop. False when
+// the margins leave no crop (minRaw 65535, maxRaw 0; the routine has nothing to do).
+bool openCrop(sInterpolateInfo& info, const sMarginInfo* margins, sCrop& crop) {
+    showFrame(info, margins);
+    if (crop.set(info.width, info.height, margins)) return true;
+    info.minRaw = 65535;
+    info.maxRaw = 0;
+    return false;
+}
+
 // Records the crop's smallest and largest samples.
 void scanMinMax(const sInterpolateInfo& info, const sCrop& crop, unsigned int& mn, unsigned int& mx) {
     mn = 65535;
@@ -167,13 +177,8 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!usable(info, true)) return false;
     // Code 3 would address a channel that does not exist in the three-colour passes.
     if (info.filter->usesFourthColor()) return false;
-    showFrame(info, margins);
     sCrop crop;
-    if (!crop.set(info.width, info.height, margins)) {
-        info.minRaw = 65535;
-        info.maxRaw = 0;
-        return true;
-    }
+    if (!openCrop(info, margins, crop)) return true;
     double mul[4];
     safeMuls(info.mul, mul);
     const cBayerFilter* f = info.filter;
@@ -296,13 +301,8 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
 
 bool interpolateLinear(sInterpolateInfo& info, const sMarginInfo* margins) {
     if (!usable(info, true)) return false;
-    showFrame(info, margins);
     sCrop crop;
-    if (!crop.set(info.width, info.height, margins)) {
-        info.minRaw = 65535;
-        info.maxRaw = 0;
-        return true;
-    }
+    if (!openCrop(info, margins, crop)) return true;
     double mul[4];
     safeMuls(info.mul, mul);
     scanMinMax(info, crop, info.minRaw, info.maxRaw);
@@ -316,13 +316,8 @@ bool interpolateLinear(sInterpolateInfo& info, const sMarginInfo* margins) {
 
 bool interpolateLinearNonRGB(sInterpolateInfo& info, const double (&mix)[3][4], const sMarginInfo* margins) {
     if (!usable(info, true)) return false;
-    showFrame(info, margins);
     sCrop crop;
-    if (!crop.set(info.width, info.height, margins)) {
-        info.minRaw = 65535;
-        info.maxRaw = 0;
-        return true;
-    }
+    if (!openCrop(info, margins, crop)) return true;
     double mul[4];
     safeMuls(info.mul, mul);
     scanMinMax(info, crop, info.minRaw, info.maxRaw);
@@ -345,13 +340,8 @@ bool interpolateLinearNonRGB(sInterpolateInfo& info, const double (&mix)[3][4], 
 
 bool interpolateRawAsIs(sInterpolateInfo& info, double scale, const sMarginInfo* margins) {
     if (!usable(info, false)) return false;
-    showFrame(info, margins);
     sCrop crop;
-    if (!crop.set(info.width, info.height, margins)) {
-        info.minRaw = 65535;
-        info.maxRaw = 0;
-        return true;
-    }
+    if (!openCrop(info, margins, crop)) return true;
     scanMinMax(info, crop, info.minRaw, info.maxRaw);
     if (scale == 0.0) scale = 1.0;
     scale = rawClampMul(scale);
@@ -369,13 +359,8 @@ bool interpolateRawAsIs(sInterpolateInfo& info, double scale, const sMarginInfo*
 
 bool interpolateNone(sInterpolateInfo& info, const sMarginInfo* margins) {
     if (!usable(info, true)) return false;
-    showFrame(info, margins);
     sCrop crop;
-    if (!crop.set(info.width, info.height, margins)) {
-        info.minRaw = 65535;
-        info.maxRaw = 0;
-        return true;
-    }
+    if (!openCrop(info, margins, crop)) return true;
     double mul[4];
     safeMuls(info.mul, mul);
     scanMinMax(info, crop, info.minRaw, info.maxRaw);

@@ -19,6 +19,18 @@ bool rawToneFinish(cPictBase& picture, double gamma, unsigned int whiteCap, cFil
     return adjustToCurve(px, px, count, curve, &guard);
 }
 
+bool rawDemosaicPPG(sInterpolateInfo& info, sCFAData& cfa, const sMarginInfo* margins,
+                    const double (*matrix)[3]) {
+    cBayerFilter* filter = cBayerFilter::newFilter(cfa);
+    if (!filter) return false;
+    info.filter = filter;
+    info.flip = true;
+    bool ok = interpolatePPG(info, margins, matrix);
+    info.filter = nullptr;
+    delete filter;
+    return ok;
+}
+
 bool rawBayerFinish(cPictBase& picture, sRawBayerJob& job, cFileIOTarget* io) {
     picture.close();
     if (!job.raw || !job.cfa || job.width < 1 || job.height < 1) return false;
@@ -26,28 +38,19 @@ bool rawBayerFinish(cPictBase& picture, sRawBayerJob& job, cFileIOTarget* io) {
     const long long cw = job.width - (long long)m.left - (long long)m.right;
     const long long ch = job.height - (long long)m.top - (long long)m.bottom;
     if (cw < 1 || ch < 1) return false;
-    cBayerFilter* filter = cBayerFilter::newFilter(*job.cfa);
-    if (!filter) return false;
-    if (!picture.allocPixels(cw, ch, true)) {
-        delete filter;
-        return false;
-    }
+    if (!picture.allocPixels(cw, ch, true)) return false;
     cStreamGuardProgressTarget guard(io);
     sInterpolateInfo info;
     info.raw = job.raw;
     info.pixels = picture.raw16Bpp();
     info.width = job.width;
     info.height = job.height;
-    info.filter = filter;
     info.progress = &guard;
     for (int c = 0; c < 4; c++) info.mul[c] = job.mul[c];
-    info.flip = true;
     info.black = job.black > 65535 ? 65535 : job.black;
     info.minRaw = 0;
     info.maxRaw = 65535;
-    bool ok = interpolatePPG(info, &m);
-    delete filter;
-    if (!ok) {
+    if (!rawDemosaicPPG(info, *job.cfa, &m)) {
         picture.close();
         return false;
     }

@@ -26,3 +26,10 @@ bool rawBayerFinish(cPictBase& picture, sRawBayerJob& job, cFileIOTarget* io);
 // The tone finishing alone on a picture's 16-bit pixels (histogram levels at 0.999, a gamma
 // curve between them, no saturation); `whiteCap`, when not 0, lowers the white point to it.
 bool rawToneFinish(cPictBase& picture, double gamma, unsigned int whiteCap, cFileIOTarget* io);
+
+// The demosaic step alone: a filter for the pattern, the crop written bottom-up
+// (info.filter and info.flip are set here; the caller fills the rest), through the colour
+// matrix when one is given (see interpolatePPG). False for a pattern
+// newFilter refuses or a failed demosaic.
+bool rawDemosaicPPG(sInterpolateInfo& info, sCFAData& cfa, const sMarginInfo* margins,
+                    const double (*matrix)[3] = nullptr);

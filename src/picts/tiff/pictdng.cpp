@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "picts/raw/rawbayer.h"
 #include "picts/raw/rawtone.h"
 
 namespace {
@@ -233,21 +234,15 @@ bool cPictDNG::demosaic(_typebuf<unsigned short>& frame, long long w, long long 
     if (!checkedImagePixels(cw, ch, n)) return false;
     _typebuf<unsigned long long> out;
     if (!out.set(n)) return false;
-    cBayerFilter* filter = cBayerFilter::newFilter(myCFA);
-    if (!filter) return false;
     cStreamGuardProgressTarget progress(stream());
     sInterpolateInfo info;
     info.raw = frame.ptr;
     info.pixels = out.ptr;
     info.width = w;
     info.height = h;
-    info.filter = filter;
     info.progress = &progress;
-    info.flip = true;
     info.black = myBlack > 65535 ? 65535 : myBlack;
-    bool ok = interpolatePPG(info, crop ? &m : nullptr);
-    delete filter;
-    if (!ok) return false;
+    if (!rawDemosaicPPG(info, myCFA, crop ? &m : nullptr)) return false;
     myPixels16.swap(out);
     myWidth = cw;
     myHeight = ch;

@@ -7,6 +7,7 @@
 
 #include "base/memio.h"
 #include "picts/raw/interpolate.h"
+#include "picts/raw/rawbayer.h"
 #include "picts/raw/rawljpeg.h"
 #include "picts/raw/rawtone.h"
 
@@ -268,20 +269,14 @@ bool cPictTIFF_EP::demosaic(_typebuf<unsigned short>& frame, long long w, long l
     const long long n = w * h;
     _typebuf<unsigned long long> out;
     if (!out.set(n)) return false;
-    cBayerFilter* filter = cBayerFilter::newFilter(myCFA);
-    if (!filter) return false;
     cStreamGuardProgressTarget progress(stream());
     sInterpolateInfo info;
     info.raw = frame.ptr;
     info.pixels = out.ptr;
     info.width = w;
     info.height = h;
-    info.filter = filter;
     info.progress = &progress;
-    info.flip = true;
-    bool ok = interpolatePPG(info, nullptr);
-    delete filter;
-    if (!ok) return false;
+    if (!rawDemosaicPPG(info, myCFA, nullptr)) return false;
     myPixels16.swap(out);
     myWidth = w;
     myHeight = h;

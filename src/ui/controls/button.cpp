@@ -325,10 +325,10 @@ void cButtonChild::onPaint(cCanvas* canvas) {
     canvas->select();
 }
 
-// ---- input ----
+// ---- input (both buttons) ----
 
-void cButtonChild::onMouseButton(int x, int y, int button, bool down) {
-    if (!enabled() || button != kMouseLeft) return;
+void cPushElement::onMouseButton(int x, int y, int button, bool down) {
+    if (!takesInput() || button != kMouseLeft) return;
     if (down) {
         myPressed = true;
         repaint();
@@ -342,8 +342,8 @@ void cButtonChild::onMouseButton(int x, int y, int button, bool down) {
     if (inme(x, y)) notifyAction(new cChildAction(eActClick));
 }
 
-bool cButtonChild::onKey(int key, bool shift, bool ctrl, bool alt) {
-    if (!enabled() || (key != kKeySpace && key != kKeyEnter)) return false;
+bool cPushElement::onKey(int key, bool shift, bool ctrl, bool alt) {
+    if (!takesInput() || (key != kKeySpace && key != kKeyEnter)) return false;
     myPressed = true;
     repaint();
     notifyAction(new cChildAction(eActClick));
@@ -352,27 +352,27 @@ bool cButtonChild::onKey(int key, bool shift, bool ctrl, bool alt) {
     return true;
 }
 
-void cButtonChild::onMouseOver() {
+void cPushElement::onMouseOver() {
     cChildElement::onMouseOver();
     myHover = true;
     if (enabled()) repaint();
 }
 
-void cButtonChild::onMouseLeft() {
+void cPushElement::onMouseLeft() {
     cChildElement::onMouseLeft();
     myHover = false;
     if (enabled()) repaint();
 }
 
-void cButtonChild::onSetFocus() {
+void cPushElement::onSetFocus() {
     if (enabled()) repaint();
 }
 
-void cButtonChild::onLooseFocus() {
+void cPushElement::onLooseFocus() {
     if (enabled()) repaint();
 }
 
-void cButtonChild::onEnableChanged() {
+void cPushElement::onEnableChanged() {
     // Disabled while held down: the release would never reach a disabled element, so the
     // capture and the pressed look go now, and the window keeps its pointer input.
     if (!enabled() && myPressed) {
@@ -393,57 +393,4 @@ void cGenButtonChild::setActivated(bool on, bool repaint) {
     if (myActivated == on) return;
     myActivated = on;
     if (repaint) this->repaint();
-}
-
-void cGenButtonChild::onMouseButton(int x, int y, int button, bool down) {
-    if (!enabled() || myActivated || button != kMouseLeft) return;
-    if (down) {
-        myPressed = true;
-        repaint();
-        capturePointer();
-        return;
-    }
-    if (!myPressed) return;
-    myPressed = false;
-    repaint();
-    releasePointer();
-    if (inme(x, y)) notifyAction(new cChildAction(eActClick));
-}
-
-bool cGenButtonChild::onKey(int key, bool shift, bool ctrl, bool alt) {
-    if (!enabled() || myActivated || (key != kKeySpace && key != kKeyEnter)) return false;
-    myPressed = true;
-    repaint();
-    notifyAction(new cChildAction(eActClick));
-    myPressed = false;
-    repaint();
-    return true;
-}
-
-void cGenButtonChild::onMouseOver() {
-    cChildElement::onMouseOver();
-    myHover = true;
-    if (enabled()) repaint();
-}
-
-void cGenButtonChild::onMouseLeft() {
-    cChildElement::onMouseLeft();
-    myHover = false;
-    if (enabled()) repaint();
-}
-
-void cGenButtonChild::onSetFocus() {
-    if (enabled()) repaint();
-}
-
-void cGenButtonChild::onLooseFocus() {
-    if (enabled()) repaint();
-}
-
-void cGenButtonChild::onEnableChanged() {
-    if (!enabled() && myPressed) {
-        myPressed = false;
-        releasePointer();
-    }
-    repaint();
 }

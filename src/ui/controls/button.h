@@ -12,7 +12,32 @@
 class cFontObject;
 class cPicture;
 
-class cButtonChild : public cChildElement {
+// The click logic both buttons share: the left button pressed and released inside, or Space
+// or Enter, is a click (a type-0 action); hover, focus and enabling repaint.
+class cPushElement : public cChildElement {
+public:
+    bool pressed() const { return myPressed; }
+    bool hovered() const { return myHover; }
+
+    void onMouseButton(int x, int y, int button, bool down) override;
+    void onMouseOver() override;
+    void onMouseLeft() override;
+    bool onKey(int key, bool shift, bool ctrl, bool alt) override;
+    void onSetFocus() override;
+    void onLooseFocus() override;
+    void onEnableChanged() override;
+    bool wantTabStop() override { return true; }
+    bool wantFullRepaint() override { return true; }
+
+protected:
+    // Whether keys and clicks count now.
+    virtual bool takesInput() { return enabled(); }
+
+    bool myHover = false;
+    bool myPressed = false;
+};
+
+class cButtonChild : public cPushElement {
 public:
     enum eButtonStates { stNormal = 0, stFocused = 1, stHover = 2, stPressed = 3, stDisabled = 4 };
     enum eBorderStyle {
@@ -54,8 +79,6 @@ public:
     cPicture* stateBackImage(eButtonStates state);
     cPicture* forDraw(eButtonStates state);
     eButtonStates state();
-    bool pressed() const { return myPressed; }
-    bool hovered() const { return myHover; }
 
     int requiredWidth();
     int requiredHeight();
@@ -66,16 +89,7 @@ public:
                               cFontObject* font);
 
     void onPaint(cCanvas* canvas) override;
-    void onMouseButton(int x, int y, int button, bool down) override;
-    void onMouseOver() override;
-    void onMouseLeft() override;
-    bool onKey(int key, bool shift, bool ctrl, bool alt) override;
-    void onSetFocus() override;
-    void onLooseFocus() override;
-    void onEnableChanged() override;
     bool wantDoubleBuffer() override { return true; }
-    bool wantTabStop() override { return true; }
-    bool wantFullRepaint() override { return true; }
     void onInitData() override;
 
 private:
@@ -88,8 +102,6 @@ private:
     cFontObject* myFont = nullptr;
     cCanvas::eTextAlign myAlign = cCanvas::taLeft;
     _guardchar<char> myCaption;
-    bool myHover = false;
-    bool myPressed = false;
     unsigned int myBg = 0xFFFFFF;
     unsigned int myDsbBg = 0xFFFFFFFFu;
     unsigned int myTextColours[5] = {0, 0, 0, 0, 0};
@@ -101,29 +113,19 @@ private:
     cFasterTreeList<int, cPicture*> myStateBack;
 };
 
-class cGenButtonChild : public cChildElement {
+class cGenButtonChild : public cPushElement {
 public:
     cGenButtonChild() {}
 
     // An activated button ignores keys and clicks.
     void setActivated(bool on, bool repaint = true);
     bool activated() const { return myActivated; }
-    bool hovered() const { return myHover; }
-    bool pressed() const { return myPressed; }
 
-    void onMouseButton(int x, int y, int button, bool down) override;
-    void onMouseOver() override;
-    void onMouseLeft() override;
-    bool onKey(int key, bool shift, bool ctrl, bool alt) override;
-    void onSetFocus() override;
-    void onLooseFocus() override;
-    void onEnableChanged() override;
-    bool wantTabStop() override { return true; }
-    bool wantFullRepaint() override { return true; }
     void onInitData() override;
 
+protected:
+    bool takesInput() override { return enabled() && !myActivated; }
+
 private:
-    bool myHover = false;
-    bool myPressed = false;
     bool myActivated = false;
 };

@@ -410,11 +410,7 @@ bool cFileChooseDialog::onAction(cChildElement* sender, cChildAction* action) {
         }
         return true;
     }
-    if (sender == &myBottom && b && action->type == 6) {
-        if (b->id == 1) onFormAccept();
-        if (b->id == 2) onFormCancel();
-        return true;
-    }
+    if (chooserBarAction(this, &myBottom, sender, action)) return true;
     return cCustomForm::onAction(sender, action);
 }
 

@@ -297,11 +297,7 @@ bool cFolderChooseDialog::onAction(cChildElement* sender, cChildAction* action) 
         if (b && b->id == 1) mkdir();
         return true;
     }
-    if (sender == &myBottom && b && action->type == 6) {
-        if (b->id == 1) onFormAccept();
-        if (b->id == 2) onFormCancel();
-        return true;
-    }
+    if (chooserBarAction(this, &myBottom, sender, action)) return true;
     return cCustomForm::onAction(sender, action);
 }
 

@@ -13,6 +13,14 @@ cPicturesList* gFormPictures = nullptr;
 const int kFormPictures[] = {77, 78};
 }  // namespace
 
+bool chooserBarAction(cCustomForm* form, cToolBarChild* bar, cChildElement* sender, cChildElement::cChildAction* action) {
+    auto* b = dynamic_cast<cToolBarChild::cTbButtonAction*>(action);
+    if (sender != bar || !b || action->type != 6) return false;
+    if (b->id == 1) form->onFormAccept();
+    if (b->id == 2) form->onFormCancel();
+    return true;
+}
+
 cPicturesList* chooserPictures(const int* themeIds, int count, cPicturesList*& list) {
     if (!list) {
         list = new cPicturesList;
@@ -61,12 +69,7 @@ void cNewFolderNameReqForm::onConstruct() {
 }
 
 bool cNewFolderNameReqForm::onAction(cChildElement* sender, cChildAction* action) {
-    auto* b = dynamic_cast<cToolBarChild::cTbButtonAction*>(action);
-    if (sender == &myButtons && b && action->type == 6) {
-        if (b->id == 1) onFormAccept();
-        if (b->id == 2) onFormCancel();
-        return true;
-    }
+    if (chooserBarAction(this, &myButtons, sender, action)) return true;
     return cCustomForm::onAction(sender, action);
 }
 

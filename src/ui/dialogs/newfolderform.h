@@ -37,3 +37,6 @@ private:
 
 // The class-wide picture lists of the choosers, filled from the theme on first use.
 cPicturesList* chooserPictures(const int* themeIds, int count, cPicturesList*& list);
+// A click on a chooser's Accept (id 1) or Cancel (id 2) bar runs the form's onFormAccept or
+// onFormCancel. True when the action was such a click.
+bool chooserBarAction(cCustomForm* form, cToolBarChild* bar, cChildElement* sender, cChildElement::cChildAction* action);

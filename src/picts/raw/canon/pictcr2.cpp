@@ -7,6 +7,7 @@
 
 #include "base/memio.h"
 #include "picts/jpeg/pictjpeg.h"
+#include "picts/raw/rawbayer.h"
 #include "picts/raw/rawhook.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/raw/rawtone.h"
@@ -224,26 +225,17 @@ bool cPictCR2::decodeBayer(_typebuf<unsigned short>& frame, int precision, cFile
     for (int c = 0; c < 4; c++) info.mul[c] = rawClampMul(least != 0 ? lv[c] * scale / least : scale);
     const long long w = mySensorW - myMargins.left - myMargins.right;
     const long long h = mySensorH - myMargins.top - myMargins.bottom;
-    cBayerFilter* filter = cBayerFilter::newFilter(myCfa);
-    if (!filter) return false;
-    if (!allocPixels(w, h, true)) {
-        delete filter;
-        return false;
-    }
+    if (!allocPixels(w, h, true)) return false;
     cStreamGuardProgressTarget guard(io);
     info.raw = frame.ptr;
     info.pixels = raw16Bpp();
     info.width = mySensorW;
     info.height = mySensorH;
-    info.filter = filter;
     info.progress = &guard;
-    info.flip = true;
     info.black = black > 65535 ? 65535 : black;
     info.minRaw = 0;
     info.maxRaw = 65535;
-    const bool ok = interpolatePPG(info, &myMargins, m);
-    delete filter;
-    return ok;
+    return rawDemosaicPPG(info, myCfa, &myMargins, m);
 }
 
 bool cPictCR2::decodeFrame(cFileIOTarget* io) {

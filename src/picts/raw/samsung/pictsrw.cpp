@@ -8,6 +8,7 @@
 #include "picts/raw/rawbayer.h"
 #include "picts/raw/rawbits.h"
 #include "picts/raw/rawpreview.h"
+#include "picts/raw/rawstrips.h"
 
 namespace {
 
@@ -317,41 +318,23 @@ bool cPictSRW::decodePredictive(const unsigned char* data, long long size, long 
 
 bool cPictSRW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
     const long long width = myFrameWidth, height = myFrameHeight;
-    const unsigned long long fileSize = io->size();
-    const long long strips = myStripOffsets.count;
-    if (!myStripCounts.count) {
-        if (strips != 1 || myStripOffsets.ptr[0] >= fileSize || !myStripCounts.set(1)) return false;
-        const unsigned long long rest = fileSize - myStripOffsets.ptr[0];
-        myStripCounts.ptr[0] = (unsigned int)(rest > 0xFFFFFFFFULL ? 0xFFFFFFFFULL : rest);
-    }
     // Strips inside the file and, at the densest code (a few bits a 16-sample group), bytes
     // enough for the frame before it is allocated.
-    unsigned long long total = 0;
-    for (long long i = 0; i < strips; i++) {
-        if ((unsigned long long)myStripOffsets.ptr[i] + myStripCounts.ptr[i] > fileSize) return false;
-        total += myStripCounts.ptr[i];
-    }
+    unsigned long long total;
+    if (!rawStripsInFile(myStripOffsets, myStripCounts, io->size(), total)) return false;
     long long bytes;
     const unsigned long long density = myCompression == 32772 ? 4 : myCompression == 32773 ? 64 : 16;
     if (!checkedImageBytes(width, height, 2, bytes) || total * density < (unsigned long long)(width * height))
         return false;
     if (!frame.set(width * height)) return false;
     frame.zero();
-    long long row0 = 0;
-    for (long long i = 0; i < strips && row0 < height; i++) {
-        const long long left = height - row0;
-        const long long rows = myRowsPerStrip && myRowsPerStrip < left ? myRowsPerStrip : left;
-        const long long count = myStripCounts.ptr[i];
+    return rawForEachStrip(io, myStripOffsets, myStripCounts, myRowsPerStrip, height,
+                           [&](long long i, const unsigned char* d, long long count, long long row0, long long rows) {
         unsigned short* out = frame.ptr + row0 * width;
-        _typebuf<unsigned char> data;
-        if (count > 0 && (!data.set(count) || !io->set_fp(myStripOffsets.ptr[i]) || !io->readf(data.ptr, count)))
-            return false;
-        const unsigned char* d = data.ptr;
         const long long n = rows * width;
-        bool ok = true;
         switch (myCompression) {
-            case 32773: ok = decodePredictive(d, count, rows, frame.ptr, row0); break;
-            case 32772: ok = decodeHuffman(d, count, rows, out); break;
+            case 32773: return decodePredictive(d, count, rows, frame.ptr, row0);
+            case 32772: return decodeHuffman(d, count, rows, out);
             case 32769:
             case 32770:
                 if (count == n * 2) {
@@ -359,26 +342,14 @@ bool cPictSRW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
                 } else if (count * 2 / 3 == n) {
                     // 32770 packs most significant bits first for every model, as both peers
                     // read such files; 32769 follows the model.
-                    const bool msbFirst = myBEPacking || myCompression == 32770;
-                    for (long long k = 0; k + 1 < n; k += 2, d += 3) {
-                        if (msbFirst) {
-                            out[k] = (unsigned short)(d[0] << 4 | d[1] >> 4);
-                            out[k + 1] = (unsigned short)((d[1] & 15) << 8 | d[2]);
-                        } else {
-                            out[k] = (unsigned short)((d[1] & 15) << 8 | d[0]);
-                            out[k + 1] = (unsigned short)(d[1] >> 4 | d[2] << 4);
-                        }
-                    }
+                    rawUnpack12(d, n, myBEPacking || myCompression == 32770, out);
                 } else {
-                    ok = decodeRowIndexed(io, i, d, count, rows, out);
+                    return decodeRowIndexed(io, i, d, count, rows, out);
                 }
-                break;
-            default: ok = false;
+                return true;
+            default: return false;
         }
-        if (!ok) return false;
-        row0 += rows;
-    }
-    return true;
+    });
 }
 
 bool cPictSRW::decode(cFileIOTarget* io) {

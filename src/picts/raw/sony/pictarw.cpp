@@ -9,6 +9,7 @@
 #include "picts/raw/rawbayer.h"
 #include "picts/raw/rawbits.h"
 #include "picts/raw/rawpreview.h"
+#include "picts/raw/rawstrips.h"
 
 namespace {
 
@@ -345,52 +346,26 @@ bool cPictARW::decodeArw1(const unsigned char* data, long long size, long long r
 
 bool cPictARW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
     const long long width = myFrameWidth, height = myFrameHeight;
-    const unsigned long long fileSize = io->size();
-    const long long strips = myStripOffsets.count;
-    if (!myStripCounts.count) {
-        if (strips != 1 || myStripOffsets.ptr[0] >= fileSize) return false;
-        if (!myStripCounts.set(1)) return false;
-        const unsigned long long rest = fileSize - myStripOffsets.ptr[0];
-        myStripCounts.ptr[0] = (unsigned int)(rest > 0xFFFFFFFFULL ? 0xFFFFFFFFULL : rest);
-    }
     // Every strip in the file, and enough bytes for the frame at the densest coding
     // (ARW1 needs at least 2 bits a sample) before anything is allocated.
-    unsigned long long total = 0;
-    for (long long i = 0; i < strips; i++) {
-        if ((unsigned long long)myStripOffsets.ptr[i] + myStripCounts.ptr[i] > fileSize) return false;
-        total += myStripCounts.ptr[i];
-    }
+    unsigned long long total;
+    if (!rawStripsInFile(myStripOffsets, myStripCounts, io->size(), total)) return false;
     long long pixels;
     if (!checkedImageBytes(width, height, 2, pixels) || total * 4 < (unsigned long long)(width * height)) return false;
     if (!frame.set(width * height)) return false;
     frame.zero();
-    long long row0 = 0;
-    for (long long i = 0; i < strips && row0 < height; i++) {
-        const long long left = height - row0;
-        const long long rows = myRowsPerStrip && myRowsPerStrip < left ? myRowsPerStrip : left;
-        const long long count = myStripCounts.ptr[i];
+    return rawForEachStrip(io, myStripOffsets, myStripCounts, myRowsPerStrip, height,
+                           [&](long long, const unsigned char* d, long long count, long long row0, long long rows) {
         unsigned short* out = frame.ptr + row0 * width;
-        _typebuf<unsigned char> data;
-        if (count > 0 && (!data.set(count) || !io->set_fp(myStripOffsets.ptr[i]) || !io->readf(data.ptr, count)))
-            return false;
-        const unsigned char* d = data.ptr;
         if (myCompression == 32767) {
             if (count == rows * width) {
                 for (long long r = 0; r < rows; r++)
                     decodeArw2Row(d + r * width, width, myBigEndian, myCurve.count == 4096 ? myCurve.ptr : nullptr,
                                   out + r * width);
             } else if (count == rows * width * 3 / 2) {
-                for (long long k = 0; k + 1 < rows * width; k += 2, d += 3) {
-                    if (myBigEndian) {
-                        out[k] = (unsigned short)(d[0] << 4 | d[1] >> 4);
-                        out[k + 1] = (unsigned short)((d[1] & 15) << 8 | d[2]);
-                    } else {
-                        out[k] = (unsigned short)((d[1] & 15) << 8 | d[0]);
-                        out[k + 1] = (unsigned short)(d[2] << 4 | d[1] >> 4);
-                    }
-                }
-            } else if (!decodeArw1(d, count, rows, out)) {
-                return false;
+                rawUnpack12(d, rows * width, myBigEndian, out);
+            } else {
+                return decodeArw1(d, count, rows, out);
             }
         } else if (myCompression == 1) {
             if (count != rows * width * 2) return false;
@@ -399,9 +374,8 @@ bool cPictARW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
         } else {
             return false;
         }
-        row0 += rows;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool cPictARW::decode(cFileIOTarget* io) {

@@ -1,0 +1,31 @@
+// The body shared by the raw decoder fuzz targets: the first byte picks the decoder, the rest
+// is the file. Each input is probed, decoded (small frames only, to keep runs fast) and
+// asked for its embedded preview, whole and bounded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/memio.h"
+#include "picts/pictdummy.h"
+
+inline int fuzzRawDecoder(const uint8_t* data, size_t size, cPictBase* (*make)(unsigned kind)) {
+    if (size < 2) return 0;
+    cBufWrapperIO io(data + 1, (long long)size - 1);
+    cPictBase* p = make(data[0]);
+    cPictBase::sPictInfo info;
+    if (p->isPicture(&io, &info)) {
+        if (info.width > 0 && info.height > 0 && info.width * info.height <= (1 << 16)) {
+            io.set_fp(0);
+            p->decode(&io);
+        }
+        cPictDummy whole, bounded;
+        io.set_fp(0);
+        p->getPreview(&io, &whole, nullptr, nullptr);
+        long long mw = 16, mh = 16;
+        io.set_fp(0);
+        p->getPreview(&io, &bounded, &mw, &mh);
+    }
+    delete p;
+    return 0;
+}
