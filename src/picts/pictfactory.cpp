@@ -31,6 +31,7 @@
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
 #include "picts/raw/minolta/pictmrw.h"
+#include "picts/raw/olympus/pictorf.h"
 #include "picts/raw/panasonic/pictrwl.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
@@ -56,7 +57,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_NO_DECODER(cPictBase::pkCR3),    QMX_NO_DECODER(cPictBase::pkNEF),
     QMX_NO_DECODER(cPictBase::pk3FR),    QMX_NO_DECODER(cPictBase::pkMOS),
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_DECODER(cPictBase::pkRWL, cPictRWL),
-    QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
+    QMX_DECODER(cPictBase::pkORF, cPictORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
