@@ -33,6 +33,7 @@
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/olympus/pictorf.h"
 #include "picts/raw/panasonic/pictrwl.h"
+#include "picts/raw/phaseone/pictiiq.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
@@ -59,7 +60,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_DECODER(cPictBase::pkRWL, cPictRWL),
     QMX_DECODER(cPictBase::pkORF, cPictORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
-    QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
+    QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_DECODER(cPictBase::pkIIQ, cPictIIQ),
     QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
