@@ -30,6 +30,7 @@
 #include "picts/pcx/pictpcx.h"
 #include "picts/png/pictpng.h"
 #include "picts/ppm/pictppm.h"
+#include "picts/raw/fuji/pictraf.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/olympus/pictorf.h"
 #include "picts/raw/panasonic/pictrwl.h"
@@ -61,7 +62,7 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkORF, cPictORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_NO_DECODER(cPictBase::pkPEF),    QMX_DECODER(cPictBase::pkARW, cPictARW),
     QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_DECODER(cPictBase::pkIIQ, cPictIIQ),
-    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
+    QMX_DECODER(cPictBase::pkRAF, cPictRAF),    QMX_NO_DECODER(cPictBase::pkDNG),
     QMX_NO_DECODER(cPictBase::pkTIFFEP), QMX_NO_DECODER(cPictBase::pkTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_DECODER(cPictBase::pkDICOM, cPictDICOM),
