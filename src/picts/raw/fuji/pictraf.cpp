@@ -372,7 +372,10 @@ bool cPictRAF::decode(cFileIOTarget* io) {
                           outH = (long long)(myImageHeight * std::sqrt(2.0)) - myMargins.top - myMargins.bottom;
         _typebuf<unsigned short> plane;
         _typebuf<unsigned long long> planePx;
+        // The plane (and the picture) may not outgrow the samples that fill it several times over.
+        const long long samples = myFrameWidth * myFrameHeight;
         if (h2 >= 1 && W >= 2 && outW >= 1 && outH >= 1 && checkedImageBytes(W, W - 1, 8, planeN) &&
+            W * (W - 1) / 8 <= samples && outW * outH / 8 <= samples &&
             plane.set(W * (W - 1)) && planePx.set(W * (W - 1)) && allocPixels(outW, outH, true)) {
             plane.zero();
             // Raw columns beyond the row's width are never read.
