@@ -111,15 +111,6 @@ TEST(RawRaf, TurnedSensorPlane) {
         const long long h2 = 8, W = 10 + h2;
         ASSERT_EQ(seen.width, W);
         ASSERT_EQ(seen.height, W - 1);
-        long long placed = 0;
-        for (long long r = 0; r < 10; r++)
-            for (long long c = 0; c < (layout ? h2 : 2 * h2); c++) {
-                const long long pr = layout ? r / 2 + h2 - 1 - c : h2 - 1 + r - c / 2;
-                const long long pc = layout ? (r + 1) / 2 + c : (c + 1) / 2 + r;
-                if (pr < 0 || pr >= W - 1 || pc < 0 || pc >= W) continue;
-                placed++;
-                (void)placed;
-            }
         // Every raw sample (the later ones overwrite where two share a place) is found in
         // the plane at its own place or was overwritten by a later one.
         std::vector<int> last((size_t)(W * (W - 1)), -1);

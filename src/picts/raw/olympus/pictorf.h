@@ -37,7 +37,8 @@ private:
     bool walk(cFileIOTarget* io);
     void applyModel(const char* model, int size);
     bool readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame);
-    // Olympus's compressed code for `rows` frame rows (`rowOf` maps them); false for corrupt data.
+    // Olympus's compressed code for `rows` frame rows from firstRow, `step` apart; false for
+    // corrupt data.
     bool decodeCompressed(const unsigned char* data, long long size, unsigned short* frame, long long firstRow,
                           long long rows, long long step);
 
