@@ -33,11 +33,15 @@
 #include "picts/raw/canon/pictcr2.h"
 #include "picts/raw/canon/pictcr3.h"
 #include "picts/raw/canon/pictcrw.h"
+#include "picts/raw/fuji/pictraf.h"
 #include "picts/raw/hasselblad/pict3fr.h"
 #include "picts/raw/leaf/pictmos.h"
 #include "picts/raw/minolta/pictmrw.h"
 #include "picts/raw/nikon/pictnef.h"
+#include "picts/raw/olympus/pictorf.h"
+#include "picts/raw/panasonic/pictrwl.h"
 #include "picts/raw/pentax/pictpef.h"
+#include "picts/raw/phaseone/pictiiq.h"
 #include "picts/raw/samsung/pictsrw.h"
 #include "picts/raw/sigma/pictx3f.h"
 #include "picts/raw/sony/pictarw.h"
@@ -64,11 +68,11 @@ const sPictFactoryEntry kFactory[] = {
     QMX_DECODER(cPictBase::pkCR2, cPictCR2),    QMX_DECODER(cPictBase::pkCRW, cPictCRW),
     QMX_DECODER(cPictBase::pkCR3, cPictCR3),    QMX_DECODER(cPictBase::pkNEF, cPictNEF),
     QMX_DECODER(cPictBase::pk3FR, cPict3FR),    QMX_DECODER(cPictBase::pkMOS, cPictMOS),
-    QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_NO_DECODER(cPictBase::pkRWL),
-    QMX_NO_DECODER(cPictBase::pkORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
+    QMX_DECODER(cPictBase::pkMRW, cPictMRW),    QMX_DECODER(cPictBase::pkRWL, cPictRWL),
+    QMX_DECODER(cPictBase::pkORF, cPictORF),    QMX_DECODER(cPictBase::pkX3F, cPictX3F),
     QMX_DECODER(cPictBase::pkPEF, cPictPEF), QMX_DECODER(cPictBase::pkARW, cPictARW),
-    QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_NO_DECODER(cPictBase::pkIIQ),
-    QMX_NO_DECODER(cPictBase::pkRAF),    QMX_DECODER(cPictBase::pkDNG, cPictDNG),
+    QMX_DECODER(cPictBase::pkSRW, cPictSRW),    QMX_DECODER(cPictBase::pkIIQ, cPictIIQ),
+    QMX_DECODER(cPictBase::pkRAF, cPictRAF),    QMX_DECODER(cPictBase::pkDNG, cPictDNG),
     QMX_DECODER(cPictBase::pkTIFFEP, cPictTIFF_EP), QMX_DECODER(cPictBase::pkTIFF, cPictTIFF),
     QMX_DECODER(cPictBase::pkXPM, cPictXPM),    QMX_DECODER(cPictBase::pkPPM, cPictPPM),
     QMX_DECODER(cPictBase::pkPCX, cPictPCX),    QMX_DECODER(cPictBase::pkDICOM, cPictDICOM),

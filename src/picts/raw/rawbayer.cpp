@@ -55,7 +55,7 @@ bool rawBayerFinish(cPictBase& picture, sRawBayerJob& job, cFileIOTarget* io) {
         return false;
     }
     unsigned int cap = 0;
-    if (job.whiteFromMaxRaw) cap = (unsigned int)(info.maxRaw * 0.5 + 0.5);
+    if (job.whiteFromMaxRaw) cap = (unsigned int)(info.maxRaw * job.whiteFraction + 0.5);
     if (!rawToneFinish(picture, job.gamma, job.whiteFromMaxRaw ? (cap ? cap : 1) : 0, io)) {
         picture.close();
         return false;

@@ -15,8 +15,10 @@ struct sRawBayerJob {
     unsigned int black = 0;
     sMarginInfo margins;
     double gamma = 2.2;
-    // The white point lowered to half the largest raw sample the demosaic saw, when above it.
+    // The white point lowered to whiteFraction of the largest raw sample the demosaic saw,
+    // when above it.
     bool whiteFromMaxRaw = false;
+    double whiteFraction = 0.5;
 };
 
 // False (the picture left empty) for a pattern newFilter refuses, margins that leave no
