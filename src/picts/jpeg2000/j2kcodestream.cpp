@@ -749,9 +749,14 @@ bool cJ2KDecode::decodeTiles(cJP2Image* img) {
     bool ok = j2kParallelFor((long long)tiles.size(), n, [&](long long i, int w) {
         cJP2Tcd& tcd = tcds[(size_t)w];
         unsigned int t = tiles[(size_t)i];
-        return tcd.initDecodeTile(t) && tcd.decodeTile(t, 1) && tcd.updateImageData(img);
+        return tcd.initDecodeTile(t) && tcd.decodeTile(t, 1) && tcd.updateImageData(img, false);
     });
-    return ok || fail();
+    if (!ok) return fail();
+    // What the serial walk leaves: the resolution count of the last tile, noted on one thread.
+    const cJP2Tcp& last = myCp.tcps.ptr[tiles.back()];
+    for (unsigned int c = 0; c < img->numcomps; c++)
+        img->comps.ptr[c].resnoDecoded = last.tccps.ptr[c].numres - myCp.reduce - 1;
+    return true;
 }
 
 bool cJ2KDecode::decode(cFileIOTarget* io, cJP2Image* img) {

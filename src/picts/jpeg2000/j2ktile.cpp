@@ -233,7 +233,7 @@ bool cJP2Tcd::t1Decode(int threads) {
     });
 }
 
-bool cJP2Tcd::updateImageData(cJP2Image* out) {
+bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution) {
     for (unsigned int c = 0; c < myComps.size() && c < out->numcomps; c++) {
         sJP2TileComp& tc = myComps[c];
         sJP2ImageComp& oc = out->comps.ptr[c];
@@ -244,7 +244,7 @@ bool cJP2Tcd::updateImageData(cJP2Image* out) {
             // A tile that covers the whole component hands its samples over.
             oc.data.ptr = tc.data.ptr, oc.data.count = tc.data.count;
             tc.data.ptr = nullptr, tc.data.count = 0;
-            oc.resnoDecoded = tc.numres - 1;
+            if (noteResolution) oc.resnoDecoded = tc.numres - 1;
             continue;
         }
         if (!oc.data.ptr) {
@@ -258,7 +258,7 @@ bool cJP2Tcd::updateImageData(cJP2Image* out) {
         if (ox < 0 || oy < 0 || ox + rw > oc.w || oy + rh > oc.h) return false;
         for (long long y = 0; y < rh; y++)
             memcpy(oc.data.ptr + (oy + y) * oc.w + ox, tc.data.ptr + y * tc.w(), (size_t)rw * sizeof(int));
-        oc.resnoDecoded = tc.numres - 1;
+        if (noteResolution) oc.resnoDecoded = tc.numres - 1;
     }
     return true;
 }

@@ -107,7 +107,9 @@ public:
     // Tiers 2 and 1, the inverse wavelet, the component transform and the DC level shift.
     bool decodeTile(unsigned int tileno, int threads);
     // Copies the decoded tile into out (its components' sample arrays allocated on first use).
-    bool updateImageData(cJP2Image* out);
+    // With noteResolution false the components' resnoDecoded is left alone: tiles copied from
+    // several threads at once must not all write it (the caller notes it afterwards).
+    bool updateImageData(cJP2Image* out, bool noteResolution = true);
 
     // The tile's bounds on the reference grid.
     static void tileBounds(const cJP2Image& img, const sJP2CodingParameters& cp, unsigned int tileno, unsigned int& x0,
