@@ -135,7 +135,9 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         EXPECT_TRUE(d.seen.frame == s.frame);
         EXPECT_EQ(d.seen.black, c.black);
         std::vector<uint16_t> peer = dcrawFrame(file, W, H);
-        if (!peer.empty()) EXPECT_TRUE(peer == s.frame) << "dcraw -D -4 reads another frame";
+        if (!peer.empty()) {
+            EXPECT_TRUE(peer == s.frame) << "dcraw -D -4 reads another frame";
+        }
         ASSERT_EQ(d.w, W);
         ASSERT_EQ(d.h, H);
         EXPECT_TRUE(d.px == reference(s.frame, W, H, c.black, nullptr, nullptr));
@@ -272,7 +274,9 @@ TEST(DngDecoder, PackedSamplesAndJpegStrips) {
         EXPECT_TRUE(d.seen.frame == *c.frame);
         // dcraw reads only the first of several lossless-JPEG strips; the source frame is the oracle.
         std::vector<uint16_t> peer = c.store == sLJpegStrips ? std::vector<uint16_t>() : dcrawFrame(file, W, H);
-        if (!peer.empty()) EXPECT_TRUE(peer == *c.frame) << "dcraw -D -4 reads another frame";
+        if (!peer.empty()) {
+            EXPECT_TRUE(peer == *c.frame) << "dcraw -D -4 reads another frame";
+        }
         EXPECT_TRUE(d.px == reference(*c.frame, W, H, c.black, nullptr, nullptr));
     }
 }

@@ -166,7 +166,9 @@ TEST(Md8BIM, ParsesNamesPaddingAndRepeatedIds) {
     for (size_t n = 1; n < all.size(); n++) {
         cMd8BIM t;
         bool ok = t.processMD(all.data(), (long long)n, true);
-        if (ok) EXPECT_LE(t.count(), 4);
+        if (ok) {
+            EXPECT_LE(t.count(), 4);
+        }
     }
     // A bad signature and a length past the end.
     auto bad = res8bim(1, "", {1, 2});

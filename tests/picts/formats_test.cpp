@@ -195,7 +195,9 @@ TEST(XpmDecoder, ParsesColourForms) {
     for (const Case& c : cases) {
         unsigned int v = 1;
         EXPECT_EQ(cXpmReader::parseColor(c.text, (long long)strlen(c.text), v), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.argb) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.argb) << c.text;
+        }
     }
 }
 

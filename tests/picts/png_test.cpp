@@ -111,13 +111,16 @@ TEST(PngDecoder, MatchesImageMagickForEveryColourTypeDepthAndInterlace) {
             if (c.ct == 0 || c.ct == 4) opts.insert(opts.begin(), {"-colorspace", "gray"});
             if (c.depth < 8) opts.insert(opts.end(), {"-define", "png:bit-depth=" + std::to_string(c.depth)});
             if (interlace) opts.insert(opts.end(), {"-interlace", "PNG"});
-            std::string path = makeWithConvert(dir, "c" + std::to_string(n++), 37, 19, c.colors, c.alpha, opts, 7 + n);
+            int k = n++;
+            std::string path = makeWithConvert(dir, "c" + std::to_string(k), 37, 19, c.colors, c.alpha, opts, 8 + k);
             ASSERT_FALSE(path.empty());
             std::vector<unsigned char> bytes = testutil::readFile(path);
             ASSERT_GT(bytes.size(), 33u);
             // The file must really be of the variant asked for, else this case tests nothing.
             // (ImageMagick widens small palettes; packed palette depths are covered by the model test.)
-            if (c.ct != 3) EXPECT_EQ(bytes[24], c.depth);
+            if (c.ct != 3) {
+                EXPECT_EQ(bytes[24], c.depth);
+            }
             EXPECT_EQ(bytes[25], c.ct);
             EXPECT_EQ(bytes[28], interlace);
             Rgba ours = decodeWith<cPictPNG>(bytes);

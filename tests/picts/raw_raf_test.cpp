@@ -80,8 +80,9 @@ TEST(RawRaf, KitFramesDecodeExactly) {
         EXPECT_EQ(seen.samples, s.frame);
         EXPECT_EQ(seen.black, c.black);
         EXPECT_EQ(d.xTrans(), c.xtrans);
-        if (!c.xtrans)
+        if (!c.xtrans) {
             for (int i = 0; i < 4; i++) EXPECT_EQ(seen.cfa[i], c.cfa[i]) << i;
+        }
         // G R G B levels 302 256 302 400: (1, G / R, B / R, G / R).
         EXPECT_DOUBLE_EQ(seen.mul[1], 302.0 / 256.0);
         EXPECT_DOUBLE_EQ(seen.mul[2], 400.0 / 256.0);

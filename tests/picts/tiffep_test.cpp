@@ -222,7 +222,9 @@ TEST(TiffEP, Packed12NeverReadsPastItsInput) {
         if (n) memcpy(heap, cut.data(), n);
         bool ok = cPictTIFF_EP::unpackPacked12(heap, (long long)n, out);
         EXPECT_EQ(ok, n >= 3) << n;
-        if (ok) EXPECT_EQ(out.count, (long long)((n / 16) * 5 + (n % 16 >= 15 ? 5 : n % 16 / 3)) * 4) << n;
+        if (ok) {
+            EXPECT_EQ(out.count, (long long)((n / 16) * 5 + (n % 16 >= 15 ? 5 : n % 16 / 3)) * 4) << n;
+        }
         delete[] heap;
     }
 }

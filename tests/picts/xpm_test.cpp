@@ -59,7 +59,9 @@ TEST(XpmColors, EveryX11DatabaseNameInEverySpelling) {
             bool ok;
             unsigned int got = colorOf(spelling, ok);
             EXPECT_TRUE(ok) << spelling;
-            if (ok) EXPECT_EQ(got, want) << spelling;
+            if (ok) {
+                EXPECT_EQ(got, want) << spelling;
+            }
         }
         names++;
     }
