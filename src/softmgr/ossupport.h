@@ -29,7 +29,7 @@ const char* shortcutExtension();
 bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* categories, const char* executable,
                        const char* icon, const char* comment, bool elevated, const char* arguments,
                        const char* prefix = "qmx");
-// Writes a desktop entry at `path` (Desktop Entry Specification 1.0: values escaped,
+// Writes a desktop entry at `path` (the freedesktop desktop-entry format 1.0: values escaped,
 // Exec quoted word by word). `launcher` is put before the executable when given.
 bool createLinShortcut(const char* path, const char* executable, const char* categories, const char* name,
                        const char* icon, const char* comment, const char* launcher, const char* arguments);

@@ -384,7 +384,7 @@ TEST(SoftMgrCopy, BundleFilesBesideTheExecutable) {
 }
 
 // Unescapes a desktop-entry string value, then splits Exec into words by its quoting
-// rules: a plain reference model of the Desktop Entry Specification.
+// rules: a plain reference model of the freedesktop desktop-entry format.
 std::vector<std::string> parseExec(const std::string& value) {
     std::string s;
     for (size_t i = 0; i < value.size(); i++) {

@@ -1,5 +1,5 @@
 // cJP2Decode: the JP2 file layer (ISO/IEC 15444-1 Annex I): the signature and file-type
-// boxes, the header box with its image header, bit depths, colour specification, palette,
+// boxes, the header box with its image header, bit depths, colour box, palette,
 // component mapping and channel definitions, then the codestream box read by cJ2KDecode.
 // After decoding it applies the channel definitions and the palette and sets the image's
 // colour space.
