@@ -52,11 +52,11 @@ bool pwriteAll(int fd, unsigned long long offset, const unsigned char* p, long l
     return true;
 }
 
-// Reads exactly `size` bytes and then the end, in pieces, hashing them and handing each
-// to `take`: a shrinking or growing source is refused.
+// Reads exactly `size` bytes and then the end, in pieces, handing each to `take` and
+// hashing them into `digest` when one is given: a shrinking or growing source is refused.
 template <class F>
 bool readWhole(cFileIOTarget* source, unsigned long long size, unsigned char* buf, long long bufSize,
-               unsigned char digest[32], F take) {
+               unsigned char* digest, F take) {
     sha256_context sha;
     sha256_starts(&sha);
     unsigned long long total = 0;
@@ -64,13 +64,25 @@ bool readWhole(cFileIOTarget* source, unsigned long long size, unsigned char* bu
         long long want = size - total < (unsigned long long)bufSize ? (long long)(size - total) : bufSize;
         long long got = source->read(buf, want);
         if (got <= 0) return false;
-        sha256_update(&sha, buf, (size_t)got);
+        if (digest) sha256_update(&sha, buf, (size_t)got);
         if (!take(buf, got, total)) return false;
         total += (unsigned long long)got;
     }
     unsigned char probe;
     if (source->read(&probe, 1) != 0) return false;
-    sha256_finish(&sha, digest);
+    if (digest) sha256_finish(&sha, digest);
+    return true;
+}
+
+bool preadAll(int fd, unsigned long long offset, unsigned char* p, long long n) {
+    while (n > 0) {
+        ssize_t r = pread(fd, p, (size_t)n, (off_t)offset);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= r;
+        offset += (unsigned long long)r;
+    }
     return true;
 }
 
@@ -142,15 +154,16 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
     if (!it) return -1;
     bool ok;
     if (!compress) {
-        // Stored: straight to the spool, after the bytes already there.
+        // Stored: straight to the spool, after the bytes already there; hashed when written.
         _typebuf<unsigned char> buf;
         unsigned long long at = mySpoolSize;
         ok = mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() && buf.set(kSpoolChunk) &&
-             readWhole(source, size, buf.ptr, buf.count, it->digest,
+             readWhole(source, size, buf.ptr, buf.count, nullptr,
                        [&](const unsigned char* p, long long n, unsigned long long done) {
                            return pwriteAll(mySpool, at + done, p, n);
                        });
         if (ok) {
+            it->hashed = false;
             it->where = eInSpool;
             it->at = at;
             it->stored = size;
@@ -229,7 +242,7 @@ cFileIOTarget* cSoftPkg::item(int index) {
     if ((unsigned int)index == kEmptyItem)
         return new (std::nothrow) cPkgItemStream(new (std::nothrow) cBufWrapperIO("", 0, false), false, 0, kNoBytesDigest);
     sPkgItem* it = find(index);
-    if (!it) return nullptr;
+    if (!it || !settle(it)) return nullptr;
     cFileIOTarget* stored = storedBytes(it);
     if (!stored) return nullptr;
     cPkgItemStream* s = new (std::nothrow) cPkgItemStream(stored, it->unpackedSize != 0, sizeOf(index), it->digest);
@@ -254,8 +267,31 @@ bool cSoftPkg::digest(int index, unsigned char out[32]) const {
         return true;
     }
     sPkgItem* it = find(index);
-    if (!it) return false;
+    if (!it || !settle(it)) return false;
     memcpy(out, it->digest, 32);
+    return true;
+}
+
+const cSoftPkg::sPkgItem* cSoftPkg::itemAt(int index) const {
+    sPkgItem* it = find(index);
+    return it && settle(it) ? it : nullptr;
+}
+
+bool cSoftPkg::settle(sPkgItem* it) const {
+    if (it->hashed) return true;
+    if (it->where != eInSpool || mySpool < 0) return false;
+    _typebuf<unsigned char> buf;
+    if (!buf.set(it->stored < (unsigned long long)kSpoolChunk ? (long long)it->stored : kSpoolChunk)) return false;
+    sha256_context sha;
+    sha256_starts(&sha);
+    for (unsigned long long done = 0; done < it->stored;) {
+        long long n = it->stored - done < (unsigned long long)buf.count ? (long long)(it->stored - done) : buf.count;
+        if (!preadAll(mySpool, it->at + done, buf.ptr, n)) return false;
+        sha256_update(&sha, buf.ptr, (size_t)n);
+        done += (unsigned long long)n;
+    }
+    sha256_finish(&sha, it->digest);
+    it->hashed = true;
     return true;
 }
 
@@ -278,10 +314,22 @@ bool cSoftPkg::savePackage(cFileIOTarget* target) {
     if (!buf.set(kSpoolChunk)) return false;
     unsigned char head[40];
     for (sPkgItem* it = myHead; it; it = it->next) {
+        // A spooled item that fits the buffer is read once: hashed there, then written.
+        bool held = !it->hashed && it->stored <= (unsigned long long)buf.count;
+        if (held) {
+            if (!preadAll(mySpool, it->at, buf.ptr, (long long)it->stored)) return false;
+            SHA2Hash(buf.ptr, it->digest, (size_t)it->stored);
+            it->hashed = true;
+        }
+        if (!settle(it)) return false;
         putU32(head, it->unpackedSize);
         putU32(head + 4, (unsigned int)it->stored);
         memcpy(head + 8, it->digest, 32);
         if (!target->writef(head, 40)) return false;
+        if (held) {
+            if (!target->writef(buf.ptr, (long long)it->stored)) return false;
+            continue;
+        }
         cFileIOTarget* from = storedBytes(it);
         if (!from) return false;
         unsigned long long done = 0;

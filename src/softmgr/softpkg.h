@@ -24,6 +24,7 @@ public:
         unsigned long long at = 0;      // offset of the stored bytes in the spool or the plain body
         unsigned long long stored = 0;  // stored length, wherever the bytes are
         unsigned char where = eInMemory;
+        bool hashed = true;  // false for a spooled item until its digest is taken from the spool
         sPkgItem* next = nullptr;
     };
 
@@ -63,8 +64,8 @@ public:
     unsigned int count() const { return myCount; }
     // Stored length of an item (0 when there is no such item).
     unsigned long long storedSizeOf(int index) const;
-    // The item itself, or null.
-    const sPkgItem* itemAt(int index) const { return find(index); }
+    // The item itself (its digest taken), or null.
+    const sPkgItem* itemAt(int index) const;
 
     // SHA-256 of the stream from its position to its end; false only for a null stream.
     static bool mkDigest(cFileIOTarget* source, unsigned char out[32]);
@@ -90,6 +91,10 @@ private:
     bool openSpool();
     // A reader of an item's stored bytes (owned by the caller), or null.
     cFileIOTarget* storedBytes(const sPkgItem* it);
+    // Takes a spooled item's digest from the spool when it has none yet (make reads each
+    // file once into the spool and leaves hashing to the writer, whose pipeline has the
+    // time to spare); false when the spool cannot be read.
+    bool settle(sPkgItem* it) const;
 
     sPkgItem* myHead = nullptr;
     sPkgItem* myTail = nullptr;
