@@ -1,17 +1,22 @@
 #!/bin/sh
-# Installing the package of a 512 MiB tree of mixed text and binary files against
-# `unzip` of a zip of the same tree, in one run, each in a fresh target: wall time and
-# peak memory (/usr/bin/time -v) of the whole process, and their ratios.
-#   bench/bench_install.sh [program]   (default: build/softmgr, a Release build)
+# Installing the package of a generated tree of mixed text and binary files against
+# /usr/bin/unzip of a zip of the same tree, each run into a fresh target (the target is
+# removed between runs, untimed), runs interleaved: median and minimum wall time and peak
+# memory (/usr/bin/time) of the whole process, and the ratios ours / unzip. The install
+# side is build/pkginstall: the installer's checks and installation job without windows.
+#   bench/bench_install.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
+#   PKGBENCH_MIB=2048 for a larger tree (default 512); RUNS=n (default 3)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-PROG=${1:-$ROOT/build/softmgr}
+BUILD=${1:-$ROOT/build-bench}
 MIB=${PKGBENCH_MIB:-512}
-[ -x "$PROG" ] || { echo "no program at $PROG (bash scripts/build.sh first)"; exit 1; }
-for tool in zip unzip python3 bc; do
-    command -v $tool >/dev/null || { echo "$tool not installed"; exit 1; }
+RUNS=${RUNS:-3}
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target softmgr_devbundle pkginstall -j4 >/dev/null
+PROG=$BUILD/SoftManager.app/Contents/MacOS/softmgr
+for tool in /usr/bin/zip /usr/bin/unzip /usr/bin/python3 /usr/bin/time; do
+    [ -x $tool ] || { echo "$tool not installed"; exit 1; }
 done
-[ -x /usr/bin/time ] || { echo "/usr/bin/time not installed (apt-get install time)"; exit 1; }
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT INT TERM
@@ -66,25 +71,30 @@ eula = "$WORK/eula.idx"
 "$WORK/tree" = \$pgm ""
 TXT
 echo "make ..."
-mkdir -p "$WORK/h1" "$WORK/unz"
+mkdir -p "$WORK/h1"
 (cd "$WORK" && HOME="$WORK/h1" "$PROG" make scenario.txt "$WORK/Bench.app" >/dev/null)
 echo "zip -r ..."
-(cd "$WORK" && zip -q -r tree.zip tree)
+(cd "$WORK" && /usr/bin/zip -q -r tree.zip tree)
+rm -rf "$WORK/tree"
 sync
 
-measure() {  # label, command...: prints "<label> <seconds> <peak KiB>"
-    label=$1
-    shift
-    /usr/bin/time -v "$@" 2>"$WORK/time.txt" >/dev/null || { cat "$WORK/time.txt"; exit 1; }
-    wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$WORK/time.txt" |
-        awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')
-    rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt")
-    echo "$label $wall $rss"
-}
-INST=$(measure install env HOME="$WORK/h1" "$PROG" install "$WORK/Bench.app/Contents/Resources/scenario.data")
-rm -rf "$WORK/h1/Applications/Bench"
-sync
-UNZ=$(measure unzip unzip -q "$WORK/tree.zip" -d "$WORK/unz")
-echo "$INST" | awk '{ printf "install: %.2f s, peak %d MiB\n", $2, $3 / 1024 }'
-echo "$UNZ" | awk '{ printf "unzip:   %.2f s, peak %d MiB\n", $2, $3 / 1024 }'
-echo "$INST $UNZ" | awk '{ printf "time install / unzip = %.2f, peak memory install / unzip = %.1f\n", $2 / $5, $3 / $6 }'
+: >"$WORK/results"
+for r in $(seq "$RUNS"); do
+    rm -rf "$WORK/h1/Applications" "$WORK/h1/.qmx" "$WORK/unz"
+    HOME="$WORK/h1" /usr/bin/time -f "install %e %M" -a -o "$WORK/results" "$BUILD/pkginstall" \
+        "$WORK/Bench.app/Contents/Resources/scenario.data" "$WORK/h1/Applications/Bench" "$PROG"
+    mkdir -p "$WORK/unz"
+    /usr/bin/time -f "unzip %e %M" -a -o "$WORK/results" /usr/bin/unzip -q "$WORK/tree.zip" -d "$WORK/unz"
+done
+/usr/bin/python3 - "$WORK/results" <<'PY'
+import statistics, sys
+rows = {}
+for line in open(sys.argv[1]):
+    name, sec, kb = line.split()
+    rows.setdefault(name, []).append((float(sec), int(kb)))
+fig = {n: (statistics.median(s for s, _ in v), min(s for s, _ in v), max(k for _, k in v) / 1024) for n, v in rows.items()}
+for n in ("install", "unzip"):
+    print("%-8s median %7.2f s  min %7.2f s  peak %8.1f MiB" % ((n,) + fig[n]))
+i, u = fig["install"], fig["unzip"]
+print("install / unzip: time %.2f (min %.2f), peak memory %.1f" % (i[0] / u[0], i[1] / u[1], i[2] / u[2]))
+PY
