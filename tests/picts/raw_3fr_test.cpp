@@ -62,12 +62,7 @@ H3frSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPict3FR d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPict3FR>(f, seen); }
 
 }  // namespace
 

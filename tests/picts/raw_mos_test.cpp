@@ -62,12 +62,7 @@ MosSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictMOS d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPictMOS>(f, seen); }
 
 }  // namespace
 

@@ -74,12 +74,7 @@ NefSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictNEF d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPictNEF>(f, seen); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/memio.h"
 #include "testutil.h"
 
 class cPictBase;
@@ -56,5 +57,13 @@ struct SeenFrame {
 };
 // Decodes with `picture` while the hook records the frame; the decode's result.
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen);
+// The same for a kit file in memory and a new decoder of type T; seen may be null.
+template <class T>
+bool decodeKitFile(const std::vector<unsigned char>& file, SeenFrame* seen = nullptr) {
+    cBufWrapperIO io(file.data(), (long long)file.size());
+    T decoder;
+    SeenFrame local;
+    return decodeSeeingFrame(decoder, &io, seen ? *seen : local);
+}
 
 }  // namespace rawkit
