@@ -62,12 +62,7 @@ H3frSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPict3FR d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPict3FR>(f, seen); }
 
 }  // namespace
 
@@ -93,25 +88,13 @@ TEST(Raw3fr, KitFramesDecodeExactly) {
 
 TEST(Raw3fr, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (const Case& c : kCases) {
             if (!c.peers) continue;
-            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            SCOPED_TRACE(c.name);
             H3frSpec s = specFor(c);
-            std::vector<unsigned char> f = write3fr(s);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(&c - kCases) + ".3fr");
-            ASSERT_TRUE(testutil::writeFile(path, f));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            EXPECT_EQ(w, s.width);
-            EXPECT_EQ(h, s.height);
-            EXPECT_EQ(peer, s.frame);
+            EXPECT_TRUE(peerReadsAs(tool, dir, write3fr(s), ".3fr", s.width, s.height, s.frame));
         }
-    }
 }
 
 TEST(Raw3fr, FileRules) {
@@ -283,12 +266,9 @@ TEST(Raw3fr, DngShareDecodesAsTheDngDecoderReadsIt) {
             decodes(part);
         }
         if (c.samples != 1) continue;
-        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-            if (!testutil::haveTool(tool)) continue;
-            const std::string path = dir.file(std::string("share") + tool + std::to_string(&c - kShares) + ".3fr");
-            ASSERT_TRUE(testutil::writeFile(path, f));
+        for (const char* tool : installedPeers()) {
             int w = 0, hh = 0;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, hh);
+            std::vector<uint16_t> peer = peerFrameOf(tool, dir, f, ".3fr", w, hh);
             if (peer.empty()) {
                 printf("%s does not read the %s kit file\n", tool, c.name);
                 continue;

@@ -106,21 +106,15 @@ TEST(RawArw, KitFramesDecodeExactly) {
 
 TEST(RawArw, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers()) {
         for (const Layout& l : layouts()) {
             if (l.be) continue;  // Sony writes little-endian files; the peers read those
             SCOPED_TRACE(testing::Message() << tool << " " << l.name);
             ArwSpec s = specFor(l);
             std::vector<uint16_t> coded;
             std::vector<unsigned char> f = writeArw(s, &coded);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(l.w) + l.name[0] + ".arw");
-            ASSERT_TRUE(testutil::writeFile(path, f));
             int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
+            std::vector<uint16_t> peer = peerFrameOf(tool, dir, f, ".arw", w, h);
             ASSERT_EQ(w, s.width);
             // dcraw also shows the 8 extra rows an ARW1 strip codes; the picture is above them.
             if (l.layout == ArwSpec::lArw1 && h == s.height + 8) {
@@ -299,14 +293,5 @@ TEST(RawArw, EmbeddedPreviewWholeAndScaled) {
     ASSERT_TRUE(cPictARW::validFor(&io, &info));
     EXPECT_TRUE(info.hasPreview);
     cPictARW d;
-    cPictDummy whole, scaled;
-    io.set_fp(0);
-    ASSERT_TRUE(d.getPreview(&io, &whole, nullptr, nullptr));
-    EXPECT_EQ(whole.width(), 41);
-    EXPECT_EQ(whole.height(), 27);
-    long long mw = 20, mh = 20;
-    io.set_fp(0);
-    ASSERT_TRUE(d.getPreview(&io, &scaled, &mw, &mh));
-    EXPECT_EQ(scaled.width(), 20);
-    EXPECT_EQ(scaled.height(), 13);
+    expectKitPreview(d, &io);
 }

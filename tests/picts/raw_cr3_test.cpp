@@ -15,6 +15,7 @@
 #include "picts/pictdummy.h"
 #include "picts/raw/canon/pictcr3.h"
 #include "rawkit/canonenc.h"
+#include "rawkit/peers.h"
 #include "testutil.h"
 
 using namespace rawkit;
@@ -176,12 +177,8 @@ TEST(CanonCr3, BoxesMustMakeProgress) {
 }
 
 TEST(CanonCr3, RealFileProbesLikeThePeer) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    std::vector<unsigned char> f = testutil::readFile(std::string(env ? env : QMX_SHARED_DATA) + "/raw/CanonRaw.cr3");
-    if (f.empty()) {
-        printf("skipped: CanonRaw.cr3 not found\n");
-        return;
-    }
+    std::vector<unsigned char> f = sharedRawFile("CanonRaw.cr3");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictCR3 d;
     cPictBase::sPictInfo info;

@@ -87,15 +87,9 @@ TEST(CanonCrw, KitFramesDecodeExactlyAsThePeersReadThem) {
         EXPECT_EQ(seen.margins[3], 2u);
         EXPECT_EQ(seen.black, c.lowBits ? 128u : 0u);
         if (!c.peers) continue;
-        std::string path = dir.file("kit.crw");
-        ASSERT_TRUE(testutil::writeFile(path, file));
-        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-            if (!testutil::haveTool(tool)) {
-                printf("skipped %s: not installed\n", tool);
-                continue;
-            }
+        for (const char* tool : installedPeers()) {
             int w = 0, h = 0;
-            std::vector<uint16_t> got = peerFrame(tool, path, w, h);
+            std::vector<uint16_t> got = peerFrameOf(tool, dir, file, ".crw", w, h);
             // LibRaw gives the whole sensor frame, dcraw the picture's size from the frame's corner.
             std::vector<uint16_t> want = s.frame;
             if (w == s.width && h == s.height) {
@@ -210,12 +204,8 @@ TEST(CanonCrw, HostileHeapsAndTruncations) {
 }
 
 TEST(CanonCrw, RealFileProbesLikeThePeer) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    std::vector<unsigned char> f = testutil::readFile(std::string(env ? env : QMX_SHARED_DATA) + "/raw/CanonRaw.crw");
-    if (f.empty()) {
-        printf("skipped: CanonRaw.crw not found\n");
-        return;
-    }
+    std::vector<unsigned char> f = sharedRawFile("CanonRaw.crw");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictCRW d;
     cPictBase::sPictInfo info;

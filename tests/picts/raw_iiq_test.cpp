@@ -18,10 +18,6 @@ using namespace rawkit;
 
 namespace {
 
-std::string sharedRaw(const std::string& name) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
-}
 
 IiqSpec spec(int w, int h, unsigned seed) {
     IiqSpec s;
@@ -112,29 +108,17 @@ TEST(RawIiq, KitFramesDecodeExactly) {
 // dcraw only: LibRaw's unprocessed_raw does not return on these small kit files.
 TEST(RawIiq, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers({"dcraw"}))
         // dcraw does not open ZIP-stored files.
         for (bool zip : {false, true}) {
             if (zip && std::string(tool) == "dcraw") continue;
-            SCOPED_TRACE(testing::Message() << tool << (zip ? " zip" : " plain"));
+            SCOPED_TRACE(zip ? "zip" : "plain");
             IiqSpec s = spec(64, 40, 11);
             s.zip = zip;
             s.format = 5;
             s.black = 64;
-            std::vector<unsigned char> file = writeIiq(s);
-            std::string path = dir.file(std::string("kit") + (zip ? "z" : "p") + tool + ".iiq");
-            ASSERT_TRUE(testutil::writeFile(path, file));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            ASSERT_EQ(w, s.width);
-            ASSERT_EQ(h, s.height);
-            EXPECT_EQ(peer, model(s));
+            EXPECT_TRUE(peerReadsAs(tool, dir, writeIiq(s), ".iiq", s.width, s.height, model(s)));
         }
-    }
 }
 
 TEST(RawIiq, CorruptAndHostileFilesFailCleanly) {
@@ -207,11 +191,8 @@ TEST(RawIiq, CorruptAndHostileFilesFailCleanly) {
 }
 
 TEST(RawIiq, RealFileProbedLikePeers) {
-    const std::vector<unsigned char> f = testutil::readFile(sharedRaw("PhaseOne.iiq"));
-    if (f.empty()) {
-        printf("skipped: PhaseOne.iiq not found\n");
-        return;
-    }
+    const std::vector<unsigned char> f = sharedRawFile("PhaseOne.iiq");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;
     ASSERT_TRUE(cPictIIQ::validFor(&io, &info));

@@ -18,30 +18,13 @@
 #include "picts/raw/interpolate.h"
 #include "picts/raw/rawljpeg.h"
 #include "rawkit/ljpegenc.h"
+#include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
 using namespace rawkit;
 
 namespace {
-
-// The raw frame a peer reads from `path` (16-bit PGM); empty when it gave none.
-std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path, int& w, int& h) {
-    std::vector<unsigned char> pgm;
-    if (tool == "dcraw") {
-        std::string out;
-        if (testutil::run({"dcraw", "-D", "-4", "-t", "0", "-c", path}, &out) != 0) return {};
-        pgm.assign(out.begin(), out.end());
-    } else {
-        if (testutil::run({"unprocessed_raw", "-q", path}) != 0) return {};
-        pgm = testutil::readFile(path + ".pgm");
-    }
-    jpegtest::Image im = jpegtest::parsePnm(pgm);
-    w = im.w;
-    h = im.h;
-    if (im.channels != 1) return {};
-    return im.px;
-}
 
 // Decodes the lossless-JPEG block at [offset, offset + length) of a file as a width x height frame.
 std::vector<uint16_t> ourFrame(const std::vector<unsigned char>& file, uint64_t offset, uint64_t length, int width,
@@ -107,19 +90,8 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
                         ours[(size_t)(ty + y) * c.width + tx + x] = tile[(size_t)y * tw + x];
             }
         EXPECT_EQ(ours, s.frame);
-        std::string path = dir.file("kit.dng");
-        ASSERT_TRUE(testutil::writeFile(path, file));
-        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-            if (!testutil::haveTool(tool)) {
-                std::printf("skipped %s: not installed\n", tool);
-                continue;
-            }
-            int w = 0, h = 0;
-            std::vector<uint16_t> got = peerFrame(tool, path, w, h);
-            ASSERT_EQ(w, c.width) << tool;
-            ASSERT_EQ(h, c.height) << tool;
-            EXPECT_EQ(got, s.frame) << tool;
-        }
+        for (const char* tool : installedPeers())
+            EXPECT_TRUE(peerReadsAs(tool, dir, file, ".dng", c.width, c.height, s.frame));
     }
 }
 
@@ -146,19 +118,8 @@ TEST(RawKitOracle, SlicedFramesReadAsTheirFrame) {
         uint64_t off = 0, len = 0;
         std::vector<unsigned char> file = writeCr2(s, off, len);
         EXPECT_EQ(ourFrame(file, off, len, c.width, c.height, c.slices, c.sliceWidth), s.frame);
-        std::string path = dir.file("kit.cr2");
-        ASSERT_TRUE(testutil::writeFile(path, file));
-        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-            if (!testutil::haveTool(tool)) {
-                std::printf("skipped %s: not installed\n", tool);
-                continue;
-            }
-            int w = 0, h = 0;
-            std::vector<uint16_t> got = peerFrame(tool, path, w, h);
-            ASSERT_EQ(w, c.width) << tool;
-            ASSERT_EQ(h, c.height) << tool;
-            EXPECT_EQ(got, s.frame) << tool;
-        }
+        for (const char* tool : installedPeers())
+            EXPECT_TRUE(peerReadsAs(tool, dir, file, ".cr2", c.width, c.height, s.frame));
     }
 }
 
@@ -259,16 +220,7 @@ TEST(RawKitOracle, DifferenceCategory16FollowsTheDngVersion) {
         EXPECT_EQ(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, c.extraBits), s.frame);
         // Read the other way, the same bytes are not this frame.
         EXPECT_NE(ourFrame(file, blocks.offset[0], blocks.length[0], 32, 32, 0, 0, !c.extraBits), s.frame);
-        std::string path = dir.file("d16.dng");
-        ASSERT_TRUE(testutil::writeFile(path, file));
-        for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-            if (!testutil::haveTool(tool)) {
-                std::printf("skipped %s: not installed\n", tool);
-                continue;
-            }
-            int w = 0, h = 0;
-            EXPECT_EQ(peerFrame(tool, path, w, h), s.frame) << tool;
-        }
+        for (const char* tool : installedPeers()) EXPECT_TRUE(peerReadsAs(tool, dir, file, ".dng", 32, 32, s.frame));
     }
 }
 

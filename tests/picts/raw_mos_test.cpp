@@ -62,12 +62,7 @@ MosSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictMOS d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPictMOS>(f, seen); }
 
 }  // namespace
 
@@ -91,25 +86,13 @@ TEST(RawMos, KitFramesDecodeExactly) {
 
 TEST(RawMos, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (const Case& c : kCases) {
             if (!c.peers) continue;
-            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            SCOPED_TRACE(c.name);
             MosSpec s = specFor(c);
-            std::vector<unsigned char> f = writeMos(s);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(&c - kCases) + ".mos");
-            ASSERT_TRUE(testutil::writeFile(path, f));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            EXPECT_EQ(w, s.width);
-            EXPECT_EQ(h, s.height);
-            EXPECT_EQ(peer, s.frame);
+            EXPECT_TRUE(peerReadsAs(tool, dir, writeMos(s), ".mos", s.width, s.height, s.frame));
         }
-    }
 }
 
 TEST(RawMos, PacketRules) {

@@ -28,10 +28,6 @@ std::vector<uint16_t> ramp(int w, int h, unsigned seed, unsigned maxv = 4095) {
     return f;
 }
 
-std::string sharedRaw(const std::string& name) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
-}
 
 }  // namespace
 
@@ -87,13 +83,9 @@ TEST(RawMrw, KitFramesDecodeExactly) {
 // would show here.
 TEST(RawMrw, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (bool packed : {false, true}) {
-            SCOPED_TRACE(testing::Message() << tool << (packed ? " packed" : " 16-bit"));
+            SCOPED_TRACE(packed ? "packed" : "16-bit");
             MrwSpec s;
             s.packed = packed;
             // The peers choose the layout by model; these models agree with the size.
@@ -101,16 +93,8 @@ TEST(RawMrw, KitFilesReadAlikeByPeers) {
             s.width = 40;
             s.height = 26;
             s.frame = ramp(s.width, s.height, 7);
-            std::vector<unsigned char> file = writeMrw(s);
-            std::string path = dir.file(std::string("kit") + (packed ? "p" : "u") + tool + ".mrw");
-            ASSERT_TRUE(testutil::writeFile(path, file));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            ASSERT_EQ(w, s.width);
-            ASSERT_EQ(h, s.height);
-            EXPECT_EQ(peer, s.frame);
+            EXPECT_TRUE(peerReadsAs(tool, dir, writeMrw(s), ".mrw", s.width, s.height, s.frame));
         }
-    }
 }
 
 TEST(RawMrw, CraftedChainsFailCleanly) {
@@ -164,11 +148,8 @@ TEST(RawMrw, CraftedChainsFailCleanly) {
 }
 
 TEST(RawMrw, RealSampleProbesAndRefusesItsCutFrame) {
-    std::vector<unsigned char> file = testutil::readFile(sharedRaw("Minolta.mrw"));
-    if (file.empty()) {
-        printf("skipped: Minolta.mrw not found\n");
-        return;
-    }
+    std::vector<unsigned char> file = sharedRawFile("Minolta.mrw");
+    if (file.empty()) return;
     cBufWrapperIO io(file.data(), (long long)file.size());
     cPictBase::sPictInfo info;
     ASSERT_TRUE(cPictMRW::validFor(&io, &info));
@@ -203,15 +184,6 @@ TEST(RawMrw, PreviewOffsetCountsFromTheTiffHeader) {
         ASSERT_TRUE(cPictMRW::validFor(&io, &info));
         EXPECT_TRUE(info.hasPreview);
         cPictMRW d;
-        cPictDummy whole, scaled;
-        io.set_fp(0);
-        ASSERT_TRUE(d.getPreview(&io, &whole, nullptr, nullptr));
-        EXPECT_EQ(whole.width(), 41);
-        EXPECT_EQ(whole.height(), 27);
-        long long mw = 20, mh = 20;
-        io.set_fp(0);
-        ASSERT_TRUE(d.getPreview(&io, &scaled, &mw, &mh));
-        EXPECT_EQ(scaled.width(), 20);
-        EXPECT_EQ(scaled.height(), 13);
+        expectKitPreview(d, &io);
     }
 }

@@ -74,12 +74,7 @@ NefSpec specFor(const Case& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictNEF d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPictNEF>(f, seen); }
 
 }  // namespace
 
@@ -104,26 +99,15 @@ TEST(RawNef, KitFramesDecodeExactly) {
 
 TEST(RawNef, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (const Case& c : kCases) {
             if (!c.peers) continue;
-            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            SCOPED_TRACE(c.name);
             NefSpec s = specFor(c);
             std::vector<uint16_t> coded;
-            std::vector<unsigned char> f = writeNef(s, &coded);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(&c - kCases) + ".nef");
-            ASSERT_TRUE(testutil::writeFile(path, f));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            EXPECT_EQ(w, s.width);
-            EXPECT_EQ(h, s.height);
-            EXPECT_EQ(peer, coded);
+            const std::vector<unsigned char> f = writeNef(s, &coded);
+            EXPECT_TRUE(peerReadsAs(tool, dir, f, ".nef", s.width, s.height, coded));
         }
-    }
 }
 
 TEST(RawNef, LinearizationReadWithinItsLength) {
@@ -323,13 +307,8 @@ TEST(RawNef, Preview) {
 }
 
 TEST(RawNef, RealSampleStructure) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    const std::string path = std::string(env ? env : QMX_SHARED_DATA) + "/raw/Nikon.nef";
-    std::vector<unsigned char> f = testutil::readFile(path);
-    if (f.empty()) {
-        printf("skipped: %s not found\n", path.c_str());
-        return;
-    }
+    std::vector<unsigned char> f = sharedRawFile("Nikon.nef");
+    if (f.empty()) return;
     // dcraw -i -v: "Camera: Nikon D70", "Full size: 3040 x 2014", "Image size: 3039 x 2014".
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;

@@ -111,27 +111,14 @@ TEST(RawOrf, BalanceWithoutSettingsAndWithoutMakerNote) {
 
 TEST(RawOrf, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         // (Plain 16-bit strips the peers take for compressed data.)
-        for (OrfSpec::Layout layout : {OrfSpec::Packed12, OrfSpec::Compressed}) {
+        for (OrfSpec::Layout layout : {OrfSpec::Packed12, OrfSpec::Compressed})
             for (bool be : {false, true}) {
-                SCOPED_TRACE(testing::Message() << tool << " layout " << layout << (be ? " MM" : " II"));
+                SCOPED_TRACE(testing::Message() << "layout " << layout << (be ? " MM" : " II"));
                 OrfSpec s = spec(layout, 64, 40, be);
-                std::vector<unsigned char> file = writeOrf(s);
-                std::string path = dir.file("kit" + std::to_string(layout) + (be ? "m" : "i") + tool + ".orf");
-                ASSERT_TRUE(testutil::writeFile(path, file));
-                int w, h;
-                std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-                ASSERT_EQ(w, s.width);
-                ASSERT_EQ(h, s.height);
-                EXPECT_EQ(peer, s.frame);
+                EXPECT_TRUE(peerReadsAs(tool, dir, writeOrf(s), ".orf", s.width, s.height, s.frame));
             }
-        }
-    }
 }
 
 TEST(RawOrf, PreviewFromMakerNote) {
@@ -144,16 +131,7 @@ TEST(RawOrf, PreviewFromMakerNote) {
     ASSERT_TRUE(cPictORF::validFor(&io, &info));
     EXPECT_TRUE(info.hasPreview);
     cPictORF d;
-    cPictDummy whole, small;
-    io.set_fp(0);
-    ASSERT_TRUE(d.getPreview(&io, &whole, nullptr, nullptr));
-    EXPECT_EQ(whole.width(), 41);
-    EXPECT_EQ(whole.height(), 27);
-    long long mw = 20, mh = 20;
-    io.set_fp(0);
-    ASSERT_TRUE(d.getPreview(&io, &small, &mw, &mh));
-    EXPECT_EQ(small.width(), 20);
-    EXPECT_EQ(small.height(), 13);
+    expectKitPreview(d, &io);
 }
 
 TEST(RawOrf, CorruptAndShortFilesFailCleanly) {

@@ -60,12 +60,7 @@ PefSpec specFor(const Code& c) {
     return s;
 }
 
-bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) {
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictPEF d;
-    SeenFrame s;
-    return decodeSeeingFrame(d, &io, seen ? *seen : s);
-}
+bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { return decodeKitFile<cPictPEF>(f, seen); }
 
 }  // namespace
 
@@ -91,27 +86,15 @@ TEST(RawPef, KitFramesDecodeExactly) {
 
 TEST(RawPef, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (const Code& c : kCodes) {
             // Little-endian packed files: the peers read their bits in another order than
             // the one the format gives; no real file of this kind is known.
             if (c.code == PefSpec::cPacked12 && !c.be) continue;
-            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            SCOPED_TRACE(c.name);
             PefSpec s = specFor(c);
-            std::vector<unsigned char> f = writePef(s);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(c.code) + (c.be ? "b" : "l") + ".pef");
-            ASSERT_TRUE(testutil::writeFile(path, f));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            EXPECT_EQ(w, s.width);
-            EXPECT_EQ(h, s.height);
-            EXPECT_EQ(peer, s.frame);
+            EXPECT_TRUE(peerReadsAs(tool, dir, writePef(s), ".pef", s.width, s.height, s.frame));
         }
-    }
 }
 
 TEST(RawPef, MakerNoteRules) {

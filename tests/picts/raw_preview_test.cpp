@@ -15,6 +15,7 @@
 #include "picts/raw/rawljpeg.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/tiff/tiffgeneric.h"
+#include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
@@ -172,11 +173,8 @@ TEST(RawPreview, RealRawFilesDecodeOrFailCleanly) {
     const char* names[] = {"CanonRaw.cr2", "Nikon.nef", "Panasonic.rw2", "DNG.dng", "PhaseOne.iiq", "colorchart.dng"};
     int tried = 0;
     for (const char* name : names) {
-        std::vector<unsigned char> file = testutil::readFile(std::string(QMX_SHARED_DATA) + "/raw/" + name);
-        if (file.empty()) {
-            std::printf("skipped %s: not present\n", name);
-            continue;
-        }
+        std::vector<unsigned char> file = sharedRawFile(name);
+        if (file.empty()) continue;
         cBufWrapperIO io(file.data(), (long long)file.size());
         PreviewFinder f;
         if (f.processStream(&io, ~0ULL)) {

@@ -20,10 +20,6 @@ using namespace rawkit;
 
 namespace {
 
-std::string sharedRaw(const std::string& name) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
-}
 
 RafSpec spec(int w, int h, int bits, unsigned seed) {
     RafSpec s;
@@ -176,11 +172,8 @@ TEST(RawRaf, CraftedAndShortFilesFailCleanly) {
 }
 
 TEST(RawRaf, RealFileProbedAndPreviewed) {
-    const std::vector<unsigned char> f = testutil::readFile(sharedRaw("FujiFilm.raf"));
-    if (f.empty()) {
-        printf("skipped: FujiFilm.raf not found\n");
-        return;
-    }
+    const std::vector<unsigned char> f = sharedRawFile("FujiFilm.raf");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;
     // The raw block is cut out: its directory cannot be walked.

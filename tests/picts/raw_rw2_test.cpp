@@ -19,10 +19,6 @@ using namespace rawkit;
 
 namespace {
 
-std::string sharedRaw(const std::string& name) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
-}
 
 // Smooth enough for the compressed code (steps within its reach), never below 16.
 std::vector<uint16_t> scene(int w, int h, unsigned seed) {
@@ -111,25 +107,13 @@ TEST(RawRw2, KitFramesDecodeExactly) {
 // LibRaw refuses these small kit files as a format it does not support; dcraw reads them.
 TEST(RawRw2, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers({"dcraw"}))
         for (Rw2Spec::Layout layout : {Rw2Spec::Plain16, Rw2Spec::Packed12, Rw2Spec::Compressed}) {
-            SCOPED_TRACE(testing::Message() << tool << " layout " << layout);
+            SCOPED_TRACE(testing::Message() << "layout " << layout);
             // Rows a multiple of ten samples wide: the peers pad the 12-bit packing per row.
             Rw2Spec s = spec(layout, 140, 64, "DMC-KIT");
-            std::vector<unsigned char> file = writeRw2(s);
-            std::string path = dir.file(std::string("kit") + std::to_string(layout) + tool + ".rw2");
-            ASSERT_TRUE(testutil::writeFile(path, file));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            ASSERT_EQ(w, s.width);
-            ASSERT_EQ(h, s.height);
-            EXPECT_EQ(peer, s.frame);
+            EXPECT_TRUE(peerReadsAs(tool, dir, writeRw2(s), ".rw2", s.width, s.height, s.frame));
         }
-    }
 }
 
 TEST(RawRw2, ShortAndCraftedFilesFailCleanly) {
@@ -195,11 +179,8 @@ TEST(RawRw2, PackedSizeCheckedIn64Bits) {
 }
 
 TEST(RawRw2, RealFileProbedLikePeers) {
-    const std::vector<unsigned char> f = testutil::readFile(sharedRaw("Panasonic.rw2"));
-    if (f.empty()) {
-        printf("skipped: Panasonic.rw2 not found\n");
-        return;
-    }
+    const std::vector<unsigned char> f = sharedRawFile("Panasonic.rw2");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;
     ASSERT_TRUE(cPictRWL::validFor(&io, &info));

@@ -90,27 +90,15 @@ TEST(RawSrw, KitFramesDecodeExactly) {
 
 TEST(RawSrw, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : {"dcraw", "unprocessed_raw"}) {
-        if (!testutil::haveTool(tool)) {
-            printf("skipped %s: not installed\n", tool);
-            continue;
-        }
+    for (const char* tool : installedPeers())
         for (const Code& c : kCodes) {
             if (!c.peers) continue;
-            SCOPED_TRACE(testing::Message() << tool << " " << c.name);
+            SCOPED_TRACE(c.name);
             SrwSpec s = specFor(c);
             std::vector<uint16_t> coded;
-            std::vector<unsigned char> f = writeSrw(s, &coded);
-            std::string path = dir.file(std::string("kit") + tool + std::to_string(c.w) + std::to_string(c.code) +
-                                        (c.bePacking ? "b" : "l") + ".srw");
-            ASSERT_TRUE(testutil::writeFile(path, f));
-            int w, h;
-            std::vector<uint16_t> peer = peerFrame(tool, path, w, h);
-            EXPECT_EQ(w, s.width);
-            EXPECT_EQ(h, s.height);
-            EXPECT_EQ(peer, coded);
+            const std::vector<unsigned char> f = writeSrw(s, &coded);
+            EXPECT_TRUE(peerReadsAs(tool, dir, f, ".srw", s.width, s.height, coded));
         }
-    }
 }
 
 namespace {

@@ -29,10 +29,6 @@ std::vector<uint16_t> smoothRgb(uint32_t w, uint32_t h) {
 std::vector<unsigned char> jpegFixture(const char* name) {
     return testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/" + name);
 }
-std::string sharedRaw(const std::string& name) {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
-}
 
 }  // namespace
 
@@ -184,12 +180,8 @@ TEST(RawX3f, CraftedDirectoriesAndTruncationsFail) {
 TEST(RawX3f, RealSamples) {
     // dcraw -i -v: SigmaDP2.x3f "Full size: 2688 x 1792" (raw format 30); Sigma.x3f is an
     // older format (6) without a JPEG preview, which is not taken.
-    std::vector<unsigned char> dp2 = testutil::readFile(sharedRaw("SigmaDP2.x3f"));
-    std::vector<unsigned char> sd = testutil::readFile(sharedRaw("Sigma.x3f"));
-    if (dp2.empty() || sd.empty()) {
-        printf("skipped: Sigma samples not found\n");
-        return;
-    }
+    std::vector<unsigned char> dp2 = sharedRawFile("SigmaDP2.x3f"), sd = sharedRawFile("Sigma.x3f");
+    if (dp2.empty() || sd.empty()) return;
     cBufWrapperIO io(dp2.data(), (long long)dp2.size());
     cPictBase::sPictInfo info;
     ASSERT_TRUE(cPictX3F::validFor(&io, &info));

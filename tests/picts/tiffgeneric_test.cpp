@@ -2,10 +2,13 @@
 // hostile input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
 #include "base/memio.h"
+#include "picts/raw/olympus/pictorf.h"
+#include "picts/raw/panasonic/pictrwl.h"
 #include "picts/tiff/tiffgeneric.h"
 #include "testutil.h"
 #include "tiffbytes.h"
@@ -193,6 +196,39 @@ TEST(TiffGeneric, RefusesBadHeadersAndHostileDirectories) {
     cRecorder r;
     EXPECT_FALSE(r.processStream(nullptr, ~0ULL));
     EXPECT_EQ(r.error(), 1);
+}
+
+// Formats with TIFF's structure under their own magic take theirs and nothing else: the
+// Olympus walker no plain TIFF, the Panasonic one no big-endian file.
+TEST(TiffGeneric, FormatsWithOwnMagicsTakeOnlyThem) {
+    struct Case {
+        unsigned char head[4];
+        bool tiff, orf, rwl;
+    };
+    const Case cases[] = {
+        {{'I', 'I', 42, 0}, true, false, false},   {{'M', 'M', 0, 42}, true, false, false},
+        {{'I', 'I', 'R', 'O'}, false, true, false}, {{'M', 'M', 'O', 'R'}, false, true, false},
+        {{'I', 'I', 'R', 'S'}, false, true, false}, {{'M', 'M', 'S', 'R'}, false, true, false},
+        {{'I', 'I', 'O', 'R'}, false, false, false}, {{'I', 'I', 'U', 0}, false, false, true},
+        {{'M', 'M', 0, 'U'}, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string((const char*)c.head, 4));
+        // The header, then an empty first directory at 8.
+        std::vector<unsigned char> f(c.head, c.head + 4);
+        const bool be = c.head[0] == 'M';
+        for (unsigned char b : {0, 0, 0, 8}) f.push_back(b);
+        if (!be) std::reverse(f.begin() + 4, f.end());
+        f.resize(f.size() + 6, 0);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        cRecorder tiff;
+        cPictORF orf;
+        cPictRWL rwl;
+        EXPECT_EQ(tiff.processStream(&io, ~0ULL), c.tiff);
+        EXPECT_EQ(orf.processStream(&io, ~0ULL), c.orf);
+        EXPECT_EQ(rwl.processStream(&io, ~0ULL), c.rwl);
+        EXPECT_EQ(rwl.error(), c.rwl ? 0 : cTiffGeneric::teBadHeader);
+    }
 }
 
 TEST(TiffGeneric, TypeZeroTagZeroIsDeliveredEmptyAndCallbacksCanStop) {

@@ -3,11 +3,7 @@
 #include "picts/raw/rawbits.h"
 
 void cRawBitsMSB::wrap(const unsigned char* data, long long size, bool ffStuffing) {
-    myData = data;
-    mySize = data && size > 0 ? size : 0;
-    myPos = 0;
-    myAcc = 0;
-    myBits = myPad = 0;
+    start(data, size);
     myStuffing = ffStuffing;
     myMarker = false;
 }
@@ -73,11 +69,7 @@ void cRawBitsLSB::fill() {
 }
 
 void cRawBits32::wrap(const unsigned char* data, long long size, bool bigEndianWords) {
-    myData = data;
-    mySize = data && size > 0 ? size : 0;
-    myPos = 0;
-    myAcc = 0;
-    myBits = myPad = 0;
+    start(data, size);
     myBE = bigEndianWords;
 }
 

@@ -77,10 +77,10 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
         myError = teBadHeader;
         return false;
     }
-    unsigned short version = rd16(h + 2, be);
+    const eHeaderLayout layout = headerLayout(be, rd16(h + 2, be));
     unsigned long long first;
     bool big;
-    if (version == 43) {
+    if (layout == hlBigTiff) {
         unsigned char o[8];
         if (!io->set_fp(8) || !io->readf(o, 8)) {
             myError = teShortRead;
@@ -93,7 +93,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
             return false;
         }
         big = true;
-    } else if (version == 42) {
+    } else if (layout == hlClassic) {
         first = rd32(h + 4, be);
         if (first < 8) {
             myError = teBadHeader;
@@ -106,6 +106,10 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
     }
     markVisited(first);
     return processStream(io, be, big, (unsigned int)first, size);
+}
+
+cTiffGeneric::eHeaderLayout cTiffGeneric::headerLayout(bool, unsigned short version) const {
+    return version == 42 ? hlClassic : version == 43 ? hlBigTiff : hlRefused;
 }
 
 bool cTiffGeneric::processStream(cFileIOTarget* io, bool bigEndian, bool bigTiff, unsigned int offset,

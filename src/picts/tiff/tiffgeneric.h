@@ -52,6 +52,11 @@ public:
     // Reads the header at 0 and walks the first IFD; clears position, error and the
     // visited directories first.
     virtual bool processStream(cFileIOTarget* io, unsigned long long size);
+    // The layout a header's version number names in the given byte order: 42 classic,
+    // 43 BigTIFF. Formats that keep TIFF's structure under a magic number of their own
+    // take theirs (and only theirs) here.
+    enum eHeaderLayout { hlRefused, hlClassic, hlBigTiff };
+    virtual eHeaderLayout headerLayout(bool bigEndian, unsigned short version) const;
     // Once per entry: data points at the inline value (offset 0), or is null for an
     // out-of-line value at offset. The default reads it and calls onTag.
     virtual bool onRawTag(int tag, int type, const void* data, int size, unsigned int offset);

@@ -1,8 +1,12 @@
 // Peer tools and the frame hook for the raw kit's tests.
 #include "peers.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "../jpeg_testutil.h"
 #include "picts/pictbase.h"
+#include "picts/pictdummy.h"
 #include "picts/raw/interpolate.h"
 #include "picts/raw/rawhook.h"
 #include "testutil.h"
@@ -26,6 +30,65 @@ std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path
     w = im.w;
     h = im.h;
     return im.px;
+}
+
+std::vector<const char*> installedPeers(std::initializer_list<const char*> tools) {
+    std::vector<const char*> present;
+    for (const char* tool : tools) {
+        if (testutil::haveTool(tool))
+            present.push_back(tool);
+        else
+            printf("skipped %s: not installed\n", tool);
+    }
+    return present;
+}
+
+std::vector<uint16_t> peerFrameOf(const char* tool, const testutil::TempDir& dir, const std::vector<unsigned char>& file,
+                                  const std::string& ext, int& w, int& h) {
+    static int files = 0;
+    const std::string path = dir.file("kit" + std::to_string(++files) + ext);
+    w = h = 0;
+    if (!testutil::writeFile(path, file)) return {};
+    return peerFrame(tool, path, w, h);
+}
+
+testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& dir,
+                                     const std::vector<unsigned char>& file, const std::string& ext, int width,
+                                     int height, const std::vector<uint16_t>& frame) {
+    int w, h;
+    const std::vector<uint16_t> got = peerFrameOf(tool, dir, file, ext, w, h);
+    if (w != width || h != height)
+        return testing::AssertionFailure() << tool << " read " << w << " x " << h << ", not " << width << " x " << height;
+    for (size_t i = 0; i < got.size() && i < frame.size(); i++)
+        if (got[i] != frame[i])
+            return testing::AssertionFailure() << tool << " read " << got[i] << " at sample " << i << ", not " << frame[i];
+    if (got.size() != frame.size())
+        return testing::AssertionFailure() << tool << " read " << got.size() << " samples, not " << frame.size();
+    return testing::AssertionSuccess();
+}
+
+std::vector<unsigned char> sharedRawFile(const std::string& name) {
+    const char* env = getenv("QMX_SHARED_DATA");
+    std::vector<unsigned char> f = testutil::readFile(std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name);
+    if (f.empty()) printf("skipped: %s not found\n", name.c_str());
+    return f;
+}
+
+const char* const kSharedRawNames[12] = {"CanonRaw.cr2", "CanonRaw.cr3",  "CanonRaw.crw",  "DNG.dng",
+                                         "FujiFilm.raf", "Minolta.mrw",   "Nikon.nef",     "Panasonic.rw2",
+                                         "PhaseOne.iiq", "Sigma.x3f",     "SigmaDP2.x3f",  "colorchart.dng"};
+
+void expectKitPreview(cPictBase& decoder, cFileIOTarget* io) {
+    cPictDummy whole, scaled;
+    io->set_fp(0);
+    ASSERT_TRUE(decoder.getPreview(io, &whole, nullptr, nullptr));
+    EXPECT_EQ(whole.width(), 41);
+    EXPECT_EQ(whole.height(), 27);
+    long long mw = 20, mh = 20;
+    io->set_fp(0);
+    ASSERT_TRUE(decoder.getPreview(io, &scaled, &mw, &mh));
+    EXPECT_EQ(scaled.width(), 20);
+    EXPECT_EQ(scaled.height(), 13);
 }
 
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen) {

@@ -1,10 +1,17 @@
 // The peers of the raw test kit (black boxes): the raw frame `dcraw -D -4` or LibRaw's
-// `unprocessed_raw` reads from a file, and a raw decoder's frame as the frame hook shows it.
+// `unprocessed_raw` reads from a file, and a raw decoder's frame as the frame hook shows it;
+// the real raw samples of the shared test data.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "base/memio.h"
+#include "testutil.h"
 
 class cPictBase;
 class cFileIOTarget;
@@ -14,6 +21,28 @@ namespace rawkit {
 // The 16-bit grey frame a peer ("dcraw" or "unprocessed_raw") reads from the file at path;
 // empty when the peer is absent or refused the file.
 std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path, int& w, int& h);
+
+// The peers of `tools` that are installed; a line names each one that is not.
+std::vector<const char*> installedPeers(std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
+
+// Writes `file` into dir under a new name ending in `ext` (".orf": the peers may go by it)
+// and has `tool` read its frame, as peerFrame does.
+std::vector<uint16_t> peerFrameOf(const char* tool, const testutil::TempDir& dir, const std::vector<unsigned char>& file,
+                                  const std::string& ext, int& w, int& h);
+// Whether `tool` reads `file` (written as peerFrameOf does) as `frame`, width x height.
+testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& dir,
+                                     const std::vector<unsigned char>& file, const std::string& ext, int width,
+                                     int height, const std::vector<uint16_t>& frame);
+
+// A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty, and a line
+// saying so, when it is absent.
+std::vector<unsigned char> sharedRawFile(const std::string& name);
+// Every real raw sample of the shared test data, by name.
+extern const char* const kSharedRawNames[12];
+
+// The kit's embedded preview (the 41 x 27 base420.jpg) as the decoder gives it, whole and
+// scaled into 20 x 20; io at any position.
+void expectKitPreview(cPictBase& decoder, cFileIOTarget* io);
 
 // What the frame hook saw during one decode.
 struct SeenFrame {
@@ -28,5 +57,13 @@ struct SeenFrame {
 };
 // Decodes with `picture` while the hook records the frame; the decode's result.
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen);
+// The same for a kit file in memory and a new decoder of type T; seen may be null.
+template <class T>
+bool decodeKitFile(const std::vector<unsigned char>& file, SeenFrame* seen = nullptr) {
+    cBufWrapperIO io(file.data(), (long long)file.size());
+    T decoder;
+    SeenFrame local;
+    return decodeSeeingFrame(decoder, &io, seen ? *seen : local);
+}
 
 }  // namespace rawkit

@@ -134,32 +134,9 @@ bool cPictORF::validFor(cFileIOTarget* io, sPictInfo* info) {
     return p.isPicture(io, info);
 }
 
-bool cPictORF::processStream(cFileIOTarget* io, unsigned long long size) {
-    myIO = io;
-    myPos = 0;
-    myError = 0;
-    resetVisited();
-    if (!io) {
-        myError = teNoStream;
-        return false;
-    }
-    if (size == ~0ULL) size = io->size();
-    if (size < 8) {
-        myError = teBeyondStream;
-        return false;
-    }
-    unsigned char h[8];
-    if (!io->set_fp(0) || !io->readf(h, 8)) {
-        myError = teShortRead;
-        return false;
-    }
-    const bool be = h[0] == 'M';
-    const unsigned int magic = rawGet16(h + 2, be), first = rawGet32(h + 4, be);
-    if (h[0] != h[1] || (h[0] != 'I' && h[0] != 'M') || (magic != 0x4F52 && magic != 0x5352) || first < 8) {
-        myError = teBadHeader;
-        return false;
-    }
-    return processStream(io, be, false, first, size);
+cTiffGeneric::eHeaderLayout cPictORF::headerLayout(bool, unsigned short version) const {
+    // "IIRO", "MMOR" and "IIRS" (and "MMSR") in place of TIFF's 42; never BigTIFF.
+    return version == 0x4F52 || version == 0x5352 ? hlClassic : hlRefused;
 }
 
 void cPictORF::applyModel(const char* model, int size) {

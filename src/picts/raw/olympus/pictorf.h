@@ -19,9 +19,7 @@ public:
     bool supportsExtRendering() override { return false; }
     bool getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) override;
 
-    using cTiffGeneric::processStream;
-    // The header test with the Olympus magics ("IIRO", "IIRS", "MMOR", "MMSR").
-    bool processStream(cFileIOTarget* io, unsigned long long size) override;
+    eHeaderLayout headerLayout(bool bigEndian, unsigned short version) const override;
     bool onRawTag(int tag, int type, const void* data, int size, unsigned int offset) override;
     bool onTag(int tag, int type, const void* data, int size) override;
 

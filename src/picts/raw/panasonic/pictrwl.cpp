@@ -122,31 +122,9 @@ bool cPictRWL::validFor(cFileIOTarget* io, sPictInfo* info) {
     return p.isPicture(io, info);
 }
 
-bool cPictRWL::processStream(cFileIOTarget* io, unsigned long long size) {
-    myIO = io;
-    myPos = 0;
-    myError = 0;
-    resetVisited();
-    if (!io) {
-        myError = teNoStream;
-        return false;
-    }
-    if (size == ~0ULL) size = io->size();
-    if (size < 8) {
-        myError = teBeyondStream;
-        return false;
-    }
-    unsigned char h[8];
-    if (!io->set_fp(0) || !io->readf(h, 8)) {
-        myError = teShortRead;
-        return false;
-    }
-    const unsigned int first = rawGet32(h + 4, false);
-    if (h[0] != 'I' || h[1] != 'I' || rawGet16(h + 2, false) != 0x55 || first < 8) {
-        myError = teBadHeader;
-        return false;
-    }
-    return processStream(io, false, false, first, size);
+cTiffGeneric::eHeaderLayout cPictRWL::headerLayout(bool bigEndian, unsigned short version) const {
+    // "IIU\0": little-endian only, 0x55 in place of TIFF's 42.
+    return !bigEndian && version == 0x55 ? hlClassic : hlRefused;
 }
 
 void cPictRWL::applyModel(const char* model, int size) {

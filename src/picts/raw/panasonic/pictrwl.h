@@ -22,9 +22,7 @@ public:
     bool decode(cFileIOTarget* io) override;
     bool supportsExtRendering() override { return false; }
 
-    using cTiffGeneric::processStream;
-    // The header test ("II", 0x0055, first directory at 8 or later), then the first directory.
-    bool processStream(cFileIOTarget* io, unsigned long long size) override;
+    eHeaderLayout headerLayout(bool bigEndian, unsigned short version) const override;
     bool onTag(int tag, int type, const void* data, int size) override;
 
     // After a probe or decode.
