@@ -29,7 +29,7 @@ const char* linkText(cChildElement* form) {
 // ---- cLangsGrid ----
 
 void cLangsGrid::setLangs(const _List<int>& langs) {
-    if (!myLangs.set(langs.count())) myLangs.set(0);
+    myLangs.set(langs.count());  // empty when that fails: nothing to pick, cancel still works
     long long i = 0;
     for (auto* it = langs.head; it && i < myLangs.count; it = it->next) myLangs.ptr[i++] = it->value;
     notifyGridChanged(true);
