@@ -55,7 +55,8 @@ struct sPkgInstallContext : public cSoftPkgScenario {
 };
 
 // The questions of the installation and uninstallation jobs. The windowed implementation
-// sends them as actions to the form that hosts the job and waits (cJobQuestionAction).
+// sends them as actions to the form that hosts the job and waits (cRespondLangAction,
+// cAskReleaseAction, ...).
 class cJobAsker {
 public:
     virtual ~cJobAsker() {}

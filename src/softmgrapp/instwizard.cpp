@@ -327,17 +327,16 @@ void cInstWizard::onMouseButton(int x, int y, int button, bool down) {
 void cInstWizard::onMouseMoving(int x, int y) { setPointer(active(x, y) >= 0 ? 3 : 0); }
 
 bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
-    if (action->type == eJobAskLang && action->sent()) {
+    if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
         // The installation job's busy file: ask whether to try again.
-        cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
-        if (!q->answer) return true;
+        if (!q->giveUp) return true;
         if (q->path.empty()) {
-            *q->answer = true;
+            *q->giveUp = true;
             return true;
         }
         _guardchar<char> m;
         formatWith(string(25), q->path.ptr, m);
-        *q->answer = !ask(true, m.ptr);
+        *q->giveUp = !ask(true, m.ptr);
         return true;
     }
     if (action->type == eActClick && (sender == myReadmeBox || sender == myLicenceBox)) {

@@ -14,6 +14,7 @@
 #include "softmgr/ossupport.h"
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
+#include "softmgrapp/langselect.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/messageform.h"
@@ -75,44 +76,31 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
 
 int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {
     int answer = current;
-    cJobQuestionAction* a = new cJobQuestionAction(eJobAskLang);
-    a->lang = &answer;
-    a->langs = &langs;
-    a->code = code;
-    if (!host || !host->sendAction(a)) return 11;
+    if (!host || !host->sendAction(new cRespondLangAction(&answer, &langs, code))) return 11;
     return answer;
 }
 
 bool cSentAsker::applyLang(int lang) {
     int done = -1;
-    cJobQuestionAction* a = new cJobQuestionAction(eJobApplyLang);
-    a->lang = &done;
-    a->messageIndex = lang;
-    return host && host->sendAction(a) && done == lang;
+    return host && host->sendAction(new cApplyLangAction(lang, &done)) && done == lang;
 }
 
 bool cSentAsker::askRetry(const char* path, bool removing) {
     bool giveUp = false;
-    cJobQuestionAction* a = new cJobQuestionAction(releaseType);
-    a->answer = &giveUp;
-    a->path.set(path);
-    if (!host || !host->sendAction(a)) return false;
+    if (!host || !host->sendAction(new cAskReleaseAction(releaseType, &giveUp, path))) return false;
     return !giveUp;
 }
 
 bool cSentAsker::confirm(int messageIndex) {
     bool yes = false;
-    cJobQuestionAction* a = new cJobQuestionAction(eJobConfirm);
-    a->answer = &yes;
-    a->messageIndex = messageIndex;
-    return host && host->sendAction(a) && yes;
+    return host && host->sendAction(new cJobConfirmAction(&yes, messageIndex)) && yes;
 }
 
 // Applies a language asked for by a job, on the UI thread.
 static bool handleApplyLang(cChildElement::cChildAction* action) {
-    if (action->type != eJobApplyLang) return false;
-    cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
-    if (cSOPKGLang::applyLang(q->messageIndex) && q->lang) *q->lang = q->messageIndex;
+    cApplyLangAction* a = dynamic_cast<cApplyLangAction*>(action);
+    if (!a) return false;
+    if (cSOPKGLang::applyLang(a->lang) && a->applied) *a->applied = a->lang;
     return true;
 }
 
@@ -148,130 +136,6 @@ bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
         return true;
     }
     return cCustomForm::onAction(sender, action);
-}
-
-// ---- cLangSelectionForm ----
-
-int cLangSelectionForm::chooseLang(const _List<int>& list, int preselect, const char* code, cChildElement* parent,
-                                   cWindowMaker* maker) {
-    if (list.empty()) return 11;
-    if (list.count() == 1) return list.head->value;
-    if (gConsoleMessages) {
-        // No one to ask: the preselected language when offered, else the first.
-        for (auto* it = list.head; it; it = it->next)
-            if (it->value == preselect) return preselect;
-        return list.head->value;
-    }
-    cLangSelectionForm* f = new cLangSelectionForm;
-    if (!f->langs.set(list.count())) {
-        delete f;
-        return 11;
-    }
-    long long i = 0;
-    for (auto* it = list.head; it; it = it->next) f->langs.ptr[i++] = it->value;
-    f->preselect = preselect;
-    int r = parent && parent->host() ? parent->modal("", 380, 370, f)
-                                     : cChildElement::modalWindow(maker ? maker : appWindowMaker(), "", 400, 370, f,
-                                                                  nullptr, 0);
-    return r <= 0 ? 11 : r - 1;
-}
-
-int cLangSelectionForm::selectedLang() const {
-    if (selected < 0 || selected >= langs.count) return 11;
-    return langs.ptr[selected];
-}
-
-namespace {
-
-// One language of the list: its flag and its native name in a 30-pixel cell (the grid
-// control of the toolkit takes this place later).
-class cLangRow : public cAppButtonBase {
-public:
-    int lang = 11;
-    void onPaint(cCanvas* canvas) override {
-        sRect r = {0, 0, width(), height()};
-        unsigned int fill = activated() ? 0xF4E8DD : 0xFFFFFF, frame = activated() ? 0xDFCAB7 : 0xFFFFFF;
-        canvas->drawRect(&r, fill, frame);
-        sPoint at = {10, 3};
-        if (cPicture* flag = ciLangImage27x22(lang)) canvas->drawTransparent(&at, flag);
-        canvas->setTextMode(mkStdFont());
-        canvas->setTextColors(0x655654, fill);
-        const char* name = ciLangName(lang);
-        canvas->drawText(55, 7, false, name ? name : "?");
-    }
-};
-
-}  // namespace
-
-void cLangSelectionForm::applyTexts() {
-    if (myTitle) myTitle->setText(string(0), cCanvas::taLeft);
-    if (mySubtitle) mySubtitle->setText(string(1), cCanvas::taLeft);
-    if (myStart) myStart->setText(string(2));
-}
-
-void cLangSelectionForm::onConstruct() {
-    cCustomForm::onConstruct();
-    clientArea()->setBgColor(0xE7E7E7);
-    myTitle = new cStaticElement;
-    clientArea()->attach(myTitle, 15, 20, 360, 34);
-    myTitle->setFont(mkTitleFont());
-    mySubtitle = new cStaticElement;
-    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
-    mySubtitle->setFont(mkStdFont());
-    myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
-    mySubtitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
-    myPanel = new cPanelChild;
-    clientArea()->attach(myPanel, 0, 0, 10, 10);
-    clientArea()->anchor(myPanel, 15, 85, -31, 230);
-    myPanel->setBgColor(0xFFFFFF);
-    myPanel->setBorderColor(0xDBCAC7);
-    if (myRows.set(langs.count)) {
-        for (long long i = 0; i < langs.count; i++) {
-            cLangRow* row = new cLangRow;
-            row->lang = langs.ptr[i];
-            myPanel->attach(row, 8, 10 + (int)i * 30, 10, 30);
-            myPanel->anchor(row, 8, 10 + (int)i * 30, -17, 30);
-            myRows.ptr[i] = row;
-            if (langs.ptr[i] == preselect && selected < 0) selected = (int)i;
-        }
-        if (selected >= 0) myRows.ptr[selected]->setActivated(true);
-    }
-    myStart = new cWZIButton;
-    clientArea()->attach(myStart, 0, 0, 100, 26);
-    clientArea()->anchor(myStart, -116, 330, 100, 26);
-    applyTexts();
-    if (selected >= 0) myRows.ptr[selected]->focus();
-}
-
-bool cLangSelectionForm::onAction(cChildElement* sender, cChildAction* action) {
-    if (action->type == eActClick) {
-        if (sender == myStart) return onFormAccept();
-        for (long long i = 0; i < myRows.count; i++) {
-            if (sender != myRows.ptr[i]) continue;
-            if (selected >= 0) myRows.ptr[selected]->setActivated(false);
-            selected = (int)i;
-            myRows.ptr[i]->setActivated(true);
-            // The form switches to the picked language at once.
-            int lang = langs.ptr[i];
-            if (lang <= 10 && lang != cLibLang::appliedLang() && cSOPKGLang::applyLang(lang)) {
-                applyTexts();
-                repaint();
-            }
-            return true;
-        }
-    }
-    return cCustomForm::onAction(sender, action);
-}
-
-bool cLangSelectionForm::onFormAccept() {
-    int lang = selectedLang();
-    if (lang <= 10) end_modal(lang + 1);
-    return true;
-}
-
-bool cLangSelectionForm::onFormCancel() {
-    if (appMessageBox(this, nullptr, 4, string(3)) == 1) end_modal(0);
-    return true;
 }
 
 // ---- cJobPanel ----
@@ -421,8 +285,7 @@ bool cInstallInitUI::onClose() { return !(job && job->runs()); }
 
 bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
-    if (action->type == eJobAskLang && action->sent()) {
-        cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
+    if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
         if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
         return true;
     }
@@ -458,12 +321,11 @@ public:
     }
     bool onClose() override { return !(panel && panel->runs()); }
     bool onAction(cChildElement* sender, cChildAction* action) override {
-        if (action->type == eJobAskLang && action->sent()) {
-            cJobQuestionAction* q = static_cast<cJobQuestionAction*>(action);
+        if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
             _guardchar<char> m;
             formatMessage(str("pkgm::instw", 25, "Failed to update the existing file!\n%s\n\nTry again?"),
                           q->path.ptr, m);
-            if (q->answer) *q->answer = q->path.empty() || appMessageBox(this, nullptr, 4, m.ptr) != 1;
+            if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, 4, m.ptr) != 1;
             return true;
         }
         if (action->type == eJobEnded && !action->sent()) {
@@ -561,25 +423,24 @@ bool cUninstallInitUI::onClose() { return !(job && job->runs()); }
 
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
-    cJobQuestionAction* q = action->sent() ? static_cast<cJobQuestionAction*>(action) : nullptr;
-    if (q && action->type == eJobAskLang) {
+    if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
         if (q->lang && q->langs)
             *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, ctx ? ctx->codeName.ptr : "", this);
         return true;
     }
-    if (q && action->type == eJobConfirm) {
-        if (q->answer) *q->answer = appMessageBox(this, nullptr, 4, string(q->messageIndex)) == 1;
+    if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
+        if (q->yes) *q->yes = appMessageBox(this, nullptr, 4, string(q->messageIndex)) == 1;
         return true;
     }
-    if (q && action->type == eJobAskRelease) {
-        if (!q->answer) return true;
+    if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
+        if (!q->giveUp) return true;
         if (q->path.empty()) {
-            *q->answer = true;
+            *q->giveUp = true;
             return true;
         }
         _guardchar<char> m;
         formatMessage(string(4), q->path.ptr, m);
-        *q->answer = appMessageBox(this, nullptr, 4, m.ptr) != 1;
+        *q->giveUp = appMessageBox(this, nullptr, 4, m.ptr) != 1;
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {

@@ -1,8 +1,8 @@
 // The windowed side of installation and uninstallation: the job panel with its stages
 // and progress bar, the installation job panel, the loading form of the installation
-// start, the uninstallation form, the windowless message form, the language selection
-// form, and the message boxes they show. Jobs never open a window: their questions are
-// sent actions to the form that hosts them, answered on the UI thread.
+// start, the uninstallation form, the windowless message form, and the message boxes they
+// show. Jobs never open a window: their questions are sent actions to the form that hosts
+// them, answered on the UI thread (the language question by cLangSelectionForm).
 #pragma once
 
 #include <atomic>
@@ -28,16 +28,48 @@ enum eJobActionTypes {
     eJobApplyLang = 11,  // a job asks the UI thread to apply a language
 };
 
-// A job's question; the form writes the answer through the pointers.
-class cJobQuestionAction : public cChildElement::cSentChildAction {
+// The jobs' questions, sent actions answered by the hosting form through their pointers.
+
+// The language question (type 8): the form overwrites *lang with the user's choice, a
+// number above 10 when the question was cancelled.
+class cRespondLangAction : public cChildElement::cSentChildAction {
 public:
-    explicit cJobQuestionAction(int type) : cSentChildAction(type) {}
-    int* lang = nullptr;                // in: preselected; out: chosen (above 10: cancelled)
-    const _List<int>* langs = nullptr;  // offered languages
-    const char* code = nullptr;         // the package's code name
-    bool* answer = nullptr;             // confirmation (yes), or give-up for a busy file
-    int messageIndex = 0;
-    _guardchar<char> path;              // the busy file
+    cRespondLangAction(int* lang, const _List<int>* langs, const char* code)
+        : cSentChildAction(eJobAskLang), lang(lang), langs(langs), code(code) {}
+    int* lang;                // in: preselected; out: chosen
+    const _List<int>* langs;  // offered languages
+    const char* code;         // the package's code name
+};
+
+// A file that could not be moved or removed (type 8 from the installation job to the
+// wizard, 10 from the uninstallation to its form): the form asks whether to try again
+// and sets *giveUp when the user declines; without a path it gives up at once.
+class cAskReleaseAction : public cChildElement::cSentChildAction {
+public:
+    cAskReleaseAction(int type, bool* giveUp, const char* path) : cSentChildAction(type), giveUp(giveUp) {
+        this->path.set(path);
+    }
+    bool* giveUp;
+    _guardchar<char> path;
+};
+
+// A yes/no question of the uninstallation (type 9): *yes gets the answer to message
+// messageIndex of the form's section.
+class cJobConfirmAction : public cChildElement::cSentChildAction {
+public:
+    cJobConfirmAction(bool* yes, int messageIndex)
+        : cSentChildAction(eJobConfirm), yes(yes), messageIndex(messageIndex) {}
+    bool* yes;
+    int messageIndex;
+};
+
+// A job asks the UI thread to apply a language (type 11); *applied becomes that
+// language when it was applied.
+class cApplyLangAction : public cChildElement::cSentChildAction {
+public:
+    cApplyLangAction(int lang, int* applied) : cSentChildAction(eJobApplyLang), lang(lang), applied(applied) {}
+    int lang;
+    int* applied;
 };
 
 // A job's end, posted with its result.
@@ -86,34 +118,6 @@ public:
 private:
     cStaticElement* myStatus = nullptr;
     int myKind = 0;
-};
-
-// The language question: a list of the offered languages and a Start button.
-class cLangSelectionForm : public cCustomForm {
-public:
-    // 11 for an empty list, the one language of a list of one, else the user's choice
-    // (11 when cancelled).
-    static int chooseLang(const _List<int>& langs, int preselect, const char* code, cChildElement* parent,
-                          cWindowMaker* maker = nullptr);
-    int selectedLang() const;
-
-    void onConstruct() override;
-    bool onAction(cChildElement* sender, cChildAction* action) override;
-    bool onFormAccept() override;
-    bool onFormCancel() override;
-    const char* wantLangResource() override { return "pkgm::langs"; }
-
-    _typebuf<int> langs;
-    int preselect = 11;
-    int selected = -1;
-
-private:
-    void applyTexts();
-    cPanelChild* myPanel = nullptr;
-    cStaticElement* myTitle = nullptr;
-    cStaticElement* mySubtitle = nullptr;
-    cWZIButton* myStart = nullptr;
-    _typebuf<cAppButtonBase*> myRows;
 };
 
 class cProgressChild;

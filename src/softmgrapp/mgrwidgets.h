@@ -10,5 +10,7 @@ bool loadPackageIcon(const char* path, int dim, cPicture& out);
 // The built-in icon at dim x dim, made from the application's 128 x 128 icon.
 bool builtinIcon(int dim, cPicture& out);
 
-// Scales top-down 0xAARRGGBB pixels by area averaging.
+// Scales top-down 0xAARRGGBB pixels by area averaging, colour weighted by alpha: unlike
+// cPicture::stretchTo, which averages each channel alone, the transparent black around an
+// icon does not darken its soft edges.
 bool scalePicture(const cPicture& from, int w, int h, cPicture& out);

@@ -14,7 +14,9 @@
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/jobforms.h"
+#include "softmgrapp/langselect.h"
 #include "softmgrapp/sopkglang.h"
+#include "ui/controls/link.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
 
@@ -83,7 +85,7 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
         cLangSelectionForm* lf = dynamic_cast<cLangSelectionForm*>(root);
         if (depth == 2 && lf) {
             askedWith = lf->preselect;
-            EXPECT_EQ(lf->langs.count, 3);
+            EXPECT_EQ(lf->grid()->langCount(), 3);
             return 3 + 1;  // Japanese
         }
         return -2;
@@ -271,13 +273,13 @@ TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
                 p->startInstall(ctx);
             }
             bool onAction(cChildElement*, cChildAction* a) override {
-                if (a->type == eJobAskLang && a->sent()) {
-                    cJobQuestionAction* q = static_cast<cJobQuestionAction*>(a);
+                if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(a)) {
+                    EXPECT_EQ(a->type, (int)eJobAskLang) << "the installation's busy file travels as type 8";
                     asked->push_back(q->path.ptr);
                     std::string png = std::string(QMX_BINARY_DIR) + "/jobpanel.png";
                     if (maker) maker->snapshotPNG(maker->lastWindow(), png.c_str());
                     if (retry) fs->busy = false;
-                    *q->answer = !retry;  // give up unless retrying
+                    *q->giveUp = !retry;  // give up unless retrying
                     return true;
                 }
                 if (a->type == eJobEnded) end_modal(1);
@@ -314,19 +316,124 @@ TEST_F(JobForms, WindowlessMessageForm) {
     }
 }
 
-TEST_F(JobForms, LanguageFormSnapshot) {
-    cLangSelectionForm* f = new cLangSelectionForm;
-    f->langs.set(3);
-    f->langs.ptr[0] = eLangENG, f->langs.ptr[1] = eLangDEU, f->langs.ptr[2] = eLangJPN;
-    f->preselect = eLangDEU;
+// The language form driven by keys on its grid: the preselection is quiet (no switch),
+// Up and Down switch the UI at once, Left and Right stay on the line, accepting needs a
+// valid language, Escape asks first.
+TEST_F(JobForms, LanguageFormKeysPickSwitchAndAccept) {
+    const int kBad = 12;
+    _List<int> list;
+    for (int l : {(int)eLangENG, (int)eLangDEU, (int)eLangJPN, kBad, (int)eLangRUS, (int)eLangDEU}) *list.add() = l;
+    struct Case {
+        const char* what;
+        int preselect;
+        std::vector<int> keys;
+        int boxAnswer;  // the cancel confirmation: 1 yes
+        int openCell;   // selected cell when the form opens
+        int want;       // chooseLang's result
+        int applied;    // the UI language afterwards
+    } cases[] = {
+        {"preselection accepted as it is", eLangDEU, {kKeyEnter}, 0, 1, eLangDEU, eLangENG},
+        {"down switches at once", eLangDEU, {kKeyDown, kKeyEnter}, 0, 1, eLangJPN, eLangJPN},
+        {"left and right stay on the line", eLangDEU, {kKeyRight, kKeyLeft, kKeyEnter}, 0, 1, eLangDEU, eLangENG},
+        {"an id above 10 is neither applied nor returned", eLangJPN, {kKeyDown, kKeyEnter, kKeyDown, kKeyEnter}, 0, 2,
+         eLangRUS, eLangRUS},
+        {"nothing preselected: Enter waits for a pick", eLangTUR, {kKeyEnter, kKeyDown, kKeyEnter}, 0, -1, eLangENG,
+         eLangENG},
+        {"escape, no, then a pick", eLangJPN, {kKeyEscape, kKeyUp, kKeyEnter}, 0, 2, eLangDEU, eLangDEU},
+        {"escape, yes", eLangDEU, {kKeyEscape}, 1, 1, 11, eLangENG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cSOPKGLang::applyLang(eLangENG);
+        int openCell = -2, openLang = -2, linkShown = -1;
+        std::string linkText;
+        script.answer = [&](cChildElement* root, int depth) {
+            if (depth > 1) return c.boxAnswer;
+            cLangSelectionForm* f = dynamic_cast<cLangSelectionForm*>(root);
+            if (!f) return 0;
+            maker.pumpAll();
+            openCell = f->grid()->selectedCell();
+            EXPECT_EQ(cLibLang::appliedLang(), (int)eLangENG) << "the preselection switched the language";
+            openLang = f->selectedLang();
+            for (int k : c.keys) {
+                linkShown = f->link() && f->link()->visible_child();
+                linkText = f->link() && f->link()->text() ? f->link()->text() : "";
+                maker.injectKey(maker.lastWindow(), k);
+                maker.pumpAll();
+            }
+            return -2;
+        };
+        EXPECT_EQ(cLangSelectionForm::chooseLang(list, c.preselect, "org.qmx.test", nullptr, &maker), c.want);
+        EXPECT_EQ(openCell, c.openCell);
+        EXPECT_EQ(openLang, c.openCell < 0 ? 11 : c.preselect);
+        EXPECT_EQ(cLibLang::appliedLang(), c.applied);
+        // The link follows the language: its text as the last key found it.
+        EXPECT_EQ(linkShown, 1);
+        if (c.keys.size() > 1) {
+            EXPECT_EQ(linkText, cCiomLangData::string("pkgm::langs", 4));
+        }
+    }
+}
+
+TEST_F(JobForms, LanguageFormResultsLinkAndSnapshot) {
+    _List<int> none, one, all;
+    *one.add() = eLangKOR;
+    for (int l = 0; l <= 10; l++) *all.add() = l;
+    // No window for fewer than two languages; none at all without a display.
+    script.answer = [&](cChildElement*, int) {
+        ADD_FAILURE() << "a window opened";
+        return 0;
+    };
+    EXPECT_EQ(cLangSelectionForm::chooseLang(none, eLangDEU, "x", nullptr, &maker), 11);
+    EXPECT_EQ(cLangSelectionForm::chooseLang(one, eLangDEU, "x", nullptr, &maker), (int)eLangKOR);
+    gConsoleMessages = true;
+    EXPECT_EQ(cLangSelectionForm::chooseLang(all, eLangJPN, "x", nullptr, &maker), (int)eLangJPN);
+    EXPECT_EQ(cLangSelectionForm::chooseLang(all, 11, "x", nullptr, &maker), (int)eLangENG);
+    gConsoleMessages = false;
+
+    // Eleven languages, the last preselected: scrolled into view, one column, no link
+    // without a code.
     std::string png = std::string(QMX_BINARY_DIR) + "/langform.png";
     script.answer = [&](cChildElement* root, int depth) {
-        cPlatformWindow* w = maker.lastWindow();
-        maker.snapshotPNG(w, png.c_str());
-        return static_cast<cLangSelectionForm*>(root)->selectedLang() + 1;
+        cLangSelectionForm* f = static_cast<cLangSelectionForm*>(root);
+        cLangsGrid* g = f->grid();
+        maker.pumpAll();
+        EXPECT_EQ(f->link(), nullptr);
+        EXPECT_EQ(g->cellsPerLine(), 1);
+        sRect r;
+        EXPECT_TRUE(g->cellRect(10, r));
+        EXPECT_GE(r.y - g->shiftY(), 0);
+        EXPECT_LE(r.y + r.h - g->shiftY(), g->height());
+        EXPECT_LE(r.x + r.w, g->width() - g->getVScrollRes()) << "the column runs under the bar";
+        EXPECT_GT(g->getVScrollRes(), 0);
+        // The selected cell's colours, read back from the window.
+        sPoint at = {0, 0}, origin = {0, 0};
+        g->absPos(at);
+        root->absPos(origin);
+        int x = at.x - origin.x + 100, y = at.y - origin.y + r.y - g->shiftY() + 27;
+        unsigned int px = maker.lastWindow()->canvas()->pixel(x, y);
+        EXPECT_EQ(px & 0xFFFFFF, 0xDDE8F4u);
+        maker.snapshotPNG(maker.lastWindow(), png.c_str());
+        return f->selectedLang() + 1;
     };
-    EXPECT_EQ(cChildElement::modalWindow(&maker, "", 400, 370, f, nullptr, 0), eLangDEU + 1);
+    EXPECT_EQ(cLangSelectionForm::chooseLang(all, eLangTUR, "", nullptr, &maker), (int)eLangTUR);
     EXPECT_TRUE(apptest::exists(png));
+
+    // The language page's address: the code percent-encoded.
+    struct {
+        const char* code;
+        const char* query;
+    } addresses[] = {
+        {"org.qmx.test-1_~", "org.qmx.test-1_~"}, {"a b&c=/?%", "a%20b%26c%3D%2F%3F%25"}, {"é", "%C3%A9"}};
+    for (auto& a : addresses) {
+        _guardchar<char> out;
+        ASSERT_TRUE(cLangSelectionForm::langPageAddress(a.code, out));
+        std::string got = out.ptr;
+        EXPECT_EQ(got.substr(got.find("/app_lang_opts.php?app=") + 23), a.query);
+        EXPECT_EQ(got.rfind("http://", 0), 0u);
+    }
+    _guardchar<char> out;
+    EXPECT_FALSE(cLangSelectionForm::langPageAddress("", out));
 }
 
 }  // namespace
