@@ -19,7 +19,13 @@ void prefaultLargeBuffer(void* p, long long bytes) {
     const unsigned long long page = 4096;
     unsigned long long a = ((unsigned long long)p + page - 1) & ~(page - 1);
     unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(page - 1);
-    if (e > a) madvise((void*)a, e - a, kPopulateWrite);
+    if (e <= a) return;
+    // Huge pages where the system grants them on request: one fault and one TLB entry per
+    // 2 MiB instead of per 4 KiB (12 MP decodes measurably faster).
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long ha = (a + huge - 1) & ~(huge - 1), he = e & ~(huge - 1);
+    if (he > ha) madvise((void*)ha, he - ha, MADV_HUGEPAGE);
+    madvise((void*)a, e - a, kPopulateWrite);
 #else
     (void)p;
     (void)bytes;
