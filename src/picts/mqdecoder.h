@@ -24,7 +24,7 @@ public:
     static constexpr unsigned int context(int index, int mps = 0) {
         return kQe[index] | (unsigned int)(mps << 7 | index) << 16;
     }
-    static const unsigned int kContextStart = 0x5601;  // index 0, MPS 0: context(0)
+    static constexpr unsigned int kContextStart = 0x5601;  // index 0, MPS 0: context(0)
 
     // One decision in the context.
     inline int decode(unsigned int& context);
