@@ -109,7 +109,7 @@ struct Bitmap {
 };
 
 // Text-like: a few dark blocks, strokes, noise, and runs of blank (typical) rows.
-Bitmap sample(int w, int h, unsigned seed) {
+inline Bitmap sample(int w, int h, unsigned seed) {
     Bitmap b;
     b.w = w, b.h = h;
     b.px.assign((size_t)w * h, 0);
@@ -127,7 +127,7 @@ Bitmap sample(int w, int h, unsigned seed) {
 }
 
 // The context of pixel (x, y), bit 0 first, read pixel by pixel.
-unsigned contextOf(const Bitmap& b, int tpl, const int* at, int x, int y) {
+inline unsigned contextOf(const Bitmap& b, int tpl, const int* at, int x, int y) {
     std::vector<int> bits;
     auto p = [&](int dx, int dy) { bits.push_back(b.at(x + dx, y + dy)); };
     auto a = [&](int k) { bits.push_back(b.at(x + at[2 * k], y + at[2 * k + 1])); };
@@ -164,7 +164,7 @@ unsigned contextOf(const Bitmap& b, int tpl, const int* at, int x, int y) {
     return ctx;
 }
 
-std::vector<unsigned char> encodeRegion(const Bitmap& b, int tpl, bool tpgdon, const int* at) {
+inline std::vector<unsigned char> encodeRegion(const Bitmap& b, int tpl, bool tpgdon, const int* at) {
     static const unsigned kSltp[4] = {0x9B25, 0x0795, 0x00E5, 0x0195};
     std::vector<MQEncoder::Ctx> ctx((size_t)1 << 16);
     MQEncoder mq;
@@ -183,7 +183,7 @@ std::vector<unsigned char> encodeRegion(const Bitmap& b, int tpl, bool tpgdon, c
 }
 
 // --- segments and files (T.88 7.2, Annex D) ---
-void put32(std::vector<unsigned char>& d, uint32_t v) {
+inline void put32(std::vector<unsigned char>& d, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) d.push_back((unsigned char)(v >> s));
 }
 
@@ -198,8 +198,8 @@ struct Options {
     bool openLength = false;     // region data length 0xFFFFFFFF
 };
 
-void segment(std::vector<unsigned char>& d, uint32_t number, int type, uint32_t page, bool page4,
-             const std::vector<unsigned char>& data, bool openLength = false) {
+inline void segment(std::vector<unsigned char>& d, uint32_t number, int type, uint32_t page, bool page4,
+                    const std::vector<unsigned char>& data, bool openLength = false) {
     put32(d, number);
     d.push_back((unsigned char)(type | (page4 ? 0x40 : 0)));
     d.push_back(0);  // no referred-to segments
@@ -211,7 +211,7 @@ void segment(std::vector<unsigned char>& d, uint32_t number, int type, uint32_t 
     d.insert(d.end(), data.begin(), data.end());
 }
 
-std::vector<unsigned char> jbig2File(const Bitmap& b, const Options& o) {
+inline std::vector<unsigned char> jbig2File(const Bitmap& b, const Options& o) {
     static const int kNominal[4][8] = {{3, -1, -3, -1, 2, -2, -2, -2}, {3, -1}, {2, -1}, {2, -1}};
     const int* at = o.at.empty() ? kNominal[o.tpl] : o.at.data();
     std::vector<unsigned char> d;

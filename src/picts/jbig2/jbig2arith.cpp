@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "picts/jbig2/mqdecoder.h"
+#include "picts/mqdecoder.h"
 #include "picts/sizecheck.h"
 
 namespace {

@@ -72,16 +72,16 @@ inline unsigned int signIndex(uint32_t f) {
 
 }  // namespace
 
-// The sign of a sample that just became significant (T.800 D.3.2).
 // A local view of the MQ decoder for one pass: registers by value, contexts in place.
 struct sMq {
-    cJP2MQCoder::sRegs r;
-    uint8_t* ctx;
-    explicit sMq(cJP2MQCoder& m) : r(m.regs()), ctx(m.contexts()) {}
-    int decode(int cx) { return cJP2MQCoder::decode(r, ctx, cx); }
-    void store(cJP2MQCoder& m) { m.regs() = r; }
+    cMQDecoder mq;
+    unsigned int* ctx;
+    sMq(const cMQDecoder& m, unsigned int* contexts) : mq(m), ctx(contexts) {}
+    int decode(int cx) { return mq.decode(ctx[cx]); }
+    void store(cMQDecoder& m) const { m = mq; }
 };
 
+// The sign of a sample that just became significant (T.800 D.3.2).
 inline int mqSign(sMq& mq, uint32_t f) {
     uint8_t s = kLuts.sc[signIndex(f)];
     return mq.decode(s & 0x7F) ^ (s >> 7);
@@ -108,9 +108,9 @@ void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp, int s) {
 template <bool Vsc, bool Raw>
 void cJP2Tier1::sigPass(int bp) {
     const uint8_t* zc = kLuts.zc[myOrient];
-    sMq mq(myMq);
-    // Members in locals: context writes are byte stores, which the compiler must assume
-    // could change any member.
+    sMq mq(myMq, myCtx);
+    // Members in locals: context writes are stores through a pointer, which the compiler must
+    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
     int* const data = myData.data();
     uint32_t* const flags = myFlags.data();
@@ -146,9 +146,9 @@ void cJP2Tier1::sigPass(int bp) {
 
 template <bool Vsc, bool Raw>
 void cJP2Tier1::refPass(int bp) {
-    sMq mq(myMq);
-    // Members in locals: context writes are byte stores, which the compiler must assume
-    // could change any member.
+    sMq mq(myMq, myCtx);
+    // Members in locals: context writes are stores through a pointer, which the compiler must
+    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
     int* const data = myData.data();
     uint32_t* const flags = myFlags.data();
@@ -186,9 +186,9 @@ void cJP2Tier1::refPass(int bp) {
 template <bool Vsc>
 void cJP2Tier1::clnPass(int bp, bool segsym) {
     const uint8_t* zc = kLuts.zc[myOrient];
-    sMq mq(myMq);
-    // Members in locals: context writes are byte stores, which the compiler must assume
-    // could change any member.
+    sMq mq(myMq, myCtx);
+    // Members in locals: context writes are stores through a pointer, which the compiler must
+    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
     int* const data = myData.data();
     uint32_t* const flags = myFlags.data();
@@ -205,9 +205,9 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
                 if (Vsc) f3 &= ~fSouth;
                 const uint32_t busy = fSig | fVisit | fNeighbours;
                 if (!(f[0] & busy) && !(f[FS] & busy) && !(f[2 * FS] & busy) && !(f3 & busy)) {
-                    if (!mq.decode(cJP2MQCoder::kCtxRl)) continue;
-                    k = mq.decode(cJP2MQCoder::kCtxUni) << 1;
-                    k |= mq.decode(cJP2MQCoder::kCtxUni);
+                    if (!mq.decode(kCtxRl)) continue;
+                    k = mq.decode(kCtxUni) << 1;
+                    k |= mq.decode(kCtxUni);
                     uint32_t* fk = f + (size_t)k * FS;
                     uint32_t fl = *fk;
                     if (Vsc && k == 3) fl &= ~fSouth;
@@ -230,9 +230,16 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
     }
     if (segsym) {
         // T.800 D.5: four uniform symbols (1010) end the pass; their value is not checked.
-        for (int i = 0; i < 4; i++) mq.decode(cJP2MQCoder::kCtxUni);
+        for (int i = 0; i < 4; i++) mq.decode(kCtxUni);
     }
     mq.store(myMq);
+}
+
+void cJP2Tier1::resetContexts() {
+    for (int i = 0; i < kContexts; i++) myCtx[i] = cMQDecoder::context(0);
+    myCtx[0] = cMQDecoder::context(4);
+    myCtx[kCtxRl] = cMQDecoder::context(3);
+    myCtx[kCtxUni] = cMQDecoder::context(46);
 }
 
 bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned int bandno, unsigned int roishift,
@@ -244,7 +251,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     myOrient = bandno;
     myData.assign((size_t)myW * myH, 0);
     myFlags.assign((size_t)myFs * (myH + 2), 0);
-    myMq.resetStates();
+    resetContexts();
     myRawMode = false;
 
     int bp = (int)roishift + (int)cb.numbps - 1;
@@ -273,7 +280,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
         if (myRawMode)
             myRaw.init(d, seg.len);
         else
-            myMq.initDec(d, seg.len);
+            myMq.init(d, seg.len);
         for (unsigned int p = 0; p < seg.numpasses && bp >= 0; p++, passno++) {
             if (passtype == 0) {
                 if (vsc)
@@ -291,7 +298,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
                 else
                     clnPass<false>(bp, (cblksty & kSegSym) != 0);
             }
-            if ((cblksty & kReset) && !myRawMode) myMq.resetStates();
+            if ((cblksty & kReset) && !myRawMode) resetContexts();
             if (++passtype == 3) {
                 passtype = 0;
                 bp--;

@@ -1,18 +1,31 @@
-// cMQDecoder: the MQ binary arithmetic decoder of ITU-T T.88 Annex E (the coder JBIG2's
-// generic regions use), decoding from bytes in memory.
+// cMQDecoder: the MQ binary arithmetic decoder that JPEG 2000 code-blocks (ITU-T T.800 Annex C)
+// and JBIG2 arithmetic regions (ITU-T T.88 Annex E) share, decoding from bytes in memory.
 #pragma once
 
 class cMQDecoder {
 public:
-    // Starts decoding data[0..size) (T.88 E.3.5 INITDEC). Bytes past the end read as 0xFF,
-    // the convention of T.88 Annex E, so a short stream decodes to its end without overreading.
-    void init(const unsigned char* data, long long size);
+    // Starts decoding data[0..size) (INITDEC, T.800 C.3.5, T.88 E.3.5). Bytes past the end read
+    // as 0xFF, so the end of the data acts as a marker: a short stream decodes to its end
+    // without reading outside it. No data (null) decodes as an empty stream.
+    void init(const unsigned char* data, long long size) {
+        myData = data;
+        mySize = data && size > 0 ? size : 0;
+        myPos = 0;
+        myC = ((mySize ? myData[0] : 0xFFu) ^ 0xFFu) << 16;
+        byteIn();
+        myC <<= 7;
+        myCT -= 7;
+        myA = 0x8000;
+    }
 
     // A context's state is one word: its Qe in bits 0-15, its probability state index in bits
-    // 16-22 and its more probable symbol in bit 23. Every context starts at kContextStart
-    // (index 0, MPS 0) and only decode changes it; keeping Qe in the word saves a table lookup
-    // on the common path.
-    static const unsigned int kContextStart = 0x5601;
+    // 16-22 and its more probable symbol in bit 23. Only decode changes it; keeping Qe in the
+    // word saves a table lookup on the common path.
+    static constexpr unsigned int context(int index, int mps = 0) {
+        return kQe[index] | (unsigned int)(mps << 7 | index) << 16;
+    }
+    static constexpr unsigned int kContextStart = 0x5601;  // index 0, MPS 0: context(0)
+
     // One decision in the context.
     inline int decode(unsigned int& context);
 
@@ -20,8 +33,15 @@ public:
     long long consumed() const { return myPos < mySize ? myPos : mySize; }
 
 private:
+    // T.800 Table C.2 = T.88 Table E.1: Qe by probability state index.
+    static constexpr unsigned short kQe[47] = {
+        0x5601, 0x3401, 0x1801, 0x0AC1, 0x0521, 0x0221, 0x5601, 0x5401, 0x4801, 0x3801, 0x3001, 0x2401,
+        0x1C01, 0x1601, 0x5601, 0x5401, 0x5101, 0x4801, 0x3801, 0x3401, 0x3001, 0x2801, 0x2401, 0x2201,
+        0x1C01, 0x1801, 0x1601, 0x1401, 0x1201, 0x1101, 0x0AC1, 0x09C1, 0x08A1, 0x0521, 0x0441, 0x02A1,
+        0x0221, 0x0141, 0x0111, 0x0085, 0x0049, 0x0025, 0x0015, 0x0009, 0x0005, 0x0001, 0x5601};
+
     // For each context value (index and MPS, bits 16-23 of the word): the word after an MPS
-    // and after an LPS decision (T.88 Table E.1, the MPS switch applied).
+    // and after an LPS decision (the rest of the same table, the MPS switch applied).
     struct sStates {
         unsigned int afterMps[256];
         unsigned int afterLps[256];
@@ -30,7 +50,7 @@ private:
     static const sStates kStates;  // defined below, built at compile time
 
     inline void byteIn();
-    // RENORMD (Figure E.18), all the shifts that need no new byte at once.
+    // RENORMD (T.88 Figure E.18), all the shifts that need no new byte at once.
     void renorm() {
         for (;;) {
             if (myCT == 0) byteIn();
@@ -51,14 +71,9 @@ private:
     int myCT = 0;
 };
 
-// T.88 Table E.1 (Qe, next index after an MPS, after an LPS, MPS switch), spread over the
-// 256 values of a context byte.
+// The next index after an MPS and after an LPS, and the MPS switch, of the same table, spread
+// over the 256 values of a context byte.
 constexpr cMQDecoder::sStates cMQDecoder::makeStates() {
-    constexpr unsigned short qe[47] = {
-        0x5601, 0x3401, 0x1801, 0x0AC1, 0x0521, 0x0221, 0x5601, 0x5401, 0x4801, 0x3801, 0x3001, 0x2401,
-        0x1C01, 0x1601, 0x5601, 0x5401, 0x5101, 0x4801, 0x3801, 0x3401, 0x3001, 0x2801, 0x2401, 0x2201,
-        0x1C01, 0x1801, 0x1601, 0x1401, 0x1201, 0x1101, 0x0AC1, 0x09C1, 0x08A1, 0x0521, 0x0441, 0x02A1,
-        0x0221, 0x0141, 0x0111, 0x0085, 0x0049, 0x0025, 0x0015, 0x0009, 0x0005, 0x0001, 0x5601};
     constexpr unsigned char nmps[47] = {1,  2,  3,  4,  5,  38, 7,  8,  9,  10, 11, 12, 13, 29, 15, 16,
                                         17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
                                         33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 45, 46};
@@ -69,17 +84,15 @@ constexpr cMQDecoder::sStates cMQDecoder::makeStates() {
     for (int cx = 0; cx < 256; cx++) {
         const int i = (cx & 0x7F) < 47 ? (cx & 0x7F) : 46, mps = cx >> 7;
         const bool swap = i == 0 || i == 6 || i == 14;
-        const unsigned int m = (unsigned int)((mps << 7) | nmps[i]);
-        const unsigned int l = (unsigned int)(((swap ? mps ^ 1 : mps) << 7) | nlps[i]);
-        t.afterMps[cx] = qe[m & 0x7F] | m << 16;
-        t.afterLps[cx] = qe[l & 0x7F] | l << 16;
+        t.afterMps[cx] = context(nmps[i], mps);
+        t.afterLps[cx] = context(nlps[i], swap ? mps ^ 1 : mps);
     }
     return t;
 }
 
 inline constexpr cMQDecoder::sStates cMQDecoder::kStates = cMQDecoder::makeStates();
 
-// T.88 E.3.2 DECODE with the conditional MPS/LPS exchanges of Figures E.16 and E.17.
+// DECODE (T.800 C.3.2, T.88 E.3.2) with the conditional MPS/LPS exchanges.
 inline int cMQDecoder::decode(unsigned int& context) {
     const unsigned int qe = context & 0xFFFF, cx = context >> 16, mps = cx >> 7;
     myA -= qe;
@@ -110,9 +123,10 @@ inline int cMQDecoder::decode(unsigned int& context) {
     return d;
 }
 
-// T.88 Figure E.19. C holds the complement of the code bytes, so that DECODE compares its
-// high half with A. A 0xFF followed by a byte above 0x8F is a marker, which is not passed: the
-// coder then feeds 1-bits (nothing added to the complement), as it does past the end.
+// BYTEIN (T.800 C.3.4, T.88 Figure E.19). C holds the complement of the code bytes, so that
+// DECODE compares its high half with A. A 0xFF followed by a byte above 0x8F is a marker, which
+// is not passed: the coder then feeds 1-bits (nothing added to the complement), as it does past
+// the end.
 inline void cMQDecoder::byteIn() {
     const unsigned int b = myPos < mySize ? myData[myPos] : 0xFF;
     const unsigned int next = myPos + 1 < mySize ? myData[myPos + 1] : 0xFF;
