@@ -246,7 +246,9 @@ TEST(TiffHostile, PackBitsRunsAndCaps) {
             continue;
         }
         EXPECT_EQ(ok, cases[i].ok);
-        if (ok) EXPECT_EQ(Bytes(out.ptr, out.ptr + out.count), cases[i].out);
+        if (ok) {
+            EXPECT_EQ(Bytes(out.ptr, out.ptr + out.count), cases[i].out);
+        }
     }
 }
 

@@ -169,7 +169,9 @@ TEST(TiffDecoder, MatchesPeersForEveryLayoutCompressionAndDepth) {
     for (const sCase& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(sh(subst(c.make, t)));
-        if (!c.then.empty()) ASSERT_TRUE(sh(subst(c.then, t)));
+        if (!c.then.empty()) {
+            ASSERT_TRUE(sh(subst(c.then, t)));
+        }
         // The file is the last step's output.
         std::string file = t.file(c.then.empty() && c.make.back() == "{mid}" ? "mid.tif" : "out.tif");
         Rgba ours = decodeFile(file);
@@ -184,7 +186,9 @@ TEST(TiffDecoder, MatchesPeersForEveryLayoutCompressionAndDepth) {
         }
         EXPECT_LE(worstDiff(ours, peer), c.tolerance);
         std::string first;
-        if (c.tolerance == 0) EXPECT_EQ(pictfmt::mismatches(ours, peer, false, &first), 0) << first;
+        if (c.tolerance == 0) {
+            EXPECT_EQ(pictfmt::mismatches(ours, peer, false, &first), 0) << first;
+        }
     }
 }
 

@@ -229,8 +229,9 @@ TEST(WinExeProps, RefusesOrSurvivesDamagedExecutables) {
         EXPECT_EQ(r.loaded, c.loaded);
         EXPECT_EQ(r.props.has_prop(6), c.strings);
         EXPECT_EQ(r.props.has_prop(3), c.hasIcon);
-        if (strncmp(c.what, "icon claiming", 13) == 0 && r.props.prop_pict(3))
+        if (strncmp(c.what, "icon claiming", 13) == 0 && r.props.prop_pict(3)) {
             EXPECT_EQ(r.props.prop_pict(3)->width(), 32);
+        }
     }
 }
 

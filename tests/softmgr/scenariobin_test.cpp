@@ -269,7 +269,7 @@ struct sBody {
 
 // A string table of n distinct keys ("k0000000", ...), values empty.
 sBody& stringTable(sBody& o, size_t n, char prefix = 'k') {
-    char key[16];
+    char key[32];
     for (size_t i = 0; i < n; i++) {
         snprintf(key, sizeof(key), "%c%07zu", prefix, i);
         o.u8(1).str(key).str("");

@@ -307,7 +307,9 @@ TEST(ParDeflate, EveryBlockEdgeInflatesBackWithZlib) {
                         uLongf n = (uLongf)plain.size();
                         ASSERT_EQ(uncompress(plain.data(), &n, out.ptr, (uLong)out.count), Z_OK);
                         ASSERT_EQ(n, size);
-                        if (size) ASSERT_EQ(0, memcmp(plain.data(), data.data(), size));
+                        if (size) {
+                            ASSERT_EQ(0, memcmp(plain.data(), data.data(), size));
+                        }
                     }
     }
 }

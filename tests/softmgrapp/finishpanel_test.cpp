@@ -62,7 +62,9 @@ TEST_F(FinishPanel, ResultTextsAndColours) {
         ctx.result = c.result;
         panel.init(&ctx);
         EXPECT_STREQ(panel.titleText(), c.title) << c.result;
-        if (c.message) EXPECT_EQ(std::string(panel.messageText()).rfind(c.message, 0), 0u) << c.result;
+        if (c.message) {
+            EXPECT_EQ(std::string(panel.messageText()).rfind(c.message, 0), 0u) << c.result;
+        }
         EXPECT_EQ(panel.messageColour(), c.colour) << c.result;
         EXPECT_EQ(panel.actions().count(), c.boxes) << c.result;
     }

@@ -412,7 +412,9 @@ TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
             clickOn(w, wz->licenceBox());
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
-            if (c.result) EXPECT_EQ(std::string(wz->finishPage()->messageText()).rfind("Backup of existing file failed.", 0), 0u);
+            if (c.result) {
+                EXPECT_EQ(std::string(wz->finishPage()->messageText()).rfind("Backup of existing file failed.", 0), 0u);
+            }
             key(w, kReturn);
         };
         EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);

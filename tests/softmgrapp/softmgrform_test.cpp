@@ -273,7 +273,9 @@ TEST_F(Manager, RemovalResults) {
         EXPECT_EQ(!apptest::exists(bundle), c.bundleGone);
         EXPECT_EQ(!apptest::exists(shortcut), c.shortcutGone);
         EXPECT_TRUE(apptest::exists(home.apps()) || noManager) << "the applications folder stays";
-        if (c.want == eRMPackages) EXPECT_TRUE(asker.asked.empty()) << "nothing is asked";
+        if (c.want == eRMPackages) {
+            EXPECT_TRUE(asker.asked.empty()) << "nothing is asked";
+        }
     }
 }
 
@@ -389,7 +391,9 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
             EXPECT_EQ(testutil::readFile(target), testutil::readFile(work.file("files/u.zip")));
             EXPECT_TRUE(pumpUntil(&maker, [&] { return apptest::exists(mark); }, 5000)) << "installer not started";
         }
-        if (std::string(c.name) == "existing file kept") EXPECT_EQ(installtest::readTextFile(target), "mine");
+        if (std::string(c.name) == "existing file kept") {
+            EXPECT_EQ(installtest::readTextFile(target), "mine");
+        }
     }
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
     unsetenv("TMPDIR");

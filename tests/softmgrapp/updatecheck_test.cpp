@@ -189,7 +189,9 @@ TEST(UpdateServer, ScriptedAnswers) {
             EXPECT_STREQ(d.ptr, "http://h.example/files/u.zip");
             EXPECT_STREQ(w.ptr, "New: things\r\n");
         }
-        if (c.ok) EXPECT_EQ(v, c.version);
+        if (c.ok) {
+            EXPECT_EQ(v, c.version);
+        }
     }
     // A server that never answers gives up at the read time-out.
     auto t0 = std::chrono::steady_clock::now();

@@ -118,7 +118,9 @@ TEST(UpdateDownload, ResultsAgainstTheLoopbackServer) {
         SCOPED_TRACE(c.address);
         std::string out = dir.file("out.bin");
         EXPECT_EQ(download(c.address, out), c.want);
-        if (c.want == eDLComplete) EXPECT_EQ(testutil::readFile(out), body);
+        if (c.want == eDLComplete) {
+            EXPECT_EQ(testutil::readFile(out), body);
+        }
     }
     // Cancel while the server sends nothing: the job ends at once, with its own result.
     auto t0 = std::chrono::steady_clock::now();

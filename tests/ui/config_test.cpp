@@ -687,9 +687,15 @@ TEST_F(StoreTest, NonRegularFilesInPlaceOfAHiveAreRefusedWithoutBlocking) {
             ASSERT_TRUE(c.setParamStr("h/a", "1"));
             ASSERT_TRUE(c.saveConfig());
         }
-        if (k.type != S_IFLNK) ASSERT_EQ(0, unlink(hive.c_str()));
-        if (k.type == S_IFIFO) ASSERT_EQ(0, mkfifo(hive.c_str(), 0600));
-        if (k.type == S_IFDIR) ASSERT_EQ(0, mkdir(hive.c_str(), 0700));
+        if (k.type != S_IFLNK) {
+            ASSERT_EQ(0, unlink(hive.c_str()));
+        }
+        if (k.type == S_IFIFO) {
+            ASSERT_EQ(0, mkfifo(hive.c_str(), 0600));
+        }
+        if (k.type == S_IFDIR) {
+            ASSERT_EQ(0, mkdir(hive.c_str(), 0700));
+        }
         if (k.type == S_IFLNK) {
             ASSERT_EQ(0, rename(hive.c_str(), dir.file("real").c_str()));
             ASSERT_EQ(0, symlink("real", hive.c_str()));

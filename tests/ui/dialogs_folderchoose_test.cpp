@@ -231,7 +231,9 @@ TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {
         _guardchar<char> path;
         path.set((t.dir + "/A").c_str());
         EXPECT_EQ(FCD::choose(f.rec, "Pick", path), accept);
-        if (accept) EXPECT_STREQ(path.ptr, (t.dir + "/A").c_str());
+        if (accept) {
+            EXPECT_STREQ(path.ptr, (t.dir + "/A").c_str());
+        }
     }
     cRecorder loose;
     _guardchar<char> path;
