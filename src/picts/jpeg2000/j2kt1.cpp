@@ -108,7 +108,7 @@ void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp, int s) {
 template <bool Vsc, bool Raw>
 void cJP2Tier1::sigPass(int bp) {
     const uint8_t* zc = kLuts.zc[myOrient];
-    sMq mq(myMq, myCtx);
+    sMq mq(myMq.regs(), myMq.contexts());
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
@@ -141,12 +141,12 @@ void cJP2Tier1::sigPass(int bp) {
 #undef QMX_SIG_STEP
         }
     }
-    mq.store(myMq);
+    mq.store(myMq.regs());
 }
 
 template <bool Vsc, bool Raw>
 void cJP2Tier1::refPass(int bp) {
-    sMq mq(myMq, myCtx);
+    sMq mq(myMq.regs(), myMq.contexts());
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
@@ -180,13 +180,13 @@ void cJP2Tier1::refPass(int bp) {
 #undef QMX_REF_STEP
         }
     }
-    mq.store(myMq);
+    mq.store(myMq.regs());
 }
 
 template <bool Vsc>
 void cJP2Tier1::clnPass(int bp, bool segsym) {
     const uint8_t* zc = kLuts.zc[myOrient];
-    sMq mq(myMq, myCtx);
+    sMq mq(myMq.regs(), myMq.contexts());
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
@@ -232,14 +232,7 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
         // T.800 D.5: four uniform symbols (1010) end the pass; their value is not checked.
         for (int i = 0; i < 4; i++) mq.decode(kCtxUni);
     }
-    mq.store(myMq);
-}
-
-void cJP2Tier1::resetContexts() {
-    for (int i = 0; i < kContexts; i++) myCtx[i] = cMQDecoder::context(0);
-    myCtx[0] = cMQDecoder::context(4);
-    myCtx[kCtxRl] = cMQDecoder::context(3);
-    myCtx[kCtxUni] = cMQDecoder::context(46);
+    mq.store(myMq.regs());
 }
 
 bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned int bandno, unsigned int roishift,
@@ -251,7 +244,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     myOrient = bandno;
     myData.assign((size_t)myW * myH, 0);
     myFlags.assign((size_t)myFs * (myH + 2), 0);
-    resetContexts();
+    myMq.resetStates();
     myRawMode = false;
 
     int bp = (int)roishift + (int)cb.numbps - 1;
@@ -280,7 +273,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
         if (myRawMode)
             myRaw.init(d, seg.len);
         else
-            myMq.init(d, seg.len);
+            myMq.initDec(d, seg.len);
         for (unsigned int p = 0; p < seg.numpasses && bp >= 0; p++, passno++) {
             if (passtype == 0) {
                 if (vsc)
@@ -298,7 +291,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
                 else
                     clnPass<false>(bp, (cblksty & kSegSym) != 0);
             }
-            if ((cblksty & kReset) && !myRawMode) resetContexts();
+            if ((cblksty & kReset) && !myRawMode) myMq.resetStates();
             if (++passtype == 3) {
                 passtype = 0;
                 bp--;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "picts/jpeg2000/j2kraw.h"
+#include "picts/jpeg2000/j2kmq.h"
 #include "picts/jpeg2000/j2ktile.h"
-#include "picts/mqdecoder.h"
 
 class cJP2Tier1 {
 public:
@@ -28,11 +28,7 @@ public:
                     unsigned int cblksty, bool reversible, float stepsize, int* dst, long long stride);
 
 private:
-    // The MQ contexts of T.800 Table D.7: 0-8 zero coding, 9-13 sign, 14-16 refinement, then
-    // run-length and uniform.
-    enum { kContexts = 19, kCtxRl = 17, kCtxUni = 18 };
-    // Every context back to its initial state (T.800 Table D.7).
-    void resetContexts();
+    enum { kCtxRl = cJP2MQCoder::kCtxRl, kCtxUni = cJP2MQCoder::kCtxUni };
 
     template <bool Vsc, bool Raw>
     void sigPass(int bp);
@@ -43,8 +39,7 @@ private:
 
     static inline void becomeSignificant(uint32_t* f, int* v, int neg, int bp, int stride);
 
-    cMQDecoder myMq;
-    unsigned int myCtx[kContexts] = {};
+    cJP2MQCoder myMq;
     cJP2Raw myRaw;
     bool myRawMode = false;
     unsigned int myOrient = 0;
