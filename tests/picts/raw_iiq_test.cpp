@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "picts/pictdummy.h"
 #include "picts/raw/phaseone/pictiiq.h"
 #include "rawkit/iiqenc.h"
 #include "rawkit/peers.h"
@@ -102,6 +103,54 @@ TEST(RawIiq, KitFramesDecodeExactly) {
         for (int i = 0; i < 4; i++) EXPECT_EQ(seen.margins[i], c.margins[i]);
         EXPECT_EQ(d.width(), info.width);
         EXPECT_EQ(d.height(), info.height);
+    }
+}
+
+// The preview is the TIFF the file starts with (after the ZIP entry's header when stored in
+// a ZIP): whole, or fitted within the bounds; a file whose TIFF holds no picture has none.
+TEST(RawIiq, PreviewIsTheLeadingTiff) {
+    for (int zip = 0; zip < 2; zip++) {
+        SCOPED_TRACE(zip);
+        IiqSpec s = spec(24, 16, 3);
+        s.zip = zip != 0;
+        cPictBase::sPictInfo info;
+        {
+            std::vector<unsigned char> f = writeIiq(s);
+            cBufWrapperIO io(f.data(), (long long)f.size());
+            ASSERT_TRUE(cPictIIQ::validFor(&io, &info));
+            EXPECT_FALSE(info.hasPreview);
+            cPictIIQ d;
+            cPictDummy out;
+            EXPECT_FALSE(d.getPreview(&io, &out, nullptr, nullptr));
+        }
+        s.previewW = 30;
+        s.previewH = 20;
+        for (int i = 0; i < 30 * 20 * 3; i++) s.previewRgb.push_back((unsigned char)(i * 7 % 251));
+        std::vector<unsigned char> f = writeIiq(s);
+        cBufWrapperIO io(f.data(), (long long)f.size());
+        ASSERT_TRUE(cPictIIQ::validFor(&io, &info));
+        EXPECT_TRUE(info.hasPreview);
+        cPictIIQ d;
+        cPictDummy whole, scaled;
+        ASSERT_TRUE(d.getPreview(&io, &whole, nullptr, nullptr));
+        ASSERT_EQ(whole.width(), 30);
+        ASSERT_EQ(whole.height(), 20);
+        const unsigned int* px = whole.raw8Bpp();
+        ASSERT_NE(px, nullptr);
+        int wrong = 0;
+        for (int y = 0; y < 20; y++)
+            for (int x = 0; x < 30; x++) {
+                const unsigned char* rgb = &s.previewRgb[(size_t)(y * 30 + x) * 3];
+                unsigned int want = 0xFF000000u | rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+                wrong += px[(19 - y) * 30 + x] != want;  // rows stored bottom-up
+            }
+        EXPECT_EQ(wrong, 0);
+        long long mw = 15, mh = 15;
+        ASSERT_TRUE(d.getPreview(&io, &scaled, &mw, &mh));
+        EXPECT_EQ(scaled.width(), 15);
+        EXPECT_EQ(scaled.height(), 10);
+        EXPECT_EQ(mw, 15);
+        EXPECT_EQ(mh, 10);
     }
 }
 
@@ -204,6 +253,11 @@ TEST(RawIiq, RealFileProbedLikePeers) {
     EXPECT_EQ(d.frameHeight(), 5536);
     EXPECT_EQ(info.width, 7320);
     EXPECT_EQ(info.height, 5484);
+    EXPECT_TRUE(info.hasPreview);  // tiffinfo: a 1 x 1 RGB picture
+    cPictDummy preview;
+    ASSERT_TRUE(d.getPreview(&io, &preview, nullptr, nullptr));
+    EXPECT_EQ(preview.width(), 1);
+    EXPECT_EQ(preview.height(), 1);
     io.set_fp(0);
     EXPECT_FALSE(d.decode(&io));  // the sensor data is cut out
 }

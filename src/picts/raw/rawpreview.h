@@ -1,4 +1,5 @@
-// The embedded JPEG preview that most raw files carry, decoded whole or scaled while decoding.
+// The embedded preview that raw files carry (a JPEG, or a whole TIFF), decoded whole or scaled
+// while decoding.
 #pragma once
 
 #include "picts/pictbase.h"
@@ -10,3 +11,7 @@
 // False for an empty window, bytes that are not a JPEG we decode, or a failed decode.
 bool rawJpegPreview(cFileIOTarget* io, unsigned long long offset, unsigned long long length, cPictBase* target,
                     long long* maxWidth, long long* maxHeight);
+// The same for a whole TIFF that starts at offset of io and runs to its end (its offsets
+// count from there); false unless that window is a TIFF we decode.
+bool rawTiffPreview(cFileIOTarget* io, unsigned long long offset, cPictBase* target, long long* maxWidth,
+                    long long* maxHeight);

@@ -118,6 +118,34 @@ std::vector<unsigned char> writeIiq(const IiqSpec& s) {
         put32(f, x.data);
     }
     for (int i = 0; i < 4; i++) f[16 + i] = (unsigned char)(dir >> (8 * i));
+    if (s.previewW > 0) {
+        // An uncompressed RGB strip, its bits per sample and its directory, at the end; the
+        // TIFF header points there instead of at the empty directory.
+        auto put16 = [&](uint32_t v) { f.insert(f.end(), {(unsigned char)v, (unsigned char)(v >> 8)}); };
+        const uint32_t strip = (uint32_t)f.size();
+        f.insert(f.end(), s.previewRgb.begin(), s.previewRgb.end());
+        const uint32_t bits = (uint32_t)f.size();
+        put16(8), put16(8), put16(8);
+        const uint32_t ifd = (uint32_t)f.size();
+        const uint32_t n = (uint32_t)s.previewRgb.size();
+        const uint32_t t[9][3] = {{256, 4, (uint32_t)s.previewW}, {257, 4, (uint32_t)s.previewH}, {258, 3, bits},
+                                  {259, 3, 1}, {262, 3, 2}, {273, 4, strip}, {277, 3, 3},
+                                  {278, 4, (uint32_t)s.previewH}, {279, 4, n}};
+        put16(9);
+        for (const auto& x : t) {
+            put16(x[0]);
+            put16(x[1]);
+            put32(f, x[0] == 258 ? 3 : 1);
+            if (x[1] == 3 && x[0] != 258) {
+                put16(x[2]);
+                put16(0);
+            } else {
+                put32(f, x[2]);
+            }
+        }
+        put32(f, 0);
+        for (int i = 0; i < 4; i++) f[4 + i] = (unsigned char)(ifd >> (8 * i));
+    }
     if (!s.zip) return f;
     // A ZIP local file header storing "0.IIQ" uncompressed, 4 bytes of extra field.
     std::vector<unsigned char> z;

@@ -1,4 +1,5 @@
-// Phase One IIQ writer of the raw test kit: a TIFF header (an empty directory), the Phase
+// Phase One IIQ writer of the raw test kit: a TIFF header (an empty directory, or an RGB
+// preview's), the Phase
 // One block ("IIII", "CwaR", directory offset) at byte 8 with its 16-byte entries, the row
 // offsets, optional black-level tables, the balance as three floats and the compressed rows;
 // optionally stored as the entry "0.IIQ" of a ZIP archive.
@@ -20,6 +21,9 @@ struct IiqSpec {
     uint32_t splitCol = 0, splitRow = 0;
     float balance[3] = {2.0f, 1.0f, 1.5f};  // stored order: red, green, blue multipliers
     bool zip = false;
+    // A preview for the leading TIFF (8-bit RGB, previewW * previewH * 3 bytes); none when empty.
+    std::vector<unsigned char> previewRgb;
+    int previewW = 0, previewH = 0;
 };
 std::vector<unsigned char> writeIiq(const IiqSpec& spec);
 

@@ -5,10 +5,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 
+#include "base/memio.h"
 #include "picts/raw/rawbayer.h"
 #include "picts/raw/rawbits.h"
+#include "picts/raw/rawpreview.h"
 #include "picts/raw/rawtiffwalk.h"
+#include "picts/tiff/picttiff.h"
 
 namespace {
 
@@ -140,9 +144,22 @@ bool cPictIIQ::isPicture(cFileIOTarget* io, sPictInfo* info) {
     if (info) {
         info->width = myFrameWidth - myMargins.left - myMargins.right;
         info->height = myFrameHeight - myMargins.top - myMargins.bottom;
-        info->hasPreview = false;
+        cFileIOSubRange tiff(io, previewBase(io), ~0ULL);
+        sPictInfo t;
+        info->hasPreview = tiff.set_fp(0) && cPictTIFF::validFor(&tiff, &t) && t.width > 0 && t.height > 0;
     }
     return true;
+}
+
+unsigned long long cPictIIQ::previewBase(cFileIOTarget* io) {
+    unsigned char h[34];
+    if (!io->set_fp(0) || !io->readf(h, 34) || strncasecmp((const char*)h + 30, "0.II", 4)) return 0;
+    return rawGet16(h + 8, false) == 0 ? 39 : 0;
+}
+
+bool cPictIIQ::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) {
+    if (!io || !target) return false;
+    return rawTiffPreview(io, previewBase(io), target, maxWidth, maxHeight);
 }
 
 bool cPictIIQ::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {

@@ -17,6 +17,10 @@ public:
     bool isPicture(cFileIOTarget* io, sPictInfo* info) override;
     bool decode(cFileIOTarget* io) override;
     bool supportsExtRendering() override { return false; }
+    // The TIFF the file starts with (after the ZIP entry's header when the raw is stored in
+    // a ZIP), whole or fitted within the bounds, which receive the size given.
+    bool getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) override;
+    using cPictBase::getPreview;
 
     // Reads the container and the Phase One directory; tiffBase (optional) receives where
     // the embedded TIFF starts (0, or 39 in a ZIP).
@@ -32,6 +36,8 @@ public:
 
 private:
     void reset();
+    // Where the preview TIFF starts: 39 in a ZIP whose "0.IIQ" entry is stored, else 0.
+    static unsigned long long previewBase(cFileIOTarget* io);
     bool readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame);
 
     unsigned int myFormat = 0;
