@@ -9,6 +9,7 @@
 
 #include "base/memio.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/variablelengthaccess.h"
 #include "pictfmt_testutil.h"
 #include "testutil.h"
 
@@ -302,6 +303,39 @@ TEST(TiffHostile, ColourStageVectors) {
     small.push_back({320, 3, std::vector<unsigned long long>(6, 0)});
     cPictTIFF d;
     EXPECT_FALSE(decodeBytes(build({Page{{{2}}, small}}).b, d));
+}
+
+// Every width at every bit offset against a plain bit-by-bit read: the whole-byte path
+// must drop exactly the bits before and after the field, 64-bit fields included. Predictor 2
+// over packed widths reads its samples the same way: each becomes itself plus its left
+// neighbour modulo 2^bits.
+TEST(TiffHostile, SampleFieldsOfEveryWidthAndOffsetReadAsBitByBit) {
+    auto plain = [](const unsigned char* row, long long bit, int bits) {
+        unsigned long long v = 0;
+        for (long long b = bit; b < bit + bits; b++) v = v << 1 | ((row[b >> 3] >> (7 - (b & 7))) & 1);
+        return v;
+    };
+    unsigned char row[17];
+    for (int i = 0; i < 17; i++) row[i] = (unsigned char)(0x9D * (i + 1) ^ (i << 4));
+    for (int bits = 1; bits <= 64; bits++)
+        for (long long bit = 0; bit < 8; bit++)
+            ASSERT_EQ(cVariableLengthAccess::getValue(row, bit, bits), plain(row, bit, bits))
+                << bits << " bits at " << bit;
+    for (int bits : {2, 4, 12, 20}) {
+        const long long width = 5, samples = 2, rowBytes = (width * samples * bits + 7) / 8;
+        Bytes data(2 * rowBytes);
+        for (size_t i = 0; i < data.size(); i++) data[i] = (unsigned char)(0x5B * i + 7);
+        Bytes want = data;
+        ASSERT_TRUE(cPictTIFF::makeHorzUndifferencing(data.data(), (long long)data.size(), width, (int)samples, bits,
+                                                      true));
+        for (long long r = 0; r < 2; r++) {
+            unsigned long long sum[2] = {};
+            for (long long j = 0; j < width * samples; j++) {
+                sum[j % 2] = (sum[j % 2] + plain(want.data() + r * rowBytes, j * bits, bits)) & ((1ULL << bits) - 1);
+                EXPECT_EQ(plain(data.data() + r * rowBytes, j * bits, bits), sum[j % 2]) << bits << " bits, " << j;
+            }
+        }
+    }
 }
 
 TEST(TiffHostile, UncompressedYCbCrBecomesRGB) {

@@ -5,8 +5,16 @@
 
 #include "base/fileiotarget.h"
 #include "base/lists.h"
+#include "base/memio.h"
 #include "picts/jpeg2000/j2kimage.h"
 #include "picts/jpeg2000/j2kparams.h"
+
+// The stream every JPEG 2000 reader works on: the caller's stream (not owned) behind a
+// read cache of 4096 bytes, since the readers take a marker or a box header at a time.
+class cJP2FileIOTarget : public cMemBufferedIO {
+public:
+    explicit cJP2FileIOTarget(cFileIOTarget* target) : cMemBufferedIO(target, 4096) {}
+};
 
 class cJ2KDecode {
 public:

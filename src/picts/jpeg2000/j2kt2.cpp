@@ -11,22 +11,18 @@ namespace {
 
 // Packet header bits with T.800 B.10.1 bit stuffing: after 0xFF a byte carries 7 bits.
 // Reading past the end gives 0 bits.
-struct sBio {
-    const unsigned char* p;
-    const unsigned char* end;
-    unsigned int buf = 0;
-    int ct = 0;
-    bool lastFF = false;
-    sBio(const unsigned char* s, const unsigned char* e) : p(s), end(e) {}
+class cJP2Bio {
+public:
+    cJP2Bio(const unsigned char* s, const unsigned char* e) : myPos(s), myEnd(e) {}
     int bit() {
-        if (ct == 0) {
-            bool ff = lastFF;
-            buf = p < end ? *p++ : 0;
-            lastFF = buf == 0xFF;
-            ct = ff ? 7 : 8;
+        if (myCt == 0) {
+            bool ff = myLastFF;
+            myBuf = myPos < myEnd ? *myPos++ : 0;
+            myLastFF = myBuf == 0xFF;
+            myCt = ff ? 7 : 8;
         }
-        ct--;
-        return (int)((buf >> ct) & 1);
+        myCt--;
+        return (int)((myBuf >> myCt) & 1);
     }
     unsigned int bits(int n) {
         unsigned int v = 0;
@@ -35,16 +31,25 @@ struct sBio {
     }
     // The header ends on a byte boundary; a final 0xFF is followed by a stuffed byte.
     void align() {
-        ct = 0;
-        if (lastFF) {
-            if (p < end) p++;
-            lastFF = false;
+        myCt = 0;
+        if (myLastFF) {
+            if (myPos < myEnd) myPos++;
+            myLastFF = false;
         }
     }
+    // Bytes taken so far, the stuffed byte of align() included.
+    long long used(const unsigned char* start) const { return myPos - start; }
+
+private:
+    const unsigned char* myPos;
+    const unsigned char* myEnd;
+    unsigned int myBuf = 0;
+    int myCt = 0;
+    bool myLastFF = false;
 };
 
 // T.800 Table B.4: the number of coding passes.
-unsigned int readNumPasses(sBio& bio) {
+unsigned int readNumPasses(cJP2Bio& bio) {
     if (!bio.bit()) return 1;
     if (!bio.bit()) return 2;
     unsigned int n = bio.bits(2);
@@ -78,31 +83,302 @@ sJP2Seg& openSeg(sJP2Cblk& cb, unsigned int cblksty) {
     return s;
 }
 
-struct sPacketCtx {
-    const unsigned char* data;
-    long long len;
-    long long pos = 0;
-    const unsigned char* ppt = nullptr;  // packed headers, when the tile has them
-    long long pptLen = 0;
-    long long pptPos = 0;
-    unsigned int csty = 0;
+// The packet iterator of one tile (T.800 B.12): each progression of the tile (its POC
+// records, or one over everything) walked in its order, each packet handed to a visitor.
+// With several progressions a packet may be named twice; the include table lets only the
+// first one through.
+class cJP2PiIterator {
+public:
+    // How a progression's walk ended: a packet failed, every packet was visited, or the
+    // tile's data ran out in a layer- or resolution-driven order (which ends the tile).
+    enum eWalk { wkFailed, wkDone, wkDataUsed };
+
+    cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const std::vector<sJP2TileComp>& comps, long long x0,
+                   long long y0, long long x1, long long y1);
+    cJP2PiIterator(const cJP2PiIterator&) = delete;  // myPocs may point at myAll
+    cJP2PiIterator& operator=(const cJP2PiIterator&) = delete;
+    // The include table, when there are several progressions; false when it is too large.
+    bool create();
+    unsigned int progressions() const { return myNpocs; }
+    // Progression i. visit(layer, resolution, component, precinct) reads one packet, false
+    // failing the walk; used() tells that every byte is used, so the remaining packets are empty.
+    template <class Visit, class Used>
+    eWalk walk(unsigned int i, Visit& visit, Used& used);
+
+private:
+    template <class Visit>
+    bool include(unsigned int l, unsigned int r, unsigned int c, unsigned int p, Visit& visit);
+    // The precinct of component c, resolution r at (x, y), or -1 when no precinct starts there.
+    long long precinctAt(unsigned int c, unsigned int r, long long x, long long y) const;
+    // The smallest precinct steps on the reference grid over components c0 .. c1 - 1.
+    void steps(unsigned int c0, unsigned int c1, long long& sx, long long& sy) const;
+    // Hostile precinct sizes could make the position grid enormous.
+    bool tooMany(long long sx, long long sy, unsigned int inner) const;
+    static long long nextPos(long long v, long long step) { return v + step - v % step; }
+    template <class Visit>
+    bool layers(unsigned int r, unsigned int c, long long p, unsigned int layE, Visit& visit) {
+        for (unsigned int l = 0; l < layE; l++)
+            if (!include(l, r, c, (unsigned int)p, visit)) return false;
+        return true;
+    }
+    template <class Visit, class Used>
+    eWalk walkLRCP(const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE, Visit& visit,
+                   Used& used);
+    template <class Visit, class Used>
+    eWalk walkRLCP(const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE, Visit& visit,
+                   Used& used);
+    template <class Visit, class Used>
+    eWalk walkRPCL(const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE, Visit& visit,
+                   Used& used);
+    template <class Visit, class Used>
+    eWalk walkPCRL(const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE, Visit& visit,
+                   Used& used);
+    template <class Visit, class Used>
+    eWalk walkCPRL(const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE, Visit& visit,
+                   Used& used);
+
+    const cJP2Image& myImage;
+    const cJP2Tcp& myTcp;
+    const std::vector<sJP2TileComp>& myComps;
+    const long long myX0, myY0, myX1, myY1;
+    unsigned int myNumcomps = 0;
+    unsigned int myMaxres = 0;
+    sJP2Poc myAll;  // the one progression without POC records
+    const sJP2Poc* myPocs = nullptr;
+    unsigned int myNpocs = 1;
+    // Offsets of each (component, resolution) in a per-layer table of precincts.
+    std::vector<long long> myBase;
+    long long myPerLayer = 0;
+    std::vector<bool> myIncluded;
 };
 
-}  // namespace
+cJP2PiIterator::cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const std::vector<sJP2TileComp>& comps,
+                               long long x0, long long y0, long long x1, long long y1)
+    : myImage(image), myTcp(tcp), myComps(comps), myX0(x0), myY0(y0), myX1(x1), myY1(y1) {
+    myNumcomps = (unsigned int)comps.size();
+    for (const sJP2TileComp& tc : comps)
+        if (tc.numresTotal > myMaxres) myMaxres = tc.numresTotal;
+    myAll.resS = 0, myAll.resE = myMaxres, myAll.compS = 0, myAll.compE = myNumcomps, myAll.layE = tcp.numlayers;
+    myAll.prg = tcp.prg;
+    myPocs = tcp.pocSeen ? tcp.pocs : &myAll;
+    myNpocs = tcp.pocSeen ? tcp.numpocs : 1;
+}
 
-namespace {
+bool cJP2PiIterator::create() {
+    myBase.assign((size_t)myNumcomps * myMaxres, 0);
+    myPerLayer = 0;
+    for (unsigned int c = 0; c < myNumcomps; c++)
+        for (unsigned int r = 0; r < myComps[c].numresTotal; r++) {
+            myBase[(size_t)c * myMaxres + r] = myPerLayer;
+            myPerLayer += (long long)myComps[c].resolutions[r].pw * myComps[c].resolutions[r].ph;
+        }
+    if (myNpocs > 1) {
+        long long n = myPerLayer * myTcp.numlayers;
+        if (n > (1LL << 30)) return false;
+        myIncluded.assign((size_t)n, false);
+    }
+    return true;
+}
 
-// Reads one packet (header and body) of precinct prcno of resolution res.
-bool readPacket(sPacketCtx& ctx, sJP2Resolution& res, unsigned int prcno, unsigned int layno,
-                const sJP2Tccp& tccp) {
-    // SOP (T.800 A.8.1): skipped when present.
-    if ((ctx.csty & 2) && ctx.pos + 6 <= ctx.len && ctx.data[ctx.pos] == 0xFF && ctx.data[ctx.pos + 1] == 0x91)
-        ctx.pos += 6;
-    const bool packed = ctx.ppt != nullptr;
-    const unsigned char* hs = packed ? ctx.ppt + ctx.pptPos : ctx.data + ctx.pos;
-    const unsigned char* he = packed ? ctx.ppt + ctx.pptLen : ctx.data + ctx.len;
-    sBio bio(hs, he);
+template <class Visit>
+bool cJP2PiIterator::include(unsigned int l, unsigned int r, unsigned int c, unsigned int p, Visit& visit) {
+    if (myNpocs > 1) {
+        size_t k = (size_t)(l * myPerLayer + myBase[(size_t)c * myMaxres + r] + p);
+        if (myIncluded[k]) return true;
+        myIncluded[k] = true;
+    }
+    return visit(l, r, c, p);
+}
+
+// Position-driven orders (T.800 B.12.1.3-B.12.1.5): positions on the reference grid,
+// stepping to the next precinct corner of any component and resolution.
+long long cJP2PiIterator::precinctAt(unsigned int c, unsigned int r, long long x, long long y) const {
+    const sJP2TileComp& tc = myComps[c];
+    const sJP2Resolution& res = tc.resolutions[r];
+    if (!res.pw || !res.ph) return -1;
+    const sJP2ImageComp& ic = myImage.comps.ptr[c];
+    unsigned int lev = tc.numresTotal - 1 - r;
+    unsigned int rpx = res.pdx + lev, rpy = res.pdy + lev;
+    long long sx = (long long)ic.dx << rpx, sy = (long long)ic.dy << rpy;
+    bool okY = (y % sy == 0) || (y == myY0 && (((long long)res.y0 << lev) % (1LL << rpy)) != 0);
+    bool okX = (x % sx == 0) || (x == myX0 && (((long long)res.x0 << lev) % (1LL << rpx)) != 0);
+    if (!okX || !okY) return -1;
+    long long cx = ((x + ((long long)ic.dx << lev) - 1) / ((long long)ic.dx << lev));
+    long long cy = ((y + ((long long)ic.dy << lev) - 1) / ((long long)ic.dy << lev));
+    long long pi = (cx >> res.pdx) - ((long long)res.x0 >> res.pdx);
+    long long pj = (cy >> res.pdy) - ((long long)res.y0 >> res.pdy);
+    if (pi < 0 || pj < 0 || pi >= res.pw || pj >= res.ph) return -1;
+    return pi + pj * res.pw;
+}
+
+void cJP2PiIterator::steps(unsigned int c0, unsigned int c1, long long& sx, long long& sy) const {
+    sx = sy = 1LL << 62;
+    for (unsigned int c = c0; c < c1; c++) {
+        const sJP2TileComp& tc = myComps[c];
+        const sJP2ImageComp& ic = myImage.comps.ptr[c];
+        for (unsigned int r = 0; r < tc.numresTotal; r++) {
+            unsigned int lev = tc.numresTotal - 1 - r;
+            const sJP2Resolution& res = tc.resolutions[r];
+            long long x = (long long)ic.dx << (res.pdx + lev), y = (long long)ic.dy << (res.pdy + lev);
+            if (x < sx) sx = x;
+            if (y < sy) sy = y;
+        }
+    }
+}
+
+bool cJP2PiIterator::tooMany(long long sx, long long sy, unsigned int inner) const {
+    long long nx = (myX1 - myX0) / sx + 2, ny = (myY1 - myY0) / sy + 2;
+    return nx > (1LL << 28) || ny > (1LL << 28) || nx * ny * inner > (1LL << 28);
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walkLRCP(const sJP2Poc& poc, unsigned int resE, unsigned int compE,
+                                               unsigned int layE, Visit& visit, Used& used) {
+    bool ok = true;
+    for (unsigned int l = 0; l < layE && ok; l++)
+        for (unsigned int r = poc.resS; r < resE && ok; r++)
+            for (unsigned int c = poc.compS; c < compE && ok; c++) {
+                if (r >= myComps[c].numresTotal) continue;
+                const sJP2Resolution& res = myComps[c].resolutions[r];
+                for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = include(l, r, c, p, visit);
+                if (used()) return wkDataUsed;
+            }
+    return ok ? wkDone : wkFailed;
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walkRLCP(const sJP2Poc& poc, unsigned int resE, unsigned int compE,
+                                               unsigned int layE, Visit& visit, Used& used) {
+    bool ok = true;
+    for (unsigned int r = poc.resS; r < resE && ok; r++)
+        for (unsigned int l = 0; l < layE && ok; l++)
+            for (unsigned int c = poc.compS; c < compE && ok; c++) {
+                if (r >= myComps[c].numresTotal) continue;
+                const sJP2Resolution& res = myComps[c].resolutions[r];
+                for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = include(l, r, c, p, visit);
+                if (used()) return wkDataUsed;
+            }
+    return ok ? wkDone : wkFailed;
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walkRPCL(const sJP2Poc& poc, unsigned int resE, unsigned int compE,
+                                               unsigned int layE, Visit& visit, Used& used) {
+    long long sx, sy;
+    steps(0, myNumcomps, sx, sy);
+    if (tooMany(sx, sy, (compE - poc.compS) * (resE > poc.resS ? resE - poc.resS : 0))) return wkFailed;
+    for (unsigned int r = poc.resS; r < resE; r++)
+        for (long long y = myY0; y < myY1; y = nextPos(y, sy))
+            for (long long x = myX0; x < myX1; x = nextPos(x, sx))
+                for (unsigned int c = poc.compS; c < compE; c++) {
+                    if (r >= myComps[c].numresTotal) continue;
+                    long long p = precinctAt(c, r, x, y);
+                    if (p >= 0 && !layers(r, c, p, layE, visit)) return wkFailed;
+                    if (used()) return wkDone;
+                }
+    return wkDone;
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walkPCRL(const sJP2Poc& poc, unsigned int resE, unsigned int compE,
+                                               unsigned int layE, Visit& visit, Used& used) {
+    long long sx, sy;
+    steps(0, myNumcomps, sx, sy);
+    if (tooMany(sx, sy, (compE - poc.compS) * myMaxres)) return wkFailed;
+    for (long long y = myY0; y < myY1; y = nextPos(y, sy))
+        for (long long x = myX0; x < myX1; x = nextPos(x, sx))
+            for (unsigned int c = poc.compS; c < compE; c++) {
+                unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
+                for (unsigned int r = poc.resS; r < re; r++) {
+                    long long p = precinctAt(c, r, x, y);
+                    if (p >= 0 && !layers(r, c, p, layE, visit)) return wkFailed;
+                    if (used()) return wkDone;
+                }
+            }
+    return wkDone;
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walkCPRL(const sJP2Poc& poc, unsigned int resE, unsigned int compE,
+                                               unsigned int layE, Visit& visit, Used& used) {
+    long long sx, sy;
+    for (unsigned int c = poc.compS; c < compE; c++) {
+        steps(c, c + 1, sx, sy);
+        if (tooMany(sx, sy, myMaxres)) return wkFailed;
+        unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
+        for (long long y = myY0; y < myY1; y = nextPos(y, sy))
+            for (long long x = myX0; x < myX1; x = nextPos(x, sx))
+                for (unsigned int r = poc.resS; r < re; r++) {
+                    long long p = precinctAt(c, r, x, y);
+                    if (p >= 0 && !layers(r, c, p, layE, visit)) return wkFailed;
+                    if (used()) return wkDone;
+                }
+    }
+    return wkDone;
+}
+
+template <class Visit, class Used>
+cJP2PiIterator::eWalk cJP2PiIterator::walk(unsigned int i, Visit& visit, Used& used) {
+    const sJP2Poc& poc = myPocs[i];
+    unsigned int resE = poc.resE < myMaxres ? poc.resE : myMaxres;
+    unsigned int compE = poc.compE < myNumcomps ? poc.compE : myNumcomps;
+    unsigned int layE = poc.layE < myTcp.numlayers ? poc.layE : myTcp.numlayers;
+    // The position-driven orders have nothing to walk without components.
+    if (poc.prg >= 2 && poc.prg <= 4 && poc.compS >= compE) return wkDone;
+    switch (poc.prg) {
+        case 0: return walkLRCP(poc, resE, compE, layE, visit, used);
+        case 1: return walkRLCP(poc, resE, compE, layE, visit, used);
+        case 2: return walkRPCL(poc, resE, compE, layE, visit, used);
+        case 3: return walkPCRL(poc, resE, compE, layE, visit, used);
+        case 4: return walkCPRL(poc, resE, compE, layE, visit, used);
+        default: return wkDone;  // not a progression: no packets
+    }
+}
+
+// Tier 2 of one tile: its packets in the progression orders of the tile's parameters, each
+// packet's header read and its body's bytes handed to the code-blocks the header names.
+class cJP2Tier2 {
+public:
+    cJP2Tier2(const cJP2Image& image, const cJP2Tcp& tcp) : myImage(image), myTcp(tcp) {}
+
+    // Every packet of the tile in data (len bytes) whose bounds on the reference grid are
+    // x0, y0, x1, y1 and whose components are comps.
+    bool decodePackets(std::vector<sJP2TileComp>& comps, long long x0, long long y0, long long x1, long long y1,
+                       const unsigned char* data, long long len);
+
+private:
+    // One packet (header and body) of precinct prcno of resolution res.
+    bool decodePacket(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp);
+    // The header: fills included with the code-blocks that have bytes in the body.
+    bool readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp,
+                          std::vector<sJP2Cblk*>& included);
+    bool readPacketData(const std::vector<sJP2Cblk*>& included);
+
+    const cJP2Image& myImage;
+    const cJP2Tcp& myTcp;
+    const unsigned char* myData = nullptr;
+    long long myLen = 0;
+    long long myPos = 0;
+    const unsigned char* myPpt = nullptr;  // packed headers, when the tile has them
+    long long myPptLen = 0;
+    long long myPptPos = 0;
+    unsigned int myCsty = 0;
+};
+
+bool cJP2Tier2::decodePacket(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp) {
     std::vector<sJP2Cblk*> included;
+    return readPacketHeader(res, prcno, layno, tccp, included) && readPacketData(included);
+}
+
+bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp,
+                                 std::vector<sJP2Cblk*>& included) {
+    // SOP (T.800 A.8.1): skipped when present.
+    if ((myCsty & 2) && myPos + 6 <= myLen && myData[myPos] == 0xFF && myData[myPos + 1] == 0x91)
+        myPos += 6;
+    const bool packed = myPpt != nullptr;
+    const unsigned char* hs = packed ? myPpt + myPptPos : myData + myPos;
+    const unsigned char* he = packed ? myPpt + myPptLen : myData + myLen;
+    cJP2Bio bio(hs, he);
     bool present = bio.bit() != 0;
     if (present) {
         for (unsigned int b = 0; b < res.numbands; b++) {
@@ -158,36 +434,39 @@ bool readPacket(sPacketCtx& ctx, sJP2Resolution& res, unsigned int prcno, unsign
         }
     }
     bio.align();
-    long long used = bio.p - hs;
+    long long used = bio.used(hs);
     if (packed) {
-        ctx.pptPos += used;
-        if (ctx.pptPos > ctx.pptLen) ctx.pptPos = ctx.pptLen;
+        myPptPos += used;
+        if (myPptPos > myPptLen) myPptPos = myPptLen;
     } else {
-        ctx.pos += used;
-        if (ctx.pos > ctx.len) {
+        myPos += used;
+        if (myPos > myLen) {
             if (present) return false;
-            ctx.pos = ctx.len;
+            myPos = myLen;
         }
     }
     // EPH (T.800 A.8.2).
-    const unsigned char* e = packed ? ctx.ppt : ctx.data;
-    long long& ep = packed ? ctx.pptPos : ctx.pos;
-    long long el = packed ? ctx.pptLen : ctx.len;
-    if ((ctx.csty & 4) && ep + 2 <= el && e[ep] == 0xFF && e[ep + 1] == 0x92) ep += 2;
+    const unsigned char* e = packed ? myPpt : myData;
+    long long& ep = packed ? myPptPos : myPos;
+    long long el = packed ? myPptLen : myLen;
+    if ((myCsty & 4) && ep + 2 <= el && e[ep] == 0xFF && e[ep + 1] == 0x92) ep += 2;
+    return true;
+}
 
-    // Packet body: each included code-block's new bytes, segment by segment.
+// The body: each included code-block's new bytes, segment by segment.
+bool cJP2Tier2::readPacketData(const std::vector<sJP2Cblk*>& included) {
     for (sJP2Cblk* cb : included) {
         for (unsigned int s = 0; s < cb->numsegs; s++) {
             sJP2Seg& seg = cb->segs[s];
             if (!seg.newpasses && !seg.newlen) continue;
-            if ((long long)seg.newlen > ctx.len - ctx.pos) return false;
+            if ((long long)seg.newlen > myLen - myPos) return false;
             if (seg.newlen) {
                 // Segments fill in order, so each one's chunks follow each other.
                 if (!seg.numChunks) seg.firstChunk = (unsigned int)cb->chunks.size();
-                cb->chunks.push_back({ctx.pos, seg.newlen});
+                cb->chunks.push_back({myPos, seg.newlen});
                 seg.numChunks++;
             }
-            ctx.pos += seg.newlen;
+            myPos += seg.newlen;
             seg.len += seg.newlen;
             seg.numpasses += seg.newpasses;
             seg.newlen = seg.newpasses = 0;
@@ -196,183 +475,33 @@ bool readPacket(sPacketCtx& ctx, sJP2Resolution& res, unsigned int prcno, unsign
     return true;
 }
 
+bool cJP2Tier2::decodePackets(std::vector<sJP2TileComp>& comps, long long x0, long long y0, long long x1,
+                              long long y1, const unsigned char* data, long long len) {
+    myData = data;
+    myLen = data ? len : 0;
+    myCsty = myTcp.csty;
+    if (myTcp.pptSeen) {
+        myPpt = myTcp.ppt.ptr;
+        myPptLen = myTcp.pptLen;
+    }
+    cJP2PiIterator pi(myImage, myTcp, comps, x0, y0, x1, y1);
+    if (!pi.create()) return false;
+    auto visit = [&](unsigned int l, unsigned int r, unsigned int c, unsigned int p) {
+        return decodePacket(comps[c].resolutions[r], p, l, myTcp.tccps.ptr[c]);
+    };
+    // Once every byte is used (and no packed headers remain) the remaining packets are empty.
+    auto used = [&]() { return myPos >= myLen && (!myPpt || myPptPos >= myPptLen); };
+    for (unsigned int i = 0; i < pi.progressions(); i++) {
+        cJP2PiIterator::eWalk w = pi.walk(i, visit, used);
+        if (w == cJP2PiIterator::wkFailed) return false;
+        if (w == cJP2PiIterator::wkDataUsed) return true;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool cJP2Tcd::t2Decode(const unsigned char* data, long long len) {
-    sPacketCtx ctx;
-    ctx.data = data;
-    ctx.len = data ? len : 0;
-    ctx.csty = myTcp->csty;
-    if (myTcp->pptSeen) {
-        ctx.ppt = myTcp->ppt.ptr;
-        ctx.pptLen = myTcp->pptLen;
-    }
-    const unsigned int numcomps = (unsigned int)myComps.size();
-    unsigned int maxres = 0;
-    for (const sJP2TileComp& tc : myComps)
-        if (tc.numresTotal > maxres) maxres = tc.numresTotal;
-
-    // Progressions: the POC records, or one over everything.
-    sJP2Poc all;
-    all.resS = 0, all.resE = maxres, all.compS = 0, all.compE = numcomps, all.layE = myTcp->numlayers;
-    all.prg = myTcp->prg;
-    const sJP2Poc* pocs = myTcp->pocSeen ? myTcp->pocs : &all;
-    unsigned int npocs = myTcp->pocSeen ? myTcp->numpocs : 1;
-
-    // With several progressions a packet may be named twice; the first one reads it.
-    // Offsets of each (component, resolution) in a per-layer table of precincts.
-    std::vector<long long> base((size_t)numcomps * maxres, 0);
-    long long perLayer = 0;
-    for (unsigned int c = 0; c < numcomps; c++)
-        for (unsigned int r = 0; r < myComps[c].numresTotal; r++) {
-            base[(size_t)c * maxres + r] = perLayer;
-            perLayer += (long long)myComps[c].resolutions[r].pw * myComps[c].resolutions[r].ph;
-        }
-    std::vector<bool> seen;
-    if (npocs > 1) {
-        long long n = perLayer * myTcp->numlayers;
-        if (n > (1LL << 30)) return false;
-        seen.assign((size_t)n, false);
-    }
-    auto packet = [&](unsigned int l, unsigned int r, unsigned int c, unsigned int p) -> bool {
-        if (npocs > 1) {
-            size_t k = (size_t)(l * perLayer + base[(size_t)c * maxres + r] + p);
-            if (seen[k]) return true;
-            seen[k] = true;
-        }
-        return readPacket(ctx, myComps[c].resolutions[r], p, l, myTcp->tccps.ptr[c]);
-    };
-    // Once every byte is used (and no packed headers remain) the remaining packets are empty.
-    auto exhausted = [&]() { return ctx.pos >= ctx.len && (!ctx.ppt || ctx.pptPos >= ctx.pptLen); };
-
-    // Position-driven orders (T.800 B.12.1.3-B.12.1.5): positions on the reference grid,
-    // stepping to the next precinct corner of any component and resolution.
-    const long long tx0 = myX0, ty0 = myY0, tx1 = myX1, ty1 = myY1;
-    // The precinct of component c, resolution r at (x, y), or -1 when no precinct starts there.
-    auto precinctAt = [&](unsigned int c, unsigned int r, long long x, long long y) -> long long {
-        const sJP2TileComp& tc = myComps[c];
-        const sJP2Resolution& res = tc.resolutions[r];
-        if (!res.pw || !res.ph) return -1;
-        const sJP2ImageComp& ic = myImage->comps.ptr[c];
-        unsigned int lev = tc.numresTotal - 1 - r;
-        unsigned int rpx = res.pdx + lev, rpy = res.pdy + lev;
-        long long sx = (long long)ic.dx << rpx, sy = (long long)ic.dy << rpy;
-        bool okY = (y % sy == 0) || (y == ty0 && (((long long)res.y0 << lev) % (1LL << rpy)) != 0);
-        bool okX = (x % sx == 0) || (x == tx0 && (((long long)res.x0 << lev) % (1LL << rpx)) != 0);
-        if (!okX || !okY) return -1;
-        long long cx = ((x + ((long long)ic.dx << lev) - 1) / ((long long)ic.dx << lev));
-        long long cy = ((y + ((long long)ic.dy << lev) - 1) / ((long long)ic.dy << lev));
-        long long pi = (cx >> res.pdx) - ((long long)res.x0 >> res.pdx);
-        long long pj = (cy >> res.pdy) - ((long long)res.y0 >> res.pdy);
-        if (pi < 0 || pj < 0 || pi >= res.pw || pj >= res.ph) return -1;
-        return pi + pj * res.pw;
-    };
-    auto steps = [&](unsigned int c0, unsigned int c1, long long& sx, long long& sy) {
-        sx = sy = 1LL << 62;
-        for (unsigned int c = c0; c < c1; c++) {
-            const sJP2TileComp& tc = myComps[c];
-            const sJP2ImageComp& ic = myImage->comps.ptr[c];
-            for (unsigned int r = 0; r < tc.numresTotal; r++) {
-                unsigned int lev = tc.numresTotal - 1 - r;
-                const sJP2Resolution& res = tc.resolutions[r];
-                long long x = (long long)ic.dx << (res.pdx + lev), y = (long long)ic.dy << (res.pdy + lev);
-                if (x < sx) sx = x;
-                if (y < sy) sy = y;
-            }
-        }
-    };
-    // Hostile precinct sizes could make the position grid enormous.
-    auto tooMany = [&](long long sx, long long sy, unsigned int inner) {
-        long long nx = (tx1 - tx0) / sx + 2, ny = (ty1 - ty0) / sy + 2;
-        return nx > (1LL << 28) || ny > (1LL << 28) || nx * ny * inner > (1LL << 28);
-    };
-    auto layers = [&](unsigned int r, unsigned int c, long long p, unsigned int layE) {
-        for (unsigned int l = 0; l < layE; l++)
-            if (!packet(l, r, c, (unsigned int)p)) return false;
-        return true;
-    };
-    auto nextPos = [](long long v, long long step) { return v + step - v % step; };
-    auto position = [&](const sJP2Poc& poc, unsigned int resE, unsigned int compE, unsigned int layE) -> bool {
-        long long sx, sy;
-        if (poc.compS >= compE) return true;
-        if (poc.prg == 2) {  // RPCL
-            steps(0, numcomps, sx, sy);
-            if (tooMany(sx, sy, (compE - poc.compS) * (resE > poc.resS ? resE - poc.resS : 0))) return false;
-            for (unsigned int r = poc.resS; r < resE; r++)
-                for (long long y = ty0; y < ty1; y = nextPos(y, sy))
-                    for (long long x = tx0; x < tx1; x = nextPos(x, sx))
-                        for (unsigned int c = poc.compS; c < compE; c++) {
-                            if (r >= myComps[c].numresTotal) continue;
-                            long long p = precinctAt(c, r, x, y);
-                            if (p >= 0 && !layers(r, c, p, layE)) return false;
-                            if (exhausted()) return true;
-                        }
-        } else if (poc.prg == 3) {  // PCRL
-            steps(0, numcomps, sx, sy);
-            if (tooMany(sx, sy, (compE - poc.compS) * maxres)) return false;
-            for (long long y = ty0; y < ty1; y = nextPos(y, sy))
-                for (long long x = tx0; x < tx1; x = nextPos(x, sx))
-                    for (unsigned int c = poc.compS; c < compE; c++) {
-                        unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
-                        for (unsigned int r = poc.resS; r < re; r++) {
-                            long long p = precinctAt(c, r, x, y);
-                            if (p >= 0 && !layers(r, c, p, layE)) return false;
-                            if (exhausted()) return true;
-                        }
-                    }
-        } else {  // CPRL
-            for (unsigned int c = poc.compS; c < compE; c++) {
-                steps(c, c + 1, sx, sy);
-                if (tooMany(sx, sy, maxres)) return false;
-                unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
-                for (long long y = ty0; y < ty1; y = nextPos(y, sy))
-                    for (long long x = tx0; x < tx1; x = nextPos(x, sx))
-                        for (unsigned int r = poc.resS; r < re; r++) {
-                            long long p = precinctAt(c, r, x, y);
-                            if (p >= 0 && !layers(r, c, p, layE)) return false;
-                            if (exhausted()) return true;
-                        }
-            }
-        }
-        return true;
-    };
-
-    for (unsigned int pi = 0; pi < npocs; pi++) {
-        const sJP2Poc& poc = pocs[pi];
-        unsigned int resE = poc.resE < maxres ? poc.resE : maxres;
-        unsigned int compE = poc.compE < numcomps ? poc.compE : numcomps;
-        unsigned int layE = poc.layE < myTcp->numlayers ? poc.layE : myTcp->numlayers;
-        bool ok = true;
-        switch (poc.prg) {
-            case 0:  // LRCP
-                for (unsigned int l = 0; l < layE && ok; l++)
-                    for (unsigned int r = poc.resS; r < resE && ok; r++)
-                        for (unsigned int c = poc.compS; c < compE && ok; c++) {
-                            if (r >= myComps[c].numresTotal) continue;
-                            const sJP2Resolution& res = myComps[c].resolutions[r];
-                            for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = packet(l, r, c, p);
-                            if (exhausted()) return true;
-                        }
-                break;
-            case 1:  // RLCP
-                for (unsigned int r = poc.resS; r < resE && ok; r++)
-                    for (unsigned int l = 0; l < layE && ok; l++)
-                        for (unsigned int c = poc.compS; c < compE && ok; c++) {
-                            if (r >= myComps[c].numresTotal) continue;
-                            const sJP2Resolution& res = myComps[c].resolutions[r];
-                            for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = packet(l, r, c, p);
-                            if (exhausted()) return true;
-                        }
-                break;
-            case 2:  // RPCL
-            case 3:  // PCRL
-            case 4:  // CPRL
-                ok = position(poc, resE, compE, layE);
-                break;
-            default:  // not a progression: no packets
-                break;
-        }
-        if (!ok) return false;
-    }
-    return true;
+    cJP2Tier2 t2(*myImage, *myTcp);
+    return t2.decodePackets(myComps, myX0, myY0, myX1, myY1, data, len);
 }

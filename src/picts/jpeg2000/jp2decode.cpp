@@ -17,26 +17,49 @@ unsigned int be32(const unsigned char* p) {
     return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
 }
 
-// A box header read from the stream: false when none can be read or its length is bad.
-bool readBoxHeader(cFileIOTarget* io, unsigned long long& len, unsigned int& type, unsigned int& hdr, bool& none) {
-    unsigned char b[16];
-    none = false;
-    if (io->read(b, 8) != 8) {
-        none = true;
-        return false;
+// A box header being read (ISO/IEC 15444-1 I.4): LBox, or XLBox when LBox is 1, and TBox.
+// Lengths are kept to 32 bits.
+class cJP2HeadBox {
+public:
+    // From the stream: false when none can be read (none set) or its length is bad.
+    bool parse(cFileIOTarget* io, bool& none) {
+        unsigned char b[16];
+        none = false;
+        if (io->read(b, 8) != 8) {
+            none = true;
+            return false;
+        }
+        length = be32(b);
+        type = be32(b + 4);
+        headerLength = 8;
+        if (length == 1) {
+            if (!io->readf(b + 8, 8)) return false;
+            if (be32(b + 8)) return false;
+            length = be32(b + 12);
+            headerLength = 16;
+        }
+        return true;
     }
-    len = be32(b);
-    type = be32(b + 4);
-    hdr = 8;
-    if (len == 1) {
-        if (!io->readf(b + 8, 8)) return false;
-        // Lengths are kept to 32 bits.
-        if (be32(b + 8)) return false;
-        len = be32(b + 12);
-        hdr = 16;
+    // A sub-box from the left bytes at b: false when they are too few or LBox is 0 or an
+    // XLBox of 0 or beyond 32 bits.
+    bool parse(const unsigned char* b, unsigned int left) {
+        if (left < 8) return false;
+        length = be32(b);
+        type = be32(b + 4);
+        headerLength = 8;
+        if (length == 0) return false;
+        if (length == 1) {
+            if (left < 16 || be32(b + 8) || !be32(b + 12)) return false;
+            length = be32(b + 12);
+            headerLength = 16;
+        }
+        return true;
     }
-    return true;
-}
+
+    unsigned long long length = 0;
+    unsigned int type = 0;
+    unsigned int headerLength = 8;
+};
 
 const unsigned long long kMaxHeaderBox = 64ULL << 20;
 
@@ -59,11 +82,12 @@ bool cJP2Decode::processBoxes(cFileIOTarget* io, bool endPass) {
     }
     _typebuf<unsigned char> body;
     for (;;) {
-        unsigned long long len;
-        unsigned int type, hdr;
+        cJP2HeadBox hb;
         bool none;
         unsigned long long pos = io->get_fp();
-        if (!readBoxHeader(io, len, type, hdr, none)) return none;
+        if (!hb.parse(io, none)) return none;
+        const unsigned long long len = hb.length;
+        const unsigned int type = hb.type, hdr = hb.headerLength;
         if (type == box("jp2c")) {
             if (!(myStatus & bsHeader)) return false;
             myStatus |= bsCodestream;
@@ -100,15 +124,10 @@ bool cJP2Decode::readJp2h(const unsigned char* b, unsigned int len) {
     unsigned int pos = 0;
     bool cdefSeen = false;
     while (pos < len) {
-        if (len - pos < 8) return false;
-        unsigned long long l = be32(b + pos);
-        unsigned int type = be32(b + pos + 4), hdr = 8;
-        if (l == 0) return false;
-        if (l == 1) {
-            if (len - pos < 16 || be32(b + pos + 8) || !be32(b + pos + 12)) return false;
-            l = be32(b + pos + 12);
-            hdr = 16;
-        }
+        cJP2HeadBox hb;
+        if (!hb.parse(b + pos, len - pos)) return false;
+        const unsigned long long l = hb.length;
+        const unsigned int type = hb.type, hdr = hb.headerLength;
         if (l < hdr || l > len - pos) return false;
         const unsigned char* d = b + pos + hdr;
         unsigned int dl = (unsigned int)(l - hdr);
@@ -122,11 +141,11 @@ bool cJP2Decode::readJp2h(const unsigned char* b, unsigned int len) {
         } else if (type == box("colr")) {
             ok = readColr(d, dl);
         } else if (type == box("pclr")) {
-            ok = readPclr(d, dl);
+            ok = myColor.parsePclr(d, dl);
         } else if (type == box("cmap")) {
-            ok = readCmap(d, dl);
+            ok = myColor.parsePclrCMap(d, dl);
         } else if (type == box("cdef")) {
-            ok = !cdefSeen && readCdef(d, dl);
+            ok = !cdefSeen && myColor.parseCdef(d, dl);
             cdefSeen = true;
         }
         if (!ok) return false;
@@ -141,7 +160,7 @@ bool cJP2Decode::readColr(const unsigned char* b, unsigned int len) {
     if (myColrRead) return true;  // only the first one counts
     myMeth = b[0];
     if (myMeth == 2) {
-        if (len > 3 && (!myIcc.set(len - 3) || !memcpy(myIcc.ptr, b + 3, len - 3))) return false;
+        if (len > 3 && (!myColor.icc.set(len - 3) || !memcpy(myColor.icc.ptr, b + 3, len - 3))) return false;
     } else if (myMeth == 1) {
         if (len < 7) return false;
         myEnumCS = be32(b + 3);
@@ -158,14 +177,14 @@ bool cJP2Decode::readColr(const unsigned char* b, unsigned int len) {
     return true;
 }
 
-bool cJP2Decode::readPclr(const unsigned char* b, unsigned int len) {
-    if (myPclr.ptr || len < 3) return false;
+bool cJP2Color::parsePclr(const unsigned char* b, unsigned int len) {
+    if (pclr.ptr || len < 3) return false;
     unsigned int ne = be16(b), npc = b[2];
     // ISO/IEC 15444-1 I.5.3.4: 1 to 1024 entries, at least one channel.
     if (!ne || ne > 1024 || !npc || len < 3 + npc) return false;
     sJP2Pclr* p = new (std::nothrow) sJP2Pclr;
     if (!p) return false;
-    myPclr = p;
+    pclr = p;
     p->ne = ne, p->npc = npc;
     unsigned int rowBytes = 0;
     for (unsigned int i = 0; i < npc; i++) {
@@ -186,9 +205,9 @@ bool cJP2Decode::readPclr(const unsigned char* b, unsigned int len) {
     return true;
 }
 
-bool cJP2Decode::readCmap(const unsigned char* b, unsigned int len) {
-    if (!myPclr.ptr || myPclr->haveMap) return false;
-    sJP2Pclr& p = *myPclr.ptr;
+bool cJP2Color::parsePclrCMap(const unsigned char* b, unsigned int len) {
+    if (!pclr.ptr || pclr->haveMap) return false;
+    sJP2Pclr& p = *pclr.ptr;
     if (len != 4 * p.npc) return false;
     for (unsigned int i = 0; i < p.npc; i++) {
         p.map[i].cmp = be16(b + 4 * i);
@@ -200,12 +219,12 @@ bool cJP2Decode::readCmap(const unsigned char* b, unsigned int len) {
     return true;
 }
 
-bool cJP2Decode::readCdef(const unsigned char* b, unsigned int len) {
+bool cJP2Color::parseCdef(const unsigned char* b, unsigned int len) {
     if (len < 2) return false;
     unsigned int n = be16(b);
-    if (!n || len != 2 + 6 * n || !myCdef.set(n)) return false;
+    if (!n || len != 2 + 6 * n || !cdef.set(n)) return false;
     for (unsigned int i = 0; i < n; i++)
-        myCdef.ptr[i] = {be16(b + 2 + 6 * i), be16(b + 4 + 6 * i), be16(b + 6 + 6 * i)};
+        cdef.ptr[i] = {be16(b + 2 + 6 * i), be16(b + 4 + 6 * i), be16(b + 6 + 6 * i)};
     return true;
 }
 
@@ -222,13 +241,13 @@ bool cJP2Decode::endDecompress(cFileIOTarget* io) {
 }
 
 bool cJP2Decode::applyCdef(cJP2Image* img) {
-    long long n = myCdef.count;
+    long long n = myColor.cdef.count;
     for (long long i = 0; i < n; i++) {
-        sCdef& d = myCdef.ptr[i];
+        cJP2Color::sCdef& d = myColor.cdef.ptr[i];
         if (d.cn >= img->numcomps || d.asoc > img->numcomps) return false;
     }
     for (long long i = 0; i < n; i++) {
-        sCdef& d = myCdef.ptr[i];
+        cJP2Color::sCdef& d = myColor.cdef.ptr[i];
         if (!d.asoc || d.asoc == 65535 || d.cn == d.asoc - 1) continue;
         unsigned int acn = d.asoc - 1;
         sJP2ImageComp& a = img->comps.ptr[d.cn];
@@ -243,16 +262,16 @@ bool cJP2Decode::applyCdef(cJP2Image* img) {
         a.data.ptr = b.data.ptr, a.data.count = b.data.count;
         b.data.ptr = pa, b.data.count = ca;
         d.asoc = d.cn + 1;
-        if ((long long)acn < n) myCdef.ptr[acn].asoc = myCdef.ptr[acn].cn + 1;
+        if ((long long)acn < n) myColor.cdef.ptr[acn].asoc = myColor.cdef.ptr[acn].cn + 1;
     }
-    myCdef.clear();
+    myColor.cdef.clear();
     return true;
 }
 
 bool cJP2Decode::applyPclr(cJP2Image* img) {
-    sJP2Pclr& p = *myPclr.ptr;
+    sJP2Pclr& p = *myColor.pclr.ptr;
     if (!p.haveMap) {
-        myPclr = nullptr;  // a palette without a mapping is not applied
+        myColor.pclr = nullptr;  // a palette without a mapping is not applied
         return true;
     }
     for (unsigned int i = 0; i < p.npc; i++)
@@ -285,7 +304,7 @@ bool cJP2Decode::applyPclr(cJP2Image* img) {
     comps.ptr = nullptr;
     comps.count = 0;
     img->numcomps = p.npc;
-    myPclr = nullptr;
+    myColor.pclr = nullptr;
     return true;
 }
 
@@ -305,12 +324,12 @@ bool cJP2Decode::decode(cFileIOTarget* io, cJP2Image* img) {
         case 0: img->colorSpace = 5; break;
         default: img->colorSpace = -1; break;
     }
-    if (myCdef.count && !applyCdef(img)) return false;
-    if (myPclr.ptr && !applyPclr(img)) return false;
-    if (myIcc.count) {
+    if (myColor.cdef.count && !applyCdef(img)) return false;
+    if (myColor.pclr.ptr && !applyPclr(img)) return false;
+    if (myColor.icc.count) {
         img->icc.clear();
-        img->icc.ptr = myIcc.ptr, img->icc.count = myIcc.count;
-        myIcc.ptr = nullptr, myIcc.count = 0;
+        img->icc.ptr = myColor.icc.ptr, img->icc.count = myColor.icc.count;
+        myColor.icc.ptr = nullptr, myColor.icc.count = 0;
     }
     return true;
 }

@@ -19,6 +19,25 @@ struct sJP2Pclr {
     bool haveMap = false;
 };
 
+// The colour boxes of the header box that change the decoded components: the ICC profile
+// of a "colr" box, the channel definitions ("cdef") and the palette ("pclr") with its
+// component mapping ("cmap"). Each parse gets a box body and checks it against its length.
+class cJP2Color {
+public:
+    struct sCdef {
+        unsigned int cn, typ, asoc;
+    };
+
+    bool parsePclr(const unsigned char* b, unsigned int len);
+    // Needs the palette first and no mapping yet.
+    bool parsePclrCMap(const unsigned char* b, unsigned int len);
+    bool parseCdef(const unsigned char* b, unsigned int len);
+
+    _typebuf<unsigned char> icc;
+    _typebuf<sCdef> cdef;
+    cPtr<sJP2Pclr> pclr;
+};
+
 class cJP2Decode : public cJ2KDecode {
 public:
     enum eBoxStatus { bsSignature = 1, bsFileType = 2, bsHeader = 4, bsCodestream = 8 };
@@ -42,9 +61,6 @@ private:
     bool readFtyp(const unsigned char* b, unsigned int len);
     bool readJp2h(const unsigned char* b, unsigned int len);
     bool readColr(const unsigned char* b, unsigned int len);
-    bool readPclr(const unsigned char* b, unsigned int len);
-    bool readCmap(const unsigned char* b, unsigned int len);
-    bool readCdef(const unsigned char* b, unsigned int len);
     bool applyCdef(cJP2Image* img);
     bool applyPclr(cJP2Image* img);
 
@@ -55,11 +71,6 @@ private:
     unsigned int myMeth = 0, myEnumCS = 0;
     bool myColrRead = false;
     unsigned int myCielab[8] = {};
-    _typebuf<unsigned char> myIcc;
-    struct sCdef {
-        unsigned int cn, typ, asoc;
-    };
-    _typebuf<sCdef> myCdef;
-    cPtr<sJP2Pclr> myPclr;
+    cJP2Color myColor;
     bool myIgnoreColour = false;
 };

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "base/memio.h"
 #include "picts/jpeg2000/jp2decode.h"
 
 namespace {
@@ -152,7 +151,7 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
 
 bool cPictJP2::validFor(cFileIOTarget* io, sPictInfo* info) {
     if (!io || !startsWith(io, kJp2Sig, 12)) return false;
-    cMemBufferedIO s(io, 4096);
+    cJP2FileIOTarget s(io);
     cJP2Decode d;
     cPtr<cJP2Image> img;
     if (!d.setup(0) || !d.readHeader(&s, img)) return false;
@@ -163,7 +162,7 @@ bool cPictJP2::validFor(cFileIOTarget* io, sPictInfo* info) {
 bool cPictJP2::decode(cFileIOTarget* io) {
     startRows();
     if (!io) return endRows(false);
-    cMemBufferedIO s(io, 4096);
+    cJP2FileIOTarget s(io);
     cJP2Decode d;
     cPtr<cJP2Image> img;
     bool ok = d.setup(0) && d.readHeader(&s, img) && d.setArea(img.ptr, img->x0, img->y0, img->x1, img->y1) &&
@@ -173,7 +172,7 @@ bool cPictJP2::decode(cFileIOTarget* io) {
 
 bool cPictJ2K::validFor(cFileIOTarget* io, sPictInfo* info) {
     if (!io || !startsWith(io, kJ2kSig, 4)) return false;
-    cMemBufferedIO s(io, 4096);
+    cJP2FileIOTarget s(io);
     cJ2KDecode d;
     cPtr<cJP2Image> img;
     if (!d.readHeader(&s, img)) return false;
@@ -184,7 +183,7 @@ bool cPictJ2K::validFor(cFileIOTarget* io, sPictInfo* info) {
 bool cPictJ2K::decode(cFileIOTarget* io) {
     startRows();
     if (!io) return endRows(false);
-    cMemBufferedIO s(io, 4096);
+    cJP2FileIOTarget s(io);
     cJ2KDecode d;
     cPtr<cJP2Image> img;
     bool ok = d.readHeader(&s, img) && d.decode(&s, img.ptr) && jp2ImageToThis(*img.ptr);

@@ -5,26 +5,11 @@
 #include <cstring>
 
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/variablelengthaccess.h"
 
 namespace {
 enum { phWhiteIsZero = 0, phBlackIsZero = 1, phRGB = 2, phPalette = 3, phCMYK = 5, phCIELab = 8,
        phLinearRaw = 34892, phPackedCFA = 65534 };
-
-// A field of `bits` bits starting at bit `bit` of row, most significant bit first.
-inline unsigned long long field(const unsigned char* row, long long bit, int bits) {
-    unsigned long long v = 0;
-    const unsigned char* p = row + (bit >> 3);
-    int off = (int)(bit & 7), need = bits + off;
-    // Whole bytes first, then drop the bits before the field and after it.
-    if (need <= 64) {
-        int nbytes = (need + 7) >> 3;
-        for (int i = 0; i < nbytes; i++) v = v << 8 | p[i];
-        v >>= nbytes * 8 - need;
-        return bits == 64 ? v : v & ((1ULL << bits) - 1);
-    }
-    for (int k = 0; k < bits; k++, bit++) v = v << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1);
-    return v;
-}
 
 // The whole bytes of a sample of 16, 32 or 64 bits in host order of significance.
 inline unsigned long long wideSample(const unsigned char* p, int bytes, bool be) {
@@ -184,7 +169,8 @@ struct sSampleReader16 {
     bool raw;  // sensor samples: kept in their own units (up to 16 bits), not scaled
     bool read(const unsigned char* row, long long idx, unsigned& out) const {
         if (raw && format != 3 && bits <= 16) {
-            out = bits == 16 ? (unsigned)wideSample(row + idx * 2, 2, be) : (unsigned)field(row, idx * bits, bits);
+            out = bits == 16 ? (unsigned)wideSample(row + idx * 2, 2, be)
+                             : (unsigned)cVariableLengthAccess::getValue(row, idx * bits, bits);
             return true;
         }
         if (format == 3) {
@@ -207,14 +193,14 @@ struct sSampleReader16 {
             out = to16(wideSample(row + idx * 3, 3, be), 24);
             return true;
         }
-        out = to16(field(row, idx * bits, bits), bits);
+        out = to16(cVariableLengthAccess::getValue(row, idx * bits, bits), bits);
         return true;
     }
 };
 
 inline unsigned scaleTo8(const unsigned char* row, long long idx, int bits) {
     if (bits == 8) return row[idx];
-    return to8(field(row, idx * bits, bits), bits);
+    return to8(cVariableLengthAccess::getValue(row, idx * bits, bits), bits);
 }
 }  // namespace
 
@@ -293,7 +279,8 @@ bool cPictTIFF::decodeColorsPalette(long long firstRow, long long x0, long long 
         long long y = firstRow + r;
         unsigned int* dst = myPixels.ptr + (myRowsBottomUp ? myImageH - 1 - y : y) * myImageW + x0;
         for (long long x = 0; x < cols; x++) {
-            long long i = rec.bits == 8 ? src[x] : (long long)field(src, x * rec.bits, (int)rec.bits);
+            long long i =
+                rec.bits == 8 ? src[x] : (long long)cVariableLengthAccess::getValue(src, x * rec.bits, (int)rec.bits);
             if (i >= n) return false;
             dst[x] = 0xFF000000u | (unsigned)(m[i] >> shift) << 16 | (unsigned)(m[n + i] >> shift) << 8 |
                      (unsigned)(m[2 * n + i] >> shift);

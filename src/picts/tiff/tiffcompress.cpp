@@ -8,6 +8,7 @@
 #include "compression/zlibstreams.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/tiff/picttiff.h"
+#include "picts/tiff/variablelengthaccess.h"
 
 bool cPictTIFF::decodeStripe(int compression, _typebuf<unsigned char>& in, sDecomress& rec) {
     long long expected;
@@ -118,12 +119,7 @@ bool cPictTIFF::makeHorzUndifferencing(unsigned char* data, long long size, long
         } else if (bits < 32) {
             // Packed widths: fields read and written most significant bit first.
             const unsigned long long mask = (1ULL << bits) - 1;
-            auto get = [&](long long idx) {
-                unsigned long long v = 0;
-                long long bit = idx * bits;
-                for (int k = 0; k < bits; k++, bit++) v = v << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1);
-                return v;
-            };
+            auto get = [&](long long idx) { return cVariableLengthAccess::getValue(row, idx * bits, bits); };
             auto put = [&](long long idx, unsigned long long v) {
                 long long bit = idx * bits;
                 for (int k = bits - 1; k >= 0; k--, bit++) {
