@@ -129,8 +129,11 @@ void cLangSelectionForm::onConstruct() {
     clientArea()->attach(myTitle, 15, 20, 360, 34);
     myTitle->setFont(mkTitleFont());
     mySubtitle = new cStaticElement;
-    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
+    // Two lines between the title and the panel (the sentence is longer than one); the
+    // panel, attached later, covers the spare pixels below the second line.
+    clientArea()->attach(mySubtitle, 15, 50, 360, 40);
     mySubtitle->setFont(mkStdFont());
+    mySubtitle->setTextDispMode(cStaticElement::eTDMWrapped);
     myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
     mySubtitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
     myPanel = new cPanelChild;
