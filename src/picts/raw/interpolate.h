@@ -13,6 +13,11 @@ struct sMarginInfo {
     unsigned int right = 0;
     unsigned int top = 0;
     unsigned int bottom = 0;
+
+    // Whether the margins leave something of a width x height frame.
+    bool leaveRoom(long long width, long long height) const {
+        return (long long)left + right < width && (long long)top + bottom < height;
+    }
 };
 
 // What a demosaic routine needs, filled by the decoder.

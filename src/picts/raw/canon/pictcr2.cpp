@@ -70,9 +70,7 @@ bool cPictCR2::isFullConfig() const {
 void cPictCR2::setMargins() {
     marginsFor(myMaker.modelId, myMargins);
     // Margins that would leave no picture (a frame smaller than the model's) crop nothing.
-    if ((long long)myMargins.left + myMargins.right >= mySensorW ||
-        (long long)myMargins.top + myMargins.bottom >= mySensorH)
-        myMargins = sMarginInfo();
+    if (!myMargins.leaveRoom(mySensorW, mySensorH)) myMargins = sMarginInfo();
 }
 
 bool cPictCR2::readHeader(cFileIOTarget* io, bool forDecode) {

@@ -244,8 +244,7 @@ bool cPictORF::walk(cFileIOTarget* io) {
     if (!io || !processStream(io, ~0ULL)) return false;
     if (!myFrameWidth || !myFrameHeight || !myStripOffsets.count || myStripOffsets.count != myStripCounts.count)
         return false;
-    return (long long)myMargins.left + myMargins.right < myFrameWidth &&
-           (long long)myMargins.top + myMargins.bottom < myFrameHeight;
+    return myMargins.leaveRoom(myFrameWidth, myFrameHeight);
 }
 
 bool cPictORF::isPicture(cFileIOTarget* io, sPictInfo* info) {

@@ -189,8 +189,7 @@ bool cPictRWL::walk(cFileIOTarget* io) {
     if (!myFrameWidth || !myFrameHeight || !myStripOffsets.count || myStripOffsets.count != myStripCounts.count)
         return false;
     // Margins that leave nothing of the frame are refused here rather than at the demosaic.
-    return (long long)myMargins.left + myMargins.right < myFrameWidth &&
-           (long long)myMargins.top + myMargins.bottom < myFrameHeight;
+    return myMargins.leaveRoom(myFrameWidth, myFrameHeight);
 }
 
 bool cPictRWL::isPicture(cFileIOTarget* io, sPictInfo* info) {

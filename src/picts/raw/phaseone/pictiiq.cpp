@@ -138,9 +138,7 @@ bool cPictIIQ::isPicture(cFileIOTarget* io, sPictInfo* info) {
     reset();
     if (!processIIQ(io, nullptr) || !myFrameWidth || !myFrameHeight || !myRawOffset || !myRawSize) return false;
     // Margins are checked against the frame: they must leave something of it.
-    if ((long long)myMargins.left + myMargins.right >= myFrameWidth ||
-        (long long)myMargins.top + myMargins.bottom >= myFrameHeight)
-        return false;
+    if (!myMargins.leaveRoom(myFrameWidth, myFrameHeight)) return false;
     if (info) {
         info->width = myFrameWidth - myMargins.left - myMargins.right;
         info->height = myFrameHeight - myMargins.top - myMargins.bottom;
