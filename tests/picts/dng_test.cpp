@@ -120,6 +120,7 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         {"lossless JPEG, one tile", 16, true, false, 0, 0, 2, 0},
         {"lossless JPEG 12-bit tiles, black 256", 12, true, false, 32, 16, 2, 256},
         {"lossless JPEG 14-bit, four components", 14, true, true, 64, 48, 4, 512},
+        {"lossless JPEG 15-bit, one component", 15, true, false, 0, 0, 1, 0},
     };
     const int W = 64, H = 48;
     for (const sCase& c : cases) {
