@@ -113,17 +113,23 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         bool ljpeg, be;
         int tw, th, components;
         unsigned black;
+        int width;
     };
     const sCase cases[] = {
-        {"uncompressed 16-bit", 16, false, false, 0, 0, 2, 0},
-        {"uncompressed big-endian, black 600", 16, false, true, 0, 0, 2, 600},
-        {"lossless JPEG, one tile", 16, true, false, 0, 0, 2, 0},
-        {"lossless JPEG 12-bit tiles, black 256", 12, true, false, 32, 16, 2, 256},
-        {"lossless JPEG 14-bit, four components", 14, true, true, 64, 48, 4, 512},
+        {"uncompressed 16-bit", 16, false, false, 0, 0, 2, 0, 64},
+        {"uncompressed big-endian, black 600", 16, false, true, 0, 0, 2, 600, 64},
+        {"lossless JPEG, one tile", 16, true, false, 0, 0, 2, 0, 64},
+        {"lossless JPEG 12-bit tiles, black 256", 12, true, false, 32, 16, 2, 256, 64},
+        {"lossless JPEG 14-bit, four components", 14, true, true, 64, 48, 4, 512, 64},
+        {"lossless JPEG 15-bit, one component", 15, true, false, 0, 0, 1, 0, 64},
+        // Rows that are not a multiple of 4 samples.
+        {"lossless JPEG, width 62", 16, true, false, 0, 0, 2, 0, 62},
+        {"uncompressed, width 61", 16, false, true, 0, 0, 1, 0, 61},
     };
-    const int W = 64, H = 48;
+    const int H = 48;
     for (const sCase& c : cases) {
         SCOPED_TRACE(c.name);
+        const int W = c.width;
         rawkit::DngSpec s;
         s.width = W, s.height = H, s.bits = c.bits, s.ljpeg = c.ljpeg, s.bigEndian = c.be;
         s.tileWidth = c.tw, s.tileHeight = c.th, s.components = c.components, s.black = c.black;

@@ -204,18 +204,22 @@ TEST(Raw3fr, DngShareDecodesAsTheDngDecoderReadsIt) {
         const char* name;
         int bits, samples;
         bool be;
+        int width;
     };
     const Share kShares[] = {
-        {"12-bit packed CFA", 12, 1, false},
-        {"12-bit packed CFA, big-endian", 12, 1, true},
-        {"8-bit CFA", 8, 1, false},
-        {"linear raw, three samples", 16, 3, false},
+        {"12-bit packed CFA", 12, 1, false, 32},
+        {"12-bit packed CFA, big-endian", 12, 1, true, 32},
+        {"8-bit CFA", 8, 1, false, 32},
+        {"linear raw, three samples", 16, 3, false, 32},
+        // Widths that are not a multiple of 4.
+        {"12-bit packed CFA, width 30", 12, 1, false, 30},
+        {"8-bit CFA, width 27", 8, 1, true, 27},
     };
     testutil::TempDir dir;
     for (const Share& c : kShares) {
         SCOPED_TRACE(c.name);
         H3frSpec s;
-        s.width = 32;
+        s.width = c.width;
         s.height = 24;
         s.bits = c.bits;
         s.samples = c.samples;

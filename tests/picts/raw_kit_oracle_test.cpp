@@ -56,6 +56,8 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
         // run (line * samples * components + k); 4 x 6 samples a line in a 48-wide tile is
         // where "4 / (width / samples)" rows a line would be 0 and every line would land on row 0.
         {false, 40, 30, 0, 0, 2, 16, 1, 15}, {true, 40, 30, 0, 0, 2, 16, 1, 25}, {false, 48, 32, 0, 0, 4, 16, 1, 6},
+        // Precision 15 with 1, 2 or 4 components is a plain frame like any other.
+        {false, 50, 30, 0, 0, 1, 15, 1, 0},   {true, 64, 40, 0, 0, 2, 15, 6, 0}, {false, 64, 32, 0, 0, 4, 15, 1, 8},
     };
     testutil::TempDir dir;
     for (const Case& c : cases) {

@@ -271,6 +271,7 @@ TEST(RawLosslessJpeg, RefusesImpossibleGeometry) {
     std::vector<unsigned char> three = encodeRawSequence(rampNoiseFrame(12, 4, 14, 2), 4, 4, 3, LjOptions{14});
     std::vector<unsigned char> four = encodeRawSequence(rampNoiseFrame(16, 4, 14, 2), 4, 4, 4, LjOptions{14});
     std::vector<unsigned char> small15 = encodeRawSequence(rampNoiseFrame(12, 4, 15, 2), 4, 4, 3, LjOptions{15});
+    std::vector<unsigned char> four15 = encodeRawSequence(rampNoiseFrame(16, 4, 15, 2), 4, 4, 4, LjOptions{15});
     SmallRaw s = makeSmallRaw(8, 4, false, 1);
     std::vector<unsigned char> small21 = encodeSmallRaw(s, 1, 4, 4);
     struct Case {
@@ -286,6 +287,7 @@ TEST(RawLosslessJpeg, RefusesImpossibleGeometry) {
         {"precision 14, three components", &three, Geometry{12, 4}, false},
         {"four components", &four, Geometry{16, 4}, true},
         {"precision 15, three components, no slices", &small15, Geometry{12, 4}, false},
+        {"precision 15, four components, sliced: a plain frame", &four15, Geometry{16, 4, 1, 8, 8}, true},
         {"small raw slice width 1 halves to 0", &small21, Geometry{8, 4, 1, 1, 1}, false},
         {"frame far larger than the JPEG", &plain, Geometry{60000, 60000}, false},
         {"frame size beyond the cap", &plain, Geometry{0xFFFFFFFFu, 0xFFFFFFFFu}, false},

@@ -60,7 +60,9 @@ bool cRAWLosslessJpeg::processHuffmanLosslessScan() {
         jpegSamples += (long long)c.sw * c.sh;
     }
     myScanComps = nc;
-    const bool small = precision() == 15;
+    // Precision 15 alone does not make a small raw: DNG frames of 1, 2 or 4 components have
+    // it too. Only three components in slices take the small-raw layout.
+    const bool small = precision() == 15 && nc == 3 && mySliceCount;
     long long perPixel = small ? 3 : 1, count;
     if (!checkedImageBytes(myWidth32, myHeight32, 2 * perPixel, count)) return fail(eJErrSize, "raw frame size");
     count /= 2;
@@ -75,7 +77,6 @@ bool cRAWLosslessJpeg::processHuffmanLosslessScan() {
             if (myCompH[i] != 1 || myCompV[i] != 1) return fail(eJErrRefused, "raw sampling factors");
         myRawKind = rtPlain;
     } else {
-        if (nc != 3 || mySliceCount == 0) return fail(eJErrRefused, "small raw layout");
         myMaxH = myMaxV = 0;
         for (int i = 0; i < nc; i++) {
             if ((unsigned int)myCompH[i] > myMaxH) myMaxH = (unsigned int)myCompH[i];

@@ -142,7 +142,7 @@ bool cPictDNG::isPicture(cFileIOTarget* io, sPictInfo* info) {
     if (!ok) return false;
     if (info) {
         bool crop = myCropSize.count == 2;
-        info->width = (crop ? myCropSize.ptr[0] : *getPropInt(ppWidth)) / 4 * 4;
+        info->width = crop ? myCropSize.ptr[0] : *getPropInt(ppWidth);
         info->height = crop ? myCropSize.ptr[1] : *getPropInt(ppHeight);
         info->hasPreview = preview;
     }
@@ -166,7 +166,7 @@ bool cPictDNG::getPageSize(cFileIOTarget* io, int page, long long& w, long long&
     const long long* pw = getPropInt(ppWidth);
     const long long* ph = getPropInt(ppHeight);
     if (!crop && (!pw || !ph)) return false;
-    w = (crop ? myCropSize.ptr[0] : *pw) / 4 * 4;
+    w = crop ? myCropSize.ptr[0] : *pw;
     h = crop ? myCropSize.ptr[1] : *ph;
     return true;
 }

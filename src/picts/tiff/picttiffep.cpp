@@ -1,6 +1,6 @@
 // cPictTIFF_EP: pages are IFD0's raw sub-directories; a colour-filter-array frame travels
-// through the strip and tile loops as four-sample pixels (photometric 65534) and is then
-// demosaiced (PPG) and tone-finished.
+// through the strip and tile loops as four-sample pixels (photometric 65534; two or one a pixel
+// for rows that are not a multiple of 4) and is then demosaiced (PPG) and tone-finished.
 #include "picts/tiff/picttiffep.h"
 
 #include <cstring>
@@ -32,6 +32,7 @@ void cPictTIFF_EP::reset() {
     myStandardID = 0;
     myRawMode = false;
     myCFAPacked = false;
+    myCFAGroup = 4;
     myCFA.pattern.clear();
     myCFA.rows = myCFA.cols = 0;
     myRawIFDs.clear();
@@ -91,7 +92,7 @@ bool cPictTIFF_EP::isPicture(cFileIOTarget* io, sPictInfo* info) {
     io->set_fp(start);
     if (!ok) return false;
     if (info) {
-        info->width = *getPropInt(ppWidth) / 4 * 4;
+        info->width = *getPropInt(ppWidth);
         info->height = *getPropInt(ppHeight);
         info->hasPreview = preview;
     }
@@ -107,7 +108,7 @@ int cPictTIFF_EP::getNumPages(cFileIOTarget* io) {
 bool cPictTIFF_EP::getPageSize(cFileIOTarget* io, int page, long long& w, long long& h) {
     myLoading = false;
     if (page < 0 || !walkIFD0(io) || !myStandardID || !walkRaw(io, page)) return false;
-    w = *getPropInt(ppWidth) / 4 * 4;
+    w = *getPropInt(ppWidth);
     h = *getPropInt(ppHeight);
     return true;
 }
@@ -166,13 +167,18 @@ bool cPictTIFF_EP::decodePagePreview(cFileIOTarget* io, cPictBase* target, long 
 
 // --- the colour-filter frame ---
 
+namespace {
+// Sensor samples a carried pixel: four where the width allows, else two or one (grey, or
+// grey and alpha, in the colour stage).
+int cfaGroup(long long width) { return width % 4 == 0 ? 4 : width % 2 == 0 ? 2 : 1; }
+}  // namespace
+
 bool cPictTIFF_EP::onBeforeDecodeStripes(int strips) {
     myCFAPacked = false;
     if (!cfaMode()) return true;
-    // Four sensor samples a pixel; a row that is not a whole number of them is refused.
-    if (myImageW % 4) return false;
-    myImageW /= 4;
-    mySamples = 4;
+    myCFAGroup = cfaGroup(myImageW);
+    myImageW /= myCFAGroup;
+    mySamples = myCFAGroup;
     myRowsBottomUp = false;
     myRawSamples = true;
     myCFAPacked = true;
@@ -182,10 +188,12 @@ bool cPictTIFF_EP::onBeforeDecodeStripes(int strips) {
 bool cPictTIFF_EP::onBeforeDecodeTiles(int tiles) {
     myCFAPacked = false;
     if (!cfaMode()) return true;
-    if (myImageW % 4 || myTileWidth % 4) return false;
-    myImageW /= 4;
-    myTileWidth /= 4;
-    mySamples = 4;
+    // The group must divide the tile width and the picture width alike.
+    const int byImage = cfaGroup(myImageW), byTile = cfaGroup(myTileWidth);
+    myCFAGroup = byImage < byTile ? byImage : byTile;
+    myImageW /= myCFAGroup;
+    myTileWidth /= myCFAGroup;
+    mySamples = myCFAGroup;
     myRowsBottomUp = false;
     myRawSamples = true;
     myCFAPacked = true;
@@ -222,7 +230,7 @@ bool cPictTIFF_EP::decodeStripe(int compression, _typebuf<unsigned char>& in, sD
         rec.bigEndian = hostBigEndian();
     } else if (myCFAPacked && compression == 7 && rec.sampleFormat <= 1) {
         cRAWLosslessJpeg lj;
-        lj.init(rec.width * 4, rec.rows, cRAWLosslessJpeg::stInOrder);
+        lj.init(rec.width * myCFAGroup, rec.rows, cRAWLosslessJpeg::stInOrder);
         cBufWrapperIO s(in.ptr, in.count);
         _typebuf<unsigned short> samples;
         if (!lj.decodeFrame(&s) || !lj.getData(samples)) return false;
@@ -230,14 +238,14 @@ bool cPictTIFF_EP::decodeStripe(int compression, _typebuf<unsigned char>& in, sD
         if (!checkedMul(samples.count, 2, bytes) || !rec.output.set(bytes)) return false;
         memcpy(rec.output.ptr, samples.ptr, (size_t)bytes);
         rec.bits = 16;
-        rec.bytesPerRow = rec.width * 4 * 2;
+        rec.bytesPerRow = rec.width * myCFAGroup * 2;
         rec.sampleFormat = 1;
         rec.bigEndian = hostBigEndian();
     } else if (!cPictTIFF::decodeStripe(compression, in, rec)) {
         return false;
     }
     if (myCFAPacked) {
-        rec.samples = 4;
+        rec.samples = myCFAGroup;
         rec.photometric = 65534;
     }
     return true;
@@ -245,20 +253,27 @@ bool cPictTIFF_EP::decodeStripe(int compression, _typebuf<unsigned char>& in, sD
 
 bool cPictTIFF_EP::finishCFA() {
     if (!myCFAPacked) return true;
-    const long long w = myImageW * 4, h = myImageH;
+    const int group = myCFAGroup;
+    const long long w = myImageW * group, h = myImageH;
     long long n;
     if (!checkedImagePixels(w, h, n)) return false;
-    // The sensor frame, row-major: four samples a decoded pixel, low field first.
+    // The sensor frame, row-major: four samples a decoded pixel, low field first; two ride
+    // as grey (low field) and alpha (top field), one as grey.
     _typebuf<unsigned short> frame;
     if (!frame.set(n)) return false;
-    for (long long i = 0; i < n / 4; i++) {
+    for (long long i = 0; i < n / group; i++) {
         unsigned long long p = my16Bpp ? myPixels16.ptr[i] : 0;
         if (!my16Bpp) {
             unsigned int q = myPixels.ptr[i];
             p = (unsigned long long)(q & 255) | (unsigned long long)(q >> 8 & 255) << 16 |
                 (unsigned long long)(q >> 16 & 255) << 32 | (unsigned long long)(q >> 24) << 48;
         }
-        for (int k = 0; k < 4; k++) frame.ptr[4 * i + k] = (unsigned short)(p >> (16 * k));
+        if (group == 4)
+            for (int k = 0; k < 4; k++) frame.ptr[4 * i + k] = (unsigned short)(p >> (16 * k));
+        else if (group == 2)
+            frame.ptr[2 * i] = (unsigned short)p, frame.ptr[2 * i + 1] = (unsigned short)(p >> 48);
+        else
+            frame.ptr[i] = (unsigned short)p;
     }
     myPixels.clear();
     myPixels16.clear();

@@ -42,7 +42,7 @@ protected:
     bool walkIFD0(cFileIOTarget* io);
     bool walkRaw(cFileIOTarget* io, int n);
     bool cfaMode() const { return myRawMode && mySamples == 1 && myCFA.pattern.count > 0; }
-    // Unpacks the four-sample pixels into the sensor frame and hands it to demosaic.
+    // Unpacks the packed pixels into the sensor frame and hands it to demosaic.
     bool finishCFA();
     void raiseSingleStripCount();
     // A decoded picture into target, scaled down to fit maxWidth x maxHeight (null: its size).
@@ -52,7 +52,8 @@ protected:
 
     unsigned int myStandardID = 0;
     bool myRawMode = false;
-    bool myCFAPacked = false;  // four sensor samples travel as one pixel
+    bool myCFAPacked = false;  // sensor samples travel packed, myCFAGroup a pixel
+    int myCFAGroup = 4;        // 4, or 2 or 1 for rows (tiles) that are not a multiple of 4
     sCFAData myCFA;
     _typebuf<unsigned int> myRawIFDs;  // IFD0's sub-directories
 };

@@ -16,8 +16,8 @@ struct IiqSpec {
     uint32_t format = 3;
     uint32_t black = 0;
     unsigned left = 0, top = 0, right = 0, bottom = 0;  // margins
-    std::vector<int16_t> blackCols;  // 2 * height (left, right of splitCol) or empty
-    std::vector<int16_t> blackRows;  // 2 * width (above, from splitRow) or empty
+    std::vector<int16_t> blackCols;  // per row: left of splitCol, from it on; or empty
+    std::vector<int16_t> blackRows;  // per column: above splitRow, from it on; or empty
     uint32_t splitCol = 0, splitRow = 0;
     float balance[3] = {2.0f, 1.0f, 1.5f};  // stored order: red, green, blue multipliers
     bool zip = false;

@@ -64,7 +64,8 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
     t.addLongs(ifd, 256, {(uint32_t)w});
     t.addLongs(ifd, 257, {(uint32_t)h});
     // Compressed frames carry 16 bits per sample, as the cameras write them.
-    t.addShorts(ifd, 258, {s.layout == OrfSpec::Plain16 || s.layout == OrfSpec::Compressed ? 16u : 12u});
+    const bool words = s.layout == OrfSpec::Plain16 || s.layout == OrfSpec::Compressed;
+    t.addShorts(ifd, 258, {s.bits ? (uint32_t)s.bits : words ? 16u : 12u});
     t.addShorts(ifd, 262, {s.layout == OrfSpec::Interlaced12 ? 2u : 1u});
     t.addAscii(ifd, 271, "OLYMPUS IMAGING CORP.  ");
     t.addAscii(ifd, 272, s.model);
@@ -92,16 +93,31 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
                 break;
             }
             case OrfSpec::Interlaced12:
-            case OrfSpec::Padded12:
                 for (size_t i = 0; i < n; i += 2) {
                     const unsigned a = v[i], c = i + 1 < n ? v[i + 1] : 0;
                     o.push_back((unsigned char)(a >> 4));
                     o.push_back((unsigned char)((a & 15) << 4 | c >> 8));
                     o.push_back((unsigned char)c);
-                    if (s.layout == OrfSpec::Padded12 && i % 10 == 8) o.push_back(0);
                 }
-                if (s.layout == OrfSpec::Padded12) o.resize(n * 8 / 5);
                 break;
+            case OrfSpec::Padded12: {
+                // Each row: pairs low nibble first, a zero byte after every fifth pair, the
+                // row (w * 3 / 2 bytes) padded to 16 / 15 of its length; the strip w * h * 8 / 5.
+                const size_t stride = (size_t)w * 3 / 2 * 16 / 15;
+                for (size_t r0 = 0; r0 < n; r0 += (size_t)w) {
+                    const size_t start = o.size();
+                    for (size_t i = 0; i < (size_t)w; i += 2) {
+                        const unsigned a = v[r0 + i], c = i + 1 < (size_t)w ? v[r0 + i + 1] : 0;
+                        o.push_back((unsigned char)a);
+                        o.push_back((unsigned char)(a >> 8 | (c & 15) << 4));
+                        o.push_back((unsigned char)(c >> 4));
+                        if (i % 10 == 8) o.push_back(0);
+                    }
+                    o.resize(start + stride);
+                }
+                o.resize(n * 8 / 5);
+                break;
+            }
             case OrfSpec::Groups12:
                 for (size_t i = 0; i < n; i += 8) {
                     unsigned x[8];

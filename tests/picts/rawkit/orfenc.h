@@ -18,6 +18,7 @@ struct OrfSpec {
     std::vector<uint16_t> frame;  // width * height, 12-bit values
     std::string model = "E-KIT";
     int rowsPerStrip = 0;         // 0: one strip (interlaced files: one strip per field)
+    int bits = 0;                 // bits per sample stated; 0: the layout's own
     bool withMakerNote = true;
     uint16_t redBlue[2] = {512, 384};   // 0x1017, 0x1018
     bool withSettings = true;           // the 0x2040 directory

@@ -367,10 +367,21 @@ bool cPictORF::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
             // 12-bit sensors store their samples in the high bits of 16-bit words.
             for (long long k = 0; k < count; k++) put(k, rawGet16(b + 2 * k, hi) >> 4);
         } else if (bytes == count * 8 / 5) {
-            for (long long k = 0, g = 0; k < count; k += 2, b += 3) {
-                put(k, hi ? (unsigned)(b[0] << 4 | b[1] >> 4) : (unsigned)(b[0] | (b[1] & 15) << 8));
-                if (k + 1 < count) put(k + 1, hi ? (unsigned)((b[1] & 15) << 8 | b[2]) : (unsigned)(b[1] >> 4 | b[2] << 4));
-                if (++g % 5 == 0) b++;
+            // Padded rows: a byte after every fifth pair, each row (width * 3 / 2 bytes)
+            // padded to 16 / 15 of its length, the pairs low nibble first, as both peers
+            // read them whatever the file's byte order or bit count; only interlaced fields
+            // keep the high-nibble-first pairs of their unpadded form.
+            const bool padHi = myInterlaced;
+            const long long stride = width * 3 / 2 * 16 / 15;
+            for (long long r = 0; r < rows; r++) {
+                const unsigned char* p = b + r * stride;
+                for (long long x = 0, g = 0; x < width; x += 2, p += 3) {
+                    const long long k = r * width + x;
+                    put(k, padHi ? (unsigned)(p[0] << 4 | p[1] >> 4) : (unsigned)(p[0] | (p[1] & 15) << 8));
+                    if (x + 1 < width)
+                        put(k + 1, padHi ? (unsigned)((p[1] & 15) << 8 | p[2]) : (unsigned)(p[1] >> 4 | p[2] << 4));
+                    if (++g % 5 == 0) p++;
+                }
             }
         } else {
             if (bytes < 7 || !decodeCompressed(b + 7, bytes - 7, frame.ptr, firstRow, rows, step)) return false;

@@ -191,8 +191,10 @@ bool cPictIIQ::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
         sPh1Bits bits{raw.ptr, (long long)myRawSize, (long long)rowOff};
         int len[2] = {0, 0};  // 0: not set yet
         long long value[2] = {0, 0};
-        const int colBlack[2] = {blackCol.ptr ? blackCol.ptr[row] : 0, blackCol.ptr ? blackCol.ptr[height + row] : 0};
-        const long long rowHalf = row < mySplitRow ? 0 : width;
+        // The tables hold pairs: per row its black left and right of the split column, per
+        // column its black above the split row and from it on.
+        const int colBlack[2] = {blackCol.ptr ? blackCol.ptr[2 * row] : 0, blackCol.ptr ? blackCol.ptr[2 * row + 1] : 0};
+        const long long rowPart = row < mySplitRow ? 0 : 1;
         unsigned short* out = frame.ptr + row * width;
         for (long long x = 0; x < width; x++) {
             if (x >= fixedFrom) {
@@ -213,7 +215,7 @@ bool cPictIIQ::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
             if (v0 < 0 || v0 > 65535) return false;
             const long long v = myFormat == 5 && v0 < 256 ? curve[v0] : v0;
             long long s = v * 4 - (long long)myBlack;
-            if (blackRow.ptr) s += blackRow.ptr[rowHalf + x];
+            if (blackRow.ptr) s += blackRow.ptr[2 * x + rowPart];
             if (blackCol.ptr) s += colBlack[x < mySplitCol ? 0 : 1];
             out[x] = (unsigned short)(s < 0 ? 0 : s > 65535 ? 65535 : s);
         }
