@@ -1,6 +1,7 @@
 // Arbitrary bytes as an update server's answer and as a downloaded update archive: the
 // answer parser keeps its promises (a version of 2-4 parts, an "http://" line 2, no control
-// characters in lines 2 and 3), and the archive check never reads outside the file.
+// characters in lines 2 and 3 nor, but line ends, in what's new), and the archive check
+// and unpacking never read outside the file nor leave anything behind when they refuse.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const char* p : lines)
             for (; *p; p++)
                 if ((unsigned char)*p < 0x20 || *p == 0x7F) abort();
+        for (const char* p = whatsNew.ptr; p && *p; p++)
+            if (((unsigned char)*p < 0x20 && *p != '\r' && *p != '\n') || *p == 0x7F) abort();
         if ((version >> 48) > 65535) abort();
     }
     int fd = memfd_create("fuzz", 0);
@@ -34,7 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char path[64];
     snprintf(path, sizeof(path), "/proc/self/fd/%d", fd);
     int r = checkUpdateArchive(path);
-    if (r < eArchiveOk || r > eArchiveBadName) abort();
+    if (r < eArchiveOk || r > eArchiveDamaged) abort();
+    if (r == eArchiveOk) {
+        // Unpacked into a private temporary folder of this run, then removed.
+        static char tmp[] = "/tmp/fuzzupd-XXXXXX";
+        static bool made = mkdtemp(tmp) && setenv("TMPDIR", tmp, 1) == 0;
+        _guardchar<char> folder;
+        int reason = -1;
+        bool ok = made && unpackUpdateArchive(path, folder, nullptr, nullptr, &reason);
+        if (ok != (reason == eArchiveOk) || (!ok && folder.ptr)) abort();
+        if (ok && !removeUpdateFolder(folder.ptr)) abort();
+    }
     close(fd);
     return 0;
 }

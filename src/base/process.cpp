@@ -34,10 +34,17 @@ int waitChild(pid_t pid, int* status, int flags) {
 }
 
 // In the child after fork: only async-signal-safe calls until exec.
-// Puts `fds[i]` on descriptor i (a negative one leaves it as inherited), undoes the
-// parent's ignored SIGPIPE and SIGHUP and its signal mask, then executes. A failed
-// exec writes errno to `reportFd` when there is one and exits with 127.
-[[noreturn]] void execChild(char* const* argv, const int fds[3], int reportFd) {
+// Starts a session of its own, so the child has no controlling terminal (a program that
+// asks for a password on /dev/tty fails instead of waiting for ever), puts `fds[i]` on
+// descriptor i (a negative one leaves output and errors as inherited; input then comes
+// from /dev/null, never our terminal), undoes the parent's ignored SIGPIPE and SIGHUP and
+// its signal mask, then executes. A failed exec writes errno to `reportFd` when there is
+// one and exits with 127.
+[[noreturn]] void execChild(char* const* argv, const int given[3], int reportFd) {
+    setsid();
+    int fds[3] = {given[0], given[1], given[2]};
+    if (fds[0] < 0) fds[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fds[0] < 0) _exit(127);
     int moved[3];
     for (int i = 0; i < 3; i++) {
         moved[i] = fds[i];
@@ -112,19 +119,6 @@ bool isWebAddress(const char* s) {
     return p > s && strncmp(p, "://", 3) == 0;
 }
 
-// A first word (or first double-quoted part) followed by further words.
-bool isCommandLineWithArguments(const char* s) {
-    while (isBlank(*s)) s++;
-    if (*s == '"') {
-        const char* close = strchr(s + 1, '"');
-        if (!close) return false;
-        s = close + 1;
-    } else {
-        while (*s && !isBlank(*s)) s++;
-    }
-    while (isBlank(*s)) s++;
-    return *s != 0;
-}
 
 }  // namespace
 
@@ -171,14 +165,24 @@ bool startDetached(const char* const* argv) {
 
 bool shellOpen(const char* text) {
     if (!text || !*text) return false;
+    // lstat: a dangling link is still a path, never a command line.
     struct stat st;
-    bool exists = stat(text, &st) == 0;
-    if (!exists && !isWebAddress(text) && isCommandLineWithArguments(text)) {
-        const char* argv[] = {"/bin/sh", "-c", text, nullptr};
-        return execCmd(argv) == 0;
+    bool path = lstat(text, &st) == 0;
+    if (path || isWebAddress(text)) {
+        // A path is never taken for one of the opener's options.
+        _guardchar<char> guarded;
+        if (text[0] == '-') {
+            long long n = (long long)strlen(text);
+            if (!guarded.set(n + 2)) return false;
+            memcpy(guarded.ptr, "./", 2);
+            memcpy(guarded.ptr + 2, text, (size_t)n + 1);
+        }
+        const char* argv[] = {"xdg-open", guarded.ptr ? guarded.ptr : text, nullptr};
+        return spawnDetached((char* const*)argv);
     }
-    const char* argv[] = {"xdg-open", text, nullptr};
-    return spawnDetached((char* const*)argv);
+    _typebuf<char> storage;
+    _typebuf<char*> argv;
+    return splitCommandLine(text, storage, argv) && spawnDetached(argv.ptr);
 }
 
 int execCmd(const char* const* argv) {

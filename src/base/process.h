@@ -1,17 +1,18 @@
 // Child processes: opening paths and addresses on the desktop, running commands,
-// and a child with its standard streams on pipes. No text reaches a shell except
-// a command line with arguments given to shellOpen.
+// and a child with its standard streams on pipes. No text reaches a shell. Every child
+// starts a session of its own (no controlling terminal) and, unless given a pipe, reads
+// its standard input from /dev/null.
 #pragma once
 
 #include <sys/types.h>
 
 #include "base/buffers.h"
 
-// Opens a text on the desktop. An existing path, a web address ("scheme://...",
-// "mailto:...") or a single word goes to `xdg-open` as its one argument; a command
-// line with arguments (a first word or double-quoted part followed by more words)
-// runs through /bin/sh -c and is waited for. False for a null or empty text, when
-// nothing could be started, or when the shell reported a non-zero status.
+// Opens a text on the desktop. An existing path (a dangling link included) or a web
+// address ("scheme://...", "mailto:...") goes to `xdg-open` as its one argument (a path
+// starting with "-" as "./-..."); anything else is a command line, split into words
+// (splitCommandLine) and started detached without a shell. False for a null or empty
+// text, or when nothing could be executed.
 bool shellOpen(const char* text);
 
 

@@ -96,7 +96,6 @@ bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name) {
     sInstalledItem* it = items.ptr ? items.ptr->add() : nullptr;
     if (!it) return true;
     it->version = ver;
-    it->newVersion = ~0ULL;
     strVer(ver, it->versionText);
     readStr(myStore, section.ptr, kRegName, it->name);
     readStr(myStore, section.ptr, kRegPublisher, it->publisher);
@@ -410,6 +409,7 @@ void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
     sInstalledItem* item = itemAt(a->row);
     if (!item) return;
     item->newVersion = a->version;
+    item->answered = true;
     item->download.attach(a->download.dettach());
     item->site.attach(a->site.dettach());
     item->whatsNew.attach(a->whatsNew.dettach());

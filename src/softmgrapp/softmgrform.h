@@ -39,14 +39,15 @@ public:
         _guardchar<char> name;
         _guardchar<char> versionText;
         unsigned long long version = 0;
-        unsigned long long newVersion = ~0ULL;
+        unsigned long long newVersion = 0;
+        bool answered = false;  // the update server's answer is in newVersion
         _guardchar<char> download;
         _guardchar<char> whatsNew;
         _guardchar<char> site;
         _guardchar<char> installedText;
         _guardchar<char> publisher, support, updates;
         _List<sRunOption> commands;
-        bool hasUpdate() const { return newVersion != ~0ULL && newVersion > version; }
+        bool hasUpdate() const { return answered && newVersion > version; }
     };
 
     // Reads the package list into its own items (the form takes them over at the end).

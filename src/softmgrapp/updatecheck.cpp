@@ -2,11 +2,13 @@
 // lines 2 and 3 refuse control characters, and the download address must be "http://".
 #include "softmgrapp/updatecheck.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/job.h"
 #include "base/strings.h"
+#include "base/timeutil.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
 #include "netio/socketio.h"
@@ -14,6 +16,7 @@
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/updateform.h"
 #include "ui/application.h"
+#include "ui/controls/progressform.h"
 #include "ui/lang.h"
 
 const char kUpdateServerBase[] = "http://updates.vantorel.example";
@@ -97,6 +100,28 @@ bool takeLine(const unsigned char* p, long long n, long long start, long long& e
     return false;
 }
 
+// The what's-new text as sent, every control character but the line ends made visible
+// (U+FFFD, a tab a blank), so nothing after a NUL byte is lost.
+void keepWhatsNew(const unsigned char* p, long long n, _guardchar<char>& out) {
+    long long extra = 0;
+    for (long long i = 0; i < n; i++)
+        if (isControl(p[i]) && p[i] != '\r' && p[i] != '\n' && p[i] != '\t') extra += 2;
+    if (!out.set(n + extra)) return;
+    char* o = out.ptr;
+    for (long long i = 0; i < n; i++) {
+        unsigned char c = p[i];
+        if (c == '\t') {
+            *o++ = ' ';
+        } else if (isControl(c) && c != '\r' && c != '\n') {
+            memcpy(o, "\xEF\xBF\xBD", 3);
+            o += 3;
+        } else {
+            *o++ = (char)c;
+        }
+    }
+    *o = 0;
+}
+
 const char* str(const char* section, int index) {
     const char* s = cCiomLangData::string(section, index);
     return s ? s : "";
@@ -107,9 +132,56 @@ cApplicationConfig* appStore() {
     return app ? app->config() : nullptr;
 }
 
+// The verb's check on a thread of its own, so that a window can offer Stop meanwhile.
+class cVerbCheck : public cJob {
+public:
+    explicit cVerbCheck(const char* code) { myCode.set(code); }
+    ~cVerbCheck() override { terminate(4000); }
+    std::atomic<bool> cancelled{false};
+    bool ok = false;
+    unsigned long long offered = 0;
+    _guardchar<char> download, site, whatsNew;
+
+protected:
+    unsigned int job() override {
+        ok = checkVersion(myCode.ptr, offered, download, site, whatsNew, this);
+        return 0;
+    }
+
+private:
+    _guardchar<char> myCode;
+};
+
+// The progress form shown while the verb's check runs: its own job waits for the check
+// and hands Stop on to it.
+class cCheckWaitForm : public cStdUnknownProgressForm {
+public:
+    explicit cCheckWaitForm(cVerbCheck& check) : myCheck(check) {}
+    ~cCheckWaitForm() override { terminate(4000); }
+
+protected:
+    unsigned int job() override {
+        while (myCheck.runs()) {
+            if (haveToStop()) {
+                myCheck.cancelled = true;
+                myCheck.stop();
+                break;
+            }
+            cJob::sleep(20);
+        }
+        return 0;
+    }
+
+private:
+    cVerbCheck& myCheck;
+};
+
+const int kQuietWaitMs = 1000;
+
 }  // namespace
 
 const char* __check_updates_url = nullptr;
+int gUpdateCheckLimitMs = 30000;
 
 bool initUpdateServer() {
     bool ok = true;
@@ -174,7 +246,9 @@ bool cPlainDataReader::onHeaderDone() {
     return true;
 }
 
-bool cPlainDataReader::abortRequested() { return owner && owner->haveToStop(); }
+bool cPlainDataReader::abortRequested() {
+    return (owner && owner->haveToStop()) || (deadlineUs && ticks_us() >= deadlineUs);
+}
 
 bool cPlainDataReader::onData(const void* bytes, long long length, unsigned long long) {
     // The parser delivers no more than the Content-Length; the cap guards anyway.
@@ -201,7 +275,7 @@ bool parseUpdateAnswer(const unsigned char* p, long long n, unsigned long long& 
         return false;
     version = v;
     long long rest = skipLineEnds(p, n, end3);
-    if (rest < n) whatsNew.set((const char*)p + rest, n - rest);
+    if (rest < n) keepWhatsNew(p + rest, n - rest, whatsNew);
     return true;
 }
 
@@ -213,6 +287,7 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
     cHttpRequest request(cHttpRequest::eGet, address.ptr, 1);
     cPlainDataReader reader;
     reader.owner = owner;
+    reader.deadlineUs = ticks_us() + (unsigned long long)(gUpdateCheckLimitMs > 0 ? gUpdateCheckLimitMs : 0) * 1000ULL;
     if (!request.valid() || !cHttpTransport::processRequest(request, reader)) return false;
     _typebuf<unsigned char> body;
     if (!reader.data.toBuffer(body) || body.count <= 0) return false;
@@ -231,8 +306,22 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     }
     cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
     if (regKey(section.ptr, kRegName, key)) store->getParamStr(key.ptr, ctx.name);
-    unsigned long long offered = 0;
-    if (!checkVersion(code, offered, ctx.download, ctx.site, ctx.whatsNew)) {
+    cVerbCheck check(code);
+    if (!check.start()) return 1;
+    // A quick answer shows no window; a slow one shows the progress form with Stop.
+    for (int waited = 0; waited < kQuietWaitMs && check.runs(); waited += 10) cJob::sleep(10);
+    if (check.runs() && !quiet && !gConsoleMessages) {
+        cWindowMaker* m = maker ? maker : appWindowMaker();
+        if (m) cChildElement::modalWindow(m, str("pkgm::softm", 14), 600, 106, new cCheckWaitForm(check), nullptr, 0);
+    }
+    // The check's own deadline ends it; Stop ends it at once.
+    while (check.runs()) cJob::sleep(10);
+    if (check.cancelled) return 1;
+    unsigned long long offered = check.offered;
+    ctx.download.attach(check.download.dettach());
+    ctx.site.attach(check.site.dettach());
+    ctx.whatsNew.attach(check.whatsNew.dettach());
+    if (!check.ok) {
         if (speak) cWLMsgForm::modal(2, str("pkgm::updr", 1), maker);
         return 1;
     }

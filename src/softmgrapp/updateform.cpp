@@ -68,6 +68,12 @@ bool cUpdateTransfer::onData(const void* bytes, long long length, unsigned long 
     return true;
 }
 
+unsigned int cUpdateUnpacker::job() {
+    myReason = eArchiveUnreadable;
+    if (unpackUpdateArchive(myArchive.ptr, myFolder, this, this, &myReason)) return eDLComplete;
+    return myReason == eArchiveStopped ? eDLCancelled : eDLIncomplete;
+}
+
 // ---- the form ----
 
 namespace {
@@ -237,10 +243,23 @@ bool cSoftUpdateInfoForm::onFormAccept() {
         return true;
     }
 
+    // Unpacking may take a while: a job behind a progress form with Stop.
+    const char* file = strrchr(path.ptr, '/');
+    _guardchar<char> caption;
+    formatOne(cCiomLangData::string("pkgm::instp", 1), file ? file + 1 : path.ptr, caption);
+    unpackedFolder.clear();
+    unpackReason = eArchiveOk;
+    r = cStdBasicProgressForm::runUIJob(this, new cUpdateUnpacker(path.ptr, unpackedFolder, unpackReason),
+                                        caption.ptr);
     _guardchar<char> bundle;
-    if (!unpackUpdateArchive(path.ptr, unpackedFolder) || !findUpdateBundle(unpackedFolder.ptr, bundle) ||
-        !startUpdateInstaller(bundle.ptr)) {
-        fail(9);
+    if (r != eDLComplete || !findUpdateBundle(unpackedFolder.ptr, bundle) || !startUpdateInstaller(bundle.ptr)) {
+        // Nothing of an update that does not start stays behind.
+        removeUpdateFolder(unpackedFolder.ptr);
+        unpackedFolder.clear();
+        if (r == eDLCancelled)
+            lastOutcome = -1;
+        else
+            fail(9);
         return true;
     }
     lastOutcome = 1;

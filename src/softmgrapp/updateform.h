@@ -1,6 +1,7 @@
 // The update form: what is new in the offered version, and on "Install" the download of
 // the update archive (to "<file>.part", renamed over the chosen file only when complete),
-// its unpacking and the start of the installer it carries.
+// its unpacking (a job behind a progress form, like the download) and the start of the
+// installer it carries.
 #pragma once
 
 #include "base/buffers.h"
@@ -60,6 +61,25 @@ protected:
     unsigned int job() override { return (unsigned int)runTransfer(this, this); }
 };
 
+// The unpacking as a modal progress form that is its own job: eDLComplete when the archive
+// was unpacked into `folder`, eDLCancelled when stopped, else eDLIncomplete (`reason`
+// tells why). `folder` belongs to the caller and outlives the form.
+class cUpdateUnpacker : public cStdBasicProgressForm {
+public:
+    cUpdateUnpacker(const char* archive, _guardchar<char>& folder, int& reason) : myFolder(folder), myReason(reason) {
+        myArchive.set(archive);
+    }
+    ~cUpdateUnpacker() override { terminate(4000); }
+
+protected:
+    unsigned int job() override;
+
+private:
+    _guardchar<char> myArchive;
+    _guardchar<char>& myFolder;
+    int& myReason;
+};
+
 class cSoftUpdateInfoForm : public cCustomForm {
 public:
     struct sUpdateInfoCtx {
@@ -88,7 +108,10 @@ public:
     // What the last Install did, for tests: 0 nothing yet, else the message index shown
     // (updi 7, 9, 14, 15), 1 started, -1 stopped without a message.
     int lastOutcome = 0;
+    // Where the last Install unpacked the update (removed again unless its installer started)
+    // and why unpacking failed (an eArchiveCheck code).
     _guardchar<char> unpackedFolder;
+    int unpackReason = 0;
 
 private:
     int download(const char* path);

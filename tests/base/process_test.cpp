@@ -1,5 +1,5 @@
 // Child processes: command-line splitting, desktop open without shell injection,
-// commands through the shell, execCmd, and cConProcess pipes, statuses and reaping.
+// sessions without a terminal, execCmd, and cConProcess pipes, statuses and reaping.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -131,51 +131,87 @@ protected:
     }
 };
 
-TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAsOneArgument) {
-    // Existing paths (even with blanks and shell syntax), addresses and single words
-    // must reach the opener untouched and never run anything.
+TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutAShell) {
+    // Existing paths (even with blanks and shell syntax, a dangling link, a leading "-")
+    // and addresses reach the opener as one argument; anything else is split into words
+    // and started without a shell, so shell syntax never runs anything.
     ASSERT_TRUE(testutil::writeFile(dir.file("a;touch pwned1"), "x", 1));
     ASSERT_TRUE(testutil::writeFile(dir.file("b $(touch pwned2) `touch pwned3`"), "x", 1));
     ASSERT_EQ(0, mkdir(dir.file("folder with \"quotes\" & more").c_str(), 0700));
-    const std::string texts[] = {
-        dir.file("a;touch pwned1"),
-        dir.file("b $(touch pwned2) `touch pwned3`"),
-        dir.file("folder with \"quotes\" & more"),
-        "http://example.com/x?q=1;touch${IFS}pwned4&r=`touch pwned5`",
-        "https://example.com/a b;touch pwned6",
-        "mailto:someone@example.com?subject=a b;touch pwned7",
-        "single;touch${IFS}pwned8",
+    ASSERT_EQ(0, symlink("/nonexistent/x", dir.file("dangling; touch pwned9").c_str()));
+    ASSERT_TRUE(testutil::writeFile(dir.file("-n file"), "x", 1));
+    std::string made = dir.file("made");
+    struct Case {
+        std::string text;
+        bool started;
+        std::string opened;  // the opener's one argument, empty when it must not run
+    } cases[] = {
+        {dir.file("a;touch pwned1"), true, dir.file("a;touch pwned1")},
+        {dir.file("b $(touch pwned2) `touch pwned3`"), true, dir.file("b $(touch pwned2) `touch pwned3`")},
+        {dir.file("folder with \"quotes\" & more"), true, dir.file("folder with \"quotes\" & more")},
+        {dir.file("dangling; touch pwned9"), true, dir.file("dangling; touch pwned9")},
+        {"-n file", true, "./-n file"},
+        {"http://example.com/x?q=1;touch${IFS}pwned4&r=`touch pwned5`", true,
+         "http://example.com/x?q=1;touch${IFS}pwned4&r=`touch pwned5`"},
+        {"https://example.com/a b;touch pwned6", true, "https://example.com/a b;touch pwned6"},
+        {"mailto:someone@example.com?subject=a b;touch pwned7", true,
+         "mailto:someone@example.com?subject=a b;touch pwned7"},
+        {"single;touch${IFS}pwned8", false, ""},
+        {"true $(touch pwned10) `touch pwned11`; touch pwned12", true, ""},
+        {"touch \"" + made + "\"", true, ""},
+        {"sh -c \"exit 3\"", true, ""},
+        {"", false, ""},
     };
     cEnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
     cEnvScope rec("QMX_OPEN_RECORD", record);
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
     ASSERT_EQ(0, chdir(dir.path().c_str()));
-    for (const std::string& t : texts) {
-        EXPECT_TRUE(shellOpen(t.c_str())) << t;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.started, shellOpen(c.text.c_str()));
+        if (c.opened.empty()) continue;
         std::vector<std::string> args = recorded();
-        ASSERT_EQ(2u, args.size()) << t;
-        EXPECT_EQ("1", args[0]) << t;
-        EXPECT_EQ(t, args[1]);
+        ASSERT_EQ(2u, args.size());
+        EXPECT_EQ("1", args[0]);
+        EXPECT_EQ(c.opened, args[1]);
     }
-    ASSERT_EQ(0, chdir(cwd));
-    for (int i = 1; i <= 8; i++) EXPECT_FALSE(exists(dir.file("pwned" + std::to_string(i)))) << i;
-}
-
-TEST_F(ShellOpen, RunsCommandLinesThroughTheShellAndReportsItsStatus) {
-    std::string made = dir.file("made");
-    EXPECT_TRUE(shellOpen(("touch \"" + made + "\"").c_str()));
-    EXPECT_TRUE(exists(made));
-    EXPECT_TRUE(shellOpen(("\"/bin/sh\" -c \"exit 0\"")));
-    EXPECT_FALSE(shellOpen("sh -c \"exit 3\""));
     EXPECT_FALSE(shellOpen(nullptr));
-    EXPECT_FALSE(shellOpen(""));
+    for (int i = 0; i < 1000 && !exists(made); i++) cJob::sleep(10);
+    EXPECT_TRUE(exists(made));
+    ASSERT_EQ(0, chdir(cwd));
+    for (int i = 1; i <= 12; i++) EXPECT_FALSE(exists(dir.file("pwned" + std::to_string(i)))) << i;
+    EXPECT_FALSE(exists(record)) << "the opener ran for a command line";
 }
 
 TEST_F(ShellOpen, FailsWhenTheOpenerIsMissing) {
     cEnvScope path("PATH", dir.file("empty"));
     EXPECT_FALSE(shellOpen("http://example.com/"));
     EXPECT_FALSE(shellOpen(dir.path().c_str()));
+}
+
+TEST(Process, ChildrenHaveNoTerminalAndReadNothing) {
+    if (!exists("/proc/self/stat")) GTEST_SKIP() << "no /proc";
+    testutil::TempDir dir;
+    // Fields 6 and 7 of /proc/<pid>/stat: the session and the controlling terminal.
+    std::string out = dir.file("out");
+    std::string script = "set -- $(cat /proc/$$/stat); echo \"$(readlink /proc/self/fd/0) $6 $7\" $$ > '" + out +
+                         ".tmp'; mv '" + out + ".tmp' '" + out + "'";
+    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+    for (bool detached : {false, true}) {
+        SCOPED_TRACE(detached);
+        unlink(out.c_str());
+        if (detached)
+            ASSERT_TRUE(startDetached(argv));
+        else
+            ASSERT_EQ(0, execCmd(argv));
+        for (int i = 0; i < 1000 && !exists(out); i++) cJob::sleep(10);
+        std::vector<unsigned char> raw = testutil::readFile(out);
+        std::string line(raw.begin(), raw.end());
+        std::string pid = line.substr(line.rfind(' ') + 1);
+        pid.erase(pid.find_last_not_of('\n') + 1);
+        EXPECT_EQ("/dev/null " + pid + " 0 " + pid + "\n", line);
+    }
 }
 
 TEST(Process, ExecCmdWaitsAndNeverUsesAShell) {

@@ -6,6 +6,8 @@
 # /files/<name> serves "<folder>/files/<name>"; /files-trunc/ sends half of it and closes,
 # /files-404/ answers 404, /files-slow/ sends the head and then nothing for 60 s,
 # /files-once/ breaks off the first transfer of each file and serves the next ones whole.
+# The id "mode-drip" gets a good head and then one byte every 0.2 s for as long as the
+# client listens.
 # Every request's target and User-Agent are appended to "<folder>/requests.log".
 import os
 import socket
@@ -61,6 +63,15 @@ class Handler(socketserver.BaseRequestHandler):
             ident = parse_qs(url.query).get("softwareid", [""])[0]
             if ident == "mode-slow":
                 time.sleep(60)
+                return
+            if ident == "mode-drip":
+                try:
+                    conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + GOOD)
+                    while True:
+                        time.sleep(0.2)
+                        conn.sendall(b"x")
+                except OSError:
+                    pass
                 return
             if ident in MODES:
                 conn.sendall(MODES[ident])

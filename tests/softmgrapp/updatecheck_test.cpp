@@ -1,6 +1,7 @@
 // The update check: the answer parser against a table of bodies (hostile ones included),
-// version texts, the query address and the request as a loopback server sees it, and the
-// server's scripted answers (lengths, status, chunked, truncated, slow).
+// version texts, the query address and the request as a loopback server sees it, the
+// server's scripted answers (lengths, status, chunked, truncated, slow), and the "update"
+// verb against a server that drips its answer (deadline, progress form, Stop).
 #include "softmgrapp/updatecheck.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +12,17 @@
 #include <sstream>
 #include <string>
 
+#include "ciplatform/headless.h"
+#include "memconfig.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
 #include "netio/pyserver.h"
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updateform.h"
 #include "testutil.h"
+#include "ui/controls/progressform.h"
+#include "ui/elementhost.h"
 
 namespace {
 
@@ -80,6 +88,9 @@ TEST(UpdateAnswer, ParsesTheLinesAndRefusesHostileOnes) {
          ver(1, 2, 3, 4), "A\r\nB\n"},
         {"largest version", "65535.65535.65535.65535\r" + U + "\r" + S + "\r", true, ~0ULL, "(unchanged)"},
         {"text after the numbers in line 1", "3.0 beta\r" + U + "\r" + S + "\r", true, ver(3, 0), "(unchanged)"},
+        // What's new is kept whole: control characters but line ends are made visible.
+        {"controls in what's new", "2.0\r" + U + "\r" + S + "\rA" + std::string(1, '\0') + "B\x1b[2J\tC\r\nD\x7f", true,
+         ver(2, 0), "A\xEF\xBF\xBD" "B\xEF\xBF\xBD[2J C\r\nD\xEF\xBF\xBD"},
         {"LF-only line ends", "2.0\n" + U + "\n" + S + "\n", false, 0, ""},
         {"one number", "2\r" + U + "\r" + S + "\r", false, 0, ""},
         {"part of 65536", "2.65536\r" + U + "\r" + S + "\r", false, 0, ""},
@@ -207,4 +218,74 @@ TEST(UpdateServer, ScriptedAnswers) {
     std::string first;
     std::getline(log, first);
     EXPECT_EQ(first, "/autocheck.php?softwareid=org.qmx%20good&os=mac\t" + std::string(cHttpRequest::userAgent()));
+}
+
+namespace {
+
+class cVerbScript : public cHeadlessScript {
+public:
+    bool stop = false;
+    std::string shown;
+    void onModal(cHeadlessWindowMaker*, cPlatformWindow* w, int depth) override {
+        cElementHost* h = static_cast<cElementHost*>(w->userData);
+        cChildElement* root = h ? h->rootElement() : nullptr;
+        if (!root) return;
+        if (cStdBasicProgressForm* p = dynamic_cast<cStdBasicProgressForm*>(root)) {
+            shown += "progress;";
+            if (stop) p->onFormCancel();
+            return;  // it ends itself with the check
+        }
+        if (cSoftUpdateInfoForm* u = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
+            shown += "update form " + std::string(u->ctx->version.ptr) + ";";
+            root->end_modal(0);
+            return;
+        }
+        if (depth >= 2) {
+            shown += std::string(root->text() ? root->text() : "") + ";";
+            root->end_modal(1);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(UpdateVerb, ADrippingServerMeetsTheDeadlineBehindAProgressFormWithStop) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    cSOPKGLang::init();
+    cSOPKGLang::applyLang(eLangENG);
+    gConsoleMessages = false;
+    testutil::TempDir dir;
+    std::string top = "65535.65535.65535.65535\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(dir.file("org.top.answer"), top.data(), top.size()));
+    PyServer server({serverScript(), dir.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env("127.0.0.1:" + std::to_string(server.port()));
+    cMemConfig store;
+    for (const char* code : {"mode-drip", "org.top"})
+        store.setParamInt64(("install/" + std::string(code) + "/ver").c_str(), ver(1, 0));
+    cHeadlessWindowMaker maker;
+    cVerbScript script;
+    maker.setModalScript(&script);
+    maker.setIdleTimeout(20000);
+    int oldLimit = gUpdateCheckLimitMs;
+    gUpdateCheckLimitMs = 2500;
+    struct Case {
+        const char* code;
+        bool quiet, stop;
+        int exit;
+        std::string shown;
+    } cases[] = {
+        {"mode-drip", false, false, 1, "progress;Unable to get update information from the Update Server!;"},
+        {"mode-drip", false, true, 1, "progress;"},
+        {"mode-drip", true, false, 1, ""},
+        {"org.top", false, false, 0, "update form 65535.65535.65535.65535;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.code) + (c.quiet ? " quiet" : "") + (c.stop ? " stop" : ""));
+        script.stop = c.stop;
+        script.shown.clear();
+        EXPECT_EQ(check_updates(c.code, c.quiet, &store, &maker), c.exit);
+        EXPECT_EQ(script.shown, c.shown);
+    }
+    gUpdateCheckLimitMs = oldLimit;
 }

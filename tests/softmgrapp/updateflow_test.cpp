@@ -1,8 +1,8 @@
 // The whole road of an update, headless: make two installer bundles with the program,
 // install 1.0, the manager lists it, the loopback server offers 2.0, the update form
-// downloads the archive, unzip unpacks it, the 2.0 installer is found and started (its
-// start recorded by a wrapper), 2.0 is installed from the unpacked bundle and the manager
-// then shows 2.0 with no update offered.
+// downloads the archive, it is unpacked behind a progress form, the 2.0 installer is found
+// and started (its start recorded by a wrapper), 2.0 is installed from the unpacked bundle
+// and the manager then shows 2.0 with no update offered, until the largest version is.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -79,7 +79,7 @@ std::string newestUnpacked(const std::string& tmp) {
 TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     std::string prog = apptest::stagedProgram();
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-    if (!testutil::haveTool("python3") || !testutil::haveTool("unzip")) GTEST_SKIP() << "python3 or unzip missing";
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";
     cSOPKGLang::init();
     cSOPKGLang::applyLang(eLangENG);
     gConsoleMessages = false;
@@ -148,13 +148,18 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
             return u->lastOutcome == 1 ? -2 : 0;
         }
         if (dynamic_cast<cUpdateDownloader*>(root)) return -2;
+        if (dynamic_cast<cUpdateUnpacker*>(root)) {
+            steps.push_back("unpacking");
+            return -2;
+        }
         steps.push_back(std::string("message ") + (root->text() ? root->text() : ""));
         return 0;
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
-    ASSERT_EQ(steps.size(), 2u) << (steps.empty() ? "" : steps.back());
+    ASSERT_EQ(steps.size(), 3u) << (steps.empty() ? "" : steps.back());
     EXPECT_EQ(steps[0], "listed 1.0 Update available");
-    EXPECT_EQ(steps[1], "update form 1");
+    EXPECT_EQ(steps[1], "unpacking");
+    EXPECT_EQ(steps[2], "update form 1");
     EXPECT_EQ(testutil::readFile(chosen), testutil::readFile(work.file("srv/files/Test-2.0.zip")));
 
     // The 2.0 installer was started from the private unpacked folder.
@@ -171,6 +176,19 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
     ASSERT_EQ(steps.size(), 1u);
     EXPECT_EQ(steps[0], "listed 2.0 ");
+    // The largest version is an answer like any other, not "no answer yet".
+    answer = "65535.65535.65535.65535\r\n" + base + "/files/Test-2.0.zip\r\n" + base + "/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("srv/" + code + ".answer"), answer.data(), answer.size()));
+    steps.clear();
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow*, cChildElement* root, int) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        EXPECT_TRUE(f && pumpUntil(m, [&] { return f->itemCount() == 1 && !f->checking() && !f->reading(); }));
+        m->pumpAll();
+        if (f) steps.push_back(std::string("listed ") + (f->list()->text(0, 4) ? f->list()->text(0, 4) : ""));
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    EXPECT_EQ(steps, std::vector<std::string>{"listed Update available"});
 
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
     unsetenv("QMX_UPDATE_SERVER");

@@ -1,7 +1,8 @@
 // After the update check: the download into a file (complete, truncated, refused, not
-// http, cancelled while the server stalls), hostile archives refused before unzip sees
-// them, unpacking into a private folder, the bundle chosen and its installer started, web
-// addresses opened only as http(s), and the update form driven on the headless maker.
+// http, cancelled while the server stalls), hostile archives (names, links, bombs,
+// encryption, lying headers) refused and nothing left behind, archives written by zip
+// unpacked in-process with their modes, the bundle chosen and its installer started, and
+// web addresses opened only as http(s).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "base/job.h"
+#include "base/progress.h"
 #include "ciplatform/headless.h"
 #include "apptest.h"
 #include "installtest.h"
@@ -56,6 +58,57 @@ bool makeZip(const std::string& path, const std::vector<std::string>& entries) {
     argv.insert(argv.end(), entries.begin(), entries.end());
     return testutil::run(argv) == 0;
 }
+
+// Writes a one-entry archive "a.txt" with python3's zipfile and then lies in its headers
+// as `kind` says (the patches go to every header of that signature).
+bool makeHostileZip(const std::string& path, const std::string& kind) {
+    std::string script =
+        "import sys, struct, zipfile, zlib\n"
+        "out, kind = sys.argv[1], sys.argv[2]\n"
+        "z = zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED)\n"
+        "if kind == 'utf8 path':\n"
+        "    i = zipfile.ZipInfo('a.txt'); n = b'../evil'\n"
+        "    i.extra = struct.pack('<HHBI', 0x7075, 5 + len(n), 1, zlib.crc32(b'a.txt')) + n\n"
+        "    z.writestr(i, 'x')\n"
+        "elif kind == 'twice':\n"
+        "    z.writestr('a.txt', '1'); z.writestr('a.txt', '2')\n"
+        "elif kind == 'bzip2':\n"
+        "    z.writestr('a.txt', 'x' * 100, compress_type=zipfile.ZIP_BZIP2)\n"
+        "else:\n"
+        "    z.writestr('a.txt', b'\\0' * 100000)\n"
+        "z.close()\n"
+        "b = bytearray(open(out, 'rb').read())\n"
+        "def patch(sig, off, fmt, value):\n"
+        "    p = b.find(sig)\n"
+        "    while p >= 0:\n"
+        "        struct.pack_into(fmt, b, p + off, value); p = b.find(sig, p + 4)\n"
+        "CD, LH = b'PK\\1\\2', b'PK\\3\\4'\n"
+        "if kind == 'declares 4 GB': patch(CD, 24, '<I', 4000000000); patch(LH, 22, '<I', 4000000000)\n"
+        "if kind == 'inflates past its size': patch(CD, 24, '<I', 1000); patch(LH, 22, '<I', 1000)\n"
+        "if kind == 'holds less than declared': patch(CD, 24, '<I', 100001)\n"
+        "if kind == 'encrypted': patch(CD, 8, '<H', 1); patch(LH, 6, '<H', 1)\n"
+        "if kind == 'encrypted local only': patch(LH, 6, '<H', 1)\n"
+        "if kind == 'bad crc': patch(CD, 16, '<I', 0); patch(LH, 14, '<I', 0)\n"
+        "if kind == 'local name differs': b[b.find(LH) + 30] = ord('b')\n"
+        "if kind == 'local header elsewhere': patch(CD, 42, '<I', 1)\n"
+        "open(out, 'wb').write(b)\n";
+    return testutil::run({"python3", "-c", script, path, kind}) == 0;
+}
+
+// The private unpack folders left in a temporary folder.
+int unpackFoldersIn(const std::string& tmp) {
+    int n = 0;
+    for (const std::string& f : installtest::folders(tmp))
+        if (f.rfind("qmxsopkg-", 0) == 0 && f.find('/') == std::string::npos) n++;
+    return n;
+}
+
+// Stops an unpacking at its first report.
+class cStopAtOnce : public cProgressNotifyTarget {
+public:
+    bool notifyProgress(double) override { return false; }
+    bool notifyStage(int) override { return true; }
+};
 
 bool waitForFile(const std::string& path, int ms) {
     for (int i = 0; i < ms / 20; i++) {
@@ -173,8 +226,108 @@ TEST(UpdateArchive, HostileEntriesAreRefusedBeforeUnpacking) {
     EXPECT_EQ(checkUpdateArchive(dir.file("missing.zip").c_str()), eArchiveUnreadable);
 }
 
+TEST(UpdateArchive, LyingHeadersBombsAndEncryptionLeaveNothingBehind) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    testutil::TempDir dir, tmp;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    struct Case {
+        const char* kind;
+        int check;   // checkUpdateArchive
+        int unpack;  // the reason unpacking gives
+    } cases[] = {
+        {"plain", eArchiveOk, eArchiveOk},
+        {"declares 4 GB", eArchiveBomb, eArchiveBomb},
+        {"inflates past its size", eArchiveOk, eArchiveDamaged},
+        {"holds less than declared", eArchiveOk, eArchiveDamaged},
+        {"bad crc", eArchiveOk, eArchiveDamaged},
+        {"twice", eArchiveOk, eArchiveDamaged},
+        {"encrypted", eArchiveEncrypted, eArchiveEncrypted},
+        {"encrypted local only", eArchiveEncrypted, eArchiveEncrypted},
+        {"bzip2", eArchiveMethod, eArchiveMethod},
+        {"utf8 path", eArchiveBadName, eArchiveBadName},
+        {"local name differs", eArchiveDamaged, eArchiveDamaged},
+        {"local header elsewhere", eArchiveDamaged, eArchiveDamaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        std::string zip = dir.file("hostile.zip");
+        ASSERT_TRUE(makeHostileZip(zip, c.kind));
+        EXPECT_EQ(checkUpdateArchive(zip.c_str()), c.check);
+        _guardchar<char> folder;
+        int reason = -1;
+        EXPECT_EQ(unpackUpdateArchive(zip.c_str(), folder, nullptr, nullptr, &reason), c.unpack == eArchiveOk);
+        EXPECT_EQ(reason, c.unpack);
+        if (c.unpack == eArchiveOk) {
+            ASSERT_NE(folder.ptr, nullptr);
+            EXPECT_EQ(testutil::readFile(std::string(folder.ptr) + "/a.txt"), std::vector<unsigned char>(100000, 0));
+            // Stopped at its first report: refused and removed like any failure.
+            cStopAtOnce stop;
+            _guardchar<char> stopped;
+            EXPECT_FALSE(unpackUpdateArchive(zip.c_str(), stopped, &stop, nullptr, &reason));
+            EXPECT_EQ(reason, eArchiveStopped);
+            EXPECT_EQ(stopped.ptr, nullptr);
+            EXPECT_TRUE(removeUpdateFolder(folder.ptr));
+        } else {
+            EXPECT_EQ(folder.ptr, nullptr);
+        }
+        EXPECT_EQ(unpackFoldersIn(tmp.path()), 0);
+    }
+    // The total may not exceed the room left in the temporary folder either.
+    ASSERT_TRUE(makeHostileZip(dir.file("plain.zip"), "plain"));
+    EXPECT_EQ(checkUpdateArchive(dir.file("plain.zip").c_str(), 99999), eArchiveBomb);
+    // A real encrypted archive never reaches a password prompt.
+    if (testutil::haveTool("zip")) {
+        ASSERT_EQ(testutil::run({"zip", "-q", "-j", "-P", "secret", dir.file("enc.zip"), dir.file("plain.zip")}), 0);
+        EXPECT_EQ(checkUpdateArchive(dir.file("enc.zip").c_str()), eArchiveEncrypted);
+    }
+    unsetenv("TMPDIR");
+}
+
+TEST(UpdateArchive, ZipsArchivesUnpackWithTheirModes) {
+    if (!testutil::haveTool("zip")) GTEST_SKIP() << "zip not installed";
+    testutil::TempDir src, tmp;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    struct File {
+        std::string name;
+        std::vector<unsigned char> data;
+        mode_t mode;
+    } files[] = {
+        {"A.app/Contents/MacOS/Installer", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}, 0755},
+        {"A.app/Contents/Resources/scenario.data", testutil::randomBytes(200000, 3), 0644},
+        {"A.app/Contents/Resources/zeros", std::vector<unsigned char>(3000000, 0), 0600},
+        {"sp ace/\xC3\xBC.txt", {}, 0644},
+    };
+    for (const File& f : files) {
+        std::string path = src.file(f.name);
+        ASSERT_TRUE(apptest::makeDirs(path.substr(0, path.rfind('/'))));
+        ASSERT_TRUE(testutil::writeFile(path, f.data));
+        ASSERT_EQ(chmod(path.c_str(), f.mode), 0);
+    }
+    ASSERT_TRUE(apptest::makeDirs(src.file("empty folder")));
+    std::string zip = src.file("u.zip");
+    ASSERT_EQ(testutil::run({"sh", "-c", "cd \"$0\" && zip -qr u.zip A.app 'sp ace' 'empty folder'", src.path()}), 0);
+    _guardchar<char> folder;
+    int reason = -1;
+    ASSERT_TRUE(unpackUpdateArchive(zip.c_str(), folder, nullptr, nullptr, &reason)) << reason;
+    for (const File& f : files) {
+        SCOPED_TRACE(f.name);
+        std::string path = std::string(folder.ptr) + "/" + f.name;
+        EXPECT_EQ(testutil::readFile(path), f.data);
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, f.mode);
+    }
+    struct stat st;
+    EXPECT_EQ(lstat((std::string(folder.ptr) + "/empty folder").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(removeUpdateFolder(folder.ptr));
+    EXPECT_EQ(unpackFoldersIn(tmp.path()), 0);
+    unsetenv("TMPDIR");
+}
+
 TEST(UpdateArchive, UnpackedPrivatelyAndOnlyARealInstallerBundleStarts) {
-    if (!testutil::haveTool("python3") || !testutil::haveTool("unzip")) GTEST_SKIP() << "python3 or unzip missing";
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
     testutil::TempDir dir;
     setenv("TMPDIR", dir.path().c_str(), 1);
     std::string mark = dir.file("started");
