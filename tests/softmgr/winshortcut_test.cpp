@@ -157,6 +157,10 @@ TEST(WinShortcut, RefusesWhatItCannotLinkAndWritesNothing) {
     sDriveC c;
     std::string longest(65535, 'd'), tooLong(65536, 'd'), pairs;
     for (int i = 0; i < 32768; i++) pairs += "😀";  // 65536 UTF-16 units
+    // Folders "a" 1024 deep: 64-byte items, so the ID list holds 20 + 25 + 64 n + 2 bytes.
+    std::string deep = "C:";
+    for (int i = 0; i < 1024; i++) ASSERT_EQ(mkdir((deep += "/a").c_str(), 0755), 0);
+    std::string deep1023 = deep.substr(0, deep.size() - 2);  // 65,519 bytes
     struct {
         const char* name;
         const char *link, *target, *workDir, *icon, *description, *arguments;
@@ -175,6 +179,8 @@ TEST(WinShortcut, RefusesWhatItCannotLinkAndWritesNothing) {
         {"a description of 65,536 characters", "x.lnk", "C:/T/a.exe", nullptr, nullptr, tooLong.c_str(), nullptr,
          false},
         {"arguments of 65,536 UTF-16 units", "x.lnk", "C:/T/a.exe", nullptr, nullptr, nullptr, pairs.c_str(), false},
+        {"an ID list of 65,583 bytes", "x.lnk", deep.c_str(), nullptr, nullptr, nullptr, nullptr, false},
+        {"an ID list of 65,519 bytes", "x.lnk", deep1023.c_str(), nullptr, nullptr, nullptr, nullptr, true},
         {"a description of 65,535 characters", "x.lnk", "C:/T/a.exe", nullptr, nullptr, longest.c_str(), nullptr,
          true},
     };
