@@ -12,7 +12,7 @@ packages=(
   libxext-dev libxss-dev
   # test oracles (never linked)
   python3 openssl coreutils libjpeg-turbo-progs netpbm libtiff-tools libopenjp2-tools jbig2dec
-  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common liblnk-utils
   # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
   nsis-common binutils-mingw-w64-x86-64 python3-pefile
   # benchmark peers (bench/, never linked)

@@ -496,6 +496,7 @@ private:
     sCursor c;
     cPkgBody* myBody = nullptr;
     unsigned int myFormat = 1;
+    bool myPayloadSeen = false;
     unsigned char myDigest[32];
 };
 
@@ -677,7 +678,11 @@ bool cSoftPkgBinReader::deprecates() {
 }
 
 // The payload's wire form; each item's bytes are passed over and remembered by place.
+// One section only: a second would add its items to the first one's (a section of only
+// the end marker adds none, so the count cannot tell: the flag does).
 bool cSoftPkgBinReader::payload() {
+    if (myPayloadSeen) return false;
+    myPayloadSeen = true;
     unsigned int unpacked;
     if (!c.u32(unpacked)) return false;
     for (;;) {
@@ -704,7 +709,8 @@ bool cSoftPkgBinReader::finish() {
 bool cSoftPkgBinReader::validate() {
     if (!sc.myIcon.id.empty() || !sc.myIcon.path.empty())
         if (!pathDefOk(sc, sc.myIcon)) return false;
-    // Targets need a base (only icons may go without one).
+    // Targets need a base that is an absolute path in every language (only icons may go
+    // without one): the installer's folder checks see file targets only.
     for (auto* it = sc.menu.head; it; it = it->next)
         if (!nameOk(sc, it->value.name) || !pathDefOk(sc, it->value.target) || !pathDefOk(sc, it->value.icon) ||
             !sc.hasBase(it->value.target))

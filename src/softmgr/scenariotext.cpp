@@ -316,7 +316,7 @@ bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*
     }
     def.path.attach(path.dettach());
     if (needBase && !sc.hasBase(def)) {
-        refuse(0, def.path.ptr ? def.path.ptr : "", "a target whose base is empty would be relative");
+        refuse(0, def.path.ptr ? def.path.ptr : "", "a target whose base is not an absolute path would be relative");
         return false;
     }
     return true;
@@ -324,7 +324,7 @@ bool cSoftPkgTextLoader::getPathDef(cSoftPkgScenario::sPathDef& def, const char*
 
 // Bases may be redefined after the lines that use them: checked again at the end.
 int cSoftPkgTextLoader::checkBases() {
-    const char* why = "a target whose base is empty would be relative";
+    const char* why = "a target whose base is not an absolute path would be relative";
     for (auto* it = sc.files.head; it; it = it->next)
         if (!sc.hasBase(it->value.target))
             return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);

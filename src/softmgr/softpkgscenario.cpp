@@ -308,17 +308,31 @@ bool cSoftPkgScenario::isSafeRelPath(const char* path, long long n) {
     return true;
 }
 
+bool cSoftPkgScenario::isAbsBase(const char* text) {
+    if (!text || text[0] != '/') return false;
+    // A "." or ".." part would let the target climb out of the place the base names.
+    const char* seg = text + 1;
+    for (const char* c = text + 1;; c++) {
+        if (*c && ((unsigned char)*c < 0x20 || *c == 0x7F)) return false;
+        if (*c && *c != '/') continue;
+        long long len = c - seg;
+        if ((len == 1 && seg[0] == '.') || (len == 2 && seg[0] == '.' && seg[1] == '.')) return false;
+        if (!*c) return true;
+        seg = c + 1;
+    }
+}
+
 bool cSoftPkgScenario::hasBase(const sPathDef& def) {
     if (def.id.empty()) return false;
     if (isKnownConstantID(def.id.ptr)) return true;
     cStringKey key(def.id.ptr);
     _guardchar<char>* fallback = strings.find(key);
-    if (langStrings.empty()) return fallback && !fallback->empty();
+    if (langStrings.empty()) return fallback && isAbsBase(fallback->ptr);
     // Each language sees its own value, or the default one.
     for (auto* e = langStrings.first(); e; e = langStrings.next(e)) {
         _guardchar<char>* v = e->value().find(key);
         if (!v) v = fallback;
-        if (!v || v->empty()) return false;
+        if (!v || !isAbsBase(v->ptr)) return false;
     }
     return true;
 }

@@ -177,9 +177,13 @@ public:
     static bool isSafeCodeName(const char* name, long long n = -1);
     static bool isSafeRelPath(const char* path, long long n = -1);
     // Whether a target's base gives an absolute place: a base id that is "pgm" (the
-    // folder chosen at install time) or whose text is not empty in any language. An
-    // empty base would leave the target relative to wherever the installer runs.
+    // folder chosen at install time) or whose text is an absolute path (isAbsBase) in
+    // every language. Any other base would leave the target relative to wherever the
+    // installer runs.
     bool hasBase(const sPathDef& def);
+    // A base text that names an absolute place: it starts with "/" and has no "." or
+    // ".." part and no control character.
+    static bool isAbsBase(const char* text);
     // Longest string the data file carries.
     static constexpr long long kMaxStringBytes = 65535;
     // Caps of the data file reader.

@@ -188,13 +188,15 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         {"[Run]\n\"Go\" = $pgm \"a\", yes, \"-v\" x\n", 6, 9},
         {"[Run]\n\"Go\" $pgm \"a\"\n", 6, 9},
         {"[Run]\n\"Go\" = $pgm\n", 23, 9},
-        // Targets need a base: an empty one would leave them relative; icons may have none.
+        // Targets need an absolute base: any other would leave them relative; icons may have none.
         {"[Install]\n\"@DIR@/a.txt\" = \"\" \"bin/x\"\n", 23, 9},
         {"[Strings]\ne = \"\"\n[Install]\n\"@DIR@/a.txt\" = $e \"x\"\n", 23, 11},
         {"[Strings]\nDEU.hello = \"\"\n[Install]\n\"@DIR@/a.txt\" = $hello \"x\"\n", 23, 11},
         {"[Menu]\n$hello = \"\" \"a\", $pgm \"i\"\n", 23, 9},
         {"[Menu]\n$hello = $pgm \"a\", \"\" \"i\"\n", 0, -1},
         {"[Run]\n\"Go\" = \"\" \"a\"\n", 23, 9},
+        {"[Menu]\n$hello = \"opt\" \"a\", $pgm \"i\"\n", 23, 9},
+        {"[Run]\n\"Go\" = \"/opt/../etc\" \"a\"\n", 23, 9},
         {"[Strings]\nb = \"/opt\"\n[Run]\n\"Go\" = $b \"a\"\n[Strings]\nb = \"\"\n", 23, -1},
         {"[Deprecates]\n\"old\" = \"70000\"\n", 8, 9},
         {"[Deprecates]\n\"old\" = \"x\"\n", 8, 9},

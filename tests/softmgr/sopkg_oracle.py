@@ -211,6 +211,9 @@ def parse(blob):
             for _ in c.records():
                 m["deps"].append((c.s(), c.u16()))
         elif tag == 13:
+            if "payload" in m:
+                raise Bad("second payload")
+            m["payload"] = True
             m["items"] = read_payload(c)
         else:
             raise Bad("tag")
@@ -226,15 +229,19 @@ def parse(blob):
     def text_in(t, i):
         return t.get(i, m["strings"].get(i, b""))
 
+    def absolute(text):
+        return (text.startswith(b"/") and not any(c < 0x20 or c == 0x7F for c in text) and
+                all(seg not in (b".", b"..") for seg in text.split(b"/")))
+
     def rooted(base):
-        # A target's base is "pgm" or a text that is not empty in any language.
+        # A target's base is "pgm" or a text that is an absolute path in every language.
         if base == b"pgm":
             return True
         if base == b"":
             return False
         if not m["langs"]:
-            return m["strings"].get(base, b"") != b""
-        return all(text_in(t, base) != b"" for t in m["langs"].values())
+            return absolute(m["strings"].get(base, b""))
+        return all(absolute(text_in(t, base)) for t in m["langs"].values())
 
     ok = pathdef(*m["icon"])
     for e in m["menu"]:
@@ -346,7 +353,9 @@ def base_and_text_variants():
     menu = lambda base, icon: (b"\x03\x01" + s(b"name") + s(base) + s(b"bin/x") + s(b"") + s(icon) + s(b"i.png") +
                                s(b"") + b"\x00\x00")
     run = lambda base: b"\x05\x01\x01" + s(b"name") + s(base) + s(b"bin/x") + s(b"") + b"\x00"
-    langs = b"\x00" + table({b"title": b"Hello", b"docs": b"/opt/docs"}) + b"\x03" + table({b"title": b"Hi", b"docs": b""}) + b"\xff"
+    langs = (b"\x00" + table({b"title": b"Hello", b"docs": b"/opt/docs", b"rel": b"/opt", b"abs": b"/opt"}) +
+             b"\x03" + table({b"title": b"Hi", b"docs": b"", b"rel": b"opt", b"abs": b"/opt/jp/"}) + b"\xff")
+    rel = {b"codename": b"demo-pkg", b"name": b"Demo", b"rel": b"opt/demo", b"up": b"/opt/../etc"}
     return {"refuse_filenobase": wrap(body(filerec=frec(b""))),
             "refuse_menunobase": wrap(body(menu=menu(b"", b"pgm"))),
             "refuse_runnobase": wrap(body(run=run(b""))),
@@ -357,6 +366,13 @@ def base_and_text_variants():
             # An empty text is defined: a language whose base is empty is refused.
             "accept_emptylangtext": wrap(body(langs=langs, icon=b"")),
             "refuse_emptylangbase": wrap(body(langs=langs, icon=b"", filerec=frec(b"docs"))),
+            # A base that is not an absolute path in every language, for every kind of target.
+            "refuse_filerelbase": wrap(body(strings=rel, filerec=frec(b"rel"))),
+            "refuse_menurelbase": wrap(body(strings=rel, menu=menu(b"rel", b"pgm"))),
+            "refuse_runrelbase": wrap(body(strings=rel, run=run(b"rel"))),
+            "refuse_rundotdotbase": wrap(body(strings=rel, run=run(b"up"))),
+            "refuse_menulangrelbase": wrap(body(langs=langs, icon=b"", menu=menu(b"rel", b"pgm"))),
+            "accept_langabsbase": wrap(body(langs=langs, icon=b"", menu=menu(b"abs", b"pgm"))),
             "refuse_nulpath": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") +
                                         s(b"a\x00/../../x") + b"\xff")),
             "refuse_nulvalue": wrap(body(strings={b"codename": b"demo-pkg", b"name": b"De\x00mo", b"dir": b"/opt"})),
@@ -431,6 +447,9 @@ def variants():
          "refuse_params4097": with_entries((1, 1, top + 1, 1)),
          "refuse_deps4097": with_entries((1, 1, 1, top + 1)),
          # Two sections of one kind add up.
+         # A second payload section, even one of only the end marker.
+         "refuse_payloadtwice": wrap(body(end=b"\x0d" + item(b"x") + b"\x00" * 8 + b"\x00")),
+         "refuse_payloadtwiceempty": wrap(body(end=b"\x0d" + b"\x00" * 8 + b"\x00")),
          "refuse_menusplit": wrap(body(menu=entries((top, 0, 0, 0))[0] + entries((1, 0, 0, 0))[0])),
          }
     v.update(base_and_text_variants())

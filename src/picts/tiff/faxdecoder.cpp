@@ -173,16 +173,22 @@ void cFaxDecoder::paintRow(unsigned char* row) {
         for (long long i = 0; i < bytes; i++) row[i] = (unsigned char)~row[i];
 }
 
+bool cFaxDecoder::cutAtEOL(long long pos) {
+    // The run that would have started at pos was never coded: the rest of the row is white.
+    myEOLSeen = true;
+    if (!(myCurCount & 1)) return true;
+    if (myCurCount >= myCur.count) return false;
+    myCur.ptr[myCurCount++] = (int)(pos < 0 ? 0 : pos);
+    return true;
+}
+
 bool cFaxDecoder::decodeRow1D() {
     long long pos = 0;
     bool black = false;
     myCurCount = 0;
     while (pos < myWidth) {
         int run = decodeRun(black);
-        if (run == -3) {
-            myEOLSeen = true;  // the row was cut short; the rest stays white
-            return true;
-        }
+        if (run == -3) return cutAtEOL(pos);
         if (run < 0) return false;
         pos += run;
         if (pos > myWidth) pos = myWidth;
@@ -240,13 +246,20 @@ bool cFaxDecoder::decodeRow2D() {
                 a0 = a2;
                 break;
             }
-            case mExt: return false;  // uncompressed mode is not read
+            case mExt: {
+                // Only the extension 111, uncompressed mode, is defined.
+                if (myBit + 3 > myBits || peek(3) != 7) return false;
+                consume(3);
+                int r = uncompressedMode(a0, colour);
+                if (r == 0) return false;
+                if (r == 2) return myCoding == fcT4 ? cutAtEOL(a0) : a0 >= myWidth;
+                break;
+            }
             case mZeros:
                 // The start of an EOL: the row ends here (T.4), or the page does (T.6 EOFB).
                 if (myCoding == fcT4) {
                     skipEOL();
-                    myEOLSeen = true;
-                    return true;
+                    return cutAtEOL(a0);
                 }
                 return a0 >= myWidth;
             default: {
@@ -261,6 +274,57 @@ bool cFaxDecoder::decodeRow2D() {
         }
     }
     return true;
+}
+
+// T.4 4.2.3 (T.6 2.2.6): uncompressed mode. Every code is a run of zeros ended by a one:
+// 0-4 zeros give that many white pixels and one black, 5 zeros five white pixels; 6-10
+// zeros leave the mode after (zeros - 6) white pixels, the next bit giving the colour to
+// resume with; 11 or more are an EOL. Pixels past the row are refused, not cut: no encoder
+// writes them. 1 when the mode was left, 2 at an EOL, 0 for a malformed or cut code.
+int cFaxDecoder::uncompressedMode(long long& a0, int& colour) {
+    long long pos = a0 < 0 ? 0 : a0;
+    // One pixel at pos: a change wherever it differs from the colour the changes reached.
+    auto put = [&](int black) {
+        if (pos >= myWidth) return false;
+        if ((int)(myCurCount & 1) != black) {
+            if (myCurCount >= myCur.count) return false;
+            myCur.ptr[myCurCount++] = (int)pos;
+        }
+        pos++;
+        return true;
+    };
+    for (;;) {
+        int zeros = 0;
+        while (zeros < 11 && myBit < myBits && peek(1) == 0) {
+            consume(1);
+            zeros++;
+        }
+        if (zeros == 11) {
+            while (myBit < myBits && peek(1) == 0) consume(1);  // fill before the EOL's one
+        }
+        if (myBit >= myBits) return 0;
+        consume(1);
+        if (zeros == 11) {
+            a0 = pos;
+            return 2;
+        }
+        int whites = zeros <= 5 ? zeros : zeros - 6;
+        for (int i = 0; i < whites; i++)
+            if (!put(0)) return 0;
+        if (zeros < 5 && !put(1)) return 0;
+        if (zeros <= 5) continue;
+        if (myBit >= myBits) return 0;
+        int resume = (int)peek(1);
+        consume(1);
+        if (resume != (int)(myCurCount & 1)) {
+            if (myCurCount >= myCur.count) return 0;
+            myCur.ptr[myCurCount++] = (int)pos;
+        }
+        colour = resume;
+        // Left where it was entered at the start of a row, a0 still stands before the row.
+        if (pos > 0) a0 = pos;
+        return 1;
+    }
 }
 
 bool cFaxDecoder::decode(const unsigned char* data, long long size, _typebuf<unsigned char>& out) {

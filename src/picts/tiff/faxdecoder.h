@@ -22,6 +22,8 @@ private:
     bool decodeRow2D();
     int decodeRun(bool black);
     bool skipEOL();
+    int uncompressedMode(long long& a0, int& colour);
+    bool cutAtEOL(long long pos);
     void paintRow(unsigned char* row);
 
     // MSB-first bit reader; reads past the end give 0 bits and are noticed by `overrun`.
