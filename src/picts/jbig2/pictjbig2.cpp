@@ -211,8 +211,11 @@ bool cPictJBIG2::isFullConfig() {
     if (!myPageCount || (unsigned long long)myPages.count() < myPageCount) return false;
     for (unsigned int n = 1; n <= myPageCount; n++) {
         const sPageCtx* pc = myPages.find((int)n);
+        // The decode budget is left to decodePage: a page over it is still a picture of its size.
         long long px;
-        if (!pc || !pc->regionCount || !checkedPictPixels(pc->width, pc->finalHeight(), px)) return false;
+        if (!pc || !pc->regionCount || !pc->width || !checkedMul(pc->width, pc->finalHeight(), px) ||
+            !px || px > kMaxImagePixels)
+            return false;
     }
     return true;
 }
