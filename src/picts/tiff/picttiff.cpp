@@ -356,6 +356,9 @@ bool cPictTIFF::finishDecode(bool ok) {
         myPixels16.clear();
         setExtTarget(nullptr);
     }
+    // A refused page keeps the rows decoded before the fault when its buffer was allocated;
+    // without one it is no picture at all, not a size without pixels.
+    if (!ok && !myPixels.count && !myPixels16.count) myWidth = myHeight = 0;
     return ok;
 }
 
