@@ -191,6 +191,9 @@ TEST(SizeCheck, DecodeBudgetHoldsForEveryDecoder) {
         {"jbig2", jbig2test::jbig2File(page, jbig2test::Options()), 40, 30},
     };
     char msg[200];
+    struct Restore {
+        ~Restore() { setPictDecodeBudget(0, 0); }
+    } restore;  // the defaults again for the tests that follow, whatever fails here
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         cBufWrapperIO s(c.bytes.data(), (long long)c.bytes.size());
