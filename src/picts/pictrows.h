@@ -6,11 +6,11 @@
 #include "base/fileiotarget.h"
 #include "picts/sizecheck.h"
 
-// width x height as a pixel count; false for empty or over-large pictures (sized for the
-// 64-bit buffer, so either buffer fits the library's caps).
+// width x height as a pixel count; false for empty pictures or pictures over the decode budget
+// even as 32-bit pixels (the buffer allocated for them checks its own depth).
 inline bool checkedPictPixels(long long width, long long height, long long& pixels) {
     long long bytes;
-    if (!checkedImageBytes(width, height, 8, bytes)) return false;
+    if (!checkedImageBytes(width, height, 4, bytes)) return false;
     pixels = width * height;
     return true;
 }

@@ -6,6 +6,35 @@
 const long long kMaxImagePixels = 1LL << 31;
 const long long kMaxImageBytes = 4LL << 30;
 
+// The decode budget: what one decode may allocate for a picture or one of its big work
+// buffers, in pixels and in bytes, whichever is reached first. A few bytes of a file can declare
+// a picture of any size, so every size check below holds to it. By default 256 megapixels
+// (2^28) and 1 GiB; a caller may set other limits (at most the caps above) for every decode that
+// follows, in any thread. Zero or less restores a default.
+const long long kDefaultBudgetPixels = 1LL << 28;
+const long long kDefaultBudgetBytes = 1LL << 30;
+void setPictDecodeBudget(long long pixels, long long bytes);
+long long pictBudgetPixels();
+long long pictBudgetBytes();
+
+// The last size this thread's decodes refused for the budget: the picture's width and height
+// (0 x 0 for a work buffer) and the bytes it needed; all 0 when none was refused since
+// clearPictBudgetRefusal. pictBudgetMessage writes it as a sentence ("" when none).
+struct sPictBudgetRefusal {
+    long long width = 0;
+    long long height = 0;
+    long long bytes = 0;
+};
+sPictBudgetRefusal pictBudgetRefusal();
+void clearPictBudgetRefusal();
+void pictBudgetMessage(char* out, long long size);
+// Records a refusal; false, so that a check can return it.
+bool refuseOverBudget(long long width, long long height, long long bytes);
+
+// A work buffer of `count` elements of `elemBytes` each within the budget's bytes; the total
+// in `bytes` (untouched on refusal).
+inline bool checkedWorkBytes(long long count, long long elemBytes, long long& bytes);
+
 // a * b for non-negative operands; false on a negative operand or overflow.
 inline bool checkedMul(long long a, long long b, long long& r) {
     if (a < 0 || b < 0) return false;
@@ -21,20 +50,30 @@ inline bool checkedAdd(long long a, long long b, long long& r) {
     return true;
 }
 
-// width * height when both are at least 1 and the product stays within kMaxImagePixels.
+// width * height when both are at least 1 and the product stays within the budget's pixels.
 inline bool checkedImagePixels(long long width, long long height, long long& pixels) {
     long long p;
-    if (width < 1 || height < 1 || !checkedMul(width, height, p) || p > kMaxImagePixels) return false;
+    if (width < 1 || height < 1) return false;
+    if (!checkedMul(width, height, p) || p > pictBudgetPixels()) return refuseOverBudget(width, height, 0);
     pixels = p;
     return true;
 }
 
-// width * height * bytesPerPixel within both caps; `bytes` untouched on refusal.
+// width * height * bytesPerPixel within the budget's pixels and bytes; `bytes` untouched on
+// refusal.
 inline bool checkedImageBytes(long long width, long long height, long long bytesPerPixel, long long& bytes) {
-    long long p, b;
-    if (bytesPerPixel < 1 || !checkedImagePixels(width, height, p) || !checkedMul(p, bytesPerPixel, b) ||
-        b > kMaxImageBytes)
-        return false;
+    long long p = 0, b = 0x7FFFFFFFFFFFFFFFLL;
+    if (bytesPerPixel < 1 || width < 1 || height < 1) return false;
+    const bool fits = checkedMul(width, height, p) && checkedMul(p, bytesPerPixel, b);
+    if (!fits || p > pictBudgetPixels() || b > pictBudgetBytes()) return refuseOverBudget(width, height, b);
+    bytes = b;
+    return true;
+}
+
+inline bool checkedWorkBytes(long long count, long long elemBytes, long long& bytes) {
+    long long b = 0x7FFFFFFFFFFFFFFFLL;
+    if (count < 0 || elemBytes < 1) return false;
+    if (!checkedMul(count, elemBytes, b) || b > pictBudgetBytes()) return refuseOverBudget(0, 0, b);
     bytes = b;
     return true;
 }

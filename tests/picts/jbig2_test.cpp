@@ -118,6 +118,45 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
     if (!peer) GTEST_SKIP() << "jbig2dec not installed: checked against the source bitmaps only";
 }
 
+// The page starts in its default colour and each region is combined with it by its own
+// operator (OR, AND, XOR, XNOR, REPLACE; reserved ones leave the page as it is), whatever the
+// page's default operator and override flag say: as jbig2dec does. Regions overlap, start off
+// byte boundaries and run past the page's right edge.
+TEST(Jbig2Decoder, PageDefaultColourAndCombinationOperators) {
+    const bool peer = testutil::haveTool("jbig2dec");
+    const Bitmap a = sample(40, 30, 5), b = sample(37, 33, 7);
+    struct Case {
+        int pageFlags, opA, opB;
+    };
+    std::vector<Case> cases;
+    for (int flags : {0x40, 0x44})
+        for (int op = 0; op <= 4; op++) cases.push_back({flags, 4 - op, op});
+    cases.push_back({0x04 | 2 << 3, 0, 3});  // default operator XOR, not overridden: the regions' own apply
+    cases.push_back({0x04, 5, 2});           // reserved operator
+    for (const Case& c : cases) {
+        SCOPED_TRACE("page flags " + std::to_string(c.pageFlags) + " operators " + std::to_string(c.opA) + ", " +
+                     std::to_string(c.opB));
+        const std::vector<Placed> regions = {{a, 3, 2, c.opA}, {b, 35, 13, c.opB}};
+        Bitmap want;
+        want.w = 64, want.h = 48;
+        want.px.assign(64 * 48, (c.pageFlags & 4) ? 1 : 0);
+        for (const Placed& r : regions)
+            for (int y = 0; y < r.b.h && r.y + y < want.h; y++)
+                for (int x = 0; x < r.b.w && r.x + x < want.w; x++) {
+                    unsigned char& d = want.px[(size_t)(r.y + y) * 64 + r.x + x];
+                    const int s = r.b.at(x, y);
+                    const int v[8] = {d | s, d & s, d ^ s, !(d ^ s), s, d, d, d};
+                    d = (unsigned char)v[r.op];
+                }
+        const std::vector<unsigned char> file = jbig2Page(64, 48, c.pageFlags, regions);
+        EXPECT_EQ(differences(decodeOurs(file), want), 0);
+        if (peer) {
+            EXPECT_EQ(differences(decodePeer(file, false), want), 0);
+        }
+    }
+    if (!peer) GTEST_SKIP() << "jbig2dec not installed: checked against the composed bitmaps only";
+}
+
 // Headers that must be refused, or whose region must fail the page, without a large allocation
 // or a read outside the stream.
 TEST(Jbig2Decoder, RefusesHostileHeaders) {

@@ -3,6 +3,7 @@
 // file header (7.2, Annex D). Written from the standard, independently of the decoder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -250,6 +251,34 @@ inline std::vector<unsigned char> jbig2File(const Bitmap& b, const Options& o) {
     }
     segment(d, n++, 49, 1, o.page4, {});
     if (o.fileHeader) segment(d, n++, 51, 0, false, {});
+    return d;
+}
+
+// A page with its page information flags (bit 2 default pixel, bits 3-4 default operator, bit 6
+// operators overridden) and template-0 regions, each at (x, y) with its combination operator.
+struct Placed {
+    Bitmap b;
+    int x, y, op;
+};
+inline std::vector<unsigned char> jbig2Page(int w, int h, int pageFlags, const std::vector<Placed>& regions) {
+    static const int kAt[8] = {3, -1, -3, -1, 2, -2, -2, -2};
+    std::vector<unsigned char> d = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A, 0x01}, info;
+    put32(d, 1);
+    for (uint32_t v : {(uint32_t)w, (uint32_t)h, 0u, 0u}) put32(info, v);
+    info.insert(info.end(), {(unsigned char)pageFlags, 0, 0});
+    uint32_t n = 0;
+    segment(d, n++, 48, 1, false, info);
+    for (const Placed& r : regions) {
+        std::vector<unsigned char> data;
+        for (uint32_t v : {(uint32_t)r.b.w, (uint32_t)r.b.h, (uint32_t)r.x, (uint32_t)r.y}) put32(data, v);
+        data.insert(data.end(), {(unsigned char)r.op, 0});
+        for (int a : kAt) data.push_back((unsigned char)(signed char)a);
+        std::vector<unsigned char> coded = encodeRegion(r.b, 0, false, kAt);
+        data.insert(data.end(), coded.begin(), coded.end());
+        segment(d, n++, 38, 1, false, data);
+    }
+    segment(d, n++, 49, 1, false, {});
+    segment(d, n++, 51, 0, false, {});
     return d;
 }
 

@@ -1,11 +1,15 @@
 // Picture model: typed properties, pixel buffers, size checks and the factory's order.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "base/memio.h"
 #include "picts/pictbase.h"
 #include "picts/pictfactory.h"
+#include "jbig2_testenc.h"
 #include "testutil.h"
 
 namespace {
@@ -143,16 +147,19 @@ TEST(SizeCheck, RefusesOverflowAndOversizedPictures) {
         long long w, h, bpp;
         bool ok;
     } cases[] = {
+        // The default decode budget: 2^28 pixels and 1 GiB, whichever comes first.
         {1, 1, 4, true},
-        {65536, 32768, 4, false},  // 2^31 pixels * 4 bytes > 4 GiB
-        {65536, 16384, 4, true},   // exactly 4 GiB
+        {16384, 16384, 4, true},   // 2^28 pixels, exactly 1 GiB
+        {16384, 16385, 1, false},  // one row of pixels too many
+        {16384, 8192, 8, true},    // 64-bit pixels: exactly 1 GiB
+        {16384, 8193, 8, false},
         {0, 10, 4, false},
         {-1, 10, 4, false},
         {10, 10, 0, false},
         {0x7FFFFFFFFFFFFFFFLL, 2, 1, false},
         {3037000500LL, 3037000500LL, 1, false},  // square overflows 63 bits
-        {1LL << 31, 1, 1, true},
-        {(1LL << 31) + 1, 1, 1, false},
+        {1LL << 28, 1, 1, true},
+        {(1LL << 28) + 1, 1, 1, false},
     };
     for (auto& c : cases) {
         long long bytes = -7;
@@ -165,6 +172,61 @@ TEST(SizeCheck, RefusesOverflowAndOversizedPictures) {
     cPictDummy d;
     EXPECT_FALSE(d.create(1 << 20, 1 << 20, 0));
     EXPECT_EQ(d.width(), 0);
+}
+
+// A caller's budget holds for every decoder: each fixture is refused one pixel short of its
+// size, the refusal naming it, and decodes at exactly its size. JBIG2 reports its page size but
+// refuses a huge page before allocating anything for it.
+TEST(SizeCheck, DecodeBudgetHoldsForEveryDecoder) {
+    const std::string data = std::string(QMX_TEST_DATA) + "/picts/";
+    jbig2test::Bitmap page = jbig2test::sample(40, 30, 3);
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> bytes;
+        long long w, h;
+    } cases[] = {
+        {"jpeg", testutil::readFile(data + "jpeg/base420.jpg"), 0, 0},
+        {"jpeg 2000", testutil::readFile(data + "jpeg2000/grey.j2k"), 0, 0},
+        {"png", testutil::readFile(data + "png/graya8.png"), 0, 0},
+        {"jbig2", jbig2test::jbig2File(page, jbig2test::Options()), 40, 30},
+    };
+    char msg[200];
+    struct Restore {
+        ~Restore() { setPictDecodeBudget(0, 0); }
+    } restore;  // the defaults again for the tests that follow, whatever fails here
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cBufWrapperIO s(c.bytes.data(), (long long)c.bytes.size());
+        cPictBase::sPictInfo info;
+        std::unique_ptr<cPictBase> p(cPictBase::mkPicture(&s, &info));
+        ASSERT_TRUE(p);
+        setPictDecodeBudget(info.width * info.height - 1, 0);
+        clearPictBudgetRefusal();
+        EXPECT_FALSE(p->decode(&s));
+        EXPECT_EQ(p->width(), 0);
+        const sPictBudgetRefusal r = pictBudgetRefusal();
+        EXPECT_TRUE(r.width == info.width && r.height == info.height) << r.width << " x " << r.height;
+        pictBudgetMessage(msg, sizeof(msg));
+        EXPECT_NE(strstr(msg, (std::to_string(info.width) + " x " + std::to_string(info.height)).c_str()), nullptr)
+            << msg;
+        setPictDecodeBudget(info.width * info.height, 0);
+        s.set_fp(0);
+        EXPECT_TRUE(p->decode(&s));
+    }
+    setPictDecodeBudget(0, 0);
+    // 40000 x 40000 black pixels from about 250 bytes: a picture, refused when decoded.
+    std::vector<unsigned char> huge = jbig2test::jbig2Page(40000, 40000, 4, {{page, 7, 9, 4}});
+    EXPECT_LT(huge.size(), 300u);
+    cBufWrapperIO s(huge.data(), (long long)huge.size());
+    cPictBase::sPictInfo info;
+    std::unique_ptr<cPictBase> p(cPictBase::mkPicture(&s, &info));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(info.width, 40000);
+    clearPictBudgetRefusal();
+    EXPECT_FALSE(p->decode(&s));
+    EXPECT_EQ(pictBudgetRefusal().width, 40000);
+    pictBudgetMessage(msg, sizeof(msg));
+    EXPECT_STREQ(msg, "a picture of 40000 x 40000 pixels (6104 MiB) is over the decode budget of 256 megapixels and 1024 MiB");
 }
 
 int positionOf(int kind) {

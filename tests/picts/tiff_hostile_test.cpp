@@ -411,7 +411,9 @@ TEST(TiffHostile, SurvivesTruncationAndByteFlips) {
     }
 }
 
-// Inputs the fuzzer found, each named after its finding (also in fuzz/corpus/fuzz_tiff).
+// Inputs the fuzzer found, each named after its finding (also in fuzz/corpus/fuzz_tiff): every
+// page is refused, and leaves no picture (a size without pixels was left before); page 1 does
+// not exist.
 TEST(TiffHostile, FuzzFindingsFailCleanly) {
     // A T.4 2D row with more changes than pixels (zero-length runs) left no room for the
     // reference row's sentinels.
@@ -434,7 +436,11 @@ TEST(TiffHostile, FuzzFindingsFailCleanly) {
     for (const Bytes* b : {&faxSentinelsPastReferenceRow}) {
         cPictTIFF d;
         cBufWrapperIO s(b->data(), (long long)b->size());
-        for (int p = 0; p < 2; p++) d.decodePage(&s, p);
+        for (int p = 0; p < 2; p++) {
+            SCOPED_TRACE(p);
+            EXPECT_FALSE(d.decodePage(&s, p));
+            EXPECT_TRUE(d.width() == 0 && d.height() == 0 && !d.raw8Bpp() && !d.raw16Bpp());
+        }
     }
 }
 

@@ -235,17 +235,29 @@ TEST(WinExeProps, RefusesOrSurvivesDamagedExecutables) {
     }
 }
 
+// Every byte of the resource section set to 0, 0xFF or 0x80: a refused load leaves no property
+// at all, and an icon read is a whole picture within the icon caps.
 TEST(WinExeProps, SurvivesEveryByteFlipOfTheResourceSection) {
     const std::vector<unsigned char> good = fixture("descr.exe");
     const sLayout l = layoutOf(good);
+    int refused = 0;
     for (size_t i = l.raw; i < good.size(); i++) {
         for (unsigned char v : {0x00, 0xFF, 0x80}) {
             std::vector<unsigned char> b = good;
             b[i] = v;
             sRead r;
             readExe(b, r, 16, 16);
+            if (!r.loaded) {
+                refused++;
+                for (int id : {3, 6, 7, 8, 9, 11, 13}) ASSERT_FALSE(r.props.has_prop(id)) << i << " " << id;
+            } else if (auto* icon = r.props.prop_pict(3)) {
+                ASSERT_TRUE(icon->width() >= 1 && icon->width() <= 256 && icon->height() >= 1 &&
+                            icon->height() <= 256 && icon->raw8Bpp())
+                    << i;
+            }
         }
     }
+    EXPECT_GT(refused, 0);
 }
 
 // Version nodes fed straight to the walk: header (wLength, wValueLength, wType), key, value.

@@ -168,14 +168,19 @@ bool cPictJBIG2::regionEnd(cFileIOTarget* io, long long offset, long long end, l
 bool cPictJBIG2::processSegment(cFileIOTarget* io, int type, unsigned int page, long long offset, long long length,
                                 bool lengthOpen) {
     if (type == kPageInfo) {
-        unsigned char b[8];
-        if (length != 19 || !readAt(io, offset, b, 8)) return false;
+        // 7.4.8: width, height, two resolutions, the flags. Of the flags only the default
+        // pixel value (bit 2) shapes the page: the default combination operator (bits 3-4) and
+        // whether regions may override it (bit 6) promise what the regions' own operators
+        // say, and each region is combined by its own one, as jbig2dec does.
+        unsigned char b[17];
+        if (length != 19 || !readAt(io, offset, b, 17)) return false;
         const unsigned int w = be32(b), h = be32(b + 4);
         if (!w || !h) return false;
         sPageCtx* pc = myPages.insert((int)page);
         if (!pc) return false;
         pc->width = w;
         pc->height = h;
+        pc->defaultBlack = (b[16] & 4) != 0;
         return true;
     }
     if (type == kEndOfStripe) {
@@ -206,8 +211,11 @@ bool cPictJBIG2::isFullConfig() {
     if (!myPageCount || (unsigned long long)myPages.count() < myPageCount) return false;
     for (unsigned int n = 1; n <= myPageCount; n++) {
         const sPageCtx* pc = myPages.find((int)n);
+        // The decode budget is left to decodePage: a page over it is still a picture of its size.
         long long px;
-        if (!pc || !pc->regionCount || !checkedPictPixels(pc->width, pc->finalHeight(), px)) return false;
+        if (!pc || !pc->regionCount || !pc->width || !checkedMul(pc->width, pc->finalHeight(), px) ||
+            !px || px > kMaxImagePixels)
+            return false;
     }
     return true;
 }
@@ -254,6 +262,8 @@ bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPa
         coded -= 6;
     }
     if (!g.width || !g.height || g.x >= page.width || g.y >= canvasHeight) return false;
+    // Operators 5-7 are reserved: such a region leaves the page as it is (as in jbig2dec).
+    if ((g.combOp & 7) > 4) return true;
     // Rows below the page are never painted and no row above depends on them.
     const long long rows = g.height < canvasHeight - g.y ? g.height : canvasHeight - g.y;
     long long work;
@@ -265,23 +275,33 @@ bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPa
     g.height = (unsigned int)rows;
     cJbig2Arith arith;
     if (!arith.decode(g, data.ptr, coded, bitmap)) return false;
-    // The region replaces what lies under it; columns beyond the page are cut.
+    // The region is combined with what lies under it (7.4.1.5: 0 OR, 1 AND, 2 XOR, 3 XNOR,
+    // 4 REPLACE); columns beyond the page are cut.
     const long long stride = ((long long)g.width + 7) / 8;
     const long long cols = (long long)g.width < (long long)page.width - g.x ? g.width : page.width - g.x;
+    const int op = g.combOp & 7;
     for (long long y = 0; y < rows; y++) {
         const unsigned char* src = bitmap.ptr + y * stride;
-        unsigned char* dst = canvas.ptr + (g.y + y) * canvasStride;
-        long long x = 0;
-        if (!(g.x & 7)) {
-            // Byte-aligned: whole bytes at once (the common full-page region).
-            memcpy(dst + (g.x >> 3), src, (size_t)(cols >> 3));
-            x = cols & ~7LL;
-        }
-        for (; x < cols; x++) {
-            const long long dx = g.x + x;
-            const unsigned int bit = (src[x >> 3] >> (7 - (x & 7))) & 1;
-            const unsigned char m = (unsigned char)(0x80 >> (dx & 7));
-            dst[dx >> 3] = (unsigned char)(bit ? dst[dx >> 3] | m : dst[dx >> 3] & ~m);
+        unsigned char* dst = canvas.ptr + (g.y + y) * canvasStride + (g.x >> 3);
+        const unsigned int shift = g.x & 7;
+        // Source bytes lined up with the canvas bytes; `keep` marks the bits outside the region.
+        for (long long i = 0, n = (shift + cols + 7) >> 3; i < n; i++) {
+            const unsigned int hi = i > 0 ? src[i - 1] : 0, lo = i < stride ? src[i] : 0;
+            const unsigned int s8 = ((hi << 8 | lo) >> shift) & 0xFF;
+            const long long first = i * 8 - (long long)shift, last = first + 8;  // region columns of this byte
+            unsigned int keep = 0;
+            if (first < 0) keep |= 0xFFu << (8 + first) & 0xFF;
+            if (last > cols) keep |= 0xFFu >> (8 - (last - cols));
+            const unsigned int d = dst[i];
+            unsigned int v;
+            switch (op) {
+                case 0: v = d | s8; break;
+                case 1: v = d & s8; break;
+                case 2: v = d ^ s8; break;
+                case 3: v = ~(d ^ s8); break;
+                default: v = s8; break;
+            }
+            dst[i] = (unsigned char)((d & keep) | (v & ~keep));
         }
     }
     return true;
@@ -292,13 +312,15 @@ bool cPictJBIG2::decodePage(cFileIOTarget* io, int page) {
     const sPageCtx* pc = pageOf(page, io);
     if (!pc) return endRows(false);
     const long long w = pc->width, h = pc->finalHeight();
+    // The page within the decode budget as 32-bit pixels before anything is allocated for it,
+    // its 1-bit canvas included: a few bytes of file can declare any page.
     long long px;
     if (!checkedPictPixels(w, h, px)) return endRows(false);
     const long long stride = (w + 7) / 8;
     _typebuf<unsigned char> canvas;
     _typebuf<unsigned int> line;
     if (!canvas.set(stride * h) || !line.set(w)) return endRows(false);
-    canvas.zero();
+    memset(canvas.ptr, pc->defaultBlack ? 0xFF : 0, (size_t)canvas.count);
     bool ok = true;
     long long budget = kPageWorkFactor * px + kPageWorkSlack;
     for (long long i = 0; i < pc->regionCount; i++)

@@ -23,8 +23,9 @@ public:
     bool supportsMultipage() override { return true; }
     int getNumPages(cFileIOTarget* io) override;
     bool getPageSize(cFileIOTarget* io, int page, long long& w, long long& h) override;
-    // Paints every generic region of the page on white; false when any region cannot be
-    // decoded (its decoded rows stay painted, as far as the picture is kept).
+    // Combines every generic region of the page, in order, with the page's default colour by
+    // the region's operator; false when any region cannot be decoded (its decoded rows stay
+    // painted, as far as the picture is kept).
     bool decodePage(cFileIOTarget* io, int page) override;
     bool decodePagePreview(cFileIOTarget* io, cPictBase* target, long long width, long long height, int page,
                            bool allowFull, unsigned int background) override;
@@ -41,6 +42,7 @@ private:
     struct sPageCtx {
         unsigned int width = 0;
         unsigned int height = 0;    // 0xFFFFFFFF: striped, grows with its stripes
+        bool defaultBlack = false;  // page information flags bit 2: the page starts with 1 bits
         long long stripeEnd = 0;    // rows covered by end-of-stripe segments
         long long regionsEnd = 0;   // lowest region bottom
         _typebuf<sRegionInfo> regions;
@@ -57,8 +59,8 @@ private:
     bool regionEnd(cFileIOTarget* io, long long offset, long long end, long long& length);
     bool isFullConfig();
     sPageCtx* pageOf(int page, cFileIOTarget* io);
-    // Decodes one region and paints it on the canvas; `budget` is what the page may still
-    // decode (pixels), the region's share taken from it.
+    // Decodes one region and combines it with the canvas by its operator; `budget` is what the
+    // page may still decode (pixels), the region's share taken from it.
     bool decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page, _typebuf<unsigned char>& canvas,
                       long long canvasStride, long long canvasHeight, long long& budget);
 

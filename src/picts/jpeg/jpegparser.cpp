@@ -395,6 +395,8 @@ bool cJPEGParser::allocPlanes() {
         total += n;
         if (total > kMaxPlaneSamples * 2) return fail(eJErrSize, "picture size");
     }
+    long long bytes;
+    if (!checkedWorkBytes(total, sizeof(unsigned short), bytes)) return fail(eJErrSize, "picture size");
     // Strips: the whole frame is decoded MCU row after MCU row, by the first scan (sequential)
     // or from the coefficients at the end (progressive).
     myStrips = !myLossless && (myProgressive || myScanCount == myNumComps) && acceptsStrips();
@@ -419,6 +421,14 @@ bool cJPEGParser::allocPlanes() {
 
 bool cJPEGParser::allocCoefs() {
     if (myCoefsReady) return true;
+    // Every coefficient of the frame is held until the last scan: the whole set within the budget.
+    long long total = 0, bytes;
+    for (int i = 0; i < myNumComps; i++) {
+        long long blocks;
+        if (!checkedMul(myComps[i].bw, myComps[i].bh, blocks) || !checkedAdd(total, blocks * 64, total))
+            return fail(eJErrSize, "picture size");
+    }
+    if (!checkedWorkBytes(total, sizeof(short), bytes)) return fail(eJErrSize, "picture size");
     for (int i = 0; i < myNumComps; i++) {
         sJComponent& c = myComps[i];
         long long blocks;

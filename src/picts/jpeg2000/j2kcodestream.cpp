@@ -206,8 +206,9 @@ bool cJ2KDecode::readSiz(const unsigned char* b, unsigned int len) {
         long long px;
         if (!checkedImagePixels(cw, ch, px) || !checkedAdd(samples, px, samples)) return false;
     }
-    // Every sample is held once in the output and once in a tile's working buffers.
-    if (samples > kMaxImagePixels) return false;
+    // Every sample is held once in the output and once in a tile's working buffers, as 32 bits.
+    long long bytes;
+    if (!checkedWorkBytes(samples, 4, bytes)) return false;
     unsigned long long tw = ((unsigned long long)myImage.x1 - myCp.tx0 + myCp.tdx - 1) / myCp.tdx;
     unsigned long long th = ((unsigned long long)myImage.y1 - myCp.ty0 + myCp.tdy - 1) / myCp.tdy;
     // T.800 A.4.2: Isot is 16 bits, so at most 65535 tiles.

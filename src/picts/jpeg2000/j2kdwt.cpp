@@ -2,6 +2,7 @@
 // and 9/7 (single-precision lifting, F.3.8.2) wavelets level by level, rows then columns,
 // with symmetric extension at the edges; then the inverse component transforms (RCT, ICT)
 // and the DC level shift with clamping. Rows and column strips are shared among threads.
+#include <cmath>
 #include <cstring>
 
 #include "picts/jpeg2000/j2kthreads.h"
@@ -280,16 +281,17 @@ bool cJP2Tcd::dcLevelShiftDecode() {
                     p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
                 }
             } else {
-                // Truncated toward zero, then shifted and clamped. The float is first brought
-                // into a range that converts (NaN to the low end); values beyond it clamp the
-                // same way.
+                // Rounded to the nearest integer (halves to even), then shifted and clamped:
+                // truncating toward zero would lift every sample below the shift and lower
+                // every one above it. The float is first brought into a range that converts
+                // (NaN to the low end); values beyond it clamp the same way.
                 const float* f = (const float*)p;
                 const float flo = (float)(lo - shift - 1), fhi = (float)(hi - shift + 1);
                 for (long long x = 0; x < w; x++) {
                     float fv = f[x];
                     fv = fv >= flo ? fv : flo;
                     fv = fv <= fhi ? fv : fhi;
-                    long long v = (long long)fv + shift;
+                    long long v = (long long)lrintf(fv) + shift;
                     p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
                 }
             }

@@ -356,6 +356,9 @@ bool cPictTIFF::finishDecode(bool ok) {
         myPixels16.clear();
         setExtTarget(nullptr);
     }
+    // A refused page keeps the rows decoded before the fault when its buffer was allocated;
+    // without one it is no picture at all, not a size without pixels.
+    if (!ok && !myPixels.count && !myPixels16.count) myWidth = myHeight = 0;
     return ok;
 }
 
@@ -478,7 +481,7 @@ bool cPictTIFF::processStripes(cFileIOTarget* io) {
     // size below comes from the members after this call.
     if (!onBeforeDecodeStripes((int)strips)) return false;
     long long pixels;
-    if (!checkedImageBytes(myImageW, myImageH, 8, pixels)) return false;
+    if (!checkedImagePixels(myImageW, myImageH, pixels)) return false;
     const long long planes = myPlanar == 2 && mySamples > 1 ? mySamples : 1;
     if (strips < planes) return false;
     long long rps = myRowsPerStrip;
@@ -538,7 +541,7 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
     myImageH = *ph;
     if (!onBeforeDecodeTiles((int)myTileOffsets.count)) return false;
     long long pixels;
-    if (!checkedImageBytes(myImageW, myImageH, 8, pixels) || !myTileWidth || !myTileLength) return false;
+    if (!checkedImagePixels(myImageW, myImageH, pixels) || !myTileWidth || !myTileLength) return false;
     const long long planes = myPlanar == 2 && mySamples > 1 ? mySamples : 1;
     const long long tw = myTileWidth, tl = myTileLength;
     const long long across = (myImageW + tw - 1) / tw, down = (myImageH + tl - 1) / tl;
@@ -547,7 +550,7 @@ bool cPictTIFF::processTiles(cFileIOTarget* io) {
     const int spp = myPlanar == 2 ? 1 : (int)mySamples;
     long long rowBytes, expected;
     if (!checkedRowBytes(tw, spp, myBits, rowBytes) || !checkedMul(rowBytes, tl, expected) ||
-        expected > kMaxImageBytes)
+        !checkedWorkBytes(expected, 1, expected))
         return false;
     if (isSubsampledYCbCr(compression) && (expected = ycbcrChunkBytes(tw, tl)) <= 0) return false;
     const unsigned long long size = io->size();

@@ -222,7 +222,7 @@ long long cPictTIFF::ycbcrChunkBytes(long long w, long long rows) const {
     const long long h = mySubsampling[0], v = mySubsampling[1];
     if (myBits != 8 || mySamples != 3 || (h != 1 && h != 2 && h != 4) || (v != 1 && v != 2 && v != 4)) return -1;
     long long units = ((w + h - 1) / h) * ((rows + v - 1) / v), bytes;
-    if (!checkedMul(units, h * v + 2, bytes) || bytes > kMaxImageBytes) return -1;
+    if (!checkedMul(units, h * v + 2, bytes) || !checkedWorkBytes(bytes, 1, bytes)) return -1;
     return bytes;
 }
 

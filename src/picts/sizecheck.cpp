@@ -1,0 +1,51 @@
+// The decode budget shared by every decoder, and the record of the last size it refused.
+#include "picts/sizecheck.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+std::atomic<long long> gBudgetPixels{kDefaultBudgetPixels};
+std::atomic<long long> gBudgetBytes{kDefaultBudgetBytes};
+thread_local sPictBudgetRefusal tRefusal;
+
+long long clampTo(long long v, long long dflt, long long cap) { return v <= 0 ? dflt : v < cap ? v : cap; }
+
+}  // namespace
+
+void setPictDecodeBudget(long long pixels, long long bytes) {
+    gBudgetPixels = clampTo(pixels, kDefaultBudgetPixels, kMaxImagePixels);
+    gBudgetBytes = clampTo(bytes, kDefaultBudgetBytes, kMaxImageBytes);
+}
+
+long long pictBudgetPixels() { return gBudgetPixels.load(std::memory_order_relaxed); }
+long long pictBudgetBytes() { return gBudgetBytes.load(std::memory_order_relaxed); }
+
+bool refuseOverBudget(long long width, long long height, long long bytes) {
+    tRefusal.width = width;
+    tRefusal.height = height;
+    tRefusal.bytes = bytes;
+    return false;
+}
+
+sPictBudgetRefusal pictBudgetRefusal() { return tRefusal; }
+
+void clearPictBudgetRefusal() { tRefusal = sPictBudgetRefusal(); }
+
+void pictBudgetMessage(char* out, long long size) {
+    if (!out || size < 1) return;
+    out[0] = 0;
+    const sPictBudgetRefusal& r = tRefusal;
+    if (!r.width && !r.height && !r.bytes) return;
+    char what[96];
+    const long long mib = r.bytes / (1 << 20) + (r.bytes % (1 << 20) != 0);
+    if (r.width && r.bytes)
+        snprintf(what, sizeof(what), "a picture of %lld x %lld pixels (%lld MiB)", r.width, r.height, mib);
+    else if (r.width)
+        snprintf(what, sizeof(what), "a picture of %lld x %lld pixels", r.width, r.height);
+    else
+        snprintf(what, sizeof(what), "a buffer of %lld MiB", mib);
+    snprintf(out, (size_t)size, "%s is over the decode budget of %lld megapixels and %lld MiB", what,
+             pictBudgetPixels() >> 20, pictBudgetBytes() >> 20);
+}
