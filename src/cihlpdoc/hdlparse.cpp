@@ -9,6 +9,7 @@
 #include "ciplatform/fontobject.h"
 #include "ciplatform/picture.h"
 #include "picts/pictbase.h"
+#include "picts/sizecheck.h"
 
 namespace {
 
@@ -207,8 +208,10 @@ bool imageId(sHDLParsePtr& ptr, const char* src, unsigned int& id) {
     cFileIO f;
     if (!f.open(path.ptr, cFileIO::eRead)) return fail(ptr, "unable to open IMG");
     cPictBase::sPictInfo info;
+    clearPictBudgetRefusal();
     cPictBase* pict = cPictBase::mkPicture(&f, &info);
-    if (!pict) return fail(ptr, "unable to recognize IMG");
+    // A picture too large to decode is known, not unrecognised.
+    if (!pict) return fail(ptr, pictBudgetRefusal().bytes || pictBudgetRefusal().width ? "unable to load IMG" : "unable to recognize IMG");
     delete pict;
     // The loader refuses what the toolkit cannot hold; refuse it here already.
     if (!cPicture::sizeOk(info.width, info.height)) return fail(ptr, "unable to load IMG");
