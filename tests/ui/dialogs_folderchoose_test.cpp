@@ -192,6 +192,8 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
             cChildElement* r = rootOf(w);
             if (auto* nf = dynamic_cast<cNewFolderNameReqForm*>(r)) {
                 forms++;
+                // Titled from its own section, not with the chooser's error text.
+                EXPECT_EQ(m->findWindow("Enter new folder name"), w);
                 nf->edit()->setText(c.name);
                 m->injectKey(w, kKeyEnter);
             } else if (dynamic_cast<cMessageForm*>(r)) {
