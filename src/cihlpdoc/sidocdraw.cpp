@@ -187,23 +187,28 @@ bool cSiDocImage::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& dra
     drawn.cy = h;
     if (myPlacement != ipNatural && myPlacement != ipStretch) return false;
     if (measuresOnly(props)) return true;
+    // Pictures keep their alpha: transparent parts show the box's background.
+    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
+    sPoint at = {props.x, props.y};
     if (myPlacement == ipStretch) {
-        if (w > 0 && h > 0) canvas->drawBitmap(props.x, props.y, myPicture, w, h);
+        sSize size = {w, h};
+        fill(canvas, props.x, props.y, w, h, bg);
+        if (w > 0 && h > 0) canvas->drawTransparent(&at, myPicture, &size);
         return true;
     }
+    fill(canvas, props.x, props.y, w < pw ? w : pw, h < ph ? h : ph, bg);
     if (w < pw || h < ph) {
         // Natural size, but only inside the box.
         sRect whole = {props.x, props.y, pw, ph}, box = {props.x, props.y, w, h};
         canvas->clip(&whole);
         canvas->unclip(&box);
         canvas->select();
-        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+        canvas->drawTransparent(&at, myPicture);
         canvas->unclip(&whole);
         canvas->select();
     } else {
-        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+        canvas->drawTransparent(&at, myPicture);
     }
-    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
     if (w > pw) fill(canvas, (long long)props.x + pw, props.y, w - pw, h, bg);
     if (h > ph) fill(canvas, props.x, (long long)props.y + ph, w, h - ph, bg);
     return true;

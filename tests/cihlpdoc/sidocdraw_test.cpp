@@ -350,6 +350,32 @@ TEST_F(SiDocLayout, PictureInASmallerBoxIsCutAndPadded) {
     EXPECT_EQ(canvas.pixel(90, 5) & 0xFFFFFF, 0xFFFFFFu);
 }
 
+TEST_F(SiDocLayout, PicturesKeepTheirAlpha) {
+    // A 24 x 24 logo whose transparent corners hide blue: the box's background shows there,
+    // at natural size, cut to a smaller box and stretched.
+    std::vector<unsigned int> px(24 * 24, 0xFFFF0000u);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 4; x++) px[y * 24 + x] = px[y * 24 + 23 - x] = 0x000000FFu;
+    cPicture pict;
+    ASSERT_TRUE(pict.create(px.data(), 24, 24, false));
+    for (int kind = 0; kind < 3; kind++) {
+        SCOPED_TRACE(kind);
+        cSiDocImage img;
+        img.refImage(&pict);
+        img.setBgColor(0x00FF00);  // green either way round
+        if (kind == 1) img.setWidth(20), img.setHeight(20);
+        if (kind == 2) img.setPlacement(cSiDocImage::ipStretch), img.setWidth(48), img.setHeight(48);
+        cCanvas canvas(80, 80, 0xFFFFFFFFu);
+        sSize d;
+        ASSERT_TRUE(img.draw(&canvas, props(10, 10, 80, nullptr), d));
+        EXPECT_EQ(canvas.pixel(10, 10) & 0xFFFFFF, 0x00FF00u);
+        EXPECT_EQ(canvas.pixel(10 + d.cx / 2, 10 + d.cy / 2) & 0xFFFFFF, 0xFF0000u);
+        if (kind != 1) {
+            EXPECT_EQ(canvas.pixel(10 + d.cx - 1, 10) & 0xFFFFFF, 0x00FF00u);
+        }
+    }
+}
+
 TEST_F(SiDocLayout, NestingPastTheLoadersBoundIsRefusedWithoutDeepRecursion) {
     // A hand-built chain far deeper than any loaded document: the layout stops at the bound.
     cSiDocContainer root;
