@@ -248,6 +248,10 @@ public:
 
     // ---- hooks ----
     virtual void onPaint(cCanvas* canvas) {}
+    // The part of this element (own coordinates) that children placed with a scrolling
+    // part type may paint into; false: all of it. A scrollable element keeps its content
+    // off its bars this way; fixed children (the bars themselves) are never clipped.
+    virtual bool childPaintArea(sRect* r) { return false; }
     virtual bool onBackgroundRequest(cCanvas* canvas, sRect* rect);
     virtual void onSizeChanged();
     virtual void onEnableChanged() {}

@@ -55,10 +55,19 @@ void cChildElement::paintInto(cCanvas* target, int ex, int ey, const sRect& clip
 void cChildElement::paintContent(cCanvas* canvas, const sRect& local) {
     if (myTransparent) requestBackground(canvas);
     onPaint(canvas);
+    sRect area, inner = local;
+    if (childPaintArea(&area)) {
+        long long l = local.x > area.x ? local.x : area.x, t = local.y > area.y ? local.y : area.y;
+        long long r = (long long)local.x + local.w, ar = (long long)area.x + area.w;
+        long long b = (long long)local.y + local.h, ab = (long long)area.y + area.h;
+        if (ar < r) r = ar;
+        if (ab < b) b = ab;
+        inner = {(int)l, (int)t, (int)(r > l ? r - l : 0), (int)(b > t ? b - t : 0)};
+    }
     for (cChildElement* c = myFirst; c; c = c->myNext) {
         if (!c->myVisible) continue;
         int cx, cy;
         c->effectivePos(cx, cy);
-        c->paintInto(canvas, cx, cy, local);
+        c->paintInto(canvas, cx, cy, c->myPart == eCPTFixed ? local : inner);
     }
 }

@@ -219,6 +219,25 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
     EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
 }
 
+// Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.
+TEST(FolderChooser, ResizeStopsAtTheMinimumWithEditAndButtonsInside) {
+    cTempTree t;
+    cDlgFixture f;
+    f.make(t.dir.c_str());
+    f.maker.injectResize(f.window, 200, 200);
+    f.pump();
+    EXPECT_EQ(f.window->width(), 300);
+    EXPECT_EQ(f.window->height(), 350);
+    for (cChildElement* e : {(cChildElement*)f.dlg->pathEdit(), (cChildElement*)f.dlg->bottomBar()}) {
+        sRect r;
+        ASSERT_TRUE(f.dlg->childRect(e, &r));
+        EXPECT_GE(r.x, 0);
+        EXPECT_LE(r.x + r.w, 300);
+        EXPECT_LE(r.y + r.h, 350);
+        EXPECT_GT(r.h, 0);
+    }
+}
+
 TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {
     cTempTree t;
     for (bool accept : {true, false}) {
