@@ -5,6 +5,7 @@
 #include "base/lists.h"
 #include "ciplatform/canvas.h"
 #include "ui/childelement.h"
+#include "ui/theme.h"
 
 bool cChildElement::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
     if (!canvas || !rect || !myParent) return false;
@@ -69,5 +70,16 @@ void cChildElement::paintContent(cCanvas* canvas, const sRect& local) {
         int cx, cy;
         c->effectivePos(cx, cy);
         c->paintInto(canvas, cx, cy, c->myPart == eCPTFixed ? local : inner);
+    }
+    int ring = wantFocusRing();
+    if (ring > 0 && focused()) paintFocusRing(canvas, ring);
+}
+
+void cChildElement::paintFocusRing(cCanvas* canvas, int ring) {
+    cCITheme* theme = cCITheme::theme();
+    unsigned int c = theme ? theme->getColor(23) : 0xED802F;
+    for (int i = 0; i < ring && 2 * i < myW && 2 * i < myH; i++) {
+        sRect r = {i, i, myW - 2 * i, myH - 2 * i};
+        canvas->drawRect(&r, 0xFFFFFFFFu, c);
     }
 }
