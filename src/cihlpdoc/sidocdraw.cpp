@@ -298,15 +298,32 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
             m.bottomLimit = clampInt(Bt);
             long long from = it == lineFirst ? firstFrom : 0;
             m.textFrom = (int)from;
-            b->wantsSize(canvas, m, b->wantedSize);
             bool word = isWord(b);
             double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
+            long long room = (long long)(R - x - margins);
+            // A long word is first measured only as far as the room reaches (a character
+            // is at least a pixel wide): when that part is too wide already, the line ends
+            // inside the word or before it, and the rest is not measured on every line.
+            bool over = false;
+            if (word && b->width() <= 0 && room >= 0 && room < kSiDocMaxExtent) {
+                long long probe = (room + 2) * 4;
+                if (from + probe < INT_MAX && (long long)strlen(static_cast<cSiDocText*>(b)->text()) - from > probe) {
+                    m.textTo = (int)(from + probe);
+                    b->wantsSize(canvas, m, b->wantedSize);
+                    over = b->wantedSize.cx > room;
+                    m.textTo = -1;
+                }
+            }
+            if (!over) b->wantsSize(canvas, m, b->wantedSize);
             double advance = margins + b->wantedSize.cx;
-            if (x + advance > R && word) {
+            if ((over || x + advance > R) && word) {
                 // East Asian text ends the line inside the word, where it may break; an
                 // unbreakable word goes to the next line (or alone, cut, when it is first).
-                long long to = static_cast<cSiDocText*>(b)->breakWithin(canvas, m, from, (long long)(R - x - margins),
-                                                                       it == lineFirst);
+                long long to = static_cast<cSiDocText*>(b)->breakWithin(canvas, m, from, room, it == lineFirst);
+                if (over && to <= from) {
+                    b->wantsSize(canvas, m, b->wantedSize);  // the whole word after all
+                    advance = margins + b->wantedSize.cx;
+                }
                 if (to > from) {
                     m.textTo = (int)to;
                     b->wantsSize(canvas, m, b->wantedSize);
