@@ -59,6 +59,11 @@ struct sSiDocDrawProps {
     // Boxes visited so far by the layout this belongs to (shared down the tree; null: not
     // counted). Past kSiDocMaxLayoutWork containers lay out nothing more.
     long long* work = nullptr;
+    // The part of a text box's text that is measured or drawn: bytes [textFrom, textTo)
+    // (textTo -1: to its end). A container sets it where a line ends inside a word of East
+    // Asian text, which may break between its characters; everything else gets the whole text.
+    int textFrom = 0;
+    int textTo = -1;
 };
 
 class cSiDocBox {
@@ -118,8 +123,17 @@ public:
     unsigned int fontId() const { return myFontId; }
     unsigned int color() const { return myColor; }
     const char* text() const { return myText.ptr; }
+    // Where a line may end inside the text from byte `from` on: the end (in bytes) of the
+    // longest part that ends at a break between East Asian characters and is at most `room`
+    // pixels wide, or with `atLeastOne` the shortest part when none fits; -1 when there is
+    // no such break (or the box has a fixed width).
+    long long breakWithin(cCanvas* canvas, const sSiDocDrawProps& props, long long from, long long room,
+                          bool atLeastOne);
 
 protected:
+    // The bytes of props' text range, clamped to the text; false when it is empty.
+    bool part(const sSiDocDrawProps& props, const char*& text, long long& length) const;
+
     cSiDocFontProvider* myFontProvider = nullptr;
     unsigned int myFontId = 0xFFFFFFFF;
     unsigned int myColor = 0xFFFFFFFF;

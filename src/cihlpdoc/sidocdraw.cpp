@@ -3,11 +3,14 @@
 // Positions are summed in 64 bits and clamped (kSiDocMaxExtent); container nesting past
 // kSiDocMaxNesting is refused, so recursion stays bounded for any tree.
 #include <climits>
+#include <cstring>
 
 #include "cihlpdoc/sidocbox.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
+#include "ciplatform/linebreak.h"
 #include "ciplatform/picture.h"
+#include "ciplatform/textcodec.h"
 
 namespace {
 
@@ -54,6 +57,46 @@ bool isWord(cSiDocBox* box) {
 
 // ---- text and links ----
 
+bool cSiDocText::part(const sSiDocDrawProps& props, const char*& text, long long& length) const {
+    text = nullptr;
+    length = 0;
+    if (!myText.ptr) return false;
+    long long all = (long long)strlen(myText.ptr);
+    long long from = props.textFrom > 0 ? props.textFrom : 0;
+    long long to = props.textTo >= 0 && props.textTo < all ? props.textTo : all;
+    if (from >= to) return false;
+    text = myText.ptr + from;
+    length = to - from;
+    return true;
+}
+
+long long cSiDocText::breakWithin(cCanvas* canvas, const sSiDocDrawProps& props, long long from, long long room,
+                                  bool atLeastOne) {
+    if (!canvas || !myText.ptr || myWidth > 0 || from < 0) return -1;
+    long long all = (long long)strlen(myText.ptr);
+    if (from >= all) return -1;
+    // A character is at least a pixel wide, so no more than room + 2 of them are looked at.
+    long long n = all - from, cap = room < 0 ? 8 : (room + 2) * 4;
+    if (n > cap) n = cap;
+    _typebuf<unsigned int> cps;
+    _typebuf<long long> units;
+    _typebuf<int> edges;
+    long long count;
+    if (!decodeUtf8(myText.ptr + from, n, cps, units, count) || count < 2 || !edges.set(count)) return -1;
+    canvas->setTextMode(fontOf(myFontProvider, myFontId, props));
+    if (canvas->textRuler(myText.ptr + from, n, edges.ptr) != count) return -1;
+    long long best = -1;
+    for (long long k = 1; k < count; k++) {
+        if (cps.ptr[k - 1] == ' ' || cps.ptr[k] == ' ' || !canBreakBetween(cps.ptr[k - 1], cps.ptr[k])) continue;
+        if (edges.ptr[k - 1] > room) {
+            if (best < 0 && atLeastOne) best = k;
+            break;
+        }
+        best = k;
+    }
+    return best < 0 ? -1 : from + units.ptr[best];
+}
+
 bool cSiDocText::wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize& wanted) {
     if (myWidth > 0 && myHeight > 0) {
         wanted.cx = myWidth;
@@ -66,8 +109,10 @@ bool cSiDocText::wantsSize(cCanvas* canvas, const sSiDocDrawProps& props, sSize&
     sSize s = {0, 0};
     canvas->textSize(" ", 1, s);
     wanted.cy = lineHeight(s.cy);
-    if (!myText.ptr) return true;
-    canvas->textSize(myText.ptr, -1, s);
+    const char* text;
+    long long length;
+    if (!part(props, text, length)) return true;
+    canvas->textSize(text, length, s);
     wanted.cx = s.cx;
     wanted.cy = lineHeight(s.cy);
     if (myWidth > 0) wanted.cx = myWidth;
@@ -82,8 +127,10 @@ bool cSiDocText::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& draw
     sSize t = {0, 0};
     canvas->textSize(" ", 1, t);
     drawn.cy = lineHeight(t.cy);
-    if (!myText.ptr || props.rightLimit == 0 || props.bottomLimit == 0) return false;
-    canvas->textSize(myText.ptr, -1, t);
+    const char* text;
+    long long length;
+    if (!part(props, text, length) || props.rightLimit == 0 || props.bottomLimit == 0) return false;
+    canvas->textSize(text, length, t);
     drawn.cx = myWidth > 0 ? myWidth : t.cx;
     drawn.cy = myHeight > 0 ? myHeight : lineHeight(t.cy);
     // A box that starts past its limit keeps no width (never a negative one).
@@ -101,7 +148,7 @@ bool cSiDocText::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& draw
     if (t.cx < drawn.cx) fill(canvas, (long long)props.x + t.cx, props.y, drawn.cx - t.cx, drawn.cy, bg);
     if (t.cy < drawn.cy)
         fill(canvas, props.x, (long long)props.y + t.cy, t.cx < drawn.cx ? t.cx : drawn.cx, drawn.cy - t.cy, bg);
-    canvas->drawTextLimited(props.x, props.y, drawn.cx, drawn.cy, 0, false, 0, 0, myText.ptr, -1, nullptr, true);
+    canvas->drawTextLimited(props.x, props.y, drawn.cx, drawn.cy, 0, false, 0, 0, text, length, nullptr, true);
     return true;
 }
 
@@ -140,23 +187,28 @@ bool cSiDocImage::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize& dra
     drawn.cy = h;
     if (myPlacement != ipNatural && myPlacement != ipStretch) return false;
     if (measuresOnly(props)) return true;
+    // Pictures keep their alpha: transparent parts show the box's background.
+    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
+    sPoint at = {props.x, props.y};
     if (myPlacement == ipStretch) {
-        if (w > 0 && h > 0) canvas->drawBitmap(props.x, props.y, myPicture, w, h);
+        sSize size = {w, h};
+        fill(canvas, props.x, props.y, w, h, bg);
+        if (w > 0 && h > 0) canvas->drawTransparent(&at, myPicture, &size);
         return true;
     }
+    fill(canvas, props.x, props.y, w < pw ? w : pw, h < ph ? h : ph, bg);
     if (w < pw || h < ph) {
         // Natural size, but only inside the box.
         sRect whole = {props.x, props.y, pw, ph}, box = {props.x, props.y, w, h};
         canvas->clip(&whole);
         canvas->unclip(&box);
         canvas->select();
-        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+        canvas->drawTransparent(&at, myPicture);
         canvas->unclip(&whole);
         canvas->select();
     } else {
-        canvas->drawBitmap(props.x, props.y, myPicture, -1, -1);
+        canvas->drawTransparent(&at, myPicture);
     }
-    unsigned int bg = myBgColor != kNone ? myBgColor : props.bgColor;
     if (w > pw) fill(canvas, (long long)props.x + pw, props.y, w - pw, h, bg);
     if (h > ph) fill(canvas, props.x, (long long)props.y + ph, w, h - ph, bg);
     return true;
@@ -211,6 +263,8 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
     if (myColor != kNone) Q.textColor = myColor;
     if (myBgColor != kNone) Q.bgColor = myBgColor;
     Q.depth = P.depth + 1;
+    Q.textFrom = 0;
+    Q.textTo = -1;
     canvas->setTextMode(Q.font);
     sSize space = {0, 0};
     canvas->textSize(" ", 1, space);
@@ -219,12 +273,16 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
 
     long long y = P.y;
     long long widest = 0;
+    // A line may start and end inside a word of East Asian text: at byte firstFrom of its
+    // first box's text, and at lastTo of its last box's (-1: the whole text).
+    long long firstFrom = 0;
     for (sItem* lineFirst = first; lineFirst;) {
         if (drawing && topLevel && P.stopBelowPaint && y >= P.paintBottom) break;
         if (overWorked(P)) break;
         // Gather: the children that fit between P.x and R.
         double x = P.x;
         sItem* lineLast = lineFirst;
+        long long lastTo = -1;
         bool wrapped = false, prevWord = false;
         int gaps = 0;
         for (sItem* it = lineFirst; it; it = it->next) {
@@ -238,10 +296,45 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
             m.y = P.y;
             m.rightLimit = clampInt(R - b->rightMargin());
             m.bottomLimit = clampInt(Bt);
-            b->wantsSize(canvas, m, b->wantedSize);
+            long long from = it == lineFirst ? firstFrom : 0;
+            m.textFrom = (int)from;
             bool word = isWord(b);
-            double advance = (double)b->leftMargin() + b->wantedSize.cx + b->rightMargin();
-            if (word && prevWord) advance += S;
+            double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
+            long long room = (long long)(R - x - margins);
+            // A long word is first measured only as far as the room reaches (a character
+            // is at least a pixel wide): when that part is too wide already, the line ends
+            // inside the word or before it, and the rest is not measured on every line.
+            bool over = false;
+            if (word && b->width() <= 0 && room >= 0 && room < kSiDocMaxExtent) {
+                long long probe = (room + 2) * 4;
+                if (from + probe < INT_MAX && (long long)strlen(static_cast<cSiDocText*>(b)->text()) - from > probe) {
+                    m.textTo = (int)(from + probe);
+                    b->wantsSize(canvas, m, b->wantedSize);
+                    over = b->wantedSize.cx > room;
+                    m.textTo = -1;
+                }
+            }
+            if (!over) b->wantsSize(canvas, m, b->wantedSize);
+            double advance = margins + b->wantedSize.cx;
+            if ((over || x + advance > R) && word) {
+                // East Asian text ends the line inside the word, where it may break; an
+                // unbreakable word goes to the next line (or alone, cut, when it is first).
+                long long to = static_cast<cSiDocText*>(b)->breakWithin(canvas, m, from, room, it == lineFirst);
+                if (over && to <= from) {
+                    b->wantsSize(canvas, m, b->wantedSize);  // the whole word after all
+                    advance = margins + b->wantedSize.cx;
+                }
+                if (to > from) {
+                    m.textTo = (int)to;
+                    b->wantsSize(canvas, m, b->wantedSize);
+                    if (word && prevWord) gaps++;
+                    x += margins + b->wantedSize.cx;
+                    lineLast = it;
+                    lastTo = to;
+                    wrapped = true;
+                    break;
+                }
+            }
             // The first box always goes on the line, alone when it does not fit.
             if (it != lineFirst && x + advance > R) {
                 wrapped = true;
@@ -282,6 +375,8 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
             if (!paint) c.paintTop = c.paintBottom = 0;
             if (single) {
                 cSiDocBox* b = lineFirst->value.ptr;
+                c.textFrom = (int)firstFrom;
+                c.textTo = (int)lastTo;
                 c.x = truncInt(x0 + b->leftMargin());
                 c.y = clampInt(y + b->topMargin());
                 sSize d = b->wantedSize;
@@ -302,6 +397,8 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
                 prev = word;
                 c.x = truncInt(pos);
                 c.y = clampInt(y + b->topMargin());
+                c.textFrom = it == lineFirst ? (int)firstFrom : 0;
+                c.textTo = it == lineLast ? (int)lastTo : -1;
                 sSize d = b->wantedSize;
                 if (P.work) ++*P.work;
                 int l = b->leftMargin(), t = b->topMargin(), r = b->rightMargin(), bm = b->bottomMargin();
@@ -340,6 +437,12 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
         if (visible && !painted && rowEnd > P.paintTop) place(true);
         y = rowEnd;
         if (y > (long long)P.y + kSiDocMaxExtent) y = (long long)P.y + kSiDocMaxExtent;
+        if (lastTo >= 0) {
+            lineFirst = lineLast;  // the rest of the word starts the next line
+            firstFrom = lastTo;
+            continue;
+        }
+        firstFrom = 0;
         lineFirst = after;
         while (lineFirst && !lineFirst->value.ptr) lineFirst = lineFirst->next;
     }

@@ -4,6 +4,7 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
+#include "ciplatform/linebreak.h"
 #include "ciplatform/textcodec.h"
 
 namespace {
@@ -291,8 +292,9 @@ int cCanvas::drawTextLimited(sRect* box, int alignment, bool transparent, int le
                            length, shown, noEllipsis);
 }
 
-// Greedy wrapping: a line takes words while they fit; a word wider than the box is
-// broken between characters; '\n' ends a paragraph. Trailing spaces do not count.
+// Greedy wrapping: a line takes words while they fit (East Asian text breaks between its
+// characters, see linebreak.h); a word wider than the box is broken between characters;
+// '\n' ends a paragraph. Trailing spaces do not count.
 bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned int* cps, long long count,
                            sSize& used, bool transparent, double lineFactor) {
     used.cx = used.cy = 0;
@@ -309,7 +311,9 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
     long long lineTop = y, maxW = 0, i = 0;
     while (i <= count) {
         // One line: [i, end) is drawn, the next line starts at `next`.
-        long long end = i, pen = 0, lastBreak = -1, lastBreakPen = 0;
+        // The last place the line may end: at a blank (which the next line skips) or
+        // between two characters of East Asian text.
+        long long end = i, pen = 0, lastBreak = -1, breakNext = -1;
         bool hardBreak = false;
         long long j = i;
         while (j < count && cps[j] != '\n') {
@@ -317,9 +321,13 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
             int adv = c == '\r' ? 0 : f->advance(c == '\t' ? ' ' : c);
             if (isSpace(c)) {
                 lastBreak = j;
-                lastBreakPen = pen;
-            } else if (pen + adv > limitW && j > i) {
-                break;
+                breakNext = j + 1;
+            } else {
+                if (j > i && !isSpace(cps[j - 1]) && canBreakBetween(cps[j - 1], c)) {
+                    lastBreak = j;
+                    breakNext = j;
+                }
+                if (pen + adv > limitW && j > i) break;
             }
             pen += adv;
             j++;
@@ -331,8 +339,7 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
             hardBreak = true;
         } else if (lastBreak > i) {
             end = lastBreak;
-            next = lastBreak + 1;
-            pen = lastBreakPen;
+            next = breakNext;
         } else {
             end = j;  // a word longer than the line: break inside it
             next = j;

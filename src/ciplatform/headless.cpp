@@ -30,6 +30,7 @@ public:
     int myCode = -1;
     long long mySeq = 0;
     bool myDead = false;
+    int myMinW = 0, myMinH = 0;  // what a user's resize stops at
 
     cWindowMaker* maker() override { return myMaker; }
     cWindowClient* client() override { return myClient; }
@@ -51,6 +52,10 @@ public:
             if (myClient && !myDead) myClient->onWindowResize(this, w, h);
             invalidate(nullptr);
         }
+    }
+    void setMinSize(int w, int h) override {
+        myMinW = w > 0 ? w : 0;
+        myMinH = h > 0 ? h : 0;
     }
     void show(bool visible) override {
         if (visible && !myVisible) invalidate(nullptr);
@@ -342,7 +347,8 @@ void cHeadlessWindowMaker::injectResize(cPlatformWindow* window, int w, int h) {
     cHeadlessWindow* win = live(window);
     if (!win) return;
     sDispatch d(myDispatchDepth);
-    win->move(win->myX, win->myY, w, h);
+    // As a window manager does, the window's minimum size holds.
+    win->move(win->myX, win->myY, w > win->myMinW ? w : win->myMinW, h > win->myMinH ? h : win->myMinH);
 }
 
 // --- the loop ---

@@ -62,7 +62,7 @@ public:
     void injectText(cPlatformWindow* window, const char* text);
     // The user's close button.
     void injectClose(cPlatformWindow* window);
-    // The user resized the window.
+    // The user resized the window (to no less than its minimum size).
     void injectResize(cPlatformWindow* window, int w, int h);
     // Gives the window the focus (as a click on its frame would).
     void activate(cPlatformWindow* window);

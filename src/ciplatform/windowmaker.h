@@ -99,6 +99,9 @@ public:
     virtual const char* caption() = 0;
     // Moves (screen coordinates) and resizes the client area (w, h <= 0 keep the size).
     virtual void move(int x, int y, int w, int h) = 0;
+    // The smallest client area the user may resize a resizable window to (the window
+    // manager keeps it); fixed-size windows ignore it.
+    virtual void setMinSize(int w, int h) {}
     virtual void show(bool visible) = 0;
     virtual bool visible() = 0;
     // Marks an area (null: all) for repainting on a later turn of the loop.

@@ -28,6 +28,7 @@ public:
     void onMouseLeft() override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     bool wantTabStop() override { return true; }
+    int wantFocusRing() override { return 2; }
 
 private:
     bool myHover = false, myPressed = false, myActivated = false;

@@ -248,6 +248,10 @@ public:
 
     // ---- hooks ----
     virtual void onPaint(cCanvas* canvas) {}
+    // The part of this element (own coordinates) that children placed with a scrolling
+    // part type may paint into; false: all of it. A scrollable element keeps its content
+    // off its bars this way; fixed children (the bars themselves) are never clipped.
+    virtual bool childPaintArea(sRect* r) { return false; }
     virtual bool onBackgroundRequest(cCanvas* canvas, sRect* rect);
     virtual void onSizeChanged();
     virtual void onEnableChanged() {}
@@ -273,6 +277,10 @@ public:
     virtual bool wantTabStop() { return false; }
     virtual bool wantAcceptFoucs() { return true; }
     virtual bool wantFullRepaint() { return false; }
+    // Width of the focus ring (theme colour 23) the framework draws round the element's
+    // edge while it holds the focus, so Tab shows where the focus went: buttons and links
+    // ask for one; 0 (the default) for elements with a focus look of their own.
+    virtual int wantFocusRing() { return 0; }
     virtual bool wantCaptureArrows() { return false; }
     virtual bool wantCyclicArrowTabStop() { return false; }
     virtual int wantBorderWidth() { return 0; }
@@ -304,6 +312,7 @@ private:
     void invalidateInParent();
     void paintInto(cCanvas* target, int ex, int ey, const sRect& clip);
     void paintContent(cCanvas* canvas, const sRect& local);
+    void paintFocusRing(cCanvas* canvas, int ring);
     bool requestBackground(cCanvas* canvas);
     void gainFocus(int origin, int a, int b);
     bool moveTab(bool backwards);

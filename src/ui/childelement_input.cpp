@@ -42,6 +42,7 @@ cChildElement* cChildElement::getFocused() {
 }
 
 void cChildElement::gainFocus(int origin, int a, int b) {
+    if (wantFocusRing() > 0) repaint();
     onSetFocus();
     onSetFocusEvent(origin, a, b);
     notifyAction(new cChildAction(eActFocus));
@@ -55,7 +56,10 @@ void cChildElement::processFocusDirect() {
     gainFocus(eEOProgram, 0, 0);
 }
 
-void cChildElement::processFocusLost() { onLooseFocus(); }
+void cChildElement::processFocusLost() {
+    if (wantFocusRing() > 0) repaint();
+    onLooseFocus();
+}
 
 void cChildElement::processOSFocus() {
     cChildElement* f = getFocused();

@@ -5,6 +5,7 @@
 #include "base/lists.h"
 #include "ciplatform/canvas.h"
 #include "ui/childelement.h"
+#include "ui/theme.h"
 
 bool cChildElement::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
     if (!canvas || !rect || !myParent) return false;
@@ -55,10 +56,30 @@ void cChildElement::paintInto(cCanvas* target, int ex, int ey, const sRect& clip
 void cChildElement::paintContent(cCanvas* canvas, const sRect& local) {
     if (myTransparent) requestBackground(canvas);
     onPaint(canvas);
+    sRect area, inner = local;
+    if (childPaintArea(&area)) {
+        long long l = local.x > area.x ? local.x : area.x, t = local.y > area.y ? local.y : area.y;
+        long long r = (long long)local.x + local.w, ar = (long long)area.x + area.w;
+        long long b = (long long)local.y + local.h, ab = (long long)area.y + area.h;
+        if (ar < r) r = ar;
+        if (ab < b) b = ab;
+        inner = {(int)l, (int)t, (int)(r > l ? r - l : 0), (int)(b > t ? b - t : 0)};
+    }
     for (cChildElement* c = myFirst; c; c = c->myNext) {
         if (!c->myVisible) continue;
         int cx, cy;
         c->effectivePos(cx, cy);
-        c->paintInto(canvas, cx, cy, local);
+        c->paintInto(canvas, cx, cy, c->myPart == eCPTFixed ? local : inner);
+    }
+    int ring = wantFocusRing();
+    if (ring > 0 && focused()) paintFocusRing(canvas, ring);
+}
+
+void cChildElement::paintFocusRing(cCanvas* canvas, int ring) {
+    cCITheme* theme = cCITheme::theme();
+    unsigned int c = theme ? theme->getColor(23) : 0xED802F;
+    for (int i = 0; i < ring && 2 * i < myW && 2 * i < myH; i++) {
+        sRect r = {i, i, myW - 2 * i, myH - 2 * i};
+        canvas->drawRect(&r, 0xFFFFFFFFu, c);
     }
 }

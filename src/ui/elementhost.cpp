@@ -63,7 +63,10 @@ void cElementHost::bind(cPlatformWindow* window) {
     if (myRoot != r) return;
     cCustomForm* form = dynamic_cast<cCustomForm*>(r);
     if (form) form->onAfterConstruct();
-    if (myRoot == r && !myFocus) r->moveTab(false);
+    if (myRoot != r) return;
+    // The user cannot shrink the window below what its content needs.
+    if (r->minWidth() > 0 || r->minHeight() > 0) window->setMinSize(r->minWidth(), r->minHeight());
+    if (!myFocus) r->moveTab(false);
     invalidate(nullptr);
 }
 

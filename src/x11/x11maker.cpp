@@ -403,6 +403,17 @@ void cX11Window::setCaption(const char* caption) {
     }
 }
 
+void cX11Window::setMinSize(int w, int h) {
+    if (myDead || !(myFlags & kWFResizable)) return;  // fixed windows keep min = max
+    XSizeHints size = {};  // replaces the hints: keep the position asked for at creation
+    size.flags = PMinSize | PPosition | USPosition;
+    size.x = myX;
+    size.y = myY;
+    size.min_width = w > 0 ? w : 1;
+    size.min_height = h > 0 ? h : 1;
+    XSetWMNormalHints(myMaker->myX->dpy, myXid, &size);
+}
+
 void cX11Window::move(int x, int y, int w, int h) {
     if (myDead) return;
     sX11Display& X = *myMaker->myX;

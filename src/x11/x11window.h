@@ -80,6 +80,7 @@ public:
     void setCaption(const char* caption) override;
     const char* caption() override { return myCaption.ptr ? myCaption.ptr : ""; }
     void move(int x, int y, int w, int h) override;
+    void setMinSize(int w, int h) override;
     void show(bool visible) override;
     bool visible() override { return myVisible; }
     void invalidate(const sRect* area) override;

@@ -253,6 +253,40 @@ TEST_F(SiDocLayout, TheExamplesOfTheLineRules) {
         EXPECT_EQ(z["l2"].w, 100);
         EXPECT_EQ(z["l3"].y, 2 * lh);
     }
+    {  // Japanese breaks between its characters, never before 。: a run without blanks wraps
+       // instead of being cut (each part of a link reports its own zone).
+        sSize em1, em2;
+        canvas.setTextMode(mono.font);
+        canvas.textSize("\u3042", -1, em1);
+        canvas.textSize("\u3002", -1, em2);
+        const int em = em1.cx;
+        if (em > 0 && em == em2.cx) {
+            cSiDocContainer box;
+            box.addChild(word("\u3042\u3044\u3046\u3048\u304A\u3002\u304B\u304D\u304F\u3051", "cj"));
+            cZones z;
+            sSize d;
+            box.draw(&canvas, props(0, 0, 4 * em + 1, &z), d);
+            ASSERT_EQ(z.zones.size(), 3u);
+            const int widths[] = {4, 4, 2};  // あいうえ | お。かき | くけ
+            for (int i = 0; i < 3; i++) {
+                EXPECT_EQ(z.zones[i].x, 0) << i;
+                EXPECT_EQ(z.zones[i].y, i * lh) << i;
+                EXPECT_EQ(z.zones[i].w, widths[i] * em) << i;
+            }
+            EXPECT_EQ(d.cy, 3 * lh);
+            cSiDocContainer mixed;  // after a Latin word the run fills the rest of its line
+            mixed.addChild(word("ab", "m1"));
+            mixed.addChild(word("\u3042\u3044\u3046\u3048\u304A", "m2"));
+            z.zones.clear();
+            mixed.draw(&canvas, props(0, 0, 3 * a + 2 * em + 1, &z), d);
+            ASSERT_EQ(z.zones.size(), 3u);
+            EXPECT_EQ(z.zones[1].x, 3 * a);
+            EXPECT_EQ(z.zones[1].w, 2 * em);
+            EXPECT_EQ(z.zones[2].x, 0);
+            EXPECT_EQ(z.zones[2].y, lh);
+            EXPECT_EQ(z.zones[2].w, 3 * em);
+        }
+    }
     {  // Fixed sizes win; a bottom margin of a lone child adds nothing; alignment 4 is empty.
         cSiDocContainer fixed;
         fixed.setWidth(300);
@@ -314,6 +348,32 @@ TEST_F(SiDocLayout, PictureInASmallerBoxIsCutAndPadded) {
     EXPECT_EQ(canvas.pixel(60, 5) & 0xFFFFFF, 0x00FF00u);
     EXPECT_EQ(canvas.pixel(89, 34) & 0xFFFFFF, 0x00FF00u);
     EXPECT_EQ(canvas.pixel(90, 5) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+TEST_F(SiDocLayout, PicturesKeepTheirAlpha) {
+    // A 24 x 24 logo whose transparent corners hide blue: the box's background shows there,
+    // at natural size, cut to a smaller box and stretched.
+    std::vector<unsigned int> px(24 * 24, 0xFFFF0000u);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 4; x++) px[y * 24 + x] = px[y * 24 + 23 - x] = 0x000000FFu;
+    cPicture pict;
+    ASSERT_TRUE(pict.create(px.data(), 24, 24, false));
+    for (int kind = 0; kind < 3; kind++) {
+        SCOPED_TRACE(kind);
+        cSiDocImage img;
+        img.refImage(&pict);
+        img.setBgColor(0x00FF00);  // green either way round
+        if (kind == 1) img.setWidth(20), img.setHeight(20);
+        if (kind == 2) img.setPlacement(cSiDocImage::ipStretch), img.setWidth(48), img.setHeight(48);
+        cCanvas canvas(80, 80, 0xFFFFFFFFu);
+        sSize d;
+        ASSERT_TRUE(img.draw(&canvas, props(10, 10, 80, nullptr), d));
+        EXPECT_EQ(canvas.pixel(10, 10) & 0xFFFFFF, 0x00FF00u);
+        EXPECT_EQ(canvas.pixel(10 + d.cx / 2, 10 + d.cy / 2) & 0xFFFFFF, 0xFF0000u);
+        if (kind != 1) {
+            EXPECT_EQ(canvas.pixel(10 + d.cx - 1, 10) & 0xFFFFFF, 0x00FF00u);
+        }
+    }
 }
 
 TEST_F(SiDocLayout, NestingPastTheLoadersBoundIsRefusedWithoutDeepRecursion) {

@@ -283,6 +283,58 @@ TEST(Text, WrappedAlignmentsPlaceLinesInTheBox) {
     EXPECT_EQ(used.cy, 4 * f->lineHeight());
 }
 
+// East Asian text has no blanks between words: it used to wrap only at blanks, so a long
+// run was cut at the box's edge. Each case's box holds `chars` fullwidth characters; the
+// wrapped drawing must equal its expected lines ('|' between them) drawn one by one.
+TEST(Text, WrappedCjkBreaksBetweenCharactersButNotAtPunctuation) {
+    cFontObject* f = stdFont();
+    cCanvas probe(10, 10, kBg);
+    probe.setTextMode(f);
+    int em = widthOf(probe, "\u3042");
+    if (em <= 0 || em != widthOf(probe, "\u3002") || em != widthOf(probe, "\uD55C") || em != widthOf(probe, "\u4EEC"))
+        GTEST_SKIP() << "no CJK face with fullwidth advances";
+    struct {
+        const char* text;
+        int chars;
+        const char* lines;
+    } cases[] = {
+        {"\u3042\u3044\u3046\u3048\u304A\u304B\u304D\u304F\u3051\u3053", 4,  // a long run of kana
+         "\u3042\u3044\u3046\u3048|\u304A\u304B\u304D\u304F|\u3051\u3053"},
+        {"\u3042\u3044\u3046\u3002\u3048\u304A", 3,  // 。 does not start a line
+         "\u3042\u3044|\u3046\u3002\u3048|\u304A"},
+        {"\u300C\u3042\u3044\u3046\u300D\u3067\u3059", 4,  // 「 does not end one, 」 does not start one
+         "\u300C\u3042\u3044|\u3046\u300D\u3067\u3059"},
+        {"\u6211\u4EEC\uFF0C\u4F60\u4EEC", 2, "\u6211|\u4EEC\uFF0C|\u4F60\u4EEC"},  // fullwidth comma
+        {"\uD55C\uAD6D\uC5B4\uC785\uB2C8\uB2E4", 3, "\uD55C\uAD6D\uC5B4|\uC785\uB2C8\uB2E4"},  // Hangul
+        {"\u30C6\u30B9\u30C8\u3063\u3066", 3, "\u30C6\u30B9|\u30C8\u3063\u3066"},  // small tsu stays
+    };
+    int lh = f->lineHeight();
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.lines);
+        cCanvas wrapped(em * 6, lh * 4, kBg), oneByOne(em * 6, lh * 4, kBg);
+        for (cCanvas* c : {&wrapped, &oneByOne}) {
+            c->setTextMode(f);
+            c->setTextColors(0x000000, 0xFFFFFFFF);
+        }
+        sSize used;
+        ASSERT_TRUE(wrapped.drawTextWrapped(0, 0, k.chars * em + 1, -1, cCanvas::taLeft, k.text, used, true, 1.0));
+        std::string all = k.lines;
+        int n = 0;
+        for (size_t from = 0;; n++) {
+            size_t bar = all.find('|', from);
+            std::string line = all.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+            oneByOne.drawText(0, n * lh, true, line.c_str(), (long long)line.size());
+            if (bar == std::string::npos) break;
+            from = bar + 1;
+        }
+        EXPECT_EQ(used.cy, (n + 1) * lh);
+        int differing = 0;
+        for (int y = 0; y < wrapped.height(); y++)
+            for (int x = 0; x < wrapped.width(); x++) differing += wrapped.pixel(x, y) != oneByOne.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 TEST(Text, WrappedTextDrawsOnlyWholeLinesThatFit) {
     // A line cut by the box's bottom used to be drawn whole past it, so an element
     // showed cut letter tops in its bottom margin.

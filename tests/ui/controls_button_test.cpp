@@ -136,6 +136,47 @@ TEST(Button, ColoursOfStatesAndStyles) {
     b->setBorderColors((cButtonChild::eButtonStates)7, 1, 2);  // ignored, no crash
 }
 
+// Tab showed nothing where the focus went: a flat button (no border of its own), a hovered
+// one and a link an owner lets take the focus all draw the theme's ring while focused.
+TEST(Button, FocusRingFollowsTheFocus) {
+    cFixture f;
+    f.openRecorder(300, 60);
+    cButtonChild* flat = new cButtonChild;
+    cButtonChild* plain = new cButtonChild;
+    cLinkElement* link = new cLinkElement;
+    f.rec->attach(flat, 10, 10, 60, 24);
+    f.rec->attach(plain, 100, 10, 60, 24);
+    f.rec->attach(link, 190, 10, 60, 20);
+    flat->setBorder(cButtonChild::brdFill);
+    flat->setBgColor(0xFFFFFF);
+    link->setText("Visit");
+    link->setAcceptFocus(true);
+    link->setTabStop(true);
+    f.pump();
+    unsigned int ring = cCITheme::theme()->getColor(23);
+    auto ringed = [&](int x, int y, int w, int h) {
+        return bgrAt(f.window, x, y) == ring && bgrAt(f.window, x + w - 1, y + h - 1) == ring &&
+               bgrAt(f.window, x + w / 2, y) == ring && bgrAt(f.window, x, y + h / 2) == ring;
+    };
+    EXPECT_FALSE(ringed(10, 10, 60, 24));
+    flat->focus();
+    f.pump();
+    EXPECT_TRUE(ringed(10, 10, 60, 24));
+    EXPECT_TRUE(ringed(11, 11, 58, 22));  // two pixels wide
+    EXPECT_FALSE(ringed(100, 10, 60, 24));
+    f.key(kKeyTab);
+    EXPECT_TRUE(plain->focused());
+    EXPECT_FALSE(ringed(10, 10, 60, 24));
+    EXPECT_TRUE(ringed(100, 10, 60, 24));
+    f.move(130, 20);  // hovered and focused: the hover look, and still the ring
+    EXPECT_EQ(plain->state(), cButtonChild::stHover);
+    EXPECT_TRUE(ringed(100, 10, 60, 24));
+    f.key(kKeyTab);
+    EXPECT_TRUE(link->focused());
+    EXPECT_TRUE(ringed(190, 10, 60, 20));
+    EXPECT_FALSE(ringed(100, 10, 60, 24));
+}
+
 TEST(Button, SnapshotOfEveryState) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cFixture f;

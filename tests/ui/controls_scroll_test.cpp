@@ -346,6 +346,43 @@ TEST(Scrollable, SnapshotWithBothBars) {
     expectSnapshot(f.maker, f.window, "scrollable_both_bars", {0, 0, 140, 110});
 }
 
+// Children wider and lower than the view used to paint across both bars and their corner
+// (a tree's long rows and its last half-visible row), and scrolling did not clear them.
+TEST(Scrollable, ScrolledChildrenStayOffTheBars) {
+    // The pixels of the bars and the corner, with or without a child over the whole content.
+    auto bars = [](bool child, cChildElement::eControlPartType part, unsigned long long pos) {
+        cFixture f;
+        f.openRecorder(140, 110);
+        cArea* a = new cArea;
+        f.rec->attach(a, 10, 10, 120, 90);
+        a->setMinVisualWidth(300);
+        a->setMinVisualHeight(300);
+        if (child) {
+            auto* c = new elemtest::cProbe("c", nullptr);
+            c->myFill = 0xFF00FF;
+            a->attach(c, 0, 0, 300, 300, part);
+        }
+        f.pump();
+        a->vScroll()->setPos(pos, true);
+        a->hScroll()->setPos(pos);
+        f.pump();
+        std::vector<unsigned int> px;
+        for (int y = 10; y < 100; y++)
+            for (int x = 10; x < 130; x++)
+                if (x >= 130 - a->getVScrollRes() || y >= 100 - a->getHScrollRes()) px.push_back(f.pixel(x, y));
+        EXPECT_EQ(f.pixel(20, 20), child ? 0xFF00FFu : elemtest::rgbOf(0x00A0FF));
+        return px;
+    };
+    for (auto part : {cChildElement::eCPTScrolled, cChildElement::eCPTFixedVert})
+        for (unsigned long long pos : {0ull, 50ull}) {
+            SCOPED_TRACE(std::to_string(part) + " at " + std::to_string(pos));
+            std::vector<unsigned int> plain = bars(false, part, pos), covered = bars(true, part, pos);
+            ASSERT_EQ(plain.size(), covered.size());
+            ASSERT_GT(plain.size(), 0u);
+            EXPECT_TRUE(plain == covered);
+        }
+}
+
 TEST(ScrollBar, SnapshotOfPartStates) {
     cFixture f;
     f.openRecorder(230, 90);

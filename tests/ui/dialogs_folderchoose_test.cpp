@@ -192,6 +192,8 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
             cChildElement* r = rootOf(w);
             if (auto* nf = dynamic_cast<cNewFolderNameReqForm*>(r)) {
                 forms++;
+                // Titled from its own section, not with the chooser's error text.
+                EXPECT_EQ(m->findWindow("Enter new folder name"), w);
                 nf->edit()->setText(c.name);
                 m->injectKey(w, kKeyEnter);
             } else if (dynamic_cast<cMessageForm*>(r)) {
@@ -215,6 +217,25 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
     EXPECT_TRUE(f.childNamed(sel, b + "/New"));
     EXPECT_TRUE(cNewFolderNameReqForm::badFolderName(""));
     EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
+}
+
+// Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.
+TEST(FolderChooser, ResizeStopsAtTheMinimumWithEditAndButtonsInside) {
+    cTempTree t;
+    cDlgFixture f;
+    f.make(t.dir.c_str());
+    f.maker.injectResize(f.window, 200, 200);
+    f.pump();
+    EXPECT_EQ(f.window->width(), 300);
+    EXPECT_EQ(f.window->height(), 350);
+    for (cChildElement* e : {(cChildElement*)f.dlg->pathEdit(), (cChildElement*)f.dlg->bottomBar()}) {
+        sRect r;
+        ASSERT_TRUE(f.dlg->childRect(e, &r));
+        EXPECT_GE(r.x, 0);
+        EXPECT_LE(r.x + r.w, 300);
+        EXPECT_LE(r.y + r.h, 350);
+        EXPECT_GT(r.h, 0);
+    }
 }
 
 TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {

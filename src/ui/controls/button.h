@@ -28,6 +28,7 @@ public:
     void onEnableChanged() override;
     bool wantTabStop() override { return true; }
     bool wantFullRepaint() override { return true; }
+    int wantFocusRing() override { return 2; }
 
 protected:
     // Whether keys and clicks count now.

@@ -13,6 +13,8 @@ public:
 
     void onMouseButton(int x, int y, int button, bool down) override;
     int defaultPointer() override { return eMPHand; }
+    // Shown when an owner lets the link take the focus (by default it never does).
+    int wantFocusRing() override { return 1; }
     void onInitData() override;
 
 private:

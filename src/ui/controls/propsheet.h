@@ -62,6 +62,9 @@ public:
     class cSectionHeaderChild : public cStaticElement {
     public:
         void setText(const char* text);
+        void setText(const char* text, long long length, bool repaint) override {
+            cStaticElement::setText(text, length, repaint);
+        }
         void setBtHint(const char* text);
         void refImage(cPicture* picture);
         cButtonChild* button() { return &myButton; }

@@ -157,6 +157,16 @@ void cScrollableElement::onPaint(cCanvas* canvas) {
     }
 }
 
+// Scrolled children stop at the bars: a row wider or lower than the view must not paint
+// across them (nor the corner between them).
+bool cScrollableElement::childPaintArea(sRect* r) {
+    int v = getVScrollRes(), h = getHScrollRes();
+    if (!r || (!v && !h)) return false;
+    int B = borderWidth();
+    *r = {0, 0, v ? width() - B - v : width(), h ? height() - B - h : height()};
+    return true;
+}
+
 void cScrollableElement::onSizeChanged() {
     cChildElement::onSizeChanged();
     rebuild();

@@ -50,6 +50,7 @@ public:
     bool virtualOffset(sPoint* offset) override;
     bool clientRect(sRect* r) override;
     void onPaint(cCanvas* canvas) override;
+    bool childPaintArea(sRect* r) override;
     void onSizeChanged() override;
     bool onMouseWheel(int x, int y, bool towardsStart, bool horizontal, int notches) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ciplatform/picture.h"
+#include "ui/lang.h"
 #include "ui/panelchild.h"
 #include "ui/theme.h"
 
@@ -42,7 +43,8 @@ bool cNewFolderNameReqForm::reqNewFolderName(cChildElement* parent, _guardchar<c
     }
     if (!form) form = new cNewFolderNameReqForm;
     form->myResult = &name;
-    const char* title = parent->string(form, 3);
+    // The title is the form's own text, not one of the asking dialog's section.
+    const char* title = cCiomLangData::string(form->wantLangResource(), 3);
     return parent->modal(title ? title : "", 250, 100, form, false) == 1;
 }
 
