@@ -68,10 +68,6 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
         reportStoreFailure(storeObject());
         return false;
     }
-    cSOPKGLang::init();
-    applyStoredLanguage(config());
-    if (!initUpdateServer()) fprintf(stderr, "(w) QMX_UPDATE_SERVER is not \"host:port\" or an http:// address; using %s.\n", kUpdateServerBase);
-
     mode = eModeSoftMgr;
     installOffset = 0;
     quiet = false;
@@ -91,8 +87,15 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     secondArg.attach(choice.second.dettach());
     installOffset = choice.offset;
     quiet = choice.quiet;
+    // The version query needs neither texts nor the update server.
+    if (mode == eModeVersion) return true;
+    cSOPKGLang::init();
+    applyStoredLanguage(config());
+    if (!initUpdateServer()) fprintf(stderr, "(w) QMX_UPDATE_SERVER is not \"host:port\" or an http:// address; using %s.\n", kUpdateServerBase);
     return true;
 }
+
+bool cSoftMgrApp::showsWindows() { return mode != eModeMake && mode != eModeVersion; }
 
 namespace {
 

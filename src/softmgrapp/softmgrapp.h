@@ -18,6 +18,8 @@ public:
 
     bool onInit(int argc, char** argv, int& exitCode) override;
     int run() override;
+    // "make" and "version" show no window.
+    bool showsWindows() override;
     void onDestroy() override {}
     const unsigned int* appIconData() override;
     int appIconDim() override { return kIconDim; }

@@ -13,6 +13,8 @@ static cCIApplication* gApplication = nullptr;
 
 bool cCIApplication::onInit(int argc, char** argv, int& exitCode) { return true; }
 
+bool cCIApplication::showsWindows() { return true; }
+
 int cCIApplication::run() { return 0; }
 
 void cCIApplication::onDestroy() {}
@@ -66,7 +68,12 @@ int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, 
 
     int exitCode = 1;
     try {
-        if (app->onInit(argc, argv, exitCode)) {
+        if (!app->onInit(argc, argv, exitCode)) {
+            // The refused start keeps onInit's exit code.
+        } else if (!app->showsWindows()) {
+            // No window maker, icon or toolkit texts for a run that shows no window.
+            exitCode = app->run();
+        } else {
             int dim = app->appIconDim();
             const unsigned int* icon = app->appIconData();
             unsigned int iconBytes = icon && dim > 0 && dim <= 1024 ? (unsigned int)dim * (unsigned int)dim * 4 : 0;

@@ -17,6 +17,9 @@ public:
 
     // Before any window: false ends the run with `exitCode` (1 unless changed).
     virtual bool onInit(int argc, char** argv, int& exitCode);
+    // Asked after onInit: false runs without a window maker (no display, icon or toolkit
+    // texts), for work that shows no window.
+    virtual bool showsWindows();
     // The application's work; its result is the process exit code.
     virtual int run();
     // After run (also after a refused onInit), before the object is deleted.
@@ -30,7 +33,8 @@ public:
 
     // Runs the application and deletes it: records the executable's place, opens the
     // store "$HOME/.<configName>" (creating it when opening fails), calls onInit,
-    // creates the window maker, calls run, then onDestroy. Takes over `app` and `store`.
+    // creates the window maker (unless showsWindows() is false), calls run, then
+    // onDestroy. Takes over `app` and `store`.
     static int runApp(cCIApplication* app, void* imageBase, int reserved1, int reserved2, int argc, char** argv,
                       cCIAppConfig* store, const char* configName);
 

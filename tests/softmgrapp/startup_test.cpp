@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -166,6 +167,14 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
     }
     apptest::Result v = apptest::runProgram(prog, {"version"}, home.path());
     EXPECT_EQ(v.out, "0001000200010000\n");
+    // The version query loads no display or font library (they are opened for windows only).
+    setenv("LD_DEBUG", "files", 1);
+    apptest::Result loaded = apptest::runProgram(prog, {"version"}, home.path());
+    unsetenv("LD_DEBUG");
+    EXPECT_EQ(loaded.exitCode, 0);
+    EXPECT_NE(loaded.err.find("file=libc.so"), std::string::npos) << "the loader reported nothing";
+    for (const char* lib : {"libX11", "libXext", "libXss", "libfreetype", "libfontconfig"})
+        EXPECT_EQ(loaded.err.find(lib), std::string::npos) << lib;
 }
 
 TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {

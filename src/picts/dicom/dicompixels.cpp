@@ -198,40 +198,47 @@ bool cPictDICOM::decodeNative(cFileIOTarget* io, const sDicomInfo& rec) {
 
 namespace {
 // A JPEG frame decoded into its sample planes only: grey frames are mapped from the plane
-// straight into the picture, without a picture of their own in between.
+// straight into the picture, without a picture of their own in between. Given a picture, a
+// lossless grey frame skips the plane too: its lines go as raw samples straight into the
+// picture's frame, which the caller then maps in place, so the samples are held once.
 class cDicomJpegFrame : public cPictJPEG {
 public:
-    // Decodes the stream; true when it is intact and its one grey plane is ready.
+    explicit cDicomJpegFrame(cPictBase* direct = nullptr) : myDirect(direct) {}
+    // Decodes the stream; true when it is intact and its one grey plane (or the frame) is ready.
     bool decodeGreyPlane(cFileIOTarget* io) {
-        if (!processStream(io, eJModeDecode) || !frameSeen() || !planesReady() || componentCount() != 1)
-            return false;
-        return finishPlanes();
+        if (!processStream(io, eJModeDecode) || !frameSeen() || componentCount() != 1) return false;
+        if (myInFrame) return finishFrame();
+        return planesReady() && finishPlanes();
     }
-    // Lossless lines of the one component go into its plane as they are; values above the
-    // precision's range are left for the caller's table.
+    // Lossless lines of the one component go into its plane (or the frame) as they are; values
+    // above the precision's range are left for the caller's table.
     bool onScanLine(unsigned short** lines, int line, int samples) override {
         if (componentCount() != 1 || scanComponents() != 1) return cPictJPEG::onScanLine(lines, line, samples);
-        if (!allocPlanes()) return false;
-        sJComponent& c = componentRef(0);
-        if (line >= c.bh || c.sw > c.bw) return false;
         const unsigned short* in = lines[0];
-        memcpy(c.plane.ptr + (long long)line * c.bw, in, (size_t)c.sw * sizeof(unsigned short));
-        if (line + 1 > c.rowsDone) c.rowsDone = line + 1;
-        // The range comes with the line while it is in the cache.
-        unsigned int lo = myLo, hi = myHi;
-        for (int x = 0; x < c.sw; x++) {
-            lo = in[x] < lo ? in[x] : lo;
-            hi = in[x] > hi ? in[x] : hi;
+        sJComponent& c = componentRef(0);
+        if (myDirect && !planesReady()) {
+            if (!myInFrame && !startFrame()) return false;
+            if (line < 0 || line >= frameHeight() || c.sw != frameWidth()) return false;
+            // Rows a scan skipped show mid-grey, as finishPlanes leaves them.
+            while (myNextLine < line) putRow(nullptr, myNextLine++);
+            putRow(in, line);
+            if (line + 1 > myNextLine) myNextLine = line + 1;
+        } else {
+            if (!allocPlanes()) return false;
+            if (line >= c.bh || c.sw > c.bw) return false;
+            memcpy(c.plane.ptr + (long long)line * c.bw, in, (size_t)c.sw * sizeof(unsigned short));
+            if (line + 1 > c.rowsDone) c.rowsDone = line + 1;
+            noteRange(in, c.sw);
         }
-        myLo = lo, myHi = hi;
-        myRanged = true;
         return true;
     }
     // The smallest and largest sample of a lossless frame whose lines all came through here.
     bool range(unsigned int& lo, unsigned int& hi) const {
         lo = myLo, hi = myHi;
-        return myRanged && myLo <= myHi && componentRef0Done();
+        return myRanged && myLo <= myHi && (myInFrame || componentRef0Done());
     }
+    // Whether the samples are in the picture's frame (raw, rows bottom-up) instead of the plane.
+    bool inFrame() const { return myInFrame; }
     const unsigned short* row(long long y) {
         sJComponent& c = componentRef(0);
         return c.plane.ptr + y * (long long)c.bw * (isLossless() ? 1 : 8);
@@ -239,6 +246,43 @@ public:
 
 private:
     bool componentRef0Done() const { return isLossless() && component(0).rowsDone >= frameHeight(); }
+    bool startFrame() {
+        if (!isLossless() || !myDirect->allocPixels(frameWidth(), frameHeight(), precision() > 8)) return false;
+        myInFrame = true;
+        myNextLine = 0;
+        return true;
+    }
+    // One line of raw samples (null: mid-grey) into the frame's stored row, bottom-up.
+    void putRow(const unsigned short* in, long long line) {
+        const long long w = frameWidth(), y = frameHeight() - 1 - line;
+        const unsigned short mid = (unsigned short)(1 << (precision() - 1));
+        if (unsigned long long* o = myDirect->raw16Bpp())
+            for (long long x = 0; x < w; x++) o[y * w + x] = in ? in[x] : mid;
+        else if (unsigned int* o = myDirect->raw8Bpp())
+            for (long long x = 0; x < w; x++) o[y * w + x] = in ? in[x] : mid;
+        if (in) {
+            noteRange(in, w);
+        } else {
+            noteRange(&mid, 1);
+        }
+    }
+    bool finishFrame() {
+        while (myNextLine < frameHeight()) putRow(nullptr, myNextLine++);
+        return true;
+    }
+    // The range comes with the line while it is in the cache.
+    void noteRange(const unsigned short* in, long long n) {
+        unsigned int lo = myLo, hi = myHi;
+        for (long long x = 0; x < n; x++) {
+            lo = in[x] < lo ? in[x] : lo;
+            hi = in[x] > hi ? in[x] : hi;
+        }
+        myLo = lo, myHi = hi;
+        myRanged = true;
+    }
+    cPictBase* myDirect;
+    bool myInFrame = false;
+    long long myNextLine = 0;
     unsigned int myLo = 0xFFFF, myHi = 0;
     bool myRanged = false;
 };
@@ -251,6 +295,18 @@ eFrameKind frameKind(const unsigned char* d, unsigned long long n) {
         (n >= 8 && !memcmp(d, "\0\0\0\x0CjP  ", 8)))
         return fkJ2K;
     return fkUnknown;
+}
+
+// The range of the mapped values of one stored row of raw samples in a picture's frame.
+void rawFrameRange(cPictBase& p, long long y, const unsigned int* lut, unsigned int& lo, unsigned int& hi) {
+    const long long w = p.width();
+    const unsigned long long* px16 = p.raw16Bpp();
+    const unsigned int* px8 = p.raw8Bpp();
+    for (long long x = 0; x < w; x++) {
+        unsigned int v = lut[(unsigned short)(px16 ? px16[y * w + x] : px8[y * w + x])];
+        if (v < lo) lo = v;
+        if (v > hi) hi = v;
+    }
 }
 
 void invertColours(cPictBase& p) {
@@ -292,7 +348,11 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
         hi = lut.ptr[rawHi];
     }
     for (long long y = 0; y < h && !known; y++) {
-        const unsigned short* in = jp.row(y);
+        const unsigned short* in = jp.inFrame() ? nullptr : jp.row(y);
+        if (!in) {
+            rawFrameRange(*this, y, lut.ptr, lo, hi);
+            continue;
+        }
         for (long long x = 0; x < w; x++) {
             unsigned int v = lut.ptr[in[x]];
             if (v < lo) lo = v;
@@ -303,6 +363,15 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
         unsigned long long v = lut.ptr[r];
         if (hi > lo) v = v < lo ? 0 : v > hi ? outMax : ((v - lo) * outMax + (hi - lo) / 2) / (hi - lo);
         lut.ptr[r] = (unsigned int)(rec.mono1 ? outMax - v : v);
+    }
+    if (jp.inFrame()) {
+        // The raw samples are in the frame already: mapped where they lie.
+        const long long n = w * h;
+        if (unsigned long long* o = raw16Bpp())
+            for (long long i = 0; i < n; i++) o[i] = greyPixel(lut.ptr[(unsigned short)o[i]], true);
+        else if (unsigned int* o = raw8Bpp())
+            for (long long i = 0; i < n; i++) o[i] = (unsigned int)greyPixel(lut.ptr[(unsigned short)o[i]], false);
+        return true;
     }
     myWidth = w;
     myHeight = h;
@@ -362,10 +431,18 @@ bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
     cPictDummy pic;
     if (kind == fkJPEG) {
         if (rec.samples == 1) {
-            cDicomJpegFrame jp;
-            if (!jp.decodeGreyPlane(frame)) return false;
+            // Without a target the samples go straight into this picture's frame.
+            cDicomJpegFrame jp(myHasExt ? nullptr : this);
+            if (!jp.decodeGreyPlane(frame)) {
+                myPixels.clear();
+                myPixels16.clear();
+                return false;
+            }
             data.clear();
-            return greyFromJpeg(jp, rec);
+            if (greyFromJpeg(jp, rec)) return true;
+            myPixels.clear();
+            myPixels16.clear();
+            return false;
         }
         cPictJPEG jp;
         if (!jp.decode(frame)) return false;

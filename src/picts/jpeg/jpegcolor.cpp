@@ -2,6 +2,7 @@
 // JFIF one in 16-bit fixed point; Adobe CMYK is stored inverted (255 = no ink).
 #include "picts/jpeg/jpegcolor.h"
 
+#include "picts/jpeg/jpegidct.h"
 #include "picts/jpeg/jpegparser.h"
 
 namespace {
@@ -12,17 +13,18 @@ constexpr int fix(double x) { return (int)(x * (1 << kScaleBits) + 0.5); }
 
 inline unsigned short clampTo(int v, int maxv) { return (unsigned short)(v < 0 ? 0 : (v > maxv ? maxv : v)); }
 
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define QMX_COLOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QMX_COLOR_CLONES
+// The row converters are built for the baseline instruction set and for AVX2 (the bodies
+// inlined into each), chosen when first needed.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QMX_COLOR_AVX2 1
 #endif
+#define QMX_COLOR_BODY inline __attribute__((always_inline))
 
 inline int clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
 // 8-bit YCbCr to 0xAARRGGBB with the table values computed in place, so that it vectorises.
-QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb, const unsigned short* cr,
-                              unsigned int* out, int w) {
+QMX_COLOR_BODY void yccRow8Body(const unsigned short* y, const unsigned short* cb, const unsigned short* cr,
+                                unsigned int* out, int w) {
     const int kR = fix(1.40200), kB = fix(1.77200), kGr = fix(0.71414), kGb = fix(0.34414);
     for (int x = 0; x < w; x++) {
         int yy = y[x], b0 = cb[x] - 128, r0 = cr[x] - 128;
@@ -36,8 +38,8 @@ QMX_COLOR_CLONES void yccRow8(const unsigned short* y, const unsigned short* cb,
 // The same for chroma at half the width, upsampled on the way (fused, so that the widened rows
 // are never stored): cb and cr hold column sums (with one replicated entry before and after);
 // output pixel 2i takes (3·cs[i] + cs[i-1] + evenBias) >> shift, pixel 2i+1 the right neighbour.
-QMX_COLOR_CLONES void yccRowH2(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w,
-                               int evenBias, int oddBias, int shift) {
+QMX_COLOR_BODY void yccRowH2Body(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w,
+                                 int evenBias, int oddBias, int shift) {
     const int kR = fix(1.40200), kB = fix(1.77200), kGr = fix(0.71414), kGb = fix(0.34414);
     const int pairs = w / 2;
     for (int i = 0; i < pairs; i++) {
@@ -63,6 +65,48 @@ QMX_COLOR_CLONES void yccRowH2(const unsigned short* y, const int* cb, const int
         int b = clamp255(y0 + ((kB * b0 + kHalf) >> kScaleBits));
         out[w - 1] = 0xFF000000u | (unsigned)r << 16 | (unsigned)g << 8 | (unsigned)b;
     }
+}
+
+typedef void (*tYccRow8)(const unsigned short*, const unsigned short*, const unsigned short*, unsigned int*, int);
+typedef void (*tYccRowH2)(const unsigned short*, const int*, const int*, unsigned int*, int, int, int, int);
+
+void yccRow8Base(const unsigned short* y, const unsigned short* cb, const unsigned short* cr, unsigned int* out,
+                 int w) {
+    yccRow8Body(y, cb, cr, out, w);
+}
+void yccRowH2Base(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w, int evenBias,
+                  int oddBias, int shift) {
+    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift);
+}
+
+#ifdef QMX_COLOR_AVX2
+__attribute__((target("avx2"))) void yccRow8Avx2(const unsigned short* y, const unsigned short* cb,
+                                                 const unsigned short* cr, unsigned int* out, int w) {
+    yccRow8Body(y, cb, cr, out, w);
+}
+__attribute__((target("avx2"))) void yccRowH2Avx2(const unsigned short* y, const int* cb, const int* cr,
+                                                  unsigned int* out, int w, int evenBias, int oddBias, int shift) {
+    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift);
+}
+#endif
+
+void yccRow8(const unsigned short* y, const unsigned short* cb, const unsigned short* cr, unsigned int* out, int w) {
+#ifdef QMX_COLOR_AVX2
+    static const tYccRow8 pick = jIdctHasAvx2() ? yccRow8Avx2 : yccRow8Base;
+#else
+    static const tYccRow8 pick = yccRow8Base;
+#endif
+    pick(y, cb, cr, out, w);
+}
+
+void yccRowH2(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w, int evenBias,
+              int oddBias, int shift) {
+#ifdef QMX_COLOR_AVX2
+    static const tYccRowH2 pick = jIdctHasAvx2() ? yccRowH2Avx2 : yccRowH2Base;
+#else
+    static const tYccRowH2 pick = yccRowH2Base;
+#endif
+    pick(y, cb, cr, out, w, evenBias, oddBias, shift);
 }
 
 }  // namespace

@@ -3,7 +3,12 @@
 // sharing one rotation by sqrt(2)·cos(3π/16). Columns first, keeping PASS1 extra bits, then rows.
 #include "picts/jpeg/jpegidct.h"
 
+#include <atomic>
 #include <cstring>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 const unsigned char kJZigzag[64 + 16] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
@@ -190,9 +195,20 @@ __attribute__((target("avx2"))) void idct8bitAvx2(const short* coef, const unsig
 }
 #endif
 
+// AVX2 on the processor and its registers saved by the system (OSXSAVE, XCR0 bits 1 and 2),
+// asked once when first needed rather than by a constructor at every start of the program.
 bool cpuHasAvx2() {
 #ifdef QMX_IDCT_AVX2
-    return __builtin_cpu_supports("avx2");
+    static const bool has = [] {
+        unsigned int a, b, c, d;
+        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+        unsigned int xcr0, xcr0High;
+        __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+        if ((xcr0 & 6) != 6 || __get_cpuid_max(0, nullptr) < 7) return false;
+        __cpuid_count(7, 0, a, b, c, d);
+        return (b & bit_AVX2) != 0;
+    }();
+    return has;
 #else
     return false;
 #endif
@@ -205,18 +221,24 @@ tIdct8 pickIdct8(bool portable) {
     return idct8bitBase;
 }
 
-tIdct8 gIdct8 = pickIdct8(false);
+// Chosen on the first block (null until then); tests may force the portable build.
+std::atomic<tIdct8> gIdct8{nullptr};
 
 }  // namespace
 
 bool jIdctHasAvx2() { return cpuHasAvx2(); }
 
-void jIdctForcePortable(bool portable) { gIdct8 = pickIdct8(portable); }
+void jIdctForcePortable(bool portable) { gIdct8.store(pickIdct8(portable), std::memory_order_relaxed); }
 
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision) {
     if (precision == 8) {
-        gIdct8(coef, quant, out, stride);
+        tIdct8 idct = gIdct8.load(std::memory_order_relaxed);
+        if (!idct) {
+            idct = pickIdct8(false);
+            gIdct8.store(idct, std::memory_order_relaxed);
+        }
+        idct(coef, quant, out, stride);
         return;
     }
     jIdct8x8Portable(coef, quant, out, stride, precision);
