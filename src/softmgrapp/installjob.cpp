@@ -414,9 +414,15 @@ void cInstallRun::managerCopy() {
     _guardchar<char> old;
     if (ctx.store && ctx.store->getParamStr(kRegInstallerShortcut, old) && !old.empty())
         rmFileClean(old.ptr, nullptr, fs);
+    // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
+    _guardchar<char> icon, contents;
+    char* cut = contents.set(manager.ptr) ? strrchr(contents.ptr, '/') : nullptr;
+    if (cut) *cut = 0, cut = strrchr(contents.ptr, '/');
+    if (!cut || (*cut = 0, !catStr(contents.ptr, "/Resources/icon.icns", icon)) || objKind(icon.ptr) != 1)
+        icon.clear();
     createSysShortcut(managerShortcut, instpString(5, "Software Packages management"),
-                      "PackageManager;System;Settings;", manager.ptr, "/usr/share/pixmaps/qmx-soft-manager.png",
-                      nullptr, true, nullptr, "qmx-softmgr");
+                      "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true, nullptr,
+                      "qmx-softmgr");
 }
 
 void cInstallRun::registration() {

@@ -75,6 +75,11 @@ protected:
     std::string v1 = work.path() + "/v1.data", v2 = work.path() + "/v2.data";
 };
 
+std::string entryText(const char* path) {
+    auto v = testutil::readFile(path);
+    return std::string(v.begin(), v.end());
+}
+
 TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     PrivateHome home;
     cMemConfig store;
@@ -90,6 +95,13 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
 
     // The same package again: nothing to do.
     EXPECT_EQ(install(v1, home, &store).init, (unsigned)eIINoUpdate);
+
+    // The manager's menu entry shows the icon of the manager's bundle, which exists.
+    _guardchar<char> entry;
+    ASSERT_TRUE(store.getParamStr(kRegInstallerShortcut, entry));
+    std::string icon = home.path() + "/Applications/QMX Software Manager.app/Contents/Resources/icon.icns";
+    EXPECT_NE(entryText(entry.ptr).find("\nIcon=" + icon + "\n"), std::string::npos) << entryText(entry.ptr);
+    EXPECT_TRUE(apptest::exists(icon));
 
     // The newer version: obsolete files and the folders they leave empty go.
     r = install(v2, home, &store);
