@@ -429,7 +429,22 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         return true;
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
-        if (q->yes) *q->yes = appMessageBox(this, nullptr, 4, string(q->messageIndex)) == 1;
+        if (!q->yes) return true;
+        // The question names the package it removes (its display name, else its code).
+        _guardchar<char> name, text;
+        cCIApplication* app = cCIApplication::appRef();
+        cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
+        if (!ctx || !getInstalledPackageName(s, ctx->codeName.ptr, name) || name.empty())
+            name.set(ctx ? ctx->codeName.ptr : "");
+        const char* question = string(q->messageIndex) ? string(q->messageIndex) : "";
+        if (name.empty()) {
+            text.set(question);
+        } else {
+            _guardchar<char> head;
+            catStr(question, "\n\n", head);
+            catStr(head.ptr, name.ptr, text);
+        }
+        *q->yes = appMessageBox(this, nullptr, 4, text.ptr) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {

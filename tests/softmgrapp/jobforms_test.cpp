@@ -132,6 +132,8 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
     PrivateHome home;
     cMemConfig store;
     ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    _guardchar<char> name;
+    ASSERT_TRUE(store.getParamStr("install/org.qmx.test.pkg/name", name) && !name.empty());
     // The form's job reads the application's store: run it through uninstallJob's
     // sent questions with a form hosting a cSentAsker instead.
     struct Case {
@@ -171,10 +173,12 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             cApplicationConfig* store;
         };
         form->job = new cStoreJob(form, &u, &store);
+        form->store = &store;
         int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
         ASSERT_EQ(texts.size(), 2u);
-        EXPECT_EQ(texts[0], c.question) << "the job's language is applied by the form";
+        // The question names the package.
+        EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
         EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
