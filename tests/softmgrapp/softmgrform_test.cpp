@@ -126,6 +126,7 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
         EXPECT_TRUE(f->refreshButton()->enabled());
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->checking(); }));
         m->pumpAll();
+        EXPECT_FALSE(f->checkingText()->visible_child()) << "and hides it at the end";
         EXPECT_STREQ(f->list()->text(0, 4), "Update available");
         EXPECT_STREQ(f->list()->text(1, 4), "") << "1.5 is not newer than 2.0";
         EXPECT_TRUE(f->currentItem());
@@ -194,6 +195,9 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
         if (!f) return -2;
         EXPECT_TRUE(pumpUntil(m, [&] { return f->itemCount() == 1 && f->checking(); }));
+        m->pumpAll();
+        EXPECT_TRUE(f->checkingText()->visible_child()) << "the check shows its text while it asks";
+        EXPECT_STREQ(f->checkingText()->text(), "Checking for updates...");
         usleep(200000);
         pressed = std::chrono::steady_clock::now();
         m->injectKey(w, 'Q', kModCtrl);
