@@ -149,8 +149,11 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
+        cUninstallInitUI* form = nullptr;
         script.answer = [&](cChildElement* root, int depth) {
             if (depth < 2) return -2;
+            // The progress form steps aside while its question or message is shown.
+            EXPECT_FALSE(form->platformWindow()->visible()) << root->text();
             texts.push_back(root->text());
             return next < c.answers.size() ? c.answers[next++] : 1;
         };
@@ -158,7 +161,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         sPkgUninstallContext u;
         u.codeName.set("org.qmx.test.pkg");
         u.key.set("org.qmx.test.pkg");
-        cUninstallInitUI* form = new cUninstallInitUI;
+        form = new cUninstallInitUI;
         form->ctx = &u;
         struct cStoreJob : public cUninstallInitJob {
             cStoreJob(cUninstallInitUI* f, sPkgUninstallContext* c, cApplicationConfig* s)
@@ -314,6 +317,11 @@ TEST_F(JobForms, WindowlessMessageForm) {
     for (const Case& c : cases) {
         script.answer = [&](cChildElement*, int depth) {
             if (depth == 2 && c.kind == 4) maker.snapshotPNG(maker.lastWindow(), png.c_str());
+            // The carrier ("Software manager") is not shown behind its box.
+            cPlatformWindow* carrier = maker.findWindow("Software manager");
+            if (depth == 2) {
+                EXPECT_TRUE(carrier && !carrier->visible());
+            }
             return depth == 2 ? c.boxAnswer : -2;
         };
         EXPECT_EQ(cWLMsgForm::modal(c.kind, "Failed to delete the existing file!\nThe file is used by another process.", &maker), c.want) << c.kind << " " << c.boxAnswer;
