@@ -49,15 +49,22 @@ void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
     if (button != kMouseLeft || !enabledInTree()) return;
     if (down) {
         myPressed = true;
+        mySecondOfDouble = false;
         capturePointer();
         repaint();
         return;
     }
-    bool was = myPressed;
-    myPressed = false;
+    bool was = myPressed, second = mySecondOfDouble;
+    myPressed = mySecondOfDouble = false;
     releasePointer();
     repaint();
-    if (was && inme(x, y)) notifyAction(new cChildAction(eActClick));
+    if (was && !second && inme(x, y)) notifyAction(new cChildAction(eActClick));
+}
+
+void cAppButtonBase::onMouseDoubleClick(int x, int y, int button) {
+    // A double click is one press of the button: its second click would act on whatever
+    // the first one brought up (the next wizard page, a second removal).
+    if (button == kMouseLeft) mySecondOfDouble = true;
 }
 
 void cAppButtonBase::onMouseOver() {

@@ -21,7 +21,8 @@ sSize textExtent(const char* text, cFontObject* font);
 int wrappedHeight(const char* text, cFontObject* font, int width, double lineFactor = 0);
 
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
-// to the owner when the pointer is released over the button or Return/space is pressed.
+// to the owner when the pointer is released over the button or Return/space is pressed;
+// the second click of a double click does not click again.
 class cAppButtonBase : public cChildElement {
 public:
     bool hovered() const { return myHover; }
@@ -30,13 +31,14 @@ public:
     void setActivated(bool on);
 
     void onMouseButton(int x, int y, int button, bool down) override;
+    void onMouseDoubleClick(int x, int y, int button) override;
     void onMouseOver() override;
     void onMouseLeft() override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     bool wantTabStop() override { return true; }
 
 private:
-    bool myHover = false, myPressed = false, myActivated = false;
+    bool myHover = false, myPressed = false, myActivated = false, mySecondOfDouble = false;
 };
 
 class cWZIButton : public cAppButtonBase {

@@ -193,11 +193,20 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
         key(w, kReturn);
         clickOn(w, wz->licenceBox());
         shot("licence");
-        // A double click on Next: the second click reaches the wizard before the
-        // location page is painted and must not accept it unseen.
-        doubleClickOn(w, wz->nextButton());
+        // Two Returns before the location page is painted: the second must not accept
+        // the page unseen.
+        maker.injectKey(w, kReturn);
+        EXPECT_TRUE(wz->pageUnseen());
+        maker.injectKey(w, kReturn);
+        maker.pumpAll();
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         EXPECT_FALSE(wz->pageUnseen());
+        // Back to the licence: a double click on Next shows the location page too.
+        clickStep(w, 2);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLicence);
+        clickOn(w, wz->licenceBox());
+        doubleClickOn(w, wz->nextButton());
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
         EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
         EXPECT_TRUE(fs->pathEdit()->readonly());
