@@ -204,6 +204,8 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
         m->pumpAll();
         EXPECT_TRUE(f->checkingText()->visible_child()) << "the check shows its text while it asks";
         EXPECT_STREQ(f->checkingText()->text(), "Checking for updates...");
+        apptest::makeDirs(outDir());
+        m->snapshotPNG(w, (outDir() + "/softmgr_checking.png").c_str());
         usleep(200000);
         pressed = std::chrono::steady_clock::now();
         m->injectKey(w, 'Q', kModCtrl);
