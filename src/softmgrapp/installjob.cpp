@@ -416,10 +416,11 @@ void cInstallRun::managerCopy() {
         rmFileClean(old.ptr, nullptr, fs);
     // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
     _guardchar<char> icon, contents;
-    char* cut = contents.set(manager.ptr) ? strrchr(contents.ptr, '/') : nullptr;
-    if (cut) *cut = 0, cut = strrchr(contents.ptr, '/');
-    if (!cut || (*cut = 0, !catStr(contents.ptr, "/Resources/icon.icns", icon)) || objKind(icon.ptr) != 1)
-        icon.clear();
+    if (contents.set(manager.ptr)) {
+        for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
+            if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
+        if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
+    }
     createSysShortcut(managerShortcut, instpString(5, "Software Packages management"),
                       "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true, nullptr,
                       "qmx-softmgr");

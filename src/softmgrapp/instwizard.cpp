@@ -39,7 +39,6 @@ void formatWith(const char* pattern, const char* value, _guardchar<char>& out) {
 const int kContentX = 200, kContentY = 72, kContentW = 410, kContentH = 290;
 const int kStepHeight = 22;
 
-
 }  // namespace
 
 int cInstWizard::runWizard(sPkgInstallContext& ctx, cWindowMaker* maker) {

@@ -103,9 +103,10 @@ private:
     bool mySeenPosted = false;
     int myPageSerial = 0;
     enum { kActPainted = 40, kActSeen = 41 };
-    struct cPageAction : cChildAction {
+    class cPageAction : public cChildAction {
+    public:
         cPageAction(int type, int serial) : cChildAction(type), page(serial) {}
-        int page;
+        int page;  // the page change it belongs to
     };
     bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
