@@ -321,6 +321,7 @@ void cSoftMgrForm::onConstruct() {
     attach(myRefresh, 0, 0, refreshW, 30);
     anchor(myRefresh, -47 - refreshW, -40, refreshW, 30);
     myRefresh->setText(string(12));
+    myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
 
     // Shown beside the tab while the update server is asked.
     myChecking = new cStaticElement;
@@ -330,7 +331,6 @@ void cSoftMgrForm::onConstruct() {
     myChecking->setColorSchema(kGrey, 0xFFFFFF, (unsigned)-1);
     myChecking->setText(string(14), cCanvas::taRight);
     myChecking->hide(false);
-    myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
 
     refresh();
 }
