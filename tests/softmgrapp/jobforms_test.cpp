@@ -13,6 +13,7 @@
 #include "installtest.h"
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
+#include "softmgrapp/appcontrols.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/langselect.h"
 #include "softmgrapp/sopkglang.h"
@@ -430,6 +431,25 @@ TEST_F(JobForms, LanguageFormResultsLinkAndSnapshot) {
     };
     EXPECT_EQ(cLangSelectionForm::chooseLang(all, eLangTUR, "", nullptr, &maker), (int)eLangTUR);
     EXPECT_TRUE(apptest::exists(png));
+
+    // In each language the subtitle's lines end above the list's frame (langform-<LANG>.png).
+    _List<int> three;
+    for (int l : {(int)eLangENG, (int)eLangDEU, (int)eLangJPN}) *three.add() = l;
+    for (int lang : {(int)eLangENG, (int)eLangDEU, (int)eLangJPN, (int)eLangUKR}) {
+        cSOPKGLang::applyLang(lang);
+        script.answer = [&](cChildElement* root, int) {
+            cLangSelectionForm* f = static_cast<cLangSelectionForm*>(root);
+            maker.pumpAll();
+            cStaticElement* sub = f->subtitle();
+            EXPECT_LE(wrappedHeight(sub->text(), sub->font(), sub->width()), sub->height()) << ciLangID(lang);
+            EXPECT_LE(sub->y() + sub->height() + 3, f->grid()->parent()->y()) << ciLangID(lang);
+            maker.snapshotPNG(maker.lastWindow(),
+                              (std::string(QMX_BINARY_DIR) + "/langform-" + ciLangID(lang) + ".png").c_str());
+            return 0;
+        };
+        cLangSelectionForm::chooseLang(three, lang, "org.qmx.example.hello", nullptr, &maker);
+    }
+    cSOPKGLang::applyLang(eLangENG);
 
     // The language page's address: the code percent-encoded.
     struct {
