@@ -77,15 +77,35 @@ void addExecWord(sText& t, const char* w) {
     if (quote) t.ch('"');
 }
 
+bool fileWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+}
+
 // Letters, digits, ".", "_" and "-"; anything else becomes "_"; at most 96 bytes.
-void addFileWord(sText& t, const char* s) {
+// True when nothing was replaced or cut.
+bool addFileWord(sText& t, const char* s) {
+    bool whole = true;
     int n = 0;
     for (; s && *s && n < 96; s++, n++) {
-        char c = *s;
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                  c == '_' || c == '-';
-        t.ch(ok ? c : '_');
+        whole = whole && fileWordChar(*s);
+        t.ch(fileWordChar(*s) ? *s : '_');
     }
+    return whole && !(s && *s);
+}
+
+// The part of an entry's file name that stands for its display name. Desktop file ids
+// keep to ASCII letters, digits, "-" and "_" (with "." between elements), so a name with
+// anything else is written with "_" and followed by a digest of the whole name: two
+// names that differ only where "_" stands keep two files, and the same name gives the
+// same file at every installation.
+void addEntryName(sText& t, const char* name) {
+    if (addFileWord(t, name)) return;
+    unsigned int h = 2166136261u;  // FNV-1a, 32 bits
+    for (const char* c = name; *c; c++) h = (h ^ (unsigned char)*c) * 16777619u;
+    char hex[10];
+    snprintf(hex, sizeof hex, "-%08x", h);
+    t.add(hex);
 }
 
 bool haveProgram(const char* name) {
@@ -249,7 +269,7 @@ bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* 
     t.ch('/');
     addFileWord(t, prefix);
     t.ch('-');
-    addFileWord(t, name);
+    addEntryName(t, name);
     t.add(".desktop");
     _guardchar<char> path;
     if (!t.take(path)) return false;

@@ -14,6 +14,31 @@ cFontObject* mkBtnFont(bool underline) { return cFontObject::get(6, 14, _glbalSt
 cFontObject* mkBtnPassFont() { return cFontObject::get(5, 14, _glbalStdFont(), false, false, false); }
 cFontObject* mkSelectHdrFont() { return cFontObject::get(6, 17, _glbalStdFont(), false, false, false); }
 
+sSize textExtent(const char* text, cFontObject* font) {
+    sSize s = {0, 0};
+    if (!font) font = mkStdFont();
+    if (!text || !font) return s;
+    cCanvas c(1, 1);
+    c.setTextMode(font);
+    c.textSize(text, -1, s);
+    return s;
+}
+
+int wrappedHeight(const char* text, cFontObject* font, int width, double lineFactor) {
+    if (!text || !*text || width <= 0) return 0;
+    // A box of no height draws nothing and measures every line.
+    cCanvas c(1, 1);
+    c.setTextMode(font ? font : mkStdFont());
+    sSize used = {0, 0};
+    if (!c.drawTextWrapped(0, 0, width, 0, cCanvas::taLeft, text, used, true, lineFactor)) return 0;
+    return used.cy;
+}
+
+int cWZIButton::neededWidth(const char* text, int least) {
+    int w = textExtent(text, mkBtnFont(false)).cx + 24;
+    return w > least ? w : least;
+}
+
 void cAppButtonBase::setActivated(bool on) {
     if (on == myActivated) return;
     myActivated = on;
@@ -24,15 +49,22 @@ void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
     if (button != kMouseLeft || !enabledInTree()) return;
     if (down) {
         myPressed = true;
+        mySecondOfDouble = false;
         capturePointer();
         repaint();
         return;
     }
-    bool was = myPressed;
-    myPressed = false;
+    bool was = myPressed, second = mySecondOfDouble;
+    myPressed = mySecondOfDouble = false;
     releasePointer();
     repaint();
-    if (was && inme(x, y)) notifyAction(new cChildAction(eActClick));
+    if (was && !second && inme(x, y)) notifyAction(new cChildAction(eActClick));
+}
+
+void cAppButtonBase::onMouseDoubleClick(int x, int y, int button) {
+    // A double click is one press of the button: its second click would act on whatever
+    // the first one brought up (the next wizard page, a second removal).
+    if (button == kMouseLeft) mySecondOfDouble = true;
 }
 
 void cAppButtonBase::onMouseOver() {

@@ -14,8 +14,15 @@ cFontObject* mkBtnFont(bool underline);
 cFontObject* mkBtnPassFont();
 cFontObject* mkSelectHdrFont();
 
+// The width and height of a text on one line in a font (the standard font when null).
+sSize textExtent(const char* text, cFontObject* font);
+// The height a text takes wrapped into a width, lines placed as drawTextWrapped places
+// them (lineFactor 0: the canvas's default spacing); 0 without text.
+int wrappedHeight(const char* text, cFontObject* font, int width, double lineFactor = 0);
+
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
-// to the owner when the pointer is released over the button or Return/space is pressed.
+// to the owner when the pointer is released over the button or Return/space is pressed;
+// the second click of a double click does not click again.
 class cAppButtonBase : public cChildElement {
 public:
     bool hovered() const { return myHover; }
@@ -24,6 +31,7 @@ public:
     void setActivated(bool on);
 
     void onMouseButton(int x, int y, int button, bool down) override;
+    void onMouseDoubleClick(int x, int y, int button) override;
     void onMouseOver() override;
     void onMouseLeft() override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
@@ -31,7 +39,7 @@ public:
     int wantFocusRing() override { return 2; }
 
 private:
-    bool myHover = false, myPressed = false, myActivated = false;
+    bool myHover = false, myPressed = false, myActivated = false, mySecondOfDouble = false;
 };
 
 class cWZIButton : public cAppButtonBase {
@@ -41,6 +49,9 @@ public:
     void onPaint(cCanvas* canvas) override;
     void onInitData() override;
 
+    // The width a text needs on the button: its width in the button font plus 12 pixels
+    // on either side, and never less than `least` (the layout's own width).
+    static int neededWidth(const char* text, int least);
     // Mixes two colours channel by channel: (a * p) / 255 + (b * q) / 255.
     static unsigned int mix(unsigned int a, int p, unsigned int b, int q);
 

@@ -2,6 +2,7 @@
 #include "softmgrapp/fileselect.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/folders.h"
 #include "ciplatform/canvas.h"
@@ -51,13 +52,16 @@ void cFileSelectPanel::onInitData() {
         myBrowse = new cWZIButton;
         attach(myBrowse, 0, 70, 80, 26);
     }
-    anchor(myEdit, 20, 70, -131, 26);
+    const char* browse = string(0) ? string(0) : "Browse...";
+    // A longer label widens the button to the left; the edit gives way.
+    int w = cWZIButton::neededWidth(browse, 80);
+    anchor(myEdit, 20, 70, -51 - w, 26);
     myEdit->setReadonly(true);
     myEdit->setMaxLen(32768);
     myEdit->resetColors(0xFFFFFF, 0x655654, 0x9B6D18);
     myEdit->setStdFont(mkBtnPassFont());
-    anchor(myBrowse, -101, 70, 80, 26);
-    myBrowse->setText(string(0) ? string(0) : "Browse...", -1, false);
+    anchor(myBrowse, -21 - w, 70, w, 26);
+    myBrowse->setText(browse, -1, false);
 }
 
 void cFileSelectPanel::init(sPkgInstallContext* ctx) {
@@ -71,7 +75,19 @@ void cFileSelectPanel::init(sPkgInstallContext* ctx) {
     }
     myEdit->enable();
     const char* pgm = ctx->getStr("pgm");
-    myEdit->setText(pgm && *pgm ? pgm : "/Applications");
+    if (pgm && *pgm) {
+        myEdit->setText(pgm);
+        return;
+    }
+    // The applications folder of the user: a machine-wide one at the root is not
+    // writable for an ordinary user here.
+    _guardchar<char> home, apps;
+    if (cFolderContents::getHome(home) && home.ptr && home.ptr[0] == '/') {
+        long long n = (long long)strlen(home.ptr);
+        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
+        catStr(n > 1 ? home.ptr : "", "/Applications", apps);
+    }
+    myEdit->setText(apps.ptr ? apps.ptr : "/Applications");
 }
 
 void cFileSelectPanel::onPaint(cCanvas* canvas) {

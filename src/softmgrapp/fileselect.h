@@ -10,7 +10,7 @@ class cPicture;
 
 class cFileSelectPanel : public cChildElement {
 public:
-    // Remembers the context and shows its folder ("pgm", else "/Applications"); a null
+    // Remembers the context and shows its folder ("pgm", else "$HOME/Applications"); a null
     // context empties and disables the edit.
     void init(sPkgInstallContext* ctx);
     // Stores the folder as "pgm", rebuilds the file list and checks each target; false

@@ -24,6 +24,22 @@ void cErrorDispl::onPaint(cCanvas* canvas) {
 
 cFinishPanel::~cFinishPanel() { clearActions(); }
 
+int cFinishPanel::layoutTexts() {
+    // A title or message longer than its place wraps: the title takes a second line and
+    // the message grows downwards, the boxes below move with it.
+    int w = width() - 20;  // the anchors' width -21
+    if (w < 10) w = 10;
+    int titleH = wrappedHeight(myTitle->text(), mkBtnFont(false), w);
+    if (titleH < kTitleHeight) titleH = kTitleHeight;
+    anchor(myTitle, 10, 10, -21, titleH);
+    myTitle->setTextDispMode(titleH > kTitleHeight ? cStaticElement::eTDMWrapped : cStaticElement::eTDMSingleLine);
+    int messageY = 10 + titleH + 10;
+    int messageH = wrappedHeight(myMessage->text(), mkStdFont(), w);
+    if (messageH < kMessageHeight) messageH = kMessageHeight;
+    anchor(myMessage, 10, messageY, -21, messageH);
+    return messageY + messageH;
+}
+
 void cFinishPanel::onInitData() {
     cPanelChild::onInitData();
     setBorderColor(0xFFFFFF);
@@ -55,6 +71,7 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
     if (!ctx) {
         myTitle->setText("", cCanvas::taLeft);
         myMessage->setText("", -1, true);
+        layoutTexts();
         return;
     }
     unsigned int n = ctx->result;
@@ -63,15 +80,26 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         myMessage->setDefaultBackgroundColor(0x4040A0);
         const char* m = n <= 11 ? string((int)n + 1) : nullptr;
         myMessage->setText(m ? m : "", -1, true);
+        layoutTexts();
         repaint();
         return;
     }
     myTitle->setText(string(0), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
-    myMessage->setText(string(13) ? string(13) : "", -1, true);
+    if (abortRefused && string(14)) {
+        // The user asked to abort after the files were in place: say why it went on.
+        _guardchar<char> both;
+        catStr(string(14), "\n", both);
+        _guardchar<char> all;
+        catStr(both.ptr, string(13) ? string(13) : "", all);
+        myMessage->setText(all.ptr, -1, true);
+    } else {
+        myMessage->setText(string(13) ? string(13) : "", -1, true);
+    }
+    int bottom = layoutTexts();
     _List<cSoftPkgScenario::sOnCompletionRun> runs;
     if (ctx->getOnCompletionRun(runs)) {
-        int y = 110;
+        int y = bottom + 10 > 110 ? bottom + 10 : 110;
         for (auto* it = runs.head; it; it = it->next) {
             // Boxes stop above the panel's bottom margin; the rest are not offered.
             if (y > height() - 20) break;

@@ -414,9 +414,16 @@ void cInstallRun::managerCopy() {
     _guardchar<char> old;
     if (ctx.store && ctx.store->getParamStr(kRegInstallerShortcut, old) && !old.empty())
         rmFileClean(old.ptr, nullptr, fs);
+    // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
+    _guardchar<char> icon, contents;
+    if (contents.set(manager.ptr)) {
+        for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
+            if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
+        if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
+    }
     createSysShortcut(managerShortcut, instpString(5, "Software Packages management"),
-                      "PackageManager;System;Settings;", manager.ptr, "/usr/share/pixmaps/qmx-soft-manager.png",
-                      nullptr, true, nullptr, "qmx-softmgr");
+                      "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true, nullptr,
+                      "qmx-softmgr");
 }
 
 void cInstallRun::registration() {

@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "ciplatform/canvas.h"
+#include "ciplatform/fontobject.h"
 #include "ciplatform/windowmaker.h"
 #include "softmgrapp/docview.h"
 #include "softmgrapp/installfs.h"
@@ -76,8 +77,8 @@ void cInstWizard::onConstruct() {
     cChildElement::onConstruct();
     if (!myPictPoints.image(1)) loadStepIcons(myPictPoints);
     myNext = new cWZIButton;
-    attach(myNext, 0, 0, 100, 26);
-    anchor(myNext, -126, -52, 100, 26);
+    attach(myNext, 0, 0, kNextWidth, 26);
+    anchor(myNext, -26 - kNextWidth, -52, kNextWidth, 26);
     static const int kTitle[7] = {8, 9, 10, 19, 11, 12, 13}, kName[7] = {2, 3, 4, 18, 5, 6, 7};
     cSoftPkgScenario* scen = myCtx;
     for (int kind = 0; kind <= pkFinish; kind++) {
@@ -144,15 +145,30 @@ void cInstWizard::onConstruct() {
     myOtherFont = mkBtnPassFont();
     myLeft = 25;
     myTop = 85;
-    myBottom = 85 + kStepHeight * myStepCount;
     myPressed = -1;
+    // A step 22 pixels high; a name longer than its room takes a second line and its row
+    // grows by that line.
+    int y = myTop;
     for (int i = 0; i < myStepCount; i++) {
-        sSize s = {0, 0};
-        sizeOf(mySteps[i].name ? mySteps[i].name : "", s, myOtherFont);
-        mySteps[i].right = 25 + s.cx + 25;
+        const char* name = mySteps[i].name ? mySteps[i].name : "";
+        sSize s = textExtent(name, myOtherFont);
+        int extra = 0;
+        if (s.cx > kStepNameWidth)
+            extra = wrappedHeight(name, myOtherFont, kStepNameWidth) - wrappedHeight("X", myOtherFont, kStepNameWidth);
+        mySteps[i].top = y;
+        mySteps[i].height = kStepHeight + (extra > 0 ? extra : 0);
+        mySteps[i].right = 25 + (s.cx < kStepNameWidth ? s.cx : kStepNameWidth) + 25;
+        y += mySteps[i].height;
     }
+    myBottom = y;
     myCurrent = -1;
     setStep(0);
+}
+
+double cInstWizard::titleLineFactor() {
+    cFontObject* f = mkWizTitleFont();
+    int h = f ? f->lineHeight() : 0;
+    return h > 0 ? (double)kTitlePitch / h : 1.0;
 }
 
 void cInstWizard::hidePages() {
@@ -169,7 +185,11 @@ void cInstWizard::setStep(int index) {
     for (int i = index;; i++) {
         if (i == myCurrent || i >= myStepCount || i < 0) return;
         const sStep& s = mySteps[i];
-        myNext->setText(string(s.kind == pkFinish ? 14 : 1), -1, true);
+        const char* label = string(s.kind == pkFinish ? 14 : 1);
+        myNext->setText(label, -1, true);
+        // A longer word widens the button to the left.
+        int w = cWZIButton::neededWidth(label, kNextWidth);
+        anchor(myNext, -26 - w, -52, w, 26);
         hidePages();
         myNext->enable();
         switch (s.kind) {
@@ -218,7 +238,11 @@ void cInstWizard::setStep(int index) {
                 myFinish->show(false);
                 break;
         }
+        // The first page has no page before it that input could have been meant for.
+        myUnseen = myCurrent >= 0;
         myCurrent = i;
+        mySeenPosted = false;
+        myPageSerial++;
         repaint();
         return;
     }
@@ -260,7 +284,9 @@ void cInstWizard::acceptDeprecated() {
 }
 
 bool cInstWizard::onFormAccept() {
-    if (jobRuns() || myCurrent < 0) return true;
+    // A click or Return that reached us before the page was painted was meant for the
+    // page before it (a double click on Next): it must not act on a page not yet seen.
+    if (jobRuns() || myCurrent < 0 || myUnseen || myClosing) return true;
     switch (mySteps[myCurrent].kind) {
         case pkIntro: setStep(myCurrent + 1); break;
         case pkNotes:
@@ -275,6 +301,7 @@ bool cInstWizard::onFormAccept() {
             break;
         case pkInstall: break;
         case pkFinish:
+            myClosing = true;
             myFinish->finalize();
             end_modal(0);
             break;
@@ -283,7 +310,11 @@ bool cInstWizard::onFormAccept() {
 }
 
 bool cInstWizard::onFormCancel() {
-    if (myInstall && myInstall->runs() && ask(true, string(24))) myInstall->stop();
+    if (myInstall && myInstall->runs() && ask(true, string(24))) {
+        // Once the files are applied the job goes on to its end; Finish then says so.
+        myFinish->abortRefused = true;
+        myInstall->stop();
+    }
     return true;
 }
 
@@ -305,7 +336,8 @@ int cInstWizard::active(int x, int y) {
     // Going back while a job runs would leave the job's page; refused.
     if (currentKind() == pkFinish || jobRuns()) return -1;
     if (x < myLeft || y < myTop || y >= myBottom) return -1;
-    int row = (y - myTop) / kStepHeight;
+    int row = 0;
+    while (row < myStepCount - 1 && y >= mySteps[row].top + mySteps[row].height) row++;
     if (row >= myCurrent || x >= mySteps[row].right || mySteps[row].kind == pkInstall) return -1;
     return row;
 }
@@ -321,7 +353,7 @@ void cInstWizard::onMouseButton(int x, int y, int button, bool down) {
     int pressed = myPressed;
     myPressed = -1;
     releasePointer();
-    if (active(x, y) == pressed) setStep(pressed);
+    if (!myUnseen && active(x, y) == pressed) setStep(pressed);
 }
 
 void cInstWizard::onMouseMoving(int x, int y) { setPointer(active(x, y) >= 0 ? 3 : 0); }
@@ -347,6 +379,16 @@ bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
         return true;
     }
     if (action->type == eActClick && sender == myNext) return onFormAccept();
+    if (sender == this && action->type == kActPainted) {
+        // Stale steps of an earlier page are dropped; the second step clears the mark.
+        int page = static_cast<cPageAction*>(action)->page;
+        if (page == myPageSerial) postAction(new cPageAction(kActSeen, page));
+        return true;
+    }
+    if (sender == this && action->type == kActSeen) {
+        if (static_cast<cPageAction*>(action)->page == myPageSerial) myUnseen = false;
+        return true;
+    }
     if (action->type == eJobEnded && !action->sent() && myRemoval && sender == myRemoval) {
         // The end is posted from the job's last moments: let its thread finish first.
         myRemoval->terminate(4000);
@@ -371,21 +413,52 @@ bool cInstWizard::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
 }
 
 void cInstWizard::onPaint(cCanvas* canvas) {
+    // The page counts as seen one loop turn after this paint: input that was already
+    // waiting while it painted is handled in the next turn, before the second step.
+    if (myUnseen && !mySeenPosted) mySeenPosted = postAction(new cPageAction(kActPainted, myPageSerial));
     if (myPictBg.raw()) canvas->drawBitmap(0, 0, &myPictBg);
     if (myCurrent >= 0 && myCurrent < myStepCount && mySteps[myCurrent].title) {
+        const char* title = mySteps[myCurrent].title;
         canvas->setTextMode(myTitleFont);
         canvas->setTextColors(0x383231, 0xE7E7E7);
         sRect box = {195, 25, width() - 220, 25};
-        canvas->drawTextLimited(&box, 0, false, 0, 0, mySteps[myCurrent].title);
+        sSize one = {0, 0};
+        canvas->textSize(title, -1, one);
+        if (one.cx <= box.w) {
+            canvas->drawTextLimited(&box, 0, false, 0, 0, title);
+        } else {
+            // Two lines set close, ending above the background's rule under the title.
+            double factor = titleLineFactor();
+            int h = wrappedHeight(title, myTitleFont, box.w, factor);
+            int y = kTitleBottom - h;
+            if (y < kTitleTop) y = kTitleTop;
+            sSize used;
+            // No bottom: a face with a tall line box (the CJK ones) would lose its second line.
+            canvas->drawTextWrapped(box.x, y, box.w, -1, cCanvas::taLeft, title, used, true, factor);
+        }
     }
     for (int i = 0; i < myStepCount; i++) {
-        int y = myTop + kStepHeight * i;
+        const sStep& st = mySteps[i];
+        int y = st.top;
         int icon = i < myCurrent ? 20 : i == myCurrent ? 21 : i + 1;
-        canvas->setTextMode(i == myCurrent ? myCurrentFont : myOtherFont);
+        const char* name = st.name ? st.name : "";
+        // The current step is bold; a name too long for that is drawn in the regular weight.
+        cFontObject* font = i == myCurrent ? myCurrentFont : myOtherFont;
+        bool twoLines = st.height > kStepHeight;
+        if (font != myOtherFont &&
+            (twoLines ? wrappedHeight(name, font, kStepNameWidth) > wrappedHeight(name, myOtherFont, kStepNameWidth)
+                      : textExtent(name, font).cx > kStepNameWidth))
+            font = myOtherFont;
+        canvas->setTextMode(font);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);
         sPoint at = {25, y};
         if (cPicture* p = myPictPoints.image(icon)) canvas->drawTransparent(&at, p);
-        sRect box = {50, y, 140, 14};
-        canvas->drawTextLimited(&box, 0, true, 0, 0, mySteps[i].name ? mySteps[i].name : "");
+        if (twoLines) {
+            sSize used;
+            canvas->drawTextWrapped(50, y, kStepNameWidth, st.height, cCanvas::taLeft, name, used, true);
+        } else {
+            sRect box = {50, y, kStepNameWidth, 14};
+            canvas->drawTextLimited(&box, 0, true, 0, 0, name);
+        }
     }
 }

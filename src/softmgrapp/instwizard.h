@@ -21,6 +21,7 @@ public:
         const char* title = nullptr;
         const char* name = nullptr;
         int right = 0;  // right edge of the step's clickable area
+        int top = 0, height = 22;  // the row (a two-line name makes it higher)
     };
 
     explicit cInstWizard(sPkgInstallContext* ctx) : myCtx(ctx) {}
@@ -41,6 +42,8 @@ public:
     int stepCount() const { return myStepCount; }
     int currentStep() const { return myCurrent; }
     const sStep& step(int i) const { return mySteps[i]; }
+    // True from a page change until the wizard has painted the new page.
+    bool pageUnseen() const { return myUnseen; }
     int currentKind() const { return myCurrent >= 0 && myCurrent < myStepCount ? mySteps[myCurrent].kind : -1; }
     bool jobRuns();
     cWZIButton* nextButton() { return myNext; }
@@ -52,6 +55,14 @@ public:
     cInstallerJobPanel* installPanel() { return myInstall; }
     cFinishPanel* finishPage() { return myFinish; }
     cChildElement* docView(int kind) { return kind >= 0 && kind <= 2 ? myDocs[kind] : nullptr; }
+
+    // The Next button's width in the Part's layout (a longer word widens it) and the room
+    // of a step name left of the white page the background draws at x 190.
+    static const int kNextWidth = 100, kStepNameWidth = 138;
+    // A title of two lines: 26 pixels apart, between the window's top and the rule the
+    // background draws under the title; the line factor that gives that pitch.
+    static const int kTitlePitch = 26, kTitleTop = 2, kTitleBottom = 54;
+    static double titleLineFactor();
 
     static cPicture myPictBg;
     static cPicturesList myPictPoints;
@@ -88,6 +99,16 @@ private:
     int myStepCount = 0;
     int myCurrent = -1;
     bool myInstallStarted = false;
+    bool myUnseen = false;   // the current page has not been painted yet
+    bool mySeenPosted = false;
+    int myPageSerial = 0;
+    enum { kActPainted = 40, kActSeen = 41 };
+    class cPageAction : public cChildAction {
+    public:
+        cPageAction(int type, int serial) : cChildAction(type), page(serial) {}
+        int page;  // the page change it belongs to
+    };
+    bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;

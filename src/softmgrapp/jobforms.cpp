@@ -104,6 +104,25 @@ static bool handleApplyLang(cChildElement::cChildAction* action) {
     return true;
 }
 
+// A small progress or carrier form steps aside while a dialog runs over it, so that the
+// dialog is not shown in front of an empty window; `restore` shows it again afterwards
+// (a job still working behind it), otherwise it stays hidden until it ends.
+class cStepAside {
+public:
+    cStepAside(cChildElement* form, bool restore) : myWindow(form ? form->platformWindow() : nullptr) {
+        if (!myWindow || !myWindow->visible()) myWindow = nullptr;
+        if (myWindow) myWindow->show(false);
+        myRestore = restore;
+    }
+    ~cStepAside() {
+        if (myWindow && myRestore) myWindow->show(true);
+    }
+
+private:
+    cPlatformWindow* myWindow;
+    bool myRestore = false;
+};
+
 // ---- cWLMsgForm ----
 
 int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
@@ -131,6 +150,7 @@ void cWLMsgForm::onConstruct() {
 
 bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == 0) {
+        cStepAside aside(this, false);
         int r = appMessageBox(this, nullptr, myKind, text());
         end_modal(myKind == 4 ? r : 0);
         return true;
@@ -286,6 +306,7 @@ bool cInstallInitUI::onClose() { return !(job && job->runs()); }
 bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
+        cStepAside aside(this, true);
         if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
         return true;
     }
@@ -297,6 +318,7 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> m;
             // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
             formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            cStepAside aside(this, false);
             appMessageBox(this, nullptr, kKind[r], m.ptr);
         }
         end_modal(r == 0 ? 1 : 0);
@@ -424,12 +446,29 @@ bool cUninstallInitUI::onClose() { return !(job && job->runs()); }
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
+        cStepAside aside(this, true);
         if (q->lang && q->langs)
             *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, ctx ? ctx->codeName.ptr : "", this);
         return true;
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
-        if (q->yes) *q->yes = appMessageBox(this, nullptr, 4, string(q->messageIndex)) == 1;
+        if (!q->yes) return true;
+        // The question names the package it removes (its display name, else its code).
+        _guardchar<char> name, text;
+        cCIApplication* app = cCIApplication::appRef();
+        cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
+        if (!ctx || !getInstalledPackageName(s, ctx->codeName.ptr, name) || name.empty())
+            name.set(ctx ? ctx->codeName.ptr : "");
+        const char* question = string(q->messageIndex) ? string(q->messageIndex) : "";
+        if (name.empty()) {
+            text.set(question);
+        } else {
+            _guardchar<char> head;
+            catStr(question, "\n\n", head);
+            catStr(head.ptr, name.ptr, text);
+        }
+        cStepAside aside(this, true);
+        *q->yes = appMessageBox(this, nullptr, 4, text.ptr) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
@@ -440,6 +479,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         }
         _guardchar<char> m;
         formatMessage(string(4), q->path.ptr, m);
+        cStepAside aside(this, true);
         *q->giveUp = appMessageBox(this, nullptr, 4, m.ptr) != 1;
         return true;
     }
@@ -448,6 +488,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
+        cStepAside aside(this, false);
         if (r <= 7) appMessageBox(this, nullptr, kKind[r], string(kMsg[r]));
         end_modal(r == 0 ? 0 : 1);
         return true;

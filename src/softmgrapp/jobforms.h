@@ -16,6 +16,7 @@
 #include "ui/panelchild.h"
 #include "ui/staticelement.h"
 
+class cApplicationConfig;
 class cWindowMaker;
 
 // Action types of the jobs' traffic.
@@ -258,6 +259,9 @@ public:
 
     sPkgUninstallContext* ctx = nullptr;
     cUninstallInitJob* job = nullptr;
+    // Where the package's display name is read for the confirmation (the application's
+    // store when null).
+    cApplicationConfig* store = nullptr;
 
 private:
     cStaticElement* myStatus = nullptr;

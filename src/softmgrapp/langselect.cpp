@@ -106,9 +106,27 @@ bool cLangSelectionForm::langPageAddress(const char* code, _guardchar<char>& out
 int cLangSelectionForm::selectedLang() const { return myGrid ? myGrid->getSelectedLang() : 11; }
 
 void cLangSelectionForm::applyTexts() {
-    if (myTitle) myTitle->setText(string(0), cCanvas::taLeft);
-    if (mySubtitle) mySubtitle->setText(string(1), cCanvas::taLeft);
-    if (myStart) myStart->setText(string(2));
+    if (myTitle && mySubtitle) {
+        // A title too long for the big font takes the wizard's title font; a subtitle of
+        // two lines moves both up so that it ends clear of the list's frame.
+        int w = clientArea()->width() - 25;
+        if (w < 100) w = 355;  // not placed yet: the narrower (sheet) form
+        const char* title = string(0) ? string(0) : "";
+        const char* sub = string(1) ? string(1) : "";
+        myTitle->setFont(textExtent(title, mkTitleFont()).cx > w ? mkWizTitleFont() : mkTitleFont());
+        int subH = wrappedHeight(sub, mkStdFont(), w);
+        bool two = subH > wrappedHeight("X", mkStdFont(), w);
+        clientArea()->anchor(myTitle, 15, two ? 8 : 20, -26, 34);
+        clientArea()->anchor(mySubtitle, 15, two ? 42 : 55, -26, two ? 40 : 20);
+        myTitle->setText(title, cCanvas::taLeft);
+        mySubtitle->setText(sub, cCanvas::taLeft);
+    }
+    if (myStart) {
+        // A longer word widens the button to the left.
+        int w = cWZIButton::neededWidth(string(2), 100);
+        clientArea()->anchor(myStart, -16 - w, 330, w, 26);
+        myStart->setText(string(2));
+    }
     if (!myLink) return;
     const char* t = linkText(this);
     if (!t) {
@@ -129,9 +147,8 @@ void cLangSelectionForm::onConstruct() {
     clientArea()->attach(myTitle, 15, 20, 360, 34);
     myTitle->setFont(mkTitleFont());
     mySubtitle = new cStaticElement;
-    // Two lines between the title and the panel (the sentence is longer than one); the
-    // panel, attached later, covers the spare pixels below the second line.
-    clientArea()->attach(mySubtitle, 15, 50, 360, 40);
+    // Placed by applyTexts after its text: one line or two above the panel.
+    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
     mySubtitle->setFont(mkStdFont());
     mySubtitle->setTextDispMode(cStaticElement::eTDMWrapped);
     myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);

@@ -49,6 +49,7 @@ public:
     int selectedLang() const;
     cLangsGrid* grid() { return myGrid; }
     cLinkElement* link() { return myLink; }
+    cStaticElement* subtitle() { return mySubtitle; }
 
     void onConstruct() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;

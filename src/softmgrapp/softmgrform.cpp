@@ -61,6 +61,13 @@ bool openRunCommand(const char* command) {
     return splitCommandLine(command, storage, argv) && startDetached(argv.ptr);
 }
 
+// The width a list column needs for a text in the list's font, at least `least`: the
+// header's borders and the cells' padding take 10 pixels on either side together.
+static int columnWidth(const char* text, int least) {
+    int w = textExtent(text, nullptr).cx + 12;
+    return w > least ? w : least;
+}
+
 // ---- the reader ----
 
 bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store, unsigned int run) {
@@ -104,7 +111,13 @@ bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name) {
     unsigned long long utime = 0;
     if (regKey(section.ptr, kRegUTime, key) && myStore->getParamInt(key.ptr, utime)) {
         char buf[64];
-        if (unixToStr((unsigned int)(utime & 0xFFFFFFFFu), buf, sizeof(buf))) it->installedText.set(buf);
+        if (unixToStr((unsigned int)(utime & 0xFFFFFFFFu), buf, sizeof(buf))) {
+            // The list's column holds the day; the details show the time as well.
+            it->installedText.set(buf);
+            char* blank = strchr(buf, ' ');
+            if (blank) *blank = 0;
+            it->installedDate.set(buf);
+        }
     }
     for (long long n = 0; n < kRegMaxEntries; n++) {
         _guardchar<char> caption, command;
@@ -133,6 +146,7 @@ bool cSoftMgrForm::cUpdateCheckJob::start(cSoftMgrForm* form) {
     if (!form) return false;
     terminate(4000);
     myForm = form;
+    myRun = form->myRun;
     myCodes.destroy();
     for (auto* it = form->myItems.ptr ? form->myItems.ptr->head : nullptr; it; it = it->next) {
         _guardchar<char>* c = myCodes.add();
@@ -156,7 +170,7 @@ unsigned int cSoftMgrForm::cUpdateCheckJob::job() {
 }
 
 void cSoftMgrForm::cUpdateCheckJob::onJobEnd(unsigned int) {
-    if (myForm) myForm->notifyAction(new cChildAction(eActCheckDone));
+    if (myForm) myForm->notifyAction(new cReaderDoneAction(myRun, eActCheckDone));
 }
 
 // ---- the form ----
@@ -206,15 +220,20 @@ void cSoftMgrForm::onConstruct() {
     myListPanel->anchor(myList, 5, 5, -11, -11);
     myList->setBorderColor(0xFFFFFF, false);
     myList->setImageLists(&myIcons, nullptr, nullptr);
-    myList->setColumn(1, string(2), 310, cCanvas::taLeft);
+    // Columns 2 to 4 widen to a caption (or "Update available") longer than their room;
+    // the name column gives up what they take.
+    int last = myList->width() - 530;
+    if (last < 20) last = 20;
+    int w2 = columnWidth(string(3), 100), w3 = columnWidth(string(4), 100), w4 = columnWidth(string(16), last);
+    int w1 = 310 - (w2 - 100) - (w3 - 100) - (w4 - last);
+    myList->setColumn(1, string(2), w1 > 150 ? w1 : 150, cCanvas::taLeft);
     myList->setColumnFont(1, mkBtnFont(false));
     myList->setColumnTextColor(1, kText, false);
-    myList->setColumn(2, string(3), 100, cCanvas::taLeft);
+    myList->setColumn(2, string(3), w2, cCanvas::taLeft);
     myList->setColumnTextColor(2, kGrey, false);
-    myList->setColumn(3, string(4), 100, cCanvas::taLeft);
+    myList->setColumn(3, string(4), w3, cCanvas::taLeft);
     myList->setColumnTextColor(3, kGrey, false);
-    int last = myList->width() - 530;
-    myList->setColumn(4, "", last > 20 ? last : 20, cCanvas::taLeft);
+    myList->setColumn(4, "", w4, cCanvas::taLeft);
     myList->setColumnTextColor(4, 0xD4A76C, false);
     // A flat header: white, hot borders only, columns not clickable.
     for (int id = 1; id <= 5; id++) {
@@ -270,12 +289,18 @@ void cSoftMgrForm::onConstruct() {
         *links[i] = l;
     }
 
+    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
+    // button and moves Update further left.
     cWZIButton** buttons[2] = {&myUninstall, &myUpdate};
+    int right = -1;
     for (int i = 0; i < 2; i++) {
         cWZIButton* b = new cWZIButton;
-        myDetails->attach(b, 0, 0, 115, 30);
-        myDetails->anchor(b, i ? -246 : -116, 0, 115, 30);
-        b->setText(string(i ? 5 : 6));
+        const char* label = string(i ? 5 : 6);
+        int w = cWZIButton::neededWidth(label, 115);
+        myDetails->attach(b, 0, 0, w, 30);
+        myDetails->anchor(b, right - w, 0, w, 30);
+        right -= w + 15;
+        b->setText(label);
         b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
         *buttons[i] = b;
     }
@@ -291,16 +316,27 @@ void cSoftMgrForm::onConstruct() {
     myRemoveLink->hide(false);
 
     myRefresh = new cWZIButton;
-    attach(myRefresh, 0, 0, 114, 30);
-    anchor(myRefresh, -161, -40, 114, 30);
+    int refreshW = cWZIButton::neededWidth(string(12), 114);
+    attach(myRefresh, 0, 0, refreshW, 30);
+    anchor(myRefresh, -47 - refreshW, -40, refreshW, 30);
     myRefresh->setText(string(12));
     myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
+
+    // Shown beside the tab while the update server is asked.
+    myChecking = new cStaticElement;
+    attach(myChecking, 0, 0, 10, 10);
+    int tabRight = 45 + myTab->requiredWidth() + 20;
+    anchor(myChecking, tabRight, 25, -82 - tabRight, 25);  // up to 10 pixels left of the language switch
+    myChecking->setColorSchema(kGrey, 0xFFFFFF, (unsigned)-1);
+    myChecking->setText(string(14), cCanvas::taRight);
+    myChecking->hide(false);
 
     refresh();
 }
 
 void cSoftMgrForm::refresh() {
     myChecker.terminate(4000);
+    myChecking->hide();
     myListPanel->hide();
     myDetails->hide();
     myRefresh->disable();
@@ -329,7 +365,7 @@ void cSoftMgrForm::takeItems() {
         sInstalledItem& item = it->value;
         myIcons.refImage((int)myRowCount, &item.smallIcon);
         myList->setItem((int)myRowCount, 1, item.name.ptr ? item.name.ptr : "", (int)myRowCount, &item);
-        myList->setItem((int)myRowCount, 2, item.installedText.ptr ? item.installedText.ptr : "", -1, nullptr);
+        myList->setItem((int)myRowCount, 2, item.installedDate.ptr ? item.installedDate.ptr : "", -1, nullptr);
         myList->setItem((int)myRowCount, 3, item.versionText.ptr, -1, nullptr);
         myList->setItem((int)myRowCount, 4, "", -1, nullptr);
     }
@@ -349,6 +385,7 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
     }
     myCommandLinks.destroy();
     int panelH = myDetails->height();
+    int commandsRight = 0;  // where the widest command link ends
     if (!item->commands.empty() && panelH - 20 >= 115) {
         int y = 115;
         for (auto* c = item->commands.head; c && y + 20 <= panelH - 20; c = c->next, y += 20) {
@@ -358,10 +395,17 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             l->setFont(mkBtnFont(true));
             l->setText(c->value.caption.ptr, cCanvas::taLeft);
             l->setAssociation(&c->value);
+            // As wide as its caption (at most 300), so that a long address link beside
+            // it keeps its room.
+            sSize want = {300, 20};
+            l->wantsSize(want);
+            l->move(85, y, want.cx < 300 ? want.cx : 300, 20);
+            if (85 + l->width() > commandsRight) commandsRight = 85 + l->width();
             cLinkElement** slot = myCommandLinks.add();
             if (slot) *slot = l;
         }
     }
+    int rowRight[2] = {myDetails->width() - 5, myDetails->width() - 5};
     const char* addresses[3] = {item->publisher.ptr, item->support.ptr, item->updates.ptr};
     cLinkElement* links[3] = {myPublisher, mySupport, myUpdates};
     int y = 70;
@@ -370,10 +414,30 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             links[i]->hide(false);
             continue;
         }
-        myDetails->anchor(links[i], 390, y, -291, 20);
+        int x = linkX(links[i]);
+        // The third row reaches down beside the command links.
+        if (y + 20 > 115 && commandsRight && x < commandsRight + 10) x = commandsRight + 10;
+        myDetails->anchor(links[i], x, y, -kLinkRight, 20);
         links[i]->show(false);
+        // The version and date texts share the first two rows: each takes the room up to
+        // the link beside it, at least the layout's 200 pixels.
+        if (y == 70 || y == 90) rowRight[(y - 70) / 20] = x - 5;
         y += 20;
     }
+    cStaticElement* texts[2] = {myVersion, myInstalled};
+    for (int r = 0; r < 2; r++) {
+        int w = rowRight[r] - 85;
+        texts[r]->move(85, 70 + 20 * r, w > 200 ? w : 200, 20);
+    }
+}
+
+int cSoftMgrForm::linkX(cLinkElement* link) {
+    // A link starts at 390 unless its words need more room up to the panel's edge: then
+    // it starts further left, at most to the end of the version and date texts' room.
+    sSize want = {0, 0};
+    link->wantsSize(want);
+    int x = myDetails->width() - want.cx;
+    return x > kLinkX ? kLinkX : x < kLinkLeast ? kLinkLeast : x;
 }
 
 void cSoftMgrForm::selectItem(sInstalledItem* item) {
@@ -439,7 +503,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             myList->select(0);
             selectItem(&myItems.ptr->head->value);
             myRemoveLink->hide();
-            myChecker.start(this);
+            if (myChecker.start(this)) myChecking->show();
         } else {
             myStatus->setText(string(13), cCanvas::taLeft);
             myRemoveLink->show();
@@ -451,7 +515,11 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
         onUpdateInfo(static_cast<cUpdateInfoAction*>(action));
         return true;
     }
-    if (sender == this && action->type == eActCheckDone) return true;
+    if (sender == this && action->type == eActCheckDone) {
+        // The end of an earlier check (before a refresh) leaves the text of a later one.
+        if (static_cast<cReaderDoneAction*>(action)->run == myRun) myChecking->hide();
+        return true;
+    }
     if (sender == myLangSwitch && action->type == cLangSwitchCtl::eActLangChanged) return end_modal(10), true;
     if (sender == myList && action->type == cListViewChild::eActActivate) return updateCurrItem(), true;
     if (sender == myList && action->type == cListViewChild::eActChange) {
@@ -477,6 +545,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
                 _guardchar<char> code;
                 code.set(myCurrent->codeName.ptr);
                 myChecker.terminate(4000);
+                myChecking->hide();
                 uninstall(code.ptr, this);
                 cSOPKGLang::applyLang(lang);
                 refresh();

@@ -44,7 +44,8 @@ public:
         _guardchar<char> download;
         _guardchar<char> whatsNew;
         _guardchar<char> site;
-        _guardchar<char> installedText;
+        _guardchar<char> installedText;  // date and time, for the details
+        _guardchar<char> installedDate;  // the date alone, for the list
         _guardchar<char> publisher, support, updates;
         _List<sRunOption> commands;
         bool hasUpdate() const { return answered && newVersion > version; }
@@ -69,10 +70,10 @@ public:
         unsigned int myRun = 0;
     };
 
-    // The reader's end, naming the reading it ends.
+    // The reader's (or the update check's) end, naming the reading it belongs to.
     class cReaderDoneAction : public cChildAction {
     public:
-        explicit cReaderDoneAction(unsigned int run) : cChildAction(eActReaderDone), run(run) {}
+        explicit cReaderDoneAction(unsigned int run, int type = eActReaderDone) : cChildAction(type), run(run) {}
         unsigned int run;
     };
 
@@ -88,6 +89,7 @@ public:
 
     private:
         cSoftMgrForm* myForm = nullptr;
+        unsigned int myRun = 0;
         _List<_guardchar<char> > myCodes;
     };
 
@@ -117,6 +119,8 @@ public:
     // For tests and the snapshot.
     cListViewChild* list() { return myList; }
     cStaticElement* status() { return myStatus; }
+    cStaticElement* checkingText() { return myChecking; }
+    cLinkElement* publisherLink() { return myPublisher; }
     cLinkElement* removeLink() { return myRemoveLink; }
     cWZIButton* updateButton() { return myUpdate; }
     cWZIButton* uninstallButton() { return myUninstall; }
@@ -137,6 +141,9 @@ private:
     sInstalledItem* itemAt(long long row);
     void takeItems();
     void placeLinks(sInstalledItem* item);
+    // Where a link of the details starts: 390, or further left for a longer text.
+    int linkX(cLinkElement* link);
+    static const int kLinkX = 390, kLinkRight = 291, kLinkLeast = 290;
     void onUpdateInfo(cUpdateInfoAction* a);
 
     cConfigReaderJob myReader;
@@ -151,6 +158,7 @@ private:
     cPanelChild* myListPanel = nullptr;
     cListViewChild* myList = nullptr;
     cStaticElement* myStatus = nullptr;
+    cStaticElement* myChecking = nullptr;
     cPanelChild* myDetails = nullptr;
     cWZIButton* myUpdate = nullptr;
     cWZIButton* myUninstall = nullptr;

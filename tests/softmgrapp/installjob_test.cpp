@@ -75,6 +75,11 @@ protected:
     std::string v1 = work.path() + "/v1.data", v2 = work.path() + "/v2.data";
 };
 
+std::string entryText(const char* path) {
+    auto v = testutil::readFile(path);
+    return std::string(v.begin(), v.end());
+}
+
 TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     PrivateHome home;
     cMemConfig store;
@@ -90,6 +95,13 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
 
     // The same package again: nothing to do.
     EXPECT_EQ(install(v1, home, &store).init, (unsigned)eIINoUpdate);
+
+    // The manager's menu entry shows the icon of the manager's bundle, which exists.
+    _guardchar<char> entry;
+    ASSERT_TRUE(store.getParamStr(kRegInstallerShortcut, entry));
+    std::string icon = home.path() + "/Applications/QMX Software Manager.app/Contents/Resources/icon.icns";
+    EXPECT_NE(entryText(entry.ptr).find("\nIcon=" + icon + "\n"), std::string::npos) << entryText(entry.ptr);
+    EXPECT_TRUE(apptest::exists(icon));
 
     // The newer version: obsolete files and the folders they leave empty go.
     r = install(v2, home, &store);
@@ -119,6 +131,38 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     EXPECT_TRUE(apptest::exists(home.apps())) << "the folder above the installation went";
     EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
     EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNNotInstalled);
+}
+
+TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
+    // Two Japanese names of one byte length and two names apart only in punctuation.
+    std::string pkg = work.path() + "/menu.data";
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", "x"}}, pkg,
+                            "[Strings]\nENG.m1 = \"\xE8\xA8\xAD\xE5\xAE\x9A\"\nENG.m2 = \"\xE8\xA1\xA8\xE7\xA4\xBA\"\n"
+                            "ENG.m3 = \"Hello, Tool\"\nENG.m4 = \"Hello; Tool\"\n[Menu]\n"
+                            "$m1 = $pgm \"bin/tool\", $pgm \"bin/tool\"\n$m2 = $pgm \"bin/tool\", $pgm \"bin/tool\"\n"
+                            "$m3 = $pgm \"bin/tool\", $pgm \"bin/tool\"\n$m4 = $pgm \"bin/tool\", $pgm \"bin/tool\"\n"));
+    PrivateHome home;
+    cMemConfig store;
+    RunResult r = install(pkg, home, &store);
+    ASSERT_EQ(r.job, 0u) << r.result << " " << r.message;
+    unsigned long long count = 0;
+    ASSERT_TRUE(store.getParamInt("install/org.qmx.test.pkg/shortc", count));
+    ASSERT_EQ(count, 4u);
+    std::vector<std::string> entries;
+    for (unsigned long long i = 0; i < count; i++) {
+        _guardchar<char> p;
+        ASSERT_TRUE(store.getParamStr(("install/org.qmx.test.pkg/shortc" + std::to_string(i)).c_str(), p));
+        entries.push_back(p.ptr);
+        EXPECT_TRUE(apptest::exists(p.ptr)) << p.ptr;
+    }
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(std::unique(entries.begin(), entries.end()), entries.end()) << "one file for two entries";
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    ScriptedAsker yes;
+    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    for (const std::string& e : entries) EXPECT_FALSE(apptest::exists(e)) << e;
 }
 
 TEST_F(InstallJob, NewerVersionWithIdenticalFilesIsRecorded) {

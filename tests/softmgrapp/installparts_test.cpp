@@ -4,12 +4,15 @@
 // desktop entries (checked with desktop-file-validate and parsed back), the daily
 // update check.
 #include <gtest/gtest.h>
+
+#include <set>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "apptest.h"
 #include "base/memio.h"
@@ -462,6 +465,23 @@ TEST(DesktopEntry, ValidAndExecParsesBackToTheArguments) {
         }
     }
     if (!validator) GTEST_SKIP() << "desktop-file-validate missing: entries not validated";
+}
+
+TEST(DesktopEntry, NamesThatWriteAlikeKeepTheirOwnFilesAndTheSameNameItsFile) {
+    PrivateHome home;
+    // Japanese names of one byte length, names apart only in punctuation, a plain name.
+    const char* names[] = {"\xE8\xA8\xAD\xE5\xAE\x9A", "\xE8\xA1\xA8\xE7\xA4\xBA", "Hello, Tool", "Hello; Tool",
+                           "Hello Tool", "Hello_Tool"};
+    std::set<std::string> paths;
+    for (const char* n : names) {
+        _guardchar<char> first, again;
+        ASSERT_TRUE(createSysShortcut(first, n, "Utility;", "/bin/x", nullptr, nullptr, false, nullptr, "org.q.p"));
+        ASSERT_TRUE(createSysShortcut(again, n, "Utility;", "/bin/x", nullptr, nullptr, false, nullptr, "org.q.p"));
+        EXPECT_STREQ(first.ptr, again.ptr) << "a reinstallation rewrites its own entry";
+        EXPECT_TRUE(paths.insert(first.ptr).second) << n << " shares " << first.ptr;
+    }
+    EXPECT_EQ(paths.count(home.path() + "/.local/share/applications/org.q.p-Hello_Tool.desktop"), 1u)
+        << "a name that needs no replacement keeps its plain file name";
 }
 
 TEST(DesktopEntry, ElevationThroughALauncherWord) {

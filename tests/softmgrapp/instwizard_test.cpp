@@ -108,6 +108,14 @@ protected:
         maker.injectClick(w, p.x + 6, p.y + e->height() / 2);
         maker.pumpAll();
     }
+    // Two clicks handled in one loop turn, before anything is painted.
+    void doubleClickOn(cPlatformWindow* w, cChildElement* e) {
+        sPoint p = {0, 0}, origin = {0, 0};
+        e->absPos(p);
+        e->root()->absPos(origin);
+        for (int i = 0; i < 2; i++) maker.injectClick(w, p.x - origin.x + 6, p.y - origin.y + e->height() / 2);
+        maker.pumpAll();
+    }
     void clickStep(cPlatformWindow* w, int step) {
         maker.injectClick(w, 30, 85 + 22 * step + 7);
         maker.pumpAll();
@@ -185,10 +193,22 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
         key(w, kReturn);
         clickOn(w, wz->licenceBox());
         shot("licence");
-        key(w, kReturn);
+        // Two Returns before the location page is painted: the second must not accept
+        // the page unseen.
+        maker.injectKey(w, kReturn);
+        EXPECT_TRUE(wz->pageUnseen());
+        maker.injectKey(w, kReturn);
+        maker.pumpAll();
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        EXPECT_FALSE(wz->pageUnseen());
+        // Back to the licence: a double click on Next shows the location page too.
+        clickStep(w, 2);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLicence);
+        clickOn(w, wz->licenceBox());
+        doubleClickOn(w, wz->nextButton());
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
-        EXPECT_STREQ(fs->pathEdit()->text(), "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
         EXPECT_TRUE(fs->pathEdit()->readonly());
         // What Browse does with the dialog's folder (the volume has room).
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
@@ -228,6 +248,8 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
         // No step is clickable on the Finish page.
         EXPECT_EQ(wz->active(30, 92), -1);
         shot("finish");
+        // Fast clicks on Close and a Return: the programs start once.
+        doubleClickOn(w, wz->nextButton());
         key(w, kReturn);
     };
     EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
@@ -276,7 +298,7 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
-        EXPECT_STREQ(fs->pathEdit()->text(), "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
         wz->installPanel()->fileOps = &gate;
         key(w, kReturn);
@@ -424,6 +446,75 @@ TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
         EXPECT_EQ(ctx.result, c.result);
         EXPECT_EQ(readTextFile(again.installFolder() + "/a.txt"), c.content);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Every page in every language: the buttons hold their words, the finish page's message
+// ends above the boxes and inside the page; a snapshot of each page for the eye
+// (wizard-<page>-<LANG>.png in the build folder).
+TEST_F(InstWizard, EveryPageInEveryLanguage) {
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        std::string lang = ciLangID(id);
+        SCOPED_TRACE(lang);
+        sPkgInstallContext ctx;
+        cMemConfig fresh;
+        ASSERT_TRUE(load(ctx));
+        ctx.store = &fresh;
+        sPackageForRemoval* old = ctx.packagesForRemoval.add();
+        old->name.set("Old Tool");
+        old->command.set("/bin/true");
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        std::string folder = home.path() + "/Apps-" + lang;
+        ASSERT_TRUE(apptest::makeDirs(folder));
+        cGateFS gate;
+        script.answers.clear();
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            auto shot = [&](const char* page) {
+                maker.pumpAll();
+                maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-" + page + "-" + lang + ".png").c_str());
+                EXPECT_LE(cWZIButton::neededWidth(wz->nextButton()->text(), 0), wz->nextButton()->width());
+            };
+            shot("intro");
+            key(w, kReturn);
+            clickOn(w, wz->readmeBox());
+            shot("notes");
+            key(w, kReturn);
+            clickOn(w, wz->licenceBox());
+            shot("licence");
+            key(w, kReturn);
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+            shot("deprecated");
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkLocation; }));
+            cFileSelectPanel* fs = wz->folderPage();
+            ASSERT_TRUE(fs->takeFolder(folder.c_str()));
+            EXPECT_LE(cWZIButton::neededWidth(fs->browseButton()->text(), 0), fs->browseButton()->width());
+            EXPECT_LT(fs->pathEdit()->x() + fs->pathEdit()->width(), fs->browseButton()->x());
+            shot("location");
+            wz->installPanel()->fileOps = &gate;
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));
+            shot("install");
+            gate.open = true;
+            ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+            cFinishPanel* fin = wz->finishPage();
+            ASSERT_GT(fin->actions().count(), 0);
+            EXPECT_GE(fin->actions().head->value.box->y(), fin->messageBottom());
+            shot("finish");
+            // The longest error text.
+            ctx.result = 8;
+            fin->init(&ctx);
+            EXPECT_LE(fin->messageBottom(), fin->height());
+            shot("error");
+            key(w, kReturn);
+        };
+        EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 0);
+    }
+    cSOPKGLang::applyLang(eLangENG);
 }
 
 }  // namespace

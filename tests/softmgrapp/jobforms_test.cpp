@@ -13,6 +13,7 @@
 #include "installtest.h"
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
+#include "softmgrapp/appcontrols.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/langselect.h"
 #include "softmgrapp/sopkglang.h"
@@ -132,6 +133,8 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
     PrivateHome home;
     cMemConfig store;
     ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    _guardchar<char> name;
+    ASSERT_TRUE(store.getParamStr("install/org.qmx.test.pkg/name", name) && !name.empty());
     // The form's job reads the application's store: run it through uninstallJob's
     // sent questions with a form hosting a cSentAsker instead.
     struct Case {
@@ -147,8 +150,11 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
+        cUninstallInitUI* form = nullptr;
         script.answer = [&](cChildElement* root, int depth) {
             if (depth < 2) return -2;
+            // The progress form steps aside while its question or message is shown.
+            EXPECT_FALSE(form->platformWindow()->visible()) << root->text();
             texts.push_back(root->text());
             return next < c.answers.size() ? c.answers[next++] : 1;
         };
@@ -156,7 +162,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         sPkgUninstallContext u;
         u.codeName.set("org.qmx.test.pkg");
         u.key.set("org.qmx.test.pkg");
-        cUninstallInitUI* form = new cUninstallInitUI;
+        form = new cUninstallInitUI;
         form->ctx = &u;
         struct cStoreJob : public cUninstallInitJob {
             cStoreJob(cUninstallInitUI* f, sPkgUninstallContext* c, cApplicationConfig* s)
@@ -171,10 +177,12 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             cApplicationConfig* store;
         };
         form->job = new cStoreJob(form, &u, &store);
+        form->store = &store;
         int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
         ASSERT_EQ(texts.size(), 2u);
-        EXPECT_EQ(texts[0], c.question) << "the job's language is applied by the form";
+        // The question names the package.
+        EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
         EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
@@ -310,6 +318,11 @@ TEST_F(JobForms, WindowlessMessageForm) {
     for (const Case& c : cases) {
         script.answer = [&](cChildElement*, int depth) {
             if (depth == 2 && c.kind == 4) maker.snapshotPNG(maker.lastWindow(), png.c_str());
+            // The carrier ("Software manager") is not shown behind its box.
+            cPlatformWindow* carrier = maker.findWindow("Software manager");
+            if (depth == 2) {
+                EXPECT_TRUE(carrier && !carrier->visible());
+            }
             return depth == 2 ? c.boxAnswer : -2;
         };
         EXPECT_EQ(cWLMsgForm::modal(c.kind, "Failed to delete the existing file!\nThe file is used by another process.", &maker), c.want) << c.kind << " " << c.boxAnswer;
@@ -418,6 +431,25 @@ TEST_F(JobForms, LanguageFormResultsLinkAndSnapshot) {
     };
     EXPECT_EQ(cLangSelectionForm::chooseLang(all, eLangTUR, "", nullptr, &maker), (int)eLangTUR);
     EXPECT_TRUE(apptest::exists(png));
+
+    // In each language the subtitle's lines end above the list's frame (langform-<LANG>.png).
+    _List<int> three;
+    for (int l : {(int)eLangENG, (int)eLangDEU, (int)eLangJPN}) *three.add() = l;
+    for (int lang : {(int)eLangENG, (int)eLangDEU, (int)eLangJPN, (int)eLangUKR}) {
+        cSOPKGLang::applyLang(lang);
+        script.answer = [&](cChildElement* root, int) {
+            cLangSelectionForm* f = static_cast<cLangSelectionForm*>(root);
+            maker.pumpAll();
+            cStaticElement* sub = f->subtitle();
+            EXPECT_LE(wrappedHeight(sub->text(), sub->font(), sub->width()), sub->height()) << ciLangID(lang);
+            EXPECT_LE(sub->y() + sub->height() + 3, f->grid()->parent()->y()) << ciLangID(lang);
+            maker.snapshotPNG(maker.lastWindow(),
+                              (std::string(QMX_BINARY_DIR) + "/langform-" + ciLangID(lang) + ".png").c_str());
+            return 0;
+        };
+        cLangSelectionForm::chooseLang(three, lang, "org.qmx.example.hello", nullptr, &maker);
+    }
+    cSOPKGLang::applyLang(eLangENG);
 
     // The language page's address: the code percent-encoded.
     struct {

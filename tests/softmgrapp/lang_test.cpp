@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "memconfig.h"
+#include "softmgrapp/appcontrols.h"
+#include "softmgrapp/finishpanel.h"
+#include "softmgrapp/instwizard.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
@@ -51,7 +55,7 @@ TEST(AppLangTables, NineLanguagesInTheirOrder) {
 TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     Table eng = load(cSOPKGLang::gLangs[0]);
     const std::map<std::string, size_t> counts = {
-        {"pkgm::fin", 14},  {"pkgm::fsel", 14}, {"pkgm::iini", 13},  {"pkgm::instp", 7},
+        {"pkgm::fin", 15},  {"pkgm::fsel", 14}, {"pkgm::iini", 13},  {"pkgm::instp", 7},
         {"pkgm::instw", 26}, {"pkgm::langs", 5}, {"pkgm::rem", 7},   {"pkgm::resp", 2},
         {"pkgm::softm", 18}, {"pkgm::unin", 12}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
     };
@@ -104,6 +108,118 @@ TEST(AppLangTables, EveryTranslationMatchesEnglishIndexesAndConversions) {
 TEST(AppLangTables, ConversionOracleSeesWhatPrintfSees) {
     EXPECT_EQ(conversions("%s is %lldMB, 100%% done"), (std::vector<std::string>{"%s", "%lld"}));
     EXPECT_EQ(conversions("%-08.3f%c"), (std::vector<std::string>{"%-08.3f", "%c"}));
+}
+
+// Every text of every language against the control it lands in, measured in the
+// control's font: a line must fit its room; a wrapped text its lines; a button grows
+// within its row. A failure names the language, the section and the index.
+TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
+    cSOPKGLang::init();
+    typedef cFontObject* (*tFont)();
+    const tFont title = mkWizTitleFont, std13 = mkStdFont, pass = mkBtnPassFont;
+    const tFont bold = [] { return mkBtnFont(false); }, link = [] { return mkBtnFont(true); };
+    auto lines = [](tFont f, int n) { return n * wrappedHeight("X", f(), 1000); };
+    enum eFit { kLine, kWrap, kButton };
+    struct sPlace {
+        const char* section;
+        std::vector<int> indexes;
+        eFit fit;
+        tFont font;
+        int width;   // the room on the line (kLine), the wrapping width (kWrap), the
+                     // button's own width in the layout (kButton)
+        int limit;   // kWrap: the height; kButton: the widest the row allows
+        const char* arg;  // fills a "%s" (or "%lld")
+        double factor = 0;  // kWrap: the line spacing (0: the canvas's; -1: the wizard title's)
+    };
+    const int wizTitleW = 636 - 220, finW = 410 - 21 - 10 + 1;
+    const std::vector<sPlace> places = {
+        // The wizard: title, step names (the bold one falls back to the regular weight),
+        // the Next/Close button (leftwards, up to the content area), acceptance boxes.
+        {"pkgm::instw", {8, 9, 10, 11, 12, 13, 19}, kWrap, title, wizTitleW,
+         cInstWizard::kTitleBottom - cInstWizard::kTitleTop, nullptr, -1},
+        {"pkgm::instw", {2, 3, 4, 5, 6, 7, 18}, kWrap, pass, cInstWizard::kStepNameWidth, lines(pass, 2), nullptr},
+        {"pkgm::instw", {1, 14}, kButton, bold, cInstWizard::kNextWidth, 410, nullptr},
+        {"pkgm::instw", {16, 17}, kLine, std13, 636 - 193 - 10 - 24, 0, nullptr},
+        {"pkgm::instw", {23}, kLine, std13, 390 - 10, 0, nullptr},
+        // The location page: Browse grows into the edit, which keeps 180 pixels.
+        {"pkgm::fsel", {0}, kButton, bold, 80, 410 - 20 - 30 - 21 - 180, nullptr},
+        {"pkgm::fsel", {2}, kWrap, pass, 410 - 80, 45, "Hello Tool Professional"},
+        {"pkgm::fsel", {4}, kLine, std13, 410 - 40 - 160, 0, nullptr},
+        {"pkgm::fsel", {5}, kLine, std13, 410 - 40 - 160, 0, "1024"},
+        {"pkgm::fsel", {3}, kLine, std13, 410 - 40, 0, "%s"},
+        {"pkgm::fsel", {6}, kWrap, std13, 410 - 40, 290 - 140, nullptr},
+        // The finish page: two title lines; the message grows down, leaving the boxes of
+        // two programs room after a success.
+        {"pkgm::fin", {0, 1}, kWrap, bold, finW, lines(bold, 2), nullptr},
+        {"pkgm::fin", {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, kWrap, std13, finW, 290 - 20 - 60, nullptr},
+        {"pkgm::fin", {13, 14}, kWrap, std13, finW, 290 - 20 - 60 - 2 * 25 - 50, nullptr},
+        // The installation page's stage line.
+        {"pkgm::instp", {0, 2, 3, 4}, kLine, std13, 410 - 40 - 20, 0, nullptr},
+        // The language form: title, a two-line subtitle, Start (leftwards, beside the link).
+        {"pkgm::langs", {0}, kLine, title, 380 - 25, 0, nullptr},  // the big font's fallback, in the sheet
+        {"pkgm::langs", {1}, kWrap, std13, 380 - 25, lines(std13, 2), nullptr},
+        {"pkgm::langs", {2}, kButton, bold, 100, 160, nullptr},
+        {"pkgm::langs", {4}, kLine, std13, 400 - 16 - 160 - 10 - 15, 0, nullptr},
+        // The manager: column captions, buttons, details, links, status lines.
+        {"pkgm::softm", {2}, kLine, std13, 310 - 10, 0, nullptr},
+        {"pkgm::softm", {3, 4}, kLine, std13, 160 - 12, 0, nullptr},
+        {"pkgm::softm", {5, 6}, kButton, bold, 115, 170, nullptr},
+        {"pkgm::softm", {12}, kButton, bold, 114, 300, nullptr},
+        // Version and date beside a link at its usual place; links from the version
+        // texts' end to the panel's edge.
+        {"pkgm::softm", {7}, kLine, std13, 390 - 5 - 85, 0, "10.20.300.4000"},
+        {"pkgm::softm", {8}, kLine, std13, 390 - 5 - 85, 0, "31.12.2026 23:59:59"},
+        {"pkgm::softm", {9, 10, 11}, kLine, link, 680 - 290, 0, nullptr},
+        {"pkgm::softm", {13, 15}, kLine, std13, 680, 0, nullptr},
+        {"pkgm::softm", {16}, kLine, std13, 670 - 150 - 2 * 100 - 12, 0, nullptr},
+        {"pkgm::softm", {17}, kLine, link, 770 - 45 - 47 - 300 - 20, 0, nullptr},
+        // The one-line status of the small progress forms.
+        {"pkgm::unin", {1}, kLine, std13, 340, 0, nullptr},
+        {"pkgm::iini", {1}, kLine, std13, 340, 0, nullptr},
+        {"pkgm::resp", {1}, kLine, std13, 340, 0, nullptr},
+    };
+    std::vector<std::string> failures;
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        for (const sPlace& p : places) {
+            for (int i : p.indexes) {
+                const char* raw = cCiomLangData::string(p.section, i);
+                ASSERT_NE(raw, nullptr) << ciLangID(id) << " " << p.section << " " << i;
+                std::string t = raw, arg = p.arg ? p.arg : "";
+                if (arg == "%s") {  // the size line holds the language's "approximately %lldMB"
+                    arg = cCiomLangData::string("pkgm::fsel", 5);
+                    arg.replace(arg.find("%lld"), 4, "1024");
+                }
+                for (const char* conv : {"%s", "%lld"}) {
+                    size_t at = t.find(conv);
+                    if (at != std::string::npos && p.arg) t.replace(at, strlen(conv), arg);
+                }
+                int need = 0, room = p.width;
+                if (p.fit == kLine) need = textExtent(t.c_str(), p.font()).cx;
+                if (p.fit == kButton) need = cWZIButton::neededWidth(t.c_str(), p.width), room = p.limit;
+                double factor = p.factor < 0 ? cInstWizard::titleLineFactor() : p.factor;
+                if (p.fit == kWrap) need = wrappedHeight(t.c_str(), p.font(), p.width, factor), room = p.limit;
+                if (need > room)
+                    failures.push_back(std::string(ciLangID(id)) + " " + p.section + " " + std::to_string(i) + ": " +
+                                       std::to_string(need) + " > " + std::to_string(room) + " \"" + t + "\"");
+            }
+        }
+        // Rows shared by two texts: the tab and the update-check text; the Start button
+        // and the link left of it.
+        int tab = textExtent(cCiomLangData::string("pkgm::softm", 1), mkSelectHdrFont()).cx + 38;
+        int checking = textExtent(cCiomLangData::string("pkgm::softm", 14), std13()).cx;
+        if (45 + tab + 20 + checking > 770 - 82)
+            failures.push_back(std::string(ciLangID(id)) + " pkgm::softm 1+14: tab and check text");
+        int start = cWZIButton::neededWidth(cCiomLangData::string("pkgm::langs", 2), 100);
+        int other = textExtent(cCiomLangData::string("pkgm::langs", 4), std13()).cx;
+        if (15 + other + 10 > 400 - 16 - start)
+            failures.push_back(std::string(ciLangID(id)) + " pkgm::langs 2+4: link and Start");
+    }
+    cSOPKGLang::applyLang(eLangENG);
+    std::string all;
+    for (auto& f : failures) all += f + "\n";
+    EXPECT_TRUE(failures.empty()) << failures.size() << " texts do not fit:\n" << all;
 }
 
 class StoredLanguage : public ::testing::Test {

@@ -126,6 +126,7 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
         EXPECT_TRUE(f->refreshButton()->enabled());
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->checking(); }));
         m->pumpAll();
+        EXPECT_FALSE(f->checkingText()->visible_child()) << "and hides it at the end";
         EXPECT_STREQ(f->list()->text(0, 4), "Update available");
         EXPECT_STREQ(f->list()->text(1, 4), "") << "1.5 is not newer than 2.0";
         EXPECT_TRUE(f->currentItem());
@@ -145,6 +146,50 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
     EXPECT_TRUE(checked);
 }
 
+// In every language: each button holds its word, each link its whole text inside the
+// details panel, the list's columns their captions and values; one snapshot each.
+TEST_F(Manager, EveryLanguageFitsItsControls) {
+    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    std::string answer = "2.0\r\nhttp://h.example/files/u.zip\r\nhttp://h.example/\r\n";
+    ASSERT_TRUE(testutil::writeFile(work.file("org.a.answer"), answer.data(), answer.size()));
+    PyServer server({serverScript(), work.path()});
+    ASSERT_NE(server.port(), 0);
+    ServerEnv env(server.port());  // an update is offered: both buttons and the column show
+    addPackage(store, "org.a", v(1, 2), "Alpha Tool Professional", "http://alpha.example/");
+    store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
+    store.setParamStr("install/org.a/updates", "http://alpha.example/updates", -1);
+    store.setParamStr("install/org.a/cplns0", "Alpha Tool", -1);
+    store.setParamStr("install/org.a/cplcs0", "/bin/true", -1);
+    apptest::makeDirs(outDir());
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        SCOPED_TRACE(ciLangID(id));
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+            cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+            if (!f) return 0;
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && !f->checking() && f->itemCount() == 1; }));
+            m->pumpAll();
+            EXPECT_TRUE(f->updateButton()->visible_child());
+            for (cWZIButton* b : {f->updateButton(), f->uninstallButton(), f->refreshButton()})
+                EXPECT_LE(cWZIButton::neededWidth(b->text(), 0), b->width()) << b->text();
+            EXPECT_GE(f->updateButton()->x() + f->updateButton()->width() + 15, f->updateButton()->x());
+            EXPECT_LE(f->updateButton()->x() + f->updateButton()->width() + 15, f->uninstallButton()->x());
+            int panelW = f->detailsPanel()->width();
+            for (cLinkElement* link : {f->publisherLink()}) {
+                sSize want = {0, 0};
+                link->wantsSize(want);
+                EXPECT_LE(link->x() + want.cx, panelW) << link->text();
+            }
+            // The day alone in the list; its caption and the values in their columns.
+            EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
+            m->snapshotPNG(w, (outDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
+            return 0;
+        };
+        EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    }
+}
+
 TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
     PyServer server({serverScript(), work.path()});
@@ -156,6 +201,11 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
         if (!f) return -2;
         EXPECT_TRUE(pumpUntil(m, [&] { return f->itemCount() == 1 && f->checking(); }));
+        m->pumpAll();
+        EXPECT_TRUE(f->checkingText()->visible_child()) << "the check shows its text while it asks";
+        EXPECT_STREQ(f->checkingText()->text(), "Checking for updates...");
+        apptest::makeDirs(outDir());
+        m->snapshotPNG(w, (outDir() + "/softmgr_checking.png").c_str());
         usleep(200000);
         pressed = std::chrono::steady_clock::now();
         m->injectKey(w, 'Q', kModCtrl);

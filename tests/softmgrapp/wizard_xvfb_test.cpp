@@ -4,6 +4,7 @@
 // the installed files, the registry and the on-completion program's greeting.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -229,6 +230,64 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
         usleep(100000);
     }
     EXPECT_NE(text.find("Hello! Thank you for installing Hello Tool."), std::string::npos) << text;
+}
+
+// A user who may not write to "/" (nobody, when the test runs as root) installs with the
+// offered folder, $HOME/Applications; a double click on the licence page's Next shows the
+// location page instead of accepting it unseen.
+TEST_F(WizardXvfb, OrdinaryUserInstallsToTheOfferedFolderAndADoubleClickSkipsNoPage) {
+    bool drop = geteuid() == 0;
+    if (!drop && access("/", W_OK) == 0) GTEST_SKIP() << "this user may write to /";
+    std::string bundle = out.file("HelloTool.app");
+    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
+    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    const uid_t nobody = 65534;
+    if (drop) {
+        for (const std::string& d : {home.path(), out.path()})
+            ASSERT_EQ(testutil::run({"chown", "-R", "65534:65534", d}), 0) << d;
+    }
+    std::string log = out.file("installer.log"), program = bundle + "/Contents/MacOS/Installer";
+    installer = fork();
+    if (installer == 0) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        setenv("HOME", home.path().c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+        if (drop && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(126);
+        execl(program.c_str(), program.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(installer, 0);
+    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
+        return n.empty() && g.find("380x370") != std::string::npos;
+    });
+    ASSERT_FALSE(lang.empty());
+    xdo({"key", "Return"});
+    std::string w = waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    ASSERT_FALSE(w.empty());
+    const int nextX = 560, nextY = 404, boxX = 200, boxY = 377;
+    click(w, nextX, nextY);
+    click(w, boxX, boxY);
+    click(w, nextX, nextY);
+    click(w, boxX, boxY);
+    xdo({"mousemove", "--window", w, std::to_string(nextX), std::to_string(nextY), "click", "--repeat", "2", "--delay",
+         "150", "1"});
+    usleep(1500000);
+    std::string apps = home.path() + "/Applications";
+    ASSERT_FALSE(apptest::exists(apps + "/bin/hello")) << "the double click installed from the location page unseen";
+    shot(w, "8-double-click-location");
+    click(w, nextX, nextY);  // the offered folder
+    for (int i = 0; i < 100 && !apptest::exists(home.path() + "/.qmx/install.hive"); i++) usleep(100000);
+    usleep(1000000);
+    shot(w, "9-offered-folder-finish");
+    click(w, nextX, nextY);
+    EXPECT_EQ(finish(15000), 0);
+    struct stat st;
+    ASSERT_EQ(stat((apps + "/bin/hello").c_str(), &st), 0) << "installed to " << apps;
+    if (drop) {
+        EXPECT_EQ(st.st_uid, nobody);
+    }
 }
 
 }  // namespace
