@@ -13,8 +13,8 @@ Every folder of src/ is one library. For each library this script lists the libr
   - a library includes one that is not above it in the README's order, or the link
     lists form a loop;
   - a folder of src/ is missing from the order or from CMakeLists.txt;
-  - a test program (tests/<lib>, linked with <lib> alone) includes a library <lib> does
-    not reach;
+  - a test program (tests/<lib>, linked with <lib> and what CMakeLists.txt adds for
+    test_<lib>) includes a library those do not reach;
   - inside the ui library, a file includes a layer above its own: the framework
     (src/ui) is beneath the controls (src/ui/controls), which are beneath the standard
     dialogs (src/ui/dialogs).
