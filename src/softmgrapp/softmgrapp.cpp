@@ -18,6 +18,7 @@
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/version.h"
 #include "ui/ciappconfig.h"
+#include "ui/controls/hint.h"
 #include "ui/theme.h"
 
 cSoftMgrApp::~cSoftMgrApp() {}
@@ -147,6 +148,8 @@ int cSoftMgrApp::run() {
 }
 
 const unsigned int* cSoftMgrApp::appIconData() { return iconColorData(); }
+
+tHintMaker cSoftMgrApp::appHintMaker() { return cHintMaster::maker(); }
 
 namespace {
 

@@ -23,6 +23,8 @@ public:
     void onDestroy() override {}
     const unsigned int* appIconData() override;
     int appIconDim() override { return kIconDim; }
+    // The toolkit's hint master (tool tips of the wizard and manager controls).
+    tHintMaker appHintMaker() override;
 
     static const int kIconDim = 128;
 

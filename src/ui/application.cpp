@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "ciplatform/windowmaker.h"
-#include "ui/controls/hint.h"
 #include "ui/lang.h"
 
 static cCIApplication* gApplication = nullptr;
@@ -29,6 +28,8 @@ cCIApplication::~cCIApplication() {
 const unsigned int* cCIApplication::appIconData() { return nullptr; }
 
 int cCIApplication::appIconDim() { return 0; }
+
+tHintMaker cCIApplication::appHintMaker() { return nullptr; }
 
 cCIApplication* cCIApplication::appRef() { return gApplication; }
 
@@ -83,7 +84,7 @@ int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, 
                 // The toolkit's own texts join the tables and the applied language is
                 // applied again with them (only the first time does anything).
                 cCiomToolkitLang::init();
-                cHintMaster::install();
+                if (tHintMaker maker = app->appHintMaker()) setHintMaker(maker);
                 exitCode = app->run();
             } else {
                 exitCode = 1;

@@ -48,6 +48,7 @@ public:
         sawMakerInRun = windowMaker() != nullptr && windowMaker()->headless();
         // The toolkit's own texts were merged in when the window maker came up.
         sawToolkitTexts = cLibLang::gCiomLang.section("ciom::messages") != nullptr;
+        sawHintMaker = hintMaker() == &noHint;
         if (config()) {
             config()->setParamInt32("app/runs", (unsigned)storedBefore + 1);
             config()->saveConfig();
@@ -63,9 +64,11 @@ public:
     ~TestApp() override { gEvents.push_back("deleted"); }
     const unsigned int* appIconData() override { return myIcon; }
     int appIconDim() override { return 4; }
+    static cChildElement* noHint(cChildElement*) { return nullptr; }
+    tHintMaker appHintMaker() override { return &noHint; }
 
     // Read back by the test after the object is gone.
-    static bool sawSelf, sawStore, sawMakerInInit, sawMakerInRun, sawArgs, sawToolkitTexts;
+    static bool sawSelf, sawStore, sawMakerInInit, sawMakerInRun, sawArgs, sawToolkitTexts, sawHintMaker;
     static int storedBefore;
     static std::string exe, folder, storeFolder;
 
@@ -74,7 +77,7 @@ private:
     unsigned int myIcon[16] = {0xFF0000FF};
 };
 bool TestApp::sawSelf, TestApp::sawStore, TestApp::sawMakerInInit, TestApp::sawMakerInRun, TestApp::sawArgs,
-    TestApp::sawToolkitTexts;
+    TestApp::sawToolkitTexts, TestApp::sawHintMaker;
 int TestApp::storedBefore;
 std::string TestApp::exe, TestApp::folder, TestApp::storeFolder;
 
@@ -87,7 +90,7 @@ protected:
         unsetenv("DISPLAY");
         gEvents.clear();
         TestApp::sawSelf = TestApp::sawStore = TestApp::sawMakerInInit = TestApp::sawMakerInRun = false;
-        TestApp::sawArgs = false;
+        TestApp::sawArgs = TestApp::sawHintMaker = false;
         TestApp::storedBefore = -1;
         TestApp::exe.clear();
         TestApp::folder.clear();
@@ -97,6 +100,7 @@ protected:
         if (hadHome) setenv("HOME", oldHome.c_str(), 1);
         else unsetenv("HOME");
         if (hadDisplay) setenv("DISPLAY", oldDisplay.c_str(), 1);
+        setHintMaker(nullptr);
     }
     int runOnce(const Behaviour& b, cCIAppConfig* store) {
         char a0[] = "definitely-not-the-executable", a1[] = "verb";
@@ -135,6 +139,7 @@ TEST_F(AppTest, HooksRunInOrderWithTheRightExitCode) {
         if (k.events.size() == 4) {
             EXPECT_TRUE(TestApp::sawMakerInRun) << k.what;
             EXPECT_TRUE(TestApp::sawToolkitTexts) << k.what;
+            EXPECT_TRUE(TestApp::sawHintMaker) << k.what;  // the application's own
         }
     }
     EXPECT_EQ(1, cCIApplication::runApp(nullptr, nullptr, 0, 0, 0, nullptr, new cCIAppConfig, "qmxapp"));

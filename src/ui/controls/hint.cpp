@@ -22,6 +22,8 @@ cChildElement* makeHint(cChildElement* owner) {
 
 }  // namespace
 
+tHintMaker cHintMaster::maker() { return makeHint; }
+
 void cHintMaster::install() { setHintMaker(makeHint); }
 
 cHintMaster::~cHintMaster() {

@@ -4,6 +4,7 @@
 
 #include "base/buffers.h"
 #include "ui/childelement.h"
+#include "ui/hintholder.h"
 
 class cWindowHolder;
 
@@ -12,7 +13,9 @@ public:
     cHintMaster() {}
     ~cHintMaster() override;
 
-    // Installs the hint maker every element's displayHint uses.
+    // The maker that opens a hint master for an element's displayHint; install() makes it
+    // the one every element uses.
+    static tHintMaker maker();
     static void install();
 
     // Opens the hint for the owner: at pos (screen) when given, else below the owner
