@@ -276,7 +276,8 @@ bool cInstWizard::onFormAccept() {
         case pkInstall: break;
         case pkFinish:
             myFinish->finalize();
-            end_modal(0);
+            // The program's end code says whether the installation was made.
+            end_modal(myCtx && myCtx->result != 0 ? 1 : 0);
             break;
     }
     return true;
