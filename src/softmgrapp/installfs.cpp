@@ -43,6 +43,8 @@ bool cInstallFS::sync(int fd) {
     return r == 0;
 }
 
+void cInstallFS::startWriteback(int fd) { sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 bool cInstallFS::syncFolder(const char* path) {
     if (!path || !*path) return false;
     int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

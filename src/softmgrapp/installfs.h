@@ -20,6 +20,8 @@ public:
     virtual bool close(int fd);
     // Flushes a file's data to the disk.
     virtual bool sync(int fd);
+    // Lets the disk begin writing a file's data (a hint; sync still has to follow).
+    virtual void startWriteback(int fd);
     // Flushes a folder's entries (names created, renamed or removed) to the disk.
     virtual bool syncFolder(const char* path);
     // Sets the permission bits of an open file.

@@ -18,6 +18,9 @@
 namespace {
 
 const long long kCopyChunk = 65536;
+// Unpacked files kept open until they are flushed, so that the disk writes them while
+// the next ones are unpacked.
+const int kOpenFlushes = 8;
 const char kJournalMagic[] = "QMXINFLIGHT 2";
 // Version 1 had no folder lines ("M", "D"); it is still read.
 const char kJournalMagicV1[] = "QMXINFLIGHT 1";
@@ -30,6 +33,7 @@ struct sFlight {
     _guardchar<char> tmp, bkp;
     bool existed = false;   // the target was there when the journal was written
     bool tmpMade = false;   // our temporary file exists
+    int fd = -1;            // still open: written, not yet flushed
     bool backedUp = false;  // the target is at the backup name
     bool applied = false;   // the new file is at the target
 };
@@ -246,6 +250,7 @@ private:
     bool backup();
     bool apply();
     bool flushFolders();
+    bool settle(int keep);
     void removeTemps();
     bool restoreBackups();
     void rollBack();
@@ -264,6 +269,9 @@ private:
     _List<_guardchar<char> > roots;  // the installation folder and the absolute bases
     _List<_guardchar<char> > toMake;  // folders missing before the run, top first
     cFasterTreeList<cStringKey, int> seen;  // folders of the targets already checked
+    // Unpacked files not yet flushed: how many, and the oldest's place in the flights.
+    int openCount = 0;
+    _List<sFlight>::sItem* oldest = nullptr;
     int fileCount = 0;
     _guardchar<char> manager, managerShortcut;
 };
@@ -296,7 +304,8 @@ bool cInstallRun::prepare() {
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
         if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
-        // Below its base no part of a target's path may be a link.
+        // Below its base (where the package makes its folders) no part of a target's path
+        // may be a link; each folder is looked at once.
         const char* root = rootOf(roots, c.target.ptr);
         _guardchar<char> folder;
         if (!parentFolder(c.target.ptr, folder)) return fail(eIJCannotRecover, c.target.ptr), false;
@@ -311,9 +320,9 @@ bool cInstallRun::prepare() {
             }
             seen.insert_new(pathKey(folder.ptr));
             int kind = objKind(folder.ptr);
-            if (kind == 0 && !addUnique(toMake, folder.ptr)) return fail(eIJCannotRecover, folder.ptr), false;
-            if (kind == 1 || (kind == 3 && root && (isBelow(folder.ptr, root) || strcmp(folder.ptr, root) == 0)))
-                return fail(eIJBadObject, folder.ptr), false;
+            _guardchar<char>* made = kind == 0 ? toMake.add() : nullptr;
+            if (kind == 0 && !(made && made->set(folder.ptr))) return fail(eIJCannotRecover, folder.ptr), false;
+            if (kind == 1 || (kind == 3 && root && isBelow(folder.ptr, root))) return fail(eIJBadObject, folder.ptr), false;
             *p = keep;
             if (!keep) break;
         }
@@ -379,11 +388,35 @@ unsigned int cInstallRun::unpack(sFlight& f) {
     unsigned char got[32];
     sha256_finish(&sha, got);
     if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
-    // The mode and the data are on the disk before the file is moved into place.
     if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
-    if (r == eIJOk && !fs->sync(fd)) r = eIJCannotWrite;
-    if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
-    return r;
+    if (r != eIJOk) {
+        fs->close(fd);
+        return r;
+    }
+    // Flushed a few files later (settle), its writing to the disk begun now: the disk
+    // works while the next files are unpacked.
+    fs->startWriteback(fd);
+    f.fd = fd;
+    return eIJOk;
+}
+
+// Flushes and closes the files still open, all but the last `keep`; false (with the
+// failure set) when one could not be flushed or closed.
+bool cInstallRun::settle(int keep) {
+    for (; openCount > keep; oldest = oldest->next) {
+        sFlight& f = oldest->value;
+        if (f.fd < 0) continue;
+        bool ok = fs->sync(f.fd);
+        ok = fs->close(f.fd) && ok;
+        f.fd = -1;
+        openCount--;
+        if (!ok) {
+            // Every file open is closed before the failure goes up.
+            settle(0);
+            return fail(eIJCannotWrite, f.tmp.ptr), false;
+        }
+    }
+    return true;
 }
 
 void cInstallRun::removeTemps() {
@@ -629,7 +662,15 @@ unsigned int cInstallRun::run() {
     for (auto* it = flights.head; it; it = it->next) {
         stage(1 + n++);
         unsigned int r = unpack(it->value);
+        if (r == eIJOk && openCount++ == 0) oldest = it;
+        // The data and the mode of every file are on the disk before any is moved.
+        if (r == eIJOk && !settle(it->next ? kOpenFlushes : 0)) {
+            stage(fileCount + 3);
+            rollBack();
+            return 1;
+        }
         if (r != eIJOk) {
+            settle(0);
             fail(r, it->value.tmp.ptr);
             stage(fileCount + 3);
             // The journal goes only when every temporary file did: one left behind is

@@ -172,7 +172,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
     if (!complete || journal.save(ctx.journalPath.ptr, true, fs) == 0) {
-        if (recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNCancelled;
+        // Put back as it was (the journal stays when that fails); not removed either way.
+        recoverInterrupted(ctx.journalPath.ptr, fs);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one.
