@@ -1,6 +1,8 @@
 // Uninstallation of one package and removal of deprecated packages.
 #include "softmgrapp/uninstall.h"
 
+#include <errno.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -76,17 +78,19 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
 }
 
 // Removes `folder` and each parent while they are empty folders that the package may
-// remove: below its installation folder, or made by the installation.
-void rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
+// remove: below its installation folder, or made by the installation. False when one of
+// them could not be removed for another reason than what it still holds.
+bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
     _guardchar<char> p;
-    if (!p.set(folder)) return;
+    if (!p.set(folder)) return false;
     for (;;) {
         bool made = false;
         for (auto* it = record.dirs.head; it && !made; it = it->next) made = strcmp(it->value.ptr, p.ptr) == 0;
-        if (!made && !isBelow(p.ptr, record.path.ptr)) return;
-        if (objKind(p.ptr) != 2 || !fs->rmdir(p.ptr)) return;
+        if ((!made && !isBelow(p.ptr, record.path.ptr)) || objKind(p.ptr) != 2) return true;
+        errno = 0;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
         char* cut = strrchr(p.ptr, '/');
-        if (!cut || cut == p.ptr) return;
+        if (!cut || cut == p.ptr) return true;
         *cut = 0;
     }
 }
@@ -186,10 +190,11 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     }
     // Folders the package leaves empty: up to its installation folder, and those it made.
     for (auto* it = record.files.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder))
-            rmPackageFolders(folder.ptr, record, fs);
+        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
+            !rmPackageFolders(folder.ptr, record, fs))
+            complete = false;
     for (auto* it = record.dirs.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr)) rmPackageFolders(it->value.ptr, record, fs);
+        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, record, fs)) complete = false;
     for (auto* s = ctx.shortcuts.head; s; s = s->next)
         if (!rmFileClean(s->value.ptr, nullptr, fs)) complete = false;
     if (!complete) return eUNIncomplete;
