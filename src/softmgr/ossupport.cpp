@@ -2,6 +2,8 @@
 // the Software Manager's place and the background update check.
 #include "softmgr/ossupport.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -231,20 +233,31 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     t.add("\nStartupNotify=false\n");
     if (!t.ok) return false;
 
-    // Written beside the entry under a fresh name, then renamed over it.
+    // Written beside the entry as "<entry>.tmp" (a leftover of an interrupted run is the
+    // entry's own and is replaced), flushed, then renamed over it.
     _guardchar<char> tmp;
     const char* slash = strrchr(path, '/');
-    long long folder = slash ? slash - path + 1 : 0;
-    if (!tmp.set(folder + 14)) return false;
-    memcpy(tmp.ptr, path, (size_t)folder);
-    memcpy(tmp.ptr + folder, ".qmx-XXXXXX", 12);
-    int fd = mkstemp(tmp.ptr);
+    long long n = (long long)strlen(path);
+    if (!tmp.set(n + 4)) return false;
+    memcpy(tmp.ptr, path, (size_t)n);
+    memcpy(tmp.ptr + n, ".tmp", 5);
+    if (unlink(tmp.ptr) != 0 && errno != ENOENT) return false;
+    int fd = open(tmp.ptr, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, t.buf.ptr, t.n) && fchmod(fd, 0644) == 0;
+    bool ok = writeAll(fd, t.buf.ptr, t.n) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = rename(tmp.ptr, path) == 0;
-    if (!ok) unlink(tmp.ptr);
-    return ok;
+    if (!ok) {
+        unlink(tmp.ptr);
+        return false;
+    }
+    if (!slash) return true;
+    _guardchar<char> folder;
+    if (!folder.set(path, slash == path ? 1 : slash - path)) return false;
+    int dfd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return false;
+    ok = fsync(dfd) == 0;
+    return ::close(dfd) == 0 && ok;
 }
 
 bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* categories, const char* executable,

@@ -45,6 +45,8 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     cFasterTreeList<cStringKey, sExistingFileItem> existingFiles;
     cFasterTreeList<cStringKey, _guardchar<char> > existingShortcuts;
     _List<_guardchar<char> > newShortcuts;
+    // Folders an interrupted run made before it committed (its journal tells).
+    _List<_guardchar<char> > madeFolders;
 
     // The package file, open for the whole run (the payload is read from it).
     cFileIO packageFile;

@@ -36,6 +36,25 @@ bool cInstallFS::write(int fd, const void* data, long long n) {
 
 bool cInstallFS::close(int fd) { return fd >= 0 && ::close(fd) == 0; }
 
+bool cInstallFS::sync(int fd) {
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+void cInstallFS::startWriteback(int fd) { sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+bool cInstallFS::syncFolder(const char* path) {
+    if (!path || !*path) return false;
+    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = sync(fd);
+    return ::close(fd) == 0 && ok;
+}
+
+bool cInstallFS::chmod(int fd, int mode) { return ::fchmod(fd, (mode_t)mode) == 0; }
+
 bool cInstallFS::canOpenForWrite(const char* path) {
     if (!path) return false;
     int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -97,7 +116,7 @@ bool isBelow(const char* path, const char* base) {
     return strncmp(path, base, n) == 0 && path[n] == '/' && path[n + 1] != 0;
 }
 
-bool makeFolderChain(const char* folder, cInstallFS* fs) {
+bool makeFolderChain(const char* folder, cInstallFS* fs, const char* base, _List<_guardchar<char> >* created) {
     if (!fs) fs = cInstallFS::plain();
     if (!folder || folder[0] != '/') return false;
     _guardchar<char> p;
@@ -110,17 +129,41 @@ bool makeFolderChain(const char* folder, cInstallFS* fs) {
         p.ptr[i] = 0;
         int kind = objKind(p.ptr);
         bool ok = true;
-        if (kind == 0)
+        if (kind == 0) {
             ok = fs->mkdir(p.ptr);
-        else if (kind != 2)
-            ok = kind == 3 && objKind(p.ptr) == 3 && [&] {
-                // A link to a folder is an acceptable part of a chain the user set up.
-                struct stat st;
-                return stat(p.ptr, &st) == 0 && S_ISDIR(st.st_mode);
-            }();
+            if (ok && created) {
+                _guardchar<char>* c = created->add();
+                ok = c && c->set(p.ptr);
+            }
+        } else if (kind != 2) {
+            // A link to a folder is an acceptable part of a chain the user set up, never
+            // where the package makes its own folders.
+            struct stat st;
+            ok = kind == 3 && !(base && isBelow(p.ptr, base)) && stat(p.ptr, &st) == 0 && S_ISDIR(st.st_mode);
+        }
         p.ptr[i] = keep;
         if (!ok) return false;
     }
+    return true;
+}
+
+bool noLinkBelow(const char* path, const char* base) {
+    if (!isBelow(path, base)) return false;
+    _guardchar<char> p;
+    if (!p.set(path)) return false;
+    for (;;) {
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return false;
+        *cut = 0;
+        if (!isBelow(p.ptr, base)) return objKind(p.ptr) == 2;
+        if (objKind(p.ptr) != 2) return false;
+    }
+}
+
+bool parentFolder(const char* path, _guardchar<char>& out) {
+    if (!path || path[0] != '/' || !out.set(path)) return false;
+    char* cut = strrchr(out.ptr, '/');
+    cut[cut == out.ptr ? 1 : 0] = 0;
     return true;
 }
 
@@ -138,8 +181,10 @@ bool rmFileClean(const char* path, const char* stopAbove, cInstallFS* fs) {
         while (cut > p.ptr && cut[-1] == '/') cut--;
         *cut = 0;
         // Only folders strictly below the stop folder go; rmdir refuses a folder that
-        // still holds something, which ends the walk.
-        if (!isBelow(p.ptr, stopAbove) || objKind(p.ptr) != 2 || !fs->rmdir(p.ptr)) return true;
+        // still holds something, which ends the walk (any other refusal is a failure).
+        if (!isBelow(p.ptr, stopAbove) || objKind(p.ptr) != 2) return true;
+        errno = 0;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
     }
 }
 

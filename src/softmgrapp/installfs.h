@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/buffers.h"
+#include "base/lists.h"
 
 class cInstallFS {
 public:
@@ -17,6 +18,14 @@ public:
     virtual bool write(int fd, const void* data, long long n);
     // False when the close reported a failure (the file's data may be lost).
     virtual bool close(int fd);
+    // Flushes a file's data to the disk.
+    virtual bool sync(int fd);
+    // Lets the disk begin writing a file's data (a hint; sync still has to follow).
+    virtual void startWriteback(int fd);
+    // Flushes a folder's entries (names created, renamed or removed) to the disk.
+    virtual bool syncFolder(const char* path);
+    // Sets the permission bits of an open file.
+    virtual bool chmod(int fd, int mode);
     // Opens an existing regular file for writing without creating or truncating it,
     // and closes it again: whether it could be replaced.
     virtual bool canOpenForWrite(const char* path);
@@ -34,12 +43,24 @@ int objKind(const char* path);
 
 // Makes sure the folders of a path's chain exist, creating missing ones from the top
 // down. False for a relative path, or when a part is not a folder or cannot be made.
-bool makeFolderChain(const char* folder, cInstallFS* fs = nullptr);
+// A link to a folder is accepted as a part of the chain only at or above `base`: below
+// it (the folders a package makes) every part must be a real folder. Each folder made
+// is added to `created` (top first) when given.
+bool makeFolderChain(const char* folder, cInstallFS* fs = nullptr, const char* base = nullptr,
+                     _List<_guardchar<char> >* created = nullptr);
+
+// Whether `path` lies below `base` and every folder from `base` down to the path's own
+// folder is a real folder (no link).
+bool noLinkBelow(const char* path, const char* base);
+
+// The folder part of a path ("/a/b" for "/a/b/c", "/" for "/c").
+bool parentFolder(const char* path, _guardchar<char>& out);
 
 // Removes a regular file, then each parent folder it leaves empty, but never `stopAbove`
 // nor anything outside it: only folders strictly below it are removed (with a null
 // `stopAbove` no folder is removed). True when nothing is left at the path; false for
-// a folder or another object there, or when the file cannot be removed.
+// a folder or another object there, or when the file or an emptied folder cannot be
+// removed.
 bool rmFileClean(const char* path, const char* stopAbove = nullptr, cInstallFS* fs = nullptr);
 
 // Moves a file that can be opened for writing (so a busy or protected file is found

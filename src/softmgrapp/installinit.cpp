@@ -2,12 +2,18 @@
 // and every file the package is going to write.
 #include "softmgrapp/installinit.h"
 
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/ossupport.h"
 #include "softmgrapp/installfs.h"
+#include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
 #include "ui/application.h"
 #include "ui/ciappconfig.h"
@@ -49,6 +55,15 @@ int isPossibleInstallPath(const char* path) {
 }
 
 namespace {
+
+// Whether an installed file has the permission bits its record asks for (any when the
+// record leaves them to the umask).
+bool modeIs(const cSoftPkgScenario::sCopiedFile& f) {
+    if (f.owner == 8 && f.group == 8 && f.others == 8) return true;
+    struct stat st;
+    return lstat(f.target.ptr, &st) == 0 &&
+           (int)(st.st_mode & 0777) == ((f.owner & 7) * 8 + (f.group & 7)) * 8 + (f.others & 7);
+}
 
 bool hashFile(const char* path, unsigned char digest[32]) {
     cFileIO f;
@@ -152,7 +167,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
         if (old) {
             old->kept = true;
-            if (memcmp(old->digest, f.digest, 32) == 0) {
+            if (memcmp(old->digest, f.digest, 32) == 0 && modeIs(f)) {
                 f.others = kUnchangedFile;
                 continue;
             }
@@ -213,6 +228,29 @@ void collectDeprecated(sPkgInstallContext& ctx) {
     }
 }
 
+// The real path of a folder: of its longest existing part, the rest appended as it is.
+bool resolveFolder(const char* folder, _guardchar<char>& out) {
+    _guardchar<char> head;
+    if (!head.set(folder)) return false;
+    long long n = (long long)strlen(head.ptr);
+    for (long long cut = n;;) {
+        char keep = head.ptr[cut];
+        head.ptr[cut] = 0;
+        char real[PATH_MAX];
+        if (realpath(cut ? head.ptr : "/", real)) {
+            head.ptr[cut] = keep;
+            // The rest is "" or begins with "/".
+            const char* rest = head.ptr + cut;
+            bool ok = strcmp(real, "/") == 0 && *rest ? out.set(rest) : catStr(real, rest, out);
+            return ok && isPlainAbsPath(out.ptr);
+        }
+        head.ptr[cut] = keep;
+        if (errno != ENOENT || cut == 0) return false;
+        while (cut > 0 && head.ptr[cut - 1] != '/') cut--;
+        if (cut > 0) cut--;
+    }
+}
+
 }  // namespace
 
 bool fillCopiedFiles(sPkgInstallContext& ctx) {
@@ -230,7 +268,10 @@ bool fillCopiedFiles(sPkgInstallContext& ctx) {
 }
 
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
-    if (!isPlainAbsPath(folder) || !ctx.setStr(-1, "pgm", folder)) {
+    // Resolved once, links and all, as far as it exists; nothing below it is ever
+    // reached through a link afterwards.
+    _guardchar<char> real;
+    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !ctx.setStr(-1, "pgm", real.ptr)) {
         ctx.messagePath.set(folder ? folder : "");
         return false;
     }
@@ -251,6 +292,11 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     ctx.codeName.set(code);
     ctx.registryName.set(code);
     if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
+    // What an interrupted run left is resolved before anything is compared or answered.
+    if (ctx.journalPath.empty() || !recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders)) {
+        ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
+        return eIICannotRead;
+    }
 
     unsigned int r = chooseLanguage(ctx, asker, section.ptr);
     if (r != eIIOk) return r;

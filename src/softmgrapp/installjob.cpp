@@ -18,7 +18,12 @@
 namespace {
 
 const long long kCopyChunk = 65536;
-const char kJournalMagic[] = "QMXINFLIGHT 1";
+// Unpacked files kept open until they are flushed, so that the disk writes them while
+// the next ones are unpacked.
+const int kOpenFlushes = 8;
+const char kJournalMagic[] = "QMXINFLIGHT 2";
+// Version 1 had no folder lines ("M", "D"); it is still read.
+const char kJournalMagicV1[] = "QMXINFLIGHT 1";
 // A journal lists at most one line per file record of a package.
 const long long kMaxJournalBytes = 1LL << 30;
 
@@ -28,12 +33,13 @@ struct sFlight {
     _guardchar<char> tmp, bkp;
     bool existed = false;   // the target was there when the journal was written
     bool tmpMade = false;   // our temporary file exists
+    int fd = -1;            // still open: written, not yet flushed
     bool backedUp = false;  // the target is at the backup name
     bool applied = false;   // the new file is at the target
 };
 
 struct sJournalEntry {
-    char kind = 0;  // 'R', 'N' or 'O' (an obsolete file of the earlier version)
+    char kind = 0;  // 'R', 'N', 'O' (an obsolete file of the earlier version), 'M' or 'D'
     bool existed = false;
     _guardchar<char> path;
 };
@@ -56,58 +62,70 @@ struct sText {
     }
 };
 
-// Writes the journal beside its place and renames it there.
-bool writeJournal(const char* path, bool committed, _List<sFlight>& flights,
-                  cFasterTreeList<cStringKey, sExistingFileItem>* obsolete, cInstallFS* fs) {
+}  // namespace
+
+void cJournalWriter::append(const char* s, long long len) {
+    if (!myOk) return;
+    if (myLen + len + 1 > myBuf.count && !myBuf.reset((myLen + len + 1) * 2)) {
+        myOk = false;
+        return;
+    }
+    memcpy(myBuf.ptr + myLen, s, (size_t)len);
+    myLen += len;
+}
+
+void cJournalWriter::add(char kind, const char* path) {
+    char head[2] = {kind, ' '};
+    append(head, 2);
+    append(path ? path : "", path ? (long long)strlen(path) : 0);
+    append("\n", 1);
+    myCount++;
+}
+
+int cJournalWriter::save(const char* path, bool committed, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
     _guardchar<char> tmp, folder;
-    if (!path || !catStr(path, ".new", tmp) || !folder.set(path)) return false;
-    char* slash = strrchr(folder.ptr, '/');
-    if (!slash || slash == folder.ptr) return false;
-    *slash = 0;
-    if (!makeFolderChain(folder.ptr, fs)) return false;
+    if (!path || !catStr(path, ".new", tmp) || !parentFolder(path, folder)) return 0;
+    if (!makeFolderChain(folder.ptr, fs)) return 0;
     sText t;
     t.add(kJournalMagic);
     t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
-    long long count = 0;
-    for (auto* it = flights.head; it; it = it->next, count++) {
-        t.add(it->value.existed ? "R " : "N ");
-        t.add(it->value.file->target.ptr);
-        t.add("\n");
-    }
-    for (auto* e = obsolete ? obsolete->first() : nullptr; e; e = obsolete->next(e)) {
-        if (e->value().kept) continue;
-        t.add("O ");
-        t.add(e->value().path.ptr);
-        t.add("\n");
-        count++;
-    }
+    if (myLen) t.add(myBuf.ptr, myLen);
     char tail[40];
-    _sprintf_s(tail, sizeof tail, "end %lld\n", count);
+    _sprintf_s(tail, sizeof tail, "end %lld\n", myCount);
     t.add(tail);
-    if (!t.ok) return false;
+    if (!t.ok || !myOk) return 0;
     // The ".new" name lies in the program's own folder: a leftover is ours.
-    if (objKind(tmp.ptr) == 1) fs->unlink(tmp.ptr);
+    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
     int fd = fs->createExclusive(tmp.ptr, 0600);
-    if (fd < 0) return false;
-    bool ok = fs->write(fd, t.buf.ptr, t.n);
+    if (fd < 0) return 0;
+    bool ok = fs->write(fd, t.buf.ptr, t.n) && fs->sync(fd);
     ok = fs->close(fd) && ok;
-    if (ok && fs->rename(tmp.ptr, path)) return true;
-    fs->unlink(tmp.ptr);
-    return false;
+    if (!ok || !fs->rename(tmp.ptr, path)) {
+        fs->unlink(tmp.ptr);
+        return 0;
+    }
+    // In place: what it says holds from here, durable once its folder is flushed.
+    return fs->syncFolder(folder.ptr) ? 1 : 2;
 }
+
+namespace {
 
 // Parses a journal's text (size bytes, a 0 after them): its state and entries. False
 // for anything but the exact form.
 bool parseJournal(char* text, long long size, bool& committed, _List<sJournalEntry>& out) {
     if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
     long long line = 0, entries = 0;
-    bool ended = false;
+    bool ended = false, v1 = false;
     for (char* p = text; *p;) {
         char* e = strchr(p, '\n');
         *e = 0;
         if (ended) return false;
         if (line == 0) {
-            if (strcmp(p, kJournalMagic) != 0) return false;
+            if (strcmp(p, kJournalMagicV1) == 0)
+                v1 = true;
+            else if (strcmp(p, kJournalMagic) != 0)
+                return false;
         } else if (line == 1) {
             if (strcmp(p, "state committed") == 0)
                 committed = true;
@@ -115,9 +133,10 @@ bool parseJournal(char* text, long long size, bool& committed, _List<sJournalEnt
                 committed = false;
             else
                 return false;
-        } else if ((p[0] == 'R' || p[0] == 'N' || p[0] == 'O') && p[1] == ' ' && line >= 2) {
-            // Files to install and obsolete files of the earlier version: two packages' worth.
-            if (!isPlainAbsPath(p + 2) || entries >= 2 * cSoftPkgScenario::kMaxFileRecords) return false;
+        } else if (strchr(v1 ? "RNO" : "RNOMD", p[0]) && p[0] && p[1] == ' ' && line >= 2) {
+            // Files to install, obsolete files of the earlier version and their folders:
+            // two packages' worth.
+            if (!isPlainAbsPath(p + 2) || entries >= 4 * cSoftPkgScenario::kMaxFileRecords) return false;
             sJournalEntry* j = out.add();
             if (!j || !j->path.set(p + 2)) return false;
             j->kind = p[0];
@@ -147,8 +166,6 @@ bool readJournal(const char* path, bool& committed, _List<sJournalEntry>& out) {
     buf.ptr[size] = 0;
     return parseJournal(buf.ptr, (long long)size, committed, out);
 }
-
-bool suffixed(const char* path, const char* suffix, _guardchar<char>& out) { return catStr(path, suffix, out); }
 
 const char* instpString(int index, const char* fallback) {
     const char* s = cCiomLangData::string("pkgm::instp", index);
@@ -181,6 +198,39 @@ private:
     unsigned long long myPos = 0;
 };
 
+// The permission bits a file record asks for, or -1 when it leaves them to the umask.
+int recordMode(const cSoftPkgScenario::sCopiedFile& c) {
+    if (c.owner == 8 && c.group == 8 && c.others == 8) return -1;
+    return ((c.owner & 7) * 8 + (c.group & 7)) * 8 + (c.others & 7);
+}
+
+// Removes `folder` and then each parent while they are empty folders strictly below
+// `stopAbove` (the folder itself only when it lies below it too).
+void rmEmptyFolders(const char* folder, const char* stopAbove, cInstallFS* fs) {
+    _guardchar<char> p;
+    if (!stopAbove || !p.set(folder)) return;
+    while (isBelow(p.ptr, stopAbove) && objKind(p.ptr) == 2 && fs->rmdir(p.ptr)) {
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return;
+        *cut = 0;
+    }
+}
+
+// The deepest of `roots` that `path` lies below, or null.
+const char* rootOf(const _List<_guardchar<char> >& roots, const char* path) {
+    const char* best = nullptr;
+    for (auto* it = roots.head; it; it = it->next)
+        if (isBelow(path, it->value.ptr) && (!best || strlen(it->value.ptr) > strlen(best))) best = it->value.ptr;
+    return best;
+}
+
+bool addUnique(_List<_guardchar<char> >& list, const char* text) {
+    for (auto* it = list.head; it; it = it->next)
+        if (strcmp(it->value.ptr, text) == 0) return true;
+    _guardchar<char>* e = list.add();
+    return e && e->set(text);
+}
+
 class cInstallRun {
 public:
     cInstallRun(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker, cInstallFS* fs)
@@ -199,32 +249,86 @@ private:
     unsigned int unpack(sFlight& f);
     bool backup();
     bool apply();
+    bool flushFolders();
+    bool settle(int keep);
     void removeTemps();
     bool restoreBackups();
-    void shortcuts();
-    void managerCopy();
-    void registration();
-    void cleanup();
+    void rollBack();
+    bool shortcuts();
+    bool managerCopy();
+    bool removeObsolete();
+    bool registration();
+    bool cleanup();
+    bool journal(bool committed);
 
     sPkgInstallContext& ctx;
     cProgressNotifyTarget* progress;
     cJobAsker* asker;
     cInstallFS* fs;
     _List<sFlight> flights;
+    _List<_guardchar<char> > roots;  // the installation folder and the absolute bases
+    _List<_guardchar<char> > toMake;  // folders missing before the run, top first
+    cFasterTreeList<cStringKey, int> seen;  // folders of the targets already checked
+    // Unpacked files not yet flushed: how many, and the oldest's place in the flights.
+    int openCount = 0;
+    _List<sFlight>::sItem* oldest = nullptr;
     int fileCount = 0;
     _guardchar<char> manager, managerShortcut;
 };
 
+bool cInstallRun::journal(bool committed) {
+    cJournalWriter w;
+    for (auto* it = roots.head; it; it = it->next) w.add('D', it->value.ptr);
+    for (auto* it = toMake.head; it; it = it->next) w.add('M', it->value.ptr);
+    for (auto* it = flights.head; it; it = it->next) w.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr);
+    if (committed)
+        for (auto* e = ctx.existingFiles.first(); e; e = ctx.existingFiles.next(e))
+            if (!e->value().kept) w.add('O', e->value().path.ptr);
+    return w.save(ctx.journalPath.ptr, committed, fs) == 1;
+}
+
 bool cInstallRun::prepare() {
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.codeName.ptr, ctx.journalPath))
         return fail(eIJCannotRecover, ""), false;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs)) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs, &ctx.madeFolders))
+        return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    const char* pgm = ctx.getStr("pgm");
+    if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
+    // Absolute bases other than the installation folder.
+    for (auto* it = ctx.files.head; it; it = it->next) {
+        const char* base = it->value.target.id.empty() ? nullptr : ctx.getStr(it->value.target.id.ptr);
+        if (base && isPlainAbsPath(base) && !(pgm && (strcmp(base, pgm) == 0 || isBelow(base, pgm))) &&
+            !addUnique(roots, base))
+            return fail(eIJCannotRecover, base), false;
+    }
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
         if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
+        // Below its base (where the package makes its folders) no part of a target's path
+        // may be a link; each folder is looked at once.
+        const char* root = rootOf(roots, c.target.ptr);
+        _guardchar<char> folder;
+        if (!parentFolder(c.target.ptr, folder)) return fail(eIJCannotRecover, c.target.ptr), false;
+        for (char* p = folder.ptr + 1;; p++) {
+            if (*p && *p != '/') continue;
+            char keep = *p;
+            *p = 0;
+            if (seen.find(pathKey(folder.ptr))) {
+                *p = keep;
+                if (!keep) break;
+                continue;
+            }
+            seen.insert_new(pathKey(folder.ptr));
+            int kind = objKind(folder.ptr);
+            _guardchar<char>* made = kind == 0 ? toMake.add() : nullptr;
+            if (kind == 0 && !(made && made->set(folder.ptr))) return fail(eIJCannotRecover, folder.ptr), false;
+            if (kind == 1 || (kind == 3 && root && isBelow(folder.ptr, root))) return fail(eIJBadObject, folder.ptr), false;
+            *p = keep;
+            if (!keep) break;
+        }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        if (!f || !suffixed(c.target.ptr, ".tmp", f->tmp) || !suffixed(c.target.ptr, ".bkp", f->bkp))
+        if (!f || !catStr(c.target.ptr, ".tmp", f->tmp) || !catStr(c.target.ptr, ".bkp", f->bkp))
             return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
         // Names the journal did not give us belong to someone else: never taken.
@@ -235,27 +339,30 @@ bool cInstallRun::prepare() {
         f->existed = kind == 1;
         fileCount++;
     }
-    if (!writeJournal(ctx.journalPath.ptr, false, flights, nullptr, fs))
+    if (!journal(false)) {
+        fs->unlink(ctx.journalPath.ptr);
         return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    }
+    // The folders are made once the journal names them.
+    for (auto* it = toMake.head; it; it = it->next)
+        if (objKind(it->value.ptr) == 0 && !fs->mkdir(it->value.ptr)) {
+            fail(eIJCannotMakeFolder, it->value.ptr);
+            rollBack();
+            return false;
+        }
     return true;
 }
 
 unsigned int cInstallRun::unpack(sFlight& f) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
-    _guardchar<char> folder;
-    if (!folder.set(f.tmp.ptr)) return eIJCannotMakeFolder;
-    char* slash = strrchr(folder.ptr, '/');
-    if (!slash) return eIJCannotMakeFolder;
-    *(slash == folder.ptr ? slash + 1 : slash) = 0;
-    if (!makeFolderChain(folder.ptr, fs)) return eIJCannotMakeFolder;
-
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32];
     if (!ctx.digest((int)c.item, want)) return eIJNoItem;
     // An empty file needs no item stream: its digest is still checked below.
     cPtr<cFileIOTarget> item(size ? ctx.file((int)c.item) : nullptr);
     if (size && !item) return eIJNoItem;
-    int fd = fs->createExclusive(f.tmp.ptr, 0666);
+    int mode = recordMode(c);
+    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
     _typebuf<unsigned char> buf;
@@ -281,8 +388,35 @@ unsigned int cInstallRun::unpack(sFlight& f) {
     unsigned char got[32];
     sha256_finish(&sha, got);
     if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
-    if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
-    return r;
+    if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
+    if (r != eIJOk) {
+        fs->close(fd);
+        return r;
+    }
+    // Flushed a few files later (settle), its writing to the disk begun now: the disk
+    // works while the next files are unpacked.
+    fs->startWriteback(fd);
+    f.fd = fd;
+    return eIJOk;
+}
+
+// Flushes and closes the files still open, all but the last `keep`; false (with the
+// failure set) when one could not be flushed or closed.
+bool cInstallRun::settle(int keep) {
+    for (; openCount > keep; oldest = oldest->next) {
+        sFlight& f = oldest->value;
+        if (f.fd < 0) continue;
+        bool ok = fs->sync(f.fd);
+        ok = fs->close(f.fd) && ok;
+        f.fd = -1;
+        openCount--;
+        if (!ok) {
+            // Every file open is closed before the failure goes up.
+            settle(0);
+            return fail(eIJCannotWrite, f.tmp.ptr), false;
+        }
+    }
+    return true;
 }
 
 void cInstallRun::removeTemps() {
@@ -316,13 +450,27 @@ bool cInstallRun::restoreBackups() {
     return ok;
 }
 
+// Everything back as before the run; the journal goes only when that succeeded (else
+// the next run finishes the job from it).
+void cInstallRun::rollBack() {
+    if (!restoreBackups()) return;
+    _typebuf<const char*> made;
+    long long n = 0;
+    if (made.set(toMake.count()))
+        for (auto* it = toMake.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
+    // Bottom up: a folder this run made goes when it is empty.
+    for (long long i = n - 1; i >= 0; i--)
+        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+    fs->unlink(ctx.journalPath.ptr);
+}
+
 bool cInstallRun::backup() {
     // Every target's kind first, so that nothing moves when one of them is wrong.
     for (auto* it = flights.head; it; it = it->next) {
         int kind = objKind(it->value.file->target.ptr);
         if (kind != 0 && kind != 1) {
             fail(eIJBadObject, it->value.file->target.ptr);
-            if (restoreBackups()) fs->unlink(ctx.journalPath.ptr);
+            rollBack();
             return false;
         }
     }
@@ -335,8 +483,7 @@ bool cInstallRun::backup() {
             }
             if (!asker || !asker->askRetry(f.file->target.ptr, false)) {
                 fail(eIJGaveUp, f.bkp.ptr);
-                // Backups made so far go back; the journal stays when that fails.
-                if (restoreBackups()) fs->unlink(ctx.journalPath.ptr);
+                rollBack();
                 return false;
             }
         }
@@ -349,71 +496,85 @@ bool cInstallRun::apply() {
         sFlight& f = it->value;
         if (!fs->rename(f.tmp.ptr, f.file->target.ptr)) {
             fail(eIJCannotApply, f.file->target.ptr);
-            // Rolled back at once; the journal stays as a safety net when that fails.
-            if (restoreBackups()) fs->unlink(ctx.journalPath.ptr);
+            rollBack();
             return false;
         }
         f.tmpMade = false;
         f.applied = true;
-        const cSoftPkgScenario::sCopiedFile& c = *f.file;
-        if (!(c.owner == 8 && c.group == 8 && c.others == 8))
-            cFolderContents::setPermissions(c.target.ptr, c.owner & 7, c.group & 7, c.others & 7);
     }
     return true;
 }
 
-void cInstallRun::shortcuts() {
+// The folders that got new names (files moved in and out, folders made) flushed, so that
+// the committed journal never survives a power cut that the names it relies on do not.
+bool cInstallRun::flushFolders() {
+    cFasterTreeList<cStringKey, int> done;
+    _guardchar<char> folder;
+    auto flush = [&](const char* path) {
+        if (!parentFolder(path, folder) || done.find(pathKey(folder.ptr))) return true;
+        done.insert_new(pathKey(folder.ptr));
+        return fs->syncFolder(folder.ptr);
+    };
+    for (auto* it = toMake.head; it; it = it->next)
+        if (!flush(it->value.ptr)) return fail(eIJCannotApply, folder.ptr), false;
+    for (auto* it = flights.head; it; it = it->next)
+        if (!flush(it->value.file->target.ptr)) return fail(eIJCannotApply, folder.ptr), false;
+    return true;
+}
+
+bool cInstallRun::shortcuts() {
     _List<cSoftPkgScenario::sMenuItemDef> items;
-    ctx.getMenuItems(items);
+    if (!ctx.getMenuItems(items)) return fail(eIJBadObject, ""), false;
     const char* group = ctx.getStr("group");
     for (auto* it = items.head; it; it = it->next) {
         const cSoftPkgScenario::sMenuItemDef& m = it->value;
         _guardchar<char> path;
         if (!createSysShortcut(path, m.name.ptr, group && *group ? group : "Utility;", m.target.ptr, m.icon.ptr,
-                               m.comment.ptr, m.elevated, m.args.ptr, ctx.codeName.ptr)) {
-            if (!path.empty()) rmFileClean(path.ptr, nullptr, fs);
-            continue;
-        }
+                               m.comment.ptr, m.elevated, m.args.ptr, ctx.codeName.ptr))
+            return fail(eIJCannotCreate, path.empty() ? m.name.ptr : path.ptr), false;
         _guardchar<char>* old = ctx.existingShortcuts.find(pathKey(path.ptr));
         if (old) old->clear();
         _guardchar<char>* added = ctx.newShortcuts.add();
-        if (added) added->attach(path.dettach());
+        if (!added) return fail(eIJCannotCreate, path.ptr), false;
+        added->attach(path.dettach());
     }
+    // Entries of the earlier version that this one no longer has.
     for (auto* e = ctx.existingShortcuts.first(); e; e = ctx.existingShortcuts.next(e))
-        if (!e->value().empty()) rmFileClean(e->value().ptr, nullptr, fs);
+        if (!e->value().empty() && !rmFileClean(e->value().ptr, nullptr, fs))
+            return fail(eIJCannotWrite, e->value().ptr), false;
+    return true;
 }
 
-void cInstallRun::managerCopy() {
-    if (!getAppManagerPath(manager)) return;
+bool cInstallRun::managerCopy() {
+    // Without a program to copy (a run inside another program) and no copy in place
+    // there is no manager to register.
+    if (!getAppManagerPath(manager)) return true;
+    if (ctx.executablePath.empty() && objKind(manager.ptr) == 0) {
+        manager.clear();
+        return true;
+    }
     unsigned long long v = objKind(manager.ptr) == 1 ? getVerID(manager.ptr) : kUnknownVerID;
     bool refresh = v == kUnknownVerID || v < getCurrVerID();
     _guardchar<char> tmp, folder;
-    if (refresh && !ctx.executablePath.empty() && catStr(manager.ptr, ".tmp", tmp) && folder.set(manager.ptr)) {
-        *strrchr(folder.ptr, '/') = 0;
-        int fd = -1;
-        if (makeFolderChain(folder.ptr, fs)) {
-            // The manager's folder is the program's own: a leftover temporary file is ours.
-            if (objKind(tmp.ptr) == 1) fs->unlink(tmp.ptr);
-            fd = fs->createExclusive(tmp.ptr, 0755);
-        }
-        if (fd >= 0) {
-            cFdSink sink(fs, fd);
-            bool ok = saveSoftMgr(ctx.executablePath.ptr, &sink, folder.ptr) && !sink.failed;
-            ok = fs->close(fd) && ok;
-            if (!ok) {
-                fs->unlink(tmp.ptr);
-            } else {
-                while (objKind(manager.ptr) != 0 && !fs->unlink(manager.ptr))
-                    if (!asker || !asker->askRetry(manager.ptr, false)) break;
-                if (objKind(manager.ptr) == 0 && fs->rename(tmp.ptr, manager.ptr))
-                    cFolderContents::setPermissions(manager.ptr, 7, 5, 5);
-            }
+    if (refresh && !ctx.executablePath.empty()) {
+        if (!catStr(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
+            return fail(eIJCannotCreate, manager.ptr), false;
+        if (!makeFolderChain(folder.ptr, fs)) return fail(eIJCannotMakeFolder, folder.ptr), false;
+        // The manager's folder is the program's own: a leftover temporary file is ours.
+        if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return fail(eIJCannotCreate, tmp.ptr), false;
+        int fd = fs->createExclusive(tmp.ptr, 0700);
+        if (fd < 0) return fail(eIJCannotCreate, tmp.ptr), false;
+        cFdSink sink(fs, fd);
+        bool ok = saveSoftMgr(ctx.executablePath.ptr, &sink, folder.ptr) && !sink.failed && fs->chmod(fd, 0755) &&
+                  fs->sync(fd);
+        ok = fs->close(fd) && ok;
+        // Moved over the earlier copy in one step: there is always a manager at its place.
+        if (!ok || !fs->rename(tmp.ptr, manager.ptr) || !fs->syncFolder(folder.ptr)) {
+            fs->unlink(tmp.ptr);
+            return fail(eIJCannotWrite, manager.ptr), false;
         }
     }
-    if (objKind(manager.ptr) != 1) return;
-    _guardchar<char> old;
-    if (ctx.store && ctx.store->getParamStr(kRegInstallerShortcut, old) && !old.empty())
-        rmFileClean(old.ptr, nullptr, fs);
+    if (objKind(manager.ptr) != 1) return fail(eIJCannotWrite, manager.ptr), false;
     // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
     _guardchar<char> icon, contents;
     if (contents.set(manager.ptr)) {
@@ -421,17 +582,33 @@ void cInstallRun::managerCopy() {
             if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
         if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
     }
-    createSysShortcut(managerShortcut, instpString(5, "Software Packages management"),
-                      "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true, nullptr,
-                      "qmx-softmgr");
+    if (!createSysShortcut(managerShortcut, instpString(5, "Software Packages management"),
+                           "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true, nullptr,
+                           "qmx-softmgr"))
+        return fail(eIJCannotCreate, instpString(5, "Software Packages management")), false;
+    // An entry of an earlier copy under another name goes.
+    _guardchar<char> old;
+    if (ctx.store && ctx.store->getParamStr(kRegInstallerShortcut, old) && !old.empty() &&
+        strcmp(old.ptr, managerShortcut.ptr) != 0 && !rmFileClean(old.ptr, nullptr, fs))
+        return fail(eIJCannotWrite, old.ptr), false;
+    return true;
 }
 
-void cInstallRun::registration() {
+bool cInstallRun::registration() {
     cApplicationConfig* store = ctx.store;
     _guardchar<char> section;
-    if (!store || !regSectionName(ctx.registryName.ptr, section)) return;
-    sPkgRegistryRecord record;
-    bool ok = fillRegistryRecord(ctx, record);
+    if (!store || !regSectionName(ctx.registryName.ptr, section)) return fail(eIJNotSaved, ""), false;
+    // The manager and the language first, the package's record last (alone in its hive):
+    // a record never names a manager that is not registered.
+    bool ok = store->setParamInt16(kRegLangCurrent, (unsigned short)ctx.currLangID());
+    if (ok && !managerShortcut.empty()) ok = store->setParamStr(kRegInstallerShortcut, managerShortcut.ptr);
+    if (ok && !manager.empty()) ok = store->setParamStr(kRegInstallerApp, manager.ptr);
+    if (!ok || !store->saveConfig()) {
+        store->discardChanges();
+        return fail(eIJNotSaved, ""), false;
+    }
+    sPkgRegistryRecord record, earlier;
+    ok = fillRegistryRecord(ctx, record);
     for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) {
         _guardchar<char>* f = record.files.add();
         ok = f && f->set(it->value.target.ptr);
@@ -440,30 +617,47 @@ void cInstallRun::registration() {
         _guardchar<char>* s = record.shortcuts.add();
         ok = s && s->set(it->value.ptr);
     }
+    const char* pgm = ctx.getStr("pgm");
+    for (auto* it = roots.head; ok && it; it = it->next)
+        if (!pgm || strcmp(it->value.ptr, pgm) != 0) ok = addUnique(record.bases, it->value.ptr);
+    // The folders made: by the earlier installations, by an interrupted run, by this one.
+    if (readRegistryRecord(store, ctx.registryName.ptr, earlier))
+        for (auto* it = earlier.dirs.head; ok && it; it = it->next)
+            if (objKind(it->value.ptr) == 2) ok = addUnique(record.dirs, it->value.ptr);
+    for (auto* it = ctx.madeFolders.head; ok && it; it = it->next)
+        if (objKind(it->value.ptr) == 2) ok = addUnique(record.dirs, it->value.ptr);
+    for (auto* it = toMake.head; ok && it; it = it->next)
+        if (objKind(it->value.ptr) == 2) ok = addUnique(record.dirs, it->value.ptr);
     store->removeSection(section.ptr);
     ok = ok && ctxToConfig(record, store, section.ptr);
-    if (ok && !managerShortcut.empty()) ok = store->setParamStr(kRegInstallerShortcut, managerShortcut.ptr);
-    if (ok && !manager.empty()) ok = store->setParamStr(kRegInstallerApp, manager.ptr);
     if (!ok || !store->saveConfig()) {
         store->discardChanges();
-        ctx.result = eIJNotSaved;
-        return;
+        return fail(eIJNotSaved, ""), false;
     }
     if (objKind(manager.ptr) == 1) OSRegisterPackage(manager.ptr, ctx, false);
+    return true;
 }
 
-void cInstallRun::cleanup() {
-    bool clean = true;
-    for (auto* it = flights.head; it; it = it->next)
-        if (it->value.backedUp && !fs->unlink(it->value.bkp.ptr)) clean = false;
-    // Files of the earlier version that this one no longer has; folders they leave empty
-    // go too, but never the installation folder or anything outside it.
+// Files of the earlier version that this one no longer has; folders they leave empty go
+// too, but never the installation folder or anything outside it. Before the registration,
+// so that the record lists only the folders that stay.
+bool cInstallRun::removeObsolete() {
     const char* folder = ctx.getStr("pgm");
     for (auto* e = ctx.existingFiles.first(); e; e = ctx.existingFiles.next(e))
-        if (!e->value().kept && !rmFileClean(e->value().path.ptr, folder, fs)) clean = false;
-    // A backup or obsolete file that could not be removed stays named in the journal
-    // (committed), so the next run removes it instead of taking a backup for the user's.
-    if (clean) fs->unlink(ctx.journalPath.ptr);
+        if (!e->value().kept && !rmFileClean(e->value().path.ptr, folder, fs))
+            return fail(eIJCannotWrite, e->value().path.ptr), false;
+    return true;
+}
+
+// The backups go once the package is registered, then the journal.
+bool cInstallRun::cleanup() {
+    for (auto* it = flights.head; it; it = it->next)
+        if (it->value.backedUp && objKind(it->value.bkp.ptr) == 1 && !fs->unlink(it->value.bkp.ptr))
+            return fail(eIJCannotWrite, it->value.bkp.ptr), false;
+    // A backup that could not be removed stays named in the journal (committed), so the
+    // next run removes it instead of taking a backup for the user's.
+    if (!fs->unlink(ctx.journalPath.ptr)) return fail(eIJCannotWrite, ctx.journalPath.ptr), false;
+    return true;
 }
 
 unsigned int cInstallRun::run() {
@@ -475,12 +669,20 @@ unsigned int cInstallRun::run() {
     for (auto* it = flights.head; it; it = it->next) {
         stage(1 + n++);
         unsigned int r = unpack(it->value);
+        if (r == eIJOk && openCount++ == 0) oldest = it;
+        // The data and the mode of every file are on the disk before any is moved.
+        if (r == eIJOk && !settle(it->next ? kOpenFlushes : 0)) {
+            stage(fileCount + 3);
+            rollBack();
+            return 1;
+        }
         if (r != eIJOk) {
+            settle(0);
             fail(r, it->value.tmp.ptr);
             stage(fileCount + 3);
             // The journal goes only when every temporary file did: one left behind is
             // still named in it, so the next run removes it instead of refusing it.
-            if (restoreBackups()) fs->unlink(ctx.journalPath.ptr);
+            rollBack();
             return 1;
         }
     }
@@ -488,15 +690,28 @@ unsigned int cInstallRun::run() {
     if (!backup()) return 1;
     stage(fileCount + 2);
     if (!apply()) return 1;
-    // Every new file is in place: from here an interruption keeps them.
-    writeJournal(ctx.journalPath.ptr, true, flights, &ctx.existingFiles, fs);
-    ctx.result = eIJOk;
-    shortcuts();
-    managerCopy();
-    registration();
+    if (!flushFolders()) {
+        rollBack();
+        return 1;
+    }
+    // Every new file is in place: once the journal says so, an interruption keeps them.
+    if (!journal(true)) {
+        // Still pending on the disk unless the committed text got in place: read back.
+        bool committed = false;
+        _List<sJournalEntry> entries;
+        if (!readJournal(ctx.journalPath.ptr, committed, entries) || !committed) {
+            fail(eIJCannotRecover, ctx.journalPath.ptr);
+            rollBack();
+            return 1;
+        }
+        fail(eIJCannotRecover, ctx.journalPath.ptr);
+    }
+    // From here a failure is reported and the committed journal stays: the next run
+    // finishes the job from it (the folders made included). The package is registered
+    // only when everything else is done.
+    bool ok = ctx.result == eIJOk && shortcuts() && managerCopy() && removeObsolete() && registration();
     stage(fileCount + 3);
-    cleanup();
-    return 0;
+    return ok && cleanup() ? 0 : 1;
 }
 
 }  // namespace
@@ -521,7 +736,7 @@ int installStageCount(sPkgInstallContext& ctx) {
     return 4 + n;
 }
 
-bool recoverInterrupted(const char* journalPath, cInstallFS* fs) {
+bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made) {
     if (!fs) fs = cInstallFS::plain();
     int kind = objKind(journalPath);
     if (kind == 0) return true;
@@ -529,11 +744,28 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs) {
     _List<sJournalEntry> entries;
     if (kind != 1 || !readJournal(journalPath, committed, entries)) return false;
     bool ok = true;
+    _List<_guardchar<char> > roots, folders;
     for (auto* it = entries.head; it; it = it->next) {
         const char* target = it->value.path.ptr;
+        if (it->value.kind == 'D') {
+            ok = addUnique(roots, target) && ok;
+            continue;
+        }
+        if (it->value.kind == 'M') {
+            // Made by the run: kept (and reported) once committed, else removed when empty.
+            if (objKind(target) == 2) ok = addUnique(committed && made ? *made : folders, target) && ok;
+            continue;
+        }
         if (it->value.kind == 'O') {
-            // Removed once the new files are in place; kept while they are not.
-            if (committed && objKind(target) == 1 && !fs->unlink(target)) ok = false;
+            // Removed once the new files are in place, with the folders they leave empty;
+            // kept while they are not.
+            if (!committed) continue;
+            if (objKind(target) == 1 && !fs->unlink(target)) {
+                ok = false;
+            } else {
+                _guardchar<char> folder;
+                if (parentFolder(target, folder)) rmEmptyFolders(folder.ptr, rootOf(roots, target), fs);
+            }
             continue;
         }
         _guardchar<char> tmp, bkp;
@@ -555,6 +787,21 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs) {
         } else if (!it->value.existed && t == 1 && !fs->unlink(target)) {
             ok = false;
         }
+    }
+    // Folders the undone run made, bottom up, when they are empty.
+    _typebuf<const char*> list;
+    long long n = 0;
+    if (list.set(folders.count()))
+        for (auto* it = folders.head; it; it = it->next) list.ptr[n++] = it->value.ptr;
+    for (long long i = n - 1; ok && i >= 0; i--) fs->rmdir(list.ptr[i]);
+    // Flushed before the journal goes: what it undid must not come back after a power cut.
+    cFasterTreeList<cStringKey, int> flushed;
+    for (auto* it = entries.head; ok && it; it = it->next) {
+        _guardchar<char> folder;
+        if (it->value.kind == 'D' || !parentFolder(it->value.path.ptr, folder) || flushed.find(pathKey(folder.ptr)))
+            continue;
+        flushed.insert_new(pathKey(folder.ptr));
+        if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
     }
     return ok && fs->unlink(journalPath);
 }

@@ -303,7 +303,8 @@ bool cInstWizard::onFormAccept() {
         case pkFinish:
             myClosing = true;
             myFinish->finalize();
-            end_modal(0);
+            // The program's end code says whether the installation was made.
+            end_modal(myCtx && myCtx->result != 0 ? 1 : 0);
             break;
     }
     return true;

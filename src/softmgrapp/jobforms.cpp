@@ -405,7 +405,9 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;
     if (!cInstallInitUI::runLoadScen(ctx)) return 1;
-    return gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+    int code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+    // A failed installation ends with a failure code however its window was closed.
+    return code == 0 && ctx.result != 0 ? 1 : code;
 }
 
 // ---- uninstallation ----

@@ -5,6 +5,7 @@
 
 #include "base/strings.h"
 #include "base/timeutil.h"
+#include "softmgrapp/installfs.h"
 #include "softmgr/softpkgscenario.h"
 
 const char kRegInstallRoot[] = "install";
@@ -28,6 +29,10 @@ const char kRegShortcuts[] = "shortc";
 const char kRegShortcut[] = "shortc";
 const char kRegRunLabel[] = "cplns";
 const char kRegRunCommand[] = "cplcs";
+const char kRegBases[] = "bases";
+const char kRegBase[] = "base";
+const char kRegDirs[] = "dirs";
+const char kRegDir[] = "dir";
 
 bool regSectionName(const char* codeName, _guardchar<char>& out) {
     if (!codeName || !cSoftPkgScenario::isSafeCodeName(codeName)) return false;
@@ -73,6 +78,31 @@ bool putStrAt(cApplicationConfig* store, const char* section, const char* name, 
     return regKey(section, name, i, key) && store->setParamStr(key.ptr, text ? text : "", -1);
 }
 
+bool putList(cApplicationConfig* store, const char* section, const char* countName, const char* itemName,
+             const _List<_guardchar<char> >& list) {
+    _guardchar<char> key;
+    bool ok = regKey(section, countName, key) && store->setParamInt32(key.ptr, (unsigned int)list.count());
+    long long i = 0;
+    for (auto* it = list.head; ok && it; it = it->next) ok = putStrAt(store, section, itemName, i++, it->value.ptr);
+    return ok;
+}
+
+// A list written by putList; a missing count is an empty list.
+bool getList(cApplicationConfig* store, const char* section, const char* countName, const char* itemName,
+             _List<_guardchar<char> >& out) {
+    _guardchar<char> key;
+    unsigned long long count = 0;
+    out.destroy();
+    if (!regKey(section, countName, key)) return false;
+    store->getParamInt(key.ptr, count);
+    if (count > (unsigned long long)kRegMaxEntries) return false;
+    for (long long i = 0; i < (long long)count; i++) {
+        _guardchar<char>* f = out.add();
+        if (!f || !regKey(section, itemName, i, key) || !store->getParamStr(key.ptr, *f)) return false;
+    }
+    return true;
+}
+
 bool getStr(cApplicationConfig* store, const char* section, const char* name, _guardchar<char>& out) {
     _guardchar<char> key;
     return regKey(section, name, key) && store->getParamStr(key.ptr, out);
@@ -112,7 +142,11 @@ bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const c
     _guardchar<char> key;
     bool ok = regKey(section, kRegVer, key) && store->setParamInt64(key.ptr, r.ver);
     ok = ok && regKey(section, kRegLang, key) && store->setParamInt16(key.ptr, r.lang);
-    ok = ok && store->setParamInt16(kRegLangCurrent, r.lang);
+    // Left untouched when it already holds the language, so that a save after the
+    // caller's own save of it writes the package's hive alone.
+    unsigned long long current = ~0ULL;
+    if (ok && !(store->getParamInt(kRegLangCurrent, current) && current == r.lang))
+        ok = store->setParamInt16(kRegLangCurrent, r.lang);
     ok = ok && putStr(store, section, kRegPath, r.path.ptr) && putStr(store, section, kRegName, r.name.ptr) &&
          putStr(store, section, kRegUpdates, r.updates.ptr) && putStr(store, section, kRegSupport, r.support.ptr) &&
          putStr(store, section, kRegPublisher, r.publisher.ptr);
@@ -123,11 +157,9 @@ bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const c
     long long i = 0;
     for (auto* it = r.files.head; ok && it; it = it->next) ok = putStrAt(store, section, kRegFile, i++, it->value.ptr);
 
-    ok = ok && regKey(section, kRegShortcuts, key) &&
-         store->setParamInt32(key.ptr, (unsigned int)r.shortcuts.count());
-    i = 0;
-    for (auto* it = r.shortcuts.head; ok && it; it = it->next)
-        ok = putStrAt(store, section, kRegShortcut, i++, it->value.ptr);
+    ok = ok && putList(store, section, kRegShortcuts, kRegShortcut, r.shortcuts);
+    if (ok && !r.bases.empty()) ok = putList(store, section, kRegBases, kRegBase, r.bases);
+    if (ok && !r.dirs.empty()) ok = putList(store, section, kRegDirs, kRegDir, r.dirs);
 
     // Only complete commands are kept; the numbering has no gaps.
     long long j = 0;
@@ -145,6 +177,8 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
     if (!store || !regSectionName(codeName, section)) return false;
     out.files.destroy();
     out.shortcuts.destroy();
+    out.bases.destroy();
+    out.dirs.destroy();
     out.commands.destroy();
     out.icon.clear();
 
@@ -165,19 +199,12 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
     getStr(store, section.ptr, kRegIcon, out.icon);
 
     // Counts come from a file: bounded, and every listed entry must be there.
-    unsigned long long files = 0, shortcuts = 0;
-    getInt(store, section.ptr, kRegFiles, files);
-    getInt(store, section.ptr, kRegShortcuts, shortcuts);
-    if (files > (unsigned long long)kRegMaxEntries || shortcuts > (unsigned long long)kRegMaxEntries) return false;
+    if (!getList(store, section.ptr, kRegFiles, kRegFile, out.files) ||
+        !getList(store, section.ptr, kRegShortcuts, kRegShortcut, out.shortcuts) ||
+        !getList(store, section.ptr, kRegBases, kRegBase, out.bases) ||
+        !getList(store, section.ptr, kRegDirs, kRegDir, out.dirs))
+        return false;
     _guardchar<char> key;
-    for (long long i = 0; i < (long long)files; i++) {
-        _guardchar<char>* f = out.files.add();
-        if (!f || !regKey(section.ptr, kRegFile, i, key) || !store->getParamStr(key.ptr, *f)) return false;
-    }
-    for (long long i = 0; i < (long long)shortcuts; i++) {
-        _guardchar<char>* s = out.shortcuts.add();
-        if (!s || !regKey(section.ptr, kRegShortcut, i, key) || !store->getParamStr(key.ptr, *s)) return false;
-    }
     for (long long j = 0; j < kRegMaxEntries; j++) {
         _guardchar<char> label, command;
         if (!regKey(section.ptr, kRegRunLabel, j, key) || !store->getParamStr(key.ptr, label)) break;
@@ -188,4 +215,12 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
         c->command.attach(command.dettach());
     }
     return true;
+}
+
+bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path) {
+    if (!isPlainAbsPath(path) || objKind(path) != 1) return false;
+    if (isPlainAbsPath(record.path.ptr) && noLinkBelow(path, record.path.ptr)) return true;
+    for (auto* it = record.bases.head; it; it = it->next)
+        if (isPlainAbsPath(it->value.ptr) && noLinkBelow(path, it->value.ptr)) return true;
+    return false;
 }

@@ -11,6 +11,10 @@
 //   install/<code>/utime      32-bit  installation time, seconds since 1970 (UTC)
 //   install/<code>/files      32-bit  F, then file0 .. file<F-1> (text)
 //   install/<code>/shortc     32-bit  S, then shortc0 .. shortc<S-1> (text)
+//   install/<code>/bases      32-bit  B, then base0 .. base<B-1>: folders outside "path"
+//                                     that hold files of the package (absolute bases)
+//   install/<code>/dirs       32-bit  D, then dir0 .. dir<D-1>: folders the installation
+//                                     made (records without them made none)
 //   install/<code>/cplns<j>, cplcs<j>   text  label and command of on-completion j
 //   lang/current              16-bit  the application's UI language
 //   installer/app, installer/shortcut, installer/temp   text
@@ -31,7 +35,7 @@ extern const char kRegInstallerTemp[];      // "installer/temp"
 // Names below a package section.
 extern const char kRegVer[], kRegLang[], kRegPath[], kRegName[], kRegUpdates[], kRegSupport[],
     kRegPublisher[], kRegIcon[], kRegUTime[], kRegFiles[], kRegFile[], kRegShortcuts[], kRegShortcut[],
-    kRegRunLabel[], kRegRunCommand[];
+    kRegRunLabel[], kRegRunCommand[], kRegBases[], kRegBase[], kRegDirs[], kRegDir[];
 
 // Most files, shortcuts or commands a record may list; a larger stored count is damage.
 const long long kRegMaxEntries = 1 << 20;
@@ -57,6 +61,8 @@ struct sPkgRegistryRecord {
     unsigned int utime = 0;
     _List<_guardchar<char> > files;
     _List<_guardchar<char> > shortcuts;
+    _List<_guardchar<char> > bases;  // folders outside `path` holding files of the package
+    _List<_guardchar<char> > dirs;   // folders the installation made
     _List<sPkgRunCommand> commands;
 };
 
@@ -70,6 +76,10 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // saves the store afterwards. False (nothing written) for a null store or a section
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
+
+// Whether a recorded file may be removed: a plain absolute regular file below the record's
+// path or one of its bases, reached without a link below that folder.
+bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path);
 
 // Reads the record of a code name back. False when the code name is unsafe, "ver" is
 // missing, or a listed file, shortcut or count is missing or out of range (damage).

@@ -36,19 +36,32 @@ bool copyRange(cFileIOTarget* from, cFileIOTarget* to, unsigned long long n, uns
     return true;
 }
 
-bool copyFile(const char* from, const char* to) {
-    cFileIO in, out;
-    if (!in.open(from, cFileIO::eRead) || !out.create(to, cFileIO::eWrite)) return false;
+// Writes a file as "<to>.tmp" beside it (a leftover of that name is ours), flushes it and
+// renames it over `to`; the folder is flushed by the caller.
+bool writeBeside(const char* to, const unsigned char* data, long long n, cFileIOTarget* from) {
+    cInstallFS* fs = cInstallFS::plain();
+    _guardchar<char> tmp;
+    if (!catStr(to, ".tmp", tmp) || (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))) return false;
+    int fd = fs->createExclusive(tmp.ptr, 0644);
+    if (fd < 0) return false;
+    bool ok = !data || fs->write(fd, data, n);
     unsigned char buf[4096];
-    long long got;
-    while ((got = in.read(buf, sizeof buf)) > 0)
-        if (!out.writef(buf, got)) return false;
-    return got == 0;
+    long long got = 0;
+    while (ok && from && (got = from->read(buf, sizeof buf)) > 0) ok = fs->write(fd, buf, got);
+    ok = ok && got == 0 && fs->chmod(fd, 0644) && fs->sync(fd);
+    ok = fs->close(fd) && ok;
+    if (ok && fs->rename(tmp.ptr, to)) return true;
+    fs->unlink(tmp.ptr);
+    return false;
+}
+
+bool copyFile(const char* from, const char* to) {
+    cFileIO in;
+    return in.open(from, cFileIO::eRead) && writeBeside(to, nullptr, 0, &in);
 }
 
 bool writeText(const char* path, const char* text) {
-    cFileIO out;
-    return out.create(path, cFileIO::eWrite) && out.writef(text, (long long)strlen(text));
+    return writeBeside(path, (const unsigned char*)text, (long long)strlen(text), nullptr);
 }
 
 const char kPlist[] =
@@ -94,7 +107,7 @@ bool cutPath(const char* path, int times, _guardchar<char>& out) {
 bool writeBundleFiles(const char* source, const char* targetFolder) {
     _guardchar<char> dst, src, p, q;
     if (!cutPath(targetFolder, 1, dst) || !cutPath(source, 2, src)) return true;  // not a bundle: executable only
-    if (!catStr(dst.ptr, "/Resources/", p) || !cFolderContents::mkdir(p.ptr)) return false;
+    if (!catStr(dst.ptr, "/Resources", p) || !makeFolderChain(p.ptr)) return false;
     if (!catStr(src.ptr, "/Resources/icon.icns", p) || !catStr(dst.ptr, "/Resources/icon.icns", q) ||
         !copyFile(p.ptr, q.ptr))
         return false;
@@ -103,7 +116,9 @@ bool writeBundleFiles(const char* source, const char* targetFolder) {
     int major = (int)(v >> 48), minor = (int)((v >> 32) & 0xFFFF);
     char plist[sizeof kPlist + 32];
     _sprintf_s(plist, sizeof plist, kPlist, major, minor, major, minor);
-    return catStr(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist);
+    cInstallFS* fs = cInstallFS::plain();
+    return catStr(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist) && catStr(dst.ptr, "/Resources", p) &&
+           fs->syncFolder(p.ptr) && fs->syncFolder(dst.ptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Uninstallation of one package and removal of deprecated packages.
 #include "softmgrapp/uninstall.h"
 
+#include <errno.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,8 +10,10 @@
 #include "base/job.h"
 #include "base/process.h"
 #include "softmgr/ossupport.h"
+#include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
+#include "ui/ciappconfig.h"
 
 namespace {
 
@@ -73,29 +77,22 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
     return eUNRemoved;
 }
 
-void readExisting(cApplicationConfig* store, const char* section, const char* countName, const char* itemName,
-                  _List<_guardchar<char> >& out) {
-    _guardchar<char> key;
-    unsigned long long count = 0;
-    if (!regKey(section, countName, key) || !store->getParamInt(key.ptr, count)) return;
-    if (count > (unsigned long long)kRegMaxEntries) count = kRegMaxEntries;
-    for (long long i = 0; i < (long long)count; i++) {
-        _guardchar<char> path;
-        if (!regKey(section, itemName, i, key) || !store->getParamStr(key.ptr, path)) continue;
-        if (cFolderContents::objtype(path.ptr) != cFolderContents::eFile) continue;
-        _guardchar<char>* p = out.add();
-        if (p) p->attach(path.dettach());
+// Removes `folder` and each parent while they are empty folders that the package may
+// remove: below its installation folder, or made by the installation. False when one of
+// them could not be removed for another reason than what it still holds.
+bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
+    _guardchar<char> p;
+    if (!p.set(folder)) return false;
+    for (;;) {
+        bool made = false;
+        for (auto* it = record.dirs.head; it && !made; it = it->next) made = strcmp(it->value.ptr, p.ptr) == 0;
+        if ((!made && !isBelow(p.ptr, record.path.ptr)) || objKind(p.ptr) != 2) return true;
+        errno = 0;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return true;
+        *cut = 0;
     }
-}
-
-// A backup name beside the file that nothing occupies ("<path>.bkp" first).
-bool freeBackupName(const char* path, _guardchar<char>& out) {
-    char suffix[16] = ".bkp";
-    for (int i = 0; i < 100; i++) {
-        if (i) snprintf(suffix, sizeof suffix, ".bkp%d", i);
-        if (catStr(path, suffix, out) && objKind(out.ptr) == 0) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -105,45 +102,109 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     _guardchar<char> section;
     // The code name becomes a key and a command argument: only a safe one goes on.
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
+    // What an interrupted run left is resolved before anything is answered.
+    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNIncomplete;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
-    if (!store->hasSection(section.ptr)) return notRecorded(ctx, asker);
+    if (!store->hasSection(section.ptr)) {
+        // A store that could not be read does not say the package is not installed.
+        cCIAppConfig* file = dynamic_cast<cCIAppConfig*>(store);
+        if (file && file->unreadableCount() > 0) return eUNIncomplete;
+        return notRecorded(ctx, asker);
+    }
 
+    sPkgRegistryRecord record;
+    if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
+    // Only files the record may own: plain paths below its folders, reached without links.
+    // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
-    readExisting(store, section.ptr, kRegFiles, kRegFile, ctx.files);
-    readExisting(store, section.ptr, kRegShortcuts, kRegShortcut, ctx.shortcuts);
+    for (auto* it = record.files.head; it; it = it->next) {
+        if (!recordOwnsFile(record, it->value.ptr)) continue;
+        _guardchar<char>* p = ctx.files.add();
+        if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
+    }
+    _guardchar<char> entries;
+    desktopEntryFolder(entries);
+    for (auto* it = record.shortcuts.head; it; it = it->next) {
+        // Menu entries lie in the desktop entries folder.
+        if (!isPlainAbsPath(it->value.ptr) || entries.empty() || !noLinkBelow(it->value.ptr, entries.ptr) ||
+            objKind(it->value.ptr) != 1)
+            continue;
+        _guardchar<char>* p = ctx.shortcuts.add();
+        if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
+    }
     if (!asker || !asker->confirm(3)) return eUNCancelled;
 
-    // Every file is moved aside first, so that a busy one leaves the package whole.
-    _List<_guardchar<char> > backups;
+    // Every file is moved aside first, so that a busy one leaves the package whole; the
+    // journal names them before the first moves. A file whose backup name belongs to
+    // someone else stays in place (checked that it can be written) until the commit.
+    cJournalWriter journal;
+    _List<char> aside;
     for (auto* it = ctx.files.head; it; it = it->next) {
-        _guardchar<char>* bkp = backups.add();
+        _guardchar<char> bkp;
+        char* kind = aside.add();
+        if (!kind || !catStr(it->value.ptr, ".bkp", bkp)) return eUNIncomplete;
+        *kind = objKind(bkp.ptr) == 0 ? 'R' : 'O';
+        journal.add(*kind, it->value.ptr);
+    }
+    if (journal.save(ctx.journalPath.ptr, false, fs) != 1) {
+        fs->unlink(ctx.journalPath.ptr);
+        return eUNIncomplete;
+    }
+    _guardchar<char> folder;
+    auto* kind = aside.head;
+    for (auto* it = ctx.files.head; it; it = it->next, kind = kind->next) {
+        _guardchar<char> bkp;
         bool moved = false;
-        while (bkp && freeBackupName(it->value.ptr, *bkp)) {
-            if ((moved = moveFileClean(it->value.ptr, bkp->ptr, fs))) break;
+        while (catStr(it->value.ptr, ".bkp", bkp)) {
+            if (kind->value == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+                moved = true;
+                break;
+            }
+            if (objKind(it->value.ptr) == 0) break;
             if (!asker->askRetry(it->value.ptr, true)) break;
         }
-        if (!moved) {
-            auto* f = ctx.files.head;
-            for (auto* b = backups.head; b && f != it; b = b->next, f = f->next) fs->rename(b->value.ptr, f->value.ptr);
-            return eUNCancelled;
+        if (!moved && objKind(it->value.ptr) != 0) {
+            // Everything back as it was; the journal stays when that fails.
+            if (recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNCancelled;
+            return eUNIncomplete;
         }
     }
-    // Folders the package leaves empty go, up to its installation folder itself; without a
-    // recorded folder none does.
-    _guardchar<char> key, folder, stop;
-    if (regKey(section.ptr, kRegPath, key) && store->getParamStr(key.ptr, folder) && isPlainAbsPath(folder.ptr) &&
-        stop.set(folder.ptr))
-        *strrchr(stop.ptr, '/') = 0;
     bool complete = true;
-    for (auto* b = backups.head; b; b = b->next)
-        if (!rmFileClean(b->value.ptr, stop.empty() ? nullptr : stop.ptr, fs)) complete = false;
-    for (auto* s = ctx.shortcuts.head; s; s = s->next) rmFileClean(s->value.ptr, nullptr, fs);
+    for (auto* it = ctx.files.head; it; it = it->next)
+        if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
+    if (!complete || journal.save(ctx.journalPath.ptr, true, fs) == 0) {
+        // Put back as it was (the journal stays when that fails); not removed either way.
+        recoverInterrupted(ctx.journalPath.ptr, fs);
+        return eUNIncomplete;
+    }
+    // Committed: from here the removal is finished, by this run or by the next one.
+    kind = aside.head;
+    for (auto* it = ctx.files.head; it; it = it->next, kind = kind->next) {
+        _guardchar<char> bkp;
+        const char* gone = it->value.ptr;
+        if (kind->value == 'R' && catStr(it->value.ptr, ".bkp", bkp)) gone = bkp.ptr;
+        if (objKind(gone) == 1 && !fs->unlink(gone)) complete = false;
+    }
+    // Folders the package leaves empty: up to its installation folder, and those it made.
+    for (auto* it = record.files.head; it; it = it->next)
+        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
+            !rmPackageFolders(folder.ptr, record, fs))
+            complete = false;
+    for (auto* it = record.dirs.head; it; it = it->next)
+        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, record, fs)) complete = false;
+    for (auto* s = ctx.shortcuts.head; s; s = s->next)
+        if (!rmFileClean(s->value.ptr, nullptr, fs)) complete = false;
+    if (!complete) return eUNIncomplete;
     if (!OSDeregisterPackage(ctx.codeName.ptr, false)) OSDeregisterPackage(ctx.codeName.ptr, true);
     store->removeSection(section.ptr);
-    if (!store->saveConfig()) complete = false;
-    return complete ? eUNRemoved : eUNIncomplete;
+    if (!store->saveConfig()) {
+        store->discardChanges();
+        return eUNIncomplete;
+    }
+    return fs->unlink(ctx.journalPath.ptr) ? eUNRemoved : eUNIncomplete;
 }
 
 unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress) {

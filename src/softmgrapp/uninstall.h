@@ -13,6 +13,8 @@ struct sPkgUninstallContext {
     _List<int> languages;  // offered when the job has to ask
     _List<_guardchar<char> > files;
     _List<_guardchar<char> > shortcuts;
+    // The journal of the files in flight (the default place when empty).
+    _guardchar<char> journalPath;
 };
 
 // Results of uninstallJob (the form maps them to "pkgm::unin" messages).
@@ -24,7 +26,7 @@ enum eUninstallResult {
     eUNFailed = 4,
     eUNDeregistered = 5,
     eUNCancelled = 6,
-    // The files are gone but the store could not be saved or a backup removed.
+    // The removal could not be completed (the next run finishes it) or not begun.
     eUNIncomplete = 7,
 };
 

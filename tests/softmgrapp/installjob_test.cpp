@@ -2,12 +2,15 @@
 // an update with fewer files, leftovers of interrupted runs, every file operation made to
 // fail in turn, the process killed at every file operation, and the busy-file question.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "apptest.h"
 #include "installtest.h"
@@ -18,6 +21,7 @@
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/uninstall.h"
+#include "ui/ciappconfig.h"
 
 using namespace installtest;
 
@@ -296,103 +300,273 @@ TEST_F(InstallJob, EmptyFileRecordIsWrittenEmpty) {
     EXPECT_EQ(objKind((p + ".tmp").c_str()), 0);
 }
 
-// Every file operation of an update fails in turn: afterwards the earlier installation
-// is there, or the next run's recovery brings it back; then the update succeeds.
-TEST_F(InstallJob, FailingEveryFileOperationKeepsOrRecoversTheEarlierInstallation) {
-    int faults = 0;
-    for (long long n = 1; n < 2000; n++) {
-        PrivateHome home;
-        cMemConfig store;
-        ASSERT_EQ(install(v1, home, &store).job, 0u);
-        FaultFS fs;
-        fs.failAt = n;
-        RunResult r = install(v2, home, &store, &fs);
-        if (fs.ops < n) {
-            EXPECT_EQ(r.job, 0u);
-            EXPECT_EQ(diff(installed(home), kV2), "");
-            break;
+// ---- every file operation of the C library failed or killed in turn ----
+
+// Everything below a folder: type, mode, size and content (a link's target).
+typedef std::map<std::string, std::string> FullTree;
+
+void walkFull(const std::string& root, const std::string& rel, FullTree& out) {
+    DIR* d = opendir((root + rel).c_str());
+    if (!d) return;
+    while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name, r = rel + "/" + n, p = root + r;
+        if (n == "." || n == "..") continue;
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) continue;
+        char head[32];
+        snprintf(head, sizeof head, "%c%04o ", S_ISDIR(st.st_mode) ? 'd' : S_ISREG(st.st_mode) ? 'f' : 'o',
+                 (unsigned)(st.st_mode & 07777));
+        std::string v = head;
+        if (S_ISREG(st.st_mode)) {
+            v += readTextFile(p);
+        } else if (S_ISLNK(st.st_mode)) {
+            char t[4096];
+            ssize_t k = readlink(p.c_str(), t, sizeof t);
+            if (k > 0) v.append(t, (size_t)k);
         }
-        faults++;
-        std::string what = "fault at op " + std::to_string(n) + ": " + fs.failedOp[0];
-        Tree now = installed(home);
-        if (r.job == 0) {
-            // The files were in place; a backup or obsolete file the cleanup could not
-            // remove goes with the next recovery.
-            ASSERT_TRUE(recoverInterrupted(home.journal().c_str())) << what;
-            EXPECT_EQ(diff(installed(home), kV2), "") << what;
-            EXPECT_EQ(registeredFiles(store), expectedFiles(home, kV2)) << what;
-        } else {
-            // A temporary file that cannot be moved into place is rolled back at once.
-            if (fs.failedOp[0].rfind("rename", 0) == 0 && fs.failedOp[0].find(".tmp") != std::string::npos &&
-                fs.failedOp[0].find("SoftManager") == std::string::npos) {
-                EXPECT_EQ(diff(now, kV1), "") << what;
-                EXPECT_FALSE(apptest::exists(home.journal())) << what;
-            }
-            if (now != kV1) {
-                ASSERT_TRUE(apptest::exists(home.journal())) << what << diff(now, kV1);
-                ASSERT_TRUE(recoverInterrupted(home.journal().c_str())) << what;
-                EXPECT_EQ(diff(installed(home), kV1), "") << what;
-            }
-            EXPECT_EQ(registeredFiles(store), expectedFiles(home, kV1)) << what;
-        }
-        RunResult again = install(v2, home, &store);
-        if (again.init == 0) {
-            EXPECT_EQ(again.job, 0u) << what << ": next run " << again.result << " " << again.message;
-        }
-        EXPECT_EQ(diff(installed(home), kV2), "") << what;
-        EXPECT_FALSE(apptest::exists(home.journal())) << what;
-        if (HasFailure()) break;
+        out[r] = v;
+        if (S_ISDIR(st.st_mode)) walkFull(root, r, out);
     }
-    RecordProperty("faults", faults);
-    EXPECT_GT(faults, 30);
+    closedir(d);
 }
 
-// The process killed at each file operation of an update: the next run recovers.
-TEST_F(InstallJob, KilledAtEveryFileOperationRecoversOnTheNextRun) {
-    int kills = 0;
-    for (long long n = 1; n < 2000; n++) {
-        PrivateHome home;
-        cMemConfig store;
-        ASSERT_EQ(install(v1, home, &store).job, 0u);
-        fflush(nullptr);
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            FaultFS fs;
-            fs.failAt = n;
-            fs.kill = true;
-            install(v2, home, &store, &fs);
-            _exit(fs.ops < n ? 0 : 1);
+void removeTree(const std::string& p) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* d = opendir(p.c_str())) {
+            while (struct dirent* e = readdir(d))
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) removeTree(p + "/" + e->d_name);
+            closedir(d);
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (WIFEXITED(status)) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
-            break;
-        }
-        ASSERT_TRUE(WIFSIGNALED(status));
-        kills++;
-        std::string what = "killed at op " + std::to_string(n);
-        // The store of this process never saw the child's registration: like a kill
-        // before the save. The journal alone puts the files right.
-        Tree now = installed(home);
-        if (now != kV1 && now != kV2) {
-            ASSERT_TRUE(recoverInterrupted(home.journal().c_str())) << what;
-            now = installed(home);
-            bool earlier = now == kV1;
-            bool newer = true;
-            for (auto& f : kV2) newer = newer && now[f.first] == f.second;
-            EXPECT_TRUE(earlier || newer) << what;
-        }
-        RunResult again = install(v2, home, &store);
-        EXPECT_EQ(again.init, 0u) << what << " " << again.message;
-        EXPECT_EQ(again.job, 0u) << what << " " << again.result << " " << again.message;
-        EXPECT_EQ(diff(installed(home), kV2), "") << what;
-        EXPECT_EQ(registeredFiles(store), expectedFiles(home, kV2)) << what;
-        if (HasFailure()) break;
+        rmdir(p.c_str());
+    } else {
+        unlink(p.c_str());
     }
-    RecordProperty("kills", kills);
-    EXPECT_GT(kills, 30);
+}
+
+// Puts a tree taken by walkFull back below `root` (which must not exist).
+bool restoreTree(const std::string& root, const FullTree& t) {
+    if (mkdir(root.c_str(), 0755) != 0) return false;
+    for (auto& e : t) {  // parents sort before their children
+        std::string p = root + e.first, body = e.second.substr(6);
+        unsigned mode = (unsigned)strtoul(e.second.substr(1, 4).c_str(), nullptr, 8);
+        bool ok = e.second[0] == 'd' ? mkdir(p.c_str(), mode) == 0
+                                     : e.second[0] == 'f' && writeTextFile(p, body) && chmod(p.c_str(), mode) == 0;
+        if (!ok) return false;
+    }
+    for (auto& e : t)
+        if (e.second[0] == 'd') chmod((root + e.first).c_str(), (mode_t)strtoul(e.second.substr(1, 4).c_str(), 0, 8));
+    return true;
+}
+
+// The sanitizer runtime this test runs with (preloaded before the fault layer), if any.
+std::string sanitizerRuntime() {
+    std::string maps = readTextFile("/proc/self/maps");
+    size_t at = maps.find("/libasan.so");
+    if (at == std::string::npos) return "";
+    size_t from = maps.rfind(' ', at) + 1, to = maps.find('\n', at);
+    return maps.substr(from, to - from);
+}
+
+// The package record and what lies in the store's folder, as the driver left them; the
+// record's time is left out.
+std::string storeState(const std::string& home) {
+    std::string st;
+    FullTree names;
+    walkFull(home + "/.qmx", "", names);
+    for (auto& n : names) st += n.first + " ";
+    cCIAppConfig store;
+    sPkgRegistryRecord r;
+    if (store.openFolder((home + "/.qmx").c_str()) && readRegistryRecord(&store, "org.qmx.test.pkg", r)) {
+        st += "\nver " + std::to_string(r.ver) + " path " + r.path.ptr;
+        for (auto* l : {&r.files, &r.shortcuts, &r.bases, &r.dirs})
+            for (auto* it = l->head; it; it = it->next) st += std::string("\n ") + it->value.ptr;
+    }
+    _guardchar<char> app;
+    if (store.getParamStr(kRegInstallerApp, app)) st += std::string("\napp ") + app.ptr;
+    return st;
+}
+
+struct FaultStep {
+    const char* name;
+    std::vector<std::string> args;  // of the driver
+};
+
+// A fresh installation, an update and an uninstallation, each with every file operation
+// failed (EIO; ENOSPC that stays) or the process killed at it in turn, then run again
+// without faults: the result must be exactly the unfaulted run's (tree, modes, record,
+// no leftovers), and a faulted run reports success only when it got there itself.
+void sweep(const std::string& work, const char* mode, int& faults) {
+    const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
+    ASSERT_TRUE(apptest::exists(driver) && apptest::exists(shim));
+    const std::string home = work + "/home", opt = home + "/opt/qmxtest", src = work + "/src";
+    // Version 1 and 2: a file changed, one removed with its folder, one added, one made
+    // executable; files below an absolute base; two menu entries.
+    struct File {
+        std::string source, target, mode;
+    };
+    auto package = [&](const std::string& ver, const std::vector<File>& files, const std::string& out) {
+        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nm1 = \"Test Tool\"\n"
+                        "m2 = \"Test Docs\"\n[Software]\ncodename = \"org.qmx.test.pkg\"\nname = \"Test Pkg\"\n"
+                        "version = \"" + ver + "\"\neula = \"" + src + "/eula.idx\"\n[Install]\n";
+        for (auto& f : files) s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
+        s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
+        cSoftPkgScenario scen;
+        int line = 0;
+        cFileIO o;
+        return writeTextFile(src + "/scenario.txt", s) &&
+               scen.loadTextConfig((src + "/scenario.txt").c_str(), line) == 0 && o.create(out.c_str()) &&
+               scen.saveBinConfig(&o);
+    };
+    ASSERT_TRUE(apptest::makeDirs(src));
+    for (auto& f : std::vector<std::pair<std::string, std::string>>{
+             {"eula_en.txt", "<text>Use it.</text>\n"}, {"eula.idx", "ENG = \"./eula_en.txt\"\n"},
+             {"tool1", "#!/bin/sh\necho 1\n"}, {"tool2", "#!/bin/sh\necho 2\n"}, {"readme", "same in both"},
+             {"data1", std::string(70000, 'a')}, {"data2", std::string(5000, 'b')}, {"old", "only in 1"},
+             {"new", "only in 2"}, {"conf1", "x=1\n"}, {"conf2", "x=2\n"}, {"helper", "run me"}})
+        ASSERT_TRUE(writeTextFile(src + "/" + f.first, f.second));
+    const std::string p1 = work + "/v1.data", p2 = work + "/v2.data";
+    ASSERT_TRUE(package("1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
+                                {"data1", "$pgm \"share/data/big.dat\"", "644"}, {"old", "$pgm \"share/old/x.txt\"", "600"},
+                                {"helper", "$pgm \"bin/helper\"", "644"}, {"conf1", "$opt \"etc/tool.conf\"", "644"}},
+                        p1));
+    ASSERT_TRUE(package("2.0", {{"tool2", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
+                                {"data2", "$pgm \"share/data/big.dat\"", "644"}, {"new", "$pgm \"share/new/y.txt\"", "640"},
+                                {"helper", "$pgm \"bin/helper\"", "755"}, {"conf2", "$opt \"etc/tool.conf\"", "644"}},
+                        p2));
+    // The driver's HOME, with a stand-in for the running program inside a bundle.
+    const std::string exe = home + "/src.app/Contents/MacOS/Installer", folder = home + "/Applications/Test";
+    ASSERT_TRUE(apptest::makeDirs(home + "/src.app/Contents/MacOS") && apptest::makeDirs(home + "/src.app/Contents/Resources"));
+    ASSERT_TRUE(writeTextFile(exe, "#!/bin/sh\nexit 3\n") && chmod(exe.c_str(), 0755) == 0);
+    ASSERT_TRUE(writeTextFile(home + "/src.app/Contents/Resources/icon.icns", "icns"));
+    const std::vector<FaultStep> steps = {{"install 1", {"install", p1, folder, exe}},
+                                          {"update 1 to 2", {"install", p2, folder, exe}},
+                                          {"uninstall", {"uninstall", "org.qmx.test.pkg"}}};
+
+    // One driver serves the sweep, each run in a child of its own, through the layer
+    // (which leaves the flushes out); a run without a mode is not faulted.
+    const std::string asan = sanitizerRuntime();
+    std::vector<std::string> env;
+    for (char** e = environ; *e; e++)
+        if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DATA_HOME=", 14) && strncmp(*e, "LD_PRELOAD=", 11))
+            env.push_back(*e);
+    env.push_back("HOME=" + home);
+    env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + shim);
+    env.push_back("QMXFAULT_NOSYNC=1");
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(driver.c_str()), const_cast<char*>("serve"), nullptr};
+    int toDriver[2], fromDriver[2];
+    ASSERT_EQ(pipe2(toDriver, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(fromDriver, O_CLOEXEC), 0);
+    pid_t server = fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        dup2(toDriver[0], 0);
+        dup2(fromDriver[1], 1);
+        execve(driver.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    close(toDriver[0]);
+    close(fromDriver[1]);
+    FILE* replies = fdopen(fromDriver[0], "r");
+    struct Closer {
+        int fd;
+        FILE* f;
+        pid_t pid;
+        ~Closer() {
+            close(fd);
+            fclose(f);
+            waitpid(pid, nullptr, 0);
+        }
+    } closer{toDriver[1], replies, server};
+    auto run = [&](const FaultStep& step, const char* m, long long at) {
+        std::string line = std::string(m ? m : "eio") + "\t" + std::to_string(m ? at : 0);
+        for (auto& a : step.args) line += "\t" + a;
+        line += "\n";
+        apptest::Result r;
+        if (write(toDriver[1], line.data(), line.size()) != (ssize_t)line.size()) return r;
+        char buf[16384];
+        while (fgets(buf, sizeof buf, replies)) {
+            if (strncmp(buf, "end ", 4) == 0) {
+                r.exitCode = atoi(buf + 4);
+                break;
+            }
+            r.out += buf;
+        }
+        return r;
+    };
+    // Everything in HOME but the store's folder, which storeState compares.
+    auto outside = [&](FullTree t) {
+        for (auto it = t.begin(); it != t.end();) it = it->first.rfind("/.qmx", 0) == 0 ? t.erase(it) : std::next(it);
+        return t;
+    };
+    auto full = [&] {
+        FullTree t;
+        walkFull(home, "", t);
+        return t;
+    };
+    const FullTree initial = full();
+    for (auto& step : steps) {
+        FullTree before = full();
+        apptest::Result clean = run(step, nullptr, 0);
+        ASSERT_EQ(clean.exitCode, 0) << step.name << clean.out;
+        long long ops = atoll(clean.out.c_str() + clean.out.find("ops ") + 4);
+        ASSERT_GT(ops, 20) << step.name << clean.out;
+        const FullTree after = full(), want = outside(after);
+        const std::string storeAfter = storeState(home);
+        for (long long n = 1; n <= ops; n++, faults++) {
+            std::string what = std::string(step.name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
+                               std::to_string(ops);
+            removeTree(home);
+            ASSERT_TRUE(restoreTree(home, before)) << what;
+            apptest::Result faulted = run(step, mode, n);
+            // Success is reported only for a complete run.
+            if (faulted.exitCode == 0) {
+                EXPECT_EQ(outside(full()), want) << what << " reported success";
+                EXPECT_EQ(storeState(home), storeAfter) << what << " reported success";
+            }
+            EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
+            apptest::Result again = run(step, nullptr, 0);
+            EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << what << "\n" << faulted.out << again.out;
+            FullTree now = outside(full());
+            if (now != want) {
+                std::string d;
+                for (auto& e : now)
+                    if (!want.count(e.first) || want.at(e.first) != e.second) d += " " + e.first;
+                for (auto& e : want)
+                    if (!now.count(e.first)) d += " -" + e.first;
+                ADD_FAILURE() << what << ": tree differs:" << d << "\n" << faulted.out << again.out;
+            }
+            EXPECT_EQ(storeState(home), storeAfter) << what << "\n" << faulted.out << again.out;
+            if (::testing::Test::HasFailure()) return;
+        }
+        // The next step starts from this one's result.
+        removeTree(home);
+        ASSERT_TRUE(restoreTree(home, after));
+    }
+    // Uninstalled: nothing of the package is left, only the manager's copy and entry.
+    for (auto& e : outside(full())) {
+        bool managers = e.first.find("QMX Software Manager") != std::string::npos ||
+                        e.first.find("qmx-softmgr") != std::string::npos || e.first == "/Applications" ||
+                        e.first == "/.local" || e.first == "/.local/share" || e.first == "/.local/share/applications";
+        EXPECT_TRUE(initial.count(e.first) || managers) << e.first;
+    }
+}
+
+TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
+    cSOPKGLang::init();
+    testutil::TempDir work;
+    const char* modes[] = {"eio", "enospc", "kill"};
+    int faults[3] = {};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; i++)
+        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i]); });
+    for (auto& w : workers) w.join();
+    RecordProperty("faults", faults[0] + faults[1] + faults[2]);
+    EXPECT_GT(faults[0] + faults[1] + faults[2], 900);
 }
 
 TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
@@ -423,12 +597,14 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
     const char* bad[] = {"", "QMXINFLIGHT 1\nstate pending\nR relative/path\nend 1\n",
-                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 2\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 3\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nM /a\nend 1\n",
                          "QMXINFLIGHT 1\nstate maybe\nend 0\n", "QMXINFLIGHT 1\nstate pending\nend 0\nR /a\n"};
     for (const char* j : bad) {
         ASSERT_TRUE(testutil::writeFile(home.journal(), j, strlen(j)));
         RunResult r = install(v2, home, &store);
-        EXPECT_EQ(r.result, (unsigned)eIJCannotRecover) << j;
+        EXPECT_EQ(r.init, (unsigned)eIICannotRead) << j;
+        EXPECT_EQ(r.message, home.journal()) << j;
         EXPECT_EQ(diff(installed(home), kV1), "") << j;
         EXPECT_TRUE(apptest::exists(home.journal())) << j;
     }

@@ -231,6 +231,90 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));
 }
 
+// Links where the package makes folders are refused; the chosen folder is resolved once;
+// uninstallation removes only the recorded files below the record's folders (no "..",
+// no link), counts a missing file as removed, and removes a folder the user chose only
+// when the installation made it.
+TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
+    {
+        PrivateHome home;
+        cMemConfig store;
+        std::string elsewhere = home.path() + "/elsewhere";
+        ASSERT_TRUE(apptest::makeDirs(elsewhere) && apptest::makeDirs(home.installFolder()));
+        ASSERT_EQ(symlink(elsewhere.c_str(), (home.installFolder() + "/sub").c_str()), 0);
+        RunResult r = install(pkg, home, &store);
+        EXPECT_EQ(r.result, (unsigned)eIJBadObject) << r.message;
+        EXPECT_EQ(r.message, home.installFolder() + "/sub");
+        EXPECT_EQ(snapshot(elsewhere), Tree{});
+        EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"sub", ""}})) << "nothing but the link";
+        EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
+    }
+    {
+        PrivateHome home;
+        cMemConfig store;
+        std::string real = home.path() + "/real", link = home.path() + "/link";
+        ASSERT_TRUE(apptest::makeDirs(real));
+        ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(pkg.c_str());
+        ctx.store = &store;
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+        ASSERT_TRUE(setInstallFolder(ctx, (link + "/Test").c_str()));
+        EXPECT_EQ(std::string(ctx.getStr("pgm")), real + "/Test");
+        ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
+        EXPECT_EQ(snapshot(real + "/Test"), files);
+    }
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    {
+        // A folder the user chose that was there before; recorded files outside the
+        // record's folder or climbing out of it; a file already gone.
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_TRUE(apptest::makeDirs(home.installFolder()));
+        ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        put(home.path() + "/victim.txt", "keep");
+        store.setParamInt32("install/org.qmx.test.pkg/files", 4);
+        store.setParamStr("install/org.qmx.test.pkg/file2", (home.path() + "/victim.txt").c_str(), -1);
+        store.setParamStr("install/org.qmx.test.pkg/file3", (home.installFolder() + "/../../victim.txt").c_str(), -1);
+        ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
+        ScriptedAsker yes;
+        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm 3"});
+        EXPECT_EQ(sopkgRead(home.path() + "/victim.txt"), "keep");
+        EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
+        EXPECT_EQ(folders(home.installFolder()), std::vector<std::string>{});
+        EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
+    }
+    {
+        // A folder of the package replaced by a link after the installation.
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        std::string outside = home.path() + "/outside";
+        ASSERT_EQ(rename((home.installFolder() + "/sub").c_str(), outside.c_str()), 0);
+        ASSERT_EQ(symlink(outside.c_str(), (home.installFolder() + "/sub").c_str()), 0);
+        ScriptedAsker yes;
+        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(snapshot(outside), (Tree{{"b.txt", "beta"}}));
+        EXPECT_EQ(objKind((home.installFolder() + "/a.txt").c_str()), 0);
+        EXPECT_EQ(objKind((home.installFolder() + "/sub").c_str()), 3);
+    }
+    {
+        // Folders the installation made go when emptied, up to the folder it made first.
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        ASSERT_EQ(unlink(home.path().append("/Applications/QMX Software Manager.app/Contents/MacOS/SoftManager").c_str()), 0);
+        removeTreeForParts(home.apps() + "/QMX Software Manager.app");
+        ScriptedAsker yes;
+        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(objKind(home.apps().c_str()), 0);
+        EXPECT_EQ(objKind(home.path().c_str()), 2);
+    }
+}
+
 TEST_F(InstallParts, DeprecatedPackageIsListedWithTheManagersCommand) {
     PrivateHome home;
     cMemConfig store;

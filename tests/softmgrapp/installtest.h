@@ -1,6 +1,6 @@
 // Helpers of the installation tests: packages made from file tables, a private HOME,
-// file-tree snapshots, a scripted question answerer and file operations that fail (or
-// kill the process) at the Nth call.
+// file-tree snapshots, a scripted question answerer and file operations that fail at the
+// Nth call.
 #pragma once
 
 #include <map>
@@ -76,12 +76,11 @@ public:
     }
 };
 
-// Fails (or, with `kill`, ends the process with SIGKILL at) the Nth file operation.
+// Fails the Nth file operation.
 class FaultFS : public cInstallFS {
 public:
     long long failAt = -1;
     long long ops = 0;
-    bool kill = false;
     bool unlinksFailAfter = false;  // after the fault, every unlink fails too
     std::vector<std::string> failedOp;
 
