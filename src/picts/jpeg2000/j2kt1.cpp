@@ -130,7 +130,10 @@ void cJP2Tier1::sigPass(int bp) {
         }                                                                                 \
     } while (0)
             if (rows == 4) {
-                // A whole stripe column, unrolled.
+                // A whole stripe column, unrolled; a column with no insignificant sample next
+                // to a significant one has nothing to decode.
+                const uint32_t f0 = f[0], f1 = f[FS], f2 = f[2 * FS], f3 = f[3 * FS];
+                if (!((f0 | f1 | f2 | f3) & fNeighbours) || (f0 & f1 & f2 & f3 & fSig)) continue;
                 QMX_SIG_STEP(f, v, false);
                 QMX_SIG_STEP(f + FS, v + W, false);
                 QMX_SIG_STEP(f + 2 * FS, v + 2 * W, false);
@@ -170,6 +173,7 @@ void cJP2Tier1::refPass(int bp) {
         }                                                                                     \
     } while (0)
             if (rows == 4) {
+                if (!((f[0] | f[FS] | f[2 * FS] | f[3 * FS]) & fSig)) continue;
                 QMX_REF_STEP(f, v, false);
                 QMX_REF_STEP(f + FS, v + W, false);
                 QMX_REF_STEP(f + 2 * FS, v + 2 * W, false);
@@ -199,6 +203,12 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
             int* v = data + (size_t)y0 * W + x;
             int k = 0;
             if (rows == 4) {
+                // Every sample already significant or visited: only the visits are cleared.
+                const uint32_t done = fSig | fVisit;
+                if ((f[0] & done) && (f[FS] & done) && (f[2 * FS] & done) && (f[3 * FS] & done)) {
+                    f[0] &= ~fVisit, f[FS] &= ~fVisit, f[2 * FS] &= ~fVisit, f[3 * FS] &= ~fVisit;
+                    continue;
+                }
                 // T.800 D.3.4: run-length mode when the whole column and its neighbourhood
                 // are insignificant.
                 uint32_t f3 = f[3 * FS];
