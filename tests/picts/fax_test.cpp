@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "picts/tiff/faxdecoder.h"
+#include "picts/fax/faxdecoder.h"
 
 namespace {
 

@@ -142,6 +142,15 @@ TEST(Jp2Colour, IccProfileIsKeptAndChannelDefinitionsReorder) {
     }
 }
 
+// A JP2 file around grey.j2k whose codestream box says length.
+Bytes codestreamLength(unsigned int length) {
+    Bytes cs = testutil::readFile(kData + "grey.j2k");
+    Bytes f = jp2(ihdr(32, 24, 1), cs);
+    const size_t at = f.size() - cs.size() - 8;
+    for (int i = 0; i < 4; i++) f[at + i] = (unsigned char)(length >> (24 - 8 * i));
+    return f;
+}
+
 struct BadJp2 {
     const char* name;
     Bytes (*make)();
@@ -221,6 +230,11 @@ const BadJp2 kBad[] = {
                     box("xml ", {'<', 'a', '/', '>'}));
      },
      true},
+    // The codestream box: to the end (length 0) or cut short it decodes what there is; a
+    // length below its own header is refused.
+    {"CodestreamToTheEnd", [] { return codestreamLength(0); }, true},
+    {"CodestreamPastTheEnd", [] { return codestreamLength(0x7FFFFF); }, true},
+    {"CodestreamLengthBelowItsHeader", [] { return codestreamLength(4); }, false},
     {"HeaderBoxPastTheEnd",
      [] {
          Bytes f = jp2(ihdr(32, 24, 1), testutil::readFile(kData + "grey.j2k"));

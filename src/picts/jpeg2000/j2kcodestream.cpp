@@ -103,9 +103,18 @@ bool cJP2Tcp::copyFrom(const cJP2Tcp& o) {
         tccps.ptr[i] = o.tccps.ptr[i];
         tccps.ptr[i].cocSeen = tccps.ptr[i].qccSeen = false;
     }
-    mcts = o.mcts;
+    mcts.clear();
+    numMcts = 0;
+    if (o.numMcts) {
+        if (!mcts.set(kJ2KMaxMctRecords)) return false;
+        for (unsigned int i = 0; i < o.numMcts; i++) mcts.ptr[i] = o.mcts.ptr[i];
+        numMcts = o.numMcts;
+    }
     mccs = o.mccs;
+    numMccs = o.numMccs;
+    if (mccs.count != o.mccs.count) return false;
     mctMatrix = o.mctMatrix;
+    if (mctMatrix.count != o.mctMatrix.count) return false;
     // POC records of the main header are replaced, not extended, by those of a tile.
     pocInherited = o.pocSeen;
     return true;
@@ -203,7 +212,7 @@ bool cJ2KDecode::readSiz(const unsigned char* b, unsigned int len) {
         if (c.prec > 38 || !c.dx || !c.dy) return false;
         long long cw = j2kCeilDiv(myImage.x1, c.dx) - (long long)j2kCeilDiv(myImage.x0, c.dx);
         long long ch = j2kCeilDiv(myImage.y1, c.dy) - (long long)j2kCeilDiv(myImage.y0, c.dy);
-        long long px;
+        long long px = 0;
         if (!checkedImagePixels(cw, ch, px) || !checkedAdd(samples, px, samples)) return false;
     }
     // Every sample is held once in the output and once in a tile's working buffers, as 32 bits.
@@ -476,7 +485,7 @@ const unsigned int kMctElemSize[4] = {2, 4, 4, 8};
 
 // Element k of an MCT record's array, big-endian, as a double.
 double mctElement(const sJP2MctRecord& r, size_t k) {
-    const unsigned char* p = r.data.data() + k * kMctElemSize[r.elemType];
+    const unsigned char* p = r.data.ptr + k * kMctElemSize[r.elemType];
     switch (r.elemType) {
         case 0: return (double)(int16_t)be16(p);
         case 1: return (double)(int32_t)be32(p);
@@ -504,17 +513,18 @@ bool cJ2KDecode::readMct(const unsigned char* b, unsigned int len) {
     unsigned int imct = be16(b + 2);
     cJP2Tcp& tcp = currentTcp();
     sJP2MctRecord* r = nullptr;
-    for (sJP2MctRecord& m : tcp.mcts)
-        if (m.index == (imct & 0xFF)) r = &m;
+    for (unsigned int i = 0; i < tcp.numMcts; i++)
+        if (tcp.mcts.ptr[i].index == (imct & 0xFF)) r = &tcp.mcts.ptr[i];
     if (!r) {
-        if (tcp.mcts.size() >= 255) return false;
-        tcp.mcts.emplace_back();
-        r = &tcp.mcts.back();
+        if (tcp.numMcts >= kJ2KMaxMctRecords) return false;
+        if (!tcp.mcts.ptr && !tcp.mcts.set(kJ2KMaxMctRecords)) return false;
+        r = &tcp.mcts.ptr[tcp.numMcts++];
     }
     r->index = imct & 0xFF;
     r->elemType = (imct >> 10) & 3;
     r->data.clear();
-    if (!be16(b + 4)) r->data.assign(b + 6, b + len);  // Ymct 0: the array is here
+    // Ymct 0: the array is here.
+    if (!be16(b + 4) && len > 6 && !r->data.set(b + 6, len - 6)) return false;
     return true;
 }
 
@@ -550,8 +560,8 @@ bool cJ2KDecode::readMcc(const unsigned char* b, unsigned int len) {
         if (pos != len) return false;
         // Index 0 names no array.
         auto find = [&](unsigned int idx) -> int {
-            for (size_t i = 0; i < tcp.mcts.size(); i++)
-                if (tcp.mcts[i].index == idx) return (int)i;
+            for (unsigned int i = 0; i < tcp.numMcts; i++)
+                if (tcp.mcts.ptr[i].index == idx) return (int)i;
             return -2;
         };
         rec.decorrelation = (t & 0xFF) ? find(t & 0xFF) : -1;
@@ -561,13 +571,13 @@ bool cJ2KDecode::readMcc(const unsigned char* b, unsigned int len) {
     } else if (len != 7) {
         return false;
     }
-    for (sJP2MccRecord& c : tcp.mccs)
-        if (c.index == imcc) {
-            c = rec;
+    for (unsigned int i = 0; i < tcp.numMccs; i++)
+        if (tcp.mccs.ptr[i].index == imcc) {
+            tcp.mccs.ptr[i] = rec;
             return true;
         }
-    if (tcp.mccs.size() >= 255) return false;
-    tcp.mccs.push_back(rec);
+    if (tcp.numMccs >= kJ2KMaxMctRecords || !j2kRoom(tcp.mccs, tcp.numMccs + 1LL)) return false;
+    tcp.mccs.ptr[tcp.numMccs++] = rec;
     return true;
 }
 
@@ -582,18 +592,18 @@ bool cJ2KDecode::readMco(const unsigned char* b, unsigned int len) {
     tcp.mctMatrix.clear();
     for (unsigned int s = 0; s < stages; s++) {
         const sJP2MccRecord* rec = nullptr;
-        for (const sJP2MccRecord& c : tcp.mccs)
-            if (c.index == b[1 + s]) rec = &c;
+        for (unsigned int i = 0; i < tcp.numMccs; i++)
+            if (tcp.mccs.ptr[i].index == b[1 + s]) rec = &tcp.mccs.ptr[i];
         if (!rec || rec->count != nc) continue;  // a collection of other components: not used
         if (rec->decorrelation >= 0) {
-            const sJP2MctRecord& m = tcp.mcts[(size_t)rec->decorrelation];
-            if (m.data.size() != (size_t)kMctElemSize[m.elemType] * nc * nc) return false;
-            tcp.mctMatrix.resize((size_t)nc * nc);
-            for (size_t k = 0; k < (size_t)nc * nc; k++) tcp.mctMatrix[k] = (float)mctElement(m, k);
+            const sJP2MctRecord& m = tcp.mcts.ptr[rec->decorrelation];
+            if (m.data.count != (long long)kMctElemSize[m.elemType] * nc * nc) return false;
+            if (!tcp.mctMatrix.set((long long)nc * nc)) return false;
+            for (size_t k = 0; k < (size_t)nc * nc; k++) tcp.mctMatrix.ptr[k] = (float)mctElement(m, k);
         }
         if (rec->offsets >= 0) {
-            const sJP2MctRecord& o = tcp.mcts[(size_t)rec->offsets];
-            if (o.data.size() != (size_t)kMctElemSize[o.elemType] * nc) return false;
+            const sJP2MctRecord& o = tcp.mcts.ptr[rec->offsets];
+            if (o.data.count != (long long)kMctElemSize[o.elemType] * nc) return false;
             for (unsigned int c = 0; c < nc; c++) {
                 double v = mctElement(o, c);
                 if (!(v > -2147483648.0 && v < 2147483647.0)) return false;
@@ -728,15 +738,20 @@ bool cJ2KDecode::readSod() {
 }
 
 bool cJ2KDecode::decodeTiles(cJP2Image* img) {
-    std::vector<unsigned int> tiles;
+    _typebuf<unsigned int> tiles;
+    long long numTiles = 0;
+    if (myCp.tw && myCp.th && !tiles.set((long long)myCp.tw * myCp.th)) return fail();
     for (unsigned int t = 0; t < myCp.tw * myCp.th; t++)
-        if (myCp.tcps.ptr[t].hasData) tiles.push_back(t);
+        if (myCp.tcps.ptr[t].hasData) tiles.ptr[numTiles++] = t;
+    if (!numTiles) return true;
     int n = threads();
-    if (n <= 1 || tiles.size() < 2 || (int)tiles.size() < n) {
+    if (n <= 1 || numTiles < 2 || numTiles < n) {
         // One tile (or a few) at a time, the code-blocks and wavelet lines of each in parallel.
         cJP2Tcd tcd(&myImage, &myCp);
-        for (unsigned int t : tiles)
+        for (long long i = 0; i < numTiles; i++) {
+            unsigned int t = tiles.ptr[i];
             if (!tcd.initDecodeTile(t) || !tcd.decodeTile(t, n) || !tcd.updateImageData(img)) return fail();
+        }
         return true;
     }
     // Many tiles: whole tiles in parallel, each on one thread, into components allocated
@@ -746,15 +761,17 @@ bool cJ2KDecode::decodeTiles(cJP2Image* img) {
         long long count = (long long)d.w * d.h;
         if (!d.data.ptr && (!d.data.set(count) || !memset(d.data.ptr, 0, (size_t)count * sizeof(int)))) return fail();
     }
-    std::vector<cJP2Tcd> tcds((size_t)n, cJP2Tcd(&myImage, &myCp));
-    bool ok = j2kParallelFor((long long)tiles.size(), n, [&](long long i, int w) {
-        cJP2Tcd& tcd = tcds[(size_t)w];
-        unsigned int t = tiles[(size_t)i];
+    _classbuf<cJP2Tcd> tcds;
+    if (!tcds.set(n)) return fail();
+    for (int w = 0; w < n; w++) tcds.ptr[w].setup(&myImage, &myCp);
+    bool ok = j2kParallelFor(numTiles, n, [&](long long i, int w) {
+        cJP2Tcd& tcd = tcds.ptr[w];
+        unsigned int t = tiles.ptr[i];
         return tcd.initDecodeTile(t) && tcd.decodeTile(t, 1) && tcd.updateImageData(img, false);
     });
     if (!ok) return fail();
     // What the serial walk leaves: the resolution count of the last tile, noted on one thread.
-    const cJP2Tcp& last = myCp.tcps.ptr[tiles.back()];
+    const cJP2Tcp& last = myCp.tcps.ptr[tiles.ptr[numTiles - 1]];
     for (unsigned int c = 0; c < img->numcomps; c++)
         img->comps.ptr[c].resnoDecoded = last.tccps.ptr[c].numres - myCp.reduce - 1;
     return true;

@@ -95,16 +95,17 @@ struct sLevel {
     bool reversible;
 };
 
-void rowsPass(const sLevel& lv, int y0, int y1, std::vector<int>& line) {
+// False when there is no memory for the line.
+bool rowsPass(const sLevel& lv, int y0, int y1, _typebuf<int>& line) {
     int n = lv.w, sn = lv.swl, dn = n - sn;
-    if (n <= 0) return;
-    line.resize((size_t)n);
+    if (n <= 0) return true;
+    if (!j2kRoom(line, n)) return false;
     for (int y = y0; y < y1; y++) {
         int* row = lv.data + y * lv.stride;
         if (singleSample(row, n, lv.casRow, lv.reversible)) continue;
-        memcpy(line.data(), row, (size_t)n * sizeof(int));
-        int* L = line.data();
-        int* H = line.data() + sn;
+        memcpy(line.ptr, row, (size_t)n * sizeof(int));
+        int* L = line.ptr;
+        int* H = line.ptr + sn;
         if (lv.reversible)
             lift53(L, sn, H, dn, lv.casRow, 1, 1);
         else
@@ -115,17 +116,20 @@ void rowsPass(const sLevel& lv, int y0, int y1, std::vector<int>& line) {
         for (int k = 0; k < sn; k++) le[2 * k] = L[k];
         for (int k = 0; k < dn; k++) he[2 * k] = H[k];
     }
+    return true;
 }
 
-void colsPass(const sLevel& lv, int x0, int x1, std::vector<int>& scratch) {
+// False when there is no memory for the scratch strip.
+bool colsPass(const sLevel& lv, int x0, int x1, _typebuf<int>& scratch) {
     int n = lv.h, sn = lv.shl, dn = n - sn;
     int lanes = x1 - x0;
-    if (n <= 0 || lanes <= 0) return;
+    if (n <= 0 || lanes <= 0) return true;
     int* base = lv.data + x0;
     if (n == 1) {
         for (int x = 0; x < lanes; x++) singleSample(base + x, 1, lv.casCol, lv.reversible);
-        return;
+        return true;
     }
+    if (!j2kRoom(scratch, (long long)n * lanes)) return false;
     int* L = base;
     int* H = base + sn * lv.stride;
     if (lv.reversible)
@@ -133,27 +137,27 @@ void colsPass(const sLevel& lv, int x0, int x1, std::vector<int>& scratch) {
     else
         lift97((float*)L, sn, (float*)H, dn, lv.casCol, lv.stride, lanes);
     // Interleave the rows of this strip through a scratch strip.
-    scratch.resize((size_t)n * lanes);
     for (int j = 0; j < n; j++) {
         bool low = ((j + lv.casCol) & 1) == 0;
         int k = lv.casCol ? (low ? (j - 1) / 2 : j / 2) : (low ? j / 2 : (j - 1) / 2);
         const int* src = low ? L + k * lv.stride : H + k * lv.stride;
-        memcpy(scratch.data() + (size_t)j * lanes, src, (size_t)lanes * sizeof(int));
+        memcpy(scratch.ptr + (size_t)j * lanes, src, (size_t)lanes * sizeof(int));
     }
     for (int j = 0; j < n; j++)
-        memcpy(lv.data + j * lv.stride + x0, scratch.data() + (size_t)j * lanes, (size_t)lanes * sizeof(int));
+        memcpy(lv.data + j * lv.stride + x0, scratch.ptr + (size_t)j * lanes, (size_t)lanes * sizeof(int));
+    return true;
 }
 
 }  // namespace
 
 bool cJP2Tcd::dwtDecode(int threads) {
-    for (unsigned int c = 0; c < myComps.size(); c++) {
-        sJP2TileComp& tc = myComps[c];
+    for (unsigned int c = 0; c < myComps.count; c++) {
+        sJP2TileComp& tc = myComps.ptr[c];
         if (tc.numres <= 1) continue;
         const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
         for (unsigned int r = 1; r < tc.numres; r++) {
-            const sJP2Resolution& lo = tc.resolutions[r - 1];
-            const sJP2Resolution& hi = tc.resolutions[r];
+            const sJP2Resolution& lo = tc.resolutions.ptr[r - 1];
+            const sJP2Resolution& hi = tc.resolutions.ptr[r];
             sLevel lv;
             lv.data = tc.data.ptr;
             lv.stride = tc.w();
@@ -172,16 +176,14 @@ bool cJP2Tcd::dwtDecode(int threads) {
             long long nRowJobs = (lv.h + rowBand - 1) / rowBand;
             bool ok = j2kParallelFor(nRowJobs, n, [&](long long i, int) {
                 int y0 = (int)i * rowBand, y1 = y0 + rowBand < lv.h ? y0 + rowBand : lv.h;
-                static thread_local std::vector<int> line;
-                rowsPass(lv, y0, y1, line);
-                return true;
+                static thread_local _typebuf<int> line;
+                return rowsPass(lv, y0, y1, line);
             });
             long long nColJobs = (lv.w + colStrip - 1) / colStrip;
             ok = ok && j2kParallelFor(nColJobs, n, [&](long long i, int) {
                 int x0 = (int)i * colStrip, x1 = x0 + colStrip < lv.w ? x0 + colStrip : lv.w;
-                static thread_local std::vector<int> scratch;
-                colsPass(lv, x0, x1, scratch);
-                return true;
+                static thread_local _typebuf<int> scratch;
+                return colsPass(lv, x0, x1, scratch);
             });
             if (!ok) return false;
         }
@@ -190,15 +192,15 @@ bool cJP2Tcd::dwtDecode(int threads) {
 }
 
 bool cJP2Tcd::mctDecode() {
-    if (myComps.size() < 3 || !myTcp->mct) return true;
-    if (myTcp->mct == 2 && myTcp->mctMatrix.size() == myComps.size() * myComps.size()) return customMctDecode();
+    if (myComps.count < 3 || !myTcp->mct) return true;
+    if (myTcp->mct == 2 && myTcp->mctMatrix.count == myComps.count * myComps.count) return customMctDecode();
     // The transform needs three components of one size and one wavelet.
-    const sJP2TileComp &a = myComps[0], &b = myComps[1], &c = myComps[2];
+    const sJP2TileComp &a = myComps.ptr[0], &b = myComps.ptr[1], &c = myComps.ptr[2];
     if (a.w() != b.w() || a.w() != c.w() || a.h() != b.h() || a.h() != c.h()) return true;
     unsigned int q = myTcp->tccps.ptr[0].qmfbid;
     if (myTcp->tccps.ptr[1].qmfbid != q || myTcp->tccps.ptr[2].qmfbid != q) return true;
     long long n = a.w() * a.h();
-    int *p0 = myComps[0].data.ptr, *p1 = myComps[1].data.ptr, *p2 = myComps[2].data.ptr;
+    int *p0 = myComps.ptr[0].data.ptr, *p1 = myComps.ptr[1].data.ptr, *p2 = myComps.ptr[2].data.ptr;
     if (q == 1) {
         // T.800 G.2: reversible component transform.
         for (long long i = 0; i < n; i++) {
@@ -225,15 +227,17 @@ bool cJP2Tcd::mctDecode() {
 // times the decoding matrix, in single precision. Reversible components are read and written
 // as integers (rounded), irreversible ones as floats.
 bool cJP2Tcd::customMctDecode() {
-    const size_t nc = myComps.size();
+    const size_t nc = (size_t)myComps.count;
     for (size_t c = 1; c < nc; c++)
-        if (myComps[c].w() != myComps[0].w() || myComps[c].h() != myComps[0].h()) return true;
-    const long long n = myComps[0].w() * myComps[0].h();
-    const float* m = myTcp->mctMatrix.data();
-    std::vector<float> in(nc);
+        if (myComps.ptr[c].w() != myComps.ptr[0].w() || myComps.ptr[c].h() != myComps.ptr[0].h()) return true;
+    const long long n = myComps.ptr[0].w() * myComps.ptr[0].h();
+    const float* m = myTcp->mctMatrix.ptr;
+    _typebuf<float> inBuf;
+    if (!inBuf.set((long long)nc)) return false;
+    float* in = inBuf.ptr;
     for (long long i = 0; i < n; i++) {
         for (size_t c = 0; c < nc; c++) {
-            int v = myComps[c].data.ptr[i];
+            int v = myComps.ptr[c].data.ptr[i];
             if (myTcp->tccps.ptr[c].qmfbid == 1) {
                 in[c] = (float)v;
             } else {
@@ -248,9 +252,9 @@ bool cJP2Tcd::customMctDecode() {
             if (myTcp->tccps.ptr[r].qmfbid == 1) {
                 // Into the integer range before converting (NaN to 0).
                 acc = acc >= -2e9f ? (acc <= 2e9f ? acc : 2e9f) : (acc == acc ? -2e9f : 0.0f);
-                myComps[r].data.ptr[i] = (int)(acc < 0 ? acc - 0.5f : acc + 0.5f);
+                myComps.ptr[r].data.ptr[i] = (int)(acc < 0 ? acc - 0.5f : acc + 0.5f);
             } else {
-                memcpy(&myComps[r].data.ptr[i], &acc, sizeof acc);
+                memcpy(&myComps.ptr[r].data.ptr[i], &acc, sizeof acc);
             }
         }
     }
@@ -258,8 +262,8 @@ bool cJP2Tcd::customMctDecode() {
 }
 
 bool cJP2Tcd::dcLevelShiftDecode() {
-    for (unsigned int c = 0; c < myComps.size(); c++) {
-        sJP2TileComp& tc = myComps[c];
+    for (unsigned int c = 0; c < myComps.count; c++) {
+        sJP2TileComp& tc = myComps.ptr[c];
         const sJP2ImageComp& ic = myImage->comps.ptr[c];
         const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
         long long lo, hi;
@@ -271,7 +275,7 @@ bool cJP2Tcd::dcLevelShiftDecode() {
             hi = (1LL << ic.prec) - 1;
         }
         long long shift = tccp.dcShift;
-        const sJP2Resolution& res = tc.resolutions[tc.numres - 1];
+        const sJP2Resolution& res = tc.resolutions.ptr[tc.numres - 1];
         long long w = res.x1 - res.x0, h = res.y1 - res.y0;
         for (long long y = 0; y < h; y++) {
             int* p = tc.data.ptr + y * tc.w();

@@ -2,13 +2,21 @@
 // tile-component, as the main header sets them and the tile-part headers override them.
 #pragma once
 
-#include <vector>
-
 #include "base/buffers.h"
 
 const int kJ2KMaxResolutions = 33;  // T.800 A.6.1: up to 32 decomposition levels
 const int kJ2KMaxBands = 97;        // 3 * 32 + 1
 const int kJ2KMaxPocs = 32;
+const int kJ2KMaxMctRecords = 255;
+
+// Makes room for n elements in b, keeping what it holds. The block only grows (at least
+// doubling), so working buffers reused from block to block settle at their largest size.
+template <class T>
+bool j2kRoom(_typebuf<T>& b, long long n) {
+    if (n <= b.count) return true;
+    long long grow = b.count * 2;
+    return b.reset(n > grow ? n : grow);
+}
 
 struct sJP2StepSize {
     unsigned char expn = 0;   // 5 bits
@@ -43,7 +51,7 @@ struct sJP2Poc {
 struct sJP2MctRecord {
     unsigned int index = 0;
     unsigned int elemType = 0;  // 0 int16, 1 int32, 2 float32, 3 float64
-    std::vector<unsigned char> data;
+    _typebuf<unsigned char> data;  // empty when the array is elsewhere
 };
 struct sJP2MccRecord {
     unsigned int index = 0;
@@ -70,9 +78,11 @@ public:
     _typebuf<unsigned char> ppt;  // packed packet headers (PPT)
     long long pptLen = 0;
     _classbuf<sJP2Tccp> tccps;
-    std::vector<sJP2MctRecord> mcts;
-    std::vector<sJP2MccRecord> mccs;
-    std::vector<float> mctMatrix;  // numcomps x numcomps decoding matrix set up by MCO
+    _classbuf<sJP2MctRecord> mcts;  // room for kJ2KMaxMctRecords once the first arrives
+    unsigned int numMcts = 0;
+    _typebuf<sJP2MccRecord> mccs;
+    unsigned int numMccs = 0;
+    _typebuf<float> mctMatrix;  // numcomps x numcomps decoding matrix set up by MCO
     _typebuf<unsigned char> data;  // the tile's collected tile-part data
     long long dataLen = 0;
     unsigned int numTileParts = 0;  // TNsot (0: unknown)

@@ -112,8 +112,8 @@ void cJP2Tier1::sigPass(int bp) {
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.data();
-    uint32_t* const flags = myFlags.data();
+    int* const data = myData.ptr;
+    uint32_t* const flags = myFlags.ptr;
     for (int y0 = 0; y0 < H; y0 += 4) {
         int rows = H - y0 < 4 ? H - y0 : 4;
         for (int x = 0; x < W; x++) {
@@ -130,7 +130,10 @@ void cJP2Tier1::sigPass(int bp) {
         }                                                                                 \
     } while (0)
             if (rows == 4) {
-                // A whole stripe column, unrolled.
+                // A whole stripe column, unrolled; a column with no insignificant sample next
+                // to a significant one has nothing to decode.
+                const uint32_t f0 = f[0], f1 = f[FS], f2 = f[2 * FS], f3 = f[3 * FS];
+                if (!((f0 | f1 | f2 | f3) & fNeighbours) || (f0 & f1 & f2 & f3 & fSig)) continue;
                 QMX_SIG_STEP(f, v, false);
                 QMX_SIG_STEP(f + FS, v + W, false);
                 QMX_SIG_STEP(f + 2 * FS, v + 2 * W, false);
@@ -150,8 +153,8 @@ void cJP2Tier1::refPass(int bp) {
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.data();
-    uint32_t* const flags = myFlags.data();
+    int* const data = myData.ptr;
+    uint32_t* const flags = myFlags.ptr;
     for (int y0 = 0; y0 < H; y0 += 4) {
         int rows = H - y0 < 4 ? H - y0 : 4;
         for (int x = 0; x < W; x++) {
@@ -170,6 +173,7 @@ void cJP2Tier1::refPass(int bp) {
         }                                                                                     \
     } while (0)
             if (rows == 4) {
+                if (!((f[0] | f[FS] | f[2 * FS] | f[3 * FS]) & fSig)) continue;
                 QMX_REF_STEP(f, v, false);
                 QMX_REF_STEP(f + FS, v + W, false);
                 QMX_REF_STEP(f + 2 * FS, v + 2 * W, false);
@@ -190,8 +194,8 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
     // Members in locals: context writes are stores through a pointer, which the compiler must
     // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.data();
-    uint32_t* const flags = myFlags.data();
+    int* const data = myData.ptr;
+    uint32_t* const flags = myFlags.ptr;
     for (int y0 = 0; y0 < H; y0 += 4) {
         int rows = H - y0 < 4 ? H - y0 : 4;
         for (int x = 0; x < W; x++) {
@@ -199,6 +203,12 @@ void cJP2Tier1::clnPass(int bp, bool segsym) {
             int* v = data + (size_t)y0 * W + x;
             int k = 0;
             if (rows == 4) {
+                // Every sample already significant or visited: only the visits are cleared.
+                const uint32_t done = fSig | fVisit;
+                if ((f[0] & done) && (f[FS] & done) && (f[2 * FS] & done) && (f[3 * FS] & done)) {
+                    f[0] &= ~fVisit, f[FS] &= ~fVisit, f[2 * FS] &= ~fVisit, f[3 * FS] &= ~fVisit;
+                    continue;
+                }
                 // T.800 D.3.4: run-length mode when the whole column and its neighbourhood
                 // are insignificant.
                 uint32_t f3 = f[3 * FS];
@@ -242,8 +252,10 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     if (myW <= 0 || myH <= 0 || myW > 1024 || myH > 1024) return false;
     myFs = myW + 2;
     myOrient = bandno;
-    myData.assign((size_t)myW * myH, 0);
-    myFlags.assign((size_t)myFs * (myH + 2), 0);
+    const long long nData = (long long)myW * myH, nFlags = (long long)myFs * (myH + 2);
+    if (!j2kRoom(myData, nData) || !j2kRoom(myFlags, nFlags)) return false;
+    memset(myData.ptr, 0, (size_t)nData * sizeof(int));
+    memset(myFlags.ptr, 0, (size_t)nFlags * sizeof(uint32_t));
     myMq.resetStates();
     myRawMode = false;
 
@@ -252,20 +264,24 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     unsigned int passno = 0;
     const bool vsc = (cblksty & kVsc) != 0;
     for (unsigned int s = 0; s < cb.numsegs && bp >= 0; s++) {
-        const sJP2Seg& seg = cb.segs[s];
+        const sJP2Seg& seg = cb.segs.ptr[s];
         if (!seg.numpasses) continue;
         // A segment that came in one packet is read in place; one spread over several packets
         // is gathered first.
         const uint8_t* d = nullptr;
         if (seg.numChunks == 1) {
-            d = tileData + cb.chunks[seg.firstChunk].offset;
+            d = tileData + cb.chunks.ptr[seg.firstChunk].offset;
         } else if (seg.numChunks > 1) {
-            myBytes.clear();
+            const sJP2Chunk* chunks = cb.chunks.ptr + seg.firstChunk;
+            long long total = 0;
+            for (unsigned int c = 0; c < seg.numChunks; c++) total += chunks[c].len;
+            if (!j2kRoom(myBytes, total)) return false;
+            long long at = 0;
             for (unsigned int c = 0; c < seg.numChunks; c++) {
-                const sJP2Chunk& ch = cb.chunks[seg.firstChunk + c];
-                myBytes.insert(myBytes.end(), tileData + ch.offset, tileData + ch.offset + ch.len);
+                if (chunks[c].len) memcpy(myBytes.ptr + at, tileData + chunks[c].offset, chunks[c].len);
+                at += chunks[c].len;
             }
-            d = myBytes.data();
+            d = myBytes.ptr;
         }
         // T.800 D.6: with bypass, significance and refinement passes after the first ten
         // are raw.
@@ -302,7 +318,7 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     // ROI de-scaling (T.800 H.1, maxshift), then dequantisation.
     const int thresh = roishift ? (1 << roishift) : 0;
     for (int y = 0; y < myH; y++) {
-        const int* src = &myData[(size_t)y * myW];
+        const int* src = myData.ptr + (size_t)y * myW;
         int* out = dst + y * stride;
         for (int x = 0; x < myW; x++) {
             int v = src[x];

@@ -4,8 +4,6 @@
 // dequantisation (Annex E). Working buffers are kept from block to block.
 #pragma once
 
-#include <vector>
-
 #include "picts/jpeg2000/j2kraw.h"
 #include "picts/jpeg2000/j2kmq.h"
 #include "picts/jpeg2000/j2ktile.h"
@@ -23,7 +21,7 @@ public:
 
     // Decodes cb (its data in the tile's data) and writes its samples at dst (row stride in
     // samples): integers halved for the reversible path, floats times stepsize otherwise.
-    // False only when the block's sizes are refused.
+    // False only when the block's sizes are refused or its working buffers cannot be had.
     bool decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned int bandno, unsigned int roishift,
                     unsigned int cblksty, bool reversible, float stepsize, int* dst, long long stride);
 
@@ -44,7 +42,7 @@ private:
     bool myRawMode = false;
     unsigned int myOrient = 0;
     int myW = 0, myH = 0, myFs = 0;  // block size and flag row stride
-    std::vector<int> myData;
-    std::vector<uint32_t> myFlags;
-    std::vector<uint8_t> myBytes;  // a segment's bytes gathered from several packets
+    _typebuf<int> myData;
+    _typebuf<uint32_t> myFlags;
+    _typebuf<uint8_t> myBytes;  // a segment's bytes gathered from several packets
 };

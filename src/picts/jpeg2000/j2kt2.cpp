@@ -70,17 +70,18 @@ unsigned int segMaxPasses(const sJP2Cblk& cb, unsigned int segno, unsigned int c
     if (cblksty & cJP2Tier1::kTermAll) return 1;
     if (!(cblksty & cJP2Tier1::kBypass)) return 109;
     if (segno == 0) return 10;
-    const sJP2Seg& prev = cb.segs[segno - 1];
+    const sJP2Seg& prev = cb.segs.ptr[segno - 1];
     return (prev.maxpasses == 1 || prev.maxpasses == 10) ? 2 : 1;
 }
 
-sJP2Seg& openSeg(sJP2Cblk& cb, unsigned int cblksty) {
-    if (cb.segs.size() <= cb.numsegs) cb.segs.resize(cb.numsegs + 10);
-    sJP2Seg& s = cb.segs[cb.numsegs];
+// False when there is no memory for the segment.
+bool openSeg(sJP2Cblk& cb, unsigned int cblksty) {
+    if (cb.segs.count <= cb.numsegs && !cb.segs.reset(cb.numsegs + 10LL)) return false;
+    sJP2Seg& s = cb.segs.ptr[cb.numsegs];
     s = sJP2Seg();
     s.maxpasses = segMaxPasses(cb, cb.numsegs, cblksty);
     cb.numsegs++;
-    return s;
+    return true;
 }
 
 // The packet iterator of one tile (T.800 B.12): each progression of the tile (its POC
@@ -93,7 +94,7 @@ public:
     // tile's data ran out in a layer- or resolution-driven order (which ends the tile).
     enum eWalk { wkFailed, wkDone, wkDataUsed };
 
-    cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const std::vector<sJP2TileComp>& comps, long long x0,
+    cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const _classbuf<sJP2TileComp>& comps, long long x0,
                    long long y0, long long x1, long long y1);
     cJP2PiIterator(const cJP2PiIterator&) = delete;  // myPocs may point at myAll
     cJP2PiIterator& operator=(const cJP2PiIterator&) = delete;
@@ -139,7 +140,7 @@ private:
 
     const cJP2Image& myImage;
     const cJP2Tcp& myTcp;
-    const std::vector<sJP2TileComp>& myComps;
+    const _classbuf<sJP2TileComp>& myComps;
     const long long myX0, myY0, myX1, myY1;
     unsigned int myNumcomps = 0;
     unsigned int myMaxres = 0;
@@ -147,17 +148,17 @@ private:
     const sJP2Poc* myPocs = nullptr;
     unsigned int myNpocs = 1;
     // Offsets of each (component, resolution) in a per-layer table of precincts.
-    std::vector<long long> myBase;
+    _typebuf<long long> myBase;
     long long myPerLayer = 0;
-    std::vector<bool> myIncluded;
+    _typebuf<uint32_t> myIncluded;  // one bit per (layer, precinct)
 };
 
-cJP2PiIterator::cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const std::vector<sJP2TileComp>& comps,
+cJP2PiIterator::cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const _classbuf<sJP2TileComp>& comps,
                                long long x0, long long y0, long long x1, long long y1)
     : myImage(image), myTcp(tcp), myComps(comps), myX0(x0), myY0(y0), myX1(x1), myY1(y1) {
-    myNumcomps = (unsigned int)comps.size();
-    for (const sJP2TileComp& tc : comps)
-        if (tc.numresTotal > myMaxres) myMaxres = tc.numresTotal;
+    myNumcomps = (unsigned int)comps.count;
+    for (unsigned int c = 0; c < myNumcomps; c++)
+        if (comps.ptr[c].numresTotal > myMaxres) myMaxres = comps.ptr[c].numresTotal;
     myAll.resS = 0, myAll.resE = myMaxres, myAll.compS = 0, myAll.compE = myNumcomps, myAll.layE = tcp.numlayers;
     myAll.prg = tcp.prg;
     myPocs = tcp.pocSeen ? tcp.pocs : &myAll;
@@ -165,17 +166,20 @@ cJP2PiIterator::cJP2PiIterator(const cJP2Image& image, const cJP2Tcp& tcp, const
 }
 
 bool cJP2PiIterator::create() {
-    myBase.assign((size_t)myNumcomps * myMaxres, 0);
+    if (!myNumcomps || !myMaxres || !myBase.set((long long)myNumcomps * myMaxres)) return false;
+    myBase.zero();
     myPerLayer = 0;
     for (unsigned int c = 0; c < myNumcomps; c++)
-        for (unsigned int r = 0; r < myComps[c].numresTotal; r++) {
-            myBase[(size_t)c * myMaxres + r] = myPerLayer;
-            myPerLayer += (long long)myComps[c].resolutions[r].pw * myComps[c].resolutions[r].ph;
+        for (unsigned int r = 0; r < myComps.ptr[c].numresTotal; r++) {
+            const sJP2Resolution& res = myComps.ptr[c].resolutions.ptr[r];
+            myBase.ptr[(size_t)c * myMaxres + r] = myPerLayer;
+            myPerLayer += (long long)res.pw * res.ph;
         }
     if (myNpocs > 1) {
         long long n = myPerLayer * myTcp.numlayers;
         if (n > (1LL << 30)) return false;
-        myIncluded.assign((size_t)n, false);
+        if (!myIncluded.set(n / 32 + 1)) return false;
+        myIncluded.zero();
     }
     return true;
 }
@@ -183,9 +187,11 @@ bool cJP2PiIterator::create() {
 template <class Visit>
 bool cJP2PiIterator::include(unsigned int l, unsigned int r, unsigned int c, unsigned int p, Visit& visit) {
     if (myNpocs > 1) {
-        size_t k = (size_t)(l * myPerLayer + myBase[(size_t)c * myMaxres + r] + p);
-        if (myIncluded[k]) return true;
-        myIncluded[k] = true;
+        size_t k = (size_t)(l * myPerLayer + myBase.ptr[(size_t)c * myMaxres + r] + p);
+        uint32_t& word = myIncluded.ptr[k / 32];
+        const uint32_t bit = 1u << (k % 32);
+        if (word & bit) return true;
+        word |= bit;
     }
     return visit(l, r, c, p);
 }
@@ -193,8 +199,8 @@ bool cJP2PiIterator::include(unsigned int l, unsigned int r, unsigned int c, uns
 // Position-driven orders (T.800 B.12.1.3-B.12.1.5): positions on the reference grid,
 // stepping to the next precinct corner of any component and resolution.
 long long cJP2PiIterator::precinctAt(unsigned int c, unsigned int r, long long x, long long y) const {
-    const sJP2TileComp& tc = myComps[c];
-    const sJP2Resolution& res = tc.resolutions[r];
+    const sJP2TileComp& tc = myComps.ptr[c];
+    const sJP2Resolution& res = tc.resolutions.ptr[r];
     if (!res.pw || !res.ph) return -1;
     const sJP2ImageComp& ic = myImage.comps.ptr[c];
     unsigned int lev = tc.numresTotal - 1 - r;
@@ -214,11 +220,11 @@ long long cJP2PiIterator::precinctAt(unsigned int c, unsigned int r, long long x
 void cJP2PiIterator::steps(unsigned int c0, unsigned int c1, long long& sx, long long& sy) const {
     sx = sy = 1LL << 62;
     for (unsigned int c = c0; c < c1; c++) {
-        const sJP2TileComp& tc = myComps[c];
+        const sJP2TileComp& tc = myComps.ptr[c];
         const sJP2ImageComp& ic = myImage.comps.ptr[c];
         for (unsigned int r = 0; r < tc.numresTotal; r++) {
             unsigned int lev = tc.numresTotal - 1 - r;
-            const sJP2Resolution& res = tc.resolutions[r];
+            const sJP2Resolution& res = tc.resolutions.ptr[r];
             long long x = (long long)ic.dx << (res.pdx + lev), y = (long long)ic.dy << (res.pdy + lev);
             if (x < sx) sx = x;
             if (y < sy) sy = y;
@@ -238,8 +244,8 @@ cJP2PiIterator::eWalk cJP2PiIterator::walkLRCP(const sJP2Poc& poc, unsigned int 
     for (unsigned int l = 0; l < layE && ok; l++)
         for (unsigned int r = poc.resS; r < resE && ok; r++)
             for (unsigned int c = poc.compS; c < compE && ok; c++) {
-                if (r >= myComps[c].numresTotal) continue;
-                const sJP2Resolution& res = myComps[c].resolutions[r];
+                if (r >= myComps.ptr[c].numresTotal) continue;
+                const sJP2Resolution& res = myComps.ptr[c].resolutions.ptr[r];
                 for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = include(l, r, c, p, visit);
                 if (used()) return wkDataUsed;
             }
@@ -253,8 +259,8 @@ cJP2PiIterator::eWalk cJP2PiIterator::walkRLCP(const sJP2Poc& poc, unsigned int 
     for (unsigned int r = poc.resS; r < resE && ok; r++)
         for (unsigned int l = 0; l < layE && ok; l++)
             for (unsigned int c = poc.compS; c < compE && ok; c++) {
-                if (r >= myComps[c].numresTotal) continue;
-                const sJP2Resolution& res = myComps[c].resolutions[r];
+                if (r >= myComps.ptr[c].numresTotal) continue;
+                const sJP2Resolution& res = myComps.ptr[c].resolutions.ptr[r];
                 for (unsigned int p = 0; p < res.pw * res.ph && ok; p++) ok = include(l, r, c, p, visit);
                 if (used()) return wkDataUsed;
             }
@@ -271,7 +277,7 @@ cJP2PiIterator::eWalk cJP2PiIterator::walkRPCL(const sJP2Poc& poc, unsigned int 
         for (long long y = myY0; y < myY1; y = nextPos(y, sy))
             for (long long x = myX0; x < myX1; x = nextPos(x, sx))
                 for (unsigned int c = poc.compS; c < compE; c++) {
-                    if (r >= myComps[c].numresTotal) continue;
+                    if (r >= myComps.ptr[c].numresTotal) continue;
                     long long p = precinctAt(c, r, x, y);
                     if (p >= 0 && !layers(r, c, p, layE, visit)) return wkFailed;
                     if (used()) return wkDone;
@@ -288,7 +294,7 @@ cJP2PiIterator::eWalk cJP2PiIterator::walkPCRL(const sJP2Poc& poc, unsigned int 
     for (long long y = myY0; y < myY1; y = nextPos(y, sy))
         for (long long x = myX0; x < myX1; x = nextPos(x, sx))
             for (unsigned int c = poc.compS; c < compE; c++) {
-                unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
+                unsigned int re = resE < myComps.ptr[c].numresTotal ? resE : myComps.ptr[c].numresTotal;
                 for (unsigned int r = poc.resS; r < re; r++) {
                     long long p = precinctAt(c, r, x, y);
                     if (p >= 0 && !layers(r, c, p, layE, visit)) return wkFailed;
@@ -305,7 +311,7 @@ cJP2PiIterator::eWalk cJP2PiIterator::walkCPRL(const sJP2Poc& poc, unsigned int 
     for (unsigned int c = poc.compS; c < compE; c++) {
         steps(c, c + 1, sx, sy);
         if (tooMany(sx, sy, myMaxres)) return wkFailed;
-        unsigned int re = resE < myComps[c].numresTotal ? resE : myComps[c].numresTotal;
+        unsigned int re = resE < myComps.ptr[c].numresTotal ? resE : myComps.ptr[c].numresTotal;
         for (long long y = myY0; y < myY1; y = nextPos(y, sy))
             for (long long x = myX0; x < myX1; x = nextPos(x, sx))
                 for (unsigned int r = poc.resS; r < re; r++) {
@@ -343,16 +349,15 @@ public:
 
     // Every packet of the tile in data (len bytes) whose bounds on the reference grid are
     // x0, y0, x1, y1 and whose components are comps.
-    bool decodePackets(std::vector<sJP2TileComp>& comps, long long x0, long long y0, long long x1, long long y1,
+    bool decodePackets(_classbuf<sJP2TileComp>& comps, long long x0, long long y0, long long x1, long long y1,
                        const unsigned char* data, long long len);
 
 private:
     // One packet (header and body) of precinct prcno of resolution res.
     bool decodePacket(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp);
-    // The header: fills included with the code-blocks that have bytes in the body.
-    bool readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp,
-                          std::vector<sJP2Cblk*>& included);
-    bool readPacketData(const std::vector<sJP2Cblk*>& included);
+    // The header: lists in myIncluded the code-blocks that have bytes in the body.
+    bool readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp);
+    bool readPacketData();
 
     const cJP2Image& myImage;
     const cJP2Tcp& myTcp;
@@ -363,15 +368,16 @@ private:
     long long myPptLen = 0;
     long long myPptPos = 0;
     unsigned int myCsty = 0;
+    _typebuf<sJP2Cblk*> myIncluded;  // of the packet being read, kept from packet to packet
+    long long myNumIncluded = 0;
 };
 
 bool cJP2Tier2::decodePacket(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp) {
-    std::vector<sJP2Cblk*> included;
-    return readPacketHeader(res, prcno, layno, tccp, included) && readPacketData(included);
+    myNumIncluded = 0;
+    return readPacketHeader(res, prcno, layno, tccp) && readPacketData();
 }
 
-bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp,
-                                 std::vector<sJP2Cblk*>& included) {
+bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsigned int layno, const sJP2Tccp& tccp) {
     // SOP (T.800 A.8.1): skipped when present.
     if ((myCsty & 2) && myPos + 6 <= myLen && myData[myPos] == 0xFF && myData[myPos + 1] == 0x91)
         myPos += 6;
@@ -383,11 +389,11 @@ bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsign
     if (present) {
         for (unsigned int b = 0; b < res.numbands; b++) {
             sJP2Band& band = res.bands[b];
-            if (band.empty() || band.precincts.empty()) continue;
-            sJP2Precinct& prc = band.precincts[prcno];
+            if (band.empty() || !band.precincts.count) continue;
+            sJP2Precinct& prc = band.precincts.ptr[prcno];
             unsigned int n = prc.cw * prc.ch;
             for (unsigned int i = 0; i < n; i++) {
-                sJP2Cblk& cb = band.cblks[prc.firstCblk + i];
+                sJP2Cblk& cb = band.cblks.ptr[prc.firstCblk + i];
                 bool inc;
                 if (!cb.included)
                     inc = prc.incl.decode(bio, i, (int)layno + 1);
@@ -410,13 +416,14 @@ bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsign
                     if (++cb.lblock > 32) return false;
                 }
                 // T.800 B.10.7: lengths per codeword segment.
-                if (!cb.numsegs || cb.segs[cb.numsegs - 1].numpasses + cb.segs[cb.numsegs - 1].newpasses >=
-                                       cb.segs[cb.numsegs - 1].maxpasses)
-                    openSeg(cb, tccp.cblksty);
+                if ((!cb.numsegs || cb.segs.ptr[cb.numsegs - 1].numpasses + cb.segs.ptr[cb.numsegs - 1].newpasses >=
+                                        cb.segs.ptr[cb.numsegs - 1].maxpasses) &&
+                    !openSeg(cb, tccp.cblksty))
+                    return false;
                 unsigned int segno = cb.numsegs - 1;
                 unsigned int left = passes;
                 for (;;) {
-                    sJP2Seg& s = cb.segs[segno];
+                    sJP2Seg& s = cb.segs.ptr[segno];
                     unsigned int room = s.maxpasses - s.numpasses - s.newpasses;
                     unsigned int take = left < room ? left : room;
                     unsigned int nbits = cb.lblock + floorLog2(take);
@@ -425,11 +432,12 @@ bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsign
                     s.newlen += nbits == 32 ? bio.bits(32) : bio.bits((int)nbits);
                     left -= take;
                     if (!left) break;
-                    openSeg(cb, tccp.cblksty);
+                    if (!openSeg(cb, tccp.cblksty)) return false;
                     segno = cb.numsegs - 1;
                 }
                 cb.totalPasses += passes;
-                included.push_back(&cb);
+                if (!j2kRoom(myIncluded, myNumIncluded + 1)) return false;
+                myIncluded.ptr[myNumIncluded++] = &cb;
             }
         }
     }
@@ -454,16 +462,18 @@ bool cJP2Tier2::readPacketHeader(sJP2Resolution& res, unsigned int prcno, unsign
 }
 
 // The body: each included code-block's new bytes, segment by segment.
-bool cJP2Tier2::readPacketData(const std::vector<sJP2Cblk*>& included) {
-    for (sJP2Cblk* cb : included) {
+bool cJP2Tier2::readPacketData() {
+    for (long long i = 0; i < myNumIncluded; i++) {
+        sJP2Cblk* cb = myIncluded.ptr[i];
         for (unsigned int s = 0; s < cb->numsegs; s++) {
-            sJP2Seg& seg = cb->segs[s];
+            sJP2Seg& seg = cb->segs.ptr[s];
             if (!seg.newpasses && !seg.newlen) continue;
             if ((long long)seg.newlen > myLen - myPos) return false;
             if (seg.newlen) {
                 // Segments fill in order, so each one's chunks follow each other.
-                if (!seg.numChunks) seg.firstChunk = (unsigned int)cb->chunks.size();
-                cb->chunks.push_back({myPos, seg.newlen});
+                if (!seg.numChunks) seg.firstChunk = cb->numChunks;
+                if (!j2kRoom(cb->chunks, cb->numChunks + 1LL)) return false;
+                cb->chunks.ptr[cb->numChunks++] = {myPos, seg.newlen};
                 seg.numChunks++;
             }
             myPos += seg.newlen;
@@ -475,7 +485,7 @@ bool cJP2Tier2::readPacketData(const std::vector<sJP2Cblk*>& included) {
     return true;
 }
 
-bool cJP2Tier2::decodePackets(std::vector<sJP2TileComp>& comps, long long x0, long long y0, long long x1,
+bool cJP2Tier2::decodePackets(_classbuf<sJP2TileComp>& comps, long long x0, long long y0, long long x1,
                               long long y1, const unsigned char* data, long long len) {
     myData = data;
     myLen = data ? len : 0;
@@ -487,7 +497,7 @@ bool cJP2Tier2::decodePackets(std::vector<sJP2TileComp>& comps, long long x0, lo
     cJP2PiIterator pi(myImage, myTcp, comps, x0, y0, x1, y1);
     if (!pi.create()) return false;
     auto visit = [&](unsigned int l, unsigned int r, unsigned int c, unsigned int p) {
-        return decodePacket(comps[c].resolutions[r], p, l, myTcp.tccps.ptr[c]);
+        return decodePacket(comps.ptr[c].resolutions.ptr[r], p, l, myTcp.tccps.ptr[c]);
     };
     // Once every byte is used (and no packed headers remain) the remaining packets are empty.
     auto used = [&]() { return myPos >= myLen && (!myPpt || myPptPos >= myPptLen); };

@@ -6,7 +6,8 @@
 
 #include <atomic>
 #include <thread>
-#include <vector>
+
+#include "base/buffers.h"
 
 template <class Body>
 bool j2kParallelFor(long long n, int threads, Body body) {
@@ -22,15 +23,18 @@ bool j2kParallelFor(long long n, int threads, Body body) {
             if (!body(i, worker)) failed = true;
         }
     };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; t++) {
-        try {
-            pool.emplace_back(work, t);
-        } catch (...) {
-            break;  // fewer threads: the rest is done by those running
+    _classbuf<std::thread> pool;
+    if (threads > 1 && pool.set(threads - 1)) {
+        for (int t = 1; t < threads; t++) {
+            try {
+                pool.ptr[t - 1] = std::thread(work, t);
+            } catch (...) {
+                break;  // fewer threads: the rest is done by those running
+            }
         }
     }
     work(0);
-    for (std::thread& t : pool) t.join();
+    for (long long t = 0; t < pool.count; t++)
+        if (pool.ptr[t].joinable()) pool.ptr[t].join();
     return !failed;
 }

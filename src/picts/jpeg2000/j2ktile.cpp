@@ -41,20 +41,24 @@ bool cJP2TgtTree::init(unsigned int w, unsigned int h) {
         if ((cw == 1 && ch == 1) || levels == 32) break;
         cw = (cw + 1) / 2, ch = (ch + 1) / 2;
     }
-    myNodes.resize(total);
+    if (!myNodes.set((long long)total)) return false;
+    for (size_t k = 0; k < total; k++) myNodes.ptr[k] = sNode();
     size_t base = 0;
     for (int l = 0; l + 1 < levels; l++) {
         size_t next = base + (size_t)lw[l] * lh[l];
         for (unsigned int j = 0; j < lh[l]; j++)
             for (unsigned int i = 0; i < lw[l]; i++)
-                myNodes[base + (size_t)j * lw[l] + i].parent = (int)(next + (size_t)(j / 2) * lw[l + 1] + i / 2);
+                myNodes.ptr[base + (size_t)j * lw[l] + i].parent = (int)(next + (size_t)(j / 2) * lw[l + 1] + i / 2);
         base = next;
     }
     return true;
 }
 
 void cJP2TgtTree::reset() {
-    for (sNode& n : myNodes) n.value = 999, n.low = 0, n.known = false;
+    for (long long k = 0; k < myNodes.count; k++) {
+        sNode& n = myNodes.ptr[k];
+        n.value = 999, n.low = 0, n.known = false;
+    }
 }
 
 // --- tile structure ---
@@ -77,13 +81,12 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
     if ((long long)myTcp->tccps.count != (long long)myImage->numcomps) return false;
     tileBounds(*myImage, *myCp, tileno, myX0, myY0, myX1, myY1);
     if (myX0 >= myX1 || myY0 >= myY1) return false;
-    myComps.clear();
-    myComps.resize(myImage->numcomps);
+    if (!myComps.set(myImage->numcomps)) return false;
     long long precincts = 0, cblks = 0;
     for (unsigned int c = 0; c < myImage->numcomps; c++) {
         const sJP2ImageComp& ic = myImage->comps.ptr[c];
         const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
-        sJP2TileComp& tc = myComps[c];
+        sJP2TileComp& tc = myComps.ptr[c];
         // Samples are 32-bit: wider precisions (up to 38 bits are allowed) cannot be decoded.
         if (ic.prec > 31) return false;
         tc.x0 = (int)j2kCeilDiv(myX0, ic.dx);
@@ -92,12 +95,12 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
         tc.y1 = (int)j2kCeilDiv(myY1, ic.dy);
         tc.numresTotal = tccp.numres;
         tc.numres = tccp.numres - myCp->reduce;
-        long long n;
+        long long n = 0;
         if (!checkedImagePixels(tc.w(), tc.h(), n) || !tc.data.set(n)) return false;
         memset(tc.data.ptr, 0, (size_t)n * sizeof(int));
-        tc.resolutions.resize(tc.numresTotal);
+        if (!tc.resolutions.set(tc.numresTotal)) return false;
         for (unsigned int r = 0; r < tc.numresTotal; r++) {
-            sJP2Resolution& res = tc.resolutions[r];
+            sJP2Resolution& res = tc.resolutions.ptr[r];
             unsigned int l = tc.numresTotal - 1 - r;
             res.x0 = (int)ceilDivPow2(tc.x0, l);
             res.y0 = (int)ceilDivPow2(tc.y0, l);
@@ -140,11 +143,11 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
                 // Irreversible bands: T.800 E.1, halved for the extra low bit of tier 1.
                 band.stepsize = (float)((1.0 + ss.mant / 2048.0) * ldexp(1.0, (int)ic.prec - ss.expn) * 0.5);
                 if (band.empty() || !np) continue;
-                band.precincts.resize((size_t)np);
+                if (!band.precincts.set(np)) return false;
                 size_t cbCount = 0;
                 for (unsigned int pj = 0; pj < res.ph; pj++)
                     for (unsigned int pi = 0; pi < res.pw; pi++) {
-                        sJP2Precinct& prc = band.precincts[(size_t)pj * res.pw + pi];
+                        sJP2Precinct& prc = band.precincts.ptr[(size_t)pj * res.pw + pi];
                         long long px0 = prcx0 + ((long long)pi << ppx), py0 = prcy0 + ((long long)pj << ppy);
                         long long px1 = px0 + (1LL << ppx), py1 = py0 + (1LL << ppy);
                         prc.x0 = (int)(px0 > band.x0 ? px0 : band.x0);
@@ -158,15 +161,15 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
                         cbCount += (size_t)prc.cw * prc.ch;
                         cblks += (long long)prc.cw * prc.ch;
                         if (cblks > kMaxCblksPerTile) return false;
-                        prc.incl.init(prc.cw, prc.ch);
-                        prc.imsb.init(prc.cw, prc.ch);
+                        if (!prc.incl.init(prc.cw, prc.ch) || !prc.imsb.init(prc.cw, prc.ch)) return false;
                     }
-                band.cblks.resize(cbCount);
-                for (sJP2Precinct& prc : band.precincts) {
+                if (!band.cblks.set((long long)cbCount)) return false;
+                for (long long p = 0; p < band.precincts.count; p++) {
+                    const sJP2Precinct& prc = band.precincts.ptr[p];
                     long long cbx0 = floorDivPow2(prc.x0, cbw), cby0 = floorDivPow2(prc.y0, cbh);
                     for (unsigned int j = 0; j < prc.ch; j++)
                         for (unsigned int i = 0; i < prc.cw; i++) {
-                            sJP2Cblk& cb = band.cblks[prc.firstCblk + (size_t)j * prc.cw + i];
+                            sJP2Cblk& cb = band.cblks.ptr[prc.firstCblk + (size_t)j * prc.cw + i];
                             long long x0 = (cbx0 + i) << cbw, y0 = (cby0 + j) << cbh;
                             long long x1 = x0 + (1LL << cbw), y1 = y0 + (1LL << cbh);
                             cb.x0 = (int)(x0 > prc.x0 ? x0 : prc.x0);
@@ -196,49 +199,59 @@ bool cJP2Tcd::t1Decode(int threads) {
     // One job per code-block; each writes only its own area of its tile component.
     struct sJob {
         unsigned int comp, res, band;
-        size_t cblk;
+        long long cblk;
     };
-    std::vector<sJob> jobs;
-    for (unsigned int c = 0; c < myComps.size(); c++) {
-        sJP2TileComp& tc = myComps[c];
-        for (unsigned int r = 0; r < tc.numres; r++) {
-            sJP2Resolution& res = tc.resolutions[r];
-            for (unsigned int b = 0; b < res.numbands; b++)
-                for (size_t k = 0; k < res.bands[b].cblks.size(); k++)
-                    if (res.bands[b].cblks[k].numsegs) jobs.push_back({c, r, b, k});
+    _typebuf<sJob> jobs;
+    long long numJobs = 0;
+    for (int pass = 0; pass < 2; pass++) {
+        // The first pass counts, the second fills.
+        if (pass && (!numJobs || !jobs.set(numJobs))) return !numJobs;
+        numJobs = 0;
+        for (unsigned int c = 0; c < myComps.count; c++) {
+            sJP2TileComp& tc = myComps.ptr[c];
+            for (unsigned int r = 0; r < tc.numres; r++) {
+                sJP2Resolution& res = tc.resolutions.ptr[r];
+                for (unsigned int b = 0; b < res.numbands; b++)
+                    for (long long k = 0; k < res.bands[b].cblks.count; k++)
+                        if (res.bands[b].cblks.ptr[k].numsegs) {
+                            if (pass) jobs.ptr[numJobs] = {c, r, b, k};
+                            numJobs++;
+                        }
+            }
         }
     }
     int n = threads < 1 ? 1 : threads;
     // A few code-blocks are decoded on the calling thread; threads start to pay from about
     // eight blocks each.
-    long long most = (long long)jobs.size() / 8 + 1;
+    long long most = numJobs / 8 + 1;
     if (n > most) n = (int)most;
     // Each thread has its own tier-1 working buffers.
-    std::vector<cJP2Tier1> workers((size_t)n);
-    return j2kParallelFor((long long)jobs.size(), n, [&](long long i, int w) {
-        const sJob& j = jobs[(size_t)i];
-        sJP2TileComp& tc = myComps[j.comp];
-        sJP2Resolution& res = tc.resolutions[j.res];
+    _classbuf<cJP2Tier1> workers;
+    if (!workers.set(n)) return false;
+    return j2kParallelFor(numJobs, n, [&](long long i, int w) {
+        const sJob& j = jobs.ptr[i];
+        sJP2TileComp& tc = myComps.ptr[j.comp];
+        sJP2Resolution& res = tc.resolutions.ptr[j.res];
         sJP2Band& band = res.bands[j.band];
         const sJP2Tccp& tccp = myTcp->tccps.ptr[j.comp];
-        sJP2Cblk& cb = band.cblks[j.cblk];
+        sJP2Cblk& cb = band.cblks.ptr[j.cblk];
         // Place of the code-block in the tile component: HL right of the lower resolution,
         // LH below it, HH both (T.800 F.3.1).
         long long x = cb.x0 - band.x0, y = cb.y0 - band.y0;
-        if (band.bandno & 1) x += tc.resolutions[j.res - 1].x1 - tc.resolutions[j.res - 1].x0;
-        if (band.bandno & 2) y += tc.resolutions[j.res - 1].y1 - tc.resolutions[j.res - 1].y0;
+        if (band.bandno & 1) x += tc.resolutions.ptr[j.res - 1].x1 - tc.resolutions.ptr[j.res - 1].x0;
+        if (band.bandno & 2) y += tc.resolutions.ptr[j.res - 1].y1 - tc.resolutions.ptr[j.res - 1].y0;
         int* dst = tc.data.ptr + y * tc.w() + x;
-        return workers[(size_t)w].decodeCblk(cb, myTcp->data.ptr, band.bandno, tccp.roishift, tccp.cblksty,
-                                             tccp.qmfbid == 1, band.stepsize, dst, tc.w());
+        return workers.ptr[w].decodeCblk(cb, myTcp->data.ptr, band.bandno, tccp.roishift, tccp.cblksty,
+                                         tccp.qmfbid == 1, band.stepsize, dst, tc.w());
     });
 }
 
 bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution) {
-    for (unsigned int c = 0; c < myComps.size() && c < out->numcomps; c++) {
-        sJP2TileComp& tc = myComps[c];
+    for (unsigned int c = 0; c < myComps.count && c < out->numcomps; c++) {
+        sJP2TileComp& tc = myComps.ptr[c];
         sJP2ImageComp& oc = out->comps.ptr[c];
         long long n = (long long)oc.w * oc.h;
-        const sJP2Resolution& full = tc.resolutions[tc.numres - 1];
+        const sJP2Resolution& full = tc.resolutions.ptr[tc.numres - 1];
         if (!oc.data.ptr && full.x0 == (int)oc.x0 && full.y0 == (int)oc.y0 && tc.w() == (long long)oc.w &&
             tc.h() == (long long)oc.h && tc.data.count == n) {
             // A tile that covers the whole component hands its samples over.
@@ -252,7 +265,7 @@ bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution) {
             memset(oc.data.ptr, 0, (size_t)n * sizeof(int));
         }
         // The decoded resolution's area inside the component (always the whole one here).
-        const sJP2Resolution& res = tc.resolutions[tc.numres - 1];
+        const sJP2Resolution& res = tc.resolutions.ptr[tc.numres - 1];
         long long rw = res.x1 - res.x0, rh = res.y1 - res.y0;
         long long ox = res.x0 - (long long)oc.x0, oy = res.y0 - (long long)oc.y0;
         if (ox < 0 || oy < 0 || ox + rw > oc.w || oy + rh > oc.h) return false;

@@ -4,8 +4,6 @@
 // (Annex G); the decoded tile then lands in the output image.
 #pragma once
 
-#include <vector>
-
 #include "picts/jpeg2000/j2kimage.h"
 #include "picts/jpeg2000/j2kparams.h"
 
@@ -18,7 +16,7 @@ public:
         int low = 0;
         bool known = false;
     };
-    // False when the grid is empty.
+    // False when the grid is empty or there is no memory for it.
     bool init(unsigned int w, unsigned int h);
     void reset();
     // True when the leaf's value is below threshold; reads bits as needed.
@@ -29,7 +27,7 @@ public:
 
 private:
     unsigned int myW = 0, myH = 0;
-    std::vector<sNode> myNodes;
+    _typebuf<sNode> myNodes;
 };
 
 // A piece of a code-block's data inside the tile's data (one packet's contribution).
@@ -52,8 +50,9 @@ struct sJP2Seg {
 
 struct sJP2Cblk {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    std::vector<sJP2Chunk> chunks;  // in the order the packets brought them
-    std::vector<sJP2Seg> segs;
+    _typebuf<sJP2Chunk> chunks;  // in the order the packets brought them
+    unsigned int numChunks = 0;
+    _typebuf<sJP2Seg> segs;
     unsigned int numsegs = 0;
     unsigned int numbps = 0;
     unsigned int lblock = 3;
@@ -74,8 +73,8 @@ struct sJP2Band {
     unsigned int bandno = 0;  // 0 LL, 1 HL, 2 LH, 3 HH
     int numbps = 0;
     float stepsize = 1.0f;
-    std::vector<sJP2Precinct> precincts;
-    std::vector<sJP2Cblk> cblks;
+    _classbuf<sJP2Precinct> precincts;
+    _classbuf<sJP2Cblk> cblks;
     bool empty() const { return x0 >= x1 || y0 >= y1; }
 };
 
@@ -92,7 +91,7 @@ struct sJP2TileComp {
     unsigned int numres = 0;        // resolutions to decode
     unsigned int numresTotal = 0;   // coded resolutions
     unsigned int resnoDecoded = 0;  // highest resolution whose packets were decoded
-    std::vector<sJP2Resolution> resolutions;
+    _classbuf<sJP2Resolution> resolutions;
     _typebuf<int> data;  // integers (5/3) or floats (9/7), whole tile component
     long long w() const { return (long long)x1 - x0; }
     long long h() const { return (long long)y1 - y0; }
@@ -100,7 +99,11 @@ struct sJP2TileComp {
 
 class cJP2Tcd {
 public:
+    cJP2Tcd() {}
     cJP2Tcd(cJP2Image* img, sJP2CodingParameters* cp) : myImage(img), myCp(cp) {}
+    cJP2Tcd(const cJP2Tcd&) = delete;
+    cJP2Tcd& operator=(const cJP2Tcd&) = delete;
+    void setup(cJP2Image* img, sJP2CodingParameters* cp) { myImage = img, myCp = cp; }
 
     // Builds the structure of tile tileno; false on sizes it refuses.
     bool initDecodeTile(unsigned int tileno);
@@ -123,12 +126,12 @@ private:
     bool customMctDecode();
     bool dcLevelShiftDecode();
 
-    cJP2Image* myImage;
-    sJP2CodingParameters* myCp;
+    cJP2Image* myImage = nullptr;
+    sJP2CodingParameters* myCp = nullptr;
     cJP2Tcp* myTcp = nullptr;
     unsigned int myTileNo = 0;
     unsigned int myX0 = 0, myY0 = 0, myX1 = 0, myY1 = 0;
-    std::vector<sJP2TileComp> myComps;
+    _classbuf<sJP2TileComp> myComps;
 };
 
 template <class BitReader>
@@ -139,11 +142,11 @@ bool cJP2TgtTree::decode(BitReader& bio, unsigned int leaf, int threshold) {
     int node = (int)leaf;
     while (node >= 0 && depth < 32) {
         stack[depth++] = node;
-        node = myNodes[(size_t)node].parent;
+        node = myNodes.ptr[node].parent;
     }
     int low = 0;
     while (depth > 0) {
-        sNode& n = myNodes[(size_t)stack[--depth]];
+        sNode& n = myNodes.ptr[stack[--depth]];
         if (low > n.low)
             n.low = low;
         else
@@ -156,5 +159,5 @@ bool cJP2TgtTree::decode(BitReader& bio, unsigned int leaf, int threshold) {
         }
         n.low = low;
     }
-    return myNodes[leaf].value < threshold;
+    return myNodes.ptr[leaf].value < threshold;
 }

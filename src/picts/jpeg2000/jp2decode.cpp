@@ -6,60 +6,14 @@
 
 #include <cstring>
 
+#include "picts/pictbox.h"
+
 namespace {
 
-constexpr unsigned int box(const char* s) {
-    return ((unsigned int)(unsigned char)s[0] << 24) | ((unsigned int)(unsigned char)s[1] << 16) |
-           ((unsigned int)(unsigned char)s[2] << 8) | (unsigned int)(unsigned char)s[3];
-}
 unsigned int be16(const unsigned char* p) { return ((unsigned int)p[0] << 8) | p[1]; }
 unsigned int be32(const unsigned char* p) {
     return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
 }
-
-// A box header being read (ISO/IEC 15444-1 I.4): LBox, or XLBox when LBox is 1, and TBox.
-// Lengths are kept to 32 bits.
-class cJP2HeadBox {
-public:
-    // From the stream: false when none can be read (none set) or its length is bad.
-    bool parse(cFileIOTarget* io, bool& none) {
-        unsigned char b[16];
-        none = false;
-        if (io->read(b, 8) != 8) {
-            none = true;
-            return false;
-        }
-        length = be32(b);
-        type = be32(b + 4);
-        headerLength = 8;
-        if (length == 1) {
-            if (!io->readf(b + 8, 8)) return false;
-            if (be32(b + 8)) return false;
-            length = be32(b + 12);
-            headerLength = 16;
-        }
-        return true;
-    }
-    // A sub-box from the left bytes at b: false when they are too few or LBox is 0 or an
-    // XLBox of 0 or beyond 32 bits.
-    bool parse(const unsigned char* b, unsigned int left) {
-        if (left < 8) return false;
-        length = be32(b);
-        type = be32(b + 4);
-        headerLength = 8;
-        if (length == 0) return false;
-        if (length == 1) {
-            if (left < 16 || be32(b + 8) || !be32(b + 12)) return false;
-            length = be32(b + 12);
-            headerLength = 16;
-        }
-        return true;
-    }
-
-    unsigned long long length = 0;
-    unsigned int type = 0;
-    unsigned int headerLength = 8;
-};
 
 const unsigned long long kMaxHeaderBox = 64ULL << 20;
 
@@ -76,36 +30,37 @@ bool cJP2Decode::setup(unsigned int flags) {
 bool cJP2Decode::processBoxes(cFileIOTarget* io, bool endPass) {
     if (!(myStatus & bsSignature)) {
         unsigned char s[12];
-        if (!io->readf(s, 12) || be32(s) != 12 || be32(s + 4) != box("jP  ") || be32(s + 8) != 0x0D0A870A)
+        if (!io->readf(s, 12) || be32(s) != 12 || be32(s + 4) != pictBoxType("jP  ") || be32(s + 8) != 0x0D0A870A)
             return false;
         myStatus |= bsSignature;
     }
     _typebuf<unsigned char> body;
     for (;;) {
-        cJP2HeadBox hb;
-        bool none;
-        unsigned long long pos = io->get_fp();
-        if (!hb.parse(io, none)) return none;
-        const unsigned long long len = hb.length;
-        const unsigned int type = hb.type, hdr = hb.headerLength;
-        if (type == box("jp2c")) {
+        // Box lengths are kept to 32 bits.
+        sPictBox hb;
+        const unsigned long long pos = io->get_fp();
+        const ePictBoxRead got = pictReadBox(io, pos, io->size(), pbAllowToEnd | pbSize32, hb);
+        if (got == pbNone) return true;
+        if (got == pbBad) return false;
+        const unsigned long long len = hb.size;
+        const unsigned int type = hb.type;
+        // The codestream may be cut short: its decoder reads what there is.
+        if (type == pictBoxType("jp2c")) {
             if (!(myStatus & bsHeader)) return false;
             myStatus |= bsCodestream;
             return true;
         }
         // A box running to the end of the file (LBox 0) is only allowed for the codestream.
-        if (len < hdr) return false;
-        unsigned long long size = io->size();
-        unsigned long long bodyLen = len - hdr;
-        if (pos + len > size) return false;
-        if (!endPass && (type == box("ftyp") || type == box("jp2h"))) {
+        if (got != pbBox || hb.toEnd) return false;
+        const unsigned long long bodyLen = len - hb.header;
+        if (!endPass && (type == pictBoxType("ftyp") || type == pictBoxType("jp2h"))) {
             if (bodyLen > kMaxHeaderBox) return false;
             if (!body.set((long long)bodyLen + 1) || (bodyLen && !io->readf(body.ptr, (long long)bodyLen)))
                 return false;
-            bool ok = type == box("ftyp") ? readFtyp(body.ptr, (unsigned int)bodyLen)
+            bool ok = type == pictBoxType("ftyp") ? readFtyp(body.ptr, (unsigned int)bodyLen)
                                           : readJp2h(body.ptr, (unsigned int)bodyLen);
             if (!ok) return false;
-        } else if (!endPass && type == box("jP  ")) {
+        } else if (!endPass && type == pictBoxType("jP  ")) {
             return false;
         } else if (!io->set_fp(pos + len)) {
             return false;
@@ -124,27 +79,26 @@ bool cJP2Decode::readJp2h(const unsigned char* b, unsigned int len) {
     unsigned int pos = 0;
     bool cdefSeen = false;
     while (pos < len) {
-        cJP2HeadBox hb;
-        if (!hb.parse(b + pos, len - pos)) return false;
-        const unsigned long long l = hb.length;
-        const unsigned int type = hb.type, hdr = hb.headerLength;
-        if (l < hdr || l > len - pos) return false;
+        sPictBox hb;
+        if (pictBoxAt(b + pos, len - pos, pbSize32, hb) != pbBox) return false;
+        const unsigned long long l = hb.size;
+        const unsigned int type = hb.type, hdr = hb.header;
         const unsigned char* d = b + pos + hdr;
         unsigned int dl = (unsigned int)(l - hdr);
         bool ok = true;
-        if (type == box("ihdr")) {
+        if (type == pictBoxType("ihdr")) {
             if (dl != 14) return false;
             myNc = be16(d + 8);
             myIhdr = true;
-        } else if (type == box("bpcc")) {
+        } else if (type == pictBoxType("bpcc")) {
             ok = myIhdr && dl == myNc;
-        } else if (type == box("colr")) {
+        } else if (type == pictBoxType("colr")) {
             ok = readColr(d, dl);
-        } else if (type == box("pclr")) {
+        } else if (type == pictBoxType("pclr")) {
             ok = myColor.parsePclr(d, dl);
-        } else if (type == box("cmap")) {
+        } else if (type == pictBoxType("cmap")) {
             ok = myColor.parsePclrCMap(d, dl);
-        } else if (type == box("cdef")) {
+        } else if (type == pictBoxType("cdef")) {
             ok = !cdefSeen && myColor.parseCdef(d, dl);
             cdefSeen = true;
         }

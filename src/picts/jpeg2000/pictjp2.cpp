@@ -3,7 +3,6 @@
 #include "picts/jpeg2000/pictjp2.h"
 
 #include <cstring>
-#include <vector>
 
 #include "picts/jpeg2000/jp2decode.h"
 
@@ -72,7 +71,7 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
         const int* data;
         long long w, h;
         int bias;
-        std::vector<long long> col;
+        _typebuf<long long> col;
     };
     sSrc src[4];
     for (unsigned int c = 0; c < nc; c++) {
@@ -83,10 +82,10 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
         src[c].h = ic.h;
         // Signed samples are centred for display.
         src[c].bias = ic.sgnd ? (int)(1u << (ic.prec - 1)) : 0;
-        src[c].col.resize((size_t)w);
+        if (!src[c].col.set(w)) return false;
         for (long long x = 0; x < w; x++) {
             long long cx = ((long long)img.x0 + x) / ic.dx - ic.x0;
-            src[c].col[(size_t)x] = cx < 0 ? 0 : cx >= ic.w ? ic.w - 1 : cx;
+            src[c].col.ptr[x] = cx < 0 ? 0 : cx >= ic.w ? ic.w - 1 : cx;
         }
     }
     double lab[6] = {};
@@ -102,7 +101,8 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
             if (img.comps.ptr[i].prec > 31) return false;
     }
     if (!begin(w, h, false)) return false;
-    std::vector<unsigned int> buf((size_t)w);
+    _typebuf<unsigned int> buf;
+    if (!buf.set(w)) return false;
     const double cmykMax = (double)((1ULL << prec0) - 1);
     for (long long y = 0; y < h; y++) {
         const int* row[4];
@@ -113,8 +113,8 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
             row[c] = src[c].data + cy * src[c].w;
         }
         unsigned int* out = target32(y);
-        if (!out) out = buf.data();
-        auto sample = [&](unsigned int c, long long x) { return (long long)row[c][src[c].col[(size_t)x]] + src[c].bias; };
+        if (!out) out = buf.ptr;
+        auto sample = [&](unsigned int c, long long x) { return (long long)row[c][src[c].col.ptr[x]] + src[c].bias; };
         for (long long x = 0; x < w; x++) {
             unsigned int px;
             if (nc == 1) {
@@ -144,7 +144,7 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
             }
             out[x] = px;
         }
-        if (out == buf.data()) row32(y, out);
+        if (out == buf.ptr) row32(y, out);
     }
     return true;
 }

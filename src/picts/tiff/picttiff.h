@@ -48,7 +48,7 @@ public:
     using cPictBase::getPreview;
 
     // --- decoding hooks, replaced by the raw decoders ---
-    // CCITT T.4 and T.6 data into rows of 1-bit samples (faxdecoder.cpp).
+    // CCITT T.4 and T.6 data into rows of 1-bit samples (tifffax.cpp).
     virtual bool decompressFax3(const _typebuf<unsigned char>& in, sDecomress& rec);
     virtual bool decompressFax4(const _typebuf<unsigned char>& in, sDecomress& rec);
     virtual void reset();

@@ -1,41 +1,16 @@
 // Canon CR3. Box walks move forward by at least a header at every step: a box of size 0
 // (to the end of the file) or a 64-bit size below its own 16-byte header is refused rather
-// than walked in place, every box must end inside its parent, and "uuid" boxes nest only
-// kMaxUuidDepth deep inside the movie box.
+// than walked in place (see picts/pictbox.h), every box must end inside its parent, and
+// "uuid" boxes nest only kMaxUuidDepth deep inside the movie box.
 #include "picts/raw/canon/pictcr3.h"
 
 #include <cstring>
 
 #include "base/memio.h"
+#include "picts/pictbox.h"
 #include "picts/raw/rawljpeg.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/raw/rawtiffwalk.h"
-
-namespace {
-
-struct sBox {
-    char type[4];
-    unsigned long long size;    // whole box
-    unsigned long long header;  // 8 or 16
-};
-
-// The box header at pos of io; false for a failed read or a size that makes no progress
-// or runs past `end`.
-bool readBox(cFileIOTarget* io, unsigned long long pos, unsigned long long end, sBox& box, bool& readFailed) {
-    unsigned char h[16];
-    readFailed = !io->set_fp(pos) || !io->readf(h, 16);
-    if (readFailed) return false;
-    memcpy(box.type, h + 4, 4);
-    box.size = rawGet32(h, true);
-    box.header = 8;
-    if (box.size == 1) {
-        box.size = (unsigned long long)rawGet32(h + 8, true) << 32 | rawGet32(h + 12, true);
-        box.header = 16;
-    }
-    return box.size >= box.header && box.size <= end - pos;
-}
-
-}  // namespace
 
 bool cPictCR3::validFor(cFileIOTarget* io, sPictInfo* info) {
     cPictCR3 p;
@@ -56,15 +31,15 @@ bool cPictCR3::preLoadMoov(cFileIOTarget* box, int uuidDepth) {
     if (uuidDepth > kMaxUuidDepth) return false;
     const unsigned long long end = box->size();
     for (unsigned long long pos = 0; pos < end;) {
-        sBox b;
-        bool readFailed;
-        if (!readBox(box, pos, end, b, readFailed)) return readFailed;  // a short tail is no box
-        if (b.size < 8 || (b.header == 16 && b.size < 16)) return false;
+        // A tail shorter than a header with a 64-bit size is no box.
+        if (end - pos < 16) return true;
+        sPictBox b;
+        if (pictReadBox(box, pos, end, 0, b) != pbBox) return false;
         const unsigned long long payload = pos + b.header, length = b.size - b.header;
-        if (!memcmp(b.type, "CMT1", 4) || !memcmp(b.type, "CMT2", 4)) {
+        if (b.type == pictBoxType("CMT1") || b.type == pictBoxType("CMT2")) {
             cFileIOSubRange tiff(box, payload, length);
             if (!processStream(&tiff, ~0ULL)) return false;
-        } else if (!memcmp(b.type, "uuid", 4)) {
+        } else if (b.type == pictBoxType("uuid")) {
             if (length < 16) return false;
             cFileIOSubRange inner(box, payload + 16, length - 16);
             if (!preLoadMoov(&inner, uuidDepth + 1)) return false;
@@ -86,15 +61,11 @@ bool cPictCR3::preLoad(cFileIOTarget* io) {
         return false;
     bool movie = false;
     for (unsigned long long pos = ftypSize; pos < fileSize;) {
-        sBox b;
-        bool readFailed;
-        if (!readBox(io, pos, fileSize, b, readFailed)) {
-            if (readFailed) break;
-            return false;
-        }
-        if (b.size < 8 || (b.header == 16 && b.size < 16)) return false;
+        if (fileSize - pos < 16) break;  // a short tail is no box
+        sPictBox b;
+        if (pictReadBox(io, pos, fileSize, 0, b) != pbBox) return false;
         const unsigned long long payload = pos + b.header, length = b.size - b.header;
-        if (!memcmp(b.type, "uuid", 4)) {
+        if (b.type == pictBoxType("uuid")) {
             unsigned char u[32];
             if (length >= 48 && io->set_fp(payload + 16) && io->readf(u, 32) && !memcmp(u + 12, "PRVW", 4)) {
                 const unsigned long long l = rawGet32(u + 28, true);
@@ -103,12 +74,12 @@ bool cPictCR3::preLoad(cFileIOTarget* io) {
                     myPreviewLength = l;
                 }
             }
-        } else if (!memcmp(b.type, "mdat", 4)) {
+        } else if (b.type == pictBoxType("mdat")) {
             if (!myMediaOffset) {
                 myMediaOffset = payload;
                 myMediaLength = length;
             }
-        } else if (!memcmp(b.type, "moov", 4)) {
+        } else if (b.type == pictBoxType("moov")) {
             cFileIOSubRange moov(io, payload, length);
             if (!preLoadMoov(&moov, 0)) return false;
             movie = true;

@@ -1,11 +1,11 @@
-// CCITT fax decoding (ITU-T T.4 and T.6) for TIFF compressions 3 and 4. Rows are decoded
+// CCITT fax decoding (ITU-T T.4 and T.6), used by TIFF compressions 3 and 4. Rows are decoded
 // into lists of changing elements, then painted; every position is checked against the
 // row width, so no coding mode can write outside the row.
-#include "picts/tiff/faxdecoder.h"
+#include "picts/fax/faxdecoder.h"
 
 #include <cstring>
 
-#include "picts/tiff/picttiff.h"
+#include "picts/sizecheck.h"
 
 namespace {
 // T.4 tables 2 and 3: {run length, code as a bit string}.
@@ -365,21 +365,4 @@ bool cFaxDecoder::decode(const unsigned char* data, long long size, _typebuf<uns
         myRef.ptr[myRefCount++] = (int)myWidth;
     }
     return true;
-}
-
-// --- the TIFF side ---
-
-static bool decodeFax(const _typebuf<unsigned char>& in, sDecomress& rec, int coding, bool twoD,
-                      unsigned short fillOrder) {
-    if (rec.bits != 1 || rec.samples != 1) return false;
-    cFaxDecoder d(rec.width, rec.rows, coding, twoD, fillOrder == 2, false);
-    return d.decode(in.ptr, in.count, rec.output);
-}
-
-bool cPictTIFF::decompressFax3(const _typebuf<unsigned char>& in, sDecomress& rec) {
-    return decodeFax(in, rec, cFaxDecoder::fcT4, (myT4Options & 1) != 0, myFillOrder);
-}
-
-bool cPictTIFF::decompressFax4(const _typebuf<unsigned char>& in, sDecomress& rec) {
-    return decodeFax(in, rec, cFaxDecoder::fcT6, false, myFillOrder);
 }
