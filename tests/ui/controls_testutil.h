@@ -55,6 +55,16 @@ public:
 
 struct cFixture : elemtest::cWindowFixture {
     cRecorder* rec = nullptr;
+    cFixture() {}
+    // A recorder root of w x h opened at once.
+    cFixture(int w, int h) { openRecorder(w, h); }
+    // A new T attached to the recorder at x, y, w x h.
+    template <class T>
+    T* add(int x, int y, int w, int h) {
+        T* e = new T;
+        rec->attach(e, x, y, w, h);
+        return e;
+    }
     void openRecorder(int w, int h) {
         cCiomToolkitLang::init();  // the toolkit's own texts, as the application loads them
         rec = new cRecorder;
@@ -111,6 +121,25 @@ inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window,
         testutil::writeFile(got, png.ptr, (size_t)png.count);
         ADD_FAILURE() << name << ": " << diff << " pixels differ, first at " << fx << "," << fy << "; see " << got;
     }
+}
+
+// Answers every modal window the headless maker runs with fn (nothing when unset), and
+// counts them.
+class cScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
+    int runs = 0;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override {
+        runs++;
+        if (fn) fn(m, w);
+    }
+};
+
+// The root element of a window as T; null when the window has none or it is no T.
+template <class T = cChildElement>
+T* rootOf(cPlatformWindow* w) {
+    cElementHost* h = w ? static_cast<cElementHost*>(w->userData) : nullptr;
+    return h ? dynamic_cast<T*>(h->rootElement()) : nullptr;
 }
 
 // The canvas pixel as 0x00BBGGRR (the colour format of the theme and the controls).
