@@ -261,6 +261,7 @@ struct sDocFlow {
     long long widest;
 
     void gather(sDocLine& line) const;
+    bool align(const sDocLine& line, cSiDocContainer::eAlign how, double& x0, double& sp) const;
     long long estimate(const sDocLine& line) const;
     long long place(const sDocLine& line, long long y, double x0, double sp, bool paint);
 };
@@ -338,6 +339,25 @@ void sDocFlow::gather(sDocLine& line) const {
     line.single = true;
     for (sDocItem* it = line.first->next; it != line.last->next; it = it->next)
         if (it->value.ptr) line.single = false;
+}
+
+// Where the line starts (x0) and the space between its words (sp); false for an unknown
+// alignment. Offsets never move a line left of P.x: a box too wide for the line starts at
+// the left edge and is cut at the right limit.
+bool sDocFlow::align(const sDocLine& line, cSiDocContainer::eAlign how, double& x0, double& sp) const {
+    sp = S;
+    x0 = P.x;
+    switch (how) {
+    case cSiDocContainer::alLeft: break;
+    case cSiDocContainer::alRight: x0 = (double)R - (line.end - P.x); break;
+    case cSiDocContainer::alCenter: x0 = P.x + (R - line.end) * 0.5; break;
+    case cSiDocContainer::alJustify:
+        if (line.wrapped && line.gaps > 0) sp = S + (R - line.end) / line.gaps;
+        break;
+    default: return false;
+    }
+    if (x0 < P.x) x0 = P.x;
+    return true;
 }
 
 // Height of the line by the wanted sizes of its boxes.
@@ -456,20 +476,11 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
         if (drawing && topLevel && P.stopBelowPaint && y >= P.paintBottom) break;
         if (overWorked(P)) break;
         flow.gather(line);
-
-        // Align. Offsets never move a line left of P.x: a box too wide for the line
-        // starts at the left edge and is cut at the right limit.
-        double sp = flow.S, x0 = P.x;
-        switch (myAlign) {
-        case alLeft: break;
-        case alRight: x0 = (double)flow.R - (line.end - P.x); break;
-        case alCenter: x0 = P.x + (flow.R - line.end) * 0.5; break;
-        case alJustify:
-            if (line.wrapped && line.gaps > 0) sp = flow.S + (flow.R - line.end) / line.gaps;
-            break;
-        default: out.cx = out.cy = 0; return false;
+        double x0, sp;
+        if (!flow.align(line, myAlign, x0, sp)) {
+            out.cx = out.cy = 0;
+            return false;
         }
-        if (x0 < P.x) x0 = P.x;
 
         // Place. A line that begins below the painted rows, or ends above them, is only
         // measured (drawing is deterministic: measuring and painting give the same sizes).
