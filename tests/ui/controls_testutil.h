@@ -86,9 +86,10 @@ struct cFixture : elemtest::cWindowFixture {
 
 inline bool haveFont() { return cFontObject::get(5, 13, _glbalStdFont(), false, false, false) != nullptr; }
 
-// Compares a rectangle of the window's canvas with tests/data/ui/<name>.png; with
+// Compares a rectangle of the window's canvas with tests/data/<file>.png; with
 // QMX_UPDATE_SNAPSHOTS set it rewrites the file instead (and fails, so it is noticed).
-inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window, const char* name, sRect area) {
+inline void expectSnapshotFile(cHeadlessWindowMaker& maker, cPlatformWindow* window, const std::string& file,
+                               sRect area) {
     maker.pumpAll();
     cCanvas* canvas = window->canvas();
     ASSERT_TRUE(canvas);
@@ -97,7 +98,8 @@ inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window,
         for (int x = 0; x < area.w; x++) px[(size_t)y * area.w + x] = canvas->pixel(area.x + x, area.y + y) | 0xFF000000u;
     _typebuf<unsigned char> png;
     ASSERT_TRUE(cHeadlessWindowMaker::encodePNG(px.data(), area.w, area.h, false, png));
-    std::string path = std::string(QMX_TEST_DATA) + "/ui/controls/" + name + ".png";
+    std::string path = std::string(QMX_TEST_DATA) + "/" + file + ".png";
+    std::string name = file.substr(file.rfind('/') + 1);
     if (getenv("QMX_UPDATE_SNAPSHOTS")) {
         ASSERT_TRUE(testutil::writeFile(path, png.ptr, (size_t)png.count));
         ADD_FAILURE() << "snapshot rewritten: " << path;
@@ -121,6 +123,11 @@ inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window,
         testutil::writeFile(got, png.ptr, (size_t)png.count);
         ADD_FAILURE() << name << ": " << diff << " pixels differ, first at " << fx << "," << fy << "; see " << got;
     }
+}
+
+// The same for tests/data/ui/controls/<name>.png.
+inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window, const char* name, sRect area) {
+    expectSnapshotFile(maker, window, std::string("ui/controls/") + name, area);
 }
 
 // Answers every modal window the headless maker runs with fn (nothing when unset), and
