@@ -26,10 +26,7 @@ public:
     void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) override { fn(m, w, depth); }
 };
 
-cChildElement* rootOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? h->rootElement() : nullptr;
-}
+using ctltest::rootOf;
 
 // A form that ends its run from the keyboard and can refuse to close.
 class cTestForm : public cCustomForm {
