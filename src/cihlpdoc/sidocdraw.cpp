@@ -231,8 +231,207 @@ bool cSiDocContainer::draw(cCanvas* canvas, const sSiDocDrawProps& props, sSize&
     return layout(canvas, props, drawn, true);
 }
 
+namespace {
+
+typedef _List<cPtr<cSiDocBox> >::sItem sDocItem;
+
+// One line of a container: boxes first..last, its text from byte firstFrom of the first
+// box's text to lastTo of the last's (-1: the whole text). A line may start and end
+// inside a word of East Asian text.
+struct sDocLine {
+    sDocItem* first = nullptr;
+    sDocItem* last = nullptr;
+    long long firstFrom = 0;
+    long long lastTo = -1;
+    double end = 0;        // x after the last box
+    bool wrapped = false;  // the line ended because the next box did not fit
+    int gaps = 0;          // spaces between words
+    bool single = true;    // one box alone
+};
+
+// What one container's layout keeps for all its lines: its props P, the props Q it hands
+// down, its right and bottom limits, the width of a space, and the widest line so far.
+struct sDocFlow {
+    cCanvas* canvas;
+    const sSiDocDrawProps& P;
+    sSiDocDrawProps Q;
+    long long R, Bt;
+    double S;
+    bool drawing;
+    long long widest;
+
+    void gather(sDocLine& line) const;
+    bool align(const sDocLine& line, cSiDocContainer::eAlign how, double& x0, double& sp) const;
+    long long estimate(const sDocLine& line) const;
+    long long place(const sDocLine& line, long long y, double x0, double sp, bool paint);
+};
+
+// Gathers the children that fit between P.x and R, starting at line.first.
+void sDocFlow::gather(sDocLine& line) const {
+    double x = P.x;
+    line.last = line.first;
+    line.lastTo = -1;
+    line.wrapped = false;
+    line.gaps = 0;
+    bool prevWord = false;
+    for (sDocItem* it = line.first; it; it = it->next) {
+        cSiDocBox* b = it->value.ptr;
+        if (!b) continue;
+        if (it != line.first && b->isBreak()) break;
+        if (it != line.first && overWorked(P)) break;
+        if (P.work) ++*P.work;
+        sSiDocDrawProps m = Q;
+        m.x = truncInt(x + b->leftMargin());
+        m.y = P.y;
+        m.rightLimit = clampInt(R - b->rightMargin());
+        m.bottomLimit = clampInt(Bt);
+        long long from = it == line.first ? line.firstFrom : 0;
+        m.textFrom = (int)from;
+        bool word = isWord(b);
+        double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
+        long long room = (long long)(R - x - margins);
+        // A long word is first measured only as far as the room reaches (a character
+        // is at least a pixel wide): when that part is too wide already, the line ends
+        // inside the word or before it, and the rest is not measured on every line.
+        bool over = false;
+        if (word && b->width() <= 0 && room >= 0 && room < kSiDocMaxExtent) {
+            long long probe = (room + 2) * 4;
+            if (from + probe < INT_MAX && (long long)strlen(static_cast<cSiDocText*>(b)->text()) - from > probe) {
+                m.textTo = (int)(from + probe);
+                b->wantsSize(canvas, m, b->wantedSize);
+                over = b->wantedSize.cx > room;
+                m.textTo = -1;
+            }
+        }
+        if (!over) b->wantsSize(canvas, m, b->wantedSize);
+        double advance = margins + b->wantedSize.cx;
+        if ((over || x + advance > R) && word) {
+            // East Asian text ends the line inside the word, where it may break; an
+            // unbreakable word goes to the next line (or alone, cut, when it is first).
+            long long to = static_cast<cSiDocText*>(b)->breakWithin(canvas, m, from, room, it == line.first);
+            if (over && to <= from) {
+                b->wantsSize(canvas, m, b->wantedSize);  // the whole word after all
+                advance = margins + b->wantedSize.cx;
+            }
+            if (to > from) {
+                m.textTo = (int)to;
+                b->wantsSize(canvas, m, b->wantedSize);
+                if (word && prevWord) line.gaps++;
+                x += margins + b->wantedSize.cx;
+                line.last = it;
+                line.lastTo = to;
+                line.wrapped = true;
+                break;
+            }
+        }
+        // The first box always goes on the line, alone when it does not fit.
+        if (it != line.first && x + advance > R) {
+            line.wrapped = true;
+            break;
+        }
+        if (it == line.first && x + advance > R) line.wrapped = true;
+        if (word && prevWord) line.gaps++;
+        x += advance;
+        prevWord = word;
+        line.last = it;
+    }
+    line.end = x;
+    line.single = true;
+    for (sDocItem* it = line.first->next; it != line.last->next; it = it->next)
+        if (it->value.ptr) line.single = false;
+}
+
+// Where the line starts (x0) and the space between its words (sp); false for an unknown
+// alignment. Offsets never move a line left of P.x: a box too wide for the line starts at
+// the left edge and is cut at the right limit.
+bool sDocFlow::align(const sDocLine& line, cSiDocContainer::eAlign how, double& x0, double& sp) const {
+    sp = S;
+    x0 = P.x;
+    switch (how) {
+    case cSiDocContainer::alLeft: break;
+    case cSiDocContainer::alRight: x0 = (double)R - (line.end - P.x); break;
+    case cSiDocContainer::alCenter: x0 = P.x + (R - line.end) * 0.5; break;
+    case cSiDocContainer::alJustify:
+        if (line.wrapped && line.gaps > 0) sp = S + (R - line.end) / line.gaps;
+        break;
+    default: return false;
+    }
+    if (x0 < P.x) x0 = P.x;
+    return true;
+}
+
+// Height of the line by the wanted sizes of its boxes.
+long long sDocFlow::estimate(const sDocLine& line) const {
+    long long most = 0;
+    for (sDocItem* it = line.first; it != line.last->next; it = it->next) {
+        cSiDocBox* b = it->value.ptr;
+        if (!b) continue;
+        long long h = (long long)b->topMargin() + b->wantedSize.cy + (line.single ? 0 : b->bottomMargin());
+        if (h > most) most = h;
+    }
+    return most;
+}
+
+// Lays the line out at row y from x0, sp between words; draws its boxes when drawing, and
+// fills the margins and gaps when paint. Gives the row below the line.
+long long sDocFlow::place(const sDocLine& line, long long y, double x0, double sp, bool paint) {
+    sSiDocDrawProps c = Q;
+    c.rightLimit = clampInt(R);
+    c.bottomLimit = clampInt(Bt);
+    if (!paint) c.paintTop = c.paintBottom = 0;
+    if (line.single) {
+        cSiDocBox* b = line.first->value.ptr;
+        c.textFrom = (int)line.firstFrom;
+        c.textTo = (int)line.lastTo;
+        c.x = truncInt(x0 + b->leftMargin());
+        c.y = clampInt(y + b->topMargin());
+        sSize d = b->wantedSize;
+        if (P.work) ++*P.work;
+        if (drawing) b->draw(canvas, c, d);
+        if (d.cx > widest) widest = d.cx;
+        return y + b->topMargin() + d.cy;
+    }
+    double xd = x0;
+    long long row = 0;
+    bool prev = false;
+    for (sDocItem* it = line.first; it != line.last->next; it = it->next) {
+        cSiDocBox* b = it->value.ptr;
+        if (!b) continue;
+        double pos = xd + b->leftMargin();
+        bool word = isWord(b);
+        if (word && prev) pos += sp;
+        prev = word;
+        c.x = truncInt(pos);
+        c.y = clampInt(y + b->topMargin());
+        c.textFrom = it == line.first ? (int)line.firstFrom : 0;
+        c.textTo = it == line.last ? (int)line.lastTo : -1;
+        sSize d = b->wantedSize;
+        if (P.work) ++*P.work;
+        int l = b->leftMargin(), t = b->topMargin(), r = b->rightMargin(), bm = b->bottomMargin();
+        if (drawing) b->draw(canvas, c, d);
+        if (paint) {
+            long long full = (long long)t + d.cy + bm;
+            fill(canvas, truncInt(xd), y, l, full, Q.bgColor);
+            fill(canvas, truncInt(xd + l), y, d.cx, t, Q.bgColor);
+            fill(canvas, truncInt(xd + l + d.cx), y, r, full, Q.bgColor);
+            fill(canvas, truncInt(xd + l), y + t + d.cy, d.cx, bm, Q.bgColor);
+            // The space before a word takes the background too, so that a tinted
+            // container shows no holes between its words.
+            int gapFrom = truncInt(xd + l);
+            if (c.x > gapFrom) fill(canvas, gapFrom, c.y, c.x - gapFrom, d.cy, Q.bgColor);
+        }
+        xd = pos + d.cx + r;
+        long long h = (long long)t + d.cy + bm;
+        if (h > row) row = h;
+    }
+    long long w = truncInt(xd - P.x);
+    if (w > widest) widest = w;
+    return y + row;
+}
+
+}  // namespace
+
 bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& out, bool drawing) {
-    typedef _List<cPtr<cSiDocBox> >::sItem sItem;
     out.cx = out.cy = 0;
     if (!drawing && myWidth > 0 && myHeight > 0) {
         out.cx = myWidth;
@@ -246,7 +445,7 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
     if (P.rightLimit >= 0 && P.rightLimit < R) R = P.rightLimit;
     if (P.bottomLimit >= 0 && P.bottomLimit < Bt) Bt = P.bottomLimit;
 
-    sItem* first = myChildren.head;
+    sDocItem* first = myChildren.head;
     while (first && !first->value.ptr) first = first->next;
     if (!first) {
         if (drawing && !measuresOnly(P) && myWidth > 0 && myHeight > 0)
@@ -255,10 +454,9 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
         out.cy = myHeight > 0 ? myHeight : 0;
         return false;
     }
-    R -= myRightMargin;
-    Bt -= myBottomMargin;
 
-    sSiDocDrawProps Q = P;
+    sDocFlow flow{canvas, P, P, R - myRightMargin, Bt - myBottomMargin, 0, drawing, 0};
+    sSiDocDrawProps& Q = flow.Q;
     Q.font = fontOf(myFontProvider, myFontId, P);
     if (myColor != kNone) Q.textColor = myColor;
     if (myBgColor != kNone) Q.bgColor = myBgColor;
@@ -268,186 +466,43 @@ bool cSiDocContainer::layout(cCanvas* canvas, const sSiDocDrawProps& P, sSize& o
     canvas->setTextMode(Q.font);
     sSize space = {0, 0};
     canvas->textSize(" ", 1, space);
-    const double S = space.cx;
+    flow.S = space.cx;
     const bool topLevel = P.depth == 0;
 
     long long y = P.y;
-    long long widest = 0;
-    // A line may start and end inside a word of East Asian text: at byte firstFrom of its
-    // first box's text, and at lastTo of its last box's (-1: the whole text).
-    long long firstFrom = 0;
-    for (sItem* lineFirst = first; lineFirst;) {
+    sDocLine line;
+    line.first = first;
+    while (line.first) {
         if (drawing && topLevel && P.stopBelowPaint && y >= P.paintBottom) break;
         if (overWorked(P)) break;
-        // Gather: the children that fit between P.x and R.
-        double x = P.x;
-        sItem* lineLast = lineFirst;
-        long long lastTo = -1;
-        bool wrapped = false, prevWord = false;
-        int gaps = 0;
-        for (sItem* it = lineFirst; it; it = it->next) {
-            cSiDocBox* b = it->value.ptr;
-            if (!b) continue;
-            if (it != lineFirst && b->isBreak()) break;
-            if (it != lineFirst && overWorked(P)) break;
-            if (P.work) ++*P.work;
-            sSiDocDrawProps m = Q;
-            m.x = truncInt(x + b->leftMargin());
-            m.y = P.y;
-            m.rightLimit = clampInt(R - b->rightMargin());
-            m.bottomLimit = clampInt(Bt);
-            long long from = it == lineFirst ? firstFrom : 0;
-            m.textFrom = (int)from;
-            bool word = isWord(b);
-            double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
-            long long room = (long long)(R - x - margins);
-            // A long word is first measured only as far as the room reaches (a character
-            // is at least a pixel wide): when that part is too wide already, the line ends
-            // inside the word or before it, and the rest is not measured on every line.
-            bool over = false;
-            if (word && b->width() <= 0 && room >= 0 && room < kSiDocMaxExtent) {
-                long long probe = (room + 2) * 4;
-                if (from + probe < INT_MAX && (long long)strlen(static_cast<cSiDocText*>(b)->text()) - from > probe) {
-                    m.textTo = (int)(from + probe);
-                    b->wantsSize(canvas, m, b->wantedSize);
-                    over = b->wantedSize.cx > room;
-                    m.textTo = -1;
-                }
-            }
-            if (!over) b->wantsSize(canvas, m, b->wantedSize);
-            double advance = margins + b->wantedSize.cx;
-            if ((over || x + advance > R) && word) {
-                // East Asian text ends the line inside the word, where it may break; an
-                // unbreakable word goes to the next line (or alone, cut, when it is first).
-                long long to = static_cast<cSiDocText*>(b)->breakWithin(canvas, m, from, room, it == lineFirst);
-                if (over && to <= from) {
-                    b->wantsSize(canvas, m, b->wantedSize);  // the whole word after all
-                    advance = margins + b->wantedSize.cx;
-                }
-                if (to > from) {
-                    m.textTo = (int)to;
-                    b->wantsSize(canvas, m, b->wantedSize);
-                    if (word && prevWord) gaps++;
-                    x += margins + b->wantedSize.cx;
-                    lineLast = it;
-                    lastTo = to;
-                    wrapped = true;
-                    break;
-                }
-            }
-            // The first box always goes on the line, alone when it does not fit.
-            if (it != lineFirst && x + advance > R) {
-                wrapped = true;
-                break;
-            }
-            if (it == lineFirst && x + advance > R) wrapped = true;
-            if (word && prevWord) gaps++;
-            x += advance;
-            prevWord = word;
-            lineLast = it;
+        flow.gather(line);
+        double x0, sp;
+        if (!flow.align(line, myAlign, x0, sp)) {
+            out.cx = out.cy = 0;
+            return false;
         }
-
-        // Align. Offsets never move a line left of P.x: a box too wide for the line
-        // starts at the left edge and is cut at the right limit.
-        double sp = S, x0 = P.x;
-        switch (myAlign) {
-        case alLeft: break;
-        case alRight: x0 = (double)R - (x - P.x); break;
-        case alCenter: x0 = P.x + (R - x) * 0.5; break;
-        case alJustify:
-            if (wrapped && gaps > 0) sp = S + (R - x) / gaps;
-            break;
-        default: out.cx = out.cy = 0; return false;
-        }
-        if (x0 < P.x) x0 = P.x;
 
         // Place. A line that begins below the painted rows, or ends above them, is only
         // measured (drawing is deterministic: measuring and painting give the same sizes).
-        sItem* after = lineLast->next;
-        bool single = true;
-        for (sItem* it = lineFirst->next; it != after; it = it->next)
-            if (it->value.ptr) single = false;
-        sSiDocDrawProps lineProps = Q;
-        lineProps.rightLimit = clampInt(R);
-        lineProps.bottomLimit = clampInt(Bt);
-        auto place = [&](bool paint) -> long long {
-            sSiDocDrawProps c = lineProps;
-            if (!paint) c.paintTop = c.paintBottom = 0;
-            if (single) {
-                cSiDocBox* b = lineFirst->value.ptr;
-                c.textFrom = (int)firstFrom;
-                c.textTo = (int)lastTo;
-                c.x = truncInt(x0 + b->leftMargin());
-                c.y = clampInt(y + b->topMargin());
-                sSize d = b->wantedSize;
-                if (P.work) ++*P.work;
-                if (drawing) b->draw(canvas, c, d);
-                if (d.cx > widest) widest = d.cx;
-                return y + b->topMargin() + d.cy;
-            }
-            double xd = x0;
-            long long row = 0;
-            bool prev = false;
-            for (sItem* it = lineFirst; it != after; it = it->next) {
-                cSiDocBox* b = it->value.ptr;
-                if (!b) continue;
-                double pos = xd + b->leftMargin();
-                bool word = isWord(b);
-                if (word && prev) pos += sp;
-                prev = word;
-                c.x = truncInt(pos);
-                c.y = clampInt(y + b->topMargin());
-                c.textFrom = it == lineFirst ? (int)firstFrom : 0;
-                c.textTo = it == lineLast ? (int)lastTo : -1;
-                sSize d = b->wantedSize;
-                if (P.work) ++*P.work;
-                int l = b->leftMargin(), t = b->topMargin(), r = b->rightMargin(), bm = b->bottomMargin();
-                if (drawing) b->draw(canvas, c, d);
-                if (paint) {
-                    long long full = (long long)t + d.cy + bm;
-                    fill(canvas, truncInt(xd), y, l, full, Q.bgColor);
-                    fill(canvas, truncInt(xd + l), y, d.cx, t, Q.bgColor);
-                    fill(canvas, truncInt(xd + l + d.cx), y, r, full, Q.bgColor);
-                    fill(canvas, truncInt(xd + l), y + t + d.cy, d.cx, bm, Q.bgColor);
-                    // The space before a word takes the background too, so that a tinted
-                    // container shows no holes between its words.
-                    int gapFrom = truncInt(xd + l);
-                    if (c.x > gapFrom) fill(canvas, gapFrom, c.y, c.x - gapFrom, d.cy, Q.bgColor);
-                }
-                xd = pos + d.cx + r;
-                long long h = (long long)t + d.cy + bm;
-                if (h > row) row = h;
-            }
-            long long w = truncInt(xd - P.x);
-            if (w > widest) widest = w;
-            return y + row;
-        };
         // The wanted sizes tell whether the line may reach the painted rows; should the
         // drawn line turn out taller, it is painted after all.
-        long long estimate = 0;
-        for (sItem* it = lineFirst; it != after; it = it->next) {
-            cSiDocBox* b = it->value.ptr;
-            if (!b) continue;
-            long long h = (long long)b->topMargin() + b->wantedSize.cy + (single ? 0 : b->bottomMargin());
-            if (h > estimate) estimate = h;
-        }
         bool visible = drawing && !measuresOnly(P) && y < P.paintBottom;
-        bool painted = visible && y + estimate > P.paintTop;
-        long long rowEnd = place(painted);
-        if (visible && !painted && rowEnd > P.paintTop) place(true);
+        bool painted = visible && y + flow.estimate(line) > P.paintTop;
+        long long rowEnd = flow.place(line, y, x0, sp, painted);
+        if (visible && !painted && rowEnd > P.paintTop) flow.place(line, y, x0, sp, true);
         y = rowEnd;
         if (y > (long long)P.y + kSiDocMaxExtent) y = (long long)P.y + kSiDocMaxExtent;
-        if (lastTo >= 0) {
-            lineFirst = lineLast;  // the rest of the word starts the next line
-            firstFrom = lastTo;
+        if (line.lastTo >= 0) {
+            line.first = line.last;  // the rest of the word starts the next line
+            line.firstFrom = line.lastTo;
             continue;
         }
-        firstFrom = 0;
-        lineFirst = after;
-        while (lineFirst && !lineFirst->value.ptr) lineFirst = lineFirst->next;
+        line.firstFrom = 0;
+        line.first = line.last->next;
+        while (line.first && !line.first->value.ptr) line.first = line.first->next;
     }
 
     out.cy = myHeight > 0 ? myHeight : clampInt(y - P.y);
-    out.cx = myWidth > 0 ? myWidth : clampInt(widest);
+    out.cx = myWidth > 0 ? myWidth : clampInt(flow.widest);
     return true;
 }

@@ -204,6 +204,214 @@ void messageIcon(sPx& c, double w, double h, int kind) {
     }
 }
 
+// One stroke of a glyph drawn from the table below. Coordinates are fractions of the
+// glyph's width (x) and height (y). The size (line width, corner radius, disc radius, ring
+// thickness) is in pixels when positive and a fraction of the width when negative.
+enum eStrokeOp : unsigned char {
+    soEnd = 0,
+    soLine,       // a[0..3] from, to
+    soRect,       // a[0..3] corners
+    soRound,      // a[0..3] corners, size the radius
+    soRoundFrame, // a[0..3] corners, size the radius, a[4] the thickness in pixels
+    soDisc,       // a[0..1] centre, size the radius
+    soRing,       // a[0..1] centre, a[2] radius (of the width), size the thickness
+    soTri,        // a[0..5] corners
+    soArrow,      // a[0..3] box, size the direction as for arrow()
+    soStar,       // a[0..1] centre, size the radius
+    soFolder,     // the closed folder filling the glyph
+    soFolderOpen, // the open folder
+    soPage,       // the page of a file
+};
+
+const unsigned int kStateInk = 1;  // the ink of the glyph's state
+
+struct sStroke {
+    eStrokeOp op;
+    double a[6];
+    double size;
+    unsigned int col;
+};
+
+// Glyphs that are strokes only. A dimming glyph turns all its colours muted when disabled.
+struct sStrokeGlyph {
+    unsigned char kind;
+    bool dims;
+    sStroke strokes[5];
+};
+
+const sStrokeGlyph kStrokeGlyphs[] = {
+    {tgOk, true,
+     {{soLine, {0.15, 0.55, 0.4, 0.8}, -0.16, kGreen}, {soLine, {0.4, 0.8, 0.86, 0.22}, -0.16, kGreen}}},
+    {tgCancel, true,
+     {{soLine, {0.22, 0.22, 0.78, 0.78}, -0.15, kRed}, {soLine, {0.78, 0.22, 0.22, 0.78}, -0.15, kRed}}},
+    {tgFolder, false, {{soFolder, {}, 0, 0}}},
+    {tgFolderOpen, false, {{soFolderOpen, {}, 0, 0}}},
+    {tgFile, false, {{soPage, {}, 0, 0}}},
+    {tgPicture, false,
+     {{soPage, {}, 0, 0},
+      {soTri, {0.28, 0.82, 0.48, 0.5, 0.68, 0.82}, 0, kGreen},
+      {soDisc, {0.62, 0.45}, -0.07, kAmber}}},
+    {tgLink, false,
+     {{soPage, {}, 0, 0},
+      {soRound, {0.04, 0.52, 0.5, 0.98}, 1.5, kPaper},
+      {soRoundFrame, {0.04, 0.52, 0.5, 0.98, 1}, 1.5, kAccent},
+      {soLine, {0.15, 0.88, 0.38, 0.64}, 1.4, kAccent},
+      {soTri, {0.42, 0.58, 0.26, 0.62, 0.4, 0.76}, 0, kAccent}}},
+    {tgComputer, false,
+     {{soRound, {0.06, 0.1, 0.94, 0.7}, 1.5, 0xFF4A5563},
+      {soRect, {0.12, 0.16, 0.88, 0.62}, 0, 0xFF9CC3F5},
+      {soRect, {0.42, 0.7, 0.58, 0.82}, 0, 0xFF4A5563},
+      {soRect, {0.26, 0.82, 0.74, 0.9}, 0, 0xFF4A5563}}},
+    {tgHome, false,
+     {{soTri, {0.5, 0.08, 0.96, 0.5, 0.04, 0.5}, 0, kAccent},
+      {soRect, {0.18, 0.46, 0.82, 0.92}, 0, kAccent},
+      {soRect, {0.42, 0.62, 0.58, 0.92}, 0, kPaper}}},
+    {tgPlaces, false, {{soStar, {0.5, 0.54}, -0.48, kAmber}}},
+    {tgStar, false, {{soStar, {0.5, 0.54}, -0.48, kAmber}}},
+    {tgNewFolder, false,
+     {{soFolder, {}, 0, 0},
+      {soLine, {0.72, 0.02, 0.72, 0.42}, -0.12, kGreen},
+      {soLine, {0.52, 0.22, 0.92, 0.22}, -0.12, kGreen}}},
+    {tgSave, false,
+     {{soRound, {0.08, 0.08, 0.92, 0.92}, 1.5, kAccent},
+      {soRect, {0.26, 0.08, 0.74, 0.36}, 0, kPaper},
+      {soRect, {0.22, 0.56, 0.78, 0.92}, 0, 0xFFDCE9FB}}},
+    {tgOpen, false, {{soFolderOpen, {}, 0, 0}, {soLine, {0.5, 0.05, 0.5, 0.4}, -0.12, kAccent}}},
+    {tgDropArrow, false, {{soArrow, {0, 0.25, 1, 0.75}, 3, kStateInk}}},
+    {tgStop, false, {{soRound, {0.15, 0.15, 0.85, 0.85}, -0.1, kRed}}},
+    {tgUp, false,
+     {{soFolder, {}, 0, 0},
+      {soLine, {0.5, 0.78, 0.5, 0.42}, -0.12, kInk},
+      {soArrow, {0.3, 0.26, 0.7, 0.6}, 1, kInk}}},
+    {tgSearch, false,
+     {{soRing, {0.42, 0.42, 0.3}, -0.1, kStateInk}, {soLine, {0.62, 0.62, 0.9, 0.9}, -0.14, kStateInk}}},
+    {tgClose, false,
+     {{soLine, {0.2, 0.2, 0.8, 0.8}, 1.4, kStateInk}, {soLine, {0.8, 0.2, 0.2, 0.8}, 1.4, kStateInk}}},
+    {tgPlus, false,
+     {{soLine, {0.5, 0.15, 0.5, 0.85}, -0.16, kStateInk}, {soLine, {0.15, 0.5, 0.85, 0.5}, -0.16, kStateInk}}},
+    {tgMinus, false, {{soLine, {0.15, 0.5, 0.85, 0.5}, -0.16, kStateInk}}},
+    {tgLock, false,
+     {{soRing, {0.5, 0.38, 0.24}, -0.09, kMuted}, {soRound, {0.18, 0.42, 0.82, 0.92}, 1.5, kAmber}}},
+    {tgDownload, false,
+     {{soLine, {0.5, 0.08, 0.5, 0.56}, -0.14, kAccent},
+      {soArrow, {0.2, 0.36, 0.8, 0.8}, 3, kAccent},
+      {soRect, {0.12, 0.84, 0.88, 0.94}, 0, kInk}}},
+    {tgTrash, false,
+     {{soRect, {0.14, 0.18, 0.86, 0.28}, 0, kMuted},
+      {soRect, {0.38, 0.08, 0.62, 0.18}, 0, kMuted},
+      {soRound, {0.22, 0.3, 0.78, 0.94}, 1, kMuted}}},
+    {tgPackage, false,
+     {{soRound, {0.08, 0.2, 0.92, 0.92}, 1, 0xFFC8955A},
+      {soRect, {0.08, 0.2, 0.92, 0.34}, 0, 0xFFA97740},
+      {soRect, {0.44, 0.2, 0.56, 0.92}, 0, 0xFFF3E2C7}}},
+    {tgClock, false,
+     {{soDisc, {0.5, 0.5}, -0.45, kPaper},
+      {soRing, {0.5, 0.5, 0.45}, -0.09, kStateInk},
+      {soLine, {0.5, 0.5, 0.5, 0.24}, 1.3, kStateInk},
+      {soLine, {0.5, 0.5, 0.7, 0.5}, 1.3, kStateInk}}},
+};
+
+void drawStrokes(sPx& c, double W, double H, const sStrokeGlyph& g, int state) {
+    unsigned int ink = stateInk(state);
+    for (const sStroke& s : g.strokes) {
+        const double* a = s.a;
+        double size = s.size < 0 ? W * -s.size : s.size;
+        unsigned int col = g.dims && state == 3 ? kMuted : (s.col == kStateInk ? ink : s.col);
+        switch (s.op) {
+            case soEnd: return;
+            case soLine: c.line(W * a[0], H * a[1], W * a[2], H * a[3], size, col); break;
+            case soRect: c.rect(W * a[0], H * a[1], W * a[2], H * a[3], col); break;
+            case soRound: c.roundRect(W * a[0], H * a[1], W * a[2], H * a[3], size, col); break;
+            case soRoundFrame: c.roundFrame(W * a[0], H * a[1], W * a[2], H * a[3], size, a[4], col); break;
+            case soDisc: c.disc(W * a[0], H * a[1], size, col); break;
+            case soRing: c.ring(W * a[0], H * a[1], W * a[2], size, col); break;
+            case soTri: c.tri(W * a[0], H * a[1], W * a[2], H * a[3], W * a[4], H * a[5], col); break;
+            case soArrow: arrow(c, W * a[0], H * a[1], W * a[2], H * a[3], (int)s.size, col); break;
+            case soStar: c.star(W * a[0], H * a[1], size, 0, col); break;
+            case soFolder: folder(c, W, H, false); break;
+            case soFolderOpen: folder(c, W, H, true); break;
+            case soPage: page(c, W, H); break;
+        }
+    }
+}
+
+// Glyphs whose shape follows their state or size.
+
+void checkBox(sPx& c, double W, double H, int state, bool on) {
+    unsigned int border = state == 3 ? 0xFFDDE3E9 : (state == 1 ? kAccent : kLine);
+    unsigned int fill = on ? (state == 3 ? kMuted : kAccent) : (state == 3 ? 0xFFF0F2F5 : kPaper);
+    c.roundRect(0, 0, W, H, 2, on ? fill : border);
+    if (!on) c.roundRect(1, 1, W - 1, H - 1, 1.2, fill);
+    if (on) {
+        c.line(W * 0.25, H * 0.52, W * 0.43, H * 0.7, 1.6, kPaper);
+        c.line(W * 0.43, H * 0.7, W * 0.76, H * 0.3, 1.6, kPaper);
+    }
+}
+
+void radio(sPx& c, double W, double H, int state, bool on) {
+    c.disc(W / 2, H / 2, W / 2, state == 1 || on ? kAccent : (state == 3 ? 0xFFDDE3E9 : kLine));
+    c.disc(W / 2, H / 2, W / 2 - 1, state == 3 ? 0xFFF0F2F5 : kPaper);
+    if (on) c.disc(W / 2, H / 2, W * 0.22, state == 3 ? kMuted : kAccent);
+}
+
+// The expand or collapse box of a tree: small glyphs are all box; larger ones leave room.
+void expandBox(sPx& c, double W, double H, bool plus) {
+    double m = W < H ? W : H, s = m < 12 ? m : m * 0.6, x0 = (W - s) / 2, y0 = (H - s) / 2;
+    x0 = floor(x0);
+    y0 = floor(y0);
+    s = (double)((int)s | 1);
+    c.frame(x0, y0, x0 + s, y0 + s, 1, kMuted);
+    c.rect(x0 + 2, y0 + floor(s / 2), x0 + s - 2, y0 + floor(s / 2) + 1, kInk);
+    if (plus) c.rect(x0 + floor(s / 2), y0 + 2, x0 + floor(s / 2) + 1, y0 + s - 2, kInk);
+}
+
+void treeLine(sPx& c, double W, double H, bool end) {
+    c.rect(floor(W / 2), 0, floor(W / 2) + 1, end ? floor(H / 2) + 1 : H, kLine);
+    c.rect(floor(W / 2), floor(H / 2), W, floor(H / 2) + 1, kLine);
+}
+
+void backForward(sPx& c, double W, double H, bool back, unsigned int ink) {
+    c.line(W * 0.2, H / 2, W * 0.8, H / 2, H * 0.14, ink);
+    c.line(back ? W * 0.2 : W * 0.8, H / 2, W / 2, H * 0.22, H * 0.14, ink);
+    c.line(back ? W * 0.2 : W * 0.8, H / 2, W / 2, H * 0.78, H * 0.14, ink);
+}
+
+void refresh(sPx& c, double W, double H) {
+    c.shape(kAccent, [=](double x, double y) {
+        double dx = x - W / 2, dy = y - H / 2, d = sqrt(dx * dx + dy * dy);
+        return d <= W * 0.38 && d >= W * 0.24 && !(dx > 0 && dy < 0);
+    });
+    c.tri(W * 0.5, H * 0.02, W * 0.76, H * 0.19, W * 0.5, H * 0.36, kAccent);
+}
+
+void gear(sPx& c, double W, double H) {
+    for (int i = 0; i < 8; i++) {
+        double a = i * M_PI / 4;
+        c.line(W / 2, H / 2, W / 2 + W * 0.44 * cos(a), H / 2 + H * 0.44 * sin(a), W * 0.16, kMuted);
+    }
+    c.disc(W / 2, H / 2, W * 0.32, kMuted);
+    c.disc(W / 2, H / 2, W * 0.13, kPaper);
+}
+
+void globe(sPx& c, double W, double H) {
+    c.disc(W / 2, H / 2, W * 0.45, kAccent);
+    c.ring(W / 2, H / 2, W * 0.45, 1, kAccentDark);
+    c.rect(W * 0.06, H / 2 - 0.5, W * 0.94, H / 2 + 0.5, kPaper);
+    c.shape(kPaper, [=](double x, double y) {
+        double dx = (x - W / 2) / (W * 0.2), dy = (y - H / 2) / (H * 0.45);
+        double d = dx * dx + dy * dy;
+        return d <= 1 && d >= 0.6;
+    });
+}
+
+void user(sPx& c, double W, double H) {
+    c.disc(W / 2, H * 0.32, W * 0.2, kMuted);
+    c.shape(kMuted, [=](double x, double y) {
+        double dx = (x - W / 2) / (W * 0.4), dy = (y - H * 0.95) / (H * 0.4);
+        return dx * dx + dy * dy <= 1 && y <= H * 0.95;
+    });
+}
+
 }  // namespace
 
 void drawGlyph(unsigned int* px, int w, int h, int arg) {
@@ -212,203 +420,47 @@ void drawGlyph(unsigned int* px, int w, int h, int arg) {
     bool on = (arg & 0x4000) != 0;
     unsigned int ink = stateInk(state);
     double W = w, H = h;
+    for (const sStrokeGlyph& g : kStrokeGlyphs)
+        if (g.kind == kind) {
+            drawStrokes(c, W, H, g, state);
+            return;
+        }
     switch (kind) {
         case tgArrow: arrow(c, 0, 0, W, H, dir, ink); break;
-        case tgCheckBox: {
-            unsigned int border = state == 3 ? 0xFFDDE3E9 : (state == 1 ? kAccent : kLine);
-            unsigned int fill = on ? (state == 3 ? kMuted : kAccent) : (state == 3 ? 0xFFF0F2F5 : kPaper);
-            c.roundRect(0, 0, W, H, 2, on ? fill : border);
-            if (!on) c.roundRect(1, 1, W - 1, H - 1, 1.2, fill);
-            if (on) {
-                c.line(W * 0.25, H * 0.52, W * 0.43, H * 0.7, 1.6, kPaper);
-                c.line(W * 0.43, H * 0.7, W * 0.76, H * 0.3, 1.6, kPaper);
-            }
-            break;
-        }
-        case tgRadio:
-            c.disc(W / 2, H / 2, W / 2, state == 1 || on ? kAccent : (state == 3 ? 0xFFDDE3E9 : kLine));
-            c.disc(W / 2, H / 2, W / 2 - 1, state == 3 ? 0xFFF0F2F5 : kPaper);
-            if (on) c.disc(W / 2, H / 2, W * 0.22, state == 3 ? kMuted : kAccent);
-            break;
-        case tgOk:
-            c.line(W * 0.15, H * 0.55, W * 0.4, H * 0.8, W * 0.16, state == 3 ? kMuted : kGreen);
-            c.line(W * 0.4, H * 0.8, W * 0.86, H * 0.22, W * 0.16, state == 3 ? kMuted : kGreen);
-            break;
-        case tgCancel:
-            c.line(W * 0.22, H * 0.22, W * 0.78, H * 0.78, W * 0.15, state == 3 ? kMuted : kRed);
-            c.line(W * 0.78, H * 0.22, W * 0.22, H * 0.78, W * 0.15, state == 3 ? kMuted : kRed);
-            break;
-        case tgFolder: folder(c, W, H, false); break;
-        case tgFolderOpen: folder(c, W, H, true); break;
-        case tgFile: page(c, W, H); break;
+        case tgCheckBox: checkBox(c, W, H, state, on); break;
+        case tgRadio: radio(c, W, H, state, on); break;
         case tgFileText:
         case tgDocLines:
             page(c, W, H);
             for (int i = 0; i < 3; i++) c.rect(W * 0.3, H * (0.42 + 0.14 * i), W * 0.7, H * (0.42 + 0.14 * i) + 1, kMuted);
             break;
-        case tgPicture:
-            page(c, W, H);
-            c.tri(W * 0.28, H * 0.82, W * 0.48, H * 0.5, W * 0.68, H * 0.82, kGreen);
-            c.disc(W * 0.62, H * 0.45, W * 0.07, kAmber);
-            break;
-        case tgLink:
-            page(c, W, H);
-            c.roundRect(W * 0.04, H * 0.52, W * 0.5, H * 0.98, 1.5, kPaper);
-            c.roundFrame(W * 0.04, H * 0.52, W * 0.5, H * 0.98, 1.5, 1, kAccent);
-            c.line(W * 0.15, H * 0.88, W * 0.38, H * 0.64, 1.4, kAccent);
-            c.tri(W * 0.42, H * 0.58, W * 0.26, H * 0.62, W * 0.4, H * 0.76, kAccent);
-            break;
         case tgDrive: drive(c, W, H, false); break;
         case tgDriveRemovable: drive(c, W, H, true); break;
-        case tgComputer:
-            c.roundRect(W * 0.06, H * 0.1, W * 0.94, H * 0.7, 1.5, 0xFF4A5563);
-            c.rect(W * 0.12, H * 0.16, W * 0.88, H * 0.62, 0xFF9CC3F5);
-            c.rect(W * 0.42, H * 0.7, W * 0.58, H * 0.82, 0xFF4A5563);
-            c.rect(W * 0.26, H * 0.82, W * 0.74, H * 0.9, 0xFF4A5563);
-            break;
-        case tgHome: {
-            double roof[6] = {W * 0.5, H * 0.08, W * 0.96, H * 0.5, W * 0.04, H * 0.5};
-            c.poly(roof, 3, kAccent);
-            c.rect(W * 0.18, H * 0.46, W * 0.82, H * 0.92, kAccent);
-            c.rect(W * 0.42, H * 0.62, W * 0.58, H * 0.92, kPaper);
-            break;
-        }
-        case tgPlaces:
-        case tgStar: c.star(W / 2, H * 0.54, W * 0.48, 0, kAmber); break;
-        case tgNewFolder:
-            folder(c, W, H, false);
-            c.line(W * 0.72, H * 0.02, W * 0.72, H * 0.42, W * 0.12, kGreen);
-            c.line(W * 0.52, H * 0.22, W * 0.92, H * 0.22, W * 0.12, kGreen);
-            break;
-        case tgSave:
-            c.roundRect(W * 0.08, H * 0.08, W * 0.92, H * 0.92, 1.5, kAccent);
-            c.rect(W * 0.26, H * 0.08, W * 0.74, H * 0.36, kPaper);
-            c.rect(W * 0.22, H * 0.56, W * 0.78, H * 0.92, 0xFFDCE9FB);
-            break;
-        case tgOpen:
-            folder(c, W, H, true);
-            c.line(W * 0.5, H * 0.05, W * 0.5, H * 0.4, W * 0.12, kAccent);
-            break;
         case tgInfo:
         case tgQuestion:
         case tgWarning:
         case tgError: messageIcon(c, W, H, kind); break;
         case tgPlusBox:
-        case tgMinusBox: {
-            // Small glyphs are all box; larger ones leave room around it.
-            double m = W < H ? W : H, s = m < 12 ? m : m * 0.6, x0 = (W - s) / 2, y0 = (H - s) / 2;
-            x0 = floor(x0);
-            y0 = floor(y0);
-            s = (double)((int)s | 1);
-            c.frame(x0, y0, x0 + s, y0 + s, 1, kMuted);
-            c.rect(x0 + 2, y0 + floor(s / 2), x0 + s - 2, y0 + floor(s / 2) + 1, kInk);
-            if (kind == tgPlusBox) c.rect(x0 + floor(s / 2), y0 + 2, x0 + floor(s / 2) + 1, y0 + s - 2, kInk);
-            break;
-        }
+        case tgMinusBox: expandBox(c, W, H, kind == tgPlusBox); break;
         case tgTreeLine:
-            c.rect(floor(W / 2), 0, floor(W / 2) + 1, H, kLine);
-            c.rect(floor(W / 2), floor(H / 2), W, floor(H / 2) + 1, kLine);
-            break;
-        case tgTreeLineEnd:
-            c.rect(floor(W / 2), 0, floor(W / 2) + 1, floor(H / 2) + 1, kLine);
-            c.rect(floor(W / 2), floor(H / 2), W, floor(H / 2) + 1, kLine);
-            break;
+        case tgTreeLineEnd: treeLine(c, W, H, kind == tgTreeLineEnd); break;
         case tgEllipsis:
             for (int i = 0; i < 3; i++) c.disc(W * (0.2 + 0.3 * i), H * 0.6, W * 0.09, ink);
             break;
-        case tgDropArrow: arrow(c, 0, H * 0.25, W, H * 0.75, 3, ink); break;
         case tgSegment:
             c.line(W * 0.3, H * 0.1, W * 0.7, H * 0.5, 1.2, state ? kAccent : kMuted);
             c.line(W * 0.7, H * 0.5, W * 0.3, H * 0.9, 1.2, state ? kAccent : kMuted);
             break;
-        case tgStop: c.roundRect(W * 0.15, H * 0.15, W * 0.85, H * 0.85, W * 0.1, kRed); break;
-        case tgRefresh:
-            c.shape(kAccent, [=](double x, double y) {
-                double dx = x - W / 2, dy = y - H / 2, d = sqrt(dx * dx + dy * dy);
-                return d <= W * 0.38 && d >= W * 0.24 && !(dx > 0 && dy < 0);
-            });
-            c.tri(W * 0.5, H * 0.02, W * 0.76, H * 0.19, W * 0.5, H * 0.36, kAccent);
-            break;
-        case tgUp:
-            folder(c, W, H, false);
-            c.line(W * 0.5, H * 0.78, W * 0.5, H * 0.42, W * 0.12, kInk);
-            arrow(c, W * 0.3, H * 0.26, W * 0.7, H * 0.6, 1, kInk);
-            break;
+        case tgRefresh: refresh(c, W, H); break;
         case tgBack:
-        case tgForward: {
-            bool back = kind == tgBack;
-            c.line(W * 0.2, H / 2, W * 0.8, H / 2, H * 0.14, ink);
-            c.line(back ? W * 0.2 : W * 0.8, H / 2, W / 2, H * 0.22, H * 0.14, ink);
-            c.line(back ? W * 0.2 : W * 0.8, H / 2, W / 2, H * 0.78, H * 0.14, ink);
-            break;
-        }
-        case tgSearch:
-            c.ring(W * 0.42, H * 0.42, W * 0.3, W * 0.1, ink);
-            c.line(W * 0.62, H * 0.62, W * 0.9, H * 0.9, W * 0.14, ink);
-            break;
+        case tgForward: backForward(c, W, H, kind == tgBack, ink); break;
         case tgGrip:
             for (int y = 1; y + 1 < h; y += 3)
                 for (int x = 1; x + 1 < w; x += 3) c.rect(x, y, x + 1, y + 1, kMuted);
             break;
-        case tgClose:
-            c.line(W * 0.2, H * 0.2, W * 0.8, H * 0.8, 1.4, ink);
-            c.line(W * 0.8, H * 0.2, W * 0.2, H * 0.8, 1.4, ink);
-            break;
-        case tgPlus:
-            c.line(W / 2, H * 0.15, W / 2, H * 0.85, W * 0.16, ink);
-            c.line(W * 0.15, H / 2, W * 0.85, H / 2, W * 0.16, ink);
-            break;
-        case tgMinus: c.line(W * 0.15, H / 2, W * 0.85, H / 2, W * 0.16, ink); break;
-        case tgGear:
-            for (int i = 0; i < 8; i++) {
-                double a = i * M_PI / 4;
-                c.line(W / 2, H / 2, W / 2 + W * 0.44 * cos(a), H / 2 + H * 0.44 * sin(a), W * 0.16, kMuted);
-            }
-            c.disc(W / 2, H / 2, W * 0.32, kMuted);
-            c.disc(W / 2, H / 2, W * 0.13, kPaper);
-            break;
-        case tgLock:
-            c.ring(W / 2, H * 0.38, W * 0.24, W * 0.09, kMuted);
-            c.roundRect(W * 0.18, H * 0.42, W * 0.82, H * 0.92, 1.5, kAmber);
-            break;
-        case tgGlobe:
-            c.disc(W / 2, H / 2, W * 0.45, kAccent);
-            c.ring(W / 2, H / 2, W * 0.45, 1, kAccentDark);
-            c.rect(W * 0.06, H / 2 - 0.5, W * 0.94, H / 2 + 0.5, kPaper);
-            c.shape(kPaper, [=](double x, double y) {
-                double dx = (x - W / 2) / (W * 0.2), dy = (y - H / 2) / (H * 0.45);
-                double d = dx * dx + dy * dy;
-                return d <= 1 && d >= 0.6;
-            });
-            break;
-        case tgDownload:
-            c.line(W / 2, H * 0.08, W / 2, H * 0.56, W * 0.14, kAccent);
-            arrow(c, W * 0.2, H * 0.36, W * 0.8, H * 0.8, 3, kAccent);
-            c.rect(W * 0.12, H * 0.84, W * 0.88, H * 0.94, kInk);
-            break;
-        case tgTrash:
-            c.rect(W * 0.14, H * 0.18, W * 0.86, H * 0.28, kMuted);
-            c.rect(W * 0.38, H * 0.08, W * 0.62, H * 0.18, kMuted);
-            c.roundRect(W * 0.22, H * 0.3, W * 0.78, H * 0.94, 1, kMuted);
-            break;
-        case tgPackage:
-            c.roundRect(W * 0.08, H * 0.2, W * 0.92, H * 0.92, 1, 0xFFC8955A);
-            c.rect(W * 0.08, H * 0.2, W * 0.92, H * 0.34, 0xFFA97740);
-            c.rect(W * 0.44, H * 0.2, W * 0.56, H * 0.92, 0xFFF3E2C7);
-            break;
-        case tgClock:
-            c.disc(W / 2, H / 2, W * 0.45, kPaper);
-            c.ring(W / 2, H / 2, W * 0.45, W * 0.09, ink);
-            c.line(W / 2, H / 2, W / 2, H * 0.24, 1.3, ink);
-            c.line(W / 2, H / 2, W * 0.7, H / 2, 1.3, ink);
-            break;
-        case tgUser:
-            c.disc(W / 2, H * 0.32, W * 0.2, kMuted);
-            c.shape(kMuted, [=](double x, double y) {
-                double dx = (x - W / 2) / (W * 0.4), dy = (y - H * 0.95) / (H * 0.4);
-                return dx * dx + dy * dy <= 1 && y <= H * 0.95;
-            });
-            break;
+        case tgGear: gear(c, W, H); break;
+        case tgGlobe: globe(c, W, H); break;
+        case tgUser: user(c, W, H); break;
         default: break;
     }
 }

@@ -89,40 +89,6 @@ bool renderWhole(cViewerFixture& f, cSiDocBox* doc, cCanvas& out) {
     return d.cy == f.viewer->documentHeight();
 }
 
-void savePng(cCanvas& c, const std::string& path) {
-    _typebuf<unsigned char> png;
-    if (cHeadlessWindowMaker::encodePNG(c.pixels(), c.width(), c.height(), false, png))
-        testutil::writeFile(path, png.ptr, (size_t)png.count);
-}
-
-// Compares a window rectangle with tests/data/cihlpdoc/<name>.png (QMX_UPDATE_SNAPSHOTS
-// rewrites it and fails).
-void expectSnapshot(cViewerFixture& f, const char* name, sRect area) {
-    f.pump();
-    cCanvas shot(area.w, area.h);
-    shot.draw(0, 0, f.window->canvas(), area.x, area.y, area.w, area.h);
-    std::string path = std::string(QMX_TEST_DATA) + "/cihlpdoc/" + name + ".png";
-    if (getenv("QMX_UPDATE_SNAPSHOTS")) {
-        savePng(shot, path);
-        ADD_FAILURE() << "snapshot rewritten: " << path;
-        return;
-    }
-    std::vector<unsigned char> want = testutil::readFile(path);
-    ASSERT_FALSE(want.empty()) << "missing " << path;
-    cPicture ref;
-    ASSERT_TRUE(ref.create(want.data(), (unsigned int)want.size()));
-    ASSERT_EQ(ref.width(), area.w);
-    ASSERT_EQ(ref.height(), area.h);
-    int diff = 0;
-    for (int y = 0; y < area.h; y++)
-        for (int x = 0; x < area.w; x++)
-            if ((ref.raw()[y * area.w + x] & 0xFFFFFF) != (shot.pixel(x, y) & 0xFFFFFF)) diff++;
-    if (diff) {
-        savePng(shot, std::string(QMX_BINARY_DIR) + "/" + name + ".actual.png");
-        ADD_FAILURE() << name << ": " << diff << " pixels differ";
-    }
-}
-
 TEST(SiDocViewer, KeysScrollAndEveryBandMatchesTheWholeDocument) {
     if (!ctltest::haveFont()) GTEST_SKIP() << "no font";
     cSiDocContainer doc;
@@ -305,7 +271,7 @@ TEST(SiDocViewer, SnapshotOfTextPicturesLinksBackgroundsAndMargins) {
     f.viewer->refSiDoc(loader.forLang(0), kWhite);
     f.pump();
     f.pump();
-    expectSnapshot(f, "viewer_mixed", {10, 10, 280, 240});
+    ctltest::expectSnapshotFile(f.maker, f.window, "cihlpdoc/viewer_mixed", {10, 10, 280, 240});
 }
 
 // The example package's documents, each language, rendered for a look (written into the

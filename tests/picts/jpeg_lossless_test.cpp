@@ -1,9 +1,10 @@
-// Lossless JPEG: a plain reference encoder written here (T.81 Annex H) makes streams with
+// Lossless JPEG: the raw kit's reference encoder (T.81 Annex H) makes streams with
 // every predictor, precisions 2-16, point transforms, restart intervals and interleaved
 // subsampled components; the decoder must give the samples back exactly. Also the Huffman
 // decoder's raw-scan interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -11,174 +12,32 @@
 #include "jpeg_testutil.h"
 #include "picts/jpeg/jhuffdecoder.h"
 #include "picts/jpeg/pictjpeg.h"
+#include "rawkit/bitwriter.h"
+#include "rawkit/ljpegenc.h"
 
 using namespace jpegtest;
 
 namespace {
 
-struct Comp {
-    int h = 1, v = 1;
-    int w = 0, hgt = 0;           // samples in the component's own grid
-    std::vector<uint16_t> px;     // source samples
-};
-
-class BitWriter {
-public:
-    std::vector<unsigned char> out;
-    bool stuff = true;
-    void put(uint32_t bits, int n) {
-        for (int i = n - 1; i >= 0; i--) {
-            acc = acc << 1 | ((bits >> i) & 1);
-            if (++count == 8) flushByte();
-        }
-    }
-    void align() {
-        while (count) put(1, 1);
-    }
-
-private:
-    void flushByte() {
-        out.push_back((unsigned char)acc);
-        if (acc == 0xFF && stuff) out.push_back(0);
-        acc = 0;
-        count = 0;
-    }
-    uint32_t acc = 0;
-    int count = 0;
-};
+using rawkit::LjComp;
 
 // All 17 difference categories with 5-bit codes: a valid, simple table.
 const int kCodeLen = 5;
 
-void put16(std::vector<unsigned char>& o, int v) {
-    o.push_back((unsigned char)(v >> 8));
-    o.push_back((unsigned char)v);
+// One lossless scan of the components by the raw kit's encoder (T.81 Annex H).
+std::vector<unsigned char> losslessJpeg(const std::vector<LjComp>& comps, int width, int height, int precision,
+                                        int psv, int pt, int restart, bool stuff = true) {
+    rawkit::LjOptions o;
+    o.precision = precision;
+    o.psv = psv;
+    o.pt = pt;
+    o.restart = restart;
+    o.stuff = stuff;
+    return rawkit::encodeLossless(comps, width, height, o);
 }
 
-int predictRef(int psv, int ra, int rb, int rc) {
-    switch (psv) {
-        case 1: return ra;
-        case 2: return rb;
-        case 3: return rc;
-        case 4: return ra + rb - rc;
-        case 5: return ra + ((rb - rc) >> 1);
-        case 6: return rb + ((ra - rc) >> 1);
-        default: return (ra + rb) >> 1;
-    }
-}
-
-// Encodes the components as one interleaved lossless scan (one component: not interleaved).
-std::vector<unsigned char> encodeLossless(std::vector<Comp>& comps, int width, int height, int precision, int psv,
-                                          int pt, int restart, bool stuff = true) {
-    std::vector<unsigned char> o = {0xFF, 0xD8};
-    o.insert(o.end(), {0xFF, 0xC3});
-    put16(o, 8 + 3 * (int)comps.size());
-    o.push_back((unsigned char)precision);
-    put16(o, height);
-    put16(o, width);
-    o.push_back((unsigned char)comps.size());
-    for (size_t i = 0; i < comps.size(); i++) {
-        o.push_back((unsigned char)(i + 1));
-        o.push_back((unsigned char)(comps[i].h << 4 | comps[i].v));
-        o.push_back(0);
-    }
-    o.insert(o.end(), {0xFF, 0xC4});
-    put16(o, 2 + 17 + 17);
-    o.push_back(0x00);
-    for (int l = 1; l <= 16; l++) o.push_back(l == kCodeLen ? 17 : 0);
-    for (int s = 0; s <= 16; s++) o.push_back((unsigned char)s);
-    if (restart) {
-        o.insert(o.end(), {0xFF, 0xDD});
-        put16(o, 4);
-        put16(o, restart);
-    }
-    o.insert(o.end(), {0xFF, 0xDA});
-    put16(o, 6 + 2 * (int)comps.size());
-    o.push_back((unsigned char)comps.size());
-    for (size_t i = 0; i < comps.size(); i++) {
-        o.push_back((unsigned char)(i + 1));
-        o.push_back(0x00);
-    }
-    o.push_back((unsigned char)psv);
-    o.push_back(0);
-    o.push_back((unsigned char)pt);
-
-    int hmax = 1, vmax = 1;
-    for (auto& c : comps) hmax = std::max(hmax, c.h), vmax = std::max(vmax, c.v);
-    bool single = comps.size() == 1;
-    int mcusX = single ? comps[0].w : (width + hmax - 1) / hmax;
-    int mcusY = single ? comps[0].hgt : (height + vmax - 1) / vmax;
-    // Reconstructed values (source >> pt) on each component's MCU-padded grid; padding
-    // positions repeat the nearest real sample, as encoders do.
-    std::vector<std::vector<int>> rec(comps.size());
-    std::vector<int> gw(comps.size()), gh(comps.size());
-    for (size_t i = 0; i < comps.size(); i++) {
-        Comp& c = comps[i];
-        int h = single ? 1 : c.h, v = single ? 1 : c.v;
-        gw[i] = mcusX * h;
-        gh[i] = mcusY * v;
-        rec[i].resize((size_t)gw[i] * gh[i]);
-        for (int y = 0; y < gh[i]; y++)
-            for (int x = 0; x < gw[i]; x++)
-                rec[i][(size_t)y * gw[i] + x] = c.px[(size_t)std::min(y, c.hgt - 1) * c.w + std::min(x, c.w - 1)] >> pt;
-    }
-    BitWriter bw;
-    bw.stuff = stuff;
-    int left = restart, rst = 0;
-    std::vector<bool> resetRow(comps.size());
-    for (int my = 0; my < mcusY; my++) {
-        bool rowIsReset = my == 0;
-        std::vector<bool> firstAfter(comps.size(), my == 0);
-        for (int mx = 0; mx < mcusX; mx++) {
-            if (restart) {
-                if (left == 0) {
-                    bw.align();
-                    bw.out.push_back(0xFF);
-                    bw.out.push_back((unsigned char)(0xD0 + rst));
-                    rst = (rst + 1) & 7;
-                    left = restart;
-                    rowIsReset = true;
-                    firstAfter.assign(comps.size(), true);
-                }
-                left--;
-            }
-            for (size_t i = 0; i < comps.size(); i++) {
-                int h = single ? 1 : comps[i].h, v = single ? 1 : comps[i].v;
-                for (int yy = 0; yy < v; yy++)
-                    for (int xx = 0; xx < h; xx++) {
-                        int x = mx * h + xx, y = my * v + yy;
-                        auto R = [&](int xr, int yr) { return rec[i][(size_t)yr * gw[i] + xr]; };
-                        int pred;
-                        if (rowIsReset && yy == 0) {
-                            pred = (firstAfter[i] || x == 0) ? 1 << (precision - pt - 1) : R(x - 1, y);
-                            firstAfter[i] = false;
-                        } else if (x == 0) {
-                            pred = R(x, y - 1);
-                        } else {
-                            pred = predictRef(psv, R(x - 1, y), R(x, y - 1), R(x - 1, y - 1));
-                        }
-                        int d = (R(x, y) - pred) & 0xFFFF;
-                        if (d >= 32768) d -= 65536;
-                        int s = 0;
-                        if (d == -32768) {
-                            s = 16;
-                        } else {
-                            for (int a = d < 0 ? -d : d; a; a >>= 1) s++;
-                        }
-                        bw.put((uint32_t)s, kCodeLen);  // code of symbol s = s (all 5 bits long)
-                        if (s && s < 16) bw.put((uint32_t)(d < 0 ? d + (1 << s) - 1 : d), s);
-                    }
-            }
-        }
-    }
-    bw.align();
-    o.insert(o.end(), bw.out.begin(), bw.out.end());
-    o.insert(o.end(), {0xFF, 0xD9});
-    return o;
-}
-
-Comp randomComp(int w, int h, int precision, unsigned seed, bool smooth) {
-    Comp c;
+LjComp randomComp(int w, int h, int precision, unsigned seed, bool smooth) {
+    LjComp c;
     c.w = w;
     c.hgt = h;
     c.px.resize((size_t)w * h);
@@ -225,8 +84,8 @@ TEST(JpegLossless, RoundTripsPredictorsPrecisionsRestarts) {
                 for (int restart : {0, 1, 7, w}) {
                     if (pt >= precision - 1) continue;
                     SCOPED_TRACE(testing::Message() << "P" << precision << " sv" << psv << " pt" << pt << " ri" << restart);
-                    std::vector<Comp> comps = {randomComp(w, h, precision, seed++, psv > 3)};
-                    std::vector<unsigned char> jpg = encodeLossless(comps, w, h, precision, psv, pt, restart);
+                    std::vector<LjComp> comps = {randomComp(w, h, precision, seed++, psv > 3)};
+                    std::vector<unsigned char> jpg = losslessJpeg(comps, w, h, precision, psv, pt, restart);
                     Decoded d = decodeJpeg(jpg);
                     ASSERT_TRUE(d.ok);
                     ASSERT_EQ(d.rgb.w, w);
@@ -253,11 +112,11 @@ TEST(JpegLossless, DeliversInterleavedMcuRowsInMcuOrder) {
         SCOPED_TRACE(testing::Message() << cs.h0 << "x" << cs.v0);
         const int mcusX = 5, mcusY = 4;
         const int w = mcusX * cs.h0, h = mcusY * cs.v0;
-        std::vector<Comp> comps = {randomComp(w, h, 15, 3, false), randomComp(mcusX, mcusY, 15, 4, false),
+        std::vector<LjComp> comps = {randomComp(w, h, 15, 3, false), randomComp(mcusX, mcusY, 15, 4, false),
                                    randomComp(mcusX, mcusY, 15, 5, false)};
         comps[0].h = cs.h0;
         comps[0].v = cs.v0;
-        std::vector<unsigned char> jpg = encodeLossless(comps, w, h, 15, 1, 0, 0);
+        std::vector<unsigned char> jpg = losslessJpeg(comps, w, h, 15, 1, 0, 0);
         LineCollector p;
         cBufWrapperIO s(jpg.data(), (long long)jpg.size());
         ASSERT_TRUE(p.processStream(&s));
@@ -277,8 +136,8 @@ TEST(JpegLossless, DeliversInterleavedMcuRowsInMcuOrder) {
 
 // A refusing onScanLine stops the decode with failure at that line.
 TEST(JpegLossless, RefusedLineFailsTheDecode) {
-    std::vector<Comp> comps = {randomComp(16, 12, 12, 9, false)};
-    std::vector<unsigned char> jpg = encodeLossless(comps, 16, 12, 12, 6, 0, 0);
+    std::vector<LjComp> comps = {randomComp(16, 12, 12, 9, false)};
+    std::vector<unsigned char> jpg = losslessJpeg(comps, 16, 12, 12, 6, 0, 0);
     LineCollector p;
     p.refuseAt = 5;
     cBufWrapperIO s(jpg.data(), (long long)jpg.size());
@@ -294,8 +153,7 @@ TEST(JpegHuff, SimpleDecodeAndReadWithoutFFEscapes) {
     for (int s = 0; s <= 16; s++) t.vals[s] = (unsigned char)s;
     t.bits[kCodeLen] = 17;
     // Symbols 31 would be 0b11111: not in the table. Encode: sym 16, 8 raw bits 0xFF, sym 3, 0xFF00 raw.
-    BitWriter bw;
-    bw.stuff = false;
+    rawkit::BitWriterMSB bw(false);
     bw.put(16, kCodeLen);
     bw.put(0xFF, 8);
     bw.put(3, kCodeLen);
@@ -391,9 +249,14 @@ public:
 // parser finishes the stream after it; missing tables are reported as error 7.
 TEST(JpegLossless, DerivedRawScanDecoderWithoutFFEscapes) {
     const int w = 40, h = 6;
-    std::vector<Comp> comps = {randomComp(w, h, 16, 21, false)};
-    for (int i = 0; i < w * h; i += 3) comps[0].px[(size_t)i] = 0xFFFF;  // plenty of 0xFF bytes
-    std::vector<unsigned char> jpg = encodeLossless(comps, w, h, 16, 1, 0, 0, false);
+    std::vector<LjComp> comps = {randomComp(w, h, 16, 21, false)};
+    // Steps of 32767 in the top half: fifteen one bits each, so plenty of 0xFF bytes.
+    for (int i = 0; i < w * h / 2; i++) comps[0].px[(size_t)i] = (uint16_t)(i * 32767);
+    std::vector<unsigned char> jpg = losslessJpeg(comps, w, h, 16, 1, 0, 0, false);
+    size_t sos = 0;
+    while (sos + 1 < jpg.size() && !(jpg[sos] == 0xFF && jpg[sos + 1] == 0xDA)) sos++;
+    ASSERT_LT(sos + 6, jpg.size());
+    ASSERT_GT(std::count(jpg.begin() + (long)sos + 14, jpg.end() - 2, 0xFF), 10);
     RawScanDecoder p;
     p.setIgnoreFFEsc(true);
     cBufWrapperIO s(jpg.data(), (long long)jpg.size());
@@ -403,9 +266,6 @@ TEST(JpegLossless, DerivedRawScanDecoderWithoutFFEscapes) {
 
     // The scan asks for DC table 1, which the stream never defines.
     std::vector<unsigned char> bad = jpg;
-    size_t sos = 0;
-    while (sos + 1 < bad.size() && !(bad[sos] == 0xFF && bad[sos + 1] == 0xDA)) sos++;
-    ASSERT_LT(sos + 6, bad.size());
     bad[sos + 6] = 0x10;
     RawScanDecoder q;
     cBufWrapperIO s2(bad.data(), (long long)bad.size());

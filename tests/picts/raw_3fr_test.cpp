@@ -71,13 +71,8 @@ TEST(Raw3fr, KitFramesDecodeExactly) {
         SCOPED_TRACE(c.name);
         H3frSpec s = specFor(c);
         std::vector<unsigned char> f = write3fr(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPict3FR::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         SeenFrame seen;
-        ASSERT_TRUE(decodes(f, &seen));
+        ASSERT_TRUE(probesAndDecodes<cPict3FR>(f, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, s.frame);
         // Without CFA tags: red green / green blue.
         EXPECT_EQ(seen.cfa[0], 0);
@@ -227,14 +222,9 @@ TEST(Raw3fr, DngShareDecodesAsTheDngDecoderReadsIt) {
         s.frame = h3frRamp(s.width * c.samples, s.height, 7);
         for (uint16_t& v : s.frame) v = (uint16_t)(v & ((1u << c.bits) - 1));
         const std::vector<unsigned char> f = write3fr(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPict3FR::validFor(&io, &info));
-        EXPECT_EQ(info.width, s.width);
-        EXPECT_EQ(info.height, s.height);
         cPict3FR h;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(h, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(h, f, s.width, s.height, seen));
         if (c.samples == 1) {
             // The sensor frame as stored, with the cameras' default pattern.
             EXPECT_EQ(seen.samples, s.frame);

@@ -90,14 +90,9 @@ TEST(RawArw, KitFramesDecodeExactly) {
         ArwSpec s = specFor(l);
         std::vector<uint16_t> coded;
         std::vector<unsigned char> f = writeArw(s, &coded);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictARW::validFor(&io, &info));
-        EXPECT_EQ(info.width, l.w);
-        EXPECT_EQ(info.height, l.h);
         cPictARW d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, f, l.w, l.h, seen));
         EXPECT_EQ(seen.samples, expected(s, coded));
         EXPECT_EQ(d.width(), l.w);
         EXPECT_EQ(d.height(), l.h);

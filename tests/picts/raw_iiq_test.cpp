@@ -89,14 +89,10 @@ TEST(RawIiq, KitFramesDecodeExactly) {
         s.bottom = c.margins[3];
         if (c.tables) addBlackTables(s);
         std::vector<unsigned char> file = writeIiq(s);
-        cBufWrapperIO io(file.data(), (long long)file.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictIIQ::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w - (long long)c.margins[0] - c.margins[1]);
-        EXPECT_EQ(info.height, c.h - (long long)c.margins[2] - c.margins[3]);
+        const long long width = c.w - (long long)c.margins[0] - c.margins[1], height = c.h - (long long)c.margins[2] - c.margins[3];
         cPictIIQ d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, file, width, height, seen));
         EXPECT_EQ(seen.samples, model(s));
         // Stored red, green, blue 2.0, 1.0, 1.5 become the multipliers of codes 0, 1, 2.
         EXPECT_DOUBLE_EQ(seen.mul[0], 2.0);
@@ -104,8 +100,8 @@ TEST(RawIiq, KitFramesDecodeExactly) {
         EXPECT_DOUBLE_EQ(seen.mul[2], 1.5);
         EXPECT_EQ(seen.black, 0u);
         for (int i = 0; i < 4; i++) EXPECT_EQ(seen.margins[i], c.margins[i]);
-        EXPECT_EQ(d.width(), info.width);
-        EXPECT_EQ(d.height(), info.height);
+        EXPECT_EQ(d.width(), width);
+        EXPECT_EQ(d.height(), height);
     }
 }
 

@@ -71,13 +71,8 @@ TEST(RawMos, KitFramesDecodeExactly) {
         SCOPED_TRACE(c.name);
         MosSpec s = specFor(c);
         std::vector<unsigned char> f = writeMos(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictMOS::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         SeenFrame seen;
-        ASSERT_TRUE(decodes(f, &seen));
+        ASSERT_TRUE(probesAndDecodes<cPictMOS>(f, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, s.frame);
         EXPECT_NEAR(seen.mul[0], 1.1, 1e-12);
         EXPECT_NEAR(seen.mul[2], 1.33, 1e-12);

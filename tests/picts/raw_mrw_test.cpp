@@ -56,14 +56,9 @@ TEST(RawMrw, KitFramesDecodeExactly) {
         const uint16_t wb[4] = {500, 256, 300, 410};
         for (int i = 0; i < 4; i++) s.wb[i] = wb[i];
         std::vector<unsigned char> file = writeMrw(s);
-        cBufWrapperIO io(file.data(), (long long)file.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictMRW::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         cPictMRW d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, file, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, s.frame);
         for (int i = 0; i < 4; i++) EXPECT_EQ(seen.cfa[i], c.cfa[i]);
         // Balance by pattern position (R G G B for the standard pattern), the second green

@@ -84,13 +84,8 @@ TEST(RawNef, KitFramesDecodeExactly) {
         NefSpec s = specFor(c);
         std::vector<uint16_t> coded;
         std::vector<unsigned char> f = writeNef(s, &coded);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictNEF::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         SeenFrame seen;
-        ASSERT_TRUE(decodes(f, &seen));
+        ASSERT_TRUE(probesAndDecodes<cPictNEF>(f, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, coded);
         EXPECT_EQ(seen.cfa[0], 2);
         EXPECT_EQ(seen.cfa[3], 0);

@@ -71,14 +71,10 @@ TEST(RawOrf, KitFramesDecodeExactly) {
         s.rowsPerStrip = c.rowsPerStrip;
         s.model = c.model;
         std::vector<unsigned char> file = writeOrf(s);
-        cBufWrapperIO io(file.data(), (long long)file.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictORF::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w - (long long)c.margins[0] - c.margins[1]);
-        EXPECT_EQ(info.height, c.h - (long long)c.margins[2]);
+        const long long width = c.w - (long long)c.margins[0] - c.margins[1], height = c.h - (long long)c.margins[2];
         cPictORF d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, file, width, height, seen));
         EXPECT_EQ(seen.samples, s.frame);
         EXPECT_EQ(seen.black, 64u);  // the largest of the four black levels
         // Camera settings' red 640 and blue 320 over 256, divided by red.
@@ -87,8 +83,8 @@ TEST(RawOrf, KitFramesDecodeExactly) {
         EXPECT_DOUBLE_EQ(seen.mul[2], 320.0 / 640.0);
         EXPECT_EQ(seen.cfa[0], 0);
         EXPECT_EQ(seen.cfa[3], 2);
-        EXPECT_EQ(d.width(), info.width);
-        EXPECT_EQ(d.height(), info.height);
+        EXPECT_EQ(d.width(), width);
+        EXPECT_EQ(d.height(), height);
     }
 }
 

@@ -69,13 +69,8 @@ TEST(RawPef, KitFramesDecodeExactly) {
         SCOPED_TRACE(c.name);
         PefSpec s = specFor(c);
         std::vector<unsigned char> f = writePef(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictPEF::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         SeenFrame seen;
-        ASSERT_TRUE(decodes(f, &seen));
+        ASSERT_TRUE(probesAndDecodes<cPictPEF>(f, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, s.frame);
         // Without a balance tag every multiplier is 65535 / (2^bits - 1).
         for (int i = 0; i < 4; i++) EXPECT_NEAR(seen.mul[i], 65535.0 / ((1 << c.bits) - 1), 1e-9);

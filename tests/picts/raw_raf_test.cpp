@@ -64,14 +64,10 @@ TEST(RawRaf, KitFramesDecodeExactly) {
         s.groups12 = c.groups;
         s.directory = c.directory;
         std::vector<unsigned char> file = writeRaf(s);
-        cBufWrapperIO io(file.data(), (long long)file.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictRAF::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w - (long long)c.margins[0] - c.margins[1]);
-        EXPECT_EQ(info.height, c.h - (long long)c.margins[2]);
+        const long long width = c.w - (long long)c.margins[0] - c.margins[1], height = c.h - (long long)c.margins[2];
         cPictRAF d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, file, width, height, seen));
         EXPECT_EQ(seen.width, c.w);
         EXPECT_EQ(seen.samples, s.frame);
         EXPECT_EQ(seen.black, c.black);
@@ -82,8 +78,8 @@ TEST(RawRaf, KitFramesDecodeExactly) {
         // G R G B levels 302 256 302 400: (1, G / R, B / R, G / R).
         EXPECT_DOUBLE_EQ(seen.mul[1], 302.0 / 256.0);
         EXPECT_DOUBLE_EQ(seen.mul[2], 400.0 / 256.0);
-        EXPECT_EQ(d.width(), info.width);
-        EXPECT_EQ(d.height(), info.height);
+        EXPECT_EQ(d.width(), width);
+        EXPECT_EQ(d.height(), height);
     }
 }
 
@@ -97,14 +93,10 @@ TEST(RawRaf, TurnedSensorPlane) {
         s.rotated = true;
         s.layoutFlag = layout;
         std::vector<unsigned char> f = writeRaf(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictRAF::validFor(&io, &info));
-        EXPECT_EQ(info.width, (long long)(8 * std::sqrt(2.0)));
-        EXPECT_EQ(info.height, (long long)(10 * std::sqrt(2.0)));
+        const long long width = (long long)(8 * std::sqrt(2.0)), height = (long long)(10 * std::sqrt(2.0));
         cPictRAF d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, f, width, height, seen));
         const long long h2 = 8, W = 10 + h2;
         ASSERT_EQ(seen.width, W);
         ASSERT_EQ(seen.height, W - 1);
@@ -119,8 +111,8 @@ TEST(RawRaf, TurnedSensorPlane) {
                 last[(size_t)(pr * W + pc)] = s.frame[(size_t)(r * 16 + c)];
             }
         for (size_t i = 0; i < last.size(); i++) EXPECT_EQ(seen.samples[i], last[i] < 0 ? 0 : last[i]) << i;
-        EXPECT_EQ(d.width(), info.width);
-        EXPECT_EQ(d.height(), info.height);
+        EXPECT_EQ(d.width(), width);
+        EXPECT_EQ(d.height(), height);
     }
 }
 

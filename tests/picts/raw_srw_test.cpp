@@ -74,14 +74,9 @@ TEST(RawSrw, KitFramesDecodeExactly) {
         SrwSpec s = specFor(c);
         std::vector<uint16_t> coded;
         std::vector<unsigned char> f = writeSrw(s, &coded);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictSRW::validFor(&io, &info));
-        EXPECT_EQ(info.width, c.w);
-        EXPECT_EQ(info.height, c.h);
         cPictSRW d;
         SeenFrame seen;
-        ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
+        ASSERT_TRUE(probesAndDecodes(d, f, c.w, c.h, seen));
         EXPECT_EQ(seen.samples, coded);
         EXPECT_NEAR(seen.mul[0], 2.0, 1e-12);
         EXPECT_NEAR(seen.mul[2], 1.5, 1e-12);

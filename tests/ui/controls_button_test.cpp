@@ -20,10 +20,8 @@ TEST(Button, ClickReportsOnlyAReleaseOverTheButtonAfterAPressOnIt) {
         {"release without a press", 0, 0, 20, 10, false, 0},
     };
     for (auto& c : cases) {
-        cFixture f;
-        f.openRecorder(200, 100);
-        cButtonChild* b = new cButtonChild;
-        f.rec->attach(b, 10, 5, 80, 24);
+        cFixture f(200, 100);
+        cButtonChild* b = f.add<cButtonChild>(10, 5, 80, 24);
         b->setText("Go");
         f.pump();
         if (c.pressFirst) {
@@ -39,10 +37,8 @@ TEST(Button, ClickReportsOnlyAReleaseOverTheButtonAfterAPressOnIt) {
 }
 
 TEST(Button, SpaceAndEnterClickOnlyWhileEnabled) {
-    cFixture f;
-    f.openRecorder(200, 100);
-    cButtonChild* b = new cButtonChild;
-    f.rec->attach(b, 10, 5, 80, 24);
+    cFixture f(200, 100);
+    cButtonChild* b = f.add<cButtonChild>(10, 5, 80, 24);
     b->focus();
     f.key(kKeySpace);
     f.key(kKeyEnter);
@@ -55,12 +51,9 @@ TEST(Button, SpaceAndEnterClickOnlyWhileEnabled) {
 }
 
 TEST(Button, DisabledBetweenPressAndReleaseGivesThePointerBack) {
-    cFixture f;
-    f.openRecorder(200, 100);
-    cButtonChild* b = new cButtonChild;
-    f.rec->attach(b, 10, 5, 80, 24);
-    cGenButtonChild* g = new cGenButtonChild;
-    f.rec->attach(g, 10, 40, 80, 24);
+    cFixture f(200, 100);
+    cButtonChild* b = f.add<cButtonChild>(10, 5, 80, 24);
+    cGenButtonChild* g = f.add<cGenButtonChild>(10, 40, 80, 24);
     elemtest::cLog log;
     elemtest::cProbe* other = new elemtest::cProbe("other", &log);
     f.rec->attach(other, 120, 5, 60, 60);
@@ -87,10 +80,8 @@ TEST(Button, DisabledBetweenPressAndReleaseGivesThePointerBack) {
 }
 
 TEST(Button, ActivatedGenericButtonIgnoresKeysAndClicks) {
-    cFixture f;
-    f.openRecorder(200, 100);
-    cGenButtonChild* g = new cGenButtonChild;
-    f.rec->attach(g, 10, 5, 80, 24);
+    cFixture f(200, 100);
+    cGenButtonChild* g = f.add<cGenButtonChild>(10, 5, 80, 24);
     g->focus();
     g->setActivated(true);
     f.key(kKeySpace);
@@ -104,10 +95,8 @@ TEST(Button, ActivatedGenericButtonIgnoresKeysAndClicks) {
 }
 
 TEST(Button, ColoursOfStatesAndStyles) {
-    cFixture f;
-    f.openRecorder(200, 100);
-    cButtonChild* b = new cButtonChild;
-    f.rec->attach(b, 10, 5, 60, 24);
+    cFixture f(200, 100);
+    cButtonChild* b = f.add<cButtonChild>(10, 5, 60, 24);
     // Raised fill, disabled, white background, disabled fill left to derive: 128 + 127/2.
     b->setBorder(cButtonChild::brdRaisedFill);
     b->setBgColor(0xFFFFFF);
@@ -139,8 +128,7 @@ TEST(Button, ColoursOfStatesAndStyles) {
 // Tab showed nothing where the focus went: a flat button (no border of its own), a hovered
 // one and a link an owner lets take the focus all draw the theme's ring while focused.
 TEST(Button, FocusRingFollowsTheFocus) {
-    cFixture f;
-    f.openRecorder(300, 60);
+    cFixture f(300, 60);
     cButtonChild* flat = new cButtonChild;
     cButtonChild* plain = new cButtonChild;
     cLinkElement* link = new cLinkElement;
@@ -179,8 +167,7 @@ TEST(Button, FocusRingFollowsTheFocus) {
 
 TEST(Button, SnapshotOfEveryState) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(410, 70);
+    cFixture f(410, 70);
     cButtonChild* b[5];
     for (int i = 0; i < 5; i++) {
         b[i] = new cButtonChild;
@@ -189,8 +176,7 @@ TEST(Button, SnapshotOfEveryState) {
         b[i]->image(cButtonChild::stNormal)->refImage(cCITheme::theme()->getPict(77));
     }
     // A caption too wide for its button ends in "...".
-    cButtonChild* wide = new cButtonChild;
-    f.rec->attach(wide, 5, 36, 90, 24);
+    cButtonChild* wide = f.add<cButtonChild>(5, 36, 90, 24);
     wide->setText("A caption far too long");
     wide->setBorder(cButtonChild::brdRaised);
     b[4]->disable();
@@ -208,10 +194,8 @@ TEST(Button, SnapshotOfEveryState) {
 }
 
 TEST(CheckBox, PicturesFollowStateAndTogglesNotifyOnce) {
-    cFixture f;
-    f.openRecorder(200, 100);
-    cCheckBoxChild* c = new cCheckBoxChild;
-    f.rec->attach(c, 10, 5, 120, 20);
+    cFixture f(200, 100);
+    cCheckBoxChild* c = f.add<cCheckBoxChild>(10, 5, 120, 20);
     c->setText("Option");
     cCITheme* t = cCITheme::theme();
     EXPECT_EQ(c->image(), t->getPict(30));
@@ -237,10 +221,8 @@ TEST(CheckBox, PicturesFollowStateAndTogglesNotifyOnce) {
 }
 
 TEST(Link, ReportsEveryLeftReleaseAndNeverTakesTheFocus) {
-    cFixture f;
-    f.openRecorder(200, 60);
-    cLinkElement* l = new cLinkElement;
-    f.rec->attach(l, 10, 5, 120, 18);
+    cFixture f(200, 60);
+    cLinkElement* l = f.add<cLinkElement>(10, 5, 120, 18);
     l->setText("visit the site");
     int token = 5;
     l->setAssociation(&token);
@@ -257,8 +239,7 @@ TEST(Link, ReportsEveryLeftReleaseAndNeverTakesTheFocus) {
 
 TEST(CheckBox, SnapshotOfStatesWithALink) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(220, 100);
+    cFixture f(220, 100);
     const char* names[4] = {"Unchecked", "Checked", "Focused", "Disabled"};
     cCheckBoxChild* c[4];
     for (int i = 0; i < 4; i++) {
@@ -272,8 +253,7 @@ TEST(CheckBox, SnapshotOfStatesWithALink) {
     c[2]->focus();
     c[3]->setChecked(true, false);
     c[3]->disable();
-    cLinkElement* l = new cLinkElement;
-    f.rec->attach(l, 110, 5, 100, 18);
+    cLinkElement* l = f.add<cLinkElement>(110, 5, 100, 18);
     l->setTransparent(true);
     l->setText("remove");
     expectSnapshot(f.maker, f.window, "checkbox_link", {0, 0, 220, 100});

@@ -9,21 +9,6 @@ using namespace ctltest;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    int runs = 0;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override {
-        runs++;
-        fn(m, w);
-    }
-};
-
-cPopupMaster* popupOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? dynamic_cast<cPopupMaster*>(h->rootElement()) : nullptr;
-}
-
 struct cComboFixture : cFixture {
     cComboBoxChild* combo = nullptr;
     cScript script;
@@ -79,7 +64,7 @@ TEST(Combo, ChoosingFromThePopupByClickAndByKeys) {
     } cases[] = {
         {"F4, then a click on nine", [](cComboFixture& f) { f.key(kKeyF4); },
          [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-             cButtonChild* b = popupOf(w)->buttonOf(9);
+             cButtonChild* b = rootOf<cPopupMaster>(w)->buttonOf(9);
              m->injectClick(w, b->x() + 4, b->y() + 4);
          },
          9},
@@ -185,8 +170,7 @@ TEST(Combo, Snapshot) {
     cComboFixture f;
     f.make();
     f.combo->select(2, false);
-    cComboBoxChild* second = new cComboBoxChild;
-    f.rec->attach(second, 10, 34, 150, 22);
+    cComboBoxChild* second = f.add<cComboBoxChild>(10, 34, 150, 22);
     second->allowEdit(false);
     second->setBanner("Choose...");
     f.pump();

@@ -359,8 +359,7 @@ TEST(Edit, ReadOnlyRefusesEditsAndHidesTheBanner) {
 
 TEST(Edit, SnapshotOfItsLooks) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(220, 140);
+    cFixture f(220, 140);
     cEditChild* e[5];
     for (int i = 0; i < 5; i++) {
         e[i] = new cEditChild;

@@ -10,8 +10,7 @@ using namespace ctltest;
 
 TEST(Hint, SizeAndPlacementFollowTheLines) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(300, 200);
+    cFixture f(300, 200);
     elemtest::cProbe* owner = new elemtest::cProbe("o", nullptr);
     f.rec->attach(owner, 50, 80, 60, 20);
     f.pump();
@@ -68,8 +67,7 @@ TEST(Hint, SizeAndPlacementFollowTheLines) {
 TEST(Hint, HoverShowsAndLeavingDrops) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cHintMaster::install();
-    cFixture f;
-    f.openRecorder(300, 200);
+    cFixture f(300, 200);
     elemtest::cProbe* owner = new elemtest::cProbe("o", nullptr);
     f.rec->attach(owner, 50, 80, 60, 20);
     owner->setHint("Remove the package");
@@ -87,10 +85,8 @@ TEST(Hint, HoverShowsAndLeavingDrops) {
 }
 
 TEST(Selectable, StatesSchemasPicturesAndActions) {
-    cFixture f;
-    f.openRecorder(200, 80);
-    cSelectableElement* s = new cSelectableElement;
-    f.rec->attach(s, 10, 10, 120, 20);
+    cFixture f(200, 80);
+    cSelectableElement* s = f.add<cSelectableElement>(10, 10, 120, 20);
     elemtest::cProbe* other = new elemtest::cProbe("o", nullptr, true, true);
     f.rec->attach(other, 150, 10, 20, 20);
     s->setText("Item");
@@ -134,8 +130,7 @@ TEST(Selectable, StatesSchemasPicturesAndActions) {
 
 TEST(Selectable, SnapshotOfItsStates) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(140, 70);
+    cFixture f(140, 70);
     cSelectableElement* s[3];
     const char* names[3] = {"Normal", "Hovered", "Selected"};
     for (int i = 0; i < 3; i++) {

@@ -10,22 +10,11 @@ using namespace ctltest;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
-};
-
-cMessageForm* formOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? dynamic_cast<cMessageForm*>(h->rootElement()) : nullptr;
-}
-
 void clickButton(cHeadlessWindowMaker* m, cPlatformWindow* w, int id) {
-    cButtonChild* b = formOf(w)->buttonRow()->findButton(id);
+    cButtonChild* b = rootOf<cMessageForm>(w)->buttonRow()->findButton(id);
     ASSERT_TRUE(b);
     sRect r;
-    formOf(w)->childRect(b, &r);
+    rootOf<cMessageForm>(w)->childRect(b, &r);
     m->injectClick(w, r.x + r.w / 2, r.y + r.h / 2);
 }
 
@@ -59,8 +48,7 @@ TEST(MessageBox, EveryKindAnswersEnterEscapeAndClicks) {
     for (auto& k : kinds)
         for (auto& a : answers) {
             if (a.yesNoOnly && !k.yesNo) continue;
-            cFixture f;
-            f.openRecorder(100, 50);
+            cFixture f(100, 50);
             cScript script;
             script.fn = a.act;
             f.maker.setModalScript(&script);
@@ -75,16 +63,14 @@ TEST(MessageBox, WithoutAWindowTheAnswerIsNo) {
     EXPECT_FALSE(cMessageForm::confirmbox(&loose, "Delete everything?"));
     EXPECT_EQ(cMessageForm::infobox(&loose, "x"), 0);
     EXPECT_EQ(cMessageForm::infobox(nullptr, "x"), 0);
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     EXPECT_EQ(cMessageForm::infobox(f.rec, nullptr), 0);
     EXPECT_EQ(f.maker.windowCount(), 1);
 }
 
 TEST(MessageBox, WindowSizeFollowsTheText) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cFontObject* bold = f.rec->createFont(6, 13, _glbalStdFont(), true);
     sSize line;
     f.rec->sizeOf("A long first line that sets the width of the box", line, bold);
@@ -105,7 +91,7 @@ TEST(MessageBox, WindowSizeFollowsTheText) {
         script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
             w = win->width();
             h = win->height();
-            lines = formOf(win)->lineCount();
+            lines = rootOf<cMessageForm>(win)->lineCount();
             m->injectKey(win, kKeyEnter);
         };
         f.maker.setModalScript(&script);
@@ -119,14 +105,13 @@ TEST(MessageBox, WindowSizeFollowsTheText) {
 TEST(MessageBox, ShortMessagesAreAtLeastAsWideAsTheirButtons) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     for (const char* text : {"", "?", "ok"}) {
-        cFixture f;
-        f.openRecorder(100, 50);
+        cFixture f(100, 50);
         cScript script;
         int ww = 0, left = -1, right = -1, h = 0;
         script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
             ww = win->width();
             h = win->height();
-            cToolBarChild* row = formOf(win)->buttonRow();
+            cToolBarChild* row = rootOf<cMessageForm>(win)->buttonRow();
             left = row->x();
             right = row->x() + row->wantsWidth();
             m->injectKey(win, kKeyEscape);
@@ -142,8 +127,7 @@ TEST(MessageBox, ShortMessagesAreAtLeastAsWideAsTheirButtons) {
 }
 
 TEST(MessageBox, DefaultCaptionsComeFromTheLanguageTable) {
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     std::string caption;
     cScript script;
     script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
@@ -166,8 +150,7 @@ TEST(MessageBox, DefaultCaptionsComeFromTheLanguageTable) {
 
 TEST(MessageBox, Snapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cScript script;
     script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
         expectSnapshot(f.maker, win, "message_confirm", {0, 0, win->width(), win->height()});

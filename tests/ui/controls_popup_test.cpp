@@ -9,17 +9,6 @@ using namespace ctltest;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
-};
-
-cPopupMaster* popupOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? dynamic_cast<cPopupMaster*>(h->rootElement()) : nullptr;
-}
-
 void fill(tPopupItems& items, std::initializer_list<std::pair<int, const char*>> list) {
     for (auto& p : list) items.insert(p.first)->text.set(p.second);
 }
@@ -62,7 +51,7 @@ TEST(Popup, PlacementIsFittedToTheScreenEdges) {
             w->screenPos(at);
             ww = w->width();
             wh = w->height();
-            bar = popupOf(w)->getVScrollRes() > 0;
+            bar = rootOf<cPopupMaster>(w)->getVScrollRes() > 0;
             m->injectKey(w, kKeyEscape);
         };
         f.maker.setModalScript(&script);
@@ -90,7 +79,7 @@ TEST(Popup, EndsByClickEnterEscapeAndAPressOutside) {
         {"Escape", 20, [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); }, -1},
         {"click on the third item", -1,
          [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-             cButtonChild* b = popupOf(w)->buttonOf(31);
+             cButtonChild* b = rootOf<cPopupMaster>(w)->buttonOf(31);
              ASSERT_TRUE(b);
              m->injectClick(w, b->x() + 5, b->y() + 3);
          },
@@ -106,14 +95,13 @@ TEST(Popup, EndsByClickEnterEscapeAndAPressOutside) {
          20},
     };
     for (auto& c : cases) {
-        cFixture f;
-        f.openRecorder(100, 50);
+        cFixture f(100, 50);
         tPopupItems items;
         fill(items, {{5, "five"}, {20, "twenty"}, {31, "thirty-one"}, {40, ""}});
         cScript script;
         bool focusedRight = true;
         script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-            cPopupMaster* p = popupOf(w);
+            cPopupMaster* p = rootOf<cPopupMaster>(w);
             EXPECT_EQ(p->buttonCount(), 3) << "an item without text or picture is not shown";
             if (c.selected >= 0) focusedRight = p->buttonOf(c.selected)->focused();
             if (c.act)
@@ -132,8 +120,7 @@ TEST(Popup, EndsByClickEnterEscapeAndAPressOutside) {
 
 TEST(Popup, EmptyListsAndOwnersWithoutWindowsAnswerAtOnce) {
     tPopupItems items;
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     EXPECT_EQ(run(f, items, 0, 0, 10, 10), -1);
     fill(items, {{1, "one"}});
     cRecorder loose;
@@ -145,8 +132,7 @@ TEST(Popup, EmptyListsAndOwnersWithoutWindowsAnswerAtOnce) {
 
 TEST(Popup, SizeAndOwnHeights) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     tPopupItems items;
     fill(items, {{1, "a"}, {2, "wider item"}, {3, ""}});
     items.find(2)->height = 40;
@@ -162,8 +148,7 @@ TEST(Popup, SizeAndOwnHeights) {
 
 TEST(Popup, Snapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     tPopupItems items;
     fill(items, {{1, "Open"}, {2, "Save as..."}, {3, "Properties"}});
     cPicturesList pictures;
@@ -188,8 +173,7 @@ TEST(Popup, Snapshot) {
 
 TEST(Popup, PictureOnlyItemsAreShownWithoutAddingHeight) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     tPopupItems items;
     fill(items, {{1, "text"}, {2, ""}});
     cPicturesList pictures;
@@ -202,7 +186,7 @@ TEST(Popup, PictureOnlyItemsAreShownWithoutAddingHeight) {
     cScript script;
     long long shown = 0;
     script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-        shown = popupOf(w)->buttonCount();
+        shown = rootOf<cPopupMaster>(w)->buttonCount();
         m->injectKey(w, kKeyEscape);
     };
     f.maker.setModalScript(&script);

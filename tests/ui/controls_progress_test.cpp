@@ -39,10 +39,8 @@ bool pumpUntil(cFixture& f, const std::function<bool()>& done) {
 }  // namespace
 
 TEST(ProgressBar, SlidesToThePositionAndFadesInAndOut) {
-    cFixture f;
-    f.openRecorder(220, 40);
-    cLoggedBar* bar = new cLoggedBar;
-    f.rec->attach(bar, 10, 10, 200, 18);
+    cFixture f(220, 40);
+    cLoggedBar* bar = f.add<cLoggedBar>(10, 10, 200, 18);
     bar->setRange(100);
     bar->setPos(50, false);
     EXPECT_EQ(bar->getPos(), 0) << "the animation has not finished yet";
@@ -82,10 +80,8 @@ TEST(ProgressBar, SetPosDoesNotWaitWhenTheThreadIsNotRunning) {
 }
 
 TEST(ProgressBar, PassiveColourIsBlendedInPixelOrder) {
-    cFixture f;
-    f.openRecorder(220, 40);
-    cProgressChild* bar = new cProgressChild;
-    f.rec->attach(bar, 10, 10, 100, 12);
+    cFixture f(220, 40);
+    cProgressChild* bar = f.add<cProgressChild>(10, 10, 100, 12);
     bar->setRange(100);
     bar->setPassiveBgColor(0x0000FF, false);  // pure red as 0x00BBGGRR
     // At the passive end (opacity 1.0) every inner pixel is the passive colour: red.
@@ -101,10 +97,8 @@ TEST(ProgressBar, PassiveColourIsBlendedInPixelOrder) {
 }
 
 TEST(ProgressBar, RangeZeroAndTinyBarsShowNoFill) {
-    cFixture f;
-    f.openRecorder(220, 40);
-    cProgressChild* bar = new cProgressChild;
-    f.rec->attach(bar, 10, 10, 100, 12);
+    cFixture f(220, 40);
+    cProgressChild* bar = f.add<cProgressChild>(10, 10, 100, 12);
     bar->setRange(0);  // refused
     bar->setRange(-5);
     EXPECT_EQ(bar->range(), 0);
@@ -113,8 +107,7 @@ TEST(ProgressBar, RangeZeroAndTinyBarsShowNoFill) {
     unsigned int px = bar->barPicture()->raw()[5 * 100 + 10] & 0xFFFFFF;
     unsigned int back = bar->barPicture()->raw()[5 * 100 + 90] & 0xFFFFFF;
     EXPECT_EQ(px, back) << "no filled part";
-    cProgressChild* tiny = new cProgressChild;
-    f.rec->attach(tiny, 150, 10, 2, 2);
+    cProgressChild* tiny = f.add<cProgressChild>(150, 10, 2, 2);
     tiny->setRange(10);
     tiny->setPos(10, true);
     pumpUntil(f, [&] { return tiny->shownPos() == 10; });
@@ -122,8 +115,7 @@ TEST(ProgressBar, RangeZeroAndTinyBarsShowNoFill) {
 }
 
 TEST(ProgressBar, SnapshotPassiveAndActive) {
-    cFixture f;
-    f.openRecorder(220, 50);
+    cFixture f(220, 50);
     cProgressChild* a = new cProgressChild;
     cProgressChild* b = new cProgressChild;
     f.rec->attach(a, 10, 5, 200, 18);

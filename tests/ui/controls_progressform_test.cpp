@@ -14,14 +14,6 @@ using namespace ctltest;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override {
-        if (fn) fn(m, w);
-    }
-};
-
 // A form whose job is a small script and whose clock the test sets.
 class cJobForm : public cStdBasicProgressForm {
 public:
@@ -90,8 +82,7 @@ TEST(ProgressForm, TranslatedFormatsAreCheckedBeforeUse) {
 }
 
 TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cJobForm* form = new cJobForm;
     std::string seen;
     form->setStageName(4, "Unpacking");
@@ -118,8 +109,7 @@ TEST(ProgressForm, StopAsksTheJobAndTheFormWaitsForItsEnd) {
     } cases[] = {
         {"Stop button",
          [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-             cElementHost* h = static_cast<cElementHost*>(w->userData);
-             cStdBasicProgressForm* form = dynamic_cast<cStdBasicProgressForm*>(h->rootElement());
+             cStdBasicProgressForm* form = rootOf<cStdBasicProgressForm>(w);
              cButtonChild* b = form->toolBar()->findButton(1);
              sRect r;
              form->childRect(b, &r);
@@ -129,8 +119,7 @@ TEST(ProgressForm, StopAsksTheJobAndTheFormWaitsForItsEnd) {
         {"close button", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectClose(w); }},
     };
     for (auto& c : cases) {
-        cFixture f;
-        f.openRecorder(100, 50);
+        cFixture f(100, 50);
         cJobForm* form = new cJobForm;
         std::atomic<bool> asked{false};
         form->body = [&](cJobForm* me) {
@@ -167,8 +156,7 @@ TEST(ProgressForm, WithoutAWindowNothingRunsAndTheFormIsFreed) {
 }
 
 TEST(ProgressForm, StageNameIsAnOwnCopy) {
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cJobForm* form = new cJobForm;
     std::string seen;
     form->setStageName(1, "Download");
@@ -213,10 +201,8 @@ TEST(ProgressForm, ChildReportsTheEndAsAnAction) {
             return 9;
         }
     };
-    cFixture f;
-    f.openRecorder(400, 60);
-    cJobChild* child = new cJobChild;
-    f.rec->attach(child, 5, 5, 390, 40);
+    cFixture f(400, 60);
+    cJobChild* child = f.add<cJobChild>(5, 5, 390, 40);
     int result = -1;
     f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
         if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
@@ -241,15 +227,13 @@ TEST(ProgressForm, UnknownFormEndsWithItsJob) {
             return 3;
         }
     };
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     EXPECT_EQ(cStdBasicProgressForm::runUIJob(f.rec, new cUnknown, "Unknown"), 3);
 }
 
 TEST(ProgressForm, Snapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cJobForm* form = new cJobForm;
     std::atomic<bool> go{false};
     form->body = [&](cJobForm* me) {
@@ -285,10 +269,8 @@ TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
             return 4;
         }
     };
-    cFixture f;
-    f.openRecorder(400, 60);
-    cUnknownChild* child = new cUnknownChild;
-    f.rec->attach(child, 5, 5, 390, 40);
+    cFixture f(400, 60);
+    cUnknownChild* child = f.add<cUnknownChild>(5, 5, 390, 40);
     int result = -1;
     f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
         if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;

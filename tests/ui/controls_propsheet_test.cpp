@@ -156,8 +156,7 @@ TEST(PropSheet, SelectionByClickAndKeysReportsTheRow) {
 }
 
 TEST(PropSheet, SheetWithDescriptionShowsTheSelectedRow) {
-    cFixture f;
-    f.openRecorder(320, 300);
+    cFixture f(320, 300);
     cPropSheetExChild* ex = new cPropSheetExChild;
     ex->setShare(0);  // outside 0-100: 75
     f.rec->attach(ex, 10, 10, 300, 280);
@@ -180,10 +179,8 @@ TEST(PropSheet, SheetWithDescriptionShowsTheSelectedRow) {
 }
 
 TEST(PropDispArea, AloneItMeasuresAndScrollsItsText) {
-    cFixture f;
-    f.openRecorder(220, 120);
-    cPropDispAreaChild* area = new cPropDispAreaChild;
-    f.rec->attach(area, 10, 10, 200, 100);
+    cFixture f(220, 120);
+    cPropDispAreaChild* area = f.add<cPropDispAreaChild>(10, 10, 200, 100);
     f.pump();
     EXPECT_EQ(area->minVisualHeight(), 10) << "an empty area needs 10 pixels";
     if (!haveFont()) GTEST_SKIP() << "no font";

@@ -51,8 +51,7 @@ TEST(ScrollBar, ThumbFollowsThePlainModelAndMeetsBothEnds) {
         f.make(c.length, 100);
         f.bar->setMax(c.maximum ? c.maximum : 0);
         if (c.maximum == 0) {  // the horizontal bar refuses 0; a vertical one takes it
-            cVScroll* v = new cVScroll;
-            f.rec->attach(v, 230, 0, 15, c.length);
+            cVScroll* v = f.add<cVScroll>(230, 0, 15, c.length);
             v->setMax(0);
             EXPECT_EQ(v->maxval(), 0u);
             EXPECT_EQ(f.bar->maxval(), 100u);
@@ -215,10 +214,8 @@ TEST(Scrollable, BarsShowExactlyWhenTheContentNeedsThem) {
         {0, 0, false, false},
     };
     for (auto& c : cases) {
-        cFixture f;
-        f.openRecorder(200, 200);
-        cArea* a = new cArea;
-        f.rec->attach(a, 0, 0, 100, 80);
+        cFixture f(200, 200);
+        cArea* a = f.add<cArea>(0, 0, 100, 80);
         a->setMinVisualWidth(c.cw);
         a->setMinVisualHeight(c.ch);
         f.pump();
@@ -240,10 +237,8 @@ TEST(Scrollable, BarsShowExactlyWhenTheContentNeedsThem) {
 }
 
 TEST(Scrollable, ShrinkingTheContentHidesBothBarsAndResetsTheOffsets) {
-    cFixture f;
-    f.openRecorder(200, 200);
-    cArea* a = new cArea;
-    f.rec->attach(a, 0, 0, 100, 80);
+    cFixture f(200, 200);
+    cArea* a = f.add<cArea>(0, 0, 100, 80);
     a->setMinVisualWidth(300);
     a->setMinVisualHeight(300);
     a->hScroll()->setPos(50);
@@ -262,10 +257,8 @@ TEST(Scrollable, ShrinkingTheContentHidesBothBarsAndResetsTheOffsets) {
 }
 
 TEST(Scrollable, BarsFollowAResize) {
-    cFixture f;
-    f.openRecorder(300, 300);
-    cArea* a = new cArea;
-    f.rec->attach(a, 0, 0, 100, 80);
+    cFixture f(300, 300);
+    cArea* a = f.add<cArea>(0, 0, 100, 80);
     a->setMinVisualWidth(500);
     a->setMinVisualHeight(500);
     f.pump();
@@ -286,10 +279,8 @@ TEST(Scrollable, BarsFollowAResize) {
 }
 
 TEST(Scrollable, WheelStepsByTheQuantumAndIsConsumedWithoutBars) {
-    cFixture f;
-    f.openRecorder(300, 300);
-    cArea* a = new cArea;
-    f.rec->attach(a, 0, 0, 100, 80);
+    cFixture f(300, 300);
+    cArea* a = f.add<cArea>(0, 0, 100, 80);
     EXPECT_TRUE(a->onMouseWheel(5, 5, false, false, 3));  // no bar: consumed, nothing moves
     a->setMinVisualHeight(400);
     f.maker.injectWheel(f.window, 20, 20, false, false, 2);
@@ -309,10 +300,8 @@ TEST(Scrollable, WheelStepsByTheQuantumAndIsConsumedWithoutBars) {
 
 TEST(Scrollable, FocusedChildBelowTheViewScrollsIntoViewUnlessPinned) {
     for (bool pinned : {false, true}) {
-        cFixture f;
-        f.openRecorder(300, 300);
-        cArea* a = new cArea;
-        f.rec->attach(a, 0, 0, 100, 80);
+        cFixture f(300, 300);
+        cArea* a = f.add<cArea>(0, 0, 100, 80);
         a->setMinVisualHeight(400);
         elemtest::cProbe* child = new elemtest::cProbe("c", nullptr, true, true);
         a->attach(child, 0, 200, 50, 20);
@@ -335,10 +324,8 @@ TEST(Scrollable, FocusedChildBelowTheViewScrollsIntoViewUnlessPinned) {
 
 TEST(Scrollable, SnapshotWithBothBars) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f;
-    f.openRecorder(140, 110);
-    cArea* a = new cArea;
-    f.rec->attach(a, 10, 10, 120, 90);
+    cFixture f(140, 110);
+    cArea* a = f.add<cArea>(10, 10, 120, 90);
     a->setMinVisualWidth(300);
     a->setMinVisualHeight(300);
     a->vScroll()->setPos(100, true);
@@ -351,10 +338,8 @@ TEST(Scrollable, SnapshotWithBothBars) {
 TEST(Scrollable, ScrolledChildrenStayOffTheBars) {
     // The pixels of the bars and the corner, with or without a child over the whole content.
     auto bars = [](bool child, cChildElement::eControlPartType part, unsigned long long pos) {
-        cFixture f;
-        f.openRecorder(140, 110);
-        cArea* a = new cArea;
-        f.rec->attach(a, 10, 10, 120, 90);
+        cFixture f(140, 110);
+        cArea* a = f.add<cArea>(10, 10, 120, 90);
         a->setMinVisualWidth(300);
         a->setMinVisualHeight(300);
         if (child) {
@@ -384,8 +369,7 @@ TEST(Scrollable, ScrolledChildrenStayOffTheBars) {
 }
 
 TEST(ScrollBar, SnapshotOfPartStates) {
-    cFixture f;
-    f.openRecorder(230, 90);
+    cFixture f(230, 90);
     cHScroll* h[3];
     for (int i = 0; i < 3; i++) {
         h[i] = new cHScroll;
@@ -393,8 +377,7 @@ TEST(ScrollBar, SnapshotOfPartStates) {
         h[i]->setMax(100);
         h[i]->setPos(40);
     }
-    cVScroll* v = new cVScroll;
-    f.rec->attach(v, 210, 5, 15, 80);
+    cVScroll* v = f.add<cVScroll>(210, 5, 15, 80);
     v->setMax(50);
     v->setPos(50, false);
     f.pump();

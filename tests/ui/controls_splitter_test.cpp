@@ -179,10 +179,8 @@ TEST(Splitter, SeparatorBandsAndTrimmedMiddleLine) {
 }
 
 TEST(Header, ColumnsClicksAndFiller) {
-    cFixture f;
-    f.openRecorder(400, 60);
-    cHeaderChild* h = new cHeaderChild;
-    f.rec->attach(h, 0, 0, 300, 10);
+    cFixture f(400, 60);
+    cHeaderChild* h = f.add<cHeaderChild>(0, 0, 300, 10);
     h->setMinButtonsWidth(300);
     std::vector<int> clicked;
     f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {

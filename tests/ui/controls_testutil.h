@@ -55,6 +55,16 @@ public:
 
 struct cFixture : elemtest::cWindowFixture {
     cRecorder* rec = nullptr;
+    cFixture() {}
+    // A recorder root of w x h opened at once.
+    cFixture(int w, int h) { openRecorder(w, h); }
+    // A new T attached to the recorder at x, y, w x h.
+    template <class T>
+    T* add(int x, int y, int w, int h) {
+        T* e = new T;
+        rec->attach(e, x, y, w, h);
+        return e;
+    }
     void openRecorder(int w, int h) {
         cCiomToolkitLang::init();  // the toolkit's own texts, as the application loads them
         rec = new cRecorder;
@@ -76,9 +86,10 @@ struct cFixture : elemtest::cWindowFixture {
 
 inline bool haveFont() { return cFontObject::get(5, 13, _glbalStdFont(), false, false, false) != nullptr; }
 
-// Compares a rectangle of the window's canvas with tests/data/ui/<name>.png; with
+// Compares a rectangle of the window's canvas with tests/data/<file>.png; with
 // QMX_UPDATE_SNAPSHOTS set it rewrites the file instead (and fails, so it is noticed).
-inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window, const char* name, sRect area) {
+inline void expectSnapshotFile(cHeadlessWindowMaker& maker, cPlatformWindow* window, const std::string& file,
+                               sRect area) {
     maker.pumpAll();
     cCanvas* canvas = window->canvas();
     ASSERT_TRUE(canvas);
@@ -87,7 +98,8 @@ inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window,
         for (int x = 0; x < area.w; x++) px[(size_t)y * area.w + x] = canvas->pixel(area.x + x, area.y + y) | 0xFF000000u;
     _typebuf<unsigned char> png;
     ASSERT_TRUE(cHeadlessWindowMaker::encodePNG(px.data(), area.w, area.h, false, png));
-    std::string path = std::string(QMX_TEST_DATA) + "/ui/controls/" + name + ".png";
+    std::string path = std::string(QMX_TEST_DATA) + "/" + file + ".png";
+    std::string name = file.substr(file.rfind('/') + 1);
     if (getenv("QMX_UPDATE_SNAPSHOTS")) {
         ASSERT_TRUE(testutil::writeFile(path, png.ptr, (size_t)png.count));
         ADD_FAILURE() << "snapshot rewritten: " << path;
@@ -111,6 +123,30 @@ inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window,
         testutil::writeFile(got, png.ptr, (size_t)png.count);
         ADD_FAILURE() << name << ": " << diff << " pixels differ, first at " << fx << "," << fy << "; see " << got;
     }
+}
+
+// The same for tests/data/ui/controls/<name>.png.
+inline void expectSnapshot(cHeadlessWindowMaker& maker, cPlatformWindow* window, const char* name, sRect area) {
+    expectSnapshotFile(maker, window, std::string("ui/controls/") + name, area);
+}
+
+// Answers every modal window the headless maker runs with fn (nothing when unset), and
+// counts them.
+class cScript : public cHeadlessScript {
+public:
+    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
+    int runs = 0;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override {
+        runs++;
+        if (fn) fn(m, w);
+    }
+};
+
+// The root element of a window as T; null when the window has none or it is no T.
+template <class T = cChildElement>
+T* rootOf(cPlatformWindow* w) {
+    cElementHost* h = w ? static_cast<cElementHost*>(w->userData) : nullptr;
+    return h ? dynamic_cast<T*>(h->rootElement()) : nullptr;
 }
 
 // The canvas pixel as 0x00BBGGRR (the colour format of the theme and the controls).

@@ -10,12 +10,6 @@ using namespace ctltest;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
-};
-
 std::vector<int> listed(cToolBarChild* t) {
     std::vector<int> ids;
     for (auto* e = t->overflowItems().first(); e; e = t->overflowItems().next(e)) ids.push_back(e->key());

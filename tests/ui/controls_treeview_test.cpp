@@ -212,10 +212,8 @@ TEST(TreeView, SelectionKeepsAnUnfocusedLook) {
 // Two scrolls in one turn: the second starts from where the first left the bar, not from
 // the offset still painted (which follows the bar one turn later).
 TEST(TreeView, ScrollsInOneTurnDoNotOvershoot) {
-    cFixture f;
-    f.openRecorder(200, 160);
-    cTreeViewChild* view = new cTreeViewChild;
-    f.rec->attach(view, 0, 0, 200, 150);
+    cFixture f(200, 160);
+    cTreeViewChild* view = f.add<cTreeViewChild>(0, 0, 200, 150);
     std::vector<tItem*> items;
     view->startChanges();
     for (int i = 0; i < 60; i++) {

@@ -3,7 +3,6 @@
 // typed folder, new folders with clashes and refused names, multiselect, and the Places
 // button pressed while a slow navigation runs on the worker.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -19,45 +18,16 @@ typedef cFileChooseDialog FD;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
-};
-
-cChildElement* rootOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? h->rootElement() : nullptr;
-}
-
-struct cTempFolder {
-    std::string dir;
-    std::vector<std::string> made;
+// A private folder with a subfolder, four files of known sizes and a hidden one.
+struct cTempFolder : testutil::TempDir {
+    std::string dir = path();
     cTempFolder() {
-        char t[] = "/tmp/qmxfdXXXXXX";
-        dir = mkdtemp(t);
-        folder("A");
-        file("b.txt", 10);
-        file("notes.md", 5);
-        file(".hidden", 1);
-        file("big.bin", 1536);
-        file("small.dat", 1000);
-    }
-    void folder(const std::string& n) {
-        mkdir((dir + "/" + n).c_str(), 0700);
-        made.push_back(n);
-    }
-    void file(const std::string& n, size_t size) {
-        std::string data(size, 'x');
-        testutil::writeFile(dir + "/" + n, (const unsigned char*)data.data(), size);
-        made.push_back(n);
-    }
-    ~cTempFolder() {
-        for (auto it = made.rbegin(); it != made.rend(); ++it) {
-            std::string p = dir + "/" + *it;
-            if (unlink(p.c_str()) != 0) rmdir(p.c_str());
-        }
-        rmdir(dir.c_str());
+        mkdir(file("A").c_str(), 0700);
+        struct {
+            const char* name;
+            size_t size;
+        } files[] = {{"b.txt", 10}, {"notes.md", 5}, {".hidden", 1}, {"big.bin", 1536}, {"small.dat", 1000}};
+        for (auto& f : files) testutil::writeFile(file(f.name), std::vector<unsigned char>(f.size, 'x'));
     }
 };
 
@@ -243,7 +213,6 @@ TEST(FileChooser, NewFolderClashesAndRefusedNames) {
     struct stat st;
     EXPECT_NE(stat((t.dir + "/x").c_str(), &st), 0);
     ASSERT_EQ(stat((t.dir + "/New").c_str(), &st), 0);
-    t.made.push_back("New");
     ASSERT_TRUE(f.waitFor(t.dir));
     EXPECT_GE(f.rowOf("New"), 0);
 }
@@ -298,8 +267,7 @@ TEST(FileChooser, PlacesDuringASlowNavigation) {
 
 TEST(FileChooser, OpenAndSaveRunModallyAndCancel) {
     cTempFolder t;
-    cFixture f;
-    f.openRecorder(100, 50);
+    cFixture f(100, 50);
     cScript script;
     script.fn = [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); };
     f.maker.setModalScript(&script);

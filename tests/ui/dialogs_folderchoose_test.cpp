@@ -17,33 +17,12 @@ typedef cFolderChooseDialog FCD;
 
 namespace {
 
-class cScript : public cHeadlessScript {
-public:
-    std::function<void(cHeadlessWindowMaker*, cPlatformWindow*)> fn;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int) override { fn(m, w); }
-};
-
-cChildElement* rootOf(cPlatformWindow* w) {
-    cElementHost* h = static_cast<cElementHost*>(w->userData);
-    return h ? h->rootElement() : nullptr;
-}
-
-struct cTempTree {
-    std::string dir;
+// A private folder with A/B, a hidden folder with a visible one inside, and a file.
+struct cTempTree : testutil::TempDir {
+    std::string dir = path();
     cTempTree() {
-        char t[] = "/tmp/qmxfcXXXXXX";
-        dir = mkdtemp(t);
-        mkdir((dir + "/A").c_str(), 0700);
-        mkdir((dir + "/A/B").c_str(), 0700);
-        mkdir((dir + "/.hidden").c_str(), 0700);
-        mkdir((dir + "/.hidden/inner").c_str(), 0700);
-        testutil::writeFile(dir + "/file.txt", (const unsigned char*)"x", 1);
-    }
-    ~cTempTree() {
-        std::string cmd;
-        for (const char* p : {"/A/B/New", "/A/B", "/A", "/.hidden/inner", "/.hidden"}) rmdir((dir + p).c_str());
-        unlink((dir + "/file.txt").c_str());
-        rmdir(dir.c_str());
+        for (const char* d : {"A", "A/B", ".hidden", ".hidden/inner"}) mkdir(file(d).c_str(), 0700);
+        testutil::writeFile(file("file.txt"), "x", 1);
     }
 };
 
@@ -171,8 +150,6 @@ TEST(FolderChooser, FailedRelistUnderTheSelectionLeavesNothingDangling) {
     };
     f.dlg->mkdir();
     EXPECT_EQ(asked, 0);
-    mkdir((t.dir + "/A").c_str(), 0700);
-    mkdir((t.dir + "/A/B").c_str(), 0700);
 }
 
 TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
@@ -241,8 +218,7 @@ TEST(FolderChooser, ResizeStopsAtTheMinimumWithEditAndButtonsInside) {
 TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {
     cTempTree t;
     for (bool accept : {true, false}) {
-        cFixture f;
-        f.openRecorder(100, 50);
+        cFixture f(100, 50);
         cScript script;
         script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
             // The start folder is selected; accepting the unchanged edit ends the dialog.

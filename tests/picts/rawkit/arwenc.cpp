@@ -74,23 +74,6 @@ std::vector<unsigned char> arw2Strip(const ArwSpec& s, std::vector<uint16_t>& co
     return o;
 }
 
-std::vector<unsigned char> packed12(const ArwSpec& s) {
-    std::vector<unsigned char> o;
-    for (size_t i = 0; i + 1 < s.frame.size(); i += 2) {
-        unsigned a = s.frame[i] & 0xFFF, b = s.frame[i + 1] & 0xFFF;
-        if (s.bigEndian) {
-            o.push_back((unsigned char)(a >> 4));
-            o.push_back((unsigned char)((a & 15) << 4 | b >> 8));
-            o.push_back((unsigned char)b);
-        } else {
-            o.push_back((unsigned char)a);
-            o.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
-            o.push_back((unsigned char)(b >> 4));
-        }
-    }
-    return o;
-}
-
 // ARW1: the code of each difference length is given by the order of its table entry.
 std::vector<unsigned char> arw1Strip(const ArwSpec& s) {
     static const uint16_t kTab[18] = {0xF11, 0xF10, 0xE0F, 0xD0E, 0xC0D, 0xB0C, 0xA0B, 0x90A, 0x809,
@@ -152,7 +135,7 @@ std::vector<unsigned char> writeArw(const ArwSpec& s, std::vector<uint16_t>* cod
             strip = arw2Strip(s, rec);
             bits = 8;
             break;
-        case ArwSpec::lPacked12: strip = packed12(s); break;
+        case ArwSpec::lPacked12: appendPacked12(strip, s.frame, s.bigEndian); break;
         case ArwSpec::lArw1: strip = arw1Strip(s); break;
         case ArwSpec::lPlain16:
             for (uint16_t v : s.frame)

@@ -1,6 +1,6 @@
 // Bit writers of the raw test kit, the mirror images of the decoders' bit readers: most
 // significant bit first (optionally with JPEG 0xFF00 stuffing), least significant bit first,
-// and most significant first into 32-bit words of either byte order.
+// most significant first into 32-bit words of either byte order, and 12-bit packing.
 #pragma once
 
 #include <cstdint>
@@ -84,5 +84,25 @@ private:
     uint32_t myWord = 0;
     int myCount = 0;
 };
+
+// Samples as 12-bit pairs in three bytes: big-endian aaaaaaaa aaaabbbb bbbbbbbb, or the
+// little-endian order aaaaaaaa bbbbaaaa bbbbbbbb. An odd last sample is left out, or paired
+// with 0 when padOdd.
+inline void appendPacked12(std::vector<unsigned char>& out, const std::vector<uint16_t>& samples, bool bigEndian,
+                           bool padOdd = false) {
+    const size_t n = samples.size();
+    for (size_t i = 0; i + 1 < n || (padOdd && i < n); i += 2) {
+        unsigned a = samples[i] & 0xFFF, b = i + 1 < n ? samples[i + 1] & 0xFFF : 0;
+        if (bigEndian) {
+            out.push_back((unsigned char)(a >> 4));
+            out.push_back((unsigned char)((a & 15) << 4 | b >> 8));
+            out.push_back((unsigned char)b);
+        } else {
+            out.push_back((unsigned char)a);
+            out.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
+            out.push_back((unsigned char)(b >> 4));
+        }
+    }
+}
 
 }  // namespace rawkit

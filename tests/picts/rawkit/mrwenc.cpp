@@ -1,6 +1,7 @@
 // MRW layout: 8-byte block headers (NUL, three letters, length of what follows).
 #include "mrwenc.h"
 
+#include "bitwriter.h"
 #include "tiffwriter.h"
 
 namespace rawkit {
@@ -45,22 +46,10 @@ std::vector<unsigned char> writeMrw(const MrwSpec& s, uint64_t* rawOffset) {
     std::vector<unsigned char> file;
     block(file, be ? "MRM" : "MRI", inner, be);
     if (rawOffset) *rawOffset = file.size();
-    const size_t n = s.frame.size();
     if (!s.packed) {
         for (uint16_t v : s.frame) put(file, v, 2, be);
     } else {
-        for (size_t i = 0; i < n; i += 2) {
-            unsigned a = s.frame[i] & 0xFFF, b = i + 1 < n ? s.frame[i + 1] & 0xFFF : 0;
-            if (be) {
-                file.push_back((unsigned char)(a >> 4));
-                file.push_back((unsigned char)((a & 15) << 4 | b >> 8));
-                file.push_back((unsigned char)b);
-            } else {
-                file.push_back((unsigned char)a);
-                file.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
-                file.push_back((unsigned char)(b >> 4));
-            }
-        }
+        appendPacked12(file, s.frame, be, true);
     }
     return file;
 }

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "picts/pictbase.h"
 #include "testutil.h"
 
-class cPictBase;
-class cFileIOTarget;
 
 namespace rawkit {
 
@@ -64,6 +63,27 @@ bool decodeKitFile(const std::vector<unsigned char>& file, SeenFrame* seen = nul
     T decoder;
     SeenFrame local;
     return decodeSeeingFrame(decoder, &io, seen ? *seen : local);
+}
+
+// Whether T::validFor takes the kit file as width x height and `decoder` then decodes it,
+// the hook recording the frame into seen.
+template <class T>
+testing::AssertionResult probesAndDecodes(T& decoder, const std::vector<unsigned char>& file, long long width,
+                                          long long height, SeenFrame& seen) {
+    cBufWrapperIO io(file.data(), (long long)file.size());
+    cPictBase::sPictInfo info;
+    if (!T::validFor(&io, &info)) return testing::AssertionFailure() << "not recognised";
+    if (info.width != width || info.height != height)
+        return testing::AssertionFailure() << "probed as " << info.width << " x " << info.height;
+    if (!decodeSeeingFrame(decoder, &io, seen)) return testing::AssertionFailure() << "decode failed";
+    return testing::AssertionSuccess();
+}
+// The same with a new decoder of type T.
+template <class T>
+testing::AssertionResult probesAndDecodes(const std::vector<unsigned char>& file, long long width, long long height,
+                                          SeenFrame& seen) {
+    T decoder;
+    return probesAndDecodes(decoder, file, width, height, seen);
 }
 
 }  // namespace rawkit

@@ -100,18 +100,7 @@ std::vector<unsigned char> strip(const PefSpec& s) {
     if (s.code == PefSpec::cPlain16) {
         for (uint16_t v : s.frame) put16(o, v, s.bigEndian);
     } else if (s.code == PefSpec::cPacked12) {
-        for (size_t k = 0; k + 1 < s.frame.size(); k += 2) {
-            const uint32_t a = s.frame[k], b = s.frame[k + 1];
-            if (s.bigEndian) {
-                o.push_back((unsigned char)(a >> 4));
-                o.push_back((unsigned char)((a & 15) << 4 | b >> 8));
-                o.push_back((unsigned char)b);
-            } else {
-                o.push_back((unsigned char)a);
-                o.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
-                o.push_back((unsigned char)(b >> 4));
-            }
-        }
+        appendPacked12(o, s.frame, s.bigEndian);
     } else {
         uint32_t code[13];
         codes(code);

@@ -161,20 +161,7 @@ std::vector<unsigned char> writeSrw(const SrwSpec& s, std::vector<uint16_t>* cod
                 strip.push_back((unsigned char)(v >> 8));
             }
             break;
-        case SrwSpec::cPacked12:
-            for (size_t i = 0; i + 1 < s.frame.size(); i += 2) {
-                unsigned a = s.frame[i] & 0xFFF, b = s.frame[i + 1] & 0xFFF;
-                if (s.bePacking) {
-                    strip.push_back((unsigned char)(a >> 4));
-                    strip.push_back((unsigned char)((a & 15) << 4 | b >> 8));
-                    strip.push_back((unsigned char)b);
-                } else {
-                    strip.push_back((unsigned char)a);
-                    strip.push_back((unsigned char)((a >> 8) | (b & 15) << 4));
-                    strip.push_back((unsigned char)(b >> 4));
-                }
-            }
-            break;
+        case SrwSpec::cPacked12: appendPacked12(strip, s.frame, s.bePacking); break;
         case SrwSpec::cRowIndexed:
             strip = rowIndexed(s, table);
             compression = 32770;
