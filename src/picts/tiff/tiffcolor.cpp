@@ -18,6 +18,14 @@ inline unsigned long long wideSample(const unsigned char* p, int bytes, bool be)
     return v;
 }
 
+// Three bytes at p (and the byte after them, which must exist) as 0x00RRGGBB.
+inline unsigned rgbAt(const unsigned char* p) {
+    unsigned v;
+    memcpy(&v, p, 4);
+    const bool hostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    return (hostLittle ? __builtin_bswap32(v) : v) >> 8;
+}
+
 inline unsigned to8(unsigned long long v, int bits) {
     if (bits == 8) return (unsigned)v;
     if (bits > 8) return (unsigned)(v >> (bits - 8));
@@ -213,8 +221,10 @@ bool cPictTIFF::decodeColors8bpp(long long firstRow, long long x0, long long col
         long long y = firstRow + r;
         unsigned int* dst = myPixels.ptr + (myRowsBottomUp ? myImageH - 1 - y : y) * myImageW + x0;
         if (bits == 8 && spp == 3 && (ph == phRGB || ph == phLinearRaw)) {
-            for (long long x = 0; x < cols; x++, src += 3)
-                dst[x] = 0xFF000000u | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
+            // One 4-byte load a pixel; the last pixel of a row has no byte after it.
+            long long x = 0;
+            for (; x + 1 < cols; x++, src += 3) dst[x] = 0xFF000000u | rgbAt(src);
+            if (x < cols) dst[x] = 0xFF000000u | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
         } else if (bits == 8 && spp == 4 && ph == phRGB) {
             for (long long x = 0; x < cols; x++, src += 4)
                 dst[x] = (unsigned)src[3] << 24 | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
