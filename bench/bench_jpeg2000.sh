@@ -4,6 +4,8 @@
 # process, same input, both writing a PNM, with peak memory. Prints the ratios. Not a test.
 # Usage: bench/bench_jpeg2000.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 RUNS=${RUNS:-3}
@@ -12,7 +14,7 @@ for tool in opj_compress opj_decompress convert python3; do
 done
 [ -x /usr/bin/time ] || { echo "bench_jpeg2000: /usr/bin/time not installed" >&2; exit 1; }
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target jp2decode -j4 >/dev/null
+cmake --build "$BUILD" --target jp2decode -j3 >/dev/null
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 convert -seed 7 -size 4000x3000 plasma:fractal -blur 0x1 +noise Gaussian -attenuate 0.3 -depth 8 "$WORK/src.ppm"
@@ -53,3 +55,4 @@ for kind in lossless irrev; do
         echo "$kind, $threads thread(s): ours $1 ms $2 KiB, opj_decompress $3 ms $4 KiB, ratio ${ratio}"
     done
 done
+echo "machine load after: $(uptime)"
