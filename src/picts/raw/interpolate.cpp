@@ -190,8 +190,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
 
     // Every pass works in row bands side by side: a pass writes only what no other band of
     // it reads (its own channel at its own sites), so the bands meet only between passes.
+    // Per-worker state is indexed by the worker (rawbands.h).
     // 1. Load each sample into the channel of its colour.
     unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
+    for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
     rawRowBands(0, h, [&](int band, long long y0, long long y1) {
         unsigned int lo = 65535, hi = 0;
         for (long long y = y0; y < y1; y++) {
@@ -205,10 +207,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
                 o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
             }
         }
-        bandMin[band] = lo;
-        bandMax[band] = hi;
+        if (lo < bandMin[band]) bandMin[band] = lo;
+        if (hi > bandMax[band]) bandMax[band] = hi;
     });
-    for (int i = 0; i < rawBandCount(h); i++) {
+    for (int i = 0; i < kMaxRawBands; i++) {
         if (bandMin[i] < mn) mn = bandMin[i];
         if (bandMax[i] > mx) mx = bandMax[i];
     }

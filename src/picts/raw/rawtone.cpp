@@ -101,20 +101,20 @@ bool setSaturation<unsigned long long>(const unsigned long long* src, unsigned l
     return true;
 }
 
-// The finishing runs in bands of pixels side by side (rawbands.h): each band counts its own
-// histogram, summed afterwards, and the curve and the saturation go in one pass (each pixel
-// depends on itself only, so the result is that of the passes one after the other). The
-// caller's band asks `progress` at its 64 KiB points as the single routines do; a stop
-// there stops the other bands at their next such point.
+// The finishing runs in bands of pixels side by side (rawbands.h): each worker counts its
+// own histogram, summed afterwards, and the curve and the saturation go in one pass (each
+// pixel depends on itself only, so the result is that of the passes one after the other).
+// The caller's worker asks `progress` at its 64 KiB points as the single routines do; a stop
+// there stops the other workers at their next such point.
 bool finishRawTone(unsigned long long* pixels, long long count, double fraction, double gamma, double saturation,
                    cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress) {
     if (!pixels || count <= 0) return false;
     if (saturation != saturation) saturation = 1.0;  // as setSaturation reads a NaN factor
     const long long rowsOf64 = (count + 63) / 64;     // bands of whole 64-pixel runs
     std::atomic<bool> stopped{false};
-    auto point = [&](int band, const unsigned long long* at, long long i, cProgressNotifyTarget* target) {
+    auto point = [&](int worker, const unsigned long long* at, long long i, cProgressNotifyTarget* target) {
         if (((uintptr_t)at & 0xFFFF) != 0) return true;
-        if (band != 0) return !stopped.load(std::memory_order_relaxed);
+        if (worker != 0) return !stopped.load(std::memory_order_relaxed);
         if (!target || target->notifyProgress((double)i * 100.0 / (double)count)) return true;
         stopped = true;
         return false;
@@ -130,25 +130,25 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
         if (!a->set(kToneBins)) return false;
         a->zero();
     }
-    _typebuf<unsigned int> counts;  // per band: red, green, blue
-    const int bands = rawBandCount(rowsOf64);
-    if (!counts.set((long long)bands * 3 * kToneBins)) return false;
+    _typebuf<unsigned int> counts;  // per worker: red, green, blue
+    const int workers = rawBandCount(rowsOf64);
+    if (!counts.set((long long)workers * 3 * kToneBins)) return false;
     counts.zero();
-    rawRowBands(0, rowsOf64, [&](int band, long long y0, long long y1) {
+    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
-        unsigned int* red = counts.ptr + (long long)band * 3 * kToneBins;
+        unsigned int* red = counts.ptr + (long long)worker * 3 * kToneBins;
         unsigned int *green = red + kToneBins, *blue = green + kToneBins;
         for (long long i = i0; i < i1; i++) {
             unsigned long long p = pixels[i];
             red[red16(p) >> kToneShift]++;
             green[green16(p) >> kToneShift]++;
             blue[blue16(p) >> kToneShift]++;
-            if (!point(band, pixels + i, i, progress)) return;
+            if (!point(worker, pixels + i, i, progress)) return;
         }
     });
     if (stopped) return false;
-    for (int b = 0; b < bands; b++)
+    for (int b = 0; b < workers; b++)
         for (unsigned k = 0; k < kToneBins; k++) {
             const unsigned int* c = counts.ptr + (long long)b * 3 * kToneBins;
             h.red.ptr[k] += c[k];
@@ -165,7 +165,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     if (toCurve && curve.count != 65536) return false;
     const bool toSaturate = saturation != 0.0;
     if (!toCurve && !toSaturate) return true;
-    rawRowBands(0, rowsOf64, [&](int band, long long y0, long long y1) {
+    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
         for (long long i = i0; i < i1; i++) {
@@ -173,8 +173,8 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
             if (toCurve) p = curved(p, curve.ptr);
             if (toSaturate) p = saturated(p, saturation);
             pixels[i] = p;
-            if (toCurve && !point(band, pixels + i, i, progress)) return;
-            if (toSaturate && !point(band, pixels + i, i, saturationProgress)) return;
+            if (toCurve && !point(worker, pixels + i, i, progress)) return;
+            if (toSaturate && !point(worker, pixels + i, i, saturationProgress)) return;
         }
     });
     return !stopped;
