@@ -263,10 +263,32 @@ bool cPictTIFF::decodeColors16bpp(long long firstRow, long long x0, long long co
     sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian, myRawSamples};
     if (rd.format == 3 && rd.bits != 16 && rd.bits != 24 && rd.bits != 32 && rd.bits != 64) return false;
     unsigned s[kMaxSamples];
+    // 16-bit integer samples of grey pictures and of the raw decoders' packed sensor frames
+    // (four samples a pixel): what the general loop below makes, without its per-sample choices.
+    const bool plain16 = rd.bits == 16 && rd.format == 1;
+    const bool grey16 = plain16 && spp == 1 && ph != phPalette && ph != phRGB && ph != phWhiteIsZero;
+    const bool cfa16 = plain16 && spp == 4 && ph == phPackedCFA;
+    auto at16 = [&rd](const unsigned char* p) -> unsigned long long {
+        return rd.be ? (unsigned)(p[0] << 8 | p[1]) : (unsigned)(p[1] << 8 | p[0]);
+    };
     for (long long r = 0; r < rec.rows; r++) {
         const unsigned char* src = rec.output.ptr + r * rec.bytesPerRow;
         long long y = firstRow + r;
         unsigned long long* dst = myPixels16.ptr + (myRowsBottomUp ? myImageH - 1 - y : y) * myImageW + x0;
+        if (grey16) {
+            for (long long x = 0; x < cols; x++) {
+                const unsigned long long g = at16(src + 2 * x);
+                dst[x] = 0xFFFFULL << 48 | g << 32 | g << 16 | g;
+            }
+            continue;
+        }
+        if (cfa16) {
+            for (long long x = 0; x < cols; x++) {
+                const unsigned char* p = src + 8 * x;
+                dst[x] = at16(p + 6) << 48 | at16(p + 4) << 32 | at16(p + 2) << 16 | at16(p);
+            }
+            continue;
+        }
         for (long long x = 0; x < cols; x++) {
             for (int k = 0; k < spp; k++)
                 if (!rd.read(src, x * spp + k, s[k])) return false;
