@@ -1,20 +1,20 @@
 #!/bin/sh
 # Times our DICOM decoder against dcmdjpeg on one 3000x3000 16-bit JPEG lossless (SV1) frame
 # made by dcmcjpeg from a generated picture: whole process against whole process (read,
-# decode, write the samples to a file), best of RUNS, with peak memory. Not a test.
+# decode, write the samples to a file in the same scratch folder), runs interleaved
+# (bench/fairtime.py): median and minimum wall time, CPU time, peak memory, the ratios ours /
+# dcmdjpeg and the machine's load. Not a test.
 # Usage: bench/bench_dicom.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
-RUNS=${RUNS:-5}
+RUNS=${RUNS:-7}
 for tool in dump2dcm dcmcjpeg dcmdjpeg python3; do
     command -v $tool >/dev/null || { echo "bench_dicom: $tool not installed" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "bench_dicom: /usr/bin/time not installed" >&2; exit 1; }
-if [ ! -x "$BUILD/dicomdecode" ]; then
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-    cmake --build "$BUILD" --target dicomdecode -j4 >/dev/null
-fi
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target dicomdecode -j3 >/dev/null
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 # A smooth 16-bit field with ripples and noise, like a CT slice's soft tissue and bone.
@@ -47,24 +47,7 @@ dump2dcm "$WORK/src.txt" "$WORK/native.dcm"
 dcmcjpeg +e1 "$WORK/native.dcm" "$WORK/lossless.dcm"
 ls -l "$WORK/lossless.dcm" | awk '{print "input: " $5 " bytes"}'
 
-# Best wall time (ms) and the peak resident set (KiB) of RUNS runs of a command.
-measure() {
-    python3 - "$RUNS" "$@" <<'PY'
-import subprocess, sys, time
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-best, peak = 1e30, 0
-for _ in range(runs):
-    t = time.perf_counter()
-    r = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, check=True, stderr=subprocess.PIPE, text=True)
-    best = min(best, (time.perf_counter() - t) * 1000)
-    peak = max(peak, int(r.stderr.strip().splitlines()[-1]))
-print("%.1f %d" % (best, peak))
-PY
-}
-
-set -- $(measure "$BUILD/dicomdecode" "$WORK/lossless.dcm" "$WORK/ours.raw")
-ours_ms=$1 ours_kb=$2
-set -- $(measure dcmdjpeg "$WORK/lossless.dcm" "$WORK/peer.dcm")
-peer_ms=$1 peer_kb=$2
-ratio=$(python3 -c "print('%.2f' % ($ours_ms / $peer_ms))")
-echo "3000x3000 16-bit lossless: ours ${ours_ms} ms, ${ours_kb} KiB peak; dcmdjpeg ${peer_ms} ms, ${peer_kb} KiB peak; time ratio ${ratio} (target <= 1.0)"
+echo "3000x3000 16-bit lossless (target: time <= 1.0, memory within 1.5x):"
+python3 "$ROOT/bench/fairtime.py" "$RUNS" \
+    "dcmdjpeg=dcmdjpeg $WORK/lossless.dcm $WORK/peer.dcm" \
+    "ours=$BUILD/dicomdecode $WORK/lossless.dcm $WORK/ours.raw"

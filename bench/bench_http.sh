@@ -13,7 +13,7 @@ for tool in /usr/bin/curl /usr/bin/python3 /usr/bin/time; do
     [ -x $tool ] || { echo "bench_http: $tool not installed" >&2; exit 1; }
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" --target httpget -j4 >/dev/null
+cmake --build "$build" --target httpget -j3 >/dev/null
 
 work=$(mktemp -d /tmp/bench_http.XXXXXX)
 server=

@@ -7,12 +7,14 @@
 #   bench/bench_install.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 #   PKGBENCH_MIB=2048 for a larger tree (default 512); RUNS=n (default 3)
 set -eu
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 MIB=${PKGBENCH_MIB:-512}
 RUNS=${RUNS:-3}
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target softmgr_devbundle pkginstall -j4 >/dev/null
+cmake --build "$BUILD" --target softmgr_devbundle pkginstall -j3 >/dev/null
 PROG=$BUILD/SoftManager.app/Contents/MacOS/softmgr
 for tool in /usr/bin/zip /usr/bin/unzip /usr/bin/python3 /usr/bin/time; do
     [ -x $tool ] || { echo "$tool not installed"; exit 1; }
@@ -98,3 +100,4 @@ for n in ("install", "unzip"):
 i, u = fig["install"], fig["unzip"]
 print("install / unzip: time %.2f (min %.2f), peak memory %.1f" % (i[0] / u[0], i[1] / u[1], i[2] / u[2]))
 PY
+echo "machine load after: $(uptime)"

@@ -4,6 +4,8 @@
 # memory beside the time; prints the ratios. Not a test.
 # Usage: bench/bench_jbig2.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 RUNS=${RUNS:-5}
@@ -12,7 +14,7 @@ for tool in jbig2dec python3 /usr/bin/time; do
 done
 if [ ! -x "$BUILD/jbig2decode" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-    cmake --build "$BUILD" --target jbig2decode -j4 >/dev/null
+    cmake --build "$BUILD" --target jbig2decode -j3 >/dev/null
 fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -42,3 +44,4 @@ for name in cmds:
 print("ratio ours/jbig2dec: time %.2f (target <= 1.0), peak memory %.2f"
       % (best["ours"] / best["jbig2dec"], peak["ours"] / peak["jbig2dec"]))
 PY
+echo "machine load after: $(uptime)"

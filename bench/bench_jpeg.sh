@@ -14,7 +14,7 @@ for tool in /usr/bin/cjpeg /usr/bin/djpeg /usr/bin/convert /usr/bin/python3 /usr
     [ -x $tool ] || { echo "bench_jpeg: $tool not installed" >&2; exit 1; }
 done
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target jpegdecode -j4 >/dev/null
+cmake --build "$BUILD" --target jpegdecode -j3 >/dev/null
 WORK=$(mktemp -d /tmp/bench_jpeg.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 # Plasma with a little blur and noise compresses like a photograph (about 5 MB at quality 90).

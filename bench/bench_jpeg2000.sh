@@ -6,6 +6,8 @@
 # checks once that our lossless output equals the source picture. Not a test.
 # Usage: bench/bench_jpeg2000.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 RUNS=${RUNS:-7}
@@ -36,3 +38,4 @@ for kind in lossless irrev; do
         echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
     done
 done
+echo "machine load after: $(uptime)"

@@ -14,6 +14,8 @@
 #   OLD=build-dir-of-an-earlier-tree       also time that tree's make and load, for before/after
 #   GZIPSIZE=1                             also compare the data file's size with tar | gzip -9
 set -euo pipefail
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-bench}" && pwd)
 runs=${2:-3}
@@ -132,3 +134,4 @@ for p, named in rows.items():
                 mem(ours) / mem(peer))
         print(line)
 PY
+echo "machine load after: $(uptime)"

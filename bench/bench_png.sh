@@ -12,7 +12,7 @@ for tool in /usr/bin/pngtopnm /usr/bin/convert /usr/bin/python3 /usr/bin/time; d
     [ -x $tool ] || { echo "bench_png: $tool not installed (netpbm, imagemagick)" >&2; exit 1; }
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" --target pngdecode -j4 >/dev/null
+cmake --build "$build" --target pngdecode -j3 >/dev/null
 work=$(mktemp -d /tmp/bench_png.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 png=$work/big.png

@@ -1,25 +1,25 @@
 #!/bin/sh
-# Times our raw decoders (whole process: probe, decode, PPG demosaic, tone curve) against
-# dcraw -q 2 (PPG) -4 writing to /dev/null, on generated 6000x4000 files: an uncompressed
-# Sony ARW and a 16-bit Minolta MRW. Prints best wall times, peak memory and the ratios.
-# Not a test. Usage: bench/bench_raw.sh [build-dir]   (default build-bench, Release, QMX_BENCH)
+# Times our raw decoders (whole process: probe, decode, PPG demosaic, tone curve, a 16-bit PPM
+# written) against dcraw -q 2 (PPG) -4 -c (a 16-bit PPM on standard output), both into
+# /dev/null, on generated 6000x4000 files: an uncompressed DNG, an uncompressed Sony ARW and a
+# 16-bit Minolta MRW. Runs are interleaved (bench/fairtime.py): median and minimum wall time,
+# CPU time, peak memory, the ratios ours / dcraw and the machine's load. Not a test.
+# Usage: bench/bench_raw.sh [build-dir]   (default build-bench, Release, QMX_BENCH)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-7}
 for tool in dcraw python3 /usr/bin/time; do
     command -v $tool >/dev/null || { echo "bench_raw: $tool not installed" >&2; exit 1; }
 done
-if [ ! -x "$BUILD/rawdecode" ]; then
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-    cmake --build "$BUILD" --target rawdecode -j4 >/dev/null
-fi
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target rawdecode -j3 >/dev/null
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 python3 - "$WORK" <<'PY'
 import struct, sys
 w, h = 6000, 4000
-# A smooth 12-bit scene with some texture, as 16-bit little-endian (ARW) and big-endian (MRW) rows.
+# A smooth 12-bit scene with some texture, as 16-bit little-endian (ARW, DNG) and big-endian (MRW) rows.
 rows_le, rows_be = [], []
 for y in range(h):
     vals = [(((x * 3 + y * 2) ^ (x * y >> 9)) & 0xFFF) for x in range(0, w)]
@@ -44,6 +44,17 @@ f += ifd0; f += b'\x00' * (raw_ifd - len(f)); f += raw
 f += b'\x00' * (make_off - len(f)); f += b'SONY\x00\x00\x00\x00' + b'ILCE-KIT\x00'
 f += b'\x00' * (strip_off - len(f)); f += le
 open(sys.argv[1] + '/bench.arw', 'wb').write(f)
+# DNG: one IFD holding the colour-filter frame (DNG 1.4, RGGB, 12-bit white level), the
+# camera name and the samples.
+name_off, strip_off = 300, 400
+dng = ifd([(254, 4, 1, 0), (256, 3, 1, w), (257, 3, 1, h), (258, 3, 1, 16), (259, 3, 1, 1),
+           (262, 3, 1, 32803), (273, 4, 1, strip_off), (277, 3, 1, 1), (278, 3, 1, h),
+           (279, 4, 1, len(le)), (33421, 3, 2, 2 | 2 << 16), (33422, 1, 4, 0x02010100),
+           (50706, 1, 4, 0x00000401), (50708, 2, 9, name_off), (50717, 3, 1, 4095)])
+f = bytearray(b'II*\x00' + struct.pack('<I', 8)) + dng
+f += b'\x00' * (name_off - len(f)); f += b'KIT DNG1\x00'
+f += b'\x00' * (strip_off - len(f)); f += le
+open(sys.argv[1] + '/bench.dng', 'wb').write(f)
 # MRW: PRD (16-bit unpacked), WBG, TTW with make and model, then the samples.
 def blk(tag, data): return b'\x00' + tag + struct.pack('>I', len(data)) + data
 prd = b'27820001' + struct.pack('>HHHHBBBBHH', h, w, h, w, 12, 12, 0x59, 0, 0, 1)
@@ -55,26 +66,10 @@ inner = blk(b'PRD', prd) + blk(b'WBG', wbg) + blk(b'TTW', bytes(ttw))
 open(sys.argv[1] + '/bench.mrw', 'wb').write(blk(b'MRM', inner) + be)
 PY
 
-# Best wall time (ms) of RUNS runs of a command, and its peak memory (KiB) from /usr/bin/time -v.
-measure() {
-    python3 - "$RUNS" "$@" <<'PY'
-import subprocess, sys, time, re
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-best = 1e30
-for _ in range(runs):
-    t = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
-    best = min(best, (time.perf_counter() - t) * 1000)
-r = subprocess.run(['/usr/bin/time', '-v'] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
-rss = re.search(r'Maximum resident set size \(kbytes\): (\d+)', r.stderr).group(1)
-print('%.0f %s' % (best, rss))
-PY
-}
-
-for kind in arw mrw; do
+for kind in dng arw mrw; do
     f="$WORK/bench.$kind"
-    set -- $(measure "$BUILD/rawdecode" "$f"); ours=$1; ours_kb=$2
-    set -- $(measure dcraw -q 2 -4 -c "$f"); peer=$1; peer_kb=$2
-    ratio=$(python3 -c "print('%.2f' % ($ours / $peer))")
-    echo "$kind 6000x4000: ours ${ours} ms ${ours_kb} KiB, dcraw -q 2 ${peer} ms ${peer_kb} KiB, time ratio ${ratio}"
+    echo "$kind 6000x4000:"
+    python3 "$ROOT/bench/fairtime.py" "$RUNS" \
+        "dcraw=dcraw -q 2 -4 -c $f" \
+        "ours=$BUILD/rawdecode $f /dev/null"
 done

@@ -4,10 +4,12 @@
 # plain XPutImage; and a form of 2,000 nested elements painted in place against an
 # offscreen canvas per element. Prints the ratios and the peak memory of each run.
 set -e
+# The machine's load beside the figures: figures from a busy machine are noisier.
+echo "machine load before: $(uptime)"
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_x11 -j4 >/dev/null
+cmake --build "$build" --target bench_x11 -j3 >/dev/null
 work=$(mktemp -d)
 fifo=$work/displayfd
 mkfifo "$fifo"
@@ -34,3 +36,4 @@ for f in InPlace OffscreenPerElement; do
     /usr/bin/time -v "$build/bench_x11" --benchmark_min_time=1 --benchmark_filter="Paint2000$f" >/dev/null 2>"$work/time"
     echo "  peak memory, $f: $(grep 'Maximum resident' "$work/time" | awk '{ print $NF }') kB"
 done
+echo "machine load after: $(uptime)"

@@ -6,7 +6,8 @@ machine hits all of them alike, each under /usr/bin/time -v for its peak residen
 wall time is taken around the process here; both sides pay the same fork, exec and timer cost.
 Prints per command the median and minimum wall time, the median CPU time (user + system, from
 the children's resource usage; steadier than wall time on a busy machine) and the peak memory,
-then the ratios of each command to the first (ours / peer when the first is the peer).
+then the ratios of each command to the first (ours / peer when the first is the peer), and the
+machine's load average before and after the runs (figures from a busy machine are noisier).
 
 Usage: fairtime.py RUNS 'label=command line' ['label=command line' ...]
 A command's standard output goes to /dev/null unless the command line redirects it itself
@@ -46,6 +47,10 @@ def run_once(argv, log):
     return dt, cpu, kib
 
 
+def load_line():
+    return "%.2f %.2f %.2f" % os.getloadavg()
+
+
 def main():
     if len(sys.argv) < 3 or not os.access(TIME, os.X_OK):
         sys.stderr.write(__doc__)
@@ -58,6 +63,7 @@ def main():
     times = {label: [] for label, _ in cmds}
     cpus = {label: [] for label, _ in cmds}
     peak = {label: 0 for label, _ in cmds}
+    load_before = load_line()
     fd, log = tempfile.mkstemp()
     os.close(fd)
     try:
@@ -82,6 +88,7 @@ def main():
         print("  %-*s  median %7.1f ms  min %7.1f ms  cpu %7.1f ms  peak %7.1f MiB  ratio to %s: %.2f median, %.2f min, %.2f cpu"
               % (width, label, med * 1000, low * 1000, cpu * 1000, peak[label] / 1024.0, first, med / base_med,
                  low / base_min, cpu / base_cpu if base_cpu else 0.0))
+    print("  machine load (1/5/15 min, %d CPUs): %s before, %s after" % (os.cpu_count() or 0, load_before, load_line()))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ for tool in /usr/bin/openssl /usr/bin/sha256sum /usr/bin/python3 /usr/bin/time; 
     [ -x $tool ] || { echo "hash_vs_openssl: $tool not installed" >&2; exit 1; }
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" --target sha256file -j4 >/dev/null
+cmake --build "$build" --target sha256file -j3 >/dev/null
 tmp=$(mktemp -d /tmp/bench_hash.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 head -c 268435456 /dev/urandom >"$tmp/data"

@@ -12,7 +12,7 @@ for tool in /usr/bin/pigz /usr/bin/python3 /usr/bin/time; do
     [ -x $tool ] || { echo "inflate_vs_zlib: $tool not installed" >&2; exit 1; }
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$build" --target zinflate -j4 >/dev/null
+cmake --build "$build" --target zinflate -j3 >/dev/null
 tmp=$(mktemp -d /tmp/bench_inflate.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 # 64 MiB of text-like data with some noise, deflated at level 6 (the stream is made here, outside

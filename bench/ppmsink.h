@@ -40,3 +40,31 @@ inline bool writePpm(cPictBase& pic, const char* path) {
     }
     return fclose(f) == 0 && ok;
 }
+
+// Writes a 16-bit picture as a binary PPM of 16-bit samples, most significant byte first (as
+// dcraw -4 writes); an 8-bit picture is widened (v * 257).
+inline bool writePpm16(cPictBase& pic, const char* path) {
+    FILE* f = fopen(path, "wb");
+    if (!f) return false;
+    static char sink[1 << 18];
+    setvbuf(f, sink, _IOFBF, sizeof(sink));
+    const long long w = pic.width(), h = pic.height();
+    fprintf(f, "P6\n%lld %lld\n65535\n", w, h);
+    std::vector<unsigned char> row((size_t)w * 6);
+    const unsigned int* px = pic.raw8Bpp();
+    const unsigned long long* px16 = pic.raw16Bpp();
+    bool ok = px || px16;
+    for (long long y = h - 1; ok && y >= 0; y--) {
+        unsigned char* o = row.data();
+        for (long long x = 0; x < w; x++, o += 6) {
+            unsigned long long v = px16 ? px16[y * w + x] : cPictBase::to16Bpp(px[y * w + x]);
+            for (int c = 0; c < 3; c++) {
+                unsigned s = (unsigned)(v >> (32 - 16 * c)) & 0xFFFF;
+                o[2 * c] = (unsigned char)(s >> 8);
+                o[2 * c + 1] = (unsigned char)s;
+            }
+        }
+        ok = fwrite(row.data(), 1, row.size(), f) == row.size();
+    }
+    return fclose(f) == 0 && ok;
+}

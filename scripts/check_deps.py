@@ -46,6 +46,7 @@ LAYERS = {"ui": ["", "controls", "dialogs"]}
 # Outside headers and the CMake target that provides each (first matching prefix wins).
 EXTERNAL = [
     ("zlib.h", "ZLIB::ZLIB"),
+    ("libdeflate.h", "PkgConfig::LIBDEFLATE"),
     ("ft2build.h", "Freetype::Freetype"),
     ("fontconfig/", "Fontconfig::Fontconfig"),
     ("X11/extensions/XShm.h", "X11::Xext"),

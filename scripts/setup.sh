@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libfreetype-dev libfontconfig-dev libx11-dev
+  zlib1g-dev libdeflate-dev libfreetype-dev libfontconfig-dev libx11-dev
   fonts-dejavu-core fonts-wqy-microhei fonts-noto-cjk
   libxext-dev libxss-dev
   # test oracles (never linked)

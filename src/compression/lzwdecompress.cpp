@@ -1,5 +1,5 @@
 // LZW decoding (TIFF 6.0 section 13): a 4096-entry string table whose strings are copied
-// from the output written so far.
+// whole from the output written so far.
 #include "compression/lzwdecompress.h"
 
 #include <cstring>
@@ -8,133 +8,171 @@ namespace {
 
 const int kMaxBits = 12;
 const int kTableSize = 1 << kMaxBits;
-
-// An entry's string always lies whole in the output already (the previous string plus the
-// first byte of the one after it), so the table keeps only where and how long it is.
-struct sLzwTable {
-    long long offset[kTableSize];
-    unsigned short length[kTableSize];
-};
-
-// Reads codes of a given width from a byte buffer, high or low bit first. The accumulator
-// is refilled a byte at a time up to 57 bits, so most codes need no refill at all.
-template <bool Msb>
-class cCodeReader {
-public:
-    cCodeReader(const unsigned char* data, long long size) : myData(data), mySize(size) {}
-
-    // False when fewer than `width` bits remain.
-    bool next(int width, unsigned& code) {
-        if (myBits < width) {
-            while (myBits <= 56 && myPos < mySize) {
-                unsigned long long b = myData[myPos++];
-                myAcc |= Msb ? b << (56 - myBits) : b << myBits;
-                myBits += 8;
-            }
-            if (myBits < width) return false;
-        }
-        if (Msb) {
-            code = (unsigned)(myAcc >> (64 - width));
-            myAcc <<= width;
-        } else {
-            code = (unsigned)myAcc & ((1u << width) - 1);
-            myAcc >>= width;
-        }
-        myBits -= width;
-        return true;
-    }
-
-private:
-    const unsigned char* myData;
-    long long mySize;
-    long long myPos = 0;
-    unsigned long long myAcc = 0;  // Msb: the next bit is bit 63; else bit 0
-    int myBits = 0;
-};
+// Strings of up to this many bytes are moved in one 16-byte load and store; the output keeps
+// that much room past the bytes it may hold, so such a move never leaves the buffer.
+const long long kShortMove = 16;
 
 long long minll(long long a, long long b) { return a < b ? a : b; }
 
-
-// The decoding loop, one instance per bit order. The string of a code is copied from where
-// it was written before; `made` counts the bytes written into buf.
+// Eight stream bytes as one word whose first byte is the high end (Msb) or the low end.
 template <bool Msb>
-bool runCodes(const unsigned char* data, long long size, int initialBits, bool early, long long limit,
-              long long expected, sLzwTable* t, _typebuf<unsigned char>& buf, long long& madeOut) {
-    cCodeReader<Msb> reader(data, size);
+inline unsigned long long load8(const unsigned char* p) {
+    unsigned long long v;
+    memcpy(&v, p, 8);
+    const bool hostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    return Msb == hostLittle ? __builtin_bswap64(v) : v;
+}
+
+// The strings of the codes below the clear code: every byte value once, and 16 bytes more for
+// a 16-byte move from the last. They sit in the output buffer past its room for output
+// (and past the slack of a move), so that every code's string is read from one buffer.
+const long long kLiteralBytes = 256 + kShortMove;
+
+// Sizes the buffer for `room` bytes of output and puts the literals behind them.
+bool growOutput(_typebuf<unsigned char>& buf, long long room, unsigned clearCode, unsigned long long* tab) {
+    if (!buf.reset(room + kShortMove + kLiteralBytes)) return false;
+    const long long at = room + kShortMove;
+    for (long long i = 0; i < kLiteralBytes; i++) buf.ptr[at + i] = (unsigned char)i;
+    // Wider literal codes (initial widths past 9 bits) stand for their low byte.
+    for (unsigned c = 0; c < clearCode; c++) tab[c] = (unsigned long long)(at + (c & 255)) << 16 | 1;
+    return true;
+}
+
+// The table size at which codes grow past `width` bits (never past kMaxBits).
+template <bool Early>
+unsigned widenAt(int width) {
+    return width < kMaxBits ? (1u << width) - (Early ? 1u : 0u) : ~0u;
+}
+
+// The decoding loop, one instance per bit order and width rule.
+// An entry's string always lies whole in the output already (the previous code's string
+// plus the first byte of the one after it), so the table keeps only where it starts and how
+// long it is, packed as position << 16 | length (a string is shorter than 4096 bytes); the codes
+// below the clear code point at the literals, and the clear and end codes have length 0.
+// `oldEnt` is the previous code's string in that form; the entry made from it is oldEnt + 1.
+// The first code after a clear makes no entry: it writes 0x10000 (length 0 still) over the
+// end code's slot instead, so no code needs to ask whether it is the first.
+// Every code takes the same steps, byte or string, so noisy data (mostly single bytes and
+// short strings) costs no mispredicted branches. Bits of the code stream sit in `acc` (Msb:
+// the next bit is bit 63, else bit 0); one refill brings at least 56, enough for four codes.
+template <bool Msb, bool Early>
+__attribute__((noinline)) bool runCodes(const unsigned char* data, long long size, int initialBits, long long limit,
+                                        long long expected, unsigned long long* tab, _typebuf<unsigned char>& buf,
+                                        long long& madeOut) {
+    const unsigned char* p = data;
+    const unsigned char* const pend = data + size;
+    const unsigned char* const pfast = size >= 8 ? pend - 7 : data;  // 8-byte loads below here
+    unsigned long long acc = 0;
+    int bits = 0;
     const unsigned clearCode = 1u << (initialBits - 1), endCode = clearCode + 1;
-    unsigned next = endCode + 1;
+    for (unsigned c = 0; c < clearCode; c++) tab[c] = 1;  // placed with the first output
+    tab[clearCode] = tab[endCode] = 0;
+    const unsigned long long kAfterClear = 0xFFFF;
+    unsigned next = endCode;
     int width = initialBits;
-    int old = -1;
-    long long oldPos = 0, oldLen = 0;  // where the previous code's string was written
-    // Locals, not the buffer's fields: the byte stores below could alias those.
-    unsigned char* out = buf.ptr;
-    long long cap = buf.count, made = 0;
+    unsigned widen = widenAt<Early>(width);
+    unsigned long long oldEnt = kAfterClear;
+    // Locals, not the buffer's fields: the byte stores below could alias those. Strings are
+    // written while made + length <= room; past it the buffer grows or the limit is reached.
+    unsigned char* out = nullptr;
+    long long made = 0, room = 0;
     bool ok = false;
     for (;;) {
-        unsigned code;
-        if (!reader.next(width, code)) break;  // data ended without an end code
-        if (code == clearCode) {
-            next = endCode + 1;
-            width = initialBits;
-            old = -1;
-            continue;
-        }
-        if (code == endCode) {
-            ok = expected < 0 || made == expected;
-            break;
-        }
-        // A code may name an entry that exists or, when a previous code is known, the
-        // one about to be made (the string of old plus its own first byte).
-        if (code > next || (code == next && (old < 0 || next >= (unsigned)kTableSize))) break;
-        if (old < 0 && code >= clearCode) break;
-        if (old >= 0 && next < (unsigned)kTableSize) {
-            t->offset[next] = oldPos;
-            t->length[next] = (unsigned short)(oldLen + 1);
-            next++;
-            if (width < kMaxBits && next + (early ? 1u : 0u) >= (1u << width)) width++;
-        }
-        old = (int)code;
-
-        long long len = code < clearCode ? 1 : t->length[code];
-        const long long full = len;
-        if (made + len > cap) {
-            if (made + len > limit) {
-                if (expected < 0) break;  // past the cap
-                len = limit - made;       // the expected size ends inside this string
-            }
-            long long want = made == 0 ? minll(size, 1LL << 28) * 4 : made + made / 2;
-            if (want < made + 65536) want = made + 65536;
-            want = minll(want, limit);
-            if (want < made + len) want = made + len;
-            if (want > cap) {
-                if (!buf.reset(want)) break;
-                out = buf.ptr;
-                cap = buf.count;
-            }
-        }
-        unsigned char* dst = out + made;
-        if (code < clearCode) {
-            dst[0] = (unsigned char)code;
+        int batch;
+        if (__builtin_expect(p < pfast, 1)) {
+            // The bytes past the whole ones taken are loaded again next time, to the same bits.
+            const unsigned long long w = load8<Msb>(p);
+            acc |= Msb ? w >> bits : w << bits;
+            p += 7 - (bits >> 3);
+            bits |= 56;
+            batch = 4;
         } else {
-            // Forward, byte by byte when the string overlaps its own copy (the code just made).
-            const unsigned char* src = out + t->offset[code];
-            if (src + len <= dst) {
-                if (len <= 8 && made + 8 <= cap && src + 8 <= dst)
-                    memcpy(dst, src, 8);  // one move; the bytes past len are written over next
-                else
-                    memcpy(dst, src, (size_t)len);
-            } else {
-                for (long long i = 0; i < len; i++) dst[i] = src[i];
+            while (bits <= 56 && p < pend) {
+                const unsigned long long b = *p++;
+                acc |= Msb ? b << (56 - bits) : b << bits;
+                bits += 8;
             }
+            if (bits < width) break;  // data ended without an end code
+            batch = 1;
         }
-        oldPos = made;
-        oldLen = full;
-        made += len;
-        if (expected >= 0 && made == expected) {
-            ok = true;
-            break;
+        for (; batch > 0; batch--) {
+            unsigned code;
+            if (Msb) {
+                code = (unsigned)(acc >> (64 - width));
+                acc <<= width;
+            } else {
+                code = (unsigned)acc & ((1u << width) - 1);
+                acc >>= width;
+            }
+            bits -= width;
+
+            // Every code makes an entry: the previous string plus the first byte of this one.
+            // For a clear code it is undone below; after an end or a bad code it is never read.
+            if (__builtin_expect(next < (unsigned)kTableSize, 1)) {
+                tab[next++] = oldEnt + 1;
+                if (__builtin_expect(next >= widen, 0)) widen = widenAt<Early>(++width);
+            }
+
+            // A code names a byte, an entry that exists, or the one just made (the previous
+            // string plus its own first byte); after a clear no entry exists yet.
+            if (__builtin_expect(code >= next, 0)) goto done;  // beyond the table
+            unsigned long long ent = tab[code];
+            long long len = (long long)(ent & 0xFFFF);
+            if (__builtin_expect(len == 0, 0)) {
+                if (code == endCode) {
+                    ok = expected < 0;
+                    goto done;
+                }
+                next = endCode;
+                width = initialBits;
+                widen = widenAt<Early>(width);
+                oldEnt = kAfterClear;
+                continue;
+            }
+
+            if (__builtin_expect(made + len > room, 0)) {
+                if (made + len > limit && expected < 0) goto done;  // past the cap
+                const long long need = minll(made + len, limit);
+                if (need > room) {
+                    long long want = made == 0 ? minll(size, 1LL << 28) * 4 : made + made / 2;
+                    if (want < made + 65536) want = made + 65536;
+                    want = minll(want, limit);
+                    if (want < need) want = need;
+                    if (!growOutput(buf, want, clearCode, tab)) goto done;
+                    out = buf.ptr;
+                    room = want;
+                    ent = tab[code];
+                }
+                if (made + len > limit) {
+                    // The expected size ends inside this string: its first bytes, forward one
+                    // by one (the entry just made overlaps its own copy).
+                    const unsigned char* src = out + (ent >> 16);
+                    unsigned char* dst = out + made;
+                    for (long long i = 0; i < limit - made; i++) dst[i] = src[i];
+                    made = limit;
+                    ok = true;
+                    goto done;
+                }
+            }
+            // All but the last byte lie before dst, even for the entry just made, whose last
+            // byte is its own first one: written after the others, src[len - 1] then holds it.
+            const unsigned char* src = out + (ent >> 16);
+            unsigned char* dst = out + made;
+            if (__builtin_expect(len <= kShortMove, 1)) {
+                unsigned char t[kShortMove];
+                memcpy(t, src, kShortMove);
+                memcpy(dst, t, kShortMove);
+            } else {
+                memcpy(dst, src, (size_t)(len - 1));
+            }
+            dst[len - 1] = src[len - 1];
+            oldEnt = (unsigned long long)made << 16 | (unsigned long long)len;
+            made += len;
         }
     }
+done:
+    // With an expected size, the stream may stop (or go bad) once the size is made.
+    if (!ok && expected >= 0 && made == expected) ok = true;
     madeOut = made;
     return ok;
 }
@@ -162,21 +200,30 @@ bool cLZWDecompress::decompress(const unsigned char* data, long long size, _type
         msb = false;
         early = false;
     }
-    const long long limit = expected >= 0 ? expected : maxOut;
+    // A string's position is kept in 48 bits; no buffer comes near that.
+    const long long limit = minll(expected >= 0 ? expected : maxOut, 1LL << 47);
+    if (expected > limit) return false;
 
-    sLzwTable* t = (sLzwTable*)malloc(sizeof(sLzwTable));
+    unsigned long long* t = (unsigned long long*)malloc(sizeof(unsigned long long) * kTableSize);
     if (!t) return false;
 
     _typebuf<unsigned char> buf;
     long long made = 0;
-    bool ok = msb ? runCodes<true>(data, size, myInitialBits, early, limit, expected, t, buf, made)
-                  : runCodes<false>(data, size, myInitialBits, early, limit, expected, t, buf, made);
+    bool ok = msb ? (early ? runCodes<true, true>(data, size, myInitialBits, limit, expected, t, buf, made)
+                           : runCodes<true, false>(data, size, myInitialBits, limit, expected, t, buf, made))
+                  : (early ? runCodes<false, true>(data, size, myInitialBits, limit, expected, t, buf, made)
+                           : runCodes<false, false>(data, size, myInitialBits, limit, expected, t, buf, made));
     free(t);
     if (!ok) return false;
     if (made == 0) {
         buf.clear();
-    } else if (made < buf.count && !buf.reset(made)) {
-        return false;
+    } else if (buf.count - made > kShortMove + kLiteralBytes) {
+        if (!buf.reset(made)) return false;
+    } else {
+        // Only the slack and the literals follow: kept, rather than split off a block that
+        // is about to be freed whole.
+        out.attach(buf.dettach(), made);
+        return true;
     }
     out.swap(buf);
     return true;

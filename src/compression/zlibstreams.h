@@ -17,6 +17,12 @@ public:
                            long long maxOut = kZDefaultCap);
     static bool decompressPart(const unsigned char* data, long long size, _typebuf<unsigned char>& out,
                                long long maxOut = kZDefaultCap);
+    // Inflates a zlib stream held whole in `data` into exactly `size` bytes at `out`. True
+    // when the stream makes at least that many (a longer one is cut there, as a streaming
+    // inflate stops when its output is full); false when it is damaged before them or ends
+    // short. A one-call inflater (libdeflate) reads it first; a stream it does not take
+    // whole is read again by zlib, whose reading decides those cases.
+    static bool decompressExact(const unsigned char* data, long long inSize, unsigned char* out, long long size);
 };
 
 // Incremental inflate: feed input in pieces, take output in pieces.

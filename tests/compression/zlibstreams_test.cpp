@@ -2,6 +2,7 @@
 // the output cap, incremental inflate and deflate, and cZStream's reads and seeks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,40 @@ TEST(ZStream, TruncatedOrDamagedSourceInvalidatesStream) {
         while ((r = zs.read(buf.data() + got, 4096)) > 0) got += r;
         EXPECT_FALSE(zs.valid()) << damage;
     }
+}
+
+TEST(ZlibStreams, ExactSizeInflateReadsAsTheStreamingOneDoes) {
+    Bytes plain = testutil::randomBytes(100000, 8);
+    for (size_t i = 0; i < plain.size(); i += 2) plain[i] = 'a';
+    _typebuf<unsigned char> packed;
+    ASSERT_TRUE(cZDeflate::compress(plain.data(), (long long)plain.size(), packed, 6));
+    Bytes withTail(packed.ptr, packed.ptr + packed.count);
+    withTail.insert(withTail.end(), {1, 2, 3});
+    const long long n = (long long)plain.size(), whole = packed.count;
+    struct {
+        const char* what;
+        const unsigned char* data;
+        long long inSize, size;
+        bool ok;
+    } cases[] = {
+        {"whole stream", packed.ptr, whole, n, true},
+        {"bytes after the stream", withTail.data(), (long long)withTail.size(), n, true},
+        {"longer than the size: cut", packed.ptr, whole, n - 777, true},
+        {"shorter than the size", packed.ptr, whole, n + 1, false},
+        {"checksum missing, data whole", packed.ptr, whole - 2, n, true},
+        {"data cut", packed.ptr, whole / 2, n, false},
+    };
+    for (const auto& c : cases) {
+        Bytes out((size_t)c.size + 1, 0xEE);
+        EXPECT_EQ(c.ok, cZDecompress::decompressExact(c.data, c.inSize, out.data(), c.size)) << c.what;
+        if (c.ok) {
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.size, plain.begin())) << c.what;
+            EXPECT_EQ(0xEE, out[(size_t)c.size]) << c.what;  // nothing past the size
+        }
+    }
+    Bytes out(plain.size());
+    packed.ptr[whole - 1] ^= 1;
+    EXPECT_FALSE(cZDecompress::decompressExact(packed.ptr, whole, out.data(), n)) << "damaged checksum";
 }
 
 }  // namespace

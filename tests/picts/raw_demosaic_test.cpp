@@ -137,18 +137,23 @@ TEST(RawDemosaic, FlatFieldStaysFlat) {
 }
 
 // A ramp along x or y (the same for every colour) is reproduced exactly inside the 4-pixel
-// border by the PPG: each of its estimates is exact on linear light.
+// border by the PPG: each of its estimates is exact on linear light. The tall frames run in
+// several row bands side by side (flipped too).
 TEST(RawDemosaic, PpgKeepsRampsExact) {
     cStdCFAFilterSH bggr;
+    for (int h : {16, 300})
+    for (bool flip : {false, true})
     for (bool alongX : {true, false}) {
-        const int w = 20, h = 16;
+        SCOPED_TRACE(testing::Message() << h << " " << flip << " " << alongX);
+        const int w = 20;
         Frame run(w, h, &bggr);
+        run.info.flip = flip;
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++) run.raw[(size_t)y * w + x] = (uint16_t)(1000 + 37 * (alongX ? x : y));
         ASSERT_TRUE(interpolatePPG(run.info, nullptr));
         for (int y = 4; y < h - 4; y++)
             for (int x = 4; x < w - 4; x++) {
-                Channels c = split(run.out[(size_t)y * w + x]);
+                Channels c = split(run.out[(size_t)(flip ? h - 1 - y : y) * w + x]);
                 unsigned v = 1000 + 37 * (alongX ? x : y);
                 ASSERT_TRUE(c.r == v && c.g == v && c.b == v) << x << "," << y << ": " << c.r << " " << c.g << " " << c.b;
             }

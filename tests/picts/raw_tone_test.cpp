@@ -11,6 +11,7 @@
 
 #include "base/memio.h"
 #include "picts/raw/rawtone.h"
+#include "picts/tone.h"
 
 namespace {
 
@@ -152,4 +153,23 @@ TEST(RawTone, FinishingKeepsDarkFramesAndStretchesSpreadOnes) {
     for (size_t i = 1; i < ramp.size(); i++) ASSERT_GE(chan(ramp[i], 16), chan(ramp[i - 1], 16));
     // The gamma lifts the middle: the ramp's midpoint lands well above half.
     EXPECT_GT(chan(ramp[ramp.size() / 2], 16), 40000u);
+}
+
+// The finishing runs in bands side by side; a frame large enough for several bands comes out
+// as the single passes (histogram, levels, curve, saturation) one after the other make it.
+TEST(RawTone, FinishingInBandsEqualsTheSinglePasses) {
+    std::vector<unsigned long long> a;
+    for (unsigned i = 0; i < 300000; i++)
+        a.push_back(px((i * 7919u) % 50000u, (i * 104729u) % 40000u + 2000u, (i / 7u) % 60000u));
+    std::vector<unsigned long long> b = a;
+    ASSERT_TRUE(finishRawTone(a.data(), (long long)a.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
+    sHystogram h;
+    unsigned low, middle, high;
+    _typebuf<unsigned int> curve;
+    ASSERT_TRUE(buildHystogram(b.data(), (long long)b.size(), h, 4096, nullptr));
+    ASSERT_TRUE(getHystogramParams(h.combined, 16, low, middle, high, 0.999));
+    ASSERT_TRUE(makeDeCurveFromGamma(curve, 16, 2.2, low, high));
+    ASSERT_TRUE(adjustToCurve(b.data(), b.data(), (long long)b.size(), curve, nullptr));
+    ASSERT_TRUE(setSaturation(b.data(), b.data(), (long long)b.size(), 1.5, nullptr));
+    ASSERT_TRUE(a == b);
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "picts/raw/rawbands.h"
 #include "picts/raw/rawhook.h"
 
 namespace {
@@ -187,110 +188,137 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     unsigned long long* out = info.pixels;
     unsigned int mn = 65535, mx = 0;
 
+    // Every pass works in row bands side by side: a pass writes only what no other band of
+    // it reads (its own channel at its own sites), so the bands meet only between passes.
+    // Per-worker state is indexed by the worker (rawbands.h).
     // 1. Load each sample into the channel of its colour.
-    for (long long y = 0; y < h; y++) {
-        const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
-        unsigned long long* o = out + y * w;
-        for (long long x = 0; x < w; x++) {
-            unsigned int s = row[x];
-            if (s < mn) mn = s;
-            if (s > mx) mx = s;
-            int c = f->color((int)x, (int)y);
-            o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
+    unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
+    for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
+    rawRowBands(0, h, [&](int band, long long y0, long long y1) {
+        unsigned int lo = 65535, hi = 0;
+        for (long long y = y0; y < y1; y++) {
+            const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+            unsigned long long* o = out + y * w;
+            for (long long x = 0; x < w; x++) {
+                unsigned int s = row[x];
+                if (s < lo) lo = s;
+                if (s > hi) hi = s;
+                int c = f->color((int)x, (int)y);
+                o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
+            }
         }
-        if (!report(info.progress, 20.0 * (double)y / (double)h)) return false;
+        if (lo < bandMin[band]) bandMin[band] = lo;
+        if (hi > bandMax[band]) bandMax[band] = hi;
+    });
+    for (int i = 0; i < kMaxRawBands; i++) {
+        if (bandMin[i] < mn) mn = bandMin[i];
+        if (bandMax[i] > mx) mx = bandMax[i];
     }
+    if (!report(info.progress, 20.0)) return false;
 
     // 2. Green at red and blue sites: the gradient-smaller of the two directions.
     const long long dirs[2] = {1, w};
-    for (long long y = 3; y < h - 3; y++) {
-        long long x = 3 + (f->color(3, (int)y) & 1);
-        int c = f->color((int)x, (int)y);
-        for (; x < w - 3; x += 2) {
-            unsigned long long* pix = out + y * w + x;
-            int guess[2], diff[2];
-            for (int i = 0; i < 2; i++) {
+    rawRowBands(3, h - 3, [&](int, long long y0, long long y1) {
+        for (long long y = y0; y < y1; y++) {
+            long long x = 3 + (f->color(3, (int)y) & 1);
+            int c = f->color((int)x, (int)y);
+            for (; x < w - 3; x += 2) {
+                unsigned long long* pix = out + y * w + x;
+                int guess[2], diff[2];
+                for (int i = 0; i < 2; i++) {
+                    long long d = dirs[i];
+                    guess[i] = (chan(pix[-d], 1) + chan(pix[0], c) + chan(pix[d], 1)) * 2 - chan(pix[-2 * d], c) -
+                               chan(pix[2 * d], c);
+                    diff[i] = (std::abs(chan(pix[-2 * d], c) - chan(pix[0], c)) +
+                               std::abs(chan(pix[2 * d], c) - chan(pix[0], c)) +
+                               std::abs(chan(pix[-d], 1) - chan(pix[d], 1))) *
+                                  3 +
+                              (std::abs(chan(pix[3 * d], 1) - chan(pix[d], 1)) +
+                               std::abs(chan(pix[-3 * d], 1) - chan(pix[-d], 1))) *
+                                  2;
+                }
+                int i = diff[0] > diff[1] ? 1 : 0;
                 long long d = dirs[i];
-                guess[i] = (chan(pix[-d], 1) + chan(pix[0], c) + chan(pix[d], 1)) * 2 - chan(pix[-2 * d], c) -
-                           chan(pix[2 * d], c);
-                diff[i] = (std::abs(chan(pix[-2 * d], c) - chan(pix[0], c)) +
-                           std::abs(chan(pix[2 * d], c) - chan(pix[0], c)) +
-                           std::abs(chan(pix[-d], 1) - chan(pix[d], 1))) *
-                              3 +
-                          (std::abs(chan(pix[3 * d], 1) - chan(pix[d], 1)) +
-                           std::abs(chan(pix[-3 * d], 1) - chan(pix[-d], 1))) *
-                              2;
+                setChan(pix[0], 1, limitBetween(guess[i] >> 2, chan(pix[d], 1), chan(pix[-d], 1)));
             }
-            int i = diff[0] > diff[1] ? 1 : 0;
-            long long d = dirs[i];
-            setChan(pix[0], 1, limitBetween(guess[i] >> 2, chan(pix[d], 1), chan(pix[-d], 1)));
         }
-        if (!report(info.progress, 20.0 + 20.0 * (double)y / (double)h)) return false;
-    }
+    });
+    if (!report(info.progress, 40.0)) return false;
 
     // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    for (long long y = 1; y < h - 1; y++) {
-        long long x = 1 + (f->color(2, (int)y) & 1);
-        int c0 = f->color((int)x + 1, (int)y);
-        for (; x < w - 1; x += 2) {
-            unsigned long long* pix = out + y * w + x;
-            int c = c0;
-            for (int i = 0; i < 2; i++, c = 2 - c) {
-                long long d = dirs[i];
-                int v = (chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                         chan(pix[d], 1)) >>
-                        1;
+    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+        for (long long y = y0; y < y1; y++) {
+            long long x = 1 + (f->color(2, (int)y) & 1);
+            int c0 = f->color((int)x + 1, (int)y);
+            for (; x < w - 1; x += 2) {
+                unsigned long long* pix = out + y * w + x;
+                int c = c0;
+                for (int i = 0; i < 2; i++, c = 2 - c) {
+                    long long d = dirs[i];
+                    int v = (chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
+                             chan(pix[d], 1)) >>
+                            1;
+                    setChan(pix[0], c, clampI(v));
+                }
+            }
+        }
+    });
+    if (!report(info.progress, 60.0)) return false;
+
+    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
+    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+        for (long long y = y0; y < y1; y++) {
+            long long x = 1 + (f->color(1, (int)y) & 1);
+            int c = 2 - f->color((int)x, (int)y);
+            for (; x < w - 1; x += 2) {
+                unsigned long long* pix = out + y * w + x;
+                const long long diag[2] = {w + 1, w - 1};
+                int guess[2], diff[2];
+                for (int i = 0; i < 2; i++) {
+                    long long d = diag[i];
+                    diff[i] = std::abs(chan(pix[-d], c) - chan(pix[d], c)) +
+                              std::abs(chan(pix[-d], 1) - chan(pix[0], 1)) + std::abs(chan(pix[d], 1) - chan(pix[0], 1));
+                    guess[i] = chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
+                               chan(pix[d], 1);
+                }
+                int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
                 setChan(pix[0], c, clampI(v));
             }
         }
-        if (!report(info.progress, 40.0 + 20.0 * (double)y / (double)h)) return false;
-    }
+    });
+    if (!report(info.progress, 80.0)) return false;
 
-    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
-    for (long long y = 1; y < h - 1; y++) {
-        long long x = 1 + (f->color(1, (int)y) & 1);
-        int c = 2 - f->color((int)x, (int)y);
-        for (; x < w - 1; x += 2) {
-            unsigned long long* pix = out + y * w + x;
-            const long long diag[2] = {w + 1, w - 1};
-            int guess[2], diff[2];
-            for (int i = 0; i < 2; i++) {
-                long long d = diag[i];
-                diff[i] = std::abs(chan(pix[-d], c) - chan(pix[d], c)) + std::abs(chan(pix[-d], 1) - chan(pix[0], 1)) +
-                          std::abs(chan(pix[d], 1) - chan(pix[0], 1));
-                guess[i] = chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                           chan(pix[d], 1);
+    // 5. Flip (row pairs swapped), then colour matrix or channel order, alpha.
+    if (info.flip) {
+        rawRowBands(0, h / 2, [&](int, long long y0, long long y1) {
+            for (long long y = y0; y < y1; y++) {
+                unsigned long long* row = out + y * w;
+                unsigned long long* other = out + (h - 1 - y) * w;
+                for (long long x = 0; x < w; x++) {
+                    unsigned long long t = row[x];
+                    row[x] = other[x];
+                    other[x] = t;
+                }
             }
-            int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
-            setChan(pix[0], c, clampI(v));
-        }
-        if (!report(info.progress, 60.0 + 20.0 * (double)y / (double)h)) return false;
+        });
     }
-
-    // 5. Flip, colour matrix or channel order, alpha.
-    for (long long y = 0; y < h; y++) {
-        unsigned long long* row = out + y * w;
-        if (info.flip && y < h / 2) {
-            unsigned long long* other = out + (h - 1 - y) * w;
+    rawRowBands(0, h, [&](int, long long y0, long long y1) {
+        for (long long y = y0; y < y1; y++) {
+            unsigned long long* row = out + y * w;
             for (long long x = 0; x < w; x++) {
-                unsigned long long t = row[x];
-                row[x] = other[x];
-                other[x] = t;
+                unsigned long long p = row[x];
+                unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
+                if (matrix) {
+                    double R = r, G = g, B = b;
+                    r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
+                    g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
+                    b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
+                }
+                row[x] = rgbPixel(r, g, b);
             }
         }
-        for (long long x = 0; x < w; x++) {
-            unsigned long long p = row[x];
-            unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
-            if (matrix) {
-                double R = r, G = g, B = b;
-                r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
-                g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
-                b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
-            }
-            row[x] = rgbPixel(r, g, b);
-        }
-        if (!report(info.progress, 80.0 + 20.0 * (double)y / (double)h)) return false;
-    }
+    });
+    if (!report(info.progress, 100.0)) return false;
 
     // 6. The outer four pixels.
     info.minRaw = mn;

@@ -1,7 +1,10 @@
 // Histogram, curve and saturation passes over 64-bit raw pixels, and the finishing sequence.
 #include "picts/raw/rawtone.h"
 
+#include <atomic>
 #include <cstdint>
+
+#include "picts/raw/rawbands.h"
 
 #include "picts/tone.h"
 
@@ -24,6 +27,24 @@ inline unsigned long long withRgb(unsigned long long p, long long r, long long g
 }
 
 inline long long clamp16(long long v) { return v < 0 ? 0 : v > 65535 ? 65535 : v; }
+
+inline unsigned long long curved(unsigned long long p, const unsigned int* c) {
+    unsigned int r = c[red16(p)], g = c[green16(p)], b = c[blue16(p)];
+    return withRgb(p, r > 65535 ? 65535 : r, g > 65535 ? 65535 : g, b > 65535 ? 65535 : b);
+}
+
+inline unsigned long long saturated(unsigned long long p, double factor) {
+    long long r = red16(p), g = green16(p), b = blue16(p);
+    long long y = (long long)((0.3 * r + 0.59 * g) + 0.11 * b);
+    auto sat = [&](long long v) {
+        double s = (double)(v - y) * factor + (double)y;
+        return s < 0.0 ? 0LL : s > 65535.0 ? 65535LL : (long long)s;
+    };
+    return withRgb(p, clamp16(sat(r)), clamp16(sat(g)), clamp16(sat(b)));
+}
+
+// A 4096-bin histogram's counting shift.
+const unsigned int kToneBins = 4096, kToneShift = 4;
 
 }  // namespace
 
@@ -61,9 +82,7 @@ bool adjustToCurve<unsigned long long>(const unsigned long long* src, unsigned l
     if (!src || !dst || count == 0 || curve.count != 65536 || !curve.ptr) return false;
     const unsigned int* c = curve.ptr;
     for (long long i = 0; i < count; i++) {
-        unsigned long long p = src[i];
-        unsigned int r = c[red16(p)], g = c[green16(p)], b = c[blue16(p)];
-        dst[i] = withRgb(p, r > 65535 ? 65535 : r, g > 65535 ? 65535 : g, b > 65535 ? 65535 : b);
+        dst[i] = curved(src[i], c);
         if (!progressPoint(src + i, i, count, progress)) return false;
     }
     return true;
@@ -76,31 +95,87 @@ bool setSaturation<unsigned long long>(const unsigned long long* src, unsigned l
     // A factor from a file: NaN would make every channel undefined; it leaves pixels as they are.
     if (factor != factor) factor = 1.0;
     for (long long i = 0; i < count; i++) {
-        unsigned long long p = src[i];
-        long long r = red16(p), g = green16(p), b = blue16(p);
-        long long y = (long long)((0.3 * r + 0.59 * g) + 0.11 * b);
-        auto sat = [&](long long v) {
-            double s = (double)(v - y) * factor + (double)y;
-            return s < 0.0 ? 0LL : s > 65535.0 ? 65535LL : (long long)s;
-        };
-        dst[i] = withRgb(p, clamp16(sat(r)), clamp16(sat(g)), clamp16(sat(b)));
+        dst[i] = saturated(src[i], factor);
         if (!progressPoint(src + i, i, count, progress)) return false;
     }
     return true;
 }
 
+// The finishing runs in bands of pixels side by side (rawbands.h): each worker counts its
+// own histogram, summed afterwards, and the curve and the saturation go in one pass (each
+// pixel depends on itself only, so the result is that of the passes one after the other).
+// The caller's worker asks `progress` at its 64 KiB points as the single routines do; a stop
+// there stops the other workers at their next such point.
 bool finishRawTone(unsigned long long* pixels, long long count, double fraction, double gamma, double saturation,
                    cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress) {
     if (!pixels || count <= 0) return false;
+    if (saturation != saturation) saturation = 1.0;  // as setSaturation reads a NaN factor
+    const long long rowsOf64 = (count + 63) / 64;     // bands of whole 64-pixel runs
+    std::atomic<bool> stopped{false};
+    auto point = [&](int worker, const unsigned long long* at, long long i, cProgressNotifyTarget* target) {
+        if (((uintptr_t)at & 0xFFFF) != 0) return true;
+        if (worker != 0) return !stopped.load(std::memory_order_relaxed);
+        if (!target || target->notifyProgress((double)i * 100.0 / (double)count)) return true;
+        stopped = true;
+        return false;
+    };
+    auto bandRange = [&](long long y0, long long y1, long long& i0, long long& i1) {
+        i0 = y0 * 64;
+        i1 = y1 * 64 < count ? y1 * 64 : count;
+    };
+
     sHystogram h;
-    if (!buildHystogram(pixels, count, h, 4096, progress)) return false;
+    _typebuf<unsigned int>* arrays[4] = {&h.combined, &h.red, &h.green, &h.blue};
+    for (auto* a : arrays) {
+        if (!a->set(kToneBins)) return false;
+        a->zero();
+    }
+    _typebuf<unsigned int> counts;  // per worker: red, green, blue
+    const int workers = rawBandCount(rowsOf64);
+    if (!counts.set((long long)workers * 3 * kToneBins)) return false;
+    counts.zero();
+    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
+        long long i0, i1;
+        bandRange(y0, y1, i0, i1);
+        unsigned int* red = counts.ptr + (long long)worker * 3 * kToneBins;
+        unsigned int *green = red + kToneBins, *blue = green + kToneBins;
+        for (long long i = i0; i < i1; i++) {
+            unsigned long long p = pixels[i];
+            red[red16(p) >> kToneShift]++;
+            green[green16(p) >> kToneShift]++;
+            blue[blue16(p) >> kToneShift]++;
+            if (!point(worker, pixels + i, i, progress)) return;
+        }
+    });
+    if (stopped) return false;
+    for (int b = 0; b < workers; b++)
+        for (unsigned k = 0; k < kToneBins; k++) {
+            const unsigned int* c = counts.ptr + (long long)b * 3 * kToneBins;
+            h.red.ptr[k] += c[k];
+            h.green.ptr[k] += c[kToneBins + k];
+            h.blue.ptr[k] += c[2 * kToneBins + k];
+        }
+    for (unsigned k = 0; k < kToneBins; k++) h.combined.ptr[k] = h.red.ptr[k] + h.green.ptr[k] + h.blue.ptr[k];
+
     unsigned int low, middle, high;
     _typebuf<unsigned int> curve;
     // No levels (everything in one place): there is no contrast to stretch, keep it linear.
-    if (getHystogramParams(h.combined, 16, low, middle, high, fraction) &&
-        makeDeCurveFromGamma(curve, 16, gamma, low, high)) {
-        if (!adjustToCurve(pixels, pixels, count, curve, progress)) return false;
-    }
-    if (saturation != 0.0 && !setSaturation(pixels, pixels, count, saturation, saturationProgress)) return false;
-    return true;
+    const bool toCurve = getHystogramParams(h.combined, 16, low, middle, high, fraction) &&
+                         makeDeCurveFromGamma(curve, 16, gamma, low, high);
+    if (toCurve && curve.count != 65536) return false;
+    const bool toSaturate = saturation != 0.0;
+    if (!toCurve && !toSaturate) return true;
+    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
+        long long i0, i1;
+        bandRange(y0, y1, i0, i1);
+        for (long long i = i0; i < i1; i++) {
+            unsigned long long p = pixels[i];
+            if (toCurve) p = curved(p, curve.ptr);
+            if (toSaturate) p = saturated(p, saturation);
+            pixels[i] = p;
+            if (toCurve && !point(worker, pixels + i, i, progress)) return;
+            if (toSaturate && !point(worker, pixels + i, i, saturationProgress)) return;
+        }
+    });
+    return !stopped;
 }

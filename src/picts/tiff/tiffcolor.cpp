@@ -18,6 +18,14 @@ inline unsigned long long wideSample(const unsigned char* p, int bytes, bool be)
     return v;
 }
 
+// Three bytes at p (and the byte after them, which must exist) as 0x00RRGGBB.
+inline unsigned rgbAt(const unsigned char* p) {
+    unsigned v;
+    memcpy(&v, p, 4);
+    const bool hostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    return (hostLittle ? __builtin_bswap32(v) : v) >> 8;
+}
+
 inline unsigned to8(unsigned long long v, int bits) {
     if (bits == 8) return (unsigned)v;
     if (bits > 8) return (unsigned)(v >> (bits - 8));
@@ -213,8 +221,10 @@ bool cPictTIFF::decodeColors8bpp(long long firstRow, long long x0, long long col
         long long y = firstRow + r;
         unsigned int* dst = myPixels.ptr + (myRowsBottomUp ? myImageH - 1 - y : y) * myImageW + x0;
         if (bits == 8 && spp == 3 && (ph == phRGB || ph == phLinearRaw)) {
-            for (long long x = 0; x < cols; x++, src += 3)
-                dst[x] = 0xFF000000u | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
+            // One 4-byte load a pixel; the last pixel of a row has no byte after it.
+            long long x = 0;
+            for (; x + 1 < cols; x++, src += 3) dst[x] = 0xFF000000u | rgbAt(src);
+            if (x < cols) dst[x] = 0xFF000000u | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
         } else if (bits == 8 && spp == 4 && ph == phRGB) {
             for (long long x = 0; x < cols; x++, src += 4)
                 dst[x] = (unsigned)src[3] << 24 | (unsigned)src[0] << 16 | (unsigned)src[1] << 8 | src[2];
@@ -253,10 +263,32 @@ bool cPictTIFF::decodeColors16bpp(long long firstRow, long long x0, long long co
     sSampleReader16 rd = {(int)rec.bits, rec.sampleFormat, rec.bigEndian, myRawSamples};
     if (rd.format == 3 && rd.bits != 16 && rd.bits != 24 && rd.bits != 32 && rd.bits != 64) return false;
     unsigned s[kMaxSamples];
+    // 16-bit integer samples of grey pictures and of the raw decoders' packed sensor frames
+    // (four samples a pixel): what the general loop below makes, without its per-sample choices.
+    const bool plain16 = rd.bits == 16 && rd.format == 1;
+    const bool grey16 = plain16 && spp == 1 && ph != phPalette && ph != phRGB && ph != phWhiteIsZero;
+    const bool cfa16 = plain16 && spp == 4 && ph == phPackedCFA;
+    auto at16 = [&rd](const unsigned char* p) -> unsigned long long {
+        return rd.be ? (unsigned)(p[0] << 8 | p[1]) : (unsigned)(p[1] << 8 | p[0]);
+    };
     for (long long r = 0; r < rec.rows; r++) {
         const unsigned char* src = rec.output.ptr + r * rec.bytesPerRow;
         long long y = firstRow + r;
         unsigned long long* dst = myPixels16.ptr + (myRowsBottomUp ? myImageH - 1 - y : y) * myImageW + x0;
+        if (grey16) {
+            for (long long x = 0; x < cols; x++) {
+                const unsigned long long g = at16(src + 2 * x);
+                dst[x] = 0xFFFFULL << 48 | g << 32 | g << 16 | g;
+            }
+            continue;
+        }
+        if (cfa16) {
+            for (long long x = 0; x < cols; x++) {
+                const unsigned char* p = src + 8 * x;
+                dst[x] = at16(p + 6) << 48 | at16(p + 4) << 32 | at16(p + 2) << 16 | at16(p);
+            }
+            continue;
+        }
         for (long long x = 0; x < cols; x++) {
             for (int k = 0; k < spp; k++)
                 if (!rd.read(src, x * spp + k, s[k])) return false;

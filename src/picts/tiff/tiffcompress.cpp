@@ -31,16 +31,9 @@ bool cPictTIFF::decodeStripe(int compression, _typebuf<unsigned char>& in, sDeco
             return lzw.decompress(in, rec.output, expected, expected);
         }
         case 8:
-        case 32946: {
-            if (!rec.output.set(expected)) return false;
-            cZInflate z;
-            if (!z.init()) return false;
-            long long used = 0, made = 0;
-            cZInflate::eResult r = z.inflate(in.ptr, in.count, used, rec.output.ptr, expected, made);
-            z.end();
+        case 32946:
             // Output beyond the strip's rows is never made; a stream that ends short fails.
-            return r != cZInflate::eError && made == expected;
-        }
+            return rec.output.set(expected) && cZDecompress::decompressExact(in.ptr, in.count, rec.output.ptr, expected);
         case 32773:
             return makePackBitsDecompressing(in.ptr, in.count, expected, rec.output) && rec.output.count == expected;
         case 6:

@@ -1,0 +1,44 @@
+// Row bands of a raw frame worked side by side: the rows first..end-1 are cut into chunks
+// that up to one thread per core (at most kMaxRawBands, at least 64 rows each) take in turn,
+// the caller's thread among them as worker 0, so a core slowed by other work takes fewer.
+// body(worker, y0, y1) runs for each chunk (a worker's chunks come in increasing order);
+// the call returns when every chunk is done. The chunks of one call must not write what
+// another chunk of the same call reads.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+const int kMaxRawBands = 16;
+
+// How many workers rawRowBands uses for `rows` rows (1 .. kMaxRawBands).
+inline int rawBandCount(long long rows) {
+    long long n = (long long)std::thread::hardware_concurrency();
+    if (n > kMaxRawBands) n = kMaxRawBands;
+    if (n > rows / 64) n = rows / 64;
+    return n < 1 ? 1 : (int)n;
+}
+
+template <class Body>
+void rawRowBands(long long first, long long end, Body body) {
+    const long long rows = end - first;
+    if (rows <= 0) return;
+    const int n = rawBandCount(rows);
+    const long long chunks = n == 1 ? 1 : 4LL * n;
+    std::atomic<long long> next{0};
+    auto work = [&](int worker) {
+        for (long long i = next.fetch_add(1); i < chunks; i = next.fetch_add(1))
+            body(worker, first + rows * i / chunks, first + rows * (i + 1) / chunks);
+    };
+    std::thread pool[kMaxRawBands];
+    int started = 1;
+    for (; started < n; started++) {
+        try {
+            pool[started] = std::thread(work, started);
+        } catch (...) {
+            break;  // no thread to be had: the others take its chunks
+        }
+    }
+    work(0);
+    for (int i = 1; i < started; i++) pool[i].join();
+}
