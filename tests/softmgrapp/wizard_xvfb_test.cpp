@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "apptest.h"
 #include "testutil.h"
@@ -21,45 +22,6 @@ extern char** environ;
 
 namespace {
 
-// A private server on a display number it picks itself (-displayfd), ended with the test.
-class cXvfb {
-public:
-    cXvfb() {
-        int fds[2];
-        if (!testutil::haveTool("Xvfb") || pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   (char*)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string got;
-        struct pollfd p = {fds[0], POLLIN, 0};
-        while (pid > 0 && poll(&p, 1, 10000) > 0) {
-            char buf[32];
-            ssize_t n = read(fds[0], buf, sizeof(buf));
-            if (n <= 0) break;
-            got.append(buf, (size_t)n);
-            if (got.find('\n') != std::string::npos) break;
-        }
-        close(fds[0]);
-        if (!got.empty() && got.back() == '\n') name = ":" + got.substr(0, got.size() - 1);
-    }
-    ~cXvfb() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    int pid = -1;
-    std::string name;
-};
-
 class WizardXvfb : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -67,9 +29,10 @@ protected:
         if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
         for (const char* tool : {"Xvfb", "xdotool", "import"})
             if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-        if (server.name.empty()) GTEST_SKIP() << "Xvfb would not start";
+        server.reset(new testutil::Xvfb);
+        if (server->display().empty()) GTEST_SKIP() << server->why();
         if (const char* d = getenv("DISPLAY")) hadDisplay = true, oldDisplay = d;
-        setenv("DISPLAY", server.name.c_str(), 1);
+        setenv("DISPLAY", server->display().c_str(), 1);
     }
     void TearDown() override {
         if (installer > 0) {
@@ -150,14 +113,12 @@ protected:
         EXPECT_EQ(testutil::run({"import", "-window", id, png}), 0) << page;
     }
 
-    static cXvfb server;
+    std::unique_ptr<testutil::Xvfb> server;
     std::string prog, oldDisplay;
     bool hadDisplay = false;
     int installer = -1;
     testutil::TempDir home, out;
 };
-
-cXvfb WizardXvfb::server;
 
 TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     std::string bundle = out.file("HelloTool.app");

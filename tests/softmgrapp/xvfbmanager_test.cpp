@@ -22,46 +22,9 @@ using namespace installtest;
 
 namespace {
 
-// Xvfb on a display number it picks itself; stopped with the object.
-class PrivateXvfb {
-public:
-    PrivateXvfb() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   (char*)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string got;
-        for (int i = 0; i < 100 && got.find('\n') == std::string::npos; i++) {
-            pollfd p = {fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buf[32];
-            ssize_t n = read(fds[0], buf, sizeof(buf));
-            if (n <= 0) break;
-            got.append(buf, (size_t)n);
-        }
-        close(fds[0]);
-        if (got.find('\n') != std::string::npos) display = ":" + got.substr(0, got.find('\n'));
-    }
-    ~PrivateXvfb() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int st;
-            waitpid(pid, &st, 0);
-        }
-    }
-    std::string display;
-    pid_t pid = -1;
+// A private server (see testutil::Xvfb) with its display name at hand.
+struct PrivateXvfb : testutil::Xvfb {
+    std::string display = testutil::Xvfb::display();
 };
 
 pid_t startProgram(const std::string& prog, const std::string& display) {
@@ -121,7 +84,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
 
     PrivateXvfb x;
-    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x.display.empty()) GTEST_SKIP() << x.why();
     pid_t pid = startProgram(prog, x.display);
     ASSERT_GT(pid, 0);
     std::string window;
@@ -181,7 +144,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_TRUE(apptest::copyFileMode(staged, copy));
     ASSERT_TRUE(writeTextFile(decoy, "not the program"));
     PrivateXvfb x;
-    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x.display.empty()) GTEST_SKIP() << x.why();
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", x.display.c_str(), 1);
