@@ -230,6 +230,35 @@ Xvfb::~Xvfb() {
     waitpid(myPid, nullptr, 0);
 }
 
+std::vector<std::string> printfConversions(const std::string& s) {
+    auto in = [&](size_t j, const char* set) { return j < s.size() && s[j] && strchr(set, s[j]); };
+    std::vector<std::string> out;
+    size_t i = 0;
+    while ((i = s.find('%', i)) != std::string::npos) {
+        if (in(i + 1, "%")) {
+            i += 2;
+            continue;
+        }
+        size_t j = i + 1;
+        while (in(j, "-+ #0")) j++;
+        while (in(j, "0123456789*")) j++;
+        if (in(j, ".") && in(j + 1, "0123456789*"))
+            for (j++; in(j, "0123456789*");) j++;
+        for (const char* length : {"hh", "ll", "h", "l", "L", "z", "j", "t"})
+            if (s.compare(j, strlen(length), length) == 0) {
+                j += strlen(length);
+                break;
+            }
+        if (in(j, "diouxXeEfFgGaAcspn")) {
+            out.push_back(s.substr(i, j + 1 - i));
+            i = j + 1;
+        } else {
+            i++;
+        }
+    }
+    return out;
+}
+
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<unsigned char> v(n);

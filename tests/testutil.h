@@ -49,6 +49,10 @@ private:
     std::string myDisplay, myWhy;
 };
 
+// The printf conversions of a text in order, "%%" left out as text (flags, width and
+// precision with digits or '*', the length modifiers, then the conversion letter).
+std::vector<std::string> printfConversions(const std::string& text);
+
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);
 
