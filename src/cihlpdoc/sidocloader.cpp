@@ -17,9 +17,6 @@ unsigned int getU32(const unsigned char* p) {
     return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
 }
 
-// Common header of every box record but the end record.
-const long long kBoxHead = 18;
-
 // Whole header size of a record type, 0 for a type that does not exist.
 long long recordHead(unsigned int type) {
     switch (type) {

@@ -9,7 +9,6 @@ namespace {
 // Flat palette as 0xAARRGGBB (pictures use the pixel order, not the colour order).
 const unsigned int kAccent = 0xFF2F80ED;
 const unsigned int kAccentDark = 0xFF1F6AD1;
-const unsigned int kAccentLight = 0xFF8DB8F0;
 const unsigned int kInk = 0xFF1F2933;
 const unsigned int kMuted = 0xFF9AA5B1;
 const unsigned int kLine = 0xFFC9D2DC;
