@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the program and runs its main job on the bundled example.
+# Sets up the machine (only what building and running need), builds the program and runs
+# its main job on the bundled example.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"

@@ -1,23 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the test oracles need.
-# Idempotent: only missing packages are installed.
+# Installs the Debian packages that are missing, by group:
+#   scripts/setup.sh          what building and running the program need (run-example.sh)
+#   scripts/setup.sh test     that, and the tests' compilers, libraries, oracles and the
+#                             benchmark peers (test.sh, .ci/run)
+# Idempotent: only missing packages are installed. To add a package, add it to its group.
 set -euo pipefail
 
-packages=(
-  # build
-  build-essential cmake ninja-build pkg-config clang
-  libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libdeflate-dev libfreetype-dev libfontconfig-dev libx11-dev
+# Building and running: compilers, CMake, the linked libraries, the fonts the UI draws
+# with, and python3 (the build generates the language tables and the icon with it).
+build_packages=(
+  build-essential cmake ninja-build pkg-config python3
+  zlib1g-dev libdeflate-dev libfreetype-dev libfontconfig-dev libx11-dev libxext-dev libxss-dev
   fonts-dejavu-core fonts-wqy-microhei fonts-noto-cjk
-  libxext-dev libxss-dev
-  # test oracles (never linked)
-  python3 openssl coreutils libjpeg-turbo-progs netpbm libtiff-tools libopenjp2-tools jbig2dec
+)
+
+# Tests, fuzzing and benchmarks: never linked into the program.
+test_packages=(
+  # test and benchmark libraries; clang for the fuzz targets
+  libgtest-dev libgmock-dev libbenchmark-dev clang
+  # test oracles
+  openssl coreutils libjpeg-turbo-progs netpbm libtiff-tools libopenjp2-tools jbig2dec
   dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common liblnk-utils
   # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
   nsis-common binutils-mingw-w64-x86-64 python3-pefile
-  # benchmark peers (bench/, never linked)
+  # benchmark peers (bench/)
   pigz time util-linux
 )
+
+case "${1:-build}" in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

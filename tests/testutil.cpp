@@ -1,12 +1,20 @@
-// Shared test helpers: temporary folders, whole-file I/O and running peer tools.
+// Shared test helpers: temporary folders, whole-file I/O, running peer tools and a
+// private X server.
 #include "testutil.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +40,42 @@ void removeTree(const std::string& path) {
     } else {
         unlink(path.c_str());
     }
+}
+
+long long monotonicMs() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits for `fd` to become readable until the deadline; false on timeout.
+bool waitReadable(int fd, long long deadline) {
+    for (;;) {
+        long long left = deadline - monotonicMs();
+        if (left <= 0) return false;
+        struct pollfd p = {fd, POLLIN, 0};
+        int r = poll(&p, 1, (int)left);
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return false;
+    }
+}
+
+// True when the X server of display `number` accepts a connection: the connection
+// set-up (no authorisation) is answered with success.
+bool displayAnswers(const std::string& number, long long deadline) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    struct sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "/tmp/.X11-unix/X%s", number.c_str());
+    // Little-endian request for protocol 11.0 with empty authorisation.
+    const unsigned char setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    unsigned char status = 0;
+    bool ok = connect(fd, (struct sockaddr*)&a, sizeof(a)) == 0 &&
+              send(fd, setup, sizeof(setup), MSG_NOSIGNAL) == (ssize_t)sizeof(setup) && waitReadable(fd, deadline) &&
+              read(fd, &status, 1) == 1 && status == 1;
+    close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -114,6 +158,105 @@ int run(const std::vector<std::string>& argv, std::string* out) {
     int status = 0;
     if (waitpid(pid, &status, 0) < 0) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Xvfb::Xvfb() {
+    if (!haveTool("Xvfb")) {
+        myWhy = "Xvfb is not installed";
+        return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) {
+        myWhy = "no pipe";
+        return;
+    }
+    pid_t parent = getpid();
+    myPid = fork();
+    if (myPid == 0) {
+        // A server left behind by a test process that was killed ends with it.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        close(fds[0]);
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string fd = std::to_string(fds[1]);
+        // -displayfd: the server takes a free display number and writes it to us;
+        // -noreset: it does not reset (and refuse clients meanwhile) when its last client leaves.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+               "-noreset", (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    if (myPid < 0) {
+        close(fds[0]);
+        myWhy = "fork failed";
+        return;
+    }
+    // Generous: a loaded machine may take many seconds to start a server.
+    const long long deadline = monotonicMs() + 60000;
+    std::string got;
+    while (got.find('\n') == std::string::npos && waitReadable(fds[0], deadline)) {
+        char buf[32];
+        ssize_t n = read(fds[0], buf, sizeof(buf));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got.append(buf, (size_t)n);
+    }
+    close(fds[0]);
+    std::string number = got.substr(0, got.find('\n'));
+    bool answered = false;
+    if (!number.empty() && got.find('\n') != std::string::npos) {
+        while (!(answered = displayAnswers(number, deadline)) && monotonicMs() < deadline) {
+            int st = 0;
+            if (waitpid(myPid, &st, WNOHANG) == myPid) {
+                myPid = -1;
+                break;
+            }
+            usleep(50000);
+        }
+    }
+    if (!answered) {
+        myWhy = number.empty() ? "Xvfb did not start" : "Xvfb's display :" + number + " did not answer";
+        return;
+    }
+    myDisplay = ":" + number;
+}
+
+Xvfb::~Xvfb() {
+    if (myPid <= 0) return;
+    kill(myPid, SIGTERM);
+    waitpid(myPid, nullptr, 0);
+}
+
+std::vector<std::string> printfConversions(const std::string& s) {
+    auto in = [&](size_t j, const char* set) { return j < s.size() && s[j] && strchr(set, s[j]); };
+    std::vector<std::string> out;
+    size_t i = 0;
+    while ((i = s.find('%', i)) != std::string::npos) {
+        if (in(i + 1, "%")) {
+            i += 2;
+            continue;
+        }
+        size_t j = i + 1;
+        while (in(j, "-+ #0")) j++;
+        while (in(j, "0123456789*")) j++;
+        if (in(j, ".") && in(j + 1, "0123456789*"))
+            for (j++; in(j, "0123456789*");) j++;
+        for (const char* length : {"hh", "ll", "h", "l", "L", "z", "j", "t"})
+            if (s.compare(j, strlen(length), length) == 0) {
+                j += strlen(length);
+                break;
+            }
+        if (in(j, "diouxXeEfFgGaAcspn")) {
+            out.push_back(s.substr(i, j + 1 - i));
+            i = j + 1;
+        } else {
+            i++;
+        }
+    }
+    return out;
 }
 
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {

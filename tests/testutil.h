@@ -1,4 +1,5 @@
-// Helpers shared by the test programs: private temporary folders, files, peer tools.
+// Helpers shared by the test programs: private temporary folders, files, peer tools,
+// a private X server.
 #pragma once
 
 #include <string>
@@ -29,6 +30,28 @@ bool haveTool(const std::string& tool);
 // Runs an argument vector, returns its exit status (-1 when it could not start);
 // standard output is collected into `out` when given.
 int run(const std::vector<std::string>& argv, std::string* out = nullptr);
+
+// A private Xvfb server on a display number it picks itself (-displayfd), handed out
+// only once its display answers; ended with the object (or with the test process).
+// Tests that need a display make one themselves, so that no other test pays for it.
+class Xvfb {
+public:
+    Xvfb();
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+    // ":N", or "" when the server is absent or did not answer (the reason is in why()).
+    const std::string& display() const { return myDisplay; }
+    const std::string& why() const { return myWhy; }
+
+private:
+    int myPid = -1;
+    std::string myDisplay, myWhy;
+};
+
+// The printf conversions of a text in order, "%%" left out as text (flags, width and
+// precision with digits or '*', the length modifiers, then the conversion letter).
+std::vector<std::string> printfConversions(const std::string& text);
 
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);

@@ -181,7 +181,7 @@ void cCanvas::drawText(int lx, int ly, bool transparent, const char* text, long 
     long long n;
     cFontObject* f = textMode();
     if (!f || !decodeUtf8(text, length, cps, units, n)) return;
-    unsigned int bg;
+    unsigned int bg = 0;
     if (!transparent && toArgb(myTextBg, bg))
         fillLimited(x, y, (long long)x + runWidth(cps.ptr, n), (long long)y + f->lineHeight(), bg);
     drawRun(x, y, cps.ptr, n, 0, 0);
@@ -194,7 +194,7 @@ void cCanvas::drawText(int lx, int ly, bool transparent, const unsigned short* t
     long long n;
     cFontObject* f = textMode();
     if (!f || !decodeUtf16(text, length, cps, units, n)) return;
-    unsigned int bg;
+    unsigned int bg = 0;
     if (!transparent && toArgb(myTextBg, bg))
         fillLimited(x, y, (long long)x + runWidth(cps.ptr, n), (long long)y + f->lineHeight(), bg);
     drawRun(x, y, cps.ptr, n, 0, 0);
@@ -239,7 +239,7 @@ int cCanvas::drawTextLimitedU(int x, int y, int w, int h, int alignment, bool tr
     }
     myLimited = true;
     myLimit = box;
-    unsigned int bg;
+    unsigned int bg = 0;
     if (!transparent && toArgb(myTextBg, bg)) fillLimited(start, top, start + drawnWidth, top + f->lineHeight(), bg);
     if (start > 0x3FFFFFFF || start < -0x3FFFFFFF || top > 0x3FFFFFFF || top < -0x3FFFFFFF) {
         myLimited = wasLimited;
@@ -306,7 +306,7 @@ bool cCanvas::drawWrappedU(int x, int y, int w, int h, int align, const unsigned
     long long lh = spacing >= 0x3FFFFFFF ? 0x3FFFFFFF : (long long)spacing;
     if (lh < 1) lh = 1;
     long long limitW = w > 0 ? w : 0x3FFFFFFF;
-    unsigned int bg;
+    unsigned int bg = 0;
     bool fillBg = !transparent && toArgb(myTextBg, bg);
     long long lineTop = y, maxW = 0, i = 0;
     while (i <= count) {

@@ -146,12 +146,13 @@ bool writeAll(int fd, const char* p, long long n) {
 }  // namespace
 
 const char* softmgrName(int index) {
+    // Each long name is one literal split over lines (in parentheses: one element).
     static const char* const kNames[3] = {"QMX Software Manager",
-                                          "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88\xE3\x82\xA6\xE3\x82\xA7\xE3\x82\xA2"
-                                          "\xE3\x83\x91\xE3\x83\x83\xE3\x82\xB1\xE3\x83\xBC\xE3\x82\xB8\xE7\xAE\xA1"
-                                          "\xE7\x90\x86",
-                                          "\xEC\x86\x8C\xED\x94\x84\xED\x8A\xB8\xEC\x9B\xA8\xEC\x96\xB4 \xED\x8C\xA8"
-                                          "\xED\x82\xA4\xEC\xA7\x80 \xEA\xB4\x80\xEB\xA6\xAC"};
+                                          ("\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88\xE3\x82\xA6\xE3\x82\xA7\xE3\x82\xA2"
+                                           "\xE3\x83\x91\xE3\x83\x83\xE3\x82\xB1\xE3\x83\xBC\xE3\x82\xB8\xE7\xAE\xA1"
+                                           "\xE7\x90\x86"),
+                                          ("\xEC\x86\x8C\xED\x94\x84\xED\x8A\xB8\xEC\x9B\xA8\xEC\x96\xB4 \xED\x8C\xA8"
+                                           "\xED\x82\xA4\xEC\xA7\x80 \xEA\xB4\x80\xEB\xA6\xAC")};
     return index >= 0 && index < 3 ? kNames[index] : nullptr;
 }
 

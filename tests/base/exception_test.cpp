@@ -106,7 +106,7 @@ int faultInsideAJob() {
     cException::init();
     cFaultingJob j;
     if (!j.start()) return 2;
-    for (int i = 0; i < 1000 && j.runs(); i++) cJob::sleep(10);
+    for (int i = 0; i < 3000 && j.runs(); i++) cJob::sleep(10);
     if (j.runs()) return 3;
     if (j.result != 0xFFFFFFFFu) return 4;
     return j.sawSignal ? 0 : 5;

@@ -114,7 +114,7 @@ protected:
 
     // The opener's recorded arguments, waiting a bounded time for it to finish.
     std::vector<std::string> recorded() {
-        for (int i = 0; i < 1000 && !exists(record); i++) cJob::sleep(10);
+        for (int i = 0; i < 3000 && !exists(record); i++) cJob::sleep(10);
         std::vector<unsigned char> raw = testutil::readFile(record);
         std::vector<std::string> lines;
         std::string cur;
@@ -286,7 +286,7 @@ TEST(ConProcess, ReportsStatusesOfFailingAndMissingPrograms) {
         cConProcess p;
         ASSERT_TRUE(p.startProcess(c.line, false)) << c.line;
         pid_t pid = p.pid();
-        for (int i = 0; i < 1000 && p.isValid(); i++) cJob::sleep(10);
+        for (int i = 0; i < 3000 && p.isValid(); i++) cJob::sleep(10);
         ASSERT_FALSE(p.isValid()) << c.line;
         ASSERT_TRUE(WIFEXITED(p.status())) << c.line;
         EXPECT_EQ(c.code, WEXITSTATUS(p.status())) << c.line;
@@ -380,7 +380,7 @@ TEST(ConProcess, DiscardedOutputCannotBlockTheChild) {
     cConProcess p;
     p.setDiscardOutput(true);
     ASSERT_TRUE(p.startProcess("head -c 1000000 /dev/zero", false));
-    for (int i = 0; i < 1000 && p.isValid(); i++) cJob::sleep(10);
+    for (int i = 0; i < 3000 && p.isValid(); i++) cJob::sleep(10);
     EXPECT_FALSE(p.isValid());
     EXPECT_EQ(0, p.status());
     EXPECT_EQ(-1, p.write("x", 1));

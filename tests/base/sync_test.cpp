@@ -137,7 +137,7 @@ TEST(Event, WakesWaitersOnOtherThreads) {
         for (int i = 0; i < 3; i++) {
             cJob::sleep(5);
             ev.set();
-            for (int k = 0; k < 1000 && woken.load() < i + 1; k++) cJob::sleep(1);
+            for (int k = 0; k < 30000 && woken.load() < i + 1; k++) cJob::sleep(1);
             EXPECT_EQ(i + 1, woken.load());
         }
         for (auto& t : ts) t.join();

@@ -139,22 +139,32 @@ TEST(TimeUtil, UnixToStrUnsetTimesAndSmallBuffers) {
     EXPECT_STREQ("abc", b);
 }
 
+namespace {
+// Seconds of the precise system clock; time() may lag it by a tick.
+long long realNow() {
+    struct timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return (long long)t.tv_sec;
+}
+}  // namespace
+
 TEST(TimeUtil, ClocksAgreeWithTheSystem) {
-    time_t before = time(nullptr);
+    long long before = realNow();
     unsigned long long now = getCurrUnixTime();
-    time_t after = time(nullptr);
+    long long after = realNow();
     EXPECT_GE(now, (unsigned long long)before);
     EXPECT_LE(now, (unsigned long long)after);
 
     cTzScope scope("QMX-3");
     sTimestamp ts;
-    time_t t0 = time(nullptr);
+    long long t0 = realNow();
     getCurrTimestamp(ts);
-    time_t t1 = time(nullptr);
-    // The same moment as gmtime three hours ahead, from either side of the call.
+    long long t1 = realNow();
+    // The same moment as gmtime three hours ahead, from either side of the call (a
+    // second earlier too, for a clock that lags the precise one by a tick).
     bool matched = false;
-    for (time_t t = t0; t <= t1 && !matched; t++) {
-        time_t shifted = t + 3 * 3600;
+    for (long long t = t0 - 1; t <= t1 && !matched; t++) {
+        time_t shifted = (time_t)t + 3 * 3600;
         struct tm g;
         gmtime_r(&shifted, &g);
         matched = g.tm_year + 1900 == ts.year && g.tm_mon + 1 == ts.month && g.tm_mday == ts.day &&

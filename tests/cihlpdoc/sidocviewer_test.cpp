@@ -361,7 +361,7 @@ TEST_F(OpenLink, OnlyWebAddressesAndExistingPathsReachTheOpenerAsOneArgument) {
         EXPECT_EQ(siDocOpenLink(k.target.c_str()), k.opens);
         // The opener runs detached: wait for its record.
         std::string got;
-        for (int i = 0; k.opens && i < 500 && got.empty(); i++) {
+        for (int i = 0; k.opens && i < 3000 && got.empty(); i++) {
             usleep(10000);
             got = recorded();
         }

@@ -17,7 +17,8 @@ extern char** environ;
 
 class PyServer {
 public:
-    // Runs python3 with the arguments and waits (up to 15 s) for a line holding "port <n>".
+    // Runs python3 with the arguments and waits (up to 60 s: a loaded machine starts it
+    // slowly) for a line holding "port <n>".
     explicit PyServer(const std::vector<std::string>& args) {
         int fds[2];
         if (pipe(fds) != 0) return;
@@ -50,9 +51,9 @@ public:
 private:
     void readPort() {
         std::string line;
-        for (int i = 0; i < 300 && myPort == 0; i++) {
+        for (int i = 0; i < 600 && myPort == 0; i++) {
             pollfd p = {myOut, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
+            if (poll(&p, 1, 100) <= 0) continue;
             char buf[256];
             ssize_t n = read(myOut, buf, sizeof(buf));
             if (n <= 0) return;

@@ -19,7 +19,8 @@ namespace {
 
 std::string echoScript() { return std::string(QMX_TESTS_DIR) + "/netio/echo_server.py"; }
 
-// A loopback port that nothing listens on: bound, then released.
+// A loopback port that nothing listens on: bound but never listening, and kept bound
+// for the rest of the run so that no other program takes it meanwhile.
 int closedPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -28,7 +29,6 @@ int closedPort() {
     bind(fd, (sockaddr*)&a, sizeof(a));
     socklen_t len = sizeof(a);
     getsockname(fd, (sockaddr*)&a, &len);
-    close(fd);
     return ntohs(a.sin_port);
 }
 
@@ -145,10 +145,10 @@ TEST(SocketIO, BadTargetsFailWithTheirReason) {
 
 namespace {
 
-// A resolver that never answers in time: it holds its worker for 3 s, then fails.
+// A resolver that never answers in time: it holds its worker for 60 s, then fails.
 int hungResolver(const char*, const char*, const void*, void** list) {
     *list = nullptr;
-    usleep(3000 * 1000);
+    usleep(60000 * 1000);
     return EAI_AGAIN;
 }
 
@@ -170,7 +170,7 @@ TEST(SocketIO, HungResolverIsLeftBehindAtTheConnectTimeOut) {
     cSocketIO::setResolverForTests(nullptr);
     EXPECT_EQ(sock.lastError(), cSocketIO::eSockResolve);
     EXPECT_GE(took, 250);
-    EXPECT_LT(took, 2000) << "the caller waited for the resolver itself";
+    EXPECT_LT(took, 20000) << "the caller waited for the resolver itself";
     // The real resolver is back and a numeric host still connects past the worker.
     cSocketIO again;
     again.setTimeouts(1000, 1000, 1000);
@@ -187,7 +187,7 @@ TEST(SocketIO, AbortCheckEndsResolvingAndReadingAtOnce) {
     EXPECT_FALSE(sock.connect("any.host.example", 80));
     cSocketIO::setResolverForTests(nullptr);
     EXPECT_EQ(sock.lastError(), cSocketIO::eSockAborted);
-    EXPECT_LT(msSince(t0), 1000);
+    EXPECT_LT(msSince(t0), 15000);  // far less than the time-outs
 
     int sv[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
@@ -199,6 +199,6 @@ TEST(SocketIO, AbortCheckEndsResolvingAndReadingAtOnce) {
     t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(reader.read(b, 4), 0);
     EXPECT_EQ(reader.lastError(), cSocketIO::eSockAborted);
-    EXPECT_LT(msSince(t0), 1000);
+    EXPECT_LT(msSince(t0), 15000);  // far less than the time-outs
     close(sv[1]);
 }

@@ -96,18 +96,22 @@ TEST_F(FinishPanel, BoxesStopAboveTheBottomMargin) {
 }
 
 TEST_F(FinishPanel, StartsCheckedProgramsDetachedWithArgumentVectors) {
-    // The tool sleeps, then writes its argument vector beside itself: the panel must
-    // return long before, and the vector must arrive word by word.
+    // The tool waits for our word (or 20 s), then writes its argument vector beside itself: the
+    // panel must return without waiting for it, and the vector must arrive word by word.
     ASSERT_TRUE(apptest::makeDirs(folder + "/bin"));
     std::string tool = folder + "/bin/tool", out = folder + "/bin/ran.txt";
-    ASSERT_TRUE(writeTextFile(tool, "#!/bin/sh\nsleep 2\nprintf '%s\\n' \"$0\" \"$@\" > \"${0%/*}/ran.txt\"\n"));
+    ASSERT_TRUE(writeTextFile(tool,
+                              "#!/bin/sh\ni=0\n"
+                              "while [ ! -e \"${0%/*}/go\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+                              "printf '%s\\n' \"$0\" \"$@\" > \"${0%/*}/ran.txt\"\n"));
     ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
     panel.init(&ctx);
     // The unchecked third entry would start the tool a second time without arguments.
     panel.finalize();
     EXPECT_FALSE(apptest::exists(out)) << "finalize waited for the program";
+    ASSERT_TRUE(writeTextFile(folder + "/bin/go", ""));
     std::string got;
-    for (int i = 0; i < 100 && got.empty(); i++) {
+    for (int i = 0; i < 600 && got.empty(); i++) {
         cJob::sleep(100);
         if (apptest::exists(out)) got = readTextFile(out);
     }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,13 +36,7 @@ Table load(const sLangTableEntry& e) {
 }
 
 // The printf conversions of a text, in order (%% is text, not a conversion).
-std::vector<std::string> conversions(const std::string& s) {
-    static const std::regex conv("%(%|[-+ #0]*[0-9]*(\\.[0-9]+)?(hh|h|ll|l|L|z|j|t)?[diouxXeEfFgGaAcspn])");
-    std::vector<std::string> out;
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), conv); it != std::sregex_iterator(); ++it)
-        if (it->str() != "%%") out.push_back(it->str());
-    return out;
-}
+std::vector<std::string> conversions(const std::string& s) { return testutil::printfConversions(s); }
 
 TEST(AppLangTables, NineLanguagesInTheirOrder) {
     ASSERT_EQ(gSOPKGLangTable_count, 9);

@@ -196,7 +196,9 @@ TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {
     for (auto& c : cases) {
         if (c.error == EACCES && geteuid() == 0) continue;  // rights do not bind root
         std::string folder = c.home + "/.qmx";
-        for (std::vector<std::string> args : {std::vector<std::string>{"version"}, std::vector<std::string>{}}) {
+        // Every mode opens the store first, those without windows too.
+        for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+                 {"version"}, {"make", "scenario.txt", "out.app"}, {}, {"install", "p"}, {"remove"}}) {
             apptest::Result r = apptest::runProgram(prog, args, c.home);
             EXPECT_EQ(r.exitCode, 1) << c.home;
             EXPECT_EQ(r.out, "") << c.home;

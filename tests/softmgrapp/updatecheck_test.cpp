@@ -210,7 +210,7 @@ TEST(UpdateServer, ScriptedAnswers) {
     _guardchar<char> d, s, w;
     EXPECT_FALSE(checkVersion("mode-slow", v, d, s, w));
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(ms, 5000);
+    EXPECT_LT(ms, 30000) << "far less than the server's silence";
     cHttpTransport::restoreTimeouts();
 
     // The request as the server saw it: path, parameters in order, encoding, user agent.

@@ -38,7 +38,7 @@ public:
     }
 };
 
-bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 10000) {
+bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 30000) {
     for (int i = 0; i < ms / 10 && !done(); i++) {
         m->pumpAll(5);
         usleep(10000);
@@ -165,7 +165,7 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     // The 2.0 installer was started from the private unpacked folder.
     std::string unpacked = newestUnpacked(tmp.path());
     ASSERT_FALSE(unpacked.empty());
-    for (int i = 0; i < 250 && readTextFile(mark).empty(); i++) usleep(20000);
+    for (int i = 0; i < 1500 && readTextFile(mark).empty(); i++) usleep(20000);
     EXPECT_EQ(readTextFile(mark), unpacked + "/Test-2.0.app/Contents/MacOS/Installer\n");
 
     // Installing from the unpacked bundle (what that installer does with a display).

@@ -142,7 +142,7 @@ int download(const std::string& address, const std::string& path, int stopAfterM
         usleep(stopAfterMs * 1000);
         job.stop();
     }
-    for (int i = 0; i < 1000 && job.runs(); i++) usleep(10000);
+    for (int i = 0; i < 3000 && job.runs(); i++) usleep(10000);
     return job.result;
 }
 
@@ -179,7 +179,7 @@ TEST(UpdateDownload, ResultsAgainstTheLoopbackServer) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(download(base + "/files-slow/u.zip", dir.file("slow.bin"), 300), eDLCancelled);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(ms, 2000);
+    EXPECT_LT(ms, 15000) << "far less than the server's silence or the read time-out";
 }
 
 TEST(UpdateArchive, HostileEntriesAreRefusedBeforeUnpacking) {
@@ -345,9 +345,11 @@ TEST(UpdateArchive, UnpackedPrivatelyAndOnlyARealInstallerBundleStarts) {
     ASSERT_TRUE(findUpdateBundle(folder.ptr, bundle));
     EXPECT_EQ(std::string(bundle.ptr), std::string(folder.ptr) + "/Setup.APP");
     ASSERT_TRUE(startUpdateInstaller(bundle.ptr));
-    ASSERT_TRUE(waitForFile(mark, 5000));
-    usleep(100000);
-    EXPECT_EQ(installtest::readTextFile(mark), std::string(bundle.ptr) + "/Contents/MacOS/Installer\n");
+    ASSERT_TRUE(waitForFile(mark, 30000));
+    std::string got;  // whole once its line has ended
+    for (int i = 0; i < 1500 && (got = installtest::readTextFile(mark)).find('\n') == std::string::npos; i++)
+        usleep(20000);
+    EXPECT_EQ(got, std::string(bundle.ptr) + "/Contents/MacOS/Installer\n");
 
     // A bundle whose scenario data is a link out of it is not an installer.
     std::string linked = dir.file("linked.zip");
@@ -392,7 +394,7 @@ TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {
         if (c.opened) expected += std::string("1|") + c.address + "\n";
     }
     setWebOpener(nullptr);
-    for (int i = 0; i < 100 && installtest::readTextFile(log).size() < expected.size(); i++) usleep(20000);
+    for (int i = 0; i < 1500 && installtest::readTextFile(log).size() < expected.size(); i++) usleep(20000);
     // Order may differ between detached openers; compare as sorted lines.
     std::string got = installtest::readTextFile(log);
     std::multiset<std::string> a, b;

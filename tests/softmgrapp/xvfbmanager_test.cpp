@@ -22,46 +22,9 @@ using namespace installtest;
 
 namespace {
 
-// Xvfb on a display number it picks itself; stopped with the object.
-class PrivateXvfb {
-public:
-    PrivateXvfb() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   (char*)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string got;
-        for (int i = 0; i < 100 && got.find('\n') == std::string::npos; i++) {
-            pollfd p = {fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buf[32];
-            ssize_t n = read(fds[0], buf, sizeof(buf));
-            if (n <= 0) break;
-            got.append(buf, (size_t)n);
-        }
-        close(fds[0]);
-        if (got.find('\n') != std::string::npos) display = ":" + got.substr(0, got.find('\n'));
-    }
-    ~PrivateXvfb() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int st;
-            waitpid(pid, &st, 0);
-        }
-    }
-    std::string display;
-    pid_t pid = -1;
+// A private server (see testutil::Xvfb) with its display name at hand.
+struct PrivateXvfb : testutil::Xvfb {
+    std::string display = testutil::Xvfb::display();
 };
 
 pid_t startProgram(const std::string& prog, const std::string& display) {
@@ -121,11 +84,11 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
 
     PrivateXvfb x;
-    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x.display.empty()) GTEST_SKIP() << x.why();
     pid_t pid = startProgram(prog, x.display);
     ASSERT_GT(pid, 0);
     std::string window;
-    for (int i = 0; i < 100 && window.empty(); i++) {
+    for (int i = 0; i < 600 && window.empty(); i++) {
         usleep(100000);
         std::string out;
         if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Manager"}, &out) == 0)
@@ -134,7 +97,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     ASSERT_FALSE(window.empty()) << "no manager window";
     // The check answers from loopback at once; give the form a moment to show it.
     std::string log;
-    for (int i = 0; i < 100 && log.empty(); i++) {
+    for (int i = 0; i < 1200 && log.empty(); i++) {
         usleep(50000);
         log = readTextFile(work.file("requests.log"));
     }
@@ -146,7 +109,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     // Update opens the update form over the manager; Escape closes it again.
     runWithDisplay(x.display, {"xdotool", "mousemove", "--window", window, "537", "269", "click", "1"});
     std::string sheet;
-    for (int i = 0; i < 50 && sheet.empty(); i++) {
+    for (int i = 0; i < 600 && sheet.empty(); i++) {
         usleep(100000);
         std::string out;
         if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}, &out) == 0)
@@ -159,14 +122,14 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
         EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", sheet, upng}), 0);
         runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", sheet});
         runWithDisplay(x.display, {"xdotool", "key", "Escape"});
-        for (int i = 0; i < 50; i++) {
+        for (int i = 0; i < 300; i++) {
             usleep(100000);
             if (runWithDisplay(x.display, {"xdotool", "search", "--name", "Software Package Update"}) != 0) break;
         }
     }
     runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", window});
     EXPECT_EQ(runWithDisplay(x.display, {"xdotool", "key", "ctrl+q"}), 0);
-    EXPECT_EQ(waitExit(pid, 5000), 0) << "Ctrl+Q did not end the manager";
+    EXPECT_EQ(waitExit(pid, 30000), 0) << "Ctrl+Q did not end the manager";
     unsetenv("QMX_UPDATE_SERVER");
 }
 
@@ -181,7 +144,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_TRUE(apptest::copyFileMode(staged, copy));
     ASSERT_TRUE(writeTextFile(decoy, "not the program"));
     PrivateXvfb x;
-    if (x.display.empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x.display.empty()) GTEST_SKIP() << x.why();
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", x.display.c_str(), 1);
@@ -195,7 +158,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_GT(pid, 0);
     // Answer the confirmation and the closing message with Return.
     int code = -1;
-    for (int i = 0; i < 40 && code == -1; i++) {
+    for (int i = 0; i < 200 && code == -1; i++) {
         usleep(300000);
         std::string out;
         if (runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out) == 0 && !out.empty()) {
@@ -207,7 +170,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
         int st = 0;
         if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
     }
-    if (code == -1) code = waitExit(pid, 2000);
+    if (code == -1) code = waitExit(pid, 10000);
     EXPECT_EQ(code, 0);
     EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
     EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";

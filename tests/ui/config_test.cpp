@@ -715,7 +715,7 @@ TEST_F(StoreTest, NonRegularFilesInPlaceOfAHiveAreRefusedWithoutBlocking) {
             }
             done = true;
         });
-        for (int i = 0; i < 500 && !done; i++) usleep(10000);
+        for (int i = 0; i < 3000 && !done; i++) usleep(10000);
         EXPECT_TRUE(done.load()) << k.what << ": the store blocked";
         while (!done && k.type == S_IFIFO) {  // let the blocked reader go, each time
             int w = open(hive.c_str(), O_WRONLY | O_NONBLOCK);

@@ -136,7 +136,7 @@ TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
     EXPECT_FALSE(f.bar->navigate("/tmp"));
     EXPECT_STREQ(f.bar->path(), "/usr/share");
     provider.open = true;
-    for (int i = 0; i < 400 && f.ends == 0; i++) {
+    for (int i = 0; i < 6000 && f.ends == 0; i++) {
         cJob::sleep(5);
         f.pump();
     }
@@ -148,7 +148,7 @@ TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
     EXPECT_EQ(f.bar->fractions, (std::vector<double>{1.0}));
     // Right after the end report a new navigation is accepted.
     ASSERT_TRUE(f.bar->navigate("/usr"));
-    for (int i = 0; i < 400 && f.ends < 2; i++) {
+    for (int i = 0; i < 6000 && f.ends < 2; i++) {
         cJob::sleep(5);
         f.pump();
     }
@@ -162,7 +162,7 @@ TEST(Navigation, EstimateRisesAfterTheDelayAndStaysEndedAfterTheEnd) {
     cFakeNavigationProgressJob* job = f.bar->progressJob();
     f.bar->goProgressMode();
     // About 1.2 s pass before the first fraction (0.0, which starts the bar's animation).
-    for (int i = 0; i < 400 && f.bar->fractions.size() < 3; i++) {
+    for (int i = 0; i < 6000 && f.bar->fractions.size() < 3; i++) {
         cJob::sleep(5);
         f.pump();
     }

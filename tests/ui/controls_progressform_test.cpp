@@ -208,7 +208,7 @@ TEST(ProgressForm, ChildReportsTheEndAsAnAction) {
         if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
     };
     EXPECT_TRUE(child->runUIJob("Copying"));
-    for (int i = 0; i < 300 && result < 0; i++) {
+    for (int i = 0; i < 3000 && result < 0; i++) {
         f.pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -245,7 +245,7 @@ TEST(ProgressForm, Snapshot) {
     };
     cScript script;
     script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-        for (int i = 0; i < 500 && (!go || form->progressBar()->shownPos() != 250 ||
+        for (int i = 0; i < 3000 && (!go || form->progressBar()->shownPos() != 250 ||
                                     form->progressBar()->shownOpacity() != 0.0);
              i++) {
             m->pumpAll();
@@ -276,7 +276,7 @@ TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
         if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
     };
     EXPECT_TRUE(child->runUIJob("Searching"));
-    for (int i = 0; i < 500 && result < 0; i++) {
+    for (int i = 0; i < 3000 && result < 0; i++) {
         f.pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -47,7 +47,7 @@ struct cDlgFixture : elemtest::cWindowFixture {
     }
     // Pumps until the navigation has ended and the list shows `folder`.
     bool waitFor(const std::string& folder) {
-        for (int i = 0; i < 600; i++) {
+        for (int i = 0; i < 6000; i++) {
             pump();
             cFolderContents* s = dlg->shown();
             if (dlg->navigation()->naviMode() == cNavigationChild::nmNormal && s && s->folder() && folder == s->folder())

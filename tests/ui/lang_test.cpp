@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,13 +82,7 @@ std::vector<unsigned char> container(const Table& t, int langId) {
 }
 
 // printf conversions of a text in order (the literal %% left out).
-std::vector<std::string> conversionsOf(const std::string& s) {
-    static const std::regex conv("%(%|[-+ #0]*[0-9*]*(\\.[0-9*]+)?(hh|h|ll|l|L|z|j|t)?[diouxXeEfFgGaAcspn])");
-    std::vector<std::string> out;
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), conv); it != std::sregex_iterator(); ++it)
-        if (it->str() != "%%") out.push_back(it->str());
-    return out;
-}
+std::vector<std::string> conversionsOf(const std::string& s) { return testutil::printfConversions(s); }
 
 // Wraps raw table bytes into a container with a correct checksum (zlib as the oracle),
 // so that damage inside the table itself is what the loader meets.

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -115,17 +116,20 @@ struct cX11Fixture {
                 sArg* a = (sArg*)p;
                 return a->m->shown(a->w) && a->m->focusedWindow() == a->w;
             },
-            &arg, 5000);
+            &arg, 30000);
     }
     bool waitShownOnly(cPlatformWindow* w) {
         struct sArg {
             cX11WindowMaker* m;
             cPlatformWindow* w;
         } arg = {maker, w};
-        return maker->runUntil([](void* p) { return ((sArg*)p)->m->shown(((sArg*)p)->w); }, &arg, 5000);
+        return maker->runUntil([](void* p) { return ((sArg*)p)->m->shown(((sArg*)p)->w); }, &arg, 30000);
     }
-    // Pumps for a while so that what a peer sent arrives.
+    // Pumps so that what a peer sent arrives: a peer that ended had the server handle all
+    // its requests, so after our own round trip its events are in our queue; then pumps
+    // for a while for what they set off.
     void settle(int ms = 150) {
+        maker->sync();
         maker->runUntil([](void*) { return false; }, nullptr, ms);
     }
     std::string id() { return std::to_string(maker->xid(window)); }
@@ -365,12 +369,15 @@ TEST(X11Maker, ModalDialogBlocksItsParentAndRefusedCloseKeepsItOpen) {
     std::string parent = x.id();
     int steps = 0;
     std::thread peer([&] {
-        if (testutil::run({"xdotool", "sleep", "0.8", "mousemove", "--window", parent, "30", "35", "click", "1"}) ==
-            0)
-            steps++;
-        std::string found;
-        testutil::run({"xdotool", "search", "--name", "^modal dialog$"}, &found);
-        unsigned long dialog = strtoul(found.c_str(), nullptr, 10);
+        // Waits (generously) until the dialog is shown, whatever the machine's load.
+        unsigned long dialog = 0;
+        for (int i = 0; i < 600 && !dialog; i++) {
+            std::string found;
+            testutil::run({"xdotool", "search", "--onlyvisible", "--name", "^modal dialog$"}, &found);
+            dialog = strtoul(found.c_str(), nullptr, 10);
+            if (!dialog) usleep(100000);
+        }
+        if (testutil::run({"xdotool", "mousemove", "--window", parent, "30", "35", "click", "1"}) == 0) steps++;
         if (dialog && sendClose(dialog)) steps++;
         usleep(300000);
         if (testutil::run({"xdotool", "mousemove", "--window", std::to_string(dialog), "50", "50", "click", "1"}) ==
@@ -401,13 +408,19 @@ TEST(X11Maker, GrabbingPopupSeesAPressOutsideIt) {
     x.window->screenPos(at);
     cEndingProbe* content = new cEndingProbe("P", &f.log);
     content->myFill = 0x00A0A0;
-    // The popup at (at + 200, at + 150); the peer presses on the parent window at (30, 35).
-    int pid = xvfbtest::spawn({"xdotool", "sleep", "0.6", "mousemove", std::to_string(at.x + 30),
-                               std::to_string(at.y + 35), "click", "1"});
+    // The popup at (at + 200, at + 150); the peer presses on the parent window at (30, 35)
+    // once the popup is shown (one more visible window), waiting generously for it.
+    std::string shown;
+    testutil::run({"xdotool", "search", "--onlyvisible", "--name", ".*"}, &shown);
+    std::string count = std::to_string(std::count(shown.begin(), shown.end(), '\n') + 1);
+    std::string press = "xdotool mousemove " + std::to_string(at.x + 30) + " " + std::to_string(at.y + 35) + " click 1";
+    int pid = xvfbtest::spawn({"sh", "-c",
+                               "i=0; until [ $(xdotool search --onlyvisible --name '.*' | wc -l) -ge " + count +
+                                   " ]; do i=$((i+1)); [ $i -lt 600 ] || exit 1; sleep 0.1; done; " + press});
     ASSERT_GT(pid, 0);
     f.log.clear();
     int code = f.a->modal_popup(at.x + 200, at.y + 150, 100, 80, content);
-    EXPECT_EQ(xvfbtest::waitPumping(x.maker, pid, -1, nullptr, 5000), 0);
+    EXPECT_EQ(xvfbtest::waitPumping(x.maker, pid, -1, nullptr, 60000), 0);
     EXPECT_EQ(code, 107) << "the outside press ended the popup";
     EXPECT_TRUE(f.log.has("P:press -170,-115")) << (f.log.lines.empty() ? "" : f.log.lines[0]);
     EXPECT_EQ(f.log.countPrefix("A:press"), 0) << "the press went to the popup, not under it";
@@ -451,7 +464,7 @@ TEST(X11Maker, ClipboardRoundTripsThroughXclip) {
                 m->setPasteTimeout(200);
                 return m->clipboardRequestText(t) && t.ptr && std::string(t.ptr).rfind("Grüße", 0) != 0;
             },
-            &arg, 5000);
+            &arg, 30000);
         EXPECT_TRUE(owned);
         x.maker->setPasteTimeout(3000);
         _guardchar<char> pasted;
@@ -473,7 +486,7 @@ TEST(X11Maker, WakeFromAnotherThreadRunsTheQueuedActionOnTheLoop) {
     struct sArg {
         cLog* log;
     } arg = {&f.log};
-    EXPECT_TRUE(x.maker->runUntil([](void* p) { return ((sArg*)p)->log->has("form:act 6 from B"); }, &arg, 3000));
+    EXPECT_TRUE(x.maker->runUntil([](void* p) { return ((sArg*)p)->log->has("form:act 6 from B"); }, &arg, 30000));
 }
 
 TEST(X11Maker, HintWindowNeverTakesFocusOrInput) {
@@ -511,18 +524,22 @@ TEST(X11Maker, DisplaySleepBlockKeepsTheScreenSaverOff) {
     XGetScreenSaver(d, &timeout, &interval, &blanking, &exposures);
     XSetScreenSaver(d, 1, 0, blanking, exposures);  // saves after one idle second
     XResetScreenSaver(d);
-    auto stateAfterIdle = [&] {
+    // The state after an idle spell; waiting for `wanted` (generously) ends the spell early.
+    auto stateAfterIdle = [&](int wanted, int ms) {
         XSync(d, False);
-        usleep(1700000);
         XScreenSaverInfo info = {};
-        XScreenSaverQueryInfo(d, DefaultRootWindow(d), &info);
+        for (int waited = 0; waited < ms; waited += 100) {
+            usleep(100000);
+            XScreenSaverQueryInfo(d, DefaultRootWindow(d), &info);
+            if (info.state == wanted) break;
+        }
         return info.state;
     };
     EXPECT_TRUE(maker->blockDisplaySleep(true));
-    EXPECT_EQ(stateAfterIdle(), ScreenSaverOff);
+    EXPECT_EQ(stateAfterIdle(ScreenSaverOn, 2000), ScreenSaverOff);
     // A maker that goes away while blocking lets the screen saver run again.
     delete maker;
-    EXPECT_EQ(stateAfterIdle(), ScreenSaverOn);
+    EXPECT_EQ(stateAfterIdle(ScreenSaverOn, 30000), ScreenSaverOn);
     XSetScreenSaver(d, timeout, interval, blanking, exposures);
     XResetScreenSaver(d);
     XCloseDisplay(d);

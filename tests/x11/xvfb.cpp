@@ -17,77 +17,18 @@ namespace xvfbtest {
 
 namespace {
 
-struct cServer {
-    int pid = -1;
-    std::string name;
-    std::string why;
-    cServer() {
-        if (!testutil::haveTool("Xvfb")) {
-            why = "Xvfb is not installed";
-            return;
-        }
-        int fds[2];
-        if (pipe(fds) != 0) {
-            why = "no pipe";
-            return;
-        }
-        pid = fork();
-        if (pid == 0) {
-            // -displayfd: the server takes a free display number and writes it to us.
-            close(fds[0]);
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   "-noreset", (char*)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        if (pid < 0) {
-            close(fds[0]);
-            why = "fork failed";
-            return;
-        }
-        std::string got;
-        struct pollfd p = {fds[0], POLLIN, 0};
-        while (poll(&p, 1, 10000) > 0) {
-            char buf[32];
-            ssize_t n = read(fds[0], buf, sizeof(buf));
-            if (n <= 0) break;
-            got.append(buf, (size_t)n);
-            if (got.find('\n') != std::string::npos) break;
-        }
-        close(fds[0]);
-        while (!got.empty() && (got.back() == '\n' || got.back() == ' ')) got.pop_back();
-        if (got.empty()) {
-            why = "Xvfb did not start";
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-            return;
-        }
-        name = ":" + got;
-    }
-    ~cServer() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-cServer& server() {
-    static cServer s;
+// One server for the whole test program, started by the first test that asks for it.
+testutil::Xvfb& server() {
+    static testutil::Xvfb s;
     return s;
 }
 
 }  // namespace
 
 const std::string& display(std::string* why) {
-    cServer& s = server();
-    if (why) *why = s.why;
-    return s.name;
+    testutil::Xvfb& s = server();
+    if (why) *why = s.why();
+    return s.display();
 }
 
 int spawn(const std::vector<std::string>& argv, const std::string* input, int* outFd) {

@@ -16,7 +16,7 @@ const std::string& display(std::string* why = nullptr);
 // Runs argv with DISPLAY set to our server while the maker's loop runs; returns the exit
 // status (-1: could not start, -2: killed after timeoutMs). stdin gets `input` when given.
 int runPumping(cX11WindowMaker* maker, const std::vector<std::string>& argv, std::string* out = nullptr,
-               const std::string* input = nullptr, int timeoutMs = 10000);
+               const std::string* input = nullptr, int timeoutMs = 60000);
 // Starts argv in the background (DISPLAY set); returns its pid or -1. Its standard
 // output is readable (non-blocking) from *outFd when given, else dropped.
 int spawn(const std::vector<std::string>& argv, const std::string* input = nullptr, int* outFd = nullptr);

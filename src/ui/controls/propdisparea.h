@@ -24,6 +24,7 @@ public:
     cPropDispAreaChild() {}
     ~cPropDispAreaChild() override {}
 
+    using cChildElement::setText;
     // Sets title and text (UTF-8, null: empty) and repaints.
     void setText(const char* title, const char* text);
     // The same with byte lengths; a negative length takes the whole string.

@@ -52,7 +52,7 @@ void cPropSheetChild::cSectionHeaderChild::onInitData() {
     myTitle.setFrameColor(bg);
 }
 
-void cPropSheetChild::cSectionHeaderChild::setText(const char* text) { myTitle.setText(text, -1, true); }
+void cPropSheetChild::cSectionHeaderChild::setTitle(const char* text) { myTitle.setText(text, -1, true); }
 
 void cPropSheetChild::cSectionHeaderChild::setBtHint(const char* text) { myButton.setHint(text); }
 
@@ -224,13 +224,13 @@ void cPropSheetChild::showHints(bool on) {
 bool cPropSheetChild::setSection(int section, const char* name) {
     if (!name) return false;
     if (cSectionChild* s = mySections.find(section)) {
-        s->myHeader.setText(name);
+        s->myHeader.setTitle(name);
         return true;
     }
     cSectionChild* s = mySections.insert(section);
     if (!s) return false;
     attach(s, 0, 0, width() > 0 ? width() : 1, 1);
-    s->myHeader.setText(name);
+    s->myHeader.setTitle(name);
     s->myCollapsed = false;
     s->myShowHints = myShowHints;
     relayout();

@@ -61,10 +61,7 @@ public:
     // A section's header bar: collapse button and bold title.
     class cSectionHeaderChild : public cStaticElement {
     public:
-        void setText(const char* text);
-        void setText(const char* text, long long length, bool repaint) override {
-            cStaticElement::setText(text, length, repaint);
-        }
+        void setTitle(const char* text);
         void setBtHint(const char* text);
         void refImage(cPicture* picture);
         cButtonChild* button() { return &myButton; }
