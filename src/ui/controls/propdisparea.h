@@ -29,7 +29,6 @@ public:
     void setText(const char* title, const char* text);
     // The same with byte lengths; a negative length takes the whole string.
     void setText(const char* title, int titleLength, const char* text, int textLength);
-    using cChildElement::setText;
     // Frame, background and text colours (0x00BBGGRR); repaints.
     void setColorSchema(unsigned int frame, unsigned int background, unsigned int text);
     // Null: the standard bold font for the title, the standard font for the text. No repaint.
