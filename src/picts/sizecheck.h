@@ -28,7 +28,8 @@ struct sPictBudgetRefusal {
 sPictBudgetRefusal pictBudgetRefusal();
 void clearPictBudgetRefusal();
 void pictBudgetMessage(char* out, long long size);
-// Records a refusal; false, so that a check can return it.
+// Records a refusal; false. The checks below return a literal false beside it, so that the
+// compiler sees that a refused size leaves nothing to read.
 bool refuseOverBudget(long long width, long long height, long long bytes);
 
 // A work buffer of `count` elements of `elemBytes` each within the budget's bytes; the total
@@ -54,7 +55,7 @@ inline bool checkedAdd(long long a, long long b, long long& r) {
 inline bool checkedImagePixels(long long width, long long height, long long& pixels) {
     long long p;
     if (width < 1 || height < 1) return false;
-    if (!checkedMul(width, height, p) || p > pictBudgetPixels()) return refuseOverBudget(width, height, 0);
+    if (!checkedMul(width, height, p) || p > pictBudgetPixels()) return refuseOverBudget(width, height, 0), false;
     pixels = p;
     return true;
 }
@@ -65,7 +66,7 @@ inline bool checkedImageBytes(long long width, long long height, long long bytes
     long long p = 0, b = 0x7FFFFFFFFFFFFFFFLL;
     if (bytesPerPixel < 1 || width < 1 || height < 1) return false;
     const bool fits = checkedMul(width, height, p) && checkedMul(p, bytesPerPixel, b);
-    if (!fits || p > pictBudgetPixels() || b > pictBudgetBytes()) return refuseOverBudget(width, height, b);
+    if (!fits || p > pictBudgetPixels() || b > pictBudgetBytes()) return refuseOverBudget(width, height, b), false;
     bytes = b;
     return true;
 }
@@ -73,7 +74,7 @@ inline bool checkedImageBytes(long long width, long long height, long long bytes
 inline bool checkedWorkBytes(long long count, long long elemBytes, long long& bytes) {
     long long b = 0x7FFFFFFFFFFFFFFFLL;
     if (count < 0 || elemBytes < 1) return false;
-    if (!checkedMul(count, elemBytes, b) || b > pictBudgetBytes()) return refuseOverBudget(0, 0, b);
+    if (!checkedMul(count, elemBytes, b) || b > pictBudgetBytes()) return refuseOverBudget(0, 0, b), false;
     bytes = b;
     return true;
 }
