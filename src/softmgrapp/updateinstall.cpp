@@ -22,6 +22,7 @@
 #include "base/progress.h"
 #include "base/strings.h"
 #include "compression/zlibstreams.h"
+#include "softmgrapp/makeinstaller.h"
 
 namespace {
 
@@ -357,25 +358,6 @@ int unpackEntries(cFileIO& f, const _List<sZipEntry>& entries, unsigned long lon
     return eArchiveOk;
 }
 
-bool removeAt(int parent, const char* name, int depth) {
-    if (unlinkat(parent, name, 0) == 0 || errno == ENOENT) return true;
-    if ((errno != EISDIR && errno != EPERM) || depth > kMaxDepth + 2) return false;
-    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    DIR* d = fdopendir(fd);
-    if (!d) {
-        close(fd);
-        return false;
-    }
-    bool ok = true;
-    while (dirent* de = readdir(d)) {
-        if (!strcmp(de->d_name, ".") || !strcmp(de->d_name, "..")) continue;
-        if (!removeAt(dirfd(d), de->d_name, depth + 1)) ok = false;
-    }
-    closedir(d);
-    return unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
-}
-
 _guardchar<char> gOpener;
 
 }  // namespace
@@ -388,7 +370,7 @@ int checkUpdateArchive(const char* path, unsigned long long room) {
 }
 
 bool removeUpdateFolder(const char* folder) {
-    return folder && *folder && isFolderNoLink(folder) && removeAt(AT_FDCWD, folder, 0);
+    return folder && *folder && isFolderNoLink(folder) && removeTree(folder);
 }
 
 bool unpackUpdateArchive(const char* archive, _guardchar<char>& folder, cProgressNotifyTarget* progress,
