@@ -76,12 +76,12 @@ namespace {
 // The eight 32-bit pixels of each byte of a 1-bit page where a 1 bit is black.
 struct sBitsToPixels {
     unsigned int px[256][8];
-    sBitsToPixels() {
+    constexpr sBitsToPixels() : px() {
         for (int b = 0; b < 256; b++)
             for (int k = 0; k < 8; k++) px[b][k] = (b >> (7 - k)) & 1 ? 0xFF000000u : 0xFFFFFFFFu;
     }
 };
-const sBitsToPixels kBitsToPixels;
+constexpr sBitsToPixels kBitsToPixels;
 
 inline unsigned int grey16To32(unsigned int v) { return 0xFF000000u | (v >> 8) * 0x010101u; }
 inline unsigned long long grey16To64(unsigned long long v) { return 0xFFFFULL << 48 | v * 0x100010001ULL; }
