@@ -3,7 +3,8 @@
 # made by dcmcjpeg from a generated picture: whole process against whole process (read,
 # decode, write the samples to a file in the same scratch folder), runs interleaved
 # (bench/fairtime.py): median and minimum wall time, CPU time, peak memory, the ratios ours /
-# dcmdjpeg and the machine's load. Not a test.
+# dcmdjpeg and the machine's load. OLD=path/to/dicomdecode adds an older build of our driver to
+# the same runs. Not a test.
 # Usage: bench/bench_dicom.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,6 +49,6 @@ dcmcjpeg +e1 "$WORK/native.dcm" "$WORK/lossless.dcm"
 ls -l "$WORK/lossless.dcm" | awk '{print "input: " $5 " bytes"}'
 
 echo "3000x3000 16-bit lossless (target: time <= 1.0, memory within 1.5x):"
-python3 "$ROOT/bench/fairtime.py" "$RUNS" \
-    "dcmdjpeg=dcmdjpeg $WORK/lossless.dcm $WORK/peer.dcm" \
-    "ours=$BUILD/dicomdecode $WORK/lossless.dcm $WORK/ours.raw"
+set -- "dcmdjpeg=dcmdjpeg $WORK/lossless.dcm $WORK/peer.dcm" "ours=$BUILD/dicomdecode $WORK/lossless.dcm $WORK/ours.raw"
+[ -n "${OLD:-}" ] && set -- "$@" "old=$OLD $WORK/lossless.dcm $WORK/old.raw"
+python3 "$ROOT/bench/fairtime.py" "$RUNS" "$@"

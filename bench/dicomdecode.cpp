@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
             if (!out) continue;
             // Grey pictures give one sample a pixel, colour ones three.
             if (w < 1 || h < 1) continue;
+            // A grey 16-bit page is written as it is held, a row at a time.
+            if (const unsigned short* g = p->rawGrey16()) {
+                for (long long y = h - 1; y >= 0; y--) fwrite(g + y * w, 2, (size_t)w, out);
+                continue;
+            }
             const size_t n = (size_t)(w * h);
             bool grey = true;
             for (size_t k = 0; k < n && grey; k += 97) {

@@ -1,6 +1,7 @@
 // Decodes page 1 of a JBIG2 file with cPictJBIG2 and writes it as a PBM, the same work and sink
 // as "jbig2dec -t pbm -o OUT"; bench_jbig2.sh times the two processes. With --make it writes
 // the benchmark's page instead (a text-like bitmap through the tests' plain encoder).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,23 +36,20 @@ int main(int argc, char** argv) {
     FILE* out = fopen(argv[2], "wb");
     if (!out) return 2;
     fprintf(out, "P4\n%lld %lld\n", w, h);
+    // The page is held as PBM rows are written (a 1 bit black, rows padded to bytes); a picture
+    // of another kind goes through 32-bit rows, black being the only value with the low bit clear.
     std::vector<unsigned char> row((size_t)stride);
-    for (long long y = 0; y < h; y++) {
-        const unsigned int* px = pic.raw8Bpp() + (h - 1 - y) * w;  // rows are stored bottom-up
-        // Black (0xFF000000) is the only value with the low bit clear.
-        long long i = 0;
-        for (; i < w / 8; i++) {
-            const unsigned int* p = px + i * 8;
-            unsigned int b = 0;
-            for (int k = 0; k < 8; k++) b |= (~p[k] & 1) << (7 - k);
-            row[(size_t)i] = (unsigned char)b;
+    std::vector<unsigned int> px((size_t)w);
+    const unsigned char* bits = pic.bitsOneWhite() ? nullptr : pic.rawBits();
+    bool ok = true;
+    for (long long y = h - 1; ok && y >= 0; y--) {  // rows are stored bottom-up
+        const unsigned char* r = bits ? bits + y * stride : row.data();
+        if (!bits) {
+            ok = pic.pixelRow32(y, px.data());
+            std::fill(row.begin(), row.end(), 0);
+            for (long long x = 0; x < w; x++) row[(size_t)(x >> 3)] |= (~px[(size_t)x] & 1) << (7 - (x & 7));
         }
-        if (i < stride) {
-            unsigned int b = 0;
-            for (long long x = i * 8; x < w; x++) b |= (~px[x] & 1) << (7 - (x & 7));
-            row[(size_t)i] = (unsigned char)b;
-        }
-        fwrite(row.data(), 1, row.size(), out);
+        ok = ok && fwrite(r, 1, (size_t)stride, out) == (size_t)stride;
     }
-    return fclose(out) == 0 ? 0 : 1;
+    return fclose(out) == 0 && ok ? 0 : 1;
 }

@@ -64,15 +64,160 @@ bool cPictBase::supportsMultipage() { return false; }
 int cPictBase::getNumPages(cFileIOTarget* io) { return 1; }
 
 bool cPictBase::getColorData(_typebuf<unsigned int>& out) {
-    long long n = myWidth * myHeight;
-    if (myWidth <= 0 || myHeight <= 0) return false;
-    if (my16Bpp) {
-        if (myPixels16.count < n || !out.set(n)) return false;
-        for (long long i = 0; i < n; i++) out.ptr[i] = to8Bpp(myPixels16.ptr[i]);
-        return true;
+    if (!holdsPixels()) return false;
+    const long long n = myWidth * myHeight;
+    if (pageKind() == pgArgb32) return out.set(myPixels.ptr, n);
+    if (!out.set(n)) return false;
+    for (long long y = 0; y < myHeight; y++) pixelRow32(y, out.ptr + y * myWidth);
+    return true;
+}
+
+namespace {
+// The eight 32-bit pixels of each byte of a 1-bit page where a 1 bit is black.
+struct sBitsToPixels {
+    unsigned int px[256][8];
+    constexpr sBitsToPixels() : px() {
+        for (int b = 0; b < 256; b++)
+            for (int k = 0; k < 8; k++) px[b][k] = (b >> (7 - k)) & 1 ? 0xFF000000u : 0xFFFFFFFFu;
     }
-    if (myPixels.count < n) return false;
-    return out.set(myPixels.ptr, n);
+};
+constexpr sBitsToPixels kBitsToPixels;
+
+inline unsigned int grey16To32(unsigned int v) { return 0xFF000000u | (v >> 8) * 0x010101u; }
+inline unsigned long long grey16To64(unsigned long long v) { return 0xFFFFULL << 48 | v * 0x100010001ULL; }
+}  // namespace
+
+cPictBase::ePageKind cPictBase::pageKind() const {
+    if (myPage == pgBits1 || myPage == pgGrey16) return (ePageKind)myPage;
+    if (my16Bpp) return myPixels16.ptr ? pgArgb64 : pgNone;
+    return myPixels.ptr ? pgArgb32 : pgNone;
+}
+
+bool cPictBase::holdsPixels() const {
+    if (myWidth <= 0 || myHeight <= 0) return false;
+    const long long n = myWidth * myHeight;
+    switch (pageKind()) {
+        case pgArgb32: return myPixels.count >= n;
+        case pgArgb64: return myPixels16.count >= n;
+        case pgBits1: return myCompact.count >= bitsStride() * myHeight;
+        case pgGrey16: return myCompact.count >= n * 2;
+        default: return false;
+    }
+}
+
+bool cPictBase::pixelRow32(long long y, unsigned int* out) const {
+    if (!out || y < 0 || y >= myHeight || !holdsPixels()) return false;
+    const long long w = myWidth;
+    switch (pageKind()) {
+        case pgArgb32: memcpy(out, myPixels.ptr + y * w, (size_t)w * sizeof(unsigned int)); break;
+        case pgArgb64: {
+            const unsigned long long* in = myPixels16.ptr + y * w;
+            for (long long x = 0; x < w; x++) out[x] = to8Bpp(in[x]);
+            break;
+        }
+        case pgBits1: {
+            const unsigned char* in = myCompact.ptr + y * bitsStride();
+            // White is all ones, black only alpha: inverting the colour bits swaps them.
+            const unsigned int flip = myBitsOneWhite ? 0xFFFFFFu : 0u;
+            long long x = 0;
+            for (; x + 8 <= w; x += 8) {
+                const unsigned int* e = kBitsToPixels.px[in[x >> 3]];
+                for (int k = 0; k < 8; k++) out[x + k] = e[k] ^ flip;
+            }
+            for (; x < w; x++) out[x] = kBitsToPixels.px[in[x >> 3]][x & 7] ^ flip;
+            break;
+        }
+        default: {
+            const unsigned short* in = (const unsigned short*)myCompact.ptr + y * w;
+            for (long long x = 0; x < w; x++) out[x] = grey16To32(in[x]);
+            break;
+        }
+    }
+    return true;
+}
+
+bool cPictBase::pixelRow64(long long y, unsigned long long* out) const {
+    if (!out || y < 0 || y >= myHeight || !holdsPixels()) return false;
+    const long long w = myWidth;
+    switch (pageKind()) {
+        case pgArgb32: {
+            const unsigned int* in = myPixels.ptr + y * w;
+            for (long long x = 0; x < w; x++) out[x] = to16Bpp(in[x]);
+            break;
+        }
+        case pgArgb64: memcpy(out, myPixels16.ptr + y * w, (size_t)w * sizeof(unsigned long long)); break;
+        case pgBits1: {
+            const unsigned char* in = myCompact.ptr + y * bitsStride();
+            const unsigned int one = myBitsOneWhite ? 0u : 1u;  // the bit value that is black
+            for (long long x = 0; x < w; x++)
+                out[x] = ((in[x >> 3] >> (7 - (x & 7))) & 1) == one ? 0xFFFFULL << 48 : ~0ULL;
+            break;
+        }
+        default: {
+            const unsigned short* in = (const unsigned short*)myCompact.ptr + y * w;
+            for (long long x = 0; x < w; x++) out[x] = grey16To64(in[x]);
+            break;
+        }
+    }
+    return true;
+}
+
+bool cPictBase::widenPage() {
+    if (myPage != pgBits1 && myPage != pgGrey16) return true;
+    if (!holdsPixels()) return false;
+    const bool wide = myPage == pgGrey16;
+    long long bytes;
+    if (!checkedImageBytes(myWidth, myHeight, wide ? 8 : 4, bytes)) return false;
+    _typebuf<unsigned int> p32;
+    _typebuf<unsigned long long> p64;
+    if (wide ? !p64.set(myWidth * myHeight) : !p32.set(myWidth * myHeight)) return false;
+    for (long long y = 0; y < myHeight; y++) {
+        if (wide)
+            pixelRow64(y, p64.ptr + y * myWidth);
+        else
+            pixelRow32(y, p32.ptr + y * myWidth);
+    }
+    myCompact.clear();
+    myPage = pgNone;
+    myPixels.swap(p32);
+    myPixels16.swap(p64);
+    my16Bpp = wide;
+    return true;
+}
+
+bool cPictBase::allocBits(long long w, long long h, bool oneWhite) {
+    long long bytes;
+    freePixels();
+    myWidth = myHeight = 0;
+    my16Bpp = false;
+    if (!checkedPageBytes(w, h, 1, bytes) || !myCompact.set(bytes)) return false;
+    myPage = pgBits1;
+    myBitsOneWhite = oneWhite;
+    myWidth = w;
+    myHeight = h;
+    return true;
+}
+
+bool cPictBase::allocGrey16(long long w, long long h) {
+    long long bytes;
+    freePixels();
+    myWidth = myHeight = 0;
+    my16Bpp = false;
+    if (!checkedPageBytes(w, h, 16, bytes) || !myCompact.set(bytes)) return false;
+    prefaultLargeBuffer(myCompact.ptr, bytes);
+    myPage = pgGrey16;
+    my16Bpp = true;
+    myWidth = w;
+    myHeight = h;
+    return true;
+}
+
+void cPictBase::freePixels() {
+    myPixels.clear();
+    myPixels16.clear();
+    myCompact.clear();
+    myPage = pgNone;
+    myBitsOneWhite = false;
 }
 
 bool cPictBase::getPageSize(cFileIOTarget* io, int page, long long& w, long long& h) {
@@ -154,13 +299,16 @@ int cPictBase::getPreview(cFileIOTarget* io, cPictDummy& holder, long long width
 
 void cPictBase::moveTo(cPictBase& target) {
     if (&target == this) return;
-    target.myPixels.clear();
-    target.myPixels16.clear();
+    target.freePixels();
     target.myPixels.swap(myPixels);
     target.myPixels16.swap(myPixels16);
+    target.myCompact.swap(myCompact);
+    target.myPage = myPage;
+    target.myBitsOneWhite = myBitsOneWhite;
     target.myWidth = myWidth;
     target.myHeight = myHeight;
     target.my16Bpp = my16Bpp;
+    myPage = pgNone;
     myWidth = myHeight = 0;
     my16Bpp = false;
 }
@@ -169,8 +317,7 @@ void cPictBase::close() {
     if (myExtState) endExtRender();
     myHasExt = false;
     myExt = sExtPictDef();
-    myPixels.clear();
-    myPixels16.clear();
+    freePixels();
     myWidth = myHeight = 0;
     my16Bpp = false;
     myProps.clear();
@@ -179,7 +326,17 @@ void cPictBase::close() {
 void cPictBase::flip() {
     if (myWidth <= 0 || myHeight <= 0) return;
     long long w = myWidth;
-    if (my16Bpp) {
+    if (myPage == pgBits1 || myPage == pgGrey16) {
+        if (!holdsPixels()) return;
+        const long long rb = myPage == pgBits1 ? bitsStride() : w * 2;
+        unsigned char* p = myCompact.ptr;
+        for (long long a = 0, b = myHeight - 1; a < b; a++, b--)
+            for (long long x = 0; x < rb; x++) {
+                unsigned char t = p[a * rb + x];
+                p[a * rb + x] = p[b * rb + x];
+                p[b * rb + x] = t;
+            }
+    } else if (my16Bpp) {
         if (myPixels16.count < myWidth * myHeight) return;
         unsigned long long* p = myPixels16.ptr;
         for (long long a = 0, b = myHeight - 1; a < b; a++, b--)
@@ -200,10 +357,23 @@ void cPictBase::flip() {
     }
 }
 
-unsigned int* cPictBase::raw8Bpp() { return my16Bpp ? nullptr : myPixels.ptr; }
-unsigned long long* cPictBase::raw16Bpp() { return my16Bpp ? myPixels16.ptr : nullptr; }
+unsigned int* cPictBase::raw8Bpp() {
+    if (my16Bpp || (myPage == pgBits1 && !widenPage())) return nullptr;
+    return myPixels.ptr;
+}
+
+unsigned long long* cPictBase::raw16Bpp() {
+    if (!my16Bpp || (myPage == pgGrey16 && !widenPage())) return nullptr;
+    return myPixels16.ptr;
+}
 
 bool cPictBase::moveToColorData(_typebuf<unsigned int>& out) {
+    if (myPage == pgBits1 || myPage == pgGrey16) {
+        if (!getColorData(out)) return false;
+        myCompact.clear();
+        myPage = pgNone;
+        return true;
+    }
     if (!my16Bpp) {
         if (!myPixels.ptr) return false;
         out.clear();
@@ -217,8 +387,7 @@ bool cPictBase::moveToColorData(_typebuf<unsigned int>& out) {
 
 bool cPictBase::allocPixels(long long w, long long h, bool sixteenBits) {
     long long bytes;
-    myPixels.clear();
-    myPixels16.clear();
+    freePixels();
     myWidth = myHeight = 0;
     my16Bpp = sixteenBits;
     if (!checkedImageBytes(w, h, sixteenBits ? 8 : 4, bytes)) return false;

@@ -107,13 +107,41 @@ public:
                    unsigned int background);
 
     // --- pixels ---
+    // How the pixels are held. Every page kind reads as 32-bit or 64-bit pixels through
+    // pixelRow32/pixelRow64 and every operation below; raw8Bpp/raw16Bpp turn a compact page
+    // into the full buffer of its depth (1-bit pages are 8-bit, grey 16-bit ones 16-bit).
+    enum ePageKind {
+        pgNone = 0,    // no pixels
+        pgArgb32 = 1,  // 0xAARRGGBB words (raw8Bpp)
+        pgArgb64 = 2,  // B, G, R, A 16 bits each (raw16Bpp)
+        pgBits1 = 3,   // one bit a pixel, the first pixel in the high bit, rows padded to bytes;
+                       // a 1 bit is black, or white with bitsOneWhite (rawBits)
+        pgGrey16 = 4   // one 16-bit grey sample a pixel, opaque (rawGrey16)
+    };
+    ePageKind pageKind() const;
+    // Stored row y (bottom-up) as width() pixels of 32 or 64 bits (converted as getColorData
+    // and to16Bpp do); false when the picture holds no such row.
+    bool pixelRow32(long long y, unsigned int* out) const;
+    bool pixelRow64(long long y, unsigned long long* out) const;
+    // A 1-bit page: its bits (rows bottom-up, bitsStride bytes each), or null for other kinds.
+    unsigned char* rawBits() { return myPage == pgBits1 ? myCompact.ptr : nullptr; }
+    long long bitsStride() const { return (myWidth + 7) / 8; }
+    bool bitsOneWhite() const { return myBitsOneWhite; }
+    // A grey 16-bit page: its samples (rows bottom-up), or null for other kinds.
+    unsigned short* rawGrey16() { return myPage == pgGrey16 ? (unsigned short*)myCompact.ptr : nullptr; }
+    // Allocates a w x h compact page (uninitialised) and sets the size; false (picture left
+    // empty) when its true size is refused by the decode budget.
+    bool allocBits(long long w, long long h, bool oneWhite);
+    bool allocGrey16(long long w, long long h);
+
     // Moves size, 16-bit flag and pixels into target, leaving this picture empty.
     void moveTo(cPictBase& target);
     // Empties the picture: size 0 x 0, pixels and properties freed, target unregistered.
     void close();
     // Turns the picture upside down.
     void flip();
-    // The 32-bit or 64-bit buffer, null when the picture holds none of that kind.
+    // The 32-bit or 64-bit buffer, null when the picture holds none of that kind (a compact
+    // page of that depth is widened first; null when that is refused).
     unsigned int* raw8Bpp();
     unsigned long long* raw16Bpp();
     // Moves the pixels into out (16-bit pictures converted as getColorData does); the
@@ -191,17 +219,30 @@ public:
     }
 
 protected:
+    // Frees every pixel buffer; the size is kept.
+    void freePixels();
+
     long long myWidth = 0;
     long long myHeight = 0;
     bool my16Bpp = false;                     // which buffer holds the picture
     _typebuf<unsigned int> myPixels;          // 0xAARRGGBB, rows bottom-up
     _typebuf<unsigned long long> myPixels16;  // B, G, R, A 16 bits each from low to high, rows bottom-up
+    // A compact page (pgBits1, pgGrey16) in place of both buffers above, rows bottom-up.
+    _typebuf<unsigned char> myCompact;
+    int myPage = pgNone;       // only pgBits1 or pgGrey16 tell: the others follow my16Bpp
+    bool myBitsOneWhite = false;
     sExtPictDef myExt;                        // the registered external target
     bool myHasExt = false;
     bool myWantAlts = true;
     cPictPropTable myProps;
     cPictureColorsCorrector* myCorrector = nullptr;  // not owned
     sExtRenderState* myExtState = nullptr;           // between startExtRender and endExtRender
+
+private:
+    // Whether the buffer of the page kind holds width x height pixels.
+    bool holdsPixels() const;
+    // A compact page becomes the full buffer of its depth; false (page kept) when refused.
+    bool widenPage();
 };
 
 // cPictDummy, the plain pixel holder, lives beside the base.

@@ -224,8 +224,11 @@ void cPictBase::endExtRender() {
 }
 
 bool cPictBase::toExtTarget(sExtPictDef* def) {
-    if (!def || myWidth < 1 || myHeight < 1) return false;
-    if (my16Bpp ? myPixels16.count < myWidth * myHeight : myPixels.count < myWidth * myHeight) return false;
+    if (!def || !holdsPixels()) return false;
+    // Pages of other kinds are rendered a converted row at a time.
+    const bool direct = pageKind() == pgArgb32;
+    _typebuf<unsigned int> line;
+    if (!direct && !line.set(myWidth)) return false;
     // A registered target belongs to the next decode; keep it across this render.
     sExtPictDef saved = myExt;
     bool hadExt = myHasExt;
@@ -235,13 +238,9 @@ bool cPictBase::toExtTarget(sExtPictDef* def) {
     if (ok) {
         for (long long y = 0; y < myHeight; y++) {
             if (!canExtRender(0, myWidth, y, y + 1)) continue;
-            for (long long x = 0; x < myWidth; x++) {
-                long long i = y * myWidth + x;
-                if (my16Bpp)
-                    setExtPix16(x, y, myPixels16.ptr[i]);
-                else
-                    setExtPix(x, y, myPixels.ptr[i]);
-            }
+            const unsigned int* px = direct ? myPixels.ptr + y * myWidth : line.ptr;
+            if (!direct) pixelRow32(y, line.ptr);
+            for (long long x = 0; x < myWidth; x++) setExtPix(x, y, px[x]);
         }
         endExtRender();
     }
@@ -305,13 +304,38 @@ struct sAxisWeights {
 inline double channelOf(const unsigned int* p32, const unsigned long long* p64, long long i, int c) {
     return p64 ? (double)((p64[i] >> (16 * c)) & 0xFFFF) : (double)((p32[i] >> (8 * c)) & 0xFF);
 }
+
+// Stored rows of a picture as 32-bit (8-bit pictures) or 64-bit pixels: the picture's own rows
+// where it holds that buffer, else the last row asked for, converted.
+struct sRowSource {
+    cPictBase& pict;
+    const bool sixteen;
+    _typebuf<unsigned int> r32;
+    _typebuf<unsigned long long> r64;
+    long long cached = -1;
+
+    sRowSource(cPictBase& p, bool wide) : pict(p), sixteen(wide) {}
+    bool init() {
+        if (pict.pageKind() == (sixteen ? cPictBase::pgArgb64 : cPictBase::pgArgb32)) return true;
+        return sixteen ? r64.set(pict.width()) : r32.set(pict.width());
+    }
+    const unsigned int* row32(long long y) {
+        if (!r32.ptr) return pict.raw8Bpp() + y * pict.width();
+        if (y != cached) pict.pixelRow32(y, r32.ptr), cached = y;
+        return r32.ptr;
+    }
+    const unsigned long long* row64(long long y) {
+        if (!r64.ptr) return pict.raw16Bpp() + y * pict.width();
+        if (y != cached) pict.pixelRow64(y, r64.ptr), cached = y;
+        return r64.ptr;
+    }
+};
 }  // namespace
 
 bool cPictBase::stretchTo(long long w, long long h, cPictBase& target) {
-    if (&target == this || myWidth < 1 || myHeight < 1 || w < 1 || h < 1) return false;
-    const unsigned int* s32 = my16Bpp ? nullptr : myPixels.ptr;
-    const unsigned long long* s64 = my16Bpp ? myPixels16.ptr : nullptr;
-    if (my16Bpp ? myPixels16.count < myWidth * myHeight : myPixels.count < myWidth * myHeight) return false;
+    if (&target == this || w < 1 || h < 1 || !holdsPixels()) return false;
+    sRowSource src(*this, my16Bpp);
+    if (!src.init()) return false;
     sAxisWeights ax, ay;
     _typebuf<double> row, acc;
     long long bytes;
@@ -327,12 +351,13 @@ bool cPictBase::stretchTo(long long w, long long h, cPictBase& target) {
             long long sy = ay.first.ptr[ty] + ky;
             double wy = ay.w.ptr[ay.start.ptr[ty] + ky];
             if (wy == 0.0) continue;
-            long long base = sy * myWidth;
+            const unsigned int* s32 = sixteen ? nullptr : src.row32(sy);
+            const unsigned long long* s64 = sixteen ? src.row64(sy) : nullptr;
             for (long long tx = 0; tx < w; tx++) {
                 double v[4] = {0, 0, 0, 0};
                 for (int kx = 0; kx < ax.n.ptr[tx]; kx++) {
                     double wx = ax.w.ptr[ax.start.ptr[tx] + kx];
-                    long long i = base + ax.first.ptr[tx] + kx;
+                    long long i = ax.first.ptr[tx] + kx;
                     for (int c = 0; c < 4; c++) v[c] += wx * channelOf(s32, s64, i, c);
                 }
                 for (int c = 0; c < 4; c++) acc.ptr[tx * 4 + c] += wy * v[c];
@@ -356,36 +381,43 @@ bool cPictBase::stretchTo(long long w, long long h, cPictBase& target) {
 }
 
 bool cPictBase::autoScaleFrom(cPictBase& source) {
-    if (&source == this) return false;
+    if (&source == this || !source.holdsPixels()) return false;
     long long w = source.myWidth, h = source.myHeight;
     bool sixteen = source.my16Bpp;
-    if (w < 1 || h < 1) return false;
-    if (sixteen ? source.myPixels16.count < w * h : source.myPixels.count < w * h) return false;
-    long long n = w * h;
+    sRowSource src(source, sixteen);
+    if (!src.init()) return false;
     int bits = sixteen ? 16 : 8;
     unsigned long long mask = sixteen ? 0xFFFF : 0xFF;
     unsigned long long lo = mask, hi = 0;
-    for (long long i = 0; i < n; i++) {
-        unsigned long long p = sixteen ? source.myPixels16.ptr[i] : source.myPixels.ptr[i];
-        for (int c = 0; c < 3; c++) {
-            unsigned long long v = (p >> (bits * c)) & mask;
-            if (v < lo) lo = v;
-            if (v > hi) hi = v;
+    for (long long y = 0; y < h; y++) {
+        const unsigned int* s32 = sixteen ? nullptr : src.row32(y);
+        const unsigned long long* s64 = sixteen ? src.row64(y) : nullptr;
+        for (long long x = 0; x < w; x++) {
+            unsigned long long p = sixteen ? s64[x] : s32[x];
+            for (int c = 0; c < 3; c++) {
+                unsigned long long v = (p >> (bits * c)) & mask;
+                if (v < lo) lo = v;
+                if (v > hi) hi = v;
+            }
         }
     }
     if (!allocPixels(w, h, sixteen)) return false;
-    for (long long i = 0; i < n; i++) {
-        unsigned long long p = sixteen ? source.myPixels16.ptr[i] : source.myPixels.ptr[i];
-        unsigned long long r = p & (mask << (bits * 3));  // alpha kept
-        for (int c = 0; c < 3; c++) {
-            unsigned long long v = (p >> (bits * c)) & mask;
-            if (hi > lo) v = ((v - lo) * mask + (hi - lo) / 2) / (hi - lo);
-            r |= v << (bits * c);
+    for (long long y = 0; y < h; y++) {
+        const unsigned int* s32 = sixteen ? nullptr : src.row32(y);
+        const unsigned long long* s64 = sixteen ? src.row64(y) : nullptr;
+        for (long long x = 0; x < w; x++) {
+            unsigned long long p = sixteen ? s64[x] : s32[x];
+            unsigned long long r = p & (mask << (bits * 3));  // alpha kept
+            for (int c = 0; c < 3; c++) {
+                unsigned long long v = (p >> (bits * c)) & mask;
+                if (hi > lo) v = ((v - lo) * mask + (hi - lo) / 2) / (hi - lo);
+                r |= v << (bits * c);
+            }
+            if (sixteen)
+                myPixels16.ptr[y * w + x] = r;
+            else
+                myPixels.ptr[y * w + x] = (unsigned int)r;
         }
-        if (sixteen)
-            myPixels16.ptr[i] = r;
-        else
-            myPixels.ptr[i] = (unsigned int)r;
     }
     return true;
 }
@@ -396,9 +428,8 @@ bool cPictBase::imgToPreview(cPictBase* picture, cPictBase* target, long long ma
     long long w = picture->myWidth, h = picture->myHeight;
     if (w < 1 || h < 1) return false;
     if (w <= maxWidth && h <= maxHeight) {
-        _typebuf<unsigned int> px;
-        if (!picture->getColorData(px) || !target->allocPixels(w, h, false)) return false;
-        memcpy(target->myPixels.ptr, px.ptr, (size_t)(w * h) * sizeof(unsigned int));
+        if (!picture->holdsPixels() || !target->allocPixels(w, h, false)) return false;
+        for (long long y = 0; y < h; y++) picture->pixelRow32(y, target->myPixels.ptr + y * w);
         return true;
     }
     double f = (double)maxWidth / w;

@@ -5,8 +5,7 @@ bool cPictRowsBase::begin(long long width, long long height, bool sixteen) {
     long long px;
     if (!checkedPictPixels(width, height, px)) return false;
     if (hasExtTarget()) {
-        myPixels.clear();
-        myPixels16.clear();
+        freePixels();
         myWidth = width;
         myHeight = height;
         my16Bpp = sixteen;
@@ -57,8 +56,7 @@ void cPictRowsBase::row64(long long y, const unsigned long long* px) {
 
 void cPictRowsBase::startRows() {
     myExtActive = false;
-    myPixels.clear();
-    myPixels16.clear();
+    freePixels();
     myWidth = myHeight = 0;
     my16Bpp = false;
 }
@@ -71,8 +69,7 @@ bool cPictRowsBase::endRows(bool ok) {
         setExtTarget(nullptr);
     }
     if (!ok) {
-        myPixels.clear();
-        myPixels16.clear();
+        freePixels();
         myWidth = myHeight = 0;
         my16Bpp = false;
     }

@@ -71,6 +71,18 @@ inline bool checkedImageBytes(long long width, long long height, long long bytes
     return true;
 }
 
+// A page of width x height pixels of bitsPerPixel bits each, every row rounded up to whole
+// bytes (1-bit pages), within the budget's pixels and bytes; `bytes` untouched on refusal.
+inline bool checkedPageBytes(long long width, long long height, long long bitsPerPixel, long long& bytes) {
+    long long p = 0, row = 0, b = 0x7FFFFFFFFFFFFFFFLL;
+    if (bitsPerPixel < 1 || width < 1 || height < 1) return false;
+    const bool fits = checkedMul(width, height, p) && checkedMul(width, bitsPerPixel, row) &&
+                      checkedMul(row / 8 + ((row & 7) != 0), height, b);
+    if (!fits || p > pictBudgetPixels() || b > pictBudgetBytes()) return refuseOverBudget(width, height, b), false;
+    bytes = b;
+    return true;
+}
+
 inline bool checkedWorkBytes(long long count, long long elemBytes, long long& bytes) {
     long long b = 0x7FFFFFFFFFFFFFFFLL;
     if (count < 0 || elemBytes < 1) return false;

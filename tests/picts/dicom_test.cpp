@@ -88,6 +88,7 @@ Bytes le16s(const std::vector<int>& v) {
 struct Page {
     long long w = 0, h = 0;
     bool wide = false;
+    int kind = 0;              // how the decode held it, before raw16Bpp/raw8Bpp widen it
     std::vector<uint64_t> px;  // top-down, in the picture's own format
 };
 struct Decoded {
@@ -100,6 +101,7 @@ struct Decoded {
 
 Page grab(cPictBase& p) {
     Page r;
+    r.kind = p.pageKind();
     r.w = p.width(), r.h = p.height(), r.wide = p.raw16Bpp() != nullptr;
     for (long long y = r.h - 1; y >= 0; y--)
         for (long long x = 0; x < r.w; x++)
@@ -325,6 +327,10 @@ TEST(DicomDcmtk, NativeEveryEncodingMatchesSource) {
                 EXPECT_EQ(d.page[f].w, s.w);
                 EXPECT_EQ(d.page[f].h, s.h);
                 EXPECT_EQ(d.page[f].wide, s.ba == 16);
+                // Grey 16-bit pages hold two bytes a pixel.
+                if (s.samples == 1 && s.ba == 16) {
+                    EXPECT_EQ(d.page[f].kind, cPictBase::pgGrey16);
+                }
                 EXPECT_EQ(d.page[f].px, modelNative(s, frameSamples(s, all, f))) << "frame " << f;
             }
         }
@@ -417,6 +423,9 @@ TEST(DicomDcmtk, JpegProcessesMatchSourceOrDcmdjpeg) {
             std::vector<uint64_t> model = modelStretch(ref, s->samples, precision, s->rep ? s->bs : 0);
             if (!strcmp(s->pi, "MONOCHROME1"))
                 for (auto& p : model) p ^= precision > 8 ? 0xFFFFFFFFFFFFULL : 0xFFFFFFULL;
+            if (s->samples == 1 && precision > 8) {
+                EXPECT_EQ(d.page[f].kind, cPictBase::pgGrey16);
+            }
             if (c.lossless)
                 EXPECT_EQ(d.page[f].px, model) << "frame " << f;
             else

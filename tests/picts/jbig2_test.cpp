@@ -25,6 +25,7 @@ Bitmap decodeOurs(const std::vector<unsigned char>& file) {
     cBufWrapperIO s(file.data(), (long long)file.size());
     cPictJBIG2 d;
     if (!d.decode(&s)) return r;
+    EXPECT_EQ(d.pageKind(), cPictBase::pgBits1);  // the page is held at one bit a pixel
     r.w = (int)d.width(), r.h = (int)d.height();
     for (int y = 0; y < r.h; y++)
         for (int x = 0; x < r.w; x++) r.px.push_back(d.raw8Bpp()[(size_t)(r.h - 1 - y) * r.w + x] == 0xFF000000u);

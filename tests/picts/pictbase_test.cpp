@@ -169,8 +169,21 @@ TEST(SizeCheck, RefusesOverflowAndOversizedPictures) {
         else
             EXPECT_EQ(bytes, -7);
     }
+    // Compact pages: rows rounded up to whole bytes; the pixel budget as for any picture.
+    struct {
+        long long w, h, bits, bytes;  // bytes -1: refused
+    } pages[] = {{9, 2, 1, 4},           {16384, 16384, 1, 1LL << 25}, {16384, 16385, 1, -1},
+                 {16384, 16384, 16, 1LL << 29}, {16384, 8192, 64, 1LL << 30}, {16384, 8193, 64, -1},
+                 {0, 5, 1, -1}};
+    for (auto& c : pages) {
+        long long bytes = -1;
+        EXPECT_EQ(checkedPageBytes(c.w, c.h, c.bits, bytes), c.bytes >= 0) << c.w << "x" << c.h << "x" << c.bits;
+        EXPECT_EQ(bytes, c.bytes);
+    }
     cPictDummy d;
     EXPECT_FALSE(d.create(1 << 20, 1 << 20, 0));
+    EXPECT_FALSE(d.allocBits(1 << 20, 1 << 20, false));
+    EXPECT_EQ(d.pageKind(), cPictBase::pgNone);
     EXPECT_EQ(d.width(), 0);
 }
 
@@ -226,7 +239,7 @@ TEST(SizeCheck, DecodeBudgetHoldsForEveryDecoder) {
     EXPECT_FALSE(p->decode(&s));
     EXPECT_EQ(pictBudgetRefusal().width, 40000);
     pictBudgetMessage(msg, sizeof(msg));
-    EXPECT_STREQ(msg, "a picture of 40000 x 40000 pixels (6104 MiB) is over the decode budget of 256 megapixels and 1024 MiB");
+    EXPECT_STREQ(msg, "a picture of 40000 x 40000 pixels (191 MiB) is over the decode budget of 256 megapixels and 1024 MiB");
 }
 
 int positionOf(int kind) {

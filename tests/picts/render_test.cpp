@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "picts/pictbase.h"
@@ -311,6 +312,82 @@ TEST(Preview, FitsWithinBoundsAndKeepsSmallPictures) {
     cPictDummy pic, prev;
     EXPECT_FALSE(cPictBase::imgToPreview(&pic, &prev, 10, 10, 0));  // empty picture
     EXPECT_FALSE(cPictBase::imgToPreview(nullptr, &prev, 10, 10, 0));
+}
+
+// Every consumer reads a compact page (1-bit either way round, grey 16-bit) exactly as the
+// same pixels held wide: colour data, rows, flip, move, rendering, resampling, stretching,
+// previews, and raw8Bpp/raw16Bpp, which widen the page in place.
+TEST(CompactPages, ReadAsTheSamePixelsHeldWide) {
+    const long long w = 11, h = 5;  // rows of 11 bits: a partial last byte
+    unsigned long long seed = 5;
+    auto next = [&] { return (unsigned)((seed = seed * 6364136223846793005ULL + 1442695040888963407ULL) >> 33); };
+    for (int kind = 0; kind < 3; kind++) {
+        SCOPED_TRACE(kind);
+        cPictBase page, wide;
+        const bool grey = kind == 2;
+        ASSERT_TRUE(grey ? page.allocGrey16(w, h) : page.allocBits(w, h, kind == 1));
+        ASSERT_TRUE(wide.allocPixels(w, h, grey));
+        EXPECT_EQ(page.pageKind(), grey ? cPictBase::pgGrey16 : cPictBase::pgBits1);
+        EXPECT_EQ(page.is16Bpp(), grey);
+        for (long long y = 0; y < h; y++)
+            for (long long x = 0; x < w; x++) {
+                const unsigned v = next() & 0xFFFF, i = (unsigned)(y * w + x);
+                if (grey) {
+                    page.rawGrey16()[i] = (unsigned short)v;
+                    wide.raw16Bpp()[i] = 0xFFFFULL << 48 | v * 0x100010001ULL;
+                    continue;
+                }
+                unsigned char& b = page.rawBits()[y * page.bitsStride() + x / 8];
+                b = (unsigned char)((b & ~(0x80 >> (x & 7))) | (v & 1) << (7 - (x & 7)));
+                wide.raw8Bpp()[i] = (v & 1) == (kind == 1 ? 0u : 1u) ? 0xFF000000u : 0xFFFFFFFFu;
+            }
+        auto same = [&](cPictBase& a, cPictBase& b) {
+            _typebuf<unsigned int> pa, pb;
+            ASSERT_TRUE(a.getColorData(pa) && b.getColorData(pb));
+            ASSERT_EQ(pa.count, pb.count);
+            EXPECT_EQ(memcmp(pa.ptr, pb.ptr, (size_t)pa.count * 4), 0);
+            std::vector<unsigned long long> ra(a.width()), rb(a.width());
+            for (long long y = 0; y < a.height(); y++) {
+                ASSERT_TRUE(a.pixelRow64(y, ra.data()) && b.pixelRow64(y, rb.data()));
+                EXPECT_EQ(ra, rb) << y;
+            }
+        };
+        same(page, wide);
+        page.flip();
+        wide.flip();
+        same(page, wide);
+        for (auto size : {std::make_pair(4LL, 3LL), std::make_pair(23LL, 9LL)}) {
+            cPictBase a, b;
+            ASSERT_TRUE(page.stretchTo(size.first, size.second, a) && wide.stretchTo(size.first, size.second, b));
+            same(a, b);
+            std::vector<unsigned> ta(size.first * size.second), tb(ta.size());
+            cPictBase::sExtPictDef def;
+            def.width = size.first, def.height = size.second, def.background = 0x123456;
+            def.pixels = ta.data();
+            ASSERT_TRUE(page.toExtTarget(&def));
+            def.pixels = tb.data();
+            ASSERT_TRUE(wide.toExtTarget(&def));
+            EXPECT_EQ(ta, tb);
+            ASSERT_TRUE(cPictBase::imgToPreview(&page, &a, size.first, size.second, 7) &&
+                        cPictBase::imgToPreview(&wide, &b, size.first, size.second, 7));
+            same(a, b);
+        }
+        cPictBase sa, sb, moved;
+        ASSERT_TRUE(sa.autoScaleFrom(page) && sb.autoScaleFrom(wide));
+        same(sa, sb);
+        page.moveTo(moved);
+        EXPECT_EQ(page.pageKind(), cPictBase::pgNone);
+        same(moved, wide);
+        // Widened in place: the same values, now in the full buffer.
+        ASSERT_NE(grey ? (void*)moved.raw16Bpp() : (void*)moved.raw8Bpp(), nullptr);
+        EXPECT_EQ(moved.pageKind(), grey ? cPictBase::pgArgb64 : cPictBase::pgArgb32);
+        same(moved, wide);
+        ASSERT_TRUE(grey ? moved.allocGrey16(w, h) : moved.allocBits(w, h, false));
+        _typebuf<unsigned int> px;
+        EXPECT_TRUE(moved.moveToColorData(px));
+        EXPECT_EQ(px.count, w * h);
+        EXPECT_EQ(moved.pageKind(), cPictBase::pgNone);
+    }
 }
 
 }  // namespace

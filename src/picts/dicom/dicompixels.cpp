@@ -76,8 +76,7 @@ inline unsigned long long greyPixel(unsigned int v, bool sixteen) {
 
 bool cPictDICOM::decodeImage(cFileIOTarget* io, sDicomInfo* rec) {
     if (!rec || !io) return false;
-    myPixels.clear();
-    myPixels16.clear();
+    freePixels();
     my16Bpp = false;
     myWidth = rec->columns;
     myHeight = rec->rows;
@@ -167,15 +166,23 @@ bool cPictDICOM::decodeNative(cFileIOTarget* io, const sDicomInfo& rec) {
     out.w = w;
     out.h = h;
     out.ext = startExtRender();
-    if (!out.ext && !allocPixels(w, h, sixteen)) return false;
+    // 16-bit grey is kept as its samples, two bytes a pixel.
+    const bool greyPage = !out.ext && sixteen && rec.samples == 1;
+    if (!out.ext && !(greyPage ? allocGrey16(w, h) : allocPixels(w, h, sixteen))) return false;
     out.px32 = myPixels.ptr;
     out.px64 = myPixels16.ptr;
+    unsigned short* grey = rawGrey16();
     const int cs = sixteen ? 16 : 8;
     const unsigned long long alpha = (unsigned long long)maxv << (3 * cs);
     bool ok = true;
     for (long long y = 0; y < h && ok; y++) {
         if (out.ext && !canExtRender(0, w, h - 1 - y, h - y)) continue;
         if (!(ok = readRow(y))) break;
+        if (greyPage) {
+            unsigned short* o = grey + (h - 1 - y) * w;
+            for (long long x = 0; x < w; x++) o[x] = (unsigned short)lut.ptr[lay.raw(row.ptr + x * bytes)];
+            continue;
+        }
         if (rec.samples == 1) {
             for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[lay.raw(row.ptr + x * bytes)], sixteen));
             continue;
@@ -189,10 +196,7 @@ bool cPictDICOM::decodeNative(cFileIOTarget* io, const sDicomInfo& rec) {
         }
     }
     if (out.ext) endExtRender();
-    if (!ok && !out.ext) {
-        myPixels.clear();
-        myPixels16.clear();
-    }
+    if (!ok && !out.ext) freePixels();
     return ok;
 }
 
@@ -200,7 +204,8 @@ namespace {
 // A JPEG frame decoded into its sample planes only: grey frames are mapped from the plane
 // straight into the picture, without a picture of their own in between. Given a picture, a
 // lossless grey frame skips the plane too: its lines go as raw samples straight into the
-// picture's frame, which the caller then maps in place, so the samples are held once.
+// picture's frame (a grey 16-bit page above 8 bits of precision), which the caller then maps
+// in place, so the samples are held once.
 class cDicomJpegFrame : public cPictJPEG {
 public:
     explicit cDicomJpegFrame(cPictBase* direct = nullptr) : myDirect(direct) {}
@@ -247,7 +252,10 @@ public:
 private:
     bool componentRef0Done() const { return isLossless() && component(0).rowsDone >= frameHeight(); }
     bool startFrame() {
-        if (!isLossless() || !myDirect->allocPixels(frameWidth(), frameHeight(), precision() > 8)) return false;
+        if (!isLossless()) return false;
+        if (precision() > 8 ? !myDirect->allocGrey16(frameWidth(), frameHeight())
+                            : !myDirect->allocPixels(frameWidth(), frameHeight(), false))
+            return false;
         myInFrame = true;
         myNextLine = 0;
         return true;
@@ -256,9 +264,12 @@ private:
     void putRow(const unsigned short* in, long long line) {
         const long long w = frameWidth(), y = frameHeight() - 1 - line;
         const unsigned short mid = (unsigned short)(1 << (precision() - 1));
-        if (unsigned long long* o = myDirect->raw16Bpp())
-            for (long long x = 0; x < w; x++) o[y * w + x] = in ? in[x] : mid;
-        else if (unsigned int* o = myDirect->raw8Bpp())
+        if (unsigned short* o = myDirect->rawGrey16()) {
+            if (in)
+                memcpy(o + y * w, in, (size_t)w * sizeof(unsigned short));
+            else
+                for (long long x = 0; x < w; x++) o[y * w + x] = mid;
+        } else if (unsigned int* o = myDirect->raw8Bpp())
             for (long long x = 0; x < w; x++) o[y * w + x] = in ? in[x] : mid;
         if (in) {
             noteRange(in, w);
@@ -300,8 +311,8 @@ eFrameKind frameKind(const unsigned char* d, unsigned long long n) {
 // The range of the mapped values of one stored row of raw samples in a picture's frame.
 void rawFrameRange(cPictBase& p, long long y, const unsigned int* lut, unsigned int& lo, unsigned int& hi) {
     const long long w = p.width();
-    const unsigned long long* px16 = p.raw16Bpp();
-    const unsigned int* px8 = p.raw8Bpp();
+    const unsigned short* px16 = p.rawGrey16();
+    const unsigned int* px8 = px16 ? nullptr : p.raw8Bpp();
     for (long long x = 0; x < w; x++) {
         unsigned int v = lut[(unsigned short)(px16 ? px16[y * w + x] : px8[y * w + x])];
         if (v < lo) lo = v;
@@ -367,8 +378,8 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
     if (jp.inFrame()) {
         // The raw samples are in the frame already: mapped where they lie.
         const long long n = w * h;
-        if (unsigned long long* o = raw16Bpp())
-            for (long long i = 0; i < n; i++) o[i] = greyPixel(lut.ptr[(unsigned short)o[i]], true);
+        if (unsigned short* o = rawGrey16())
+            for (long long i = 0; i < n; i++) o[i] = (unsigned short)lut.ptr[o[i]];
         else if (unsigned int* o = raw8Bpp())
             for (long long i = 0; i < n; i++) o[i] = (unsigned int)greyPixel(lut.ptr[(unsigned short)o[i]], false);
         return true;
@@ -381,17 +392,18 @@ bool cPictDICOM::greyFromJpeg(cPictJPEG& jpeg, const sDicomInfo& rec) {
     out.w = w;
     out.h = h;
     out.ext = startExtRender();
-    if (!out.ext && !allocPixels(w, h, sixteen)) return false;
+    if (!out.ext && !(sixteen ? allocGrey16(w, h) : allocPixels(w, h, false))) return false;
     out.px32 = myPixels.ptr;
-    out.px64 = myPixels16.ptr;
+    out.px64 = nullptr;
+    unsigned short* grey = rawGrey16();
     for (long long y = 0; y < h; y++) {
         const unsigned short* in = jp.row(y);
         if (out.ext) {
             if (canExtRender(0, w, h - 1 - y, h - y))
                 for (long long x = 0; x < w; x++) out.put(x, y, greyPixel(lut.ptr[in[x]], sixteen));
         } else if (sixteen) {
-            unsigned long long* o = out.px64 + (h - 1 - y) * w;
-            for (long long x = 0; x < w; x++) o[x] = greyPixel(lut.ptr[in[x]], true);
+            unsigned short* o = grey + (h - 1 - y) * w;
+            for (long long x = 0; x < w; x++) o[x] = (unsigned short)lut.ptr[in[x]];
         } else {
             unsigned int* o = out.px32 + (h - 1 - y) * w;
             for (long long x = 0; x < w; x++) o[x] = (unsigned int)greyPixel(lut.ptr[in[x]], false);
@@ -434,14 +446,12 @@ bool cPictDICOM::decodeEncapsulated(cFileIOTarget* io, const sDicomInfo& rec) {
             // Without a target the samples go straight into this picture's frame.
             cDicomJpegFrame jp(myHasExt ? nullptr : this);
             if (!jp.decodeGreyPlane(frame)) {
-                myPixels.clear();
-                myPixels16.clear();
+                freePixels();
                 return false;
             }
             data.clear();
             if (greyFromJpeg(jp, rec)) return true;
-            myPixels.clear();
-            myPixels16.clear();
+            freePixels();
             return false;
         }
         cPictJPEG jp;

@@ -1,6 +1,6 @@
 // cPictJBIG2: the T.88 file header (Annex D), segment headers (7.2), page information (7.4.8),
 // end-of-stripe (7.4.9) and immediate generic region segments (7.4.6); each page is painted
-// into a 1-bit canvas, then handed on as rows of 32-bit pixels.
+// into the picture's 1-bit page, or into a 1-bit canvas rendered into a caller's target.
 #include "picts/jbig2/pictjbig2.h"
 
 #include <cstring>
@@ -248,8 +248,7 @@ bool cPictJBIG2::getPageSize(cFileIOTarget* io, int page, long long& w, long lon
 bool cPictJBIG2::decode(cFileIOTarget* io) { return decodePage(io, 0); }
 
 bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page,
-                              _typebuf<unsigned char>& canvas, long long canvasStride, long long canvasHeight,
-                              long long& budget) {
+                              unsigned char* top, long long rowStep, long long canvasHeight, long long& budget) {
     sJB2GenRegion g;
     if (!readRegionHeader(io, r.offset, r.length, g)) return false;
     const long long hb = g.headerBytes();
@@ -282,7 +281,7 @@ bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPa
     const int op = g.combOp & 7;
     for (long long y = 0; y < rows; y++) {
         const unsigned char* src = bitmap.ptr + y * stride;
-        unsigned char* dst = canvas.ptr + (g.y + y) * canvasStride + (g.x >> 3);
+        unsigned char* dst = top + (g.y + y) * rowStep + (g.x >> 3);
         const unsigned int shift = g.x & 7;
         // Source bytes lined up with the canvas bytes; `keep` marks the bits outside the region.
         for (long long i = 0, n = (shift + cols + 7) >> 3; i < n; i++) {
@@ -311,48 +310,32 @@ bool cPictJBIG2::decodePage(cFileIOTarget* io, int page) {
     startRows();
     const sPageCtx* pc = pageOf(page, io);
     if (!pc) return endRows(false);
-    const long long w = pc->width, h = pc->finalHeight();
-    // The page within the decode budget as 32-bit pixels before anything is allocated for it,
-    // its 1-bit canvas included: a few bytes of file can declare any page.
-    long long px;
-    if (!checkedPictPixels(w, h, px)) return endRows(false);
-    const long long stride = (w + 7) / 8;
+    const long long w = pc->width, h = pc->finalHeight(), stride = (w + 7) / 8;
+    // The page is checked against the decode budget at its true size before anything is
+    // allocated for it: a few bytes of file can declare any page. Without a target it is the
+    // picture's own page (rows bottom-up); a target gets it from a canvas of the same size.
     _typebuf<unsigned char> canvas;
-    _typebuf<unsigned int> line;
-    if (!canvas.set(stride * h) || !line.set(w)) return endRows(false);
-    memset(canvas.ptr, pc->defaultBlack ? 0xFF : 0, (size_t)canvas.count);
+    long long bytes;
+    if (hasExtTarget() ? !checkedPageBytes(w, h, 1, bytes) || !canvas.set(bytes) : !allocBits(w, h, !myOneIsBlack))
+        return endRows(false);
+    unsigned char* bits = canvas.ptr ? canvas.ptr : rawBits();
+    memset(bits, pc->defaultBlack ? 0xFF : 0, (size_t)(stride * h));
+    unsigned char* top = canvas.ptr ? bits : bits + (h - 1) * stride;
+    const long long rowStep = canvas.ptr ? stride : -stride;
     bool ok = true;
-    long long budget = kPageWorkFactor * px + kPageWorkSlack;
+    long long budget = kPageWorkFactor * w * h + kPageWorkSlack;
     for (long long i = 0; i < pc->regionCount; i++)
-        if (!decodeRegion(io, pc->regions.ptr[i], *pc, canvas, stride, h, budget)) ok = false;
-    // Every pixel is written below: without a target the buffer need not be cleared first.
-    if (hasExtTarget() ? !begin(w, h, false) : !allocPixels(w, h, false)) return endRows(false);
-    // A 1 bit turns every colour bit off (black) or leaves them on (white) under one-is-black.
-    const unsigned int flip = myOneIsBlack ? 0u : 1u;
-    // The eight pixels of every byte value.
-    static unsigned int eightBlack[256][8], eightWhite[256][8];
-    static const bool built = [] {
-        for (int b = 0; b < 256; b++)
-            for (int k = 0; k < 8; k++) {
-                const unsigned int bit = (b >> (7 - k)) & 1;
-                eightBlack[b][k] = bit ? 0xFF000000u : 0xFFFFFFFFu;
-                eightWhite[b][k] = bit ? 0xFFFFFFFFu : 0xFF000000u;
-            }
-        return true;
-    }();
-    (void)built;
-    const unsigned int(*eight)[8] = myOneIsBlack ? eightBlack : eightWhite;
+        if (!decodeRegion(io, pc->regions.ptr[i], *pc, top, rowStep, h, budget)) ok = false;
+    if (!canvas.ptr) return endRows(ok);
+    // Into the target: the canvas's rows as pixels, black and white as the page's own read.
+    _typebuf<unsigned int> line;
+    if (!line.set(w) || !begin(w, h, false)) return endRows(false);
+    const unsigned int white = 0xFFFFFFFFu, black = 0xFF000000u;
+    const unsigned int one = myOneIsBlack ? black : white, zero = myOneIsBlack ? white : black;
     for (long long y = 0; y < h; y++) {
-        unsigned int* d = target32(y);
-        if (!d) d = line.ptr;
         const unsigned char* s = canvas.ptr + y * stride;
-        long long x = 0;
-        for (; x + 8 <= w; x += 8) memcpy(d + x, eight[s[x >> 3]], sizeof(eight[0]));
-        for (; x < w; x++) {
-            const unsigned int bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
-            d[x] = 0xFF000000u | (((bit ^ flip) - 1) & 0xFFFFFFu);
-        }
-        row32(y, d);
+        for (long long x = 0; x < w; x++) line.ptr[x] = (s[x >> 3] >> (7 - (x & 7))) & 1 ? one : zero;
+        row32(y, line.ptr);
     }
     return endRows(ok);
 }

@@ -59,10 +59,11 @@ private:
     bool regionEnd(cFileIOTarget* io, long long offset, long long end, long long& length);
     bool isFullConfig();
     sPageCtx* pageOf(int page, cFileIOTarget* io);
-    // Decodes one region and combines it with the canvas by its operator; `budget` is what the
-    // page may still decode (pixels), the region's share taken from it.
-    bool decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page, _typebuf<unsigned char>& canvas,
-                      long long canvasStride, long long canvasHeight, long long& budget);
+    // Decodes one region and combines it with the 1-bit canvas by its operator: the canvas's
+    // top row at `top`, row r at top + r * rowStep (a negative step for rows stored bottom-up).
+    // `budget` is what the page may still decode (pixels), the region's share taken from it.
+    bool decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPageCtx& page, unsigned char* top,
+                      long long rowStep, long long canvasHeight, long long& budget);
 
     cFasterTreeList<int, sPageCtx> myPages;
     unsigned int myPageCount = 0;
