@@ -15,8 +15,8 @@
 
 #include "base/memio.h"
 #include "jpeg_testutil.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawljpeg.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"

@@ -7,8 +7,8 @@
 #include "../jpeg_testutil.h"
 #include "picts/pictbase.h"
 #include "picts/pictdummy.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawhook.h"
 #include "testutil.h"
 
 namespace rawkit {
