@@ -18,15 +18,7 @@ using namespace rawkit;
 
 namespace {
 
-std::vector<uint16_t> mosRamp(int w, int h, unsigned seed) {
-    std::vector<uint16_t> f((size_t)w * h);
-    unsigned x = seed;
-    for (size_t i = 0; i < f.size(); i++) {
-        x = x * 1103515245u + 12345u;
-        f[i] = (uint16_t)(((i % (size_t)w) * 211 + (i / (size_t)w) * 97 + (x >> 16) % 3000) & 0xFFFF);
-    }
-    return f;
-}
+std::vector<uint16_t> mosRamp(int w, int h, unsigned seed) { return noisyRamp(w, h, seed, 211, 97, 3000, 65536); }
 
 struct Case {
     const char* name;
@@ -168,13 +160,9 @@ TEST(RawMos, PacketWalkBounded) {
 }
 
 TEST(RawMos, TruncationsAndPreview) {
-    const std::vector<unsigned char> good = writeMos(specFor(kCases[3]));
-    for (size_t n = 0; n < good.size(); n += 3) {
-        std::vector<unsigned char> part(good.begin(), good.begin() + n);
-        decodes(part);
-    }
+    decodeEachCut<cPictMOS>(writeMos(specFor(kCases[3])), 3, 0);
     MosSpec s = specFor(kCases[5]);
-    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    s.jpeg = testJpeg();
     ASSERT_FALSE(s.jpeg.empty());
     std::vector<unsigned char> f = writeMos(s);
     cBufWrapperIO io(f.data(), (long long)f.size());

@@ -4,7 +4,6 @@
 // compressed data, truncations and crafted files fail cleanly.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -140,15 +139,9 @@ TEST(RawOrf, KitFilesReadAlikeByPeers) {
 
 TEST(RawOrf, PreviewFromMakerNote) {
     OrfSpec s = spec(OrfSpec::Packed12, 16, 8);
-    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    s.jpeg = testJpeg();
     ASSERT_FALSE(s.jpeg.empty());
-    std::vector<unsigned char> f = writeOrf(s);
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(cPictORF::validFor(&io, &info));
-    EXPECT_TRUE(info.hasPreview);
-    cPictORF d;
-    expectKitPreview(d, &io);
+    expectKitFilePreview<cPictORF>(writeOrf(s));
 }
 
 TEST(RawOrf, CorruptAndShortFilesFailCleanly) {

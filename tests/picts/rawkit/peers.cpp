@@ -91,6 +91,33 @@ void expectKitPreview(cPictBase& decoder, cFileIOTarget* io) {
     EXPECT_EQ(scaled.height(), 13);
 }
 
+std::vector<unsigned char> testJpeg(const char* name) {
+    return testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/" + name);
+}
+
+std::vector<unsigned char> cjpegPicture(int w, int h, unsigned seed) {
+    if (!testutil::haveTool("cjpeg")) {
+        printf("skipped: cjpeg not installed\n");
+        return {};
+    }
+    testutil::TempDir dir;
+    const std::string ppm = dir.file("in.ppm");
+    testutil::writeFile(ppm, jpegtest::makePnm(jpegtest::synthetic(w, h, 3, 255, seed)));
+    std::string out;
+    if (testutil::run({"cjpeg", "-quality", "90", ppm}, &out) != 0) return {};
+    return std::vector<unsigned char>(out.begin(), out.end());
+}
+
+std::vector<uint16_t> noisyRamp(int w, int h, unsigned state, unsigned xStep, unsigned yStep, unsigned noise,
+                                unsigned modulo) {
+    std::vector<uint16_t> f((size_t)w * h);
+    for (size_t i = 0; i < f.size(); i++) {
+        state = state * 1103515245u + 12345u;
+        f[i] = (uint16_t)(((i % (size_t)w) * xStep + (i / (size_t)w) * yStep + (state >> 16) % noise) % modulo);
+    }
+    return f;
+}
+
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen) {
     seen = SeenFrame();
     setRawFrameHook(
