@@ -156,15 +156,14 @@ TEST(RawIiq, PreviewIsTheLeadingTiff) {
 // does not open ZIP-stored ones. dcraw adds the black tables as pairs per row and column.
 TEST(RawIiq, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : installedPeers({"dcraw"}))
-        for (bool tables : {false, true}) {
-            SCOPED_TRACE(tables ? "black tables" : "format 5");
-            IiqSpec s = spec(64, 40, 11);
-            s.format = tables ? 3 : 5;
-            s.black = 64;
-            if (tables) addBlackTables(s);
-            EXPECT_TRUE(peerReadsAs(tool, dir, writeIiq(s), ".iiq", s.width, s.height, model(s)));
-        }
+    for (bool tables : {false, true}) {
+        SCOPED_TRACE(tables ? "black tables" : "format 5");
+        IiqSpec s = spec(64, 40, 11);
+        s.format = tables ? 3 : 5;
+        s.black = 64;
+        if (tables) addBlackTables(s);
+        expectPeersReadAs(dir, writeIiq(s), ".iiq", s.width, s.height, model(s), {"dcraw"});
+    }
 }
 
 TEST(RawIiq, CorruptAndHostileFilesFailCleanly) {

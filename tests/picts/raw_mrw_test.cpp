@@ -70,18 +70,17 @@ TEST(RawMrw, KitFramesDecodeExactly) {
 // would show here.
 TEST(RawMrw, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : installedPeers())
-        for (bool packed : {false, true}) {
-            SCOPED_TRACE(packed ? "packed" : "16-bit");
-            MrwSpec s;
-            s.packed = packed;
-            // The peers choose the layout by model; these models agree with the size.
-            s.model = packed ? "DiMAGE A2" : "DiMAGE 7";
-            s.width = 40;
-            s.height = 26;
-            s.frame = ramp(s.width, s.height, 7);
-            EXPECT_TRUE(peerReadsAs(tool, dir, writeMrw(s), ".mrw", s.width, s.height, s.frame));
-        }
+    for (bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "16-bit");
+        MrwSpec s;
+        s.packed = packed;
+        // The peers choose the layout by model; these models agree with the size.
+        s.model = packed ? "DiMAGE A2" : "DiMAGE 7";
+        s.width = 40;
+        s.height = 26;
+        s.frame = ramp(s.width, s.height, 7);
+        expectPeersReadAs(dir, writeMrw(s), ".mrw", s.width, s.height, s.frame);
+    }
 }
 
 TEST(RawMrw, CraftedChainsFailCleanly) {

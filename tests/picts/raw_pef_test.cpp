@@ -57,7 +57,8 @@ bool decodes(const std::vector<unsigned char>& f, SeenFrame* seen = nullptr) { r
 
 }  // namespace
 
-TEST(RawPef, KitFramesDecodeExactly) {
+TEST(RawPef, KitFramesDecodeExactlyAsThePeersReadThem) {
+    testutil::TempDir dir;
     for (const Code& c : kCodes) {
         SCOPED_TRACE(c.name);
         PefSpec s = specFor(c);
@@ -69,20 +70,10 @@ TEST(RawPef, KitFramesDecodeExactly) {
         for (int i = 0; i < 4; i++) EXPECT_NEAR(seen.mul[i], 65535.0 / ((1 << c.bits) - 1), 1e-9);
         EXPECT_EQ(seen.cfa[0], 0);
         EXPECT_EQ(seen.cfa[3], 2);
+        // Little-endian packed files: the peers read their bits in another order than the
+        // one the format gives; no real file of this kind is known.
+        if (c.code != PefSpec::cPacked12 || c.be) expectPeersReadAs(dir, f, ".pef", c.w, c.h, s.frame);
     }
-}
-
-TEST(RawPef, KitFilesReadAlikeByPeers) {
-    testutil::TempDir dir;
-    for (const char* tool : installedPeers())
-        for (const Code& c : kCodes) {
-            // Little-endian packed files: the peers read their bits in another order than
-            // the one the format gives; no real file of this kind is known.
-            if (c.code == PefSpec::cPacked12 && !c.be) continue;
-            SCOPED_TRACE(c.name);
-            PefSpec s = specFor(c);
-            EXPECT_TRUE(peerReadsAs(tool, dir, writePef(s), ".pef", s.width, s.height, s.frame));
-        }
 }
 
 TEST(RawPef, MakerNoteRules) {

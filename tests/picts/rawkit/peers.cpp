@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "../jpeg_testutil.h"
 #include "picts/pictbase.h"
@@ -33,11 +34,12 @@ std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path
 }
 
 std::vector<const char*> installedPeers(std::initializer_list<const char*> tools) {
+    static std::set<std::string> told;
     std::vector<const char*> present;
     for (const char* tool : tools) {
         if (testutil::haveTool(tool))
             present.push_back(tool);
-        else
+        else if (told.insert(tool).second)
             printf("skipped %s: not installed\n", tool);
     }
     return present;
@@ -65,6 +67,12 @@ testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& 
     if (got.size() != frame.size())
         return testing::AssertionFailure() << tool << " read " << got.size() << " samples, not " << frame.size();
     return testing::AssertionSuccess();
+}
+
+void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned char>& file, const std::string& ext,
+                       int width, int height, const std::vector<uint16_t>& frame,
+                       std::initializer_list<const char*> tools) {
+    for (const char* tool : installedPeers(tools)) EXPECT_TRUE(peerReadsAs(tool, dir, file, ext, width, height, frame));
 }
 
 std::vector<unsigned char> sharedRawFile(const std::string& name) {

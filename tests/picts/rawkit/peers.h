@@ -21,7 +21,7 @@ namespace rawkit {
 // empty when the peer is absent or refused the file.
 std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path, int& w, int& h);
 
-// The peers of `tools` that are installed; a line names each one that is not.
+// The peers of `tools` that are installed; a line names each one that is not (once).
 std::vector<const char*> installedPeers(std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
 
 // Writes `file` into dir under a new name ending in `ext` (".orf": the peers may go by it)
@@ -32,6 +32,10 @@ std::vector<uint16_t> peerFrameOf(const char* tool, const testutil::TempDir& dir
 testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& dir,
                                      const std::vector<unsigned char>& file, const std::string& ext, int width,
                                      int height, const std::vector<uint16_t>& frame);
+// The same for each installed peer of `tools`.
+void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned char>& file, const std::string& ext,
+                       int width, int height, const std::vector<uint16_t>& frame,
+                       std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
 
 // A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty, and a line
 // saying so, when it is absent.
