@@ -224,21 +224,9 @@ TEST(RawKitOracle, SmallRawLumaIsReadInDecodeOrder) {
         LjOptions o;
         o.precision = 15;
         o.decodeOrder = decodeOrder;
+        // Our decoder's reading of both codings is held against the kit in the lossless-JPEG
+        // and CR2 tests; here the peer's.
         std::vector<unsigned char> jpeg = encodeLossless(c, W, H, o);
-        // Our decoder reads it back with the matching prediction. Placed as a sliced frame of
-        // 2W x H/2 (one slice W pixels wide, 3 samples a pixel column): the JPEG's top half
-        // fills the left slice, its bottom half the right one.
-        cRAWLosslessJpeg d;
-        d.setDecodeOrderPrediction(decodeOrder);
-        d.init(2 * W, H / 2, 1, 3 * W, 3 * W);
-        cBufWrapperIO io(jpeg.data(), (long long)jpeg.size());
-        ASSERT_TRUE(d.decodeFrame(&io));
-        for (int y = 0; y < H; y++)
-            for (int x = 0; x < W; x++) {
-                size_t at = y < H / 2 ? (size_t)y * 2 * W + x : (size_t)(y - H / 2) * 2 * W + W + x;
-                ASSERT_EQ(d.getBitmap().ptr[at * 3], c[0].px[(size_t)y * W + x]) << x << "," << y;
-            }
-
         TiffWriter t(false, false);
         int i0 = t.newIfd(), i1 = t.newIfd(), i2 = t.newIfd(), i3 = t.newIfd();
         t.addAscii(i0, 271, "Canon");
