@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "base/memio.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawbits.h"
-#include "picts/raw/rawljpeg.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawbits.h"
+#include "picts/rawcore/rawljpeg.h"
+#include "picts/rawcore/rawtone.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 10) return 0;

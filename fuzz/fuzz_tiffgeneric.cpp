@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "base/memio.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 namespace {
 class cAllGetters : public cTiffGeneric {

@@ -19,7 +19,7 @@ Every folder of src/ is one library. For each library this script lists the libr
     (src/ui) is beneath the controls (src/ui/controls), which are beneath the standard
     dialogs (src/ui/dialogs).
 It also lists, per folder of src/picts, the folders it includes, and prints the loops
-between those folders as warnings only (see PICTS_LOOPS_FAIL).
+between those folders as faults (see PICTS_LOOPS_FAIL).
 
 Usage: scripts/check_deps.py [--quiet]   (exit status 1 on a fault)
        scripts/check_deps.py --suggest   (prints the qmx_library lines the includes ask for;
@@ -33,11 +33,10 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SRC = os.path.join(ROOT, "src")
 
-# The folders of src/picts include one another in loops today (jpeg -> exif -> tiff ->
-# jpeg: the EXIF reader walks TIFF structures and the TIFF decoder uses the JPEG decoder;
-# tiff <-> raw: DNG uses the raw core, the raw makers use the TIFF walker). They are known
-# and listed as warnings until the folders are given one order; then set this to True.
-PICTS_LOOPS_FAIL = False
+# The folders of src/picts keep one order: tiffwalk (the TIFF directory walker) -> exif ->
+# jpeg -> rawcore (the camera raw core) -> tiff (TIFF, TIFF/EP, DNG) -> raw (the makers);
+# the format folders beside them hang from it. A loop between folders is a fault.
+PICTS_LOOPS_FAIL = True
 
 # Layers inside one library, lowest first: a file of a layer may include only its own
 # layer and those before it. "" is the library's own top folder.
@@ -279,7 +278,7 @@ def check_layers(faults):
 
 
 def check_picts(quiet):
-    """The folders of src/picts each include; the loops between them (warnings)."""
+    """The folders of src/picts each include; the loops between them."""
     base = os.path.join(SRC, "picts")
     folders = sorted(d for d in os.listdir(base) if os.path.isdir(os.path.join(base, d)))
     graph = {}

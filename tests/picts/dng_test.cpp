@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawhook.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawhook.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/tiff/pictdng.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/tiffwriter.h"

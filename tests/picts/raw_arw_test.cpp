@@ -4,7 +4,6 @@
 // cutter stays inside its row for every width; hostile structures fail cleanly.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,13 +21,7 @@ using namespace rawkit;
 namespace {
 
 std::vector<uint16_t> ramp(int w, int h, unsigned maxv, unsigned seed) {
-    std::vector<uint16_t> f((size_t)w * h);
-    unsigned x = seed;
-    for (size_t i = 0; i < f.size(); i++) {
-        x = x * 1103515245u + 12345u;
-        f[i] = (uint16_t)(((i % (size_t)w) * 41 + (i / (size_t)w) * 23 + (x >> 16) % 61) % (maxv + 1));
-    }
-    return f;
+    return noisyRamp(w, h, seed, 41, 23, 61, maxv + 1);
 }
 
 // What the decoder must give for a kit file: ARW2 values through the curve (halved when
@@ -206,14 +199,7 @@ TEST(RawArw, HostileStructuresFailCleanly) {
     // Truncations anywhere: never a crash; any cut before the strip's end fails.
     uint64_t stripAt = 0;
     writeArw(base, nullptr, &stripAt);
-    for (size_t n = 0; n < good.size(); n++) {
-        cBufWrapperIO io(good.data(), (long long)n);
-        cPictARW d;
-        bool ok = d.decode(&io);
-        if (n <= stripAt) {
-            EXPECT_FALSE(ok) << n;
-        }
-    }
+    decodeEachCut<cPictARW>(good, 1, stripAt + 1);
     auto build = [](const std::function<void(TiffWriter&, int, int)>& extra, const char* make = "SONY") {
         TiffWriter t(false, false);
         int ifd0 = t.newIfd(), raw = t.newIfd();
@@ -280,13 +266,7 @@ TEST(RawArw, HostileStructuresFailCleanly) {
 
 TEST(RawArw, EmbeddedPreviewWholeAndScaled) {
     ArwSpec s = specFor(layouts()[0]);
-    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    s.jpeg = testJpeg();
     ASSERT_FALSE(s.jpeg.empty());
-    std::vector<unsigned char> f = writeArw(s);
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(cPictARW::validFor(&io, &info));
-    EXPECT_TRUE(info.hasPreview);
-    cPictARW d;
-    expectKitPreview(d, &io);
+    expectKitFilePreview<cPictARW>(writeArw(s));
 }

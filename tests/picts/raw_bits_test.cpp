@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "compression/haffmantable.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbits.h"
 #include "rawkit/bitwriter.h"
 
 using namespace rawkit;

@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawhook.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/rawljpeg.h"
 #include "rawkit/ljpegenc.h"
 
 using namespace rawkit;

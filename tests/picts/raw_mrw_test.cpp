@@ -3,7 +3,6 @@
 // same through dcraw and LibRaw; crafted chains and truncations fail cleanly.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,16 +17,9 @@ using namespace rawkit;
 
 namespace {
 
-std::vector<uint16_t> ramp(int w, int h, unsigned seed, unsigned maxv = 4095) {
-    std::vector<uint16_t> f((size_t)w * h);
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < f.size(); i++) {
-        x = x * 1103515245u + 12345u;
-        f[i] = (uint16_t)(((i % (size_t)w) * 53 + (i / (size_t)w) * 29 + (x >> 16) % 97) % (maxv + 1));
-    }
-    return f;
+std::vector<uint16_t> ramp(int w, int h, unsigned seed) {
+    return noisyRamp(w, h, seed * 2654435761u + 1, 53, 29, 97, 4096);
 }
-
 
 }  // namespace
 
@@ -78,18 +70,17 @@ TEST(RawMrw, KitFramesDecodeExactly) {
 // would show here.
 TEST(RawMrw, KitFilesReadAlikeByPeers) {
     testutil::TempDir dir;
-    for (const char* tool : installedPeers())
-        for (bool packed : {false, true}) {
-            SCOPED_TRACE(packed ? "packed" : "16-bit");
-            MrwSpec s;
-            s.packed = packed;
-            // The peers choose the layout by model; these models agree with the size.
-            s.model = packed ? "DiMAGE A2" : "DiMAGE 7";
-            s.width = 40;
-            s.height = 26;
-            s.frame = ramp(s.width, s.height, 7);
-            EXPECT_TRUE(peerReadsAs(tool, dir, writeMrw(s), ".mrw", s.width, s.height, s.frame));
-        }
+    for (bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "16-bit");
+        MrwSpec s;
+        s.packed = packed;
+        // The peers choose the layout by model; these models agree with the size.
+        s.model = packed ? "DiMAGE A2" : "DiMAGE 7";
+        s.width = 40;
+        s.height = 26;
+        s.frame = ramp(s.width, s.height, 7);
+        expectPeersReadAs(dir, writeMrw(s), ".mrw", s.width, s.height, s.frame);
+    }
 }
 
 TEST(RawMrw, CraftedChainsFailCleanly) {
@@ -129,37 +120,13 @@ TEST(RawMrw, CraftedChainsFailCleanly) {
     // Every truncation: too little raw data (or a cut chain) fails, never reads past.
     uint64_t rawOffset = 0;
     writeMrw(s, &rawOffset);
-    for (size_t n = 0; n < rawOffset + 16 * 8 * 3 / 2; n += (n < 200 ? 1 : 7)) {
-        cBufWrapperIO io(good.data(), (long long)n);
-        cPictMRW d;
-        EXPECT_FALSE(d.decode(&io)) << n;
-    }
+    decodeEachCut<cPictMRW>(good, 1, rawOffset + 16 * 8 * 3 / 2);
     // A truncated 16-bit frame that still holds a packed frame's bytes reads as packed (the
     // size decides), as both peers do for files whose size decides.
     std::vector<unsigned char> cut(good.begin(), good.end() - (long long)(16 * 8 * 2 - 16 * 8 * 3 / 2));
     cBufWrapperIO io(cut.data(), (long long)cut.size());
     cPictMRW d;
     EXPECT_TRUE(d.decode(&io));
-}
-
-TEST(RawMrw, RealSampleProbesAndRefusesItsCutFrame) {
-    std::vector<unsigned char> file = sharedRawFile("Minolta.mrw");
-    if (file.empty()) return;
-    cBufWrapperIO io(file.data(), (long long)file.size());
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(cPictMRW::validFor(&io, &info));
-    // dcraw -i -v: "Full size: 3272 x 2456".
-    EXPECT_EQ(info.width, 3272);
-    EXPECT_EQ(info.height, 2456);
-    io.set_fp(0);
-    cPictMRW d;
-    EXPECT_FALSE(d.decode(&io));  // the sample's sensor data is cut out
-    // Through the factory too.
-    io.set_fp(0);
-    cPictBase* p = cPictBase::mkPicture(&io, &info);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->typeOf(), cPictBase::pkMRW);
-    delete p;
 }
 
 // The TTW structure's JPEG offset counts from the structure's own header (TIFF 6.0), not from
@@ -169,16 +136,10 @@ TEST(RawMrw, PreviewOffsetCountsFromTheTiffHeader) {
     s.width = 16;
     s.height = 8;
     s.frame = ramp(16, 8, 2);
-    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    s.jpeg = testJpeg();
     ASSERT_FALSE(s.jpeg.empty());
     for (bool be : {true, false}) {
         s.bigEndian = be;
-        std::vector<unsigned char> f = writeMrw(s);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictBase::sPictInfo info;
-        ASSERT_TRUE(cPictMRW::validFor(&io, &info));
-        EXPECT_TRUE(info.hasPreview);
-        cPictMRW d;
-        expectKitPreview(d, &io);
+        expectKitFilePreview<cPictMRW>(writeMrw(s));
     }
 }

@@ -4,7 +4,6 @@
 // compressed data, truncations and crafted files fail cleanly.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -122,80 +121,64 @@ TEST(RawOrf, KitFilesReadAlikeByPeers) {
         {OrfSpec::Plain16, false, 2, 0}, {OrfSpec::Plain16, true, 1, 0},
     };
     testutil::TempDir dir;
-    for (const char* tool : installedPeers())
-        for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << tool << " layout " << c.layout << (c.be ? " MM" : " II") << " bits " << c.bits);
-            OrfSpec s = spec(c.layout, 64, 40, c.be);
-            s.rowsPerStrip = c.rowsPerStrip;
-            s.bits = c.bits;
-            const std::vector<unsigned char> file = writeOrf(s);
-            EXPECT_TRUE(peerReadsAs(tool, dir, file, ".orf", s.width, s.height, s.frame));
-            cPictORF d;
-            SeenFrame seen;
-            cBufWrapperIO io(file.data(), (long long)file.size());
-            ASSERT_TRUE(decodeSeeingFrame(d, &io, seen));
-            EXPECT_EQ(seen.samples, s.frame);
-        }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "layout " << c.layout << (c.be ? " MM" : " II") << " bits " << c.bits);
+        OrfSpec s = spec(c.layout, 64, 40, c.be);
+        s.rowsPerStrip = c.rowsPerStrip;
+        s.bits = c.bits;
+        const std::vector<unsigned char> file = writeOrf(s);
+        SeenFrame seen;
+        ASSERT_TRUE(decodeKitFile<cPictORF>(file, &seen));
+        EXPECT_EQ(seen.samples, s.frame);
+        expectPeersReadAs(dir, file, ".orf", s.width, s.height, s.frame);
+    }
 }
 
 TEST(RawOrf, PreviewFromMakerNote) {
     OrfSpec s = spec(OrfSpec::Packed12, 16, 8);
-    s.jpeg = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/base420.jpg");
+    s.jpeg = testJpeg();
     ASSERT_FALSE(s.jpeg.empty());
-    std::vector<unsigned char> f = writeOrf(s);
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(cPictORF::validFor(&io, &info));
-    EXPECT_TRUE(info.hasPreview);
-    cPictORF d;
-    expectKitPreview(d, &io);
+    expectKitFilePreview<cPictORF>(writeOrf(s));
 }
 
 TEST(RawOrf, CorruptAndShortFilesFailCleanly) {
+    // The strip is the only block: found by its code (7 skipped bytes, then the samples').
+    auto codeAt = [](const std::vector<unsigned char>& f, const OrfSpec& s) {
+        const std::vector<unsigned char> code = encodeOlympus(s.frame, s.width, s.height);
+        size_t at = 0;
+        for (size_t i = 8; i + code.size() <= f.size(); i++)
+            if (std::equal(code.begin(), code.end(), f.begin() + (long)i)) at = i;
+        return std::make_pair(at + 7, at + code.size());
+    };
     // A compressed first sample whose sign bit is flipped decodes below 0: refused, not
     // wrapped into a bright 16-bit value.
-    {
-        OrfSpec s = spec(OrfSpec::Compressed, 16, 8);
-        s.withMakerNote = false;
-        std::vector<unsigned char> f = writeOrf(s);
-        cBufWrapperIO io0(f.data(), (long long)f.size());
-        cPictORF probe;
-        ASSERT_TRUE(probe.isPicture(&io0, nullptr));
-        // The strip is the only block: find it by the 7 skipped bytes before the code.
-        const std::vector<unsigned char> code = encodeOlympus(s.frame, 16, 8);
-        size_t at = 0;
-        for (size_t i = 8; i + code.size() <= f.size(); i++)
-            if (std::equal(code.begin(), code.end(), f.begin() + (long)i)) at = i;
-        ASSERT_NE(at, 0u);
-        f[at + 7] ^= 0x80;
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictORF d;
-        EXPECT_FALSE(d.decode(&io));
-    }
+    OrfSpec s = spec(OrfSpec::Compressed, 16, 8);
+    s.withMakerNote = false;
+    std::vector<unsigned char> f = writeOrf(s);
+    const auto first = codeAt(f, s);
+    ASSERT_GT(first.first, 7u);
+    ASSERT_TRUE(decodeKitFile<cPictORF>(f));
+    f[first.first] ^= 0x80;
+    EXPECT_FALSE(decodeKitFile<cPictORF>(f));
     // Random compressed data: decodes or fails, within bounds (the sanitizers watch).
+    s = spec(OrfSpec::Compressed, 24, 12);
+    const std::vector<unsigned char> good = writeOrf(s);
+    const auto code = codeAt(good, s);
+    ASSERT_GT(code.first, 7u);
     for (unsigned seed = 1; seed <= 40; seed++) {
-        OrfSpec s = spec(OrfSpec::Compressed, 24, 12);
-        std::vector<unsigned char> f = writeOrf(s);
-        const std::vector<unsigned char> code = encodeOlympus(s.frame, 24, 12);
-        size_t at = 0;
-        for (size_t i = 8; i + code.size() <= f.size(); i++)
-            if (std::equal(code.begin(), code.end(), f.begin() + (long)i)) at = i;
-        ASSERT_NE(at, 0u);
+        f = good;
         unsigned x = seed;
-        for (size_t i = at + 7; i < at + code.size(); i++) {
+        for (size_t i = code.first; i < code.second; i++) {
             x = x * 1103515245u + 12345u;
             f[i] = (unsigned char)(x >> 16);
         }
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictORF d;
-        d.decode(&io);
+        decodeKitFile<cPictORF>(f);
     }
     for (OrfSpec::Layout layout : {OrfSpec::Packed12, OrfSpec::Interlaced12, OrfSpec::Compressed}) {
-        OrfSpec s = spec(layout, 16, 8);
-        const std::vector<unsigned char> good = writeOrf(s);
-        for (size_t n = 0; n + 1 < good.size(); n += 5) {
-            std::vector<unsigned char> f(good.begin(), good.begin() + (long)n);
-            cBufWrapperIO io(f.data(), (long long)f.size());
+        const std::vector<unsigned char> whole = writeOrf(spec(layout, 16, 8));
+        for (size_t n = 0; n + 1 < whole.size(); n += 5) {
+            std::vector<unsigned char> cut(whole.begin(), whole.begin() + (long)n);
+            cBufWrapperIO io(cut.data(), (long long)cut.size());
             cPictORF d;
             d.decode(&io);  // strips past the end fail; cut maker notes may be skipped
             cPictDummy t;

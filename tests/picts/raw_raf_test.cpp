@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/pictdummy.h"
 #include "picts/raw/fuji/pictraf.h"
 #include "rawkit/peers.h"
 #include "rawkit/rafenc.h"
@@ -155,30 +153,5 @@ TEST(RawRaf, CraftedAndShortFilesFailCleanly) {
         cBufWrapperIO io(f.data(), (long long)f.size());
         EXPECT_FALSE(cPictRAF::validFor(&io, nullptr));
     }
-    for (size_t n = 0; n + 1 < good.size(); n += 5) {
-        std::vector<unsigned char> f(good.begin(), good.begin() + (long)n);
-        cBufWrapperIO io(f.data(), (long long)f.size());
-        cPictRAF d;
-        EXPECT_FALSE(d.decode(&io)) << n;
-    }
-}
-
-TEST(RawRaf, RealFileProbedAndPreviewed) {
-    const std::vector<unsigned char> f = sharedRawFile("FujiFilm.raf");
-    if (f.empty()) return;
-    cBufWrapperIO io(f.data(), (long long)f.size());
-    cPictBase::sPictInfo info;
-    // The raw block is cut out: its directory cannot be walked.
-    cPictRAF::validFor(&io, &info);
-    cPictRAF d;
-    io.set_fp(0);
-    EXPECT_FALSE(d.decode(&io));
-    cPictDummy t;
-    long long mw = 64, mh = 64;
-    io.set_fp(0);
-    // dcraw -i -v: thumbnail 160 x 120.
-    if (d.getPreview(&io, &t, &mw, &mh)) {
-        EXPECT_LE(t.width(), 64);
-        EXPECT_GT(t.width(), 0);
-    }
+    decodeEachCut<cPictRAF>(good, 5, SIZE_MAX);
 }

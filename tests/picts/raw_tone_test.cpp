@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/tone.h"
 
 namespace {

@@ -4,7 +4,6 @@
 // probe as dcraw identifies them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,9 +25,6 @@ std::vector<uint16_t> smoothRgb(uint32_t w, uint32_t h) {
             for (int c = 0; c < 3; c++) f[((size_t)y * w + x) * 3 + c] = (uint16_t)((x * 37 + y * 11 + c * 100 + x * y) % 500);
     return f;
 }
-std::vector<unsigned char> jpegFixture(const char* name) {
-    return testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/" + name);
-}
 
 }  // namespace
 
@@ -44,7 +40,7 @@ TEST(RawX3f, KitFramesDecodeExactly) {
         s.width = c.w;
         s.height = c.h;
         s.rgb = smoothRgb(c.w, c.h);
-        s.previews.push_back({41, 27, jpegFixture("base420.jpg")});
+        s.previews.push_back({41, 27, testJpeg("base420.jpg")});
         std::vector<unsigned char> f = writeX3f(s);
         cBufWrapperIO io(f.data(), (long long)f.size());
         cPictBase::sPictInfo info;
@@ -70,9 +66,9 @@ TEST(RawX3f, OtherFormatsGiveTheLargestPreview) {
     s.width = 2304;
     s.height = 1531;
     // Two of equal area: the first in directory order is kept; the larger one wins.
-    s.previews.push_back({41, 27, jpegFixture("base420.jpg")});
-    s.previews.push_back({100, 80, jpegFixture("grey.jpg")});
-    s.previews.push_back({80, 100, jpegFixture("base420.jpg")});
+    s.previews.push_back({41, 27, testJpeg("base420.jpg")});
+    s.previews.push_back({100, 80, testJpeg("grey.jpg")});
+    s.previews.push_back({80, 100, testJpeg("base420.jpg")});
     std::vector<unsigned char> f = writeX3f(s);
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;
@@ -170,27 +166,5 @@ TEST(RawX3f, CraftedDirectoriesAndTruncationsFail) {
         cPictX3F d;
         EXPECT_FALSE(d.decode(&io));
     }
-    for (size_t n = 0; n < good.size(); n++) {
-        cBufWrapperIO io(good.data(), (long long)n);
-        cPictX3F d;
-        EXPECT_FALSE(d.decode(&io)) << n;
-    }
-}
-
-TEST(RawX3f, RealSamples) {
-    // dcraw -i -v: SigmaDP2.x3f "Full size: 2688 x 1792" (raw format 30); Sigma.x3f is an
-    // older format (6) without a JPEG preview, which is not taken.
-    std::vector<unsigned char> dp2 = sharedRawFile("SigmaDP2.x3f"), sd = sharedRawFile("Sigma.x3f");
-    if (dp2.empty() || sd.empty()) return;
-    cBufWrapperIO io(dp2.data(), (long long)dp2.size());
-    cPictBase::sPictInfo info;
-    ASSERT_TRUE(cPictX3F::validFor(&io, &info));
-    EXPECT_EQ(info.width, 2688);
-    EXPECT_EQ(info.height, 1792);
-    EXPECT_TRUE(info.hasPreview);
-    cPictX3F d;
-    io.set_fp(0);
-    EXPECT_FALSE(d.decode(&io));  // sensor data cut out
-    cBufWrapperIO io2(sd.data(), (long long)sd.size());
-    EXPECT_FALSE(cPictX3F::validFor(&io2, &info));
+    decodeEachCut<cPictX3F>(good, 1, SIZE_MAX);
 }

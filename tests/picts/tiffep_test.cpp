@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/pictfactory.h"
 #include "picts/tiff/picttiffep.h"
 #include "rawkit/ljpegenc.h"

@@ -9,7 +9,7 @@
 #include "base/memio.h"
 #include "picts/raw/olympus/pictorf.h"
 #include "picts/raw/panasonic/pictrwl.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 #include "testutil.h"
 #include "tiffbytes.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 class cExifDecoder : public cTiffGeneric {
 public:

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawtone.h"
 
 namespace {
 enum {

@@ -6,7 +6,7 @@
 
 #include "picts/tiff/picttiffep.h"
 
-#include "picts/raw/interpolate.h"
+#include "picts/rawcore/interpolate.h"
 
 class cPictDNG : public cPictTIFF_EP {
 public:

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "base/memio.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawljpeg.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawljpeg.h"
+#include "picts/rawcore/rawtone.h"
 
 namespace {
 enum { tgStandardID = 37398, tgCFARepeatPatternDim = 33421, tgCFAPattern = 33422, kPacked12 = 32769 };

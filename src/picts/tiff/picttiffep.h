@@ -5,7 +5,7 @@
 
 #include "picts/tiff/picttiff.h"
 
-#include "picts/raw/cfafilter.h"
+#include "picts/rawcore/cfafilter.h"
 
 class cPictTIFF_EP : public cPictTIFF {
 public:

@@ -8,6 +8,11 @@
 
 namespace rawkit {
 
+// The n low bytes of v, most significant first when bigEndian.
+inline void putBytes(std::vector<unsigned char>& o, uint64_t v, int n, bool bigEndian) {
+    for (int i = 0; i < n; i++) o.push_back((unsigned char)(v >> (8 * (bigEndian ? n - 1 - i : i))));
+}
+
 class BitWriterMSB {
 public:
     std::vector<unsigned char> out;

@@ -46,20 +46,10 @@ std::vector<unsigned char> noteIfd(const std::vector<NoteEntry>& entries, uint32
 }
 
 NoteEntry shorts(int tag, const std::vector<uint32_t>& v, bool be) {
-    NoteEntry e;
-    e.tag = tag;
-    e.type = 3;
-    e.count = (uint32_t)v.size();
-    e.data = bytesOf(v, 2, be);
-    return e;
+    return {tag, 3, (uint32_t)v.size(), bytesOf(v, 2, be)};
 }
 NoteEntry longs(int tag, const std::vector<uint32_t>& v, bool be) {
-    NoteEntry e;
-    e.tag = tag;
-    e.type = 4;
-    e.count = (uint32_t)v.size();
-    e.data = bytesOf(v, 4, be);
-    return e;
+    return {tag, 4, (uint32_t)v.size(), bytesOf(v, 4, be)};
 }
 
 }  // namespace

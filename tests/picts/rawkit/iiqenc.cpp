@@ -9,9 +9,6 @@
 namespace rawkit {
 
 namespace {
-void put32(std::vector<unsigned char>& o, uint32_t v) {
-    for (int i = 0; i < 4; i++) o.push_back((unsigned char)(v >> (8 * i)));
-}
 const int kLengths[10] = {8, 7, 6, 9, 11, 10, 5, 12, 14, 13};
 }  // namespace
 
@@ -68,7 +65,7 @@ std::vector<unsigned char> writeIiq(const IiqSpec& s) {
     f.insert(f.end(), {0, 0, 0, 0, 0, 0});  // an empty TIFF directory at 20
     auto rel = [&]() { return (uint32_t)(f.size() - 8); };
     const uint32_t rowTable = rel();
-    for (uint32_t o : rowOffsets) put32(f, o);
+    for (uint32_t o : rowOffsets) putBytes(f, o, 4, false);
     uint32_t blackColAt = 0, blackRowAt = 0;
     if (!s.blackCols.empty()) {
         blackColAt = rel();
@@ -82,7 +79,7 @@ std::vector<unsigned char> writeIiq(const IiqSpec& s) {
     for (float x : s.balance) {
         uint32_t u;
         memcpy(&u, &x, 4);
-        put32(f, u);
+        putBytes(f, u, 4, false);
     }
     const uint32_t rawAt = rel();
     f.insert(f.end(), raw.begin(), raw.end());
@@ -109,13 +106,13 @@ std::vector<unsigned char> writeIiq(const IiqSpec& s) {
         e.push_back({0x224, 4, s.splitRow});
         e.push_back({0x225, 2 * (uint32_t)s.blackRows.size(), blackRowAt});
     }
-    put32(f, (uint32_t)e.size());
-    put32(f, 0);
+    putBytes(f, (uint32_t)e.size(), 4, false);
+    putBytes(f, 0, 4, false);
     for (const E& x : e) {
-        put32(f, x.tag);
-        put32(f, 4);
-        put32(f, x.size);
-        put32(f, x.data);
+        putBytes(f, x.tag, 4, false);
+        putBytes(f, 4, 4, false);
+        putBytes(f, x.size, 4, false);
+        putBytes(f, x.data, 4, false);
     }
     for (int i = 0; i < 4; i++) f[16 + i] = (unsigned char)(dir >> (8 * i));
     if (s.previewW > 0) {
@@ -135,25 +132,25 @@ std::vector<unsigned char> writeIiq(const IiqSpec& s) {
         for (const auto& x : t) {
             put16(x[0]);
             put16(x[1]);
-            put32(f, x[0] == 258 ? 3 : 1);
+            putBytes(f, x[0] == 258 ? 3 : 1, 4, false);
             if (x[1] == 3 && x[0] != 258) {
                 put16(x[2]);
                 put16(0);
             } else {
-                put32(f, x[2]);
+                putBytes(f, x[2], 4, false);
             }
         }
-        put32(f, 0);
+        putBytes(f, 0, 4, false);
         for (int i = 0; i < 4; i++) f[4 + i] = (unsigned char)(ifd >> (8 * i));
     }
     if (!s.zip) return f;
     // A ZIP local file header storing "0.IIQ" uncompressed, 4 bytes of extra field.
     std::vector<unsigned char> z;
-    put32(z, 0x04034B50);
+    putBytes(z, 0x04034B50, 4, false);
     z.insert(z.end(), {20, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // version, flags, method 0, time, date
-    put32(z, 0);                                          // CRC (not checked by readers here)
-    put32(z, (uint32_t)f.size());
-    put32(z, (uint32_t)f.size());
+    putBytes(z, 0, 4, false);                                          // CRC (not checked by readers here)
+    putBytes(z, (uint32_t)f.size(), 4, false);
+    putBytes(z, (uint32_t)f.size(), 4, false);
     z.insert(z.end(), {5, 0, 4, 0});
     z.insert(z.end(), {'0', '.', 'I', 'I', 'Q', 0, 0, 0, 0});
     z.insert(z.end(), f.begin(), f.end());

@@ -10,11 +10,6 @@ namespace rawkit {
 
 namespace {
 
-void put16(std::vector<unsigned char>& o, int v) {
-    o.push_back((unsigned char)(v >> 8));
-    o.push_back((unsigned char)v);
-}
-
 int predict(int psv, int ra, int rb, int rc) {
     switch (psv) {
         case 1: return ra;
@@ -188,10 +183,10 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
     }
 
     std::vector<unsigned char> out = {0xFF, 0xD8, 0xFF, 0xC3};
-    put16(out, 8 + 3 * (int)nc);
+    putBytes(out, 8 + 3 * (int)nc, 2, true);
     out.push_back((unsigned char)o.precision);
-    put16(out, height);
-    put16(out, width);
+    putBytes(out, height, 2, true);
+    putBytes(out, width, 2, true);
     out.push_back((unsigned char)nc);
     for (size_t i = 0; i < nc; i++) {
         out.push_back((unsigned char)(i + 1));
@@ -199,17 +194,17 @@ std::vector<unsigned char> encodeLossless(const std::vector<LjComp>& comps, int 
         out.push_back(0);
     }
     out.insert(out.end(), {0xFF, 0xC4});
-    put16(out, 2 + 1 + 16 + (int)vals.size());
+    putBytes(out, 2 + 1 + 16 + (int)vals.size(), 2, true);
     out.push_back(0x00);
     for (int l = 1; l <= 16; l++) out.push_back(bits[l]);
     out.insert(out.end(), vals.begin(), vals.end());
     if (o.restart) {
         out.insert(out.end(), {0xFF, 0xDD});
-        put16(out, 4);
-        put16(out, o.restart);
+        putBytes(out, 4, 2, true);
+        putBytes(out, o.restart, 2, true);
     }
     out.insert(out.end(), {0xFF, 0xDA});
-    put16(out, 6 + 2 * (int)nc);
+    putBytes(out, 6 + 2 * (int)nc, 2, true);
     out.push_back((unsigned char)nc);
     for (size_t i = 0; i < nc; i++) {
         out.push_back((unsigned char)(i + 1));

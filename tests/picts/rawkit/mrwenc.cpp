@@ -7,13 +7,10 @@
 namespace rawkit {
 
 namespace {
-void put(std::vector<unsigned char>& o, uint64_t v, int n, bool be) {
-    for (int i = 0; i < n; i++) o.push_back((unsigned char)(v >> (8 * (be ? n - 1 - i : i))));
-}
 void block(std::vector<unsigned char>& o, const char* tag, const std::vector<unsigned char>& data, bool be) {
     o.push_back(0);
     o.insert(o.end(), tag, tag + 3);
-    put(o, data.size(), 4, be);
+    putBytes(o, data.size(), 4, be);
     o.insert(o.end(), data.begin(), data.end());
 }
 }  // namespace
@@ -21,18 +18,18 @@ void block(std::vector<unsigned char>& o, const char* tag, const std::vector<uns
 std::vector<unsigned char> writeMrw(const MrwSpec& s, uint64_t* rawOffset) {
     const bool be = s.bigEndian;
     std::vector<unsigned char> prd = {'2', '7', '8', '2', '0', '0', '0', '1'};
-    put(prd, s.height, 2, be);  // sensor
-    put(prd, s.width, 2, be);
-    put(prd, s.height, 2, be);  // image
-    put(prd, s.width, 2, be);
+    putBytes(prd, s.height, 2, be);  // sensor
+    putBytes(prd, s.width, 2, be);
+    putBytes(prd, s.height, 2, be);  // image
+    putBytes(prd, s.width, 2, be);
     prd.push_back(12);                   // data size
     prd.push_back(12);                   // pixel size
     prd.push_back(s.packed ? 0x52 : 0x59);  // storage: packed or unpacked
     prd.push_back(0);
-    put(prd, 0, 2, be);
-    put(prd, 1, 2, be);  // RGGB
+    putBytes(prd, 0, 2, be);
+    putBytes(prd, 1, 2, be);  // RGGB
     std::vector<unsigned char> wbg = {2, 2, 2, 2};
-    for (int i = 0; i < 4; i++) put(wbg, s.wb[i], 2, be);
+    for (int i = 0; i < 4; i++) putBytes(wbg, s.wb[i], 2, be);
     TiffWriter t(be, false);
     int ifd = t.newIfd();
     t.addAscii(ifd, 271, "MINOLTA");
@@ -47,7 +44,7 @@ std::vector<unsigned char> writeMrw(const MrwSpec& s, uint64_t* rawOffset) {
     block(file, be ? "MRM" : "MRI", inner, be);
     if (rawOffset) *rawOffset = file.size();
     if (!s.packed) {
-        for (uint16_t v : s.frame) put(file, v, 2, be);
+        for (uint16_t v : s.frame) putBytes(file, v, 2, be);
     } else {
         appendPacked12(file, s.frame, be, true);
     }

@@ -45,11 +45,6 @@ int recon(int sym, uint32_t x) {
     return diff;
 }
 
-void put16(std::vector<unsigned char>& v, uint32_t x, bool be) {
-    v.push_back((unsigned char)(be ? x >> 8 : x));
-    v.push_back((unsigned char)(be ? x : x >> 8));
-}
-
 unsigned curveMax(const NefSpec& s) { return (1u << s.bits) & 0x7FFF; }
 
 }  // namespace
@@ -72,14 +67,14 @@ std::vector<unsigned char> nefLinearization(const NefSpec& s) {
     if (!s.linearizationOverride.empty()) return s.linearizationOverride;
     const bool lossy = s.code == NefSpec::cHuffLossy;
     std::vector<unsigned char> d = {(unsigned char)(lossy ? 'D' : 'F'), (unsigned char)(lossy ? ' ' : 0x10)};
-    for (uint16_t v : s.vpred) put16(d, v, s.bigEndian);
+    for (uint16_t v : s.vpred) putBytes(d, v, 2, s.bigEndian);
     if (!lossy) {
-        put16(d, 0, s.bigEndian);
+        putBytes(d, 0, 2, s.bigEndian);
         return d;
     }
-    put16(d, (uint32_t)s.curvePoints, s.bigEndian);
+    putBytes(d, (uint32_t)s.curvePoints, 2, s.bigEndian);
     const unsigned max = curveMax(s), step = max / (s.curvePoints - 1);
-    for (int i = 0; i < s.curvePoints; i++) put16(d, (uint32_t)(i * step * 3 / 2 + i), s.bigEndian);
+    for (int i = 0; i < s.curvePoints; i++) putBytes(d, (uint32_t)(i * step * 3 / 2 + i), 2, s.bigEndian);
     if (d.size() < 564) d.resize(564, 0);
     d[562] = (unsigned char)(s.bigEndian ? s.splitRow >> 8 : s.splitRow);
     d[563] = (unsigned char)(s.bigEndian ? s.splitRow : s.splitRow >> 8);
@@ -204,7 +199,7 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
                             o.insert(o.end(), ch.begin(), ch.end());
                         }
                     } else if (s.code == NefSpec::cWords16) {
-                        for (int c = 0; c < w; c++) put16(o, row[c], s.bigEndian);
+                        for (int c = 0; c < w; c++) putBytes(o, row[c], 2, s.bigEndian);
                     } else if (s.code == NefSpec::cPlain8 || s.code == NefSpec::cPackBits8) {
                         // PackBits: literal runs of up to 128 bytes, each after its count - 1.
                         for (int c = 0; c < w; c++) {
@@ -213,7 +208,7 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
                             o.push_back((unsigned char)row[c]);
                         }
                     } else if (s.code == NefSpec::cBPack) {
-                        for (int c = 0; c < w; c++) put16(o, (uint32_t)row[c] << 4 | 0x5, true);
+                        for (int c = 0; c < w; c++) putBytes(o, (uint32_t)row[c] << 4 | 0x5, 2, true);
                     } else {
                         for (int c = 0; c + 1 < w; c += 2) {
                             o.push_back((unsigned char)(row[c] >> 4));
@@ -242,9 +237,9 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
         // Headerless: the directory itself at the maker note's offset, one inline entry (the
         // serial number), so that no offset needs the note's place in the file.
         note.clear();
-        put16(note, 1, s.bigEndian);
-        put16(note, 0x1D, s.bigEndian);
-        put16(note, 2, s.bigEndian);
+        putBytes(note, 1, 2, s.bigEndian);
+        putBytes(note, 0x1D, 2, s.bigEndian);
+        putBytes(note, 2, 2, s.bigEndian);
         std::vector<unsigned char> count = s.bigEndian ? std::vector<unsigned char>{0, 0, 0, 3}
                                                        : std::vector<unsigned char>{3, 0, 0, 0};
         note.insert(note.end(), count.begin(), count.end());

@@ -6,12 +6,6 @@
 
 namespace rawkit {
 
-namespace {
-void put(std::vector<unsigned char>& o, uint64_t v, int n, bool be) {
-    for (int i = 0; i < n; i++) o.push_back((unsigned char)(v >> (8 * (be ? n - 1 - i : i))));
-}
-}  // namespace
-
 std::vector<unsigned char> encodeOlympus(const std::vector<uint16_t>& f, int width, int height) {
     BitWriterMSB w;
     for (int row = 0; row < height; row++) {
@@ -141,7 +135,7 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
                 o.resize(n * 3 / 2);
                 break;
             case OrfSpec::Plain16:
-                for (uint16_t x : v) put(o, (unsigned)x << 4, 2, be);
+                for (uint16_t x : v) putBytes(o, (unsigned)x << 4, 2, be);
                 break;
             case OrfSpec::Compressed: {
                 std::vector<uint16_t> part(v);
@@ -169,7 +163,7 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
         std::vector<unsigned char> note = {'O', 'L', 'Y', 'M', 'P', 'U', 'S', 0};
         note.push_back(be ? 'M' : 'I');
         note.push_back(be ? 'M' : 'I');
-        put(note, 3, 2, be);
+        putBytes(note, 3, 2, be);
         struct E {
             int tag, type;
             uint32_t count;
@@ -177,19 +171,19 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
         };
         std::vector<E> main, settings;
         std::vector<unsigned char> v;
-        put(v, s.redBlue[0], 2, be);
+        putBytes(v, s.redBlue[0], 2, be);
         main.push_back({0x1017, 3, 1, v});
         v.clear();
-        put(v, s.redBlue[1], 2, be);
+        putBytes(v, s.redBlue[1], 2, be);
         main.push_back({0x1018, 3, 1, v});
         if (!s.jpeg.empty()) main.push_back({0x100, 7, (uint32_t)s.jpeg.size(), s.jpeg});
         if (s.withSettings) {
             v.clear();
-            put(v, s.settingsRB[0], 2, be);
-            put(v, s.settingsRB[1], 2, be);
+            putBytes(v, s.settingsRB[0], 2, be);
+            putBytes(v, s.settingsRB[1], 2, be);
             settings.push_back({0x100, 3, 2, v});
             v.clear();
-            for (uint16_t b : s.black) put(v, b, 2, be);
+            for (uint16_t b : s.black) putBytes(v, b, 2, be);
             settings.push_back({0x600, 3, 4, v});
             main.push_back({0x2040, 13, 1, {}});
         }
@@ -211,22 +205,22 @@ std::vector<unsigned char> writeOrf(const OrfSpec& s) {
                 at += settings[i].data.size();
             }
         auto writeDir = [&](const std::vector<E>& d, const std::vector<size_t>& where) {
-            put(note, d.size(), 2, be);
+            putBytes(note, d.size(), 2, be);
             for (size_t i = 0; i < d.size(); i++) {
-                put(note, (uint64_t)d[i].tag, 2, be);
-                put(note, (uint64_t)d[i].type, 2, be);
-                put(note, d[i].count, 4, be);
+                putBytes(note, (uint64_t)d[i].tag, 2, be);
+                putBytes(note, (uint64_t)d[i].type, 2, be);
+                putBytes(note, d[i].count, 4, be);
                 if (d[i].tag == 0x2040) {
-                    put(note, settingsAt, 4, be);
+                    putBytes(note, settingsAt, 4, be);
                 } else if (d[i].data.size() > 4) {
-                    put(note, where[i], 4, be);
+                    putBytes(note, where[i], 4, be);
                 } else {
                     std::vector<unsigned char> x = d[i].data;
                     x.resize(4, 0);
                     note.insert(note.end(), x.begin(), x.end());
                 }
             }
-            put(note, 0, 4, be);
+            putBytes(note, 0, 4, be);
             for (size_t i = 0; i < d.size(); i++)
                 if (d[i].data.size() > 4) note.insert(note.end(), d[i].data.begin(), d[i].data.end());
         };

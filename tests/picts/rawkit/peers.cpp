@@ -3,12 +3,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "../jpeg_testutil.h"
 #include "picts/pictbase.h"
 #include "picts/pictdummy.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawhook.h"
 #include "testutil.h"
 
 namespace rawkit {
@@ -33,11 +34,12 @@ std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path
 }
 
 std::vector<const char*> installedPeers(std::initializer_list<const char*> tools) {
+    static std::set<std::string> told;
     std::vector<const char*> present;
     for (const char* tool : tools) {
         if (testutil::haveTool(tool))
             present.push_back(tool);
-        else
+        else if (told.insert(tool).second)
             printf("skipped %s: not installed\n", tool);
     }
     return present;
@@ -67,6 +69,12 @@ testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& 
     return testing::AssertionSuccess();
 }
 
+void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned char>& file, const std::string& ext,
+                       int width, int height, const std::vector<uint16_t>& frame,
+                       std::initializer_list<const char*> tools) {
+    for (const char* tool : installedPeers(tools)) EXPECT_TRUE(peerReadsAs(tool, dir, file, ext, width, height, frame));
+}
+
 std::vector<unsigned char> sharedRawFile(const std::string& name) {
     const char* env = getenv("QMX_SHARED_DATA");
     std::vector<unsigned char> f = testutil::readFile(std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name);
@@ -89,6 +97,33 @@ void expectKitPreview(cPictBase& decoder, cFileIOTarget* io) {
     ASSERT_TRUE(decoder.getPreview(io, &scaled, &mw, &mh));
     EXPECT_EQ(scaled.width(), 20);
     EXPECT_EQ(scaled.height(), 13);
+}
+
+std::vector<unsigned char> testJpeg(const char* name) {
+    return testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/jpeg/" + name);
+}
+
+std::vector<unsigned char> cjpegPicture(int w, int h, unsigned seed) {
+    if (!testutil::haveTool("cjpeg")) {
+        printf("skipped: cjpeg not installed\n");
+        return {};
+    }
+    testutil::TempDir dir;
+    const std::string ppm = dir.file("in.ppm");
+    testutil::writeFile(ppm, jpegtest::makePnm(jpegtest::synthetic(w, h, 3, 255, seed)));
+    std::string out;
+    if (testutil::run({"cjpeg", "-quality", "90", ppm}, &out) != 0) return {};
+    return std::vector<unsigned char>(out.begin(), out.end());
+}
+
+std::vector<uint16_t> noisyRamp(int w, int h, unsigned state, unsigned xStep, unsigned yStep, unsigned noise,
+                                unsigned modulo) {
+    std::vector<uint16_t> f((size_t)w * h);
+    for (size_t i = 0; i < f.size(); i++) {
+        state = state * 1103515245u + 12345u;
+        f[i] = (uint16_t)(((i % (size_t)w) * xStep + (i / (size_t)w) * yStep + (state >> 16) % noise) % modulo);
+    }
+    return f;
 }
 
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen) {

@@ -1,6 +1,6 @@
 // The peers of the raw test kit (black boxes): the raw frame `dcraw -D -4` or LibRaw's
 // `unprocessed_raw` reads from a file, and a raw decoder's frame as the frame hook shows it;
-// the real raw samples of the shared test data.
+// the real raw samples of the shared test data; the set-up the makers' tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ namespace rawkit {
 // empty when the peer is absent or refused the file.
 std::vector<uint16_t> peerFrame(const std::string& tool, const std::string& path, int& w, int& h);
 
-// The peers of `tools` that are installed; a line names each one that is not.
+// The peers of `tools` that are installed; a line names each one that is not (once).
 std::vector<const char*> installedPeers(std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
 
 // Writes `file` into dir under a new name ending in `ext` (".orf": the peers may go by it)
@@ -32,6 +32,10 @@ std::vector<uint16_t> peerFrameOf(const char* tool, const testutil::TempDir& dir
 testing::AssertionResult peerReadsAs(const char* tool, const testutil::TempDir& dir,
                                      const std::vector<unsigned char>& file, const std::string& ext, int width,
                                      int height, const std::vector<uint16_t>& frame);
+// The same for each installed peer of `tools`.
+void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned char>& file, const std::string& ext,
+                       int width, int height, const std::vector<uint16_t>& frame,
+                       std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
 
 // A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty, and a line
 // saying so, when it is absent.
@@ -42,6 +46,33 @@ extern const char* const kSharedRawNames[12];
 // The kit's embedded preview (the 41 x 27 base420.jpg) as the decoder gives it, whole and
 // scaled into 20 x 20; io at any position.
 void expectKitPreview(cPictBase& decoder, cFileIOTarget* io);
+// A JPEG of the test data (picts/jpeg/name); the kit's preview is base420.jpg.
+std::vector<unsigned char> testJpeg(const char* name = "base420.jpg");
+// A baseline JPEG of a synthetic w x h picture made by cjpeg; empty, and a line saying so,
+// without cjpeg.
+std::vector<unsigned char> cjpegPicture(int w, int h, unsigned seed);
+
+// A frame of ramps and noise: sample i of row y, column x is
+// (x * xStep + y * yStep + noise number i % noise) % modulo, the noise numbers drawn by a
+// linear congruential generator from `state`.
+std::vector<uint16_t> noisyRamp(int w, int h, unsigned state, unsigned xStep, unsigned yStep, unsigned noise,
+                                unsigned modulo);
+
+// Every cut of `file` shorter than its whole (at steps of `step` bytes, each cut copied to a
+// buffer of its own length so that a read past it is seen) is decoded by a new T: none may
+// crash, and those shorter than mustFailBelow must fail.
+template <class T>
+void decodeEachCut(const std::vector<unsigned char>& file, size_t step, size_t mustFailBelow) {
+    for (size_t n = 0; n < file.size(); n += step) {
+        std::vector<unsigned char> cut(file.begin(), file.begin() + (long)n);
+        cBufWrapperIO io(cut.data(), (long long)cut.size());
+        T decoder;
+        const bool ok = decoder.decode(&io);
+        if (n < mustFailBelow) {
+            EXPECT_FALSE(ok) << "cut at " << n;
+        }
+    }
+}
 
 // What the frame hook saw during one decode.
 struct SeenFrame {
@@ -63,6 +94,18 @@ bool decodeKitFile(const std::vector<unsigned char>& file, SeenFrame* seen = nul
     T decoder;
     SeenFrame local;
     return decodeSeeingFrame(decoder, &io, seen ? *seen : local);
+}
+
+// A kit file that carries the kit's preview: T's probe sees it, and the decoder gives it
+// whole and scaled (expectKitPreview).
+template <class T>
+void expectKitFilePreview(const std::vector<unsigned char>& file) {
+    cBufWrapperIO io(file.data(), (long long)file.size());
+    cPictBase::sPictInfo info;
+    ASSERT_TRUE(T::validFor(&io, &info));
+    EXPECT_TRUE(info.hasPreview);
+    T decoder;
+    expectKitPreview(decoder, &io);
 }
 
 // Whether T::validFor takes the kit file as width x height and `decoder` then decodes it,

@@ -25,10 +25,6 @@ void codes(uint32_t code[13]) {
         }
 }
 
-void put16(std::vector<unsigned char>& v, uint32_t x, bool be) {
-    v.push_back((unsigned char)(be ? x >> 8 : x));
-    v.push_back((unsigned char)(be ? x : x >> 8));
-}
 
 std::vector<unsigned char> makerNote(const PefSpec& s, uint64_t base) {
     // One directory at base + 6; values placed after it, offsets relative to the file.
@@ -72,11 +68,11 @@ std::vector<unsigned char> makerNote(const PefSpec& s, uint64_t base) {
     out.push_back((unsigned char)(s.bigEndian ? 'M' : 'I'));
     const uint64_t dirAt = base + out.size();
     uint64_t valueAt = dirAt + 2 + 12 * es.size() + 4;
-    put16(out, (uint32_t)es.size(), s.bigEndian);
+    putBytes(out, (uint32_t)es.size(), 2, s.bigEndian);
     std::vector<unsigned char> values;
     for (const E& e : es) {
-        put16(out, (uint32_t)e.tag, s.bigEndian);
-        put16(out, (uint32_t)e.type, s.bigEndian);
+        putBytes(out, (uint32_t)e.tag, 2, s.bigEndian);
+        putBytes(out, (uint32_t)e.type, 2, s.bigEndian);
         for (int i = 0; i < 4; i++) out.push_back((unsigned char)(s.bigEndian ? e.count >> (24 - 8 * i) : e.count >> (8 * i)));
         if (e.data.size() <= 4) {
             std::vector<unsigned char> d = e.data;
@@ -98,7 +94,7 @@ std::vector<unsigned char> strip(const PefSpec& s) {
     const int w = s.width, h = s.height;
     std::vector<unsigned char> o;
     if (s.code == PefSpec::cPlain16) {
-        for (uint16_t v : s.frame) put16(o, v, s.bigEndian);
+        for (uint16_t v : s.frame) putBytes(o, v, 2, s.bigEndian);
     } else if (s.code == PefSpec::cPacked12) {
         appendPacked12(o, s.frame, s.bigEndian);
     } else {
@@ -137,9 +133,9 @@ std::vector<unsigned char> pefTable(bool be) {
     uint32_t code[13];
     codes(code);
     std::vector<unsigned char> t;
-    put16(t, 1, be);  // depth (1 + 12) & 15 = 13
+    putBytes(t, 1, 2, be);  // depth (1 + 12) & 15 = 13
     t.resize(14, 0);
-    for (int c = 0; c < 13; c++) put16(t, code[c] << (12 - kLens[c]), be);
+    for (int c = 0; c < 13; c++) putBytes(t, code[c] << (12 - kLens[c]), 2, be);
     for (int c = 0; c < 13; c++) t.push_back((unsigned char)kLens[c]);
     return t;
 }

@@ -3,14 +3,12 @@
 
 #include <cstring>
 
+#include "bitwriter.h"
 #include "tiffwriter.h"
 
 namespace rawkit {
 
 namespace {
-void be(std::vector<unsigned char>& o, uint64_t v, int n) {
-    for (int i = n - 1; i >= 0; i--) o.push_back((unsigned char)(v >> (8 * i)));
-}
 void setBe(std::vector<unsigned char>& o, size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) o[at + i] = (unsigned char)(v >> (24 - 8 * i));
 }
@@ -80,20 +78,20 @@ std::vector<unsigned char> writeRaf(const RafSpec& s) {
         raw = samples;
     }
     std::vector<unsigned char> props;
-    be(props, 4, 4);
+    putBytes(props, 4, 4, true);
     for (int tag : {0x100, 0x121}) {
-        be(props, (uint64_t)tag, 2);
-        be(props, 4, 2);
-        be(props, (uint64_t)h, 2);
-        be(props, (uint64_t)w, 2);
+        putBytes(props, (uint64_t)tag, 2, true);
+        putBytes(props, 4, 2, true);
+        putBytes(props, (uint64_t)h, 2, true);
+        putBytes(props, (uint64_t)w, 2, true);
     }
-    be(props, 0x130, 2);
-    be(props, 2, 2);
+    putBytes(props, 0x130, 2, true);
+    putBytes(props, 2, 2, true);
     props.push_back(s.layoutFlag ? 0x80 : 0);
     props.push_back(s.rotated ? 0 : 8);
-    be(props, 0x2FF0, 2);
-    be(props, 8, 2);
-    for (uint16_t v : s.grgb) be(props, v, 2);
+    putBytes(props, 0x2FF0, 2, true);
+    putBytes(props, 8, 2, true);
+    for (uint16_t v : s.grgb) putBytes(props, v, 2, true);
     std::vector<unsigned char> f(124, 0);
     memcpy(f.data(), "FUJIFILMCCD-RAW 0201FF383501", 28);
     memcpy(f.data() + 28, s.camera.data(), std::min<size_t>(32, s.camera.size()));

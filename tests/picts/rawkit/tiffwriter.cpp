@@ -238,36 +238,4 @@ std::vector<unsigned char> writeDng(const DngSpec& s, DngBlocks* blocks) {
     return file;
 }
 
-std::vector<unsigned char> writeCr2(const Cr2Spec& s, uint64_t& stripOffset, uint64_t& stripLength) {
-    TiffWriter t(s.bigEndian, false);
-    int ifd0 = t.newIfd(), ifd1 = t.newIfd(), ifd2 = t.newIfd(), ifd3 = t.newIfd();
-    t.addAscii(ifd0, 271, "Canon");
-    t.addAscii(ifd0, 272, s.model);
-    t.addLongs(ifd0, 256, {1});
-    t.addLongs(ifd0, 257, {1});
-    t.addShorts(ifd0, 259, {6});
-    t.addLongs(ifd1, 256, {1});
-    t.addLongs(ifd1, 257, {1});
-    t.addLongs(ifd2, 256, {1});
-    t.addLongs(ifd2, 257, {1});
-    t.chain(ifd0, ifd1);
-    t.chain(ifd1, ifd2);
-    t.chain(ifd2, ifd3);
-    std::vector<uint16_t> order =
-        s.sliceCount ? sliceOrder(s.frame, s.width, s.height, s.sliceCount, s.sliceWidth) : s.frame;
-    LjOptions o;
-    o.precision = s.precision;
-    const int jw = s.width / s.components;
-    std::vector<unsigned char> jpeg = encodeRawSequence(order, jw, s.height, s.components, o);
-    t.addShorts(ifd3, 259, {6});
-    t.addBlocks(ifd3, 273, 279, {jpeg});
-    if (s.sliceCount)
-        t.addShorts(ifd3, 0xC640,
-                    {(uint32_t)s.sliceCount, (uint32_t)s.sliceWidth, (uint32_t)(s.width - s.sliceCount * s.sliceWidth)});
-    std::vector<unsigned char> file = t.write(ifd0);
-    stripOffset = t.blockOffset(ifd3, 273, 0);
-    stripLength = jpeg.size();
-    return file;
-}
-
 }  // namespace rawkit

@@ -86,18 +86,4 @@ struct DngBlocks {
 };
 std::vector<unsigned char> writeDng(const DngSpec& spec, DngBlocks* blocks = nullptr);
 
-// A Canon-style raw TIFF: IFD0 (Make "Canon", model) chained to three more directories, the
-// last holding the lossless-JPEG frame as one strip with the slice tag 0xC640 when sliced.
-struct Cr2Spec {
-    bool bigEndian = false;
-    int width = 0, height = 0;
-    std::vector<uint16_t> frame;
-    int components = 2;
-    int sliceCount = 0, sliceWidth = 0;  // no slices when sliceCount is 0
-    int precision = 12;
-    std::string model = "Canon EOS KIT";
-};
-// Also gives the strip's offset and length.
-std::vector<unsigned char> writeCr2(const Cr2Spec& spec, uint64_t& stripOffset, uint64_t& stripLength);
-
 }  // namespace rawkit

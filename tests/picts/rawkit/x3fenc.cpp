@@ -8,17 +8,14 @@
 namespace rawkit {
 
 namespace {
-void put(std::vector<unsigned char>& o, uint64_t v, int n) {
-    for (int i = 0; i < n; i++) o.push_back((unsigned char)(v >> (8 * i)));
-}
 void sectionHeader(std::vector<unsigned char>& o, uint32_t type, uint32_t format, uint32_t cols, uint32_t rows) {
     o.insert(o.end(), {'S', 'E', 'C', 'i'});
-    put(o, 0x20000, 4);  // version 2.0
-    put(o, type, 4);
-    put(o, format, 4);
-    put(o, cols, 4);
-    put(o, rows, 4);
-    put(o, 0, 4);  // row size (not used by compressed formats)
+    putBytes(o, 0x20000, 4, false);  // version 2.0
+    putBytes(o, type, 4, false);
+    putBytes(o, format, 4, false);
+    putBytes(o, cols, 4, false);
+    putBytes(o, rows, 4, false);
+    putBytes(o, 0, 4, false);  // row size (not used by compressed formats)
 }
 // Lengths 2..7 of a prefix code for diff lengths 0..12 (Kraft sum below 1).
 const unsigned char kLen[13] = {2, 3, 3, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
@@ -26,7 +23,7 @@ const unsigned char kLen[13] = {2, 3, 3, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
 std::vector<unsigned char> format5(const X3fSpec& s) {
     // Table: index i gives difference i - 512, so any step of -512..511 is one index.
     std::vector<unsigned char> o;
-    for (int i = 0; i < 1024; i++) put(o, (uint16_t)(int16_t)(i - 512), 2);
+    for (int i = 0; i < 1024; i++) putBytes(o, (uint16_t)(int16_t)(i - 512), 2, false);
     for (uint32_t y = 0; y < s.height; y++) {
         int sum[3] = {0, 0, 0};  // blue, green, red
         for (uint32_t x = 0; x < s.width; x++) {
@@ -39,7 +36,7 @@ std::vector<unsigned char> format5(const X3fSpec& s) {
                 sum[c] += d;
                 w |= (uint32_t)(d + 512) << (10 * c);
             }
-            put(o, w, 4);
+            putBytes(o, w, 4, false);
         }
     }
     return o;
@@ -86,7 +83,7 @@ std::vector<unsigned char> format30(const X3fSpec& s) {
     // After the 28-byte section header: 8 bytes, the table at 36, the lengths, planes from 76.
     std::vector<unsigned char> o(8, 0);
     o.insert(o.end(), pairs, pairs + 26);
-    for (auto& p : planes) put(o, p.size(), 4);
+    for (auto& p : planes) putBytes(o, p.size(), 4, false);
     while (o.size() < 48) o.push_back(0);
     for (auto& p : planes) {
         o.insert(o.end(), p.begin(), p.end());
@@ -98,7 +95,7 @@ std::vector<unsigned char> format30(const X3fSpec& s) {
 
 std::vector<unsigned char> writeX3f(const X3fSpec& s) {
     std::vector<unsigned char> f = {'F', 'O', 'V', 'b'};
-    put(f, 0x20002, 4);
+    putBytes(f, 0x20002, 4, false);
     while (f.size() < 40) f.push_back(0);
     struct Dir {
         uint32_t off, len;
@@ -123,14 +120,14 @@ std::vector<unsigned char> writeX3f(const X3fSpec& s) {
     if (!s.previewsFirst) addPreviews();
     const uint32_t dirOff = (uint32_t)f.size();
     f.insert(f.end(), {'S', 'E', 'C', 'd'});
-    put(f, 0x20000, 4);
-    put(f, dir.size(), 4);
+    putBytes(f, 0x20000, 4, false);
+    putBytes(f, dir.size(), 4, false);
     for (const Dir& d : dir) {
-        put(f, d.off, 4);
-        put(f, d.len, 4);
+        putBytes(f, d.off, 4, false);
+        putBytes(f, d.len, 4, false);
         f.insert(f.end(), {'I', 'M', 'A', 'G'});
     }
-    put(f, dirOff, 4);
+    putBytes(f, dirOff, 4, false);
     return f;
 }
 

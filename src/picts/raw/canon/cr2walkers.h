@@ -4,7 +4,7 @@
 #pragma once
 
 #include "picts/exif/exifdecoder.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 // Sensor info entries (tag 224, 13 SHORTs from index 0).
 enum {

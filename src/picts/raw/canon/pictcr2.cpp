@@ -7,10 +7,10 @@
 
 #include "base/memio.h"
 #include "picts/jpeg/pictjpeg.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/sizecheck.h"
 
 namespace {

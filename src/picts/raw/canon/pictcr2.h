@@ -7,9 +7,9 @@
 #include "base/fastertreelist.h"
 #include "picts/pictbase.h"
 #include "picts/raw/canon/cr2walkers.h"
-#include "picts/raw/cfafilter.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/cfafilter.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawljpeg.h"
 
 class cPictCR2 : public cPictBase {
 public:

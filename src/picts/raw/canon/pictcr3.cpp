@@ -8,9 +8,9 @@
 
 #include "base/memio.h"
 #include "picts/pictbox.h"
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/rawljpeg.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 bool cPictCR3::validFor(cFileIOTarget* io, sPictInfo* info) {
     cPictCR3 p;

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 class cPictCR3 : public cPictBase, public cTiffGeneric {
 public:

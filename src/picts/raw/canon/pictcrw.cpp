@@ -8,12 +8,12 @@
 
 #include "base/memio.h"
 #include "compression/haffmantable.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtiffwalk.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtiffwalk.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/sizecheck.h"
 
 const unsigned char cPictCRW::kFirstTree[3][29] = {

@@ -9,9 +9,9 @@
 #include <initializer_list>
 
 #include "base/memio.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/tone.h"
 
 namespace {

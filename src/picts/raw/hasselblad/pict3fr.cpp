@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "compression/haffmantable.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/sizecheck.h"
 #include "picts/tiff/pictdng.h"

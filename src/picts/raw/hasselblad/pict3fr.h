@@ -6,9 +6,9 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/raw/cfafilter.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/cfafilter.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 // The scan decoder: a lossless-JPEG stream of one component whose entropy-coded data are
 // little-endian 32-bit words read from their most significant bit, without 0xFF stuffing; a

@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "base/memio.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawljpeg.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/sizecheck.h"
 
 namespace {

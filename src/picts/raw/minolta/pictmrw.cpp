@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/memio.h"
-#include "picts/raw/rawbayer.h"
+#include "picts/rawcore/rawbayer.h"
 #include "picts/raw/rawpreview.h"
 
 namespace {

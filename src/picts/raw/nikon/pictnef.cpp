@@ -12,10 +12,10 @@
 #include "base/memio.h"
 #include "compression/haffmantable.h"
 #include "picts/pictdummy.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/sizecheck.h"
 #include "picts/tiff/picttiff.h"
 

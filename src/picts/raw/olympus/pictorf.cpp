@@ -7,8 +7,8 @@
 #include <initializer_list>
 
 #include "base/memio.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/raw/cfafilter.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/cfafilter.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 // The maker-note directory, walked by a walker of its own.
 class cPefMeta : public cTiffGeneric {

@@ -8,10 +8,10 @@
 #include <strings.h>
 
 #include "base/memio.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/rawtiffwalk.h"
 #include "picts/tiff/picttiff.h"
 
 namespace {

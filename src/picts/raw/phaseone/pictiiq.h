@@ -5,7 +5,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/raw/interpolate.h"
+#include "picts/rawcore/interpolate.h"
 
 class cPictIIQ : public cPictBase {
 public:

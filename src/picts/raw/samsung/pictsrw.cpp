@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawstrips.h"
+#include "picts/rawcore/rawstrips.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/raw/cfafilter.h"
-#include "picts/raw/interpolate.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/cfafilter.h"
+#include "picts/rawcore/interpolate.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 class cPictSRW : public cPictBase, public cRawTiffWalker {
 public:

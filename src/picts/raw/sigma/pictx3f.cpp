@@ -7,11 +7,11 @@
 
 #include "base/memio.h"
 #include "picts/jpeg/pictjpeg.h"
-#include "picts/raw/rawbayer.h"
-#include "picts/raw/rawbits.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/rawbayer.h"
+#include "picts/rawcore/rawbits.h"
+#include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 namespace {
 struct sSection {

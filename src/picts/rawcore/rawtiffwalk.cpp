@@ -1,5 +1,5 @@
 // Nested directory walks of the raw decoders.
-#include "picts/raw/rawtiffwalk.h"
+#include "picts/rawcore/rawtiffwalk.h"
 
 bool cRawTiffWalker::walkNested(unsigned int offset) {
     return walkNested(myIO, myBigEndian, offset, mySize);

@@ -1,5 +1,5 @@
 // Colour-filter patterns.
-#include "picts/raw/cfafilter.h"
+#include "picts/rawcore/cfafilter.h"
 
 #include <new>
 

@@ -1,7 +1,7 @@
 // Placement of lossless-JPEG raw samples. Every position is computed in 64 bits and checked
 // against the frame before a sample is stored; slice widths of 0 are refused before any
 // division, so no geometry a file can state reaches outside the frame.
-#include "picts/raw/rawljpeg.h"
+#include "picts/rawcore/rawljpeg.h"
 
 #include "picts/sizecheck.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "base/progress.h"
-#include "picts/raw/cfafilter.h"
+#include "picts/rawcore/cfafilter.h"
 
 // Sensor margins to crop (a null pointer means none).
 struct sMarginInfo {

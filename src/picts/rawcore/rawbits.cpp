@@ -1,6 +1,6 @@
 // Bit readers of the raw decoders. Each keeps at most 64 bits; a refill tops the
 // accumulator up to more than 32 held bits, so any request of up to 32 bits is served.
-#include "picts/raw/rawbits.h"
+#include "picts/rawcore/rawbits.h"
 
 void cRawBitsMSB::wrap(const unsigned char* data, long long size, bool ffStuffing) {
     start(data, size);

@@ -1,4 +1,4 @@
-#include "picts/raw/rawstrips.h"
+#include "picts/rawcore/rawstrips.h"
 
 bool rawStripsInFile(const _typebuf<unsigned int>& offsets, _typebuf<unsigned int>& counts,
                      unsigned long long fileSize, unsigned long long& total) {

@@ -1,7 +1,7 @@
 // Demosaic and tone finishing shared by the Bayer raw decoders.
-#include "picts/raw/rawbayer.h"
+#include "picts/rawcore/rawbayer.h"
 
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 #include "picts/tone.h"
 
 bool rawToneFinish(cPictBase& picture, double gamma, unsigned int whiteCap, cFileIOTarget* io) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "picts/pictbase.h"
-#include "picts/raw/interpolate.h"
+#include "picts/rawcore/interpolate.h"
 
 struct sRawBayerJob {
     unsigned short* raw = nullptr;  // width * height samples, margins included

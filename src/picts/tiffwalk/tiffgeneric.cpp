@@ -1,5 +1,5 @@
 // cTiffGeneric: the TIFF/BigTIFF directory walker and its typed value getters.
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 #include <cstdio>
 #include <cstring>

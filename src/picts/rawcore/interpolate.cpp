@@ -1,12 +1,12 @@
 // Demosaic routines. The pixel-grouping one works in place in the output: while it runs,
 // channel c of a pixel holds colour code c (bits 16c); the last pass reorders the channels
 // into blue, green, red, alpha.
-#include "picts/raw/interpolate.h"
+#include "picts/rawcore/interpolate.h"
 
 #include <cmath>
 
-#include "picts/raw/rawbands.h"
-#include "picts/raw/rawhook.h"
+#include "picts/rawcore/rawbands.h"
+#include "picts/rawcore/rawhook.h"
 
 namespace {
 

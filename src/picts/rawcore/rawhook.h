@@ -3,7 +3,7 @@
 // sensor frame before black level, multipliers or cropping touch it.
 #pragma once
 
-#include "picts/raw/cfafilter.h"
+#include "picts/rawcore/cfafilter.h"
 
 struct sMarginInfo;
 

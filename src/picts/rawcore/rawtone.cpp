@@ -1,10 +1,10 @@
 // Histogram, curve and saturation passes over 64-bit raw pixels, and the finishing sequence.
-#include "picts/raw/rawtone.h"
+#include "picts/rawcore/rawtone.h"
 
 #include <atomic>
 #include <cstdint>
 
-#include "picts/raw/rawbands.h"
+#include "picts/rawcore/rawbands.h"
 
 #include "picts/tone.h"
 

@@ -4,7 +4,7 @@
 // nesting is bounded and cycle-checked.
 #pragma once
 
-#include "picts/tiff/tiffgeneric.h"
+#include "picts/tiffwalk/tiffgeneric.h"
 
 class cRawTiffWalker : public cTiffGeneric {
 public:
