@@ -3,6 +3,7 @@
 // from translations checked before use, the stage name kept as an own copy, the child's
 // end action, and the job stopped in the destructor.
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -231,31 +232,61 @@ TEST(ProgressForm, UnknownFormEndsWithItsJob) {
     EXPECT_EQ(cStdBasicProgressForm::runUIJob(f.rec, new cUnknown, "Unknown"), 3);
 }
 
-TEST(ProgressForm, Snapshot) {
+// The form's own words come from the applied language's table: Stop, "Starting..." before
+// the first report, the default stage name and the translated status format (its
+// conversions checked). English is compared with the committed snapshot; German (long
+// words) and Japanese (another script) are written beside the build for the eye.
+TEST(ProgressForm, WordsOfTheAppliedLanguageAndSnapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f(100, 50);
-    cJobForm* form = new cJobForm;
-    std::atomic<bool> go{false};
-    form->body = [&](cJobForm* me) {
-        me->clock = 60000;
-        me->notifyProgress(25);
-        go = true;
-        while (!me->haveToStop()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return 1u;
+    struct Case {
+        int lang;
+        const char* stop;
+        const char* starting;
+        const char* line;
+    } cases[] = {
+        {eLangENG, "Stop", "Starting...",
+         "Operation progress: 25.0%. Time consumed: 00:01:00. Estimated time left: 00:03:00."},
+        {eLangDEU, "Stopp", "Wird gestartet...",
+         "Vorgang Fortschritt: 25.0%. Verstrichene Zeit: 00:01:00. Gesch\xC3\xA4tzte Restzeit: 00:03:00."},
+        {eLangJPN, "\xE5\x81\x9C\xE6\xAD\xA2", "\xE9\x96\x8B\xE5\xA7\x8B\xE3\x81\x97\xE3\x81\xA6\xE3\x81\x84\xE3\x81\xBE\xE3\x81\x99...",
+         "\xE5\x87\xA6\xE7\x90\x86 \xE3\x81\xAE\xE9\x80\xB2\xE8\xA1\x8C\xE7\x8A\xB6\xE6\xB3\x81: 25.0%\xE3\x80\x82"},
     };
-    cScript script;
-    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-        for (int i = 0; i < 3000 && (!go || form->progressBar()->shownPos() != 250 ||
-                                    form->progressBar()->shownOpacity() != 0.0);
-             i++) {
-            m->pumpAll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        expectSnapshot(f.maker, w, "progress_form", {0, 0, w->width(), w->height()});
-        m->injectKey(w, kKeyEscape);
-    };
-    f.maker.setModalScript(&script);
-    EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ciLangID(c.lang));
+        cFixture f(100, 50);
+        ASSERT_TRUE(cLibLang::applyLang(c.lang));
+        cJobForm* form = new cJobForm;
+        std::atomic<bool> go{false};
+        std::string starting;
+        form->body = [&](cJobForm* me) {
+            starting = status(me);
+            me->clock = 60000;
+            me->notifyProgress(25);
+            go = true;
+            while (!me->haveToStop()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return 1u;
+        };
+        cScript script;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+            for (int i = 0; i < 3000 && (!go || form->progressBar()->shownPos() != 250 ||
+                                        form->progressBar()->shownOpacity() != 0.0);
+                 i++) {
+                m->pumpAll();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_STREQ(form->toolBar()->findButton(1)->text(), c.stop);
+            EXPECT_EQ(status(form).compare(0, strlen(c.line), c.line), 0) << status(form);
+            if (c.lang == eLangENG)
+                expectSnapshot(f.maker, w, "progress_form", {0, 0, w->width(), w->height()});
+            else
+                m->snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/progress_form_" + ciLangID(c.lang) + ".png").c_str());
+            m->injectKey(w, kKeyEscape);
+        };
+        f.maker.setModalScript(&script);
+        EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
+        EXPECT_EQ(starting, c.starting);
+    }
+    cLibLang::applyLang(eLangENG);
 }
 
 TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
