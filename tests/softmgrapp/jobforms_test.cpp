@@ -44,11 +44,9 @@ public:
 class JobForms : public ::testing::Test {
 protected:
     void SetUp() override {
-        cSOPKGLang::init();
-        cSOPKGLang::applyLang(eLangENG);
+        apptest::useLanguage(eLangENG);
         cInstallInitJob::gPauseMs = 0;
         cUninstallInitJob::gPauseMs = 0;
-        gConsoleMessages = false;
         maker.setModalScript(&script);
         maker.setIdleTimeout(20000);
     }
