@@ -1,7 +1,7 @@
 // The progress forms: a job that reports and ends with its result, a job that is
 // stopped, the status line's arithmetic (times, estimate clamp, percentage), formats
-// from translations checked before use, the stage name kept as an own copy, the child's
-// end action, and the job stopped in the destructor.
+// from translations checked before use, the stage name kept as an own copy, the
+// children's end action, the job stopped in the destructor, the words of the language.
 #include <atomic>
 #include <cstring>
 #include <chrono>
@@ -32,7 +32,8 @@ protected:
     }
 };
 
-std::string status(cStdBasicProgressForm* f) {
+template <class T>
+std::string status(T* f) {
     const char* t = f->statusLine()->text();
     return t ? t : "";
 }
@@ -82,6 +83,7 @@ TEST(ProgressForm, TranslatedFormatsAreCheckedBeforeUse) {
     for (auto& c : cases) EXPECT_EQ(cProgressStatus::checkedFormat(c.candidate, ref), c.taken ? c.candidate : ref);
 }
 
+// The stage's name is an own copy: replacing the stored one cannot pull it away.
 TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
     cFixture f(100, 50);
     cJobForm* form = new cJobForm;
@@ -89,6 +91,7 @@ TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
     form->setStageName(4, "Unpacking");
     form->body = [&](cJobForm* me) {
         me->notifyStage(4);
+        me->setStageName(4, "Replaced");  // frees the stored name the stage took
         me->clock = 90000;
         me->notifyProgress(37.46);
         seen = status(me);
@@ -156,23 +159,6 @@ TEST(ProgressForm, WithoutAWindowNothingRunsAndTheFormIsFreed) {
     EXPECT_FALSE(ran);
 }
 
-TEST(ProgressForm, StageNameIsAnOwnCopy) {
-    cFixture f(100, 50);
-    cJobForm* form = new cJobForm;
-    std::string seen;
-    form->setStageName(1, "Download");
-    form->body = [&](cJobForm* me) {
-        me->notifyStage(1);
-        me->setStageName(1, "Replaced");  // frees the stored name the stage took
-        me->clock = 1000;
-        me->notifyProgress(10);
-        seen = status(me);
-        return 0u;
-    };
-    form->runUIJob(f.rec, "x");
-    EXPECT_EQ(seen.compare(0, 18, "Download progress:"), 0) << seen;
-}
-
 TEST(ProgressForm, DestroyingARunningFormStopsAndWaitsForItsJob) {
     std::atomic<bool> finished{false};
     {
@@ -189,32 +175,6 @@ TEST(ProgressForm, DestroyingARunningFormStopsAndWaitsForItsJob) {
         f.close();
         EXPECT_TRUE(finished) << "the job ended before the form went";
     }
-}
-
-TEST(ProgressForm, ChildReportsTheEndAsAnAction) {
-    class cJobChild : public cStdBasicProgressChild {
-    public:
-        ~cJobChild() override { terminate(4000); }
-
-    protected:
-        unsigned int job() override {
-            notifyProgress(50);
-            return 9;
-        }
-    };
-    cFixture f(400, 60);
-    cJobChild* child = f.add<cJobChild>(5, 5, 390, 40);
-    int result = -1;
-    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
-        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
-    };
-    EXPECT_TRUE(child->runUIJob("Copying"));
-    for (int i = 0; i < 3000 && result < 0; i++) {
-        f.pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(result, 9);
-    EXPECT_EQ(f.rec->count(child, 6), 1);
 }
 
 TEST(ProgressForm, UnknownFormEndsWithItsJob) {
@@ -289,7 +249,19 @@ TEST(ProgressForm, WordsOfTheAppliedLanguageAndSnapshot) {
     cLibLang::applyLang(eLangENG);
 }
 
-TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
+// The children end with an action carrying the job's result; the unknown one shows its
+// fake progress without an estimate.
+TEST(ProgressForm, ChildrenReportTheEndAsAnAction) {
+    class cJobChild : public cStdBasicProgressChild {
+    public:
+        ~cJobChild() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            notifyProgress(50);
+            return 9;
+        }
+    };
     class cUnknownChild : public cStdUnknownProgressChild {
     public:
         ~cUnknownChild() override { terminate(4000); }
@@ -300,18 +272,25 @@ TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
             return 4;
         }
     };
-    cFixture f(400, 60);
-    cUnknownChild* child = f.add<cUnknownChild>(5, 5, 390, 40);
-    int result = -1;
-    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
-        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+    auto run = [](cStdBasicProgressChild* child, cFixture& f, const char* title) {
+        int result = -1;
+        f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
+            if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+        };
+        EXPECT_TRUE(child->runUIJob(title));
+        for (int i = 0; i < 3000 && result < 0; i++) {
+            f.pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(f.rec->count(child, 6), 1);
+        f.rec->inspect = nullptr;
+        return result;
     };
-    EXPECT_TRUE(child->runUIJob("Searching"));
-    for (int i = 0; i < 3000 && result < 0; i++) {
-        f.pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(result, 4);
-    std::string line = child->statusLine()->text() ? child->statusLine()->text() : "";
+    cFixture f(400, 60);
+    EXPECT_EQ(run(f.add<cJobChild>(5, 5, 390, 40), f, "Copying"), 9);
+    cFixture g(400, 60);
+    cUnknownChild* unknown = g.add<cUnknownChild>(5, 5, 390, 40);
+    EXPECT_EQ(run(unknown, g, "Searching"), 4);
+    std::string line = status(unknown);
     EXPECT_EQ(line.compare(0, 30, "Searching is in progress: time"), 0) << line;
 }
