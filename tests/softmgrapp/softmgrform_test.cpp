@@ -333,9 +333,8 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
     ASSERT_NE(server.port(), 0);
     std::string base = "http://127.0.0.1:" + std::to_string(server.port());
     testutil::TempDir tmp;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
     std::string mark = tmp.file("started");
-    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    testutil::EnvScope tmpVar("TMPDIR", tmp.path()), markVar("QMX_TEST_MARK", mark);
     cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
     cSoftUpdateInfoForm::gChooseTarget = chooseFixed;
     struct Case {
@@ -403,6 +402,4 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
         }
     }
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
-    unsetenv("TMPDIR");
-    unsetenv("QMX_TEST_MARK");
 }

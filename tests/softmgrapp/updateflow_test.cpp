@@ -64,9 +64,8 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     useLanguage(eLangENG);
     testutil::TempDir work, tmp;
     PrivateHome home;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
     std::string mark = tmp.file("started");
-    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    testutil::EnvScope tmpVar("TMPDIR", tmp.path()), markVar("QMX_TEST_MARK", mark);
 
     // make: two bundles of one package.
     const std::string code = "org.qmx.test.pkg";
@@ -169,6 +168,4 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     EXPECT_EQ(steps, std::vector<std::string>{"listed Update available"});
 
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
-    unsetenv("TMPDIR");
-    unsetenv("QMX_TEST_MARK");
 }
