@@ -278,10 +278,7 @@ TEST(ProgressForm, ChildrenReportTheEndAsAnAction) {
             if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
         };
         EXPECT_TRUE(child->runUIJob(title));
-        for (int i = 0; i < 3000 && result < 0; i++) {
-            f.pump();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        f.pumpUntil([&] { return result >= 0; }, 30000);
         EXPECT_EQ(f.rec->count(child, 6), 1);
         f.rec->inspect = nullptr;
         return result;
