@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ciplatform/headless.h"
+#include "testutil.h"
 
 class cChildElement;
 
@@ -34,6 +37,17 @@ bool makeDirs(const std::string& path);
 // Copies a file with its mode bits.
 bool copyFileMode(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
+
+// A test of the staged program (skipped when it was not built) with a private home folder.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prog = stagedProgram();
+        if (!exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    }
+    std::string prog;
+    testutil::TempDir home;
+};
 
 // The application's and the toolkit's language tables, as the program loads them once it
 // has a window maker, with `lang` applied (and the console messages off).

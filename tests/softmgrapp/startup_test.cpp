@@ -115,15 +115,7 @@ TEST(SelfPath, ComesFromTheKernelNotArgv) {
     EXPECT_EQ(std::string(p.ptr), std::string(buf, (size_t)n));
 }
 
-class ProgramStartup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        prog = apptest::stagedProgram();
-        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-    }
-    std::string prog;
-    testutil::TempDir home;
-};
+typedef apptest::ProgramTest ProgramStartup;
 
 TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
     struct {
