@@ -230,6 +230,25 @@ Xvfb::~Xvfb() {
     waitpid(myPid, nullptr, 0);
 }
 
+EnvScope::EnvScope(const char* name, const char* value) : myName(name) {
+    const char* old = getenv(name);
+    myHad = old != nullptr;
+    if (old) myOld = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+    if (myName == "TZ") tzset();  // the local-time calls read TZ only in tzset
+}
+
+EnvScope::~EnvScope() {
+    if (myHad)
+        setenv(myName.c_str(), myOld.c_str(), 1);
+    else
+        unsetenv(myName.c_str());
+    if (myName == "TZ") tzset();
+}
+
 std::vector<std::string> printfConversions(const std::string& s) {
     auto in = [&](size_t j, const char* set) { return j < s.size() && s[j] && strchr(set, s[j]); };
     std::vector<std::string> out;

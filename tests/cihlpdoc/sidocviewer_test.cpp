@@ -329,8 +329,7 @@ protected:
 };
 
 TEST_F(OpenLink, OnlyWebAddressesAndExistingPathsReachTheOpenerAsOneArgument) {
-    std::string oldPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
-    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
     ASSERT_TRUE(testutil::writeFile(dir.file("manual; touch pwned1.txt"), "x", 1));
     ASSERT_TRUE(testutil::writeFile(dir.file("-n"), "x", 1));
     char cwd[4096];
@@ -374,7 +373,6 @@ TEST_F(OpenLink, OnlyWebAddressesAndExistingPathsReachTheOpenerAsOneArgument) {
     for (int i = 1; i <= 6; i++) EXPECT_NE(access(("pwned" + std::to_string(i)).c_str(), F_OK), 0) << i;
     EXPECT_NE(access("pwned1.txt", F_OK), 0);
     ASSERT_EQ(0, chdir(cwd));
-    setenv("PATH", oldPath.c_str(), 1);
     EXPECT_FALSE(siDocOpenLink(nullptr));
 }
 

@@ -10,7 +10,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "softmgrapp/jobforms.h"
+#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updatecheck.h"
 #include "testutil.h"
+#include "ui/elementhost.h"
 
 extern char** environ;
 
@@ -105,6 +109,48 @@ bool copyFileMode(const std::string& from, const std::string& to) {
 bool exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+void useLanguage(int lang) {
+    cSOPKGLang::init();
+    cCiomToolkitLang::init();
+    cSOPKGLang::applyLang(lang);
+    gConsoleMessages = false;
+}
+
+void cAnswerScript::onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) {
+    cElementHost* h = static_cast<cElementHost*>(w->userData);
+    cChildElement* root = h ? h->rootElement() : nullptr;
+    if (!root || !answer) return;
+    int code = answer(m, w, root, depth);
+    if (code != -2) root->end_modal(code);
+}
+
+bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms) {
+    for (int i = 0; i < ms / 10; i++) {
+        m->pumpAll(5);
+        if (done()) return true;
+        usleep(10000);
+    }
+    return done();
+}
+
+std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
+
+std::string snapshotDir() {
+    std::string dir = std::string(QMX_BINARY_DIR) + "/snapshots";
+    makeDirs(dir);
+    return dir;
+}
+
+ServerEnv::ServerEnv(const std::string& hostPort) {
+    setenv("QMX_UPDATE_SERVER", hostPort.c_str(), 1);
+    initUpdateServer();
+}
+
+ServerEnv::~ServerEnv() {
+    unsetenv("QMX_UPDATE_SERVER");
+    initUpdateServer();
 }
 
 }  // namespace apptest

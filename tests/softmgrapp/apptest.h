@@ -1,9 +1,18 @@
 // Helpers of the application tests: running the staged program as a child with its own
-// HOME, working folder and argv[0], and the paths of the development bundle.
+// HOME, working folder and argv[0], the paths of the development bundle, the language
+// tables as the program loads them, scripted modal runs and the loopback update server.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ciplatform/headless.h"
+#include "testutil.h"
+
+class cChildElement;
 
 namespace apptest {
 
@@ -28,5 +37,42 @@ bool makeDirs(const std::string& path);
 // Copies a file with its mode bits.
 bool copyFileMode(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
+
+// A test of the staged program (skipped when it was not built) with a private home folder.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prog = stagedProgram();
+        if (!exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    }
+    std::string prog;
+    testutil::TempDir home;
+};
+
+// The application's and the toolkit's language tables, as the program loads them once it
+// has a window maker, with `lang` applied (and the console messages off).
+void useLanguage(int lang);
+
+// Answers every modal run with `answer`: the code that ends it, or -2 to leave it running.
+class cAnswerScript : public cHeadlessScript {
+public:
+    std::function<int(cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth)> answer;
+    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) override;
+};
+
+// Pumps until `done` holds (at most `ms`); whether it holds.
+bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 30000);
+
+// The loopback update server's script, and the folder of the snapshots kept for the eye.
+std::string serverScript();
+std::string snapshotDir();
+
+// Points the update check at a loopback server for the life of the object.
+class ServerEnv {
+public:
+    explicit ServerEnv(const std::string& hostPort);
+    explicit ServerEnv(int port) : ServerEnv("127.0.0.1:" + std::to_string(port)) {}
+    ~ServerEnv();
+};
 
 }  // namespace apptest

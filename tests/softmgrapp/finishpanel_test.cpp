@@ -19,8 +19,7 @@ namespace {
 class FinishPanel : public ::testing::Test {
 protected:
     void SetUp() override {
-        cSOPKGLang::init();
-        cSOPKGLang::applyLang(eLangENG);
+        apptest::useLanguage(eLangENG);
         std::string pkg = work.file("p.data");
         ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", "x"}}, pkg,
                                 "[Strings]\nENG.l1 = \"Start the tool\"\nENG.l2 = \"Open the notes\"\n"

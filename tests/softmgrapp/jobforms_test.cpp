@@ -44,11 +44,9 @@ public:
 class JobForms : public ::testing::Test {
 protected:
     void SetUp() override {
-        cSOPKGLang::init();
-        cSOPKGLang::applyLang(eLangENG);
+        apptest::useLanguage(eLangENG);
         cInstallInitJob::gPauseMs = 0;
         cUninstallInitJob::gPauseMs = 0;
-        gConsoleMessages = false;
         maker.setModalScript(&script);
         maker.setIdleTimeout(20000);
     }
@@ -62,13 +60,11 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     // Three languages: the job sends the question to the form, which answers through
     // the language form (run 2); the chosen language is applied on the UI thread.
     std::string pkg = work.file("p.data");
-    std::string extra = "";
-    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg, extra));
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
     // Rewrite the scenario with more languages.
     std::string src = work.path() + "/src-org.qmx.test.pkg-1.0/scenario.txt";
     std::string text = readTextFile(src);
     text.replace(text.find("langs = ENG"), 11, "langs = ENG DEU JPN");
-    text.replace(text.find("eula = "), 0, "");
     ASSERT_TRUE(writeTextFile(work.path() + "/src-org.qmx.test.pkg-1.0/eula.idx",
                               "ENG = \"./eula_en.txt\"\nDEU = \"./eula_en.txt\"\nJPN = \"./eula_en.txt\"\n"));
     ASSERT_TRUE(writeTextFile(src, text));
@@ -158,7 +154,6 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             texts.push_back(root->text());
             return next < c.answers.size() ? c.answers[next++] : 1;
         };
-        class cHost : public cUninstallInitUI {};
         sPkgUninstallContext u;
         u.codeName.set("org.qmx.test.pkg");
         u.key.set("org.qmx.test.pkg");
@@ -197,29 +192,24 @@ TEST_F(JobForms, JobPanelPostsStartAndEndToItsForm) {
     };
     class cForm : public cCustomForm {
     public:
-        std::vector<std::string> log;
+        std::vector<std::string>* log;
         void onConstruct() override {
             cTestPanel* panel = new cTestPanel;
             clientArea()->attach(panel, 0, 0, 400, 150);
             panel->start();
         }
         bool onAction(cChildElement*, cChildAction* a) override {
-            if (a->type == eJobStarted) log.push_back("started");
+            if (a->type == eJobStarted) log->push_back("started");
             if (a->type == eJobEnded) {
-                log.push_back("ended " + std::to_string(static_cast<cJobEndAction*>(a)->result));
+                log->push_back("ended " + std::to_string(static_cast<cJobEndAction*>(a)->result));
                 end_modal(9);
             }
             return true;
         }
     };
     std::vector<std::string> log;
-    class cKeep : public cForm {
-    public:
-        std::vector<std::string>* out;
-        ~cKeep() override { *out = log; }
-    };
-    cKeep* f = new cKeep;
-    f->out = &log;
+    cForm* f = new cForm;
+    f->log = &log;
     EXPECT_EQ(cChildElement::modalWindow(&maker, "panel", 400, 150, f, nullptr, 0), 9);
     EXPECT_EQ(log, (std::vector<std::string>{"started", "ended 5"}));
 }

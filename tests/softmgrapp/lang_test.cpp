@@ -2,7 +2,6 @@
 // kept, and the stored UI language applied at start-up.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -16,7 +15,6 @@
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"
-#include "ui/ciappconfig.h"
 #include "ui/lang.h"
 
 extern const int gSOPKGLangTable_count;
@@ -35,8 +33,7 @@ Table load(const sLangTableEntry& e) {
     return t;
 }
 
-// The printf conversions of a text, in order (%% is text, not a conversion).
-std::vector<std::string> conversions(const std::string& s) { return testutil::printfConversions(s); }
+using testutil::printfConversions;
 
 TEST(AppLangTables, NineLanguagesInTheirOrder) {
     ASSERT_EQ(gSOPKGLangTable_count, 9);
@@ -85,7 +82,7 @@ TEST(AppLangTables, EveryTranslationMatchesEnglishIndexesAndConversions) {
                 }
                 ASSERT_TRUE(present) << ciLangID(e.id) << " " << sec.first << " " << str.first;
                 const std::string& tr = sit->second[str.first];
-                EXPECT_EQ(conversions(tr), conversions(str.second))
+                EXPECT_EQ(printfConversions(tr), printfConversions(str.second))
                     << ciLangID(e.id) << " " << sec.first << " " << str.first << ": " << tr;
                 EXPECT_NE(tr, "") << ciLangID(e.id) << " " << sec.first << " " << str.first;
             }
@@ -99,8 +96,8 @@ TEST(AppLangTables, EveryTranslationMatchesEnglishIndexesAndConversions) {
 }
 
 TEST(AppLangTables, ConversionOracleSeesWhatPrintfSees) {
-    EXPECT_EQ(conversions("%s is %lldMB, 100%% done"), (std::vector<std::string>{"%s", "%lld"}));
-    EXPECT_EQ(conversions("%-08.3f%c"), (std::vector<std::string>{"%-08.3f", "%c"}));
+    EXPECT_EQ(printfConversions("%s is %lldMB, 100%% done"), (std::vector<std::string>{"%s", "%lld"}));
+    EXPECT_EQ(printfConversions("%-08.3f%c"), (std::vector<std::string>{"%-08.3f", "%c"}));
 }
 
 // Every text of every language against the control it lands in, measured in the
@@ -257,26 +254,6 @@ TEST_F(StoredLanguage, KoreanTextsAndItsMissingIndex) {
     EXPECT_EQ(cCiomLangData::string("pkgm::langs", 5), nullptr);
     ASSERT_TRUE(cSOPKGLang::applyLang(eLangDEU));
     EXPECT_STREQ(cCiomLangData::string("pkgm::langs", 4), "Weitere Sprachen");
-}
-
-TEST_F(StoredLanguage, ReadFromTheRealStore) {
-    testutil::TempDir home;
-    std::string saved = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
-    {
-        cCIAppFullConfig store;
-        ASSERT_TRUE(store.create("qmx"));
-        ASSERT_TRUE(store.open("qmx"));
-        ASSERT_TRUE(store.setParamInt16(kRegLangCurrent, eLangTWN));
-        ASSERT_TRUE(store.saveConfig());
-    }
-    {
-        cCIAppFullConfig store;
-        ASSERT_TRUE(store.open("qmx"));
-        EXPECT_EQ(applyStoredLanguage(&store), eLangTWN);
-        EXPECT_STREQ(cCiomLangData::string("pkgm::softm", 12), "重新整理");
-    }
-    setenv("HOME", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -68,18 +68,13 @@ bool plistLines(const std::string& path, std::string& out) {
     return testutil::run({"python3", "-c", script, path}, &out) == 0;
 }
 
-class MakeInstaller : public ::testing::Test {
+class MakeInstaller : public apptest::ProgramTest {
 protected:
-    void SetUp() override {
-        prog = apptest::stagedProgram();
-        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-    }
     apptest::Result make(const std::string& scenario, const std::string& target, const std::string& cwd = "",
                          const std::string& program = "") {
         return apptest::runProgram(program.empty() ? prog : program, {"make", scenario, target}, home.path(), cwd);
     }
-    std::string prog;
-    testutil::TempDir home, out;
+    testutil::TempDir out;
 };
 
 TEST_F(MakeInstaller, ExampleBundleFileByFile) {

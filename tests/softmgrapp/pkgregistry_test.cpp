@@ -177,8 +177,7 @@ TEST(RegistryRoundTrip, InMemory) {
 
 TEST(RegistryRoundTrip, RealStoreInTemporaryHome) {
     testutil::TempDir home;
-    std::string saved = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
+    testutil::EnvScope homeVar("HOME", home.path());
     {
         cCIAppFullConfig* store = new cCIAppFullConfig;
         ASSERT_TRUE(store->create("qmx"));
@@ -191,7 +190,6 @@ TEST(RegistryRoundTrip, RealStoreInTemporaryHome) {
         });
         delete store;
     }
-    setenv("HOME", saved.c_str(), 1);
 }
 
 TEST(RegistryRead, DamagedRecordsAreRefused) {

@@ -30,33 +30,9 @@
 #include "ui/lang.h"
 
 using installtest::PrivateHome;
+using namespace apptest;
 
 namespace {
-
-std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
-std::string outDir() { return std::string(QMX_BINARY_DIR) + "/snapshots"; }
-
-class cScript : public cHeadlessScript {
-public:
-    std::function<int(cHeadlessWindowMaker*, cPlatformWindow*, cChildElement*, int)> answer;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) override {
-        cElementHost* h = static_cast<cElementHost*>(w->userData);
-        cChildElement* root = h ? h->rootElement() : nullptr;
-        if (!root || !answer) return;
-        int code = answer(m, w, root, depth);
-        if (code != -2) root->end_modal(code);
-    }
-};
-
-// Pumps until the condition holds (at most `ms`).
-bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 30000) {
-    for (int i = 0; i < ms / 10; i++) {
-        m->pumpAll(5);
-        if (done()) return true;
-        usleep(10000);
-    }
-    return done();
-}
 
 void addPackage(cMemConfig& s, const std::string& code, unsigned long long ver, const std::string& name,
                 const std::string& publisher = "") {
@@ -69,31 +45,17 @@ void addPackage(cMemConfig& s, const std::string& code, unsigned long long ver, 
 
 unsigned long long v(unsigned a, unsigned b) { return (unsigned long long)a << 48 | (unsigned long long)b << 32; }
 
-class ServerEnv {
-public:
-    explicit ServerEnv(int port) {
-        setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-        initUpdateServer();
-    }
-    ~ServerEnv() {
-        unsetenv("QMX_UPDATE_SERVER");
-        initUpdateServer();
-    }
-};
-
 class Manager : public ::testing::Test {
 protected:
     void SetUp() override {
-        cSOPKGLang::init();
-        cSOPKGLang::applyLang(eLangENG);
-        gConsoleMessages = false;
+        useLanguage(eLangENG);
         maker.setModalScript(&script);
         maker.setIdleTimeout(20000);
         cRemoverJob::gPauseMs = 0;
     }
     void TearDown() override { cSOPKGLang::applyLang(eLangENG); }
     cHeadlessWindowMaker maker;
-    cScript script;
+    cAnswerScript script;
     testutil::TempDir work;
     cMemConfig store;
 };
@@ -136,8 +98,7 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
         EXPECT_FALSE(f->updateButton()->visible_child());
         f->list()->select(0);
         f->selectItem((cSoftMgrForm::sInstalledItem*)f->list()->association(0, 1));
-        apptest::makeDirs(outDir());
-        m->snapshotPNG(w, (outDir() + "/softmgr_list.png").c_str());
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_list.png").c_str());
         checked = true;
         m->injectKey(w, 'Q', kModCtrl);
         return -2;
@@ -160,7 +121,6 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
     store.setParamStr("install/org.a/updates", "http://alpha.example/updates", -1);
     store.setParamStr("install/org.a/cplns0", "Alpha Tool", -1);
     store.setParamStr("install/org.a/cplcs0", "/bin/true", -1);
-    apptest::makeDirs(outDir());
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         SCOPED_TRACE(ciLangID(id));
@@ -183,7 +143,7 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
             }
             // The day alone in the list; its caption and the values in their columns.
             EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
-            m->snapshotPNG(w, (outDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
+            m->snapshotPNG(w, (snapshotDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
             return 0;
         };
         EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
@@ -204,8 +164,7 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
         m->pumpAll();
         EXPECT_TRUE(f->checkingText()->visible_child()) << "the check shows its text while it asks";
         EXPECT_STREQ(f->checkingText()->text(), "Checking for updates...");
-        apptest::makeDirs(outDir());
-        m->snapshotPNG(w, (outDir() + "/softmgr_checking.png").c_str());
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_checking.png").c_str());
         usleep(200000);
         pressed = std::chrono::steady_clock::now();
         m->injectKey(w, 'Q', kModCtrl);
@@ -222,7 +181,7 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
         if (cPopupMaster* p = dynamic_cast<cPopupMaster*>(root)) {
             popupItems = p->buttonCount();
-            m->snapshotPNG(w, (outDir() + "/softmgr_langs_popup.png").c_str());
+            m->snapshotPNG(w, (snapshotDir() + "/softmgr_langs_popup.png").c_str());
             return (int)eLangDEU;
         }
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
@@ -234,8 +193,7 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
         EXPECT_TRUE(f->removeLink()->visible_child());
         EXPECT_FALSE(f->detailsPanel()->visible_child());
         if (opened == 1) {
-            apptest::makeDirs(outDir());
-            m->snapshotPNG(w, (outDir() + "/softmgr_empty.png").c_str());
+            m->snapshotPNG(w, (snapshotDir() + "/softmgr_empty.png").c_str());
             EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
             // A click on the flag opens the popup of the nine defined languages.
             sPoint at = {0, 0};
@@ -246,7 +204,7 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
             return -2;  // the switch's action ends the form with 10
         }
         EXPECT_EQ(f->langSwitch()->shownLang(), (int)eLangDEU);
-        m->snapshotPNG(w, (outDir() + "/softmgr_empty_deu.png").c_str());
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_empty_deu.png").c_str());
         return 0;
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
@@ -375,9 +333,8 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
     ASSERT_NE(server.port(), 0);
     std::string base = "http://127.0.0.1:" + std::to_string(server.port());
     testutil::TempDir tmp;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
     std::string mark = tmp.file("started");
-    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    testutil::EnvScope tmpVar("TMPDIR", tmp.path()), markVar("QMX_TEST_MARK", mark);
     cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
     cSoftUpdateInfoForm::gChooseTarget = chooseFixed;
     struct Case {
@@ -416,8 +373,7 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
         script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
             if (cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
                 if (!shot) {
-                    apptest::makeDirs(outDir());
-                    m->snapshotPNG(w, (outDir() + "/update_form.png").c_str());
+                    m->snapshotPNG(w, (snapshotDir() + "/update_form.png").c_str());
                     shot = true;
                 }
                 f->onFormAccept();
@@ -446,52 +402,4 @@ TEST_F(Manager, UpdateFormInstallOutcomes) {
         }
     }
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
-    unsetenv("TMPDIR");
-    unsetenv("QMX_TEST_MARK");
-}
-
-TEST_F(Manager, UpdateVerbResults) {
-    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
-    std::string newer = "1.2.3\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
-    ASSERT_TRUE(testutil::writeFile(work.file("org.new.answer"), newer.data(), newer.size()));
-    std::string same = "1.2\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\n";
-    ASSERT_TRUE(testutil::writeFile(work.file("org.same.answer"), same.data(), same.size()));
-    PyServer server({serverScript(), work.path()});
-    ASSERT_NE(server.port(), 0);
-    ServerEnv env(server.port());
-    addPackage(store, "org.new", v(1, 2), "New");
-    addPackage(store, "org.same", v(1, 2), "Same");
-    addPackage(store, "org.gone", v(1, 2), "Gone");  // the server answers 404
-    struct Case {
-        const char* code;
-        bool quiet;
-        int exit;
-        std::string shown;  // the message box text, or the update form
-    } cases[] = {
-        {"org/new", false, 1, "Specified invalid Software Package ID!"},
-        {"", false, 1, "Specified invalid Software Package ID!"},
-        {"org.missing", false, 1, "Specified invalid Software Package ID!"},
-        {"org.gone", false, 1, "Unable to get update information from the Update Server!"},
-        {"org.gone", true, 1, ""},
-        {"org.same", false, 0, "Update for this software is not required."},
-        {"org.new", true, 0, "update form New 1.2.3"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
-        std::string shown;
-        script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
-            if (cSoftUpdateInfoForm* u = dynamic_cast<cSoftUpdateInfoForm*>(root)) {
-                shown = "update form " + std::string(u->ctx->name.ptr) + " " + u->ctx->version.ptr;
-                return 0;
-            }
-            if (depth == 2) shown = root->text() ? root->text() : "";
-            return depth == 2 ? 1 : -2;
-        };
-        EXPECT_EQ(check_updates(c.code, c.quiet, &store, &maker), c.exit);
-        EXPECT_EQ(shown, c.shown);
-    }
-    // The refused code name never reached the server.
-    std::string log = installtest::readTextFile(work.file("requests.log"));
-    EXPECT_EQ(log.find("org%2Fnew"), std::string::npos);
-    EXPECT_EQ(log.find("org/new"), std::string::npos);
 }

@@ -23,28 +23,9 @@
 #include "ui/elementhost.h"
 
 using namespace installtest;
+using namespace apptest;
 
 namespace {
-
-class cFlowScript : public cHeadlessScript {
-public:
-    std::function<int(cHeadlessWindowMaker*, cPlatformWindow*, cChildElement*, int)> answer;
-    void onModal(cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) override {
-        cElementHost* h = static_cast<cElementHost*>(w->userData);
-        cChildElement* root = h ? h->rootElement() : nullptr;
-        if (!root || !answer) return;
-        int code = answer(m, w, root, depth);
-        if (code != -2) root->end_modal(code);
-    }
-};
-
-bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int ms = 30000) {
-    for (int i = 0; i < ms / 10 && !done(); i++) {
-        m->pumpAll(5);
-        usleep(10000);
-    }
-    return done();
-}
 
 // Zips a folder tree with its modes; the installer is wrapped by a script that records
 // its start and then runs the real one.
@@ -80,14 +61,11 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     std::string prog = apptest::stagedProgram();
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";
-    cSOPKGLang::init();
-    cSOPKGLang::applyLang(eLangENG);
-    gConsoleMessages = false;
+    useLanguage(eLangENG);
     testutil::TempDir work, tmp;
     PrivateHome home;
-    setenv("TMPDIR", tmp.path().c_str(), 1);
     std::string mark = tmp.file("started");
-    setenv("QMX_TEST_MARK", mark.c_str(), 1);
+    testutil::EnvScope tmpVar("TMPDIR", tmp.path()), markVar("QMX_TEST_MARK", mark);
 
     // make: two bundles of one package.
     const std::string code = "org.qmx.test.pkg";
@@ -107,13 +85,12 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     // The server offers 2.0 with the archive of the 2.0 bundle.
     ASSERT_TRUE(apptest::makeDirs(work.path() + "/srv/files"));
     ASSERT_TRUE(zipBundle(work.path(), "Test-2.0.app", work.file("srv/files/Test-2.0.zip")));
-    PyServer server({std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py", work.path() + "/srv"});
+    PyServer server({serverScript(), work.path() + "/srv"});
     ASSERT_NE(server.port(), 0);
     std::string base = "http://127.0.0.1:" + std::to_string(server.port());
     std::string answer = "2.0\r\n" + base + "/files/Test-2.0.zip\r\n" + base + "/\r\nA newer test package.\r\n";
     ASSERT_TRUE(testutil::writeFile(work.file("srv/" + code + ".answer"), answer.data(), answer.size()));
-    setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
-    initUpdateServer();
+    ServerEnv env(server.port());
 
     static std::string chosen;
     chosen = work.file("download/Test-2.0.zip");
@@ -126,7 +103,7 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     };
 
     cHeadlessWindowMaker maker;
-    cFlowScript script;
+    cAnswerScript script;
     maker.setModalScript(&script);
     maker.setIdleTimeout(30000);
     std::vector<std::string> steps;
@@ -191,8 +168,4 @@ TEST(UpdateFlow, MakeInstallListOfferDownloadUnpackStartInstall) {
     EXPECT_EQ(steps, std::vector<std::string>{"listed Update available"});
 
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
-    unsetenv("QMX_UPDATE_SERVER");
-    initUpdateServer();
-    unsetenv("TMPDIR");
-    unsetenv("QMX_TEST_MARK");
 }

@@ -128,10 +128,8 @@ TEST(GetVerID, RealProgramReportsItsOwnVersion) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "0001000200010000\n");
     // getVerID starts the copy with the caller's HOME; point it at a private one.
-    std::string saved = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
+    testutil::EnvScope homeVar("HOME", home.path());
     EXPECT_EQ(getVerID(prog.c_str()), getCurrVerID());
-    setenv("HOME", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -65,8 +65,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
     for (const char* tool : {"Xvfb", "xdotool", "import", "python3"})
         if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-    cSOPKGLang::init();
-    cSOPKGLang::applyLang(eLangENG);
+    apptest::useLanguage(eLangENG);
     testutil::TempDir work;
     PrivateHome home;
     {
@@ -79,9 +78,9 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     }
     std::string answer = "2.0\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\nNew things\r\n";
     ASSERT_TRUE(testutil::writeFile(work.file("org.qmx.test.pkg.answer"), answer.data(), answer.size()));
-    PyServer server({std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py", work.path()});
+    PyServer server({apptest::serverScript(), work.path()});
     ASSERT_NE(server.port(), 0);
-    setenv("QMX_UPDATE_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+    apptest::ServerEnv env(server.port());  // inherited by the program
 
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
@@ -103,8 +102,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     }
     EXPECT_NE(log.find("/autocheck.php?softwareid=org.qmx.test.pkg&os=mac"), std::string::npos);
     usleep(700000);
-    std::string png = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_softmgr.png";
-    apptest::makeDirs(std::string(QMX_BINARY_DIR) + "/snapshots");
+    std::string png = apptest::snapshotDir() + "/xvfb_softmgr.png";
     EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", window, png}), 0);
     // Update opens the update form over the manager; Escape closes it again.
     runWithDisplay(x.display, {"xdotool", "mousemove", "--window", window, "537", "269", "click", "1"});
@@ -118,7 +116,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     EXPECT_FALSE(sheet.empty()) << "the update form did not open";
     if (!sheet.empty()) {
         usleep(300000);
-        std::string upng = std::string(QMX_BINARY_DIR) + "/snapshots/xvfb_update_form.png";
+        std::string upng = apptest::snapshotDir() + "/xvfb_update_form.png";
         EXPECT_EQ(runWithDisplay(x.display, {"import", "-window", sheet, upng}), 0);
         runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", sheet});
         runWithDisplay(x.display, {"xdotool", "key", "Escape"});
@@ -130,7 +128,6 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", window});
     EXPECT_EQ(runWithDisplay(x.display, {"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(waitExit(pid, 30000), 0) << "Ctrl+Q did not end the manager";
-    unsetenv("QMX_UPDATE_SERVER");
 }
 
 TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {

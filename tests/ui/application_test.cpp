@@ -84,10 +84,6 @@ std::string TestApp::exe, TestApp::folder, TestApp::storeFolder;
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* h = getenv("HOME")) oldHome = h, hadHome = true;
-        if (const char* d = getenv("DISPLAY")) oldDisplay = d, hadDisplay = true;
-        setenv("HOME", home.path().c_str(), 1);
-        unsetenv("DISPLAY");
         gEvents.clear();
         TestApp::sawSelf = TestApp::sawStore = TestApp::sawMakerInInit = TestApp::sawMakerInRun = false;
         TestApp::sawArgs = TestApp::sawHintMaker = false;
@@ -96,20 +92,14 @@ protected:
         TestApp::folder.clear();
         TestApp::storeFolder.clear();
     }
-    void TearDown() override {
-        if (hadHome) setenv("HOME", oldHome.c_str(), 1);
-        else unsetenv("HOME");
-        if (hadDisplay) setenv("DISPLAY", oldDisplay.c_str(), 1);
-        setHintMaker(nullptr);
-    }
+    void TearDown() override { setHintMaker(nullptr); }
     int runOnce(const Behaviour& b, cCIAppConfig* store) {
         char a0[] = "definitely-not-the-executable", a1[] = "verb";
         char* argv[] = {a0, a1, nullptr};
         return cCIApplication::runApp(new TestApp(b), (void*)&gEvents, 0, 0, 2, argv, store, "qmxapp");
     }
     testutil::TempDir home;
-    std::string oldHome, oldDisplay;
-    bool hadHome = false, hadDisplay = false;
+    testutil::EnvScope homeVar{"HOME", home.path()}, display{"DISPLAY", nullptr};
 };
 
 // Each way through start-up: which hooks run, in what order, and the exit code.

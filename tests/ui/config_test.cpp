@@ -100,23 +100,14 @@ std::vector<unsigned char> rawHive(const std::vector<RawRecord>& recs, int versi
 
 class StoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* h = getenv("HOME");
-        if (h) oldHome = h, hadHome = true;
-        setenv("HOME", home.path().c_str(), 1);
-        folder = home.path() + "/.qmxt";
-    }
-    void TearDown() override {
-        if (hadHome) setenv("HOME", oldHome.c_str(), 1);
-        else unsetenv("HOME");
-    }
+    void SetUp() override { folder = home.path() + "/.qmxt"; }
     bool openStore(cCIAppConfig& c) {
         if (c.open("qmxt")) return true;
         return c.create("qmxt") && c.open("qmxt");
     }
     TempDir home;
-    std::string folder, oldHome;
-    bool hadHome = false;
+    testutil::EnvScope homeVar{"HOME", home.path()};
+    std::string folder;
 };
 
 // Writes every kind of value, with edge values, and checks what a fresh store reads

@@ -135,17 +135,20 @@ TEST(MessageBox, DefaultCaptionsComeFromTheLanguageTable) {
         m->injectKey(win, kKeyEscape);
     };
     f.maker.setModalScript(&script);
-    const char* want[] = {"Information", "Warning", "Error", "Confirm"};
-    cMessageForm::infobox(f.rec, "x");
-    EXPECT_EQ(caption, want[0]);
-    cMessageForm::warningbox(f.rec, "x");
-    EXPECT_EQ(caption, want[1]);
-    cMessageForm::errorbox(f.rec, "x");
-    EXPECT_EQ(caption, want[2]);
-    cMessageForm::warnconfirmbox(f.rec, "x");
-    EXPECT_EQ(caption, want[3]);
-    cMessageForm::errorbox(f.rec, "x", "Own");
-    EXPECT_EQ(caption, "Own");
+    struct {
+        std::function<void()> show;
+        const char* want;
+    } cases[] = {
+        {[&] { cMessageForm::infobox(f.rec, "x"); }, "Information"},
+        {[&] { cMessageForm::warningbox(f.rec, "x"); }, "Warning"},
+        {[&] { cMessageForm::errorbox(f.rec, "x"); }, "Error"},
+        {[&] { cMessageForm::warnconfirmbox(f.rec, "x"); }, "Confirm"},
+        {[&] { cMessageForm::errorbox(f.rec, "x", "Own"); }, "Own"},
+    };
+    for (auto& c : cases) {
+        c.show();
+        EXPECT_EQ(caption, c.want);
+    }
 }
 
 TEST(MessageBox, Snapshot) {

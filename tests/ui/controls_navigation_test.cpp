@@ -136,11 +136,7 @@ TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
     EXPECT_FALSE(f.bar->navigate("/tmp"));
     EXPECT_STREQ(f.bar->path(), "/usr/share");
     provider.open = true;
-    for (int i = 0; i < 6000 && f.ends == 0; i++) {
-        cJob::sleep(5);
-        f.pump();
-    }
-    f.pump();
+    f.pumpUntil([&] { return f.ends != 0; }, 30000);
     EXPECT_EQ(f.ends, 1);
     EXPECT_EQ(f.bar->naviMode(), cNavigationChild::nmNormal);
     EXPECT_TRUE(f.bar->segmentRow()->enabled());
@@ -148,10 +144,7 @@ TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
     EXPECT_EQ(f.bar->fractions, (std::vector<double>{1.0}));
     // Right after the end report a new navigation is accepted.
     ASSERT_TRUE(f.bar->navigate("/usr"));
-    for (int i = 0; i < 6000 && f.ends < 2; i++) {
-        cJob::sleep(5);
-        f.pump();
-    }
+    f.pumpUntil([&] { return f.ends >= 2; }, 30000);
     EXPECT_EQ(f.ends, 2);
     EXPECT_EQ(provider.reads.load(), 2);
 }
@@ -162,10 +155,7 @@ TEST(Navigation, EstimateRisesAfterTheDelayAndStaysEndedAfterTheEnd) {
     cFakeNavigationProgressJob* job = f.bar->progressJob();
     f.bar->goProgressMode();
     // About 1.2 s pass before the first fraction (0.0, which starts the bar's animation).
-    for (int i = 0; i < 6000 && f.bar->fractions.size() < 3; i++) {
-        cJob::sleep(5);
-        f.pump();
-    }
+    f.pumpUntil([&] { return f.bar->fractions.size() >= 3; }, 30000);
     ASSERT_GE(f.bar->fractions.size(), 3u);
     EXPECT_NEAR(f.bar->fractions[0], 0.0, 1e-9);
     EXPECT_GT(f.bar->fractions[2], f.bar->fractions[1]);

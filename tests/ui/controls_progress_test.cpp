@@ -26,16 +26,6 @@ public:
     }
 };
 
-// Pumps until the condition holds (at most about five seconds of real time).
-bool pumpUntil(cFixture& f, const std::function<bool()>& done) {
-    for (int i = 0; i < 500; i++) {
-        f.pump();
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST(ProgressBar, SlidesToThePositionAndFadesInAndOut) {
@@ -44,7 +34,7 @@ TEST(ProgressBar, SlidesToThePositionAndFadesInAndOut) {
     bar->setRange(100);
     bar->setPos(50, false);
     EXPECT_EQ(bar->getPos(), 0) << "the animation has not finished yet";
-    ASSERT_TRUE(pumpUntil(f, [&] { return bar->getPos() == 50 && bar->shownPos() == 50; }));
+    ASSERT_TRUE(f.pumpUntil([&] { return bar->getPos() == 50 && bar->shownPos() == 50; }));
     ASSERT_FALSE(bar->positions.empty());
     EXPECT_EQ(bar->positions.front(), 0);
     for (size_t i = 1; i < bar->positions.size(); i++) EXPECT_LE(bar->positions[i - 1], bar->positions[i]);
@@ -52,15 +42,15 @@ TEST(ProgressBar, SlidesToThePositionAndFadesInAndOut) {
     // A lower position slides up from 0, not down from 50.
     bar->positions.clear();
     bar->setPos(20, false);
-    ASSERT_TRUE(pumpUntil(f, [&] { return bar->getPos() == 20; }));
-    pumpUntil(f, [&] { return bar->shownPos() == 20; });
+    ASSERT_TRUE(f.pumpUntil([&] { return bar->getPos() == 20; }));
+    f.pumpUntil([&] { return bar->shownPos() == 20; });
     ASSERT_GE(bar->positions.size(), 2u);
     EXPECT_EQ(bar->positions.front(), 0);
     EXPECT_EQ(bar->positions.back(), 20);
     // An immediate stop fades out without filling the bar first.
     bar->positions.clear();
     bar->stopProgress(true);
-    ASSERT_TRUE(pumpUntil(f, [&] { return bar->shownOpacity() == 1.0; }));
+    ASSERT_TRUE(f.pumpUntil([&] { return bar->shownOpacity() == 1.0; }));
     for (int p : bar->positions) EXPECT_NE(p, 100);
     // Passive look: the plain background with its frame.
     f.pump();
@@ -89,7 +79,7 @@ TEST(ProgressBar, PassiveColourIsBlendedInPixelOrder) {
     EXPECT_EQ(bar->barPicture()->raw()[0] & 0xFFFFFF, 0xF1D5C6u);  // the frame
     // Fully active and half filled: the green fill left of the middle, the grey back right.
     bar->setPos(50, true);
-    ASSERT_TRUE(pumpUntil(f, [&] { return bar->shownPos() == 50 && bar->shownOpacity() == 0.0; }));
+    ASSERT_TRUE(f.pumpUntil([&] { return bar->shownPos() == 50 && bar->shownOpacity() == 0.0; }));
     unsigned int fillPx = bar->barPicture()->raw()[5 * 100 + 20] & 0xFFFFFF;
     unsigned int backPx = bar->barPicture()->raw()[5 * 100 + 80] & 0xFFFFFF;
     EXPECT_GT((fillPx >> 8) & 0xFF, (fillPx >> 16) & 0xFF) << "green dominates the fill";
@@ -103,14 +93,14 @@ TEST(ProgressBar, RangeZeroAndTinyBarsShowNoFill) {
     bar->setRange(-5);
     EXPECT_EQ(bar->range(), 0);
     bar->setPos(50, true);  // clamped to the range 0
-    ASSERT_TRUE(pumpUntil(f, [&] { return bar->shownOpacity() == 0.0; }));
+    ASSERT_TRUE(f.pumpUntil([&] { return bar->shownOpacity() == 0.0; }));
     unsigned int px = bar->barPicture()->raw()[5 * 100 + 10] & 0xFFFFFF;
     unsigned int back = bar->barPicture()->raw()[5 * 100 + 90] & 0xFFFFFF;
     EXPECT_EQ(px, back) << "no filled part";
     cProgressChild* tiny = f.add<cProgressChild>(150, 10, 2, 2);
     tiny->setRange(10);
     tiny->setPos(10, true);
-    pumpUntil(f, [&] { return tiny->shownPos() == 10; });
+    f.pumpUntil([&] { return tiny->shownPos() == 10; });
     EXPECT_EQ(bgrAt(f.window, 150, 10), cCITheme::theme()->getColor(21)) << "passive look";
 }
 
@@ -122,6 +112,6 @@ TEST(ProgressBar, SnapshotPassiveAndActive) {
     f.rec->attach(b, 10, 27, 200, 18);
     b->setRange(1000);
     b->setPos(600, true);
-    ASSERT_TRUE(pumpUntil(f, [&] { return b->shownPos() == 600 && b->shownOpacity() == 0.0; }));
+    ASSERT_TRUE(f.pumpUntil([&] { return b->shownPos() == 600 && b->shownOpacity() == 0.0; }));
     expectSnapshot(f.maker, f.window, "progress_passive_active", {0, 0, 220, 50});
 }

@@ -1,8 +1,9 @@
 // The progress forms: a job that reports and ends with its result, a job that is
 // stopped, the status line's arithmetic (times, estimate clamp, percentage), formats
-// from translations checked before use, the stage name kept as an own copy, the child's
-// end action, and the job stopped in the destructor.
+// from translations checked before use, the stage name kept as an own copy, the
+// children's end action, the job stopped in the destructor, the words of the language.
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -31,7 +32,8 @@ protected:
     }
 };
 
-std::string status(cStdBasicProgressForm* f) {
+template <class T>
+std::string status(T* f) {
     const char* t = f->statusLine()->text();
     return t ? t : "";
 }
@@ -81,6 +83,7 @@ TEST(ProgressForm, TranslatedFormatsAreCheckedBeforeUse) {
     for (auto& c : cases) EXPECT_EQ(cProgressStatus::checkedFormat(c.candidate, ref), c.taken ? c.candidate : ref);
 }
 
+// The stage's name is an own copy: replacing the stored one cannot pull it away.
 TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
     cFixture f(100, 50);
     cJobForm* form = new cJobForm;
@@ -88,6 +91,7 @@ TEST(ProgressForm, AJobThatReportsEndsTheFormWithItsResult) {
     form->setStageName(4, "Unpacking");
     form->body = [&](cJobForm* me) {
         me->notifyStage(4);
+        me->setStageName(4, "Replaced");  // frees the stored name the stage took
         me->clock = 90000;
         me->notifyProgress(37.46);
         seen = status(me);
@@ -155,23 +159,6 @@ TEST(ProgressForm, WithoutAWindowNothingRunsAndTheFormIsFreed) {
     EXPECT_FALSE(ran);
 }
 
-TEST(ProgressForm, StageNameIsAnOwnCopy) {
-    cFixture f(100, 50);
-    cJobForm* form = new cJobForm;
-    std::string seen;
-    form->setStageName(1, "Download");
-    form->body = [&](cJobForm* me) {
-        me->notifyStage(1);
-        me->setStageName(1, "Replaced");  // frees the stored name the stage took
-        me->clock = 1000;
-        me->notifyProgress(10);
-        seen = status(me);
-        return 0u;
-    };
-    form->runUIJob(f.rec, "x");
-    EXPECT_EQ(seen.compare(0, 18, "Download progress:"), 0) << seen;
-}
-
 TEST(ProgressForm, DestroyingARunningFormStopsAndWaitsForItsJob) {
     std::atomic<bool> finished{false};
     {
@@ -190,32 +177,6 @@ TEST(ProgressForm, DestroyingARunningFormStopsAndWaitsForItsJob) {
     }
 }
 
-TEST(ProgressForm, ChildReportsTheEndAsAnAction) {
-    class cJobChild : public cStdBasicProgressChild {
-    public:
-        ~cJobChild() override { terminate(4000); }
-
-    protected:
-        unsigned int job() override {
-            notifyProgress(50);
-            return 9;
-        }
-    };
-    cFixture f(400, 60);
-    cJobChild* child = f.add<cJobChild>(5, 5, 390, 40);
-    int result = -1;
-    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
-        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
-    };
-    EXPECT_TRUE(child->runUIJob("Copying"));
-    for (int i = 0; i < 3000 && result < 0; i++) {
-        f.pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(result, 9);
-    EXPECT_EQ(f.rec->count(child, 6), 1);
-}
-
 TEST(ProgressForm, UnknownFormEndsWithItsJob) {
     class cUnknown : public cStdUnknownProgressForm {
     public:
@@ -231,34 +192,76 @@ TEST(ProgressForm, UnknownFormEndsWithItsJob) {
     EXPECT_EQ(cStdBasicProgressForm::runUIJob(f.rec, new cUnknown, "Unknown"), 3);
 }
 
-TEST(ProgressForm, Snapshot) {
+// The form's own words come from the applied language's table: Stop, "Starting..." before
+// the first report, the default stage name and the translated status format (its
+// conversions checked). English is compared with the committed snapshot; German (long
+// words) and Japanese (another script) are written beside the build for the eye.
+TEST(ProgressForm, WordsOfTheAppliedLanguageAndSnapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cFixture f(100, 50);
-    cJobForm* form = new cJobForm;
-    std::atomic<bool> go{false};
-    form->body = [&](cJobForm* me) {
-        me->clock = 60000;
-        me->notifyProgress(25);
-        go = true;
-        while (!me->haveToStop()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return 1u;
+    struct Case {
+        int lang;
+        const char* stop;
+        const char* starting;
+        const char* line;
+    } cases[] = {
+        {eLangENG, "Stop", "Starting...",
+         "Operation progress: 25.0%. Time consumed: 00:01:00. Estimated time left: 00:03:00."},
+        {eLangDEU, "Stopp", "Wird gestartet...",
+         "Vorgang Fortschritt: 25.0%. Verstrichene Zeit: 00:01:00. Gesch\xC3\xA4tzte Restzeit: 00:03:00."},
+        {eLangJPN, "\xE5\x81\x9C\xE6\xAD\xA2", "\xE9\x96\x8B\xE5\xA7\x8B\xE3\x81\x97\xE3\x81\xA6\xE3\x81\x84\xE3\x81\xBE\xE3\x81\x99...",
+         "\xE5\x87\xA6\xE7\x90\x86 \xE3\x81\xAE\xE9\x80\xB2\xE8\xA1\x8C\xE7\x8A\xB6\xE6\xB3\x81: 25.0%\xE3\x80\x82"},
     };
-    cScript script;
-    script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-        for (int i = 0; i < 3000 && (!go || form->progressBar()->shownPos() != 250 ||
-                                    form->progressBar()->shownOpacity() != 0.0);
-             i++) {
-            m->pumpAll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        expectSnapshot(f.maker, w, "progress_form", {0, 0, w->width(), w->height()});
-        m->injectKey(w, kKeyEscape);
-    };
-    f.maker.setModalScript(&script);
-    EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ciLangID(c.lang));
+        cFixture f(100, 50);
+        ASSERT_TRUE(cLibLang::applyLang(c.lang));
+        cJobForm* form = new cJobForm;
+        std::atomic<bool> go{false};
+        std::string starting;
+        form->body = [&](cJobForm* me) {
+            starting = status(me);
+            me->clock = 60000;
+            me->notifyProgress(25);
+            go = true;
+            while (!me->haveToStop()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return 1u;
+        };
+        cScript script;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+            for (int i = 0; i < 3000 && (!go || form->progressBar()->shownPos() != 250 ||
+                                        form->progressBar()->shownOpacity() != 0.0);
+                 i++) {
+                m->pumpAll();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_STREQ(form->toolBar()->findButton(1)->text(), c.stop);
+            EXPECT_EQ(status(form).compare(0, strlen(c.line), c.line), 0) << status(form);
+            if (c.lang == eLangENG)
+                expectSnapshot(f.maker, w, "progress_form", {0, 0, w->width(), w->height()});
+            else
+                m->snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/progress_form_" + ciLangID(c.lang) + ".png").c_str());
+            m->injectKey(w, kKeyEscape);
+        };
+        f.maker.setModalScript(&script);
+        EXPECT_EQ(form->runUIJob(f.rec, "Downloading"), 1);
+        EXPECT_EQ(starting, c.starting);
+    }
+    cLibLang::applyLang(eLangENG);
 }
 
-TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
+// The children end with an action carrying the job's result; the unknown one shows its
+// fake progress without an estimate.
+TEST(ProgressForm, ChildrenReportTheEndAsAnAction) {
+    class cJobChild : public cStdBasicProgressChild {
+    public:
+        ~cJobChild() override { terminate(4000); }
+
+    protected:
+        unsigned int job() override {
+            notifyProgress(50);
+            return 9;
+        }
+    };
     class cUnknownChild : public cStdUnknownProgressChild {
     public:
         ~cUnknownChild() override { terminate(4000); }
@@ -269,18 +272,22 @@ TEST(ProgressForm, UnknownChildShowsFakeProgressWithoutAnEstimate) {
             return 4;
         }
     };
-    cFixture f(400, 60);
-    cUnknownChild* child = f.add<cUnknownChild>(5, 5, 390, 40);
-    int result = -1;
-    f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
-        if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+    auto run = [](cStdBasicProgressChild* child, cFixture& f, const char* title) {
+        int result = -1;
+        f.rec->inspect = [&](cChildElement* s, cChildElement::cChildAction* a) {
+            if (auto* p = dynamic_cast<cStdBasicProgressChild::cProgressAction*>(a)) result = p->result;
+        };
+        EXPECT_TRUE(child->runUIJob(title));
+        f.pumpUntil([&] { return result >= 0; }, 30000);
+        EXPECT_EQ(f.rec->count(child, 6), 1);
+        f.rec->inspect = nullptr;
+        return result;
     };
-    EXPECT_TRUE(child->runUIJob("Searching"));
-    for (int i = 0; i < 3000 && result < 0; i++) {
-        f.pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(result, 4);
-    std::string line = child->statusLine()->text() ? child->statusLine()->text() : "";
+    cFixture f(400, 60);
+    EXPECT_EQ(run(f.add<cJobChild>(5, 5, 390, 40), f, "Copying"), 9);
+    cFixture g(400, 60);
+    cUnknownChild* unknown = g.add<cUnknownChild>(5, 5, 390, 40);
+    EXPECT_EQ(run(unknown, g, "Searching"), 4);
+    std::string line = status(unknown);
     EXPECT_EQ(line.compare(0, 30, "Searching is in progress: time"), 0) << line;
 }

@@ -47,14 +47,11 @@ struct cDlgFixture : elemtest::cWindowFixture {
     }
     // Pumps until the navigation has ended and the list shows `folder`.
     bool waitFor(const std::string& folder) {
-        for (int i = 0; i < 6000; i++) {
-            pump();
+        return pumpUntil([&] {
             cFolderContents* s = dlg->shown();
-            if (dlg->navigation()->naviMode() == cNavigationChild::nmNormal && s && s->folder() && folder == s->folder())
-                return true;
-            cJob::sleep(5);
-        }
-        return false;
+            return dlg->navigation()->naviMode() == cNavigationChild::nmNormal && s && s->folder() &&
+                   folder == s->folder();
+        }, 30000);
     }
     std::vector<std::string> names() {
         std::vector<std::string> out;

@@ -43,17 +43,6 @@ public:
     }
 };
 
-// Pumps the UI side until the predicate holds (bounded; never a timing assertion).
-template <class F>
-bool pumpUntil(cHeadlessWindowMaker& maker, F done) {
-    for (int i = 0; i < 20000; i++) {
-        if (done()) return true;
-        maker.pumpAll();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
 }  // namespace
 
 TEST(ElementActions, DeliveredOnALaterTurnInQueueOrder) {
@@ -148,7 +137,7 @@ TEST(ElementActions, ManyThreadsNotifyAndEveryActionArrivesOnceInEachThreadsOrde
         });
     // The UI thread keeps draining while the jobs run.
     auto total = [&] { return kids[0]->got.size() + kids[1]->got.size() + kids[2]->got.size(); };
-    bool all = pumpUntil(f.maker, [&] { return total() == (size_t)threads * perThread; });
+    bool all = f.pumpUntil([&] { return total() == (size_t)threads * perThread; });
     for (auto& j : jobs) j.join();
     f.pump();
     EXPECT_TRUE(all);
@@ -187,7 +176,7 @@ TEST(ElementActions, SendActionBlocksTheJobUntilTheUIThreadAnswered) {
         result = root->sendAction(new cAsk(&answer));
         returned = true;
     });
-    EXPECT_TRUE(pumpUntil(f.maker, [&] { return returned.load(); }));
+    EXPECT_TRUE(f.pumpUntil([&] { return returned.load(); }));
     job.join();
     EXPECT_TRUE(result);
     EXPECT_EQ(answer, 42);
@@ -245,7 +234,7 @@ TEST(ElementActions, SendToAnElementDeletedWhileTheJobWaitsReturnsFalse) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GT(f.maker.wakeCount(), wakes);
     delete victim;
-    EXPECT_TRUE(pumpUntil(f.maker, [&] { return returned.load(); }));
+    EXPECT_TRUE(f.pumpUntil([&] { return returned.load(); }));
     job.join();
     EXPECT_FALSE(result);
     EXPECT_EQ(answer, 0);

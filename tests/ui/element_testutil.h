@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ciplatform/canvas.h"
@@ -124,6 +126,16 @@ struct cWindowFixture {
         maker.pumpAll();
     }
     void pump() { maker.pumpAll(); }
+    // Pumps until `done` holds, at most about `ms` (bounded; never a timing assertion).
+    template <class F>
+    bool pumpUntil(F done, int ms = 20000) {
+        for (int i = 0; i < ms / 5 && !done(); i++) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pump();
+        return done();
+    }
     void click(int x, int y) {
         maker.injectClick(window, x, y);
         pump();

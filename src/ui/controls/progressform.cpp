@@ -25,6 +25,28 @@ void fillTools(cPicturesList& list) {
     if (!list.image(1)) list.refImage(1, cCITheme::theme()->getPict(78));
 }
 
+// The owner's word of the applied language, or the English one.
+const char* word(cChildElement* owner, int index) {
+    const char* t = owner->string(index);
+    return t ? t : kEnglish[index];
+}
+
+// The bar (range 0..1000) with the Stop tool bar at its right end and the status line
+// saying "Starting...", once both are attached.
+void setUpParts(cChildElement* owner, cProgressChild& bar, cToolBarChild& tools, cPicturesList& images,
+                cStaticElement& status) {
+    bar.setRange(1000);
+    bar.attach(&tools, 0, 0, 1, 18);
+    tools.setTransparent(true);
+    tools.setImageList(cButtonChild::stNormal, &images);
+    tools.setButton(1, word(owner, 0), 1);
+    int tw = tools.wantsWidth();
+    bar.anchor(&tools, -tw - 1, 0, tw, 18);
+    unsigned int back = cCITheme::theme()->getColor(0);
+    status.setColorSchema(status.textColor(), back, back);
+    status.setText(word(owner, 1), cCanvas::taLeft, false);
+}
+
 // The conversion letters of a format ("%%" skipped), e.g. "sfdddddd"; false on anything
 // but flags, width, precision and one of d, f, s.
 bool conversions(const char* f, char* out, int size) {
@@ -82,14 +104,55 @@ void cProgressStatus::format(char* out, long long size, const char* stage, doubl
     }
 }
 
+// ---- the stages ----
+
+void sProgressStages::setName(int stage, const char* name) {
+    cSafeCriticalSectionAccess lock(&myLock);
+    _guardchar<char>* slot = myNames.insert(stage);
+    if (slot) slot->set(name);
+}
+
+void sProgressStages::setCurrent(const char* name) {
+    cSafeCriticalSectionAccess lock(&myLock);
+    myCurrent.set(name);
+}
+
+void sProgressStages::enter(cChildElement* owner, int stage, unsigned int now) {
+    const char* fallback = word(owner, 3);
+    {
+        cSafeCriticalSectionAccess lock(&myLock);
+        _guardchar<char>* name = myNames.find(stage);
+        myCurrent.set(name && name->ptr ? name->ptr : fallback);
+    }
+    start = now;
+}
+
+void sProgressStages::report(cChildElement* owner, double percent, unsigned int now, bool estimate,
+                             cProgressChild& bar, cStaticElement& status) {
+    if (!(percent >= 0)) percent = 0;
+    if (percent > 100) percent = 100;
+    if (now - lastUpdate < 501 || percent == 0) return;
+    lastUpdate = now;
+    int pos = (int)(10 * percent);
+    bar.setPos(pos, false);
+    const char* withEstimate = owner->string(2);
+    const char* without = owner->string(4);
+    char line[256];
+    {
+        cSafeCriticalSectionAccess lock(&myLock);
+        cProgressStatus::format(line, sizeof line, myCurrent.ptr, percent, pos, now - start, estimate, withEstimate,
+                                without);
+    }
+    status.setText(line, cCanvas::taLeft, true);
+}
+
 // ---- the form ----
 
 cStdBasicProgressForm::cStdBasicProgressForm() {}
 
 cStdBasicProgressForm::~cStdBasicProgressForm() {
-    // The job reports into the members below: it ends before they go.
+    // The job reports into the members: it ends before they go.
     terminate(4000);
-    myStageNames.destroy();
 }
 
 unsigned int cStdBasicProgressForm::clockMs() { return ticks_ms(); }
@@ -107,11 +170,7 @@ int cStdBasicProgressForm::runUIJob(cChildElement* parent, cStdBasicProgressForm
     return code < 0 ? 0 : code;
 }
 
-void cStdBasicProgressForm::setStageName(int stage, const char* name) {
-    cSafeCriticalSectionAccess lock(&myNameLock);
-    _guardchar<char>* slot = myStageNames.insert(stage);
-    if (slot) slot->set(name);
-}
+void cStdBasicProgressForm::setStageName(int stage, const char* name) { myStages.setName(stage, name); }
 
 void cStdBasicProgressForm::onInitData() {
     cCustomForm::onInitData();
@@ -125,55 +184,22 @@ void cStdBasicProgressForm::onConstruct() {
     cPanelChild* client = clientArea();
     sRect cr = {0, 0, client->width(), client->height()};
     client->clientRect(&cr);
-    int W = cr.w;
-    client->attach(&myBar, 5, 0, W - 10, 18);
-    myBar.setRange(1000);
-    myBar.attach(&myToolBar, 0, 0, 1, 18);
-    myToolBar.setTransparent(true);
-    myToolBar.setImageList(cButtonChild::stNormal, &gFormTools);
-    myToolBar.setButton(1, string(0) ? string(0) : kEnglish[0], 1);
-    int tw = myToolBar.wantsWidth();
-    myBar.anchor(&myToolBar, -tw - 1, 0, tw, 18);
-    unsigned int back = cCITheme::theme()->getColor(0);
-    client->attach(&myStatus, 5, 20, W - 10, 16);
-    myStatus.setColorSchema(myStatus.textColor(), back, back);
-    myStatus.setText(string(1) ? string(1) : kEnglish[1], cCanvas::taLeft, false);
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        myStageName.set(string(3) ? string(3) : kEnglish[3]);
-    }
-    myStageStart = clockMs();
-    myLastUpdate = 0;
+    client->attach(&myBar, 5, 0, cr.w - 10, 18);
+    client->attach(&myStatus, 5, 20, cr.w - 10, 16);
+    setUpParts(this, myBar, myToolBar, gFormTools, myStatus);
+    myStages.setCurrent(word(this, 3));
+    myStages.restart(clockMs());
     start();
 }
 
 bool cStdBasicProgressForm::notifyProgress(double percent) {
-    if (!(percent >= 0)) percent = 0;
-    if (percent > 100) percent = 100;
-    unsigned int now = clockMs();
-    if (now - myLastUpdate < 501 || percent == 0) return !haveToStop();
-    myLastUpdate = now;
-    int pos = (int)(10 * percent);
-    myBar.setPos(pos, false);
-    unsigned int elapsed = myLastUpdate - myStageStart;
-    char line[256];
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        cProgressStatus::format(line, sizeof line, myStageName.ptr, percent, pos, elapsed, myEstimate, string(2),
-                                string(4));
-    }
-    myStatus.setText(line, cCanvas::taLeft, true);
+    myStages.report(this, percent, clockMs(), myEstimate, myBar, myStatus);
     return !haveToStop();
 }
 
 bool cStdBasicProgressForm::notifyStage(int stage) {
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        _guardchar<char>* name = myStageNames.find(stage);
-        myStageName.set(name && name->ptr ? name->ptr : string(3) ? string(3) : kEnglish[3]);
-    }
     myBar.stopProgress(false);
-    myStageStart = clockMs();
+    myStages.enter(this, stage, clockMs());
     return !haveToStop();
 }
 
@@ -212,10 +238,7 @@ bool cStdBasicProgressForm::onClose() {
 
 cStdBasicProgressChild::cStdBasicProgressChild() {}
 
-cStdBasicProgressChild::~cStdBasicProgressChild() {
-    terminate(4000);
-    myStageNames.destroy();
-}
+cStdBasicProgressChild::~cStdBasicProgressChild() { terminate(4000); }
 
 unsigned int cStdBasicProgressChild::clockMs() { return ticks_ms(); }
 
@@ -224,34 +247,18 @@ void cStdBasicProgressChild::onInitData() {
     fillTools(gChildTools);
     attach(&myBar, 0, 0, 1, 18);
     anchor(&myBar, 0, 0, -1, 18);
-    myBar.setRange(1000);
-    myBar.attach(&myToolBar, 0, 0, 1, 18);
-    myToolBar.setTransparent(true);
-    myToolBar.setImageList(cButtonChild::stNormal, &gChildTools);
-    myToolBar.setButton(1, string(0) ? string(0) : kEnglish[0], 1);
-    int tw = myToolBar.wantsWidth();
-    myBar.anchor(&myToolBar, -tw - 1, 0, tw, 18);
-    unsigned int back = cCITheme::theme()->getColor(0);
     attach(&myStatus, 0, 18, 1, 1);
     anchor(&myStatus, 0, 18, -1, -1);
-    myStatus.setColorSchema(myStatus.textColor(), back, back);
-    myStatus.setText(string(1) ? string(1) : kEnglish[1], cCanvas::taLeft, false);
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        myStageName.set(string(3) ? string(3) : kEnglish[3]);
-    }
+    setUpParts(this, myBar, myToolBar, gChildTools, myStatus);
+    myStages.setCurrent(word(this, 3));
     myEstimate = true;
 }
 
 bool cStdBasicProgressChild::runUIJob(const char* title) {
     if (!visible_child()) show();
     myEstimate = wantsEstimate();
-    myStageStart = clockMs();
-    myLastUpdate = 0;
-    if (title) {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        myStageName.set(title);
-    }
+    myStages.restart(clockMs());
+    if (title) myStages.setCurrent(title);
     return start();
 }
 
@@ -259,38 +266,16 @@ bool cStdBasicProgressChild::runUIJob(cStdBasicProgressChild* child, const char*
     return child && child->runUIJob(title);
 }
 
-void cStdBasicProgressChild::setStageName(int stage, const char* name) {
-    cSafeCriticalSectionAccess lock(&myNameLock);
-    _guardchar<char>* slot = myStageNames.insert(stage);
-    if (slot) slot->set(name);
-}
+void cStdBasicProgressChild::setStageName(int stage, const char* name) { myStages.setName(stage, name); }
 
 bool cStdBasicProgressChild::notifyProgress(double percent) {
-    if (!(percent >= 0)) percent = 0;
-    if (percent > 100) percent = 100;
-    unsigned int now = clockMs();
-    if (now - myLastUpdate < 501 || percent == 0) return !haveToStop();
-    myLastUpdate = now;
-    int pos = (int)(10 * percent);
-    myBar.setPos(pos, false);
-    char line[256];
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        cProgressStatus::format(line, sizeof line, myStageName.ptr, percent, pos, myLastUpdate - myStageStart,
-                                myEstimate, string(2), string(4));
-    }
-    myStatus.setText(line, cCanvas::taLeft, true);
+    myStages.report(this, percent, clockMs(), myEstimate, myBar, myStatus);
     return !haveToStop();
 }
 
 bool cStdBasicProgressChild::notifyStage(int stage) {
-    {
-        cSafeCriticalSectionAccess lock(&myNameLock);
-        _guardchar<char>* name = myStageNames.find(stage);
-        myStageName.set(name && name->ptr ? name->ptr : string(3) ? string(3) : kEnglish[3]);
-    }
     myBar.stopProgress(false);
-    myStageStart = clockMs();
+    myStages.enter(this, stage, clockMs());
     return !haveToStop();
 }
 
@@ -346,7 +331,7 @@ cStdUnknownProgressChild::~cStdUnknownProgressChild() {
 void cStdUnknownProgressChild::onInitData() {
     cStdBasicProgressChild::onInitData();
     myEstimate = false;
-    statusLine()->setText(string(1) ? string(1) : kEnglish[1], cCanvas::taLeft, false);
+    statusLine()->setText(word(this, 1), cCanvas::taLeft, false);
 }
 
 bool cStdUnknownProgressChild::notifyStage(int stage) {

@@ -29,6 +29,31 @@ public:
                        unsigned int elapsed, bool estimate, const char* withEstimate, const char* without);
 };
 
+// The stage names and times behind the status line, one per form or child: names are
+// set on the UI thread and read on the job's, under one lock.
+struct sProgressStages {
+    void setName(int stage, const char* name);
+    // An own copy: replacing a stored name cannot pull the current one away.
+    void setCurrent(const char* name);
+    void restart(unsigned int now) {
+        start = now;
+        lastUpdate = 0;
+    }
+    // Job thread: the stage's stored name (or the owner's word for one) becomes current.
+    void enter(cChildElement* owner, int stage, unsigned int now);
+    // Job thread: percent (0..100) to the bar and the status line, at most every 501 ms.
+    void report(cChildElement* owner, double percent, unsigned int now, bool estimate, cProgressChild& bar,
+                cStaticElement& status);
+
+    volatile unsigned int start = 0;
+    volatile unsigned int lastUpdate = 0;
+
+private:
+    cFasterTreeList<int, _guardchar<char> > myNames;
+    _guardchar<char> myCurrent;
+    cCriticalSection myLock;
+};
+
 class cStdBasicProgressForm : public cCustomForm, public cJob, public cProgressNotifyTarget {
 public:
     class cProgressAction : public cChildAction {
@@ -72,11 +97,7 @@ private:
     // The tool bar sits inside the bar: it is declared after it, so it goes first.
     cProgressChild myBar;
     cToolBarChild myToolBar;
-    volatile unsigned int myStageStart = 0;
-    volatile unsigned int myLastUpdate = 0;
-    cFasterTreeList<int, _guardchar<char> > myStageNames;
-    _guardchar<char> myStageName;  // an own copy: replacing a stored name cannot pull it away
-    cCriticalSection myNameLock;
+    sProgressStages myStages;
     bool myEstimate = true;
 };
 
@@ -119,11 +140,7 @@ protected:
 private:
     cProgressChild myBar;
     cToolBarChild myToolBar;
-    volatile unsigned int myStageStart = 0;
-    volatile unsigned int myLastUpdate = 0;
-    cFasterTreeList<int, _guardchar<char> > myStageNames;
-    _guardchar<char> myStageName;
-    cCriticalSection myNameLock;
+    sProgressStages myStages;
     cStaticElement myStatus;
 };
 
