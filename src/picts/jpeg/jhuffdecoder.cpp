@@ -71,7 +71,51 @@ unsigned long long cJByteSource::remaining() const {
     return rest + buffered;
 }
 
-bool sJHuffLookup::build(const sJHuffTable& t) {
+namespace {
+
+// One step of sequential AC data at the top of `avail` bits (T.81 F.2.2.2): a run/size symbol
+// and its extra bits, an end of block, or ZRL (a run of 15 before a value 0).
+struct sAcStep {
+    int length = 0;  // bits taken; 0 when the step does not fit in the bits or is not fast
+    int run = 0;
+    int value = 0;
+    bool eob = false;
+};
+
+sAcStep acStepAt(const sJHuffLookup& t, unsigned bits, int avail) {
+    sAcStep st;
+    int rs = -1, len = 0;
+    for (int l = 1; l <= avail && rs < 0; l++) {
+        int code = (int)(bits >> (avail - l));
+        if (code <= t.maxcode[l]) {
+            int idx = code + t.valoffset[l];
+            if (idx < 0 || idx >= t.count) return st;
+            rs = t.vals[idx];
+            len = l;
+        }
+    }
+    if (rs < 0) return st;
+    int run = rs >> 4, size = rs & 15;
+    if (!size) {
+        // Size 0 with a run below 15 ends the block, as the plain decoder reads it.
+        st.eob = run != 15;
+        st.run = st.eob ? 0 : 15;
+        st.length = len;
+        return st;
+    }
+    // Values are stored in 9 signed bits.
+    if (size > 8 || len + size > avail) return st;
+    int v = (int)(bits >> (avail - len - size)) & ((1 << size) - 1);
+    if (v < (1 << (size - 1))) v -= (1 << size) - 1;
+    st.run = run;
+    st.value = v;
+    st.length = len + size;
+    return st;
+}
+
+}  // namespace
+
+bool sJHuffLookup::build(const sJHuffTable& t, bool pairs) {
     memset(look, 0, sizeof(look));
     int total = 0;
     for (int l = 1; l <= 16; l++) total += t.bits[l];
@@ -105,16 +149,35 @@ bool sJHuffLookup::build(const sJHuffTable& t) {
     }
     maxcode[17] = 0x7FFFFFFF;  // sentinel: ends the slow search
     valoffset[17] = 0;
-    // F.2.2.2: a run/size symbol and its size extra bits, when both fit in the lookahead.
-    for (int i = 0; i < (1 << kLookBits); i++) {
-        fastAc[i] = 0;
-        unsigned e = look[i];
-        if (!e) continue;
-        int len = (int)(e >> 8), rs = (int)(e & 0xFF), run = rs >> 4, size = rs & 15;
-        if (!size || len + size > kLookBits) continue;
-        int v = (i >> (kLookBits - len - size)) & ((1 << size) - 1);
-        if (v < (1 << (size - 1))) v -= (1 << size) - 1;
-        fastAc[i] = (int)((unsigned)v << 16) | run << 8 | (len + size);
+    if (!pairs) return true;
+    // Two steps from the top of the lookahead where they fit: the second from what the first left.
+    for (unsigned i = 0; i < (1u << kPairBits); i++) {
+        pairAc[i] = 0;
+        sAcStep a = acStepAt(*this, i, kPairBits);
+        if (!a.length) continue;
+        unsigned e = (unsigned)a.length | (unsigned)a.run << 4;
+        int second = a.value, step = 0;
+        if (a.eob) {
+            e |= kPairEob;
+        } else if (a.length < kPairBits) {
+            const int rest = kPairBits - a.length;
+            sAcStep b = acStepAt(*this, i & ((1u << rest) - 1), rest);
+            if (b.length) {
+                e += (unsigned)b.length;
+                if (b.eob) {
+                    // A block whose last value is at 63 has no end of block: the end counts
+                    // as a zero one step on, so that the decoder takes it only before 63.
+                    e |= kPairEob;
+                    step = 1;
+                    second = 0;
+                } else {
+                    step = b.run + 1;
+                    second = b.value;
+                }
+            }
+        }
+        e |= (unsigned)step << 8 | ((unsigned)a.value & 511) << 14 | ((unsigned)second & 511) << 23;
+        pairAc[i] = e;
     }
     return true;
 }
@@ -136,7 +199,7 @@ bool cJHuffDecoder::create(const sJScanState& scan) {
             for (int i = 0; i < nbuilt; i++)
                 if (built[i] == t) found = i;
             if (found < 0) {
-                if (!myTables[nbuilt].build(*t)) return false;
+                if (!myTables[nbuilt].build(*t, pass == 1 && scan.sequential)) return false;
                 built[nbuilt] = t;
                 found = nbuilt++;
             }
@@ -273,14 +336,21 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
         blk[0] = (short)dcPred;
         for (int k = 1; k < 64; k++) {
             if (bits < 32) refill();
-            int fe = ac->fastAc[acc >> (64 - kLook)];
-            if (fe) {
-                k += (fe >> 8) & 15;
-                acc <<= fe & 255;
-                bits -= fe & 255;
-                blk[zigzag[k]] = (short)(fe >> 16);
-                coded = 1;
-                continue;
+            // Two steps at once where they fit and stay inside the block; a step without a
+            // second value stores its first twice.
+            unsigned pe = ac->pairAc[acc >> (64 - sJHuffLookup::kPairBits)];
+            if (pe) {
+                int k1 = k + sJHuffLookup::pairRun(pe), k2 = k1 + sJHuffLookup::pairStep(pe);
+                if (k2 <= 63) {
+                    blk[zigzag[k1]] = (short)sJHuffLookup::pairFirst(pe);
+                    blk[zigzag[k2]] = (short)sJHuffLookup::pairSecond(pe);
+                    coded |= (int)(pe >> 14);
+                    acc <<= sJHuffLookup::pairLength(pe);
+                    bits -= sJHuffLookup::pairLength(pe);
+                    if (pe & sJHuffLookup::kPairEob) break;
+                    k = k2;
+                    continue;
+                }
             }
             int c = ac->look[acc >> (64 - kLook)];
             if (!c) c = slowCode(ac, acc);
