@@ -147,7 +147,9 @@ __attribute__((always_inline)) inline void transpose(tVecU* m) {
     }
 }
 
-__attribute__((always_inline)) inline void idct8bitBody(const short* coef, const unsigned short* quant,
+// kClear: the coefficients are left zero once loaded (the caller's block is ready for the next).
+template <bool kClear>
+__attribute__((always_inline)) inline void idct8bitBody(short* coef, const unsigned short* quant,
                                                        unsigned short* out, long long stride) {
     const int pass1 = 2;
     tVecU in[8], mid[8], res[8];
@@ -159,6 +161,7 @@ __attribute__((always_inline)) inline void idct8bitBody(const short* coef, const
         memcpy(&c, coef + k * 8, sizeof(c));
         memcpy(&q, quant + k * 8, sizeof(q));
         in[k] = (tVecU)(__builtin_convertvector(c, tVecS) * __builtin_convertvector(q, tVecS));
+        if (kClear) memset(coef + k * 8, 0, sizeof(c));
     }
     // Columns (lanes) first; mid[r] is then row r of the half-transformed block.
     idctRows(in, mid, kConstBits - pass1, 1u << (kConstBits - pass1 - 1));
@@ -181,17 +184,25 @@ __attribute__((always_inline)) inline void idct8bitBody(const short* coef, const
 }
 
 typedef void (*tIdct8)(const short*, const unsigned short*, unsigned short*, long long);
+typedef void (*tIdct8Clear)(short*, const unsigned short*, unsigned short*, long long);
 
 // The same transform built for the baseline instruction set and for AVX2, chosen at run time.
 void idct8bitBase(const short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
-    idct8bitBody(coef, quant, out, stride);
+    idct8bitBody<false>(const_cast<short*>(coef), quant, out, stride);
+}
+void idct8bitClearBase(short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
+    idct8bitBody<true>(coef, quant, out, stride);
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define QMX_IDCT_AVX2 1
 __attribute__((target("avx2"))) void idct8bitAvx2(const short* coef, const unsigned short* quant,
                                                   unsigned short* out, long long stride) {
-    idct8bitBody(coef, quant, out, stride);
+    idct8bitBody<false>(const_cast<short*>(coef), quant, out, stride);
+}
+__attribute__((target("avx2"))) void idct8bitClearAvx2(short* coef, const unsigned short* quant,
+                                                       unsigned short* out, long long stride) {
+    idct8bitBody<true>(coef, quant, out, stride);
 }
 #endif
 
@@ -221,14 +232,39 @@ tIdct8 pickIdct8(bool portable) {
     return idct8bitBase;
 }
 
+tIdct8Clear pickIdct8Clear(bool portable) {
+#ifdef QMX_IDCT_AVX2
+    if (!portable && cpuHasAvx2()) return idct8bitClearAvx2;
+#endif
+    return idct8bitClearBase;
+}
+
 // Chosen on the first block (null until then); tests may force the portable build.
 std::atomic<tIdct8> gIdct8{nullptr};
+std::atomic<tIdct8Clear> gIdct8Clear{nullptr};
 
 }  // namespace
 
 bool jIdctHasAvx2() { return cpuHasAvx2(); }
 
-void jIdctForcePortable(bool portable) { gIdct8.store(pickIdct8(portable), std::memory_order_relaxed); }
+void jIdctForcePortable(bool portable) {
+    gIdct8.store(pickIdct8(portable), std::memory_order_relaxed);
+    gIdct8Clear.store(pickIdct8Clear(portable), std::memory_order_relaxed);
+}
+
+void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out, long long stride, int precision) {
+    if (precision == 8) {
+        tIdct8Clear idct = gIdct8Clear.load(std::memory_order_relaxed);
+        if (!idct) {
+            idct = pickIdct8Clear(false);
+            gIdct8Clear.store(idct, std::memory_order_relaxed);
+        }
+        idct(coef, quant, out, stride);
+        return;
+    }
+    jIdct8x8Portable(coef, quant, out, stride, precision);
+    memset(coef, 0, 64 * sizeof(short));
+}
 
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision) {

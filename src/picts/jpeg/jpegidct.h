@@ -11,6 +11,8 @@ extern const unsigned char kJZigzag[64 + 16];
 // 0..2^precision - 1 (precision 8 or 12).
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision);
+// The same, leaving the 64 coefficients zero (ready for the next block).
+void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out, long long stride, int precision);
 
 // The plain scalar transform (64-bit arithmetic, any precision): the reference the vector
 // transform of 8-bit samples matches exactly on valid coefficients.

@@ -17,10 +17,12 @@ void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
     sJComponent& comp = myComps[c];
     long long stride = (long long)comp.bw * 8;
     unsigned short* out = planeRow(comp, stride, (long long)by * 8) + bx * 8;
-    if (ac)
-        jIdct8x8(blk, comp.quant, out, stride, myPrecision);
-    else
+    if (ac) {
+        jIdct8x8Clear(blk, comp.quant, out, stride, myPrecision);
+    } else {
         jIdctDC(blk[0], comp.quant[0], out, stride, myPrecision);
+        blk[0] = 0;
+    }
 }
 
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
@@ -93,7 +95,9 @@ bool cJPEGParser::runDctScan() {
     }
     // A sequential MCU is decoded whole before its IDCTs, so that the coefficient stores
     // have retired by the time the transform loads them.
+    // The blocks start zero and are left zero by storeBlock.
     short mcu[10][64];
+    memset(mcu, 0, sizeof(mcu));
     bool mcuAc[10];
     int mcuComp[10], mcuX[10], mcuY[10];
     int restartLeft = myRestart;
@@ -119,7 +123,6 @@ bool cJPEGParser::runDctScan() {
                         bool ok;
                         if (kind == kSeq) {
                             short* blk = mcu[nblk];
-                            memset(blk, 0, sizeof(mcu[0]));
                             mcuAc[nblk] = false;
                             ok = decodeBlockSeq(i, blk, mcuAc[nblk]);
                             mcuComp[nblk] = ci;
