@@ -434,11 +434,12 @@ bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zig
         return v;
     };
     const int p1 = 1 << al, m1 = -p1;
+    // Without branches on the bit: correction bits are as good as random.
     auto correct = [&](short* coef) {
-        if (bit() && !(*coef & p1)) {
-            int v = *coef + (*coef >= 0 ? p1 : m1);
-            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
-        }
+        int v = *coef;
+        int add = (int)bit() & ((v & p1) == 0);
+        v += add * (v >= 0 ? p1 : m1);
+        *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
     };
     const int kLook = sJHuffLookup::kLookBits;
     bool ok = true;
@@ -480,9 +481,17 @@ bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zig
         }
     }
     if (ok && eobRun > 0) {
+        // Every coefficient already non-zero takes one correction bit: no branch on which.
         for (; k <= se; k++) {
+            if (bits < 1) refillLocal(acc, bits);
             short* coef = blk + zigzag[k];
-            if (*coef) correct(coef);
+            int v = *coef;
+            const int nz = v != 0;
+            int add = (int)(acc >> 63) & nz & ((v & p1) == 0);
+            acc <<= nz;
+            bits -= nz;
+            v += add * (v >= 0 ? p1 : m1);
+            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
         }
         eobRun--;
     }

@@ -52,7 +52,7 @@ struct sJScanState {
 
 // A table prepared for decoding: 10-bit lookahead plus the canonical limits for longer codes.
 struct sJHuffLookup {
-    enum { kLookBits = 10, kPairBits = 11 };
+    enum { kLookBits = 10, kPairBits = 12 };
     unsigned short look[1 << kLookBits];  // (length << 8) | symbol, 0 for longer codes
     // Sequential AC decoding, two coefficients at a time: what the next kPairBits bits hold
     // when a first run/size symbol with its extra bits, and perhaps a second one (or an end of

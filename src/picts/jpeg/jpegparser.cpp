@@ -2,7 +2,11 @@
 // dispatch of each scan to the DCT or lossless decoding.
 #include "picts/jpeg/jpegparser.h"
 
+#include <cstdlib>
 #include <cstring>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "picts/jpeg/jpegidct.h"
 #include "picts/sizecheck.h"
@@ -19,6 +23,20 @@ const int kMaxScans = 1000;
 const long long kMinDataShare = 8;
 
 inline int ceilDiv(long long a, long long b) { return (int)((a + b - 1) / b); }
+
+// The coefficients of a big progressive frame are written all over, scan after scan: 2 MiB
+// pages where the system grants them on request spare thousands of page faults.
+void adviseHugePages(void* p, long long bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long a = ((unsigned long long)p + huge - 1) & ~(huge - 1);
+    unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(huge - 1);
+    if (e > a) madvise((void*)a, e - a, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
 
 }  // namespace
 
@@ -435,8 +453,11 @@ bool cJPEGParser::allocCoefs() {
         long long blocks;
         if (!checkedMul(c.bw, c.bh, blocks) || blocks * 64 > kMaxPlaneSamples * 2)
             return fail(eJErrSize, "picture size");
-        if (!c.coefs.set(blocks * 64)) return fail(eJErrMemory, "no memory for coefficients");
-        c.coefs.zero();
+        // calloc: fresh pages are zero already, so a big buffer is not written twice.
+        short* zeroed = (short*)calloc((size_t)blocks * 64, sizeof(short));
+        if (!zeroed) return fail(eJErrMemory, "no memory for coefficients");
+        c.coefs.attach(zeroed, blocks * 64);
+        adviseHugePages(zeroed, blocks * 64 * (long long)sizeof(short));
     }
     myCoefsReady = true;
     return true;
