@@ -190,6 +190,9 @@ private:
     // The buffer may then hold, below its count, bits of the bytes that follow (fill ORs the
     // same bits in again).
     inline void refillLocal(unsigned long long& acc, int& bits);
+    template <bool kDeposit>
+    bool refineBlockT(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al, int& eobRun,
+                      short* blk);
     int nextByte();
     int decodeSlow(const sJHuffLookup* t);
 
