@@ -430,6 +430,8 @@ TEST(JpegApi, PreviewIsTheExifThumbnail) {
 // from sparse to dense whose dequantised coefficients stay in the range valid data has.
 TEST(JpegIdct, VectorBuildsMatchScalarTransform) {
     std::mt19937 rng(28);
+    short prevCoef[64] = {};
+    unsigned short prevQuant[64] = {}, prevRef[8 * 10] = {};
     for (int t = 0; t < 20000; t++) {
         short coef[64] = {};
         unsigned short quant[64];
@@ -447,11 +449,25 @@ TEST(JpegIdct, VectorBuildsMatchScalarTransform) {
         jIdctForcePortable(true);
         jIdct8x8(coef, quant, base, 10, 8);
         jIdctForcePortable(false);
+        // Two blocks at once (this one and the one before), leaving both sets of coefficients zero.
+        short pairA[64], pairB[64];
+        memcpy(pairA, coef, sizeof(pairA));
+        memcpy(pairB, prevCoef, sizeof(pairB));
+        unsigned short outA[8 * 10], outB[8 * 10];
+        jIdct8x8PairClear(pairA, quant, outA, 10, pairB, prevQuant, outB, 10, 8);
         for (int r = 0; r < 8; r++) {
             for (int x = 0; x < 8; x++) {
                 ASSERT_EQ(fast[r * 10 + x], ref[r * 10 + x]) << "block " << t << " avx2 " << jIdctHasAvx2();
                 ASSERT_EQ(base[r * 10 + x], ref[r * 10 + x]) << "block " << t;
+                ASSERT_EQ(outA[r * 10 + x], ref[r * 10 + x]) << "pair, block " << t;
+                if (t) {
+                    ASSERT_EQ(outB[r * 10 + x], prevRef[r * 10 + x]) << "pair, block " << t - 1;
+                }
             }
         }
+        for (int i = 0; i < 64; i++) ASSERT_TRUE(pairA[i] == 0 && pairB[i] == 0) << "block " << t;
+        memcpy(prevCoef, coef, sizeof(prevCoef));
+        memcpy(prevQuant, quant, sizeof(prevQuant));
+        memcpy(prevRef, ref, sizeof(prevRef));
     }
 }

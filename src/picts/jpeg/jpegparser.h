@@ -166,6 +166,8 @@ private:
     bool decodeACFirst(int c, short* blk);
     bool decodeACRefine(int c, short* blk);
     void storeBlock(int c, int bx, int by, short* blk, bool ac);
+    // The decoded blocks of one MCU into the planes (leaving them zero).
+    void storeBlocks(int n, short (*blk)[64], const bool* ac, const int* comp, const int* bx, const int* by);
 
     cJByteSource mySrc;
     cJHuffDecoder myHuff;

@@ -25,6 +25,27 @@ void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
     }
 }
 
+void cJPEGParser::storeBlocks(int n, short (*blk)[64], const bool* ac, const int* comp, const int* bx,
+                              const int* by) {
+    // Blocks with AC terms go through the transform two at a time.
+    int pending = -1;
+    for (int b = 0; b < n; b++) {
+        if (!ac[b]) {
+            storeBlock(comp[b], bx[b], by[b], blk[b], false);
+        } else if (pending < 0) {
+            pending = b;
+        } else {
+            const sJComponent& ca = myComps[comp[pending]];
+            const sJComponent& cb = myComps[comp[b]];
+            const long long sa = (long long)ca.bw * 8, sb = (long long)cb.bw * 8;
+            jIdct8x8PairClear(blk[pending], ca.quant, planeRow(ca, sa, by[pending] * 8LL) + bx[pending] * 8, sa,
+                              blk[b], cb.quant, planeRow(cb, sb, by[b] * 8LL) + bx[b] * 8, sb, myPrecision);
+            pending = -1;
+        }
+    }
+    if (pending >= 0) storeBlock(comp[pending], bx[pending], by[pending], blk[pending], true);
+}
+
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
     return myHuff.decodeBlock(myHuff.dcTable(sc), myHuff.acTable(sc), kJZigzag, myComps[myScanComp[sc]].dcPred, blk,
                               acCoded);
@@ -139,14 +160,14 @@ bool cJPEGParser::runDctScan() {
                             }
                         }
                         if (!ok) {
-                            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+                            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY);
                             myDataError = true;
                             return fail(eJErrData, "bad Huffman code");
                         }
                     }
                 }
             }
-            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY);
         }
         if (kind == kSeq) {
             for (int i = 0; i < myScanCount; i++) {
