@@ -279,6 +279,7 @@ __attribute__((target("avx2"), always_inline)) inline void transpose16(__m256i* 
     }
 }
 
+template <bool kClear>
 __attribute__((target("avx2"))) void idct8bitPairAvx2(short* ca, const unsigned short* qa, unsigned short* oa,
                                                       long long sa, short* cb, const unsigned short* qb,
                                                       unsigned short* ob, long long sb) {
@@ -290,8 +291,10 @@ __attribute__((target("avx2"))) void idct8bitPairAvx2(short* ca, const unsigned 
         __m256i q = _mm256_setr_m128i(_mm_loadu_si128((const __m128i*)(qa + 8 * k)),
                                       _mm_loadu_si128((const __m128i*)(qb + 8 * k)));
         v[k] = _mm256_mullo_epi16(c, q);
-        _mm_storeu_si128((__m128i*)(ca + 8 * k), zero);
-        _mm_storeu_si128((__m128i*)(cb + 8 * k), zero);
+        if (kClear) {
+            _mm_storeu_si128((__m128i*)(ca + 8 * k), zero);
+            _mm_storeu_si128((__m128i*)(cb + 8 * k), zero);
+        }
     }
     const int pass1 = 2;
     idctPass16(v, v, kConstBits - pass1, 1 << (kConstBits - pass1 - 1));
@@ -359,12 +362,26 @@ void jIdct8x8PairClear(short* coefA, const unsigned short* quantA, unsigned shor
                        int precision) {
 #ifdef QMX_IDCT_AVX2
     if (precision == 8 && gIdct8Clear.load(std::memory_order_relaxed) == idct8bitClearAvx2) {
-        idct8bitPairAvx2(coefA, quantA, outA, strideA, coefB, quantB, outB, strideB);
+        idct8bitPairAvx2<true>(coefA, quantA, outA, strideA, coefB, quantB, outB, strideB);
         return;
     }
 #endif
     jIdct8x8Clear(coefA, quantA, outA, strideA, precision);
     jIdct8x8Clear(coefB, quantB, outB, strideB, precision);
+}
+
+void jIdct8x8Pair(const short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                  const short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                  int precision) {
+#ifdef QMX_IDCT_AVX2
+    if (precision == 8 && gIdct8.load(std::memory_order_relaxed) == idct8bitAvx2) {
+        idct8bitPairAvx2<false>(const_cast<short*>(coefA), quantA, outA, strideA, const_cast<short*>(coefB), quantB,
+                                outB, strideB);
+        return;
+    }
+#endif
+    jIdct8x8(coefA, quantA, outA, strideA, precision);
+    jIdct8x8(coefB, quantB, outB, strideB, precision);
 }
 
 void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out, long long stride, int precision) {

@@ -19,6 +19,10 @@ void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out
 void jIdct8x8PairClear(short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
                        short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
                        int precision);
+// Two blocks at once as jIdct8x8 (coefficients left as they are).
+void jIdct8x8Pair(const short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                  const short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                  int precision);
 
 // The plain scalar transform (64-bit arithmetic, any precision): the reference the vector
 // transform of 8-bit samples matches exactly on valid coefficients.

@@ -529,14 +529,22 @@ bool cJPEGParser::finishStrips() {
                 for (int by = (int)(first / 8); by < end / 8; by++) {
                     unsigned short* row = planeRow(c, stride, by * 8LL);
                     const short* blk = c.coefs.ptr + (long long)by * c.bw * 64;
+                    int pending = -1;  // blocks with AC terms go through the IDCT in pairs
                     for (int bx = 0; bx < c.bw; bx++, blk += 64) {
                         bool dcOnly = true;
                         for (int k = 1; k < 64 && dcOnly; k++) dcOnly = blk[k] == 0;
-                        if (dcOnly)
+                        if (dcOnly) {
                             jIdctDC(blk[0], c.quant[0], row + bx * 8, stride, myPrecision);
-                        else
-                            jIdct8x8(blk, c.quant, row + bx * 8, stride, myPrecision);
+                        } else if (pending < 0) {
+                            pending = bx;
+                        } else {
+                            jIdct8x8Pair(blk - (bx - pending) * 64, c.quant, row + pending * 8, stride, blk, c.quant,
+                                         row + bx * 8, stride, myPrecision);
+                            pending = -1;
+                        }
                     }
+                    if (pending >= 0)
+                        jIdct8x8(blk - (c.bw - pending) * 64, c.quant, row + pending * 8, stride, myPrecision);
                 }
             } else {
                 // Parts no scan reached show mid-grey, as other decoders do.
