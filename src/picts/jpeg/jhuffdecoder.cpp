@@ -208,7 +208,7 @@ bool cJHuffDecoder::create(const sJScanState& scan) {
             for (int i = 0; i < nbuilt; i++)
                 if (built[i] == t) found = i;
             if (found < 0) {
-                if (!myTables[nbuilt].build(*t, pass == 1 && scan.sequential)) return false;
+                if (!myTables[nbuilt].build(*t, pass == 1 && scan.acPairs)) return false;
                 built[nbuilt] = t;
                 found = nbuilt++;
             }
@@ -398,6 +398,23 @@ bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zi
     bool ok = true;
     for (int k = ss; k <= se; k++) {
         if (bits < 32) refillLocal(acc, bits);
+        // Two values at once from the pair table where both are values (an end of band here
+        // is a run of blocks, and a ZRL skips without storing) and stay inside the band.
+        unsigned pe = ac->pairAc[acc >> (64 - sJHuffLookup::kPairBits)];
+        if (pe && !(pe & sJHuffLookup::kPairEob)) {
+            int v1 = sJHuffLookup::pairFirst(pe), v2 = sJHuffLookup::pairSecond(pe);
+            int k1 = k + sJHuffLookup::pairRun(pe), k2 = k1 + sJHuffLookup::pairStep(pe);
+            if (v1 && v2 && k2 <= se) {
+                v1 *= 1 << al;
+                v2 *= 1 << al;
+                blk[zigzag[k1]] = (short)(v1 < -32768 ? -32768 : (v1 > 32767 ? 32767 : v1));
+                blk[zigzag[k2]] = (short)(v2 < -32768 ? -32768 : (v2 > 32767 ? 32767 : v2));
+                acc <<= sJHuffLookup::pairLength(pe);
+                bits -= sJHuffLookup::pairLength(pe);
+                k = k2;
+                continue;
+            }
+        }
         int c = ac->look[acc >> (64 - kLook)];
         if (!c) c = slowCode(ac, acc);
         if (c < 0) {

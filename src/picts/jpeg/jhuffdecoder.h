@@ -47,16 +47,17 @@ struct sJScanState {
     const sJHuffTable* ac[4] = {};  // per scan component: its AC table (null when unused)
     int components = 0;
     bool ignoreFFEsc = false;
-    bool sequential = false;  // AC tables get their pair lookahead (decodeBlock)
+    bool acPairs = false;  // AC tables get their pair lookahead (decodeBlock, firstAcBlock)
 };
 
 // A table prepared for decoding: 10-bit lookahead plus the canonical limits for longer codes.
 struct sJHuffLookup {
     enum { kLookBits = 10, kPairBits = 12 };
     unsigned short look[1 << kLookBits];  // (length << 8) | symbol, 0 for longer codes
-    // Sequential AC decoding, two coefficients at a time: what the next kPairBits bits hold
-    // when a first run/size symbol with its extra bits, and perhaps a second one (or an end of
-    // block), fit in them; 0 when not even the first fits. Fields, low bits first:
+    // AC decoding (sequential blocks, progressive first scans) two coefficients at a time:
+    // what the next kPairBits bits hold when a first run/size symbol with its extra bits, and
+    // perhaps a second one (or an end of block), fit in them; 0 when not even the first fits.
+    // Fields, low bits first:
     // total length (4 bits), run before the first value (4), positions from the first value
     // to the second (5; 0 when there is no second, the second value then repeats the first;
     // 1 with a second value 0 when an end of block follows the first value), end of block

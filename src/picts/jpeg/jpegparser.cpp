@@ -111,7 +111,7 @@ sJScanState cJPEGParser::scanState() {
     s.source = &mySrc;
     s.components = myScanCount;
     s.ignoreFFEsc = myIgnoreFF;
-    s.sequential = !myProgressive && !myLossless;
+    s.acPairs = !myLossless;
     for (int i = 0; i < myScanCount; i++) {
         // Lossless and DC scans use the DC selector; AC tables only where AC data is coded.
         bool needDc = myLossless || (mySs == 0 && myAh == 0) || !myProgressive;
