@@ -114,6 +114,27 @@ bool cJPEGParser::runDctScan() {
         unitsX = myMcusX;
         unitsY = myMcusY;
     }
+    // Progressive AC scans (one component) without restarts: block after block along the rows.
+    if ((kind == kACFirst || kind == kACRefine) && !myRestart) {
+        sJComponent& c = myComps[myScanComp[0]];
+        const sJHuffLookup* ac = myHuff.acTable(0);
+        for (int uy = 0; uy < unitsY; uy++) {
+            short* b = c.coefs.ptr + (long long)uy * c.bw * 64;
+            for (int ux = 0; ux < unitsX; ux++, b += 64) {
+                bool ok = kind == kACFirst ? myHuff.firstAcBlock(ac, kJZigzag, mySs, mySe, myAl, myEobRun, b)
+                                           : myHuff.refineBlock(ac, kJZigzag, mySs, mySe, myAl, myEobRun, b);
+                if (!ok) {
+                    myDataError = true;
+                    return fail(eJErrData, "bad Huffman code");
+                }
+            }
+            if (myHuff.overran()) {
+                myDataError = true;
+                return fail(eJErrData, "entropy-coded data ends early");
+            }
+        }
+        return true;
+    }
     // A sequential MCU is decoded whole before its IDCTs, so that the coefficient stores
     // have retired by the time the transform loads them.
     // The blocks start zero and are left zero by storeBlock.
