@@ -26,24 +26,43 @@ void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
 }
 
 void cJPEGParser::storeBlocks(int n, short (*blk)[64], const bool* ac, const int* comp, const int* bx,
-                              const int* by) {
-    // Blocks with AC terms go through the transform two at a time.
+                              const int* by, sHeldBlock& held) {
+    // Blocks with AC terms go through the transform two at a time; an odd one waits in `held`
+    // for the next MCU's (or for flushHeld at the end of the row).
+    auto pair = [&](short* a, int ca, int xa, int ya, short* b, int cb, int xb, int yb) {
+        const sJComponent& pa = myComps[ca];
+        const sJComponent& pb = myComps[cb];
+        const long long sa = (long long)pa.bw * 8, sb = (long long)pb.bw * 8;
+        jIdct8x8PairClear(a, pa.quant, planeRow(pa, sa, ya * 8LL) + xa * 8, sa, b, pb.quant,
+                          planeRow(pb, sb, yb * 8LL) + xb * 8, sb, myPrecision);
+    };
     int pending = -1;
     for (int b = 0; b < n; b++) {
         if (!ac[b]) {
             storeBlock(comp[b], bx[b], by[b], blk[b], false);
+        } else if (held.comp >= 0) {
+            pair(held.coef, held.comp, held.bx, held.by, blk[b], comp[b], bx[b], by[b]);
+            held.comp = -1;
         } else if (pending < 0) {
             pending = b;
         } else {
-            const sJComponent& ca = myComps[comp[pending]];
-            const sJComponent& cb = myComps[comp[b]];
-            const long long sa = (long long)ca.bw * 8, sb = (long long)cb.bw * 8;
-            jIdct8x8PairClear(blk[pending], ca.quant, planeRow(ca, sa, by[pending] * 8LL) + bx[pending] * 8, sa,
-                              blk[b], cb.quant, planeRow(cb, sb, by[b] * 8LL) + bx[b] * 8, sb, myPrecision);
+            pair(blk[pending], comp[pending], bx[pending], by[pending], blk[b], comp[b], bx[b], by[b]);
             pending = -1;
         }
     }
-    if (pending >= 0) storeBlock(comp[pending], bx[pending], by[pending], blk[pending], true);
+    if (pending >= 0) {
+        memcpy(held.coef, blk[pending], sizeof(held.coef));
+        memset(blk[pending], 0, sizeof(held.coef));
+        held.comp = comp[pending];
+        held.bx = bx[pending];
+        held.by = by[pending];
+    }
+}
+
+void cJPEGParser::flushHeld(sHeldBlock& held) {
+    if (held.comp < 0) return;
+    storeBlock(held.comp, held.bx, held.by, held.coef, true);
+    held.comp = -1;
 }
 
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
@@ -140,6 +159,8 @@ bool cJPEGParser::runDctScan() {
     // The blocks start zero and are left zero by storeBlock.
     short mcu[10][64];
     memset(mcu, 0, sizeof(mcu));
+    sHeldBlock held;
+    memset(held.coef, 0, sizeof(held.coef));
     bool mcuAc[10];
     int mcuComp[10], mcuX[10], mcuY[10];
     int restartLeft = myRestart;
@@ -148,7 +169,10 @@ bool cJPEGParser::runDctScan() {
         for (int ux = 0; ux < unitsX; ux++) {
             if (myRestart) {
                 if (restartLeft == 0) {
-                    if (!handleRestart(expected)) return true;
+                    if (!handleRestart(expected)) {
+                        flushHeld(held);
+                        return true;
+                    }
                     restartLeft = myRestart;
                 }
                 restartLeft--;
@@ -181,16 +205,18 @@ bool cJPEGParser::runDctScan() {
                             }
                         }
                         if (!ok) {
-                            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY);
+                            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY, held);
+                            flushHeld(held);
                             myDataError = true;
                             return fail(eJErrData, "bad Huffman code");
                         }
                     }
                 }
             }
-            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY);
+            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY, held);
         }
         if (kind == kSeq) {
+            flushHeld(held);
             for (int i = 0; i < myScanCount; i++) {
                 sJComponent& c = myComps[myScanComp[i]];
                 int rows = (uy + 1) * (myScanCount == 1 ? 1 : c.v) * 8;
