@@ -1,5 +1,6 @@
-// Decodes one JPEG file with cPictJPEG and writes it as PPM to the output (default /dev/null):
-// the whole-process driver bench_jpeg.sh times against djpeg writing to the same sink.
+// Decodes one JPEG file with cPictJPEG and writes it as PPM (PGM for grey pictures, as djpeg
+// does) to the output (default /dev/null): the whole-process driver bench_jpeg.sh times against
+// djpeg writing to the same sink.
 // Usage: jpegdecode file.jpg [out.ppm]
 #include <cstdio>
 
@@ -19,5 +20,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "decode failed\n");
         return 1;
     }
-    return writePpm(pic, argc > 2 ? argv[2] : "/dev/null") ? 0 : 1;
+    const bool grey = pic.componentCount() == 1 && !pic.is16Bpp();
+    return writePpm(pic, argc > 2 ? argv[2] : "/dev/null", grey) ? 0 : 1;
 }

@@ -8,13 +8,12 @@
 
 namespace {
 
-// A whole-frame buffer is written page after page once; faulting its pages in with one call
-// spares the kernel thousands of separate page faults (Linux 5.14 and later; elsewhere, or
-// when refused, the pages come on first touch as before).
+// A whole-frame buffer is written page after page once; asking for huge pages spares the
+// kernel thousands of separate page faults. The pages come on first touch, as rows are written:
+// faulting the whole frame in up front (MADV_POPULATE_WRITE) stalled on loaded machines.
 void prefaultLargeBuffer(void* p, long long bytes) {
 #if defined(__linux__)
     const long long kMin = 8LL << 20;
-    const int kPopulateWrite = 23;  // MADV_POPULATE_WRITE
     if (bytes < kMin) return;
     const unsigned long long page = 4096;
     unsigned long long a = ((unsigned long long)p + page - 1) & ~(page - 1);
@@ -25,7 +24,6 @@ void prefaultLargeBuffer(void* p, long long bytes) {
     const unsigned long long huge = 2ULL << 20;
     unsigned long long ha = (a + huge - 1) & ~(huge - 1), he = e & ~(huge - 1);
     if (he > ha) madvise((void*)ha, he - ha, MADV_HUGEPAGE);
-    madvise((void*)a, e - a, kPopulateWrite);
 #else
     (void)p;
     (void)bytes;

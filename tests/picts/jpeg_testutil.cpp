@@ -58,7 +58,7 @@ std::vector<unsigned char> makePnm(const Image& im) {
     return out;
 }
 
-Image synthetic(int w, int h, int channels, int maxval, unsigned seed) {
+Image synthetic(int w, int h, int channels, int maxval, unsigned seed, int noise) {
     Image im;
     im.w = w;
     im.h = h;
@@ -73,7 +73,7 @@ Image synthetic(int w, int h, int channels, int maxval, unsigned seed) {
                 double v = 0.5 + 0.35 * std::sin((x * (c + 1) * 0.07) + y * 0.05 * (3 - c)) +
                            0.1 * std::cos(x * y * 0.0021 + c);
                 if (((x / 13) + (y / 11)) % 5 == 0) v = 1.0 - v;  // hard edges
-                v += ((int)((s >> 16) & 31) - 16) / 512.0;        // mild noise
+                v += ((int)((s >> 16) % (2 * noise)) - noise) / 512.0;  // noise
                 if (v < 0) v = 0;
                 if (v > 1) v = 1;
                 im.px[((size_t)y * w + x) * channels + c] = (uint16_t)std::lround(v * maxval);

@@ -18,8 +18,9 @@ struct Image {
 // Reads P5/P6 (8- or 16-bit samples).
 Image parsePnm(const std::vector<unsigned char>& d);
 std::vector<unsigned char> makePnm(const Image& im);
-// A picture with smooth gradients, edges and some noise, good at exercising every coefficient.
-Image synthetic(int w, int h, int channels, int maxval, unsigned seed);
+// A picture with smooth gradients, edges and some noise (up to noise/512 of the range either
+// way), good at exercising every coefficient.
+Image synthetic(int w, int h, int channels, int maxval, unsigned seed, int noise = 16);
 
 // Decodes with cPictJPEG: RGB top-down at the picture's depth (8 or 16 bits); ok = decode's answer.
 struct Decoded {

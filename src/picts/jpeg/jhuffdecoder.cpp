@@ -3,6 +3,15 @@
 #include "picts/jpeg/jhuffdecoder.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "picts/jpeg/jpegidct.h"
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace {
 const long long kSourceBuffer = 65536;
@@ -71,7 +80,51 @@ unsigned long long cJByteSource::remaining() const {
     return rest + buffered;
 }
 
-bool sJHuffLookup::build(const sJHuffTable& t) {
+namespace {
+
+// One step of sequential AC data at the top of `avail` bits (T.81 F.2.2.2): a run/size symbol
+// and its extra bits, an end of block, or ZRL (a run of 15 before a value 0).
+struct sAcStep {
+    int length = 0;  // bits taken; 0 when the step does not fit in the bits or is not fast
+    int run = 0;
+    int value = 0;
+    bool eob = false;
+};
+
+sAcStep acStepAt(const sJHuffLookup& t, unsigned bits, int avail) {
+    sAcStep st;
+    int rs = -1, len = 0;
+    for (int l = 1; l <= avail && rs < 0; l++) {
+        int code = (int)(bits >> (avail - l));
+        if (code <= t.maxcode[l]) {
+            int idx = code + t.valoffset[l];
+            if (idx < 0 || idx >= t.count) return st;
+            rs = t.vals[idx];
+            len = l;
+        }
+    }
+    if (rs < 0) return st;
+    int run = rs >> 4, size = rs & 15;
+    if (!size) {
+        // Size 0 with a run below 15 ends the block, as the plain decoder reads it.
+        st.eob = run != 15;
+        st.run = st.eob ? 0 : 15;
+        st.length = len;
+        return st;
+    }
+    // Values are stored in 9 signed bits.
+    if (size > 8 || len + size > avail) return st;
+    int v = (int)(bits >> (avail - len - size)) & ((1 << size) - 1);
+    if (v < (1 << (size - 1))) v -= (1 << size) - 1;
+    st.run = run;
+    st.value = v;
+    st.length = len + size;
+    return st;
+}
+
+}  // namespace
+
+bool sJHuffLookup::build(const sJHuffTable& t, bool pairs) {
     memset(look, 0, sizeof(look));
     int total = 0;
     for (int l = 1; l <= 16; l++) total += t.bits[l];
@@ -105,16 +158,35 @@ bool sJHuffLookup::build(const sJHuffTable& t) {
     }
     maxcode[17] = 0x7FFFFFFF;  // sentinel: ends the slow search
     valoffset[17] = 0;
-    // F.2.2.2: a run/size symbol and its size extra bits, when both fit in the lookahead.
-    for (int i = 0; i < (1 << kLookBits); i++) {
-        fastAc[i] = 0;
-        unsigned e = look[i];
-        if (!e) continue;
-        int len = (int)(e >> 8), rs = (int)(e & 0xFF), run = rs >> 4, size = rs & 15;
-        if (!size || len + size > kLookBits) continue;
-        int v = (i >> (kLookBits - len - size)) & ((1 << size) - 1);
-        if (v < (1 << (size - 1))) v -= (1 << size) - 1;
-        fastAc[i] = (int)((unsigned)v << 16) | run << 8 | (len + size);
+    if (!pairs) return true;
+    // Two steps from the top of the lookahead where they fit: the second from what the first left.
+    for (unsigned i = 0; i < (1u << kPairBits); i++) {
+        pairAc[i] = 0;
+        sAcStep a = acStepAt(*this, i, kPairBits);
+        if (!a.length) continue;
+        unsigned e = (unsigned)a.length | (unsigned)a.run << 4;
+        int second = a.value, step = 0;
+        if (a.eob) {
+            e |= kPairEob;
+        } else if (a.length < kPairBits) {
+            const int rest = kPairBits - a.length;
+            sAcStep b = acStepAt(*this, i & ((1u << rest) - 1), rest);
+            if (b.length) {
+                e += (unsigned)b.length;
+                if (b.eob) {
+                    // A block whose last value is at 63 has no end of block: the end counts
+                    // as a zero one step on, so that the decoder takes it only before 63.
+                    e |= kPairEob;
+                    step = 1;
+                    second = 0;
+                } else {
+                    step = b.run + 1;
+                    second = b.value;
+                }
+            }
+        }
+        e |= (unsigned)step << 8 | ((unsigned)a.value & 511) << 14 | ((unsigned)second & 511) << 23;
+        pairAc[i] = e;
     }
     return true;
 }
@@ -136,7 +208,7 @@ bool cJHuffDecoder::create(const sJScanState& scan) {
             for (int i = 0; i < nbuilt; i++)
                 if (built[i] == t) found = i;
             if (found < 0) {
-                if (!myTables[nbuilt].build(*t)) return false;
+                if (!myTables[nbuilt].build(*t, pass == 1 && scan.acPairs)) return false;
                 built[nbuilt] = t;
                 found = nbuilt++;
             }
@@ -273,14 +345,21 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
         blk[0] = (short)dcPred;
         for (int k = 1; k < 64; k++) {
             if (bits < 32) refill();
-            int fe = ac->fastAc[acc >> (64 - kLook)];
-            if (fe) {
-                k += (fe >> 8) & 15;
-                acc <<= fe & 255;
-                bits -= fe & 255;
-                blk[zigzag[k]] = (short)(fe >> 16);
-                coded = 1;
-                continue;
+            // Two steps at once where they fit and stay inside the block; a step without a
+            // second value stores its first twice.
+            unsigned pe = ac->pairAc[acc >> (64 - sJHuffLookup::kPairBits)];
+            if (pe) {
+                int k1 = k + sJHuffLookup::pairRun(pe), k2 = k1 + sJHuffLookup::pairStep(pe);
+                if (k2 <= 63) {
+                    blk[zigzag[k1]] = (short)sJHuffLookup::pairFirst(pe);
+                    blk[zigzag[k2]] = (short)sJHuffLookup::pairSecond(pe);
+                    coded |= (int)(pe >> 14);
+                    acc <<= sJHuffLookup::pairLength(pe);
+                    bits -= sJHuffLookup::pairLength(pe);
+                    if (pe & sJHuffLookup::kPairEob) break;
+                    k = k2;
+                    continue;
+                }
             }
             int c = ac->look[acc >> (64 - kLook)];
             if (!c) c = slowCode(ac, acc);
@@ -319,6 +398,23 @@ bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zi
     bool ok = true;
     for (int k = ss; k <= se; k++) {
         if (bits < 32) refillLocal(acc, bits);
+        // Two values at once from the pair table where both are values (an end of band here
+        // is a run of blocks, and a ZRL skips without storing) and stay inside the band.
+        unsigned pe = ac->pairAc[acc >> (64 - sJHuffLookup::kPairBits)];
+        if (pe && !(pe & sJHuffLookup::kPairEob)) {
+            int v1 = sJHuffLookup::pairFirst(pe), v2 = sJHuffLookup::pairSecond(pe);
+            int k1 = k + sJHuffLookup::pairRun(pe), k2 = k1 + sJHuffLookup::pairStep(pe);
+            if (v1 && v2 && k2 <= se) {
+                v1 *= 1 << al;
+                v2 *= 1 << al;
+                blk[zigzag[k1]] = (short)(v1 < -32768 ? -32768 : (v1 > 32767 ? 32767 : v1));
+                blk[zigzag[k2]] = (short)(v2 < -32768 ? -32768 : (v2 > 32767 ? 32767 : v2));
+                acc <<= sJHuffLookup::pairLength(pe);
+                bits -= sJHuffLookup::pairLength(pe);
+                k = k2;
+                continue;
+            }
+        }
         int c = ac->look[acc >> (64 - kLook)];
         if (!c) c = slowCode(ac, acc);
         if (c < 0) {
@@ -352,21 +448,131 @@ bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zi
     return ok;
 }
 
+namespace {
+
+// Bit k set when the coefficient at zig-zag position k of the block (natural order) is not
+// zero: the non-zero bytes of the natural-order mask, each turned into zig-zag bits by a table.
+struct sZigzagMasks {
+    unsigned long long byByte[8][256];
+    sZigzagMasks() {
+        int pos[64];
+        for (int k = 0; k < 64; k++) pos[kJZigzag[k]] = k;
+        for (int j = 0; j < 8; j++)
+            for (int v = 0; v < 256; v++) {
+                unsigned long long m = 0;
+                for (int b = 0; b < 8; b++)
+                    if (v >> b & 1) m |= 1ULL << pos[8 * j + b];
+                byByte[j][v] = m;
+            }
+    }
+};
+
+inline unsigned long long nonZeroZigzag(const short* blk) {
+    static const sZigzagMasks masks;
+    unsigned long long nat = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 4; i++) {
+        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i*)(blk + 16 * i)), zero);
+        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i*)(blk + 16 * i + 8)), zero);
+        nat |= (unsigned long long)(unsigned)_mm_movemask_epi8(_mm_packs_epi16(a, b)) << (16 * i);
+    }
+    nat = ~nat;
+#else
+    for (int i = 0; i < 64; i++) nat |= (unsigned long long)(blk[i] != 0) << i;
+#endif
+    unsigned long long m = 0;
+    for (int j = 0; j < 8; j++) m |= masks.byByte[j][(nat >> (8 * j)) & 255];
+    return m;
+}
+
+// Zig-zag positions from..to (inclusive) as bits; empty when from > to.
+inline unsigned long long positions(int from, int to) {
+    if (from > to || from > 63) return 0;
+    unsigned long long hi = to >= 63 ? ~0ULL : (1ULL << (to + 1)) - 1;
+    return hi & (~0ULL << from);
+}
+
+// BMI2's bit deposit where it is fast: Intel's processors and AMD's from family 19h (earlier ones
+// run it as microcode, hundreds of cycles).
+bool fastBitDeposit() {
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool fast = [] {
+        unsigned a, b, c, d;
+        if (!__get_cpuid(0, &a, &b, &c, &d) || a < 7) return false;
+        const bool intel = b == 0x756e6547 && d == 0x49656e69 && c == 0x6c65746e;  // "GenuineIntel"
+        const bool amd = b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;    // "AuthenticAMD"
+        __get_cpuid(1, &a, &b, &c, &d);
+        int family = (int)(a >> 8 & 15);
+        if (family == 15) family += (int)(a >> 20 & 255);
+        if (!intel && !(amd && family >= 0x19)) return false;
+        __cpuid_count(7, 0, a, b, c, d);
+        return (b & bit_BMI2) != 0;
+    }();
+    return fast;
+#else
+    return false;
+#endif
+}
+
+// The position of the (n+1)-th set bit of x as a one-bit mask, 0 when x has fewer.
+template <bool kDeposit>
+inline unsigned long long nthSetBit(unsigned long long x, int n) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (kDeposit) {
+        unsigned long long r;
+        __asm__("pdep %2, %1, %0" : "=r"(r) : "r"(1ULL << n), "rm"(x));
+        return r;
+    }
+#endif
+    for (int i = 0; i < n; i++) x &= x - 1;
+    return x & (0 - x);
+}
+
+}  // namespace
+
 bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
                                int& eobRun, short* blk) {
+    static const bool deposit = fastBitDeposit();
+    return deposit ? refineBlockT<true>(ac, zigzag, ss, se, al, eobRun, blk)
+                   : refineBlockT<false>(ac, zigzag, ss, se, al, eobRun, blk);
+}
+
+// G.1.2.3 walks the band position by position; here the coefficients already non-zero are one
+// bit mask, so that a run of zeros is one bit search (a bit deposit where the processor does it
+// fast, without the mispredicted loop) and the correction bits go straight to the non-zero
+// coefficients the run passes.
+template <bool kDeposit>
+bool cJHuffDecoder::refineBlockT(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al,
+                                 int& eobRun, short* blk) {
     unsigned long long acc = myAcc;
     int bits = myBits;
-    auto bit = [&]() {
-        if (bits < 1) refillLocal(acc, bits);
-        unsigned int v = (unsigned int)(acc >> 63);
-        acc <<= 1;
-        bits--;
-        return v;
-    };
     const int p1 = 1 << al, m1 = -p1;
-    auto correct = [&](short* coef) {
-        if (bit() && !(*coef & p1)) {
-            int v = *coef + (*coef >= 0 ? p1 : m1);
+    const unsigned long long known = nonZeroZigzag(blk);
+    // One correction bit for each coefficient of `set`, in zig-zag order; without branches on
+    // the bits, which are as good as random, nor on whether there is a first coefficient (a
+    // run passes none or one most of the time). Called with at least one bit buffered.
+    auto correct = [&](unsigned long long set) {
+        {
+            const int has = set != 0;
+            short* coef = blk + zigzag[__builtin_ctzll(set | 1ULL << 63)];
+            set &= set - 1;
+            int v = *coef;
+            int add = (int)(acc >> 63) & has & ((v & p1) == 0);
+            acc <<= has;
+            bits -= has;
+            v += add * (v >= 0 ? p1 : m1);
+            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        }
+        while (set) {
+            if (bits < 1) refillLocal(acc, bits);
+            short* coef = blk + zigzag[__builtin_ctzll(set)];
+            set &= set - 1;
+            int v = *coef;
+            int add = (int)(acc >> 63) & ((v & p1) == 0);
+            acc <<= 1;
+            bits--;
+            v += add * (v >= 0 ? p1 : m1);
             *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
         }
     };
@@ -374,7 +580,7 @@ bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zig
     bool ok = true;
     int k = ss;
     if (eobRun == 0) {
-        for (; k <= se; k++) {
+        while (k <= se) {
             if (bits < 32) refillLocal(acc, bits);
             int c = ac->look[acc >> (64 - kLook)];
             if (!c) c = slowCode(ac, acc);
@@ -386,34 +592,31 @@ bool cJHuffDecoder::refineBlock(const sJHuffLookup* ac, const unsigned char* zig
             bits -= c >> 8;
             int r = (c >> 4) & 15, s = c & 15;
             if (s) {
-                s = bit() ? p1 : m1;
+                s = (acc >> 63) ? p1 : m1;
+                acc <<= 1;
+                bits--;
             } else if (r != 15) {
                 eobRun = 1 << r;
                 if (r) {
-                    if (bits < 32) refillLocal(acc, bits);
                     eobRun += (int)(acc >> (64 - r));
                     acc <<= r;
                     bits -= r;
                 }
                 break;
             }
-            while (k <= se) {
-                short* coef = blk + zigzag[k];
-                if (*coef) {
-                    correct(coef);
-                } else {
-                    if (--r < 0) break;
-                }
-                k++;
-            }
+            // The new coefficient (or the end of ZRL) is the (r+1)-th zero from k; past the band
+            // when there are fewer.
+            unsigned long long zero = nthSetBit<kDeposit>(~known & positions(k, se), r);
+            int target = zero ? __builtin_ctzll(zero) : se + 1;
+            correct(known & positions(k, target - 1));
+            k = target;
             if (s) blk[zigzag[k]] = (short)s;
+            k++;
         }
     }
     if (ok && eobRun > 0) {
-        for (; k <= se; k++) {
-            short* coef = blk + zigzag[k];
-            if (*coef) correct(coef);
-        }
+        if (bits < 1) refillLocal(acc, bits);
+        correct(known & positions(k, se));
         eobRun--;
     }
     myAcc = acc;

@@ -47,21 +47,35 @@ struct sJScanState {
     const sJHuffTable* ac[4] = {};  // per scan component: its AC table (null when unused)
     int components = 0;
     bool ignoreFFEsc = false;
+    bool acPairs = false;  // AC tables get their pair lookahead (decodeBlock, firstAcBlock)
 };
 
-// A table prepared for decoding: 9-bit lookahead plus the canonical limits for longer codes.
+// A table prepared for decoding: 10-bit lookahead plus the canonical limits for longer codes.
 struct sJHuffLookup {
-    enum { kLookBits = 10 };
+    enum { kLookBits = 10, kPairBits = 12 };
     unsigned short look[1 << kLookBits];  // (length << 8) | symbol, 0 for longer codes
-    // AC tables: a code and its extra bits within kLookBits decoded at once:
-    // (value << 16) | (run << 8) | total length; 0 when they do not fit.
-    int fastAc[1 << kLookBits];
+    // AC decoding (sequential blocks, progressive first scans) two coefficients at a time:
+    // what the next kPairBits bits hold when a first run/size symbol with its extra bits, and
+    // perhaps a second one (or an end of block), fit in them; 0 when not even the first fits.
+    // Fields, low bits first:
+    // total length (4 bits), run before the first value (4), positions from the first value
+    // to the second (5; 0 when there is no second, the second value then repeats the first;
+    // 1 with a second value 0 when an end of block follows the first value), end of block
+    // follows (1), first value (9, signed), second value (9, signed).
+    // ZRL is a run of 15 before a value 0. Built only when asked for (pairs = true).
+    unsigned int pairAc[1 << kPairBits];
     int maxcode[18];                      // largest code of each length, -1 when none
     int valoffset[18];                    // symbol index minus code for each length
     unsigned char vals[256];
     int count = 0;
     // False for over-subscribed tables or impossible counts.
-    bool build(const sJHuffTable& t);
+    bool build(const sJHuffTable& t, bool pairs = false);
+    enum { kPairEob = 1 << 13 };
+    static int pairLength(unsigned e) { return (int)(e & 15); }
+    static int pairRun(unsigned e) { return (int)(e >> 4) & 15; }
+    static int pairStep(unsigned e) { return (int)(e >> 8) & 31; }
+    static int pairFirst(unsigned e) { return (int)(e << 9) >> 23; }
+    static int pairSecond(unsigned e) { return (int)e >> 23; }
 };
 
 class cJHuffDecoder {
@@ -177,6 +191,9 @@ private:
     // The buffer may then hold, below its count, bits of the bytes that follow (fill ORs the
     // same bits in again).
     inline void refillLocal(unsigned long long& acc, int& bits);
+    template <bool kDeposit>
+    bool refineBlockT(const sJHuffLookup* ac, const unsigned char* zigzag, int ss, int se, int al, int& eobRun,
+                      short* blk);
     int nextByte();
     int decodeSlow(const sJHuffLookup* t);
 

@@ -13,10 +13,11 @@ constexpr int fix(double x) { return (int)(x * (1 << kScaleBits) + 0.5); }
 
 inline unsigned short clampTo(int v, int maxv) { return (unsigned short)(v < 0 ? 0 : (v > maxv ? maxv : v)); }
 
-// The row converters are built for the baseline instruction set and for AVX2 (the bodies
-// inlined into each), chosen when first needed.
+// The row converters are built for the baseline instruction set and for AVX2 (16-bit lanes),
+// chosen when first needed.
 #if defined(__GNUC__) && defined(__x86_64__)
 #define QMX_COLOR_AVX2 1
+#include <immintrin.h>
 #endif
 #define QMX_COLOR_BODY inline __attribute__((always_inline))
 
@@ -38,11 +39,12 @@ QMX_COLOR_BODY void yccRow8Body(const unsigned short* y, const unsigned short* c
 // The same for chroma at half the width, upsampled on the way (fused, so that the widened rows
 // are never stored): cb and cr hold column sums (with one replicated entry before and after);
 // output pixel 2i takes (3·cs[i] + cs[i-1] + evenBias) >> shift, pixel 2i+1 the right neighbour.
-QMX_COLOR_BODY void yccRowH2Body(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w,
-                                 int evenBias, int oddBias, int shift) {
+// Starts at pair `from` (the vector build leaves the last pairs to this one).
+QMX_COLOR_BODY void yccRowH2Body(const unsigned short* y, const unsigned short* cb, const unsigned short* cr,
+                                 unsigned int* out, int w, int evenBias, int oddBias, int shift, int from) {
     const int kR = fix(1.40200), kB = fix(1.77200), kGr = fix(0.71414), kGb = fix(0.34414);
     const int pairs = w / 2;
-    for (int i = 0; i < pairs; i++) {
+    for (int i = from; i < pairs; i++) {
         int cb3 = 3 * cb[i], cr3 = 3 * cr[i];
         int b0 = ((cb3 + cb[i - 1] + evenBias) >> shift) - 128, r0 = ((cr3 + cr[i - 1] + evenBias) >> shift) - 128;
         int b1 = ((cb3 + cb[i + 1] + oddBias) >> shift) - 128, r1 = ((cr3 + cr[i + 1] + oddBias) >> shift) - 128;
@@ -68,25 +70,111 @@ QMX_COLOR_BODY void yccRowH2Body(const unsigned short* y, const int* cb, const i
 }
 
 typedef void (*tYccRow8)(const unsigned short*, const unsigned short*, const unsigned short*, unsigned int*, int);
-typedef void (*tYccRowH2)(const unsigned short*, const int*, const int*, unsigned int*, int, int, int, int);
+typedef void (*tYccRowH2)(const unsigned short*, const unsigned short*, const unsigned short*, unsigned int*, int,
+                          int, int, int);
 
 void yccRow8Base(const unsigned short* y, const unsigned short* cb, const unsigned short* cr, unsigned int* out,
                  int w) {
     yccRow8Body(y, cb, cr, out, w);
 }
-void yccRowH2Base(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w, int evenBias,
-                  int oddBias, int shift) {
-    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift);
+void yccRowH2Base(const unsigned short* y, const unsigned short* cb, const unsigned short* cr, unsigned int* out,
+                  int w, int evenBias, int oddBias, int shift) {
+    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift, 0);
 }
 
 #ifdef QMX_COLOR_AVX2
+// Sixteen pixels a vector on 16-bit lanes, the same integer arithmetic as the scalar rows:
+// 1.402·Cr = Cr + 0.402·Cr, 1.772·Cb = 2·Cb - 0.228·Cb and -0.71414·Cr = -Cr + 0.28586·Cr, so
+// that every factor fits a 16-bit multiply; (mulhi(2x, f) + 1) >> 1 is (f·x + 2^15) >> 16 exactly.
+#define QMX_AVX2_BODY __attribute__((target("avx2"), always_inline)) inline
+
+// Y 0..255 and Cb, Cr centred on 0 to 0xAARRGGBB for lanes 0..15: pixels in the order of the
+// lanes in lo (lanes 0-3 then 8-11) and hi (4-7 then 12-15), as unpacking gives them.
+QMX_AVX2_BODY void yccLanes(__m256i y, __m256i cb, __m256i cr, __m256i& lo, __m256i& hi) {
+    const __m256i one = _mm256_set1_epi16(1);
+    __m256i r = _mm256_srai_epi16(
+        _mm256_add_epi16(_mm256_mulhi_epi16(_mm256_add_epi16(cr, cr), _mm256_set1_epi16(26345)), one), 1);
+    __m256i b = _mm256_srai_epi16(
+        _mm256_add_epi16(_mm256_mulhi_epi16(_mm256_add_epi16(cb, cb), _mm256_set1_epi16(-14942)), one), 1);
+    r = _mm256_add_epi16(_mm256_add_epi16(y, cr), r);
+    b = _mm256_add_epi16(_mm256_add_epi16(y, _mm256_add_epi16(cb, cb)), b);
+    // G needs 32 bits: Cb and Cr side by side, multiplied and added in pairs.
+    const __m256i k = _mm256_set1_epi32((int)(18734u << 16 | (unsigned short)-22554));
+    const __m256i half = _mm256_set1_epi32(32768);
+    __m256i glo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(cb, cr), k), half), 16);
+    __m256i ghi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(cb, cr), k), half), 16);
+    __m256i g = _mm256_add_epi16(_mm256_sub_epi16(y, cr), _mm256_packs_epi32(glo, ghi));
+    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(255);
+    r = _mm256_min_epi16(_mm256_max_epi16(r, zero), top);
+    g = _mm256_min_epi16(_mm256_max_epi16(g, zero), top);
+    b = _mm256_min_epi16(_mm256_max_epi16(b, zero), top);
+    __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
+    __m256i ra = _mm256_or_si256(r, _mm256_set1_epi16((short)0xFF00));
+    lo = _mm256_unpacklo_epi16(bg, ra);
+    hi = _mm256_unpackhi_epi16(bg, ra);
+}
+
 __attribute__((target("avx2"))) void yccRow8Avx2(const unsigned short* y, const unsigned short* cb,
                                                  const unsigned short* cr, unsigned int* out, int w) {
-    yccRow8Body(y, cb, cr, out, w);
+    const __m256i c128 = _mm256_set1_epi16(128);
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        __m256i lo, hi;
+        yccLanes(_mm256_loadu_si256((const __m256i*)(y + x)),
+                 _mm256_sub_epi16(_mm256_loadu_si256((const __m256i*)(cb + x)), c128),
+                 _mm256_sub_epi16(_mm256_loadu_si256((const __m256i*)(cr + x)), c128), lo, hi);
+        _mm256_storeu_si256((__m256i*)(out + x), _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256((__m256i*)(out + x + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+    yccRow8Body(y + x, cb + x, cr + x, out + x, w - x);
 }
-__attribute__((target("avx2"))) void yccRowH2Avx2(const unsigned short* y, const int* cb, const int* cr,
-                                                  unsigned int* out, int w, int evenBias, int oddBias, int shift) {
-    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift);
+
+// The triangle filter of 16 column sums (cs[-1] and cs[16] read too): the even and the odd
+// output samples, centred on 0.
+QMX_AVX2_BODY void halfToFull(const unsigned short* cs, __m256i eb, __m256i ob, __m128i sh, __m256i& even,
+                              __m256i& odd) {
+    const __m256i c128 = _mm256_set1_epi16(128);
+    __m256i here = _mm256_loadu_si256((const __m256i*)cs);
+    __m256i left = _mm256_loadu_si256((const __m256i*)(cs - 1));
+    __m256i right = _mm256_loadu_si256((const __m256i*)(cs + 1));
+    __m256i h3 = _mm256_add_epi16(here, _mm256_add_epi16(here, here));
+    even = _mm256_sub_epi16(_mm256_srl_epi16(_mm256_add_epi16(_mm256_add_epi16(h3, left), eb), sh), c128);
+    odd = _mm256_sub_epi16(_mm256_srl_epi16(_mm256_add_epi16(_mm256_add_epi16(h3, right), ob), sh), c128);
+}
+
+// Sixteen pairs of pixels a step: chroma filtered at 16-bit for the even and the odd pixels,
+// luma split into its even and odd samples, the two sets of pixels interleaved on the way out.
+__attribute__((target("avx2"))) void yccRowH2Avx2(const unsigned short* y, const unsigned short* cb,
+                                                  const unsigned short* cr, unsigned int* out, int w, int evenBias,
+                                                  int oddBias, int shift) {
+    const int pairs = w / 2;
+    const __m256i eb = _mm256_set1_epi16((short)evenBias), ob = _mm256_set1_epi16((short)oddBias);
+    const __m128i sh = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 16 <= pairs; i += 16) {
+        __m256i cbE, cbO, crE, crO;
+        halfToFull(cb + i, eb, ob, sh, cbE, cbO);
+        halfToFull(cr + i, eb, ob, sh, crE, crO);
+        __m256i y0 = _mm256_loadu_si256((const __m256i*)(y + 2 * i));
+        __m256i y1 = _mm256_loadu_si256((const __m256i*)(y + 2 * i + 16));
+        const __m256i low = _mm256_set1_epi32(0xFFFF);
+        __m256i yE = _mm256_permute4x64_epi64(
+            _mm256_packus_epi32(_mm256_and_si256(y0, low), _mm256_and_si256(y1, low)), 0xD8);
+        __m256i yO = _mm256_permute4x64_epi64(
+            _mm256_packus_epi32(_mm256_srli_epi32(y0, 16), _mm256_srli_epi32(y1, 16)), 0xD8);
+        __m256i eLo, eHi, oLo, oHi;
+        yccLanes(yE, cbE, crE, eLo, eHi);
+        yccLanes(yO, cbO, crO, oLo, oHi);
+        // Pixel pairs: q0 holds pixels 0-3 and 16-19, q1 4-7 and 20-23, q2 8-11 and 24-27, q3 the rest.
+        __m256i q0 = _mm256_unpacklo_epi32(eLo, oLo), q1 = _mm256_unpackhi_epi32(eLo, oLo);
+        __m256i q2 = _mm256_unpacklo_epi32(eHi, oHi), q3 = _mm256_unpackhi_epi32(eHi, oHi);
+        unsigned int* o = out + 2 * i;
+        _mm256_storeu_si256((__m256i*)o, _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256((__m256i*)(o + 8), _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256((__m256i*)(o + 16), _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256((__m256i*)(o + 24), _mm256_permute2x128_si256(q2, q3, 0x31));
+    }
+    yccRowH2Body(y, cb, cr, out, w, evenBias, oddBias, shift, i);
 }
 #endif
 
@@ -99,8 +187,8 @@ void yccRow8(const unsigned short* y, const unsigned short* cb, const unsigned s
     pick(y, cb, cr, out, w);
 }
 
-void yccRowH2(const unsigned short* y, const int* cb, const int* cr, unsigned int* out, int w, int evenBias,
-              int oddBias, int shift) {
+void yccRowH2(const unsigned short* y, const unsigned short* cb, const unsigned short* cr, unsigned int* out, int w,
+              int evenBias, int oddBias, int shift) {
 #ifdef QMX_COLOR_AVX2
     static const tYccRowH2 pick = jIdctHasAvx2() ? yccRowH2Avx2 : yccRowH2Base;
 #else
@@ -147,7 +235,9 @@ bool cJColorConverter::init(cJPEGParser& p) {
         if (pl.mode && !pl.tmp.set(2 * (long long)c.sw + myWidth + 2)) return false;
         if (2 * (long long)c.sw + 2 > widest) widest = 2 * (long long)c.sw + 2;
     }
-    if (!myColSum.set(widest + 2) || !myColSum2.set(widest + 2) || !myRGB.set(3 * (long long)myWidth)) return false;
+    if (!myColSum.set(widest + 2) || !myColSum16.set(widest + 2) || !myColSum16b.set(widest + 2) ||
+        !myRGB.set(3 * (long long)myWidth))
+        return false;
     if (!myScale.set((long long)myMaxVal + 1)) return false;
     // Samples to the output depth: 8 bits up to precision 8, else 16 bits.
     int outMax = myPrecision > 8 ? 65535 : 255;
@@ -244,7 +334,7 @@ const unsigned short* cJColorConverter::compRow(int c, int y) {
     return out;
 }
 
-void cJColorConverter::columnSums(int c, int y, int* cs) {
+void cJColorConverter::columnSums(int c, int y, unsigned short* cs) {
     const sPlane& pl = myPlanes[c];
     const int sw = pl.sw;
     if (pl.mode == 1) {
@@ -253,7 +343,7 @@ void cJColorConverter::columnSums(int c, int y, int* cs) {
     } else {
         const unsigned short *near, *far;
         halfRows(pl, y, near, far);
-        for (int i = 0; i < sw; i++) cs[i] = near[i] * 3 + far[i];
+        for (int i = 0; i < sw; i++) cs[i] = (unsigned short)(near[i] * 3 + far[i]);
     }
     cs[-1] = cs[0];
     cs[sw] = cs[sw - 1];
@@ -319,8 +409,8 @@ void cJColorConverter::row32(int y, unsigned int* out) {
         (myPlanes[1].mode == 1 || myPlanes[1].mode == 2) && myPlanes[2].mode == myPlanes[1].mode &&
         myPlanes[1].sw == (w + 1) / 2 && myPlanes[2].sw == myPlanes[1].sw) {
         // Half-width chroma (4:2:2, 4:2:0): upsampled and converted in one pass.
-        int* cb = myColSum.ptr + 1;
-        int* cr = myColSum2.ptr + 1;
+        unsigned short* cb = myColSum16.ptr + 1;
+        unsigned short* cr = myColSum16b.ptr + 1;
         columnSums(1, y, cb);
         columnSums(2, y, cr);
         if (myPlanes[1].mode == 1)

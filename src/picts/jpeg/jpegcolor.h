@@ -34,7 +34,7 @@ private:
     const unsigned short* compRow(int c, int y);
     // Half-width planes (modes 1 and 2): the column sums the triangle filter weighs, with
     // cs[-1] and cs[sw] replicating the edges.
-    void columnSums(int c, int y, int* cs);
+    void columnSums(int c, int y, unsigned short* cs);
     // Converts row y into per-channel values 0..maxv: r, g, b.
     void convert(int y, unsigned short* r, unsigned short* g, unsigned short* b);
 
@@ -46,7 +46,8 @@ private:
     int myMaxVal = 255;
     int myColor = 0;
     _typebuf<int> myCrR, myCbB, myCrG, myCbG;  // YCbCr tables, indexed by sample value
-    _typebuf<int> myColSum, myColSum2;
+    _typebuf<int> myColSum;                                // 2x2 triangle filter of compRow
+    _typebuf<unsigned short> myColSum16, myColSum16b;      // chroma column sums of the fused rows
     _typebuf<unsigned short> myRGB;            // three rows of converted channels
     _typebuf<unsigned short> myScale;          // sample -> 8 or 16 bits
 };

@@ -7,7 +7,9 @@
 #include <cstring>
 
 #if defined(__GNUC__) && defined(__x86_64__)
+#define QMX_IDCT_AVX2 1
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 const unsigned char kJZigzag[64 + 16] = {
@@ -147,7 +149,9 @@ __attribute__((always_inline)) inline void transpose(tVecU* m) {
     }
 }
 
-__attribute__((always_inline)) inline void idct8bitBody(const short* coef, const unsigned short* quant,
+// kClear: the coefficients are left zero once loaded (the caller's block is ready for the next).
+template <bool kClear>
+__attribute__((always_inline)) inline void idct8bitBody(short* coef, const unsigned short* quant,
                                                        unsigned short* out, long long stride) {
     const int pass1 = 2;
     tVecU in[8], mid[8], res[8];
@@ -159,6 +163,7 @@ __attribute__((always_inline)) inline void idct8bitBody(const short* coef, const
         memcpy(&c, coef + k * 8, sizeof(c));
         memcpy(&q, quant + k * 8, sizeof(q));
         in[k] = (tVecU)(__builtin_convertvector(c, tVecS) * __builtin_convertvector(q, tVecS));
+        if (kClear) memset(coef + k * 8, 0, sizeof(c));
     }
     // Columns (lanes) first; mid[r] is then row r of the half-transformed block.
     idctRows(in, mid, kConstBits - pass1, 1u << (kConstBits - pass1 - 1));
@@ -181,17 +186,128 @@ __attribute__((always_inline)) inline void idct8bitBody(const short* coef, const
 }
 
 typedef void (*tIdct8)(const short*, const unsigned short*, unsigned short*, long long);
+typedef void (*tIdct8Clear)(short*, const unsigned short*, unsigned short*, long long);
 
 // The same transform built for the baseline instruction set and for AVX2, chosen at run time.
 void idct8bitBase(const short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
-    idct8bitBody(coef, quant, out, stride);
+    idct8bitBody<false>(const_cast<short*>(coef), quant, out, stride);
+}
+void idct8bitClearBase(short* coef, const unsigned short* quant, unsigned short* out, long long stride) {
+    idct8bitBody<true>(coef, quant, out, stride);
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QMX_IDCT_AVX2 1
+#ifdef QMX_IDCT_AVX2
 __attribute__((target("avx2"))) void idct8bitAvx2(const short* coef, const unsigned short* quant,
                                                   unsigned short* out, long long stride) {
-    idct8bitBody(coef, quant, out, stride);
+    idct8bitBody<false>(const_cast<short*>(coef), quant, out, stride);
+}
+__attribute__((target("avx2"))) void idct8bitClearAvx2(short* coef, const unsigned short* quant,
+                                                       unsigned short* out, long long stride) {
+    idct8bitBody<true>(coef, quant, out, stride);
+}
+#endif
+
+#ifdef QMX_IDCT_AVX2
+// Two blocks at once on 16-bit lanes: each 128-bit half of a register holds one row of one block,
+// so that every step works on the halves alike. The rotations are folded into pairs of factors
+// (a·x + b·y, one multiply-add), exact modulo 2^32 like the 32-bit transform; pass one's results
+// fit 16 bits for coefficients of real 8-bit pictures (dequantised within ±1023 the sums stay
+// below 2^15), so both transforms give the same samples there.
+// Factors of coefficients 1, 3, 5 and 7 (rows) in the odd part's outputs for output rows 0/7,
+// 1/6, 2/5 and 3/4 (columns): the products and sums of the 12-multiply form multiplied out.
+const short kOdd[4][4] = {
+    {F1_501 - F0_899 - F0_390 + F1_175, F1_175, F1_175 - F0_390, F1_175 - F0_899},
+    {F1_175, F3_072 - F2_562 - F1_961 + F1_175, F1_175 - F2_562, F1_175 - F1_961},
+    {F1_175 - F0_390, F1_175 - F2_562, F2_053 - F2_562 - F0_390 + F1_175, F1_175},
+    {F1_175 - F0_899, F1_175 - F1_961, F1_175, F0_298 - F0_899 - F1_961 + F1_175},
+};
+
+__attribute__((target("avx2"), always_inline)) inline __m256i pairOf(int a, int b) {
+    return _mm256_set1_epi32((int)((unsigned)(unsigned short)a | (unsigned)b << 16));
+}
+
+// One 1-D pass over v[0..7] (16-bit rows), the 32-bit sums descaled by `shift` after `round`.
+__attribute__((target("avx2"), always_inline)) inline void idctPass16(const __m256i* v, __m256i* out, int shift,
+                                                                   int round) {
+    const __m128i sh = _mm_cvtsi32_si128(shift);
+    const __m256i rnd = _mm256_set1_epi32(round);
+    __m256i o[2][8];
+    for (int h = 0; h < 2; h++) {
+        // Coefficient pairs side by side for the multiply-adds: columns 0-3, then 4-7.
+        __m256i p04 = h ? _mm256_unpackhi_epi16(v[0], v[4]) : _mm256_unpacklo_epi16(v[0], v[4]);
+        __m256i p26 = h ? _mm256_unpackhi_epi16(v[2], v[6]) : _mm256_unpacklo_epi16(v[2], v[6]);
+        __m256i p13 = h ? _mm256_unpackhi_epi16(v[1], v[3]) : _mm256_unpacklo_epi16(v[1], v[3]);
+        __m256i p57 = h ? _mm256_unpackhi_epi16(v[5], v[7]) : _mm256_unpacklo_epi16(v[5], v[7]);
+        __m256i t0 = _mm256_add_epi32(_mm256_madd_epi16(p04, pairOf(1 << kConstBits, 1 << kConstBits)), rnd);
+        __m256i t1 = _mm256_add_epi32(_mm256_madd_epi16(p04, pairOf(1 << kConstBits, -(1 << kConstBits))), rnd);
+        __m256i t2 = _mm256_madd_epi16(p26, pairOf(F0_541, F0_541 - F1_847));
+        __m256i t3 = _mm256_madd_epi16(p26, pairOf(F0_541 + F0_765, F0_541));
+        __m256i e10 = _mm256_add_epi32(t0, t3), e13 = _mm256_sub_epi32(t0, t3);
+        __m256i e11 = _mm256_add_epi32(t1, t2), e12 = _mm256_sub_epi32(t1, t2);
+        __m256i a[4];
+        for (int j = 0; j < 4; j++)
+            a[j] = _mm256_add_epi32(_mm256_madd_epi16(p13, pairOf(kOdd[0][j], kOdd[1][j])),
+                                    _mm256_madd_epi16(p57, pairOf(kOdd[2][j], kOdd[3][j])));
+        o[h][0] = _mm256_sra_epi32(_mm256_add_epi32(e10, a[0]), sh);
+        o[h][7] = _mm256_sra_epi32(_mm256_sub_epi32(e10, a[0]), sh);
+        o[h][1] = _mm256_sra_epi32(_mm256_add_epi32(e11, a[1]), sh);
+        o[h][6] = _mm256_sra_epi32(_mm256_sub_epi32(e11, a[1]), sh);
+        o[h][2] = _mm256_sra_epi32(_mm256_add_epi32(e12, a[2]), sh);
+        o[h][5] = _mm256_sra_epi32(_mm256_sub_epi32(e12, a[2]), sh);
+        o[h][3] = _mm256_sra_epi32(_mm256_add_epi32(e13, a[3]), sh);
+        o[h][4] = _mm256_sra_epi32(_mm256_sub_epi32(e13, a[3]), sh);
+    }
+    for (int r = 0; r < 8; r++) out[r] = _mm256_packs_epi32(o[0][r], o[1][r]);
+}
+
+// 8 x 8 transpose of 16-bit values within each 128-bit half.
+__attribute__((target("avx2"), always_inline)) inline void transpose16(__m256i* m) {
+    __m256i a[8], b[8];
+    for (int i = 0; i < 4; i++) {
+        a[2 * i] = _mm256_unpacklo_epi16(m[2 * i], m[2 * i + 1]);
+        a[2 * i + 1] = _mm256_unpackhi_epi16(m[2 * i], m[2 * i + 1]);
+    }
+    for (int i = 0; i < 2; i++) {
+        b[4 * i] = _mm256_unpacklo_epi32(a[4 * i], a[4 * i + 2]);
+        b[4 * i + 1] = _mm256_unpackhi_epi32(a[4 * i], a[4 * i + 2]);
+        b[4 * i + 2] = _mm256_unpacklo_epi32(a[4 * i + 1], a[4 * i + 3]);
+        b[4 * i + 3] = _mm256_unpackhi_epi32(a[4 * i + 1], a[4 * i + 3]);
+    }
+    for (int i = 0; i < 4; i++) {
+        m[2 * i] = _mm256_unpacklo_epi64(b[i], b[i + 4]);
+        m[2 * i + 1] = _mm256_unpackhi_epi64(b[i], b[i + 4]);
+    }
+}
+
+template <bool kClear>
+__attribute__((target("avx2"))) void idct8bitPairAvx2(short* ca, const unsigned short* qa, unsigned short* oa,
+                                                      long long sa, short* cb, const unsigned short* qb,
+                                                      unsigned short* ob, long long sb) {
+    __m256i v[8];
+    const __m128i zero = _mm_setzero_si128();
+    for (int k = 0; k < 8; k++) {
+        __m256i c = _mm256_setr_m128i(_mm_loadu_si128((const __m128i*)(ca + 8 * k)),
+                                      _mm_loadu_si128((const __m128i*)(cb + 8 * k)));
+        __m256i q = _mm256_setr_m128i(_mm_loadu_si128((const __m128i*)(qa + 8 * k)),
+                                      _mm_loadu_si128((const __m128i*)(qb + 8 * k)));
+        v[k] = _mm256_mullo_epi16(c, q);
+        if (kClear) {
+            _mm_storeu_si128((__m128i*)(ca + 8 * k), zero);
+            _mm_storeu_si128((__m128i*)(cb + 8 * k), zero);
+        }
+    }
+    const int pass1 = 2;
+    idctPass16(v, v, kConstBits - pass1, 1 << (kConstBits - pass1 - 1));
+    transpose16(v);
+    const int shift = kConstBits + pass1 + 3;
+    idctPass16(v, v, shift, (1 << (shift - 1)) + (128 << shift));
+    transpose16(v);
+    const __m256i lo = _mm256_setzero_si256(), hi = _mm256_set1_epi16(255);
+    for (int r = 0; r < 8; r++) {
+        __m256i x = _mm256_min_epi16(_mm256_max_epi16(v[r], lo), hi);
+        _mm_storeu_si128((__m128i*)(oa + r * sa), _mm256_castsi256_si128(x));
+        _mm_storeu_si128((__m128i*)(ob + r * sb), _mm256_extracti128_si256(x, 1));
+    }
 }
 #endif
 
@@ -221,14 +337,66 @@ tIdct8 pickIdct8(bool portable) {
     return idct8bitBase;
 }
 
+tIdct8Clear pickIdct8Clear(bool portable) {
+#ifdef QMX_IDCT_AVX2
+    if (!portable && cpuHasAvx2()) return idct8bitClearAvx2;
+#endif
+    return idct8bitClearBase;
+}
+
 // Chosen on the first block (null until then); tests may force the portable build.
 std::atomic<tIdct8> gIdct8{nullptr};
+std::atomic<tIdct8Clear> gIdct8Clear{nullptr};
 
 }  // namespace
 
 bool jIdctHasAvx2() { return cpuHasAvx2(); }
 
-void jIdctForcePortable(bool portable) { gIdct8.store(pickIdct8(portable), std::memory_order_relaxed); }
+void jIdctForcePortable(bool portable) {
+    gIdct8.store(pickIdct8(portable), std::memory_order_relaxed);
+    gIdct8Clear.store(pickIdct8Clear(portable), std::memory_order_relaxed);
+}
+
+void jIdct8x8PairClear(short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                       short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                       int precision) {
+#ifdef QMX_IDCT_AVX2
+    if (precision == 8 && gIdct8Clear.load(std::memory_order_relaxed) == idct8bitClearAvx2) {
+        idct8bitPairAvx2<true>(coefA, quantA, outA, strideA, coefB, quantB, outB, strideB);
+        return;
+    }
+#endif
+    jIdct8x8Clear(coefA, quantA, outA, strideA, precision);
+    jIdct8x8Clear(coefB, quantB, outB, strideB, precision);
+}
+
+void jIdct8x8Pair(const short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                  const short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                  int precision) {
+#ifdef QMX_IDCT_AVX2
+    if (precision == 8 && gIdct8.load(std::memory_order_relaxed) == idct8bitAvx2) {
+        idct8bitPairAvx2<false>(const_cast<short*>(coefA), quantA, outA, strideA, const_cast<short*>(coefB), quantB,
+                                outB, strideB);
+        return;
+    }
+#endif
+    jIdct8x8(coefA, quantA, outA, strideA, precision);
+    jIdct8x8(coefB, quantB, outB, strideB, precision);
+}
+
+void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out, long long stride, int precision) {
+    if (precision == 8) {
+        tIdct8Clear idct = gIdct8Clear.load(std::memory_order_relaxed);
+        if (!idct) {
+            idct = pickIdct8Clear(false);
+            gIdct8Clear.store(idct, std::memory_order_relaxed);
+        }
+        idct(coef, quant, out, stride);
+        return;
+    }
+    jIdct8x8Portable(coef, quant, out, stride, precision);
+    memset(coef, 0, 64 * sizeof(short));
+}
 
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision) {

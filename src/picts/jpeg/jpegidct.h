@@ -11,6 +11,18 @@ extern const unsigned char kJZigzag[64 + 16];
 // 0..2^precision - 1 (precision 8 or 12).
 void jIdct8x8(const short* coef, const unsigned short* quant, unsigned short* out, long long stride,
               int precision);
+// The same, leaving the 64 coefficients zero (ready for the next block).
+void jIdct8x8Clear(short* coef, const unsigned short* quant, unsigned short* out, long long stride, int precision);
+// Two blocks at once, each as jIdct8x8Clear (the AVX2 build works on 16-bit lanes: the same
+// samples for coefficients of real pictures, dequantised within ±1023; either way clamped and
+// safe on any input).
+void jIdct8x8PairClear(short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                       short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                       int precision);
+// Two blocks at once as jIdct8x8 (coefficients left as they are).
+void jIdct8x8Pair(const short* coefA, const unsigned short* quantA, unsigned short* outA, long long strideA,
+                  const short* coefB, const unsigned short* quantB, unsigned short* outB, long long strideB,
+                  int precision);
 
 // The plain scalar transform (64-bit arithmetic, any precision): the reference the vector
 // transform of 8-bit samples matches exactly on valid coefficients.

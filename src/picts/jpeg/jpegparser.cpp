@@ -2,7 +2,11 @@
 // dispatch of each scan to the DCT or lossless decoding.
 #include "picts/jpeg/jpegparser.h"
 
+#include <cstdlib>
 #include <cstring>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "picts/jpeg/jpegidct.h"
 #include "picts/sizecheck.h"
@@ -19,6 +23,41 @@ const int kMaxScans = 1000;
 const long long kMinDataShare = 8;
 
 inline int ceilDiv(long long a, long long b) { return (int)((a + b - 1) / b); }
+
+// The coefficients of a big progressive frame are written all over, scan after scan: 2 MiB
+// pages where the system grants them on request spare thousands of page faults.
+void adviseHugePages(void* p, long long bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long a = ((unsigned long long)p + huge - 1) & ~(huge - 1);
+    unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(huge - 1);
+    if (e > a) madvise((void*)a, e - a, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+// The coefficients of the block rows turned into samples are not read again: their whole
+// 2 MiB pages go back to the system as the rows are done, so that the frame's pages, faulted
+// in meanwhile, can take them (peak memory stays near the frame's instead of both).
+// `releasedTo` is where the last release ended.
+void releaseConsumed(const short* base, long long doneBytes, unsigned long long& releasedTo) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long a = ((unsigned long long)base + huge - 1) & ~(huge - 1);
+    if (releasedTo > a) a = releasedTo;
+    unsigned long long e = ((unsigned long long)base + (unsigned long long)doneBytes) & ~(huge - 1);
+    if (e > a) {
+        madvise((void*)a, e - a, MADV_DONTNEED);
+        releasedTo = e;
+    }
+#else
+    (void)base;
+    (void)doneBytes;
+    (void)releasedTo;
+#endif
+}
 
 }  // namespace
 
@@ -93,6 +132,7 @@ sJScanState cJPEGParser::scanState() {
     s.source = &mySrc;
     s.components = myScanCount;
     s.ignoreFFEsc = myIgnoreFF;
+    s.acPairs = !myLossless;
     for (int i = 0; i < myScanCount; i++) {
         // Lossless and DC scans use the DC selector; AC tables only where AC data is coded.
         bool needDc = myLossless || (mySs == 0 && myAh == 0) || !myProgressive;
@@ -434,8 +474,11 @@ bool cJPEGParser::allocCoefs() {
         long long blocks;
         if (!checkedMul(c.bw, c.bh, blocks) || blocks * 64 > kMaxPlaneSamples * 2)
             return fail(eJErrSize, "picture size");
-        if (!c.coefs.set(blocks * 64)) return fail(eJErrMemory, "no memory for coefficients");
-        c.coefs.zero();
+        // calloc: fresh pages are zero already, so a big buffer is not written twice.
+        short* zeroed = (short*)calloc((size_t)blocks * 64, sizeof(short));
+        if (!zeroed) return fail(eJErrMemory, "no memory for coefficients");
+        c.coefs.attach(zeroed, blocks * 64);
+        adviseHugePages(zeroed, blocks * 64 * (long long)sizeof(short));
     }
     myCoefsReady = true;
     return true;
@@ -494,6 +537,7 @@ int cJPEGParser::mcuRowHeight(const sJComponent& c) const { return (myNumComps =
 
 bool cJPEGParser::finishStrips() {
     const unsigned short mid = (unsigned short)(1 << (myPrecision - 1));
+    unsigned long long released[4] = {};
     for (int m = 0; m < myMcusY; m++) {
         bool more = false;
         for (int i = 0; i < myNumComps; i++) {
@@ -507,15 +551,24 @@ bool cJPEGParser::finishStrips() {
                 for (int by = (int)(first / 8); by < end / 8; by++) {
                     unsigned short* row = planeRow(c, stride, by * 8LL);
                     const short* blk = c.coefs.ptr + (long long)by * c.bw * 64;
+                    int pending = -1;  // blocks with AC terms go through the IDCT in pairs
                     for (int bx = 0; bx < c.bw; bx++, blk += 64) {
                         bool dcOnly = true;
                         for (int k = 1; k < 64 && dcOnly; k++) dcOnly = blk[k] == 0;
-                        if (dcOnly)
+                        if (dcOnly) {
                             jIdctDC(blk[0], c.quant[0], row + bx * 8, stride, myPrecision);
-                        else
-                            jIdct8x8(blk, c.quant, row + bx * 8, stride, myPrecision);
+                        } else if (pending < 0) {
+                            pending = bx;
+                        } else {
+                            jIdct8x8Pair(blk - (bx - pending) * 64, c.quant, row + pending * 8, stride, blk, c.quant,
+                                         row + bx * 8, stride, myPrecision);
+                            pending = -1;
+                        }
                     }
+                    if (pending >= 0)
+                        jIdct8x8(blk - (c.bw - pending) * 64, c.quant, row + pending * 8, stride, myPrecision);
                 }
+                releaseConsumed(c.coefs.ptr, end / 8 * c.bw * 64 * (long long)sizeof(short), released[i]);
             } else {
                 // Parts no scan reached show mid-grey, as other decoders do.
                 for (long long r = c.rowsDone > first ? c.rowsDone : first; r < end; r++) {

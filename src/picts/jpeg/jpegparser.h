@@ -166,6 +166,16 @@ private:
     bool decodeACFirst(int c, short* blk);
     bool decodeACRefine(int c, short* blk);
     void storeBlock(int c, int bx, int by, short* blk, bool ac);
+    // A block with AC terms waiting for a second one to go through the IDCT with.
+    struct sHeldBlock {
+        short coef[64];
+        int comp = -1, bx = 0, by = 0;
+    };
+    // The decoded blocks of one MCU into the planes (leaving them zero); flushHeld transforms
+    // the waiting block, before the row is handed on or the scan stops.
+    void storeBlocks(int n, short (*blk)[64], const bool* ac, const int* comp, const int* bx, const int* by,
+                     sHeldBlock& held);
+    void flushHeld(sHeldBlock& held);
 
     cJByteSource mySrc;
     cJHuffDecoder myHuff;

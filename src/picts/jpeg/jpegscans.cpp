@@ -17,10 +17,52 @@ void cJPEGParser::storeBlock(int c, int bx, int by, short* blk, bool ac) {
     sJComponent& comp = myComps[c];
     long long stride = (long long)comp.bw * 8;
     unsigned short* out = planeRow(comp, stride, (long long)by * 8) + bx * 8;
-    if (ac)
-        jIdct8x8(blk, comp.quant, out, stride, myPrecision);
-    else
+    if (ac) {
+        jIdct8x8Clear(blk, comp.quant, out, stride, myPrecision);
+    } else {
         jIdctDC(blk[0], comp.quant[0], out, stride, myPrecision);
+        blk[0] = 0;
+    }
+}
+
+void cJPEGParser::storeBlocks(int n, short (*blk)[64], const bool* ac, const int* comp, const int* bx,
+                              const int* by, sHeldBlock& held) {
+    // Blocks with AC terms go through the transform two at a time; an odd one waits in `held`
+    // for the next MCU's (or for flushHeld at the end of the row).
+    auto pair = [&](short* a, int ca, int xa, int ya, short* b, int cb, int xb, int yb) {
+        const sJComponent& pa = myComps[ca];
+        const sJComponent& pb = myComps[cb];
+        const long long sa = (long long)pa.bw * 8, sb = (long long)pb.bw * 8;
+        jIdct8x8PairClear(a, pa.quant, planeRow(pa, sa, ya * 8LL) + xa * 8, sa, b, pb.quant,
+                          planeRow(pb, sb, yb * 8LL) + xb * 8, sb, myPrecision);
+    };
+    int pending = -1;
+    for (int b = 0; b < n; b++) {
+        if (!ac[b]) {
+            storeBlock(comp[b], bx[b], by[b], blk[b], false);
+        } else if (held.comp >= 0) {
+            pair(held.coef, held.comp, held.bx, held.by, blk[b], comp[b], bx[b], by[b]);
+            held.comp = -1;
+        } else if (pending < 0) {
+            pending = b;
+        } else {
+            pair(blk[pending], comp[pending], bx[pending], by[pending], blk[b], comp[b], bx[b], by[b]);
+            pending = -1;
+        }
+    }
+    if (pending >= 0) {
+        memcpy(held.coef, blk[pending], sizeof(held.coef));
+        memset(blk[pending], 0, sizeof(held.coef));
+        held.comp = comp[pending];
+        held.bx = bx[pending];
+        held.by = by[pending];
+    }
+}
+
+void cJPEGParser::flushHeld(sHeldBlock& held) {
+    if (held.comp < 0) return;
+    storeBlock(held.comp, held.bx, held.by, held.coef, true);
+    held.comp = -1;
 }
 
 bool cJPEGParser::decodeBlockSeq(int sc, short* blk, bool& acCoded) {
@@ -91,9 +133,34 @@ bool cJPEGParser::runDctScan() {
         unitsX = myMcusX;
         unitsY = myMcusY;
     }
+    // Progressive AC scans (one component) without restarts: block after block along the rows.
+    if ((kind == kACFirst || kind == kACRefine) && !myRestart) {
+        sJComponent& c = myComps[myScanComp[0]];
+        const sJHuffLookup* ac = myHuff.acTable(0);
+        for (int uy = 0; uy < unitsY; uy++) {
+            short* b = c.coefs.ptr + (long long)uy * c.bw * 64;
+            for (int ux = 0; ux < unitsX; ux++, b += 64) {
+                bool ok = kind == kACFirst ? myHuff.firstAcBlock(ac, kJZigzag, mySs, mySe, myAl, myEobRun, b)
+                                           : myHuff.refineBlock(ac, kJZigzag, mySs, mySe, myAl, myEobRun, b);
+                if (!ok) {
+                    myDataError = true;
+                    return fail(eJErrData, "bad Huffman code");
+                }
+            }
+            if (myHuff.overran()) {
+                myDataError = true;
+                return fail(eJErrData, "entropy-coded data ends early");
+            }
+        }
+        return true;
+    }
     // A sequential MCU is decoded whole before its IDCTs, so that the coefficient stores
     // have retired by the time the transform loads them.
+    // The blocks start zero and are left zero by storeBlock.
     short mcu[10][64];
+    memset(mcu, 0, sizeof(mcu));
+    sHeldBlock held;
+    memset(held.coef, 0, sizeof(held.coef));
     bool mcuAc[10];
     int mcuComp[10], mcuX[10], mcuY[10];
     int restartLeft = myRestart;
@@ -102,7 +169,10 @@ bool cJPEGParser::runDctScan() {
         for (int ux = 0; ux < unitsX; ux++) {
             if (myRestart) {
                 if (restartLeft == 0) {
-                    if (!handleRestart(expected)) return true;
+                    if (!handleRestart(expected)) {
+                        flushHeld(held);
+                        return true;
+                    }
                     restartLeft = myRestart;
                 }
                 restartLeft--;
@@ -119,7 +189,6 @@ bool cJPEGParser::runDctScan() {
                         bool ok;
                         if (kind == kSeq) {
                             short* blk = mcu[nblk];
-                            memset(blk, 0, sizeof(mcu[0]));
                             mcuAc[nblk] = false;
                             ok = decodeBlockSeq(i, blk, mcuAc[nblk]);
                             mcuComp[nblk] = ci;
@@ -136,16 +205,18 @@ bool cJPEGParser::runDctScan() {
                             }
                         }
                         if (!ok) {
-                            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+                            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY, held);
+                            flushHeld(held);
                             myDataError = true;
                             return fail(eJErrData, "bad Huffman code");
                         }
                     }
                 }
             }
-            for (int b = 0; b < nblk; b++) storeBlock(mcuComp[b], mcuX[b], mcuY[b], mcu[b], mcuAc[b]);
+            storeBlocks(nblk, mcu, mcuAc, mcuComp, mcuX, mcuY, held);
         }
         if (kind == kSeq) {
+            flushHeld(held);
             for (int i = 0; i < myScanCount; i++) {
                 sJComponent& c = myComps[myScanComp[i]];
                 int rows = (uy + 1) * (myScanCount == 1 ? 1 : c.v) * 8;
