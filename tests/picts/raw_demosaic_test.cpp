@@ -4,6 +4,7 @@
 // multipliers are refused or made harmless.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -200,6 +201,41 @@ TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
             unsigned got = col == 0 ? p.r : col == 1 ? p.g : p.b;
             ASSERT_EQ(got, own) << x << "," << y;
         }
+}
+
+// A decoder may read the frame into the output buffer itself (its tail saves a frame's worth
+// of memory): the load then goes in planned runs, or the frame is copied out where no plan
+// exists (at the buffer's start); either way the picture, border included, and the sample
+// range are those of a separate frame. Tall enough for several bands.
+TEST(RawDemosaic, PpgFrameInsideTheOutput) {
+    cStdCFAFilter rggb;
+    const int w = 40, h = 300;
+    std::vector<uint16_t> noise((size_t)w * h);
+    unsigned s = 11;
+    for (auto& v : noise) v = (uint16_t)((s = s * 1103515245u + 12345u) >> 18);
+    sMarginInfo none, some;
+    some.left = 2, some.top = 3, some.right = 5, some.bottom = 4;
+    for (const sMarginInfo* m : {&none, &some})
+    for (int where : {0, 1, 2}) {  // tail, middle, start
+        SCOPED_TRACE(testing::Message() << (m == &some) << " " << where);
+        Frame ref(w, h, &rggb, m);
+        ref.raw = noise;
+        ref.info.raw = ref.raw.data();
+        std::vector<unsigned long long> buf(ref.out.size());
+        const long long room = 4 * (long long)buf.size() - (long long)noise.size();
+        uint16_t* frame = (uint16_t*)buf.data() + (where == 0 ? room : where == 1 ? room / 2 : 0);
+        std::copy(noise.begin(), noise.end(), frame);
+        sInterpolateInfo in = ref.info;
+        in.raw = frame;
+        in.pixels = buf.data();
+        for (sInterpolateInfo* i : {&ref.info, &in}) {
+            i->flip = true, i->black = 50, i->mul[0] = 1.5, i->mul[2] = 1.25;
+            ASSERT_TRUE(interpolatePPG(*i, m));
+        }
+        EXPECT_TRUE(buf == ref.out);
+        EXPECT_EQ(in.minRaw, ref.info.minRaw);
+        EXPECT_EQ(in.maxRaw, ref.info.maxRaw);
+    }
 }
 
 // Ties: equal gradients in the green phase take the horizontal estimate; equal diagonal

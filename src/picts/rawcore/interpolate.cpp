@@ -4,6 +4,10 @@
 #include "picts/rawcore/interpolate.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "picts/rawcore/rawbands.h"
 #include "picts/rawcore/rawhook.h"
@@ -19,6 +23,15 @@ inline int chan(unsigned long long p, int c) { return (int)((p >> (16 * c)) & 0x
 inline void setChan(unsigned long long& p, int c, int v) {
     p = (p & ~(0xFFFFULL << (16 * c))) | ((unsigned long long)(v & 0xFFFF) << (16 * c));
 }
+// The pixels as 16-bit lanes for the passes that read and write single channels: channel c
+// of pixel i is lane 4i + laneOf(c) (the bits 16c of the word). may_alias: the same words
+// are read as 64-bit pixels elsewhere.
+typedef unsigned short __attribute__((may_alias)) tLane;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline int laneOf(int c) { return 3 - c; }
+#else
+inline int laneOf(int c) { return c; }
+#endif
 inline int clampI(int v) { return v < 0 ? 0 : v > 65535 ? 65535 : v; }
 // Limits x to the range between a and b, whichever is lower.
 inline int limitBetween(int x, int a, int b) {
@@ -139,14 +152,13 @@ double rawClampMul(double m) {
     return m > 65536.0 ? 65536.0 : m;
 }
 
-void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
-                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
-                       const sMarginInfo* margins, unsigned short black) {
-    sCrop crop;
-    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
-        return;
-    double mul[4];
-    safeMuls(mulIn, mul);
+namespace {
+
+// The border filler's walk: put(index, pixel) for each of the outer `border` pixels of the
+// crop on every side, index counted in the (flipped when asked) output.
+template <class Put>
+void walkBorder(int border, const unsigned short* raw, long long width, const sCrop& crop, const cBayerFilter* filter,
+                bool flip, const double* mul, unsigned short black, Put put) {
     for (long long y = 0; y < crop.h; y++) {
         const bool fullRow = y < border || y >= crop.h - border;
         long long outRow = flip ? crop.h - 1 - y : y;
@@ -169,9 +181,53 @@ void interpolateBorder(int border, const unsigned short* raw, unsigned long long
             unsigned int v[3];
             for (int c = 0; c < 3; c++)
                 v[c] = (c == own || !count[c]) ? ownValue : rawClamp16(sum[c] * mul[c] / count[c]);
-            pixels[outRow * crop.w + x] = rgbPixel(v[0], v[1], v[2]);
+            put(outRow * crop.w + x, rgbPixel(v[0], v[1], v[2]));
         }
     }
+}
+
+// A frame may lie inside the output buffer (a decoder reads its samples into the buffer's
+// tail, saving a frame's worth of memory); the load step then widens the samples in place.
+// Rows go in runs in top-down order: every row of a run writes clear of the samples of all
+// rows not yet loaded, so a run's rows load side by side; a row whose write covers only its
+// own samples (and those of rows already loaded) forms a run alone and copies its samples
+// aside first. The runs are planned before anything is written; false when there is no
+// such plan (`ends` then holds nothing useful).
+bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned long long* out, const sCrop& crop,
+                     std::vector<long long>& ends) {
+    const uintptr_t P = (uintptr_t)out, R = (uintptr_t)raw;
+    const long long w = crop.w, h = crop.h;
+    auto writeStart = [&](long long y) { return P + (uintptr_t)(8 * y * w); };
+    auto readStart = [&](long long y) { return R + (uintptr_t)(2 * ((crop.top + y) * width + crop.left)); };
+    const uintptr_t lastEnd = readStart(h - 1) + (uintptr_t)(2 * w);
+    ends.clear();
+    long long a = 0;
+    while (a < h) {
+        const uintptr_t lo = readStart(a);
+        long long b = a;
+        while (b < h && (writeStart(b + 1) <= lo || writeStart(b) >= lastEnd)) b++;
+        if (b == a) {
+            if (a + 1 < h && writeStart(a + 1) > readStart(a + 1) && writeStart(a) < lastEnd) return false;
+            b = a + 1;
+        }
+        ends.push_back(b);
+        a = b;
+    }
+    return true;
+}
+
+}  // namespace
+
+void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
+                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
+                       const sMarginInfo* margins, unsigned short black) {
+    sCrop crop;
+    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
+        return;
+    double mul[4];
+    safeMuls(mulIn, mul);
+    walkBorder(border, raw, width, crop, filter, flip, mul, black,
+               [pixels](long long i, unsigned long long p) { pixels[i] = p; });
 }
 
 bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3]) {
@@ -188,28 +244,59 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     unsigned long long* out = info.pixels;
     unsigned int mn = 65535, mx = 0;
 
+    // A frame inside the output loads in planned runs, its border pixels made beforehand
+    // (they need the samples); without a plan it is copied out first.
+    const unsigned short* raw = info.raw;
+    _typebuf<unsigned short> rawCopy;
+    std::vector<long long> runs;
+    std::vector<std::pair<long long, unsigned long long>> ring;
+    const uintptr_t rawBegin = (uintptr_t)raw, rawEnd = rawBegin + (uintptr_t)(2 * info.width * info.height);
+    const bool overlap = rawBegin < (uintptr_t)(out + w * h) && (uintptr_t)out < rawEnd;
+    const bool inPlace = overlap && planInPlaceLoad(raw, info.width, out, crop, runs);
+    if (overlap && !inPlace) {
+        if (!rawCopy.set(raw, info.width * info.height)) return false;
+        raw = rawCopy.ptr;
+    }
+    if (inPlace)
+        walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black,
+                   [&ring](long long i, unsigned long long p) { ring.emplace_back(i, p); });
+    if (!inPlace) runs.push_back(h);
+    _typebuf<unsigned short> aside;  // a lone run's own samples
+    if (inPlace && !aside.set(w)) return false;
+
     // Every pass works in row bands side by side: a pass writes only what no other band of
     // it reads (its own channel at its own sites), so the bands meet only between passes.
     // Per-worker state is indexed by the worker (rawbands.h).
     // 1. Load each sample into the channel of its colour.
     unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
     for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
-    rawRowBands(0, h, [&](int band, long long y0, long long y1) {
+    bool twoColumns = true;
+    for (int y = 0; y < 24; y++)
+        for (int x = 2; x < 6; x++) twoColumns = twoColumns && f->color(x, y) == f->color(x & 1, y);
+    auto load = [&](int band, long long y0, long long y1) {
         unsigned int lo = 65535, hi = 0;
         for (long long y = y0; y < y1; y++) {
-            const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+            const unsigned short* row = raw + (crop.top + y) * info.width + crop.left;
             unsigned long long* o = out + y * w;
+            if (inPlace && y1 - y0 == 1) row = (const unsigned short*)memcpy(aside.ptr, row, (size_t)w * 2);
+            // A pattern two columns wide: the row alternates two colours.
+            const int cs[2] = {f->color(0, (int)y), f->color(1, (int)y)};
+            const double ms[2] = {mul[cs[0]], mul[cs[1]]};
             for (long long x = 0; x < w; x++) {
                 unsigned int s = row[x];
                 if (s < lo) lo = s;
                 if (s > hi) hi = s;
-                int c = f->color((int)x, (int)y);
-                o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
+                const int k = (int)(x & 1);
+                const int c = twoColumns ? cs[k] : f->color((int)x, (int)y);
+                o[x] = (unsigned long long)rawClamp16(above(s, black) * (twoColumns ? ms[k] : mul[c])) << (16 * c);
             }
         }
         if (lo < bandMin[band]) bandMin[band] = lo;
         if (hi > bandMax[band]) bandMax[band] = hi;
-    });
+    };
+    // A run of one row is loaded by the caller's thread alone (rawbands.h), so `aside` is
+    // never shared.
+    for (size_t i = 0; i < runs.size(); i++) rawRowBands(i ? runs[i - 1] : 0, runs[i], load);
     for (int i = 0; i < kMaxRawBands; i++) {
         if (bandMin[i] < mn) mn = bandMin[i];
         if (bandMax[i] > mx) mx = bandMax[i];
@@ -217,29 +304,28 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!report(info.progress, 20.0)) return false;
 
     // 2. Green at red and blue sites: the gradient-smaller of the two directions.
-    const long long dirs[2] = {1, w};
+    // Steps 2 to 4 address channels as 16-bit lanes (see tLane).
+    tLane* lanes = (tLane*)out;
+    const int g1 = laneOf(1);
+    const long long dirs[2] = {4, 4 * w};  // in lanes
     rawRowBands(3, h - 3, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             long long x = 3 + (f->color(3, (int)y) & 1);
-            int c = f->color((int)x, (int)y);
+            const int c = laneOf(f->color((int)x, (int)y));
             for (; x < w - 3; x += 2) {
-                unsigned long long* pix = out + y * w + x;
+                tLane* p = lanes + 4 * (y * w + x);
+                const int own = p[c];
                 int guess[2], diff[2];
                 for (int i = 0; i < 2; i++) {
-                    long long d = dirs[i];
-                    guess[i] = (chan(pix[-d], 1) + chan(pix[0], c) + chan(pix[d], 1)) * 2 - chan(pix[-2 * d], c) -
-                               chan(pix[2 * d], c);
-                    diff[i] = (std::abs(chan(pix[-2 * d], c) - chan(pix[0], c)) +
-                               std::abs(chan(pix[2 * d], c) - chan(pix[0], c)) +
-                               std::abs(chan(pix[-d], 1) - chan(pix[d], 1))) *
-                                  3 +
-                              (std::abs(chan(pix[3 * d], 1) - chan(pix[d], 1)) +
-                               std::abs(chan(pix[-3 * d], 1) - chan(pix[-d], 1))) *
-                                  2;
+                    const long long d = dirs[i];
+                    const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
+                    guess[i] = (gm + own + gp) * 2 - cm - cp;
+                    diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
+                              (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
                 }
-                int i = diff[0] > diff[1] ? 1 : 0;
-                long long d = dirs[i];
-                setChan(pix[0], 1, limitBetween(guess[i] >> 2, chan(pix[d], 1), chan(pix[-d], 1)));
+                const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
+                const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
+                p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
             }
         }
     });
@@ -249,16 +335,15 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             long long x = 1 + (f->color(2, (int)y) & 1);
-            int c0 = f->color((int)x + 1, (int)y);
+            const int c0 = f->color((int)x + 1, (int)y);
+            const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
             for (; x < w - 1; x += 2) {
-                unsigned long long* pix = out + y * w + x;
-                int c = c0;
-                for (int i = 0; i < 2; i++, c = 2 - c) {
-                    long long d = dirs[i];
-                    int v = (chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                             chan(pix[d], 1)) >>
-                            1;
-                    setChan(pix[0], c, clampI(v));
+                tLane* p = lanes + 4 * (y * w + x);
+                for (int i = 0; i < 2; i++) {
+                    const long long d = dirs[i];
+                    const int c = cl[i];
+                    const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
+                    p[c] = (unsigned short)clampI(v);
                 }
             }
         }
@@ -266,23 +351,23 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!report(info.progress, 60.0)) return false;
 
     // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
+    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
     rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             long long x = 1 + (f->color(1, (int)y) & 1);
-            int c = 2 - f->color((int)x, (int)y);
+            const int c = laneOf(2 - f->color((int)x, (int)y));
             for (; x < w - 1; x += 2) {
-                unsigned long long* pix = out + y * w + x;
-                const long long diag[2] = {w + 1, w - 1};
+                tLane* p = lanes + 4 * (y * w + x);
+                const int own = p[g1];
                 int guess[2], diff[2];
                 for (int i = 0; i < 2; i++) {
-                    long long d = diag[i];
-                    diff[i] = std::abs(chan(pix[-d], c) - chan(pix[d], c)) +
-                              std::abs(chan(pix[-d], 1) - chan(pix[0], 1)) + std::abs(chan(pix[d], 1) - chan(pix[0], 1));
-                    guess[i] = chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                               chan(pix[d], 1);
+                    const long long d = diag[i];
+                    const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
+                    diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
+                    guess[i] = cm + cp + 2 * own - gm - gp;
                 }
-                int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
-                setChan(pix[0], c, clampI(v));
+                const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+                p[c] = (unsigned short)clampI(v);
             }
         }
     });
@@ -323,7 +408,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     // 6. The outer four pixels.
     info.minRaw = mn;
     info.maxRaw = mx;
-    interpolateBorder(4, info.raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
+    if (inPlace)
+        for (const auto& r : ring) out[r.first] = r.second;
+    else
+        interpolateBorder(4, raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
     return true;
 }
 
