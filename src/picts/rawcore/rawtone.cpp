@@ -3,6 +3,9 @@
 
 #include <atomic>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "picts/rawcore/rawbands.h"
 
@@ -42,6 +45,29 @@ inline unsigned long long saturated(unsigned long long p, double factor) {
     };
     return withRgb(p, clamp16(sat(r)), clamp16(sat(g)), clamp16(sat(b)));
 }
+
+#if defined(__SSE2__)
+// saturated() for two pixels at once, lane by lane the same double operations in the same
+// order (so the same results); max against 0 first turns NaN into 0 as the scalar clamp does.
+inline void saturated2(unsigned long long& p0, unsigned long long& p1, double factor) {
+    const __m128d r = _mm_set_pd((double)red16(p1), (double)red16(p0));
+    const __m128d g = _mm_set_pd((double)green16(p1), (double)green16(p0));
+    const __m128d b = _mm_set_pd((double)blue16(p1), (double)blue16(p0));
+    const __m128d y = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(
+        _mm_add_pd(_mm_mul_pd(_mm_set1_pd(0.3), r), _mm_mul_pd(_mm_set1_pd(0.59), g)), _mm_mul_pd(_mm_set1_pd(0.11), b))));
+    const __m128d f = _mm_set1_pd(factor), zero = _mm_setzero_pd(), top = _mm_set1_pd(65535.0);
+    auto sat = [&](__m128d v) {
+        const __m128d s = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(v, y), f), y);
+        return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(s, zero), top));
+    };
+    alignas(16) int rs[4], gs[4], bs[4];
+    _mm_store_si128((__m128i*)rs, sat(r));
+    _mm_store_si128((__m128i*)gs, sat(g));
+    _mm_store_si128((__m128i*)bs, sat(b));
+    p0 = withRgb(p0, rs[0], gs[0], bs[0]);
+    p1 = withRgb(p1, rs[1], gs[1], bs[1]);
+}
+#endif
 
 // A 4096-bin histogram's counting shift.
 const unsigned int kToneBins = 4096, kToneShift = 4;
@@ -168,7 +194,22 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
-        for (long long i = i0; i < i1; i++) {
+        long long i = i0;
+#if defined(__SSE2__)
+        // Pairs of pixels; a stop at a progress point may leave the pair's second one done.
+        for (; toSaturate && i + 1 < i1; i += 2) {
+            unsigned long long p0 = pixels[i], p1 = pixels[i + 1];
+            if (toCurve) p0 = curved(p0, curve.ptr), p1 = curved(p1, curve.ptr);
+            saturated2(p0, p1, saturation);
+            pixels[i] = p0;
+            pixels[i + 1] = p1;
+            for (long long k = i; k < i + 2; k++)
+                if ((toCurve && !point(worker, pixels + k, k, progress)) ||
+                    !point(worker, pixels + k, k, saturationProgress))
+                    return;
+        }
+#endif
+        for (; i < i1; i++) {
             unsigned long long p = pixels[i];
             if (toCurve) p = curved(p, curve.ptr);
             if (toSaturate) p = saturated(p, saturation);
