@@ -47,25 +47,32 @@ inline unsigned long long saturated(unsigned long long p, double factor) {
 }
 
 #if defined(__SSE2__)
-// saturated() for two pixels at once, lane by lane the same double operations in the same
-// order (so the same results); max against 0 first turns NaN into 0 as the scalar clamp does.
-inline void saturated2(unsigned long long& p0, unsigned long long& p1, double factor) {
-    const __m128d r = _mm_set_pd((double)red16(p1), (double)red16(p0));
-    const __m128d g = _mm_set_pd((double)green16(p1), (double)green16(p0));
-    const __m128d b = _mm_set_pd((double)blue16(p1), (double)blue16(p0));
-    const __m128d y = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(
-        _mm_add_pd(_mm_mul_pd(_mm_set1_pd(0.3), r), _mm_mul_pd(_mm_set1_pd(0.59), g)), _mm_mul_pd(_mm_set1_pd(0.11), b))));
+// saturated() for four pixels given as red, green, blue and alpha lanes (each channel
+// already through the curve), written to out: lane by lane the same double operations in
+// the same order as saturated(), so the same results; max against 0 first turns NaN into 0
+// as the scalar clamp does.
+inline void saturated4(const int* r, const int* g, const int* b, const int* a, double factor,
+                       unsigned long long* out) {
     const __m128d f = _mm_set1_pd(factor), zero = _mm_setzero_pd(), top = _mm_set1_pd(65535.0);
-    auto sat = [&](__m128d v) {
-        const __m128d s = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(v, y), f), y);
-        return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(s, zero), top));
-    };
-    alignas(16) int rs[4], gs[4], bs[4];
-    _mm_store_si128((__m128i*)rs, sat(r));
-    _mm_store_si128((__m128i*)gs, sat(g));
-    _mm_store_si128((__m128i*)bs, sat(b));
-    p0 = withRgb(p0, rs[0], gs[0], bs[0]);
-    p1 = withRgb(p1, rs[1], gs[1], bs[1]);
+    const __m128d kr = _mm_set1_pd(0.3), kg = _mm_set1_pd(0.59), kb = _mm_set1_pd(0.11);
+    __m128i sr[2], sg[2], sb[2];
+    for (int half = 0; half < 2; half++) {
+        const __m128d vr = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(r + 2 * half)));
+        const __m128d vg = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(g + 2 * half)));
+        const __m128d vb = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(b + 2 * half)));
+        const __m128d y = _mm_cvtepi32_pd(
+            _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(_mm_mul_pd(kr, vr), _mm_mul_pd(kg, vg)), _mm_mul_pd(kb, vb))));
+        auto sat = [&](__m128d v) {
+            const __m128d s = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(v, y), f), y);
+            return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(s, zero), top));
+        };
+        sr[half] = sat(vr), sg[half] = sat(vg), sb[half] = sat(vb);
+    }
+    const __m128i R = _mm_unpacklo_epi64(sr[0], sr[1]), G = _mm_unpacklo_epi64(sg[0], sg[1]);
+    const __m128i B = _mm_unpacklo_epi64(sb[0], sb[1]), A = _mm_loadu_si128((const __m128i*)a);
+    const __m128i bg = _mm_or_si128(B, _mm_slli_epi32(G, 16)), ra = _mm_or_si128(R, _mm_slli_epi32(A, 16));
+    _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi32(bg, ra));
+    _mm_storeu_si128((__m128i*)(out + 2), _mm_unpackhi_epi32(bg, ra));
 }
 #endif
 
@@ -191,31 +198,50 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     if (toCurve && curve.count != 65536) return false;
     const bool toSaturate = saturation != 0.0;
     if (!toCurve && !toSaturate) return true;
+    // The curve capped to 16 bits once (half the cache footprint of the 32-bit one).
+    _typebuf<unsigned short> c16;
+    if (toCurve && !c16.set(65536)) return false;
+    for (long long k = 0; toCurve && k < 65536; k++) c16.ptr[k] = (unsigned short)(curve.ptr[k] > 65535 ? 65535 : curve.ptr[k]);
+    auto curved16 = [&c16](unsigned long long p) {
+        return withRgb(p, c16.ptr[red16(p)], c16.ptr[green16(p)], c16.ptr[blue16(p)]);
+    };
+    // Pixels a .. b - 1, no progress point among them but perhaps the last.
+    auto finishSpan = [&](long long a, long long b) {
+#if defined(__SSE2__)
+        alignas(16) int r[4], g[4], bl[4], al[4];
+        for (; toSaturate && a + 3 < b; a += 4) {
+            for (int k = 0; k < 4; k++) {
+                const unsigned long long p = pixels[a + k];
+                r[k] = red16(p), g[k] = green16(p), bl[k] = blue16(p), al[k] = (int)(p >> 48);
+                if (toCurve) r[k] = c16.ptr[r[k]], g[k] = c16.ptr[g[k]], bl[k] = c16.ptr[bl[k]];
+            }
+            saturated4(r, g, bl, al, saturation, pixels + a);
+        }
+#endif
+        for (; a < b; a++) {
+            unsigned long long p = pixels[a];
+            if (toCurve) p = curved16(p);
+            if (toSaturate) p = saturated(p, saturation);
+            pixels[a] = p;
+        }
+    };
+    const bool pointsFall = ((uintptr_t)pixels & 7) == 0;  // else no pixel starts on a 64 KiB point
     rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
-        long long i = i0;
-#if defined(__SSE2__)
-        // Pairs of pixels; a stop at a progress point may leave the pair's second one done.
-        for (; toSaturate && i + 1 < i1; i += 2) {
-            unsigned long long p0 = pixels[i], p1 = pixels[i + 1];
-            if (toCurve) p0 = curved(p0, curve.ptr), p1 = curved(p1, curve.ptr);
-            saturated2(p0, p1, saturation);
-            pixels[i] = p0;
-            pixels[i + 1] = p1;
-            for (long long k = i; k < i + 2; k++)
-                if ((toCurve && !point(worker, pixels + k, k, progress)) ||
-                    !point(worker, pixels + k, k, saturationProgress))
-                    return;
-        }
-#endif
-        for (; i < i1; i++) {
-            unsigned long long p = pixels[i];
-            if (toCurve) p = curved(p, curve.ptr);
-            if (toSaturate) p = saturated(p, saturation);
-            pixels[i] = p;
-            if (toCurve && !point(worker, pixels + i, i, progress)) return;
-            if (toSaturate && !point(worker, pixels + i, i, saturationProgress)) return;
+        while (i0 < i1) {
+            // Up to and including the next pixel on a 64 KiB point, then its progress calls.
+            long long e = i1;
+            if (pointsFall) {
+                const uintptr_t next = ((uintptr_t)(pixels + i0) + 0xFFFF) & ~(uintptr_t)0xFFFF;
+                const long long k = (long long)((next - (uintptr_t)pixels) / 8);
+                if (k < i1) e = k + 1;
+            }
+            finishSpan(i0, e);
+            const long long last = e - 1;
+            if (toCurve && !point(worker, pixels + last, last, progress)) return;
+            if (toSaturate && !point(worker, pixels + last, last, saturationProgress)) return;
+            i0 = e;
         }
     });
     return !stopped;
