@@ -13,12 +13,14 @@
 namespace {
 
 // writePpm16's output for a 16-bit picture that is not needed afterwards: every row is
-// turned into big-endian samples in place (its first w * 6 bytes; a row's pixel x is read
-// before anything at or past byte 6x is written), rows in bands side by side, then the rows
-// are written bottom row first (pictures are stored bottom-up).
+// turned into big-endian samples in place (its first w * 6 bytes; pixel x is read before
+// bytes 6x to 6x + 7 are written, none of them past it), rows in bands side by side, then the
+// rows are written bottom row first (pictures are stored bottom-up). Little-endian hosts;
+// others take writePpm16.
 bool writePpm16Consuming(cPictBase& pic, const char* path) {
     unsigned long long* px = pic.raw16Bpp();
-    if (!px) return writePpm16(pic, path);
+    const bool littleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    if (!px || !littleEndian) return writePpm16(pic, path);
     FILE* f = fopen(path, "wb");
     if (!f) return false;
     const long long w = pic.width(), h = pic.height();
@@ -28,11 +30,12 @@ bool writePpm16Consuming(cPictBase& pic, const char* path) {
         for (long long y = y0; y < y1; y++) {
             unsigned long long* in = px + y * w;
             unsigned char* o = (unsigned char*)in;
+            // Red, green, blue most significant byte first are the byte-swapped word shifted
+            // up by 16; its 8 bytes go out, the last 2 overwritten by the next pixel (and, at
+            // the row's end, still inside the row).
             for (long long x = 0; x < w; x++, o += 6) {
-                const unsigned long long v = in[x];
-                const unsigned char b[6] = {(unsigned char)(v >> 40), (unsigned char)(v >> 32), (unsigned char)(v >> 24),
-                                            (unsigned char)(v >> 16), (unsigned char)(v >> 8), (unsigned char)v};
-                memcpy(o, b, 6);
+                const unsigned long long v = __builtin_bswap64(in[x] << 16);
+                memcpy(o, &v, 8);
             }
         }
     });
