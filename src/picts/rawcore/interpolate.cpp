@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "picts/rawcore/rawbands.h"
@@ -154,12 +153,13 @@ double rawClampMul(double m) {
 
 namespace {
 
-// The border filler's walk: put(index, pixel) for each of the outer `border` pixels of the
-// crop on every side, index counted in the (flipped when asked) output.
+// The border filler's walk over the crop rows y0 .. y1 - 1: put(index, pixel) for each of
+// the outer `border` pixels of the crop on every side, row by row, index counted in the
+// (flipped when asked) output.
 template <class Put>
 void walkBorder(int border, const unsigned short* raw, long long width, const sCrop& crop, const cBayerFilter* filter,
-                bool flip, const double* mul, unsigned short black, Put put) {
-    for (long long y = 0; y < crop.h; y++) {
+                bool flip, const double* mul, unsigned short black, long long y0, long long y1, Put put) {
+    for (long long y = y0; y < y1; y++) {
         const bool fullRow = y < border || y >= crop.h - border;
         long long outRow = flip ? crop.h - 1 - y : y;
         for (long long x = 0; x < crop.w; x++) {
@@ -226,7 +226,7 @@ void interpolateBorder(int border, const unsigned short* raw, unsigned long long
         return;
     double mul[4];
     safeMuls(mulIn, mul);
-    walkBorder(border, raw, width, crop, filter, flip, mul, black,
+    walkBorder(border, raw, width, crop, filter, flip, mul, black, 0, crop.h,
                [pixels](long long i, unsigned long long p) { pixels[i] = p; });
 }
 
@@ -249,7 +249,14 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     const unsigned short* raw = info.raw;
     _typebuf<unsigned short> rawCopy;
     std::vector<long long> runs;
-    std::vector<std::pair<long long, unsigned long long>> ring;
+    // The border walk's pixels in its order: rows before y hold ringBefore(y) of them.
+    const long long ringSide = w > 8 ? 8 : w;
+    auto ringBefore = [&](long long y) {
+        long long full = (y < 4 ? y : 4) + (y > (h - 4 > 4 ? h - 4 : 4) ? y - (h - 4 > 4 ? h - 4 : 4) : 0);
+        return full * w + (y - full) * ringSide;
+    };
+    _typebuf<long long> ringAt;
+    _typebuf<unsigned long long> ringPixel;
     const uintptr_t rawBegin = (uintptr_t)raw, rawEnd = rawBegin + (uintptr_t)(2 * info.width * info.height);
     const bool overlap = rawBegin < (uintptr_t)(out + w * h) && (uintptr_t)out < rawEnd;
     const bool inPlace = overlap && planInPlaceLoad(raw, info.width, out, crop, runs);
@@ -257,9 +264,15 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
         if (!rawCopy.set(raw, info.width * info.height)) return false;
         raw = rawCopy.ptr;
     }
-    if (inPlace)
-        walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black,
-                   [&ring](long long i, unsigned long long p) { ring.emplace_back(i, p); });
+    if (inPlace) {
+        const long long n = ringBefore(h);
+        if (!ringAt.set(n) || !ringPixel.set(n)) return false;
+        rawRowBands(0, h, [&](int, long long y0, long long y1) {
+            long long k = ringBefore(y0);
+            walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black, y0, y1,
+                       [&](long long i, unsigned long long p) { ringAt.ptr[k] = i, ringPixel.ptr[k++] = p; });
+        });
+    }
     if (!inPlace) runs.push_back(h);
     _typebuf<unsigned short> aside;  // a lone run's own samples
     if (inPlace && !aside.set(w)) return false;
@@ -373,33 +386,29 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     });
     if (!report(info.progress, 80.0)) return false;
 
-    // 5. Flip (row pairs swapped), then colour matrix or channel order, alpha.
-    if (info.flip) {
-        rawRowBands(0, h / 2, [&](int, long long y0, long long y1) {
-            for (long long y = y0; y < y1; y++) {
-                unsigned long long* row = out + y * w;
-                unsigned long long* other = out + (h - 1 - y) * w;
-                for (long long x = 0; x < w; x++) {
-                    unsigned long long t = row[x];
-                    row[x] = other[x];
-                    other[x] = t;
-                }
-            }
-        });
-    }
-    rawRowBands(0, h, [&](int, long long y0, long long y1) {
+    // 5. Colour matrix or channel order, alpha; flipped, rows swapped in pairs on the way.
+    auto ordered = [matrix](unsigned long long p) {
+        unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
+        if (matrix) {
+            double R = r, G = g, B = b;
+            r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
+            g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
+            b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
+        }
+        return rgbPixel(r, g, b);
+    };
+    rawRowBands(0, info.flip ? (h + 1) / 2 : h, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             unsigned long long* row = out + y * w;
+            unsigned long long* other = info.flip ? out + (h - 1 - y) * w : row;
+            if (other == row) {
+                for (long long x = 0; x < w; x++) row[x] = ordered(row[x]);
+                continue;
+            }
             for (long long x = 0; x < w; x++) {
-                unsigned long long p = row[x];
-                unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
-                if (matrix) {
-                    double R = r, G = g, B = b;
-                    r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
-                    g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
-                    b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
-                }
-                row[x] = rgbPixel(r, g, b);
+                const unsigned long long t = row[x];
+                row[x] = ordered(other[x]);
+                other[x] = ordered(t);
             }
         }
     });
@@ -409,7 +418,7 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     info.minRaw = mn;
     info.maxRaw = mx;
     if (inPlace)
-        for (const auto& r : ring) out[r.first] = r.second;
+        for (long long k = 0; k < ringAt.count; k++) out[ringAt.ptr[k]] = ringPixel.ptr[k];
     else
         interpolateBorder(4, raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
     return true;

@@ -307,6 +307,7 @@ bool cPictDNG::decodeFrameInPlace(cFileIOTarget* io, bool& taken) {
     _typebuf<unsigned long long> out;
     _typebuf<unsigned short> own;
     if (!checkedImagePixels(cw, ch, cn) || !out.set(cn)) return false;
+    rawTouchPages(out.ptr, cn * 8);
     unsigned short* frame = 4 * cn >= n ? (unsigned short*)out.ptr + (4 * cn - n) : nullptr;
     if (!frame && !own.set(n)) return false;
     if (!frame) frame = own.ptr;
