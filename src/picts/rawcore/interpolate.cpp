@@ -55,6 +55,15 @@ struct sCrop {
     }
 };
 
+// A Bayer pattern: a 2 x 2 tile, green on one diagonal, red and blue on the other.
+bool isBayer(const cBayerFilter* f) {
+    for (int y = 0; y < 24; y++)
+        for (int x = 0; x < 6; x++)
+            if (f->color(x, y) != f->color(x & 1, y & 1)) return false;
+    const int a = f->color(0, 0), b = f->color(1, 0), c = f->color(0, 1), d = f->color(1, 1);
+    return (a == 1 && d == 1 && b != 1 && c != 1 && b != c) || (b == 1 && c == 1 && a != 1 && d != 1 && a != d);
+}
+
 // Arguments every routine needs; false when any is missing.
 bool usable(const sInterpolateInfo& info, bool needFilter) {
     return info.raw && info.pixels && info.width > 0 && info.height > 0 && (!needFilter || info.filter);
@@ -345,45 +354,54 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!report(info.progress, 40.0)) return false;
 
     // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-        for (long long y = y0; y < y1; y++) {
-            long long x = 1 + (f->color(2, (int)y) & 1);
-            const int c0 = f->color((int)x + 1, (int)y);
-            const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
-            for (; x < w - 1; x += 2) {
-                tLane* p = lanes + 4 * (y * w + x);
-                for (int i = 0; i < 2; i++) {
-                    const long long d = dirs[i];
-                    const int c = cl[i];
-                    const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
-                    p[c] = (unsigned short)clampI(v);
-                }
-            }
-        }
-    });
-    if (!report(info.progress, 60.0)) return false;
-
-    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
-    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
-    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-        for (long long y = y0; y < y1; y++) {
-            long long x = 1 + (f->color(1, (int)y) & 1);
-            const int c = laneOf(2 - f->color((int)x, (int)y));
-            for (; x < w - 1; x += 2) {
-                tLane* p = lanes + 4 * (y * w + x);
-                const int own = p[g1];
-                int guess[2], diff[2];
-                for (int i = 0; i < 2; i++) {
-                    const long long d = diag[i];
-                    const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
-                    diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
-                    guess[i] = cm + cp + 2 * own - gm - gp;
-                }
-                const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+    auto rbAtGreen = [&](long long y) {
+        long long x = 1 + (f->color(2, (int)y) & 1);
+        const int c0 = f->color((int)x + 1, (int)y);
+        const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
+        for (; x < w - 1; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            for (int i = 0; i < 2; i++) {
+                const long long d = dirs[i];
+                const int c = cl[i];
+                const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
                 p[c] = (unsigned short)clampI(v);
             }
         }
+    };
+    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
+    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
+    auto otherAtRedBlue = [&](long long y) {
+        long long x = 1 + (f->color(1, (int)y) & 1);
+        const int c = laneOf(2 - f->color((int)x, (int)y));
+        for (; x < w - 1; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            const int own = p[g1];
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                const long long d = diag[i];
+                const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
+                diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
+                guess[i] = cm + cp + 2 * own - gm - gp;
+            }
+            const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+            p[c] = (unsigned short)clampI(v);
+        }
+    };
+    // On a Bayer pattern neither step reads what the other writes (each reads the photosites'
+    // own colours and the greens of step 2; step 3 writes at green sites, step 4 the colour a
+    // red or blue site lacks), so one pass does both; other patterns keep two.
+    const bool bayer = isBayer(f);
+    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+        for (long long y = y0; y < y1; y++) {
+            rbAtGreen(y);
+            if (bayer) otherAtRedBlue(y);
+        }
     });
+    if (!report(info.progress, 60.0)) return false;
+    if (!bayer)
+        rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+            for (long long y = y0; y < y1; y++) otherAtRedBlue(y);
+        });
     if (!report(info.progress, 80.0)) return false;
 
     // 5. Colour matrix or channel order, alpha; flipped, rows swapped in pairs on the way.
