@@ -176,31 +176,36 @@ TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
     m.right = 3;
     m.bottom = 1;
     const int cw = w - 5, ch = h - 5;
-    Frame a(w, h, &rggb, &m), b(w, h, &rggb, &m), c(cw, ch, &rggb);
-    a.raw = b.raw = noise;
-    for (int y = 0; y < ch; y++)
-        for (int x = 0; x < cw; x++) c.raw[(size_t)y * cw + x] = noise[(size_t)(y + 4) * w + x + 2];
-    for (Frame* r : {&a, &b, &c}) {
-        r->info.raw = r->raw.data();
-        r->info.black = 50;
-        r->info.mul[0] = 1.5;
-        r->info.mul[2] = 1.25;
-    }
-    b.info.flip = true;
-    ASSERT_TRUE(interpolatePPG(a.info, &m));
-    ASSERT_TRUE(interpolatePPG(b.info, &m));
-    ASSERT_TRUE(interpolatePPG(c.info, nullptr));
-    EXPECT_EQ(a.out, c.out);
-    for (int y = 0; y < ch; y++)
-        for (int x = 0; x < cw; x++) {
-            ASSERT_EQ(a.out[(size_t)y * cw + x], b.out[(size_t)(ch - 1 - y) * cw + x]);
-            Channels p = split(a.out[(size_t)y * cw + x]);
-            int col = rggb.color(x, y);
-            unsigned raw = c.raw[(size_t)y * cw + x];
-            unsigned own = (unsigned)((raw > 50 ? raw - 50 : 0) * (col == 0 ? 1.5 : col == 2 ? 1.25 : 1.0));
-            unsigned got = col == 0 ? p.r : col == 1 ? p.g : p.b;
-            ASSERT_EQ(got, own) << x << "," << y;
+    // Multipliers of 1 take the load's integer path.
+    for (double mr : {1.5, 1.0}) {
+        SCOPED_TRACE(mr);
+        const double mb = mr == 1.0 ? 1.0 : 1.25;
+        Frame a(w, h, &rggb, &m), b(w, h, &rggb, &m), c(cw, ch, &rggb);
+        a.raw = b.raw = noise;
+        for (int y = 0; y < ch; y++)
+            for (int x = 0; x < cw; x++) c.raw[(size_t)y * cw + x] = noise[(size_t)(y + 4) * w + x + 2];
+        for (Frame* r : {&a, &b, &c}) {
+            r->info.raw = r->raw.data();
+            r->info.black = 50;
+            r->info.mul[0] = mr;
+            r->info.mul[2] = mb;
         }
+        b.info.flip = true;
+        ASSERT_TRUE(interpolatePPG(a.info, &m));
+        ASSERT_TRUE(interpolatePPG(b.info, &m));
+        ASSERT_TRUE(interpolatePPG(c.info, nullptr));
+        EXPECT_EQ(a.out, c.out);
+        for (int y = 0; y < ch; y++)
+            for (int x = 0; x < cw; x++) {
+                ASSERT_EQ(a.out[(size_t)y * cw + x], b.out[(size_t)(ch - 1 - y) * cw + x]);
+                Channels p = split(a.out[(size_t)y * cw + x]);
+                int col = rggb.color(x, y);
+                unsigned raw = c.raw[(size_t)y * cw + x];
+                unsigned own = (unsigned)((raw > 50 ? raw - 50 : 0) * (col == 0 ? mr : col == 2 ? mb : 1.0));
+                unsigned got = col == 0 ? p.r : col == 1 ? p.g : p.b;
+                ASSERT_EQ(got, own) << x << "," << y;
+            }
+    }
 }
 
 // A decoder may read the frame into the output buffer itself (its tail saves a frame's worth

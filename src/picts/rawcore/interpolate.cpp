@@ -304,6 +304,24 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
             // A pattern two columns wide: the row alternates two colours.
             const int cs[2] = {f->color(0, (int)y), f->color(1, (int)y)};
             const double ms[2] = {mul[cs[0]], mul[cs[1]]};
+            if (twoColumns && ms[0] == 1.0 && ms[1] == 1.0) {
+                // Multipliers of 1 (the sample less the black level is already in range): in integers.
+                const int s0 = 16 * cs[0], s1 = 16 * cs[1];
+                long long x = 0;
+                for (; x + 1 < w; x += 2) {
+                    const unsigned int a = row[x], b = row[x + 1];
+                    lo = a < lo ? a : lo, hi = a > hi ? a : hi;
+                    lo = b < lo ? b : lo, hi = b > hi ? b : hi;
+                    o[x] = (unsigned long long)above(a, black) << s0;
+                    o[x + 1] = (unsigned long long)above(b, black) << s1;
+                }
+                if (x < w) {
+                    const unsigned int a = row[x];
+                    lo = a < lo ? a : lo, hi = a > hi ? a : hi;
+                    o[x] = (unsigned long long)above(a, black) << s0;
+                }
+                continue;
+            }
             for (long long x = 0; x < w; x++) {
                 unsigned int s = row[x];
                 if (s < lo) lo = s;

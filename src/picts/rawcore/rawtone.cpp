@@ -152,6 +152,22 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
         stopped = true;
         return false;
     };
+    // Pixels i0 .. i1 - 1 in spans, each ending at the next pixel on a 64 KiB point (or at
+    // i1): span(a, b) works on pixels a .. b - 1 and asks progress about b - 1 (`point` passes
+    // pixels off the points), false ending the walk.
+    const bool pointsFall = ((uintptr_t)pixels & 7) == 0;  // else no pixel starts on a 64 KiB point
+    auto walkSpans = [&](long long i0, long long i1, auto span) {
+        while (i0 < i1) {
+            long long e = i1;
+            if (pointsFall) {
+                const uintptr_t next = ((uintptr_t)(pixels + i0) + 0xFFFF) & ~(uintptr_t)0xFFFF;
+                const long long k = (long long)((next - (uintptr_t)pixels) / 8);
+                if (k < i1) e = k + 1;
+            }
+            if (!span(i0, e)) return;
+            i0 = e;
+        }
+    };
     auto bandRange = [&](long long y0, long long y1, long long& i0, long long& i1) {
         i0 = y0 * 64;
         i1 = y1 * 64 < count ? y1 * 64 : count;
@@ -172,13 +188,15 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
         bandRange(y0, y1, i0, i1);
         unsigned int* red = counts.ptr + (long long)worker * 3 * kToneBins;
         unsigned int *green = red + kToneBins, *blue = green + kToneBins;
-        for (long long i = i0; i < i1; i++) {
-            unsigned long long p = pixels[i];
-            red[red16(p) >> kToneShift]++;
-            green[green16(p) >> kToneShift]++;
-            blue[blue16(p) >> kToneShift]++;
-            if (!point(worker, pixels + i, i, progress)) return;
-        }
+        walkSpans(i0, i1, [&](long long a, long long b) {
+            for (long long i = a; i < b; i++) {
+                unsigned long long p = pixels[i];
+                red[red16(p) >> kToneShift]++;
+                green[green16(p) >> kToneShift]++;
+                blue[blue16(p) >> kToneShift]++;
+            }
+            return point(worker, pixels + b - 1, b - 1, progress);
+        });
     });
     if (stopped) return false;
     for (int b = 0; b < workers; b++)
@@ -225,24 +243,14 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
             pixels[a] = p;
         }
     };
-    const bool pointsFall = ((uintptr_t)pixels & 7) == 0;  // else no pixel starts on a 64 KiB point
     rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
-        while (i0 < i1) {
-            // Up to and including the next pixel on a 64 KiB point, then its progress calls.
-            long long e = i1;
-            if (pointsFall) {
-                const uintptr_t next = ((uintptr_t)(pixels + i0) + 0xFFFF) & ~(uintptr_t)0xFFFF;
-                const long long k = (long long)((next - (uintptr_t)pixels) / 8);
-                if (k < i1) e = k + 1;
-            }
-            finishSpan(i0, e);
-            const long long last = e - 1;
-            if (toCurve && !point(worker, pixels + last, last, progress)) return;
-            if (toSaturate && !point(worker, pixels + last, last, saturationProgress)) return;
-            i0 = e;
-        }
+        walkSpans(i0, i1, [&](long long a, long long b) {
+            finishSpan(a, b);
+            return (!toCurve || point(worker, pixels + b - 1, b - 1, progress)) &&
+                   (!toSaturate || point(worker, pixels + b - 1, b - 1, saturationProgress));
+        });
     });
     return !stopped;
 }
