@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "picts/rawcore/rawbands.h"
 #include "picts/rawcore/rawhook.h"
@@ -225,6 +228,55 @@ bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned 
     return true;
 }
 
+#if defined(__SSE2__)
+// Step 2 of the PPG on a Bayer pattern, four sites at a time. Every sample the step reads is a
+// photosite's own colour, so it works from rows of those: v[j] is row y - 3 + j, 16 bits a
+// sample, readable 8 samples past either end. Sites go from x every other column while all
+// four lie before `end`; the green goes to lane g1 of row y's pixels (`row`). Returns the
+// first site not done (the row's last sites are the scalar loop's).
+long long greenSitesSse2(const unsigned short* const v[7], long long x, long long end, tLane* row, int g1) {
+    const __m128i low16 = _mm_set1_epi32(0xFFFF);
+    auto even = [&](const unsigned short* p) { return _mm_and_si128(_mm_loadu_si128((const __m128i*)p), low16); };
+    auto odd = [](const unsigned short* p) { return _mm_srli_epi32(_mm_loadu_si128((const __m128i*)p), 16); };
+    auto absDiff = [](__m128i a, __m128i b) {
+        const __m128i d = _mm_sub_epi32(a, b), s = _mm_srai_epi32(d, 31);
+        return _mm_sub_epi32(_mm_xor_si128(d, s), s);
+    };
+    auto pick = [](__m128i mask, __m128i ifSet, __m128i ifClear) {
+        return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+    };
+    alignas(16) int result[4];
+    for (; x + 6 < end; x += 8) {
+        const unsigned short* r = v[3] + x;
+        const __m128i own = even(r);
+        // Per direction (horizontal, vertical): green at -1 and +1, own colour at -2 and +2,
+        // green at -3 and +3.
+        const __m128i gm[2] = {odd(r - 2), even(v[2] + x)}, gp[2] = {odd(r), even(v[4] + x)};
+        const __m128i cm[2] = {even(r - 2), even(v[1] + x)}, cp[2] = {even(r + 2), even(v[5] + x)};
+        const __m128i g3m[2] = {odd(r - 4), even(v[0] + x)}, g3p[2] = {odd(r + 2), even(v[6] + x)};
+        __m128i guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            guess[i] = _mm_sub_epi32(
+                _mm_sub_epi32(_mm_slli_epi32(_mm_add_epi32(_mm_add_epi32(gm[i], own), gp[i]), 1), cm[i]), cp[i]);
+            const __m128i near =
+                _mm_add_epi32(_mm_add_epi32(absDiff(cm[i], own), absDiff(cp[i], own)), absDiff(gm[i], gp[i]));
+            const __m128i far = _mm_add_epi32(absDiff(g3p[i], gp[i]), absDiff(g3m[i], gm[i]));
+            diff[i] = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(near, 1), near), _mm_slli_epi32(far, 1));
+        }
+        const __m128i vertical = _mm_cmpgt_epi32(diff[0], diff[1]);
+        __m128i g = _mm_srai_epi32(pick(vertical, guess[1], guess[0]), 2);
+        const __m128i a = pick(vertical, gp[1], gp[0]), b = pick(vertical, gm[1], gm[0]);
+        const __m128i aBelow = _mm_cmpgt_epi32(b, a);
+        const __m128i lo = pick(aBelow, a, b), hi = pick(aBelow, b, a);
+        g = pick(_mm_cmpgt_epi32(lo, g), lo, g);
+        g = pick(_mm_cmpgt_epi32(g, hi), hi, g);
+        _mm_store_si128((__m128i*)result, g);
+        for (int k = 0; k < 4; k++) row[4 * (x + 2 * k) + g1] = (unsigned short)result[k];
+    }
+    return x;
+}
+#endif
+
 }  // namespace
 
 void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
@@ -348,10 +400,40 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     tLane* lanes = (tLane*)out;
     const int g1 = laneOf(1);
     const long long dirs[2] = {4, 4 * w};  // in lanes
-    rawRowBands(3, h - 3, [&](int, long long y0, long long y1) {
+    const bool bayer = isBayer(f);
+#if defined(__SSE2__)
+    // Bayer patterns: per worker seven rows of own-colour samples (rows y - 3 .. y + 3, row
+    // r in slot r % 7), 8 samples of padding each side.
+    const long long stride = w + 16;
+    const int greenWorkers = rawBandCount(h - 6);
+    _typebuf<unsigned short> ownRows;
+    if (bayer && h > 6) {
+        if (!ownRows.set(greenWorkers * 7 * stride)) return false;
+        ownRows.zero();
+    }
+    auto ownRow = [&](int worker, long long r) { return ownRows.ptr + (worker * 7 + r % 7) * stride + 8; };
+    auto fillOwnRow = [&](int worker, long long r) {
+        unsigned short* o = ownRow(worker, r);
+        const tLane* in = lanes + 4 * r * w;
+        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+        for (long long x = 0; x < w; x++) o[x] = in[4 * x + l[x & 1]];
+    };
+#endif
+    rawRowBands(3, h - 3, [&](int worker, long long y0, long long y1) {
+#if defined(__SSE2__)
+        for (long long r = y0 - 3; bayer && r < y0 + 3; r++) fillOwnRow(worker, r);
+#endif
         for (long long y = y0; y < y1; y++) {
             long long x = 3 + (f->color(3, (int)y) & 1);
             const int c = laneOf(f->color((int)x, (int)y));
+#if defined(__SSE2__)
+            if (bayer) {
+                fillOwnRow(worker, y + 3);
+                const unsigned short* v[7];
+                for (int j = 0; j < 7; j++) v[j] = ownRow(worker, y - 3 + j);
+                x = greenSitesSse2(v, x, w - 3, lanes + 4 * y * w, g1);
+            }
+#endif
             for (; x < w - 3; x += 2) {
                 tLane* p = lanes + 4 * (y * w + x);
                 const int own = p[c];
@@ -408,7 +490,6 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     // On a Bayer pattern neither step reads what the other writes (each reads the photosites'
     // own colours and the greens of step 2; step 3 writes at green sites, step 4 the colour a
     // red or blue site lacks), so one pass does both; other patterns keep two.
-    const bool bayer = isBayer(f);
     rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             rbAtGreen(y);
