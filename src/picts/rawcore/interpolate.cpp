@@ -229,47 +229,103 @@ bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned 
 }
 
 #if defined(__SSE2__)
+// Samples p[0], p[2], p[4], p[6] (even) or p[1], p[3], p[5], p[7] (odd) of a row of 16-bit
+// samples as four 32-bit lanes.
+inline __m128i even4(const unsigned short* p) {
+    return _mm_and_si128(_mm_loadu_si128((const __m128i*)p), _mm_set1_epi32(0xFFFF));
+}
+inline __m128i odd4(const unsigned short* p) { return _mm_srli_epi32(_mm_loadu_si128((const __m128i*)p), 16); }
+inline __m128i absDiff4(__m128i a, __m128i b) {
+    const __m128i d = _mm_sub_epi32(a, b), s = _mm_srai_epi32(d, 31);
+    return _mm_sub_epi32(_mm_xor_si128(d, s), s);
+}
+// Lane by lane: ifSet where mask is all ones, else ifClear.
+inline __m128i pick4(__m128i mask, __m128i ifSet, __m128i ifClear) {
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+// clampI lane by lane.
+inline __m128i clamp4(__m128i v) {
+    const __m128i zero = _mm_setzero_si128();
+    v = pick4(_mm_cmpgt_epi32(zero, v), zero, v);
+    return pick4(_mm_cmpgt_epi32(v, _mm_set1_epi32(65535)), _mm_set1_epi32(65535), v);
+}
+
+// Steps 3 and 4 of the PPG on a Bayer pattern for row y, four sites at a time, from rows of
+// own-colour samples (own[j], row y - 1 + j) and of greens after step 2 (green[j]), each
+// readable 8 samples past either end. Green sites from xg and red or blue sites from xr,
+// every other column, while all four lie before `end`; their lanes of row y's pixels (`row`)
+// get the values. xg and xr come back as the first sites not done.
+void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* const green[3], long long& xg,
+                     long long& xr, long long end, tLane* row, int hLane, int vLane, int dLane) {
+    alignas(16) int a[4], b[4];
+    for (; xg + 6 < end; xg += 8) {
+        const __m128i g = even4(green[1] + xg), g2 = _mm_add_epi32(g, g);
+        const __m128i h = _mm_srai_epi32(
+            _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(even4(own[1] + xg - 1), even4(own[1] + xg + 1)), g2),
+                                        even4(green[1] + xg - 1)),
+                          even4(green[1] + xg + 1)),
+            1);
+        const __m128i v = _mm_srai_epi32(
+            _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(even4(own[0] + xg), even4(own[2] + xg)), g2),
+                                        even4(green[0] + xg)),
+                          even4(green[2] + xg)),
+            1);
+        _mm_store_si128((__m128i*)a, clamp4(h));
+        _mm_store_si128((__m128i*)b, clamp4(v));
+        for (int k = 0; k < 4; k++) {
+            row[4 * (xg + 2 * k) + hLane] = (unsigned short)a[k];
+            row[4 * (xg + 2 * k) + vLane] = (unsigned short)b[k];
+        }
+    }
+    for (; xr + 6 < end; xr += 8) {
+        const __m128i g = even4(green[1] + xr), g2 = _mm_add_epi32(g, g);
+        __m128i guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            // Diagonal i: from upper left to lower right, then from upper right to lower left.
+            const long long up = i ? 1 : -1, down = -up;
+            const __m128i cm = even4(own[0] + xr + up), cp = even4(own[2] + xr + down);
+            const __m128i gm = even4(green[0] + xr + up), gp = even4(green[2] + xr + down);
+            diff[i] = _mm_add_epi32(_mm_add_epi32(absDiff4(cm, cp), absDiff4(gm, g)), absDiff4(gp, g));
+            guess[i] = _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(cm, cp), g2), gm), gp);
+        }
+        const __m128i one = _mm_srai_epi32(pick4(_mm_cmpgt_epi32(diff[0], diff[1]), guess[1], guess[0]), 1);
+        const __m128i both = _mm_srai_epi32(_mm_add_epi32(guess[0], guess[1]), 2);
+        _mm_store_si128((__m128i*)a, clamp4(pick4(_mm_cmpeq_epi32(diff[0], diff[1]), both, one)));
+        for (int k = 0; k < 4; k++) row[4 * (xr + 2 * k) + dLane] = (unsigned short)a[k];
+    }
+}
+
 // Step 2 of the PPG on a Bayer pattern, four sites at a time. Every sample the step reads is a
 // photosite's own colour, so it works from rows of those: v[j] is row y - 3 + j, 16 bits a
 // sample, readable 8 samples past either end. Sites go from x every other column while all
 // four lie before `end`; the green goes to lane g1 of row y's pixels (`row`). Returns the
 // first site not done (the row's last sites are the scalar loop's).
 long long greenSitesSse2(const unsigned short* const v[7], long long x, long long end, tLane* row, int g1) {
-    const __m128i low16 = _mm_set1_epi32(0xFFFF);
-    auto even = [&](const unsigned short* p) { return _mm_and_si128(_mm_loadu_si128((const __m128i*)p), low16); };
-    auto odd = [](const unsigned short* p) { return _mm_srli_epi32(_mm_loadu_si128((const __m128i*)p), 16); };
-    auto absDiff = [](__m128i a, __m128i b) {
-        const __m128i d = _mm_sub_epi32(a, b), s = _mm_srai_epi32(d, 31);
-        return _mm_sub_epi32(_mm_xor_si128(d, s), s);
-    };
-    auto pick = [](__m128i mask, __m128i ifSet, __m128i ifClear) {
-        return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-    };
     alignas(16) int result[4];
     for (; x + 6 < end; x += 8) {
         const unsigned short* r = v[3] + x;
-        const __m128i own = even(r);
+        const __m128i own = even4(r);
         // Per direction (horizontal, vertical): green at -1 and +1, own colour at -2 and +2,
         // green at -3 and +3.
-        const __m128i gm[2] = {odd(r - 2), even(v[2] + x)}, gp[2] = {odd(r), even(v[4] + x)};
-        const __m128i cm[2] = {even(r - 2), even(v[1] + x)}, cp[2] = {even(r + 2), even(v[5] + x)};
-        const __m128i g3m[2] = {odd(r - 4), even(v[0] + x)}, g3p[2] = {odd(r + 2), even(v[6] + x)};
+        const __m128i gm[2] = {odd4(r - 2), even4(v[2] + x)}, gp[2] = {odd4(r), even4(v[4] + x)};
+        const __m128i cm[2] = {even4(r - 2), even4(v[1] + x)}, cp[2] = {even4(r + 2), even4(v[5] + x)};
+        const __m128i g3m[2] = {odd4(r - 4), even4(v[0] + x)}, g3p[2] = {odd4(r + 2), even4(v[6] + x)};
         __m128i guess[2], diff[2];
         for (int i = 0; i < 2; i++) {
             guess[i] = _mm_sub_epi32(
                 _mm_sub_epi32(_mm_slli_epi32(_mm_add_epi32(_mm_add_epi32(gm[i], own), gp[i]), 1), cm[i]), cp[i]);
             const __m128i near =
-                _mm_add_epi32(_mm_add_epi32(absDiff(cm[i], own), absDiff(cp[i], own)), absDiff(gm[i], gp[i]));
-            const __m128i far = _mm_add_epi32(absDiff(g3p[i], gp[i]), absDiff(g3m[i], gm[i]));
+                _mm_add_epi32(_mm_add_epi32(absDiff4(cm[i], own), absDiff4(cp[i], own)), absDiff4(gm[i], gp[i]));
+            const __m128i far = _mm_add_epi32(absDiff4(g3p[i], gp[i]), absDiff4(g3m[i], gm[i]));
             diff[i] = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(near, 1), near), _mm_slli_epi32(far, 1));
         }
         const __m128i vertical = _mm_cmpgt_epi32(diff[0], diff[1]);
-        __m128i g = _mm_srai_epi32(pick(vertical, guess[1], guess[0]), 2);
-        const __m128i a = pick(vertical, gp[1], gp[0]), b = pick(vertical, gm[1], gm[0]);
+        __m128i g = _mm_srai_epi32(pick4(vertical, guess[1], guess[0]), 2);
+        const __m128i a = pick4(vertical, gp[1], gp[0]), b = pick4(vertical, gm[1], gm[0]);
         const __m128i aBelow = _mm_cmpgt_epi32(b, a);
-        const __m128i lo = pick(aBelow, a, b), hi = pick(aBelow, b, a);
-        g = pick(_mm_cmpgt_epi32(lo, g), lo, g);
-        g = pick(_mm_cmpgt_epi32(g, hi), hi, g);
+        const __m128i lo = pick4(aBelow, a, b), hi = pick4(aBelow, b, a);
+        g = pick4(_mm_cmpgt_epi32(lo, g), lo, g);
+        g = pick4(_mm_cmpgt_epi32(g, hi), hi, g);
         _mm_store_si128((__m128i*)result, g);
         for (int k = 0; k < 4; k++) row[4 * (x + 2 * k) + g1] = (unsigned short)result[k];
     }
@@ -405,15 +461,16 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     // Bayer patterns: per worker seven rows of own-colour samples (rows y - 3 .. y + 3, row
     // r in slot r % 7), 8 samples of padding each side.
     const long long stride = w + 16;
-    const int greenWorkers = rawBandCount(h - 6);
+    // Steps 3 and 4 use six of the seven slots, and at least as many workers.
+    const int bandWorkers = rawBandCount(h - 2);
     _typebuf<unsigned short> ownRows;
-    if (bayer && h > 6) {
-        if (!ownRows.set(greenWorkers * 7 * stride)) return false;
+    if (bayer && h > 2) {
+        if (!ownRows.set(bandWorkers * 7 * stride)) return false;
         ownRows.zero();
     }
-    auto ownRow = [&](int worker, long long r) { return ownRows.ptr + (worker * 7 + r % 7) * stride + 8; };
+    auto ownRow = [&](int worker, long long slot) { return ownRows.ptr + (worker * 7 + slot) * stride + 8; };
     auto fillOwnRow = [&](int worker, long long r) {
-        unsigned short* o = ownRow(worker, r);
+        unsigned short* o = ownRow(worker, r % 7);
         const tLane* in = lanes + 4 * r * w;
         const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
         for (long long x = 0; x < w; x++) o[x] = in[4 * x + l[x & 1]];
@@ -430,7 +487,7 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
             if (bayer) {
                 fillOwnRow(worker, y + 3);
                 const unsigned short* v[7];
-                for (int j = 0; j < 7; j++) v[j] = ownRow(worker, y - 3 + j);
+                for (int j = 0; j < 7; j++) v[j] = ownRow(worker, (y - 3 + j) % 7);
                 x = greenSitesSse2(v, x, w - 3, lanes + 4 * y * w, g1);
             }
 #endif
@@ -454,8 +511,8 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!report(info.progress, 40.0)) return false;
 
     // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    auto rbAtGreen = [&](long long y) {
-        long long x = 1 + (f->color(2, (int)y) & 1);
+    // Green sites of row y from x (1 or 2) on.
+    auto rbAtGreen = [&](long long y, long long x) {
         const int c0 = f->color((int)x + 1, (int)y);
         const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
         for (; x < w - 1; x += 2) {
@@ -470,8 +527,8 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     };
     // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
     const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
-    auto otherAtRedBlue = [&](long long y) {
-        long long x = 1 + (f->color(1, (int)y) & 1);
+    // Red and blue sites of row y from x (1 or 2) on.
+    auto otherAtRedBlue = [&](long long y, long long x) {
         const int c = laneOf(2 - f->color((int)x, (int)y));
         for (; x < w - 1; x += 2) {
             tLane* p = lanes + 4 * (y * w + x);
@@ -490,16 +547,44 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     // On a Bayer pattern neither step reads what the other writes (each reads the photosites'
     // own colours and the greens of step 2; step 3 writes at green sites, step 4 the colour a
     // red or blue site lacks), so one pass does both; other patterns keep two.
-    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+    auto greenSite = [&](long long y) { return 1 + (f->color(2, (int)y) & 1); };
+    auto redBlueSite = [&](long long y) { return 1 + (f->color(1, (int)y) & 1); };
+#if defined(__SSE2__)
+    // Bayer patterns: rows y - 1 .. y + 1 of own-colour samples (row r in slot r % 3) and of
+    // greens (slot 3 + r % 3) in each worker's rows.
+    auto fillChromaRows = [&](int worker, long long r) {
+        unsigned short* o = ownRow(worker, r % 3);
+        unsigned short* g = ownRow(worker, 3 + r % 3);
+        const tLane* in = lanes + 4 * r * w;
+        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+        for (long long x = 0; x < w; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
+    };
+#endif
+    rawRowBands(1, h - 1, [&](int worker, long long y0, long long y1) {
+#if defined(__SSE2__)
+        const bool sse2 = bayer && ownRows.ptr;
+        for (long long r = y0 - 1; sse2 && r < y0 + 1; r++) fillChromaRows(worker, r);
+#endif
         for (long long y = y0; y < y1; y++) {
-            rbAtGreen(y);
-            if (bayer) otherAtRedBlue(y);
+            long long xg = greenSite(y), xr = redBlueSite(y);
+#if defined(__SSE2__)
+            if (sse2) {
+                fillChromaRows(worker, y + 1);
+                const unsigned short* own[3];
+                const unsigned short* green[3];
+                for (int j = 0; j < 3; j++) own[j] = ownRow(worker, (y - 1 + j) % 3), green[j] = ownRow(worker, 3 + (y - 1 + j) % 3);
+                const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
+                chromaSitesSse2(own, green, xg, xr, w - 1, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
+            }
+#endif
+            rbAtGreen(y, xg);
+            if (bayer) otherAtRedBlue(y, xr);
         }
     });
     if (!report(info.progress, 60.0)) return false;
     if (!bayer)
         rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-            for (long long y = y0; y < y1; y++) otherAtRedBlue(y);
+            for (long long y = y0; y < y1; y++) otherAtRedBlue(y, redBlueSite(y));
         });
     if (!report(info.progress, 80.0)) return false;
 
