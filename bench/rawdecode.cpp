@@ -14,7 +14,7 @@ namespace {
 
 // writePpm16's output for a 16-bit picture that is not needed afterwards: every row is
 // turned into big-endian samples in place (its first w * 6 bytes; pixel x is read before
-// bytes 6x to 6x + 7 are written, none of them past it), rows in bands side by side, then the
+// bytes 6x to 6x + 7 are written, all before pixel x + 1), rows in bands side by side, then the
 // rows are written bottom row first (pictures are stored bottom-up). Little-endian hosts;
 // others take writePpm16.
 bool writePpm16Consuming(cPictBase& pic, const char* path) {

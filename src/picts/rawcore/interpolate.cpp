@@ -260,16 +260,13 @@ void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* c
     alignas(16) int a[4], b[4];
     for (; xg + 6 < end; xg += 8) {
         const __m128i g = even4(green[1] + xg), g2 = _mm_add_epi32(g, g);
-        const __m128i h = _mm_srai_epi32(
-            _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(even4(own[1] + xg - 1), even4(own[1] + xg + 1)), g2),
-                                        even4(green[1] + xg - 1)),
-                          even4(green[1] + xg + 1)),
-            1);
-        const __m128i v = _mm_srai_epi32(
-            _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(even4(own[0] + xg), even4(own[2] + xg)), g2),
-                                        even4(green[0] + xg)),
-                          even4(green[2] + xg)),
-            1);
+        // (colour at -d and +d + 2 green - green at -d and +d) >> 1, horizontally and vertically.
+        auto estimate = [g2](__m128i cm, __m128i cp, __m128i gm, __m128i gp) {
+            return _mm_srai_epi32(_mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(cm, cp), g2), gm), gp), 1);
+        };
+        const __m128i h = estimate(even4(own[1] + xg - 1), even4(own[1] + xg + 1), even4(green[1] + xg - 1),
+                                   even4(green[1] + xg + 1));
+        const __m128i v = estimate(even4(own[0] + xg), even4(own[2] + xg), even4(green[0] + xg), even4(green[2] + xg));
         _mm_store_si128((__m128i*)a, clamp4(h));
         _mm_store_si128((__m128i*)b, clamp4(v));
         for (int k = 0; k < 4; k++) {
@@ -572,7 +569,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
                 fillChromaRows(worker, y + 1);
                 const unsigned short* own[3];
                 const unsigned short* green[3];
-                for (int j = 0; j < 3; j++) own[j] = ownRow(worker, (y - 1 + j) % 3), green[j] = ownRow(worker, 3 + (y - 1 + j) % 3);
+                for (int j = 0; j < 3; j++) {
+                    own[j] = ownRow(worker, (y - 1 + j) % 3);
+                    green[j] = ownRow(worker, 3 + (y - 1 + j) % 3);
+                }
                 const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
                 chromaSitesSse2(own, green, xg, xr, w - 1, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
             }

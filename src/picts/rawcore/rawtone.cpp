@@ -219,7 +219,8 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     // The curve capped to 16 bits once (half the cache footprint of the 32-bit one).
     _typebuf<unsigned short> c16;
     if (toCurve && !c16.set(65536)) return false;
-    for (long long k = 0; toCurve && k < 65536; k++) c16.ptr[k] = (unsigned short)(curve.ptr[k] > 65535 ? 65535 : curve.ptr[k]);
+    for (long long k = 0; toCurve && k < 65536; k++)
+        c16.ptr[k] = (unsigned short)(curve.ptr[k] > 65535 ? 65535 : curve.ptr[k]);
     auto curved16 = [&c16](unsigned long long p) {
         return withRgb(p, c16.ptr[red16(p)], c16.ptr[green16(p)], c16.ptr[blue16(p)]);
     };
