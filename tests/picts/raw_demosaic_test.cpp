@@ -166,7 +166,7 @@ TEST(RawDemosaic, PpgKeepsRampsExact) {
 // exactly like cutting the frame first (the pattern anchored at the crop).
 TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
     cStdCFAFilter rggb;
-    const int w = 26, h = 21;
+    const int w = 26, h = 22;  // an odd crop height: flipping keeps the middle row
     std::vector<uint16_t> noise((size_t)w * h);
     unsigned s = 7;
     for (auto& v : noise) v = (uint16_t)((s = s * 1103515245u + 12345u) >> 20);

@@ -603,11 +603,27 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
         for (long long y = y0; y < y1; y++) {
             unsigned long long* row = out + y * w;
             unsigned long long* other = info.flip ? out + (h - 1 - y) * w : row;
+            long long x = 0;
+#if defined(__SSE2__) && !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+            // Without a matrix the order is a lane shuffle (codes 0, 1, 2 to blue, green,
+            // red) and alpha set, two pixels at a time.
+            const __m128i alpha = _mm_set1_epi64x((long long)kAlpha);
+            auto order2 = [alpha](const unsigned long long* p) {
+                const __m128i v = _mm_loadu_si128((const __m128i*)p);
+                const __m128i lo = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 0, 1, 2));
+                return _mm_or_si128(_mm_shufflehi_epi16(lo, _MM_SHUFFLE(3, 0, 1, 2)), alpha);
+            };
+            for (; !matrix && x + 1 < w; x += 2) {
+                const __m128i a = order2(row + x), b = order2(other + x);
+                _mm_storeu_si128((__m128i*)(row + x), b);
+                _mm_storeu_si128((__m128i*)(other + x), a);
+            }
+#endif
             if (other == row) {
-                for (long long x = 0; x < w; x++) row[x] = ordered(row[x]);
+                for (; x < w; x++) row[x] = ordered(row[x]);
                 continue;
             }
-            for (long long x = 0; x < w; x++) {
+            for (; x < w; x++) {
                 const unsigned long long t = row[x];
                 row[x] = ordered(other[x]);
                 other[x] = ordered(t);
