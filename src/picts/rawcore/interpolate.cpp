@@ -243,6 +243,13 @@ inline __m128i absDiff4(__m128i a, __m128i b) {
 inline __m128i pick4(__m128i mask, __m128i ifSet, __m128i ifClear) {
     return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
 }
+// Lanes 0 to 3 (each within 0 .. 65535) to samples at p[0], p[step], p[2 * step], p[3 * step].
+inline void store4(__m128i v, tLane* p, long long step) {
+    p[0] = (unsigned short)_mm_extract_epi16(v, 0);
+    p[step] = (unsigned short)_mm_extract_epi16(v, 2);
+    p[2 * step] = (unsigned short)_mm_extract_epi16(v, 4);
+    p[3 * step] = (unsigned short)_mm_extract_epi16(v, 6);
+}
 // clampI lane by lane.
 inline __m128i clamp4(__m128i v) {
     const __m128i zero = _mm_setzero_si128();
@@ -257,7 +264,6 @@ inline __m128i clamp4(__m128i v) {
 // get the values. xg and xr come back as the first sites not done.
 void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* const green[3], long long& xg,
                      long long& xr, long long end, tLane* row, int hLane, int vLane, int dLane) {
-    alignas(16) int a[4], b[4];
     for (; xg + 6 < end; xg += 8) {
         const __m128i g = even4(green[1] + xg), g2 = _mm_add_epi32(g, g);
         // (colour at -d and +d + 2 green - green at -d and +d) >> 1, horizontally and vertically.
@@ -267,12 +273,8 @@ void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* c
         const __m128i h = estimate(even4(own[1] + xg - 1), even4(own[1] + xg + 1), even4(green[1] + xg - 1),
                                    even4(green[1] + xg + 1));
         const __m128i v = estimate(even4(own[0] + xg), even4(own[2] + xg), even4(green[0] + xg), even4(green[2] + xg));
-        _mm_store_si128((__m128i*)a, clamp4(h));
-        _mm_store_si128((__m128i*)b, clamp4(v));
-        for (int k = 0; k < 4; k++) {
-            row[4 * (xg + 2 * k) + hLane] = (unsigned short)a[k];
-            row[4 * (xg + 2 * k) + vLane] = (unsigned short)b[k];
-        }
+        store4(clamp4(h), row + 4 * xg + hLane, 8);
+        store4(clamp4(v), row + 4 * xg + vLane, 8);
     }
     for (; xr + 6 < end; xr += 8) {
         const __m128i g = even4(green[1] + xr), g2 = _mm_add_epi32(g, g);
@@ -287,8 +289,7 @@ void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* c
         }
         const __m128i one = _mm_srai_epi32(pick4(_mm_cmpgt_epi32(diff[0], diff[1]), guess[1], guess[0]), 1);
         const __m128i both = _mm_srai_epi32(_mm_add_epi32(guess[0], guess[1]), 2);
-        _mm_store_si128((__m128i*)a, clamp4(pick4(_mm_cmpeq_epi32(diff[0], diff[1]), both, one)));
-        for (int k = 0; k < 4; k++) row[4 * (xr + 2 * k) + dLane] = (unsigned short)a[k];
+        store4(clamp4(pick4(_mm_cmpeq_epi32(diff[0], diff[1]), both, one)), row + 4 * xr + dLane, 8);
     }
 }
 
@@ -298,7 +299,6 @@ void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* c
 // four lie before `end`; the green goes to lane g1 of row y's pixels (`row`). Returns the
 // first site not done (the row's last sites are the scalar loop's).
 long long greenSitesSse2(const unsigned short* const v[7], long long x, long long end, tLane* row, int g1) {
-    alignas(16) int result[4];
     for (; x + 6 < end; x += 8) {
         const unsigned short* r = v[3] + x;
         const __m128i own = even4(r);
@@ -323,8 +323,7 @@ long long greenSitesSse2(const unsigned short* const v[7], long long x, long lon
         const __m128i lo = pick4(aBelow, a, b), hi = pick4(aBelow, b, a);
         g = pick4(_mm_cmpgt_epi32(lo, g), lo, g);
         g = pick4(_mm_cmpgt_epi32(g, hi), hi, g);
-        _mm_store_si128((__m128i*)result, g);
-        for (int k = 0; k < 4; k++) row[4 * (x + 2 * k) + g1] = (unsigned short)result[k];
+        store4(g, row + 4 * x + g1, 8);
     }
     return x;
 }

@@ -49,21 +49,20 @@ inline unsigned long long saturated(unsigned long long p, double factor) {
 
 #if defined(__SSE2__)
 // saturated() for four pixels given as red, green, blue and alpha lanes (each channel
-// already through the curve), written to out: lane by lane the same double operations in
+// already through the curve), written to out (alpha kept): lane by lane the same double operations in
 // the same order as saturated(), so the same results; max against 0 first turns NaN into 0
 // as the scalar clamp does. byHalves, for the factor 1.5 (the raw decoders' own), goes in
 // integers: (v - y) * 1.5 + y is exactly (3v - y) / 2 in doubles (every term a multiple of
 // 0.5 far below 2^53), so its clamped truncation is (3v - y) >> 1 clamped.
 template <bool byHalves>
-inline void saturated4(const int* r, const int* g, const int* b, const int* a, double factor,
-                       unsigned long long* out) {
+inline void saturated4(__m128i R, __m128i G, __m128i B, __m128i A, double factor, unsigned long long* out) {
     const __m128d f = _mm_set1_pd(factor), zero = _mm_setzero_pd(), top = _mm_set1_pd(65535.0);
     const __m128d kr = _mm_set1_pd(0.3), kg = _mm_set1_pd(0.59), kb = _mm_set1_pd(0.11);
     __m128i sr[2], sg[2], sb[2], ys[2];
     for (int half = 0; half < 2; half++) {
-        const __m128d vr = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(r + 2 * half)));
-        const __m128d vg = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(g + 2 * half)));
-        const __m128d vb = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(b + 2 * half)));
+        const __m128d vr = _mm_cvtepi32_pd(half ? _mm_unpackhi_epi64(R, R) : R);
+        const __m128d vg = _mm_cvtepi32_pd(half ? _mm_unpackhi_epi64(G, G) : G);
+        const __m128d vb = _mm_cvtepi32_pd(half ? _mm_unpackhi_epi64(B, B) : B);
         ys[half] =
             _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(_mm_mul_pd(kr, vr), _mm_mul_pd(kg, vg)), _mm_mul_pd(kb, vb)));
         if (byHalves) continue;
@@ -74,22 +73,19 @@ inline void saturated4(const int* r, const int* g, const int* b, const int* a, d
         };
         sr[half] = sat(vr), sg[half] = sat(vg), sb[half] = sat(vb);
     }
-    __m128i R, G, B;
     if (byHalves) {
         const __m128i y = _mm_unpacklo_epi64(ys[0], ys[1]), none = _mm_setzero_si128(), full = _mm_set1_epi32(65535);
-        auto sat = [&](const int* c) {
-            const __m128i v = _mm_load_si128((const __m128i*)c);
+        auto sat = [&](__m128i v) {
             __m128i s = _mm_srai_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(v, v), v), y), 1);
             s = _mm_andnot_si128(_mm_cmpgt_epi32(none, s), s);
             const __m128i over = _mm_cmpgt_epi32(s, full);
             return _mm_or_si128(_mm_and_si128(over, full), _mm_andnot_si128(over, s));
         };
-        R = sat(r), G = sat(g), B = sat(b);
+        R = sat(R), G = sat(G), B = sat(B);
     } else {
         R = _mm_unpacklo_epi64(sr[0], sr[1]), G = _mm_unpacklo_epi64(sg[0], sg[1]);
         B = _mm_unpacklo_epi64(sb[0], sb[1]);
     }
-    const __m128i A = _mm_loadu_si128((const __m128i*)a);
     const __m128i bg = _mm_or_si128(B, _mm_slli_epi32(G, 16)), ra = _mm_or_si128(R, _mm_slli_epi32(A, 16));
     _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi32(bg, ra));
     _mm_storeu_si128((__m128i*)(out + 2), _mm_unpackhi_epi32(bg, ra));
@@ -248,14 +244,17 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     auto finishSpan = [&](long long a, long long b) {
 #if defined(__SSE2__)
         auto fours = [&](auto byHalves) {
-            alignas(16) int r[4], g[4], bl[4], al[4];
+            int r[4], g[4], bl[4], al[4];
             for (; a + 3 < b; a += 4) {
                 for (int k = 0; k < 4; k++) {
                     const unsigned long long p = pixels[a + k];
                     r[k] = red16(p), g[k] = green16(p), bl[k] = blue16(p), al[k] = (int)(p >> 48);
                     if (toCurve) r[k] = c16.ptr[r[k]], g[k] = c16.ptr[g[k]], bl[k] = c16.ptr[bl[k]];
                 }
-                saturated4<decltype(byHalves)::value>(r, g, bl, al, saturation, pixels + a);
+                saturated4<decltype(byHalves)::value>(
+                    _mm_set_epi32(r[3], r[2], r[1], r[0]), _mm_set_epi32(g[3], g[2], g[1], g[0]),
+                    _mm_set_epi32(bl[3], bl[2], bl[1], bl[0]), _mm_set_epi32(al[3], al[2], al[1], al[0]), saturation,
+                    pixels + a);
             }
         };
         if (toSaturate && saturation == 1.5)
