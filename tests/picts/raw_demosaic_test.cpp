@@ -195,6 +195,9 @@ TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
         ASSERT_TRUE(interpolatePPG(b.info, &m));
         ASSERT_TRUE(interpolatePPG(c.info, nullptr));
         EXPECT_EQ(a.out, c.out);
+        // The sample range is the crop's, before the black level.
+        EXPECT_EQ(a.info.minRaw, *std::min_element(c.raw.begin(), c.raw.end()));
+        EXPECT_EQ(a.info.maxRaw, *std::max_element(c.raw.begin(), c.raw.end()));
         for (int y = 0; y < ch; y++)
             for (int x = 0; x < cw; x++) {
                 ASSERT_EQ(a.out[(size_t)y * cw + x], b.out[(size_t)(ch - 1 - y) * cw + x]);

@@ -257,6 +257,46 @@ inline __m128i clamp4(__m128i v) {
     return pick4(_mm_cmpgt_epi32(v, _mm_set1_epi32(65535)), _mm_set1_epi32(65535), v);
 }
 
+// The load of a row with multipliers of 1, eight samples at a time: each sample less the
+// black level (0 below it) into the channel of its column's colour (bits s0 for even
+// columns, s1 for odd ones); lo and hi take in the samples' range. Returns the first column
+// not done.
+long long loadRowSse2(const unsigned short* row, long long w, unsigned int black, int s0, int s1,
+                      unsigned long long* out, unsigned int& lo, unsigned int& hi) {
+    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16((short)0x8000);
+    const __m128i blackV = _mm_set1_epi16((short)black);
+    const __m128i evenQ = _mm_set_epi32(0, 0, -1, -1), shift0 = _mm_cvtsi32_si128(s0), shift1 = _mm_cvtsi32_si128(s1);
+    // Range in signed lanes (samples with the top bit flipped).
+    __m128i mn = _mm_set1_epi16(0x7FFF), mx = _mm_set1_epi16((short)0x8000);
+    long long x = 0;
+    for (; x + 7 < w; x += 8) {
+        const __m128i v = _mm_loadu_si128((const __m128i*)(row + x));
+        const __m128i flipped = _mm_xor_si128(v, sign);
+        mn = _mm_min_epi16(mn, flipped);
+        mx = _mm_max_epi16(mx, flipped);
+        const __m128i d = _mm_subs_epu16(v, blackV);
+        const __m128i halves[2] = {_mm_unpacklo_epi16(d, zero), _mm_unpackhi_epi16(d, zero)};
+        for (int k = 0; k < 4; k++) {
+            // Columns x + 2k (low quadword) and x + 2k + 1 (high quadword).
+            const __m128i h = halves[k >> 1];
+            const __m128i q = k & 1 ? _mm_unpackhi_epi32(h, zero) : _mm_unpacklo_epi32(h, zero);
+            const __m128i placed = _mm_or_si128(_mm_and_si128(evenQ, _mm_sll_epi64(q, shift0)),
+                                                _mm_andnot_si128(evenQ, _mm_sll_epi64(q, shift1)));
+            _mm_storeu_si128((__m128i*)(out + x + 2 * k), placed);
+        }
+    }
+    if (x) {
+        alignas(16) short a[8], b[8];
+        _mm_store_si128((__m128i*)a, mn);
+        _mm_store_si128((__m128i*)b, mx);
+        for (int k = 0; k < 8; k++) {
+            const unsigned int l = (unsigned short)a[k] ^ 0x8000u, h = (unsigned short)b[k] ^ 0x8000u;
+            lo = l < lo ? l : lo, hi = h > hi ? h : hi;
+        }
+    }
+    return x;
+}
+
 // Steps 3 and 4 of the PPG on a Bayer pattern for row y, four sites at a time, from rows of
 // own-colour samples (own[j], row y - 1 + j) and of greens after step 2 (green[j]), each
 // readable 8 samples past either end. Green sites from xg and red or blue sites from xr,
@@ -412,6 +452,9 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
                 // Multipliers of 1 (the sample less the black level is already in range): in integers.
                 const int s0 = 16 * cs[0], s1 = 16 * cs[1];
                 long long x = 0;
+#if defined(__SSE2__)
+                x = loadRowSse2(row, w, black, s0, s1, o, lo, hi);
+#endif
                 for (; x + 1 < w; x += 2) {
                     const unsigned int a = row[x], b = row[x + 1];
                     lo = a < lo ? a : lo, hi = a > hi ? a : hi;
