@@ -156,7 +156,7 @@ bool setSaturation<unsigned long long>(const unsigned long long* src, unsigned l
 // The caller's worker asks `progress` at its 64 KiB points as the single routines do; a stop
 // there stops the other workers at their next such point.
 bool finishRawTone(unsigned long long* pixels, long long count, double fraction, double gamma, double saturation,
-                   cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress) {
+                   cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress, unsigned int whiteCap) {
     if (!pixels || count <= 0) return false;
     if (saturation != saturation) saturation = 1.0;  // as setSaturation reads a NaN factor
     const long long rowsOf64 = (count + 63) / 64;     // bands of whole 64-pixel runs
@@ -227,8 +227,9 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     unsigned int low, middle, high;
     _typebuf<unsigned int> curve;
     // No levels (everything in one place): there is no contrast to stretch, keep it linear.
-    const bool toCurve = getHystogramParams(h.combined, 16, low, middle, high, fraction) &&
-                         makeDeCurveFromGamma(curve, 16, gamma, low, high);
+    const bool levels = getHystogramParams(h.combined, 16, low, middle, high, fraction);
+    if (levels && whiteCap && high > whiteCap) high = whiteCap;
+    const bool toCurve = levels && makeDeCurveFromGamma(curve, 16, gamma, low, high);
     if (toCurve && curve.count != 65536) return false;
     const bool toSaturate = saturation != 0.0;
     if (!toCurve && !toSaturate) return true;
