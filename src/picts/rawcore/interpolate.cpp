@@ -496,65 +496,89 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     const int g1 = laneOf(1);
     const long long dirs[2] = {4, 4 * w};  // in lanes
     const bool bayer = isBayer(f);
+    // Green at the sites of row y from x to end (the sites' colour in lane c).
+    auto greenSites = [&](long long y, long long x, long long end, int c) {
+        for (; x < end; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            const int own = p[c];
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                const long long d = dirs[i];
+                const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
+                guess[i] = (gm + own + gp) * 2 - cm - cp;
+                diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
+                          (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
+            }
+            const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
+            const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
+            p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
+        }
+    };
+    // The first site at or after column t0 of a row whose sites start at x0, every other column.
+    auto siteFrom = [](long long x0, long long t0) { return t0 <= x0 ? x0 : x0 + ((t0 - x0 + 1) & ~1LL); };
 #if defined(__SSE2__)
-    // Bayer patterns: per worker seven rows of own-colour samples (rows y - 3 .. y + 3, row
-    // r in slot r % 7), 8 samples of padding each side.
-    const long long stride = w + 16;
-    // Steps 3 and 4 use six of the seven slots, and at least as many workers.
+    // Bayer patterns go in column tiles of kTile: per worker seven rows of a tile (columns
+    // t0 - 8 .. t1 + 7 filled, 16 samples of room each side), rows of own-colour samples for
+    // step 2 (rows y - 3 .. y + 3, row r in slot r % 7) and own-colour and green rows for
+    // steps 3 and 4 (slots r % 3 and 3 + r % 3). Tiles keep the rows small (no more memory
+    // than the tone finishing takes after) and in the first-level cache.
+    const long long kTile = 2048, stride = kTile + 32;
+    // Steps 3 and 4 have at least as many workers.
     const int bandWorkers = rawBandCount(h - 2);
     _typebuf<unsigned short> ownRows;
     if (bayer && h > 2) {
         if (!ownRows.set(bandWorkers * 7 * stride)) return false;
         ownRows.zero();
     }
-    auto ownRow = [&](int worker, long long slot) { return ownRows.ptr + (worker * 7 + slot) * stride + 8; };
-    auto fillOwnRow = [&](int worker, long long r) {
-        unsigned short* o = ownRow(worker, r % 7);
+    // Slot's row, indexed by column, of the tile starting at t0.
+    auto ownRow = [&](int worker, long long slot, long long t0) {
+        return ownRows.ptr + (worker * 7 + slot) * stride + 16 - t0;
+    };
+    auto tileColumns = [&](long long t0, long long t1, long long& from, long long& to) {
+        from = t0 > 8 ? t0 - 8 : 0;
+        to = t1 + 8 < w ? t1 + 8 : w;
+    };
+    auto fillOwnRow = [&](int worker, long long r, long long t0, long long t1) {
+        unsigned short* o = ownRow(worker, r % 7, t0);
         const tLane* in = lanes + 4 * r * w;
         const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-        for (long long x = 0; x < w; x++) o[x] = in[4 * x + l[x & 1]];
+        long long from, to;
+        tileColumns(t0, t1, from, to);
+        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]];
     };
 #endif
     rawRowBands(3, h - 3, [&](int worker, long long y0, long long y1) {
 #if defined(__SSE2__)
-        for (long long r = y0 - 3; bayer && r < y0 + 3; r++) fillOwnRow(worker, r);
+        if (bayer) {
+            // Step 2 reads only the photosites' own samples, so the order of sites is free.
+            for (long long t0 = 0; t0 < w; t0 += kTile) {
+                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 3 ? t1 : w - 3;
+                for (long long r = y0 - 3; r < y0 + 3; r++) fillOwnRow(worker, r, t0, t1);
+                for (long long y = y0; y < y1; y++) {
+                    fillOwnRow(worker, y + 3, t0, t1);
+                    const long long x0 = 3 + (f->color(3, (int)y) & 1);
+                    const unsigned short* v[7];
+                    for (int j = 0; j < 7; j++) v[j] = ownRow(worker, (y - 3 + j) % 7, t0);
+                    const long long x = greenSitesSse2(v, siteFrom(x0, t0), end, lanes + 4 * y * w, g1);
+                    greenSites(y, x, end, laneOf(f->color((int)x0, (int)y)));
+                }
+            }
+            return;
+        }
 #endif
         for (long long y = y0; y < y1; y++) {
-            long long x = 3 + (f->color(3, (int)y) & 1);
-            const int c = laneOf(f->color((int)x, (int)y));
-#if defined(__SSE2__)
-            if (bayer) {
-                fillOwnRow(worker, y + 3);
-                const unsigned short* v[7];
-                for (int j = 0; j < 7; j++) v[j] = ownRow(worker, (y - 3 + j) % 7);
-                x = greenSitesSse2(v, x, w - 3, lanes + 4 * y * w, g1);
-            }
-#endif
-            for (; x < w - 3; x += 2) {
-                tLane* p = lanes + 4 * (y * w + x);
-                const int own = p[c];
-                int guess[2], diff[2];
-                for (int i = 0; i < 2; i++) {
-                    const long long d = dirs[i];
-                    const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
-                    guess[i] = (gm + own + gp) * 2 - cm - cp;
-                    diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
-                              (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
-                }
-                const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
-                const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
-                p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
-            }
+            const long long x0 = 3 + (f->color(3, (int)y) & 1);
+            greenSites(y, x0, w - 3, laneOf(f->color((int)x0, (int)y)));
         }
     });
     if (!report(info.progress, 40.0)) return false;
 
     // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    // Green sites of row y from x (1 or 2) on.
-    auto rbAtGreen = [&](long long y, long long x) {
+    // Green sites of row y from x to end.
+    auto rbAtGreen = [&](long long y, long long x, long long end) {
         const int c0 = f->color((int)x + 1, (int)y);
         const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
-        for (; x < w - 1; x += 2) {
+        for (; x < end; x += 2) {
             tLane* p = lanes + 4 * (y * w + x);
             for (int i = 0; i < 2; i++) {
                 const long long d = dirs[i];
@@ -566,10 +590,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     };
     // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
     const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
-    // Red and blue sites of row y from x (1 or 2) on.
-    auto otherAtRedBlue = [&](long long y, long long x) {
+    // Red and blue sites of row y from x to end.
+    auto otherAtRedBlue = [&](long long y, long long x, long long end) {
         const int c = laneOf(2 - f->color((int)x, (int)y));
-        for (; x < w - 1; x += 2) {
+        for (; x < end; x += 2) {
             tLane* p = lanes + 4 * (y * w + x);
             const int own = p[g1];
             int guess[2], diff[2];
@@ -589,44 +613,49 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     auto greenSite = [&](long long y) { return 1 + (f->color(2, (int)y) & 1); };
     auto redBlueSite = [&](long long y) { return 1 + (f->color(1, (int)y) & 1); };
 #if defined(__SSE2__)
-    // Bayer patterns: rows y - 1 .. y + 1 of own-colour samples (row r in slot r % 3) and of
-    // greens (slot 3 + r % 3) in each worker's rows.
-    auto fillChromaRows = [&](int worker, long long r) {
-        unsigned short* o = ownRow(worker, r % 3);
-        unsigned short* g = ownRow(worker, 3 + r % 3);
+    auto fillChromaRows = [&](int worker, long long r, long long t0, long long t1) {
+        unsigned short* o = ownRow(worker, r % 3, t0);
+        unsigned short* g = ownRow(worker, 3 + r % 3, t0);
         const tLane* in = lanes + 4 * r * w;
         const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-        for (long long x = 0; x < w; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
+        long long from, to;
+        tileColumns(t0, t1, from, to);
+        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
     };
 #endif
     rawRowBands(1, h - 1, [&](int worker, long long y0, long long y1) {
 #if defined(__SSE2__)
-        const bool sse2 = bayer && ownRows.ptr;
-        for (long long r = y0 - 1; sse2 && r < y0 + 1; r++) fillChromaRows(worker, r);
+        if (bayer && ownRows.ptr) {
+            for (long long t0 = 0; t0 < w; t0 += kTile) {
+                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 1 ? t1 : w - 1;
+                for (long long r = y0 - 1; r < y0 + 1; r++) fillChromaRows(worker, r, t0, t1);
+                for (long long y = y0; y < y1; y++) {
+                    fillChromaRows(worker, y + 1, t0, t1);
+                    const unsigned short* own[3];
+                    const unsigned short* green[3];
+                    for (int j = 0; j < 3; j++) {
+                        own[j] = ownRow(worker, (y - 1 + j) % 3, t0);
+                        green[j] = ownRow(worker, 3 + (y - 1 + j) % 3, t0);
+                    }
+                    long long xg = siteFrom(greenSite(y), t0), xr = siteFrom(redBlueSite(y), t0);
+                    const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
+                    chromaSitesSse2(own, green, xg, xr, end, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
+                    rbAtGreen(y, xg, end);
+                    otherAtRedBlue(y, xr, end);
+                }
+            }
+            return;
+        }
 #endif
         for (long long y = y0; y < y1; y++) {
-            long long xg = greenSite(y), xr = redBlueSite(y);
-#if defined(__SSE2__)
-            if (sse2) {
-                fillChromaRows(worker, y + 1);
-                const unsigned short* own[3];
-                const unsigned short* green[3];
-                for (int j = 0; j < 3; j++) {
-                    own[j] = ownRow(worker, (y - 1 + j) % 3);
-                    green[j] = ownRow(worker, 3 + (y - 1 + j) % 3);
-                }
-                const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
-                chromaSitesSse2(own, green, xg, xr, w - 1, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
-            }
-#endif
-            rbAtGreen(y, xg);
-            if (bayer) otherAtRedBlue(y, xr);
+            rbAtGreen(y, greenSite(y), w - 1);
+            if (bayer) otherAtRedBlue(y, redBlueSite(y), w - 1);
         }
     });
     if (!report(info.progress, 60.0)) return false;
     if (!bayer)
         rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-            for (long long y = y0; y < y1; y++) otherAtRedBlue(y, redBlueSite(y));
+            for (long long y = y0; y < y1; y++) otherAtRedBlue(y, redBlueSite(y), w - 1);
         });
     if (!report(info.progress, 80.0)) return false;
 

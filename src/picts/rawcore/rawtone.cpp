@@ -223,6 +223,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
             h.blue.ptr[k] += c[2 * kToneBins + k];
         }
     for (unsigned k = 0; k < kToneBins; k++) h.combined.ptr[k] = h.red.ptr[k] + h.green.ptr[k] + h.blue.ptr[k];
+    counts.clear();  // before the curves: the finishing's memory stays as small as the single passes'
 
     unsigned int low, middle, high;
     _typebuf<unsigned int> curve;
@@ -238,6 +239,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     if (toCurve && !c16.set(65536)) return false;
     for (long long k = 0; toCurve && k < 65536; k++)
         c16.ptr[k] = (unsigned short)(curve.ptr[k] > 65535 ? 65535 : curve.ptr[k]);
+    curve.clear();
     auto curved16 = [&c16](unsigned long long p) {
         return withRgb(p, c16.ptr[red16(p)], c16.ptr[green16(p)], c16.ptr[blue16(p)]);
     };
