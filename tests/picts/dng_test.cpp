@@ -237,6 +237,8 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
         // Origin (13, 7): left rounds up to 14; a 1.3 file moves an odd top to 8, 1.4 keeps 7.
         {"default crop, version 1.3", {1, 3, 0, 0}, {{50719, {13, 7}}, {50720, {40, 30}}}, {}, true, mk(14, 10, 8, 11)},
         {"default crop, version 1.4", {1, 4, 0, 0}, {{50719, {13, 7}}, {50720, {40, 30}}}, {}, true, mk(14, 10, 7, 11)},
+        // A crop under a quarter of the frame: the frame cannot ride in the picture's buffer.
+        {"small default crop", {1, 4, 0, 0}, {{50719, {2, 2}}, {50720, {20, 16}}}, {}, true, mk(2, 42, 2, 30)},
         // ActiveArea (top, left, bottom, right) replaces the default crop written before it.
         {"active area", {1, 4, 0, 0}, {{50719, {1, 1}}, {50720, {8, 8}}, {50829, {2, 4, 42, 60}}}, {}, true,
          mk(4, 4, 2, 6)},

@@ -4,6 +4,7 @@
 // multipliers are refused or made harmless.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -165,7 +166,7 @@ TEST(RawDemosaic, PpgKeepsRampsExact) {
 // exactly like cutting the frame first (the pattern anchored at the crop).
 TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
     cStdCFAFilter rggb;
-    const int w = 26, h = 21;
+    const int w = 26, h = 22;  // an odd crop height: flipping keeps the middle row
     std::vector<uint16_t> noise((size_t)w * h);
     unsigned s = 7;
     for (auto& v : noise) v = (uint16_t)((s = s * 1103515245u + 12345u) >> 20);
@@ -175,31 +176,74 @@ TEST(RawDemosaic, PpgOwnColoursFlipAndMargins) {
     m.right = 3;
     m.bottom = 1;
     const int cw = w - 5, ch = h - 5;
-    Frame a(w, h, &rggb, &m), b(w, h, &rggb, &m), c(cw, ch, &rggb);
-    a.raw = b.raw = noise;
-    for (int y = 0; y < ch; y++)
-        for (int x = 0; x < cw; x++) c.raw[(size_t)y * cw + x] = noise[(size_t)(y + 4) * w + x + 2];
-    for (Frame* r : {&a, &b, &c}) {
-        r->info.raw = r->raw.data();
-        r->info.black = 50;
-        r->info.mul[0] = 1.5;
-        r->info.mul[2] = 1.25;
-    }
-    b.info.flip = true;
-    ASSERT_TRUE(interpolatePPG(a.info, &m));
-    ASSERT_TRUE(interpolatePPG(b.info, &m));
-    ASSERT_TRUE(interpolatePPG(c.info, nullptr));
-    EXPECT_EQ(a.out, c.out);
-    for (int y = 0; y < ch; y++)
-        for (int x = 0; x < cw; x++) {
-            ASSERT_EQ(a.out[(size_t)y * cw + x], b.out[(size_t)(ch - 1 - y) * cw + x]);
-            Channels p = split(a.out[(size_t)y * cw + x]);
-            int col = rggb.color(x, y);
-            unsigned raw = c.raw[(size_t)y * cw + x];
-            unsigned own = (unsigned)((raw > 50 ? raw - 50 : 0) * (col == 0 ? 1.5 : col == 2 ? 1.25 : 1.0));
-            unsigned got = col == 0 ? p.r : col == 1 ? p.g : p.b;
-            ASSERT_EQ(got, own) << x << "," << y;
+    // Multipliers of 1 take the load's integer path.
+    for (double mr : {1.5, 1.0}) {
+        SCOPED_TRACE(mr);
+        const double mb = mr == 1.0 ? 1.0 : 1.25;
+        Frame a(w, h, &rggb, &m), b(w, h, &rggb, &m), c(cw, ch, &rggb);
+        a.raw = b.raw = noise;
+        for (int y = 0; y < ch; y++)
+            for (int x = 0; x < cw; x++) c.raw[(size_t)y * cw + x] = noise[(size_t)(y + 4) * w + x + 2];
+        for (Frame* r : {&a, &b, &c}) {
+            r->info.raw = r->raw.data();
+            r->info.black = 50;
+            r->info.mul[0] = mr;
+            r->info.mul[2] = mb;
         }
+        b.info.flip = true;
+        ASSERT_TRUE(interpolatePPG(a.info, &m));
+        ASSERT_TRUE(interpolatePPG(b.info, &m));
+        ASSERT_TRUE(interpolatePPG(c.info, nullptr));
+        EXPECT_EQ(a.out, c.out);
+        // The sample range is the crop's, before the black level.
+        EXPECT_EQ(a.info.minRaw, *std::min_element(c.raw.begin(), c.raw.end()));
+        EXPECT_EQ(a.info.maxRaw, *std::max_element(c.raw.begin(), c.raw.end()));
+        for (int y = 0; y < ch; y++)
+            for (int x = 0; x < cw; x++) {
+                ASSERT_EQ(a.out[(size_t)y * cw + x], b.out[(size_t)(ch - 1 - y) * cw + x]);
+                Channels p = split(a.out[(size_t)y * cw + x]);
+                int col = rggb.color(x, y);
+                unsigned raw = c.raw[(size_t)y * cw + x];
+                unsigned own = (unsigned)((raw > 50 ? raw - 50 : 0) * (col == 0 ? mr : col == 2 ? mb : 1.0));
+                unsigned got = col == 0 ? p.r : col == 1 ? p.g : p.b;
+                ASSERT_EQ(got, own) << x << "," << y;
+            }
+    }
+}
+
+// A decoder may read the frame into the output buffer itself (its tail saves a frame's worth
+// of memory): the load then goes in planned runs, or the frame is copied out where no plan
+// exists (at the buffer's start); either way the picture, border included, and the sample
+// range are those of a separate frame. Tall enough for several bands.
+TEST(RawDemosaic, PpgFrameInsideTheOutput) {
+    cStdCFAFilter rggb;
+    const int w = 40, h = 300;
+    std::vector<uint16_t> noise((size_t)w * h);
+    unsigned s = 11;
+    for (auto& v : noise) v = (uint16_t)((s = s * 1103515245u + 12345u) >> 18);
+    sMarginInfo none, some;
+    some.left = 2, some.top = 3, some.right = 5, some.bottom = 4;
+    for (const sMarginInfo* m : {&none, &some})
+    for (int where : {0, 1, 2}) {  // tail, middle, start
+        SCOPED_TRACE(testing::Message() << (m == &some) << " " << where);
+        Frame ref(w, h, &rggb, m);
+        ref.raw = noise;
+        ref.info.raw = ref.raw.data();
+        std::vector<unsigned long long> buf(ref.out.size());
+        const long long room = 4 * (long long)buf.size() - (long long)noise.size();
+        uint16_t* frame = (uint16_t*)buf.data() + (where == 0 ? room : where == 1 ? room / 2 : 0);
+        std::copy(noise.begin(), noise.end(), frame);
+        sInterpolateInfo in = ref.info;
+        in.raw = frame;
+        in.pixels = buf.data();
+        for (sInterpolateInfo* i : {&ref.info, &in}) {
+            i->flip = true, i->black = 50, i->mul[0] = 1.5, i->mul[2] = 1.25;
+            ASSERT_TRUE(interpolatePPG(*i, m));
+        }
+        EXPECT_TRUE(buf == ref.out);
+        EXPECT_EQ(in.minRaw, ref.info.minRaw);
+        EXPECT_EQ(in.maxRaw, ref.info.maxRaw);
+    }
 }
 
 // Ties: equal gradients in the green phase take the horizontal estimate; equal diagonal

@@ -108,8 +108,9 @@ TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
         unsigned char cfa[4];
         unsigned seed;
     };
+    // The last is wider than the demosaic's column tiles (2048).
     const Case cases[] = {{false, 64, 48, {0, 1, 1, 2}, 1}, {true, 37, 29, {2, 1, 1, 0}, 2}, {false, 40, 30, {1, 0, 2, 1}, 3},
-                          {false, 50, 33, {1, 2, 0, 1}, 4}};
+                          {false, 50, 33, {1, 2, 0, 1}, 4}, {false, 4140, 24, {0, 1, 1, 2}, 5}};
     testutil::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " cfa " << (int)c.cfa[0] << (int)c.cfa[1]

@@ -155,21 +155,37 @@ TEST(RawTone, FinishingKeepsDarkFramesAndStretchesSpreadOnes) {
     EXPECT_GT(chan(ramp[ramp.size() / 2], 16), 40000u);
 }
 
-// The finishing runs in bands side by side; a frame large enough for several bands comes out
-// as the single passes (histogram, levels, curve, saturation) one after the other make it.
+// The finishing runs in bands side by side (the saturation four pixels at a time); a frame
+// large enough for several bands, of an odd size, comes out as the single passes (histogram,
+// levels, white cap, curve, saturation) one after the other make it, clamps on both sides
+// included.
 TEST(RawTone, FinishingInBandsEqualsTheSinglePasses) {
-    std::vector<unsigned long long> a;
-    for (unsigned i = 0; i < 300000; i++)
-        a.push_back(px((i * 7919u) % 50000u, (i * 104729u) % 40000u + 2000u, (i / 7u) % 60000u));
-    std::vector<unsigned long long> b = a;
-    ASSERT_TRUE(finishRawTone(a.data(), (long long)a.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
-    sHystogram h;
-    unsigned low, middle, high;
-    _typebuf<unsigned int> curve;
-    ASSERT_TRUE(buildHystogram(b.data(), (long long)b.size(), h, 4096, nullptr));
-    ASSERT_TRUE(getHystogramParams(h.combined, 16, low, middle, high, 0.999));
-    ASSERT_TRUE(makeDeCurveFromGamma(curve, 16, 2.2, low, high));
-    ASSERT_TRUE(adjustToCurve(b.data(), b.data(), (long long)b.size(), curve, nullptr));
-    ASSERT_TRUE(setSaturation(b.data(), b.data(), (long long)b.size(), 1.5, nullptr));
-    ASSERT_TRUE(a == b);
+    const struct {
+        double factor;
+        unsigned cap;
+    } cases[] = {{1.5, 0}, {-7.0, 0}, {3.0, 0}, {0.0, 30000}};
+    for (const auto& c : cases) {
+        const double factor = c.factor;
+        SCOPED_TRACE(factor);
+        std::vector<unsigned long long> a;
+        for (unsigned i = 0; i < 300001; i++)
+            a.push_back(px((i * 7919u) % 50000u, (i * 104729u) % 40000u + 2000u, (i / 7u) % 60000u, i & 0xFFFF));
+        std::vector<unsigned long long> b = a;
+        ASSERT_TRUE(finishRawTone(a.data(), (long long)a.size(), 0.999, 2.2, factor, nullptr, nullptr, c.cap));
+        sHystogram h;
+        unsigned low, middle, high;
+        _typebuf<unsigned int> curve;
+        ASSERT_TRUE(buildHystogram(b.data(), (long long)b.size(), h, 4096, nullptr));
+        ASSERT_TRUE(getHystogramParams(h.combined, 16, low, middle, high, 0.999));
+        if (c.cap) {
+            ASSERT_GT(high, c.cap);
+            high = c.cap;
+        }
+        ASSERT_TRUE(makeDeCurveFromGamma(curve, 16, 2.2, low, high));
+        ASSERT_TRUE(adjustToCurve(b.data(), b.data(), (long long)b.size(), curve, nullptr));
+        if (factor != 0.0) {
+            ASSERT_TRUE(setSaturation(b.data(), b.data(), (long long)b.size(), factor, nullptr));
+        }
+        ASSERT_TRUE(a == b);
+    }
 }

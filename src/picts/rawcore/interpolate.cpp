@@ -4,6 +4,12 @@
 #include "picts/rawcore/interpolate.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "picts/rawcore/rawbands.h"
 #include "picts/rawcore/rawhook.h"
@@ -19,6 +25,15 @@ inline int chan(unsigned long long p, int c) { return (int)((p >> (16 * c)) & 0x
 inline void setChan(unsigned long long& p, int c, int v) {
     p = (p & ~(0xFFFFULL << (16 * c))) | ((unsigned long long)(v & 0xFFFF) << (16 * c));
 }
+// The pixels as 16-bit lanes for the passes that read and write single channels: channel c
+// of pixel i is lane 4i + laneOf(c) (the bits 16c of the word). may_alias: the same words
+// are read as 64-bit pixels elsewhere.
+typedef unsigned short __attribute__((may_alias)) tLane;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline int laneOf(int c) { return 3 - c; }
+#else
+inline int laneOf(int c) { return c; }
+#endif
 inline int clampI(int v) { return v < 0 ? 0 : v > 65535 ? 65535 : v; }
 // Limits x to the range between a and b, whichever is lower.
 inline int limitBetween(int x, int a, int b) {
@@ -42,6 +57,15 @@ struct sCrop {
         return w >= 1 && h >= 1;
     }
 };
+
+// A Bayer pattern: a 2 x 2 tile, green on one diagonal, red and blue on the other.
+bool isBayer(const cBayerFilter* f) {
+    for (int y = 0; y < 24; y++)
+        for (int x = 0; x < 6; x++)
+            if (f->color(x, y) != f->color(x & 1, y & 1)) return false;
+    const int a = f->color(0, 0), b = f->color(1, 0), c = f->color(0, 1), d = f->color(1, 1);
+    return (a == 1 && d == 1 && b != 1 && c != 1 && b != c) || (b == 1 && c == 1 && a != 1 && d != 1 && a != d);
+}
 
 // Arguments every routine needs; false when any is missing.
 bool usable(const sInterpolateInfo& info, bool needFilter) {
@@ -139,15 +163,15 @@ double rawClampMul(double m) {
     return m > 65536.0 ? 65536.0 : m;
 }
 
-void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
-                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
-                       const sMarginInfo* margins, unsigned short black) {
-    sCrop crop;
-    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
-        return;
-    double mul[4];
-    safeMuls(mulIn, mul);
-    for (long long y = 0; y < crop.h; y++) {
+namespace {
+
+// The border filler's walk over the crop rows y0 .. y1 - 1: put(index, pixel) for each of
+// the outer `border` pixels of the crop on every side, row by row, index counted in the
+// (flipped when asked) output.
+template <class Put>
+void walkBorder(int border, const unsigned short* raw, long long width, const sCrop& crop, const cBayerFilter* filter,
+                bool flip, const double* mul, unsigned short black, long long y0, long long y1, Put put) {
+    for (long long y = y0; y < y1; y++) {
         const bool fullRow = y < border || y >= crop.h - border;
         long long outRow = flip ? crop.h - 1 - y : y;
         for (long long x = 0; x < crop.w; x++) {
@@ -169,9 +193,194 @@ void interpolateBorder(int border, const unsigned short* raw, unsigned long long
             unsigned int v[3];
             for (int c = 0; c < 3; c++)
                 v[c] = (c == own || !count[c]) ? ownValue : rawClamp16(sum[c] * mul[c] / count[c]);
-            pixels[outRow * crop.w + x] = rgbPixel(v[0], v[1], v[2]);
+            put(outRow * crop.w + x, rgbPixel(v[0], v[1], v[2]));
         }
     }
+}
+
+// A frame may lie inside the output buffer (a decoder reads its samples into the buffer's
+// tail, saving a frame's worth of memory); the load step then widens the samples in place.
+// Rows go in runs in top-down order: every row of a run writes clear of the samples of all
+// rows not yet loaded, so a run's rows load side by side; a row whose write covers only its
+// own samples (and those of rows already loaded) forms a run alone and copies its samples
+// aside first. The runs are planned before anything is written; false when there is no
+// such plan (`ends` then holds nothing useful).
+bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned long long* out, const sCrop& crop,
+                     std::vector<long long>& ends) {
+    const uintptr_t P = (uintptr_t)out, R = (uintptr_t)raw;
+    const long long w = crop.w, h = crop.h;
+    auto writeStart = [&](long long y) { return P + (uintptr_t)(8 * y * w); };
+    auto readStart = [&](long long y) { return R + (uintptr_t)(2 * ((crop.top + y) * width + crop.left)); };
+    const uintptr_t lastEnd = readStart(h - 1) + (uintptr_t)(2 * w);
+    ends.clear();
+    long long a = 0;
+    while (a < h) {
+        const uintptr_t lo = readStart(a);
+        long long b = a;
+        while (b < h && (writeStart(b + 1) <= lo || writeStart(b) >= lastEnd)) b++;
+        if (b == a) {
+            if (a + 1 < h && writeStart(a + 1) > readStart(a + 1) && writeStart(a) < lastEnd) return false;
+            b = a + 1;
+        }
+        ends.push_back(b);
+        a = b;
+    }
+    return true;
+}
+
+#if defined(__SSE2__)
+// Samples p[0], p[2], p[4], p[6] (even) or p[1], p[3], p[5], p[7] (odd) of a row of 16-bit
+// samples as four 32-bit lanes.
+inline __m128i even4(const unsigned short* p) {
+    return _mm_and_si128(_mm_loadu_si128((const __m128i*)p), _mm_set1_epi32(0xFFFF));
+}
+inline __m128i odd4(const unsigned short* p) { return _mm_srli_epi32(_mm_loadu_si128((const __m128i*)p), 16); }
+inline __m128i absDiff4(__m128i a, __m128i b) {
+    const __m128i d = _mm_sub_epi32(a, b), s = _mm_srai_epi32(d, 31);
+    return _mm_sub_epi32(_mm_xor_si128(d, s), s);
+}
+// Lane by lane: ifSet where mask is all ones, else ifClear.
+inline __m128i pick4(__m128i mask, __m128i ifSet, __m128i ifClear) {
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+// Lanes 0 to 3 (each within 0 .. 65535) to samples at p[0], p[step], p[2 * step], p[3 * step].
+inline void store4(__m128i v, tLane* p, long long step) {
+    p[0] = (unsigned short)_mm_extract_epi16(v, 0);
+    p[step] = (unsigned short)_mm_extract_epi16(v, 2);
+    p[2 * step] = (unsigned short)_mm_extract_epi16(v, 4);
+    p[3 * step] = (unsigned short)_mm_extract_epi16(v, 6);
+}
+// clampI lane by lane.
+inline __m128i clamp4(__m128i v) {
+    const __m128i zero = _mm_setzero_si128();
+    v = pick4(_mm_cmpgt_epi32(zero, v), zero, v);
+    return pick4(_mm_cmpgt_epi32(v, _mm_set1_epi32(65535)), _mm_set1_epi32(65535), v);
+}
+
+// The load of a row with multipliers of 1, eight samples at a time: each sample less the
+// black level (0 below it) into the channel of its column's colour (bits s0 for even
+// columns, s1 for odd ones); lo and hi take in the samples' range. Returns the first column
+// not done.
+long long loadRowSse2(const unsigned short* row, long long w, unsigned int black, int s0, int s1,
+                      unsigned long long* out, unsigned int& lo, unsigned int& hi) {
+    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16((short)0x8000);
+    const __m128i blackV = _mm_set1_epi16((short)black);
+    const __m128i evenQ = _mm_set_epi32(0, 0, -1, -1), shift0 = _mm_cvtsi32_si128(s0), shift1 = _mm_cvtsi32_si128(s1);
+    // Range in signed lanes (samples with the top bit flipped).
+    __m128i mn = _mm_set1_epi16(0x7FFF), mx = _mm_set1_epi16((short)0x8000);
+    long long x = 0;
+    for (; x + 7 < w; x += 8) {
+        const __m128i v = _mm_loadu_si128((const __m128i*)(row + x));
+        const __m128i flipped = _mm_xor_si128(v, sign);
+        mn = _mm_min_epi16(mn, flipped);
+        mx = _mm_max_epi16(mx, flipped);
+        const __m128i d = _mm_subs_epu16(v, blackV);
+        const __m128i halves[2] = {_mm_unpacklo_epi16(d, zero), _mm_unpackhi_epi16(d, zero)};
+        for (int k = 0; k < 4; k++) {
+            // Columns x + 2k (low quadword) and x + 2k + 1 (high quadword).
+            const __m128i h = halves[k >> 1];
+            const __m128i q = k & 1 ? _mm_unpackhi_epi32(h, zero) : _mm_unpacklo_epi32(h, zero);
+            const __m128i placed = _mm_or_si128(_mm_and_si128(evenQ, _mm_sll_epi64(q, shift0)),
+                                                _mm_andnot_si128(evenQ, _mm_sll_epi64(q, shift1)));
+            _mm_storeu_si128((__m128i*)(out + x + 2 * k), placed);
+        }
+    }
+    if (x) {
+        alignas(16) short a[8], b[8];
+        _mm_store_si128((__m128i*)a, mn);
+        _mm_store_si128((__m128i*)b, mx);
+        for (int k = 0; k < 8; k++) {
+            const unsigned int l = (unsigned short)a[k] ^ 0x8000u, h = (unsigned short)b[k] ^ 0x8000u;
+            lo = l < lo ? l : lo, hi = h > hi ? h : hi;
+        }
+    }
+    return x;
+}
+
+// Steps 3 and 4 of the PPG on a Bayer pattern for row y, four sites at a time, from rows of
+// own-colour samples (own[j], row y - 1 + j) and of greens after step 2 (green[j]), each
+// readable 8 samples past either end. Green sites from xg and red or blue sites from xr,
+// every other column, while all four lie before `end`; their lanes of row y's pixels (`row`)
+// get the values. xg and xr come back as the first sites not done.
+void chromaSitesSse2(const unsigned short* const own[3], const unsigned short* const green[3], long long& xg,
+                     long long& xr, long long end, tLane* row, int hLane, int vLane, int dLane) {
+    for (; xg + 6 < end; xg += 8) {
+        const __m128i g = even4(green[1] + xg), g2 = _mm_add_epi32(g, g);
+        // (colour at -d and +d + 2 green - green at -d and +d) >> 1, horizontally and vertically.
+        auto estimate = [g2](__m128i cm, __m128i cp, __m128i gm, __m128i gp) {
+            return _mm_srai_epi32(_mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(cm, cp), g2), gm), gp), 1);
+        };
+        const __m128i h = estimate(even4(own[1] + xg - 1), even4(own[1] + xg + 1), even4(green[1] + xg - 1),
+                                   even4(green[1] + xg + 1));
+        const __m128i v = estimate(even4(own[0] + xg), even4(own[2] + xg), even4(green[0] + xg), even4(green[2] + xg));
+        store4(clamp4(h), row + 4 * xg + hLane, 8);
+        store4(clamp4(v), row + 4 * xg + vLane, 8);
+    }
+    for (; xr + 6 < end; xr += 8) {
+        const __m128i g = even4(green[1] + xr), g2 = _mm_add_epi32(g, g);
+        __m128i guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            // Diagonal i: from upper left to lower right, then from upper right to lower left.
+            const long long up = i ? 1 : -1, down = -up;
+            const __m128i cm = even4(own[0] + xr + up), cp = even4(own[2] + xr + down);
+            const __m128i gm = even4(green[0] + xr + up), gp = even4(green[2] + xr + down);
+            diff[i] = _mm_add_epi32(_mm_add_epi32(absDiff4(cm, cp), absDiff4(gm, g)), absDiff4(gp, g));
+            guess[i] = _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(_mm_add_epi32(cm, cp), g2), gm), gp);
+        }
+        const __m128i one = _mm_srai_epi32(pick4(_mm_cmpgt_epi32(diff[0], diff[1]), guess[1], guess[0]), 1);
+        const __m128i both = _mm_srai_epi32(_mm_add_epi32(guess[0], guess[1]), 2);
+        store4(clamp4(pick4(_mm_cmpeq_epi32(diff[0], diff[1]), both, one)), row + 4 * xr + dLane, 8);
+    }
+}
+
+// Step 2 of the PPG on a Bayer pattern, four sites at a time. Every sample the step reads is a
+// photosite's own colour, so it works from rows of those: v[j] is row y - 3 + j, 16 bits a
+// sample, readable 8 samples past either end. Sites go from x every other column while all
+// four lie before `end`; the green goes to lane g1 of row y's pixels (`row`). Returns the
+// first site not done (the row's last sites are the scalar loop's).
+long long greenSitesSse2(const unsigned short* const v[7], long long x, long long end, tLane* row, int g1) {
+    for (; x + 6 < end; x += 8) {
+        const unsigned short* r = v[3] + x;
+        const __m128i own = even4(r);
+        // Per direction (horizontal, vertical): green at -1 and +1, own colour at -2 and +2,
+        // green at -3 and +3.
+        const __m128i gm[2] = {odd4(r - 2), even4(v[2] + x)}, gp[2] = {odd4(r), even4(v[4] + x)};
+        const __m128i cm[2] = {even4(r - 2), even4(v[1] + x)}, cp[2] = {even4(r + 2), even4(v[5] + x)};
+        const __m128i g3m[2] = {odd4(r - 4), even4(v[0] + x)}, g3p[2] = {odd4(r + 2), even4(v[6] + x)};
+        __m128i guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            guess[i] = _mm_sub_epi32(
+                _mm_sub_epi32(_mm_slli_epi32(_mm_add_epi32(_mm_add_epi32(gm[i], own), gp[i]), 1), cm[i]), cp[i]);
+            const __m128i near =
+                _mm_add_epi32(_mm_add_epi32(absDiff4(cm[i], own), absDiff4(cp[i], own)), absDiff4(gm[i], gp[i]));
+            const __m128i far = _mm_add_epi32(absDiff4(g3p[i], gp[i]), absDiff4(g3m[i], gm[i]));
+            diff[i] = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(near, 1), near), _mm_slli_epi32(far, 1));
+        }
+        const __m128i vertical = _mm_cmpgt_epi32(diff[0], diff[1]);
+        __m128i g = _mm_srai_epi32(pick4(vertical, guess[1], guess[0]), 2);
+        const __m128i a = pick4(vertical, gp[1], gp[0]), b = pick4(vertical, gm[1], gm[0]);
+        const __m128i aBelow = _mm_cmpgt_epi32(b, a);
+        const __m128i lo = pick4(aBelow, a, b), hi = pick4(aBelow, b, a);
+        g = pick4(_mm_cmpgt_epi32(lo, g), lo, g);
+        g = pick4(_mm_cmpgt_epi32(g, hi), hi, g);
+        store4(g, row + 4 * x + g1, 8);
+    }
+    return x;
+}
+#endif
+
+}  // namespace
+
+void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
+                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
+                       const sMarginInfo* margins, unsigned short black) {
+    sCrop crop;
+    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
+        return;
+    double mul[4];
+    safeMuls(mulIn, mul);
+    walkBorder(border, raw, width, crop, filter, flip, mul, black, 0, crop.h,
+               [pixels](long long i, unsigned long long p) { pixels[i] = p; });
 }
 
 bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3]) {
@@ -188,28 +397,93 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     unsigned long long* out = info.pixels;
     unsigned int mn = 65535, mx = 0;
 
+    // A frame inside the output loads in planned runs, its border pixels made beforehand
+    // (they need the samples); without a plan it is copied out first.
+    const unsigned short* raw = info.raw;
+    _typebuf<unsigned short> rawCopy;
+    std::vector<long long> runs;
+    // The border walk's pixels in its order: rows before y hold ringBefore(y) of them.
+    const long long ringSide = w > 8 ? 8 : w;
+    auto ringBefore = [&](long long y) {
+        long long full = (y < 4 ? y : 4) + (y > (h - 4 > 4 ? h - 4 : 4) ? y - (h - 4 > 4 ? h - 4 : 4) : 0);
+        return full * w + (y - full) * ringSide;
+    };
+    _typebuf<long long> ringAt;
+    _typebuf<unsigned long long> ringPixel;
+    const uintptr_t rawBegin = (uintptr_t)raw, rawEnd = rawBegin + (uintptr_t)(2 * info.width * info.height);
+    const bool overlap = rawBegin < (uintptr_t)(out + w * h) && (uintptr_t)out < rawEnd;
+    const bool inPlace = overlap && planInPlaceLoad(raw, info.width, out, crop, runs);
+    if (overlap && !inPlace) {
+        if (!rawCopy.set(raw, info.width * info.height)) return false;
+        raw = rawCopy.ptr;
+    }
+    if (inPlace) {
+        const long long n = ringBefore(h);
+        if (!ringAt.set(n) || !ringPixel.set(n)) return false;
+        rawRowBands(0, h, [&](int, long long y0, long long y1) {
+            long long k = ringBefore(y0);
+            walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black, y0, y1,
+                       [&](long long i, unsigned long long p) { ringAt.ptr[k] = i, ringPixel.ptr[k++] = p; });
+        });
+    }
+    if (!inPlace) runs.push_back(h);
+    _typebuf<unsigned short> aside;  // a lone run's own samples
+    if (inPlace && !aside.set(w)) return false;
+
     // Every pass works in row bands side by side: a pass writes only what no other band of
     // it reads (its own channel at its own sites), so the bands meet only between passes.
     // Per-worker state is indexed by the worker (rawbands.h).
     // 1. Load each sample into the channel of its colour.
     unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
     for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
-    rawRowBands(0, h, [&](int band, long long y0, long long y1) {
+    bool twoColumns = true;
+    for (int y = 0; y < 24; y++)
+        for (int x = 2; x < 6; x++) twoColumns = twoColumns && f->color(x, y) == f->color(x & 1, y);
+    auto load = [&](int band, long long y0, long long y1) {
         unsigned int lo = 65535, hi = 0;
         for (long long y = y0; y < y1; y++) {
-            const unsigned short* row = info.raw + (crop.top + y) * info.width + crop.left;
+            const unsigned short* row = raw + (crop.top + y) * info.width + crop.left;
             unsigned long long* o = out + y * w;
+            if (inPlace && y1 - y0 == 1) row = (const unsigned short*)memcpy(aside.ptr, row, (size_t)w * 2);
+            // A pattern two columns wide: the row alternates two colours.
+            const int cs[2] = {f->color(0, (int)y), f->color(1, (int)y)};
+            const double ms[2] = {mul[cs[0]], mul[cs[1]]};
+            if (twoColumns && ms[0] == 1.0 && ms[1] == 1.0) {
+                // Multipliers of 1 (the sample less the black level is already in range): in integers.
+                const int s0 = 16 * cs[0], s1 = 16 * cs[1];
+                long long x = 0;
+#if defined(__SSE2__)
+                x = loadRowSse2(row, w, black, s0, s1, o, lo, hi);
+#endif
+                for (; x + 1 < w; x += 2) {
+                    const unsigned int a = row[x], b = row[x + 1];
+                    lo = a < lo ? a : lo, hi = a > hi ? a : hi;
+                    lo = b < lo ? b : lo, hi = b > hi ? b : hi;
+                    o[x] = (unsigned long long)above(a, black) << s0;
+                    o[x + 1] = (unsigned long long)above(b, black) << s1;
+                }
+                if (x < w) {
+                    const unsigned int a = row[x];
+                    lo = a < lo ? a : lo, hi = a > hi ? a : hi;
+                    o[x] = (unsigned long long)above(a, black) << s0;
+                }
+                continue;
+            }
             for (long long x = 0; x < w; x++) {
                 unsigned int s = row[x];
                 if (s < lo) lo = s;
                 if (s > hi) hi = s;
-                int c = f->color((int)x, (int)y);
-                o[x] = (unsigned long long)rawClamp16(above(s, black) * mul[c]) << (16 * c);
+                const int k = (int)(x & 1);
+                const int c = twoColumns ? cs[k] : f->color((int)x, (int)y);
+                o[x] = (unsigned long long)rawClamp16(above(s, black) * (twoColumns ? ms[k] : mul[c])) << (16 * c);
             }
         }
         if (lo < bandMin[band]) bandMin[band] = lo;
         if (hi > bandMax[band]) bandMax[band] = hi;
-    });
+    };
+    // A run of one row is loaded by the caller's thread alone (rawbands.h), so `aside` is
+    // never shared.
+    for (size_t i = 0; i < runs.size(); i++) rawRowBands(i ? runs[i - 1] : 0, runs[i], load);
     for (int i = 0; i < kMaxRawBands; i++) {
         if (bandMin[i] < mn) mn = bandMin[i];
         if (bandMax[i] > mx) mx = bandMax[i];
@@ -217,104 +491,213 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     if (!report(info.progress, 20.0)) return false;
 
     // 2. Green at red and blue sites: the gradient-smaller of the two directions.
-    const long long dirs[2] = {1, w};
-    rawRowBands(3, h - 3, [&](int, long long y0, long long y1) {
-        for (long long y = y0; y < y1; y++) {
-            long long x = 3 + (f->color(3, (int)y) & 1);
-            int c = f->color((int)x, (int)y);
-            for (; x < w - 3; x += 2) {
-                unsigned long long* pix = out + y * w + x;
-                int guess[2], diff[2];
-                for (int i = 0; i < 2; i++) {
-                    long long d = dirs[i];
-                    guess[i] = (chan(pix[-d], 1) + chan(pix[0], c) + chan(pix[d], 1)) * 2 - chan(pix[-2 * d], c) -
-                               chan(pix[2 * d], c);
-                    diff[i] = (std::abs(chan(pix[-2 * d], c) - chan(pix[0], c)) +
-                               std::abs(chan(pix[2 * d], c) - chan(pix[0], c)) +
-                               std::abs(chan(pix[-d], 1) - chan(pix[d], 1))) *
-                                  3 +
-                              (std::abs(chan(pix[3 * d], 1) - chan(pix[d], 1)) +
-                               std::abs(chan(pix[-3 * d], 1) - chan(pix[-d], 1))) *
-                                  2;
-                }
-                int i = diff[0] > diff[1] ? 1 : 0;
-                long long d = dirs[i];
-                setChan(pix[0], 1, limitBetween(guess[i] >> 2, chan(pix[d], 1), chan(pix[-d], 1)));
+    // Steps 2 to 4 address channels as 16-bit lanes (see tLane).
+    tLane* lanes = (tLane*)out;
+    const int g1 = laneOf(1);
+    const long long dirs[2] = {4, 4 * w};  // in lanes
+    const bool bayer = isBayer(f);
+    // Green at the sites of row y from x to end (the sites' colour in lane c).
+    auto greenSites = [&](long long y, long long x, long long end, int c) {
+        for (; x < end; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            const int own = p[c];
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                const long long d = dirs[i];
+                const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
+                guess[i] = (gm + own + gp) * 2 - cm - cp;
+                diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
+                          (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
             }
+            const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
+            const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
+            p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
+        }
+    };
+    // The first site at or after column t0 of a row whose sites start at x0, every other column.
+    auto siteFrom = [](long long x0, long long t0) { return t0 <= x0 ? x0 : x0 + ((t0 - x0 + 1) & ~1LL); };
+#if defined(__SSE2__)
+    // Bayer patterns go in column tiles of kTile: per worker seven rows of a tile (columns
+    // t0 - 8 .. t1 + 7 filled, 16 samples of room each side), rows of own-colour samples for
+    // step 2 (rows y - 3 .. y + 3, row r in slot r % 7) and own-colour and green rows for
+    // steps 3 and 4 (slots r % 3 and 3 + r % 3). Tiles keep the rows small (no more memory
+    // than the tone finishing takes after) and in the first-level cache.
+    const long long kTile = 2048, stride = kTile + 32;
+    // Steps 3 and 4 have at least as many workers.
+    const int bandWorkers = rawBandCount(h - 2);
+    _typebuf<unsigned short> ownRows;
+    if (bayer && h > 2) {
+        if (!ownRows.set(bandWorkers * 7 * stride)) return false;
+        ownRows.zero();
+    }
+    // Slot's row, indexed by column, of the tile starting at t0.
+    auto ownRow = [&](int worker, long long slot, long long t0) {
+        return ownRows.ptr + (worker * 7 + slot) * stride + 16 - t0;
+    };
+    auto tileColumns = [&](long long t0, long long t1, long long& from, long long& to) {
+        from = t0 > 8 ? t0 - 8 : 0;
+        to = t1 + 8 < w ? t1 + 8 : w;
+    };
+    auto fillOwnRow = [&](int worker, long long r, long long t0, long long t1) {
+        unsigned short* o = ownRow(worker, r % 7, t0);
+        const tLane* in = lanes + 4 * r * w;
+        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+        long long from, to;
+        tileColumns(t0, t1, from, to);
+        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]];
+    };
+#endif
+    rawRowBands(3, h - 3, [&](int worker, long long y0, long long y1) {
+#if defined(__SSE2__)
+        if (bayer) {
+            // Step 2 reads only the photosites' own samples, so the order of sites is free.
+            for (long long t0 = 0; t0 < w; t0 += kTile) {
+                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 3 ? t1 : w - 3;
+                for (long long r = y0 - 3; r < y0 + 3; r++) fillOwnRow(worker, r, t0, t1);
+                for (long long y = y0; y < y1; y++) {
+                    fillOwnRow(worker, y + 3, t0, t1);
+                    const long long x0 = 3 + (f->color(3, (int)y) & 1);
+                    const unsigned short* v[7];
+                    for (int j = 0; j < 7; j++) v[j] = ownRow(worker, (y - 3 + j) % 7, t0);
+                    const long long x = greenSitesSse2(v, siteFrom(x0, t0), end, lanes + 4 * y * w, g1);
+                    greenSites(y, x, end, laneOf(f->color((int)x0, (int)y)));
+                }
+            }
+            return;
+        }
+#endif
+        for (long long y = y0; y < y1; y++) {
+            const long long x0 = 3 + (f->color(3, (int)y) & 1);
+            greenSites(y, x0, w - 3, laneOf(f->color((int)x0, (int)y)));
         }
     });
     if (!report(info.progress, 40.0)) return false;
 
     // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-        for (long long y = y0; y < y1; y++) {
-            long long x = 1 + (f->color(2, (int)y) & 1);
-            int c0 = f->color((int)x + 1, (int)y);
-            for (; x < w - 1; x += 2) {
-                unsigned long long* pix = out + y * w + x;
-                int c = c0;
-                for (int i = 0; i < 2; i++, c = 2 - c) {
-                    long long d = dirs[i];
-                    int v = (chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                             chan(pix[d], 1)) >>
-                            1;
-                    setChan(pix[0], c, clampI(v));
+    // Green sites of row y from x to end.
+    auto rbAtGreen = [&](long long y, long long x, long long end) {
+        const int c0 = f->color((int)x + 1, (int)y);
+        const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
+        for (; x < end; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            for (int i = 0; i < 2; i++) {
+                const long long d = dirs[i];
+                const int c = cl[i];
+                const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
+                p[c] = (unsigned short)clampI(v);
+            }
+        }
+    };
+    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
+    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
+    // Red and blue sites of row y from x to end.
+    auto otherAtRedBlue = [&](long long y, long long x, long long end) {
+        const int c = laneOf(2 - f->color((int)x, (int)y));
+        for (; x < end; x += 2) {
+            tLane* p = lanes + 4 * (y * w + x);
+            const int own = p[g1];
+            int guess[2], diff[2];
+            for (int i = 0; i < 2; i++) {
+                const long long d = diag[i];
+                const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
+                diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
+                guess[i] = cm + cp + 2 * own - gm - gp;
+            }
+            const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+            p[c] = (unsigned short)clampI(v);
+        }
+    };
+    // On a Bayer pattern neither step reads what the other writes (each reads the photosites'
+    // own colours and the greens of step 2; step 3 writes at green sites, step 4 the colour a
+    // red or blue site lacks), so one pass does both; other patterns keep two.
+    auto greenSite = [&](long long y) { return 1 + (f->color(2, (int)y) & 1); };
+    auto redBlueSite = [&](long long y) { return 1 + (f->color(1, (int)y) & 1); };
+#if defined(__SSE2__)
+    auto fillChromaRows = [&](int worker, long long r, long long t0, long long t1) {
+        unsigned short* o = ownRow(worker, r % 3, t0);
+        unsigned short* g = ownRow(worker, 3 + r % 3, t0);
+        const tLane* in = lanes + 4 * r * w;
+        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+        long long from, to;
+        tileColumns(t0, t1, from, to);
+        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
+    };
+#endif
+    rawRowBands(1, h - 1, [&](int worker, long long y0, long long y1) {
+#if defined(__SSE2__)
+        if (bayer && ownRows.ptr) {
+            for (long long t0 = 0; t0 < w; t0 += kTile) {
+                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 1 ? t1 : w - 1;
+                for (long long r = y0 - 1; r < y0 + 1; r++) fillChromaRows(worker, r, t0, t1);
+                for (long long y = y0; y < y1; y++) {
+                    fillChromaRows(worker, y + 1, t0, t1);
+                    const unsigned short* own[3];
+                    const unsigned short* green[3];
+                    for (int j = 0; j < 3; j++) {
+                        own[j] = ownRow(worker, (y - 1 + j) % 3, t0);
+                        green[j] = ownRow(worker, 3 + (y - 1 + j) % 3, t0);
+                    }
+                    long long xg = siteFrom(greenSite(y), t0), xr = siteFrom(redBlueSite(y), t0);
+                    const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
+                    chromaSitesSse2(own, green, xg, xr, end, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
+                    rbAtGreen(y, xg, end);
+                    otherAtRedBlue(y, xr, end);
                 }
             }
+            return;
+        }
+#endif
+        for (long long y = y0; y < y1; y++) {
+            rbAtGreen(y, greenSite(y), w - 1);
+            if (bayer) otherAtRedBlue(y, redBlueSite(y), w - 1);
         }
     });
     if (!report(info.progress, 60.0)) return false;
-
-    // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
-    rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-        for (long long y = y0; y < y1; y++) {
-            long long x = 1 + (f->color(1, (int)y) & 1);
-            int c = 2 - f->color((int)x, (int)y);
-            for (; x < w - 1; x += 2) {
-                unsigned long long* pix = out + y * w + x;
-                const long long diag[2] = {w + 1, w - 1};
-                int guess[2], diff[2];
-                for (int i = 0; i < 2; i++) {
-                    long long d = diag[i];
-                    diff[i] = std::abs(chan(pix[-d], c) - chan(pix[d], c)) +
-                              std::abs(chan(pix[-d], 1) - chan(pix[0], 1)) + std::abs(chan(pix[d], 1) - chan(pix[0], 1));
-                    guess[i] = chan(pix[-d], c) + chan(pix[d], c) + 2 * chan(pix[0], 1) - chan(pix[-d], 1) -
-                               chan(pix[d], 1);
-                }
-                int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
-                setChan(pix[0], c, clampI(v));
-            }
-        }
-    });
+    if (!bayer)
+        rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
+            for (long long y = y0; y < y1; y++) otherAtRedBlue(y, redBlueSite(y), w - 1);
+        });
     if (!report(info.progress, 80.0)) return false;
 
-    // 5. Flip (row pairs swapped), then colour matrix or channel order, alpha.
-    if (info.flip) {
-        rawRowBands(0, h / 2, [&](int, long long y0, long long y1) {
-            for (long long y = y0; y < y1; y++) {
-                unsigned long long* row = out + y * w;
-                unsigned long long* other = out + (h - 1 - y) * w;
-                for (long long x = 0; x < w; x++) {
-                    unsigned long long t = row[x];
-                    row[x] = other[x];
-                    other[x] = t;
-                }
-            }
-        });
-    }
-    rawRowBands(0, h, [&](int, long long y0, long long y1) {
+    // 5. Colour matrix or channel order, alpha; flipped, rows swapped in pairs on the way.
+    auto ordered = [matrix](unsigned long long p) {
+        unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
+        if (matrix) {
+            double R = r, G = g, B = b;
+            r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
+            g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
+            b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
+        }
+        return rgbPixel(r, g, b);
+    };
+    rawRowBands(0, info.flip ? (h + 1) / 2 : h, [&](int, long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
             unsigned long long* row = out + y * w;
-            for (long long x = 0; x < w; x++) {
-                unsigned long long p = row[x];
-                unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
-                if (matrix) {
-                    double R = r, G = g, B = b;
-                    r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
-                    g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
-                    b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
-                }
-                row[x] = rgbPixel(r, g, b);
+            unsigned long long* other = info.flip ? out + (h - 1 - y) * w : row;
+            long long x = 0;
+#if defined(__SSE2__) && !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+            // Without a matrix the order is a lane shuffle (codes 0, 1, 2 to blue, green,
+            // red) and alpha set, two pixels at a time.
+            const __m128i alpha = _mm_set1_epi64x((long long)kAlpha);
+            auto order2 = [alpha](const unsigned long long* p) {
+                const __m128i v = _mm_loadu_si128((const __m128i*)p);
+                const __m128i lo = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 0, 1, 2));
+                return _mm_or_si128(_mm_shufflehi_epi16(lo, _MM_SHUFFLE(3, 0, 1, 2)), alpha);
+            };
+            for (; !matrix && x + 1 < w; x += 2) {
+                const __m128i a = order2(row + x), b = order2(other + x);
+                _mm_storeu_si128((__m128i*)(row + x), b);
+                _mm_storeu_si128((__m128i*)(other + x), a);
+            }
+#endif
+            if (other == row) {
+                for (; x < w; x++) row[x] = ordered(row[x]);
+                continue;
+            }
+            for (; x < w; x++) {
+                const unsigned long long t = row[x];
+                row[x] = ordered(other[x]);
+                other[x] = ordered(t);
             }
         }
     });
@@ -323,7 +706,10 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     // 6. The outer four pixels.
     info.minRaw = mn;
     info.maxRaw = mx;
-    interpolateBorder(4, info.raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
+    if (inPlace)
+        for (long long k = 0; k < ringAt.count; k++) out[ringAt.ptr[k]] = ringPixel.ptr[k];
+    else
+        interpolateBorder(4, raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
     return true;
 }
 

@@ -52,7 +52,9 @@ inline unsigned int rawClamp16(double v) {
 
 // Pixel grouping for patterns with codes 0-2 (false for a pattern using code 3); an optional
 // 3 x 3 colour matrix (rows red, green, blue) applies to the inner pixels; the outer 4
-// pixels on every side are filled by interpolateBorder.
+// pixels on every side are filled by interpolateBorder. The frame may lie inside the output
+// buffer (best in its tail, which saves a frame's worth of memory): it is then used up by
+// the call, or copied aside first where its position leaves no safe order.
 bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3] = nullptr);
 // Each missing colour is the mean of its photosites in the 3 x 3 block (any pattern).
 bool interpolateLinear(sInterpolateInfo& info, const sMarginInfo* margins);

@@ -9,14 +9,8 @@ bool rawToneFinish(cPictBase& picture, double gamma, unsigned int whiteCap, cFil
     const long long count = picture.width() * picture.height();
     if (!px || count <= 0) return false;
     cStreamGuardProgressTarget guard(io);
-    sHystogram h;
-    if (!buildHystogram(px, count, h, 4096, &guard)) return false;
-    unsigned int low, middle, high;
-    _typebuf<unsigned int> curve;
-    if (!getHystogramParams(h.combined, 16, low, middle, high, 0.999)) return true;  // flat: stays linear
-    if (whiteCap && high > whiteCap) high = whiteCap;
-    if (!makeDeCurveFromGamma(curve, 16, gamma, low, high)) return true;
-    return adjustToCurve(px, px, count, curve, &guard);
+    // In bands (rawtone.h); a flat frame stays linear.
+    return finishRawTone(px, count, 0.999, gamma, 0.0, &guard, &guard, whiteCap);
 }
 
 bool rawDemosaicPPG(sInterpolateInfo& info, sCFAData& cfa, const sMarginInfo* margins,

@@ -48,6 +48,7 @@ bool setSaturation(const T* src, T* dst, long long count, double factor, cProgre
 // at `fraction`, a 16-bit gamma curve from the low to the high level, and the saturation
 // boost when saturation is not 0. A picture whose histogram gives no usable levels (a dark
 // or flat frame) is kept linear, and that is success. False when a step was refused or
-// stopped by progress.
+// stopped by progress. whiteCap, when not 0, lowers the high level to it.
 bool finishRawTone(unsigned long long* pixels, long long count, double fraction, double gamma, double saturation,
-                   cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress);
+                   cProgressNotifyTarget* progress, cProgressNotifyTarget* saturationProgress,
+                   unsigned int whiteCap = 0);

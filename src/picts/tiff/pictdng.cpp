@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "picts/rawcore/rawbands.h"
+
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawtone.h"
 
@@ -15,6 +17,11 @@ enum {
 };
 
 bool startsWith(const char* s, const char* prefix) { return s && strncmp(s, prefix, strlen(prefix)) == 0; }
+
+bool hostIsBigEndian() {
+    const unsigned short one = 1;
+    return *(const unsigned char*)&one == 0;
+}
 }  // namespace
 
 bool cPictDNG::validFor(cFileIOTarget* io, sPictInfo* info) {
@@ -187,7 +194,9 @@ bool cPictDNG::decodePage(cFileIOTarget* io, int page) {
         return false;
     }
     raiseSingleStripCount();
-    return decodeIntFinal(io);
+    bool taken = false;
+    const bool ok = index >= 0 && decodeFrameInPlace(io, taken);
+    return taken ? finishDecode(ok) : decodeIntFinal(io);
 }
 
 bool cPictDNG::getPreview(cFileIOTarget* io, cPictBase* target, long long* maxWidth, long long* maxHeight) {
@@ -225,18 +234,31 @@ bool cPictDNG::margins(long long width, long long height, sMarginInfo& m) const 
     return true;
 }
 
-bool cPictDNG::demosaic(_typebuf<unsigned short>& frame, long long w, long long h) {
+bool cPictDNG::cropOf(long long w, long long h, sMarginInfo& m, long long& cw, long long& ch) {
     if (startsWith(getPropString(ppMake), "YI TECHNOLOGY") && startsWith(getPropString(ppModel), "M1")) myBlack = 3700;
+    m = sMarginInfo();
+    const bool crop = margins(w, h, m);
+    cw = crop ? w - m.left - m.right : w;
+    ch = crop ? h - m.top - m.bottom : h;
+    return crop;
+}
+
+bool cPictDNG::demosaic(_typebuf<unsigned short>& frame, long long w, long long h) {
     sMarginInfo m;
-    bool crop = margins(w, h, m);
-    const long long cw = crop ? w - m.left - m.right : w, ch = crop ? h - m.top - m.bottom : h;
-    long long n;
-    if (!checkedImagePixels(cw, ch, n)) return false;
+    long long cw, ch, n;
+    cropOf(w, h, m, cw, ch);
     _typebuf<unsigned long long> out;
-    if (!out.set(n)) return false;
+    if (!checkedImagePixels(cw, ch, n) || !out.set(n)) return false;
+    return demosaicInto(frame.ptr, w, h, out);
+}
+
+bool cPictDNG::demosaicInto(const unsigned short* raw, long long w, long long h, _typebuf<unsigned long long>& out) {
+    sMarginInfo m;
+    long long cw, ch;
+    const bool crop = cropOf(w, h, m, cw, ch);
     cStreamGuardProgressTarget progress(stream());
     sInterpolateInfo info;
-    info.raw = frame.ptr;
+    info.raw = (unsigned short*)raw;
     info.pixels = out.ptr;
     info.width = w;
     info.height = h;
@@ -244,23 +266,91 @@ bool cPictDNG::demosaic(_typebuf<unsigned short>& frame, long long w, long long 
     info.black = myBlack > 65535 ? 65535 : myBlack;
     if (!rawDemosaicPPG(info, myCFA, crop ? &m : nullptr)) return false;
     myPixels16.swap(out);
+    out.clear();
     myWidth = cw;
     myHeight = ch;
     my16Bpp = true;
     return whiteBalanceAndTone();
 }
 
+bool cPictDNG::decodeFrameInPlace(cFileIOTarget* io, bool& taken) {
+    taken = false;
+    const long long* pw = getPropInt(ppWidth);
+    const long long* ph = getPropInt(ppHeight);
+    const long long* pc = getPropInt(ppCompression);
+    const long long strips = myStripOffsets.count;
+    if (!cfaMode() || hasExtTarget() || !strips || !pw || !ph || (pc && *pc != 1) || myBits != 16 ||
+        mySampleFormat > 1 || myPlanar == 2 || (myStripByteCounts.count && myStripByteCounts.count != strips))
+        return false;
+    const long long w = *pw, h = *ph;
+    long long bytes, n, rowBytes;
+    // The strip loop's own refusals (its packed buffer, its strip layout) stay its own.
+    if (w < 1 || h < 1 || w % 4 || !checkedImageBytes(w / 4, h, 8, bytes) || !checkedMul(w, h, n) ||
+        !checkedMul(w, 2, rowBytes))
+        return false;
+    long long rps = myRowsPerStrip ? myRowsPerStrip : (h + strips - 1) / strips;
+    if (rps > h) rps = h;
+    if (strips != (h + rps - 1) / rps) return false;
+    const unsigned long long size = io->size();
+    for (long long i = 0; i < strips; i++) {
+        const long long rows = i == strips - 1 ? h - i * rps : rps;
+        const unsigned long long expected = (unsigned long long)(rowBytes * rows);
+        const unsigned long long off = myStripOffsets.ptr[i];
+        const unsigned long long cnt = myStripByteCounts.count ? myStripByteCounts.ptr[i] : expected;
+        if (off >= size || cnt > size - off || cnt < expected) return false;
+    }
+    // The frame takes the last quarter (or less) of the pixel buffer; a crop under a quarter
+    // of the frame leaves no room, and the frame gets a buffer of its own.
+    sMarginInfo m;
+    long long cw, ch, cn;
+    cropOf(w, h, m, cw, ch);
+    _typebuf<unsigned long long> out;
+    _typebuf<unsigned short> own;
+    if (!checkedImagePixels(cw, ch, cn) || !out.set(cn)) return false;
+    rawTouchPages(out.ptr, cn * 8);
+    unsigned short* frame = 4 * cn >= n ? (unsigned short*)out.ptr + (4 * cn - n) : nullptr;
+    if (!frame && !own.set(n)) return false;
+    if (!frame) frame = own.ptr;
+    for (long long i = 0; i < strips; i++) {
+        const long long rows = i == strips - 1 ? h - i * rps : rps;
+        if (!io->set_fp(myStripOffsets.ptr[i]) || !io->readf(frame + i * rps * w, rowBytes * rows) || !io->valid())
+            return false;
+    }
+    if (myBigEndian != hostIsBigEndian()) {
+        rawRowBands(0, h, [&](int, long long y0, long long y1) {
+            for (unsigned short *s = frame + y0 * w, *e = frame + y1 * w; s < e; s++)
+                *s = (unsigned short)(*s >> 8 | *s << 8);
+        });
+    }
+    // From here the page is this path's: the state the strip loop leaves behind, then the
+    // demosaic it would have reached.
+    taken = true;
+    myImageW = w;
+    myImageH = h;
+    if (!onBeforeDecodeStripes((int)strips)) return false;
+    myPixels.clear();
+    myPixels16.clear();
+    myWidth = myImageW;
+    myHeight = myImageH;
+    myPlanarMerge = false;
+    return demosaicInto(frame, w, h, out);
+}
+
 bool cPictDNG::whiteBalanceAndTone() {
     const long long n = myWidth * myHeight;
     if (!my16Bpp || myPixels16.count < n || n <= 0) return false;
     if (myMul.count == 3) {
-        for (long long i = 0; i < n; i++) {
-            unsigned long long p = myPixels16.ptr[i];
-            unsigned long long b = rawClamp16((double)(p & 0xFFFF) * myMul.ptr[2]);
-            unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * myMul.ptr[1]);
-            unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * myMul.ptr[0]);
-            myPixels16.ptr[i] = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
-        }
+        const double mr = myMul.ptr[0], mg = myMul.ptr[1], mb = myMul.ptr[2];
+        unsigned long long* px = myPixels16.ptr;
+        rawRowBands(0, myHeight, [&](int, long long y0, long long y1) {
+            for (long long i = y0 * myWidth; i < y1 * myWidth; i++) {
+                unsigned long long p = px[i];
+                unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mb);
+                unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mg);
+                unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mr);
+                px[i] = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
+            }
+        });
     }
     cStreamGuardProgressTarget progress(stream());
     return finishRawTone(myPixels16.ptr, n, 0.999, 2.2, 1.5, &progress, &progress);

@@ -39,6 +39,16 @@ protected:
     bool leicaM10();
     bool finishRaw();
     bool demosaic(_typebuf<unsigned short>& frame, long long w, long long h) override;
+    // Uncompressed 16-bit strips of a w x h frame (w a multiple of 4) whose layout the TIFF
+    // strip loop would accept: read into the tail of the pixel buffer and demosaiced there.
+    // `taken` false (nothing changed) sends the page to the strip loop instead: another
+    // layout, or a read that failed (the loop then fails as it always has).
+    bool decodeFrameInPlace(cFileIOTarget* io, bool& taken);
+    // The crop of a w x h frame (false: none); sets the black level some cameras need.
+    bool cropOf(long long w, long long h, sMarginInfo& m, long long& cw, long long& ch);
+    // PPG from `raw` (w x h, may lie inside `out`) into `out` (the crop), then white balance
+    // and tone; `out` becomes the pixels.
+    bool demosaicInto(const unsigned short* raw, long long w, long long h, _typebuf<unsigned long long>& out);
     bool whiteBalanceAndTone();
 
     unsigned int myVersion = 0;
