@@ -89,7 +89,7 @@ struct sMq {
     cMQDecoder mq;
     unsigned int* ctx;
     sMq(const cMQDecoder& m, unsigned int* contexts) : mq(m), ctx(contexts) {}
-    int decode(int cx) { return mq.decode(ctx[cx]); }
+    int decode(int cx) { return mq.decodeFlat(ctx[cx]); }
     void store(cMQDecoder& m) const { m = mq; }
 };
 
