@@ -5,6 +5,9 @@
 // are shared among threads.
 #include <cmath>
 #include <cstring>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 #include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
@@ -217,7 +220,12 @@ inline int shiftInt(long long v, const sOutComp& c) {
 inline int shiftFloat(float fv, const sOutComp& c) {
     fv = fv >= c.flo ? fv : c.flo;
     fv = fv <= c.fhi ? fv : c.fhi;
+#if defined(__SSE__)
+    // lrintf's own conversion (the current rounding mode), inline: the range fits in 32 bits.
+    return shiftInt(_mm_cvtss_si32(_mm_set_ss(fv)), c);
+#else
     return shiftInt((long long)lrintf(fv), c);
+#endif
 }
 
 inline float asFloat(int v) {
