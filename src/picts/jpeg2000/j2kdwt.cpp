@@ -5,8 +5,8 @@
 // are shared among threads.
 #include <cmath>
 #include <cstring>
-#if defined(__SSE__)
-#include <xmmintrin.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "picts/jpeg2000/j2kthreads.h"
@@ -220,7 +220,7 @@ inline int shiftInt(long long v, const sOutComp& c) {
 inline int shiftFloat(float fv, const sOutComp& c) {
     fv = fv >= c.flo ? fv : c.flo;
     fv = fv <= c.fhi ? fv : c.fhi;
-#if defined(__SSE__)
+#if defined(__SSE2__)
     // lrintf's own conversion (the current rounding mode), inline: the range fits in 32 bits.
     return shiftInt(_mm_cvtss_si32(_mm_set_ss(fv)), c);
 #else
@@ -233,6 +233,31 @@ inline float asFloat(int v) {
     memcpy(&f, &v, sizeof f);
     return f;
 }
+
+#if defined(__SSE2__)
+// shiftFloat on four samples: the same clamps (a NaN takes the low end: max_ps returns its
+// second operand then) and the same conversion, the sums in 32 bits, which holds for
+// precisions up to 30 bits.
+struct sShift4 {
+    __m128 flo, fhi;
+    __m128i lo, hi, shift;
+    explicit sShift4(const sOutComp& c)
+        : flo(_mm_set1_ps(c.flo)), fhi(_mm_set1_ps(c.fhi)), lo(_mm_set1_epi32((int)c.lo)),
+          hi(_mm_set1_epi32((int)c.hi)), shift(_mm_set1_epi32((int)c.shift)) {}
+    static bool fits(const sOutComp& c) { return c.lo >= -(1LL << 29) && c.hi < (1LL << 30); }
+    __m128i operator()(__m128 f) const {
+        f = _mm_min_ps(_mm_max_ps(f, flo), fhi);
+        __m128i v = _mm_add_epi32(_mm_cvtps_epi32(f), shift);
+        __m128i m = _mm_cmplt_epi32(v, lo);
+        v = _mm_or_si128(_mm_and_si128(m, lo), _mm_andnot_si128(m, v));
+        m = _mm_cmpgt_epi32(v, hi);
+        return _mm_or_si128(_mm_and_si128(m, hi), _mm_andnot_si128(m, v));
+    }
+};
+
+inline __m128 load4(const int* p) { return _mm_castsi128_ps(_mm_loadu_si128((const __m128i*)p)); }
+inline void store4(int* p, __m128i v) { _mm_storeu_si128((__m128i*)p, v); }
+#endif
 
 // Rows y0 .. y1 - 1 of w samples: the component transform of the first three components (mct
 // 1: reversible, T.800 G.2; 2: irreversible, G.3), then the DC level shift and the clamp of
@@ -254,7 +279,21 @@ void outputRows(const sOutComp* oc, unsigned int nc, int mct, long long w, long 
                     d2[x] = shiftInt((int)(u + g), oc[2]);
                 }
             } else {
-                for (long long x = 0; x < w; x++) {
+                long long x = 0;
+#if defined(__SSE2__)
+                if (sShift4::fits(oc[0]) && sShift4::fits(oc[1]) && sShift4::fits(oc[2])) {
+                    const sShift4 t0(oc[0]), t1(oc[1]), t2(oc[2]);
+                    const __m128 kR = _mm_set1_ps(1.402f), kGu = _mm_set1_ps(0.34413f), kGv = _mm_set1_ps(0.71414f),
+                                 kB = _mm_set1_ps(1.772f);
+                    for (; x + 4 <= w; x += 4) {
+                        const __m128 Y = load4(s0 + x), u = load4(s1 + x), v = load4(s2 + x);
+                        store4(d0 + x, t0(_mm_add_ps(Y, _mm_mul_ps(kR, v))));
+                        store4(d1 + x, t1(_mm_sub_ps(_mm_sub_ps(Y, _mm_mul_ps(kGu, u)), _mm_mul_ps(kGv, v))));
+                        store4(d2 + x, t2(_mm_add_ps(Y, _mm_mul_ps(kB, u))));
+                    }
+                }
+#endif
+                for (; x < w; x++) {
                     float Y = asFloat(s0[x]), u = asFloat(s1[x]), v = asFloat(s2[x]);
                     d0[x] = shiftFloat(Y + 1.402f * v, oc[0]);
                     d1[x] = shiftFloat(Y - 0.34413f * u - 0.71414f * v, oc[1]);
@@ -267,10 +306,18 @@ void outputRows(const sOutComp* oc, unsigned int nc, int mct, long long w, long 
             const sOutComp& o = oc[c];
             const int* s = o.src + y * o.srcStride;
             int* d = o.dst + y * o.dstStride;
-            if (o.reversible)
-                for (long long x = 0; x < w; x++) d[x] = shiftInt(s[x], o);
-            else
-                for (long long x = 0; x < w; x++) d[x] = shiftFloat(asFloat(s[x]), o);
+            long long x = 0;
+            if (o.reversible) {
+                for (; x < w; x++) d[x] = shiftInt(s[x], o);
+                continue;
+            }
+#if defined(__SSE2__)
+            if (sShift4::fits(o)) {
+                const sShift4 t(o);
+                for (; x + 4 <= w; x += 4) store4(d + x, t(load4(s + x)));
+            }
+#endif
+            for (; x < w; x++) d[x] = shiftFloat(asFloat(s[x]), o);
         }
     }
 }
