@@ -1,6 +1,8 @@
 // JPEG 2000 decode driver for bench/bench_jpeg2000.sh: decodes a .j2k/.jp2 file with the
 // given number of threads (0: every core) and writes the components as a PNM (8 or 16 bits,
-// as opj_decompress does), so both programs do the same work from file to file.
+// as opj_decompress does), so both programs do the same work from file to file. With
+// --picture first it decodes through the picture classes instead (8-bit pixel rows, as the
+// program shows them) and writes a PPM.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +11,14 @@
 #include "base/fileio.h"
 #include "base/memio.h"
 #include "picts/jpeg2000/jp2decode.h"
+#include "picts/jpeg2000/pictjp2.h"
+#include "ppmsink.h"
 
 int main(int argc, char** argv) {
+    const bool picture = argc > 1 && !strcmp(argv[1], "--picture");
+    if (picture) argc--, argv++;
     if (argc < 3) {
-        fprintf(stderr, "usage: jp2decode in.j2k|in.jp2 out.pnm [threads]\n");
+        fprintf(stderr, "usage: jp2decode [--picture] in.j2k|in.jp2 out.pnm [threads]\n");
         return 2;
     }
     // Read through a file stream with the decoder's read cache, as the picture classes do.
@@ -24,6 +30,16 @@ int main(int argc, char** argv) {
     io.set_fp(0);
     cJ2KDecode::setThreads(argc > 3 ? atoi(argv[3]) : 0);
     bool jp2 = sig[4] == 'j';
+    if (picture) {
+        cPictJP2 p2;
+        cPictJ2K p1;
+        cPictBase& p = jp2 ? (cPictBase&)p2 : (cPictBase&)p1;
+        if (!p.decode(&io) || !writePpm(p, argv[2])) {
+            fprintf(stderr, "decode failed\n");
+            return 1;
+        }
+        return 0;
+    }
     cPtr<cJP2Image> img;
     cJP2Decode d2;
     cJ2KDecode d1;

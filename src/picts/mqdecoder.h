@@ -26,8 +26,13 @@ public:
     }
     static constexpr unsigned int kContextStart = 0x5601;  // index 0, MPS 0: context(0)
 
-    // One decision in the context.
+    // One decision in the context. decode branches on the MPS/LPS outcome, which suits
+    // bilevel regions, where most decisions are a well-predicted MPS; decodeFlat has one
+    // branch (the common MPS without renormalisation) and selects the rest without branches,
+    // which suits coefficient bit-planes, whose decisions are close to a coin toss. Both give
+    // the same decisions and leave the same state.
     inline int decode(unsigned int& context);
+    inline int decodeFlat(unsigned int& context);
 
     // Bytes of the data consumed so far (never more than its size).
     long long consumed() const { return myPos < mySize ? myPos : mySize; }
@@ -43,8 +48,7 @@ private:
     // For each context value (index and MPS, bits 16-23 of the word): the word after an MPS
     // and after an LPS decision (the rest of the same table, the MPS switch applied).
     struct sStates {
-        unsigned int afterMps[256];
-        unsigned int afterLps[256];
+        unsigned int after[2][256];  // [0] after an MPS, [1] after an LPS
     };
     static constexpr sStates makeStates();
     static const sStates kStates;  // defined below, built at compile time
@@ -84,8 +88,8 @@ constexpr cMQDecoder::sStates cMQDecoder::makeStates() {
     for (int cx = 0; cx < 256; cx++) {
         const int i = (cx & 0x7F) < 47 ? (cx & 0x7F) : 46, mps = cx >> 7;
         const bool swap = i == 0 || i == 6 || i == 14;
-        t.afterMps[cx] = context(nmps[i], mps);
-        t.afterLps[cx] = context(nlps[i], swap ? mps ^ 1 : mps);
+        t.after[0][cx] = context(nmps[i], mps);
+        t.after[1][cx] = context(nlps[i], swap ? mps ^ 1 : mps);
     }
     return t;
 }
@@ -101,10 +105,10 @@ inline int cMQDecoder::decode(unsigned int& context) {
         int d;
         if (myA < qe) {
             d = (int)(mps ^ 1);
-            context = kStates.afterLps[cx];
+            context = kStates.after[1][cx];
         } else {
             d = (int)mps;
-            context = kStates.afterMps[cx];
+            context = kStates.after[0][cx];
         }
         renorm();
         return d;
@@ -113,14 +117,32 @@ inline int cMQDecoder::decode(unsigned int& context) {
     int d;
     if (myA < qe) {
         d = (int)mps;
-        context = kStates.afterMps[cx];
+        context = kStates.after[0][cx];
     } else {
         d = (int)(mps ^ 1);
-        context = kStates.afterLps[cx];
+        context = kStates.after[1][cx];
     }
     myA = qe;
     renorm();
     return d;
+}
+
+// DECODE as above: the exchange decides whether the decision is the LPS, and the new state
+// and registers are selected from the two outcomes.
+inline int cMQDecoder::decodeFlat(unsigned int& context) {
+    const unsigned int qe = context & 0xFFFF, cx = context >> 16, mps = cx >> 7;
+    const unsigned int a = myA - qe, chigh = myC >> 16;
+    if (__builtin_expect((chigh < a) & (a >> 15), 1)) {
+        myA = a;
+        return (int)mps;
+    }
+    const unsigned int upper = chigh >= a;      // in the upper (Qe) sub-interval
+    const unsigned int lps = upper ^ (a < qe);  // the exchange swaps the two symbols
+    context = kStates.after[lps][cx];
+    myC -= upper ? a << 16 : 0;
+    myA = upper ? qe : a;
+    renorm();
+    return (int)(mps ^ lps);
 }
 
 // BYTEIN (T.800 C.3.4, T.88 Figure E.19). C holds the complement of the code bytes, so that

@@ -2,10 +2,15 @@
 // patching single fields: each must be refused cleanly, or decoded like the original when
 // the damage is one the decoder tolerates.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "jpeg2000_testutil.h"
+#include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/pictjp2.h"
+#include "picts/sizecheck.h"
 #include "pictfmt_testutil.h"
 
 using namespace j2ktest;
@@ -276,6 +281,38 @@ TEST(Jpeg2000Fixtures, SameSamplesOnAnyThreadCount) {
         }
         cJ2KDecode::setThreads(0);
     }
+}
+
+// A size refused for the decode budget on a worker thread reaches the calling thread's record,
+// which is where the decode's caller reads it.
+TEST(Jpeg2000Fixtures, BudgetRefusalOnAWorkerReachesTheCaller) {
+    struct Restore {
+        ~Restore() { setPictDecodeBudget(0, 0), cJ2KDecode::setThreads(0); }
+    } restore;
+    // Only the other threads refuse: the calling one (worker 0) waits until one of them has.
+    clearPictBudgetRefusal();
+    std::atomic<int> refusals{0};
+    EXPECT_FALSE(j2kParallelFor(64, 4, [&](long long, int w) {
+        for (int spin = 0; !w && !refusals && spin < 20000; spin++)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        if (!w) return true;
+        refusals++;
+        return refuseOverBudget(0, 0, 12345);
+    }));
+    EXPECT_EQ(pictBudgetRefusal().bytes, 12345);
+    // The same through a decode: four tiles on four threads, each over a budget lowered after
+    // the header was read.
+    Bytes b = testutil::readFile(kData + "rgb_tiles.j2k");
+    cBufWrapperIO io(b.data(), (long long)b.size());
+    cMemBufferedIO in(&io, 4096);
+    cJ2KDecode d;
+    cPtr<cJP2Image> img;
+    ASSERT_TRUE(d.readHeader(&in, img));
+    cJ2KDecode::setThreads(4);
+    setPictDecodeBudget(100, 0);
+    clearPictBudgetRefusal();
+    EXPECT_FALSE(d.decode(&in, img.ptr));
+    EXPECT_EQ(pictBudgetRefusal().width, 16);
 }
 
 // The fixture decodes to its source exactly (the reversible path), through the picture class too.

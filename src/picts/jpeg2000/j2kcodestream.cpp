@@ -750,7 +750,7 @@ bool cJ2KDecode::decodeTiles(cJP2Image* img) {
         cJP2Tcd tcd(&myImage, &myCp);
         for (long long i = 0; i < numTiles; i++) {
             unsigned int t = tiles.ptr[i];
-            if (!tcd.initDecodeTile(t) || !tcd.decodeTile(t, n) || !tcd.updateImageData(img)) return fail();
+            if (!tcd.initDecodeTile(t) || !tcd.decodeTile(t, n) || !tcd.updateImageData(img, true, n)) return fail();
         }
         return true;
     }

@@ -1,9 +1,13 @@
 // Tile reconstruction (T.800 Annexes F and G): the inverse 5/3 (integer lifting, F.3.8.1)
 // and 9/7 (single-precision lifting, F.3.8.2) wavelets level by level, rows then columns,
-// with symmetric extension at the edges; then the inverse component transforms (RCT, ICT)
-// and the DC level shift with clamping. Rows and column strips are shared among threads.
+// with symmetric extension at the edges; then the inverse component transforms (RCT, ICT),
+// the DC level shift and the clamp in one pass into the output image. Rows and column strips
+// are shared among threads.
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
@@ -191,34 +195,216 @@ bool cJP2Tcd::dwtDecode(int threads) {
     return true;
 }
 
-bool cJP2Tcd::mctDecode() {
-    if (myComps.count < 3 || !myTcp->mct) return true;
-    if (myTcp->mct == 2 && myTcp->mctMatrix.count == myComps.count * myComps.count) return customMctDecode();
-    // The transform needs three components of one size and one wavelet.
-    const sJP2TileComp &a = myComps.ptr[0], &b = myComps.ptr[1], &c = myComps.ptr[2];
-    if (a.w() != b.w() || a.w() != c.w() || a.h() != b.h() || a.h() != c.h()) return true;
-    unsigned int q = myTcp->tccps.ptr[0].qmfbid;
-    if (myTcp->tccps.ptr[1].qmfbid != q || myTcp->tccps.ptr[2].qmfbid != q) return true;
-    long long n = a.w() * a.h();
-    int *p0 = myComps.ptr[0].data.ptr, *p1 = myComps.ptr[1].data.ptr, *p2 = myComps.ptr[2].data.ptr;
-    if (q == 1) {
-        // T.800 G.2: reversible component transform.
-        for (long long i = 0; i < n; i++) {
-            long long y = p0[i], u = p1[i], v = p2[i];
-            long long g = y - ((u + v) >> 2);
-            p0[i] = (int)(v + g);
-            p1[i] = (int)g;
-            p2[i] = (int)(u + g);
+namespace {
+
+// One component of the output pass: its decoded area in the tile, where it goes, and its
+// range (T.800 G.1.2).
+struct sOutComp {
+    const int* src;
+    long long srcStride;
+    int* dst;
+    long long dstStride;
+    long long lo, hi, shift;
+    float flo, fhi;  // the float range that converts (see shiftFloat)
+    bool reversible;
+};
+
+inline int shiftInt(long long v, const sOutComp& c) {
+    v += c.shift;
+    return (int)(v < c.lo ? c.lo : v > c.hi ? c.hi : v);
+}
+
+// Rounded to the nearest integer (halves to even), then shifted and clamped: truncating toward
+// zero would lift every sample below the shift and lower every one above it. The float is first
+// brought into a range that converts (NaN to the low end); values beyond it clamp the same way.
+inline int shiftFloat(float fv, const sOutComp& c) {
+    fv = fv >= c.flo ? fv : c.flo;
+    fv = fv <= c.fhi ? fv : c.fhi;
+#if defined(__SSE2__)
+    // lrintf's own conversion (the current rounding mode), inline: the range fits in 32 bits.
+    return shiftInt(_mm_cvtss_si32(_mm_set_ss(fv)), c);
+#else
+    return shiftInt((long long)lrintf(fv), c);
+#endif
+}
+
+inline float asFloat(int v) {
+    float f;
+    memcpy(&f, &v, sizeof f);
+    return f;
+}
+
+#if defined(__SSE2__)
+// shiftFloat on four samples: the same clamps (a NaN takes the low end: max_ps returns its
+// second operand then) and the same conversion, the sums in 32 bits, which holds for
+// precisions up to 30 bits.
+struct sShift4 {
+    __m128 flo, fhi;
+    __m128i lo, hi, shift;
+    explicit sShift4(const sOutComp& c)
+        : flo(_mm_set1_ps(c.flo)), fhi(_mm_set1_ps(c.fhi)), lo(_mm_set1_epi32((int)c.lo)),
+          hi(_mm_set1_epi32((int)c.hi)), shift(_mm_set1_epi32((int)c.shift)) {}
+    static bool fits(const sOutComp& c) { return c.lo >= -(1LL << 29) && c.hi < (1LL << 30); }
+    __m128i operator()(__m128 f) const {
+        f = _mm_min_ps(_mm_max_ps(f, flo), fhi);
+        __m128i v = _mm_add_epi32(_mm_cvtps_epi32(f), shift);
+        __m128i m = _mm_cmplt_epi32(v, lo);
+        v = _mm_or_si128(_mm_and_si128(m, lo), _mm_andnot_si128(m, v));
+        m = _mm_cmpgt_epi32(v, hi);
+        return _mm_or_si128(_mm_and_si128(m, hi), _mm_andnot_si128(m, v));
+    }
+};
+
+inline __m128 load4(const int* p) { return _mm_castsi128_ps(_mm_loadu_si128((const __m128i*)p)); }
+inline void store4(int* p, __m128i v) { _mm_storeu_si128((__m128i*)p, v); }
+#endif
+
+// Rows y0 .. y1 - 1 of w samples: the component transform of the first three components (mct
+// 1: reversible, T.800 G.2; 2: irreversible, G.3), then the DC level shift and the clamp of
+// each component. A destination may be its source: each sample is read before it is written.
+void outputRows(const sOutComp* oc, unsigned int nc, int mct, long long w, long long y0, long long y1) {
+    for (long long y = y0; y < y1; y++) {
+        unsigned int c = 0;
+        if (mct) {
+            const int *s0 = oc[0].src + y * oc[0].srcStride, *s1 = oc[1].src + y * oc[1].srcStride,
+                      *s2 = oc[2].src + y * oc[2].srcStride;
+            int *d0 = oc[0].dst + y * oc[0].dstStride, *d1 = oc[1].dst + y * oc[1].dstStride,
+                *d2 = oc[2].dst + y * oc[2].dstStride;
+            if (mct == 1) {
+                for (long long x = 0; x < w; x++) {
+                    long long Y = s0[x], u = s1[x], v = s2[x];
+                    long long g = Y - ((u + v) >> 2);
+                    d0[x] = shiftInt((int)(v + g), oc[0]);
+                    d1[x] = shiftInt((int)g, oc[1]);
+                    d2[x] = shiftInt((int)(u + g), oc[2]);
+                }
+            } else {
+                long long x = 0;
+#if defined(__SSE2__)
+                if (sShift4::fits(oc[0]) && sShift4::fits(oc[1]) && sShift4::fits(oc[2])) {
+                    const sShift4 t0(oc[0]), t1(oc[1]), t2(oc[2]);
+                    const __m128 kR = _mm_set1_ps(1.402f), kGu = _mm_set1_ps(0.34413f), kGv = _mm_set1_ps(0.71414f),
+                                 kB = _mm_set1_ps(1.772f);
+                    for (; x + 4 <= w; x += 4) {
+                        const __m128 Y = load4(s0 + x), u = load4(s1 + x), v = load4(s2 + x);
+                        store4(d0 + x, t0(_mm_add_ps(Y, _mm_mul_ps(kR, v))));
+                        store4(d1 + x, t1(_mm_sub_ps(_mm_sub_ps(Y, _mm_mul_ps(kGu, u)), _mm_mul_ps(kGv, v))));
+                        store4(d2 + x, t2(_mm_add_ps(Y, _mm_mul_ps(kB, u))));
+                    }
+                }
+#endif
+                for (; x < w; x++) {
+                    float Y = asFloat(s0[x]), u = asFloat(s1[x]), v = asFloat(s2[x]);
+                    d0[x] = shiftFloat(Y + 1.402f * v, oc[0]);
+                    d1[x] = shiftFloat(Y - 0.34413f * u - 0.71414f * v, oc[1]);
+                    d2[x] = shiftFloat(Y + 1.772f * u, oc[2]);
+                }
+            }
+            c = 3;
         }
-    } else {
-        // T.800 G.3: irreversible component transform.
-        float *f0 = (float*)p0, *f1 = (float*)p1, *f2 = (float*)p2;
-        for (long long i = 0; i < n; i++) {
-            float y = f0[i], u = f1[i], v = f2[i];
-            f0[i] = y + 1.402f * v;
-            f1[i] = y - 0.34413f * u - 0.71414f * v;
-            f2[i] = y + 1.772f * u;
+        for (; c < nc; c++) {
+            const sOutComp& o = oc[c];
+            const int* s = o.src + y * o.srcStride;
+            int* d = o.dst + y * o.dstStride;
+            long long x = 0;
+            if (o.reversible) {
+                for (; x < w; x++) d[x] = shiftInt(s[x], o);
+                continue;
+            }
+#if defined(__SSE2__)
+            if (sShift4::fits(o)) {
+                const sShift4 t(o);
+                for (; x + 4 <= w; x += 4) store4(d + x, t(load4(s + x)));
+            }
+#endif
+            for (; x < w; x++) d[x] = shiftFloat(asFloat(s[x]), o);
         }
+    }
+}
+
+}  // namespace
+
+bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution, int threads) {
+    const unsigned int nc = myComps.count < out->numcomps ? (unsigned int)myComps.count : out->numcomps;
+    _typebuf<sOutComp> comps;
+    if (!nc || !comps.set(nc)) return !nc;
+    long long w = 0, h = 0;
+    for (unsigned int c = 0; c < nc; c++) {
+        sJP2TileComp& tc = myComps.ptr[c];
+        sJP2ImageComp& oc = out->comps.ptr[c];
+        const sJP2ImageComp& ic = myImage->comps.ptr[c];
+        const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
+        sOutComp& o = comps.ptr[c];
+        // The decoded resolution's area inside the component (always the whole one here).
+        const sJP2Resolution& res = tc.resolutions.ptr[tc.numres - 1];
+        const long long rw = res.x1 - res.x0, rh = res.y1 - res.y0;
+        const long long n = (long long)oc.w * oc.h;
+        o.src = tc.data.ptr;
+        o.srcStride = tc.w();
+        if (!oc.data.ptr && res.x0 == (int)oc.x0 && res.y0 == (int)oc.y0 && tc.w() == (long long)oc.w &&
+            tc.h() == (long long)oc.h && tc.data.count == n) {
+            // A tile that covers the whole component is finished in place, then hands its
+            // samples over.
+            o.dst = tc.data.ptr;
+            o.dstStride = tc.w();
+        } else {
+            if (!oc.data.ptr) {
+                if (!oc.data.set(n)) return false;
+                memset(oc.data.ptr, 0, (size_t)n * sizeof(int));
+            }
+            const long long ox = res.x0 - (long long)oc.x0, oy = res.y0 - (long long)oc.y0;
+            if (ox < 0 || oy < 0 || ox + rw > oc.w || oy + rh > oc.h) return false;
+            o.dst = oc.data.ptr + oy * oc.w + ox;
+            o.dstStride = oc.w;
+        }
+        if (ic.sgnd) {
+            o.lo = -(1LL << (ic.prec - 1));
+            o.hi = (1LL << (ic.prec - 1)) - 1;
+        } else {
+            o.lo = 0;
+            o.hi = (1LL << ic.prec) - 1;
+        }
+        o.shift = tccp.dcShift;
+        o.flo = (float)(o.lo - o.shift - 1);
+        o.fhi = (float)(o.hi - o.shift + 1);
+        o.reversible = tccp.qmfbid == 1;
+        // Components of other sizes are done one by one.
+        if (c == 0) w = rw, h = rh;
+        if (rw != w || rh != h) {
+            outputRows(&o, 1, 0, rw, 0, rh);
+            o.src = nullptr;
+        }
+    }
+    // The usual component transforms (T.800 G.2, G.3) need three components of one size and
+    // one wavelet; an array-based one was applied with the wavelet.
+    int mct = 0;
+    if (nc >= 3 && myTcp->mct && !(myTcp->mct == 2 && myTcp->mctMatrix.count == myComps.count * myComps.count)) {
+        const sJP2TileComp &a = myComps.ptr[0], &b = myComps.ptr[1], &c = myComps.ptr[2];
+        const unsigned int q = myTcp->tccps.ptr[0].qmfbid;
+        if (a.w() == b.w() && a.w() == c.w() && a.h() == b.h() && a.h() == c.h() &&
+            myTcp->tccps.ptr[1].qmfbid == q && myTcp->tccps.ptr[2].qmfbid == q &&
+            comps.ptr[0].src && comps.ptr[1].src && comps.ptr[2].src)
+            mct = q == 1 ? 1 : 2;
+    }
+    // The components of the first one's size, in bands of rows shared among threads.
+    unsigned int same = 0;
+    for (unsigned int c = 0; c < nc; c++)
+        if (comps.ptr[c].src) comps.ptr[same++] = comps.ptr[c];
+    if (mct && same < 3) mct = 0;
+    const long long band = 32;
+    const int n = w * h < (1 << 16) ? 1 : threads;
+    j2kParallelFor((h + band - 1) / band, n, [&](long long i, int) {
+        outputRows(comps.ptr, same, mct, w, i * band, i * band + band < h ? i * band + band : h);
+        return true;
+    });
+    for (unsigned int c = 0; c < nc; c++) {
+        sJP2TileComp& tc = myComps.ptr[c];
+        sJP2ImageComp& oc = out->comps.ptr[c];
+        if (!oc.data.ptr) {
+            oc.data.ptr = tc.data.ptr, oc.data.count = tc.data.count;
+            tc.data.ptr = nullptr, tc.data.count = 0;
+        }
+        if (noteResolution) oc.resnoDecoded = tc.numres - 1;
     }
     return true;
 }
@@ -255,49 +441,6 @@ bool cJP2Tcd::customMctDecode() {
                 myComps.ptr[r].data.ptr[i] = (int)(acc < 0 ? acc - 0.5f : acc + 0.5f);
             } else {
                 memcpy(&myComps.ptr[r].data.ptr[i], &acc, sizeof acc);
-            }
-        }
-    }
-    return true;
-}
-
-bool cJP2Tcd::dcLevelShiftDecode() {
-    for (unsigned int c = 0; c < myComps.count; c++) {
-        sJP2TileComp& tc = myComps.ptr[c];
-        const sJP2ImageComp& ic = myImage->comps.ptr[c];
-        const sJP2Tccp& tccp = myTcp->tccps.ptr[c];
-        long long lo, hi;
-        if (ic.sgnd) {
-            lo = -(1LL << (ic.prec - 1));
-            hi = (1LL << (ic.prec - 1)) - 1;
-        } else {
-            lo = 0;
-            hi = (1LL << ic.prec) - 1;
-        }
-        long long shift = tccp.dcShift;
-        const sJP2Resolution& res = tc.resolutions.ptr[tc.numres - 1];
-        long long w = res.x1 - res.x0, h = res.y1 - res.y0;
-        for (long long y = 0; y < h; y++) {
-            int* p = tc.data.ptr + y * tc.w();
-            if (tccp.qmfbid == 1) {
-                for (long long x = 0; x < w; x++) {
-                    long long v = (long long)p[x] + shift;
-                    p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
-                }
-            } else {
-                // Rounded to the nearest integer (halves to even), then shifted and clamped:
-                // truncating toward zero would lift every sample below the shift and lower
-                // every one above it. The float is first brought into a range that converts
-                // (NaN to the low end); values beyond it clamp the same way.
-                const float* f = (const float*)p;
-                const float flo = (float)(lo - shift - 1), fhi = (float)(hi - shift + 1);
-                for (long long x = 0; x < w; x++) {
-                    float fv = f[x];
-                    fv = fv >= flo ? fv : flo;
-                    fv = fv <= fhi ? fv : fhi;
-                    long long v = (long long)lrintf(fv) + shift;
-                    p[x] = (int)(v < lo ? lo : v > hi ? hi : v);
-                }
             }
         }
     }

@@ -1,30 +1,40 @@
-// Tier 1: the coding passes of T.800 D.3-D.5 over stripes of four rows. Each sample's flag
-// word holds its neighbours' significance and signs, kept up to date when a sample becomes
-// significant, so contexts come from small tables (T.800 Tables D.1, D.3) without bounds
-// tests: the flag array has a one-sample border.
+// Tier 1: the coding passes of T.800 D.3-D.5 over stripes of four rows. Each column of a
+// stripe has one state word: the significance of its four samples and of the rows just above
+// and below, each beside its west and east neighbours', so that a sample's neighbourhood is
+// one shift and mask of its column's word; then the signs, the visited and the refined flags.
+// A border of one column and one stripe on each side takes the neighbour updates without
+// bounds tests. Coefficients are kept column by column, four to a stripe column.
 #include "picts/jpeg2000/j2kt1.h"
 
 #include <cstring>
 
 namespace {
 
+// The column word. Row r of the stripe (-1 .. 4) has three significance bits at 3 * (r + 1):
+// its west neighbour's, its own and its east neighbour's; so rows k - 1 .. k + 1 around
+// sample k are the nine bits at 3 * k (NW N NE, W self E, SW S SE from bit 0).
 enum : uint32_t {
-    fNW = 1u << 0, fN = 1u << 1, fNE = 1u << 2, fW = 1u << 3, fE = 1u << 4, fSW = 1u << 5, fS = 1u << 6,
-    fSE = 1u << 7,
-    fNegN = 1u << 8, fNegS = 1u << 9, fNegW = 1u << 10, fNegE = 1u << 11,
-    fSig = 1u << 12, fRefined = 1u << 13, fVisit = 1u << 14,
-    fNeighbours = 0xFF,
-    fSouth = fSW | fS | fSE | fNegS
+    kSigAll = 0x3FFFF,                                // every significance bit, rows -1 .. 4
+    kSelfAll = 0x2490,                                // the column's own four samples
+    kSouthRow = 7u << 15 | 1u << 23,                  // row 4 and its sign (dropped by VSC)
+    kVisitAll = 0xFu << 24,
 };
+constexpr uint32_t selfSig(int k) { return 2u << (3 * (k + 1)); }
+constexpr int signShift(int r) { return 19 + r; }  // sign of row r (-1 .. 4): bits 18-23
+constexpr uint32_t visited(int k) { return 1u << (24 + k); }
+constexpr uint32_t refined(int k) { return 1u << (28 + k); }
+
+// Neighbourhood bits of a window: N, W, E, S significance.
+enum : uint32_t { wN = 1u << 1, wW = 1u << 3, wSelf = 1u << 4, wE = 1u << 5, wS = 1u << 7 };
 
 struct sT1Luts {
-    uint8_t zc[4][256];    // zero-coding context by orientation and neighbour significance
-    uint8_t sc[256];       // sign context (9..13) and, in bit 7, the sign prediction
+    uint8_t zc[4][512];  // zero-coding context by orientation and the nine-bit window
+    uint8_t sc[256];     // sign context (9..13) and, in bit 7, the sign prediction
     sT1Luts() {
         for (int o = 0; o < 4; o++)
-            for (int f = 0; f < 256; f++) {
-                int h = !!(f & fW) + !!(f & fE), v = !!(f & fN) + !!(f & fS);
-                int d = !!(f & fNW) + !!(f & fNE) + !!(f & fSW) + !!(f & fSE);
+            for (int f = 0; f < 512; f++) {
+                auto b = [&](int i) { return (f >> i) & 1; };
+                int h = b(3) + b(5), v = b(1) + b(7), d = b(0) + b(2) + b(6) + b(8);
                 int ctx;
                 if (o == 3) {  // HH
                     int hv = h + v;
@@ -46,10 +56,11 @@ struct sT1Luts {
                 }
                 zc[o][f] = (uint8_t)ctx;
             }
-        // Index bits: W, E, N, S significant; W, E, N, S negative.
+        // Index: the window's N, W, E, S significance (bits 1, 3, 5, 7) with the signs of N
+        // and S in bits 0 and 2, of W in bit 4 and of E in bit 6.
         for (int i = 0; i < 256; i++) {
             auto contrib = [&](int sigBit, int negBit) { return (i & sigBit) ? ((i & negBit) ? -1 : 1) : 0; };
-            int h = contrib(1, 16) + contrib(2, 32), v = contrib(4, 64) + contrib(8, 128);
+            int h = contrib(wW, 1 << 4) + contrib(wE, 1 << 6), v = contrib(wN, 1 << 0) + contrib(wS, 1 << 2);
             h = h < -1 ? -1 : h > 1 ? 1 : h;
             v = v < -1 ? -1 : v > 1 ? 1 : v;
             int ctx, x = 0;
@@ -65,9 +76,10 @@ struct sT1Luts {
 };
 const sT1Luts kLuts;
 
-inline unsigned int signIndex(uint32_t f) {
-    return ((f >> 3) & 1) | (((f >> 4) & 1) << 1) | (((f >> 1) & 1) << 2) | (((f >> 6) & 1) << 3) |
-           (((f >> 10) & 1) << 4) | (((f >> 11) & 1) << 5) | (((f >> 8) & 1) << 6) | (((f >> 9) & 1) << 7);
+// The sign-context index of sample k of the column c (its word w, VSC already applied).
+inline unsigned int signIndex(const uint32_t* c, uint32_t w, int k) {
+    return ((w >> (3 * k)) & (wN | wW | wE | wS)) | ((w >> (signShift(k) - 1)) & 5) |
+           ((c[-1] >> signShift(k)) & 1) << 4 | ((c[1] >> signShift(k)) & 1) << 6;
 }
 
 }  // namespace
@@ -77,71 +89,72 @@ struct sMq {
     cMQDecoder mq;
     unsigned int* ctx;
     sMq(const cMQDecoder& m, unsigned int* contexts) : mq(m), ctx(contexts) {}
-    int decode(int cx) { return mq.decode(ctx[cx]); }
+    int decode(int cx) { return mq.decodeFlat(ctx[cx]); }
     void store(cMQDecoder& m) const { m = mq; }
 };
 
 // The sign of a sample that just became significant (T.800 D.3.2).
-inline int mqSign(sMq& mq, uint32_t f) {
-    uint8_t s = kLuts.sc[signIndex(f)];
+inline int mqSign(sMq& mq, const uint32_t* c, uint32_t w, int k) {
+    uint8_t s = kLuts.sc[signIndex(c, w, k)];
     return mq.decode(s & 0x7F) ^ (s >> 7);
 }
 
-void cJP2Tier1::becomeSignificant(uint32_t* f, int* v, int neg, int bp, int s) {
+void cJP2Tier1::becomeSignificant(uint32_t* c, int* v, int k, int neg, int bp, int fs) {
     // T.800 E.1.1.2: the reconstruction starts mid-way in the bit-plane; values carry one
     // extra low bit, so 1.5 * 2^bp is stored as 3 << bp.
-    int mag = 3 << bp;
-    *v = neg ? -mag : mag;
-    f[0] |= fSig;
-    f[-s - 1] |= fSE;
-    f[-s] |= fS | (neg ? (uint32_t)fNegS : 0u);
-    f[-s + 1] |= fSW;
-    f[-1] |= fE | (neg ? (uint32_t)fNegE : 0u);
-    f[1] |= fW | (neg ? (uint32_t)fNegW : 0u);
-    f[s - 1] |= fNE;
-    f[s] |= fN | (neg ? (uint32_t)fNegN : 0u);
-    f[s + 1] |= fNW;
+    const int mag = 3 << bp;
+    v[k] = neg ? -mag : mag;
+    const int sh = 3 * (k + 1);
+    c[-1] |= 4u << sh;
+    c[0] |= 2u << sh | (uint32_t)neg << signShift(k);
+    c[1] |= 1u << sh;
+    // Rows 0 and 3 are also the row below the stripe above and the row above the one below.
+    if (k == 0) {
+        uint32_t* u = c - fs;
+        u[-1] |= 4u << 15;
+        u[0] |= 2u << 15 | (uint32_t)neg << signShift(4);
+        u[1] |= 1u << 15;
+    } else if (k == 3) {
+        uint32_t* d = c + fs;
+        d[-1] |= 4u;
+        d[0] |= 2u | (uint32_t)neg << signShift(-1);
+        d[1] |= 1u;
+    }
 }
 
 // The passes work on a local copy of the MQ decoder so that its registers stay in
-// registers; the copy goes back at the end of the pass.
+// registers; the copy goes back at the end of the pass. Members are read into locals:
+// context writes are stores through a pointer, which the compiler must assume could change
+// any member.
 template <bool Vsc, bool Raw>
 void cJP2Tier1::sigPass(int bp) {
     const uint8_t* zc = kLuts.zc[myOrient];
     sMq mq(myMq.regs(), myMq.contexts());
-    // Members in locals: context writes are stores through a pointer, which the compiler must
-    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.ptr;
-    uint32_t* const flags = myFlags.ptr;
-    for (int y0 = 0; y0 < H; y0 += 4) {
-        int rows = H - y0 < 4 ? H - y0 : 4;
-        for (int x = 0; x < W; x++) {
-            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
-            int* v = data + (size_t)y0 * W + x;
-#define QMX_SIG_STEP(F, V, LAST)                                                          \
-    do {                                                                                  \
-        uint32_t fl = *(F);                                                               \
-        if (Vsc && (LAST)) fl &= ~fSouth;                                                 \
-        if ((fl & (fSig | fNeighbours)) != 0 && !(fl & fSig)) {                           \
-            int bit = Raw ? myRaw.bit() : mq.decode(zc[fl & fNeighbours]);                \
-            if (bit) becomeSignificant((F), (V), Raw ? myRaw.bit() : mqSign(mq, fl), bp, FS); \
-            *(F) |= fVisit;                                                               \
-        }                                                                                 \
-    } while (0)
+    for (int y0 = 0, s = 0; y0 < H; y0 += 4, s++) {
+        const int rows = H - y0 < 4 ? H - y0 : 4;
+        uint32_t* c = myFlags.ptr + (size_t)(s + 1) * FS + 1;
+        int* v = myData.ptr + (size_t)s * W * 4;
+        for (int x = 0; x < W; x++, c++, v += 4) {
+            uint32_t w = *c;
+            // Nothing significant around, or all four samples significant already.
+            if (!(w & kSigAll) || (w & kSelfAll) == kSelfAll) continue;
+            auto step = [&](int k) {
+                const uint32_t wk = Vsc && k == 3 ? w & ~kSouthRow : w;
+                const uint32_t win = (wk >> (3 * k)) & 0x1FF;
+                // Insignificant, with a significant neighbour.
+                if ((win & wSelf) || !win) return;
+                if (Raw ? myRaw.bit() : mq.decode(zc[win])) {
+                    const int neg = Raw ? myRaw.bit() : mqSign(mq, c, wk, k);
+                    becomeSignificant(c, v, k, neg, bp, FS);
+                }
+                w = *c |= visited(k);
+            };
             if (rows == 4) {
-                // A whole stripe column, unrolled; a column with no insignificant sample next
-                // to a significant one has nothing to decode.
-                const uint32_t f0 = f[0], f1 = f[FS], f2 = f[2 * FS], f3 = f[3 * FS];
-                if (!((f0 | f1 | f2 | f3) & fNeighbours) || (f0 & f1 & f2 & f3 & fSig)) continue;
-                QMX_SIG_STEP(f, v, false);
-                QMX_SIG_STEP(f + FS, v + W, false);
-                QMX_SIG_STEP(f + 2 * FS, v + 2 * W, false);
-                QMX_SIG_STEP(f + 3 * FS, v + 3 * W, true);
+                step(0), step(1), step(2), step(3);
             } else {
-                for (int k = 0; k < rows; k++, f += FS, v += W) QMX_SIG_STEP(f, v, k == 3);
+                for (int k = 0; k < rows; k++) step(k);
             }
-#undef QMX_SIG_STEP
         }
     }
     mq.store(myMq.regs());
@@ -150,38 +163,32 @@ void cJP2Tier1::sigPass(int bp) {
 template <bool Vsc, bool Raw>
 void cJP2Tier1::refPass(int bp) {
     sMq mq(myMq.regs(), myMq.contexts());
-    // Members in locals: context writes are stores through a pointer, which the compiler must
-    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.ptr;
-    uint32_t* const flags = myFlags.ptr;
-    for (int y0 = 0; y0 < H; y0 += 4) {
-        int rows = H - y0 < 4 ? H - y0 : 4;
-        for (int x = 0; x < W; x++) {
-            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
-            int* v = data + (size_t)y0 * W + x;
-            // T.800 D.3.3: the bit moves the value half a step up or down.
-#define QMX_REF_STEP(F, V, LAST)                                                              \
-    do {                                                                                      \
-        uint32_t fl = *(F);                                                                   \
-        if ((fl & (fSig | fVisit)) == fSig) {                                                 \
-            if (Vsc && (LAST)) fl &= ~fSouth;                                                 \
-            int bit = Raw ? myRaw.bit() : mq.decode((fl & fRefined) ? 16 : (fl & fNeighbours) ? 15 : 14); \
-            int d = bit ? (1 << bp) : -(1 << bp);                                             \
-            *(V) += *(V) < 0 ? -d : d;                                                        \
-            *(F) |= fRefined;                                                                 \
-        }                                                                                     \
-    } while (0)
+    const int half = 1 << bp;
+    for (int y0 = 0, s = 0; y0 < H; y0 += 4, s++) {
+        const int rows = H - y0 < 4 ? H - y0 : 4;
+        uint32_t* c = myFlags.ptr + (size_t)(s + 1) * FS + 1;
+        int* v = myData.ptr + (size_t)s * W * 4;
+        for (int x = 0; x < W; x++, c++, v += 4) {
+            uint32_t w = *c;
+            if (!(w & kSelfAll)) continue;
+            // T.800 D.3.3: significant samples not visited by this bit-plane's significance
+            // pass; the bit moves the value half a step up or down.
+            auto step = [&](int k) {
+                if ((w & (selfSig(k) | visited(k))) != selfSig(k)) return;
+                const uint32_t wk = Vsc && k == 3 ? w & ~kSouthRow : w;
+                const int cx = (w & refined(k)) ? 16 : ((wk >> (3 * k)) & (0x1FF & ~wSelf)) ? 15 : 14;
+                const int bit = Raw ? myRaw.bit() : mq.decode(cx);
+                const int d = bit ? half : -half;
+                v[k] += v[k] < 0 ? -d : d;
+                w |= refined(k);
+            };
             if (rows == 4) {
-                if (!((f[0] | f[FS] | f[2 * FS] | f[3 * FS]) & fSig)) continue;
-                QMX_REF_STEP(f, v, false);
-                QMX_REF_STEP(f + FS, v + W, false);
-                QMX_REF_STEP(f + 2 * FS, v + 2 * W, false);
-                QMX_REF_STEP(f + 3 * FS, v + 3 * W, true);
+                step(0), step(1), step(2), step(3);
             } else {
-                for (int k = 0; k < rows; k++, f += FS, v += W) QMX_REF_STEP(f, v, k == 3);
+                for (int k = 0; k < rows; k++) step(k);
             }
-#undef QMX_REF_STEP
+            *c = w;
         }
     }
     mq.store(myMq.regs());
@@ -191,51 +198,37 @@ template <bool Vsc>
 void cJP2Tier1::clnPass(int bp, bool segsym) {
     const uint8_t* zc = kLuts.zc[myOrient];
     sMq mq(myMq.regs(), myMq.contexts());
-    // Members in locals: context writes are stores through a pointer, which the compiler must
-    // assume could change any member.
     const int W = myW, H = myH, FS = myFs;
-    int* const data = myData.ptr;
-    uint32_t* const flags = myFlags.ptr;
-    for (int y0 = 0; y0 < H; y0 += 4) {
-        int rows = H - y0 < 4 ? H - y0 : 4;
-        for (int x = 0; x < W; x++) {
-            uint32_t* f = flags + (size_t)(y0 + 1) * FS + x + 1;
-            int* v = data + (size_t)y0 * W + x;
+    for (int y0 = 0, s = 0; y0 < H; y0 += 4, s++) {
+        const int rows = H - y0 < 4 ? H - y0 : 4;
+        uint32_t* c = myFlags.ptr + (size_t)(s + 1) * FS + 1;
+        int* v = myData.ptr + (size_t)s * W * 4;
+        for (int x = 0; x < W; x++, c++, v += 4) {
+            uint32_t w = *c;
             int k = 0;
             if (rows == 4) {
-                // Every sample already significant or visited: only the visits are cleared.
-                const uint32_t done = fSig | fVisit;
-                if ((f[0] & done) && (f[FS] & done) && (f[2 * FS] & done) && (f[3 * FS] & done)) {
-                    f[0] &= ~fVisit, f[FS] &= ~fVisit, f[2 * FS] &= ~fVisit, f[3 * FS] &= ~fVisit;
-                    continue;
-                }
                 // T.800 D.3.4: run-length mode when the whole column and its neighbourhood
-                // are insignificant.
-                uint32_t f3 = f[3 * FS];
-                if (Vsc) f3 &= ~fSouth;
-                const uint32_t busy = fSig | fVisit | fNeighbours;
-                if (!(f[0] & busy) && !(f[FS] & busy) && !(f[2 * FS] & busy) && !(f3 & busy)) {
+                // are insignificant (and none of it was visited).
+                const uint32_t wm = Vsc ? w & ~kSouthRow : w;
+                if (!(wm & (kSigAll | kVisitAll))) {
                     if (!mq.decode(kCtxRl)) continue;
                     k = mq.decode(kCtxUni) << 1;
                     k |= mq.decode(kCtxUni);
-                    uint32_t* fk = f + (size_t)k * FS;
-                    uint32_t fl = *fk;
-                    if (Vsc && k == 3) fl &= ~fSouth;
-                    becomeSignificant(fk, v + (size_t)k * W, mqSign(mq, fl), bp, FS);
+                    const uint32_t wk = Vsc && k == 3 ? w & ~kSouthRow : w;
+                    becomeSignificant(c, v, k, mqSign(mq, c, wk, k), bp, FS);
+                    w = *c;
                     k++;
                 }
             }
-            f += (size_t)k * FS;
-            v += (size_t)k * W;
-            for (; k < rows; k++, f += FS, v += W) {
-                uint32_t fl = *f;
-                if (fl & (fSig | fVisit)) {
-                    *f &= ~fVisit;
-                    continue;
+            for (; k < rows; k++) {
+                if (w & (selfSig(k) | visited(k))) continue;
+                const uint32_t wk = Vsc && k == 3 ? w & ~kSouthRow : w;
+                if (mq.decode(zc[(wk >> (3 * k)) & 0x1FF])) {
+                    becomeSignificant(c, v, k, mqSign(mq, c, wk, k), bp, FS);
+                    w = *c;
                 }
-                if (Vsc && k == 3) fl &= ~fSouth;
-                if (mq.decode(zc[fl & fNeighbours])) becomeSignificant(f, v, mqSign(mq, fl), bp, FS);
             }
+            *c = w & ~kVisitAll;
         }
     }
     if (segsym) {
@@ -252,7 +245,8 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     if (myW <= 0 || myH <= 0 || myW > 1024 || myH > 1024) return false;
     myFs = myW + 2;
     myOrient = bandno;
-    const long long nData = (long long)myW * myH, nFlags = (long long)myFs * (myH + 2);
+    const int stripes = (myH + 3) / 4;
+    const long long nData = (long long)myW * stripes * 4, nFlags = (long long)myFs * (stripes + 2);
     if (!j2kRoom(myData, nData) || !j2kRoom(myFlags, nFlags)) return false;
     memset(myData.ptr, 0, (size_t)nData * sizeof(int));
     memset(myFlags.ptr, 0, (size_t)nFlags * sizeof(uint32_t));
@@ -315,13 +309,19 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
         }
     }
 
-    // ROI de-scaling (T.800 H.1, maxshift), then dequantisation.
+    // ROI de-scaling (T.800 H.1, maxshift), then dequantisation, from the stripe columns to
+    // the rows of the tile component.
+    const int W = myW, H = myH;
     const int thresh = roishift ? (1 << roishift) : 0;
-    for (int y = 0; y < myH; y++) {
-        const int* src = myData.ptr + (size_t)y * myW;
+    for (int y = 0; y < H; y++) {
+        const int* src = myData.ptr + (size_t)(y >> 2) * W * 4 + (y & 3);
         int* out = dst + y * stride;
-        for (int x = 0; x < myW; x++) {
-            int v = src[x];
+        if (reversible && !roishift) {
+            for (int x = 0; x < W; x++) out[x] = src[4 * x] / 2;
+            continue;
+        }
+        for (int x = 0; x < W; x++) {
+            int v = src[4 * x];
             if (roishift) {
                 int mag = v < 0 ? -v : v;
                 if (mag >= thresh) v = v < 0 ? -(mag >> roishift) : (mag >> roishift);

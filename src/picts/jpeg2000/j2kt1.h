@@ -35,14 +35,14 @@ private:
     template <bool Vsc>
     void clnPass(int bp, bool segsym);
 
-    static inline void becomeSignificant(uint32_t* f, int* v, int neg, int bp, int stride);
+    static inline void becomeSignificant(uint32_t* c, int* v, int k, int neg, int bp, int fs);
 
     cJP2MQCoder myMq;
     cJP2Raw myRaw;
     bool myRawMode = false;
     unsigned int myOrient = 0;
-    int myW = 0, myH = 0, myFs = 0;  // block size and flag row stride
-    _typebuf<int> myData;
-    _typebuf<uint32_t> myFlags;
-    _typebuf<uint8_t> myBytes;  // a segment's bytes gathered from several packets
+    int myW = 0, myH = 0, myFs = 0;  // block size and the stripe stride of the column words
+    _typebuf<int> myData;        // coefficients, four per stripe column
+    _typebuf<uint32_t> myFlags;  // one state word per stripe column, with a border
+    _typebuf<uint8_t> myBytes;   // a segment's bytes gathered from several packets
 };

@@ -1,13 +1,17 @@
 // A small parallel loop for the tile decoder: items 0..n-1 taken in turn by up to `threads`
 // threads (the caller's among them). The body gets the item and the index of the thread
 // running it (0 .. threads - 1, so per-thread state can live in an array) and returns false
-// to report a failure; the loop then stops handing out items.
+// to report a failure; the loop then stops handing out items. A size that a worker refuses
+// for the decode budget is recorded on the calling thread too, where the decode's caller
+// reads it (pictBudgetRefusal is per thread).
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "base/buffers.h"
+#include "picts/sizecheck.h"
 
 template <class Body>
 bool j2kParallelFor(long long n, int threads, Body body) {
@@ -15,12 +19,19 @@ bool j2kParallelFor(long long n, int threads, Body body) {
     if (threads > n) threads = (int)n;
     std::atomic<long long> next{0};
     std::atomic<bool> failed{false};
+    std::mutex refusalLock;
+    sPictBudgetRefusal refusal;  // the first a worker thread recorded
     auto work = [&](int worker) {
         for (;;) {
-            if (failed.load(std::memory_order_relaxed)) return;
+            if (failed.load(std::memory_order_relaxed)) break;
             long long i = next.fetch_add(1);
-            if (i >= n) return;
+            if (i >= n) break;
             if (!body(i, worker)) failed = true;
+        }
+        const sPictBudgetRefusal r = pictBudgetRefusal();
+        if (worker && (r.width || r.height || r.bytes)) {
+            std::lock_guard<std::mutex> hold(refusalLock);
+            if (!refusal.width && !refusal.height && !refusal.bytes) refusal = r;
         }
     };
     _classbuf<std::thread> pool;
@@ -36,5 +47,6 @@ bool j2kParallelFor(long long n, int threads, Body body) {
     work(0);
     for (long long t = 0; t < pool.count; t++)
         if (pool.ptr[t].joinable()) pool.ptr[t].join();
+    if (refusal.width || refusal.height || refusal.bytes) refuseOverBudget(refusal.width, refusal.height, refusal.bytes);
     return !failed;
 }

@@ -1,6 +1,6 @@
 // Tile structure (T.800 B.5-B.7) and the tile decoding sequence: tier 2, tier 1 over every
-// code-block (in parallel), inverse wavelet, component transform, DC level shift, and the
-// copy of the tile into the output image. All counts come from header values and are
+// code-block (in parallel), inverse wavelet (the component transforms, DC level shift and
+// output are in j2kdwt.cpp). All counts come from header values and are
 // bounded before anything is allocated for them.
 #include "picts/jpeg2000/j2ktile.h"
 
@@ -191,8 +191,10 @@ bool cJP2Tcd::decodeTile(unsigned int tileno, int threads) {
     if (!t2Decode(myTcp->data.ptr, myTcp->dataLen)) return false;
     if (!t1Decode(threads)) return false;
     if (!dwtDecode(threads)) return false;
-    if (!mctDecode()) return false;
-    return dcLevelShiftDecode();
+    // ISO/IEC 15444-2 array-based transform; the usual ones come with the output pass.
+    if (myTcp->mct == 2 && myComps.count >= 3 && myTcp->mctMatrix.count == myComps.count * myComps.count)
+        return customMctDecode();
+    return true;
 }
 
 bool cJP2Tcd::t1Decode(int threads) {
@@ -244,34 +246,4 @@ bool cJP2Tcd::t1Decode(int threads) {
         return workers.ptr[w].decodeCblk(cb, myTcp->data.ptr, band.bandno, tccp.roishift, tccp.cblksty,
                                          tccp.qmfbid == 1, band.stepsize, dst, tc.w());
     });
-}
-
-bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution) {
-    for (unsigned int c = 0; c < myComps.count && c < out->numcomps; c++) {
-        sJP2TileComp& tc = myComps.ptr[c];
-        sJP2ImageComp& oc = out->comps.ptr[c];
-        long long n = (long long)oc.w * oc.h;
-        const sJP2Resolution& full = tc.resolutions.ptr[tc.numres - 1];
-        if (!oc.data.ptr && full.x0 == (int)oc.x0 && full.y0 == (int)oc.y0 && tc.w() == (long long)oc.w &&
-            tc.h() == (long long)oc.h && tc.data.count == n) {
-            // A tile that covers the whole component hands its samples over.
-            oc.data.ptr = tc.data.ptr, oc.data.count = tc.data.count;
-            tc.data.ptr = nullptr, tc.data.count = 0;
-            if (noteResolution) oc.resnoDecoded = tc.numres - 1;
-            continue;
-        }
-        if (!oc.data.ptr) {
-            if (!oc.data.set(n)) return false;
-            memset(oc.data.ptr, 0, (size_t)n * sizeof(int));
-        }
-        // The decoded resolution's area inside the component (always the whole one here).
-        const sJP2Resolution& res = tc.resolutions.ptr[tc.numres - 1];
-        long long rw = res.x1 - res.x0, rh = res.y1 - res.y0;
-        long long ox = res.x0 - (long long)oc.x0, oy = res.y0 - (long long)oc.y0;
-        if (ox < 0 || oy < 0 || ox + rw > oc.w || oy + rh > oc.h) return false;
-        for (long long y = 0; y < rh; y++)
-            memcpy(oc.data.ptr + (oy + y) * oc.w + ox, tc.data.ptr + y * tc.w(), (size_t)rw * sizeof(int));
-        if (noteResolution) oc.resnoDecoded = tc.numres - 1;
-    }
-    return true;
 }

@@ -1,7 +1,7 @@
 // cJP2Tcd: the tile decoder. One tile at a time: its structure of resolutions, bands,
 // precincts and code-blocks (T.800 B.5-B.7), tier 2 (packets, Annex B), tier 1 (code-blocks,
-// Annex D), the inverse wavelet (Annex F), the component transforms and the DC level shift
-// (Annex G); the decoded tile then lands in the output image.
+// Annex D), the inverse wavelet (Annex F), then the component transforms and the DC level
+// shift (Annex G) on the way into the output image.
 #pragma once
 
 #include "picts/jpeg2000/j2kimage.h"
@@ -107,12 +107,15 @@ public:
 
     // Builds the structure of tile tileno; false on sizes it refuses.
     bool initDecodeTile(unsigned int tileno);
-    // Tiers 2 and 1, the inverse wavelet, the component transform and the DC level shift.
+    // Tiers 2 and 1, the inverse wavelet and an array-based component transform.
     bool decodeTile(unsigned int tileno, int threads);
-    // Copies the decoded tile into out (its components' sample arrays allocated on first use).
-    // With noteResolution false the components' resnoDecoded is left alone: tiles copied from
-    // several threads at once must not all write it (the caller notes it afterwards).
-    bool updateImageData(cJP2Image* out, bool noteResolution = true);
+    // Writes the decoded tile into out (its components' sample arrays allocated on first use):
+    // the component transform, the DC level shift and the clamp in one pass from the tile's
+    // samples to out's rows, bands of rows shared among `threads`. A tile that covers a whole
+    // component is finished in place and hands its samples over. With noteResolution false
+    // the components' resnoDecoded is left alone: tiles copied from several threads at once
+    // must not all write it (the caller notes it afterwards).
+    bool updateImageData(cJP2Image* out, bool noteResolution = true, int threads = 1);
 
     // The tile's bounds on the reference grid.
     static void tileBounds(const cJP2Image& img, const sJP2CodingParameters& cp, unsigned int tileno, unsigned int& x0,
@@ -122,9 +125,7 @@ private:
     bool t2Decode(const unsigned char* data, long long len);
     bool t1Decode(int threads);
     bool dwtDecode(int threads);
-    bool mctDecode();
     bool customMctDecode();
-    bool dcLevelShiftDecode();
 
     cJP2Image* myImage = nullptr;
     sJP2CodingParameters* myCp = nullptr;

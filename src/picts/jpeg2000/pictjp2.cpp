@@ -103,6 +103,32 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
     if (!begin(w, h, false)) return false;
     _typebuf<unsigned int> buf;
     if (!buf.set(w)) return false;
+    // Grey, RGB and RGBA with every component at full size: straight from the samples' rows.
+    bool whole = nc == 1 || (cs != 3 && cs != 4 && cs != 6);
+    for (unsigned int c = 0; c < nc; c++) {
+        const sJP2ImageComp& ic = img.comps.ptr[c];
+        whole = whole && ic.dx == 1 && ic.dy == 1 && ic.x0 == img.x0 && ic.y0 == img.y0 && ic.w == w && ic.h == h;
+    }
+    if (whole) {
+        for (long long y = 0; y < h; y++) {
+            unsigned int* out = target32(y);
+            if (!out) out = buf.ptr;
+            const int* p[4];
+            for (unsigned int c = 0; c < nc; c++) p[c] = src[c].data + y * w;
+            // Samples are within their precision (at most 31 bits) once centred: no wrap.
+            auto ch = [&](unsigned int c, long long x) {
+                return (((unsigned int)p[c][x] + (unsigned int)src[c].bias) >> s) & 0xFF;
+            };
+            if (nc == 1)
+                for (long long x = 0; x < w; x++) out[x] = 0xFF000000u + ch(0, x) * 0x010101u;
+            else if (nc == 3)
+                for (long long x = 0; x < w; x++) out[x] = pictArgb(ch(0, x), ch(1, x), ch(2, x));
+            else
+                for (long long x = 0; x < w; x++) out[x] = pictArgb(ch(0, x), ch(1, x), ch(2, x), ch(3, x));
+            if (out == buf.ptr) row32(y, out);
+        }
+        return true;
+    }
     const double cmykMax = (double)((1ULL << prec0) - 1);
     for (long long y = 0; y < h; y++) {
         const int* row[4];
