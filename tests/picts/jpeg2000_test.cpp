@@ -57,6 +57,8 @@ const PeerCase kCases[] = {
     {"pltTlm", 120, 80, 3, 8, "-PLT -TLM -t 64,64", false, false},
     {"roi", 90, 70, 3, 8, "-ROI c=0,U=10", false, false},
     {"roi97", 90, 70, 1, 8, "-ROI c=0,U=12 -I -r 4", true, false},
+    // The bands' most planes with the shift pass 31 bits; the blocks coded stay within them.
+    {"roi16", 64, 48, 1, 16, "-ROI c=0,U=12", false, false},
     {"poc", 96, 64, 3, 8, "-POC T1=0,0,1,4,3,LRCP/T1=0,0,1,6,3,RPCL -r 4,1", false, false},
     {"noMct", 64, 64, 3, 8, "-mct 0", false, false},
     {"subsampled", 64, 64, 1, 8, "-s 2,2", false, false},

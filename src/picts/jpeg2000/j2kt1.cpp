@@ -253,6 +253,10 @@ bool cJP2Tier1::decodeCblk(const sJP2Cblk& cb, const uint8_t* tileData, unsigned
     myMq.resetStates();
     myRawMode = false;
 
+    // Coefficients carry one extra low bit, so the planes a block codes (its band's planes less
+    // its zero planes, raised by the region shift) must leave magnitudes within 31 bits. The
+    // band's maximum may pass that: only a block that does is refused.
+    if (roishift + cb.numbps > 30) return false;
     int bp = (int)roishift + (int)cb.numbps - 1;
     int passtype = 2;  // 0 significance, 1 refinement, 2 cleanup
     unsigned int passno = 0;

@@ -138,8 +138,6 @@ bool cJP2Tcd::initDecodeTile(unsigned int tileno) {
                 unsigned int si = r == 0 ? 0 : 3 * (r - 1) + b + 1;
                 const sJP2StepSize& ss = tccp.steps[si];
                 band.numbps = ss.expn + (int)tccp.numgbits - 1;
-                // Coefficients carry one extra low bit; magnitudes must stay within 31 bits.
-                if (band.numbps + (int)tccp.roishift > 30) return false;
                 // Irreversible bands: T.800 E.1, halved for the extra low bit of tier 1.
                 band.stepsize = (float)((1.0 + ss.mant / 2048.0) * ldexp(1.0, (int)ic.prec - ss.expn) * 0.5);
                 if (band.empty() || !np) continue;
