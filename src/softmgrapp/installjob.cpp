@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <ctime>
 
 #include "base/folders.h"
 #include "base/job.h"
@@ -395,6 +396,13 @@ int usableCores() {
     return n > 0 ? (int)n : 1;
 }
 
+// Milliseconds of a steady clock since `start` (0: since the clock's own start).
+long long msSince(long long start) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000 - start;
+}
+
 // A worker that unpacks a run of neighbouring files in order.
 class cUnpacker : public cJob {
 public:
@@ -576,14 +584,19 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     sha256_context sha;
     sha256_starts(&sha);
     unsigned long long hashed = 0;
+    long long reported = msSince(0);
     for (int w = 0; w < workers && !stopUnpack; w++) {
         unsigned long long from = step * (unsigned long long)w, to = from + step < size ? from + step : size;
         while (from + hashed < to && !stopUnpack) {
             unsigned long long ready = pieces[w]->written;
-            if (from + hashed == from + ready) {
-                stage(1 + (int)filesUnpacked);
-                if (!wake.wait(100) && progress && !progress->notifyProgress(bytesUnpacked * 100.0 / size))
-                    failUnpack(eIJStopped, f.tmp.ptr);
+            if (hashed == ready) {
+                // Progress about ten times a second, however often a piece wakes us.
+                if (!wake.wait(100) || msSince(reported) >= 100) {
+                    reported = msSince(0);
+                    stage(1 + (int)filesUnpacked);
+                    if (progress && !progress->notifyProgress(bytesUnpacked * 100.0 / size))
+                        failUnpack(eIJStopped, f.tmp.ptr);
+                }
                 continue;
             }
             long long n = ready - hashed > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(ready - hashed);
