@@ -1,103 +1,80 @@
-#!/bin/sh
-# Installing the package of a generated tree of mixed text and binary files against
-# /usr/bin/unzip of a zip of the same tree, each run into a fresh target (the target is
-# removed between runs, untimed), runs interleaved: median and minimum wall time and peak
-# memory (/usr/bin/time) of the whole process, and the ratios ours / unzip. The install
-# side is build/pkginstall: the installer's checks and installation job without windows.
-#   bench/bench_install.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
-#   PKGBENCH_MIB=2048 for a larger tree (default 512); RUNS=n (default 3)
-set -eu
-# The machine's load beside the figures: figures from a busy machine are noisier.
+#!/usr/bin/env bash
+# Installing a package against /usr/bin/unzip of a zip of the same tree, whole process
+# against whole process, each run into a fresh target (the target is removed before every
+# run, untimed), runs interleaved through bench/fairtime.py: median and minimum wall time,
+# CPU time, peak memory and the ratios ours / unzip. Our side is build/pkginstall: the
+# installer's checks and installation job without windows, every file flushed to the disk
+# before it is moved into place (unzip flushes nothing). Payloads (bench/make_inputs.py,
+# generated under a private folder in /tmp, never committed): a 512 MiB mixed tree, one
+# 2 GiB file and 20,000 small files.
+#   bench/bench_install.sh [build-dir] [runs]   (build-dir default build-bench, configured
+#                                               Release with QMX_BENCH; runs default 5)
+#   PAYLOADS="mixed512 single2g small20k"       which payloads (mixedN: N MiB mixed)
+#   OLD=dir                                     also time OLD/pkginstall (an earlier tree's
+#                                               build folder), for before/after
+#   PKGBENCH_WORK=dir                           keep the inputs there and reuse them
+set -euo pipefail
 echo "machine load before: $(uptime)"
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build-bench}
-MIB=${PKGBENCH_MIB:-512}
-RUNS=${RUNS:-3}
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target softmgr_devbundle pkginstall -j3 >/dev/null
-PROG=$BUILD/SoftManager.app/Contents/MacOS/softmgr
-for tool in /usr/bin/zip /usr/bin/unzip /usr/bin/python3 /usr/bin/time; do
-    [ -x $tool ] || { echo "$tool not installed"; exit 1; }
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-bench}
+runs=${2:-5}
+payloads=${PAYLOADS:-mixed512 single2g small20k}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
+cmake --build "$build" --target softmgr_devbundle pkginstall -j3 >/dev/null
+build=$(cd "$build" && pwd)
+prog=$build/SoftManager.app/Contents/MacOS/softmgr
+for f in /usr/bin/zip /usr/bin/unzip /usr/bin/python3 /usr/bin/time; do
+    [ -x "$f" ] || { echo "$f not installed" >&2; exit 1; }
 done
+old=""
+if [ -n "${OLD:-}" ]; then old=$(cd "$OLD" && pwd); fi
 
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT INT TERM
-echo "generating a ${MIB} MiB tree in $WORK ..."
-python3 - "$WORK/tree" "$MIB" <<'PY'
-import os, random, sys
-root, mib = sys.argv[1], int(sys.argv[2])
-rnd = random.Random(1)
-words = [''.join(rnd.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rnd.randint(2, 10))) for _ in range(5000)]
-libs = []
-for d in ('/usr/lib/x86_64-linux-gnu', '/usr/bin'):
-    try:
-        for n in sorted(os.listdir(d)):
-            p = os.path.join(d, n)
-            if os.path.isfile(p) and not os.path.islink(p) and os.path.getsize(p) > 65536:
-                libs.append(p)
-    except OSError:
-        pass
-libblob = b''.join(open(p, 'rb').read() for p in libs[:60])[:64 << 20] or os.urandom(1 << 20)
-total, i = 0, 0
-while total < mib << 20:
-    d = os.path.join(root, 'd%02d' % (i % 40), 'sub%d' % (i % 7))
-    os.makedirs(d, exist_ok=True)
-    size = rnd.choice((4096, 30000, 200000, 1 << 20, 3 << 20))
-    kind = i % 10
-    if kind < 4:
-        data = ' '.join(rnd.choice(words) for _ in range(size // 6)).encode()[:size]
-        name = 'f%05d.txt' % i
-    elif kind < 8:
-        at = rnd.randrange(0, max(1, len(libblob) - size))
-        data = libblob[at:at + size]
-        name = 'f%05d.so' % i
-    else:
-        data = os.urandom(size)
-        name = 'f%05d.bin' % i
-    open(os.path.join(d, name), 'wb').write(data or b'x')
-    total += len(data) or 1
-    i += 1
-print('files', i, 'bytes', total)
-PY
-printf 'ENG = "./eula_en.txt"\n' > "$WORK/eula.idx"
-printf '<text>Licence text</text>\n' > "$WORK/eula_en.txt"
-cat > "$WORK/scenario.txt" <<TXT
+if [ -n "${PKGBENCH_WORK:-}" ]; then
+    mkdir -p "$PKGBENCH_WORK"
+    work=$(cd "$PKGBENCH_WORK" && pwd)
+else
+    work=$(mktemp -d /tmp/bench-install.XXXXXX)
+    trap 'rm -rf "$work"' EXIT INT TERM
+fi
+printf 'ENG = "./eula_en.txt"\n' >"$work/eula.idx"
+printf '<text>Licence text</text>\n' >"$work/eula_en.txt"
+
+for p in $payloads; do
+    w=$work/$p
+    if [ ! -f "$w/tree.zip" ] || [ ! -f "$w/Bench.app/Contents/Resources/scenario.data" ]; then
+        rm -rf "$w" && mkdir -p "$w/h"
+        echo "generating $p ..."
+        case $p in
+            mixed*) python3 "$root/bench/make_inputs.py" mixed "$w/tree" "${p#mixed}" ;;
+            single2g) python3 "$root/bench/make_inputs.py" single "$w/tree/big.bin" 2048 ;;
+            small20k) python3 "$root/bench/make_inputs.py" small "$w/tree" 20000 ;;
+            *) echo "unknown payload $p" >&2; exit 1 ;;
+        esac
+        cat >"$w/scenario.txt" <<TXT
 [General]
 langs = ENG
 [Software]
 codename = "bench.install"
 name = "Bench"
 version = "1.0"
-eula = "$WORK/eula.idx"
+eula = "$work/eula.idx"
 [Install]
-"$WORK/tree" = \$pgm ""
+"$w/tree" = \$pgm ""
 TXT
-echo "make ..."
-mkdir -p "$WORK/h1"
-(cd "$WORK" && HOME="$WORK/h1" "$PROG" make scenario.txt "$WORK/Bench.app" >/dev/null)
-echo "zip -r ..."
-(cd "$WORK" && /usr/bin/zip -q -r tree.zip tree)
-rm -rf "$WORK/tree"
-sync
-
-: >"$WORK/results"
-for r in $(seq "$RUNS"); do
-    rm -rf "$WORK/h1/Applications" "$WORK/h1/.qmx" "$WORK/unz"
-    HOME="$WORK/h1" /usr/bin/time -f "install %e %M" -a -o "$WORK/results" "$BUILD/pkginstall" \
-        "$WORK/Bench.app/Contents/Resources/scenario.data" "$WORK/h1/Applications/Bench" "$PROG"
-    mkdir -p "$WORK/unz"
-    /usr/bin/time -f "unzip %e %M" -a -o "$WORK/results" /usr/bin/unzip -q "$WORK/tree.zip" -d "$WORK/unz"
+        (cd "$w" && HOME="$w/h" "$prog" make scenario.txt "$w/Bench.app" >/dev/null)
+        (cd "$w" && /usr/bin/zip -q -r tree.zip tree)
+        rm -rf "$w/tree"
+    fi
+    sync
+    echo "== $p: $(du -sh "$w/tree.zip" | cut -f1) zip, $(du -sh "$w/Bench.app" | cut -f1) package"
+    # Each command installs into a folder of its own, emptied (and its store removed)
+    # before every run, untimed.
+    data=$w/Bench.app/Contents/Resources/scenario.data
+    set -- "unzip=/usr/bin/unzip -q $w/tree.zip -d $w/unz"
+    set -- "$@" "install=env HOME=$w/h $build/pkginstall $data $w/h/Applications/Bench $prog"
+    [ -n "$old" ] && set -- "$@" "before=env HOME=$w/h $old/pkginstall $data $w/h/Applications/Bench $prog"
+    FAIRTIME_PREP="rm -rf $w/h/Applications $w/h/.qmx $w/h/.local $w/unz && mkdir -p $w/unz && sync" \
+        python3 "$root/bench/fairtime.py" "$runs" "$@"
+    rm -rf "$w/h/Applications" "$w/unz"
 done
-/usr/bin/python3 - "$WORK/results" <<'PY'
-import statistics, sys
-rows = {}
-for line in open(sys.argv[1]):
-    name, sec, kb = line.split()
-    rows.setdefault(name, []).append((float(sec), int(kb)))
-fig = {n: (statistics.median(s for s, _ in v), min(s for s, _ in v), max(k for _, k in v) / 1024) for n, v in rows.items()}
-for n in ("install", "unzip"):
-    print("%-8s median %7.2f s  min %7.2f s  peak %8.1f MiB" % ((n,) + fig[n]))
-i, u = fig["install"], fig["unzip"]
-print("install / unzip: time %.2f (min %.2f), peak memory %.1f" % (i[0] / u[0], i[1] / u[1], i[2] / u[2]))
-PY
 echo "machine load after: $(uptime)"

@@ -11,7 +11,8 @@ machine's load average before and after the runs (figures from a busy machine ar
 
 Usage: fairtime.py RUNS 'label=command line' ['label=command line' ...]
 A command's standard output goes to /dev/null unless the command line redirects it itself
-(then give it as 'label=sh -c "..."').
+(then give it as 'label=sh -c "..."'). FAIRTIME_PREP, when set, is a shell command run before
+every run, untimed (to empty an output folder, say).
 """
 import os
 import resource
@@ -31,6 +32,9 @@ def cpu_seconds():
 
 
 def run_once(argv, log):
+    prep = os.environ.get("FAIRTIME_PREP")
+    if prep:
+        subprocess.run(["/bin/sh", "-c", prep], check=True)
     c0 = cpu_seconds()
     t0 = time.perf_counter()
     r = subprocess.run([TIME, "-v", "-o", log] + argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

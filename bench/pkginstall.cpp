@@ -9,18 +9,6 @@
 #include "softmgrapp/installjob.h"
 #include "ui/ciappconfig.h"
 
-namespace {
-
-class cNoAsker : public cJobAsker {
-public:
-    int askLang(const _List<int>&, int current, const char*) override { return current; }
-    bool applyLang(int) override { return true; }
-    bool askRetry(const char*, bool) override { return false; }
-    bool confirm(int) override { return false; }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc < 4) {
         fprintf(stderr, "usage: %s scenario.data install-folder manager-program\n", argv[0]);
@@ -35,7 +23,7 @@ int main(int argc, char** argv) {
     ctx.packagePath.set(argv[1]);
     ctx.executablePath.set(argv[3]);
     ctx.store = &store;
-    cNoAsker asker;
+    cNoQuestionsAsker asker(false);
     unsigned int r = installChecks(ctx, &asker);
     if (r == 0 && ctx.installedVersion == ~0ULL)
         r = setInstallFolder(ctx, argv[2]) ? checkInstallTargets(ctx) : 99;

@@ -5,12 +5,15 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "base/fileio.h"
+#include "base/job.h"
+#include "base/lists.h"
 #include "hash/sha256.h"
 
 namespace {
@@ -38,6 +41,7 @@ cPkgBody* cPkgBody::open(cFileIOTarget* source, unsigned long long packed, unsig
     if (!b) return nullptr;
     b->myPacked = packed;
     b->myPlain = plain;
+    if (plain / kMaxPoints > b->mySpacing) b->mySpacing = plain / kMaxPoints;
     b->myStart = source->get_fp();
     if (source->typeOf() == cFileIOTarget::eIOFile) {
         int fd = ((cFileIO*)source)->handle();
@@ -51,7 +55,8 @@ cPkgBody* cPkgBody::open(cFileIOTarget* source, unsigned long long packed, unsig
 }
 
 cPkgBody::~cPkgBody() {
-    delete myKept;
+    for (cPkgBodyReader* r : myKept) delete r;
+    for (int i = 0; i < myPointCount; i++) delete myPoints[i];
     if (myFd >= 0) ::close(myFd);
 }
 
@@ -65,14 +70,20 @@ long long cPkgBody::readPacked(unsigned long long offset, void* buffer, long lon
 
 cPkgBodyReader* cPkgBody::reader(unsigned long long at) {
     cPkgBodyReader* r = nullptr;
+    const sPoint* from = nullptr;
     {
         cSafeCriticalSectionAccess a(&myLock);
-        if (myKept && myKept->pos() <= at) {
-            r = myKept;
-            myKept = nullptr;
+        for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i];
+        int best = -1;
+        for (int i = 0; i < kKeptReaders; i++)
+            if (myKept[i] && myKept[i]->pos() <= at && (best < 0 || myKept[i]->pos() > myKept[best]->pos())) best = i;
+        // Points are never removed: `from` stays valid once the lock is let go.
+        if (best >= 0 && (!from || myKept[best]->pos() >= from->plain)) {
+            r = myKept[best];
+            myKept[best] = nullptr;
         }
     }
-    if (!r) r = new (std::nothrow) cPkgBodyReader(this);
+    if (!r) r = new (std::nothrow) cPkgBodyReader(this, from);
     if (r && (r->failed() || !r->skip(at - r->pos()))) {
         delete r;
         return nullptr;
@@ -82,28 +93,102 @@ cPkgBodyReader* cPkgBody::reader(unsigned long long at) {
 
 void cPkgBody::keep(cPkgBodyReader* r) {
     if (!r) return;
-    cPkgBodyReader* old;
+    if (r->failed()) {
+        delete r;
+        return;
+    }
+    cPkgBodyReader* old = r;
     {
         cSafeCriticalSectionAccess a(&myLock);
-        old = myKept;
-        myKept = r->failed() ? nullptr : r;
+        // Into a free place, else in place of the one at the lowest position (the least
+        // likely to serve a later item).
+        int at = 0;
+        for (int i = 0; i < kKeptReaders; i++) {
+            if (!myKept[i]) {
+                at = i;
+                break;
+            }
+            if (myKept[i]->pos() < myKept[at]->pos()) at = i;
+        }
+        old = myKept[at];
+        myKept[at] = r;
     }
     delete old;
-    if (r->failed()) delete r;
+}
+
+int cPkgBody::accessPoints() {
+    cSafeCriticalSectionAccess a(&myLock);
+    return myPointCount;
+}
+
+unsigned long long cPkgBody::nextPoint() {
+    cSafeCriticalSectionAccess a(&myLock);
+    if (myPointCount >= kMaxPoints) return ~0ULL;
+    return myPointCount ? myPoints[myPointCount - 1]->plain + mySpacing : mySpacing;
+}
+
+void cPkgBody::addPoint(sPoint* p) {
+    {
+        cSafeCriticalSectionAccess a(&myLock);
+        if (myPointCount < kMaxPoints && (!myPointCount || myPoints[myPointCount - 1]->plain < p->plain)) {
+            myPoints[myPointCount++] = p;
+            return;
+        }
+    }
+    delete p;
 }
 
 // --- reading the body in order ---
 
 // A reader holds no reference: whoever uses one holds the body (and the body deletes
-// the reader it keeps), so the two never keep each other alive.
-cPkgBodyReader::cPkgBodyReader(cPkgBody* body) : myBody(body) {
-    myFailed = !myIn.set(kInBuf) || !myInflate.init(false);
+// the readers it keeps), so the two never keep each other alive.
+cPkgBodyReader::cPkgBodyReader(cPkgBody* body, const cPkgBody::sPoint* from) : myBody(body) {
+    myZ = new (std::nothrow) z_stream;
+    if (!myZ || !myIn.set(kInBuf)) {
+        myFailed = true;
+        return;
+    }
+    memset(myZ, 0, sizeof(*myZ));
+    if (!from) {
+        // The zlib header checked here and the deflate data inflated raw: the Adler-32
+        // is left to the caller (trailer()), who takes it on another thread.
+        unsigned char h[2];
+        myFailed = myBody->readPacked(0, h, 2) != 2 || (h[0] & 0x0F) != Z_DEFLATED || (h[0] >> 4) > 7 ||
+                   (h[1] & 0x20) || ((unsigned)h[0] * 256 + h[1]) % 31 != 0 || inflateInit2(myZ, -MAX_WBITS) != Z_OK;
+        if (myFailed) {
+            delete myZ;
+            myZ = nullptr;
+        }
+        myPacked = 2;
+        return;
+    }
+    // Raw deflate from a block boundary: the bits of the byte before it that the block
+    // already uses, and the plain bytes before it as the window.
+    myFromStart = false;
+    myPacked = from->packed;
+    myPos = from->plain;
+    if (inflateInit2(myZ, -MAX_WBITS) != Z_OK) {
+        delete myZ;
+        myZ = nullptr;
+        myFailed = true;
+        return;
+    }
+    unsigned char b = 0;
+    uInt window = from->plain < sizeof(from->window) ? (uInt)from->plain : (uInt)sizeof(from->window);
+    myFailed = (from->bits && (myBody->readPacked(from->packed - 1, &b, 1) != 1 ||
+                               inflatePrime(myZ, from->bits, b >> (8 - from->bits)) != Z_OK)) ||
+               inflateSetDictionary(myZ, from->window + sizeof(from->window) - window, window) != Z_OK;
 }
 
-cPkgBodyReader::~cPkgBodyReader() {}
+cPkgBodyReader::~cPkgBodyReader() {
+    if (myZ) inflateEnd(myZ);
+    delete myZ;
+}
 
 long long cPkgBodyReader::read(void* buffer, long long n) {
     long long made = 0;
+    // Stops at block boundaries only while a point is wanted within this read.
+    unsigned long long want = myFromStart ? myBody->nextPoint() : ~0ULL;
     while (made < n && !myFailed && !myEnded) {
         bool dry = false;
         if (myInUsed == myInFill) {
@@ -114,17 +199,48 @@ long long cPkgBodyReader::read(void* buffer, long long n) {
             dry = got <= 0;
         }
         // Also without new input: zlib may hold output it could not hand over yet.
-        long long used, out;
-        cZInflate::eResult r =
-            myInflate.inflate(myIn.ptr + myInUsed, myInFill - myInUsed, used, (unsigned char*)buffer + made, n - made, out);
+        long long room = n - made;
+        if (room > (1LL << 30)) room = 1LL << 30;
+        bool mark = want != ~0ULL && myPos + (unsigned long long)made + (unsigned long long)room >= want;
+        myZ->next_in = myIn.ptr + myInUsed;
+        myZ->avail_in = (uInt)(myInFill - myInUsed);
+        myZ->next_out = (Bytef*)buffer + made;
+        myZ->avail_out = (uInt)room;
+        int r = inflate(myZ, mark ? Z_BLOCK : Z_NO_FLUSH);
+        long long used = (myInFill - myInUsed) - (long long)myZ->avail_in, out = room - (long long)myZ->avail_out;
         myInUsed += used;
         made += out;
-        if (r == cZInflate::eStreamEnd) myEnded = true;
-        if (r == cZInflate::eError || (dry && out == 0 && r != cZInflate::eStreamEnd))
+        if (r == Z_STREAM_END) myEnded = true;
+        if ((r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) || (dry && out == 0 && r != Z_STREAM_END))
             myFailed = true;  // damaged, or the packed bytes end before the stream does
+        // At the end of a block that is not the last: a point when it is due.
+        unsigned long long at = myPos + (unsigned long long)made;
+        if (mark && r == Z_OK && (myZ->data_type & 128) && !(myZ->data_type & 64) && at >= want) {
+            cPkgBody::sPoint* p = new (std::nothrow) cPkgBody::sPoint;
+            uInt len = sizeof(p->window);
+            if (p && at >= sizeof(p->window) && inflateGetDictionary(myZ, p->window, &len) == Z_OK &&
+                len == sizeof(p->window)) {
+                p->plain = at;
+                p->packed = myPacked - (unsigned long long)(myInFill - myInUsed);
+                p->bits = myZ->data_type & 7;
+                myBody->addPoint(p);
+            } else {
+                delete p;
+            }
+            want = myBody->nextPoint();
+        }
     }
     myPos += (unsigned long long)made;
     return made;
+}
+
+bool cPkgBodyReader::trailer(unsigned long& adler) {
+    unsigned char t[4];
+    if (!myEnded || !myFromStart || !myZ) return false;
+    unsigned long long at = myPacked - (unsigned long long)(myInFill - myInUsed);
+    if (myBody->readPacked(at, t, 4) != 4) return false;
+    adler = ((unsigned long)t[0] << 24) | ((unsigned long)t[1] << 16) | ((unsigned long)t[2] << 8) | t[3];
+    return true;
 }
 
 bool cPkgBodyReader::skip(unsigned long long n) {
@@ -279,4 +395,98 @@ bool cPkgItemStream::set_fp(unsigned long long position) {
         if (read(drop, (long long)want) <= 0) return false;
     }
     return !myFailed;
+}
+
+// --- hashing beside the reader ---
+
+struct cPkgHasher::sState {
+    class cWorker : public cJob {
+    public:
+        explicit cWorker(sState* s) : myS(s) {}
+        ~cWorker() override { terminate(60000); }
+
+    protected:
+        unsigned int job() override {
+            for (;;) {
+                myS->work.wait(-1);
+                if (myS->quit) return 0;
+                myS->update(myS->buf[myS->hashing].ptr, myS->len);
+                myS->idle.set();
+            }
+        }
+
+    private:
+        sState* myS;
+    };
+
+    void update(const unsigned char* p, long long n) {
+        sha256_update(&sha, p, (size_t)n);
+        for (long long at = 0; at < n; at += 1 << 30)
+            adler = adler32(adler, p + at, (uInt)(n - at < (1 << 30) ? n - at : 1 << 30));
+    }
+
+    sha256_context sha;
+    unsigned long adler = 1;
+    _typebuf<unsigned char> buf[2];
+    int filling = 1, hashing = 0;
+    long long len = 0;
+    bool threaded = false, quit = false;
+    cEvent work{false, false}, idle{true, true};
+    cPtr<cWorker> worker;
+};
+
+cPkgHasher::cPkgHasher(long long bufferSize) : mySize(bufferSize) {
+    myState = new (std::nothrow) sState;
+    if (!myState) return;
+    sha256_starts(&myState->sha);
+    if (!myState->buf[0].set(mySize) || !myState->buf[1].set(mySize)) {
+        delete myState;
+        myState = nullptr;
+        return;
+    }
+    myState->worker = new (std::nothrow) sState::cWorker(myState);
+    myState->threaded = myState->worker.ptr && myState->worker->start();
+}
+
+cPkgHasher::~cPkgHasher() {
+    if (!myState) return;
+    if (myState->threaded) {
+        myState->idle.wait(-1);
+        myState->quit = true;
+        myState->work.set();
+    }
+    myState->worker = nullptr;  // waits for the thread
+    delete myState;
+}
+
+unsigned char* cPkgHasher::next() {
+    if (!myState) return nullptr;
+    // The buffer not handed over last: add() waited for its hashing before it handed
+    // the other one over.
+    myState->filling ^= 1;
+    return myState->buf[myState->filling].ptr;
+}
+
+void cPkgHasher::add(long long n) {
+    if (!myState || n <= 0) return;
+    if (!myState->threaded) {
+        myState->update(myState->buf[myState->filling].ptr, n);
+        return;
+    }
+    myState->idle.wait(-1);
+    myState->idle.reset();
+    myState->hashing = myState->filling;
+    myState->len = n;
+    myState->work.set();
+}
+
+void cPkgHasher::finish(unsigned char out[32], unsigned long& adler) {
+    adler = 0;
+    if (!myState) {
+        memset(out, 0, 32);
+        return;
+    }
+    if (myState->threaded) myState->idle.wait(-1);
+    sha256_finish(&myState->sha, out);
+    adler = myState->adler;
 }

@@ -15,6 +15,12 @@ class cPkgBodyReader;
 
 // The packed body, shared (reference-counted) by the payload and the item streams it
 // hands out, so a stream may outlive the scenario it came from.
+//
+// The first reader that inflates the body from its start (loading reads it whole) leaves
+// access points behind: every `spacing` plain bytes, at a deflate block boundary, the
+// packed offset and the 32 KiB of plain bytes before it. A later reader starts at the
+// nearest point before its item, so items far apart are inflated on several threads
+// at once without inflating what lies before them.
 class cPkgBody {
 public:
     // Over the P packed bytes at the source's position, inflating to U bytes. A disk
@@ -29,29 +35,50 @@ public:
     unsigned long long plainSize() const { return myPlain; }
     // Reads packed bytes from `offset` of the body; the count read.
     long long readPacked(unsigned long long offset, void* buffer, long long n);
-    // A reader standing at plain offset `at`: the one kept from the last item when it is
-    // at or before `at`, else a new one from the start. Null on failure.
+    // A reader standing at plain offset `at`: a kept one at or before `at`, or a new one
+    // from the nearest access point (or the start), whichever is closer. Null on failure.
     cPkgBodyReader* reader(unsigned long long at);
-    // Keeps a reader for the next item (the one kept before is dropped).
+    // Keeps a reader for a later item (the oldest kept goes once a few are kept).
     void keep(cPkgBodyReader* r);
+    // How many access points there are (for tests and the job's split of its work).
+    int accessPoints();
+
+    // Plain bytes between access points: at least kMinSpacing, and at most about
+    // kMaxPoints points for the whole body (each holds 32 KiB).
+    static const unsigned long long kMinSpacing = 4ULL << 20;
+    static const int kMaxPoints = 64;
+    static const int kKeptReaders = 16;
+
+    struct sPoint {
+        unsigned long long plain = 0, packed = 0;
+        int bits = 0;  // of the byte before `packed` that belong to the next block
+        unsigned char window[32768];
+    };
 
 private:
+    friend class cPkgBodyReader;
     cPkgBody() {}
     ~cPkgBody();
+    // The next plain offset a point is wanted at.
+    unsigned long long nextPoint();
+    void addPoint(sPoint* p);
 
     std::atomic<int> myRefs{1};
     int myFd = -1;
     unsigned long long myStart = 0;  // of the packed body in the file
     _typebuf<unsigned char> myMem;   // the packed body, when not a file
     unsigned long long myPacked = 0, myPlain = 0;
-    cCriticalSection myLock;
-    cPkgBodyReader* myKept = nullptr;
+    unsigned long long mySpacing = kMinSpacing;
+    cCriticalSection myLock;  // guards the kept readers and the points
+    cPkgBodyReader* myKept[kKeptReaders] = {};
+    sPoint* myPoints[kMaxPoints + 1] = {};
+    int myPointCount = 0;
 };
 
-// Inflates a body from its start, in order.
+// Inflates a body in order, from its start or from an access point.
 class cPkgBodyReader {
 public:
-    explicit cPkgBodyReader(cPkgBody* body);
+    explicit cPkgBodyReader(cPkgBody* body, const cPkgBody::sPoint* from = nullptr);
     ~cPkgBodyReader();
     cPkgBodyReader(const cPkgBodyReader&) = delete;
     cPkgBodyReader& operator=(const cPkgBodyReader&) = delete;
@@ -61,18 +88,48 @@ public:
     bool skip(unsigned long long n);
     unsigned long long pos() const { return myPos; }
     bool failed() const { return myFailed; }
-    // True once the zlib stream has ended with a good checksum.
+    // True once the deflate data has ended.
     bool ended() const { return myEnded; }
+    // Once a reader from the start has ended: the zlib stream's Adler-32 trailer, which
+    // it leaves to the caller to compare (loading takes it beside the body's digest, on
+    // the hashing thread). False when the trailer cannot be read.
+    bool trailer(unsigned long& adler);
     cPkgBody* body() const { return myBody; }
 
 private:
     cPkgBody* myBody;
-    cZInflate myInflate;
+    struct z_stream_s* myZ = nullptr;
     _typebuf<unsigned char> myIn;
     long long myInFill = 0, myInUsed = 0;
     unsigned long long myPacked = 0;  // packed bytes taken so far
     unsigned long long myPos = 0;
     bool myFailed = false, myEnded = false;
+    bool myFromStart = true;  // leaves access points behind
+};
+
+// SHA-256 and Adler-32 of a stream taken on a thread of its own while the caller goes on: the caller
+// fills the buffers next() gives in turn (two of them, alternating) and hands each over
+// with add(); it may read a buffer it handed over, and gets it back to refill only once
+// its hashing is done. Without a thread it hashes in add().
+class cPkgHasher {
+public:
+    explicit cPkgHasher(long long bufferSize = 262144);
+    ~cPkgHasher();
+    cPkgHasher(const cPkgHasher&) = delete;
+    cPkgHasher& operator=(const cPkgHasher&) = delete;
+
+    // The next buffer to fill (bufferSize() bytes), or null when none could be had.
+    unsigned char* next();
+    long long bufferSize() const { return mySize; }
+    // Hashes the first n bytes of the buffer next() gave last.
+    void add(long long n);
+    // The digest and the Adler-32 of everything added.
+    void finish(unsigned char out[32], unsigned long& adler);
+
+private:
+    struct sState;
+    sState* myState = nullptr;
+    long long mySize;
 };
 
 // The stored bytes of one item in the plain body: a window of `length` bytes at `at`.

@@ -356,8 +356,8 @@ namespace {
 // past its stated length U.
 struct sCursor {
     cPkgBodyReader* in = nullptr;
-    sha256_context sha;
-    unsigned char buf[16384];
+    cPkgHasher sha;  // on a thread of its own while the next bytes are inflated
+    unsigned char* buf = nullptr;
     long long fill = 0, used = 0;
     unsigned long long bufStart = 0;  // plain offset of buf[0]
     unsigned long long U = 0;
@@ -369,10 +369,10 @@ struct sCursor {
         bufStart += (unsigned long long)fill;
         fill = used = 0;
         unsigned long long rest = U - bufStart;
-        long long want = rest < sizeof(buf) ? (long long)rest : (long long)sizeof(buf);
-        if (want == 0) return false;
+        long long want = rest < (unsigned long long)sha.bufferSize() ? (long long)rest : sha.bufferSize();
+        if (want == 0 || !(buf = sha.next())) return false;
         fill = in->read(buf, want);
-        if (fill > 0) sha256_update(&sha, buf, (size_t)fill);
+        if (fill > 0) sha.add(fill);
         return fill == want;
     }
     bool bytes(void* out, unsigned long long n) {
@@ -520,7 +520,6 @@ bool cSoftPkgBinReader::header(cFileIOTarget* source) {
     if (!myBody) return false;
     c.in = new (std::nothrow) cPkgBodyReader(myBody);
     c.U = U;
-    sha256_starts(&c.sha);
     return c.in && !c.in->failed();
 }
 
@@ -700,9 +699,10 @@ bool cSoftPkgBinReader::finish() {
     // Bytes after tag 0 are not parsed, but they are part of the digest.
     if (!c.skip(c.left())) return false;
     unsigned char probe, sum[32];
-    if (c.in->read(&probe, 1) != 0 || !c.in->ended()) return false;
-    sha256_finish(&c.sha, sum);
-    return memcmp(sum, myDigest, 32) == 0 && validate();
+    unsigned long adler, trailer;
+    if (c.in->read(&probe, 1) != 0 || !c.in->ended() || !c.in->trailer(trailer)) return false;
+    c.sha.finish(sum, adler);
+    return adler == trailer && memcmp(sum, myDigest, 32) == 0 && validate();
 }
 
 // Every reference must resolve and every record must be installable.

@@ -250,6 +250,12 @@ cFileIOTarget* cSoftPkg::item(int index) {
     return s;
 }
 
+cFileIOTarget* cSoftPkg::storedItem(int index) {
+    if ((unsigned int)index == kEmptyItem) return nullptr;
+    sPkgItem* it = find(index);
+    return it && it->unpackedSize == 0 && settle(it) ? storedBytes(it) : nullptr;
+}
+
 unsigned long long cSoftPkg::sizeOf(int index) const {
     sPkgItem* it = find(index);
     if (!it) return 0;

@@ -59,6 +59,11 @@ public:
     // the item's size; once it has, valid() tells whether the bytes had the item's digest.
     // A zlib item need not end its stream there. kEmptyItem gives an empty stream.
     cFileIOTarget* item(int index);
+    // The plain bytes of an item kept as they are, as a window that starts near any
+    // position it is set to (owned by the caller), with no check of length or digest: for
+    // a caller that reads an item in pieces and takes its digest itself. Null for a zlib
+    // item, an empty one or no item.
+    cFileIOTarget* storedItem(int index);
     unsigned long long sizeOf(int index) const;
     bool digest(int index, unsigned char out[32]) const;
     unsigned int count() const { return myCount; }

@@ -72,6 +72,20 @@ public:
     virtual bool confirm(int messageIndex) = 0;
 };
 
+// Asks no one, for runs without windows: keeps the current language, gives a busy file
+// up, answers every confirmation with `confirmAnswer`.
+class cNoQuestionsAsker : public cJobAsker {
+public:
+    explicit cNoQuestionsAsker(bool confirmAnswer) : myConfirm(confirmAnswer) {}
+    int askLang(const _List<int>&, int current, const char*) override { return current; }
+    bool applyLang(int) override { return true; }
+    bool askRetry(const char*, bool) override { return false; }
+    bool confirm(int) override { return myConfirm; }
+
+private:
+    bool myConfirm;
+};
+
 // Key of a path in the context's maps (paths are case-sensitive here).
 cStringKey pathKey(const char* path);
 

@@ -17,7 +17,7 @@ cInstallFS* cInstallFS::plain() {
 int cInstallFS::createExclusive(const char* path, int mode) {
     if (!path || !*path) return -1;
     int fd;
-    do fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, (mode_t)mode);
+    do fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, (mode_t)mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -34,6 +34,19 @@ bool cInstallFS::write(int fd, const void* data, long long n) {
     return true;
 }
 
+bool cInstallFS::writeAt(int fd, const void* data, long long n, unsigned long long at) {
+    const char* p = (const char*)data;
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd, p, (size_t)(n > (1 << 30) ? (1 << 30) : n), (off_t)at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= w;
+        at += (unsigned long long)w;
+    }
+    return true;
+}
+
 bool cInstallFS::close(int fd) { return fd >= 0 && ::close(fd) == 0; }
 
 bool cInstallFS::sync(int fd) {
@@ -43,7 +56,16 @@ bool cInstallFS::sync(int fd) {
     return r == 0;
 }
 
-void cInstallFS::startWriteback(int fd) { sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+void cInstallFS::startWriteback(int fd, unsigned long long at, unsigned long long n) {
+    sync_file_range(fd, (off_t)at, (off_t)n, SYNC_FILE_RANGE_WRITE);
+}
+
+bool cInstallFS::syncFileSystem(int fd) {
+    int r;
+    do r = ::syncfs(fd);
+    while (r != 0 && errno == EINTR);
+    return r == 0;
+}
 
 bool cInstallFS::syncFolder(const char* path) {
     if (!path || !*path) return false;

@@ -3,9 +3,18 @@
 // registration and cleanup.
 #include "softmgrapp/installjob.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
+#include <ctime>
 
 #include "base/folders.h"
+#include "base/job.h"
+#include "base/sync.h"
 #include "base/strings.h"
 #include "hash/sha256.h"
 #include "softmgr/ossupport.h"
@@ -17,10 +26,14 @@
 
 namespace {
 
-const long long kCopyChunk = 65536;
-// Unpacked files kept open until they are flushed, so that the disk writes them while
-// the next ones are unpacked.
-const int kOpenFlushes = 8;
+const long long kCopyChunk = 262144;
+// Files from this size on are handed to the disk as soon as they are written.
+const unsigned long long kEarlyWriteback = 1ULL << 20;
+// Unpacking goes on several threads when each gets at least this many bytes.
+const unsigned long long kMinShare = 16ULL << 20;
+const int kMaxUnpackers = 8;
+// A file from this size on is unpacked in pieces on all the workers at once.
+const unsigned long long kLargeFile = 64ULL << 20;
 const char kJournalMagic[] = "QMXINFLIGHT 2";
 // Version 1 had no folder lines ("M", "D"); it is still read.
 const char kJournalMagicV1[] = "QMXINFLIGHT 1";
@@ -33,7 +46,6 @@ struct sFlight {
     _guardchar<char> tmp, bkp;
     bool existed = false;   // the target was there when the journal was written
     bool tmpMade = false;   // our temporary file exists
-    int fd = -1;            // still open: written, not yet flushed
     bool backedUp = false;  // the target is at the backup name
     bool applied = false;   // the new file is at the target
 };
@@ -235,6 +247,7 @@ class cInstallRun {
 public:
     cInstallRun(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker, cInstallFS* fs)
         : ctx(ctx), progress(progress), asker(asker), fs(fs) {}
+    ~cInstallRun() { closeFileSystems(); }
 
     unsigned int run();
 
@@ -244,13 +257,27 @@ private:
         ctx.messagePath.set(path ? path : "");
         return 1;
     }
+    // The first failure of the unpacking workers; the others stop at their next piece.
+    void failUnpack(unsigned int result, const char* path) {
+        cSafeCriticalSectionAccess a(&shareLock);
+        if (ctx.result == eIJOk) fail(result, path);
+        stopUnpack = true;
+    }
+    friend class cUnpacker;
+    friend class cPieceWriter;
     bool stage(int n) { return progress ? progress->notifyStage(n) : true; }
     bool prepare();
-    unsigned int unpack(sFlight& f);
+    bool unpackAll();
+    void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
+    unsigned int unpack(sFlight& f, bool report);
+    bool unpackLarge(sFlight& f, int workers);
+    void writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
+                    std::atomic<unsigned long long>& done, cEvent& wake);
+    bool noteFileSystem(int fd, const char* path);
+    bool flushFileSystems();
+    void closeFileSystems();
     bool backup();
     bool apply();
-    bool flushFolders();
-    bool settle(int keep);
     void removeTemps();
     bool restoreBackups();
     void rollBack();
@@ -269,10 +296,18 @@ private:
     _List<_guardchar<char> > roots;  // the installation folder and the absolute bases
     _List<_guardchar<char> > toMake;  // folders missing before the run, top first
     cFasterTreeList<cStringKey, int> seen;  // folders of the targets already checked
-    // Unpacked files not yet flushed: how many, and the oldest's place in the flights.
-    int openCount = 0;
-    _List<sFlight>::sItem* oldest = nullptr;
     int fileCount = 0;
+    // Shared by the unpacking workers.
+    struct sFileSystem {
+        dev_t dev = 0;
+        int fd = -1;  // opened before any file of ours on it was written
+        const char* path = nullptr;
+    };
+    cCriticalSection shareLock;  // guards the first failure and the file systems
+    _List<sFileSystem> fileSystems;
+    std::atomic<bool> stopUnpack{false};
+    std::atomic<long long> filesUnpacked{0};
+    std::atomic<unsigned long long> bytesUnpacked{0};
     _guardchar<char> manager, managerShortcut;
 };
 
@@ -353,7 +388,72 @@ bool cInstallRun::prepare() {
     return true;
 }
 
-unsigned int cInstallRun::unpack(sFlight& f) {
+// The cores this process may run on, at least one.
+int usableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (int)n : 1;
+}
+
+// Milliseconds of a steady clock since `start` (0: since the clock's own start).
+long long msSince(long long start) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000 - start;
+}
+
+// A worker that unpacks a run of neighbouring files in order.
+class cUnpacker : public cJob {
+public:
+    cUnpacker(cInstallRun* run, _List<sFlight>::sItem* from, long long count)
+        : myRun(run), myFrom(from), myCount(count) {}
+    ~cUnpacker() override { terminate(60000); }
+    cEvent done{true, false};
+
+protected:
+    unsigned int job() override {
+        myRun->unpackRun(myFrom, myCount, false);
+        return 0;
+    }
+    void onJobEnd(unsigned int) override { done.set(); }
+
+private:
+    cInstallRun* myRun;
+    _List<sFlight>::sItem* myFrom;
+    long long myCount;
+};
+
+// A piece of a large file, inflated from the body's nearest access point and written in place.
+class cPieceWriter : public cJob {
+public:
+    cPieceWriter(cInstallRun* run, sFlight* f, int fd, unsigned long long from, unsigned long long to, cEvent* wake)
+        : myRun(run), myFlight(f), myFd(fd), myFrom(from), myTo(to), myWake(wake) {}
+    ~cPieceWriter() override { terminate(60000); }
+    std::atomic<unsigned long long> written{0};
+    cEvent done{true, false};
+
+protected:
+    unsigned int job() override {
+        myRun->writePiece(*myFlight, myFd, myFrom, myTo, written, *myWake);
+        return 0;
+    }
+    void onJobEnd(unsigned int) override {
+        done.set();
+        myWake->set();
+    }
+
+private:
+    cInstallRun* myRun;
+    sFlight* myFlight;
+    int myFd;
+    unsigned long long myFrom, myTo;
+    cEvent* myWake;
+};
+
+// Unpacks one file beside its target, digest checked on the way (the item stream's),
+// mode set. Left closed and not flushed: flushFileSystems flushes them all at once.
+unsigned int cInstallRun::unpack(sFlight& f, bool report) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32];
@@ -361,62 +461,233 @@ unsigned int cInstallRun::unpack(sFlight& f) {
     // An empty file needs no item stream: its digest is still checked below.
     cPtr<cFileIOTarget> item(size ? ctx.file((int)c.item) : nullptr);
     if (size && !item) return eIJNoItem;
+    if (!size) {
+        unsigned char none[32];
+        sha256_context sha;
+        sha256_starts(&sha);
+        sha256_finish(&sha, none);
+        if (memcmp(none, want, 32) != 0) return eIJCannotRead;
+    }
     int mode = recordMode(c);
     int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
-    _typebuf<unsigned char> buf;
-    if (!buf.set(kCopyChunk)) {
+    if (!noteFileSystem(fd, f.tmp.ptr)) {
         fs->close(fd);
         return eIJCannotWrite;
     }
-    sha256_context sha;
-    sha256_starts(&sha);
+    _typebuf<unsigned char> buf;
+    if (!buf.set(size < (unsigned long long)kCopyChunk ? (long long)size + 1 : kCopyChunk)) {
+        fs->close(fd);
+        return eIJCannotWrite;
+    }
     unsigned int r = eIJOk;
     for (unsigned long long done = 0; done < size && r == eIJOk;) {
         long long n = size - done > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(size - done);
-        if (!item->readf(buf.ptr, n)) {
+        if (stopUnpack) {
+            r = eIJStopped;
+        } else if (item->read(buf.ptr, n) != n) {
             r = eIJCannotRead;
+        } else if (!fs->write(fd, buf.ptr, n)) {
+            r = eIJCannotWrite;
         } else {
-            sha256_update(&sha, buf.ptr, (size_t)n);
-            if (!fs->write(fd, buf.ptr, n))
-                r = eIJCannotWrite;
-            else if (done += (unsigned long long)n, progress && !progress->notifyProgress(done * 100.0 / size))
-                r = eIJStopped;
+            done += (unsigned long long)n;
+            bytesUnpacked += (unsigned long long)n;
+            if (report && progress && !progress->notifyProgress(done * 100.0 / size)) r = eIJStopped;
         }
     }
-    unsigned char got[32];
-    sha256_finish(&sha, got);
-    if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
+    // All of the item read: the stream has compared its digest.
+    if (r == eIJOk && size && !item->valid()) r = eIJCannotRead;
     if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
-    if (r != eIJOk) {
-        fs->close(fd);
-        return r;
-    }
-    // Flushed a few files later (settle), its writing to the disk begun now: the disk
-    // works while the next files are unpacked.
-    fs->startWriteback(fd);
-    f.fd = fd;
-    return eIJOk;
+    if (r == eIJOk && size >= kEarlyWriteback) fs->startWriteback(fd);
+    if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
+    return r;
 }
 
-// Flushes and closes the files still open, all but the last `keep`; false (with the
-// failure set) when one could not be flushed or closed.
-bool cInstallRun::settle(int keep) {
-    for (; openCount > keep; oldest = oldest->next) {
-        sFlight& f = oldest->value;
-        if (f.fd < 0) continue;
-        bool ok = fs->sync(f.fd);
-        ok = fs->close(f.fd) && ok;
-        f.fd = -1;
-        openCount--;
-        if (!ok) {
-            // Every file open is closed before the failure goes up.
-            settle(0);
-            return fail(eIJCannotWrite, f.tmp.ptr), false;
+// Keeps a descriptor of each file system the unpacked files lie on, taken from the first
+// file there before anything was written to it: its flush reports every failed write.
+bool cInstallRun::noteFileSystem(int fd, const char* path) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    cSafeCriticalSectionAccess a(&shareLock);
+    for (auto* it = fileSystems.head; it; it = it->next)
+        if (it->value.dev == st.st_dev) return true;
+    sFileSystem* f = fileSystems.add();
+    if (!f) return false;
+    f->dev = st.st_dev;
+    f->path = path;
+    f->fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return f->fd >= 0;
+}
+
+bool cInstallRun::flushFileSystems() {
+    for (auto* it = fileSystems.head; it; it = it->next)
+        if (!fs->syncFileSystem(it->value.fd)) return fail(eIJCannotWrite, it->value.path), false;
+    return true;
+}
+
+void cInstallRun::closeFileSystems() {
+    for (auto* it = fileSystems.head; it; it = it->next)
+        if (it->value.fd >= 0) ::close(it->value.fd);
+    fileSystems.destroy();
+}
+
+void cInstallRun::writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
+                             std::atomic<unsigned long long>& done, cEvent& wake) {
+    cPtr<cFileIOTarget> item(ctx.payload().storedItem((int)f.file->item));
+    _typebuf<unsigned char> buf;
+    if (!item || !buf.set(kCopyChunk) || !item->set_fp(from)) return failUnpack(eIJNoItem, f.tmp.ptr);
+    for (unsigned long long at = from, handed = from; at < to && !stopUnpack;) {
+        long long n = to - at > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(to - at);
+        if (item->read(buf.ptr, n) != n) return failUnpack(eIJCannotRead, f.tmp.ptr);
+        if (!fs->writeAt(fd, buf.ptr, n, at)) return failUnpack(eIJCannotWrite, f.tmp.ptr);
+        at += (unsigned long long)n;
+        // The disk gets each stretch as it is done, so that the flush finds little left.
+        if (at - handed >= kEarlyWriteback * 8 || at == to) {
+            fs->startWriteback(fd, handed, at - handed);
+            handed = at;
+        }
+        done += (unsigned long long)n;
+        bytesUnpacked += (unsigned long long)n;
+        wake.set();
+    }
+}
+
+// A large file kept as it is in the package: its pieces inflated and written on all the
+// workers at once, its digest taken here from what they wrote, in order, as it arrives.
+bool cInstallRun::unpackLarge(sFlight& f, int workers) {
+    cSoftPkgScenario::sCopiedFile& c = *f.file;
+    unsigned long long size = ctx.payload().sizeOf((int)c.item);
+    unsigned char want[32], got[32];
+    if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, f.tmp.ptr), false;
+    int mode = recordMode(c);
+    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
+    if (fd < 0) return failUnpack(eIJCannotCreate, f.tmp.ptr), false;
+    f.tmpMade = true;
+    _typebuf<unsigned char> buf;
+    _classbuf<cPtr<cPieceWriter> > pieces;
+    if (!noteFileSystem(fd, f.tmp.ptr) || !buf.set(kCopyChunk) || !pieces.set(workers)) {
+        fs->close(fd);
+        return failUnpack(eIJCannotWrite, f.tmp.ptr), false;
+    }
+    cEvent wake(false, false);
+    unsigned long long step = (size + (unsigned long long)workers - 1) / (unsigned long long)workers;
+    for (int w = 0; w < workers; w++) {
+        unsigned long long from = step * (unsigned long long)w, to = from + step < size ? from + step : size;
+        pieces[w] = new (std::nothrow) cPieceWriter(this, &f, fd, from, to, &wake);
+        if (!pieces[w].ptr || !pieces[w]->start()) {
+            pieces[w] = nullptr;
+            failUnpack(eIJCannotWrite, f.tmp.ptr);
+            break;
         }
     }
+    sha256_context sha;
+    sha256_starts(&sha);
+    unsigned long long hashed = 0;
+    long long reported = msSince(0);
+    for (int w = 0; w < workers && !stopUnpack; w++) {
+        unsigned long long from = step * (unsigned long long)w, to = from + step < size ? from + step : size;
+        while (from + hashed < to && !stopUnpack) {
+            unsigned long long ready = pieces[w]->written;
+            if (hashed == ready) {
+                // Progress about ten times a second, however often a piece wakes us.
+                if (!wake.wait(100) || msSince(reported) >= 100) {
+                    reported = msSince(0);
+                    stage(1 + (int)filesUnpacked);
+                    if (progress && !progress->notifyProgress(bytesUnpacked * 100.0 / size))
+                        failUnpack(eIJStopped, f.tmp.ptr);
+                }
+                continue;
+            }
+            long long n = ready - hashed > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(ready - hashed);
+            if (pread(fd, buf.ptr, (size_t)n, (off_t)(from + hashed)) != n) {
+                failUnpack(eIJCannotRead, f.tmp.ptr);
+                break;
+            }
+            sha256_update(&sha, buf.ptr, (size_t)n);
+            hashed += (unsigned long long)n;
+        }
+        hashed = 0;
+    }
+    for (int w = 0; w < workers; w++)
+        if (pieces[w].ptr) pieces[w]->done.wait(-1);
+    sha256_finish(&sha, got);
+    unsigned int r = ctx.result;
+    if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
+    if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
+    if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
+    if (r != eIJOk) return failUnpack(r, f.tmp.ptr), false;
+    filesUnpacked++;
     return true;
+}
+
+void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool report) {
+    for (; it && count > 0 && !stopUnpack; it = it->next, count--) {
+        if (it->value.tmpMade) continue;  // unpacked already (a large file)
+        if (report) stage(1 + (int)filesUnpacked);
+        unsigned int r = unpack(it->value, report);
+        if (r != eIJOk) return failUnpack(r, it->value.tmp.ptr);
+        filesUnpacked++;
+    }
+}
+
+// Every file written beside its target: on this thread for a small package, else on
+// several threads: a large file kept as it is in pieces on all of them, the others in
+// runs of neighbouring files (each run's reader goes on from one item to the next, and
+// the body's access points let each piece and run start near its first byte).
+bool cInstallRun::unpackAll() {
+    auto sizeOf = [&](sFlight& f) { return f.tmpMade ? 0 : ctx.payload().sizeOf((int)f.file->item); };
+    auto threads = [&](unsigned long long bytes) {
+        long long n = (long long)(bytes / kMinShare);
+        if (n > usableCores()) n = usableCores();
+        return n > kMaxUnpackers ? kMaxUnpackers : (int)n;
+    };
+    unsigned long long total = 0;
+    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value);
+    if (threads(total) > 1)
+        for (auto* it = flights.head; it; it = it->next) {
+            unsigned long long size = sizeOf(it->value);
+            cPtr<cFileIOTarget> stored(size >= kLargeFile ? ctx.payload().storedItem((int)it->value.file->item) : nullptr);
+            if (!stored) continue;
+            stored = nullptr;
+            if (!unpackLarge(it->value, threads(total))) return false;
+        }
+    long long count = 0;
+    total = 0;
+    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value), count += it->value.tmpMade ? 0 : 1;
+    long long workers = threads(total) < count ? threads(total) : count;
+    if (workers <= 1) {
+        unpackRun(flights.head, fileCount, true);
+        return ctx.result == eIJOk;
+    }
+    _classbuf<cPtr<cUnpacker> > pool;
+    if (!pool.set(workers)) return fail(eIJCannotWrite, ""), false;
+    // Runs of about equal bytes, in the flights' order.
+    auto* it = flights.head;
+    unsigned long long share = total / (unsigned long long)workers, sum = 0;
+    long long started = 0;
+    for (long long w = 0; w < workers && it; w++) {
+        auto* from = it;
+        long long n = 0;
+        for (; it && (w == workers - 1 || sum < share * (unsigned long long)(w + 1) || n == 0); it = it->next, n++)
+            sum += sizeOf(it->value);
+        pool[w] = new (std::nothrow) cUnpacker(this, from, n);
+        if (!pool[w].ptr || !pool[w]->start()) {
+            pool[w] = nullptr;
+            failUnpack(eIJCannotWrite, from->value.tmp.ptr);
+            break;
+        }
+        started++;
+    }
+    // Progress from here: the files done and the share of the bytes.
+    unsigned long long before = bytesUnpacked;
+    for (long long w = 0; w < started; w++)
+        while (!pool[w]->done.wait(100)) {
+            stage(1 + (int)filesUnpacked);
+            if (progress && !progress->notifyProgress((bytesUnpacked - before) * 100.0 / total))
+                failUnpack(eIJStopped, "");
+        }
+    return ctx.result == eIJOk;
 }
 
 void cInstallRun::removeTemps() {
@@ -502,23 +773,6 @@ bool cInstallRun::apply() {
         f.tmpMade = false;
         f.applied = true;
     }
-    return true;
-}
-
-// The folders that got new names (files moved in and out, folders made) flushed, so that
-// the committed journal never survives a power cut that the names it relies on do not.
-bool cInstallRun::flushFolders() {
-    cFasterTreeList<cStringKey, int> done;
-    _guardchar<char> folder;
-    auto flush = [&](const char* path) {
-        if (!parentFolder(path, folder) || done.find(pathKey(folder.ptr))) return true;
-        done.insert_new(pathKey(folder.ptr));
-        return fs->syncFolder(folder.ptr);
-    };
-    for (auto* it = toMake.head; it; it = it->next)
-        if (!flush(it->value.ptr)) return fail(eIJCannotApply, folder.ptr), false;
-    for (auto* it = flights.head; it; it = it->next)
-        if (!flush(it->value.file->target.ptr)) return fail(eIJCannotApply, folder.ptr), false;
     return true;
 }
 
@@ -665,32 +919,21 @@ unsigned int cInstallRun::run() {
     ctx.messagePath.clear();
     stage(0);
     if (!prepare()) return 1;
-    int n = 0;
-    for (auto* it = flights.head; it; it = it->next) {
-        stage(1 + n++);
-        unsigned int r = unpack(it->value);
-        if (r == eIJOk && openCount++ == 0) oldest = it;
-        // The data and the mode of every file are on the disk before any is moved.
-        if (r == eIJOk && !settle(it->next ? kOpenFlushes : 0)) {
-            stage(fileCount + 3);
-            rollBack();
-            return 1;
-        }
-        if (r != eIJOk) {
-            settle(0);
-            fail(r, it->value.tmp.ptr);
-            stage(fileCount + 3);
-            // The journal goes only when every temporary file did: one left behind is
-            // still named in it, so the next run removes it instead of refusing it.
-            rollBack();
-            return 1;
-        }
+    // The data and the mode of every file are on the disk before any is moved.
+    if (!unpackAll() || !flushFileSystems()) {
+        stage(fileCount + 3);
+        // The journal goes only when every temporary file did: one left behind is
+        // still named in it, so the next run removes it instead of refusing it.
+        rollBack();
+        return 1;
     }
     stage(fileCount + 1);
     if (!backup()) return 1;
     stage(fileCount + 2);
     if (!apply()) return 1;
-    if (!flushFolders()) {
+    // The names moved in and out and the folders made, on the disk before the journal
+    // says committed: it never survives a power cut that the names it relies on do not.
+    if (!flushFileSystems()) {
         rollBack();
         return 1;
     }

@@ -300,6 +300,55 @@ TEST_F(InstallJob, EmptyFileRecordIsWrittenEmpty) {
     EXPECT_EQ(objKind((p + ".tmp").c_str()), 0);
 }
 
+// A package large enough to be unpacked on several threads: a large file in pieces from
+// the body's access points, the other files in runs. What lands is the source, and a
+// package changed on the disk after the checks is refused by the digest of what was
+// unpacked, in either path, with nothing left behind.
+TEST_F(InstallJob, LargePackageUnpackedInParallelIsExactAndChangedOneIsRefused) {
+    // Random bytes: deflate keeps them as they are, so a changed packed byte inflates
+    // to a changed file instead of a damaged stream.
+    Tree files;
+    auto random = [](size_t n, unsigned seed) {
+        std::vector<unsigned char> v = testutil::randomBytes(n, seed);
+        return std::string(v.begin(), v.end());
+    };
+    files["big/large.bin"] = random(72u << 20, 1);
+    for (int k = 0; k < 40; k++) files["many/f" + std::to_string(k)] = random(1u << 20, 2 + k);
+    const std::string pkg = work.path() + "/large.data";
+    ASSERT_TRUE(makePackage(work.path(), "1.0", files, pkg));
+    {
+        PrivateHome home;
+        cMemConfig store;
+        RunResult r = install(pkg, home, &store);
+        ASSERT_EQ(r.job, 0u) << r.result << " " << r.message;
+        EXPECT_TRUE(snapshot(home.installFolder()) == files);
+    }
+    const long long size = (long long)testutil::readFile(pkg).size();
+    for (double at : {0.3, 0.97}) {  // inside the large file; among the small ones
+        PrivateHome home;
+        cMemConfig store;
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(pkg.c_str());
+        ctx.store = &store;
+        ctx.journalPath.set(home.journal().c_str());
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+        ASSERT_TRUE(setInstallFolder(ctx, home.installFolder().c_str()));
+        int fd = open(pkg.c_str(), O_RDWR);
+        unsigned char b = 0;
+        off_t where = (off_t)(size * at);
+        ASSERT_TRUE(fd >= 0 && pread(fd, &b, 1, where) == 1);
+        b ^= 0x5A;
+        ASSERT_EQ(pwrite(fd, &b, 1, where), 1);
+        EXPECT_EQ(runInstallJob(ctx, nullptr, nullptr), 1u) << at;
+        EXPECT_EQ(ctx.result, (unsigned)eIJCannotRead) << at;
+        EXPECT_TRUE(snapshot(home.apps()).empty()) << at;
+        EXPECT_FALSE(apptest::exists(home.journal())) << at;
+        b ^= 0x5A;
+        EXPECT_EQ(pwrite(fd, &b, 1, where), 1);
+        close(fd);
+    }
+}
+
 // ---- every file operation of the C library failed or killed in turn ----
 
 // Everything below a folder: type, mode, size and content (a link's target).

@@ -149,6 +149,11 @@ int fdatasync(int fd) {
     return fault(1) ? -1 : skipSync() ? 0 : real(fd);
 }
 
+int syncfs(int fd) {
+    REAL(syncfs);
+    return fault(1) ? -1 : skipSync() ? 0 : real(fd);
+}
+
 int rename(const char* a, const char* b) {
     REAL(rename);
     return fault(0) ? -1 : real(a, b);

@@ -29,14 +29,6 @@
 
 namespace {
 
-class cGoAheadAsker : public cJobAsker {
-public:
-    int askLang(const _List<int>&, int current, const char*) override { return current; }
-    bool applyLang(int) override { return true; }
-    bool askRetry(const char*, bool) override { return false; }
-    bool confirm(int) override { return true; }
-};
-
 void arm() {
     if (auto f = (void (*)())dlsym(RTLD_DEFAULT, "qmx_fault_arm")) f();
 }
@@ -50,7 +42,7 @@ int install(cCIAppConfig& store, const char* package, const char* folder, const 
     ctx.packagePath.set(package);
     ctx.executablePath.set(exe);
     ctx.store = &store;
-    cGoAheadAsker asker;
+    cNoQuestionsAsker asker(true);
     arm();
     unsigned int r = installChecks(ctx, &asker);
     if (r == eIIOk && ctx.installedVersion == ~0ULL) r = setInstallFolder(ctx, folder) ? checkInstallTargets(ctx) : 99;
@@ -65,7 +57,7 @@ int uninstall(cCIAppConfig& store, const char* code) {
     sPkgUninstallContext ctx;
     ctx.codeName.set(code);
     ctx.key.set(code);
-    cGoAheadAsker asker;
+    cNoQuestionsAsker asker(true);
     arm();
     unsigned int r = uninstallJob(ctx, &store, &asker);
     disarm();
