@@ -39,6 +39,12 @@ public:
             if (s.tag == tag) return &s;
         return nullptr;
     }
+    // The seen tag's value as the value readers take it (an empty one when it was not seen).
+    cTiffGeneric::sTagProcessParam param(int tag) const {
+        const Seen* s = find(tag);
+        return s ? cTiffGeneric::sTagProcessParam{s->tag, s->type, s->data.data(), s->size}
+                 : cTiffGeneric::sTagProcessParam{tag, 0, nullptr, 0};
+    }
 };
 
 // One IFD with: a SHORT of count 2 (inline in both layouts), a SHORT of count 3 (inline
@@ -100,20 +106,16 @@ TEST(TiffGeneric, WalksClassicAndBigTiffInBothByteOrders) {
         cTiffGeneric::sTagProcessParam p;
         unsigned short u16;
         unsigned u32;
-        const Seen* w = r.find(256);
-        p = {w->tag, w->type, w->data.data(), w->size};
+        p = r.param(256);
         ASSERT_TRUE(r.getValU16(p, u16));
         EXPECT_EQ(u16, 640);
         ASSERT_TRUE(r.getValU32(p, u32));  // a SHORT widened
         EXPECT_EQ(u32, 640u);
         // Inline SHORT delivered as stored: big-endian bytes stay big-endian.
-        EXPECT_EQ(w->data[0], be ? 0x02 : 0x80);
+        EXPECT_EQ(r.find(256)->data[0], be ? 0x02 : 0x80);
         _typebuf<unsigned short> arr;
         for (auto tc : std::vector<std::pair<int, std::vector<unsigned>>>{{258, {8, 16}}, {259, {5, 6, 7}}, {260, {1, 2, 3, 4}}}) {
-            const Seen* s = r.find(tc.first);
-            ASSERT_NE(s, nullptr);
-            p = {s->tag, s->type, s->data.data(), s->size};
-            ASSERT_TRUE(r.getValsU16(p, arr));
+            ASSERT_TRUE(r.getValsU16(r.param(tc.first), arr));
             ASSERT_EQ(arr.count, (long long)tc.second.size());
             for (size_t k = 0; k < tc.second.size(); k++) EXPECT_EQ(arr.ptr[k], tc.second[k]);
         }
@@ -121,8 +123,7 @@ TEST(TiffGeneric, WalksClassicAndBigTiffInBothByteOrders) {
         EXPECT_EQ(r.rawOffsets[1] == 0, true);
         EXPECT_EQ(r.rawOffsets[2] == 0, big);
         EXPECT_EQ(r.rawOffsets[3] == 0, big);
-        const Seen* rat = r.find(282);
-        p = {rat->tag, rat->type, rat->data.data(), rat->size};
+        p = r.param(282);
         double d = -1;
         ASSERT_TRUE(r.getValDouble(p, d));
         EXPECT_EQ(d, 0.0);
@@ -131,8 +132,7 @@ TEST(TiffGeneric, WalksClassicAndBigTiffInBothByteOrders) {
         EXPECT_EQ(rr.num, 7u);
         EXPECT_FALSE(r.getValU16(p, u16));  // wrong type: refused, untouched
         EXPECT_EQ(u16, 640);
-        const Seen* txt = r.find(305);
-        p = {txt->tag, txt->type, txt->data.data(), txt->size};
+        p = r.param(305);
         _typebuf<char> a;
         ASSERT_TRUE(r.getValsASCII(p, a));
         EXPECT_EQ(a.count, 6);
@@ -140,10 +140,8 @@ TEST(TiffGeneric, WalksClassicAndBigTiffInBothByteOrders) {
         ASSERT_TRUE(r.getValsPCHAR(p, g));
         EXPECT_STREQ(g.ptr, "hello");
         // The next IFD reaches onTag as a LONG; walking it finds zero entries and no next.
-        const Seen* nx = r.find(cTiffGeneric::kNextIfdTag);
-        ASSERT_NE(nx, nullptr);
-        EXPECT_EQ(nx->type, 4);
-        p = {nx->tag, nx->type, nx->data.data(), nx->size};
+        p = r.param(cTiffGeneric::kNextIfdTag);
+        EXPECT_EQ(p.type, 4);
         ASSERT_TRUE(r.getValU32(p, u32));
         EXPECT_EQ(u32, r.nextOffset());
         EXPECT_TRUE(r.markVisited(u32));
@@ -321,22 +319,16 @@ TEST(TiffGeneric, ReadsPeerMadeFiles) {
         cBufWrapperIO io(d.data(), (long long)d.size());
         cRecorder r;
         ASSERT_TRUE(r.processStream(&io, ~0ULL)) << f << " error " << r.error();
-        const Seen* w = r.find(256);
-        const Seen* h = r.find(257);
-        ASSERT_TRUE(w && h) << f;
-        cTiffGeneric::sTagProcessParam pw = {w->tag, w->type, w->data.data(), w->size};
-        cTiffGeneric::sTagProcessParam ph = {h->tag, h->type, h->data.data(), h->size};
         unsigned vw = 0, vh = 0;
-        ASSERT_TRUE(r.getValU32(pw, vw));
-        ASSERT_TRUE(r.getValU32(ph, vh));
+        ASSERT_TRUE(r.getValU32(r.param(256), vw));
+        ASSERT_TRUE(r.getValU32(r.param(257), vh));
         EXPECT_EQ(vw, 37u) << f;
         EXPECT_EQ(vh, 23u) << f;
         // Strip offsets all lie inside the file.
-        const Seen* so = r.find(273);
-        ASSERT_NE(so, nullptr);
-        cTiffGeneric::sTagProcessParam ps = {so->tag, so->type, so->data.data(), so->size};
+        cTiffGeneric::sTagProcessParam ps = r.param(273);
+        ASSERT_NE(ps.type, 0);
         _typebuf<unsigned> offs;
-        ASSERT_TRUE(r.getValsU32(ps, offs) || so->type == 16);
+        ASSERT_TRUE(r.getValsU32(ps, offs) || ps.type == 16);
         for (long long i = 0; i < offs.count; i++) EXPECT_LT(offs.ptr[i], d.size());
     }
     EXPECT_EQ(testutil::readFile(c)[2], 43);
