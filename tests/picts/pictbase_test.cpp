@@ -293,9 +293,6 @@ TEST(PictFactory, UnknownDataGivesNullAndKeepsThePosition) {
     EXPECT_EQ(cPictBase::mkPicture(nullptr, &info), nullptr);
 }
 
-}  // namespace
-
-namespace {
 // Peer-made files of each wired format come back as their kind, with their size.
 TEST(PictFactory, RecognisesPeerMadeFiles) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert not installed";
