@@ -66,7 +66,9 @@ struct Writer {
         if (frames) text(0x0028, 0x0008, "IS", std::to_string(frames));
         return us(0x0010, h).us(0x0011, w).us(0x0100, ba).us(0x0101, bs).us(0x0102, hb < 0 ? bs - 1 : hb).us(0x0103, rep);
     }
-    Writer& pixels(const Bytes& v, const char* vr = "OB", unsigned len = 0xFFFFFFFE) { return el(0x7FE0, 0x0010, vr, v, len); }
+    Writer& pixels(const Bytes& v, const char* vr = "OB", unsigned len = 0xFFFFFFFE) {
+        return el(0x7FE0, 0x0010, vr, v, len);
+    }
     // Encapsulated pixel data: an empty offset table, an item a fragment (padded to even), the end.
     Writer& fragments(const std::vector<Bytes>& frags) {
         Writer seq;
@@ -599,7 +601,8 @@ TEST(DicomDecode, EncapsulatedJpeg2000FrameMatchesTheCodestream) {
 
     Writer d;
     size_t half = code.size() / 2 & ~(size_t)1;
-    d.image(64, 48).fragments({Bytes(code.begin(), code.begin() + (long)half), Bytes(code.begin() + (long)half, code.end())});
+    d.image(64, 48).fragments({Bytes(code.begin(), code.begin() + (long)half),
+                               Bytes(code.begin() + (long)half, code.end())});
     Decoded r = decodeBytes(part10(d.b, "1.2.840.10008.1.2.4.90"));
     ASSERT_EQ(r.pages, 1);
     ASSERT_EQ(r.page.size(), 1u);
@@ -662,7 +665,8 @@ TEST(DicomDecode, HostileFilesFailCleanly) {
         {"bad-vr", part10(Writer().image(2, 1).el(0x0009, 0x0010, "ZZ", {1, 2}).pixels({1, 2}).b), false, 0},
         // Newer VRs with 32-bit lengths are read past: the image decodes.
         {"newer-vrs",
-         part10(Writer().el(0x0008, 0x0119, "UC", {'a', 'b'}).image(2, 1).el(0x0066, 0x0040, "OL", {1, 2, 3, 4}).pixels({1, 2}).b),
+         part10(Writer().el(0x0008, 0x0119, "UC", {'a', 'b'}).image(2, 1).el(0x0066, 0x0040, "OL", {1, 2, 3, 4})
+                    .pixels({1, 2}).b),
          true, 1},
         {"zero-rows", part10(Writer().image(2, 0).pixels({1, 2}).b), false, 0},
         {"bits-stored-above-allocated", part10(Writer().image(2, 1, 8, 9, 0, 7).pixels({1, 2}).b), true, 0},

@@ -230,7 +230,8 @@ TEST(PngDecoder, RefusesDamagedFiles) {
         {"IHDR CRC", flipped(29, 1)},
         {"IDAT CRC", flipped(33 + 8 + 3, 0x40)},  // a byte of the data: its CRC no longer matches
         // IDAT data cut short (the CRCs are correct): fewer rows than the header promises.
-        {"truncated IDAT", makePng(ihdr(w, h, 8, 6), std::vector<unsigned char>(raw.begin(), raw.begin() + (long)raw.size() / 2))},
+        {"truncated IDAT",
+         makePng(ihdr(w, h, 8, 6), std::vector<unsigned char>(raw.begin(), raw.begin() + (long)raw.size() / 2))},
     };
     bad.push_back({"file cut in IDAT", std::vector<unsigned char>(good.begin(), good.begin() + 50)});
     bad.push_back({"bad filter type", makePng(ihdr(1, 1, 8, 0), {5, 0})});
@@ -241,7 +242,8 @@ TEST(PngDecoder, RefusesDamagedFiles) {
     // 100000 x 100000 RGBA would need 40 GB: refused from the header alone, even by the probe.
     bad.push_back({"huge", makePng(ihdr(100000, 100000, 8, 6), std::vector<unsigned char>(100, 0))});
     // Plausible dimensions whose raw size the tiny file could never inflate to.
-    bad.push_back({"more than the data inflates to", makePng(ihdr(20000, 20000, 8, 6), std::vector<unsigned char>(10, 0))});
+    bad.push_back(
+        {"more than the data inflates to", makePng(ihdr(20000, 20000, 8, 6), std::vector<unsigned char>(10, 0))});
     for (auto& b : bad) {
         cPictPNG d;
         cBufWrapperIO s(b.second.data(), (long long)b.second.size());

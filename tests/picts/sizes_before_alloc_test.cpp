@@ -43,7 +43,8 @@ void put32(std::vector<unsigned char>& d, std::initializer_list<unsigned int> vs
         for (int i = 0; i < 4; i++) d.push_back((unsigned char)(v >> (8 * i)));
 }
 void put16(std::vector<unsigned char>& d, std::initializer_list<unsigned int> vs) {
-    for (unsigned int v : vs) d.insert(d.end(), {(unsigned char)v, (unsigned char)(v >> 8)});
+    for (unsigned int v : vs)
+        for (int i = 0; i < 2; i++) d.push_back((unsigned char)(v >> (8 * i)));
 }
 
 }  // namespace
