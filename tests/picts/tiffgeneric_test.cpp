@@ -49,46 +49,31 @@ public:
 
 // One IFD with: a SHORT of count 2 (inline in both layouts), a SHORT of count 3 (inline
 // only in BigTIFF), 4 SHORTs, a RATIONAL with denominator 0, an ASCII text, and a next-IFD
-// offset pointing at an IFD with zero entries.
+// offset pointing at an IFD with zero entries. Values that do not fit their entry follow the IFD.
 TiffBytes sample(bool be, bool big) {
     TiffBytes t(be, big);
-    unsigned long long hdr = big ? 16 : 8, entrySize = big ? 20 : 12, cw = big ? 8 : 2, nw = big ? 8 : 4;
-    unsigned long long ifd = hdr, n = 6;
-    unsigned long long data = ifd + cw + n * entrySize + nw;  // out-of-line values after the IFD
-    t.header(ifd);
-    t.count(n);
-    t.entry(256, 3, 1, t.s16(640));                    // ImageWidth SHORT 640
-    t.entry(258, 3, 2, [&] { auto a = t.s16(8); auto b = t.s16(16); a.insert(a.end(), b.begin(), b.end()); return a; }());  // inline in both
-    // BigTIFF holds up to 8 bytes inline: then the values sit in the entry itself.
-    auto cat = [](std::vector<std::vector<unsigned char>> parts) {
+    const struct {
+        unsigned tag, type, n;
         std::vector<unsigned char> v;
-        for (auto& q : parts) v.insert(v.end(), q.begin(), q.end());
-        return v;
+    } ents[] = {
+        {256, 3, 1, t.vals(2, {640})},       {258, 3, 2, t.vals(2, {8, 16})},  {259, 3, 3, t.vals(2, {5, 6, 7})},
+        {260, 3, 4, t.vals(2, {1, 2, 3, 4})}, {282, 5, 1, t.vals(4, {7, 0})}, {305, 2, 6, {'h', 'e', 'l', 'l', 'o', 0}},
     };
-    if (big)
-        t.entry(259, 3, 3, cat({t.s16(5), t.s16(6), t.s16(7)}));
-    else
-        t.entryOff(259, 3, 3, data);                   // 3 SHORTs: 6 bytes
-    if (big)
-        t.entry(260, 3, 4, cat({t.s16(1), t.s16(2), t.s16(3), t.s16(4)}));
-    else
-        t.entryOff(260, 3, 4, data + 6);
-    if (big)
-        t.entry(282, 5, 1, cat({t.s32(7), t.s32(0)}));
-    else
-        t.entryOff(282, 5, 1, data + 14);              // RATIONAL 7/0
-    if (big)
-        t.entry(305, 2, 6, {'h', 'e', 'l', 'l', 'o', 0});
-    else
-        t.entryOff(305, 2, 6, data + 22);              // "hello\0"
-    unsigned long long ifd2 = data + 28;
-    t.off(ifd2);
-    for (unsigned k : {5u, 6u, 7u}) t.u16(k);          // data: SHORTs 5 6 7
-    for (unsigned k : {1u, 2u, 3u, 4u}) t.u16(k);      // data + 6: SHORTs 1 2 3 4
-    t.u32(7);                                          // data + 14: 7 / 0
-    t.u32(0);
-    t.str(std::string("hello\0", 6));                  // data + 22
-    t.count(0);                                        // ifd2: no entries
+    const unsigned long long ifd = big ? 16 : 8, data = ifd + (big ? 8 + 6 * 20 + 8 : 2 + 6 * 12 + 4);
+    t.header(ifd);
+    t.count(6);
+    std::vector<unsigned char> outOfLine;
+    for (auto& e : ents) {
+        if (e.v.size() <= (big ? 8u : 4u)) {
+            t.entry(e.tag, e.type, e.n, e.v);
+            continue;
+        }
+        t.entryOff(e.tag, e.type, e.n, data + outOfLine.size());
+        outOfLine.insert(outOfLine.end(), e.v.begin(), e.v.end());
+    }
+    t.off(data + outOfLine.size());  // the next IFD, after the values
+    t.b.insert(t.b.end(), outOfLine.begin(), outOfLine.end());
+    t.count(0);
     t.off(0);
     return t;
 }
