@@ -94,9 +94,15 @@ Built build(const std::vector<Page>& pages) {
     return r;
 }
 
+// The tags of a w x h page of spp samples of `bits` each, with its photometric interpretation.
+std::vector<Ent> tags(unsigned w, unsigned h, unsigned bits, unsigned spp, unsigned photometric,
+                      unsigned compression = 1) {
+    return {{256, 4, {w}},           {257, 4, {h}},           {258, 3, std::vector<unsigned long long>(spp, bits)},
+            {259, 3, {compression}}, {262, 3, {photometric}}, {277, 3, {spp}}};
+}
+
 std::vector<Ent> grey8(unsigned w, unsigned h, unsigned compression = 1, unsigned rps = 0) {
-    std::vector<Ent> e = {{256, 4, {w}}, {257, 4, {h}}, {258, 3, {8}}, {259, 3, {compression}}, {262, 3, {1}},
-                          {277, 3, {1}}};
+    std::vector<Ent> e = tags(w, h, 8, 1, 1, compression);
     if (rps) e.push_back({278, 4, {rps}});
     return e;
 }
@@ -252,8 +258,8 @@ TEST(TiffHostile, PackBitsRunsAndCaps) {
 TEST(TiffHostile, FloatSamplesAreClampedBeforeBecomingIntegers) {
     float v[5] = {-1.0f, 2.0f, NAN, 0.5f, 1e30f};
     Bytes data((unsigned char*)v, (unsigned char*)v + sizeof v);
-    std::vector<Ent> e = {{256, 4, {5}}, {257, 4, {1}}, {258, 3, {32}}, {259, 3, {1}}, {262, 3, {1}},
-                          {277, 3, {1}}, {339, 3, {3}}};
+    std::vector<Ent> e = tags(5, 1, 32, 1, 1);
+    e.push_back({339, 3, {3}});  // IEEE floating point
     cPictTIFF d;
     ASSERT_TRUE(decodeBytes(build({Page{{data}, e}}).b, d));
     ASSERT_TRUE(d.is16Bpp());
@@ -268,10 +274,7 @@ TEST(TiffHostile, ColourStageVectors) {
         Bytes data;
         unsigned first;  // first pixel, 0xAARRGGBB
     };
-    auto base = [](unsigned w, unsigned bits, unsigned spp, unsigned ph) {
-        return std::vector<Ent>{{256, 4, {w}}, {257, 4, {1}}, {258, 3, std::vector<unsigned long long>(spp, bits)},
-                                {259, 3, {1}}, {262, 3, {ph}}, {277, 3, {spp}}};
-    };
+    auto base = [](unsigned w, unsigned bits, unsigned spp, unsigned ph) { return tags(w, 1, bits, spp, ph); };
     std::vector<Ent> pal = base(1, 8, 1, 3);
     std::vector<unsigned long long> map(768);
     map[255] = 0x1200, map[511] = 0x3400, map[767] = 0x5600;
@@ -336,8 +339,8 @@ TEST(TiffHostile, SampleFieldsOfEveryWidthAndOffsetReadAsBitByBit) {
 
 TEST(TiffHostile, UncompressedYCbCrBecomesRGB) {
     // 4 x 2 pixels in 2 x 2 units: four Y samples, then Cb and Cr; neutral chroma gives grey.
-    std::vector<Ent> e = {{256, 4, {4}}, {257, 4, {2}}, {258, 3, {8, 8, 8}}, {259, 3, {1}}, {262, 3, {6}},
-                          {277, 3, {3}}, {530, 3, {2, 2}}};
+    std::vector<Ent> e = tags(4, 2, 8, 3, 6);
+    e.push_back({530, 3, {2, 2}});
     Bytes data = {10, 20, 30, 40, 128, 128, 50, 60, 70, 80, 128, 128};
     cPictTIFF d;
     ASSERT_TRUE(decodeBytes(build({Page{{data}, e}}).b, d));
@@ -348,8 +351,7 @@ TEST(TiffHostile, UncompressedYCbCrBecomesRGB) {
 
 TEST(TiffHostile, FaxCodesNeverWriteOutsideTheRow) {
     auto fax = [](unsigned w, unsigned h, unsigned compression, Bytes data, unsigned t4 = 0) {
-        std::vector<Ent> e = {{256, 4, {w}}, {257, 4, {h}}, {258, 3, {1}}, {259, 3, {compression}}, {262, 3, {0}},
-                              {277, 3, {1}}};
+        std::vector<Ent> e = tags(w, h, 1, 1, 0, compression);
         if (t4) e.push_back({292, 4, {t4}});
         return build({Page{{data}, e}}).b;
     };
