@@ -191,7 +191,7 @@ std::vector<uint64_t> modelStretch(const std::vector<int>& samples, int spp, int
     std::vector<uint64_t> out;
     int cs = wide ? 16 : 8;
     for (size_t i = 0; i + spp <= v.size(); i += spp) {
-        uint64_t r = spp == 3 ? v[i] : v[i], g = spp == 3 ? v[i + 1] : v[i], b = spp == 3 ? v[i + 2] : v[i];
+        uint64_t r = v[i], g = v[i + (spp == 3)], b = v[i + 2 * (spp == 3)];
         out.push_back(outMax << (3 * cs) | r << (2 * cs) | g << cs | b);
     }
     return out;
@@ -501,29 +501,25 @@ TEST(DicomDecode, SignedMonochrome1PaddedAndHighBit) {
         int w, h, ba, bs, hb, rep;
         const char* pi;
         std::vector<int> stored;
-        Bytes extra;  // padding
     } cases[] = {
         // -2048, -1, 0, 2047 in 12 bits, junk in the top nibble of two of them.
-        {"signed12", 4, 1, 16, 12, 11, 1, "MONOCHROME2", {0xF800, 0x0FFF, 0xA000, 0x07FF}, {}},
-        {"signed8", 3, 1, 8, 8, 7, 1, "MONOCHROME2", {0x80, 0xFF, 0x7F}, {0}},
-        {"signed16", 2, 2, 16, 16, 15, 1, "MONOCHROME2", {0x8000, 0xFFFF, 0x0000, 0x7FFF}, {}},
-        {"mono1-8", 3, 1, 8, 8, 7, 0, "MONOCHROME1", {0, 10, 20}, {0}},
-        {"mono1-16", 2, 1, 16, 10, 9, 0, "MONOCHROME1", {100, 900}, {}},
-        {"highbit", 3, 1, 16, 8, 11, 0, "MONOCHROME2", {0x10 << 4, (0x80 << 4) | 0xF00F, 0xFF << 4}, {}},
-        {"signed-highbit", 2, 1, 16, 6, 13, 1, "MONOCHROME2", {0x20 << 8, 0x1F << 8}, {}},
-        {"odd-padded", 5, 3, 8, 8, 7, 0, "MONOCHROME2", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {0}},
+        {"signed12", 4, 1, 16, 12, 11, 1, "MONOCHROME2", {0xF800, 0x0FFF, 0xA000, 0x07FF}},
+        {"signed8", 3, 1, 8, 8, 7, 1, "MONOCHROME2", {0x80, 0xFF, 0x7F}},
+        {"signed16", 2, 2, 16, 16, 15, 1, "MONOCHROME2", {0x8000, 0xFFFF, 0x0000, 0x7FFF}},
+        {"mono1-8", 3, 1, 8, 8, 7, 0, "MONOCHROME1", {0, 10, 20}},
+        {"mono1-16", 2, 1, 16, 10, 9, 0, "MONOCHROME1", {100, 900}},
+        {"highbit", 3, 1, 16, 8, 11, 0, "MONOCHROME2", {0x10 << 4, (0x80 << 4) | 0xF00F, 0xFF << 4}},
+        {"signed-highbit", 2, 1, 16, 6, 13, 1, "MONOCHROME2", {0x20 << 8, 0x1F << 8}},
+        {"odd-padded", 5, 3, 8, 8, 7, 0, "MONOCHROME2", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (bool big : {false, true}) {
-            Bytes px;
-            for (int v : c.stored) {
-                if (c.ba == 16 && big) px.push_back((unsigned char)(v >> 8));
-                px.push_back((unsigned char)v);
-                if (c.ba == 16 && !big) px.push_back((unsigned char)(v >> 8));
-            }
-            px.insert(px.end(), c.extra.begin(), c.extra.end());
-            Decoded d = decodeBytes(greyFile(c.w, c.h, c.ba, c.bs, c.hb, c.rep, c.pi, px, big));
+            Writer px;
+            px.big = big;
+            for (int v : c.stored) c.ba == 16 ? (void)px.u16((unsigned)v) : px.b.push_back((unsigned char)v);
+            if (px.b.size() & 1) px.b.push_back(0);  // values are padded to even length
+            Decoded d = decodeBytes(greyFile(c.w, c.h, c.ba, c.bs, c.hb, c.rep, c.pi, px.b, big));
             ASSERT_EQ(d.pages, 1);
             ASSERT_EQ(d.page.size(), 1u);
             EXPECT_EQ(d.page[0].px, modelGrey(c.stored, c.ba, c.bs, c.hb, c.rep, !strcmp(c.pi, "MONOCHROME1")))
