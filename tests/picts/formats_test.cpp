@@ -238,11 +238,14 @@ TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {
         std::vector<unsigned char> planes = testutil::randomBytes(4 * n, (unsigned)side);
         for (size_t i = 0; i < n; i += 5) planes[n + i] = planes[n + i + 1 < 2 * n ? n + i + 1 : n];  // some runs
         for (size_t i = 0; i < n / 2; i++) planes[2 * n + i] = 7;
-        std::vector<unsigned char> rgb;
-        for (int c = 1; c < 4; c++) {
-            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
-            rgb.insert(rgb.end(), p.begin(), p.end());
-        }
+        auto rle = [&](std::vector<unsigned char> out, int from) {  // planes from..3 coded one after the other
+            for (int c = from; c < 4; c++) {
+                auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
+                out.insert(out.end(), p.begin(), p.end());
+            }
+            return out;
+        };
+        std::vector<unsigned char> rgb = rle({}, 1);
         const char* type = side == 16 ? "is32" : side == 32 ? "il32" : "it32";
         const char* mask = side == 16 ? "s8mk" : side == 32 ? "l8mk" : "t8mk";
         if (side == 128) rgb.insert(rgb.begin(), 4, 0);
@@ -260,13 +263,8 @@ TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {
             ASSERT_EQ(ours.px[4 * i + 3], planes[i]) << i;
         }
         // The same planes as an ARGB element.
-        std::vector<unsigned char> argb = {'A', 'R', 'G', 'B'};
-        for (int c = 0; c < 4; c++) {
-            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
-            argb.insert(argb.end(), p.begin(), p.end());
-        }
         if (side <= 32) {
-            Rgba a = decodeWith<cPictICNS>(icnsFile({{side == 16 ? "ic04" : "ic05", argb}}));
+            Rgba a = decodeWith<cPictICNS>(icnsFile({{side == 16 ? "ic04" : "ic05", rle({'A', 'R', 'G', 'B'}, 0)}}));
             ASSERT_TRUE(a.ok);
             EXPECT_EQ(a.px, ours.px);
         }
