@@ -51,6 +51,19 @@ Rgba decodeWith(const std::vector<unsigned char>& bytes, D* dec = nullptr, int p
     return r;
 }
 
+// A picture from raw RGBA bytes (16-bit little-endian samples when wide); not ok when the
+// size does not match.
+inline Rgba fromRgbaBytes(const std::vector<unsigned char>& p, bool wide, long long w, long long h) {
+    Rgba r;
+    size_t n = (size_t)(w * h * 4);
+    if (p.size() != n * (wide ? 2 : 1)) return r;
+    r.ok = true;
+    r.w = w, r.h = h, r.wide = wide;
+    r.px.resize(n);
+    for (size_t i = 0; i < n; i++) r.px[i] = wide ? (uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) : p[i];
+    return r;
+}
+
 // ImageMagick's RGBA of a file (16-bit little-endian samples when wide).
 // With autoOrient the file's orientation field is applied (ImageMagick reads TGA rows in file
 // order and only records where the origin is).
@@ -60,16 +73,8 @@ inline Rgba oracle(const std::string& path, bool wide, long long w, long long h,
     std::vector<std::string> argv = {"convert", path};
     if (autoOrient) argv.push_back("-auto-orient");
     argv.insert(argv.end(), {"-depth", wide ? "16" : "8", "-endian", "LSB", "rgba:-"});
-    int rc = testutil::run(argv, &out);
-    if (rc != 0) return r;
-    size_t n = (size_t)(w * h * 4);
-    if (out.size() != n * (wide ? 2 : 1)) return r;
-    r.ok = true;
-    r.w = w, r.h = h, r.wide = wide;
-    r.px.resize(n);
-    const unsigned char* p = (const unsigned char*)out.data();
-    for (size_t i = 0; i < n; i++) r.px[i] = wide ? (uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) : p[i];
-    return r;
+    if (testutil::run(argv, &out) != 0) return r;
+    return fromRgbaBytes(std::vector<unsigned char>(out.begin(), out.end()), wide, w, h);
 }
 
 // Number of differing pixels; with ignoreHiddenColor, fully transparent pixels compare equal
