@@ -17,32 +17,26 @@ using namespace pictfmt;
 namespace {
 
 struct Variant {
-    const char* name;   // output format and name for convert ("bmp3:x.bmp")
-    const char* file;   // the file written
+    const char* target;  // convert's output format and file name ("bmp3:x.bmp")
     int colors;
     bool alpha;
     std::vector<std::string> opts;
     bool wide;
 };
 
+// Each variant written by ImageMagick from a picture of its own: probed at its size, decoded
+// to ImageMagick's pixels.
 template <class D>
 void compareVariants(const std::vector<Variant>& variants, bool autoOrient = false) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
     testutil::TempDir dir;
     unsigned seed = 1;
     for (const Variant& v : variants) {
-        SCOPED_TRACE(v.name);
+        SCOPED_TRACE(v.target);
         const int w = 29, h = 17;
-        std::string src = dir.file(std::string(v.file) + ".src.rgba");
-        testutil::writeFile(src, sourcePicture(w, h, v.colors, v.alpha, seed++));
-        std::vector<std::string> argv = {"convert", "-size", "29x17", "-depth", "16", "rgba:" + src};
-        argv.insert(argv.end(), v.opts.begin(), v.opts.end());
-        std::string target = v.name;
-        size_t colon = target.find(':');
-        argv.push_back(target.substr(0, colon + 1) + dir.file(v.file));
-        ASSERT_EQ(testutil::run(argv), 0);
-        std::vector<unsigned char> bytes = testutil::readFile(dir.file(v.file));
-        ASSERT_FALSE(bytes.empty());
+        std::string path = convertFrom(dir, v.target, w, h, v.colors, v.alpha, seed++, v.opts);
+        ASSERT_FALSE(path.empty());
+        std::vector<unsigned char> bytes = testutil::readFile(path);
         cBufWrapperIO s(bytes.data(), (long long)bytes.size());
         cPictBase::sPictInfo info;
         D probe;
@@ -51,7 +45,7 @@ void compareVariants(const std::vector<Variant>& variants, bool autoOrient = fal
         EXPECT_EQ(info.height, h);
         Rgba ours = decodeWith<D>(bytes);
         ASSERT_TRUE(ours.ok);
-        Rgba ref = oracle(dir.file(v.file), v.wide, w, h, autoOrient);
+        Rgba ref = oracle(path, v.wide, w, h, autoOrient);
         ASSERT_TRUE(ref.ok);
         std::string first;
         EXPECT_EQ(mismatches(ours, ref, true, &first), 0) << first;
@@ -62,29 +56,29 @@ void compareVariants(const std::vector<Variant>& variants, bool autoOrient = fal
 
 TEST(BmpDecoder, MatchesImageMagickAtEveryDepthAndRle) {
     compareVariants<cPictBMP>({
-        {"bmp3:", "b1.bmp", 2, false, {"-type", "palette", "-colors", "2"}, false},
-        {"bmp3:", "b4.bmp", 16, false, {"-type", "palette", "-colors", "16"}, false},
-        {"bmp3:", "b8.bmp", 200, false, {"-type", "palette"}, false},
-        {"bmp3:", "b8rle.bmp", 40, false, {"-type", "palette", "-compress", "RLE"}, false},
-        {"bmp3:", "b24.bmp", 0, false, {"-type", "truecolor"}, false},
-        {"bmp:", "b32.bmp", 0, true, {"-type", "truecolormatte"}, false},
-        {"bmp:", "b32top.bmp", 0, true, {"-type", "truecolormatte", "-define", "bmp:top-down=true"}, false},
-        {"bmp:", "b16.bmp", 0, false, {"-define", "bmp:subtype=RGB565"}, false},
+        {"bmp3:b1.bmp", 2, false, {"-type", "palette", "-colors", "2"}, false},
+        {"bmp3:b4.bmp", 16, false, {"-type", "palette", "-colors", "16"}, false},
+        {"bmp3:b8.bmp", 200, false, {"-type", "palette"}, false},
+        {"bmp3:b8rle.bmp", 40, false, {"-type", "palette", "-compress", "RLE"}, false},
+        {"bmp3:b24.bmp", 0, false, {"-type", "truecolor"}, false},
+        {"bmp:b32.bmp", 0, true, {"-type", "truecolormatte"}, false},
+        {"bmp:b32top.bmp", 0, true, {"-type", "truecolormatte", "-define", "bmp:top-down=true"}, false},
+        {"bmp:b16.bmp", 0, false, {"-define", "bmp:subtype=RGB565"}, false},
     });
 }
 
 TEST(IcoDecoder, MatchesImageMagickForDibAndPngEntries) {
     compareVariants<cPictICO>({
-        {"ico:", "i32.ico", 0, true, {}, false},
-        {"ico:", "i8.ico", 100, true, {"-type", "palettematte"}, false},
+        {"ico:i32.ico", 0, true, {}, false},
+        {"ico:i8.ico", 100, true, {"-type", "palettematte"}, false},
     });
 }
 
 TEST(GifDecoder, MatchesImageMagickInterlacedWithTransparency) {
     compareVariants<cPictGIF>({
-        {"gif:", "g.gif", 200, false, {}, false},
-        {"gif:", "gi.gif", 60, true, {"-interlace", "GIF"}, false},
-        {"gif:", "g2.gif", 2, false, {}, false},
+        {"gif:g.gif", 200, false, {}, false},
+        {"gif:gi.gif", 60, true, {"-interlace", "GIF"}, false},
+        {"gif:g2.gif", 2, false, {}, false},
     });
 }
 
@@ -93,14 +87,9 @@ TEST(GifDecoder, MatchesImageMagickInterlacedWithTransparency) {
 TEST(GifDecoder, LzwDataCutShortIsAFailure) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
     testutil::TempDir dir;
-    const char* interlace[] = {"None", "GIF"};
-    for (const char* il : interlace) {
+    for (const char* il : {"None", "GIF"}) {
         SCOPED_TRACE(il);
-        std::string src = dir.file("c.rgba");
-        testutil::writeFile(src, sourcePicture(29, 17, 200, false, 5));
-        ASSERT_EQ(testutil::run({"convert", "-size", "29x17", "-depth", "16", "rgba:" + src, "-interlace", il,
-                                 "gif:" + dir.file("c.gif")}),
-                  0);
+        ASSERT_FALSE(convertFrom(dir, "gif:c.gif", 29, 17, 200, false, 5, {"-interlace", il}).empty());
         std::vector<unsigned char> good = testutil::readFile(dir.file("c.gif"));
         ASSERT_GT(good.size(), 200u);
         EXPECT_TRUE(decodeWith<cPictGIF>(good).ok);
@@ -114,22 +103,22 @@ TEST(GifDecoder, LzwDataCutShortIsAFailure) {
 
 TEST(PcxDecoder, MatchesImageMagick) {
     compareVariants<cPictPCX>({
-        {"pcx:", "p24.pcx", 0, false, {"-type", "truecolor"}, false},
-        {"pcx:", "p8.pcx", 150, false, {"-type", "palette"}, false},
-        {"pcx:", "p1.pcx", 2, false, {"-type", "bilevel"}, false},
+        {"pcx:p24.pcx", 0, false, {"-type", "truecolor"}, false},
+        {"pcx:p8.pcx", 150, false, {"-type", "palette"}, false},
+        {"pcx:p1.pcx", 2, false, {"-type", "bilevel"}, false},
     });
 }
 
 TEST(PpmDecoder, MatchesImageMagickForP1ToP6At8And16Bits) {
     compareVariants<cPictPPM>({
-        {"ppm:", "a.ppm", 0, false, {"-depth", "8"}, false},
-        {"ppm:", "a16.ppm", 0, false, {"-depth", "16"}, true},
-        {"pgm:", "a.pgm", 0, false, {"-depth", "8"}, false},
-        {"pgm:", "a16.pgm", 0, false, {"-depth", "16"}, true},
-        {"pbm:", "a.pbm", 2, false, {}, false},
-        {"ppm:", "plain.ppm", 0, false, {"-depth", "8", "-compress", "none"}, false},
-        {"pgm:", "plain16.pgm", 0, false, {"-depth", "16", "-compress", "none"}, true},
-        {"pbm:", "plain.pbm", 2, false, {"-compress", "none"}, false},
+        {"ppm:a.ppm", 0, false, {"-depth", "8"}, false},
+        {"ppm:a16.ppm", 0, false, {"-depth", "16"}, true},
+        {"pgm:a.pgm", 0, false, {"-depth", "8"}, false},
+        {"pgm:a16.pgm", 0, false, {"-depth", "16"}, true},
+        {"pbm:a.pbm", 2, false, {}, false},
+        {"ppm:plain.ppm", 0, false, {"-depth", "8", "-compress", "none"}, false},
+        {"pgm:plain16.pgm", 0, false, {"-depth", "16", "-compress", "none"}, true},
+        {"pbm:plain.pbm", 2, false, {"-compress", "none"}, false},
     });
 }
 
@@ -154,30 +143,28 @@ TEST(PpmDecoder, CommentsAttachedToTokens) {
         ASSERT_TRUE(r.ok);
         ASSERT_EQ(r.w, 2);
         ASSERT_EQ(r.h, 1);
-        for (int i = 0; i < 2; i++) {
-            const uint16_t* p = &r.px[(size_t)i * 4];
-            EXPECT_EQ((unsigned)p[3] << 24 | p[0] << 16 | p[1] << 8 | p[2], i ? c.second : c.first) << "pixel " << i;
-        }
+        EXPECT_EQ(argbAt(r, 0), c.first);
+        EXPECT_EQ(argbAt(r, 1), c.second);
     }
 }
 
 TEST(TgaDecoder, MatchesImageMagickRawAndRle) {
     compareVariants<cPictTGA>({
-        {"tga:", "t24.tga", 0, false, {"-type", "truecolor", "-compress", "none"}, false},
-        {"tga:", "t24r.tga", 10, false, {"-type", "truecolor", "-compress", "RLE"}, false},
-        {"tga:", "t32.tga", 0, true, {"-type", "truecolormatte", "-compress", "none"}, false},
-        {"tga:", "t32r.tga", 12, true, {"-type", "truecolormatte", "-compress", "RLE"}, false},
-        {"tga:", "t8.tga", 100, false, {"-type", "palette", "-compress", "none"}, false},
-        {"tga:", "t8r.tga", 30, false, {"-type", "palette", "-compress", "RLE"}, false},
-        {"tga:", "tg.tga", 0, false, {"-type", "grayscale", "-compress", "none"}, false},
-        {"tga:", "tgr.tga", 9, false, {"-type", "grayscale", "-compress", "RLE"}, false},
+        {"tga:t24.tga", 0, false, {"-type", "truecolor", "-compress", "none"}, false},
+        {"tga:t24r.tga", 10, false, {"-type", "truecolor", "-compress", "RLE"}, false},
+        {"tga:t32.tga", 0, true, {"-type", "truecolormatte", "-compress", "none"}, false},
+        {"tga:t32r.tga", 12, true, {"-type", "truecolormatte", "-compress", "RLE"}, false},
+        {"tga:t8.tga", 100, false, {"-type", "palette", "-compress", "none"}, false},
+        {"tga:t8r.tga", 30, false, {"-type", "palette", "-compress", "RLE"}, false},
+        {"tga:tg.tga", 0, false, {"-type", "grayscale", "-compress", "none"}, false},
+        {"tga:tgr.tga", 9, false, {"-type", "grayscale", "-compress", "RLE"}, false},
     }, true);
 }
 
 TEST(XpmDecoder, MatchesImageMagick) {
     compareVariants<cPictXPM>({
-        {"xpm:", "x.xpm", 40, true, {}, false},
-        {"xpm:", "x2.xpm", 200, false, {}, false},
+        {"xpm:x.xpm", 40, true, {}, false},
+        {"xpm:x2.xpm", 200, false, {}, false},
     });
 }
 
@@ -251,11 +238,14 @@ TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {
         std::vector<unsigned char> planes = testutil::randomBytes(4 * n, (unsigned)side);
         for (size_t i = 0; i < n; i += 5) planes[n + i] = planes[n + i + 1 < 2 * n ? n + i + 1 : n];  // some runs
         for (size_t i = 0; i < n / 2; i++) planes[2 * n + i] = 7;
-        std::vector<unsigned char> rgb;
-        for (int c = 1; c < 4; c++) {
-            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
-            rgb.insert(rgb.end(), p.begin(), p.end());
-        }
+        auto rle = [&](std::vector<unsigned char> out, int from) {  // planes from..3 coded one after the other
+            for (int c = from; c < 4; c++) {
+                auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
+                out.insert(out.end(), p.begin(), p.end());
+            }
+            return out;
+        };
+        std::vector<unsigned char> rgb = rle({}, 1);
         const char* type = side == 16 ? "is32" : side == 32 ? "il32" : "it32";
         const char* mask = side == 16 ? "s8mk" : side == 32 ? "l8mk" : "t8mk";
         if (side == 128) rgb.insert(rgb.begin(), 4, 0);
@@ -273,13 +263,8 @@ TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {
             ASSERT_EQ(ours.px[4 * i + 3], planes[i]) << i;
         }
         // The same planes as an ARGB element.
-        std::vector<unsigned char> argb = {'A', 'R', 'G', 'B'};
-        for (int c = 0; c < 4; c++) {
-            auto p = icnsRle(std::vector<unsigned char>(planes.begin() + (long)(c * n), planes.begin() + (long)((c + 1) * n)));
-            argb.insert(argb.end(), p.begin(), p.end());
-        }
         if (side <= 32) {
-            Rgba a = decodeWith<cPictICNS>(icnsFile({{side == 16 ? "ic04" : "ic05", argb}}));
+            Rgba a = decodeWith<cPictICNS>(icnsFile({{side == 16 ? "ic04" : "ic05", rle({'A', 'R', 'G', 'B'}, 0)}}));
             ASSERT_TRUE(a.ok);
             EXPECT_EQ(a.px, ours.px);
         }
@@ -337,43 +322,29 @@ TEST(DibDecoder, IconDibUsesAndMaskAndOptionalAlpha) {
 TEST(CommonFormats, SurviveTruncationAndByteFlips) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert not installed";
     testutil::TempDir dir;
+    using Check = void (*)(const std::vector<unsigned char>&, unsigned, int);
     struct Src {
-        const char* format;
-        const char* file;
+        const char* target;
         std::vector<std::string> opts;
+        Check check;
     } srcs[] = {
-        {"bmp3:", "h.bmp", {"-type", "palette", "-compress", "RLE"}}, {"bmp:", "h32.bmp", {"-type", "truecolormatte"}},
-        {"ico:", "h.ico", {}},     {"gif:", "h.gif", {"-interlace", "GIF"}}, {"pcx:", "h.pcx", {"-type", "palette"}},
-        {"ppm:", "h.ppm", {"-compress", "none"}}, {"tga:", "h.tga", {"-compress", "RLE"}}, {"xpm:", "h.xpm", {}},
+        {"bmp3:h.bmp", {"-type", "palette", "-compress", "RLE"}, survivesHostileCopies<cPictBMP>},
+        {"bmp:h32.bmp", {"-type", "truecolormatte"}, survivesHostileCopies<cPictBMP>},
+        {"ico:h.ico", {}, survivesHostileCopies<cPictICO>},
+        {"gif:h.gif", {"-interlace", "GIF"}, survivesHostileCopies<cPictGIF>},
+        {"pcx:h.pcx", {"-type", "palette"}, survivesHostileCopies<cPictPCX>},
+        {"ppm:h.ppm", {"-compress", "none"}, survivesHostileCopies<cPictPPM>},
+        {"tga:h.tga", {"-compress", "RLE"}, survivesHostileCopies<cPictTGA>},
+        {"xpm:h.xpm", {}, survivesHostileCopies<cPictXPM>},
     };
     unsigned seed = 40;
     for (const Src& s : srcs) {
-        SCOPED_TRACE(s.file);
-        std::string src = dir.file(std::string(s.file) + ".rgba");
-        testutil::writeFile(src, sourcePicture(9, 7, 6, true, seed));
-        std::vector<std::string> argv = {"convert", "-size", "9x7", "-depth", "16", "rgba:" + src};
-        argv.insert(argv.end(), s.opts.begin(), s.opts.end());
-        argv.push_back(std::string(s.format) + dir.file(s.file));
-        ASSERT_EQ(testutil::run(argv), 0);
-        std::vector<unsigned char> good = testutil::readFile(dir.file(s.file));
-        std::string name = s.file;
-        int flips = 1500;
-        if (name.find(".bmp") != std::string::npos) {
-            survivesHostileCopies<cPictBMP>(good, seed++, flips);
+        SCOPED_TRACE(s.target);
+        std::vector<unsigned char> good = testutil::readFile(convertFrom(dir, s.target, 9, 7, 6, true, seed, s.opts));
+        ASSERT_FALSE(good.empty());
+        s.check(good, seed++, 1500);
+        if (good[0] == 'B')  // the bitmap without its file header, as icons and resources hold it
             survivesHostileCopies<cPictDIB>(std::vector<unsigned char>(good.begin() + 14, good.end()), seed++, 300);
-        } else if (name.find(".ico") != std::string::npos) {
-            survivesHostileCopies<cPictICO>(good, seed++, flips);
-        } else if (name.find(".gif") != std::string::npos) {
-            survivesHostileCopies<cPictGIF>(good, seed++, flips);
-        } else if (name.find(".pcx") != std::string::npos) {
-            survivesHostileCopies<cPictPCX>(good, seed++, flips);
-        } else if (name.find(".ppm") != std::string::npos) {
-            survivesHostileCopies<cPictPPM>(good, seed++, flips);
-        } else if (name.find(".tga") != std::string::npos) {
-            survivesHostileCopies<cPictTGA>(good, seed++, flips);
-        } else {
-            survivesHostileCopies<cPictXPM>(good, seed++, flips);
-        }
     }
     std::vector<unsigned char> png = testutil::readFile(std::string(QMX_TEST_DATA) + "/picts/png/pal4_trns.png");
     survivesHostileCopies<cPictICNS>(icnsFile({{"ic07", png}, {"is32", std::vector<unsigned char>(40, 0x81)}}), 77, 1500);

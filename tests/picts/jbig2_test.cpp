@@ -82,24 +82,16 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
             o.fileHeader = tpgdon;
             cases.push_back({"moved AT", o});
         }
-    Options o;
-    o.at = {-7, 0, 3, -1, 2, -2, -2, -2};  // A1 in the current row
-    cases.push_back({"AT in the current row", o});
-    o = Options();
-    o.unknownPageCount = true;
-    cases.push_back({"page count not given", o});
-    o = Options();
-    o.page4 = true;
-    o.tpl = 1;
-    cases.push_back({"4-byte page association", o});
-    o = Options();
-    o.stripedPage = true;
-    o.tpl = 2;
-    cases.push_back({"page height from its stripe", o});
-    o = Options();
-    o.openLength = true;
-    o.tpgdon = true;
-    cases.push_back({"region length left open", o});
+    auto with = [&](const char* name, void (*set)(Options&)) {
+        Options o;
+        set(o);
+        cases.push_back({name, o});
+    };
+    with("AT in the current row", [](Options& o) { o.at = {-7, 0, 3, -1, 2, -2, -2, -2}; });  // A1 there
+    with("page count not given", [](Options& o) { o.unknownPageCount = true; });
+    with("4-byte page association", [](Options& o) { o.page4 = true, o.tpl = 1; });
+    with("page height from its stripe", [](Options& o) { o.stripedPage = true, o.tpl = 2; });
+    with("region length left open", [](Options& o) { o.openLength = true, o.tpgdon = true; });
     unsigned seed = 3;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " template " + std::to_string(c.o.tpl) + (c.o.tpgdon ? " TPGDON" : "") +

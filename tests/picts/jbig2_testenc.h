@@ -212,36 +212,44 @@ inline void segment(std::vector<unsigned char>& d, uint32_t number, int type, ui
     d.insert(d.end(), data.begin(), data.end());
 }
 
+// Page information: width, the height field, no resolution, the flags, the striping field.
+inline std::vector<unsigned char> pageInfo(uint32_t w, uint32_t heightField, int flags, unsigned striping = 0) {
+    std::vector<unsigned char> d;
+    for (uint32_t v : {w, heightField, 0u, 0u}) put32(d, v);
+    d.insert(d.end(), {(unsigned char)flags, (unsigned char)(striping >> 8), (unsigned char)striping});
+    return d;
+}
+
+// Generic region data: region information (size, place, combination operator), the template
+// and TPGDON flags, the template's AT pixels, the coded bitmap.
+inline std::vector<unsigned char> regionData(const Bitmap& b, uint32_t heightField, int x, int y, int op, int tpl,
+                                             bool tpgdon, const int* at) {
+    std::vector<unsigned char> d;
+    for (uint32_t v : {(uint32_t)b.w, heightField, (uint32_t)x, (uint32_t)y}) put32(d, v);
+    d.insert(d.end(), {(unsigned char)op, (unsigned char)((tpl << 1) | (tpgdon ? 8 : 0))});
+    for (int k = 0; k < (tpl == 0 ? 8 : 2); k++) d.push_back((unsigned char)(signed char)at[k]);
+    std::vector<unsigned char> coded = encodeRegion(b, tpl, tpgdon, at);
+    d.insert(d.end(), coded.begin(), coded.end());
+    return d;
+}
+
+inline const std::vector<unsigned char> kFileHeader = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
+
 inline std::vector<unsigned char> jbig2File(const Bitmap& b, const Options& o) {
     static const int kNominal[4][8] = {{3, -1, -3, -1, 2, -2, -2, -2}, {3, -1}, {2, -1}, {2, -1}};
     const int* at = o.at.empty() ? kNominal[o.tpl] : o.at.data();
     std::vector<unsigned char> d;
     if (o.fileHeader) {
-        d.insert(d.end(), {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A});
+        d = kFileHeader;
         d.push_back(o.unknownPageCount ? 0x03 : 0x01);
         if (!o.unknownPageCount) put32(d, 1);
     }
-    std::vector<unsigned char> info;
-    put32(info, (uint32_t)b.w);
-    put32(info, o.stripedPage ? 0xFFFFFFFFu : (uint32_t)b.h);
-    put32(info, 0);
-    put32(info, 0);
-    info.push_back(0);
-    // Striped with stripes of up to h rows (jbig2dec sizes such a page by its stripe size).
-    info.push_back((unsigned char)(o.stripedPage ? 0x80 | b.h >> 8 : 0));
-    info.push_back((unsigned char)(o.stripedPage ? b.h : 0));
     uint32_t n = 0;
-    segment(d, n++, 48, 1, o.page4, info);
-    std::vector<unsigned char> region;
-    put32(region, (uint32_t)b.w);
-    put32(region, o.openLength ? 0xFFFFFFFFu : (uint32_t)b.h);
-    put32(region, 0);
-    put32(region, 0);
-    region.push_back(0);
-    region.push_back((unsigned char)((o.tpl << 1) | (o.tpgdon ? 8 : 0)));
-    for (int k = 0; k < (o.tpl == 0 ? 8 : 2); k++) region.push_back((unsigned char)(signed char)at[k]);
-    std::vector<unsigned char> coded = encodeRegion(b, o.tpl, o.tpgdon, at);
-    region.insert(region.end(), coded.begin(), coded.end());
+    // Striped with stripes of up to h rows (jbig2dec sizes such a page by its stripe size).
+    segment(d, n++, 48, 1, o.page4,
+            pageInfo((uint32_t)b.w, o.stripedPage ? 0xFFFFFFFFu : (uint32_t)b.h, 0, o.stripedPage ? 0x8000u | b.h : 0));
+    std::vector<unsigned char> region =
+        regionData(b, o.openLength ? 0xFFFFFFFFu : (uint32_t)b.h, 0, 0, 0, o.tpl, o.tpgdon, at);
     if (o.openLength) put32(region, (uint32_t)b.h);
     segment(d, n++, 38, 1, o.page4, region, o.openLength);
     if (o.stripedPage) {
@@ -262,21 +270,13 @@ struct Placed {
 };
 inline std::vector<unsigned char> jbig2Page(int w, int h, int pageFlags, const std::vector<Placed>& regions) {
     static const int kAt[8] = {3, -1, -3, -1, 2, -2, -2, -2};
-    std::vector<unsigned char> d = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A, 0x01}, info;
+    std::vector<unsigned char> d = kFileHeader;
+    d.push_back(0x01);
     put32(d, 1);
-    for (uint32_t v : {(uint32_t)w, (uint32_t)h, 0u, 0u}) put32(info, v);
-    info.insert(info.end(), {(unsigned char)pageFlags, 0, 0});
     uint32_t n = 0;
-    segment(d, n++, 48, 1, false, info);
-    for (const Placed& r : regions) {
-        std::vector<unsigned char> data;
-        for (uint32_t v : {(uint32_t)r.b.w, (uint32_t)r.b.h, (uint32_t)r.x, (uint32_t)r.y}) put32(data, v);
-        data.insert(data.end(), {(unsigned char)r.op, 0});
-        for (int a : kAt) data.push_back((unsigned char)(signed char)a);
-        std::vector<unsigned char> coded = encodeRegion(r.b, 0, false, kAt);
-        data.insert(data.end(), coded.begin(), coded.end());
-        segment(d, n++, 38, 1, false, data);
-    }
+    segment(d, n++, 48, 1, false, pageInfo((uint32_t)w, (uint32_t)h, pageFlags));
+    for (const Placed& r : regions)
+        segment(d, n++, 38, 1, false, regionData(r.b, (uint32_t)r.b.h, r.x, r.y, r.op, 0, false, kAt));
     segment(d, n++, 49, 1, false, {});
     segment(d, n++, 51, 0, false, {});
     return d;

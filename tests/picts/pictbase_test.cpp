@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -268,19 +269,14 @@ TEST(PictFactory, OrderMeetsEveryConstraint) {
     };
     for (auto& b : before) EXPECT_LT(positionOf(b.first), positionOf(b.second)) << b.first << " " << b.second;
     int n;
-    pictFactoryTable(n);
+    const sPictFactoryEntry* t = pictFactoryTable(n);
     // PCX, DICOM, DICOM without preamble, JBIG2, then one last.
     EXPECT_EQ(positionOf(P::pkDICOM), positionOf(P::pkPCX) + 1);
     EXPECT_EQ(positionOf(P::pkDICOMLegacy), positionOf(P::pkDICOM) + 1);
     EXPECT_EQ(positionOf(P::pkJBIG2), positionOf(P::pkDICOMLegacy) + 1);
     EXPECT_EQ(positionOf(P::pkJBIG2), n - 1);
-    // Each kind once.
-    for (int k = 1; k <= 40; k++) {
-        int seen = 0;
-        const sPictFactoryEntry* t = pictFactoryTable(n);
-        for (int i = 0; i < n; i++) seen += t[i].kind == k;
-        EXPECT_LE(seen, 1) << k;
-    }
+    std::set<int> kinds;  // each kind once
+    for (int i = 0; i < n; i++) EXPECT_TRUE(kinds.insert(t[i].kind).second) << t[i].kind;
 }
 
 TEST(PictFactory, UnknownDataGivesNullAndKeepsThePosition) {
@@ -293,9 +289,6 @@ TEST(PictFactory, UnknownDataGivesNullAndKeepsThePosition) {
     EXPECT_EQ(cPictBase::mkPicture(nullptr, &info), nullptr);
 }
 
-}  // namespace
-
-namespace {
 // Peer-made files of each wired format come back as their kind, with their size.
 TEST(PictFactory, RecognisesPeerMadeFiles) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert not installed";

@@ -23,14 +23,14 @@ struct Rgba {
     std::vector<uint16_t> px;
 };
 
-// Decodes with decoder D from memory and reads the picture's own buffer back.
+// Decodes (page `page` of) bytes with decoder D and reads the picture's own buffer back.
 template <class D>
-Rgba decodeWith(const std::vector<unsigned char>& bytes, D* dec = nullptr) {
+Rgba decodeWith(const std::vector<unsigned char>& bytes, D* dec = nullptr, int page = 0) {
     D local;
     if (!dec) dec = &local;
     cBufWrapperIO s(bytes.data(), (long long)bytes.size());
     Rgba r;
-    r.ok = dec->decode(&s);
+    r.ok = page ? dec->decodePage(&s, page) : dec->decode(&s);
     if (!r.ok) return r;
     r.w = dec->width();
     r.h = dec->height();
@@ -51,6 +51,19 @@ Rgba decodeWith(const std::vector<unsigned char>& bytes, D* dec = nullptr) {
     return r;
 }
 
+// A picture from raw RGBA bytes (16-bit little-endian samples when wide); not ok when the
+// size does not match.
+inline Rgba fromRgbaBytes(const std::vector<unsigned char>& p, bool wide, long long w, long long h) {
+    Rgba r;
+    size_t n = (size_t)(w * h * 4);
+    if (p.size() != n * (wide ? 2 : 1)) return r;
+    r.ok = true;
+    r.w = w, r.h = h, r.wide = wide;
+    r.px.resize(n);
+    for (size_t i = 0; i < n; i++) r.px[i] = wide ? (uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) : p[i];
+    return r;
+}
+
 // ImageMagick's RGBA of a file (16-bit little-endian samples when wide).
 // With autoOrient the file's orientation field is applied (ImageMagick reads TGA rows in file
 // order and only records where the origin is).
@@ -60,16 +73,8 @@ inline Rgba oracle(const std::string& path, bool wide, long long w, long long h,
     std::vector<std::string> argv = {"convert", path};
     if (autoOrient) argv.push_back("-auto-orient");
     argv.insert(argv.end(), {"-depth", wide ? "16" : "8", "-endian", "LSB", "rgba:-"});
-    int rc = testutil::run(argv, &out);
-    if (rc != 0) return r;
-    size_t n = (size_t)(w * h * 4);
-    if (out.size() != n * (wide ? 2 : 1)) return r;
-    r.ok = true;
-    r.w = w, r.h = h, r.wide = wide;
-    r.px.resize(n);
-    const unsigned char* p = (const unsigned char*)out.data();
-    for (size_t i = 0; i < n; i++) r.px[i] = wide ? (uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) : p[i];
-    return r;
+    if (testutil::run(argv, &out) != 0) return r;
+    return fromRgbaBytes(std::vector<unsigned char>(out.begin(), out.end()), wide, w, h);
 }
 
 // Number of differing pixels; with ignoreHiddenColor, fully transparent pixels compare equal
@@ -112,6 +117,26 @@ inline std::vector<unsigned char> sourcePicture(int w, int h, int colors, bool w
         }
     }
     return out;
+}
+
+// sourcePicture(w, h, colors, withAlpha, seed) written by ImageMagick to `target` ("png:x.png")
+// in dir with the extra options; the file's path, or "" when convert failed.
+inline std::string convertFrom(const testutil::TempDir& dir, const std::string& target, int w, int h, int colors,
+                               bool withAlpha, unsigned seed, const std::vector<std::string>& opts = {}) {
+    size_t colon = target.find(':');
+    std::string file = target.substr(colon + 1), src = dir.file(file + ".src.rgba");
+    testutil::writeFile(src, sourcePicture(w, h, colors, withAlpha, seed));
+    std::vector<std::string> argv = {"convert", "-size", std::to_string(w) + "x" + std::to_string(h), "-depth", "16",
+                                     "rgba:" + src};
+    argv.insert(argv.end(), opts.begin(), opts.end());
+    argv.push_back(target.substr(0, colon + 1) + dir.file(file));
+    return testutil::run(argv) == 0 ? dir.file(file) : std::string();
+}
+
+// Pixel i of an 8-bit picture as 0xAARRGGBB.
+inline unsigned int argbAt(const Rgba& r, size_t i) {
+    const uint16_t* p = &r.px[i * 4];
+    return (unsigned)p[3] << 24 | p[0] << 16 | p[1] << 8 | p[2];
 }
 
 // Decodes every prefix of a valid file and a few thousand single-byte corruptions: the

@@ -38,10 +38,14 @@ std::vector<unsigned char> ihdr(uint32_t w, uint32_t h, int depth, int ct, int i
     return d;
 }
 
+// Signature, IHDR, the `before` chunks (type, data), the zlib data of `raw` in IDATs of
+// idatPiece bytes (0: one), IEND.
+using Chunks = std::vector<std::pair<const char*, std::vector<unsigned char>>>;
 std::vector<unsigned char> makePng(const std::vector<unsigned char>& header, const std::vector<unsigned char>& raw,
-                                   size_t idatPiece = 0) {
+                                   size_t idatPiece = 0, const Chunks& before = {}) {
     std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     chunk(png, "IHDR", header);
+    for (auto& c : before) chunk(png, c.first, c.second);
     uLongf zn = compressBound((uLong)raw.size());
     std::vector<unsigned char> z(zn);
     compress2(z.data(), &zn, raw.data(), (uLong)raw.size(), 9);
@@ -77,17 +81,6 @@ std::vector<unsigned char> filterRows(const std::vector<unsigned char>& img, int
     return out;
 }
 
-std::string makeWithConvert(testutil::TempDir& dir, const std::string& name, int w, int h, int colors, bool alpha,
-                            const std::vector<std::string>& opts, unsigned seed) {
-    std::string src = dir.file(name + ".rgba"), dst = dir.file(name + ".png");
-    testutil::writeFile(src, sourcePicture(w, h, colors, alpha, seed));
-    std::vector<std::string> argv = {"convert", "-size", std::to_string(w) + "x" + std::to_string(h), "-depth", "16",
-                                     "rgba:" + src};
-    argv.insert(argv.end(), opts.begin(), opts.end());
-    argv.push_back("png:" + dst);
-    return testutil::run(argv) == 0 ? dst : std::string();
-}
-
 }  // namespace
 
 TEST(PngDecoder, MatchesImageMagickForEveryColourTypeDepthAndInterlace) {
@@ -112,7 +105,7 @@ TEST(PngDecoder, MatchesImageMagickForEveryColourTypeDepthAndInterlace) {
             if (c.depth < 8) opts.insert(opts.end(), {"-define", "png:bit-depth=" + std::to_string(c.depth)});
             if (interlace) opts.insert(opts.end(), {"-interlace", "PNG"});
             int k = n++;
-            std::string path = makeWithConvert(dir, "c" + std::to_string(k), 37, 19, c.colors, c.alpha, opts, 8 + k);
+            std::string path = convertFrom(dir, "png:c" + std::to_string(k) + ".png", 37, 19, c.colors, c.alpha, 8 + k, opts);
             ASSERT_FALSE(path.empty());
             std::vector<unsigned char> bytes = testutil::readFile(path);
             ASSERT_GT(bytes.size(), 33u);
@@ -146,17 +139,10 @@ TEST(PngDecoder, CommittedFixturesDecodeToTheirExpectedPixels) {
     for (const Fixture& f : fixtures) {
         SCOPED_TRACE(f.name);
         std::vector<unsigned char> png = testutil::readFile(kData + f.name + ".png");
-        std::vector<unsigned char> want = testutil::readFile(kData + f.name + ".rgba");
-        ASSERT_FALSE(png.empty());
+        Rgba ref = fromRgbaBytes(testutil::readFile(kData + f.name + ".rgba"), f.wide, f.w, f.h);
+        ASSERT_TRUE(ref.ok);
         Rgba ours = decodeWith<cPictPNG>(png);
         ASSERT_TRUE(ours.ok);
-        ASSERT_EQ(ours.w, f.w);
-        ASSERT_EQ(ours.h, f.h);
-        Rgba ref;
-        ref.ok = true, ref.w = f.w, ref.h = f.h, ref.wide = f.wide;
-        ASSERT_EQ(want.size(), (size_t)(f.w * f.h * 4 * (f.wide ? 2 : 1)));
-        for (size_t i = 0; i < (size_t)(f.w * f.h * 4); i++)
-            ref.px.push_back(f.wide ? (uint16_t)(want[2 * i] | (want[2 * i + 1] << 8)) : want[i]);
         std::string first;
         EXPECT_EQ(mismatches(ours, ref, false, &first), 0) << first;
     }
@@ -198,15 +184,11 @@ TEST(PngDecoder, PackedDepthsMatchAPlainModel) {
                 }
                 raw.insert(raw.end(), row.begin(), row.end());
             }
-            std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-            chunk(png, "IHDR", ihdr(w, h, depth, ct));
-            if (ct == 3) {
-                chunk(png, "PLTE", std::vector<unsigned char>(plte.begin(), plte.begin() + 3 * (1 << depth)));
-                chunk(png, "tRNS", std::vector<unsigned char>(trns.begin(), trns.begin() + std::min(3, 1 << depth)));
-            }
-            std::vector<unsigned char> tail = makePng(ihdr(w, h, depth, ct), raw);
-            png.insert(png.end(), tail.begin() + 33, tail.end());
-            Rgba ours = decodeWith<cPictPNG>(png);
+            Chunks palette;
+            if (ct == 3)
+                palette = {{"PLTE", std::vector<unsigned char>(plte.begin(), plte.begin() + 3 * (1 << depth))},
+                           {"tRNS", std::vector<unsigned char>(trns.begin(), trns.begin() + std::min(3, 1 << depth))}};
+            Rgba ours = decodeWith<cPictPNG>(makePng(ihdr(w, h, depth, ct), raw, 0, palette));
             ASSERT_TRUE(ours.ok);
             for (int i = 0; i < w * h; i++) {
                 int v = idx[(size_t)i];
@@ -217,10 +199,7 @@ TEST(PngDecoder, PackedDepthsMatchAPlainModel) {
                     r = plte[(size_t)(3 * v)], g = plte[(size_t)(3 * v + 1)], b = plte[(size_t)(3 * v + 2)];
                     if (v < std::min(3, 1 << depth)) a = trns[(size_t)v];
                 }
-                ASSERT_EQ(ours.px[(size_t)(4 * i)], r) << i;
-                ASSERT_EQ(ours.px[(size_t)(4 * i + 1)], g) << i;
-                ASSERT_EQ(ours.px[(size_t)(4 * i + 2)], b) << i;
-                ASSERT_EQ(ours.px[(size_t)(4 * i + 3)], a) << i;
+                ASSERT_EQ(argbAt(ours, (size_t)i), (unsigned)a << 24 | r << 16 | g << 8 | b) << i;
             }
         }
 }
@@ -232,58 +211,42 @@ TEST(PngDecoder, RefusesDamagedFiles) {
     std::vector<unsigned char> good = makePng(ihdr(w, h, 8, 6), raw);
     ASSERT_TRUE(decodeWith<cPictPNG>(good).ok);
 
-    std::vector<std::pair<std::string, std::vector<unsigned char>>> bad;
-    {
+    auto flipped = [&](size_t at, unsigned char bits) {
         auto v = good;
-        v[29] ^= 1;  // IHDR CRC
-        bad.push_back({"IHDR CRC", v});
-    }
-    {
-        auto v = good;
-        v[33 + 8 + 3] ^= 0x40;  // a byte of the IDAT data: its CRC no longer matches
-        bad.push_back({"IDAT CRC", v});
-    }
-    {
+        v[at] ^= bits;
+        return v;
+    };
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> bad = {
+        {"IHDR CRC", flipped(29, 1)},
+        {"IDAT CRC", flipped(33 + 8 + 3, 0x40)},  // a byte of the data: its CRC no longer matches
         // IDAT data cut short (the CRCs are correct): fewer rows than the header promises.
-        std::vector<unsigned char> shortRaw(raw.begin(), raw.begin() + (long)raw.size() / 2);
-        bad.push_back({"truncated IDAT", makePng(ihdr(w, h, 8, 6), shortRaw)});
-    }
+        {"truncated IDAT",
+         makePng(ihdr(w, h, 8, 6), std::vector<unsigned char>(raw.begin(), raw.begin() + (long)raw.size() / 2))},
+    };
     bad.push_back({"file cut in IDAT", std::vector<unsigned char>(good.begin(), good.begin() + 50)});
     bad.push_back({"bad filter type", makePng(ihdr(1, 1, 8, 0), {5, 0})});
     bad.push_back({"palette without PLTE", makePng(ihdr(1, 1, 8, 3), {0, 0})});
     bad.push_back({"depth 16 palette", makePng(ihdr(1, 1, 16, 3), {0, 0, 0})});
     bad.push_back({"zero width", makePng(ihdr(0, 1, 8, 0), {0})});
-    {
-        // An unknown critical chunk before the data.
-        std::vector<unsigned char> v = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-        chunk(v, "IHDR", ihdr(1, 1, 8, 0));
-        chunk(v, "ABCD", {1});
-        std::vector<unsigned char> tail = makePng(ihdr(1, 1, 8, 0), {0, 0});
-        v.insert(v.end(), tail.begin() + 33, tail.end());
-        bad.push_back({"unknown critical chunk", v});
-    }
+    bad.push_back({"unknown critical chunk", makePng(ihdr(1, 1, 8, 0), {0, 0}, 0, {{"ABCD", {1}}})});
+    // 100000 x 100000 RGBA would need 40 GB: refused from the header alone, even by the probe.
+    bad.push_back({"huge", makePng(ihdr(100000, 100000, 8, 6), std::vector<unsigned char>(100, 0))});
+    // Plausible dimensions whose raw size the tiny file could never inflate to.
+    bad.push_back(
+        {"more than the data inflates to", makePng(ihdr(20000, 20000, 8, 6), std::vector<unsigned char>(10, 0))});
     for (auto& b : bad) {
         cPictPNG d;
         cBufWrapperIO s(b.second.data(), (long long)b.second.size());
         EXPECT_FALSE(d.decode(&s)) << b.first;
         EXPECT_EQ(d.raw8Bpp(), nullptr) << b.first;
+        if (b.first == "huge") {
+            cPictBase::sPictInfo info;
+            EXPECT_FALSE(cPictPNG::validFor(&s, &info));
+        }
+        if (b.first == "more than the data inflates to") {
+            EXPECT_EQ(d.lastError(), cPngReader::eBadSize);
+        }
     }
-}
-
-TEST(PngDecoder, RefusesHugeDimensionsBeforeAllocating) {
-    // 100000 x 100000 RGBA would need 40 GB; refused from the header alone.
-    std::vector<unsigned char> png = makePng(ihdr(100000, 100000, 8, 6), std::vector<unsigned char>(100, 0));
-    cBufWrapperIO s(png.data(), (long long)png.size());
-    cPictBase::sPictInfo info;
-    EXPECT_FALSE(cPictPNG::validFor(&s, &info));
-    cPictPNG d;
-    EXPECT_FALSE(d.decode(&s));
-    // Plausible dimensions whose raw size the tiny file could never inflate to.
-    std::vector<unsigned char> big = makePng(ihdr(20000, 20000, 8, 6), std::vector<unsigned char>(10, 0));
-    cBufWrapperIO s2(big.data(), (long long)big.size());
-    cPictPNG d2;
-    EXPECT_FALSE(d2.decode(&s2));
-    EXPECT_EQ(d2.lastError(), cPngReader::eBadSize);
 }
 
 TEST(PngDecoder, ProbeFillsSizeAndRewinds) {

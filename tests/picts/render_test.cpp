@@ -65,6 +65,17 @@ std::vector<unsigned> referenceRender(const std::vector<unsigned>& src, long lon
     return out;
 }
 
+// A render target over t (sized to w x h) with its background and placement.
+cPictBase::sExtPictDef extTarget(std::vector<unsigned>& t, long long w, long long h, unsigned background, int mode = 0,
+                                 double scale = 1.0, long long offX = 0, long long offY = 0) {
+    t.resize((size_t)(w * h));
+    cPictBase::sExtPictDef def;
+    def.pixels = t.data();
+    def.width = w, def.height = h, def.background = background;
+    def.mode = mode, def.scale = scale, def.offsetX = offX, def.offsetY = offY;
+    return def;
+}
+
 unsigned channelDiff(unsigned a, unsigned b) {
     unsigned m = 0;
     for (int c = 0; c < 4; c++) {
@@ -98,15 +109,7 @@ TEST(ExtRender, MatchesReferenceForFitStretchAndOffsets) {
         }
         for (size_t i = 0; i < src.size(); i++) pic.raw8Bpp()[i] = src[i];
         std::vector<unsigned> target(c.tw * c.th, 0xDEADBEEF);
-        cPictBase::sExtPictDef def;
-        def.pixels = target.data();
-        def.width = c.tw;
-        def.height = c.th;
-        def.background = 0x11223344;
-        def.mode = c.mode;
-        def.scale = c.scale;
-        def.offsetX = c.ox;
-        def.offsetY = c.oy;
+        cPictBase::sExtPictDef def = extTarget(target, c.tw, c.th, 0x11223344, c.mode, c.scale, c.ox, c.oy);
         ASSERT_TRUE(pic.toExtTarget(&def));
         auto ref = referenceRender(src, c.sw, c.sh, c.tw, c.th, c.mode, c.scale, c.ox, c.oy, 0x11223344);
         for (size_t i = 0; i < ref.size(); i++)
@@ -179,11 +182,8 @@ TEST(ExtRender, SixteenBitAndComponentDeliveryMatchWholePixels) {
             }
             std::vector<unsigned> src;
             for (auto p : dec.pixels) src.push_back(cPictBase::to8Bpp(p));
-            std::vector<unsigned> target(tw * tw);
-            cPictBase::sExtPictDef def;
-            def.pixels = target.data();
-            def.width = def.height = tw;
-            def.background = 0x0000FF00;
+            std::vector<unsigned> target;
+            cPictBase::sExtPictDef def = extTarget(target, tw, tw, 0x0000FF00);
             ASSERT_TRUE(dec.setExtTarget(&def));
             ASSERT_TRUE(dec.decode(nullptr));
             EXPECT_FALSE(dec.hasExtTarget());
@@ -209,15 +209,8 @@ TEST(ExtRender, RefusesEmptyTargetsAndReportsReachableBlocks) {
     cPictBase::sExtPictDef none(nullptr);
     EXPECT_FALSE(r.setExtTarget(&none));
     EXPECT_FALSE(r.start(10, 10));  // nothing registered
-    std::vector<unsigned> t(4, 0);
-    cPictBase::sExtPictDef def;
-    def.pixels = t.data();
-    def.width = 2;
-    def.height = 2;
-    def.mode = 2;  // 1:1 at offset (1, 1): only source pixel (0, 0) lands inside
-    def.offsetX = 1;
-    def.offsetY = 1;
-    def.background = 7;
+    std::vector<unsigned> t;
+    cPictBase::sExtPictDef def = extTarget(t, 2, 2, 7, 2, 1.0, 1, 1);  // 1:1 at (1, 1): only pixel (0, 0) lands inside
     ASSERT_TRUE(r.setExtTarget(&def));
     ASSERT_TRUE(r.start(10, 10));
     EXPECT_TRUE(r.canExtRender(0, 1, 0, 1));
@@ -360,13 +353,11 @@ TEST(CompactPages, ReadAsTheSamePixelsHeldWide) {
             cPictBase a, b;
             ASSERT_TRUE(page.stretchTo(size.first, size.second, a) && wide.stretchTo(size.first, size.second, b));
             same(a, b);
-            std::vector<unsigned> ta(size.first * size.second), tb(ta.size());
-            cPictBase::sExtPictDef def;
-            def.width = size.first, def.height = size.second, def.background = 0x123456;
-            def.pixels = ta.data();
-            ASSERT_TRUE(page.toExtTarget(&def));
-            def.pixels = tb.data();
-            ASSERT_TRUE(wide.toExtTarget(&def));
+            std::vector<unsigned> ta, tb;
+            cPictBase::sExtPictDef da = extTarget(ta, size.first, size.second, 0x123456),
+                                   db = extTarget(tb, size.first, size.second, 0x123456);
+            ASSERT_TRUE(page.toExtTarget(&da));
+            ASSERT_TRUE(wide.toExtTarget(&db));
             EXPECT_EQ(ta, tb);
             ASSERT_TRUE(cPictBase::imgToPreview(&page, &a, size.first, size.second, 7) &&
                         cPictBase::imgToPreview(&wide, &b, size.first, size.second, 7));

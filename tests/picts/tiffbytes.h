@@ -1,6 +1,7 @@
 // Builds TIFF/BigTIFF byte arrays for the walker and EXIF tests.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -44,15 +45,15 @@ struct TiffBytes {
         un(n, big ? 8 : 4);
         off(offset);
     }
-    std::vector<unsigned char> s16(unsigned v) const {
-        return be ? std::vector<unsigned char>{(unsigned char)(v >> 8), (unsigned char)v}
-                  : std::vector<unsigned char>{(unsigned char)v, (unsigned char)(v >> 8)};
-    }
-    std::vector<unsigned char> s32(unsigned v) const {
+    // Values of `size` bytes each as the stream holds them.
+    std::vector<unsigned char> vals(int size, std::initializer_list<unsigned> vs) const {
         std::vector<unsigned char> r;
-        for (int i = 0; i < 4; i++) r.push_back((unsigned char)(v >> (8 * (be ? 3 - i : i))));
+        for (unsigned v : vs)
+            for (int i = 0; i < size; i++) r.push_back((unsigned char)(v >> (8 * (be ? size - 1 - i : i))));
         return r;
     }
+    std::vector<unsigned char> s16(unsigned v) const { return vals(2, {v}); }
+    std::vector<unsigned char> s32(unsigned v) const { return vals(4, {v}); }
     void str(const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
     size_t size() const { return b.size(); }
 };

@@ -106,10 +106,9 @@ Bytes writeEP(const std::vector<uint16_t>& frame, eStore store, int rawDirs = 1,
     return t.write(ifd0);
 }
 
-// The raw pipeline run directly on a frame scaled as the decoder scales it.
-std::vector<unsigned long long> reference(const std::vector<uint16_t>& frame, int shift) {
+// The raw pipeline run directly on the frame.
+std::vector<unsigned long long> reference(const std::vector<uint16_t>& frame) {
     std::vector<uint16_t> raw(frame);
-    for (auto& v : raw) v = (uint16_t)(shift ? (v * 65535u + 2047) / 4095 : v);
     sCFAData cfa;
     const unsigned char pat[4] = {0, 1, 1, 2};
     cfa.pattern.set(pat, 4);
@@ -153,21 +152,12 @@ std::vector<unsigned long long> decodeEP(const Bytes& file, bool& ok) {
 
 TEST(TiffEP, EveryStorageOfOneFrameDecodesToThePipelinesPicture) {
     const std::vector<uint16_t> frame = makeFrame();
-    // 16-bit storages hold the frame as it is; packed 12-bit samples are widened to 16 bits.
-    const std::vector<unsigned long long> ref16 = reference(frame, 0);
-    struct sCase {
-        const char* name;
-        eStore store;
-    };
-    const sCase cases[] = {{"uncompressed", sPlain16},
-                           {"uncompressed big-endian", sPlain16BE},
-                           {"tiles", sTiles16},
-                           {"packed 12-bit", sPacked12},
-                           {"lossless JPEG", sLJpeg}};
-    for (const sCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Every storage holds the 12-bit frame exactly: all decode to the same picture.
+    const std::vector<unsigned long long> ref16 = reference(frame);
+    for (eStore store : {sPlain16, sPlain16BE, sTiles16, sPacked12, sLJpeg}) {
+        SCOPED_TRACE(store);
         bool ok;
-        std::vector<unsigned long long> got = decodeEP(writeEP(frame, c.store), ok);
+        std::vector<unsigned long long> got = decodeEP(writeEP(frame, store), ok);
         ASSERT_TRUE(ok);
         EXPECT_TRUE(got == ref16);
     }
@@ -217,9 +207,8 @@ TEST(TiffEP, Packed12NeverReadsPastItsInput) {
     // Every length up to two blocks: heap copies of exactly that size (ASan checks the reads).
     Bytes src = testutil::randomBytes(40, 3);
     for (size_t n = 0; n <= src.size(); n++) {
-        Bytes cut(src.begin(), src.begin() + (long)n);
         unsigned char* heap = new unsigned char[n ? n : 1];
-        if (n) memcpy(heap, cut.data(), n);
+        if (n) memcpy(heap, src.data(), n);
         bool ok = cPictTIFF_EP::unpackPacked12(heap, (long long)n, out);
         EXPECT_EQ(ok, n >= 3) << n;
         if (ok) {
