@@ -315,8 +315,8 @@ TEST(ParDeflate, EveryBlockEdgeInflatesBackWithZlib) {
 }
 
 // Input handed over in pieces of any size, far more blocks than the ring holds, gives
-// the very stream one call gives (the same blocks, each primed with the 32 KiB before
-// it), and a target that refuses a byte fails the stream.
+// the very stream one call gives (the same blocks, each deflated on its own), and a
+// target that refuses a byte fails the stream.
 TEST(ParDeflate, StreamInPiecesMatchesOneCallAndFailsWithItsTarget) {
     std::vector<unsigned char> data = mixedBytes(40 * 32768 + 123, 5);
     cParDeflate whole;
