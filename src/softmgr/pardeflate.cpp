@@ -238,12 +238,18 @@ bool walkDeflate(const unsigned char* data, size_t n, unsigned long long plain, 
             if (!t.lit.build(lens, nlit) || !t.dist.build(lens + 288, ndist)) return false;
             for (;;) {
                 in.fill();
+                // Up to three literals on one fill (at most 45 bits): literals come in runs.
                 int s = t.lit.decode(in);
+                for (int k = 0; k < 2 && s >= 0 && s < 256; k++) {
+                    made++;
+                    s = t.lit.decode(in);
+                }
                 if (s < 0 || s > 285) return false;
                 if (s < 256) {
                     made++;
                     continue;
                 }
+                in.fill();
                 if (s == 256) break;
                 unsigned int len = kLenBase[s - 257] + in.take(kLenExtra[s - 257]);
                 int d = t.dist.decode(in);
