@@ -250,8 +250,9 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        openError = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    bool known = fstat(fd, &st) == 0;
+    if (!known || S_ISDIR(st.st_mode)) {
+        openError = known ? EISDIR : errno;
         close(fd);
         return -1;
     }
