@@ -1,6 +1,6 @@
 // cParDeflate: a zlib stream made on all cores. The input is cut into blocks; each is
-// deflated raw with the previous 32 KiB as its dictionary and ended on a byte boundary
-// (sync flush, the last one finished), so the joined blocks form one valid stream.
+// deflated raw on its own and ended on a byte boundary with the stream left open (the
+// last one finishes it), so the joined blocks form one valid stream.
 // cParDeflateStream makes the same stream from input handed over in pieces, writing
 // finished blocks in order as it goes, so its memory does not grow with the input.
 #pragma once

@@ -63,7 +63,11 @@ struct sDirId {
     ino_t ino;
 };
 
-int compareNames(const void* a, const void* b) { return strcmp(*(const char* const*)a, *(const char* const*)b); }
+const char* nameOf(const sFolderItemInfo* item) { return item->name.ptr ? item->name.ptr : ""; }
+
+int compareNames(const void* a, const void* b) {
+    return strcmp(nameOf(*(const sFolderItemInfo* const*)a), nameOf(*(const sFolderItemInfo* const*)b));
+}
 
 // Why something below an [Install] source is not a file or folder we can pack.
 const char* whyNotPacked(const char* path) {
@@ -105,7 +109,8 @@ private:
     bool getPathDef(cSoftPkgScenario::sPathDef& def, const char*& p, bool needBase = false);
     int checkBases();
     int refuse(int code, const char* what, const char* why);
-    int processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth);
+    // `listedFile`: the folder listing has just found a regular file there (no second look).
+    int processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth, bool listedFile = false);
     int addFile(const cSoftPkgScenario::sIntFileDef& tpl, const char* source);
     int readLang(const char*& p, int& lang);
     bool roomForString(tSoftPkgStrings& t, const char* id);
@@ -497,10 +502,10 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
         sc.myErrorPath.set(source);
         return cSoftPkgScenario::eTxtTooMany;
     }
-    cFileIO f;
-    if (!f.open(source, cFileIO::eRead)) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(errno));
     // An empty file gets no item: its record says so (cSoftPkg::kEmptyItem).
-    int index = sc.pkg.addPkgItem(&f, false);
+    int openError;
+    int index = sc.pkg.addPkgFile(source, openError);
+    if (index < 0 && openError) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(openError));
     if (index < 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, "cannot be read or is too large");
     cSoftPkgScenario::sIntFileDef* r = sc.files.add();
     if (!r || !r->target.id.set(tpl.target.id.ptr) || !r->target.path.set(tpl.target.path.ptr))
@@ -519,9 +524,10 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
     return 0;
 }
 
-int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth) {
+int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, const char* source, int depth,
+                                     bool listedFile) {
     // Everything below a source is packed or the make fails: nothing is left out unsaid.
-    int kind = cFolderContents::objtype(source);
+    int kind = listedFile ? (int)cFolderContents::eFile : cFolderContents::objtype(source);
     if (kind == cFolderContents::eFile) return addFile(tpl, source);
     if (kind != cFolderContents::eFolder) return refuse(cSoftPkgScenario::eTxtBadSource, source, whyNotPacked(source));
     if (depth > kMaxFolderDepth) return refuse(cSoftPkgScenario::eTxtBadSource, source, "folders nested too deeply");
@@ -543,18 +549,18 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
         return refuse(cSoftPkgScenario::eTxtBadSource, source, err ? strerror(err) : "cannot be listed");
     }
     // Sorted by bytes, so two builds of one tree give one file.
-    _typebuf<const char*> names;
+    _typebuf<const sFolderItemInfo*> items;
     int n = dir.count();
-    if (n > 0 && !names.set(n)) {
+    if (n > 0 && !items.set(n)) {
         myWalkDepth--;
         return cSoftPkgScenario::eTxtBadSource;
     }
-    for (int i = 0; i < n; i++) names.ptr[i] = dir.info(i)->name.ptr ? dir.info(i)->name.ptr : "";
-    if (n > 1) qsort(names.ptr, (size_t)n, sizeof(const char*), compareNames);
+    for (int i = 0; i < n; i++) items.ptr[i] = dir.info(i);
+    if (n > 1) qsort(items.ptr, (size_t)n, sizeof(items.ptr[0]), compareNames);
 
     int result = 0;
     for (int i = 0; i < n && !result; i++) {
-        const char* name = names.ptr[i];
+        const char* name = nameOf(items.ptr[i]);
         long long sl = (long long)strlen(source), nl = (long long)strlen(name);
         _guardchar<char> full, rel;
         bool ok = full.set(sl + nl + 1);
@@ -596,7 +602,7 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
             int* v = child.langs.add();
             if (v) *v = l->value;
         }
-        result = processSiObj(child, full.ptr, depth + 1);
+        result = processSiObj(child, full.ptr, depth + 1, items.ptr[i]->type == cFolderContents::eFile);
     }
     myWalkDepth--;
     return result;

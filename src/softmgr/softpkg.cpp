@@ -2,6 +2,7 @@
 #include "softmgr/softpkg.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -86,6 +87,28 @@ bool preadAll(int fd, unsigned long long offset, unsigned char* p, long long n) 
     return true;
 }
 
+// Reads a file of `size` bytes whole into p, which has room for one byte more: true only
+// when exactly `size` bytes come. A read that stops short of what was asked is the end of
+// a regular file, so a file read in one call costs one call; a byte more is growth.
+bool readSized(int fd, unsigned char* p, unsigned long long size) {
+    unsigned long long got = 0;
+    for (;;) {
+        ssize_t r = read(fd, p + got, (size_t)(size + 1 - got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return r == 0 && got == size;
+        got += (unsigned long long)r;
+        if (got >= size) return got == size;
+    }
+}
+
+long long readSome(int fd, unsigned char* p, long long n) {
+    for (;;) {
+        ssize_t r = read(fd, p, (size_t)n);
+        if (r < 0 && errno == EINTR) continue;
+        return (long long)r;
+    }
+}
+
 }  // namespace
 
 cSoftPkg::~cSoftPkg() { newPackage(); }
@@ -103,6 +126,9 @@ bool cSoftPkg::newPackage() {
     if (mySpool >= 0) close(mySpool);
     mySpool = -1;
     mySpoolSize = mySpoolUsed = 0;
+    myPiece.clear();
+    myPieceLen = 0;
+    myPieceFailed = false;
     useBody(nullptr);
     return true;
 }
@@ -123,6 +149,15 @@ bool cSoftPkg::openSpool() {
     unlink(path.ptr);
     mySpool = fd;
     return true;
+}
+
+bool cSoftPkg::flushPiece() const {
+    if (myPieceLen > 0) {
+        if (!pwriteAll(mySpool, mySpoolSize - (unsigned long long)myPieceLen, myPiece.ptr, myPieceLen))
+            myPieceFailed = true;  // the spool misses bytes for good
+        myPieceLen = 0;
+    }
+    return !myPieceFailed;
 }
 
 // Links the item in and returns its index; -1 (nothing linked) when the index cannot grow.
@@ -157,7 +192,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
         // Stored: straight to the spool, after the bytes already there; hashed when written.
         _typebuf<unsigned char> buf;
         unsigned long long at = mySpoolSize;
-        ok = mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() && buf.set(kSpoolChunk) &&
+        ok = mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() && flushPiece() && buf.set(kSpoolChunk) &&
              readWhole(source, size, buf.ptr, buf.count, nullptr,
                        [&](const unsigned char* p, long long n, unsigned long long done) {
                            return pwriteAll(mySpool, at + done, p, n);
@@ -203,6 +238,67 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
     return index;
 }
 
+int cSoftPkg::addPkgFile(const char* path, int& openError) {
+    openError = 0;
+    if (!path || myCount >= kMaxItems) return -1;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        openError = errno;
+        return -1;
+    }
+    struct stat st;
+    bool known = fstat(fd, &st) == 0;
+    if (!known || S_ISDIR(st.st_mode)) {
+        openError = known ? EISDIR : errno;
+        close(fd);
+        return -1;
+    }
+    unsigned long long size = st.st_size < 0 ? ~0ULL : (unsigned long long)st.st_size;
+    int index = -1;
+    sPkgItem* it = nullptr;
+    unsigned char probe;
+    if (size == 0) {
+        if (readSome(fd, &probe, 1) == 0) index = (int)kEmptyItem;
+    } else if (size <= 0xFFFFFFFFULL && mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() &&
+               (myPiece.count || myPiece.set(kSpoolChunk)) && (it = new (std::nothrow) sPkgItem())) {
+        unsigned long long at = mySpoolSize;
+        bool ok;
+        if (size < (unsigned long long)myPiece.count) {
+            // Into the piece, after what it holds: written out only when the next does not fit.
+            bool room = (unsigned long long)myPieceLen + size + 1 <= (unsigned long long)myPiece.count;
+            ok = (room || flushPiece()) && readSized(fd, myPiece.ptr + myPieceLen, size);
+            if (ok) myPieceLen += (long long)size;
+        } else {
+            // Larger than the piece: through it in pieces, straight to the spool.
+            ok = flushPiece();
+            for (unsigned long long done = 0; ok && done < size;) {
+                long long want = size - done < (unsigned long long)myPiece.count ? (long long)(size - done) : myPiece.count;
+                long long got = readSome(fd, myPiece.ptr, want);
+                ok = got > 0 && pwriteAll(mySpool, at + done, myPiece.ptr, got);
+                done += got > 0 ? (unsigned long long)got : 0;
+            }
+            ok = ok && readSome(fd, &probe, 1) == 0;
+        }
+        if (ok) {
+            it->hashed = false;
+            it->where = eInSpool;
+            it->at = at;
+            it->stored = size;
+            mySpoolSize += size;
+            mySpoolUsed += size + 40;
+            index = append(it);
+            if (index < 0) delete it;  // not linked: its bytes stay in the spool unused
+        } else {
+            delete it;
+        }
+    }
+    close(fd);
+    return index;
+}
+
 void cSoftPkg::useBody(cPkgBody* body) {
     if (body) body->addRef();
     if (myBody) myBody->release();
@@ -231,7 +327,7 @@ cFileIOTarget* cSoftPkg::storedBytes(const sPkgItem* it) {
     case eInMemory:
         return it->data.ptr ? new (std::nothrow) cBufWrapperIO(it->data.ptr, it->data.count, false) : nullptr;
     case eInSpool:
-        return mySpool >= 0 ? new (std::nothrow) cPkgFdRange(mySpool, it->at, it->stored) : nullptr;
+        return mySpool >= 0 && flushPiece() ? new (std::nothrow) cPkgFdRange(mySpool, it->at, it->stored) : nullptr;
     case eInBody:
         return myBody ? new (std::nothrow) cPkgBodyRange(myBody, it->at, it->stored) : nullptr;
     }
@@ -285,7 +381,7 @@ const cSoftPkg::sPkgItem* cSoftPkg::itemAt(int index) const {
 
 bool cSoftPkg::settle(sPkgItem* it) const {
     if (it->hashed) return true;
-    if (it->where != eInSpool || mySpool < 0) return false;
+    if (it->where != eInSpool || mySpool < 0 || !flushPiece()) return false;
     _typebuf<unsigned char> buf;
     if (!buf.set(it->stored < (unsigned long long)kSpoolChunk ? (long long)it->stored : kSpoolChunk)) return false;
     sha256_context sha;
@@ -313,18 +409,27 @@ bool cSoftPkg::mkDigest(cFileIOTarget* source, unsigned char out[32]) {
 }
 
 bool cSoftPkg::savePackage(cFileIOTarget* target) {
-    if (!target || !myHead) return false;
+    if (!target || !myHead || !flushPiece()) return false;
     for (sPkgItem* it = myHead; it; it = it->next)
         if (it->stored == 0 || it->stored > 0xFFFFFFFFULL) return false;
     _typebuf<unsigned char> buf;
     if (!buf.set(kSpoolChunk)) return false;
+    // Spooled items lie one after another: the buffer holds the spool's bytes from winAt
+    // for winLen, read in one call for all the small items they cover.
+    unsigned long long winAt = 0, winLen = 0;
     unsigned char head[40];
     for (sPkgItem* it = myHead; it; it = it->next) {
         // A spooled item that fits the buffer is read once: hashed there, then written.
         bool held = !it->hashed && it->stored <= (unsigned long long)buf.count;
+        const unsigned char* at = nullptr;
         if (held) {
-            if (!preadAll(mySpool, it->at, buf.ptr, (long long)it->stored)) return false;
-            SHA2Hash(buf.ptr, it->digest, (size_t)it->stored);
+            if (it->at < winAt || it->at + it->stored > winAt + winLen) {
+                winAt = it->at;
+                winLen = mySpoolSize - winAt < (unsigned long long)buf.count ? mySpoolSize - winAt : (unsigned long long)buf.count;
+                if (!preadAll(mySpool, winAt, buf.ptr, (long long)winLen)) return false;
+            }
+            at = buf.ptr + (it->at - winAt);
+            SHA2Hash(at, it->digest, (size_t)it->stored);
             it->hashed = true;
         }
         if (!settle(it)) return false;
@@ -333,11 +438,12 @@ bool cSoftPkg::savePackage(cFileIOTarget* target) {
         memcpy(head + 8, it->digest, 32);
         if (!target->writef(head, 40)) return false;
         if (held) {
-            if (!target->writef(buf.ptr, (long long)it->stored)) return false;
+            if (!target->writef(at, (long long)it->stored)) return false;
             continue;
         }
         cFileIOTarget* from = storedBytes(it);
         if (!from) return false;
+        winLen = 0;  // the buffer is taken for the copy
         unsigned long long done = 0;
         while (done < it->stored) {
             long long want = it->stored - done < (unsigned long long)buf.count ? (long long)(it->stored - done) : buf.count;

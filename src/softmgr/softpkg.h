@@ -52,6 +52,11 @@ public:
     // adds nothing and gives kEmptyItem. Stored items go to the spool, compressed ones
     // stay in memory.
     int addPkgItem(cFileIOTarget* source, bool compress);
+    // Appends the file at `path` as a stored item, with the refusals of addPkgItem. A file
+    // that fits goes with one read (its size and one byte more, so growth shows) into the
+    // spool's piece in memory, which is written out whole when full. -1 on failure, with
+    // `openError` the errno of a file that could not be opened, else 0.
+    int addPkgFile(const char* path, int& openError);
     // The folder of the spool (default: $TMPDIR, else /tmp); set before the first item.
     void setSpoolFolder(const char* folder);
 
@@ -94,6 +99,8 @@ private:
     sPkgItem* find(int index) const;
     int append(sPkgItem* it);
     bool openSpool();
+    // Writes the spool's piece out; every read of the spool comes after it.
+    bool flushPiece() const;
     // A reader of an item's stored bytes (owned by the caller), or null.
     cFileIOTarget* storedBytes(const sPkgItem* it);
     // Takes a spooled item's digest from the spool when it has none yet (make reads each
@@ -110,6 +117,10 @@ private:
     int mySpool = -1;  // descriptor of the unlinked spool file
     unsigned long long mySpoolSize = 0;
     unsigned long long mySpoolUsed = 0;  // stored bytes and record heads
+    // The end of the spool, [mySpoolSize - myPieceLen, mySpoolSize), gathered in memory.
+    mutable _typebuf<unsigned char> myPiece;
+    mutable long long myPieceLen = 0;
+    mutable bool myPieceFailed = false;
     _guardchar<char> mySpoolFolder;
     cPkgBody* myBody = nullptr;
 };

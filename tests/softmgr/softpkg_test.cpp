@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -137,6 +138,60 @@ TEST(SoftPkg, RefusesSourceThatShrinksOrGrowsWhileRead) {
         EXPECT_EQ(pkg.addPkgItem(&grows, compress != 0), -1);
         EXPECT_EQ(pkg.addPkgItem(nullptr, compress != 0), -1);
         EXPECT_EQ(pkg.count(), 0u);
+    }
+}
+
+// Files read into the spool's piece in memory (one read each) and past it (larger than
+// the piece), mixed with items added from streams, come back whole, one by one and
+// through the wire form; a file that cannot be opened, a folder and a file longer than
+// its size add nothing.
+TEST(SoftPkg, FilesGatheredInTheSpoolComeBackWhole) {
+    testutil::TempDir t;
+    const size_t sizes[] = {1, 5000, (1 << 20) - 1, 0, 1 << 20, 7000, (3 << 20) + 7, 2};
+    std::vector<std::vector<unsigned char>> data;
+    cSoftPkg pkg;
+    int index = 0;
+    for (size_t i = 0; i < sizeof(sizes) / sizeof(sizes[0]); i++) {
+        SCOPED_TRACE(sizes[i]);
+        data.push_back(mixedBytes(sizes[i], (unsigned)i));
+        std::string path = t.path() + "/f" + std::to_string(i);
+        ASSERT_TRUE(testutil::writeFile(path, data.back()));
+        int openError = -1;
+        if (sizes[i] == 0) {
+            EXPECT_EQ(pkg.addPkgFile(path.c_str(), openError), (int)cSoftPkg::kEmptyItem);
+            data.pop_back();
+            continue;
+        }
+        ASSERT_EQ(pkg.addPkgFile(path.c_str(), openError), index++);
+        if (i % 3 == 1) {  // a stream between two files writes the spool directly
+            data.push_back(mixedBytes(3000 + i, (unsigned)i + 50));
+            cBufWrapperIO src(data.back().data(), (long long)data.back().size());
+            ASSERT_EQ(pkg.addPkgItem(&src, false), index++);
+        }
+    }
+    int openError = 0;
+    EXPECT_EQ(pkg.addPkgFile((t.path() + "/none").c_str(), openError), -1);
+    EXPECT_EQ(openError, ENOENT);
+    EXPECT_EQ(pkg.addPkgFile(t.path().c_str(), openError), -1);
+    EXPECT_EQ(openError, EISDIR);
+    EXPECT_EQ(pkg.addPkgFile("/proc/self/status", openError), -1);  // size 0, yet bytes come
+    EXPECT_EQ(openError, 0);
+    ASSERT_EQ(pkg.count(), data.size());
+    // The wire form first: it hashes what the spool holds as it goes.
+    cMemIOTarget mem;
+    ASSERT_TRUE(pkg.savePackage(&mem));
+    ASSERT_TRUE(mem.set_fp(0));
+    cSoftPkg back;
+    ASSERT_TRUE(back.loadPackage(&mem));
+    for (cSoftPkg* p : {&back, &pkg}) {
+        ASSERT_EQ(p->count(), data.size());
+        for (size_t i = 0; i < data.size(); i++) {
+            cFileIOTarget* s = p->item((int)i);
+            ASSERT_NE(s, nullptr);
+            EXPECT_TRUE(readAll(s) == data[i]) << i;
+            EXPECT_TRUE(s->valid()) << i;
+            delete s;
+        }
     }
 }
 
@@ -315,8 +370,8 @@ TEST(ParDeflate, EveryBlockEdgeInflatesBackWithZlib) {
 }
 
 // Input handed over in pieces of any size, far more blocks than the ring holds, gives
-// the very stream one call gives (the same blocks, each primed with the 32 KiB before
-// it), and a target that refuses a byte fails the stream.
+// the very stream one call gives (the same blocks, each deflated on its own), and a
+// target that refuses a byte fails the stream.
 TEST(ParDeflate, StreamInPiecesMatchesOneCallAndFailsWithItsTarget) {
     std::vector<unsigned char> data = mixedBytes(40 * 32768 + 123, 5);
     cParDeflate whole;
