@@ -177,6 +177,15 @@ cSoftPkg::sPkgItem* cSoftPkg::find(int index) const {
     return myIndex.ptr[index];
 }
 
+void cSoftPkg::placedInSpool(sPkgItem* it, unsigned long long at, unsigned long long size) {
+    it->hashed = false;
+    it->where = eInSpool;
+    it->at = at;
+    it->stored = size;
+    mySpoolSize += size;
+    mySpoolUsed += size + 40;
+}
+
 int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
     if (!source || myCount >= kMaxItems) return -1;
     unsigned long long size = source->size();
@@ -198,12 +207,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
                            return pwriteAll(mySpool, at + done, p, n);
                        });
         if (ok) {
-            it->hashed = false;
-            it->where = eInSpool;
-            it->at = at;
-            it->stored = size;
-            mySpoolSize += size;
-            mySpoolUsed += size + 40;
+            placedInSpool(it, at, size);
         }
     } else {
         // Compressed: level 9 into memory, the stream ended properly.
@@ -283,12 +287,7 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
             ok = ok && readSome(fd, &probe, 1) == 0;
         }
         if (ok) {
-            it->hashed = false;
-            it->where = eInSpool;
-            it->at = at;
-            it->stored = size;
-            mySpoolSize += size;
-            mySpoolUsed += size + 40;
+            placedInSpool(it, at, size);
             index = append(it);
             if (index < 0) delete it;  // not linked: its bytes stay in the spool unused
         } else {

@@ -101,6 +101,8 @@ private:
     bool openSpool();
     // Writes the spool's piece out; every read of the spool comes after it.
     bool flushPiece() const;
+    // Records a stored item whose `size` bytes now lie in the spool at `at`.
+    void placedInSpool(sPkgItem* it, unsigned long long at, unsigned long long size);
     // A reader of an item's stored bytes (owned by the caller), or null.
     cFileIOTarget* storedBytes(const sPkgItem* it);
     // Takes a spooled item's digest from the spool when it has none yet (make reads each
