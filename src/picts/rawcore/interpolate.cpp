@@ -22,9 +22,6 @@ thread_local void* tHookContext = nullptr;
 const unsigned long long kAlpha = 0xFFFFULL << 48;
 
 inline int chan(unsigned long long p, int c) { return (int)((p >> (16 * c)) & 0xFFFF); }
-inline void setChan(unsigned long long& p, int c, int v) {
-    p = (p & ~(0xFFFFULL << (16 * c))) | ((unsigned long long)(v & 0xFFFF) << (16 * c));
-}
 // The pixels as 16-bit lanes for the passes that read and write single channels: channel c
 // of pixel i is lane 4i + laneOf(c) (the bits 16c of the word). may_alias: the same words
 // are read as 64-bit pixels elsewhere.

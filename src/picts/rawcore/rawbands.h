@@ -51,9 +51,10 @@ void rawRowBands(long long first, long long end, Body body) {
 // page faults (and the zeroing behind them) run on every core before a single-threaded
 // step (a read) would take them one by one. The contents are not kept.
 inline void rawTouchPages(void* p, long long bytes) {
-    const long long kPage = 4096, pages = bytes / kPage;
+    static constexpr long long kPage = 4096;
+    const long long pages = bytes / kPage;
     volatile char* c = (volatile char*)p;
-    rawRowBands(0, pages, [c, kPage](int, long long a, long long b) {
+    rawRowBands(0, pages, [c](int, long long a, long long b) {
 #if defined(__linux__)
         // MADV_POPULATE_WRITE (Linux 5.14): the pages without a fault each.
         const uintptr_t from = ((uintptr_t)(c + a * kPage) + kPage - 1) & ~(uintptr_t)(kPage - 1);
