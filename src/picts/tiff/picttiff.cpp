@@ -349,6 +349,8 @@ bool cPictTIFF::decodeIntFinal(cFileIOTarget* io) {
 }
 
 bool cPictTIFF::finishDecode(bool ok) {
+    myChunkIn.clear();
+    myChunkOut.clear();
     // A registered target receives what was decoded, then the picture's own copy goes.
     if (myHasExt) {
         if (myWidth > 0 && (myPixels.count || myPixels16.count)) toExtTarget(&myExt);
@@ -419,9 +421,12 @@ bool cPictTIFF::processChunk(cFileIOTarget* io, unsigned long long offset, unsig
     const int spp = myPlanar == 2 ? 1 : (int)mySamples;
     long long rowBytes, expected;
     if (!checkedRowBytes(chunkW, spp, myBits, rowBytes) || !checkedMul(rowBytes, chunkRows, expected)) return false;
-    _typebuf<unsigned char> in;
-    if (!in.set((long long)count) || !io->set_fp(offset) || !io->readf(in.ptr, (long long)count)) return false;
+    _typebuf<unsigned char>& in = myChunkIn;
+    if ((in.count != (long long)count && !in.reset((long long)count)) || !io->set_fp(offset) ||
+        !io->readf(in.ptr, (long long)count))
+        return false;
     sDecomress rec;
+    rec.output.swap(myChunkOut);
     rec.bytesPerRow = (unsigned int)rowBytes;
     rec.bits = myBits;
     rec.samples = (unsigned int)spp;
@@ -449,7 +454,9 @@ bool cPictTIFF::processChunk(cFileIOTarget* io, unsigned long long offset, unsig
                                          rec.bigEndian);
         if (!ok) return false;
     }
-    return toColors(rec, y0, x0, cols, rows, plane);
+    const bool ok = toColors(rec, y0, x0, cols, rows, plane);
+    rec.output.swap(myChunkOut);
+    return ok;
 }
 
 bool cPictTIFF::toColors(sDecomress& rec, long long y0, long long x0, long long cols, long long rows, int plane) {

@@ -144,6 +144,9 @@ protected:
     unsigned short mySubsampling[2] = {2, 2};
     _typebuf<sRational> myYCbCrCoefficients;
     _typebuf<unsigned char> myJPEGTables;
+    // A strip's bytes as read and as decompressed, kept from one strip to the next so that a
+    // page's strips reuse the same memory instead of faulting fresh pages in for each.
+    _typebuf<unsigned char> myChunkIn, myChunkOut;
     unsigned int myFirstIFD = 0;
     int myPage = 0;
     bool myLoading = false;

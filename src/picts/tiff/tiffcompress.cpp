@@ -33,7 +33,8 @@ bool cPictTIFF::decodeStripe(int compression, _typebuf<unsigned char>& in, sDeco
         case 8:
         case 32946:
             // Output beyond the strip's rows is never made; a stream that ends short fails.
-            return rec.output.set(expected) && cZDecompress::decompressExact(in.ptr, in.count, rec.output.ptr, expected);
+            return (rec.output.count == expected || rec.output.set(expected)) &&
+                   cZDecompress::decompressExact(in.ptr, in.count, rec.output.ptr, expected);
         case 32773:
             return makePackBitsDecompressing(in.ptr, in.count, expected, rec.output) && rec.output.count == expected;
         case 6:
