@@ -2,33 +2,13 @@
 #include "picts/pictbase.h"
 
 #include <cstring>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
-// A whole-frame buffer is written page after page once; asking for huge pages spares the
-// kernel thousands of separate page faults. The pages come on first touch, as rows are written:
-// faulting the whole frame in up front (MADV_POPULATE_WRITE) stalled on loaded machines.
-void prefaultLargeBuffer(void* p, long long bytes) {
-#if defined(__linux__)
-    const long long kMin = 8LL << 20;
-    if (bytes < kMin) return;
-    const unsigned long long page = 4096;
-    unsigned long long a = ((unsigned long long)p + page - 1) & ~(page - 1);
-    unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(page - 1);
-    if (e <= a) return;
-    // Huge pages where the system grants them on request: one fault and one TLB entry per
-    // 2 MiB instead of per 4 KiB (12 MP decodes measurably faster).
-    const unsigned long long huge = 2ULL << 20;
-    unsigned long long ha = (a + huge - 1) & ~(huge - 1), he = e & ~(huge - 1);
-    if (he > ha) madvise((void*)ha, he - ha, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
+// A whole-frame buffer is written page after page once, so it is offered huge pages. They
+// come on first touch, as rows are written: faulting the whole frame in up front stalled on
+// loaded machines.
+const long long kFrameHugePagesMin = 8LL << 20;
 
 }  // namespace
 
@@ -183,32 +163,29 @@ bool cPictBase::widenPage() {
     return true;
 }
 
-bool cPictBase::allocBits(long long w, long long h, bool oneWhite) {
+bool cPictBase::allocCompact(long long w, long long h, int bitsPerPixel, int kind) {
     long long bytes;
     freePixels();
     myWidth = myHeight = 0;
-    my16Bpp = false;
-    if (!checkedPageBytes(w, h, 1, bytes) || !myCompact.set(bytes)) return false;
-    myPage = pgBits1;
-    myBitsOneWhite = oneWhite;
+    my16Bpp = kind == pgGrey16;
+    if (!checkedPageBytes(w, h, bitsPerPixel, bytes) || !myCompact.set(bytes)) {
+        my16Bpp = false;
+        return false;
+    }
+    pictAdviseHugePages(myCompact.ptr, bytes, kFrameHugePagesMin);
+    myPage = kind;
     myWidth = w;
     myHeight = h;
     return true;
 }
 
-bool cPictBase::allocGrey16(long long w, long long h) {
-    long long bytes;
-    freePixels();
-    myWidth = myHeight = 0;
-    my16Bpp = false;
-    if (!checkedPageBytes(w, h, 16, bytes) || !myCompact.set(bytes)) return false;
-    prefaultLargeBuffer(myCompact.ptr, bytes);
-    myPage = pgGrey16;
-    my16Bpp = true;
-    myWidth = w;
-    myHeight = h;
+bool cPictBase::allocBits(long long w, long long h, bool oneWhite) {
+    if (!allocCompact(w, h, 1, pgBits1)) return false;
+    myBitsOneWhite = oneWhite;
     return true;
 }
+
+bool cPictBase::allocGrey16(long long w, long long h) { return allocCompact(w, h, 16, pgGrey16); }
 
 void cPictBase::freePixels() {
     myPixels.clear();
@@ -390,7 +367,7 @@ bool cPictBase::allocPixels(long long w, long long h, bool sixteenBits) {
     my16Bpp = sixteenBits;
     if (!checkedImageBytes(w, h, sixteenBits ? 8 : 4, bytes)) return false;
     if (!(sixteenBits ? myPixels16.set(w * h) : myPixels.set(w * h))) return false;
-    prefaultLargeBuffer(sixteenBits ? (void*)myPixels16.ptr : (void*)myPixels.ptr, bytes);
+    pictAdviseHugePages(sixteenBits ? (void*)myPixels16.ptr : (void*)myPixels.ptr, bytes, kFrameHugePagesMin);
     myWidth = w;
     myHeight = h;
     return true;

@@ -239,6 +239,8 @@ protected:
     sExtRenderState* myExtState = nullptr;           // between startExtRender and endExtRender
 
 private:
+    // allocBits and allocGrey16: a page of the kind at bitsPerPixel.
+    bool allocCompact(long long w, long long h, int bitsPerPixel, int kind);
     // Whether the buffer of the page kind holds width x height pixels.
     bool holdsPixels() const;
     // A compact page becomes the full buffer of its depth; false (page kept) when refused.

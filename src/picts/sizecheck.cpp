@@ -1,6 +1,8 @@
 // The decode budget shared by every decoder, and the record of the last size it refused.
 #include "picts/sizecheck.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdio>
 
@@ -48,4 +50,18 @@ void pictBudgetMessage(char* out, long long size) {
         snprintf(what, sizeof(what), "a buffer of %lld MiB", mib);
     snprintf(out, (size_t)size, "%s is over the decode budget of %lld megapixels and %lld MiB", what,
              pictBudgetPixels() >> 20, pictBudgetBytes() >> 20);
+}
+
+void pictAdviseHugePages(void* p, long long bytes, long long minBytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (!p || bytes < minBytes) return;
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long a = ((unsigned long long)p + huge - 1) & ~(huge - 1);
+    unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(huge - 1);
+    if (e > a) madvise((void*)a, e - a, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+    (void)minBytes;
+#endif
 }

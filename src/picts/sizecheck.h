@@ -24,6 +24,7 @@ struct sPictBudgetRefusal {
     long long width = 0;
     long long height = 0;
     long long bytes = 0;
+    bool any() const { return width || height || bytes; }
 };
 sPictBudgetRefusal pictBudgetRefusal();
 void clearPictBudgetRefusal();
@@ -103,3 +104,8 @@ inline bool checkedRowBytes(long long width, long long samples, long long bitsPe
     bytes = b;
     return true;
 }
+
+// Asks for 2 MiB pages over the whole 2 MiB spans of a big buffer that is about to be written
+// (where the system grants them on request; nothing elsewhere): one page fault and one TLB
+// entry per 2 MiB instead of per 4 KiB. Buffers under `minBytes` are left as they are.
+void pictAdviseHugePages(void* p, long long bytes, long long minBytes = 0);

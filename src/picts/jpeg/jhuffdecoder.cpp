@@ -341,7 +341,7 @@ bool cJHuffDecoder::decodeBlock(const sJHuffLookup* dc, const sJHuffLookup* ac, 
         int v = dcPred;
         if (s) v += extendBits(take(s), s);
         // Keep the predictor bounded so that hostile differences cannot overflow it.
-        dcPred = v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+        dcPred = jToShort(v);
         blk[0] = (short)dcPred;
         for (int k = 1; k < 64; k++) {
             if (bits < 32) refill();
@@ -407,8 +407,8 @@ bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zi
             if (v1 && v2 && k2 <= se) {
                 v1 *= 1 << al;
                 v2 *= 1 << al;
-                blk[zigzag[k1]] = (short)(v1 < -32768 ? -32768 : (v1 > 32767 ? 32767 : v1));
-                blk[zigzag[k2]] = (short)(v2 < -32768 ? -32768 : (v2 > 32767 ? 32767 : v2));
+                blk[zigzag[k1]] = jToShort(v1);
+                blk[zigzag[k2]] = jToShort(v2);
                 acc <<= sJHuffLookup::pairLength(pe);
                 bits -= sJHuffLookup::pairLength(pe);
                 k = k2;
@@ -429,7 +429,7 @@ bool cJHuffDecoder::firstAcBlock(const sJHuffLookup* ac, const unsigned char* zi
             int v = extendBits((unsigned int)(acc >> (64 - s)), s) * (1 << al);
             acc <<= s;
             bits -= s;
-            blk[zigzag[k]] = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+            blk[zigzag[k]] = jToShort(v);
         } else if (r == 15) {
             k += 15;
         } else {
@@ -562,7 +562,7 @@ bool cJHuffDecoder::refineBlockT(const sJHuffLookup* ac, const unsigned char* zi
             acc <<= has;
             bits -= has;
             v += add * (v >= 0 ? p1 : m1);
-            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+            *coef = jToShort(v);
         }
         while (set) {
             if (bits < 1) refillLocal(acc, bits);
@@ -573,7 +573,7 @@ bool cJHuffDecoder::refineBlockT(const sJHuffLookup* ac, const unsigned char* zi
             acc <<= 1;
             bits--;
             v += add * (v >= 0 ? p1 : m1);
-            *coef = (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+            *coef = jToShort(v);
         }
     };
     const int kLook = sJHuffLookup::kLookBits;

@@ -5,6 +5,9 @@
 #include "base/buffers.h"
 #include "base/fileiotarget.h"
 
+// A coefficient held within 16 bits (hostile streams can push one past).
+inline short jToShort(int v) { return (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
+
 // Reads a stream through a 64 KiB buffer; `p` and `end` are public for the bit reader.
 class cJByteSource {
 public:

@@ -24,19 +24,6 @@ const long long kMinDataShare = 8;
 
 inline int ceilDiv(long long a, long long b) { return (int)((a + b - 1) / b); }
 
-// The coefficients of a big progressive frame are written all over, scan after scan: 2 MiB
-// pages where the system grants them on request spare thousands of page faults.
-void adviseHugePages(void* p, long long bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const unsigned long long huge = 2ULL << 20;
-    unsigned long long a = ((unsigned long long)p + huge - 1) & ~(huge - 1);
-    unsigned long long e = ((unsigned long long)p + (unsigned long long)bytes) & ~(huge - 1);
-    if (e > a) madvise((void*)a, e - a, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
 
 // The coefficients of the block rows turned into samples are not read again: their whole
 // 2 MiB pages go back to the system as the rows are done, so that the frame's pages, faulted
@@ -478,7 +465,8 @@ bool cJPEGParser::allocCoefs() {
         short* zeroed = (short*)calloc((size_t)blocks * 64, sizeof(short));
         if (!zeroed) return fail(eJErrMemory, "no memory for coefficients");
         c.coefs.attach(zeroed, blocks * 64);
-        adviseHugePages(zeroed, blocks * 64 * (long long)sizeof(short));
+        // Written all over, scan after scan.
+        pictAdviseHugePages(zeroed, blocks * 64 * (long long)sizeof(short));
     }
     myCoefsReady = true;
     return true;

@@ -7,8 +7,6 @@
 
 namespace {
 
-inline short toShort(int v) { return (short)(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
-
 enum eScanKind { kSeq = 0, kDCFirst, kDCRefine, kACFirst, kACRefine };
 
 }  // namespace
@@ -74,8 +72,8 @@ bool cJPEGParser::decodeDCFirst(int sc, short* blk) {
     int s = myHuff.decode(myHuff.dcTable(sc));
     if (s < 0 || s > 16) return false;
     sJComponent& comp = myComps[myScanComp[sc]];
-    comp.dcPred = toShort(comp.dcPred + myHuff.receiveExtend(s));
-    blk[0] = toShort(comp.dcPred * (1 << myAl));
+    comp.dcPred = jToShort(comp.dcPred + myHuff.receiveExtend(s));
+    blk[0] = jToShort(comp.dcPred * (1 << myAl));
     return true;
 }
 

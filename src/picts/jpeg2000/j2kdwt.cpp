@@ -390,7 +390,6 @@ bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution, int threads) 
     unsigned int same = 0;
     for (unsigned int c = 0; c < nc; c++)
         if (comps.ptr[c].src) comps.ptr[same++] = comps.ptr[c];
-    if (mct && same < 3) mct = 0;
     const long long band = 32;
     const int n = w * h < (1 << 16) ? 1 : threads;
     j2kParallelFor((h + band - 1) / band, n, [&](long long i, int) {

@@ -29,9 +29,9 @@ bool j2kParallelFor(long long n, int threads, Body body) {
             if (!body(i, worker)) failed = true;
         }
         const sPictBudgetRefusal r = pictBudgetRefusal();
-        if (worker && (r.width || r.height || r.bytes)) {
+        if (worker && r.any()) {
             std::lock_guard<std::mutex> hold(refusalLock);
-            if (!refusal.width && !refusal.height && !refusal.bytes) refusal = r;
+            if (!refusal.any()) refusal = r;
         }
     };
     _classbuf<std::thread> pool;
@@ -47,6 +47,6 @@ bool j2kParallelFor(long long n, int threads, Body body) {
     work(0);
     for (long long t = 0; t < pool.count; t++)
         if (pool.ptr[t].joinable()) pool.ptr[t].join();
-    if (refusal.width || refusal.height || refusal.bytes) refuseOverBudget(refusal.width, refusal.height, refusal.bytes);
+    if (refusal.any()) refuseOverBudget(refusal.width, refusal.height, refusal.bytes);
     return !failed;
 }

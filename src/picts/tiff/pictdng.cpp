@@ -18,10 +18,6 @@ enum {
 
 bool startsWith(const char* s, const char* prefix) { return s && strncmp(s, prefix, strlen(prefix)) == 0; }
 
-bool hostIsBigEndian() {
-    const unsigned short one = 1;
-    return *(const unsigned char*)&one == 0;
-}
 }  // namespace
 
 bool cPictDNG::validFor(cFileIOTarget* io, sPictInfo* info) {
@@ -316,7 +312,7 @@ bool cPictDNG::decodeFrameInPlace(cFileIOTarget* io, bool& taken) {
         if (!io->set_fp(myStripOffsets.ptr[i]) || !io->readf(frame + i * rps * w, rowBytes * rows) || !io->valid())
             return false;
     }
-    if (myBigEndian != hostIsBigEndian()) {
+    if (myBigEndian != hostBigEndian()) {
         rawRowBands(0, h, [&](int, long long y0, long long y1) {
             for (unsigned short *s = frame + y0 * w, *e = frame + y1 * w; s < e; s++)
                 *s = (unsigned short)(*s >> 8 | *s << 8);

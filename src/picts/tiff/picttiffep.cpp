@@ -15,10 +15,6 @@ namespace {
 enum { tgStandardID = 37398, tgCFARepeatPatternDim = 33421, tgCFAPattern = 33422, kPacked12 = 32769 };
 const unsigned long long kAllOnes = ~0ULL;
 
-bool hostBigEndian() {
-    unsigned short one = 1;
-    return *(const unsigned char*)&one == 0;
-}
 }  // namespace
 
 bool cPictTIFF_EP::validFor(cFileIOTarget* io, sPictInfo* info) {

@@ -39,6 +39,11 @@ public:
     static bool unpackPacked12(const unsigned char* in, long long size, _typebuf<unsigned char>& out);
 
 protected:
+    // Whether this machine stores the high byte of a number first.
+    static bool hostBigEndian() {
+        const unsigned short one = 1;
+        return *(const unsigned char*)&one == 0;
+    }
     bool walkIFD0(cFileIOTarget* io);
     bool walkRaw(cFileIOTarget* io, int n);
     bool cfaMode() const { return myRawMode && mySamples == 1 && myCFA.pattern.count > 0; }
