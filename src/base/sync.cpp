@@ -1,6 +1,9 @@
 // cCriticalSection and cEvent over pthread mutexes and condition variables.
 #include "base/sync.h"
 
+#include <sched.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -87,4 +90,11 @@ bool cEvent::wait(int ms) {
     if (!mySet) return false;
     if (!myManual) mySet = false;
     return true;
+}
+
+int usableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (int)n : 1;
 }

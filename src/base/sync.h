@@ -1,5 +1,5 @@
 // Locks and events shared between threads: a recursive lock, its scoped holder,
-// and an event with a timed wait (auto- or manual-reset).
+// an event with a timed wait (auto- or manual-reset), and how many cores there are to use.
 #pragma once
 
 #include <pthread.h>
@@ -60,3 +60,6 @@ private:
     bool myManual;
     bool mySet;
 };
+
+// The cores this process may run on (taskset and cgroups narrow them), at least one.
+int usableCores();

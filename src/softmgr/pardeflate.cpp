@@ -12,7 +12,6 @@
 #include "softmgr/pardeflate.h"
 
 #include <libdeflate.h>
-#include <sched.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -373,14 +372,6 @@ private:
     sParDeflatePool* myPool;
     cEvent myDone;
 };
-
-// The cores this process may run on (taskset and cgroups narrow them), at least one.
-int usableCores() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? (int)n : 1;
-}
 
 void stopWorkers(sParDeflatePool* p) {
     {

@@ -4,7 +4,6 @@
 #include "softmgrapp/installjob.h"
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -388,14 +387,6 @@ bool cInstallRun::prepare() {
     return true;
 }
 
-// The cores this process may run on, at least one.
-int usableCores() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? (int)n : 1;
-}
-
 // Milliseconds of a steady clock since `start` (0: since the clock's own start).
 long long msSince(long long start) {
     struct timespec t;
@@ -463,9 +454,7 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report) {
     if (size && !item) return eIJNoItem;
     if (!size) {
         unsigned char none[32];
-        sha256_context sha;
-        sha256_starts(&sha);
-        sha256_finish(&sha, none);
+        SHA2Hash((const unsigned char*)"", none, 0);
         if (memcmp(none, want, 32) != 0) return eIJCannotRead;
     }
     int mode = recordMode(c);

@@ -280,9 +280,7 @@ TEST_F(InstallJob, EmptyFileRecordIsWrittenEmpty) {
     PrivateHome home;
     cMemConfig store;
     sPkgInstallContext ctx;
-    ctx.packagePath.set(v1.c_str());
-    ctx.store = &store;
-    ctx.journalPath.set(home.journal().c_str());
+    prepareContext(ctx, v1, home, &store);
     ASSERT_EQ(installChecks(ctx, nullptr), 0u);
     char none = 0;
     cBufWrapperIO empty(&none, 0, false);
@@ -328,9 +326,7 @@ TEST_F(InstallJob, LargePackageUnpackedInParallelIsExactAndChangedOneIsRefused) 
         PrivateHome home;
         cMemConfig store;
         sPkgInstallContext ctx;
-        ctx.packagePath.set(pkg.c_str());
-        ctx.store = &store;
-        ctx.journalPath.set(home.journal().c_str());
+        prepareContext(ctx, pkg, home, &store);
         ASSERT_EQ(installChecks(ctx, nullptr), 0u);
         ASSERT_TRUE(setInstallFolder(ctx, home.installFolder().c_str()));
         int fd = open(pkg.c_str(), O_RDWR);
@@ -673,9 +669,7 @@ TEST_F(InstallJob, StopDuringUnpackingLeavesNoTemporaryFile) {
         }
     } stop;
     sPkgInstallContext ctx;
-    ctx.packagePath.set(v2.c_str());
-    ctx.store = &store;
-    ctx.journalPath.set(home.journal().c_str());
+    prepareContext(ctx, v2, home, &store);
     ASSERT_EQ(installChecks(ctx, nullptr), 0u);
     EXPECT_EQ(installStageCount(ctx), 4 + 3) << "README is unchanged";
     EXPECT_EQ(runInstallJob(ctx, &stop, nullptr), 1u);

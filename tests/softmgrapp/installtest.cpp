@@ -109,14 +109,19 @@ bool FaultFS::hit(const char* op, const char* path) {
     return true;
 }
 
+void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const PrivateHome& home,
+                    cApplicationConfig* store) {
+    ctx.packagePath.set(pkgPath.c_str());
+    ctx.store = store;
+    ctx.journalPath.set(home.journal().c_str());
+}
+
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store, cInstallFS* fs,
             cJobAsker* asker) {
     RunResult r;
     sPkgInstallContext ctx;
-    ctx.packagePath.set(pkgPath.c_str());
+    prepareContext(ctx, pkgPath, home, store);
     ctx.executablePath.set(home.fakeExe().c_str());
-    ctx.store = store;
-    ctx.journalPath.set(home.journal().c_str());
     r.init = installChecks(ctx, asker);
     if (r.init != 0) {
         r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";

@@ -105,6 +105,11 @@ private:
     bool hit(const char* op, const char* path);
 };
 
+// A context for the package at pkgPath, installing for `home` with `store`, before the
+// start's checks.
+void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const PrivateHome& home,
+                    cApplicationConfig* store);
+
 // One installation run as the wizard drives it: the start's checks, the folder for a
 // first installation, then the job. The start's result, or 100 + the job's result.
 struct RunResult {
