@@ -45,10 +45,9 @@ struct sProgressStages {
     void report(cChildElement* owner, double percent, unsigned int now, bool estimate, cProgressChild& bar,
                 cStaticElement& status);
 
+private:
     volatile unsigned int start = 0;
     volatile unsigned int lastUpdate = 0;
-
-private:
     cFasterTreeList<int, _guardchar<char> > myNames;
     _guardchar<char> myCurrent;
     cCriticalSection myLock;
