@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "base/fileio.h"
+#include "base/stdlangs.h"
 #include "base/strings.h"
 #include "cihlpdoc/hdlparse.h"
 #include "compression/zlibstreams.h"
-#include "ui/lang.h"
 
 namespace {
 

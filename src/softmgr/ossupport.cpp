@@ -18,7 +18,6 @@
 #include "base/process.h"
 #include "base/strings.h"
 #include "softmgr/softpkgscenario.h"
-#include "ui/application.h"
 
 namespace {
 
@@ -331,7 +330,6 @@ bool autoCheckUpdates(const char* codename, bool quiet, cApplicationConfig* stor
     if (job.runs() || !cSoftPkgScenario::isSafeCodeName(codename)) return false;
     _guardchar<char> manager;
     if (!getAppManagerPath(manager) || cFolderContents::objtype(manager.ptr) != cFolderContents::eFile) return false;
-    if (!store && cCIApplication::appRef()) store = cCIApplication::appRef()->config();
     _guardchar<char> key;
     unsigned int today = 0;
     if (store) {

@@ -63,8 +63,8 @@ private:
 // The day number (year * 12 + month) * 31 + day of a local date (month 1-12, day 1-31).
 unsigned int updateDayNumber(int year, int month, int day);
 // Starts the background check of a package at most once a day (key "updates/<code>" of
-// the store: the application's when none is given). True when a check was started or
-// was already made today.
-bool autoCheckUpdates(const char* codename, bool quiet, cApplicationConfig* store = nullptr);
+// the caller's store; without a store, every call starts one). True when a check was
+// started or was already made today.
+bool autoCheckUpdates(const char* codename, bool quiet, cApplicationConfig* store);
 // The process-wide job, for tests.
 cStartCheckUpdatesJob& updateCheckJob();

@@ -2,7 +2,7 @@
 #include "softmgrapp/docview.h"
 
 #include "cihlpdoc/sidocbox.h"
-#include "cihlpdoc/sidocviewer.h"
+#include "cihlpview/sidocviewer.h"
 
 cChildElement* makeDocumentView(cChildElement* parent, cSiDocContainer* doc) {
     cSiDocViewer* view = new cSiDocViewer;

@@ -10,35 +10,11 @@
 
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
+#include "base/stdlangs.h"
 #include "base/stringkey.h"
 
 class cPicture;
 class cPicturesList;
-
-// The eleven standard UI languages.
-enum eCIOMStdLangs {
-    eLangENG = 0,
-    eLangRUS = 1,
-    eLangDEU = 2,
-    eLangJPN = 3,
-    eLangKOR = 4,
-    eLangFRA = 5,
-    eLangUKR = 6,
-    eLangESP = 7,
-    eLangCHN = 8,
-    eLangTWN = 9,
-    eLangTUR = 10,
-    eLangStdCount = 11
-};
-
-// "ENG", "RUS", ... for 0 to 10; "INV" for any other number.
-const char* ciLangID(int id);
-// The standard id of a three-letter code (any case), -1 when unknown.
-int ciLangFromID(const char* code);
-// The language's own name in UTF-8 ("English", "Русский", ...); null for an unknown id.
-const char* ciLangName(int id);
-// Whether the language is Chinese, Japanese or Korean (narrower line spacing, CJK font).
-bool ciLangIsCJK(int id);
 
 // Flag pictures (drawn once, kept for the process; null for an unknown id).
 cPicture* ciLangImage27x22(int id);

@@ -1,6 +1,6 @@
 // cSiDocViewer: laying a document out to the viewer's width, rendering the band of rows
 // around the view into an offscreen canvas, scrolling, link zones and opening links.
-#include "cihlpdoc/sidocviewer.h"
+#include "cihlpview/sidocviewer.h"
 
 #include <strings.h>
 #include <sys/stat.h>

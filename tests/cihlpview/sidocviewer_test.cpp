@@ -10,8 +10,8 @@
 
 #include "base/memio.h"
 #include "base/process.h"
-#include "cihlpdoc/sidocviewer.h"
-#include "hdoctest.h"
+#include "cihlpview/sidocviewer.h"
+#include "cihlpdoc/hdoctest.h"
 #include "ui/controls_testutil.h"
 
 using namespace hdoctest;
