@@ -155,10 +155,13 @@ void cInstWizard::onConstruct() {
     int y = myTop;
     for (int i = 0; i < myStepCount; i++) {
         const char* name = mySteps[i].name ? mySteps[i].name : "";
-        sSize s = textExtent(name, myOtherFont);
+        // Room for the name in bold too: the current step keeps its weight in every language.
+        sSize s = textExtent(name, myOtherFont), bold = textExtent(name, myCurrentFont);
         int extra = 0;
-        if (s.cx > kStepNameWidth)
-            extra = wrappedHeight(name, myOtherFont, kStepNameWidth) - wrappedHeight("X", myOtherFont, kStepNameWidth);
+        if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth) {
+            int h = wrappedHeight(name, myOtherFont, kStepNameWidth), hb = wrappedHeight(name, myCurrentFont, kStepNameWidth);
+            extra = (hb > h ? hb : h) - wrappedHeight("X", myOtherFont, kStepNameWidth);
+        }
         mySteps[i].top = y;
         mySteps[i].height = kStepHeight + (extra > 0 ? extra : 0);
         mySteps[i].right = 25 + (s.cx < kStepNameWidth ? s.cx : kStepNameWidth) + 25;
@@ -454,15 +457,12 @@ void cInstWizard::onPaint(cCanvas* canvas) {
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];
         int y = st.top;
-        int icon = i < myCurrent ? 20 : i == myCurrent ? 21 : i + 1;
+        // An installation that failed or was aborted is not ticked as done.
+        bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != 0);
+        int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
         const char* name = st.name ? st.name : "";
-        // The current step is bold; a name too long for that is drawn in the regular weight.
         cFontObject* font = i == myCurrent ? myCurrentFont : myOtherFont;
         bool twoLines = st.height > kStepHeight;
-        if (font != myOtherFont &&
-            (twoLines ? wrappedHeight(name, font, kStepNameWidth) > wrappedHeight(name, myOtherFont, kStepNameWidth)
-                      : textExtent(name, font).cx > kStepNameWidth))
-            font = myOtherFont;
         canvas->setTextMode(font);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);
         sPoint at = {25, y};
