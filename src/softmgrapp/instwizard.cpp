@@ -141,9 +141,6 @@ void cInstWizard::onConstruct() {
     myNext = new cWZIButton;
     attach(myNext, 0, 0, kNextWidth, 26);
     anchor(myNext, -26 - kNextWidth, -52, kNextWidth, 26);
-    // A second click soon after the first is a click of its own: input the user made before
-    // the new page showed is dropped by wantInput instead.
-    myNext->oneClickPerDouble = false;
     myTitleFont = mkWizTitleFont();
     myCurrentFont = mkBtnFont(false);
     myOtherFont = mkBtnPassFont();
