@@ -64,7 +64,7 @@ void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
 void cAppButtonBase::onMouseDoubleClick(int x, int y, int button) {
     // A double click is one press of the button: its second click would act on whatever
     // the first one brought up (the next wizard page, a second removal).
-    if (button == kMouseLeft && oneClickPerDouble) mySecondOfDouble = true;
+    if (button == kMouseLeft) mySecondOfDouble = true;
 }
 
 void cAppButtonBase::onMouseOver() {

@@ -22,7 +22,7 @@ int wrappedHeight(const char* text, cFontObject* font, int width, double lineFac
 
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
 // to the owner when the pointer is released over the button or Return/space is pressed;
-// the second click of a double click does not click again unless the owner says so.
+// the second click of a double click does not click again.
 class cAppButtonBase : public cChildElement {
 public:
     bool hovered() const { return myHover; }
@@ -37,9 +37,6 @@ public:
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     bool wantTabStop() override { return true; }
     int wantFocusRing() override { return 2; }
-
-    // Whether the second press of a double click is swallowed (on by default).
-    bool oneClickPerDouble = true;
 
 private:
     bool myHover = false, myPressed = false, myActivated = false, mySecondOfDouble = false;
