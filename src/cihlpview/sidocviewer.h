@@ -33,6 +33,9 @@ public:
     void onMouseMoving(int x, int y) override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     bool wantCaptureArrows() override { return true; }
+    // Keyboard users reach the document by Tab to scroll it; the ring shows it has the keys.
+    bool wantTabStop() override { return true; }
+    int wantFocusRing() override { return 1; }
     void onPaintArea(cCanvas* canvas) override;
 
     // Runs for a clicked link; opens it on the desktop (siDocOpenLink).

@@ -76,9 +76,6 @@ int cInstWizard::findStep(int kind) const {
 void cInstWizard::onConstruct() {
     cChildElement::onConstruct();
     if (!myPictPoints.image(1)) loadStepIcons(myPictPoints);
-    myNext = new cWZIButton;
-    attach(myNext, 0, 0, kNextWidth, 26);
-    anchor(myNext, -26 - kNextWidth, -52, kNextWidth, 26);
     static const int kTitle[7] = {8, 9, 10, 19, 11, 12, 13}, kName[7] = {2, 3, 4, 18, 5, 6, 7};
     cSoftPkgScenario* scen = myCtx;
     for (int kind = 0; kind <= pkFinish; kind++) {
@@ -140,6 +137,10 @@ void cInstWizard::onConstruct() {
         s.title = string(kTitle[kind]);
         s.name = string(kName[kind]);
     }
+    // Attached after the pages: Tab reaches a page's document and box before Next.
+    myNext = new cWZIButton;
+    attach(myNext, 0, 0, kNextWidth, 26);
+    anchor(myNext, -26 - kNextWidth, -52, kNextWidth, 26);
     myTitleFont = mkWizTitleFont();
     myCurrentFont = mkBtnFont(false);
     myOtherFont = mkBtnPassFont();
@@ -151,10 +152,13 @@ void cInstWizard::onConstruct() {
     int y = myTop;
     for (int i = 0; i < myStepCount; i++) {
         const char* name = mySteps[i].name ? mySteps[i].name : "";
-        sSize s = textExtent(name, myOtherFont);
+        // Room for the name in bold too: the current step keeps its weight in every language.
+        sSize s = textExtent(name, myOtherFont), bold = textExtent(name, myCurrentFont);
         int extra = 0;
-        if (s.cx > kStepNameWidth)
-            extra = wrappedHeight(name, myOtherFont, kStepNameWidth) - wrappedHeight("X", myOtherFont, kStepNameWidth);
+        if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth) {
+            int h = wrappedHeight(name, myOtherFont, kStepNameWidth), hb = wrappedHeight(name, myCurrentFont, kStepNameWidth);
+            extra = (hb > h ? hb : h) - wrappedHeight("X", myOtherFont, kStepNameWidth);
+        }
         mySteps[i].top = y;
         mySteps[i].height = kStepHeight + (extra > 0 ? extra : 0);
         mySteps[i].right = 25 + (s.cx < kStepNameWidth ? s.cx : kStepNameWidth) + 25;
@@ -241,11 +245,29 @@ void cInstWizard::setStep(int index) {
         // The first page has no page before it that input could have been meant for.
         myUnseen = myCurrent >= 0;
         myCurrent = i;
-        mySeenPosted = false;
-        myPageSerial++;
+        focusPage();
         repaint();
         return;
     }
+}
+
+void cInstWizard::focusPage() {
+    // Hiding or disabling the holder drops the focus; keyboard users start on the page's
+    // document (so the arrows scroll it) or on Next.
+    if (getFocused()) return;
+    cChildElement* doc = currentKind() >= pkIntro && currentKind() <= pkLicence ? myDocs[currentKind()] : nullptr;
+    if (myNext->enabled() && currentKind() != pkNotes && currentKind() != pkLicence)
+        myNext->focus();
+    else if (doc)
+        doc->focus();
+    else if (myNext->enabled())
+        myNext->focus();
+}
+
+bool cInstWizard::wantInput() {
+    if (myUnseen) return false;
+    unsigned long long mark = inputMark();
+    return mark == 0 || mark >= myShownMark;
 }
 
 bool cInstWizard::ask(bool warning, const char* text) {
@@ -286,7 +308,7 @@ void cInstWizard::acceptDeprecated() {
 bool cInstWizard::onFormAccept() {
     // A click or Return that reached us before the page was painted was meant for the
     // page before it (a double click on Next): it must not act on a page not yet seen.
-    if (jobRuns() || myCurrent < 0 || myUnseen || myClosing) return true;
+    if (jobRuns() || myCurrent < 0 || myUnseen || myClosing || !myNext->enabled()) return true;
     switch (mySteps[myCurrent].kind) {
         case pkIntro: setStep(myCurrent + 1); break;
         case pkNotes:
@@ -380,16 +402,6 @@ bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
         return true;
     }
     if (action->type == eActClick && sender == myNext) return onFormAccept();
-    if (sender == this && action->type == kActPainted) {
-        // Stale steps of an earlier page are dropped; the second step clears the mark.
-        int page = static_cast<cPageAction*>(action)->page;
-        if (page == myPageSerial) postAction(new cPageAction(kActSeen, page));
-        return true;
-    }
-    if (sender == this && action->type == kActSeen) {
-        if (static_cast<cPageAction*>(action)->page == myPageSerial) myUnseen = false;
-        return true;
-    }
     if (action->type == eJobEnded && !action->sent() && myRemoval && sender == myRemoval) {
         // The end is posted from the job's last moments: let its thread finish first.
         myRemoval->terminate(4000);
@@ -414,9 +426,10 @@ bool cInstWizard::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
 }
 
 void cInstWizard::onPaint(cCanvas* canvas) {
-    // The page counts as seen one loop turn after this paint: input that was already
-    // waiting while it painted is handled in the next turn, before the second step.
-    if (myUnseen && !mySeenPosted) mySeenPosted = postAction(new cPageAction(kActPainted, myPageSerial));
+    if (myUnseen) {
+        myUnseen = false;
+        myShownMark = presentMark();
+    }
     if (myPictBg.raw()) canvas->drawBitmap(0, 0, &myPictBg);
     if (myCurrent >= 0 && myCurrent < myStepCount && mySteps[myCurrent].title) {
         const char* title = mySteps[myCurrent].title;
@@ -441,15 +454,12 @@ void cInstWizard::onPaint(cCanvas* canvas) {
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];
         int y = st.top;
-        int icon = i < myCurrent ? 20 : i == myCurrent ? 21 : i + 1;
+        // An installation that failed or was aborted is not ticked as done.
+        bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != 0);
+        int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
         const char* name = st.name ? st.name : "";
-        // The current step is bold; a name too long for that is drawn in the regular weight.
         cFontObject* font = i == myCurrent ? myCurrentFont : myOtherFont;
         bool twoLines = st.height > kStepHeight;
-        if (font != myOtherFont &&
-            (twoLines ? wrappedHeight(name, font, kStepNameWidth) > wrappedHeight(name, myOtherFont, kStepNameWidth)
-                      : textExtent(name, font).cx > kStepNameWidth))
-            font = myOtherFont;
         canvas->setTextMode(font);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);
         sPoint at = {25, y};

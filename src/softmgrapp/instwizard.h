@@ -42,7 +42,8 @@ public:
     int stepCount() const { return myStepCount; }
     int currentStep() const { return myCurrent; }
     const sStep& step(int i) const { return mySteps[i]; }
-    // True from a page change until the wizard has painted the new page.
+    // True from a page change until the wizard has painted the new page (input is dropped
+    // meanwhile, and after it any input older than that paint's present).
     bool pageUnseen() const { return myUnseen; }
     int currentKind() const { return myCurrent >= 0 && myCurrent < myStepCount ? mySteps[myCurrent].kind : -1; }
     bool jobRuns();
@@ -75,11 +76,13 @@ public:
     void onMouseMoving(int x, int y) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool onClose() override;
+    bool wantInput() override;
     bool wantDoubleBuffer() override { return true; }
     const char* wantLangResource() override { return "pkgm::instw"; }
 
 private:
     void hidePages();
+    void focusPage();
     int findStep(int kind) const;
     void acceptDeprecated();
     bool ask(bool warning, const char* text);
@@ -100,14 +103,9 @@ private:
     int myCurrent = -1;
     bool myInstallStarted = false;
     bool myUnseen = false;   // the current page has not been painted yet
-    bool mySeenPosted = false;
-    int myPageSerial = 0;
-    enum { kActPainted = 40, kActSeen = 41 };
-    class cPageAction : public cChildAction {
-    public:
-        cPageAction(int type, int serial) : cChildAction(type), page(serial) {}
-        int page;  // the page change it belongs to
-    };
+    // The window's present mark when the page was painted: input made before the page
+    // reached the screen was meant for the page before it.
+    unsigned long long myShownMark = 0;
     bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;

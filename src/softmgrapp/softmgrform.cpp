@@ -30,6 +30,12 @@ namespace {
 
 const unsigned int kText = 0x734D32, kLink = 0xC98C2F, kGrey = 0xB9AA9C;
 
+// Keyboard users reach every link by Tab (Space or Return opens it).
+void keyboardLink(cLinkElement* l) {
+    l->setAcceptFocus(true);
+    l->setTabStop(true);
+}
+
 cApplicationConfig* appStore() {
     cCIApplication* app = cCIApplication::appRef();
     return app ? app->config() : nullptr;
@@ -286,6 +292,7 @@ void cSoftMgrForm::onConstruct() {
         l->setTextColor(kLink);
         l->setFont(mkBtnFont(true));
         l->setText(string(9 + i), cCanvas::taLeft);
+        keyboardLink(l);
         *links[i] = l;
     }
 
@@ -310,6 +317,7 @@ void cSoftMgrForm::onConstruct() {
     myRemoveLink->setTextColor(kLink);
     myRemoveLink->setFont(mkBtnFont(true));
     myRemoveLink->setText(string(17), cCanvas::taLeft);
+    keyboardLink(myRemoveLink);
     sSize want = {150, 20};
     myRemoveLink->wantsSize(want);
     anchor(myRemoveLink, 45, (30 - want.cy) / 2 - 40, want.cx, want.cy);
@@ -395,6 +403,7 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             l->setFont(mkBtnFont(true));
             l->setText(c->value.caption.ptr, cCanvas::taLeft);
             l->setAssociation(&c->value);
+            keyboardLink(l);
             // As wide as its caption (at most 300), so that a long address link beside
             // it keeps its room.
             sSize want = {300, 20};

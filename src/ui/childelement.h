@@ -229,6 +229,9 @@ public:
     cElementHost* host();
     cPlatformWindow* platformWindow();
     cWindowMaker* windowMaker();
+    // The window's present and input marks (cPlatformWindow); 0 without a window.
+    unsigned long long presentMark();
+    unsigned long long inputMark();
     // Runs the form in a window owned by this element's window; the form is deleted with
     // the window. -1 when this element has no window (the form is then left alone).
     int modal(const char* caption, int w, int h, cChildElement* form, bool resizable = false);
@@ -272,6 +275,9 @@ public:
     virtual void onInitData() {}
     // The window's close request reached this root; false refuses it.
     virtual bool onClose() { return true; }
+    // Asked of the root before a key, character, press or wheel turn is routed (and a
+    // release that no capture waits for); false drops the event.
+    virtual bool wantInput() { return true; }
 
     virtual bool wantDoubleBuffer() { return false; }
     virtual bool wantTabStop() { return false; }

@@ -314,6 +314,9 @@ void cChildElement::enable() {
 void cChildElement::disable(bool repaint) {
     if (!myEnabled) return;
     myEnabled = false;
+    // A disabled element takes no keys: keeping the focus would leave Tab nowhere to start.
+    cElementHost* h = host();
+    if (h && h->focusElement() && (h->focusElement() == this || isChild(h->focusElement()))) h->changeFocus(nullptr);
     onEnableChanged();
     if (repaint) this->repaint();
 }
@@ -361,6 +364,16 @@ cElementHost* cChildElement::host() { return root()->myHost; }
 cPlatformWindow* cChildElement::platformWindow() {
     cElementHost* h = host();
     return h ? h->window() : nullptr;
+}
+
+unsigned long long cChildElement::presentMark() {
+    cPlatformWindow* w = platformWindow();
+    return w ? w->presentMark() : 0;
+}
+
+unsigned long long cChildElement::inputMark() {
+    cPlatformWindow* w = platformWindow();
+    return w ? w->inputMark() : 0;
 }
 
 cWindowMaker* cChildElement::windowMaker() {

@@ -342,6 +342,11 @@ void checkBox(sPx& c, double W, double H, int state, bool on) {
     unsigned int fill = on ? (state == 3 ? kMuted : kAccent) : (state == 3 ? 0xFFF0F2F5 : kPaper);
     c.roundRect(0, 0, W, H, 2, on ? fill : border);
     if (!on) c.roundRect(1, 1, W - 1, H - 1, 1.2, fill);
+    // A ticked box is all accent: the focus shows as a dark rim round it.
+    if (on && state == 1) {
+        c.roundRect(0, 0, W, H, 2, kInk);
+        c.roundRect(1.5, 1.5, W - 1.5, H - 1.5, 1.2, fill);
+    }
     if (on) {
         c.line(W * 0.25, H * 0.52, W * 0.43, H * 0.7, 1.6, kPaper);
         c.line(W * 0.43, H * 0.7, W * 0.76, H * 0.3, 1.6, kPaper);

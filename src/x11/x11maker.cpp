@@ -476,6 +476,10 @@ bool cX11Window::paint() {
     return true;
 }
 
+unsigned long long cX11Window::presentMark() { return NextRequest(myMaker->myX->dpy); }
+
+unsigned long long cX11Window::inputMark() { return myMaker->myInputSerial; }
+
 void cX11Window::update() {
     myMaker->myDispatchDepth++;
     paint();

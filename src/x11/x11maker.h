@@ -104,6 +104,7 @@ private:
     bool myQuit = false;
     int myQuitCode = 0;
     cDoubleClickTracker myClicks;
+    unsigned long long myInputSerial = 0;  // serial of the key or button event being handled
     _guardchar<char> myClipboard;
     bool myOwnClipboard = false;
     int myPasteTimeout = 2000;

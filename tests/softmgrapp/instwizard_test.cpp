@@ -519,3 +519,45 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keys alone pass the notes and the licence: the disabled Next never holds the focus, Tab
+// reaches the box from the document and back, Space ticks it, Return goes on only then.
+TEST_F(InstWizard, KeyboardAlonePassesTheAcceptancePages) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    script.answers = {1};  // closing: Yes
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        key(w, kReturn);
+        for (int kind : {cInstWizard::pkNotes, cInstWizard::pkLicence}) {
+            ASSERT_EQ(wz->currentKind(), kind);
+            cCheckBoxChild* box = kind == cInstWizard::pkNotes ? wz->readmeBox() : wz->licenceBox();
+            EXPECT_FALSE(wz->nextButton()->focused());
+            EXPECT_TRUE(wz->docView(kind)->focused());
+            key(w, kReturn);
+            EXPECT_EQ(wz->currentKind(), kind) << "Return with Next disabled";
+            key(w, kKeyTab);
+            EXPECT_TRUE(box->focused());
+            maker.injectKey(w, kKeyTab, kModShift);
+            maker.pumpAll();
+            EXPECT_TRUE(wz->docView(kind)->focused()) << "Shift+Tab back to the document";
+            key(w, kKeyTab);
+            key(w, kKeySpace);
+            EXPECT_TRUE(box->checked());
+            EXPECT_TRUE(wz->nextButton()->enabled());
+            key(w, kKeySpace);
+            EXPECT_FALSE(wz->nextButton()->enabled());
+            EXPECT_FALSE(wz->nextButton()->focused());
+            key(w, kKeySpace);
+            // A Return made after the page was painted counts at once.
+            key(w, kReturn);
+        }
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        maker.injectClose(w);
+        maker.pumpAll();
+    };
+    cInstWizard::runWizard(ctx, &maker);
+}
+
+}  // namespace

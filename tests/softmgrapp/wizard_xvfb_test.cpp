@@ -259,3 +259,65 @@ TEST_F(WizardXvfb, OrdinaryUserInstallsToTheOfferedFolderAndADoubleClickSkipsNoP
 }
 
 }  // namespace
+
+namespace {
+
+// Keyboard only through the notes and licence pages; then input made while the wizard
+// could not show the next page (the process stopped) must not accept that page unseen,
+// while a click the user makes once the page shows counts, however soon.
+TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
+    std::string bundle = out.file("HelloTool.app");
+    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
+    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
+    ASSERT_GT(installer, 0);
+    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
+        return n.empty() && g.find("380x370") != std::string::npos;
+    });
+    ASSERT_FALSE(lang.empty());
+    xdo({"key", "Return"});
+    std::string w = waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    ASSERT_FALSE(w.empty());
+    auto keys = [&](std::vector<std::string> k) {
+        k.insert(k.begin(), {"key", "--delay", "120"});
+        xdo(k);
+        usleep(400000);
+    };
+    // Introduction -> notes: the document has the keys, Tab reaches the box, Space ticks
+    // it, Return goes on. The same on the licence page, Shift+Tab from the box back round.
+    keys({"Return"});
+    keys({"Tab", "space"});
+    shot(w, "k1-notes-ticked");
+    keys({"Return"});
+    keys({"Tab", "shift+Tab", "Tab", "space"});
+    shot(w, "k2-licence-ticked");
+    // Two Returns and three clicks on Next made while the wizard cannot paint.
+    const int nextX = 560, nextY = 404, boxX = 200, boxY = 377;
+    std::string hive = home.path() + "/.qmx/install.hive";
+    kill(installer, SIGSTOP);
+    xdo({"key", "--delay", "40", "Return", "Return"});
+    xdo({"mousemove", "--window", w, std::to_string(nextX), std::to_string(nextY), "click", "--repeat", "3", "--delay",
+         "80", "1"});
+    kill(installer, SIGCONT);
+    usleep(1500000);
+    shot(w, "k3-location-after-early-input");
+    ASSERT_FALSE(apptest::exists(hive)) << "input made before the location page showed accepted it";
+    // Back to the licence by its step; tick, Next, and Next again once the page shows (past
+    // the double-click time, whose second press stays one click): the user's answer.
+    click(w, 30, 85 + 22 * 2 + 7);
+    click(w, boxX, boxY);
+    xdo({"mousemove", "--window", w, std::to_string(nextX), std::to_string(nextY), "click", "1"});
+    usleep(650000);
+    xdo({"click", "1"});
+    for (int i = 0; i < 300 && !apptest::exists(hive); i++) usleep(100000);
+    ASSERT_TRUE(apptest::exists(hive)) << "the deliberate click on the location page was swallowed";
+    usleep(1000000);
+    int code = -1;
+    for (int i = 0; i < 10 && code == -1 && installer > 0; i++) {
+        click(w, nextX, nextY);
+        code = finish(2000);
+    }
+    EXPECT_EQ(code, 0);
+}
+
+}  // namespace

@@ -144,7 +144,7 @@ void cListViewChild::onPaintArea(cCanvas* canvas) {
     canvas->clip(&all);
     canvas->unclip(&area);
     canvas->select();
-    int y = 0;
+    int y = 0, currentY = 0, currentH = 0;
     {
         tGuard g(&myLock);
         int offY = -shiftY();
@@ -156,11 +156,19 @@ void cListViewChild::onPaintArea(cCanvas* canvas) {
             bool prev = false;
             for (; e && y < H1; e = myRowsByY.next(e)) {
                 int h = e->value().height;
-                paintRow(canvas, rowOf(e->value().row), y, h, prev);
+                tRow* row = rowOf(e->value().row);
+                paintRow(canvas, row, y, h, prev);
+                if (row && row == myCurrent) currentY = y, currentH = h;
                 y += h;
             }
         }
         if (y < H1) fillRect(canvas, 0, y, W1, H1 - y, myBg);
+        // The keys' place: a frame round the current row, or round the rows' area when
+        // there is none (the highlight alone does not show a list without a selection).
+        if (focused()) {
+            sRect ring = currentH > 0 ? sRect{area.x, currentY, area.w, currentH} : area;
+            canvas->drawRect(&ring, 0xFFFFFFFFu, cCITheme::theme()->getColor(23));
+        }
     }
     canvas->unclip(&all);
     canvas->select();

@@ -5,6 +5,7 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
+#include "ui/theme.h"
 
 void cSimpleGridChild::onInitData() {
     cScrollableElement::onInitData();
@@ -163,6 +164,10 @@ void cSimpleGridChild::onPaintArea(cCanvas* canvas) {
         if (!off) return false;
         paintElement(off, index, index == mySelected);
         canvas->draw(x, y, off);
+        if (index == mySelected && focused()) {
+            sRect ring = {x, y, cw, ch};
+            canvas->drawRect(&ring, 0xFFFFFFFFu, cCITheme::theme()->getColor(23));
+        }
         return true;
     });
     delete off;

@@ -43,6 +43,9 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool wantTabStop() override { return true; }
     bool wantCaptureArrows() override { return true; }
+    // The selected cell is framed while the grid has the focus.
+    void onSetFocus() override { repaint(); }
+    void onLooseFocus() override { repaint(); }
     void onInitData() override;
     void onPaintArea(cCanvas* canvas) override;
 
