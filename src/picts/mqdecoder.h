@@ -34,6 +34,19 @@ public:
     inline int decode(unsigned int& context);
     inline int decodeFlat(unsigned int& context);
 
+    // Takes up to n decisions in a row in the context when the coder can tell without
+    // renormalising that each is its MPS (the context's state then stays as it is); returns how
+    // many it took, each as decode would have. Long white runs of a bilevel page go at once.
+    long long mpsRun(unsigned int context, long long n) {
+        const unsigned int qe = context & 0xFFFF, chigh = myC >> 16;
+        const unsigned int low = chigh + 1 > 0x8000 ? chigh + 1 : 0x8000;  // A must stay at or above
+        if (myA < low + qe) return 0;
+        long long k = (myA - low) / qe;
+        if (k > n) k = n;
+        myA -= (unsigned int)k * qe;
+        return k;
+    }
+
     // Bytes of the data consumed so far (never more than its size).
     long long consumed() const { return myPos < mySize ? myPos : mySize; }
 
