@@ -34,18 +34,15 @@ public:
     inline int decode(unsigned int& context);
     inline int decodeFlat(unsigned int& context);
 
-    // Takes up to n decisions in a row in the context when the coder can tell without
-    // renormalising that each is its MPS (the context's state then stays as it is); returns how
-    // many it took, each as decode would have. Long white runs of a bilevel page go at once.
-    long long mpsRun(unsigned int context, long long n) {
+    // How many decisions in a row in the context the coder can tell, without renormalising, are
+    // each its MPS; takeMps takes n of them at once (the context's state stays as it is), as n
+    // decode calls would. Long white runs of a bilevel page go this way.
+    unsigned int mpsAhead(unsigned int context) const {
         const unsigned int qe = context & 0xFFFF, chigh = myC >> 16;
         const unsigned int low = chigh + 1 > 0x8000 ? chigh + 1 : 0x8000;  // A must stay at or above
-        if (myA < low + qe) return 0;
-        long long k = (myA - low) / qe;
-        if (k > n) k = n;
-        myA -= (unsigned int)k * qe;
-        return k;
+        return myA < low + qe ? 0 : (myA - low) / qe;
     }
+    void takeMps(unsigned int context, unsigned int n) { myA -= n * (context & 0xFFFF); }
 
     // Bytes of the data consumed so far (never more than its size).
     long long consumed() const { return myPos < mySize ? myPos : mySize; }

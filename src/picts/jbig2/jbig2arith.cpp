@@ -49,18 +49,18 @@ inline unsigned int pixelAt(const unsigned char* bitmap, long long stride, long 
     return (bitmap[y * stride + (x >> 3)] >> (7 - (x & 7))) & 1;
 }
 
-// From pixel x (whose context is all white), how many pixels x, x + 1, ... keep the all-white
-// context when decoded white: one more for each following place where both pixels entering
-// from the rows above (a[i] and b[i], entering after pixel i) are white; up to the row's end.
-inline long long whiteAhead(const unsigned char* a, const unsigned char* b, long long x, long long width) {
+// From pixel x (whose context is all white), how many pixels x, x + 1, ... before `end` keep
+// the all-white context when decoded white: one more for each following place where both pixels
+// entering from the rows above (a[i] and b[i], entering after pixel i) are white.
+inline long long whiteAhead(const unsigned char* a, const unsigned char* b, long long x, long long end) {
     long long i = x;
-    for (; i + 8 < width; i += 8) {
+    for (; i + 8 < end; i += 8) {
         uint64_t u, v;
         memcpy(&u, a + i, 8);
         memcpy(&v, b + i, 8);
         if (u | v) break;
     }
-    while (i + 1 < width && !(a[i] | b[i])) i++;
+    while (i + 1 < end && !(a[i] | b[i])) i++;
     return i + 1 - x;
 }
 
@@ -86,42 +86,48 @@ void decodeRow(cMQDecoder& coder, unsigned int* contexts, const signed char* at,
     const unsigned char* n2 = l.up2 + 1 + t.lead2;
     unsigned char* cur = l.cur;
     cMQDecoder mq = coder;
-    for (long long x = 0; x < width; x++) {
+    long long x = 0;
+    while (x < width) {
         // In white surroundings (context 0, white its MPS) the pixels keep context 0 as long as
         // the pixels entering from the rows above are white: as many of them as the coder can
         // tell are white go at once.
         if (!adaptive && ctx == 0 && !(contexts[0] >> 23)) {
-            long long run = whiteAhead(n1, t.bits2 ? n2 : n1, x, width);
-            run = run ? mq.mpsRun(contexts[0], run) : 0;
+            const long long most = mq.mpsAhead(contexts[0]);
+            const long long run = most ? whiteAhead(n1, t.bits2 ? n2 : n1, x, x + most < width ? x + most : width) : 0;
             if (run) {
+                mq.takeMps(contexts[0], (unsigned int)run);
                 memset(cur + x, 0, (size_t)run);
-                x += run - 1;
-                ctx = (unsigned int)n1[x] << t.shift1;
-                if (t.bits2) ctx |= (unsigned int)n2[x] << t.shift2;
+                x += run;
+                ctx = (unsigned int)n1[x - 1] << t.shift1;
+                if (t.bits2) ctx |= (unsigned int)n2[x - 1] << t.shift2;
                 continue;
             }
         }
-        unsigned int c = ctx;
-        if (adaptive) {
-            c &= ~atMask;
-            for (int k = 0; k < t.atCount; k++) {
-                const long long ax = x + at[2 * k], dy = at[2 * k + 1];
-                unsigned int v;
-                if (dy == 0)
-                    v = ax >= 0 ? cur[ax] : 0;
-                else if (dy == -1)
-                    v = ax >= 0 && ax < width ? l.up1[ax] : 0;
-                else if (dy == -2)
-                    v = ax >= 0 && ax < width ? l.up2[ax] : 0;
-                else
-                    v = pixelAt(bitmap, stride, width, ax, y + dy);
-                c |= v << t.atBit[k];
+        // Pixel by pixel up to the next all-white context (at least one pixel).
+        do {
+            unsigned int c = ctx;
+            if (adaptive) {
+                c &= ~atMask;
+                for (int k = 0; k < t.atCount; k++) {
+                    const long long ax = x + at[2 * k], dy = at[2 * k + 1];
+                    unsigned int v;
+                    if (dy == 0)
+                        v = ax >= 0 ? cur[ax] : 0;
+                    else if (dy == -1)
+                        v = ax >= 0 && ax < width ? l.up1[ax] : 0;
+                    else if (dy == -2)
+                        v = ax >= 0 && ax < width ? l.up2[ax] : 0;
+                    else
+                        v = pixelAt(bitmap, stride, width, ax, y + dy);
+                    c |= v << t.atBit[k];
+                }
             }
-        }
-        const unsigned int v = (unsigned int)mq.decode(contexts[c]);
-        cur[x] = (unsigned char)v;
-        ctx = ((ctx << 1) & kept) | v | (unsigned int)n1[x] << t.shift1;
-        if (t.bits2) ctx |= (unsigned int)n2[x] << t.shift2;
+            const unsigned int v = (unsigned int)mq.decode(contexts[c]);
+            cur[x] = (unsigned char)v;
+            ctx = ((ctx << 1) & kept) | v | (unsigned int)n1[x] << t.shift1;
+            if (t.bits2) ctx |= (unsigned int)n2[x] << t.shift2;
+            x++;
+        } while (x < width && (adaptive || ctx != 0));
     }
     coder = mq;
 }
