@@ -17,7 +17,7 @@ every run, untimed (to empty an output folder, say).
 Last comes one verdict line per command after the first: its ratios to the first (median wall
 time and CPU time), the peak memory of both, and whether the outputs matched, as the calling
 script found when it checked them (FAIRTIME_MATCH, e.g. "yes" or "NO: 12 bytes differ"; "not
-checked" when unset); FAIRTIME_CASE names the case in it.
+checked" when unset; FAIRTIME_MATCH_<label> for one command); FAIRTIME_CASE names the case.
 """
 import os
 import resource
@@ -99,8 +99,8 @@ def main():
                  low / base_min, cpu / base_cpu if base_cpu else 0.0))
     print("  machine load (1/5/15 min, %d CPUs): %s before, %s after" % (os.cpu_count() or 0, load_before, load_line()))
     case = os.environ.get("FAIRTIME_CASE", "")
-    match = os.environ.get("FAIRTIME_MATCH", "not checked")
     for label, _ in cmds[1:]:
+        match = os.environ.get("FAIRTIME_MATCH_" + label, os.environ.get("FAIRTIME_MATCH", "not checked"))
         med, cpu = statistics.median(times[label]), statistics.median(cpus[label])
         print("verdict%s: %s / %s  time %.2f  cpu %.2f  peak %.1f MiB against %.1f MiB  outputs matched: %s"
               % (" " + case if case else "", label, first, med / base_med, cpu / base_cpu if base_cpu else 0.0,
