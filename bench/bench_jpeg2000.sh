@@ -1,12 +1,14 @@
 #!/bin/sh
 # Whole-process JPEG 2000 decode: our driver (build/jp2decode) against opj_decompress on a
 # 12 MP picture (4000x3000 RGB), lossless 5/3 and 9/7, on one thread and on every core, both
-# writing a PNM. Runs interleaved through bench/fairtime.py (median and minimum wall time, CPU
-# time, peak memory, ratios ours / peer) and prints the machine's load beside each figure;
-# checks once that our lossless output equals the source picture. Not a test.
+# writing a PNM; our driver twice: the bare codestream decoder, and the picture factory with the
+# 8-bit pixel rows the program shows (the peak memory that matters to the program). Runs
+# interleaved through bench/fairtime.py (median and minimum wall time, CPU time, peak memory,
+# ratios ours / peer, the machine's load) and one verdict line per case; the outputs are checked
+# once against the peer's samples (and the lossless one against the source).
+# OLD=path/to/jp2decode adds an older build of our driver (both ways) to the same runs. Not a test.
 # Usage: bench/bench_jpeg2000.sh [build-dir]   (default build-bench, configured Release with QMX_BENCH)
 set -eu
-# The machine's load beside the figures: figures from a busy machine are noisier.
 echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
@@ -22,28 +24,34 @@ trap 'rm -rf "$WORK"' EXIT
 convert -seed 7 -size 4000x3000 plasma:fractal -blur 0x1 +noise Gaussian -attenuate 0.3 -depth 8 "$WORK/src.ppm"
 opj_compress -i "$WORK/src.ppm" -o "$WORK/lossless.j2k" >/dev/null
 opj_compress -i "$WORK/src.ppm" -o "$WORK/irrev.j2k" -I -r 10 >/dev/null
-"$BUILD/jp2decode" "$WORK/lossless.j2k" "$WORK/ours.ppm" 1
-if cmp -s "$WORK/ours.ppm" "$WORK/src.ppm"; then same="equals the source"; else same="DIFFERS from the source"; fi
-rm -f "$WORK/ours.ppm" "$WORK/src.ppm"
-echo "our lossless output $same"
-# The peer writes a comment into its header: the samples (the last 4000 * 3000 * 3 bytes) are compared.
-"$BUILD/jp2decode" "$WORK/irrev.j2k" "$WORK/ours.ppm" 1
-opj_decompress -i "$WORK/irrev.j2k" -o "$WORK/peer.ppm" >/dev/null
-tail -c 36000000 "$WORK/ours.ppm" >"$WORK/ours.raw"
-tail -c 36000000 "$WORK/peer.ppm" >"$WORK/peer.raw"
-if cmp -s "$WORK/ours.raw" "$WORK/peer.raw"; then same="equal"; else same="DIFFER from"; fi
-rm -f "$WORK/ours.ppm" "$WORK/peer.ppm" "$WORK/ours.raw" "$WORK/peer.raw"
-echo "our 9/7 samples $same opj_decompress's"
+# The samples are the last 4000 * 3000 * 3 bytes of each PPM (the peer writes a comment into
+# its header).
+SAMPLES=36000000
+samples_equal() { cmp -s "$1" "$2" 2>/dev/null || [ "$(tail -c $SAMPLES "$1" | md5sum)" = "$(tail -c $SAMPLES "$2" | md5sum)" ]; }
 NCPU=$(nproc)
 
 for kind in lossless irrev; do
     f="$WORK/$kind.j2k"
+    opj_decompress -i "$f" -o "$WORK/peer.ppm" >/dev/null
+    "$BUILD/jp2decode" "$f" "$WORK/ours.ppm" 0
+    "$BUILD/jp2decode" --picture "$f" "$WORK/pict.ppm" 0
+    raw="yes" pict="yes"
+    samples_equal "$WORK/ours.ppm" "$WORK/peer.ppm" || raw="NO: the samples differ from opj_decompress's"
+    samples_equal "$WORK/pict.ppm" "$WORK/peer.ppm" || pict="NO: the samples differ from opj_decompress's"
+    if [ $kind = lossless ]; then
+        samples_equal "$WORK/ours.ppm" "$WORK/src.ppm" || raw="$raw; NO: differs from the source"
+        samples_equal "$WORK/pict.ppm" "$WORK/src.ppm" || pict="$pict; NO: differs from the source"
+    fi
+    rm -f "$WORK/peer.ppm" "$WORK/ours.ppm" "$WORK/pict.ppm"
     for threads in 1 "$NCPU"; do
-        echo "$kind, $threads thread(s); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-        python3 "$ROOT/bench/fairtime.py" "$RUNS" \
+        echo "$kind, $threads thread(s) (target: time <= 1.0, peak memory <= 1.05x):"
+        FAIRTIME_CASE="$kind, $threads thread(s)" FAIRTIME_MATCH_ours="$raw" FAIRTIME_MATCH_picture="$pict" \
+            python3 "$ROOT/bench/fairtime.py" "$RUNS" \
             "opj_decompress=opj_decompress -i $f -o $WORK/peer.ppm -threads $threads" \
-            "ours=$BUILD/jp2decode $f $WORK/ours.ppm $threads"
-        echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+            "ours=$BUILD/jp2decode $f $WORK/ours.ppm $threads" \
+            "picture=$BUILD/jp2decode --picture $f $WORK/pict.ppm $threads" \
+            ${OLD:+"old=$OLD $f $WORK/old.ppm $threads" "old-picture=$OLD --picture $f $WORK/old.ppm $threads"}
     done
 done
+rm -f "$WORK/src.ppm"
 echo "machine load after: $(uptime)"

@@ -2,14 +2,17 @@
 # Times our raw decoders (whole process: probe, decode, PPG demosaic, tone curve, a 16-bit PPM
 # written) against dcraw -q 2 (PPG) -4 -c (a 16-bit PPM on standard output), both into
 # /dev/null, on generated 6000x4000 files: an uncompressed DNG, an uncompressed Sony ARW and a
-# 16-bit Minolta MRW. Runs are interleaved (bench/fairtime.py): median and minimum wall time,
-# CPU time, peak memory, the ratios ours / dcraw and the machine's load. Not a test.
+# 16-bit Minolta MRW. Each file twice: we on every core, and both pinned to one CPU (dcraw has
+# one thread). The PPMs are compared once; runs are interleaved (bench/fairtime.py): median and
+# minimum wall time, CPU time, peak memory, the ratios ours / dcraw, the machine's load and one
+# verdict line per case. Not a test.
 # Usage: bench/bench_raw.sh [build-dir]   (default build-bench, Release, QMX_BENCH)
 set -eu
+echo "machine load before: $(uptime)"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 RUNS=${RUNS:-7}
-for tool in dcraw python3 /usr/bin/time; do
+for tool in dcraw python3 taskset /usr/bin/time; do
     command -v $tool >/dev/null || { echo "bench_raw: $tool not installed" >&2; exit 1; }
 done
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DQMX_TESTS=OFF >/dev/null
@@ -66,10 +69,39 @@ inner = blk(b'PRD', prd) + blk(b'WBG', wbg) + blk(b'TTW', bytes(ttw))
 open(sys.argv[1] + '/bench.mrw', 'wb').write(blk(b'MRM', inner) + be)
 PY
 
+# One CPU for the single-threaded peer and for us pinned beside it (the last one unless PIN_CPU).
+PIN=${PIN_CPU:-$(($(nproc) - 1))}
 for kind in dng arw mrw; do
     f="$WORK/bench.$kind"
-    echo "$kind 6000x4000:"
-    python3 "$ROOT/bench/fairtime.py" "$RUNS" \
+    # The two 16-bit PPMs, checked once.
+    dcraw -q 2 -4 -c "$f" >"$WORK/peer.ppm"
+    "$BUILD/rawdecode" "$f" "$WORK/ours.ppm"
+    match=$(python3 - "$WORK/ours.ppm" "$WORK/peer.ppm" <<'PY'
+import array, sys
+a, b = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+if a == b:
+    print("yes")
+    sys.exit()
+# How far apart: every 997th 16-bit sample after the headers (both "P6\nW H\n65535\n").
+ha, hb = a.split(b"\n", 3), b.split(b"\n", 3)
+if ha[:3] != hb[:3]:
+    print("NO: other sizes")
+    sys.exit()
+x, y = array.array('H', ha[3][: len(ha[3]) // 2 * 2]), array.array('H', hb[3][: len(hb[3]) // 2 * 2])
+if sys.byteorder == 'little':
+    x.byteswap(), y.byteswap()
+d = [abs(x[i] - y[i]) for i in range(0, min(len(x), len(y)), 997)]
+print("NO: samples differ by %.0f on average, %d at most (of 65535; every 997th compared)" % (sum(d) / len(d), max(d)))
+PY
+)
+    rm -f "$WORK/ours.ppm" "$WORK/peer.ppm"
+    echo "$kind 6000x4000, every core for us (load before: $(cut -d' ' -f1-3 /proc/loadavg)):"
+    FAIRTIME_CASE="$kind, every core" FAIRTIME_MATCH="$match" python3 "$ROOT/bench/fairtime.py" "$RUNS" \
         "dcraw=dcraw -q 2 -4 -c $f" \
         "ours=$BUILD/rawdecode $f /dev/null"
+    echo "$kind 6000x4000, both on CPU $PIN (load before: $(cut -d' ' -f1-3 /proc/loadavg)):"
+    FAIRTIME_CASE="$kind, one CPU" FAIRTIME_MATCH="$match" python3 "$ROOT/bench/fairtime.py" "$RUNS" \
+        "dcraw=taskset -c $PIN dcraw -q 2 -4 -c $f" \
+        "ours=taskset -c $PIN $BUILD/rawdecode $f /dev/null"
 done
+echo "machine load after: $(uptime)"

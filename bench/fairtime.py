@@ -13,6 +13,11 @@ Usage: fairtime.py RUNS 'label=command line' ['label=command line' ...]
 A command's standard output goes to /dev/null unless the command line redirects it itself
 (then give it as 'label=sh -c "..."'). FAIRTIME_PREP, when set, is a shell command run before
 every run, untimed (to empty an output folder, say).
+
+Last comes one verdict line per command after the first: its ratios to the first (median wall
+time and CPU time), the peak memory of both, and whether the outputs matched, as the calling
+script found when it checked them (FAIRTIME_MATCH, e.g. "yes" or "NO: 12 bytes differ"; "not
+checked" when unset; FAIRTIME_MATCH_<label> for one command); FAIRTIME_CASE names the case.
 """
 import os
 import resource
@@ -93,6 +98,13 @@ def main():
               % (width, label, med * 1000, low * 1000, cpu * 1000, peak[label] / 1024.0, first, med / base_med,
                  low / base_min, cpu / base_cpu if base_cpu else 0.0))
     print("  machine load (1/5/15 min, %d CPUs): %s before, %s after" % (os.cpu_count() or 0, load_before, load_line()))
+    case = os.environ.get("FAIRTIME_CASE", "")
+    for label, _ in cmds[1:]:
+        match = os.environ.get("FAIRTIME_MATCH_" + label, os.environ.get("FAIRTIME_MATCH", "not checked"))
+        med, cpu = statistics.median(times[label]), statistics.median(cpus[label])
+        print("verdict%s: %s / %s  time %.2f  cpu %.2f  peak %.1f MiB against %.1f MiB  outputs matched: %s"
+              % (" " + case if case else "", label, first, med / base_med, cpu / base_cpu if base_cpu else 0.0,
+                 peak[label] / 1024.0, peak[first] / 1024.0, match))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // JPEG 2000 decode driver for bench/bench_jpeg2000.sh: decodes a .j2k/.jp2 file with the
 // given number of threads (0: every core) and writes the components as a PNM (8 or 16 bits,
 // as opj_decompress does), so both programs do the same work from file to file. With
-// --picture first it decodes through the picture classes instead (8-bit pixel rows, as the
+// --picture first it decodes through the picture factory instead (8-bit pixel rows, as the
 // program shows them) and writes a PPM.
 #include <cstdio>
 #include <cstdlib>
@@ -31,14 +31,14 @@ int main(int argc, char** argv) {
     cJ2KDecode::setThreads(argc > 3 ? atoi(argv[3]) : 0);
     bool jp2 = sig[4] == 'j';
     if (picture) {
-        cPictJP2 p2;
-        cPictJ2K p1;
-        cPictBase& p = jp2 ? (cPictBase&)p2 : (cPictBase&)p1;
-        if (!p.decode(&io) || !writePpm(p, argv[2])) {
-            fprintf(stderr, "decode failed\n");
-            return 1;
-        }
-        return 0;
+        cPictBase::sPictInfo info;
+        cPictBase* p = cPictBase::mkPicture(&io, &info);
+        io.set_fp(0);
+        const bool ok = p && (p->typeOf() == cPictBase::pkJ2K || p->typeOf() == cPictBase::pkJP2) &&
+                        p->decode(&io) && writePpm(*p, argv[2]);
+        delete p;
+        if (!ok) fprintf(stderr, "decode failed\n");
+        return ok ? 0 : 1;
     }
     cPtr<cJP2Image> img;
     cJP2Decode d2;

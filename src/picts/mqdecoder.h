@@ -34,6 +34,16 @@ public:
     inline int decode(unsigned int& context);
     inline int decodeFlat(unsigned int& context);
 
+    // How many decisions in a row in the context the coder can tell, without renormalising, are
+    // each its MPS; takeMps takes n of them at once (the context's state stays as it is), as n
+    // decode calls would. Long white runs of a bilevel page go this way.
+    unsigned int mpsAhead(unsigned int context) const {
+        const unsigned int qe = context & 0xFFFF, chigh = myC >> 16;
+        const unsigned int low = chigh + 1 > 0x8000 ? chigh + 1 : 0x8000;  // A must stay at or above
+        return myA < low + qe ? 0 : (myA - low) / qe;
+    }
+    void takeMps(unsigned int context, unsigned int n) { myA -= n * (context & 0xFFFF); }
+
     // Bytes of the data consumed so far (never more than its size).
     long long consumed() const { return myPos < mySize ? myPos : mySize; }
 

@@ -2,6 +2,14 @@
 #include "picts/pictrowsbase.h"
 
 bool cPictRowsBase::begin(long long width, long long height, bool sixteen) {
+    return startFrame(width, height, sixteen, true);
+}
+
+bool cPictRowsBase::beginEveryRow(long long width, long long height, bool sixteen) {
+    return startFrame(width, height, sixteen, false);
+}
+
+bool cPictRowsBase::startFrame(long long width, long long height, bool sixteen, bool clear) {
     long long px;
     if (!checkedPictPixels(width, height, px)) return false;
     if (hasExtTarget()) {
@@ -13,6 +21,7 @@ bool cPictRowsBase::begin(long long width, long long height, bool sixteen) {
         return myExtActive;
     }
     if (!allocPixels(width, height, sixteen)) return false;
+    if (!clear) return true;
     if (sixteen)
         myPixels16.zero();
     else

@@ -16,6 +16,9 @@ public:
     void row64(long long y, const unsigned long long* px) override;
 
 protected:
+    // As begin, for a decoder that writes every row of the picture: the picture's own frame is
+    // not cleared first, so its pages come in only as rows are written.
+    bool beginEveryRow(long long width, long long height, bool sixteen);
     // Call before decoding into this sink, and with the decoder's answer after it: a failed
     // decode leaves the picture empty, an external rendering is finished either way.
     void startRows();
@@ -26,5 +29,6 @@ protected:
     static long long peek(cFileIOTarget* io, unsigned char* buf, long long n);
 
 private:
+    bool startFrame(long long width, long long height, bool sixteen, bool clear);
     bool myExtActive = false;
 };

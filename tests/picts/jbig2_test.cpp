@@ -70,6 +70,7 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
     struct Case {
         const char* name;
         Options o;
+        bool sparse = false;  // a printed page: long white runs between strokes
     };
     std::vector<Case> cases;
     for (int tpl = 0; tpl < 4; tpl++)
@@ -78,6 +79,7 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
             o.tpl = tpl;
             o.tpgdon = tpgdon;
             cases.push_back({"nominal AT", o});
+            if (!tpgdon) cases.push_back({"sparse page", o, true});
             o.at = tpl == 0 ? std::vector<int>{-1, -3, 4, -1, -5, -2, 0, -4} : std::vector<int>{-2, -2};
             o.fileHeader = tpgdon;
             cases.push_back({"moved AT", o});
@@ -96,7 +98,7 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " template " + std::to_string(c.o.tpl) + (c.o.tpgdon ? " TPGDON" : "") +
                      (c.o.fileHeader ? " file" : " bare"));
-        Bitmap src = sample(61 + (int)seed % 7, 45, seed);
+        Bitmap src = c.sparse ? textPage(256 + (int)seed % 7, 360, seed) : sample(61 + (int)seed % 7, 45, seed);
         seed++;
         std::vector<unsigned char> file = jbig2File(src, c.o);
         Bitmap ours = decodeOurs(file);
@@ -113,11 +115,13 @@ TEST(Jbig2Decoder, EncodedRegionsMatchSourceAndJbig2dec) {
 
 // The page starts in its default colour and each region is combined with it by its own
 // operator (OR, AND, XOR, XNOR, REPLACE; reserved ones leave the page as it is), whatever the
-// page's default operator and override flag say: as jbig2dec does. Regions overlap, start off
-// byte boundaries and run past the page's right edge.
+// page's default operator and override flag say: as jbig2dec does. Regions overlap, start on
+// and off byte boundaries, are wide enough to be combined by whole words and run past the
+// page's right edge.
 TEST(Jbig2Decoder, PageDefaultColourAndCombinationOperators) {
     const bool peer = testutil::haveTool("jbig2dec");
-    const Bitmap a = sample(40, 30, 5), b = sample(37, 33, 7);
+    const Bitmap a = sample(40, 30, 5), b = sample(37, 33, 7), wide = sample(150, 12, 9), aligned = sample(100, 8, 4);
+    const int pw = 160, ph = 48;
     struct Case {
         int pageFlags, opA, opB;
     };
@@ -129,19 +133,20 @@ TEST(Jbig2Decoder, PageDefaultColourAndCombinationOperators) {
     for (const Case& c : cases) {
         SCOPED_TRACE("page flags " + std::to_string(c.pageFlags) + " operators " + std::to_string(c.opA) + ", " +
                      std::to_string(c.opB));
-        const std::vector<Placed> regions = {{a, 3, 2, c.opA}, {b, 35, 13, c.opB}};
+        const std::vector<Placed> regions = {{a, 3, 2, c.opA}, {b, 35, 13, c.opB}, {wide, 17, 30, c.opB},
+                                             {aligned, 8, 40, c.opA}};
         Bitmap want;
-        want.w = 64, want.h = 48;
-        want.px.assign(64 * 48, (c.pageFlags & 4) ? 1 : 0);
+        want.w = pw, want.h = ph;
+        want.px.assign(pw * ph, (c.pageFlags & 4) ? 1 : 0);
         for (const Placed& r : regions)
             for (int y = 0; y < r.b.h && r.y + y < want.h; y++)
                 for (int x = 0; x < r.b.w && r.x + x < want.w; x++) {
-                    unsigned char& d = want.px[(size_t)(r.y + y) * 64 + r.x + x];
+                    unsigned char& d = want.px[(size_t)(r.y + y) * pw + r.x + x];
                     const int s = r.b.at(x, y);
                     const int v[8] = {d | s, d & s, d ^ s, !(d ^ s), s, d, d, d};
                     d = (unsigned char)v[r.op];
                 }
-        const std::vector<unsigned char> file = jbig2Page(64, 48, c.pageFlags, regions);
+        const std::vector<unsigned char> file = jbig2Page(pw, ph, c.pageFlags, regions);
         EXPECT_EQ(differences(decodeOurs(file), want), 0);
         if (peer) {
             EXPECT_EQ(differences(decodePeer(file, false), want), 0);

@@ -127,6 +127,43 @@ inline Bitmap sample(int w, int h, unsigned seed) {
     return b;
 }
 
+// A sparse printed page: white margins and lines of word-like runs of glyphs (3-pixel strokes,
+// bars, bowls, ascenders) on white, about a tenth of the page inked, as a scanned letter is.
+inline Bitmap textPage(int w, int h, unsigned seed) {
+    Bitmap b;
+    b.w = w, b.h = h;
+    b.px.assign((size_t)w * h, 0);
+    uint32_t state = seed * 2654435761u + 1;
+    auto rnd = [&](unsigned n) {
+        state = state * 1103515245u + 12345u;
+        return (int)((state >> 16) % n);
+    };
+    auto ink = [&](int x0, int y0, int x1, int y1) {  // a filled box, cut at the page
+        for (int y = y0 < 0 ? 0 : y0; y < y1 && y < h; y++)
+            for (int x = x0 < 0 ? 0 : x0; x < x1 && x < w; x++) b.px[(size_t)y * w + x] = 1;
+    };
+    const int margin = w / 10, pitch = h / 70 > 8 ? h / 70 : 8, xh = pitch * 2 / 5, cw = xh * 4 / 5;
+    for (int base = h / 10 + pitch; base < h - h / 10; base += pitch) {
+        if (rnd(9) == 0) continue;  // between paragraphs
+        const int end = w - margin - (rnd(4) == 0 ? rnd(w / 2) : 0);
+        for (int x = margin; x + cw < end;) {
+            for (int n = 2 + rnd(8); n > 0 && x + cw < end; n--, x += cw + 3) {
+                const int shape = rnd(6), top = base - (rnd(4) == 0 ? xh * 7 / 4 : xh);
+                ink(x, top, x + 3, base);  // the stem
+                if (shape == 0 || shape == 3) ink(x + cw - 3, base - xh, x + cw, base);
+                if (shape == 1 || shape == 3) ink(x, base - xh, x + cw, base - xh + 3);
+                if (shape == 2 || shape == 4) ink(x, base - 3, x + cw, base);
+                for (int k = 0; (shape == 4 || shape == 5) && k < xh; k++) {  // a bowl's diagonal
+                    const int dx = x + k * (cw - 3) / xh;
+                    ink(dx, base - xh + k, dx + 3, base - xh + k + 1);
+                }
+            }
+            x += cw;  // the space between words
+        }
+    }
+    return b;
+}
+
 // The context of pixel (x, y), bit 0 first, read pixel by pixel.
 inline unsigned contextOf(const Bitmap& b, int tpl, const int* at, int x, int y) {
     std::vector<int> bits;

@@ -5,6 +5,7 @@
 // places are read one at a time through bounds-checked lookups.
 #include "picts/jbig2/jbig2arith.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "picts/mqdecoder.h"
@@ -48,6 +49,21 @@ inline unsigned int pixelAt(const unsigned char* bitmap, long long stride, long 
     return (bitmap[y * stride + (x >> 3)] >> (7 - (x & 7))) & 1;
 }
 
+// From pixel x (whose context is all white), how many pixels x, x + 1, ... before `end` keep
+// the all-white context when decoded white: one more for each following place where both pixels
+// entering from the rows above (a[i] and b[i], entering after pixel i) are white.
+inline long long whiteAhead(const unsigned char* a, const unsigned char* b, long long x, long long end) {
+    long long i = x;
+    for (; i + 8 < end; i += 8) {
+        uint64_t u, v;
+        memcpy(&u, a + i, 8);
+        memcpy(&v, b + i, 8);
+        if (u | v) break;
+    }
+    while (i + 1 < end && !(a[i] | b[i])) i++;
+    return i + 1 - x;
+}
+
 // One row with context fields shifted along it; `adaptive` reads the AT pixels where the
 // header puts them instead of their nominal places. The coder works on a local copy, which the
 // compiler can keep in registers (stores to the byte arrays could alias its members).
@@ -70,28 +86,48 @@ void decodeRow(cMQDecoder& coder, unsigned int* contexts, const signed char* at,
     const unsigned char* n2 = l.up2 + 1 + t.lead2;
     unsigned char* cur = l.cur;
     cMQDecoder mq = coder;
-    for (long long x = 0; x < width; x++) {
-        unsigned int c = ctx;
-        if (adaptive) {
-            c &= ~atMask;
-            for (int k = 0; k < t.atCount; k++) {
-                const long long ax = x + at[2 * k], dy = at[2 * k + 1];
-                unsigned int v;
-                if (dy == 0)
-                    v = ax >= 0 ? cur[ax] : 0;
-                else if (dy == -1)
-                    v = ax >= 0 && ax < width ? l.up1[ax] : 0;
-                else if (dy == -2)
-                    v = ax >= 0 && ax < width ? l.up2[ax] : 0;
-                else
-                    v = pixelAt(bitmap, stride, width, ax, y + dy);
-                c |= v << t.atBit[k];
+    long long x = 0;
+    while (x < width) {
+        // In white surroundings (context 0, white its MPS) the pixels keep context 0 as long as
+        // the pixels entering from the rows above are white: as many of them as the coder can
+        // tell are white go at once.
+        if (!adaptive && ctx == 0 && !(contexts[0] >> 23)) {
+            const long long most = mq.mpsAhead(contexts[0]);
+            const long long run = most ? whiteAhead(n1, t.bits2 ? n2 : n1, x, x + most < width ? x + most : width) : 0;
+            if (run) {
+                mq.takeMps(contexts[0], (unsigned int)run);
+                memset(cur + x, 0, (size_t)run);
+                x += run;
+                ctx = (unsigned int)n1[x - 1] << t.shift1;
+                if (t.bits2) ctx |= (unsigned int)n2[x - 1] << t.shift2;
+                continue;
             }
         }
-        const unsigned int v = (unsigned int)mq.decode(contexts[c]);
-        cur[x] = (unsigned char)v;
-        ctx = ((ctx << 1) & kept) | v | (unsigned int)n1[x] << t.shift1;
-        if (t.bits2) ctx |= (unsigned int)n2[x] << t.shift2;
+        // Pixel by pixel up to the next all-white context (at least one pixel).
+        do {
+            unsigned int c = ctx;
+            if (adaptive) {
+                c &= ~atMask;
+                for (int k = 0; k < t.atCount; k++) {
+                    const long long ax = x + at[2 * k], dy = at[2 * k + 1];
+                    unsigned int v;
+                    if (dy == 0)
+                        v = ax >= 0 ? cur[ax] : 0;
+                    else if (dy == -1)
+                        v = ax >= 0 && ax < width ? l.up1[ax] : 0;
+                    else if (dy == -2)
+                        v = ax >= 0 && ax < width ? l.up2[ax] : 0;
+                    else
+                        v = pixelAt(bitmap, stride, width, ax, y + dy);
+                    c |= v << t.atBit[k];
+                }
+            }
+            const unsigned int v = (unsigned int)mq.decode(contexts[c]);
+            cur[x] = (unsigned char)v;
+            ctx = ((ctx << 1) & kept) | v | (unsigned int)n1[x] << t.shift1;
+            if (t.bits2) ctx |= (unsigned int)n2[x] << t.shift2;
+            x++;
+        } while (x < width && (adaptive || ctx != 0));
     }
     coder = mq;
 }
@@ -105,11 +141,20 @@ const tRowDecoder kRowDecoders[4][2] = {
     {decodeRow<3, false>, decodeRow<3, true>},
 };
 
+// Eight pixels of a line (bytes 0 or 1, leftmost first) into one byte, leftmost in the most
+// significant bit: one multiply gathers the eight low bits of a little-endian word.
+inline unsigned int packEight(const unsigned char* line) {
+    uint64_t v;
+    memcpy(&v, line, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return (unsigned int)((v * 0x8040201008040201ull) >> 56);
+}
+
 void packRow(const unsigned char* line, long long width, unsigned char* out) {
     long long x = 0;
-    for (; x + 8 <= width; x += 8, line += 8)
-        *out++ = (unsigned char)(line[0] << 7 | line[1] << 6 | line[2] << 5 | line[3] << 4 | line[4] << 3 |
-                                 line[5] << 2 | line[6] << 1 | line[7]);
+    for (; x + 8 <= width; x += 8, line += 8) *out++ = (unsigned char)packEight(line);
     if (x < width) {
         unsigned int b = 0;
         for (int k = 0; x + k < width; k++) b |= (unsigned int)line[k] << (7 - k);
@@ -142,7 +187,6 @@ bool cJbig2Arith::decode(const sJB2GenRegion& region, const unsigned char* data,
     _typebuf<unsigned char> lines;
     if (!bitmap.set(stride * height) || !contexts.set(1LL << t.contextBits) || !lines.set(3 * (width + 2 * kPad)))
         return false;
-    bitmap.zero();
     for (long long i = 0; i < contexts.count; i++) contexts.ptr[i] = cMQDecoder::kContextStart;
     lines.zero();
     sLines l = {lines.ptr + kPad, lines.ptr + (width + 2 * kPad) + kPad, lines.ptr + 2 * (width + 2 * kPad) + kPad};
@@ -154,12 +198,18 @@ bool cJbig2Arith::decode(const sJB2GenRegion& region, const unsigned char* data,
     for (long long y = 0; y < height; y++) {
         // T.88 6.2.5.7: a typical row repeats the one above (row 0: white).
         if (tpgdon) ltp ^= mq.decode(contexts.ptr[t.tpgdonContext]);
+        // Every row of the bitmap is written here: a typical row as a copy of the packed row above.
+        unsigned char* out = bitmap.ptr + y * stride;
         if (ltp) {
             memcpy(l.cur, l.up1, (size_t)width);
+            if (y)
+                memcpy(out, out - stride, (size_t)stride);
+            else
+                memset(out, 0, (size_t)stride);
         } else {
             rowDecoder(mq, contexts.ptr, region.at, l, bitmap.ptr, stride, width, y);
+            packRow(l.cur, width, out);
         }
-        packRow(l.cur, width, bitmap.ptr + y * stride);
         unsigned char* oldest = l.up2;
         l.up2 = l.up1;
         l.up1 = l.cur;

@@ -3,6 +3,7 @@
 // into the picture's 1-bit page, or into a 1-bit canvas rendered into a caller's target.
 #include "picts/jbig2/pictjbig2.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -35,6 +36,58 @@ bool readRegionHeader(cFileIOTarget* io, long long offset, long long length, sJB
     memcpy(g.at, b + 18, (size_t)atBytes);
     return true;
 }
+
+// The combination operators of 7.4.1.5 (0 OR, 1 AND, 2 XOR, 3 XNOR, 4 REPLACE) on any width.
+template <int op, typename T>
+inline T combine(T d, T s) {
+    return op == 0 ? d | s : op == 1 ? d & s : op == 2 ? d ^ s : op == 3 ? ~(d ^ s) : s;
+}
+
+// Combines one region row (`stride` bytes, `cols` columns used) with the canvas row from its
+// byte `dst`, the region starting `shift` bits into that byte. Canvas byte i takes the region's
+// bits from source bytes i - 1 and i; the first and last bytes keep the canvas's bits outside
+// the region, the bytes between are combined eight at a time.
+template <int op>
+void combineRowOp(unsigned char* dst, const unsigned char* src, long long stride, unsigned int shift, long long cols) {
+    const long long n = (shift + cols + 7) >> 3;
+    auto edge = [&](long long i) {
+        const unsigned int hi = i > 0 ? src[i - 1] : 0, lo = i < stride ? src[i] : 0;
+        const unsigned int s8 = ((hi << 8 | lo) >> shift) & 0xFF;
+        const long long first = i * 8 - (long long)shift, last = first + 8;  // region columns of this byte
+        unsigned int keep = 0;
+        if (first < 0) keep |= 0xFFu << (8 + first) & 0xFF;
+        if (last > cols) keep |= 0xFFu >> (8 - (last - cols));
+        const unsigned int d = dst[i];
+        dst[i] = (unsigned char)((d & keep) | (combine<op>(d, s8) & ~keep));
+    };
+    edge(0);
+    if (n < 2) return;
+    // Bytes 1 .. n - 2 lie wholly inside the region and read source bytes 0 .. n - 2 < stride.
+    long long i = 1;
+    for (; i + 8 <= n - 1; i += 8) {
+        uint64_t a, d;
+        memcpy(&a, src + i - 1, 8);
+        memcpy(&d, dst + i, 8);
+#if !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        a = __builtin_bswap64(a);
+#endif
+        uint64_t s = a << (8 - shift) | (uint64_t)(src[i + 7] >> shift);
+#if !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        s = __builtin_bswap64(s);
+#endif
+        d = combine<op>(d, s);
+        memcpy(dst + i, &d, 8);
+    }
+    for (; i < n - 1; i++) {
+        const unsigned int s8 = ((unsigned int)src[i - 1] << 8 | src[i]) >> shift;
+        dst[i] = (unsigned char)combine<op>((unsigned int)dst[i], s8);
+    }
+    edge(n - 1);
+}
+
+typedef void (*tCombineRow)(unsigned char*, const unsigned char*, long long, unsigned int, long long);
+const tCombineRow combineRow[5] = {combineRowOp<0>, combineRowOp<1>, combineRowOp<2>, combineRowOp<3>,
+                                   combineRowOp<4>};
 
 // A region decoded from a few bytes can stand for a page's worth of pixels, but the regions of
 // a page together never stand for much more than the page they are painted on: the pixels
@@ -279,30 +332,9 @@ bool cPictJBIG2::decodeRegion(cFileIOTarget* io, const sRegionInfo& r, const sPa
     const long long stride = ((long long)g.width + 7) / 8;
     const long long cols = (long long)g.width < (long long)page.width - g.x ? g.width : page.width - g.x;
     const int op = g.combOp & 7;
-    for (long long y = 0; y < rows; y++) {
-        const unsigned char* src = bitmap.ptr + y * stride;
-        unsigned char* dst = top + (g.y + y) * rowStep + (g.x >> 3);
-        const unsigned int shift = g.x & 7;
-        // Source bytes lined up with the canvas bytes; `keep` marks the bits outside the region.
-        for (long long i = 0, n = (shift + cols + 7) >> 3; i < n; i++) {
-            const unsigned int hi = i > 0 ? src[i - 1] : 0, lo = i < stride ? src[i] : 0;
-            const unsigned int s8 = ((hi << 8 | lo) >> shift) & 0xFF;
-            const long long first = i * 8 - (long long)shift, last = first + 8;  // region columns of this byte
-            unsigned int keep = 0;
-            if (first < 0) keep |= 0xFFu << (8 + first) & 0xFF;
-            if (last > cols) keep |= 0xFFu >> (8 - (last - cols));
-            const unsigned int d = dst[i];
-            unsigned int v;
-            switch (op) {
-                case 0: v = d | s8; break;
-                case 1: v = d & s8; break;
-                case 2: v = d ^ s8; break;
-                case 3: v = ~(d ^ s8); break;
-                default: v = s8; break;
-            }
-            dst[i] = (unsigned char)((d & keep) | (v & ~keep));
-        }
-    }
+    const unsigned int shift = g.x & 7;
+    for (long long y = 0; y < rows; y++)
+        combineRow[op](top + (g.y + y) * rowStep + (g.x >> 3), bitmap.ptr + y * stride, stride, shift, cols);
     return true;
 }
 

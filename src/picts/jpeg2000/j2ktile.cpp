@@ -188,6 +188,10 @@ bool cJP2Tcd::decodeTile(unsigned int tileno, int threads) {
     if (tileno != myTileNo || !myTcp) return false;
     if (!t2Decode(myTcp->data.ptr, myTcp->dataLen)) return false;
     if (!t1Decode(threads)) return false;
+    // The code-blocks are decoded: the tile's coded bytes are not read again, and the wavelet
+    // stage and what follows should not carry them.
+    myTcp->data.clear();
+    myTcp->dataLen = 0;
     if (!dwtDecode(threads)) return false;
     // ISO/IEC 15444-2 array-based transform; the usual ones come with the output pass.
     if (myTcp->mct == 2 && myComps.count >= 3 && myTcp->mctMatrix.count == myComps.count * myComps.count)

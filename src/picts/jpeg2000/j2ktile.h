@@ -107,7 +107,8 @@ public:
 
     // Builds the structure of tile tileno; false on sizes it refuses.
     bool initDecodeTile(unsigned int tileno);
-    // Tiers 2 and 1, the inverse wavelet and an array-based component transform.
+    // Tiers 2 and 1, the inverse wavelet and an array-based component transform. The tile's
+    // coded bytes are freed once its code-blocks are decoded: a tile is decoded once.
     bool decodeTile(unsigned int tileno, int threads);
     // Writes the decoded tile into out (its components' sample arrays allocated on first use):
     // the component transform, the DC level shift and the clamp in one pass from the tile's

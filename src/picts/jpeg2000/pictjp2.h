@@ -10,7 +10,8 @@ public:
     bool supportsExtRendering() override { return false; }
 
     // Writes a decoded image into this picture (or a registered external target): grey,
-    // RGB, RGBA, sYCC, CMYK and CIELab; false for what it cannot show.
+    // RGB, RGBA, sYCC, CMYK and CIELab; false for what it cannot show. The samples are used
+    // up: the memory of the rows converted goes back to the system as it goes (they read as 0).
     bool jp2ImageToThis(cJP2Image& img);
 };
 
