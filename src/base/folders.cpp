@@ -43,17 +43,6 @@ void toTimestamp(time_t t, sTimestamp& out) {
     out.second = (unsigned char)tmv.tm_sec;
 }
 
-// folder + "/" + name, without doubling a "/" the folder already ends with.
-bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
-    size_t fl = strlen(folder), nl = strlen(name);
-    bool slash = fl == 0 || folder[fl - 1] != '/';
-    if (!out.set((long long)(fl + nl + (slash ? 1 : 0)))) return false;
-    memcpy(out.ptr, folder, fl);
-    if (slash) out.ptr[fl] = '/';
-    memcpy(out.ptr + fl + (slash ? 1 : 0), name, nl);
-    return true;
-}
-
 // One mask (not zero-terminated) against a whole name. Iterative: on a mismatch only
 // the last "*" is retried one byte further on, so the work is at most
 // name length x mask length.
@@ -138,6 +127,23 @@ void unescapeOctal(char* s) {
 }
 
 }  // namespace
+
+bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
+    const size_t fl = folder ? strlen(folder) : 0;
+    if (!name) name = "";
+    const bool folderSlash = fl && folder[fl - 1] == '/';
+    if (folderSlash && name[0] == '/') name++;
+    const size_t nl = strlen(name);
+    const size_t sep = fl && !folderSlash && name[0] != '/' ? 1 : 0;
+    // Built aside: out may hold the folder.
+    _guardchar<char> r;
+    if (!r.set((long long)(fl + sep + nl))) return false;
+    if (fl) memcpy(r.ptr, folder, fl);
+    if (sep) r.ptr[fl] = '/';
+    memcpy(r.ptr + fl + sep, name, nl);
+    out.attach(r.dettach());
+    return true;
+}
 
 int cFolderContents::objtype(const char* path) {
     if (!path || !path[0]) return eNothing;

@@ -15,6 +15,11 @@ struct sFolderItemInfo {
     sTimestamp date = {};          // local modification time; year 0 = no date
 };
 
+// folder + "/" + name with one "/" between them (none added where the folder ends or the
+// name begins with one); a null or empty folder gives the name alone. `out` may hold the
+// folder. False without memory.
+bool joinPath(const char* folder, const char* name, _guardchar<char>& out);
+
 class cFolderContents {
 public:
     enum eObjType {

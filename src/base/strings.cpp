@@ -466,3 +466,13 @@ int getHexb(const char* text) {
     }
     return v;
 }
+
+bool concatText(const char* a, const char* b, _guardchar<char>& out) {
+    const size_t la = a ? strlen(a) : 0, lb = b ? strlen(b) : 0;
+    _guardchar<char> r;
+    if (!r.set((long long)(la + lb))) return false;
+    if (la) memcpy(r.ptr, a, la);
+    if (lb) memcpy(r.ptr + la, b, lb);
+    out.attach(r.dettach());
+    return true;
+}

@@ -64,3 +64,6 @@ long long _w2pc(const unsigned short* text, long long n, char* buffer, long long
 unsigned long long strToU64(const char* text);
 // The byte of the first two characters as hexadecimal digits, -1 when either is not one.
 int getHexb(const char* text);
+// a followed by b (a null one counts as empty) into out, which may hold either. False
+// without memory.
+bool concatText(const char* a, const char* b, _guardchar<char>& out);

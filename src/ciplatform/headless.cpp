@@ -102,23 +102,6 @@ public:
     bool inModal() override { return myModal && !myEnded; }
 };
 
-namespace {
-
-long long monotonicMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Keeps a window from being freed while a client callback runs.
-struct sDispatch {
-    int& depth;
-    explicit sDispatch(int& d) : depth(d) { depth++; }
-    ~sDispatch() { depth--; }
-};
-
-}  // namespace
-
 cHeadlessWindowMaker::cHeadlessWindowMaker() {}
 
 cHeadlessWindowMaker::~cHeadlessWindowMaker() {
@@ -355,23 +338,7 @@ void cHeadlessWindowMaker::injectResize(cPlatformWindow* window, int w, int h) {
 
 void cHeadlessWindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
 
-bool cHeadlessWindowMaker::runWakeups() {
-    bool all;
-    _typebuf<cPlatformWindow*> list;
-    long long n;
-    if (!myWakes.take(all, list, n)) return false;
-    sDispatch d(myDispatchDepth);
-    if (all) {
-        myWindows.forEachLive([](cHeadlessWindow* w) {
-            if (w->myClient) w->myClient->onWindowWake(w);
-        });
-    } else {
-        for (long long i = 0; i < n; i++)
-            if (cHeadlessWindow* w = live(list.ptr[i]))
-                if (w->myClient) w->myClient->onWindowWake(w);
-    }
-    return true;
-}
+bool cHeadlessWindowMaker::runWakeups() { return runWakeRequests(myWakes, myWindows, myDispatchDepth); }
 
 bool cHeadlessWindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
     cHeadlessWindow* w = live(window);
@@ -380,25 +347,13 @@ bool cHeadlessWindowMaker::setTimer(cPlatformWindow* window, int id, int ms, boo
 
 void cHeadlessWindowMaker::killTimer(cPlatformWindow* window, int id) { myTimers.kill(window, id); }
 
-bool cHeadlessWindowMaker::runTimers() {
-    return myTimers.runDue(myClock, [this](cHeadlessWindow* w, int id) {
-        if (w->myClient && !w->myDead) {
-            sDispatch d(myDispatchDepth);
-            w->myClient->onWindowTimer(w, id);
-        }
-    });
-}
+bool cHeadlessWindowMaker::runTimers() { return fireDueTimers(myTimers, myClock, myDispatchDepth); }
 
 int cHeadlessWindowMaker::pump() {
     int done = 0;
     if (runWakeups()) done++;
     if (runTimers()) done++;
-    {
-        sDispatch d(myDispatchDepth);
-        myWindows.forEachLive([&done](cHeadlessWindow* w) {
-            if (w->paint()) done++;
-        });
-    }
+    done += paintLiveWindows(myWindows, myDispatchDepth);
     freeDead();
     return done;
 }

@@ -1,8 +1,10 @@
 // What every window maker's loop keeps besides its windows: the wake-up requests that
-// any thread may post, and the window timers that fire on the UI thread.
+// any thread may post, and the window timers that fire on the UI thread; and the steps of
+// a loop pass both makers take alike.
 #pragma once
 
 #include <cstring>
+#include <ctime>
 
 #include "base/buffers.h"
 #include "base/geometry.h"
@@ -258,3 +260,61 @@ private:
     _typebuf<W*> myModal;
     long long myModalCount = 0;
 };
+
+// The loops' clock: milliseconds of the monotonic clock.
+inline long long monotonicMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Keeps windows from being freed while a client callback runs.
+struct sDispatch {
+    int& depth;
+    explicit sDispatch(int& d) : depth(d) { depth++; }
+    ~sDispatch() { depth--; }
+};
+
+// Calls onWindowWake for the windows of `book` woken since the last call (all of them for
+// a request without a window); false when none was.
+template <class W>
+bool runWakeRequests(cWakeRequests& wakes, cWindowBook<W>& book, int& depth) {
+    bool all;
+    _typebuf<cPlatformWindow*> list;
+    long long n;
+    if (!wakes.take(all, list, n)) return false;
+    sDispatch d(depth);
+    if (all) {
+        book.forEachLive([](W* w) {
+            if (w->myClient) w->myClient->onWindowWake(w);
+        });
+    } else {
+        for (long long i = 0; i < n; i++)
+            if (W* w = book.live(list.ptr[i]))
+                if (w->myClient) w->myClient->onWindowWake(w);
+    }
+    return true;
+}
+
+// Calls onWindowTimer for the timers due at `now` (see cTimerTable::runDue); false when
+// none was.
+template <class W>
+bool fireDueTimers(cTimerTable<W>& timers, long long now, int& depth) {
+    return timers.runDue(now, [&depth](W* w, int id) {
+        if (w->myClient && !w->myDead) {
+            sDispatch d(depth);
+            w->myClient->onWindowTimer(w, id);
+        }
+    });
+}
+
+// Repaints what is dirty in the live windows; how many painted.
+template <class W>
+int paintLiveWindows(cWindowBook<W>& book, int& depth) {
+    int done = 0;
+    sDispatch d(depth);
+    book.forEachLive([&done](W* w) {
+        if (w->paint()) done++;
+    });
+    return done;
+}

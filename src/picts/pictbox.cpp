@@ -2,11 +2,9 @@
 // left, so a walk that steps by box sizes always moves forward and stays inside its parent.
 #include "picts/pictbox.h"
 
-namespace {
+#include "picts/bigendian.h"
 
-unsigned int be32(const unsigned char* p) {
-    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
-}
+namespace {
 
 // Checks the size of a header whose first 8 bytes (and the 64-bit size, when announced)
 // are at h.

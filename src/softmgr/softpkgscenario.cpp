@@ -4,25 +4,12 @@
 
 #include <cstring>
 
+#include "base/folders.h"
 #include "base/strings.h"
 
 namespace {
 
 const char* const kLangCodes[11] = {"ENG", "RUS", "DEU", "JPN", "KOR", "FRA", "UKR", "ESP", "CHN", "TWN", "TUR"};
-
-bool joinPath(const char* base, const char* rel, _guardchar<char>& out) {
-    long long bl = (long long)strlen(base), rl = (long long)strlen(rel);
-    bool slash = bl > 0 && base[bl - 1] == '/';
-    _guardchar<char> r;
-    if (!r.set(bl + rl + 1)) return false;
-    memcpy(r.ptr, base, (size_t)bl);
-    long long at = bl;
-    if (!slash) r.ptr[at++] = '/';
-    memcpy(r.ptr + at, rel, (size_t)rl);
-    r.ptr[at + rl] = 0;
-    out.attach(r.dettach());
-    return true;
-}
 
 }  // namespace
 

@@ -136,15 +136,6 @@ bool removeTreeAt(int parentFd, const char* name, int depth) {
     return unlinkat(parentFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
-// "<a><b>" into a fresh text.
-bool joinPath(const char* a, const char* b, _guardchar<char>& out) {
-    long long na = (long long)strlen(a), nb = (long long)strlen(b);
-    if (!out.set(na + nb)) return false;
-    memcpy(out.ptr, a, (size_t)na);
-    memcpy(out.ptr + na, b, (size_t)nb + 1);
-    return true;
-}
-
 // A path inside the bundle under construction and the name it will have when done
 // (the one the user is told about).
 struct sBundlePath {
@@ -217,7 +208,7 @@ bool moveIntoPlace(const char* work, const char* target, bool replacing) {
     if (errno != EINVAL && errno != ENOSYS) return false;
     // No exchange on this file system: move the old bundle aside first.
     _guardchar<char> aside;
-    if (!joinPath(work, ".old", aside) || rename(target, aside.ptr) != 0) return false;
+    if (!concatText(work, ".old", aside) || rename(target, aside.ptr) != 0) return false;
     if (rename(work, target) != 0) {
         rename(aside.ptr, target);
         return false;
@@ -482,7 +473,7 @@ bool checkTarget(sMake& m, const char* targetPath) {
 // leftovers of earlier interrupted makes of this target go first.
 bool makeWorkFolder(sMake& m) {
     removeStaleWorkFolders(m.target.ptr);
-    if (!joinPath(m.target.ptr, ".make-XXXXXX", m.work)) return false;
+    if (!concatText(m.target.ptr, ".make-XXXXXX", m.work)) return false;
     if (!makeArmedWorkFolder(m.work)) {
         unableToCreate(m.target.ptr, errno);
         m.work.clear();

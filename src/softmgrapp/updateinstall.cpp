@@ -200,13 +200,6 @@ bool endsWithApp(const char* name) {
     return dot && dot != name && __stricmp(dot, ".app") == 0;
 }
 
-bool joinPath(const char* a, const char* b, _guardchar<char>& out) {
-    long long n = (long long)strlen(a) + 1 + (long long)strlen(b);
-    if (!out.set(n)) return false;
-    _sprintf_s(out.ptr, n + 1, "%s/%s", a, b);
-    return true;
-}
-
 bool isRegularNoLink(const char* path) {
     struct stat st;
     return lstat(path, &st) == 0 && S_ISREG(st.st_mode);

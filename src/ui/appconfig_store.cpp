@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <new>
 
+#include "base/folders.h"
 #include "base/strings.h"
 #include "base/sync.h"
 
@@ -58,13 +59,6 @@ bool fsyncFolder(const char* folder) {
     bool ok = fsync(fd) == 0;
     close(fd);
     return ok;
-}
-
-bool joinPath(const char* a, const char* b, const char* c, _guardchar<char>& out) {
-    long long n = (long long)strlen(a) + (long long)strlen(b) + (c ? (long long)strlen(c) : 0) + 2;
-    if (!out.set(n)) return false;
-    _sprintf_s(out.ptr, n + 1, "%s/%s%s", a, b, c ? c : "");
-    return true;
 }
 
 }  // namespace
@@ -313,7 +307,7 @@ cConfigLock::~cConfigLock() {
     if (myFd >= 0) close(myFd);
 }
 
-void cConfigLock::setFolder(const char* folder) { joinPath(folder, ".lock", nullptr, myPath); }
+void cConfigLock::setFolder(const char* folder) { joinPath(folder, ".lock", myPath); }
 
 bool cConfigLock::enter() {
     processSaveLock().enter();
@@ -423,7 +417,7 @@ bool cConfigHive::nameOfFile(const char* fileName, _guardchar<char>& out) {
 bool cConfigHive::init(const char* folder, const char* name, cConfigLock* lock) {
     if (!folder || !fileNameOf(name, myFile)) return false;
     myLock = lock;
-    return myFolder.set(folder) && myName.set(name) && joinPath(folder, myFile.ptr, nullptr, myPath);
+    return myFolder.set(folder) && myName.set(name) && joinPath(folder, myFile.ptr, myPath);
 }
 
 bool cConfigHive::readFile(cConfigSection& into, int& result) {
@@ -474,7 +468,7 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
             _sprintf_s(suffix, sizeof(suffix), ".damaged-%lld", now);
         else
             _sprintf_s(suffix, sizeof(suffix), ".damaged-%lld-%d", now, n);
-        if (!joinPath(myFolder.ptr, myFile.ptr, suffix, target)) return false;
+        if (!joinPath(myFolder.ptr, myFile.ptr, target) || !concatText(target.ptr, suffix, target)) return false;
         struct stat st;
         if (lstat(target.ptr, &st) == 0) continue;
         if (rename(myPath.ptr, target.ptr) != 0) return false;
@@ -593,7 +587,7 @@ void cConfigHive::removeStaleTemps() {
     size_t n = strlen(prefix);
     _guardchar<char> full;
     while (struct dirent* e = readdir(d)) {
-        if (strncmp(e->d_name, prefix, n) == 0 && joinPath(myFolder.ptr, e->d_name, nullptr, full)) unlink(full.ptr);
+        if (strncmp(e->d_name, prefix, n) == 0 && joinPath(myFolder.ptr, e->d_name, full)) unlink(full.ptr);
     }
     closedir(d);
 }
@@ -610,7 +604,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists) {
     _guardchar<char> temp;
     char name[kCfgMaxTopName * 3 + 32];
     _sprintf_s(name, sizeof(name), ".%s.tmp-XXXXXX", myFile.ptr);
-    if (!joinPath(myFolder.ptr, name, nullptr, temp)) return false;
+    if (!joinPath(myFolder.ptr, name, temp)) return false;
     int fd = mkostemp(temp.ptr, O_CLOEXEC);  // O_EXCL, mode 0600
     if (fd < 0) return false;
     long long done = 0;

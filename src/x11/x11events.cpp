@@ -21,7 +21,7 @@ int cX11WindowMaker::dispatchEvents() {
         if (ev.type == MotionNotify)
             while (XCheckTypedWindowEvent(dpy, ev.xmotion.window, MotionNotify, &ev)) {
             }
-        sX11Dispatch d(myDispatchDepth);
+        sDispatch d(myDispatchDepth);
         dispatch(&ev);
     }
     return n;

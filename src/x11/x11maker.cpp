@@ -17,12 +17,6 @@
 
 namespace {
 
-long long monotonicMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Errors of requests on windows that went away meanwhile (or a refused MIT-SHM attach)
 // are expected: they are noted, never fatal.
 int gLastXError = 0;
@@ -352,7 +346,7 @@ void cX11WindowMaker::destroy(cPlatformWindow* window) {
     cWindowClient* client = w->myClient;
     w->myClient = nullptr;
     if (client) {
-        sX11Dispatch d(myDispatchDepth);
+        sDispatch d(myDispatchDepth);
         client->onWindowDestroyed(w);
     }
     w->freeImage();
@@ -550,21 +544,7 @@ void cX11Window::endModal(int code) {
 
 void cX11WindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
 
-bool cX11WindowMaker::runWakeups() {
-    bool all;
-    _typebuf<cPlatformWindow*> list;
-    long long n;
-    if (!myWakes.take(all, list, n)) return false;
-    sX11Dispatch d(myDispatchDepth);
-    if (all)
-        myWindows.forEachLive([](cX11Window* w) {
-            if (w->myClient) w->myClient->onWindowWake(w);
-        });
-    for (long long i = 0; !all && i < n; i++)
-        if (cX11Window* w = live(list.ptr[i]))
-            if (w->myClient) w->myClient->onWindowWake(w);
-    return true;
-}
+bool cX11WindowMaker::runWakeups() { return runWakeRequests(myWakes, myWindows, myDispatchDepth); }
 
 bool cX11WindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
     cX11Window* w = live(window);
@@ -573,23 +553,9 @@ bool cX11WindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool rep
 
 void cX11WindowMaker::killTimer(cPlatformWindow* window, int id) { myTimers.kill(window, id); }
 
-bool cX11WindowMaker::runTimers() {
-    return myTimers.runDue(monotonicMs(), [this](cX11Window* w, int id) {
-        if (w->myClient && !w->myDead) {
-            sX11Dispatch d(myDispatchDepth);
-            w->myClient->onWindowTimer(w, id);
-        }
-    });
-}
+bool cX11WindowMaker::runTimers() { return fireDueTimers(myTimers, monotonicMs(), myDispatchDepth); }
 
-int cX11WindowMaker::paintAll() {
-    int done = 0;
-    sX11Dispatch d(myDispatchDepth);
-    myWindows.forEachLive([&done](cX11Window* w) {
-        if (w->paint()) done++;
-    });
-    return done;
-}
+int cX11WindowMaker::paintAll() { return paintLiveWindows(myWindows, myDispatchDepth); }
 
 int cX11WindowMaker::pumpOnce() {
     int done = dispatchEvents();
@@ -638,7 +604,7 @@ bool cX11WindowMaker::runUntil(bool (*until)(void*), void* arg, int ms) {
 int cX11WindowMaker::modal(cPlatformWindow* window) {
     cX11Window* w = live(window);
     if (!w) return -1;
-    sX11Dispatch d(myDispatchDepth);  // keeps w allocated until the run returns
+    sDispatch d(myDispatchDepth);  // keeps w allocated until the run returns
     w->myModal = true;
     w->myEnded = false;
     w->myCode = -1;

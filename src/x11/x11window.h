@@ -110,12 +110,5 @@ public:
     void ungrab();
 };
 
-// Keeps windows from being freed while a client callback runs.
-struct sX11Dispatch {
-    int& depth;
-    explicit sX11Dispatch(int& d) : depth(d) { depth++; }
-    ~sX11Dispatch() { depth--; }
-};
-
 // Pixels of an 0xAARRGGBB canvas for a visual with other masks.
 void x11ConvertPixels(const unsigned int* src, unsigned int* dst, long long n, const Visual* visual);

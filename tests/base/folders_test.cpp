@@ -132,6 +132,24 @@ TEST(FolderContents, PathsOfRootHaveOneSlash) {
     EXPECT_NE('/', p.ptr[1]);
 }
 
+TEST(FolderContents, JoinPathPutsOneSlashBetween) {
+    const struct {
+        const char *folder, *name, *want;
+    } cases[] = {
+        {"/a", "b", "/a/b"},   {"/a/", "b", "/a/b"}, {"/a", "/b", "/a/b"}, {"/a/", "/b", "/a/b"},
+        {"/", "b", "/b"},      {"", "b", "b"},       {nullptr, "/b", "/b"}, {"a", "", "a/"},
+        {"a", ".lock", "a/.lock"},
+    };
+    for (const auto& c : cases) {
+        _guardchar<char> out;
+        ASSERT_TRUE(joinPath(c.folder, c.name, out));
+        EXPECT_STREQ(c.want, out.ptr) << (c.folder ? c.folder : "(null)") << " + " << c.name;
+    }
+    _guardchar<char> grown("/usr");  // the folder's own holder
+    ASSERT_TRUE(joinPath(grown.ptr, "lib", grown));
+    EXPECT_STREQ("/usr/lib", grown.ptr);
+}
+
 TEST(FolderContents, SpecialPlacesFromMountTable) {
     TempDir dir;
     std::string vol = dir.file("My Disk"), net = dir.file("net"), dup = dir.file("usb");

@@ -435,3 +435,11 @@ TEST(Strings, ByteCopiesTerminateAndNullSourcesAreRefused) {
     int a = 0;
     EXPECT_EQ(-1, _sscanf_s(nullptr, "%d", &a));  // the library's would crash
 }
+
+TEST(Strings, ConcatTextJoinsIntoEitherHolder) {
+    _guardchar<char> t("name");
+    ASSERT_TRUE(concatText(t.ptr, ".old", t));
+    EXPECT_STREQ("name.old", t.ptr);
+    ASSERT_TRUE(concatText(nullptr, t.ptr, t));
+    EXPECT_STREQ("name.old", t.ptr);
+}

@@ -232,8 +232,9 @@ TEST(RawIiq, CorruptAndHostileFilesFailCleanly) {
 
 // Probe, size and refusal are checked with the other real samples.
 TEST(RawIiq, RealFileFrameAndPreview) {
-    const std::vector<unsigned char> f = sharedRawFile("PhaseOne.iiq");
-    if (f.empty()) return;
+    std::string missing;
+    const std::vector<unsigned char> f = sharedRawFile("PhaseOne.iiq", missing);
+    if (f.empty()) GTEST_SKIP() << "missing" << missing;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictIIQ d;
     ASSERT_TRUE(d.processIIQ(&io, nullptr));

@@ -98,10 +98,7 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
 // no black level and the full 16-bit range so both sides scale nothing: inside the 4-pixel
 // border every channel must agree.
 TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
-    if (!testutil::haveTool("dcraw")) {
-        std::printf("skipped: dcraw not installed\n");
-        return;
-    }
+    if (!testutil::haveTool("dcraw")) GTEST_SKIP() << "dcraw not installed";
     struct Case {
         bool be;
         int width, height;
@@ -202,10 +199,7 @@ TEST(RawKitOracle, DifferenceCategory16FollowsTheDngVersion) {
 // without the maker note's colour data, and unprocessed_raw takes Bayer frames only, so this
 // is the one peer that reads the case.
 TEST(RawKitOracle, SmallRawLumaIsReadInDecodeOrder) {
-    if (!testutil::haveTool("dcraw_emu")) {
-        std::printf("skipped: dcraw_emu not installed\n");
-        return;
-    }
+    if (!testutil::haveTool("dcraw_emu")) GTEST_SKIP() << "dcraw_emu not installed";
     const int W = 64, H = 32;
     testutil::TempDir dir;
     for (bool decodeOrder : {true, false}) {

@@ -272,8 +272,9 @@ TEST(RawNef, Preview) {
 
 // Probe, size and refusal are checked with the other real samples.
 TEST(RawNef, RealSampleStructure) {
-    std::vector<unsigned char> f = sharedRawFile("Nikon.nef");
-    if (f.empty()) return;
+    std::string missing;
+    std::vector<unsigned char> f = sharedRawFile("Nikon.nef", missing);
+    if (f.empty()) GTEST_SKIP() << "missing" << missing;
     // dcraw -i -v: "Camera: Nikon D70", "Full size: 3040 x 2014", "Image size: 3039 x 2014".
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictNEF d;

@@ -80,8 +80,9 @@ TEST(RawRealSamples, TakenByTheirOwnDecoderOnlyAndNeverDecoded) {
         {"SigmaDP2.x3f", cPictBase::pkX3F, 2688, 1792, 1},
         {"colorchart.dng", cPictBase::pkNone, 0, 0, -1},
     };
+    std::string missing;
     for (const Sample& s : samples) {
-        std::vector<unsigned char> f = rawkit::sharedRawFile(s.name);
+        std::vector<unsigned char> f = rawkit::sharedRawFile(s.name, missing);
         if (f.empty()) continue;
         SCOPED_TRACE(s.name);
         for (auto& d : makerDecoders()) {
@@ -117,4 +118,5 @@ TEST(RawRealSamples, TakenByTheirOwnDecoderOnlyAndNeverDecoded) {
         ASSERT_TRUE(made);
         EXPECT_EQ(made->typeOf(), s.kind);
     }
+    if (!missing.empty()) GTEST_SKIP() << "missing" << missing;
 }

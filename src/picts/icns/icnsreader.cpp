@@ -3,6 +3,7 @@
 
 #include "base/lists.h"
 #include "base/memio.h"
+#include "picts/bigendian.h"
 #include "picts/jpeg2000/pictjp2.h"
 #include "picts/png/pngreader.h"
 
@@ -27,10 +28,6 @@ const sElemType kTypes[] = {
     {tag("ic08"), 256, 3}, {tag("ic09"), 512, 3}, {tag("ic10"), 1024, 3}, {tag("ic11"), 32, 3},
     {tag("ic12"), 64, 3},  {tag("ic13"), 256, 3}, {tag("ic14"), 512, 3},
 };
-
-unsigned int be32(const unsigned char* p) {
-    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
-}
 
 const unsigned char kPngSig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 const unsigned char kJp2Sig[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};

@@ -6,16 +6,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "picts/bigendian.h"
+
 namespace {
 
 const unsigned char kFileId[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
 const unsigned int kUnknown = 0xFFFFFFFFu;
 
 enum eSegType { kRegionImmediate = 38, kRegionLossless = 39, kPageInfo = 48, kEndOfStripe = 50, kEndOfFile = 51 };
-
-unsigned int be32(const unsigned char* p) {
-    return (unsigned int)p[0] << 24 | (unsigned int)p[1] << 16 | (unsigned int)p[2] << 8 | p[3];
-}
 
 bool readAt(cFileIOTarget* io, long long pos, void* buf, long long n) {
     return pos >= 0 && io->set_fp((unsigned long long)pos) && io->readf(buf, n);

@@ -6,8 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <thread>
 
+#include "base/sync.h"
+#include "picts/bigendian.h"
 #include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
 #include "picts/sizecheck.h"
@@ -15,11 +16,6 @@
 namespace {
 
 std::atomic<int> gThreads{0};
-
-unsigned int be16(const unsigned char* p) { return ((unsigned int)p[0] << 8) | p[1]; }
-unsigned int be32(const unsigned char* p) {
-    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
-}
 
 // Where each marker may stand (T.800 Table A.1).
 struct sMarkerRow {
@@ -131,8 +127,8 @@ void cJ2KDecode::setThreads(int n) { gThreads = n < 0 ? 0 : n; }
 int cJ2KDecode::threads() {
     int n = gThreads;
     if (n > 0) return n;
-    unsigned int hw = std::thread::hardware_concurrency();
-    return hw ? (int)(hw > 64 ? 64 : hw) : 1;
+    const int cores = usableCores();
+    return cores > 64 ? 64 : cores;
 }
 
 bool cJ2KDecode::readMarker(unsigned int& marker) {

@@ -6,14 +6,10 @@
 
 #include <cstring>
 
+#include "picts/bigendian.h"
 #include "picts/pictbox.h"
 
 namespace {
-
-unsigned int be16(const unsigned char* p) { return ((unsigned int)p[0] << 8) | p[1]; }
-unsigned int be32(const unsigned char* p) {
-    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
-}
 
 const unsigned long long kMaxHeaderBox = 64ULL << 20;
 

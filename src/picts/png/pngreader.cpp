@@ -4,6 +4,8 @@
 
 #include <zlib.h>
 
+#include "picts/bigendian.h"
+
 namespace {
 
 const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -27,10 +29,6 @@ struct sPass {
 };
 const sPass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-
-unsigned int be32(const unsigned char* p) {
-    return ((unsigned int)p[0] << 24) | ((unsigned int)p[1] << 16) | ((unsigned int)p[2] << 8) | p[3];
-}
 
 bool validDepth(unsigned int ct, unsigned int d) {
     switch (ct) {

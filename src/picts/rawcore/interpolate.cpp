@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -200,16 +199,16 @@ void walkBorder(int border, const unsigned short* raw, long long width, const sC
 // Rows go in runs in top-down order: every row of a run writes clear of the samples of all
 // rows not yet loaded, so a run's rows load side by side; a row whose write covers only its
 // own samples (and those of rows already loaded) forms a run alone and copies its samples
-// aside first. The runs are planned before anything is written; false when there is no
-// such plan (`ends` then holds nothing useful).
+// aside first. The runs are planned before anything is written: the first `count` of `ends`
+// (room for crop.h) get their ends; false when there is no such plan.
 bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned long long* out, const sCrop& crop,
-                     std::vector<long long>& ends) {
+                     long long* ends, long long& count) {
     const uintptr_t P = (uintptr_t)out, R = (uintptr_t)raw;
     const long long w = crop.w, h = crop.h;
     auto writeStart = [&](long long y) { return P + (uintptr_t)(8 * y * w); };
     auto readStart = [&](long long y) { return R + (uintptr_t)(2 * ((crop.top + y) * width + crop.left)); };
     const uintptr_t lastEnd = readStart(h - 1) + (uintptr_t)(2 * w);
-    ends.clear();
+    count = 0;
     long long a = 0;
     while (a < h) {
         const uintptr_t lo = readStart(a);
@@ -219,7 +218,7 @@ bool planInPlaceLoad(const unsigned short* raw, long long width, const unsigned 
             if (a + 1 < h && writeStart(a + 1) > readStart(a + 1) && writeStart(a) < lastEnd) return false;
             b = a + 1;
         }
-        ends.push_back(b);
+        ends[count++] = b;
         a = b;
     }
     return true;
@@ -366,55 +365,167 @@ long long greenSitesSse2(const unsigned short* const v[7], long long x, long lon
 }
 #endif
 
-}  // namespace
+// The scalar steps 2 to 4 of the PPG, one row of pixels as 16-bit lanes (see tLane) from site x
+// to end, every other column; green is in lane g1.
 
-void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
-                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
-                       const sMarginInfo* margins, unsigned short black) {
-    sCrop crop;
-    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
-        return;
-    double mul[4];
-    safeMuls(mulIn, mul);
-    walkBorder(border, raw, width, crop, filter, flip, mul, black, 0, crop.h,
-               [pixels](long long i, unsigned long long p) { pixels[i] = p; });
+// Step 2: green at red or blue sites (their colour in lane c), from the direction with the
+// smaller gradients, kept between that direction's two greens.
+void greenRow(tLane* row, long long w, int g1, int c, long long x, long long end) {
+    const long long dirs[2] = {4, 4 * w};  // in lanes
+    for (; x < end; x += 2) {
+        tLane* p = row + 4 * x;
+        const int own = p[c];
+        int guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            const long long d = dirs[i];
+            const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
+            guess[i] = (gm + own + gp) * 2 - cm - cp;
+            diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
+                      (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
+        }
+        const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
+        const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
+        p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
+    }
 }
 
-bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3]) {
-    if (!usable(info, true)) return false;
-    // Code 3 would address a channel that does not exist in the three-colour passes.
-    if (info.filter->usesFourthColor()) return false;
-    sCrop crop;
-    if (!openCrop(info, margins, crop)) return true;
+// Step 3: red and blue at green sites, the colour in lane hLane from the horizontal neighbours
+// and the one in vLane from the vertical ones.
+void rbAtGreenRow(tLane* row, long long w, int g1, int hLane, int vLane, long long x, long long end) {
+    const long long dirs[2] = {4, 4 * w};  // in lanes
+    const int cl[2] = {hLane, vLane};
+    for (; x < end; x += 2) {
+        tLane* p = row + 4 * x;
+        for (int i = 0; i < 2; i++) {
+            const long long d = dirs[i];
+            const int c = cl[i];
+            const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
+            p[c] = (unsigned short)clampI(v);
+        }
+    }
+}
+
+// Step 4: at red and blue sites the colour they lack (lane c), along the smoother diagonal.
+void otherAtRedBlueRow(tLane* row, long long w, int g1, int c, long long x, long long end) {
+    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
+    for (; x < end; x += 2) {
+        tLane* p = row + 4 * x;
+        const int own = p[g1];
+        int guess[2], diff[2];
+        for (int i = 0; i < 2; i++) {
+            const long long d = diag[i];
+            const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
+            diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
+            guess[i] = cm + cp + 2 * own - gm - gp;
+        }
+        const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
+        p[c] = (unsigned short)clampI(v);
+    }
+}
+
+#if defined(__SSE2__)
+// The first site at or after column t0 of a row whose sites start at x0, every other column.
+inline long long siteFrom(long long x0, long long t0) { return t0 <= x0 ? x0 : x0 + ((t0 - x0 + 1) & ~1LL); }
+
+// Bayer patterns go in column tiles of kTile: per worker seven rows of a tile (columns
+// t0 - 8 .. t1 + 7 filled, 16 samples of room each side), rows of own-colour samples for
+// step 2 (rows y - 3 .. y + 3, row r in slot r % 7) and own-colour and green rows for
+// steps 3 and 4 (slots r % 3 and 3 + r % 3). Tiles keep the rows small (no more memory
+// than the tone finishing takes after) and in the first-level cache.
+struct sTileRows {
+    static constexpr long long kTile = 2048, kStride = kTile + 32;
+    _typebuf<unsigned short> rows;
+
+    bool set(int workers) {
+        if (!rows.set(workers * 7 * kStride)) return false;
+        rows.zero();
+        return true;
+    }
+    // Slot's row, indexed by column, of the tile starting at t0.
+    unsigned short* row(int worker, long long slot, long long t0) const {
+        return rows.ptr + (worker * 7 + slot) * kStride + 16 - t0;
+    }
+};
+
+// The rows y0 .. y1 - 1 of a band tile by tile, each tile's rows in order: the rows a step
+// reads around row y (y - halo .. y + halo) are filled as fill(r, t0, t1) before row(y, t0,
+// end) runs, `end` keeping the sites halo columns clear of the right edge.
+template <class Fill, class Row>
+void walkTiles(long long y0, long long y1, long long w, long long halo, Fill fill, Row row) {
+    for (long long t0 = 0; t0 < w; t0 += sTileRows::kTile) {
+        const long long t1 = t0 + sTileRows::kTile < w ? t0 + sTileRows::kTile : w;
+        const long long end = t1 < w - halo ? t1 : w - halo;
+        for (long long r = y0 - halo; r < y0 + halo; r++) fill(r, t0, t1);
+        for (long long y = y0; y < y1; y++) {
+            fill(y + halo, t0, t1);
+            row(y, t0, end);
+        }
+    }
+}
+#endif
+
+// The pixel grouping's state, shared by its steps. Every step works in row bands side by
+// side: a step writes only what no other band of it reads (its own channel at its own sites),
+// so the bands meet only between steps. Per-worker state is indexed by the worker
+// (rawbands.h).
+struct sPpg {
+    sInterpolateInfo& info;
+    const sCrop& crop;
+    const cBayerFilter* const f;
+    const long long w, h;
     double mul[4];
-    safeMuls(info.mul, mul);
-    const cBayerFilter* f = info.filter;
-    const long long w = crop.w, h = crop.h;
-    const unsigned int black = info.black > 65535 ? 65535 : info.black;
-    unsigned long long* out = info.pixels;
-    unsigned int mn = 65535, mx = 0;
+    const unsigned int black;
+    unsigned long long* const out;
+    // Steps 2 to 4 address channels as 16-bit lanes (see tLane).
+    tLane* const lanes;
+    const int g1 = laneOf(1);
+    const bool bayer;
+
+    // Step 1's samples: the frame, a copy of it, or (in place) the frame inside the output.
+    const unsigned short* raw;
+    _typebuf<unsigned short> rawCopy;
+    bool inPlace = false;
+    _typebuf<long long> runs;  // the ends of the load's runs of rows (see planInPlaceLoad)
+    long long runCount = 0;
+    _typebuf<unsigned short> aside;  // a lone run's own samples
+    // In place: the border walk's pixels (output index and value) in its order; rows
+    // before y hold ringBefore(y) of them.
+    _typebuf<long long> ringAt;
+    _typebuf<unsigned long long> ringPixel;
+    // A pattern two columns wide: each row alternates two colours.
+    bool twoColumns = true;
+    unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
+#if defined(__SSE2__)
+    sTileRows tiles;
+#endif
+
+    sPpg(sInterpolateInfo& in, const sCrop& c)
+        : info(in), crop(c), f(in.filter), w(c.w), h(c.h), black(in.black > 65535 ? 65535 : in.black),
+          out(in.pixels), lanes((tLane*)in.pixels), bayer(isBayer(in.filter)), raw(in.raw) {
+        safeMuls(in.mul, mul);
+        for (int y = 0; y < 24; y++)
+            for (int x = 2; x < 6; x++) twoColumns = twoColumns && f->color(x, y) == f->color(x & 1, y);
+    }
+
+    long long ringBefore(long long y) const {
+        const long long ringSide = w > 8 ? 8 : w, lastFull = h - 4 > 4 ? h - 4 : 4;
+        const long long full = (y < 4 ? y : 4) + (y > lastFull ? y - lastFull : 0);
+        return full * w + (y - full) * ringSide;
+    }
 
     // A frame inside the output loads in planned runs, its border pixels made beforehand
     // (they need the samples); without a plan it is copied out first.
-    const unsigned short* raw = info.raw;
-    _typebuf<unsigned short> rawCopy;
-    std::vector<long long> runs;
-    // The border walk's pixels in its order: rows before y hold ringBefore(y) of them.
-    const long long ringSide = w > 8 ? 8 : w;
-    auto ringBefore = [&](long long y) {
-        long long full = (y < 4 ? y : 4) + (y > (h - 4 > 4 ? h - 4 : 4) ? y - (h - 4 > 4 ? h - 4 : 4) : 0);
-        return full * w + (y - full) * ringSide;
-    };
-    _typebuf<long long> ringAt;
-    _typebuf<unsigned long long> ringPixel;
-    const uintptr_t rawBegin = (uintptr_t)raw, rawEnd = rawBegin + (uintptr_t)(2 * info.width * info.height);
-    const bool overlap = rawBegin < (uintptr_t)(out + w * h) && (uintptr_t)out < rawEnd;
-    const bool inPlace = overlap && planInPlaceLoad(raw, info.width, out, crop, runs);
-    if (overlap && !inPlace) {
-        if (!rawCopy.set(raw, info.width * info.height)) return false;
-        raw = rawCopy.ptr;
-    }
-    if (inPlace) {
+    bool prepareSource() {
+        const uintptr_t rawBegin = (uintptr_t)raw, rawEnd = rawBegin + (uintptr_t)(2 * info.width * info.height);
+        const bool overlap = rawBegin < (uintptr_t)(out + w * h) && (uintptr_t)out < rawEnd;
+        if (!runs.set(h)) return false;
+        inPlace = overlap && planInPlaceLoad(raw, info.width, out, crop, runs.ptr, runCount);
+        if (!inPlace) runs.ptr[0] = h, runCount = 1;
+        if (overlap && !inPlace) {
+            if (!rawCopy.set(raw, info.width * info.height)) return false;
+            raw = rawCopy.ptr;
+        }
+        if (!inPlace) return true;
         const long long n = ringBefore(h);
         if (!ringAt.set(n) || !ringPixel.set(n)) return false;
         rawRowBands(0, h, [&](int, long long y0, long long y1) {
@@ -422,27 +533,30 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
             walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black, y0, y1,
                        [&](long long i, unsigned long long p) { ringAt.ptr[k] = i, ringPixel.ptr[k++] = p; });
         });
+        return aside.set(w);
     }
-    if (!inPlace) runs.push_back(h);
-    _typebuf<unsigned short> aside;  // a lone run's own samples
-    if (inPlace && !aside.set(w)) return false;
 
-    // Every pass works in row bands side by side: a pass writes only what no other band of
-    // it reads (its own channel at its own sites), so the bands meet only between passes.
-    // Per-worker state is indexed by the worker (rawbands.h).
-    // 1. Load each sample into the channel of its colour.
-    unsigned int bandMin[kMaxRawBands], bandMax[kMaxRawBands];
-    for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
-    bool twoColumns = true;
-    for (int y = 0; y < 24; y++)
-        for (int x = 2; x < 6; x++) twoColumns = twoColumns && f->color(x, y) == f->color(x & 1, y);
-    auto load = [&](int band, long long y0, long long y1) {
+    // 1. Each sample into the channel of its colour; mn and mx get the samples' range.
+    void load(unsigned int& mn, unsigned int& mx) {
+        for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
+        // A run of one row is loaded by the caller's thread alone (rawbands.h), so `aside` is
+        // never shared.
+        for (long long i = 0; i < runCount; i++)
+            rawRowBands(i ? runs.ptr[i - 1] : 0, runs.ptr[i],
+                        [this](int band, long long y0, long long y1) { loadBand(band, y0, y1); });
+        mn = 65535, mx = 0;
+        for (int i = 0; i < kMaxRawBands; i++) {
+            if (bandMin[i] < mn) mn = bandMin[i];
+            if (bandMax[i] > mx) mx = bandMax[i];
+        }
+    }
+
+    void loadBand(int band, long long y0, long long y1) {
         unsigned int lo = 65535, hi = 0;
         for (long long y = y0; y < y1; y++) {
             const unsigned short* row = raw + (crop.top + y) * info.width + crop.left;
             unsigned long long* o = out + y * w;
             if (inPlace && y1 - y0 == 1) row = (const unsigned short*)memcpy(aside.ptr, row, (size_t)w * 2);
-            // A pattern two columns wide: the row alternates two colours.
             const int cs[2] = {f->color(0, (int)y), f->color(1, (int)y)};
             const double ms[2] = {mul[cs[0]], mul[cs[1]]};
             if (twoColumns && ms[0] == 1.0 && ms[1] == 1.0) {
@@ -477,197 +591,123 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
         }
         if (lo < bandMin[band]) bandMin[band] = lo;
         if (hi > bandMax[band]) bandMax[band] = hi;
-    };
-    // A run of one row is loaded by the caller's thread alone (rawbands.h), so `aside` is
-    // never shared.
-    for (size_t i = 0; i < runs.size(); i++) rawRowBands(i ? runs[i - 1] : 0, runs[i], load);
-    for (int i = 0; i < kMaxRawBands; i++) {
-        if (bandMin[i] < mn) mn = bandMin[i];
-        if (bandMax[i] > mx) mx = bandMax[i];
     }
-    if (!report(info.progress, 20.0)) return false;
+
+    // The tile rows of steps 2 to 4 (steps 3 and 4 have at least as many workers as step 2).
+    bool prepareTiles() {
+#if defined(__SSE2__)
+        if (bayer && h > 2) return tiles.set(rawBandCount(h - 2));
+#endif
+        return true;
+    }
+
+    // The first red or blue site of row y from column 3, its green site, its red or blue site
+    // from column 1.
+    long long redBlueFrom3(long long y) const { return 3 + (f->color(3, (int)y) & 1); }
+    long long greenSite(long long y) const { return 1 + (f->color(2, (int)y) & 1); }
+    long long redBlueSite(long long y) const { return 1 + (f->color(1, (int)y) & 1); }
 
     // 2. Green at red and blue sites: the gradient-smaller of the two directions.
-    // Steps 2 to 4 address channels as 16-bit lanes (see tLane).
-    tLane* lanes = (tLane*)out;
-    const int g1 = laneOf(1);
-    const long long dirs[2] = {4, 4 * w};  // in lanes
-    const bool bayer = isBayer(f);
-    // Green at the sites of row y from x to end (the sites' colour in lane c).
-    auto greenSites = [&](long long y, long long x, long long end, int c) {
-        for (; x < end; x += 2) {
-            tLane* p = lanes + 4 * (y * w + x);
-            const int own = p[c];
-            int guess[2], diff[2];
-            for (int i = 0; i < 2; i++) {
-                const long long d = dirs[i];
-                const int gm = p[g1 - d], gp = p[g1 + d], cm = p[c - 2 * d], cp = p[c + 2 * d];
-                guess[i] = (gm + own + gp) * 2 - cm - cp;
-                diff[i] = (std::abs(cm - own) + std::abs(cp - own) + std::abs(gm - gp)) * 3 +
-                          (std::abs(p[g1 + 3 * d] - gp) + std::abs(p[g1 - 3 * d] - gm)) * 2;
-            }
-            const long long d = dirs[diff[0] > diff[1] ? 1 : 0];
-            const int guessed = guess[diff[0] > diff[1] ? 1 : 0];
-            p[g1] = (unsigned short)limitBetween(guessed >> 2, p[g1 + d], p[g1 - d]);
-        }
-    };
-    // The first site at or after column t0 of a row whose sites start at x0, every other column.
-    auto siteFrom = [](long long x0, long long t0) { return t0 <= x0 ? x0 : x0 + ((t0 - x0 + 1) & ~1LL); };
-#if defined(__SSE2__)
-    // Bayer patterns go in column tiles of kTile: per worker seven rows of a tile (columns
-    // t0 - 8 .. t1 + 7 filled, 16 samples of room each side), rows of own-colour samples for
-    // step 2 (rows y - 3 .. y + 3, row r in slot r % 7) and own-colour and green rows for
-    // steps 3 and 4 (slots r % 3 and 3 + r % 3). Tiles keep the rows small (no more memory
-    // than the tone finishing takes after) and in the first-level cache.
-    const long long kTile = 2048, stride = kTile + 32;
-    // Steps 3 and 4 have at least as many workers.
-    const int bandWorkers = rawBandCount(h - 2);
-    _typebuf<unsigned short> ownRows;
-    if (bayer && h > 2) {
-        if (!ownRows.set(bandWorkers * 7 * stride)) return false;
-        ownRows.zero();
-    }
-    // Slot's row, indexed by column, of the tile starting at t0.
-    auto ownRow = [&](int worker, long long slot, long long t0) {
-        return ownRows.ptr + (worker * 7 + slot) * stride + 16 - t0;
-    };
-    auto tileColumns = [&](long long t0, long long t1, long long& from, long long& to) {
-        from = t0 > 8 ? t0 - 8 : 0;
-        to = t1 + 8 < w ? t1 + 8 : w;
-    };
-    auto fillOwnRow = [&](int worker, long long r, long long t0, long long t1) {
-        unsigned short* o = ownRow(worker, r % 7, t0);
-        const tLane* in = lanes + 4 * r * w;
-        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-        long long from, to;
-        tileColumns(t0, t1, from, to);
-        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]];
-    };
-#endif
-    rawRowBands(3, h - 3, [&](int worker, long long y0, long long y1) {
+    void greenBand(int worker, long long y0, long long y1) {
 #if defined(__SSE2__)
         if (bayer) {
             // Step 2 reads only the photosites' own samples, so the order of sites is free.
-            for (long long t0 = 0; t0 < w; t0 += kTile) {
-                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 3 ? t1 : w - 3;
-                for (long long r = y0 - 3; r < y0 + 3; r++) fillOwnRow(worker, r, t0, t1);
-                for (long long y = y0; y < y1; y++) {
-                    fillOwnRow(worker, y + 3, t0, t1);
-                    const long long x0 = 3 + (f->color(3, (int)y) & 1);
-                    const unsigned short* v[7];
-                    for (int j = 0; j < 7; j++) v[j] = ownRow(worker, (y - 3 + j) % 7, t0);
-                    const long long x = greenSitesSse2(v, siteFrom(x0, t0), end, lanes + 4 * y * w, g1);
-                    greenSites(y, x, end, laneOf(f->color((int)x0, (int)y)));
-                }
-            }
+            auto fill = [&](long long r, long long t0, long long t1) {
+                unsigned short* o = tiles.row(worker, r % 7, t0);
+                const tLane* in = lanes + 4 * r * w;
+                const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+                long long from, to;
+                tileColumns(t0, t1, from, to);
+                for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]];
+            };
+            walkTiles(y0, y1, w, 3, fill, [&](long long y, long long t0, long long end) {
+                const long long x0 = redBlueFrom3(y);
+                const unsigned short* v[7];
+                for (int j = 0; j < 7; j++) v[j] = tiles.row(worker, (y - 3 + j) % 7, t0);
+                tLane* row = lanes + 4 * y * w;
+                const long long x = greenSitesSse2(v, siteFrom(x0, t0), end, row, g1);
+                greenRow(row, w, g1, laneOf(f->color((int)x0, (int)y)), x, end);
+            });
             return;
         }
 #endif
         for (long long y = y0; y < y1; y++) {
-            const long long x0 = 3 + (f->color(3, (int)y) & 1);
-            greenSites(y, x0, w - 3, laneOf(f->color((int)x0, (int)y)));
+            const long long x0 = redBlueFrom3(y);
+            greenRow(lanes + 4 * y * w, w, g1, laneOf(f->color((int)x0, (int)y)), x0, w - 3);
         }
-    });
-    if (!report(info.progress, 40.0)) return false;
+    }
 
-    // 3. Red and blue at green sites, from the horizontal and the vertical neighbours.
-    // Green sites of row y from x to end.
-    auto rbAtGreen = [&](long long y, long long x, long long end) {
-        const int c0 = f->color((int)x + 1, (int)y);
-        const int cl[2] = {laneOf(c0), laneOf(2 - c0)};
-        for (; x < end; x += 2) {
-            tLane* p = lanes + 4 * (y * w + x);
-            for (int i = 0; i < 2; i++) {
-                const long long d = dirs[i];
-                const int c = cl[i];
-                const int v = (p[c - d] + p[c + d] + 2 * p[g1] - p[g1 - d] - p[g1 + d]) >> 1;
-                p[c] = (unsigned short)clampI(v);
-            }
+    // 3. Red and blue at green sites, from the horizontal and the vertical neighbours; on a
+    // Bayer pattern also 4 (see otherBand). Neither step reads what the other writes there
+    // (each reads the photosites' own colours and the greens of step 2; step 3 writes at
+    // green sites, step 4 the colour a red or blue site lacks), so one pass does both; other
+    // patterns keep two.
+    void chromaBand(int worker, long long y0, long long y1) {
+#if defined(__SSE2__)
+        if (bayer && tiles.rows.ptr) {
+            auto fill = [&](long long r, long long t0, long long t1) {
+                unsigned short* o = tiles.row(worker, r % 3, t0);
+                unsigned short* g = tiles.row(worker, 3 + r % 3, t0);
+                const tLane* in = lanes + 4 * r * w;
+                const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+                long long from, to;
+                tileColumns(t0, t1, from, to);
+                for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
+            };
+            walkTiles(y0, y1, w, 1, fill, [&](long long y, long long t0, long long end) {
+                const unsigned short* own[3];
+                const unsigned short* green[3];
+                for (int j = 0; j < 3; j++) {
+                    own[j] = tiles.row(worker, (y - 1 + j) % 3, t0);
+                    green[j] = tiles.row(worker, 3 + (y - 1 + j) % 3, t0);
+                }
+                long long xg = siteFrom(greenSite(y), t0), xr = siteFrom(redBlueSite(y), t0);
+                const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
+                tLane* row = lanes + 4 * y * w;
+                chromaSitesSse2(own, green, xg, xr, end, row, laneOf(c0), laneOf(2 - c0), laneOf(cr));
+                rbAtGreenRow(row, w, g1, laneOf(c0), laneOf(2 - c0), xg, end);
+                otherAtRedBlueRow(row, w, g1, laneOf(cr), xr, end);
+            });
+            return;
         }
-    };
+#endif
+        for (long long y = y0; y < y1; y++) {
+            const long long xg = greenSite(y);
+            const int c0 = f->color((int)xg + 1, (int)y);
+            rbAtGreenRow(lanes + 4 * y * w, w, g1, laneOf(c0), laneOf(2 - c0), xg, w - 1);
+            if (bayer) otherBand(y, y + 1);
+        }
+    }
+
     // 4. Blue at red sites and red at blue sites, along the smoother diagonal.
-    const long long diag[2] = {4 * (w + 1), 4 * (w - 1)};  // in lanes
-    // Red and blue sites of row y from x to end.
-    auto otherAtRedBlue = [&](long long y, long long x, long long end) {
-        const int c = laneOf(2 - f->color((int)x, (int)y));
-        for (; x < end; x += 2) {
-            tLane* p = lanes + 4 * (y * w + x);
-            const int own = p[g1];
-            int guess[2], diff[2];
-            for (int i = 0; i < 2; i++) {
-                const long long d = diag[i];
-                const int cm = p[c - d], cp = p[c + d], gm = p[g1 - d], gp = p[g1 + d];
-                diff[i] = std::abs(cm - cp) + std::abs(gm - own) + std::abs(gp - own);
-                guess[i] = cm + cp + 2 * own - gm - gp;
-            }
-            const int v = diff[0] != diff[1] ? guess[diff[0] > diff[1] ? 1 : 0] >> 1 : (guess[0] + guess[1]) >> 2;
-            p[c] = (unsigned short)clampI(v);
-        }
-    };
-    // On a Bayer pattern neither step reads what the other writes (each reads the photosites'
-    // own colours and the greens of step 2; step 3 writes at green sites, step 4 the colour a
-    // red or blue site lacks), so one pass does both; other patterns keep two.
-    auto greenSite = [&](long long y) { return 1 + (f->color(2, (int)y) & 1); };
-    auto redBlueSite = [&](long long y) { return 1 + (f->color(1, (int)y) & 1); };
-#if defined(__SSE2__)
-    auto fillChromaRows = [&](int worker, long long r, long long t0, long long t1) {
-        unsigned short* o = ownRow(worker, r % 3, t0);
-        unsigned short* g = ownRow(worker, 3 + r % 3, t0);
-        const tLane* in = lanes + 4 * r * w;
-        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-        long long from, to;
-        tileColumns(t0, t1, from, to);
-        for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
-    };
-#endif
-    rawRowBands(1, h - 1, [&](int worker, long long y0, long long y1) {
-#if defined(__SSE2__)
-        if (bayer && ownRows.ptr) {
-            for (long long t0 = 0; t0 < w; t0 += kTile) {
-                const long long t1 = t0 + kTile < w ? t0 + kTile : w, end = t1 < w - 1 ? t1 : w - 1;
-                for (long long r = y0 - 1; r < y0 + 1; r++) fillChromaRows(worker, r, t0, t1);
-                for (long long y = y0; y < y1; y++) {
-                    fillChromaRows(worker, y + 1, t0, t1);
-                    const unsigned short* own[3];
-                    const unsigned short* green[3];
-                    for (int j = 0; j < 3; j++) {
-                        own[j] = ownRow(worker, (y - 1 + j) % 3, t0);
-                        green[j] = ownRow(worker, 3 + (y - 1 + j) % 3, t0);
-                    }
-                    long long xg = siteFrom(greenSite(y), t0), xr = siteFrom(redBlueSite(y), t0);
-                    const int c0 = f->color((int)xg + 1, (int)y), cr = 2 - f->color((int)xr, (int)y);
-                    chromaSitesSse2(own, green, xg, xr, end, lanes + 4 * y * w, laneOf(c0), laneOf(2 - c0), laneOf(cr));
-                    rbAtGreen(y, xg, end);
-                    otherAtRedBlue(y, xr, end);
-                }
-            }
-            return;
-        }
-#endif
+    void otherBand(long long y0, long long y1) {
         for (long long y = y0; y < y1; y++) {
-            rbAtGreen(y, greenSite(y), w - 1);
-            if (bayer) otherAtRedBlue(y, redBlueSite(y), w - 1);
+            const long long xr = redBlueSite(y);
+            otherAtRedBlueRow(lanes + 4 * y * w, w, g1, laneOf(2 - f->color((int)xr, (int)y)), xr, w - 1);
         }
-    });
-    if (!report(info.progress, 60.0)) return false;
-    if (!bayer)
-        rawRowBands(1, h - 1, [&](int, long long y0, long long y1) {
-            for (long long y = y0; y < y1; y++) otherAtRedBlue(y, redBlueSite(y), w - 1);
-        });
-    if (!report(info.progress, 80.0)) return false;
+    }
 
-    // 5. Colour matrix or channel order, alpha; flipped, rows swapped in pairs on the way.
-    auto ordered = [matrix](unsigned long long p) {
-        unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
-        if (matrix) {
-            double R = r, G = g, B = b;
-            r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
-            g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
-            b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
-        }
-        return rgbPixel(r, g, b);
-    };
-    rawRowBands(0, info.flip ? (h + 1) / 2 : h, [&](int, long long y0, long long y1) {
+#if defined(__SSE2__)
+    // A tile's columns t0 .. t1 - 1 and 8 more each side, within the row.
+    void tileColumns(long long t0, long long t1, long long& from, long long& to) const {
+        from = t0 > 8 ? t0 - 8 : 0;
+        to = t1 + 8 < w ? t1 + 8 : w;
+    }
+#endif
+
+    // 5. Colour matrix or channel order, alpha; flipped, rows swapped in pairs on the way
+    // (rows y0 .. y1 - 1 of the top half then).
+    void finishBand(const double (*matrix)[3], long long y0, long long y1) {
+        auto ordered = [matrix](unsigned long long p) {
+            unsigned int r = chan(p, 0), g = chan(p, 1), b = chan(p, 2);
+            if (matrix) {
+                double R = r, G = g, B = b;
+                r = rawClamp16(matrix[0][0] * R + matrix[0][1] * G + matrix[0][2] * B);
+                g = rawClamp16(matrix[1][0] * R + matrix[1][1] * G + matrix[1][2] * B);
+                b = rawClamp16(matrix[2][0] * R + matrix[2][1] * G + matrix[2][2] * B);
+            }
+            return rgbPixel(r, g, b);
+        };
         for (long long y = y0; y < y1; y++) {
             unsigned long long* row = out + y * w;
             unsigned long long* other = info.flip ? out + (h - 1 - y) * w : row;
@@ -697,16 +737,55 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
                 other[x] = ordered(t);
             }
         }
-    });
-    if (!report(info.progress, 100.0)) return false;
+    }
 
     // 6. The outer four pixels.
+    void border(const sMarginInfo* margins) {
+        if (inPlace)
+            for (long long k = 0; k < ringAt.count; k++) out[ringAt.ptr[k]] = ringPixel.ptr[k];
+        else
+            interpolateBorder(4, raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
+    }
+};
+
+}  // namespace
+
+void interpolateBorder(int border, const unsigned short* raw, unsigned long long* pixels, long long width,
+                       long long height, const cBayerFilter* filter, bool flip, const double* mulIn,
+                       const sMarginInfo* margins, unsigned short black) {
+    sCrop crop;
+    if (!raw || !pixels || !filter || border < 1 || width < 1 || height < 1 || !crop.set(width, height, margins))
+        return;
+    double mul[4];
+    safeMuls(mulIn, mul);
+    walkBorder(border, raw, width, crop, filter, flip, mul, black, 0, crop.h,
+               [pixels](long long i, unsigned long long p) { pixels[i] = p; });
+}
+
+bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const double (*matrix)[3]) {
+    if (!usable(info, true)) return false;
+    // Code 3 would address a channel that does not exist in the three-colour passes.
+    if (info.filter->usesFourthColor()) return false;
+    sCrop crop;
+    if (!openCrop(info, margins, crop)) return true;
+    sPpg p(info, crop);
+    const long long h = crop.h;
+    if (!p.prepareSource()) return false;
+    unsigned int mn, mx;
+    p.load(mn, mx);
+    if (!report(info.progress, 20.0) || !p.prepareTiles()) return false;
+    rawRowBands(3, h - 3, [&p](int worker, long long y0, long long y1) { p.greenBand(worker, y0, y1); });
+    if (!report(info.progress, 40.0)) return false;
+    rawRowBands(1, h - 1, [&p](int worker, long long y0, long long y1) { p.chromaBand(worker, y0, y1); });
+    if (!report(info.progress, 60.0)) return false;
+    if (!p.bayer) rawRowBands(1, h - 1, [&p](int, long long y0, long long y1) { p.otherBand(y0, y1); });
+    if (!report(info.progress, 80.0)) return false;
+    rawRowBands(0, info.flip ? (h + 1) / 2 : h,
+                [&p, matrix](int, long long y0, long long y1) { p.finishBand(matrix, y0, y1); });
+    if (!report(info.progress, 100.0)) return false;
     info.minRaw = mn;
     info.maxRaw = mx;
-    if (inPlace)
-        for (long long k = 0; k < ringAt.count; k++) out[ringAt.ptr[k]] = ringPixel.ptr[k];
-    else
-        interpolateBorder(4, raw, out, info.width, info.height, f, info.flip, mul, margins, (unsigned short)black);
+    p.border(margins);
     return true;
 }
 

@@ -13,11 +13,13 @@
 #include <sys/mman.h>
 #endif
 
+#include "base/sync.h"
+
 const int kMaxRawBands = 16;
 
 // How many workers rawRowBands uses for `rows` rows (1 .. kMaxRawBands).
 inline int rawBandCount(long long rows) {
-    long long n = (long long)std::thread::hardware_concurrency();
+    long long n = usableCores();
     if (n > kMaxRawBands) n = kMaxRawBands;
     if (n > rows / 64) n = rows / 64;
     return n < 1 ? 1 : (int)n;

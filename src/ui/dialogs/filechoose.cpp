@@ -32,18 +32,6 @@ unsigned long long dateKey(const sTimestamp& d) {
            (unsigned long long)d.hour << 24 | (unsigned long long)d.minute << 16 | (unsigned long long)d.second << 8;
 }
 
-// a + "/" + b with one "/" between them.
-void joinPath(_guardchar<char>& out, const char* a, const char* b) {
-    size_t la = a ? strlen(a) : 0, lb = b ? strlen(b) : 0;
-    bool sep = la && a[la - 1] != '/';
-    _guardchar<char> r;
-    r.set((long long)(la + sep + lb + 1));
-    if (la) memcpy(r.ptr, a, la);
-    if (sep) r.ptr[la] = '/';
-    if (lb) memcpy(r.ptr + la + sep, b, lb);
-    out.set(r.ptr);
-}
-
 // The part of a path before its last "/" ("/" for a top-level name); false without one.
 bool parentOf(const char* path, _guardchar<char>& out) {
     const char* slash = path ? strrchr(path, '/') : nullptr;
@@ -468,7 +456,7 @@ bool cFileChooseDialog::onFormAccept() {
         }
     }
     _guardchar<char> p;
-    joinPath(p, myShown->folder(), t.ptr);
+    joinPath(myShown->folder(), t.ptr, p);
     cFolderContents::adjustPath(p.ptr);
     int pt = cFolderContents::objtype(p.ptr);
     if (pt == cFolderContents::eFile) {
@@ -531,7 +519,7 @@ void cFileChooseDialog::mkdir() {
     }
     _guardchar<char> p, folder;
     folder.set(myShown->folder());
-    joinPath(p, folder.ptr, name.ptr);
+    joinPath(folder.ptr, name.ptr, p);
     switch (cFolderContents::objtype(p.ptr)) {
     case cFolderContents::eNothing:
         if (cFolderContents::mkdir(p.ptr))

@@ -24,18 +24,6 @@ cPicturesList* gList = nullptr;
 const int kMain[] = {84};
 const int kCtl[] = {80, 78, 81};
 const int kList[] = {43, 48, 42};
-
-// a + "/" + b, with no second "/" when a already ends with one (an empty a: just b).
-void joinPath(_guardchar<char>& out, const char* a, const char* b) {
-    size_t la = a ? strlen(a) : 0, lb = b ? strlen(b) : 0;
-    bool sep = la && a[la - 1] != '/';
-    _guardchar<char> r;
-    r.set((long long)(la + sep + lb + 1));
-    if (la) memcpy(r.ptr, a, la);
-    if (sep) r.ptr[la] = '/';
-    if (lb) memcpy(r.ptr + la + sep, b, lb);
-    out.set(r.ptr);
-}
 }  // namespace
 
 cFolderChooseDialog::~cFolderChooseDialog() {
@@ -148,7 +136,7 @@ void cFolderChooseDialog::navigate(const char* path) {
     for (const char* s = copy.ptr; s && *s;) {
         s = nextTag(s, tag);
         if (!tag.ptr || !*tag.ptr) break;
-        joinPath(a, a.ptr, tag.ptr);
+        joinPath(a.ptr, tag.ptr, a);
         tContent* found = nullptr;
         for (cTreeItem* c = cur->firstChild; c && !found; c = c->next)
             if (((tContent*)c)->path.ptr && !strcmp(a.ptr, ((tContent*)c)->path.ptr)) found = (tContent*)c;
@@ -195,7 +183,7 @@ void cFolderChooseDialog::mkdir() {
         return;
     }
     _guardchar<char> p;
-    joinPath(p, myResult->ptr, name.ptr);
+    joinPath(myResult->ptr, name.ptr, p);
     switch (cFolderContents::objtype(p.ptr)) {
     case cFolderContents::eNothing:
         if (cFolderContents::mkdir(p.ptr))

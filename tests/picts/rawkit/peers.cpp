@@ -75,10 +75,11 @@ void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned 
     for (const char* tool : installedPeers(tools)) EXPECT_TRUE(peerReadsAs(tool, dir, file, ext, width, height, frame));
 }
 
-std::vector<unsigned char> sharedRawFile(const std::string& name) {
+std::vector<unsigned char> sharedRawFile(const std::string& name, std::string& missing) {
     const char* env = getenv("QMX_SHARED_DATA");
-    std::vector<unsigned char> f = testutil::readFile(std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name);
-    if (f.empty()) printf("skipped: %s not found\n", name.c_str());
+    const std::string path = std::string(env ? env : QMX_SHARED_DATA) + "/raw/" + name;
+    std::vector<unsigned char> f = testutil::readFile(path);
+    if (f.empty()) missing += " " + path;
     return f;
 }
 

@@ -37,9 +37,9 @@ void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned 
                        int width, int height, const std::vector<uint16_t>& frame,
                        std::initializer_list<const char*> tools = {"dcraw", "unprocessed_raw"});
 
-// A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty, and a line
-// saying so, when it is absent.
-std::vector<unsigned char> sharedRawFile(const std::string& name);
+// A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty when it is
+// absent, its path then added to `missing` (after a space), so the test can skip naming it.
+std::vector<unsigned char> sharedRawFile(const std::string& name, std::string& missing);
 // Every real raw sample of the shared test data, by name.
 extern const char* const kSharedRawNames[12];
 

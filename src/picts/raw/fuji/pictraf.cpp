@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "base/memio.h"
+#include "picts/bigendian.h"
 #include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/rawcore/rawtone.h"
@@ -50,9 +51,6 @@ const sFujiModel kModels[] = {
     {"HS10 HS1", 36, -1, -1, -1, 90, false, true, true, false},
     {"GFX 50S", 28, -1, 935, -1, -1, false, false, false, false},
 };
-
-inline unsigned int be32(const unsigned char* p) { return rawGet32(p, true); }
-inline unsigned int be16(const unsigned char* p) { return rawGet16(p, true); }
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "compression/haffmantable.h"
+#include "picts/bigendian.h"
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
@@ -15,8 +16,6 @@
 #include "picts/tiff/pictdng.h"
 
 namespace {
-
-inline unsigned int be16(const unsigned char* p) { return (unsigned int)(p[0] << 8 | p[1]); }
 
 // One Huffman symbol from the word reader; -1 for bits that start no code.
 int huffSymbol(cRawBits32& bits, const _typebuf<unsigned int>& table) {
