@@ -335,6 +335,7 @@ bool cInstallRun::prepare() {
             !addUnique(roots, base))
             return fail(eIJCannotRecover, base), false;
     }
+    cFolderNames names;  // a target's folder, listed once, says which of its names are free
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
         if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
@@ -366,9 +367,9 @@ bool cInstallRun::prepare() {
             return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
         // Names the journal did not give us belong to someone else: never taken.
-        if (objKind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
-        if (objKind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
-        int kind = objKind(c.target.ptr);
+        if (names.kind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
+        if (names.kind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
+        int kind = names.kind(c.target.ptr);
         if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
         f->existed = kind == 1;
         fileCount++;
@@ -725,9 +726,11 @@ void cInstallRun::rollBack() {
 }
 
 bool cInstallRun::backup() {
-    // Every target's kind first, so that nothing moves when one of them is wrong.
+    // Every target's kind first, so that nothing moves when one of them is wrong; each
+    // folder is listed once, after the unpacking.
+    cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        int kind = objKind(it->value.file->target.ptr);
+        int kind = names.kind(it->value.file->target.ptr);
         if (kind != 0 && kind != 1) {
             fail(eIJBadObject, it->value.file->target.ptr);
             rollBack();
@@ -736,7 +739,7 @@ bool cInstallRun::backup() {
     }
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        while (objKind(f.file->target.ptr) == 1) {
+        for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
             if (moveFileClean(f.file->target.ptr, f.bkp.ptr, fs)) {
                 f.backedUp = true;
                 break;
