@@ -268,7 +268,7 @@ private:
     bool prepare();
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
-    unsigned int unpack(sFlight& f, bool report);
+    unsigned int unpack(sFlight& f, bool report, bool note);
     bool unpackLarge(sFlight& f, int workers);
     void writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
                     std::atomic<unsigned long long>& done, cEvent& wake);
@@ -445,7 +445,8 @@ private:
 
 // Unpacks one file beside its target, digest checked on the way (the item stream's),
 // mode set. Left closed and not flushed: flushFileSystems flushes them all at once.
-unsigned int cInstallRun::unpack(sFlight& f, bool report) {
+// `note`: its file system is to be noted (not yet done for a file of the same folder).
+unsigned int cInstallRun::unpack(sFlight& f, bool report, bool note) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32];
@@ -462,7 +463,7 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report) {
     int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
-    if (!noteFileSystem(fd, f.tmp.ptr)) {
+    if (note && !noteFileSystem(fd, f.tmp.ptr)) {
         fs->close(fd);
         return eIJCannotWrite;
     }
@@ -612,10 +613,17 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
 }
 
 void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool report) {
+    // A new file lies on the file system of its folder: noted once for a folder's run of files.
+    const char* noted = nullptr;
+    long long notedLen = -1;
     for (; it && count > 0 && !stopUnpack; it = it->next, count--) {
         if (it->value.tmpMade) continue;  // unpacked already (a large file)
         if (report) stage(1 + (int)filesUnpacked);
-        unsigned int r = unpack(it->value, report);
+        const char* target = it->value.file->target.ptr;
+        long long len = (long long)(strrchr(target, '/') - target);
+        bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
+        unsigned int r = unpack(it->value, report, note);
+        if (note && r == eIJOk) noted = target, notedLen = len;
         if (r != eIJOk) return failUnpack(r, it->value.tmp.ptr);
         filesUnpacked++;
     }
