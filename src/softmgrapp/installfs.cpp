@@ -1,6 +1,7 @@
 // The file operations of installing and removing packages, and the removal helpers.
 #include "softmgrapp/installfs.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,6 +106,47 @@ int objKind(const char* path) {
     if (S_ISREG(st.st_mode)) return 1;
     if (S_ISDIR(st.st_mode)) return 2;
     return 3;
+}
+
+cFolderNames::sFolder* cFolderNames::folder(const char* path, long long len) {
+    if (myLast && myLastLen == len && memcmp(myLastPath.ptr, path, (size_t)len) == 0) return myLast;
+    bool isNew = false;
+    sFolder* f = myFolders.insert(cStringKey(path, len), isNew);
+    if (!f || !myLastPath.set(path, len)) return myLast = nullptr;
+    myLast = f;
+    myLastLen = len;
+    if (!isNew) return f;
+    struct stat st, dst;
+    if (lstat(myLastPath.ptr, &st) != 0) {
+        if (errno == ENOENT) f->state = 0;
+        return f;
+    }
+    if (!S_ISDIR(st.st_mode)) return f;
+    DIR* d = opendir(myLastPath.ptr);
+    if (!d) return f;
+    // The folder listed must be the one looked at, not a link put in its place since.
+    bool ok = fstat(dirfd(d), &dst) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino;
+    for (errno = 0; ok;) {
+        struct dirent* e = readdir(d);
+        if (!e) {
+            ok = errno == 0;
+            break;
+        }
+        ok = f->names.insert(cStringKey(e->d_name)) != nullptr;
+    }
+    closedir(d);
+    if (ok)
+        f->state = 1;
+    else
+        f->names.destroy();
+    return f;
+}
+
+int cFolderNames::kind(const char* path) {
+    const char* cut = path && path[0] == '/' ? strrchr(path, '/') : nullptr;
+    sFolder* f = cut ? folder(cut == path ? "/" : path, cut == path ? 1 : cut - path) : nullptr;
+    if (f && (f->state == 0 || (f->state == 1 && !f->names.find(cStringKey(cut + 1))))) return 0;
+    return objKind(path);
 }
 
 bool catStr(const char* a, const char* b, _guardchar<char>& out) {

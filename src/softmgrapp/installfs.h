@@ -3,7 +3,9 @@
 #pragma once
 
 #include "base/buffers.h"
+#include "base/fastertreelist.h"
 #include "base/lists.h"
+#include "base/stringkey.h"
 
 class cInstallFS {
 public:
@@ -47,6 +49,27 @@ public:
 // The kind of object at a path without following a final link: 0 nothing, 1 regular
 // file, 2 folder, 3 anything else (links included).
 int objKind(const char* path);
+
+// objKind for many paths, through their folders: each folder is looked at and listed
+// once, and a path whose folder is missing or does not list its name is known to be
+// absent without a call of its own; a listed name (or a folder that is not a plain,
+// listable one) is looked at as objKind does. A snapshot: an operation on a path still
+// has to refuse what appeared there since.
+class cFolderNames {
+public:
+    int kind(const char* path);
+
+private:
+    struct sFolder {
+        int state = 2;  // 0 missing, 1 listed, 2 each path looked at by itself
+        cFasterTreeList<cStringKey, char> names;
+    };
+    sFolder* folder(const char* path, long long len);
+    cFasterTreeList<cStringKey, sFolder> myFolders;
+    _guardchar<char> myLastPath;  // the folder asked for last, and its entry
+    long long myLastLen = 0;
+    sFolder* myLast = nullptr;
+};
 
 // Makes sure the folders of a path's chain exist, creating missing ones from the top
 // down. False for a relative path, or when a part is not a folder or cannot be made.

@@ -162,6 +162,10 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
     if (!fillCopiedFiles(ctx)) return ctx.messagePath.empty() ? eIIBadScenario : eIIBadInstallPath;
     if (ctx.copiedFiles.empty()) return eIIBadScenario;
     bool allUnchanged = true;
+    // Each target folder is looked at once: a new file's place needs no call of its own,
+    // and whether it can be made there is the same answer for all of that folder's.
+    cFolderNames names;
+    cFasterTreeList<cStringKey, int> possible;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& f = it->value;
         sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
@@ -180,13 +184,17 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         }
         allUnchanged = false;
         ctx.messagePath.set(f.target.ptr);
-        int kind = cFolderContents::objtype(f.target.ptr);
+        int kind = names.kind(f.target.ptr) == 0 ? cFolderContents::eNothing : cFolderContents::objtype(f.target.ptr);
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
             if (!hashFile(f.target.ptr, d)) return eIICannotRead;
             if (memcmp(d, f.digest, 32) != 0) return eIIForeignFile;
         } else if (kind == cFolderContents::eNothing) {
-            switch (isPossibleInstallPath(f.target.ptr)) {
+            _guardchar<char> folder;
+            bool isNew = false;
+            int* answer = parentFolder(f.target.ptr, folder) ? possible.insert(pathKey(folder.ptr), isNew) : nullptr;
+            if (answer && isNew) *answer = isPossibleInstallPath(f.target.ptr);
+            switch (answer ? *answer : isPossibleInstallPath(f.target.ptr)) {
                 case 0: ctx.messagePath.clear(); break;
                 case 3: return eIINoRights;
                 case 2: return eIISpecialObject;

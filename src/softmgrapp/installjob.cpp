@@ -268,7 +268,7 @@ private:
     bool prepare();
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
-    unsigned int unpack(sFlight& f, bool report);
+    unsigned int unpack(sFlight& f, bool report, bool note);
     bool unpackLarge(sFlight& f, int workers);
     void writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
                     std::atomic<unsigned long long>& done, cEvent& wake);
@@ -335,6 +335,7 @@ bool cInstallRun::prepare() {
             !addUnique(roots, base))
             return fail(eIJCannotRecover, base), false;
     }
+    cFolderNames names;  // a target's folder, listed once, says which of its names are free
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
         if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
@@ -366,9 +367,9 @@ bool cInstallRun::prepare() {
             return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
         // Names the journal did not give us belong to someone else: never taken.
-        if (objKind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
-        if (objKind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
-        int kind = objKind(c.target.ptr);
+        if (names.kind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
+        if (names.kind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
+        int kind = names.kind(c.target.ptr);
         if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
         f->existed = kind == 1;
         fileCount++;
@@ -444,7 +445,8 @@ private:
 
 // Unpacks one file beside its target, digest checked on the way (the item stream's),
 // mode set. Left closed and not flushed: flushFileSystems flushes them all at once.
-unsigned int cInstallRun::unpack(sFlight& f, bool report) {
+// `note`: its file system is to be noted (not yet done for a file of the same folder).
+unsigned int cInstallRun::unpack(sFlight& f, bool report, bool note) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32];
@@ -461,7 +463,7 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report) {
     int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
-    if (!noteFileSystem(fd, f.tmp.ptr)) {
+    if (note && !noteFileSystem(fd, f.tmp.ptr)) {
         fs->close(fd);
         return eIJCannotWrite;
     }
@@ -611,10 +613,17 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
 }
 
 void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool report) {
+    // A new file lies on the file system of its folder: noted once for a folder's run of files.
+    const char* noted = nullptr;
+    long long notedLen = -1;
     for (; it && count > 0 && !stopUnpack; it = it->next, count--) {
         if (it->value.tmpMade) continue;  // unpacked already (a large file)
         if (report) stage(1 + (int)filesUnpacked);
-        unsigned int r = unpack(it->value, report);
+        const char* target = it->value.file->target.ptr;
+        long long len = (long long)(strrchr(target, '/') - target);
+        bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
+        unsigned int r = unpack(it->value, report, note);
+        if (note && r == eIJOk) noted = target, notedLen = len;
         if (r != eIJOk) return failUnpack(r, it->value.tmp.ptr);
         filesUnpacked++;
     }
@@ -725,9 +734,11 @@ void cInstallRun::rollBack() {
 }
 
 bool cInstallRun::backup() {
-    // Every target's kind first, so that nothing moves when one of them is wrong.
+    // Every target's kind first, so that nothing moves when one of them is wrong; each
+    // folder is listed once, after the unpacking.
+    cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        int kind = objKind(it->value.file->target.ptr);
+        int kind = names.kind(it->value.file->target.ptr);
         if (kind != 0 && kind != 1) {
             fail(eIJBadObject, it->value.file->target.ptr);
             rollBack();
@@ -736,7 +747,7 @@ bool cInstallRun::backup() {
     }
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        while (objKind(f.file->target.ptr) == 1) {
+        for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
             if (moveFileClean(f.file->target.ptr, f.bkp.ptr, fs)) {
                 f.backedUp = true;
                 break;

@@ -99,6 +99,30 @@ TEST(IsPossibleInstallPath, Table) {
     }
 }
 
+// The kinds found through folder listings are objKind's, whatever lies on the way.
+TEST(FolderNames, TableAgreesWithObjKind) {
+    testutil::TempDir t;
+    put(t.file("dir/file"), "x");
+    put(t.file("real/inner"), "y");
+    apptest::makeDirs(t.file("dir/sub"));
+    ASSERT_EQ(symlink("file", t.file("dir/link").c_str()), 0);
+    ASSERT_EQ(symlink(t.file("real").c_str(), t.file("dir/via").c_str()), 0);
+    struct Case {
+        const char* path;
+        int want;
+    } cases[] = {
+        {"dir/file", 1},   {"dir/sub", 2},       {"dir/link", 3},     {"dir/none", 0}, {"none/deeper/x", 0},
+        {"dir/file/x", 0}, {"dir/via/inner", 1}, {"dir/via/none", 0}, {"dir", 2},
+    };
+    cFolderNames names;
+    for (auto& c : cases) {
+        std::string p = t.file(c.path);
+        EXPECT_EQ(names.kind(p.c_str()), c.want) << c.path;
+        EXPECT_EQ(names.kind(p.c_str()), objKind(p.c_str())) << c.path << " asked again";
+    }
+    EXPECT_EQ(names.kind("relative"), 0);
+}
+
 class InstallParts : public ::testing::Test {
 protected:
     void SetUp() override {
