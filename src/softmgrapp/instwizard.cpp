@@ -330,7 +330,9 @@ bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
 bool cInstWizard::onClose() {
     if (jobRuns()) return false;
     if (currentKind() == pkFinish) return true;
-    return ask(false, string(15));
+    // A confirmed close before the end is a cancel: the run ends with 1, not the window's 0.
+    if (ask(false, string(15))) end_modal(1);
+    return false;
 }
 
 int cInstWizard::active(int x, int y) {

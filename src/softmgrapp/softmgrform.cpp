@@ -506,7 +506,12 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             if (myChecker.start(this)) myChecking->show();
         } else {
             myStatus->setText(string(13), cCanvas::taLeft);
-            myRemoveLink->show();
+            // Removing the manager is offered only while its installed copy is there.
+            _guardchar<char> copy;
+            if (getAppManagerPath(copy) && objKind(copy.ptr) == 1)
+                myRemoveLink->show();
+            else
+                myRemoveLink->hide();
         }
         repaint();
         return true;

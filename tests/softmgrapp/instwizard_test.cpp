@@ -208,7 +208,7 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
         doubleClickOn(w, wz->nextButton());
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
-        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
         EXPECT_TRUE(fs->pathEdit()->readonly());
         // What Browse does with the dialog's folder (the volume has room).
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
@@ -298,7 +298,7 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
-        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
         wz->installPanel()->fileOps = &gate;
         key(w, kReturn);
@@ -334,7 +334,7 @@ TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
         maker.injectClose(w);
         maker.pumpAll();
     };
-    cInstWizard::runWizard(ctx, &maker);
+    EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1) << "a cancel, not a success";
     ASSERT_EQ(script.boxes.size(), 2u);
     EXPECT_EQ(script.boxes[0], "Are you sure you want to close this Software Installer?");
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
