@@ -15,6 +15,7 @@
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/langselect.h"
+#include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/messageform.h"
@@ -366,19 +367,9 @@ public:
 
 int runPlainInstall(sPkgInstallContext& ctx) {
     if (ctx.installedVersion == ~0ULL) {
-        // A first installation: the applications folder, named after the package.
-        _guardchar<char> home, folder, name;
-        const char* n = ctx.getStr("name");
-        if (!cFolderContents::getHome(home) || !n || !*n) return 1;
-        _guardchar<char> apps;
-        catStr(home.ptr, "/Applications/", apps);
-        // The display name as a folder name: no "/" and no leading dot.
-        name.set(n);
-        for (char* c = name.ptr; *c; c++)
-            if (*c == '/' || (unsigned char)*c < 0x20) *c = '_';
-        if (name.ptr[0] == '.') name.ptr[0] = '_';
-        catStr(apps.ptr, name.ptr, folder);
-        if (!setInstallFolder(ctx, folder.ptr)) return 1;
+        // A first installation: the folder the wizard would propose.
+        _guardchar<char> folder;
+        if (!proposeInstallFolder(ctx, folder) || !setInstallFolder(ctx, folder.ptr)) return 1;
         // What lies at the targets is checked as for an update: a file that is not the
         // package's is never replaced.
         unsigned int r = checkInstallTargets(ctx);
@@ -498,10 +489,31 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     return cCustomForm::onAction(sender, action);
 }
 
+bool uninstallKnows(const char* code, cApplicationConfig* store) {
+    _guardchar<char> section, journal, command;
+    if (!code || !regSectionName(code, section)) return false;
+    if ((store && store->hasSection(section.ptr)) || (defaultJournalPath(code, journal) && objKind(journal.ptr) != 0))
+        return true;
+    // The system registration knows it by a removal command or a version above 0.0.
+    for (int perUser = 0; perUser < 2; perUser++) {
+        int v[4] = {0, 0, 0, 0};
+        if (OSGetRegistedVersion(code, v, &command, nullptr, perUser == 1) && (!command.empty() || v[0] || v[1]))
+            return true;
+    }
+    return false;
+}
+
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker) {
     sPkgUninstallContext ctx;
     ctx.codeName.set(code);
     ctx.key.set(code);
     if (ctx.key.empty()) return 1;
+    // A package nobody knows is answered at once in the UI language: no progress form,
+    // no question for the language it was installed in.
+    cCIApplication* app = cCIApplication::appRef();
+    if (!uninstallKnows(code, app ? app->config() : nullptr)) {
+        if (cCiomLangData::string("pkgm::unin", 0)) appMessageBox(parent, maker, 2, str("pkgm::unin", 7));
+        return 1;
+    }
     return cUninstallInitUI::runUninstall(ctx, parent, maker);
 }
