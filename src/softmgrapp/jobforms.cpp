@@ -105,24 +105,65 @@ static bool handleApplyLang(cChildElement::cChildAction* action) {
     return true;
 }
 
-// A small progress or carrier form steps aside while a dialog runs over it, so that the
-// dialog is not shown in front of an empty window; `restore` shows it again afterwards
-// (a job still working behind it), otherwise it stays hidden until it ends.
-class cStepAside {
-public:
-    cStepAside(cChildElement* form, bool restore) : myWindow(form ? form->platformWindow() : nullptr) {
-        if (!myWindow || !myWindow->visible()) myWindow = nullptr;
-        if (myWindow) myWindow->show(false);
-        myRestore = restore;
-    }
-    ~cStepAside() {
-        if (myWindow && myRestore) myWindow->show(true);
-    }
+// ---- cCarrierForm ----
 
-private:
-    cPlatformWindow* myWindow;
-    bool myRestore = false;
-};
+void cCarrierForm::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, myStatusFrame);
+    myStatus->setText(string(1), cCanvas::taCenter);
+}
+
+bool cCarrierForm::onClose() {
+    cJob* job = carried();
+    return !(job && job->runs());
+}
+
+void cCarrierForm::startCarried(cJob* job) {
+    if (!job || !job->start()) end_modal(0);
+}
+
+cCarrierForm::~cCarrierForm() { myLater.terminate(4000); }
+
+unsigned int cCarrierForm::cShowLater::job() {
+    // Long enough for a window manager to have mapped what it was asked to map, so that
+    // hiding it again works; a job that ends sooner never shows its form again.
+    for (int waited = 0; waited < 300 && !haveToStop(); waited += 10) sleep(10);
+    if (!haveToStop()) form->notifyAction(new cChildAction(eCarrierShow));
+    return 0;
+}
+
+void cCarrierForm::stepAside() {
+    myLater.terminate(4000);
+    cPlatformWindow* w = platformWindow();
+    if (w && w->visible()) w->show(false);
+}
+
+void cCarrierForm::comeBackLater() {
+    cJob* job = carried();
+    if (job && job->runs()) {
+        myLater.form = this;
+        myLater.start();
+    }
+}
+
+int cCarrierForm::boxAside(int kind, const char* text, bool restore) {
+    stepAside();
+    int r = appMessageBox(this, nullptr, kind, text);
+    if (restore) comeBackLater();
+    return r;
+}
+
+bool cCarrierForm::onAction(cChildElement* sender, cChildAction* action) {
+    if (sender == this && action->type == eCarrierShow && !action->sent()) {
+        cJob* job = carried();
+        cPlatformWindow* w = platformWindow();
+        if (job && job->runs() && w) w->show(true);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
 
 // ---- cWLMsgForm ----
 
@@ -141,22 +182,17 @@ int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
 }
 
 void cWLMsgForm::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-    myStatus->setText(string(1), cCanvas::taCenter);
+    cCarrierForm::onConstruct();
     postAction(new cChildAction(0));
 }
 
 bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == 0) {
-        cStepAside aside(this, false);
-        int r = appMessageBox(this, nullptr, myKind, text());
+        int r = boxAside(myKind, text(), false);
         end_modal(myKind == 4 ? r : 0);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 // ---- cJobPanel ----
@@ -294,21 +330,16 @@ bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker) {
 }
 
 void cInstallInitUI::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-    myStatus->setText(string(1), cCanvas::taCenter);
-    if (!job || !job->start()) end_modal(0);
+    cCarrierForm::onConstruct();
+    startCarried(job);
 }
-
-bool cInstallInitUI::onClose() { return !(job && job->runs()); }
 
 bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
-        cStepAside aside(this, true);
+        stepAside();
         if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
+        comeBackLater();
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {
@@ -319,13 +350,12 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> m;
             // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
             formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
-            cStepAside aside(this, false);
-            appMessageBox(this, nullptr, kKind[r], m.ptr);
+            boxAside(kKind[r], m.ptr, false);
         }
         end_modal(r == 0 ? 1 : 0);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 namespace {
@@ -426,22 +456,17 @@ int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* par
 }
 
 void cUninstallInitUI::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
-    myStatus->setText(string(1), cCanvas::taCenter);
-    if (!job || !job->start()) end_modal(0);
+    cCarrierForm::onConstruct();
+    startCarried(job);
 }
-
-bool cUninstallInitUI::onClose() { return !(job && job->runs()); }
 
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
-        cStepAside aside(this, true);
+        stepAside();
         if (q->lang && q->langs)
             *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, ctx ? ctx->codeName.ptr : "", this);
+        comeBackLater();
         return true;
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
@@ -460,8 +485,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             catStr(question, "\n\n", head);
             catStr(head.ptr, name.ptr, text);
         }
-        cStepAside aside(this, true);
-        *q->yes = appMessageBox(this, nullptr, 4, text.ptr) == 1;
+        *q->yes = boxAside(4, text.ptr, true) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
@@ -472,8 +496,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         }
         _guardchar<char> m;
         formatMessage(string(4), q->path.ptr, m);
-        cStepAside aside(this, true);
-        *q->giveUp = appMessageBox(this, nullptr, 4, m.ptr) != 1;
+        *q->giveUp = boxAside(4, m.ptr, true) != 1;
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {
@@ -481,12 +504,11 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
-        cStepAside aside(this, false);
-        if (r <= 7) appMessageBox(this, nullptr, kKind[r], string(kMsg[r]));
+        if (r <= 7) boxAside(kKind[r], string(kMsg[r]), false);
         end_modal(r == 0 ? 0 : 1);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 bool uninstallKnows(const char* code, cApplicationConfig* store) {

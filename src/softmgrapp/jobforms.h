@@ -27,6 +27,7 @@ enum eJobActionTypes {
     eJobConfirm = 9,
     eJobAskRelease = 10,
     eJobApplyLang = 11,  // a job asks the UI thread to apply a language
+    eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
 };
 
 // The jobs' questions, sent actions answered by the hosting form through their pointers.
@@ -103,8 +104,47 @@ extern bool gConsoleMessages;
 // The window maker forms run on: the application's.
 cWindowMaker* appWindowMaker();
 
-// A small carrier form that shows one message box over itself and ends with its answer.
-class cWLMsgForm : public cCustomForm {
+// A small carrier form (350x110) with a status line, for a job or a message box. It
+// steps aside (hides) whenever a dialog stands in front of it, so that no empty window
+// with a stale status stands behind a question or a result.
+class cCarrierForm : public cCustomForm {
+public:
+    ~cCarrierForm() override;
+    void onConstruct() override;
+    // Refused while the carried job runs.
+    bool onClose() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+
+protected:
+    // The job the form carries, if any.
+    virtual cJob* carried() { return nullptr; }
+    // Starts the job; without one, or when it does not start, the form ends with 0.
+    void startCarried(cJob* job);
+    // A message box (kinds of appMessageBox) with the form stepped aside; `restore` shows
+    // the form again afterwards, while its job goes on.
+    int boxAside(int kind, const char* text, bool restore);
+    // Hides the form for a dialog; comeBackLater shows it again after a moment, when its
+    // job still works then (a window shown and hidden at once may still be mapped by the
+    // window manager after it was hidden).
+    void stepAside();
+    void comeBackLater();
+    unsigned int myStatusFrame = (unsigned)-1;
+    cStaticElement* myStatus = nullptr;
+
+private:
+    class cShowLater : public cJob {
+    public:
+        ~cShowLater() override { terminate(4000); }
+        cCarrierForm* form = nullptr;
+
+    protected:
+        unsigned int job() override;
+    };
+    cShowLater myLater;
+};
+
+// A carrier form that shows one message box over itself and ends with its answer.
+class cWLMsgForm : public cCarrierForm {
 public:
     static int modal(int kind, const char* text, cWindowMaker* maker = nullptr);
     static void info(const char* text) { modal(1, text); }
@@ -117,7 +157,6 @@ public:
     const char* wantLangResource() override { return "pkgm::resp"; }
 
 private:
-    cStaticElement* myStatus = nullptr;
     int myKind = 0;
 };
 
@@ -205,22 +244,21 @@ private:
 };
 
 // The loading form of the installation start.
-class cInstallInitUI : public cCustomForm {
+class cInstallInitUI : public cCarrierForm {
 public:
     // Runs the form and its job; true when the job's result was 0.
     static bool runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker = nullptr);
     ~cInstallInitUI() override;
 
     void onConstruct() override;
-    bool onClose() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     const char* wantLangResource() override { return "pkgm::iini"; }
 
     sPkgInstallContext* ctx = nullptr;
     cInstallInitJob* job = nullptr;
 
-private:
-    cStaticElement* myStatus = nullptr;
+protected:
+    cJob* carried() override { return job; }
 };
 
 // Runs the installer: the loading form, then the wizard (when one is installed by
@@ -247,13 +285,13 @@ private:
     sPkgUninstallContext* myCtx;
 };
 
-class cUninstallInitUI : public cCustomForm {
+class cUninstallInitUI : public cCarrierForm {
 public:
     static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr);
+    cUninstallInitUI() { myStatusFrame = 0xFFFFFF; }
     ~cUninstallInitUI() override;
 
     void onConstruct() override;
-    bool onClose() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     const char* wantLangResource() override { return "pkgm::unin"; }
 
@@ -263,8 +301,8 @@ public:
     // store when null).
     cApplicationConfig* store = nullptr;
 
-private:
-    cStaticElement* myStatus = nullptr;
+protected:
+    cJob* carried() override { return job; }
 };
 
 // Whether the uninstallation has anything to work on for a code name: the store's record,

@@ -298,9 +298,12 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     std::string own = home.path() + "/own-softmgr";
     installtest::writeTextFile(own, "x");
     std::vector<std::string> texts;
-    script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow*, cChildElement* root, int depth) {
         if (depth < 2) return -2;
         texts.push_back(root->text() ? root->text() : "");
+        // No carrier with its "removing" status stands behind the question or the result.
+        cPlatformWindow* carrier = m->findWindow(cCiomLangData::string("pkgm::rem", 0));
+        EXPECT_TRUE(carrier && !carrier->visible()) << texts.back();
         return 1;
     };
     EXPECT_TRUE(cRemoverUI::runRemoval(own.c_str(), nullptr, &maker, &store));

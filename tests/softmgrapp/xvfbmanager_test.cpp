@@ -1,6 +1,7 @@
 // The Software Manager as a real program on a private Xvfb display: an installed package
 // is listed and marked by the loopback update server, a screenshot is taken, and Ctrl+Q
-// through XTEST ends the program with 0.
+// through XTEST ends the program with 0; no carrier window stands behind the dialogs of an
+// uninstallation, also under a window manager.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -56,6 +57,66 @@ int waitExit(pid_t pid, int ms) {
     int st;
     waitpid(pid, &st, 0);
     return -1;
+}
+
+// A window manager on the display (none when openbox is missing): it maps windows late,
+// so a hidden carrier must not come back then. Ended by the destructor.
+struct WindowManager {
+    explicit WindowManager(const std::string& display) {
+        if (!testutil::haveTool("openbox")) return;
+        pid = fork();
+        if (pid == 0) {
+            setenv("DISPLAY", display.c_str(), 1);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("openbox", "openbox", (char*)nullptr);
+            _exit(127);
+        }
+        usleep(500000);
+    }
+    ~WindowManager() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    pid_t pid = -1;
+};
+
+// Answers the program's dialogs, each with the next key once it has settled, and checks
+// that no carrier ("Software manager") stands visible behind one. The exit code (-1 when
+// the program did not end); `boxes` counts the dialogs; `shot` names their screenshots.
+int answerDialogs(const std::string& display, pid_t pid, const std::vector<std::string>& keys, int& boxes,
+                  const std::string& shot = "") {
+    int code = -1;
+    boxes = 0;
+    for (int i = 0; i < 100 && code == -1; i++) {
+        usleep(200000);
+        std::string out, box;
+        runWithDisplay(display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out);
+        for (size_t at = 0; at < out.size();) {
+            size_t end = out.find('\n', at);
+            std::string id = out.substr(at, end - at), name;
+            at = end == std::string::npos ? out.size() : end + 1;
+            runWithDisplay(display, {"xdotool", "getwindowname", id}, &name);
+            if (name != "Software manager\n" && name != "\n" && !name.empty()) box = id;
+        }
+        if (!box.empty()) {
+            usleep(400000);
+            std::string carrier;
+            runWithDisplay(display, {"xdotool", "search", "--onlyvisible", "--name", "^Software manager$"}, &carrier);
+            EXPECT_TRUE(carrier.empty()) << "the carrier stands behind dialog " << boxes;
+            if (!shot.empty())
+                runWithDisplay(display, {"import", "-window", "root",
+                                         apptest::snapshotDir() + "/" + shot + std::to_string(boxes) + ".png"});
+            runWithDisplay(display, {"xdotool", "windowfocus", "--sync", box});
+            runWithDisplay(display, {"xdotool", "key", (size_t)boxes < keys.size() ? keys[boxes] : "Return"});
+            boxes++;
+        }
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    }
+    return code == -1 ? waitExit(pid, 5000) : code;
 }
 
 }  // namespace
@@ -130,6 +191,38 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     EXPECT_EQ(waitExit(pid, 30000), 0) << "Ctrl+Q did not end the manager";
 }
 
+TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir work;
+    PrivateHome home;
+    {
+        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "one"}}, work.file("p.data")));
+        cCIAppFullConfig store;
+        ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
+        ASSERT_EQ(install(work.file("p.data"), home, &store).job, 0u);
+        ASSERT_TRUE(store.saveConfig());
+    }
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    WindowManager wm(x.display);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", x.display.c_str(), 1);
+        execl(prog.c_str(), prog.c_str(), "uninstall", "org.qmx.test.pkg", (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // The question is answered No (Escape), the result with Return.
+    int boxes = 0;
+    int code = answerDialogs(x.display, pid, {"Escape", "Return"}, boxes, "xvfb_uninstall_");
+    EXPECT_EQ(code, 1) << "cancelled";
+    EXPECT_EQ(boxes, 2);
+    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+}
+
 TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     std::string staged = apptest::stagedProgram();
     if (!apptest::exists(staged)) GTEST_SKIP() << "staged program missing: " << staged;
@@ -142,6 +235,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_TRUE(writeTextFile(decoy, "not the program"));
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
+    WindowManager wm(x.display);
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", x.display.c_str(), 1);
@@ -154,21 +248,9 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     }
     ASSERT_GT(pid, 0);
     // Answer the confirmation and the closing message with Return.
-    int code = -1;
-    for (int i = 0; i < 200 && code == -1; i++) {
-        usleep(300000);
-        std::string out;
-        if (runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out) == 0 && !out.empty()) {
-            std::string last = out.substr(0, out.size() - 1);
-            last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
-            runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", last});
-            runWithDisplay(x.display, {"xdotool", "key", "Return"});
-        }
-        int st = 0;
-        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
-    }
-    if (code == -1) code = waitExit(pid, 10000);
-    EXPECT_EQ(code, 0);
+    int boxes = 0;
+    EXPECT_EQ(answerDialogs(x.display, pid, {"Return", "Return"}, boxes, "xvfb_remove_"), 0);
+    EXPECT_EQ(boxes, 2);
     EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
     EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";
 }
