@@ -17,6 +17,7 @@
 #include "softmgrapp/langselect.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updateinstall.h"
 #include "ui/application.h"
 #include "ui/controls/messageform.h"
 #include "ui/controls/progressbar.h"
@@ -425,10 +426,16 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     ctx.executablePath.set(executablePath);
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;
-    if (!cInstallInitUI::runLoadScen(ctx)) return 1;
-    int code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
-    // A failed installation ends with a failure code however its window was closed.
-    return code == 0 && ctx.result != 0 ? 1 : code;
+    int code = 1;
+    if (cInstallInitUI::runLoadScen(ctx)) {
+        code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+        // A failed installation ends with a failure code however its window was closed.
+        if (code == 0 && ctx.result != 0) code = 1;
+    }
+    // An installer started from an unpacked update leaves nothing of it behind.
+    ctx.packageFile.close();
+    removeStartFolder(executablePath);
+    return code;
 }
 
 // ---- uninstallation ----

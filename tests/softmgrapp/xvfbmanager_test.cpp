@@ -1,7 +1,8 @@
 // The Software Manager as a real program on a private Xvfb display: an installed package
 // is listed and marked by the loopback update server, a screenshot is taken, and Ctrl+Q
 // through XTEST ends the program with 0; no carrier window stands behind the dialogs of an
-// uninstallation, also under a window manager.
+// uninstallation, also under a window manager; an installer started from an unpacked update
+// removes that folder when it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -253,4 +254,34 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     EXPECT_EQ(boxes, 2);
     EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
     EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";
+}
+
+TEST(XvfbManager, InstallerOfAnUnpackedUpdateRemovesItsFolder) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir tmp;
+    testutil::EnvScope env("TMPDIR", tmp.path());
+    PrivateHome home;
+    // As the update's unpacking leaves it: a private folder with an installer bundle whose
+    // scenario the installer refuses (one error box).
+    std::string folder = tmp.path() + "/qmxsopkg-XXXXXX";
+    ASSERT_TRUE(mkdtemp(&folder[0]));
+    std::string contents = folder + "/Setup.app/Contents", exe = contents + "/MacOS/Installer";
+    ASSERT_TRUE(apptest::makeDirs(contents + "/MacOS") && apptest::makeDirs(contents + "/Resources") &&
+                writeTextFile(contents + "/Resources/scenario.data", "damaged") && apptest::copyFileMode(prog, exe));
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", x.display.c_str(), 1);
+        execl(exe.c_str(), exe.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int boxes = 0;
+    EXPECT_EQ(answerDialogs(x.display, pid, {"Return"}, boxes), 1);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_FALSE(apptest::exists(folder)) << "the unpacked update stays";
 }
