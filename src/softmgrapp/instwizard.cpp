@@ -274,6 +274,7 @@ void cInstWizard::acceptDeprecated() {
         if (p) p->selected = myDeprecated->checked(r);
     }
     myDeprecated->hide(false);
+    myRemoval->store = myCtx->store;
     if (!myRemoval->startRemoval(myCtx->packagesForRemoval)) {
         setStep(myCurrent + 1);
         return;

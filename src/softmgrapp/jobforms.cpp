@@ -305,7 +305,55 @@ bool cSoftUninstallerPanel::startRemoval(_List<sPackageForRemoval>& list) {
     return start();
 }
 
-unsigned int cSoftUninstallerPanel::job() { return myList ? runRemovalCommands(*myList, this) : 0; }
+namespace {
+
+// A removal this program does itself, asked on the UI thread (type 13 to the panel).
+class cOwnRemovalAction : public cChildElement::cSentChildAction {
+public:
+    cOwnRemovalAction(const char* code, int* status) : cSentChildAction(eJobOwnRemoval), status(status) {
+        this->code.set(code);
+    }
+    _guardchar<char> code;
+    int* status;
+};
+
+// This manager's own removal command, "\"<manager>\" uninstall \"<code>\"": its code name.
+bool ownRemovalCode(const char* command, _guardchar<char>& code) {
+    static const char kVerb[] = " uninstall \"";
+    const char* q = command && command[0] == '"' ? strchr(command + 1, '"') : nullptr;
+    if (!q || strncmp(q + 1, kVerb, sizeof(kVerb) - 1) != 0) return false;
+    const char* c = q + sizeof(kVerb);
+    const char* end = strchr(c, '"');
+    _guardchar<char> section;
+    return end && end[1] == 0 && end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
+}
+
+}  // namespace
+
+unsigned int cSoftUninstallerPanel::job() {
+    if (!myList) return 0;
+    // This manager's own commands are run here, in this window and its language, not by a
+    // second process; other programs' commands run as child processes.
+    auto run = [](const char* command, bool& started, void* panel) {
+        _guardchar<char> code;
+        if (!ownRemovalCode(command, code)) return runRemovalCommand(command, started);
+        int status = -1;
+        started = static_cast<cSoftUninstallerPanel*>(panel)->sendAction(new cOwnRemovalAction(code.ptr, &status));
+        return started ? status : -1;
+    };
+    return runRemovalCommands(*myList, this, run, this);
+}
+
+bool cSoftUninstallerPanel::onAction(cChildElement* sender, cChildAction* action) {
+    if (cOwnRemovalAction* a = dynamic_cast<cOwnRemovalAction*>(action)) {
+        int lang = cLibLang::appliedLang();
+        int r = uninstall(a->code.ptr, this, nullptr, store, true);
+        cSOPKGLang::applyLang(lang);
+        if (a->status) *a->status = r;
+        return true;
+    }
+    return cJobPanel::onAction(sender, action);
+}
 
 // ---- the installation start ----
 
@@ -446,17 +494,21 @@ unsigned int cUninstallInitJob::job() {
     cJob::sleep(gPauseMs);
     cSentAsker asker(myForm);
     cCIApplication* app = cCIApplication::appRef();
-    return uninstallJob(*myCtx, app ? app->config() : nullptr, &asker);
+    cApplicationConfig* store = myForm->store ? myForm->store : app ? app->config() : nullptr;
+    return uninstallJob(*myCtx, store, &asker);
 }
 
 void cUninstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new cJobEndAction(result)); }
 
 cUninstallInitUI::~cUninstallInitUI() { delete job; }
 
-int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker) {
+int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker,
+                                   cApplicationConfig* store, bool keepLanguage) {
     if (!cCiomLangData::string("pkgm::unin", 0)) return 0;
     cUninstallInitUI* f = new cUninstallInitUI;
     f->ctx = &ctx;
+    f->store = store;
+    f->keepLanguage = keepLanguage;
     f->job = new cUninstallInitJob(f, &ctx);
     if (parent && parent->host()) return parent->modal(str("pkgm::unin", 0), 350, 110, f);
     return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::unin", 0), 350, 110, f, nullptr, 0);
@@ -468,6 +520,18 @@ void cUninstallInitUI::onConstruct() {
 }
 
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
+    if (keepLanguage) {
+        // Run inside another form: the package's language is not applied and not asked,
+        // the run speaks the language already shown.
+        if (cApplyLangAction* a = dynamic_cast<cApplyLangAction*>(action)) {
+            if (a->applied) *a->applied = a->lang;
+            return true;
+        }
+        if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
+            if (q->lang) *q->lang = cLibLang::appliedLang();
+            return true;
+        }
+    }
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
         stepAside();
@@ -532,7 +596,8 @@ bool uninstallKnows(const char* code, cApplicationConfig* store) {
     return false;
 }
 
-int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker) {
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApplicationConfig* store,
+              bool keepLanguage) {
     sPkgUninstallContext ctx;
     ctx.codeName.set(code);
     ctx.key.set(code);
@@ -540,9 +605,10 @@ int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker) {
     // A package nobody knows is answered at once in the UI language: no progress form,
     // no question for the language it was installed in.
     cCIApplication* app = cCIApplication::appRef();
-    if (!uninstallKnows(code, app ? app->config() : nullptr)) {
+    if (!store && app) store = app->config();
+    if (!uninstallKnows(code, store)) {
         if (cCiomLangData::string("pkgm::unin", 0)) appMessageBox(parent, maker, 2, str("pkgm::unin", 7));
         return 1;
     }
-    return cUninstallInitUI::runUninstall(ctx, parent, maker);
+    return cUninstallInitUI::runUninstall(ctx, parent, maker, store, keepLanguage);
 }

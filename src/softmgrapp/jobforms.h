@@ -28,6 +28,7 @@ enum eJobActionTypes {
     eJobAskRelease = 10,
     eJobApplyLang = 11,  // a job asks the UI thread to apply a language
     eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
+    eJobOwnRemoval = 13, // the removal panel's job asks for a removal in this process
 };
 
 // The jobs' questions, sent actions answered by the hosting form through their pointers.
@@ -212,11 +213,15 @@ private:
     cSentAsker myAsker;
 };
 
-// The removal panel: deprecated packages removed by their commands.
+// The removal panel: deprecated packages removed by their commands; this manager's own
+// "uninstall" commands run in this process, over the panel's window and in its language.
 class cSoftUninstallerPanel : public cJobPanel {
 public:
     ~cSoftUninstallerPanel() override;
     bool startRemoval(_List<sPackageForRemoval>& list);
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    // The store of the packages (the application's when null).
+    cApplicationConfig* store = nullptr;
 
 protected:
     unsigned int job() override;
@@ -287,7 +292,8 @@ private:
 
 class cUninstallInitUI : public cCarrierForm {
 public:
-    static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr);
+    static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr,
+                            cApplicationConfig* store = nullptr, bool keepLanguage = false);
     cUninstallInitUI() { myStatusFrame = 0xFFFFFF; }
     ~cUninstallInitUI() override;
 
@@ -297,9 +303,10 @@ public:
 
     sPkgUninstallContext* ctx = nullptr;
     cUninstallInitJob* job = nullptr;
-    // Where the package's display name is read for the confirmation (the application's
-    // store when null).
+    // The store the package is removed from (the application's when null).
     cApplicationConfig* store = nullptr;
+    // Run inside another form: keeps the language shown, never asks for one.
+    bool keepLanguage = false;
 
 protected:
     cJob* carried() override { return job; }
@@ -310,4 +317,5 @@ protected:
 bool uninstallKnows(const char* code, cApplicationConfig* store);
 // The "uninstall" verb: the code name's package removed behind the progress form; an
 // unknown one is answered at once with the error alone.
-int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr);
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr,
+              cApplicationConfig* store = nullptr, bool keepLanguage = false);

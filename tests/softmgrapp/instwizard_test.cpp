@@ -16,6 +16,7 @@
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/instwizard.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
@@ -33,12 +34,18 @@ public:
     std::function<void(cHeadlessWindowMaker*, cPlatformWindow*, cInstWizard*)> drive;
     std::vector<int> answers;
     std::vector<std::string> boxes;
+    std::vector<cPlatformWindow*> carrierOwners;
     void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
         cElementHost* h = static_cast<cElementHost*>(w->userData);
         cChildElement* root = h ? h->rootElement() : nullptr;
         if (!root) return;
         if (depth == 1) {
             if (drive) drive(maker, w, static_cast<cInstWizard*>(root));
+            return;
+        }
+        // An uninstallation run by the wizard works on; its owner window is recorded.
+        if (dynamic_cast<cUninstallInitUI*>(root)) {
+            carrierOwners.push_back(w->owner());
             return;
         }
         boxes.push_back(root->text() ? root->text() : "");
@@ -338,6 +345,50 @@ TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
     ASSERT_EQ(script.boxes.size(), 2u);
     EXPECT_EQ(script.boxes[0], "Are you sure you want to close this Software Installer?");
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
+}
+
+// A package this manager installed is removed inside the wizard: its questions stand over
+// the wizard's window and speak the wizard's language, not the old package's.
+TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    std::string old = out.path() + "/old.data";
+    ASSERT_TRUE(makePackage(out.path(), "1.0", {{"old.txt", "x"}}, old, "", "org.qmx.old"));
+    ASSERT_EQ(install(old, home, &store).job, 0u);
+    store.setParamInt16("install/org.qmx.old/lang", (unsigned short)eLangJPN);
+    sPackageForRemoval* p = ctx.packagesForRemoval.add();
+    p->name.set("Old Tool");
+    p->command.set("\"/nowhere/softmgr\" uninstall \"org.qmx.old\"");
+    cUninstallInitJob::gPauseMs = 0;
+    cSOPKGLang::applyLang(eLangDEU);
+    cPlatformWindow* wizard = nullptr;
+    script.answers = {1, 1};  // remove it: yes; the result: OK
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        wizard = w;
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+        key(w, kReturn);
+        ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
+        maker.pumpAll();
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "the removed package leaves the page";
+        wz->end_modal(1);
+    };
+    cInstWizard::runWizard(ctx, &maker);
+    cUninstallInitJob::gPauseMs = 500;
+    ASSERT_EQ(script.carrierOwners.size(), 1u);
+    EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
+    ASSERT_EQ(script.boxes.size(), 2u);
+    EXPECT_EQ(script.boxes[0].rfind("Möchten Sie dieses Paket wirklich entfernen?", 0), 0u) << script.boxes[0];
+    EXPECT_EQ(script.boxes[1], "Das Paket wurde erfolgreich deinstalliert.");
+    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangDEU);
+    EXPECT_TRUE(ctx.packagesForRemoval.empty());
+    EXPECT_FALSE(store.hasSection("install/org.qmx.old"));
+    EXPECT_FALSE(apptest::exists(home.installFolder() + "/old.txt"));
+    cSOPKGLang::applyLang(eLangENG);
 }
 
 }  // namespace
