@@ -551,7 +551,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
                 code.set(myCurrent->codeName.ptr);
                 myChecker.terminate(4000);
                 myChecking->hide();
-                uninstall(code.ptr, this);
+                uninstall(code.ptr, this, nullptr, store);
                 cSOPKGLang::applyLang(lang);
                 refresh();
             }

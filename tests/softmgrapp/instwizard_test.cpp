@@ -35,6 +35,8 @@ public:
     std::vector<int> answers;
     std::vector<std::string> boxes;
     std::vector<cPlatformWindow*> carrierOwners;
+    std::string boxShots;  // when set, each box is kept as "<boxShots><n>.png"
+
     void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
         cElementHost* h = static_cast<cElementHost*>(w->userData);
         cChildElement* root = h ? h->rootElement() : nullptr;
@@ -49,6 +51,8 @@ public:
             return;
         }
         boxes.push_back(root->text() ? root->text() : "");
+        if (!boxShots.empty())
+            maker->snapshotPNG(w, (apptest::snapshotDir() + "/" + boxShots + std::to_string(boxes.size()) + ".png").c_str());
         int a = answers.empty() ? 0 : answers.front();
         if (!answers.empty()) answers.erase(answers.begin());
         root->end_modal(a);
@@ -350,44 +354,54 @@ TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
 // A package this manager installed is removed inside the wizard: its questions stand over
 // the wizard's window and speak the wizard's language, not the old package's.
 TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
-    sPkgInstallContext ctx;
-    ASSERT_TRUE(load(ctx));
-    std::string old = out.path() + "/old.data";
-    ASSERT_TRUE(makePackage(out.path(), "1.0", {{"old.txt", "x"}}, old, "", "org.qmx.old"));
-    ASSERT_EQ(install(old, home, &store).job, 0u);
-    store.setParamInt16("install/org.qmx.old/lang", (unsigned short)eLangJPN);
-    sPackageForRemoval* p = ctx.packagesForRemoval.add();
-    p->name.set("Old Tool");
-    p->command.set("\"/nowhere/softmgr\" uninstall \"org.qmx.old\"");
     cUninstallInitJob::gPauseMs = 0;
-    cSOPKGLang::applyLang(eLangDEU);
-    cPlatformWindow* wizard = nullptr;
-    script.answers = {1, 1};  // remove it: yes; the result: OK
-    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
-        wizard = w;
-        key(w, kReturn);
-        clickOn(w, wz->readmeBox());
-        key(w, kReturn);
-        clickOn(w, wz->licenceBox());
-        key(w, kReturn);
-        ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
-        key(w, kReturn);
-        ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
-        maker.pumpAll();
-        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "the removed package leaves the page";
-        wz->end_modal(1);
-    };
-    cInstWizard::runWizard(ctx, &maker);
+    struct Case {
+        int wizardLang, oldLang;
+        const char* name;
+    } cases[] = {{eLangDEU, eLangJPN, "DEU"}, {eLangJPN, eLangDEU, "JPN"}};
+    for (const Case& c : cases) {
+        cSOPKGLang::applyLang(eLangENG);
+        sPkgInstallContext ctx;
+        ASSERT_TRUE(load(ctx));
+        std::string old = out.path() + "/old.data";
+        ASSERT_TRUE(makePackage(out.path(), "1.0", {{"old.txt", "x"}}, old, "", "org.qmx.old"));
+        ASSERT_EQ(install(old, home, &store).job, 0u);
+        store.setParamInt16("install/org.qmx.old/lang", (unsigned short)c.oldLang);
+        sPackageForRemoval* p = ctx.packagesForRemoval.add();
+        p->name.set("Old Tool");
+        p->command.set("\"/nowhere/softmgr\" uninstall \"org.qmx.old\"");
+        cSOPKGLang::applyLang(c.wizardLang);
+        std::string question = cCiomLangData::string("pkgm::unin", 3), done = cCiomLangData::string("pkgm::unin", 5);
+        cPlatformWindow* wizard = nullptr;
+        script = cWizardScript();
+        script.answers = {1, 1};  // remove it: yes; the result: OK
+        script.boxShots = std::string("wizard_own_removal_") + c.name + "_";
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            wizard = w;
+            key(w, kReturn);
+            clickOn(w, wz->readmeBox());
+            key(w, kReturn);
+            clickOn(w, wz->licenceBox());
+            key(w, kReturn);
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
+            maker.pumpAll();
+            EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "the removed package leaves the page";
+            wz->end_modal(1);
+        };
+        cInstWizard::runWizard(ctx, &maker);
+        ASSERT_EQ(script.carrierOwners.size(), 1u) << c.name;
+        EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
+        ASSERT_EQ(script.boxes.size(), 2u) << c.name;
+        EXPECT_EQ(script.boxes[0].rfind(question, 0), 0u) << script.boxes[0];
+        EXPECT_EQ(script.boxes[1], done);
+        EXPECT_EQ(cLibLang::appliedLang(), c.wizardLang);
+        EXPECT_TRUE(ctx.packagesForRemoval.empty());
+        EXPECT_FALSE(store.hasSection("install/org.qmx.old"));
+        EXPECT_FALSE(apptest::exists(home.installFolder() + "/old.txt"));
+    }
     cUninstallInitJob::gPauseMs = 500;
-    ASSERT_EQ(script.carrierOwners.size(), 1u);
-    EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
-    ASSERT_EQ(script.boxes.size(), 2u);
-    EXPECT_EQ(script.boxes[0].rfind("Möchten Sie dieses Paket wirklich entfernen?", 0), 0u) << script.boxes[0];
-    EXPECT_EQ(script.boxes[1], "Das Paket wurde erfolgreich deinstalliert.");
-    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangDEU);
-    EXPECT_TRUE(ctx.packagesForRemoval.empty());
-    EXPECT_FALSE(store.hasSection("install/org.qmx.old"));
-    EXPECT_FALSE(apptest::exists(home.installFolder() + "/old.txt"));
     cSOPKGLang::applyLang(eLangENG);
 }
 

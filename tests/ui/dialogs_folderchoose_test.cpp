@@ -212,6 +212,7 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
         names.push_back(p.substr(p.rfind('/') + 1));
     }
     EXPECT_EQ(names, (std::vector<std::string>{"A", "C", "Mid", "a2", "b", "zeta"}));
+    f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/folder_chooser.png").c_str());
     f.dlg->selectedItem()->element->focus();
     ASSERT_TRUE(f.dlg->tree()->getFocused());
     f.key(kKeyTab);
