@@ -127,6 +127,14 @@ protected:
         for (int i = 0; i < 2; i++) maker.injectClick(w, p.x - origin.x + 6, p.y - origin.y + e->height() / 2);
         maker.pumpAll();
     }
+    // Intro, notes and licence passed with the keyboard and the boxes ticked.
+    void toDeprecatedPage(cPlatformWindow* w, cInstWizard* wz) {
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+    }
     void clickStep(cPlatformWindow* w, int step) {
         maker.injectClick(w, 30, 85 + 22 * step + 7);
         maker.pumpAll();
@@ -378,11 +386,7 @@ TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
         script.boxShots = std::string("wizard_own_removal_") + c.name + "_";
         script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
             wizard = w;
-            key(w, kReturn);
-            clickOn(w, wz->readmeBox());
-            key(w, kReturn);
-            clickOn(w, wz->licenceBox());
-            key(w, kReturn);
+            toDeprecatedPage(w, wz);
             ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
@@ -425,11 +429,7 @@ TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
         ASSERT_EQ(wz->stepCount(), 7);
         EXPECT_EQ(wz->step(3).kind, cInstWizard::pkDeprecated);
-        key(w, kReturn);
-        clickOn(w, wz->readmeBox());
-        key(w, kReturn);
-        clickOn(w, wz->licenceBox());
-        key(w, kReturn);
+        toDeprecatedPage(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
         cListViewChild* list = wz->deprecatedList();
         ASSERT_EQ(list->getRowCount(), 2);

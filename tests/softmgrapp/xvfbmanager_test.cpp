@@ -29,17 +29,33 @@ struct PrivateXvfb : testutil::Xvfb {
     std::string display = testutil::Xvfb::display();
 };
 
-pid_t startProgram(const std::string& prog, const std::string& display) {
+// Starts `prog` on the display with `args`, argv[0] = `argv0` (the program when empty),
+// its output dropped.
+pid_t startProgram(const std::string& prog, const std::string& display, const std::vector<std::string>& args = {},
+                   const std::string& argv0 = "") {
+    std::vector<const char*> argv = {argv0.empty() ? prog.c_str() : argv0.c_str()};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", display.c_str(), 1);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
-        execl(prog.c_str(), prog.c_str(), (char*)nullptr);
+        execv(prog.c_str(), (char* const*)argv.data());
         _exit(127);
     }
     return pid;
+}
+
+// The test package installed for the private home, in the store the program opens.
+void installTestPackage(const std::string& work, const PrivateHome& home) {
+    ASSERT_TRUE(makePackage(work, "1.0", {{"a.txt", "one"}}, work + "/p.data"));
+    cCIAppFullConfig store;
+    ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
+    RunResult r = install(work + "/p.data", home, &store);
+    ASSERT_EQ(r.job, 0u) << r.message;
+    ASSERT_TRUE(store.saveConfig());
 }
 
 int runWithDisplay(const std::string& display, std::vector<std::string> argv, std::string* out = nullptr) {
@@ -130,14 +146,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     apptest::useLanguage(eLangENG);
     testutil::TempDir work;
     PrivateHome home;
-    {
-        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "one"}}, work.file("p.data")));
-        cCIAppFullConfig store;
-        ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
-        RunResult r = install(work.file("p.data"), home, &store);
-        ASSERT_EQ(r.job, 0u) << r.message;
-        ASSERT_TRUE(store.saveConfig());
-    }
+    installTestPackage(work.path(), home);
     std::string answer = "2.0\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\nNew things\r\n";
     ASSERT_TRUE(testutil::writeFile(work.file("org.qmx.test.pkg.answer"), answer.data(), answer.size()));
     PyServer server({apptest::serverScript(), work.path()});
@@ -199,22 +208,11 @@ TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
         if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     testutil::TempDir work;
     PrivateHome home;
-    {
-        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "one"}}, work.file("p.data")));
-        cCIAppFullConfig store;
-        ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
-        ASSERT_EQ(install(work.file("p.data"), home, &store).job, 0u);
-        ASSERT_TRUE(store.saveConfig());
-    }
+    installTestPackage(work.path(), home);
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
     WindowManager wm(x.display);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", x.display.c_str(), 1);
-        execl(prog.c_str(), prog.c_str(), "uninstall", "org.qmx.test.pkg", (char*)nullptr);
-        _exit(127);
-    }
+    pid_t pid = startProgram(prog, x.display, {"uninstall", "org.qmx.test.pkg"});
     ASSERT_GT(pid, 0);
     // The question is answered No (Escape), the result with Return.
     int boxes = 0;
@@ -237,16 +235,8 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
     WindowManager wm(x.display);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", x.display.c_str(), 1);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
-        execl(copy.c_str(), decoy.c_str(), "remove", (char*)nullptr);
-        _exit(127);
-    }
+    // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
+    pid_t pid = startProgram(copy, x.display, {"remove"}, decoy);
     ASSERT_GT(pid, 0);
     // Answer the confirmation and the closing message with Return.
     int boxes = 0;
@@ -273,12 +263,7 @@ TEST(XvfbManager, InstallerOfAnUnpackedUpdateRemovesItsFolder) {
                 writeTextFile(contents + "/Resources/scenario.data", "damaged") && apptest::copyFileMode(prog, exe));
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", x.display.c_str(), 1);
-        execl(exe.c_str(), exe.c_str(), (char*)nullptr);
-        _exit(127);
-    }
+    pid_t pid = startProgram(exe, x.display);
     ASSERT_GT(pid, 0);
     int boxes = 0;
     EXPECT_EQ(answerDialogs(x.display, pid, {"Return"}, boxes), 1);
