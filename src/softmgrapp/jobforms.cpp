@@ -137,12 +137,15 @@ unsigned int cCarrierForm::cShowLater::job() {
 
 void cCarrierForm::stepAside() {
     myLater.terminate(4000);
+    // A show already on its way is not taken while a dialog stands in front.
+    myAside = true;
     cPlatformWindow* w = platformWindow();
     if (w && w->visible()) w->show(false);
 }
 
 void cCarrierForm::comeBackLater() {
     cJob* job = carried();
+    myAside = false;
     if (job && job->runs()) {
         myLater.form = this;
         myLater.start();
@@ -160,7 +163,7 @@ bool cCarrierForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == eCarrierShow && !action->sent()) {
         cJob* job = carried();
         cPlatformWindow* w = platformWindow();
-        if (job && job->runs() && w) w->show(true);
+        if (job && job->runs() && w && !myAside) w->show(true);
         return true;
     }
     return cCustomForm::onAction(sender, action);

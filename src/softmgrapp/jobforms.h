@@ -142,6 +142,7 @@ private:
         unsigned int job() override;
     };
     cShowLater myLater;
+    bool myAside = false;  // a dialog stands in front (or the form stays hidden)
 };
 
 // A carrier form that shows one message box over itself and ends with its answer.
