@@ -79,15 +79,10 @@ void cFileSelectPanel::init(sPkgInstallContext* ctx) {
         myEdit->setText(pgm);
         return;
     }
-    // The applications folder of the user: a machine-wide one at the root is not
-    // writable for an ordinary user here.
-    _guardchar<char> home, apps;
-    if (cFolderContents::getHome(home) && home.ptr && home.ptr[0] == '/') {
-        long long n = (long long)strlen(home.ptr);
-        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
-        catStr(n > 1 ? home.ptr : "", "/Applications", apps);
-    }
-    myEdit->setText(apps.ptr ? apps.ptr : "/Applications");
+    // A folder of the package's own, below the user's applications folder unless the
+    // scenario names another one the user may write.
+    _guardchar<char> folder;
+    myEdit->setText(proposeInstallFolder(*ctx, folder) ? folder.ptr : "/Applications");
 }
 
 void cFileSelectPanel::onPaint(cCanvas* canvas) {

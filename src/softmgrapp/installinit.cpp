@@ -275,6 +275,60 @@ bool fillCopiedFiles(sPkgInstallContext& ctx) {
     return true;
 }
 
+namespace {
+
+// A folder name from a display name or a path's last part: no "/", no control character,
+// no leading dot; empty when nothing is left.
+void folderName(const char* text, long long n, _guardchar<char>& out) {
+    out.clear();
+    if (!text || n <= 0 || (text[0] == '.' && (n == 1 || (n == 2 && text[1] == '.'))) || !out.set(text, n)) return;
+    for (char* c = out.ptr; *c; c++)
+        if (*c == '/' || (unsigned char)*c < 0x20) *c = '_';
+    if (out.ptr[0] == '.') out.ptr[0] = '_';
+}
+
+}  // namespace
+
+bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
+    _guardchar<char> home, apps, name;
+    if (!cFolderContents::getHome(home) || home.empty() || home.ptr[0] != '/') return false;
+    long long h = (long long)strlen(home.ptr);
+    while (h > 1 && home.ptr[h - 1] == '/') home.ptr[--h] = 0;
+    if (!catStr(h > 1 ? home.ptr : "", "/Applications", apps)) return false;
+    const char* folder = ctx.getStr("folder");
+    long long n = folder ? (long long)strlen(folder) : 0;
+    while (n > 1 && folder[n - 1] == '/') n--;
+    static const char kApps[] = "/Applications";
+    const long long k = (long long)sizeof(kApps) - 1;
+    _guardchar<char> rest;
+    bool appsItself = n == k && strncmp(folder, kApps, (size_t)k) == 0;
+    if (appsItself) {
+        // The applications folder itself: a folder of the package's own below it.
+    } else if (n > k && strncmp(folder, kApps, (size_t)k) == 0 && folder[k] == '/') {
+        // The machine-wide applications folder stands for the user's own.
+        rest.set(folder + k, n - k);
+        if (catStr(apps.ptr, rest.ptr, out) && isPlainAbsPath(out.ptr)) return true;
+    } else if (n > 1 && folder[0] == '/' && rest.set(folder, n) && isPlainAbsPath(rest.ptr)) {
+        // A folder elsewhere is kept when the user may make or fill it.
+        bool isFolder = cFolderContents::objtype(rest.ptr) == cFolderContents::eFolder;
+        if (isFolder ? cFolderContents::canWrite(rest.ptr) : isPossibleInstallPath(rest.ptr) == 0)
+            return out.set(rest.ptr);
+    }
+    // Else its last name below the user's applications folder, or the package's name.
+    const char* last = folder;
+    for (long long i = 0; i < n; i++)
+        if (folder[i] == '/') last = folder + i + 1;
+    if (last && !appsItself) folderName(last, n - (last - folder), name);
+    if (name.empty()) {
+        const char* display = ctx.getStr("name");
+        folderName(display, display ? (long long)strlen(display) : 0, name);
+    }
+    if (name.empty()) folderName(ctx.codeName.ptr, ctx.codeName.ptr ? (long long)strlen(ctx.codeName.ptr) : 0, name);
+    if (name.empty()) return false;
+    _guardchar<char> sub;
+    return catStr("/", name.ptr, sub) && catStr(apps.ptr, sub.ptr, out);
+}
+
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     // Resolved once, links and all, as far as it exists; nothing below it is ever
     // reached through a link afterwards.

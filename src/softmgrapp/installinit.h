@@ -36,6 +36,12 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
 // message path set to the offending target.
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 
+// The folder a first installation proposes, each package in a folder of its own: the
+// scenario's "folder" with a leading "/Applications" taken to "$HOME/Applications"; a
+// folder elsewhere that the user may not make or write becomes "$HOME/Applications/<its
+// last name>"; without one, "$HOME/Applications/<the package's name>".
+bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out);
+
 // Builds the copied files and checks each target against the earlier installation's
 // files and what lies on disk (a result of the table above; the message path names the
 // file). The start runs it for an update; a first installation runs it once the folder

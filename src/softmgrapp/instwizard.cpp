@@ -296,6 +296,7 @@ void cInstWizard::acceptDeprecated() {
         if (p) p->selected = myDeprecated->checked(r);
     }
     myDeprecated->hide(false);
+    myRemoval->store = myCtx->store;
     if (!myRemoval->startRemoval(myCtx->packagesForRemoval)) {
         setStep(myCurrent + 1);
         return;
@@ -352,7 +353,9 @@ bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
 bool cInstWizard::onClose() {
     if (jobRuns()) return false;
     if (currentKind() == pkFinish) return true;
-    return ask(false, string(15));
+    // A confirmed close before the end is a cancel: the run ends with 1, not the window's 0.
+    if (ask(false, string(15))) end_modal(1);
+    return false;
 }
 
 int cInstWizard::active(int x, int y) {

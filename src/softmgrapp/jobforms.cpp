@@ -15,7 +15,9 @@
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/langselect.h"
+#include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
+#include "softmgrapp/updateinstall.h"
 #include "ui/application.h"
 #include "ui/controls/messageform.h"
 #include "ui/controls/progressbar.h"
@@ -104,24 +106,68 @@ static bool handleApplyLang(cChildElement::cChildAction* action) {
     return true;
 }
 
-// A small progress or carrier form steps aside while a dialog runs over it, so that the
-// dialog is not shown in front of an empty window; `restore` shows it again afterwards
-// (a job still working behind it), otherwise it stays hidden until it ends.
-class cStepAside {
-public:
-    cStepAside(cChildElement* form, bool restore) : myWindow(form ? form->platformWindow() : nullptr) {
-        if (!myWindow || !myWindow->visible()) myWindow = nullptr;
-        if (myWindow) myWindow->show(false);
-        myRestore = restore;
-    }
-    ~cStepAside() {
-        if (myWindow && myRestore) myWindow->show(true);
-    }
+// ---- cCarrierForm ----
 
-private:
-    cPlatformWindow* myWindow;
-    bool myRestore = false;
-};
+void cCarrierForm::onConstruct() {
+    cCustomForm::onConstruct();
+    myStatus = new cStaticElement;
+    clientArea()->attach(myStatus, 0, 0, 340, 16);
+    myStatus->setColorSchema(0x655654, 0xFFFFFF, myStatusFrame);
+    myStatus->setText(string(1), cCanvas::taCenter);
+}
+
+bool cCarrierForm::onClose() {
+    cJob* job = carried();
+    return !(job && job->runs());
+}
+
+void cCarrierForm::startCarried(cJob* job) {
+    if (!job || !job->start()) end_modal(0);
+}
+
+cCarrierForm::~cCarrierForm() { myLater.terminate(4000); }
+
+unsigned int cCarrierForm::cShowLater::job() {
+    // Long enough for a window manager to have mapped what it was asked to map, so that
+    // hiding it again works; a job that ends sooner never shows its form again.
+    for (int waited = 0; waited < 300 && !haveToStop(); waited += 10) sleep(10);
+    if (!haveToStop()) form->notifyAction(new cChildAction(eCarrierShow));
+    return 0;
+}
+
+void cCarrierForm::stepAside() {
+    myLater.terminate(4000);
+    // A show already on its way is not taken while a dialog stands in front.
+    myAside = true;
+    cPlatformWindow* w = platformWindow();
+    if (w && w->visible()) w->show(false);
+}
+
+void cCarrierForm::comeBackLater() {
+    cJob* job = carried();
+    myAside = false;
+    if (job && job->runs()) {
+        myLater.form = this;
+        myLater.start();
+    }
+}
+
+int cCarrierForm::boxAside(int kind, const char* text, bool restore) {
+    stepAside();
+    int r = appMessageBox(this, nullptr, kind, text);
+    if (restore) comeBackLater();
+    return r;
+}
+
+bool cCarrierForm::onAction(cChildElement* sender, cChildAction* action) {
+    if (sender == this && action->type == eCarrierShow && !action->sent()) {
+        cJob* job = carried();
+        cPlatformWindow* w = platformWindow();
+        if (job && job->runs() && w && !myAside) w->show(true);
+        return true;
+    }
+    return cCustomForm::onAction(sender, action);
+}
 
 // ---- cWLMsgForm ----
 
@@ -140,22 +186,17 @@ int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
 }
 
 void cWLMsgForm::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-    myStatus->setText(string(1), cCanvas::taCenter);
+    cCarrierForm::onConstruct();
     postAction(new cChildAction(0));
 }
 
 bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == 0) {
-        cStepAside aside(this, false);
-        int r = appMessageBox(this, nullptr, myKind, text());
+        int r = boxAside(myKind, text(), false);
         end_modal(myKind == 4 ? r : 0);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 // ---- cJobPanel ----
@@ -267,7 +308,55 @@ bool cSoftUninstallerPanel::startRemoval(_List<sPackageForRemoval>& list) {
     return start();
 }
 
-unsigned int cSoftUninstallerPanel::job() { return myList ? runRemovalCommands(*myList, this) : 0; }
+namespace {
+
+// A removal this program does itself, asked on the UI thread (type 13 to the panel).
+class cOwnRemovalAction : public cChildElement::cSentChildAction {
+public:
+    cOwnRemovalAction(const char* code, int* status) : cSentChildAction(eJobOwnRemoval), status(status) {
+        this->code.set(code);
+    }
+    _guardchar<char> code;
+    int* status;
+};
+
+// This manager's own removal command, "\"<manager>\" uninstall \"<code>\"": its code name.
+bool ownRemovalCode(const char* command, _guardchar<char>& code) {
+    static const char kVerb[] = " uninstall \"";
+    const char* q = command && command[0] == '"' ? strchr(command + 1, '"') : nullptr;
+    if (!q || strncmp(q + 1, kVerb, sizeof(kVerb) - 1) != 0) return false;
+    const char* c = q + sizeof(kVerb);
+    const char* end = strchr(c, '"');
+    _guardchar<char> section;
+    return end && end[1] == 0 && end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
+}
+
+}  // namespace
+
+unsigned int cSoftUninstallerPanel::job() {
+    if (!myList) return 0;
+    // This manager's own commands are run here, in this window and its language, not by a
+    // second process; other programs' commands run as child processes.
+    auto run = [](const char* command, bool& started, void* panel) {
+        _guardchar<char> code;
+        if (!ownRemovalCode(command, code)) return runRemovalCommand(command, started);
+        int status = -1;
+        started = static_cast<cSoftUninstallerPanel*>(panel)->sendAction(new cOwnRemovalAction(code.ptr, &status));
+        return started ? status : -1;
+    };
+    return runRemovalCommands(*myList, this, run, this);
+}
+
+bool cSoftUninstallerPanel::onAction(cChildElement* sender, cChildAction* action) {
+    if (cOwnRemovalAction* a = dynamic_cast<cOwnRemovalAction*>(action)) {
+        int lang = cLibLang::appliedLang();
+        int r = uninstall(a->code.ptr, this, nullptr, store, true);
+        cSOPKGLang::applyLang(lang);
+        if (a->status) *a->status = r;
+        return true;
+    }
+    return cJobPanel::onAction(sender, action);
+}
 
 // ---- the installation start ----
 
@@ -293,21 +382,16 @@ bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker) {
 }
 
 void cInstallInitUI::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-    myStatus->setText(string(1), cCanvas::taCenter);
-    if (!job || !job->start()) end_modal(0);
+    cCarrierForm::onConstruct();
+    startCarried(job);
 }
-
-bool cInstallInitUI::onClose() { return !(job && job->runs()); }
 
 bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
-        cStepAside aside(this, true);
+        stepAside();
         if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
+        comeBackLater();
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {
@@ -318,13 +402,12 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> m;
             // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
             formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
-            cStepAside aside(this, false);
-            appMessageBox(this, nullptr, kKind[r], m.ptr);
+            boxAside(kKind[r], m.ptr, false);
         }
         end_modal(r == 0 ? 1 : 0);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 namespace {
@@ -366,19 +449,9 @@ public:
 
 int runPlainInstall(sPkgInstallContext& ctx) {
     if (ctx.installedVersion == ~0ULL) {
-        // A first installation: the applications folder, named after the package.
-        _guardchar<char> home, folder, name;
-        const char* n = ctx.getStr("name");
-        if (!cFolderContents::getHome(home) || !n || !*n) return 1;
-        _guardchar<char> apps;
-        catStr(home.ptr, "/Applications/", apps);
-        // The display name as a folder name: no "/" and no leading dot.
-        name.set(n);
-        for (char* c = name.ptr; *c; c++)
-            if (*c == '/' || (unsigned char)*c < 0x20) *c = '_';
-        if (name.ptr[0] == '.') name.ptr[0] = '_';
-        catStr(apps.ptr, name.ptr, folder);
-        if (!setInstallFolder(ctx, folder.ptr)) return 1;
+        // A first installation: the folder the wizard would propose.
+        _guardchar<char> folder;
+        if (!proposeInstallFolder(ctx, folder) || !setInstallFolder(ctx, folder.ptr)) return 1;
         // What lies at the targets is checked as for an update: a file that is not the
         // package's is never replaced.
         unsigned int r = checkInstallTargets(ctx);
@@ -404,10 +477,16 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     ctx.executablePath.set(executablePath);
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;
-    if (!cInstallInitUI::runLoadScen(ctx)) return 1;
-    int code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
-    // A failed installation ends with a failure code however its window was closed.
-    return code == 0 && ctx.result != 0 ? 1 : code;
+    int code = 1;
+    if (cInstallInitUI::runLoadScen(ctx)) {
+        code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+        // A failed installation ends with a failure code however its window was closed.
+        if (code == 0 && ctx.result != 0) code = 1;
+    }
+    // An installer started from an unpacked update leaves nothing of it behind.
+    ctx.packageFile.close();
+    removeStartFolder(executablePath);
+    return code;
 }
 
 // ---- uninstallation ----
@@ -418,39 +497,50 @@ unsigned int cUninstallInitJob::job() {
     cJob::sleep(gPauseMs);
     cSentAsker asker(myForm);
     cCIApplication* app = cCIApplication::appRef();
-    return uninstallJob(*myCtx, app ? app->config() : nullptr, &asker);
+    cApplicationConfig* store = myForm->store ? myForm->store : app ? app->config() : nullptr;
+    return uninstallJob(*myCtx, store, &asker);
 }
 
 void cUninstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new cJobEndAction(result)); }
 
 cUninstallInitUI::~cUninstallInitUI() { delete job; }
 
-int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker) {
+int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker,
+                                   cApplicationConfig* store, bool keepLanguage) {
     if (!cCiomLangData::string("pkgm::unin", 0)) return 0;
     cUninstallInitUI* f = new cUninstallInitUI;
     f->ctx = &ctx;
+    f->store = store;
+    f->keepLanguage = keepLanguage;
     f->job = new cUninstallInitJob(f, &ctx);
     if (parent && parent->host()) return parent->modal(str("pkgm::unin", 0), 350, 110, f);
     return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::unin", 0), 350, 110, f, nullptr, 0);
 }
 
 void cUninstallInitUI::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
-    myStatus->setText(string(1), cCanvas::taCenter);
-    if (!job || !job->start()) end_modal(0);
+    cCarrierForm::onConstruct();
+    startCarried(job);
 }
 
-bool cUninstallInitUI::onClose() { return !(job && job->runs()); }
-
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
+    if (keepLanguage) {
+        // Run inside another form: the package's language is not applied and not asked,
+        // the run speaks the language already shown.
+        if (cApplyLangAction* a = dynamic_cast<cApplyLangAction*>(action)) {
+            if (a->applied) *a->applied = a->lang;
+            return true;
+        }
+        if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
+            if (q->lang) *q->lang = cLibLang::appliedLang();
+            return true;
+        }
+    }
     if (handleApplyLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
-        cStepAside aside(this, true);
+        stepAside();
         if (q->lang && q->langs)
             *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, ctx ? ctx->codeName.ptr : "", this);
+        comeBackLater();
         return true;
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
@@ -469,8 +559,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             catStr(question, "\n\n", head);
             catStr(head.ptr, name.ptr, text);
         }
-        cStepAside aside(this, true);
-        *q->yes = appMessageBox(this, nullptr, 4, text.ptr) == 1;
+        *q->yes = boxAside(4, text.ptr, true) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
@@ -481,8 +570,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         }
         _guardchar<char> m;
         formatMessage(string(4), q->path.ptr, m);
-        cStepAside aside(this, true);
-        *q->giveUp = appMessageBox(this, nullptr, 4, m.ptr) != 1;
+        *q->giveUp = boxAside(4, m.ptr, true) != 1;
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {
@@ -490,18 +578,40 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
-        cStepAside aside(this, false);
-        if (r <= 7) appMessageBox(this, nullptr, kKind[r], string(kMsg[r]));
+        if (r <= 7) boxAside(kKind[r], string(kMsg[r]), false);
         end_modal(r == 0 ? 0 : 1);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
-int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker) {
+bool uninstallKnows(const char* code, cApplicationConfig* store) {
+    _guardchar<char> section, journal, command;
+    if (!code || !regSectionName(code, section)) return false;
+    if ((store && store->hasSection(section.ptr)) || (defaultJournalPath(code, journal) && objKind(journal.ptr) != 0))
+        return true;
+    // The system registration knows it by a removal command or a version above 0.0.
+    for (int perUser = 0; perUser < 2; perUser++) {
+        int v[4] = {0, 0, 0, 0};
+        if (OSGetRegistedVersion(code, v, &command, nullptr, perUser == 1) && (!command.empty() || v[0] || v[1]))
+            return true;
+    }
+    return false;
+}
+
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApplicationConfig* store,
+              bool keepLanguage) {
     sPkgUninstallContext ctx;
     ctx.codeName.set(code);
     ctx.key.set(code);
     if (ctx.key.empty()) return 1;
-    return cUninstallInitUI::runUninstall(ctx, parent, maker);
+    // A package nobody knows is answered at once in the UI language: no progress form,
+    // no question for the language it was installed in.
+    cCIApplication* app = cCIApplication::appRef();
+    if (!store && app) store = app->config();
+    if (!uninstallKnows(code, store)) {
+        if (cCiomLangData::string("pkgm::unin", 0)) appMessageBox(parent, maker, 2, str("pkgm::unin", 7));
+        return 1;
+    }
+    return cUninstallInitUI::runUninstall(ctx, parent, maker, store, keepLanguage);
 }

@@ -27,6 +27,8 @@ enum eJobActionTypes {
     eJobConfirm = 9,
     eJobAskRelease = 10,
     eJobApplyLang = 11,  // a job asks the UI thread to apply a language
+    eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
+    eJobOwnRemoval = 13, // the removal panel's job asks for a removal in this process
 };
 
 // The jobs' questions, sent actions answered by the hosting form through their pointers.
@@ -103,8 +105,48 @@ extern bool gConsoleMessages;
 // The window maker forms run on: the application's.
 cWindowMaker* appWindowMaker();
 
-// A small carrier form that shows one message box over itself and ends with its answer.
-class cWLMsgForm : public cCustomForm {
+// A small carrier form (350x110) with a status line, for a job or a message box. It
+// steps aside (hides) whenever a dialog stands in front of it, so that no empty window
+// with a stale status stands behind a question or a result.
+class cCarrierForm : public cCustomForm {
+public:
+    ~cCarrierForm() override;
+    void onConstruct() override;
+    // Refused while the carried job runs.
+    bool onClose() override;
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+
+protected:
+    // The job the form carries, if any.
+    virtual cJob* carried() { return nullptr; }
+    // Starts the job; without one, or when it does not start, the form ends with 0.
+    void startCarried(cJob* job);
+    // A message box (kinds of appMessageBox) with the form stepped aside; `restore` shows
+    // the form again afterwards, while its job goes on.
+    int boxAside(int kind, const char* text, bool restore);
+    // Hides the form for a dialog; comeBackLater shows it again after a moment, when its
+    // job still works then (a window shown and hidden at once may still be mapped by the
+    // window manager after it was hidden).
+    void stepAside();
+    void comeBackLater();
+    unsigned int myStatusFrame = (unsigned)-1;
+    cStaticElement* myStatus = nullptr;
+
+private:
+    class cShowLater : public cJob {
+    public:
+        ~cShowLater() override { terminate(4000); }
+        cCarrierForm* form = nullptr;
+
+    protected:
+        unsigned int job() override;
+    };
+    cShowLater myLater;
+    bool myAside = false;  // a dialog stands in front (or the form stays hidden)
+};
+
+// A carrier form that shows one message box over itself and ends with its answer.
+class cWLMsgForm : public cCarrierForm {
 public:
     static int modal(int kind, const char* text, cWindowMaker* maker = nullptr);
     static void info(const char* text) { modal(1, text); }
@@ -117,7 +159,6 @@ public:
     const char* wantLangResource() override { return "pkgm::resp"; }
 
 private:
-    cStaticElement* myStatus = nullptr;
     int myKind = 0;
 };
 
@@ -173,11 +214,15 @@ private:
     cSentAsker myAsker;
 };
 
-// The removal panel: deprecated packages removed by their commands.
+// The removal panel: deprecated packages removed by their commands; this manager's own
+// "uninstall" commands run in this process, over the panel's window and in its language.
 class cSoftUninstallerPanel : public cJobPanel {
 public:
     ~cSoftUninstallerPanel() override;
     bool startRemoval(_List<sPackageForRemoval>& list);
+    bool onAction(cChildElement* sender, cChildAction* action) override;
+    // The store of the packages (the application's when null).
+    cApplicationConfig* store = nullptr;
 
 protected:
     unsigned int job() override;
@@ -205,22 +250,21 @@ private:
 };
 
 // The loading form of the installation start.
-class cInstallInitUI : public cCustomForm {
+class cInstallInitUI : public cCarrierForm {
 public:
     // Runs the form and its job; true when the job's result was 0.
     static bool runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker = nullptr);
     ~cInstallInitUI() override;
 
     void onConstruct() override;
-    bool onClose() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     const char* wantLangResource() override { return "pkgm::iini"; }
 
     sPkgInstallContext* ctx = nullptr;
     cInstallInitJob* job = nullptr;
 
-private:
-    cStaticElement* myStatus = nullptr;
+protected:
+    cJob* carried() override { return job; }
 };
 
 // Runs the installer: the loading form, then the wizard (when one is installed by
@@ -247,25 +291,32 @@ private:
     sPkgUninstallContext* myCtx;
 };
 
-class cUninstallInitUI : public cCustomForm {
+class cUninstallInitUI : public cCarrierForm {
 public:
-    static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr);
+    static int runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker = nullptr,
+                            cApplicationConfig* store = nullptr, bool keepLanguage = false);
+    cUninstallInitUI() { myStatusFrame = 0xFFFFFF; }
     ~cUninstallInitUI() override;
 
     void onConstruct() override;
-    bool onClose() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     const char* wantLangResource() override { return "pkgm::unin"; }
 
     sPkgUninstallContext* ctx = nullptr;
     cUninstallInitJob* job = nullptr;
-    // Where the package's display name is read for the confirmation (the application's
-    // store when null).
+    // The store the package is removed from (the application's when null).
     cApplicationConfig* store = nullptr;
+    // Run inside another form: keeps the language shown, never asks for one.
+    bool keepLanguage = false;
 
-private:
-    cStaticElement* myStatus = nullptr;
+protected:
+    cJob* carried() override { return job; }
 };
 
-// The "uninstall" verb: the code name's package removed behind the progress form.
-int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr);
+// Whether the uninstallation has anything to work on for a code name: the store's record,
+// an interrupted run's journal or the system registration.
+bool uninstallKnows(const char* code, cApplicationConfig* store);
+// The "uninstall" verb: the code name's package removed behind the progress form; an
+// unknown one is answered at once with the error alone.
+int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr,
+              cApplicationConfig* store = nullptr, bool keepLanguage = false);

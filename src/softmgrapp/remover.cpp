@@ -147,15 +147,9 @@ bool cRemoverUI::runRemoval(const char* path, cChildElement* parent, cWindowMake
 }
 
 void cRemoverUI::onConstruct() {
-    cCustomForm::onConstruct();
-    myStatus = new cStaticElement;
-    clientArea()->attach(myStatus, 0, 0, 340, 16);
-    myStatus->setColorSchema(0x655654, 0xFFFFFF, (unsigned)-1);
-    myStatus->setText(string(1), cCanvas::taCenter);
-    if (!job || !job->start()) end_modal(0);
+    cCarrierForm::onConstruct();
+    startCarried(job);
 }
-
-bool cRemoverUI::onClose() { return !(job && job->runs()); }
 
 bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
     if (action->sent() && (action->type == eJobAskLang || action->type == eJobApplyLang)) {
@@ -163,7 +157,8 @@ bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
         if (action->type == eJobApplyLang) {
             if (q->answer) *q->answer = cSOPKGLang::applyLang(q->index);
         } else if (q->answer) {
-            *q->answer = appMessageBox(this, nullptr, 4, string(q->index)) == 1;
+            // The form stays aside: its job ends quickly and the result follows.
+            *q->answer = boxAside(4, string(q->index), false) == 1;
         }
         return true;
     }
@@ -172,11 +167,11 @@ bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result: message index, box kind (1 information, 2 error), end code.
         static const int kMap[5][3] = {{3, 1, 1}, {4, 2, 2}, {5, 2, 2}, {6, 1, 1}, {0, 0, 2}};
         if (r > 4) r = eRMBadObject;
-        if (kMap[r][1]) appMessageBox(this, nullptr, kMap[r][1], string(kMap[r][0]));
+        if (kMap[r][1]) boxAside(kMap[r][1], string(kMap[r][0]), false);
         end_modal(kMap[r][2]);
         return true;
     }
-    return cCustomForm::onAction(sender, action);
+    return cCarrierForm::onAction(sender, action);
 }
 
 int remove_softmgr(const char* path) { return cRemoverUI::runRemoval(path, nullptr) ? 0 : 1; }

@@ -7,6 +7,7 @@
 #include "base/job.h"
 #include "softmgrapp/installctx.h"
 #include "softmgrapp/installfs.h"
+#include "softmgrapp/jobforms.h"
 #include "ui/customform.h"
 #include "ui/staticelement.h"
 
@@ -51,7 +52,7 @@ private:
     _guardchar<char> myPath;
 };
 
-class cRemoverUI : public cCustomForm {
+class cRemoverUI : public cCarrierForm {
 public:
     class cProgressAction : public cChildAction {
     public:
@@ -67,13 +68,12 @@ public:
     void notifyEnd(unsigned int code);
     void onConstruct() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
-    bool onClose() override;
     const char* wantLangResource() override { return "pkgm::rem"; }
 
     cRemoverJob* job = nullptr;
 
-private:
-    cStaticElement* myStatus = nullptr;
+protected:
+    cJob* carried() override { return job; }
 };
 
 // The "remove" verb (named apart from the C library's remove): 0 when the removal succeeded, else 1.

@@ -515,7 +515,12 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             if (myChecker.start(this)) myChecking->show();
         } else {
             myStatus->setText(string(13), cCanvas::taLeft);
-            myRemoveLink->show();
+            // Removing the manager is offered only while its installed copy is there.
+            _guardchar<char> copy;
+            if (getAppManagerPath(copy) && objKind(copy.ptr) == 1)
+                myRemoveLink->show();
+            else
+                myRemoveLink->hide();
         }
         repaint();
         return true;
@@ -555,7 +560,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
                 code.set(myCurrent->codeName.ptr);
                 myChecker.terminate(4000);
                 myChecking->hide();
-                uninstall(code.ptr, this);
+                uninstall(code.ptr, this, nullptr, store);
                 cSOPKGLang::applyLang(lang);
                 refresh();
             }

@@ -40,16 +40,6 @@ unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store
     return eUNRemoved;
 }
 
-// Runs a command line without a shell and waits; -1 when it did not start.
-int runCommand(const char* command, bool& started) {
-    cConProcess p;
-    p.setDiscardOutput(true);
-    started = p.startProcess(command);
-    if (!started) return -1;
-    while (p.isValid()) cJob::sleep(100);
-    return p.status();
-}
-
 unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
     int v[4];
     _guardchar<char> command;
@@ -67,7 +57,7 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
             return eUNDeregistered;
         }
         bool started = false;
-        int status = runCommand(command.ptr, started);
+        int status = runRemovalCommand(command.ptr, started);
         if (!started) return eUNNoStart;
         return status != 0 ? eUNFailed : eUNRemoved;
     }
@@ -207,13 +197,23 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     return fs->unlink(ctx.journalPath.ptr) ? eUNRemoved : eUNIncomplete;
 }
 
-unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress) {
+int runRemovalCommand(const char* command, bool& started) {
+    cConProcess p;
+    p.setDiscardOutput(true);
+    started = p.startProcess(command);
+    if (!started) return -1;
+    while (p.isValid()) cJob::sleep(100);
+    return p.status();
+}
+
+unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress, tRemovalRunner run,
+                                void* data) {
     int i = 0;
     for (auto* it = list.head; it; it = it->next, i++) {
         if (progress) progress->notifyStage(i);
         if (!it->value.selected) continue;
         bool started = false;
-        it->value.result = runCommand(it->value.command.ptr, started);
+        it->value.result = run ? run(it->value.command.ptr, started, data) : runRemovalCommand(it->value.command.ptr, started);
         if (started && it->value.result == 0 && progress) progress->notifyProgress(100.0);
     }
     // The removed packages leave the list.

@@ -35,7 +35,14 @@ enum eUninstallResult {
 unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker,
                           cInstallFS* fs = nullptr);
 
-// Runs the removal command of every selected package as a child process (no shell),
-// one stage each; packages whose command ended with status 0 leave the list, the others
-// keep the status (-1 when the command did not start). Returns 0.
-unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress);
+// Runs a command line as a child process without a shell and waits: its exit status, -1
+// (started false) when it did not start.
+int runRemovalCommand(const char* command, bool& started);
+
+// Runs the removal command of every selected package, one stage each, through `run`
+// (runRemovalCommand when null; `data` is handed to it); packages whose command ended
+// with status 0 leave the list, the others keep the status (-1 when it did not start).
+// Returns 0.
+typedef int (*tRemovalRunner)(const char* command, bool& started, void* data);
+unsigned int runRemovalCommands(_List<sPackageForRemoval>& list, cProgressNotifyTarget* progress,
+                                tRemovalRunner run = nullptr, void* data = nullptr);

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -366,6 +367,42 @@ bool removeUpdateFolder(const char* folder) {
     return folder && *folder && isFolderNoLink(folder) && removeTree(folder);
 }
 
+namespace {
+
+// The temporary folder updates are unpacked in.
+const char* updateTempFolder() {
+    const char* tmp = getenv("TMPDIR");
+    return tmp && tmp[0] == '/' ? tmp : "/tmp";
+}
+
+}  // namespace
+
+bool removeStartFolder(const char* exePath) {
+    char real[PATH_MAX], tmp[PATH_MAX];
+    if (!exePath || !realpath(exePath, real) || !realpath(updateTempFolder(), tmp)) return false;
+    // "<temp>/qmxsopkg-XXXXXX/<bundle>.app/Contents/MacOS/<program>": four cuts up.
+    char* cuts[4] = {};
+    for (int i = 0; i < 4; i++) {
+        cuts[i] = strrchr(real, '/');
+        if (!cuts[i] || cuts[i] == real) return false;
+        *cuts[i] = 0;
+    }
+    bool layout = strcmp(cuts[1] + 1, "MacOS") == 0 && strcmp(cuts[2] + 1, "Contents") == 0 && endsWithApp(cuts[3] + 1);
+    const char* name = strrchr(real, '/') + 1;
+    static const char kPrefix[] = "qmxsopkg-";
+    const size_t k = sizeof(kPrefix) - 1;
+    if (!layout || strncmp(name, kPrefix, k) != 0 || strlen(name) != k + 6) return false;
+    for (const char* c = name + k; *c; c++)
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9'))) return false;
+    // Directly in the temporary folder, and ours as mkdtemp made it: a folder, not a link,
+    // owned by us and closed to everybody else.
+    if (name - 1 != real + strlen(tmp) || strncmp(real, tmp, strlen(tmp)) != 0) return false;
+    struct stat st;
+    if (lstat(real, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
+        return false;
+    return removeUpdateFolder(real);
+}
+
 bool unpackUpdateArchive(const char* archive, _guardchar<char>& folder, cProgressNotifyTarget* progress,
                          const cJob* owner, int* reason) {
     int dummy = 0;
@@ -374,8 +411,7 @@ bool unpackUpdateArchive(const char* archive, _guardchar<char>& folder, cProgres
     why = eArchiveUnreadable;
     cFileIO f;
     if (!archive || !*archive || !f.open(archive, cFileIO::eRead)) return false;
-    const char* tmp = getenv("TMPDIR");
-    if (!tmp || tmp[0] != '/') tmp = "/tmp";
+    const char* tmp = updateTempFolder();
     unsigned long long volume = 0, avail = 0, room = ~0ULL;
     if (cFolderContents::getVolInfo(tmp, volume, avail)) room = avail > kMargin ? avail - kMargin : 0;
     _List<sZipEntry> entries;

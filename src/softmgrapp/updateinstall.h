@@ -50,6 +50,12 @@ bool unpackUpdateArchive(const char* archive, _guardchar<char>& folder, cProgres
 // never followed).
 bool removeUpdateFolder(const char* folder);
 
+// Removes the private folder an update was unpacked to, once the installer started from
+// it ends: `exePath` must lie at "<temp>/qmxsopkg-XXXXXX/<name>.app/Contents/MacOS/" and
+// that folder directly in the temporary folder, a folder (not a link) owned by this user
+// with no access for others. False, touching nothing, for any other path.
+bool removeStartFolder(const char* exePath);
+
 // The first folder at the top of `folder` whose name ends in ".app" (any case) and that
 // holds "Contents/Resources/scenario.data" as a regular file (links are not followed).
 bool findUpdateBundle(const char* folder, _guardchar<char>& bundle);

@@ -201,6 +201,63 @@ TEST_F(InstallParts, FirstInstallationNeverReplacesAForeignFile) {
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"sub/b.txt", "the user's"}}));
 }
 
+// Each package proposes a folder of its own; two of them with a file of the same name
+// live side by side and leave nothing behind when uninstalled.
+TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
+    PrivateHome home;
+    cMemConfig store;
+    std::string locked = work.path() + "/locked";
+    ASSERT_TRUE(apptest::makeDirs(locked + "/inside") && chmod(locked.c_str(), 0555) == 0);
+    bool asRoot = geteuid() == 0;
+    struct Case {
+        const char* code;
+        std::string folder;  // the scenario's; "-" for none
+        std::string want;
+        bool install;  // installed with its proposal, beside the others
+    } cases[] = {
+        {"org.qmx.a", "/Applications/Example Suite", home.apps() + "/Example Suite", true},
+        {"org.qmx.b", "/Applications/Tools/B/", home.apps() + "/Tools/B", true},
+        {"org.qmx.c", "-", home.apps() + "/Test Pkg", true},
+        {"org.qmx.d", "/Applications", home.apps() + "/Test Pkg", false},
+        {"org.qmx.e", work.path() + "/mine", work.path() + "/mine", false},
+        {"org.qmx.f", locked + "/inside", asRoot ? locked + "/inside" : home.apps() + "/inside", false},
+        {"org.qmx.g", "/../..", home.apps() + "/Test Pkg", false},
+    };
+    std::vector<std::string> installed;
+    for (const Case& c : cases) {
+        std::string p = work.file(std::string(c.code) + ".data");
+        std::string keys = c.folder == "-" ? "" : "folder = \"" + c.folder + "\"\n";
+        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", c.code}}, p, "", c.code, keys)) << c.code;
+        sPkgInstallContext ctx;
+        prepareContext(ctx, p, home, &store);
+        ctx.executablePath.set(home.fakeExe().c_str());
+        ctx.journalPath.set((home.path() + "/.qmx/inflight-" + c.code).c_str());
+        ASSERT_EQ(installChecks(ctx, nullptr), 0u) << c.code;
+        _guardchar<char> folder;
+        ASSERT_TRUE(proposeInstallFolder(ctx, folder)) << c.code;
+        EXPECT_EQ(std::string(folder.ptr), c.want) << c.code;
+        if (!c.install) continue;
+        ASSERT_TRUE(setInstallFolder(ctx, folder.ptr));
+        ASSERT_EQ(checkInstallTargets(ctx), 0u) << c.code << " " << ctx.messagePath.ptr;
+        ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr, nullptr), 0u) << c.code;
+        EXPECT_EQ(readTextFile(c.want + "/bin/tool"), c.code);
+        installed.push_back(c.code);
+    }
+    chmod(locked.c_str(), 0755);
+    ASSERT_EQ(installed.size(), 3u);
+    for (const std::string& code : installed) {
+        sPkgUninstallContext u;
+        u.codeName.set(code.c_str());
+        u.key.set(code.c_str());
+        u.journalPath.set((home.path() + "/.qmx/inflight-" + code).c_str());
+        ScriptedAsker yes;
+        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+    }
+    EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
+    for (const std::string& f : folders(home.apps()))
+        EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
+}
+
 TEST_F(InstallParts, PackagePathBesideTheExecutable) {
     PrivateHome home;
     cMemConfig store;

@@ -13,12 +13,12 @@
 namespace installtest {
 
 bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
-                 const std::string& extraSections, const std::string& code) {
+                 const std::string& extraSections, const std::string& code, const std::string& softwareKeys) {
     std::string src = work + "/src-" + code + "-" + version;
     if (!apptest::makeDirs(src)) return false;
     std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
     std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
-                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n[Install]\n";
+                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n" + softwareKeys + "[Install]\n";
     int i = 0;
     for (auto& f : files) {
         std::string p = src + "/f" + std::to_string(i++);

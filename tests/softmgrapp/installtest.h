@@ -19,7 +19,8 @@ typedef std::map<std::string, std::string> Tree;  // relative path -> content
 // Writes the files and a scenario ("org.qmx.test.pkg", English, the given version, each
 // file at $pgm "<relative path>" with mode 644) and compiles it into `pkgPath`.
 bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
-                 const std::string& extraSections = "", const std::string& code = "org.qmx.test.pkg");
+                 const std::string& extraSections = "", const std::string& code = "org.qmx.test.pkg",
+                 const std::string& softwareKeys = "");
 
 // Every regular file below `root` (relative paths), skipping the names in `skip` at the top.
 Tree snapshot(const std::string& root, const std::vector<std::string>& skip = {});

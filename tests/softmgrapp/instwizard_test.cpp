@@ -16,6 +16,7 @@
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/instwizard.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
@@ -33,6 +34,9 @@ public:
     std::function<void(cHeadlessWindowMaker*, cPlatformWindow*, cInstWizard*)> drive;
     std::vector<int> answers;
     std::vector<std::string> boxes;
+    std::vector<cPlatformWindow*> carrierOwners;
+    std::string boxShots;  // when set, each box is kept as "<boxShots><n>.png"
+
     void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
         cElementHost* h = static_cast<cElementHost*>(w->userData);
         cChildElement* root = h ? h->rootElement() : nullptr;
@@ -41,7 +45,14 @@ public:
             if (drive) drive(maker, w, static_cast<cInstWizard*>(root));
             return;
         }
+        // An uninstallation run by the wizard works on; its owner window is recorded.
+        if (dynamic_cast<cUninstallInitUI*>(root)) {
+            carrierOwners.push_back(w->owner());
+            return;
+        }
         boxes.push_back(root->text() ? root->text() : "");
+        if (!boxShots.empty())
+            maker->snapshotPNG(w, (apptest::snapshotDir() + "/" + boxShots + std::to_string(boxes.size()) + ".png").c_str());
         int a = answers.empty() ? 0 : answers.front();
         if (!answers.empty()) answers.erase(answers.begin());
         root->end_modal(a);
@@ -115,6 +126,14 @@ protected:
         e->root()->absPos(origin);
         for (int i = 0; i < 2; i++) maker.injectClick(w, p.x - origin.x + 6, p.y - origin.y + e->height() / 2);
         maker.pumpAll();
+    }
+    // Intro, notes and licence passed with the keyboard and the boxes ticked.
+    void toDeprecatedPage(cPlatformWindow* w, cInstWizard* wz) {
+        key(w, kReturn);
+        clickOn(w, wz->readmeBox());
+        key(w, kReturn);
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
     }
     void clickStep(cPlatformWindow* w, int step) {
         maker.injectClick(w, 30, 85 + 22 * step + 7);
@@ -208,7 +227,7 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
         doubleClickOn(w, wz->nextButton());
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
-        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
         EXPECT_TRUE(fs->pathEdit()->readonly());
         // What Browse does with the dialog's folder (the volume has room).
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
@@ -298,7 +317,7 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
-        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications");
+        EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
         wz->installPanel()->fileOps = &gate;
         key(w, kReturn);
@@ -334,10 +353,60 @@ TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {
         maker.injectClose(w);
         maker.pumpAll();
     };
-    cInstWizard::runWizard(ctx, &maker);
+    EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1) << "a cancel, not a success";
     ASSERT_EQ(script.boxes.size(), 2u);
     EXPECT_EQ(script.boxes[0], "Are you sure you want to close this Software Installer?");
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
+}
+
+// A package this manager installed is removed inside the wizard: its questions stand over
+// the wizard's window and speak the wizard's language, not the old package's.
+TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
+    cUninstallInitJob::gPauseMs = 0;
+    struct Case {
+        int wizardLang, oldLang;
+        const char* name;
+    } cases[] = {{eLangDEU, eLangJPN, "DEU"}, {eLangJPN, eLangDEU, "JPN"}};
+    for (const Case& c : cases) {
+        cSOPKGLang::applyLang(eLangENG);
+        sPkgInstallContext ctx;
+        ASSERT_TRUE(load(ctx));
+        std::string old = out.path() + "/old.data";
+        ASSERT_TRUE(makePackage(out.path(), "1.0", {{"old.txt", "x"}}, old, "", "org.qmx.old"));
+        ASSERT_EQ(install(old, home, &store).job, 0u);
+        store.setParamInt16("install/org.qmx.old/lang", (unsigned short)c.oldLang);
+        sPackageForRemoval* p = ctx.packagesForRemoval.add();
+        p->name.set("Old Tool");
+        p->command.set("\"/nowhere/softmgr\" uninstall \"org.qmx.old\"");
+        cSOPKGLang::applyLang(c.wizardLang);
+        std::string question = cCiomLangData::string("pkgm::unin", 3), done = cCiomLangData::string("pkgm::unin", 5);
+        cPlatformWindow* wizard = nullptr;
+        script = cWizardScript();
+        script.answers = {1, 1};  // remove it: yes; the result: OK
+        script.boxShots = std::string("wizard_own_removal_") + c.name + "_";
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            wizard = w;
+            toDeprecatedPage(w, wz);
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
+            key(w, kReturn);
+            ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
+            maker.pumpAll();
+            EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "the removed package leaves the page";
+            wz->end_modal(1);
+        };
+        cInstWizard::runWizard(ctx, &maker);
+        ASSERT_EQ(script.carrierOwners.size(), 1u) << c.name;
+        EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
+        ASSERT_EQ(script.boxes.size(), 2u) << c.name;
+        EXPECT_EQ(script.boxes[0].rfind(question, 0), 0u) << script.boxes[0];
+        EXPECT_EQ(script.boxes[1], done);
+        EXPECT_EQ(cLibLang::appliedLang(), c.wizardLang);
+        EXPECT_TRUE(ctx.packagesForRemoval.empty());
+        EXPECT_FALSE(store.hasSection("install/org.qmx.old"));
+        EXPECT_FALSE(apptest::exists(home.installFolder() + "/old.txt"));
+    }
+    cUninstallInitJob::gPauseMs = 500;
+    cSOPKGLang::applyLang(eLangENG);
 }
 
 }  // namespace
@@ -360,11 +429,7 @@ TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
         ASSERT_EQ(wz->stepCount(), 7);
         EXPECT_EQ(wz->step(3).kind, cInstWizard::pkDeprecated);
-        key(w, kReturn);
-        clickOn(w, wz->readmeBox());
-        key(w, kReturn);
-        clickOn(w, wz->licenceBox());
-        key(w, kReturn);
+        toDeprecatedPage(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
         cListViewChild* list = wz->deprecatedList();
         ASSERT_EQ(list->getRowCount(), 2);

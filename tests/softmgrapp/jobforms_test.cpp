@@ -184,6 +184,16 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
     }
 }
 
+TEST_F(JobForms, UninstallOfAnUnknownPackageAnswersAtOnceInTheUILanguage) {
+    PrivateHome home;
+    cSOPKGLang::applyLang(eLangDEU);
+    script.answer = [&](cChildElement*, int depth) { return depth >= 2 ? 1 : -2; };
+    EXPECT_EQ(uninstall("org.qmx.none", nullptr, &maker), 1);
+    // Only the error, over its carrier: no progress form, no language question.
+    EXPECT_EQ(script.seen, std::vector<std::string>{std::string("2:") + cCiomLangData::string("pkgm::unin", 7)});
+    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangDEU);
+}
+
 TEST_F(JobForms, JobPanelPostsStartAndEndToItsForm) {
     class cTestPanel : public cJobPanel {
     public:

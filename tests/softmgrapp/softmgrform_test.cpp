@@ -176,6 +176,10 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
 }
 
 TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
+    // The removal is offered only once a copy of the manager is installed.
+    PrivateHome home;
+    _guardchar<char> copy;
+    ASSERT_TRUE(getAppManagerPath(copy));
     int opened = 0;
     long long popupItems = -1;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
@@ -190,9 +194,11 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->refreshButton()->enabled(); }));
         EXPECT_STREQ(f->status()->text(), opened == 1 ? "No software packages installed"
                                                       : "Keine Softwarepakete installiert");
-        EXPECT_TRUE(f->removeLink()->visible_child());
+        EXPECT_EQ(f->removeLink()->visible_child(), opened == 2);
         EXPECT_FALSE(f->detailsPanel()->visible_child());
         if (opened == 1) {
+            std::string c = copy.ptr;
+            EXPECT_TRUE(makeDirs(c.substr(0, c.rfind('/'))) && installtest::writeTextFile(c, "#!/bin/sh\n"));
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_empty.png").c_str());
             EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
             // A click on the flag opens the popup of the nine defined languages.
@@ -292,9 +298,12 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     std::string own = home.path() + "/own-softmgr";
     installtest::writeTextFile(own, "x");
     std::vector<std::string> texts;
-    script.answer = [&](cHeadlessWindowMaker*, cPlatformWindow*, cChildElement* root, int depth) {
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow*, cChildElement* root, int depth) {
         if (depth < 2) return -2;
         texts.push_back(root->text() ? root->text() : "");
+        // No carrier with its "removing" status stands behind the question or the result.
+        cPlatformWindow* carrier = m->findWindow(cCiomLangData::string("pkgm::rem", 0));
+        EXPECT_TRUE(carrier && !carrier->visible()) << texts.back();
         return 1;
     };
     EXPECT_TRUE(cRemoverUI::runRemoval(own.c_str(), nullptr, &maker, &store));

@@ -366,6 +366,43 @@ TEST(UpdateArchive, UnpackedPrivatelyAndOnlyARealInstallerBundleStarts) {
     unsetenv("QMX_TEST_MARK");
 }
 
+// The installer removes the unpacked update it was started from when it ends, and
+// nothing that only looks like one.
+TEST(UpdateArchive, InstallerRemovesTheFolderItWasStartedFrom) {
+    testutil::TempDir tmp, elsewhere;
+    testutil::EnvScope env("TMPDIR", tmp.path());
+    // A private folder as the update's unpacking makes it, with an installer bundle.
+    auto unpacked = [&](const std::string& in, const char* prefix, mode_t mode, const std::string& bundle) {
+        std::string pattern = in + "/" + prefix + "XXXXXX";
+        if (!mkdtemp(&pattern[0]) || chmod(pattern.c_str(), mode) != 0) return std::string();
+        std::string macos = pattern + "/" + bundle + "/Contents/MacOS";
+        return apptest::makeDirs(macos) && installtest::writeTextFile(macos + "/Installer", "x") ? pattern : "";
+    };
+    struct Case {
+        const char* name;
+        std::string folder, exe;
+        bool removed;
+    } cases[] = {
+        {"ours", unpacked(tmp.path(), "qmxsopkg-", 0700, "U.app"), "U.app/Contents/MacOS/Installer", true},
+        {"open to others", unpacked(tmp.path(), "qmxsopkg-", 0755, "U.app"), "U.app/Contents/MacOS/Installer", false},
+        {"another name", unpacked(tmp.path(), "qmxsopkh-", 0700, "U.app"), "U.app/Contents/MacOS/Installer", false},
+        {"not in the temporary folder", unpacked(elsewhere.path(), "qmxsopkg-", 0700, "U.app"),
+         "U.app/Contents/MacOS/Installer", false},
+        {"not a bundle", unpacked(tmp.path(), "qmxsopkg-", 0700, "U"), "U/Contents/MacOS/Installer", false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.folder.empty()) << c.name;
+        EXPECT_EQ(removeStartFolder((c.folder + "/" + c.exe).c_str()), c.removed) << c.name;
+        EXPECT_EQ(apptest::exists(c.folder), !c.removed) << c.name;
+    }
+    // Reached through a link in the temporary folder: the link's target is not ours.
+    std::string target = unpacked(elsewhere.path(), "qmxsopkg-", 0700, "U.app");
+    std::string link = tmp.path() + "/qmxsopkg-link01";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(removeStartFolder((link + "/U.app/Contents/MacOS/Installer").c_str()));
+    EXPECT_TRUE(apptest::exists(target + "/U.app/Contents/MacOS/Installer"));
+}
+
 TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {
     testutil::TempDir dir;
     std::string recorder = dir.file("opener.sh"), log = dir.file("opened");

@@ -242,7 +242,7 @@ TEST_F(WizardXvfb, OrdinaryUserInstallsToTheOfferedFolderAndADoubleClickSkipsNoP
     xdo({"mousemove", "--window", w, std::to_string(nextX), std::to_string(nextY), "click", "--repeat", "2", "--delay",
          "150", "1"});
     usleep(1500000);
-    std::string apps = home.path() + "/Applications";
+    std::string apps = home.path() + "/Applications/Hello Tool";
     ASSERT_FALSE(apptest::exists(apps + "/bin/hello")) << "the double click installed from the location page unseen";
     shot(w, "8-double-click-location");
     click(w, nextX, nextY);  // the offered folder

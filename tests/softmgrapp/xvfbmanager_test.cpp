@@ -1,6 +1,8 @@
 // The Software Manager as a real program on a private Xvfb display: an installed package
 // is listed and marked by the loopback update server, a screenshot is taken, and Ctrl+Q
-// through XTEST ends the program with 0.
+// through XTEST ends the program with 0; no carrier window stands behind the dialogs of an
+// uninstallation, also under a window manager; an installer started from an unpacked update
+// removes that folder when it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -27,17 +29,33 @@ struct PrivateXvfb : testutil::Xvfb {
     std::string display = testutil::Xvfb::display();
 };
 
-pid_t startProgram(const std::string& prog, const std::string& display) {
+// Starts `prog` on the display with `args`, argv[0] = `argv0` (the program when empty),
+// its output dropped.
+pid_t startProgram(const std::string& prog, const std::string& display, const std::vector<std::string>& args = {},
+                   const std::string& argv0 = "") {
+    std::vector<const char*> argv = {argv0.empty() ? prog.c_str() : argv0.c_str()};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", display.c_str(), 1);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
-        execl(prog.c_str(), prog.c_str(), (char*)nullptr);
+        execv(prog.c_str(), (char* const*)argv.data());
         _exit(127);
     }
     return pid;
+}
+
+// The test package installed for the private home, in the store the program opens.
+void installTestPackage(const std::string& work, const PrivateHome& home) {
+    ASSERT_TRUE(makePackage(work, "1.0", {{"a.txt", "one"}}, work + "/p.data"));
+    cCIAppFullConfig store;
+    ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
+    RunResult r = install(work + "/p.data", home, &store);
+    ASSERT_EQ(r.job, 0u) << r.message;
+    ASSERT_TRUE(store.saveConfig());
 }
 
 int runWithDisplay(const std::string& display, std::vector<std::string> argv, std::string* out = nullptr) {
@@ -58,6 +76,66 @@ int waitExit(pid_t pid, int ms) {
     return -1;
 }
 
+// A window manager on the display (none when openbox is missing): it maps windows late,
+// so a hidden carrier must not come back then. Ended by the destructor.
+struct WindowManager {
+    explicit WindowManager(const std::string& display) {
+        if (!testutil::haveTool("openbox")) return;
+        pid = fork();
+        if (pid == 0) {
+            setenv("DISPLAY", display.c_str(), 1);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("openbox", "openbox", (char*)nullptr);
+            _exit(127);
+        }
+        usleep(500000);
+    }
+    ~WindowManager() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    pid_t pid = -1;
+};
+
+// Answers the program's dialogs, each with the next key once it has settled, and checks
+// that no carrier ("Software manager") stands visible behind one. The exit code (-1 when
+// the program did not end); `boxes` counts the dialogs; `shot` names their screenshots.
+int answerDialogs(const std::string& display, pid_t pid, const std::vector<std::string>& keys, int& boxes,
+                  const std::string& shot = "") {
+    int code = -1;
+    boxes = 0;
+    for (int i = 0; i < 100 && code == -1; i++) {
+        usleep(200000);
+        std::string out, box;
+        runWithDisplay(display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out);
+        for (size_t at = 0; at < out.size();) {
+            size_t end = out.find('\n', at);
+            std::string id = out.substr(at, end - at), name;
+            at = end == std::string::npos ? out.size() : end + 1;
+            runWithDisplay(display, {"xdotool", "getwindowname", id}, &name);
+            if (name != "Software manager\n" && name != "\n" && !name.empty()) box = id;
+        }
+        if (!box.empty()) {
+            usleep(400000);
+            std::string carrier;
+            runWithDisplay(display, {"xdotool", "search", "--onlyvisible", "--name", "^Software manager$"}, &carrier);
+            EXPECT_TRUE(carrier.empty()) << "the carrier stands behind dialog " << boxes;
+            if (!shot.empty())
+                runWithDisplay(display, {"import", "-window", "root",
+                                         apptest::snapshotDir() + "/" + shot + std::to_string(boxes) + ".png"});
+            runWithDisplay(display, {"xdotool", "windowfocus", "--sync", box});
+            runWithDisplay(display, {"xdotool", "key", (size_t)boxes < keys.size() ? keys[boxes] : "Return"});
+            boxes++;
+        }
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    }
+    return code == -1 ? waitExit(pid, 5000) : code;
+}
+
 }  // namespace
 
 TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
@@ -68,14 +146,7 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     apptest::useLanguage(eLangENG);
     testutil::TempDir work;
     PrivateHome home;
-    {
-        ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "one"}}, work.file("p.data")));
-        cCIAppFullConfig store;
-        ASSERT_TRUE(store.create("qmx") && store.open("qmx"));
-        RunResult r = install(work.file("p.data"), home, &store);
-        ASSERT_EQ(r.job, 0u) << r.message;
-        ASSERT_TRUE(store.saveConfig());
-    }
+    installTestPackage(work.path(), home);
     std::string answer = "2.0\r\nhttp://h.example/u.zip\r\nhttp://h.example/\r\nNew things\r\n";
     ASSERT_TRUE(testutil::writeFile(work.file("org.qmx.test.pkg.answer"), answer.data(), answer.size()));
     PyServer server({apptest::serverScript(), work.path()});
@@ -130,6 +201,27 @@ TEST(XvfbManager, ListsMarksAndQuitsWithCtrlQ) {
     EXPECT_EQ(waitExit(pid, 30000), 0) << "Ctrl+Q did not end the manager";
 }
 
+TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir work;
+    PrivateHome home;
+    installTestPackage(work.path(), home);
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    WindowManager wm(x.display);
+    pid_t pid = startProgram(prog, x.display, {"uninstall", "org.qmx.test.pkg"});
+    ASSERT_GT(pid, 0);
+    // The question is answered No (Escape), the result with Return.
+    int boxes = 0;
+    int code = answerDialogs(x.display, pid, {"Escape", "Return"}, boxes, "xvfb_uninstall_");
+    EXPECT_EQ(code, 1) << "cancelled";
+    EXPECT_EQ(boxes, 2);
+    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+}
+
 TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     std::string staged = apptest::stagedProgram();
     if (!apptest::exists(staged)) GTEST_SKIP() << "staged program missing: " << staged;
@@ -142,33 +234,39 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_TRUE(writeTextFile(decoy, "not the program"));
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", x.display.c_str(), 1);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
-        execl(copy.c_str(), decoy.c_str(), "remove", (char*)nullptr);
-        _exit(127);
-    }
+    WindowManager wm(x.display);
+    // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
+    pid_t pid = startProgram(copy, x.display, {"remove"}, decoy);
     ASSERT_GT(pid, 0);
     // Answer the confirmation and the closing message with Return.
-    int code = -1;
-    for (int i = 0; i < 200 && code == -1; i++) {
-        usleep(300000);
-        std::string out;
-        if (runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out) == 0 && !out.empty()) {
-            std::string last = out.substr(0, out.size() - 1);
-            last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
-            runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", last});
-            runWithDisplay(x.display, {"xdotool", "key", "Return"});
-        }
-        int st = 0;
-        if (waitpid(pid, &st, WNOHANG) == pid) code = WIFEXITED(st) ? WEXITSTATUS(st) : -2;
-    }
-    if (code == -1) code = waitExit(pid, 10000);
-    EXPECT_EQ(code, 0);
+    int boxes = 0;
+    EXPECT_EQ(answerDialogs(x.display, pid, {"Return", "Return"}, boxes, "xvfb_remove_"), 0);
+    EXPECT_EQ(boxes, 2);
     EXPECT_FALSE(apptest::exists(copy)) << "the running executable stays";
     EXPECT_TRUE(apptest::exists(decoy)) << "argv[0] was deleted";
+}
+
+TEST(XvfbManager, InstallerOfAnUnpackedUpdateRemovesItsFolder) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir tmp;
+    testutil::EnvScope env("TMPDIR", tmp.path());
+    PrivateHome home;
+    // As the update's unpacking leaves it: a private folder with an installer bundle whose
+    // scenario the installer refuses (one error box).
+    std::string folder = tmp.path() + "/qmxsopkg-XXXXXX";
+    ASSERT_TRUE(mkdtemp(&folder[0]));
+    std::string contents = folder + "/Setup.app/Contents", exe = contents + "/MacOS/Installer";
+    ASSERT_TRUE(apptest::makeDirs(contents + "/MacOS") && apptest::makeDirs(contents + "/Resources") &&
+                writeTextFile(contents + "/Resources/scenario.data", "damaged") && apptest::copyFileMode(prog, exe));
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    pid_t pid = startProgram(exe, x.display);
+    ASSERT_GT(pid, 0);
+    int boxes = 0;
+    EXPECT_EQ(answerDialogs(x.display, pid, {"Return"}, boxes), 1);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_FALSE(apptest::exists(folder)) << "the unpacked update stays";
 }

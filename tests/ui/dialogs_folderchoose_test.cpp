@@ -156,13 +156,14 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
     cTempTree t;
     cDlgFixture f;
     std::string b = t.dir + "/A/B";
+    mkdir((b + "/Old").c_str(), 0700);
     f.make(b.c_str());
     struct sCase {
         const char* name;
         bool created;
         const char* made;
     } cases[] = {{"sub/dir", false, "/A/B/sub"}, {"..", false, nullptr}, {".", false, nullptr},
-                 {"New", true, "/A/B/New"},      {"New", false, nullptr}};
+                 {"Old", false, nullptr},        {"New", true, "/A/B/New"}};
     for (auto& c : cases) {
         int forms = 0, boxes = 0;
         f.script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
@@ -189,11 +190,35 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
             EXPECT_EQ(stat((t.dir + c.made).c_str(), &st) == 0, c.created) << c.name;
         }
     }
-    auto* sel = FCD::contentOf(f.dlg->selectedItem());
-    ASSERT_TRUE(sel);
-    EXPECT_TRUE(f.childNamed(sel, b + "/New"));
+    // The new folder is shown and selected.
+    EXPECT_EQ(std::string(f.selectedPath() ? f.selectedPath() : ""), b + "/New");
+    EXPECT_EQ(std::string(f.dlg->pathEdit()->text()), b + "/New");
+    EXPECT_EQ(std::string(f.result.ptr ? f.result.ptr : ""), b + "/New");
     EXPECT_TRUE(cNewFolderNameReqForm::badFolderName(""));
     EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
+}
+
+// Folders are listed by name, and Tab leaves the tree for the path edit and back.
+TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
+    cTempTree t;
+    for (const char* d : {"zeta", "b", "C", "a2", "Mid"}) mkdir(t.file(d).c_str(), 0700);
+    cDlgFixture f;
+    f.make(t.dir.c_str());
+    auto* sel = FCD::contentOf(f.dlg->selectedItem());
+    ASSERT_TRUE(sel);
+    std::vector<std::string> names;
+    for (cTreeItem* c = sel->firstChild; c; c = c->next) {
+        std::string p = ((FCD::cTreeFoldersContentItem*)c)->path.ptr;
+        names.push_back(p.substr(p.rfind('/') + 1));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "C", "Mid", "a2", "b", "zeta"}));
+    f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/folder_chooser.png").c_str());
+    f.dlg->selectedItem()->element->focus();
+    ASSERT_TRUE(f.dlg->tree()->getFocused());
+    f.key(kKeyTab);
+    EXPECT_EQ(f.host->focusElement(), (cChildElement*)f.dlg->pathEdit()) << "Tab stays in the tree";
+    f.key(kKeyTab, kModShift);
+    EXPECT_TRUE(f.dlg->tree()->getFocused()) << "Shift+Tab goes back to the tree";
 }
 
 // Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.

@@ -4,9 +4,11 @@
 // listing that fails cannot leave it pointing at a freed item.
 #include "ui/dialogs/folderchoose.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ciplatform/picture.h"
+#include "ciplatform/windowmaker.h"
 #include "ui/controls/messageform.h"
 #include "ui/controls/popupmenu.h"
 #include "ui/dialogs/newfolderform.h"
@@ -108,18 +110,27 @@ bool cFolderChooseDialog::lsUnder(tContent* item) {
     if (!item) return false;
     removeChildren(item);
     item->listed = item->contents.init(item->path.ptr, true);
-    if (item->listed) {
-        for (int i = 0; i < item->contents.count(); i++) {
-            sFolderItemInfo* e = item->contents.info(i);
-            if (e->hidden) continue;
-            int kind = e->type == cFolderContents::eFolder || e->type == cFolderContents::eSpecialFolder ? kFolder
-                       : e->type == cFolderContents::eFileSystem || e->type == cFolderContents::eVolume ? kFileSystem
-                                                                                                       : -1;
-            if (kind < 0) continue;
-            _guardchar<char> full;
-            if (!item->contents.path(i, full)) continue;
-            addChild(item, kind, full.ptr, e->displayName.ptr ? e->displayName.ptr : e->name.ptr);
-        }
+    _typebuf<int> order;
+    int n = item->listed ? item->contents.count() : 0;
+    if (n > 0 && !order.set(n)) n = 0;
+    for (int i = 0; i < n; i++) order.ptr[i] = i;
+    // By name, as the file chooser sorts its list (byte order of the shown names).
+    auto shown = [&](int i) {
+        sFolderItemInfo* e = item->contents.info(i);
+        return e->displayName.ptr ? e->displayName.ptr : e->name.ptr ? e->name.ptr : "";
+    };
+    std::sort(order.ptr, order.ptr + n, [&](int a, int b) { return strcmp(shown(a), shown(b)) < 0; });
+    for (int k = 0; k < n; k++) {
+        int i = order.ptr[k];
+        sFolderItemInfo* e = item->contents.info(i);
+        if (e->hidden) continue;
+        int kind = e->type == cFolderContents::eFolder || e->type == cFolderContents::eSpecialFolder ? kFolder
+                   : e->type == cFolderContents::eFileSystem || e->type == cFolderContents::eVolume ? kFileSystem
+                                                                                                   : -1;
+        if (kind < 0) continue;
+        _guardchar<char> full;
+        if (!item->contents.path(i, full)) continue;
+        addChild(item, kind, full.ptr, shown(i));
     }
     myTree.select(item->viewItem, true);
     if (item->listed) mySelected = item->viewItem;
@@ -186,10 +197,18 @@ void cFolderChooseDialog::mkdir() {
     joinPath(myResult->ptr, name.ptr, p);
     switch (cFolderContents::objtype(p.ptr)) {
     case cFolderContents::eNothing:
-        if (cFolderContents::mkdir(p.ptr))
-            lsUnder(sel);
-        else
+        if (!cFolderContents::mkdir(p.ptr)) {
             cMessageForm::errorbox(this, string(3));
+            break;
+        }
+        // Shown and selected: it is what the user will choose next.
+        if (lsUnder(sel))
+            for (cTreeItem* c = sel->firstChild; c; c = c->next)
+                if (((tContent*)c)->path.ptr && !strcmp(((tContent*)c)->path.ptr, p.ptr)) {
+                    myTree.select(((tContent*)c)->viewItem, true);
+                    showSelection(((tContent*)c)->viewItem);
+                    break;
+                }
         break;
     case cFolderContents::eFile: cMessageForm::errorbox(this, string(1)); break;
     case cFolderContents::eFolder: cMessageForm::warningbox(this, string(2)); break;
@@ -301,6 +320,30 @@ bool cFolderChooseDialog::onFormAccept() {
         navigate(t.ptr);
     }
     return true;
+}
+
+namespace {
+
+// Only the selected one of the items from `first` on (and below them) is a Tab stop.
+void setItemStops(cTreeItem* first, tViewItem* sel, int depth) {
+    for (cTreeItem* c = first; c && depth < 4096; c = c->next) {
+        tViewItem* v = ((tContent*)c)->viewItem;
+        if (v && v->element) v->element->setTabStop(v == sel);
+        setItemStops(c->firstChild, sel, depth + 1);
+    }
+}
+
+}  // namespace
+
+bool cFolderChooseDialog::processKey(int key, bool shift, bool ctrl, bool alt) {
+    // The tree is one stop of the Tab order, however many folders it shows: its selected
+    // item, or the view itself while nothing is selected.
+    if (key == kKeyTab && !ctrl && !alt) {
+        tViewItem* sel = myTree.selected();
+        myTree.setTabStop(!sel || !sel->element);
+        setItemStops(myContents.first(), sel, 0);
+    }
+    return cCustomForm::processKey(key, shift, ctrl, alt);
 }
 
 bool cFolderChooseDialog::onFormCancel() {
