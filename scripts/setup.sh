@@ -20,7 +20,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang
   # test oracles
   openssl coreutils libjpeg-turbo-progs netpbm libtiff-tools libopenjp2-tools jbig2dec
-  dcmtk dcraw libraw-bin imagemagick xvfb xdotool xclip unzip zip desktop-file-utils x11-common liblnk-utils
+  dcmtk dcraw libraw-bin imagemagick xvfb xdotool openbox xclip unzip zip desktop-file-utils x11-common liblnk-utils
   # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
   nsis-common binutils-mingw-w64-x86-64 python3-pefile
   # benchmark peers (bench/)
