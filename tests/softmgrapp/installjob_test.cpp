@@ -485,9 +485,10 @@ void sweep(const std::string& work, const char* mode, int& faults) {
     ASSERT_TRUE(apptest::makeDirs(home + "/src.app/Contents/MacOS") && apptest::makeDirs(home + "/src.app/Contents/Resources"));
     ASSERT_TRUE(writeTextFile(exe, "#!/bin/sh\nexit 3\n") && chmod(exe.c_str(), 0755) == 0);
     ASSERT_TRUE(writeTextFile(home + "/src.app/Contents/Resources/icon.icns", "icns"));
-    const std::vector<FaultStep> steps = {{"install 1", {"install", p1, folder, exe}},
-                                          {"update 1 to 2", {"install", p2, folder, exe}},
-                                          {"uninstall", {"uninstall", "org.qmx.test.pkg"}}};
+    const FaultStep install1 = {"install 1", {"install", p1, folder, exe}},
+                    update = {"update 1 to 2", {"install", p2, folder, exe}},
+                    uninstall = {"uninstall", {"uninstall", "org.qmx.test.pkg"}},
+                    install2 = {"install 2", {"install", p2, folder, exe}}, manager = {"manager start", {"recover"}};
 
     // One driver serves the sweep, each run in a child of its own, through the layer
     // (which leaves the flushes out); a run without a mode is not faulted.
@@ -553,47 +554,91 @@ void sweep(const std::string& work, const char* mode, int& faults) {
         walkFull(home, "", t);
         return t;
     };
+    // The clean states, from unfaulted runs: the tree outside the store's folder and the store.
+    typedef std::pair<FullTree, std::string> State;
+    auto state = [&] { return State(outside(full()), storeState(home)); };
+    auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
+        apptest::Result r = run(step, nullptr, 0);
+        EXPECT_EQ(r.exitCode, 0) << step.name << r.out;
+        tree = full();
+        st = state();
+        return atoll(r.out.c_str() + r.out.find("ops ") + 4);
+    };
+    auto restore = [&](const FullTree& t) {
+        removeTree(home);
+        return restoreTree(home, t);
+    };
     const FullTree initial = full();
-    for (auto& step : steps) {
-        FullTree before = full();
-        apptest::Result clean = run(step, nullptr, 0);
-        ASSERT_EQ(clean.exitCode, 0) << step.name << clean.out;
-        long long ops = atoll(clean.out.c_str() + clean.out.find("ops ") + 4);
-        ASSERT_GT(ops, 20) << step.name << clean.out;
-        const FullTree after = full(), want = outside(after);
-        const std::string storeAfter = storeState(home);
-        for (long long n = 1; n <= ops; n++, faults++) {
-            std::string what = std::string(step.name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
-                               std::to_string(ops);
-            removeTree(home);
-            ASSERT_TRUE(restoreTree(home, before)) << what;
-            apptest::Result faulted = run(step, mode, n);
+    const State s0 = state();
+    FullTree a1, a2, u2, scratch;
+    State sa1, sa2, su1, su2, sf2;
+    long long ops1 = cleanRun(install1, a1, sa1);
+    cleanRun(uninstall, scratch, su1);
+    ASSERT_TRUE(restore(a1));
+    long long ops2 = cleanRun(update, a2, sa2);
+    long long ops3 = cleanRun(uninstall, u2, su2);
+    cleanRun(install2, scratch, sf2);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    // After a killed run, every next run ends in one of the clean states: the installer
+    // again in the new installation; an uninstallation with nothing of the package left
+    // (or, before it was ever installed, as at the start); the manager's start in the old
+    // installation or the new one. After a killed uninstallation, the uninstallation
+    // again with nothing left, the installer in the new installation.
+    struct Next {
+        const FaultStep* step;
+        std::vector<const State*> clean;
+    };
+    struct Sweep {
+        const FaultStep* step;
+        const FullTree* before;
+        long long ops;
+        std::vector<Next> next;  // the first is the only one unless the run is killed
+    } sweeps[] = {
+        {&install1, &initial, ops1, {{&install1, {&sa1}}, {&uninstall, {&s0, &su1}}, {&manager, {&s0, &sa1}}}},
+        {&update, &a1, ops2, {{&update, {&sa2}}, {&uninstall, {&su1, &su2}}, {&manager, {&sa1, &sa2}}}},
+        {&uninstall, &a2, ops3, {{&uninstall, {&su2}}, {&install2, {&sa2, &sf2}}}},
+    };
+    bool killed = strcmp(mode, "kill") == 0;
+    for (const Sweep& sw : sweeps) {
+        ASSERT_GT(sw.ops, 20) << sw.step->name;
+        const State& want = *sw.next[0].clean[0];
+        for (long long n = 1; n <= sw.ops; n++, faults++) {
+            std::string what = std::string(sw.step->name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
+                               std::to_string(sw.ops);
+            ASSERT_TRUE(restore(*sw.before)) << what;
+            apptest::Result faulted = run(*sw.step, mode, n);
             // Success is reported only for a complete run.
             if (faulted.exitCode == 0) {
-                EXPECT_EQ(outside(full()), want) << what << " reported success";
-                EXPECT_EQ(storeState(home), storeAfter) << what << " reported success";
+                EXPECT_EQ(state(), want) << what << " reported success";
             }
             EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
-            apptest::Result again = run(step, nullptr, 0);
-            EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << what << "\n" << faulted.out << again.out;
-            FullTree now = outside(full());
-            if (now != want) {
-                std::string d;
-                for (auto& e : now)
-                    if (!want.count(e.first) || want.at(e.first) != e.second) d += " " + e.first;
-                for (auto& e : want)
-                    if (!now.count(e.first)) d += " -" + e.first;
-                ADD_FAILURE() << what << ": tree differs:" << d << "\n" << faulted.out << again.out;
+            FullTree left = full();
+            for (size_t k = 0; k < (killed ? sw.next.size() : 1); k++) {
+                const Next& next = sw.next[k];
+                if (k > 0) {
+                    ASSERT_TRUE(restore(left)) << what;
+                }
+                apptest::Result again = run(*next.step, nullptr, 0);
+                std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
+                EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << then;
+                State now = state();
+                bool clean = false;
+                for (const State* c : next.clean) clean = clean || now == *c;
+                if (!clean) {
+                    const State& c = *next.clean.back();
+                    std::string d;
+                    for (auto& e : now.first)
+                        if (!c.first.count(e.first) || c.first.at(e.first) != e.second) d += " " + e.first;
+                    for (auto& e : c.first)
+                        if (!now.first.count(e.first)) d += " -" + e.first;
+                    ADD_FAILURE() << then << "DBG" << (left.count("/.qmx/inflight-org.qmx.test.pkg") ? left.at("/.qmx/inflight-org.qmx.test.pkg") : "") << "\ntree differs:" << d << "\nstore: " << now.second << "\nwanted: " << c.second;
+                }
+                if (::testing::Test::HasFailure()) return;
             }
-            EXPECT_EQ(storeState(home), storeAfter) << what << "\n" << faulted.out << again.out;
-            if (::testing::Test::HasFailure()) return;
         }
-        // The next step starts from this one's result.
-        removeTree(home);
-        ASSERT_TRUE(restoreTree(home, after));
     }
     // Uninstalled: nothing of the package is left, only the manager's copy and entry.
-    for (auto& e : outside(full())) {
+    for (auto& e : su2.first) {
         bool managers = e.first.find("QMX Software Manager") != std::string::npos ||
                         e.first.find("qmx-softmgr") != std::string::npos || e.first == "/Applications" ||
                         e.first == "/.local" || e.first == "/.local/share" || e.first == "/.local/share/applications";
@@ -642,7 +687,13 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
     const char* bad[] = {"", "QMXINFLIGHT 1\nstate pending\nR relative/path\nend 1\n",
-                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 3\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         // A record without its registration, a registration without a version, an
+                         // escape of a 0, another package's registration.
+                         "QMXINFLIGHT 3\nstate committed\nrec ver 1\nend 1\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.test.pkg\nregister\nend 2\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.test.pkg\nregister\nrec ver 1\nrec name a\\00\nend 4\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.other\nunregister\nrec ver 1\nend 3\n",
                          "QMXINFLIGHT 1\nstate pending\nM /a\nend 1\n",
                          "QMXINFLIGHT 1\nstate maybe\nend 0\n", "QMXINFLIGHT 1\nstate pending\nend 0\nR /a\n"};
     for (const char* j : bad) {
