@@ -634,7 +634,8 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
 bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                     cApplicationConfig* store, sJournalOutcome& out) {
     if (j.committed) {
-        if (j.registration && !store) return failAt(out, eIJCannotRecover, path), false;
+        // The files are in place; the record cannot be written without a store.
+        if (j.registration && !store) return failAt(out, eIJNotSaved, ""), false;
         if (finishJournal(j, fs, made, store, out) != eIJOk) return false;
     } else if (!undoJournal(j, fs)) {
         return failAt(out, eIJCannotRecover, path), false;

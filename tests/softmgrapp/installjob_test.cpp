@@ -441,8 +441,10 @@ struct FaultStep {
 // A fresh installation, an update and an uninstallation, each with every file operation
 // failed (EIO; ENOSPC that stays) or the process killed at it in turn, then run again
 // without faults: the result must be exactly the unfaulted run's (tree, modes, record,
-// no leftovers), and a faulted run reports success only when it got there itself.
-void sweep(const std::string& work, const char* mode, int& faults) {
+// no leftovers), and a faulted run reports success only when it got there itself. A killed
+// run is also followed by each other kind of next run (an uninstallation, the manager's
+// start, the installer after an uninstallation), which must end in a clean state too.
+void sweep(const std::string& work, const char* mode, int& faults, int& nexts, std::string& ops) {
     const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
     ASSERT_TRUE(apptest::exists(driver) && apptest::exists(shim));
     const std::string home = work + "/home", opt = home + "/opt/qmxtest", src = work + "/src";
@@ -602,6 +604,7 @@ void sweep(const std::string& work, const char* mode, int& faults) {
     for (const Sweep& sw : sweeps) {
         ASSERT_GT(sw.ops, 20) << sw.step->name;
         const State& want = *sw.next[0].clean[0];
+        ops += std::string(ops.empty() ? "" : ", ") + sw.step->name + " " + std::to_string(sw.ops);
         for (long long n = 1; n <= sw.ops; n++, faults++) {
             std::string what = std::string(sw.step->name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
                                std::to_string(sw.ops);
@@ -619,6 +622,7 @@ void sweep(const std::string& work, const char* mode, int& faults) {
                     ASSERT_TRUE(restore(left)) << what;
                 }
                 apptest::Result again = run(*next.step, nullptr, 0);
+                nexts++;
                 std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
                 EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << then;
                 State now = state();
@@ -631,7 +635,9 @@ void sweep(const std::string& work, const char* mode, int& faults) {
                         if (!c.first.count(e.first) || c.first.at(e.first) != e.second) d += " " + e.first;
                     for (auto& e : c.first)
                         if (!now.first.count(e.first)) d += " -" + e.first;
-                    ADD_FAILURE() << then << "DBG" << (left.count("/.qmx/inflight-org.qmx.test.pkg") ? left.at("/.qmx/inflight-org.qmx.test.pkg") : "") << "\ntree differs:" << d << "\nstore: " << now.second << "\nwanted: " << c.second;
+                    const std::string journal = "/.qmx/inflight-org.qmx.test.pkg";
+                    ADD_FAILURE() << then << "journal left: " << (left.count(journal) ? left.at(journal) : "none")
+                                  << "\ntree differs:" << d << "\nstore: " << now.second << "\nwanted: " << c.second;
                 }
                 if (::testing::Test::HasFailure()) return;
             }
@@ -650,12 +656,15 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
     cSOPKGLang::init();
     testutil::TempDir work;
     const char* modes[] = {"eio", "enospc", "kill"};
-    int faults[3] = {};
+    int faults[3] = {}, nexts[3] = {};
+    std::string ops[3];
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; i++)
-        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i]); });
+        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i], nexts[i], ops[i]); });
     for (auto& w : workers) w.join();
     RecordProperty("faults", faults[0] + faults[1] + faults[2]);
+    RecordProperty("next runs", nexts[0] + nexts[1] + nexts[2]);
+    RecordProperty("operations", ops[2]);
     EXPECT_GT(faults[0] + faults[1] + faults[2], 900);
 }
 
@@ -680,6 +689,27 @@ TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
     RunResult again = install(v2, home, &store);
     EXPECT_EQ(again.job, 0u) << again.result << " " << again.message;
     EXPECT_EQ(diff(installed(home), kV2), "");
+}
+
+TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    // A run between its journal and its commit: a new file in place.
+    std::string added = home.installFolder() + "/share/new/added.txt";
+    ASSERT_TRUE(apptest::makeDirs(home.installFolder() + "/share/new") && writeTextFile(added, "x"));
+    std::string j = "QMXINFLIGHT 3\nstate pending\nN " + added + "\nend 1\n";
+    ASSERT_TRUE(writeTextFile(home.journal(), j));
+    {
+        cJournalFolderLock live(home.journal().c_str());
+        EXPECT_FALSE(recoverAllInterrupted(&store));
+        EXPECT_TRUE(apptest::exists(added));
+        EXPECT_TRUE(apptest::exists(home.journal()));
+    }
+    EXPECT_TRUE(recoverAllInterrupted(&store));
+    EXPECT_FALSE(apptest::exists(added));
+    EXPECT_FALSE(apptest::exists(home.journal()));
+    EXPECT_EQ(diff(installed(home), kV1), "");
 }
 
 TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
