@@ -395,6 +395,13 @@ bool addUnique(_List<_guardchar<char> >& list, const char* text) {
     return e && e->set(text);
 }
 
+// What resolving a journal did: an eInstallJobResult with the file concerned, and the
+// manager and its menu entry when a registration set them.
+struct sJournalOutcome {
+    unsigned int result = 0;
+    _guardchar<char> path, manager, managerEntry;
+};
+
 unsigned int failAt(sJournalOutcome& out, unsigned int result, const char* path) {
     if (out.result == eIJOk) {
         out.result = result;
@@ -592,13 +599,12 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
     if (j.registration == 'r') {
-        // Written whole before the commit: moved in unless that happened already.
+        // Written whole before the commit: moved in unless that happened already (an
+        // entry the user removed since stays removed).
         for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
             _guardchar<char> tmp;
-            if (it->value.kind != 'E' || !catStr(it->value.path.ptr, ".tmp", tmp)) continue;
-            if (objKind(tmp.ptr) == 1 && !fs->rename(tmp.ptr, it->value.path.ptr))
-                failAt(out, eIJCannotCreate, it->value.path.ptr);
-            else if (objKind(it->value.path.ptr) != 1)
+            if (it->value.kind == 'E' && catStr(it->value.path.ptr, ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+                !fs->rename(tmp.ptr, it->value.path.ptr))
                 failAt(out, eIJCannotCreate, it->value.path.ptr);
         }
         for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next)
@@ -1408,10 +1414,9 @@ int installStageCount(sPkgInstallContext& ctx) {
 }
 
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
-                        cApplicationConfig* store, sJournalOutcome* outcome) {
+                        cApplicationConfig* store) {
     if (!fs) fs = cInstallFS::plain();
-    sJournalOutcome own;
-    sJournalOutcome& out = outcome ? *outcome : own;
+    sJournalOutcome out;
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
     if (!catStr(journalPath, kJournalSaving, fresh)) return false;

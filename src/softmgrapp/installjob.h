@@ -83,16 +83,9 @@ struct sJournal {
 // place but its folder could not be flushed.
 int saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
 
-// Parses a journal's text without touching any file: its state and number of lines.
-// False for anything but the exact form.
+// Parses a journal's text without touching any file: its state and number of file,
+// folder and menu entry lines. False for anything but the exact form.
 bool parseJournalText(const char* data, long long size, bool& committed, long long& entries);
-
-// What resolving a journal did; `result` an eInstallJobResult with `path` the file
-// concerned, the manager and its menu entry when a registration set them.
-struct sJournalOutcome {
-    unsigned int result = 0;
-    _guardchar<char> path, manager, managerEntry;
-};
 
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
@@ -100,7 +93,7 @@ struct sJournalOutcome {
 // is left alone and gives false. The folders a committed run made and that still exist
 // are added to `made` when given.
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
-                        cApplicationConfig* store = nullptr, sJournalOutcome* outcome = nullptr);
+                        cApplicationConfig* store = nullptr);
 
 // Resolves every journal in the journal folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. True when every
