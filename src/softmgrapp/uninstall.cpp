@@ -1,8 +1,6 @@
 // Uninstallation of one package and removal of deprecated packages.
 #include "softmgrapp/uninstall.h"
 
-#include <errno.h>
-
 #include <cstdio>
 #include <cstring>
 
