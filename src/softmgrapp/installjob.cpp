@@ -203,7 +203,7 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     if (strcmp(n, kRegRunCommand) == 0) {
         // Follows its label.
         sPkgRunCommand* c = r.commands.tail ? &r.commands.tail->value : nullptr;
-        return c && c->command.empty() && !value.empty() && c->command.set(value.ptr);
+        return c && !c->command.ptr && c->command.set(value.ptr);
     }
     char* end = nullptr;
     if (!*value.ptr || value.ptr[0] < '0' || value.ptr[0] > '9') return false;
@@ -221,7 +221,7 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
 bool parseJournal(char* text, long long size, sJournal& out) {
     if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
     long long line = 0, lines = 0;
-    bool ended = false;
+    bool ended = false, haveVersion = false;
     int version = 0;
     for (char* p = text; *p;) {
         char* e = strchr(p, '\n');
@@ -253,6 +253,7 @@ bool parseJournal(char* text, long long size, sJournal& out) {
                 return false;
             } else if (strncmp(p, "rec ", 4) == 0) {
                 if (!out.registration || !recordField(p + 4, out.record)) return false;
+                haveVersion = haveVersion || strncmp(p + 4, "ver ", 4) == 0;
             } else if (strncmp(p, "code ", 5) == 0) {
                 if (!out.code.empty() || !cSoftPkgScenario::isSafeCodeName(p + 5) || !out.code.set(p + 5)) return false;
             } else if (strcmp(p, "register") == 0 || strcmp(p, "unregister") == 0) {
@@ -269,7 +270,7 @@ bool parseJournal(char* text, long long size, sJournal& out) {
         p = e + 1;
     }
     // A record always has its version.
-    return ended && (!out.registration || out.record.ver != ~0ULL);
+    return ended && (!out.registration || haveVersion);
 }
 
 bool readJournal(const char* path, sJournal& out) {

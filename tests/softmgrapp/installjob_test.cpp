@@ -712,6 +712,51 @@ TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     EXPECT_EQ(diff(installed(home), kV1), "");
 }
 
+TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
+    PrivateHome home;
+    cMemConfig store;
+    sJournal j;
+    j.committed = true;
+    j.registration = 'r';
+    j.code.set("org.qmx.test.pkg");
+    sPkgRegistryRecord& r = j.record;
+    r.ver = 0x0001000200030004ULL;
+    r.lang = 7;
+    r.utime = 0xFFFFFFFFu;
+    r.path.set(home.installFolder().c_str());
+    r.name.set("A \\ b\nc\td\x01 \xE6\x97\xA5");  // backslash, controls, UTF-8
+    r.updates.set("");
+    r.support.set("http://x/?a=b c");
+    r.publisher.set("\\00");
+    *r.files.add() = _guardchar<char>("/a/b c");
+    *r.dirs.add() = _guardchar<char>(home.path().c_str());
+    *r.dirs.add() = _guardchar<char>((home.path() + "/gone").c_str());
+    sPkgRunCommand* c = r.commands.add();
+    c->label.set("Run \\");
+    c->command.set("\"/a b\" --x");
+    c = r.commands.add();  // empty in an earlier record: carried, not registered
+    c->label.set("L");
+    c->command.set("");
+    ASSERT_EQ(saveJournal(home.journal().c_str(), j, true), 1);
+    ASSERT_TRUE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store));
+    EXPECT_FALSE(apptest::exists(home.journal()));
+    sPkgRegistryRecord got;
+    ASSERT_TRUE(readRegistryRecord(&store, "org.qmx.test.pkg", got));
+    EXPECT_EQ(got.ver, r.ver);
+    EXPECT_EQ(got.lang, 7);
+    EXPECT_EQ(got.utime, 0xFFFFFFFFu);
+    for (auto p : {std::make_pair(&got.name, &r.name), std::make_pair(&got.support, &r.support),
+                   std::make_pair(&got.publisher, &r.publisher), std::make_pair(&got.path, &r.path)})
+        EXPECT_STREQ(p.first->ptr, p.second->ptr);
+    ASSERT_EQ(got.files.count(), 1);
+    EXPECT_STREQ(got.files.head->value.ptr, "/a/b c");
+    ASSERT_EQ(got.dirs.count(), 1) << "a folder gone since is not recorded";
+    EXPECT_EQ(got.dirs.head->value.ptr, home.path());
+    ASSERT_EQ(got.commands.count(), 1);
+    EXPECT_STREQ(got.commands.head->value.label.ptr, "Run \\");
+    EXPECT_STREQ(got.commands.head->value.command.ptr, "\"/a b\" --x");
+}
+
 TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     PrivateHome home;
     cMemConfig store;
