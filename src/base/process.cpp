@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <strings.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -110,15 +111,18 @@ static bool spawnDetached(char* const* argv) {
 
 namespace {
 
-bool isWebAddress(const char* s) {
-    if (strncmp(s, "mailto:", 7) == 0) return true;
+// "http://" or "https://" (any case): the only addresses handed to the desktop's opener.
+bool isWebAddress(const char* s) { return strncasecmp(s, "http://", 7) == 0 || strncasecmp(s, "https://", 8) == 0; }
+
+// "<scheme>:" at the start: an address of another kind (file:, smb:, mailto:, a handler's
+// own scheme), which a server or a package could name to start anything.
+bool hasScheme(const char* s) {
     const char* p = s;
     while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '+' ||
            *p == '-' || *p == '.')
         p++;
-    return p > s && strncmp(p, "://", 3) == 0;
+    return p > s && *p == ':';
 }
-
 
 }  // namespace
 
@@ -180,6 +184,7 @@ bool shellOpen(const char* text) {
         const char* argv[] = {"xdg-open", guarded.ptr ? guarded.ptr : text, nullptr};
         return spawnDetached((char* const*)argv);
     }
+    if (hasScheme(text)) return false;
     _typebuf<char> storage;
     _typebuf<char*> argv;
     return splitCommandLine(text, storage, argv) && spawnDetached(argv.ptr);

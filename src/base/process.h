@@ -8,11 +8,12 @@
 
 #include "base/buffers.h"
 
-// Opens a text on the desktop. An existing path (a dangling link included) or a web
-// address ("scheme://...", "mailto:...") goes to `xdg-open` as its one argument (a path
-// starting with "-" as "./-..."); anything else is a command line, split into words
-// (splitCommandLine) and started detached without a shell. False for a null or empty
-// text, or when nothing could be executed.
+// Opens a text on the desktop. An existing path (a dangling link included) or an
+// "http://" or "https://" address goes to `xdg-open` as its one argument (a path starting
+// with "-" as "./-..."); any other address ("<scheme>:...") is refused; anything else is a
+// command line, split into words (splitCommandLine) and started detached without a
+// shell. False for a null or empty text, a refused address, or when nothing could be
+// executed.
 bool shellOpen(const char* text);
 
 

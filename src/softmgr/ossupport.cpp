@@ -208,10 +208,9 @@ bool desktopExecValue(const char* launcher, const char* executable, const char* 
     return t.ok && v.take(out);
 }
 
-bool createLinShortcut(const char* path, const char* executable, const char* categories, const char* name,
-                       const char* icon, const char* comment, const char* launcher, const char* arguments) {
-    if (!path || !*path || !executable || !*executable || !categories || !*categories || !name || !*name)
-        return false;
+bool desktopEntryText(_guardchar<char>& out, const char* executable, const char* categories, const char* name,
+                      const char* icon, const char* comment, const char* launcher, const char* arguments) {
+    if (!executable || !*executable || !categories || !*categories || !name || !*name) return false;
     _guardchar<char> exec;
     if (!desktopExecValue(launcher, executable, arguments, exec)) return false;
     sText t;
@@ -231,7 +230,20 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     addValue(t, categories);
     if (t.n && t.buf.ptr[t.n - 1] != ';') t.ch(';');
     t.add("\nStartupNotify=false\n");
-    if (!t.ok) return false;
+    return t.take(out);
+}
+
+bool sysShortcutText(_guardchar<char>& out, const char* name, const char* categories, const char* executable,
+                     const char* icon, const char* comment, bool elevated, const char* arguments) {
+    return desktopEntryText(out, executable, categories, name, icon, comment, elevated ? elevationLauncher() : nullptr,
+                            arguments);
+}
+
+bool createLinShortcut(const char* path, const char* executable, const char* categories, const char* name,
+                       const char* icon, const char* comment, const char* launcher, const char* arguments) {
+    if (!path || !*path) return false;
+    _guardchar<char> text;
+    if (!desktopEntryText(text, executable, categories, name, icon, comment, launcher, arguments)) return false;
 
     // Written beside the entry as "<entry>.tmp" (a leftover of an interrupted run is the
     // entry's own and is replaced), flushed, then renamed over it.
@@ -244,7 +256,7 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     if (unlink(tmp.ptr) != 0 && errno != ENOENT) return false;
     int fd = open(tmp.ptr, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, t.buf.ptr, t.n) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+    bool ok = writeAll(fd, text.ptr, (long long)strlen(text.ptr)) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = rename(tmp.ptr, path) == 0;
     if (!ok) {
@@ -260,13 +272,26 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     return ::close(dfd) == 0 && ok;
 }
 
+bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix) {
+    if (!name || !*name || !prefix || !cSoftPkgScenario::isSafeCodeName(prefix)) return false;
+    _guardchar<char> folder;
+    if (!desktopEntryFolder(folder)) return false;
+    sText t;
+    t.add(folder.ptr);
+    t.ch('/');
+    addFileWord(t, prefix);
+    t.ch('-');
+    addEntryName(t, name);
+    t.add(".desktop");
+    return t.take(out);
+}
+
 bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* categories, const char* executable,
                        const char* icon, const char* comment, bool elevated, const char* arguments,
                        const char* prefix) {
     if (!name || !*name || !executable || !*executable || !categories || !*categories) return false;
-    if (!prefix || !cSoftPkgScenario::isSafeCodeName(prefix)) return false;
-    _guardchar<char> folder;
-    if (!desktopEntryFolder(folder)) return false;
+    _guardchar<char> folder, path;
+    if (!sysShortcutPath(path, name, prefix) || !desktopEntryFolder(folder)) return false;
     // The folder chain below the data home may not exist yet.
     for (char* p = folder.ptr + 1;; p++) {
         if (*p != '/' && *p) continue;
@@ -277,15 +302,6 @@ bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* 
         if (!ok) return false;
         if (!keep) break;
     }
-    sText t;
-    t.add(folder.ptr);
-    t.ch('/');
-    addFileWord(t, prefix);
-    t.ch('-');
-    addEntryName(t, name);
-    t.add(".desktop");
-    _guardchar<char> path;
-    if (!t.take(path)) return false;
     if (!createLinShortcut(path.ptr, executable, categories, name, icon, comment,
                            elevated ? elevationLauncher() : nullptr, arguments))
         return false;

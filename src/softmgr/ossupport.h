@@ -29,6 +29,15 @@ const char* shortcutExtension();
 bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* categories, const char* executable,
                        const char* icon, const char* comment, bool elevated, const char* arguments,
                        const char* prefix = "qmx");
+// The path createSysShortcut gives the entry of `name` and `prefix`, nothing written.
+bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix = "qmx");
+// The text createSysShortcut writes for an entry (the launcher chosen as it does), for a
+// caller that writes and moves the file itself.
+bool sysShortcutText(_guardchar<char>& out, const char* name, const char* categories, const char* executable,
+                     const char* icon, const char* comment, bool elevated, const char* arguments);
+// The text of a desktop entry (see createLinShortcut).
+bool desktopEntryText(_guardchar<char>& out, const char* executable, const char* categories, const char* name,
+                      const char* icon, const char* comment, const char* launcher, const char* arguments);
 // Writes a desktop entry at `path` (the freedesktop desktop-entry format 1.0: values escaped,
 // Exec quoted word by word). `launcher` is put before the executable when given.
 bool createLinShortcut(const char* path, const char* executable, const char* categories, const char* name,

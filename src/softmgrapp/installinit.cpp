@@ -355,7 +355,7 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     ctx.registryName.set(code);
     if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
     // What an interrupted run left is resolved before anything is compared or answered.
-    if (ctx.journalPath.empty() || !recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders)) {
+    if (ctx.journalPath.empty() || !recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store)) {
         ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
         return eIICannotRead;
     }

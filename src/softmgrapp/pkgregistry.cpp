@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/folders.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
 #include "softmgrapp/installfs.h"
@@ -217,10 +218,16 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
     return true;
 }
 
+bool isConfiningFolder(const char* folder) {
+    if (!isPlainAbsPath(folder) || strcmp(folder, "/") == 0) return false;
+    _guardchar<char> home;
+    return !(cFolderContents::getHome(home) && home.ptr && strcmp(home.ptr, folder) == 0);
+}
+
 bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path) {
     if (!isPlainAbsPath(path) || objKind(path) != 1) return false;
-    if (isPlainAbsPath(record.path.ptr) && noLinkBelow(path, record.path.ptr)) return true;
+    if (isConfiningFolder(record.path.ptr) && noLinkBelow(path, record.path.ptr)) return true;
     for (auto* it = record.bases.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && noLinkBelow(path, it->value.ptr)) return true;
+        if (isConfiningFolder(it->value.ptr) && noLinkBelow(path, it->value.ptr)) return true;
     return false;
 }

@@ -77,8 +77,14 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
 
+// Whether a record's folder may confine what an uninstallation removes: a plain absolute
+// folder other than the root and the home folder (either would let a record name any
+// file of the user's).
+bool isConfiningFolder(const char* folder);
+
 // Whether a recorded file may be removed: a plain absolute regular file below the record's
-// path or one of its bases, reached without a link below that folder.
+// path or one of its bases (confining folders only), reached without a link below that
+// folder.
 bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path);
 
 // Reads the record of a code name back. False when the code name is unsafe, "ver" is

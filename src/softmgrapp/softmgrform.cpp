@@ -13,6 +13,7 @@
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
 #include "softmgr/ossupport.h"
+#include "softmgrapp/installjob.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/remover.h"
@@ -87,6 +88,8 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
 
 unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     items = new _List<sInstalledItem>;
+    // Interrupted runs are finished or undone first: the list never shows half a run.
+    recoverAllInterrupted(myStore);
     if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
     return 0;
 }

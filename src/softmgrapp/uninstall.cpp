@@ -1,8 +1,6 @@
 // Uninstallation of one package and removal of deprecated packages.
 #include "softmgrapp/uninstall.h"
 
-#include <errno.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -67,24 +65,6 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
     return eUNRemoved;
 }
 
-// Removes `folder` and each parent while they are empty folders that the package may
-// remove: below its installation folder, or made by the installation. False when one of
-// them could not be removed for another reason than what it still holds.
-bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
-    _guardchar<char> p;
-    if (!p.set(folder)) return false;
-    for (;;) {
-        bool made = false;
-        for (auto* it = record.dirs.head; it && !made; it = it->next) made = strcmp(it->value.ptr, p.ptr) == 0;
-        if ((!made && !isBelow(p.ptr, record.path.ptr)) || objKind(p.ptr) != 2) return true;
-        errno = 0;
-        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
-        char* cut = strrchr(p.ptr, '/');
-        if (!cut || cut == p.ptr) return true;
-        *cut = 0;
-    }
-}
-
 }  // namespace
 
 unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
@@ -94,7 +74,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
     // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNIncomplete;
+    cJournalFolderLock lock(ctx.journalPath.ptr);
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store)) return eUNIncomplete;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
@@ -104,7 +85,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         return notRecorded(ctx, asker);
     }
 
-    sPkgRegistryRecord record;
+    sJournal journal;
+    sPkgRegistryRecord& record = journal.record;
     if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
     // Only files the record may own: plain paths below its folders, reached without links.
     // A file already gone counts as removed.
@@ -128,28 +110,30 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!asker || !asker->confirm(3)) return eUNCancelled;
 
     // Every file is moved aside first, so that a busy one leaves the package whole; the
-    // journal names them before the first moves. A file whose backup name belongs to
-    // someone else stays in place (checked that it can be written) until the commit.
-    cJournalWriter journal;
-    _List<char> aside;
+    // journal names them before the first moves, with everything the commit leaves to do
+    // (folders, menu entries, the record), so that any next run finishes the removal.
+    // A file whose backup name belongs to someone else stays in place (checked that it
+    // can be written) until the commit.
+    journal.registration = 'u';
+    if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        char* kind = aside.add();
-        if (!kind || !catStr(it->value.ptr, ".bkp", bkp)) return eUNIncomplete;
-        *kind = objKind(bkp.ptr) == 0 ? 'R' : 'O';
-        journal.add(*kind, it->value.ptr);
+        if (!catStr(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr))
+            return eUNIncomplete;
     }
-    if (journal.save(ctx.journalPath.ptr, false, fs) != 1) {
+    for (auto* it = ctx.shortcuts.head; it; it = it->next)
+        if (!journal.add('Q', it->value.ptr)) return eUNIncomplete;
+    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != 1) {
         fs->unlink(ctx.journalPath.ptr);
         return eUNIncomplete;
     }
     _guardchar<char> folder;
-    auto* kind = aside.head;
-    for (auto* it = ctx.files.head; it; it = it->next, kind = kind->next) {
+    auto* entry = journal.entries.head;
+    for (auto* it = ctx.files.head; it; it = it->next, entry = entry->next) {
         _guardchar<char> bkp;
         bool moved = false;
         while (catStr(it->value.ptr, ".bkp", bkp)) {
-            if (kind->value == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+            if (entry->value.kind == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
@@ -165,36 +149,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     bool complete = true;
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
-    if (!complete || journal.save(ctx.journalPath.ptr, true, fs) == 0) {
+    if (!complete || saveJournal(ctx.journalPath.ptr, journal, true, fs) == 0) {
         // Put back as it was (the journal stays when that fails); not removed either way.
         recoverInterrupted(ctx.journalPath.ptr, fs);
         return eUNIncomplete;
     }
-    // Committed: from here the removal is finished, by this run or by the next one.
-    kind = aside.head;
-    for (auto* it = ctx.files.head; it; it = it->next, kind = kind->next) {
-        _guardchar<char> bkp;
-        const char* gone = it->value.ptr;
-        if (kind->value == 'R' && catStr(it->value.ptr, ".bkp", bkp)) gone = bkp.ptr;
-        if (objKind(gone) == 1 && !fs->unlink(gone)) complete = false;
-    }
-    // Folders the package leaves empty: up to its installation folder, and those it made.
-    for (auto* it = record.files.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
-            !rmPackageFolders(folder.ptr, record, fs))
-            complete = false;
-    for (auto* it = record.dirs.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, record, fs)) complete = false;
-    for (auto* s = ctx.shortcuts.head; s; s = s->next)
-        if (!rmFileClean(s->value.ptr, nullptr, fs)) complete = false;
-    if (!complete) return eUNIncomplete;
-    if (!OSDeregisterPackage(ctx.codeName.ptr, false)) OSDeregisterPackage(ctx.codeName.ptr, true);
-    store->removeSection(section.ptr);
-    if (!store->saveConfig()) {
-        store->discardChanges();
-        return eUNIncomplete;
-    }
-    return fs->unlink(ctx.journalPath.ptr) ? eUNRemoved : eUNIncomplete;
+    // Committed: from here the removal is finished, by this run or by the next one, with
+    // the same code.
+    return recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store) ? eUNRemoved : eUNIncomplete;
 }
 
 int runRemovalCommand(const char* command, bool& started) {

@@ -12,6 +12,7 @@
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
 #include "netio/socketio.h"
+#include "softmgrapp/installjob.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/updateform.h"
@@ -297,6 +298,8 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
 int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
     if (!store) store = appStore();
+    // An interrupted run is finished or undone first: the version read is the one in place.
+    if (store) recoverAllInterrupted(store);
     _guardchar<char> section, key;
     unsigned long long installed = 0;
     if (!code || !*code || strchr(code, '/') || !regSectionName(code, section) || !store ||

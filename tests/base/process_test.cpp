@@ -132,8 +132,12 @@ TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutASh
         {"http://example.com/x?q=1;touch${IFS}pwned4&r=`touch pwned5`", true,
          "http://example.com/x?q=1;touch${IFS}pwned4&r=`touch pwned5`"},
         {"https://example.com/a b;touch pwned6", true, "https://example.com/a b;touch pwned6"},
-        {"mailto:someone@example.com?subject=a b;touch pwned7", true,
-         "mailto:someone@example.com?subject=a b;touch pwned7"},
+        {"HTTPS://example.com/", true, "HTTPS://example.com/"},
+        // Other addresses are refused: a server could name a share, a file or a handler.
+        {"mailto:someone@example.com?subject=a b;touch pwned7", false, ""},
+        {"smb://host/share", false, ""},
+        {"file:///etc/passwd", false, ""},
+        {"x-handler:run?touch pwned13", false, ""},
         {"single;touch${IFS}pwned8", false, ""},
         {"true $(touch pwned10) `touch pwned11`; touch pwned12", true, ""},
         {"touch \"" + made + "\"", true, ""},
@@ -158,7 +162,7 @@ TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutASh
     for (int i = 0; i < 1000 && !exists(made); i++) cJob::sleep(10);
     EXPECT_TRUE(exists(made));
     ASSERT_EQ(0, chdir(cwd));
-    for (int i = 1; i <= 12; i++) EXPECT_FALSE(exists(dir.file("pwned" + std::to_string(i)))) << i;
+    for (int i = 1; i <= 13; i++) EXPECT_FALSE(exists(dir.file("pwned" + std::to_string(i)))) << i;
     EXPECT_FALSE(exists(record)) << "the opener ran for a command line";
 }
 

@@ -441,8 +441,10 @@ struct FaultStep {
 // A fresh installation, an update and an uninstallation, each with every file operation
 // failed (EIO; ENOSPC that stays) or the process killed at it in turn, then run again
 // without faults: the result must be exactly the unfaulted run's (tree, modes, record,
-// no leftovers), and a faulted run reports success only when it got there itself.
-void sweep(const std::string& work, const char* mode, int& faults) {
+// no leftovers), and a faulted run reports success only when it got there itself. A killed
+// run is also followed by each other kind of next run (an uninstallation, the manager's
+// start, the installer after an uninstallation), which must end in a clean state too.
+void sweep(const std::string& work, const char* mode, int& faults, int& nexts, std::string& ops) {
     const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
     ASSERT_TRUE(apptest::exists(driver) && apptest::exists(shim));
     const std::string home = work + "/home", opt = home + "/opt/qmxtest", src = work + "/src";
@@ -485,9 +487,10 @@ void sweep(const std::string& work, const char* mode, int& faults) {
     ASSERT_TRUE(apptest::makeDirs(home + "/src.app/Contents/MacOS") && apptest::makeDirs(home + "/src.app/Contents/Resources"));
     ASSERT_TRUE(writeTextFile(exe, "#!/bin/sh\nexit 3\n") && chmod(exe.c_str(), 0755) == 0);
     ASSERT_TRUE(writeTextFile(home + "/src.app/Contents/Resources/icon.icns", "icns"));
-    const std::vector<FaultStep> steps = {{"install 1", {"install", p1, folder, exe}},
-                                          {"update 1 to 2", {"install", p2, folder, exe}},
-                                          {"uninstall", {"uninstall", "org.qmx.test.pkg"}}};
+    const FaultStep install1 = {"install 1", {"install", p1, folder, exe}},
+                    update = {"update 1 to 2", {"install", p2, folder, exe}},
+                    uninstall = {"uninstall", {"uninstall", "org.qmx.test.pkg"}},
+                    install2 = {"install 2", {"install", p2, folder, exe}}, manager = {"manager start", {"recover"}};
 
     // One driver serves the sweep, each run in a child of its own, through the layer
     // (which leaves the flushes out); a run without a mode is not faulted.
@@ -553,47 +556,95 @@ void sweep(const std::string& work, const char* mode, int& faults) {
         walkFull(home, "", t);
         return t;
     };
+    // The clean states, from unfaulted runs: the tree outside the store's folder and the store.
+    typedef std::pair<FullTree, std::string> State;
+    auto state = [&] { return State(outside(full()), storeState(home)); };
+    auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
+        apptest::Result r = run(step, nullptr, 0);
+        EXPECT_EQ(r.exitCode, 0) << step.name << r.out;
+        tree = full();
+        st = state();
+        return atoll(r.out.c_str() + r.out.find("ops ") + 4);
+    };
+    auto restore = [&](const FullTree& t) {
+        removeTree(home);
+        return restoreTree(home, t);
+    };
     const FullTree initial = full();
-    for (auto& step : steps) {
-        FullTree before = full();
-        apptest::Result clean = run(step, nullptr, 0);
-        ASSERT_EQ(clean.exitCode, 0) << step.name << clean.out;
-        long long ops = atoll(clean.out.c_str() + clean.out.find("ops ") + 4);
-        ASSERT_GT(ops, 20) << step.name << clean.out;
-        const FullTree after = full(), want = outside(after);
-        const std::string storeAfter = storeState(home);
-        for (long long n = 1; n <= ops; n++, faults++) {
-            std::string what = std::string(step.name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
-                               std::to_string(ops);
-            removeTree(home);
-            ASSERT_TRUE(restoreTree(home, before)) << what;
-            apptest::Result faulted = run(step, mode, n);
+    const State s0 = state();
+    FullTree a1, a2, u2, scratch;
+    State sa1, sa2, su1, su2, sf2;
+    long long ops1 = cleanRun(install1, a1, sa1);
+    cleanRun(uninstall, scratch, su1);
+    ASSERT_TRUE(restore(a1));
+    long long ops2 = cleanRun(update, a2, sa2);
+    long long ops3 = cleanRun(uninstall, u2, su2);
+    cleanRun(install2, scratch, sf2);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    // After a killed run, every next run ends in one of the clean states: the installer
+    // again in the new installation; an uninstallation with nothing of the package left
+    // (or, before it was ever installed, as at the start); the manager's start in the old
+    // installation or the new one. After a killed uninstallation, the uninstallation
+    // again with nothing left, the installer in the new installation.
+    struct Next {
+        const FaultStep* step;
+        std::vector<const State*> clean;
+    };
+    struct Sweep {
+        const FaultStep* step;
+        const FullTree* before;
+        long long ops;
+        std::vector<Next> next;  // the first is the only one unless the run is killed
+    } sweeps[] = {
+        {&install1, &initial, ops1, {{&install1, {&sa1}}, {&uninstall, {&s0, &su1}}, {&manager, {&s0, &sa1}}}},
+        {&update, &a1, ops2, {{&update, {&sa2}}, {&uninstall, {&su1, &su2}}, {&manager, {&sa1, &sa2}}}},
+        {&uninstall, &a2, ops3, {{&uninstall, {&su2}}, {&install2, {&sa2, &sf2}}}},
+    };
+    bool killed = strcmp(mode, "kill") == 0;
+    for (const Sweep& sw : sweeps) {
+        ASSERT_GT(sw.ops, 20) << sw.step->name;
+        const State& want = *sw.next[0].clean[0];
+        ops += std::string(ops.empty() ? "" : ", ") + sw.step->name + " " + std::to_string(sw.ops);
+        for (long long n = 1; n <= sw.ops; n++, faults++) {
+            std::string what = std::string(sw.step->name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
+                               std::to_string(sw.ops);
+            ASSERT_TRUE(restore(*sw.before)) << what;
+            apptest::Result faulted = run(*sw.step, mode, n);
             // Success is reported only for a complete run.
             if (faulted.exitCode == 0) {
-                EXPECT_EQ(outside(full()), want) << what << " reported success";
-                EXPECT_EQ(storeState(home), storeAfter) << what << " reported success";
+                EXPECT_EQ(state(), want) << what << " reported success";
             }
             EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
-            apptest::Result again = run(step, nullptr, 0);
-            EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << what << "\n" << faulted.out << again.out;
-            FullTree now = outside(full());
-            if (now != want) {
-                std::string d;
-                for (auto& e : now)
-                    if (!want.count(e.first) || want.at(e.first) != e.second) d += " " + e.first;
-                for (auto& e : want)
-                    if (!now.count(e.first)) d += " -" + e.first;
-                ADD_FAILURE() << what << ": tree differs:" << d << "\n" << faulted.out << again.out;
+            FullTree left = full();
+            for (size_t k = 0; k < (killed ? sw.next.size() : 1); k++) {
+                const Next& next = sw.next[k];
+                if (k > 0) {
+                    ASSERT_TRUE(restore(left)) << what;
+                }
+                apptest::Result again = run(*next.step, nullptr, 0);
+                nexts++;
+                std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
+                EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << then;
+                State now = state();
+                bool clean = false;
+                for (const State* c : next.clean) clean = clean || now == *c;
+                if (!clean) {
+                    const State& c = *next.clean.back();
+                    std::string d;
+                    for (auto& e : now.first)
+                        if (!c.first.count(e.first) || c.first.at(e.first) != e.second) d += " " + e.first;
+                    for (auto& e : c.first)
+                        if (!now.first.count(e.first)) d += " -" + e.first;
+                    const std::string journal = "/.qmx/inflight-org.qmx.test.pkg";
+                    ADD_FAILURE() << then << "journal left: " << (left.count(journal) ? left.at(journal) : "none")
+                                  << "\ntree differs:" << d << "\nstore: " << now.second << "\nwanted: " << c.second;
+                }
+                if (::testing::Test::HasFailure()) return;
             }
-            EXPECT_EQ(storeState(home), storeAfter) << what << "\n" << faulted.out << again.out;
-            if (::testing::Test::HasFailure()) return;
         }
-        // The next step starts from this one's result.
-        removeTree(home);
-        ASSERT_TRUE(restoreTree(home, after));
     }
     // Uninstalled: nothing of the package is left, only the manager's copy and entry.
-    for (auto& e : outside(full())) {
+    for (auto& e : su2.first) {
         bool managers = e.first.find("QMX Software Manager") != std::string::npos ||
                         e.first.find("qmx-softmgr") != std::string::npos || e.first == "/Applications" ||
                         e.first == "/.local" || e.first == "/.local/share" || e.first == "/.local/share/applications";
@@ -605,12 +656,15 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
     cSOPKGLang::init();
     testutil::TempDir work;
     const char* modes[] = {"eio", "enospc", "kill"};
-    int faults[3] = {};
+    int faults[3] = {}, nexts[3] = {};
+    std::string ops[3];
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; i++)
-        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i]); });
+        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i], nexts[i], ops[i]); });
     for (auto& w : workers) w.join();
     RecordProperty("faults", faults[0] + faults[1] + faults[2]);
+    RecordProperty("next runs", nexts[0] + nexts[1] + nexts[2]);
+    RecordProperty("operations", ops[2]);
     EXPECT_GT(faults[0] + faults[1] + faults[2], 900);
 }
 
@@ -637,12 +691,84 @@ TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
     EXPECT_EQ(diff(installed(home), kV2), "");
 }
 
+TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    // A run between its journal and its commit: a new file in place.
+    std::string added = home.installFolder() + "/share/new/added.txt";
+    ASSERT_TRUE(apptest::makeDirs(home.installFolder() + "/share/new") && writeTextFile(added, "x"));
+    std::string j = "QMXINFLIGHT 3\nstate pending\nN " + added + "\nend 1\n";
+    ASSERT_TRUE(writeTextFile(home.journal(), j));
+    {
+        cJournalFolderLock live(home.journal().c_str());
+        EXPECT_FALSE(recoverAllInterrupted(&store));
+        EXPECT_TRUE(apptest::exists(added));
+        EXPECT_TRUE(apptest::exists(home.journal()));
+    }
+    EXPECT_TRUE(recoverAllInterrupted(&store));
+    EXPECT_FALSE(apptest::exists(added));
+    EXPECT_FALSE(apptest::exists(home.journal()));
+    EXPECT_EQ(diff(installed(home), kV1), "");
+}
+
+TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
+    PrivateHome home;
+    cMemConfig store;
+    sJournal j;
+    j.committed = true;
+    j.registration = 'r';
+    j.code.set("org.qmx.test.pkg");
+    sPkgRegistryRecord& r = j.record;
+    r.ver = 0x0001000200030004ULL;
+    r.lang = 7;
+    r.utime = 0xFFFFFFFFu;
+    r.path.set(home.installFolder().c_str());
+    r.name.set("A \\ b\nc\td\x01 \xE6\x97\xA5");  // backslash, controls, UTF-8
+    r.updates.set("");
+    r.support.set("http://x/?a=b c");
+    r.publisher.set("\\00");
+    *r.files.add() = _guardchar<char>("/a/b c");
+    *r.dirs.add() = _guardchar<char>(home.path().c_str());
+    *r.dirs.add() = _guardchar<char>((home.path() + "/gone").c_str());
+    sPkgRunCommand* c = r.commands.add();
+    c->label.set("Run \\");
+    c->command.set("\"/a b\" --x");
+    c = r.commands.add();  // empty in an earlier record: carried, not registered
+    c->label.set("L");
+    c->command.set("");
+    ASSERT_EQ(saveJournal(home.journal().c_str(), j, true), 1);
+    ASSERT_TRUE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store));
+    EXPECT_FALSE(apptest::exists(home.journal()));
+    sPkgRegistryRecord got;
+    ASSERT_TRUE(readRegistryRecord(&store, "org.qmx.test.pkg", got));
+    EXPECT_EQ(got.ver, r.ver);
+    EXPECT_EQ(got.lang, 7);
+    EXPECT_EQ(got.utime, 0xFFFFFFFFu);
+    for (auto p : {std::make_pair(&got.name, &r.name), std::make_pair(&got.support, &r.support),
+                   std::make_pair(&got.publisher, &r.publisher), std::make_pair(&got.path, &r.path)})
+        EXPECT_STREQ(p.first->ptr, p.second->ptr);
+    ASSERT_EQ(got.files.count(), 1);
+    EXPECT_STREQ(got.files.head->value.ptr, "/a/b c");
+    ASSERT_EQ(got.dirs.count(), 1) << "a folder gone since is not recorded";
+    EXPECT_EQ(got.dirs.head->value.ptr, home.path());
+    ASSERT_EQ(got.commands.count(), 1);
+    EXPECT_STREQ(got.commands.head->value.label.ptr, "Run \\");
+    EXPECT_STREQ(got.commands.head->value.command.ptr, "\"/a b\" --x");
+}
+
 TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     PrivateHome home;
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
     const char* bad[] = {"", "QMXINFLIGHT 1\nstate pending\nR relative/path\nend 1\n",
-                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 3\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         // A record without its registration, a registration without a version, an
+                         // escape of a 0, another package's registration.
+                         "QMXINFLIGHT 3\nstate committed\nrec ver 1\nend 1\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.test.pkg\nregister\nend 2\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.test.pkg\nregister\nrec ver 1\nrec name a\\00\nend 4\n",
+                         "QMXINFLIGHT 3\nstate committed\ncode org.qmx.other\nunregister\nrec ver 1\nend 3\n",
                          "QMXINFLIGHT 1\nstate pending\nM /a\nend 1\n",
                          "QMXINFLIGHT 1\nstate maybe\nend 0\n", "QMXINFLIGHT 1\nstate pending\nend 0\nR /a\n"};
     for (const char* j : bad) {

@@ -350,7 +350,8 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
     u.key.set("org.qmx.test.pkg");
     {
         // A folder the user chose that was there before; recorded files outside the
-        // record's folder or climbing out of it; a file already gone.
+        // record's folder or climbing out of it, or below bases that confine nothing (the
+        // root, the home folder); a file already gone.
         PrivateHome home;
         cMemConfig store;
         ASSERT_TRUE(apptest::makeDirs(home.installFolder()));
@@ -359,6 +360,9 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         store.setParamInt32("install/org.qmx.test.pkg/files", 4);
         store.setParamStr("install/org.qmx.test.pkg/file2", (home.path() + "/victim.txt").c_str(), -1);
         store.setParamStr("install/org.qmx.test.pkg/file3", (home.installFolder() + "/../../victim.txt").c_str(), -1);
+        store.setParamInt32("install/org.qmx.test.pkg/bases", 2);
+        store.setParamStr("install/org.qmx.test.pkg/base0", "/", -1);
+        store.setParamStr("install/org.qmx.test.pkg/base1", home.path().c_str(), -1);
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
         EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);

@@ -4,6 +4,7 @@
 // the job alone; the number of file operations it counted goes to standard output.
 //   installdriver install PACKAGE INSTALL-FOLDER MANAGER-PROGRAM
 //   installdriver uninstall CODE-NAME
+//   installdriver recover     (the Software Manager's start: every journal resolved)
 // Exit code 0 when the job succeeded, 3 when there was nothing to do (no update required,
 // not installed), 1 when it failed, 2 for a usage error.
 //   installdriver serve
@@ -65,6 +66,14 @@ int uninstall(cCIAppConfig& store, const char* code) {
     return r == eUNRemoved ? 0 : r == eUNNotInstalled ? 3 : 1;
 }
 
+int recover(cCIAppConfig& store) {
+    arm();
+    bool ok = recoverAllInterrupted(&store);
+    disarm();
+    printf("recover %d\n", ok ? 1 : 0);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int runVerb(int argc, char** argv);
@@ -97,8 +106,9 @@ int serve() {
 
 int runVerb(int argc, char** argv) {
     bool inst = argc == 5 && strcmp(argv[1], "install") == 0;
-    if (!inst && !(argc == 3 && strcmp(argv[1], "uninstall") == 0)) {
-        fprintf(stderr, "usage: %s install PACKAGE FOLDER MANAGER | uninstall CODE\n", argv[0]);
+    bool rec = argc == 2 && strcmp(argv[1], "recover") == 0;
+    if (!inst && !rec && !(argc == 3 && strcmp(argv[1], "uninstall") == 0)) {
+        fprintf(stderr, "usage: %s install PACKAGE FOLDER MANAGER | uninstall CODE | recover\n", argv[0]);
         return 2;
     }
     cCIAppConfig store;
@@ -106,6 +116,7 @@ int runVerb(int argc, char** argv) {
         fprintf(stderr, "no configuration store\n");
         return 1;
     }
+    if (rec) return recover(store);
     return inst ? install(store, argv[2], argv[3], argv[4]) : uninstall(store, argv[2]);
 }
 
