@@ -18,6 +18,7 @@
 #include "jpeg_testutil.h"
 #include "picts/rawcore/interpolate.h"
 #include "picts/rawcore/rawljpeg.h"
+#include "picts/tiff/pictdng.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
@@ -37,6 +38,50 @@ std::vector<uint16_t> ourFrame(const std::vector<unsigned char>& file, uint64_t 
     if (!d.decodeFrame(&io)) return {};
     _typebuf<unsigned short>& f = d.getBitmap();
     return std::vector<uint16_t>(f.ptr, f.ptr + f.count);
+}
+
+// Our pixel grouping of a frame (colours of the crop's first 2 x 2 in cfa, margins left,
+// right, top, bottom) with unit multipliers and no black level against dcraw -q 2 given the
+// same (no scaling) on the file at path: inside the 4-pixel border every channel must agree.
+void expectPpgAsThePeers(const std::string& path, std::vector<uint16_t> raw, int width, int height,
+                         const unsigned char cfa[4], const unsigned margins[4] = nullptr) {
+    std::string out;
+    ASSERT_EQ(testutil::run({"dcraw", "-q", "2", "-4", "-o", "0", "-r", "1", "1", "1", "1", "-k", "0", "-S", "65535",
+                             "-t", "0", "-c", path},
+                            &out),
+              0);
+    jpegtest::Image peer = jpegtest::parsePnm(std::vector<unsigned char>(out.begin(), out.end()));
+    sMarginInfo m;
+    if (margins) m = {margins[0], margins[1], margins[2], margins[3]};
+    const int cw = width - (int)(m.left + m.right), ch = height - (int)(m.top + m.bottom);
+    ASSERT_EQ(peer.w, cw);
+    ASSERT_EQ(peer.h, ch);
+    ASSERT_EQ(peer.channels, 3);
+
+    sCFAData pattern;
+    pattern.rows = pattern.cols = 2;
+    pattern.pattern.set(cfa, 4);
+    std::unique_ptr<cBayerFilter> filter(cBayerFilter::newFilter(pattern));
+    ASSERT_TRUE(filter);
+    std::vector<unsigned long long> px((size_t)cw * ch);
+    sInterpolateInfo info;
+    info.raw = raw.data();
+    info.pixels = px.data();
+    info.width = width;
+    info.height = height;
+    info.filter = filter.get();
+    ASSERT_TRUE(interpolatePPG(info, &m));
+    int bad = 0;
+    for (int y = 4; y < ch - 4; y++)
+        for (int x = 4; x < cw - 4; x++) {
+            unsigned long long p = px[(size_t)y * cw + x];
+            unsigned ours[3] = {(unsigned)(p >> 32) & 0xFFFF, (unsigned)(p >> 16) & 0xFFFF, (unsigned)p & 0xFFFF};
+            for (int k = 0; k < 3; k++)
+                if (ours[k] != peer.at(x, y, k) && bad++ < 5)
+                    ADD_FAILURE() << "(" << x << "," << y << ") channel " << k << ": ours " << ours[k] << " peer "
+                                  << peer.at(x, y, k);
+        }
+    EXPECT_EQ(bad, 0);
 }
 
 }  // namespace
@@ -94,9 +139,9 @@ TEST(RawKitOracle, DngLosslessTilesReadAsTheirFrame) {
     }
 }
 
-// Pixel grouping against the peer's own (dcraw -q 2) on kit DNG files, with unit multipliers,
-// no black level and the full 16-bit range so both sides scale nothing: inside the 4-pixel
-// border every channel must agree.
+// Pixel grouping against the peer's own (dcraw -q 2) on kit DNG files, and on the frame and
+// crop our DNG decoder reads from the real sample (its black level and white balance are
+// applied elsewhere by each side: here neither scales).
 TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
     if (!testutil::haveTool("dcraw")) GTEST_SKIP() << "dcraw not installed";
     struct Case {
@@ -125,42 +170,26 @@ TEST(RawKitOracle, PpgMatchesThePeersPixelGrouping) {
                 if ((x / 7 + y / 5) % 2) s.frame[(size_t)y * c.width + x] += (uint16_t)(3000 + 97 * (x % 3));
         std::string path = dir.file("ppg.dng");
         ASSERT_TRUE(testutil::writeFile(path, writeDng(s)));
-        std::string out;
-        ASSERT_EQ(testutil::run({"dcraw", "-q", "2", "-4", "-o", "0", "-r", "1", "1", "1", "1", "-k", "0", "-S", "65535",
-                                 "-t", "0", "-c", path},
-                                &out),
-                  0);
-        jpegtest::Image peer = jpegtest::parsePnm(std::vector<unsigned char>(out.begin(), out.end()));
-        ASSERT_EQ(peer.w, c.width);
-        ASSERT_EQ(peer.h, c.height);
-        ASSERT_EQ(peer.channels, 3);
-
-        sCFAData cfa;
-        cfa.rows = cfa.cols = 2;
-        cfa.pattern.set(c.cfa, 4);
-        std::unique_ptr<cBayerFilter> filter(cBayerFilter::newFilter(cfa));
-        ASSERT_TRUE(filter);
-        std::vector<uint16_t> raw = s.frame;
-        std::vector<unsigned long long> px((size_t)c.width * c.height);
-        sInterpolateInfo info;
-        info.raw = raw.data();
-        info.pixels = px.data();
-        info.width = c.width;
-        info.height = c.height;
-        info.filter = filter.get();
-        ASSERT_TRUE(interpolatePPG(info, nullptr));
-        int bad = 0;
-        for (int y = 4; y < c.height - 4; y++)
-            for (int x = 4; x < c.width - 4; x++) {
-                unsigned long long p = px[(size_t)y * c.width + x];
-                unsigned ours[3] = {(unsigned)(p >> 32) & 0xFFFF, (unsigned)(p >> 16) & 0xFFFF, (unsigned)p & 0xFFFF};
-                for (int k = 0; k < 3; k++)
-                    if (ours[k] != peer.at(x, y, k) && bad++ < 5)
-                        ADD_FAILURE() << "(" << x << "," << y << ") channel " << k << ": ours " << ours[k] << " peer "
-                                      << peer.at(x, y, k);
-            }
-        EXPECT_EQ(bad, 0);
+        expectPpgAsThePeers(path, s.frame, c.width, c.height, c.cfa);
     }
+
+    // Active area and default crop of a real camera's file: the crop and the pattern's anchor
+    // must be the peer's.
+    std::string missing;
+    std::vector<unsigned char> file = sharedRawFile("colorchart.dng", missing);
+    if (file.empty()) {
+        printf("skipped the real sample, absent:%s\n", missing.c_str());
+        return;
+    }
+    SeenFrame seen;
+    cBufWrapperIO io(file.data(), (long long)file.size());
+    cPictDNG dng;
+    ASSERT_TRUE(decodeSeeingFrame(dng, &io, seen));
+    unsigned char cfa[4];
+    for (int i = 0; i < 4; i++) cfa[i] = (unsigned char)seen.cfa[i];
+    std::string path = dir.file("colorchart.dng");
+    ASSERT_TRUE(testutil::writeFile(path, file));
+    expectPpgAsThePeers(path, seen.samples, (int)seen.width, (int)seen.height, cfa, seen.margins);
 }
 
 // Difference category 16: T.81 codes the difference 32768 without extra bits, and both peers
