@@ -65,3 +65,20 @@ void pictAdviseHugePages(void* p, long long bytes, long long minBytes) {
     (void)minBytes;
 #endif
 }
+
+void pictReleaseConsumed(const void* base, long long doneBytes, unsigned long long& releasedTo) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+    const unsigned long long huge = 2ULL << 20;
+    unsigned long long a = ((unsigned long long)base + huge - 1) & ~(huge - 1);
+    if (releasedTo > a) a = releasedTo;
+    const unsigned long long e = ((unsigned long long)base + (unsigned long long)doneBytes) & ~(huge - 1);
+    if (e > a) {
+        madvise((void*)a, e - a, MADV_DONTNEED);
+        releasedTo = e;
+    }
+#else
+    (void)base;
+    (void)doneBytes;
+    (void)releasedTo;
+#endif
+}

@@ -109,3 +109,7 @@ inline bool checkedRowBytes(long long width, long long samples, long long bitsPe
 // (where the system grants them on request; nothing elsewhere): one page fault and one TLB
 // entry per 2 MiB instead of per 4 KiB. Buffers under `minBytes` are left as they are.
 void pictAdviseHugePages(void* p, long long bytes, long long minBytes = 0);
+// Hands back to the system the whole 2 MiB pieces of a buffer's first `doneBytes` that will not
+// be read again, so that pages faulted in meanwhile elsewhere take their place and the peak stays
+// near one buffer's size instead of two. `releasedTo` is where the last release ended (0 at first).
+void pictReleaseConsumed(const void* base, long long doneBytes, unsigned long long& releasedTo);

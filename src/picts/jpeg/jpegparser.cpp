@@ -4,9 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include "picts/jpeg/jpegidct.h"
 #include "picts/sizecheck.h"
@@ -23,28 +20,6 @@ const int kMaxScans = 1000;
 const long long kMinDataShare = 8;
 
 inline int ceilDiv(long long a, long long b) { return (int)((a + b - 1) / b); }
-
-
-// The coefficients of the block rows turned into samples are not read again: their whole
-// 2 MiB pages go back to the system as the rows are done, so that the frame's pages, faulted
-// in meanwhile, can take them (peak memory stays near the frame's instead of both).
-// `releasedTo` is where the last release ended.
-void releaseConsumed(const short* base, long long doneBytes, unsigned long long& releasedTo) {
-#if defined(__linux__) && defined(MADV_DONTNEED)
-    const unsigned long long huge = 2ULL << 20;
-    unsigned long long a = ((unsigned long long)base + huge - 1) & ~(huge - 1);
-    if (releasedTo > a) a = releasedTo;
-    unsigned long long e = ((unsigned long long)base + (unsigned long long)doneBytes) & ~(huge - 1);
-    if (e > a) {
-        madvise((void*)a, e - a, MADV_DONTNEED);
-        releasedTo = e;
-    }
-#else
-    (void)base;
-    (void)doneBytes;
-    (void)releasedTo;
-#endif
-}
 
 }  // namespace
 
@@ -556,7 +531,7 @@ bool cJPEGParser::finishStrips() {
                     if (pending >= 0)
                         jIdct8x8(blk - (c.bw - pending) * 64, c.quant, row + pending * 8, stride, myPrecision);
                 }
-                releaseConsumed(c.coefs.ptr, end / 8 * c.bw * 64 * (long long)sizeof(short), released[i]);
+                pictReleaseConsumed(c.coefs.ptr, end / 8 * c.bw * 64 * (long long)sizeof(short), released[i]);
             } else {
                 // Parts no scan reached show mid-grey, as other decoders do.
                 for (long long r = c.rowsDone > first ? c.rowsDone : first; r < end; r++) {

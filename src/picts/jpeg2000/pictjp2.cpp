@@ -4,11 +4,8 @@
 
 #include <cstring>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "picts/jpeg2000/jp2decode.h"
+#include "picts/sizecheck.h"
 
 namespace {
 
@@ -30,28 +27,6 @@ void fillInfo(cPictBase::sPictInfo* info, const cJP2Image& img) {
     info->width = (long long)img.x1 - img.x0;
     info->height = (long long)img.y1 - img.y0;
     info->hasPreview = false;
-}
-
-// The samples before row `row` of a component are not read again: their whole 2 MiB pieces go
-// back to the system, so that the picture's pages, faulted in meanwhile, take their place and
-// the peak stays near the samples' size instead of the samples' and the picture's together.
-// `releasedTo` is where the last release ended.
-void releaseRows(const int* data, long long w, long long row, unsigned long long& releasedTo) {
-#if defined(__linux__) && defined(MADV_DONTNEED)
-    const unsigned long long huge = 2ULL << 20, base = (unsigned long long)data;
-    unsigned long long a = (base + huge - 1) & ~(huge - 1);
-    if (releasedTo > a) a = releasedTo;
-    const unsigned long long e = (base + (unsigned long long)(row * w) * sizeof(int)) & ~(huge - 1);
-    if (e > a) {
-        madvise((void*)a, e - a, MADV_DONTNEED);
-        releasedTo = e;
-    }
-#else
-    (void)data;
-    (void)w;
-    (void)row;
-    (void)releasedTo;
-#endif
 }
 
 // CIELab to RGB (D50 white, no transfer curve).
@@ -144,7 +119,7 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
             const int* p[4];
             for (unsigned int c = 0; c < nc; c++) {
                 p[c] = src[c].data + y * w;
-                releaseRows(src[c].data, w, y, src[c].releasedTo);
+                pictReleaseConsumed(src[c].data, w * y * (long long)sizeof(int), src[c].releasedTo);
             }
             // Samples are within their precision (at most 31 bits) once centred: no wrap.
             auto ch = [&](unsigned int c, long long x) {
@@ -168,7 +143,7 @@ bool cPictJP2Base::jp2ImageToThis(cJP2Image& img) {
             long long cy = ((long long)img.y0 + y) / ic.dy - ic.y0;
             cy = cy < 0 ? 0 : cy >= src[c].h ? src[c].h - 1 : cy;
             row[c] = src[c].data + cy * src[c].w;
-            releaseRows(src[c].data, src[c].w, cy, src[c].releasedTo);
+            pictReleaseConsumed(src[c].data, src[c].w * cy * (long long)sizeof(int), src[c].releasedTo);
         }
         unsigned int* out = target32(y);
         if (!out) out = buf.ptr;
