@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "apptest.h"
 #include "ciplatform/headless.h"
@@ -119,7 +121,8 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
     addPackage(store, "org.a", v(1, 2), "Alpha Tool Professional", "http://alpha.example/");
     store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
     store.setParamStr("install/org.a/updates", "http://alpha.example/updates", -1);
-    store.setParamStr("install/org.a/cplns0", "Alpha Tool", -1);
+    // A command as long as the German example's, beside the third address link.
+    store.setParamStr("install/org.a/cplns0", "Versionshinweise anzeigen", -1);
     store.setParamStr("install/org.a/cplcs0", "/bin/true", -1);
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
@@ -135,12 +138,30 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
                 EXPECT_LE(cWZIButton::neededWidth(b->text(), 0), b->width()) << b->text();
             EXPECT_GE(f->updateButton()->x() + f->updateButton()->width() + 15, f->updateButton()->x());
             EXPECT_LE(f->updateButton()->x() + f->updateButton()->width() + 15, f->uninstallButton()->x());
-            int panelW = f->detailsPanel()->width();
-            for (cLinkElement* link : {f->publisherLink()}) {
-                sSize want = {0, 0};
-                link->wantsSize(want);
-                EXPECT_LE(link->x() + want.cx, panelW) << link->text();
+            // The details: the address links share their left edge and hold their words
+            // (on one line or wrapped), clear of the texts and command links beside them.
+            int panelW = f->detailsPanel()->width(), column = -1, commandsRight = 0, textsRight = 0;
+            std::vector<cLinkElement*> column3;
+            for (cChildElement* c = f->detailsPanel()->firstChild(); c; c = c->nextSibling()) {
+                if (!c->visible_child() || !c->text() || !*c->text()) continue;
+                cStaticElement* t = dynamic_cast<cStaticElement*>(c);
+                if (!t || t->y() < 70) continue;
+                int need = textExtent(t->text(), t->font()).cx;
+                if (t->x() > 85) {
+                    column3.push_back(static_cast<cLinkElement*>(t));
+                    if (column < 0) column = t->x();
+                    EXPECT_EQ(t->x(), column) << t->text();
+                    EXPECT_LE(t->x() + t->width(), panelW) << t->text();
+                    if (t->x() + need > panelW)
+                        EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width()), t->height()) << t->text();
+                } else {
+                    EXPECT_LE(need, t->width()) << t->text();
+                    int& right = dynamic_cast<cLinkElement*>(t) ? commandsRight : textsRight;
+                    right = std::max(right, t->x() + need);
+                }
             }
+            EXPECT_EQ(column3.size(), 3u);
+            EXPECT_LT(std::max(commandsRight, textsRight), column);
             // The day alone in the list; its caption and the values in their columns.
             EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
@@ -324,6 +345,35 @@ bool makeUpdateZip(const std::string& path) {
 }
 
 }  // namespace
+
+// The title holds the package's name whole in every language: it grows a line and the
+// text below moves down. One snapshot each (update_form_<LANG>.png).
+TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        SCOPED_TRACE(ciLangID(id));
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
+        ctx.name.set("Alpha Tool Professional Edition");
+        ctx.version.set("2.0");
+        ctx.whatsNew.set("Fixes");
+        bool seen = false;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
+            cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
+            if (!f) return 0;
+            cStaticElement* t = f->titleText();
+            EXPECT_NE(std::string(t->text()).find("Alpha Tool Professional Edition"), std::string::npos);
+            EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width() - 2 * t->textMargin()), t->height()) << t->text();
+            EXPECT_GE(f->whatsNewArea()->y(), t->y() + t->height());
+            m->pumpAll();
+            m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
+            seen = true;
+            return 0;
+        };
+        EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
+        EXPECT_TRUE(seen);
+    }
+}
 
 TEST_F(Manager, UpdateFormInstallOutcomes) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";
