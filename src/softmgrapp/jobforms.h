@@ -145,6 +145,7 @@ public:
 protected:
     void onJobStart() override;
     void onJobEnd(unsigned int result) override;
+    cStaticElement* statusLine() const { return myStatus; }
 
 private:
     cStaticElement* myStatus = nullptr;
