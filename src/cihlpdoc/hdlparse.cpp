@@ -72,6 +72,22 @@ bool emitText(sHDLParsePtr& ptr, const sBoxHead& head, unsigned int color, unsig
     return emit(ptr, rec, link ? 28 : 26) && (n == 0 || emit(ptr, text, n));
 }
 
+// The spacing bits of a box's break byte (bit 0 is the break itself): the layout puts one
+// space between two words, so bit 1 keeps words that met without a blank joined ("Export"
+// and a bold "-Dialog"), and bit 2 keeps the blank beside a container or picture. A box
+// that starts a line needs neither.
+unsigned int spacing(sHDLParsePtr& ptr, bool word, bool startsLine) {
+    unsigned int bits = 0;
+    if (!startsLine && ptr.prev != sHDLParsePtr::kPrevNone) {
+        bool byWords = word && ptr.prev == sHDLParsePtr::kPrevWord;
+        if (byWords && !ptr.blank) bits = kSiDocJoined;
+        if (!byWords && ptr.blank) bits = kSiDocSpaced;
+    }
+    ptr.blank = false;
+    ptr.prev = word ? sHDLParsePtr::kPrevWord : sHDLParsePtr::kPrevOther;
+    return bits;
+}
+
 bool emitEnd(sHDLParsePtr& ptr) {
     unsigned char end = 255;
     return emit(ptr, &end, 1);
@@ -245,6 +261,7 @@ bool lowerEq(const char* a, const char* lowerName, size_t n) {
 bool cHDLParser::getNextToken(sHDLParsePtr& ptr, _guardchar<char>& token) {
     token.clear();
     char* p = ptr.pos;
+    if (isBlank(*p)) ptr.blank = true;
     while (isBlank(*p)) {
         if (*p == '\n') {
             ptr.line++;
@@ -433,8 +450,9 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
         if (t[0] != '<') {
             int font = getFontIDForText(props, *ptr.cfg);
             if (font < 0) return fail(ptr, "too many fonts");
-            if (!emitText(ptr, sBoxHead(), textColor, (unsigned int)font, props.linkRef, t, token.length()))
-                return false;
+            sBoxHead head;
+            head.brk = spacing(ptr, true, false);
+            if (!emitText(ptr, head, textColor, (unsigned int)font, props.linkRef, t, token.length())) return false;
             continue;
         }
         int id;
@@ -455,10 +473,15 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
         case cSiDocLoader::ktBr:
             if (!emitText(ptr, [] { sBoxHead h; h.brk = 1; return h; }(), 0xFFFFFFFF, 65535, 0xFFFFFFFF, "", 0))
                 return false;
+            ptr.blank = false;
+            ptr.prev = sHDLParsePtr::kPrevNone;  // what follows starts the new line
             break;
-        case cSiDocLoader::ktLt:
-            if (!emitText(ptr, sBoxHead(), 0xFFFFFFFF, 65535, 0xFFFFFFFF, "<", 1)) return false;
+        case cSiDocLoader::ktLt: {
+            sBoxHead head;
+            head.brk = spacing(ptr, true, false);
+            if (!emitText(ptr, head, 0xFFFFFFFF, 65535, 0xFFFFFFFF, "<", 1)) return false;
             break;
+        }
         case cSiDocLoader::ktImg: {
             sBoxHead head;
             if (!readBoxProps(ptr, attrs, head)) return false;
@@ -466,6 +489,7 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             if (!src) return fail(ptr, "no src prop");
             unsigned int image;
             if (!imageId(ptr, src, image)) return false;
+            head.brk |= spacing(ptr, false, head.brk != 0);
             unsigned char rec[22];
             bool link = props.linkRef != 0xFFFFFFFF;
             head.put(rec, link ? 4 : 1);
@@ -480,9 +504,12 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             sCurrProps inner = props;
             unsigned int color = textColor;
             cSiDocLoader::eKnownTags tag = (cSiDocLoader::eKnownTags)id;
+            bool block = false;
             if (id == cSiDocLoader::ktText) {
                 sBoxHead head;
                 if (!readBoxProps(ptr, attrs, head)) return false;
+                block = head.brk != 0;
+                head.brk |= spacing(ptr, false, block);
                 const char* fg = prop(attrs, "fg");
                 if (fg && !parseNumber(fg, 0xFFFFFFFFULL, color)) return fail(ptr, "bad FG color");
                 unsigned int align = 0;
@@ -516,10 +543,16 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             } else {
                 inner.italic = 1;
             }
+            if (id == cSiDocLoader::ktText) ptr.prev = sHDLParsePtr::kPrevNone;
             ptr.depth++;
             bool ok = processSection(inner, ptr, tag, color);
             ptr.depth--;
             if (!ok) return false;
+            if (id == cSiDocLoader::ktText) {
+                // A container that starts a line ends it too; an inline one is a box beside.
+                ptr.blank = false;
+                ptr.prev = block ? sHDLParsePtr::kPrevNone : sHDLParsePtr::kPrevOther;
+            }
             break;
         }
         }
