@@ -188,6 +188,12 @@ void cWZIButton::onPaint(cCanvas* canvas) {
     }
     sRect all = {0, 0, width(), height()};
     canvas->drawRect(&all, fill, borderColour);
+    // Inside the framework's ring a line in the text's colour: the ring alone vanishes on
+    // a button filled with a colour close to its own (the manager's blue Refresh).
+    if (focused() && width() > 8 && height() > 8) {
+        sRect inner = {3, 3, width() - 6, height() - 6};
+        canvas->drawRect(&inner, 0xFFFFFFFFu, mix(textCol, 160, fill, 95));
+    }
     if (hasText) {
         canvas->unclip(&box);
         canvas->select();

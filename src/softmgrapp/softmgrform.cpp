@@ -24,6 +24,7 @@
 #include "ui/application.h"
 #include "ui/controls/button.h"
 #include "ui/controls/header.h"
+#include "ui/elementhost.h"
 #include "ui/lang.h"
 
 namespace {
@@ -347,6 +348,9 @@ void cSoftMgrForm::refresh() {
     myChecking->hide();
     myListPanel->hide();
     myDetails->hide();
+    // Refresh pressed from the keyboard gives up the focus while it is disabled and takes
+    // it back when the list is read.
+    myRefocusRefresh = myRefresh->focused();
     myRefresh->disable();
     myTab->disable();
     myLangSwitch->disable();
@@ -531,6 +535,8 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
         takeItems();
         myList->endChanges(true);
         myRefresh->enable();
+        if (myRefocusRefresh && host() && !host()->focusElement()) myRefresh->focus();
+        myRefocusRefresh = false;
         myTab->enable();
         myLangSwitch->enable();
         if (myItems.ptr && myItems.ptr->head) {

@@ -146,6 +146,7 @@ private:
     static const int kLinkX = 390, kLinkLeast = 290;
     void onUpdateInfo(cUpdateInfoAction* a);
 
+    bool myRefocusRefresh = false;  // Refresh held the focus when it started a reading
     cConfigReaderJob myReader;
     cUpdateCheckJob myChecker;
     sInstalledItem* myCurrent = nullptr;

@@ -235,6 +235,48 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
     EXPECT_EQ(store.values["lang/current"].width, 2);
 }
 
+// Refresh shows its focus on its blue face; pressed from the keyboard it gives the focus
+// up while the list is read and takes it back afterwards. Tab reaches the details' links.
+TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    addPackage(store, "org.a", v(1, 0), "Alpha", "http://alpha.example/");
+    store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
+    bool seen = false;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        cWZIButton* r = f->refreshButton();
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
+        r->focus();
+        m->pumpAll();
+        cCanvas face(r->width(), r->height());
+        r->onPaint(&face);
+        unsigned int fill = face.pixel(r->width() / 2, 1), ring = face.pixel(3, r->height() / 2);
+        auto channel = [](unsigned int c, int s) { return (int)((c >> s) & 0xFF); };
+        int contrast = 0;
+        for (int sh : {0, 8, 16}) contrast += std::abs(channel(fill, sh) - channel(ring, sh));
+        EXPECT_GT(contrast, 200) << std::hex << fill << " " << ring;
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_refresh_focus.png").c_str());
+        m->injectKey(w, kKeyEnter, 0);
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
+        m->pumpAll();
+        EXPECT_TRUE(r->focused()) << "and takes it back once the list is read";
+        // Tab from Refresh walks through the two address links.
+        std::vector<cChildElement*> reached;
+        for (int i = 0; i < 12; i++) {
+            m->injectKey(w, kKeyTab, 0);
+            m->pumpAll();
+            cChildElement* at = f->host()->focusElement();
+            if (at && dynamic_cast<cLinkElement*>(at)) reached.push_back(at);
+        }
+        EXPECT_NE(std::find(reached.begin(), reached.end(), f->publisherLink()), reached.end());
+        seen = true;
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    EXPECT_TRUE(seen);
+}
+
 TEST_F(Manager, RemovalResults) {
     struct Case {
         const char* name;
