@@ -7,6 +7,8 @@
 #include "base/fileio.h"
 #include "base/strings.h"
 #include "ciplatform/fontobject.h"
+#include "ciplatform/linebreak.h"
+#include "ciplatform/textcodec.h"
 #include "ciplatform/picture.h"
 #include "picts/pictbase.h"
 #include "picts/sizecheck.h"
@@ -76,14 +78,24 @@ bool emitText(sHDLParsePtr& ptr, const sBoxHead& head, unsigned int color, unsig
 // space between two words, so bit 1 keeps words that met without a blank joined ("Export"
 // and a bold "-Dialog"), and bit 2 keeps the blank beside a container or picture. A box
 // that starts a line needs neither.
-unsigned int spacing(sHDLParsePtr& ptr, bool word, bool startsLine) {
-    unsigned int bits = 0;
+// East Asian text is written without blanks, so a line feed between two of its
+// characters only wraps the source and joins the words again.
+unsigned int spacing(sHDLParsePtr& ptr, bool word, bool startsLine, const char* text = nullptr, long long n = 0) {
+    unsigned int bits = 0, first = 0, last = 0;
+    if (word && text && n > 0) {
+        _typebuf<unsigned int> cps;
+        _typebuf<long long> units;
+        long long count = 0;
+        if (decodeUtf8(text, n, cps, units, count) && count > 0) first = cps.ptr[0], last = cps.ptr[count - 1];
+    }
     if (!startsLine && ptr.prev != sHDLParsePtr::kPrevNone) {
         bool byWords = word && ptr.prev == sHDLParsePtr::kPrevWord;
-        if (byWords && !ptr.blank) bits = kSiDocJoined;
+        bool wrapped = byWords && ptr.lineFeed && isCJKChar(ptr.lastChar) && isCJKChar(first);
+        if (byWords && (!ptr.blank || wrapped)) bits = kSiDocJoined;
         if (!byWords && ptr.blank) bits = kSiDocSpaced;
     }
-    ptr.blank = false;
+    ptr.blank = ptr.lineFeed = false;
+    ptr.lastChar = last;
     ptr.prev = word ? sHDLParsePtr::kPrevWord : sHDLParsePtr::kPrevOther;
     return bits;
 }
@@ -264,6 +276,7 @@ bool cHDLParser::getNextToken(sHDLParsePtr& ptr, _guardchar<char>& token) {
     if (isBlank(*p)) ptr.blank = true;
     while (isBlank(*p)) {
         if (*p == '\n') {
+            ptr.lineFeed = true;
             ptr.line++;
             ptr.column = 0;
         } else {
@@ -451,7 +464,7 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             int font = getFontIDForText(props, *ptr.cfg);
             if (font < 0) return fail(ptr, "too many fonts");
             sBoxHead head;
-            head.brk = spacing(ptr, true, false);
+            head.brk = spacing(ptr, true, false, t, token.length());
             if (!emitText(ptr, head, textColor, (unsigned int)font, props.linkRef, t, token.length())) return false;
             continue;
         }
@@ -473,7 +486,7 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
         case cSiDocLoader::ktBr:
             if (!emitText(ptr, [] { sBoxHead h; h.brk = 1; return h; }(), 0xFFFFFFFF, 65535, 0xFFFFFFFF, "", 0))
                 return false;
-            ptr.blank = false;
+            ptr.blank = ptr.lineFeed = false;
             ptr.prev = sHDLParsePtr::kPrevNone;  // what follows starts the new line
             break;
         case cSiDocLoader::ktLt: {
@@ -550,7 +563,7 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             if (!ok) return false;
             if (id == cSiDocLoader::ktText) {
                 // A container that starts a line ends it too; an inline one is a box beside.
-                ptr.blank = false;
+                ptr.blank = ptr.lineFeed = false;
                 ptr.prev = block ? sHDLParsePtr::kPrevNone : sHDLParsePtr::kPrevOther;
             }
             break;

@@ -120,6 +120,11 @@ TEST(HdlCompile, EveryConstructReadsBack) {
              " sp=one color=0 font=none \"docs\"\n box bg=none br=1 m=0,0,0,0 w=auto h=auto color=0 font=none align=0\n"
          "  text " + kPlain + " color=0 font=none \"end\"\n text " + kPlain + " color=0 font=none \"after\"\n"
          "font 0 face=0 w=6 h=13 b=1 i=0 u=0\nstring 0 \"s\"\n"},
+        // A line feed inside East Asian text only wraps the source; a blank stays a space.
+        {"cjk_line_feed_joins", "\u3042\u3044\n\u3046 \u304B\nab\n\u304D",
+         "lang 0\n text " + kPlain + " color=0 font=none \"\u3042\u3044\"\n text " + kPlain +
+             " sp=none color=0 font=none \"\u3046\"\n text " + kPlain + " color=0 font=none \"\u304B\"\n text " +
+             kPlain + " color=0 font=none \"ab\"\n text " + kPlain + " color=0 font=none \"\u304D\"\n"},
         {"empty_source", "   \n", "lang 0\n"},
     };
     testutil::TempDir dir;
