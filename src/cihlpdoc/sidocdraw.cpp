@@ -47,11 +47,21 @@ cFontObject* fontOf(cSiDocFontProvider* provider, unsigned int id, const sSiDocD
     return f ? f : props.font;
 }
 
-// Words are text or link boxes with text: one space goes between neighbouring words.
+// Words are text or link boxes with text: one space goes between neighbouring words,
+// unless the source said otherwise (words joined by a tag, a blank beside a container).
 bool isWord(cSiDocBox* box) {
     cSiDocText* t = dynamic_cast<cSiDocText*>(box);
     return t && t->text();
 }
+
+bool spaceBefore(cSiDocBox* box, bool word, bool prevWord) {
+    if (box->spacing() & kSiDocJoined) return false;
+    if (box->spacing() & kSiDocSpaced) return true;
+    return word && prevWord;
+}
+
+// A container that starts a line is a block: what follows it starts the next line.
+bool endsLine(cSiDocBox* box) { return box->isBreak() && dynamic_cast<cSiDocContainer*>(box); }
 
 }  // namespace
 
@@ -288,7 +298,8 @@ void sDocFlow::gather(sDocLine& line) const {
         long long from = it == line.first ? line.firstFrom : 0;
         m.textFrom = (int)from;
         bool word = isWord(b);
-        double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
+        bool spaced = it != line.first && spaceBefore(b, word, prevWord);
+        double margins = (double)b->leftMargin() + b->rightMargin() + (spaced ? S : 0);
         long long room = (long long)(R - x - margins);
         // A long word is first measured only as far as the room reaches (a character
         // is at least a pixel wide): when that part is too wide already, the line ends
@@ -316,7 +327,7 @@ void sDocFlow::gather(sDocLine& line) const {
             if (to > from) {
                 m.textTo = (int)to;
                 b->wantsSize(canvas, m, b->wantedSize);
-                if (word && prevWord) line.gaps++;
+                if (spaced) line.gaps++;
                 x += margins + b->wantedSize.cx;
                 line.last = it;
                 line.lastTo = to;
@@ -330,10 +341,11 @@ void sDocFlow::gather(sDocLine& line) const {
             break;
         }
         if (it == line.first && x + advance > R) line.wrapped = true;
-        if (word && prevWord) line.gaps++;
+        if (spaced) line.gaps++;
         x += advance;
         prevWord = word;
         line.last = it;
+        if (endsLine(b)) break;
     }
     line.end = x;
     line.single = true;
@@ -399,7 +411,7 @@ long long sDocFlow::place(const sDocLine& line, long long y, double x0, double s
         if (!b) continue;
         double pos = xd + b->leftMargin();
         bool word = isWord(b);
-        if (word && prev) pos += sp;
+        if (it != line.first && spaceBefore(b, word, prev)) pos += sp;
         prev = word;
         c.x = truncInt(pos);
         c.y = clampInt(y + b->topMargin());

@@ -37,7 +37,8 @@ void applyHead(cSiDocBox* box, const unsigned char* p) {
     if (w != 65535) box->setWidth((int)w);
     if (h != 65535) box->setHeight((int)h);
     if (bg != 0xFFFFFFFF) box->setBgColor(bg);
-    if (p[5]) box->setBreak(true);
+    if (p[5] & kSiDocBreak) box->setBreak(true);
+    box->setSpacing(p[5]);
 }
 
 }  // namespace

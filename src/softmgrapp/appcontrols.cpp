@@ -1,6 +1,8 @@
 // The application's fonts and flat buttons.
 #include "softmgrapp/appcontrols.h"
 
+#include <cstring>
+
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/windowmaker.h"
@@ -32,6 +34,57 @@ int wrappedHeight(const char* text, cFontObject* font, int width, double lineFac
     sSize used = {0, 0};
     if (!c.drawTextWrapped(0, 0, width, 0, cCanvas::taLeft, text, used, true, lineFactor)) return 0;
     return used.cy;
+}
+
+namespace {
+
+// The pattern with head bytes of the path, "..." when cut, and its tail bytes.
+void fillPath(const char* pattern, const char* path, long long head, long long tail, _guardchar<char>& out) {
+    const char* at = pattern ? strstr(pattern, "%s") : nullptr;
+    if (!at) {
+        out.set(pattern ? pattern : "");
+        return;
+    }
+    long long before = at - pattern, after = (long long)strlen(at + 2), all = (long long)strlen(path);
+    bool cut = head + tail < all;
+    long long n = before + head + (cut ? 3 : 0) + tail + after;
+    if (!out.set(n)) return;
+    char* p = out.ptr;
+    memcpy(p, pattern, (size_t)before), p += before;
+    memcpy(p, path, (size_t)head), p += head;
+    if (cut) memcpy(p, "...", 3), p += 3;
+    memcpy(p, path + all - tail, (size_t)tail), p += tail;
+    memcpy(p, at + 2, (size_t)after);
+}
+
+}  // namespace
+
+void fitPathLine(const char* pattern, const char* path, cFontObject* font, int room, _guardchar<char>& out) {
+    if (!path) path = "";
+    long long all = (long long)strlen(path);
+    fillPath(pattern, path, all, 0, out);
+    if (!out.ptr || textExtent(out.ptr, font).cx <= room) return;
+    // The boundaries of the path's characters; a third of what is kept comes from its start.
+    _typebuf<long long> starts;
+    if (!starts.set(all + 1)) return;
+    long long count = 0;
+    for (long long i = 0; i < all; i++)
+        if (((unsigned char)path[i] & 0xC0) != 0x80) starts.ptr[count++] = i;
+    starts.ptr[count] = all;
+    auto fill = [&](long long keep) {
+        long long h = keep / 3, t = keep - h;
+        fillPath(pattern, path, starts.ptr[h], all - starts.ptr[count - t], out);
+    };
+    long long lo = 0, hi = count - 1;  // the most characters kept that still fit
+    while (lo < hi) {
+        long long mid = (lo + hi + 1) / 2;
+        fill(mid);
+        if (out.ptr && textExtent(out.ptr, font).cx <= room)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    fill(lo);
 }
 
 int cWZIButton::neededWidth(const char* text, int least) {
@@ -135,6 +188,12 @@ void cWZIButton::onPaint(cCanvas* canvas) {
     }
     sRect all = {0, 0, width(), height()};
     canvas->drawRect(&all, fill, borderColour);
+    // Inside the framework's ring a line in the text's colour: the ring alone vanishes on
+    // a button filled with a colour close to its own (the manager's blue Refresh).
+    if (focused() && width() > 8 && height() > 8) {
+        sRect inner = {3, 3, width() - 6, height() - 6};
+        canvas->drawRect(&inner, 0xFFFFFFFFu, mix(textCol, 160, fill, 95));
+    }
     if (hasText) {
         canvas->unclip(&box);
         canvas->select();

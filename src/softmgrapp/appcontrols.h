@@ -19,6 +19,10 @@ sSize textExtent(const char* text, cFontObject* font);
 // The height a text takes wrapped into a width, lines placed as drawTextWrapped places
 // them (lineFactor 0: the canvas's default spacing); 0 without text.
 int wrappedHeight(const char* text, cFontObject* font, int width, double lineFactor = 0);
+// A pattern's one "%s" filled with a path, the path shortened in its middle ("/home/a/.../
+// lib/x.so", the end kept longer) until the line fits `room` pixels in the font: the
+// words around the path always stay whole.
+void fitPathLine(const char* pattern, const char* path, cFontObject* font, int room, _guardchar<char>& out);
 
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
 // to the owner when the pointer is released over the button or Return/space is pressed;

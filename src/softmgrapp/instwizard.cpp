@@ -9,6 +9,8 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
+#include "ciplatform/linebreak.h"
+#include "ciplatform/textcodec.h"
 #include "ciplatform/windowmaker.h"
 #include "softmgrapp/docview.h"
 #include "softmgrapp/installfs.h"
@@ -151,11 +153,13 @@ void cInstWizard::onConstruct() {
     // grows by that line.
     int y = myTop;
     for (int i = 0; i < myStepCount; i++) {
+        stepNameLines(mySteps[i].name ? mySteps[i].name : "", myNames[i]);
+        if (myNames[i].ptr) mySteps[i].name = myNames[i].ptr;
         const char* name = mySteps[i].name ? mySteps[i].name : "";
         // Room for the name in bold too: the current step keeps its weight in every language.
         sSize s = textExtent(name, myOtherFont), bold = textExtent(name, myCurrentFont);
         int extra = 0;
-        if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth) {
+        if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth || strchr(name, '\n')) {
             int h = wrappedHeight(name, myOtherFont, kStepNameWidth), hb = wrappedHeight(name, myCurrentFont, kStepNameWidth);
             extra = (hb > h ? hb : h) - wrappedHeight("X", myOtherFont, kStepNameWidth);
         }
@@ -167,6 +171,48 @@ void cInstWizard::onConstruct() {
     myBottom = y;
     myCurrent = -1;
     setStep(0);
+}
+
+void cInstWizard::stepNameLines(const char* name, _guardchar<char>& out) {
+    out.set(name);
+    cFontObject* fonts[2] = {mkBtnPassFont(), mkBtnFont(false)};
+    auto width = [&](const char* t, long long n) {
+        _guardchar<char> part;
+        part.set(t, n);
+        int w = 0;
+        for (cFontObject* f : fonts) {
+            int x = textExtent(part.ptr ? part.ptr : "", f).cx;
+            if (x > w) w = x;
+        }
+        return w;
+    };
+    long long all = name ? (long long)strlen(name) : 0;
+    if (!all || width(name, all) <= kStepNameWidth) return;
+    _typebuf<unsigned int> cps;
+    _typebuf<long long> units;
+    long long count = 0;
+    if (!decodeUtf8(name, all, cps, units, count)) return;
+    long long best = -1;
+    int bestWidth = 0;
+    // Each line keeps at least two characters.
+    for (long long k = 2; k + 2 <= count; k++) {
+        bool blank = cps.ptr[k] == ' ';
+        if (!blank && (cps.ptr[k - 1] == ' ' || !canBreakBetween(cps.ptr[k - 1], cps.ptr[k]))) continue;
+        long long end = units.ptr[k], next = blank ? units.ptr[k] + 1 : units.ptr[k];
+        if (blank && k + 3 > count) continue;
+        int w1 = width(name, end), w2 = width(name + next, all - next), w = w1 > w2 ? w1 : w2;
+        if (w <= kStepNameWidth && (best < 0 || w < bestWidth)) {
+            best = k;
+            bestWidth = w;
+        }
+    }
+    if (best < 0) return;
+    long long end = units.ptr[best], next = cps.ptr[best] == ' ' ? end + 1 : end;
+    _guardchar<char> head;
+    head.set(name, end);
+    _guardchar<char> withBreak;
+    catStr(head.ptr ? head.ptr : "", "\n", withBreak);
+    catStr(withBreak.ptr ? withBreak.ptr : "", name + next, out);
 }
 
 double cInstWizard::titleLineFactor() {

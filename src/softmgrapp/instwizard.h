@@ -64,6 +64,10 @@ public:
     // background draws under the title; the line factor that gives that pitch.
     static const int kTitlePitch = 26, kTitleTop = 2, kTitleBottom = 54;
     static double titleLineFactor();
+    // A step name as the step list shows it: whole when it fits its room in both weights,
+    // else broken once where its two lines come closest in width (at a blank, or where
+    // East Asian text may break), so that no line is left with a lone character.
+    static void stepNameLines(const char* name, _guardchar<char>& out);
 
     static cPicture myPictBg;
     static cPicturesList myPictPoints;
@@ -99,6 +103,7 @@ private:
     sPkgInstallContext* myCtx;
     int myLeft = 25, myTop = 85, myBottom = 85, myPressed = -1;
     sStep mySteps[7];
+    _guardchar<char> myNames[7];  // the step names as broken for the list
     int myStepCount = 0;
     int myCurrent = -1;
     bool myInstallStarted = false;

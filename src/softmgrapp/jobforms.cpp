@@ -278,8 +278,13 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     int i = 1;
     for (auto* it = ctx->copiedFiles.head; it; it = it->next) {
         if (it->value.others == kUnchangedFile) continue;
+        // A long path gives way in its middle: the words of the line stay whole.
         _guardchar<char> d;
-        formatMessage(string(1), it->value.target.ptr, d);
+        cStaticElement* line = statusLine();
+        if (line && line->width() > 0)
+            fitPathLine(string(1), it->value.target.ptr, line->font(), line->width() - 2 * line->textMargin(), d);
+        else
+            formatMessage(string(1), it->value.target.ptr, d);
         setStageDescr(i++, d.ptr);
     }
     setStageDescr(n + 1, string(2));

@@ -186,6 +186,7 @@ public:
 protected:
     void onJobStart() override;
     void onJobEnd(unsigned int result) override;
+    cStaticElement* statusLine() const { return myStatus; }
 
 private:
     cStaticElement* myStatus = nullptr;

@@ -25,6 +25,7 @@
 #include "ui/application.h"
 #include "ui/controls/button.h"
 #include "ui/controls/header.h"
+#include "ui/elementhost.h"
 #include "ui/lang.h"
 
 namespace {
@@ -350,6 +351,9 @@ void cSoftMgrForm::refresh() {
     myChecking->hide();
     myListPanel->hide();
     myDetails->hide();
+    // Refresh pressed from the keyboard gives up the focus while it is disabled and takes
+    // it back when the list is read.
+    myRefocusRefresh = myRefresh->focused();
     myRefresh->disable();
     myTab->disable();
     myLangSwitch->disable();
@@ -417,29 +421,57 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             if (slot) *slot = l;
         }
     }
-    int rowRight[2] = {myDetails->width() - 5, myDetails->width() - 5};
+    // The address links stand in one column with a common left edge: as far left as the
+    // widest of them needs, never over the version and date texts beside the first rows
+    // nor over the command links below them. A link the column cannot hold on one line
+    // wraps onto a second.
     const char* addresses[3] = {item->publisher.ptr, item->support.ptr, item->updates.ptr};
     cLinkElement* links[3] = {myPublisher, mySupport, myUpdates};
+    cStaticElement* texts[2] = {myVersion, myInstalled};
+    int panelW = myDetails->width(), x = kLinkX, textsRight = kLinkLeast - 15;
+    for (cStaticElement* t : texts) {
+        int right = 85 + textExtent(t->text(), t->font()).cx;
+        if (right > textsRight) textsRight = right;
+    }
+    bool any = false;
+    for (int i = 0; i < 3; i++) {
+        if (!addresses[i] || !*addresses[i]) continue;
+        int natural = linkX(links[i]);
+        if (natural < x) x = natural;
+        any = true;
+    }
+    if (x < textsRight + 15) x = textsRight + 15;
+    int heights[3] = {0, 0, 0}, bottom = 70;
+    for (int pass = 0; pass < 2; pass++) {
+        bottom = 70;
+        for (int i = 0; i < 3; i++) {
+            if (!addresses[i] || !*addresses[i]) continue;
+            sSize want = {0, 0};
+            links[i]->wantsSize(want);
+            heights[i] = want.cx <= panelW - x ? 20 : wrappedHeight(links[i]->text(), links[i]->font(), panelW - x - 2 * links[i]->textMargin());
+            if (heights[i] < 20) heights[i] = 20;
+            bottom += heights[i];
+        }
+        // Rows that reach down beside the command links start right of them.
+        if (bottom <= 115 || !commandsRight || x >= commandsRight + 10) break;
+        x = commandsRight + 10;
+    }
     int y = 70;
     for (int i = 0; i < 3; i++) {
         if (!addresses[i] || !*addresses[i]) {
             links[i]->hide(false);
             continue;
         }
-        int x = linkX(links[i]);
-        // The third row reaches down beside the command links.
-        if (y + 20 > 115 && commandsRight && x < commandsRight + 10) x = commandsRight + 10;
-        myDetails->anchor(links[i], x, y, -kLinkRight, 20);
+        links[i]->setTextDispMode(heights[i] > 20 ? cStaticElement::eTDMWrapped : cStaticElement::eTDMSingleLine);
+        myDetails->anchor(links[i], x, y, -x - 1, heights[i]);
         links[i]->show(false);
-        // The version and date texts share the first two rows: each takes the room up to
-        // the link beside it, at least the layout's 200 pixels.
-        if (y == 70 || y == 90) rowRight[(y - 70) / 20] = x - 5;
-        y += 20;
+        y += heights[i];
     }
-    cStaticElement* texts[2] = {myVersion, myInstalled};
+    // The version and date texts take the room up to the column beside them.
     for (int r = 0; r < 2; r++) {
-        int w = rowRight[r] - 85;
-        texts[r]->move(85, 70 + 20 * r, w > 200 ? w : 200, 20);
+        int top = 70 + 20 * r;
+        int right = any && top < bottom ? x - 5 : panelW - 5;
+        texts[r]->move(85, top, right - 85, 20);
     }
 }
 
@@ -506,6 +538,8 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
         takeItems();
         myList->endChanges(true);
         myRefresh->enable();
+        if (myRefocusRefresh && host() && !host()->focusElement()) myRefresh->focus();
+        myRefocusRefresh = false;
         myTab->enable();
         myLangSwitch->enable();
         if (myItems.ptr && myItems.ptr->head) {

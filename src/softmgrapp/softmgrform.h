@@ -143,9 +143,10 @@ private:
     void placeLinks(sInstalledItem* item);
     // Where a link of the details starts: 390, or further left for a longer text.
     int linkX(cLinkElement* link);
-    static const int kLinkX = 390, kLinkRight = 291, kLinkLeast = 290;
+    static const int kLinkX = 390, kLinkLeast = 290;
     void onUpdateInfo(cUpdateInfoAction* a);
 
+    bool myRefocusRefresh = false;  // Refresh held the focus when it started a reading
     cConfigReaderJob myReader;
     cUpdateCheckJob myChecker;
     sInstalledItem* myCurrent = nullptr;

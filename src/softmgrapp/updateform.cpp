@@ -139,11 +139,16 @@ void cSoftUpdateInfoForm::onConstruct() {
     myTitle->setTextDispMode(cStaticElement::eTDMWrapped);
     formatOne(string(1), ctx ? ctx->name.ptr : nullptr, t);
     myTitle->setText(t.ptr, cCanvas::taLeft);
+    // A long package name or a longer language takes a third line: the title grows and
+    // the text below it moves down.
+    int titleH = wrappedHeight(t.ptr, myTitle->font(), myTitle->width() - 2 * myTitle->textMargin());
+    if (titleH < 45) titleH = 45;
+    client->anchor(myTitle, 10, 0, -21, titleH);
 
     cPropDispAreaChild* area = new cPropDispAreaChild;
     myWhatsNew = area;
     client->attach(area, 0, 0, 10, 10);
-    client->anchor(area, 10, 50, -21, -151);
+    client->anchor(area, 10, titleH + 5, -21, -151);
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
     formatOne(string(2), ctx ? ctx->version.ptr : nullptr, t);

@@ -112,6 +112,8 @@ public:
     // and why unpacking failed (an eArchiveCheck code).
     _guardchar<char> unpackedFolder;
     int unpackReason = 0;
+    cStaticElement* titleText() const { return myTitle; }
+    cChildElement* whatsNewArea() const { return myWhatsNew; }
 
 private:
     int download(const char* path);

@@ -25,7 +25,8 @@ std::string common(cSiDocBox* b) {
     return "bg=" + colour(b->bgColor()) + " br=" + (b->isBreak() ? "1" : "0") + " m=" +
            std::to_string(b->leftMargin()) + "," + std::to_string(b->rightMargin()) + "," +
            std::to_string(b->topMargin()) + "," + std::to_string(b->bottomMargin()) + " w=" + sizeText(b->width()) +
-           " h=" + sizeText(b->height());
+           " h=" + sizeText(b->height()) +
+           (b->spacing() & kSiDocJoined ? " sp=none" : b->spacing() & kSiDocSpaced ? " sp=one" : "");
 }
 
 std::string imageId(cSiDocLoader& loader, cPicture* p) {

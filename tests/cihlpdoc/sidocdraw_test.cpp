@@ -242,6 +242,35 @@ TEST_F(SiDocLayout, TheExamplesOfTheLineRules) {
         EXPECT_EQ(z["c2"].y, 0);
         EXPECT_EQ(z["c2"].x, 2 * a);  // a container is no word: no space before "out"
     }
+    {  // Spacing as the source had it: words joined by a tag touch, a blank beside an inline
+       // container stays; a block container ends its line, so what follows goes below it
+       // instead of beside it, raised by its top margin.
+        cSiDocContainer box;
+        box.addChild(word("Export", "s1"));
+        cSiDocLink* joined = word("-Dialog", "s2");
+        joined->setSpacing(kSiDocJoined);
+        box.addChild(joined);
+        auto* inlined = new cSiDocContainer();
+        inlined->setSpacing(kSiDocSpaced);
+        inlined->addChild(word("support", "s3"));
+        box.addChild(inlined);
+        cSiDocLink* after = word("docs", "s4");
+        after->setSpacing(kSiDocSpaced);
+        box.addChild(after);
+        auto* block = new cSiDocContainer();
+        block->setBreak(true);
+        block->setMargins(0, 10, 0, 0);
+        block->addChild(word("under", "s5"));
+        box.addChild(block);
+        box.addChild(word("Thanks", "s6"));
+        auto z = zonesOf(box, 400);
+        EXPECT_EQ(z["s2"].x, 6 * a);
+        EXPECT_EQ(z["s3"].x, 14 * a);
+        EXPECT_EQ(z["s4"].x, 22 * a);
+        EXPECT_EQ(z["s5"].y, lh + 10);
+        EXPECT_EQ(z["s6"].y, 2 * lh + 10);
+        EXPECT_EQ(z["s6"].x, 0);
+    }
     {  // A word wider than the container sits alone and is cut at the limit.
         cSiDocContainer box;
         box.addChild(word("ab", "l1"));

@@ -533,7 +533,7 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
         old->name.set("Old Tool");
         old->command.set("/bin/true");
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
-        std::string folder = home.path() + "/Apps-" + lang;
+        std::string folder = home.path() + "/Applications/Example Suite Professional Edition/Apps-" + lang;
         ASSERT_TRUE(apptest::makeDirs(folder));
         cGateFS gate;
         script.answers.clear();
@@ -563,7 +563,15 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             wz->installPanel()->fileOps = &gate;
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));
+            // The first file's stage line gives way in the path: its words stay whole and
+            // it fits.
+            wz->installPanel()->notifyStage(1);
             shot("install");
+            std::string stage = wz->installPanel()->statusText(), pattern = cCiomLangData::string("pkgm::instp", 1);
+            size_t at = pattern.find("%s");
+            EXPECT_EQ(stage.rfind(pattern.substr(0, at), 0), 0u) << stage;
+            EXPECT_EQ(stage.substr(stage.size() - (pattern.size() - at - 2)), pattern.substr(at + 2)) << stage;
+            EXPECT_LE(textExtent(stage.c_str(), nullptr).cx, wz->installPanel()->width() - 40) << stage;  // its room
             gate.open = true;
             ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
             cFinishPanel* fin = wz->finishPage();

@@ -2,6 +2,7 @@
 // kept, and the stored UI language applied at start-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -194,6 +195,25 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
                     failures.push_back(std::string(ciLangID(id)) + " " + p.section + " " + std::to_string(i) + ": " +
                                        std::to_string(need) + " > " + std::to_string(room) + " \"" + t + "\"");
             }
+        }
+        // Step names as the list breaks them: lines that fit in both weights, none of them
+        // a lone character.
+        for (int i : {2, 3, 4, 5, 6, 7, 18}) {
+            _guardchar<char> shown;
+            cInstWizard::stepNameLines(cCiomLangData::string("pkgm::instw", i), shown);
+            std::string all = shown.ptr ? shown.ptr : "", why;
+            for (size_t from = 0, end; from <= all.size(); from = end + 1) {
+                end = all.find('\n', from);
+                if (end == std::string::npos) end = all.size();
+                std::string line = all.substr(from, end - from);
+                long long chars = std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; });
+                if (all.find('\n') != std::string::npos && chars < 2) why = "a lone character";
+                for (cFontObject* f : {pass(), bold()})
+                    if (textExtent(line.c_str(), f).cx > cInstWizard::kStepNameWidth) why = "too wide";
+            }
+            if (!why.empty())
+                failures.push_back(std::string(ciLangID(id)) + " pkgm::instw " + std::to_string(i) + ": " + why +
+                                   " \"" + all + "\"");
         }
         // Rows shared by two texts: the tab and the update-check text; the Start button
         // and the link left of it.

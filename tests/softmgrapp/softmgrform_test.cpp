@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "apptest.h"
 #include "ciplatform/headless.h"
@@ -119,7 +121,8 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
     addPackage(store, "org.a", v(1, 2), "Alpha Tool Professional", "http://alpha.example/");
     store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
     store.setParamStr("install/org.a/updates", "http://alpha.example/updates", -1);
-    store.setParamStr("install/org.a/cplns0", "Alpha Tool", -1);
+    // A command as long as the German example's, beside the third address link.
+    store.setParamStr("install/org.a/cplns0", "Versionshinweise anzeigen", -1);
     store.setParamStr("install/org.a/cplcs0", "/bin/true", -1);
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
@@ -135,12 +138,30 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
                 EXPECT_LE(cWZIButton::neededWidth(b->text(), 0), b->width()) << b->text();
             EXPECT_GE(f->updateButton()->x() + f->updateButton()->width() + 15, f->updateButton()->x());
             EXPECT_LE(f->updateButton()->x() + f->updateButton()->width() + 15, f->uninstallButton()->x());
-            int panelW = f->detailsPanel()->width();
-            for (cLinkElement* link : {f->publisherLink()}) {
-                sSize want = {0, 0};
-                link->wantsSize(want);
-                EXPECT_LE(link->x() + want.cx, panelW) << link->text();
+            // The details: the address links share their left edge and hold their words
+            // (on one line or wrapped), clear of the texts and command links beside them.
+            int panelW = f->detailsPanel()->width(), column = -1, commandsRight = 0, textsRight = 0;
+            std::vector<cLinkElement*> column3;
+            for (cChildElement* c = f->detailsPanel()->firstChild(); c; c = c->nextSibling()) {
+                if (!c->visible_child() || !c->text() || !*c->text()) continue;
+                cStaticElement* t = dynamic_cast<cStaticElement*>(c);
+                if (!t || t->y() < 70) continue;
+                int need = textExtent(t->text(), t->font()).cx;
+                if (t->x() > 85) {
+                    column3.push_back(static_cast<cLinkElement*>(t));
+                    if (column < 0) column = t->x();
+                    EXPECT_EQ(t->x(), column) << t->text();
+                    EXPECT_LE(t->x() + t->width(), panelW) << t->text();
+                    if (t->x() + need > panelW)
+                        EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width()), t->height()) << t->text();
+                } else {
+                    EXPECT_LE(need, t->width()) << t->text();
+                    int& right = dynamic_cast<cLinkElement*>(t) ? commandsRight : textsRight;
+                    right = std::max(right, t->x() + need);
+                }
             }
+            EXPECT_EQ(column3.size(), 3u);
+            EXPECT_LT(std::max(commandsRight, textsRight), column);
             // The day alone in the list; its caption and the values in their columns.
             EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
@@ -218,6 +239,48 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
     ASSERT_TRUE(store.values.count("lang/current"));
     EXPECT_EQ(store.values["lang/current"].number, (unsigned long long)eLangDEU);
     EXPECT_EQ(store.values["lang/current"].width, 2);
+}
+
+// Refresh shows its focus on its blue face; pressed from the keyboard it gives the focus
+// up while the list is read and takes it back afterwards. Tab reaches the details' links.
+TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    addPackage(store, "org.a", v(1, 0), "Alpha", "http://alpha.example/");
+    store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
+    bool seen = false;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        cWZIButton* r = f->refreshButton();
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
+        r->focus();
+        m->pumpAll();
+        cCanvas face(r->width(), r->height());
+        r->onPaint(&face);
+        unsigned int fill = face.pixel(r->width() / 2, 1), ring = face.pixel(3, r->height() / 2);
+        auto channel = [](unsigned int c, int s) { return (int)((c >> s) & 0xFF); };
+        int contrast = 0;
+        for (int sh : {0, 8, 16}) contrast += std::abs(channel(fill, sh) - channel(ring, sh));
+        EXPECT_GT(contrast, 200) << std::hex << fill << " " << ring;
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_refresh_focus.png").c_str());
+        m->injectKey(w, kKeyEnter, 0);
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
+        m->pumpAll();
+        EXPECT_TRUE(r->focused()) << "and takes it back once the list is read";
+        // Tab from Refresh walks through the two address links.
+        std::vector<cChildElement*> reached;
+        for (int i = 0; i < 12; i++) {
+            m->injectKey(w, kKeyTab, 0);
+            m->pumpAll();
+            cChildElement* at = f->host()->focusElement();
+            if (at && dynamic_cast<cLinkElement*>(at)) reached.push_back(at);
+        }
+        EXPECT_NE(std::find(reached.begin(), reached.end(), f->publisherLink()), reached.end());
+        seen = true;
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    EXPECT_TRUE(seen);
 }
 
 TEST_F(Manager, RemovalResults) {
@@ -333,6 +396,35 @@ bool makeUpdateZip(const std::string& path) {
 }
 
 }  // namespace
+
+// The title holds the package's name whole in every language: it grows a line and the
+// text below moves down. One snapshot each (update_form_<LANG>.png).
+TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        SCOPED_TRACE(ciLangID(id));
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
+        ctx.name.set("Alpha Tool Professional Edition");
+        ctx.version.set("2.0");
+        ctx.whatsNew.set("Fixes");
+        bool seen = false;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
+            cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
+            if (!f) return 0;
+            cStaticElement* t = f->titleText();
+            EXPECT_NE(std::string(t->text()).find("Alpha Tool Professional Edition"), std::string::npos);
+            EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width() - 2 * t->textMargin()), t->height()) << t->text();
+            EXPECT_GE(f->whatsNewArea()->y(), t->y() + t->height());
+            m->pumpAll();
+            m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
+            seen = true;
+            return 0;
+        };
+        EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
+        EXPECT_TRUE(seen);
+    }
+}
 
 TEST_F(Manager, UpdateFormInstallOutcomes) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 missing";

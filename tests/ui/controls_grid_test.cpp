@@ -5,6 +5,7 @@
 
 #include "controls_testutil.h"
 #include "ui/controls/simplegrid.h"
+#include "ui/theme.h"
 
 using namespace ctltest;
 
@@ -184,4 +185,17 @@ TEST(SimpleGrid, Snapshot) {
     f.grid->selectCell(6, false);
     f.pump();
     expectSnapshot(f.maker, f.window, "grid", {0, 0, 160, 100});
+}
+
+TEST(SimpleGrid, SelectedCellIsFramedWhileTheGridHasTheFocus) {
+    cGridFixture f;
+    f.build(110, 200, [](cColourGrid* g) { g->n = 10; });
+    f.grid->selectCell(1, false);
+    f.pump();
+    sRect r;
+    ASSERT_TRUE(f.grid->cellRect(1, r));
+    EXPECT_EQ(bgrAt(f.window, 10 + r.x, 10 + r.y), 0x000000u);  // the cell's own frame
+    f.grid->focus();
+    f.pump();
+    EXPECT_EQ(bgrAt(f.window, 10 + r.x, 10 + r.y), cCITheme::theme()->getColor(23) & 0xFFFFFFu);
 }
