@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/timeutil.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/windowmaker.h"
@@ -101,23 +102,21 @@ void cAppButtonBase::setActivated(bool on) {
 void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
     if (button != kMouseLeft || !enabledInTree()) return;
     if (down) {
+        cWindowMaker* maker = windowMaker();
+        long long now = maker ? maker->clockMs() : (long long)ticks_ms();
+        myInBurst = myHavePress && now - myLastPressMs >= 0 && now - myLastPressMs < kBurstMs;
+        myHavePress = true;
+        myLastPressMs = now;
         myPressed = true;
-        mySecondOfDouble = false;
         capturePointer();
         repaint();
         return;
     }
-    bool was = myPressed, second = mySecondOfDouble;
-    myPressed = mySecondOfDouble = false;
+    bool was = myPressed, burst = myInBurst;
+    myPressed = myInBurst = false;
     releasePointer();
     repaint();
-    if (was && !second && inme(x, y)) notifyAction(new cChildAction(eActClick));
-}
-
-void cAppButtonBase::onMouseDoubleClick(int x, int y, int button) {
-    // A double click is one press of the button: its second click would act on whatever
-    // the first one brought up (the next wizard page, a second removal).
-    if (button == kMouseLeft) mySecondOfDouble = true;
+    if (was && !burst && inme(x, y)) notifyAction(new cChildAction(eActClick));
 }
 
 void cAppButtonBase::onMouseOver() {

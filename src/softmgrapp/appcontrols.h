@@ -25,17 +25,20 @@ int wrappedHeight(const char* text, cFontObject* font, int width, double lineFac
 void fitPathLine(const char* pattern, const char* path, cFontObject* font, int room, _guardchar<char>& out);
 
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
-// to the owner when the pointer is released over the button or Return/space is pressed;
-// the second click of a double click does not click again.
+// to the owner when the pointer is released over the button or Return/space is pressed.
+// Presses that follow each other closer than kBurstMs (a double or triple click) are one
+// burst and click once: its later presses would act on whatever the first one brought up
+// (the next wizard page, a second removal). A press after a pause always counts.
 class cAppButtonBase : public cChildElement {
 public:
+    static const int kBurstMs = 300;
+
     bool hovered() const { return myHover; }
     bool pressed() const { return myPressed; }
     bool activated() const { return myActivated; }
     void setActivated(bool on);
 
     void onMouseButton(int x, int y, int button, bool down) override;
-    void onMouseDoubleClick(int x, int y, int button) override;
     void onMouseOver() override;
     void onMouseLeft() override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
@@ -43,7 +46,8 @@ public:
     int wantFocusRing() override { return 2; }
 
 private:
-    bool myHover = false, myPressed = false, myActivated = false, mySecondOfDouble = false;
+    bool myHover = false, myPressed = false, myActivated = false, myInBurst = false, myHavePress = false;
+    long long myLastPressMs = 0;
 };
 
 class cWZIButton : public cAppButtonBase {

@@ -111,6 +111,10 @@ private:
     // The window's present mark when the page was painted: input made before the page
     // reached the screen was meant for the page before it.
     unsigned long long myShownMark = 0;
+    // Returns closer together than this count once (see processKey).
+    static const int kReturnRepeatMs = 700;
+    bool myHaveReturn = false;
+    long long myLastReturnMs = 0;
     bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;

@@ -106,7 +106,10 @@ protected:
         maker.pumpAll();
         return done();
     }
+    // A user's key or click comes after a look at the page: the clock moves on first (presses
+    // and Returns close together count once).
     void key(cPlatformWindow* w, int k) {
+        maker.advanceClock(1000);
         maker.injectKey(w, k);
         maker.pumpAll();
     }
@@ -116,6 +119,7 @@ protected:
         e->absPos(p);
         e->root()->absPos(origin);
         p.x -= origin.x, p.y -= origin.y;
+        maker.advanceClock(1000);
         maker.injectClick(w, p.x + 6, p.y + e->height() / 2);
         maker.pumpAll();
     }
@@ -631,6 +635,63 @@ TEST_F(InstWizard, KeyboardAlonePassesTheAcceptancePages) {
         maker.pumpAll();
     };
     cInstWizard::runWizard(ctx, &maker);
+}
+
+// Input that follows the press that turned to the location page: a burst of clicks or
+// Returns (each step after the page was painted) must leave it, a pause must not.
+TEST_F(InstWizard, BurstsOfClicksOrReturnsStopAtTheLocationPage) {
+    struct Case {
+        const char* what;
+        bool keys;
+        std::vector<int> gapsMs;  // before each further press, after the one that turned the page
+        bool accepted;
+    } cases[] = {
+        {"double click", false, {150}, false},
+        {"triple click 80 ms apart", false, {80, 80}, false},
+        {"triple click 250 ms apart", false, {250, 250}, false},
+        {"Return twice 40 ms apart", true, {40}, false},
+        {"Return twice 600 ms apart", true, {600}, false},
+        // Last: it installs (a Return after a pause is the keyboard test's).
+        {"click after a pause of 400 ms", false, {400}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sPkgInstallContext ctx;
+        ASSERT_TRUE(load(ctx));
+        script.answers = {1};  // closing: Yes
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            key(w, kReturn);
+            for (cCheckBoxChild* box : {wz->readmeBox(), wz->licenceBox()}) {
+                clickOn(w, box);
+                if (c.keys)
+                    key(w, kReturn);
+                else
+                    clickOn(w, wz->nextButton());
+            }
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+            for (int gap : c.gapsMs) {
+                maker.advanceClock(gap);
+                if (c.keys) {
+                    maker.injectKey(w, kReturn);
+                } else {
+                    sPoint p = {0, 0}, origin = {0, 0};
+                    wz->nextButton()->absPos(p);
+                    wz->absPos(origin);
+                    maker.injectClick(w, p.x - origin.x + 6, p.y - origin.y + wz->nextButton()->height() / 2);
+                }
+                maker.pumpAll();
+            }
+            EXPECT_EQ(wz->currentKind() != cInstWizard::pkLocation, c.accepted);
+            if (c.accepted) {
+                EXPECT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+                key(w, kReturn);
+                return;
+            }
+            maker.injectClose(w);
+            maker.pumpAll();
+        };
+        cInstWizard::runWizard(ctx, &maker);
+    }
 }
 
 }  // namespace
