@@ -198,6 +198,8 @@ TEST(RawArw, BalanceModelsAndLevelsReachTheDemosaic) {
          3890, 16, 2048, 2048},
         {"unlisted, packed 12 bits", "ILCE-KIT", ArwSpec::lPacked12, false, false, false, {1.4, 1.0, 1.1}, 128, 4095,
          3890, 12, 128, 128},
+        {"unlisted, packed 14 bits", "ILCE-KIT", ArwSpec::lPacked12, false, false, false, {1.4, 1.0, 1.1}, 128, 16383,
+         3890, 14, 512, 512},  // the peers read these bytes as ARW1
         {"unlisted, ARW2", "ILCE-KIT", ArwSpec::lArw2, false, false, false, {1.4, 1.0, 1.1}, 128, 4095,
          3890, 0, 128, 512},
         {"listed model keeps its own", "DSC-RX100", ArwSpec::lPlain16, false, false, false, {1.4 * 0.9, 1.0, 1.1 * 1.3},

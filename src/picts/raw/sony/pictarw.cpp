@@ -386,14 +386,14 @@ bool cPictARW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
 }
 
 // A camera missing from the table gets the black level the peers subtract, which real files
-// are written for: none on frames up to 3888 wide; on wider ones 128 at 12 bits, ARW2 samples
-// being 12-bit whatever the file declares, the other layouts of 32767 scaling it with the
-// declared bits, and 512 for plain samples (at 16 bits the peers differ: none).
+// are written for: none on frames up to 3888 wide; on wider ones 128 at 12 bits (ARW2 and
+// packed samples are 12-bit whatever the file declares; ARW1 scales it with the declared
+// bits), and 512 for plain samples (at 16 bits the peers differ: none).
 unsigned int cPictARW::unlistedModelBlack() const {
     if (myFrameWidth <= 3888) return 0;
     switch (myLayout) {
-        case slArw2: return 128;
-        case slPacked12:
+        case slArw2:
+        case slPacked12: return 128;
         case slArw1: return myBits >= 12 ? 128u << (myBits - 12) : 0;
         case slPlain: return myBits < 15 ? 512 : 0;
     }
