@@ -144,6 +144,7 @@ std::vector<unsigned char> writeArw(const ArwSpec& s, std::vector<uint16_t>* cod
             compression = 1;
             break;
     }
+    if (s.bits) bits = s.bits;
     if (coded) *coded = rec;
     TiffWriter t(s.bigEndian, false);
     int ifd0 = t.newIfd(), raw = t.newIfd(), ifd1 = t.newIfd(), exif = -1;

@@ -25,6 +25,7 @@ struct ArwSpec {
     std::vector<uint16_t> curve;    // tag 0x7010 values when not empty (4 values)
     std::vector<unsigned char> jpeg;
     std::vector<unsigned char> wbBlock;  // a 0x00 'M' 'R' block behind tag 50740 when not empty
+    int bits = 0;  // bits per sample declared when not 0; else 8 (ARW2), 12 (packed, ARW1) or 16 (plain)
 };
 
 // The file; `coded` receives the values the strip actually holds (ARW2 block coding is lossy,

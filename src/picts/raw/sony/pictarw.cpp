@@ -97,6 +97,8 @@ void cPictARW::reset() {
     mySr2Key = mySr2Length = mySr2Offset = 0;
     myFrameWidth = myFrameHeight = 0;
     myCurve.clear();
+    myListedModel = false;
+    myLayout = slPlain;
     myNesting = 0;
 }
 
@@ -118,6 +120,7 @@ void cPictARW::applyModel(const char* model, int size) {
         my14BitLevels = m.levels14;
         myA100 = m.a100;
         myGamma = m.gamma;
+        myListedModel = true;
         return;
     }
 }
@@ -359,16 +362,20 @@ bool cPictARW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
         unsigned short* out = frame.ptr + row0 * width;
         if (myCompression == 32767) {
             if (count == rows * width) {
+                myLayout = slArw2;
                 for (long long r = 0; r < rows; r++)
                     decodeArw2Row(d + r * width, width, myBigEndian, myCurve.count == 4096 ? myCurve.ptr : nullptr,
                                   out + r * width);
             } else if (count == rows * width * 3 / 2) {
+                myLayout = slPacked12;
                 rawUnpack12(d, rows * width, myBigEndian, out);
             } else {
+                myLayout = slArw1;
                 return decodeArw1(d, count, rows, out);
             }
         } else if (myCompression == 1) {
             if (count != rows * width * 2) return false;
+            myLayout = slPlain;
             // Samples in the file's byte order, as the cameras write them.
             for (long long k = 0; k < rows * width; k++) out[k] = (unsigned short)rawGet16(d + 2 * k, myBigEndian);
         } else {
@@ -376,6 +383,21 @@ bool cPictARW::readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame) {
         }
         return true;
     });
+}
+
+// A camera missing from the table gets the black level the peers subtract, which real files
+// are written for: none on frames up to 3888 wide; on wider ones 128 at 12 bits (ARW2 and
+// packed samples are 12-bit whatever the file declares; ARW1 scales it with the declared
+// bits), and 512 for plain samples (at 16 bits the peers differ: none).
+unsigned int cPictARW::unlistedModelBlack() const {
+    if (myFrameWidth <= 3888) return 0;
+    switch (myLayout) {
+        case slArw2:
+        case slPacked12: return 128;
+        case slArw1: return myBits >= 12 ? 128u << (myBits - 12) : 0;
+        case slPlain: return myBits < 15 ? 512 : 0;
+    }
+    return 0;
 }
 
 bool cPictARW::decode(cFileIOTarget* io) {
@@ -404,6 +426,7 @@ bool cPictARW::decode(cFileIOTarget* io) {
         reset();
         return false;
     }
+    if (!myListedModel) myBlack = unlistedModelBlack();
     const unsigned int white = myWhite ? myWhite : myBits == 8 ? 4095 : (1u << myBits) - 1;
     const double s = 65536.0 / white / m;
     sRawBayerJob job;

@@ -46,6 +46,7 @@ private:
     void applyModel(const char* model, int size);
     bool readStrips(cFileIOTarget* io, _typebuf<unsigned short>& frame);
     bool decodeArw1(const unsigned char* data, long long size, long long rows, unsigned short* out);
+    unsigned int unlistedModelBlack() const;
 
     unsigned int myBits = 0;
     unsigned int myCompression = 0;
@@ -68,4 +69,6 @@ private:
     unsigned int mySr2Key = 0, mySr2Length = 0, mySr2Offset = 0;
     long long myFrameWidth = 0, myFrameHeight = 0;
     _typebuf<unsigned short> myCurve;  // tag 0x7010 as a 4096-entry curve; empty: identity
+    bool myListedModel = false;        // the model table named the camera
+    enum eStripLayout { slPlain, slArw2, slPacked12, slArw1 } myLayout = slPlain;  // as the strips were read
 };
