@@ -15,17 +15,15 @@
 #include "softmgrapp/installfs.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
-#include "ui/application.h"
-#include "ui/ciappconfig.h"
 
 cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
 
 bool defaultJournalPath(const char* code, _guardchar<char>& out) {
     if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
     _guardchar<char> folder;
-    cCIApplication* app = cCIApplication::appRef();
-    if (app && app->store() && app->store()->folder()) {
-        folder.set(app->store()->folder());
+    cApplicationConfig* store = cApplicationConfig::appStore();
+    if (store && store->folder()) {
+        folder.set(store->folder());
     } else {
         _guardchar<char> home;
         if (!cFolderContents::getHome(home) || !catStr(home.ptr, "/.qmx", folder)) return false;
@@ -341,7 +339,7 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
 }
 
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
-    if (!ctx.store && cCIApplication::appRef()) ctx.store = cCIApplication::appRef()->config();
+    if (!ctx.store) ctx.store = cApplicationConfig::appStore();
     if (!resolvePackagePath(ctx)) return eIIBadPath;
     if (!ctx.packageFile.open(ctx.packagePath.ptr, cFileIO::eRead) || !ctx.packageFile.set_fp(ctx.offset))
         return eIIBadPath;

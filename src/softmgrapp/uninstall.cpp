@@ -11,7 +11,6 @@
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
-#include "ui/ciappconfig.h"
 
 namespace {
 
@@ -80,8 +79,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
         // A store that could not be read does not say the package is not installed.
-        cCIAppConfig* file = dynamic_cast<cCIAppConfig*>(store);
-        if (file && file->unreadableCount() > 0) return eUNIncomplete;
+        if (store->unreadableCount() > 0) return eUNIncomplete;
         return notRecorded(ctx, asker);
     }
 
