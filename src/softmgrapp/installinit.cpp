@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,14 @@
 #include "softmgrapp/installfs.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
+
+namespace {
+std::atomic<cInstallLangs*> gLangs{nullptr};
+}  // namespace
+
+void setInstallLangs(cInstallLangs* langs) { gLangs.store(langs); }
+
+cInstallLangs* installLangs() { return gLangs.load(); }
 
 cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
 

@@ -25,7 +25,6 @@
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/softmgrcopy.h"
 #include "softmgrapp/version.h"
-#include "ui/lang.h"
 
 namespace {
 
@@ -328,9 +327,11 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
 
 namespace {
 
-const char* instpString(int index, const char* fallback) {
-    const char* s = cCiomLangData::string("pkgm::instp", index);
-    return s && *s ? s : fallback;
+// The manager's menu-entry name in the applied language, as the application gives it.
+const char* managerEntryName() {
+    cInstallLangs* langs = installLangs();
+    const char* s = langs ? langs->managerEntryName() : nullptr;
+    return s && *s ? s : "Software Packages management";
 }
 
 // A sink that writes to a descriptor through the file operations.
@@ -457,7 +458,7 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
             if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
         if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
     }
-    const char* name = instpString(5, "Software Packages management");
+    const char* name = managerEntryName();
     if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
                            nullptr, "qmx-softmgr"))
         return failAt(out, eIJCannotCreate, name);

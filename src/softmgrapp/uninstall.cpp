@@ -7,10 +7,10 @@
 #include "base/folders.h"
 #include "base/job.h"
 #include "base/process.h"
+#include "base/stdlangs.h"
 #include "softmgr/ossupport.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
-#include "softmgrapp/sopkglang.h"
 
 namespace {
 
@@ -19,11 +19,13 @@ unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store
     _guardchar<char> key;
     unsigned long long stored = 0;
     bool read = regKey(section, kRegLang, key) && store->getParamInt(key.ptr, stored) && stored <= 10;
-    int lang = read ? (int)stored : cSOPKGLang::_defaultLang();
-    if (read && cSOPKGLang::_defines(lang) && (!asker || asker->applyLang(lang))) return eUNRemoved;
+    cInstallLangs* langs = installLangs();
+    auto defines = [langs](int id) { return langs && langs->defines(id); };
+    int lang = read ? (int)stored : langs ? langs->defaultLang() : (int)eLangENG;
+    if (read && defines(lang) && (!asker || asker->applyLang(lang))) return eUNRemoved;
     ctx.languages.destroy();
     for (int id = 0; id <= 10; id++)
-        if (cSOPKGLang::_defines(id)) *ctx.languages.add() = id;
+        if (defines(id)) *ctx.languages.add() = id;
     if (ctx.languages.empty()) return eUNNoLanguage;
     if (ctx.languages.count() == 1) {
         if (asker) asker->applyLang(ctx.languages.head->value);

@@ -23,7 +23,7 @@
 #include "base/progress.h"
 #include "base/strings.h"
 #include "compression/zlibstreams.h"
-#include "softmgrapp/makeinstaller.h"
+#include "softmgrapp/installfs.h"
 
 namespace {
 

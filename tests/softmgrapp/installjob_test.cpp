@@ -16,7 +16,6 @@
 #include "installtest.h"
 #include "base/memio.h"
 #include "softmgrapp/installinit.h"
-#include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/installjob.h"
 #include "softmgrapp/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"

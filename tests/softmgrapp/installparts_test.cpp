@@ -20,7 +20,6 @@
 #include "softmgr/ossupport.h"
 #include "softmgrapp/installinit.h"
 #include "softmgrapp/installjob.h"
-#include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/softmgrcopy.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/uninstall.h"
