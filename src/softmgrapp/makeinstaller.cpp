@@ -19,7 +19,7 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/softpkgscenario.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 
 namespace {
 

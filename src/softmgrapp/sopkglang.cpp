@@ -2,7 +2,7 @@
 #include "softmgrapp/sopkglang.h"
 
 #include "base/sync.h"
-#include "softmgrapp/installctx.h"
+#include "instengine/installctx.h"
 
 // Generated at build time by tools/langgen.py (see cmake/applangtables.cmake).
 extern const sLangTableEntry gSOPKGLangTable[];

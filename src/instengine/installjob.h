@@ -35,9 +35,9 @@
 #pragma once
 
 #include "base/progress.h"
-#include "softmgrapp/installctx.h"
-#include "softmgrapp/installfs.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
 
 // Detailed results (the Finish page's message is result + 1 of "pkgm::fin").
 enum eInstallJobResult {

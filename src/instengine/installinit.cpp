@@ -1,6 +1,6 @@
 // The installation start's checks: the package, the language, the earlier installation
 // and every file the package is going to write.
-#include "softmgrapp/installinit.h"
+#include "instengine/installinit.h"
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installfs.h"
-#include "softmgrapp/installjob.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/installfs.h"
+#include "instengine/installjob.h"
+#include "instengine/pkgregistry.h"
 
 namespace {
 std::atomic<cInstallLangs*> gLangs{nullptr};

@@ -1,5 +1,5 @@
 // Uninstallation of one package and removal of deprecated packages.
-#include "softmgrapp/uninstall.h"
+#include "instengine/uninstall.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,8 +9,8 @@
 #include "base/process.h"
 #include "base/stdlangs.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installjob.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/installjob.h"
+#include "instengine/pkgregistry.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The installation job: recovery from the journal, unpacking beside the targets, backups,
 // moving into place with an immediate rollback on failure, shortcuts, the manager copy,
 // registration and cleanup.
-#include "softmgrapp/installjob.h"
+#include "instengine/installjob.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -21,10 +21,10 @@
 #include "base/strings.h"
 #include "hash/sha256.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installinit.h"
-#include "softmgrapp/pkgregistry.h"
-#include "softmgrapp/softmgrcopy.h"
-#include "softmgrapp/version.h"
+#include "instengine/installinit.h"
+#include "instengine/pkgregistry.h"
+#include "instengine/softmgrcopy.h"
+#include "instengine/version.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The file operations of installing and removing packages, and the removal helpers.
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 
 #include <dirent.h>
 #include <errno.h>
