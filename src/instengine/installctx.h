@@ -10,6 +10,23 @@
 #include "base/stringkey.h"
 #include "softmgr/softpkgscenario.h"
 
+// Detailed results of the installation job and of a journal's resolution (ctx.result;
+// the Finish page's message is result + 1 of "pkgm::fin").
+enum eInstallJobResult {
+    eIJOk = 0,
+    eIJBadObject = 1,
+    eIJCannotRecover = 2,
+    eIJNoItem = 3,
+    eIJCannotCreate = 4,
+    eIJCannotRead = 5,
+    eIJCannotWrite = 6,
+    eIJGaveUp = 7,
+    eIJCannotApply = 8,
+    eIJCannotMakeFolder = 9,
+    eIJStopped = 10,
+    eIJNotSaved = 11,
+};
+
 // A file recorded by the earlier installation.
 struct sExistingFileItem {
     _guardchar<char> path;

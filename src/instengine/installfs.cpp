@@ -287,3 +287,17 @@ bool removeTreeAt(int parentFd, const char* name, int depth) {
 }  // namespace
 
 bool removeTree(const char* path) { return path && *path && removeTreeAt(AT_FDCWD, path, 0); }
+
+const char* rootOf(const _List<_guardchar<char> >& roots, const char* path) {
+    const char* best = nullptr;
+    for (auto* it = roots.head; it; it = it->next)
+        if (isBelow(path, it->value.ptr) && (!best || strlen(it->value.ptr) > strlen(best))) best = it->value.ptr;
+    return best;
+}
+
+bool addUnique(_List<_guardchar<char> >& list, const char* text) {
+    for (auto* it = list.head; it; it = it->next)
+        if (strcmp(it->value.ptr, text) == 0) return true;
+    _guardchar<char>* e = list.add();
+    return e && e->set(text);
+}

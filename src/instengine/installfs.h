@@ -108,3 +108,7 @@ bool catStr(const char* a, const char* b, _guardchar<char>& out);
 bool isPlainAbsPath(const char* path);
 // Whether `path` lies strictly below the folder `base` (both plain).
 bool isBelow(const char* path, const char* base);
+// The deepest of `roots` that `path` lies below, or null.
+const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
+// Adds a text to a list unless it is there already; false when it could not be added.
+bool addUnique(_List<_guardchar<char> >& list, const char* text);

@@ -1,0 +1,104 @@
+// The journal of the files in flight ("<store folder>/inflight-<code>", saved as
+// "inflight-<code>~new" and renamed into place, its data and folder flushed): the line
+// "QMXINFLIGHT 3" (versions 1 and 2, without folder, menu entry and registration lines,
+// are still read), the line "state pending" or "state committed",
+// then lines "<kind> <path>": "R" a file that existed and is (to be) moved to
+// "<path>.bkp", "N" a new file, "M" a folder that did not exist and is (to be) made,
+// "D" a folder below which emptied folders go, "E" a menu entry written as "<path>.tmp"
+// before the commit and moved into place after it, "O" a file of the earlier version that
+// the new one no longer has, "Q" a menu entry that goes, "S" a folder made for the menu
+// entries (like "M", but the desktop's once committed); then the registration: "code
+// <code>", "register" (the record below replaces the package's) or "unregister" (the
+// package's files, folders, entries and record go), "manager <program>" (the Software
+// Manager copy is refreshed from it), "rec <field> <value>" the record's fields (values
+// escaped: a backslash and two hex digits stand for a control character or a backslash);
+// then "end <count>" (the number of lines between).
+// Pending: recovery removes "<path>.tmp", puts "<path>.bkp" back (a missing target counts
+// as removed), removes a new file that has no backup and the made folders left empty;
+// menu entries, the manager and the store are untouched until the commit.
+// Committed (the new files are all in place): recovery does everything the run still had
+// to do, in the run's own order and with the run's own code (the run itself finishes by
+// resolving its committed journal): menu entries moved into place, obsolete ones removed,
+// the manager copy, obsolete files with the folders below a "D" folder they leave empty,
+// the record, then backups and temporary files. The whole registration travels in the
+// journal because the store cannot be undone by it: the store's hives are shared by every
+// package, so only a record written after the commit, from text fixed before it, keeps
+// every next run (another installer, an uninstallation, the manager's list) in step.
+// Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
+// does not name belongs to the user and makes the run fail before any write.
+// Uninstallation writes the same journal: "R" for every file it moves aside, "Q" for its
+// menu entries, "unregister" with the record, committed once all files are aside.
+#pragma once
+
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
+
+struct sJournalEntry {
+    char kind = 0;  // 'R', 'N', 'O', 'M', 'D', 'E', 'Q' or 'S'
+    _guardchar<char> path;
+};
+
+// What a journal says.
+struct sJournal {
+    bool committed = false;
+    _List<sJournalEntry> entries;
+    // Version 3: the registration to finish. 0 none (versions 1 and 2), 'r' the record
+    // replaces the package's, 'u' the package goes.
+    char registration = 0;
+    _guardchar<char> code;
+    _guardchar<char> manager;  // the program the manager copy is made from ('r'; may be empty)
+    sPkgRegistryRecord record;
+
+    bool add(char kind, const char* path);
+};
+
+// Saves a journal beside its place and renames it there: 0 when it could not be put in
+// place (an earlier journal stands), 1 when it is in place and flushed, 2 when it is in
+// place but its folder could not be flushed.
+int saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
+
+// Reads and parses the journal at `path`; false for anything but the exact form.
+bool readJournal(const char* path, sJournal& out);
+
+// Parses a journal's text without touching any file: its state and number of file,
+// folder and menu entry lines. False for anything but the exact form.
+bool parseJournalText(const char* data, long long size, bool& committed, long long& entries);
+
+// What resolving a journal did: an eInstallJobResult with the file concerned, and the
+// manager and its menu entry when a registration set them.
+struct sJournalOutcome {
+    unsigned int result = 0;
+    _guardchar<char> path, manager, managerEntry;
+};
+
+// Resolves a journal read from `path` or made by the run itself (a run finishes by
+// resolving its own committed journal); the journal goes when everything was resolved.
+bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
+                    cApplicationConfig* store, sJournalOutcome& out);
+
+// Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
+// says; true when there was no journal or everything was resolved (the journal is then
+// gone). A damaged journal, or one whose registration needs a store that is not given,
+// is left alone and gives false. The folders a committed run made and that still exist
+// are added to `made` when given.
+bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
+                        cApplicationConfig* store = nullptr);
+
+// Resolves every journal in the journal folder (the Software Manager's start, before it
+// lists the packages). Journals of runs still going on are left to them. True when every
+// journal was resolved.
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr);
+
+// Held by an installation or uninstallation for its whole run (a shared lock on the
+// journal folder), so that recoverAllInterrupted leaves a live run's journal alone.
+class cJournalFolderLock {
+public:
+    explicit cJournalFolderLock(const char* journalPath);
+    ~cJournalFolderLock();
+    cJournalFolderLock(const cJournalFolderLock&) = delete;
+    cJournalFolderLock& operator=(const cJournalFolderLock&) = delete;
+
+private:
+    int myFd = -1;
+};
