@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,32 +13,8 @@
 #include "base/strings.h"
 #include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
-#include "instengine/installjob.h"
+#include "instengine/journal.h"
 #include "instengine/pkgregistry.h"
-
-namespace {
-std::atomic<cInstallLangs*> gLangs{nullptr};
-}  // namespace
-
-void setInstallLangs(cInstallLangs* langs) { gLangs.store(langs); }
-
-cInstallLangs* installLangs() { return gLangs.load(); }
-
-cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
-
-bool defaultJournalPath(const char* code, _guardchar<char>& out) {
-    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
-    _guardchar<char> folder;
-    cApplicationConfig* store = cApplicationConfig::appStore();
-    if (store && store->folder()) {
-        folder.set(store->folder());
-    } else {
-        _guardchar<char> home;
-        if (!cFolderContents::getHome(home) || !catStr(home.ptr, "/.qmx", folder)) return false;
-    }
-    _guardchar<char> name;
-    return catStr("/inflight-", code, name) && catStr(folder.ptr, name.ptr, out);
-}
 
 int isPossibleInstallPath(const char* path) {
     if (!path || !*path || cFolderContents::objtype(path) != cFolderContents::eNothing) return 1;

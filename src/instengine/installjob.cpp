@@ -19,7 +19,6 @@
 #include "base/strings.h"
 #include "hash/sha256.h"
 #include "softmgr/ossupport.h"
-#include "instengine/installinit.h"
 #include "instengine/pkgregistry.h"
 
 namespace {
