@@ -5,8 +5,8 @@
 //   pkginstall FILE INSTALL-FOLDER MANAGER-PROGRAM
 #include <cstdio>
 
-#include "softmgrapp/installinit.h"
-#include "softmgrapp/installjob.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
 #include "ui/ciappconfig.h"
 
 int main(int argc, char** argv) {

@@ -13,7 +13,7 @@
 #include <strings.h>
 
 #include "softmgrapp/updatecheck.h"
-#include "softmgrapp/updateinstall.h"
+#include "instengine/updateinstall.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long long version = 0;

@@ -37,9 +37,24 @@ public:
     // Forgets every change since the last load or save.
     virtual void discardChanges() = 0;
 
+    // The folder the store lives in; null for one without a folder (in memory).
+    virtual const char* folder() const { return nullptr; }
+    // Parts of the store left alone because they could not be read (changes to them
+    // cannot be saved); 0 for a store that reads everything.
+    virtual int unreadableCount() { return 0; }
+
+    // The store of the running application (null when none is open), for the parts below
+    // the UI that fall back to it; the UI's application object installs the source.
+    typedef cApplicationConfig* (*tStoreSource)();
+    static cApplicationConfig* appStore() { return theSource ? theSource() : nullptr; }
+    static void setAppStoreSource(tStoreSource source) { theSource = source; }
+
     // The low 32 bits of a stored integer, or `defaultValue` when there is none.
     int getParamInt32(const char* key, int defaultValue = 0) {
         unsigned long long v = 0;
         return getParamInt(key, v) ? (int)(unsigned int)v : defaultValue;
     }
+
+private:
+    static inline tStoreSource theSource = nullptr;
 };

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "softmgrapp/appcontrols.h"
-#include "softmgrapp/installctx.h"
+#include "instengine/installctx.h"
 #include "ui/controls/edit.h"
 
 class cPicture;

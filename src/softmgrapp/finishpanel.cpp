@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "base/process.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 #include "ciplatform/canvas.h"
 #include "softmgrapp/appcontrols.h"
 

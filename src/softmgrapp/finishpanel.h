@@ -4,7 +4,7 @@
 
 #include "base/buffers.h"
 #include "base/lists.h"
-#include "softmgrapp/installctx.h"
+#include "instengine/installctx.h"
 #include "ui/controls/checkbox.h"
 #include "ui/panelchild.h"
 #include "ui/staticelement.h"

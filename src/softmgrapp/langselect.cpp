@@ -8,7 +8,7 @@
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"
-#include "softmgrapp/updateinstall.h"
+#include "instengine/updateinstall.h"
 #include "ui/controls/link.h"
 #include "ui/lang.h"
 #include "ui/panelchild.h"

@@ -3,7 +3,7 @@
 
 #include "ciplatform/canvas.h"
 #include "softmgrapp/appcontrols.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/popupmenu.h"

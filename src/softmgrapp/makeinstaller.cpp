@@ -19,6 +19,7 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/softpkgscenario.h"
+#include "instengine/installfs.h"
 
 namespace {
 
@@ -80,7 +81,6 @@ const char kInfoPlistTemplate[] =
     "</dict>\n"
     "</plist>\n";
 
-const int kMaxTreeDepth = 256;
 const long long kCopyChunk = 256 * 1024;
 
 // Length of a valid UTF-8 sequence at p (at most `left` bytes), 0 when invalid.
@@ -112,28 +112,6 @@ int utf8Length(const unsigned char* p, long long left) {
         cp == 0xFFFE || cp == 0xFFFF)
         return 0;
     return n;
-}
-
-bool removeTreeAt(int parentFd, const char* name, int depth) {
-    struct stat st;
-    if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name, 0) == 0 || errno == ENOENT;
-    if (depth >= kMaxTreeDepth) return false;
-    int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-        close(fd);
-        return false;
-    }
-    bool ok = true;
-    while (struct dirent* e = readdir(dir)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        if (!removeTreeAt(dirfd(dir), e->d_name, depth + 1)) ok = false;
-    }
-    closedir(dir);
-    if (!ok) return false;
-    return unlinkat(parentFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
 // A path inside the bundle under construction and the name it will have when done
@@ -639,8 +617,6 @@ bool buildInfoPlist(const char* name, int major, int minor, const char* copyrigh
                        c.ptr ? c.ptr : "");
     return w > 0 && w <= size;
 }
-
-bool removeTree(const char* path) { return path && *path && removeTreeAt(AT_FDCWD, path, 0); }
 
 int makeInstaller(const char* exePath, const char* scenarioPath, const char* targetPath, const char* fourth) {
     (void)fourth;

@@ -31,7 +31,3 @@ bool xmlEscape(const char* text, _guardchar<char>& out);
 // The Info.plist text for a name, the first two version numbers and a copyright
 // (null texts count as empty; both are escaped).
 bool buildInfoPlist(const char* name, int major, int minor, const char* copyright, _guardchar<char>& out);
-
-// Removes a file, or a folder with everything below it, without following symbolic
-// links (a link is removed, never its target). True when nothing is left at the path.
-bool removeTree(const char* path);

@@ -6,9 +6,9 @@
 
 #include "base/folders.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 #include "softmgrapp/jobforms.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/lang.h"

@@ -5,8 +5,8 @@
 
 #include "base/appconfig.h"
 #include "base/job.h"
-#include "softmgrapp/installctx.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
 #include "softmgrapp/jobforms.h"
 #include "ui/customform.h"
 #include "ui/staticelement.h"

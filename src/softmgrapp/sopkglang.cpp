@@ -2,6 +2,7 @@
 #include "softmgrapp/sopkglang.h"
 
 #include "base/sync.h"
+#include "instengine/installctx.h"
 
 // Generated at build time by tools/langgen.py (see cmake/applangtables.cmake).
 extern const sLangTableEntry gSOPKGLangTable[];
@@ -14,6 +15,14 @@ const sLangTableEntry* const cSOPKGLang::gLangs = gSOPKGLangTable;
 namespace {
 cSOPKGLang* gProvider = nullptr;
 cCriticalSection gInitLock;
+
+// The installation engine's questions about languages, answered from these tables.
+class cEngineLangs : public cInstallLangs {
+public:
+    bool defines(int lang) override { return cSOPKGLang::_defines(lang); }
+    int defaultLang() override { return cSOPKGLang::_defaultLang(); }
+    const char* managerEntryName() override { return cCiomLangData::string("pkgm::instp", 5); }
+};
 }  // namespace
 
 void cSOPKGLang::init() {
@@ -21,6 +30,8 @@ void cSOPKGLang::init() {
     if (gProvider) return;
     // Lives for the process, like the toolkit's own provider.
     gProvider = new cSOPKGLang;
+    static cEngineLangs engineLangs;
+    setInstallLangs(&engineLangs);
 }
 
 bool cSOPKGLang::_defines(int id) {

@@ -22,7 +22,7 @@ public:
     // Opens a store in any existing folder.
     bool openFolder(const char* folder);
     bool isOpen() const { return myFolder.ptr != nullptr; }
-    const char* folder() const { return myFolder.ptr; }
+    const char* folder() const override { return myFolder.ptr; }
     // Why the store could not be opened: the folder tried (null when there is no home
     // folder) and the system's error number; 0 after a successful open or create. A
     // failed create is kept over the failed open after it, which would say less.
@@ -57,7 +57,7 @@ public:
     bool damagedPath(int index, _guardchar<char>& path);
     // Hives left alone because they could not be read or a later version wrote them
     // (changes to them are kept in memory and saveConfig fails).
-    int unreadableCount();
+    int unreadableCount() override;
 
 private:
     // The hive of a top-level section, read on first use.

@@ -88,29 +88,6 @@ std::string stagedProgram() { return std::string(QMX_BINARY_DIR) + "/SoftManager
 std::string stagedIcon() { return std::string(QMX_BINARY_DIR) + "/SoftManager.app/Contents/Resources/icon.icns"; }
 std::string exampleDir() { return std::string(QMX_TESTS_DIR) + "/../examples/hello"; }
 
-bool makeDirs(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); i++) {
-        if (i == path.size() || path[i] == '/') {
-            std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        }
-    }
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool copyFileMode(const std::string& from, const std::string& to) {
-    std::vector<unsigned char> data = testutil::readFile(from);
-    struct stat st;
-    if (stat(from.c_str(), &st) != 0 || !testutil::writeFile(to, data)) return false;
-    return chmod(to.c_str(), st.st_mode & 07777) == 0;
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 void useLanguage(int lang) {
     cSOPKGLang::init();
     cCiomToolkitLang::init();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ciplatform/headless.h"
+#include "installtest.h"
 #include "testutil.h"
 
 class cChildElement;
@@ -32,11 +33,10 @@ std::string stagedIcon();
 // The example package folder.
 std::string exampleDir();
 
-// Makes a folder and its parents (mode 0755); false on failure.
-bool makeDirs(const std::string& path);
-// Copies a file with its mode bits.
-bool copyFileMode(const std::string& from, const std::string& to);
-bool exists(const std::string& path);
+// Folders and files, shared with the installation tests.
+using installtest::copyFileMode;
+using installtest::exists;
+using installtest::makeDirs;
 
 // A test of the staged program (skipped when it was not built) with a private home folder.
 class ProgramTest : public ::testing::Test {

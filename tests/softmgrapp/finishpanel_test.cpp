@@ -8,7 +8,7 @@
 #include "base/process.h"
 #include "installtest.h"
 #include "softmgrapp/finishpanel.h"
-#include "softmgrapp/installinit.h"
+#include "instengine/installinit.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/lang.h"
 

@@ -12,7 +12,7 @@
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/instwizard.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/pkgregistry.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"

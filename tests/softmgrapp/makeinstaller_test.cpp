@@ -21,6 +21,7 @@
 #include "apptest.h"
 #include "base/fileio.h"
 #include "softmgr/softpkgscenario.h"
+#include "instengine/installfs.h"
 #include "softmgrapp/makeinstaller.h"
 #include "testutil.h"
 

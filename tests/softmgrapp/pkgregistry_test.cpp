@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "memconfig.h"
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/pkgregistry.h"
 #include "testutil.h"
 #include "ui/ciappconfig.h"
 

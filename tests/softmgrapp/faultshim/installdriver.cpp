@@ -22,10 +22,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "softmgrapp/installinit.h"
-#include "softmgrapp/installjob.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
 #include "softmgrapp/sopkglang.h"
-#include "softmgrapp/uninstall.h"
+#include "instengine/uninstall.h"
 #include "ui/ciappconfig.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The program's version ID and the query of another copy's version.
-#include "softmgrapp/version.h"
+#include "instengine/version.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,11 +1,7 @@
-// The installation job: every file written beside its target and moved into place, the
-// replaced files kept as backups until the package is registered, a journal of the files
-// in flight so that an interrupted run is undone by the next one, the Software Manager
-// copy, shortcuts and the package's record in the store.
-//
-// Journal ("<store folder>/inflight-<code>", saved as "inflight-<code>~new" and renamed
-// into place, its data and folder flushed): the line "QMXINFLIGHT 3" (versions 1 and 2, without folder, menu entry and
-// registration lines, are still read), the line "state pending" or "state committed",
+// The journal of the files in flight ("<store folder>/inflight-<code>", saved as
+// "inflight-<code>~new" and renamed into place, its data and folder flushed): the line
+// "QMXINFLIGHT 3" (versions 1 and 2, without folder, menu entry and registration lines,
+// are still read), the line "state pending" or "state committed",
 // then lines "<kind> <path>": "R" a file that existed and is (to be) moved to
 // "<path>.bkp", "N" a new file, "M" a folder that did not exist and is (to be) made,
 // "D" a folder below which emptied folders go, "E" a menu entry written as "<path>.tmp"
@@ -34,30 +30,9 @@
 // menu entries, "unregister" with the record, committed once all files are aside.
 #pragma once
 
-#include "base/progress.h"
-#include "softmgrapp/installctx.h"
-#include "softmgrapp/installfs.h"
-#include "softmgrapp/pkgregistry.h"
-
-// Detailed results (the Finish page's message is result + 1 of "pkgm::fin").
-enum eInstallJobResult {
-    eIJOk = 0,
-    eIJBadObject = 1,
-    eIJCannotRecover = 2,
-    eIJNoItem = 3,
-    eIJCannotCreate = 4,
-    eIJCannotRead = 5,
-    eIJCannotWrite = 6,
-    eIJGaveUp = 7,
-    eIJCannotApply = 8,
-    eIJCannotMakeFolder = 9,
-    eIJStopped = 10,
-    eIJNotSaved = 11,
-};
-
-// How many stages a run reports (4 + the files to install) and the index of the file
-// stages' first.
-int installStageCount(sPkgInstallContext& ctx);
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
 
 struct sJournalEntry {
     char kind = 0;  // 'R', 'N', 'O', 'M', 'D', 'E', 'Q' or 'S'
@@ -83,9 +58,24 @@ struct sJournal {
 // place but its folder could not be flushed.
 int saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
 
+// Reads and parses the journal at `path`; false for anything but the exact form.
+bool readJournal(const char* path, sJournal& out);
+
 // Parses a journal's text without touching any file: its state and number of file,
 // folder and menu entry lines. False for anything but the exact form.
 bool parseJournalText(const char* data, long long size, bool& committed, long long& entries);
+
+// What resolving a journal did: an eInstallJobResult with the file concerned, and the
+// manager and its menu entry when a registration set them.
+struct sJournalOutcome {
+    unsigned int result = 0;
+    _guardchar<char> path, manager, managerEntry;
+};
+
+// Resolves a journal read from `path` or made by the run itself (a run finishes by
+// resolving its own committed journal); the journal goes when everything was resolved.
+bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
+                    cApplicationConfig* store, sJournalOutcome& out);
 
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
@@ -112,10 +102,3 @@ public:
 private:
     int myFd = -1;
 };
-
-// Runs the installation on the calling thread: stages and progress to `progress` (a stop
-// is honoured while a file is unpacked), questions to `asker`. Stores the detailed
-// result in ctx.result (and the path concerned in ctx.messagePath); returns 0 when the
-// installation is complete and registered, 1 otherwise.
-unsigned int runInstallJob(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker,
-                           cInstallFS* fs = nullptr);

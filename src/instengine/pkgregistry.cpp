@@ -1,12 +1,12 @@
 // The package registry: key names, writing and reading one package's record.
-#include "softmgrapp/pkgregistry.h"
+#include "instengine/pkgregistry.h"
 
 #include <cstring>
 
 #include "base/folders.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 #include "softmgr/softpkgscenario.h"
 
 const char kRegInstallRoot[] = "install";

@@ -1,6 +1,6 @@
 // The installation start's checks: the package, the language, the earlier installation
 // and every file the package is going to write.
-#include "softmgrapp/installinit.h"
+#include "instengine/installinit.h"
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -12,27 +12,9 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installfs.h"
-#include "softmgrapp/installjob.h"
-#include "softmgrapp/pkgregistry.h"
-#include "ui/application.h"
-#include "ui/ciappconfig.h"
-
-cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
-
-bool defaultJournalPath(const char* code, _guardchar<char>& out) {
-    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
-    _guardchar<char> folder;
-    cCIApplication* app = cCIApplication::appRef();
-    if (app && app->store() && app->store()->folder()) {
-        folder.set(app->store()->folder());
-    } else {
-        _guardchar<char> home;
-        if (!cFolderContents::getHome(home) || !catStr(home.ptr, "/.qmx", folder)) return false;
-    }
-    _guardchar<char> name;
-    return catStr("/inflight-", code, name) && catStr(folder.ptr, name.ptr, out);
-}
+#include "instengine/installfs.h"
+#include "instengine/journal.h"
+#include "instengine/pkgregistry.h"
 
 int isPossibleInstallPath(const char* path) {
     if (!path || !*path || cFolderContents::objtype(path) != cFolderContents::eNothing) return 1;
@@ -341,7 +323,7 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
 }
 
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
-    if (!ctx.store && cCIApplication::appRef()) ctx.store = cCIApplication::appRef()->config();
+    if (!ctx.store) ctx.store = cApplicationConfig::appStore();
     if (!resolvePackagePath(ctx)) return eIIBadPath;
     if (!ctx.packageFile.open(ctx.packagePath.ptr, cFileIO::eRead) || !ctx.packageFile.set_fp(ctx.offset))
         return eIIBadPath;

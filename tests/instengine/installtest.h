@@ -1,6 +1,7 @@
-// Helpers of the installation tests: packages made from file tables, a private HOME,
-// file-tree snapshots, a scripted question answerer and file operations that fail at the
-// Nth call.
+// Helpers of the installation tests (the application's tests use them too): folders and
+// files, packages made from file tables, a private HOME, file-tree snapshots, the
+// application's languages as the engine sees them, a scripted question answerer and file
+// operations that fail at the Nth call.
 #pragma once
 
 #include <map>
@@ -8,13 +9,23 @@
 #include <vector>
 
 #include "memconfig.h"
-#include "softmgrapp/installctx.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
 #include "testutil.h"
 
 namespace installtest {
 
 typedef std::map<std::string, std::string> Tree;  // relative path -> content
+
+// Makes a folder and its parents (mode 0755); false on failure.
+bool makeDirs(const std::string& path);
+// Copies a file with its mode bits.
+bool copyFileMode(const std::string& from, const std::string& to);
+bool exists(const std::string& path);
+
+// The languages the application's tables define (its nine, English first), answered to
+// the engine as the application does once its tables are in.
+void useAppLanguages();
 
 // Writes the files and a scenario ("org.qmx.test.pkg", English, the given version, each
 // file at $pgm "<relative path>" with mode 644) and compiles it into `pkgPath`.

@@ -2,7 +2,7 @@
 // unpacked in-process (only names that were checked, only regular files and folders, no
 // entry past its declared size) into a folder only this user can reach, and only a bundle
 // that looks like a generated installer is started. Nothing passes through a shell.
-#include "softmgrapp/updateinstall.h"
+#include "instengine/updateinstall.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,7 +23,7 @@
 #include "base/progress.h"
 #include "base/strings.h"
 #include "compression/zlibstreams.h"
-#include "softmgrapp/makeinstaller.h"
+#include "instengine/installfs.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The command block and the Software Manager copy.
-#include "softmgrapp/softmgrcopy.h"
+#include "instengine/softmgrcopy.h"
 
 #include <cstring>
 
@@ -7,8 +7,8 @@
 #include "base/fileio.h"
 #include "base/folders.h"
 #include "base/strings.h"
-#include "softmgrapp/installfs.h"
-#include "softmgrapp/version.h"
+#include "instengine/installfs.h"
+#include "instengine/version.h"
 
 // Kept in writable data so that a post-build tool can find and fill it.
 volatile unsigned char _cmdBlock[kCmdBlockSize] = {'<', 'I', 'C', 'M', 'D', 'B', 'L', 'O', 'C', 'K', '>'};

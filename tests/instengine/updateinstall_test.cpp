@@ -1,8 +1,7 @@
-// After the update check: the download into a file (complete, truncated, refused, not
-// http, cancelled while the server stalls), hostile archives (names, links, bombs,
-// encryption, lying headers) refused and nothing left behind, archives written by zip
-// unpacked in-process with their modes, the bundle chosen and its installer started, and
-// web addresses opened only as http(s).
+// After the update's download: hostile archives (names, links, bombs, encryption, lying
+// headers) refused and nothing left behind, archives written by zip unpacked in-process
+// with their modes, the bundle chosen and its installer started, and web addresses opened
+// only as http(s).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,22 +16,12 @@
 
 #include "base/job.h"
 #include "base/progress.h"
-#include "ciplatform/headless.h"
-#include "apptest.h"
 #include "installtest.h"
 #include "memconfig.h"
-#include "nethttp/httptransport.h"
-#include "netio/pyserver.h"
-#include "softmgrapp/jobforms.h"
-#include "softmgrapp/sopkglang.h"
-#include "softmgrapp/updateform.h"
-#include "softmgrapp/updateinstall.h"
+#include "instengine/updateinstall.h"
 #include "testutil.h"
-#include "ui/elementhost.h"
 
 namespace {
-
-std::string serverScript() { return std::string(QMX_TESTS_DIR) + "/softmgrapp/update_server.py"; }
 
 // Writes a zip with python3's zipfile: entries as "name" (a file), "name/" (a folder),
 // "link:name->target" (a symbolic link), each file holding its own name; "x:name" marks
@@ -118,69 +107,7 @@ bool waitForFile(const std::string& path, int ms) {
     return false;
 }
 
-// Runs a transfer on a job thread so that a stop request reaches it as the form's would.
-class cTransferJob : public cJob {
-public:
-    cTransferJob(cFileIO& f, const char* address) : transfer(f, address) {}
-    ~cTransferJob() override { terminate(4000); }
-    cUpdateTransfer transfer;
-    std::atomic<int> result{-1};
-
-protected:
-    unsigned int job() override {
-        result = transfer.runTransfer(nullptr, this);
-        return 0;
-    }
-};
-
-int download(const std::string& address, const std::string& path, int stopAfterMs = -1) {
-    cFileIO f;
-    if (!f.create(path.c_str())) return -1;
-    cTransferJob job(f, address.c_str());
-    job.start();
-    if (stopAfterMs >= 0) {
-        usleep(stopAfterMs * 1000);
-        job.stop();
-    }
-    for (int i = 0; i < 3000 && job.runs(); i++) usleep(10000);
-    return job.result;
-}
-
 }  // namespace
-
-TEST(UpdateDownload, ResultsAgainstTheLoopbackServer) {
-    if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
-    testutil::TempDir dir;
-    ASSERT_TRUE(apptest::makeDirs(dir.path() + "/files"));
-    std::vector<unsigned char> body = testutil::randomBytes(300000, 7);
-    ASSERT_TRUE(testutil::writeFile(dir.file("files/u.zip"), body));
-    PyServer server({serverScript(), dir.path()});
-    ASSERT_NE(server.port(), 0);
-    std::string base = "http://127.0.0.1:" + std::to_string(server.port());
-    struct Case {
-        std::string address;
-        int want;
-    } cases[] = {
-        {base + "/files/u.zip", eDLComplete},
-        {base + "/files-trunc/u.zip", eDLIncomplete},
-        {base + "/files-404/u.zip", eDLStatus},
-        {"https://127.0.0.1/u.zip", eDLNoRequest},
-        {"ftp://127.0.0.1/u.zip", eDLNoRequest},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.address);
-        std::string out = dir.file("out.bin");
-        EXPECT_EQ(download(c.address, out), c.want);
-        if (c.want == eDLComplete) {
-            EXPECT_EQ(testutil::readFile(out), body);
-        }
-    }
-    // Cancel while the server sends nothing: the job ends at once, with its own result.
-    auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(download(base + "/files-slow/u.zip", dir.file("slow.bin"), 300), eDLCancelled);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(ms, 15000) << "far less than the server's silence or the read time-out";
-}
 
 TEST(UpdateArchive, HostileEntriesAreRefusedBeforeUnpacking) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
@@ -299,11 +226,11 @@ TEST(UpdateArchive, ZipsArchivesUnpackWithTheirModes) {
     };
     for (const File& f : files) {
         std::string path = src.file(f.name);
-        ASSERT_TRUE(apptest::makeDirs(path.substr(0, path.rfind('/'))));
+        ASSERT_TRUE(installtest::makeDirs(path.substr(0, path.rfind('/'))));
         ASSERT_TRUE(testutil::writeFile(path, f.data));
         ASSERT_EQ(chmod(path.c_str(), f.mode), 0);
     }
-    ASSERT_TRUE(apptest::makeDirs(src.file("empty folder")));
+    ASSERT_TRUE(installtest::makeDirs(src.file("empty folder")));
     std::string zip = src.file("u.zip");
     ASSERT_EQ(testutil::run({"sh", "-c", "cd \"$0\" && zip -qr u.zip A.app 'sp ace' 'empty folder'", src.path()}), 0);
     _guardchar<char> folder;
@@ -376,7 +303,7 @@ TEST(UpdateArchive, InstallerRemovesTheFolderItWasStartedFrom) {
         std::string pattern = in + "/" + prefix + "XXXXXX";
         if (!mkdtemp(&pattern[0]) || chmod(pattern.c_str(), mode) != 0) return std::string();
         std::string macos = pattern + "/" + bundle + "/Contents/MacOS";
-        return apptest::makeDirs(macos) && installtest::writeTextFile(macos + "/Installer", "x") ? pattern : "";
+        return installtest::makeDirs(macos) && installtest::writeTextFile(macos + "/Installer", "x") ? pattern : "";
     };
     struct Case {
         const char* name;
@@ -393,14 +320,14 @@ TEST(UpdateArchive, InstallerRemovesTheFolderItWasStartedFrom) {
     for (const Case& c : cases) {
         ASSERT_FALSE(c.folder.empty()) << c.name;
         EXPECT_EQ(removeStartFolder((c.folder + "/" + c.exe).c_str()), c.removed) << c.name;
-        EXPECT_EQ(apptest::exists(c.folder), !c.removed) << c.name;
+        EXPECT_EQ(installtest::exists(c.folder), !c.removed) << c.name;
     }
     // Reached through a link in the temporary folder: the link's target is not ours.
     std::string target = unpacked(elsewhere.path(), "qmxsopkg-", 0700, "U.app");
     std::string link = tmp.path() + "/qmxsopkg-link01";
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     EXPECT_FALSE(removeStartFolder((link + "/U.app/Contents/MacOS/Installer").c_str()));
-    EXPECT_TRUE(apptest::exists(target + "/U.app/Contents/MacOS/Installer"));
+    EXPECT_TRUE(installtest::exists(target + "/U.app/Contents/MacOS/Installer"));
 }
 
 TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {

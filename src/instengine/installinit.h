@@ -2,7 +2,7 @@
 // installation and the file system before the wizard starts.
 #pragma once
 
-#include "softmgrapp/installctx.h"
+#include "instengine/installctx.h"
 
 // Results of installChecks (the loading form maps them to "pkgm::iini" messages).
 enum eInstallInitResult {

@@ -1,5 +1,5 @@
 // The file operations of installing and removing packages, and the removal helpers.
-#include "softmgrapp/installfs.h"
+#include "instengine/installfs.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -256,4 +256,48 @@ bool moveFileClean(const char* from, const char* to, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
     if (objKind(from) != 1 || !fs->canOpenForWrite(from)) return false;
     return fs->rename(from, to);
+}
+
+namespace {
+
+const int kMaxTreeDepth = 256;
+
+bool removeTreeAt(int parentFd, const char* name, int depth) {
+    struct stat st;
+    if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name, 0) == 0 || errno == ENOENT;
+    if (depth >= kMaxTreeDepth) return false;
+    int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (struct dirent* e = readdir(dir)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        if (!removeTreeAt(dirfd(dir), e->d_name, depth + 1)) ok = false;
+    }
+    closedir(dir);
+    if (!ok) return false;
+    return unlinkat(parentFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+}  // namespace
+
+bool removeTree(const char* path) { return path && *path && removeTreeAt(AT_FDCWD, path, 0); }
+
+const char* rootOf(const _List<_guardchar<char> >& roots, const char* path) {
+    const char* best = nullptr;
+    for (auto* it = roots.head; it; it = it->next)
+        if (isBelow(path, it->value.ptr) && (!best || strlen(it->value.ptr) > strlen(best))) best = it->value.ptr;
+    return best;
+}
+
+bool addUnique(_List<_guardchar<char> >& list, const char* text) {
+    for (auto* it = list.head; it; it = it->next)
+        if (strcmp(it->value.ptr, text) == 0) return true;
+    _guardchar<char>* e = list.add();
+    return e && e->set(text);
 }

@@ -14,16 +14,13 @@
 #include <cstring>
 #include <set>
 
-#include "apptest.h"
 #include "base/memio.h"
 #include "installtest.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installinit.h"
-#include "softmgrapp/installjob.h"
-#include "softmgrapp/makeinstaller.h"
-#include "softmgrapp/softmgrcopy.h"
-#include "softmgrapp/sopkglang.h"
-#include "softmgrapp/uninstall.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
+#include "instengine/softmgrcopy.h"
+#include "instengine/uninstall.h"
 
 using namespace installtest;
 
@@ -37,7 +34,7 @@ std::string sopkgRead(const std::string& path) {
 void removeTreeForParts(const std::string& path) { removeTree(path.c_str()); }
 
 void put(const std::string& path, const std::string& text) {
-    ASSERT_TRUE(apptest::makeDirs(path.substr(0, path.rfind('/'))));
+    ASSERT_TRUE(installtest::makeDirs(path.substr(0, path.rfind('/'))));
     ASSERT_TRUE(testutil::writeFile(path, text.data(), text.size())) << path;
 }
 
@@ -80,7 +77,7 @@ TEST(MoveFileClean, RefusesWhatCannotBeWritten) {
 TEST(IsPossibleInstallPath, Table) {
     testutil::TempDir t;
     put(t.file("file"), "x");
-    apptest::makeDirs(t.file("dir"));
+    installtest::makeDirs(t.file("dir"));
     struct Case {
         std::string path;
         int want;
@@ -104,7 +101,7 @@ TEST(FolderNames, TableAgreesWithObjKind) {
     testutil::TempDir t;
     put(t.file("dir/file"), "x");
     put(t.file("real/inner"), "y");
-    apptest::makeDirs(t.file("dir/sub"));
+    installtest::makeDirs(t.file("dir/sub"));
     ASSERT_EQ(symlink("file", t.file("dir/link").c_str()), 0);
     ASSERT_EQ(symlink(t.file("real").c_str(), t.file("dir/via").c_str()), 0);
     struct Case {
@@ -126,7 +123,7 @@ TEST(FolderNames, TableAgreesWithObjKind) {
 class InstallParts : public ::testing::Test {
 protected:
     void SetUp() override {
-        cSOPKGLang::init();
+        useAppLanguages();
         ASSERT_TRUE(makePackage(work.path(), "1.0", files, pkg));
     }
     const Tree files = {{"a.txt", "alpha"}, {"sub/b.txt", "beta"}};
@@ -147,7 +144,7 @@ TEST_F(InstallParts, StartChecksTable) {
         {"recorded path is a folder",
          [](const PrivateHome& h, cMemConfig& s) {
              unlink((h.installFolder() + "/a.txt").c_str());
-             apptest::makeDirs(h.installFolder() + "/a.txt/x");
+             installtest::makeDirs(h.installFolder() + "/a.txt/x");
          },
          eIIDamagedConfig},
         {"install folder gone",
@@ -207,7 +204,7 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     PrivateHome home;
     cMemConfig store;
     std::string locked = work.path() + "/locked";
-    ASSERT_TRUE(apptest::makeDirs(locked + "/inside") && chmod(locked.c_str(), 0555) == 0);
+    ASSERT_TRUE(installtest::makeDirs(locked + "/inside") && chmod(locked.c_str(), 0555) == 0);
     bool asRoot = geteuid() == 0;
     struct Case {
         const char* code;
@@ -262,7 +259,7 @@ TEST_F(InstallParts, PackagePathBesideTheExecutable) {
     PrivateHome home;
     cMemConfig store;
     std::string exeDir = home.path() + "/src.app/Contents/MacOS";
-    ASSERT_TRUE(apptest::copyFileMode(pkg, exeDir + "/beside.data"));
+    ASSERT_TRUE(installtest::copyFileMode(pkg, exeDir + "/beside.data"));
     sPkgInstallContext ctx;
     ctx.packagePath.set("./beside.data");
     ctx.executablePath.set(home.fakeExe().c_str());
@@ -321,7 +318,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         PrivateHome home;
         cMemConfig store;
         std::string elsewhere = home.path() + "/elsewhere";
-        ASSERT_TRUE(apptest::makeDirs(elsewhere) && apptest::makeDirs(home.installFolder()));
+        ASSERT_TRUE(installtest::makeDirs(elsewhere) && installtest::makeDirs(home.installFolder()));
         ASSERT_EQ(symlink(elsewhere.c_str(), (home.installFolder() + "/sub").c_str()), 0);
         RunResult r = install(pkg, home, &store);
         EXPECT_EQ(r.result, (unsigned)eIJBadObject) << r.message;
@@ -334,7 +331,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         PrivateHome home;
         cMemConfig store;
         std::string real = home.path() + "/real", link = home.path() + "/link";
-        ASSERT_TRUE(apptest::makeDirs(real));
+        ASSERT_TRUE(installtest::makeDirs(real));
         ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
         sPkgInstallContext ctx;
         ctx.packagePath.set(pkg.c_str());
@@ -354,7 +351,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         // root, the home folder); a file already gone.
         PrivateHome home;
         cMemConfig store;
-        ASSERT_TRUE(apptest::makeDirs(home.installFolder()));
+        ASSERT_TRUE(installtest::makeDirs(home.installFolder()));
         ASSERT_EQ(install(pkg, home, &store).job, 0u);
         put(home.path() + "/victim.txt", "keep");
         store.setParamInt32("install/org.qmx.test.pkg/files", 4);
@@ -454,8 +451,8 @@ TEST(RemovalCommands, RunAsChildProcessesWithoutAShell) {
         left.push_back(std::string(it->value.name.ptr) + "=" + std::to_string(it->value.result != 0));
     EXPECT_EQ(left, (std::vector<std::string>{"fails=1", "absent=1", "not selected=0"}));
     // The semicolon reached touch as part of its argument: the file has it in its name.
-    EXPECT_FALSE(apptest::exists(marker));
-    EXPECT_TRUE(apptest::exists(marker + ";false"));
+    EXPECT_FALSE(installtest::exists(marker));
+    EXPECT_TRUE(installtest::exists(marker + ";false"));
 }
 
 TEST(CommandBlock, PristineCopyAndPatchRecords) {
@@ -531,7 +528,7 @@ TEST(SoftMgrCopy, BundleFilesBesideTheExecutable) {
     testutil::TempDir t;
     put(t.file("src.app/Contents/MacOS/Installer"), "program bytes");
     put(t.file("src.app/Contents/Resources/icon.icns"), "icon bytes");
-    apptest::makeDirs(t.file("mgr.app/Contents/MacOS"));
+    installtest::makeDirs(t.file("mgr.app/Contents/MacOS"));
     cMemIOTarget out;
     ASSERT_TRUE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &out,
                             t.file("mgr.app/Contents/MacOS").c_str()));

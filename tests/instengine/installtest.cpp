@@ -2,20 +2,64 @@
 #include "installtest.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <algorithm>
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include "apptest.h"
-#include "softmgrapp/installinit.h"
-#include "softmgrapp/installjob.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
+#include "base/stdlangs.h"
 
 namespace installtest {
+
+bool makeDirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); i++) {
+        if (i == path.size() || path[i] == '/') {
+            std::string part = path.substr(0, i);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool copyFileMode(const std::string& from, const std::string& to) {
+    std::vector<unsigned char> data = testutil::readFile(from);
+    struct stat st;
+    if (stat(from.c_str(), &st) != 0 || !testutil::writeFile(to, data)) return false;
+    return chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+class cAppLangs : public cInstallLangs {
+public:
+    bool defines(int lang) override {
+        for (int l : {eLangENG, eLangDEU, eLangRUS, eLangUKR, eLangKOR, eLangJPN, eLangCHN, eLangTWN, eLangTUR})
+            if (l == lang) return true;
+        return false;
+    }
+    int defaultLang() override { return eLangENG; }
+    const char* managerEntryName() override { return "Software Packages management"; }
+};
+
+}  // namespace
+
+void useAppLanguages() {
+    static cAppLangs langs;
+    setInstallLangs(&langs);
+}
 
 bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,
                  const std::string& extraSections, const std::string& code, const std::string& softwareKeys) {
     std::string src = work + "/src-" + code + "-" + version;
-    if (!apptest::makeDirs(src)) return false;
+    if (!makeDirs(src)) return false;
     std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
     std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
                     "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n" + softwareKeys + "[Install]\n";
@@ -87,8 +131,8 @@ PrivateHome::PrivateHome() {
     setenv("HOME", dir.path().c_str(), 1);
     unsetenv("XDG_DATA_HOME");
     std::string contents = dir.path() + "/src.app/Contents";
-    apptest::makeDirs(contents + "/MacOS");
-    apptest::makeDirs(contents + "/Resources");
+    makeDirs(contents + "/MacOS");
+    makeDirs(contents + "/Resources");
     std::string exe = "#!/bin/sh\nexit 3\n", icon = "icns";
     testutil::writeFile(fakeExe(), exe.data(), exe.size());
     chmod(fakeExe().c_str(), 0755);

@@ -10,6 +10,23 @@
 #include "base/stringkey.h"
 #include "softmgr/softpkgscenario.h"
 
+// Detailed results of the installation job and of a journal's resolution (ctx.result;
+// the Finish page's message is result + 1 of "pkgm::fin").
+enum eInstallJobResult {
+    eIJOk = 0,
+    eIJBadObject = 1,
+    eIJCannotRecover = 2,
+    eIJNoItem = 3,
+    eIJCannotCreate = 4,
+    eIJCannotRead = 5,
+    eIJCannotWrite = 6,
+    eIJGaveUp = 7,
+    eIJCannotApply = 8,
+    eIJCannotMakeFolder = 9,
+    eIJStopped = 10,
+    eIJNotSaved = 11,
+};
+
 // A file recorded by the earlier installation.
 struct sExistingFileItem {
     _guardchar<char> path;
@@ -85,6 +102,25 @@ public:
 private:
     bool myConfirm;
 };
+
+// What the engine asks the application about its UI languages: the engine has no language
+// tables of its own, so the application installs its answers with its tables.
+class cInstallLangs {
+public:
+    virtual ~cInstallLangs() {}
+    // Whether the application has texts in the language.
+    virtual bool defines(int lang) = 0;
+    // The language of a package whose record names none.
+    virtual int defaultLang() = 0;
+    // The Software Manager's menu-entry name in the applied language (null or empty: the
+    // English name).
+    virtual const char* managerEntryName() = 0;
+};
+
+// Installs the answers for the process. Until then no language is defined, English is the
+// default and the manager's entry has its English name.
+void setInstallLangs(cInstallLangs* langs);
+cInstallLangs* installLangs();
 
 // Key of a path in the context's maps (paths are case-sensitive here).
 cStringKey pathKey(const char* path);

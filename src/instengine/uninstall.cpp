@@ -1,5 +1,5 @@
 // Uninstallation of one package and removal of deprecated packages.
-#include "softmgrapp/uninstall.h"
+#include "instengine/uninstall.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,11 +7,10 @@
 #include "base/folders.h"
 #include "base/job.h"
 #include "base/process.h"
+#include "base/stdlangs.h"
 #include "softmgr/ossupport.h"
-#include "softmgrapp/installjob.h"
-#include "softmgrapp/pkgregistry.h"
-#include "softmgrapp/sopkglang.h"
-#include "ui/ciappconfig.h"
+#include "instengine/installjob.h"
+#include "instengine/pkgregistry.h"
 
 namespace {
 
@@ -20,11 +19,13 @@ unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store
     _guardchar<char> key;
     unsigned long long stored = 0;
     bool read = regKey(section, kRegLang, key) && store->getParamInt(key.ptr, stored) && stored <= 10;
-    int lang = read ? (int)stored : cSOPKGLang::_defaultLang();
-    if (read && cSOPKGLang::_defines(lang) && (!asker || asker->applyLang(lang))) return eUNRemoved;
+    cInstallLangs* langs = installLangs();
+    auto defines = [langs](int id) { return langs && langs->defines(id); };
+    int lang = read ? (int)stored : langs ? langs->defaultLang() : (int)eLangENG;
+    if (read && defines(lang) && (!asker || asker->applyLang(lang))) return eUNRemoved;
     ctx.languages.destroy();
     for (int id = 0; id <= 10; id++)
-        if (cSOPKGLang::_defines(id)) *ctx.languages.add() = id;
+        if (defines(id)) *ctx.languages.add() = id;
     if (ctx.languages.empty()) return eUNNoLanguage;
     if (ctx.languages.count() == 1) {
         if (asker) asker->applyLang(ctx.languages.head->value);
@@ -80,8 +81,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
         // A store that could not be read does not say the package is not installed.
-        cCIAppConfig* file = dynamic_cast<cCIAppConfig*>(store);
-        if (file && file->unreadableCount() > 0) return eUNIncomplete;
+        if (store->unreadableCount() > 0) return eUNIncomplete;
         return notRecorded(ctx, asker);
     }
 

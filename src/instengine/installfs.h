@@ -93,6 +93,10 @@ bool parentFolder(const char* path, _guardchar<char>& out);
 // removed.
 bool rmFileClean(const char* path, const char* stopAbove = nullptr, cInstallFS* fs = nullptr);
 
+// Removes a file, or a folder with everything below it, without following symbolic
+// links (a link is removed, never its target). True when nothing is left at the path.
+bool removeTree(const char* path);
+
 // Moves a file that can be opened for writing (so a busy or protected file is found
 // before it is renamed) to another name.
 bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
@@ -104,3 +108,7 @@ bool catStr(const char* a, const char* b, _guardchar<char>& out);
 bool isPlainAbsPath(const char* path);
 // Whether `path` lies strictly below the folder `base` (both plain).
 bool isBelow(const char* path, const char* base);
+// The deepest of `roots` that `path` lies below, or null.
+const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
+// Adds a text to a list unless it is there already; false when it could not be added.
+bool addUnique(_List<_guardchar<char> >& list, const char* text);

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "base/progress.h"
-#include "softmgrapp/installctx.h"
-#include "softmgrapp/installfs.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
 
 struct sPkgUninstallContext {
     _guardchar<char> codeName;

@@ -1,0 +1,694 @@
+// The journal of the files in flight: its text written and read back, and its resolution
+// (an interrupted run undone or finished, the manager copy and the registration of a
+// committed one), for the installation job, the uninstallation and the manager's start.
+#include "instengine/journal.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/fileiotarget.h"
+#include "base/folders.h"
+#include "base/strings.h"
+#include "softmgr/ossupport.h"
+#include "instengine/softmgrcopy.h"
+#include "instengine/version.h"
+
+namespace {
+
+const char kJournalMagic[] = "QMXINFLIGHT 3";
+// Version 1 had no folder lines ("M", "D"), version 2 no menu entry and registration
+// lines; both are still read.
+const char kJournalMagicV2[] = "QMXINFLIGHT 2";
+const char kJournalMagicV1[] = "QMXINFLIGHT 1";
+const long long kMaxJournalBytes = 1LL << 30;
+// A journal's name in its folder is this and the package's code name.
+const char kJournalPrefix[] = "inflight-";
+// A journal is saved beside its place under this suffix, which no code name can end in.
+const char kJournalSaving[] = "~new";
+// Two packages' files, the record's list of them, its entries, bases, folders, commands.
+const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
+
+// A growing text.
+struct sText {
+    _typebuf<char> buf;
+    long long n = 0;
+    bool ok = true;
+    void add(const char* s, long long len = -1) {
+        if (!ok || !s) return;
+        if (len < 0) len = (long long)strlen(s);
+        if (n + len + 1 > buf.count && !buf.reset((n + len + 1) * 2)) {
+            ok = false;
+            return;
+        }
+        memcpy(buf.ptr + n, s, (size_t)len);
+        n += len;
+        buf.ptr[n] = 0;
+    }
+};
+
+}  // namespace
+
+bool sJournal::add(char kind, const char* path) {
+    sJournalEntry* e = entries.add();
+    if (!e || !e->path.set(path)) return false;
+    e->kind = kind;
+    return true;
+}
+
+namespace {
+
+// A value of a "rec" line: control characters and the backslash as "\" and two hex digits.
+void addEscaped(sText& t, const char* s) {
+    static const char kHex[] = "0123456789abcdef";
+    for (; s && *s; s++) {
+        unsigned char c = (unsigned char)*s;
+        char e[3] = {'\\', kHex[c >> 4], kHex[c & 15]};
+        if (c < 0x20 || c == 0x7F || c == '\\')
+            t.add(e, 3);
+        else
+            t.add(s, 1);
+    }
+}
+
+int hexDigit(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+bool unescape(const char* s, _guardchar<char>& out) {
+    if (!out.set((long long)strlen(s))) return false;
+    char* o = out.ptr;
+    for (; *s; s++) {
+        if (*s != '\\') {
+            *o++ = *s;
+            continue;
+        }
+        int hi = hexDigit(s[1]), lo = hi < 0 ? -1 : hexDigit(s[2]);
+        if (lo < 0 || (hi == 0 && lo == 0)) return false;
+        *o++ = (char)(hi * 16 + lo);
+        s += 2;
+    }
+    *o = 0;
+    return true;
+}
+
+// The journal's body lines, counted.
+struct sJournalText {
+    sText t;
+    long long lines = 0;
+    void line(const char* word, const char* value = nullptr, bool escape = false) {
+        t.add(word);
+        if (value) {
+            t.add(" ");
+            if (escape)
+                addEscaped(t, value);
+            else
+                t.add(value);
+        }
+        t.add("\n");
+        lines++;
+    }
+    void field(const char* name, const char* value) {
+        t.add("rec ");
+        t.add(name);
+        t.add(" ");
+        addEscaped(t, value ? value : "");
+        t.add("\n");
+        lines++;
+    }
+    void number(const char* name, unsigned long long v) {
+        char n[24];
+        _sprintf_s(n, sizeof n, "%llu", v);
+        field(name, n);
+    }
+};
+
+void recordLines(sJournalText& j, const sPkgRegistryRecord& r) {
+    j.number(kRegVer, r.ver);
+    j.number(kRegLang, r.lang);
+    j.number(kRegUTime, r.utime);
+    j.field(kRegPath, r.path.ptr);
+    j.field(kRegName, r.name.ptr);
+    j.field(kRegUpdates, r.updates.ptr);
+    j.field(kRegSupport, r.support.ptr);
+    j.field(kRegPublisher, r.publisher.ptr);
+    if (!r.icon.empty()) j.field(kRegIcon, r.icon.ptr);
+    for (auto* it = r.files.head; it; it = it->next) j.field(kRegFile, it->value.ptr);
+    for (auto* it = r.shortcuts.head; it; it = it->next) j.field(kRegShortcut, it->value.ptr);
+    for (auto* it = r.bases.head; it; it = it->next) j.field(kRegBase, it->value.ptr);
+    for (auto* it = r.dirs.head; it; it = it->next) j.field(kRegDir, it->value.ptr);
+    for (auto* it = r.commands.head; it; it = it->next) {
+        j.field(kRegRunLabel, it->value.label.ptr);
+        j.field(kRegRunCommand, it->value.command.ptr);
+    }
+}
+
+// One "rec <field> <value>" line into the record; false for an unknown field or value.
+bool recordField(const char* line, sPkgRegistryRecord& r) {
+    const char* blank = strchr(line, ' ');
+    _guardchar<char> name, value;
+    if (!blank || !name.set(line, blank - line) || !unescape(blank + 1, value)) return false;
+    const char* n = name.ptr;
+    struct {
+        const char* name;
+        _guardchar<char>* text;
+    } texts[] = {{kRegPath, &r.path}, {kRegName, &r.name}, {kRegUpdates, &r.updates},
+                 {kRegSupport, &r.support}, {kRegPublisher, &r.publisher}, {kRegIcon, &r.icon}};
+    for (auto& t : texts)
+        if (strcmp(n, t.name) == 0) return t.text->set(value.ptr);
+    struct {
+        const char* name;
+        _List<_guardchar<char> >* list;
+    } lists[] = {{kRegFile, &r.files}, {kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
+    for (auto& l : lists) {
+        if (strcmp(n, l.name) != 0) continue;
+        _guardchar<char>* e = l.list->add();
+        return e && e->set(value.ptr);
+    }
+    if (strcmp(n, kRegRunLabel) == 0) {
+        sPkgRunCommand* c = r.commands.add();
+        return c && c->label.set(value.ptr);
+    }
+    if (strcmp(n, kRegRunCommand) == 0) {
+        // Follows its label.
+        sPkgRunCommand* c = r.commands.tail ? &r.commands.tail->value : nullptr;
+        return c && !c->command.ptr && c->command.set(value.ptr);
+    }
+    char* end = nullptr;
+    if (!*value.ptr || value.ptr[0] < '0' || value.ptr[0] > '9') return false;
+    errno = 0;
+    unsigned long long v = strtoull(value.ptr, &end, 10);
+    if (*end || errno) return false;
+    if (strcmp(n, kRegVer) == 0) return r.ver = v, true;
+    if (strcmp(n, kRegLang) == 0 && v <= 0xFFFF) return r.lang = (unsigned short)v, true;
+    if (strcmp(n, kRegUTime) == 0 && v <= 0xFFFFFFFFULL) return r.utime = (unsigned int)v, true;
+    return false;
+}
+
+// Parses a journal's text (size bytes, a 0 after them). False for anything but the
+// exact form.
+bool parseJournal(char* text, long long size, sJournal& out) {
+    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
+    long long line = 0, lines = 0;
+    bool ended = false, haveVersion = false;
+    int version = 0;
+    for (char* p = text; *p;) {
+        char* e = strchr(p, '\n');
+        *e = 0;
+        if (ended) return false;
+        if (line == 0) {
+            version = strcmp(p, kJournalMagicV1) == 0 ? 1 : strcmp(p, kJournalMagicV2) == 0 ? 2
+                    : strcmp(p, kJournalMagic) == 0     ? 3
+                                                         : 0;
+            if (!version) return false;
+        } else if (line == 1) {
+            if (strcmp(p, "state committed") == 0)
+                out.committed = true;
+            else if (strcmp(p, "state pending") == 0)
+                out.committed = false;
+            else
+                return false;
+        } else if (strncmp(p, "end ", 4) == 0) {
+            char tail[32];
+            _sprintf_s(tail, sizeof tail, "end %lld", lines);
+            if (strcmp(p, tail) != 0) return false;
+            ended = true;
+        } else {
+            if (++lines > kMaxJournalLines) return false;
+            const char* kinds = version == 1 ? "RNO" : version == 2 ? "RNOMD" : "RNOMDEQS";
+            if (p[0] && p[1] == ' ' && strchr(kinds, p[0])) {
+                if (!isPlainAbsPath(p + 2) || !out.add(p[0], p + 2)) return false;
+            } else if (version < 3) {
+                return false;
+            } else if (strncmp(p, "rec ", 4) == 0) {
+                if (!out.registration || !recordField(p + 4, out.record)) return false;
+                haveVersion = haveVersion || strncmp(p + 4, "ver ", 4) == 0;
+            } else if (strncmp(p, "code ", 5) == 0) {
+                if (!out.code.empty() || !cSoftPkgScenario::isSafeCodeName(p + 5) || !out.code.set(p + 5)) return false;
+            } else if (strcmp(p, "register") == 0 || strcmp(p, "unregister") == 0) {
+                if (out.registration || out.code.empty()) return false;
+                out.registration = p[0] == 'r' ? 'r' : 'u';
+            } else if (strncmp(p, "manager ", 8) == 0) {
+                if (out.registration != 'r' || !out.manager.empty() || !isPlainAbsPath(p + 8) || !out.manager.set(p + 8))
+                    return false;
+            } else {
+                return false;
+            }
+        }
+        line++;
+        p = e + 1;
+    }
+    // A record always has its version.
+    return ended && (!out.registration || haveVersion);
+}
+
+}  // namespace
+
+bool readJournal(const char* path, sJournal& out) {
+    cFileIO f;
+    if (!f.open(path, cFileIO::eRead)) return false;
+    unsigned long long size = f.size();
+    if (size == 0 || size > (unsigned long long)kMaxJournalBytes) return false;
+    _typebuf<char> buf;
+    if (!buf.set((long long)size + 1) || !f.readf(buf.ptr, (long long)size)) return false;
+    buf.ptr[size] = 0;
+    return parseJournal(buf.ptr, (long long)size, out);
+}
+
+int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
+    if (!fs) fs = cInstallFS::plain();
+    _guardchar<char> tmp, folder;
+    if (!path || !catStr(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
+    if (!makeFolderChain(folder.ptr, fs)) return 0;
+    sJournalText body;
+    char kind[3] = {0, ' ', 0};
+    for (auto* it = j.entries.head; it; it = it->next) {
+        kind[0] = it->value.kind;
+        body.t.add(kind);
+        body.line(it->value.path.ptr);
+    }
+    if (j.registration) {
+        body.line("code", j.code.ptr);
+        body.line(j.registration == 'r' ? "register" : "unregister");
+        if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
+        recordLines(body, j.record);
+    }
+    sText t;
+    t.add(kJournalMagic);
+    t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
+    if (body.t.n) t.add(body.t.buf.ptr, body.t.n);
+    char tail[40];
+    _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
+    t.add(tail);
+    if (!t.ok || !body.t.ok) return 0;
+    // The saving name lies in the program's own folder: a leftover is ours.
+    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
+    int fd = fs->createExclusive(tmp.ptr, 0600);
+    if (fd < 0) return 0;
+    bool ok = fs->write(fd, t.buf.ptr, t.n) && fs->sync(fd);
+    ok = fs->close(fd) && ok;
+    if (!ok || !fs->rename(tmp.ptr, path)) {
+        fs->unlink(tmp.ptr);
+        return 0;
+    }
+    // In place: what it says holds from here, durable once its folder is flushed.
+    return fs->syncFolder(folder.ptr) ? 1 : 2;
+}
+
+namespace {
+
+// The manager's menu-entry name in the applied language, as the application gives it.
+const char* managerEntryName() {
+    cInstallLangs* langs = installLangs();
+    const char* s = langs ? langs->managerEntryName() : nullptr;
+    return s && *s ? s : "Software Packages management";
+}
+
+// A sink that writes to a descriptor through the file operations.
+class cFdSink : public cFileIOTarget {
+public:
+    cFdSink(cInstallFS* fs, int fd) : myFs(fs), myFd(fd) {}
+    unsigned long long size() override { return myPos; }
+    long long read(void*, long long) override { return -1; }
+    long long write(const void* b, long long n) override {
+        if (n < 0 || !myFs->write(myFd, b, n)) {
+            failed = true;
+            return -1;
+        }
+        myPos += (unsigned long long)n;
+        return n;
+    }
+    bool set_fp(unsigned long long p) override { return p == myPos; }
+    void close() override {}
+    bool valid() override { return myFd >= 0; }
+    unsigned long long get_fp() override { return myPos; }
+    bool failed = false;
+
+private:
+    cInstallFS* myFs;
+    int myFd;
+    unsigned long long myPos = 0;
+};
+
+// Removes `folder` and then each parent while they are empty folders strictly below
+// `stopAbove` (the folder itself only when it lies below it too). False when one could
+// not be removed for another reason than what it still holds.
+bool rmEmptyFolders(const char* folder, const char* stopAbove, cInstallFS* fs) {
+    _guardchar<char> p;
+    if (!stopAbove || !p.set(folder)) return true;
+    while (isBelow(p.ptr, stopAbove) && objKind(p.ptr) == 2) {
+        errno = 0;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return true;
+        *cut = 0;
+    }
+    return true;
+}
+
+unsigned int failAt(sJournalOutcome& out, unsigned int result, const char* path) {
+    if (out.result == eIJOk) {
+        out.result = result;
+        out.path.set(path ? path : "");
+    }
+    return out.result;
+}
+
+// Names an interrupted refresh of the manager copy leaves beside its files.
+void removeManagerLeftovers(const char* manager, cInstallFS* fs) {
+    _guardchar<char> contents, p;
+    if (!parentFolder(manager, contents) || !parentFolder(contents.ptr, p)) return;
+    contents.attach(p.dettach());
+    const char* tails[] = {"/Resources/icon.icns.tmp", "/PkgInfo.tmp", "/Info.plist.tmp"};
+    for (const char* tail : tails)
+        if (catStr(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+    if (catStr(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+}
+
+// The Software Manager copy, refreshed from `source` when it is missing or older, and
+// its menu entry; the manager and the entry go to `out` when there is a manager.
+unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstallFS* fs, sJournalOutcome& out) {
+    _guardchar<char> manager;
+    // Without a program to copy (a run inside another program, or one whose installer is
+    // gone) and no copy in place there is no manager to register.
+    if (!getAppManagerPath(manager)) return eIJOk;
+    bool haveSource = source && *source && objKind(source) == 1;
+    removeManagerLeftovers(manager.ptr, fs);
+    if (!haveSource && objKind(manager.ptr) == 0) return eIJOk;
+    unsigned long long v = objKind(manager.ptr) == 1 ? getVerID(manager.ptr) : kUnknownVerID;
+    _guardchar<char> tmp, folder;
+    if (haveSource && (v == kUnknownVerID || v < getCurrVerID())) {
+        if (!catStr(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
+            return failAt(out, eIJCannotCreate, manager.ptr);
+        if (!makeFolderChain(folder.ptr, fs)) return failAt(out, eIJCannotMakeFolder, folder.ptr);
+        int fd = fs->createExclusive(tmp.ptr, 0700);
+        if (fd < 0) return failAt(out, eIJCannotCreate, tmp.ptr);
+        cFdSink sink(fs, fd);
+        bool ok = saveSoftMgr(source, &sink, folder.ptr) && !sink.failed && fs->chmod(fd, 0755) && fs->sync(fd);
+        ok = fs->close(fd) && ok;
+        // Moved over the earlier copy in one step: there is always a manager at its place.
+        if (!ok || !fs->rename(tmp.ptr, manager.ptr) || !fs->syncFolder(folder.ptr)) {
+            fs->unlink(tmp.ptr);
+            return failAt(out, eIJCannotWrite, manager.ptr);
+        }
+    }
+    if (objKind(manager.ptr) != 1) return failAt(out, eIJCannotWrite, manager.ptr);
+    // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
+    _guardchar<char> icon, contents, entry;
+    if (contents.set(manager.ptr)) {
+        for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
+            if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
+        if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
+    }
+    const char* name = managerEntryName();
+    if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
+                           nullptr, "qmx-softmgr"))
+        return failAt(out, eIJCannotCreate, name);
+    // An entry of an earlier copy under another name goes.
+    _guardchar<char> old;
+    if (store && store->getParamStr(kRegInstallerShortcut, old) && !old.empty() && strcmp(old.ptr, entry.ptr) != 0 &&
+        !rmFileClean(old.ptr, nullptr, fs))
+        return failAt(out, eIJCannotWrite, old.ptr);
+    out.manager.attach(manager.dettach());
+    out.managerEntry.attach(entry.dettach());
+    return eIJOk;
+}
+
+unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutcome& out) {
+    _guardchar<char> section;
+    if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
+    // The manager and the language first, the package's record last (alone in its hive):
+    // a record never names a manager that is not registered.
+    bool ok = store->setParamInt16(kRegLangCurrent, j.record.lang);
+    if (ok && !out.managerEntry.empty()) ok = store->setParamStr(kRegInstallerShortcut, out.managerEntry.ptr);
+    if (ok && !out.manager.empty()) ok = store->setParamStr(kRegInstallerApp, out.manager.ptr);
+    if (!ok || !store->saveConfig()) {
+        store->discardChanges();
+        return failAt(out, eIJNotSaved, "");
+    }
+    // The folders made that still stand (obsolete files may have emptied some).
+    _List<_guardchar<char> > standing;
+    for (auto* it = j.record.dirs.head; ok && it; it = it->next)
+        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, it->value.ptr);
+    j.record.dirs.destroy();
+    for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
+    store->removeSection(section.ptr);
+    if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
+        store->discardChanges();
+        return failAt(out, eIJNotSaved, "");
+    }
+    return eIJOk;
+}
+
+// Removes `folder` and each parent while they are empty folders that the package may
+// remove: below its installation folder, or made by the installation. False when one of
+// them could not be removed for another reason than what it still holds.
+bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
+    _guardchar<char> p;
+    if (!p.set(folder)) return false;
+    bool confined = isConfiningFolder(record.path.ptr);
+    for (;;) {
+        bool made = false;
+        for (auto* it = record.dirs.head; it && !made; it = it->next)
+            made = strcmp(it->value.ptr, p.ptr) == 0 && isConfiningFolder(p.ptr);
+        if ((!made && !(confined && isBelow(p.ptr, record.path.ptr))) || objKind(p.ptr) != 2) return true;
+        errno = 0;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        char* cut = strrchr(p.ptr, '/');
+        if (!cut || cut == p.ptr) return true;
+        *cut = 0;
+    }
+}
+
+// The package's folders, menu entries and record go (its files are gone already).
+unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cInstallFS* fs, sJournalOutcome& out) {
+    _guardchar<char> section, folder;
+    if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
+    // Folders the package leaves empty: up to its installation folder, and those it made.
+    for (auto* it = j.record.files.head; it; it = it->next)
+        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
+            !rmPackageFolders(folder.ptr, j.record, fs))
+            failAt(out, eIJCannotWrite, folder.ptr);
+    for (auto* it = j.record.dirs.head; it; it = it->next)
+        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, j.record, fs))
+            failAt(out, eIJCannotWrite, it->value.ptr);
+    for (auto* it = j.entries.head; it; it = it->next)
+        if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
+            failAt(out, eIJCannotWrite, it->value.path.ptr);
+    if (out.result != eIJOk) return out.result;
+    if (!OSDeregisterPackage(j.code.ptr, false)) OSDeregisterPackage(j.code.ptr, true);
+    store->removeSection(section.ptr);
+    if (!store->saveConfig()) {
+        store->discardChanges();
+        return failAt(out, eIJNotSaved, "");
+    }
+    return eIJOk;
+}
+
+// Undoes a pending journal; true when everything is as before the run.
+bool undoJournal(const sJournal& j, cInstallFS* fs) {
+    bool ok = true;
+    _List<_guardchar<char> > folders;
+    for (auto* it = j.entries.head; it; it = it->next) {
+        const char* target = it->value.path.ptr;
+        char kind = it->value.kind;
+        _guardchar<char> tmp, bkp;
+        if (!catStr(target, ".tmp", tmp) || !catStr(target, ".bkp", bkp)) return false;
+        if (kind == 'M' || kind == 'S') {
+            // Made by the run: removed when empty.
+            if (objKind(target) == 2) ok = addUnique(folders, target) && ok;
+            continue;
+        }
+        if (kind == 'E' && objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) ok = false;
+        if (kind != 'R' && kind != 'N') continue;
+        // An uninstallation makes no temporary files: one there is the user's.
+        if (j.registration != 'u' && objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) ok = false;
+        int t = objKind(target);
+        if (objKind(bkp.ptr) == 1) {
+            // The target is the new file (or gone): the backup is the earlier one.
+            if (t == 1 && !fs->unlink(target))
+                ok = false;
+            else if (t != 0 && t != 1)
+                ok = false;
+            else if (!fs->rename(bkp.ptr, target))
+                ok = false;
+        } else if (kind == 'N' && t == 1 && !fs->unlink(target)) {
+            ok = false;
+        }
+    }
+    // Folders the undone run made, bottom up, when they are empty.
+    _typebuf<const char*> list;
+    long long n = 0;
+    if (list.set(folders.count()))
+        for (auto* it = folders.head; it; it = it->next) list.ptr[n++] = it->value.ptr;
+    for (long long i = n - 1; ok && i >= 0; i--) fs->rmdir(list.ptr[i]);
+    return ok;
+}
+
+// Finishes a committed journal in the run's own order: temporary files, menu entries,
+// the manager copy, obsolete files, the record, backups; an uninstallation's files, then
+// its folders, entries and record. Stops at the first step that fails.
+unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
+                           cApplicationConfig* store, sJournalOutcome& out) {
+    _List<_guardchar<char> > roots;
+    for (auto* it = j.entries.head; it; it = it->next) {
+        const char* target = it->value.path.ptr;
+        _guardchar<char> tmp;
+        if (it->value.kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
+        // Kept (and reported) once committed.
+        if (it->value.kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
+            failAt(out, eIJCannotRecover, target);
+        if ((it->value.kind == 'R' || it->value.kind == 'N') && j.registration != 'u' && catStr(target, ".tmp", tmp) &&
+            objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))
+            failAt(out, eIJCannotWrite, tmp.ptr);
+    }
+    if (j.registration == 'r') {
+        // Written whole before the commit: moved in unless that happened already (an
+        // entry the user removed since stays removed).
+        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+            _guardchar<char> tmp;
+            if (it->value.kind == 'E' && catStr(it->value.path.ptr, ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+                !fs->rename(tmp.ptr, it->value.path.ptr))
+                failAt(out, eIJCannotCreate, it->value.path.ptr);
+        }
+        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next)
+            if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
+                failAt(out, eIJCannotWrite, it->value.path.ptr);
+        if (out.result == eIJOk) managerCopy(j.manager.ptr, store, fs, out);
+    }
+    // Files of the earlier version that this one no longer has (an uninstallation's files
+    // that stayed in place), with the folders below a "D" folder they leave empty; before
+    // the registration, so that the record lists only the folders that stay.
+    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+        const char* target = it->value.path.ptr;
+        if (it->value.kind != 'O') continue;
+        _guardchar<char> folder;
+        if ((objKind(target) == 1 && !fs->unlink(target)) ||
+            (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), fs)))
+            failAt(out, eIJCannotWrite, target);
+    }
+    if (out.result == eIJOk && j.registration == 'r') registerRecord(j, store, out);
+    // The backups go once the package is registered (an uninstallation's files).
+    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+        _guardchar<char> bkp;
+        if ((it->value.kind == 'R' || it->value.kind == 'N') && catStr(it->value.path.ptr, ".bkp", bkp) &&
+            objKind(bkp.ptr) == 1 && !fs->unlink(bkp.ptr))
+            failAt(out, eIJCannotWrite, bkp.ptr);
+    }
+    if (out.result == eIJOk && j.registration == 'u') unregisterRecord(j, store, fs, out);
+    return out.result;
+}
+
+}  // namespace
+
+// Resolves a journal read from `path` or made by the run itself; the journal goes when
+// everything was resolved.
+bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
+                    cApplicationConfig* store, sJournalOutcome& out) {
+    if (j.committed) {
+        // The files are in place; the record cannot be written without a store.
+        if (j.registration && !store) return failAt(out, eIJNotSaved, ""), false;
+        if (finishJournal(j, fs, made, store, out) != eIJOk) return false;
+    } else if (!undoJournal(j, fs)) {
+        return failAt(out, eIJCannotRecover, path), false;
+    }
+    // Flushed before the journal goes: what it undid must not come back after a power cut.
+    cFasterTreeList<cStringKey, int> flushed;
+    for (auto* it = j.entries.head; it; it = it->next) {
+        _guardchar<char> folder;
+        if (it->value.kind == 'D' || !parentFolder(it->value.path.ptr, folder) || flushed.find(pathKey(folder.ptr)))
+            continue;
+        flushed.insert_new(pathKey(folder.ptr));
+        if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
+    }
+    if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;
+    return true;
+}
+
+bool parseJournalText(const char* data, long long size, bool& committed, long long& entries) {
+    entries = 0;
+    if (!data || size <= 0 || size > kMaxJournalBytes) return false;
+    _typebuf<char> buf;
+    if (!buf.set(size + 1)) return false;
+    memcpy(buf.ptr, data, (size_t)size);
+    buf.ptr[size] = 0;
+    sJournal j;
+    if (!parseJournal(buf.ptr, size, j)) return false;
+    committed = j.committed;
+    entries = j.entries.count();
+    return true;
+}
+
+cJournalFolderLock::cJournalFolderLock(const char* journalPath) {
+    _guardchar<char> folder;
+    if (!parentFolder(journalPath, folder)) return;
+    myFd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (myFd >= 0) {
+        while (flock(myFd, LOCK_SH) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+cJournalFolderLock::~cJournalFolderLock() {
+    if (myFd >= 0) close(myFd);
+}
+
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
+    _guardchar<char> any, folder;
+    // The folder every package's journal lies in.
+    if (!defaultJournalPath("any", any) || !parentFolder(any.ptr, folder)) return false;
+    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return objKind(folder.ptr) == 0;
+    // A run holds the folder shared for its whole length: its journal is its own.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    _List<_guardchar<char> > codes;
+    if (DIR* d = fdopendir(dup(fd))) {
+        size_t n = strlen(kJournalPrefix);
+        while (dirent* e = readdir(d)) {
+            if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;
+            // A save that never got in place goes with its package's recovery.
+            _guardchar<char> code;
+            size_t len = strlen(e->d_name), saving = strlen(kJournalSaving);
+            bool unsaved = len > n + saving && strcmp(e->d_name + len - saving, kJournalSaving) == 0;
+            if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) continue;
+            if (cSoftPkgScenario::isSafeCodeName(code.ptr)) addUnique(codes, code.ptr);
+        }
+        closedir(d);
+    }
+    bool ok = true;
+    for (auto* it = codes.head; it; it = it->next) {
+        _guardchar<char> path;
+        ok = defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store) && ok;
+    }
+    close(fd);
+    return ok;
+}
+
+bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
+                        cApplicationConfig* store) {
+    if (!fs) fs = cInstallFS::plain();
+    sJournalOutcome out;
+    // A journal that never got in place (the run ended while saving it) says nothing.
+    _guardchar<char> fresh;
+    if (!catStr(journalPath, kJournalSaving, fresh)) return false;
+    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) return failAt(out, eIJCannotWrite, fresh.ptr), false;
+    int kind = objKind(journalPath);
+    if (kind == 0) return true;
+    sJournal j;
+    if (kind != 1 || !readJournal(journalPath, j)) return failAt(out, eIJCannotRecover, journalPath), false;
+    // A registration is for the package the journal is named after.
+    const char* name = strrchr(journalPath, '/');
+    if (j.registration && !(name && strncmp(name + 1, kJournalPrefix, strlen(kJournalPrefix)) == 0 &&
+                            strcmp(name + 1 + strlen(kJournalPrefix), j.code.ptr) == 0))
+        return failAt(out, eIJCannotRecover, journalPath), false;
+    return resolveJournal(journalPath, j, fs, made, store, out);
+}
