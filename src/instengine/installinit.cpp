@@ -336,8 +336,14 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     ctx.codeName.set(code);
     ctx.registryName.set(code);
     if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
-    // What an interrupted run left is resolved before anything is compared or answered.
-    if (ctx.journalPath.empty() || !recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store)) {
+    // What an interrupted run left is resolved before anything is compared or answered,
+    // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
+    bool recovered = false;
+    if (!ctx.journalPath.empty()) {
+        cJournalFolderLock lock(ctx.journalPath.ptr);
+        recovered = recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store);
+    }
+    if (!recovered) {
         ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
         return eIICannotRead;
     }
