@@ -50,24 +50,38 @@ const char kJournalSaving[] = "~new";
 // Two packages' files, the record's list of them, its entries, bases, folders, commands.
 const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
 
-// One file to install and how far it got.
+// One file to install and how far it got. Its temporary and backup names are made when
+// needed (null when out of memory): kept for every file, they cost more than the rest.
 struct sFlight {
     cSoftPkgScenario::sCopiedFile* file = nullptr;
-    _guardchar<char> tmp, bkp;
+    _guardchar<char> tmp() const { return side(".tmp"); }
+    _guardchar<char> bkp() const { return side(".bkp"); }
+    _guardchar<char> side(const char* suffix) const {
+        _guardchar<char> s;
+        catStr(file->target.ptr, suffix, s);
+        return s;
+    }
     bool existed = false;   // the target was there when the journal was written
     bool tmpMade = false;   // our temporary file exists
     bool backedUp = false;  // the target is at the backup name
     bool applied = false;   // the new file is at the target
 };
 
-// A growing text.
+// A growing text; with a descriptor, written out whenever 64 KiB have gathered.
 struct sText {
     _typebuf<char> buf;
     long long n = 0;
     bool ok = true;
+    cInstallFS* fs = nullptr;
+    int fd = -1;
+    bool flush() {
+        if (ok && fd >= 0 && n > 0) ok = fs->write(fd, buf.ptr, n), n = 0;
+        return ok;
+    }
     void add(const char* s, long long len = -1) {
         if (!ok || !s) return;
         if (len < 0) len = (long long)strlen(s);
+        if (fd >= 0 && n + len + 1 > 65536 && !flush()) return;
         if (n + len + 1 > buf.count && !buf.reset((n + len + 1) * 2)) {
             ok = false;
             return;
@@ -291,7 +305,15 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     _guardchar<char> tmp, folder;
     if (!path || !catStr(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
     if (!makeFolderChain(folder.ptr, fs)) return 0;
+    // The saving name lies in the program's own folder: a leftover is ours.
+    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
+    // Written as it is made: the text of a large package is never held whole.
     sJournalText body;
+    body.t.fs = fs;
+    body.t.fd = fs->createExclusive(tmp.ptr, 0600);
+    if (body.t.fd < 0) return 0;
+    body.t.add(kJournalMagic);
+    body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
     char kind[3] = {0, ' ', 0};
     for (auto* it = j.entries.head; it; it = it->next) {
         kind[0] = it->value.kind;
@@ -304,20 +326,11 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
         if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
         recordLines(body, j.record);
     }
-    sText t;
-    t.add(kJournalMagic);
-    t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
-    if (body.t.n) t.add(body.t.buf.ptr, body.t.n);
     char tail[40];
     _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
-    t.add(tail);
-    if (!t.ok || !body.t.ok) return 0;
-    // The saving name lies in the program's own folder: a leftover is ours.
-    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
-    int fd = fs->createExclusive(tmp.ptr, 0600);
-    if (fd < 0) return 0;
-    bool ok = fs->write(fd, t.buf.ptr, t.n) && fs->sync(fd);
-    ok = fs->close(fd) && ok;
+    body.t.add(tail);
+    bool ok = body.t.flush() && fs->sync(body.t.fd);
+    ok = fs->close(body.t.fd) && ok;
     if (!ok || !fs->rename(tmp.ptr, path)) {
         fs->unlink(tmp.ptr);
         return 0;
@@ -490,7 +503,7 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     j.record.dirs.destroy();
     for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
     store->removeSection(section.ptr);
-    if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
+    if (!ok || !ctxToConfigReleasing(j.record, store, section.ptr) || !store->saveConfig()) {
         store->discardChanges();
         return failAt(out, eIJNotSaved, "");
     }
@@ -716,7 +729,7 @@ private:
     struct sFileSystem {
         dev_t dev = 0;
         int fd = -1;  // opened before any file of ours on it was written
-        const char* path = nullptr;
+        _guardchar<char> path;
     };
     cCriticalSection shareLock;  // guards the first failure and the file systems
     _List<sFileSystem> fileSystems;
@@ -858,12 +871,13 @@ bool cInstallRun::prepare() {
         }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        if (!f || !catStr(c.target.ptr, ".tmp", f->tmp) || !catStr(c.target.ptr, ".bkp", f->bkp))
+        _guardchar<char> tmp, bkp;
+        if (!f || !catStr(c.target.ptr, ".tmp", tmp) || !catStr(c.target.ptr, ".bkp", bkp))
             return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
         // Names the journal did not give us belong to someone else: never taken.
-        if (names.kind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
-        if (names.kind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
+        if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
+        if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
         int kind = names.kind(c.target.ptr);
         if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
         f->existed = kind == 1;
@@ -957,10 +971,11 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report, bool note) {
         if (memcmp(none, want, 32) != 0) return eIJCannotRead;
     }
     int mode = recordMode(c);
-    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
+    _guardchar<char> tmp = f.tmp();
+    int fd = tmp.ptr ? fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600) : -1;
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
-    if (note && !noteFileSystem(fd, f.tmp.ptr)) {
+    if (note && !noteFileSystem(fd, tmp.ptr)) {
         fs->close(fd);
         return eIJCannotWrite;
     }
@@ -1003,14 +1018,14 @@ bool cInstallRun::noteFileSystem(int fd, const char* path) {
     sFileSystem* f = fileSystems.add();
     if (!f) return false;
     f->dev = st.st_dev;
-    f->path = path;
+    if (!f->path.set(path)) return false;
     f->fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     return f->fd >= 0;
 }
 
 bool cInstallRun::flushFileSystems() {
     for (auto* it = fileSystems.head; it; it = it->next)
-        if (!fs->syncFileSystem(it->value.fd)) return fail(eIJCannotWrite, it->value.path), false;
+        if (!fs->syncFileSystem(it->value.fd)) return fail(eIJCannotWrite, it->value.path.ptr), false;
     return true;
 }
 
@@ -1024,11 +1039,11 @@ void cInstallRun::writePiece(sFlight& f, int fd, unsigned long long from, unsign
                              std::atomic<unsigned long long>& done, cEvent& wake) {
     cPtr<cFileIOTarget> item(ctx.payload().storedItem((int)f.file->item));
     _typebuf<unsigned char> buf;
-    if (!item || !buf.set(kCopyChunk) || !item->set_fp(from)) return failUnpack(eIJNoItem, f.tmp.ptr);
+    if (!item || !buf.set(kCopyChunk) || !item->set_fp(from)) return failUnpack(eIJNoItem, f.tmp().ptr);
     for (unsigned long long at = from, handed = from; at < to && !stopUnpack;) {
         long long n = to - at > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(to - at);
-        if (item->read(buf.ptr, n) != n) return failUnpack(eIJCannotRead, f.tmp.ptr);
-        if (!fs->writeAt(fd, buf.ptr, n, at)) return failUnpack(eIJCannotWrite, f.tmp.ptr);
+        if (item->read(buf.ptr, n) != n) return failUnpack(eIJCannotRead, f.tmp().ptr);
+        if (!fs->writeAt(fd, buf.ptr, n, at)) return failUnpack(eIJCannotWrite, f.tmp().ptr);
         at += (unsigned long long)n;
         // The disk gets each stretch as it is done, so that the flush finds little left.
         if (at - handed >= kEarlyWriteback * 8 || at == to) {
@@ -1047,16 +1062,17 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32], got[32];
-    if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, f.tmp.ptr), false;
+    _guardchar<char> tmp = f.tmp();
+    if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, tmp.ptr), false;
     int mode = recordMode(c);
-    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
-    if (fd < 0) return failUnpack(eIJCannotCreate, f.tmp.ptr), false;
+    int fd = tmp.ptr ? fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600) : -1;
+    if (fd < 0) return failUnpack(eIJCannotCreate, tmp.ptr), false;
     f.tmpMade = true;
     _typebuf<unsigned char> buf;
     _classbuf<cPtr<cPieceWriter> > pieces;
-    if (!noteFileSystem(fd, f.tmp.ptr) || !buf.set(kCopyChunk) || !pieces.set(workers)) {
+    if (!noteFileSystem(fd, tmp.ptr) || !buf.set(kCopyChunk) || !pieces.set(workers)) {
         fs->close(fd);
-        return failUnpack(eIJCannotWrite, f.tmp.ptr), false;
+        return failUnpack(eIJCannotWrite, tmp.ptr), false;
     }
     cEvent wake(false, false);
     unsigned long long step = (size + (unsigned long long)workers - 1) / (unsigned long long)workers;
@@ -1065,7 +1081,7 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
         pieces[w] = new (std::nothrow) cPieceWriter(this, &f, fd, from, to, &wake);
         if (!pieces[w].ptr || !pieces[w]->start()) {
             pieces[w] = nullptr;
-            failUnpack(eIJCannotWrite, f.tmp.ptr);
+            failUnpack(eIJCannotWrite, tmp.ptr);
             break;
         }
     }
@@ -1083,13 +1099,13 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
                     reported = msSince(0);
                     stage(1 + (int)filesUnpacked);
                     if (progress && !progress->notifyProgress(bytesUnpacked * 100.0 / size))
-                        failUnpack(eIJStopped, f.tmp.ptr);
+                        failUnpack(eIJStopped, tmp.ptr);
                 }
                 continue;
             }
             long long n = ready - hashed > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(ready - hashed);
             if (pread(fd, buf.ptr, (size_t)n, (off_t)(from + hashed)) != n) {
-                failUnpack(eIJCannotRead, f.tmp.ptr);
+                failUnpack(eIJCannotRead, tmp.ptr);
                 break;
             }
             sha256_update(&sha, buf.ptr, (size_t)n);
@@ -1104,7 +1120,7 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
     if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
     if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
-    if (r != eIJOk) return failUnpack(r, f.tmp.ptr), false;
+    if (r != eIJOk) return failUnpack(r, tmp.ptr), false;
     filesUnpacked++;
     return true;
 }
@@ -1121,7 +1137,7 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
         bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
         unsigned int r = unpack(it->value, report, note);
         if (note && r == eIJOk) noted = target, notedLen = len;
-        if (r != eIJOk) return failUnpack(r, it->value.tmp.ptr);
+        if (r != eIJOk) return failUnpack(r, it->value.tmp().ptr);
         filesUnpacked++;
     }
 }
@@ -1169,7 +1185,7 @@ bool cInstallRun::unpackAll() {
         pool[w] = new (std::nothrow) cUnpacker(this, from, n);
         if (!pool[w].ptr || !pool[w]->start()) {
             pool[w] = nullptr;
-            failUnpack(eIJCannotWrite, from->value.tmp.ptr);
+            failUnpack(eIJCannotWrite, from->value.tmp().ptr);
             break;
         }
         started++;
@@ -1187,7 +1203,7 @@ bool cInstallRun::unpackAll() {
 
 void cInstallRun::removeTemps() {
     for (auto* it = flights.head; it; it = it->next)
-        if (it->value.tmpMade && objKind(it->value.tmp.ptr) == 1 && fs->unlink(it->value.tmp.ptr))
+        if (it->value.tmpMade && objKind(it->value.tmp().ptr) == 1 && fs->unlink(it->value.tmp().ptr))
             it->value.tmpMade = false;
     for (auto* it = entries.head; it; it = it->next)
         if (it->value.tmpMade && objKind(it->value.tmp.ptr) == 1 && fs->unlink(it->value.tmp.ptr))
@@ -1201,7 +1217,7 @@ bool cInstallRun::restoreBackups() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         if (f.backedUp) {
-            if (fs->rename(f.bkp.ptr, f.file->target.ptr)) {
+            if (fs->rename(f.bkp().ptr, f.file->target.ptr)) {
                 f.backedUp = f.applied = false;
             } else {
                 ok = false;
@@ -1250,12 +1266,12 @@ bool cInstallRun::backup() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
-            if (moveFileClean(f.file->target.ptr, f.bkp.ptr, fs)) {
+            if (moveFileClean(f.file->target.ptr, f.bkp().ptr, fs)) {
                 f.backedUp = true;
                 break;
             }
             if (!asker || !asker->askRetry(f.file->target.ptr, false)) {
-                fail(eIJGaveUp, f.bkp.ptr);
+                fail(eIJGaveUp, f.bkp().ptr);
                 rollBack();
                 return false;
             }
@@ -1267,7 +1283,7 @@ bool cInstallRun::backup() {
 bool cInstallRun::apply() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        if (!fs->rename(f.tmp.ptr, f.file->target.ptr)) {
+        if (!fs->rename(f.tmp().ptr, f.file->target.ptr)) {
             fail(eIJCannotApply, f.file->target.ptr);
             rollBack();
             return false;
@@ -1348,7 +1364,10 @@ unsigned int cInstallRun::run() {
         return 1;
     }
     // From here a failure is reported and the committed journal stays: the next run
-    // finishes the job from it.
+    // finishes the job from it. Nothing rolls back any more: the flights' names make
+    // room for the record.
+    closeFileSystems();
+    flights.destroy();
     bool ok = finish();
     stage(fileCount + 3);
     return ok ? 0 : 1;
