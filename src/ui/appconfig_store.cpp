@@ -391,8 +391,7 @@ void cConfigHive::setSaveHook(tSaveHook hook) { gSaveHook = hook; }
 
 cConfigHive::~cConfigHive() { clearOps(); }
 
-// A block of changes: each is its kind of change, the value's kind, a u16 path length
-// and the path.
+// A block of changes: each is its kind, a u16 path length and the path.
 struct cConfigHive::sOpBlock {
     sOpBlock* next;
     long long used, capacity;
@@ -578,9 +577,9 @@ void cConfigHive::unload() {
     myState = kHiveAbsent;
 }
 
-bool cConfigHive::journal(unsigned char op, unsigned char kind, const char* path, long long length) {
+bool cConfigHive::journal(unsigned char op, const char* path, long long length) {
     if (length < 0 || length > kCfgMaxPath) return false;
-    long long need = 4 + length;
+    long long need = 3 + length;
     if (!myOpsTail || myOpsTail->capacity - myOpsTail->used < need) {
         // Blocks double up to 64 KiB: a few changes cost little, many never move.
         long long cap = myOpsTail ? myOpsTail->capacity * 2 : 512;
@@ -599,18 +598,16 @@ bool cConfigHive::journal(unsigned char op, unsigned char kind, const char* path
     }
     unsigned char* p = myOpsTail->bytes() + myOpsTail->used;
     p[0] = op;
-    p[1] = kind;
-    wr16(p + 2, (unsigned int)length);
-    if (length) memcpy(p + 4, path, (size_t)length);
+    wr16(p + 1, (unsigned int)length);
+    if (length) memcpy(p + 3, path, (size_t)length);
     myOpsTail->used += need;
     myOpCount++;
     return true;
 }
 
 // One change over `top`; a set takes its value from the tree of this process, which
-// already holds it (a placeholder when a later change removed it again).
-bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, unsigned char kind, const char* path,
-                          long long length) {
+// already holds it (an empty placeholder when a later change removed it again).
+bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length) {
     if (op == 3 && length == 0) {
         top.clear();
         exists = false;
@@ -626,7 +623,7 @@ bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, u
         exists = true;
         cConfigSection* mine = &top == &myTop ? nullptr : myTop.walk(path, sectionLength, false);
         const sConfigValue* now = mine ? mine->value(name, nameLength, false) : nullptr;
-        v->kind = now ? now->kind : kind;
+        v->kind = now ? now->kind : (unsigned char)kCfgBytes;
         if (!now || now->data.count == 0) {
             v->data.clear();
             return true;
@@ -647,7 +644,7 @@ bool cConfigHive::setValue(const char* relPath, long long length, unsigned char 
     if (valueWidth(kind) == 0 || dataLength < 0 || dataLength > kCfgMaxFile / 2 ||
         !cfgSplitPath(relPath, length, sl, name, nl))
         return false;
-    if (!journal(1, kind, relPath, length)) return false;
+    if (!journal(1, relPath, length)) return false;
     cConfigSection* s = myTop.walk(relPath, sl, true);
     sConfigValue* v = s ? s->value(name, nl, true) : nullptr;
     if (!v) return false;
@@ -664,14 +661,14 @@ bool cConfigHive::removeValue(const char* relPath, long long length) {
     long long sl, nl;
     const char* name;
     if (!cfgSplitPath(relPath, length, sl, name, nl)) return false;
-    if (!journal(2, 0, relPath, length)) return false;
-    return applyOp(myTop, myExists, 2, 0, relPath, length);
+    if (!journal(2, relPath, length)) return false;
+    return applyOp(myTop, myExists, 2, relPath, length);
 }
 
 bool cConfigHive::removeSection(const char* relPath, long long length) {
     if (!cfgValidSectionPath(relPath, length)) return false;
-    if (!journal(3, 0, relPath, length)) return false;
-    return applyOp(myTop, myExists, 3, 0, relPath, length);
+    if (!journal(3, relPath, length)) return false;
+    return applyOp(myTop, myExists, 3, relPath, length);
 }
 
 void cConfigHive::removeStaleTemps() {
@@ -765,9 +762,9 @@ bool cConfigHive::save(_guardchar<char>& setAside) {
             for (sOpBlock* b = myOps; b; b = b->next)
                 for (long long at = 0; at < b->used;) {
                     const unsigned char* p = b->bytes() + at;
-                    long long length = rd16(p + 2);
-                    if (!applyOp(fresh, exists, p[0], p[1], (const char*)p + 4, length)) return false;
-                    at += 4 + length;
+                    long long length = rd16(p + 1);
+                    if (!applyOp(fresh, exists, p[0], (const char*)p + 3, length)) return false;
+                    at += 3 + length;
                 }
             if (!writeFile(fresh, exists, written)) return false;
             myTop.swap(fresh);

@@ -186,9 +186,8 @@ private:
     // The changes, oldest first: each names its key only (a set replays the value the
     // tree holds at save time: the last change of a key decides it).
     struct sOpBlock;
-    bool applyOp(cConfigSection& top, bool& exists, unsigned char op, unsigned char kind, const char* path,
-                 long long length);
-    bool journal(unsigned char op, unsigned char kind, const char* path, long long length);
+    bool applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length);
+    bool journal(unsigned char op, const char* path, long long length);
     int readBytes(_typebuf<unsigned char>& bytes, long long& got);
     bool readFile(cConfigSection& into, int& result, sStamp& stamp);
     bool setAsideFile(_guardchar<char>& setAside);
