@@ -50,15 +50,25 @@ const char kJournalSaving[] = "~new";
 // Two packages' files, the record's list of them, its entries, bases, folders, commands.
 const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
 
+// A name beside a target, on the stack: the unpacking workers never touch the heap for it
+// (each would take an arena of its own). Empty for a name longer than any path.
+struct sSideName {
+    char ptr[4104];
+};
+
 // One file to install and how far it got. Its temporary and backup names are made when
-// needed (null when out of memory): kept for every file, they cost more than the rest.
+// needed: kept for every file, they cost more than the rest.
 struct sFlight {
     cSoftPkgScenario::sCopiedFile* file = nullptr;
-    _guardchar<char> tmp() const { return side(".tmp"); }
-    _guardchar<char> bkp() const { return side(".bkp"); }
-    _guardchar<char> side(const char* suffix) const {
-        _guardchar<char> s;
-        catStr(file->target.ptr, suffix, s);
+    sSideName tmp() const { return side(".tmp"); }
+    sSideName bkp() const { return side(".bkp"); }
+    sSideName side(const char* suffix) const {
+        sSideName s;
+        size_t n = strlen(file->target.ptr), k = strlen(suffix);
+        if (n + k >= sizeof s.ptr) n = k = 0;
+        memcpy(s.ptr, file->target.ptr, n);
+        memcpy(s.ptr + n, suffix, k);
+        s.ptr[n + k] = 0;
         return s;
     }
     bool existed = false;   // the target was there when the journal was written
@@ -971,8 +981,8 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report, bool note) {
         if (memcmp(none, want, 32) != 0) return eIJCannotRead;
     }
     int mode = recordMode(c);
-    _guardchar<char> tmp = f.tmp();
-    int fd = tmp.ptr ? fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600) : -1;
+    sSideName tmp = f.tmp();
+    int fd = fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
     if (note && !noteFileSystem(fd, tmp.ptr)) {
@@ -1062,10 +1072,10 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32], got[32];
-    _guardchar<char> tmp = f.tmp();
+    sSideName tmp = f.tmp();
     if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, tmp.ptr), false;
     int mode = recordMode(c);
-    int fd = tmp.ptr ? fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600) : -1;
+    int fd = fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return failUnpack(eIJCannotCreate, tmp.ptr), false;
     f.tmpMade = true;
     _typebuf<unsigned char> buf;
