@@ -32,10 +32,27 @@ const int kMaxUnpackers = 8;
 // A file from this size on is unpacked in pieces on all the workers at once.
 const unsigned long long kLargeFile = 64ULL << 20;
 
-// One file to install and how far it got.
+// A name beside a target, on the stack: the unpacking workers never touch the heap for it
+// (each would take an arena of its own). Empty for a name longer than any path.
+struct sSideName {
+    char ptr[4104];
+};
+
+// One file to install and how far it got. Its temporary and backup names are made when
+// needed: kept for every file, they cost more than the rest.
 struct sFlight {
     cSoftPkgScenario::sCopiedFile* file = nullptr;
-    _guardchar<char> tmp, bkp;
+    sSideName tmp() const { return side(".tmp"); }
+    sSideName bkp() const { return side(".bkp"); }
+    sSideName side(const char* suffix) const {
+        sSideName s;
+        size_t n = strlen(file->target.ptr), k = strlen(suffix);
+        if (n + k >= sizeof s.ptr) n = k = 0;
+        memcpy(s.ptr, file->target.ptr, n);
+        memcpy(s.ptr + n, suffix, k);
+        s.ptr[n + k] = 0;
+        return s;
+    }
     bool existed = false;   // the target was there when the journal was written
     bool tmpMade = false;   // our temporary file exists
     bool backedUp = false;  // the target is at the backup name
@@ -105,7 +122,7 @@ private:
     struct sFileSystem {
         dev_t dev = 0;
         int fd = -1;  // opened before any file of ours on it was written
-        const char* path = nullptr;
+        _guardchar<char> path;
     };
     cCriticalSection shareLock;  // guards the first failure and the file systems
     _List<sFileSystem> fileSystems;
@@ -247,12 +264,13 @@ bool cInstallRun::prepare() {
         }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        if (!f || !catStr(c.target.ptr, ".tmp", f->tmp) || !catStr(c.target.ptr, ".bkp", f->bkp))
+        _guardchar<char> tmp, bkp;
+        if (!f || !catStr(c.target.ptr, ".tmp", tmp) || !catStr(c.target.ptr, ".bkp", bkp))
             return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
         // Names the journal did not give us belong to someone else: never taken.
-        if (names.kind(f->tmp.ptr) != 0) return fail(eIJBadObject, f->tmp.ptr), false;
-        if (names.kind(f->bkp.ptr) != 0) return fail(eIJBadObject, f->bkp.ptr), false;
+        if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
+        if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
         int kind = names.kind(c.target.ptr);
         if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
         f->existed = kind == 1;
@@ -346,10 +364,11 @@ unsigned int cInstallRun::unpack(sFlight& f, bool report, bool note) {
         if (memcmp(none, want, 32) != 0) return eIJCannotRead;
     }
     int mode = recordMode(c);
-    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
+    sSideName tmp = f.tmp();
+    int fd = fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600);
     if (fd < 0) return eIJCannotCreate;
     f.tmpMade = true;
-    if (note && !noteFileSystem(fd, f.tmp.ptr)) {
+    if (note && !noteFileSystem(fd, tmp.ptr)) {
         fs->close(fd);
         return eIJCannotWrite;
     }
@@ -392,14 +411,14 @@ bool cInstallRun::noteFileSystem(int fd, const char* path) {
     sFileSystem* f = fileSystems.add();
     if (!f) return false;
     f->dev = st.st_dev;
-    f->path = path;
+    if (!f->path.set(path)) return false;
     f->fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     return f->fd >= 0;
 }
 
 bool cInstallRun::flushFileSystems() {
     for (auto* it = fileSystems.head; it; it = it->next)
-        if (!fs->syncFileSystem(it->value.fd)) return fail(eIJCannotWrite, it->value.path), false;
+        if (!fs->syncFileSystem(it->value.fd)) return fail(eIJCannotWrite, it->value.path.ptr), false;
     return true;
 }
 
@@ -413,11 +432,11 @@ void cInstallRun::writePiece(sFlight& f, int fd, unsigned long long from, unsign
                              std::atomic<unsigned long long>& done, cEvent& wake) {
     cPtr<cFileIOTarget> item(ctx.payload().storedItem((int)f.file->item));
     _typebuf<unsigned char> buf;
-    if (!item || !buf.set(kCopyChunk) || !item->set_fp(from)) return failUnpack(eIJNoItem, f.tmp.ptr);
+    if (!item || !buf.set(kCopyChunk) || !item->set_fp(from)) return failUnpack(eIJNoItem, f.tmp().ptr);
     for (unsigned long long at = from, handed = from; at < to && !stopUnpack;) {
         long long n = to - at > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(to - at);
-        if (item->read(buf.ptr, n) != n) return failUnpack(eIJCannotRead, f.tmp.ptr);
-        if (!fs->writeAt(fd, buf.ptr, n, at)) return failUnpack(eIJCannotWrite, f.tmp.ptr);
+        if (item->read(buf.ptr, n) != n) return failUnpack(eIJCannotRead, f.tmp().ptr);
+        if (!fs->writeAt(fd, buf.ptr, n, at)) return failUnpack(eIJCannotWrite, f.tmp().ptr);
         at += (unsigned long long)n;
         // The disk gets each stretch as it is done, so that the flush finds little left.
         if (at - handed >= kEarlyWriteback * 8 || at == to) {
@@ -436,16 +455,17 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     cSoftPkgScenario::sCopiedFile& c = *f.file;
     unsigned long long size = ctx.payload().sizeOf((int)c.item);
     unsigned char want[32], got[32];
-    if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, f.tmp.ptr), false;
+    sSideName tmp = f.tmp();
+    if (!ctx.digest((int)c.item, want)) return failUnpack(eIJNoItem, tmp.ptr), false;
     int mode = recordMode(c);
-    int fd = fs->createExclusive(f.tmp.ptr, mode < 0 ? 0666 : 0600);
-    if (fd < 0) return failUnpack(eIJCannotCreate, f.tmp.ptr), false;
+    int fd = fs->createExclusive(tmp.ptr, mode < 0 ? 0666 : 0600);
+    if (fd < 0) return failUnpack(eIJCannotCreate, tmp.ptr), false;
     f.tmpMade = true;
     _typebuf<unsigned char> buf;
     _classbuf<cPtr<cPieceWriter> > pieces;
-    if (!noteFileSystem(fd, f.tmp.ptr) || !buf.set(kCopyChunk) || !pieces.set(workers)) {
+    if (!noteFileSystem(fd, tmp.ptr) || !buf.set(kCopyChunk) || !pieces.set(workers)) {
         fs->close(fd);
-        return failUnpack(eIJCannotWrite, f.tmp.ptr), false;
+        return failUnpack(eIJCannotWrite, tmp.ptr), false;
     }
     cEvent wake(false, false);
     unsigned long long step = (size + (unsigned long long)workers - 1) / (unsigned long long)workers;
@@ -454,7 +474,7 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
         pieces[w] = new (std::nothrow) cPieceWriter(this, &f, fd, from, to, &wake);
         if (!pieces[w].ptr || !pieces[w]->start()) {
             pieces[w] = nullptr;
-            failUnpack(eIJCannotWrite, f.tmp.ptr);
+            failUnpack(eIJCannotWrite, tmp.ptr);
             break;
         }
     }
@@ -472,13 +492,13 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
                     reported = msSince(0);
                     stage(1 + (int)filesUnpacked);
                     if (progress && !progress->notifyProgress(bytesUnpacked * 100.0 / size))
-                        failUnpack(eIJStopped, f.tmp.ptr);
+                        failUnpack(eIJStopped, tmp.ptr);
                 }
                 continue;
             }
             long long n = ready - hashed > (unsigned long long)kCopyChunk ? kCopyChunk : (long long)(ready - hashed);
             if (pread(fd, buf.ptr, (size_t)n, (off_t)(from + hashed)) != n) {
-                failUnpack(eIJCannotRead, f.tmp.ptr);
+                failUnpack(eIJCannotRead, tmp.ptr);
                 break;
             }
             sha256_update(&sha, buf.ptr, (size_t)n);
@@ -493,7 +513,7 @@ bool cInstallRun::unpackLarge(sFlight& f, int workers) {
     if (r == eIJOk && memcmp(got, want, 32) != 0) r = eIJCannotRead;
     if (r == eIJOk && mode >= 0 && !fs->chmod(fd, mode)) r = eIJCannotWrite;
     if (!fs->close(fd) && r == eIJOk) r = eIJCannotWrite;
-    if (r != eIJOk) return failUnpack(r, f.tmp.ptr), false;
+    if (r != eIJOk) return failUnpack(r, tmp.ptr), false;
     filesUnpacked++;
     return true;
 }
@@ -510,7 +530,7 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
         bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
         unsigned int r = unpack(it->value, report, note);
         if (note && r == eIJOk) noted = target, notedLen = len;
-        if (r != eIJOk) return failUnpack(r, it->value.tmp.ptr);
+        if (r != eIJOk) return failUnpack(r, it->value.tmp().ptr);
         filesUnpacked++;
     }
 }
@@ -558,7 +578,7 @@ bool cInstallRun::unpackAll() {
         pool[w] = new (std::nothrow) cUnpacker(this, from, n);
         if (!pool[w].ptr || !pool[w]->start()) {
             pool[w] = nullptr;
-            failUnpack(eIJCannotWrite, from->value.tmp.ptr);
+            failUnpack(eIJCannotWrite, from->value.tmp().ptr);
             break;
         }
         started++;
@@ -576,7 +596,7 @@ bool cInstallRun::unpackAll() {
 
 void cInstallRun::removeTemps() {
     for (auto* it = flights.head; it; it = it->next)
-        if (it->value.tmpMade && objKind(it->value.tmp.ptr) == 1 && fs->unlink(it->value.tmp.ptr))
+        if (it->value.tmpMade && objKind(it->value.tmp().ptr) == 1 && fs->unlink(it->value.tmp().ptr))
             it->value.tmpMade = false;
     for (auto* it = entries.head; it; it = it->next)
         if (it->value.tmpMade && objKind(it->value.tmp.ptr) == 1 && fs->unlink(it->value.tmp.ptr))
@@ -590,7 +610,7 @@ bool cInstallRun::restoreBackups() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         if (f.backedUp) {
-            if (fs->rename(f.bkp.ptr, f.file->target.ptr)) {
+            if (fs->rename(f.bkp().ptr, f.file->target.ptr)) {
                 f.backedUp = f.applied = false;
             } else {
                 ok = false;
@@ -639,12 +659,12 @@ bool cInstallRun::backup() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
-            if (moveFileClean(f.file->target.ptr, f.bkp.ptr, fs)) {
+            if (moveFileClean(f.file->target.ptr, f.bkp().ptr, fs)) {
                 f.backedUp = true;
                 break;
             }
             if (!asker || !asker->askRetry(f.file->target.ptr, false)) {
-                fail(eIJGaveUp, f.bkp.ptr);
+                fail(eIJGaveUp, f.bkp().ptr);
                 rollBack();
                 return false;
             }
@@ -656,7 +676,7 @@ bool cInstallRun::backup() {
 bool cInstallRun::apply() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        if (!fs->rename(f.tmp.ptr, f.file->target.ptr)) {
+        if (!fs->rename(f.tmp().ptr, f.file->target.ptr)) {
             fail(eIJCannotApply, f.file->target.ptr);
             rollBack();
             return false;
@@ -737,7 +757,10 @@ unsigned int cInstallRun::run() {
         return 1;
     }
     // From here a failure is reported and the committed journal stays: the next run
-    // finishes the job from it.
+    // finishes the job from it. Nothing rolls back any more: the flights' names make
+    // room for the record.
+    closeFileSystems();
+    flights.destroy();
     bool ok = finish();
     stage(fileCount + 3);
     return ok ? 0 : 1;

@@ -35,14 +35,21 @@ const char kJournalSaving[] = "~new";
 // Two packages' files, the record's list of them, its entries, bases, folders, commands.
 const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
 
-// A growing text.
+// A growing text; with a descriptor, written out whenever 64 KiB have gathered.
 struct sText {
     _typebuf<char> buf;
     long long n = 0;
     bool ok = true;
+    cInstallFS* fs = nullptr;
+    int fd = -1;
+    bool flush() {
+        if (ok && fd >= 0 && n > 0) ok = fs->write(fd, buf.ptr, n), n = 0;
+        return ok;
+    }
     void add(const char* s, long long len = -1) {
         if (!ok || !s) return;
         if (len < 0) len = (long long)strlen(s);
+        if (fd >= 0 && n + len + 1 > 65536 && !flush()) return;
         if (n + len + 1 > buf.count && !buf.reset((n + len + 1) * 2)) {
             ok = false;
             return;
@@ -266,7 +273,15 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     _guardchar<char> tmp, folder;
     if (!path || !catStr(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
     if (!makeFolderChain(folder.ptr, fs)) return 0;
+    // The saving name lies in the program's own folder: a leftover is ours.
+    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
+    // Written as it is made: the text of a large package is never held whole.
     sJournalText body;
+    body.t.fs = fs;
+    body.t.fd = fs->createExclusive(tmp.ptr, 0600);
+    if (body.t.fd < 0) return 0;
+    body.t.add(kJournalMagic);
+    body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
     char kind[3] = {0, ' ', 0};
     for (auto* it = j.entries.head; it; it = it->next) {
         kind[0] = it->value.kind;
@@ -279,20 +294,11 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
         if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
         recordLines(body, j.record);
     }
-    sText t;
-    t.add(kJournalMagic);
-    t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
-    if (body.t.n) t.add(body.t.buf.ptr, body.t.n);
     char tail[40];
     _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
-    t.add(tail);
-    if (!t.ok || !body.t.ok) return 0;
-    // The saving name lies in the program's own folder: a leftover is ours.
-    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
-    int fd = fs->createExclusive(tmp.ptr, 0600);
-    if (fd < 0) return 0;
-    bool ok = fs->write(fd, t.buf.ptr, t.n) && fs->sync(fd);
-    ok = fs->close(fd) && ok;
+    body.t.add(tail);
+    bool ok = body.t.flush() && fs->sync(body.t.fd);
+    ok = fs->close(body.t.fd) && ok;
     if (!ok || !fs->rename(tmp.ptr, path)) {
         fs->unlink(tmp.ptr);
         return 0;
@@ -439,7 +445,7 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     j.record.dirs.destroy();
     for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
     store->removeSection(section.ptr);
-    if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
+    if (!ok || !ctxToConfigReleasing(j.record, store, section.ptr) || !store->saveConfig()) {
         store->discardChanges();
         return failAt(out, eIJNotSaved, "");
     }

@@ -138,7 +138,9 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
     return true;
 }
 
-bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
+namespace {
+
+bool writeRecord(sPkgRegistryRecord& r, cApplicationConfig* store, const char* section, bool release) {
     if (!store || !sectionIsPackage(section)) return false;
     _guardchar<char> key;
     bool ok = regKey(section, kRegVer, key) && store->setParamInt64(key.ptr, r.ver);
@@ -156,7 +158,10 @@ bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const c
 
     ok = ok && regKey(section, kRegFiles, key) && store->setParamInt32(key.ptr, (unsigned int)r.files.count());
     long long i = 0;
-    for (auto* it = r.files.head; ok && it; it = it->next) ok = putStrAt(store, section, kRegFile, i++, it->value.ptr);
+    for (auto* it = r.files.head; ok && it; it = it->next) {
+        ok = putStrAt(store, section, kRegFile, i++, it->value.ptr);
+        if (release) it->value.clear();
+    }
 
     ok = ok && putList(store, section, kRegShortcuts, kRegShortcut, r.shortcuts);
     if (ok && !r.bases.empty()) ok = putList(store, section, kRegBases, kRegBase, r.bases);
@@ -171,6 +176,16 @@ bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const c
         j++;
     }
     return ok;
+}
+
+}  // namespace
+
+bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
+    return writeRecord(const_cast<sPkgRegistryRecord&>(r), store, section, false);
+}
+
+bool ctxToConfigReleasing(sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
+    return writeRecord(r, store, section, true);
 }
 
 bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out) {

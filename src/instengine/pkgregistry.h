@@ -76,6 +76,9 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // saves the store afterwards. False (nothing written) for a null store or a section
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
+// The same for a record needed no more: each file name is given up once it is in the
+// store, so that a large package's list is not held twice.
+bool ctxToConfigReleasing(sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
 
 // Whether a record's folder may confine what an uninstallation removes: a plain absolute
 // folder other than the root and the home folder (either would let a record name any

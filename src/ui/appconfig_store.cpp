@@ -217,19 +217,61 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
 
 namespace {
 
+bool writeAll(int fd, const unsigned char* p, long long n, long long at) {
+    while (n > 0) {
+        ssize_t w = pwrite(fd, p, (size_t)n, (off_t)at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= w;
+        at += w;
+    }
+    return true;
+}
+
+void hiveHeader(unsigned char* h, unsigned int records, long long bodyLength, unsigned int bodyCrc) {
+    memcpy(h, "QMXC", 4);
+    wr16(h + 4, kCfgVersion);
+    wr16(h + 6, kCfgHeaderSize);
+    wr32(h + 8, records);
+    wr32(h + 12, (unsigned int)bodyLength);
+    wr32(h + 16, bodyCrc);
+    wr32(h + 20, (unsigned int)crc32_z(0, h, 20));
+}
+
+// Encodes into its buffer, or with a descriptor streams the body to the file from byte
+// 24 on in pieces (checksummed on the way), so that a large hive is never held twice.
 class cHiveWriter {
 public:
+    enum { ePiece = 64 * 1024 };
     _typebuf<unsigned char> buf;
     long long used = 0;
     unsigned int records = 0;
     bool failed = false;
+    int fd = -1;
+    long long written = 0;  // body bytes out in the file
+    unsigned int crc = 0, adler = 1;
 
+    bool flush() {
+        if (failed || fd < 0 || used == 0) return !failed;
+        if (!writeAll(fd, buf.ptr, used, kCfgHeaderSize + written)) return failed = true, false;
+        crc = (unsigned int)crc32_z(crc, buf.ptr, (z_size_t)used);
+        adler = (unsigned int)adler32_z(adler, buf.ptr, (z_size_t)used);
+        written += used;
+        used = 0;
+        return true;
+    }
     unsigned char* grow(long long n) {
         if (failed) return nullptr;
+        if (fd >= 0 && used + n > ePiece && !flush()) return nullptr;
+        if (written + used + n > kCfgMaxFile) {
+            failed = true;
+            return nullptr;
+        }
         if (used + n > buf.count) {
             long long cap = buf.count ? buf.count : 256;
             while (cap < used + n) cap *= 2;
-            if (cap > kCfgMaxFile || !buf.reset(cap)) {
+            if (!buf.reset(cap)) {
                 failed = true;
                 return nullptr;
             }
@@ -288,13 +330,8 @@ bool cfgEncodeHive(cConfigSection& top, _typebuf<unsigned char>& out) {
     w.section(top, path, 0);
     if (w.failed) return false;
     unsigned char* h = w.buf.ptr;
-    memcpy(h, "QMXC", 4);
-    wr16(h + 4, kCfgVersion);
-    wr16(h + 6, kCfgHeaderSize);
-    wr32(h + 8, w.records);
-    wr32(h + 12, (unsigned int)(w.used - kCfgHeaderSize));
-    wr32(h + 16, (unsigned int)crc32_z(0, h + kCfgHeaderSize, (z_size_t)(w.used - kCfgHeaderSize)));
-    wr32(h + 20, (unsigned int)crc32_z(0, h, 20));
+    hiveHeader(h, w.records, w.used - kCfgHeaderSize,
+               (unsigned int)crc32_z(0, h + kCfgHeaderSize, (z_size_t)(w.used - kCfgHeaderSize)));
     if (!w.buf.reset(w.used)) return false;
     out.swap(w.buf);
     return true;
@@ -354,10 +391,26 @@ void cConfigHive::setSaveHook(tSaveHook hook) { gSaveHook = hook; }
 
 cConfigHive::~cConfigHive() { clearOps(); }
 
+// A block of changes: each is its kind, a u16 path length and the path.
+struct cConfigHive::sOpBlock {
+    sOpBlock* next;
+    long long used, capacity;
+    unsigned char* bytes() { return (unsigned char*)(this + 1); }
+};
+
 void cConfigHive::clearOps() {
-    for (long long i = 0; i < myOpCount; i++) delete myOps.ptr[i];
-    myOps.clear();
+    while (myOps) {
+        sOpBlock* b = myOps;
+        myOps = b->next;
+        free(b);
+    }
+    myOpsTail = nullptr;
     myOpCount = 0;
+}
+
+bool cConfigHive::sStamp::same(const sStamp& o) const {
+    if (!known || !o.known || present != o.present) return false;
+    return !present || (size == o.size && adler == o.adler && memcmp(head, o.head, sizeof head) == 0);
 }
 
 static bool plainNameChar(unsigned char c) {
@@ -420,43 +473,60 @@ bool cConfigHive::init(const char* folder, const char* name, cConfigLock* lock) 
     return myFolder.set(folder) && myName.set(name) && joinPath(folder, myFile.ptr, myPath);
 }
 
-bool cConfigHive::readFile(cConfigSection& into, int& result) {
-    into.clear();
+// The file's bytes (`got` of them, not yet checked) with kHiveOk; else kHiveAbsent,
+// kHiveIOError, or kHiveDamaged for a size no hive has.
+int cConfigHive::readBytes(_typebuf<unsigned char>& bytes, long long& got) {
+    got = 0;
     // Non-blocking, so that a FIFO or a device in the hive's place cannot hold the open
     // (and every start-up) forever; anything but a regular file is refused below.
     int fd = open(myPath.ptr, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        result = errno == ENOENT ? kHiveAbsent : kHiveIOError;
-        return result == kHiveAbsent;
-    }
+    if (fd < 0) return errno == ENOENT ? kHiveAbsent : kHiveIOError;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    int result = kHiveOk;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         result = kHiveIOError;
-        return false;
-    }
-    if (st.st_size > kCfgMaxFile || st.st_size < kCfgHeaderSize) {
-        close(fd);
+    else if (st.st_size > kCfgMaxFile || st.st_size < kCfgHeaderSize)
         result = kHiveDamaged;
-        return false;
-    }
-    _typebuf<unsigned char> bytes;
-    if (!bytes.set((long long)st.st_size)) {
-        close(fd);
+    else if (!bytes.set((long long)st.st_size))
         result = kHiveIOError;
-        return false;
-    }
-    long long got = 0;
-    while (got < bytes.count) {
+    while (result == kHiveOk && got < bytes.count) {
         ssize_t r = ::read(fd, bytes.ptr + got, (size_t)(bytes.count - got));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         got += r;
     }
     close(fd);
+    return result;
+}
+
+namespace {
+
+void stampBytes(const unsigned char* data, long long size, bool& present, long long& length, unsigned char* head,
+                unsigned int& adler) {
+    present = true;
+    length = size;
+    memcpy(head, data, kCfgHeaderSize);
+    adler = (unsigned int)adler32_z(1, data + kCfgHeaderSize, (z_size_t)(size - kCfgHeaderSize));
+}
+
+}  // namespace
+
+bool cConfigHive::readFile(cConfigSection& into, int& result, sStamp& stamp) {
+    into.clear();
+    stamp = sStamp();
+    _typebuf<unsigned char> bytes;
+    long long got = 0;
+    result = readBytes(bytes, got);
+    if (result == kHiveAbsent) stamp.known = true;
+    if (result != kHiveOk) return result == kHiveAbsent;
     result = cfgParseHive(bytes.ptr, got, into);
-    if (result != kHiveOk) into.clear();
-    return result == kHiveOk;
+    if (result != kHiveOk) {
+        into.clear();
+        return false;
+    }
+    stamp.known = true;
+    stampBytes(bytes.ptr, got, stamp.present, stamp.size, stamp.head, stamp.adler);
+    return true;
 }
 
 bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
@@ -482,11 +552,14 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
 int cConfigHive::load(_guardchar<char>& setAside) {
     if (myLoaded) return myState;
     int result = kHiveAbsent;
-    readFile(myTop, result);
+    readFile(myTop, result, myStamp);
     if (result == kHiveDamaged && myLock && myLock->enter()) {
         // Only under the lock: a writer may just have replaced the file with a good one.
-        readFile(myTop, result);
-        if (result == kHiveDamaged && setAsideFile(setAside)) result = kHiveAbsent;
+        readFile(myTop, result, myStamp);
+        if (result == kHiveDamaged && setAsideFile(setAside)) {
+            result = kHiveAbsent;
+            myStamp.known = true;
+        }
         myLock->leave();
     }
     myState = result;
@@ -498,34 +571,44 @@ int cConfigHive::load(_guardchar<char>& setAside) {
 void cConfigHive::unload() {
     myTop.clear();
     clearOps();
+    myStamp = sStamp();
     myLoaded = false;
     myExists = false;
     myState = kHiveAbsent;
 }
 
-bool cConfigHive::journal(unsigned char op, unsigned char kind, const char* path, long long length,
-                          const void* data, long long dataLength) {
-    if (myOpCount == myOps.count) {
-        long long cap = myOps.count ? myOps.count * 2 : 16;
-        if (!myOps.reset(cap)) return false;
+bool cConfigHive::journal(unsigned char op, const char* path, long long length) {
+    if (length < 0 || length > kCfgMaxPath) return false;
+    long long need = 3 + length;
+    if (!myOpsTail || myOpsTail->capacity - myOpsTail->used < need) {
+        // Blocks double up to 64 KiB: a few changes cost little, many never move.
+        long long cap = myOpsTail ? myOpsTail->capacity * 2 : 512;
+        if (cap > 65536) cap = 65536;
+        if (cap < need) cap = need;
+        sOpBlock* b = (sOpBlock*)malloc(sizeof(sOpBlock) + (size_t)cap);
+        if (!b) return false;
+        b->next = nullptr;
+        b->used = 0;
+        b->capacity = cap;
+        if (myOpsTail)
+            myOpsTail->next = b;
+        else
+            myOps = b;
+        myOpsTail = b;
     }
-    sConfigOp* o = new (std::nothrow) sConfigOp;
-    if (!o) return false;
-    o->op = op;
-    o->kind = kind;
-    if (!o->path.set(path ? path : "", path ? length : 0) ||
-        (dataLength > 0 && !o->data.set((const unsigned char*)data, dataLength))) {
-        delete o;
-        return false;
-    }
-    myOps.ptr[myOpCount++] = o;
+    unsigned char* p = myOpsTail->bytes() + myOpsTail->used;
+    p[0] = op;
+    wr16(p + 1, (unsigned int)length);
+    if (length) memcpy(p + 3, path, (size_t)length);
+    myOpsTail->used += need;
+    myOpCount++;
     return true;
 }
 
-bool cConfigHive::applyOp(cConfigSection& top, bool& exists, const sConfigOp& op) {
-    long long length = op.path.length();
-    const char* path = op.path.ptr ? op.path.ptr : "";
-    if (op.op == 3 && length == 0) {
+// One change over `top`; a set takes its value from the tree of this process, which
+// already holds it (an empty placeholder when a later change removed it again).
+bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length) {
+    if (op == 3 && length == 0) {
         top.clear();
         exists = false;
         return true;
@@ -533,21 +616,23 @@ bool cConfigHive::applyOp(cConfigSection& top, bool& exists, const sConfigOp& op
     long long sectionLength, nameLength;
     const char* name;
     if (!cfgSplitPath(path, length, sectionLength, name, nameLength)) return false;
-    if (op.op == 1) {
+    if (op == 1) {
         cConfigSection* s = top.walk(path, sectionLength, true);
         sConfigValue* v = s ? s->value(name, nameLength, true) : nullptr;
         if (!v) return false;
         exists = true;
-        v->kind = op.kind;
-        if (op.data.count == 0) {
+        cConfigSection* mine = &top == &myTop ? nullptr : myTop.walk(path, sectionLength, false);
+        const sConfigValue* now = mine ? mine->value(name, nameLength, false) : nullptr;
+        v->kind = now ? now->kind : (unsigned char)kCfgBytes;
+        if (!now || now->data.count == 0) {
             v->data.clear();
             return true;
         }
-        return v->data.set(op.data.ptr, op.data.count);
+        return v->data.set(now->data.ptr, now->data.count);
     }
     cConfigSection* s = top.walk(path, sectionLength, false);
     if (!s) return true;
-    if (op.op == 2) s->removeValue(name, nameLength);
+    if (op == 2) s->removeValue(name, nameLength);
     else s->removeSub(name, nameLength);
     return true;
 }
@@ -559,22 +644,31 @@ bool cConfigHive::setValue(const char* relPath, long long length, unsigned char 
     if (valueWidth(kind) == 0 || dataLength < 0 || dataLength > kCfgMaxFile / 2 ||
         !cfgSplitPath(relPath, length, sl, name, nl))
         return false;
-    if (!journal(1, kind, relPath, length, data, dataLength)) return false;
-    return applyOp(myTop, myExists, *myOps.ptr[myOpCount - 1]);
+    if (!journal(1, relPath, length)) return false;
+    cConfigSection* s = myTop.walk(relPath, sl, true);
+    sConfigValue* v = s ? s->value(name, nl, true) : nullptr;
+    if (!v) return false;
+    myExists = true;
+    v->kind = kind;
+    if (dataLength == 0) {
+        v->data.clear();
+        return true;
+    }
+    return v->data.set((const unsigned char*)data, dataLength);
 }
 
 bool cConfigHive::removeValue(const char* relPath, long long length) {
     long long sl, nl;
     const char* name;
     if (!cfgSplitPath(relPath, length, sl, name, nl)) return false;
-    if (!journal(2, 0, relPath, length, nullptr, 0)) return false;
-    return applyOp(myTop, myExists, *myOps.ptr[myOpCount - 1]);
+    if (!journal(2, relPath, length)) return false;
+    return applyOp(myTop, myExists, 2, relPath, length);
 }
 
 bool cConfigHive::removeSection(const char* relPath, long long length) {
     if (!cfgValidSectionPath(relPath, length)) return false;
-    if (!journal(3, 0, relPath, length, nullptr, 0)) return false;
-    return applyOp(myTop, myExists, *myOps.ptr[myOpCount - 1]);
+    if (!journal(3, relPath, length)) return false;
+    return applyOp(myTop, myExists, 3, relPath, length);
 }
 
 void cConfigHive::removeStaleTemps() {
@@ -592,31 +686,31 @@ void cConfigHive::removeStaleTemps() {
     closedir(d);
 }
 
-bool cConfigHive::writeFile(cConfigSection& top, bool exists) {
+bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     removeStaleTemps();
+    stamp = sStamp();
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
         fsyncFolder(myFolder.ptr);
+        stamp.known = true;
         return true;
     }
-    _typebuf<unsigned char> bytes;
-    if (!cfgEncodeHive(top, bytes)) return false;
     _guardchar<char> temp;
     char name[kCfgMaxTopName * 3 + 32];
     _sprintf_s(name, sizeof(name), ".%s.tmp-XXXXXX", myFile.ptr);
     if (!joinPath(myFolder.ptr, name, temp)) return false;
     int fd = mkostemp(temp.ptr, O_CLOEXEC);  // O_EXCL, mode 0600
     if (fd < 0) return false;
-    long long done = 0;
-    bool ok = true;
-    while (done < bytes.count) {
-        ssize_t w = ::write(fd, bytes.ptr + done, (size_t)(bytes.count - done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            ok = false;
-            break;
-        }
-        done += w;
+    // The body first, the header (its counts and checksums) last.
+    cHiveWriter w;
+    w.fd = fd;
+    char path[kCfgMaxPath + 1];
+    w.section(top, path, 0);
+    bool ok = w.flush();
+    unsigned char head[kCfgHeaderSize];
+    if (ok) {
+        hiveHeader(head, w.records, w.written, w.crc);
+        ok = writeAll(fd, head, kCfgHeaderSize, 0);
     }
     if (ok) ok = fsync(fd) == 0;
     if (ok && gSaveHook) gSaveHook(temp.ptr);
@@ -628,28 +722,56 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists) {
     }
     close(fd);
     fsyncFolder(myFolder.ptr);
+    stamp.known = stamp.present = true;
+    stamp.size = kCfgHeaderSize + w.written;
+    memcpy(stamp.head, head, kCfgHeaderSize);
+    stamp.adler = w.adler;
     return true;
 }
 
 bool cConfigHive::save(_guardchar<char>& setAside) {
     if (!myLoaded || !dirty()) return true;
-    // Always read again: a stamp (inode, size, times) cannot prove a file unchanged on
-    // file systems with coarse times, and hives are small.
-    cConfigSection fresh;
-    int result = kHiveAbsent;
-    readFile(fresh, result);
-    if (result == kHiveNewer || result == kHiveIOError) return false;
-    if (result == kHiveDamaged) {
-        // Keep the damaged bytes for inspection; what we hold is the best we know.
-        if (!setAsideFile(setAside) || !writeFile(myTop, myExists)) return false;
-    } else {
-        bool exists = result == kHiveOk;
-        for (long long i = 0; i < myOpCount; i++)
-            if (!applyOp(fresh, exists, *myOps.ptr[i])) return false;
-        if (!writeFile(fresh, exists)) return false;
-        myTop.swap(fresh);
-        myExists = exists;
+    // Always read again: a file's inode, size and times cannot prove it unchanged on file
+    // systems with coarse times; its bytes can. When they are what this process last read
+    // or wrote, its tree is that plus its own changes: written as it is, not built twice.
+    sStamp now, written;
+    _typebuf<unsigned char> bytes;
+    long long got = 0;
+    int result = readBytes(bytes, got);
+    if (result == kHiveAbsent) now.known = true;
+    if (result == kHiveOk && got >= kCfgHeaderSize) {
+        now.known = true;
+        stampBytes(bytes.ptr, got, now.present, now.size, now.head, now.adler);
     }
+    if (now.same(myStamp)) {
+        bytes.clear();
+        if (!writeFile(myTop, myExists, written)) return false;
+    } else {
+        cConfigSection fresh;
+        if (result == kHiveOk) {
+            result = cfgParseHive(bytes.ptr, got, fresh);
+            if (result != kHiveOk) fresh.clear();
+        }
+        bytes.clear();
+        if (result == kHiveNewer || result == kHiveIOError) return false;
+        if (result == kHiveDamaged) {
+            // Keep the damaged bytes for inspection; what we hold is the best we know.
+            if (!setAsideFile(setAside) || !writeFile(myTop, myExists, written)) return false;
+        } else {
+            bool exists = result == kHiveOk;
+            for (sOpBlock* b = myOps; b; b = b->next)
+                for (long long at = 0; at < b->used;) {
+                    const unsigned char* p = b->bytes() + at;
+                    long long length = rd16(p + 1);
+                    if (!applyOp(fresh, exists, p[0], (const char*)p + 3, length)) return false;
+                    at += 3 + length;
+                }
+            if (!writeFile(fresh, exists, written)) return false;
+            myTop.swap(fresh);
+            myExists = exists;
+        }
+    }
+    myStamp = written;
     myState = myExists ? kHiveOk : kHiveAbsent;
     clearOps();
     return true;

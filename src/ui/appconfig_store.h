@@ -124,14 +124,6 @@ private:
     int myDepth = 0;
 };
 
-// One change made by this process, replayed over a hive another process saved meanwhile.
-struct sConfigOp {
-    unsigned char op = 0;  // 1 set a value, 2 remove a value, 3 remove a section
-    unsigned char kind = 0;
-    _guardchar<char> path;  // relative to the hive's top ("" is the top for op 3)
-    _typebuf<unsigned char> data;
-};
-
 // One hive file: the loaded tree and the changes made since it was read.
 class cConfigHive {
 public:
@@ -180,13 +172,27 @@ public:
     static void setSaveHook(tSaveHook hook);
 
 private:
-    static bool applyOp(cConfigSection& top, bool& exists, const sConfigOp& op);
-    bool journal(unsigned char op, unsigned char kind, const char* path, long long length, const void* data,
-                 long long dataLength);
-    bool readFile(cConfigSection& into, int& result);
+    // What the file held when this process last read or wrote it: nothing, or its bytes'
+    // size, header and checksum. A save that finds the same has no one else's change to
+    // merge.
+    struct sStamp {
+        bool known = false;
+        bool present = false;
+        long long size = 0;
+        unsigned char head[kCfgHeaderSize] = {};
+        unsigned int adler = 0;
+        bool same(const sStamp& o) const;
+    };
+    // The changes, oldest first: each names its key only (a set replays the value the
+    // tree holds at save time: the last change of a key decides it).
+    struct sOpBlock;
+    bool applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length);
+    bool journal(unsigned char op, const char* path, long long length);
+    int readBytes(_typebuf<unsigned char>& bytes, long long& got);
+    bool readFile(cConfigSection& into, int& result, sStamp& stamp);
     bool setAsideFile(_guardchar<char>& setAside);
     void removeStaleTemps();
-    bool writeFile(cConfigSection& top, bool exists);
+    bool writeFile(cConfigSection& top, bool exists, sStamp& stamp);
     void clearOps();
 
     _guardchar<char> myFolder, myName, myFile, myPath;
@@ -194,7 +200,9 @@ private:
     bool myExists = false;
     bool myLoaded = false;
     int myState = kHiveAbsent;
-    _typebuf<sConfigOp*> myOps;  // the first myOpCount slots are used
+    sStamp myStamp;
+    sOpBlock* myOps = nullptr;  // newest last
+    sOpBlock* myOpsTail = nullptr;
     long long myOpCount = 0;
     cConfigLock* myLock = nullptr;
 };

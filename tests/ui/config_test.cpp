@@ -431,6 +431,10 @@ TEST_F(StoreTest, MergesWithAHiveSavedMeanwhile) {
     ASSERT_TRUE(a.saveConfig());
     ASSERT_TRUE(b.setParamStr("install/p/fromB", "b"));
     ASSERT_TRUE(b.removeParam("install/p/drop"));
+    // Replayed over a's file: a key's last change decides it.
+    for (const char* v : {"1", "2"}) ASSERT_TRUE(b.setParamStr("install/p/twice", v));
+    ASSERT_TRUE(b.setParamStr("install/r/gone", "g"));
+    ASSERT_TRUE(b.removeSection("install/r"));
     ASSERT_TRUE(b.saveConfig());
 
     cCIAppConfig c;
@@ -439,6 +443,9 @@ TEST_F(StoreTest, MergesWithAHiveSavedMeanwhile) {
         EXPECT_TRUE(c.getParamStr(k, s)) << k;
     EXPECT_FALSE(c.getParamStr("install/p/drop", s));
     EXPECT_FALSE(c.hasSection("install/q"));
+    EXPECT_FALSE(c.hasSection("install/r"));
+    ASSERT_TRUE(c.getParamStr("install/p/twice", s));
+    EXPECT_STREQ(s.ptr, "2");
     // b now sees a's change too.
     EXPECT_TRUE(b.getParamStr("install/p/fromA", s));
 }
