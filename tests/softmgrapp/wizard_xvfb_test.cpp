@@ -98,6 +98,18 @@ protected:
         }
         return "";
     }
+    // The language question (English preselected) answered with Return: the wizard's window,
+    // "" when either never showed.
+    std::string passLanguage() {
+        if (languageWindow().empty()) return "";
+        xdo({"key", "Return"});
+        return waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    }
+    std::string languageWindow() {
+        return waitWindow([](const std::string& n, const std::string& g) {
+            return n.empty() && g.find("380x370") != std::string::npos;
+        });
+    }
     bool gone(const std::string& id) {
         for (int i = 0; i < 300; i++) {
             if (xdo({"search", "--onlyvisible", "--name", ".*"}).find(id + "\n") == std::string::npos) return true;
@@ -133,9 +145,7 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     ASSERT_GT(installer, 0);
 
     // The language question (three languages): English is preselected.
-    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
-        return n.empty() && g.find("380x370") != std::string::npos;
-    });
+    std::string lang = languageWindow();
     ASSERT_FALSE(lang.empty()) << testutil::readFile(log).size();
     shot(lang, "0-language");
     xdo({"key", "Return"});
@@ -227,12 +237,7 @@ TEST_F(WizardXvfb, OrdinaryUserInstallsToTheOfferedFolderAndADoubleClickSkipsNoP
         _exit(127);
     }
     ASSERT_GT(installer, 0);
-    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
-        return n.empty() && g.find("380x370") != std::string::npos;
-    });
-    ASSERT_FALSE(lang.empty());
-    xdo({"key", "Return"});
-    std::string w = waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    std::string w = passLanguage();
     ASSERT_FALSE(w.empty());
     const int nextX = 560, nextY = 404, boxX = 200, boxY = 377;
     click(w, nextX, nextY);
@@ -271,12 +276,7 @@ TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
     installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
     ASSERT_GT(installer, 0);
-    std::string lang = waitWindow([](const std::string& n, const std::string& g) {
-        return n.empty() && g.find("380x370") != std::string::npos;
-    });
-    ASSERT_FALSE(lang.empty());
-    xdo({"key", "Return"});
-    std::string w = waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
+    std::string w = passLanguage();
     ASSERT_FALSE(w.empty());
     auto keys = [&](std::vector<std::string> k) {
         k.insert(k.begin(), {"key", "--delay", "120"});
