@@ -264,10 +264,9 @@ bool cInstallRun::prepare() {
         }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        _guardchar<char> tmp, bkp;
-        if (!f || !catStr(c.target.ptr, ".tmp", tmp) || !catStr(c.target.ptr, ".bkp", bkp))
-            return fail(eIJCannotRecover, c.target.ptr), false;
+        if (!f) return fail(eIJCannotRecover, c.target.ptr), false;
         f->file = &c;
+        const sSideName tmp = f->tmp(), bkp = f->bkp();
         // Names the journal did not give us belong to someone else: never taken.
         if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
         if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
@@ -636,8 +635,10 @@ void cInstallRun::rollBack() {
     if (!restoreBackups()) return;
     _typebuf<const char*> made;
     long long n = 0;
-    if (made.set(toMake.count()))
+    if (made.set(toMake.count() + entryFolders.count())) {
         for (auto* it = toMake.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
+        for (auto* it = entryFolders.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
+    }
     // Bottom up: a folder this run made goes when it is empty.
     for (long long i = n - 1; i >= 0; i--)
         if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);

@@ -657,7 +657,10 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
         return false;
     }
     _List<_guardchar<char> > codes;
-    if (DIR* d = fdopendir(dup(fd))) {
+    int listing = dup(fd);
+    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!d && listing >= 0) close(listing);
+    if (d) {
         size_t n = strlen(kJournalPrefix);
         while (dirent* e = readdir(d)) {
             if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;

@@ -236,7 +236,10 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
 bool isConfiningFolder(const char* folder) {
     if (!isPlainAbsPath(folder) || strcmp(folder, "/") == 0) return false;
     _guardchar<char> home;
-    return !(cFolderContents::getHome(home) && home.ptr && strcmp(home.ptr, folder) == 0);
+    if (!cFolderContents::getHome(home) || !home.ptr) return true;
+    size_t n = strlen(home.ptr);
+    while (n > 1 && home.ptr[n - 1] == '/') n--;
+    return !(strncmp(home.ptr, folder, n) == 0 && folder[n] == 0);
 }
 
 bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path) {

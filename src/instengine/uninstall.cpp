@@ -48,10 +48,10 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
         if (!OSGetRegistedVersion(ctx.codeName.ptr, v, &command, nullptr, true)) return eUNNotInstalled;
     }
     if (!command.empty()) {
-        // This manager's own command for a package it has no record of.
-        const char* q = command.ptr[0] == '"' ? strchr(command.ptr + 1, '"') : nullptr;
-        size_t n = strlen(ctx.codeName.ptr);
-        if (q && strncmp(q + 1, " uninstall \"", 12) == 0 && strncmp(q + 13, ctx.codeName.ptr, n) == 0) {
+        // This manager's own command for a package it has no record of (its whole code name:
+        // another package's command that merely starts with it is not ours to drop).
+        _guardchar<char> own;
+        if (ownRemovalCode(command.ptr, own) && strcmp(own.ptr, ctx.codeName.ptr) == 0) {
             OSDeregisterPackage(ctx.codeName.ptr, perUser);
             return eUNDeregistered;
         }
@@ -157,6 +157,16 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // Committed: from here the removal is finished, by this run or by the next one, with
     // the same code.
     return recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store) ? eUNRemoved : eUNIncomplete;
+}
+
+bool ownRemovalCode(const char* command, _guardchar<char>& code) {
+    static const char kVerb[] = " uninstall \"";
+    const char* q = command && command[0] == '"' ? strchr(command + 1, '"') : nullptr;
+    if (!q || strncmp(q + 1, kVerb, sizeof(kVerb) - 1) != 0) return false;
+    const char* c = q + sizeof(kVerb);
+    const char* end = strchr(c, '"');
+    _guardchar<char> section;
+    return end && end[1] == 0 && end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
 }
 
 int runRemovalCommand(const char* command, bool& started) {

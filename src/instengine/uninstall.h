@@ -38,6 +38,9 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
 // Runs a command line as a child process without a shell and waits: its exit status, -1
 // (started false) when it did not start.
 int runRemovalCommand(const char* command, bool& started);
+// The code name in this manager's own removal command, "\"<manager>\" uninstall \"<code>\""
+// (as getPackageRemovalCommandLine writes it); false for any other command.
+bool ownRemovalCode(const char* command, _guardchar<char>& code);
 
 // Runs the removal command of every selected package, one stage each, through `run`
 // (runRemovalCommand when null; `data` is handed to it); packages whose command ended

@@ -325,17 +325,6 @@ public:
     int* status;
 };
 
-// This manager's own removal command, "\"<manager>\" uninstall \"<code>\"": its code name.
-bool ownRemovalCode(const char* command, _guardchar<char>& code) {
-    static const char kVerb[] = " uninstall \"";
-    const char* q = command && command[0] == '"' ? strchr(command + 1, '"') : nullptr;
-    if (!q || strncmp(q + 1, kVerb, sizeof(kVerb) - 1) != 0) return false;
-    const char* c = q + sizeof(kVerb);
-    const char* end = strchr(c, '"');
-    _guardchar<char> section;
-    return end && end[1] == 0 && end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
-}
-
 }  // namespace
 
 unsigned int cSoftUninstallerPanel::job() {

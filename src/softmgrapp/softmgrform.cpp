@@ -90,7 +90,7 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
 unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     items = new _List<sInstalledItem>;
     // Interrupted runs are finished or undone first: the list never shows half a run.
-    recoverAllInterrupted(myStore);
+    if (myStore) recoverAllInterrupted(myStore);
     if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
     return 0;
 }
