@@ -5,20 +5,15 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "base/stdlangs.h"
 #include "base/strings.h"
 
-namespace {
-
-const char* const kLangCodes[11] = {"ENG", "RUS", "DEU", "JPN", "KOR", "FRA", "UKR", "ESP", "CHN", "TWN", "TUR"};
-
-}  // namespace
-
-const char* softPkgLangCode(int lang) { return lang >= 0 && lang <= 10 ? kLangCodes[lang] : nullptr; }
+const char* softPkgLangCode(int lang) { return lang >= 0 && lang < eLangStdCount ? ciLangID(lang) : nullptr; }
 
 int softPkgLangFromCode(const char* code3) {
     if (!code3) return -1;
-    for (int i = 0; i <= 10; i++)
-        if (memcmp(code3, kLangCodes[i], 3) == 0) return i;
+    for (int i = 0; i < eLangStdCount; i++)
+        if (memcmp(code3, ciLangID(i), 3) == 0) return i;
     return -1;
 }
 

@@ -11,11 +11,7 @@
 
 namespace {
 
-cApplicationConfig* appStore(cApplicationConfig* given) {
-    if (given) return given;
-    cCIApplication* app = cCIApplication::appRef();
-    return app ? app->config() : nullptr;
-}
+cApplicationConfig* appStore(cApplicationConfig* given) { return given ? given : cApplicationConfig::appStore(); }
 
 }  // namespace
 

@@ -42,11 +42,6 @@ public:
     cChildElement* host;
 };
 
-cApplicationConfig* appStore() {
-    cCIApplication* app = cCIApplication::appRef();
-    return app ? app->config() : nullptr;
-}
-
 // "<contents>/<name>" removed with its emptied folders up to the applications folder.
 bool removeBundleFile(const char* contents, const char* name, const char* stop, cInstallFS* fs) {
     _guardchar<char> p;
@@ -122,7 +117,7 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
 unsigned int cRemoverJob::job() {
     sleep(gPauseMs);
     cRemoverAsker asker(myForm);
-    return removeManager(myPath.ptr, store ? store : appStore(), &asker);
+    return removeManager(myPath.ptr, store ? store : cApplicationConfig::appStore(), &asker);
 }
 
 void cRemoverJob::onJobEnd(unsigned int result) {

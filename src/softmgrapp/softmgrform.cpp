@@ -38,11 +38,6 @@ void keyboardLink(cLinkElement* l) {
     l->setTabStop(true);
 }
 
-cApplicationConfig* appStore() {
-    cCIApplication* app = cCIApplication::appRef();
-    return app ? app->config() : nullptr;
-}
-
 bool readStr(cApplicationConfig* s, const char* section, const char* name, _guardchar<char>& out) {
     _guardchar<char> key;
     return regKey(section, name, key) && s->getParamStr(key.ptr, out);
@@ -83,7 +78,7 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
     terminate(4000);
     myForm = form;
     myRun = run;
-    myStore = store ? store : appStore();
+    myStore = store ? store : cApplicationConfig::appStore();
     return cJob::start();
 }
 

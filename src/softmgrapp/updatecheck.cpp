@@ -128,11 +128,6 @@ const char* str(const char* section, int index) {
     return s ? s : "";
 }
 
-cApplicationConfig* appStore() {
-    cCIApplication* app = cCIApplication::appRef();
-    return app ? app->config() : nullptr;
-}
-
 // The verb's check on a thread of its own, so that a window can offer Stop meanwhile.
 class cVerbCheck : public cJob {
 public:
@@ -297,7 +292,7 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
 
 int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
-    if (!store) store = appStore();
+    if (!store) store = cApplicationConfig::appStore();
     // An interrupted run is finished or undone first: the version read is the one in place.
     if (store) recoverAllInterrupted(store);
     _guardchar<char> section, key;

@@ -91,11 +91,6 @@ bool defaultChooser(cChildElement* over, const char* caption, const char* sugges
     return path.set(info.file.ptr);
 }
 
-cApplicationConfig* appStore() {
-    cCIApplication* app = cCIApplication::appRef();
-    return app ? app->config() : nullptr;
-}
-
 // "%s" of a language text filled with a value (an empty insert for none).
 void formatOne(const char* pattern, const char* value, _guardchar<char>& out) {
     const char* at = pattern ? strstr(pattern, "%s") : nullptr;
@@ -216,7 +211,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     if (!slash) return true;
     lastOutcome = -1;
 
-    cApplicationConfig* store = appStore();
+    cApplicationConfig* store = cApplicationConfig::appStore();
     _guardchar<char> folder, path;
     if (store) store->getParamStr(kRegInstallerTemp, folder);
     if (!gChooseTarget || !gChooseTarget(this, string(5), slash + 1, folder.ptr, path)) return true;
