@@ -80,14 +80,25 @@ bool emitText(sHDLParsePtr& ptr, const sBoxHead& head, unsigned int color, unsig
 // that starts a line needs neither.
 // East Asian text is written without blanks, so a line feed between two of its
 // characters only wraps the source and joins the words again.
+// Only a word's two ends are decoded, each byte once: every byte that is not a
+// continuation byte starts a character, so the last one is read from the last such byte.
+void wordEnds(const char* text, long long n, unsigned int& first, unsigned int& last) {
+    long long tail = n - 1, head = n < 4 ? n : 4;
+    while (tail > 0 && ((unsigned char)text[tail] & 0xC0) == 0x80) tail--;
+    _typebuf<unsigned int> cps;
+    _typebuf<long long> units;
+    long long count = 0;
+    if (tail < head) {
+        if (decodeUtf8(text, n, cps, units, count) && count > 0) first = cps.ptr[0], last = cps.ptr[count - 1];
+        return;
+    }
+    if (decodeUtf8(text, head, cps, units, count) && count > 0) first = cps.ptr[0];
+    if (decodeUtf8(text + tail, n - tail, cps, units, count) && count > 0) last = cps.ptr[count - 1];
+}
+
 unsigned int spacing(sHDLParsePtr& ptr, bool word, bool startsLine, const char* text = nullptr, long long n = 0) {
     unsigned int bits = 0, first = 0, last = 0;
-    if (word && text && n > 0) {
-        _typebuf<unsigned int> cps;
-        _typebuf<long long> units;
-        long long count = 0;
-        if (decodeUtf8(text, n, cps, units, count) && count > 0) first = cps.ptr[0], last = cps.ptr[count - 1];
-    }
+    if (word && text && n > 0) wordEnds(text, n, first, last);
     if (!startsLine && ptr.prev != sHDLParsePtr::kPrevNone) {
         bool byWords = word && ptr.prev == sHDLParsePtr::kPrevWord;
         bool wrapped = byWords && ptr.lineFeed && isCJKChar(ptr.lastChar) && isCJKChar(first);

@@ -2,7 +2,7 @@
 // left, so a walk that steps by box sizes always moves forward and stays inside its parent.
 #include "picts/pictbox.h"
 
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "base/timeutil.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/windowmaker.h"
@@ -102,11 +101,7 @@ void cAppButtonBase::setActivated(bool on) {
 void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
     if (button != kMouseLeft || !enabledInTree()) return;
     if (down) {
-        cWindowMaker* maker = windowMaker();
-        long long now = maker ? maker->clockMs() : (long long)ticks_ms();
-        myInBurst = myHavePress && now - myLastPressMs >= 0 && now - myLastPressMs < kBurstMs;
-        myHavePress = true;
-        myLastPressMs = now;
+        myInBurst = myBurst.repeated(this);
         myPressed = true;
         capturePointer();
         repaint();

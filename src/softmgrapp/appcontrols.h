@@ -46,8 +46,8 @@ public:
     int wantFocusRing() override { return 2; }
 
 private:
-    bool myHover = false, myPressed = false, myActivated = false, myInBurst = false, myHavePress = false;
-    long long myLastPressMs = 0;
+    bool myHover = false, myPressed = false, myActivated = false, myInBurst = false;
+    cRepeatGate myBurst{kBurstMs};
 };
 
 class cWZIButton : public cAppButtonBase {

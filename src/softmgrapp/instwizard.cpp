@@ -7,7 +7,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "base/timeutil.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/linebreak.h"
@@ -394,12 +393,7 @@ bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
         if (key == 397) {
             // Return again soon after the last one (pressed twice, or held down) is not an
             // answer to the page the first one may have turned to.
-            cWindowMaker* maker = windowMaker();
-            long long now = maker ? maker->clockMs() : (long long)ticks_ms();
-            bool repeat = myHaveReturn && now - myLastReturnMs >= 0 && now - myLastReturnMs < kReturnRepeatMs;
-            myHaveReturn = true;
-            myLastReturnMs = now;
-            return repeat || onFormAccept();
+            return myReturnGate.repeated(this) || onFormAccept();
         }
         if (key == 283) return onFormCancel();
     }

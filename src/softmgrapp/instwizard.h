@@ -113,8 +113,7 @@ private:
     unsigned long long myShownMark = 0;
     // Returns closer together than this count once (see processKey).
     static const int kReturnRepeatMs = 700;
-    bool myHaveReturn = false;
-    long long myLastReturnMs = 0;
+    cRepeatGate myReturnGate{kReturnRepeatMs};
     bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;

@@ -228,9 +228,21 @@ void cJobPanel::setStageDescr(int stage, const char* text) {
     if (stage >= 0 && stage < myStages.count) myStages[stage].set(text);
 }
 
+const char* cJobPanel::stageLine(int, const char* descr, _guardchar<char>&) { return descr; }
+
+void cJobPanel::showStage(int stage) {
+    if (!myStatus) return;
+    _guardchar<char> scratch;
+    const char* line = stageLine(stage, myStages[stage].ptr, scratch);
+    myStatus->setText(line ? line : "");
+}
+
 void cJobPanel::onJobStart() {
     myStage = 0;
-    if (myStatus) myStatus->setText(myStages.count ? myStages[0].ptr : "");
+    if (myStages.count)
+        showStage(0);
+    else if (myStatus)
+        myStatus->setText("");
     myLastUpdate = ticks_us();
     notifyAction(new cChildAction(eJobStarted));
 }
@@ -240,7 +252,7 @@ void cJobPanel::onJobEnd(unsigned int result) { notifyAction(new cJobEndAction(r
 bool cJobPanel::notifyStage(int stage) {
     if (stage >= 0 && stage < myStages.count) {
         myStage = stage;
-        if (myStatus) myStatus->setText(myStages[stage].ptr ? myStages[stage].ptr : "");
+        showStage(stage);
     }
     return notifyProgress(0.0);
 }
@@ -248,7 +260,7 @@ bool cJobPanel::notifyStage(int stage) {
 void cJobPanel::notifyLastStage() {
     if (!myStages.count) return;
     myStage = (int)myStages.count - 1;
-    if (myStatus) myStatus->setText(myStages[myStage].ptr ? myStages[myStage].ptr : "");
+    showStage(myStage);
     notifyProgress(0.0);
 }
 
@@ -275,18 +287,15 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     int stages = installStageCount(*ctx), n = stages - 4;
     setNumStages(stages);
     setStageDescr(0, string(0));
+    // The pattern, font and room of the path lines are taken here, on the UI thread.
+    myPathPattern.set(string(1));
+    cStaticElement* line = statusLine();
+    myPathFont = line ? line->font() : nullptr;
+    myPathRoom = line && line->width() > 0 ? line->width() - 2 * line->textMargin() : 0;
     int i = 1;
-    for (auto* it = ctx->copiedFiles.head; it; it = it->next) {
-        if (it->value.others == kUnchangedFile) continue;
-        // A long path gives way in its middle: the words of the line stay whole.
-        _guardchar<char> d;
-        cStaticElement* line = statusLine();
-        if (line && line->width() > 0)
-            fitPathLine(string(1), it->value.target.ptr, line->font(), line->width() - 2 * line->textMargin(), d);
-        else
-            formatMessage(string(1), it->value.target.ptr, d);
-        setStageDescr(i++, d.ptr);
-    }
+    for (auto* it = ctx->copiedFiles.head; it; it = it->next)
+        if (it->value.others != kUnchangedFile) setStageDescr(i++, it->value.target.ptr);
+    myPathEnd = i;
     setStageDescr(n + 1, string(2));
     setStageDescr(n + 2, string(3));
     setStageDescr(n + 3, string(4));
@@ -295,6 +304,16 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     myAsker.host = root();
     myAsker.releaseType = eJobAskLang;
     return start();
+}
+
+const char* cInstallerJobPanel::stageLine(int stage, const char* descr, _guardchar<char>& scratch) {
+    if (stage < 1 || stage >= myPathEnd) return descr;
+    // A long path gives way in its middle: the words of the line stay whole.
+    if (myPathRoom > 0)
+        fitPathLine(myPathPattern.ptr, descr, myPathFont, myPathRoom, scratch);
+    else
+        formatMessage(myPathPattern.ptr, descr, scratch);
+    return scratch.ptr;
 }
 
 unsigned int cInstallerJobPanel::job() { return myCtx ? runInstallJob(*myCtx, this, &myAsker, fileOps) : 1; }

@@ -187,8 +187,11 @@ protected:
     void onJobStart() override;
     void onJobEnd(unsigned int result) override;
     cStaticElement* statusLine() const { return myStatus; }
+    // The line a stage shows, made when it is shown: its description as it stands.
+    virtual const char* stageLine(int stage, const char* descr, _guardchar<char>& scratch);
 
 private:
+    void showStage(int stage);
     cStaticElement* myStatus = nullptr;
     cProgressChild* myBar = nullptr;
     std::atomic<int> myBarPos{0};
@@ -209,10 +212,16 @@ public:
 
 protected:
     unsigned int job() override;
+    // A file's stage keeps its bare path: it is fitted to the line only when shown.
+    const char* stageLine(int stage, const char* descr, _guardchar<char>& scratch) override;
 
 private:
     sPkgInstallContext* myCtx = nullptr;
     cSentAsker myAsker;
+    _guardchar<char> myPathPattern;
+    cFontObject* myPathFont = nullptr;
+    int myPathRoom = 0;  // 0: the line had no width when the job started
+    int myPathEnd = 1;   // the file stages are 1 .. myPathEnd - 1
 };
 
 // The removal panel: deprecated packages removed by their commands; this manager's own

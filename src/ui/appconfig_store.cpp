@@ -606,7 +606,8 @@ bool cConfigHive::journal(unsigned char op, const char* path, long long length) 
 }
 
 // One change over `top`; a set takes its value from the tree of this process, which
-// already holds it (an empty placeholder when a later change removed it again).
+// already holds it (an empty placeholder when a later change removed it again). Sets are
+// only replayed over a freshly read tree: setValue changes this process's tree itself.
 bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length) {
     if (op == 3 && length == 0) {
         top.clear();
@@ -621,7 +622,7 @@ bool cConfigHive::applyOp(cConfigSection& top, bool& exists, unsigned char op, c
         sConfigValue* v = s ? s->value(name, nameLength, true) : nullptr;
         if (!v) return false;
         exists = true;
-        cConfigSection* mine = &top == &myTop ? nullptr : myTop.walk(path, sectionLength, false);
+        cConfigSection* mine = myTop.walk(path, sectionLength, false);
         const sConfigValue* now = mine ? mine->value(name, nameLength, false) : nullptr;
         v->kind = now ? now->kind : (unsigned char)kCfgBytes;
         if (!now || now->data.count == 0) {

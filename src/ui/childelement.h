@@ -362,3 +362,18 @@ private:
     int myHintPlacement = 0;
     cChildElement* myHintElement = nullptr;
 };
+
+// Presses of one kind closer together than a window (a double click, a held key) count
+// once: repeated() says whether this press follows the one before within it, by the
+// element's window maker's clock (the system's without one).
+class cRepeatGate {
+public:
+    explicit cRepeatGate(int windowMs) : myWindowMs(windowMs) {}
+    bool repeated(cChildElement* on);
+    int windowMs() const { return myWindowMs; }
+
+private:
+    int myWindowMs;
+    bool myHave = false;
+    long long myLastMs = 0;
+};

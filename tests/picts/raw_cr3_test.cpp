@@ -154,9 +154,8 @@ TEST(CanonCr3, BoxesMustMakeProgress) {
 
 // Probe, size and refusal are checked with the other real samples.
 TEST(CanonCr3, RealFileMediaAndCutPreview) {
-    std::string missing;
-    std::vector<unsigned char> f = sharedRawFile("CanonRaw.cr3", missing);
-    if (f.empty()) GTEST_SKIP() << "missing" << missing;
+    std::vector<unsigned char> f = sharedRawOrSkip("CanonRaw.cr3");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictCR3 d;
     ASSERT_TRUE(d.isPicture(&io, nullptr));

@@ -232,9 +232,8 @@ TEST(RawIiq, CorruptAndHostileFilesFailCleanly) {
 
 // Probe, size and refusal are checked with the other real samples.
 TEST(RawIiq, RealFileFrameAndPreview) {
-    std::string missing;
-    const std::vector<unsigned char> f = sharedRawFile("PhaseOne.iiq", missing);
-    if (f.empty()) GTEST_SKIP() << "missing" << missing;
+    const std::vector<unsigned char> f = sharedRawOrSkip("PhaseOne.iiq");
+    if (f.empty()) return;
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictIIQ d;
     ASSERT_TRUE(d.processIIQ(&io, nullptr));

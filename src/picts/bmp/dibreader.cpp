@@ -1,6 +1,8 @@
 // DIB decoding. Every size is checked against the bytes present before pixels are allocated.
 #include "picts/bmp/dibreader.h"
 
+#include "picts/byteorder.h"
+
 namespace {
 
 enum { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6 };
@@ -35,10 +37,6 @@ unsigned int scaleField(unsigned int v, unsigned int bits) {
     if (bits >= 8) return (v >> (bits - 8)) & 0xFF;
     unsigned int maxv = (1u << bits) - 1;
     return (v * 255 + maxv / 2) / maxv;
-}
-
-unsigned int le32(const unsigned char* p) {
-    return p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
 }
 
 }  // namespace

@@ -3,15 +3,12 @@
 
 #include "base/memio.h"
 #include "picts/bmp/dibreader.h"
+#include "picts/byteorder.h"
 #include "picts/png/pngreader.h"
 
 namespace {
 
 const long long kMaxFile = 1LL << 31;
-
-unsigned int le32(const unsigned char* p) {
-    return p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/memio.h"
+#include "picts/byteorder.h"
 #include "picts/dicom/pictdicom.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/jpeg2000/pictjp2.h"
@@ -35,7 +36,7 @@ struct sSampleLayout {
     bool isSigned;
 
     unsigned int raw(const unsigned char* p) const {
-        unsigned int v = bytes == 2 ? (big ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0]) : p[0];
+        unsigned int v = bytes == 2 ? rawGet16(p, big) : p[0];
         return (v >> shift) & mask;
     }
     // Two's complement in bits stored.

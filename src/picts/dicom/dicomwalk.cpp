@@ -4,6 +4,7 @@
 // value is checked against the stream's size before it is read.
 #include <cstring>
 
+#include "picts/byteorder.h"
 #include "picts/dicom/pictdicom.h"
 
 namespace {
@@ -27,14 +28,6 @@ bool shortVR(unsigned short vr) {
     for (const char* v : k)
         if (vrCode(v) == vr) return true;
     return false;
-}
-
-inline unsigned int u16(const unsigned char* p, bool big) {
-    return big ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0];
-}
-inline unsigned int u32(const unsigned char* p, bool big) {
-    return big ? (unsigned)p[0] << 24 | (unsigned)p[1] << 16 | (unsigned)p[2] << 8 | p[3]
-               : (unsigned)p[3] << 24 | (unsigned)p[2] << 16 | (unsigned)p[1] << 8 | p[0];
 }
 
 struct sHeader {
@@ -72,9 +65,9 @@ namespace {
 // whose low byte is 0 read little-endian is big-endian, and two capital letters that
 // form a VR after the tag mean explicit VR.
 void guessEncoding(const unsigned char* b, bool& big, bool& explicitVR) {
-    unsigned int g = u16(b, false);
+    unsigned int g = le16(b);
     big = g > 0xFF && (g & 0xFF) == 0;
-    unsigned short vr = (unsigned short)u16(b + 4, false);
+    unsigned short vr = (unsigned short)le16(b + 4);
     explicitVR = b[4] >= 'A' && b[4] <= 'Z' && b[5] >= 'A' && b[5] <= 'Z' && (longVR(vr) || shortVR(vr));
 }
 }  // namespace
@@ -127,15 +120,15 @@ bool cPictDICOM::walkLevel(sWalk& w, unsigned long long& pos, unsigned long long
             if (!memcmp(b, zero, 8)) return true;
         }
         // PS3.10 7.1: the meta group is always explicit VR little-endian.
-        const bool meta = topLevel && u16(b, false) == 0x0002;
+        const bool meta = topLevel && le16(b) == 0x0002;
         if (topLevel && !meta && !w.encodingKnown) {
             guessEncoding(b, w.big, w.explicitVR);
             w.encodingKnown = true;
         }
         const bool big = meta ? false : w.big;
         sHeader h;
-        h.group = (unsigned short)u16(b, big);
-        h.element = (unsigned short)u16(b + 2, big);
+        h.group = (unsigned short)rawGet16(b, big);
+        h.element = (unsigned short)rawGet16(b + 2, big);
         if (h.group >= 0x8000 && h.group != 0xFFFA && h.group != 0xFFFC) {
             // An item or delimitation tag ends the level; it is not consumed.
             return h.group == 0xFFFE;
@@ -144,18 +137,18 @@ bool cPictDICOM::walkLevel(sWalk& w, unsigned long long& pos, unsigned long long
         if (h.group == prevGroup && h.element <= prevElement) return false;
         h.explicitVR = meta || w.explicitVR;
         if (h.explicitVR) {
-            h.vr = (unsigned short)u16(b + 4, false);
+            h.vr = (unsigned short)le16(b + 4);
             if (longVR(h.vr)) {
                 if (b[6] || b[7] || !io->readf(b + 8, 4)) return false;
-                h.length = u32(b + 8, big);
+                h.length = rawGet32(b + 8, big);
                 h.size = 12;
             } else if (shortVR(h.vr)) {
-                h.length = u16(b + 6, big);
+                h.length = rawGet16(b + 6, big);
             } else {
                 return false;
             }
         } else {
-            h.length = u32(b + 4, big);
+            h.length = rawGet32(b + 4, big);
         }
         prevGroup = h.group;
         prevElement = h.element;
@@ -206,7 +199,7 @@ bool cPictDICOM::walkSequence(sWalk& w, unsigned long long& pos, unsigned long l
             break;
         }
         pos += 8;
-        unsigned int group = u16(b, w.big), element = u16(b + 2, w.big), length = u32(b + 4, w.big);
+        unsigned int group = rawGet16(b, w.big), element = rawGet16(b + 2, w.big), length = rawGet32(b + 4, w.big);
         if (group != 0xFFFE) {
             ok = false;
         } else if (element == 0xE0DD) {
@@ -246,7 +239,7 @@ bool cPictDICOM::walkFragments(sWalk& w, unsigned long long& pos, unsigned long 
         unsigned char b[8];
         if (!w.io->set_fp(pos) || !w.io->readf(b, 8)) return false;
         pos += 8;
-        unsigned int group = u16(b, w.big), element = u16(b + 2, w.big), length = u32(b + 4, w.big);
+        unsigned int group = rawGet16(b, w.big), element = rawGet16(b + 2, w.big), length = rawGet32(b + 4, w.big);
         if (group != 0xFFFE) return false;
         if (element == 0xE0DD) return true;
         if (element != 0xE000 || length == 0xFFFFFFFFu || pos + length > end) return false;
@@ -282,7 +275,7 @@ bool cPictDICOM::getValU32(sWalk& w, unsigned short vr, unsigned int length, uns
         return false;
     }
     if (!w.io->set_fp(position) || !w.io->readf(b, length)) return false;
-    value = length == 2 ? u16(b, w.big) : u32(b, w.big);
+    value = length == 2 ? rawGet16(b, w.big) : rawGet32(b, w.big);
     return true;
 }
 
@@ -363,7 +356,7 @@ bool cPictDICOM::encapsulatedFrames(cFileIOTarget* io, const sDicomInfo& rec, _t
         bool ok = bot.set(rec.botLength) && io->set_fp(rec.botOffset) && io->readf(bot.ptr, rec.botLength);
         unsigned int found = 0;
         for (unsigned int e = 0; ok && e < entries && found < starts.count; e++) {
-            unsigned long long target = myFrags.ptr[first].itemPos + u32(bot.ptr + 4 * e, false);
+            unsigned long long target = myFrags.ptr[first].itemPos + le32(bot.ptr + 4 * e);
             while (at < first + frags && myFrags.ptr[at].itemPos < target) at++;
             if (at == first + frags || myFrags.ptr[at].itemPos != target || (e == 0 && at != first)) ok = false;
             else starts.ptr[found++] = at++;

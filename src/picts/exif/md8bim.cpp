@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "picts/byteorder.h"
+
 void cMd8BIM::clear() {
     myData.clear();
     myProps.clear();
@@ -15,27 +17,18 @@ bool cMd8BIM::processMD(const void* data, long long size, bool bigEndian) {
     if (!myData.set((const unsigned char*)data, size)) return false;
     const unsigned char* p = myData.ptr;
     long long pos = 0;
-    auto u16 = [&](long long at) {
-        return bigEndian ? (unsigned int)(p[at] << 8 | p[at + 1]) : (unsigned int)(p[at + 1] << 8 | p[at]);
-    };
-    auto u32 = [&](long long at) {
-        return bigEndian ? (unsigned int)p[at] << 24 | (unsigned int)p[at + 1] << 16 | (unsigned int)p[at + 2] << 8 |
-                               p[at + 3]
-                         : (unsigned int)p[at + 3] << 24 | (unsigned int)p[at + 2] << 16 |
-                               (unsigned int)p[at + 1] << 8 | p[at];
-    };
     while (pos < size) {
         // Signature, id, name length byte: at least 7 bytes.
         if (size - pos < 7) return false;
         bool sig = memcmp(p + pos, "8BIM", 4) == 0 || (!bigEndian && memcmp(p + pos, "MIB8", 4) == 0);
         if (!sig) return false;
-        unsigned int id = u16(pos + 4);
+        unsigned int id = rawGet16(p + pos + 4, bigEndian);
         // A Pascal name, padded so that length byte and name together are even.
         long long nameField = 1 + p[pos + 6];
         if (nameField & 1) nameField++;
         long long at = pos + 6 + nameField;
         if (size - at < 4) return false;
-        unsigned long long len = u32(at);
+        unsigned long long len = rawGet32(p + at, bigEndian);
         at += 4;
         if (len > (unsigned long long)(size - at)) return false;
         if (myCount >= kMaxResources) return false;

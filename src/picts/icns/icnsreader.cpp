@@ -3,16 +3,12 @@
 
 #include "base/lists.h"
 #include "base/memio.h"
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 #include "picts/jpeg2000/pictjp2.h"
+#include "picts/pictbox.h"
 #include "picts/png/pngreader.h"
 
 namespace {
-
-constexpr unsigned int tag(const char* s) {
-    return ((unsigned int)(unsigned char)s[0] << 24) | ((unsigned int)(unsigned char)s[1] << 16) |
-           ((unsigned int)(unsigned char)s[2] << 8) | (unsigned int)(unsigned char)s[3];
-}
 
 struct sElemType {
     unsigned int type;
@@ -21,12 +17,14 @@ struct sElemType {
 };
 
 const sElemType kTypes[] = {
-    {tag("is32"), 16, 1},  {tag("il32"), 32, 1},  {tag("ih32"), 48, 1},  {tag("it32"), 128, 1},
-    {tag("s8mk"), 16, 4},  {tag("l8mk"), 32, 4},  {tag("h8mk"), 48, 4},  {tag("t8mk"), 128, 4},
-    {tag("ic04"), 16, 2},  {tag("ic05"), 32, 2},  {tag("icsb"), 18, 2},  {tag("icsB"), 36, 3},
-    {tag("icp4"), 16, 3},  {tag("icp5"), 32, 3},  {tag("icp6"), 64, 3},  {tag("ic07"), 128, 3},
-    {tag("ic08"), 256, 3}, {tag("ic09"), 512, 3}, {tag("ic10"), 1024, 3}, {tag("ic11"), 32, 3},
-    {tag("ic12"), 64, 3},  {tag("ic13"), 256, 3}, {tag("ic14"), 512, 3},
+    {pictBoxType("is32"), 16, 1}, {pictBoxType("il32"), 32, 1}, {pictBoxType("ih32"), 48, 1},
+    {pictBoxType("it32"), 128, 1}, {pictBoxType("s8mk"), 16, 4}, {pictBoxType("l8mk"), 32, 4},
+    {pictBoxType("h8mk"), 48, 4}, {pictBoxType("t8mk"), 128, 4}, {pictBoxType("ic04"), 16, 2},
+    {pictBoxType("ic05"), 32, 2}, {pictBoxType("icsb"), 18, 2}, {pictBoxType("icsB"), 36, 3},
+    {pictBoxType("icp4"), 16, 3}, {pictBoxType("icp5"), 32, 3}, {pictBoxType("icp6"), 64, 3},
+    {pictBoxType("ic07"), 128, 3}, {pictBoxType("ic08"), 256, 3}, {pictBoxType("ic09"), 512, 3},
+    {pictBoxType("ic10"), 1024, 3}, {pictBoxType("ic11"), 32, 3}, {pictBoxType("ic12"), 64, 3},
+    {pictBoxType("ic13"), 256, 3}, {pictBoxType("ic14"), 512, 3},
 };
 
 const unsigned char kPngSig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};

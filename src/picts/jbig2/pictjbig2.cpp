@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "base/sync.h"
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 #include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
 #include "picts/sizecheck.h"
@@ -461,7 +461,7 @@ bool cJ2KDecode::takePpmHeaders(cJP2Tcp& tcp) {
     if (tcp.pptSeen && !tcp.fromPpm) return false;
     if (myPpmPos + 4 > myPpmLen) return false;
     const unsigned char* p = myPpm.ptr + myPpmPos;
-    long long n = ((long long)p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+    long long n = be32(p);
     if (n > myPpmLen - myPpmPos - 4) return false;
     if (!tcp.pptSeen) tcp.pptLen = 0;
     long long need = tcp.pptLen + n;

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 #include "picts/pictbox.h"
 
 namespace {

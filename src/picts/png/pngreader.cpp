@@ -4,7 +4,7 @@
 
 #include <zlib.h>
 
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 
 namespace {
 
@@ -279,7 +279,7 @@ void cPngReader::toPixels64(const unsigned char* raw, long long n, unsigned long
     const unsigned int ch = myChannels;
     for (long long x = 0; x < n; x++, raw += 2 * ch) {
         unsigned int s[4];
-        for (unsigned int c = 0; c < ch; c++) s[c] = ((unsigned int)raw[2 * c] << 8) | raw[2 * c + 1];
+        for (unsigned int c = 0; c < ch; c++) s[c] = be16(raw + 2 * c);
         switch (myHdr.colorType) {
             case 0: out[x] = pictArgb16(s[0], s[0], s[0], myHasKey && s[0] == myKey[0] ? 0 : 0xFFFF); break;
             case 2: {

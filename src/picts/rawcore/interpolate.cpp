@@ -613,12 +613,7 @@ struct sPpg {
         if (bayer) {
             // Step 2 reads only the photosites' own samples, so the order of sites is free.
             auto fill = [&](long long r, long long t0, long long t1) {
-                unsigned short* o = tiles.row(worker, r % 7, t0);
-                const tLane* in = lanes + 4 * r * w;
-                const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-                long long from, to;
-                tileColumns(t0, t1, from, to);
-                for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]];
+                fillTile(r, t0, t1, tiles.row(worker, r % 7, t0), nullptr);
             };
             walkTiles(y0, y1, w, 3, fill, [&](long long y, long long t0, long long end) {
                 const long long x0 = redBlueFrom3(y);
@@ -646,13 +641,7 @@ struct sPpg {
 #if defined(__SSE2__)
         if (bayer && tiles.rows.ptr) {
             auto fill = [&](long long r, long long t0, long long t1) {
-                unsigned short* o = tiles.row(worker, r % 3, t0);
-                unsigned short* g = tiles.row(worker, 3 + r % 3, t0);
-                const tLane* in = lanes + 4 * r * w;
-                const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
-                long long from, to;
-                tileColumns(t0, t1, from, to);
-                for (long long x = from; x < to; x++) o[x] = in[4 * x + l[x & 1]], g[x] = in[4 * x + g1];
+                fillTile(r, t0, t1, tiles.row(worker, r % 3, t0), tiles.row(worker, 3 + r % 3, t0));
             };
             walkTiles(y0, y1, w, 1, fill, [&](long long y, long long t0, long long end) {
                 const unsigned short* own[3];
@@ -692,6 +681,18 @@ struct sPpg {
     void tileColumns(long long t0, long long t1, long long& from, long long& to) const {
         from = t0 > 8 ? t0 - 8 : 0;
         to = t1 + 8 < w ? t1 + 8 : w;
+    }
+    // Row r's own samples over a tile's columns into a tile row, and its greens into another
+    // when `green` is given.
+    void fillTile(long long r, long long t0, long long t1, unsigned short* own, unsigned short* green) const {
+        const tLane* in = lanes + 4 * r * w;
+        const int l[2] = {laneOf(f->color(0, (int)r)), laneOf(f->color(1, (int)r))};
+        long long from, to;
+        tileColumns(t0, t1, from, to);
+        if (!green)
+            for (long long x = from; x < to; x++) own[x] = in[4 * x + l[x & 1]];
+        else
+            for (long long x = from; x < to; x++) own[x] = in[4 * x + l[x & 1]], green[x] = in[4 * x + g1];
     }
 #endif
 

@@ -4,6 +4,7 @@
 // nesting is bounded and cycle-checked.
 #pragma once
 
+#include "picts/byteorder.h"
 #include "picts/tiffwalk/tiffgeneric.h"
 
 class cRawTiffWalker : public cTiffGeneric {
@@ -21,11 +22,3 @@ protected:
     int myNesting = 0;
 };
 
-// Reads of values in a given byte order from bytes in memory.
-inline unsigned int rawGet16(const unsigned char* p, bool be) {
-    return be ? (unsigned int)(p[0] << 8 | p[1]) : (unsigned int)(p[1] << 8 | p[0]);
-}
-inline unsigned int rawGet32(const unsigned char* p, bool be) {
-    return be ? ((unsigned int)p[0] << 24 | (unsigned int)p[1] << 16 | (unsigned int)p[2] << 8 | p[3])
-              : ((unsigned int)p[3] << 24 | (unsigned int)p[2] << 16 | (unsigned int)p[1] << 8 | p[0]);
-}

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "picts/byteorder.h"
 #include "picts/rawcore/rawbands.h"
 
 #include "picts/rawcore/rawbayer.h"
@@ -43,7 +44,7 @@ bool cPictDNG::onTag(int tag, int type, const void* data, int size) {
         if (tag == tgDNGVersion) {
             if (type != 1 || size != 4 || !data) return false;
             const unsigned char* b = (const unsigned char*)data;
-            myVersion = (unsigned)b[0] << 24 | (unsigned)b[1] << 16 | (unsigned)b[2] << 8 | b[3];
+            myVersion = be32(b);
         } else if (tag == tgAsShotNeutral) {
             if (type == 5 || type == 10) {
                 _typebuf<double> v;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/memio.h"
+#include "picts/byteorder.h"
 #include "picts/exif/md8bim.h"
 #include "picts/jpeg/pictjpeg.h"
 
@@ -24,11 +25,6 @@ enum {
     tgYCbCrCoefficients = 529, tgYCbCrSubSampling = 530, tgRefBlackWhite = 532, tgPhotoshop = 34377,
 };
 
-inline unsigned rdU16(const unsigned char* p, bool be) { return be ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]); }
-inline unsigned long long rdU32(const unsigned char* p, bool be) {
-    return be ? ((unsigned long long)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3])
-              : ((unsigned long long)p[3] << 24 | p[2] << 16 | p[1] << 8 | p[0]);
-}
 
 // Reads the header: byte order, layout and first directory (32-bit offsets only).
 bool readHeader(cFileIOTarget* io, bool& be, bool& big, unsigned int& first) {
@@ -41,15 +37,15 @@ bool readHeader(cFileIOTarget* io, bool& be, bool& big, unsigned int& first) {
         be = true;
     else
         return false;
-    unsigned v = rdU16(h + 2, be);
+    unsigned v = rawGet16(h + 2, be);
     unsigned long long off;
     if (v == 42) {
         big = false;
-        off = rdU32(h + 4, be);
+        off = rawGet32(h + 4, be);
     } else if (v == 43) {
         big = true;
-        if (rdU16(h + 4, be) != 8 || !io->readf(h + 8, 8)) return false;
-        unsigned long long hi = rdU32(h + 12, be), lo = rdU32(h + 8, be);
+        if (rawGet16(h + 4, be) != 8 || !io->readf(h + 8, 8)) return false;
+        unsigned long long hi = rawGet32(h + 12, be), lo = rawGet32(h + 8, be);
         off = be ? (lo << 32 | hi) : (hi << 32 | lo);
     } else {
         return false;
@@ -216,7 +212,7 @@ bool cPictTIFF::readThumbnail(const void* data, int size) {
         md.processMD(data, size, be);
         const cMd8BIM::sProp* r = md.prop(0x40C0000);
         if (!r || r->size < 29) continue;
-        unsigned long long len = rdU32(r->data + 20, be);
+        unsigned long long len = rawGet32(r->data + 20, be);
         if (len + 28 != r->size) continue;
         cPictJPEG* jpeg = new cPictJPEG;
         _typebuf<unsigned char> bytes;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "picts/byteorder.h"
 #include "picts/tiff/picttiff.h"
 #include "picts/tiff/variablelengthaccess.h"
 
@@ -268,9 +269,7 @@ bool cPictTIFF::decodeColors16bpp(long long firstRow, long long x0, long long co
     const bool plain16 = rd.bits == 16 && rd.format == 1;
     const bool grey16 = plain16 && spp == 1 && ph != phPalette && ph != phRGB && ph != phWhiteIsZero;
     const bool cfa16 = plain16 && spp == 4 && ph == phPackedCFA;
-    auto at16 = [&rd](const unsigned char* p) -> unsigned long long {
-        return rd.be ? (unsigned)(p[0] << 8 | p[1]) : (unsigned)(p[1] << 8 | p[0]);
-    };
+    auto at16 = [&rd](const unsigned char* p) -> unsigned long long { return rawGet16(p, rd.be); };
     for (long long r = 0; r < rec.rows; r++) {
         const unsigned char* src = rec.output.ptr + r * rec.bytesPerRow;
         long long y = firstRow + r;

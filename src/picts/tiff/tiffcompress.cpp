@@ -6,6 +6,7 @@
 #include "base/memio.h"
 #include "compression/lzwdecompress.h"
 #include "compression/zlibstreams.h"
+#include "picts/byteorder.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/tiff/picttiff.h"
 #include "picts/tiff/variablelengthaccess.h"
@@ -90,8 +91,7 @@ bool cPictTIFF::makeHorzUndifferencing(unsigned char* data, long long size, long
             for (long long j = samples; j < n; j++) {
                 unsigned char* p = row + 2 * j;
                 unsigned char* q = p - 2 * samples;
-                unsigned v = bigEndian ? (p[0] << 8 | p[1]) + (q[0] << 8 | q[1])
-                                       : (p[1] << 8 | p[0]) + (q[1] << 8 | q[0]);
+                unsigned v = rawGet16(p, bigEndian) + rawGet16(q, bigEndian);
                 if (bigEndian)
                     p[0] = (unsigned char)(v >> 8), p[1] = (unsigned char)v;
                 else

@@ -4,18 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "picts/byteorder.h"
+
 namespace {
-inline unsigned short rd16(const unsigned char* p, bool be) {
-    return be ? (unsigned short)(p[0] << 8 | p[1]) : (unsigned short)(p[1] << 8 | p[0]);
-}
-inline unsigned int rd32(const unsigned char* p, bool be) {
-    return be ? ((unsigned int)p[0] << 24 | (unsigned int)p[1] << 16 | (unsigned int)p[2] << 8 | p[3])
-              : ((unsigned int)p[3] << 24 | (unsigned int)p[2] << 16 | (unsigned int)p[1] << 8 | p[0]);
-}
-inline unsigned long long rd64(const unsigned char* p, bool be) {
-    unsigned long long a = rd32(p, be), b = rd32(p + 4, be);
-    return be ? (a << 32 | b) : (b << 32 | a);
-}
 const unsigned long long kAllOnes = ~0ULL;
 }  // namespace
 
@@ -77,7 +68,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
         myError = teBadHeader;
         return false;
     }
-    const eHeaderLayout layout = headerLayout(be, rd16(h + 2, be));
+    const eHeaderLayout layout = headerLayout(be, rawGet16(h + 2, be));
     unsigned long long first;
     bool big;
     if (layout == hlBigTiff) {
@@ -86,7 +77,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
             myError = teShortRead;
             return false;
         }
-        first = rd64(o, be);
+        first = rawGet64(o, be);
         // Offsets are 32-bit throughout; a BigTIFF beyond 4 GiB is refused.
         if (first > size || first > 0xFFFFFFFFULL) {
             myError = teShortRead;
@@ -94,7 +85,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, unsigned long long size) {
         }
         big = true;
     } else if (layout == hlClassic) {
-        first = rd32(h + 4, be);
+        first = rawGet32(h + 4, be);
         if (first < 8) {
             myError = teBadHeader;
             return false;
@@ -136,7 +127,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, bool bigEndian, bool bigTiff
         myError = teShortRead;
         return false;
     }
-    unsigned long long count = bigTiff ? rd64(cb, bigEndian) : rd16(cb, bigEndian);
+    unsigned long long count = bigTiff ? rawGet64(cb, bigEndian) : rawGet16(cb, bigEndian);
     if (count > kMaxEntries) {
         myError = teBeyondStream;
         return false;
@@ -153,9 +144,9 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, bool bigEndian, bool bigTiff
             myError = teShortRead;
             return false;
         }
-        int tag = rd16(eb, bigEndian);
-        int type = rd16(eb + 2, bigEndian);
-        unsigned long long n = bigTiff ? rd64(eb + 4, bigEndian) : rd32(eb + 4, bigEndian);
+        int tag = rawGet16(eb, bigEndian);
+        int type = rawGet16(eb + 2, bigEndian);
+        unsigned long long n = bigTiff ? rawGet64(eb + 4, bigEndian) : rawGet32(eb + 4, bigEndian);
         const unsigned char* value = eb + (bigTiff ? 12 : 8);
         if (n > size) {
             myError = teBeyondStream;
@@ -173,7 +164,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, bool bigEndian, bool bigTiff
         }
         bool ok;
         if (length > inlineCap) {
-            unsigned long long off = bigTiff ? rd64(value, bigEndian) : rd32(value, bigEndian);
+            unsigned long long off = bigTiff ? rawGet64(value, bigEndian) : rawGet32(value, bigEndian);
             if (off >= size || off + length > size || off > 0xFFFFFFFFULL) {
                 myError = teBadValueOffset;
                 return false;
@@ -193,7 +184,7 @@ bool cTiffGeneric::processStream(cFileIOTarget* io, bool bigEndian, bool bigTiff
         myError = teShortRead;
         return false;
     }
-    unsigned long long next = bigTiff ? rd64(nb, bigEndian) : rd32(nb, bigEndian);
+    unsigned long long next = bigTiff ? rawGet64(nb, bigEndian) : rawGet32(nb, bigEndian);
     if (next > 0xFFFFFFFFULL) {
         myError = teShortRead;
         return false;
@@ -226,10 +217,10 @@ bool cTiffGeneric::onTag(int tag, int type, const void* data, int size) { return
 
 // --- single readers ---
 unsigned char cTiffGeneric::getU8(const void* p) const { return p ? *(const unsigned char*)p : 0; }
-unsigned short cTiffGeneric::getU16(const void* p) const { return p ? rd16((const unsigned char*)p, myBigEndian) : 0; }
-unsigned int cTiffGeneric::getU32(const void* p) const { return p ? rd32((const unsigned char*)p, myBigEndian) : 0; }
+unsigned short cTiffGeneric::getU16(const void* p) const { return p ? rawGet16((const unsigned char*)p, myBigEndian) : 0; }
+unsigned int cTiffGeneric::getU32(const void* p) const { return p ? rawGet32((const unsigned char*)p, myBigEndian) : 0; }
 unsigned long long cTiffGeneric::getU64(const void* p) const {
-    return p ? rd64((const unsigned char*)p, myBigEndian) : 0;
+    return p ? rawGet64((const unsigned char*)p, myBigEndian) : 0;
 }
 short cTiffGeneric::getInt16(const void* p) const { return (short)getU16(p); }
 int cTiffGeneric::getInt32(const void* p) const { return (int)getU32(p); }

@@ -42,6 +42,12 @@ void cTreeItemElement::onLooseFocus() {
     if (view) view->itemFocusLost(this);
 }
 
+bool cTreeItemElement::wantTabStop() {
+    cTreeViewChild* view = dynamic_cast<cTreeViewChild*>(parent());
+    cTreeViewChild::cTreeViewItem* sel = view ? view->selected() : nullptr;
+    return sel && sel->element == this;
+}
+
 void cTreeViewControlElement::setKind(int kind, bool repaint) {
     if (kind == myKind) return;
     myKind = kind;

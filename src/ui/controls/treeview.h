@@ -21,6 +21,8 @@ public:
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     void onSetFocusEvent(int origin, int a, int b) override;
     void onLooseFocus() override;
+    // Only the view's selected item is a Tab stop (see cTreeViewChild::wantTabStop).
+    bool wantTabStop() override;
 };
 
 // The structure glyph; a left press on an expand or collapse glyph posts a type-0 action.
@@ -129,7 +131,9 @@ public:
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
     void onSizeChanged() override;
     void onInitData() override;
-    bool wantTabStop() override { return true; }
+    // The view is one stop of the Tab order however many items it shows: its selected
+    // item, or the view itself while no item with an element is selected.
+    bool wantTabStop() override { return !mySelected || !mySelected->element; }
     bool wantCaptureArrows() override { return true; }
     int wantBorderWidth() override { return 1; }
 

@@ -322,30 +322,6 @@ bool cFolderChooseDialog::onFormAccept() {
     return true;
 }
 
-namespace {
-
-// Only the selected one of the items from `first` on (and below them) is a Tab stop.
-void setItemStops(cTreeItem* first, tViewItem* sel, int depth) {
-    for (cTreeItem* c = first; c && depth < 4096; c = c->next) {
-        tViewItem* v = ((tContent*)c)->viewItem;
-        if (v && v->element) v->element->setTabStop(v == sel);
-        setItemStops(c->firstChild, sel, depth + 1);
-    }
-}
-
-}  // namespace
-
-bool cFolderChooseDialog::processKey(int key, bool shift, bool ctrl, bool alt) {
-    // The tree is one stop of the Tab order, however many folders it shows: its selected
-    // item, or the view itself while nothing is selected.
-    if (key == kKeyTab && !ctrl && !alt) {
-        tViewItem* sel = myTree.selected();
-        myTree.setTabStop(!sel || !sel->element);
-        setItemStops(myContents.first(), sel, 0);
-    }
-    return cCustomForm::processKey(key, shift, ctrl, alt);
-}
-
 bool cFolderChooseDialog::onFormCancel() {
     end_modal(0);
     return true;

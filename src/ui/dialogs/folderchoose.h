@@ -56,7 +56,6 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool onFormAccept() override;
     bool onFormCancel() override;
-    bool processKey(int key, bool shift, bool ctrl, bool alt) override;
 
 private:
     cTreeFoldersContentItem* addChild(cTreeFoldersContentItem* parent, int kind, const char* path, const char* text);

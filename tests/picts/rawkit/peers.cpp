@@ -83,6 +83,17 @@ std::vector<unsigned char> sharedRawFile(const std::string& name, std::string& m
     return f;
 }
 
+std::vector<unsigned char> sharedRawOrSkip(const std::string& name) {
+    std::string missing;
+    std::vector<unsigned char> f = sharedRawFile(name, missing);
+    skipForMissing(missing);
+    return f;
+}
+
+void skipForMissing(const std::string& missing) {
+    if (!missing.empty()) GTEST_SKIP() << "missing" << missing;
+}
+
 const char* const kSharedRawNames[12] = {"CanonRaw.cr2", "CanonRaw.cr3",  "CanonRaw.crw",  "DNG.dng",
                                          "FujiFilm.raf", "Minolta.mrw",   "Nikon.nef",     "Panasonic.rw2",
                                          "PhaseOne.iiq", "Sigma.x3f",     "SigmaDP2.x3f",  "colorchart.dng"};

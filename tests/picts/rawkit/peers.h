@@ -40,6 +40,11 @@ void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned 
 // A real raw sample of the shared test data ($QMX_SHARED_DATA/raw/name); empty when it is
 // absent, its path then added to `missing` (after a space), so the test can skip naming it.
 std::vector<unsigned char> sharedRawFile(const std::string& name, std::string& missing);
+// The sample a test needs: when it is absent the test is marked skipped, naming its path,
+// and returns on the empty result.
+std::vector<unsigned char> sharedRawOrSkip(const std::string& name);
+// Marks the test skipped when `missing` names absent samples (after a loop over several).
+void skipForMissing(const std::string& missing);
 // Every real raw sample of the shared test data, by name.
 extern const char* const kSharedRawNames[12];
 

@@ -56,9 +56,6 @@ enum {
     tgShotInfo = 4138, tgSensorInfo = 4145, tgColorBalance = 4265, tgModelId = 6196, tgDecoderTable = 6197,
 };
 
-inline unsigned int get16(const unsigned char* p, bool be) { return rawGet16(p, be); }
-inline unsigned int get32(const unsigned char* p, bool be) { return rawGet32(p, be); }
-
 // Reads length bytes at offset of a heap into out.
 bool readRecord(cFileIOTarget* heap, unsigned int offset, unsigned int length, unsigned char* out) {
     return (unsigned long long)offset + length <= heap->size() && heap->set_fp(offset) && heap->readf(out, length);
@@ -82,8 +79,8 @@ public:
         if (tag == tgImageInfo) {
             unsigned char b[28];
             if (!inHeap || length != 28 || !readRecord(heap, offset, 28, b)) return false;
-            width = get32(b, myBigEndian);
-            height = get32(b + 4, myBigEndian);
+            width = rawGet32(b, myBigEndian);
+            height = rawGet32(b + 4, myBigEndian);
             return width && height;
         }
         if (tag == tgCameraHeap) {
@@ -106,16 +103,16 @@ public:
                 // An in-record value: its first word, read in the file's byte order.
                 if (inHeap) return false;
                 memcpy(b, &length, 4);
-                myInfo.modelId = get32(b, myBigEndian);
+                myInfo.modelId = rawGet32(b, myBigEndian);
                 return true;
             case tgShotInfo:
                 if (!inHeap || length < 14 || !readRecord(heap, offset + 12, 2, b)) return false;
-                myInfo.wbIndex = (int)get16(b, myBigEndian);
+                myInfo.wbIndex = (int)rawGet16(b, myBigEndian);
                 if (myInfo.wbIndex >= 10) myInfo.wbIndex = myInfo.wbIndex == 14 ? 1 : 6;
                 return true;
             case tgSensorInfo:
                 if (!inHeap || length < 14 || !readRecord(heap, offset, 14, b)) return false;
-                for (int i = 0; i < 7; i++) myInfo.sensor[i] = (unsigned short)get16(b + 2 * i, myBigEndian);
+                for (int i = 0; i < 7; i++) myInfo.sensor[i] = (unsigned short)rawGet16(b + 2 * i, myBigEndian);
                 return true;
             case tgColorBalance: {
                 if (!inHeap || length < 10) return false;
@@ -124,16 +121,16 @@ public:
                 if (at + 8 > length) at = 2;
                 if (!readRecord(heap, offset + (unsigned int)at, 8, b)) return false;
                 // Stored red, green, second green, blue.
-                myInfo.levels[0] = get16(b, myBigEndian);
-                myInfo.levels[1] = get16(b + 2, myBigEndian);
-                myInfo.levels[3] = get16(b + 4, myBigEndian);
-                myInfo.levels[2] = get16(b + 6, myBigEndian);
+                myInfo.levels[0] = rawGet16(b, myBigEndian);
+                myInfo.levels[1] = rawGet16(b + 2, myBigEndian);
+                myInfo.levels[3] = rawGet16(b + 4, myBigEndian);
+                myInfo.levels[2] = rawGet16(b + 6, myBigEndian);
                 return true;
             }
             case tgDecoderTable:
                 if (!inHeap || length < 16 || !readRecord(heap, offset, 16, b)) return false;
-                myInfo.table = get32(b, myBigEndian);
-                myInfo.codeOffset = get32(b + 8, myBigEndian);
+                myInfo.table = rawGet32(b, myBigEndian);
+                myInfo.codeOffset = rawGet32(b + 8, myBigEndian);
                 return true;
             default: return true;
         }
@@ -150,17 +147,17 @@ bool cCRWTagProcessor::process(cFileIOTarget* heap, bool bigEndian) {
     const unsigned long long size = heap ? heap->size() : 0;
     unsigned char b[10];
     if (size < 6 || !heap->set_fp(size - 4) || !heap->readf(b, 4)) return false;
-    const unsigned long long dir = get32(b, bigEndian);
+    const unsigned long long dir = rawGet32(b, bigEndian);
     if (dir + 2 > size - 4 || !heap->set_fp(dir) || !heap->readf(b, 2)) return false;
-    const unsigned int count = get16(b, bigEndian);
+    const unsigned int count = rawGet16(b, bigEndian);
     if (!count || dir + 2 + 10ULL * count > size) return false;
     for (unsigned int i = 0; i < count; i++) {
         if (!heap->set_fp(dir + 2 + 10ULL * i) || !heap->readf(b, 10)) return false;
-        const unsigned int word = get16(b, bigEndian), location = word & 0xC000;
+        const unsigned int word = rawGet16(b, bigEndian), location = word & 0xC000;
         if ((location != 0 && location != 0x4000) || ((word >> 11) & 7) == 7) return false;
         bool ok;
         if (location == 0) {
-            ok = onTag(heap, (int)(word & 0x3FFF), get32(b + 2, bigEndian), get32(b + 6, bigEndian), true);
+            ok = onTag(heap, (int)(word & 0x3FFF), rawGet32(b + 2, bigEndian), rawGet32(b + 6, bigEndian), true);
         } else {
             unsigned int first, second;
             memcpy(&first, b + 2, 4);
@@ -186,7 +183,7 @@ bool cPictCRW::processStream(cFileIOTarget* io, bool sizeOnly) {
     if (h[0] != h[1] || (h[0] != 'I' && h[0] != 'M') || memcmp(h + 6, "HEAPCCDR", 8)) return false;
     myBigEndian = h[0] == 'M';
     const unsigned long long fileSize = io->size();
-    const unsigned int start = get32(h + 2, myBigEndian);
+    const unsigned int start = rawGet32(h + 2, myBigEndian);
     if (start < 14 || start >= fileSize) return false;
     myInfo.heapStart = start;
     cFileIOSubRange root(io, start, fileSize - start);

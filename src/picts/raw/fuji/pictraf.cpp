@@ -9,7 +9,7 @@
 #include <initializer_list>
 
 #include "base/memio.h"
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 #include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
 #include "picts/rawcore/rawtone.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "compression/haffmantable.h"
-#include "picts/bigendian.h"
+#include "picts/byteorder.h"
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"

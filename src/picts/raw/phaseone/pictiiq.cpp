@@ -16,8 +16,6 @@
 
 namespace {
 
-inline unsigned int le32(const unsigned char* p) { return rawGet32(p, false); }
-
 // Bits most significant first out of little-endian 32-bit words; past the end 0 bits.
 struct sPh1Bits {
     const unsigned char* data;
