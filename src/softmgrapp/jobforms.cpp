@@ -228,13 +228,12 @@ void cJobPanel::setStageDescr(int stage, const char* text) {
     if (stage >= 0 && stage < myStages.count) myStages[stage].set(text);
 }
 
-const char* cJobPanel::stageLine(int, const char* descr, _guardchar<char>&) { return descr; }
+const char* cJobPanel::stageLine(int, const char* descr, _guardchar<char>&) { return descr ? descr : ""; }
 
 void cJobPanel::showStage(int stage) {
     if (!myStatus) return;
     _guardchar<char> scratch;
-    const char* line = stageLine(stage, myStages[stage].ptr, scratch);
-    myStatus->setText(line ? line : "");
+    if (const char* line = stageLine(stage, myStages[stage].ptr, scratch)) myStatus->setText(line);
 }
 
 void cJobPanel::onJobStart() {
@@ -307,7 +306,12 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
 }
 
 const char* cInstallerJobPanel::stageLine(int stage, const char* descr, _guardchar<char>& scratch) {
-    if (stage < 1 || stage >= myPathEnd) return descr;
+    if (stage < 1 || stage >= myPathEnd) return descr ? descr : "";
+    // Files follow each other faster than anyone reads: after the first, a file's line
+    // waits until the shown one has stood a while (fitting a line measures its text).
+    const unsigned long long now = ticks_us();
+    if (stage > 1 && now - myPathShown < kPathLineUs) return nullptr;
+    myPathShown = now;
     // A long path gives way in its middle: the words of the line stay whole.
     if (myPathRoom > 0)
         fitPathLine(myPathPattern.ptr, descr, myPathFont, myPathRoom, scratch);

@@ -187,7 +187,8 @@ protected:
     void onJobStart() override;
     void onJobEnd(unsigned int result) override;
     cStaticElement* statusLine() const { return myStatus; }
-    // The line a stage shows, made when it is shown: its description as it stands.
+    // The line a stage shows, made when it is shown: its description as it stands; null
+    // keeps the line shown.
     virtual const char* stageLine(int stage, const char* descr, _guardchar<char>& scratch);
 
 private:
@@ -222,6 +223,8 @@ private:
     cFontObject* myPathFont = nullptr;
     int myPathRoom = 0;  // 0: the line had no width when the job started
     int myPathEnd = 1;   // the file stages are 1 .. myPathEnd - 1
+    static constexpr unsigned long long kPathLineUs = 40000;
+    unsigned long long myPathShown = 0;
 };
 
 // The removal panel: deprecated packages removed by their commands; this manager's own

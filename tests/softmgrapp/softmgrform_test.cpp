@@ -152,8 +152,9 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
                     if (column < 0) column = t->x();
                     EXPECT_EQ(t->x(), column) << t->text();
                     EXPECT_LE(t->x() + t->width(), panelW) << t->text();
-                    if (t->x() + need > panelW)
+                    if (t->x() + need > panelW) {
                         EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width()), t->height()) << t->text();
+                    }
                 } else {
                     EXPECT_LE(need, t->width()) << t->text();
                     int& right = dynamic_cast<cLinkElement*>(t) ? commandsRight : textsRight;
