@@ -3,8 +3,8 @@
 #include "testutil.h"
 
 #include <dirent.h>
-#include <fnmatch.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -20,7 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -131,8 +133,16 @@ bool haveTool(const std::string& tool) {
         if (access(cand.c_str(), X_OK) == 0) return true;
         start = end + 1;
     }
-    // CI installs every peer: a missing one fails the test rather than quietly checking less.
-    if (underCi()) ADD_FAILURE() << "ci: peer tool " << tool << " is not on PATH (scripts/setup.sh test installs it)";
+    // CI installs every peer: a missing one fails the test rather than quietly checking less
+    // (said once a test and tool).
+    if (underCi()) {
+        static std::mutex lock;
+        static std::set<std::string> told;
+        const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::lock_guard<std::mutex> hold(lock);
+        if (told.insert((t ? std::string(t->test_suite_name()) + "." + t->name() : "") + " " + tool).second)
+            ADD_FAILURE() << "ci: peer tool " << tool << " is not on PATH (scripts/setup.sh test installs it)";
+    }
     return false;
 }
 
