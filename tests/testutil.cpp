@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,11 +19,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
+
+#include <gtest/gtest.h>
 
 namespace testutil {
 
 namespace {
+
+bool underCi() {
+    const char* ci = getenv("CI");
+    return ci && (strcmp(ci, "true") == 0 || strcmp(ci, "1") == 0);
+}
 
 void removeTree(const std::string& path) {
     struct stat st;
@@ -121,6 +132,16 @@ bool haveTool(const std::string& tool) {
         std::string cand = p.substr(start, end - start) + "/" + tool;
         if (access(cand.c_str(), X_OK) == 0) return true;
         start = end + 1;
+    }
+    // CI installs every peer: a missing one fails the test rather than quietly checking less
+    // (said once a test and tool).
+    if (underCi()) {
+        static std::mutex lock;
+        static std::set<std::string> told;
+        const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::lock_guard<std::mutex> hold(lock);
+        if (told.insert((t ? std::string(t->test_suite_name()) + "." + t->name() : "") + " " + tool).second)
+            ADD_FAILURE() << "ci: peer tool " << tool << " is not on PATH (scripts/setup.sh test installs it)";
     }
     return false;
 }
@@ -284,5 +305,55 @@ std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {
     for (auto& b : v) b = (unsigned char)rng();
     return v;
 }
+
+namespace {
+
+// Under CI=true a skipped test fails, naming itself and its reason, unless its full name
+// matches a pattern in tests/ci_skips.txt: a missing peer tool, font or server must not
+// pass as a green run. Runs before the result printer, so the test is reported as failed.
+class CiSkipGuard : public ::testing::EmptyTestEventListener {
+public:
+    explicit CiSkipGuard(std::vector<std::string> allowed) : myAllowed(std::move(allowed)) {}
+
+    void OnTestEnd(const ::testing::TestInfo& info) override {
+        const ::testing::TestResult& r = *info.result();
+        if (!r.Skipped()) return;
+        std::string name = std::string(info.test_suite_name()) + "." + info.name();
+        for (const std::string& p : myAllowed)
+            if (fnmatch(p.c_str(), name.c_str(), 0) == 0) return;
+        for (int i = 0; i < r.total_part_count(); i++) {
+            const ::testing::TestPartResult& part = r.GetTestPartResult(i);
+            if (!part.skipped()) continue;
+            ADD_FAILURE_AT(part.file_name() ? part.file_name() : "?", part.line_number())
+                << "ci: skip not allowed under CI=true (not in tests/ci_skips.txt): " << name << ": "
+                << part.message();
+            return;
+        }
+    }
+
+private:
+    std::vector<std::string> myAllowed;
+};
+
+// One pattern a line; '#' starts a comment.
+std::vector<std::string> ciSkipPatterns() {
+    std::vector<std::string> out;
+    std::ifstream in(QMX_TESTS_DIR "/ci_skips.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        line = line.substr(0, line.find('#'));
+        size_t b = line.find_first_not_of(" \t"), e = line.find_last_not_of(" \t\r");
+        if (b != std::string::npos) out.push_back(line.substr(b, e + 1 - b));
+    }
+    return out;
+}
+
+[[maybe_unused]] const bool ciSkipGuardInstalled = [] {
+    if (!underCi()) return false;
+    ::testing::UnitTest::GetInstance()->listeners().Append(new CiSkipGuard(ciSkipPatterns()));
+    return true;
+}();
+
+}  // namespace
 
 }  // namespace testutil
