@@ -427,7 +427,10 @@ bool cPictARW::decode(cFileIOTarget* io) {
         return false;
     }
     if (!myListedModel) myBlack = unlistedModelBlack();
-    const unsigned int white = myWhite ? myWhite : myBits == 8 ? 4095 : (1u << myBits) - 1;
+    // Plain 16-bit samples declared narrower than 15 bits saturate at 14 bits, as the peers
+    // read them whatever the declared depth.
+    unsigned int white = myWhite;
+    if (!white) white = myBits == 8 ? 4095 : myLayout == slPlain && myBits < 15 ? 16383 : (1u << myBits) - 1;
     const double s = 65536.0 / white / m;
     sRawBayerJob job;
     job.raw = frame.ptr;
