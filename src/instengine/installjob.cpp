@@ -191,7 +191,7 @@ bool cInstallRun::makeJournal() {
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
     for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
-        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr);
+        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
     for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
@@ -205,10 +205,7 @@ bool cInstallRun::makeJournal() {
     // earlier installations, by an interrupted run and by this one (those still standing
     // once committed).
     sPkgRegistryRecord& r = j.record;
-    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) {
-        _guardchar<char>* f = r.files.add();
-        ok = f && f->set(it->value.target.ptr);
-    }
+    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = addUnique(r.shortcuts, it->value.path.ptr);
     const char* pgm = ctx.getStr("pgm");
     for (auto* it = roots.head; ok && it; it = it->next)

@@ -62,10 +62,11 @@ struct sText {
 
 }  // namespace
 
-bool sJournal::add(char kind, const char* path) {
-    sJournalEntry* e = entries.add();
-    if (!e || !e->path.set(path)) return false;
-    e->kind = kind;
+bool sJournal::add(char kind, const char* path, bool shared) {
+    long long n = paths.count();
+    if (n == kinds.count && !kinds.reset(n ? n * 2 : 64)) return false;
+    if (!(shared ? paths.addShared(path) : paths.add(path))) return false;
+    kinds.ptr[n] = kind;
     return true;
 }
 
@@ -146,7 +147,7 @@ void recordLines(sJournalText& j, const sPkgRegistryRecord& r) {
     j.field(kRegSupport, r.support.ptr);
     j.field(kRegPublisher, r.publisher.ptr);
     if (!r.icon.empty()) j.field(kRegIcon, r.icon.ptr);
-    for (auto* it = r.files.head; it; it = it->next) j.field(kRegFile, it->value.ptr);
+    for (const char* f : r.files) j.field(kRegFile, f);
     for (auto* it = r.shortcuts.head; it; it = it->next) j.field(kRegShortcut, it->value.ptr);
     for (auto* it = r.bases.head; it; it = it->next) j.field(kRegBase, it->value.ptr);
     for (auto* it = r.dirs.head; it; it = it->next) j.field(kRegDir, it->value.ptr);
@@ -172,7 +173,8 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     struct {
         const char* name;
         _List<_guardchar<char> >* list;
-    } lists[] = {{kRegFile, &r.files}, {kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
+    } lists[] = {{kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
+    if (strcmp(n, kRegFile) == 0) return r.files.add(value.ptr);
     for (auto& l : lists) {
         if (strcmp(n, l.name) != 0) continue;
         _guardchar<char>* e = l.list->add();
@@ -283,10 +285,10 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     body.t.add(kJournalMagic);
     body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
     char kind[3] = {0, ' ', 0};
-    for (auto* it = j.entries.head; it; it = it->next) {
-        kind[0] = it->value.kind;
+    for (long long i = 0; i < j.count(); i++) {
+        kind[0] = j.kind(i);
         body.t.add(kind);
-        body.line(it->value.path.ptr);
+        body.line(j.path(i));
     }
     if (j.registration) {
         body.line("code", j.code.ptr);
@@ -445,7 +447,7 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     j.record.dirs.destroy();
     for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
     store->removeSection(section.ptr);
-    if (!ok || !ctxToConfigReleasing(j.record, store, section.ptr) || !store->saveConfig()) {
+    if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
         store->discardChanges();
         return failAt(out, eIJNotSaved, "");
     }
@@ -477,16 +479,15 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
     _guardchar<char> section, folder;
     if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
     // Folders the package leaves empty: up to its installation folder, and those it made.
-    for (auto* it = j.record.files.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
+    for (const char* f : j.record.files)
+        if (isPlainAbsPath(f) && parentFolder(f, folder) &&
             !rmPackageFolders(folder.ptr, j.record, fs))
             failAt(out, eIJCannotWrite, folder.ptr);
     for (auto* it = j.record.dirs.head; it; it = it->next)
         if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, j.record, fs))
             failAt(out, eIJCannotWrite, it->value.ptr);
-    for (auto* it = j.entries.head; it; it = it->next)
-        if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
-            failAt(out, eIJCannotWrite, it->value.path.ptr);
+    for (long long i = 0; i < j.count(); i++)
+        if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
     if (out.result != eIJOk) return out.result;
     if (!OSDeregisterPackage(j.code.ptr, false)) OSDeregisterPackage(j.code.ptr, true);
     store->removeSection(section.ptr);
@@ -501,9 +502,9 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
 bool undoJournal(const sJournal& j, cInstallFS* fs) {
     bool ok = true;
     _List<_guardchar<char> > folders;
-    for (auto* it = j.entries.head; it; it = it->next) {
-        const char* target = it->value.path.ptr;
-        char kind = it->value.kind;
+    for (long long i = 0; i < j.count(); i++) {
+        const char* target = j.path(i);
+        char kind = j.kind(i);
         _guardchar<char> tmp, bkp;
         if (!catStr(target, ".tmp", tmp) || !catStr(target, ".bkp", bkp)) return false;
         if (kind == 'M' || kind == 'S') {
@@ -543,37 +544,37 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
 unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                            cApplicationConfig* store, sJournalOutcome& out) {
     _List<_guardchar<char> > roots;
-    for (auto* it = j.entries.head; it; it = it->next) {
-        const char* target = it->value.path.ptr;
+    for (long long i = 0; i < j.count(); i++) {
+        const char* target = j.path(i);
+        char kind = j.kind(i);
         _guardchar<char> tmp;
-        if (it->value.kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
+        if (kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
         // Kept (and reported) once committed.
-        if (it->value.kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
+        if (kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
             failAt(out, eIJCannotRecover, target);
-        if ((it->value.kind == 'R' || it->value.kind == 'N') && j.registration != 'u' && catStr(target, ".tmp", tmp) &&
+        if ((kind == 'R' || kind == 'N') && j.registration != 'u' && catStr(target, ".tmp", tmp) &&
             objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
     if (j.registration == 'r') {
         // Written whole before the commit: moved in unless that happened already (an
         // entry the user removed since stays removed).
-        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+        for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
             _guardchar<char> tmp;
-            if (it->value.kind == 'E' && catStr(it->value.path.ptr, ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
-                !fs->rename(tmp.ptr, it->value.path.ptr))
-                failAt(out, eIJCannotCreate, it->value.path.ptr);
+            if (j.kind(i) == 'E' && catStr(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+                !fs->rename(tmp.ptr, j.path(i)))
+                failAt(out, eIJCannotCreate, j.path(i));
         }
-        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next)
-            if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
-                failAt(out, eIJCannotWrite, it->value.path.ptr);
+        for (long long i = 0; out.result == eIJOk && i < j.count(); i++)
+            if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
         if (out.result == eIJOk) managerCopy(j.manager.ptr, store, fs, out);
     }
     // Files of the earlier version that this one no longer has (an uninstallation's files
     // that stayed in place), with the folders below a "D" folder they leave empty; before
     // the registration, so that the record lists only the folders that stay.
-    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
-        const char* target = it->value.path.ptr;
-        if (it->value.kind != 'O') continue;
+    for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
+        const char* target = j.path(i);
+        if (j.kind(i) != 'O') continue;
         _guardchar<char> folder;
         if ((objKind(target) == 1 && !fs->unlink(target)) ||
             (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), fs)))
@@ -581,9 +582,9 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     }
     if (out.result == eIJOk && j.registration == 'r') registerRecord(j, store, out);
     // The backups go once the package is registered (an uninstallation's files).
-    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+    for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         _guardchar<char> bkp;
-        if ((it->value.kind == 'R' || it->value.kind == 'N') && catStr(it->value.path.ptr, ".bkp", bkp) &&
+        if ((j.kind(i) == 'R' || j.kind(i) == 'N') && catStr(j.path(i), ".bkp", bkp) &&
             objKind(bkp.ptr) == 1 && !fs->unlink(bkp.ptr))
             failAt(out, eIJCannotWrite, bkp.ptr);
     }
@@ -606,9 +607,9 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
     }
     // Flushed before the journal goes: what it undid must not come back after a power cut.
     cFasterTreeList<cStringKey, int> flushed;
-    for (auto* it = j.entries.head; it; it = it->next) {
+    for (long long i = 0; i < j.count(); i++) {
         _guardchar<char> folder;
-        if (it->value.kind == 'D' || !parentFolder(it->value.path.ptr, folder) || flushed.find(pathKey(folder.ptr)))
+        if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
         if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
@@ -627,7 +628,7 @@ bool parseJournalText(const char* data, long long size, bool& committed, long lo
     sJournal j;
     if (!parseJournal(buf.ptr, size, j)) return false;
     committed = j.committed;
-    entries = j.entries.count();
+    entries = j.count();
     return true;
 }
 

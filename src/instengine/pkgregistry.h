@@ -23,6 +23,7 @@
 #include "base/appconfig.h"
 #include "base/buffers.h"
 #include "base/lists.h"
+#include "base/strings.h"
 
 class cSoftPkgScenario;
 
@@ -59,7 +60,7 @@ struct sPkgRegistryRecord {
     _guardchar<char> path, name, updates, support, publisher;
     _guardchar<char> icon;  // empty: no icon key
     unsigned int utime = 0;
-    _List<_guardchar<char> > files;
+    cTextList files;  // an installation's own record holds its copied files' paths
     _List<_guardchar<char> > shortcuts;
     _List<_guardchar<char> > bases;  // folders outside `path` holding files of the package
     _List<_guardchar<char> > dirs;   // folders the installation made
@@ -76,9 +77,6 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // saves the store afterwards. False (nothing written) for a null store or a section
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
-// The same for a record needed no more: each file name is given up once it is in the
-// store, so that a large package's list is not held twice.
-bool ctxToConfigReleasing(sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
 
 // Whether a record's folder may confine what an uninstallation removes: a plain absolute
 // folder other than the root and the home folder (either would let a record name any

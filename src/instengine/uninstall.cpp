@@ -92,10 +92,10 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
-    for (auto* it = record.files.head; it; it = it->next) {
-        if (!recordOwnsFile(record, it->value.ptr)) continue;
+    for (const char* f : record.files) {
+        if (!recordOwnsFile(record, f)) continue;
         _guardchar<char>* p = ctx.files.add();
-        if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
+        if (!p || !p->set(f)) return eUNIncomplete;
     }
     _guardchar<char> entries;
     desktopEntryFolder(entries);
@@ -118,7 +118,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!catStr(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr))
+        if (!catStr(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
             return eUNIncomplete;
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
@@ -128,12 +128,12 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         return eUNIncomplete;
     }
     _guardchar<char> folder;
-    auto* entry = journal.entries.head;
-    for (auto* it = ctx.files.head; it; it = it->next, entry = entry->next) {
+    long long entry = 0;
+    for (auto* it = ctx.files.head; it; it = it->next, entry++) {
         _guardchar<char> bkp;
         bool moved = false;
         while (catStr(it->value.ptr, ".bkp", bkp)) {
-            if (entry->value.kind == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+            if (journal.kind(entry) == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
