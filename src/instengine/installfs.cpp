@@ -149,15 +149,6 @@ int cFolderNames::kind(const char* path) {
     return objKind(path);
 }
 
-bool catStr(const char* a, const char* b, _guardchar<char>& out) {
-    size_t na = a ? strlen(a) : 0, nb = b ? strlen(b) : 0;
-    if (!out.set((long long)(na + nb))) return false;
-    memcpy(out.ptr, a ? a : "", na);
-    memcpy(out.ptr + na, b ? b : "", nb);
-    out.ptr[na + nb] = 0;
-    return true;
-}
-
 bool isPlainAbsPath(const char* path) {
     if (!path || path[0] != '/') return false;
     const char* seg = path + 1;

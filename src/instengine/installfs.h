@@ -6,6 +6,7 @@
 #include "base/fastertreelist.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
+#include "base/strings.h"
 
 class cInstallFS {
 public:
@@ -101,8 +102,6 @@ bool removeTree(const char* path);
 // before it is renamed) to another name.
 bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
 
-// "<a><b>" into out.
-bool catStr(const char* a, const char* b, _guardchar<char>& out);
 // Whether a path is absolute and plain: begins with "/", no empty, "." or ".." part,
 // no control character.
 bool isPlainAbsPath(const char* path);

@@ -169,7 +169,7 @@ bool cInstallRun::menuEntries() {
         for (auto* x = entries.head; x && !e; x = x->next)
             if (strcmp(x->value.path.ptr, path.ptr) == 0) e = &x->value;
         if (!e) {
-            if (!(e = entries.add()) || !catStr(path.ptr, ".tmp", e->tmp)) return fail(eIJCannotCreate, path.ptr), false;
+            if (!(e = entries.add()) || !concatText(path.ptr, ".tmp", e->tmp)) return fail(eIJCannotCreate, path.ptr), false;
             int kind = objKind(path.ptr), tmpKind = objKind(e->tmp.ptr);
             if ((kind != 0 && kind != 1) || (tmpKind != 0 && tmpKind != 1)) return fail(eIJBadObject, path.ptr), false;
             if (tmpKind == 1 && !fs->unlink(e->tmp.ptr)) return fail(eIJCannotRecover, e->tmp.ptr), false;

@@ -273,7 +273,7 @@ bool readJournal(const char* path, sJournal& out) {
 int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> tmp, folder;
-    if (!path || !catStr(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
+    if (!path || !concatText(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
     if (!makeFolderChain(folder.ptr, fs)) return 0;
     // The saving name lies in the program's own folder: a leftover is ours.
     if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
@@ -375,8 +375,8 @@ void removeManagerLeftovers(const char* manager, cInstallFS* fs) {
     contents.attach(p.dettach());
     const char* tails[] = {"/Resources/icon.icns.tmp", "/PkgInfo.tmp", "/Info.plist.tmp"};
     for (const char* tail : tails)
-        if (catStr(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
-    if (catStr(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+        if (concatText(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+    if (concatText(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
 }
 
 // The Software Manager copy, refreshed from `source` when it is missing or older, and
@@ -392,7 +392,7 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
     unsigned long long v = objKind(manager.ptr) == 1 ? getVerID(manager.ptr) : kUnknownVerID;
     _guardchar<char> tmp, folder;
     if (haveSource && (v == kUnknownVerID || v < getCurrVerID())) {
-        if (!catStr(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
+        if (!concatText(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
             return failAt(out, eIJCannotCreate, manager.ptr);
         if (!makeFolderChain(folder.ptr, fs)) return failAt(out, eIJCannotMakeFolder, folder.ptr);
         int fd = fs->createExclusive(tmp.ptr, 0700);
@@ -412,7 +412,7 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
     if (contents.set(manager.ptr)) {
         for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
             if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
-        if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
+        if (!concatText(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
     }
     const char* name = managerEntryName();
     if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
@@ -506,7 +506,7 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
         const char* target = j.path(i);
         char kind = j.kind(i);
         _guardchar<char> tmp, bkp;
-        if (!catStr(target, ".tmp", tmp) || !catStr(target, ".bkp", bkp)) return false;
+        if (!concatText(target, ".tmp", tmp) || !concatText(target, ".bkp", bkp)) return false;
         if (kind == 'M' || kind == 'S') {
             // Made by the run: removed when empty.
             if (objKind(target) == 2) ok = addUnique(folders, target) && ok;
@@ -552,7 +552,7 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
         // Kept (and reported) once committed.
         if (kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
             failAt(out, eIJCannotRecover, target);
-        if ((kind == 'R' || kind == 'N') && j.registration != 'u' && catStr(target, ".tmp", tmp) &&
+        if ((kind == 'R' || kind == 'N') && j.registration != 'u' && concatText(target, ".tmp", tmp) &&
             objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
@@ -561,7 +561,7 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
         // entry the user removed since stays removed).
         for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
             _guardchar<char> tmp;
-            if (j.kind(i) == 'E' && catStr(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+            if (j.kind(i) == 'E' && concatText(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
                 !fs->rename(tmp.ptr, j.path(i)))
                 failAt(out, eIJCannotCreate, j.path(i));
         }
@@ -584,7 +584,7 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     // The backups go once the package is registered (an uninstallation's files).
     for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         _guardchar<char> bkp;
-        if ((j.kind(i) == 'R' || j.kind(i) == 'N') && catStr(j.path(i), ".bkp", bkp) &&
+        if ((j.kind(i) == 'R' || j.kind(i) == 'N') && concatText(j.path(i), ".bkp", bkp) &&
             objKind(bkp.ptr) == 1 && !fs->unlink(bkp.ptr))
             failAt(out, eIJCannotWrite, bkp.ptr);
     }
@@ -689,7 +689,7 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     sJournalOutcome out;
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
-    if (!catStr(journalPath, kJournalSaving, fresh)) return false;
+    if (!concatText(journalPath, kJournalSaving, fresh)) return false;
     if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) return failAt(out, eIJCannotWrite, fresh.ptr), false;
     int kind = objKind(journalPath);
     if (kind == 0) return true;

@@ -118,7 +118,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!catStr(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
+        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
             return eUNIncomplete;
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
@@ -132,7 +132,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     for (auto* it = ctx.files.head; it; it = it->next, entry++) {
         _guardchar<char> bkp;
         bool moved = false;
-        while (catStr(it->value.ptr, ".bkp", bkp)) {
+        while (concatText(it->value.ptr, ".bkp", bkp)) {
             if (journal.kind(entry) == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
