@@ -457,15 +457,11 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
 // Removes `folder` and each parent while they are empty folders that the package may
 // remove: below its installation folder, or made by the installation. False when one of
 // them could not be removed for another reason than what it still holds.
-bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
+bool rmPackageFolders(const char* folder, const cRecordScope& scope, cInstallFS* fs) {
     _guardchar<char> p;
     if (!p.set(folder)) return false;
-    bool confined = isConfiningFolder(record.path.ptr);
     for (;;) {
-        bool made = false;
-        for (auto* it = record.dirs.head; it && !made; it = it->next)
-            made = strcmp(it->value.ptr, p.ptr) == 0 && isConfiningFolder(p.ptr);
-        if ((!made && !(confined && isBelow(p.ptr, record.path.ptr))) || objKind(p.ptr) != 2) return true;
+        if (!scope.mayRemoveFolder(p.ptr) || objKind(p.ptr) != 2) return true;
         errno = 0;
         if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
         char* cut = strrchr(p.ptr, '/');
@@ -479,12 +475,12 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
     _guardchar<char> section, folder;
     if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
     // Folders the package leaves empty: up to its installation folder, and those it made.
+    cRecordScope scope(j.record);
     for (const char* f : j.record.files)
-        if (isPlainAbsPath(f) && parentFolder(f, folder) &&
-            !rmPackageFolders(folder.ptr, j.record, fs))
+        if (isPlainAbsPath(f) && parentFolder(f, folder) && !rmPackageFolders(folder.ptr, scope, fs))
             failAt(out, eIJCannotWrite, folder.ptr);
     for (auto* it = j.record.dirs.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, j.record, fs))
+        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, scope, fs))
             failAt(out, eIJCannotWrite, it->value.ptr);
     for (long long i = 0; i < j.count(); i++)
         if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));

@@ -92,8 +92,9 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
+    cRecordScope scope(record);
     for (const char* f : record.files) {
-        if (!recordOwnsFile(record, f)) continue;
+        if (!scope.ownsFile(f)) continue;
         _guardchar<char>* p = ctx.files.add();
         if (!p || !p->set(f)) return eUNIncomplete;
     }
