@@ -292,3 +292,11 @@ bool addUnique(_List<_guardchar<char> >& list, const char* text) {
     _guardchar<char>* e = list.add();
     return e && e->set(text);
 }
+
+bool addUnique(_List<_guardchar<char> >& list, cFasterTreeList<cStringKey, int>& seen, const char* text) {
+    bool isNew = false;
+    if (!seen.insert(cStringKey(text), isNew)) return false;
+    if (!isNew) return true;
+    _guardchar<char>* e = list.add();
+    return e && e->set(text);
+}

@@ -111,3 +111,6 @@ bool isBelow(const char* path, const char* base);
 const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
 // Adds a text to a list unless it is there already; false when it could not be added.
 bool addUnique(_List<_guardchar<char> >& list, const char* text);
+// The same for a list that may grow long: `seen` holds its texts (kept in step by adding
+// through this call only).
+bool addUnique(_List<_guardchar<char> >& list, cFasterTreeList<cStringKey, int>& seen, const char* text);

@@ -211,11 +211,12 @@ bool cInstallRun::makeJournal() {
     for (auto* it = roots.head; ok && it; it = it->next)
         if (!pgm || strcmp(it->value.ptr, pgm) != 0) ok = addUnique(r.bases, it->value.ptr);
     sPkgRegistryRecord earlier;
+    cFasterTreeList<cStringKey, int> dirs;
     if (ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier))
         for (auto* it = earlier.dirs.head; ok && it; it = it->next)
-            if (isPlainAbsPath(it->value.ptr)) ok = addUnique(r.dirs, it->value.ptr);
-    for (auto* it = ctx.madeFolders.head; ok && it; it = it->next) ok = addUnique(r.dirs, it->value.ptr);
-    for (auto* it = toMake.head; ok && it; it = it->next) ok = addUnique(r.dirs, it->value.ptr);
+            if (isPlainAbsPath(it->value.ptr)) ok = addUnique(r.dirs, dirs, it->value.ptr);
+    for (auto* it = ctx.madeFolders.head; ok && it; it = it->next) ok = addUnique(r.dirs, dirs, it->value.ptr);
+    for (auto* it = toMake.head; ok && it; it = it->next) ok = addUnique(r.dirs, dirs, it->value.ptr);
     return ok;
 }
 

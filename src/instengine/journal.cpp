@@ -442,10 +442,14 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     }
     // The folders made that still stand (obsolete files may have emptied some).
     _List<_guardchar<char> > standing;
+    cFasterTreeList<cStringKey, int> seen;
     for (auto* it = j.record.dirs.head; ok && it; it = it->next)
-        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, it->value.ptr);
+        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, seen, it->value.ptr);
     j.record.dirs.destroy();
-    for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
+    for (auto* it = standing.head; ok && it; it = it->next) {
+        _guardchar<char>* d = j.record.dirs.add();
+        ok = d && d->set(it->value.ptr);
+    }
     store->removeSection(section.ptr);
     if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
         store->discardChanges();
