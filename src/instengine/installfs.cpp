@@ -286,6 +286,18 @@ const char* rootOf(const _List<_guardchar<char> >& roots, const char* path) {
     return best;
 }
 
+void rmMadeFolders(std::initializer_list<const _List<_guardchar<char> >*> lists, cInstallFS* fs) {
+    long long n = 0;
+    for (auto* l : lists) n += l->count();
+    _typebuf<const char*> made;
+    if (!made.set(n)) return;
+    n = 0;
+    for (auto* l : lists)
+        for (auto* it = l->head; it; it = it->next) made.ptr[n++] = it->value.ptr;
+    for (long long i = n - 1; i >= 0; i--)
+        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+}
+
 bool addUnique(_List<_guardchar<char> >& list, const char* text) {
     for (auto* it = list.head; it; it = it->next)
         if (strcmp(it->value.ptr, text) == 0) return true;

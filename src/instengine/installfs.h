@@ -2,6 +2,8 @@
 // that each can be made to fail in tests; rmFileClean and moveFileClean over them.
 #pragma once
 
+#include <initializer_list>
+
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
 #include "base/lists.h"
@@ -109,6 +111,9 @@ bool isPlainAbsPath(const char* path);
 bool isBelow(const char* path, const char* base);
 // The deepest of `roots` that `path` lies below, or null.
 const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
+// The folders a run made (each list top first, the lists in order) removed bottom up,
+// those that are empty; the others stay.
+void rmMadeFolders(std::initializer_list<const _List<_guardchar<char> >*> lists, cInstallFS* fs);
 // Adds a text to a list unless it is there already; false when it could not be added.
 bool addUnique(_List<_guardchar<char> >& list, const char* text);
 // The same for a list that may grow long: `seen` holds its texts (kept in step by adding

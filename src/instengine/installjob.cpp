@@ -631,15 +631,7 @@ bool cInstallRun::restoreBackups() {
 // the next run finishes the job from it).
 void cInstallRun::rollBack() {
     if (!restoreBackups()) return;
-    _typebuf<const char*> made;
-    long long n = 0;
-    if (made.set(toMake.count() + entryFolders.count())) {
-        for (auto* it = toMake.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
-        for (auto* it = entryFolders.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
-    }
-    // Bottom up: a folder this run made goes when it is empty.
-    for (long long i = n - 1; i >= 0; i--)
-        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+    rmMadeFolders({&toMake, &entryFolders}, fs);
     fs->unlink(ctx.journalPath.ptr);
 }
 

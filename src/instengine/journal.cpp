@@ -529,12 +529,8 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
             ok = false;
         }
     }
-    // Folders the undone run made, bottom up, when they are empty.
-    _typebuf<const char*> list;
-    long long n = 0;
-    if (list.set(folders.count()))
-        for (auto* it = folders.head; it; it = it->next) list.ptr[n++] = it->value.ptr;
-    for (long long i = n - 1; ok && i >= 0; i--) fs->rmdir(list.ptr[i]);
+    // Folders the undone run made, when they are empty.
+    if (ok) rmMadeFolders({&folders}, fs);
     return ok;
 }
 
