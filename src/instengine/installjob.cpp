@@ -734,10 +734,13 @@ unsigned int cInstallRun::run() {
         return 1;
     }
     // Every new file is in place: once the journal says so, an interruption keeps them.
-    if (saveJournal(ctx.journalPath.ptr, journal, true, fs) != 1) {
-        // Still pending on the disk unless the committed text got in place: read back.
+    int saved = saveJournal(ctx.journalPath.ptr, journal, true, fs);
+    if (saved != 1) {
+        // Not in place (0) is read back: a move into place reported as failed may still
+        // have been made (a network file system retrying it). In place but not flushed (2)
+        // is committed.
         sJournal onDisk;
-        if (!readJournal(ctx.journalPath.ptr, onDisk) || !onDisk.committed) {
+        if (saved == 0 && (!readJournal(ctx.journalPath.ptr, onDisk) || !onDisk.committed)) {
             fail(eIJCannotRecover, ctx.journalPath.ptr);
             rollBack();
             return 1;

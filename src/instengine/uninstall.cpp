@@ -142,9 +142,11 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
             if (!asker->askRetry(it->value.ptr, true)) break;
         }
         if (!moved && objKind(it->value.ptr) != 0) {
-            // Everything back as it was; the journal stays when that fails.
-            if (recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNCancelled;
-            return eUNIncomplete;
+            // Everything back as it was, as the journal in place (this one) says; it stays
+            // when that fails.
+            sJournalOutcome out;
+            return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, nullptr, out) ? eUNCancelled
+                                                                                          : eUNIncomplete;
         }
     }
     bool complete = true;
@@ -152,12 +154,16 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
     if (!complete || saveJournal(ctx.journalPath.ptr, journal, true, fs) == 0) {
         // Put back as it was (the journal stays when that fails); not removed either way.
+        // Read back: a move into place reported as failed may still have been made (a
+        // network file system retrying it), and then the committed journal stands.
         recoverInterrupted(ctx.journalPath.ptr, fs);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with
-    // the same code.
-    return recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store) ? eUNRemoved : eUNIncomplete;
+    // the same code; the journal in place is this one.
+    journal.committed = true;
+    sJournalOutcome out;
+    return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out) ? eUNRemoved : eUNIncomplete;
 }
 
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {
