@@ -150,10 +150,12 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
     cFasterTreeList<cStringKey, int> possible;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& f = it->value;
+        unsigned char digest[32];
+        if (!ctx.digest((int)f.item, digest)) return eIIBadScenario;
         sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
         if (old) {
             old->kept = true;
-            if (memcmp(old->digest, f.digest, 32) == 0 && modeIs(f)) {
+            if (memcmp(old->digest, digest, 32) == 0 && modeIs(f)) {
                 f.others = kUnchangedFile;
                 continue;
             }
@@ -170,7 +172,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
             if (!hashFile(f.target.ptr, d)) return eIICannotRead;
-            if (memcmp(d, f.digest, 32) != 0) return eIIForeignFile;
+            if (memcmp(d, digest, 32) != 0) return eIIForeignFile;
         } else if (kind == cFolderContents::eNothing) {
             _guardchar<char> folder;
             bool isNew = false;
