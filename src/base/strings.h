@@ -67,3 +67,47 @@ int getHexb(const char* text);
 // a followed by b (a null one counts as empty) into out, which may hold either. False
 // without memory.
 bool concatText(const char* a, const char* b, _guardchar<char>& out);
+
+// Texts kept until the arena is cleared, packed into shared blocks: a hundred thousand
+// paths allocated one by one would cost a block header and rounding each. A text never
+// moves once added.
+class cTextArena {
+public:
+    cTextArena() {}
+    cTextArena(const cTextArena&) = delete;
+    cTextArena& operator=(const cTextArena&) = delete;
+    ~cTextArena() { clear(); }
+    // A terminated copy of n bytes of text (n < 0: up to its terminator), or null
+    // without memory. A null text gives an empty one.
+    const char* add(const char* text, long long n = -1);
+    void clear();
+
+private:
+    struct sBlock {
+        sBlock* next;
+        size_t size, used;
+    };
+    sBlock* myBlocks = nullptr;  // the one being filled first
+};
+
+// An ordered list of texts in one array: each one copied into the list's arena, or
+// (addShared) a text that outlives the list, held without a copy.
+class cTextList {
+public:
+    cTextList() {}
+    cTextList(const cTextList&) = delete;
+    cTextList& operator=(const cTextList&) = delete;
+    bool add(const char* text);
+    bool addShared(const char* text);
+    long long count() const { return myCount; }
+    bool empty() const { return myCount == 0; }
+    const char* operator[](long long i) const { return myItems[i]; }
+    const char* const* begin() const { return myItems.ptr; }
+    const char* const* end() const { return myItems.ptr + myCount; }
+    void clear();
+
+private:
+    _typebuf<const char*> myItems;
+    long long myCount = 0;
+    cTextArena myTexts;
+};

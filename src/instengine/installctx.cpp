@@ -25,8 +25,8 @@ bool defaultJournalPath(const char* code, _guardchar<char>& out) {
         folder.set(store->folder());
     } else {
         _guardchar<char> home;
-        if (!cFolderContents::getHome(home) || !catStr(home.ptr, "/.qmx", folder)) return false;
+        if (!cFolderContents::getHome(home) || !concatText(home.ptr, "/.qmx", folder)) return false;
     }
     _guardchar<char> name;
-    return catStr("/inflight-", code, name) && catStr(folder.ptr, name.ptr, out);
+    return concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
 }

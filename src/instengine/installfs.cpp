@@ -149,15 +149,6 @@ int cFolderNames::kind(const char* path) {
     return objKind(path);
 }
 
-bool catStr(const char* a, const char* b, _guardchar<char>& out) {
-    size_t na = a ? strlen(a) : 0, nb = b ? strlen(b) : 0;
-    if (!out.set((long long)(na + nb))) return false;
-    memcpy(out.ptr, a ? a : "", na);
-    memcpy(out.ptr + na, b ? b : "", nb);
-    out.ptr[na + nb] = 0;
-    return true;
-}
-
 bool isPlainAbsPath(const char* path) {
     if (!path || path[0] != '/') return false;
     const char* seg = path + 1;
@@ -295,9 +286,29 @@ const char* rootOf(const _List<_guardchar<char> >& roots, const char* path) {
     return best;
 }
 
+void rmMadeFolders(std::initializer_list<const _List<_guardchar<char> >*> lists, cInstallFS* fs) {
+    long long n = 0;
+    for (auto* l : lists) n += l->count();
+    _typebuf<const char*> made;
+    if (!made.set(n)) return;
+    n = 0;
+    for (auto* l : lists)
+        for (auto* it = l->head; it; it = it->next) made.ptr[n++] = it->value.ptr;
+    for (long long i = n - 1; i >= 0; i--)
+        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+}
+
 bool addUnique(_List<_guardchar<char> >& list, const char* text) {
     for (auto* it = list.head; it; it = it->next)
         if (strcmp(it->value.ptr, text) == 0) return true;
+    _guardchar<char>* e = list.add();
+    return e && e->set(text);
+}
+
+bool addUnique(_List<_guardchar<char> >& list, cFasterTreeList<cStringKey, int>& seen, const char* text) {
+    bool isNew = false;
+    if (!seen.insert(cStringKey(text), isNew)) return false;
+    if (!isNew) return true;
     _guardchar<char>* e = list.add();
     return e && e->set(text);
 }

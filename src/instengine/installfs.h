@@ -2,10 +2,13 @@
 // that each can be made to fail in tests; rmFileClean and moveFileClean over them.
 #pragma once
 
+#include <initializer_list>
+
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
+#include "base/strings.h"
 
 class cInstallFS {
 public:
@@ -101,8 +104,6 @@ bool removeTree(const char* path);
 // before it is renamed) to another name.
 bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
 
-// "<a><b>" into out.
-bool catStr(const char* a, const char* b, _guardchar<char>& out);
 // Whether a path is absolute and plain: begins with "/", no empty, "." or ".." part,
 // no control character.
 bool isPlainAbsPath(const char* path);
@@ -110,5 +111,11 @@ bool isPlainAbsPath(const char* path);
 bool isBelow(const char* path, const char* base);
 // The deepest of `roots` that `path` lies below, or null.
 const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
+// The folders a run made (each list top first, the lists in order) removed bottom up,
+// those that are empty; the others stay.
+void rmMadeFolders(std::initializer_list<const _List<_guardchar<char> >*> lists, cInstallFS* fs);
 // Adds a text to a list unless it is there already; false when it could not be added.
 bool addUnique(_List<_guardchar<char> >& list, const char* text);
+// The same for a list that may grow long: `seen` holds its texts (kept in step by adding
+// through this call only).
+bool addUnique(_List<_guardchar<char> >& list, cFasterTreeList<cStringKey, int>& seen, const char* text);

@@ -66,7 +66,7 @@ bool resolvePackagePath(sPkgInstallContext& ctx) {
     char* slash = strrchr(exe.ptr, '/');
     if (!slash) return false;
     slash[1] = 0;
-    if (!catStr(exe.ptr, ctx.packagePath.ptr + 2, beside) ||
+    if (!concatText(exe.ptr, ctx.packagePath.ptr + 2, beside) ||
         cFolderContents::objtype(beside.ptr) != cFolderContents::eFile)
         return false;
     ctx.packagePath.attach(beside.dettach());
@@ -150,10 +150,12 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
     cFasterTreeList<cStringKey, int> possible;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& f = it->value;
+        unsigned char digest[32];
+        if (!ctx.digest((int)f.item, digest)) return eIIBadScenario;
         sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
         if (old) {
             old->kept = true;
-            if (memcmp(old->digest, f.digest, 32) == 0 && modeIs(f)) {
+            if (memcmp(old->digest, digest, 32) == 0 && modeIs(f)) {
                 f.others = kUnchangedFile;
                 continue;
             }
@@ -170,7 +172,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
             if (!hashFile(f.target.ptr, d)) return eIICannotRead;
-            if (memcmp(d, f.digest, 32) != 0) return eIIForeignFile;
+            if (memcmp(d, digest, 32) != 0) return eIIForeignFile;
         } else if (kind == cFolderContents::eNothing) {
             _guardchar<char> folder;
             bool isNew = false;
@@ -231,7 +233,7 @@ bool resolveFolder(const char* folder, _guardchar<char>& out) {
             head.ptr[cut] = keep;
             // The rest is "" or begins with "/".
             const char* rest = head.ptr + cut;
-            bool ok = strcmp(real, "/") == 0 && *rest ? out.set(rest) : catStr(real, rest, out);
+            bool ok = strcmp(real, "/") == 0 && *rest ? out.set(rest) : concatText(real, rest, out);
             return ok && isPlainAbsPath(out.ptr);
         }
         head.ptr[cut] = keep;
@@ -276,7 +278,7 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     if (!cFolderContents::getHome(home) || home.empty() || home.ptr[0] != '/') return false;
     long long h = (long long)strlen(home.ptr);
     while (h > 1 && home.ptr[h - 1] == '/') home.ptr[--h] = 0;
-    if (!catStr(h > 1 ? home.ptr : "", "/Applications", apps)) return false;
+    if (!concatText(h > 1 ? home.ptr : "", "/Applications", apps)) return false;
     const char* folder = ctx.getStr("folder");
     long long n = folder ? (long long)strlen(folder) : 0;
     while (n > 1 && folder[n - 1] == '/') n--;
@@ -289,7 +291,7 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     } else if (n > k && strncmp(folder, kApps, (size_t)k) == 0 && folder[k] == '/') {
         // The machine-wide applications folder stands for the user's own.
         rest.set(folder + k, n - k);
-        if (catStr(apps.ptr, rest.ptr, out) && isPlainAbsPath(out.ptr)) return true;
+        if (concatText(apps.ptr, rest.ptr, out) && isPlainAbsPath(out.ptr)) return true;
     } else if (n > 1 && folder[0] == '/' && rest.set(folder, n) && isPlainAbsPath(rest.ptr)) {
         // A folder elsewhere is kept when the user may make or fill it.
         bool isFolder = cFolderContents::objtype(rest.ptr) == cFolderContents::eFolder;
@@ -308,7 +310,7 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     if (name.empty()) folderName(ctx.codeName.ptr, ctx.codeName.ptr ? (long long)strlen(ctx.codeName.ptr) : 0, name);
     if (name.empty()) return false;
     _guardchar<char> sub;
-    return catStr("/", name.ptr, sub) && catStr(apps.ptr, sub.ptr, out);
+    return concatText("/", name.ptr, sub) && concatText(apps.ptr, sub.ptr, out);
 }
 
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {

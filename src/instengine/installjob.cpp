@@ -169,7 +169,7 @@ bool cInstallRun::menuEntries() {
         for (auto* x = entries.head; x && !e; x = x->next)
             if (strcmp(x->value.path.ptr, path.ptr) == 0) e = &x->value;
         if (!e) {
-            if (!(e = entries.add()) || !catStr(path.ptr, ".tmp", e->tmp)) return fail(eIJCannotCreate, path.ptr), false;
+            if (!(e = entries.add()) || !concatText(path.ptr, ".tmp", e->tmp)) return fail(eIJCannotCreate, path.ptr), false;
             int kind = objKind(path.ptr), tmpKind = objKind(e->tmp.ptr);
             if ((kind != 0 && kind != 1) || (tmpKind != 0 && tmpKind != 1)) return fail(eIJBadObject, path.ptr), false;
             if (tmpKind == 1 && !fs->unlink(e->tmp.ptr)) return fail(eIJCannotRecover, e->tmp.ptr), false;
@@ -191,7 +191,7 @@ bool cInstallRun::makeJournal() {
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
     for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
-        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr);
+        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
     for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
@@ -205,20 +205,18 @@ bool cInstallRun::makeJournal() {
     // earlier installations, by an interrupted run and by this one (those still standing
     // once committed).
     sPkgRegistryRecord& r = j.record;
-    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) {
-        _guardchar<char>* f = r.files.add();
-        ok = f && f->set(it->value.target.ptr);
-    }
+    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = addUnique(r.shortcuts, it->value.path.ptr);
     const char* pgm = ctx.getStr("pgm");
     for (auto* it = roots.head; ok && it; it = it->next)
         if (!pgm || strcmp(it->value.ptr, pgm) != 0) ok = addUnique(r.bases, it->value.ptr);
     sPkgRegistryRecord earlier;
+    cFasterTreeList<cStringKey, int> dirs;
     if (ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier))
         for (auto* it = earlier.dirs.head; ok && it; it = it->next)
-            if (isPlainAbsPath(it->value.ptr)) ok = addUnique(r.dirs, it->value.ptr);
-    for (auto* it = ctx.madeFolders.head; ok && it; it = it->next) ok = addUnique(r.dirs, it->value.ptr);
-    for (auto* it = toMake.head; ok && it; it = it->next) ok = addUnique(r.dirs, it->value.ptr);
+            if (isPlainAbsPath(it->value.ptr)) ok = addUnique(r.dirs, dirs, it->value.ptr);
+    for (auto* it = ctx.madeFolders.head; ok && it; it = it->next) ok = addUnique(r.dirs, dirs, it->value.ptr);
+    for (auto* it = toMake.head; ok && it; it = it->next) ok = addUnique(r.dirs, dirs, it->value.ptr);
     return ok;
 }
 
@@ -633,15 +631,7 @@ bool cInstallRun::restoreBackups() {
 // the next run finishes the job from it).
 void cInstallRun::rollBack() {
     if (!restoreBackups()) return;
-    _typebuf<const char*> made;
-    long long n = 0;
-    if (made.set(toMake.count() + entryFolders.count())) {
-        for (auto* it = toMake.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
-        for (auto* it = entryFolders.head; it; it = it->next) made.ptr[n++] = it->value.ptr;
-    }
-    // Bottom up: a folder this run made goes when it is empty.
-    for (long long i = n - 1; i >= 0; i--)
-        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+    rmMadeFolders({&toMake, &entryFolders}, fs);
     fs->unlink(ctx.journalPath.ptr);
 }
 
@@ -744,10 +734,13 @@ unsigned int cInstallRun::run() {
         return 1;
     }
     // Every new file is in place: once the journal says so, an interruption keeps them.
-    if (saveJournal(ctx.journalPath.ptr, journal, true, fs) != 1) {
-        // Still pending on the disk unless the committed text got in place: read back.
+    int saved = saveJournal(ctx.journalPath.ptr, journal, true, fs);
+    if (saved != 1) {
+        // Not in place (0) is read back: a move into place reported as failed may still
+        // have been made (a network file system retrying it). In place but not flushed (2)
+        // is committed.
         sJournal onDisk;
-        if (!readJournal(ctx.journalPath.ptr, onDisk) || !onDisk.committed) {
+        if (saved == 0 && (!readJournal(ctx.journalPath.ptr, onDisk) || !onDisk.committed)) {
             fail(eIJCannotRecover, ctx.journalPath.ptr);
             rollBack();
             return 1;

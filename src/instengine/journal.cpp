@@ -62,10 +62,11 @@ struct sText {
 
 }  // namespace
 
-bool sJournal::add(char kind, const char* path) {
-    sJournalEntry* e = entries.add();
-    if (!e || !e->path.set(path)) return false;
-    e->kind = kind;
+bool sJournal::add(char kind, const char* path, bool shared) {
+    long long n = paths.count();
+    if (n == kinds.count && !kinds.reset(n ? n * 2 : 64)) return false;
+    if (!(shared ? paths.addShared(path) : paths.add(path))) return false;
+    kinds.ptr[n] = kind;
     return true;
 }
 
@@ -146,7 +147,7 @@ void recordLines(sJournalText& j, const sPkgRegistryRecord& r) {
     j.field(kRegSupport, r.support.ptr);
     j.field(kRegPublisher, r.publisher.ptr);
     if (!r.icon.empty()) j.field(kRegIcon, r.icon.ptr);
-    for (auto* it = r.files.head; it; it = it->next) j.field(kRegFile, it->value.ptr);
+    for (const char* f : r.files) j.field(kRegFile, f);
     for (auto* it = r.shortcuts.head; it; it = it->next) j.field(kRegShortcut, it->value.ptr);
     for (auto* it = r.bases.head; it; it = it->next) j.field(kRegBase, it->value.ptr);
     for (auto* it = r.dirs.head; it; it = it->next) j.field(kRegDir, it->value.ptr);
@@ -172,7 +173,8 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     struct {
         const char* name;
         _List<_guardchar<char> >* list;
-    } lists[] = {{kRegFile, &r.files}, {kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
+    } lists[] = {{kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
+    if (strcmp(n, kRegFile) == 0) return r.files.add(value.ptr);
     for (auto& l : lists) {
         if (strcmp(n, l.name) != 0) continue;
         _guardchar<char>* e = l.list->add();
@@ -271,7 +273,7 @@ bool readJournal(const char* path, sJournal& out) {
 int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> tmp, folder;
-    if (!path || !catStr(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
+    if (!path || !concatText(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
     if (!makeFolderChain(folder.ptr, fs)) return 0;
     // The saving name lies in the program's own folder: a leftover is ours.
     if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
@@ -283,10 +285,10 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     body.t.add(kJournalMagic);
     body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
     char kind[3] = {0, ' ', 0};
-    for (auto* it = j.entries.head; it; it = it->next) {
-        kind[0] = it->value.kind;
+    for (long long i = 0; i < j.count(); i++) {
+        kind[0] = j.kind(i);
         body.t.add(kind);
-        body.line(it->value.path.ptr);
+        body.line(j.path(i));
     }
     if (j.registration) {
         body.line("code", j.code.ptr);
@@ -373,8 +375,8 @@ void removeManagerLeftovers(const char* manager, cInstallFS* fs) {
     contents.attach(p.dettach());
     const char* tails[] = {"/Resources/icon.icns.tmp", "/PkgInfo.tmp", "/Info.plist.tmp"};
     for (const char* tail : tails)
-        if (catStr(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
-    if (catStr(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+        if (concatText(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+    if (concatText(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
 }
 
 // The Software Manager copy, refreshed from `source` when it is missing or older, and
@@ -390,7 +392,7 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
     unsigned long long v = objKind(manager.ptr) == 1 ? getVerID(manager.ptr) : kUnknownVerID;
     _guardchar<char> tmp, folder;
     if (haveSource && (v == kUnknownVerID || v < getCurrVerID())) {
-        if (!catStr(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
+        if (!concatText(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
             return failAt(out, eIJCannotCreate, manager.ptr);
         if (!makeFolderChain(folder.ptr, fs)) return failAt(out, eIJCannotMakeFolder, folder.ptr);
         int fd = fs->createExclusive(tmp.ptr, 0700);
@@ -410,7 +412,7 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
     if (contents.set(manager.ptr)) {
         for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
             if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
-        if (!catStr(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
+        if (!concatText(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
     }
     const char* name = managerEntryName();
     if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
@@ -440,12 +442,16 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     }
     // The folders made that still stand (obsolete files may have emptied some).
     _List<_guardchar<char> > standing;
+    cFasterTreeList<cStringKey, int> seen;
     for (auto* it = j.record.dirs.head; ok && it; it = it->next)
-        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, it->value.ptr);
+        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, seen, it->value.ptr);
     j.record.dirs.destroy();
-    for (auto* it = standing.head; ok && it; it = it->next) ok = addUnique(j.record.dirs, it->value.ptr);
+    for (auto* it = standing.head; ok && it; it = it->next) {
+        _guardchar<char>* d = j.record.dirs.add();
+        ok = d && d->set(it->value.ptr);
+    }
     store->removeSection(section.ptr);
-    if (!ok || !ctxToConfigReleasing(j.record, store, section.ptr) || !store->saveConfig()) {
+    if (!ok || !ctxToConfig(j.record, store, section.ptr) || !store->saveConfig()) {
         store->discardChanges();
         return failAt(out, eIJNotSaved, "");
     }
@@ -455,15 +461,11 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
 // Removes `folder` and each parent while they are empty folders that the package may
 // remove: below its installation folder, or made by the installation. False when one of
 // them could not be removed for another reason than what it still holds.
-bool rmPackageFolders(const char* folder, const sPkgRegistryRecord& record, cInstallFS* fs) {
+bool rmPackageFolders(const char* folder, const cRecordScope& scope, cInstallFS* fs) {
     _guardchar<char> p;
     if (!p.set(folder)) return false;
-    bool confined = isConfiningFolder(record.path.ptr);
     for (;;) {
-        bool made = false;
-        for (auto* it = record.dirs.head; it && !made; it = it->next)
-            made = strcmp(it->value.ptr, p.ptr) == 0 && isConfiningFolder(p.ptr);
-        if ((!made && !(confined && isBelow(p.ptr, record.path.ptr))) || objKind(p.ptr) != 2) return true;
+        if (!scope.mayRemoveFolder(p.ptr) || objKind(p.ptr) != 2) return true;
         errno = 0;
         if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
         char* cut = strrchr(p.ptr, '/');
@@ -477,16 +479,15 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
     _guardchar<char> section, folder;
     if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
     // Folders the package leaves empty: up to its installation folder, and those it made.
-    for (auto* it = j.record.files.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && parentFolder(it->value.ptr, folder) &&
-            !rmPackageFolders(folder.ptr, j.record, fs))
+    cRecordScope scope(j.record);
+    for (const char* f : j.record.files)
+        if (isPlainAbsPath(f) && parentFolder(f, folder) && !rmPackageFolders(folder.ptr, scope, fs))
             failAt(out, eIJCannotWrite, folder.ptr);
     for (auto* it = j.record.dirs.head; it; it = it->next)
-        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, j.record, fs))
+        if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, scope, fs))
             failAt(out, eIJCannotWrite, it->value.ptr);
-    for (auto* it = j.entries.head; it; it = it->next)
-        if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
-            failAt(out, eIJCannotWrite, it->value.path.ptr);
+    for (long long i = 0; i < j.count(); i++)
+        if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
     if (out.result != eIJOk) return out.result;
     if (!OSDeregisterPackage(j.code.ptr, false)) OSDeregisterPackage(j.code.ptr, true);
     store->removeSection(section.ptr);
@@ -501,11 +502,11 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
 bool undoJournal(const sJournal& j, cInstallFS* fs) {
     bool ok = true;
     _List<_guardchar<char> > folders;
-    for (auto* it = j.entries.head; it; it = it->next) {
-        const char* target = it->value.path.ptr;
-        char kind = it->value.kind;
+    for (long long i = 0; i < j.count(); i++) {
+        const char* target = j.path(i);
+        char kind = j.kind(i);
         _guardchar<char> tmp, bkp;
-        if (!catStr(target, ".tmp", tmp) || !catStr(target, ".bkp", bkp)) return false;
+        if (!concatText(target, ".tmp", tmp) || !concatText(target, ".bkp", bkp)) return false;
         if (kind == 'M' || kind == 'S') {
             // Made by the run: removed when empty.
             if (objKind(target) == 2) ok = addUnique(folders, target) && ok;
@@ -528,12 +529,8 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
             ok = false;
         }
     }
-    // Folders the undone run made, bottom up, when they are empty.
-    _typebuf<const char*> list;
-    long long n = 0;
-    if (list.set(folders.count()))
-        for (auto* it = folders.head; it; it = it->next) list.ptr[n++] = it->value.ptr;
-    for (long long i = n - 1; ok && i >= 0; i--) fs->rmdir(list.ptr[i]);
+    // Folders the undone run made, when they are empty.
+    if (ok) rmMadeFolders({&folders}, fs);
     return ok;
 }
 
@@ -543,37 +540,37 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
 unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                            cApplicationConfig* store, sJournalOutcome& out) {
     _List<_guardchar<char> > roots;
-    for (auto* it = j.entries.head; it; it = it->next) {
-        const char* target = it->value.path.ptr;
+    for (long long i = 0; i < j.count(); i++) {
+        const char* target = j.path(i);
+        char kind = j.kind(i);
         _guardchar<char> tmp;
-        if (it->value.kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
+        if (kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
         // Kept (and reported) once committed.
-        if (it->value.kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
+        if (kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
             failAt(out, eIJCannotRecover, target);
-        if ((it->value.kind == 'R' || it->value.kind == 'N') && j.registration != 'u' && catStr(target, ".tmp", tmp) &&
+        if ((kind == 'R' || kind == 'N') && j.registration != 'u' && concatText(target, ".tmp", tmp) &&
             objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
     if (j.registration == 'r') {
         // Written whole before the commit: moved in unless that happened already (an
         // entry the user removed since stays removed).
-        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+        for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
             _guardchar<char> tmp;
-            if (it->value.kind == 'E' && catStr(it->value.path.ptr, ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
-                !fs->rename(tmp.ptr, it->value.path.ptr))
-                failAt(out, eIJCannotCreate, it->value.path.ptr);
+            if (j.kind(i) == 'E' && concatText(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+                !fs->rename(tmp.ptr, j.path(i)))
+                failAt(out, eIJCannotCreate, j.path(i));
         }
-        for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next)
-            if (it->value.kind == 'Q' && !rmFileClean(it->value.path.ptr, nullptr, fs))
-                failAt(out, eIJCannotWrite, it->value.path.ptr);
+        for (long long i = 0; out.result == eIJOk && i < j.count(); i++)
+            if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
         if (out.result == eIJOk) managerCopy(j.manager.ptr, store, fs, out);
     }
     // Files of the earlier version that this one no longer has (an uninstallation's files
     // that stayed in place), with the folders below a "D" folder they leave empty; before
     // the registration, so that the record lists only the folders that stay.
-    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
-        const char* target = it->value.path.ptr;
-        if (it->value.kind != 'O') continue;
+    for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
+        const char* target = j.path(i);
+        if (j.kind(i) != 'O') continue;
         _guardchar<char> folder;
         if ((objKind(target) == 1 && !fs->unlink(target)) ||
             (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), fs)))
@@ -581,9 +578,9 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     }
     if (out.result == eIJOk && j.registration == 'r') registerRecord(j, store, out);
     // The backups go once the package is registered (an uninstallation's files).
-    for (auto* it = j.entries.head; out.result == eIJOk && it; it = it->next) {
+    for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         _guardchar<char> bkp;
-        if ((it->value.kind == 'R' || it->value.kind == 'N') && catStr(it->value.path.ptr, ".bkp", bkp) &&
+        if ((j.kind(i) == 'R' || j.kind(i) == 'N') && concatText(j.path(i), ".bkp", bkp) &&
             objKind(bkp.ptr) == 1 && !fs->unlink(bkp.ptr))
             failAt(out, eIJCannotWrite, bkp.ptr);
     }
@@ -606,9 +603,9 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
     }
     // Flushed before the journal goes: what it undid must not come back after a power cut.
     cFasterTreeList<cStringKey, int> flushed;
-    for (auto* it = j.entries.head; it; it = it->next) {
+    for (long long i = 0; i < j.count(); i++) {
         _guardchar<char> folder;
-        if (it->value.kind == 'D' || !parentFolder(it->value.path.ptr, folder) || flushed.find(pathKey(folder.ptr)))
+        if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
         if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
@@ -627,7 +624,7 @@ bool parseJournalText(const char* data, long long size, bool& committed, long lo
     sJournal j;
     if (!parseJournal(buf.ptr, size, j)) return false;
     committed = j.committed;
-    entries = j.entries.count();
+    entries = j.count();
     return true;
 }
 
@@ -688,7 +685,7 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     sJournalOutcome out;
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
-    if (!catStr(journalPath, kJournalSaving, fresh)) return false;
+    if (!concatText(journalPath, kJournalSaving, fresh)) return false;
     if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) return failAt(out, eIJCannotWrite, fresh.ptr), false;
     int kind = objKind(journalPath);
     if (kind == 0) return true;

@@ -30,19 +30,19 @@
 // menu entries, "unregister" with the record, committed once all files are aside.
 #pragma once
 
+#include "base/strings.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/pkgregistry.h"
 
-struct sJournalEntry {
-    char kind = 0;  // 'R', 'N', 'O', 'M', 'D', 'E', 'Q' or 'S'
-    _guardchar<char> path;
-};
-
 // What a journal says.
 struct sJournal {
     bool committed = false;
-    _List<sJournalEntry> entries;
+    // The file, folder and menu entry lines in order: kind(i) is 'R', 'N', 'O', 'M',
+    // 'D', 'E', 'Q' or 'S'.
+    long long count() const { return paths.count(); }
+    char kind(long long i) const { return kinds[i]; }
+    const char* path(long long i) const { return paths[i]; }
     // Version 3: the registration to finish. 0 none (versions 1 and 2), 'r' the record
     // replaces the package's, 'u' the package goes.
     char registration = 0;
@@ -50,7 +50,13 @@ struct sJournal {
     _guardchar<char> manager;  // the program the manager copy is made from ('r'; may be empty)
     sPkgRegistryRecord record;
 
-    bool add(char kind, const char* path);
+    // A line at the end; `shared`: the path outlives the journal and is held without a
+    // copy (a run's own journal names each of its files once more than its list does).
+    bool add(char kind, const char* path, bool shared = false);
+
+private:
+    _typebuf<char> kinds;
+    cTextList paths;
 };
 
 // Saves a journal beside its place and renames it there: 0 when it could not be put in

@@ -88,20 +88,28 @@ bool putList(cApplicationConfig* store, const char* section, const char* countNa
     return ok;
 }
 
-// A list written by putList; a missing count is an empty list.
-bool getList(cApplicationConfig* store, const char* section, const char* countName, const char* itemName,
-             _List<_guardchar<char> >& out) {
+// A list written by putList, each text handed to `add`; a missing count is an empty list.
+template <class F>
+bool getList(cApplicationConfig* store, const char* section, const char* countName, const char* itemName, F add) {
     _guardchar<char> key;
     unsigned long long count = 0;
-    out.destroy();
     if (!regKey(section, countName, key)) return false;
     store->getParamInt(key.ptr, count);
     if (count > (unsigned long long)kRegMaxEntries) return false;
     for (long long i = 0; i < (long long)count; i++) {
-        _guardchar<char>* f = out.add();
-        if (!f || !regKey(section, itemName, i, key) || !store->getParamStr(key.ptr, *f)) return false;
+        _guardchar<char> text;
+        if (!regKey(section, itemName, i, key) || !store->getParamStr(key.ptr, text) || !add(text)) return false;
     }
     return true;
+}
+
+bool getList(cApplicationConfig* store, const char* section, const char* countName, const char* itemName,
+             _List<_guardchar<char> >& out) {
+    out.destroy();
+    return getList(store, section, countName, itemName, [&](_guardchar<char>& text) {
+        _guardchar<char>* e = out.add();
+        return e && (e->attach(text.dettach()), true);
+    });
 }
 
 bool getStr(cApplicationConfig* store, const char* section, const char* name, _guardchar<char>& out) {
@@ -140,7 +148,7 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
 
 namespace {
 
-bool writeRecord(sPkgRegistryRecord& r, cApplicationConfig* store, const char* section, bool release) {
+bool writeRecord(const sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
     if (!store || !sectionIsPackage(section)) return false;
     _guardchar<char> key;
     bool ok = regKey(section, kRegVer, key) && store->setParamInt64(key.ptr, r.ver);
@@ -157,11 +165,7 @@ bool writeRecord(sPkgRegistryRecord& r, cApplicationConfig* store, const char* s
     ok = ok && regKey(section, kRegUTime, key) && store->setParamInt32(key.ptr, r.utime);
 
     ok = ok && regKey(section, kRegFiles, key) && store->setParamInt32(key.ptr, (unsigned int)r.files.count());
-    long long i = 0;
-    for (auto* it = r.files.head; ok && it; it = it->next) {
-        ok = putStrAt(store, section, kRegFile, i++, it->value.ptr);
-        if (release) it->value.clear();
-    }
+    for (long long i = 0; ok && i < r.files.count(); i++) ok = putStrAt(store, section, kRegFile, i, r.files[i]);
 
     ok = ok && putList(store, section, kRegShortcuts, kRegShortcut, r.shortcuts);
     if (ok && !r.bases.empty()) ok = putList(store, section, kRegBases, kRegBase, r.bases);
@@ -181,17 +185,13 @@ bool writeRecord(sPkgRegistryRecord& r, cApplicationConfig* store, const char* s
 }  // namespace
 
 bool ctxToConfig(const sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
-    return writeRecord(const_cast<sPkgRegistryRecord&>(r), store, section, false);
-}
-
-bool ctxToConfigReleasing(sPkgRegistryRecord& r, cApplicationConfig* store, const char* section) {
-    return writeRecord(r, store, section, true);
+    return writeRecord(r, store, section);
 }
 
 bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out) {
     _guardchar<char> section;
     if (!store || !regSectionName(codeName, section)) return false;
-    out.files.destroy();
+    out.files.clear();
     out.shortcuts.destroy();
     out.bases.destroy();
     out.dirs.destroy();
@@ -215,7 +215,7 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
     getStr(store, section.ptr, kRegIcon, out.icon);
 
     // Counts come from a file: bounded, and every listed entry must be there.
-    if (!getList(store, section.ptr, kRegFiles, kRegFile, out.files) ||
+    if (!getList(store, section.ptr, kRegFiles, kRegFile, [&](_guardchar<char>& f) { return out.files.add(f.ptr); }) ||
         !getList(store, section.ptr, kRegShortcuts, kRegShortcut, out.shortcuts) ||
         !getList(store, section.ptr, kRegBases, kRegBase, out.bases) ||
         !getList(store, section.ptr, kRegDirs, kRegDir, out.dirs))
@@ -233,19 +233,35 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
     return true;
 }
 
-bool isConfiningFolder(const char* folder) {
-    if (!isPlainAbsPath(folder) || strcmp(folder, "/") == 0) return false;
-    _guardchar<char> home;
-    if (!cFolderContents::getHome(home) || !home.ptr) return true;
-    size_t n = strlen(home.ptr);
-    while (n > 1 && home.ptr[n - 1] == '/') n--;
-    return !(strncmp(home.ptr, folder, n) == 0 && folder[n] == 0);
+cRecordScope::cRecordScope(const sPkgRegistryRecord& record) : myRecord(record) {
+    if (cFolderContents::getHome(myHome) && myHome.ptr) {
+        size_t n = strlen(myHome.ptr);
+        while (n > 1 && myHome.ptr[n - 1] == '/') myHome.ptr[--n] = 0;
+    }
+    myPathConfines = isConfining(record.path.ptr);
+    for (auto* it = record.bases.head; it; it = it->next)
+        if (isConfining(it->value.ptr)) {
+            const char** b = myBases.add();
+            if (b) *b = it->value.ptr;
+        }
+    for (auto* it = record.dirs.head; it; it = it->next)
+        if (isConfining(it->value.ptr)) myMade.insert(cStringKey(it->value.ptr));
 }
 
-bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path) {
+bool cRecordScope::isConfining(const char* folder) const {
+    if (!isPlainAbsPath(folder) || strcmp(folder, "/") == 0) return false;
+    return myHome.empty() || strcmp(myHome.ptr, folder) != 0;
+}
+
+bool cRecordScope::ownsFile(const char* path) const {
     if (!isPlainAbsPath(path) || objKind(path) != 1) return false;
-    if (isConfiningFolder(record.path.ptr) && noLinkBelow(path, record.path.ptr)) return true;
-    for (auto* it = record.bases.head; it; it = it->next)
-        if (isConfiningFolder(it->value.ptr) && noLinkBelow(path, it->value.ptr)) return true;
+    if (myPathConfines && noLinkBelow(path, myRecord.path.ptr)) return true;
+    for (auto* it = myBases.head; it; it = it->next)
+        if (noLinkBelow(path, it->value)) return true;
     return false;
+}
+
+bool cRecordScope::mayRemoveFolder(const char* folder) const {
+    return (myPathConfines && isBelow(folder, myRecord.path.ptr)) ||
+           myMade.findEntry(cStringKey(folder)) != nullptr;
 }

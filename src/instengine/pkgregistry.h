@@ -22,7 +22,10 @@
 
 #include "base/appconfig.h"
 #include "base/buffers.h"
+#include "base/fastertreelist.h"
 #include "base/lists.h"
+#include "base/stringkey.h"
+#include "base/strings.h"
 
 class cSoftPkgScenario;
 
@@ -59,7 +62,7 @@ struct sPkgRegistryRecord {
     _guardchar<char> path, name, updates, support, publisher;
     _guardchar<char> icon;  // empty: no icon key
     unsigned int utime = 0;
-    _List<_guardchar<char> > files;
+    cTextList files;  // an installation's own record holds its copied files' paths
     _List<_guardchar<char> > shortcuts;
     _List<_guardchar<char> > bases;  // folders outside `path` holding files of the package
     _List<_guardchar<char> > dirs;   // folders the installation made
@@ -76,19 +79,31 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // saves the store afterwards. False (nothing written) for a null store or a section
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
-// The same for a record needed no more: each file name is given up once it is in the
-// store, so that a large package's list is not held twice.
-bool ctxToConfigReleasing(sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
 
-// Whether a record's folder may confine what an uninstallation removes: a plain absolute
-// folder other than the root and the home folder (either would let a record name any
-// file of the user's).
-bool isConfiningFolder(const char* folder);
+// What an uninstallation may remove of a record's, its folders judged once for all of
+// its files (the home folder read once).
+class cRecordScope {
+public:
+    explicit cRecordScope(const sPkgRegistryRecord& record);
+    // Whether a folder may confine what an uninstallation removes: a plain absolute
+    // folder other than the root and the home folder (either would let a record name any
+    // file of the user's).
+    bool isConfining(const char* folder) const;
+    // Whether a recorded file may be removed: a plain absolute regular file below the
+    // record's path or one of its bases (confining folders only), reached without a link
+    // below that folder.
+    bool ownsFile(const char* path) const;
+    // Whether an emptied folder may be removed: below the record's (confining) path, or
+    // a confining folder the installation made.
+    bool mayRemoveFolder(const char* folder) const;
 
-// Whether a recorded file may be removed: a plain absolute regular file below the record's
-// path or one of its bases (confining folders only), reached without a link below that
-// folder.
-bool recordOwnsFile(const sPkgRegistryRecord& record, const char* path);
+private:
+    const sPkgRegistryRecord& myRecord;
+    _guardchar<char> myHome;  // without trailing slashes; empty when unknown
+    bool myPathConfines = false;
+    _List<const char*> myBases;  // the confining ones
+    cFasterTreeList<cStringKey, int> myMade;  // confining folders the installation made
+};
 
 // Reads the record of a code name back. False when the code name is unsafe, "ver" is
 // missing, or a listed file, shortcut or count is missing or out of range (damage).

@@ -41,7 +41,7 @@ bool copyRange(cFileIOTarget* from, cFileIOTarget* to, unsigned long long n, uns
 bool writeBeside(const char* to, const unsigned char* data, long long n, cFileIOTarget* from) {
     cInstallFS* fs = cInstallFS::plain();
     _guardchar<char> tmp;
-    if (!catStr(to, ".tmp", tmp) || (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))) return false;
+    if (!concatText(to, ".tmp", tmp) || (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))) return false;
     int fd = fs->createExclusive(tmp.ptr, 0644);
     if (fd < 0) return false;
     bool ok = !data || fs->write(fd, data, n);
@@ -107,17 +107,17 @@ bool cutPath(const char* path, int times, _guardchar<char>& out) {
 bool writeBundleFiles(const char* source, const char* targetFolder) {
     _guardchar<char> dst, src, p, q;
     if (!cutPath(targetFolder, 1, dst) || !cutPath(source, 2, src)) return true;  // not a bundle: executable only
-    if (!catStr(dst.ptr, "/Resources", p) || !makeFolderChain(p.ptr)) return false;
-    if (!catStr(src.ptr, "/Resources/icon.icns", p) || !catStr(dst.ptr, "/Resources/icon.icns", q) ||
+    if (!concatText(dst.ptr, "/Resources", p) || !makeFolderChain(p.ptr)) return false;
+    if (!concatText(src.ptr, "/Resources/icon.icns", p) || !concatText(dst.ptr, "/Resources/icon.icns", q) ||
         !copyFile(p.ptr, q.ptr))
         return false;
-    if (!catStr(dst.ptr, "/PkgInfo", p) || !writeText(p.ptr, "APPL????")) return false;
+    if (!concatText(dst.ptr, "/PkgInfo", p) || !writeText(p.ptr, "APPL????")) return false;
     unsigned long long v = getCurrVerID();
     int major = (int)(v >> 48), minor = (int)((v >> 32) & 0xFFFF);
     char plist[sizeof kPlist + 32];
     _sprintf_s(plist, sizeof plist, kPlist, major, minor, major, minor);
     cInstallFS* fs = cInstallFS::plain();
-    return catStr(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist) && catStr(dst.ptr, "/Resources", p) &&
+    return concatText(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist) && concatText(dst.ptr, "/Resources", p) &&
            fs->syncFolder(p.ptr) && fs->syncFolder(dst.ptr);
 }
 

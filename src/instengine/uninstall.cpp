@@ -92,10 +92,11 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
-    for (auto* it = record.files.head; it; it = it->next) {
-        if (!recordOwnsFile(record, it->value.ptr)) continue;
+    cRecordScope scope(record);
+    for (const char* f : record.files) {
+        if (!scope.ownsFile(f)) continue;
         _guardchar<char>* p = ctx.files.add();
-        if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
+        if (!p || !p->set(f)) return eUNIncomplete;
     }
     _guardchar<char> entries;
     desktopEntryFolder(entries);
@@ -118,7 +119,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!catStr(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr))
+        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
             return eUNIncomplete;
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
@@ -128,12 +129,12 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         return eUNIncomplete;
     }
     _guardchar<char> folder;
-    auto* entry = journal.entries.head;
-    for (auto* it = ctx.files.head; it; it = it->next, entry = entry->next) {
+    long long entry = 0;
+    for (auto* it = ctx.files.head; it; it = it->next, entry++) {
         _guardchar<char> bkp;
         bool moved = false;
-        while (catStr(it->value.ptr, ".bkp", bkp)) {
-            if (entry->value.kind == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+        while (concatText(it->value.ptr, ".bkp", bkp)) {
+            if (journal.kind(entry) == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
@@ -141,9 +142,11 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
             if (!asker->askRetry(it->value.ptr, true)) break;
         }
         if (!moved && objKind(it->value.ptr) != 0) {
-            // Everything back as it was; the journal stays when that fails.
-            if (recoverInterrupted(ctx.journalPath.ptr, fs)) return eUNCancelled;
-            return eUNIncomplete;
+            // Everything back as it was, as the journal in place (this one) says; it stays
+            // when that fails.
+            sJournalOutcome out;
+            return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, nullptr, out) ? eUNCancelled
+                                                                                          : eUNIncomplete;
         }
     }
     bool complete = true;
@@ -151,12 +154,16 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
     if (!complete || saveJournal(ctx.journalPath.ptr, journal, true, fs) == 0) {
         // Put back as it was (the journal stays when that fails); not removed either way.
+        // Read back: a move into place reported as failed may still have been made (a
+        // network file system retrying it), and then the committed journal stands.
         recoverInterrupted(ctx.journalPath.ptr, fs);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with
-    // the same code.
-    return recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store) ? eUNRemoved : eUNIncomplete;
+    // the same code; the journal in place is this one.
+    journal.committed = true;
+    sJournalOutcome out;
+    return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out) ? eUNRemoved : eUNIncomplete;
 }
 
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {

@@ -114,12 +114,8 @@ long long readSome(int fd, unsigned char* p, long long n) {
 cSoftPkg::~cSoftPkg() { newPackage(); }
 
 bool cSoftPkg::newPackage() {
-    sPkgItem* it = myHead;
-    while (it) {
-        sPkgItem* n = it->next;
-        delete it;
-        it = n;
-    }
+    myItems.destroy();
+    mySpare = nullptr;
     myHead = myTail = nullptr;
     myCount = 0;
     myIndex.clear();
@@ -160,6 +156,17 @@ bool cSoftPkg::flushPiece() const {
     return !myPieceFailed;
 }
 
+cSoftPkg::sPkgItem* cSoftPkg::newItem() {
+    sPkgItem* it = mySpare;
+    mySpare = nullptr;
+    return it ? it : myItems.add();
+}
+
+void cSoftPkg::dropItem(sPkgItem* it) {
+    *it = sPkgItem();
+    mySpare = it;
+}
+
 // Links the item in and returns its index; -1 (nothing linked) when the index cannot grow.
 int cSoftPkg::append(sPkgItem* it) {
     if ((long long)myCount >= myIndex.count && !myIndex.reset(myIndex.count ? myIndex.count * 2 : 64)) return -1;
@@ -194,7 +201,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
         unsigned char probe;
         return source->read(&probe, 1) == 0 ? (int)kEmptyItem : -1;
     }
-    sPkgItem* it = new (std::nothrow) sPkgItem();
+    sPkgItem* it = newItem();
     if (!it) return -1;
     bool ok;
     if (!compress) {
@@ -214,7 +221,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
         z_stream zs;
         memset(&zs, 0, sizeof(zs));
         if (deflateInit(&zs, 9) != Z_OK) {
-            delete it;
+            dropItem(it);
             return -1;
         }
         cMemIOTarget out(65536);
@@ -238,7 +245,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
         it->stored = (unsigned long long)it->data.count;
     }
     int index = ok ? append(it) : -1;
-    if (index < 0) delete it;
+    if (index < 0) dropItem(it);
     return index;
 }
 
@@ -267,7 +274,7 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
     if (size == 0) {
         if (readSome(fd, &probe, 1) == 0) index = (int)kEmptyItem;
     } else if (size <= 0xFFFFFFFFULL && mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() &&
-               (myPiece.count || myPiece.set(kSpoolChunk)) && (it = new (std::nothrow) sPkgItem())) {
+               (myPiece.count || myPiece.set(kSpoolChunk)) && (it = newItem())) {
         unsigned long long at = mySpoolSize;
         bool ok;
         if (size < (unsigned long long)myPiece.count) {
@@ -289,9 +296,9 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
         if (ok) {
             placedInSpool(it, at, size);
             index = append(it);
-            if (index < 0) delete it;  // not linked: its bytes stay in the spool unused
+            if (index < 0) dropItem(it);  // not linked: its bytes stay in the spool unused
         } else {
-            delete it;
+            dropItem(it);
         }
     }
     close(fd);
@@ -307,7 +314,7 @@ void cSoftPkg::useBody(cPkgBody* body) {
 bool cSoftPkg::appendBodyItem(unsigned int unpackedSize, const unsigned char digest[32], unsigned long long at,
                               unsigned long long stored) {
     if (!myBody || myCount >= kMaxItems || stored == 0 || at + stored > myBody->plainSize()) return false;
-    sPkgItem* it = new (std::nothrow) sPkgItem();
+    sPkgItem* it = newItem();
     if (!it) return false;
     it->unpackedSize = unpackedSize;
     memcpy(it->digest, digest, 32);
@@ -315,7 +322,7 @@ bool cSoftPkg::appendBodyItem(unsigned int unpackedSize, const unsigned char dig
     it->at = at;
     it->stored = stored;
     if (append(it) < 0) {
-        delete it;
+        dropItem(it);
         return false;
     }
     return true;
@@ -480,17 +487,17 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
         if (stored == 0) break;
         // The record's digest and data must be there before its buffer is made.
         if ((unsigned long long)stored + 32 > remainingOf(source) || myCount >= kMaxItems) return false;
-        sPkgItem* it = new (std::nothrow) sPkgItem();
+        sPkgItem* it = newItem();
         if (!it) return false;
         it->unpackedSize = unpacked;
         it->stored = stored;
         if (!it->data.set((long long)stored) || !source->readf(it->digest, 32) ||
             !source->readf(it->data.ptr, stored)) {
-            delete it;
+            dropItem(it);
             return false;
         }
         if (append(it) < 0) {
-            delete it;
+            dropItem(it);
             return false;
         }
         if (!source->readf(b, 4)) return false;

@@ -9,6 +9,7 @@
 
 #include "base/buffers.h"
 #include "base/fileiotarget.h"
+#include "base/lists.h"
 
 class cPkgBody;
 class cPkgBodyReader;
@@ -96,6 +97,9 @@ public:
                         unsigned long long stored);
 
 private:
+    // A fresh item (kept by the package until newPackage), and one given back unlinked.
+    sPkgItem* newItem();
+    void dropItem(sPkgItem* it);
     sPkgItem* find(int index) const;
     int append(sPkgItem* it);
     bool openSpool();
@@ -110,6 +114,9 @@ private:
     // time to spare); false when the spool cannot be read.
     bool settle(sPkgItem* it) const;
 
+    // The items' storage: a hundred thousand small files are a few hundred blocks.
+    _List<sPkgItem> myItems;
+    sPkgItem* mySpare = nullptr;  // given back by a failed add, taken by the next
     sPkgItem* myHead = nullptr;
     sPkgItem* myTail = nullptr;
     unsigned int myCount = 0;

@@ -190,7 +190,8 @@ bool cSoftPkgScenario::getCopiedFiles(_List<sCopiedFile>& out) {
         c->group = f.group;
         c->others = f.others;
         // A record without its payload item cannot be installed: fail rather than copy nothing.
-        if (!pkg.digest((int)f.item, c->digest)) return false;
+        unsigned char digest[32];
+        if (!pkg.digest((int)f.item, digest)) return false;
     }
     return true;
 }

@@ -95,11 +95,11 @@ public:
         _guardchar<char> comment;
         bool elevated = false;
     };
+    // A file to install; its digest is its payload item's (digest(item)).
     struct sCopiedFile {
         _guardchar<char> target;
         unsigned int item = 0;
         unsigned char owner = 8, group = 8, others = 8;
-        unsigned char digest[32] = {};
     };
     struct sOnCompletionRun {
         _guardchar<char> target;

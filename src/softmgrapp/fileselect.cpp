@@ -35,8 +35,8 @@ void formatOne(const char* pattern, const char* value, _guardchar<char>& out) {
     _guardchar<char> head, mid;
     head.set(pattern, at - pattern);
     if (!head.ptr) head.set("");
-    catStr(head.ptr, value ? value : "", mid);
-    catStr(mid.ptr, at + skip, out);
+    concatText(head.ptr, value ? value : "", mid);
+    concatText(mid.ptr, at + skip, out);
 }
 
 }  // namespace

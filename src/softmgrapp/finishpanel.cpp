@@ -89,9 +89,9 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
     if (abortRefused && string(14)) {
         // The user asked to abort after the files were in place: say why it went on.
         _guardchar<char> both;
-        catStr(string(14), "\n", both);
+        concatText(string(14), "\n", both);
         _guardchar<char> all;
-        catStr(both.ptr, string(13) ? string(13) : "", all);
+        concatText(both.ptr, string(13) ? string(13) : "", all);
         myMessage->setText(all.ptr, -1, true);
     } else {
         myMessage->setText(string(13) ? string(13) : "", -1, true);
@@ -112,10 +112,10 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
                 a->commandLine.set(a->program.ptr);
             } else {
                 _guardchar<char> head;
-                catStr("\"", a->program.ptr, head);
+                concatText("\"", a->program.ptr, head);
                 _guardchar<char> mid;
-                catStr(head.ptr, "\" ", mid);
-                catStr(mid.ptr, a->args.ptr, a->commandLine);
+                concatText(head.ptr, "\" ", mid);
+                concatText(mid.ptr, a->args.ptr, a->commandLine);
             }
             a->box = new cCheckBoxChild;
             attach(a->box, 15, y, 10, 18);

@@ -34,8 +34,8 @@ void formatWith(const char* pattern, const char* value, _guardchar<char>& out) {
     _guardchar<char> head, mid;
     head.set(pattern, at - pattern);
     if (!head.ptr) head.set("");
-    catStr(head.ptr, value ? value : "", mid);
-    catStr(mid.ptr, at + 2, out);
+    concatText(head.ptr, value ? value : "", mid);
+    concatText(mid.ptr, at + 2, out);
 }
 
 const int kContentX = 200, kContentY = 72, kContentW = 410, kContentH = 290;
@@ -211,8 +211,8 @@ void cInstWizard::stepNameLines(const char* name, _guardchar<char>& out) {
     _guardchar<char> head;
     head.set(name, end);
     _guardchar<char> withBreak;
-    catStr(head.ptr ? head.ptr : "", "\n", withBreak);
-    catStr(withBreak.ptr ? withBreak.ptr : "", name + next, out);
+    concatText(head.ptr ? head.ptr : "", "\n", withBreak);
+    concatText(withBreak.ptr ? withBreak.ptr : "", name + next, out);
 }
 
 double cInstWizard::titleLineFactor() {

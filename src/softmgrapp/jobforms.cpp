@@ -42,8 +42,8 @@ void formatMessage(const char* pattern, const char* path, _guardchar<char>& out)
     _guardchar<char> head;
     head.set(pattern, at - pattern);
     _guardchar<char> mid;
-    catStr(head.ptr, path ? path : "", mid);
-    catStr(mid.ptr, at + 2, out);
+    concatText(head.ptr, path ? path : "", mid);
+    concatText(mid.ptr, at + 2, out);
 }
 
 tWizardRunner gWizardRunner = nullptr;
@@ -573,8 +573,8 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             text.set(question);
         } else {
             _guardchar<char> head;
-            catStr(question, "\n\n", head);
-            catStr(head.ptr, name.ptr, text);
+            concatText(question, "\n\n", head);
+            concatText(head.ptr, name.ptr, text);
         }
         *q->yes = boxAside(4, text.ptr, true) == 1;
         return true;

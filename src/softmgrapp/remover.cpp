@@ -45,7 +45,7 @@ public:
 // "<contents>/<name>" removed with its emptied folders up to the applications folder.
 bool removeBundleFile(const char* contents, const char* name, const char* stop, cInstallFS* fs) {
     _guardchar<char> p;
-    return catStr(contents, name, p) && rmFileClean(p.ptr, stop, fs);
+    return concatText(contents, name, p) && rmFileClean(p.ptr, stop, fs);
 }
 
 }  // namespace

@@ -223,7 +223,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     if (exists(path.ptr) && appMessageBox(this, nullptr, 4, string(12)) != 1) return true;
 
     _guardchar<char> part;
-    catStr(path.ptr, ".part", part);
+    concatText(path.ptr, ".part", part);
     int r = download(part.ptr);
     if (r != eDLComplete) {
         cFileIO::remove(part.ptr);

@@ -59,19 +59,24 @@ TEST(List, AddAppendsZeroedElementsAndDestroyFreesOwnedObjects) {
         void* p;
     };
     _List<sPlain> l;
-    for (int k = 0; k < 100; k++) {
+    std::vector<sPlain*> at;  // elements are made in blocks: none ever moves
+    for (int k = 0; k < 5000; k++) {
         sPlain* p = l.add();
         ASSERT_NE(nullptr, p);
         EXPECT_EQ(0, p->a);  // freshly allocated memory is not zero under ASan
         EXPECT_EQ(0.0, p->b);
         EXPECT_EQ(nullptr, p->p);
         p->a = k;
+        at.push_back(p);
     }
     int expect = 0;
-    for (auto* it = l.head; it; it = it->next) EXPECT_EQ(expect++, it->value.a);
-    EXPECT_EQ(100, expect);
-    EXPECT_EQ(100, l.count());
-    EXPECT_EQ(99, l.tail->value.a);
+    for (auto* it = l.head; it; it = it->next) {
+        EXPECT_EQ(at[expect], &it->value) << expect;
+        EXPECT_EQ(expect++, it->value.a);
+    }
+    EXPECT_EQ(5000, expect);
+    EXPECT_EQ(5000, l.count());
+    EXPECT_EQ(4999, l.tail->value.a);
     l.destroy();
     EXPECT_EQ(nullptr, l.head);
     EXPECT_EQ(nullptr, l.tail);

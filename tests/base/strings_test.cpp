@@ -443,3 +443,33 @@ TEST(Strings, ConcatTextJoinsIntoEitherHolder) {
     ASSERT_TRUE(concatText(nullptr, t.ptr, t));
     EXPECT_STREQ("name.old", t.ptr);
 }
+
+TEST(TextList, CopiedAndSharedTextsKeepTheirOrderAndNeverMove) {
+    cTextList l;
+    std::string shared = "/shared";
+    std::vector<std::string> want;
+    std::vector<const char*> at;
+    for (int i = 0; i < 3000; i++) {
+        // Now and then a text longer than a quarter block (a block of its own).
+        std::string t = i % 500 == 7 ? std::string(30000, (char)('a' + i % 26)) : "/t/" + std::to_string(i);
+        if (i % 3 == 0) {
+            ASSERT_TRUE(l.addShared(shared.c_str()));
+            t = shared;
+        } else {
+            ASSERT_TRUE(l.add(t.c_str()));
+        }
+        want.push_back(t);
+        at.push_back(l[i]);
+    }
+    ASSERT_EQ(3000, l.count());
+    for (int i = 0; i < 3000; i++) {
+        EXPECT_EQ(want[i], l[i]) << i;
+        EXPECT_EQ(at[i], l[i]) << i;
+    }
+    EXPECT_EQ(shared.c_str(), l[0]);
+    EXPECT_FALSE(l.addShared(nullptr));
+    l.clear();
+    EXPECT_TRUE(l.empty());
+    ASSERT_TRUE(l.add(nullptr));
+    EXPECT_STREQ("", l[0]);
+}

@@ -52,7 +52,7 @@ std::vector<std::string> registeredFiles(cApplicationConfig& store) {
     sPkgRegistryRecord r;
     std::vector<std::string> v;
     if (!readRegistryRecord(&store, "org.qmx.test.pkg", r)) return {"(no record)"};
-    for (auto* it = r.files.head; it; it = it->next) v.push_back(it->value.ptr);
+    for (const char* f : r.files) v.push_back(f);
     std::sort(v.begin(), v.end());
     return v;
 }
@@ -401,7 +401,7 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     r.updates.set("");
     r.support.set("http://x/?a=b c");
     r.publisher.set("\\00");
-    *r.files.add() = _guardchar<char>("/a/b c");
+    r.files.add("/a/b c");
     *r.dirs.add() = _guardchar<char>(home.path().c_str());
     *r.dirs.add() = _guardchar<char>((home.path() + "/gone").c_str());
     sPkgRunCommand* c = r.commands.add();
@@ -422,7 +422,7 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
                    std::make_pair(&got.publisher, &r.publisher), std::make_pair(&got.path, &r.path)})
         EXPECT_STREQ(p.first->ptr, p.second->ptr);
     ASSERT_EQ(got.files.count(), 1);
-    EXPECT_STREQ(got.files.head->value.ptr, "/a/b c");
+    EXPECT_STREQ(got.files[0], "/a/b c");
     ASSERT_EQ(got.dirs.count(), 1) << "a folder gone since is not recorded";
     EXPECT_EQ(got.dirs.head->value.ptr, home.path());
     ASSERT_EQ(got.commands.count(), 1);

@@ -473,8 +473,10 @@ TEST(ScenarioText, RealisticPackageStreamsOutWhatWentIn) {
             mkdir(outPath.substr(0, at).c_str(), 0700);
         writeBytes(outPath, data);
         static const char* k = "0123456789abcdef";
+        unsigned char digest[32];
+        ASSERT_TRUE(back.digest((int)f->value.item, digest));
         std::string h;
-        for (int i = 0; i < 32; i++) h += std::string(1, k[f->value.digest[i] >> 4]) + k[f->value.digest[i] & 15];
+        for (int i = 0; i < 32; i++) h += std::string(1, k[digest[i] >> 4]) + k[digest[i] & 15];
         list << h << "  " << t.file("src/" + rel) << "\n" << h << "  " << outPath << "\n";
         EXPECT_EQ(f->value.owner * 100 + f->value.group * 10 + f->value.others, 644);
     }

@@ -105,7 +105,8 @@ std::string storeState(const std::string& home) {
     sPkgRegistryRecord r;
     if (store.openFolder((home + "/.qmx").c_str()) && readRegistryRecord(&store, "org.qmx.test.pkg", r)) {
         st += "\nver " + std::to_string(r.ver) + " path " + r.path.ptr;
-        for (auto* l : {&r.files, &r.shortcuts, &r.bases, &r.dirs})
+        for (const char* f : r.files) st += std::string("\n ") + f;
+        for (auto* l : {&r.shortcuts, &r.bases, &r.dirs})
             for (auto* it = l->head; it; it = it->next) st += std::string("\n ") + it->value.ptr;
     }
     _guardchar<char> app;

@@ -15,6 +15,7 @@
 namespace {
 
 void addText(_List<_guardchar<char>>& list, const char* text) { list.add()->set(text); }
+void addText(cTextList& list, const char* text) { list.add(text); }
 
 void addCommand(sPkgRegistryRecord& r, const char* label, const char* command) {
     sPkgRunCommand* c = r.commands.add();
@@ -46,6 +47,8 @@ std::vector<std::string> texts(const _List<_guardchar<char>>& l) {
     for (auto* it = l.head; it; it = it->next) v.push_back(it->value.ptr ? it->value.ptr : "");
     return v;
 }
+
+std::vector<std::string> texts(const cTextList& l) { return std::vector<std::string>(l.begin(), l.end()); }
 
 TEST(RegistryKeys, SectionNamesOnlyForSafeCodeNames) {
     _guardchar<char> s;
