@@ -26,6 +26,7 @@ took "fuzz build"
 run_one() {
   local name=$1 root=$2 build=$3 runs=$4 maxtime=$5
   local corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/$name.dict"
+  rm -f "$build/$name.log" "$build/$name"-crash-* "$build/$name"-timeout-* "$build/$name"-oom-*
   if [ ! -x "$build/$name" ]; then
     echo "FAILED: no build at $build/$name" >"$build/$name.result"
     return
@@ -35,6 +36,8 @@ run_one() {
   # target that a loaded machine slows down far beyond its usual few seconds; such a run
   # falls short of its count and fails.
   local args=(-seed=1 -runs="$runs" -max_len=65536 -timeout=60 -rss_limit_mb=2048 -reload=0 -max_total_time="$maxtime")
+  # A failing input is kept beside the target's log, not in the working folder.
+  args+=(-artifact_prefix="$build/$name-")
   if [ -f "$dict" ]; then args+=(-dict="$dict"); fi
   # New inputs go to a scratch folder first, never into the committed corpus.
   local scratch
@@ -56,12 +59,14 @@ run_one() {
   cov=$(grep -oE '^#[0-9]+.* cov: [0-9]+' "$build/$name.log" | tail -1 | awk '{print $NF}' || true)
   if [ "$status" -ne 0 ]; then
     local why
-    why=$(grep -m1 -E 'ERROR: |SUMMARY: |runtime error: ' "$build/$name.log" || true)
+    why=$(grep -m1 -E 'ERROR: |SUMMARY: |runtime error: ' "$build/$name.log" | sed -E 's/^==[0-9]+== ?//' || true)
     echo "FAILED: exit status $status${why:+: $why}" >"$build/$name.result"
   elif [ -z "$closing" ]; then
     echo "FAILED: no run count in its output (no \"Done <runs> runs\" line)" >"$build/$name.result"
   elif [ "$done_runs" -lt "$runs" ]; then
-    echo "FAILED: only $done_runs of $runs runs in $secs s (stopped by -max_total_time=$maxtime?)" >"$build/$name.result"
+    local cause="in $secs s"
+    if [ "$secs" -ge "$maxtime" ]; then cause="in $secs s: stopped by the time cap (-max_total_time=$maxtime)"; fi
+    echo "FAILED: only $done_runs of $runs runs $cause" >"$build/$name.result"
   else
     echo "ok ($done_runs runs, ${cov:-?} edges, $secs s)" >"$build/$name.result"
   fi
