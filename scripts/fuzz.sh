@@ -75,8 +75,14 @@ export -f run_one
 
 names=()
 for src in "$root"/fuzz/*.cpp; do names+=("$(basename "$src" .cpp)"); done
+# Longest first, by the last run's time where there is one: a slow target that starts last
+# keeps the run going long after the other processors have gone idle.
+order=$(for name in "${names[@]}"; do
+  secs=$(grep -hoE '^Done [0-9]+ runs in [0-9]+' "$build/$name.log" 2>/dev/null | tail -1 | awk '{print $5}' || true)
+  echo "${secs:-0} $name"
+done | sort -k1,1nr -k2,2 | awk '{print $2}')
 rm -f "$build"/*.result
-printf '%s\n' "${names[@]}" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime"
+echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime"
 took "fuzz runs"
 
 failed=0
