@@ -313,3 +313,52 @@ put("fuzz_journal", "v2", "QMXINFLIGHT 2\nstate pending\nM /opt/p\nD /opt/p/sub\
 put("fuzz_journal", "unregister", "QMXINFLIGHT 3\nstate pending\ncode org.example.tool\nunregister\n"
     "O /h/.local/share/x\nrec ver 65536\nrec lang 2\nrec utime 1796716402\nrec path /opt/t\n"
     "rec icon /opt/t/i.png\nend 8\n")
+
+
+# ---- More TGA forms: 16-bit, 15-bit colour map, run-length colour-mapped and grey, right to
+# left, an image id
+def tga_rle(values, width):
+    out = b""
+    for y in range(0, len(values), width):
+        for n, v in rle_runs(values[y:y + width], 128):
+            out += bytes((0x80 | (n - 1),)) + v if n > 1 else bytes((0,)) + v
+    return out
+
+
+px16 = [struct.pack("<H", 0x8000 | ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)) for row in PIXELS for r, g, b in row]
+put("fuzz_tga", "rgb16_rightleft.tga", tga(2, 16, b"".join(px16), descriptor=0x31))
+cmap15 = b"".join(struct.pack("<H", ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)) for r, g, b in PALETTE)
+put("fuzz_tga", "rle_pal15.tga", tga(9, 8, tga_rle([bytes((i,)) for row in INDEXES for i in row], W), cmap15, 15))
+put("fuzz_tga", "rle_grey.tga", tga(11, 8, tga_rle([bytes((r,)) for row in PIXELS for r, _, _ in row], W)))
+with_id = bytearray(tga(2, 24, b"".join(bytes((b, g, r)) for row in PIXELS for r, g, b in row)))
+with_id[0] = 5
+put("fuzz_tga", "rgb24_id.tga", bytes(with_id[:18]) + b"image" + bytes(with_id[18:]))
+
+
+# ---- More PCX forms: 16 colours in four planes, 2 and 4 bits a pixel, RGBA, uncompressed
+def pcx_plain(bits, planes, rows, palette16=b""):
+    data = bytearray(pcx(bits, planes, rows, palette16))
+    data[2] = 0
+    line = (W * bits + 7) // 8
+    line += line & 1
+    return bytes(data[:128]) + b"".join(b"".join(p.ljust(line, b"\0") for p in row) for row in rows)
+
+
+ega = b"".join(bytes(((i & 1) * 255, (i >> 1 & 1) * 255, (i >> 2 & 1) * 170)) for i in range(16))
+
+
+def bitplane(row, p):
+    v = 0
+    for x, i in enumerate(row):
+        v |= ((i >> p) & 1) << (7 - x)
+    return bytes((v,))
+
+
+idx16 = [[(x * 3 + y) % 16 for x in range(W)] for y in range(H)]
+put("fuzz_pcx", "ega4planes.pcx", pcx(1, 4, [[bitplane(row, p) for p in range(4)] for row in idx16], ega))
+put("fuzz_pcx", "cga2.pcx", pcx(2, 1, [[bytes(((r[0] << 6) | (r[1] << 4) | (r[2] << 2) | r[3], (r[4] << 6) | (r[5] << 4)))]
+                                      for r in INDEXES], ega))
+put("fuzz_pcx", "pal4.pcx", pcx(4, 1, [[bytes(((r[i] << 4) | r[i + 1] for i in range(0, W, 2)))] for r in idx16], ega))
+put("fuzz_pcx", "rgba32.pcx", pcx(8, 4, [[bytes(p[c] for p in row) for c in range(3)] + [bytes(range(100, 100 + W))]
+                                         for row in PIXELS]))
+put("fuzz_pcx", "rgb24_plain.pcx", pcx_plain(8, 3, [[bytes(p[c] for p in row) for c in range(3)] for row in PIXELS]))
