@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <pthread.h>
 #include <sys/utsname.h>
 
@@ -26,6 +29,9 @@ struct sJobControl {
     unsigned long long run = 0;  // counts the starts, under lock
     std::atomic<int> refs{1};
     cJob* job = nullptr;
+    // Told when a run ends, so that terminate wakes at once instead of polling.
+    std::mutex endLock;
+    std::condition_variable ended;
 };
 
 namespace {
@@ -40,12 +46,28 @@ bool runEnded(sJobControl* c, unsigned long long run) {
     return !c->running || c->run != run;
 }
 
+// Waits up to `ms` (forever when negative) for the run numbered `run` to end; true when it has.
+bool waitRunEnded(sJobControl* c, unsigned long long run, int ms) {
+    std::unique_lock<std::mutex> wait(c->endLock);
+    auto done = [&] { return runEnded(c, run); };
+    if (ms < 0) {
+        c->ended.wait(wait, done);
+        return true;
+    }
+    return c->ended.wait_for(wait, std::chrono::milliseconds(ms), done);
+}
+
 // The thread's last touch of anything it shares with the job.
 void finishThread(sJobControl* c) {
     {
         cSafeCriticalSectionAccess hold(&c->lock);
         c->running = false;
     }
+    {
+        // Taken after the state changed: a waiter either saw the end or is waiting now.
+        std::lock_guard<std::mutex> tell(c->endLock);
+    }
+    c->ended.notify_all();
     releaseControl(c);
 }
 
@@ -119,8 +141,7 @@ bool cJob::terminate(int ms) {
     if (own) return false;  // a thread cannot wait for itself
     // Only the run found above is ended: one that another thread's start() began
     // meanwhile never saw this stop request, so it is not ours to cancel.
-    int polls = ms > 0 ? ms / 10 : 0;
-    for (int i = 0; i < polls && !runEnded(c, run); i++) sleep(10);
+    if (ms > 0) waitRunEnded(c, run, ms);
     {
         cSafeCriticalSectionAccess hold(&c->lock);
         if (!c->running || c->run != run) return true;
@@ -130,7 +151,7 @@ bool cJob::terminate(int ms) {
     // Cancellation acts only at the thread's next cancellation point, and the thread may
     // hold it off or spin without one; until it has ended it may still use the job, so
     // the wait has no limit.
-    while (!runEnded(c, run)) sleep(10);
+    waitRunEnded(c, run, -1);
     return true;
 }
 
