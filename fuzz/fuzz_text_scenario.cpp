@@ -6,18 +6,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "base/fileio.h"
 #include "softmgr/softpkgscenario.h"
 
+namespace {
+
+std::string dir;
+
+// The private folder goes when the fuzzer ends its runs.
+void removeDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 16)) return 0;
-    static std::string dir;
     if (dir.empty()) {
         char tmpl[] = "/tmp/qmxfuzz.XXXXXX";
         if (!mkdtemp(tmpl)) return 0;
         dir = tmpl;
+        atexit(removeDir);
         if (chdir(dir.c_str()) != 0) return 0;
     }
     std::string text((const char*)data, size);
