@@ -39,14 +39,20 @@ unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store
     return eUNRemoved;
 }
 
+// The system's registration of a package: the system-wide one, else the user's; false
+// when neither has one.
+bool findRegistration(const char* code, int v[4], _guardchar<char>& command, bool& perUser) {
+    perUser = false;
+    if (OSGetRegistedVersion(code, v, &command, nullptr, false)) return true;
+    perUser = true;
+    return OSGetRegistedVersion(code, v, &command, nullptr, true);
+}
+
 unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
-    int v[4];
+    int v[4] = {0, 0, 0, 0};
     _guardchar<char> command;
     bool perUser = false;
-    if (!OSGetRegistedVersion(ctx.codeName.ptr, v, &command, nullptr, false)) {
-        perUser = true;
-        if (!OSGetRegistedVersion(ctx.codeName.ptr, v, &command, nullptr, true)) return eUNNotInstalled;
-    }
+    if (!findRegistration(ctx.codeName.ptr, v, command, perUser)) return eUNNotInstalled;
     if (!command.empty()) {
         // This manager's own command for a package it has no record of (its whole code name:
         // another package's command that merely starts with it is not ours to drop).
@@ -67,6 +73,18 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
 }
 
 }  // namespace
+
+bool uninstallKnows(const char* code, cApplicationConfig* store) {
+    _guardchar<char> section, journal, command;
+    if (!code || !regSectionName(code, section)) return false;
+    // A record, a store that could not be read (it may hold one) or an interrupted run.
+    if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
+    if (defaultJournalPath(code, journal) && objKind(journal.ptr) != 0) return true;
+    // The system's registration: a removal command or a version above 0.0.
+    int v[4] = {0, 0, 0, 0};
+    bool perUser = false;
+    return findRegistration(code, v, command, perUser) && (!command.empty() || v[0] || v[1]);
+}
 
 unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();

@@ -30,6 +30,11 @@ enum eUninstallResult {
     eUNIncomplete = 7,
 };
 
+// Whether uninstallJob has anything to act on for `code`: a record in `store` (or a store
+// that could not be read), an interrupted run's journal, or the system's registration with
+// a removal command or a version. False for a code name that is not a safe key.
+bool uninstallKnows(const char* code, cApplicationConfig* store);
+
 // The job's work on its thread (everything but the 500 ms pause). Questions (language,
 // confirmation, busy file) go to `asker`, which also applies languages on the UI thread.
 unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker,

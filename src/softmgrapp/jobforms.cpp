@@ -602,20 +602,6 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     return cCarrierForm::onAction(sender, action);
 }
 
-bool uninstallKnows(const char* code, cApplicationConfig* store) {
-    _guardchar<char> section, journal, command;
-    if (!code || !regSectionName(code, section)) return false;
-    if ((store && store->hasSection(section.ptr)) || (defaultJournalPath(code, journal) && objKind(journal.ptr) != 0))
-        return true;
-    // The system registration knows it by a removal command or a version above 0.0.
-    for (int perUser = 0; perUser < 2; perUser++) {
-        int v[4] = {0, 0, 0, 0};
-        if (OSGetRegistedVersion(code, v, &command, nullptr, perUser == 1) && (!command.empty() || v[0] || v[1]))
-            return true;
-    }
-    return false;
-}
-
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApplicationConfig* store,
               bool keepLanguage) {
     sPkgUninstallContext ctx;

@@ -326,9 +326,6 @@ protected:
     cJob* carried() override { return job; }
 };
 
-// Whether the uninstallation has anything to work on for a code name: the store's record,
-// an interrupted run's journal or the system registration.
-bool uninstallKnows(const char* code, cApplicationConfig* store);
 // The "uninstall" verb: the code name's package removed behind the progress form; an
 // unknown one is answered at once with the error alone.
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr,

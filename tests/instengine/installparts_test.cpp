@@ -248,8 +248,16 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         u.key.set(code.c_str());
         u.journalPath.set((home.path() + "/.qmx/inflight-" + code).c_str());
         ScriptedAsker yes;
+        EXPECT_TRUE(uninstallKnows(code.c_str(), &store)) << code;
         EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+        EXPECT_FALSE(uninstallKnows(code.c_str(), &store)) << code;
     }
+    // A store that could not be read may hold the record: not answered as unknown.
+    struct cUnreadable : cMemConfig {
+        int unreadableCount() override { return 1; }
+    } unreadable;
+    EXPECT_TRUE(uninstallKnows("org.qmx.a", &unreadable));
+    EXPECT_FALSE(uninstallKnows("../x", &unreadable));
     EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
     for (const std::string& f : folders(home.apps()))
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
