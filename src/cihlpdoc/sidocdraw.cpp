@@ -284,12 +284,22 @@ void sDocFlow::gather(sDocLine& line) const {
     line.wrapped = false;
     line.gaps = 0;
     bool prevWord = false;
+    // Where the run of joined boxes being placed began: a line that ends inside the run
+    // ends before it instead, unless the run began the line.
+    sDocItem* beforeRun = nullptr;
+    double xBeforeRun = x;
+    int gapsBeforeRun = 0;
     for (sDocItem* it = line.first; it; it = it->next) {
         cSiDocBox* b = it->value.ptr;
         if (!b) continue;
         if (it != line.first && b->isBreak()) break;
         if (it != line.first && overWorked(P)) break;
         if (P.work) ++*P.work;
+        if (it != line.first && !(b->spacing() & kSiDocJoined)) {
+            beforeRun = line.last;
+            xBeforeRun = x;
+            gapsBeforeRun = line.gaps;
+        }
         sSiDocDrawProps m = Q;
         m.x = truncInt(x + b->leftMargin());
         m.y = P.y;
@@ -338,6 +348,11 @@ void sDocFlow::gather(sDocLine& line) const {
         // The first box always goes on the line, alone when it does not fit.
         if (it != line.first && x + advance > R) {
             line.wrapped = true;
+            if ((b->spacing() & kSiDocJoined) && beforeRun) {
+                line.last = beforeRun;
+                x = xBeforeRun;
+                line.gaps = gapsBeforeRun;
+            }
             break;
         }
         if (it == line.first && x + advance > R) line.wrapped = true;

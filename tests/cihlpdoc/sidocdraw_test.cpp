@@ -270,6 +270,21 @@ TEST_F(SiDocLayout, TheExamplesOfTheLineRules) {
         EXPECT_EQ(z["s5"].y, lh + 10);
         EXPECT_EQ(z["s6"].y, 2 * lh + 10);
         EXPECT_EQ(z["s6"].x, 0);
+        // Joined words are not split at a line's end: both go to the next line, unless
+        // they began the line (then only a split lets them fit).
+        z = zonesOf(box, 10 * a);
+        EXPECT_EQ(z["s2"].y, lh);
+        EXPECT_EQ(z["s2"].x, 0);
+        cSiDocContainer late;
+        late.addChild(word("To", "j1"));
+        late.addChild(word("Export", "j2"));
+        cSiDocLink* tail = word("-Dialog", "j3");
+        tail->setSpacing(kSiDocJoined);
+        late.addChild(tail);
+        z = zonesOf(late, 14 * a);
+        EXPECT_EQ(z["j2"].y, lh);
+        EXPECT_EQ(z["j2"].x, 0);
+        EXPECT_EQ(z["j3"].y, lh);
     }
     {  // A word wider than the container sits alone and is cut at the limit.
         cSiDocContainer box;
