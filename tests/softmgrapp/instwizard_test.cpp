@@ -132,7 +132,7 @@ protected:
         maker.pumpAll();
     }
     // Intro, notes and licence passed with the keyboard and the boxes ticked.
-    void toDeprecatedPage(cPlatformWindow* w, cInstWizard* wz) {
+    void passAcceptancePages(cPlatformWindow* w, cInstWizard* wz) {
         key(w, kReturn);
         clickOn(w, wz->readmeBox());
         key(w, kReturn);
@@ -306,12 +306,7 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     cGateFS gate;
     script.answers = {1, 1, 1};  // two refused folders, then abort: Yes
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
-        // Skip to the location page the quick way: the boxes checked by clicks.
-        key(w, kReturn);
-        clickOn(w, wz->readmeBox());
-        key(w, kReturn);
-        clickOn(w, wz->licenceBox());
-        key(w, kReturn);
+        passAcceptancePages(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
         // A folder whose volume is too small (or unknown) is not taken into the edit.
@@ -390,7 +385,7 @@ TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
         script.boxShots = std::string("wizard_own_removal_") + c.name + "_";
         script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
             wizard = w;
-            toDeprecatedPage(w, wz);
+            passAcceptancePages(w, wz);
             ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return script.boxes.size() == 2 && !wz->removalPanel()->runs(); }));
@@ -413,10 +408,6 @@ TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
     cSOPKGLang::applyLang(eLangENG);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
     sPkgInstallContext ctx;
     ASSERT_TRUE(load(ctx));
@@ -433,7 +424,7 @@ TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
         ASSERT_EQ(wz->stepCount(), 7);
         EXPECT_EQ(wz->step(3).kind, cInstWizard::pkDeprecated);
-        toDeprecatedPage(w, wz);
+        passAcceptancePages(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkDeprecated);
         cListViewChild* list = wz->deprecatedList();
         ASSERT_EQ(list->getRowCount(), 2);
@@ -464,10 +455,6 @@ TEST_F(InstWizard, DeprecatedPackagesRemovedByTheirCommands) {
     ASSERT_EQ(ctx.packagesForRemoval.count(), 1);
     EXPECT_EQ(ctx.packagesForRemoval.head->value.result != 0, true);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
     // An update of an installed package (its folder is known: no location page) whose
@@ -516,10 +503,6 @@ TEST_F(InstWizard, BusyFileQuestionDuringAnUpdate) {
         EXPECT_EQ(readTextFile(again.installFolder() + "/a.txt"), c.content);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Every page in every language: the buttons hold their words, the finish page's message
 // ends above the boxes and inside the page; a snapshot of each page for the eye
@@ -594,10 +577,6 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
     }
     cSOPKGLang::applyLang(eLangENG);
 }
-
-}  // namespace
-
-namespace {
 
 // Keys alone pass the notes and the licence: the disabled Next never holds the focus, Tab
 // reaches the box from the document and back, Space ticks it, Return goes on only then.

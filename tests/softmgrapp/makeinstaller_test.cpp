@@ -27,13 +27,10 @@
 
 namespace {
 
-std::string readText(const std::string& path) {
-    std::vector<unsigned char> d = testutil::readFile(path);
-    return std::string(d.begin(), d.end());
-}
+using installtest::readTextFile;
 
 void writeText(const std::string& path, const std::string& text) {
-    ASSERT_TRUE(testutil::writeFile(path, text.data(), text.size())) << path;
+    ASSERT_TRUE(installtest::writeTextFile(path, text)) << path;
 }
 
 // Names in a folder (for leftovers beside a target).
@@ -88,7 +85,7 @@ TEST_F(MakeInstaller, ExampleBundleFileByFile) {
     struct stat st;
     ASSERT_EQ(stat((target + "/Contents/MacOS/Installer").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
-    EXPECT_EQ(readText(target + "/Contents/PkgInfo"), "APPL????");
+    EXPECT_EQ(readTextFile(target + "/Contents/PkgInfo"), "APPL????");
     EXPECT_EQ(testutil::readFile(target + "/Contents/Resources/icon.icns"), testutil::readFile(apptest::stagedIcon()));
     EXPECT_EQ(listDir(target + "/Contents"), (std::vector<std::string>{"Info.plist", "MacOS", "PkgInfo", "Resources"}));
     EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"HelloTool.app"}));  // nothing left beside it
@@ -140,7 +137,7 @@ TEST_F(MakeInstaller, ReplacesAnEarlierBundleCompletely) {
     apptest::Result r = make(scenario, target + "/");  // a trailing "/" names the same bundle
     ASSERT_EQ(r.exitCode, 0) << r.out;
     EXPECT_FALSE(apptest::exists(target + "/Contents/Resources/stale.txt"));
-    EXPECT_NE(readText(target + "/Contents/Info.plist").find("Second Installer"), std::string::npos);
+    EXPECT_NE(readTextFile(target + "/Contents/Info.plist").find("Second Installer"), std::string::npos);
     EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"T.app"}));
 }
 
@@ -187,9 +184,9 @@ TEST_F(MakeInstaller, FailuresLeaveTheTargetAsItWas) {
         EXPECT_EQ(r.out, c.output) << c.target;
     }
     EXPECT_EQ(listDir(out.path()), before);
-    EXPECT_EQ(readText(out.file("plain-file")), "keep me");
-    EXPECT_EQ(readText(out.file("folder/inside/data")), "keep me too");
-    EXPECT_EQ(readText(out.file("real.app/Contents/Resources/scenario.data")), "old bundle");
+    EXPECT_EQ(readTextFile(out.file("plain-file")), "keep me");
+    EXPECT_EQ(readTextFile(out.file("folder/inside/data")), "keep me too");
+    EXPECT_EQ(readTextFile(out.file("real.app/Contents/Resources/scenario.data")), "old bundle");
 }
 
 TEST_F(MakeInstaller, LateFailureKeepsTheEarlierBundle) {
@@ -337,7 +334,7 @@ TEST_F(MakeInstaller, StaleWorkFoldersOfThisTargetAreRemoved) {
     ASSERT_GT(dead, 0);
     waitpid(dead, nullptr, 0);
     // This test's own process: alive, with its start time.
-    std::string stat = readText("/proc/self/stat");
+    std::string stat = readTextFile("/proc/self/stat");
     std::string fields = stat.substr(stat.rfind(')') + 2);
     std::string start;
     for (int field = 3, at = 0; field <= 22; field++) {
@@ -481,7 +478,7 @@ TEST(RemoveTree, NeverFollowsLinks) {
     ASSERT_EQ(symlink("/nonexistent", dir.file("tree/dangling").c_str()), 0);
     ASSERT_TRUE(removeTree(dir.file("tree").c_str()));
     EXPECT_FALSE(apptest::exists(dir.file("tree")));
-    EXPECT_EQ(readText(dir.file("outside/precious")), "x");
+    EXPECT_EQ(readTextFile(dir.file("outside/precious")), "x");
     // A link given as the path is removed itself.
     ASSERT_EQ(symlink(dir.file("outside").c_str(), dir.file("top").c_str()), 0);
     ASSERT_TRUE(removeTree(dir.file("top").c_str()));

@@ -98,6 +98,14 @@ std::vector<unsigned char> rawHive(const std::vector<RawRecord>& recs, int versi
     return h;
 }
 
+// Makes the body and header checksums of a hive right again after an edit.
+void fixChecksums(std::vector<unsigned char>& b) {
+    unsigned int bc = (unsigned int)crc32(0, b.data() + 24, (uInt)(b.size() - 24));
+    for (int i = 0; i < 4; i++) b[16 + i] = (unsigned char)(bc >> (8 * i));
+    unsigned int hc = (unsigned int)crc32(0, b.data(), 20);
+    for (int i = 0; i < 4; i++) b[20 + i] = (unsigned char)(hc >> (8 * i));
+}
+
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override { folder = home.path() + "/.qmxt"; }
@@ -280,10 +288,7 @@ TEST(HiveFormat, ParsesHandBuiltFilesAndRefusesMalformedOnes) {
     // A value length that runs past the body, with both checksums made right.
     std::vector<unsigned char> b = rawHive({{0x20, "k", {'a', 'b'}}});
     b[24 + 4] = 0xFF;  // data length low byte
-    unsigned int bc = (unsigned int)crc32(0, b.data() + 24, (unsigned)(b.size() - 24));
-    for (int i = 0; i < 4; i++) b[16 + i] = (unsigned char)(bc >> (8 * i));
-    unsigned int hc = (unsigned int)crc32(0, b.data(), 20);
-    for (int i = 0; i < 4; i++) b[20 + i] = (unsigned char)(hc >> (8 * i));
+    fixChecksums(b);
     cConfigSection s;
     EXPECT_EQ(kHiveDamaged, cfgParseHive(b.data(), (long long)b.size(), s));
     EXPECT_EQ(kHiveDamaged, cfgParseHive(nullptr, 0, s));
@@ -752,12 +757,7 @@ TEST(HiveFormat, HostileBytesNeverCrash) {
         if (seed % 3) {
             for (int m = 0; m < 1 + (int)(r[0] % 4); m++) b[(r[m + 1] * 7919u + seed) % b.size()] = r[m + 4];
             if (seed % 3 == 2) b.resize(b.size() - r[7] % 20);
-            if (seed % 7 == 0) {  // fix the checksums so the records themselves are tried
-                unsigned int bc = (unsigned int)crc32(0, b.data() + 24, (uInt)(b.size() - 24));
-                for (int i = 0; i < 4; i++) b[16 + i] = (unsigned char)(bc >> (8 * i));
-                unsigned int hc = (unsigned int)crc32(0, b.data(), 20);
-                for (int i = 0; i < 4; i++) b[20 + i] = (unsigned char)(hc >> (8 * i));
-            }
+            if (seed % 7 == 0) fixChecksums(b);  // so the records themselves are tried
         }
         cConfigSection s;
         if (cfgParseHive(b.data(), (long long)b.size(), s) == kHiveOk) {

@@ -9,10 +9,11 @@ using namespace ctltest;
 
 namespace {
 
+// A combo holding five, two and nine, its modal runs answered by `script`.
 struct cComboFixture : cFixture {
     cComboBoxChild* combo = nullptr;
     cScript script;
-    void make() {
+    cComboFixture() {
         openRecorder(220, 60);
         combo = new cComboBoxChild;
         rec->attach(combo, 10, 10, 150, 22);
@@ -28,7 +29,6 @@ struct cComboFixture : cFixture {
 
 TEST(Combo, KeysStepThroughItemsInIndexOrder) {
     cComboFixture f;
-    f.make();
     f.combo->focus();
     f.key(kKeyDown);
     EXPECT_EQ(f.combo->selected(), -1) << "nothing selected: the key changes nothing";
@@ -81,7 +81,6 @@ TEST(Combo, ChoosingFromThePopupByClickAndByKeys) {
     };
     for (auto& c : cases) {
         cComboFixture f;
-        f.make();
         f.combo->select(5, false);
         f.combo->focus();
         sPoint listAt = {-1, -1};
@@ -103,7 +102,6 @@ TEST(Combo, ChoosingFromThePopupByClickAndByKeys) {
 
 TEST(Combo, PureChoiceOpensOnAClickInsideOnly) {
     cComboFixture f;
-    f.make();
     f.combo->allowEdit(false);
     f.script.fn = [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); };
     f.press(30, 20);
@@ -121,7 +119,6 @@ TEST(Combo, PureChoiceOpensOnAClickInsideOnly) {
 TEST(Combo, ItemsTextsAndTheDropHeight) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cComboFixture f;
-    f.make();
     int token;
     EXPECT_FALSE(f.combo->setItem(-1, "x", nullptr, -1));
     EXPECT_TRUE(f.combo->setItem(2, "deux", &token, -1));
@@ -155,7 +152,6 @@ TEST(Combo, ItemsTextsAndTheDropHeight) {
 
 TEST(Combo, EditActionsArePassedOn) {
     cComboFixture f;
-    f.make();
     f.combo->setText("typed");
     f.combo->focus();
     f.key(kKeyEnter);
@@ -168,7 +164,6 @@ TEST(Combo, EditActionsArePassedOn) {
 TEST(Combo, Snapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cComboFixture f;
-    f.make();
     f.combo->select(2, false);
     cComboBoxChild* second = f.add<cComboBoxChild>(10, 34, 150, 22);
     second->allowEdit(false);
@@ -179,7 +174,6 @@ TEST(Combo, Snapshot) {
 
 TEST(Combo, TabReachesTheEditAndLeavesItBothWays) {
     cComboFixture f;
-    f.make();
     elemtest::cProbe* before = new elemtest::cProbe("before", nullptr, true, true);
     elemtest::cProbe* after = new elemtest::cProbe("after", nullptr, true, true);
     f.rec->attach(before, 170, 5, 10, 10);

@@ -92,9 +92,10 @@ std::u16string u16(const char* s) {
     return w.ptr ? std::u16string((const char16_t*)w.ptr) : std::u16string();
 }
 
+// A field of width w at (10, 8).
 struct cEditFixture : cFixture {
     cEditChild* edit = nullptr;
-    void make(int w = 200) {
+    explicit cEditFixture(int w = 200) {
         openRecorder(w + 20, 40);
         edit = new cEditChild;
         rec->attach(edit, 10, 8, w, 22);
@@ -118,7 +119,6 @@ TEST(Edit, MatchesTheReferenceModelUnderRandomInput) {
     const char* pastes[] = {"paste", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80", "a b c d e f g h", "", "\xC3\xBC"};
     for (unsigned seed = 1; seed <= 6; seed++) {
         cEditFixture f;
-        f.make();
         sModel m;
         m.password = seed % 3 == 0;
         f.edit->setMaxLen(m.maxLen);
@@ -215,7 +215,6 @@ TEST(Edit, MatchesTheReferenceModelUnderRandomInput) {
 
 TEST(Edit, MaxLenRefusesNegativesAndCutsNeverSplitAPair) {
     cEditFixture f;
-    f.make();
     f.edit->setText("keep");
     EXPECT_FALSE(f.edit->setMaxLen(-1));
     EXPECT_FALSE(f.edit->setMaxLen(-(1LL << 40)));
@@ -235,7 +234,6 @@ TEST(Edit, MaxLenRefusesNegativesAndCutsNeverSplitAPair) {
 
 TEST(Edit, NumberDisplayGroupsDigitsOnlyAndShowsUnsignedValues) {
     cEditFixture f;
-    f.make();
     struct Case {
         unsigned long long v;
         bool hex;
@@ -268,7 +266,6 @@ TEST(Edit, NumberDisplayGroupsDigitsOnlyAndShowsUnsignedValues) {
 TEST(Edit, MouseDragSelectsBetweenTheAnchorAndThePointer) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cEditFixture f;
-    f.make();
     f.edit->setText("abcdefgh");
     f.pump();
     int y = 18;
@@ -289,7 +286,6 @@ TEST(Edit, MouseDragSelectsBetweenTheAnchorAndThePointer) {
 TEST(Edit, DoubleClickSelectsTheWordOrTheRunOfSpaces) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cEditFixture f;
-    f.make();
     f.edit->setText("one   two");
     f.pump();
     f.click(150, 18);
@@ -306,7 +302,6 @@ TEST(Edit, DoubleClickSelectsTheWordOrTheRunOfSpaces) {
 
 TEST(Edit, ActionsForEnterEscapeAndFocusLoss) {
     cEditFixture f;
-    f.make();
     elemtest::cProbe* other = new elemtest::cProbe("o", nullptr, true, true);
     f.rec->attach(other, 0, 0, 5, 5);
     f.edit->setText("word");
@@ -326,7 +321,6 @@ TEST(Edit, ActionsForEnterEscapeAndFocusLoss) {
 
 TEST(Edit, CopyOfNonAsciiAndPasswordGuard) {
     cEditFixture f;
-    f.make();
     const char* text = "h\xC3\xA9llo \xE2\x86\x92 \xF0\x9F\x98\x80";
     f.edit->setText(text);
     f.edit->focus();
@@ -344,7 +338,6 @@ TEST(Edit, CopyOfNonAsciiAndPasswordGuard) {
 
 TEST(Edit, ReadOnlyRefusesEditsAndHidesTheBanner) {
     cEditFixture f;
-    f.make();
     f.edit->setText("fixed");
     f.edit->setReadonly(true);
     f.edit->focus();
@@ -378,27 +371,23 @@ TEST(Edit, SnapshotOfItsLooks) {
     f.key(kKeyRight, kModCtrl | kModShift);
     EXPECT_EQ(e[1]->selEnd(), 8);
     // The banner shows in the banner colour while the field is empty and unfocused.
-    f.pump();
-    int bannerPx = 0;
-    for (int y = 8 + 3 * 26; y < 8 + 3 * 26 + 22; y++)
-        for (int x = 10; x < 210; x++)
-            if (bgrAt(f.window, x, y) == cCITheme::theme()->getColor(8)) bannerPx++;
-    EXPECT_GT(bannerPx, 5);
+    auto bannerPixels = [&] {
+        f.pump();
+        int n = 0;
+        for (int y = 8 + 3 * 26; y < 8 + 3 * 26 + 22; y++)
+            for (int x = 10; x < 210; x++) n += bgrAt(f.window, x, y) == cCITheme::theme()->getColor(8);
+        return n;
+    };
+    EXPECT_GT(bannerPixels(), 5);
     expectSnapshot(f.maker, f.window, "edit_looks", {0, 0, 220, 140});
     e[3]->setReadonly(true);
     e[3]->repaint();
-    f.pump();
-    bannerPx = 0;
-    for (int y = 8 + 3 * 26; y < 8 + 3 * 26 + 22; y++)
-        for (int x = 10; x < 210; x++)
-            if (bgrAt(f.window, x, y) == cCITheme::theme()->getColor(8)) bannerPx++;
-    EXPECT_EQ(bannerPx, 0) << "read-only hides the banner";
+    EXPECT_EQ(bannerPixels(), 0) << "read-only hides the banner";
 }
 
 TEST(Edit, LongTextScrollsToKeepTheCaretInside) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cEditFixture f;
-    f.make(120);
+    cEditFixture f(120);
     f.edit->setText("a rather long line of text that cannot fit into the field at all");
     f.edit->focus();  // caret to the end
     f.pump();

@@ -26,7 +26,7 @@ struct cListFixture : cFixture {
     LV* list = nullptr;
     std::vector<int> changes;  // item ids of type-7 actions
     std::vector<int> previous;
-    void make(int w = 300, int h = 200) {
+    LV* make(int w = 300, int h = 200) {
         openRecorder(w + 20, h + 20);
         list = new LV;
         rec->attach(list, 10, 10, w, h);
@@ -39,6 +39,7 @@ struct cListFixture : cFixture {
             }
         };
         pump();
+        return list;
     }
     // Row ids in display order.
     std::vector<int> order() {
@@ -67,8 +68,7 @@ TEST(ListView, SortsLikeAReferenceStableSortForBothKeysAndDirections) {
     std::mt19937 rng(7);
     const char* names[] = {"abc", "abcd", "abd", "Zed", "a", "B", "b", "", "\xc3\xa9t\xc3\xa9", "abc"};
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "Name", 100, cCanvas::taLeft);
     l->setColumn(2, "Key", 60, cCanvas::taRight);
     l->setColumn(3, "Plain", 60, cCanvas::taLeft);
@@ -118,7 +118,8 @@ TEST(ListView, SortsLikeAReferenceStableSortForBothKeysAndDirections) {
         }
         auto less = [&](int x, int y) {
             sRef &a = byId(x), &b = byId(y);
-            if (s.column == 1) return std::string(a.name) < std::string(b.name);  // bytewise
+            // Bytewise: upper case before lower case, a proper prefix first.
+            if (s.column == 1) return std::string(a.name) < std::string(b.name);
             return a.key < b.key;
         };
         std::stable_sort(keyed.begin(), keyed.end(), less);
@@ -136,9 +137,6 @@ TEST(ListView, SortsLikeAReferenceStableSortForBothKeysAndDirections) {
         EXPECT_EQ(l->sortColumn(), s.column);
         ref = want;
     }
-    // Upper case before lower case, a proper prefix first.
-    EXPECT_LT(cStringKey("Zed"), cStringKey("a"));
-    EXPECT_LT(cStringKey("abc"), cStringKey("abcd"));
     // No provider, or a number provider without a procedure: false, order kept.
     auto before = f.order();
     EXPECT_FALSE(l->sort(3));
@@ -149,8 +147,7 @@ TEST(ListView, SortsLikeAReferenceStableSortForBothKeysAndDirections) {
 
 TEST(ListView, HeaderClicksSortThenReverseAndReportSorted) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "Name", 100, cCanvas::taLeft);
     l->setColumn(2, "None", 100, cCanvas::taLeft);
     l->setSortType(1, new LV::cListViewNameSortProvider);
@@ -179,8 +176,7 @@ TEST(ListView, HeaderClicksSortThenReverseAndReportSorted) {
 
 TEST(ListView, ProviderHandedOverTwiceOrMovedIsNotFreedTwice) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 50, cCanvas::taLeft);
     l->setColumn(2, "B", 50, cCanvas::taLeft);
     auto* p = new LV::cListViewNameSortProvider;
@@ -201,8 +197,7 @@ TEST(ListView, ProviderHandedOverTwiceOrMovedIsNotFreedTwice) {
 
 TEST(ListView, RowModelIdsIndicesAndTheStateCell) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 80, cCanvas::taLeft);
     l->setColumn(2, "B", 80, cCanvas::taLeft);
     int tag = 0;
@@ -245,8 +240,7 @@ TEST(ListView, RowModelIdsIndicesAndTheStateCell) {
 TEST(ListView, RowHeightsSpacingAndRowsWithoutColumns) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 80, cCanvas::taLeft);
     cPicturesList pics;
     cPicture* p16 = new cPicture;
@@ -276,8 +270,7 @@ TEST(ListView, RowHeightsSpacingAndRowsWithoutColumns) {
 
 TEST(ListView, SelectionAndCheckActions) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 80, cCanvas::taLeft);
     for (int i = 0; i < 5; i++) l->addItem(1, "row", -1, nullptr);
     f.pump();
@@ -317,8 +310,7 @@ TEST(ListView, SelectionAndCheckActions) {
 TEST(ListView, MousePressesChecksAndDoubleClicks) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 120, cCanvas::taLeft);
     l->setColumn(2, "B", 80, cCanvas::taLeft);
     for (int i = 0; i < 4; i++) l->addItem(1, "row", -1, nullptr);
@@ -376,8 +368,7 @@ TEST(ListView, MousePressesChecksAndDoubleClicks) {
 TEST(ListView, KeyboardNavigationPagesAndSpace) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cListFixture f;
-    f.make(300, 120);
-    LV* l = f.list;
+    LV* l = f.make(300, 120);
     l->setColumn(1, "A", 120, cCanvas::taLeft);
     for (int i = 0; i < 30; i++) l->addItem(1, ("row " + std::to_string(i)).c_str(), -1, nullptr);
     l->focus();
@@ -442,8 +433,7 @@ TEST(ListView, KeyboardNavigationPagesAndSpace) {
 TEST(ListView, SelectionsInOneTurnScrollToTheLastRow) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cListFixture f;
-    f.make(300, 120);
-    LV* l = f.list;
+    LV* l = f.make(300, 120);
     l->setColumn(1, "A", 120, cCanvas::taLeft);
     for (int i = 0; i < 60; i++) l->addItem(1, "row", -1, nullptr);
     f.pump();
@@ -462,8 +452,7 @@ TEST(ListView, SelectionsInOneTurnScrollToTheLastRow) {
 
 TEST(ListView, TypeAheadWithAnInjectedClock) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 120, cCanvas::taLeft);
     const char* names[] = {"alpha", "Bravo", "beta", "brown", "Charlie", "brass", "bz"};
     for (auto* n : names) l->addItem(1, n, -1, nullptr);
@@ -511,8 +500,7 @@ TEST(ListView, TypeAheadWithAnInjectedClock) {
 TEST(ListView, PaintsSelectionFocusChecksAndTheEmptyText) {
     if (!haveFont()) GTEST_SKIP() << "no font";
     cListFixture f;
-    f.make(260, 120);
-    LV* l = f.list;
+    LV* l = f.make(260, 120);
     l->setText("Nothing to show", -1, true);
     expectSnapshot(f.maker, f.window, "listview_empty", {0, 0, 280, 140});
     l->setColumn(1, "Name", 110, cCanvas::taLeft);
@@ -550,8 +538,7 @@ TEST(ListView, PaintsSelectionFocusChecksAndTheEmptyText) {
 // thread paints, sorts and handles keys; the lock keeps them apart.
 TEST(ListView, WorkerFillingAndUIThreadNeverRace) {
     cListFixture f;
-    f.make();
-    LV* l = f.list;
+    LV* l = f.make();
     l->setColumn(1, "A", 120, cCanvas::taLeft);
     l->setSortType(1, new LV::cListViewNameSortProvider);
     l->focus();

@@ -44,7 +44,7 @@ public:
 struct cNaviFixture : cFixture {
     cRecordingBar* bar = nullptr;
     int ends = 0;
-    void make() {
+    cNaviFixture() {
         openRecorder(400, 60);
         bar = new cRecordingBar;
         rec->attach(bar, 10, 10, 380, 22);
@@ -87,7 +87,6 @@ TEST(Navigation, SegmentsAndFullPaths) {
     };
     for (auto& c : cases) {
         cNaviFixture f;
-        f.make();
         f.bar->setShowRootSlash(c.slash);
         f.bar->setPath(c.path);
         EXPECT_EQ(f.segments(), c.want) << (c.path ? c.path : "(null)") << " slash " << c.slash;
@@ -101,7 +100,6 @@ TEST(Navigation, SegmentsAndFullPaths) {
 
 TEST(Navigation, HistoryKeepsOneEntryPerPathNewestFirst) {
     cNaviFixture f;
-    f.make();
     f.bar->setPath("/A");
     f.bar->setPath("/B");
     f.bar->setPath("/A");
@@ -123,7 +121,6 @@ TEST(Navigation, HistoryKeepsOneEntryPerPathNewestFirst) {
 
 TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
     cNaviFixture f;
-    f.make();
     cGateProvider provider;
     f.bar->setNavigationProvider(&provider);
     EXPECT_FALSE(f.bar->navigate("/refused"));
@@ -151,7 +148,6 @@ TEST(Navigation, ProviderRunRefusesWhileBusyAndEndsInNormalMode) {
 
 TEST(Navigation, EstimateRisesAfterTheDelayAndStaysEndedAfterTheEnd) {
     cNaviFixture f;
-    f.make();
     cFakeNavigationProgressJob* job = f.bar->progressJob();
     f.bar->goProgressMode();
     // About 1.2 s pass before the first fraction (0.0, which starts the bar's animation).

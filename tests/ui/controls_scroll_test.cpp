@@ -23,7 +23,7 @@ std::string zones(cScrollBarCore* bar) {
 struct cBarFixture : cFixture {
     cHScroll* bar = nullptr;
     std::vector<unsigned long long> posted;
-    void make(int length, unsigned long long maximum) {
+    cBarFixture(int length, unsigned long long maximum) {
         openRecorder(260, 60);
         bar = new cHScroll;
         rec->attach(bar, 10, 10, length, 15);
@@ -47,8 +47,7 @@ TEST(ScrollBar, ThumbFollowsThePlainModelAndMeetsBothEnds) {
     } cases[] = {{200, 100, 0}, {200, 100, 100}, {200, 1000, 500}, {200, 0, 0},
                  {120, 5, 3},   {300, 1ULL << 40, 1ULL << 39}, {60, 10, 10}};
     for (auto& c : cases) {
-        cBarFixture f;
-        f.make(c.length, 100);
+        cBarFixture f(c.length, 100);
         f.bar->setMax(c.maximum ? c.maximum : 0);
         if (c.maximum == 0) {  // the horizontal bar refuses 0; a vertical one takes it
             cVScroll* v = f.add<cVScroll>(230, 0, 15, c.length);
@@ -83,8 +82,7 @@ TEST(ScrollBar, ThumbFollowsThePlainModelAndMeetsBothEnds) {
 }
 
 TEST(ScrollBar, ShortBarsAreTwoHalves) {
-    cBarFixture f;
-    f.make(20, 100);
+    cBarFixture f(20, 100);
     EXPECT_EQ(zones(f.bar), std::string(10, 'a') + std::string(10, 'b'));
     f.bar->setPos(50);
     f.pump();
@@ -113,8 +111,7 @@ TEST(ScrollBar, ClicksStepOnceOnReleaseAndStopAtTheEnds) {
         {"released beside the bar", 50, 165, 165, 40, {}},
     };
     for (auto& c : cases) {
-        cBarFixture f;
-        f.make(200, 1000);
+        cBarFixture f(200, 1000);
         f.bar->setPos(c.start);
         f.pump();
         f.posted.clear();
@@ -135,8 +132,7 @@ TEST(ScrollBar, ClicksStepOnceOnReleaseAndStopAtTheEnds) {
 }
 
 TEST(ScrollBar, DraggingBeyondTheEndsClampsToZeroAndTheMaximum) {
-    cBarFixture f;
-    f.make(200, 1000);
+    cBarFixture f(200, 1000);
     f.bar->setPos(500);
     f.pump();
     std::string z = zones(f.bar);
@@ -158,8 +154,7 @@ TEST(ScrollBar, DraggingBeyondTheEndsClampsToZeroAndTheMaximum) {
 }
 
 TEST(ScrollBar, SetMaxBelowThePositionPostsTheNewMaximumOnce) {
-    cBarFixture f;
-    f.make(200, 1000);
+    cBarFixture f(200, 1000);
     f.bar->setPos(800);
     f.pump();
     f.posted.clear();
@@ -171,8 +166,7 @@ TEST(ScrollBar, SetMaxBelowThePositionPostsTheNewMaximumOnce) {
 }
 
 TEST(ScrollBar, KeysMoveByStepsAndJumpToTheEnds) {
-    cBarFixture f;
-    f.make(200, 100);
+    cBarFixture f(200, 100);
     f.bar->setPageQuantum(30);
     f.bar->setValQuantum(0);  // ignored
     struct K {

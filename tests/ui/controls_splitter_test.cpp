@@ -16,7 +16,7 @@ struct cSplitFixture : cFixture {
     cChildElement* a = nullptr;
     cChildElement* b = nullptr;
     std::vector<int> resizes;
-    void make(cSplitterChild* s, int w, int h) {
+    cSplitFixture(cSplitterChild* s, int w, int h) {
         openRecorder(460, 260);
         split = s;
         rec->attach(split, 10, 10, w, h);
@@ -33,8 +33,7 @@ struct cSplitFixture : cFixture {
 }  // namespace
 
 TEST(Splitter, ProportionalHalvesOnOddWidthAndFractionsSurviveATinySize) {
-    cSplitFixture f;
-    f.make(new cSplitterChild, 200, 30);
+    cSplitFixture f(new cSplitterChild, 200, 30);
     ASSERT_TRUE(f.split->attach(0, f.a, 100));
     ASSERT_TRUE(f.split->attach(1, f.b, 100));
     EXPECT_DOUBLE_EQ(f.split->storedSize(0), 0.5);
@@ -68,8 +67,7 @@ TEST(Splitter, ProportionalHalvesOnOddWidthAndFractionsSurviveATinySize) {
 }
 
 TEST(Splitter, VerticalSplitterUsesTheSameFloorBeforeItHasAHeight) {
-    cSplitFixture f;
-    f.make(new cVSplitterChild, 100, 0);
+    cSplitFixture f(new cVSplitterChild, 100, 0);
     ASSERT_TRUE(f.split->attach(0, f.a, 50));
     ASSERT_TRUE(f.split->attach(1, f.b, 50));
     // Height 0: the fractions come from the 100-pixel floor, not a division by zero.
@@ -84,8 +82,7 @@ TEST(Splitter, VerticalSplitterUsesTheSameFloorBeforeItHasAHeight) {
 }
 
 TEST(Splitter, FixedModeFillerMakesTheSplitterTheMinimumAndAsksForIt) {
-    cSplitFixture f;
-    f.make(new cSplitterChild, 100, 20);
+    cSplitFixture f(new cSplitterChild, 100, 20);
     f.split->setScalable(false);
     cChildElement* filler = new cChildElement;
     f.split->cChildElement::attach(filler, 0, 0, 1, 1);
@@ -115,8 +112,7 @@ TEST(Splitter, FixedModeFillerMakesTheSplitterTheMinimumAndAsksForIt) {
 
 TEST(Splitter, DraggingLastSeparatorOnlyInFixedModeAndNotWhenLocked) {
     for (bool fixed : {false, true}) {
-        cSplitFixture f;
-        f.make(new cSplitterChild, 200, 30);
+        cSplitFixture f(new cSplitterChild, 200, 30);
         if (fixed) f.split->setScalable(false);
         f.split->attach(0, f.a, 100);
         f.split->attach(1, f.b, fixed ? 50 : 100);
@@ -159,8 +155,7 @@ TEST(Splitter, DraggingLastSeparatorOnlyInFixedModeAndNotWhenLocked) {
 }
 
 TEST(Splitter, SeparatorBandsAndTrimmedMiddleLine) {
-    cSplitFixture f;
-    f.make(new cSplitterChild, 203, 40);
+    cSplitFixture f(new cSplitterChild, 203, 40);
     f.split->attach(0, f.a, 100);
     f.split->attach(1, f.b, 100);
     f.split->move(10, 10, 203, 40);

@@ -18,7 +18,7 @@ std::vector<int> listed(cToolBarChild* t) {
 
 struct cBarFixture : cFixture {
     cToolBarChild* bar = nullptr;
-    void make(int width) {
+    explicit cBarFixture(int width) {
         openRecorder(width + 20, 60);
         bar = new cToolBarChild;
         rec->attach(bar, 10, 10, width, 24);
@@ -31,8 +31,7 @@ struct cBarFixture : cFixture {
 TEST(ToolBar, CutAtTheEndAtSeveralWidthsMatchesThePlainModel) {
     // Three 40-pixel buttons; the overflow button is 16 wide (a 5 x 10 arrow + 11).
     for (int W = 60; W <= 130; W += 5) {
-        cBarFixture f;
-        f.make(W);
+        cBarFixture f(W);
         f.bar->setFixedButtonWidth(40);
         f.bar->setSmallerSizeBehavior(cToolBarChild::ssbCutEnd);
         for (int id = 1; id <= 3; id++) f.bar->setButton(id, "b", -1);
@@ -66,8 +65,7 @@ TEST(ToolBar, CutAtTheEndAtSeveralWidthsMatchesThePlainModel) {
 }
 
 TEST(ToolBar, CollapseTheMiddleKeepsTheFirstAndTheLastThatFit) {
-    cBarFixture f;
-    f.make(150);
+    cBarFixture f(150);
     f.bar->setMinButtonWidth(30);
     f.bar->setHideFrom(1);
     for (int id = 0; id <= 5; id++) f.bar->setButton(id, "a", -1);
@@ -88,8 +86,7 @@ TEST(ToolBar, CollapseTheMiddleKeepsTheFirstAndTheLastThatFit) {
 }
 
 TEST(ToolBar, WithoutABehaviourButtonsRunPastTheEdge) {
-    cBarFixture f;
-    f.make(50);
+    cBarFixture f(50);
     f.bar->setFixedButtonWidth(40);
     for (int id = 1; id <= 3; id++) f.bar->setButton(id, "b", -1);
     EXPECT_TRUE(listed(f.bar).empty());
@@ -98,8 +95,7 @@ TEST(ToolBar, WithoutABehaviourButtonsRunPastTheEdge) {
 }
 
 TEST(ToolBar, ButtonsBookkeeping) {
-    cBarFixture f;
-    f.make(300);
+    cBarFixture f(300);
     cPicturesList a, b;
     a.refImage(1, cCITheme::theme()->getPict(77));
     a.refImage(2, cCITheme::theme()->getPict(78));
@@ -128,8 +124,7 @@ TEST(ToolBar, ButtonsBookkeeping) {
 
 TEST(ToolBar, ClicksAndOverflowChoicesReportTheButtonId) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cBarFixture f;
-    f.make(100);
+    cBarFixture f(100);
     f.bar->setFixedButtonWidth(40);
     f.bar->setSmallerSizeBehavior(cToolBarChild::ssbCutEnd);
     for (int id : {3, 5, 7}) f.bar->setButton(id, "b", -1);
@@ -153,8 +148,7 @@ TEST(ToolBar, ClicksAndOverflowChoicesReportTheButtonId) {
 }
 
 TEST(ToolBar, TallOverflowListsAreCutAndWidened) {
-    cBarFixture f;
-    f.make(40);
+    cBarFixture f(40);
     f.bar->setFixedButtonWidth(50);
     f.bar->setSmallerSizeBehavior(cToolBarChild::ssbCutEnd);
     for (int id = 0; id < 12; id++) f.bar->setButton(id, "b", -1);
@@ -168,8 +162,7 @@ TEST(ToolBar, TallOverflowListsAreCutAndWidened) {
 
 TEST(ToolBar, Snapshot) {
     if (!haveFont()) GTEST_SKIP() << "no font";
-    cBarFixture f;
-    f.make(260);
+    cBarFixture f(260);
     cPicturesList pics;
     pics.refImage(0, cCITheme::theme()->getPict(80));
     pics.refImage(1, cCITheme::theme()->getPict(81));

@@ -33,7 +33,7 @@ struct cTreeFixture : cFixture {
     cLazyView* view = nullptr;
     tItem *A, *A1, *A2, *B, *L;
     std::vector<std::pair<int, tItem*>> acts;
-    void build() {
+    cTreeFixture() {
         openRecorder(260, 220);
         view = new cLazyView;
         rec->attach(view, 10, 10, 240, 200);
@@ -67,7 +67,6 @@ struct cTreeFixture : cFixture {
 
 TEST(TreeView, GlyphKindsIndentationAndOneLayoutPerBracket) {
     cTreeFixture f;
-    f.build();
     EXPECT_EQ(f.view->buildCount(), 1);
     EXPECT_EQ(f.A->control->kind(), cTreeViewControlElement::ckExpanded);
     EXPECT_EQ(f.A1->control->kind(), cTreeViewControlElement::ckLine);
@@ -88,7 +87,6 @@ TEST(TreeView, GlyphKindsIndentationAndOneLayoutPerBracket) {
 
 TEST(TreeView, KeysWalkTheVisibleOrder) {
     cTreeFixture f;
-    f.build();
     f.view->focus();
     f.pump();
     EXPECT_STREQ(f.sel(), "A");  // the view hands its focus to the first root item
@@ -130,7 +128,6 @@ TEST(TreeView, KeysWalkTheVisibleOrder) {
 
 TEST(TreeView, GlyphClicksToggleButAnEmptyLazyBranchStaysPut) {
     cTreeFixture f;
-    f.build();
     auto clickGlyph = [&](tItem* i) {
         sRect r;
         ASSERT_TRUE(f.rec->childRect(i->control, &r));
@@ -158,7 +155,6 @@ TEST(TreeView, GlyphClicksToggleButAnEmptyLazyBranchStaysPut) {
 
 TEST(TreeView, RemovalErasesMapEntriesAndSelection) {
     cTreeFixture f;
-    f.build();
     ASSERT_TRUE(f.view->select(f.A1, true));
     f.pump();
     cChildElement* e1 = f.A1->element;
@@ -187,7 +183,6 @@ TEST(TreeView, RemovalErasesMapEntriesAndSelection) {
 
 TEST(TreeView, SelectionKeepsAnUnfocusedLook) {
     cTreeFixture f;
-    f.build();
     cChildElement* other = new cChildElement;
     other->setAcceptFocus(true);
     f.rec->attach(other, 0, 0, 5, 5);

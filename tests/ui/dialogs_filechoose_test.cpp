@@ -38,6 +38,12 @@ struct cDlgFixture : elemtest::cWindowFixture {
     void make(cTempFolder& t, bool save, int delay = 0) {
         cCiomToolkitLang::init();
         if (!info.folder.ptr) info.folder.set(t.dir.c_str());
+        if (!filters.empty()) info.filters.set((long long)filters.size());
+        for (size_t i = 0; i < filters.size(); i++) {
+            info.filters.ptr[i].name.set(filters[i][0]);
+            info.filters.ptr[i].mask.set(filters[i][1]);
+            info.filters.ptr[i].ext.set(filters[i][2]);
+        }
         dlg = new FD(&info, save);
         dlg->provider()->setDelay(delay);
         script.fn = [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); };
@@ -70,25 +76,9 @@ struct cDlgFixture : elemtest::cWindowFixture {
         dlg->onFormAccept();
         pump();
     }
-    void addFilter(const char* name, const char* mask, const char* ext) {
-        long long n = info.filters.count;
-        _classbuf<FD::sFilterInfo> old;
-        old.set(n);
-        for (long long i = 0; i < n; i++) {
-            old.ptr[i].name.set(info.filters.ptr[i].name.ptr);
-            old.ptr[i].mask.set(info.filters.ptr[i].mask.ptr);
-            old.ptr[i].ext.set(info.filters.ptr[i].ext.ptr);
-        }
-        info.filters.set(n + 1);
-        for (long long i = 0; i < n; i++) {
-            info.filters.ptr[i].name.set(old.ptr[i].name.ptr);
-            info.filters.ptr[i].mask.set(old.ptr[i].mask.ptr);
-            info.filters.ptr[i].ext.set(old.ptr[i].ext.ptr);
-        }
-        info.filters.ptr[n].name.set(name);
-        info.filters.ptr[n].mask.set(mask);
-        info.filters.ptr[n].ext.set(ext);
-    }
+    // Filters given before make(): name, mask, extension (each may be null).
+    std::vector<std::vector<const char*>> filters;
+    void addFilter(const char* name, const char* mask, const char* ext) { filters.push_back({name, mask, ext}); }
 };
 
 }  // namespace

@@ -30,9 +30,9 @@ struct cDlgFixture : elemtest::cWindowFixture {
     FCD* dlg = nullptr;
     _guardchar<char> result;
     cScript script;
-    void make(const char* start) {
+    explicit cDlgFixture(const std::string& start) {
         cCiomToolkitLang::init();
-        result.set(start);
+        result.set(start.c_str());
         dlg = new FCD;
         dlg->setResult(&result);
         open(dlg, 350, 450);
@@ -73,8 +73,7 @@ TEST(FolderChooser, NextTagSplitsOnRunsOfSlashes) {
 TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
     cTempTree t;
     {
-        cDlgFixture f;
-        f.make((t.dir + "/file.txt").c_str());
+        cDlgFixture f(t.dir + "/file.txt");
         EXPECT_STREQ(f.selectedPath(), t.dir.c_str());
         EXPECT_STREQ(f.dlg->pathEdit()->text(), t.dir.c_str());
         EXPECT_STREQ(f.result.ptr, t.dir.c_str());
@@ -86,8 +85,7 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
         EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
     }
     {
-        cDlgFixture f;
-        f.make((t.dir + "/missing").c_str());
+        cDlgFixture f(t.dir + "/missing");
         EXPECT_EQ(f.dlg->selectedItem(), nullptr);
         EXPECT_FALSE(f.dlg->topBar()->isEnabled(1));
         EXPECT_EQ(f.result.ptr, nullptr);
@@ -100,8 +98,7 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
 
 TEST(FolderChooser, TypedHiddenFolderGetsOneNodeAndDoubledSlashesAreOne) {
     cTempTree t;
-    cDlgFixture f;
-    f.make(t.dir.c_str());
+    cDlgFixture f(t.dir);
     std::string hidden = t.dir + "/.hidden";
     f.dlg->pathEdit()->setText(hidden.c_str());
     EXPECT_TRUE(f.dlg->onFormAccept());
@@ -130,8 +127,7 @@ TEST(FolderChooser, TypedHiddenFolderGetsOneNodeAndDoubledSlashesAreOne) {
 
 TEST(FolderChooser, FailedRelistUnderTheSelectionLeavesNothingDangling) {
     cTempTree t;
-    cDlgFixture f;
-    f.make((t.dir + "/A/B").c_str());
+    cDlgFixture f(t.dir + "/A/B");
     EXPECT_STREQ(f.selectedPath(), (t.dir + "/A/B").c_str());
     auto* b = FCD::contentOf(f.dlg->selectedItem());
     auto* a = (FCD::cTreeFoldersContentItem*)b->parent;
@@ -154,10 +150,9 @@ TEST(FolderChooser, FailedRelistUnderTheSelectionLeavesNothingDangling) {
 
 TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
     cTempTree t;
-    cDlgFixture f;
     std::string b = t.dir + "/A/B";
     mkdir((b + "/Old").c_str(), 0700);
-    f.make(b.c_str());
+    cDlgFixture f(b);
     struct sCase {
         const char* name;
         bool created;
@@ -202,8 +197,7 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
 TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
     cTempTree t;
     for (const char* d : {"zeta", "b", "C", "a2", "Mid"}) mkdir(t.file(d).c_str(), 0700);
-    cDlgFixture f;
-    f.make(t.dir.c_str());
+    cDlgFixture f(t.dir);
     auto* sel = FCD::contentOf(f.dlg->selectedItem());
     ASSERT_TRUE(sel);
     std::vector<std::string> names;
@@ -224,8 +218,7 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
 // Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.
 TEST(FolderChooser, ResizeStopsAtTheMinimumWithEditAndButtonsInside) {
     cTempTree t;
-    cDlgFixture f;
-    f.make(t.dir.c_str());
+    cDlgFixture f(t.dir);
     f.maker.injectResize(f.window, 200, 200);
     f.pump();
     EXPECT_EQ(f.window->width(), 300);
