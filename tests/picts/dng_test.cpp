@@ -9,10 +9,10 @@
 
 #include "base/memio.h"
 #include "picts/rawcore/interpolate.h"
-#include "picts/rawcore/rawhook.h"
 #include "picts/rawcore/rawtone.h"
 #include "picts/tiff/pictdng.h"
 #include "rawkit/ljpegenc.h"
+#include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
@@ -28,31 +28,18 @@ std::vector<uint16_t> makeFrame(int w, int h, int bits, unsigned seed) {
     return f;
 }
 
-struct sCapture {
-    std::vector<uint16_t> frame;
-    long long w = 0, h = 0;
-    unsigned black = 0;
-};
-void capture(void* ctx, const sRawFrameView& v) {
-    sCapture* c = (sCapture*)ctx;
-    c->frame.assign(v.samples, v.samples + v.width * v.height * v.channels);
-    c->w = v.width, c->h = v.height, c->black = v.black;
-}
-
 struct sDecoded {
     bool ok = false;
     long long w = 0, h = 0;
     std::vector<unsigned long long> px;
-    sCapture seen;
+    rawkit::SeenFrame seen;
 };
 
 sDecoded decodeDng(const Bytes& file) {
     sDecoded r;
-    setRawFrameHook(capture, &r.seen);
     cBufWrapperIO s(file.data(), (long long)file.size());
     cPictDNG d;
-    r.ok = d.decode(&s) && d.is16Bpp();
-    setRawFrameHook(nullptr, nullptr);
+    r.ok = rawkit::decodeSeeingFrame(d, &s, r.seen) && d.is16Bpp();
     if (!r.ok) return r;
     r.w = d.width(), r.h = d.height();
     r.px.assign(d.raw16Bpp(), d.raw16Bpp() + r.w * r.h);
@@ -90,20 +77,6 @@ std::vector<unsigned long long> reference(std::vector<uint16_t> frame, int w, in
     return out;
 }
 
-// dcraw's unprocessed frame (-D -4) as 16-bit samples; empty when dcraw is missing or fails.
-std::vector<uint16_t> dcrawFrame(const Bytes& file, int w, int h) {
-    if (!testutil::haveTool("dcraw")) return {};
-    testutil::TempDir t;
-    testutil::writeFile(t.file("a.dng"), file);
-    std::string out;
-    if (testutil::run({"dcraw", "-D", "-4", "-c", t.file("a.dng")}, &out) != 0) return {};
-    std::string head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n65535\n";
-    if (out.compare(0, head.size(), head) != 0 || out.size() != head.size() + (size_t)(w * h * 2)) return {};
-    std::vector<uint16_t> f((size_t)(w * h));
-    for (size_t i = 0; i < f.size(); i++)
-        f[i] = (uint16_t)((unsigned char)out[head.size() + 2 * i] << 8 | (unsigned char)out[head.size() + 2 * i + 1]);
-    return f;
-}
 }  // namespace
 
 TEST(DngDecoder, FrameAndPictureForEveryStorage) {
@@ -127,6 +100,7 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         {"uncompressed, width 61", 16, false, true, 0, 0, 1, 0, 61},
     };
     const int H = 48;
+    testutil::TempDir dir;
     for (const sCase& c : cases) {
         SCOPED_TRACE(c.name);
         const int W = c.width;
@@ -138,12 +112,9 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         sDecoded d = decodeDng(file);
         ASSERT_TRUE(d.ok);
         // The frame in the file's own sample units (the black level is in those units too).
-        EXPECT_TRUE(d.seen.frame == s.frame);
+        EXPECT_TRUE(d.seen.samples == s.frame);
         EXPECT_EQ(d.seen.black, c.black);
-        std::vector<uint16_t> peer = dcrawFrame(file, W, H);
-        if (!peer.empty()) {
-            EXPECT_TRUE(peer == s.frame) << "dcraw -D -4 reads another frame";
-        }
+        rawkit::expectPeersReadAs(dir, file, ".dng", W, H, s.frame, {"dcraw"});
         ASSERT_EQ(d.w, W);
         ASSERT_EQ(d.h, H);
         EXPECT_TRUE(d.px == reference(s.frame, W, H, c.black, nullptr, nullptr));
@@ -265,6 +236,7 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
 // strips are all decoded.
 TEST(DngDecoder, PackedSamplesAndJpegStrips) {
     const int W = 64, H = 48;
+    testutil::TempDir dir;
     const std::vector<uint16_t> frame12 = makeFrame(W, H, 12, 5), frame16 = makeFrame(W, H, 16, 6);
     struct sCase {
         const char* name;
@@ -279,12 +251,9 @@ TEST(DngDecoder, PackedSamplesAndJpegStrips) {
         Bytes file = dngWith(*c.frame, W, H, {1, 4, 0, 0}, {{50714, {c.black}}}, {}, 1, c.store);
         sDecoded d = decodeDng(file);
         ASSERT_TRUE(d.ok);
-        EXPECT_TRUE(d.seen.frame == *c.frame);
+        EXPECT_TRUE(d.seen.samples == *c.frame);
         // dcraw reads only the first of several lossless-JPEG strips; the source frame is the oracle.
-        std::vector<uint16_t> peer = c.store == sLJpegStrips ? std::vector<uint16_t>() : dcrawFrame(file, W, H);
-        if (!peer.empty()) {
-            EXPECT_TRUE(peer == *c.frame) << "dcraw -D -4 reads another frame";
-        }
+        if (c.store != sLJpegStrips) rawkit::expectPeersReadAs(dir, file, ".dng", W, H, *c.frame, {"dcraw"});
         EXPECT_TRUE(d.px == reference(*c.frame, W, H, c.black, nullptr, nullptr));
     }
 }
