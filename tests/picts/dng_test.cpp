@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/rawcore/interpolate.h"
-#include "picts/rawcore/rawtone.h"
 #include "picts/tiff/pictdng.h"
 #include "rawkit/ljpegenc.h"
 #include "rawkit/peers.h"
@@ -46,36 +44,6 @@ sDecoded decodeDng(const Bytes& file) {
     return r;
 }
 
-// The pipeline on a frame: PPG with the black level and margins, white balance, tone.
-std::vector<unsigned long long> reference(std::vector<uint16_t> frame, int w, int h, unsigned black,
-                                          const sMarginInfo* m, const double* mul) {
-    sCFAData cfa;
-    const unsigned char pat[4] = {0, 1, 1, 2};
-    cfa.pattern.set(pat, 4);
-    cfa.rows = cfa.cols = 2;
-    cBayerFilter* f = cBayerFilter::newFilter(cfa);
-    long long cw = m ? w - m->left - m->right : w, ch = m ? h - m->top - m->bottom : h;
-    std::vector<unsigned long long> out((size_t)(cw * ch));
-    sInterpolateInfo info;
-    info.raw = frame.data();
-    info.pixels = out.data();
-    info.width = w;
-    info.height = h;
-    info.filter = f;
-    info.flip = true;
-    info.black = black;
-    EXPECT_TRUE(interpolatePPG(info, m));
-    delete f;
-    if (mul)
-        for (auto& p : out) {
-            unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mul[2]);
-            unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mul[1]);
-            unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mul[0]);
-            p = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
-        }
-    EXPECT_TRUE(finishRawTone(out.data(), (long long)out.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
-    return out;
-}
 
 }  // namespace
 
@@ -117,7 +85,7 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         rawkit::expectPeersReadAs(dir, file, ".dng", W, H, s.frame, {"dcraw"});
         ASSERT_EQ(d.w, W);
         ASSERT_EQ(d.h, H);
-        EXPECT_TRUE(d.px == reference(s.frame, W, H, c.black, nullptr, nullptr));
+        EXPECT_TRUE(d.px == rawkit::pipelineReference(s.frame, W, H, c.black, nullptr, nullptr));
     }
 }
 
@@ -225,7 +193,7 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
         ASSERT_TRUE(d.ok);
         const double mul[3] = {2, 1, 1.25};
         std::vector<unsigned long long> ref =
-            reference(frame, W, H, 0, c.crop ? &c.m : nullptr, c.neutral.empty() ? nullptr : mul);
+            rawkit::pipelineReference(frame, W, H, 0, c.crop ? &c.m : nullptr, c.neutral.empty() ? nullptr : mul);
         EXPECT_EQ(d.w, c.crop ? W - c.m.left - c.m.right : W);
         EXPECT_EQ(d.h, c.crop ? H - c.m.top - c.m.bottom : H);
         EXPECT_TRUE(d.px == ref);
@@ -254,7 +222,7 @@ TEST(DngDecoder, PackedSamplesAndJpegStrips) {
         EXPECT_TRUE(d.seen.samples == *c.frame);
         // dcraw reads only the first of several lossless-JPEG strips; the source frame is the oracle.
         if (c.store != sLJpegStrips) rawkit::expectPeersReadAs(dir, file, ".dng", W, H, *c.frame, {"dcraw"});
-        EXPECT_TRUE(d.px == reference(*c.frame, W, H, c.black, nullptr, nullptr));
+        EXPECT_TRUE(d.px == rawkit::pipelineReference(*c.frame, W, H, c.black, nullptr, nullptr));
     }
 }
 
