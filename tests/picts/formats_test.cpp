@@ -180,20 +180,6 @@ std::vector<unsigned char> icnsRle(const std::vector<unsigned char>& in) {
     return out;
 }
 
-void element(std::vector<unsigned char>& f, const char* type, const std::vector<unsigned char>& data) {
-    f.insert(f.end(), type, type + 4);
-    uint32_t n = (uint32_t)data.size() + 8;
-    for (int i = 3; i >= 0; i--) f.push_back((unsigned char)(n >> (8 * i)));
-    f.insert(f.end(), data.begin(), data.end());
-}
-
-std::vector<unsigned char> icnsFile(const std::vector<std::pair<const char*, std::vector<unsigned char>>>& elems) {
-    std::vector<unsigned char> f = {'i', 'c', 'n', 's', 0, 0, 0, 0};
-    for (auto& e : elems) element(f, e.first, e.second);
-    for (int i = 0; i < 4; i++) f[4 + (size_t)i] = (unsigned char)(f.size() >> (8 * (3 - i)));
-    return f;
-}
-
 }  // namespace
 
 TEST(IcnsDecoder, RleElementsWithMaskAndArgbMatchTheirPlanes) {

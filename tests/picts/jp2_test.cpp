@@ -285,16 +285,9 @@ TEST(Jp2Pictures, IconFamilyJpeg2000ElementsDecode) {
     Bytes j2k = testutil::readFile(kData + "rgb_tiles.j2k");
     Bytes grey = testutil::readFile(kData + "grey.j2k");
     Samples src = readPnm(kData + "rgb.ppm");
-    auto element = [](Bytes& f, const char* type, const Bytes& d) {
-        f.insert(f.end(), type, type + 4);
-        put32(f, (unsigned)d.size() + 8);
-        f.insert(f.end(), d.begin(), d.end());
-    };
     for (int wrapped = 0; wrapped < 2; wrapped++) {
-        Bytes icns = {'i', 'c', 'n', 's', 0, 0, 0, 0};
-        element(icns, "icp4", Bytes(grey.begin(), grey.begin() + 40));  // broken: passed over
-        element(icns, "ic07", wrapped ? jp2(cat({ihdr(32, 24, 3), colrEnum(16)}), j2k) : j2k);
-        for (int i = 0; i < 4; i++) icns[4 + (size_t)i] = (unsigned char)(icns.size() >> (8 * (3 - i)));
+        Bytes icns = pictfmt::icnsFile({{"icp4", Bytes(grey.begin(), grey.begin() + 40)},  // broken: passed over
+                                        {"ic07", wrapped ? jp2(cat({ihdr(32, 24, 3), colrEnum(16)}), j2k) : j2k}});
         cBufWrapperIO io(icns.data(), (long long)icns.size());
         cPictBase::sPictInfo info;
         ASSERT_TRUE(cPictICNS::validFor(&io, &info));
