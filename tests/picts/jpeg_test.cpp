@@ -276,15 +276,6 @@ namespace {
 
 std::vector<unsigned char> fixtureData(const std::string& name) { return testutil::readFile(fixture(name)); }
 
-// The picture's own pixels as 0xAARRGGBB words (16-bit pictures by the high bytes).
-std::vector<unsigned int> pixels32(cPictJPEG& p) {
-    std::vector<unsigned int> out;
-    long long n = p.width() * p.height();
-    for (long long i = 0; i < n; i++)
-        out.push_back(p.raw16Bpp() ? cPictBase::to8Bpp(p.raw16Bpp()[i]) : p.raw8Bpp()[i]);
-    return out;
-}
-
 // base420.jpg with an APP1 EXIF block whose IFD1 points at `thumb` (a JPEG).
 std::vector<unsigned char> withExifThumbnail(const std::vector<unsigned char>& jpg, const std::vector<unsigned char>& thumb,
                                              bool bigEndian) {
@@ -349,33 +340,6 @@ TEST(JpegApi, ProbeGivesSizeAndRewinds) {
     }
     cPictJPEG p;
     EXPECT_EQ(p.typeOf(), cPictBase::pkJPEG);
-}
-
-// Decoding straight into an external target of the picture's size gives the pixels a
-// normal decode gives (8-bit, 16-bit and lossless pictures), and leaves no own buffer.
-TEST(JpegApi, RendersIntoExternalTargetLikeOwnBuffer) {
-    for (const char* name : {"base420.jpg", "ext12.jpg", "ll8rgb.jpg", "grey.jpg"}) {
-        SCOPED_TRACE(name);
-        std::vector<unsigned char> jpg = fixtureData(name);
-        cPictJPEG a;
-        cBufWrapperIO sa(jpg.data(), (long long)jpg.size());
-        ASSERT_TRUE(a.decode(&sa));
-        std::vector<unsigned int> own = pixels32(a);
-        std::vector<unsigned int> target((size_t)(a.width() * a.height()), 0x12345678u);
-        cPictBase::sExtPictDef def;
-        def.pixels = target.data();
-        def.width = a.width();
-        def.height = a.height();
-        cPictJPEG b;
-        ASSERT_TRUE(b.setExtTarget(&def));
-        cBufWrapperIO sb(jpg.data(), (long long)jpg.size());
-        ASSERT_TRUE(b.decode(&sb));
-        EXPECT_EQ(b.raw8Bpp(), nullptr);
-        EXPECT_EQ(b.width(), a.width());
-        int bad = 0;
-        for (size_t i = 0; i < own.size(); i++) bad += target[i] != own[i];
-        EXPECT_EQ(bad, 0);
-    }
 }
 
 // The EXIF thumbnail (IFD1, either byte order) comes out as the preview, scaled down to the
