@@ -12,6 +12,7 @@
 #include "picts/jpeg/jpegidct.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "testutil.h"
+#include "tiffbytes.h"
 
 using namespace jpegtest;
 
@@ -279,28 +280,18 @@ std::vector<unsigned char> fixtureData(const std::string& name) { return testuti
 // base420.jpg with an APP1 EXIF block whose IFD1 points at `thumb` (a JPEG).
 std::vector<unsigned char> withExifThumbnail(const std::vector<unsigned char>& jpg, const std::vector<unsigned char>& thumb,
                                              bool bigEndian) {
-    std::vector<unsigned char> t;
-    auto u16 = [&](unsigned v) {
-        if (bigEndian) t.insert(t.end(), {(unsigned char)(v >> 8), (unsigned char)v});
-        else t.insert(t.end(), {(unsigned char)v, (unsigned char)(v >> 8)});
-    };
-    auto u32 = [&](unsigned v) {
-        if (bigEndian) { u16(v >> 16); u16(v & 0xFFFF); }
-        else { u16(v & 0xFFFF); u16(v >> 16); }
-    };
-    t.insert(t.end(), bigEndian ? std::initializer_list<unsigned char>{'M', 'M'} : std::initializer_list<unsigned char>{'I', 'I'});
-    u16(42);
-    u32(8);
-    u16(1);                                  // IFD0: one entry
-    u16(0x112), u16(3), u32(1), u16(1), u16(0);  // orientation 1
-    u32(26);                                 // next: IFD1
-    u16(2);
-    u16(513), u16(4), u32(1), u32(56);       // thumbnail offset
-    u16(514), u16(4), u32(1), u32((unsigned)thumb.size());
-    u32(0);
-    t.insert(t.end(), thumb.begin(), thumb.end());
+    TiffBytes t(bigEndian, false);
+    t.header(8);
+    t.count(1);                       // IFD0: orientation 1
+    t.entry(0x112, 3, 1, t.s16(1));
+    t.u32(26);                        // next: IFD1
+    t.count(2);
+    t.entry(513, 4, 1, t.s32(56));    // thumbnail offset
+    t.entry(514, 4, 1, t.s32((unsigned)thumb.size()));
+    t.u32(0);
+    t.b.insert(t.b.end(), thumb.begin(), thumb.end());
     std::vector<unsigned char> app = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-    app.insert(app.end(), t.begin(), t.end());
+    app.insert(app.end(), t.b.begin(), t.b.end());
     size_t len = app.size() - 2;
     app[2] = (unsigned char)(len >> 8);
     app[3] = (unsigned char)len;
