@@ -8,11 +8,9 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/rawcore/interpolate.h"
-#include "picts/rawcore/rawhook.h"
-#include "picts/rawcore/rawtone.h"
 #include "picts/tiff/pictdng.h"
 #include "rawkit/ljpegenc.h"
+#include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
@@ -28,82 +26,25 @@ std::vector<uint16_t> makeFrame(int w, int h, int bits, unsigned seed) {
     return f;
 }
 
-struct sCapture {
-    std::vector<uint16_t> frame;
-    long long w = 0, h = 0;
-    unsigned black = 0;
-};
-void capture(void* ctx, const sRawFrameView& v) {
-    sCapture* c = (sCapture*)ctx;
-    c->frame.assign(v.samples, v.samples + v.width * v.height * v.channels);
-    c->w = v.width, c->h = v.height, c->black = v.black;
-}
-
 struct sDecoded {
     bool ok = false;
     long long w = 0, h = 0;
     std::vector<unsigned long long> px;
-    sCapture seen;
+    rawkit::SeenFrame seen;
 };
 
 sDecoded decodeDng(const Bytes& file) {
     sDecoded r;
-    setRawFrameHook(capture, &r.seen);
     cBufWrapperIO s(file.data(), (long long)file.size());
     cPictDNG d;
-    r.ok = d.decode(&s) && d.is16Bpp();
-    setRawFrameHook(nullptr, nullptr);
+    r.ok = rawkit::decodeSeeingFrame(d, &s, r.seen) && d.is16Bpp();
     if (!r.ok) return r;
     r.w = d.width(), r.h = d.height();
     r.px.assign(d.raw16Bpp(), d.raw16Bpp() + r.w * r.h);
     return r;
 }
 
-// The pipeline on a frame: PPG with the black level and margins, white balance, tone.
-std::vector<unsigned long long> reference(std::vector<uint16_t> frame, int w, int h, unsigned black,
-                                          const sMarginInfo* m, const double* mul) {
-    sCFAData cfa;
-    const unsigned char pat[4] = {0, 1, 1, 2};
-    cfa.pattern.set(pat, 4);
-    cfa.rows = cfa.cols = 2;
-    cBayerFilter* f = cBayerFilter::newFilter(cfa);
-    long long cw = m ? w - m->left - m->right : w, ch = m ? h - m->top - m->bottom : h;
-    std::vector<unsigned long long> out((size_t)(cw * ch));
-    sInterpolateInfo info;
-    info.raw = frame.data();
-    info.pixels = out.data();
-    info.width = w;
-    info.height = h;
-    info.filter = f;
-    info.flip = true;
-    info.black = black;
-    EXPECT_TRUE(interpolatePPG(info, m));
-    delete f;
-    if (mul)
-        for (auto& p : out) {
-            unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mul[2]);
-            unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mul[1]);
-            unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mul[0]);
-            p = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
-        }
-    EXPECT_TRUE(finishRawTone(out.data(), (long long)out.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
-    return out;
-}
 
-// dcraw's unprocessed frame (-D -4) as 16-bit samples; empty when dcraw is missing or fails.
-std::vector<uint16_t> dcrawFrame(const Bytes& file, int w, int h) {
-    if (!testutil::haveTool("dcraw")) return {};
-    testutil::TempDir t;
-    testutil::writeFile(t.file("a.dng"), file);
-    std::string out;
-    if (testutil::run({"dcraw", "-D", "-4", "-c", t.file("a.dng")}, &out) != 0) return {};
-    std::string head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n65535\n";
-    if (out.compare(0, head.size(), head) != 0 || out.size() != head.size() + (size_t)(w * h * 2)) return {};
-    std::vector<uint16_t> f((size_t)(w * h));
-    for (size_t i = 0; i < f.size(); i++)
-        f[i] = (uint16_t)((unsigned char)out[head.size() + 2 * i] << 8 | (unsigned char)out[head.size() + 2 * i + 1]);
-    return f;
-}
 }  // namespace
 
 TEST(DngDecoder, FrameAndPictureForEveryStorage) {
@@ -127,6 +68,7 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         {"uncompressed, width 61", 16, false, true, 0, 0, 1, 0, 61},
     };
     const int H = 48;
+    testutil::TempDir dir;
     for (const sCase& c : cases) {
         SCOPED_TRACE(c.name);
         const int W = c.width;
@@ -138,15 +80,12 @@ TEST(DngDecoder, FrameAndPictureForEveryStorage) {
         sDecoded d = decodeDng(file);
         ASSERT_TRUE(d.ok);
         // The frame in the file's own sample units (the black level is in those units too).
-        EXPECT_TRUE(d.seen.frame == s.frame);
+        EXPECT_TRUE(d.seen.samples == s.frame);
         EXPECT_EQ(d.seen.black, c.black);
-        std::vector<uint16_t> peer = dcrawFrame(file, W, H);
-        if (!peer.empty()) {
-            EXPECT_TRUE(peer == s.frame) << "dcraw -D -4 reads another frame";
-        }
+        rawkit::expectPeersReadAs(dir, file, ".dng", W, H, s.frame, {"dcraw"});
         ASSERT_EQ(d.w, W);
         ASSERT_EQ(d.h, H);
-        EXPECT_TRUE(d.px == reference(s.frame, W, H, c.black, nullptr, nullptr));
+        EXPECT_TRUE(d.px == rawkit::pipelineReference(s.frame, W, H, c.black, nullptr, nullptr));
     }
 }
 
@@ -254,7 +193,7 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
         ASSERT_TRUE(d.ok);
         const double mul[3] = {2, 1, 1.25};
         std::vector<unsigned long long> ref =
-            reference(frame, W, H, 0, c.crop ? &c.m : nullptr, c.neutral.empty() ? nullptr : mul);
+            rawkit::pipelineReference(frame, W, H, 0, c.crop ? &c.m : nullptr, c.neutral.empty() ? nullptr : mul);
         EXPECT_EQ(d.w, c.crop ? W - c.m.left - c.m.right : W);
         EXPECT_EQ(d.h, c.crop ? H - c.m.top - c.m.bottom : H);
         EXPECT_TRUE(d.px == ref);
@@ -265,6 +204,7 @@ TEST(DngDecoder, CropActiveAreaAndWhiteBalance) {
 // strips are all decoded.
 TEST(DngDecoder, PackedSamplesAndJpegStrips) {
     const int W = 64, H = 48;
+    testutil::TempDir dir;
     const std::vector<uint16_t> frame12 = makeFrame(W, H, 12, 5), frame16 = makeFrame(W, H, 16, 6);
     struct sCase {
         const char* name;
@@ -279,13 +219,10 @@ TEST(DngDecoder, PackedSamplesAndJpegStrips) {
         Bytes file = dngWith(*c.frame, W, H, {1, 4, 0, 0}, {{50714, {c.black}}}, {}, 1, c.store);
         sDecoded d = decodeDng(file);
         ASSERT_TRUE(d.ok);
-        EXPECT_TRUE(d.seen.frame == *c.frame);
+        EXPECT_TRUE(d.seen.samples == *c.frame);
         // dcraw reads only the first of several lossless-JPEG strips; the source frame is the oracle.
-        std::vector<uint16_t> peer = c.store == sLJpegStrips ? std::vector<uint16_t>() : dcrawFrame(file, W, H);
-        if (!peer.empty()) {
-            EXPECT_TRUE(peer == *c.frame) << "dcraw -D -4 reads another frame";
-        }
-        EXPECT_TRUE(d.px == reference(*c.frame, W, H, c.black, nullptr, nullptr));
+        if (c.store != sLJpegStrips) rawkit::expectPeersReadAs(dir, file, ".dng", W, H, *c.frame, {"dcraw"});
+        EXPECT_TRUE(d.px == rawkit::pipelineReference(*c.frame, W, H, c.black, nullptr, nullptr));
     }
 }
 

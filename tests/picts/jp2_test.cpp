@@ -86,41 +86,38 @@ const std::vector<std::vector<unsigned>> kPalette = {{255, 0, 0}, {0, 255, 0}, {
 const std::vector<std::array<unsigned, 3>> kMap = {{0, 1, 0}, {0, 1, 1}, {0, 1, 2}};
 
 Bytes indexCs() { return testutil::readFile(kData + "index.j2k"); }
-Bytes paletteFile() { return jp2(cat({ihdr(32, 24, 1), colrEnum(16), pclr(kPalette), cmap(kMap)}), indexCs()); }
-
+// Indexes map through the palette, those beyond it to its last entry; a palette without a
+// component mapping shows the indexes themselves.
 TEST(Jp2Palette, IndexesMapThroughThePalette) {
-    pictfmt::Rgba got = pictfmt::decodeWith<cPictJP2>(paletteFile());
-    ASSERT_TRUE(got.ok);
     Samples idx = readPnm(kData + "index.pgm");
     ASSERT_TRUE(idx.ok);
-    ASSERT_EQ(got.w, 32);
-    long long bad = 0;
-    for (size_t i = 0; i < idx.v.size(); i++) {
-        const auto& e = kPalette[(size_t)idx.v[i]];
-        for (int c = 0; c < 3; c++) bad += got.px[i * 4 + c] != e[(size_t)c];
-        bad += got.px[i * 4 + 3] != 255;
+    const std::vector<std::vector<unsigned>> two = {kPalette[0], kPalette[1]};
+    struct Case {
+        const char* name;
+        Bytes header;
+        const std::vector<std::vector<unsigned>>* palette;  // null: the index shows
+    } cases[] = {
+        {"mapped", cat({ihdr(32, 24, 1), colrEnum(16), pclr(kPalette), cmap(kMap)}), &kPalette},
+        {"two entries", cat({ihdr(32, 24, 1), colrEnum(16), pclr(two), cmap(kMap)}), &two},
+        {"no mapping", cat({ihdr(32, 24, 1), colrEnum(17), pclr(kPalette)}), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pictfmt::Rgba got = pictfmt::decodeWith<cPictJP2>(jp2(c.header, indexCs()));
+        ASSERT_TRUE(got.ok);
+        ASSERT_EQ(got.w, 32);
+        long long bad = 0;
+        for (size_t i = 0; i < idx.v.size(); i++) {
+            if (!c.palette) {
+                bad += got.px[i * 4] != idx.v[i];
+                continue;
+            }
+            const auto& e = (*c.palette)[std::min((size_t)idx.v[i], c.palette->size() - 1)];
+            for (size_t ch = 0; ch < 3; ch++) bad += got.px[i * 4 + ch] != e[ch];
+            bad += got.px[i * 4 + 3] != 255;
+        }
+        EXPECT_EQ(bad, 0);
     }
-    EXPECT_EQ(bad, 0);
-}
-
-TEST(Jp2Palette, IndexesBeyondThePaletteUseItsLastEntry) {
-    std::vector<std::vector<unsigned>> two = {kPalette[0], kPalette[1]};
-    pictfmt::Rgba got =
-        pictfmt::decodeWith<cPictJP2>(jp2(cat({ihdr(32, 24, 1), colrEnum(16), pclr(two), cmap(kMap)}), indexCs()));
-    ASSERT_TRUE(got.ok);
-    Samples idx = readPnm(kData + "index.pgm");
-    for (size_t i = 0; i < idx.v.size(); i++) {
-        const auto& e = two[idx.v[i] > 1 ? 1 : (size_t)idx.v[i]];
-        ASSERT_EQ(got.px[i * 4], e[0]) << i;
-    }
-}
-
-TEST(Jp2Palette, PaletteWithoutMappingShowsTheIndexes) {
-    pictfmt::Rgba got =
-        pictfmt::decodeWith<cPictJP2>(jp2(cat({ihdr(32, 24, 1), colrEnum(17), pclr(kPalette)}), indexCs()));
-    ASSERT_TRUE(got.ok);
-    Samples idx = readPnm(kData + "index.pgm");
-    for (size_t i = 0; i < idx.v.size(); i++) ASSERT_EQ(got.px[i * 4], idx.v[i]);
 }
 
 TEST(Jp2Colour, IccProfileIsKeptAndChannelDefinitionsReorder) {
@@ -288,16 +285,9 @@ TEST(Jp2Pictures, IconFamilyJpeg2000ElementsDecode) {
     Bytes j2k = testutil::readFile(kData + "rgb_tiles.j2k");
     Bytes grey = testutil::readFile(kData + "grey.j2k");
     Samples src = readPnm(kData + "rgb.ppm");
-    auto element = [](Bytes& f, const char* type, const Bytes& d) {
-        f.insert(f.end(), type, type + 4);
-        put32(f, (unsigned)d.size() + 8);
-        f.insert(f.end(), d.begin(), d.end());
-    };
     for (int wrapped = 0; wrapped < 2; wrapped++) {
-        Bytes icns = {'i', 'c', 'n', 's', 0, 0, 0, 0};
-        element(icns, "icp4", Bytes(grey.begin(), grey.begin() + 40));  // broken: passed over
-        element(icns, "ic07", wrapped ? jp2(cat({ihdr(32, 24, 3), colrEnum(16)}), j2k) : j2k);
-        for (int i = 0; i < 4; i++) icns[4 + (size_t)i] = (unsigned char)(icns.size() >> (8 * (3 - i)));
+        Bytes icns = pictfmt::icnsFile({{"icp4", Bytes(grey.begin(), grey.begin() + 40)},  // broken: passed over
+                                        {"ic07", wrapped ? jp2(cat({ihdr(32, 24, 3), colrEnum(16)}), j2k) : j2k}});
         cBufWrapperIO io(icns.data(), (long long)icns.size());
         cPictBase::sPictInfo info;
         ASSERT_TRUE(cPictICNS::validFor(&io, &info));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/memio.h"
+#include "jpeg_testutil.h"
 #include "picts/jpeg2000/j2kcodestream.h"
 #include "picts/jpeg2000/jp2decode.h"
 #include "testutil.h"
@@ -43,42 +44,18 @@ inline Samples makePicture(long long w, long long h, int comps, int bits, unsign
 }
 
 inline bool writePnm(const std::string& path, const Samples& s, int bits) {
-    std::string head = std::string(s.comps == 1 ? "P5" : "P6") + "\n" + std::to_string(s.w) + " " +
-                       std::to_string(s.h) + "\n" + std::to_string((1 << bits) - 1) + "\n";
-    std::vector<unsigned char> d(head.begin(), head.end());
-    for (int v : s.v) {
-        if (bits > 8) d.push_back((unsigned char)(v >> 8));
-        d.push_back((unsigned char)v);
-    }
-    return testutil::writeFile(path, d);
+    jpegtest::Image im;
+    im.w = (int)s.w, im.h = (int)s.h, im.channels = s.comps, im.maxval = (1 << bits) - 1;
+    im.px.assign(s.v.begin(), s.v.end());
+    return testutil::writeFile(path, jpegtest::makePnm(im));
 }
 
 inline Samples readPnm(const std::string& path) {
+    jpegtest::Image im = jpegtest::parsePnm(testutil::readFile(path));
     Samples s;
-    std::vector<unsigned char> d = testutil::readFile(path);
-    if (d.size() < 3 || d[0] != 'P' || (d[1] != '5' && d[1] != '6')) return s;
-    s.comps = d[1] == '5' ? 1 : 3;
-    size_t pos = 2;
-    long long vals[3];
-    for (int i = 0; i < 3; i++) {
-        for (;;) {  // blanks and comment lines
-            while (pos < d.size() && isspace(d[pos])) pos++;
-            if (pos >= d.size() || d[pos] != '#') break;
-            while (pos < d.size() && d[pos] != '\n') pos++;
-        }
-        long long v = 0;
-        while (pos < d.size() && isdigit(d[pos])) v = v * 10 + (d[pos++] - '0');
-        vals[i] = v;
-    }
-    pos++;
-    s.w = vals[0], s.h = vals[1];
-    int bytes = vals[2] > 255 ? 2 : 1;
-    size_t n = (size_t)(s.w * s.h * s.comps);
-    if (d.size() < pos + n * bytes) return s;
-    s.v.resize(n);
-    for (size_t i = 0; i < n; i++)
-        s.v[i] = bytes == 2 ? (d[pos + 2 * i] << 8) | d[pos + 2 * i + 1] : d[pos + i];
-    s.ok = true;
+    s.ok = im.w > 0;
+    s.w = im.w, s.h = im.h, s.comps = im.channels;
+    s.v.assign(im.px.begin(), im.px.end());
     return s;
 }
 

@@ -133,6 +133,19 @@ inline std::string convertFrom(const testutil::TempDir& dir, const std::string& 
     return testutil::run(argv) == 0 ? dir.file(file) : std::string();
 }
 
+// An icon family of the elements (type, data) in order.
+inline std::vector<unsigned char> icnsFile(const std::vector<std::pair<const char*, std::vector<unsigned char>>>& elems) {
+    std::vector<unsigned char> f = {'i', 'c', 'n', 's', 0, 0, 0, 0};
+    for (auto& e : elems) {
+        f.insert(f.end(), e.first, e.first + 4);
+        const uint32_t n = (uint32_t)e.second.size() + 8;
+        for (int i = 3; i >= 0; i--) f.push_back((unsigned char)(n >> (8 * i)));
+        f.insert(f.end(), e.second.begin(), e.second.end());
+    }
+    for (int i = 0; i < 4; i++) f[4 + (size_t)i] = (unsigned char)(f.size() >> (8 * (3 - i)));
+    return f;
+}
+
 // Pixel i of an 8-bit picture as 0xAARRGGBB.
 inline unsigned int argbAt(const Rgba& r, size_t i) {
     const uint16_t* p = &r.px[i * 4];

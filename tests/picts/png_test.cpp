@@ -261,30 +261,8 @@ TEST(PngDecoder, ProbeFillsSizeAndRewinds) {
     EXPECT_EQ(info.height, 7);
     EXPECT_EQ(s.get_fp(), 5u);
     cPictPNG d;
-    EXPECT_EQ(d.typeOf(), 3);
     ASSERT_TRUE(d.decode(&s));
     EXPECT_EQ(d.width(), 31);
-}
-
-TEST(PngDecoder, ExternalTargetAtOwnSizeGetsTheSamePixels) {
-    const int w = 16, h = 12;
-    std::vector<unsigned char> img = testutil::randomBytes((size_t)w * h * 4, 5);
-    for (size_t i = 3; i < img.size(); i += 4) img[i] = 255;  // opaque: no blending question
-    std::vector<unsigned char> png = makePng(ihdr(w, h, 8, 6), filterRows(img, w, h));
-    cPictPNG plain;
-    cBufWrapperIO s(png.data(), (long long)png.size());
-    ASSERT_TRUE(plain.decode(&s));
-    std::vector<unsigned int> target((size_t)w * h, 0);
-    cPictBase::sExtPictDef def;
-    def.pixels = target.data();
-    def.width = w;
-    def.height = h;
-    cPictPNG ext;
-    ASSERT_TRUE(ext.setExtTarget(&def));
-    s.set_fp(0);
-    ASSERT_TRUE(ext.decode(&s));
-    EXPECT_EQ(ext.raw8Bpp(), nullptr);
-    for (size_t i = 0; i < target.size(); i++) ASSERT_EQ(target[i], plain.raw8Bpp()[i]) << "pixel " << i;
 }
 
 TEST(PngDecoder, SurvivesTruncationAndByteFlips) {

@@ -3,9 +3,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "base/memio.h"
 #include "picts/pictbase.h"
+#include "testutil.h"
 
 namespace {
 
@@ -191,6 +195,36 @@ TEST(ExtRender, SixteenBitAndComponentDeliveryMatchWholePixels) {
             for (size_t i = 0; i < ref.size(); i++)
                 EXPECT_LE(channelDiff(target[i], ref[i]), 1u) << "variant " << variant << " tw " << tw << " at " << i;
         }
+    }
+}
+
+// Decoding straight into an external target of the picture's size gives the pixels a normal
+// decode gives (8-bit, 16-bit, lossless, grey, palette, translucent and interlaced pictures) and
+// leaves no own buffer.
+TEST(ExtRender, DecodersFillATargetOfTheirSizeLikeTheirOwnBuffer) {
+    const std::string data = std::string(QMX_TEST_DATA) + "/picts/";
+    for (const char* name : {"jpeg/base420.jpg", "jpeg/ext12.jpg", "jpeg/ll8rgb.jpg", "jpeg/grey.jpg", "png/rgb8_adam7.png",
+                             "png/gray1_adam7.png", "png/graya8.png", "png/pal4_trns.png", "png/rgba16.png"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> file = testutil::readFile(data + name);
+        cBufWrapperIO s(file.data(), (long long)file.size());
+        std::unique_ptr<cPictBase> own(cPictBase::mkPicture(&s, nullptr)), ext(cPictBase::mkPicture(&s, nullptr));
+        ASSERT_TRUE(own && ext);
+        s.set_fp(0);
+        ASSERT_TRUE(own->decode(&s));
+        _typebuf<unsigned int> want;
+        ASSERT_TRUE(own->getColorData(want));
+        std::vector<unsigned> target;
+        cPictBase::sExtPictDef def = extTarget(target, own->width(), own->height(), 0x12345678);
+        ASSERT_TRUE(ext->setExtTarget(&def));
+        s.set_fp(0);
+        ASSERT_TRUE(ext->decode(&s));
+        EXPECT_EQ(ext->raw8Bpp(), nullptr);
+        EXPECT_EQ(ext->width(), own->width());
+        ASSERT_EQ((long long)target.size(), want.count);
+        long long bad = 0;
+        for (size_t i = 0; i < target.size(); i++) bad += target[i] != want.ptr[i];
+        EXPECT_EQ(bad, 0);
     }
 }
 

@@ -113,6 +113,15 @@ Bytes ramp(size_t n, unsigned start = 0) {
     return b;
 }
 
+// Offset of the entry of `tag` in the first directory.
+size_t entryOf(const Built& f, unsigned tag) {
+    const size_t at = f.ifd[0], n = f.b[at] | f.b[at + 1] << 8;
+    for (size_t i = 0; i < n; i++)
+        if ((unsigned)(f.b[at + 2 + 12 * i] | f.b[at + 3 + 12 * i] << 8) == tag) return at + 2 + 12 * i;
+    ADD_FAILURE() << "no tag " << tag;
+    return 0;
+}
+
 bool decodeBytes(const Bytes& b, cPictTIFF& d, int page = 0) {
     cBufWrapperIO s(b.data(), (long long)b.size());
     return d.decodePage(&s, page);
@@ -149,11 +158,11 @@ TEST(TiffHostile, RefusesHugeDimensionsAndStripsOutsideTheStream) {
     };
     auto withStrip = [](std::vector<Ent> ents, Bytes strip) { return build({Page{{strip}, ents}}); };
     Built far = withStrip(grey8(4, 4), ramp(16));
-    far.b[far.ifd[0] + 2 + 12 * 6 + 8] = 0xF0;  // StripOffsets (7th entry) far past the end
-    far.b[far.ifd[0] + 2 + 12 * 6 + 11] = 0xFF;
+    far.b[entryOf(far, 273) + 8] = 0xF0;  // StripOffsets far past the end
+    far.b[entryOf(far, 273) + 11] = 0xFF;
     Built wrap = withStrip(grey8(4, 4), ramp(16));
-    wrap.b[wrap.ifd[0] + 2 + 12 * 7 + 8] = 0xF0;  // StripByteCounts near 4 GiB: offset + count wraps in 32 bits
-    wrap.b[wrap.ifd[0] + 2 + 12 * 7 + 11] = 0xFF;
+    wrap.b[entryOf(wrap, 279) + 8] = 0xF0;  // StripByteCounts near 4 GiB: offset + count wraps in 32 bits
+    wrap.b[entryOf(wrap, 279) + 11] = 0xFF;
     Page huge{{ramp(10)}, grey8(60000, 60000)};
     Page hugeDeflate{{ramp(10)}, grey8(60000, 60000, 8)};
     Page hugeFax{{ramp(10)}, grey8(60000, 60000, 4)};
@@ -173,7 +182,7 @@ TEST(TiffHostile, RefusesHugeDimensionsAndStripsOutsideTheStream) {
     Built hugeTagCount = withStrip(grey8(4, 4), ramp(16));
     // StripOffsets: 0x40000001 LONGs, whose byte length wraps to 4 in 32 bits (counts are
     // multiplied in 64 bits and checked against the stream before anything grows).
-    hugeTagCount.b[hugeTagCount.ifd[0] + 2 + 12 * 6 + 4] = 1, hugeTagCount.b[hugeTagCount.ifd[0] + 2 + 12 * 6 + 7] = 0x40;
+    hugeTagCount.b[entryOf(hugeTagCount, 273) + 4] = 1, hugeTagCount.b[entryOf(hugeTagCount, 273) + 7] = 0x40;
     Page zeroTile{{}, grey8(4, 4)};
     zeroTile.ents.push_back({322, 3, {0}});
     std::vector<sCase> cases = {

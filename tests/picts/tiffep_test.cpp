@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "base/memio.h"
-#include "picts/rawcore/interpolate.h"
-#include "picts/rawcore/rawtone.h"
 #include "picts/pictfactory.h"
 #include "picts/tiff/picttiffep.h"
 #include "rawkit/ljpegenc.h"
+#include "rawkit/peers.h"
 #include "rawkit/tiffwriter.h"
 #include "testutil.h"
 
@@ -106,28 +105,6 @@ Bytes writeEP(const std::vector<uint16_t>& frame, eStore store, int rawDirs = 1,
     return t.write(ifd0);
 }
 
-// The raw pipeline run directly on the frame.
-std::vector<unsigned long long> reference(const std::vector<uint16_t>& frame) {
-    std::vector<uint16_t> raw(frame);
-    sCFAData cfa;
-    const unsigned char pat[4] = {0, 1, 1, 2};
-    cfa.pattern.set(pat, 4);
-    cfa.rows = cfa.cols = 2;
-    cBayerFilter* f = cBayerFilter::newFilter(cfa);
-    std::vector<unsigned long long> out((size_t)W * H);
-    sInterpolateInfo info;
-    info.raw = raw.data();
-    info.pixels = out.data();
-    info.width = W;
-    info.height = H;
-    info.filter = f;
-    info.flip = true;
-    EXPECT_TRUE(interpolatePPG(info, nullptr));
-    delete f;
-    EXPECT_TRUE(finishRawTone(out.data(), (long long)out.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
-    return out;
-}
-
 // The answer of the factory slot of `kind` for a stream.
 bool factoryProbe(int kind, cFileIOTarget& io) {
     int n;
@@ -153,7 +130,7 @@ std::vector<unsigned long long> decodeEP(const Bytes& file, bool& ok) {
 TEST(TiffEP, EveryStorageOfOneFrameDecodesToThePipelinesPicture) {
     const std::vector<uint16_t> frame = makeFrame();
     // Every storage holds the 12-bit frame exactly: all decode to the same picture.
-    const std::vector<unsigned long long> ref16 = reference(frame);
+    const std::vector<unsigned long long> ref16 = rawkit::pipelineReference(frame, W, H, 0, nullptr, nullptr);
     for (eStore store : {sPlain16, sPlain16BE, sTiles16, sPacked12, sLJpeg}) {
         SCOPED_TRACE(store);
         bool ok;

@@ -90,8 +90,8 @@ std::vector<unsigned char> writeCanonCr2(const CanonCr2Spec& s, uint64_t* frameO
         t.addAscii(i0, 272, s.model);
         t.addIfdPointers(i0, 34665, {exif});
         if (!s.preview.empty()) t.addBlocks(i0, 273, 279, {s.preview});
-        t.addLongs(exif, 40962, {(uint32_t)(s.exifWidth ? s.exifWidth : s.width)});
-        t.addLongs(exif, 40963, {(uint32_t)(s.exifHeight ? s.exifHeight : s.height)});
+        t.addLongs(exif, 40962, {(uint32_t)s.width});
+        t.addLongs(exif, 40963, {(uint32_t)s.height});
         t.addMakerNote(exif, note);
         t.chain(i0, i1);
         t.chain(i1, i2);

@@ -27,7 +27,6 @@ struct CanonCr2Spec {
     uint32_t modelId = 0x80000999;
     uint16_t leftBorder = 0, mask[4] = {0, 0, 0, 0};  // mask left, top, right, bottom
     uint16_t levels[4] = {2000, 1000, 1000, 1500};    // stored red, green, second green, blue
-    int exifWidth = 0, exifHeight = 0;                 // 0: the frame's
     std::vector<unsigned char> jpeg;                   // a ready frame stream instead of `frame`
     std::vector<unsigned char> preview;                // IFD0's strip, when not empty
     std::vector<NoteEntry> extraNote;                  // more maker-note entries (or replacements)

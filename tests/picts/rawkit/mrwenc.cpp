@@ -38,7 +38,7 @@ std::vector<unsigned char> writeMrw(const MrwSpec& s, uint64_t* rawOffset) {
     std::vector<unsigned char> ttw = t.write(ifd);
     std::vector<unsigned char> inner;
     block(inner, "PRD", prd, be);
-    if (s.withWbg) block(inner, "WBG", wbg, be);
+    block(inner, "WBG", wbg, be);
     block(inner, "TTW", ttw, be);
     std::vector<unsigned char> file;
     block(file, be ? "MRM" : "MRI", inner, be);

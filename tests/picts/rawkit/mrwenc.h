@@ -14,7 +14,6 @@ struct MrwSpec {
     int width = 0, height = 0;
     std::vector<uint16_t> frame;  // width * height, values below 4096
     bool packed = false;
-    bool withWbg = true;
     uint16_t wb[4] = {256, 256, 256, 256};  // R, G, G, B
     std::string model = "DiMAGE A2";
     std::vector<unsigned char> jpeg;  // carried in the TTW structure when not empty

@@ -12,6 +12,7 @@
 #include "picts/pictdummy.h"
 #include "picts/rawcore/interpolate.h"
 #include "picts/rawcore/rawhook.h"
+#include "picts/rawcore/rawtone.h"
 #include "testutil.h"
 
 namespace rawkit {
@@ -151,6 +152,36 @@ std::vector<uint16_t> noisyRamp(int w, int h, unsigned state, unsigned xStep, un
         f[i] = (uint16_t)(((i % (size_t)w) * xStep + (i / (size_t)w) * yStep + (state >> 16) % noise) % modulo);
     }
     return f;
+}
+
+std::vector<unsigned long long> pipelineReference(std::vector<uint16_t> frame, int w, int h, unsigned black,
+                                                  const sMarginInfo* m, const double* mul) {
+    sCFAData cfa;
+    const unsigned char pat[4] = {0, 1, 1, 2};
+    cfa.pattern.set(pat, 4);
+    cfa.rows = cfa.cols = 2;
+    cBayerFilter* f = cBayerFilter::newFilter(cfa);
+    long long cw = m ? w - m->left - m->right : w, ch = m ? h - m->top - m->bottom : h;
+    std::vector<unsigned long long> out((size_t)(cw * ch));
+    sInterpolateInfo info;
+    info.raw = frame.data();
+    info.pixels = out.data();
+    info.width = w;
+    info.height = h;
+    info.filter = f;
+    info.flip = true;
+    info.black = black;
+    EXPECT_TRUE(interpolatePPG(info, m));
+    delete f;
+    if (mul)
+        for (auto& p : out) {
+            unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mul[2]);
+            unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mul[1]);
+            unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mul[0]);
+            p = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
+        }
+    EXPECT_TRUE(finishRawTone(out.data(), (long long)out.size(), 0.999, 2.2, 1.5, nullptr, nullptr));
+    return out;
 }
 
 bool decodeSeeingFrame(cPictBase& picture, cFileIOTarget* io, SeenFrame& seen) {

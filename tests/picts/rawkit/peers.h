@@ -12,6 +12,7 @@
 
 #include "base/memio.h"
 #include "picts/pictbase.h"
+#include "picts/rawcore/interpolate.h"
 #include "testutil.h"
 
 
@@ -56,6 +57,11 @@ std::vector<unsigned char> testJpeg(const char* name = "base420.jpg");
 // A baseline JPEG of a synthetic w x h picture made by cjpeg; empty, and a line saying so,
 // without cjpeg.
 std::vector<unsigned char> cjpegPicture(int w, int h, unsigned seed);
+
+// The raw pipeline run on a frame of the kit's RGGB pattern: PPG with the black level and
+// margins (may be null), the multipliers (red, green, blue; may be null), the tone finish.
+std::vector<unsigned long long> pipelineReference(std::vector<uint16_t> frame, int w, int h, unsigned black,
+                                                  const sMarginInfo* margins, const double* mul);
 
 // A frame of ramps and noise: sample i of row y, column x is
 // (x * xStep + y * yStep + noise number i % noise) % modulo, the noise numbers drawn by a

@@ -128,11 +128,9 @@ std::vector<unsigned char> writeRw2(Rw2Spec& s, uint64_t* rawOffset) {
     t.addShorts(ifd, 7, {(uint32_t)s.width});
     t.addShorts(ifd, 9, {s.pattern});
     t.addShorts(ifd, 10, {12});
-    if (s.withWb) {
-        t.addShorts(ifd, 0x24, {s.wb[0]});
-        t.addShorts(ifd, 0x25, {s.wb[1]});
-        t.addShorts(ifd, 0x26, {s.wb[2]});
-    }
+    t.addShorts(ifd, 0x24, {s.wb[0]});
+    t.addShorts(ifd, 0x25, {s.wb[1]});
+    t.addShorts(ifd, 0x26, {s.wb[2]});
     t.addAscii(ifd, 271, "Panasonic");
     t.addAscii(ifd, 272, s.model);
     const size_t n = (size_t)s.width * s.height;

@@ -18,7 +18,6 @@ struct Rw2Spec {
     std::vector<uint16_t> frame;  // width * height, 12-bit values
     uint32_t pattern = 1;
     uint32_t wb[3] = {512, 256, 384};  // red, green, blue levels (tags 0x24-0x26)
-    bool withWb = true;
     std::string model = "DMC-KIT";
     bool splitBlocks = true;  // compressed: blocks stored in two parts
     int rowsPerStrip = 0;     // plain 16-bit: 0 for one strip

@@ -33,7 +33,7 @@ std::vector<unsigned char> rowIndexed(const SrwSpec& s, std::vector<unsigned cha
         for (int i = 0; i < 4; i++) table.push_back((unsigned char)(off >> (8 * i)));
         BitWriter32 bw(false);
         for (int col = 0; col < w; col += 16) {
-            const bool dir = s.verticalGroups && r >= 2 && ((col / 16) & 1);
+            const bool dir = r >= 2 && ((col / 16) & 1);
             int d[16];
             for (int c = 0; c < 16; c++) {
                 const int x = col + c;
@@ -117,7 +117,7 @@ std::vector<unsigned char> predictive(const SrwSpec& s, std::vector<uint16_t>& c
             prow[1 - (r & 1)] = (long long)(r - 2) * w;
         }
         for (int tab = 0; tab + 15 < w; tab += 16) {
-            const int pmode = s.verticalGroups && r >= 2 && ((tab / 16) & 1) ? 3 : 7;
+            const int pmode = r >= 2 && ((tab / 16) & 1) ? 3 : 7;
             int col[16], d[16];
             for (int c = 0; c < 16; c++) {
                 col[c] = tab + (((c & 7) * 2) ^ (c >> 3) ^ (r & 1));

@@ -20,7 +20,6 @@ struct SrwSpec {
     std::string model = "NX KIT";
     unsigned char cfa[4] = {0, 1, 1, 2};
     bool cfaInPreview = false;
-    bool verticalGroups = true;   // row-indexed / predictive: use the vertical predictors where allowed
     std::vector<unsigned char> jpeg;
     int bits = 0;                 // BitsPerSample; 0: 16 for plain samples, else 12
     int compression = 0;          // 0: 32769 for plain and packed, 32770 row-indexed, 32772, 32773

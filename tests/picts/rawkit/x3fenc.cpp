@@ -110,14 +110,10 @@ std::vector<unsigned char> writeX3f(const X3fSpec& s) {
         dir.push_back(d);
         while (f.size() % 4) f.push_back(0);
     };
-    auto addPreviews = [&] {
-        for (const X3fPreview& p : s.previews) addSection(2, p.format, p.columns, p.rows, p.jpeg);
-    };
-    if (s.previewsFirst) addPreviews();
+    for (const X3fPreview& p : s.previews) addSection(2, p.format, p.columns, p.rows, p.jpeg);
     std::vector<unsigned char> raw = s.format == 5 ? format5(s) : s.format == 30 ? format30(s)
                                                                                 : std::vector<unsigned char>(16, 0);
     addSection(3, s.format, s.width, s.height, raw);
-    if (!s.previewsFirst) addPreviews();
     const uint32_t dirOff = (uint32_t)f.size();
     f.insert(f.end(), {'S', 'E', 'C', 'd'});
     putBytes(f, 0x20000, 4, false);

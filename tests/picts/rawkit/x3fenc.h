@@ -22,7 +22,6 @@ struct X3fSpec {
     uint32_t format = 30;          // 5, 30 or anything else (no data then)
     std::vector<uint16_t> rgb;     // width * height * 3, red, green, blue; values below 4096
     std::vector<X3fPreview> previews;
-    bool previewsFirst = true;     // previews before the raw section in the directory
 };
 std::vector<unsigned char> writeX3f(const X3fSpec& spec);
 
