@@ -124,7 +124,14 @@ sAcStep acStepAt(const sJHuffLookup& t, unsigned bits, int avail) {
 
 }  // namespace
 
+bool sJHuffLookup::builtFrom(const sJHuffTable& t, bool pairs) const {
+    return built && (builtPairs || !pairs) && memcmp(builtBits, t.bits, sizeof(builtBits)) == 0 &&
+           memcmp(vals, t.vals, sizeof(vals)) == 0;
+}
+
 bool sJHuffLookup::build(const sJHuffTable& t, bool pairs) {
+    if (builtFrom(t, pairs)) return true;
+    built = false;
     memset(look, 0, sizeof(look));
     int total = 0;
     for (int l = 1; l <= 16; l++) total += t.bits[l];
@@ -158,6 +165,9 @@ bool sJHuffLookup::build(const sJHuffTable& t, bool pairs) {
     }
     maxcode[17] = 0x7FFFFFFF;  // sentinel: ends the slow search
     valoffset[17] = 0;
+    memcpy(builtBits, t.bits, sizeof(builtBits));
+    built = true;
+    builtPairs = false;
     if (!pairs) return true;
     // Two steps from the top of the lookahead where they fit: the second from what the first left.
     for (unsigned i = 0; i < (1u << kPairBits); i++) {
@@ -188,6 +198,7 @@ bool sJHuffLookup::build(const sJHuffTable& t, bool pairs) {
         e |= (unsigned)step << 8 | ((unsigned)a.value & 511) << 14 | ((unsigned)second & 511) << 23;
         pairAc[i] = e;
     }
+    builtPairs = true;
     return true;
 }
 

@@ -73,6 +73,11 @@ struct sJHuffLookup {
     int count = 0;
     // False for over-subscribed tables or impossible counts.
     bool build(const sJHuffTable& t, bool pairs = false);
+    // Whether the last build was of a table with these codes (and its pairs, when asked):
+    // a scan whose tables did not change since the previous one reuses them.
+    bool builtFrom(const sJHuffTable& t, bool pairs) const;
+    unsigned char builtBits[17] = {};  // the code counts of the last build
+    bool built = false, builtPairs = false;
     enum { kPairEob = 1 << 13 };
     static int pairLength(unsigned e) { return (int)(e & 15); }
     static int pairRun(unsigned e) { return (int)(e >> 4) & 15; }
