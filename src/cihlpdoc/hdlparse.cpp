@@ -7,8 +7,6 @@
 #include "base/fileio.h"
 #include "base/strings.h"
 #include "ciplatform/fontobject.h"
-#include "ciplatform/linebreak.h"
-#include "ciplatform/textcodec.h"
 #include "ciplatform/picture.h"
 #include "picts/pictbase.h"
 #include "picts/sizecheck.h"
@@ -43,7 +41,7 @@ bool emit(sHDLParsePtr& ptr, const void* data, long long n) {
 // The 18 bytes every box record but the end record starts with.
 struct sBoxHead {
     unsigned int bg = 0xFFFFFFFF;
-    unsigned int brk = 0;
+    unsigned int brk = 0;  // 0 or 1: readers take any other value as a line start
     unsigned int ml = 0, mr = 0, mt = 0, mb = 0;
     unsigned int w = 65535, h = 65535;
 
@@ -72,43 +70,6 @@ bool emitText(sHDLParsePtr& ptr, const sBoxHead& head, unsigned int color, unsig
     putU16(rec + 24, (unsigned int)n);
     if (link) putU16(rec + 26, linkId);
     return emit(ptr, rec, link ? 28 : 26) && (n == 0 || emit(ptr, text, n));
-}
-
-// The spacing bits of a box's break byte (bit 0 is the break itself): the layout puts one
-// space between two words, so bit 1 keeps words that met without a blank joined ("Export"
-// and a bold "-Dialog"), and bit 2 keeps the blank beside a container or picture. A box
-// that starts a line needs neither.
-// East Asian text is written without blanks, so a line feed between two of its
-// characters only wraps the source and joins the words again.
-// Only a word's two ends are decoded, each byte once: every byte that is not a
-// continuation byte starts a character, so the last one is read from the last such byte.
-void wordEnds(const char* text, long long n, unsigned int& first, unsigned int& last) {
-    long long tail = n - 1, head = n < 4 ? n : 4;
-    while (tail > 0 && ((unsigned char)text[tail] & 0xC0) == 0x80) tail--;
-    _typebuf<unsigned int> cps;
-    _typebuf<long long> units;
-    long long count = 0;
-    if (tail < head) {
-        if (decodeUtf8(text, n, cps, units, count) && count > 0) first = cps.ptr[0], last = cps.ptr[count - 1];
-        return;
-    }
-    if (decodeUtf8(text, head, cps, units, count) && count > 0) first = cps.ptr[0];
-    if (decodeUtf8(text + tail, n - tail, cps, units, count) && count > 0) last = cps.ptr[count - 1];
-}
-
-unsigned int spacing(sHDLParsePtr& ptr, bool word, bool startsLine, const char* text = nullptr, long long n = 0) {
-    unsigned int bits = 0, first = 0, last = 0;
-    if (word && text && n > 0) wordEnds(text, n, first, last);
-    if (!startsLine && ptr.prev != sHDLParsePtr::kPrevNone) {
-        bool byWords = word && ptr.prev == sHDLParsePtr::kPrevWord;
-        bool wrapped = byWords && ptr.lineFeed && isCJKChar(ptr.lastChar) && isCJKChar(first);
-        if (byWords && (!ptr.blank || wrapped)) bits = kSiDocJoined;
-        if (!byWords && ptr.blank) bits = kSiDocSpaced;
-    }
-    ptr.blank = ptr.lineFeed = false;
-    ptr.lastChar = last;
-    ptr.prev = word ? sHDLParsePtr::kPrevWord : sHDLParsePtr::kPrevOther;
-    return bits;
 }
 
 bool emitEnd(sHDLParsePtr& ptr) {
@@ -284,10 +245,8 @@ bool lowerEq(const char* a, const char* lowerName, size_t n) {
 bool cHDLParser::getNextToken(sHDLParsePtr& ptr, _guardchar<char>& token) {
     token.clear();
     char* p = ptr.pos;
-    if (isBlank(*p)) ptr.blank = true;
     while (isBlank(*p)) {
         if (*p == '\n') {
-            ptr.lineFeed = true;
             ptr.line++;
             ptr.column = 0;
         } else {
@@ -474,9 +433,8 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
         if (t[0] != '<') {
             int font = getFontIDForText(props, *ptr.cfg);
             if (font < 0) return fail(ptr, "too many fonts");
-            sBoxHead head;
-            head.brk = spacing(ptr, true, false, t, token.length());
-            if (!emitText(ptr, head, textColor, (unsigned int)font, props.linkRef, t, token.length())) return false;
+            if (!emitText(ptr, sBoxHead(), textColor, (unsigned int)font, props.linkRef, t, token.length()))
+                return false;
             continue;
         }
         int id;
@@ -497,15 +455,10 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
         case cSiDocLoader::ktBr:
             if (!emitText(ptr, [] { sBoxHead h; h.brk = 1; return h; }(), 0xFFFFFFFF, 65535, 0xFFFFFFFF, "", 0))
                 return false;
-            ptr.blank = ptr.lineFeed = false;
-            ptr.prev = sHDLParsePtr::kPrevNone;  // what follows starts the new line
             break;
-        case cSiDocLoader::ktLt: {
-            sBoxHead head;
-            head.brk = spacing(ptr, true, false);
-            if (!emitText(ptr, head, 0xFFFFFFFF, 65535, 0xFFFFFFFF, "<", 1)) return false;
+        case cSiDocLoader::ktLt:
+            if (!emitText(ptr, sBoxHead(), 0xFFFFFFFF, 65535, 0xFFFFFFFF, "<", 1)) return false;
             break;
-        }
         case cSiDocLoader::ktImg: {
             sBoxHead head;
             if (!readBoxProps(ptr, attrs, head)) return false;
@@ -513,7 +466,6 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             if (!src) return fail(ptr, "no src prop");
             unsigned int image;
             if (!imageId(ptr, src, image)) return false;
-            head.brk |= spacing(ptr, false, head.brk != 0);
             unsigned char rec[22];
             bool link = props.linkRef != 0xFFFFFFFF;
             head.put(rec, link ? 4 : 1);
@@ -528,12 +480,9 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             sCurrProps inner = props;
             unsigned int color = textColor;
             cSiDocLoader::eKnownTags tag = (cSiDocLoader::eKnownTags)id;
-            bool block = false;
             if (id == cSiDocLoader::ktText) {
                 sBoxHead head;
                 if (!readBoxProps(ptr, attrs, head)) return false;
-                block = head.brk != 0;
-                head.brk |= spacing(ptr, false, block);
                 const char* fg = prop(attrs, "fg");
                 if (fg && !parseNumber(fg, 0xFFFFFFFFULL, color)) return fail(ptr, "bad FG color");
                 unsigned int align = 0;
@@ -567,16 +516,10 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             } else {
                 inner.italic = 1;
             }
-            if (id == cSiDocLoader::ktText) ptr.prev = sHDLParsePtr::kPrevNone;
             ptr.depth++;
             bool ok = processSection(inner, ptr, tag, color);
             ptr.depth--;
             if (!ok) return false;
-            if (id == cSiDocLoader::ktText) {
-                // A container that starts a line ends it too; an inline one is a box beside.
-                ptr.blank = ptr.lineFeed = false;
-                ptr.prev = block ? sHDLParsePtr::kPrevNone : sHDLParsePtr::kPrevOther;
-            }
             break;
         }
         }

@@ -50,12 +50,6 @@ struct sHDLParsePtr {
     sHDLLangStreamCtx* out = nullptr;
     sHDLConfig* cfg = nullptr;
     int depth = 0;  // open tags
-    // Between boxes: whether the source had a blank since the last box, and what the last
-    // box of the current container's line was (none: the line starts with the next box).
-    bool blank = false;
-    bool lineFeed = false;        // the blanks held a line feed
-    unsigned int lastChar = 0;  // the last character of the last word
-    enum ePrev { kPrevNone, kPrevWord, kPrevOther } prev = kPrevNone;
 };
 
 // Properties in effect at one nesting level; each level works on its own copy.

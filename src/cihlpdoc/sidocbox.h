@@ -20,10 +20,6 @@ const int kSiDocMaxExtent = 1 << 30;
 // draws them, so the work grows with nesting times boxes; a hostile document stops here
 // (the rest lays out as empty) instead of hanging its viewer. Real documents stay far below.
 const long long kSiDocMaxLayoutWork = 8LL << 20;
-// A box record's break byte: bit 0 starts a new line; bit 1 sets no space before the box
-// (words that met without a blank in the source), bit 2 one space (a blank beside a
-// container or picture). Without either, one space goes between two words.
-const unsigned int kSiDocBreak = 1, kSiDocJoined = 2, kSiDocSpaced = 4;
 
 // Receives the rectangles where links were drawn (the document viewer is one).
 class cSiDocActiveTarget {
@@ -86,10 +82,6 @@ public:
     void setHeight(int height);
     void setBgColor(unsigned int color) { myBgColor = color; }
     void setBreak(bool brk) { myBreak = brk; }
-    // The space before the box on its line, as the source had it (kSiDocJoined or
-    // kSiDocSpaced); 0: one space between two words.
-    void setSpacing(unsigned int bits) { mySpacing = bits & (kSiDocJoined | kSiDocSpaced); }
-    unsigned int spacing() const { return mySpacing; }
 
     int leftMargin() const { return myLeftMargin; }
     int rightMargin() const { return myRightMargin; }
@@ -109,7 +101,6 @@ protected:
     int myHeight = -1;
     unsigned int myBgColor = 0xFFFFFFFF;
     bool myBreak = false;
-    unsigned int mySpacing = 0;
 
 public:
     sSize wantedSize = {0, 0};  // written by the enclosing container when it measures the box

@@ -47,21 +47,11 @@ cFontObject* fontOf(cSiDocFontProvider* provider, unsigned int id, const sSiDocD
     return f ? f : props.font;
 }
 
-// Words are text or link boxes with text: one space goes between neighbouring words,
-// unless the source said otherwise (words joined by a tag, a blank beside a container).
+// Words are text or link boxes with text: one space goes between neighbouring words.
 bool isWord(cSiDocBox* box) {
     cSiDocText* t = dynamic_cast<cSiDocText*>(box);
     return t && t->text();
 }
-
-bool spaceBefore(cSiDocBox* box, bool word, bool prevWord) {
-    if (box->spacing() & kSiDocJoined) return false;
-    if (box->spacing() & kSiDocSpaced) return true;
-    return word && prevWord;
-}
-
-// A container that starts a line is a block: what follows it starts the next line.
-bool endsLine(cSiDocBox* box) { return box->isBreak() && dynamic_cast<cSiDocContainer*>(box); }
 
 }  // namespace
 
@@ -284,22 +274,12 @@ void sDocFlow::gather(sDocLine& line) const {
     line.wrapped = false;
     line.gaps = 0;
     bool prevWord = false;
-    // Where the run of joined boxes being placed began: a line that ends inside the run
-    // ends before it instead, unless the run began the line.
-    sDocItem* beforeRun = nullptr;
-    double xBeforeRun = x;
-    int gapsBeforeRun = 0;
     for (sDocItem* it = line.first; it; it = it->next) {
         cSiDocBox* b = it->value.ptr;
         if (!b) continue;
         if (it != line.first && b->isBreak()) break;
         if (it != line.first && overWorked(P)) break;
         if (P.work) ++*P.work;
-        if (it != line.first && !(b->spacing() & kSiDocJoined)) {
-            beforeRun = line.last;
-            xBeforeRun = x;
-            gapsBeforeRun = line.gaps;
-        }
         sSiDocDrawProps m = Q;
         m.x = truncInt(x + b->leftMargin());
         m.y = P.y;
@@ -308,8 +288,7 @@ void sDocFlow::gather(sDocLine& line) const {
         long long from = it == line.first ? line.firstFrom : 0;
         m.textFrom = (int)from;
         bool word = isWord(b);
-        bool spaced = it != line.first && spaceBefore(b, word, prevWord);
-        double margins = (double)b->leftMargin() + b->rightMargin() + (spaced ? S : 0);
+        double margins = (double)b->leftMargin() + b->rightMargin() + (word && prevWord ? S : 0);
         long long room = (long long)(R - x - margins);
         // A long word is first measured only as far as the room reaches (a character
         // is at least a pixel wide): when that part is too wide already, the line ends
@@ -337,7 +316,7 @@ void sDocFlow::gather(sDocLine& line) const {
             if (to > from) {
                 m.textTo = (int)to;
                 b->wantsSize(canvas, m, b->wantedSize);
-                if (spaced) line.gaps++;
+                if (word && prevWord) line.gaps++;
                 x += margins + b->wantedSize.cx;
                 line.last = it;
                 line.lastTo = to;
@@ -348,19 +327,13 @@ void sDocFlow::gather(sDocLine& line) const {
         // The first box always goes on the line, alone when it does not fit.
         if (it != line.first && x + advance > R) {
             line.wrapped = true;
-            if ((b->spacing() & kSiDocJoined) && beforeRun) {
-                line.last = beforeRun;
-                x = xBeforeRun;
-                line.gaps = gapsBeforeRun;
-            }
             break;
         }
         if (it == line.first && x + advance > R) line.wrapped = true;
-        if (spaced) line.gaps++;
+        if (word && prevWord) line.gaps++;
         x += advance;
         prevWord = word;
         line.last = it;
-        if (endsLine(b)) break;
     }
     line.end = x;
     line.single = true;
@@ -426,7 +399,7 @@ long long sDocFlow::place(const sDocLine& line, long long y, double x0, double s
         if (!b) continue;
         double pos = xd + b->leftMargin();
         bool word = isWord(b);
-        if (it != line.first && spaceBefore(b, word, prev)) pos += sp;
+        if (word && prev) pos += sp;
         prev = word;
         c.x = truncInt(pos);
         c.y = clampInt(y + b->topMargin());

@@ -37,8 +37,9 @@ void applyHead(cSiDocBox* box, const unsigned char* p) {
     if (w != 65535) box->setWidth((int)w);
     if (h != 65535) box->setHeight((int)h);
     if (bg != 0xFFFFFFFF) box->setBgColor(bg);
-    if (p[5] & kSiDocBreak) box->setBreak(true);
-    box->setSpacing(p[5]);
+    // Any byte but 0 starts a line; documents from builds that wrote 2 or 4 here load
+    // with those boxes as line starts.
+    if (p[5]) box->setBreak(true);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ public:
     // Set by the wizard when the user asked to abort but the job had already applied the
     // installation: a successful result then says so.
     bool abortRefused = false;
-    // The title's and the message's height in the Part's layout; longer texts grow them.
+    // The title's and the message's height in the wizard's layout; longer texts grow them.
     static const int kTitleHeight = 20, kMessageHeight = 60;
     // Starts every checked program, in list order, without waiting for any of them: an
     // executable file runs with the package's arguments as separate words, anything else

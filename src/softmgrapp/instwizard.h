@@ -57,7 +57,7 @@ public:
     cFinishPanel* finishPage() { return myFinish; }
     cChildElement* docView(int kind) { return kind >= 0 && kind <= 2 ? myDocs[kind] : nullptr; }
 
-    // The Next button's width in the Part's layout (a longer word widens it) and the room
+    // The Next button's width in the wizard's layout (a longer word widens it) and the room
     // of a step name left of the white page the background draws at x 190.
     static const int kNextWidth = 100, kStepNameWidth = 138;
     // A title of two lines: 26 pixels apart, between the window's top and the rule the

@@ -158,9 +158,8 @@ def read_boxes(s, strings, images, out):
         if t not in HEAD or len(s) - pos < HEAD[t]:
             raise Reject("bad record")
         bg, brk, ml, mr, mt, mb, w, h = struct.unpack_from("<IBHHHHHH", s, pos + 1)
-        common = "bg=%s br=%d m=%d,%d,%d,%d w=%s h=%s" % (colour(bg), brk & 1, ml, mr, mt, mb, auto(w), auto(h))
-        # bits 1 and 2: the space before the box as the source had it
-        common += " sp=none" if brk & 2 else " sp=one" if brk & 4 else ""
+        common = "bg=%s br=%d m=%d,%d,%d,%d w=%s h=%s" % (colour(bg), 1 if brk else 0, ml, mr, mt, mb,
+                                                           auto(w), auto(h))
         ind = " " * (depth + 1)
         if t in (0, 3):
             col, font, n = struct.unpack_from("<IHH", s, pos + 18)

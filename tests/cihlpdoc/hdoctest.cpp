@@ -25,8 +25,7 @@ std::string common(cSiDocBox* b) {
     return "bg=" + colour(b->bgColor()) + " br=" + (b->isBreak() ? "1" : "0") + " m=" +
            std::to_string(b->leftMargin()) + "," + std::to_string(b->rightMargin()) + "," +
            std::to_string(b->topMargin()) + "," + std::to_string(b->bottomMargin()) + " w=" + sizeText(b->width()) +
-           " h=" + sizeText(b->height()) +
-           (b->spacing() & kSiDocJoined ? " sp=none" : b->spacing() & kSiDocSpaced ? " sp=one" : "");
+           " h=" + sizeText(b->height());
 }
 
 std::string imageId(cSiDocLoader& loader, cPicture* p) {
@@ -159,6 +158,51 @@ std::vector<std::string> lines(const std::string& text) {
         p = e + 1;
     }
     return out;
+}
+
+namespace {
+
+std::string le(unsigned v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; i++) out += (char)(v >> (8 * i));
+    return out;
+}
+
+std::string head(int type, unsigned brk) {
+    return std::string(1, (char)type) + le(0xFFFFFFFF, 4) + (char)brk + std::string(8, '\0') + le(65535, 2) +
+           le(65535, 2);
+}
+
+}  // namespace
+
+std::string wordRecord(const std::string& word, unsigned brk, unsigned colour, unsigned font, int sid) {
+    return head(sid < 0 ? 0 : 3, brk) + le(colour, 4) + le(font, 2) + le((unsigned)word.size(), 2) +
+           (sid < 0 ? "" : le((unsigned)sid, 2)) + word;
+}
+
+std::string boxRecord(unsigned brk, unsigned colour, unsigned font, unsigned align) {
+    return head(2, brk) + le(colour, 4) + le(font, 2) + (char)align;
+}
+
+std::string firstStream(const std::vector<unsigned char>& doc) {
+    if (doc.size() < 13) return "";
+    unsigned n = doc[9] | doc[10] << 8 | doc[11] << 16 | (unsigned)doc[12] << 24;
+    if (n > doc.size() - 13) return "";
+    std::string plain(1 << 20, '\0');
+    uLongf size = (uLongf)plain.size();
+    if (uncompress((Bytef*)&plain[0], &size, doc.data() + 13, n) != Z_OK) return "";
+    plain.resize(size);
+    return plain;
+}
+
+std::vector<unsigned char> documentOf(const std::string& stream) {
+    uLongf zn = compressBound((uLong)stream.size());
+    std::vector<unsigned char> z(zn);
+    compress2(z.data(), &zn, (const Bytef*)stream.data(), (uLong)stream.size(), 5);
+    std::string out = "QMXHDOCF" + std::string(1, '\0') + le((unsigned)zn, 4);
+    out.append((const char*)z.data(), zn);
+    out += "\xff" + std::string(12, '\0');
+    return std::vector<unsigned char>(out.begin(), out.end());
 }
 
 }  // namespace hdoctest

@@ -39,4 +39,20 @@ Compiled compileSource(const testutil::TempDir& dir, const std::string& source);
 
 std::vector<std::string> lines(const std::string& text);
 
+// Box records byte by byte (no background, margins 0, automatic size): a word, a link
+// word when sid is not -1, and a container; kEnd closes a container or the stream.
+std::string wordRecord(const std::string& word, unsigned brk, unsigned colour, unsigned font, int sid = -1);
+std::string boxRecord(unsigned brk, unsigned colour, unsigned font, unsigned align);
+const std::string kEnd = "\xff";
+// The inflated box stream of the document's first language; "" when it cannot be read.
+std::string firstStream(const std::vector<unsigned char>& doc);
+// A document of one English box stream and no tables.
+std::vector<unsigned char> documentOf(const std::string& stream);
+
+// Spacing the format cannot hold: words joined by a tag, blanks beside an inline
+// container, words after a block container. All words link to "w", so drawing reports
+// where each one went.
+const std::string kFlowMarkup =
+    "<link ref=w>Export<b>-Dialog</b> from our <text br=0>support</text> docs<text>Thank you!</text> for reading</link>";
+
 }  // namespace hdoctest

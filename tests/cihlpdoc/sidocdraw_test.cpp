@@ -2,6 +2,7 @@
 // monospace font so that every word's width is its length times one advance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -13,6 +14,7 @@
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/picture.h"
+#include "hdoctest.h"
 
 namespace {
 
@@ -232,59 +234,17 @@ TEST_F(SiDocLayout, TheExamplesOfTheLineRules) {
         box.wantsSize(&canvas, props(0, 0, 300, nullptr), want);
         EXPECT_EQ(want.cy, 3 * lh);
     }
-    {  // Words after a closed container continue on its line when they fit.
+    {  // Words after a closed container continue on its line when they fit, also when the
+       // container starts its line.
         cSiDocContainer box;
         auto* inner = new cSiDocContainer();
+        inner->setBreak(true);
         inner->addChild(word("in", "c1"));
         box.addChild(inner);
         box.addChild(word("out", "c2"));
         auto z = zonesOf(box, 300);
         EXPECT_EQ(z["c2"].y, 0);
         EXPECT_EQ(z["c2"].x, 2 * a);  // a container is no word: no space before "out"
-    }
-    {  // Spacing as the source had it: words joined by a tag touch, a blank beside an inline
-       // container stays; a block container ends its line, so what follows goes below it
-       // instead of beside it, raised by its top margin.
-        cSiDocContainer box;
-        box.addChild(word("Export", "s1"));
-        cSiDocLink* joined = word("-Dialog", "s2");
-        joined->setSpacing(kSiDocJoined);
-        box.addChild(joined);
-        auto* inlined = new cSiDocContainer();
-        inlined->setSpacing(kSiDocSpaced);
-        inlined->addChild(word("support", "s3"));
-        box.addChild(inlined);
-        cSiDocLink* after = word("docs", "s4");
-        after->setSpacing(kSiDocSpaced);
-        box.addChild(after);
-        auto* block = new cSiDocContainer();
-        block->setBreak(true);
-        block->setMargins(0, 10, 0, 0);
-        block->addChild(word("under", "s5"));
-        box.addChild(block);
-        box.addChild(word("Thanks", "s6"));
-        auto z = zonesOf(box, 400);
-        EXPECT_EQ(z["s2"].x, 6 * a);
-        EXPECT_EQ(z["s3"].x, 14 * a);
-        EXPECT_EQ(z["s4"].x, 22 * a);
-        EXPECT_EQ(z["s5"].y, lh + 10);
-        EXPECT_EQ(z["s6"].y, 2 * lh + 10);
-        EXPECT_EQ(z["s6"].x, 0);
-        // Joined words are not split at a line's end: both go to the next line, unless
-        // they began the line (then only a split lets them fit).
-        z = zonesOf(box, 10 * a);
-        EXPECT_EQ(z["s2"].y, lh);
-        EXPECT_EQ(z["s2"].x, 0);
-        cSiDocContainer late;
-        late.addChild(word("To", "j1"));
-        late.addChild(word("Export", "j2"));
-        cSiDocLink* tail = word("-Dialog", "j3");
-        tail->setSpacing(kSiDocJoined);
-        late.addChild(tail);
-        z = zonesOf(late, 14 * a);
-        EXPECT_EQ(z["j2"].y, lh);
-        EXPECT_EQ(z["j2"].x, 0);
-        EXPECT_EQ(z["j3"].y, lh);
     }
     {  // A word wider than the container sits alone and is cut at the limit.
         cSiDocContainer box;
@@ -354,6 +314,36 @@ TEST_F(SiDocLayout, TheExamplesOfTheLineRules) {
         EXPECT_EQ(d.cx, 0);
         EXPECT_EQ(d.cy, 0);
     }
+}
+
+// A compiled document laid out wide: a line ends only before a box that starts one, so the
+// block container begins the second line and the words after it stay there; one space
+// goes between neighbouring words, none beside a container.
+TEST_F(SiDocLayout, CompiledWordsLandOnTheLinesOfTheGatheringRule) {
+    testutil::TempDir dir;
+    hdoctest::Compiled c = hdoctest::compileSource(dir, hdoctest::kFlowMarkup);
+    ASSERT_TRUE(c.ok) << c.err.message.ptr;
+    cSiDocLoader loader;
+    ASSERT_TRUE(loader.load(c.bytes.data(), (long long)c.bytes.size()));
+    cCanvas canvas(1000, 200);
+    cZones z;
+    sSize d;
+    ASSERT_TRUE(loader.forLang(0)->draw(&canvas, props(0, 0, 1000, &z), d));
+    // Export -Dialog from our [support] docs / [Thank you!] for reading
+    ASSERT_EQ(z.zones.size(), 10u);
+    std::vector<int> ys, line;
+    for (auto& k : z.zones) ys.push_back(k.y);
+    std::vector<int> rows = ys;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int y : ys) line.push_back((int)(std::find(rows.begin(), rows.end(), y) - rows.begin()));
+    EXPECT_EQ(line, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 1, 1, 1}));
+    auto after = [&](int i) { return z.zones[i].x + z.zones[i].w; };
+    EXPECT_EQ(z.zones[1].x, after(0) + mono.adv);  // a space even where a tag met "Export"
+    EXPECT_EQ(z.zones[4].x, after(3));             // "support" in an inline container
+    EXPECT_EQ(z.zones[5].x, after(4));
+    EXPECT_EQ(z.zones[6].x, 0);
+    EXPECT_EQ(z.zones[8].x, after(7));  // "for" right after the block
 }
 
 TEST_F(SiDocLayout, LineHeightFollowsTheCjkFactor) {

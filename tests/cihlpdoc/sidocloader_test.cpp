@@ -65,6 +65,22 @@ TEST(SiDocLoader, HandBuiltDocumentDetails) {
     EXPECT_EQ(img->image()->raw()[3], 0x7B0C3156u);
 }
 
+// Some earlier builds wrote 2 (a word joined to the one before) or 4 (a blank beside a
+// container) into the break byte: those documents load, and every box whose byte is not 0
+// starts a line.
+TEST(SiDocLoader, BreakBytesOfEarlierBuildsStartLines) {
+    auto w = [](const char* word, unsigned brk) { return wordRecord(word, brk, 0, 65535); };
+    auto doc = documentOf(w("Export", 0) + w("-Dialog", 2) + w("our", 0) + boxRecord(4, 0, 65535, 0) +
+                          w("support", 0) + kEnd + w("docs", 4) + boxRecord(1, 0, 65535, 0) + w("end", 0) + kEnd +
+                          w("after", 6) + kEnd);
+    cSiDocLoader loader;
+    ASSERT_TRUE(loader.load(doc.data(), (long long)doc.size()));
+    std::string breaks;
+    for (auto* it = loader.forLang(0)->children().head; it; it = it->next)
+        breaks += it->value.ptr->isBreak() ? '1' : '0';
+    EXPECT_EQ(breaks, "0101111");
+}
+
 TEST(SiDocLoader, EveryTruncationIsRefused) {
     testutil::TempDir dir;
     testutil::writeFile(dir.file("p.png"), makePng(5, 4));
