@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "base/process.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
 #include "instengine/installfs.h"
@@ -140,9 +141,72 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
     scenario.getOnCompletionRun(runs);
     for (auto* it = runs.head; it; it = it->next) {
         if (it->value.target.empty() || it->value.name.empty()) continue;
+        // A command the record cannot hold faithfully (a path with a double quote and
+        // arguments) is left out: a link that would start something else is worse than none.
+        _guardchar<char> command;
+        if (!it->value.command(command)) continue;
         sPkgRunCommand* c = out.commands.add();
-        if (!c || !c->label.set(it->value.name.ptr) || !it->value.command(c->command)) return false;
+        if (!c || !c->label.set(it->value.name.ptr)) return false;
+        c->command.attach(command.dettach());
     }
+    return true;
+}
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The quoted path at the head of a recorded command and where the rest begins; false
+// when the text does not open with a whole quoted word. Double quotes are the record's
+// form; shell single quotes (a quote inside as '\'') are what earlier versions wrote,
+// always around an absolute path, so a text opening with "'" and anything but "/" is
+// left to be a path as it stands.
+bool quotedHead(const char* s, _guardchar<char>& path, const char*& rest) {
+    const char* p;
+    if (s[0] == '"') {
+        const char* close = strchr(s + 1, '"');
+        if (!close || !path.set(s + 1, close - s - 1)) return false;
+        p = close + 1;
+    } else {
+        if (s[0] != '\'' || s[1] != '/') return false;
+        _guardchar<char> buf;
+        if (!buf.set((long long)strlen(s))) return false;
+        char* out = buf.ptr;
+        for (p = s + 1;;) {
+            if (!*p) return false;  // no closing quote
+            if (strncmp(p, "'\\''", 4) == 0) {
+                *out++ = '\'';
+                p += 4;
+            } else if (*p == '\'') {
+                break;
+            } else {
+                *out++ = *p++;
+            }
+        }
+        p++;
+        path.attach(buf.dettach());
+    }
+    if (*p && !isBlank(*p)) return false;
+    rest = p;
+    return true;
+}
+
+}  // namespace
+
+bool splitRunCommand(const char* command, sRunCommandLine& out) {
+    out.path.clear();
+    out.words.clear();
+    out.argv.clear();
+    if (!command || !*command) return false;
+    const char* rest = "";
+    if (!quotedHead(command, out.path, rest) && !out.path.set(command)) return false;
+    if (out.path.empty()) return false;
+    _typebuf<char*> args;
+    long long n = splitCommandLine(rest, out.words, args) ? args.count - 1 : 0;
+    if (!out.argv.set(n + 2)) return false;
+    out.argv.ptr[0] = out.path.ptr;
+    for (long long i = 0; i < n; i++) out.argv.ptr[i + 1] = args.ptr[i];
+    out.argv.ptr[n + 1] = nullptr;
     return true;
 }
 

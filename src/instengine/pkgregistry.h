@@ -15,7 +15,8 @@
 //                                     that hold files of the package (absolute bases)
 //   install/<code>/dirs       32-bit  D, then dir0 .. dir<D-1>: folders the installation
 //                                     made (records without them made none)
-//   install/<code>/cplns<j>, cplcs<j>   text  label and command of on-completion j
+//   install/<code>/cplns<j>, cplcs<j>   text  label and command of on-completion j (the
+//                                     path alone, or "\"path\" arguments")
 //   lang/current              16-bit  the application's UI language
 //   installer/app, installer/shortcut, installer/temp   text
 #pragma once
@@ -104,6 +105,21 @@ private:
     _List<const char*> myBases;  // the confining ones
     cFasterTreeList<cStringKey, int> myMade;  // confining folders the installation made
 };
+
+// A recorded command as an argument vector: `argv` holds the path, then the arguments,
+// then null; its texts live in `path` and `words`.
+struct sRunCommandLine {
+    _guardchar<char> path;
+    _typebuf<char> words;
+    _typebuf<char*> argv;
+};
+
+// Reads a recorded command: "\"path\"" followed by a blank and the arguments (or by
+// nothing), the form earlier versions wrote ('/path' with '\'' for a quote inside,
+// alone or followed by the arguments), or else the whole text as a path alone. The
+// arguments are split as a command line (splitCommandLine). Reads text only: whether
+// the path exists is the caller's to ask. False for an empty text or path.
+bool splitRunCommand(const char* command, sRunCommandLine& out);
 
 // Reads the record of a code name back. False when the code name is unsafe, "ver" is
 // missing, or a listed file, shortcut or count is missing or out of range (damage).

@@ -19,6 +19,9 @@ namespace {
 const char kMagic[8] = {'Q', 'M', 'X', 'S', 'O', 'P', 'K', 'G'};
 const int kHeaderSize = 49;
 const unsigned int kFormatEmptyFiles = 2;
+// Language numbers in file records and string tables run to 11, one past the standard
+// languages: a package may carry strings for a language the program has no texts of.
+const unsigned int kMaxLangNumber = 11;
 
 // The body on its way out: hashed, counted and deflated into the destination.
 class cBodySink : public cFileIOTarget {
@@ -334,7 +337,7 @@ const char* cSoftPkgScenario::overLimit() {
     for (auto* it = files.head; it; it = it->next) {
         unsigned int seen = 0;
         for (auto* l = it->value.langs.head; l; l = l->next) {
-            if (l->value < 0 || l->value > 10 || (seen >> l->value) & 1) return "[Install]";
+            if (l->value < 0 || (unsigned int)l->value > kMaxLangNumber || (seen >> l->value) & 1) return "[Install]";
             seen |= 1u << l->value;
         }
     }
@@ -597,13 +600,13 @@ bool cSoftPkgBinReader::files() {
         f->x64 = (word >> 25) & 1;
         if (f->others > 8 || f->group > 8 || f->owner > 8) return false;
         if (!c.str(f->target.id) || !c.str(f->target.path)) return false;
-        // Each language at most once: eleven entries at most.
+        // Each language at most once: twelve entries at most.
         unsigned int seen = 0;
         for (;;) {
             unsigned int l;
             if (!c.u8(l)) return false;
             if (l == 0xFF) break;
-            if (l > 10 || (seen >> l) & 1) return false;
+            if (l > kMaxLangNumber || (seen >> l) & 1) return false;
             seen |= 1u << l;
             int* v = f->langs.add();
             if (!v) return false;
@@ -632,7 +635,7 @@ bool cSoftPkgBinReader::languages() {
         if (!c.u8(l)) return false;
         if (l == 0xFF) return true;
         bool isNew;
-        if (l > 10) return false;
+        if (l > kMaxLangNumber) return false;
         tSoftPkgStrings* t = sc.langStrings.insert((int)l, isNew);
         if (!t || !isNew || !c.table(*t)) return false;
     }

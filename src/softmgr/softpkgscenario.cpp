@@ -211,31 +211,20 @@ bool cSoftPkgScenario::getOnCompletionRun(_List<sOnCompletionRun>& out) {
 }
 
 bool cSoftPkgScenario::sOnCompletionRun::command(_guardchar<char>& out) const {
-    // Single quotes keep every character of the path literal for a shell; a quote
-    // inside the path is closed, escaped and reopened.
+    out.clear();
     const char* p = target.ptr ? target.ptr : "";
-    long long n = 2;
-    for (const char* c = p; *c; c++) n += *c == '\'' ? 4 : 1;
-    long long an = args.empty() ? 0 : (long long)strlen(args.ptr) + 1;
+    if (!*p) return false;
+    if (args.empty()) return out.set(p);
+    // The closing quote ends the path for every reader: a path holding one has no
+    // faithful form with arguments.
+    if (strchr(p, '"')) return false;
+    size_t n = strlen(p), an = strlen(args.ptr);
     _guardchar<char> r;
-    if (!r.set(n + an)) return false;
-    long long at = 0;
-    r.ptr[at++] = '\'';
-    for (const char* c = p; *c; c++) {
-        if (*c == '\'') {
-            memcpy(r.ptr + at, "'\\''", 4);
-            at += 4;
-        } else {
-            r.ptr[at++] = *c;
-        }
-    }
-    r.ptr[at++] = '\'';
-    if (an) {
-        r.ptr[at++] = ' ';
-        memcpy(r.ptr + at, args.ptr, (size_t)an - 1);
-        at += an - 1;
-    }
-    r.ptr[at] = 0;
+    if (!r.set((long long)(n + an + 3))) return false;
+    r.ptr[0] = '"';
+    memcpy(r.ptr + 1, p, n);
+    memcpy(r.ptr + 1 + n, "\" ", 2);
+    memcpy(r.ptr + 3 + n, args.ptr, an + 1);
     out.attach(r.dettach());
     return true;
 }

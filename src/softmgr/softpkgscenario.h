@@ -106,7 +106,10 @@ public:
         _guardchar<char> args;
         _guardchar<char> name;
         unsigned char checked = 0;
-        // The command to run: the quoted path alone, or followed by a blank and the arguments.
+        // The command as the package registry records it: the path alone without
+        // arguments, else "\"path\" arguments". False for an empty path and for a path
+        // holding a double quote when there are arguments (no reader could find where
+        // such a path ends).
         bool command(_guardchar<char>& out) const;
     };
 

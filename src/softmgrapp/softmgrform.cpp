@@ -58,10 +58,13 @@ void format1(const char* pattern, const char* value, _guardchar<char>& out) {
 
 bool openRunCommand(const char* command) {
     if (!command || !*command) return false;
+    // A path as it stands, even one that opens with a quote, is never read as a command.
     if (cFolderContents::objtype(command) != cFolderContents::eNothing) return shellOpen(command);
-    _typebuf<char> storage;
-    _typebuf<char*> argv;
-    return splitCommandLine(command, storage, argv) && startDetached(argv.ptr);
+    sRunCommandLine line;
+    if (!splitRunCommand(command, line)) return false;
+    if (line.argv.count > 2) return startDetached(line.argv.ptr);
+    // A path alone that is gone starts nothing: its words are no program.
+    return cFolderContents::objtype(line.path.ptr) != cFolderContents::eNothing && shellOpen(line.path.ptr);
 }
 
 // The width a list column needs for a text in the list's font, at least `least`: the

@@ -179,6 +179,7 @@ private:
 // The Software Manager mode: the exit code.
 int run_softmgr();
 
-// Opens an on-completion command: an existing path through the desktop opener, else the
-// command line's words as a program and its arguments (never through a shell).
+// Opens a recorded on-completion command (splitRunCommand): a path alone through the
+// desktop opener when it exists, a program with arguments as that argument vector
+// (never through a shell). False when nothing could be started.
 bool openRunCommand(const char* command);

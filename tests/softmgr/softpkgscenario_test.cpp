@@ -112,27 +112,6 @@ TEST(SoftPkgScenario, CopiedFilesFailForMissingPayloadItems) {
     EXPECT_FALSE(s.getCopiedFiles(out));
 }
 
-// The command is handed to a shell by the registration: no character of the
-// (user-chosen) program path may be interpreted. sh itself is the oracle.
-TEST(SoftPkgScenario, OnCompletionCommandKeepsThePathLiteral) {
-    const char* paths[] = {"/opt/My App/run", "/tmp/$(touch pwned)/a", "/tmp/it's/`x`", "/tmp/\"q\"/a;b|c&d"};
-    for (const char* p : paths) {
-        cSoftPkgScenario::sOnCompletionRun r;
-        r.target.set(p);
-        _guardchar<char> cmd;
-        ASSERT_TRUE(r.command(cmd));
-        std::string out;
-        ASSERT_EQ(testutil::run({"sh", "-c", std::string("printf %s ") + cmd.ptr}, &out), 0);
-        EXPECT_EQ(out, p);
-    }
-    cSoftPkgScenario::sOnCompletionRun r;
-    r.target.set("/a b");
-    r.args.set("--x");
-    _guardchar<char> cmd;
-    ASSERT_TRUE(r.command(cmd));
-    EXPECT_STREQ(cmd.ptr, "'/a b' --x");
-}
-
 TEST(SoftPkgScenario, SafeNamesAndPaths) {
     struct {
         const char* text;

@@ -174,7 +174,7 @@ def parse(blob):
                     l = c.u8()
                     if l == 0xFF:
                         break
-                    if l > 10 or l in langs:
+                    if l > 11 or l in langs:
                         raise Bad("lang")
                     langs.append(l)
                 m["files"].append((item, dig[2], dig[1], dig[0], (word >> 24) & 1, (word >> 25) & 1, base, path,
@@ -189,7 +189,7 @@ def parse(blob):
                 l = c.u8()
                 if l == 0xFF:
                     break
-                if l > 10 or l in m["langs"]:
+                if l > 11 or l in m["langs"]:
                     raise Bad("lang table")
                 m["langs"][l] = {}
                 c.table(m["langs"][l])
@@ -414,9 +414,13 @@ def variants():
          "refuse_emptykey": wrap(body(icon=b"\x06\x01\x00\x00\x00\x00\x00")),
          "refuse_digit9": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03090505) + s(b"pgm") + s(b"x") +
                                     b"\xff")),
-         "refuse_lang11": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") + s(b"x") +
+         # Language numbers run to 11, one past the standard languages.
+         "accept_lang11": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") + s(b"x") +
                                     b"\x0b\xff")),
-         "refuse_langtable11": wrap(body(langs=b"\x0b" + table({}) + b"\xff")),
+         "refuse_lang12": wrap(body(filerec=b"\x01" + struct.pack("<II", 0, 0x03080808) + s(b"pgm") + s(b"x") +
+                                    b"\x0c\xff")),
+         "accept_langtable11": wrap(body(langs=b"\x0b" + table({}) + b"\xff")),
+         "refuse_langtable12": wrap(body(langs=b"\x0c" + table({}) + b"\xff")),
          "refuse_noitem": wrap(body(filerec=b"\x01" + struct.pack("<II", 2, 0x03080808) + s(b"pgm") + s(b"x") +
                                     b"\xff")),
          "refuse_paramname0": wrap(body(params=b"\x08\x01" + s(b"") + s(b"x") + b"\x00")),

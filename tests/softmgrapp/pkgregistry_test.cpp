@@ -9,6 +9,7 @@
 
 #include "memconfig.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/softpkgscenario.h"
 #include "testutil.h"
 #include "ui/ciappconfig.h"
 
@@ -39,7 +40,7 @@ void sample(sPkgRegistryRecord& r, int files) {
     addText(r.shortcuts, "/home/u/.local/share/applications/hello.desktop");
     addCommand(r, "Start", "\"/t/bin/hello\" --first-run");
     addCommand(r, "", "\"/t/bin/orphan\"");
-    addCommand(r, "Notes", "\"/t/doc/README.txt\"");
+    addCommand(r, "Notes", "/t/doc/README.txt");
 }
 
 std::vector<std::string> texts(const _List<_guardchar<char>>& l) {
@@ -64,6 +65,64 @@ TEST(RegistryKeys, SectionNamesOnlyForSafeCodeNames) {
     EXPECT_STREQ(s.ptr, "install/x/file12");
     ASSERT_TRUE(regKey("install/x", kRegRunCommand, 0, s));
     EXPECT_STREQ(s.ptr, "install/x/cplcs0");
+}
+
+std::vector<std::string> readBack(const char* record) {
+    sRunCommandLine line;
+    std::vector<std::string> v;
+    if (!splitRunCommand(record, line)) return v;
+    for (char** a = line.argv.ptr; *a; a++) v.push_back(*a);
+    return v;
+}
+
+// An on-completion command as the registry records it and as the manager reads the
+// record back: the program or document, then each argument.
+TEST(RunCommands, RecordsReadBackAsTheProgramAndItsArguments) {
+    const std::string hello = "/opt/Hello Tool/bin/hello", intl = "/home/\xC3\xBC/\xE3\x83\x8F \xE3\x83\xAD/run",
+                      odd = "/tmp/it's $(x) `y`;z", quoted = "/tmp/say \"hi\"/run";
+    struct {
+        std::string path, args;
+        const char* record;  // null: not recorded
+        std::vector<std::string> argv;
+    } written[] = {
+        {hello, "--first-run", "\"/opt/Hello Tool/bin/hello\" --first-run", {hello, "--first-run"}},
+        {"/opt/Hello Tool/doc/README.txt", "", "/opt/Hello Tool/doc/README.txt", {"/opt/Hello Tool/doc/README.txt"}},
+        {intl, "--lang \"de DE\"  -v", nullptr, {intl, "--lang", "de DE", "-v"}},
+        {odd, "a", nullptr, {odd, "a"}},
+        // A double quote in the path: alone it is the whole record; with arguments no
+        // reader could tell where the path ends, so it is not recorded.
+        {quoted, "", "/tmp/say \"hi\"/run", {quoted}},
+        {quoted, "--x", nullptr, {}},
+    };
+    for (auto& c : written) {
+        SCOPED_TRACE(c.path + " | " + c.args);
+        cSoftPkgScenario::sOnCompletionRun r;
+        r.target.set(c.path.c_str());
+        r.args.set(c.args.c_str());
+        _guardchar<char> record;
+        ASSERT_EQ(r.command(record), !c.argv.empty());
+        if (c.argv.empty()) continue;
+        if (c.record) {
+            EXPECT_STREQ(record.ptr, c.record);
+        }
+        EXPECT_EQ(readBack(record.ptr), c.argv);
+    }
+    // Records of earlier versions (the path in shell quotes) and texts that only look like them.
+    struct {
+        const char* record;
+        std::vector<std::string> argv;  // empty: nothing to start
+    } stored[] = {
+        {"'/opt/Hello Tool/bin/hello' --first-run", {hello, "--first-run"}},
+        {"'/opt/Hello Tool/doc/README.txt'", {"/opt/Hello Tool/doc/README.txt"}},
+        {"'/tmp/it'\\''s \"q\"/a' -x", {"/tmp/it's \"q\"/a", "-x"}},
+        {"'quoted name' x", {"'quoted name' x"}},
+        {"'/unterminated x", {"'/unterminated x"}},
+        {"\"/a\"b c", {"\"/a\"b c"}},
+        {"\"/t/doc/README.txt\"", {"/t/doc/README.txt"}},
+        {"\"\" x", {}},
+        {"", {}},
+    };
+    for (auto& c : stored) EXPECT_EQ(readBack(c.record), c.argv) << c.record;
 }
 
 TEST(CtxToConfig, WritesEveryKeyWithItsWidth) {
@@ -97,7 +156,7 @@ TEST(CtxToConfig, WritesEveryKeyWithItsWidth) {
         {"install/org.x/cplcs0", 0, 0, "\"/t/bin/hello\" --first-run"},
         // The command without a label takes no index.
         {"install/org.x/cplns1", 0, 0, "Notes"},
-        {"install/org.x/cplcs1", 0, 0, "\"/t/doc/README.txt\""},
+        {"install/org.x/cplcs1", 0, 0, "/t/doc/README.txt"},
     };
     EXPECT_EQ(store.values.size(), sizeof(expect) / sizeof(expect[0]));
     for (auto& e : expect) {
@@ -163,7 +222,7 @@ void roundTrip(const std::function<cApplicationConfig&()>& current, const std::f
     EXPECT_EQ(texts(back.shortcuts), texts(second.shortcuts));
     ASSERT_EQ(back.commands.count(), 2);
     EXPECT_STREQ(back.commands.head->value.label.ptr, "Start");
-    EXPECT_STREQ(back.commands.tail->value.command.ptr, "\"/t/doc/README.txt\"");
+    EXPECT_STREQ(back.commands.tail->value.command.ptr, "/t/doc/README.txt");
     unsigned long long v = 0;
     EXPECT_TRUE(store.getParamInt(kRegLangCurrent, v));
     EXPECT_EQ(v, 2u);

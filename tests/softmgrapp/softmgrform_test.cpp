@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "apptest.h"
+#include "base/job.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
 #include "memconfig.h"
@@ -282,6 +285,106 @@ TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
     EXPECT_TRUE(seen);
+}
+
+// The example package installed through the engine into folders with blanks and other
+// letters: each command link of the manager starts what the installation recorded, the
+// program with its arguments and the notes through the desktop opener; records in the
+// form earlier versions wrote start the same. A folder with a double quote keeps only the
+// link whose record can hold it.
+TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
+    std::string prog = stagedProgram();
+    if (!exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    PrivateHome home;
+    std::string bundle = work.file("HelloTool.app");
+    Result made = runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), exampleDir());
+    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    // One stand-in for the program and the opener: it writes how it was started.
+    const std::string standIn =
+        "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$QMX_TEST_RECORD.tmp\"\n"
+        "mv \"$QMX_TEST_RECORD.tmp\" \"$QMX_TEST_RECORD\"\n";
+    auto putStandIn = [&](const std::string& at) {
+        unlink(at.c_str());
+        return installtest::writeTextFile(at, standIn) && chmod(at.c_str(), 0755) == 0;
+    };
+    std::string bin = work.file("bin"), record = work.file("record");
+    ASSERT_TRUE(makeDirs(bin));
+    ASSERT_TRUE(putStandIn(bin + "/xdg-open"));
+    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    testutil::EnvScope rec("QMX_TEST_RECORD", record);
+    ServerEnv env("127.0.0.1:1");  // the update check is refused at once
+
+    const std::string sec = "install/org.qmx.example.hello/", start = "Start Hello Tool now",
+                      notes = "Show the release notes";
+    typedef std::vector<std::pair<std::string, std::vector<std::string> > > Started;  // link, argv
+    // Opens the manager on the store and clicks each command link in turn.
+    auto clickLinks = [&](cMemConfig& st, Started& out) {
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
+            cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+            if (!f) return -2;
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 1 && f->currentItem(); }));
+            m->pumpAll();
+            for (long long i = 0; i < f->commandLinkCount(); i++) {
+                _guardchar<char> label;
+                EXPECT_TRUE(st.getParamStr((sec + "cplns" + std::to_string(i)).c_str(), label));
+                cLinkElement* link = nullptr;
+                for (cChildElement* c = f->detailsPanel()->firstChild(); c; c = c->nextSibling())
+                    if (dynamic_cast<cLinkElement*>(c) && label.ptr && c->text() && !strcmp(c->text(), label.ptr))
+                        link = static_cast<cLinkElement*>(c);
+                if (!link) continue;
+                sPoint at = {0, 0}, origin = {0, 0};
+                link->absPos(at);
+                root->absPos(origin);
+                m->injectClick(w, at.x - origin.x + 6, at.y - origin.y + link->height() / 2);
+                m->pumpAll();
+                for (int k = 0; k < 1000 && !exists(record); k++) cJob::sleep(10);
+                std::string lines = installtest::readTextFile(record);
+                unlink(record.c_str());
+                std::vector<std::string> argv;
+                for (size_t b = 0, e; (e = lines.find('\n', b)) != std::string::npos; b = e + 1)
+                    argv.push_back(lines.substr(b, e - b));
+                out.push_back({label.ptr, argv});
+            }
+            return 0;
+        };
+        EXPECT_EQ(cSoftMgrForm::runManager(&maker, &st), 0);
+    };
+
+    for (const std::string name : {"Hello Tool \xE3\x83\x8F\xE3\x83\xAD\xE3\x83\xBC", "Say \"Hi\" Tool"}) {
+        SCOPED_TRACE(name);
+        std::string folder = home.apps() + "/" + name, hello = folder + "/bin/hello",
+                    readme = folder + "/doc/README.txt";
+        bool quoted = name.find('"') != std::string::npos;
+        cMemConfig st;
+        sPkgInstallContext ctx;
+        installtest::prepareContext(ctx, bundle + "/Contents/Resources/scenario.data", home, &st);
+        ctx.executablePath.set(home.fakeExe().c_str());
+        installtest::ScriptedAsker asker;  // English
+        ASSERT_EQ(installChecks(ctx, &asker), 0u);
+        ASSERT_TRUE(setInstallFolder(ctx, folder.c_str()));
+        ASSERT_EQ(checkInstallTargets(ctx), 0u);
+        ASSERT_EQ(runInstallJob(ctx, nullptr, &asker), 0u) << ctx.result;
+        _guardchar<char> text;
+        ASSERT_TRUE(st.getParamStr((sec + "cplcs0").c_str(), text));
+        EXPECT_EQ(std::string(text.ptr), quoted ? readme : "\"" + hello + "\" --first-run");
+        EXPECT_EQ(st.getParamStr((sec + "cplcs1").c_str(), text), !quoted);
+        if (!quoted) {
+            EXPECT_EQ(std::string(text.ptr), readme);
+        }
+        ASSERT_TRUE(putStandIn(hello));
+        const std::vector<std::string> ran = {hello, "--first-run"}, opened = {bin + "/xdg-open", readme};
+        Started got;
+        clickLinks(st, got);
+        EXPECT_EQ(got, quoted ? (Started{{notes, opened}}) : (Started{{start, ran}, {notes, opened}}));
+        if (quoted) continue;
+        // As earlier versions recorded them.
+        st.setParamStr((sec + "cplcs0").c_str(), ("'" + hello + "' --first-run").c_str(), -1);
+        st.setParamStr((sec + "cplcs1").c_str(), ("'" + readme + "'").c_str(), -1);
+        got.clear();
+        clickLinks(st, got);
+        EXPECT_EQ(got, (Started{{start, ran}, {notes, opened}}));
+    }
+    EXPECT_FALSE(exists(record)) << "something started twice";
 }
 
 TEST_F(Manager, RemovalResults) {
