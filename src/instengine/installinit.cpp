@@ -273,7 +273,10 @@ void folderName(const char* text, long long n, _guardchar<char>& out) {
 
 }  // namespace
 
-bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
+namespace {
+
+// The folder the scenario asks for, or the one standing in for it.
+bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     _guardchar<char> home, apps, name;
     if (!cFolderContents::getHome(home) || home.empty() || home.ptr[0] != '/') return false;
     long long h = (long long)strlen(home.ptr);
@@ -311,6 +314,24 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     if (name.empty()) return false;
     _guardchar<char> sub;
     return concatText("/", name.ptr, sub) && concatText(apps.ptr, sub.ptr, out);
+}
+
+}  // namespace
+
+bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
+    _guardchar<char> folder;
+    if (!scenarioFolder(ctx, folder)) return false;
+    // Never another package's folder (one of the same name would share its files, and
+    // uninstalling either would take them from the other): the first free "<folder> <n>".
+    cOtherRecords others(ctx.store ? ctx.store : cApplicationConfig::appStore(), ctx.codeName.ptr);
+    if (!others.usesFolder(folder.ptr)) return out.set(folder.ptr);
+    for (int n = 2; n < 10000; n++) {
+        char number[16];
+        _sprintf_s(number, sizeof number, " %d", n);
+        if (!concatText(folder.ptr, number, out)) return false;
+        if (!others.usesFolder(out.ptr)) return true;
+    }
+    return out.set(folder.ptr);
 }
 
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {

@@ -595,7 +595,20 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
-        if (r <= 7) boxAside(kKind[r], string(kMsg[r]), false);
+        if (r == 0 && ctx && !ctx->keptFor.empty()) {
+            // Files another package still lists stayed: say that it is still whole.
+            _guardchar<char> names, joined, kept, text;
+            for (auto* it = ctx->keptFor.head; it; it = it->next) {
+                concatText(names.ptr ? names.ptr : "", names.ptr ? ", " : "", joined);
+                concatText(joined.ptr, it->value.ptr, names);
+            }
+            formatMessage(string(12), names.ptr, kept);
+            concatText(string(kMsg[r]), "\n\n", joined);
+            concatText(joined.ptr, kept.ptr, text);
+            boxAside(kKind[r], text.ptr, false);
+        } else if (r <= 7) {
+            boxAside(kKind[r], string(kMsg[r]), false);
+        }
         end_modal(r == 0 ? 0 : 1);
         return true;
     }

@@ -215,10 +215,15 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         {"org.qmx.a", "/Applications/Example Suite", home.apps() + "/Example Suite", true},
         {"org.qmx.b", "/Applications/Tools/B/", home.apps() + "/Tools/B", true},
         {"org.qmx.c", "-", home.apps() + "/Test Pkg", true},
-        {"org.qmx.d", "/Applications", home.apps() + "/Test Pkg", false},
+        // Another package of that name has that folder: the next free number.
+        {"org.qmx.d", "/Applications", home.apps() + "/Test Pkg 2", false},
         {"org.qmx.e", work.path() + "/mine", work.path() + "/mine", false},
         {"org.qmx.f", locked + "/inside", asRoot ? locked + "/inside" : home.apps() + "/inside", false},
-        {"org.qmx.g", "/../..", home.apps() + "/Test Pkg", false},
+        {"org.qmx.g", "/../..", home.apps() + "/Test Pkg 2", false},
+        {"org.qmx.h", "-", home.apps() + "/Test Pkg 2", true},
+        {"org.qmx.i", "-", home.apps() + "/Test Pkg 3", false},
+        // A folder that holds another package's folder.
+        {"org.qmx.j", "/Applications/Tools", home.apps() + "/Tools 2", false},
     };
     std::vector<std::string> installed;
     for (const Case& c : cases) {
@@ -241,7 +246,7 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         installed.push_back(c.code);
     }
     chmod(locked.c_str(), 0755);
-    ASSERT_EQ(installed.size(), 3u);
+    ASSERT_EQ(installed.size(), 4u);
     for (const std::string& code : installed) {
         sPkgUninstallContext u;
         u.codeName.set(code.c_str());

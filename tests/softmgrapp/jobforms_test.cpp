@@ -139,10 +139,21 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         bool gone;
         int lang;                  // the installation's language (asks are shown in it)
         const char* question;
-    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?"},
-                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?"}};
+        bool shared;  // another package's record lists a.txt: it stays, and the message says so
+    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", false},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true}};
     for (const Case& c : cases) {
         cSOPKGLang::applyLang(eLangENG);
+        if (!store.hasSection("install/org.qmx.test.pkg")) {
+            ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        }
+        if (c.shared) {
+            store.setParamInt64("install/org.qmx.other/ver", 1);
+            store.setParamStr("install/org.qmx.other/name", "Other Tool", -1);
+            store.setParamInt32("install/org.qmx.other/files", 1);
+            store.setParamStr("install/org.qmx.other/file0", (home.installFolder() + "/a.txt").c_str(), -1);
+        }
         store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
@@ -179,8 +190,11 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         // The question names the package.
         EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
-        EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
-        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
+        std::string done = "Das Paket wurde erfolgreich deinstalliert.";
+        if (c.shared) done += "\n\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
+        EXPECT_EQ(texts[1], c.gone ? done : "Uninstallation procedure was canceled.");
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone || c.shared);
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/b.txt"), !c.gone);
     }
 }
 
