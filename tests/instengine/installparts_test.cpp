@@ -268,6 +268,24 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
 }
 
+// A folder the installation made stays, emptied, while another package's record names it
+// as its folder; it goes with that package.
+TEST_F(InstallParts, EmptiedFolderAnotherRecordNamesGoesWithTheLastOfThem) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    store.setParamInt64("install/org.qmx.other/ver", 1);
+    store.setParamStr("install/org.qmx.other/path", home.installFolder().c_str(), -1);
+    ScriptedAsker yes;
+    for (const char* code : {"org.qmx.test.pkg", "org.qmx.other"}) {
+        sPkgUninstallContext u;
+        u.codeName.set(code);
+        u.key.set(code);
+        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+        EXPECT_EQ(installtest::exists(home.installFolder()), strcmp(code, "org.qmx.other") != 0) << code;
+    }
+}
+
 TEST_F(InstallParts, PackagePathBesideTheExecutable) {
     PrivateHome home;
     cMemConfig store;
