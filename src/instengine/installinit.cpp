@@ -359,6 +359,10 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     ctx.codeName.set(code);
     ctx.registryName.set(code);
     if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
+    // One installer of a package at a time, from here to its end: a second one would
+    // take the first one's journal in flight for an interrupted run's.
+    if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code))
+        return eIIBusy;
     // What an interrupted run left is resolved before anything is compared or answered,
     // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
     bool recovered = false;

@@ -19,6 +19,7 @@ enum eInstallInitResult {
     eIIForeignFile = 10,
     eIIBadInstallPath = 11,
     eIINoUpdate = 12,
+    eIIBusy = 13,  // another installer of the package is running
 };
 
 // Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad

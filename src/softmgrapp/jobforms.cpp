@@ -413,8 +413,8 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > 12) return true;
-        static const int kKind[13] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1};
+        if (r > 13) return true;
+        static const int kKind[14] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2};
         if (kKind[r]) {
             _guardchar<char> m;
             // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.

@@ -95,7 +95,8 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(ctx.currLangID(), (int)eLangJPN);
     EXPECT_EQ(cLibLang::appliedLang(), (int)eLangJPN);
 
-    // Cancelled: result 3, no message.
+    // Cancelled: result 3, no message (the first installer has ended).
+    ctx.runLock.release();
     script.seen.clear();
     script.answer = [&](cChildElement* root, int depth) { return dynamic_cast<cLangSelectionForm*>(root) ? 0 : -2; };
     sPkgInstallContext again;
@@ -105,9 +106,12 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(script.seen.size(), 2u);
 }
 
+// A missing package, and a second installer of a package while the first runs.
 TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
     PrivateHome home;
     cMemConfig store;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
     std::string shown;
     script.answer = [&](cChildElement* root, int depth) {
         if (depth == 2) {
@@ -116,11 +120,27 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
         }
         return -2;
     };
-    sPkgInstallContext ctx;
-    ctx.packagePath.set(work.file("missing.data").c_str());
-    ctx.store = &store;
-    EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
-    EXPECT_EQ(shown.rfind("The path specified for software installation package is invalid!", 0), 0u) << shown;
+    struct {
+        std::string package;
+        bool running;
+        const char* message;
+    } cases[] = {
+        {work.file("missing.data"), false, "The path specified for software installation package is invalid!"},
+        {pkg, true, "Another installer of this package is running."},
+    };
+    for (auto& c : cases) {
+        cPackageRunLock first;
+        if (c.running) {
+            ASSERT_TRUE(first.take(home.journal().c_str(), "org.qmx.test.pkg"));
+        }
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(c.package.c_str());
+        ctx.store = &store;
+        ctx.journalPath.set(home.journal().c_str());
+        shown.clear();
+        EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
+        EXPECT_EQ(shown.rfind(c.message, 0), 0u) << shown;
+    }
 }
 
 TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
