@@ -323,13 +323,18 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     if (!scenarioFolder(ctx, folder)) return false;
     // Never another package's folder (one of the same name would share its files, and
     // uninstalling either would take them from the other): the first free "<folder> <n>".
+    // Records hold folders as resolved when they were chosen.
     cOtherRecords others(ctx.store ? ctx.store : cApplicationConfig::appStore(), ctx.codeName.ptr);
-    if (!others.usesFolder(folder.ptr)) return out.set(folder.ptr);
+    auto used = [&](const char* candidate) {
+        _guardchar<char> real;
+        return others.usesFolder(resolveFolder(candidate, real) ? real.ptr : candidate);
+    };
+    if (!used(folder.ptr)) return out.set(folder.ptr);
     for (int n = 2; n < 10000; n++) {
         char number[16];
         _sprintf_s(number, sizeof number, " %d", n);
         if (!concatText(folder.ptr, number, out)) return false;
-        if (!others.usesFolder(out.ptr)) return true;
+        if (!used(out.ptr)) return true;
     }
     return out.set(folder.ptr);
 }

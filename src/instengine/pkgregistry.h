@@ -116,18 +116,11 @@ class cOtherRecords {
 public:
     // Every package record of the store but `ownCode`'s.
     cOtherRecords(cApplicationConfig* store, const char* ownCode);
-    bool empty() const { return myCodes.empty(); }
     // Whether a folder is another record's installation folder or base, or holds one of
     // them or a file of another record.
     bool usesFolder(const char* folder) const;
     // The display name (else the code name) of a record that lists the file; null when none.
     const char* fileOwner(const char* path);
-    // Whether another record lists the folder: as made by it, or as its installation
-    // folder or a base.
-    bool listsFolder(const char* folder);
-    // The code names of the records whose installation folder or a base is the folder or
-    // lies below it.
-    void usersOf(const char* folder, _List<_guardchar<char> >& codes);
     // Leaves out of a list of folders to remove those another record lists.
     void dropListed(_List<_guardchar<char> >& folders);
     // The folders an uninstalled package made that still stand go to the records of the
@@ -135,6 +128,13 @@ public:
     bool handOver(cApplicationConfig* store, const _List<_guardchar<char> >& made);
 
 private:
+    // Whether another record lists the folder: as made by it, or as its installation
+    // folder or a base.
+    bool listsFolder(const char* folder);
+    // The code names of the records whose installation folder or a base is the folder or
+    // lies below it.
+    void usersOf(const char* folder, _List<_guardchar<char> >& codes);
+
     struct sOther {
         _guardchar<char> code, name;
         _List<_guardchar<char> > roots;  // installation folder and bases

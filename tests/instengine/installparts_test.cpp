@@ -268,6 +268,22 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
 }
 
+// Records hold resolved folders: one reached through a link is still another's.
+TEST_F(InstallParts, ProposalSeesAnotherPackagesFolderThroughALink) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_TRUE(installtest::makeDirs(home.path() + "/real/Test Pkg"));
+    ASSERT_EQ(symlink((home.path() + "/real").c_str(), home.apps().c_str()), 0);
+    store.setParamInt64("install/org.qmx.other/ver", 1);
+    store.setParamStr("install/org.qmx.other/path", (home.path() + "/real/Test Pkg").c_str(), -1);
+    sPkgInstallContext ctx;
+    prepareContext(ctx, pkg, home, &store);
+    ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+    _guardchar<char> folder;
+    ASSERT_TRUE(proposeInstallFolder(ctx, folder));
+    EXPECT_EQ(std::string(folder.ptr), home.apps() + "/Test Pkg 2");
+}
+
 // A folder the installation made stays, emptied, while another package's record names it
 // as its folder; it goes with that package.
 TEST_F(InstallParts, EmptiedFolderAnotherRecordNamesGoesWithTheLastOfThem) {
