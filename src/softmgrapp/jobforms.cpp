@@ -603,7 +603,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
                 concatText(joined.ptr, it->value.ptr, names);
             }
             formatMessage(string(12), names.ptr, kept);
-            concatText(string(kMsg[r]), "\n\n", joined);
+            concatText(string(kMsg[r]), "\n", joined);
             concatText(joined.ptr, kept.ptr, text);
             boxAside(kKind[r], text.ptr, false);
         } else if (r <= 7) {

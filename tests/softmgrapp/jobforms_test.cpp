@@ -211,7 +211,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
         std::string done = "Das Paket wurde erfolgreich deinstalliert.";
-        if (c.shared) done += "\n\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
+        if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
         EXPECT_EQ(texts[1], c.gone ? done : "Uninstallation procedure was canceled.");
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone || c.shared);
         EXPECT_EQ(apptest::exists(home.installFolder() + "/b.txt"), !c.gone);
