@@ -45,6 +45,27 @@ struct sPackageForRemoval {
 // Marks a copied file that is already installed with identical content.
 const unsigned char kUnchangedFile = 0xFF;
 
+// Held by an installer of a package from its start to its end: a second installer of the
+// same package would take the first one's files over and read its journal in flight as an
+// interrupted run's. The lock is a name in the system's abstract socket namespace, made of
+// the user, the store folder and the code name: it goes with the process however that
+// ends, so a killed installer leaves nothing behind in the store.
+class cPackageRunLock {
+public:
+    cPackageRunLock() {}
+    ~cPackageRunLock() { release(); }
+    cPackageRunLock(const cPackageRunLock&) = delete;
+    cPackageRunLock& operator=(const cPackageRunLock&) = delete;
+    // Takes the lock of the package whose journal lies at `journalPath`; false while
+    // another run holds it (true also when the system offers no such names).
+    bool take(const char* journalPath, const char* code);
+    bool held() const { return myFd >= 0; }
+    void release();
+
+private:
+    int myFd = -1;
+};
+
 struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> executablePath;
     _guardchar<char> packagePath;
@@ -71,6 +92,8 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     cApplicationConfig* store = nullptr;
     // The journal of the files in flight ("<store folder>/inflight-<code>").
     _guardchar<char> journalPath;
+    // Taken by the start's checks, kept until the run ends.
+    cPackageRunLock runLock;
 };
 
 // The questions of the installation and uninstallation jobs. The windowed implementation

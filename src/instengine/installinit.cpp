@@ -273,7 +273,10 @@ void folderName(const char* text, long long n, _guardchar<char>& out) {
 
 }  // namespace
 
-bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
+namespace {
+
+// The folder the scenario asks for, or the one standing in for it.
+bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     _guardchar<char> home, apps, name;
     if (!cFolderContents::getHome(home) || home.empty() || home.ptr[0] != '/') return false;
     long long h = (long long)strlen(home.ptr);
@@ -313,6 +316,29 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     return concatText("/", name.ptr, sub) && concatText(apps.ptr, sub.ptr, out);
 }
 
+}  // namespace
+
+bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
+    _guardchar<char> folder;
+    if (!scenarioFolder(ctx, folder)) return false;
+    // Never another package's folder (one of the same name would share its files, and
+    // uninstalling either would take them from the other): the first free "<folder> <n>".
+    // Records hold folders as resolved when they were chosen.
+    cOtherRecords others(ctx.store ? ctx.store : cApplicationConfig::appStore(), ctx.codeName.ptr);
+    auto used = [&](const char* candidate) {
+        _guardchar<char> real;
+        return others.usesFolder(resolveFolder(candidate, real) ? real.ptr : candidate);
+    };
+    if (!used(folder.ptr)) return out.set(folder.ptr);
+    for (int n = 2; n < 10000; n++) {
+        char number[16];
+        _sprintf_s(number, sizeof number, " %d", n);
+        if (!concatText(folder.ptr, number, out)) return false;
+        if (!used(out.ptr)) return true;
+    }
+    return out.set(folder.ptr);
+}
+
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     // Resolved once, links and all, as far as it exists; nothing below it is ever
     // reached through a link afterwards.
@@ -338,6 +364,10 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     ctx.codeName.set(code);
     ctx.registryName.set(code);
     if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
+    // One installer of a package at a time, from here to its end: a second one would
+    // take the first one's journal in flight for an interrupted run's.
+    if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code))
+        return eIIBusy;
     // What an interrupted run left is resolved before anything is compared or answered,
     // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
     bool recovered = false;

@@ -19,6 +19,7 @@ enum eInstallInitResult {
     eIIForeignFile = 10,
     eIIBadInstallPath = 11,
     eIINoUpdate = 12,
+    eIIBusy = 13,  // another installer of the package is running
 };
 
 // Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad
@@ -39,7 +40,8 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 // The folder a first installation proposes, each package in a folder of its own: the
 // scenario's "folder" with a leading "/Applications" taken to "$HOME/Applications"; a
 // folder elsewhere that the user may not make or write becomes "$HOME/Applications/<its
-// last name>"; without one, "$HOME/Applications/<the package's name>".
+// last name>"; without one, "$HOME/Applications/<the package's name>". A folder that
+// another package's record uses is never proposed: "<folder> 2", "<folder> 3", ... is.
 bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out);
 
 // Builds the copied files and checks each target against the earlier installation's

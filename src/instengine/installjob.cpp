@@ -194,8 +194,11 @@ bool cInstallRun::makeJournal() {
         ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
+    // A file the new version no longer has stays when another package's record lists it.
+    cOtherRecords others(ctx.existingFiles.count() ? ctx.store : nullptr, ctx.registryName.ptr);
     for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
-        if (!e->value().kept && isPlainAbsPath(e->value().path.ptr)) ok = j.add('O', e->value().path.ptr);
+        if (!e->value().kept && isPlainAbsPath(e->value().path.ptr) && !others.fileOwner(e->value().path.ptr))
+            ok = j.add('O', e->value().path.ptr);
     for (auto* e = ctx.existingShortcuts.first(); ok && e; e = ctx.existingShortcuts.next(e)) {
         bool stays = false;
         for (auto* x = entries.head; x && !stays; x = x->next) stays = strcmp(x->value.path.ptr, e->value().ptr) == 0;

@@ -329,3 +329,105 @@ bool cRecordScope::mayRemoveFolder(const char* folder) const {
     return (myPathConfines && isBelow(folder, myRecord.path.ptr)) ||
            myMade.findEntry(cStringKey(folder)) != nullptr;
 }
+
+namespace {
+
+bool collectName(const char* name, void* list) {
+    if (name && *name) addUnique(*static_cast<_List<_guardchar<char> >*>(list), name);
+    return true;
+}
+
+}  // namespace
+
+cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode) {
+    _List<_guardchar<char> > codes;
+    if (!store) return;
+    store->enumSubsections(kRegInstallRoot, collectName, &codes);
+    for (auto* it = codes.head; it; it = it->next) {
+        sPkgRegistryRecord r;
+        if ((ownCode && strcmp(it->value.ptr, ownCode) == 0) || !readRegistryRecord(store, it->value.ptr, r)) continue;
+        sOther* o = myCodes.add();
+        if (!o || !o->code.set(it->value.ptr) || !o->name.set(r.name.empty() ? it->value.ptr : r.name.ptr)) continue;
+        auto addRoot = [&](const char* folder) {
+            if (!isPlainAbsPath(folder)) return;
+            addUnique(o->roots, folder);
+            myFolders.insert(cStringKey(folder));
+        };
+        addRoot(r.path.ptr);
+        for (auto* b = r.bases.head; b; b = b->next) addRoot(b->value.ptr);
+        for (auto* d = r.dirs.head; d; d = d->next) myFolders.insert(cStringKey(d->value.ptr));
+        for (const char* f : r.files) {
+            myFileList.add(f);
+            bool isNew = false;
+            const char** owner = myFiles.insert(cStringKey(f), isNew);
+            if (owner && isNew) *owner = o->name.ptr;
+        }
+    }
+}
+
+bool cOtherRecords::usesFolder(const char* folder) const {
+    for (auto* it = myCodes.head; it; it = it->next)
+        for (auto* r = it->value.roots.head; r; r = r->next)
+            if (strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder)) return true;
+    for (const char* f : myFileList)
+        if (isBelow(f, folder)) return true;
+    return false;
+}
+
+const char* cOtherRecords::fileOwner(const char* path) {
+    const char** owner = path ? myFiles.find(cStringKey(path)) : nullptr;
+    return owner ? *owner : nullptr;
+}
+
+bool cOtherRecords::listsFolder(const char* folder) { return folder && myFolders.find(cStringKey(folder)); }
+
+void cOtherRecords::usersOf(const char* folder, _List<_guardchar<char> >& codes) {
+    for (auto* it = myCodes.head; it; it = it->next) {
+        bool uses = false;
+        for (auto* r = it->value.roots.head; r && !uses; r = r->next)
+            uses = strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder);
+        if (uses) addUnique(codes, it->value.code.ptr);
+    }
+}
+
+void cOtherRecords::dropListed(_List<_guardchar<char> >& folders) {
+    _List<_guardchar<char> > keep;
+    for (auto* it = folders.head; it; it = it->next)
+        if (!listsFolder(it->value.ptr)) addUnique(keep, it->value.ptr);
+    folders.destroy();
+    for (auto* it = keep.head; it; it = it->next) addUnique(folders, it->value.ptr);
+}
+
+bool cOtherRecords::handOver(cApplicationConfig* store, const _List<_guardchar<char> >& made) {
+    bool changed = false, ok = true;
+    for (auto* o = myCodes.head; o; o = o->next) {
+        _List<_guardchar<char> > given;
+        for (auto* it = made.head; it; it = it->next) {
+            if (objKind(it->value.ptr) != 2) continue;
+            _List<_guardchar<char> > users;
+            usersOf(it->value.ptr, users);
+            for (auto* u = users.head; u; u = u->next)
+                if (strcmp(u->value.ptr, o->value.code.ptr) == 0) addUnique(given, it->value.ptr);
+        }
+        if (given.empty()) continue;
+        ok = addRecordDirs(store, o->value.code.ptr, given) && ok;
+        changed = true;
+    }
+    if (!changed) return true;
+    if (ok && store->saveConfig()) return true;
+    store->discardChanges();
+    return false;
+}
+
+bool addRecordDirs(cApplicationConfig* store, const char* codeName, const _List<_guardchar<char> >& dirs) {
+    _guardchar<char> section;
+    _List<_guardchar<char> > all;
+    cFasterTreeList<cStringKey, int> seen;
+    if (!store || !regSectionName(codeName, section) || !getList(store, section.ptr, kRegDirs, kRegDir, all))
+        return false;
+    for (auto* it = all.head; it; it = it->next) seen.insert(cStringKey(it->value.ptr));
+    long long before = all.count();
+    for (auto* it = dirs.head; it; it = it->next)
+        if (!addUnique(all, seen, it->value.ptr)) return false;
+    return all.count() == before || putList(store, section.ptr, kRegDirs, kRegDir, all);
+}

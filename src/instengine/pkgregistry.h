@@ -124,3 +124,44 @@ bool splitRunCommand(const char* command, sRunCommandLine& out);
 // Reads the record of a code name back. False when the code name is unsafe, "ver" is
 // missing, or a listed file, shortcut or count is missing or out of range (damage).
 bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out);
+
+// What the other installed packages' records hold, so that packages of one name stay
+// apart: the folder proposed for a new one, and what an uninstallation or an update may
+// remove. Records that cannot be read are left out.
+class cOtherRecords {
+public:
+    // Every package record of the store but `ownCode`'s.
+    cOtherRecords(cApplicationConfig* store, const char* ownCode);
+    // Whether a folder is another record's installation folder or base, or holds one of
+    // them or a file of another record.
+    bool usesFolder(const char* folder) const;
+    // The display name (else the code name) of a record that lists the file; null when none.
+    const char* fileOwner(const char* path);
+    // Leaves out of a list of folders to remove those another record lists.
+    void dropListed(_List<_guardchar<char> >& folders);
+    // The folders an uninstalled package made that still stand go to the records of the
+    // packages still in them, so that they go with the last of those; saves the store.
+    bool handOver(cApplicationConfig* store, const _List<_guardchar<char> >& made);
+
+private:
+    // Whether another record lists the folder: as made by it, or as its installation
+    // folder or a base.
+    bool listsFolder(const char* folder);
+    // The code names of the records whose installation folder or a base is the folder or
+    // lies below it.
+    void usersOf(const char* folder, _List<_guardchar<char> >& codes);
+
+    struct sOther {
+        _guardchar<char> code, name;
+        _List<_guardchar<char> > roots;  // installation folder and bases
+    };
+    _List<sOther> myCodes;
+    cTextList myFileList;
+    cFasterTreeList<cStringKey, const char*> myFiles;  // path -> display name
+    cFasterTreeList<cStringKey, int> myFolders;        // made folders, paths and bases
+};
+
+// Adds folders to the list of folders a package's record says its installation made (an
+// uninstalled package hands the ones it made to the packages still in them, so that they
+// go with the last of them); the caller saves the store.
+bool addRecordDirs(cApplicationConfig* store, const char* codeName, const _List<_guardchar<char> >& dirs);

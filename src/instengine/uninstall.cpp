@@ -110,9 +110,19 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
+    ctx.keptFor.destroy();
     cRecordScope scope(record);
+    // What other packages' records list stays: a shared file goes with the last of them.
+    cOtherRecords others(store, ctx.key.ptr);
+    _List<_guardchar<char> > made;
+    for (auto* it = record.dirs.head; it; it = it->next) addUnique(made, it->value.ptr);
+    others.dropListed(record.dirs);
     for (const char* f : record.files) {
         if (!scope.ownsFile(f)) continue;
+        if (const char* owner = others.fileOwner(f)) {
+            addUnique(ctx.keptFor, owner);
+            continue;
+        }
         _guardchar<char>* p = ctx.files.add();
         if (!p || !p->set(f)) return eUNIncomplete;
     }
@@ -181,7 +191,9 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // the same code; the journal in place is this one.
     journal.committed = true;
     sJournalOutcome out;
-    return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out) ? eUNRemoved : eUNIncomplete;
+    if (!resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out)) return eUNIncomplete;
+    others.handOver(store, made);
+    return eUNRemoved;
 }
 
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {

@@ -15,6 +15,9 @@ struct sPkgUninstallContext {
     _List<_guardchar<char> > shortcuts;
     // The journal of the files in flight (the default place when empty).
     _guardchar<char> journalPath;
+    // Display names of the installed packages whose records list files of this one too:
+    // those files stayed.
+    _List<_guardchar<char> > keptFor;
 };
 
 // Results of uninstallJob (the form maps them to "pkgm::unin" messages).

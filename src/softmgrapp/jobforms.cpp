@@ -413,8 +413,8 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > 12) return true;
-        static const int kKind[13] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1};
+        if (r > 13) return true;
+        static const int kKind[14] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2};
         if (kKind[r]) {
             _guardchar<char> m;
             // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
@@ -595,7 +595,20 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
-        if (r <= 7) boxAside(kKind[r], string(kMsg[r]), false);
+        if (r == 0 && ctx && !ctx->keptFor.empty()) {
+            // Files another package still lists stayed: say that it is still whole.
+            _guardchar<char> names, joined, kept, text;
+            for (auto* it = ctx->keptFor.head; it; it = it->next) {
+                concatText(names.ptr ? names.ptr : "", names.ptr ? ", " : "", joined);
+                concatText(joined.ptr, it->value.ptr, names);
+            }
+            formatMessage(string(12), names.ptr, kept);
+            concatText(string(kMsg[r]), "\n", joined);
+            concatText(joined.ptr, kept.ptr, text);
+            boxAside(kKind[r], text.ptr, false);
+        } else if (r <= 7) {
+            boxAside(kKind[r], string(kMsg[r]), false);
+        }
         end_modal(r == 0 ? 0 : 1);
         return true;
     }

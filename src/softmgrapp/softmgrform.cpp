@@ -74,6 +74,10 @@ static int columnWidth(const char* text, int least) {
     return w > least ? w : least;
 }
 
+static bool sameText(const _guardchar<char>& a, const _guardchar<char>& b) {
+    return strcmp(a.ptr ? a.ptr : "", b.ptr ? b.ptr : "") == 0;
+}
+
 // ---- the reader ----
 
 bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfig* store, unsigned int run) {
@@ -377,7 +381,20 @@ void cSoftMgrForm::takeItems() {
     for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, myRowCount++) {
         sInstalledItem& item = it->value;
         myIcons.refImage((int)myRowCount, &item.smallIcon);
-        myList->setItem((int)myRowCount, 1, item.name.ptr ? item.name.ptr : "", (int)myRowCount, &item);
+        // Two packages of one name installed the same day in one version would read alike:
+        // such rows carry their code names.
+        _guardchar<char> name, head;
+        name.set(item.name.ptr ? item.name.ptr : "");
+        for (auto* o = myItems.ptr->head; o; o = o->next)
+            if (o != it && sameText(o->value.name, item.name) && sameText(o->value.installedDate, item.installedDate) &&
+                sameText(o->value.versionText, item.versionText)) {
+                concatText(name.ptr, " (", head);
+                concatText(head.ptr, item.codeName.ptr ? item.codeName.ptr : "", name);
+                concatText(name.ptr, ")", head);
+                name.attach(head.dettach());
+                break;
+            }
+        myList->setItem((int)myRowCount, 1, name.ptr, (int)myRowCount, &item);
         myList->setItem((int)myRowCount, 2, item.installedDate.ptr ? item.installedDate.ptr : "", -1, nullptr);
         myList->setItem((int)myRowCount, 3, item.versionText.ptr, -1, nullptr);
         myList->setItem((int)myRowCount, 4, "", -1, nullptr);

@@ -385,6 +385,101 @@ TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     EXPECT_EQ(diff(installed(home), kV1), "");
 }
 
+// Two packages of one name (their code names apart), each in the folder proposed to it
+// or both in one folder: each uninstalls leaving the other whole (its files, record and
+// menu entry), a file both records list goes with the last of them (not with an update
+// of one that no longer has it), and the last leaves nothing behind.
+TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
+    const std::string menu = "[Strings]\nENG.m = \"Tool\"\n[Menu]\n$m = $pgm \"bin/tool\", $pgm \"bin/tool\"\n";
+    const char* codes[2] = {"org.qmx.hello", "org.qmx.hello.copy"};
+    struct Case {
+        bool oneFolder;  // the second one installed where the first is
+        int firstGone;
+    } cases[] = {{false, 0}, {false, 1}, {true, 0}, {true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.oneFolder ? "one folder" : "proposed folders") + ", first gone: " + codes[c.firstGone]);
+        PrivateHome home;
+        cMemConfig store;
+        std::string folder[2];
+        Tree files[2];
+        auto install = [&](int i, const char* version) {
+            std::string pkg = work.file(std::string(codes[i]) + version + ".data");
+            ASSERT_TRUE(makePackage(work.path(), version, files[i], pkg, menu, codes[i]));
+            sPkgInstallContext ctx;
+            prepareContext(ctx, pkg, home, &store);
+            ctx.executablePath.set(home.fakeExe().c_str());
+            ctx.journalPath.set((home.path() + "/.qmx/inflight-" + codes[i]).c_str());
+            ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+            if (ctx.installedVersion == ~0ULL) {
+                _guardchar<char> proposed;
+                ASSERT_TRUE(proposeInstallFolder(ctx, proposed));
+                folder[i] = i == 1 && c.oneFolder ? folder[0] : proposed.ptr;
+                ASSERT_TRUE(setInstallFolder(ctx, folder[i].c_str()));
+                ASSERT_EQ(checkInstallTargets(ctx), 0u) << ctx.messagePath.ptr;
+            }
+            ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
+        };
+        for (int i = 0; i < 2; i++) {
+            files[i] = {{"bin/tool", "#!/bin/sh\n"}, {"doc/README", "same"}, {std::string(codes[i]) + ".txt", codes[i]}};
+            install(i, "1.0");
+        }
+        // The first one's next version no longer has the README.
+        files[0].erase("doc/README");
+        install(0, "2.0");
+        if (!c.oneFolder) {
+            EXPECT_EQ(folder[1], folder[0] + " 2");
+        }
+        // A package's record (but the folders it made, which the other may hand over) and
+        // its menu entry with the program it starts.
+        auto record = [&](int i) {
+            std::string all, prefix = std::string("install/") + codes[i] + "/";
+            for (auto& v : store.values)
+                if (v.first.rfind(prefix, 0) == 0 && v.first.rfind(prefix + "dir", 0) != 0)
+                    all += v.first + "=" + v.second.text + std::to_string(v.second.number) + "\n";
+            return all;
+        };
+        auto entry = [&](int i) {
+            _guardchar<char> p;
+            if (!store.getParamStr((std::string("install/") + codes[i] + "/shortc0").c_str(), p)) return std::string();
+            return readTextFile(p.ptr);
+        };
+        auto mine = [&](int i) {
+            Tree t;
+            for (auto& f : files[i]) t[folder[i] + "/" + f.first] = f.second;
+            return t;
+        };
+        auto onDisk = [&](const Tree& t) {
+            Tree d;
+            for (auto& f : t)
+                if (installtest::exists(f.first)) d[f.first] = readTextFile(f.first);
+            return d;
+        };
+        int gone = c.firstGone, stays = 1 - gone;
+        std::string recordBefore = record(stays), entryBefore = entry(stays);
+        ASSERT_NE(entryBefore.find("Exec=\"" + folder[stays] + "/bin/tool\""), std::string::npos) << entryBefore;
+        sPkgUninstallContext u;
+        u.codeName.set(codes[gone]);
+        u.key.set(codes[gone]);
+        u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[gone]).c_str());
+        ScriptedAsker yes;
+        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(u.keptFor.count(), c.oneFolder ? 1 : 0) << "the shared files are said to stay";
+        EXPECT_EQ(onDisk(mine(stays)), mine(stays));
+        EXPECT_EQ(snapshot(folder[stays]).size(), files[stays].size()) << "the other's own file stayed";
+        EXPECT_EQ(record(stays), recordBefore);
+        EXPECT_EQ(entry(stays), entryBefore);
+        EXPECT_FALSE(store.hasSection((std::string("install/") + codes[gone]).c_str()));
+
+        u.codeName.set(codes[stays]);
+        u.key.set(codes[stays]);
+        u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[stays]).c_str());
+        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
+        for (const std::string& f : folders(home.apps()))
+            EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
+    }
+}
+
 TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     PrivateHome home;
     cMemConfig store;

@@ -215,10 +215,15 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         {"org.qmx.a", "/Applications/Example Suite", home.apps() + "/Example Suite", true},
         {"org.qmx.b", "/Applications/Tools/B/", home.apps() + "/Tools/B", true},
         {"org.qmx.c", "-", home.apps() + "/Test Pkg", true},
-        {"org.qmx.d", "/Applications", home.apps() + "/Test Pkg", false},
+        // Another package of that name has that folder: the next free number.
+        {"org.qmx.d", "/Applications", home.apps() + "/Test Pkg 2", false},
         {"org.qmx.e", work.path() + "/mine", work.path() + "/mine", false},
         {"org.qmx.f", locked + "/inside", asRoot ? locked + "/inside" : home.apps() + "/inside", false},
-        {"org.qmx.g", "/../..", home.apps() + "/Test Pkg", false},
+        {"org.qmx.g", "/../..", home.apps() + "/Test Pkg 2", false},
+        {"org.qmx.h", "-", home.apps() + "/Test Pkg 2", true},
+        {"org.qmx.i", "-", home.apps() + "/Test Pkg 3", false},
+        // A folder that holds another package's folder.
+        {"org.qmx.j", "/Applications/Tools", home.apps() + "/Tools 2", false},
     };
     std::vector<std::string> installed;
     for (const Case& c : cases) {
@@ -241,7 +246,7 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
         installed.push_back(c.code);
     }
     chmod(locked.c_str(), 0755);
-    ASSERT_EQ(installed.size(), 3u);
+    ASSERT_EQ(installed.size(), 4u);
     for (const std::string& code : installed) {
         sPkgUninstallContext u;
         u.codeName.set(code.c_str());
@@ -261,6 +266,40 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
     for (const std::string& f : folders(home.apps()))
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
+}
+
+// Records hold resolved folders: one reached through a link is still another's.
+TEST_F(InstallParts, ProposalSeesAnotherPackagesFolderThroughALink) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_TRUE(installtest::makeDirs(home.path() + "/real/Test Pkg"));
+    ASSERT_EQ(symlink((home.path() + "/real").c_str(), home.apps().c_str()), 0);
+    store.setParamInt64("install/org.qmx.other/ver", 1);
+    store.setParamStr("install/org.qmx.other/path", (home.path() + "/real/Test Pkg").c_str(), -1);
+    sPkgInstallContext ctx;
+    prepareContext(ctx, pkg, home, &store);
+    ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+    _guardchar<char> folder;
+    ASSERT_TRUE(proposeInstallFolder(ctx, folder));
+    EXPECT_EQ(std::string(folder.ptr), home.apps() + "/Test Pkg 2");
+}
+
+// A folder the installation made stays, emptied, while another package's record names it
+// as its folder; it goes with that package.
+TEST_F(InstallParts, EmptiedFolderAnotherRecordNamesGoesWithTheLastOfThem) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    store.setParamInt64("install/org.qmx.other/ver", 1);
+    store.setParamStr("install/org.qmx.other/path", home.installFolder().c_str(), -1);
+    ScriptedAsker yes;
+    for (const char* code : {"org.qmx.test.pkg", "org.qmx.other"}) {
+        sPkgUninstallContext u;
+        u.codeName.set(code);
+        u.key.set(code);
+        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+        EXPECT_EQ(installtest::exists(home.installFolder()), strcmp(code, "org.qmx.other") != 0) << code;
+    }
 }
 
 TEST_F(InstallParts, PackagePathBesideTheExecutable) {

@@ -16,7 +16,10 @@
 
 #include "apptest.h"
 #include "installtest.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
 #include "instengine/pkgregistry.h"
+#include "instengine/uninstall.h"
 #include "instengine/version.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/ciappconfig.h"
@@ -351,6 +354,57 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
 
 // The program itself in a private HOME without a display: installing shows windows, so it
 // is refused with a message, and nothing is installed or registered.
+// Two installers of one package at once, each with its own view of the store as two
+// processes have: the second refuses while the first runs (it took the first one's files
+// over and wrote a record that listed none of the folders the first made, which an
+// uninstallation then left behind), another process finds the package held too, and once
+// the first has ended the next one starts.
+TEST(TwoInstallers, SecondRefusesWhileTheFirstRuns) {
+    useAppLanguages();
+    testutil::TempDir work;
+    PrivateHome home;
+    std::string pkg = work.file("p.data"), qmx = home.path() + "/.qmx";
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", "x"}, {"doc/README", "r"}}, pkg));
+    ASSERT_TRUE(makeDirs(qmx));
+    cCIAppConfig stores[4];
+    for (cCIAppConfig& s : stores) ASSERT_TRUE(s.openFolder(qmx.c_str()));
+    auto start = [&](sPkgInstallContext& ctx, cApplicationConfig* store) {
+        prepareContext(ctx, pkg, home, store);
+        ctx.executablePath.set(home.fakeExe().c_str());
+        unsigned int r = installChecks(ctx, nullptr);
+        if (r == 0 && (!setInstallFolder(ctx, home.installFolder().c_str()) || checkInstallTargets(ctx) != 0)) r = 99;
+        return r;
+    };
+    {
+        sPkgInstallContext first, second;
+        ASSERT_EQ(start(first, &stores[0]), 0u);
+        unsigned int r = start(second, &stores[1]);
+        EXPECT_EQ(r, (unsigned)eIIBusy);
+        pid_t child = fork();
+        if (child == 0) _exit(cPackageRunLock().take(home.journal().c_str(), "org.qmx.test.pkg") ? 0 : 1);
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        ASSERT_EQ(runInstallJob(first, nullptr, nullptr), 0u) << first.result;
+        if (r == 0) {
+            EXPECT_EQ(runInstallJob(second, nullptr, nullptr), 0u);
+        }
+    }
+    sPkgRegistryRecord rec;
+    ASSERT_TRUE(readRegistryRecord(&stores[2], "org.qmx.test.pkg", rec));
+    std::vector<std::string> dirs;
+    for (auto* it = rec.dirs.head; it; it = it->next) dirs.push_back(it->value.ptr);
+    EXPECT_NE(std::find(dirs.begin(), dirs.end(), home.installFolder()), dirs.end()) << "the record lists what was made";
+    sPkgInstallContext later;
+    EXPECT_EQ(start(later, &stores[2]), (unsigned)eIINoUpdate) << "the first one's end lets the next one start";
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    ScriptedAsker yes;
+    EXPECT_EQ(uninstallJob(u, &stores[3], &yes), (unsigned)eUNRemoved);
+    EXPECT_FALSE(installtest::exists(home.installFolder())) << "an emptied folder stayed";
+}
+
 TEST(ProgramInstall, WithoutADisplayNothingIsInstalled) {
     std::string prog = apptest::stagedProgram();
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;

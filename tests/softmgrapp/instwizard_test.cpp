@@ -297,6 +297,36 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
     EXPECT_TRUE(store.getParamInt("install/org.qmx.example.hello/ver", ver));
 }
 
+// Another package of the example's name has its folder: the location page proposes the
+// next free one (wizard-location-beside-<LANG>.png).
+TEST_F(InstWizard, LocationPageProposesAFolderBesideAPackageOfTheSameName) {
+    std::string taken = home.path() + "/Applications/Hello Tool";
+    store.setParamInt64("install/org.qmx.example.hello.copy/ver", 0x0001000400020007ULL);
+    store.setParamStr("install/org.qmx.example.hello.copy/name", "Hello Tool", -1);
+    store.setParamStr("install/org.qmx.example.hello.copy/path", taken.c_str(), -1);
+    for (int id : {eLangENG, eLangDEU, eLangJPN}) {
+        std::string lang = ciLangID(id);
+        SCOPED_TRACE(lang);
+        sPkgInstallContext ctx;
+        ASSERT_TRUE(load(ctx));
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        std::string proposed;
+        script.answers = {1};  // close the installer: Yes
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            passAcceptancePages(w, wz);
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+            proposed = wz->folderPage()->pathEdit()->text();
+            maker.pumpAll();
+            maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-location-beside-" + lang + ".png").c_str());
+            maker.injectClose(w);
+            maker.pumpAll();
+        };
+        EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1);
+        EXPECT_EQ(proposed, taken + " 2");
+    }
+    cSOPKGLang::applyLang(eLangENG);
+}
+
 TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     sPkgInstallContext ctx;
     ASSERT_TRUE(load(ctx));

@@ -95,7 +95,8 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(ctx.currLangID(), (int)eLangJPN);
     EXPECT_EQ(cLibLang::appliedLang(), (int)eLangJPN);
 
-    // Cancelled: result 3, no message.
+    // Cancelled: result 3, no message (the first installer has ended).
+    ctx.runLock.release();
     script.seen.clear();
     script.answer = [&](cChildElement* root, int depth) { return dynamic_cast<cLangSelectionForm*>(root) ? 0 : -2; };
     sPkgInstallContext again;
@@ -105,9 +106,12 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(script.seen.size(), 2u);
 }
 
+// A missing package, and a second installer of a package while the first runs.
 TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
     PrivateHome home;
     cMemConfig store;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
     std::string shown;
     script.answer = [&](cChildElement* root, int depth) {
         if (depth == 2) {
@@ -116,11 +120,27 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
         }
         return -2;
     };
-    sPkgInstallContext ctx;
-    ctx.packagePath.set(work.file("missing.data").c_str());
-    ctx.store = &store;
-    EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
-    EXPECT_EQ(shown.rfind("The path specified for software installation package is invalid!", 0), 0u) << shown;
+    struct {
+        std::string package;
+        bool running;
+        const char* message;
+    } cases[] = {
+        {work.file("missing.data"), false, "The path specified for software installation package is invalid!"},
+        {pkg, true, "Another installer of this package is running."},
+    };
+    for (auto& c : cases) {
+        cPackageRunLock first;
+        if (c.running) {
+            ASSERT_TRUE(first.take(home.journal().c_str(), "org.qmx.test.pkg"));
+        }
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(c.package.c_str());
+        ctx.store = &store;
+        ctx.journalPath.set(home.journal().c_str());
+        shown.clear();
+        EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
+        EXPECT_EQ(shown.rfind(c.message, 0), 0u) << shown;
+    }
 }
 
 TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
@@ -139,10 +159,21 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         bool gone;
         int lang;                  // the installation's language (asks are shown in it)
         const char* question;
-    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?"},
-                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?"}};
+        bool shared;  // another package's record lists a.txt: it stays, and the message says so
+    } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", false},
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true}};
     for (const Case& c : cases) {
         cSOPKGLang::applyLang(eLangENG);
+        if (!store.hasSection("install/org.qmx.test.pkg")) {
+            ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        }
+        if (c.shared) {
+            store.setParamInt64("install/org.qmx.other/ver", 1);
+            store.setParamStr("install/org.qmx.other/name", "Other Tool", -1);
+            store.setParamInt32("install/org.qmx.other/files", 1);
+            store.setParamStr("install/org.qmx.other/file0", (home.installFolder() + "/a.txt").c_str(), -1);
+        }
         store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
@@ -179,8 +210,11 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         // The question names the package.
         EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
-        EXPECT_EQ(texts[1], c.gone ? "Das Paket wurde erfolgreich deinstalliert." : "Uninstallation procedure was canceled.");
-        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone);
+        std::string done = "Das Paket wurde erfolgreich deinstalliert.";
+        if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
+        EXPECT_EQ(texts[1], c.gone ? done : "Uninstallation procedure was canceled.");
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone || c.shared);
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/b.txt"), !c.gone);
     }
 }
 

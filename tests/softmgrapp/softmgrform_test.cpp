@@ -387,6 +387,27 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
     EXPECT_FALSE(exists(record)) << "something started twice";
 }
 
+// Two packages of one name installed the same day in one version: their rows tell them
+// apart by their code names; a row that reads alone stays as it is.
+TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    addPackage(store, "org.hello", v(1, 4), "Hello Tool");
+    addPackage(store, "org.hello.copy", v(1, 4), "Hello Tool");
+    addPackage(store, "org.hello.old", v(1, 3), "Hello Tool");
+    std::vector<std::string> rows;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 3; }));
+        for (int r = 0; r < f->list()->getRowCount(); r++) rows.push_back(f->list()->text(r, 1));
+        m->snapshotPNG(w, (snapshotDir() + "/softmgr_same_name.png").c_str());
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Hello Tool", "Hello Tool (org.hello)", "Hello Tool (org.hello.copy)"}));
+}
+
 TEST_F(Manager, RemovalResults) {
     struct Case {
         const char* name;
