@@ -94,6 +94,9 @@ private:
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
     unsigned int unpack(sFlight& f, bool report, bool note);
     bool unpackLarge(sFlight& f, int workers);
+    // The bytes a file still has to unpack (none once a large file's pieces made it).
+    unsigned long long unpackSize(const sFlight& f) { return f.tmpMade ? 0 : ctx.payload().sizeOf((int)f.file->item); }
+    long long splitRuns(long long workers, unsigned long long total, _List<sFlight>::sItem** starts);
     void writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
                     std::atomic<unsigned long long>& done, cEvent& wake);
     bool noteFileSystem(int fd, const char* path);
@@ -532,22 +535,55 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
     }
 }
 
+// Where each worker's run of neighbouring files begins, in the flights' order: runs of
+// about equal bytes. A run's reader starts at the body's access point before its first
+// file and inflates up to it for nothing (the run before has inflated those bytes), so a
+// run may begin off its equal share where that way is shorter: a start costs its lead-in
+// plus its distance from the equal share. The number of runs (fewer than `workers` when a
+// file spans a share).
+long long cInstallRun::splitRuns(long long workers, unsigned long long total, _List<sFlight>::sItem** starts) {
+    const unsigned long long share = total / (unsigned long long)workers;
+    long long runs = 1, w = 1;  // w: the start looked for, near w shares
+    starts[0] = flights.head;
+    _List<sFlight>::sItem* pick = nullptr;
+    unsigned long long best = 0, sum = 0;
+    for (auto* it = flights.head; it && w < workers; it = it->next) {
+        // Past start w's window (half a share either side): its pick begins a run.
+        while (w < workers && sum >= share * (unsigned long long)w + share / 2) {
+            if (pick) starts[runs++] = pick;
+            pick = nullptr;
+            w++;
+        }
+        // A run is judged by its first file that is read (an empty one reads nothing).
+        unsigned long long target = share * (unsigned long long)w, size = unpackSize(it->value);
+        if (w < workers && size && sum + share / 2 >= target) {
+            unsigned long long off = sum > target ? sum - target : target - sum;
+            if (!pick || off < best) {
+                unsigned long long cost = off + ctx.payload().leadIn((int)it->value.file->item);
+                if (!pick || cost < best) pick = it, best = cost;
+            }
+        }
+        sum += size;
+    }
+    if (pick && w < workers) starts[runs++] = pick;
+    return runs;
+}
+
 // Every file written beside its target: on this thread for a small package, else on
 // several threads: a large file kept as it is in pieces on all of them, the others in
 // runs of neighbouring files (each run's reader goes on from one item to the next, and
 // the body's access points let each piece and run start near its first byte).
 bool cInstallRun::unpackAll() {
-    auto sizeOf = [&](sFlight& f) { return f.tmpMade ? 0 : ctx.payload().sizeOf((int)f.file->item); };
     auto threads = [&](unsigned long long bytes) {
         long long n = (long long)(bytes / kMinShare);
         if (n > usableCores()) n = usableCores();
         return n > kMaxUnpackers ? kMaxUnpackers : (int)n;
     };
     unsigned long long total = 0;
-    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value);
+    for (auto* it = flights.head; it; it = it->next) total += unpackSize(it->value);
     if (threads(total) > 1)
         for (auto* it = flights.head; it; it = it->next) {
-            unsigned long long size = sizeOf(it->value);
+            unsigned long long size = unpackSize(it->value);
             cPtr<cFileIOTarget> stored(size >= kLargeFile ? ctx.payload().storedItem((int)it->value.file->item) : nullptr);
             if (!stored) continue;
             stored = nullptr;
@@ -555,27 +591,24 @@ bool cInstallRun::unpackAll() {
         }
     long long count = 0;
     total = 0;
-    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value), count += it->value.tmpMade ? 0 : 1;
+    for (auto* it = flights.head; it; it = it->next) total += unpackSize(it->value), count += it->value.tmpMade ? 0 : 1;
     long long workers = threads(total) < count ? threads(total) : count;
     if (workers <= 1) {
         unpackRun(flights.head, fileCount, true);
         return ctx.result == eIJOk;
     }
+    _List<sFlight>::sItem* starts[kMaxUnpackers];
+    long long runs = splitRuns(workers, total, starts);
     _classbuf<cPtr<cUnpacker> > pool;
-    if (!pool.set(workers)) return fail(eIJCannotWrite, ""), false;
-    // Runs of about equal bytes, in the flights' order.
-    auto* it = flights.head;
-    unsigned long long share = total / (unsigned long long)workers, sum = 0;
+    if (!pool.set(runs)) return fail(eIJCannotWrite, ""), false;
     long long started = 0;
-    for (long long w = 0; w < workers && it; w++) {
-        auto* from = it;
+    for (long long w = 0; w < runs; w++) {
         long long n = 0;
-        for (; it && (w == workers - 1 || sum < share * (unsigned long long)(w + 1) || n == 0); it = it->next, n++)
-            sum += sizeOf(it->value);
-        pool[w] = new (std::nothrow) cUnpacker(this, from, n);
+        for (auto* it = starts[w]; it && (w == runs - 1 || it != starts[w + 1]); it = it->next) n++;
+        pool[w] = new (std::nothrow) cUnpacker(this, starts[w], n);
         if (!pool[w].ptr || !pool[w]->start()) {
             pool[w] = nullptr;
-            failUnpack(eIJCannotWrite, from->value.tmp().ptr);
+            failUnpack(eIJCannotWrite, starts[w]->value.tmp().ptr);
             break;
         }
         started++;

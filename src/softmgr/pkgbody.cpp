@@ -121,6 +121,13 @@ int cPkgBody::accessPoints() {
     return myPointCount;
 }
 
+unsigned long long cPkgBody::startFor(unsigned long long at) {
+    cSafeCriticalSectionAccess a(&myLock);
+    unsigned long long from = 0;
+    for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i]->plain;
+    return from;
+}
+
 unsigned long long cPkgBody::nextPoint() {
     cSafeCriticalSectionAccess a(&myLock);
     if (myPointCount >= kMaxPoints) return ~0ULL;

@@ -42,6 +42,9 @@ public:
     void keep(cPkgBodyReader* r);
     // How many access points there are (for tests and the job's split of its work).
     int accessPoints();
+    // The plain offset a new reader for `at` starts from: the nearest access point at or
+    // before it, else the body's start.
+    unsigned long long startFor(unsigned long long at);
 
     // Plain bytes between access points: at least kMinSpacing, and at most about
     // kMaxPoints points for the whole body (each holds 32 KiB).

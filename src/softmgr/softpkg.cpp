@@ -364,6 +364,12 @@ unsigned long long cSoftPkg::sizeOf(int index) const {
     return it->unpackedSize ? it->unpackedSize : it->stored;
 }
 
+unsigned long long cSoftPkg::leadIn(int index) const {
+    sPkgItem* it = find(index);
+    if (!it || it->where != eInBody || !myBody) return 0;
+    return it->at - myBody->startFor(it->at);
+}
+
 unsigned long long cSoftPkg::storedSizeOf(int index) const {
     sPkgItem* it = find(index);
     return it ? it->stored : 0;

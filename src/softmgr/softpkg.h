@@ -71,6 +71,9 @@ public:
     // item, an empty one or no item.
     cFileIOTarget* storedItem(int index);
     unsigned long long sizeOf(int index) const;
+    // The plain bytes a reader started for the item inflates for nothing before its first
+    // byte (from the body's nearest access point); 0 for an item that is not in the body.
+    unsigned long long leadIn(int index) const;
     bool digest(int index, unsigned char out[32]) const;
     unsigned int count() const { return myCount; }
     // Stored length of an item (0 when there is no such item).
