@@ -232,7 +232,8 @@ bool cInstallRun::prepare() {
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.
     for (auto* it = ctx.files.head; it; it = it->next) {
-        const char* base = it->value.target.id.empty() ? nullptr : ctx.getStr(it->value.target.id.ptr);
+        const char* id = it->value.target.id;
+        const char* base = !id || !*id ? nullptr : ctx.getStr(id);
         if (base && isPlainAbsPath(base) && !(pgm && (strcmp(base, pgm) == 0 || isBelow(base, pgm))) &&
             !addUnique(roots, base))
             return fail(eIJCannotRecover, base), false;

@@ -9,6 +9,7 @@
 #include "base/fileiotarget.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
+#include "base/strings.h"
 #include "softmgr/softpkg.h"
 #include "softmgr/sopkgdoc.h"
 
@@ -65,13 +66,35 @@ public:
         sPathDef icon;
         unsigned char flags = 0;
     };
+    // A base id and a relative path kept by the scenario (keepFileId, keepFilePath);
+    // null or "" when empty.
+    struct sPathRef {
+        const char* id = nullptr;
+        const char* path = nullptr;
+    };
+    // The languages a file record is for (none: every one) in the order given, each 0-10
+    // at most once: four bits each in one word.
+    class cFileLangs {
+    public:
+        int count() const { return (int)(myWord & 15); }
+        bool empty() const { return count() == 0; }
+        int operator[](int i) const { return (int)(myWord >> (4 * i + 4)) & 15; }
+        bool has(int lang) const;
+        // False for a language outside 0-10 or one already there.
+        bool add(int lang);
+
+    private:
+        unsigned long long myWord = 0;  // the count, then the languages from bit 4 up
+    };
+    // 40 bytes, its texts in the scenario's arena: a package of a hundred thousand files
+    // keeps one for each, most of them of one base.
     struct sIntFileDef {
         unsigned int item = 0;
-        sPathDef target;
-        _List<int> langs;
         unsigned char x32 = 1;
         unsigned char x64 = 1;
         unsigned char owner = 8, group = 8, others = 8;
+        sPathRef target;
+        cFileLangs langs;
     };
     struct sOnCompletionRunInt {
         _guardchar<char> name;
@@ -121,7 +144,13 @@ public:
     static bool isKnownConstantID(const char* id);
     bool isValidDef(const char* id, int& missingLang);
     void clearStr(const char* id);
-    bool defToPath(const sPathDef& def, _guardchar<char>& out);
+    bool defToPath(const sPathDef& def, _guardchar<char>& out) { return defToPath(def.id.ptr, def.path.ptr, out); }
+    bool defToPath(const sPathRef& def, _guardchar<char>& out) { return defToPath(def.id, def.path, out); }
+    bool defToPath(const char* id, const char* path, _guardchar<char>& out);
+    // A file record's text, kept until close() in one arena for all of them (an id like
+    // the one kept before is shared); null without memory. n < 0: up to the terminator.
+    const char* keepFileId(const char* id, long long n = -1);
+    const char* keepFilePath(const char* path, long long n = -1);
     int currLangID() const { return currLang; }
     bool setCurrLangID(int lang);
     void getSupportedLangs(_List<int>& out);
@@ -180,7 +209,9 @@ public:
     // folder chosen at install time) or whose text is an absolute path (isAbsBase) in
     // every language. Any other base would leave the target relative to wherever the
     // installer runs.
-    bool hasBase(const sPathDef& def);
+    bool hasBase(const sPathDef& def) { return hasBase(def.id.ptr); }
+    bool hasBase(const sPathRef& def) { return hasBase(def.id); }
+    bool hasBase(const char* id);
     // A base text that names an absolute place: it starts with "/" and has no "." or
     // ".." part and no control character.
     static bool isAbsBase(const char* text);
@@ -235,6 +266,8 @@ private:
     int mySystemBits = sizeof(void*) == 8 ? 64 : 32;
     _guardchar<char> myErrorPath;
     _guardchar<char> myErrorReason;
+    cTextArena myFileTexts;
+    const char* myLastFileId = nullptr;
 };
 
 // The three-letter code of a language number 0-10 ("ENG", "RUS", ...), null otherwise;

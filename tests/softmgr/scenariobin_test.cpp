@@ -211,8 +211,7 @@ TEST(ScenarioBin, ManyRecordsOfFarItemsResolveEachToItsOwnItem) {
         cSoftPkgScenario::sIntFileDef* f = s.files.add();
         ASSERT_NE(f, nullptr);
         f->item = n - 1 - (uint32_t)((i * 7919ULL) % n);
-        f->target.id.set("pgm");
-        f->target.path.set("f");
+        f->target = {s.keepFileId("pgm"), s.keepFilePath("f")};
         want.push_back(f->item);
     }
     cMemIOTarget mem;
@@ -451,12 +450,6 @@ TEST(ScenarioBin, SaveRefusesRecordsOverTheCaps) {
                  snprintf(id, sizeof(id), "s%lld", i);
                  s.setStr(-1, id, "x");
              }
-         }},
-        {"[Install]",
-         [](cSoftPkgScenario& s) {
-             auto* f = s.files.add();
-             *f->langs.add() = 2;
-             *f->langs.add() = 2;
          }},
     };
     for (auto& c : cases) {

@@ -294,7 +294,7 @@ TEST(ScenarioText, ValuesLandInTheModel) {
     // Files: the folder in byte order, flags, permissions and languages.
     std::vector<std::string> got;
     for (auto* f = s.files.head; f; f = f->next)
-        got.push_back(std::string(f->value.target.path.ptr) + " " + std::to_string(f->value.owner) +
+        got.push_back(std::string(f->value.target.path) + " " + std::to_string(f->value.owner) +
                       std::to_string(f->value.group) + std::to_string(f->value.others) + " " +
                       std::to_string(f->value.x32) + std::to_string(f->value.x64) + " " +
                       std::to_string(f->value.langs.count()));
