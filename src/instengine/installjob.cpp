@@ -46,9 +46,9 @@ struct sFlight {
     sSideName bkp() const { return side(".bkp"); }
     sSideName side(const char* suffix) const {
         sSideName s;
-        size_t n = strlen(file->target.ptr), k = strlen(suffix);
+        size_t n = strlen(file->target), k = strlen(suffix);
         if (n + k >= sizeof s.ptr) n = k = 0;
-        memcpy(s.ptr, file->target.ptr, n);
+        memcpy(s.ptr, file->target, n);
         memcpy(s.ptr + n, suffix, k);
         s.ptr[n + k] = 0;
         return s;
@@ -194,7 +194,7 @@ bool cInstallRun::makeJournal() {
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
     for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
-        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr, true);
+        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
     for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
@@ -208,7 +208,7 @@ bool cInstallRun::makeJournal() {
     // earlier installations, by an interrupted run and by this one (those still standing
     // once committed).
     sPkgRegistryRecord& r = j.record;
-    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target.ptr);
+    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target);
     for (auto* it = entries.head; ok && it; it = it->next) ok = addUnique(r.shortcuts, it->value.path.ptr);
     const char* pgm = ctx.getStr("pgm");
     for (auto* it = roots.head; ok && it; it = it->next)
@@ -241,12 +241,12 @@ bool cInstallRun::prepare() {
     cFolderNames names;  // a target's folder, listed once, says which of its names are free
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
-        if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
+        if (!isPlainAbsPath(c.target)) return fail(eIJBadObject, c.target), false;
         // Below its base (where the package makes its folders) no part of a target's path
         // may be a link; each folder is looked at once.
-        const char* root = rootOf(roots, c.target.ptr);
+        const char* root = rootOf(roots, c.target);
         _guardchar<char> folder;
-        if (!parentFolder(c.target.ptr, folder)) return fail(eIJCannotRecover, c.target.ptr), false;
+        if (!parentFolder(c.target, folder)) return fail(eIJCannotRecover, c.target), false;
         for (char* p = folder.ptr + 1;; p++) {
             if (*p && *p != '/') continue;
             char keep = *p;
@@ -266,14 +266,14 @@ bool cInstallRun::prepare() {
         }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        if (!f) return fail(eIJCannotRecover, c.target.ptr), false;
+        if (!f) return fail(eIJCannotRecover, c.target), false;
         f->file = &c;
         const sSideName tmp = f->tmp(), bkp = f->bkp();
         // Names the journal did not give us belong to someone else: never taken.
         if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
         if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
-        int kind = names.kind(c.target.ptr);
-        if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
+        int kind = names.kind(c.target);
+        if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target), false;
         f->existed = kind == 1;
         fileCount++;
     }
@@ -526,7 +526,7 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
     for (; it && count > 0 && !stopUnpack; it = it->next, count--) {
         if (it->value.tmpMade) continue;  // unpacked already (a large file)
         if (report) stage(1 + (int)filesUnpacked);
-        const char* target = it->value.file->target.ptr;
+        const char* target = it->value.file->target;
         long long len = (long long)(strrchr(target, '/') - target);
         bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
         unsigned int r = unpack(it->value, report, note);
@@ -641,13 +641,13 @@ bool cInstallRun::restoreBackups() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         if (f.backedUp) {
-            if (fs->rename(f.bkp().ptr, f.file->target.ptr)) {
+            if (fs->rename(f.bkp().ptr, f.file->target)) {
                 f.backedUp = f.applied = false;
             } else {
                 ok = false;
             }
         } else if (f.applied) {
-            if (fs->unlink(f.file->target.ptr))
+            if (fs->unlink(f.file->target))
                 f.applied = false;
             else
                 ok = false;
@@ -674,21 +674,21 @@ bool cInstallRun::backup() {
     // folder is listed once, after the unpacking.
     cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        int kind = names.kind(it->value.file->target.ptr);
+        int kind = names.kind(it->value.file->target);
         if (kind != 0 && kind != 1) {
-            fail(eIJBadObject, it->value.file->target.ptr);
+            fail(eIJBadObject, it->value.file->target);
             rollBack();
             return false;
         }
     }
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
-            if (moveFileClean(f.file->target.ptr, f.bkp().ptr, fs)) {
+        for (int kind = names.kind(f.file->target); kind == 1; kind = objKind(f.file->target)) {
+            if (moveFileClean(f.file->target, f.bkp().ptr, fs)) {
                 f.backedUp = true;
                 break;
             }
-            if (!asker || !asker->askRetry(f.file->target.ptr, false)) {
+            if (!asker || !asker->askRetry(f.file->target, false)) {
                 fail(eIJGaveUp, f.bkp().ptr);
                 rollBack();
                 return false;
@@ -701,8 +701,8 @@ bool cInstallRun::backup() {
 bool cInstallRun::apply() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        if (!fs->rename(f.tmp().ptr, f.file->target.ptr)) {
-            fail(eIJCannotApply, f.file->target.ptr);
+        if (!fs->rename(f.tmp().ptr, f.file->target)) {
+            fail(eIJCannotApply, f.file->target);
             rollBack();
             return false;
         }

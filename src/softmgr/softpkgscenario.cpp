@@ -203,14 +203,22 @@ bool cSoftPkgScenario::fileKept(const sIntFileDef& f) const {
     return mySystemBits == 64 ? f.x64 != 0 : f.x32 != 0;
 }
 
-bool cSoftPkgScenario::getCopiedFiles(_List<sCopiedFile>& out) {
+cSoftPkgScenario::sCopiedFile* cSoftPkgScenario::cCopiedFiles::add(const char* target) {
+    const char* kept = myPaths.add(target);
+    sCopiedFile* c = kept ? _List<sCopiedFile>::add() : nullptr;
+    if (c) c->target = kept;
+    return c;
+}
+
+bool cSoftPkgScenario::getCopiedFiles(cCopiedFiles& out) {
     out.destroy();
+    _guardchar<char> target;
     for (auto* it = files.head; it; it = it->next) {
         const sIntFileDef& f = it->value;
         if (!fileKept(f)) continue;
         if (!f.langs.empty() && !f.langs.has(currLang)) continue;
-        sCopiedFile* c = out.add();
-        if (!c || !defToPath(f.target, c->target)) return false;
+        sCopiedFile* c = defToPath(f.target, target) ? out.add(target.ptr) : nullptr;
+        if (!c) return false;
         c->item = f.item;
         c->owner = f.owner;
         c->group = f.group;

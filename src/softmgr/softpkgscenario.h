@@ -118,11 +118,26 @@ public:
         _guardchar<char> comment;
         bool elevated = false;
     };
-    // A file to install; its digest is its payload item's (digest(item)).
+    // A file to install; its digest is its payload item's (digest(item)), its target path
+    // its list's (cCopiedFiles).
     struct sCopiedFile {
-        _guardchar<char> target;
+        const char* target = nullptr;
         unsigned int item = 0;
         unsigned char owner = 8, group = 8, others = 8;
+    };
+    // The files to install, their target paths in one arena: a hundred thousand files
+    // make a few hundred allocations, not one each.
+    class cCopiedFiles : public _List<sCopiedFile> {
+    public:
+        // A file at the end whose target is a copy of `target`; null without memory.
+        sCopiedFile* add(const char* target);
+        void destroy() {
+            _List<sCopiedFile>::destroy();
+            myPaths.clear();
+        }
+
+    private:
+        cTextArena myPaths;
     };
     struct sOnCompletionRun {
         _guardchar<char> target;
@@ -178,7 +193,7 @@ public:
     // --- lists (each empties its output first) ---
     bool getParams(_List<sDefineParam>& out);
     bool getMenuItems(_List<sMenuItemDef>& out);
-    bool getCopiedFiles(_List<sCopiedFile>& out);
+    bool getCopiedFiles(cCopiedFiles& out);
     bool getOnCompletionRun(_List<sOnCompletionRun>& out);
     bool getDepractesList(_List<sDeprecateItem>& out);
     unsigned long long requiresSize(unsigned int cluster);

@@ -293,7 +293,7 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     myPathRoom = line && line->width() > 0 ? line->width() - 2 * line->textMargin() : 0;
     int i = 1;
     for (auto* it = ctx->copiedFiles.head; it; it = it->next)
-        if (it->value.others != kUnchangedFile) setStageDescr(i++, it->value.target.ptr);
+        if (it->value.others != kUnchangedFile) setStageDescr(i++, it->value.target);
     myPathEnd = i;
     setStageDescr(n + 1, string(2));
     setStageDescr(n + 2, string(3));

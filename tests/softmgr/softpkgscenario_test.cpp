@@ -106,7 +106,7 @@ TEST(SoftPkgScenario, CopiedFilesFailForMissingPayloadItems) {
     cSoftPkgScenario s;
     s.setStr(-1, "pgm", "/tmp/x");
     addFile(s, 5, 1, 1);
-    _List<cSoftPkgScenario::sCopiedFile> out;
+    cSoftPkgScenario::cCopiedFiles out;
     ASSERT_TRUE(s.getCopiedFiles(out));
     s.files.tail->value.item = 7;
     EXPECT_FALSE(s.getCopiedFiles(out));
