@@ -98,8 +98,19 @@ public:
     // the hashing thread). False when the trailer cannot be read.
     bool trailer(unsigned long& adler);
     cPkgBody* body() const { return myBody; }
+    // For a reader from the start that reads the body through (the load), before its first
+    // read: each run of deflate blocks up to an empty stored block (a sync flush, where
+    // the maker ends each of its blocks) is inflated in one call by libdeflate, far faster
+    // than zlib, when it refers to nothing before it; from the first run that does not,
+    // or that is larger than the buffers (about 2 MiB), zlib inflates the rest.
+    void readInRuns();
 
 private:
+    struct sRuns;
+    long long readRuns(unsigned char* out, long long n);
+    bool nextRun(unsigned long long at);
+    void leaveRuns();
+    sRuns* myRuns = nullptr;
     cPkgBody* myBody;
     struct z_stream_s* myZ = nullptr;
     _typebuf<unsigned char> myIn;

@@ -522,6 +522,7 @@ bool cSoftPkgBinReader::header(cFileIOTarget* source) {
     myBody = cPkgBody::open(source, P, U);
     if (!myBody) return false;
     c.in = new (std::nothrow) cPkgBodyReader(myBody);
+    if (c.in) c.in->readInRuns();
     c.U = U;
     return c.in && !c.in->failed();
 }
