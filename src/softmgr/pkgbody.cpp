@@ -365,8 +365,9 @@ bool cPkgBodyReader::nextRun(unsigned long long at) {
             in[end + 1] = 0;
         }
         size_t used = 0, made = 0;
-        libdeflate_result res = libdeflate_deflate_decompress_ex(r.d, in, (size_t)end + (mark ? 2 : 0), r.out.ptr + r.runAt,
-                                                                 (size_t)(r.out.count - r.runAt), &used, &made);
+        libdeflate_result res = libdeflate_deflate_decompress_ex(r.d, in, (size_t)end + (mark ? 2 : 0),
+                                                                 r.out.ptr + r.runAt, (size_t)(r.out.count - r.runAt),
+                                                                 &used, &made);
         if (mark) memcpy(in + end, saved, 2);
         if (res == LIBDEFLATE_SUCCESS) {
             r.outFill = r.runAt + (long long)made;

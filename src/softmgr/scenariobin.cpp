@@ -720,8 +720,8 @@ bool cSoftPkgBinReader::validate() {
             return false;
     for (auto* it = sc.files.head; it; it = it->next) {
         bool empty = myFormat >= kFormatEmptyFiles && it->value.item == cSoftPkg::kEmptyItem;
-        if ((!empty && it->value.item >= sc.pkg.count()) || !pathDefOk(sc, it->value.target.id, it->value.target.path) ||
-            !sc.hasBase(it->value.target))
+        const cSoftPkgScenario::sPathRef& t = it->value.target;
+        if ((!empty && it->value.item >= sc.pkg.count()) || !pathDefOk(sc, t.id, t.path) || !sc.hasBase(t))
             return false;
     }
     for (auto* it = sc.onCompletion.head; it; it = it->next)

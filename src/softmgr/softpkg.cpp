@@ -158,6 +158,8 @@ bool cSoftPkg::flushPiece() const {
     return !myPieceFailed;
 }
 
+static_assert(sizeof(void*) != 8 || sizeof(cSoftPkg::sPkgItem) == 64, "an item grew");
+
 cSoftPkg::sPkgItem* cSoftPkg::newItem() {
     if (myCount / kBlockItems == myBlockCount) {
         if (myBlockCount == myBlocks.count && !myBlocks.reset(myBlocks.count ? myBlocks.count * 2 : 4)) return nullptr;

@@ -106,7 +106,9 @@ private:
     void dropItem(sPkgItem* it);
     int append() { return (int)myCount++; }
     sPkgItem* slot(unsigned int i) const { return myBlocks.ptr[i / kBlockItems] + i % kBlockItems; }
-    sPkgItem* find(int index) const { return index >= 0 && (unsigned int)index < myCount ? slot((unsigned int)index) : nullptr; }
+    sPkgItem* find(int index) const {
+        return index >= 0 && (unsigned int)index < myCount ? slot((unsigned int)index) : nullptr;
+    }
     bool openSpool();
     // Writes the spool's piece out; every read of the spool comes after it.
     bool flushPiece() const;

@@ -120,6 +120,8 @@ const char* cSoftPkgScenario::keepFilePath(const char* path, long long n) {
     return myFileTexts.add(path, n);
 }
 
+static_assert(sizeof(void*) != 8 || sizeof(cSoftPkgScenario::sIntFileDef) == 40, "a file record grew");
+
 bool cSoftPkgScenario::cFileLangs::has(int lang) const {
     for (int i = 0; i < count(); i++)
         if ((*this)[i] == lang) return true;
