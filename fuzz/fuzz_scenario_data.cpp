@@ -13,9 +13,25 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > (1u << 20)) return 0;
-    std::vector<unsigned char> file(49 + compressBound((uLong)size));
+    // An odd size: the body in runs of 4 KiB, each ended by a full flush as the maker ends
+    // its blocks (the load inflates each whole); an even one: one stream.
+    std::vector<unsigned char> file(49 + compressBound((uLong)size) + size / 256 + 64);
     uLongf zn = (uLongf)(file.size() - 49);
-    if (compress2(file.data() + 49, &zn, data, (uLong)size, 1) != Z_OK) return 0;
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    if (deflateInit(&z, 1) != Z_OK) return 0;
+    z.next_out = file.data() + 49;
+    z.avail_out = (uInt)zn;
+    const size_t run = size & 1 ? 4096 : size;
+    int r = Z_OK;
+    for (size_t at = 0; at < size && r == Z_OK; at += run) {
+        z.next_in = (Bytef*)data + at;
+        z.avail_in = (uInt)(size - at < run ? size - at : run);
+        r = deflate(&z, at + run >= size ? Z_FINISH : Z_FULL_FLUSH);
+    }
+    zn -= z.avail_out;
+    deflateEnd(&z);
+    if (r != Z_STREAM_END) return 0;
     memcpy(file.data(), "QMXSOPKG\x01", 9);
     uint32_t lens[2] = {(uint32_t)size, (uint32_t)zn};
     for (int i = 0; i < 2; i++)
@@ -28,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.loadBinConfig(&in)) {
         // What the installer asks of a package that loaded.
         s.setStr(-1, "pgm", "/tmp/fuzz");
-        _List<cSoftPkgScenario::sCopiedFile> files;
+        cSoftPkgScenario::cCopiedFiles files;
         _List<cSoftPkgScenario::sMenuItemDef> menu;
         _List<cSoftPkgScenario::sOnCompletionRun> runs;
         s.getCopiedFiles(files);

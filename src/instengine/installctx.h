@@ -79,7 +79,7 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     unsigned long long requiredSize = 0;
     _List<int> languages;
     _List<sPackageForRemoval> packagesForRemoval;
-    _List<cSoftPkgScenario::sCopiedFile> copiedFiles;
+    cSoftPkgScenario::cCopiedFiles copiedFiles;
     cFasterTreeList<cStringKey, sExistingFileItem> existingFiles;
     cFasterTreeList<cStringKey, _guardchar<char> > existingShortcuts;
     _List<_guardchar<char> > newShortcuts;

@@ -43,7 +43,7 @@ namespace {
 bool modeIs(const cSoftPkgScenario::sCopiedFile& f) {
     if (f.owner == 8 && f.group == 8 && f.others == 8) return true;
     struct stat st;
-    return lstat(f.target.ptr, &st) == 0 &&
+    return lstat(f.target, &st) == 0 &&
            (int)(st.st_mode & 0777) == ((f.owner & 7) * 8 + (f.group & 7)) * 8 + (f.others & 7);
 }
 
@@ -152,7 +152,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         cSoftPkgScenario::sCopiedFile& f = it->value;
         unsigned char digest[32];
         if (!ctx.digest((int)f.item, digest)) return eIIBadScenario;
-        sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target.ptr));
+        sExistingFileItem* old = ctx.existingFiles.find(pathKey(f.target));
         if (old) {
             old->kept = true;
             if (memcmp(old->digest, digest, 32) == 0 && modeIs(f)) {
@@ -160,25 +160,25 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
                 continue;
             }
             allUnchanged = false;
-            if (!cFolderContents::canWrite(f.target.ptr)) {
-                ctx.messagePath.set(f.target.ptr);
+            if (!cFolderContents::canWrite(f.target)) {
+                ctx.messagePath.set(f.target);
                 return eIINoRights;
             }
             continue;
         }
         allUnchanged = false;
-        ctx.messagePath.set(f.target.ptr);
-        int kind = names.kind(f.target.ptr) == 0 ? cFolderContents::eNothing : cFolderContents::objtype(f.target.ptr);
+        ctx.messagePath.set(f.target);
+        int kind = names.kind(f.target) == 0 ? cFolderContents::eNothing : cFolderContents::objtype(f.target);
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
-            if (!hashFile(f.target.ptr, d)) return eIICannotRead;
+            if (!hashFile(f.target, d)) return eIICannotRead;
             if (memcmp(d, digest, 32) != 0) return eIIForeignFile;
         } else if (kind == cFolderContents::eNothing) {
             _guardchar<char> folder;
             bool isNew = false;
-            int* answer = parentFolder(f.target.ptr, folder) ? possible.insert(pathKey(folder.ptr), isNew) : nullptr;
-            if (answer && isNew) *answer = isPossibleInstallPath(f.target.ptr);
-            switch (answer ? *answer : isPossibleInstallPath(f.target.ptr)) {
+            int* answer = parentFolder(f.target, folder) ? possible.insert(pathKey(folder.ptr), isNew) : nullptr;
+            if (answer && isNew) *answer = isPossibleInstallPath(f.target);
+            switch (answer ? *answer : isPossibleInstallPath(f.target)) {
                 case 0: ctx.messagePath.clear(); break;
                 case 3: return eIINoRights;
                 case 2: return eIISpecialObject;
@@ -250,8 +250,8 @@ bool fillCopiedFiles(sPkgInstallContext& ctx) {
     if (!ctx.getCopiedFiles(ctx.copiedFiles)) return false;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         // A target must lie where its base says: absolute, with no part that climbs.
-        if (!isPlainAbsPath(it->value.target.ptr)) {
-            ctx.messagePath.set(it->value.target.ptr ? it->value.target.ptr : "");
+        if (!isPlainAbsPath(it->value.target)) {
+            ctx.messagePath.set(it->value.target ? it->value.target : "");
             if (ctx.messagePath.empty()) ctx.messagePath.set("\"\"");
             return false;
         }

@@ -46,9 +46,9 @@ struct sFlight {
     sSideName bkp() const { return side(".bkp"); }
     sSideName side(const char* suffix) const {
         sSideName s;
-        size_t n = strlen(file->target.ptr), k = strlen(suffix);
+        size_t n = strlen(file->target), k = strlen(suffix);
         if (n + k >= sizeof s.ptr) n = k = 0;
-        memcpy(s.ptr, file->target.ptr, n);
+        memcpy(s.ptr, file->target, n);
         memcpy(s.ptr + n, suffix, k);
         s.ptr[n + k] = 0;
         return s;
@@ -94,6 +94,9 @@ private:
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
     unsigned int unpack(sFlight& f, bool report, bool note);
     bool unpackLarge(sFlight& f, int workers);
+    // The bytes a file still has to unpack (none once a large file's pieces made it).
+    unsigned long long unpackSize(const sFlight& f) { return f.tmpMade ? 0 : ctx.payload().sizeOf((int)f.file->item); }
+    long long splitRuns(long long workers, unsigned long long total, _List<sFlight>::sItem** starts);
     void writePiece(sFlight& f, int fd, unsigned long long from, unsigned long long to,
                     std::atomic<unsigned long long>& done, cEvent& wake);
     bool noteFileSystem(int fd, const char* path);
@@ -191,7 +194,7 @@ bool cInstallRun::makeJournal() {
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
     for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
-        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target.ptr, true);
+        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
     // A file the new version no longer has stays when another package's record lists it.
@@ -208,7 +211,7 @@ bool cInstallRun::makeJournal() {
     // earlier installations, by an interrupted run and by this one (those still standing
     // once committed).
     sPkgRegistryRecord& r = j.record;
-    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target.ptr);
+    for (auto* it = ctx.copiedFiles.head; ok && it; it = it->next) ok = r.files.addShared(it->value.target);
     for (auto* it = entries.head; ok && it; it = it->next) ok = addUnique(r.shortcuts, it->value.path.ptr);
     const char* pgm = ctx.getStr("pgm");
     for (auto* it = roots.head; ok && it; it = it->next)
@@ -232,7 +235,8 @@ bool cInstallRun::prepare() {
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.
     for (auto* it = ctx.files.head; it; it = it->next) {
-        const char* base = it->value.target.id.empty() ? nullptr : ctx.getStr(it->value.target.id.ptr);
+        const char* id = it->value.target.id;
+        const char* base = !id || !*id ? nullptr : ctx.getStr(id);
         if (base && isPlainAbsPath(base) && !(pgm && (strcmp(base, pgm) == 0 || isBelow(base, pgm))) &&
             !addUnique(roots, base))
             return fail(eIJCannotRecover, base), false;
@@ -240,12 +244,12 @@ bool cInstallRun::prepare() {
     cFolderNames names;  // a target's folder, listed once, says which of its names are free
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
-        if (!isPlainAbsPath(c.target.ptr)) return fail(eIJBadObject, c.target.ptr), false;
+        if (!isPlainAbsPath(c.target)) return fail(eIJBadObject, c.target), false;
         // Below its base (where the package makes its folders) no part of a target's path
         // may be a link; each folder is looked at once.
-        const char* root = rootOf(roots, c.target.ptr);
+        const char* root = rootOf(roots, c.target);
         _guardchar<char> folder;
-        if (!parentFolder(c.target.ptr, folder)) return fail(eIJCannotRecover, c.target.ptr), false;
+        if (!parentFolder(c.target, folder)) return fail(eIJCannotRecover, c.target), false;
         for (char* p = folder.ptr + 1;; p++) {
             if (*p && *p != '/') continue;
             char keep = *p;
@@ -265,14 +269,14 @@ bool cInstallRun::prepare() {
         }
         if (c.others == kUnchangedFile) continue;
         sFlight* f = flights.add();
-        if (!f) return fail(eIJCannotRecover, c.target.ptr), false;
+        if (!f) return fail(eIJCannotRecover, c.target), false;
         f->file = &c;
         const sSideName tmp = f->tmp(), bkp = f->bkp();
         // Names the journal did not give us belong to someone else: never taken.
         if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
         if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
-        int kind = names.kind(c.target.ptr);
-        if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target.ptr), false;
+        int kind = names.kind(c.target);
+        if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target), false;
         f->existed = kind == 1;
         fileCount++;
     }
@@ -525,7 +529,7 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
     for (; it && count > 0 && !stopUnpack; it = it->next, count--) {
         if (it->value.tmpMade) continue;  // unpacked already (a large file)
         if (report) stage(1 + (int)filesUnpacked);
-        const char* target = it->value.file->target.ptr;
+        const char* target = it->value.file->target;
         long long len = (long long)(strrchr(target, '/') - target);
         bool note = len != notedLen || memcmp(target, noted, (size_t)len) != 0;
         unsigned int r = unpack(it->value, report, note);
@@ -535,22 +539,55 @@ void cInstallRun::unpackRun(_List<sFlight>::sItem* it, long long count, bool rep
     }
 }
 
+// Where each worker's run of neighbouring files begins, in the flights' order: runs of
+// about equal bytes. A run's reader starts at the body's access point before its first
+// file and inflates up to it for nothing (the run before has inflated those bytes), so a
+// run may begin off its equal share where that way is shorter: a start costs its lead-in
+// plus its distance from the equal share. The number of runs (fewer than `workers` when a
+// file spans a share).
+long long cInstallRun::splitRuns(long long workers, unsigned long long total, _List<sFlight>::sItem** starts) {
+    const unsigned long long share = total / (unsigned long long)workers;
+    long long runs = 1, w = 1;  // w: the start looked for, near w shares
+    starts[0] = flights.head;
+    _List<sFlight>::sItem* pick = nullptr;
+    unsigned long long best = 0, sum = 0;
+    for (auto* it = flights.head; it && w < workers; it = it->next) {
+        // Past start w's window (half a share either side): its pick begins a run.
+        while (w < workers && sum >= share * (unsigned long long)w + share / 2) {
+            if (pick) starts[runs++] = pick;
+            pick = nullptr;
+            w++;
+        }
+        // A run is judged by its first file that is read (an empty one reads nothing).
+        unsigned long long target = share * (unsigned long long)w, size = unpackSize(it->value);
+        if (w < workers && size && sum + share / 2 >= target) {
+            unsigned long long off = sum > target ? sum - target : target - sum;
+            if (!pick || off < best) {
+                unsigned long long cost = off + ctx.payload().leadIn((int)it->value.file->item);
+                if (!pick || cost < best) pick = it, best = cost;
+            }
+        }
+        sum += size;
+    }
+    if (pick && w < workers) starts[runs++] = pick;
+    return runs;
+}
+
 // Every file written beside its target: on this thread for a small package, else on
 // several threads: a large file kept as it is in pieces on all of them, the others in
 // runs of neighbouring files (each run's reader goes on from one item to the next, and
 // the body's access points let each piece and run start near its first byte).
 bool cInstallRun::unpackAll() {
-    auto sizeOf = [&](sFlight& f) { return f.tmpMade ? 0 : ctx.payload().sizeOf((int)f.file->item); };
     auto threads = [&](unsigned long long bytes) {
         long long n = (long long)(bytes / kMinShare);
         if (n > usableCores()) n = usableCores();
         return n > kMaxUnpackers ? kMaxUnpackers : (int)n;
     };
     unsigned long long total = 0;
-    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value);
+    for (auto* it = flights.head; it; it = it->next) total += unpackSize(it->value);
     if (threads(total) > 1)
         for (auto* it = flights.head; it; it = it->next) {
-            unsigned long long size = sizeOf(it->value);
+            unsigned long long size = unpackSize(it->value);
             cPtr<cFileIOTarget> stored(size >= kLargeFile ? ctx.payload().storedItem((int)it->value.file->item) : nullptr);
             if (!stored) continue;
             stored = nullptr;
@@ -558,27 +595,24 @@ bool cInstallRun::unpackAll() {
         }
     long long count = 0;
     total = 0;
-    for (auto* it = flights.head; it; it = it->next) total += sizeOf(it->value), count += it->value.tmpMade ? 0 : 1;
+    for (auto* it = flights.head; it; it = it->next) total += unpackSize(it->value), count += it->value.tmpMade ? 0 : 1;
     long long workers = threads(total) < count ? threads(total) : count;
     if (workers <= 1) {
         unpackRun(flights.head, fileCount, true);
         return ctx.result == eIJOk;
     }
+    _List<sFlight>::sItem* starts[kMaxUnpackers];
+    long long runs = splitRuns(workers, total, starts);
     _classbuf<cPtr<cUnpacker> > pool;
-    if (!pool.set(workers)) return fail(eIJCannotWrite, ""), false;
-    // Runs of about equal bytes, in the flights' order.
-    auto* it = flights.head;
-    unsigned long long share = total / (unsigned long long)workers, sum = 0;
+    if (!pool.set(runs)) return fail(eIJCannotWrite, ""), false;
     long long started = 0;
-    for (long long w = 0; w < workers && it; w++) {
-        auto* from = it;
+    for (long long w = 0; w < runs; w++) {
         long long n = 0;
-        for (; it && (w == workers - 1 || sum < share * (unsigned long long)(w + 1) || n == 0); it = it->next, n++)
-            sum += sizeOf(it->value);
-        pool[w] = new (std::nothrow) cUnpacker(this, from, n);
+        for (auto* it = starts[w]; it && (w == runs - 1 || it != starts[w + 1]); it = it->next) n++;
+        pool[w] = new (std::nothrow) cUnpacker(this, starts[w], n);
         if (!pool[w].ptr || !pool[w]->start()) {
             pool[w] = nullptr;
-            failUnpack(eIJCannotWrite, from->value.tmp().ptr);
+            failUnpack(eIJCannotWrite, starts[w]->value.tmp().ptr);
             break;
         }
         started++;
@@ -610,13 +644,13 @@ bool cInstallRun::restoreBackups() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
         if (f.backedUp) {
-            if (fs->rename(f.bkp().ptr, f.file->target.ptr)) {
+            if (fs->rename(f.bkp().ptr, f.file->target)) {
                 f.backedUp = f.applied = false;
             } else {
                 ok = false;
             }
         } else if (f.applied) {
-            if (fs->unlink(f.file->target.ptr))
+            if (fs->unlink(f.file->target))
                 f.applied = false;
             else
                 ok = false;
@@ -643,21 +677,21 @@ bool cInstallRun::backup() {
     // folder is listed once, after the unpacking.
     cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        int kind = names.kind(it->value.file->target.ptr);
+        int kind = names.kind(it->value.file->target);
         if (kind != 0 && kind != 1) {
-            fail(eIJBadObject, it->value.file->target.ptr);
+            fail(eIJBadObject, it->value.file->target);
             rollBack();
             return false;
         }
     }
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        for (int kind = names.kind(f.file->target.ptr); kind == 1; kind = objKind(f.file->target.ptr)) {
-            if (moveFileClean(f.file->target.ptr, f.bkp().ptr, fs)) {
+        for (int kind = names.kind(f.file->target); kind == 1; kind = objKind(f.file->target)) {
+            if (moveFileClean(f.file->target, f.bkp().ptr, fs)) {
                 f.backedUp = true;
                 break;
             }
-            if (!asker || !asker->askRetry(f.file->target.ptr, false)) {
+            if (!asker || !asker->askRetry(f.file->target, false)) {
                 fail(eIJGaveUp, f.bkp().ptr);
                 rollBack();
                 return false;
@@ -670,8 +704,8 @@ bool cInstallRun::backup() {
 bool cInstallRun::apply() {
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        if (!fs->rename(f.tmp().ptr, f.file->target.ptr)) {
-            fail(eIJCannotApply, f.file->target.ptr);
+        if (!fs->rename(f.tmp().ptr, f.file->target)) {
+            fail(eIJCannotApply, f.file->target);
             rollBack();
             return false;
         }

@@ -4,6 +4,7 @@
 #include "softmgr/pkgbody.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -121,6 +122,13 @@ int cPkgBody::accessPoints() {
     return myPointCount;
 }
 
+unsigned long long cPkgBody::startFor(unsigned long long at) {
+    cSafeCriticalSectionAccess a(&myLock);
+    unsigned long long from = 0;
+    for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i]->plain;
+    return from;
+}
+
 unsigned long long cPkgBody::nextPoint() {
     cSafeCriticalSectionAccess a(&myLock);
     if (myPointCount >= kMaxPoints) return ~0ULL;
@@ -137,6 +145,36 @@ void cPkgBody::addPoint(sPoint* p) {
     }
     delete p;
 }
+
+// --- runs of blocks inflated whole (the load) ---
+
+namespace {
+
+// A run's packed and plain bytes at most: the maker's runs are 1 MiB of plain bytes.
+const long long kRunBytes = (1 << 20) + (1 << 16);
+// Room beyond one run: the buffers move their contents down at most once per this many bytes.
+const long long kRunSlack = 1 << 18;
+const long long kWindow = 32768;
+// Sync marks looked at for one run (one may lie inside a block's data) before zlib takes over.
+const int kRunTries = 4;
+// Shorter runs are not worth a call each: zlib inflates the rest.
+const long long kMinRun = 4096;
+const unsigned char kSyncMark[4] = {0, 0, 0xFF, 0xFF};
+
+}  // namespace
+
+struct cPkgBodyReader::sRuns {
+    libdeflate_decompressor* d = nullptr;
+    _typebuf<unsigned char> in;  // packed bytes from inAt (used up to inUsed), with room for two more
+    long long inFill = 0, inUsed = 0;
+    unsigned long long inAt = 0;
+    _typebuf<unsigned char> out;  // plain bytes: the 32 KiB before the run at runAt at least, then the run
+    long long runAt = 0, outFill = 0, outUsed = 0;
+    bool last = false;  // zlib takes over once this run is read
+    ~sRuns() {
+        if (d) libdeflate_free_decompressor(d);
+    }
+};
 
 // --- reading the body in order ---
 
@@ -181,14 +219,15 @@ cPkgBodyReader::cPkgBodyReader(cPkgBody* body, const cPkgBody::sPoint* from) : m
 }
 
 cPkgBodyReader::~cPkgBodyReader() {
+    delete myRuns;
     if (myZ) inflateEnd(myZ);
     delete myZ;
 }
 
 long long cPkgBodyReader::read(void* buffer, long long n) {
-    long long made = 0;
+    long long made = myRuns ? readRuns((unsigned char*)buffer, n) : 0;
     // Stops at block boundaries only while a point is wanted within this read.
-    unsigned long long want = myFromStart ? myBody->nextPoint() : ~0ULL;
+    unsigned long long want = myFromStart && made < n ? myBody->nextPoint() : ~0ULL;
     while (made < n && !myFailed && !myEnded) {
         bool dry = false;
         if (myInUsed == myInFill) {
@@ -232,6 +271,130 @@ long long cPkgBodyReader::read(void* buffer, long long n) {
     }
     myPos += (unsigned long long)made;
     return made;
+}
+
+// --- reading in runs ---
+
+void cPkgBodyReader::readInRuns() {
+    if (!myFromStart || myFailed || myPos != 0 || myRuns) return;
+    sRuns* r = new (std::nothrow) sRuns;
+    if (!r || !(r->d = libdeflate_alloc_decompressor()) || !r->in.set(kRunBytes + kRunSlack + 2) ||
+        !r->out.set(kWindow + kRunBytes + kRunSlack)) {
+        delete r;  // zlib inflates it all
+        return;
+    }
+    r->inAt = myPacked;
+    myRuns = r;
+}
+
+long long cPkgBodyReader::readRuns(unsigned char* out, long long n) {
+    long long made = 0;
+    while (made < n && myRuns && !myFailed) {
+        sRuns& r = *myRuns;
+        if (r.outUsed == r.outFill) {
+            if (r.last) leaveRuns();
+            if (myEnded || !myRuns || !nextRun(myPos + (unsigned long long)made)) break;
+            continue;
+        }
+        long long k = r.outFill - r.outUsed < n - made ? r.outFill - r.outUsed : n - made;
+        memcpy(out + made, r.out.ptr + r.outUsed, (size_t)k);
+        r.outUsed += k;
+        made += k;
+    }
+    return made;
+}
+
+// The run at myPacked, plain offset `at`, inflated after the plain bytes before it. A run
+// ends with a sync mark (its empty stored block): an empty final block put after the mark
+// makes it a stream of its own, which libdeflate inflates only when it refers to nothing
+// before it, so what comes out is what zlib would give. A mark can also lie inside a
+// block's data: then the run is cut short and refused, and the next mark is tried. The
+// last run is the rest of the body. False when zlib takes over (or the stream has ended).
+bool cPkgBodyReader::nextRun(unsigned long long at) {
+    sRuns& r = *myRuns;
+    // Room for a whole run after the plain bytes before it.
+    if (r.out.count - r.outFill < kRunBytes) {
+        long long keep = r.outFill < kWindow ? r.outFill : kWindow;
+        memmove(r.out.ptr, r.out.ptr + r.outFill - keep, (size_t)keep);
+        r.outFill = keep;
+    }
+    r.runAt = r.outUsed = r.outFill;
+    // A run starts on a byte boundary: an access point when one is due.
+    if (r.runAt >= kWindow && at >= myBody->nextPoint()) {
+        cPkgBody::sPoint* p = new (std::nothrow) cPkgBody::sPoint;
+        if (p) {
+            p->plain = at;
+            p->packed = myPacked;
+            p->bits = 0;
+            memcpy(p->window, r.out.ptr + r.runAt - kWindow, sizeof(p->window));
+            myBody->addPoint(p);
+        }
+    }
+    // A whole run of packed bytes ahead, unless the body ends first.
+    r.inUsed = (long long)(myPacked - r.inAt);
+    bool whole = r.inAt + (unsigned long long)r.inFill >= myBody->myPacked;
+    if (r.inFill - r.inUsed < kRunBytes && !whole) {
+        memmove(r.in.ptr, r.in.ptr + r.inUsed, (size_t)(r.inFill - r.inUsed));
+        r.inFill -= r.inUsed;
+        r.inAt = myPacked;
+        r.inUsed = 0;
+        long long room = r.in.count - 2 - r.inFill;
+        long long got = myBody->readPacked(r.inAt + (unsigned long long)r.inFill, r.in.ptr + r.inFill, room);
+        r.inFill += got > 0 ? got : 0;
+        whole = r.inAt + (unsigned long long)r.inFill >= myBody->myPacked;
+    }
+    unsigned char* in = r.in.ptr + r.inUsed;
+    long long left = r.inFill - r.inUsed, from = 1;
+    for (int tries = 0;;) {
+        long long end = -1;
+        if (tries < kRunTries && from < left) {
+            const void* m = memmem(in + from, (size_t)(left - from), kSyncMark, sizeof(kSyncMark));
+            if (m) {
+                end = (const unsigned char*)m - in + 4;
+                from = end - 3;
+                tries++;
+            }
+        }
+        bool mark = end >= 0;
+        if (!mark && whole) end = left;
+        if (end < 0) break;
+        unsigned char saved[2] = {0, 0};
+        if (mark) {
+            memcpy(saved, in + end, 2);
+            in[end] = 3;  // a final block with fixed codes and nothing but its end
+            in[end + 1] = 0;
+        }
+        size_t used = 0, made = 0;
+        libdeflate_result res = libdeflate_deflate_decompress_ex(r.d, in, (size_t)end + (mark ? 2 : 0),
+                                                                 r.out.ptr + r.runAt, (size_t)(r.out.count - r.runAt),
+                                                                 &used, &made);
+        if (mark) memcpy(in + end, saved, 2);
+        if (res == LIBDEFLATE_SUCCESS) {
+            r.outFill = r.runAt + (long long)made;
+            if (mark && used == (size_t)end + 2) {
+                myPacked += (unsigned long long)end;
+                r.last = (long long)made < kMinRun;
+            } else {
+                // The stream's own last block came first.
+                myPacked += used;
+                myEnded = true;
+            }
+            return true;
+        }
+        if (!mark) break;
+    }
+    leaveRuns();
+    return false;
+}
+
+// zlib goes on from myPacked with the plain bytes before it as its window.
+void cPkgBodyReader::leaveRuns() {
+    sRuns* r = myRuns;
+    myRuns = nullptr;
+    long long keep = r->outFill < kWindow ? r->outFill : kWindow;
+    if (keep && inflateSetDictionary(myZ, r->out.ptr + r->outFill - keep, (uInt)keep) != Z_OK) myFailed = true;
+    myInFill = myInUsed = 0;
+    delete r;
 }
 
 bool cPkgBodyReader::trailer(unsigned long& adler) {
@@ -419,10 +582,10 @@ struct cPkgHasher::sState {
         sState* myS;
     };
 
+    // libdeflate's Adler-32 takes a fraction of zlib's time (vector code).
     void update(const unsigned char* p, long long n) {
         sha256_update(&sha, p, (size_t)n);
-        for (long long at = 0; at < n; at += 1 << 30)
-            adler = adler32(adler, p + at, (uInt)(n - at < (1 << 30) ? n - at : 1 << 30));
+        adler = libdeflate_adler32((uint32_t)adler, p, (size_t)n);
     }
 
     sha256_context sha;

@@ -42,6 +42,9 @@ public:
     void keep(cPkgBodyReader* r);
     // How many access points there are (for tests and the job's split of its work).
     int accessPoints();
+    // The plain offset a new reader for `at` starts from: the nearest access point at or
+    // before it, else the body's start.
+    unsigned long long startFor(unsigned long long at);
 
     // Plain bytes between access points: at least kMinSpacing, and at most about
     // kMaxPoints points for the whole body (each holds 32 KiB).
@@ -95,8 +98,19 @@ public:
     // the hashing thread). False when the trailer cannot be read.
     bool trailer(unsigned long& adler);
     cPkgBody* body() const { return myBody; }
+    // For a reader from the start that reads the body through (the load), before its first
+    // read: each run of deflate blocks up to an empty stored block (a sync flush, where
+    // the maker ends each of its blocks) is inflated in one call by libdeflate, far faster
+    // than zlib, when it refers to nothing before it; from the first run that does not,
+    // or that is larger than the buffers (about 2 MiB), zlib inflates the rest.
+    void readInRuns();
 
 private:
+    struct sRuns;
+    long long readRuns(unsigned char* out, long long n);
+    bool nextRun(unsigned long long at);
+    void leaveRuns();
+    sRuns* myRuns = nullptr;
     cPkgBody* myBody;
     struct z_stream_s* myZ = nullptr;
     _typebuf<unsigned char> myIn;

@@ -195,9 +195,9 @@ void cSoftPkgBinWriter::files() {
         u32(f.item);
         unsigned int arch = (f.x32 ? 1u : 0u) | (f.x64 ? 2u : 0u);
         u32((unsigned int)f.others | ((unsigned int)f.group << 8) | ((unsigned int)f.owner << 16) | (arch << 24));
-        str(f.target.id.ptr, f.target.path.ptr);
-        str(f.target.path.ptr, f.target.path.ptr);
-        for (auto* l = f.langs.head; l; l = l->next) u8((unsigned int)l->value);
+        str(f.target.id, f.target.path);
+        str(f.target.path, f.target.path);
+        for (int l = 0; l < f.langs.count(); l++) u8((unsigned int)f.langs[l]);
         u8(0xFF);
     }
     u8(0);
@@ -334,13 +334,6 @@ bool cSoftPkgScenario::saveBinConfig(cFileIOTarget* target) {
 
 const char* cSoftPkgScenario::overLimit() {
     if (files.count() > kMaxFileRecords || pkg.count() > cSoftPkg::kMaxItems) return "[Install]";
-    for (auto* it = files.head; it; it = it->next) {
-        unsigned int seen = 0;
-        for (auto* l = it->value.langs.head; l; l = l->next) {
-            if (l->value < 0 || (unsigned int)l->value > kMaxLangNumber || (seen >> l->value) & 1) return "[Install]";
-            seen |= 1u << l->value;
-        }
-    }
     if (strings.count() > kMaxStrings) return "[Strings]";
     for (auto* e = langStrings.first(); e; e = langStrings.next(e))
         if (e->value().count() > kMaxStrings) return "[Strings]";
@@ -433,6 +426,14 @@ struct sCursor {
         if (!out.set(n) || !bytes(out.ptr, n)) return false;
         return memchr(out.ptr, 0, n) == nullptr;
     }
+    // A text into the scratch buffer (terminated there), valid until the next one.
+    bool text(const char*& out, unsigned int& n) {
+        if (!u16(n) || n > left() || (!key.count && !key.set(65536)) || !bytes(key.ptr, n) || memchr(key.ptr, 0, n))
+            return false;
+        key.ptr[n] = 0;
+        out = key.ptr;
+        return true;
+    }
     bool table(tSoftPkgStrings& t) {
         for (;;) {
             unsigned int mark, kn;
@@ -454,11 +455,13 @@ struct sCursor {
     }
 };
 
-bool pathDefOk(cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) {
+bool pathDefOk(cSoftPkgScenario& s, const char* id, const char* path) {
     int lang;
-    if (!cSoftPkgScenario::isSafeRelPath(d.path.ptr)) return false;
-    return d.id.empty() || s.isValidDef(d.id.ptr, lang);
+    if (!cSoftPkgScenario::isSafeRelPath(path)) return false;
+    return !id || !*id || s.isValidDef(id, lang);
 }
+
+bool pathDefOk(cSoftPkgScenario& s, const cSoftPkgScenario::sPathDef& d) { return pathDefOk(s, d.id.ptr, d.path.ptr); }
 
 bool nameOk(cSoftPkgScenario& s, const _guardchar<char>& id) {
     int lang;
@@ -522,6 +525,7 @@ bool cSoftPkgBinReader::header(cFileIOTarget* source) {
     myBody = cPkgBody::open(source, P, U);
     if (!myBody) return false;
     c.in = new (std::nothrow) cPkgBodyReader(myBody);
+    if (c.in) c.in->readInRuns();
     c.U = U;
     return c.in && !c.in->failed();
 }
@@ -599,18 +603,17 @@ bool cSoftPkgBinReader::files() {
         f->x32 = (word >> 24) & 1;
         f->x64 = (word >> 25) & 1;
         if (f->others > 8 || f->group > 8 || f->owner > 8) return false;
-        if (!c.str(f->target.id) || !c.str(f->target.path)) return false;
+        const char* text;
+        unsigned int n;
+        if (!c.text(text, n) || !(f->target.id = sc.keepFileId(text, n)) || !c.text(text, n) ||
+            !(f->target.path = sc.keepFilePath(text, n)))
+            return false;
         // Each language at most once: twelve entries at most.
-        unsigned int seen = 0;
         for (;;) {
             unsigned int l;
             if (!c.u8(l)) return false;
             if (l == 0xFF) break;
-            if (l > kMaxLangNumber || (seen >> l) & 1) return false;
-            seen |= 1u << l;
-            int* v = f->langs.add();
-            if (!v) return false;
-            *v = (int)l;
+            if (!f->langs.add((int)l)) return false;
         }
     }
 }
@@ -720,8 +723,8 @@ bool cSoftPkgBinReader::validate() {
             return false;
     for (auto* it = sc.files.head; it; it = it->next) {
         bool empty = myFormat >= kFormatEmptyFiles && it->value.item == cSoftPkg::kEmptyItem;
-        if ((!empty && it->value.item >= sc.pkg.count()) || !pathDefOk(sc, it->value.target) ||
-            !sc.hasBase(it->value.target))
+        const cSoftPkgScenario::sPathRef& t = it->value.target;
+        if ((!empty && it->value.item >= sc.pkg.count()) || !pathDefOk(sc, t.id, t.path) || !sc.hasBase(t))
             return false;
     }
     for (auto* it = sc.onCompletion.head; it; it = it->next)

@@ -332,7 +332,7 @@ int cSoftPkgTextLoader::checkBases() {
     const char* why = "a target whose base is not an absolute path would be relative";
     for (auto* it = sc.files.head; it; it = it->next)
         if (!sc.hasBase(it->value.target))
-            return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);
+            return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path, why);
     for (auto* it = sc.menu.head; it; it = it->next)
         if (!sc.hasBase(it->value.target))
             return refuse(cSoftPkgScenario::eTxtBadPathDef, it->value.target.path.ptr, why);
@@ -454,7 +454,10 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
         return refuse(cSoftPkgScenario::eTxtBadSource, path, whyNotPacked(path));
     }
     if (!findSkipEq(p)) return cSoftPkgScenario::eTxtSyntax;
-    if (!getPathDef(tpl.target, p, true)) return cSoftPkgScenario::eTxtBadPathDef;
+    cSoftPkgScenario::sPathDef target;
+    if (!getPathDef(target, p, true) || !(tpl.target.id = sc.keepFileId(target.id.ptr)) ||
+        !(tpl.target.path = sc.keepFilePath(target.path.ptr)))
+        return cSoftPkgScenario::eTxtBadPathDef;
     if (!atEnd(p)) {
         if (*p != ',') return cSoftPkgScenario::eTxtSyntax;
         p++;
@@ -482,12 +485,7 @@ int cSoftPkgTextLoader::parseInst(const char* p) {
                     if (readLang(p, lang) < 0 || !sc.langStrings.find(lang)) return cSoftPkgScenario::eTxtBadLang;
                     skipSpace(p);
                     // A language named twice is kept once, as the data file requires.
-                    bool twice = false;
-                    for (auto* l = tpl.langs.head; l && !twice; l = l->next) twice = l->value == lang;
-                    if (twice) continue;
-                    int* v = tpl.langs.add();
-                    if (!v) return cSoftPkgScenario::eTxtBadLang;
-                    *v = lang;
+                    if (!tpl.langs.has(lang) && !tpl.langs.add(lang)) return cSoftPkgScenario::eTxtBadLang;
                 }
             }
         }
@@ -508,19 +506,9 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
     if (index < 0 && openError) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(openError));
     if (index < 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, "cannot be read or is too large");
     cSoftPkgScenario::sIntFileDef* r = sc.files.add();
-    if (!r || !r->target.id.set(tpl.target.id.ptr) || !r->target.path.set(tpl.target.path.ptr))
-        return cSoftPkgScenario::eTxtBadSource;
+    if (!r) return cSoftPkgScenario::eTxtBadSource;
+    *r = tpl;
     r->item = (unsigned int)index;
-    r->x32 = tpl.x32;
-    r->x64 = tpl.x64;
-    r->owner = tpl.owner;
-    r->group = tpl.group;
-    r->others = tpl.others;
-    for (auto* l = tpl.langs.head; l; l = l->next) {
-        int* v = r->langs.add();
-        if (!v) return cSoftPkgScenario::eTxtBadSource;
-        *v = l->value;
-    }
     return 0;
 }
 
@@ -570,7 +558,7 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
             if (!sl || source[sl - 1] != '/') full.ptr[at++] = '/';
             memcpy(full.ptr + at, name, (size_t)nl + 1);
         }
-        const char* tp = tpl.target.path.ptr;
+        const char* tp = tpl.target.path;
         long long tl = tp ? (long long)strlen(tp) : 0;
         if (ok && tl) {
             ok = rel.set(tl + nl + 1);
@@ -590,17 +578,11 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
             result = refuse(cSoftPkgScenario::eTxtBadPathDef, full.ptr, "a name with a control character");
             break;
         }
-        cSoftPkgScenario::sIntFileDef child;
-        child.target.id.set(tpl.target.id.ptr);
-        child.target.path.attach(rel.dettach());
-        child.x32 = tpl.x32;
-        child.x64 = tpl.x64;
-        child.owner = tpl.owner;
-        child.group = tpl.group;
-        child.others = tpl.others;
-        for (auto* l = tpl.langs.head; l; l = l->next) {
-            int* v = child.langs.add();
-            if (v) *v = l->value;
+        // The file's record takes the child's texts as they are.
+        cSoftPkgScenario::sIntFileDef child = tpl;
+        if (!(child.target.path = sc.keepFilePath(rel.ptr))) {
+            result = cSoftPkgScenario::eTxtBadSource;
+            break;
         }
         result = processSiObj(child, full.ptr, depth + 1, items.ptr[i]->type == cFolderContents::eFile);
     }

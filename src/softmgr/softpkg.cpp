@@ -114,11 +114,13 @@ long long readSome(int fd, unsigned char* p, long long n) {
 cSoftPkg::~cSoftPkg() { newPackage(); }
 
 bool cSoftPkg::newPackage() {
-    myItems.destroy();
-    mySpare = nullptr;
-    myHead = myTail = nullptr;
+    for (unsigned int i = 0; i < myBlockCount; i++) {
+        for (unsigned int k = 0; k < kBlockItems; k++) free(myBlocks.ptr[i][k].data);
+        free(myBlocks.ptr[i]);
+    }
+    myBlocks.clear();
+    myBlockCount = 0;
     myCount = 0;
-    myIndex.clear();
     if (mySpool >= 0) close(mySpool);
     mySpool = -1;
     mySpoolSize = mySpoolUsed = 0;
@@ -156,32 +158,22 @@ bool cSoftPkg::flushPiece() const {
     return !myPieceFailed;
 }
 
+static_assert(sizeof(void*) != 8 || sizeof(cSoftPkg::sPkgItem) == 64, "an item grew");
+
 cSoftPkg::sPkgItem* cSoftPkg::newItem() {
-    sPkgItem* it = mySpare;
-    mySpare = nullptr;
-    return it ? it : myItems.add();
+    if (myCount / kBlockItems == myBlockCount) {
+        if (myBlockCount == myBlocks.count && !myBlocks.reset(myBlocks.count ? myBlocks.count * 2 : 4)) return nullptr;
+        sPkgItem* b = (sPkgItem*)malloc(sizeof(sPkgItem) * kBlockItems);
+        if (!b) return nullptr;
+        for (unsigned int k = 0; k < kBlockItems; k++) new (b + k) sPkgItem();
+        myBlocks.ptr[myBlockCount++] = b;
+    }
+    return slot(myCount);
 }
 
 void cSoftPkg::dropItem(sPkgItem* it) {
+    free(it->data);
     *it = sPkgItem();
-    mySpare = it;
-}
-
-// Links the item in and returns its index; -1 (nothing linked) when the index cannot grow.
-int cSoftPkg::append(sPkgItem* it) {
-    if ((long long)myCount >= myIndex.count && !myIndex.reset(myIndex.count ? myIndex.count * 2 : 64)) return -1;
-    myIndex.ptr[myCount] = it;
-    if (myTail)
-        myTail->next = it;
-    else
-        myHead = it;
-    myTail = it;
-    return (int)myCount++;
-}
-
-cSoftPkg::sPkgItem* cSoftPkg::find(int index) const {
-    if (index < 0 || (unsigned int)index >= myCount) return nullptr;
-    return myIndex.ptr[index];
 }
 
 void cSoftPkg::placedInSpool(sPkgItem* it, unsigned long long at, unsigned long long size) {
@@ -240,13 +232,17 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
             return true;
         });
         deflateEnd(&zs);
-        ok = ok && out.toBuffer(it->data);
+        _typebuf<unsigned char> packed;
+        ok = ok && out.toBuffer(packed);
         it->unpackedSize = (unsigned int)size;
-        it->stored = (unsigned long long)it->data.count;
+        it->stored = (unsigned long long)packed.count;
+        it->data = packed.dettach();
     }
-    int index = ok ? append(it) : -1;
-    if (index < 0) dropItem(it);
-    return index;
+    if (!ok) {
+        dropItem(it);
+        return -1;
+    }
+    return append();
 }
 
 int cSoftPkg::addPkgFile(const char* path, int& openError) {
@@ -295,8 +291,7 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
         }
         if (ok) {
             placedInSpool(it, at, size);
-            index = append(it);
-            if (index < 0) dropItem(it);  // not linked: its bytes stay in the spool unused
+            index = append();
         } else {
             dropItem(it);
         }
@@ -321,17 +316,14 @@ bool cSoftPkg::appendBodyItem(unsigned int unpackedSize, const unsigned char dig
     it->where = eInBody;
     it->at = at;
     it->stored = stored;
-    if (append(it) < 0) {
-        dropItem(it);
-        return false;
-    }
+    append();
     return true;
 }
 
 cFileIOTarget* cSoftPkg::storedBytes(const sPkgItem* it) {
     switch (it->where) {
     case eInMemory:
-        return it->data.ptr ? new (std::nothrow) cBufWrapperIO(it->data.ptr, it->data.count, false) : nullptr;
+        return it->data ? new (std::nothrow) cBufWrapperIO(it->data, (long long)it->stored, false) : nullptr;
     case eInSpool:
         return mySpool >= 0 && flushPiece() ? new (std::nothrow) cPkgFdRange(mySpool, it->at, it->stored) : nullptr;
     case eInBody:
@@ -362,6 +354,12 @@ unsigned long long cSoftPkg::sizeOf(int index) const {
     sPkgItem* it = find(index);
     if (!it) return 0;
     return it->unpackedSize ? it->unpackedSize : it->stored;
+}
+
+unsigned long long cSoftPkg::leadIn(int index) const {
+    sPkgItem* it = find(index);
+    if (!it || it->where != eInBody || !myBody) return 0;
+    return it->at - myBody->startFor(it->at);
 }
 
 unsigned long long cSoftPkg::storedSizeOf(int index) const {
@@ -415,16 +413,17 @@ bool cSoftPkg::mkDigest(cFileIOTarget* source, unsigned char out[32]) {
 }
 
 bool cSoftPkg::savePackage(cFileIOTarget* target) {
-    if (!target || !myHead || !flushPiece()) return false;
-    for (sPkgItem* it = myHead; it; it = it->next)
-        if (it->stored == 0 || it->stored > 0xFFFFFFFFULL) return false;
+    if (!target || !myCount || !flushPiece()) return false;
+    for (unsigned int i = 0; i < myCount; i++)
+        if (slot(i)->stored == 0 || slot(i)->stored > 0xFFFFFFFFULL) return false;
     _typebuf<unsigned char> buf;
     if (!buf.set(kSpoolChunk)) return false;
     // Spooled items lie one after another: the buffer holds the spool's bytes from winAt
     // for winLen, read in one call for all the small items they cover.
     unsigned long long winAt = 0, winLen = 0;
     unsigned char head[40];
-    for (sPkgItem* it = myHead; it; it = it->next) {
+    for (unsigned int i = 0; i < myCount; i++) {
+        sPkgItem* it = slot(i);
         // A spooled item that fits the buffer is read once: hashed there, then written.
         bool held = !it->hashed && it->stored <= (unsigned long long)buf.count;
         const unsigned char* at = nullptr;
@@ -491,15 +490,12 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
         if (!it) return false;
         it->unpackedSize = unpacked;
         it->stored = stored;
-        if (!it->data.set((long long)stored) || !source->readf(it->digest, 32) ||
-            !source->readf(it->data.ptr, stored)) {
+        it->data = (unsigned char*)malloc(stored);
+        if (!it->data || !source->readf(it->digest, 32) || !source->readf(it->data, stored)) {
             dropItem(it);
             return false;
         }
-        if (append(it) < 0) {
-            dropItem(it);
-            return false;
-        }
+        append();
         if (!source->readf(b, 4)) return false;
         unpacked = getU32(b);
     }

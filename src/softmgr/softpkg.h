@@ -18,19 +18,19 @@ class cSoftPkg {
 public:
     enum eWhere { eInMemory = 0, eInSpool = 1, eInBody = 2 };
 
+    // 64 bytes: a package of a hundred thousand small files keeps one for each.
     struct sPkgItem {
-        unsigned int unpackedSize = 0;  // 0: data is the plain bytes; else a zlib stream of this many
         unsigned char digest[32] = {};  // SHA-256 of the plain bytes
-        _typebuf<unsigned char> data;   // the stored bytes of an item in memory
         unsigned long long at = 0;      // offset of the stored bytes in the spool or the plain body
         unsigned long long stored = 0;  // stored length, wherever the bytes are
+        unsigned char* data = nullptr;  // the `stored` bytes of an item in memory (malloc'ed, the package's)
+        unsigned int unpackedSize = 0;  // 0: data is the plain bytes; else a zlib stream of this many
         unsigned char where = eInMemory;
         bool hashed = true;  // false for a spooled item until its digest is taken from the spool
-        sPkgItem* next = nullptr;
     };
 
     // Most items a package carries: far beyond any real package, and it bounds the memory
-    // a loaded payload takes (each item costs about a hundred bytes).
+    // a loaded payload takes (each item costs 64 bytes).
     static constexpr unsigned int kMaxItems = 1000000;
     // The index a file record gives an empty file: it has no item, reads as no bytes and
     // has the digest of no bytes. Never a real index (items stop at kMaxItems).
@@ -71,6 +71,9 @@ public:
     // item, an empty one or no item.
     cFileIOTarget* storedItem(int index);
     unsigned long long sizeOf(int index) const;
+    // The plain bytes a reader started for the item inflates for nothing before its first
+    // byte (from the body's nearest access point); 0 for an item that is not in the body.
+    unsigned long long leadIn(int index) const;
     bool digest(int index, unsigned char out[32]) const;
     unsigned int count() const { return myCount; }
     // Stored length of an item (0 when there is no such item).
@@ -97,11 +100,15 @@ public:
                         unsigned long long stored);
 
 private:
-    // A fresh item (kept by the package until newPackage), and one given back unlinked.
+    // The slot of the next item, empty (null without memory): append takes it in and
+    // gives its index, dropItem empties it again for the next try.
     sPkgItem* newItem();
     void dropItem(sPkgItem* it);
-    sPkgItem* find(int index) const;
-    int append(sPkgItem* it);
+    int append() { return (int)myCount++; }
+    sPkgItem* slot(unsigned int i) const { return myBlocks.ptr[i / kBlockItems] + i % kBlockItems; }
+    sPkgItem* find(int index) const {
+        return index >= 0 && (unsigned int)index < myCount ? slot((unsigned int)index) : nullptr;
+    }
     bool openSpool();
     // Writes the spool's piece out; every read of the spool comes after it.
     bool flushPiece() const;
@@ -114,15 +121,12 @@ private:
     // time to spare); false when the spool cannot be read.
     bool settle(sPkgItem* it) const;
 
-    // The items' storage: a hundred thousand small files are a few hundred blocks.
-    _List<sPkgItem> myItems;
-    sPkgItem* mySpare = nullptr;  // given back by a failed add, taken by the next
-    sPkgItem* myHead = nullptr;
-    sPkgItem* myTail = nullptr;
+    // The items in blocks of kBlockItems, item i in block i / kBlockItems: looked up by
+    // index (the file queries ask once per file record) and never moved.
+    static constexpr unsigned int kBlockItems = 256;
+    _typebuf<sPkgItem*> myBlocks;
+    unsigned int myBlockCount = 0;
     unsigned int myCount = 0;
-    // Item by index: the file queries look items up once per file record, and a
-    // walk of the list each time would make a crafted package take quadratic time.
-    _typebuf<sPkgItem*> myIndex;
     int mySpool = -1;  // descriptor of the unlinked spool file
     unsigned long long mySpoolSize = 0;
     unsigned long long mySpoolUsed = 0;  // stored bytes and record heads

@@ -24,6 +24,8 @@ cSoftPkgScenario::~cSoftPkgScenario() { close(); }
 void cSoftPkgScenario::close() {
     menu.destroy();
     files.destroy();
+    myFileTexts.clear();
+    myLastFileId = nullptr;
     onCompletion.destroy();
     deprecates.destroy();
     strings.destroy();
@@ -94,14 +96,45 @@ void cSoftPkgScenario::clearStr(const char* id) {
     strings.dettach(key);
 }
 
-bool cSoftPkgScenario::defToPath(const sPathDef& def, _guardchar<char>& out) {
-    const char* rel = def.path.ptr ? def.path.ptr : "";
-    if (def.id.empty()) return out.set(rel);
-    const char* base = getStr(def.id.ptr);
+bool cSoftPkgScenario::defToPath(const char* id, const char* path, _guardchar<char>& out) {
+    const char* rel = path ? path : "";
+    if (!id || !*id) return out.set(rel);
+    const char* base = getStr(id);
     if (!base) return false;
     if (!*base) return out.set(rel);
     if (!*rel) return out.set(base);
     return joinPath(base, rel, out);
+}
+
+const char* cSoftPkgScenario::keepFileId(const char* id, long long n) {
+    if (!id) return "";
+    if (n < 0) n = (long long)strlen(id);
+    if (myLastFileId && strncmp(myLastFileId, id, (size_t)n) == 0 && myLastFileId[n] == 0) return myLastFileId;
+    const char* kept = keepFilePath(id, n);
+    if (kept) myLastFileId = kept;
+    return kept;
+}
+
+const char* cSoftPkgScenario::keepFilePath(const char* path, long long n) {
+    if (!path || n == 0 || !*path) return "";
+    return myFileTexts.add(path, n);
+}
+
+static_assert(sizeof(void*) != 8 || sizeof(cSoftPkgScenario::sIntFileDef) == 40, "a file record grew");
+
+bool cSoftPkgScenario::cFileLangs::has(int lang) const {
+    for (int i = 0; i < count(); i++)
+        if ((*this)[i] == lang) return true;
+    return false;
+}
+
+bool cSoftPkgScenario::cFileLangs::add(int lang) {
+    // The data file numbers languages 0-11 (11 is read though no table carries it).
+    if (lang < 0 || lang > 11 || has(lang)) return false;
+    int n = count();
+    myWord = (myWord & ~15ULL) | (unsigned long long)(n + 1);
+    myWord |= (unsigned long long)lang << (4 * n + 4);
+    return true;
 }
 
 bool cSoftPkgScenario::setCurrLangID(int lang) {
@@ -173,18 +206,22 @@ bool cSoftPkgScenario::fileKept(const sIntFileDef& f) const {
     return mySystemBits == 64 ? f.x64 != 0 : f.x32 != 0;
 }
 
-bool cSoftPkgScenario::getCopiedFiles(_List<sCopiedFile>& out) {
+cSoftPkgScenario::sCopiedFile* cSoftPkgScenario::cCopiedFiles::add(const char* target) {
+    const char* kept = myPaths.add(target);
+    sCopiedFile* c = kept ? _List<sCopiedFile>::add() : nullptr;
+    if (c) c->target = kept;
+    return c;
+}
+
+bool cSoftPkgScenario::getCopiedFiles(cCopiedFiles& out) {
     out.destroy();
+    _guardchar<char> target;
     for (auto* it = files.head; it; it = it->next) {
         const sIntFileDef& f = it->value;
         if (!fileKept(f)) continue;
-        if (!f.langs.empty()) {
-            bool found = false;
-            for (auto* l = f.langs.head; l && !found; l = l->next) found = l->value == currLang;
-            if (!found) continue;
-        }
-        sCopiedFile* c = out.add();
-        if (!c || !defToPath(f.target, c->target)) return false;
+        if (!f.langs.empty() && !f.langs.has(currLang)) continue;
+        sCopiedFile* c = defToPath(f.target, target) ? out.add(target.ptr) : nullptr;
+        if (!c) return false;
         c->item = f.item;
         c->owner = f.owner;
         c->group = f.group;
@@ -294,10 +331,10 @@ bool cSoftPkgScenario::isAbsBase(const char* text) {
     }
 }
 
-bool cSoftPkgScenario::hasBase(const sPathDef& def) {
-    if (def.id.empty()) return false;
-    if (isKnownConstantID(def.id.ptr)) return true;
-    cStringKey key(def.id.ptr);
+bool cSoftPkgScenario::hasBase(const char* id) {
+    if (!id || !*id) return false;
+    if (isKnownConstantID(id)) return true;
+    cStringKey key(id);
     _guardchar<char>* fallback = strings.find(key);
     if (langStrings.empty()) return fallback && isAbsBase(fallback->ptr);
     // Each language sees its own value, or the default one.

@@ -9,6 +9,7 @@
 #include "base/fileiotarget.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
+#include "base/strings.h"
 #include "softmgr/softpkg.h"
 #include "softmgr/sopkgdoc.h"
 
@@ -65,13 +66,35 @@ public:
         sPathDef icon;
         unsigned char flags = 0;
     };
+    // A base id and a relative path kept by the scenario (keepFileId, keepFilePath);
+    // null or "" when empty.
+    struct sPathRef {
+        const char* id = nullptr;
+        const char* path = nullptr;
+    };
+    // The languages a file record is for (none: every one) in the order given, each 0-10
+    // at most once: four bits each in one word.
+    class cFileLangs {
+    public:
+        int count() const { return (int)(myWord & 15); }
+        bool empty() const { return count() == 0; }
+        int operator[](int i) const { return (int)(myWord >> (4 * i + 4)) & 15; }
+        bool has(int lang) const;
+        // False for a language outside 0-11 or one already there.
+        bool add(int lang);
+
+    private:
+        unsigned long long myWord = 0;  // the count, then the languages from bit 4 up
+    };
+    // 40 bytes, its texts in the scenario's arena: a package of a hundred thousand files
+    // keeps one for each, most of them of one base.
     struct sIntFileDef {
         unsigned int item = 0;
-        sPathDef target;
-        _List<int> langs;
         unsigned char x32 = 1;
         unsigned char x64 = 1;
         unsigned char owner = 8, group = 8, others = 8;
+        sPathRef target;
+        cFileLangs langs;
     };
     struct sOnCompletionRunInt {
         _guardchar<char> name;
@@ -95,11 +118,26 @@ public:
         _guardchar<char> comment;
         bool elevated = false;
     };
-    // A file to install; its digest is its payload item's (digest(item)).
+    // A file to install; its digest is its payload item's (digest(item)), its target path
+    // its list's (cCopiedFiles).
     struct sCopiedFile {
-        _guardchar<char> target;
+        const char* target = nullptr;
         unsigned int item = 0;
         unsigned char owner = 8, group = 8, others = 8;
+    };
+    // The files to install, their target paths in one arena: a hundred thousand files
+    // make a few hundred allocations, not one each.
+    class cCopiedFiles : public _List<sCopiedFile> {
+    public:
+        // A file at the end whose target is a copy of `target`; null without memory.
+        sCopiedFile* add(const char* target);
+        void destroy() {
+            _List<sCopiedFile>::destroy();
+            myPaths.clear();
+        }
+
+    private:
+        cTextArena myPaths;
     };
     struct sOnCompletionRun {
         _guardchar<char> target;
@@ -124,7 +162,13 @@ public:
     static bool isKnownConstantID(const char* id);
     bool isValidDef(const char* id, int& missingLang);
     void clearStr(const char* id);
-    bool defToPath(const sPathDef& def, _guardchar<char>& out);
+    bool defToPath(const sPathDef& def, _guardchar<char>& out) { return defToPath(def.id.ptr, def.path.ptr, out); }
+    bool defToPath(const sPathRef& def, _guardchar<char>& out) { return defToPath(def.id, def.path, out); }
+    bool defToPath(const char* id, const char* path, _guardchar<char>& out);
+    // A file record's text, kept until close() in one arena for all of them (an id like
+    // the one kept before is shared); null without memory. n < 0: up to the terminator.
+    const char* keepFileId(const char* id, long long n = -1);
+    const char* keepFilePath(const char* path, long long n = -1);
     int currLangID() const { return currLang; }
     bool setCurrLangID(int lang);
     void getSupportedLangs(_List<int>& out);
@@ -152,7 +196,7 @@ public:
     // --- lists (each empties its output first) ---
     bool getParams(_List<sDefineParam>& out);
     bool getMenuItems(_List<sMenuItemDef>& out);
-    bool getCopiedFiles(_List<sCopiedFile>& out);
+    bool getCopiedFiles(cCopiedFiles& out);
     bool getOnCompletionRun(_List<sOnCompletionRun>& out);
     bool getDepractesList(_List<sDeprecateItem>& out);
     unsigned long long requiresSize(unsigned int cluster);
@@ -183,7 +227,9 @@ public:
     // folder chosen at install time) or whose text is an absolute path (isAbsBase) in
     // every language. Any other base would leave the target relative to wherever the
     // installer runs.
-    bool hasBase(const sPathDef& def);
+    bool hasBase(const sPathDef& def) { return hasBase(def.id.ptr); }
+    bool hasBase(const sPathRef& def) { return hasBase(def.id); }
+    bool hasBase(const char* id);
     // A base text that names an absolute place: it starts with "/" and has no "." or
     // ".." part and no control character.
     static bool isAbsBase(const char* text);
@@ -238,6 +284,8 @@ private:
     int mySystemBits = sizeof(void*) == 8 ? 64 : 32;
     _guardchar<char> myErrorPath;
     _guardchar<char> myErrorReason;
+    cTextArena myFileTexts;
+    const char* myLastFileId = nullptr;
 };
 
 // The three-letter code of a language number 0-10 ("ENG", "RUS", ...), null otherwise;

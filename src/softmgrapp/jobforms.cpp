@@ -221,11 +221,16 @@ void cJobPanel::onInitData() {
 }
 
 void cJobPanel::setNumStages(int count) {
-    if (count != myStages.count) myStages.set(count > 0 ? count : 0);
+    myStageTexts.clear();
+    if (myStages.set(count > 0 ? count : 0)) myStages.zero();
 }
 
 void cJobPanel::setStageDescr(int stage, const char* text) {
-    if (stage >= 0 && stage < myStages.count) myStages[stage].set(text);
+    if (stage >= 0 && stage < myStages.count) myStages.ptr[stage] = text ? myStageTexts.add(text) : nullptr;
+}
+
+void cJobPanel::setStageShared(int stage, const char* text) {
+    if (stage >= 0 && stage < myStages.count) myStages.ptr[stage] = text;
 }
 
 const char* cJobPanel::stageLine(int, const char* descr, _guardchar<char>&) { return descr ? descr : ""; }
@@ -233,7 +238,7 @@ const char* cJobPanel::stageLine(int, const char* descr, _guardchar<char>&) { re
 void cJobPanel::showStage(int stage) {
     if (!myStatus) return;
     _guardchar<char> scratch;
-    if (const char* line = stageLine(stage, myStages[stage].ptr, scratch)) myStatus->setText(line);
+    if (const char* line = stageLine(stage, myStages.ptr[stage], scratch)) myStatus->setText(line);
 }
 
 void cJobPanel::onJobStart() {
@@ -293,7 +298,7 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     myPathRoom = line && line->width() > 0 ? line->width() - 2 * line->textMargin() : 0;
     int i = 1;
     for (auto* it = ctx->copiedFiles.head; it; it = it->next)
-        if (it->value.others != kUnchangedFile) setStageDescr(i++, it->value.target.ptr);
+        if (it->value.others != kUnchangedFile) setStageShared(i++, it->value.target);
     myPathEnd = i;
     setStageDescr(n + 1, string(2));
     setStageDescr(n + 2, string(3));

@@ -9,6 +9,7 @@
 
 #include "base/job.h"
 #include "base/progress.h"
+#include "base/strings.h"
 #include "softmgrapp/appcontrols.h"
 #include "instengine/installctx.h"
 #include "instengine/uninstall.h"
@@ -170,8 +171,12 @@ public:
     cJobPanel();
     ~cJobPanel() override;
 
+    // Starts the stages over: `count` of them, none described.
     void setNumStages(int count);
+    // A stage's description, copied; or (setStageShared) held as it is, for a text that
+    // outlives the job (a file's target in its context's list).
     void setStageDescr(int stage, const char* text);
+    void setStageShared(int stage, const char* text);
     int numStages() const { return (int)myStages.count; }
     int currentStage() const { return myStage; }
     const char* statusText() { return myStatus ? myStatus->text() : nullptr; }
@@ -196,7 +201,8 @@ private:
     cStaticElement* myStatus = nullptr;
     cProgressChild* myBar = nullptr;
     std::atomic<int> myBarPos{0};
-    _classbuf<_guardchar<char> > myStages;
+    _typebuf<const char*> myStages;  // a stage's description, or null
+    cTextArena myStageTexts;         // the copied ones
     int myStage = 0;
     unsigned long long myLastUpdate = 0;
 };

@@ -284,8 +284,7 @@ TEST_F(InstallJob, EmptyFileRecordIsWrittenEmpty) {
     ASSERT_EQ((unsigned)item, cSoftPkg::kEmptyItem);
     cSoftPkgScenario::sIntFileDef* f = ctx.files.add();
     f->item = (unsigned)item;
-    f->target.id.set("pgm");
-    f->target.path.set("empty.dat");
+    f->target = {ctx.keepFileId("pgm"), ctx.keepFilePath("empty.dat")};
     ASSERT_TRUE(setInstallFolder(ctx, home.installFolder().c_str()));
     EXPECT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result;
     std::string p = home.installFolder() + "/empty.dat";

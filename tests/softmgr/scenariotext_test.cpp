@@ -294,7 +294,7 @@ TEST(ScenarioText, ValuesLandInTheModel) {
     // Files: the folder in byte order, flags, permissions and languages.
     std::vector<std::string> got;
     for (auto* f = s.files.head; f; f = f->next)
-        got.push_back(std::string(f->value.target.path.ptr) + " " + std::to_string(f->value.owner) +
+        got.push_back(std::string(f->value.target.path) + " " + std::to_string(f->value.owner) +
                       std::to_string(f->value.group) + std::to_string(f->value.others) + " " +
                       std::to_string(f->value.x32) + std::to_string(f->value.x64) + " " +
                       std::to_string(f->value.langs.count()));
@@ -304,19 +304,19 @@ TEST(ScenarioText, ValuesLandInTheModel) {
 
     // Copied files on a 64-bit system in English, then in German.
     s.setSystemBits(64);
-    _List<cSoftPkgScenario::sCopiedFile> copied;
+    cSoftPkgScenario::cCopiedFiles copied;
     EXPECT_FALSE(s.getCopiedFiles(copied));  // "pgm" is the installer's to set
     s.setStr(-1, "pgm", "/home/u/Demo");
     ASSERT_TRUE(s.getCopiedFiles(copied));
     ASSERT_EQ(copied.count(), 4);
-    EXPECT_STREQ(copied.head->value.target.ptr, "/home/u/Demo/bin/a");
+    EXPECT_STREQ(copied.head->value.target, "/home/u/Demo/bin/a");
     ASSERT_TRUE(s.setCurrLangID(2));
     ASSERT_TRUE(s.getCopiedFiles(copied));
     EXPECT_EQ(copied.count(), 3);
     s.setSystemBits(32);
     ASSERT_TRUE(s.getCopiedFiles(copied));
     ASSERT_EQ(copied.count(), 4);
-    EXPECT_STREQ(copied.head->value.target.ptr, "/Applications/Tool.app");
+    EXPECT_STREQ(copied.head->value.target, "/Applications/Tool.app");
     EXPECT_EQ(s.requiresSize(0), 6u + 2 + 2 + 2);
     EXPECT_EQ(s.requiresSize(65536), 4u * 65536);
     s.setSystemBits(64);
@@ -457,12 +457,12 @@ TEST(ScenarioText, RealisticPackageStreamsOutWhatWentIn) {
 
     // Stream every file out beside its digest and let sha256sum judge.
     back.setStr(-1, "pgm", (t.path() + "/out").c_str());
-    _List<cSoftPkgScenario::sCopiedFile> files;
+    cSoftPkgScenario::cCopiedFiles files;
     ASSERT_TRUE(back.getCopiedFiles(files));
     ASSERT_EQ(files.count(), 300);
     std::ofstream list(t.file("sums"));
     for (auto* f = files.head; f; f = f->next) {
-        std::string rel = std::string(f->value.target.ptr).substr(t.path().size() + 5);
+        std::string rel = std::string(f->value.target).substr(t.path().size() + 5);
         cFileIOTarget* in = back.file((int)f->value.item);
         ASSERT_NE(in, nullptr);
         std::vector<unsigned char> data((size_t)in->size());

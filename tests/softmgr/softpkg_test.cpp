@@ -11,6 +11,7 @@
 #include "base/memio.h"
 #include "hash/sha256.h"
 #include "softmgr/pardeflate.h"
+#include "softmgr/pkgbody.h"
 #include "softmgr/softpkg.h"
 #include "testutil.h"
 
@@ -399,4 +400,110 @@ TEST(ParDeflate, StreamInPiecesMatchesOneCallAndFailsWithItsTarget) {
     bool ok = true;
     for (int i = 0; i < 8 && ok; i++) ok = z.write(testutil::randomBytes(32768, (unsigned)i).data(), 32768);
     EXPECT_FALSE(ok && z.finish());
+}
+
+namespace {
+
+// A zlib stream of `data` from zlib itself: level, and a flush of `flush` kind every `every`
+// bytes (from byte `later` on, of `laterFlush` kind).
+std::vector<unsigned char> zlibStream(const std::vector<unsigned char>& data, int level, int flush, size_t every,
+                                      size_t later = ~(size_t)0, int laterFlush = Z_NO_FLUSH) {
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    deflateInit(&z, level);
+    std::vector<unsigned char> out(deflateBound(&z, (uLong)data.size()) + data.size() / 1000 + 1024);
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    for (size_t at = 0; at < data.size(); at += every) {
+        size_t n = std::min(every, data.size() - at);
+        z.next_in = (Bytef*)data.data() + at;
+        z.avail_in = (uInt)n;
+        deflate(&z, at + n == data.size() ? Z_FINISH : at + n >= later ? laterFlush : flush);
+    }
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    return out;
+}
+
+}  // namespace
+
+// The load reads a body in runs that end on a sync mark, each inflated whole by libdeflate
+// when it stands alone, else by zlib from there on with the plain bytes before it as its
+// window. Every way of making the stream gives back exactly the plain bytes and the
+// trailer, and the access points left on the way start readers anywhere: runs of the
+// maker's blocks, small and too large for the buffers, sync flushes whose blocks refer
+// back across the mark, full flushes (also too short to be worth a call each, and going
+// over into sync flushes after a point), stored blocks whose data holds sync marks, and
+// one stream without any. Cut or damaged streams fail without reading out of bounds.
+TEST(PkgBody, EveryStreamReadInRunsGivesThePlainBytesAndItsPoints) {
+    std::vector<unsigned char> data = mixedBytes(6 << 20, 4);
+    for (size_t at = 1000; at + 4 < data.size(); at += 99991) memcpy(data.data() + at, "\0\0\xff\xff", 4);
+    std::vector<unsigned char> noise = testutil::randomBytes(300000, 8);
+    std::copy(noise.begin(), noise.end(), data.begin() + 2000000);
+    auto maker = [&](long long block) {
+        cParDeflate z;
+        _typebuf<unsigned char> out;
+        EXPECT_TRUE(z.compress(data.data(), data.size(), 6, 2, block) && z.toBuffer(out));
+        return std::vector<unsigned char>(out.ptr, out.ptr + out.count);
+    };
+    struct {
+        const char* name;
+        std::vector<unsigned char> stream;
+    } cases[] = {
+        {"maker's blocks", maker(1 << 20)},
+        {"small blocks", maker(32768)},
+        {"blocks larger than the buffers", maker(3 << 20)},
+        {"sync flushes", zlibStream(data, 6, Z_SYNC_FLUSH, 40000)},
+        {"full flushes", zlibStream(data, 6, Z_FULL_FLUSH, 40000)},
+        {"tiny runs", zlibStream(data, 6, Z_FULL_FLUSH, 1000)},
+        {"full flushes, then sync flushes", zlibStream(data, 6, Z_FULL_FLUSH, 40000, 4200000, Z_SYNC_FLUSH)},
+        {"stored", zlibStream(data, 0, Z_FULL_FLUSH, 40000)},
+        {"one stream", zlibStream(data, 9, Z_NO_FLUSH, data.size())},
+    };
+    const unsigned long adler = adler32(1, data.data(), (uInt)data.size());
+    auto readThrough = [&](const std::vector<unsigned char>& stream, std::vector<unsigned char>& out, cPkgBody*& body) {
+        cBufWrapperIO src(stream.data(), (long long)stream.size(), false);
+        body = cPkgBody::open(&src, stream.size(), data.size());
+        if (!body) return false;
+        cPkgBodyReader r(body);
+        r.readInRuns();
+        out.assign(data.size() + 1, 0);
+        long long got = 0, n;
+        while ((n = r.read(out.data() + got, std::min<long long>(100003, (long long)out.size() - got))) > 0) got += n;
+        out.resize((size_t)got);
+        unsigned long trailer = 0;
+        return r.ended() && r.trailer(trailer) && trailer == adler;
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<unsigned char> out;
+        cPkgBody* body = nullptr;
+        EXPECT_TRUE(readThrough(c.stream, out, body));
+        ASSERT_NE(body, nullptr);
+        EXPECT_TRUE(out == data);
+        EXPECT_EQ(body->accessPoints(), 1);
+        for (size_t at : {(size_t)0, (size_t)4200000, (size_t)4240001, (size_t)5000017, data.size() - 5000}) {
+            cPkgBodyReader* r = body->reader(at);
+            ASSERT_NE(r, nullptr) << at;
+            std::vector<unsigned char> piece(5000);
+            EXPECT_EQ(r->read(piece.data(), 5000), 5000) << at;
+            EXPECT_EQ(0, memcmp(piece.data(), data.data() + at, 5000)) << at;
+            delete r;
+        }
+        body->release();
+    }
+    const std::vector<unsigned char>& good = cases[0].stream;
+    for (size_t k = 1; k < 12; k++) {
+        size_t at = good.size() * k / 12;
+        std::vector<unsigned char> cut(good.begin(), good.begin() + (long)at), bad = good;
+        bad[at] ^= 0x20;
+        for (auto* s : {&cut, &bad}) {
+            std::vector<unsigned char> out;
+            cPkgBody* body = nullptr;
+            bool ok = readThrough(*s, out, body);
+            EXPECT_TRUE(!ok || out == data || s == &bad) << at;
+            EXPECT_LE(out.size(), data.size());
+            if (body) body->release();
+        }
+    }
 }

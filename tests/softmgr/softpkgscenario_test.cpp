@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/memio.h"
 #include "softmgr/softpkgscenario.h"
@@ -17,8 +18,7 @@ void addFile(cSoftPkgScenario& s, size_t bytes, unsigned char x32, unsigned char
     ASSERT_GE(i, 0);
     cSoftPkgScenario::sIntFileDef* f = s.files.add();
     f->item = (unsigned)i;
-    f->target.id.set("pgm");
-    f->target.path.set("f");
+    f->target = {s.keepFileId("pgm"), s.keepFilePath("f")};
     f->x32 = x32;
     f->x64 = x64;
 }
@@ -106,10 +106,25 @@ TEST(SoftPkgScenario, CopiedFilesFailForMissingPayloadItems) {
     cSoftPkgScenario s;
     s.setStr(-1, "pgm", "/tmp/x");
     addFile(s, 5, 1, 1);
-    _List<cSoftPkgScenario::sCopiedFile> out;
+    cSoftPkgScenario::cCopiedFiles out;
     ASSERT_TRUE(s.getCopiedFiles(out));
     s.files.tail->value.item = 7;
     EXPECT_FALSE(s.getCopiedFiles(out));
+}
+
+// A file record's languages, packed in one word: all twelve fit, in the order given; a
+// repeat or a number outside 0-11 is refused (the data file's reader refuses them too).
+TEST(SoftPkgScenario, FileLanguagesKeepTheirOrderAndRefuseRepeats) {
+    cSoftPkgScenario::cFileLangs langs;
+    std::vector<int> want = {7, 10, 0, 3, 9, 1, 11, 8, 2, 6, 4, 5};
+    for (int l : want) ASSERT_TRUE(langs.add(l));
+    for (int bad : {7, 5, 11, 12, 15, -1}) EXPECT_FALSE(langs.add(bad)) << bad;
+    std::vector<int> got;
+    for (int i = 0; i < langs.count(); i++) got.push_back(langs[i]);
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(langs.has(10));
+    cSoftPkgScenario::cFileLangs none;
+    EXPECT_TRUE(none.empty() && !none.has(0));
 }
 
 TEST(SoftPkgScenario, SafeNamesAndPaths) {

@@ -82,9 +82,9 @@ std::string dump(cSoftPkgScenario& s) {
     for (auto* f = s.files.head; f; f = f->next) {
         auto& v = f->value;
         o << "file " << v.item << " " << (int)v.owner << (int)v.group << (int)v.others << " " << (int)v.x32 << " "
-          << (int)v.x64 << " " << hs(v.target.id.ptr) << " " << hs(v.target.path.ptr) << " ";
+          << (int)v.x64 << " " << hs(v.target.id) << " " << hs(v.target.path) << " ";
         std::string langs;
-        for (auto* l = v.langs.head; l; l = l->next) langs += (langs.empty() ? "" : ",") + std::to_string(l->value);
+        for (int l = 0; l < v.langs.count(); l++) langs += (langs.empty() ? "" : ",") + std::to_string(v.langs[l]);
         o << (langs.empty() ? "*" : langs) << "\n";
     }
     for (auto* r = s.onCompletion.head; r; r = r->next) {
