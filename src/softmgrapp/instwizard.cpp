@@ -389,15 +389,25 @@ bool cInstWizard::onFormCancel() {
 }
 
 bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
-    if (!shift && !ctrl && !alt) {
-        if (key == 397) {
-            // Return again soon after the last one (pressed twice, or held down) is not an
-            // answer to the page the first one may have turned to.
-            return myReturnGate.repeated(this) || onFormAccept();
-        }
-        if (key == 283) return onFormCancel();
+    if (key == kKeyEnter && !shift && !ctrl && !alt) {
+        // Return again soon after the last one (pressed twice, or held down) is not an
+        // answer to the page the first one may have turned to.
+        if (myReturnGate.repeated(this)) return true;
+        // A focused button of the page (Browse) takes it; Next's Return is the page's accept.
+        cChildElement* f = getFocused();
+        if (f && f != myNext && f->wantReturnKey()) return cChildElement::processKey(key, shift, ctrl, alt);
+        return onFormAccept();
     }
+    // Any other key is the user at work on this page: a Return after it is an answer, however
+    // soon it follows the one that brought the page.
+    myReturnGate.forget();
+    if (key == kKeyEscape && !shift && !ctrl && !alt) return onFormCancel();
     return cChildElement::processKey(key, shift, ctrl, alt);
+}
+
+void cInstWizard::processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) {
+    if (pressed) myReturnGate.forget();
+    cChildElement::processMouseBtn(x, y, button, pressed, ctrl, shift);
 }
 
 bool cInstWizard::onClose() {

@@ -73,6 +73,7 @@ public:
     static cPicturesList myPictPoints;
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
+    void processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) override;
     void onConstruct() override;
     void onPaint(cCanvas* canvas) override;
     bool onBackgroundRequest(cCanvas* canvas, sRect* rect) override;
@@ -111,7 +112,8 @@ private:
     // The window's present mark when the page was painted: input made before the page
     // reached the screen was meant for the page before it.
     unsigned long long myShownMark = 0;
-    // Returns closer together than this count once (see processKey).
+    // Returns closer together than this, with no other key or press between them, count
+    // once (see processKey).
     static const int kReturnRepeatMs = 700;
     cRepeatGate myReturnGate{kReturnRepeatMs};
     bool myClosing = false;  // Close was accepted: the programs have been started

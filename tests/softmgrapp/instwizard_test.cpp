@@ -297,6 +297,38 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
     EXPECT_TRUE(store.getParamInt("install/org.qmx.example.hello/ver", ver));
 }
 
+// A Return soon after the one that brought a page counts once the user has done something
+// else on the page (Tab to the box, Space to tick it); Returns alone in a burst count once.
+// Return on a focused Browse opens the folder dialog instead of accepting the page.
+TEST_F(InstWizard, ReturnAfterOtherInputCountsAndGoesToTheFocusedButton) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkNotes);
+        for (int k : {(int)kKeyTab, (int)kKeySpace, kReturn}) {
+            maker.advanceClock(120);
+            maker.injectKey(w, k);
+            maker.pumpAll();
+        }
+        EXPECT_TRUE(wz->readmeBox()->checked());
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLicence) << "the Return after Tab and Space was dropped";
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        maker.advanceClock(120);
+        maker.injectKey(w, kReturn);
+        maker.pumpAll();
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "a second Return of a burst accepted the page";
+        wz->folderPage()->browseButton()->focus();
+        key(w, kReturn);
+        EXPECT_EQ(script.boxes.size(), 1u) << "Return on Browse opened no folder dialog";
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "Return on Browse accepted the page";
+        wz->end_modal(1);
+    };
+    cInstWizard::runWizard(ctx, &maker);
+}
+
 TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     sPkgInstallContext ctx;
     ASSERT_TRUE(load(ctx));
