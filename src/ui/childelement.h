@@ -232,10 +232,13 @@ public:
     // The window's present and input marks (cPlatformWindow); 0 without a window.
     unsigned long long presentMark();
     unsigned long long inputMark();
-    // Runs the form in a window owned by this element's window; the form is deleted with
-    // the window. -1 when this element has no window (the form is then left alone).
+    // Runs the form in a window owned by this element's window (by the nearest visible
+    // window of its owner chain when that one is hidden, top-level when none is); the form
+    // is deleted with the window. -1 when this element has no window (the form is then left
+    // alone).
     int modal(const char* caption, int w, int h, cChildElement* form, bool resizable = false);
-    // A top-level modal run of a form (owner may be null).
+    // A modal run of a form over the owner's window as modal() places it (top-level for a
+    // null owner); flags as the window maker's createWindow takes them.
     static int modalWindow(cWindowMaker* maker, const char* caption, int w, int h, cChildElement* form,
                            cChildElement* owner, unsigned int flags);
     void end_modal(int code);

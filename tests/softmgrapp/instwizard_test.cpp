@@ -34,7 +34,7 @@ public:
     std::function<void(cHeadlessWindowMaker*, cPlatformWindow*, cInstWizard*)> drive;
     std::vector<int> answers;
     std::vector<std::string> boxes;
-    std::vector<cPlatformWindow*> carrierOwners;
+    std::vector<cPlatformWindow*> carrierOwners, boxOwners;
     std::string boxShots;  // when set, each box is kept as "<boxShots><n>.png"
 
     void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
@@ -51,6 +51,7 @@ public:
             return;
         }
         boxes.push_back(root->text() ? root->text() : "");
+        boxOwners.push_back(w->owner());
         if (!boxShots.empty())
             maker->snapshotPNG(w, (apptest::snapshotDir() + "/" + boxShots + std::to_string(boxes.size()) + ".png").c_str());
         int a = answers.empty() ? 0 : answers.front();
@@ -428,6 +429,9 @@ TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
         cInstWizard::runWizard(ctx, &maker);
         ASSERT_EQ(script.carrierOwners.size(), 1u) << c.name;
         EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
+        // The boxes stand over the wizard too, not over the hidden carrier: a click on the
+        // wizard cannot bury them.
+        for (cPlatformWindow* o : script.boxOwners) EXPECT_EQ(o, wizard);
         ASSERT_EQ(script.boxes.size(), 2u) << c.name;
         EXPECT_EQ(script.boxes[0].rfind(question, 0), 0u) << script.boxes[0];
         EXPECT_EQ(script.boxes[1], done);
