@@ -148,6 +148,9 @@ void cSoftUpdateInfoForm::onConstruct() {
     area->setExtraTitleSpacing(10);
     formatOne(string(2), ctx ? ctx->version.ptr : nullptr, t);
     area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
+    // Keyboard users reach the text by Tab to scroll it, and each link to open it.
+    area->setAcceptFocus(true);
+    area->setTabStop(true);
 
     cLinkElement** links[2] = {&mySiteLink, &myDownloadLink};
     for (int i = 0; i < 2; i++) {
@@ -157,6 +160,8 @@ void cSoftUpdateInfoForm::onConstruct() {
         l->setTextColor(0xC98C2F);
         l->setFont(mkBtnFont(true));
         l->setText(string(i ? 11 : 10), cCanvas::taLeft);
+        l->setAcceptFocus(true);
+        l->setTabStop(true);
         *links[i] = l;
     }
 

@@ -272,6 +272,8 @@ public:
     // towardsStart: up or left; notches >= 1. True when consumed (else the parent tries).
     virtual bool onMouseWheel(int x, int y, bool towardsStart, bool horizontal, int notches) { return false; }
     virtual void onSetFocus() {}
+    // origin: eEventOrigin. From the pointer (a, b) is the press point; from Tab a is 1 for
+    // Shift+Tab (the focus came backwards), else 0.
     virtual void onSetFocusEvent(int origin, int a, int b) {}
     virtual void onLooseFocus() {}
     virtual void onConstruct() {}

@@ -213,6 +213,10 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
     EXPECT_EQ(f.host->focusElement(), (cChildElement*)f.dlg->pathEdit()) << "Tab stays in the tree";
     f.key(kKeyTab, kModShift);
     EXPECT_TRUE(f.dlg->tree()->getFocused()) << "Shift+Tab goes back to the tree";
+    // New folder is in the Tab order too, before the tree.
+    cChildElement* newFolder = f.dlg->topBar()->findButton(1);
+    for (int i = 0; i < 4 && f.host->focusElement() != newFolder; i++) f.key(kKeyTab, kModShift);
+    EXPECT_EQ(f.host->focusElement(), newFolder);
 }
 
 // Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.

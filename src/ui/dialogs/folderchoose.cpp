@@ -224,7 +224,8 @@ void cFolderChooseDialog::onConstruct() {
     myTop.rebuildToolbar();
     myTop.setTransparent(true);
     myTop.setImageList(cButtonChild::stNormal, chooserPictures(kMain, 1, gMain));
-    myTop.setButtonAcceptFocus(false);
+    // New folder is in the Tab order: keyboard users make folders too.
+    myTop.setButtonAcceptFocus(true);
     const char* nf = string(5);
     myTop.setButton(1, nf ? nf : "New folder", 0);
     int top = dim(3) + dim(5) + dim(1), bottom = dim(8) + dim(7) + dim(1);
