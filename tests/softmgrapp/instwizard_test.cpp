@@ -342,14 +342,17 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         passAcceptancePages(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
-        // A folder whose volume is too small (or unknown) is not taken into the edit.
-        EXPECT_FALSE(fs->takeFolder((folder + "/missing").c_str()));
+        // A folder whose volume is unknown (or too small) is not taken into the edit.
+        cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long&) { return false; };
+        EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 12);
         cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long& free) { return (free = 1), true; };
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
         EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
+        // A folder the installation will make is measured on its nearest existing parent.
+        EXPECT_TRUE(fs->takeFolder((folder + "/not/yet").c_str()));
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
         wz->installPanel()->fileOps = &gate;
         key(w, kReturn);
@@ -583,6 +586,9 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             EXPECT_LE(cWZIButton::neededWidth(fs->browseButton()->text(), 0), fs->browseButton()->width());
             EXPECT_LT(fs->pathEdit()->x() + fs->pathEdit()->width(), fs->browseButton()->x());
             shot("location");
+            // The field shows the end of the long path, the package's own folder.
+            EXPECT_EQ(fs->pathEdit()->caret(), fs->pathEdit()->length());
+            EXPECT_LT(fs->pathEdit()->scroll(), 0) << "the start of the path is shown, not its end";
             wz->installPanel()->fileOps = &gate;
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));

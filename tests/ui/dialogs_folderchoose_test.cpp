@@ -70,7 +70,7 @@ TEST(FolderChooser, NextTagSplitsOnRunsOfSlashes) {
     EXPECT_EQ(FCD::nextTag(nullptr, tag), nullptr);
 }
 
-TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
+TEST(FolderChooser, StartsAtTheFolderOfAFileOrTheNearestParentOfAMissingOne) {
     cTempTree t;
     {
         cDlgFixture f(t.dir + "/file.txt");
@@ -85,7 +85,19 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
         EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
     }
     {
-        cDlgFixture f(t.dir + "/missing");
+        // A folder an installation would make: the tree opens at its nearest existing
+        // parent, the edit keeps it (shown to its end), and Select takes it as it stands.
+        std::string missing = t.dir + "/A/missing/deeper";
+        cDlgFixture f(missing);
+        EXPECT_STREQ(f.selectedPath(), (t.dir + "/A").c_str());
+        EXPECT_STREQ(f.dlg->pathEdit()->text(), missing.c_str());
+        EXPECT_EQ(f.dlg->pathEdit()->caret(), (long long)missing.size());
+        EXPECT_TRUE(f.dlg->topBar()->isEnabled(1));
+        EXPECT_TRUE(f.dlg->onFormAccept());
+        EXPECT_STREQ(f.result.ptr, missing.c_str());
+    }
+    {
+        cDlgFixture f("");
         EXPECT_EQ(f.dlg->selectedItem(), nullptr);
         EXPECT_FALSE(f.dlg->topBar()->isEnabled(1));
         EXPECT_EQ(f.result.ptr, nullptr);
