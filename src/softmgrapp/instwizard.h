@@ -22,6 +22,7 @@ public:
         const char* name = nullptr;
         int right = 0;  // right edge of the step's clickable area
         int top = 0, height = 22;  // the row (a two-line name makes it higher)
+        bool small = false;        // the name is set one size smaller to fit its room
     };
 
     explicit cInstWizard(sPkgInstallContext* ctx) : myCtx(ctx) {}
@@ -120,6 +121,8 @@ private:
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;
+    cFontObject* mySmallCurrentFont = nullptr;
+    cFontObject* mySmallOtherFont = nullptr;
 };
 
 // Installs the wizard as the installer's runner (install() then shows it).

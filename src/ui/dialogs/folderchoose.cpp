@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/strings.h"
 #include "ciplatform/picture.h"
 #include "ciplatform/windowmaker.h"
 #include "ui/controls/messageform.h"
@@ -114,12 +115,19 @@ bool cFolderChooseDialog::lsUnder(tContent* item) {
     int n = item->listed ? item->contents.count() : 0;
     if (n > 0 && !order.set(n)) n = 0;
     for (int i = 0; i < n; i++) order.ptr[i] = i;
-    // By name, as the file chooser sorts its list (byte order of the shown names).
+    // By name without regard to case, as the file chooser sorts its list; names that differ
+    // only in case keep their byte order.
     auto shown = [&](int i) {
         sFolderItemInfo* e = item->contents.info(i);
         return e->displayName.ptr ? e->displayName.ptr : e->name.ptr ? e->name.ptr : "";
     };
-    std::sort(order.ptr, order.ptr + n, [&](int a, int b) { return strcmp(shown(a), shown(b)) < 0; });
+    _classbuf<_guardchar<char> > folded;
+    if (n > 0 && !folded.set(n)) n = 0;
+    for (int i = 0; i < n; i++) __acp_lower(shown(i), folded[i]);
+    std::sort(order.ptr, order.ptr + n, [&](int a, int b) {
+        int c = strcmp(folded[a].ptr ? folded[a].ptr : "", folded[b].ptr ? folded[b].ptr : "");
+        return c != 0 ? c < 0 : strcmp(shown(a), shown(b)) < 0;
+    });
     for (int k = 0; k < n; k++) {
         int i = order.ptr[k];
         sFolderItemInfo* e = item->contents.info(i);
