@@ -342,10 +342,16 @@ TEST(XvfbManager, UnknownPackageErrorWithoutACarrier) {
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
     apptest::WindowManager wm(x.display);
-    for (int lang : {eLangDEU, eLangJPN}) {
+    struct {
+        int lang;
+        const char* verb;
+    } runs[] = {{eLangDEU, "uninstall"}, {eLangJPN, "update"}, {eLangJPN, "uninstall"}};
+    for (auto& run : runs) {
+        int lang = run.lang;
+        const char* verb = run.verb;
         storeLanguage(lang);
         std::string carrierName = langText(lang, "pkgm::resp", 0);
-        for (const char* verb : {"uninstall", "update"}) {
+        {
             SCOPED_TRACE(std::string(verb) + " " + ciLangID(lang));
             pid_t pid = startProgram(prog, x.display, {verb, "org.qmx.none"});
             ASSERT_GT(pid, 0);

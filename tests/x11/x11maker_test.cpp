@@ -455,6 +455,11 @@ TEST(X11Maker, InputToTheWindowBehindADialogBringsTheDialogBack) {
                 back[step] = standsAbove(d, dialog, parent);
             }
         }
+        // Whatever happened, the dialog is ended by a click in it, raised first.
+        if (d && dialog) {
+            XRaiseWindow(d, (Window)dialog);
+            XSync(d, False);
+        }
         if (d) XCloseDisplay(d);
         testutil::run({"xdotool", "mousemove", "--window", std::to_string(dialog), "50", "50", "click", "1"});
     });
