@@ -178,11 +178,14 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     shot(w, "3-licence");
     click(w, nextX, nextY);
     shot(w, "4-location");
-    // Browse: the folder dialog, its path typed into its edit, Return to select.
+    // Browse: the folder dialog, its path typed over the proposed one in its edit, Return to
+    // select.
     click(w, 549, 155);
     std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
     ASSERT_FALSE(dlg.empty());
     click(dlg, 170, 394);
+    // The edit holds the proposed folder: replaced by the typed one.
+    xdo({"key", "ctrl+a"});
     xdo({"type", "--delay", "15", folder});
     // The dialog's first Return goes to the typed folder in its tree, the next selects it.
     xdo({"key", "Return"});
