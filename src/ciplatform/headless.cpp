@@ -22,6 +22,8 @@ public:
     int myX = 0, myY = 0;
     cCanvas myCanvas;
     bool myVisible = true;
+    bool myEverShown = false;
+    bool myMadeHidden = false;
     bool myDirty = true;
     sArea myDirtyArea = {0, 0, 0, 0};
     int myPointer = 0;
@@ -60,6 +62,7 @@ public:
     void show(bool visible) override {
         if (visible && !myVisible) invalidate(nullptr);
         myVisible = visible;
+        myEverShown = myEverShown || visible;
     }
     bool visible() override { return myVisible; }
     void invalidate(const sRect* area) override {
@@ -113,6 +116,11 @@ cHeadlessWindow* cHeadlessWindowMaker::live(cPlatformWindow* window) { return my
 
 bool cHeadlessWindowMaker::alive(cPlatformWindow* window) { return live(window) != nullptr; }
 
+bool cHeadlessWindowMaker::everShown(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    return w && w->myEverShown;
+}
+
 cHeadlessWindow* cHeadlessWindowMaker::addWindow(cWindowClient* client, int kind, const char* caption, int x, int y,
                                                  int w, int h, cPlatformWindow* owner, unsigned int flags) {
     cHeadlessWindow* win = new cHeadlessWindow();
@@ -127,7 +135,8 @@ cHeadlessWindow* cHeadlessWindowMaker::addWindow(cWindowClient* client, int kind
     win->myCaption.set(caption);
     win->myX = x;
     win->myY = y;
-    win->myVisible = !(flags & kWFHidden);
+    win->myVisible = win->myEverShown = !(flags & kWFHidden);
+    win->myMadeHidden = (flags & kWFHidden) != 0;
     win->myDirty = true;
     win->myDirtyArea = {0, 0, w, h};
     win->mySeq = ++mySequence;
@@ -241,7 +250,14 @@ void cHeadlessWindowMaker::pointerAt(cHeadlessWindow* window) {
     if (old && !old->myDead && old->myClient) old->myClient->onWindowMouseLeave(old);
 }
 
+void cHeadlessWindowMaker::blockedInput(cPlatformWindow* window) {
+    cHeadlessWindow* w = live(window);
+    if (!w || !blocked(w) || (myGrab && !myGrab->myDead)) return;
+    if (cHeadlessWindow* m = myWindows.shownModal()) setFocus(m);
+}
+
 void cHeadlessWindowMaker::injectPress(cPlatformWindow* window, int x, int y, int button, unsigned int modifiers) {
+    blockedInput(window);
     cHeadlessWindow* w = inputTarget(window, x, y);
     if (!w || !w->myClient) return;
     sDispatch d(myDispatchDepth);
@@ -283,6 +299,7 @@ void cHeadlessWindowMaker::injectWheel(cPlatformWindow* window, int x, int y, bo
 
 // Keys go to the grabbing popup when there is one, else to the window given.
 void cHeadlessWindowMaker::injectKeyDown(cPlatformWindow* window, int key, unsigned int modifiers) {
+    blockedInput(window);
     int x = 0, y = 0;
     cHeadlessWindow* w = inputTarget(window, x, y);
     if (!w || !w->myClient) return;
@@ -321,7 +338,11 @@ void cHeadlessWindowMaker::injectText(cPlatformWindow* window, const char* text)
 
 void cHeadlessWindowMaker::injectClose(cPlatformWindow* window) {
     cHeadlessWindow* w = live(window);
-    if (!w || !w->myClient || blocked(w)) return;
+    if (!w || !w->myClient) return;
+    if (blocked(w)) {
+        blockedInput(w);
+        return;
+    }
     sDispatch d(myDispatchDepth);
     w->myClient->onWindowClose(w);
 }
@@ -409,8 +430,9 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
         return -1;
     }
     myModalDepth++;
-    w->show(true);
-    setFocus(w);
+    // A window made hidden stays so (a carrier that only stands under its dialogs).
+    if (!w->myMadeHidden) w->show(true);
+    if (w->myVisible) setFocus(w);
     pump();
     if (!w->myEnded) {
         if (myAnswerCount > 0) {

@@ -97,6 +97,8 @@ public:
     cPlatformWindow* lastWindow(int kind = -1);
     cPlatformWindow* findWindow(const char* caption);
     bool alive(cPlatformWindow* window);
+    // Whether the window was ever shown since it was made.
+    bool everShown(cPlatformWindow* window);
     cPlatformWindow* focusedWindow();
     cPlatformWindow* grabWindow();
     int pointerShape(cPlatformWindow* window);
@@ -116,6 +118,9 @@ private:
                                cPlatformWindow* owner, unsigned int flags);
     cHeadlessWindow* inputTarget(cPlatformWindow* window, int& x, int& y);
     bool blocked(cHeadlessWindow* window);
+    // A press, key or close request for a window behind a modal run: the innermost shown
+    // modal window takes the focus (the user is looking for it).
+    void blockedInput(cPlatformWindow* window);
     void setFocus(cHeadlessWindow* window);
     void pointerAt(cHeadlessWindow* window);
     bool runWakeups();

@@ -185,7 +185,7 @@ private:
 
 // The windows of one maker: the live ones in creation order, the destroyed ones kept until
 // no callback can hold them any more, and the stack of modal runs. W has myDead, myEnded
-// (its modal run has ended), mySeq (creation order) and myOwner.
+// (its modal run has ended), myVisible, mySeq (creation order) and myOwner.
 template <class W>
 class cWindowBook {
 public:
@@ -240,6 +240,14 @@ public:
                 removeFrom(myModal, myModalCount, i);
                 return;
             }
+    }
+    // The innermost running modal window that is shown (null when none is).
+    W* shownModal() const {
+        for (long long i = myModalCount - 1; i >= 0; i--) {
+            W* m = myModal.ptr[i];
+            if (!m->myDead && !m->myEnded && m->myVisible) return m;
+        }
+        return nullptr;
     }
     // Windows older than the innermost running modal window get no input.
     bool blocked(const W* window) const {

@@ -166,8 +166,10 @@ public:
     // Calls the client's onWindowDestroyed and frees the window. Safe inside its own
     // callbacks (the window is freed once the loop is back in control).
     virtual void destroy(cPlatformWindow* window) = 0;
-    // Runs a nested loop until window->endModal(code); returns the code. Other windows
-    // of the owner chain get no pointer and key input meanwhile. -1 for a null window.
+    // Shows the window (unless it was made with kWFHidden) and runs a nested loop until
+    // window->endModal(code); returns the code. Windows made before it get no pointer and
+    // key input meanwhile: a press or close request there brings the innermost shown modal
+    // window to the front instead. -1 for a null window.
     virtual int modal(cPlatformWindow* window) = 0;
     // The main loop: runs until quit(code); returns the code.
     virtual int messageLoop() = 0;

@@ -17,9 +17,19 @@ cPicture cFileSelectPanel::myPictFolder;
 
 namespace {
 
+// The free space of the volume the folder will be made on: a folder that does not exist yet
+// (the one proposed, or chosen in the dialog as it proposed it) is measured at its nearest
+// existing parent.
 bool volumeFree(const char* folder, unsigned long long& free) {
     unsigned long long total = 0;
-    return cFolderContents::getVolInfo(folder, total, free);
+    _guardchar<char> at;
+    at.set(folder);
+    while (at.ptr && cFolderContents::objtype(at.ptr) == cFolderContents::eNothing) {
+        char* slash = strrchr(at.ptr, '/');
+        if (!slash || (slash == at.ptr && !slash[1])) return false;
+        slash[slash == at.ptr ? 1 : 0] = 0;
+    }
+    return at.ptr && cFolderContents::getVolInfo(at.ptr, total, free);
 }
 
 // A message with its one "%s" (or "%lld") replaced.
@@ -76,13 +86,21 @@ void cFileSelectPanel::init(sPkgInstallContext* ctx) {
     myEdit->enable();
     const char* pgm = ctx->getStr("pgm");
     if (pgm && *pgm) {
-        myEdit->setText(pgm);
+        showFolder(pgm);
         return;
     }
     // A folder of the package's own, below the user's applications folder unless the
     // scenario names another one the user may write.
     _guardchar<char> folder;
-    myEdit->setText(proposeInstallFolder(*ctx, folder) ? folder.ptr : "/Applications");
+    showFolder(proposeInstallFolder(*ctx, folder) ? folder.ptr : "/Applications");
+}
+
+void cFileSelectPanel::showFolder(const char* folder) {
+    myEdit->setText(folder);
+    // The end of a long path is the part that tells folders apart (the package's own
+    // folder): the field shows it rather than the path's start.
+    myEdit->setCaret(myEdit->length());
+    myEdit->repaint();
 }
 
 void cFileSelectPanel::onPaint(cCanvas* canvas) {
@@ -136,8 +154,7 @@ bool cFileSelectPanel::takeFolder(const char* folder) {
         refuse(13, nullptr);
         return false;
     }
-    myEdit->setText(folder);
-    myEdit->repaint();
+    showFolder(folder);
     return true;
 }
 

@@ -37,6 +37,7 @@ public:
 
 private:
     void refuse(int message, const char* path);
+    void showFolder(const char* folder);
     sPkgInstallContext* myCtx = nullptr;
     cEditChild* myEdit = nullptr;
     cWZIButton* myBrowse = nullptr;

@@ -146,6 +146,8 @@ void cInstWizard::onConstruct() {
     myTitleFont = mkWizTitleFont();
     myCurrentFont = mkBtnFont(false);
     myOtherFont = mkBtnPassFont();
+    mySmallCurrentFont = cFontObject::get(6, 13, _glbalStdFont(), true, false, false);
+    mySmallOtherFont = cFontObject::get(5, 13, _glbalStdFont(), false, false, false);
     myLeft = 25;
     myTop = 85;
     myPressed = -1;
@@ -153,11 +155,22 @@ void cInstWizard::onConstruct() {
     // grows by that line.
     int y = myTop;
     for (int i = 0; i < myStepCount; i++) {
-        stepNameLines(mySteps[i].name ? mySteps[i].name : "", myNames[i]);
-        if (myNames[i].ptr) mySteps[i].name = myNames[i].ptr;
-        const char* name = mySteps[i].name ? mySteps[i].name : "";
         // Room for the name in bold too: the current step keeps its weight in every language.
-        sSize s = textExtent(name, myOtherFont), bold = textExtent(name, myCurrentFont);
+        // A name a little too wide is set one size smaller in both weights (it keeps its size
+        // as the current step) rather than broken onto a second line that moves the rows below.
+        const char* whole = mySteps[i].name ? mySteps[i].name : "";
+        auto fits = [whole](cFontObject* plain, cFontObject* bold) {
+            return textExtent(whole, plain).cx <= kStepNameWidth && textExtent(whole, bold).cx <= kStepNameWidth;
+        };
+        mySteps[i].small = !fits(myOtherFont, myCurrentFont) && mySmallOtherFont && mySmallCurrentFont &&
+                           fits(mySmallOtherFont, mySmallCurrentFont);
+        if (!mySteps[i].small) {
+            stepNameLines(whole, myNames[i]);
+            if (myNames[i].ptr) mySteps[i].name = myNames[i].ptr;
+        }
+        const char* name = mySteps[i].name ? mySteps[i].name : "";
+        sSize s = textExtent(name, mySteps[i].small ? mySmallOtherFont : myOtherFont),
+              bold = textExtent(name, mySteps[i].small ? mySmallCurrentFont : myCurrentFont);
         int extra = 0;
         if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth || strchr(name, '\n')) {
             int h = wrappedHeight(name, myOtherFont, kStepNameWidth), hb = wrappedHeight(name, myCurrentFont, kStepNameWidth);
@@ -389,15 +402,25 @@ bool cInstWizard::onFormCancel() {
 }
 
 bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
-    if (!shift && !ctrl && !alt) {
-        if (key == 397) {
-            // Return again soon after the last one (pressed twice, or held down) is not an
-            // answer to the page the first one may have turned to.
-            return myReturnGate.repeated(this) || onFormAccept();
-        }
-        if (key == 283) return onFormCancel();
+    if (key == kKeyEnter && !shift && !ctrl && !alt) {
+        // Return again soon after the last one (pressed twice, or held down) is not an
+        // answer to the page the first one may have turned to.
+        if (myReturnGate.repeated(this)) return true;
+        // A focused button of the page (Browse) takes it; Next's Return is the page's accept.
+        cChildElement* f = getFocused();
+        if (f && f != myNext && f->wantReturnKey()) return cChildElement::processKey(key, shift, ctrl, alt);
+        return onFormAccept();
     }
+    // Any other key is the user at work on this page: a Return after it is an answer, however
+    // soon it follows the one that brought the page.
+    myReturnGate.forget();
+    if (key == kKeyEscape && !shift && !ctrl && !alt) return onFormCancel();
     return cChildElement::processKey(key, shift, ctrl, alt);
+}
+
+void cInstWizard::processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) {
+    if (pressed) myReturnGate.forget();
+    cChildElement::processMouseBtn(x, y, button, pressed, ctrl, shift);
 }
 
 bool cInstWizard::onClose() {
@@ -511,7 +534,8 @@ void cInstWizard::onPaint(cCanvas* canvas) {
         bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != 0);
         int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
         const char* name = st.name ? st.name : "";
-        cFontObject* font = i == myCurrent ? myCurrentFont : myOtherFont;
+        cFontObject* font = st.small ? (i == myCurrent ? mySmallCurrentFont : mySmallOtherFont)
+                                     : (i == myCurrent ? myCurrentFont : myOtherFont);
         bool twoLines = st.height > kStepHeight;
         canvas->setTextMode(font);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);

@@ -22,6 +22,7 @@ public:
         const char* name = nullptr;
         int right = 0;  // right edge of the step's clickable area
         int top = 0, height = 22;  // the row (a two-line name makes it higher)
+        bool small = false;        // the name is set one size smaller to fit its room
     };
 
     explicit cInstWizard(sPkgInstallContext* ctx) : myCtx(ctx) {}
@@ -73,6 +74,7 @@ public:
     static cPicturesList myPictPoints;
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
+    void processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) override;
     void onConstruct() override;
     void onPaint(cCanvas* canvas) override;
     bool onBackgroundRequest(cCanvas* canvas, sRect* rect) override;
@@ -111,13 +113,16 @@ private:
     // The window's present mark when the page was painted: input made before the page
     // reached the screen was meant for the page before it.
     unsigned long long myShownMark = 0;
-    // Returns closer together than this count once (see processKey).
+    // Returns closer together than this, with no other key or press between them, count
+    // once (see processKey).
     static const int kReturnRepeatMs = 700;
     cRepeatGate myReturnGate{kReturnRepeatMs};
     bool myClosing = false;  // Close was accepted: the programs have been started
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;
+    cFontObject* mySmallCurrentFont = nullptr;
+    cFontObject* mySmallOtherFont = nullptr;
 };
 
 // Installs the wizard as the installer's runner (install() then shows it).

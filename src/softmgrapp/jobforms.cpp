@@ -181,8 +181,10 @@ int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
         delete f;
         return kind == 4 ? r : 0;
     }
+    // The form only carries the box: it is never shown, so no window manager can map it
+    // behind the box (the box itself is a top-level window then).
     return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::resp", 0), 350, 110, f, nullptr,
-                                      0);
+                                      kWFHidden);
 }
 
 void cWLMsgForm::onConstruct() {

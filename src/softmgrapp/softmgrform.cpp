@@ -291,6 +291,22 @@ void cSoftMgrForm::onConstruct() {
     myName->setFont(mkWizTitleFont());
     myName->setTextDispMode(cStaticElement::eTDMWrapped);
 
+    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
+    // button and moves Update further left. The details are attached in reading order, the
+    // order Tab takes: the buttons' row (Update, Uninstall), the address links beside the
+    // version, then the command links below them (placeLinks).
+    int uninstallW = cWZIButton::neededWidth(string(6), 115), updateW = cWZIButton::neededWidth(string(5), 115);
+    cWZIButton** buttons[2] = {&myUpdate, &myUninstall};
+    const int lefts[2] = {-1 - uninstallW - 15 - updateW, -1 - uninstallW}, widths[2] = {updateW, uninstallW};
+    for (int i = 0; i < 2; i++) {
+        cWZIButton* b = new cWZIButton;
+        myDetails->attach(b, 0, 0, widths[i], 30);
+        myDetails->anchor(b, lefts[i], 0, widths[i], 30);
+        b->setText(string(i ? 6 : 5));
+        b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
+        *buttons[i] = b;
+    }
+
     cLinkElement** links[3] = {&myPublisher, &mySupport, &myUpdates};
     for (int i = 0; i < 3; i++) {
         cLinkElement* l = new cLinkElement;
@@ -300,22 +316,6 @@ void cSoftMgrForm::onConstruct() {
         l->setText(string(9 + i), cCanvas::taLeft);
         keyboardLink(l);
         *links[i] = l;
-    }
-
-    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
-    // button and moves Update further left.
-    cWZIButton** buttons[2] = {&myUninstall, &myUpdate};
-    int right = -1;
-    for (int i = 0; i < 2; i++) {
-        cWZIButton* b = new cWZIButton;
-        const char* label = string(i ? 5 : 6);
-        int w = cWZIButton::neededWidth(label, 115);
-        myDetails->attach(b, 0, 0, w, 30);
-        myDetails->anchor(b, right - w, 0, w, 30);
-        right -= w + 15;
-        b->setText(label);
-        b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
-        *buttons[i] = b;
     }
 
     myRemoveLink = new cLinkElement;

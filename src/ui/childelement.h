@@ -232,10 +232,13 @@ public:
     // The window's present and input marks (cPlatformWindow); 0 without a window.
     unsigned long long presentMark();
     unsigned long long inputMark();
-    // Runs the form in a window owned by this element's window; the form is deleted with
-    // the window. -1 when this element has no window (the form is then left alone).
+    // Runs the form in a window owned by this element's window (by the nearest visible
+    // window of its owner chain when that one is hidden, top-level when none is); the form
+    // is deleted with the window. -1 when this element has no window (the form is then left
+    // alone).
     int modal(const char* caption, int w, int h, cChildElement* form, bool resizable = false);
-    // A top-level modal run of a form (owner may be null).
+    // A modal run of a form over the owner's window as modal() places it (top-level for a
+    // null owner); flags as the window maker's createWindow takes them.
     static int modalWindow(cWindowMaker* maker, const char* caption, int w, int h, cChildElement* form,
                            cChildElement* owner, unsigned int flags);
     void end_modal(int code);
@@ -269,6 +272,8 @@ public:
     // towardsStart: up or left; notches >= 1. True when consumed (else the parent tries).
     virtual bool onMouseWheel(int x, int y, bool towardsStart, bool horizontal, int notches) { return false; }
     virtual void onSetFocus() {}
+    // origin: eEventOrigin. From the pointer (a, b) is the press point; from Tab a is 1 for
+    // Shift+Tab (the focus came backwards), else 0.
     virtual void onSetFocusEvent(int origin, int a, int b) {}
     virtual void onLooseFocus() {}
     virtual void onConstruct() {}
@@ -288,6 +293,10 @@ public:
     // ask for one; 0 (the default) for elements with a focus look of their own.
     virtual int wantFocusRing() { return 0; }
     virtual bool wantCaptureArrows() { return false; }
+    // True for an element that a Return pressed while it holds the focus acts on (a push
+    // button presses, a link opens) instead of the form's default answer: the focus ring
+    // is what a keyboard user goes by.
+    virtual bool wantReturnKey() { return false; }
     virtual bool wantCyclicArrowTabStop() { return false; }
     virtual int wantBorderWidth() { return 0; }
     virtual const char* wantLangResource() { return nullptr; }
@@ -370,6 +379,8 @@ class cRepeatGate {
 public:
     explicit cRepeatGate(int windowMs) : myWindowMs(windowMs) {}
     bool repeated(cChildElement* on);
+    // Something else happened since: the next press counts whenever it comes.
+    void forget() { myHave = false; }
     int windowMs() const { return myWindowMs; }
 
 private:

@@ -89,7 +89,7 @@ bool cChildElement::moveTab(bool backwards) {
     else
         next = backwards ? (at + n - 1) % n : (at + 1) % n;
     if (stops.ptr[next] == current) return true;
-    h->moveFocus(stops.ptr[next], eEOKeyboard, 0, 0);
+    h->moveFocus(stops.ptr[next], eEOKeyboard, backwards ? 1 : 0, 0);
     return true;
 }
 

@@ -273,7 +273,11 @@ int cChildElement::modalWindow(cWindowMaker* maker, const char* caption, int w, 
     if (!form) return -1;
     if (!maker || form->myParent || form->myHost) return -1;
     cElementHost* host = new cElementHost(maker, form, true);
+    // A dialog stands over a window the user sees: one that stepped aside (a carrier form
+    // hidden while its dialogs run) hands it on to the window it stands over, or to none
+    // (a top-level window), so that no click on a visible window can bury the dialog.
     cPlatformWindow* ownerWindow = owner ? owner->platformWindow() : nullptr;
+    while (ownerWindow && !ownerWindow->visible()) ownerWindow = ownerWindow->owner();
     cPlatformWindow* window = maker->createWindow(host, caption, w, h, ownerWindow, flags);
     if (!window) {
         delete host;

@@ -153,8 +153,11 @@ void cX11WindowMaker::keyEvent(cX11Window* w, void* event) {
     if (!w->myClient || w->myKind == kWindowHint) return;
     // Keys go to the grabbing popup while there is one.
     if (myGrab && myGrab != w && !myGrab->myDead) w = myGrab;
-    if (blocked(w)) return;
     bool pressed = k.type == KeyPress;
+    if (blocked(w)) {
+        if (pressed) blockedInput();
+        return;
+    }
     unsigned int mods = x11Modifiers(k.state);
     // The key code from the unshifted level; a non-Latin layout falls back to any level
     // that names a Latin key, so Ctrl+C works in every layout.
@@ -226,8 +229,11 @@ void cX11WindowMaker::buttonEvent(cX11Window* w, void* event) {
         b.y = gy;
         w = myGrab;
     }
-    if (blocked(w)) return;
     bool pressed = b.type == ButtonPress;
+    if (blocked(w)) {
+        if (pressed && b.button <= 3) blockedInput();
+        return;
+    }
     unsigned int mods = x11Modifiers(b.state);
     if (b.button >= 4 && b.button <= 7) {
         // Each wheel notch is one press (and a release, ignored) of buttons 4-7.
@@ -249,8 +255,16 @@ void cX11WindowMaker::clientMessage(cX11Window* w, void* event) {
     XClientMessageEvent& c = *(XClientMessageEvent*)event;
     sX11Display& X = *myX;
     if (c.message_type == X.aProtocols && (Atom)c.data.l[0] == X.aDelete) {
-        // The close button: the client may refuse; a window behind a modal one is left alone.
-        if (blocked(w) || !w->myClient) return;
-        w->myClient->onWindowClose(w);
+        // The close button: the client may refuse; a window behind a modal one stays and
+        // shows the dialog it waits for.
+        if (blocked(w)) {
+            blockedInput();
+            return;
+        }
+        if (w->myClient) w->myClient->onWindowClose(w);
     }
+}
+
+void cX11WindowMaker::blockedInput() {
+    if (cX11Window* m = myWindows.shownModal()) m->raise();
 }

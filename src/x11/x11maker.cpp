@@ -448,9 +448,36 @@ void cX11Window::show(bool visible) {
         XMapRaised(X.dpy, myXid);
     } else {
         ungrab();
+        // Withdrawn as the window manager's conventions ask (ICCCM 4.1.4): the unmap alone
+        // does nothing while the manager has not yet handled the map request, which it then
+        // maps for good; the synthetic UnmapNotify on the root tells it in either case.
         XUnmapWindow(X.dpy, myXid);
+        XUnmapEvent un = {};
+        un.type = UnmapNotify;
+        un.event = X.root;
+        un.window = myXid;
+        un.from_configure = False;
+        XSendEvent(X.dpy, X.root, False, SubstructureRedirectMask | SubstructureNotifyMask, (XEvent*)&un);
         myMapped = false;
     }
+}
+
+void cX11Window::raise() {
+    if (myDead || !myVisible) return;
+    sX11Display& X = *myMaker->myX;
+    XRaiseWindow(X.dpy, myXid);
+    // A window manager restacks and focuses on its own terms: asked as the application,
+    // with the time of the user's input that called for it.
+    XClientMessageEvent cm = {};
+    cm.type = ClientMessage;
+    cm.window = myXid;
+    cm.message_type = X.aNetActive;
+    cm.format = 32;
+    cm.data.l[0] = 1;
+    cm.data.l[1] = (long)X.lastTime;
+    XSendEvent(X.dpy, X.root, False, SubstructureRedirectMask | SubstructureNotifyMask, (XEvent*)&cm);
+    focus();
+    XFlush(X.dpy);
 }
 
 void cX11Window::invalidate(const sRect* area) {
@@ -613,7 +640,8 @@ int cX11WindowMaker::modal(cPlatformWindow* window) {
         return -1;
     }
     myModalDepth++;
-    w->show(true);
+    // A window made hidden stays so (a carrier that only stands under its dialogs).
+    if (!(w->myFlags & kWFHidden)) w->show(true);
     int code = runLoop(w);
     w->myModal = false;
     myModalDepth--;

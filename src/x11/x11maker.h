@@ -71,6 +71,9 @@ private:
     cX11Window* addWindow(cWindowClient* client, int kind, const char* caption, int x, int y, int w, int h,
                           cPlatformWindow* owner, unsigned int flags);
     bool blocked(cX11Window* window);
+    // Input that reached a window behind a modal run: the run's window comes to the front
+    // (the user is looking for it), the input itself is dropped.
+    void blockedInput();
     int runLoop(cX11Window* modalWindow);
     bool loopDone(cX11Window* modalWindow);
     int dispatchEvents();

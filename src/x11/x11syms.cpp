@@ -53,6 +53,7 @@ namespace {
     F(XPeekEvent)                 \
     F(XPending)                   \
     F(XPutImage)                  \
+    F(XRaiseWindow)               \
     F(XScreenSaverQueryExtension) \
     F(XScreenSaverSuspend)        \
     F(XSendEvent)                 \
@@ -196,6 +197,7 @@ QMX_FORWARD_FROM(x11Table, int, XPutImage,
                  (Display * a0, Drawable a1, GC a2, XImage* a3, int a4, int a5, int a6, int a7, unsigned int a8,
                   unsigned int a9),
                  (a0, a1, a2, a3, a4, a5, a6, a7, a8, a9))
+QMX_FORWARD_FROM(x11Table, int, XRaiseWindow, (Display * a0, Window a1), (a0, a1))
 QMX_FORWARD_FROM(x11Table, int, XScreenSaverQueryExtension, (Display * a0, int* a1, int* a2), (a0, a1, a2))
 QMX_FORWARD_FROM(x11Table, void, XScreenSaverSuspend, (Display * a0, int a1), (a0, a1))
 QMX_FORWARD_FROM(x11Table, int, XSendEvent, (Display * a0, Window a1, int a2, long int a3, XEvent* a4),

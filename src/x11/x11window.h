@@ -108,6 +108,8 @@ public:
     bool resizeCanvas(int w, int h);
     bool grab();
     void ungrab();
+    // Brings the window to the front and gives it the focus.
+    void raise();
 };
 
 // Pixels of an 0xAARRGGBB canvas for a visual with other masks.

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +119,26 @@ std::string snapshotDir() {
     std::string dir = std::string(QMX_BINARY_DIR) + "/snapshots";
     makeDirs(dir);
     return dir;
+}
+
+WindowManager::WindowManager(const std::string& display) {
+    if (!testutil::haveTool("openbox")) return;
+    pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", display.c_str(), 1);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        execlp("openbox", "openbox", (char*)nullptr);
+        _exit(127);
+    }
+    usleep(500000);
+}
+
+WindowManager::~WindowManager() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
 }
 
 ServerEnv::ServerEnv(const std::string& hostPort) {

@@ -67,6 +67,16 @@ bool pumpUntil(cHeadlessWindowMaker* m, const std::function<bool()>& done, int m
 std::string serverScript();
 std::string snapshotDir();
 
+// A window manager (openbox) on a display for the life of the object; none when openbox is
+// missing. It maps windows late and restacks them on clicks, as users' desktops do.
+struct WindowManager {
+    explicit WindowManager(const std::string& display);
+    ~WindowManager();
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+    int pid = -1;
+};
+
 // Points the update check at a loopback server for the life of the object.
 class ServerEnv {
 public:

@@ -34,7 +34,7 @@ public:
     std::function<void(cHeadlessWindowMaker*, cPlatformWindow*, cInstWizard*)> drive;
     std::vector<int> answers;
     std::vector<std::string> boxes;
-    std::vector<cPlatformWindow*> carrierOwners;
+    std::vector<cPlatformWindow*> carrierOwners, boxOwners;
     std::string boxShots;  // when set, each box is kept as "<boxShots><n>.png"
 
     void onModal(cHeadlessWindowMaker* maker, cPlatformWindow* w, int depth) override {
@@ -51,6 +51,7 @@ public:
             return;
         }
         boxes.push_back(root->text() ? root->text() : "");
+        boxOwners.push_back(w->owner());
         if (!boxShots.empty())
             maker->snapshotPNG(w, (apptest::snapshotDir() + "/" + boxShots + std::to_string(boxes.size()) + ".png").c_str());
         int a = answers.empty() ? 0 : answers.front();
@@ -327,6 +328,38 @@ TEST_F(InstWizard, LocationPageProposesAFolderBesideAPackageOfTheSameName) {
     cSOPKGLang::applyLang(eLangENG);
 }
 
+// A Return soon after the one that brought a page counts once the user has done something
+// else on the page (Tab to the box, Space to tick it); Returns alone in a burst count once.
+// Return on a focused Browse opens the folder dialog instead of accepting the page.
+TEST_F(InstWizard, ReturnAfterOtherInputCountsAndGoesToTheFocusedButton) {
+    sPkgInstallContext ctx;
+    ASSERT_TRUE(load(ctx));
+    script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkNotes);
+        for (int k : {(int)kKeyTab, (int)kKeySpace, kReturn}) {
+            maker.advanceClock(120);
+            maker.injectKey(w, k);
+            maker.pumpAll();
+        }
+        EXPECT_TRUE(wz->readmeBox()->checked());
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLicence) << "the Return after Tab and Space was dropped";
+        clickOn(w, wz->licenceBox());
+        key(w, kReturn);
+        ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        maker.advanceClock(120);
+        maker.injectKey(w, kReturn);
+        maker.pumpAll();
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "a second Return of a burst accepted the page";
+        wz->folderPage()->browseButton()->focus();
+        key(w, kReturn);
+        EXPECT_EQ(script.boxes.size(), 1u) << "Return on Browse opened no folder dialog";
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "Return on Browse accepted the page";
+        wz->end_modal(1);
+    };
+    cInstWizard::runWizard(ctx, &maker);
+}
+
 TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     sPkgInstallContext ctx;
     ASSERT_TRUE(load(ctx));
@@ -339,14 +372,17 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         passAcceptancePages(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
-        // A folder whose volume is too small (or unknown) is not taken into the edit.
-        EXPECT_FALSE(fs->takeFolder((folder + "/missing").c_str()));
+        // A folder whose volume is unknown (or too small) is not taken into the edit.
+        cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long&) { return false; };
+        EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 12);
         cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long& free) { return (free = 1), true; };
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
         EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
+        // A folder the installation will make is measured on its nearest existing parent.
+        EXPECT_TRUE(fs->takeFolder((folder + "/not/yet").c_str()));
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
         wz->installPanel()->fileOps = &gate;
         key(w, kReturn);
@@ -426,6 +462,9 @@ TEST_F(InstWizard, OwnDeprecatedPackageRemovedInTheWizardsWindowAndLanguage) {
         cInstWizard::runWizard(ctx, &maker);
         ASSERT_EQ(script.carrierOwners.size(), 1u) << c.name;
         EXPECT_EQ(script.carrierOwners[0], wizard) << "not over the wizard's window";
+        // The boxes stand over the wizard too, not over the hidden carrier: a click on the
+        // wizard cannot bury them.
+        for (cPlatformWindow* o : script.boxOwners) EXPECT_EQ(o, wizard);
         ASSERT_EQ(script.boxes.size(), 2u) << c.name;
         EXPECT_EQ(script.boxes[0].rfind(question, 0), 0u) << script.boxes[0];
         EXPECT_EQ(script.boxes[1], done);
@@ -561,6 +600,10 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
                 EXPECT_LE(cWZIButton::neededWidth(wz->nextButton()->text(), 0), wz->nextButton()->width());
             };
             shot("intro");
+            // German and Japanese step names fit one line each (one size smaller where they
+            // must), so no row of the list moves.
+            for (int i = 0; i < wz->stepCount() && (id == eLangDEU || id == eLangJPN); i++)
+                EXPECT_EQ(wz->step(i).height, 22) << wz->step(i).name;
             key(w, kReturn);
             clickOn(w, wz->readmeBox());
             shot("notes");
@@ -577,6 +620,9 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             EXPECT_LE(cWZIButton::neededWidth(fs->browseButton()->text(), 0), fs->browseButton()->width());
             EXPECT_LT(fs->pathEdit()->x() + fs->pathEdit()->width(), fs->browseButton()->x());
             shot("location");
+            // The field shows the end of the long path, the package's own folder.
+            EXPECT_EQ(fs->pathEdit()->caret(), fs->pathEdit()->length());
+            EXPECT_LT(fs->pathEdit()->scroll(), 0) << "the start of the path is shown, not its end";
             wz->installPanel()->fileOps = &gate;
             key(w, kReturn);
             ASSERT_TRUE(pumpUntil([&] { return gate.waiting > 0; }));

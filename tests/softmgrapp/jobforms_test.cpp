@@ -220,12 +220,27 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
 
 TEST_F(JobForms, UninstallOfAnUnknownPackageAnswersAtOnceInTheUILanguage) {
     PrivateHome home;
-    cSOPKGLang::applyLang(eLangDEU);
-    script.answer = [&](cChildElement*, int depth) { return depth >= 2 ? 1 : -2; };
-    EXPECT_EQ(uninstall("org.qmx.none", nullptr, &maker), 1);
-    // Only the error, over its carrier: no progress form, no language question.
-    EXPECT_EQ(script.seen, std::vector<std::string>{std::string("2:") + cCiomLangData::string("pkgm::unin", 7)});
-    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangDEU);
+    for (int lang : {eLangDEU, eLangJPN}) {
+        cSOPKGLang::applyLang(lang);
+        script.seen.clear();
+        bool carrierShown = true;
+        cPlatformWindow* boxOwner = maker.lastWindow();
+        script.answer = [&](cChildElement* root, int depth) {
+            if (depth < 2) return -2;
+            // The carrier under the box is never shown (a window manager would map it late,
+            // behind the box), so the box is a window of its own.
+            cPlatformWindow* carrier = maker.findWindow(cCiomLangData::string("pkgm::resp", 0));
+            carrierShown = !carrier || maker.everShown(carrier);
+            boxOwner = root->platformWindow()->owner();
+            return 1;
+        };
+        EXPECT_EQ(uninstall("org.qmx.none", nullptr, &maker), 1);
+        // Only the error, over its carrier: no progress form, no language question.
+        EXPECT_EQ(script.seen, std::vector<std::string>{std::string("2:") + cCiomLangData::string("pkgm::unin", 7)});
+        EXPECT_EQ(cLibLang::appliedLang(), lang);
+        EXPECT_FALSE(carrierShown) << lang;
+        EXPECT_EQ(boxOwner, nullptr) << lang;
+    }
 }
 
 TEST_F(JobForms, JobPanelPostsStartAndEndToItsForm) {
@@ -479,6 +494,9 @@ TEST_F(JobForms, LanguageFormResultsLinkAndSnapshot) {
             EXPECT_LE(sub->y() + sub->height() + 3, f->grid()->parent()->y()) << ciLangID(lang);
             maker.snapshotPNG(maker.lastWindow(),
                               (std::string(QMX_BINARY_DIR) + "/langform-" + ciLangID(lang) + ".png").c_str());
+            // "Other languages" is in the Tab order, after Start.
+            for (int i = 0; i < 2; i++) maker.injectKey(maker.lastWindow(), kKeyTab);
+            EXPECT_TRUE(f->link()->focused()) << ciLangID(lang);
             return 0;
         };
         cLangSelectionForm::chooseLang(three, lang, "org.qmx.example.hello", nullptr, &maker);

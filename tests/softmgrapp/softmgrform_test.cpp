@@ -271,15 +271,19 @@ TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
         m->pumpAll();
         EXPECT_TRUE(r->focused()) << "and takes it back once the list is read";
-        // Tab from Refresh walks through the two address links.
+        // Tab from Refresh walks the form in reading order: the details' buttons before the
+        // address links beside the version, the links in their order, Refresh last.
         std::vector<cChildElement*> reached;
-        for (int i = 0; i < 12; i++) {
+        for (int i = 0; i < 12 && (reached.empty() || reached.back() != r); i++) {
             m->injectKey(w, kKeyTab, 0);
             m->pumpAll();
-            cChildElement* at = f->host()->focusElement();
-            if (at && dynamic_cast<cLinkElement*>(at)) reached.push_back(at);
+            reached.push_back(f->host()->focusElement());
         }
-        EXPECT_NE(std::find(reached.begin(), reached.end(), f->publisherLink()), reached.end());
+        auto at = [&](cChildElement* e) { return std::find(reached.begin(), reached.end(), e) - reached.begin(); };
+        EXPECT_LT(at(f->langSwitch()), at(f->list()));
+        EXPECT_LT(at(f->list()), at(f->uninstallButton()));
+        EXPECT_LT(at(f->uninstallButton()), at(f->publisherLink())) << "right column, left, and back";
+        EXPECT_LT(at(f->publisherLink()), (long)reached.size() - 1);
         seen = true;
         return 0;
     };
@@ -544,7 +548,26 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
             m->pumpAll();
             m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
             seen = true;
-            return 0;
+            if (id != eLangENG) return 0;
+            // Tab reaches the what's-new text and both links; Return on Later is Later, never
+            // the download that Return elsewhere starts.
+            std::vector<cChildElement*> reached;
+            for (int i = 0; i < 5; i++) {
+                m->injectKey(w, kKeyTab, 0);
+                m->pumpAll();
+                reached.push_back(f->host()->focusElement());
+            }
+            EXPECT_NE(std::find(reached.begin(), reached.end(), f->whatsNewArea()), reached.end());
+            EXPECT_EQ(std::count_if(reached.begin(), reached.end(),
+                                    [](cChildElement* e) { return dynamic_cast<cLinkElement*>(e) != nullptr; }),
+                      2);
+            EXPECT_EQ(dynamic_cast<cWZIButton*>(reached.front()), reached.front()) << "Later follows Install";
+            reached.front()->focus();
+            m->injectKey(w, kKeyEnter, 0);
+            m->pumpAll();
+            EXPECT_FALSE(w->inModal()) << "Return on Later did not close the form";
+            EXPECT_EQ(f->lastOutcome, 0) << "Return on Later started the download";
+            return -2;
         };
         EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
         EXPECT_TRUE(seen);

@@ -121,6 +121,21 @@ protected:
         xdo({"mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
         usleep(400000);
     }
+    // The step the list marks as the current one (its red mark), -1 when none is.
+    int currentStep(const std::string& id) {
+        std::string png = out.file("current.png");
+        if (testutil::run({"import", "-window", id, png}) != 0) return -1;
+        for (int i = 0; i < 7; i++) {
+            std::string txt;
+            testutil::run({"convert", png, "-crop", "1x1+28+" + std::to_string(88 + 22 * i), "txt:-"}, &txt);
+            unsigned r = 0, g = 0, b = 0;
+            size_t at = txt.find("\n0,0: (");
+            if (at != std::string::npos && sscanf(txt.c_str() + at, "\n0,0: (%u,%u,%u", &r, &g, &b) == 3 && r > 180 &&
+                g < 130)
+                return i;
+        }
+        return -1;
+    }
     void shot(const std::string& id, const std::string& page) {
         usleep(300000);
         std::string png = std::string(QMX_BINARY_DIR) + "/xvfb-wizard-" + page + ".png";
@@ -163,11 +178,14 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     shot(w, "3-licence");
     click(w, nextX, nextY);
     shot(w, "4-location");
-    // Browse: the folder dialog, its path typed into its edit, Return to select.
+    // Browse: the folder dialog, its path typed over the proposed one in its edit, Return to
+    // select.
     click(w, 549, 155);
     std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
     ASSERT_FALSE(dlg.empty());
     click(dlg, 170, 394);
+    // The edit holds the proposed folder: replaced by the typed one.
+    xdo({"key", "ctrl+a"});
     xdo({"type", "--delay", "15", folder});
     // The dialog's first Return goes to the typed folder in its tree, the next selects it.
     xdo({"key", "Return"});
@@ -267,13 +285,16 @@ TEST_F(WizardXvfb, OrdinaryUserInstallsToTheOfferedFolderAndADoubleClickSkipsNoP
 
 namespace {
 
-// Keyboard only through the notes and licence pages; then input made while the wizard
-// could not show the next page (the process stopped) must not accept that page unseen,
-// while a click the user makes once the page shows counts, however soon.
+// Keyboard only, under a window manager, through the notes and licence pages; then input
+// made while the wizard could not show the next page (the process stopped) must not accept
+// that page unseen, while a click the user makes once the page shows counts, however soon.
+// Return answers the button the focus is on: No of the close question, Browse.
 TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
     std::string bundle = out.file("HelloTool.app");
     apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
     ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    apptest::WindowManager wm(server->display());
     installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
     ASSERT_GT(installer, 0);
     std::string w = passLanguage();
@@ -284,11 +305,13 @@ TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
         usleep(400000);
     };
     // Introduction -> notes: the document has the keys, Tab reaches the box, Space ticks
-    // it, Return goes on. The same on the licence page, Shift+Tab from the box back round.
-    keys({"Return"});
-    keys({"Tab", "space"});
-    shot(w, "k1-notes-ticked");
-    keys({"Return"});
+    // it, Return goes on, all soon after the Return that brought the page: a Return after
+    // other input counts. The same on the licence page, Shift+Tab from the box back round.
+    xdo({"key", "Return"});
+    usleep(250000);
+    xdo({"key", "--delay", "80", "Tab", "space", "Return"});
+    usleep(400000);
+    EXPECT_EQ(currentStep(w), 2) << "the Return after Tab and Space on the notes page was dropped";
     keys({"Tab", "shift+Tab", "Tab", "space"});
     shot(w, "k2-licence-ticked");
     // Two Returns and three clicks on Next made while the wizard cannot paint.
@@ -302,6 +325,24 @@ TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     usleep(1500000);
     shot(w, "k3-location-after-early-input");
     ASSERT_FALSE(apptest::exists(hive)) << "input made before the location page showed accepted it";
+    // The close question's No, reached by Tab, keeps the wizard.
+    xdo({"key", "alt+F4"});
+    std::string question = waitWindow([](const std::string& n, const std::string&) { return n == "Confirm"; });
+    ASSERT_FALSE(question.empty()) << "no close question";
+    shot(question, "k4-close-question");
+    keys({"Tab", "Return"});
+    ASSERT_TRUE(gone(question));
+    EXPECT_EQ(finish(500), -1) << "Return on No closed the installer";
+    // Tab to Browse (past the edit), Return: the folder dialog at the proposed folder's
+    // nearest existing parent, not the installation.
+    keys({"Tab", "Tab"});
+    xdo({"key", "Return"});
+    std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
+    ASSERT_FALSE(dlg.empty()) << "Return on Browse opened no folder dialog";
+    shot(dlg, "k5-folder-dialog-at-the-proposed-folder");
+    keys({"Escape"});
+    ASSERT_TRUE(gone(dlg));
+    EXPECT_FALSE(apptest::exists(hive)) << "Return on Browse installed";
     // Back to the licence by its step; tick, Next, and Next again once the page shows (past
     // the double-click time, whose second press stays one click): the user's answer.
     click(w, 30, 85 + 22 * 2 + 7);

@@ -19,6 +19,7 @@
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"
 #include "ui/ciappconfig.h"
+#include "ui/lang.h"
 
 using namespace installtest;
 
@@ -76,29 +77,67 @@ int waitExit(pid_t pid, int ms) {
     return -1;
 }
 
-// A window manager on the display (none when openbox is missing): it maps windows late,
-// so a hidden carrier must not come back then. Ended by the destructor.
-struct WindowManager {
-    explicit WindowManager(const std::string& display) {
-        if (!testutil::haveTool("openbox")) return;
-        pid = fork();
-        if (pid == 0) {
-            setenv("DISPLAY", display.c_str(), 1);
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            execlp("openbox", "openbox", (char*)nullptr);
-            _exit(127);
+// The store's UI language for the programs started with this home.
+void storeLanguage(int lang) {
+    cCIAppFullConfig store;
+    ASSERT_TRUE((store.open("qmx") || (store.create("qmx") && store.open("qmx"))));
+    store.setParamInt16("lang/current", (unsigned short)lang);
+    ASSERT_TRUE(store.saveConfig());
+}
+
+// The visible windows' ids (decimal, as xdotool prints them).
+std::vector<std::string> visibleWindows(const std::string& display) {
+    std::string out;
+    runWithDisplay(display, {"xdotool", "search", "--onlyvisible", "--name", "."}, &out);
+    std::vector<std::string> ids;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        if (end > at) ids.push_back(out.substr(at, end - at));
+        at = end + 1;
+    }
+    return ids;
+}
+
+// A visible window other than `other` (named `name` when one is given), waiting up to ms;
+// "" when none came.
+std::string waitOtherWindow(const std::string& display, const std::string& other, int ms,
+                            const std::string& name = "") {
+    for (int i = 0; i < ms / 100; i++) {
+        for (const std::string& id : visibleWindows(display)) {
+            std::string n;
+            if (!name.empty()) runWithDisplay(display, {"xdotool", "getwindowname", id}, &n);
+            if (id != other && (name.empty() || n == name + "\n")) return id;
         }
-        usleep(500000);
+        usleep(100000);
     }
-    ~WindowManager() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    pid_t pid = -1;
-};
+    return "";
+}
+
+// A text of a language section in a language (the test's own tables are left in English).
+std::string langText(int lang, const char* section, int index) {
+    apptest::useLanguage(lang);
+    const char* t = cCiomLangData::string(section, index);
+    std::string out = t ? t : "";
+    apptest::useLanguage(eLangENG);
+    return out;
+}
+
+// An X property's window ids as xprop prints them (0x... hexadecimal), in decimal.
+std::vector<unsigned long> windowProperty(const std::string& display, const std::string& id, const char* name) {
+    std::string out;
+    std::vector<std::string> argv = {"xprop"};
+    if (id.empty())
+        argv.push_back("-root");
+    else
+        argv.insert(argv.end(), {"-id", id});
+    argv.push_back(name);
+    runWithDisplay(display, argv, &out);
+    std::vector<unsigned long> ids;
+    for (size_t at = out.find("0x"); at != std::string::npos; at = out.find("0x", at + 2))
+        ids.push_back(strtoul(out.c_str() + at, nullptr, 16));
+    return ids;
+}
 
 // Answers the program's dialogs, each with the next key once it has settled, and checks
 // that no carrier ("Software manager") stands visible behind one. The exit code (-1 when
@@ -211,7 +250,7 @@ TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
     installTestPackage(work.path(), home);
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
-    WindowManager wm(x.display);
+    apptest::WindowManager wm(x.display);
     pid_t pid = startProgram(prog, x.display, {"uninstall", "org.qmx.test.pkg"});
     ASSERT_GT(pid, 0);
     // The question is answered No (Escape), the result with Return.
@@ -220,6 +259,116 @@ TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
     EXPECT_EQ(code, 1) << "cancelled";
     EXPECT_EQ(boxes, 2);
     EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+}
+
+// Keyboard and mouse as a Japanese user meets the manager under a window manager: the
+// confirmation stands over the manager and stays in front when the manager is clicked;
+// Tab puts the focus on "No" and Return answers No; the language popup takes Up and Return.
+TEST(XvfbManager, BoxesStayInFrontAndReturnAnswersTheFocusedButton) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool", "xprop", "openbox", "import"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    testutil::TempDir work;
+    PrivateHome home;
+    installTestPackage(work.path(), home);
+    storeLanguage(eLangJPN);
+    apptest::ServerEnv env("127.0.0.1:1");  // the update check is refused at once
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    apptest::WindowManager wm(x.display);
+    pid_t pid = startProgram(prog, x.display);
+    ASSERT_GT(pid, 0);
+    std::string manager = waitOtherWindow(x.display, "", 60000);
+    ASSERT_FALSE(manager.empty()) << "no manager window";
+    usleep(1500000);  // the list is read
+    // Uninstall (the details' right-hand button) asks first.
+    runWithDisplay(x.display, {"xdotool", "mousemove", "--window", manager, "640", "270", "click", "1"});
+    // The questions speak the package's language (it was installed in English).
+    std::string box = waitOtherWindow(x.display, manager, 30000, langText(eLangENG, "ciom::messages", 6));
+    ASSERT_FALSE(box.empty()) << "no confirmation";
+    usleep(500000);
+    std::vector<unsigned long> owner = windowProperty(x.display, box, "WM_TRANSIENT_FOR");
+    ASSERT_EQ(owner.size(), 1u);
+    EXPECT_EQ(owner[0], strtoul(manager.c_str(), nullptr, 10)) << "the box stands over a hidden window";
+    // A click on the manager leaves the box in front of it.
+    runWithDisplay(x.display, {"xdotool", "mousemove", "--window", manager, "100", "120", "click", "1"});
+    usleep(700000);
+    std::vector<unsigned long> stacking = windowProperty(x.display, "", "_NET_CLIENT_LIST_STACKING");
+    ASSERT_FALSE(stacking.empty());
+    EXPECT_EQ(stacking.back(), strtoul(box.c_str(), nullptr, 10)) << "the click buried the box";
+    runWithDisplay(x.display, {"import", "-window", "root", apptest::snapshotDir() + "/xvfb_manager_confirm_JPN.png"});
+    // Tab to No, Return: nothing is removed; the cancellation's message is answered too.
+    runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", box});
+    runWithDisplay(x.display, {"xdotool", "key", "--delay", "150", "Tab", "Return"});
+    std::string result = waitOtherWindow(x.display, manager, 30000, langText(eLangENG, "ciom::messages", 3));
+    ASSERT_FALSE(result.empty()) << "no result message (or not the cancellation's)";
+    usleep(400000);
+    runWithDisplay(x.display, {"import", "-window", "root", apptest::snapshotDir() + "/xvfb_manager_cancelled_JPN.png"});
+    runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", result});
+    runWithDisplay(x.display, {"xdotool", "key", "Return"});
+    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt")) << "Return on No uninstalled the package";
+    // The language switch's popup: Up from Japanese to German, Return chooses it; the
+    // manager opens again in German.
+    usleep(1500000);
+    runWithDisplay(x.display, {"xdotool", "mousemove", "--window", manager, "711", "37", "click", "1"});
+    usleep(700000);
+    runWithDisplay(x.display, {"xdotool", "key", "--delay", "150", "Up", "Return"});
+    std::string german = langText(eLangDEU, "pkgm::softm", 0), found;
+    for (int i = 0; i < 300 && found.empty(); i++) {
+        usleep(100000);
+        runWithDisplay(x.display, {"xdotool", "search", "--onlyvisible", "--name", "^" + german + "$"}, &found);
+    }
+    EXPECT_FALSE(found.empty()) << "the manager did not open again in German";
+    manager = found.substr(0, found.find('\n'));
+    runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", manager});
+    runWithDisplay(x.display, {"xdotool", "key", "ctrl+q"});
+    EXPECT_EQ(waitExit(pid, 30000), 0);
+    cCIAppFullConfig store;
+    unsigned long long lang = 99;
+    ASSERT_TRUE(store.open("qmx") && store.getParamInt("lang/current", lang));
+    EXPECT_EQ(lang, (unsigned long long)eLangDEU);
+}
+
+// An unknown package's error in German or Japanese stands alone: the carrier under it is
+// never mapped (a window manager busy with a font of the language mapped it late, behind
+// the error, when it was shown and hidden at once).
+TEST(XvfbManager, UnknownPackageErrorWithoutACarrier) {
+    std::string prog = apptest::stagedProgram();
+    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
+    for (const char* tool : {"Xvfb", "xdotool", "xwininfo", "openbox"})
+        if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    PrivateHome home;
+    PrivateXvfb x;
+    if (x.display.empty()) GTEST_SKIP() << x.why();
+    apptest::WindowManager wm(x.display);
+    struct {
+        int lang;
+        const char* verb;
+    } runs[] = {{eLangDEU, "uninstall"}, {eLangJPN, "update"}, {eLangJPN, "uninstall"}};
+    for (auto& run : runs) {
+        int lang = run.lang;
+        const char* verb = run.verb;
+        storeLanguage(lang);
+        std::string carrierName = langText(lang, "pkgm::resp", 0);
+        {
+            SCOPED_TRACE(std::string(verb) + " " + ciLangID(lang));
+            pid_t pid = startProgram(prog, x.display, {verb, "org.qmx.none"});
+            ASSERT_GT(pid, 0);
+            std::string box = waitOtherWindow(x.display, "", 30000);
+            ASSERT_FALSE(box.empty()) << "no error";
+            usleep(500000);
+            std::string carrier, state;
+            runWithDisplay(x.display, {"xdotool", "search", "--name", "^" + carrierName + "$"}, &carrier);
+            ASSERT_FALSE(carrier.empty());
+            runWithDisplay(x.display, {"xwininfo", "-id", carrier.substr(0, carrier.find('\n'))}, &state);
+            EXPECT_NE(state.find("IsUnMapped"), std::string::npos) << state;
+            EXPECT_EQ(visibleWindows(x.display), std::vector<std::string>{box});
+            runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", box});
+            runWithDisplay(x.display, {"xdotool", "key", "Return"});
+            EXPECT_EQ(waitExit(pid, 15000), 1);
+        }
+    }
 }
 
 TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
@@ -234,7 +383,7 @@ TEST(XvfbManager, RemoveDeletesTheRealExecutableNeverArgv0) {
     ASSERT_TRUE(writeTextFile(decoy, "not the program"));
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
-    WindowManager wm(x.display);
+    apptest::WindowManager wm(x.display);
     // argv[0] names the decoy: only /proc/self/exe may decide what is deleted.
     pid_t pid = startProgram(copy, x.display, {"remove"}, decoy);
     ASSERT_GT(pid, 0);

@@ -43,6 +43,13 @@ TEST(MessageBox, EveryKindAnswersEnterEscapeAndClicks) {
         {"Escape", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); }, 0, false},
         {"click Ok/Yes", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 1); }, 1, false},
         {"click No", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 2); }, 0, true},
+        // Return presses the button the focus ring is on, not the default answer.
+        {"Tab to No, Enter",
+         [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+             m->injectKey(w, kKeyTab);
+             m->injectKey(w, kKeyEnter);
+         },
+         0, true},
         {"close", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectClose(w); }, 0, false},
     };
     for (auto& k : kinds)

@@ -1,5 +1,6 @@
 // The popup list: placement at the screen edges, the preselected item, the four ways a
-// run ends (click, Enter, Esc, a press outside), items without text, and a snapshot.
+// run ends (click, Enter, Esc, a press outside), the arrow keys, items without text, and a
+// snapshot.
 #include <functional>
 
 #include "controls_testutil.h"
@@ -93,6 +94,16 @@ TEST(Popup, EndsByClickEnterEscapeAndAPressOutside) {
              m->injectKey(w, kKeySpace);
          },
          20},
+        {"Down, Down, Up, Return", 5,
+         [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+             for (int k : {kKeyDown, kKeyDown, kKeyUp, kKeyEnter}) m->injectKey(w, k);
+         },
+         20},
+        {"Up at the top stays, Down past the end stays", 5,
+         [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
+             for (int k : {kKeyUp, kKeyDown, kKeyDown, kKeyDown, kKeyEnter}) m->injectKey(w, k);
+         },
+         31},
     };
     for (auto& c : cases) {
         cFixture f(100, 50);

@@ -26,7 +26,7 @@ struct cTempFolder : testutil::TempDir {
         struct {
             const char* name;
             size_t size;
-        } files[] = {{"b.txt", 10}, {"notes.md", 5}, {".hidden", 1}, {"big.bin", 1536}, {"small.dat", 1000}};
+        } files[] = {{"b.txt", 10}, {"notes.md", 5}, {".hidden", 1}, {"big.bin", 1536}, {"Small.dat", 1000}};
         for (auto& f : files) testutil::writeFile(file(f.name), std::vector<unsigned char>(f.size, 'x'));
     }
 };
@@ -89,12 +89,13 @@ TEST(FileChooser, ListsFoldersFirstHidesDotFilesAndShowsSizes) {
         cDlgFixture f;
         f.info.showHidden = hidden;
         f.make(t, false);
-        std::vector<std::string> want = {"A", "b.txt", "big.bin", "notes.md", "small.dat"};
+        // Names without regard to case: "Small.dat" last, not before the lower-case names.
+        std::vector<std::string> want = {"A", "b.txt", "big.bin", "notes.md", "Small.dat"};
         if (hidden) want.insert(want.begin() + 1, ".hidden");
         EXPECT_EQ(f.names(), want) << hidden;
         cListViewChild* l = f.dlg->list();
         EXPECT_STREQ(l->text(f.rowOf("big.bin"), FD::colSize), "1 KB");
-        EXPECT_STREQ(l->text(f.rowOf("small.dat"), FD::colSize), "0 KB");
+        EXPECT_STREQ(l->text(f.rowOf("Small.dat"), FD::colSize), "0 KB");
         EXPECT_STREQ(l->text(f.rowOf("A"), FD::colSize), "");
         EXPECT_STREQ(l->text(f.rowOf("A"), FD::colType), "File folder");
         EXPECT_STREQ(l->text(f.rowOf("b.txt"), FD::colType), "File");
@@ -104,7 +105,7 @@ TEST(FileChooser, ListsFoldersFirstHidesDotFilesAndShowsSizes) {
         l->setSortDirection(FD::colSize, true);
         ASSERT_TRUE(l->sort(FD::colSize));
         auto n = f.names();
-        EXPECT_LT(std::find(n.begin(), n.end(), "small.dat"), std::find(n.begin(), n.end(), "big.bin"));
+        EXPECT_LT(std::find(n.begin(), n.end(), "Small.dat"), std::find(n.begin(), n.end(), "big.bin"));
     }
 }
 
@@ -212,13 +213,13 @@ TEST(FileChooser, MultiselectOpenReturnsEveryChosenFile) {
     cListViewChild* l = f.dlg->list();
     l->select(f.rowOf("b.txt"));
     l->setSelected(f.rowOf("big.bin"), true);
-    l->setSelected(f.rowOf("small.dat"), true);
+    l->setSelected(f.rowOf("Small.dat"), true);
     l->setSelected(f.rowOf("A"), true);  // a folder is no file
     f.accept("b.txt");
     std::vector<std::string> more;
     for (auto* i = f.info.moreFiles.head; i; i = i->next) more.push_back(i->value.ptr);
     EXPECT_STREQ(f.info.file.ptr, (t.dir + "/b.txt").c_str());
-    EXPECT_EQ(more, (std::vector<std::string>{t.dir + "/big.bin", t.dir + "/small.dat"}));
+    EXPECT_EQ(more, (std::vector<std::string>{t.dir + "/big.bin", t.dir + "/Small.dat"}));
 }
 
 // Places pressed while the worker still reads the folder: the dialog shows the places at

@@ -70,7 +70,7 @@ TEST(FolderChooser, NextTagSplitsOnRunsOfSlashes) {
     EXPECT_EQ(FCD::nextTag(nullptr, tag), nullptr);
 }
 
-TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
+TEST(FolderChooser, StartsAtTheFolderOfAFileOrTheNearestParentOfAMissingOne) {
     cTempTree t;
     {
         cDlgFixture f(t.dir + "/file.txt");
@@ -85,7 +85,19 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
         EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
     }
     {
-        cDlgFixture f(t.dir + "/missing");
+        // A folder an installation would make: the tree opens at its nearest existing
+        // parent, the edit keeps it (shown to its end), and Select takes it as it stands.
+        std::string missing = t.dir + "/A/missing/deeper";
+        cDlgFixture f(missing);
+        EXPECT_STREQ(f.selectedPath(), (t.dir + "/A").c_str());
+        EXPECT_STREQ(f.dlg->pathEdit()->text(), missing.c_str());
+        EXPECT_EQ(f.dlg->pathEdit()->caret(), (long long)missing.size());
+        EXPECT_TRUE(f.dlg->topBar()->isEnabled(1));
+        EXPECT_TRUE(f.dlg->onFormAccept());
+        EXPECT_STREQ(f.result.ptr, missing.c_str());
+    }
+    {
+        cDlgFixture f("");
         EXPECT_EQ(f.dlg->selectedItem(), nullptr);
         EXPECT_FALSE(f.dlg->topBar()->isEnabled(1));
         EXPECT_EQ(f.result.ptr, nullptr);
@@ -205,7 +217,8 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
         std::string p = ((FCD::cTreeFoldersContentItem*)c)->path.ptr;
         names.push_back(p.substr(p.rfind('/') + 1));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"A", "C", "Mid", "a2", "b", "zeta"}));
+    // Without regard to case, as the file chooser sorts.
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "a2", "b", "C", "Mid", "zeta"}));
     f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/folder_chooser.png").c_str());
     f.dlg->selectedItem()->element->focus();
     ASSERT_TRUE(f.dlg->tree()->getFocused());
@@ -213,6 +226,10 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
     EXPECT_EQ(f.host->focusElement(), (cChildElement*)f.dlg->pathEdit()) << "Tab stays in the tree";
     f.key(kKeyTab, kModShift);
     EXPECT_TRUE(f.dlg->tree()->getFocused()) << "Shift+Tab goes back to the tree";
+    // New folder is in the Tab order too, before the tree.
+    cChildElement* newFolder = f.dlg->topBar()->findButton(1);
+    for (int i = 0; i < 4 && f.host->focusElement() != newFolder; i++) f.key(kKeyTab, kModShift);
+    EXPECT_EQ(f.host->focusElement(), newFolder);
 }
 
 // Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.

@@ -136,6 +136,35 @@ TEST(Form, CloseRequestsGoThroughOnClose) {
     }
 }
 
+// A dialog of a form that stepped aside (its window hidden) stands over the nearest window
+// the user sees, or is a top-level window when there is none: a click on a visible window
+// must not bury it.
+TEST(Form, DialogsOfAHiddenWindowStandOverTheNearestVisibleOne) {
+    for (bool topVisible : {true, false}) {
+        cHeadlessWindowMaker maker;
+        cScript script;
+        cPlatformWindow *top = nullptr, *carrier = nullptr, *owner = nullptr;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, int depth) {
+            if (depth == 1) {
+                top = w;
+                if (!topVisible) w->show(false);
+                rootOf(w)->end_modal(rootOf(w)->modal("carrier", 100, 50, new cTestForm));
+            } else if (depth == 2) {
+                carrier = w;
+                w->show(false);
+                rootOf(w)->end_modal(rootOf(w)->modal("box", 80, 40, new cTestForm));
+            } else {
+                owner = w->owner();
+                rootOf(w)->end_modal(4);
+            }
+        };
+        maker.setModalScript(&script);
+        EXPECT_EQ(cChildElement::modalWindow(&maker, "top", 200, 100, new cTestForm, nullptr, 0), 4);
+        EXPECT_NE(owner, carrier);
+        EXPECT_EQ(owner, topVisible ? top : nullptr) << topVisible;
+    }
+}
+
 TEST(Form, ModalPopupRunsUntilEndModalAndDiesWithItsWindow) {
     class cPick : public cProbe {
     public:

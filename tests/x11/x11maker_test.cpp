@@ -399,6 +399,117 @@ TEST(X11Maker, ModalDialogBlocksItsParentAndRefusedCloseKeepsItOpen) {
     EXPECT_TRUE(f.log.has("A:press 10,15"));
 }
 
+namespace {
+
+// Whether window a stands above window b among the root's children (stacking order).
+bool standsAbove(Display* d, unsigned long a, unsigned long b) {
+    Window root, parent, *kids = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) return false;
+    int ia = -1, ib = -1;
+    for (unsigned int i = 0; i < n; i++) {
+        if (kids[i] == (Window)a) ia = (int)i;
+        if (kids[i] == (Window)b) ib = (int)i;
+    }
+    if (kids) XFree(kids);
+    return ia >= 0 && ib >= 0 && ia > ib;
+}
+
+}  // namespace
+
+// A dialog buried under the window that waits for it (as a window manager raises a window
+// that is clicked) comes back to the front at a click or a close request on that window,
+// which itself gets neither.
+TEST(X11Maker, InputToTheWindowBehindADialogBringsTheDialogBack) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 400, 300));
+    int parentCloses = 0;
+    f.form->closeRequests = &parentCloses;
+    cLogForm* dlg = new cLogForm();
+    dlg->log = &f.log;
+    cEndingProbe* ok = new cEndingProbe("OK", &f.log);
+    dlg->clientArea()->attach(ok, 0, 0, 200, 100);
+    unsigned long parent = x.maker->xid(x.window);
+    bool buried[2] = {false, false}, back[2] = {false, false};
+    std::thread peer([&] {
+        Display* d = XOpenDisplay(xvfbtest::display().c_str());
+        unsigned long dialog = 0;
+        for (int i = 0; i < 600 && !dialog && d; i++) {
+            std::string found;
+            testutil::run({"xdotool", "search", "--onlyvisible", "--name", "^buried dialog$"}, &found);
+            dialog = strtoul(found.c_str(), nullptr, 10);
+            if (!dialog) usleep(100000);
+        }
+        for (int step = 0; step < 2 && dialog; step++) {
+            XRaiseWindow(d, (Window)parent);
+            XSync(d, False);
+            buried[step] = standsAbove(d, parent, dialog);
+            if (step == 0)
+                testutil::run({"xdotool", "mousemove", "--window", std::to_string(parent), "30", "35", "click", "1"});
+            else
+                sendClose(parent);
+            for (int i = 0; i < 50 && !back[step]; i++) {
+                usleep(20000);
+                back[step] = standsAbove(d, dialog, parent);
+            }
+        }
+        // Whatever happened, the dialog is ended by a click in it, raised first.
+        if (d && dialog) {
+            XRaiseWindow(d, (Window)dialog);
+            XSync(d, False);
+        }
+        if (d) XCloseDisplay(d);
+        testutil::run({"xdotool", "mousemove", "--window", std::to_string(dialog), "50", "50", "click", "1"});
+    });
+    f.log.clear();
+    int code = cChildElement::modalWindow(x.maker, "buried dialog", 200, 100, dlg, f.form, 0);
+    peer.join();
+    EXPECT_EQ(code, 7);
+    for (int step = 0; step < 2; step++) {
+        EXPECT_TRUE(buried[step]) << step;
+        EXPECT_TRUE(back[step]) << (step ? "a close request" : "a click") << " left the dialog buried";
+    }
+    EXPECT_EQ(parentCloses, 0);
+    EXPECT_EQ(f.log.countPrefix("A:press"), 0);
+}
+
+// A window made hidden is run modally without ever being mapped (a carrier that only
+// stands under its dialogs): no window manager can show it late.
+TEST(X11Maker, ModalRunOfAWindowMadeHiddenNeverMapsIt) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 200, 100));
+    // Once the run has gone on for a while, the server's map state of the form's window.
+    class cCheckForm : public cCustomForm {
+    public:
+        cX11Fixture* fx = nullptr;
+        int* mapState = nullptr;
+        void onConstruct() override {
+            cCustomForm::onConstruct();
+            postAction(new cChildAction(77));
+        }
+        bool onAction(cChildElement* sender, cChildAction* action) override {
+            if (sender != this || action->type != 77) return cCustomForm::onAction(sender, action);
+            fx->settle(400);
+            Display* d = XOpenDisplay(xvfbtest::display().c_str());
+            XWindowAttributes wa;
+            if (d && XGetWindowAttributes(d, (Window)fx->maker->xid(platformWindow()), &wa)) *mapState = wa.map_state;
+            if (d) XCloseDisplay(d);
+            end_modal(5);
+            return true;
+        }
+    };
+    int mapState = -1;
+    cCheckForm* carrier = new cCheckForm;
+    carrier->fx = &x;
+    carrier->mapState = &mapState;
+    EXPECT_EQ(cChildElement::modalWindow(x.maker, "hidden carrier", 120, 60, carrier, nullptr, kWFHidden), 5);
+    EXPECT_EQ(mapState, IsUnmapped);
+}
+
 TEST(X11Maker, GrabbingPopupSeesAPressOutsideIt) {
     NEED_XVFB();
     sForm f;

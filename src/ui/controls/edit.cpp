@@ -356,6 +356,11 @@ bool cEditChild::onChar(unsigned int cp) {
     return true;
 }
 
+void cEditChild::setCaret(long long pos) {
+    long long len = length();
+    moveCaret(boundary(pos < 0 ? 0 : pos > len ? len : pos), false);
+}
+
 void cEditChild::moveCaret(long long to, bool shift) {
     if (shift)
         processSelectKbd(myCaret, to);

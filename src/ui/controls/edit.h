@@ -75,6 +75,9 @@ public:
     void processSelectKbd(long long from, long long to);
 
     long long caret() const { return myCaret; }
+    // Puts the caret at a position (clamped to the text; a selection goes). The next paint
+    // scrolls the text so that the caret shows: at the end, the text's end is in view.
+    void setCaret(long long pos);
     long long selStart() const { return mySelStart; }
     long long selEnd() const { return mySelEnd; }
     bool hasSelection() const { return mySelStart >= 0 && mySelEnd >= mySelStart; }

@@ -17,6 +17,7 @@ public:
     int defaultPointer() override { return eMPHand; }
     // Shown when an owner lets the link take the focus (by default it never does).
     int wantFocusRing() override { return 1; }
+    bool wantReturnKey() override { return true; }
     void onInitData() override;
 
 private:

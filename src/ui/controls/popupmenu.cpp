@@ -167,6 +167,8 @@ void cPopupMaster::onInitData() {
         if (myFocusText != 0xFFFFFFFFu) b.setTextColor(cButtonChild::stFocused, myFocusText, false);
         if (!item.hint.empty()) b.setHint(item.hint.ptr);
         b.setFont(font);
+        // Up and Down walk the list; Return or Space chooses the item with the focus.
+        b.setArrowTabStop(true);
         if (pict) b.image(cButtonChild::stNormal)->refImage(pict, false);
         if (e->key() == mySelectedId) remembered = &b;
         y += h;
@@ -207,6 +209,8 @@ void cPopupMaster::finish(int code) {
 }
 
 bool cPopupMaster::onAction(cChildElement* sender, cChildAction* action) {
+    // An item reached with the arrows comes into view in a list taller than the popup.
+    if (action->type == eActFocus && sender != this && isChild(sender)) scrollToChild(sender);
     if (action->type == eActClick) {
         for (cListItem* i = myButtons.first(); i; i = i->next) {
             cBtnListItem* b = static_cast<cBtnListItem*>(i);

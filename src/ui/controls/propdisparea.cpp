@@ -3,6 +3,7 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
+#include "ciplatform/windowmaker.h"
 #include "ui/theme.h"
 
 void cPropDispAreaChild::onInitData() {
@@ -87,6 +88,22 @@ void cPropDispAreaChild::onPaintArea(cCanvas* canvas) {
         sPoint p[5] = {{0, 0}, {W - 1, 0}, {W - 1, H - 1}, {0, H - 1}, {0, 0}};
         for (int i = 0; i < 4; i++) canvas->drawLine(&p[i], &p[i + 1]);
     }
+}
+
+bool cPropDispAreaChild::onKey(int key, bool shift, bool ctrl, bool alt) {
+    cVScroll* bar = vScroll();
+    if (ctrl || alt || !bar->visible_child()) return false;
+    switch (key) {
+        case kKeyUp: bar->valUp(); break;
+        case kKeyDown: bar->valDown(); break;
+        case kKeyPageUp: bar->pageUp(); break;
+        case kKeyPageDown: bar->pageDown(); break;
+        case kKeyHome: bar->setPos(0, true); break;
+        case kKeyEnd: bar->setPos(bar->maxval(), true); break;
+        default: return false;
+    }
+    repaint();
+    return true;
 }
 
 bool cPropDispAreaChild::onAction(cChildElement* sender, cChildAction* action) {
