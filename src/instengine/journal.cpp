@@ -17,6 +17,7 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/ossupport.h"
+#include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/version.h"
 
@@ -642,7 +643,7 @@ cJournalFolderLock::~cJournalFolderLock() {
     if (myFd >= 0) close(myFd);
 }
 
-bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished) {
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
     if (!defaultJournalPath("any", any) || !parentFolder(any.ptr, folder)) return false;
@@ -673,28 +674,51 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
     bool ok = true;
     for (auto* it = codes.head; it; it = it->next) {
         _guardchar<char> path;
-        ok = defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store) && ok;
+        if (defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store)) continue;
+        ok = false;
+        if (unfinished) addUnique(*unfinished, it->value.ptr);
     }
     close(fd);
     return ok;
 }
 
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
-                        cApplicationConfig* store) {
+                        cApplicationConfig* store, sRecoveryReport* report) {
     if (!fs) fs = cInstallFS::plain();
-    sJournalOutcome out;
+    sRecoveryReport scratch;
+    sRecoveryReport& rep = report ? *report : scratch;
+    rep.outcome = sRecoveryReport::eNoJournal;
+    auto refuse = [&](const char* path) {
+        rep.outcome = sRecoveryReport::eRefused;
+        rep.path.set(path ? path : "");
+        return false;
+    };
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
-    if (!concatText(journalPath, kJournalSaving, fresh)) return false;
-    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) return failAt(out, eIJCannotWrite, fresh.ptr), false;
+    if (!concatText(journalPath, kJournalSaving, fresh)) return refuse(journalPath);
+    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    }
     int kind = objKind(journalPath);
     if (kind == 0) return true;
     sJournal j;
-    if (kind != 1 || !readJournal(journalPath, j)) return failAt(out, eIJCannotRecover, journalPath), false;
-    // A registration is for the package the journal is named after.
+    if (kind != 1 || !readJournal(journalPath, j)) return refuse(journalPath);
+    // A journal is its package's: named after it, and a registration is for it.
     const char* name = strrchr(journalPath, '/');
-    if (j.registration && !(name && strncmp(name + 1, kJournalPrefix, strlen(kJournalPrefix)) == 0 &&
-                            strcmp(name + 1 + strlen(kJournalPrefix), j.code.ptr) == 0))
-        return failAt(out, eIJCannotRecover, journalPath), false;
-    return resolveJournal(journalPath, j, fs, made, store, out);
+    size_t prefix = strlen(kJournalPrefix);
+    const char* code = name && strncmp(name + 1, kJournalPrefix, prefix) == 0 ? name + 1 + prefix : nullptr;
+    if (j.registration && !(code && strcmp(code, j.code.ptr) == 0)) return refuse(journalPath);
+    _guardchar<char> outside;
+    if (!journalConfined(j, code ? code : j.code.ptr ? j.code.ptr : "", store, outside)) return refuse(outside.ptr);
+    sJournalOutcome out;
+    if (!resolveJournal(journalPath, j, fs, made, store, out)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        rep.path.set(out.path.ptr ? out.path.ptr : "");
+        return false;
+    }
+    rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
+    rep.registration = j.committed ? j.registration : 0;
+    rep.version = j.record.ver;
+    return true;
 }

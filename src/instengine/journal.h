@@ -83,18 +83,39 @@ struct sJournalOutcome {
 bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                     cApplicationConfig* store, sJournalOutcome& out);
 
+// What recoverInterrupted found and did.
+struct sRecoveryReport {
+    enum eOutcome {
+        eNoJournal = 0,
+        eUndone = 1,    // a pending run was undone
+        eFinished = 2,  // a committed run was finished
+        // Refused whole and left as it is: damaged, another package's, or naming a path
+        // outside the package's folders (journalConfined; `path` names it).
+        eRefused = 3,
+        eFailed = 4,  // could not be resolved (an operation failed); the next run tries again
+    };
+    int outcome = eNoJournal;
+    char registration = 0;               // of a finished run: 'r' registered, 'u' removed
+    unsigned long long version = ~0ULL;  // the version a finished registration recorded
+    _guardchar<char> path;
+};
+
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
-// gone). A damaged journal, or one whose registration needs a store that is not given,
-// is left alone and gives false. The folders a committed run made and that still exist
-// are added to `made` when given.
+// gone). A journal that is damaged, names a path outside its package's folders
+// (journalConfined, against the package's record in `store`), or whose registration
+// needs a store that is not given, is refused whole before anything is done: left alone,
+// false. The folders a committed run made and that still exist are added to `made` when
+// given; what was found and done goes to `report` when given.
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
-                        cApplicationConfig* store = nullptr);
+                        cApplicationConfig* store = nullptr, sRecoveryReport* report = nullptr);
 
 // Resolves every journal in the journal folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. True when every
-// journal was resolved.
-bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr);
+// journal was resolved; the code names of the packages whose journals were refused or
+// could not be resolved go to `unfinished` when given.
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
+                           _List<_guardchar<char> >* unfinished = nullptr);
 
 // Held by an installation or uninstallation for its whole run (a shared lock on the
 // journal folder), so that recoverAllInterrupted leaves a live run's journal alone.

@@ -94,7 +94,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
     cJournalFolderLock lock(ctx.journalPath.ptr);
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store)) return eUNIncomplete;
+    sRecoveryReport recovered;
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {

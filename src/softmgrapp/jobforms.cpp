@@ -74,6 +74,21 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
     }
 }
 
+void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out) {
+    out.set("");
+    for (auto* it = codes.head; it; it = it->next) {
+        _guardchar<char> name, joined;
+        if (!getInstalledPackageName(store, it->value.ptr, name) || name.empty()) name.set(it->value.ptr);
+        if (concatText(out.ptr, out.empty() ? "" : ", ", joined) && concatText(joined.ptr, name.ptr, out)) continue;
+        return;
+    }
+}
+
+void unfinishedMessage(const char* names, _guardchar<char>& out) {
+    formatMessage(str("pkgm::softm", 18, "The interrupted installation or removal of %s could not be finished."), names,
+                  out);
+}
+
 // ---- the sent questions ----
 
 int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {
@@ -389,10 +404,11 @@ void cInstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new c
 
 cInstallInitUI::~cInstallInitUI() { delete job; }
 
-bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker) {
+bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker, unsigned int* result) {
     if (!cCiomLangData::string("pkgm::iini", 0)) return false;
     cInstallInitUI* f = new cInstallInitUI;
     f->ctx = &ctx;
+    f->resultOut = result;
     f->job = new cInstallInitJob(f, &ctx);
     int r = cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::iini", 0), 350, 110, f, nullptr, 0);
     return r == 1;
@@ -413,12 +429,18 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > 12) return true;
-        static const int kKind[13] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1};
+        if (r > eIIUnfinished) return true;
+        if (resultOut) *resultOut = r;
+        static const int kKind[14] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2};
         if (kKind[r]) {
             _guardchar<char> m;
-            // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
-            formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            if (r == eIIUnfinished) {
+                const char* name = ctx ? ctx->getStr("name") : nullptr;
+                unfinishedMessage(name && *name ? name : ctx ? ctx->codeName.ptr : "", m);
+            } else {
+                // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
+                formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            }
             boxAside(kKind[r], m.ptr, false);
         }
         end_modal(r == 0 ? 1 : 0);
@@ -596,6 +618,15 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
         static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
         if (r <= 7) boxAside(kKind[r], string(kMsg[r]), false);
+        if (r == eUNUnfinished) {
+            _List<_guardchar<char> > codes;
+            _guardchar<char>* code = codes.add();
+            cCIApplication* app = cCIApplication::appRef();
+            _guardchar<char> names, m;
+            if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(store ? store : app ? app->config() : nullptr, codes, names);
+            unfinishedMessage(names.ptr, m);
+            boxAside(2, m.ptr, false);
+        }
         end_modal(r == 0 ? 0 : 1);
         return true;
     }

@@ -401,9 +401,15 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     r.updates.set("");
     r.support.set("http://x/?a=b c");
     r.publisher.set("\\00");
-    r.files.add("/a/b c");
-    *r.dirs.add() = _guardchar<char>(home.path().c_str());
-    *r.dirs.add() = _guardchar<char>((home.path() + "/gone").c_str());
+    // What it lists, its run wrote and made.
+    const std::string file = home.installFolder() + "/b c", gone = home.installFolder() + "/gone";
+    ASSERT_TRUE(installtest::makeDirs(home.installFolder()));
+    for (auto line : {std::make_pair('D', home.installFolder()), std::make_pair('M', home.installFolder()),
+                      std::make_pair('M', gone), std::make_pair('N', file)})
+        ASSERT_TRUE(j.add(line.first, line.second.c_str()));
+    r.files.add(file.c_str());
+    *r.dirs.add() = _guardchar<char>(home.installFolder().c_str());
+    *r.dirs.add() = _guardchar<char>(gone.c_str());
     sPkgRunCommand* c = r.commands.add();
     c->label.set("Run \\");
     c->command.set("\"/a b\" --x");
@@ -422,9 +428,9 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
                    std::make_pair(&got.publisher, &r.publisher), std::make_pair(&got.path, &r.path)})
         EXPECT_STREQ(p.first->ptr, p.second->ptr);
     ASSERT_EQ(got.files.count(), 1);
-    EXPECT_STREQ(got.files[0], "/a/b c");
+    EXPECT_EQ(got.files[0], file);
     ASSERT_EQ(got.dirs.count(), 1) << "a folder gone since is not recorded";
-    EXPECT_EQ(got.dirs.head->value.ptr, home.path());
+    EXPECT_EQ(got.dirs.head->value.ptr, home.installFolder());
     ASSERT_EQ(got.commands.count(), 1);
     EXPECT_STREQ(got.commands.head->value.label.ptr, "Run \\");
     EXPECT_STREQ(got.commands.head->value.command.ptr, "\"/a b\" --x");
@@ -447,7 +453,7 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     for (const char* j : bad) {
         ASSERT_TRUE(testutil::writeFile(home.journal(), j, strlen(j)));
         RunResult r = install(v2, home, &store);
-        EXPECT_EQ(r.init, (unsigned)eIICannotRead) << j;
+        EXPECT_EQ(r.init, (unsigned)eIIUnfinished) << j;
         EXPECT_EQ(r.message, home.journal()) << j;
         EXPECT_EQ(diff(installed(home), kV1), "") << j;
         EXPECT_TRUE(installtest::exists(home.journal())) << j;
