@@ -16,6 +16,7 @@
 #include "base/fileiotarget.h"
 #include "base/folders.h"
 #include "base/strings.h"
+#include "hash/sha256.h"
 #include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
@@ -23,9 +24,10 @@
 
 namespace {
 
-const char kJournalMagic[] = "QMXINFLIGHT 3";
+const char kJournalMagic[] = "QMXINFLIGHT 4";
 // Version 1 had no folder lines ("M", "D"), version 2 no menu entry and registration
-// lines; both are still read.
+// lines, version 3 no digest; all are still read.
+const char kJournalMagicV3[] = "QMXINFLIGHT 3";
 const char kJournalMagicV2[] = "QMXINFLIGHT 2";
 const char kJournalMagicV1[] = "QMXINFLIGHT 1";
 const long long kMaxJournalBytes = 1LL << 30;
@@ -36,15 +38,30 @@ const char kJournalSaving[] = "~new";
 // Two packages' files, the record's list of them, its entries, bases, folders, commands.
 const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
 
-// A growing text; with a descriptor, written out whenever 64 KiB have gathered.
+// The digest line: "sha256 ", 64 hex digits, a newline.
+const char kDigestWord[] = "sha256 ";
+const long long kDigestLine = 7 + 64 + 1;
+
+void hexDigest(const unsigned char digest[32], char out[65]) {
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; i++) out[2 * i] = kHex[digest[i] >> 4], out[2 * i + 1] = kHex[digest[i] & 15];
+    out[64] = 0;
+}
+
+// A growing text; with a descriptor, written out whenever 64 KiB have gathered (and
+// hashed as it goes out, when there is a digest).
 struct sText {
     _typebuf<char> buf;
     long long n = 0;
     bool ok = true;
     cInstallFS* fs = nullptr;
     int fd = -1;
+    sha256_context* sha = nullptr;
     bool flush() {
-        if (ok && fd >= 0 && n > 0) ok = fs->write(fd, buf.ptr, n), n = 0;
+        if (ok && fd >= 0 && n > 0) {
+            if (sha) sha256_update(sha, (const unsigned char*)buf.ptr, (size_t)n);
+            ok = fs->write(fd, buf.ptr, n), n = 0;
+        }
         return ok;
     }
     void add(const char* s, long long len = -1) {
@@ -201,10 +218,33 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     return false;
 }
 
+// A version 4 journal ends in the digest of everything before it: checked, and cut off
+// the text (its body then reads as version 3's). Other versions have none.
+bool checkDigest(char* text, long long& size) {
+    static const char kHead[] = "QMXINFLIGHT 4\n";
+    if (strncmp(text, kHead, sizeof(kHead) - 1) != 0) return true;
+    long long body = size - kDigestLine;
+    if (body < (long long)sizeof(kHead) - 1 || text[body - 1] != '\n' || text[size - 1] != '\n' ||
+        strncmp(text + body, kDigestWord, sizeof(kDigestWord) - 1) != 0)
+        return false;
+    sha256_context sha;
+    unsigned char digest[32];
+    char hex[65];
+    sha256_starts(&sha);
+    sha256_update(&sha, (const unsigned char*)text, (size_t)body);
+    sha256_finish(&sha, digest);
+    hexDigest(digest, hex);
+    if (memcmp(text + body + sizeof(kDigestWord) - 1, hex, 64) != 0) return false;
+    text[body] = 0;
+    size = body;
+    return true;
+}
+
 // Parses a journal's text (size bytes, a 0 after them). False for anything but the
 // exact form.
 bool parseJournal(char* text, long long size, sJournal& out) {
-    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
+    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n' || !checkDigest(text, size))
+        return false;
     long long line = 0, lines = 0;
     bool ended = false, haveVersion = false;
     int version = 0;
@@ -213,9 +253,11 @@ bool parseJournal(char* text, long long size, sJournal& out) {
         *e = 0;
         if (ended) return false;
         if (line == 0) {
-            version = strcmp(p, kJournalMagicV1) == 0 ? 1 : strcmp(p, kJournalMagicV2) == 0 ? 2
-                    : strcmp(p, kJournalMagic) == 0     ? 3
-                                                         : 0;
+            version = strcmp(p, kJournalMagicV1) == 0   ? 1
+                      : strcmp(p, kJournalMagicV2) == 0 ? 2
+                      : strcmp(p, kJournalMagicV3) == 0 ? 3
+                      : strcmp(p, kJournalMagic) == 0   ? 4  // its digest checked above
+                                                        : 0;
             if (!version) return false;
         } else if (line == 1) {
             if (strcmp(p, "state committed") == 0)
@@ -278,9 +320,13 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     if (!makeFolderChain(folder.ptr, fs)) return 0;
     // The saving name lies in the program's own folder: a leftover is ours.
     if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
-    // Written as it is made: the text of a large package is never held whole.
+    // Written as it is made (and hashed as it goes out): the text of a large package is
+    // never held whole.
     sJournalText body;
+    sha256_context sha;
+    sha256_starts(&sha);
     body.t.fs = fs;
+    body.t.sha = &sha;
     body.t.fd = fs->createExclusive(tmp.ptr, 0600);
     if (body.t.fd < 0) return 0;
     body.t.add(kJournalMagic);
@@ -300,7 +346,14 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     char tail[40];
     _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
     body.t.add(tail);
-    bool ok = body.t.flush() && fs->sync(body.t.fd);
+    bool ok = body.t.flush();
+    unsigned char digest[32];
+    char line[kDigestLine + 1];
+    sha256_finish(&sha, digest);
+    memcpy(line, kDigestWord, sizeof(kDigestWord) - 1);
+    hexDigest(digest, line + sizeof(kDigestWord) - 1);
+    line[kDigestLine - 1] = '\n';
+    ok = ok && fs->write(body.t.fd, line, kDigestLine) && fs->sync(body.t.fd);
     ok = fs->close(body.t.fd) && ok;
     if (!ok || !fs->rename(tmp.ptr, path)) {
         fs->unlink(tmp.ptr);

@@ -1,7 +1,7 @@
 // The journal of the files in flight ("<store folder>/inflight-<code>", saved as
 // "inflight-<code>~new" and renamed into place, its data and folder flushed): the line
-// "QMXINFLIGHT 3" (versions 1 and 2, without folder, menu entry and registration lines,
-// are still read), the line "state pending" or "state committed",
+// "QMXINFLIGHT 4" (versions 1 and 2, without folder, menu entry and registration lines,
+// and 3, without the digest, are still read), the line "state pending" or "state committed",
 // then lines "<kind> <path>": "R" a file that existed and is (to be) moved to
 // "<path>.bkp", "N" a new file, "M" a folder that did not exist and is (to be) made,
 // "D" a folder below which emptied folders go, "E" a menu entry written as "<path>.tmp"
@@ -12,7 +12,9 @@
 // package's files, folders, entries and record go), "manager <program>" (the Software
 // Manager copy is refreshed from it), "rec <field> <value>" the record's fields (values
 // escaped: a backslash and two hex digits stand for a control character or a backslash);
-// then "end <count>" (the number of lines between).
+// then "end <count>" (the number of lines between), and last "sha256 <64 hex digits>", the
+// SHA-256 of every byte before that line: a journal whose digest does not match is
+// refused like a cut one, before anything is done.
 // Pending: recovery removes "<path>.tmp", puts "<path>.bkp" back (a missing target counts
 // as removed), removes a new file that has no backup and the made folders left empty;
 // menu entries, the manager and the store are untouched until the commit.
@@ -25,7 +27,8 @@
 // package, so only a record written after the commit, from text fixed before it, keeps
 // every next run (another installer, an uninstallation, the manager's list) in step.
 // Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
-// does not name belongs to the user and makes the run fail before any write.
+// does not name belongs to the user and makes the run fail before any write. And only
+// paths in its package's folders are obeyed (journalscope.h): anything may have written it.
 // Uninstallation writes the same journal: "R" for every file it moves aside, "Q" for its
 // menu entries, "unregister" with the record, committed once all files are aside.
 #pragma once

@@ -441,7 +441,12 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
     const char* bad[] = {"", "QMXINFLIGHT 1\nstate pending\nR relative/path\nend 1\n",
-                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 5\nstate pending\nend 0\n",
+                         // Version 4 without its digest, with another text's, with one cut.
+                         "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 "
+                         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n",
+                         "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 e3b0c442\n",
                          // A record without its registration, a registration without a version, an
                          // escape of a 0, another package's registration.
                          "QMXINFLIGHT 3\nstate committed\nrec ver 1\nend 1\n",
