@@ -356,6 +356,9 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
         return ctx.journalPath.empty() ? eIICannotRead : eIIUnfinished;
     }
+    // Nothing to update after finishing this very version's installation is its success.
+    bool finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == 'r' &&
+                    recovery.version == ctx.packageVersion;
 
     unsigned int r = chooseLanguage(ctx, asker, section.ptr);
     if (r != eIIOk) return r;
@@ -372,10 +375,10 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
         if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
         if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
-        if ((r = checkInstallTargets(ctx)) != eIIOk) return r;
+        if ((r = checkInstallTargets(ctx)) != eIIOk) return r == eIINoUpdate && finished ? (unsigned int)eIIFinished : r;
     }
     ctx.requiredSize = ctx.requiresSize(65536);
-    if (ctx.requiredSize == 0) return eIINoUpdate;
+    if (ctx.requiredSize == 0) return finished ? eIIFinished : eIINoUpdate;
     collectDeprecated(ctx);
     return eIIOk;
 }

@@ -22,6 +22,9 @@ enum eInstallInitResult {
     // An interrupted run's journal was refused or could not be resolved (the message path
     // names the journal).
     eIIUnfinished = 13,
+    // The journal of an interrupted installation of this very version was finished: the
+    // package is installed, nothing is left to do.
+    eIIFinished = 14,
 };
 
 // Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad

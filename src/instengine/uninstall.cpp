@@ -96,6 +96,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     cJournalFolderLock lock(ctx.journalPath.ptr);
     sRecoveryReport recovered;
     if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;
+    // An interrupted uninstallation just finished is this one's removal.
+    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == 'u') return eUNRemoved;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {

@@ -429,12 +429,15 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > eIIUnfinished) return true;
+        if (r > eIIFinished) return true;
         if (resultOut) *resultOut = r;
-        static const int kKind[14] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2};
+        static const int kKind[15] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2, 1};
         if (kKind[r]) {
             _guardchar<char> m;
-            if (r == eIIUnfinished) {
+            if (r == eIIFinished) {
+                // What the interrupted run left is done: said as the installation's end.
+                m.set(str("pkgm::fin", 0, "Installation completed successfully."));
+            } else if (r == eIIUnfinished) {
                 const char* name = ctx ? ctx->getStr("name") : nullptr;
                 unfinishedMessage(name && *name ? name : ctx ? ctx->codeName.ptr : "", m);
             } else {
@@ -517,10 +520,13 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;
     int code = 1;
-    if (cInstallInitUI::runLoadScen(ctx)) {
+    unsigned int checks = 0;
+    if (cInstallInitUI::runLoadScen(ctx, nullptr, &checks)) {
         code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
         // A failed installation ends with a failure code however its window was closed.
         if (code == 0 && ctx.result != 0) code = 1;
+    } else if (checks == eIIFinished) {
+        code = 0;
     }
     // An installer started from an unpacked update leaves nothing of it behind.
     ctx.packageFile.close();

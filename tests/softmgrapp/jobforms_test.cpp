@@ -105,22 +105,55 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(script.seen.size(), 2u);
 }
 
-TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
-    PrivateHome home;
-    cMemConfig store;
-    std::string shown;
-    script.answer = [&](cChildElement* root, int depth) {
-        if (depth == 2) {
+// The loading form's message for a result: a missing package; a journal that cannot be
+// obeyed (naming the package); this version's interrupted installation finished there,
+// which is the installation's success.
+TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
+    const std::string pkg = work.file("p.data");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
+    // A run whose journal could not go once the files and the record were in place.
+    class KeepsItsJournal : public cInstallFS {
+        bool unlink(const char* p) override { return !strstr(p, "/inflight-") && cInstallFS::unlink(p); }
+    } keeps;
+    struct {
+        const char* name;
+        std::function<void(const PrivateHome&, cMemConfig&)> arrange;
+        std::string path, message;
+        unsigned int result;
+    } cases[] = {
+        {"missing", [](const PrivateHome&, cMemConfig&) {}, work.file("missing.data"),
+         "The path specified for software installation package is invalid!", eIIBadPath},
+        {"refused journal",
+         [](const PrivateHome& h, cMemConfig&) {
+             makeDirs(h.path() + "/.qmx");
+             writeTextFile(h.journal(), "QMXINFLIGHT 3\nstate pending\nN " + h.path() + "/notes.txt\nend 1\n");
+         },
+         pkg, "The interrupted installation or removal of Test Pkg could not be finished.", eIIUnfinished},
+        {"finished",
+         [&](const PrivateHome& h, cMemConfig& store) {
+             EXPECT_EQ(install(pkg, h, &store, &keeps).result, (unsigned)eIJCannotWrite);
+             EXPECT_TRUE(exists(h.journal()));
+         },
+         pkg, "Installation completed successfully.", eIIFinished},
+    };
+    for (auto& c : cases) {
+        PrivateHome home;
+        cMemConfig store;
+        c.arrange(home, store);
+        std::string shown;
+        script.answer = [&](cChildElement* root, int depth) {
+            if (depth != 2) return -2;
             shown = root->text();
             return 1;
-        }
-        return -2;
-    };
-    sPkgInstallContext ctx;
-    ctx.packagePath.set(work.file("missing.data").c_str());
-    ctx.store = &store;
-    EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
-    EXPECT_EQ(shown.rfind("The path specified for software installation package is invalid!", 0), 0u) << shown;
+        };
+        sPkgInstallContext ctx;
+        ctx.packagePath.set(c.path.c_str());
+        ctx.store = &store;
+        unsigned int result = 99;
+        EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker, &result)) << c.name;
+        EXPECT_EQ(result, c.result) << c.name;
+        EXPECT_EQ(shown.rfind(c.message, 0), 0u) << c.name << ": " << shown;
+    }
 }
 
 TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {

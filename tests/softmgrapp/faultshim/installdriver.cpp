@@ -51,7 +51,7 @@ int install(cCIAppConfig& store, const char* package, const char* folder, const 
     disarm();
     printf("checks %u job %u result %u %s\n", r, job, ctx.result, ctx.messagePath.ptr ? ctx.messagePath.ptr : "");
     if (r == eIINoUpdate) return 3;
-    return r == eIIOk && job == 0 ? 0 : 1;
+    return (r == eIIOk && job == 0) || r == eIIFinished ? 0 : 1;
 }
 
 int uninstall(cCIAppConfig& store, const char* code) {
