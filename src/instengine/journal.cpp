@@ -655,14 +655,16 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
     } else if (!undoJournal(j, fs)) {
         return failAt(out, eIJCannotRecover, path), false;
     }
-    // Flushed before the journal goes: what it undid must not come back after a power cut.
+    // Flushed before the journal goes: what it undid must not come back after a power cut
+    // (a backup removed, say, with no journal left to name it). A folder that cannot be
+    // flushed keeps the journal: the next run resolves it again.
     cFasterTreeList<cStringKey, int> flushed;
     for (long long i = 0; i < j.count(); i++) {
         _guardchar<char> folder;
         if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
-        if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
+        if (objKind(folder.ptr) == 2 && !fs->syncFolder(folder.ptr)) return failAt(out, eIJCannotWrite, folder.ptr), false;
     }
     if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;
     return true;

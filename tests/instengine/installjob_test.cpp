@@ -364,6 +364,46 @@ TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
     EXPECT_EQ(diff(installed(home), kV2), "");
 }
 
+// A folder that cannot be flushed keeps the journal, which the next run resolves again:
+// an installation whose files are all in place fails and the next one finishes it; an
+// uninstallation whose committed journal could not be flushed into place stops there,
+// and the next one finishes the removal.
+TEST_F(InstallJob, FailedFolderFlushKeepsTheJournal) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    class FlushFails : public cInstallFS {
+    public:
+        std::string folder;  // flushes of it and of the folders below it fail...
+        int skip = 0;        // ...once this many have been made
+        bool syncFolder(const char* p) override {
+            if (std::string(p).rfind(folder, 0) == 0 && skip-- <= 0) return false;
+            return cInstallFS::syncFolder(p);
+        }
+    } fs;
+    fs.folder = home.installFolder();
+    RunResult r = install(v2, home, &store, &fs);
+    EXPECT_EQ(r.result, (unsigned)eIJCannotWrite) << r.message;
+    EXPECT_TRUE(installtest::exists(home.journal()));
+    EXPECT_EQ(install(v2, home, &store).init, (unsigned)eIIFinished);
+    EXPECT_FALSE(installtest::exists(home.journal()));
+    EXPECT_EQ(diff(installed(home), kV2), "");
+
+    fs.folder = home.path() + "/.qmx";
+    fs.skip = 1;  // the pending journal's flush; the committed one's fails
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    ScriptedAsker yes;
+    EXPECT_EQ(uninstallJob(u, &store, &yes, &fs), (unsigned)eUNIncomplete);
+    sJournal j;
+    ASSERT_TRUE(readJournal(home.journal().c_str(), j));
+    EXPECT_TRUE(j.committed);
+    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    EXPECT_EQ(installed(home), Tree{});
+    EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
+}
+
 TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     PrivateHome home;
     cMemConfig store;
