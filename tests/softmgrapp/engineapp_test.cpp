@@ -306,6 +306,9 @@ struct FaultMode {
     const char* name;
     long long first, stride;  // the operations faulted: first, first + stride, ...
     bool killed;              // the run ends at the fault: every kind of next run follows it
+    bool completes;           // the faulted run itself must succeed (short writes)
+    bool reads;               // the operations are the package's reads (counted apart)
+    long long recoverEvery;   // every n-th killed run's next manager start is killed too
 };
 
 struct Tally {
@@ -365,8 +368,14 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
          {{&rig.update, {{&sa2, 0}}}, {&rig.uninstall, {{&su1, 0}, {&su2, 0}}}, {&rig.manager, {{&sa1, 0}, {&sa2, 0}}}}},
         {&rig.uninstall, &a2, ops3, {{&rig.uninstall, {{&su2, 0}}}, {&rig.install2, {{&sa2, 3}, {&sf2, 0}}}}},
     };
-    for (const Sweep& sw : sweeps) {
-        ASSERT_GT(sw.ops, 20) << sw.step->name;
+    for (Sweep& sw : sweeps) {
+        if (mode.reads) {
+            // The package's reads, counted in a clean run of their own (an uninstallation has none).
+            ASSERT_TRUE(rig.restore(*sw.before));
+            sw.ops = FaultRig::ops(rig.run(*sw.step, "read", 0));
+            if (sw.step == &rig.uninstall) continue;
+        }
+        ASSERT_GT(sw.ops, mode.reads ? 2 : 20) << sw.step->name;
         const State& want = *sw.next[0].clean[0].first;
         tally.ops += std::string(tally.ops.empty() ? "" : ", ") + sw.step->name + " " + std::to_string(sw.ops);
         for (long long n = mode.first; n <= sw.ops; n += mode.stride, tally.faults++) {
@@ -374,14 +383,41 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
                                " of " + std::to_string(sw.ops);
             ASSERT_TRUE(rig.restore(*sw.before)) << what;
             apptest::Result faulted = rig.run(*sw.step, mode.name, n);
-            // Success is reported only for a complete run.
-            if (faulted.exitCode == 0) {
+            // Success is reported only for a complete run; a short write is no failure.
+            if (faulted.exitCode == 0 || mode.completes) {
                 EXPECT_EQ(rig.state(), want) << what << " reported success";
+                EXPECT_EQ(faulted.exitCode, 0) << what << faulted.out;
+                if (mode.completes) continue;
             }
             EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
             FullTree left = rig.full();
             // The same run again has nothing to do only when this one got everything done.
             bool complete = rig.state() == want && !apptest::exists(rig.journal());
+            // The manager's start resolving the journal, itself killed (before or after an
+            // operation) at points of its own run; the same run again then ends clean.
+            if (mode.recoverEvery && n % mode.recoverEvery == 0 && apptest::exists(rig.journal())) {
+                apptest::Result resolve = rig.run(rig.manager);
+                long long rops = FaultRig::ops(resolve), last = 0;
+                for (int p = 1; p <= 4; p++) {
+                    long long k = std::max(1LL, rops * p / 4);
+                    if (k == last) continue;
+                    last = k;
+                    const char* kill = p % 2 ? "kill" : "killafter";
+                    ASSERT_TRUE(rig.restore(left)) << what;
+                    apptest::Result cut = rig.run(rig.manager, kill, k);
+                    bool done = rig.state() == want && !apptest::exists(rig.journal());
+                    apptest::Result again = rig.run(*sw.step);
+                    tally.nexts += 2;
+                    std::string then = what + ", then the manager's start, " + kill + " at operation " +
+                                       std::to_string(k) + " of " + std::to_string(rops) + ", then " + sw.step->name;
+                    EXPECT_EQ(again.exitCode, done ? 3 : 0) << then << "\n" << cut.out << again.out;
+                    State now = rig.state();
+                    EXPECT_TRUE(now == want) << then << "\ntree differs:" << treeDiff(now.first, want.first)
+                                             << "\nstore: " << now.second << "\nwanted: " << want.second;
+                    if (::testing::Test::HasFailure()) return;
+                }
+                ASSERT_TRUE(rig.restore(left)) << what;
+            }
             for (size_t k = 0; k < (mode.killed ? sw.next.size() : 1); k++) {
                 const Next& next = sw.next[k];
                 if (k > 0) {
@@ -418,10 +454,16 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
     }
 }
 
+// Every operation failed (EIO; ENOSPC that stays) or killed before it; for the rest,
+// strides keep the sweep's time: killed after every third operation (from the second),
+// short writes from every fifth, EROFS that stays and a single EACCES at every fourth
+// (apart by two), every read of the package failed, and the killed run's next
+// manager start killed at four points of its own at every ninth operation.
 const FaultMode kFaultModes[] = {
-    {"eio", 1, 1, false},
-    {"enospc", 1, 1, false},
-    {"kill", 1, 1, true},
+    {"eio", 1, 1, false, false, false, 0},      {"enospc", 1, 1, false, false, false, 0},
+    {"kill", 1, 1, true, false, false, 9},      {"killafter", 2, 3, true, false, false, 0},
+    {"short", 3, 5, false, true, false, 0},     {"erofs", 1, 4, false, false, false, 0},
+    {"eacces", 3, 4, false, false, false, 0},   {"read", 1, 1, false, false, true, 0},
 };
 
 TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
