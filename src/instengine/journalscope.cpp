@@ -254,10 +254,13 @@ bool cScopeCheck::root(const char* folder) {
 }
 
 bool cScopeCheck::reachedWithoutLink(const char* path, const char* root) {
+    // Most files share their folder with one looked at before.
+    const char* slash = strrchr(path, '/');
+    size_t rootLen = strlen(root);
+    if (!slash || (size_t)(slash - path) <= rootLen) return true;
+    if (myClear.findEntry(cStringKey(path, slash - path))) return true;
     _guardchar<char> walk;
     if (!parentFolder(path, walk)) return false;
-    size_t rootLen = strlen(root);
-    if (strlen(walk.ptr) <= rootLen) return true;
     // Each folder from below the root down to the path's own; one looked at before is known.
     for (char* c = walk.ptr + rootLen + 1;; c++) {
         if (*c && *c != '/') continue;
