@@ -375,7 +375,8 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
         if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
         if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
-        if ((r = checkInstallTargets(ctx)) != eIIOk) return r == eIINoUpdate && finished ? (unsigned int)eIIFinished : r;
+        if ((r = checkInstallTargets(ctx)) != eIIOk)
+            return r == eIINoUpdate && finished ? (unsigned int)eIIFinished : r;
     }
     ctx.requiredSize = ctx.requiresSize(65536);
     if (ctx.requiredSize == 0) return finished ? eIIFinished : eIINoUpdate;

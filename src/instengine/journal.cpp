@@ -664,7 +664,8 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
         if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
-        if (objKind(folder.ptr) == 2 && !fs->syncFolder(folder.ptr)) return failAt(out, eIJCannotWrite, folder.ptr), false;
+        if (objKind(folder.ptr) == 2 && !fs->syncFolder(folder.ptr))
+            return failAt(out, eIJCannotWrite, folder.ptr), false;
     }
     if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;
     return true;

@@ -66,7 +66,8 @@ void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guar
     const char* both[2] = {path, realFolder(path, real) ? real.ptr : nullptr};
     for (const char* p : both) {
         bool home = false;
-        for (auto* h = except ? except->head : nullptr; h && p; h = h->next) home = home || strcmp(h->value.ptr, p) == 0;
+        for (auto* h = except ? except->head : nullptr; h && p; h = h->next)
+            home = home || strcmp(h->value.ptr, p) == 0;
         if (p && !home) addUnique(list, p);
     }
 }
@@ -323,7 +324,8 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
         if (j.kind(i) == 'D') ok = root(j.path(i));
     if (ok && j.registration) {
         ok = recordField(r.path.ptr, myRecord.path.ptr, nullptr);
-        for (auto* it = r.bases.head; ok && it; it = it->next) ok = recordField(it->value.ptr, nullptr, &myRecord.bases);
+        for (auto* it = r.bases.head; ok && it; it = it->next)
+            ok = recordField(it->value.ptr, nullptr, &myRecord.bases);
     }
     for (long long i = 0; ok && i < j.count(); i++) {
         const char* p = j.path(i);
@@ -332,7 +334,9 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             case 'N':
             case 'O': ok = inRoots(p, false) || fail(p); break;
             case 'M': ok = inRoots(p, true) || onTheWay(p) || fail(p); break;
-            case 'S': ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myUser.homeOrAbove(p)) || fail(p); break;
+            case 'S':
+                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myUser.homeOrAbove(p)) || fail(p);
+                break;
             case 'E': ok = entry(p, false) || fail(p); break;
             case 'Q': ok = entry(p, true) || fail(p); break;
             default: break;

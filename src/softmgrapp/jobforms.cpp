@@ -628,8 +628,9 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _List<_guardchar<char> > codes;
             _guardchar<char>* code = codes.add();
             cCIApplication* app = cCIApplication::appRef();
+            cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
             _guardchar<char> names, m;
-            if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(store ? store : app ? app->config() : nullptr, codes, names);
+            if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(s, codes, names);
             unfinishedMessage(names.ptr, m);
             boxAside(2, m.ptr, false);
         }

@@ -67,7 +67,9 @@ void entries(const std::string& root, const std::string& rel, Entries& out) {
         if (n == "." || n == ".." || r == "/.qmx" || lstat((root + r).c_str(), &st) != 0) continue;
         char target[4096] = {};
         if (S_ISLNK(st.st_mode) && readlink((root + r).c_str(), target, sizeof target - 1) < 0) target[0] = 0;
-        out[r] = S_ISDIR(st.st_mode) ? "dir" : S_ISLNK(st.st_mode) ? std::string("-> ") + target : readTextFile(root + r);
+        out[r] = S_ISDIR(st.st_mode)   ? "dir"
+                 : S_ISLNK(st.st_mode) ? std::string("-> ") + target
+                                       : readTextFile(root + r);
         if (S_ISDIR(st.st_mode)) entries(root, r, out);
     }
     if (d) closedir(d);
@@ -121,10 +123,12 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
         {"a user folder as its root", journalText("pending", {"D " + docs, "N " + thesis}), docs},
         {"the home folder as its root", journalText("committed", {"D " + h, "O " + h + "/notes.txt"}), h},
         {"the applications folder as its root",
-         journalText("pending", {"D " + h + "/Applications", "N " + h + "/Applications/mine.txt"}), h + "/Applications"},
+         journalText("pending", {"D " + h + "/Applications", "N " + h + "/Applications/mine.txt"}),
+         h + "/Applications"},
         {"a link in the package's folder", journalText("pending", {"N " + p + "/link/thesis.txt"}),
          p + "/link/thesis.txt"},
-        {"a root that is a link", journalText("pending", {"D " + h + "/Applications/Lnk", "N " + h + "/Applications/Lnk/thesis.txt"}),
+        {"a root that is a link",
+         journalText("pending", {"D " + h + "/Applications/Lnk", "N " + h + "/Applications/Lnk/thesis.txt"}),
          h + "/Applications/Lnk"},
         {"another menu entry", journalText("committed", {"Q " + e + "/user-own.desktop"}), e + "/user-own.desktop"},
         {"an entry outside the entries folder", journalText("pending", {"E " + h + "/notes.desktop"}),
@@ -133,7 +137,8 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
         {"a record in a user folder",
          journalText("committed", {reg, "register", "rec ver 1", "rec path " + docs, "rec file " + thesis}), docs},
         {"a record listing a file its run did not write",
-         journalText("committed", {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
+         journalText("committed",
+                     {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
          p + "/user.txt"},
         {"a removal whose record lies in a user folder",
          journalText("committed", {reg, "unregister", "rec ver 1", "rec path " + docs, "rec dir " + docs + "/empty"}),

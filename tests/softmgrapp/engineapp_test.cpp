@@ -363,9 +363,13 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
         std::vector<Next> next;  // the first is the only one unless the run is killed
     } sweeps[] = {
         {&rig.install1, &initial, ops1,
-         {{&rig.install1, {{&sa1, 0}}}, {&rig.uninstall, {{&s0, 3}, {&su1, 0}}}, {&rig.manager, {{&s0, 0}, {&sa1, 0}}}}},
+         {{&rig.install1, {{&sa1, 0}}},
+          {&rig.uninstall, {{&s0, 3}, {&su1, 0}}},
+          {&rig.manager, {{&s0, 0}, {&sa1, 0}}}}},
         {&rig.update, &a1, ops2,
-         {{&rig.update, {{&sa2, 0}}}, {&rig.uninstall, {{&su1, 0}, {&su2, 0}}}, {&rig.manager, {{&sa1, 0}, {&sa2, 0}}}}},
+         {{&rig.update, {{&sa2, 0}}},
+          {&rig.uninstall, {{&su1, 0}, {&su2, 0}}},
+          {&rig.manager, {{&sa1, 0}, {&sa2, 0}}}}},
         {&rig.uninstall, &a2, ops3, {{&rig.uninstall, {{&su2, 0}}}, {&rig.install2, {{&sa2, 3}, {&sf2, 0}}}}},
     };
     for (Sweep& sw : sweeps) {
@@ -602,7 +606,8 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
                                           << "\nstore: " << now.second << "\nwanted: " << intactEnd.second;
         };
         const std::string& j = h.journal;
-        for (size_t len = 0; len < j.size() && !HasFailure(); len++) check(j.substr(0, len), "cut at " + std::to_string(len));
+        for (size_t len = 0; len < j.size() && !HasFailure(); len++)
+            check(j.substr(0, len), "cut at " + std::to_string(len));
         for (size_t i = 0; i < j.size() && !HasFailure(); i++) {
             unsigned char b = (unsigned char)j[i];
             std::vector<unsigned char> values;

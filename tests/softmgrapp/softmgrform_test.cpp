@@ -252,7 +252,8 @@ TEST_F(Manager, RefusedJournalIsSaidOverTheList) {
     const std::string mine = home.path() + "/Documents/thesis.txt";
     ASSERT_TRUE(makeDirs(home.path() + "/Documents") && installtest::writeTextFile(mine, "mine"));
     const std::string journal = "QMXINFLIGHT 3\nstate pending\nN " + mine + "\nend 1\n";
-    ASSERT_TRUE(makeDirs(home.path() + "/.qmx") && installtest::writeTextFile(home.path() + "/.qmx/inflight-org.a", journal));
+    ASSERT_TRUE(makeDirs(home.path() + "/.qmx") &&
+                installtest::writeTextFile(home.path() + "/.qmx/inflight-org.a", journal));
     for (int id : {eLangENG, eLangDEU, eLangJPN}) {
         SCOPED_TRACE(ciLangID(id));
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
