@@ -510,8 +510,8 @@ public:
 
 // Journals left by real runs killed on the way (pending and committed, of a first
 // installation, an update and an uninstallation), each truncated at every length, with
-// every bit flipped and with other values at every byte, recovered as the manager's start
-// does: each is refused with nothing touched (the journal kept as it is), or ends exactly
+// every bit flipped and with other values at every byte (every value at every 64th),
+// recovered as the manager's start does: each is refused with nothing touched (the journal kept as it is), or ends exactly
 // as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
 TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
@@ -575,14 +575,22 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         ASSERT_TRUE(intact.ok);
         const State intactEnd = rig.state();
         const bool intactLeft = apptest::exists(rig.journal());
+        const std::string& j = h.journal;
+        // Each damage is made in the journal's file in place (a changed byte, or the file
+        // cut short) and taken back after a refusal; after anything else the whole tree
+        // is put back.
         bool dirty = true;
         long long spot = 0;
-        auto check = [&](const std::string& text, const std::string& what) {
+        int fd = -1;
+        auto check = [&](long long cut, size_t at, unsigned char value, const std::string& what) {
             if (dirty) {
+                if (fd >= 0) close(fd);
                 ASSERT_TRUE(rig.restore(h.left));
+                fd = open(rig.journal().c_str(), O_RDWR | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
                 dirty = false;
             }
-            ASSERT_TRUE(writeTextFile(rig.journal(), text));
+            ASSERT_TRUE(cut >= 0 ? ftruncate(fd, cut) == 0 : pwrite(fd, &value, 1, (off_t)at) == 1) << what;
             Outcome o;
             recover(o);
             // Everything a recovery changes goes through its file operations (the journal
@@ -591,10 +599,14 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
                 refused++;
                 // Now and then the whole tree says so too.
                 if (++spot % 97 == 0) {
+                    std::string text = cut >= 0 ? j.substr(0, (size_t)cut) : j;
+                    if (cut < 0) text[at] = (char)value;
                     FullTree want = h.left, now = rig.full();
                     want[journalKey] = want[journalKey].substr(0, 6) + text;
                     EXPECT_EQ(treeDiff(now, want), "") << what;
                 }
+                ASSERT_TRUE(cut >= 0 ? pwrite(fd, j.data(), j.size(), 0) == (ssize_t)j.size()
+                                     : pwrite(fd, j.data() + at, 1, (off_t)at) == 1);
                 return;
             }
             accepted++;
@@ -605,23 +617,24 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
             EXPECT_TRUE(now == intactEnd) << what << "\ntree differs:" << treeDiff(now.first, intactEnd.first)
                                           << "\nstore: " << now.second << "\nwanted: " << intactEnd.second;
         };
-        const std::string& j = h.journal;
         for (size_t len = 0; len < j.size() && !HasFailure(); len++)
-            check(j.substr(0, len), "cut at " + std::to_string(len));
+            check((long long)len, 0, 0, "cut at " + std::to_string(len));
         for (size_t i = 0; i < j.size() && !HasFailure(); i++) {
             unsigned char b = (unsigned char)j[i];
             std::vector<unsigned char> values;
             for (int bit = 0; bit < 8; bit++) values.push_back((unsigned char)(b ^ (1 << bit)));
-            // And two other values: the next one, and a character of the format's in turn.
+            // And other values: the neighbours and two characters of the format's in turn;
+            // at every 64th byte every value.
             static const char kFormat[] = "\n /0123456789abcdefRNOMDEQS";
-            for (unsigned char v : {(unsigned char)(b + 1), (unsigned char)kFormat[i % (sizeof kFormat - 1)]})
+            const size_t n = sizeof kFormat - 1;
+            std::vector<unsigned char> more = {(unsigned char)(b + 1), (unsigned char)(b - 1),
+                                               (unsigned char)kFormat[i % n], (unsigned char)kFormat[(i * 7 + 3) % n]};
+            for (int v = 0; i % 64 == 0 && v < 256; v++) more.push_back((unsigned char)v);
+            for (unsigned char v : more)
                 if (v != b && std::find(values.begin(), values.end(), v) == values.end()) values.push_back(v);
-            for (unsigned char v : values) {
-                std::string m = j;
-                m[i] = (char)v;
-                check(m, "byte " + std::to_string(i) + " set to " + std::to_string(v));
-            }
+            for (unsigned char v : values) check(-1, i, v, "byte " + std::to_string(i) + " set to " + std::to_string(v));
         }
+        if (fd >= 0) close(fd);
     }
     RecordProperty("refused", (int)refused);
     RecordProperty("accepted", (int)accepted);
