@@ -171,11 +171,15 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         unsigned int want;
         bool gone;
         int lang;                  // the installation's language (asks are shown in it)
-        const char* question;
+        const char* question;      // null: a journal the job refuses, said at once
     } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?"},
+                 {{1}, eUNUnfinished, false, eLangENG, nullptr},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?"}};
     for (const Case& c : cases) {
         cSOPKGLang::applyLang(eLangENG);
+        if (!c.question) {
+            ASSERT_TRUE(writeTextFile(home.journal(), "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
+        }
         store.setParamInt16("install/org.qmx.test.pkg/lang", (unsigned short)c.lang);
         size_t next = 0;
         std::vector<std::string> texts;
@@ -208,6 +212,14 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         form->store = &store;
         int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
+        if (!c.question) {
+            ASSERT_EQ(texts.size(), 1u);
+            EXPECT_EQ(texts[0].rfind("The interrupted installation or removal of " + std::string(name.ptr), 0), 0u)
+                << texts[0];
+            EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+            ASSERT_EQ(unlink(home.journal().c_str()), 0);
+            continue;
+        }
         ASSERT_EQ(texts.size(), 2u);
         // The question names the package.
         EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";
