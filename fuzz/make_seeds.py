@@ -3,6 +3,7 @@
 the repository has no sample of). Run from anywhere; the files are committed, so run it
 only to change them: python3 fuzz/make_seeds.py
 """
+import hashlib
 import os
 import struct
 import sys
@@ -313,6 +314,9 @@ put("fuzz_journal", "v2", "QMXINFLIGHT 2\nstate pending\nM /opt/p\nD /opt/p/sub\
 put("fuzz_journal", "unregister", "QMXINFLIGHT 3\nstate pending\ncode org.example.tool\nunregister\n"
     "O /h/.local/share/x\nrec ver 65536\nrec lang 2\nrec utime 1796716402\nrec path /opt/t\n"
     "rec icon /opt/t/i.png\nend 8\n")
+signed = "QMXINFLIGHT 4\nstate committed\nD /opt/t\nN /opt/t/f\ncode org.example.tool\nregister\nrec ver 65536\n" \
+    "rec path /opt/t\nrec file /opt/t/f\nend 7\n"
+put("fuzz_journal", "v4", signed + "sha256 " + hashlib.sha256(signed.encode()).hexdigest() + "\n")
 
 
 # ---- More TGA forms: 16-bit, 15-bit colour map, run-length colour-mapped and grey, right to

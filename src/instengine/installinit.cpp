@@ -14,6 +14,7 @@
 #include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
+#include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
 
 int isPossibleInstallPath(const char* path) {
@@ -296,9 +297,11 @@ bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
         rest.set(folder + k, n - k);
         if (concatText(apps.ptr, rest.ptr, out) && isPlainAbsPath(out.ptr)) return true;
     } else if (n > 1 && folder[0] == '/' && rest.set(folder, n) && isPlainAbsPath(rest.ptr)) {
-        // A folder elsewhere is kept when the user may make or fill it.
+        // A folder elsewhere is kept when the user may make or fill it and it may be a
+        // package's own.
         bool isFolder = cFolderContents::objtype(rest.ptr) == cFolderContents::eFolder;
-        if (isFolder ? cFolderContents::canWrite(rest.ptr) : isPossibleInstallPath(rest.ptr) == 0)
+        if ((isFolder ? cFolderContents::canWrite(rest.ptr) : isPossibleInstallPath(rest.ptr) == 0) &&
+            mayBePackageFolder(rest.ptr))
             return out.set(rest.ptr);
     }
     // Else its last name below the user's applications folder, or the package's name.
@@ -343,7 +346,10 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     // Resolved once, links and all, as far as it exists; nothing below it is ever
     // reached through a link afterwards.
     _guardchar<char> real;
-    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !ctx.setStr(-1, "pgm", real.ptr)) {
+    // Never a folder the user keeps data in: the journal of an interrupted run there
+    // would not be obeyed.
+    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !mayBePackageFolder(real.ptr) ||
+        !ctx.setStr(-1, "pgm", real.ptr)) {
         ctx.messagePath.set(folder ? folder : "");
         return false;
     }
@@ -371,14 +377,18 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     // What an interrupted run left is resolved before anything is compared or answered,
     // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
     bool recovered = false;
+    sRecoveryReport recovery;
     if (!ctx.journalPath.empty()) {
         cJournalFolderLock lock(ctx.journalPath.ptr);
-        recovered = recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store);
+        recovered = recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store, &recovery);
     }
     if (!recovered) {
         ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
-        return eIICannotRead;
+        return ctx.journalPath.empty() ? eIICannotRead : eIIUnfinished;
     }
+    // Nothing to update after finishing this very version's installation is its success.
+    bool finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == 'r' &&
+                    recovery.version == ctx.packageVersion;
 
     unsigned int r = chooseLanguage(ctx, asker, section.ptr);
     if (r != eIIOk) return r;
@@ -395,10 +405,11 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
         if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
         if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
-        if ((r = checkInstallTargets(ctx)) != eIIOk) return r;
+        if ((r = checkInstallTargets(ctx)) != eIIOk)
+            return r == eIINoUpdate && finished ? (unsigned int)eIIFinished : r;
     }
     ctx.requiredSize = ctx.requiresSize(65536);
-    if (ctx.requiredSize == 0) return eIINoUpdate;
+    if (ctx.requiredSize == 0) return finished ? eIIFinished : eIINoUpdate;
     collectDeprecated(ctx);
     return eIIOk;
 }

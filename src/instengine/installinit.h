@@ -20,6 +20,12 @@ enum eInstallInitResult {
     eIIBadInstallPath = 11,
     eIINoUpdate = 12,
     eIIBusy = 13,  // another installer of the package is running
+    // An interrupted run's journal was refused or could not be resolved (the message path
+    // names the journal).
+    eIIUnfinished = 14,
+    // The journal of an interrupted installation of this very version was finished: the
+    // package is installed, nothing is left to do.
+    eIIFinished = 15,
 };
 
 // Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad
@@ -33,15 +39,17 @@ int isPossibleInstallPath(const char* path);
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
 
 // Sets the installation folder ("pgm") and builds the list of copied files from it. The
-// targets must be absolute and plain (no "." or ".." part): false otherwise, with the
-// message path set to the offending target.
+// folder must be one a package may have (mayBePackageFolder) and the targets absolute and
+// plain (no "." or ".." part): false otherwise, with the message path set to the
+// offending folder or target.
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 
 // The folder a first installation proposes, each package in a folder of its own: the
 // scenario's "folder" with a leading "/Applications" taken to "$HOME/Applications"; a
-// folder elsewhere that the user may not make or write becomes "$HOME/Applications/<its
-// last name>"; without one, "$HOME/Applications/<the package's name>". A folder that
-// another package's record uses is never proposed: "<folder> 2", "<folder> 3", ... is.
+// folder elsewhere that the user may not make or write, or that may not be a package's
+// (mayBePackageFolder), becomes "$HOME/Applications/<its last name>"; without one,
+// "$HOME/Applications/<the package's name>". A folder that another package's record uses
+// is never proposed: "<folder> 2", "<folder> 3", ... is.
 bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out);
 
 // Builds the copied files and checks each target against the earlier installation's

@@ -19,6 +19,7 @@
 #include "base/strings.h"
 #include "hash/sha256.h"
 #include "softmgr/ossupport.h"
+#include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
 
 namespace {
@@ -191,7 +192,23 @@ bool cInstallRun::makeJournal() {
     bool ok = j.code.set(ctx.codeName.ptr) && fillRegistryRecord(ctx, j.record) &&
               (!isPlainAbsPath(ctx.executablePath.ptr) || j.manager.set(ctx.executablePath.ptr));
     j.registration = 'r';
+    sPkgRegistryRecord earlier;
+    bool haveEarlier = ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier);
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
+    // The earlier version's folders too: its obsolete files lie below them (and the
+    // folders they leave empty go), also once the new record no longer names them.
+    _List<_guardchar<char> > earlierRoots;
+    if (haveEarlier) {
+        cRecordScope scope(earlier);
+        if (scope.isConfining(earlier.path.ptr)) ok = ok && addUnique(earlierRoots, earlier.path.ptr);
+        for (auto* it = earlier.bases.head; ok && it; it = it->next)
+            if (scope.isConfining(it->value.ptr)) ok = addUnique(earlierRoots, it->value.ptr);
+    }
+    for (auto* it = earlierRoots.head; ok && it; it = it->next) {
+        bool named = false;
+        for (auto* r = roots.head; r && !named; r = r->next) named = strcmp(r->value.ptr, it->value.ptr) == 0;
+        if (!named) ok = j.add('D', it->value.ptr);
+    }
     for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
         ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target, true);
@@ -216,9 +233,8 @@ bool cInstallRun::makeJournal() {
     const char* pgm = ctx.getStr("pgm");
     for (auto* it = roots.head; ok && it; it = it->next)
         if (!pgm || strcmp(it->value.ptr, pgm) != 0) ok = addUnique(r.bases, it->value.ptr);
-    sPkgRegistryRecord earlier;
     cFasterTreeList<cStringKey, int> dirs;
-    if (ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier))
+    if (haveEarlier)
         for (auto* it = earlier.dirs.head; ok && it; it = it->next)
             if (isPlainAbsPath(it->value.ptr)) ok = addUnique(r.dirs, dirs, it->value.ptr);
     for (auto* it = ctx.madeFolders.head; ok && it; it = it->next) ok = addUnique(r.dirs, dirs, it->value.ptr);
@@ -282,6 +298,11 @@ bool cInstallRun::prepare() {
     }
     if (!menuEntries()) return false;
     if (!makeJournal()) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    // Its own recovery obeys only a journal that stays in the package's folders: a run
+    // never writes one that an interruption would leave unresolved.
+    _guardchar<char> outside;
+    if (!journalConfined(journal, ctx.codeName.ptr, ctx.store, outside))
+        return fail(eIJCannotMakeFolder, outside.ptr), false;
     if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != 1) {
         fs->unlink(ctx.journalPath.ptr);
         return fail(eIJCannotRecover, ctx.journalPath.ptr), false;

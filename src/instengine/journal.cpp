@@ -16,15 +16,18 @@
 #include "base/fileiotarget.h"
 #include "base/folders.h"
 #include "base/strings.h"
+#include "hash/sha256.h"
 #include "softmgr/ossupport.h"
+#include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/version.h"
 
 namespace {
 
-const char kJournalMagic[] = "QMXINFLIGHT 3";
+const char kJournalMagic[] = "QMXINFLIGHT 4";
 // Version 1 had no folder lines ("M", "D"), version 2 no menu entry and registration
-// lines; both are still read.
+// lines, version 3 no digest; all are still read.
+const char kJournalMagicV3[] = "QMXINFLIGHT 3";
 const char kJournalMagicV2[] = "QMXINFLIGHT 2";
 const char kJournalMagicV1[] = "QMXINFLIGHT 1";
 const long long kMaxJournalBytes = 1LL << 30;
@@ -35,15 +38,30 @@ const char kJournalSaving[] = "~new";
 // Two packages' files, the record's list of them, its entries, bases, folders, commands.
 const long long kMaxJournalLines = 8 * cSoftPkgScenario::kMaxFileRecords;
 
-// A growing text; with a descriptor, written out whenever 64 KiB have gathered.
+// The digest line: "sha256 ", 64 hex digits, a newline.
+const char kDigestWord[] = "sha256 ";
+const long long kDigestLine = 7 + 64 + 1;
+
+void hexDigest(const unsigned char digest[32], char out[65]) {
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; i++) out[2 * i] = kHex[digest[i] >> 4], out[2 * i + 1] = kHex[digest[i] & 15];
+    out[64] = 0;
+}
+
+// A growing text; with a descriptor, written out whenever 64 KiB have gathered (and
+// hashed as it goes out, when there is a digest).
 struct sText {
     _typebuf<char> buf;
     long long n = 0;
     bool ok = true;
     cInstallFS* fs = nullptr;
     int fd = -1;
+    sha256_context* sha = nullptr;
     bool flush() {
-        if (ok && fd >= 0 && n > 0) ok = fs->write(fd, buf.ptr, n), n = 0;
+        if (ok && fd >= 0 && n > 0) {
+            if (sha) sha256_update(sha, (const unsigned char*)buf.ptr, (size_t)n);
+            ok = fs->write(fd, buf.ptr, n), n = 0;
+        }
         return ok;
     }
     void add(const char* s, long long len = -1) {
@@ -200,10 +218,33 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     return false;
 }
 
+// A version 4 journal ends in the digest of everything before it: checked, and cut off
+// the text (its body then reads as version 3's). Other versions have none.
+bool checkDigest(char* text, long long& size) {
+    static const char kHead[] = "QMXINFLIGHT 4\n";
+    if (strncmp(text, kHead, sizeof(kHead) - 1) != 0) return true;
+    long long body = size - kDigestLine;
+    if (body < (long long)sizeof(kHead) - 1 || text[body - 1] != '\n' || text[size - 1] != '\n' ||
+        strncmp(text + body, kDigestWord, sizeof(kDigestWord) - 1) != 0)
+        return false;
+    sha256_context sha;
+    unsigned char digest[32];
+    char hex[65];
+    sha256_starts(&sha);
+    sha256_update(&sha, (const unsigned char*)text, (size_t)body);
+    sha256_finish(&sha, digest);
+    hexDigest(digest, hex);
+    if (memcmp(text + body + sizeof(kDigestWord) - 1, hex, 64) != 0) return false;
+    text[body] = 0;
+    size = body;
+    return true;
+}
+
 // Parses a journal's text (size bytes, a 0 after them). False for anything but the
 // exact form.
 bool parseJournal(char* text, long long size, sJournal& out) {
-    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n') return false;
+    if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n' || !checkDigest(text, size))
+        return false;
     long long line = 0, lines = 0;
     bool ended = false, haveVersion = false;
     int version = 0;
@@ -212,9 +253,11 @@ bool parseJournal(char* text, long long size, sJournal& out) {
         *e = 0;
         if (ended) return false;
         if (line == 0) {
-            version = strcmp(p, kJournalMagicV1) == 0 ? 1 : strcmp(p, kJournalMagicV2) == 0 ? 2
-                    : strcmp(p, kJournalMagic) == 0     ? 3
-                                                         : 0;
+            version = strcmp(p, kJournalMagicV1) == 0   ? 1
+                      : strcmp(p, kJournalMagicV2) == 0 ? 2
+                      : strcmp(p, kJournalMagicV3) == 0 ? 3
+                      : strcmp(p, kJournalMagic) == 0   ? 4  // its digest checked above
+                                                        : 0;
             if (!version) return false;
         } else if (line == 1) {
             if (strcmp(p, "state committed") == 0)
@@ -277,9 +320,13 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     if (!makeFolderChain(folder.ptr, fs)) return 0;
     // The saving name lies in the program's own folder: a leftover is ours.
     if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
-    // Written as it is made: the text of a large package is never held whole.
+    // Written as it is made (and hashed as it goes out): the text of a large package is
+    // never held whole.
     sJournalText body;
+    sha256_context sha;
+    sha256_starts(&sha);
     body.t.fs = fs;
+    body.t.sha = &sha;
     body.t.fd = fs->createExclusive(tmp.ptr, 0600);
     if (body.t.fd < 0) return 0;
     body.t.add(kJournalMagic);
@@ -299,7 +346,14 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     char tail[40];
     _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
     body.t.add(tail);
-    bool ok = body.t.flush() && fs->sync(body.t.fd);
+    bool ok = body.t.flush();
+    unsigned char digest[32];
+    char line[kDigestLine + 1];
+    sha256_finish(&sha, digest);
+    memcpy(line, kDigestWord, sizeof(kDigestWord) - 1);
+    hexDigest(digest, line + sizeof(kDigestWord) - 1);
+    line[kDigestLine - 1] = '\n';
+    ok = ok && fs->write(body.t.fd, line, kDigestLine) && fs->sync(body.t.fd);
     ok = fs->close(body.t.fd) && ok;
     if (!ok || !fs->rename(tmp.ptr, path)) {
         fs->unlink(tmp.ptr);
@@ -601,14 +655,17 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
     } else if (!undoJournal(j, fs)) {
         return failAt(out, eIJCannotRecover, path), false;
     }
-    // Flushed before the journal goes: what it undid must not come back after a power cut.
+    // Flushed before the journal goes: what it undid must not come back after a power cut
+    // (a backup removed, say, with no journal left to name it). A folder that cannot be
+    // flushed keeps the journal: the next run resolves it again.
     cFasterTreeList<cStringKey, int> flushed;
     for (long long i = 0; i < j.count(); i++) {
         _guardchar<char> folder;
         if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
-        if (objKind(folder.ptr) == 2) fs->syncFolder(folder.ptr);
+        if (objKind(folder.ptr) == 2 && !fs->syncFolder(folder.ptr))
+            return failAt(out, eIJCannotWrite, folder.ptr), false;
     }
     if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;
     return true;
@@ -642,7 +699,7 @@ cJournalFolderLock::~cJournalFolderLock() {
     if (myFd >= 0) close(myFd);
 }
 
-bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished) {
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
     if (!defaultJournalPath("any", any) || !parentFolder(any.ptr, folder)) return false;
@@ -673,28 +730,51 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs) {
     bool ok = true;
     for (auto* it = codes.head; it; it = it->next) {
         _guardchar<char> path;
-        ok = defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store) && ok;
+        if (defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store)) continue;
+        ok = false;
+        if (unfinished) addUnique(*unfinished, it->value.ptr);
     }
     close(fd);
     return ok;
 }
 
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
-                        cApplicationConfig* store) {
+                        cApplicationConfig* store, sRecoveryReport* report) {
     if (!fs) fs = cInstallFS::plain();
-    sJournalOutcome out;
+    sRecoveryReport scratch;
+    sRecoveryReport& rep = report ? *report : scratch;
+    rep.outcome = sRecoveryReport::eNoJournal;
+    auto refuse = [&](const char* path) {
+        rep.outcome = sRecoveryReport::eRefused;
+        rep.path.set(path ? path : "");
+        return false;
+    };
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
-    if (!concatText(journalPath, kJournalSaving, fresh)) return false;
-    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) return failAt(out, eIJCannotWrite, fresh.ptr), false;
+    if (!concatText(journalPath, kJournalSaving, fresh)) return refuse(journalPath);
+    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    }
     int kind = objKind(journalPath);
     if (kind == 0) return true;
     sJournal j;
-    if (kind != 1 || !readJournal(journalPath, j)) return failAt(out, eIJCannotRecover, journalPath), false;
-    // A registration is for the package the journal is named after.
+    if (kind != 1 || !readJournal(journalPath, j)) return refuse(journalPath);
+    // A journal is its package's: named after it, and a registration is for it.
     const char* name = strrchr(journalPath, '/');
-    if (j.registration && !(name && strncmp(name + 1, kJournalPrefix, strlen(kJournalPrefix)) == 0 &&
-                            strcmp(name + 1 + strlen(kJournalPrefix), j.code.ptr) == 0))
-        return failAt(out, eIJCannotRecover, journalPath), false;
-    return resolveJournal(journalPath, j, fs, made, store, out);
+    size_t prefix = strlen(kJournalPrefix);
+    const char* code = name && strncmp(name + 1, kJournalPrefix, prefix) == 0 ? name + 1 + prefix : nullptr;
+    if (j.registration && !(code && strcmp(code, j.code.ptr) == 0)) return refuse(journalPath);
+    _guardchar<char> outside;
+    if (!journalConfined(j, code ? code : j.code.ptr ? j.code.ptr : "", store, outside)) return refuse(outside.ptr);
+    sJournalOutcome out;
+    if (!resolveJournal(journalPath, j, fs, made, store, out)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        rep.path.set(out.path.ptr ? out.path.ptr : "");
+        return false;
+    }
+    rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
+    rep.registration = j.committed ? j.registration : 0;
+    rep.version = j.record.ver;
+    return true;
 }

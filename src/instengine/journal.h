@@ -1,7 +1,7 @@
 // The journal of the files in flight ("<store folder>/inflight-<code>", saved as
 // "inflight-<code>~new" and renamed into place, its data and folder flushed): the line
-// "QMXINFLIGHT 3" (versions 1 and 2, without folder, menu entry and registration lines,
-// are still read), the line "state pending" or "state committed",
+// "QMXINFLIGHT 4" (versions 1 and 2, without folder, menu entry and registration lines,
+// and 3, without the digest, are still read), the line "state pending" or "state committed",
 // then lines "<kind> <path>": "R" a file that existed and is (to be) moved to
 // "<path>.bkp", "N" a new file, "M" a folder that did not exist and is (to be) made,
 // "D" a folder below which emptied folders go, "E" a menu entry written as "<path>.tmp"
@@ -12,7 +12,9 @@
 // package's files, folders, entries and record go), "manager <program>" (the Software
 // Manager copy is refreshed from it), "rec <field> <value>" the record's fields (values
 // escaped: a backslash and two hex digits stand for a control character or a backslash);
-// then "end <count>" (the number of lines between).
+// then "end <count>" (the number of lines between), and last "sha256 <64 hex digits>", the
+// SHA-256 of every byte before that line: a journal whose digest does not match is
+// refused like a cut one, before anything is done.
 // Pending: recovery removes "<path>.tmp", puts "<path>.bkp" back (a missing target counts
 // as removed), removes a new file that has no backup and the made folders left empty;
 // menu entries, the manager and the store are untouched until the commit.
@@ -25,7 +27,8 @@
 // package, so only a record written after the commit, from text fixed before it, keeps
 // every next run (another installer, an uninstallation, the manager's list) in step.
 // Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
-// does not name belongs to the user and makes the run fail before any write.
+// does not name belongs to the user and makes the run fail before any write. And only
+// paths in its package's folders are obeyed (journalscope.h): anything may have written it.
 // Uninstallation writes the same journal: "R" for every file it moves aside, "Q" for its
 // menu entries, "unregister" with the record, committed once all files are aside.
 #pragma once
@@ -83,18 +86,39 @@ struct sJournalOutcome {
 bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                     cApplicationConfig* store, sJournalOutcome& out);
 
+// What recoverInterrupted found and did.
+struct sRecoveryReport {
+    enum eOutcome {
+        eNoJournal = 0,
+        eUndone = 1,    // a pending run was undone
+        eFinished = 2,  // a committed run was finished
+        // Refused whole and left as it is: damaged, another package's, or naming a path
+        // outside the package's folders (journalConfined; `path` names it).
+        eRefused = 3,
+        eFailed = 4,  // could not be resolved (an operation failed); the next run tries again
+    };
+    int outcome = eNoJournal;
+    char registration = 0;               // of a finished run: 'r' registered, 'u' removed
+    unsigned long long version = ~0ULL;  // the version a finished registration recorded
+    _guardchar<char> path;
+};
+
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
-// gone). A damaged journal, or one whose registration needs a store that is not given,
-// is left alone and gives false. The folders a committed run made and that still exist
-// are added to `made` when given.
+// gone). A journal that is damaged, names a path outside its package's folders
+// (journalConfined, against the package's record in `store`), or whose registration
+// needs a store that is not given, is refused whole before anything is done: left alone,
+// false. The folders a committed run made and that still exist are added to `made` when
+// given; what was found and done goes to `report` when given.
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
-                        cApplicationConfig* store = nullptr);
+                        cApplicationConfig* store = nullptr, sRecoveryReport* report = nullptr);
 
 // Resolves every journal in the journal folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. True when every
-// journal was resolved.
-bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr);
+// journal was resolved; the code names of the packages whose journals were refused or
+// could not be resolved go to `unfinished` when given.
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
+                           _List<_guardchar<char> >* unfinished = nullptr);
 
 // Held by an installation or uninstallation for its whole run (a shared lock on the
 // journal folder), so that recoverAllInterrupted leaves a live run's journal alone.

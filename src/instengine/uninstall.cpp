@@ -94,7 +94,10 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
     cJournalFolderLock lock(ctx.journalPath.ptr);
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store)) return eUNIncomplete;
+    sRecoveryReport recovered;
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;
+    // An interrupted uninstallation just finished is this one's removal.
+    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == 'u') return eUNRemoved;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
@@ -180,11 +183,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     bool complete = true;
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
-    if (!complete || saveJournal(ctx.journalPath.ptr, journal, true, fs) == 0) {
-        // Put back as it was (the journal stays when that fails); not removed either way.
-        // Read back: a move into place reported as failed may still have been made (a
-        // network file system retrying it), and then the committed journal stands.
-        recoverInterrupted(ctx.journalPath.ptr, fs);
+    int saved = complete ? saveJournal(ctx.journalPath.ptr, journal, true, fs) : 0;
+    if (saved != 1) {
+        // Not in place: put back as it was (the journal stays when that fails); read back,
+        // for a move into place reported as failed may still have been made (a network
+        // file system retrying it), and then the committed journal stands. In place but
+        // its folder not flushed: committed but not durable, and the next run finishes
+        // the removal from it. Not removed either way.
+        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with

@@ -31,6 +31,8 @@ enum eUninstallResult {
     eUNCancelled = 6,
     // The removal could not be completed (the next run finishes it) or not begun.
     eUNIncomplete = 7,
+    // An interrupted run's journal was refused or could not be resolved: nothing done.
+    eUNUnfinished = 8,
 };
 
 // Whether uninstallJob has anything to act on for `code`: a record in `store` (or a store

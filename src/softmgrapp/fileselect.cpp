@@ -9,6 +9,7 @@
 #include "ciplatform/picture.h"
 #include "instengine/installfs.h"
 #include "instengine/installinit.h"
+#include "instengine/journalscope.h"
 #include "softmgrapp/wizardpics.h"
 #include "ui/controls/messageform.h"
 #include "ui/dialogs/folderchoose.h"
@@ -145,6 +146,12 @@ void cFileSelectPanel::refuse(int message, const char* path) {
 
 bool cFileSelectPanel::takeFolder(const char* folder) {
     if (!folder || !*folder || !myEdit) return false;
+    // A folder of the user's own data or settings, of other packages or of the system is
+    // no package's: an interrupted installation there could not be finished.
+    if (!mayBePackageFolder(folder)) {
+        refuse(14, folder);
+        return false;
+    }
     unsigned long long free = 0;
     if (!gFreeSpace(folder, free)) {
         refuse(12, nullptr);

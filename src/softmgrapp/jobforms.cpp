@@ -74,6 +74,21 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
     }
 }
 
+void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out) {
+    out.set("");
+    for (auto* it = codes.head; it; it = it->next) {
+        _guardchar<char> name, joined;
+        if (!getInstalledPackageName(store, it->value.ptr, name) || name.empty()) name.set(it->value.ptr);
+        if (concatText(out.ptr, out.empty() ? "" : ", ", joined) && concatText(joined.ptr, name.ptr, out)) continue;
+        return;
+    }
+}
+
+void unfinishedMessage(const char* names, _guardchar<char>& out) {
+    formatMessage(str("pkgm::softm", 18, "The interrupted installation or removal of %s could not be finished."), names,
+                  out);
+}
+
 // ---- the sent questions ----
 
 int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {
@@ -396,10 +411,11 @@ void cInstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new c
 
 cInstallInitUI::~cInstallInitUI() { delete job; }
 
-bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker) {
+bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker, unsigned int* result) {
     if (!cCiomLangData::string("pkgm::iini", 0)) return false;
     cInstallInitUI* f = new cInstallInitUI;
     f->ctx = &ctx;
+    f->resultOut = result;
     f->job = new cInstallInitJob(f, &ctx);
     int r = cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::iini", 0), 350, 110, f, nullptr, 0);
     return r == 1;
@@ -420,12 +436,21 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > 13) return true;
-        static const int kKind[14] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2};
+        if (r > eIIFinished) return true;
+        if (resultOut) *resultOut = r;
+        static const int kKind[eIIFinished + 1] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2, 2, 1};
         if (kKind[r]) {
             _guardchar<char> m;
-            // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
-            formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            if (r == eIIFinished) {
+                // What the interrupted run left is done: said as the installation's end.
+                m.set(str("pkgm::fin", 0, "Installation completed successfully."));
+            } else if (r == eIIUnfinished) {
+                const char* name = ctx ? ctx->getStr("name") : nullptr;
+                unfinishedMessage(name && *name ? name : ctx ? ctx->codeName.ptr : "", m);
+            } else {
+                // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
+                formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+            }
             boxAside(kKind[r], m.ptr, false);
         }
         end_modal(r == 0 ? 1 : 0);
@@ -502,10 +527,13 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;
     int code = 1;
-    if (cInstallInitUI::runLoadScen(ctx)) {
+    unsigned int checks = 0;
+    if (cInstallInitUI::runLoadScen(ctx, nullptr, &checks)) {
         code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
         // A failed installation ends with a failure code however its window was closed.
         if (code == 0 && ctx.result != 0) code = 1;
+    } else if (checks == eIIFinished) {
+        code = 0;
     }
     // An installer started from an unpacked update leaves nothing of it behind.
     ctx.packageFile.close();
@@ -615,6 +643,16 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             boxAside(kKind[r], text.ptr, false);
         } else if (r <= 7) {
             boxAside(kKind[r], string(kMsg[r]), false);
+        }
+        if (r == eUNUnfinished) {
+            _List<_guardchar<char> > codes;
+            _guardchar<char>* code = codes.add();
+            cCIApplication* app = cCIApplication::appRef();
+            cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
+            _guardchar<char> names, m;
+            if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(s, codes, names);
+            unfinishedMessage(names.ptr, m);
+            boxAside(2, m.ptr, false);
         }
         end_modal(r == 0 ? 0 : 1);
         return true;

@@ -106,6 +106,11 @@ extern bool gConsoleMessages;
 // The window maker forms run on: the application's.
 cWindowMaker* appWindowMaker();
 
+// The display names of packages ("A, B"), from `store`, else their code names.
+void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out);
+// The message that the interrupted work of the packages `names` could not be finished.
+void unfinishedMessage(const char* names, _guardchar<char>& out);
+
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window
 // with a stale status stands behind a question or a result.
@@ -271,8 +276,9 @@ private:
 // The loading form of the installation start.
 class cInstallInitUI : public cCarrierForm {
 public:
-    // Runs the form and its job; true when the job's result was 0.
-    static bool runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker = nullptr);
+    // Runs the form and its job; true when the job's result was 0. The result goes to
+    // `result` when given.
+    static bool runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker = nullptr, unsigned int* result = nullptr);
     ~cInstallInitUI() override;
 
     void onConstruct() override;
@@ -281,6 +287,7 @@ public:
 
     sPkgInstallContext* ctx = nullptr;
     cInstallInitJob* job = nullptr;
+    unsigned int* resultOut = nullptr;  // where the job's result goes (the form goes with its run)
 
 protected:
     cJob* carried() override { return job; }

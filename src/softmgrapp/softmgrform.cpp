@@ -92,7 +92,10 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
 unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     items = new _List<sInstalledItem>;
     // Interrupted runs are finished or undone first: the list never shows half a run.
-    if (myStore) recoverAllInterrupted(myStore);
+    _List<_guardchar<char> > codes;
+    unfinished.clear();
+    if (myStore && !recoverAllInterrupted(myStore, nullptr, &codes) && !codes.empty())
+        packageNames(myStore, codes, unfinished);
     if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
     return 0;
 }
@@ -575,6 +578,13 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
                 myRemoveLink->hide();
         }
         repaint();
+        if (!myReader.unfinished.empty()) {
+            // A journal left as it is stays until someone looks at it: said at every reading,
+            // over the list as it stands.
+            _guardchar<char> m;
+            unfinishedMessage(myReader.unfinished.ptr, m);
+            appMessageBox(this, nullptr, 2, m.ptr);
+        }
         return true;
     }
     if (sender == this && action->type == eActUpdateInfo) {

@@ -59,6 +59,8 @@ public:
         static bool sectionEnumProc(const char* name, void* job);
         bool sectionEnumProc(const char* name);
         cPtr<_List<sInstalledItem> > items;  // made by each run, taken by the form
+        // The names of the packages whose interrupted work could not be finished.
+        _guardchar<char> unfinished;
 
     protected:
         unsigned int job() override;

@@ -294,7 +294,18 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
     if (!store) store = cApplicationConfig::appStore();
     // An interrupted run is finished or undone first: the version read is the one in place.
-    if (store) recoverAllInterrupted(store);
+    // One that cannot be is said, and this package's then leaves its version unknown.
+    _List<_guardchar<char> > unfinished;
+    if (store && !recoverAllInterrupted(store, nullptr, &unfinished) && !unfinished.empty()) {
+        if (speak) {
+            _guardchar<char> names, m;
+            packageNames(store, unfinished, names);
+            unfinishedMessage(names.ptr, m);
+            appMessageBox(nullptr, maker, 2, m.ptr);
+        }
+        for (auto* it = unfinished.head; it; it = it->next)
+            if (code && strcmp(it->value.ptr, code) == 0) return 1;
+    }
     _guardchar<char> section, key;
     unsigned long long installed = 0;
     if (!code || !*code || strchr(code, '/') || !regSectionName(code, section) || !store ||

@@ -690,9 +690,10 @@ void cConfigHive::removeStaleTemps() {
 bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     removeStaleTemps();
     stamp = sStamp();
+    // The folder's flush is the save as much as the rename (or removal) it makes durable.
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
-        fsyncFolder(myFolder.ptr);
+        if (!fsyncFolder(myFolder.ptr)) return false;
         stamp.known = true;
         return true;
     }
@@ -722,7 +723,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
         return false;
     }
     close(fd);
-    fsyncFolder(myFolder.ptr);
+    if (!fsyncFolder(myFolder.ptr)) return false;
     stamp.known = stamp.present = true;
     stamp.size = kCfgHeaderSize + w.written;
     memcpy(stamp.head, head, kCfgHeaderSize);

@@ -363,6 +363,46 @@ TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
     EXPECT_EQ(diff(installed(home), kV2), "");
 }
 
+// A folder that cannot be flushed keeps the journal, which the next run resolves again:
+// an installation whose files are all in place fails and the next one finishes it; an
+// uninstallation whose committed journal could not be flushed into place stops there,
+// and the next one finishes the removal.
+TEST_F(InstallJob, FailedFolderFlushKeepsTheJournal) {
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    class FlushFails : public cInstallFS {
+    public:
+        std::string folder;  // flushes of it and of the folders below it fail...
+        int skip = 0;        // ...once this many have been made
+        bool syncFolder(const char* p) override {
+            if (std::string(p).rfind(folder, 0) == 0 && skip-- <= 0) return false;
+            return cInstallFS::syncFolder(p);
+        }
+    } fs;
+    fs.folder = home.installFolder();
+    RunResult r = install(v2, home, &store, &fs);
+    EXPECT_EQ(r.result, (unsigned)eIJCannotWrite) << r.message;
+    EXPECT_TRUE(installtest::exists(home.journal()));
+    EXPECT_EQ(install(v2, home, &store).init, (unsigned)eIIFinished);
+    EXPECT_FALSE(installtest::exists(home.journal()));
+    EXPECT_EQ(diff(installed(home), kV2), "");
+
+    fs.folder = home.path() + "/.qmx";
+    fs.skip = 1;  // the pending journal's flush; the committed one's fails
+    sPkgUninstallContext u;
+    u.codeName.set("org.qmx.test.pkg");
+    u.key.set("org.qmx.test.pkg");
+    ScriptedAsker yes;
+    EXPECT_EQ(uninstallJob(u, &store, &yes, &fs), (unsigned)eUNIncomplete);
+    sJournal j;
+    ASSERT_TRUE(readJournal(home.journal().c_str(), j));
+    EXPECT_TRUE(j.committed);
+    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    EXPECT_EQ(installed(home), Tree{});
+    EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
+}
+
 TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     PrivateHome home;
     cMemConfig store;
@@ -495,9 +535,15 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     r.updates.set("");
     r.support.set("http://x/?a=b c");
     r.publisher.set("\\00");
-    r.files.add("/a/b c");
-    *r.dirs.add() = _guardchar<char>(home.path().c_str());
-    *r.dirs.add() = _guardchar<char>((home.path() + "/gone").c_str());
+    // What it lists, its run wrote and made.
+    const std::string file = home.installFolder() + "/b c", gone = home.installFolder() + "/gone";
+    ASSERT_TRUE(installtest::makeDirs(home.installFolder()));
+    for (auto line : {std::make_pair('D', home.installFolder()), std::make_pair('M', home.installFolder()),
+                      std::make_pair('M', gone), std::make_pair('N', file)})
+        ASSERT_TRUE(j.add(line.first, line.second.c_str()));
+    r.files.add(file.c_str());
+    *r.dirs.add() = _guardchar<char>(home.installFolder().c_str());
+    *r.dirs.add() = _guardchar<char>(gone.c_str());
     sPkgRunCommand* c = r.commands.add();
     c->label.set("Run \\");
     c->command.set("\"/a b\" --x");
@@ -516,9 +562,9 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
                    std::make_pair(&got.publisher, &r.publisher), std::make_pair(&got.path, &r.path)})
         EXPECT_STREQ(p.first->ptr, p.second->ptr);
     ASSERT_EQ(got.files.count(), 1);
-    EXPECT_STREQ(got.files[0], "/a/b c");
+    EXPECT_EQ(got.files[0], file);
     ASSERT_EQ(got.dirs.count(), 1) << "a folder gone since is not recorded";
-    EXPECT_EQ(got.dirs.head->value.ptr, home.path());
+    EXPECT_EQ(got.dirs.head->value.ptr, home.installFolder());
     ASSERT_EQ(got.commands.count(), 1);
     EXPECT_STREQ(got.commands.head->value.label.ptr, "Run \\");
     EXPECT_STREQ(got.commands.head->value.command.ptr, "\"/a b\" --x");
@@ -529,7 +575,12 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
     const char* bad[] = {"", "QMXINFLIGHT 1\nstate pending\nR relative/path\nend 1\n",
-                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 1\nstate pending\nR /a\nend 2\n", "QMXINFLIGHT 5\nstate pending\nend 0\n",
+                         // Version 4 without its digest, with another text's, with one cut.
+                         "QMXINFLIGHT 4\nstate pending\nend 0\n",
+                         "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 "
+                         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n",
+                         "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 e3b0c442\n",
                          // A record without its registration, a registration without a version, an
                          // escape of a 0, another package's registration.
                          "QMXINFLIGHT 3\nstate committed\nrec ver 1\nend 1\n",
@@ -541,7 +592,7 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
     for (const char* j : bad) {
         ASSERT_TRUE(testutil::writeFile(home.journal(), j, strlen(j)));
         RunResult r = install(v2, home, &store);
-        EXPECT_EQ(r.init, (unsigned)eIICannotRead) << j;
+        EXPECT_EQ(r.init, (unsigned)eIIUnfinished) << j;
         EXPECT_EQ(r.message, home.journal()) << j;
         EXPECT_EQ(diff(installed(home), kV1), "") << j;
         EXPECT_TRUE(installtest::exists(home.journal())) << j;

@@ -1,8 +1,8 @@
 // The installation engine with what only the application has: the real configuration
 // store and the program. Every file operation of the C library failed or killed in turn
 // under the windowless driver (which keeps its store in $HOME/.qmx and answers from the
-// application's language tables), the install verb without a display, and the version a
-// real copy of the program reports.
+// application's language tables), the journals such runs leave damaged byte by byte, the
+// install verb without a display, and the version a real copy of the program reports.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,6 +18,7 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journal.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "instengine/version.h"
@@ -28,12 +29,16 @@ using namespace installtest;
 
 namespace {
 
-// ---- every file operation of the C library failed or killed in turn ----
+// ---- the fault rig: two packages sharing a base outside the home folder, the user's own
+// files inside and beside the installation folder, and the windowless driver through the
+// fault layer ----
+
+const char kCode[] = "org.qmx.test.pkg", kOther[] = "org.qmx.test.other";
 
 // Everything below a folder: type, mode, size and content (a link's target).
 typedef std::map<std::string, std::string> FullTree;
 
-void walkFull(const std::string& root, const std::string& rel, FullTree& out) {
+void walkFull(const std::string& root, const std::string& rel, FullTree& out, const std::string& prefix = "") {
     DIR* d = opendir((root + rel).c_str());
     if (!d) return;
     while (struct dirent* e = readdir(d)) {
@@ -52,8 +57,8 @@ void walkFull(const std::string& root, const std::string& rel, FullTree& out) {
             ssize_t k = readlink(p.c_str(), t, sizeof t);
             if (k > 0) v.append(t, (size_t)k);
         }
-        out[r] = v;
-        if (S_ISDIR(st.st_mode)) walkFull(root, r, out);
+        out[prefix + r] = v;
+        if (S_ISDIR(st.st_mode)) walkFull(root, r, out, prefix);
     }
     closedir(d);
 }
@@ -97,17 +102,19 @@ std::string sanitizerRuntime() {
     return maps.substr(from, to - from);
 }
 
-// The package record and what lies in the store's folder, as the driver left them; the
-// record's time is left out.
+// Both packages' records and what lies in the store's folder, as the driver left them;
+// the records' times are left out.
 std::string storeState(const std::string& home) {
     std::string st;
     FullTree names;
     walkFull(home + "/.qmx", "", names);
     for (auto& n : names) st += n.first + " ";
     cCIAppConfig store;
-    sPkgRegistryRecord r;
-    if (store.openFolder((home + "/.qmx").c_str()) && readRegistryRecord(&store, "org.qmx.test.pkg", r)) {
-        st += "\nver " + std::to_string(r.ver) + " path " + r.path.ptr;
+    bool open = store.openFolder((home + "/.qmx").c_str());
+    for (const char* code : {kCode, kOther}) {
+        sPkgRegistryRecord r;
+        if (!open || !readRegistryRecord(&store, code, r)) continue;
+        st += std::string("\n") + code + " ver " + std::to_string(r.ver) + " path " + r.path.ptr;
         for (const char* f : r.files) st += std::string("\n ") + f;
         for (auto* l : {&r.shortcuts, &r.bases, &r.dirs})
             for (auto* it = l->head; it; it = it->next) st += std::string("\n ") + it->value.ptr;
@@ -122,27 +129,75 @@ struct FaultStep {
     std::vector<std::string> args;  // of the driver
 };
 
-// A fresh installation, an update and an uninstallation, each with every file operation
-// failed (EIO; ENOSPC that stays) or the process killed at it in turn, then run again
-// without faults: the result must be exactly the unfaulted run's (tree, modes, record,
-// no leftovers), and a faulted run reports success only when it got there itself. A killed
-// run is also followed by each other kind of next run (an uninstallation, the manager's
-// start, the installer after an uninstallation), which must end in a clean state too.
-void sweep(const std::string& work, const char* mode, int& faults, int& nexts, std::string& ops) {
+// The trees outside the store's folder, and the store.
+typedef std::pair<FullTree, std::string> State;
+
+class FaultRig {
+public:
+    explicit FaultRig(const std::string& work)
+        : work(work), home(work + "/home"), elsewhere(work + "/elsewhere"), src(work + "/src") {}
+    ~FaultRig() {
+        if (toDriver >= 0) close(toDriver);
+        if (replies) fclose(replies);
+        if (server > 0) waitpid(server, nullptr, 0);
+    }
+    // Packages, home folder, driver; then the other package installed (fatal failures).
+    void setUp();
+    // A step through the driver, faulted at operation `at` as `mode` says (none: no fault,
+    // operations counted as "eio" counts them).
+    apptest::Result run(const FaultStep& step, const char* mode = nullptr, long long at = 0);
+    static long long ops(const apptest::Result& r) {
+        size_t at = r.out.find("ops ");
+        return at == std::string::npos ? 0 : atoll(r.out.c_str() + at + 4);
+    }
+    // The home folder and the folder outside it (its names begin with "@").
+    FullTree full() const {
+        FullTree t;
+        walkFull(home, "", t);
+        walkFull(elsewhere, "", t, "@");
+        return t;
+    }
+    // Everything but the store's folder, and the store.
+    State state() const {
+        FullTree t = full();
+        for (auto it = t.begin(); it != t.end();) it = it->first.rfind("/.qmx", 0) == 0 ? t.erase(it) : std::next(it);
+        return State(t, storeState(home));
+    }
+    bool restore(const FullTree& t) const {
+        FullTree inside, outside;
+        for (auto& e : t) (e.first[0] == '@' ? outside[e.first.substr(1)] : inside[e.first]) = e.second;
+        removeTree(home);
+        removeTree(elsewhere);
+        return restoreTree(home, inside) && restoreTree(elsewhere, outside);
+    }
+    std::string journal() const { return home + "/.qmx/inflight-" + kCode; }
+
+    const std::string work, home, elsewhere, src;
+    FaultStep install1, update, uninstall, install2, manager;
+
+private:
+    int toDriver = -1;
+    FILE* replies = nullptr;
+    pid_t server = -1;
+};
+
+void FaultRig::setUp() {
     const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
     ASSERT_TRUE(apptest::exists(driver) && apptest::exists(shim));
-    const std::string home = work + "/home", opt = home + "/opt/qmxtest", src = work + "/src";
-    // Version 1 and 2: a file changed, one removed with its folder, one added, one made
-    // executable; files below an absolute base; two menu entries.
+    // Package 1 and 2: a file changed, one removed with its folder, one added, one made
+    // executable; files below a base outside the home folder that the other package
+    // shares; two menu entries.
+    const std::string opt = elsewhere + "/opt/qmxtest";
     struct File {
         std::string source, target, mode;
     };
-    auto package = [&](const std::string& ver, const std::vector<File>& files, const std::string& out) {
+    auto package = [&](const char* code, const std::string& ver, const std::vector<File>& files, const std::string& out) {
         std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nm1 = \"Test Tool\"\n"
-                        "m2 = \"Test Docs\"\n[Software]\ncodename = \"org.qmx.test.pkg\"\nname = \"Test Pkg\"\n"
+                        "m2 = \"Test Docs\"\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
                         "version = \"" + ver + "\"\neula = \"" + src + "/eula.idx\"\n[Install]\n";
         for (auto& f : files) s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
-        s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
+        if (strcmp(code, kCode) == 0)
+            s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
         cSoftPkgScenario scen;
         int line = 0;
         cFileIO o;
@@ -155,29 +210,40 @@ void sweep(const std::string& work, const char* mode, int& faults, int& nexts, s
              {"eula_en.txt", "<text>Use it.</text>\n"}, {"eula.idx", "ENG = \"./eula_en.txt\"\n"},
              {"tool1", "#!/bin/sh\necho 1\n"}, {"tool2", "#!/bin/sh\necho 2\n"}, {"readme", "same in both"},
              {"data1", std::string(70000, 'a')}, {"data2", std::string(5000, 'b')}, {"old", "only in 1"},
-             {"new", "only in 2"}, {"conf1", "x=1\n"}, {"conf2", "x=2\n"}, {"helper", "run me"}})
+             {"new", "only in 2"}, {"conf1", "x=1\n"}, {"conf2", "x=2\n"}, {"helper", "run me"},
+             {"other", "the other package's"}})
         ASSERT_TRUE(writeTextFile(src + "/" + f.first, f.second));
-    const std::string p1 = work + "/v1.data", p2 = work + "/v2.data";
-    ASSERT_TRUE(package("1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
-                                {"data1", "$pgm \"share/data/big.dat\"", "644"}, {"old", "$pgm \"share/old/x.txt\"", "600"},
-                                {"helper", "$pgm \"bin/helper\"", "644"}, {"conf1", "$opt \"etc/tool.conf\"", "644"}},
+    const std::string p1 = work + "/v1.data", p2 = work + "/v2.data", pOther = work + "/other.data";
+    ASSERT_TRUE(package(kCode, "1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
+                                       {"data1", "$pgm \"share/data/big.dat\"", "644"},
+                                       {"old", "$pgm \"share/old/x.txt\"", "600"}, {"helper", "$pgm \"bin/helper\"", "644"},
+                                       {"conf1", "$opt \"etc/tool.conf\"", "644"}},
                         p1));
-    ASSERT_TRUE(package("2.0", {{"tool2", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
-                                {"data2", "$pgm \"share/data/big.dat\"", "644"}, {"new", "$pgm \"share/new/y.txt\"", "640"},
-                                {"helper", "$pgm \"bin/helper\"", "755"}, {"conf2", "$opt \"etc/tool.conf\"", "644"}},
+    ASSERT_TRUE(package(kCode, "2.0", {{"tool2", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
+                                       {"data2", "$pgm \"share/data/big.dat\"", "644"},
+                                       {"new", "$pgm \"share/new/y.txt\"", "640"}, {"helper", "$pgm \"bin/helper\"", "755"},
+                                       {"conf2", "$opt \"etc/tool.conf\"", "644"}},
                         p2));
-    // The driver's HOME, with a stand-in for the running program inside a bundle.
+    ASSERT_TRUE(package(kOther, "1.0", {{"other", "$pgm \"bin/other\"", "755"}, {"other", "$opt \"etc/other.conf\"", "644"}},
+                        pOther));
+    // The driver's HOME, with a stand-in for the running program inside a bundle, and the
+    // user's own files inside the installation folder (there before it) and beside it.
     const std::string exe = home + "/src.app/Contents/MacOS/Installer", folder = home + "/Applications/Test";
     ASSERT_TRUE(apptest::makeDirs(home + "/src.app/Contents/MacOS") && apptest::makeDirs(home + "/src.app/Contents/Resources"));
     ASSERT_TRUE(writeTextFile(exe, "#!/bin/sh\nexit 3\n") && chmod(exe.c_str(), 0755) == 0);
     ASSERT_TRUE(writeTextFile(home + "/src.app/Contents/Resources/icon.icns", "icns"));
-    const FaultStep install1 = {"install 1", {"install", p1, folder, exe}},
-                    update = {"update 1 to 2", {"install", p2, folder, exe}},
-                    uninstall = {"uninstall", {"uninstall", "org.qmx.test.pkg"}},
-                    install2 = {"install 2", {"install", p2, folder, exe}}, manager = {"manager start", {"recover"}};
+    ASSERT_TRUE(apptest::makeDirs(folder) && writeTextFile(folder + "/notes.txt", "the user's, inside") &&
+                writeTextFile(home + "/Applications/beside.txt", "the user's, beside") &&
+                apptest::makeDirs(home + "/Documents") && writeTextFile(home + "/Documents/thesis.txt", "the user's"));
+    ASSERT_TRUE(apptest::makeDirs(elsewhere));
+    install1 = {"install 1", {"install", p1, folder, exe}};
+    update = {"update 1 to 2", {"install", p2, folder, exe}};
+    uninstall = {"uninstall", {"uninstall", kCode}};
+    install2 = {"install 2", {"install", p2, folder, exe}};
+    manager = {"manager start", {"recover"}};
 
-    // One driver serves the sweep, each run in a child of its own, through the layer
-    // (which leaves the flushes out); a run without a mode is not faulted.
+    // One driver serves all runs, each in a child of its own, through the layer (which
+    // leaves the flushes out); a run without a mode is not faulted.
     const std::string asan = sanitizerRuntime();
     std::vector<std::string> env;
     for (char** e = environ; *e; e++)
@@ -186,93 +252,112 @@ void sweep(const std::string& work, const char* mode, int& faults, int& nexts, s
     env.push_back("HOME=" + home);
     env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + shim);
     env.push_back("QMXFAULT_NOSYNC=1");
+    env.push_back("QMXFAULT_READPATH=.data");  // the packages
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     char* argv[] = {const_cast<char*>(driver.c_str()), const_cast<char*>("serve"), nullptr};
-    int toDriver[2], fromDriver[2];
-    ASSERT_EQ(pipe2(toDriver, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(fromDriver, O_CLOEXEC), 0);
-    pid_t server = fork();
+    int to[2], from[2];
+    ASSERT_EQ(pipe2(to, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(from, O_CLOEXEC), 0);
+    server = fork();
     ASSERT_GE(server, 0);
     if (server == 0) {
-        dup2(toDriver[0], 0);
-        dup2(fromDriver[1], 1);
+        dup2(to[0], 0);
+        dup2(from[1], 1);
         execve(driver.c_str(), argv, envp.data());
         _exit(127);
     }
-    close(toDriver[0]);
-    close(fromDriver[1]);
-    FILE* replies = fdopen(fromDriver[0], "r");
-    struct Closer {
-        int fd;
-        FILE* f;
-        pid_t pid;
-        ~Closer() {
-            close(fd);
-            fclose(f);
-            waitpid(pid, nullptr, 0);
+    close(to[0]);
+    close(from[1]);
+    toDriver = to[1];
+    replies = fdopen(from[0], "r");
+    // The other package, beside this one from the start.
+    apptest::Result r = run({"install other", {"install", pOther, home + "/Applications/Other", exe}});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+}
+
+apptest::Result FaultRig::run(const FaultStep& step, const char* mode, long long at) {
+    std::string line = std::string(mode ? mode : "eio") + "\t" + std::to_string(mode ? at : 0);
+    for (auto& a : step.args) line += "\t" + a;
+    line += "\n";
+    apptest::Result r;
+    if (write(toDriver, line.data(), line.size()) != (ssize_t)line.size()) return r;
+    char buf[16384];
+    while (fgets(buf, sizeof buf, replies)) {
+        if (strncmp(buf, "end ", 4) == 0) {
+            r.exitCode = atoi(buf + 4);
+            break;
         }
-    } closer{toDriver[1], replies, server};
-    auto run = [&](const FaultStep& step, const char* m, long long at) {
-        std::string line = std::string(m ? m : "eio") + "\t" + std::to_string(m ? at : 0);
-        for (auto& a : step.args) line += "\t" + a;
-        line += "\n";
-        apptest::Result r;
-        if (write(toDriver[1], line.data(), line.size()) != (ssize_t)line.size()) return r;
-        char buf[16384];
-        while (fgets(buf, sizeof buf, replies)) {
-            if (strncmp(buf, "end ", 4) == 0) {
-                r.exitCode = atoi(buf + 4);
-                break;
-            }
-            r.out += buf;
-        }
-        return r;
-    };
-    // Everything in HOME but the store's folder, which storeState compares.
-    auto outside = [&](FullTree t) {
-        for (auto it = t.begin(); it != t.end();) it = it->first.rfind("/.qmx", 0) == 0 ? t.erase(it) : std::next(it);
-        return t;
-    };
-    auto full = [&] {
-        FullTree t;
-        walkFull(home, "", t);
-        return t;
-    };
-    // The clean states, from unfaulted runs: the tree outside the store's folder and the store.
-    typedef std::pair<FullTree, std::string> State;
-    auto state = [&] { return State(outside(full()), storeState(home)); };
+        r.out += buf;
+    }
+    return r;
+}
+
+// The names whose entries differ between two trees.
+std::string treeDiff(const FullTree& now, const FullTree& want) {
+    std::string d;
+    for (auto& e : now)
+        if (!want.count(e.first) || want.at(e.first) != e.second) d += " " + e.first;
+    for (auto& e : want)
+        if (!now.count(e.first)) d += " -" + e.first;
+    return d;
+}
+
+// How one fault mode of the layer is swept.
+struct FaultMode {
+    const char* name;
+    long long first, stride;  // the operations faulted: first, first + stride, ...
+    bool killed;              // the run ends at the fault: every kind of next run follows it
+    bool completes;           // the faulted run itself must succeed (short writes)
+    bool reads;               // the operations are the package's reads (counted apart)
+    long long recoverEvery;   // every n-th killed run's next manager start is killed too
+};
+
+struct Tally {
+    int faults = 0, nexts = 0;
+    std::string ops;
+};
+
+// A fresh installation, an update and an uninstallation, each with the file operations
+// failed or the process killed in turn as the mode says, then run again without faults:
+// the result must be exactly the unfaulted run's (tree, modes, records, no leftovers;
+// the user's files and the other package untouched), and a faulted run reports success
+// only when it got there itself. A killed run is also followed by each other kind of next
+// run (an uninstallation, the manager's start, the installer after an uninstallation),
+// which must end in a clean state too.
+void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
+    FaultRig rig(work);
+    rig.setUp();
+    if (::testing::Test::HasFatalFailure()) return;
     auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
-        apptest::Result r = run(step, nullptr, 0);
+        apptest::Result r = rig.run(step);
         EXPECT_EQ(r.exitCode, 0) << step.name << r.out;
-        tree = full();
-        st = state();
-        return atoll(r.out.c_str() + r.out.find("ops ") + 4);
+        tree = rig.full();
+        st = rig.state();
+        return FaultRig::ops(r);
     };
-    auto restore = [&](const FullTree& t) {
-        removeTree(home);
-        return restoreTree(home, t);
-    };
-    const FullTree initial = full();
-    const State s0 = state();
+    const FullTree initial = rig.full();
+    const State s0 = rig.state();
     FullTree a1, a2, u2, scratch;
     State sa1, sa2, su1, su2, sf2;
-    long long ops1 = cleanRun(install1, a1, sa1);
-    cleanRun(uninstall, scratch, su1);
-    ASSERT_TRUE(restore(a1));
-    long long ops2 = cleanRun(update, a2, sa2);
-    long long ops3 = cleanRun(uninstall, u2, su2);
-    cleanRun(install2, scratch, sf2);
+    long long ops1 = cleanRun(rig.install1, a1, sa1);
+    cleanRun(rig.uninstall, scratch, su1);
+    ASSERT_TRUE(rig.restore(a1));
+    long long ops2 = cleanRun(rig.update, a2, sa2);
+    long long ops3 = cleanRun(rig.uninstall, u2, su2);
+    cleanRun(rig.install2, scratch, sf2);
     ASSERT_FALSE(::testing::Test::HasFailure());
-    // After a killed run, every next run ends in one of the clean states: the installer
-    // again in the new installation; an uninstallation with nothing of the package left
-    // (or, before it was ever installed, as at the start); the manager's start in the old
-    // installation or the new one. After a killed uninstallation, the uninstallation
-    // again with nothing left, the installer in the new installation.
+    // After a killed run, every next run ends in one of the clean states, with the exit
+    // code that state asks for (0 when the run did the work, or finished it; 3 when there
+    // was none): the installer again in the new installation; an uninstallation with
+    // nothing of the package left (or, before it was ever installed, as at the start,
+    // with "not installed"); the manager's start in the old installation or the new one.
+    // After a killed uninstallation, the uninstallation again with nothing left, the
+    // installer in the new installation (with "no update" when the removal was undone).
     struct Next {
         const FaultStep* step;
-        std::vector<const State*> clean;
+        std::vector<std::pair<const State*, int> > clean;
     };
     struct Sweep {
         const FaultStep* step;
@@ -280,48 +365,88 @@ void sweep(const std::string& work, const char* mode, int& faults, int& nexts, s
         long long ops;
         std::vector<Next> next;  // the first is the only one unless the run is killed
     } sweeps[] = {
-        {&install1, &initial, ops1, {{&install1, {&sa1}}, {&uninstall, {&s0, &su1}}, {&manager, {&s0, &sa1}}}},
-        {&update, &a1, ops2, {{&update, {&sa2}}, {&uninstall, {&su1, &su2}}, {&manager, {&sa1, &sa2}}}},
-        {&uninstall, &a2, ops3, {{&uninstall, {&su2}}, {&install2, {&sa2, &sf2}}}},
+        {&rig.install1, &initial, ops1,
+         {{&rig.install1, {{&sa1, 0}}},
+          {&rig.uninstall, {{&s0, 3}, {&su1, 0}}},
+          {&rig.manager, {{&s0, 0}, {&sa1, 0}}}}},
+        {&rig.update, &a1, ops2,
+         {{&rig.update, {{&sa2, 0}}},
+          {&rig.uninstall, {{&su1, 0}, {&su2, 0}}},
+          {&rig.manager, {{&sa1, 0}, {&sa2, 0}}}}},
+        {&rig.uninstall, &a2, ops3, {{&rig.uninstall, {{&su2, 0}}}, {&rig.install2, {{&sa2, 3}, {&sf2, 0}}}}},
     };
-    bool killed = strcmp(mode, "kill") == 0;
-    for (const Sweep& sw : sweeps) {
-        ASSERT_GT(sw.ops, 20) << sw.step->name;
-        const State& want = *sw.next[0].clean[0];
-        ops += std::string(ops.empty() ? "" : ", ") + sw.step->name + " " + std::to_string(sw.ops);
-        for (long long n = 1; n <= sw.ops; n++, faults++) {
-            std::string what = std::string(sw.step->name) + ", " + mode + " at operation " + std::to_string(n) + " of " +
-                               std::to_string(sw.ops);
-            ASSERT_TRUE(restore(*sw.before)) << what;
-            apptest::Result faulted = run(*sw.step, mode, n);
-            // Success is reported only for a complete run.
-            if (faulted.exitCode == 0) {
-                EXPECT_EQ(state(), want) << what << " reported success";
+    for (Sweep& sw : sweeps) {
+        if (mode.reads) {
+            // The package's reads, counted in a clean run of their own (an uninstallation has none).
+            ASSERT_TRUE(rig.restore(*sw.before));
+            sw.ops = FaultRig::ops(rig.run(*sw.step, "read", 0));
+            if (sw.step == &rig.uninstall) continue;
+        }
+        ASSERT_GT(sw.ops, mode.reads ? 2 : 20) << sw.step->name;
+        const State& want = *sw.next[0].clean[0].first;
+        tally.ops += std::string(tally.ops.empty() ? "" : ", ") + sw.step->name + " " + std::to_string(sw.ops);
+        for (long long n = mode.first; n <= sw.ops; n += mode.stride, tally.faults++) {
+            std::string what = std::string(sw.step->name) + ", " + mode.name + " at operation " + std::to_string(n) +
+                               " of " + std::to_string(sw.ops);
+            ASSERT_TRUE(rig.restore(*sw.before)) << what;
+            apptest::Result faulted = rig.run(*sw.step, mode.name, n);
+            // Success is reported only for a complete run; a short write is no failure.
+            if (faulted.exitCode == 0 || mode.completes) {
+                EXPECT_EQ(rig.state(), want) << what << " reported success";
+                EXPECT_EQ(faulted.exitCode, 0) << what << faulted.out;
+                if (mode.completes) continue;
             }
             EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
-            FullTree left = full();
-            for (size_t k = 0; k < (killed ? sw.next.size() : 1); k++) {
+            FullTree left = rig.full();
+            // The same run again has nothing to do only when this one got everything done.
+            bool complete = rig.state() == want && !apptest::exists(rig.journal());
+            // The manager's start resolving the journal, itself killed (before or after an
+            // operation) at points of its own run; the same run again then ends clean.
+            if (mode.recoverEvery && n % mode.recoverEvery == 0 && apptest::exists(rig.journal())) {
+                apptest::Result resolve = rig.run(rig.manager);
+                long long rops = FaultRig::ops(resolve), last = 0;
+                for (int p = 1; p <= 4; p++) {
+                    long long k = std::max(1LL, rops * p / 4);
+                    if (k == last) continue;
+                    last = k;
+                    const char* kill = p % 2 ? "kill" : "killafter";
+                    ASSERT_TRUE(rig.restore(left)) << what;
+                    apptest::Result cut = rig.run(rig.manager, kill, k);
+                    bool done = rig.state() == want && !apptest::exists(rig.journal());
+                    apptest::Result again = rig.run(*sw.step);
+                    tally.nexts += 2;
+                    std::string then = what + ", then the manager's start, " + kill + " at operation " +
+                                       std::to_string(k) + " of " + std::to_string(rops) + ", then " + sw.step->name;
+                    EXPECT_EQ(again.exitCode, done ? 3 : 0) << then << "\n" << cut.out << again.out;
+                    State now = rig.state();
+                    EXPECT_TRUE(now == want) << then << "\ntree differs:" << treeDiff(now.first, want.first)
+                                             << "\nstore: " << now.second << "\nwanted: " << want.second;
+                    if (::testing::Test::HasFailure()) return;
+                }
+                ASSERT_TRUE(rig.restore(left)) << what;
+            }
+            for (size_t k = 0; k < (mode.killed ? sw.next.size() : 1); k++) {
                 const Next& next = sw.next[k];
                 if (k > 0) {
-                    ASSERT_TRUE(restore(left)) << what;
+                    ASSERT_TRUE(rig.restore(left)) << what;
                 }
-                apptest::Result again = run(*next.step, nullptr, 0);
-                nexts++;
+                apptest::Result again = rig.run(*next.step);
+                tally.nexts++;
                 std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
-                EXPECT_TRUE(again.exitCode == 0 || again.exitCode == 3) << then;
-                State now = state();
-                bool clean = false;
-                for (const State* c : next.clean) clean = clean || now == *c;
-                if (!clean) {
-                    const State& c = *next.clean.back();
-                    std::string d;
-                    for (auto& e : now.first)
-                        if (!c.first.count(e.first) || c.first.at(e.first) != e.second) d += " " + e.first;
-                    for (auto& e : c.first)
-                        if (!now.first.count(e.first)) d += " -" + e.first;
-                    const std::string journal = "/.qmx/inflight-org.qmx.test.pkg";
+                State now = rig.state();
+                // (Two clean states may be alike: the other package's manager copy stays.)
+                std::vector<int> codes;
+                for (auto& c : next.clean)
+                    if (now == *c.first) codes.push_back(k == 0 && complete ? 3 : c.second);
+                if (!codes.empty()) {
+                    EXPECT_TRUE(std::find(codes.begin(), codes.end(), again.exitCode) != codes.end())
+                        << then << "exit code " << again.exitCode << ", wanted " << codes[0];
+                } else {
+                    const State& c = *next.clean.back().first;
+                    const std::string journal = "/.qmx/inflight-" + std::string(kCode);
                     ADD_FAILURE() << then << "journal left: " << (left.count(journal) ? left.at(journal) : "none")
-                                  << "\ntree differs:" << d << "\nstore: " << now.second << "\nwanted: " << c.second;
+                                  << "\ntree differs:" << treeDiff(now.first, c.first) << "\nstore: " << now.second
+                                  << "\nwanted: " << c.second;
                 }
                 if (::testing::Test::HasFailure()) return;
             }
@@ -330,26 +455,216 @@ void sweep(const std::string& work, const char* mode, int& faults, int& nexts, s
     // Uninstalled: nothing of the package is left, only the manager's copy and entry.
     for (auto& e : su2.first) {
         bool managers = e.first.find("QMX Software Manager") != std::string::npos ||
-                        e.first.find("qmx-softmgr") != std::string::npos || e.first == "/Applications" ||
-                        e.first == "/.local" || e.first == "/.local/share" || e.first == "/.local/share/applications";
+                        e.first.find("qmx-softmgr") != std::string::npos || e.first == "/.local" ||
+                        e.first == "/.local/share" || e.first == "/.local/share/applications";
         EXPECT_TRUE(initial.count(e.first) || managers) << e.first;
     }
 }
 
+// Every operation failed (EIO; ENOSPC that stays) or killed before it; for the rest,
+// strides keep the sweep's time: killed after every third operation (from the second),
+// short writes from every fifth, EROFS that stays and a single EACCES at every fourth
+// (apart by two), every read of the package failed, and the killed run's next
+// manager start killed at four points of its own at every ninth operation.
+const FaultMode kFaultModes[] = {
+    {"eio", 1, 1, false, false, false, 0},      {"enospc", 1, 1, false, false, false, 0},
+    {"kill", 1, 1, true, false, false, 9},      {"killafter", 2, 3, true, false, false, 0},
+    {"short", 3, 5, false, true, false, 0},     {"erofs", 1, 4, false, false, false, 0},
+    {"eacces", 3, 4, false, false, false, 0},   {"read", 1, 1, false, false, true, 0},
+};
+
 TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
     cSOPKGLang::init();
     testutil::TempDir work;
-    const char* modes[] = {"eio", "enospc", "kill"};
-    int faults[3] = {}, nexts[3] = {};
-    std::string ops[3];
+    const size_t n = sizeof kFaultModes / sizeof kFaultModes[0];
+    std::vector<Tally> tallies(n);
     std::vector<std::thread> workers;
-    for (int i = 0; i < 3; i++)
-        workers.emplace_back([&, i] { sweep(work.path() + "/" + modes[i], modes[i], faults[i], nexts[i], ops[i]); });
+    for (size_t i = 0; i < n; i++)
+        workers.emplace_back([&, i] { sweep(work.path() + "/" + kFaultModes[i].name, kFaultModes[i], tallies[i]); });
     for (auto& w : workers) w.join();
-    RecordProperty("faults", faults[0] + faults[1] + faults[2]);
-    RecordProperty("next runs", nexts[0] + nexts[1] + nexts[2]);
-    RecordProperty("operations", ops[2]);
-    EXPECT_GT(faults[0] + faults[1] + faults[2], 900);
+    int faults = 0, nexts = 0;
+    for (size_t i = 0; i < n; i++) {
+        faults += tallies[i].faults;
+        nexts += tallies[i].nexts;
+        RecordProperty(std::string("operations ") + kFaultModes[i].name, tallies[i].ops);
+    }
+    RecordProperty("faults", faults);
+    RecordProperty("next runs", nexts);
+    EXPECT_GT(faults, 900);
+}
+
+// ---- journals of real runs, damaged ----
+
+// File operations that count what they change (and change it).
+class CountingFS : public cInstallFS {
+public:
+    long long changes = 0;
+    int createExclusive(const char* p, int m) override { return changes++, cInstallFS::createExclusive(p, m); }
+    bool write(int fd, const void* d, long long n) override { return changes++, cInstallFS::write(fd, d, n); }
+    bool writeAt(int fd, const void* d, long long n, unsigned long long at) override {
+        return changes++, cInstallFS::writeAt(fd, d, n, at);
+    }
+    bool chmod(int fd, int mode) override { return changes++, cInstallFS::chmod(fd, mode); }
+    bool rename(const char* a, const char* b) override { return changes++, cInstallFS::rename(a, b); }
+    bool unlink(const char* p) override { return changes++, cInstallFS::unlink(p); }
+    bool mkdir(const char* p) override { return changes++, cInstallFS::mkdir(p); }
+    bool rmdir(const char* p) override { return changes++, cInstallFS::rmdir(p); }
+};
+
+// Journals left by real runs killed on the way (pending and committed, of a first
+// installation, an update and an uninstallation), each truncated at every length, with
+// every bit flipped and with other values at every byte (every value at every 64th),
+// recovered as the manager's start does: each is refused with nothing touched (the journal kept as it is), or ends exactly
+// as the intact journal does. Hand-written journals naming the user's files, the other
+// package's or a folder beside the package's are refused and change nothing.
+TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
+    cSOPKGLang::init();
+    testutil::TempDir work;
+    FaultRig rig(work.path());
+    rig.setUp();
+    ASSERT_FALSE(HasFatalFailure());
+    struct Harvest {
+        std::string name, journal;
+        FullTree left;
+    };
+    std::vector<Harvest> journals;
+    const FullTree initial = rig.full();
+    long long ops1 = FaultRig::ops(rig.run(rig.install1));
+    const FullTree a1 = rig.full();
+    long long ops2 = FaultRig::ops(rig.run(rig.update));
+    const FullTree a2 = rig.full();
+    long long ops3 = FaultRig::ops(rig.run(rig.uninstall));
+    struct {
+        const FaultStep* step;
+        const FullTree* before;
+        long long ops;
+    } steps[] = {{&rig.install1, &initial, ops1}, {&rig.update, &a1, ops2}, {&rig.uninstall, &a2, ops3}};
+    for (auto& s : steps) {
+        bool have[2] = {false, false};
+        for (long long n = 1; n <= s.ops && !(have[0] && have[1]); n += std::max(1LL, s.ops / 24)) {
+            ASSERT_TRUE(rig.restore(*s.before));
+            rig.run(*s.step, "kill", n);
+            std::string j = apptest::exists(rig.journal()) ? readTextFile(rig.journal()) : "";
+            bool committed = j.find("\nstate committed\n") != std::string::npos;
+            if (j.empty() || have[committed]) continue;
+            have[committed] = true;
+            journals.push_back({std::string(s.step->name) + (committed ? ", committed" : ", pending"), j, rig.full()});
+        }
+    }
+    ASSERT_EQ(journals.size(), 6u);
+
+    testutil::EnvScope homeVar("HOME", rig.home), dataVar("XDG_DATA_HOME", nullptr);
+    struct Outcome {
+        bool ok = false;
+        int outcome = 0;
+        long long changes = 0;
+    };
+    auto recover = [&](Outcome& o) {
+        CountingFS fs;
+        cCIAppConfig store;
+        sRecoveryReport report;
+        o.ok = store.openFolder((rig.home + "/.qmx").c_str()) &&
+               recoverInterrupted(rig.journal().c_str(), &fs, nullptr, &store, &report);
+        o.outcome = report.outcome;
+        o.changes = fs.changes;
+    };
+    const std::string journalKey = "/.qmx/inflight-" + std::string(kCode);
+    long long refused = 0, accepted = 0;
+    for (const Harvest& h : journals) {
+        SCOPED_TRACE(h.name);
+        ASSERT_TRUE(rig.restore(h.left));
+        Outcome intact;
+        recover(intact);
+        ASSERT_TRUE(intact.ok);
+        const State intactEnd = rig.state();
+        const bool intactLeft = apptest::exists(rig.journal());
+        const std::string& j = h.journal;
+        // Each damage is made in the journal's file in place (a changed byte, or the file
+        // cut short) and taken back after a refusal; after anything else the whole tree
+        // is put back.
+        bool dirty = true;
+        long long spot = 0;
+        int fd = -1;
+        auto check = [&](long long cut, size_t at, unsigned char value, const std::string& what) {
+            if (dirty) {
+                if (fd >= 0) close(fd);
+                ASSERT_TRUE(rig.restore(h.left));
+                fd = open(rig.journal().c_str(), O_RDWR | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
+                dirty = false;
+            }
+            ASSERT_TRUE(cut >= 0 ? ftruncate(fd, cut) == 0 : pwrite(fd, &value, 1, (off_t)at) == 1) << what;
+            Outcome o;
+            recover(o);
+            // Everything a recovery changes goes through its file operations (the journal
+            // itself goes only by them) or comes after them.
+            if (!o.ok && o.outcome == sRecoveryReport::eRefused && o.changes == 0) {
+                refused++;
+                // Now and then the whole tree says so too.
+                if (++spot % 97 == 0) {
+                    std::string text = cut >= 0 ? j.substr(0, (size_t)cut) : j;
+                    if (cut < 0) text[at] = (char)value;
+                    FullTree want = h.left, now = rig.full();
+                    want[journalKey] = want[journalKey].substr(0, 6) + text;
+                    EXPECT_EQ(treeDiff(now, want), "") << what;
+                }
+                ASSERT_TRUE(cut >= 0 ? pwrite(fd, j.data(), j.size(), 0) == (ssize_t)j.size()
+                                     : pwrite(fd, j.data() + at, 1, (off_t)at) == 1);
+                return;
+            }
+            accepted++;
+            dirty = true;
+            EXPECT_EQ(o.ok, intact.ok) << what;
+            EXPECT_EQ(apptest::exists(rig.journal()), intactLeft) << what;
+            State now = rig.state();
+            EXPECT_TRUE(now == intactEnd) << what << "\ntree differs:" << treeDiff(now.first, intactEnd.first)
+                                          << "\nstore: " << now.second << "\nwanted: " << intactEnd.second;
+        };
+        for (size_t len = 0; len < j.size() && !HasFailure(); len++)
+            check((long long)len, 0, 0, "cut at " + std::to_string(len));
+        for (size_t i = 0; i < j.size() && !HasFailure(); i++) {
+            unsigned char b = (unsigned char)j[i];
+            std::vector<unsigned char> values;
+            for (int bit = 0; bit < 8; bit++) values.push_back((unsigned char)(b ^ (1 << bit)));
+            // And other values: the neighbours and two characters of the format's in turn;
+            // at every 64th byte every value.
+            static const char kFormat[] = "\n /0123456789abcdefRNOMDEQS";
+            const size_t n = sizeof kFormat - 1;
+            std::vector<unsigned char> more = {(unsigned char)(b + 1), (unsigned char)(b - 1),
+                                               (unsigned char)kFormat[i % n], (unsigned char)kFormat[(i * 7 + 3) % n]};
+            for (int v = 0; i % 64 == 0 && v < 256; v++) more.push_back((unsigned char)v);
+            for (unsigned char v : more)
+                if (v != b && std::find(values.begin(), values.end(), v) == values.end()) values.push_back(v);
+            for (unsigned char v : values) check(-1, i, v, "byte " + std::to_string(i) + " set to " + std::to_string(v));
+        }
+        if (fd >= 0) close(fd);
+    }
+    RecordProperty("refused", (int)refused);
+    RecordProperty("accepted", (int)accepted);
+
+    // Hand-written journals (the older form, without a digest) against the updated
+    // installation beside the other package.
+    ASSERT_TRUE(rig.restore(a2));
+    const std::string h = rig.home, reg = "code " + std::string(kCode) + "\nregister\nrec ver 1\n";
+    const std::string cases[] = {
+        "state pending\nN " + h + "/Applications/beside.txt\nend 1\n",
+        "state pending\nR " + h + "/Documents/thesis.txt\nend 1\n",
+        "state pending\nD " + h + "/Applications\nN " + h + "/Applications/Other/bin/other\nend 2\n",
+        "state committed\nO " + h + "/Applications/Other/bin/other\nend 1\n",
+        "state committed\n" + reg + "rec path " + h + "/Applications/Test\nrec file " + h +
+            "/Applications/Test/notes.txt\nend 5\n",
+    };
+    for (const std::string& c : cases) {
+        const std::string text = "QMXINFLIGHT 3\n" + c;
+        ASSERT_TRUE(writeTextFile(rig.journal(), text));
+        Outcome o;
+        recover(o);
+        EXPECT_EQ(o.outcome, (int)sRecoveryReport::eRefused) << c;
+        EXPECT_EQ(readTextFile(rig.journal()), text) << c;
+        FullTree want = a2, now = rig.full();
+        now.erase(journalKey);
+        EXPECT_EQ(treeDiff(now, want), "") << c;
+    }
 }
 
 // The program itself in a private HOME without a display: installing shows windows, so it

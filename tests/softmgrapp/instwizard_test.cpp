@@ -367,11 +367,15 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     ASSERT_TRUE(apptest::makeDirs(folder));
     cFileSelectPanel::tFreeSpace saved = cFileSelectPanel::gFreeSpace;
     cGateFS gate;
-    script.answers = {1, 1, 1};  // two refused folders, then abort: Yes
+    script.answers = {1, 1, 1, 1};  // three refused folders, then abort: Yes
+    script.boxShots = "wizard_refused_folder_";
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
         passAcceptancePages(w, wz);
         ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
         cFileSelectPanel* fs = wz->folderPage();
+        // A folder of the user's own is no package's.
+        EXPECT_FALSE(fs->takeFolder((home.path() + "/Documents").c_str()));
+        EXPECT_EQ(fs->lastMessage(), 14);
         // A folder whose volume is unknown (or too small) is not taken into the edit.
         cFileSelectPanel::gFreeSpace = [](const char*, unsigned long long&) { return false; };
         EXPECT_FALSE(fs->takeFolder(folder.c_str()));
@@ -399,8 +403,10 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         key(w, kReturn);
     };
     EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1) << "the end code says it failed";
-    ASSERT_EQ(script.boxes.size(), 3u);
-    EXPECT_EQ(script.boxes[2], "Are you sure you want to abort installation?");
+    ASSERT_EQ(script.boxes.size(), 4u);
+    EXPECT_EQ(script.boxes[0].rfind("The software cannot be installed to " + home.path() + "/Documents.", 0), 0u)
+        << script.boxes[0];
+    EXPECT_EQ(script.boxes[3], "Are you sure you want to abort installation?");
     EXPECT_EQ(ctx.result, (unsigned)eIJStopped);
     EXPECT_TRUE(started().empty());
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));

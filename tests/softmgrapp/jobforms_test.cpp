@@ -106,40 +106,61 @@ TEST_F(JobForms, LoadingFormAsksTheLanguageOnTheUIThread) {
     EXPECT_EQ(script.seen.size(), 2u);
 }
 
-// A missing package, and a second installer of a package while the first runs.
-TEST_F(JobForms, LoadingFormShowsTheResultsMessageWithThePath) {
-    PrivateHome home;
-    cMemConfig store;
-    std::string pkg = work.file("p.data");
+// The loading form's message for a result: a missing package; a second installer of a
+// package while the first runs; a journal that cannot be obeyed (naming the package);
+// this version's interrupted installation finished there, which is the installation's
+// success.
+TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
+    const std::string pkg = work.file("p.data");
     ASSERT_TRUE(makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
-    std::string shown;
-    script.answer = [&](cChildElement* root, int depth) {
-        if (depth == 2) {
-            shown = root->text();
-            return 1;
-        }
-        return -2;
-    };
+    // A run whose journal could not go once the files and the record were in place.
+    class KeepsItsJournal : public cInstallFS {
+        bool unlink(const char* p) override { return !strstr(p, "/inflight-") && cInstallFS::unlink(p); }
+    } keeps;
+    cPackageRunLock first;
     struct {
-        std::string package;
-        bool running;
-        const char* message;
+        const char* name;
+        std::function<void(const PrivateHome&, cMemConfig&)> arrange;
+        std::string path, message;
+        unsigned int result;
     } cases[] = {
-        {work.file("missing.data"), false, "The path specified for software installation package is invalid!"},
-        {pkg, true, "Another installer of this package is running."},
+        {"missing", [](const PrivateHome&, cMemConfig&) {}, work.file("missing.data"),
+         "The path specified for software installation package is invalid!", eIIBadPath},
+        {"running",
+         [&](const PrivateHome& h, cMemConfig&) { EXPECT_TRUE(first.take(h.journal().c_str(), "org.qmx.test.pkg")); },
+         pkg, "Another installer of this package is running.", eIIBusy},
+        {"refused journal",
+         [](const PrivateHome& h, cMemConfig&) {
+             makeDirs(h.path() + "/.qmx");
+             writeTextFile(h.journal(), "QMXINFLIGHT 3\nstate pending\nN " + h.path() + "/notes.txt\nend 1\n");
+         },
+         pkg, "The interrupted installation or removal of Test Pkg could not be finished.", eIIUnfinished},
+        {"finished",
+         [&](const PrivateHome& h, cMemConfig& store) {
+             EXPECT_EQ(install(pkg, h, &store, &keeps).result, (unsigned)eIJCannotWrite);
+             EXPECT_TRUE(exists(h.journal()));
+         },
+         pkg, "Installation completed successfully.", eIIFinished},
     };
     for (auto& c : cases) {
-        cPackageRunLock first;
-        if (c.running) {
-            ASSERT_TRUE(first.take(home.journal().c_str(), "org.qmx.test.pkg"));
-        }
+        PrivateHome home;
+        cMemConfig store;
+        c.arrange(home, store);
+        std::string shown;
+        script.answer = [&](cChildElement* root, int depth) {
+            if (depth != 2) return -2;
+            shown = root->text();
+            return 1;
+        };
         sPkgInstallContext ctx;
-        ctx.packagePath.set(c.package.c_str());
+        ctx.packagePath.set(c.path.c_str());
         ctx.store = &store;
         ctx.journalPath.set(home.journal().c_str());
-        shown.clear();
-        EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker));
-        EXPECT_EQ(shown.rfind(c.message, 0), 0u) << shown;
+        unsigned int result = 99;
+        EXPECT_FALSE(cInstallInitUI::runLoadScen(ctx, &maker, &result)) << c.name;
+        EXPECT_EQ(result, c.result) << c.name;
+        EXPECT_EQ(shown.rfind(c.message, 0), 0u) << c.name << ": " << shown;
+        first.release();
     }
 }
 
@@ -158,15 +179,19 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         unsigned int want;
         bool gone;
         int lang;                  // the installation's language (asks are shown in it)
-        const char* question;
+        const char* question;      // null: a journal the job refuses, said at once
         bool shared;  // another package's record lists a.txt: it stays, and the message says so
     } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
+                 {{1}, eUNUnfinished, false, eLangENG, nullptr, false},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", false},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true}};
     for (const Case& c : cases) {
         cSOPKGLang::applyLang(eLangENG);
         if (!store.hasSection("install/org.qmx.test.pkg")) {
             ASSERT_EQ(install(pkg, home, &store).job, 0u);
+        }
+        if (!c.question) {
+            ASSERT_TRUE(writeTextFile(home.journal(), "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
         }
         if (c.shared) {
             store.setParamInt64("install/org.qmx.other/ver", 1);
@@ -206,6 +231,14 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         form->store = &store;
         int code = cChildElement::modalWindow(&maker, "uninstall", 350, 110, form, nullptr, 0);
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
+        if (!c.question) {
+            ASSERT_EQ(texts.size(), 1u);
+            EXPECT_EQ(texts[0].rfind("The interrupted installation or removal of " + std::string(name.ptr), 0), 0u)
+                << texts[0];
+            EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+            ASSERT_EQ(unlink(home.journal().c_str()), 0);
+            continue;
+        }
         ASSERT_EQ(texts.size(), 2u);
         // The question names the package.
         EXPECT_EQ(texts[0], std::string(c.question) + "\n\n" + name.ptr) << "the job's language is applied by the form";

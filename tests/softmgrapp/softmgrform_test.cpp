@@ -30,6 +30,7 @@
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
 #include "testutil.h"
+#include "ui/controls/messageform.h"
 #include "ui/controls/popupmenu.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
@@ -243,6 +244,44 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
     ASSERT_TRUE(store.values.count("lang/current"));
     EXPECT_EQ(store.values["lang/current"].number, (unsigned long long)eLangDEU);
     EXPECT_EQ(store.values["lang/current"].width, 2);
+}
+
+// A journal the start refuses (it names a file of the user's) is said over the list, in
+// the manager's language, naming the package; the file stays. One snapshot each.
+TEST_F(Manager, RefusedJournalIsSaidOverTheList) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    PrivateHome home;
+    addPackage(store, "org.a", v(1, 0), "Alpha Tools");
+    const std::string mine = home.path() + "/Documents/thesis.txt";
+    ASSERT_TRUE(makeDirs(home.path() + "/Documents") && installtest::writeTextFile(mine, "mine"));
+    const std::string journal = "QMXINFLIGHT 3\nstate pending\nN " + mine + "\nend 1\n";
+    ASSERT_TRUE(makeDirs(home.path() + "/.qmx") &&
+                installtest::writeTextFile(home.path() + "/.qmx/inflight-org.a", journal));
+    for (int id : {eLangENG, eLangDEU, eLangJPN}) {
+        SCOPED_TRACE(ciLangID(id));
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        int boxes = 0;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+            if (cMessageForm* box = dynamic_cast<cMessageForm*>(root)) {
+                boxes++;
+                EXPECT_GE(box->lineCount(), 2);
+                m->snapshotPNG(w, (snapshotDir() + "/softmgr_unfinished_" + ciLangID(id) + ".png").c_str());
+                return 1;
+            }
+            cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+            if (!f) return 0;
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && boxes == 1; }));
+            EXPECT_EQ(f->itemCount(), 1);
+            return 0;
+        };
+        EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+        EXPECT_EQ(boxes, 1);
+        EXPECT_EQ(installtest::readTextFile(mine), "mine");
+        EXPECT_EQ(installtest::readTextFile(home.path() + "/.qmx/inflight-org.a"), journal);
+    }
+    _guardchar<char> text;
+    unfinishedMessage("Alpha Tools", text);
+    EXPECT_NE(std::string(text.ptr).find("Alpha Tools"), std::string::npos);
 }
 
 // Refresh shows its focus on its blue face; pressed from the keyboard it gives the focus

@@ -279,3 +279,28 @@ TEST(UpdateVerb, ResultsAndADrippingServerBehindAProgressFormWithStop) {
     EXPECT_EQ(log.find("org%2Fnew"), std::string::npos);
     EXPECT_EQ(log.find("org/new"), std::string::npos);
 }
+
+// A journal the check's start cannot obey is said (unless quiet), and its package's
+// version is then left unknown: nothing is checked for it.
+TEST(UpdateVerb, UnfinishedJournalIsSaidAndItsPackageLeftUnchecked) {
+    useLanguage(eLangENG);
+    installtest::PrivateHome home;
+    cMemConfig store;
+    store.setParamInt64("install/org.top/ver", ver(1, 2));
+    store.setParamStr("install/org.top/name", "Top", -1);
+    ASSERT_TRUE(installtest::makeDirs(home.path() + "/.qmx"));
+    const std::string journal = home.path() + "/.qmx/inflight-org.top";
+    ASSERT_TRUE(installtest::writeTextFile(journal, "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
+    cHeadlessWindowMaker maker;
+    cVerbScript script;
+    maker.setModalScript(&script);
+    maker.setIdleTimeout(20000);
+    for (bool quiet : {false, true}) {
+        script.shown.clear();
+        EXPECT_EQ(check_updates("org.top", quiet, &store, &maker), 1);
+        EXPECT_EQ(script.shown.rfind(quiet ? "" : "The interrupted installation or removal of Top could not", 0), 0u)
+            << script.shown;
+        EXPECT_EQ(script.shown.empty(), quiet);
+    }
+    EXPECT_TRUE(installtest::exists(journal));
+}

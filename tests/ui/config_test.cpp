@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -25,6 +26,18 @@
 #include "ui/ciappconfig.h"
 
 using testutil::TempDir;
+
+// Folder flushes made to fail: this program's own fsync stands before the C library's
+// (for the store's code linked into it), failing on folders while the flag is set.
+static std::atomic<bool> gFailFolderFlush{false};
+extern "C" int fsync(int fd) {
+    struct stat st;
+    if (gFailFolderFlush && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return (int)syscall(SYS_fsync, fd);
+}
 
 namespace {
 
@@ -498,6 +511,29 @@ TEST_F(StoreTest, CrashBeforeRenameKeepsTheOldHive) {
     ASSERT_TRUE(c.setParamStr("lang/name", "newer"));
     ASSERT_TRUE(c.saveConfig());
     EXPECT_EQ((std::vector<std::string>{".lock", "lang.hive"}), listDir(folder));
+}
+
+// The flush of the store's folder after a hive is renamed into place (or removed) is the
+// save's as much as the rename: when it fails, the save is reported failed.
+TEST_F(StoreTest, FailedFolderFlushFailsTheSave) {
+    cCIAppConfig c;
+    ASSERT_TRUE(openStore(c));
+    ASSERT_TRUE(c.setParamStr("lang/name", "first"));
+    ASSERT_TRUE(c.saveConfig());
+    ASSERT_TRUE(c.setParamStr("lang/name", "second"));
+    gFailFolderFlush = true;
+    EXPECT_FALSE(c.saveConfig()) << "renamed in place";
+    gFailFolderFlush = false;
+    ASSERT_TRUE(c.saveConfig());
+    ASSERT_TRUE(c.removeSection("lang"));
+    gFailFolderFlush = true;
+    EXPECT_FALSE(c.saveConfig()) << "removed";
+    gFailFolderFlush = false;
+    EXPECT_TRUE(c.saveConfig());
+    cCIAppConfig fresh;
+    ASSERT_TRUE(openStore(fresh));
+    _guardchar<char> s;
+    EXPECT_FALSE(fresh.getParamStr("lang/name", s));
 }
 
 // Several processes save different keys of one hive at the same time, many rounds each:

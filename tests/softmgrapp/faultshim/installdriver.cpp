@@ -5,8 +5,9 @@
 //   installdriver install PACKAGE INSTALL-FOLDER MANAGER-PROGRAM
 //   installdriver uninstall CODE-NAME
 //   installdriver recover     (the Software Manager's start: every journal resolved)
-// Exit code 0 when the job succeeded, 3 when there was nothing to do (no update required,
-// not installed), 1 when it failed, 2 for a usage error.
+// Exit code 0 when the job succeeded (or its start finished this very job, interrupted
+// before), 3 when there was nothing to do (no update required, not installed), 1 when it
+// failed, 2 for a usage error.
 //   installdriver serve
 // reads lines "MODE AT VERB ARGS..." (tab-separated; MODE and AT as QMXFAULT_MODE and
 // QMXFAULT_AT, AT 0 for no fault) and runs each in a child process of its own, then
@@ -51,7 +52,7 @@ int install(cCIAppConfig& store, const char* package, const char* folder, const 
     disarm();
     printf("checks %u job %u result %u %s\n", r, job, ctx.result, ctx.messagePath.ptr ? ctx.messagePath.ptr : "");
     if (r == eIINoUpdate) return 3;
-    return r == eIIOk && job == 0 ? 0 : 1;
+    return (r == eIIOk && job == 0) || r == eIIFinished ? 0 : 1;
 }
 
 int uninstall(cCIAppConfig& store, const char* code) {

@@ -1,0 +1,385 @@
+// Where a journal's package may act, and the check of a journal against it. A journal
+// is text in the store's folder that any program of the user's may have written, restored
+// or damaged: nothing it names is obeyed unless the package's record vouches for it or it
+// lies in a folder that no user keeps data in.
+#include "instengine/journalscope.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/fastertreelist.h"
+#include "base/folders.h"
+#include "base/lists.h"
+#include "base/stringkey.h"
+#include "base/strings.h"
+#include "softmgr/ossupport.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
+#include "instengine/journal.h"
+#include "instengine/pkgregistry.h"
+
+namespace {
+
+// Trees of the system and of mounted volumes: never a package's own folder (below the
+// home folder, wherever that lies, its own rules hold).
+const char* const kSystemTrees[] = {"/bin",   "/boot", "/dev",  "/etc", "/home", "/lib", "/lib32",
+                                    "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root", "/run",
+                                    "/sbin",  "/srv",  "/sys",  "/usr", "/var"};
+// The home folder's user folders under their usual names; user-dirs.dirs may name others.
+const char* const kUserFolders[] = {"Desktop", "Documents", "Downloads", "Music",
+                                    "Pictures", "Public",   "Templates", "Videos"};
+const long long kMaxUserDirsBytes = 65536;
+
+bool atOrBelow(const char* path, const char* base) { return strcmp(path, base) == 0 || isBelow(path, base); }
+
+// A folder's real path: its longest existing part resolved, the rest appended as it is.
+bool realFolder(const char* folder, _guardchar<char>& out) {
+    _guardchar<char> head;
+    if (!head.set(folder)) return false;
+    for (long long cut = (long long)strlen(head.ptr);;) {
+        char keep = head.ptr[cut];
+        head.ptr[cut] = 0;
+        char real[PATH_MAX];
+        bool found = realpath(cut ? head.ptr : "/", real) != nullptr;
+        head.ptr[cut] = keep;
+        if (found) {
+            const char* rest = head.ptr + cut;  // "" or from a "/"
+            return strcmp(real, "/") == 0 && *rest ? out.set(rest) : concatText(real, rest, out);
+        }
+        if ((errno != ENOENT && errno != ENOTDIR) || cut == 0) return false;
+        while (cut > 0 && head.ptr[cut - 1] != '/') cut--;
+        if (cut > 0) cut--;
+    }
+}
+
+// A path and its real path to a list; `except` (the home folders) are left out: a user
+// folder set to the home folder itself stands for none.
+void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guardchar<char> >* except = nullptr) {
+    if (!isPlainAbsPath(path) || strcmp(path, "/") == 0) return;
+    _guardchar<char> real;
+    const char* both[2] = {path, realFolder(path, real) ? real.ptr : nullptr};
+    for (const char* p : both) {
+        bool home = false;
+        for (auto* h = except ? except->head : nullptr; h && p; h = h->next)
+            home = home || strcmp(h->value.ptr, p) == 0;
+        if (p && !home) addUnique(list, p);
+    }
+}
+
+// The folders the user keeps data and settings in, looked up once for a check.
+class cUserFolders {
+public:
+    cUserFolders();
+    // mayBePackageFolder.
+    bool allows(const char* folder) const {
+        _guardchar<char> real;
+        return allowsAsNamed(folder) && realFolder(folder, real) && allowsAsNamed(real.ptr);
+    }
+    // Whether a folder a run made may go again once empty: not the root, the home folder
+    // or one above it, nor a user, hidden or system folder itself.
+    bool mayRemoveEmpty(const char* folder) const;
+    // Whether a folder is the home folder or lies above it (or is the root).
+    bool homeOrAbove(const char* folder) const {
+        if (strcmp(folder, "/") == 0) return true;
+        for (auto* h = myHomes.head; h; h = h->next)
+            if (atOrBelow(h->value.ptr, folder)) return true;
+        return false;
+    }
+
+private:
+    bool allowsAsNamed(const char* folder) const;
+    // The name right below the home folder that `folder` lies at or below, or null.
+    const char* belowHome(const char* folder) const {
+        for (auto* h = myHomes.head; h; h = h->next)
+            if (isBelow(folder, h->value.ptr)) return folder + strlen(h->value.ptr) + 1;
+        return nullptr;
+    }
+    _List<_guardchar<char> > myHomes;  // as named and real
+    _List<_guardchar<char> > myData;   // user folders, the store's folder, the manager's bundle
+    _List<_guardchar<char> > myApps;   // the applications folder (itself no package's own)
+};
+
+cUserFolders::cUserFolders() {
+    _guardchar<char> home, path;
+    if (cFolderContents::getHome(home) && home.ptr) {
+        long long n = (long long)strlen(home.ptr);
+        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
+    }
+    addPath(myHomes, home.ptr);
+    if (isPlainAbsPath(home.ptr) && strcmp(home.ptr, "/") != 0) {
+        for (const char* name : kUserFolders)
+            if (joinPath(home.ptr, name, path)) addPath(myData, path.ptr, &myHomes);
+        // The user's own names: lines XDG_<NAME>_DIR="$HOME/<folder>" or "/<folder>".
+        const char* config = getenv("XDG_CONFIG_HOME");
+        _guardchar<char> file, base;
+        if (config && config[0] == '/' ? base.set(config) : joinPath(home.ptr, ".config", base))
+            joinPath(base.ptr, "user-dirs.dirs", file);
+        int fd = file.ptr ? open(file.ptr, O_RDONLY | O_CLOEXEC) : -1;
+        _typebuf<char> text;
+        long long got = 0;
+        if (fd >= 0 && text.set(kMaxUserDirsBytes + 1)) {
+            ssize_t r;
+            while (got < kMaxUserDirsBytes && (r = read(fd, text.ptr + got, (size_t)(kMaxUserDirsBytes - got))) > 0)
+                got += r;
+            text.ptr[got] = 0;
+        }
+        if (fd >= 0) close(fd);
+        for (char* line = got > 0 ? text.ptr : nullptr; line && *line;) {
+            char* end = strchr(line, '\n');
+            if (end) *end = 0;
+            char* value = strncmp(line, "XDG_", 4) == 0 ? strstr(line, "_DIR=\"") : nullptr;
+            char* quote = value ? strchr(value + 6, '"') : nullptr;
+            if (quote) {
+                *quote = 0;
+                value += 6;
+                if (strncmp(value, "$HOME/", 6) == 0 && joinPath(home.ptr, value + 6, path))
+                    addPath(myData, path.ptr, &myHomes);
+                else if (value[0] == '/')
+                    addPath(myData, value, &myHomes);
+            }
+            line = end ? end + 1 : nullptr;
+        }
+    }
+    // The store's folder holds every package's record and journal; the manager's bundle is
+    // the manager's; the applications folder holds every package's folder.
+    _guardchar<char> journal, folder, manager;
+    if (defaultJournalPath("x", journal) && parentFolder(journal.ptr, folder)) addPath(myData, folder.ptr, &myHomes);
+    if (getAppManagerPath(manager)) {
+        for (int i = 0; i < 3; i++)  // ".../<name>.app/Contents/MacOS/SoftManager" to ".../<name>.app"
+            if (char* slash = strrchr(manager.ptr, '/')) *slash = 0;
+        addPath(myData, manager.ptr, &myHomes);
+        if (char* slash = strrchr(manager.ptr, '/')) *slash = 0;
+        addPath(myApps, manager.ptr);
+    }
+}
+
+bool cUserFolders::allowsAsNamed(const char* folder) const {
+    if (!isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
+    for (auto* d = myData.head; d; d = d->next)
+        if (atOrBelow(folder, d->value.ptr)) return false;
+    for (auto* a = myApps.head; a; a = a->next)
+        if (strcmp(folder, a->value.ptr) == 0) return false;
+    if (const char* name = belowHome(folder)) return name[0] != '.';
+    if (!strchr(folder + 1, '/')) return false;  // a top-level folder
+    for (const char* tree : kSystemTrees)
+        if (atOrBelow(folder, tree)) return false;
+    return true;
+}
+
+bool cUserFolders::mayRemoveEmpty(const char* folder) const {
+    if (!isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
+    for (auto* d = myData.head; d; d = d->next)
+        if (strcmp(folder, d->value.ptr) == 0) return false;
+    const char* name = belowHome(folder);
+    if (name && name[0] == '.' && !strchr(name, '/')) return false;
+    for (const char* tree : kSystemTrees)
+        if (strcmp(folder, tree) == 0) return false;
+    return true;
+}
+
+// The check of one journal: the package's record in the store, the roots it may act
+// below, and what the journal's own run writes and makes.
+class cScopeCheck {
+public:
+    cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store);
+    bool run(_guardchar<char>& outside);
+
+private:
+    bool fail(const char* path) {
+        myOutside = path ? path : "";
+        return false;
+    }
+    // A root the journal names: vouched for by the record, or a package folder; no link.
+    bool root(const char* folder);
+    // Whether a path lies below a root (or at one, `atRoot`), reached without a link.
+    bool inRoots(const char* path, bool atRoot);
+    bool reachedWithoutLink(const char* path, const char* root);
+    // Whether a folder lies on the way to a root and may go once empty.
+    bool onTheWay(const char* folder) const;
+    bool entry(const char* path, bool recorded) const;
+    bool recordField(const char* value, const char* earlier, const _List<_guardchar<char> >* earlierList);
+
+    const sJournal& myJournal;
+    cUserFolders myUser;
+    sPkgRegistryRecord myRecord;
+    bool myHaveRecord = false;
+    _List<_guardchar<char> > myRoots;
+    _guardchar<char> myEntries, myPrefix;
+    cFasterTreeList<cStringKey, int> myRecordFiles, myRecordDirs, myRecordEntries;
+    cFasterTreeList<cStringKey, int> myWritten, myMade, myWrittenEntries;
+    cFasterTreeList<cStringKey, int> myClear;  // folders known to be reached without a link
+    const char* myOutside = nullptr;
+};
+
+cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store) : myJournal(j) {
+    myHaveRecord = store && readRegistryRecord(store, code, myRecord);
+    if (myHaveRecord) {
+        // The record's own folders, as the uninstallation takes them.
+        cRecordScope scope(myRecord);
+        struct stat st;
+        auto vouch = [&](const char* f) {
+            if (scope.isConfining(f) && !(lstat(f, &st) == 0 && S_ISLNK(st.st_mode))) addUnique(myRoots, f);
+        };
+        vouch(myRecord.path.ptr);
+        for (auto* it = myRecord.bases.head; it; it = it->next) vouch(it->value.ptr);
+        for (const char* f : myRecord.files) myRecordFiles.insert(cStringKey(f));
+        for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
+        for (auto* it = myRecord.shortcuts.head; it; it = it->next) myRecordEntries.insert(cStringKey(it->value.ptr));
+    }
+    // The package's entries: "<entries folder>/<code word>-<name>.desktop".
+    _guardchar<char> sample;
+    static const char kSample[] = "x.desktop";
+    if (desktopEntryFolder(myEntries) && sysShortcutPath(sample, "x", code) &&
+        strlen(sample.ptr) > sizeof(kSample) - 1)
+        myPrefix.set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+    for (long long i = 0; i < j.count(); i++) {
+        cStringKey key(j.path(i));
+        if (j.kind(i) == 'R' || j.kind(i) == 'N') myWritten.insert(key);
+        if (j.kind(i) == 'M') myMade.insert(key);
+        if (j.kind(i) == 'E') myWrittenEntries.insert(key);
+    }
+}
+
+bool cScopeCheck::root(const char* folder) {
+    for (auto* it = myRoots.head; it; it = it->next)
+        if (strcmp(it->value.ptr, folder) == 0) return true;
+    struct stat st;
+    if (!myUser.allows(folder) || (lstat(folder, &st) == 0 && S_ISLNK(st.st_mode))) return fail(folder);
+    return addUnique(myRoots, folder) || fail(folder);
+}
+
+bool cScopeCheck::reachedWithoutLink(const char* path, const char* root) {
+    // Most files share their folder with one looked at before.
+    const char* slash = strrchr(path, '/');
+    size_t rootLen = strlen(root);
+    if (!slash || (size_t)(slash - path) <= rootLen) return true;
+    if (myClear.findEntry(cStringKey(path, slash - path))) return true;
+    _guardchar<char> walk;
+    if (!parentFolder(path, walk)) return false;
+    // Each folder from below the root down to the path's own; one looked at before is known.
+    for (char* c = walk.ptr + rootLen + 1;; c++) {
+        if (*c && *c != '/') continue;
+        char keep = *c;
+        *c = 0;
+        bool clear = myClear.findEntry(cStringKey(walk.ptr)) != nullptr;
+        if (!clear) {
+            struct stat st;
+            if (lstat(walk.ptr, &st) != 0) {
+                // What does not exist holds nothing to reach.
+                return errno == ENOENT || errno == ENOTDIR;
+            }
+            if (S_ISLNK(st.st_mode)) return false;
+            myClear.insert(cStringKey(walk.ptr));
+        }
+        *c = keep;
+        if (!keep) return true;
+    }
+}
+
+bool cScopeCheck::inRoots(const char* path, bool atRoot) {
+    for (auto* it = myRoots.head; it; it = it->next) {
+        if (atRoot && strcmp(path, it->value.ptr) == 0) return true;
+        if (isBelow(path, it->value.ptr) && reachedWithoutLink(path, it->value.ptr)) return true;
+    }
+    return false;
+}
+
+bool cScopeCheck::onTheWay(const char* folder) const {
+    if (!myUser.mayRemoveEmpty(folder)) return false;
+    for (auto* it = myRoots.head; it; it = it->next)
+        if (isBelow(it->value.ptr, folder)) return true;
+    return false;
+}
+
+bool cScopeCheck::entry(const char* path, bool recorded) const {
+    static const char kExt[] = ".desktop";
+    _guardchar<char> folder;
+    size_t n = strlen(path), k = sizeof(kExt) - 1;
+    if (myEntries.empty() || !parentFolder(path, folder) || strcmp(folder.ptr, myEntries.ptr) != 0 || n <= k ||
+        strcmp(path + n - k, kExt) != 0)
+        return false;
+    if (!myPrefix.empty() && strncmp(path, myPrefix.ptr, strlen(myPrefix.ptr)) == 0) return true;
+    return recorded && myRecordEntries.findEntry(cStringKey(path)) != nullptr;
+}
+
+// The record's folder or a base: what the package's record says already, or a root.
+bool cScopeCheck::recordField(const char* value, const char* earlier, const _List<_guardchar<char> >* earlierList) {
+    if (myHaveRecord && earlier && value && strcmp(value, earlier) == 0) return true;
+    for (auto* it = earlierList && myHaveRecord ? earlierList->head : nullptr; it; it = it->next)
+        if (value && strcmp(value, it->value.ptr) == 0) return true;
+    return value && root(value);
+}
+
+bool cScopeCheck::run(_guardchar<char>& outside) {
+    bool ok = true;
+    const sJournal& j = myJournal;
+    const sPkgRegistryRecord& r = j.record;
+    for (long long i = 0; ok && i < j.count(); i++)
+        if (j.kind(i) == 'D') ok = root(j.path(i));
+    if (ok && j.registration) {
+        ok = recordField(r.path.ptr, myRecord.path.ptr, nullptr);
+        for (auto* it = r.bases.head; ok && it; it = it->next)
+            ok = recordField(it->value.ptr, nullptr, &myRecord.bases);
+    }
+    for (long long i = 0; ok && i < j.count(); i++) {
+        const char* p = j.path(i);
+        switch (j.kind(i)) {
+            case 'R':
+            case 'N':
+            case 'O': ok = inRoots(p, false) || fail(p); break;
+            case 'M': ok = inRoots(p, true) || onTheWay(p) || fail(p); break;
+            case 'S':
+                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myUser.homeOrAbove(p)) || fail(p);
+                break;
+            case 'E': ok = entry(p, false) || fail(p); break;
+            case 'Q': ok = entry(p, true) || fail(p); break;
+            default: break;
+        }
+    }
+    // What the record lists is what an uninstallation will remove later (a pending
+    // journal's record is never obeyed).
+    bool removing = j.registration == 'u';
+    if (ok && j.registration && j.committed) {
+        for (const char* f : r.files) {
+            cStringKey key(f);
+            if (myRecordFiles.findEntry(key) || (removing ? inRoots(f, false) : myWritten.findEntry(key) != nullptr))
+                continue;
+            ok = fail(f);
+            break;
+        }
+        for (auto* it = r.dirs.head; ok && it; it = it->next) {
+            const char* d = it->value.ptr;
+            cStringKey key(d);
+            // One gone since is never registered (nor removed): the registration keeps
+            // only the folders that stand.
+            ok = myRecordDirs.findEntry(key) || myMade.findEntry(key) || objKind(d) == 0 ||
+                 (removing && (inRoots(d, true) || onTheWay(d))) || fail(d);
+        }
+        for (auto* it = r.shortcuts.head; ok && it; it = it->next) {
+            const char* e = it->value.ptr;
+            cStringKey key(e);
+            ok = myRecordEntries.findEntry(key) || myWrittenEntries.findEntry(key) || (removing && entry(e, true)) ||
+                 fail(e);
+        }
+    }
+    if (!ok) outside.set(myOutside ? myOutside : "");
+    return ok;
+}
+
+}  // namespace
+
+bool mayBePackageFolder(const char* folder) {
+    cUserFolders user;
+    return folder && user.allows(folder);
+}
+
+bool journalConfined(const sJournal& j, const char* code, cApplicationConfig* store, _guardchar<char>& outside) {
+    cScopeCheck check(j, code, store);
+    return check.run(outside);
+}

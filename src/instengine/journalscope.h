@@ -1,0 +1,39 @@
+// Where a journal's package may act: its folders, vouched for by its record in the store
+// or, for folders no record names, not ones the user keeps data or settings in; and the
+// check that every path a journal names lies there before any of it is obeyed.
+#pragma once
+
+#include "base/appconfig.h"
+#include "base/buffers.h"
+
+struct sJournal;
+
+// Whether a folder may be a package's own (its installation folder or a base) when no
+// record of the package vouches for it: a plain absolute folder that is not the root, the
+// home folder or one above it, nor the applications folder itself; not at or below the
+// store's folder or the Software Manager's bundle; in the home folder not at or below one
+// of its hidden folders (settings, keys, the store) or its user folders (Desktop,
+// Documents, Downloads, Music, Pictures, Public, Templates, Videos and those that
+// ~/.config/user-dirs.dirs names); elsewhere not a top-level folder and not at or below a
+// system or mount tree (/bin, /boot, /dev, /etc, /home, /lib*, /media, /mnt, /proc,
+// /root, /run, /sbin, /srv, /sys, /usr, /var). The folder as named and its real path
+// (links resolved as far as it exists) must both qualify.
+bool mayBePackageFolder(const char* folder);
+
+// Whether everything the journal of package `code` names lies where that package may
+// act, so that obeying it can never touch a file no installation of the package put
+// there:
+//   - its roots ("D", the record's folder and bases) are the folders of the package's
+//     record in `store` (when it has one) or pass mayBePackageFolder, and are no links;
+//   - files ("R", "N", "O") lie below a root, reached without a link below it;
+//   - made folders ("M") lie at or below a root, or on the way to one (never the root
+//     folder, the home folder or a user or system folder itself); the menu entries'
+//     folders ("S") are that folder or on the way to it;
+//   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder,
+//     under the package's own prefix (a "Q" may also be one its record lists);
+//   - once committed, the record it registers lists only files it writes ("R", "N"),
+//     folders it makes ("M", or ones that no longer exist) and entries it writes ("E"),
+//     besides what the package's record in the store lists already; an uninstallation's
+//     record only files below its roots and folders and entries as above.
+// False with the first path that is not in `outside`.
+bool journalConfined(const sJournal& j, const char* code, cApplicationConfig* store, _guardchar<char>& outside);

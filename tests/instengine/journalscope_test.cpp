@@ -1,0 +1,188 @@
+// Where a journal's package may act: the folders a package may have without a record,
+// and hand-written journals that name the user's own files, refused whole through every
+// way a journal is recovered.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "installtest.h"
+#include "instengine/installinit.h"
+#include "instengine/journal.h"
+#include "instengine/journalscope.h"
+#include "instengine/pkgregistry.h"
+#include "instengine/uninstall.h"
+#include "softmgr/ossupport.h"
+
+using namespace installtest;
+
+namespace {
+
+TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
+    PrivateHome home;
+    const std::string h = home.path();
+    ASSERT_TRUE(makeDirs(h + "/Documents") && makeDirs(h + "/elsewhere/Docs") && makeDirs(h + "/.config"));
+    ASSERT_EQ(symlink((h + "/Documents").c_str(), (h + "/docs-link").c_str()), 0);
+    ASSERT_TRUE(writeTextFile(h + "/.config/user-dirs.dirs",
+                              "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                              "XDG_MUSIC_DIR=\"" + h + "/elsewhere/Docs\"\nXDG_PUBLICSHARE_DIR=\"" + h + "\"\n"));
+    struct {
+        std::string folder;
+        bool may;
+    } cases[] = {
+        {h + "/Applications/Tool", true},  // a user folder set to the home folder stands for none
+        {h + "/opt/qmxtest", true},
+        {"/opt/tool", true},
+        {"/tmp/qmx-elsewhere/tool", true},
+        {"/", false},
+        {h, false},
+        {h.substr(0, h.rfind('/')), false},  // above the home folder
+        {h + "/Applications", false},
+        {h + "/Applications/QMX Software Manager.app/Contents", false},
+        {h + "/Documents", false},
+        {h + "/Documents/Tool", false},
+        {h + "/Dokumente/Tool", false},
+        {h + "/elsewhere/Docs/x", false},
+        {h + "/docs-link/Tool", false},  // its real path is in Documents
+        {h + "/.config/tool", false},
+        {h + "/.qmx", false},
+        {"/opt", false},
+        {"/etc/tool", false},
+        {"/usr/local/tool", false},
+        {"/home/someone/Tool", false},
+        {"/media/usb/Tool", false},
+        {"relative/Tool", false},
+        {h + "/a/../b", false},
+    };
+    for (auto& c : cases) EXPECT_EQ(mayBePackageFolder(c.folder.c_str()), c.may) << c.folder;
+}
+
+// Type, content or target of everything below a folder but the store's folder.
+typedef std::map<std::string, std::string> Entries;
+void entries(const std::string& root, const std::string& rel, Entries& out) {
+    DIR* d = opendir((root + rel).c_str());
+    while (struct dirent* e = d ? readdir(d) : nullptr) {
+        std::string n = e->d_name, r = rel + "/" + n;
+        struct stat st;
+        if (n == "." || n == ".." || r == "/.qmx" || lstat((root + r).c_str(), &st) != 0) continue;
+        char target[4096] = {};
+        if (S_ISLNK(st.st_mode) && readlink((root + r).c_str(), target, sizeof target - 1) < 0) target[0] = 0;
+        out[r] = S_ISDIR(st.st_mode)   ? "dir"
+                 : S_ISLNK(st.st_mode) ? std::string("-> ") + target
+                                       : readTextFile(root + r);
+        if (S_ISDIR(st.st_mode)) entries(root, r, out);
+    }
+    if (d) closedir(d);
+}
+
+// The names whose entries differ.
+std::string changes(const Entries& now, const Entries& before) {
+    std::string d;
+    for (auto& n : now)
+        if (!before.count(n.first) || before.at(n.first) != n.second) d += " " + n.first;
+    for (auto& b : before)
+        if (!now.count(b.first)) d += " -" + b.first;
+    return d;
+}
+
+std::string journalText(const char* state, const std::vector<std::string>& lines) {
+    std::string t = std::string("QMXINFLIGHT 3\nstate ") + state + "\n";
+    for (auto& l : lines) t += l + "\n";
+    return t + "end " + std::to_string(lines.size()) + "\n";
+}
+
+// Journals naming the user's files through each of their lines, and records that would
+// make a later uninstallation remove them: each refused whole (with the path that is
+// outside), kept, and reported by the manager's start, the uninstallation and the
+// installer, with nothing changed; the uninstallation of the package after them removes
+// nothing of the user's either.
+TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
+    useAppLanguages();
+    testutil::TempDir work;
+    PrivateHome home;
+    cMemConfig store;
+    const std::string pkg = work.file("p.data"), h = home.path(), p = home.installFolder();
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", "tool"}, {"doc/README", "read me"}}, pkg));
+    ASSERT_EQ(install(pkg, home, &store).job, 0u);
+    _guardchar<char> entryFolder;
+    ASSERT_TRUE(desktopEntryFolder(entryFolder));
+    const std::string e = entryFolder.ptr, docs = h + "/Documents", thesis = docs + "/thesis.txt";
+    for (auto f : {thesis, thesis + ".bkp", h + "/notes.txt", h + "/notes.desktop.tmp", h + "/Applications/mine.txt",
+                   p + "/user.txt", e + "/user-own.desktop"})
+        ASSERT_TRUE(makeDirs(f.substr(0, f.rfind('/'))) && writeTextFile(f, "the user's " + f));
+    ASSERT_TRUE(makeDirs(h + "/Music") && makeDirs(docs + "/empty"));
+    ASSERT_EQ(symlink(docs.c_str(), (p + "/link").c_str()), 0);
+    ASSERT_EQ(symlink(docs.c_str(), (h + "/Applications/Lnk").c_str()), 0);
+    const std::string reg = "code org.qmx.test.pkg";
+    struct {
+        const char* name;
+        std::string journal, outside;
+    } cases[] = {
+        {"a file outside", journalText("pending", {"N " + thesis}), thesis},
+        {"a backup beside the user's file", journalText("pending", {"R " + thesis}), thesis},
+        {"a user folder as its root", journalText("pending", {"D " + docs, "N " + thesis}), docs},
+        {"the home folder as its root", journalText("committed", {"D " + h, "O " + h + "/notes.txt"}), h},
+        {"the applications folder as its root",
+         journalText("pending", {"D " + h + "/Applications", "N " + h + "/Applications/mine.txt"}),
+         h + "/Applications"},
+        {"a link in the package's folder", journalText("pending", {"N " + p + "/link/thesis.txt"}),
+         p + "/link/thesis.txt"},
+        {"a root that is a link",
+         journalText("pending", {"D " + h + "/Applications/Lnk", "N " + h + "/Applications/Lnk/thesis.txt"}),
+         h + "/Applications/Lnk"},
+        {"another menu entry", journalText("committed", {"Q " + e + "/user-own.desktop"}), e + "/user-own.desktop"},
+        {"an entry outside the entries folder", journalText("pending", {"E " + h + "/notes.desktop"}),
+         h + "/notes.desktop"},
+        {"an empty user folder", journalText("pending", {"M " + h + "/Music"}), h + "/Music"},
+        {"a record in a user folder",
+         journalText("committed", {reg, "register", "rec ver 1", "rec path " + docs, "rec file " + thesis}), docs},
+        {"a record listing a file its run did not write",
+         journalText("committed",
+                     {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
+         p + "/user.txt"},
+        {"a removal whose record lies in a user folder",
+         journalText("committed", {reg, "unregister", "rec ver 1", "rec path " + docs, "rec dir " + docs + "/empty"}),
+         docs},
+    };
+    Entries before;
+    entries(h, "", before);
+    const std::string code = "org.qmx.test.pkg";
+    for (auto& c : cases) {
+        ASSERT_TRUE(writeTextFile(home.journal(), c.journal)) << c.name;
+        sRecoveryReport report;
+        EXPECT_FALSE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store, &report)) << c.name;
+        EXPECT_EQ(report.outcome, (int)sRecoveryReport::eRefused) << c.name;
+        EXPECT_EQ(std::string(report.path.ptr ? report.path.ptr : ""), c.outside) << c.name;
+        _List<_guardchar<char> > unfinished;
+        EXPECT_FALSE(recoverAllInterrupted(&store, nullptr, &unfinished)) << c.name;
+        EXPECT_TRUE(unfinished.count() == 1 && unfinished.head->value.ptr == code) << c.name;
+        sPkgUninstallContext u;
+        u.codeName.set(code.c_str());
+        u.key.set(code.c_str());
+        ScriptedAsker yes;
+        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNUnfinished) << c.name;
+        EXPECT_TRUE(yes.asked.empty()) << c.name;
+        EXPECT_EQ(install(pkg, home, &store).init, (unsigned)eIIUnfinished) << c.name;
+        Entries now;
+        entries(h, "", now);
+        EXPECT_EQ(changes(now, before), "") << c.name;
+        EXPECT_EQ(readTextFile(home.journal()), c.journal) << c.name << ": kept as it was";
+    }
+    ASSERT_EQ(unlink(home.journal().c_str()), 0);
+    sPkgUninstallContext u;
+    u.codeName.set(code.c_str());
+    u.key.set(code.c_str());
+    ScriptedAsker yes;
+    ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    Entries after;
+    entries(h, "", after);
+    for (auto& b : before) {
+        bool package = b.first.find("/Applications/Test/bin") == 0 || b.first.find("/Applications/Test/doc") == 0 ||
+                       b.first.find("/Applications/QMX Software Manager.app") == 0;
+        if (!package) {
+            EXPECT_EQ(after[b.first], b.second) << b.first;
+        }
+    }
+}
+
+}  // namespace
