@@ -93,6 +93,9 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
     // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
+    // A running installer's journal is no interrupted run's: wait for its end.
+    cPackageRunLock running;
+    if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) return eUNBusy;
     cJournalFolderLock lock(ctx.journalPath.ptr);
     sRecoveryReport recovered;
     if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;

@@ -18,6 +18,9 @@ struct sPkgUninstallContext {
     // Display names of the installed packages whose records list files of this one too:
     // those files stayed.
     _List<_guardchar<char> > keptFor;
+    // Set by a caller that holds this package's run lock itself (an installer removing an
+    // earlier package of its own code name); otherwise the job takes it.
+    bool runLockHeld = false;
 };
 
 // Results of uninstallJob (the form maps them to "pkgm::unin" messages).
@@ -33,6 +36,8 @@ enum eUninstallResult {
     eUNIncomplete = 7,
     // An interrupted run's journal was refused or could not be resolved: nothing done.
     eUNUnfinished = 8,
+    // An installer of the package is running: nothing done.
+    eUNBusy = 9,
 };
 
 // Whether uninstallJob has anything to act on for `code`: a record in `store` (or a store

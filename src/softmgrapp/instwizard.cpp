@@ -106,6 +106,7 @@ void cInstWizard::onConstruct() {
             case pkDeprecated:
                 if (!myCtx || myCtx->packagesForRemoval.empty()) continue;
                 page = myRemoval = new cSoftUninstallerPanel;
+                myRemoval->heldCode = myCtx->runLock.held() ? myCtx->codeName.ptr : nullptr;
                 attach(myRemoval, 0, 0, 10, 10);
                 myDeprecated = new cListViewChild;
                 attach(myDeprecated, 210, 82, 390, 270);

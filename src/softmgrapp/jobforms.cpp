@@ -389,7 +389,7 @@ unsigned int cSoftUninstallerPanel::job() {
 bool cSoftUninstallerPanel::onAction(cChildElement* sender, cChildAction* action) {
     if (cOwnRemovalAction* a = dynamic_cast<cOwnRemovalAction*>(action)) {
         int lang = cLibLang::appliedLang();
-        int r = uninstall(a->code.ptr, this, nullptr, store, true);
+        int r = uninstall(a->code.ptr, this, nullptr, store, true, heldCode);
         cSOPKGLang::applyLang(lang);
         if (a->status) *a->status = r;
         return true;
@@ -644,6 +644,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         } else if (r <= 7) {
             boxAside(kKind[r], string(kMsg[r]), false);
         }
+        if (r == eUNBusy) boxAside(2, str("pkgm::iini", eIIBusy, "Another installer of this package is running."), false);
         if (r == eUNUnfinished) {
             _List<_guardchar<char> > codes;
             _guardchar<char>* code = codes.add();
@@ -661,10 +662,11 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
 }
 
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApplicationConfig* store,
-              bool keepLanguage) {
+              bool keepLanguage, const char* heldCode) {
     sPkgUninstallContext ctx;
     ctx.codeName.set(code);
     ctx.key.set(code);
+    ctx.runLockHeld = heldCode && code && strcmp(heldCode, code) == 0;
     if (ctx.key.empty()) return 1;
     // A package nobody knows is answered at once in the UI language: no progress form,
     // no question for the language it was installed in.

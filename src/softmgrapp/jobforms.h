@@ -247,6 +247,8 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override;
     // The store of the packages (the application's when null).
     cApplicationConfig* store = nullptr;
+    // The code name whose run lock the installer holds (its own package).
+    const char* heldCode = nullptr;
 
 protected:
     unsigned int job() override;
@@ -341,5 +343,6 @@ protected:
 
 // The "uninstall" verb: the code name's package removed behind the progress form; an
 // unknown one is answered at once with the error alone.
+// `heldCode`: a code name whose run lock the caller holds (an installer's own package).
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr,
-              cApplicationConfig* store = nullptr, bool keepLanguage = false);
+              cApplicationConfig* store = nullptr, bool keepLanguage = false, const char* heldCode = nullptr);

@@ -674,7 +674,7 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
 // over and wrote a record that listed none of the folders the first made, which an
 // uninstallation then left behind), another process finds the package held too, and once
 // the first has ended the next one starts.
-TEST(TwoInstallers, SecondRefusesWhileTheFirstRuns) {
+TEST(TwoInstallers, SecondAndAnUninstallationRefuseWhileTheFirstRuns) {
     useAppLanguages();
     testutil::TempDir work;
     PrivateHome home;
@@ -704,14 +704,24 @@ TEST(TwoInstallers, SecondRefusesWhileTheFirstRuns) {
         if (r == 0) {
             EXPECT_EQ(runInstallJob(second, nullptr, nullptr), 0u);
         }
+        // An uninstallation while the installer runs would take its journal for an
+        // interrupted run's: it waits for the installer's end instead.
+        sPkgUninstallContext during;
+        during.codeName.set("org.qmx.test.pkg");
+        during.key.set("org.qmx.test.pkg");
+        ScriptedAsker sure;
+        EXPECT_EQ(uninstallJob(during, &stores[3], &sure), (unsigned)eUNBusy);
+        EXPECT_TRUE(installtest::exists(home.installFolder() + "/bin/tool"));
     }
     sPkgRegistryRecord rec;
     ASSERT_TRUE(readRegistryRecord(&stores[2], "org.qmx.test.pkg", rec));
     std::vector<std::string> dirs;
     for (auto* it = rec.dirs.head; it; it = it->next) dirs.push_back(it->value.ptr);
     EXPECT_NE(std::find(dirs.begin(), dirs.end(), home.installFolder()), dirs.end()) << "the record lists what was made";
-    sPkgInstallContext later;
-    EXPECT_EQ(start(later, &stores[2]), (unsigned)eIINoUpdate) << "the first one's end lets the next one start";
+    {
+        sPkgInstallContext later;
+        EXPECT_EQ(start(later, &stores[2]), (unsigned)eIINoUpdate) << "the first one's end lets the next one start";
+    }
     sPkgUninstallContext u;
     u.codeName.set("org.qmx.test.pkg");
     u.key.set("org.qmx.test.pkg");
