@@ -1,11 +1,12 @@
-// Shared test helpers: temporary folders, whole-file I/O, running peer tools and a
-// private X server.
+// Shared test helpers: temporary folders, whole-file I/O, running peer tools, a private X
+// server, an ordinary user's rights; and the listeners that fail a skip under CI=true and a
+// test program that exits part-way.
 #include "testutil.h"
 
 #include <dirent.h>
-#include <grp.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
