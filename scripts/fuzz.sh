@@ -2,9 +2,10 @@
 # Builds the libFuzzer targets of fuzz/ with clang and runs each one briefly.
 # Runs are repeatable: one process a target (no workers), a fixed seed and run count, the
 # seeds handed over as one sorted list, names of one length, a fixed environment and
-# address-space randomisation off; a build covers the same edges in every run, wherever the
-# tree lies (but for a target whose code runs threads). The targets run side by side, one
-# per processor, each bounded in time as well.
+# address-space randomisation off; a build covers the same edges in every run, whoever
+# starts it (but for a target whose code runs threads). A checkout at another path builds
+# slightly other code (the compiler keeps file names), which covers a little more or less.
+# The targets run side by side, one per processor, each bounded in time as well.
 # A target passes only when the fuzzer itself reports every run asked for and it covered at
 # least its floor of code edges (fuzz/edges_floor.txt, at the run count written there): a
 # target that stopped reaching its parser fails. fuzz/corpus/<name>/ holds a target's seeds
@@ -53,10 +54,10 @@ run_one() {
     echo "FAILED: no seeds in fuzz/corpus/$name" >"$build/$name.result"
     return
   fi
-  # The run sees nothing that depends on where the tree lies or on the caller: pointer values
-  # steer a run (UBSan's vptr cache, the comparison tracing), and the stack's addresses move
-  # with the length of the arguments and environment, the heap's with the length of the names
-  # read. So every name it is given has one length (a scratch folder of a fixed pattern in
+  # The run sees nothing that depends on where the build lies or on the caller: pointer
+  # values steer a run (UBSan's vptr cache, the comparison tracing), and the stack's addresses
+  # move with the length of the arguments and environment, the heap's with the length of the
+  # names read. So every name it is given has one length (a scratch folder of a fixed pattern in
   # /tmp holds a link to the target, the seeds copied to numbered files, the dictionary, the
   # new inputs and any failing one), the environment is fixed, and address-space
   # randomisation is off where the system allows. The seeds go as one list in name order:
