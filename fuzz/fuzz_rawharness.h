@@ -15,7 +15,8 @@ inline int fuzzRawDecoder(const uint8_t* data, size_t size, cPictBase* (*make)(u
     cPictBase* p = make(data[0]);
     cPictBase::sPictInfo info;
     if (p->isPicture(&io, &info)) {
-        if (info.width > 0 && info.height > 0 && info.width * info.height <= (1 << 16)) {
+        // The probe's sizes are the file's, up to 2^32 each: divided, never multiplied.
+        if (info.width > 0 && info.height > 0 && info.width <= (1 << 16) / info.height) {
             io.set_fp(0);
             p->decode(&io);
         }

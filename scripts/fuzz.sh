@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang and runs each one briefly.
-# Runs are deterministic (fixed seed and run count) so that CI sees what a developer saw;
-# the targets run side by side, one per processor, each bounded in time as well.
-# A target passes only when the fuzzer itself reports every run asked for; each verdict
-# carries the code edges the target covered. fuzz/corpus/<name>/ holds a target's seeds,
-# fuzz/<name>.dict its dictionary (magic strings and keywords of its format).
+# Runs are repeatable: one process a target (no workers), a fixed seed and run count, the
+# seeds handed over as one sorted list, names of one length, a fixed environment and
+# address-space randomisation off; a build covers the same edges in every run, whoever
+# starts it (but for a target whose code runs threads). A checkout at another path builds
+# slightly other code (the compiler keeps file names), which covers a little more or less.
+# The targets run side by side, one per processor, each bounded in time as well.
+# A target passes only when the fuzzer itself reports every run asked for and it covered at
+# least its floor of code edges (fuzz/edges_floor.txt, at the run count written there): a
+# target that stopped reaching its parser fails. fuzz/corpus/<name>/ holds a target's seeds
+# (it must have some), fuzz/<name>.dict its dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000)
 # FUZZ_MAX_TIME caps one target's run in seconds (default 600); a capped run fails.
 set -euo pipefail
@@ -15,6 +20,14 @@ t=$SECONDS
 took() { echo "time: $1 $((SECONDS - t)) s"; t=$SECONDS; }
 maxtime=${FUZZ_MAX_TIME:-600}
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: FAILED: no targets in $root/fuzz"; exit 1; }
+[ -f "$root/fuzz/edges_floor.txt" ] || { echo "fuzz: FAILED: no fuzz/edges_floor.txt (the targets' floors of edges)"; exit 1; }
+# The caller's sanitizer options go first; the ones that decide whether a fault fails the run
+# come last, so that none of the caller's turns a failure into a pass. halt_on_error also
+# makes undefined behaviour end the run (the targets are built to recover from it).
+decisive="exitcode=1:halt_on_error=1:detect_leaks=1:allocator_may_return_null=0:suppressions="
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}$decisive"
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}$decisive"
+export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}:$decisive"
 # Line tables only (-g1): a crash report keeps its files and lines; the build is faster.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQMX_FUZZ=ON -DQMX_TESTS=OFF -DQMX_WERROR=ON \
@@ -25,61 +38,109 @@ took "fuzz build"
 # One target: its log in $build/<name>.log, its verdict line in $build/<name>.result.
 run_one() {
   local name=$1 root=$2 build=$3 runs=$4 maxtime=$5
-  local corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/$name.dict"
+  local corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/$name.dict" floors="$root/fuzz/edges_floor.txt"
   rm -f "$build/$name.log" "$build/$name"-crash-* "$build/$name"-timeout-* "$build/$name"-oom-*
   if [ ! -x "$build/$name" ]; then
     echo "FAILED: no build at $build/$name" >"$build/$name.result"
     return
   fi
-  # -reload=0: the corpus folders are read once, not again on a timer, which made runs
-  # of the same seed drift apart with the machine's speed. -max_total_time only caps a
-  # target that a loaded machine slows down far beyond its usual few seconds; such a run
-  # falls short of its count and fails.
+  if [ ! -d "$corpus" ]; then
+    echo "FAILED: no seed folder fuzz/corpus/$name (a target starts from its format's own files)" >"$build/$name.result"
+    return
+  fi
+  local nseeds
+  nseeds=$(find "$corpus" -type f | wc -l)
+  if [ "$nseeds" -eq 0 ]; then
+    echo "FAILED: no seeds in fuzz/corpus/$name" >"$build/$name.result"
+    return
+  fi
+  # The run sees nothing that depends on where the build lies or on the caller: pointer
+  # values steer a run (UBSan's vptr cache, the comparison tracing), and the stack's addresses
+  # move with the length of the arguments and environment, the heap's with the length of the
+  # names read. So every name it is given has one length (a scratch folder of a fixed pattern in
+  # /tmp holds a link to the target, the seeds copied to numbered files, the dictionary, the
+  # new inputs and any failing one), the environment is fixed, and address-space
+  # randomisation is off where the system allows. The seeds go as one list in name order:
+  # libFuzzer shuffles its inputs with its seeded generator, but from the order it is given,
+  # and a folder's order is the file system's.
+  local work i=0 f list="" status=0 fixed=()
+  work=$(mktemp -d /tmp/qmxfuzzrun.XXXXXX)
+  ln -s "$build/$name" "$work/target"
+  mkdir "$work/seeds" "$work/new"
+  while read -r f; do
+    i=$((i + 1))
+    cp "$f" "$work/seeds/$(printf %06d "$i")"
+    list+="${list:+,}$work/seeds/$(printf %06d "$i")"
+  done < <(find "$corpus" -type f | LC_ALL=C sort)
+  # (Without a final newline, which libFuzzer would take as part of the last name.)
+  printf %s "$list" >"$work/seeds.list"
+  # -reload=0: the corpus folder is read once, not again on a timer, which made runs of the
+  # same seed drift apart with the machine's speed. -max_total_time only caps a target that a
+  # loaded machine slows down far beyond its usual few seconds; such a run falls short of
+  # its count and fails. One process (-jobs=0): no workers that race each other.
   local args=(-seed=1 -runs="$runs" -max_len=65536 -timeout=60 -rss_limit_mb=2048 -reload=0 -max_total_time="$maxtime")
-  # A failing input is kept beside the target's log, not in the working folder.
-  args+=(-artifact_prefix="$build/$name-")
-  if [ -f "$dict" ]; then args+=(-dict="$dict"); fi
-  # New inputs go to a scratch folder first, never into the committed corpus.
-  local scratch
-  scratch=$(mktemp -d)
-  args+=("$scratch")
-  if [ -d "$corpus" ]; then args+=("$corpus"); fi
-  # Address-space randomisation off where the system allows it: UBSan's vptr cache and the
-  # comparison tracing see pointer values, so the same seed reached other edges run after run.
-  local fixed=() status=0
+  args+=(-jobs=0 -seed_inputs=@"$work/seeds.list" -artifact_prefix="$work/out-")
+  if [ -f "$dict" ]; then
+    cp "$dict" "$work/dict"
+    args+=(-dict="$work/dict")
+  fi
+  # New inputs go to the scratch folder, never into the committed corpus.
+  args+=("$work/new")
   if setarch "$(uname -m)" -R true 2>/dev/null; then fixed=(setarch "$(uname -m)" -R); fi
-  "${fixed[@]}" "$build/$name" "${args[@]}" >"$build/$name.log" 2>&1 || status=$?
-  rm -rf "$scratch"
+  (cd "$work" && env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" \
+    UBSAN_OPTIONS="$UBSAN_OPTIONS" "${fixed[@]}" "$work/target" "${args[@]}") >"$build/$name.log" 2>&1 || status=$?
+  # A failing input is kept beside the target's log.
+  for f in "$work"/out-*; do
+    if [ -e "$f" ]; then mv "$f" "$build/$name-${f#"$work/out-"}"; fi
+  done
+  rm -rf "$work"
   # The count comes from the fuzzer's own closing line, "Done <runs> runs in <s> second(s)";
   # the edges from its last stats line ("#<n> DONE cov: <edges> ft: ...").
-  local closing done_runs secs cov
-  closing=$(grep -E '^Done [0-9]+ runs in [0-9]+ second' "$build/$name.log" | tail -1 || true)
-  done_runs=$(awk '{print $2}' <<<"$closing")
-  secs=$(awk '{print $5}' <<<"$closing")
-  cov=$(grep -oE '^#[0-9]+.* cov: [0-9]+' "$build/$name.log" | tail -1 | awk '{print $NF}' || true)
+  local done_runs secs cov floor floor_runs read_seeds
+  # libFuzzer passes over a seed it cannot open without failing: "INFO: seed corpus: files: <n> ..."
+  read_seeds=$(awk '/^INFO: seed corpus: files: [0-9]+/ { print $5; exit }' "$build/$name.log")
+  read -r done_runs secs < <(awk '/^Done [0-9]+ runs in [0-9]+ second/ { r = $2; s = $5 } END { print r, s }' "$build/$name.log")
+  cov=$(awk '/^#[0-9]+.* cov: [0-9]+/ { for (i = 1; i < NF; i++) if ($i == "cov:") c = $(i + 1) } END { print c }' "$build/$name.log")
+  floor_runs=$(awk '$1 == "runs" { print $2 }' "$floors")
+  floor=$(awk -v n="$name" '$1 == n { print $2 }' "$floors")
   if [ "$status" -ne 0 ]; then
     local why
-    why=$(grep -m1 -E 'ERROR: |SUMMARY: |runtime error: ' "$build/$name.log" | sed -E 's/^==[0-9]+== ?//' || true)
+    why=$(awk '/ERROR: |SUMMARY: |runtime error: / { sub(/^==[0-9]+== ?/, ""); print; exit }' "$build/$name.log")
     echo "FAILED: exit status $status${why:+: $why}" >"$build/$name.result"
-  elif [ -z "$closing" ]; then
+  elif [ -z "$done_runs" ]; then
     echo "FAILED: no run count in its output (no \"Done <runs> runs\" line)" >"$build/$name.result"
   elif [ "$done_runs" -lt "$runs" ]; then
     local cause="in $secs s"
     if [ "$secs" -ge "$maxtime" ]; then cause="in $secs s: stopped by the time cap (-max_total_time=$maxtime)"; fi
     echo "FAILED: only $done_runs of $runs runs $cause" >"$build/$name.result"
+  elif [ "${read_seeds:-0}" -ne "$nseeds" ]; then
+    echo "FAILED: the fuzzer read ${read_seeds:-0} of the $nseeds seeds in fuzz/corpus/$name" >"$build/$name.result"
+  elif [ -z "$cov" ]; then
+    echo "FAILED: no edge count in its output (no \"cov: <edges>\" line)" >"$build/$name.result"
+  elif [ "$runs" -ge "${floor_runs:-0}" ] && [ -z "$floor" ]; then
+    echo "FAILED: no floor in fuzz/edges_floor.txt (it reached $cov edges in $runs runs; give it about three quarters of what it reaches in ${floor_runs:-?})" >"$build/$name.result"
+  elif [ "$runs" -ge "${floor_runs:-0}" ] && [ "$cov" -lt "$floor" ]; then
+    echo "FAILED: $cov edges, below its floor of $floor (fuzz/edges_floor.txt): it no longer reaches its parser" >"$build/$name.result"
   else
-    echo "ok ($done_runs runs, ${cov:-?} edges, $secs s)" >"$build/$name.result"
+    echo "ok ($done_runs runs, $cov edges${floor:+, floor $floor}, $secs s)" >"$build/$name.result"
   fi
 }
 export -f run_one
 
 names=()
 for src in "$root"/fuzz/*.cpp; do names+=("$(basename "$src" .cpp)"); done
+# A floor for a target that is gone would be kept up for nothing.
+stale=$(awk '!/^[ \t]*#/ && NF && $1 != "runs" { print $1 }' "$root/fuzz/edges_floor.txt" |
+  while read -r n; do [ -f "$root/fuzz/$n.cpp" ] || echo "$n"; done)
+if [ -n "$stale" ]; then echo "fuzz: FAILED: fuzz/edges_floor.txt has floors for targets that do not exist: $stale"; exit 1; fi
 # Longest first, by the last run's time where there is one: a slow target that starts last
 # keeps the run going long after the other processors have gone idle.
 order=$(for name in "${names[@]}"; do
-  secs=$(grep -hoE '^Done [0-9]+ runs in [0-9]+' "$build/$name.log" 2>/dev/null | tail -1 | awk '{print $5}' || true)
-  echo "${secs:-0} $name"
+  secs=0
+  if [ -f "$build/$name.log" ]; then
+    secs=$(awk '/^Done [0-9]+ runs in [0-9]+/ { s = $5 } END { print s + 0 }' "$build/$name.log")
+  fi
+  echo "$secs $name"
 done | sort -k1,1nr -k2,2 | awk '{print $2}')
 rm -f "$build"/*.result
 echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime"

@@ -1,10 +1,12 @@
-// Shared test helpers: temporary folders, whole-file I/O, running peer tools and a
-// private X server.
+// Shared test helpers: temporary folders, whole-file I/O, running peer tools, a private X
+// server, an ordinary user's rights; and the listeners that fail a skip under CI=true and a
+// test program that exits part-way.
 #include "testutil.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -299,6 +301,23 @@ std::vector<std::string> printfConversions(const std::string& s) {
     return out;
 }
 
+int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths) {
+    if (geteuid() != 0) return body() ? 1 : 0;
+    const uid_t nobody = 65534;
+    for (const std::string& p : paths)
+        if (chown(p.c_str(), nobody, nobody) != 0) return -1;
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0 || geteuid() == 0) _exit(2);
+        _exit(body() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    if (!WIFEXITED(status)) return -2;  // the body crashed
+    return WEXITSTATUS(status) == 2 ? -1 : WEXITSTATUS(status);
+}
+
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<unsigned char> v(n);
@@ -308,42 +327,68 @@ std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {
 
 namespace {
 
+// One allowed skip of tests/ci_skips.txt: the tests its pattern names may skip under CI=true,
+// and only for the reason it gives.
+struct AllowedSkip {
+    std::string pattern, reason;
+};
+
 // Under CI=true a skipped test fails, naming itself and its reason, unless its full name
-// matches a pattern in tests/ci_skips.txt: a missing peer tool, font or server must not
-// pass as a green run. Runs before the result printer, so the test is reported as failed.
+// matches a pattern of tests/ci_skips.txt and its skip message contains that line's reason:
+// a missing peer tool, font or server must not pass as a green run, nor may a listed test
+// skip for some other cause. Runs before the result printer, so the test is reported as failed.
 class CiSkipGuard : public ::testing::EmptyTestEventListener {
 public:
-    explicit CiSkipGuard(std::vector<std::string> allowed) : myAllowed(std::move(allowed)) {}
+    explicit CiSkipGuard(std::vector<AllowedSkip> allowed) : myAllowed(std::move(allowed)) {}
 
     void OnTestEnd(const ::testing::TestInfo& info) override {
         const ::testing::TestResult& r = *info.result();
         if (!r.Skipped()) return;
         std::string name = std::string(info.test_suite_name()) + "." + info.name();
-        for (const std::string& p : myAllowed)
-            if (fnmatch(p.c_str(), name.c_str(), 0) == 0) return;
         for (int i = 0; i < r.total_part_count(); i++) {
             const ::testing::TestPartResult& part = r.GetTestPartResult(i);
             if (!part.skipped()) continue;
-            ADD_FAILURE_AT(part.file_name() ? part.file_name() : "?", part.line_number())
-                << "ci: skip not allowed under CI=true (not in tests/ci_skips.txt): " << name << ": "
-                << part.message();
+            const std::string message = part.message();
+            std::string reasons;
+            for (const AllowedSkip& a : myAllowed) {
+                if (fnmatch(a.pattern.c_str(), name.c_str(), 0) != 0) continue;
+                if (message.find(a.reason) != std::string::npos) return;
+                reasons += (reasons.empty() ? "\"" : " or \"") + a.reason + "\"";
+            }
+            ::testing::Message m;
+            if (reasons.empty())
+                m << "ci: skip not allowed under CI=true (not in tests/ci_skips.txt): " << name << ": " << message;
+            else
+                m << "ci: skip not allowed under CI=true: " << name << " may skip only for " << reasons
+                  << " (tests/ci_skips.txt), but skipped: " << message;
+            ADD_FAILURE_AT(part.file_name() ? part.file_name() : "?", part.line_number()) << m;
             return;
         }
     }
 
 private:
-    std::vector<std::string> myAllowed;
+    std::vector<AllowedSkip> myAllowed;
 };
 
-// One pattern a line; '#' starts a comment.
-std::vector<std::string> ciSkipPatterns() {
-    std::vector<std::string> out;
+// A line is "<where> <pattern> <reason>" ('#' starts a comment); see tests/ci_skips.txt.
+// A line without a reason allows nothing, so a mistyped line cannot allow every skip.
+std::vector<AllowedSkip> ciSkipPatterns() {
+    std::vector<AllowedSkip> out;
     std::ifstream in(QMX_TESTS_DIR "/ci_skips.txt");
     std::string line;
     while (std::getline(in, line)) {
         line = line.substr(0, line.find('#'));
-        size_t b = line.find_first_not_of(" \t"), e = line.find_last_not_of(" \t\r");
-        if (b != std::string::npos) out.push_back(line.substr(b, e + 1 - b));
+        std::vector<std::string> words;
+        for (size_t b = 0; (b = line.find_first_not_of(" \t\r", b)) != std::string::npos;) {
+            size_t e = line.find_first_of(" \t\r", b);
+            if (e == std::string::npos) e = line.size();
+            words.push_back(line.substr(b, e - b));
+            b = e;
+        }
+        if (words.size() < 3) continue;
+        AllowedSkip a{words[1], words[2]};
+        for (size_t i = 3; i < words.size(); i++) a.reason += " " + words[i];
+        out.push_back(a);
     }
     return out;
 }
@@ -351,6 +396,36 @@ std::vector<std::string> ciSkipPatterns() {
 [[maybe_unused]] const bool ciSkipGuardInstalled = [] {
     if (!underCi()) return false;
     ::testing::UnitTest::GetInstance()->listeners().Append(new CiSkipGuard(ciSkipPatterns()));
+    return true;
+}();
+
+// A test that calls exit() ends its program with the status it gives, 0 passing as success
+// although the test and every one after it never finished. The program's own exit handler
+// sees whether the tests reached their end, and otherwise turns the exit into a failure
+// naming the test that was running. Forked children (another process id) are left alone.
+pid_t gTestProgram = 0;
+std::string gRunningTest;  // the test running or, between tests, the last one to end
+bool gRunEnded = false;
+
+class ProgramEndGuard : public ::testing::EmptyTestEventListener {
+    void OnTestProgramStart(const ::testing::UnitTest&) override {
+        gTestProgram = getpid();
+        atexit([] {
+            if (gRunEnded || getpid() != gTestProgram) return;
+            fprintf(stderr, "testutil: the test program exited part-way, in %s: exit() before its tests finished\n",
+                    gRunningTest.empty() ? "(no test yet)" : gRunningTest.c_str());
+            fflush(stderr);
+            _exit(1);
+        });
+    }
+    void OnTestStart(const ::testing::TestInfo& info) override {
+        gRunningTest = std::string(info.test_suite_name()) + "." + info.name();
+    }
+    void OnTestProgramEnd(const ::testing::UnitTest&) override { gRunEnded = true; }
+};
+
+[[maybe_unused]] const bool programEndGuardInstalled = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ProgramEndGuard);
     return true;
 }();
 

@@ -2,6 +2,7 @@
 // a private X server.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,13 @@ private:
 // The printf conversions of a text in order, "%%" left out as text (flags, width and
 // precision with digits or '*', the length modifiers, then the conversion letter).
 std::vector<std::string> printfConversions(const std::string& text);
+
+// Runs `body` with an ordinary user's rights, which permission bits bind: when this process
+// is the superuser (as in CI), in a child that gives up its rights to "nobody" (65534)
+// first, after handing it `paths` (chown, not recursive); in this process otherwise. Its
+// result (1 true, 0 false), -1 when the rights could not be given up (the test should skip
+// saying so), -2 when the child crashed.
+int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths = {});
 
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);

@@ -68,10 +68,13 @@ TEST(MoveFileClean, RefusesWhatCannotBeWritten) {
     put(t.file("f"), "x");
     EXPECT_TRUE(moveFileClean(t.file("f").c_str(), t.file("g").c_str()));
     EXPECT_FALSE(moveFileClean(t.file("f").c_str(), t.file("h").c_str())) << "missing source";
-    if (geteuid() != 0) {
-        chmod(t.file("g").c_str(), 0444);
-        EXPECT_FALSE(moveFileClean(t.file("g").c_str(), t.file("h").c_str())) << "read-only file";
-    }
+    // A read-only file in a folder the user may write: its rights alone refuse it (for an
+    // ordinary user; they do not bind the superuser).
+    ASSERT_EQ(chmod(t.file("g").c_str(), 0444), 0);
+    int refused = testutil::asOrdinaryUser([&] { return !moveFileClean(t.file("g").c_str(), t.file("h").c_str()); },
+                                           {t.path(), t.file("g")});
+    if (refused < 0) GTEST_SKIP() << "cannot give up the superuser's rights here";
+    EXPECT_EQ(refused, 1) << "read-only file";
 }
 
 TEST(IsPossibleInstallPath, Table) {
@@ -89,11 +92,14 @@ TEST(IsPossibleInstallPath, Table) {
         {"relative/x", 1},
     };
     for (auto& c : cases) EXPECT_EQ(isPossibleInstallPath(c.path.c_str()), c.want) << c.path;
-    if (geteuid() != 0) {
-        chmod(t.file("dir").c_str(), 0555);
-        EXPECT_EQ(isPossibleInstallPath(t.file("dir/x").c_str()), 3);
-        chmod(t.file("dir").c_str(), 0755);
-    }
+    // The nearest existing folder is read-only (for an ordinary user: rights do not bind
+    // the superuser).
+    ASSERT_EQ(chmod(t.file("dir").c_str(), 0555), 0);
+    int code3 = testutil::asOrdinaryUser([&] { return isPossibleInstallPath(t.file("dir/x").c_str()) == 3; },
+                                         {t.path(), t.file("dir")});
+    chmod(t.file("dir").c_str(), 0755);
+    if (code3 < 0) GTEST_SKIP() << "cannot give up the superuser's rights here";
+    EXPECT_EQ(code3, 1) << "a read-only folder on the way";
 }
 
 // The kinds found through folder listings are objKind's, whatever lies on the way.
@@ -389,9 +395,14 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
         EXPECT_EQ(snapshot(real + "/Test"), files);
     }
-    sPkgUninstallContext u;
-    u.codeName.set("org.qmx.test.pkg");
-    u.key.set("org.qmx.test.pkg");
+    // A context of its own each time: the first run fills in its journal path, which lies in
+    // that run's home.
+    auto uninstall = [](cMemConfig& store, ScriptedAsker& asker) {
+        sPkgUninstallContext u;
+        u.codeName.set("org.qmx.test.pkg");
+        u.key.set("org.qmx.test.pkg");
+        return uninstallJob(u, &store, &asker);
+    };
     {
         // A folder the user chose that was there before; recorded files outside the
         // record's folder or climbing out of it, or below bases that confine nothing (the
@@ -409,7 +420,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         store.setParamStr("install/org.qmx.test.pkg/base1", home.path().c_str(), -1);
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
-        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
         EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm 3"});
         EXPECT_EQ(sopkgRead(home.path() + "/victim.txt"), "keep");
         EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
@@ -425,7 +436,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(rename((home.installFolder() + "/sub").c_str(), outside.c_str()), 0);
         ASSERT_EQ(symlink(outside.c_str(), (home.installFolder() + "/sub").c_str()), 0);
         ScriptedAsker yes;
-        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
         EXPECT_EQ(snapshot(outside), (Tree{{"b.txt", "beta"}}));
         EXPECT_EQ(objKind((home.installFolder() + "/a.txt").c_str()), 0);
         EXPECT_EQ(objKind((home.installFolder() + "/sub").c_str()), 3);
@@ -438,7 +449,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(unlink(home.path().append("/Applications/QMX Software Manager.app/Contents/MacOS/SoftManager").c_str()), 0);
         removeTreeForParts(home.apps() + "/QMX Software Manager.app");
         ScriptedAsker yes;
-        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
         EXPECT_EQ(objKind(home.apps().c_str()), 0);
         EXPECT_EQ(objKind(home.path().c_str()), 2);
     }

@@ -272,6 +272,9 @@ TEST(RawArw, HostileStructuresFailCleanly) {
     cases.push_back({"private block at IFD0", build([](TiffWriter& t, int i, int) { t.addBytes(i, 50740, 1, {8, 0, 0, 0}); }),
                      true});
     cases.push_back({"wrong strip size", build([](TiffWriter& t, int, int r) { t.addShorts(r, 278, {3}); }), false});
+    // A pattern size whose product overflowed an int.
+    cases.push_back({"CFA repeat 65533 x 65534", build([](TiffWriter& t, int, int r) { t.addShorts(r, 33421, {65533, 65534}); }),
+                     false});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         cBufWrapperIO io(c.file.data(), (long long)c.file.size());

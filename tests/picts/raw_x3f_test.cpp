@@ -69,6 +69,8 @@ TEST(RawX3f, OtherFormatsGiveTheLargestPreview) {
     s.previews.push_back({41, 27, testJpeg("base420.jpg")});
     s.previews.push_back({100, 80, testJpeg("grey.jpg")});
     s.previews.push_back({80, 100, testJpeg("base420.jpg")});
+    // A size beyond any picture's is no preview (its area overflowed the 64-bit key).
+    s.previews.push_back({0xFFFFFFECu, 0xFFFFFFF9u, testJpeg("base420.jpg")});
     std::vector<unsigned char> f = writeX3f(s);
     cBufWrapperIO io(f.data(), (long long)f.size());
     cPictBase::sPictInfo info;

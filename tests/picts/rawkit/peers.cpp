@@ -107,7 +107,7 @@ void skipForMissing(const std::string& missing) {
     // there is a fault of the set-up.
     struct stat st;
     if (stat(sharedRawFolder().c_str(), &st) == 0) ADD_FAILURE() << "the shared samples lack" << missing;
-    GTEST_SKIP() << "missing" << missing;
+    GTEST_SKIP() << "the shared test samples are absent:" << missing;
 }
 
 const char* const kSharedRawNames[12] = {"CanonRaw.cr2", "CanonRaw.cr3",  "CanonRaw.crw",  "DNG.dng",

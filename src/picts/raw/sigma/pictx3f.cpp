@@ -11,6 +11,7 @@
 #include "picts/rawcore/rawbits.h"
 #include "picts/rawcore/rawhook.h"
 #include "picts/raw/rawpreview.h"
+#include "picts/sizecheck.h"
 #include "picts/rawcore/rawtiffwalk.h"
 
 namespace {
@@ -60,14 +61,17 @@ bool cPictX3F::loadX3F(cFileIOTarget* io) {
         const unsigned int off = rawGet32(e, false), len = rawGet32(e + 4, false);
         sSection s;
         if (!readSectionHeader(io, off, s)) return false;
+        // Both sizes come from the file: their product is taken in 64 bits unsigned, and a
+        // preview larger than any picture is passed over.
+        const unsigned long long area = (unsigned long long)s.columns * s.rows;
         if (s.type != 2) {
             width = s.columns;
             height = s.rows;
             myRawOffset = off;
             myRawLength = len;
-        } else if (s.format == 18 && len > 28) {
+        } else if (s.format == 18 && len > 28 && area <= (unsigned long long)kMaxImagePixels) {
             bool isNew;
-            sPreview* p = myPreviews.insert((long long)s.columns * s.rows, isNew);
+            sPreview* p = myPreviews.insert((long long)area, isNew);
             if (!p) return false;
             if (isNew) {
                 p->offset = off + 28;

@@ -199,7 +199,8 @@ bool cPictARW::onTag(int tag, int type, const void* data, int size) {
         }
         case 33422:
             if (myCfa.pattern.count) return true;
-            if (size != (int)myCfa.rows * myCfa.cols) return false;
+            // Both repeat sizes come from the file (up to 65535 each): compared in 64 bits.
+            if (size != (long long)myCfa.rows * myCfa.cols) return false;
             return getValsU8(p, myCfa.pattern);
         case 34665: return getValU32(p, v) && v && walkNested(v);
         case 41730: {
