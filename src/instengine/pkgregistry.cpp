@@ -365,10 +365,15 @@ cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode) {
     }
 }
 
+bool cOtherRecords::rootsIn(const sOther& other, const char* folder) {
+    for (auto* r = other.roots.head; r; r = r->next)
+        if (strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder)) return true;
+    return false;
+}
+
 bool cOtherRecords::usesFolder(const char* folder) const {
     for (auto* it = myCodes.head; it; it = it->next)
-        for (auto* r = it->value.roots.head; r; r = r->next)
-            if (strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder)) return true;
+        if (rootsIn(it->value, folder)) return true;
     for (const char* f : myFileList)
         if (isBelow(f, folder)) return true;
     return false;
@@ -380,15 +385,6 @@ const char* cOtherRecords::fileOwner(const char* path) {
 }
 
 bool cOtherRecords::listsFolder(const char* folder) { return folder && myFolders.find(cStringKey(folder)); }
-
-void cOtherRecords::usersOf(const char* folder, _List<_guardchar<char> >& codes) {
-    for (auto* it = myCodes.head; it; it = it->next) {
-        bool uses = false;
-        for (auto* r = it->value.roots.head; r && !uses; r = r->next)
-            uses = strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder);
-        if (uses) addUnique(codes, it->value.code.ptr);
-    }
-}
 
 void cOtherRecords::dropListed(_List<_guardchar<char> >& folders) {
     _List<_guardchar<char> > keep;
@@ -402,13 +398,8 @@ bool cOtherRecords::handOver(cApplicationConfig* store, const _List<_guardchar<c
     bool changed = false, ok = true;
     for (auto* o = myCodes.head; o; o = o->next) {
         _List<_guardchar<char> > given;
-        for (auto* it = made.head; it; it = it->next) {
-            if (objKind(it->value.ptr) != 2) continue;
-            _List<_guardchar<char> > users;
-            usersOf(it->value.ptr, users);
-            for (auto* u = users.head; u; u = u->next)
-                if (strcmp(u->value.ptr, o->value.code.ptr) == 0) addUnique(given, it->value.ptr);
-        }
+        for (auto* it = made.head; it; it = it->next)
+            if (rootsIn(o->value, it->value.ptr) && objKind(it->value.ptr) == 2) addUnique(given, it->value.ptr);
         if (given.empty()) continue;
         ok = addRecordDirs(store, o->value.code.ptr, given) && ok;
         changed = true;

@@ -147,14 +147,12 @@ private:
     // Whether another record lists the folder: as made by it, or as its installation
     // folder or a base.
     bool listsFolder(const char* folder);
-    // The code names of the records whose installation folder or a base is the folder or
-    // lies below it.
-    void usersOf(const char* folder, _List<_guardchar<char> >& codes);
-
     struct sOther {
         _guardchar<char> code, name;
         _List<_guardchar<char> > roots;  // installation folder and bases
     };
+    // Whether the record's installation folder or a base is the folder or lies below it.
+    static bool rootsIn(const sOther& other, const char* folder);
     _List<sOther> myCodes;
     cTextList myFileList;
     cFasterTreeList<cStringKey, const char*> myFiles;  // path -> display name
