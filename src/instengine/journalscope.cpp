@@ -5,10 +5,8 @@
 #include "instengine/journalscope.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +16,7 @@
 #include "base/lists.h"
 #include "base/stringkey.h"
 #include "base/strings.h"
+#include "base/textfileio.h"
 #include "softmgr/ossupport.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
@@ -34,7 +33,6 @@ const char* const kSystemTrees[] = {"/bin",   "/boot", "/dev",  "/etc", "/home",
 // The home folder's user folders under their usual names; user-dirs.dirs may name others.
 const char* const kUserFolders[] = {"Desktop", "Documents", "Downloads", "Music",
                                     "Pictures", "Public",   "Templates", "Videos"};
-const long long kMaxUserDirsBytes = 65536;
 
 bool atOrBelow(const char* path, const char* base) { return strcmp(path, base) == 0 || isBelow(path, base); }
 
@@ -120,30 +118,20 @@ cUserFolders::cUserFolders() {
         _guardchar<char> file, base;
         if (config && config[0] == '/' ? base.set(config) : joinPath(home.ptr, ".config", base))
             joinPath(base.ptr, "user-dirs.dirs", file);
-        int fd = file.ptr ? open(file.ptr, O_RDONLY | O_CLOEXEC) : -1;
+        cTextFileIO dirs;
         _typebuf<char> text;
-        long long got = 0;
-        if (fd >= 0 && text.set(kMaxUserDirsBytes + 1)) {
-            ssize_t r;
-            while (got < kMaxUserDirsBytes && (r = read(fd, text.ptr + got, (size_t)(kMaxUserDirsBytes - got))) > 0)
-                got += r;
-            text.ptr[got] = 0;
-        }
-        if (fd >= 0) close(fd);
-        for (char* line = got > 0 ? text.ptr : nullptr; line && *line;) {
-            char* end = strchr(line, '\n');
-            if (end) *end = 0;
+        bool opened = file.ptr && dirs.open(file.ptr);
+        while (opened && dirs.gets(text)) {
+            char* line = text.ptr;
             char* value = strncmp(line, "XDG_", 4) == 0 ? strstr(line, "_DIR=\"") : nullptr;
             char* quote = value ? strchr(value + 6, '"') : nullptr;
-            if (quote) {
-                *quote = 0;
-                value += 6;
-                if (strncmp(value, "$HOME/", 6) == 0 && joinPath(home.ptr, value + 6, path))
-                    addPath(myData, path.ptr, &myHomes);
-                else if (value[0] == '/')
-                    addPath(myData, value, &myHomes);
-            }
-            line = end ? end + 1 : nullptr;
+            if (!quote) continue;
+            *quote = 0;
+            value += 6;
+            if (strncmp(value, "$HOME/", 6) == 0 && joinPath(home.ptr, value + 6, path))
+                addPath(myData, path.ptr, &myHomes);
+            else if (value[0] == '/')
+                addPath(myData, value, &myHomes);
         }
     }
     // The store's folder holds every package's record and journal; the manager's bundle is
