@@ -175,6 +175,14 @@ TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {
     ASSERT_TRUE(testutil::writeFile(dir.file("storefile/.qmx"), "x", 1));
     ASSERT_TRUE(apptest::makeDirs(dir.file("readonly")));
     ASSERT_EQ(0, chmod(dir.file("readonly").c_str(), 0555));
+    // The ordinary user may not reach the build folder (a checkout in a private folder):
+    // it runs a copy of the program from the test's own folder. Opening the store comes
+    // before anything the bundle holds.
+    const std::string ownProg = dir.file("softmgr");
+    std::vector<unsigned char> image = testutil::readFile(prog);
+    ASSERT_FALSE(image.empty()) << prog;
+    ASSERT_TRUE(testutil::writeFile(ownProg, image));
+    ASSERT_EQ(0, chmod(ownProg.c_str(), 0755));
     struct {
         std::string home;
         int error;
@@ -195,7 +203,7 @@ TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {
                 // Rights bind only an ordinary user, so the superuser runs this one as one.
                 int reported = testutil::asOrdinaryUser(
                     [&] {
-                        apptest::Result r = apptest::runProgram(prog, args, c.home);
+                        apptest::Result r = apptest::runProgram(ownProg, args, c.home);
                         if (r.exitCode == 1 && r.out.empty() && r.err == want) return true;
                         fprintf(stderr, "exit code %d, out \"%s\", err \"%s\"\n", r.exitCode, r.out.c_str(), r.err.c_str());
                         return false;
