@@ -304,7 +304,6 @@ TEST(ListView, SelectionAndCheckActions) {
     l->setChecked(1, true, true);
     f.pump();
     EXPECT_EQ(checkedActions, 1);
-    l->setColorSchemaFocusedActive(0x123456, 0, 0, false);
 }
 
 TEST(ListView, MousePressesChecksAndDoubleClicks) {
@@ -527,6 +526,12 @@ TEST(ListView, PaintsSelectionFocusChecksAndTheEmptyText) {
     unsigned int inactive = cCITheme::theme()->getColor(18);
     int y = f.rowY(1);
     EXPECT_EQ(bgrAt(f.window, 10 + 60, y - 3), inactive);
+    // The caller's focused colours paint the selection once the list has the focus again.
+    l->setColorSchemaFocusedActive(0xFFFFFF, 0x123456, 0x123456, true);
+    l->focus();
+    f.pump();
+    EXPECT_EQ(bgrAt(f.window, 10 + 60, y - 3), 0x123456u);
+    f.rec->focus();
     l->setFullLineSelect(true, true);
     f.pump();
     expectSnapshot(f.maker, f.window, "listview_fullline", {0, 0, 280, 140});

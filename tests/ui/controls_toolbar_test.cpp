@@ -118,8 +118,6 @@ TEST(ToolBar, ButtonsBookkeeping) {
     EXPECT_FALSE(f.bar->setVisible(9, false));
     f.bar->setVisible(1, false);
     EXPECT_FALSE(f.bar->findButton(1)->visible_child());
-    f.bar->setMaxDDHeight(5);  // refused
-    f.bar->setMaxDDHeight(17);
 }
 
 TEST(ToolBar, ClicksAndOverflowChoicesReportTheButtonId) {
@@ -158,6 +156,12 @@ TEST(ToolBar, TallOverflowListsAreCutAndWidened) {
     f.bar->overflowListSize(w, h);
     EXPECT_EQ(h, 200);
     EXPECT_EQ(w, (int)((50 + 16) * 1.1));
+    f.bar->setMaxDDHeight(5);  // shorter than one item: refused
+    f.bar->overflowListSize(w, h);
+    EXPECT_EQ(h, 200);
+    f.bar->setMaxDDHeight(100);
+    f.bar->overflowListSize(w, h);
+    EXPECT_EQ(h, 100);
 }
 
 TEST(ToolBar, Snapshot) {
