@@ -10,8 +10,7 @@
 #include "base/stringkey.h"
 #include "softmgr/softpkgscenario.h"
 
-// Detailed results of the installation job and of a journal's resolution (ctx.result;
-// the Finish page's message is result + 1 of "pkgm::fin").
+// Detailed results of the installation job and of a journal's resolution (ctx.result).
 enum eInstallJobResult {
     eIJOk = 0,
     eIJBadObject = 1,
@@ -25,6 +24,7 @@ enum eInstallJobResult {
     eIJCannotMakeFolder = 9,
     eIJStopped = 10,
     eIJNotSaved = 11,
+    eIJCount  // the number of results
 };
 
 // A file recorded by the earlier installation.
@@ -96,6 +96,14 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     cPackageRunLock runLock;
 };
 
+// The yes/no questions the jobs put (cJobAsker::confirm); the application words them.
+enum eJobQuestion {
+    eAskDeregister = 1,     // a package without a proper installation: remove its registration?
+    eAskRemovePackage = 2,  // remove the package?
+    eAskRemoveManager = 3,  // remove the Software Manager?
+    eAskCount  // one more than the last question
+};
+
 // The questions of the installation and uninstallation jobs. The windowed implementation
 // sends them as actions to the form that hosts the job and waits (cRespondLangAction,
 // cAskReleaseAction, ...).
@@ -108,8 +116,8 @@ public:
     virtual bool applyLang(int lang) = 0;
     // A file could not be moved: true to try again, false to give up.
     virtual bool askRetry(const char* path, bool removing) = 0;
-    // A yes/no question of the uninstallation (message index of its section).
-    virtual bool confirm(int messageIndex) = 0;
+    // A yes/no question (an eJobQuestion).
+    virtual bool confirm(int question) = 0;
 };
 
 // Asks no one, for runs without windows: keeps the current language, gives a busy file
