@@ -66,6 +66,26 @@ private:
     int myFd = -1;
 };
 
+// Who touches the context when. It has no lock: each phase hands it to the next, a job's
+// start and its end (posted to the UI thread, which then ends the job's thread) ordering
+// the writes of one thread before the reads of the other.
+// 1. UI thread, before the start's job: executablePath, packagePath, offset (and store and
+//    journalPath where a caller chooses them).
+// 2. The start's job (installChecks): everything else. It opens packageFile, loads the
+//    scenario and sets codeName, registryName, the versions, journalPath, runLock,
+//    madeFolders, languages and the current language, existingFiles, existingShortcuts,
+//    copiedFiles, requiredSize, packagesForRemoval and messagePath. While it waits on a sent
+//    question the UI thread reads languages and codeName, nothing else.
+// 3. UI thread, between the jobs (the wizard): reads the scenario; the location page sets
+//    "pgm" and rebuilds copiedFiles and messagePath; the selection of packagesForRemoval.
+//    The removal job then owns packagesForRemoval (each one's result; the removed ones
+//    leave the list) until its end.
+// 4. The installation job (runInstallJob): writes result, messagePath, madeFolders,
+//    newShortcuts, journalPath and the store's record; reads the rest. copiedFiles stays as
+//    it was: the UI thread reads its targets meanwhile as the job's stage lines. Its
+//    questions are sent actions, answered while it waits.
+// 5. UI thread, after the job's end: reads result and messagePath (the Finish page), sets
+//    result itself only where no job ran, and closes packageFile.
 struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> executablePath;
     _guardchar<char> packagePath;
