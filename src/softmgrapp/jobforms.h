@@ -127,7 +127,7 @@ protected:
     virtual cJob* carried() { return nullptr; }
     // Starts the job; without one, or when it does not start, the form ends with 0.
     void startCarried(cJob* job);
-    // A message box (kinds of appMessageBox) with the form stepped aside; `restore` shows
+    // A message box (`kind` an eBoxKind) with the form stepped aside; `restore` shows
     // the form again afterwards, while its job goes on.
     int boxAside(int kind, const char* text, bool restore);
     // Hides the form for a dialog; comeBackLater shows it again after a moment, when its
