@@ -10,8 +10,7 @@
 #include "base/stringkey.h"
 #include "softmgr/softpkgscenario.h"
 
-// Detailed results of the installation job and of a journal's resolution (ctx.result;
-// the Finish page's message is result + 1 of "pkgm::fin").
+// Detailed results of the installation job and of a journal's resolution (ctx.result).
 enum eInstallJobResult {
     eIJOk = 0,
     eIJBadObject = 1,
@@ -25,6 +24,7 @@ enum eInstallJobResult {
     eIJCannotMakeFolder = 9,
     eIJStopped = 10,
     eIJNotSaved = 11,
+    eIJCount  // the number of results
 };
 
 // A file recorded by the earlier installation.
@@ -66,6 +66,26 @@ private:
     int myFd = -1;
 };
 
+// Who touches the context when. It has no lock: each phase hands it to the next, a job's
+// start and its end (posted to the UI thread, which then ends the job's thread) ordering
+// the writes of one thread before the reads of the other.
+// 1. UI thread, before the start's job: executablePath, packagePath, offset (and store and
+//    journalPath where a caller chooses them).
+// 2. The start's job (installChecks): everything else. It opens packageFile, loads the
+//    scenario and sets codeName, registryName, the versions, journalPath, runLock,
+//    madeFolders, languages and the current language, existingFiles, existingShortcuts,
+//    copiedFiles, requiredSize, packagesForRemoval and messagePath. While it waits on a sent
+//    question the UI thread reads languages and codeName, nothing else.
+// 3. UI thread, between the jobs (the wizard): reads the scenario; the location page sets
+//    "pgm" and rebuilds copiedFiles and messagePath; the selection of packagesForRemoval.
+//    The removal job then owns packagesForRemoval (each one's result; the removed ones
+//    leave the list) until its end.
+// 4. The installation job (runInstallJob): writes result, messagePath, madeFolders,
+//    newShortcuts, journalPath and the store's record; reads the rest. copiedFiles stays as
+//    it was: the UI thread reads its targets meanwhile as the job's stage lines. Its
+//    questions are sent actions, answered while it waits.
+// 5. UI thread, after the job's end: reads result and messagePath (the Finish page), sets
+//    result itself only where no job ran, and closes packageFile.
 struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> executablePath;
     _guardchar<char> packagePath;
@@ -96,6 +116,14 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     cPackageRunLock runLock;
 };
 
+// The yes/no questions the jobs put (cJobAsker::confirm); the application words them.
+enum eJobQuestion {
+    eAskDeregister = 1,     // a package without a proper installation: remove its registration?
+    eAskRemovePackage = 2,  // remove the package?
+    eAskRemoveManager = 3,  // remove the Software Manager?
+    eAskCount  // one more than the last question
+};
+
 // The questions of the installation and uninstallation jobs. The windowed implementation
 // sends them as actions to the form that hosts the job and waits (cRespondLangAction,
 // cAskReleaseAction, ...).
@@ -108,8 +136,8 @@ public:
     virtual bool applyLang(int lang) = 0;
     // A file could not be moved: true to try again, false to give up.
     virtual bool askRetry(const char* path, bool removing) = 0;
-    // A yes/no question of the uninstallation (message index of its section).
-    virtual bool confirm(int messageIndex) = 0;
+    // A yes/no question (an eJobQuestion).
+    virtual bool confirm(int question) = 0;
 };
 
 // Asks no one, for runs without windows: keeps the current language, gives a busy file

@@ -4,7 +4,7 @@
 
 #include "instengine/installctx.h"
 
-// Results of installChecks (the loading form maps them to "pkgm::iini" messages).
+// Results of installChecks and checkInstallTargets.
 enum eInstallInitResult {
     eIIOk = 0,
     eIIBadPath = 1,
@@ -26,6 +26,7 @@ enum eInstallInitResult {
     // The journal of an interrupted installation of this very version was finished: the
     // package is installed, nothing is left to do.
     eIIFinished = 15,
+    eIICount  // the number of results
 };
 
 // Whether a file could be created at a path that does not exist yet: 0 yes, 1 a bad

@@ -67,7 +67,7 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
         return status != 0 ? eUNFailed : eUNRemoved;
     }
     if (v[0] == 0 && v[1] == 0) return eUNNotInstalled;
-    if (!asker || !asker->confirm(2)) return eUNCancelled;
+    if (!asker || !asker->confirm(eAskDeregister)) return eUNCancelled;
     if (!OSDeregisterPackage(ctx.codeName.ptr, false)) OSDeregisterPackage(ctx.codeName.ptr, true);
     return eUNRemoved;
 }
@@ -142,7 +142,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         _guardchar<char>* p = ctx.shortcuts.add();
         if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
     }
-    if (!asker || !asker->confirm(3)) return eUNCancelled;
+    if (!asker || !asker->confirm(eAskRemovePackage)) return eUNCancelled;
 
     // Every file is moved aside first, so that a busy one leaves the package whole; the
     // journal names them before the first moves, with everything the commit leaves to do

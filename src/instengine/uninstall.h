@@ -23,7 +23,7 @@ struct sPkgUninstallContext {
     bool runLockHeld = false;
 };
 
-// Results of uninstallJob (the form maps them to "pkgm::unin" messages).
+// Results of uninstallJob.
 enum eUninstallResult {
     eUNRemoved = 0,
     eUNNoLanguage = 1,
@@ -38,6 +38,7 @@ enum eUninstallResult {
     eUNUnfinished = 8,
     // An installer of the package is running: nothing done.
     eUNBusy = 9,
+    eUNCount  // the number of results
 };
 
 // Whether uninstallJob has anything to act on for `code`: a record in `store` (or a store

@@ -10,6 +10,7 @@
 #include "instengine/installfs.h"
 #include "instengine/installinit.h"
 #include "instengine/journalscope.h"
+#include "softmgrapp/appmessages.h"
 #include "softmgrapp/wizardpics.h"
 #include "ui/controls/messageform.h"
 #include "ui/dialogs/folderchoose.h"
@@ -63,7 +64,7 @@ void cFileSelectPanel::onInitData() {
         myBrowse = new cWZIButton;
         attach(myBrowse, 0, 70, 80, 26);
     }
-    const char* browse = string(0) ? string(0) : "Browse...";
+    const char* browse = string(eFselBrowse) ? string(eFselBrowse) : "Browse...";
     // A longer label widens the button to the left; the edit gives way.
     int w = cWZIButton::neededWidth(browse, 80);
     anchor(myEdit, 20, 70, -51 - w, 26);
@@ -113,7 +114,7 @@ void cFileSelectPanel::onPaint(cCanvas* canvas) {
     sSize used;
     if (const char* name = myCtx->getStr("name")) {
         _guardchar<char> line;
-        formatOne(string(2), name, line);
+        formatOne(string(eFselTarget), name, line);
         canvas->setTextMode(mkBtnPassFont());
         canvas->setTextColors(0x8E5535, 0xFFFFFF);
         canvas->drawTextWrapped(60, 25, width() - 80, 44, (cCanvas::eTextAlign)__def_block_align, line.ptr, used);
@@ -123,16 +124,16 @@ void cFileSelectPanel::onPaint(cCanvas* canvas) {
     unsigned long long size = myCtx->requiresSize(65536);
     _guardchar<char> amount, line;
     if (size <= 0xFFFFF) {
-        amount.set(string(4) ? string(4) : "");
+        amount.set(string(eFselBelow1MB) ? string(eFselBelow1MB) : "");
     } else {
         char mb[32];
         snprintf(mb, sizeof mb, "%llu", (size + 0xFFFFF) / 0x100000);
-        formatOne(string(5), mb, amount);
+        formatOne(string(eFselMegabytes), mb, amount);
     }
-    formatOne(string(3), amount.ptr, line);
+    formatOne(string(eFselSpace), amount.ptr, line);
     sRect box = {20, 110, width() - 40, 18};
     canvas->drawTextLimited(&box, 0, false, 0, 0, line.ptr);
-    if (const char* help = string(6))
+    if (const char* help = string(eFselHelp))
         canvas->drawTextWrapped(20, 140, width() - 40, height() - 100, (cCanvas::eTextAlign)__def_block_align, help,
                                 used);
 }
@@ -149,16 +150,16 @@ bool cFileSelectPanel::takeFolder(const char* folder) {
     // A folder of the user's own data or settings, of other packages or of the system is
     // no package's: an interrupted installation there could not be finished.
     if (!mayBePackageFolder(folder)) {
-        refuse(14, folder);
+        refuse(eFselNotPackageFolder, folder);
         return false;
     }
     unsigned long long free = 0;
     if (!gFreeSpace(folder, free)) {
-        refuse(12, nullptr);
+        refuse(eFselNoSpaceInfo, nullptr);
         return false;
     }
     if (myCtx && free < myCtx->requiredSize) {
-        refuse(13, nullptr);
+        refuse(eFselNoRoom, nullptr);
         return false;
     }
     showFolder(folder);
@@ -169,7 +170,7 @@ bool cFileSelectPanel::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == myBrowse && action->type == 0) {
         _guardchar<char> path;
         path.set(myEdit->text() ? myEdit->text() : "/");
-        if (cFolderChooseDialog::choose(this, string(1), path)) takeFolder(path.ptr);
+        if (cFolderChooseDialog::choose(this, string(eFselChooseTitle), path)) takeFolder(path.ptr);
         return true;
     }
     return cChildElement::onAction(sender, action);
@@ -188,15 +189,12 @@ bool cFileSelectPanel::accept() {
     // The folder becomes "pgm" and the targets are resolved against it; each target is
     // then checked against what lies there (an identical copy is accepted).
     if (!setInstallFolder(*myCtx, chosen.ptr)) {
-        refuse(7, myCtx->messagePath.ptr);
+        refuse(eFselBadPath, myCtx->messagePath.ptr);
         return false;
     }
-    switch (checkInstallTargets(*myCtx)) {
-        case eIIOk: return true;
-        case eIICannotRead: refuse(11, myCtx->messagePath.ptr); return false;
-        case eIIForeignFile: refuse(8, myCtx->messagePath.ptr); return false;
-        case eIISpecialObject: refuse(9, myCtx->messagePath.ptr); return false;
-        case eIINoRights: refuse(10, myCtx->messagePath.ptr); return false;
-        default: refuse(7, myCtx->messagePath.ptr); return false;
-    }
+    unsigned int r = checkInstallTargets(*myCtx);
+    if (r == eIIOk) return true;
+    const sMessageRef* message = resultMessage(eAtLocationPage, r);
+    refuse(message ? message->index : eFselBadPath, myCtx->messagePath.ptr);
+    return false;
 }

@@ -22,7 +22,7 @@ public:
 
     cEditChild* pathEdit() { return myEdit; }
     cWZIButton* browseButton() { return myBrowse; }
-    // The fsel message index and text of the last refusal (0 when none).
+    // The message of the last refusal (an eFselMsg; 0 when none).
     int lastMessage() const { return myLastMessage; }
     // Free bytes of a folder's volume; tests replace it. False when unknown.
     typedef bool (*tFreeSpace)(const char* folder, unsigned long long& free);
@@ -36,6 +36,7 @@ public:
     void onInitData() override;
 
 private:
+    // An error box with the page's message `message` (an eFselMsg) naming `path`.
     void refuse(int message, const char* path);
     void showFolder(const char* folder);
     sPkgInstallContext* myCtx = nullptr;

@@ -8,6 +8,7 @@
 #include "instengine/installfs.h"
 #include "ciplatform/canvas.h"
 #include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 
 cFinishPanel::tStarter cFinishPanel::gStarter = startDetached;
 
@@ -74,27 +75,26 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         layoutTexts();
         return;
     }
-    unsigned int n = ctx->result;
-    if (n != 0) {
-        myTitle->setText(string(1), cCanvas::taLeft);
+    if (ctx->result != eIJOk) {
+        myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
-        const char* m = n <= 11 ? string((int)n + 1) : nullptr;
-        myMessage->setText(m ? m : "", -1, true);
+        myMessage->setText(messageOf(resultMessage(eAtInstallEnd, ctx->result)), -1, true);
         layoutTexts();
         repaint();
         return;
     }
-    myTitle->setText(string(0), cCanvas::taLeft);
+    myTitle->setText(string(eFinDone), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
-    if (abortRefused && string(14)) {
+    const char* hint = string(eFinStartHint) ? string(eFinStartHint) : "";
+    if (abortRefused && string(eFinAbortRefused)) {
         // The user asked to abort after the files were in place: say why it went on.
         _guardchar<char> both;
-        concatText(string(14), "\n", both);
+        concatText(string(eFinAbortRefused), "\n", both);
         _guardchar<char> all;
-        concatText(both.ptr, string(13) ? string(13) : "", all);
+        concatText(both.ptr, hint, all);
         myMessage->setText(all.ptr, -1, true);
     } else {
-        myMessage->setText(string(13) ? string(13) : "", -1, true);
+        myMessage->setText(hint, -1, true);
     }
     int bottom = layoutTexts();
     _List<cSoftPkgScenario::sOnCompletionRun> runs;

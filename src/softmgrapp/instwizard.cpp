@@ -45,7 +45,7 @@ const int kStepHeight = 22;
 
 int cInstWizard::runWizard(sPkgInstallContext& ctx, cWindowMaker* maker) {
     if (!myPictBg.raw() && !loadWizardBackground(myPictBg)) return 1;
-    const char* pattern = cCiomLangData::string("pkgm::instw", 0);
+    const char* pattern = cCiomLangData::string("pkgm::instw", eInstwTitle);
     const char* name = ctx.getStr("name");
     _guardchar<char> caption;
     if (pattern && name)
@@ -78,7 +78,11 @@ int cInstWizard::findStep(int kind) const {
 void cInstWizard::onConstruct() {
     cChildElement::onConstruct();
     if (!myPictPoints.image(1)) loadStepIcons(myPictPoints);
-    static const int kTitle[7] = {8, 9, 10, 19, 11, 12, 13}, kName[7] = {2, 3, 4, 18, 5, 6, 7};
+    // Each page kind's title and its name in the list of steps.
+    static const int kTitle[7] = {eInstwIntroTitle,    eInstwNotesTitle,   eInstwLicenceTitle, eInstwDeprecatedTitle,
+                                  eInstwLocationTitle, eInstwInstallTitle, eInstwFinishTitle};
+    static const int kName[7] = {eInstwIntroName,    eInstwNotesName,   eInstwLicenceName, eInstwDeprecatedName,
+                                 eInstwLocationName, eInstwInstallName, eInstwFinishName};
     cSoftPkgScenario* scen = myCtx;
     for (int kind = 0; kind <= pkFinish; kind++) {
         cChildElement* page = nullptr;
@@ -94,7 +98,7 @@ void cInstWizard::onConstruct() {
                 page = myDocs[kind] = makeDocumentView(this, doc);
                 cCheckBoxChild* box = new cCheckBoxChild;
                 attach(box, 193, 369, 10, 10);
-                box->setText(string(kind == pkNotes ? 16 : 17), cCanvas::taLeft);
+                box->setText(string(kind == pkNotes ? eInstwNotesRead : eInstwLicenceAccepted), cCanvas::taLeft);
                 sSize s = {0, 0};
                 if (box->wantsSize(s)) box->move(193, 369, s.cx, s.cy);
                 box->setTransparent(true);
@@ -116,7 +120,7 @@ void cInstWizard::onConstruct() {
                 myDeprecated->setBorderColor(0xFFFFFF, false);
                 myDeprecated->setColumnFont(1, mkBtnPassFont());
                 myDeprecated->setColumnTextColor(1, 0x655654, false);
-                myDeprecated->setText(string(23), -1, false);
+                myDeprecated->setText(string(eInstwNoneDeprecated), -1, false);
                 myDeprecated->hide(false);
                 break;
             case pkLocation:
@@ -249,7 +253,7 @@ void cInstWizard::setStep(int index) {
     for (int i = index;; i++) {
         if (i == myCurrent || i >= myStepCount || i < 0) return;
         const sStep& s = mySteps[i];
-        const char* label = string(s.kind == pkFinish ? 14 : 1);
+        const char* label = string(s.kind == pkFinish ? eInstwClose : eInstwNext);
         myNext->setText(label, -1, true);
         // A longer word widens the button to the left.
         int w = cWZIButton::neededWidth(label, kNextWidth);
@@ -295,7 +299,7 @@ void cInstWizard::setStep(int index) {
                     break;
                 }
                 // Nothing was installed: the Finish page must not report a success.
-                if (!myInstallStarted && myCtx->result == 0) myCtx->result = eIJStopped;
+                if (!myInstallStarted && myCtx->result == eIJOk) myCtx->result = eIJStopped;
                 continue;
             case pkFinish:
                 myFinish->init(myCtx);
@@ -344,11 +348,11 @@ void cInstWizard::acceptDeprecated() {
         return;
     }
     if (!anyChecked) {
-        if (ask(true, string(20))) {
+        if (ask(true, string(eInstwAskKeepAll))) {
             setStep(myCurrent + 1);
             return;
         }
-    } else if (anyUnchecked && !ask(true, string(21))) {
+    } else if (anyUnchecked && !ask(true, string(eInstwAskKeepSome))) {
         return;
     }
     for (int r = 0; r < rows; r++) {
@@ -387,14 +391,14 @@ bool cInstWizard::onFormAccept() {
             myClosing = true;
             myFinish->finalize();
             // The program's end code says whether the installation was made.
-            end_modal(myCtx && myCtx->result != 0 ? 1 : 0);
+            end_modal(myCtx && myCtx->result != eIJOk ? 1 : 0);
             break;
     }
     return true;
 }
 
 bool cInstWizard::onFormCancel() {
-    if (myInstall && myInstall->runs() && ask(true, string(24))) {
+    if (myInstall && myInstall->runs() && ask(true, string(eInstwAskAbort))) {
         // Once the files are applied the job goes on to its end; Finish then says so.
         myFinish->abortRefused = true;
         myInstall->stop();
@@ -428,7 +432,7 @@ bool cInstWizard::onClose() {
     if (jobRuns()) return false;
     if (currentKind() == pkFinish) return true;
     // A confirmed close before the end is a cancel: the run ends with 1, not the window's 0.
-    if (ask(false, string(15))) end_modal(1);
+    if (ask(false, string(eInstwAskClose))) end_modal(1);
     return false;
 }
 
@@ -467,7 +471,7 @@ bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
             return true;
         }
         _guardchar<char> m;
-        formatWith(string(25), q->path.ptr, m);
+        formatWith(string(eInstwAskRetryUpdate), q->path.ptr, m);
         *q->giveUp = !ask(true, m.ptr);
         return true;
     }
@@ -485,7 +489,7 @@ bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
         bool failed = false;
         for (auto* it = myCtx->packagesForRemoval.head; it; it = it->next)
             failed = failed || (it->value.selected && it->value.result != 0);
-        if (failed && !ask(true, string(22))) myCurrent--;
+        if (failed && !ask(true, string(eInstwAskPartialRemoval))) myCurrent--;
         setStep(myCurrent + 1);
         return true;
     }
@@ -532,7 +536,7 @@ void cInstWizard::onPaint(cCanvas* canvas) {
         const sStep& st = mySteps[i];
         int y = st.top;
         // An installation that failed or was aborted is not ticked as done.
-        bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != 0);
+        bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != eIJOk);
         int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
         const char* name = st.name ? st.name : "";
         cFontObject* font = st.small ? (i == myCurrent ? mySmallCurrentFont : mySmallOtherFont)

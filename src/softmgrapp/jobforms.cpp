@@ -58,18 +58,18 @@ cWindowMaker* appWindowMaker() {
 int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char* text) {
     if (gConsoleMessages) {
         // No display: the message goes to the console; questions are answered "no".
-        fprintf(stderr, "%s %s\n", kind == 2 ? "(e)" : kind >= 3 ? "(w)" : "(i)", text ? text : "");
-        return kind == 4 ? 0 : 1;
+        fprintf(stderr, "%s %s\n", kind == eBoxError ? "(e)" : kind >= eBoxWarning ? "(w)" : "(i)", text ? text : "");
+        return kind == eBoxQuestion ? 0 : 1;
     }
     // A box runs over a window: without one, a small carrier form opens first.
     if (!over || !over->platformWindow()) {
         int r = cWLMsgForm::modal(kind, text, maker);
-        return kind == 4 ? r : 1;
+        return kind == eBoxQuestion ? r : 1;
     }
     switch (kind) {
-        case 2: return cMessageForm::errorbox(over, text ? text : "");
-        case 3: return cMessageForm::warningbox(over, text ? text : "");
-        case 4: return cMessageForm::warnconfirmbox(over, text ? text : "") ? 1 : 0;
+        case eBoxError: return cMessageForm::errorbox(over, text ? text : "");
+        case eBoxWarning: return cMessageForm::warningbox(over, text ? text : "");
+        case eBoxQuestion: return cMessageForm::warnconfirmbox(over, text ? text : "") ? 1 : 0;
         default: return cMessageForm::infobox(over, text ? text : "");
     }
 }
@@ -85,8 +85,9 @@ void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& cod
 }
 
 void unfinishedMessage(const char* names, _guardchar<char>& out) {
-    formatMessage(str("pkgm::softm", 18, "The interrupted installation or removal of %s could not be finished."), names,
-                  out);
+    formatMessage(str("pkgm::softm", eSoftmUnfinished,
+                      "The interrupted installation or removal of %s could not be finished."),
+                  names, out);
 }
 
 // ---- the sent questions ----
@@ -108,9 +109,9 @@ bool cSentAsker::askRetry(const char* path, bool removing) {
     return !giveUp;
 }
 
-bool cSentAsker::confirm(int messageIndex) {
+bool cSentAsker::confirm(int question) {
     bool yes = false;
-    return host && host->sendAction(new cJobConfirmAction(&yes, messageIndex)) && yes;
+    return host && host->sendAction(new cJobConfirmAction(&yes, question)) && yes;
 }
 
 // Applies a language asked for by a job, on the UI thread.
@@ -128,7 +129,11 @@ void cCarrierForm::onConstruct() {
     myStatus = new cStaticElement;
     clientArea()->attach(myStatus, 0, 0, 340, 16);
     myStatus->setColorSchema(0x655654, 0xFFFFFF, myStatusFrame);
-    myStatus->setText(string(1), cCanvas::taCenter);
+    // Every carrier's section has its waiting line at one index.
+    static_assert(eRespWaiting == (int)eIiniLoading && eRespWaiting == (int)eUninProcessing &&
+                      eRespWaiting == (int)eRemRemoving,
+                  "the carriers' waiting lines");
+    myStatus->setText(string(eRespWaiting), cCanvas::taCenter);
 }
 
 bool cCarrierForm::onClose() {
@@ -187,19 +192,19 @@ bool cCarrierForm::onAction(cChildElement* sender, cChildAction* action) {
 // ---- cWLMsgForm ----
 
 int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
-    if (!cCiomLangData::string("pkgm::resp", 0)) return 0;
+    if (!cCiomLangData::string("pkgm::resp", eRespTitle)) return 0;
     cWLMsgForm* f = new cWLMsgForm;
     f->myKind = kind;
     f->setText(text ? text : "");
     if (gConsoleMessages) {
         int r = appMessageBox(nullptr, nullptr, kind, text);
         delete f;
-        return kind == 4 ? r : 0;
+        return kind == eBoxQuestion ? r : 0;
     }
     // The form only carries the box: it is never shown, so no window manager can map it
     // behind the box (the box itself is a top-level window then).
-    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::resp", 0), 350, 110, f, nullptr,
-                                      kWFHidden);
+    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::resp", eRespTitle), 350, 110, f,
+                                      nullptr, kWFHidden);
 }
 
 void cWLMsgForm::onConstruct() {
@@ -210,7 +215,7 @@ void cWLMsgForm::onConstruct() {
 bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == 0) {
         int r = boxAside(myKind, text(), false);
-        end_modal(myKind == 4 ? r : 0);
+        end_modal(myKind == eBoxQuestion ? r : 0);
         return true;
     }
     return cCarrierForm::onAction(sender, action);
@@ -307,9 +312,9 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     if (!ctx) return false;
     int stages = installStageCount(*ctx), n = stages - 4;
     setNumStages(stages);
-    setStageDescr(0, string(0));
+    setStageDescr(0, string(eInstpPreparing));
     // The pattern, font and room of the path lines are taken here, on the UI thread.
-    myPathPattern.set(string(1));
+    myPathPattern.set(string(eInstpUnpacking));
     cStaticElement* line = statusLine();
     myPathFont = line ? line->font() : nullptr;
     myPathRoom = line && line->width() > 0 ? line->width() - 2 * line->textMargin() : 0;
@@ -317,9 +322,9 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     for (auto* it = ctx->copiedFiles.head; it; it = it->next)
         if (it->value.others != kUnchangedFile) setStageShared(i++, it->value.target);
     myPathEnd = i;
-    setStageDescr(n + 1, string(2));
-    setStageDescr(n + 2, string(3));
-    setStageDescr(n + 3, string(4));
+    setStageDescr(n + 1, string(eInstpBackup));
+    setStageDescr(n + 2, string(eInstpApplying));
+    setStageDescr(n + 3, string(eInstpCleaning));
     myCtx = ctx;
     // Busy files are asked by the form that hosts the panel (type 8).
     myAsker.host = root();
@@ -412,12 +417,13 @@ void cInstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new c
 cInstallInitUI::~cInstallInitUI() { delete job; }
 
 bool cInstallInitUI::runLoadScen(sPkgInstallContext& ctx, cWindowMaker* maker, unsigned int* result) {
-    if (!cCiomLangData::string("pkgm::iini", 0)) return false;
+    if (!cCiomLangData::string("pkgm::iini", eIiniTitle)) return false;
     cInstallInitUI* f = new cInstallInitUI;
     f->ctx = &ctx;
     f->resultOut = result;
     f->job = new cInstallInitJob(f, &ctx);
-    int r = cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::iini", 0), 350, 110, f, nullptr, 0);
+    int r = cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::iini", eIiniTitle), 350, 110, f,
+                                       nullptr, 0);
     return r == 1;
 }
 
@@ -436,24 +442,20 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        if (r > eIIFinished) return true;
+        const sMessageRef* message = resultMessage(eAtInstallStart, r);
+        if (!message) return true;
         if (resultOut) *resultOut = r;
-        static const int kKind[eIIFinished + 1] = {0, 2, 2, 0, 1, 2, 2, 2, 2, 2, 2, 2, 1, 2, 2, 1};
-        if (kKind[r]) {
+        if (message->kind != eBoxNone) {
             _guardchar<char> m;
-            if (r == eIIFinished) {
-                // What the interrupted run left is done: said as the installation's end.
-                m.set(str("pkgm::fin", 0, "Installation completed successfully."));
-            } else if (r == eIIUnfinished) {
+            if (r == eIIUnfinished) {
                 const char* name = ctx ? ctx->getStr("name") : nullptr;
                 unfinishedMessage(name && *name ? name : ctx ? ctx->codeName.ptr : "", m);
             } else {
-                // Results 1 and 2 have messages 2 and 3; from 4 on the numbers match.
-                formatMessage(string(r <= 2 ? (int)r + 1 : (int)r), ctx ? ctx->messagePath.ptr : "", m);
+                formatMessage(messageOf(message), ctx ? ctx->messagePath.ptr : "", m);
             }
-            boxAside(kKind[r], m.ptr, false);
+            boxAside(message->kind, m.ptr, false);
         }
-        end_modal(r == 0 ? 1 : 0);
+        end_modal(r == eIIOk ? 1 : 0);
         return true;
     }
     return cCarrierForm::onAction(sender, action);
@@ -477,19 +479,22 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override {
         if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
             _guardchar<char> m;
-            formatMessage(str("pkgm::instw", 25, "Failed to update the existing file!\n%s\n\nTry again?"),
-                          q->path.ptr, m);
-            if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, 4, m.ptr) != 1;
+            formatMessage(
+                str("pkgm::instw", eInstwAskRetryUpdate, "Failed to update the existing file!\n%s\n\nTry again?"),
+                q->path.ptr, m);
+            if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, eBoxQuestion, m.ptr) != 1;
             return true;
         }
         if (action->type == eJobEnded && !action->sent()) {
             unsigned int r = ctx->result;
-            if (r != 0) {
+            const sMessageRef* message = resultMessage(eAtInstallEnd, r);
+            if (r != eIJOk) {
                 _guardchar<char> m;
-                formatMessage(str("pkgm::fin", (int)r + 1), ctx->messagePath.ptr, m);
-                appMessageBox(this, nullptr, r == 11 ? 3 : 2, m.ptr);
+                formatMessage(messageOf(message), ctx->messagePath.ptr, m);
+                appMessageBox(this, nullptr, message ? message->kind : eBoxError, m.ptr);
             }
-            end_modal(r == 0 || r == 11 ? 0 : 1);
+            // Installed without its record is still installed.
+            end_modal(r == eIJOk || r == eIJNotSaved ? 0 : 1);
             return true;
         }
         return cCustomForm::onAction(sender, action);
@@ -505,16 +510,18 @@ int runPlainInstall(sPkgInstallContext& ctx) {
         // package's is never replaced.
         unsigned int r = checkInstallTargets(ctx);
         if (r != eIIOk) {
+            const sMessageRef* message = resultMessage(eAtInstallStart, r);
             _guardchar<char> m;
-            formatMessage(str("pkgm::iini", r <= 2 ? (int)r + 1 : (int)r), ctx.messagePath.ptr, m);
-            appMessageBox(nullptr, appWindowMaker(), r == eIINoUpdate ? 1 : 2, m.ptr);
+            formatMessage(messageOf(message), ctx.messagePath.ptr, m);
+            appMessageBox(nullptr, appWindowMaker(), message ? message->kind : eBoxError, m.ptr);
             return 1;
         }
     }
     cPlainInstallForm* f = new cPlainInstallForm;
     f->ctx = &ctx;
-    return cChildElement::modalWindow(appWindowMaker(), str("pkgm::instp", 6, "Installing software package..."), 500,
-                                      160, f, nullptr, 0);
+    return cChildElement::modalWindow(appWindowMaker(),
+                                      str("pkgm::instp", eInstpTitle, "Installing software package..."), 500, 160, f,
+                                      nullptr, 0);
 }
 
 }  // namespace
@@ -559,14 +566,15 @@ cUninstallInitUI::~cUninstallInitUI() { delete job; }
 
 int cUninstallInitUI::runUninstall(sPkgUninstallContext& ctx, cChildElement* parent, cWindowMaker* maker,
                                    cApplicationConfig* store, bool keepLanguage) {
-    if (!cCiomLangData::string("pkgm::unin", 0)) return 0;
+    if (!cCiomLangData::string("pkgm::unin", eUninTitle)) return 0;
     cUninstallInitUI* f = new cUninstallInitUI;
     f->ctx = &ctx;
     f->store = store;
     f->keepLanguage = keepLanguage;
     f->job = new cUninstallInitJob(f, &ctx);
-    if (parent && parent->host()) return parent->modal(str("pkgm::unin", 0), 350, 110, f);
-    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::unin", 0), 350, 110, f, nullptr, 0);
+    if (parent && parent->host()) return parent->modal(str("pkgm::unin", eUninTitle), 350, 110, f);
+    return cChildElement::modalWindow(maker ? maker : appWindowMaker(), str("pkgm::unin", eUninTitle), 350, 110, f,
+                                      nullptr, 0);
 }
 
 void cUninstallInitUI::onConstruct() {
@@ -603,7 +611,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
         if (!ctx || !getInstalledPackageName(s, ctx->codeName.ptr, name) || name.empty())
             name.set(ctx ? ctx->codeName.ptr : "");
-        const char* question = string(q->messageIndex) ? string(q->messageIndex) : "";
+        const char* question = messageOf(resultMessage(eAtQuestion, (unsigned)q->question));
         if (name.empty()) {
             text.set(question);
         } else {
@@ -611,7 +619,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             concatText(question, "\n\n", head);
             concatText(head.ptr, name.ptr, text);
         }
-        *q->yes = boxAside(4, text.ptr, true) == 1;
+        *q->yes = boxAside(eBoxQuestion, text.ptr, true) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
@@ -621,31 +629,25 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             return true;
         }
         _guardchar<char> m;
-        formatMessage(string(4), q->path.ptr, m);
-        *q->giveUp = boxAside(4, m.ptr, true) != 1;
+        formatMessage(string(eUninAskRetry), q->path.ptr, m);
+        *q->giveUp = boxAside(eBoxQuestion, m.ptr, true) != 1;
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
-        // Result, message index, box kind (1 information, 2 error); 7 is an incomplete removal.
-        static const int kMsg[8] = {5, 6, 7, 8, 9, 10, 11, 6};
-        static const int kKind[8] = {1, 2, 2, 2, 2, 1, 1, 2};
-        if (r == 0 && ctx && !ctx->keptFor.empty()) {
+        const sMessageRef* message = resultMessage(eAtUninstall, r);
+        if (r == eUNRemoved && message && ctx && !ctx->keptFor.empty()) {
             // Files another package still lists stayed: say that it is still whole.
             _guardchar<char> names, joined, kept, text;
             for (auto* it = ctx->keptFor.head; it; it = it->next) {
                 concatText(names.ptr ? names.ptr : "", names.ptr ? ", " : "", joined);
                 concatText(joined.ptr, it->value.ptr, names);
             }
-            formatMessage(string(12), names.ptr, kept);
-            concatText(string(kMsg[r]), "\n", joined);
+            formatMessage(string(eUninKeptFor), names.ptr, kept);
+            concatText(messageOf(message), "\n", joined);
             concatText(joined.ptr, kept.ptr, text);
-            boxAside(kKind[r], text.ptr, false);
-        } else if (r <= 7) {
-            boxAside(kKind[r], string(kMsg[r]), false);
-        }
-        if (r == eUNBusy) boxAside(2, str("pkgm::iini", eIIBusy, "Another installer of this package is running."), false);
-        if (r == eUNUnfinished) {
+            boxAside(message->kind, text.ptr, false);
+        } else if (r == eUNUnfinished && message) {
             _List<_guardchar<char> > codes;
             _guardchar<char>* code = codes.add();
             cCIApplication* app = cCIApplication::appRef();
@@ -653,9 +655,11 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> names, m;
             if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(s, codes, names);
             unfinishedMessage(names.ptr, m);
-            boxAside(2, m.ptr, false);
+            boxAside(message->kind, m.ptr, false);
+        } else if (message) {
+            boxAside(message->kind, messageOf(message), false);
         }
-        end_modal(r == 0 ? 0 : 1);
+        end_modal(r == eUNRemoved ? 0 : 1);
         return true;
     }
     return cCarrierForm::onAction(sender, action);
@@ -673,7 +677,8 @@ int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApp
     cCIApplication* app = cCIApplication::appRef();
     if (!store && app) store = app->config();
     if (!uninstallKnows(code, store)) {
-        if (cCiomLangData::string("pkgm::unin", 0)) appMessageBox(parent, maker, 2, str("pkgm::unin", 7));
+        if (cCiomLangData::string("pkgm::unin", eUninTitle))
+            appMessageBox(parent, maker, eBoxError, str("pkgm::unin", eUninNotInstalled));
         return 1;
     }
     return cUninstallInitUI::runUninstall(ctx, parent, maker, store, keepLanguage);

@@ -11,6 +11,7 @@
 #include "base/progress.h"
 #include "base/strings.h"
 #include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 #include "instengine/installctx.h"
 #include "instengine/uninstall.h"
 #include "ui/customform.h"
@@ -57,14 +58,13 @@ public:
     _guardchar<char> path;
 };
 
-// A yes/no question of the uninstallation (type 9): *yes gets the answer to message
-// messageIndex of the form's section.
+// A yes/no question of the uninstallation (type 9): *yes gets the answer to the
+// question (an eJobQuestion).
 class cJobConfirmAction : public cChildElement::cSentChildAction {
 public:
-    cJobConfirmAction(bool* yes, int messageIndex)
-        : cSentChildAction(eJobConfirm), yes(yes), messageIndex(messageIndex) {}
+    cJobConfirmAction(bool* yes, int question) : cSentChildAction(eJobConfirm), yes(yes), question(question) {}
     bool* yes;
-    int messageIndex;
+    int question;
 };
 
 // A job asks the UI thread to apply a language (type 11); *applied becomes that
@@ -90,13 +90,13 @@ public:
     int askLang(const _List<int>& langs, int current, const char* code) override;
     bool applyLang(int lang) override;
     bool askRetry(const char* path, bool removing) override;
-    bool confirm(int messageIndex) override;
+    bool confirm(int question) override;
     cChildElement* host;
     int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
 };
 
-// Message boxes over an element (or top-level through the maker): kinds 1 information,
-// 2 error, 3 warning, 4 warning question (yes/no). 1 for OK or yes, 0 for no.
+// Message boxes over an element (or top-level through the maker), `kind` an eBoxKind. 1 for
+// OK or yes, 0 for no.
 int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char* text);
 
 // Set when there is no display: messages go to standard error, questions are answered
@@ -127,7 +127,7 @@ protected:
     virtual cJob* carried() { return nullptr; }
     // Starts the job; without one, or when it does not start, the form ends with 0.
     void startCarried(cJob* job);
-    // A message box (kinds of appMessageBox) with the form stepped aside; `restore` shows
+    // A message box (`kind` an eBoxKind) with the form stepped aside; `restore` shows
     // the form again afterwards, while its job goes on.
     int boxAside(int kind, const char* text, bool restore);
     // Hides the form for a dialog; comeBackLater shows it again after a moment, when its
@@ -155,10 +155,10 @@ private:
 class cWLMsgForm : public cCarrierForm {
 public:
     static int modal(int kind, const char* text, cWindowMaker* maker = nullptr);
-    static void info(const char* text) { modal(1, text); }
-    static void error(const char* text) { modal(2, text); }
-    static int warning(const char* text) { return modal(3, text); }
-    static bool warnconfirm(const char* text) { return modal(4, text) == 1; }
+    static void info(const char* text) { modal(eBoxInfo, text); }
+    static void error(const char* text) { modal(eBoxError, text); }
+    static int warning(const char* text) { return modal(eBoxWarning, text); }
+    static bool warnconfirm(const char* text) { return modal(eBoxQuestion, text) == 1; }
 
     void onConstruct() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;

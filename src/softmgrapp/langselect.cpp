@@ -20,7 +20,7 @@ const char kLangPage[] = "http://www.vantorel.example/app_lang_opts.php?app=";
 
 // The link's text, or null when the table has none or marks it absent with a "-".
 const char* linkText(cChildElement* form) {
-    const char* t = form->string(4);
+    const char* t = form->string(eLangsOtherLink);
     return t && *t && *t != '-' ? t : nullptr;
 }
 
@@ -111,8 +111,8 @@ void cLangSelectionForm::applyTexts() {
         // two lines moves both up so that it ends clear of the list's frame.
         int w = clientArea()->width() - 25;
         if (w < 100) w = 355;  // not placed yet: the narrower (sheet) form
-        const char* title = string(0) ? string(0) : "";
-        const char* sub = string(1) ? string(1) : "";
+        const char* title = string(eLangsTitle) ? string(eLangsTitle) : "";
+        const char* sub = string(eLangsPrompt) ? string(eLangsPrompt) : "";
         myTitle->setFont(textExtent(title, mkTitleFont()).cx > w ? mkWizTitleFont() : mkTitleFont());
         int subH = wrappedHeight(sub, mkStdFont(), w);
         bool two = subH > wrappedHeight("X", mkStdFont(), w);
@@ -123,9 +123,9 @@ void cLangSelectionForm::applyTexts() {
     }
     if (myStart) {
         // A longer word widens the button to the left.
-        int w = cWZIButton::neededWidth(string(2), 100);
+        int w = cWZIButton::neededWidth(string(eLangsStart), 100);
         clientArea()->anchor(myStart, -16 - w, 330, w, 26);
-        myStart->setText(string(2));
+        myStart->setText(string(eLangsStart));
     }
     if (!myLink) return;
     const char* t = linkText(this);
@@ -212,6 +212,6 @@ bool cLangSelectionForm::onFormAccept() {
 }
 
 bool cLangSelectionForm::onFormCancel() {
-    if (appMessageBox(this, nullptr, 4, string(3)) == 1) end_modal(0);
+    if (appMessageBox(this, nullptr, eBoxQuestion, string(eLangsAskCancel)) == 1) end_modal(0);
     return true;
 }

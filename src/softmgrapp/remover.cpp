@@ -76,7 +76,7 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
         store->enumSubsections(kRegInstallRoot, enHasSect, &any);
         if (any) return eRMPackages;
     }
-    if (!asker || !asker->confirm(2)) return eRMDeclined;
+    if (!asker || !asker->confirm(eAskRemoveManager)) return eRMDeclined;
 
     _guardchar<char> shortcut;
     if (store && store->getParamStr(kRegInstallerShortcut, shortcut) && shortcut.ptr && *shortcut.ptr)
@@ -130,7 +130,7 @@ void cRemoverUI::notifyEnd(unsigned int code) { notifyAction(new cProgressAction
 
 bool cRemoverUI::runRemoval(const char* path, cChildElement* parent, cWindowMaker* maker,
                             cApplicationConfig* store) {
-    const char* title = cCiomLangData::string("pkgm::rem", 0);
+    const char* title = cCiomLangData::string("pkgm::rem", eRemTitle);
     if (!title) return false;
     cRemoverUI* f = new cRemoverUI;
     f->job = new cRemoverJob(f, path);
@@ -153,17 +153,18 @@ bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
             if (q->answer) *q->answer = cSOPKGLang::applyLang(q->index);
         } else if (q->answer) {
             // The form stays aside: its job ends quickly and the result follows.
-            *q->answer = boxAside(4, string(q->index), false) == 1;
+            const char* question = messageOf(resultMessage(eAtQuestion, (unsigned)q->index));
+            *q->answer = boxAside(eBoxQuestion, question, false) == 1;
         }
         return true;
     }
-    if (sender == this && action->type == 7 && !action->sent()) {
+    if (sender == this && action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cProgressAction*>(action)->result;
-        // Result: message index, box kind (1 information, 2 error), end code.
-        static const int kMap[5][3] = {{3, 1, 1}, {4, 2, 2}, {5, 2, 2}, {6, 1, 1}, {0, 0, 2}};
-        if (r > 4) r = eRMBadObject;
-        if (kMap[r][1]) boxAside(kMap[r][1], string(kMap[r][0]), false);
-        end_modal(kMap[r][2]);
+        if (r >= eRMCount) r = eRMBadObject;
+        const sMessageRef* message = resultMessage(eAtManagerRemoval, r);
+        if (message && message->kind != eBoxNone) boxAside(message->kind, messageOf(message), false);
+        // The form ends with 1 once the manager is gone, 2 while it stays.
+        end_modal(r == eRMRemoved || r == eRMOwnFile ? 1 : 2);
         return true;
     }
     return cCarrierForm::onAction(sender, action);

@@ -19,9 +19,10 @@ enum eRemoverResult {
     eRMBadObject = 2,   // not a regular file at the manager's place, or a file could not be removed
     eRMOwnFile = 3,     // no manager at its place: the running executable was removed instead
     eRMDeclined = 4,
+    eRMCount  // the number of results
 };
 
-// The job's work: checks, the confirmation (through `asker`, message rem 2), then the
+// The job's work: checks, the confirmation (eAskRemoveManager through `asker`), then the
 // deletions. `ownPath` is the running executable (/proc/self/exe), used when no manager
 // lies at its place. Deleting it, when it fails, gives eRMBadObject, never success.
 // File operations go through `fs` (the plain ones when null).
@@ -56,7 +57,7 @@ class cRemoverUI : public cCarrierForm {
 public:
     class cProgressAction : public cChildAction {
     public:
-        explicit cProgressAction(unsigned int result) : cChildAction(7), result(result) {}
+        explicit cProgressAction(unsigned int result) : cChildAction(eJobEnded), result(result) {}
         unsigned int result;
     };
 

@@ -191,14 +191,14 @@ void cSoftMgrForm::cUpdateCheckJob::onJobEnd(unsigned int) {
 // ---- the form ----
 
 int cSoftMgrForm::runManager(cWindowMaker* maker, cApplicationConfig* store) {
-    const char* title = cCiomLangData::string("pkgm::softm", 0);
+    const char* title = cCiomLangData::string("pkgm::softm", eSoftmTitle);
     int code;
     do {
         cSoftMgrForm* f = new cSoftMgrForm;
         f->store = store;
         code = cChildElement::modalWindow(maker ? maker : appWindowMaker(), title ? title : "", 770, 480, f, nullptr,
                                           0);
-        title = cCiomLangData::string("pkgm::softm", 0);
+        title = cCiomLangData::string("pkgm::softm", eSoftmTitle);
     } while (code == 10);
     return code < 0 ? 0 : code;
 }
@@ -215,7 +215,7 @@ void cSoftMgrForm::onConstruct() {
     myTab = new cWZISelButton;
     attach(myTab, 0, 0, 10, 10);
     myTab->font = mkSelectHdrFont();
-    myTab->setText(string(1));
+    myTab->setText(string(eSoftmTab));
     anchor(myTab, 45, 25, myTab->requiredWidth(), 25);
     myTab->setActivated(true);
 
@@ -239,14 +239,15 @@ void cSoftMgrForm::onConstruct() {
     // the name column gives up what they take.
     int last = myList->width() - 530;
     if (last < 20) last = 20;
-    int w2 = columnWidth(string(3), 100), w3 = columnWidth(string(4), 100), w4 = columnWidth(string(16), last);
+    int w2 = columnWidth(string(eSoftmInstalled), 100), w3 = columnWidth(string(eSoftmVersion), 100),
+        w4 = columnWidth(string(eSoftmUpdateAvailable), last);
     int w1 = 310 - (w2 - 100) - (w3 - 100) - (w4 - last);
-    myList->setColumn(1, string(2), w1 > 150 ? w1 : 150, cCanvas::taLeft);
+    myList->setColumn(1, string(eSoftmName), w1 > 150 ? w1 : 150, cCanvas::taLeft);
     myList->setColumnFont(1, mkBtnFont(false));
     myList->setColumnTextColor(1, kText, false);
-    myList->setColumn(2, string(3), w2, cCanvas::taLeft);
+    myList->setColumn(2, string(eSoftmInstalled), w2, cCanvas::taLeft);
     myList->setColumnTextColor(2, kGrey, false);
-    myList->setColumn(3, string(4), w3, cCanvas::taLeft);
+    myList->setColumn(3, string(eSoftmVersion), w3, cCanvas::taLeft);
     myList->setColumnTextColor(3, kGrey, false);
     myList->setColumn(4, "", w4, cCanvas::taLeft);
     myList->setColumnTextColor(4, 0xD4A76C, false);
@@ -298,25 +299,27 @@ void cSoftMgrForm::onConstruct() {
     // button and moves Update further left. The details are attached in reading order, the
     // order Tab takes: the buttons' row (Update, Uninstall), the address links beside the
     // version, then the command links below them (placeLinks).
-    int uninstallW = cWZIButton::neededWidth(string(6), 115), updateW = cWZIButton::neededWidth(string(5), 115);
+    int uninstallW = cWZIButton::neededWidth(string(eSoftmUninstall), 115),
+        updateW = cWZIButton::neededWidth(string(eSoftmUpdate), 115);
     cWZIButton** buttons[2] = {&myUpdate, &myUninstall};
     const int lefts[2] = {-1 - uninstallW - 15 - updateW, -1 - uninstallW}, widths[2] = {updateW, uninstallW};
     for (int i = 0; i < 2; i++) {
         cWZIButton* b = new cWZIButton;
         myDetails->attach(b, 0, 0, widths[i], 30);
         myDetails->anchor(b, lefts[i], 0, widths[i], 30);
-        b->setText(string(i ? 6 : 5));
+        b->setText(string(i ? eSoftmUninstall : eSoftmUpdate));
         b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
         *buttons[i] = b;
     }
 
     cLinkElement** links[3] = {&myPublisher, &mySupport, &myUpdates};
+    const int linkTexts[3] = {eSoftmPublisherSite, eSoftmSupport, eSoftmInformation};
     for (int i = 0; i < 3; i++) {
         cLinkElement* l = new cLinkElement;
         myDetails->attach(l, 390, 70 + 20 * i, 10, 20);
         l->setTextColor(kLink);
         l->setFont(mkBtnFont(true));
-        l->setText(string(9 + i), cCanvas::taLeft);
+        l->setText(string(linkTexts[i]), cCanvas::taLeft);
         keyboardLink(l);
         *links[i] = l;
     }
@@ -325,7 +328,7 @@ void cSoftMgrForm::onConstruct() {
     attach(myRemoveLink, 0, 0, 10, 10);
     myRemoveLink->setTextColor(kLink);
     myRemoveLink->setFont(mkBtnFont(true));
-    myRemoveLink->setText(string(17), cCanvas::taLeft);
+    myRemoveLink->setText(string(eSoftmRemoveManager), cCanvas::taLeft);
     keyboardLink(myRemoveLink);
     sSize want = {150, 20};
     myRemoveLink->wantsSize(want);
@@ -333,10 +336,10 @@ void cSoftMgrForm::onConstruct() {
     myRemoveLink->hide(false);
 
     myRefresh = new cWZIButton;
-    int refreshW = cWZIButton::neededWidth(string(12), 114);
+    int refreshW = cWZIButton::neededWidth(string(eSoftmRefresh), 114);
     attach(myRefresh, 0, 0, refreshW, 30);
     anchor(myRefresh, -47 - refreshW, -40, refreshW, 30);
-    myRefresh->setText(string(12));
+    myRefresh->setText(string(eSoftmRefresh));
     myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
 
     // Shown beside the tab while the update server is asked.
@@ -345,7 +348,7 @@ void cSoftMgrForm::onConstruct() {
     int tabRight = 45 + myTab->requiredWidth() + 20;
     anchor(myChecking, tabRight, 25, -82 - tabRight, 25);  // up to 10 pixels left of the language switch
     myChecking->setColorSchema(kGrey, 0xFFFFFF, (unsigned)-1);
-    myChecking->setText(string(14), cCanvas::taRight);
+    myChecking->setText(string(eSoftmCheckingUpdates), cCanvas::taRight);
     myChecking->hide(false);
 
     refresh();
@@ -362,7 +365,7 @@ void cSoftMgrForm::refresh() {
     myRefresh->disable();
     myTab->disable();
     myLangSwitch->disable();
-    myStatus->setText(string(15), cCanvas::taLeft);
+    myStatus->setText(string(eSoftmCheckingPackages), cCanvas::taLeft);
     myStatus->show();
     myCurrent = nullptr;
     myList->startChanges();
@@ -508,9 +511,9 @@ void cSoftMgrForm::selectItem(sInstalledItem* item) {
     myIcon->refPict(&item->bigIcon);
     myName->setText(item->name.ptr ? item->name.ptr : "", cCanvas::taLeft);
     _guardchar<char> t;
-    format1(string(7), item->versionText.ptr, t);
+    format1(string(eSoftmVersionOf), item->versionText.ptr, t);
     myVersion->setText(t.ptr, cCanvas::taLeft);
-    format1(string(8), item->installedText.ptr ? item->installedText.ptr : "-", t);
+    format1(string(eSoftmInstalledOn), item->installedText.ptr ? item->installedText.ptr : "-", t);
     myInstalled->setText(t.ptr, cCanvas::taLeft);
     placeLinks(item);
     if (item->hasUpdate())
@@ -539,7 +542,7 @@ void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
     item->download.attach(a->download.dettach());
     item->site.attach(a->site.dettach());
     item->whatsNew.attach(a->whatsNew.dettach());
-    if (item->hasUpdate()) myList->setItem((int)a->row, 4, string(16), -1, nullptr);
+    if (item->hasUpdate()) myList->setItem((int)a->row, 4, string(eSoftmUpdateAvailable), -1, nullptr);
     if (item == myCurrent) {
         if (item->hasUpdate())
             myUpdate->show();
@@ -569,7 +572,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             myRemoveLink->hide();
             if (myChecker.start(this)) myChecking->show();
         } else {
-            myStatus->setText(string(13), cCanvas::taLeft);
+            myStatus->setText(string(eSoftmNoPackages), cCanvas::taLeft);
             // Removing the manager is offered only while its installed copy is there.
             _guardchar<char> copy;
             if (getAppManagerPath(copy) && objKind(copy.ptr) == 1)
@@ -583,7 +586,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             // over the list as it stands.
             _guardchar<char> m;
             unfinishedMessage(myReader.unfinished.ptr, m);
-            appMessageBox(this, nullptr, 2, m.ptr);
+            appMessageBox(this, nullptr, eBoxError, m.ptr);
         }
         return true;
     }

@@ -3,6 +3,7 @@
 
 #include "base/sync.h"
 #include "instengine/installctx.h"
+#include "softmgrapp/appmessages.h"
 
 // Generated at build time by tools/langgen.py (see cmake/applangtables.cmake).
 extern const sLangTableEntry gSOPKGLangTable[];
@@ -21,7 +22,7 @@ class cEngineLangs : public cInstallLangs {
 public:
     bool defines(int lang) override { return cSOPKGLang::_defines(lang); }
     int defaultLang() override { return cSOPKGLang::_defaultLang(); }
-    const char* managerEntryName() override { return cCiomLangData::string("pkgm::instp", 5); }
+    const char* managerEntryName() override { return cCiomLangData::string("pkgm::instp", eInstpManagerEntry); }
 };
 }  // namespace
 

@@ -291,7 +291,7 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
 }
 
 int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
-    bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
+    bool speak = !quiet && cCiomLangData::string("pkgm::updr", eUpdrBadId) != nullptr;
     if (!store) store = cApplicationConfig::appStore();
     // An interrupted run is finished or undone first: the version read is the one in place.
     // One that cannot be is said, and this package's then leaves its version unknown.
@@ -301,7 +301,7 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
             _guardchar<char> names, m;
             packageNames(store, unfinished, names);
             unfinishedMessage(names.ptr, m);
-            appMessageBox(nullptr, maker, 2, m.ptr);
+            appMessageBox(nullptr, maker, eBoxError, m.ptr);
         }
         for (auto* it = unfinished.head; it; it = it->next)
             if (code && strcmp(it->value.ptr, code) == 0) return 1;
@@ -310,7 +310,7 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     unsigned long long installed = 0;
     if (!code || !*code || strchr(code, '/') || !regSectionName(code, section) || !store ||
         !regKey(section.ptr, kRegVer, key) || !store->getParamInt(key.ptr, installed)) {
-        if (speak) cWLMsgForm::modal(2, str("pkgm::updr", 0), maker);
+        if (speak) cWLMsgForm::modal(eBoxError, str("pkgm::updr", eUpdrBadId), maker);
         return 1;
     }
     cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
@@ -321,7 +321,9 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     for (int waited = 0; waited < kQuietWaitMs && check.runs(); waited += 10) cJob::sleep(10);
     if (check.runs() && !quiet && !gConsoleMessages) {
         cWindowMaker* m = maker ? maker : appWindowMaker();
-        if (m) cChildElement::modalWindow(m, str("pkgm::softm", 14), 600, 106, new cCheckWaitForm(check), nullptr, 0);
+        if (m)
+            cChildElement::modalWindow(m, str("pkgm::softm", eSoftmCheckingUpdates), 600, 106,
+                                       new cCheckWaitForm(check), nullptr, 0);
     }
     // The check's own deadline ends it; Stop ends it at once.
     while (check.runs()) cJob::sleep(10);
@@ -331,11 +333,11 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     ctx.site.attach(check.site.dettach());
     ctx.whatsNew.attach(check.whatsNew.dettach());
     if (!check.ok) {
-        if (speak) cWLMsgForm::modal(2, str("pkgm::updr", 1), maker);
+        if (speak) cWLMsgForm::modal(eBoxError, str("pkgm::updr", eUpdrNoInformation), maker);
         return 1;
     }
     if (offered <= installed) {
-        if (speak) cWLMsgForm::modal(1, str("pkgm::updr", 2), maker);
+        if (speak) cWLMsgForm::modal(eBoxInfo, str("pkgm::updr", eUpdrNotRequired), maker);
         return 0;
     }
     strVer(offered, ctx.version);

@@ -84,7 +84,7 @@ bool defaultChooser(cChildElement* over, const char* caption, const char* sugges
     info.file.set(suggested);
     if (folder && *folder) info.folder.set(folder);
     if (!info.filters.set(1)) return false;
-    info.filters.ptr[0].name.set(over->string(6));
+    info.filters.ptr[0].name.set(over->string(eUpdiAllFiles));
     info.filters.ptr[0].mask.set("*");
     info.filterIndex = 0;
     if (!cFileChooseDialog::save(over, caption, info) || !info.file.ptr || !*info.file.ptr) return false;
@@ -114,7 +114,7 @@ cSoftUpdateInfoForm::tTargetChooser cSoftUpdateInfoForm::gChooseTarget = default
 bool cSoftUpdateInfoForm::installUpdate(sUpdateInfoCtx& ctx, cChildElement* parent, cWindowMaker* maker) {
     cSoftUpdateInfoForm* f = new cSoftUpdateInfoForm;
     f->ctx = &ctx;
-    const char* title = cCiomLangData::string("pkgm::updi", 0);
+    const char* title = cCiomLangData::string("pkgm::updi", eUpdiTitle);
     int r = parent && parent->host() ? parent->modal(title ? title : "", 500, 450, f)
                                      : cChildElement::modalWindow(maker ? maker : appWindowMaker(), title ? title : "",
                                                                   500, 450, f, nullptr, 0);
@@ -132,7 +132,7 @@ void cSoftUpdateInfoForm::onConstruct() {
     myTitle->setFont(mkWizTitleFont());
     myTitle->setColorSchema(0x734D32, 0xFFFFFF, (unsigned)-1);
     myTitle->setTextDispMode(cStaticElement::eTDMWrapped);
-    formatOne(string(1), ctx ? ctx->name.ptr : nullptr, t);
+    formatOne(string(eUpdiAvailable), ctx ? ctx->name.ptr : nullptr, t);
     myTitle->setText(t.ptr, cCanvas::taLeft);
     // A long package name or a longer language takes a third line: the title grows and
     // the text below it moves down.
@@ -146,7 +146,7 @@ void cSoftUpdateInfoForm::onConstruct() {
     client->anchor(area, 10, titleH + 5, -21, -151);
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
-    formatOne(string(2), ctx ? ctx->version.ptr : nullptr, t);
+    formatOne(string(eUpdiWhatsNew), ctx ? ctx->version.ptr : nullptr, t);
     area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
     // Keyboard users reach the text by Tab to scroll it (a line a key), and each link to
     // open it.
@@ -161,7 +161,7 @@ void cSoftUpdateInfoForm::onConstruct() {
         client->anchor(l, 10, i ? -71 : -91, -21, 20);
         l->setTextColor(0xC98C2F);
         l->setFont(mkBtnFont(true));
-        l->setText(string(i ? 11 : 10), cCanvas::taLeft);
+        l->setText(string(i ? eUpdiBrowserLink : eUpdiSiteLink), cCanvas::taLeft);
         l->setAcceptFocus(true);
         l->setTabStop(true);
         // As wide as its words (its focus frame and its clicks with them), at most the row.
@@ -176,7 +176,7 @@ void cSoftUpdateInfoForm::onConstruct() {
         cWZIButton* b = new cWZIButton;
         attach(b, 0, 0, 10, 10);
         anchor(b, i ? -126 : -256, -33, 115, 25);
-        b->setText(string(i ? 4 : 3));
+        b->setText(string(i ? eUpdiNotNow : eUpdiInstall));
         *buttons[i] = b;
     }
     myInstall->focus();
@@ -199,7 +199,7 @@ bool cSoftUpdateInfoForm::onFormCancel() {
 
 void cSoftUpdateInfoForm::fail(int messageIndex) {
     lastOutcome = messageIndex;
-    appMessageBox(this, nullptr, 2, string(messageIndex));
+    appMessageBox(this, nullptr, eBoxError, string(messageIndex));
 }
 
 // One download into the open ".part" file, repeated while the user asks for a retry.
@@ -208,10 +208,10 @@ int cSoftUpdateInfoForm::download(const char* partPath) {
         cFileIO part;
         if (!part.create(partPath, cFileIO::eWrite)) return -7;
         cUpdateDownloader* d = new cUpdateDownloader(part, ctx->download.ptr);
-        int r = cStdBasicProgressForm::runUIJob(this, d, string(13));
+        int r = cStdBasicProgressForm::runUIJob(this, d, string(eUpdiDownloading));
         part.close();
         if (r != eDLIncomplete) return r;
-        if (appMessageBox(this, nullptr, 4, string(8)) != 1) return r;
+        if (appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskRetry)) != 1) return r;
         // Yes: the next attempt starts an empty file again.
     }
 }
@@ -225,13 +225,13 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     cApplicationConfig* store = cApplicationConfig::appStore();
     _guardchar<char> folder, path;
     if (store) store->getParamStr(kRegInstallerTemp, folder);
-    if (!gChooseTarget || !gChooseTarget(this, string(5), slash + 1, folder.ptr, path)) return true;
+    if (!gChooseTarget || !gChooseTarget(this, string(eUpdiSaveAs), slash + 1, folder.ptr, path)) return true;
     const char* cut = strrchr(path.ptr, '/');
     if (cut && store) {
         store->setParamStr(kRegInstallerTemp, path.ptr, cut - path.ptr);
         store->saveConfig();
     }
-    if (exists(path.ptr) && appMessageBox(this, nullptr, 4, string(12)) != 1) return true;
+    if (exists(path.ptr) && appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskOverwrite)) != 1) return true;
 
     _guardchar<char> part;
     concatText(path.ptr, ".part", part);
@@ -239,25 +239,25 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     if (r != eDLComplete) {
         cFileIO::remove(part.ptr);
         switch (r) {
-            case -7: fail(7); break;
-            case eDLStatus: fail(14); break;
-            case eDLWrite: fail(15); break;
+            case -7: fail(eUpdiCannotCreate); break;
+            case eDLStatus: fail(eUpdiServerError); break;
+            case eDLWrite: fail(eUpdiCannotWrite); break;
             // An address the client cannot fetch: say so instead of doing nothing.
-            case eDLNoRequest: fail(9); break;
+            case eDLNoRequest: fail(eUpdiCannotStart); break;
             default: break;  // cancelled, declined retry, or closed
         }
         return true;
     }
     if (!cFileIO::move(part.ptr, path.ptr)) {
         cFileIO::remove(part.ptr);
-        fail(7);
+        fail(eUpdiCannotCreate);
         return true;
     }
 
     // Unpacking may take a while: a job behind a progress form with Stop.
     const char* file = strrchr(path.ptr, '/');
     _guardchar<char> caption;
-    formatOne(cCiomLangData::string("pkgm::instp", 1), file ? file + 1 : path.ptr, caption);
+    formatOne(cCiomLangData::string("pkgm::instp", eInstpUnpacking), file ? file + 1 : path.ptr, caption);
     unpackedFolder.clear();
     unpackReason = eArchiveOk;
     r = cStdBasicProgressForm::runUIJob(this, new cUpdateUnpacker(path.ptr, unpackedFolder, unpackReason),
@@ -270,7 +270,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
         if (r == eDLCancelled)
             lastOutcome = -1;
         else
-            fail(9);
+            fail(eUpdiCannotStart);
         return true;
     }
     lastOutcome = 1;

@@ -105,8 +105,9 @@ public:
     const char* wantLangResource() override { return "pkgm::updi"; }
 
     sUpdateInfoCtx* ctx = nullptr;
-    // What the last Install did, for tests: 0 nothing yet, else the message index shown
-    // (updi 7, 9, 14, 15), 1 started, -1 stopped without a message.
+    // What the last Install did, for tests: 0 nothing yet, else the message shown
+    // (eUpdiCannotCreate, eUpdiCannotStart, eUpdiServerError, eUpdiCannotWrite), 1 started,
+    // -1 stopped without a message.
     int lastOutcome = 0;
     // Where the last Install unpacked the update (removed again unless its installer started)
     // and why unpacking failed (an eArchiveCheck code).
@@ -117,6 +118,7 @@ public:
 
 private:
     int download(const char* path);
+    // An error box with the form's message (an eUpdiMsg), kept as the last outcome.
     void fail(int messageIndex);
 
     cStaticElement* myTitle = nullptr;

@@ -343,7 +343,8 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
     EXPECT_EQ(uninstallJob(u, &store, &ask, &fs), (unsigned)eUNCancelled);
     EXPECT_EQ(snapshot(home.installFolder()), files);
     EXPECT_TRUE(store.hasSection("install/org.qmx.test.pkg"));
-    EXPECT_EQ(ask.asked, (std::vector<std::string>{"confirm 3", "retry " + fs.busy, "retry " + fs.busy}));
+    EXPECT_EQ(ask.asked, (std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage), "retry " + fs.busy,
+                                                   "retry " + fs.busy}));
 
     ScriptedAsker no;
     no.confirmAnswer = false;
@@ -421,7 +422,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
         EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
-        EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm 3"});
+        EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage)});
         EXPECT_EQ(sopkgRead(home.path() + "/victim.txt"), "keep");
         EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
         EXPECT_EQ(folders(home.installFolder()), std::vector<std::string>{});

@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "instengine/installinit.h"
+#include "instengine/uninstall.h"
 #include "memconfig.h"
 #include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/instwizard.h"
 #include "instengine/pkgregistry.h"
+#include "softmgrapp/remover.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"
@@ -93,6 +97,33 @@ TEST(AppLangTables, EveryTranslationMatchesEnglishIndexesAndConversions) {
             for (auto& str : sec.second)
                 EXPECT_TRUE(eng.count(sec.first) && eng[sec.first].count(str.first))
                     << ciLangID(e.id) << " " << sec.first << " " << str.first;
+    }
+}
+
+// Every result and question of the jobs has its row in the message table (a new result
+// left out would show nothing), and each row's text is there in every language.
+TEST(AppLangTables, EveryResultHasAMessageInEveryLanguage) {
+    std::vector<Table> langs;
+    for (int l = 0; l < gSOPKGLangTable_count; l++) langs.push_back(load(cSOPKGLang::gLangs[l]));
+    const struct {
+        eResultPlace place;
+        unsigned int first, end;
+    } places[] = {
+        {eAtInstallStart, 0, eIICount}, {eAtLocationPage, 0, eIICount},    {eAtInstallEnd, 0, eIJCount},
+        {eAtUninstall, 0, eUNCount},    {eAtManagerRemoval, 0, eRMCount}, {eAtQuestion, eAskDeregister, eAskCount},
+    };
+    for (const auto& p : places) {
+        EXPECT_EQ(resultMessage(p.place, p.end), nullptr) << p.place;
+        for (unsigned int r = p.first; r < p.end; r++) {
+            const sMessageRef* m = resultMessage(p.place, r);
+            ASSERT_NE(m, nullptr) << "place " << p.place << " result " << r;
+            EXPECT_EQ(m->section == nullptr, m->kind == eBoxNone) << "place " << p.place << " result " << r;
+            EXPECT_EQ(p.place == eAtQuestion, m->kind == eBoxQuestion) << "place " << p.place << " result " << r;
+            if (!m->section) continue;
+            for (int l = 0; l < gSOPKGLangTable_count; l++)
+                EXPECT_TRUE(langs[l].count(m->section) && langs[l][m->section].count(m->index))
+                    << ciLangID(cSOPKGLang::gLangs[l].id) << " " << m->section << " " << m->index;
+        }
     }
 }
 
