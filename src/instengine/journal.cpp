@@ -17,6 +17,7 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "hash/sha256.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
@@ -424,12 +425,10 @@ unsigned int failAt(sJournalOutcome& out, unsigned int result, const char* path)
 
 // Names an interrupted refresh of the manager copy leaves beside its files.
 void removeManagerLeftovers(const char* manager, cInstallFS* fs) {
-    _guardchar<char> contents, p;
-    if (!parentFolder(manager, contents) || !parentFolder(contents.ptr, p)) return;
-    contents.attach(p.dettach());
-    const char* tails[] = {"/Resources/icon.icns.tmp", "/PkgInfo.tmp", "/Info.plist.tmp"};
-    for (const char* tail : tails)
-        if (concatText(contents.ptr, tail, p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+    _guardchar<char> root, p;
+    if (!bundleRootOf(manager, root)) return;
+    for (eBundlePart part : {eBundleIcon, eBundlePkgInfo, eBundleInfoPlist})
+        if (bundlePath(root.ptr, part, p) && concatText(p.ptr, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
     if (concatText(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
 }
 
@@ -461,13 +460,10 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
         }
     }
     if (objKind(manager.ptr) != 1) return failAt(out, eIJCannotWrite, manager.ptr);
-    // The entry shows the icon of the manager's own bundle (".../Contents/Resources").
-    _guardchar<char> icon, contents, entry;
-    if (contents.set(manager.ptr)) {
-        for (int i = 0; i < 2; i++)  // ".../Contents/MacOS/SoftManager" to ".../Contents"
-            if (char* slash = strrchr(contents.ptr, '/')) *slash = 0;
-        if (!concatText(contents.ptr, "/Resources/icon.icns", icon) || objKind(icon.ptr) != 1) icon.clear();
-    }
+    // The entry shows the icon of the manager's own bundle.
+    _guardchar<char> icon, root, entry;
+    if (!bundleRootOf(manager.ptr, root) || !bundlePath(root.ptr, eBundleIcon, icon) || objKind(icon.ptr) != 1)
+        icon.clear();
     const char* name = managerEntryName();
     if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
                            nullptr, "qmx-softmgr"))

@@ -17,6 +17,7 @@
 #include "base/stringkey.h"
 #include "base/strings.h"
 #include "base/textfileio.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
@@ -136,14 +137,11 @@ cUserFolders::cUserFolders() {
     }
     // The store's folder holds every package's record and journal; the manager's bundle is
     // the manager's; the applications folder holds every package's folder.
-    _guardchar<char> journal, folder, manager;
+    _guardchar<char> journal, folder, manager, bundle, apps;
     if (defaultJournalPath("x", journal) && parentFolder(journal.ptr, folder)) addPath(myData, folder.ptr, &myHomes);
-    if (getAppManagerPath(manager)) {
-        for (int i = 0; i < 3; i++)  // ".../<name>.app/Contents/MacOS/SoftManager" to ".../<name>.app"
-            if (char* slash = strrchr(manager.ptr, '/')) *slash = 0;
-        addPath(myData, manager.ptr, &myHomes);
-        if (char* slash = strrchr(manager.ptr, '/')) *slash = 0;
-        addPath(myApps, manager.ptr);
+    if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle) && folderAbove(bundle.ptr, 1, apps)) {
+        addPath(myData, bundle.ptr, &myHomes);
+        addPath(myApps, apps.ptr);
     }
 }
 

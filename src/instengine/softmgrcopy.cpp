@@ -7,6 +7,7 @@
 #include "base/fileio.h"
 #include "base/folders.h"
 #include "base/strings.h"
+#include "softmgr/bundlelayout.h"
 #include "instengine/installfs.h"
 #include "instengine/version.h"
 
@@ -55,70 +56,28 @@ bool writeBeside(const char* to, const unsigned char* data, long long n, cFileIO
     return false;
 }
 
-bool copyFile(const char* from, const char* to) {
-    cFileIO in;
-    return in.open(from, cFileIO::eRead) && writeBeside(to, nullptr, 0, &in);
-}
-
 bool writeText(const char* path, const char* text) {
     return writeBeside(path, (const unsigned char*)text, (long long)strlen(text), nullptr);
 }
 
-const char kPlist[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-    "<plist version=\"1.0\">\n<dict>\n"
-    "\t<key>BuildMachineOSBuild</key>\n\t<string>13F34</string>\n"
-    "\t<key>CFBundleDevelopmentRegion</key>\n\t<string>en</string>\n"
-    "\t<key>CFBundleExecutable</key>\n\t<string>SoftManager</string>\n"
-    "\t<key>CFBundleIconFile</key>\n\t<string>icon.icns</string>\n"
-    "\t<key>CFBundleIdentifier</key>\n\t<string>org.qmx.softmanager</string>\n"
-    "\t<key>CFBundleInfoDictionaryVersion</key>\n\t<string>6.0</string>\n"
-    "\t<key>CFBundleName</key>\n\t<string>QMX Software Manager</string>\n"
-    "\t<key>CFBundlePackageType</key>\n\t<string>APPL</string>\n"
-    "\t<key>CFBundleShortVersionString</key>\n\t<string>%d.%d</string>\n"
-    "\t<key>CFBundleSignature</key>\n\t<string>?\?\?\?</string>\n"
-    "\t<key>CFBundleVersion</key>\n\t<string>%d.%d</string>\n"
-    "\t<key>DTCompiler</key>\n\t<string>com.apple.compilers.llvm.clang.1_0</string>\n"
-    "\t<key>DTPlatformBuild</key>\n\t<string>6A1052d</string>\n"
-    "\t<key>DTPlatformVersion</key>\n\t<string>GM</string>\n"
-    "\t<key>DTSDKBuild</key>\n\t<string>13F26</string>\n"
-    "\t<key>DTSDKName</key>\n\t<string>macosx10.9</string>\n"
-    "\t<key>DTXcode</key>\n\t<string>0610</string>\n"
-    "\t<key>DTXcodeBuild</key>\n\t<string>6A1052d</string>\n"
-    "\t<key>LSApplicationCategoryType</key>\n\t<string>public.app-category.utilities</string>\n"
-    "\t<key>LSMinimumSystemVersion</key>\n\t<string>10.9</string>\n"
-    "\t<key>NSHumanReadableCopyright</key>\n\t<string>Copyright QMX</string>\n"
-    "\t<key>NSMainNibFile</key>\n\t<string>MainMenu</string>\n"
-    "\t<key>NSPrincipalClass</key>\n\t<string>NSApplication</string>\n"
-    "</dict>\n</plist>\n";
-
-// Cuts a path after its last "/" `times` times (the "/" dropped); false without one.
-bool cutPath(const char* path, int times, _guardchar<char>& out) {
-    if (!out.set(path)) return false;
-    for (int i = 0; i < times; i++) {
-        char* s = strrchr(out.ptr, '/');
-        if (!s) return false;
-        *s = 0;
-    }
-    return true;
-}
-
+// The files of the manager's bundle beside its executable, refreshed each beside its
+// place (the copy may be running); `targetFolder` is the executable's folder.
 bool writeBundleFiles(const char* source, const char* targetFolder) {
     _guardchar<char> dst, src, p, q;
-    if (!cutPath(targetFolder, 1, dst) || !cutPath(source, 2, src)) return true;  // not a bundle: executable only
-    if (!concatText(dst.ptr, "/Resources", p) || !makeFolderChain(p.ptr)) return false;
-    if (!concatText(src.ptr, "/Resources/icon.icns", p) || !concatText(dst.ptr, "/Resources/icon.icns", q) ||
-        !copyFile(p.ptr, q.ptr))
+    // Not both in bundles: the executable only.
+    if (!folderAbove(targetFolder, 1, dst) || !bundleContentsOf(source, src)) return true;
+    if (!contentsPath(dst.ptr, eBundleResources, p) || !makeFolderChain(p.ptr)) return false;
+    cFileIO icon;
+    if (!contentsPath(src.ptr, eBundleIcon, p) || !contentsPath(dst.ptr, eBundleIcon, q) ||
+        !icon.open(p.ptr, cFileIO::eRead) || !writeBeside(q.ptr, nullptr, 0, &icon))
         return false;
-    if (!concatText(dst.ptr, "/PkgInfo", p) || !writeText(p.ptr, "APPL????")) return false;
+    if (!contentsPath(dst.ptr, eBundlePkgInfo, p) || !writeText(p.ptr, kBundlePkgInfo)) return false;
     unsigned long long v = getCurrVerID();
-    int major = (int)(v >> 48), minor = (int)((v >> 32) & 0xFFFF);
-    char plist[sizeof kPlist + 32];
-    _sprintf_s(plist, sizeof plist, kPlist, major, minor, major, minor);
+    _guardchar<char> plist;
+    if (!managerInfoPlist((int)(v >> 48), (int)((v >> 32) & 0xFFFF), plist)) return false;
     cInstallFS* fs = cInstallFS::plain();
-    return concatText(dst.ptr, "/Info.plist", p) && writeText(p.ptr, plist) && concatText(dst.ptr, "/Resources", p) &&
-           fs->syncFolder(p.ptr) && fs->syncFolder(dst.ptr);
+    return contentsPath(dst.ptr, eBundleInfoPlist, p) && writeText(p.ptr, plist.ptr) &&
+           contentsPath(dst.ptr, eBundleResources, p) && fs->syncFolder(p.ptr) && fs->syncFolder(dst.ptr);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "base/progress.h"
 #include "base/strings.h"
 #include "compression/zlibstreams.h"
+#include "softmgr/bundlelayout.h"
 #include "instengine/installfs.h"
 
 namespace {
@@ -194,11 +195,6 @@ int readArchive(cFileIO& f, unsigned long long room, _List<sZipEntry>* entries, 
     unsigned long long cap = size * kRatio + kSlack;
     if (total > cap || total > room) return eArchiveBomb;
     return eArchiveOk;
-}
-
-bool endsWithApp(const char* name) {
-    const char* dot = strrchr(name, '.');
-    return dot && dot != name && __stricmp(dot, ".app") == 0;
 }
 
 bool isRegularNoLink(const char* path) {
@@ -380,27 +376,23 @@ const char* updateTempFolder() {
 bool removeStartFolder(const char* exePath) {
     char real[PATH_MAX], tmp[PATH_MAX];
     if (!exePath || !realpath(exePath, real) || !realpath(updateTempFolder(), tmp)) return false;
-    // "<temp>/qmxsopkg-XXXXXX/<bundle>.app/Contents/MacOS/<program>": four cuts up.
-    char* cuts[4] = {};
-    for (int i = 0; i < 4; i++) {
-        cuts[i] = strrchr(real, '/');
-        if (!cuts[i] || cuts[i] == real) return false;
-        *cuts[i] = 0;
-    }
-    bool layout = strcmp(cuts[1] + 1, "MacOS") == 0 && strcmp(cuts[2] + 1, "Contents") == 0 && endsWithApp(cuts[3] + 1);
-    const char* name = strrchr(real, '/') + 1;
+    // "<temp>/qmxsopkg-XXXXXX/<bundle>.app/Contents/MacOS/<program>".
+    _guardchar<char> bundle, folder;
+    if (!laidOutBundleRootOf(real, bundle) || !folderAbove(bundle.ptr, 1, folder)) return false;
+    const char* slash = strrchr(folder.ptr, '/');
+    const char* name = slash ? slash + 1 : folder.ptr;
     static const char kPrefix[] = "qmxsopkg-";
     const size_t k = sizeof(kPrefix) - 1;
-    if (!layout || strncmp(name, kPrefix, k) != 0 || strlen(name) != k + 6) return false;
+    if (strncmp(name, kPrefix, k) != 0 || strlen(name) != k + 6) return false;
     for (const char* c = name + k; *c; c++)
         if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9'))) return false;
     // Directly in the temporary folder, and ours as mkdtemp made it: a folder, not a link,
     // owned by us and closed to everybody else.
-    if (name - 1 != real + strlen(tmp) || strncmp(real, tmp, strlen(tmp)) != 0) return false;
+    if (name - 1 != folder.ptr + strlen(tmp) || strncmp(folder.ptr, tmp, strlen(tmp)) != 0) return false;
     struct stat st;
-    if (lstat(real, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
+    if (lstat(folder.ptr, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0)
         return false;
-    return removeUpdateFolder(real);
+    return removeUpdateFolder(folder.ptr);
 }
 
 bool unpackUpdateArchive(const char* archive, _guardchar<char>& folder, cProgressNotifyTarget* progress,
@@ -441,14 +433,14 @@ bool findUpdateBundle(const char* folder, _guardchar<char>& bundle) {
     for (int guard = 0; guard < 1000000 && !found; guard++) {
         dirent* de = readdir(d);
         if (!de) break;
-        if (!strcmp(de->d_name, ".") || !strcmp(de->d_name, "..") || !endsWithApp(de->d_name)) continue;
+        if (!strcmp(de->d_name, ".") || !strcmp(de->d_name, "..") || !isBundleName(de->d_name)) continue;
         _guardchar<char> path, data;
         if (!joinPath(folder, de->d_name, path) || !isFolderNoLink(path.ptr)) continue;
-        if (!joinPath(path.ptr, "Contents/Resources/scenario.data", data)) continue;
+        if (!bundlePath(path.ptr, eBundleScenarioData, data)) continue;
         // Each level checked without following links, so the data lies inside the bundle.
         _guardchar<char> contents, resources;
-        if (!joinPath(path.ptr, "Contents", contents) || !isFolderNoLink(contents.ptr)) continue;
-        if (!joinPath(contents.ptr, "Resources", resources) || !isFolderNoLink(resources.ptr)) continue;
+        if (!bundlePath(path.ptr, eBundleContents, contents) || !isFolderNoLink(contents.ptr)) continue;
+        if (!bundlePath(path.ptr, eBundleResources, resources) || !isFolderNoLink(resources.ptr)) continue;
         if (!isRegularNoLink(data.ptr)) continue;
         bundle.attach(path.dettach());
         found = true;
@@ -459,8 +451,8 @@ bool findUpdateBundle(const char* folder, _guardchar<char>& bundle) {
 
 bool startUpdateInstaller(const char* bundle) {
     _guardchar<char> macos, exe;
-    if (!bundle || !joinPath(bundle, "Contents/MacOS", macos) || !isFolderNoLink(macos.ptr)) return false;
-    if (!joinPath(macos.ptr, "Installer", exe) || !isRegularNoLink(exe.ptr) || access(exe.ptr, X_OK) != 0)
+    if (!bundle || !bundlePath(bundle, eBundleMacOS, macos) || !isFolderNoLink(macos.ptr)) return false;
+    if (!bundlePath(bundle, eBundleInstaller, exe) || !isRegularNoLink(exe.ptr) || access(exe.ptr, X_OK) != 0)
         return false;
     const char* argv[] = {exe.ptr, nullptr};
     return startDetached(argv);

@@ -17,6 +17,7 @@
 #include "base/folders.h"
 #include "base/process.h"
 #include "base/strings.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/softpkgscenario.h"
 
 namespace {
@@ -163,7 +164,8 @@ bool getAppManagerPath(_guardchar<char>& out) {
     while (t.n > 1 && t.buf.ptr[t.n - 1] == '/') t.buf.ptr[--t.n] = 0;
     t.add("/Applications/");
     t.add(softmgrName(0));
-    t.add(".app/Contents/MacOS/SoftManager");
+    t.add(kBundleSuffix);
+    t.add(bundlePart(eBundleManager));
     return t.take(out);
 }
 

@@ -18,101 +18,11 @@
 #include "base/fileio.h"
 #include "base/folders.h"
 #include "base/strings.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/softpkgscenario.h"
 #include "instengine/installfs.h"
 
 namespace {
-
-const char kPkgInfo[] = "APPL????";
-
-// One format, filled by a single formatted write: name, major, minor, major, minor,
-// copyright.
-const char kInfoPlistTemplate[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-    "<plist version=\"1.0\">\n"
-    "<dict>\n"
-    "\t<key>BuildMachineOSBuild</key>\n"
-    "\t<string>13F34</string>\n"
-    "\t<key>CFBundleDevelopmentRegion</key>\n"
-    "\t<string>en</string>\n"
-    "\t<key>CFBundleExecutable</key>\n"
-    "\t<string>Installer</string>\n"
-    "\t<key>CFBundleIconFile</key>\n"
-    "\t<string>icon.icns</string>\n"
-    "\t<key>CFBundleIdentifier</key>\n"
-    "\t<string>org.qmx.softmgr.installer</string>\n"
-    "\t<key>CFBundleInfoDictionaryVersion</key>\n"
-    "\t<string>6.0</string>\n"
-    "\t<key>CFBundleName</key>\n"
-    "\t<string>%s Installer</string>\n"
-    "\t<key>CFBundlePackageType</key>\n"
-    "\t<string>APPL</string>\n"
-    "\t<key>CFBundleShortVersionString</key>\n"
-    "\t<string>%d.%d</string>\n"
-    "\t<key>CFBundleSignature</key>\n"
-    "\t<string>????" "</string>\n"
-    "\t<key>CFBundleVersion</key>\n"
-    "\t<string>%d.%d</string>\n"
-    "\t<key>DTCompiler</key>\n"
-    "\t<string>org.qmx.compilers.cxx17</string>\n"
-    "\t<key>DTPlatformBuild</key>\n"
-    "\t<string>6A1052d</string>\n"
-    "\t<key>DTPlatformVersion</key>\n"
-    "\t<string>GM</string>\n"
-    "\t<key>DTSDKBuild</key>\n"
-    "\t<string>13F26</string>\n"
-    "\t<key>DTSDKName</key>\n"
-    "\t<string>macosx10.9</string>\n"
-    "\t<key>DTXcode</key>\n"
-    "\t<string>0610</string>\n"
-    "\t<key>DTXcodeBuild</key>\n"
-    "\t<string>6A1052d</string>\n"
-    "\t<key>LSApplicationCategoryType</key>\n"
-    "\t<string>public.app-category.utilities</string>\n"
-    "\t<key>LSMinimumSystemVersion</key>\n"
-    "\t<string>10.9</string>\n"
-    "\t<key>NSHumanReadableCopyright</key>\n"
-    "\t<string>%s</string>\n"
-    "\t<key>NSMainNibFile</key>\n"
-    "\t<string>MainMenu</string>\n"
-    "\t<key>NSPrincipalClass</key>\n"
-    "\t<string>NSApplication</string>\n"
-    "</dict>\n"
-    "</plist>\n";
-
-const long long kCopyChunk = 256 * 1024;
-
-// Length of a valid UTF-8 sequence at p (at most `left` bytes), 0 when invalid.
-int utf8Length(const unsigned char* p, long long left) {
-    unsigned char c = p[0];
-    int n;
-    unsigned int cp;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (left < n) return 0;
-    for (int i = 1; i < n; i++) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8; U+FFFE and
-    // U+FFFF are not XML characters.
-    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ||
-        cp == 0xFFFE || cp == 0xFFFF)
-        return 0;
-    return n;
-}
 
 // A path inside the bundle under construction and the name it will have when done
 // (the one the user is told about).
@@ -135,26 +45,6 @@ bool writeWholeFile(const char* path, const char* data, long long n) {
     return ok;
 }
 
-// The outcome of copying one file: 0 done, 1 source unreadable, 2 target not created,
-// 3 reading failed, 4 writing failed.
-int copyFile(const char* from, const char* to) {
-    cFileIO in;
-    if (!in.open(from, cFileIO::eRead)) return 1;
-    cFileIO out;
-    if (!out.create(to, cFileIO::eWrite)) return 2;
-    _typebuf<unsigned char> buf;
-    if (!buf.set(kCopyChunk)) return 3;
-    for (;;) {
-        long long got = in.read(buf.ptr, buf.count);
-        if (got < 0) return 3;
-        if (got == 0) break;
-        if (!out.writef(buf.ptr, got)) return 4;
-    }
-    bool ok = out.sync();
-    out.close();
-    return ok ? 0 : 4;
-}
-
 // What is at the target now: 0 nothing, 1 a bundle of ours or an empty folder (may be
 // replaced), 2 something else (refused).
 int targetState(const char* target) {
@@ -162,7 +52,7 @@ int targetState(const char* target) {
     if (lstat(target, &st) != 0) return errno == ENOENT ? 0 : 2;
     if (!S_ISDIR(st.st_mode)) return 2;
     _guardchar<char> marker;
-    if (!joinPath(target, "/Contents/Resources/scenario.data", marker)) return 2;
+    if (!bundlePath(target, eBundleScenarioData, marker)) return 2;
     struct stat ms;
     if (lstat(marker.ptr, &ms) == 0 && S_ISREG(ms.st_mode)) return 1;
     DIR* d = opendir(target);
@@ -421,15 +311,8 @@ bool loadScenario(sMake& m, const char* scenarioPath) {
     return false;
 }
 
-// 2. The running bundle's Contents folder: the executable's path cut twice at "/".
-bool findRunningContents(sMake& m) {
-    if (!m.exePath) return false;
-    const char* cut = strrchr(m.exePath, '/');
-    if (!cut) return false;
-    for (long long i = (cut - m.exePath) - 1; i >= 0; i--)
-        if (m.exePath[i] == '/') return m.contents.set(m.exePath, i);
-    return false;
-}
+// 2. The running bundle's Contents folder.
+bool findRunningContents(sMake& m) { return bundleContentsOf(m.exePath, m.contents); }
 
 // 3. The target: nothing, one of our bundles (or an empty folder), else refused.
 bool checkTarget(sMake& m, const char* targetPath) {
@@ -465,22 +348,22 @@ bool makeWorkFolder(sMake& m) {
 }
 
 // A folder of the bundle.
-bool makeFolder(sMake& m, const char* rel) {
-    if (m.p.make(m.work.ptr, m.target.ptr, rel) && cFolderContents::mkdir(m.p.work.ptr)) return true;
+bool makeFolder(sMake& m, eBundlePart part) {
+    if (m.p.make(m.work.ptr, m.target.ptr, bundlePart(part)) && cFolderContents::mkdir(m.p.work.ptr)) return true;
     unableToCreate(m.p.shown.ptr ? m.p.shown.ptr : m.target.ptr, errno);
     return false;
 }
 
 // A small text file of the bundle.
-bool makeTextFile(sMake& m, const char* rel, const char* text, long long n) {
-    if (m.p.make(m.work.ptr, m.target.ptr, rel) && writeWholeFile(m.p.work.ptr, text, n)) return true;
+bool makeTextFile(sMake& m, eBundlePart part, const char* text, long long n) {
+    if (m.p.make(m.work.ptr, m.target.ptr, bundlePart(part)) && writeWholeFile(m.p.work.ptr, text, n)) return true;
     unableToCreate(m.p.shown.ptr ? m.p.shown.ptr : m.target.ptr, errno);
     return false;
 }
 
 // 5, 6. Contents, Info.plist (name, first two version numbers, copyright) and PkgInfo.
 bool writeBundleInfo(sMake& m) {
-    if (!makeFolder(m, "/Contents")) return false;
+    if (!makeFolder(m, eBundleContents)) return false;
     int major = 0, minor = 0, third = 0, fourth = 0;
     m.scenario.getVer(major, minor, third, fourth);
     _guardchar<char> plist;
@@ -488,14 +371,14 @@ bool writeBundleInfo(sMake& m) {
         unableToCreate(m.target.ptr, ENOMEM);
         return false;
     }
-    return makeTextFile(m, "/Contents/Info.plist", plist.ptr, plist.length()) &&
-           makeTextFile(m, "/Contents/PkgInfo", kPkgInfo, (long long)strlen(kPkgInfo));
+    return makeTextFile(m, eBundleInfoPlist, plist.ptr, plist.length()) &&
+           makeTextFile(m, eBundlePkgInfo, kBundlePkgInfo, (long long)strlen(kBundlePkgInfo));
 }
 
 // 7, 8. Resources and the scenario data file with its payload.
 bool writeScenarioData(sMake& m) {
-    if (!makeFolder(m, "/Contents/Resources")) return false;
-    if (!m.p.make(m.work.ptr, m.target.ptr, "/Contents/Resources/scenario.data")) return false;
+    if (!makeFolder(m, eBundleResources)) return false;
+    if (!m.p.make(m.work.ptr, m.target.ptr, bundlePart(eBundleScenarioData))) return false;
     cFileIO data;
     if (!data.create(m.p.work.ptr, cFileIO::eWrite)) {
         printf("(e) Creating target failed: %s\n", m.p.shown.ptr);
@@ -514,10 +397,10 @@ bool writeScenarioData(sMake& m) {
 // Reports a failed copy of the icon or the executable.
 bool copied(int result, const char* what, const char* from, const char* to) {
     switch (result) {
-    case 0: return true;
-    case 1: printf("(e) Failed opening %s: %s\n", what, from); break;
-    case 2: printf("(e) Creating %s failed: %s\n", what, to); break;
-    case 3: printf("(e) Reading %s failed: %s\n", what, from); break;
+    case eCopyDone: return true;
+    case eCopyNoSource: printf("(e) Failed opening %s: %s\n", what, from); break;
+    case eCopyNoTarget: printf("(e) Creating %s failed: %s\n", what, to); break;
+    case eCopyReadFailed: printf("(e) Reading %s failed: %s\n", what, from); break;
     default: printf("(e) Writing %s failed: %s\n", what, to); break;
     }
     return false;
@@ -526,17 +409,17 @@ bool copied(int result, const char* what, const char* from, const char* to) {
 // 9. The running bundle's icon.
 bool copyIcon(sMake& m) {
     _guardchar<char> iconSource;
-    if (!joinPath(m.contents.ptr, "/Resources/icon.icns", iconSource) ||
-        !m.p.make(m.work.ptr, m.target.ptr, "/Contents/Resources/icon.icns"))
+    if (!contentsPath(m.contents.ptr, eBundleIcon, iconSource) ||
+        !m.p.make(m.work.ptr, m.target.ptr, bundlePart(eBundleIcon)))
         return false;
-    return copied(copyFile(iconSource.ptr, m.p.work.ptr), "icon", iconSource.ptr, m.p.shown.ptr);
+    return copied(copyIntoBundle(iconSource.ptr, m.p.work.ptr), "icon", iconSource.ptr, m.p.shown.ptr);
 }
 
 // 10, 11. MacOS and the running executable as "Installer", mode 0755.
 bool copyExecutable(sMake& m) {
-    if (!makeFolder(m, "/Contents/MacOS") || !m.p.make(m.work.ptr, m.target.ptr, "/Contents/MacOS/Installer"))
+    if (!makeFolder(m, eBundleMacOS) || !m.p.make(m.work.ptr, m.target.ptr, bundlePart(eBundleInstaller)))
         return false;
-    if (!copied(copyFile(m.exePath, m.p.work.ptr), "exe", m.exePath, m.p.shown.ptr)) return false;
+    if (!copied(copyIntoBundle(m.exePath, m.p.work.ptr), "exe", m.exePath, m.p.shown.ptr)) return false;
     if (cFolderContents::setPermissions(m.p.work.ptr, 7, 5, 5)) return true;
     printf("(e) Writing exe failed: %s\n", m.p.shown.ptr);
     return false;
@@ -561,62 +444,6 @@ bool moveBundleIntoPlace(sMake& m) {
 }
 
 }  // namespace
-
-bool xmlEscape(const char* text, _guardchar<char>& out) {
-    if (!text) text = "";
-    const unsigned char* p = (const unsigned char*)text;
-    long long n = (long long)strlen(text);
-    // Worst case: every byte becomes "&quot;" (6) or U+FFFD (3).
-    _typebuf<char> buf;
-    if (!buf.set(n * 6 + 1)) return false;
-    long long o = 0;
-    for (long long i = 0; i < n;) {
-        unsigned char c = p[i];
-        const char* rep = nullptr;
-        switch (c) {
-            case '&': rep = "&amp;"; break;
-            case '<': rep = "&lt;"; break;
-            case '>': rep = "&gt;"; break;
-            case '"': rep = "&quot;"; break;
-            case '\'': rep = "&apos;"; break;
-            default: break;
-        }
-        if (rep) {
-            size_t k = strlen(rep);
-            memcpy(buf.ptr + o, rep, k);
-            o += (long long)k;
-            i++;
-            continue;
-        }
-        if (c < 0x20) {
-            if (c == '\t' || c == '\n' || c == '\r') buf.ptr[o++] = (char)c;
-            i++;
-            continue;
-        }
-        int len = utf8Length(p + i, n - i);
-        if (len == 0) {
-            memcpy(buf.ptr + o, "\xEF\xBF\xBD", 3);
-            o += 3;
-            i++;
-            continue;
-        }
-        memcpy(buf.ptr + o, p + i, (size_t)len);
-        o += len;
-        i += len;
-    }
-    buf.ptr[o] = 0;
-    return out.set(buf.ptr, o);
-}
-
-bool buildInfoPlist(const char* name, int major, int minor, const char* copyright, _guardchar<char>& out) {
-    _guardchar<char> n, c;
-    if (!xmlEscape(name, n) || !xmlEscape(copyright, c)) return false;
-    long long size = (long long)sizeof(kInfoPlistTemplate) + n.length() + c.length() + 4 * 12;
-    if (!out.set(size)) return false;
-    int w = _sprintf_s(out.ptr, size + 1, kInfoPlistTemplate, n.ptr ? n.ptr : "", major, minor, major, minor,
-                       c.ptr ? c.ptr : "");
-    return w > 0 && w <= size;
-}
 
 int makeInstaller(const char* exePath, const char* scenarioPath, const char* targetPath, const char* fourth) {
     (void)fourth;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
 #include "softmgrapp/jobforms.h"
@@ -42,10 +43,11 @@ public:
     cChildElement* host;
 };
 
-// "<contents>/<name>" removed with its emptied folders up to the applications folder.
-bool removeBundleFile(const char* contents, const char* name, const char* stop, cInstallFS* fs) {
+// A file of the bundle at `root` removed with its emptied folders up to the applications
+// folder.
+bool removeBundleFile(const char* root, eBundlePart part, const char* stop, cInstallFS* fs) {
     _guardchar<char> p;
-    return concatText(contents, name, p) && rmFileClean(p.ptr, stop, fs);
+    return bundlePath(root, part, p) && rmFileClean(p.ptr, stop, fs);
 }
 
 }  // namespace
@@ -88,22 +90,13 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
         int kind = objKind(manager.ptr);
         if (kind != 0 && kind != 1) return eRMBadObject;
         if (kind == 1) {
-            // "<apps>/<name>.app/Contents/MacOS/SoftManager": Contents is two cuts up,
-            // the applications folder two more.
-            _guardchar<char> contents, stop;
-            contents.set(manager.ptr);
-            for (int i = 0; i < 2; i++) {
-                char* cut = strrchr(contents.ptr, '/');
-                if (cut) *cut = 0;
-            }
-            stop.set(contents.ptr);
-            for (int i = 0; i < 2; i++) {
-                char* cut = strrchr(stop.ptr, '/');
-                if (cut) *cut = 0;
-            }
-            if (!removeBundleFile(contents.ptr, "/Resources/icon.icns", stop.ptr, fs) ||
-                !removeBundleFile(contents.ptr, "/PkgInfo", stop.ptr, fs) ||
-                !removeBundleFile(contents.ptr, "/Info.plist", stop.ptr, fs))
+            // "<apps>/<name>.app/Contents/MacOS/SoftManager": the applications folder is
+            // the one the bundle lies in.
+            _guardchar<char> root, stop;
+            if (!bundleRootOf(manager.ptr, root) || !folderAbove(root.ptr, 1, stop) ||
+                !removeBundleFile(root.ptr, eBundleIcon, stop.ptr, fs) ||
+                !removeBundleFile(root.ptr, eBundlePkgInfo, stop.ptr, fs) ||
+                !removeBundleFile(root.ptr, eBundleInfoPlist, stop.ptr, fs))
                 return eRMBadObject;
             if (rmFileClean(manager.ptr, stop.ptr, fs)) return eRMRemoved;
             inHand = manager.ptr;

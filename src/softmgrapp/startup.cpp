@@ -7,6 +7,7 @@
 
 #include "base/folders.h"
 #include "base/strings.h"
+#include "softmgr/bundlelayout.h"
 
 bool selfExePath(_guardchar<char>& out) {
     // readlink does not terminate and truncates silently: grow until the answer fits.
@@ -21,26 +22,10 @@ bool selfExePath(_guardchar<char>& out) {
 }
 
 bool getSTInstallSrc(const char* exePath, _guardchar<char>& scenarioPath, unsigned int& offset) {
-    if (!exePath) return false;
-    const char* cut1 = strrchr(exePath, '/');
-    if (!cut1) return false;
-    // The executable's folder, then that folder's parent (the bundle's Contents).
-    long long folderLength = cut1 - exePath;
-    const char* cut2 = nullptr;
-    for (long long i = folderLength - 1; i >= 0; i--) {
-        if (exePath[i] == '/') {
-            cut2 = exePath + i;
-            break;
-        }
-    }
-    if (!cut2) return false;
-    static const char kTail[] = "/Resources/scenario.data";
-    long long contentsLength = cut2 - exePath;
-    _guardchar<char> path;
-    if (!path.set(contentsLength + (long long)sizeof(kTail))) return false;
-    memcpy(path.ptr, exePath, (size_t)contentsLength);
-    memcpy(path.ptr + contentsLength, kTail, sizeof(kTail));
-    if (cFolderContents::objtype(path.ptr) != cFolderContents::eFile) return false;
+    _guardchar<char> contents, path;
+    if (!bundleContentsOf(exePath, contents) || !contentsPath(contents.ptr, eBundleScenarioData, path) ||
+        cFolderContents::objtype(path.ptr) != cFolderContents::eFile)
+        return false;
     scenarioPath.attach(path.dettach());
     offset = 0;
     return true;

@@ -20,6 +20,7 @@
 
 #include "apptest.h"
 #include "base/fileio.h"
+#include "softmgr/bundlelayout.h"
 #include "softmgr/softpkgscenario.h"
 #include "instengine/installfs.h"
 #include "softmgrapp/makeinstaller.h"
