@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "apptest.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
@@ -23,7 +24,6 @@
 #include "instengine/uninstall.h"
 #include "instengine/version.h"
 #include "softmgrapp/sopkglang.h"
-#include "ui/ciappconfig.h"
 
 using namespace installtest;
 

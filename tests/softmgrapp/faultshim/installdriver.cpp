@@ -23,11 +23,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "configstore/ciappconfig.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "softmgrapp/sopkglang.h"
 #include "instengine/uninstall.h"
-#include "ui/ciappconfig.h"
+#include "softmgrapp/sopkglang.h"
 
 namespace {
 
