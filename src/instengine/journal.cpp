@@ -702,7 +702,7 @@ cJournalFolderLock::~cJournalFolderLock() {
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished) {
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
-    if (!defaultJournalPath("any", any) || !parentFolder(any.ptr, folder)) return false;
+    if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return objKind(folder.ptr) == 0;
     // A run holds the folder shared for its whole length: its journal is its own.
@@ -730,7 +730,8 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
     bool ok = true;
     for (auto* it = codes.head; it; it = it->next) {
         _guardchar<char> path;
-        if (defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store)) continue;
+        if (defaultJournalPath(store, it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store))
+            continue;
         ok = false;
         if (unfinished) addUnique(*unfinished, it->value.ptr);
     }

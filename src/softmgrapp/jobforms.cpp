@@ -521,8 +521,9 @@ int runPlainInstall(sPkgInstallContext& ctx) {
 
 void setWizardRunner(tWizardRunner runner) { gWizardRunner = runner; }
 
-int install(const char* executablePath, const char* packagePath, unsigned int offset) {
+int install(const char* executablePath, const char* packagePath, unsigned int offset, cApplicationConfig* store) {
     sPkgInstallContext ctx;
+    ctx.store = store;
     ctx.executablePath.set(executablePath);
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;

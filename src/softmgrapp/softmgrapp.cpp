@@ -135,12 +135,14 @@ int cSoftMgrApp::run() {
     // Under a headless test script the forms' messages go to the console too.
     gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
-        case eModeInstall: useInstallerWizard(); return install(executablePath.ptr, firstArg.ptr, installOffset);
-        case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
-        case eModeSoftMgr: return run_softmgr();
-        case eModeUpdate: return check_updates(firstArg.ptr, quiet);
+        case eModeInstall:
+            useInstallerWizard();
+            return install(executablePath.ptr, firstArg.ptr, installOffset, config());
+        case eModeUninstall: return uninstall(firstArg.ptr, nullptr, nullptr, config());
+        case eModeSoftMgr: return cSoftMgrForm::runManager(nullptr, config());
+        case eModeUpdate: return check_updates(firstArg.ptr, quiet, config());
         // Only the real executable path (/proc/self/exe) may be deleted, never argv[0].
-        case eModeRemove: return remove_softmgr(executablePath.ptr);
+        case eModeRemove: return remove_softmgr(executablePath.ptr, config());
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeVersion: return printverinfo();
         default: return what ? unavailable(what) : 0;

@@ -85,7 +85,7 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
     terminate(4000);
     myForm = form;
     myRun = run;
-    myStore = store ? store : cApplicationConfig::appStore();
+    myStore = store;
     return cJob::start();
 }
 
@@ -202,8 +202,6 @@ int cSoftMgrForm::runManager(cWindowMaker* maker, cApplicationConfig* store) {
     } while (code == 10);
     return code < 0 ? 0 : code;
 }
-
-int run_softmgr() { return cSoftMgrForm::runManager(nullptr); }
 
 cSoftMgrForm::~cSoftMgrForm() {
     // Both jobs stop before the members they use go (the check ends its request at once).
@@ -528,6 +526,7 @@ void cSoftMgrForm::updateCurrItem() {
     ctx.download.set(myCurrent->download.ptr);
     ctx.site.set(myCurrent->site.ptr);
     ctx.whatsNew.set(myCurrent->whatsNew.ptr);
+    ctx.store = store;
     if (cSoftUpdateInfoForm::installUpdate(ctx, this)) end_modal(0);
 }
 

@@ -178,9 +178,6 @@ private:
     cLangSwitchCtl* myLangSwitch = nullptr;
 };
 
-// The Software Manager mode: the exit code.
-int run_softmgr();
-
 // Opens a recorded on-completion command (splitRunCommand): a path alone through the
 // desktop opener when it exists, a program with arguments as that argument vector
 // (never through a shell). False when nothing could be started.

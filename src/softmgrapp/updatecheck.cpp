@@ -292,7 +292,6 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
 
 int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", 0) != nullptr;
-    if (!store) store = cApplicationConfig::appStore();
     // An interrupted run is finished or undone first: the version read is the one in place.
     // One that cannot be is said, and this package's then leaves its version unknown.
     _List<_guardchar<char> > unfinished;
@@ -339,6 +338,7 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
         return 0;
     }
     strVer(offered, ctx.version);
+    ctx.store = store;
     cSoftUpdateInfoForm::installUpdate(ctx, nullptr, maker);
     return 0;
 }

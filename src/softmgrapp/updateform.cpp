@@ -222,7 +222,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     if (!slash) return true;
     lastOutcome = -1;
 
-    cApplicationConfig* store = cApplicationConfig::appStore();
+    cApplicationConfig* store = ctx->store;
     _guardchar<char> folder, path;
     if (store) store->getParamStr(kRegInstallerTemp, folder);
     if (!gChooseTarget || !gChooseTarget(this, string(5), slash + 1, folder.ptr, path)) return true;
