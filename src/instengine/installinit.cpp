@@ -11,11 +11,11 @@
 
 #include "base/folders.h"
 #include "base/strings.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
 #include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 int isPossibleInstallPath(const char* path) {
     if (!path || !*path || cFolderContents::objtype(path) != cFolderContents::eNothing) return 1;

@@ -15,12 +15,12 @@
 
 #include "base/folders.h"
 #include "base/job.h"
-#include "base/sync.h"
 #include "base/strings.h"
+#include "base/sync.h"
 #include "hash/sha256.h"
-#include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 

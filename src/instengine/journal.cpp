@@ -17,10 +17,10 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "hash/sha256.h"
-#include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/version.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 

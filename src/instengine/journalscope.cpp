@@ -17,11 +17,11 @@
 #include "base/stringkey.h"
 #include "base/strings.h"
 #include "base/textfileio.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include "base/job.h"
 #include "base/process.h"
 #include "base/stdlangs.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installjob.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 

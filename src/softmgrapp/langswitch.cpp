@@ -2,8 +2,8 @@
 #include "softmgrapp/langswitch.h"
 
 #include "ciplatform/canvas.h"
-#include "softmgrapp/appcontrols.h"
 #include "instengine/pkgregistry.h"
+#include "softmgrapp/appcontrols.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/popupmenu.h"

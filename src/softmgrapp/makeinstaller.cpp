@@ -18,8 +18,8 @@
 #include "base/fileio.h"
 #include "base/folders.h"
 #include "base/strings.h"
-#include "softmgr/softpkgscenario.h"
 #include "instengine/installfs.h"
+#include "softmgr/softpkgscenario.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include "base/fileio.h"
 #include "base/lists.h"
+#include "ciplatform/canvas.h"
 #include "picts/pictdummy.h"
 #include "propreader/fileobjectprops.h"
-#include "ciplatform/canvas.h"
 #include "softmgrapp/softmgrapp.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "base/folders.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
-#include "softmgrapp/jobforms.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/lang.h"

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "instengine/pkgregistry.h"
 #include "memconfig.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/instwizard.h"
-#include "instengine/pkgregistry.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"

@@ -20,8 +20,8 @@
 
 #include "apptest.h"
 #include "base/fileio.h"
-#include "softmgr/softpkgscenario.h"
 #include "instengine/installfs.h"
+#include "softmgr/softpkgscenario.h"
 #include "softmgrapp/makeinstaller.h"
 #include "testutil.h"
 
