@@ -5,9 +5,9 @@
 //   pkginstall FILE INSTALL-FOLDER MANAGER-PROGRAM
 #include <cstdio>
 
+#include "configstore/ciappconfig.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "ui/ciappconfig.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {

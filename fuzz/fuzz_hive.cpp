@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ui/appconfig_store.h"
+#include "configstore/appconfig_store.h"
 
 static void tryHive(const uint8_t* data, size_t size) {
     cConfigSection top;

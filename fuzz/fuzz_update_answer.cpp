@@ -12,8 +12,8 @@
 #include <cstring>
 #include <strings.h>
 
-#include "softmgrapp/updatecheck.h"
 #include "instengine/updateinstall.h"
+#include "softmgrapp/updatecheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long long version = 0;

@@ -43,18 +43,9 @@ public:
     // cannot be saved); 0 for a store that reads everything.
     virtual int unreadableCount() { return 0; }
 
-    // The store of the running application (null when none is open), for the parts below
-    // the UI that fall back to it; the UI's application object installs the source.
-    typedef cApplicationConfig* (*tStoreSource)();
-    static cApplicationConfig* appStore() { return theSource ? theSource() : nullptr; }
-    static void setAppStoreSource(tStoreSource source) { theSource = source; }
-
     // The low 32 bits of a stored integer, or `defaultValue` when there is none.
     int getParamInt32(const char* key, int defaultValue = 0) {
         unsigned long long v = 0;
         return getParamInt(key, v) ? (int)(unsigned int)v : defaultValue;
     }
-
-private:
-    static inline tStoreSource theSource = nullptr;
 };

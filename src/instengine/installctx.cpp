@@ -27,10 +27,9 @@ cInstallLangs* installLangs() { return gLangs.load(); }
 
 cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
 
-bool defaultJournalPath(const char* code, _guardchar<char>& out) {
+bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out) {
     if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
     _guardchar<char> folder;
-    cApplicationConfig* store = cApplicationConfig::appStore();
     if (store && store->folder()) {
         folder.set(store->folder());
     } else {

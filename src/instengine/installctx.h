@@ -108,7 +108,7 @@ struct sPkgInstallContext : public cSoftPkgScenario {
 
     // The package file, open for the whole run (the payload is read from it).
     cFileIO packageFile;
-    // The store the run reads and writes (the application's by default).
+    // The store the run reads and writes, given by the caller (none: no records).
     cApplicationConfig* store = nullptr;
     // The journal of the files in flight ("<store folder>/inflight-<code>").
     _guardchar<char> journalPath;
@@ -176,6 +176,6 @@ cInstallLangs* installLangs();
 // Key of a path in the context's maps (paths are case-sensitive here).
 cStringKey pathKey(const char* path);
 
-// Where the journal of a package's files in flight lies: in the store's folder, else in
-// "$HOME/.qmx". False for an unsafe code name.
-bool defaultJournalPath(const char* code, _guardchar<char>& out);
+// Where the journal of a package's files in flight lies: in the folder of `store`, else
+// (no store, or one without a folder) in "$HOME/.qmx". False for an unsafe code name.
+bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out);

@@ -11,11 +11,11 @@
 
 #include "base/folders.h"
 #include "base/strings.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
 #include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 int isPossibleInstallPath(const char* path) {
     if (!path || !*path || cFolderContents::objtype(path) != cFolderContents::eNothing) return 1;
@@ -301,7 +301,7 @@ bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
         // package's own.
         bool isFolder = cFolderContents::objtype(rest.ptr) == cFolderContents::eFolder;
         if ((isFolder ? cFolderContents::canWrite(rest.ptr) : isPossibleInstallPath(rest.ptr) == 0) &&
-            mayBePackageFolder(rest.ptr))
+            mayBePackageFolder(rest.ptr, ctx.store))
             return out.set(rest.ptr);
     }
     // Else its last name below the user's applications folder, or the package's name.
@@ -327,7 +327,7 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     // Never another package's folder (one of the same name would share its files, and
     // uninstalling either would take them from the other): the first free "<folder> <n>".
     // Records hold folders as resolved when they were chosen.
-    cOtherRecords others(ctx.store ? ctx.store : cApplicationConfig::appStore(), ctx.codeName.ptr);
+    cOtherRecords others(ctx.store, ctx.codeName.ptr);
     auto used = [&](const char* candidate) {
         _guardchar<char> real;
         return others.usesFolder(resolveFolder(candidate, real) ? real.ptr : candidate);
@@ -348,7 +348,7 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     _guardchar<char> real;
     // Never a folder the user keeps data in: the journal of an interrupted run there
     // would not be obeyed.
-    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !mayBePackageFolder(real.ptr) ||
+    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !mayBePackageFolder(real.ptr, ctx.store) ||
         !ctx.setStr(-1, "pgm", real.ptr)) {
         ctx.messagePath.set(folder ? folder : "");
         return false;
@@ -357,7 +357,6 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
 }
 
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
-    if (!ctx.store) ctx.store = cApplicationConfig::appStore();
     if (!resolvePackagePath(ctx)) return eIIBadPath;
     if (!ctx.packageFile.open(ctx.packagePath.ptr, cFileIO::eRead) || !ctx.packageFile.set_fp(ctx.offset))
         return eIIBadPath;
@@ -369,7 +368,7 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     if (ctx.packageVersion == ~0ULL) return eIIBadScenario;
     ctx.codeName.set(code);
     ctx.registryName.set(code);
-    if (ctx.journalPath.empty()) defaultJournalPath(code, ctx.journalPath);
+    if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, code, ctx.journalPath);
     // One installer of a package at a time, from here to its end: a second one would
     // take the first one's journal in flight for an interrupted run's.
     if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code))

@@ -15,12 +15,12 @@
 
 #include "base/folders.h"
 #include "base/job.h"
-#include "base/sync.h"
 #include "base/strings.h"
+#include "base/sync.h"
 #include "hash/sha256.h"
-#include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 
@@ -243,7 +243,7 @@ bool cInstallRun::makeJournal() {
 }
 
 bool cInstallRun::prepare() {
-    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.codeName.ptr, ctx.journalPath))
+    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath))
         return fail(eIJCannotRecover, ""), false;
     if (!recoverInterrupted(ctx.journalPath.ptr, fs, &ctx.madeFolders, ctx.store))
         return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
@@ -829,7 +829,7 @@ int installStageCount(sPkgInstallContext& ctx) {
 
 unsigned int runInstallJob(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker,
                            cInstallFS* fs) {
-    if (ctx.journalPath.empty()) defaultJournalPath(ctx.codeName.ptr, ctx.journalPath);
+    if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath);
     cJournalFolderLock lock(ctx.journalPath.ptr);
     cInstallRun run(ctx, progress, asker, fs ? fs : cInstallFS::plain());
     return run.run();

@@ -17,11 +17,11 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "hash/sha256.h"
-#include "softmgr/bundlelayout.h"
-#include "softmgr/ossupport.h"
 #include "instengine/journalscope.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/version.h"
+#include "softmgr/bundlelayout.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 
@@ -698,7 +698,7 @@ cJournalFolderLock::~cJournalFolderLock() {
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished) {
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
-    if (!defaultJournalPath("any", any) || !parentFolder(any.ptr, folder)) return false;
+    if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return objKind(folder.ptr) == 0;
     // A run holds the folder shared for its whole length: its journal is its own.
@@ -726,7 +726,8 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
     bool ok = true;
     for (auto* it = codes.head; it; it = it->next) {
         _guardchar<char> path;
-        if (defaultJournalPath(it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store)) continue;
+        if (defaultJournalPath(store, it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store))
+            continue;
         ok = false;
         if (unfinished) addUnique(*unfinished, it->value.ptr);
     }

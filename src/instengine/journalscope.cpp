@@ -17,12 +17,12 @@
 #include "base/stringkey.h"
 #include "base/strings.h"
 #include "base/textfileio.h"
-#include "softmgr/bundlelayout.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/bundlelayout.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guar
 // The folders the user keeps data and settings in, looked up once for a check.
 class cUserFolders {
 public:
-    cUserFolders();
+    explicit cUserFolders(cApplicationConfig* store);
     // mayBePackageFolder.
     bool allows(const char* folder) const {
         _guardchar<char> real;
@@ -104,7 +104,7 @@ private:
     _List<_guardchar<char> > myApps;   // the applications folder (itself no package's own)
 };
 
-cUserFolders::cUserFolders() {
+cUserFolders::cUserFolders(cApplicationConfig* store) {
     _guardchar<char> home, path;
     if (cFolderContents::getHome(home) && home.ptr) {
         long long n = (long long)strlen(home.ptr);
@@ -138,7 +138,8 @@ cUserFolders::cUserFolders() {
     // The store's folder holds every package's record and journal; the manager's bundle is
     // the manager's; the applications folder holds every package's folder.
     _guardchar<char> journal, folder, manager, bundle, apps;
-    if (defaultJournalPath("x", journal) && parentFolder(journal.ptr, folder)) addPath(myData, folder.ptr, &myHomes);
+    if (defaultJournalPath(store, "x", journal) && parentFolder(journal.ptr, folder))
+        addPath(myData, folder.ptr, &myHomes);
     if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle) && folderAbove(bundle.ptr, 1, apps)) {
         addPath(myData, bundle.ptr, &myHomes);
         addPath(myApps, apps.ptr);
@@ -203,7 +204,8 @@ private:
     const char* myOutside = nullptr;
 };
 
-cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store) : myJournal(j) {
+cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store)
+    : myJournal(j), myUser(store) {
     myHaveRecord = store && readRegistryRecord(store, code, myRecord);
     if (myHaveRecord) {
         // The record's own folders, as the uninstallation takes them.
@@ -360,8 +362,8 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
 
 }  // namespace
 
-bool mayBePackageFolder(const char* folder) {
-    cUserFolders user;
+bool mayBePackageFolder(const char* folder, cApplicationConfig* store) {
+    cUserFolders user(store);
     return folder && user.allows(folder);
 }
 

@@ -11,14 +11,14 @@ struct sJournal;
 // Whether a folder may be a package's own (its installation folder or a base) when no
 // record of the package vouches for it: a plain absolute folder that is not the root, the
 // home folder or one above it, nor the applications folder itself; not at or below the
-// store's folder or the Software Manager's bundle; in the home folder not at or below one
-// of its hidden folders (settings, keys, the store) or its user folders (Desktop,
-// Documents, Downloads, Music, Pictures, Public, Templates, Videos and those that
-// ~/.config/user-dirs.dirs names); elsewhere not a top-level folder and not at or below a
-// system or mount tree (/bin, /boot, /dev, /etc, /home, /lib*, /media, /mnt, /proc,
-// /root, /run, /sbin, /srv, /sys, /usr, /var). The folder as named and its real path
-// (links resolved as far as it exists) must both qualify.
-bool mayBePackageFolder(const char* folder);
+// folder of `store` ("$HOME/.qmx" without one) or the Software Manager's bundle; in the
+// home folder not at or below one of its hidden folders (settings, keys, the store) or its
+// user folders (Desktop, Documents, Downloads, Music, Pictures, Public, Templates, Videos
+// and those that ~/.config/user-dirs.dirs names); elsewhere not a top-level folder and not
+// at or below a system or mount tree (/bin, /boot, /dev, /etc, /home, /lib*, /media, /mnt,
+// /proc, /root, /run, /sbin, /srv, /sys, /usr, /var). The folder as named and its real
+// path (links resolved as far as it exists) must both qualify.
+bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
 
 // Whether everything the journal of package `code` names lies where that package may
 // act, so that obeying it can never touch a file no installation of the package put

@@ -8,9 +8,9 @@
 #include "base/job.h"
 #include "base/process.h"
 #include "base/stdlangs.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installjob.h"
 #include "instengine/pkgregistry.h"
+#include "softmgr/ossupport.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ bool uninstallKnows(const char* code, cApplicationConfig* store) {
     if (!code || !regSectionName(code, section)) return false;
     // A record, a store that could not be read (it may hold one) or an interrupted run.
     if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
-    if (defaultJournalPath(code, journal) && objKind(journal.ptr) != 0) return true;
+    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != 0) return true;
     // The system's registration: a removal command or a version above 0.0.
     int v[4] = {0, 0, 0, 0};
     bool perUser = false;
@@ -92,7 +92,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // The code name becomes a key and a command argument: only a safe one goes on.
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
     // What an interrupted run left is resolved before anything is answered.
-    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
+    if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
     // A running installer's journal is no interrupted run's: wait for its end.
     cPackageRunLock running;
     if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) return eUNBusy;

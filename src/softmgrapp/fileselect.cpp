@@ -149,7 +149,7 @@ bool cFileSelectPanel::takeFolder(const char* folder) {
     if (!folder || !*folder || !myEdit) return false;
     // A folder of the user's own data or settings, of other packages or of the system is
     // no package's: an interrupted installation there could not be finished.
-    if (!mayBePackageFolder(folder)) {
+    if (!mayBePackageFolder(folder, myCtx ? myCtx->store : nullptr)) {
         refuse(eFselNotPackageFolder, folder);
         return false;
     }

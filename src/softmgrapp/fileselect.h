@@ -2,8 +2,8 @@
 // with the folder dialog, and the checks of every target file before the wizard moves on.
 #pragma once
 
-#include "softmgrapp/appcontrols.h"
 #include "instengine/installctx.h"
+#include "softmgrapp/appcontrols.h"
 #include "ui/controls/edit.h"
 
 class cPicture;

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "base/process.h"
-#include "instengine/installfs.h"
 #include "ciplatform/canvas.h"
+#include "instengine/installfs.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
 

@@ -11,13 +11,13 @@
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
 #include "ciplatform/windowmaker.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "softmgrapp/langselect.h"
 #include "instengine/pkgregistry.h"
-#include "softmgrapp/sopkglang.h"
 #include "instengine/updateinstall.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/langselect.h"
+#include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/messageform.h"
 #include "ui/controls/progressbar.h"
@@ -528,8 +528,9 @@ int runPlainInstall(sPkgInstallContext& ctx) {
 
 void setWizardRunner(tWizardRunner runner) { gWizardRunner = runner; }
 
-int install(const char* executablePath, const char* packagePath, unsigned int offset) {
+int install(const char* executablePath, const char* packagePath, unsigned int offset, cApplicationConfig* store) {
     sPkgInstallContext ctx;
+    ctx.store = store;
     ctx.executablePath.set(executablePath);
     ctx.packagePath.set(packagePath);
     ctx.offset = offset;

@@ -10,10 +10,10 @@
 #include "base/job.h"
 #include "base/progress.h"
 #include "base/strings.h"
-#include "softmgrapp/appcontrols.h"
-#include "softmgrapp/appmessages.h"
 #include "instengine/installctx.h"
 #include "instengine/uninstall.h"
+#include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 #include "ui/customform.h"
 #include "ui/panelchild.h"
 #include "ui/staticelement.h"
@@ -297,8 +297,9 @@ protected:
 
 // Runs the installer: the loading form, then the wizard (when one is installed by
 // setWizardRunner), else the installation job panel in a form of its own with the
-// earlier installation's folder or "$HOME/Applications/<name>". The exit code.
-int install(const char* executablePath, const char* packagePath, unsigned int offset);
+// earlier installation's folder or "$HOME/Applications/<name>", with the package's
+// record in `store`. The exit code.
+int install(const char* executablePath, const char* packagePath, unsigned int offset, cApplicationConfig* store);
 typedef int (*tWizardRunner)(sPkgInstallContext& ctx);
 void setWizardRunner(tWizardRunner runner);
 

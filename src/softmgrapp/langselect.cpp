@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "ciplatform/canvas.h"
+#include "instengine/updateinstall.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"
-#include "instengine/updateinstall.h"
 #include "ui/controls/link.h"
 #include "ui/lang.h"
 #include "ui/panelchild.h"

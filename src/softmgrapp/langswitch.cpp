@@ -2,18 +2,12 @@
 #include "softmgrapp/langswitch.h"
 
 #include "ciplatform/canvas.h"
-#include "softmgrapp/appcontrols.h"
 #include "instengine/pkgregistry.h"
+#include "softmgrapp/appcontrols.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/controls/popupmenu.h"
 #include "ui/lang.h"
-
-namespace {
-
-cApplicationConfig* appStore(cApplicationConfig* given) { return given ? given : cApplicationConfig::appStore(); }
-
-}  // namespace
 
 void cLangSwitchCtl::onInitData() {
     cGenButtonChild::onInitData();
@@ -24,8 +18,7 @@ void cLangSwitchCtl::onInitData() {
 void cLangSwitchCtl::update(bool repaintIt) {
     int lang = cSOPKGLang::_defaultLang();
     unsigned long long stored = 0;
-    cApplicationConfig* s = appStore(store);
-    if (s && s->getParamInt(kRegLangCurrent, stored)) {
+    if (store && store->getParamInt(kRegLangCurrent, stored)) {
         int id = (int)(stored & 0xFFFFFFFFu);
         if (stored <= 10 && cSOPKGLang::_defines(id)) lang = id;
     }
@@ -49,10 +42,9 @@ bool cLangSwitchCtl::choose(int lang) {
     if (!cSOPKGLang::applyLang(lang)) return false;
     myLang = lang;
     setHint(ciLangName(lang));
-    cApplicationConfig* s = appStore(store);
-    if (s) {
-        s->setParamInt16(kRegLangCurrent, (unsigned short)lang);
-        s->saveConfig();
+    if (store) {
+        store->setParamInt16(kRegLangCurrent, (unsigned short)lang);
+        store->saveConfig();
     }
     notifyAction(new cChildAction(eActLangChanged));
     repaint();

@@ -22,7 +22,7 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool wantTabStop() override { return true; }
 
-    // The configuration store; the application's when null.
+    // The configuration store the stored language is read from and written to.
     cApplicationConfig* store = nullptr;
 
 private:

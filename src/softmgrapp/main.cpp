@@ -2,8 +2,8 @@
 // toolkit's start-up, which runs the mode the command line or the bundle asks for.
 #include <dlfcn.h>
 
+#include "configstore/ciappconfig.h"
 #include "softmgrapp/softmgrapp.h"
-#include "ui/ciappconfig.h"
 #include "x11/x11maker.h"
 
 namespace {

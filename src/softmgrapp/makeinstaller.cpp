@@ -18,9 +18,9 @@
 #include "base/fileio.h"
 #include "base/folders.h"
 #include "base/strings.h"
+#include "instengine/installfs.h"
 #include "softmgr/bundlelayout.h"
 #include "softmgr/softpkgscenario.h"
-#include "instengine/installfs.h"
 
 namespace {
 

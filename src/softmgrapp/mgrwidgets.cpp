@@ -3,10 +3,10 @@
 
 #include "base/fileio.h"
 #include "base/lists.h"
+#include "ciplatform/canvas.h"
 #include "picts/pictdummy.h"
 #include "propreader/fileobjectprops.h"
-#include "ciplatform/canvas.h"
-#include "softmgrapp/softmgrapp.h"
+#include "softmgrapp/appicon.h"
 
 namespace {
 
@@ -69,6 +69,6 @@ bool loadPackageIcon(const char* path, int dim, cPicture& out) {
 
 bool builtinIcon(int dim, cPicture& out) {
     cPicture big;
-    if (!big.create(iconColorData(), cSoftMgrApp::kIconDim, cSoftMgrApp::kIconDim, false)) return false;
+    if (!big.create(iconColorData(), kAppIconDim, kAppIconDim, false)) return false;
     return scalePicture(big, dim, dim, out);
 }

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
 #include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
-#include "instengine/installfs.h"
 #include "softmgrapp/jobforms.h"
-#include "instengine/pkgregistry.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/application.h"
 #include "ui/lang.h"
@@ -110,7 +110,7 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
 unsigned int cRemoverJob::job() {
     sleep(gPauseMs);
     cRemoverAsker asker(myForm);
-    return removeManager(myPath.ptr, store ? store : cApplicationConfig::appStore(), &asker);
+    return removeManager(myPath.ptr, store, &asker);
 }
 
 void cRemoverJob::onJobEnd(unsigned int result) {
@@ -163,4 +163,6 @@ bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
     return cCarrierForm::onAction(sender, action);
 }
 
-int remove_softmgr(const char* path) { return cRemoverUI::runRemoval(path, nullptr) ? 0 : 1; }
+int remove_softmgr(const char* path, cApplicationConfig* store) {
+    return cRemoverUI::runRemoval(path, nullptr, nullptr, store) ? 0 : 1;
+}

@@ -42,7 +42,7 @@ public:
     cRemoverJob(cRemoverUI* form, const char* path) : myForm(form) { myPath.set(path); }
     ~cRemoverJob() override { terminate(4000); }
     static int gPauseMs;                       // 500; tests shorten it
-    cApplicationConfig* store = nullptr;       // the application's when null
+    cApplicationConfig* store = nullptr;
 
 protected:
     unsigned int job() override;
@@ -78,4 +78,4 @@ protected:
 };
 
 // The "remove" verb (named apart from the C library's remove): 0 when the removal succeeded, else 1.
-int remove_softmgr(const char* path);
+int remove_softmgr(const char* path, cApplicationConfig* store);

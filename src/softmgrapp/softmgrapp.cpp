@@ -7,17 +7,17 @@
 
 #include "base/cexception.h"
 #include "ciplatform/headless.h"
+#include "configstore/ciappconfig.h"
+#include "instengine/pkgregistry.h"
+#include "instengine/version.h"
 #include "softmgrapp/instwizard.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/makeinstaller.h"
-#include "instengine/pkgregistry.h"
 #include "softmgrapp/remover.h"
 #include "softmgrapp/softmgrform.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/startup.h"
 #include "softmgrapp/updatecheck.h"
-#include "instengine/version.h"
-#include "ui/ciappconfig.h"
 #include "ui/controls/hint.h"
 #include "ui/theme.h"
 
@@ -135,12 +135,14 @@ int cSoftMgrApp::run() {
     // Under a headless test script the forms' messages go to the console too.
     gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
-        case eModeInstall: useInstallerWizard(); return install(executablePath.ptr, firstArg.ptr, installOffset);
-        case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
-        case eModeSoftMgr: return run_softmgr();
-        case eModeUpdate: return check_updates(firstArg.ptr, quiet);
+        case eModeInstall:
+            useInstallerWizard();
+            return install(executablePath.ptr, firstArg.ptr, installOffset, config());
+        case eModeUninstall: return uninstall(firstArg.ptr, nullptr, nullptr, config());
+        case eModeSoftMgr: return cSoftMgrForm::runManager(nullptr, config());
+        case eModeUpdate: return check_updates(firstArg.ptr, quiet, config());
         // Only the real executable path (/proc/self/exe) may be deleted, never argv[0].
-        case eModeRemove: return remove_softmgr(executablePath.ptr);
+        case eModeRemove: return remove_softmgr(executablePath.ptr, config());
         case eModeMake: return makeInstaller(executablePath.ptr, firstArg.ptr, secondArg.ptr, nullptr);
         case eModeVersion: return printverinfo();
         default: return what ? unavailable(what) : 0;
@@ -150,66 +152,3 @@ int cSoftMgrApp::run() {
 const unsigned int* cSoftMgrApp::appIconData() { return iconColorData(); }
 
 tHintMaker cSoftMgrApp::appHintMaker() { return cHintMaster::maker(); }
-
-namespace {
-
-unsigned int blend(unsigned int under, unsigned int over, int alpha) {
-    unsigned int out = 0xFF000000u;
-    for (int s = 0; s < 24; s += 8) {
-        int a = (int)((under >> s) & 0xFF), b = (int)((over >> s) & 0xFF);
-        out |= (unsigned int)((a * (255 - alpha) + b * alpha + 127) / 255) << s;
-    }
-    return out;
-}
-
-// Coverage (0-255) of a rounded rectangle at a pixel, with a one-pixel soft edge.
-int roundRectCover(int x, int y, int left, int top, int right, int bottom, int radius) {
-    double px = x + 0.5, py = y + 0.5;
-    double cx = px < left + radius ? left + radius : (px > right - radius ? right - radius : px);
-    double cy = py < top + radius ? top + radius : (py > bottom - radius ? bottom - radius : py);
-    double dx = px - cx, dy = py - cy;
-    double d2 = dx * dx + dy * dy;
-    if (px < left || px > right || py < top || py > bottom) return 0;
-    if (d2 <= (radius - 1.0) * (radius - 1.0)) return 255;
-    if (d2 >= (double)radius * radius) return 0;
-    return 128;
-}
-
-void drawIcon(unsigned int* px) {
-    const int n = cSoftMgrApp::kIconDim;
-    for (int y = 0; y < n; y++) {
-        for (int x = 0; x < n; x++) {
-            unsigned int c = 0;  // transparent
-            int cover = roundRectCover(x, y, 4, 4, n - 4, n - 4, 22);
-            if (cover) {
-                // A blue tile, lighter at the top.
-                int g = 0x70 + (n - y) * 0x40 / n;
-                unsigned int tile = 0xFF000000u | (0x20u << 16) | ((unsigned)g << 8) | 0xD8u;
-                // A white box with a lid line and a downward arrow.
-                int box = roundRectCover(x, y, 30, 52, n - 30, n - 22, 6);
-                if (box) tile = blend(tile, 0xFFF4F6FA, box);
-                if (y >= 64 && y <= 66 && x >= 32 && x <= n - 32) tile = 0xFF9AA8BC;
-                int mid = n / 2;
-                bool shaft = x >= mid - 6 && x <= mid + 5 && y >= 18 && y <= 54;
-                // The arrow head: a triangle from y = 44 (22 wide each side) to its tip at 72.
-                int dx = x >= mid ? x - mid : mid - x;
-                bool tip = y >= 44 && y <= 72 && dx * 28 <= 22 * (72 - y);
-                if (shaft || tip) tile = 0xFFFF9A1E;
-                c = cover == 255 ? tile : ((unsigned)cover << 24) | (tile & 0xFFFFFF);
-            }
-            px[y * n + x] = c;
-        }
-    }
-}
-
-}  // namespace
-
-const unsigned int* iconColorData() {
-    static unsigned int pixels[cSoftMgrApp::kIconDim * cSoftMgrApp::kIconDim];
-    static bool drawn = [] {
-        drawIcon(pixels);
-        return true;
-    }();
-    (void)drawn;
-    return pixels;
-}

@@ -4,6 +4,7 @@
 
 #include "base/appconfig.h"
 #include "base/buffers.h"
+#include "softmgrapp/appicon.h"
 #include "ui/application.h"
 
 // Exit code of a mode this build does not carry yet.
@@ -26,7 +27,7 @@ public:
     // The toolkit's hint master (tool tips of the wizard and manager controls).
     tHintMaker appHintMaker() override;
 
-    static const int kIconDim = 128;
+    static const int kIconDim = kAppIconDim;
 
     // The choice made by onInit (eSoftMgrMode and its arguments).
     unsigned int mode = 0;
@@ -44,6 +45,3 @@ void printVerbUsage(int argc, char** argv);
 // Applies the UI language stored under "lang/current" when the application has a table
 // for it, else English. The language applied.
 int applyStoredLanguage(cApplicationConfig* store);
-
-// The built-in 128 x 128 application icon (0xAARRGGBB, rows top-down).
-const unsigned int* iconColorData();

@@ -12,16 +12,15 @@
 #include "base/timeutil.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installjob.h"
-#include "softmgrapp/jobforms.h"
 #include "instengine/pkgregistry.h"
+#include "instengine/updateinstall.h"
+#include "softmgr/ossupport.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/remover.h"
 #include "softmgrapp/sopkglang.h"
-#include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
-#include "instengine/updateinstall.h"
 #include "ui/application.h"
 #include "ui/controls/button.h"
 #include "ui/controls/header.h"
@@ -85,7 +84,7 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
     terminate(4000);
     myForm = form;
     myRun = run;
-    myStore = store ? store : cApplicationConfig::appStore();
+    myStore = store;
     return cJob::start();
 }
 
@@ -202,8 +201,6 @@ int cSoftMgrForm::runManager(cWindowMaker* maker, cApplicationConfig* store) {
     } while (code == 10);
     return code < 0 ? 0 : code;
 }
-
-int run_softmgr() { return cSoftMgrForm::runManager(nullptr); }
 
 cSoftMgrForm::~cSoftMgrForm() {
     // Both jobs stop before the members they use go (the check ends its request at once).
@@ -531,6 +528,7 @@ void cSoftMgrForm::updateCurrItem() {
     ctx.download.set(myCurrent->download.ptr);
     ctx.site.set(myCurrent->site.ptr);
     ctx.whatsNew.set(myCurrent->whatsNew.ptr);
+    ctx.store = store;
     if (cSoftUpdateInfoForm::installUpdate(ctx, this)) end_modal(0);
 }
 

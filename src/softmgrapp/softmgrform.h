@@ -6,13 +6,13 @@
 
 #include "base/job.h"
 #include "base/lists.h"
-#include "ui/controls/pictureelement.h"
 #include "ciplatform/picture.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/langswitch.h"
 #include "softmgrapp/mgrwidgets.h"
 #include "ui/controls/link.h"
 #include "ui/controls/listview.h"
+#include "ui/controls/pictureelement.h"
 #include "ui/panelchild.h"
 #include "ui/staticelement.h"
 
@@ -177,9 +177,6 @@ private:
     cWZIButton* myRefresh = nullptr;
     cLangSwitchCtl* myLangSwitch = nullptr;
 };
-
-// The Software Manager mode: the exit code.
-int run_softmgr();
 
 // Opens a recorded on-completion command (splitRunCommand): a path alone through the
 // desktop opener when it exists, a program with arguments as that argument vector

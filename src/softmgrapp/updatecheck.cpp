@@ -9,12 +9,12 @@
 #include "base/job.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
+#include "instengine/installjob.h"
+#include "instengine/pkgregistry.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
 #include "netio/socketio.h"
-#include "instengine/installjob.h"
 #include "softmgrapp/jobforms.h"
-#include "instengine/pkgregistry.h"
 #include "softmgrapp/updateform.h"
 #include "ui/application.h"
 #include "ui/controls/progressform.h"
@@ -292,7 +292,6 @@ bool checkVersion(const char* code, unsigned long long& version, _guardchar<char
 
 int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWindowMaker* maker) {
     bool speak = !quiet && cCiomLangData::string("pkgm::updr", eUpdrBadId) != nullptr;
-    if (!store) store = cApplicationConfig::appStore();
     // An interrupted run is finished or undone first: the version read is the one in place.
     // One that cannot be is said, and this package's then leaves its version unknown.
     _List<_guardchar<char> > unfinished;
@@ -341,6 +340,7 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
         return 0;
     }
     strVer(offered, ctx.version);
+    ctx.store = store;
     cSoftUpdateInfoForm::installUpdate(ctx, nullptr, maker);
     return 0;
 }

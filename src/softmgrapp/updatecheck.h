@@ -59,7 +59,8 @@ bool parseUpdateAnswer(const unsigned char* body, long long length, unsigned lon
 bool checkVersion(const char* code, unsigned long long& version, _guardchar<char>& download, _guardchar<char>& site,
                   _guardchar<char>& whatsNew, const cJob* owner = nullptr);
 
-// The "update" verb: 0 or 1. The store and window maker are the application's when null.
+// The "update" verb: 0 or 1, with the package's record in `store` (none: not installed);
+// the window maker is the application's when null.
 // The check runs as a job; unless quiet, a progress form with Stop appears when it takes
 // longer than a second (stopping it ends the verb with 1 and no message).
 int check_updates(const char* code, bool quiet, cApplicationConfig* store = nullptr, cWindowMaker* maker = nullptr);

@@ -8,14 +8,14 @@
 #include "base/folders.h"
 #include "base/job.h"
 #include "base/strings.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
+#include "instengine/updateinstall.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
 #include "netio/socketio.h"
 #include "softmgrapp/jobforms.h"
-#include "instengine/installfs.h"
 #include "softmgrapp/mgrwidgets.h"
-#include "instengine/pkgregistry.h"
-#include "instengine/updateinstall.h"
 #include "ui/application.h"
 #include "ui/controls/propdisparea.h"
 #include "ui/dialogs/filechoose.h"
@@ -222,7 +222,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     if (!slash) return true;
     lastOutcome = -1;
 
-    cApplicationConfig* store = cApplicationConfig::appStore();
+    cApplicationConfig* store = ctx->store;
     _guardchar<char> folder, path;
     if (store) store->getParamStr(kRegInstallerTemp, folder);
     if (!gChooseTarget || !gChooseTarget(this, string(eUpdiSaveAs), slash + 1, folder.ptr, path)) return true;

@@ -14,6 +14,7 @@
 #include "ui/customform.h"
 #include "ui/staticelement.h"
 
+class cApplicationConfig;
 class cJob;
 
 // Results of one download attempt.
@@ -88,6 +89,8 @@ public:
         _guardchar<char> download;  // line 2 of the answer
         _guardchar<char> site;      // line 3
         _guardchar<char> whatsNew;
+        // The store that keeps the folder the last update was saved in.
+        cApplicationConfig* store = nullptr;
     };
     // Asks where to save the update; the default shows the save dialog. Tests replace it.
     typedef bool (*tTargetChooser)(cChildElement* over, const char* caption, const char* suggested,

@@ -59,8 +59,6 @@ int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, 
         return 1;
     }
     gApplication = app;
-    cApplicationConfig::setAppStoreSource(
-        []() -> cApplicationConfig* { return gApplication ? gApplication->config() : nullptr; });
     app->myImageBase = imageBase;
     app->myStore = store;
     app->findExecutable();

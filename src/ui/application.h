@@ -5,7 +5,7 @@
 #include "base/appconfig.h"
 #include "base/buffers.h"
 #include "base/cexception.h"  // cException::init, which an application's onInit installs
-#include "ui/ciappconfig.h"
+#include "configstore/ciappconfig.h"
 #include "ui/hintholder.h"
 
 class cWindowMaker;

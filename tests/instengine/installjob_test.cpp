@@ -12,8 +12,8 @@
 #include <cstring>
 #include <thread>
 
-#include "installtest.h"
 #include "base/memio.h"
+#include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
 #include "instengine/pkgregistry.h"

@@ -16,11 +16,11 @@
 
 #include "base/memio.h"
 #include "installtest.h"
-#include "softmgr/ossupport.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/uninstall.h"
+#include "softmgr/ossupport.h"
 
 using namespace installtest;
 

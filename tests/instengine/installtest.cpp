@@ -9,7 +9,6 @@
 
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "base/stdlangs.h"
 
 namespace installtest {
 
@@ -34,26 +33,6 @@ bool copyFileMode(const std::string& from, const std::string& to) {
 bool exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
-}
-
-namespace {
-
-class cAppLangs : public cInstallLangs {
-public:
-    bool defines(int lang) override {
-        for (int l : {eLangENG, eLangDEU, eLangRUS, eLangUKR, eLangKOR, eLangJPN, eLangCHN, eLangTWN, eLangTUR})
-            if (l == lang) return true;
-        return false;
-    }
-    int defaultLang() override { return eLangENG; }
-    const char* managerEntryName() override { return "Software Packages management"; }
-};
-
-}  // namespace
-
-void useAppLanguages() {
-    static cAppLangs langs;
-    setInstallLangs(&langs);
 }
 
 bool makePackage(const std::string& work, const std::string& version, const Tree& files, const std::string& pkgPath,

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "memconfig.h"
+#include "base/stdlangs.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
+#include "memconfig.h"
 #include "testutil.h"
 
 namespace installtest {
@@ -24,8 +25,22 @@ bool copyFileMode(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
 
 // The languages the application's tables define (its nine, English first), answered to
-// the engine as the application does once its tables are in.
-void useAppLanguages();
+// the engine as the application does once its tables are in. Inline: the windowless
+// driver uses it without the helpers' other files.
+class cAppLangs : public cInstallLangs {
+public:
+    bool defines(int lang) override {
+        for (int l : {eLangENG, eLangDEU, eLangRUS, eLangUKR, eLangKOR, eLangJPN, eLangCHN, eLangTWN, eLangTUR})
+            if (l == lang) return true;
+        return false;
+    }
+    int defaultLang() override { return eLangENG; }
+    const char* managerEntryName() override { return "Software Packages management"; }
+};
+inline void useAppLanguages() {
+    static cAppLangs langs;
+    setInstallLangs(&langs);
+}
 
 // Writes the files and a scenario ("org.qmx.test.pkg", English, the given version, each
 // file at $pgm "<relative path>" with mode 644) and compiles it into `pkgPath`.

@@ -26,6 +26,8 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
     ASSERT_TRUE(writeTextFile(h + "/.config/user-dirs.dirs",
                               "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
                               "XDG_MUSIC_DIR=\"" + h + "/elsewhere/Docs\"\nXDG_PUBLICSHARE_DIR=\"" + h + "\"\n"));
+    cMemConfig store;  // the store the caller gives, in a folder of its own
+    store.folderPath = h + "/opt/store";
     struct {
         std::string folder;
         bool may;
@@ -46,6 +48,7 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
         {h + "/docs-link/Tool", false},  // its real path is in Documents
         {h + "/.config/tool", false},
         {h + "/.qmx", false},
+        {h + "/opt/store/tool", false},
         {"/opt", false},
         {"/etc/tool", false},
         {"/usr/local/tool", false},
@@ -54,7 +57,7 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
         {"relative/Tool", false},
         {h + "/a/../b", false},
     };
-    for (auto& c : cases) EXPECT_EQ(mayBePackageFolder(c.folder.c_str()), c.may) << c.folder;
+    for (auto& c : cases) EXPECT_EQ(mayBePackageFolder(c.folder.c_str(), &store), c.may) << c.folder;
 }
 
 // Type, content or target of everything below a folder but the store's folder.

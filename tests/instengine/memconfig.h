@@ -17,6 +17,9 @@ public:
     };
     std::map<std::string, Value> values;
     int saves = 0;
+    std::string folderPath;  // the folder it stands for; none when empty
+
+    const char* folder() const override { return folderPath.empty() ? nullptr : folderPath.c_str(); }
 
     bool getParamInt(const char* key, unsigned long long& value) override {
         auto it = values.find(key);

@@ -17,8 +17,8 @@
 #include "base/job.h"
 #include "base/progress.h"
 #include "installtest.h"
-#include "memconfig.h"
 #include "instengine/updateinstall.h"
+#include "memconfig.h"
 #include "testutil.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "base/job.h"
 #include "base/process.h"
 #include "installtest.h"
-#include "softmgrapp/finishpanel.h"
 #include "instengine/installinit.h"
+#include "softmgrapp/finishpanel.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/lang.h"
 

@@ -8,13 +8,13 @@
 #include <functional>
 
 #include "apptest.h"
-#include "ciplatform/headless.h"
-#include "cihlpdoc/sidocbox.h"
-#include "installtest.h"
-#include "softmgrapp/docview.h"
 #include "base/process.h"
+#include "cihlpdoc/sidocbox.h"
+#include "ciplatform/headless.h"
+#include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "softmgrapp/docview.h"
 #include "softmgrapp/instwizard.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/sopkglang.h"

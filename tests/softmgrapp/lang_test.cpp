@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "instengine/installinit.h"
+#include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "memconfig.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/instwizard.h"
-#include "instengine/pkgregistry.h"
 #include "softmgrapp/remover.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"

@@ -20,9 +20,9 @@
 
 #include "apptest.h"
 #include "base/fileio.h"
+#include "instengine/installfs.h"
 #include "softmgr/bundlelayout.h"
 #include "softmgr/softpkgscenario.h"
-#include "instengine/installfs.h"
 #include "softmgrapp/makeinstaller.h"
 #include "testutil.h"
 

@@ -16,10 +16,10 @@
 
 #include "apptest.h"
 #include "base/job.h"
-#include "instengine/installinit.h"
-#include "instengine/installjob.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
+#include "instengine/installinit.h"
+#include "instengine/installjob.h"
 #include "memconfig.h"
 #include "nethttp/httptransport.h"
 #include "netio/pyserver.h"

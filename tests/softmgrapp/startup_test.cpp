@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "apptest.h"
+#include "instengine/version.h"
 #include "softmgrapp/startup.h"
 #include "testutil.h"
 
@@ -119,6 +120,10 @@ TEST(SelfPath, ComesFromTheKernelNotArgv) {
 typedef apptest::ProgramTest ProgramStartup;
 
 TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
+    // A real package: installing it without a display installs and registers nothing.
+    const std::string bundle = home.file("Hello.app"), data = bundle + "/Contents/Resources/scenario.data";
+    ASSERT_EQ(apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir()).exitCode,
+              0);
     struct {
         std::vector<std::string> args;
         int code;
@@ -129,6 +134,7 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
         // Modes that show windows, run without DISPLAY.
         {{}, 4},
         {{"install", "p"}, 4},
+        {{"install", data}, 4},
         {{"uninstall", "org.x"}, 4},
         {{"update", "org.x", "quite"}, 4},
         {{"remove"}, 4},
@@ -158,11 +164,17 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
             EXPECT_NE(r.err.find(" shows windows, but DISPLAY is not set.\n"), std::string::npos) << label;
         }
     }
-    // The version query (its line is the version test's) loads no display or font
-    // library: they are opened for windows only.
+    EXPECT_FALSE(apptest::exists(home.file("Applications")));
+    EXPECT_FALSE(apptest::exists(home.file(".local/share/applications")));
+    // The version query prints the program's own version, as the engine asks a copy for
+    // it (with the caller's HOME), and loads no display or font library: they are opened
+    // for windows only.
+    testutil::EnvScope homeVar("HOME", home.path());
+    EXPECT_EQ(getVerID(prog.c_str()), getCurrVerID());
     testutil::EnvScope debug("LD_DEBUG", "files");
     apptest::Result loaded = apptest::runProgram(prog, {"version"}, home.path());
     EXPECT_EQ(loaded.exitCode, 0);
+    EXPECT_EQ(loaded.out, "0001000200010000\n");
     EXPECT_NE(loaded.err.find("file=libc.so"), std::string::npos) << "the loader reported nothing";
     for (const char* lib : {"libX11", "libXext", "libXss", "libfreetype", "libfontconfig"})
         EXPECT_EQ(loaded.err.find(lib), std::string::npos) << lib;

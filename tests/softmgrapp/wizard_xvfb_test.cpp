@@ -16,8 +16,8 @@
 #include <memory>
 
 #include "apptest.h"
+#include "configstore/ciappconfig.h"
 #include "testutil.h"
-#include "ui/ciappconfig.h"
 
 extern char** environ;
 

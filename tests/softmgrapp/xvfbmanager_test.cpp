@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "apptest.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "netio/pyserver.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"
-#include "ui/ciappconfig.h"
 #include "ui/lang.h"
 
 using namespace installtest;

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "memconfig.h"
+#include "configstore/ciappconfig.h"
 #include "instengine/pkgregistry.h"
+#include "memconfig.h"
 #include "softmgr/softpkgscenario.h"
 #include "testutil.h"
-#include "ui/ciappconfig.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include "configstore/appconfig_store.h"
+#include "configstore/ciappconfig.h"
 #include "testutil.h"
-#include "ui/appconfig_store.h"
-#include "ui/ciappconfig.h"
 
 using testutil::TempDir;
 

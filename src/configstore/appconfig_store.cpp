@@ -1,6 +1,6 @@
 // The hive file format and its durable save: write beside, fsync, rename, fsync the
 // folder, all under the store's lock, merging with what another process saved.
-#include "ui/appconfig_store.h"
+#include "configstore/appconfig_store.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,6 +1,6 @@
 // The configuration store over hive files: key routing to hives, typed access, saving
 // the changed hives under the lock, enumeration, and reports of damaged hives.
-#include "ui/ciappconfig.h"
+#include "configstore/ciappconfig.h"
 
 #include <dirent.h>
 #include <errno.h>

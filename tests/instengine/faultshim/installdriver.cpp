@@ -1,5 +1,6 @@
 // The installation and uninstallation jobs without windows, for the fault-layer tests:
-// the store is $HOME/.qmx, every question is answered as a user going ahead would (the
+// the store is $HOME/.qmx, the engine's language questions are answered as the
+// application answers them, every question is answered as a user going ahead would (the
 // confirmation yes, a busy file given up). The fault layer, when preloaded, is armed for
 // the job alone; the number of file operations it counted goes to standard output.
 //   installdriver install PACKAGE INSTALL-FOLDER MANAGER-PROGRAM
@@ -23,11 +24,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "configstore/ciappconfig.h"
+#include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "softmgrapp/sopkglang.h"
 #include "instengine/uninstall.h"
-#include "ui/ciappconfig.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ int runVerb(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    cSOPKGLang::init();
+    installtest::useAppLanguages();
     int r = argc == 2 && strcmp(argv[1], "serve") == 0 ? serve() : runVerb(argc, argv);
     fflush(stdout);
     return r;

@@ -6,7 +6,7 @@
 #include "base/fastertreelist.h"
 #include "base/stringkey.h"
 #include "base/sync.h"
-#include "ui/appconfig_store.h"
+#include "configstore/appconfig_store.h"
 
 class cCIAppConfig : public cApplicationConfig {
 public:

@@ -1,8 +1,7 @@
-// The installation engine with what only the application has: the real configuration
-// store and the program. Every file operation of the C library failed or killed in turn
-// under the windowless driver (which keeps its store in $HOME/.qmx and answers from the
-// application's language tables), the journals such runs leave damaged byte by byte, the
-// install verb without a display, and the version a real copy of the program reports.
+// The installation engine over the real configuration store. Every file operation of the
+// C library failed or killed in turn under the windowless driver (which keeps its store in
+// $HOME/.qmx and answers the engine's language questions as the application does), the
+// journals such runs leave damaged byte by byte, and two installers of one package at once.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,20 +13,23 @@
 #include <cstring>
 #include <thread>
 
-#include "apptest.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
 #include "instengine/journal.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
-#include "instengine/version.h"
-#include "softmgrapp/sopkglang.h"
-#include "ui/ciappconfig.h"
 
 using namespace installtest;
 
 namespace {
+
+// What the driver wrote for one run, and its exit code (-1: killed, or never started).
+struct DriverReply {
+    int exitCode = -1;
+    std::string out;
+};
 
 // ---- the fault rig: two packages sharing a base outside the home folder, the user's own
 // files inside and beside the installation folder, and the windowless driver through the
@@ -145,8 +147,8 @@ public:
     void setUp();
     // A step through the driver, faulted at operation `at` as `mode` says (none: no fault,
     // operations counted as "eio" counts them).
-    apptest::Result run(const FaultStep& step, const char* mode = nullptr, long long at = 0);
-    static long long ops(const apptest::Result& r) {
+    DriverReply run(const FaultStep& step, const char* mode = nullptr, long long at = 0);
+    static long long ops(const DriverReply& r) {
         size_t at = r.out.find("ops ");
         return at == std::string::npos ? 0 : atoll(r.out.c_str() + at + 4);
     }
@@ -183,7 +185,7 @@ private:
 
 void FaultRig::setUp() {
     const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
-    ASSERT_TRUE(apptest::exists(driver) && apptest::exists(shim));
+    ASSERT_TRUE(exists(driver) && exists(shim));
     // Package 1 and 2: a file changed, one removed with its folder, one added, one made
     // executable; files below a base outside the home folder that the other package
     // shares; two menu entries.
@@ -205,7 +207,7 @@ void FaultRig::setUp() {
                scen.loadTextConfig((src + "/scenario.txt").c_str(), line) == 0 && o.create(out.c_str()) &&
                scen.saveBinConfig(&o);
     };
-    ASSERT_TRUE(apptest::makeDirs(src));
+    ASSERT_TRUE(makeDirs(src));
     for (auto& f : std::vector<std::pair<std::string, std::string>>{
              {"eula_en.txt", "<text>Use it.</text>\n"}, {"eula.idx", "ENG = \"./eula_en.txt\"\n"},
              {"tool1", "#!/bin/sh\necho 1\n"}, {"tool2", "#!/bin/sh\necho 2\n"}, {"readme", "same in both"},
@@ -229,13 +231,13 @@ void FaultRig::setUp() {
     // The driver's HOME, with a stand-in for the running program inside a bundle, and the
     // user's own files inside the installation folder (there before it) and beside it.
     const std::string exe = home + "/src.app/Contents/MacOS/Installer", folder = home + "/Applications/Test";
-    ASSERT_TRUE(apptest::makeDirs(home + "/src.app/Contents/MacOS") && apptest::makeDirs(home + "/src.app/Contents/Resources"));
+    ASSERT_TRUE(makeDirs(home + "/src.app/Contents/MacOS") && makeDirs(home + "/src.app/Contents/Resources"));
     ASSERT_TRUE(writeTextFile(exe, "#!/bin/sh\nexit 3\n") && chmod(exe.c_str(), 0755) == 0);
     ASSERT_TRUE(writeTextFile(home + "/src.app/Contents/Resources/icon.icns", "icns"));
-    ASSERT_TRUE(apptest::makeDirs(folder) && writeTextFile(folder + "/notes.txt", "the user's, inside") &&
+    ASSERT_TRUE(makeDirs(folder) && writeTextFile(folder + "/notes.txt", "the user's, inside") &&
                 writeTextFile(home + "/Applications/beside.txt", "the user's, beside") &&
-                apptest::makeDirs(home + "/Documents") && writeTextFile(home + "/Documents/thesis.txt", "the user's"));
-    ASSERT_TRUE(apptest::makeDirs(elsewhere));
+                makeDirs(home + "/Documents") && writeTextFile(home + "/Documents/thesis.txt", "the user's"));
+    ASSERT_TRUE(makeDirs(elsewhere));
     install1 = {"install 1", {"install", p1, folder, exe}};
     update = {"update 1 to 2", {"install", p2, folder, exe}};
     uninstall = {"uninstall", {"uninstall", kCode}};
@@ -273,15 +275,15 @@ void FaultRig::setUp() {
     toDriver = to[1];
     replies = fdopen(from[0], "r");
     // The other package, beside this one from the start.
-    apptest::Result r = run({"install other", {"install", pOther, home + "/Applications/Other", exe}});
+    DriverReply r = run({"install other", {"install", pOther, home + "/Applications/Other", exe}});
     ASSERT_EQ(r.exitCode, 0) << r.out;
 }
 
-apptest::Result FaultRig::run(const FaultStep& step, const char* mode, long long at) {
+DriverReply FaultRig::run(const FaultStep& step, const char* mode, long long at) {
     std::string line = std::string(mode ? mode : "eio") + "\t" + std::to_string(mode ? at : 0);
     for (auto& a : step.args) line += "\t" + a;
     line += "\n";
-    apptest::Result r;
+    DriverReply r;
     if (write(toDriver, line.data(), line.size()) != (ssize_t)line.size()) return r;
     char buf[16384];
     while (fgets(buf, sizeof buf, replies)) {
@@ -331,7 +333,7 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
     rig.setUp();
     if (::testing::Test::HasFatalFailure()) return;
     auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
-        apptest::Result r = rig.run(step);
+        DriverReply r = rig.run(step);
         EXPECT_EQ(r.exitCode, 0) << step.name << r.out;
         tree = rig.full();
         st = rig.state();
@@ -389,7 +391,7 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
             std::string what = std::string(sw.step->name) + ", " + mode.name + " at operation " + std::to_string(n) +
                                " of " + std::to_string(sw.ops);
             ASSERT_TRUE(rig.restore(*sw.before)) << what;
-            apptest::Result faulted = rig.run(*sw.step, mode.name, n);
+            DriverReply faulted = rig.run(*sw.step, mode.name, n);
             // Success is reported only for a complete run; a short write is no failure.
             if (faulted.exitCode == 0 || mode.completes) {
                 EXPECT_EQ(rig.state(), want) << what << " reported success";
@@ -399,11 +401,11 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
             EXPECT_NE(faulted.exitCode, 3) << what << faulted.out;
             FullTree left = rig.full();
             // The same run again has nothing to do only when this one got everything done.
-            bool complete = rig.state() == want && !apptest::exists(rig.journal());
+            bool complete = rig.state() == want && !exists(rig.journal());
             // The manager's start resolving the journal, itself killed (before or after an
             // operation) at points of its own run; the same run again then ends clean.
-            if (mode.recoverEvery && n % mode.recoverEvery == 0 && apptest::exists(rig.journal())) {
-                apptest::Result resolve = rig.run(rig.manager);
+            if (mode.recoverEvery && n % mode.recoverEvery == 0 && exists(rig.journal())) {
+                DriverReply resolve = rig.run(rig.manager);
                 long long rops = FaultRig::ops(resolve), last = 0;
                 for (int p = 1; p <= 4; p++) {
                     long long k = std::max(1LL, rops * p / 4);
@@ -411,9 +413,9 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
                     last = k;
                     const char* kill = p % 2 ? "kill" : "killafter";
                     ASSERT_TRUE(rig.restore(left)) << what;
-                    apptest::Result cut = rig.run(rig.manager, kill, k);
-                    bool done = rig.state() == want && !apptest::exists(rig.journal());
-                    apptest::Result again = rig.run(*sw.step);
+                    DriverReply cut = rig.run(rig.manager, kill, k);
+                    bool done = rig.state() == want && !exists(rig.journal());
+                    DriverReply again = rig.run(*sw.step);
                     tally.nexts += 2;
                     std::string then = what + ", then the manager's start, " + kill + " at operation " +
                                        std::to_string(k) + " of " + std::to_string(rops) + ", then " + sw.step->name;
@@ -430,7 +432,7 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
                 if (k > 0) {
                     ASSERT_TRUE(rig.restore(left)) << what;
                 }
-                apptest::Result again = rig.run(*next.step);
+                DriverReply again = rig.run(*next.step);
                 tally.nexts++;
                 std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
                 State now = rig.state();
@@ -474,7 +476,7 @@ const FaultMode kFaultModes[] = {
 };
 
 TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
-    cSOPKGLang::init();
+    useAppLanguages();
     testutil::TempDir work;
     const size_t n = sizeof kFaultModes / sizeof kFaultModes[0];
     std::vector<Tally> tallies(n);
@@ -518,7 +520,7 @@ public:
 // as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
 TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
-    cSOPKGLang::init();
+    useAppLanguages();
     testutil::TempDir work;
     FaultRig rig(work.path());
     rig.setUp();
@@ -544,7 +546,7 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         for (long long n = 1; n <= s.ops && !(have[0] && have[1]); n += std::max(1LL, s.ops / 24)) {
             ASSERT_TRUE(rig.restore(*s.before));
             rig.run(*s.step, "kill", n);
-            std::string j = apptest::exists(rig.journal()) ? readTextFile(rig.journal()) : "";
+            std::string j = exists(rig.journal()) ? readTextFile(rig.journal()) : "";
             bool committed = j.find("\nstate committed\n") != std::string::npos;
             if (j.empty() || have[committed]) continue;
             have[committed] = true;
@@ -577,7 +579,7 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         recover(intact);
         ASSERT_TRUE(intact.ok);
         const State intactEnd = rig.state();
-        const bool intactLeft = apptest::exists(rig.journal());
+        const bool intactLeft = exists(rig.journal());
         const std::string& j = h.journal;
         // Each damage is made in the journal's file in place (a changed byte, or the file
         // cut short) and taken back after a refusal; after anything else the whole tree
@@ -615,7 +617,7 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
             accepted++;
             dirty = true;
             EXPECT_EQ(o.ok, intact.ok) << what;
-            EXPECT_EQ(apptest::exists(rig.journal()), intactLeft) << what;
+            EXPECT_EQ(exists(rig.journal()), intactLeft) << what;
             State now = rig.state();
             EXPECT_TRUE(now == intactEnd) << what << "\ntree differs:" << treeDiff(now.first, intactEnd.first)
                                           << "\nstore: " << now.second << "\nwanted: " << intactEnd.second;
@@ -667,8 +669,6 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
     }
 }
 
-// The program itself in a private HOME without a display: installing shows windows, so it
-// is refused with a message, and nothing is installed or registered.
 // Two installers of one package at once, each with its own view of the store as two
 // processes have: the second refuses while the first runs (it took the first one's files
 // over and wrote a record that listed none of the folders the first made, which an
@@ -728,33 +728,6 @@ TEST(TwoInstallers, SecondAndAnUninstallationRefuseWhileTheFirstRuns) {
     ScriptedAsker yes;
     EXPECT_EQ(uninstallJob(u, &stores[3], &yes), (unsigned)eUNRemoved);
     EXPECT_FALSE(installtest::exists(home.installFolder())) << "an emptied folder stayed";
-}
-
-TEST(ProgramInstall, WithoutADisplayNothingIsInstalled) {
-    std::string prog = apptest::stagedProgram();
-    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-    testutil::TempDir home;
-    std::string bundle = home.file("Hello.app");
-    ASSERT_EQ(apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir()).exitCode,
-              0);
-    std::string data = bundle + "/Contents/Resources/scenario.data";
-    apptest::Result r = apptest::runProgram(prog, {"install", data}, home.path());
-    EXPECT_EQ(r.exitCode, 4) << r.err;
-    EXPECT_NE(r.err.find("DISPLAY is not set"), std::string::npos) << r.err;
-    EXPECT_FALSE(apptest::exists(home.file("Applications")));
-    EXPECT_FALSE(apptest::exists(home.file(".local/share/applications")));
-}
-
-TEST(GetVerID, RealProgramReportsItsOwnVersion) {
-    std::string prog = apptest::stagedProgram();
-    if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-    testutil::TempDir home;
-    apptest::Result r = apptest::runProgram(prog, {"version"}, home.path());
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "0001000200010000\n");
-    // getVerID starts the copy with the caller's HOME; point it at a private one.
-    testutil::EnvScope homeVar("HOME", home.path());
-    EXPECT_EQ(getVerID(prog.c_str()), getCurrVerID());
 }
 
 }  // namespace
