@@ -2,6 +2,7 @@
 // toolkit's start-up, which runs the mode the command line or the bundle asks for.
 #include <dlfcn.h>
 
+#include "softmgrapp/processhooks.h"
 #include "softmgrapp/softmgrapp.h"
 #include "ui/ciappconfig.h"
 #include "x11/x11maker.h"
@@ -16,6 +17,6 @@ int main(int argc, char** argv) {
     Dl_info info;
     if (dladdr((void*)&imageAnchor, &info)) imageBase = info.dli_fbase;
     // Real windows when a display is reachable, the headless maker otherwise.
-    cX11WindowMaker::install();
+    installProcessHooks(cX11WindowMaker::displayFactory, true);
     return cCIApplication::runApp(new cSoftMgrApp, imageBase, 0, 0, argc, argv, new cCIAppFullConfig, "qmx");
 }

@@ -1,11 +1,10 @@
-// The application object: start-up (theme, language, mode) and the dispatch of modes.
+// The application object: start-up (language, mode) and the dispatch of modes.
 #include "softmgrapp/softmgrapp.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "base/cexception.h"
 #include "ciplatform/headless.h"
 #include "softmgrapp/instwizard.h"
 #include "softmgrapp/jobforms.h"
@@ -18,8 +17,6 @@
 #include "softmgrapp/updatecheck.h"
 #include "instengine/version.h"
 #include "ui/ciappconfig.h"
-#include "ui/controls/hint.h"
-#include "ui/theme.h"
 
 cSoftMgrApp::~cSoftMgrApp() {}
 
@@ -62,8 +59,6 @@ void printVerbUsage(int argc, char** argv) {
 
 bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
-    cException::init();
-    cCITheme::setTheme(gCI_Flat_Theme);
     if (!appRef()) return false;
     if (!config()) {
         reportStoreFailure(storeObject());
@@ -90,7 +85,6 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     quiet = choice.quiet;
     // The version query needs neither texts nor the update server.
     if (mode == eModeVersion) return true;
-    cSOPKGLang::init();
     applyStoredLanguage(config());
     if (!initUpdateServer()) fprintf(stderr, "(w) QMX_UPDATE_SERVER is not \"host:port\" or an http:// address; using %s.\n", kUpdateServerBase);
     return true;
@@ -148,8 +142,6 @@ int cSoftMgrApp::run() {
 }
 
 const unsigned int* cSoftMgrApp::appIconData() { return iconColorData(); }
-
-tHintMaker cSoftMgrApp::appHintMaker() { return cHintMaster::maker(); }
 
 namespace {
 

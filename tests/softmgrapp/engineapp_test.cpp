@@ -22,7 +22,7 @@
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "instengine/version.h"
-#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/processhooks.h"
 #include "ui/ciappconfig.h"
 
 using namespace installtest;
@@ -474,7 +474,7 @@ const FaultMode kFaultModes[] = {
 };
 
 TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
-    cSOPKGLang::init();
+    installProcessHooks(nullptr, false);
     testutil::TempDir work;
     const size_t n = sizeof kFaultModes / sizeof kFaultModes[0];
     std::vector<Tally> tallies(n);
@@ -518,7 +518,7 @@ public:
 // as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
 TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
-    cSOPKGLang::init();
+    installProcessHooks(nullptr, false);
     testutil::TempDir work;
     FaultRig rig(work.path());
     rig.setUp();

@@ -25,7 +25,7 @@
 
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "softmgrapp/sopkglang.h"
+#include "softmgrapp/processhooks.h"
 #include "instengine/uninstall.h"
 #include "ui/ciappconfig.h"
 
@@ -122,7 +122,7 @@ int runVerb(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    cSOPKGLang::init();
+    installProcessHooks(nullptr, false);
     int r = argc == 2 && strcmp(argv[1], "serve") == 0 ? serve() : runVerb(argc, argv);
     fflush(stdout);
     return r;
