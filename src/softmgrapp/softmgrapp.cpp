@@ -129,7 +129,9 @@ int cSoftMgrApp::run() {
     // Under a headless test script the forms' messages go to the console too.
     gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
-        case eModeInstall: useInstallerWizard(); return install(executablePath.ptr, firstArg.ptr, installOffset);
+        case eModeInstall:
+            return install(executablePath.ptr, firstArg.ptr, installOffset,
+                           [](sPkgInstallContext& ctx) { return cInstWizard::runWizard(ctx); });
         case eModeUninstall: return uninstall(firstArg.ptr, nullptr);
         case eModeSoftMgr: return run_softmgr();
         case eModeUpdate: return check_updates(firstArg.ptr, quiet);
