@@ -14,9 +14,9 @@
 
 // The order, and what needs what:
 //  1. Signal translation first: everything after it, and the whole run, has faults turned
-//     into cException (runApp ends the run with code 1 on one) and SIGPIPE and SIGHUP
-//     ignored, so a dropped server connection or a closed terminal never kills an
-//     installation half-way.
+//     into cException (runApp and the jobs catch it) and SIGPIPE and SIGHUP ignored, so a
+//     dropped server connection or a closed terminal never kills an installation
+//     half-way.
 //  2. The row order of resource pictures and the default block alignment: values the
 //     toolkit leaves to the application, read when a resource picture is decoded or a
 //     text is wrapped; stated before the first of either.
@@ -34,9 +34,9 @@
 // - Set by the start-up after this, from what only the run knows:
 //   gApplication (ui/application.cpp: runApp; appRef() serves code far from the
 //   application object); the applied language, cLibLang::gCiomLang and what follows it
-//   (ciplatform/fontobject.cpp gStdFont, gFixedFont, gTextLang, gWrapFactor; _def_block_align
-//   here), applied by onInit from the store and again by every language switch, read by
-//   every element; gToolkitLang (ui/ciomlang.cpp: runApp, once there are windows);
+//   (ciplatform/fontobject.cpp gStdFont, gTextLang, gWrapFactor; sopkglang.cpp
+//   _def_block_align), applied by onInit from the store and again by every language
+//   switch, read by every element; gToolkitLang (ui/ciomlang.cpp: runApp, once there are windows);
 //   __check_updates_url and its gQueryUrl (updatecheck.cpp: onInit, from
 //   QMX_UPDATE_SERVER, after the "version" verb so that it never warns); gConsoleMessages
 //   (jobforms.cpp: run(), from the window maker it got; read by the message boxes of
@@ -53,17 +53,20 @@
 //   gFormPictures, gMain, gCtl, gList, gPictsFilled), the theme's pictures, the flags, the
 //   wizard's and the folder page's pictures (cInstWizard::myPictBg, myPictPoints,
 //   cFileSelectPanel::myPictFolder), iconColorData, the font and Xlib symbol tables, the
-//   CPU feature probes and the decoders' lookup tables.
+//   CPU feature probes, the pkexec probe of the shortcuts, the clock's base and the
+//   decoders' lookup tables.
 // - Locks and registries that are state, not settings: cWindowMaker::gActionSync, the
 //   action queues, the language providers' registry and its lock.
 // - State of one operation: makeinstaller.cpp's work path and saved signal handlers (an
-//   interrupted "make" removes its half-made bundle), the X11 maker's last error and
-//   MIT-SHM state, and _cmdBlock (the command block patched into the manager's copy).
+//   interrupted "make" removes its half-made bundle), the one background update check a
+//   process starts (softmgr/ossupport.cpp), the form-data boundary counter, the X11
+//   maker's last error and MIT-SHM state, and _cmdBlock (the command block patched into
+//   the manager's copy).
 void installProcessHooks(cWindowMaker::tMakerFactory displayFactory, bool translateSignals) {
     if (translateSignals) cException::init();
     // Decoders give rows bottom-up; resource pictures are turned upright, never flipped.
     __bmp_res_inversed = false;
-    __def_block_align = cCanvas::taLeft;
+    __def_block_align = cCanvas::taLeft;  // the target folder page's wrapped texts
     cCITheme::setTheme(gCI_Flat_Theme);
     cSOPKGLang::init();
     setInstallLangs(cSOPKGLang::engineLangs());
