@@ -57,10 +57,6 @@ int cInstWizard::runWizard(sPkgInstallContext& ctx, cWindowMaker* maker) {
     return cChildElement::modalWindow(maker, caption.ptr, myPictBg.width(), myPictBg.height(), w, nullptr, 0);
 }
 
-void useInstallerWizard() {
-    setWizardRunner([](sPkgInstallContext& ctx) { return cInstWizard::runWizard(ctx); });
-}
-
 cInstWizard::~cInstWizard() {
     // The jobs end before the pages they report to go.
     if (myRemoval) myRemoval->terminate(4000);

@@ -124,6 +124,3 @@ private:
     cFontObject* mySmallCurrentFont = nullptr;
     cFontObject* mySmallOtherFont = nullptr;
 };
-
-// Installs the wizard as the installer's runner (install() then shows it).
-void useInstallerWizard();

@@ -46,8 +46,6 @@ void formatMessage(const char* pattern, const char* path, _guardchar<char>& out)
     concatText(mid.ptr, at + 2, out);
 }
 
-tWizardRunner gWizardRunner = nullptr;
-
 }  // namespace
 
 cWindowMaker* appWindowMaker() {
@@ -526,9 +524,8 @@ int runPlainInstall(sPkgInstallContext& ctx) {
 
 }  // namespace
 
-void setWizardRunner(tWizardRunner runner) { gWizardRunner = runner; }
-
-int install(const char* executablePath, const char* packagePath, unsigned int offset, cApplicationConfig* store) {
+int install(const char* executablePath, const char* packagePath, unsigned int offset, tWizardRunner wizard,
+            cApplicationConfig* store) {
     sPkgInstallContext ctx;
     ctx.store = store;
     ctx.executablePath.set(executablePath);
@@ -537,7 +534,7 @@ int install(const char* executablePath, const char* packagePath, unsigned int of
     int code = 1;
     unsigned int checks = 0;
     if (cInstallInitUI::runLoadScen(ctx, nullptr, &checks)) {
-        code = gWizardRunner ? gWizardRunner(ctx) : runPlainInstall(ctx);
+        code = wizard ? wizard(ctx) : runPlainInstall(ctx);
         // A failed installation ends with a failure code however its window was closed.
         if (code == 0 && ctx.result != 0) code = 1;
     } else if (checks == eIIFinished) {

@@ -295,13 +295,12 @@ protected:
     cJob* carried() override { return job; }
 };
 
-// Runs the installer: the loading form, then the wizard (when one is installed by
-// setWizardRunner), else the installation job panel in a form of its own with the
-// earlier installation's folder or "$HOME/Applications/<name>", with the package's
-// record in `store`. The exit code.
-int install(const char* executablePath, const char* packagePath, unsigned int offset, cApplicationConfig* store);
+// Runs the installer: the loading form, then `wizard` (the installer wizard) when given,
+// else the installation job panel in a form of its own with the earlier installation's
+// folder or "$HOME/Applications/<name>", with the package's record in `store`. The exit code.
 typedef int (*tWizardRunner)(sPkgInstallContext& ctx);
-void setWizardRunner(tWizardRunner runner);
+int install(const char* executablePath, const char* packagePath, unsigned int offset, tWizardRunner wizard,
+            cApplicationConfig* store);
 
 class cUninstallInitUI;
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "configstore/ciappconfig.h"
+#include "softmgrapp/processhooks.h"
 #include "softmgrapp/softmgrapp.h"
 #include "x11/x11maker.h"
 
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     void* imageBase = nullptr;
     Dl_info info;
     if (dladdr((void*)&imageAnchor, &info)) imageBase = info.dli_fbase;
-    // Real windows when a display is reachable, the headless maker otherwise.
-    cX11WindowMaker::install();
+    // Every process-wide hook; real windows when a display is reachable, else the headless maker.
+    installProcessHooks(cX11WindowMaker::displayFactory, true);
     return cCIApplication::runApp(new cSoftMgrApp, imageBase, 0, 0, argc, argv, new cCIAppFullConfig, "qmx");
 }

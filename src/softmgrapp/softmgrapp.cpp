@@ -1,11 +1,10 @@
-// The application object: start-up (theme, language, mode) and the dispatch of modes.
+// The application object: start-up (language, mode) and the dispatch of modes.
 #include "softmgrapp/softmgrapp.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "base/cexception.h"
 #include "ciplatform/headless.h"
 #include "configstore/ciappconfig.h"
 #include "instengine/pkgregistry.h"
@@ -18,8 +17,6 @@
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/startup.h"
 #include "softmgrapp/updatecheck.h"
-#include "ui/controls/hint.h"
-#include "ui/theme.h"
 
 cSoftMgrApp::~cSoftMgrApp() {}
 
@@ -62,8 +59,6 @@ void printVerbUsage(int argc, char** argv) {
 
 bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
-    cException::init();
-    cCITheme::setTheme(gCI_Flat_Theme);
     if (!appRef()) return false;
     if (!config()) {
         reportStoreFailure(storeObject());
@@ -90,7 +85,6 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     quiet = choice.quiet;
     // The version query needs neither texts nor the update server.
     if (mode == eModeVersion) return true;
-    cSOPKGLang::init();
     applyStoredLanguage(config());
     if (!initUpdateServer()) fprintf(stderr, "(w) QMX_UPDATE_SERVER is not \"host:port\" or an http:// address; using %s.\n", kUpdateServerBase);
     return true;
@@ -136,8 +130,8 @@ int cSoftMgrApp::run() {
     gConsoleMessages = !windowMaker() || windowMaker()->headless();
     switch (mode) {
         case eModeInstall:
-            useInstallerWizard();
-            return install(executablePath.ptr, firstArg.ptr, installOffset, config());
+            return install(executablePath.ptr, firstArg.ptr, installOffset,
+                           [](sPkgInstallContext& ctx) { return cInstWizard::runWizard(ctx); }, config());
         case eModeUninstall: return uninstall(firstArg.ptr, nullptr, nullptr, config());
         case eModeSoftMgr: return cSoftMgrForm::runManager(nullptr, config());
         case eModeUpdate: return check_updates(firstArg.ptr, quiet, config());
@@ -151,4 +145,3 @@ int cSoftMgrApp::run() {
 
 const unsigned int* cSoftMgrApp::appIconData() { return iconColorData(); }
 
-tHintMaker cSoftMgrApp::appHintMaker() { return cHintMaster::maker(); }

@@ -1,5 +1,6 @@
-// cSoftMgrApp: the application object. It prepares theme and language, chooses the
-// mode from where the executable lies and from the command line, and runs that mode.
+// cSoftMgrApp: the application object. It applies the stored language, chooses the mode
+// from where the executable lies and from the command line, and runs that mode (the
+// process-wide hooks it runs with are set before it: processhooks.h).
 #pragma once
 
 #include "base/appconfig.h"
@@ -24,8 +25,6 @@ public:
     void onDestroy() override {}
     const unsigned int* appIconData() override;
     int appIconDim() override { return kIconDim; }
-    // The toolkit's hint master (tool tips of the wizard and manager controls).
-    tHintMaker appHintMaker() override;
 
     static const int kIconDim = kAppIconDim;
 

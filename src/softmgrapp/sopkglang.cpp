@@ -31,8 +31,11 @@ void cSOPKGLang::init() {
     if (gProvider) return;
     // Lives for the process, like the toolkit's own provider.
     gProvider = new cSOPKGLang;
-    static cEngineLangs engineLangs;
-    setInstallLangs(&engineLangs);
+}
+
+cInstallLangs* cSOPKGLang::engineLangs() {
+    static cEngineLangs answers;
+    return &answers;
 }
 
 bool cSOPKGLang::_defines(int id) {

@@ -8,6 +8,8 @@
 // language (3 in general, 0 for the CJK languages when their face is installed).
 extern int _def_block_align;
 
+class cInstallLangs;
+
 class cSOPKGLang : public cLibLang {
 public:
     // Creates the one provider (registering it); later calls do nothing.
@@ -18,6 +20,9 @@ public:
     static int _defaultLang();
     // Applies the language to every provider and picks the platform font for it.
     static bool applyLang(int id);
+    // The installation engine's questions about languages, answered from these tables
+    // (installed for the process by installProcessHooks).
+    static cInstallLangs* engineLangs();
 
     // The built-in tables, in order: ENG, DEU, RUS, UKR, KOR, JPN, CHN, TWN, TUR.
     static const sLangTableEntry* const gLangs;

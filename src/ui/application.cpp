@@ -29,8 +29,6 @@ const unsigned int* cCIApplication::appIconData() { return nullptr; }
 
 int cCIApplication::appIconDim() { return 0; }
 
-tHintMaker cCIApplication::appHintMaker() { return nullptr; }
-
 cCIApplication* cCIApplication::appRef() { return gApplication; }
 
 cApplicationConfig* cCIApplication::config() { return store(); }
@@ -84,7 +82,6 @@ int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, 
                 // The toolkit's own texts join the tables and the applied language is
                 // applied again with them (only the first time does anything).
                 cCiomToolkitLang::init();
-                if (tHintMaker maker = app->appHintMaker()) setHintMaker(maker);
                 exitCode = app->run();
             } else {
                 exitCode = 1;

@@ -4,9 +4,8 @@
 
 #include "base/appconfig.h"
 #include "base/buffers.h"
-#include "base/cexception.h"  // cException::init, which an application's onInit installs
+#include "base/cexception.h"  // cException::init, which an application installs at start-up
 #include "configstore/ciappconfig.h"
-#include "ui/hintholder.h"
 
 class cWindowMaker;
 
@@ -31,9 +30,6 @@ public:
     // top-down, or null for none.
     virtual const unsigned int* appIconData();
     virtual int appIconDim();
-    // The maker of the hints elements show, installed once the window maker is there;
-    // null (the default) leaves the one installed before, if any.
-    virtual tHintMaker appHintMaker();
 
     // Runs the application and deletes it: records the executable's place, opens the
     // store "$HOME/.<configName>" (creating it when opening fails), calls onInit,

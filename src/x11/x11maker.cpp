@@ -36,11 +36,9 @@ const unsigned int kCursorShapes[10] = {XC_left_ptr,         XC_xterm,          
 
 cX11WindowMaker::cX11WindowMaker() {}
 
-static cWindowMaker* displayFactory(const unsigned char* iconData, unsigned int iconSize, int iconDim) {
-    return cX11WindowMaker::open(nullptr, iconData, iconSize, iconDim);
+cWindowMaker* cX11WindowMaker::displayFactory(const unsigned char* iconData, unsigned int iconSize, int iconDim) {
+    return open(nullptr, iconData, iconSize, iconDim);
 }
-
-void cX11WindowMaker::install() { cWindowMaker::setDisplayFactory(displayFactory); }
 
 cX11WindowMaker* cX11WindowMaker::open(const char* display, const unsigned char* iconData, unsigned int iconSize,
                                        int iconDim) {

@@ -15,8 +15,8 @@ public:
     // Opens the display (null: $DISPLAY); null when no connection opens.
     static cX11WindowMaker* open(const char* display = nullptr, const unsigned char* iconData = nullptr,
                                  unsigned int iconSize = 0, int iconDim = 0);
-    // Registers open() as the display factory of cWindowMaker::newWindowMaker.
-    static void install();
+    // open() on $DISPLAY as a display factory of cWindowMaker::newWindowMaker.
+    static cWindowMaker* displayFactory(const unsigned char* iconData, unsigned int iconSize, int iconDim);
     ~cX11WindowMaker() override;
 
     // --- cWindowMaker ---

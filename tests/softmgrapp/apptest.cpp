@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "softmgrapp/jobforms.h"
+#include "softmgrapp/processhooks.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/updatecheck.h"
 #include "testutil.h"
@@ -90,7 +91,7 @@ std::string stagedIcon() { return std::string(QMX_BINARY_DIR) + "/SoftManager.ap
 std::string exampleDir() { return std::string(QMX_TESTS_DIR) + "/../examples/hello"; }
 
 void useLanguage(int lang) {
-    cSOPKGLang::init();
+    installProcessHooks(nullptr, false);
     cCiomToolkitLang::init();
     cSOPKGLang::applyLang(lang);
     gConsoleMessages = false;

@@ -49,8 +49,9 @@ protected:
     testutil::TempDir home;
 };
 
-// The application's and the toolkit's language tables, as the program loads them once it
-// has a window maker, with `lang` applied (and the console messages off).
+// The program's process-wide hooks (headless), the application's and the toolkit's
+// language tables as the program loads them once it has a window maker, with `lang`
+// applied (and the console messages off).
 void useLanguage(int lang);
 
 // Answers every modal run with `answer`: the code that ends it, or -2 to leave it running.

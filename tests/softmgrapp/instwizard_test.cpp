@@ -17,6 +17,7 @@
 #include "softmgrapp/docview.h"
 #include "softmgrapp/instwizard.h"
 #include "softmgrapp/jobforms.h"
+#include "softmgrapp/processhooks.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/elementhost.h"
 #include "ui/lang.h"
@@ -65,7 +66,7 @@ protected:
     void SetUp() override {
         std::string prog = apptest::stagedProgram();
         if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
-        cSOPKGLang::init();
+        installProcessHooks(nullptr, false);
         cSOPKGLang::applyLang(eLangENG);
         bundle = out.file("HelloTool.app");
         apptest::Result r =

@@ -16,6 +16,7 @@
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/instwizard.h"
+#include "softmgrapp/processhooks.h"
 #include "softmgrapp/remover.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
@@ -136,7 +137,7 @@ TEST(AppLangTables, ConversionOracleSeesWhatPrintfSees) {
 // control's font: a line must fit its room; a wrapped text its lines; a button grows
 // within its row. A failure names the language, the section and the index.
 TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
-    cSOPKGLang::init();
+    installProcessHooks(nullptr, false);
     typedef cFontObject* (*tFont)();
     const tFont title = mkWizTitleFont, std13 = mkStdFont, pass = mkBtnPassFont;
     const tFont bold = [] { return mkBtnFont(false); }, link = [] { return mkBtnFont(true); };
@@ -265,7 +266,7 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
 
 class StoredLanguage : public ::testing::Test {
 protected:
-    void SetUp() override { cSOPKGLang::init(); }
+    void SetUp() override { installProcessHooks(nullptr, false); }
     void TearDown() override { cSOPKGLang::applyLang(eLangENG); }
 };
 

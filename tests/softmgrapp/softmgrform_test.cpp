@@ -227,9 +227,14 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
             EXPECT_TRUE(makeDirs(c.substr(0, c.rfind('/'))) && installtest::writeTextFile(c, "#!/bin/sh\n"));
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_empty.png").c_str());
             EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
-            // A click on the flag opens the popup of the nine defined languages.
+            // Over the flag its hint names the language; a click opens the popup of the
+            // nine defined languages.
             sPoint at = {0, 0};
             f->langSwitch()->windowPos(at);
+            m->injectMove(w, at.x + 12, at.y + 12);
+            m->pumpAll();
+            EXPECT_TRUE(f->langSwitch()->hintShown());
+            EXPECT_STREQ(f->langSwitch()->hint(), "English");
             m->injectClick(w, at.x + 12, at.y + 12);
             m->pumpAll();
             EXPECT_EQ(popupItems, 9);

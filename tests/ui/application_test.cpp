@@ -48,7 +48,6 @@ public:
         sawMakerInRun = windowMaker() != nullptr && windowMaker()->headless();
         // The toolkit's own texts were merged in when the window maker came up.
         sawToolkitTexts = cLibLang::gCiomLang.section("ciom::messages") != nullptr;
-        sawHintMaker = hintMaker() == &noHint;
         if (config()) {
             config()->setParamInt32("app/runs", (unsigned)storedBefore + 1);
             config()->saveConfig();
@@ -64,11 +63,9 @@ public:
     ~TestApp() override { gEvents.push_back("deleted"); }
     const unsigned int* appIconData() override { return myIcon; }
     int appIconDim() override { return 4; }
-    static cChildElement* noHint(cChildElement*) { return nullptr; }
-    tHintMaker appHintMaker() override { return &noHint; }
 
     // Read back by the test after the object is gone.
-    static bool sawSelf, sawStore, sawMakerInInit, sawMakerInRun, sawArgs, sawToolkitTexts, sawHintMaker;
+    static bool sawSelf, sawStore, sawMakerInInit, sawMakerInRun, sawArgs, sawToolkitTexts;
     static int storedBefore;
     static std::string exe, folder, storeFolder;
 
@@ -77,7 +74,7 @@ private:
     unsigned int myIcon[16] = {0xFF0000FF};
 };
 bool TestApp::sawSelf, TestApp::sawStore, TestApp::sawMakerInInit, TestApp::sawMakerInRun, TestApp::sawArgs,
-    TestApp::sawToolkitTexts, TestApp::sawHintMaker;
+    TestApp::sawToolkitTexts;
 int TestApp::storedBefore;
 std::string TestApp::exe, TestApp::folder, TestApp::storeFolder;
 
@@ -86,13 +83,12 @@ protected:
     void SetUp() override {
         gEvents.clear();
         TestApp::sawSelf = TestApp::sawStore = TestApp::sawMakerInInit = TestApp::sawMakerInRun = false;
-        TestApp::sawArgs = TestApp::sawHintMaker = false;
+        TestApp::sawArgs = false;
         TestApp::storedBefore = -1;
         TestApp::exe.clear();
         TestApp::folder.clear();
         TestApp::storeFolder.clear();
     }
-    void TearDown() override { setHintMaker(nullptr); }
     int runOnce(const Behaviour& b, cCIAppConfig* store) {
         char a0[] = "definitely-not-the-executable", a1[] = "verb";
         char* argv[] = {a0, a1, nullptr};
@@ -129,7 +125,6 @@ TEST_F(AppTest, HooksRunInOrderWithTheRightExitCode) {
         if (k.events.size() == 4) {
             EXPECT_TRUE(TestApp::sawMakerInRun) << k.what;
             EXPECT_TRUE(TestApp::sawToolkitTexts) << k.what;
-            EXPECT_TRUE(TestApp::sawHintMaker) << k.what;  // the application's own
         }
     }
     EXPECT_EQ(1, cCIApplication::runApp(nullptr, nullptr, 0, 0, 0, nullptr, new cCIAppConfig, "qmxapp"));

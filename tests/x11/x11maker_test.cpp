@@ -185,7 +185,7 @@ TEST(X11Keys, MapsEveryToolkitKeyIncludingTheKeypad) {
 }
 
 TEST(X11Maker, ChoosesHeadlessWithoutAUsableDisplay) {
-    cX11WindowMaker::install();
+    cWindowMaker::setDisplayFactory(cX11WindowMaker::displayFactory);
     const char* saved = getenv("DISPLAY");
     std::string keep = saved ? saved : "";
     struct {
