@@ -5,6 +5,7 @@
 
 #include "base/buffers.h"
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "instengine/installfs.h"
@@ -36,23 +37,21 @@ bool copyRange(cFileIOTarget* from, cFileIOTarget* to, unsigned long long n, uns
     return true;
 }
 
-// Writes a file as "<to>.tmp" beside it (a leftover of that name is ours), flushes it and
-// renames it over `to`; the folder is flushed by the caller.
+// Writes a file as "<to>.tmp" beside it (a leftover of that name is ours) and replaces
+// `to` with it.
 bool writeBeside(const char* to, const unsigned char* data, long long n, cFileIOTarget* from) {
     cInstallFS* fs = cInstallFS::plain();
     _guardchar<char> tmp;
-    if (!concatText(to, ".tmp", tmp) || (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))) return false;
-    int fd = fs->createExclusive(tmp.ptr, 0644);
-    if (fd < 0) return false;
-    bool ok = !data || fs->write(fd, data, n);
-    unsigned char buf[4096];
-    long long got = 0;
-    while (ok && from && (got = from->read(buf, sizeof buf)) > 0) ok = fs->write(fd, buf, got);
-    ok = ok && got == 0 && fs->chmod(fd, 0644) && fs->sync(fd);
-    ok = fs->close(fd) && ok;
-    if (ok && fs->rename(tmp.ptr, to)) return true;
-    fs->unlink(tmp.ptr);
-    return false;
+    if (!concatText(to, ".tmp", tmp)) return false;
+    auto fill = [&](int fd) {
+        if (data && !fs->write(fd, data, n)) return false;
+        unsigned char buf[4096];
+        long long got = 0;
+        while (from && (got = from->read(buf, sizeof buf)) > 0)
+            if (!fs->write(fd, buf, got)) return false;
+        return got == 0;
+    };
+    return replaceFile(to, tmp, 0644, fill, fs) == eReplaceDone;
 }
 
 bool copyFile(const char* from, const char* to) {

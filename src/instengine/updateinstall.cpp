@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/job.h"
 #include "base/lists.h"
@@ -245,17 +246,6 @@ int walkFolders(int root, char* name, bool whole, const char*& leaf) {
         part = slash + 1;
     }
     return -1;
-}
-
-bool writeAll(int fd, const unsigned char* p, long long n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, (size_t)n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-    }
-    return true;
 }
 
 // Copies or inflates one entry's data into `out`, never writing more than it declared.

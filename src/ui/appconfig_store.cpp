@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <new>
 
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "base/sync.h"
@@ -52,14 +53,6 @@ cCriticalSection& processSaveLock() {
 }
 
 cConfigHive::tSaveHook gSaveHook = nullptr;
-
-bool fsyncFolder(const char* folder) {
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
 
 }  // namespace
 
@@ -217,18 +210,6 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
 
 namespace {
 
-bool writeAll(int fd, const unsigned char* p, long long n, long long at) {
-    while (n > 0) {
-        ssize_t w = pwrite(fd, p, (size_t)n, (off_t)at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        at += w;
-    }
-    return true;
-}
-
 void hiveHeader(unsigned char* h, unsigned int records, long long bodyLength, unsigned int bodyCrc) {
     memcpy(h, "QMXC", 4);
     wr16(h + 4, kCfgVersion);
@@ -254,7 +235,7 @@ public:
 
     bool flush() {
         if (failed || fd < 0 || used == 0) return !failed;
-        if (!writeAll(fd, buf.ptr, used, kCfgHeaderSize + written)) return failed = true, false;
+        if (!pwriteAll(fd, buf.ptr, used, kCfgHeaderSize + written)) return failed = true, false;
         crc = (unsigned int)crc32_z(crc, buf.ptr, (z_size_t)used);
         adler = (unsigned int)adler32_z(adler, buf.ptr, (z_size_t)used);
         written += used;
@@ -542,7 +523,7 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
         struct stat st;
         if (lstat(target.ptr, &st) == 0) continue;
         if (rename(myPath.ptr, target.ptr) != 0) return false;
-        fsyncFolder(myFolder.ptr);
+        cFileOps::plain()->syncFolder(myFolder.ptr);
         setAside.attach(target.dettach());
         return true;
     }
@@ -693,7 +674,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     // The folder's flush is the save as much as the rename (or removal) it makes durable.
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
-        if (!fsyncFolder(myFolder.ptr)) return false;
+        if (!cFileOps::plain()->syncFolder(myFolder.ptr)) return false;
         stamp.known = true;
         return true;
     }
@@ -701,29 +682,20 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     char name[kCfgMaxTopName * 3 + 32];
     _sprintf_s(name, sizeof(name), ".%s.tmp-XXXXXX", myFile.ptr);
     if (!joinPath(myFolder.ptr, name, temp)) return false;
-    int fd = mkostemp(temp.ptr, O_CLOEXEC);  // O_EXCL, mode 0600
-    if (fd < 0) return false;
     // The body first, the header (its counts and checksums) last.
     cHiveWriter w;
-    w.fd = fd;
-    char path[kCfgMaxPath + 1];
-    w.section(top, path, 0);
-    bool ok = w.flush();
     unsigned char head[kCfgHeaderSize];
-    if (ok) {
+    int r = replaceFile(myPath.ptr, temp, 0600, [&](int fd) {
+        w.fd = fd;
+        char path[kCfgMaxPath + 1];
+        w.section(top, path, 0);
+        if (!w.flush()) return false;
         hiveHeader(head, w.records, w.written, w.crc);
-        ok = writeAll(fd, head, kCfgHeaderSize, 0);
-    }
-    if (ok) ok = fsync(fd) == 0;
-    if (ok && gSaveHook) gSaveHook(temp.ptr);
-    if (ok) ok = rename(temp.ptr, myPath.ptr) == 0;
-    if (!ok) {
-        unlink(temp.ptr);
-        close(fd);
-        return false;
-    }
-    close(fd);
-    if (!fsyncFolder(myFolder.ptr)) return false;
+        if (!pwriteAll(fd, head, kCfgHeaderSize, 0)) return false;
+        if (gSaveHook) gSaveHook(temp.ptr);
+        return true;
+    });
+    if (r != eReplaceDone) return false;
     stamp.known = stamp.present = true;
     stamp.size = kCfgHeaderSize + w.written;
     memcpy(stamp.head, head, kCfgHeaderSize);
