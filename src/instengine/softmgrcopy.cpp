@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/buffers.h"
 #include "base/fileio.h"
 #include "base/fileops.h"
@@ -19,10 +20,6 @@ namespace {
 const char kMarker[] = "<ICMDBLOCK>";
 const int kRecordArea = 7924;
 const long long kCopyChunk = 65536;
-
-unsigned int u32At(const unsigned char* p) {
-    return p[0] | (unsigned)p[1] << 8 | (unsigned)p[2] << 16 | (unsigned)p[3] << 24;
-}
 
 void ownBlock(unsigned char* out) {
     for (int i = 0; i < kCmdBlockSize; i++) out[i] = _cmdBlock[i];
@@ -165,16 +162,16 @@ bool writePristine(cFileIOTarget* in, const unsigned char* block, cFileIOTarget*
     unsigned long long size = in->size();
     if (block[0] == '<') return copyRange(in, output, size, buf.ptr);
     if (block[0] != 1 && block[0] != 2) return false;
-    unsigned long long pristine = u32At(block + 264), own = u32At(block + 260);
+    unsigned long long pristine = le32(block + 264), own = le32(block + 260);
     if (pristine > size) return false;
     unsigned long long pos = 0;
     int at = 268, left = kRecordArea;
     for (;;) {
         if (left < 6) return false;
-        unsigned long long offset = u32At(block + at);
+        unsigned long long offset = le32(block + at);
         if (offset == 0xFFFFFFFFULL)
             return in->set_fp(pos) && (pos >= pristine || copyRange(in, output, pristine - pos, buf.ptr));
-        int len = block[at + 4] | block[at + 5] << 8;
+        int len = (int)le16(block + at + 4);
         if (6 + len > left || offset < pos) return false;
         if (offset > pristine) return false;
         if (!in->set_fp(pos) || !copyRange(in, output, offset - pos, buf.ptr)) return false;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "base/fileops.h"
 #include "base/folders.h"
@@ -44,8 +45,6 @@ const unsigned long long kMargin = 16ULL << 20;
 const int kMaxDepth = 64;
 const long long kChunk = 1 << 16;
 
-unsigned int le16(const unsigned char* p) { return (unsigned)p[0] | (unsigned)p[1] << 8; }
-unsigned int le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
 
 bool readAt(cFileIO& f, unsigned long long at, void* buf, long long n) { return f.set_fp(at) && f.readf(buf, n); }
 

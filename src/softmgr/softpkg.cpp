@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileops.h"
 #include "base/memio.h"
 #include "hash/sha256.h"
@@ -30,10 +31,6 @@ void putU32(unsigned char* p, unsigned int v) {
     p[1] = (unsigned char)(v >> 8);
     p[2] = (unsigned char)(v >> 16);
     p[3] = (unsigned char)(v >> 24);
-}
-
-unsigned int getU32(const unsigned char* p) {
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
 }
 
 
@@ -462,17 +459,17 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
     if (!source->readf(b, 4)) return false;
     for (unsigned int n = 0;; n++) {
         if (!source->readf(b, 4)) return false;
-        unsigned int stored = getU32(b);
+        unsigned int stored = le32(b);
         if (stored == 0) break;
         if ((unsigned long long)stored + 32 > remainingOf(source) || n >= kMaxItems ||
             !source->set_fp(source->get_fp() + 32 + stored) || !source->readf(b, 4))
             return false;
     }
     if (!source->set_fp(start) || !source->readf(b, 4)) return false;
-    unsigned int unpacked = getU32(b);
+    unsigned int unpacked = le32(b);
     for (;;) {
         if (!source->readf(b, 4)) return false;
-        unsigned int stored = getU32(b);
+        unsigned int stored = le32(b);
         if (stored == 0) break;
         // The record's digest and data must be there before its buffer is made.
         if ((unsigned long long)stored + 32 > remainingOf(source) || myCount >= kMaxItems) return false;
@@ -487,7 +484,7 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
         }
         append();
         if (!source->readf(b, 4)) return false;
-        unpacked = getU32(b);
+        unpacked = le32(b);
     }
     return unpacked == 0;
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <new>
 
+#include "base/byteorder.h"
 #include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
@@ -23,10 +24,6 @@
 
 namespace {
 
-unsigned int rd16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-unsigned int rd32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 void wr16(unsigned char* p, unsigned int v) {
     p[0] = (unsigned char)v;
     p[1] = (unsigned char)(v >> 8);
@@ -159,23 +156,23 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
     if (memcmp(data, "QMXC", 4) != 0) return kHiveDamaged;
     // Every version keeps this 24-byte header, so its checksum tells a newer file from a
     // damaged one.
-    if ((unsigned int)crc32_z(0, data, 20) != rd32(data + 20)) return kHiveDamaged;
-    unsigned int version = rd16(data + 4);
+    if ((unsigned int)crc32_z(0, data, 20) != le32(data + 20)) return kHiveDamaged;
+    unsigned int version = le16(data + 4);
     if (version > kCfgVersion) return kHiveNewer;
-    if (version == 0 || rd16(data + 6) != kCfgHeaderSize) return kHiveDamaged;
-    unsigned long long records = rd32(data + 8);
-    unsigned long long bodyLength = rd32(data + 12);
+    if (version == 0 || le16(data + 6) != kCfgHeaderSize) return kHiveDamaged;
+    unsigned long long records = le32(data + 8);
+    unsigned long long bodyLength = le32(data + 12);
     if (bodyLength != (unsigned long long)(size - kCfgHeaderSize)) return kHiveDamaged;
     // The smallest record is 4 bytes (kind, length, one path byte).
     if (records > kCfgMaxRecords || records > bodyLength / 4) return kHiveDamaged;
     const unsigned char* body = data + kCfgHeaderSize;
-    if ((unsigned int)crc32_z(0, body, (z_size_t)bodyLength) != rd32(data + 16)) return kHiveDamaged;
+    if ((unsigned int)crc32_z(0, body, (z_size_t)bodyLength) != le32(data + 16)) return kHiveDamaged;
 
     unsigned long long pos = 0;
     for (unsigned long long r = 0; r < records; r++) {
         if (bodyLength - pos < 3) return kHiveDamaged;
         unsigned char kind = body[pos];
-        unsigned long long pathLength = rd16(body + pos + 1);
+        unsigned long long pathLength = le16(body + pos + 1);
         pos += 3;
         if (pathLength == 0 || pathLength > kCfgMaxPath || bodyLength - pos < pathLength) return kHiveDamaged;
         const char* path = (const char*)body + pos;
@@ -187,7 +184,7 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
         }
         int width = valueWidth(kind);
         if (width == 0 || bodyLength - pos < 4) return kHiveDamaged;
-        unsigned long long dataLength = rd32(body + pos);
+        unsigned long long dataLength = le32(body + pos);
         pos += 4;
         if (bodyLength - pos < dataLength) return kHiveDamaged;
         if (width > 0 && dataLength != (unsigned long long)width) return kHiveDamaged;
@@ -736,7 +733,7 @@ bool cConfigHive::save(_guardchar<char>& setAside) {
             for (sOpBlock* b = myOps; b; b = b->next)
                 for (long long at = 0; at < b->used;) {
                     const unsigned char* p = b->bytes() + at;
-                    long long length = rd16(p + 1);
+                    long long length = le16(p + 1);
                     if (!applyOp(fresh, exists, p[0], (const char*)p + 3, length)) return false;
                     at += 3 + length;
                 }
