@@ -42,10 +42,10 @@ bool syncFolderOf(const char* path, cFileOps* ops = nullptr);
 
 // What replaceFile did. Only after eReplaceDone does a crash keep the new content.
 enum eReplaceResult {
-    eReplaceDone = 0,         // in place, and its folder flushed
-    eReplaceNotFlushed = 1,   // in place, but the folder's flush failed
+    eReplaceDone = 0,          // in place, and its folder flushed
+    eReplaceNotFlushed = 1,    // in place, but the folder's flush failed
     eReplaceCannotCreate = 2,  // the temporary file could not be made; nothing changed
-    eReplaceFailed = 3,       // writing, flushing, closing or renaming failed; nothing changed
+    eReplaceFailed = 3,        // writing, flushing, closing or renaming failed; nothing changed
 };
 
 // The content of a replaced file, written to the temporary file's descriptor (false on
