@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "base/strings.h"
 #include "ciplatform/fontobject.h"
@@ -149,8 +150,7 @@ int fontId(sHDLConfig& cfg, unsigned int face, unsigned int width, unsigned int 
     putU16(rec + 4, height);
     rec[6] = (unsigned char)styles;
     rec[7] = 0;
-    unsigned long long key = 0;
-    for (int i = 7; i >= 0; i--) key = (key << 8) | rec[i];
+    unsigned long long key = le64(rec);
     if (sHDLExtObj* known = cfg.knownFonts.find(key)) return known->id;
     if (cfg.knownFonts.count() >= kSiDocMaxIds) return -1;
     sHDLExtObj* e = cfg.knownFonts.insert(key);

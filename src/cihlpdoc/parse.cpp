@@ -1,6 +1,7 @@
 // The compiler's driver: text files, the index file, and writing the compiled document.
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "base/stdlangs.h"
 #include "base/strings.h"
@@ -64,7 +65,7 @@ bool cHDLParser::getFileContents(cFileIOTarget* file, _guardchar<char>& out) {
         long long units = (long long)(size / 2) - 1;
         _typebuf<unsigned short> wide;
         if (!wide.set(units + 1)) return false;
-        for (long long i = 0; i < units; i++) wide.ptr[i] = (unsigned short)(d[2 + 2 * i] | (d[3 + 2 * i] << 8));
+        for (long long i = 0; i < units; i++) wide.ptr[i] = (unsigned short)le16(d + 2 + 2 * i);
         wide.ptr[units] = 0;
         if (_w2pc(wide.ptr, units, out) < 0) return false;
         return out.ptr || out.set("");

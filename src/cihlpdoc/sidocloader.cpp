@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "base/memio.h"
 #include "ciplatform/fontobject.h"
@@ -12,10 +13,6 @@
 
 namespace {
 
-unsigned int getU16(const unsigned char* p) { return (unsigned int)p[0] | ((unsigned int)p[1] << 8); }
-unsigned int getU32(const unsigned char* p) {
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 
 // Whole header size of a record type, 0 for a type that does not exist.
 long long recordHead(unsigned int type) {
@@ -30,9 +27,9 @@ long long recordHead(unsigned int type) {
 }
 
 void applyHead(cSiDocBox* box, const unsigned char* p) {
-    unsigned int bg = getU32(p + 1);
-    int ml = (int)getU16(p + 6), mr = (int)getU16(p + 8), mt = (int)getU16(p + 10), mb = (int)getU16(p + 12);
-    unsigned int w = getU16(p + 14), h = getU16(p + 16);
+    unsigned int bg = le32(p + 1);
+    int ml = (int)le16(p + 6), mr = (int)le16(p + 8), mt = (int)le16(p + 10), mb = (int)le16(p + 12);
+    unsigned int w = le16(p + 14), h = le16(p + 16);
     if (ml || mr || mt || mb) box->setMargins(ml, mt, mr, mb);
     if (w != 65535) box->setWidth((int)w);
     if (h != 65535) box->setHeight((int)h);
@@ -111,9 +108,9 @@ bool cSiDocLoader::decodeFontDefs(const unsigned char* data, long long size) {
         const unsigned char* r = plain.ptr + i * 8;
         sIntFontDef* d = myFonts.insert((int)i);
         if (!d) return false;
-        d->face = getU16(r);
-        d->width = getU16(r + 2);
-        d->height = getU16(r + 4);
+        d->face = le16(r);
+        d->width = le16(r + 2);
+        d->height = le16(r + 4);
         d->bold = (r[6] & 1) != 0;
         d->italic = (r[6] & 2) != 0;
         d->underline = (r[6] & 4) != 0;
@@ -128,7 +125,7 @@ bool cSiDocLoader::decodeStringDefs(const unsigned char* data, long long size) {
     int id = 0;
     while (pos < plain.count) {
         if (id >= kSiDocMaxIds || plain.count - pos < 2) return false;
-        long long n = getU16(plain.ptr + pos);
+        long long n = le16(plain.ptr + pos);
         pos += 2;
         if (plain.count - pos < n) return false;
         _guardchar<char>* s = myStrings.insert(id++);
@@ -144,7 +141,7 @@ bool cSiDocLoader::getImages(const unsigned char* data, long long size) {
     long long pixelsLeft = kSiDocMaxPixels;
     while (pos < size) {
         if (size - pos < 4) return false;
-        long long n = getU32(data + pos);
+        long long n = le32(data + pos);
         pos += 4;
         if (size - pos < n) return false;
         if (n == 0) continue;
@@ -204,12 +201,12 @@ bool cSiDocLoader::processLang(cSiDocContainer* root, sLangDecodePtr& ptr) {
             cSiDocText* box = type == 0 ? new (std::nothrow) cSiDocText() : new (std::nothrow) cSiDocLink();
             if (!parent->addChild(box)) return false;
             applyHead(box, p);
-            unsigned int color = getU32(p + 18), fontId = getU16(p + 22);
-            long long n = getU16(p + 24);
+            unsigned int color = le32(p + 18), fontId = le16(p + 22);
+            long long n = le16(p + 24);
             if (color != 0xFFFFFFFF) box->setColor(color);
             if (fontId != 65535) box->refFont(this, fontId);
             if (type == 3) {
-                unsigned int sid = getU16(p + 26);
+                unsigned int sid = le16(p + 26);
                 if (sid != 65535) {
                     _guardchar<char>* s = myStrings.find((int)sid);
                     if (!s) return false;
@@ -234,7 +231,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* root, sLangDecodePtr& ptr) {
             cSiDocContainer* box = new (std::nothrow) cSiDocContainer();
             if (!parent->addChild(box)) return false;
             applyHead(box, p);
-            unsigned int color = getU32(p + 18), fontId = getU16(p + 22);
+            unsigned int color = le32(p + 18), fontId = le16(p + 22);
             if (color != 0xFFFFFFFF) box->setColor(color);
             if (fontId != 65535) box->refFont(this, fontId);
             box->setAlign((cSiDocContainer::eAlign)p[24]);
@@ -248,7 +245,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* root, sLangDecodePtr& ptr) {
             cSiDocImage* box = type == 1 ? new (std::nothrow) cSiDocImage() : new (std::nothrow) cSiDocImageLink();
             if (!parent->addChild(box)) return false;
             applyHead(box, p);
-            unsigned int iid = getU16(p + 18);
+            unsigned int iid = le16(p + 18);
             if (iid != 65535) {
                 cPicture* pict = myImages.find((int)iid);
                 if (!pict) return false;
@@ -258,7 +255,7 @@ bool cSiDocLoader::processLang(cSiDocContainer* root, sLangDecodePtr& ptr) {
             ptr.left -= head;
             if (type == 4) {
                 if (ptr.left < 2) return false;
-                unsigned int sid = getU16(ptr.pos);
+                unsigned int sid = le16(ptr.pos);
                 ptr.pos += 2;
                 ptr.left -= 2;
                 // The target is required here: an image link without one is not written.
@@ -290,7 +287,7 @@ bool cSiDocLoader::loadAll(const unsigned char* data, long long size) {
     while (pos < size && data[pos] < 0xFF) {
         if (size - pos < 5) return false;
         int lang = data[pos];
-        long long n = getU32(data + pos + 1);
+        long long n = le32(data + pos + 1);
         pos += 5;
         if (n == 0 || n > size - pos) return false;
         if (lang > 10) return false;
@@ -306,7 +303,7 @@ bool cSiDocLoader::loadAll(const unsigned char* data, long long size) {
     sRange tables[3];
     for (int t = 0; t < 3; t++) {
         if (size - pos < 4) return false;
-        long long n = getU32(data + pos);
+        long long n = le32(data + pos);
         pos += 4;
         if (n > size - pos) return false;
         tables[t].offset = pos;

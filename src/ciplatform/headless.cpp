@@ -7,7 +7,9 @@
 #include <ctime>
 #include <zlib.h>
 
+#include "base/fileops.h"
 #include "base/memio.h"
+#include "base/strings.h"
 #include "compression/zlibstreams.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/textcodec.h"
@@ -601,14 +603,7 @@ bool cHeadlessWindowMaker::snapshotPNG(cPlatformWindow* window, const char* path
     if (!path || !snapshotPNG(window, png)) return false;
     // Written beside the target, then renamed into place.
     _guardchar<char> tmp;
-    long long len = (long long)strlen(path);
-    if (!tmp.set(len + 8)) return false;
-    snprintf(tmp.ptr, (size_t)len + 8, "%s.tmp~", path);
-    FILE* f = fopen(tmp.ptr, "wb");
-    if (!f) return false;
-    bool ok = fwrite(png.ptr, 1, (size_t)png.count, f) == (size_t)png.count;
-    ok = (fclose(f) == 0) && ok;
-    if (ok) ok = rename(tmp.ptr, path) == 0;
-    if (!ok) remove(tmp.ptr);
-    return ok;
+    if (!concatText(path, ".tmp~", tmp)) return false;
+    int r = replaceFile(path, tmp, 0644, [&](int fd) { return writeAll(fd, png.ptr, png.count); });
+    return r == eReplaceDone || r == eReplaceNotFlushed;
 }

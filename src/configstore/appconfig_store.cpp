@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <new>
 
+#include "base/byteorder.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "base/sync.h"
@@ -22,10 +24,6 @@
 
 namespace {
 
-unsigned int rd16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-unsigned int rd32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 void wr16(unsigned char* p, unsigned int v) {
     p[0] = (unsigned char)v;
     p[1] = (unsigned char)(v >> 8);
@@ -52,14 +50,6 @@ cCriticalSection& processSaveLock() {
 }
 
 cConfigHive::tSaveHook gSaveHook = nullptr;
-
-bool fsyncFolder(const char* folder) {
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
 
 }  // namespace
 
@@ -166,23 +156,23 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
     if (memcmp(data, "QMXC", 4) != 0) return kHiveDamaged;
     // Every version keeps this 24-byte header, so its checksum tells a newer file from a
     // damaged one.
-    if ((unsigned int)crc32_z(0, data, 20) != rd32(data + 20)) return kHiveDamaged;
-    unsigned int version = rd16(data + 4);
+    if ((unsigned int)crc32_z(0, data, 20) != le32(data + 20)) return kHiveDamaged;
+    unsigned int version = le16(data + 4);
     if (version > kCfgVersion) return kHiveNewer;
-    if (version == 0 || rd16(data + 6) != kCfgHeaderSize) return kHiveDamaged;
-    unsigned long long records = rd32(data + 8);
-    unsigned long long bodyLength = rd32(data + 12);
+    if (version == 0 || le16(data + 6) != kCfgHeaderSize) return kHiveDamaged;
+    unsigned long long records = le32(data + 8);
+    unsigned long long bodyLength = le32(data + 12);
     if (bodyLength != (unsigned long long)(size - kCfgHeaderSize)) return kHiveDamaged;
     // The smallest record is 4 bytes (kind, length, one path byte).
     if (records > kCfgMaxRecords || records > bodyLength / 4) return kHiveDamaged;
     const unsigned char* body = data + kCfgHeaderSize;
-    if ((unsigned int)crc32_z(0, body, (z_size_t)bodyLength) != rd32(data + 16)) return kHiveDamaged;
+    if ((unsigned int)crc32_z(0, body, (z_size_t)bodyLength) != le32(data + 16)) return kHiveDamaged;
 
     unsigned long long pos = 0;
     for (unsigned long long r = 0; r < records; r++) {
         if (bodyLength - pos < 3) return kHiveDamaged;
         unsigned char kind = body[pos];
-        unsigned long long pathLength = rd16(body + pos + 1);
+        unsigned long long pathLength = le16(body + pos + 1);
         pos += 3;
         if (pathLength == 0 || pathLength > kCfgMaxPath || bodyLength - pos < pathLength) return kHiveDamaged;
         const char* path = (const char*)body + pos;
@@ -194,7 +184,7 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
         }
         int width = valueWidth(kind);
         if (width == 0 || bodyLength - pos < 4) return kHiveDamaged;
-        unsigned long long dataLength = rd32(body + pos);
+        unsigned long long dataLength = le32(body + pos);
         pos += 4;
         if (bodyLength - pos < dataLength) return kHiveDamaged;
         if (width > 0 && dataLength != (unsigned long long)width) return kHiveDamaged;
@@ -216,18 +206,6 @@ int cfgParseHive(const unsigned char* data, long long size, cConfigSection& out)
 }
 
 namespace {
-
-bool writeAll(int fd, const unsigned char* p, long long n, long long at) {
-    while (n > 0) {
-        ssize_t w = pwrite(fd, p, (size_t)n, (off_t)at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        at += w;
-    }
-    return true;
-}
 
 void hiveHeader(unsigned char* h, unsigned int records, long long bodyLength, unsigned int bodyCrc) {
     memcpy(h, "QMXC", 4);
@@ -254,7 +232,7 @@ public:
 
     bool flush() {
         if (failed || fd < 0 || used == 0) return !failed;
-        if (!writeAll(fd, buf.ptr, used, kCfgHeaderSize + written)) return failed = true, false;
+        if (!pwriteAll(fd, buf.ptr, used, kCfgHeaderSize + written)) return failed = true, false;
         crc = (unsigned int)crc32_z(crc, buf.ptr, (z_size_t)used);
         adler = (unsigned int)adler32_z(adler, buf.ptr, (z_size_t)used);
         written += used;
@@ -542,7 +520,7 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
         struct stat st;
         if (lstat(target.ptr, &st) == 0) continue;
         if (rename(myPath.ptr, target.ptr) != 0) return false;
-        fsyncFolder(myFolder.ptr);
+        cFileOps::plain()->syncFolder(myFolder.ptr);
         setAside.attach(target.dettach());
         return true;
     }
@@ -693,7 +671,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     // The folder's flush is the save as much as the rename (or removal) it makes durable.
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
-        if (!fsyncFolder(myFolder.ptr)) return false;
+        if (!cFileOps::plain()->syncFolder(myFolder.ptr)) return false;
         stamp.known = true;
         return true;
     }
@@ -701,29 +679,20 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     char name[kCfgMaxTopName * 3 + 32];
     _sprintf_s(name, sizeof(name), ".%s.tmp-XXXXXX", myFile.ptr);
     if (!joinPath(myFolder.ptr, name, temp)) return false;
-    int fd = mkostemp(temp.ptr, O_CLOEXEC);  // O_EXCL, mode 0600
-    if (fd < 0) return false;
     // The body first, the header (its counts and checksums) last.
     cHiveWriter w;
-    w.fd = fd;
-    char path[kCfgMaxPath + 1];
-    w.section(top, path, 0);
-    bool ok = w.flush();
     unsigned char head[kCfgHeaderSize];
-    if (ok) {
+    int r = replaceFile(myPath.ptr, temp, 0600, [&](int fd) {
+        w.fd = fd;
+        char path[kCfgMaxPath + 1];
+        w.section(top, path, 0);
+        if (!w.flush()) return false;
         hiveHeader(head, w.records, w.written, w.crc);
-        ok = writeAll(fd, head, kCfgHeaderSize, 0);
-    }
-    if (ok) ok = fsync(fd) == 0;
-    if (ok && gSaveHook) gSaveHook(temp.ptr);
-    if (ok) ok = rename(temp.ptr, myPath.ptr) == 0;
-    if (!ok) {
-        unlink(temp.ptr);
-        close(fd);
-        return false;
-    }
-    close(fd);
-    if (!fsyncFolder(myFolder.ptr)) return false;
+        if (!pwriteAll(fd, head, kCfgHeaderSize, 0)) return false;
+        if (gSaveHook) gSaveHook(temp.ptr);
+        return true;
+    });
+    if (r != eReplaceDone) return false;
     stamp.known = stamp.present = true;
     stamp.size = kCfgHeaderSize + w.written;
     memcpy(stamp.head, head, kCfgHeaderSize);
@@ -764,7 +733,7 @@ bool cConfigHive::save(_guardchar<char>& setAside) {
             for (sOpBlock* b = myOps; b; b = b->next)
                 for (long long at = 0; at < b->used;) {
                     const unsigned char* p = b->bytes() + at;
-                    long long length = rd16(p + 1);
+                    long long length = le16(p + 1);
                     if (!applyOp(fresh, exists, p[0], (const char*)p + 3, length)) return false;
                     at += 3 + length;
                 }

@@ -166,8 +166,8 @@ public:
     // Forgets the tree and the changes; the next access reads the file again.
     void unload();
 
-    // Test hook: called with the temporary file's path after it was written and synced,
-    // before the rename.
+    // Test hook: called with the temporary file's path after it was written, before it
+    // is flushed and renamed.
     typedef void (*tSaveHook)(const char* tempPath);
     static void setSaveHook(tSaveHook hook);
 

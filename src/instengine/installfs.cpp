@@ -15,48 +15,6 @@ cInstallFS* cInstallFS::plain() {
     return &fs;
 }
 
-int cInstallFS::createExclusive(const char* path, int mode) {
-    if (!path || !*path) return -1;
-    int fd;
-    do fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, (mode_t)mode);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool cInstallFS::write(int fd, const void* data, long long n) {
-    const char* p = (const char*)data;
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, (size_t)(n > (1 << 30) ? (1 << 30) : n));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-    }
-    return true;
-}
-
-bool cInstallFS::writeAt(int fd, const void* data, long long n, unsigned long long at) {
-    const char* p = (const char*)data;
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, (size_t)(n > (1 << 30) ? (1 << 30) : n), (off_t)at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        at += (unsigned long long)w;
-    }
-    return true;
-}
-
-bool cInstallFS::close(int fd) { return fd >= 0 && ::close(fd) == 0; }
-
-bool cInstallFS::sync(int fd) {
-    int r;
-    do r = ::fsync(fd);
-    while (r != 0 && errno == EINTR);
-    return r == 0;
-}
-
 void cInstallFS::startWriteback(int fd, unsigned long long at, unsigned long long n) {
     sync_file_range(fd, (off_t)at, (off_t)n, SYNC_FILE_RANGE_WRITE);
 }
@@ -68,16 +26,6 @@ bool cInstallFS::syncFileSystem(int fd) {
     return r == 0;
 }
 
-bool cInstallFS::syncFolder(const char* path) {
-    if (!path || !*path) return false;
-    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = sync(fd);
-    return ::close(fd) == 0 && ok;
-}
-
-bool cInstallFS::chmod(int fd, int mode) { return ::fchmod(fd, (mode_t)mode) == 0; }
-
 bool cInstallFS::canOpenForWrite(const char* path) {
     if (!path) return false;
     int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -87,10 +35,6 @@ bool cInstallFS::canOpenForWrite(const char* path) {
     ::close(fd);
     return ok;
 }
-
-bool cInstallFS::rename(const char* from, const char* to) { return from && to && ::rename(from, to) == 0; }
-
-bool cInstallFS::unlink(const char* path) { return path && ::unlink(path) == 0; }
 
 bool cInstallFS::mkdir(const char* path) {
     if (!path) return false;

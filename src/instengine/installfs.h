@@ -6,44 +6,26 @@
 
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
+#include "base/fileops.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
 #include "base/strings.h"
 
-class cInstallFS {
+// The writes and replacements (cFileOps) and the rest of what an installation does.
+class cInstallFS : public cFileOps {
 public:
-    virtual ~cInstallFS() {}
     // The process-wide plain implementation.
     static cInstallFS* plain();
 
-    // Creates a new file for reading and writing: never an existing name, never through
-    // a link.
-    // The descriptor, or -1.
-    virtual int createExclusive(const char* path, int mode);
-    // Every byte written, or false.
-    virtual bool write(int fd, const void* data, long long n);
-    // Every byte written at an offset (the file position stays), or false.
-    virtual bool writeAt(int fd, const void* data, long long n, unsigned long long at);
-    // False when the close reported a failure (the file's data may be lost).
-    virtual bool close(int fd);
-    // Flushes a file's data to the disk.
-    virtual bool sync(int fd);
     // Lets the disk begin writing a file's data, or `n` bytes of it from `at` (a hint; a
     // flush still has to follow).
     virtual void startWriteback(int fd, unsigned long long at = 0, unsigned long long n = 0);
     // Flushes everything written to the file system an open file lies on (data, modes,
     // names); false also when a write to it failed since that file was opened.
     virtual bool syncFileSystem(int fd);
-    // Flushes a folder's entries (names created, renamed or removed) to the disk.
-    virtual bool syncFolder(const char* path);
-    // Sets the permission bits of an open file.
-    virtual bool chmod(int fd, int mode);
     // Opens an existing regular file for writing without creating or truncating it,
     // and closes it again: whether it could be replaced.
     virtual bool canOpenForWrite(const char* path);
-    virtual bool rename(const char* from, const char* to);
-    // A file or a link, never a folder.
-    virtual bool unlink(const char* path);
     // One folder (mode 0755); true also when a folder is already there.
     virtual bool mkdir(const char* path);
     virtual bool rmdir(const char* path);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "base/fileiotarget.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "hash/sha256.h"
@@ -319,49 +320,45 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     _guardchar<char> tmp, folder;
     if (!path || !concatText(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
     if (!makeFolderChain(folder.ptr, fs)) return 0;
-    // The saving name lies in the program's own folder: a leftover is ours.
-    if (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) return 0;
     // Written as it is made (and hashed as it goes out): the text of a large package is
-    // never held whole.
-    sJournalText body;
-    sha256_context sha;
-    sha256_starts(&sha);
-    body.t.fs = fs;
-    body.t.sha = &sha;
-    body.t.fd = fs->createExclusive(tmp.ptr, 0600);
-    if (body.t.fd < 0) return 0;
-    body.t.add(kJournalMagic);
-    body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
-    char kind[3] = {0, ' ', 0};
-    for (long long i = 0; i < j.count(); i++) {
-        kind[0] = j.kind(i);
-        body.t.add(kind);
-        body.line(j.path(i));
-    }
-    if (j.registration) {
-        body.line("code", j.code.ptr);
-        body.line(j.registration == 'r' ? "register" : "unregister");
-        if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
-        recordLines(body, j.record);
-    }
-    char tail[40];
-    _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
-    body.t.add(tail);
-    bool ok = body.t.flush();
-    unsigned char digest[32];
-    char line[kDigestLine + 1];
-    sha256_finish(&sha, digest);
-    memcpy(line, kDigestWord, sizeof(kDigestWord) - 1);
-    hexDigest(digest, line + sizeof(kDigestWord) - 1);
-    line[kDigestLine - 1] = '\n';
-    ok = ok && fs->write(body.t.fd, line, kDigestLine) && fs->sync(body.t.fd);
-    ok = fs->close(body.t.fd) && ok;
-    if (!ok || !fs->rename(tmp.ptr, path)) {
-        fs->unlink(tmp.ptr);
-        return 0;
-    }
+    // never held whole. The saving name lies in the program's own folder: a leftover is
+    // ours.
+    auto fill = [&](int fd) {
+        sJournalText body;
+        sha256_context sha;
+        sha256_starts(&sha);
+        body.t.fs = fs;
+        body.t.sha = &sha;
+        body.t.fd = fd;
+        body.t.add(kJournalMagic);
+        body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
+        char kind[3] = {0, ' ', 0};
+        for (long long i = 0; i < j.count(); i++) {
+            kind[0] = j.kind(i);
+            body.t.add(kind);
+            body.line(j.path(i));
+        }
+        if (j.registration) {
+            body.line("code", j.code.ptr);
+            body.line(j.registration == 'r' ? "register" : "unregister");
+            if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
+            recordLines(body, j.record);
+        }
+        char tail[40];
+        _sprintf_s(tail, sizeof tail, "end %lld\n", body.lines);
+        body.t.add(tail);
+        if (!body.t.flush()) return false;
+        unsigned char digest[32];
+        char line[kDigestLine + 1];
+        sha256_finish(&sha, digest);
+        memcpy(line, kDigestWord, sizeof(kDigestWord) - 1);
+        hexDigest(digest, line + sizeof(kDigestWord) - 1);
+        line[kDigestLine - 1] = '\n';
+        return fs->write(fd, line, kDigestLine);
+    };
     // In place: what it says holds from here, durable once its folder is flushed.
-    return fs->syncFolder(folder.ptr) ? 1 : 2;
+    int r = replaceFile(path, tmp, 0600, fill, fs);
+    return r == eReplaceDone ? 1 : r == eReplaceNotFlushed ? 2 : 0;
 }
 
 namespace {
@@ -448,16 +445,13 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
         if (!concatText(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
             return failAt(out, eIJCannotCreate, manager.ptr);
         if (!makeFolderChain(folder.ptr, fs)) return failAt(out, eIJCannotMakeFolder, folder.ptr);
-        int fd = fs->createExclusive(tmp.ptr, 0700);
-        if (fd < 0) return failAt(out, eIJCannotCreate, tmp.ptr);
-        cFdSink sink(fs, fd);
-        bool ok = saveSoftMgr(source, &sink, folder.ptr) && !sink.failed && fs->chmod(fd, 0755) && fs->sync(fd);
-        ok = fs->close(fd) && ok;
         // Moved over the earlier copy in one step: there is always a manager at its place.
-        if (!ok || !fs->rename(tmp.ptr, manager.ptr) || !fs->syncFolder(folder.ptr)) {
-            fs->unlink(tmp.ptr);
-            return failAt(out, eIJCannotWrite, manager.ptr);
-        }
+        int r = replaceFile(manager.ptr, tmp, 0755, [&](int fd) {
+            cFdSink sink(fs, fd);
+            return saveSoftMgr(source, &sink, folder.ptr) && !sink.failed;
+        }, fs);
+        if (r == eReplaceCannotCreate) return failAt(out, eIJCannotCreate, tmp.ptr);
+        if (r != eReplaceDone) return failAt(out, eIJCannotWrite, manager.ptr);
     }
     if (objKind(manager.ptr) != 1) return failAt(out, eIJCannotWrite, manager.ptr);
     // The entry shows the icon of the manager's own bundle.

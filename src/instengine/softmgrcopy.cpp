@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/buffers.h"
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "softmgr/bundlelayout.h"
@@ -20,10 +22,6 @@ const char kMarker[] = "<ICMDBLOCK>";
 const int kRecordArea = 7924;
 const long long kCopyChunk = 65536;
 
-unsigned int u32At(const unsigned char* p) {
-    return p[0] | (unsigned)p[1] << 8 | (unsigned)p[2] << 16 | (unsigned)p[3] << 24;
-}
-
 void ownBlock(unsigned char* out) {
     for (int i = 0; i < kCmdBlockSize; i++) out[i] = _cmdBlock[i];
 }
@@ -37,23 +35,21 @@ bool copyRange(cFileIOTarget* from, cFileIOTarget* to, unsigned long long n, uns
     return true;
 }
 
-// Writes a file as "<to>.tmp" beside it (a leftover of that name is ours), flushes it and
-// renames it over `to`; the folder is flushed by the caller.
+// Writes a file as "<to>.tmp" beside it (a leftover of that name is ours) and replaces
+// `to` with it.
 bool writeBeside(const char* to, const unsigned char* data, long long n, cFileIOTarget* from) {
     cInstallFS* fs = cInstallFS::plain();
     _guardchar<char> tmp;
-    if (!concatText(to, ".tmp", tmp) || (objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))) return false;
-    int fd = fs->createExclusive(tmp.ptr, 0644);
-    if (fd < 0) return false;
-    bool ok = !data || fs->write(fd, data, n);
-    unsigned char buf[4096];
-    long long got = 0;
-    while (ok && from && (got = from->read(buf, sizeof buf)) > 0) ok = fs->write(fd, buf, got);
-    ok = ok && got == 0 && fs->chmod(fd, 0644) && fs->sync(fd);
-    ok = fs->close(fd) && ok;
-    if (ok && fs->rename(tmp.ptr, to)) return true;
-    fs->unlink(tmp.ptr);
-    return false;
+    if (!concatText(to, ".tmp", tmp)) return false;
+    auto fill = [&](int fd) {
+        if (data && !fs->write(fd, data, n)) return false;
+        unsigned char buf[4096];
+        long long got = 0;
+        while (from && (got = from->read(buf, sizeof buf)) > 0)
+            if (!fs->write(fd, buf, got)) return false;
+        return got == 0;
+    };
+    return replaceFile(to, tmp, 0644, fill, fs) == eReplaceDone;
 }
 
 bool writeText(const char* path, const char* text) {
@@ -125,16 +121,16 @@ bool writePristine(cFileIOTarget* in, const unsigned char* block, cFileIOTarget*
     unsigned long long size = in->size();
     if (block[0] == '<') return copyRange(in, output, size, buf.ptr);
     if (block[0] != 1 && block[0] != 2) return false;
-    unsigned long long pristine = u32At(block + 264), own = u32At(block + 260);
+    unsigned long long pristine = le32(block + 264), own = le32(block + 260);
     if (pristine > size) return false;
     unsigned long long pos = 0;
     int at = 268, left = kRecordArea;
     for (;;) {
         if (left < 6) return false;
-        unsigned long long offset = u32At(block + at);
+        unsigned long long offset = le32(block + at);
         if (offset == 0xFFFFFFFFULL)
             return in->set_fp(pos) && (pos >= pristine || copyRange(in, output, pristine - pos, buf.ptr));
-        int len = block[at + 4] | block[at + 5] << 8;
+        int len = (int)le16(block + at + 4);
         if (6 + len > left || offset < pos) return false;
         if (offset > pristine) return false;
         if (!in->set_fp(pos) || !copyRange(in, output, offset - pos, buf.ptr)) return false;

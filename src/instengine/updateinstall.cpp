@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/job.h"
 #include "base/lists.h"
@@ -44,8 +46,6 @@ const unsigned long long kMargin = 16ULL << 20;
 const int kMaxDepth = 64;
 const long long kChunk = 1 << 16;
 
-unsigned int le16(const unsigned char* p) { return (unsigned)p[0] | (unsigned)p[1] << 8; }
-unsigned int le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
 
 bool readAt(cFileIO& f, unsigned long long at, void* buf, long long n) { return f.set_fp(at) && f.readf(buf, n); }
 
@@ -241,17 +241,6 @@ int walkFolders(int root, char* name, bool whole, const char*& leaf) {
         part = slash + 1;
     }
     return -1;
-}
-
-bool writeAll(int fd, const unsigned char* p, long long n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, (size_t)n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-    }
-    return true;
 }
 
 // Copies or inflates one entry's data into `out`, never writing more than it declared.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/memio.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
@@ -20,10 +21,6 @@ const unsigned int kRtIcon = 3;
 const unsigned int kRtVersion = 16;
 const unsigned int kFixedInfoSignature = 0xFEEF04BD;
 
-unsigned int u16at(const unsigned char* p) { return p[0] | (p[1] << 8); }
-unsigned int u32at(const unsigned char* p) {
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 
 bool readAt(cFileIOTarget* io, unsigned long long pos, void* buffer, long long n) {
     return io->set_fp(pos) && io->readf(buffer, n);
@@ -65,15 +62,15 @@ bool cWinExeProps::readHeaders(cFileIOTarget* io, unsigned long long base, sImag
     if (total < base) return false;
     unsigned long long fileSize = total - base;
     unsigned char dos[64];
-    if (!readAt(io, base, dos, 64) || u16at(dos) != 0x5A4D) return false;
-    unsigned int lfanew = u32at(dos + 60);
+    if (!readAt(io, base, dos, 64) || le16(dos) != 0x5A4D) return false;
+    unsigned int lfanew = le32(dos + 60);
     if (lfanew < 64) return false;
     unsigned char pe[24];  // signature and file header
-    if (!readAt(io, base + lfanew, pe, 24) || u32at(pe) != 0x00004550) return false;
-    unsigned int sections = u16at(pe + 6);
-    unsigned int optionalSize = u16at(pe + 20);
+    if (!readAt(io, base + lfanew, pe, 24) || le32(pe) != 0x00004550) return false;
+    unsigned int sections = le16(pe + 6);
+    unsigned int optionalSize = le16(pe + 20);
     if (sections == 0 || optionalSize == 0) return false;
-    timeStamp = u32at(pe + 8);
+    timeStamp = le32(pe + 8);
     unsigned long long table = base + lfanew + 24ULL + optionalSize;
     for (unsigned int i = 0; i < sections; i++) {
         sImageSectionHeader h;
@@ -103,13 +100,13 @@ bool cWinExeProps::validFor(cFileIOTarget* io) {
 bool cWinExeProps::parseResources(const unsigned char* b, unsigned int s, tResTree& tree) {
     if (s < 16) return false;
     sWalk walk;
-    unsigned int n = u16at(b + 12) + u16at(b + 14);
+    unsigned int n = le16(b + 12) + le16(b + 14);
     if (16ULL + 8ULL * n > s || !walk.enter(0, n)) return false;
     for (unsigned int i = 0; i < n; i++) {
         const unsigned char* e = b + 16 + 8 * i;
-        unsigned int data = u32at(e + 4);
+        unsigned int data = le32(e + 4);
         if (!(data & 0x80000000u)) return false;
-        tResNames* names = tree.insert((int)u32at(e));
+        tResNames* names = tree.insert((int)le32(e));
         if (!names || !parseResNames(b, s, data & 0x7FFFFFFFu, *names, walk)) return false;
     }
     return true;
@@ -118,13 +115,13 @@ bool cWinExeProps::parseResources(const unsigned char* b, unsigned int s, tResTr
 bool cWinExeProps::parseResNames(const unsigned char* b, unsigned int s, unsigned int o, tResNames& names,
                                  sWalk& walk) {
     if (o + 16ULL > s) return false;
-    unsigned int n = u16at(b + o + 12) + u16at(b + o + 14);
+    unsigned int n = le16(b + o + 12) + le16(b + o + 14);
     if (o + 16ULL + 8ULL * n > s || !walk.enter(o, n)) return false;
     for (unsigned int i = 0; i < n; i++) {
         const unsigned char* e = b + o + 16 + 8 * i;
-        unsigned int data = u32at(e + 4);
+        unsigned int data = le32(e + 4);
         if (!(data & 0x80000000u)) return false;
-        _List<sResRef>* langs = names.insert((int)u32at(e));
+        _List<sResRef>* langs = names.insert((int)le32(e));
         if (!langs || !parseResLangs(b, s, data & 0x7FFFFFFFu, *langs, walk)) return false;
     }
     return true;
@@ -133,17 +130,17 @@ bool cWinExeProps::parseResNames(const unsigned char* b, unsigned int s, unsigne
 bool cWinExeProps::parseResLangs(const unsigned char* b, unsigned int s, unsigned int o, _List<sResRef>& langs,
                                  sWalk& walk) {
     if (o + 16ULL > s) return false;
-    unsigned int n = u16at(b + o + 12) + u16at(b + o + 14);
+    unsigned int n = le16(b + o + 12) + le16(b + o + 14);
     if (o + 16ULL + 8ULL * n > s || !walk.enter(o, n)) return false;
     for (unsigned int i = 0; i < n; i++) {
         const unsigned char* e = b + o + 16 + 8 * i;
-        unsigned int data = u32at(e + 4);
+        unsigned int data = le32(e + 4);
         if ((data & 0x80000000u) || data + 16ULL > s) return false;
         sResRef* ref = langs.add();
         if (!ref) return false;
-        ref->address = u32at(b + data);
-        ref->size = u32at(b + data + 4);
-        ref->language = u32at(e);
+        ref->address = le32(b + data);
+        ref->size = le32(b + data + 4);
+        ref->language = le32(e);
     }
     return true;
 }
@@ -167,13 +164,13 @@ bool cWinExeProps::walkNodes(const unsigned char* p, long long n, tStrMap& map, 
     long long remaining = n;
     while (remaining > 0) {
         if (remaining < 4) return false;
-        long long wLength = u16at(p);
+        long long wLength = le16(p);
         if (wLength < 4 || wLength > remaining) return false;
         long long padded = (wLength & 2) ? wLength + 2 : wLength;
         if (wLength > 4) {
             // A node must hold its 6-byte header; 5 would give a negative body.
             if (wLength < 6) return false;
-            unsigned int valueLength = u16at(p + 2), type = u16at(p + 4);
+            unsigned int valueLength = le16(p + 2), type = le16(p + 4);
             long long bodyLen = padded - 6;
             // The last node of a list may lack its padding: read what there is, zeros after.
             _typebuf<unsigned char> body;
@@ -186,7 +183,7 @@ bool cWinExeProps::walkNodes(const unsigned char* p, long long n, tStrMap& map, 
             long long unitCount = bodyLen / 2, keyUnits = 0;
             _typebuf<unsigned short> text;
             if (unitCount > 0 && !text.set(unitCount)) return false;
-            for (long long i = 0; i < unitCount; i++) text.ptr[i] = (unsigned short)u16at(body.ptr + 2 * i);
+            for (long long i = 0; i < unitCount; i++) text.ptr[i] = (unsigned short)le16(body.ptr + 2 * i);
             while (keyUnits < unitCount && text.ptr[keyUnits] != 0) keyUnits++;
             long long keyBytes = 2 * (keyUnits + (keyUnits & 1)) + 2;
             long long rest = bodyLen - keyBytes;
@@ -223,8 +220,8 @@ void cWinExeProps::loadVersion(cFileIOTarget* io, unsigned long long base, const
         unsigned long long off;
         unsigned char root[92];
         if (!locate(rsrc, it->value.address, 92, fileSize, off) || !readAt(io, base + off, root, 92)) continue;
-        if (u32at(root + 40) != kFixedInfoSignature) continue;
-        long long wLength = u16at(root), start = 40 + (long long)u16at(root + 2);
+        if (le32(root + 40) != kFixedInfoSignature) continue;
+        long long wLength = le16(root), start = 40 + (long long)le16(root + 2);
         // A root shorter than its own value leaves no child region (a negative length).
         if (wLength < start) continue;
         unsigned long long childOff;

@@ -14,6 +14,7 @@
 
 #include "base/appconfig.h"
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/process.h"
 #include "base/strings.h"
@@ -133,16 +134,6 @@ const char* elevationLauncher() {
     return launcher;
 }
 
-bool writeAll(int fd, const char* p, long long n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, (size_t)n);
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-    }
-    return true;
-}
-
 }  // namespace
 
 const char* softmgrName(int index) {
@@ -250,28 +241,9 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     // Written beside the entry as "<entry>.tmp" (a leftover of an interrupted run is the
     // entry's own and is replaced), flushed, then renamed over it.
     _guardchar<char> tmp;
-    const char* slash = strrchr(path, '/');
-    long long n = (long long)strlen(path);
-    if (!tmp.set(n + 4)) return false;
-    memcpy(tmp.ptr, path, (size_t)n);
-    memcpy(tmp.ptr + n, ".tmp", 5);
-    if (unlink(tmp.ptr) != 0 && errno != ENOENT) return false;
-    int fd = open(tmp.ptr, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, text.ptr, (long long)strlen(text.ptr)) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = rename(tmp.ptr, path) == 0;
-    if (!ok) {
-        unlink(tmp.ptr);
-        return false;
-    }
-    if (!slash) return true;
-    _guardchar<char> folder;
-    if (!folder.set(path, slash == path ? 1 : slash - path)) return false;
-    int dfd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return false;
-    ok = fsync(dfd) == 0;
-    return ::close(dfd) == 0 && ok;
+    if (!concatText(path, ".tmp", tmp)) return false;
+    long long n = (long long)strlen(text.ptr);
+    return replaceFile(path, tmp, 0644, [&](int fd) { return writeAll(fd, text.ptr, n); }) == eReplaceDone;
 }
 
 bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix) {

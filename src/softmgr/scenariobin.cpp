@@ -8,6 +8,7 @@
 // cSoftPkg::kEmptyItem); it is written only when a package has one.
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/memio.h"
 #include "hash/sha256.h"
 #include "softmgr/pardeflate.h"
@@ -395,13 +396,13 @@ struct sCursor {
     bool u16(unsigned int& v) {
         unsigned char b[2];
         if (!bytes(b, 2)) return false;
-        v = (unsigned int)b[0] | ((unsigned int)b[1] << 8);
+        v = le16(b);
         return true;
     }
     bool u32(unsigned int& v) {
         unsigned char b[4];
         if (!bytes(b, 4)) return false;
-        v = (unsigned int)b[0] | ((unsigned int)b[1] << 8) | ((unsigned int)b[2] << 16) | ((unsigned int)b[3] << 24);
+        v = le32(b);
         return true;
     }
     // n bytes into `out`, grown as they arrive: a stated length is not trusted with memory.
@@ -511,11 +512,7 @@ bool cSoftPkgBinReader::header(cFileIOTarget* source) {
     unsigned char hdr[kHeaderSize];
     if (!source->readf(hdr, kHeaderSize) || memcmp(hdr, kMagic, 8) != 0 || hdr[8] > kFormatEmptyFiles) return false;
     myFormat = hdr[8];
-    unsigned long long U = 0, P = 0;
-    for (int k = 0; k < 4; k++) {
-        U |= (unsigned long long)hdr[9 + k] << (8 * k);
-        P |= (unsigned long long)hdr[13 + k] << (8 * k);
-    }
+    unsigned long long U = le32(hdr + 9), P = le32(hdr + 13);
     memcpy(myDigest, hdr + 17, 32);
     unsigned long long size = source->size(), pos = source->get_fp();
     unsigned long long remain = pos < size ? size - pos : 0;

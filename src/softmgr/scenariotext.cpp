@@ -549,28 +549,8 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
     int result = 0;
     for (int i = 0; i < n && !result; i++) {
         const char* name = nameOf(items.ptr[i]);
-        long long sl = (long long)strlen(source), nl = (long long)strlen(name);
         _guardchar<char> full, rel;
-        bool ok = full.set(sl + nl + 1);
-        if (ok) {
-            memcpy(full.ptr, source, (size_t)sl);
-            long long at = sl;
-            if (!sl || source[sl - 1] != '/') full.ptr[at++] = '/';
-            memcpy(full.ptr + at, name, (size_t)nl + 1);
-        }
-        const char* tp = tpl.target.path;
-        long long tl = tp ? (long long)strlen(tp) : 0;
-        if (ok && tl) {
-            ok = rel.set(tl + nl + 1);
-            if (ok) {
-                memcpy(rel.ptr, tp, (size_t)tl);
-                rel.ptr[tl] = '/';
-                memcpy(rel.ptr + tl + 1, name, (size_t)nl + 1);
-            }
-        } else if (ok) {
-            ok = rel.set(name);
-        }
-        if (!ok) {
+        if (!joinPath(source, name, full) || !joinPath(tpl.target.path, name, rel)) {
             result = cSoftPkgScenario::eTxtBadSource;
             break;
         }

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byteorder.h"
+#include "base/fileops.h"
 #include "base/memio.h"
 #include "hash/sha256.h"
 #include "softmgr/pkgbody.h"
@@ -31,26 +33,11 @@ void putU32(unsigned char* p, unsigned int v) {
     p[3] = (unsigned char)(v >> 24);
 }
 
-unsigned int getU32(const unsigned char* p) {
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 
 // Bytes left between the stream's position and its end.
 unsigned long long remainingOf(cFileIOTarget* s) {
     unsigned long long size = s->size(), pos = s->get_fp();
     return pos < size ? size - pos : 0;
-}
-
-bool pwriteAll(int fd, unsigned long long offset, const unsigned char* p, long long n) {
-    while (n > 0) {
-        ssize_t w = pwrite(fd, p, (size_t)n, (off_t)offset);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        offset += (unsigned long long)w;
-    }
-    return true;
 }
 
 // Reads exactly `size` bytes and then the end, in pieces, handing each to `take` and
@@ -151,7 +138,7 @@ bool cSoftPkg::openSpool() {
 
 bool cSoftPkg::flushPiece() const {
     if (myPieceLen > 0) {
-        if (!pwriteAll(mySpool, mySpoolSize - (unsigned long long)myPieceLen, myPiece.ptr, myPieceLen))
+        if (!pwriteAll(mySpool, myPiece.ptr, myPieceLen, mySpoolSize - (unsigned long long)myPieceLen))
             myPieceFailed = true;  // the spool misses bytes for good
         myPieceLen = 0;
     }
@@ -203,7 +190,7 @@ int cSoftPkg::addPkgItem(cFileIOTarget* source, bool compress) {
         ok = mySpoolUsed + size + 40 <= kMaxSpoolBytes && openSpool() && flushPiece() && buf.set(kSpoolChunk) &&
              readWhole(source, size, buf.ptr, buf.count, nullptr,
                        [&](const unsigned char* p, long long n, unsigned long long done) {
-                           return pwriteAll(mySpool, at + done, p, n);
+                           return pwriteAll(mySpool, p, n, at + done);
                        });
         if (ok) {
             placedInSpool(it, at, size);
@@ -284,7 +271,7 @@ int cSoftPkg::addPkgFile(const char* path, int& openError) {
             for (unsigned long long done = 0; ok && done < size;) {
                 long long want = size - done < (unsigned long long)myPiece.count ? (long long)(size - done) : myPiece.count;
                 long long got = readSome(fd, myPiece.ptr, want);
-                ok = got > 0 && pwriteAll(mySpool, at + done, myPiece.ptr, got);
+                ok = got > 0 && pwriteAll(mySpool, myPiece.ptr, got, at + done);
                 done += got > 0 ? (unsigned long long)got : 0;
             }
             ok = ok && readSome(fd, &probe, 1) == 0;
@@ -472,17 +459,17 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
     if (!source->readf(b, 4)) return false;
     for (unsigned int n = 0;; n++) {
         if (!source->readf(b, 4)) return false;
-        unsigned int stored = getU32(b);
+        unsigned int stored = le32(b);
         if (stored == 0) break;
         if ((unsigned long long)stored + 32 > remainingOf(source) || n >= kMaxItems ||
             !source->set_fp(source->get_fp() + 32 + stored) || !source->readf(b, 4))
             return false;
     }
     if (!source->set_fp(start) || !source->readf(b, 4)) return false;
-    unsigned int unpacked = getU32(b);
+    unsigned int unpacked = le32(b);
     for (;;) {
         if (!source->readf(b, 4)) return false;
-        unsigned int stored = getU32(b);
+        unsigned int stored = le32(b);
         if (stored == 0) break;
         // The record's digest and data must be there before its buffer is made.
         if ((unsigned long long)stored + 32 > remainingOf(source) || myCount >= kMaxItems) return false;
@@ -497,7 +484,7 @@ bool cSoftPkg::loadPackage(cFileIOTarget* source) {
         }
         append();
         if (!source->readf(b, 4)) return false;
-        unpacked = getU32(b);
+        unpacked = le32(b);
     }
     return unpacked == 0;
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "base/buffers.h"
+#include "base/fileops.h"
 #include "base/memio.h"
 #include "base/strings.h"
 
@@ -187,21 +188,9 @@ bool writeBeside(const char* path, const _typebuf<unsigned char>& bytes) {
     _guardchar<char> tmp;
     const char* slash = strrchr(path, '/');
     long long folder = slash ? slash - path + 1 : 0;
-    if (!tmp.set(folder + 14)) return false;
-    memcpy(tmp.ptr, path, (size_t)folder);
-    memcpy(tmp.ptr + folder, ".qmx-XXXXXX", 12);
-    int fd = mkstemp(tmp.ptr);
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, 0644) == 0;
-    for (long long at = 0; ok && at < bytes.count;) {
-        ssize_t n = ::write(fd, bytes.ptr + at, (size_t)(bytes.count - at));
-        if (n <= 0) ok = false;
-        else at += n;
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = rename(tmp.ptr, path) == 0;
-    if (!ok) unlink(tmp.ptr);
-    return ok;
+    if (!tmp.set(path, folder) || !concatText(tmp.ptr, ".qmx-XXXXXX", tmp)) return false;
+    int r = replaceFile(path, tmp, 0644, [&](int fd) { return writeAll(fd, bytes.ptr, bytes.count); });
+    return r == eReplaceDone || r == eReplaceNotFlushed;
 }
 
 }  // namespace

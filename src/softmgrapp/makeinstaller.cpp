@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/folders.h"
 #include "base/strings.h"
 #include "instengine/installfs.h"
@@ -425,12 +426,13 @@ bool copyExecutable(sMake& m) {
     return false;
 }
 
-// The finished bundle goes into place without its marker; an earlier bundle, exchanged
-// into the work folder, is removed.
+// The finished bundle goes into place without its marker (its name made durable by a
+// flush of the folder that holds it); an earlier bundle, exchanged into the work folder,
+// is removed.
 bool moveBundleIntoPlace(sMake& m) {
     _guardchar<char> marker;
     if (!joinPath(m.work.ptr, kMarkerName, marker) || unlink(marker.ptr) != 0 || chmod(m.work.ptr, 0755) != 0 ||
-        !moveIntoPlace(m.work.ptr, m.target.ptr, m.targetState == 1)) {
+        !moveIntoPlace(m.work.ptr, m.target.ptr, m.targetState == 1) || !syncFolderOf(m.target.ptr)) {
         unableToCreate(m.target.ptr, errno);
         return false;
     }

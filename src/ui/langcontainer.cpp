@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "compression/zlibstreams.h"
 #include "ui/lang.h"
@@ -18,10 +19,6 @@ const char kInnerMagic[8] = {'C', 'I', 'O', 'M', 'L', 'A', 'N', 'G'};
 // Deflate cannot expand data more than about 1032:1; a larger claim is a lie.
 const long long kMaxInflateRatio = 1100;
 
-unsigned int rd16(const unsigned char* p) { return (unsigned int)p[0] | ((unsigned int)p[1] << 8); }
-unsigned int rd32(const unsigned char* p) {
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) | ((unsigned int)p[3] << 24);
-}
 void wr16(unsigned char* p, unsigned int v) {
     p[0] = (unsigned char)v;
     p[1] = (unsigned char)(v >> 8);
@@ -110,7 +107,7 @@ bool parseCiomLangTable(const unsigned char* data, long long size, cCiomLang& ou
     out.clear();
     if (!data || size < 12 || memcmp(data, kInnerMagic, 8) != 0) return false;
     sCursor cur{data + 12, size - 12};
-    unsigned int sections = rd32(data + 8);
+    unsigned int sections = le32(data + 8);
     // Each section takes at least 1 + 1 + 4 bytes.
     if ((long long)sections > cur.left / 6) return false;
     long long slots = 0;
@@ -130,15 +127,15 @@ bool parseCiomLangTable(const unsigned char* data, long long size, cCiomLang& ou
         prevName = name;
         prevLen = nameLen;
         if (!cur.take(4, p)) goto fail;
-        unsigned int entries = rd32(p);
+        unsigned int entries = le32(p);
         if ((long long)entries > cur.left / 6) goto fail;
         cCiomLangData* section = out.addSection((const char*)name, nameLen);
         if (!section) goto fail;
         int prevIndex = -1;
         for (unsigned int e = 0; e < entries; e++) {
             if (!cur.take(6, p)) goto fail;
-            int index = (int)rd16(p);
-            unsigned int len = rd32(p + 2);
+            int index = (int)le16(p);
+            unsigned int len = le32(p + 2);
             const unsigned char* text;
             if (index <= prevIndex || !cur.take(len, text) || !validUtf8(text, len)) goto fail;
             // Slots span up to the highest index: bound what all sections may allocate.
@@ -158,16 +155,16 @@ fail:
 bool loadCiomLangData(const unsigned char* data, long long size, cCiomLang& out) {
     out.clear();
     if (!data || size < kLangHeaderSize || memcmp(data, kOuterMagic, 8) != 0) return false;
-    if ((int)rd16(data + 8) != kLangContainerVersion) return false;
-    unsigned int langId = rd16(data + 10);
-    long long packed = rd32(data + 12);
-    long long unpacked = rd32(data + 16);
+    if ((int)le16(data + 8) != kLangContainerVersion) return false;
+    unsigned int langId = le16(data + 10);
+    long long packed = le32(data + 12);
+    long long unpacked = le32(data + 16);
     if (langId != 0xFFFF && langId >= (unsigned int)eLangStdCount) return false;
     if (packed != size - kLangHeaderSize || packed < 8) return false;
     if (unpacked < 12 || unpacked > kLangMaxUnpacked || unpacked > packed * kMaxInflateRatio) return false;
     unsigned int crc = (unsigned int)crc32_z(0, data + 8, 12);
     crc = (unsigned int)crc32_z(crc, data + kLangHeaderSize, (z_size_t)packed);
-    if (crc != rd32(data + 20)) return false;
+    if (crc != le32(data + 20)) return false;
 
     _typebuf<unsigned char> table;
     if (!cZDecompress::decompressPart(data + kLangHeaderSize, packed, table, unpacked)) return false;
