@@ -71,9 +71,8 @@ bool writeBundleFiles(const char* source, const char* targetFolder) {
     unsigned long long v = getCurrVerID();
     _guardchar<char> plist;
     if (!managerInfoPlist((int)(v >> 48), (int)((v >> 32) & 0xFFFF), plist)) return false;
-    cInstallFS* fs = cInstallFS::plain();
-    return contentsPath(dst.ptr, eBundleInfoPlist, p) && writeText(p.ptr, plist.ptr) &&
-           contentsPath(dst.ptr, eBundleResources, p) && fs->syncFolder(p.ptr) && fs->syncFolder(dst.ptr);
+    // Each write flushed its folder: Resources (the icon) and Contents (which holds Resources).
+    return contentsPath(dst.ptr, eBundleInfoPlist, p) && writeText(p.ptr, plist.ptr);
 }
 
 }  // namespace
