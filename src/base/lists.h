@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <new>
+
+#include "base/blockarena.h"
 
 // Singly linked list owning its elements; add() appends a value-initialised element.
 // The elements are made in blocks of growing size (up to about 64 KiB): a list of a
@@ -29,18 +30,9 @@ public:
 
     // The new element at the tail (zeroed for plain types), or null when out of memory.
     T* add() {
-        if (!myBlock || myBlock->used == myBlock->size) {
-            long long size = myBlock ? myBlock->size * 2 : 1;
-            if (size > kBlockItems) size = kBlockItems;
-            sBlock* b = (sBlock*)malloc(sizeof(sBlock) + (size_t)size * sizeof(sItem));
-            if (!b) return nullptr;
-            b->prev = myBlock;
-            b->size = size;
-            b->used = 0;
-            myBlock = b;
-        }
-        sItem* it = new ((char*)(myBlock + 1) + (size_t)myBlock->used * sizeof(sItem)) sItem();
-        myBlock->used++;
+        void* at = myBlocks.alloc(sizeof(sItem), alignof(sItem));
+        if (!at) return nullptr;
+        sItem* it = new (at) sItem();
         if (tail)
             tail->next = it;
         else
@@ -58,23 +50,17 @@ public:
             it->~sItem();
             it = n;
         }
-        while (myBlock) {
-            sBlock* p = myBlock->prev;
-            free(myBlock);
-            myBlock = p;
-        }
+        myBlocks.clear();
     }
     long long count() const { return myCount; }
     bool empty() const { return head == nullptr; }
 
 private:
-    struct alignas(alignof(std::max_align_t)) sBlock {
-        sBlock* prev;
-        long long size, used;
-    };
     static_assert(alignof(sItem) <= alignof(std::max_align_t), "over-aligned list element");
-    static constexpr long long kBlockItems = sizeof(sItem) >= 32768 ? 1 : 65536 / (long long)sizeof(sItem);
-    sBlock* myBlock = nullptr;  // the newest
+    // The first block holds one element; they double up to 64 KiB (one element when larger).
+    static constexpr size_t kBlockBytes =
+        sizeof(sItem) >= 32768 ? sizeof(sItem) : 65536 / sizeof(sItem) * sizeof(sItem);
+    cBlockArena<sizeof(sItem), kBlockBytes> myBlocks;
     long long myCount = 0;
 };
 

@@ -480,37 +480,11 @@ bool concatText(const char* a, const char* b, _guardchar<char>& out) {
 const char* cTextArena::add(const char* text, long long n) {
     if (!text) text = "";
     if (n < 0) n = (long long)strlen(text);
-    const size_t need = (size_t)n + 1, kBlock = 65536 - sizeof(sBlock) - 16;
-    sBlock* b = myBlocks;
-    if (!b || b->size - b->used < need) {
-        // A long text gets a block of its own behind the one being filled.
-        size_t size = need > kBlock / 4 ? need : kBlock;
-        sBlock* nb = (sBlock*)malloc(sizeof(sBlock) + size);
-        if (!nb) return nullptr;
-        nb->size = size;
-        nb->used = 0;
-        if (b && size != kBlock) {
-            nb->next = b->next;
-            b->next = nb;
-        } else {
-            nb->next = b;
-            myBlocks = nb;
-        }
-        b = nb;
-    }
-    char* p = (char*)(b + 1) + b->used;
+    char* p = (char*)myBlocks.alloc((size_t)n + 1);
+    if (!p) return nullptr;
     memcpy(p, text, (size_t)n);
     p[n] = 0;
-    b->used += need;
     return p;
-}
-
-void cTextArena::clear() {
-    while (myBlocks) {
-        sBlock* n = myBlocks->next;
-        free(myBlocks);
-        myBlocks = n;
-    }
 }
 
 bool cTextList::addShared(const char* text) {

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 
+#include "base/blockarena.h"
 #include "base/buffers.h"
 
 // Units before the first 0; null gives 0.
@@ -80,14 +81,12 @@ public:
     // A terminated copy of n bytes of text (n < 0: up to its terminator), or null
     // without memory. A null text gives an empty one.
     const char* add(const char* text, long long n = -1);
-    void clear();
+    void clear() { myBlocks.clear(); }
 
 private:
-    struct sBlock {
-        sBlock* next;
-        size_t size, used;
-    };
-    sBlock* myBlocks = nullptr;  // the one being filled first
+    // Blocks of 64 KiB with their malloc headers; a long text gets a block of its own.
+    static constexpr size_t kBlock = 65536 - sizeof(cBlockChain::sBlock) - 16;
+    cBlockArena<kBlock, kBlock, kBlock / 4> myBlocks;
 };
 
 // An ordered list of texts in one array: each one copied into the list's arena, or

@@ -10,6 +10,28 @@ unsigned int ticks_ms();
 // Monotonic microseconds (unrelated to the calendar).
 unsigned long long ticks_us();
 
+// Lets a repeated update through at most once per period of a tick clock (ticks_ms or
+// ticks_us, in T, the clock's own unsigned type): a job reporting thousands of times a
+// second redraws a few times. The gap is taken in T, so a clock that wraps still measures
+// it. The job's thread passes; another thread may restart between runs.
+template <class T>
+class cTimeGate {
+public:
+    explicit cTimeGate(T period) : myPeriod(period) {}
+    // The last update counts as made at `t`.
+    void restart(T t) { myLast = t; }
+    // True, counting the next period from now, when a whole period has gone by.
+    bool pass(T now) {
+        if ((T)(now - myLast) < myPeriod) return false;
+        myLast = now;
+        return true;
+    }
+
+private:
+    const T myPeriod;
+    volatile T myLast = 0;
+};
+
 // The local date and time now.
 void getCurrTimestamp(sTimestamp& ts);
 // Seconds since 1970-01-01 00:00:00 UTC.

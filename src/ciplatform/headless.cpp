@@ -387,38 +387,28 @@ int cHeadlessWindowMaker::pumpAll(int maxRounds) {
     return rounds;
 }
 
-int cHeadlessWindowMaker::runLoop(cHeadlessWindow* modalWindow) {
-    long long idle = 0;
-    for (;;) {
-        if (modalWindow ? modalWindow->myEnded : myQuit) break;
-        bool woke = myWakes.pending();
-        if (pump() > 0) {
-            if (woke) idle = 0;
-            continue;
-        }
-        if (modalWindow ? modalWindow->myEnded : myQuit) break;
-        if (myIdleTimeout >= 0 && idle >= myIdleTimeout) {
-            if (modalWindow) {
-                modalWindow->myEnded = true;
-                modalWindow->myCode = -1;
-            } else {
-                myQuitCode = -1;
-                myQuit = true;
-            }
-            break;
-        }
-        long long waitMs = 200;
-        long long due = myTimers.nextDue();
-        if (due >= 0 && due - myClock < waitMs) waitMs = due - myClock < 0 ? 0 : due - myClock;
-        if (myIdleTimeout >= 0 && myIdleTimeout - idle < waitMs) waitMs = myIdleTimeout - idle;
-        long long t0 = monotonicMs();
-        bool signalled = myWakes.channel().wait((int)waitMs);
-        long long spent = monotonicMs() - t0;
-        myClock += spent;
-        if (!signalled) idle += spent > 0 ? spent : 1;
-    }
-    return modalWindow ? modalWindow->myCode : myQuitCode;
+int cHeadlessWindowMaker::loopTurn(sLoopRun& run) {
+    bool woke = myWakes.pending();
+    int done = pump();
+    if (done > 0 && woke) run.idleMs = 0;
+    return done;
 }
+
+void cHeadlessWindowMaker::loopWait(sLoopRun& run) {
+    if (myIdleTimeout >= 0 && run.idleMs >= myIdleTimeout) {
+        run.end(-1);
+        return;
+    }
+    long long waitMs = loopWaitMs(200, myTimers.nextDue(), myClock);
+    if (myIdleTimeout >= 0 && myIdleTimeout - run.idleMs < waitMs) waitMs = myIdleTimeout - run.idleMs;
+    long long t0 = monotonicMs();
+    bool signalled = myWakes.channel().wait((int)waitMs);
+    long long spent = monotonicMs() - t0;
+    myClock += spent;
+    if (!signalled) run.idleMs += spent > 0 ? spent : 1;
+}
+
+void cHeadlessWindowMaker::wakeLoop() { myWakes.channel().signal(); }
 
 int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     cHeadlessWindow* w = live(window);
@@ -445,25 +435,11 @@ int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
             myScript->onModal(this, w, myModalDepth);
         }
     }
-    int code = runLoop(w);
+    int code = runLoop(w->myEnded, w->myCode);
     w->myModal = false;
     myModalDepth--;
     myWindows.popModal(w);
     return code;
-}
-
-int cHeadlessWindowMaker::messageLoop() {
-    myQuit = false;
-    myQuitCode = 0;
-    int code = runLoop(nullptr);
-    myQuit = false;
-    return code;
-}
-
-void cHeadlessWindowMaker::quit(int code) {
-    myQuitCode = code;
-    myQuit = true;
-    myWakes.channel().signal();
 }
 
 void cHeadlessWindowMaker::pushModalAnswer(int code) { appendTo(myAnswers, myAnswerCount, code); }

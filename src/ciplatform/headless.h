@@ -34,8 +34,6 @@ public:
                                 cPlatformWindow* owner) override;
     void destroy(cPlatformWindow* window) override;
     int modal(cPlatformWindow* window) override;
-    int messageLoop() override;
-    void quit(int code) override;
     void wake(cPlatformWindow* window) override;
     bool setTimer(cPlatformWindow* window, int id, int ms, bool repeat) override;
     void killTimer(cPlatformWindow* window, int id) override;
@@ -126,7 +124,9 @@ private:
     bool runWakeups();
     bool runTimers();
     bool freeDead();
-    int runLoop(cHeadlessWindow* modalWindow);
+    int loopTurn(sLoopRun& run) override;
+    void loopWait(sLoopRun& run) override;
+    void wakeLoop() override;
 
     cWindowBook<cHeadlessWindow> myWindows;  // live, destroyed (freed by the next pump), modal runs
     int myDispatchDepth = 0;                   // windows are freed only at depth 0
@@ -143,8 +143,6 @@ private:
     cHeadlessScript* myScript = nullptr;
     int myIdleTimeout = 30000;
     int myModalDepth = 0;
-    bool myQuit = false;
-    int myQuitCode = 0;
 
     long long myClock = 1000000;
     cDoubleClickTracker myClicks;

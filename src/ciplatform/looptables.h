@@ -276,6 +276,13 @@ inline long long monotonicMs() {
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// How long a loop with nothing to do waits: at most `most` ms, less when the next timer
+// (due, -1: none) is due sooner after `now`.
+inline long long loopWaitMs(long long most, long long due, long long now) {
+    if (due >= 0 && due - now < most) return due < now ? 0 : due - now;
+    return most;
+}
+
 // Keeps windows from being freed while a client callback runs.
 struct sDispatch {
     int& depth;

@@ -1,5 +1,5 @@
-// The window maker's shared parts: the action lock, the choice of maker, offscreen
-// canvases and double-click detection.
+// The window maker's shared parts: the action lock, the choice of maker, the main loop and
+// the turns of every loop run, offscreen canvases and double-click detection.
 #include "ciplatform/windowmaker.h"
 
 #include <cstdlib>
@@ -19,6 +19,29 @@ cWindowMaker* cWindowMaker::newWindowMaker(const unsigned char* iconData, unsign
     if (!forceHeadless && display && *display && gDisplayFactory)
         if (cWindowMaker* maker = gDisplayFactory(iconData, iconSize, iconDim)) return maker;
     return new cHeadlessWindowMaker();
+}
+
+int cWindowMaker::messageLoop() {
+    myQuit = false;
+    myQuitCode = 0;
+    int code = runLoop(myQuit, myQuitCode);
+    myQuit = false;
+    return code;
+}
+
+void cWindowMaker::quit(int code) {
+    myQuitCode = code;
+    myQuit = true;
+    wakeLoop();
+}
+
+int cWindowMaker::runLoop(bool& ended, int& code) {
+    sLoopRun run{ended, code, 0};
+    while (!ended) {
+        int done = loopTurn(run);
+        if (!ended && done == 0) loopWait(run);
+    }
+    return code;
 }
 
 cCanvas* cWindowMaker::offscreen(int w, int h) {

@@ -172,8 +172,8 @@ public:
     // window to the front instead. -1 for a null window.
     virtual int modal(cPlatformWindow* window) = 0;
     // The main loop: runs until quit(code); returns the code.
-    virtual int messageLoop() = 0;
-    virtual void quit(int code) = 0;
+    int messageLoop();
+    void quit(int code);
     // Callable from any thread: makes the loop call onWindowWake of that window's client
     // (null: of every window's) on a later turn.
     virtual void wake(cPlatformWindow* window) = 0;
@@ -195,6 +195,31 @@ public:
 
     // Milliseconds of the maker's clock (double clicks and timers use it).
     virtual long long clockMs() = 0;
+
+protected:
+    // One run of the loop, the main loop's or a modal window's, until `ended` is set.
+    struct sLoopRun {
+        bool& ended;
+        int& code;
+        long long idleMs;  // waited with nothing to do and no wake-up (for a maker that counts it)
+        void end(int result) {
+            code = result;
+            ended = true;
+        }
+    };
+    // Turns the loop until the run has ended; its code. Each turn does what is waiting
+    // (loopTurn); a turn that did nothing, in a run still going, waits (loopWait).
+    int runLoop(bool& ended, int& code);
+    // Input, wake-ups, due timers, repaints and deferred frees once; how many things it did.
+    virtual int loopTurn(sLoopRun& run) = 0;
+    // Waits for input, a wake-up (wakeLoop) or the next timer; may end the run.
+    virtual void loopWait(sLoopRun& run) = 0;
+    // Callable from any thread: a loop waiting in loopWait returns.
+    virtual void wakeLoop() = 0;
+
+private:
+    bool myQuit = false;
+    int myQuitCode = 0;
 };
 
 // Decides which press of a button is the second of a double click: a press of the same

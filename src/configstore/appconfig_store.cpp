@@ -369,20 +369,8 @@ void cConfigHive::setSaveHook(tSaveHook hook) { gSaveHook = hook; }
 
 cConfigHive::~cConfigHive() { clearOps(); }
 
-// A block of changes: each is its kind, a u16 path length and the path.
-struct cConfigHive::sOpBlock {
-    sOpBlock* next;
-    long long used, capacity;
-    unsigned char* bytes() { return (unsigned char*)(this + 1); }
-};
-
 void cConfigHive::clearOps() {
-    while (myOps) {
-        sOpBlock* b = myOps;
-        myOps = b->next;
-        free(b);
-    }
-    myOpsTail = nullptr;
+    myOps.clear();
     myOpCount = 0;
 }
 
@@ -557,28 +545,11 @@ void cConfigHive::unload() {
 
 bool cConfigHive::journal(unsigned char op, const char* path, long long length) {
     if (length < 0 || length > kCfgMaxPath) return false;
-    long long need = 3 + length;
-    if (!myOpsTail || myOpsTail->capacity - myOpsTail->used < need) {
-        // Blocks double up to 64 KiB: a few changes cost little, many never move.
-        long long cap = myOpsTail ? myOpsTail->capacity * 2 : 512;
-        if (cap > 65536) cap = 65536;
-        if (cap < need) cap = need;
-        sOpBlock* b = (sOpBlock*)malloc(sizeof(sOpBlock) + (size_t)cap);
-        if (!b) return false;
-        b->next = nullptr;
-        b->used = 0;
-        b->capacity = cap;
-        if (myOpsTail)
-            myOpsTail->next = b;
-        else
-            myOps = b;
-        myOpsTail = b;
-    }
-    unsigned char* p = myOpsTail->bytes() + myOpsTail->used;
+    unsigned char* p = (unsigned char*)myOps.alloc((size_t)(3 + length));
+    if (!p) return false;
     p[0] = op;
     wr16(p + 1, (unsigned int)length);
     if (length) memcpy(p + 3, path, (size_t)length);
-    myOpsTail->used += need;
     myOpCount++;
     return true;
 }
@@ -730,14 +701,17 @@ bool cConfigHive::save(_guardchar<char>& setAside) {
             if (!setAsideFile(setAside) || !writeFile(myTop, myExists, written)) return false;
         } else {
             bool exists = result == kHiveOk;
-            for (sOpBlock* b = myOps; b; b = b->next)
-                for (long long at = 0; at < b->used;) {
-                    const unsigned char* p = b->bytes() + at;
+            // The arena gives no change a block of its own: its blocks hold them in order.
+            bool replayed = myOps.forEachBlock([&](const unsigned char* bytes, size_t used) {
+                for (size_t at = 0; at < used;) {
+                    const unsigned char* p = bytes + at;
                     long long length = le16(p + 1);
                     if (!applyOp(fresh, exists, p[0], (const char*)p + 3, length)) return false;
-                    at += 3 + length;
+                    at += 3 + (size_t)length;
                 }
-            if (!writeFile(fresh, exists, written)) return false;
+                return true;
+            });
+            if (!replayed || !writeFile(fresh, exists, written)) return false;
             myTop.swap(fresh);
             myExists = exists;
         }

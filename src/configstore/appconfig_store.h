@@ -17,6 +17,7 @@
 // a missing file means it does not.
 #pragma once
 
+#include "base/blockarena.h"
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
 #include "base/stringkey.h"
@@ -185,7 +186,6 @@ private:
     };
     // The changes, oldest first: each names its key only (a set replays the value the
     // tree holds at save time: the last change of a key decides it).
-    struct sOpBlock;
     bool applyOp(cConfigSection& top, bool& exists, unsigned char op, const char* path, long long length);
     bool journal(unsigned char op, const char* path, long long length);
     int readBytes(_typebuf<unsigned char>& bytes, long long& got);
@@ -201,8 +201,9 @@ private:
     bool myLoaded = false;
     int myState = kHiveAbsent;
     sStamp myStamp;
-    sOpBlock* myOps = nullptr;  // newest last
-    sOpBlock* myOpsTail = nullptr;
+    // Each change is its kind, a u16 path length and the path; blocks double from 512 bytes
+    // to 64 KiB, so a few changes cost little and many never move.
+    cBlockArena<512, 65536> myOps;
     long long myOpCount = 0;
     cConfigLock* myLock = nullptr;
 };

@@ -267,7 +267,7 @@ void cJobPanel::onJobStart() {
         showStage(0);
     else if (myStatus)
         myStatus->setText("");
-    myLastUpdate = ticks_us();
+    myBarUpdates.restart(ticks_us());
     notifyAction(new cChildAction(eJobStarted));
 }
 
@@ -289,15 +289,13 @@ void cJobPanel::notifyLastStage() {
 }
 
 bool cJobPanel::notifyProgress(double p) {
-    unsigned long long now = ticks_us();
-    if (now - myLastUpdate >= 100001) {
+    if (myBarUpdates.pass(ticks_us())) {
         long long s = myStages.count;
         int pos = s ? (int)(p / s + myStage * 100.0 / s) : (int)(p + 0.5);
         pos = pos < 0 ? 0 : pos > 100 ? 100 : pos;
         myBarPos = pos;
         // From the job's thread: the bar's own animation takes the position.
         if (myBar) myBar->setPos(pos, true);
-        myLastUpdate = now;
     }
     return !haveToStop();
 }
@@ -334,9 +332,10 @@ const char* cInstallerJobPanel::stageLine(int stage, const char* descr, _guardch
     if (stage < 1 || stage >= myPathEnd) return descr ? descr : "";
     // Files follow each other faster than anyone reads: after the first, a file's line
     // waits until the shown one has stood a while (fitting a line measures its text).
-    const unsigned long long now = ticks_us();
-    if (stage > 1 && now - myPathShown < kPathLineUs) return nullptr;
-    myPathShown = now;
+    if (stage == 1)
+        myPathLines.restart(ticks_us());
+    else if (!myPathLines.pass(ticks_us()))
+        return nullptr;
     // A long path gives way in its middle: the words of the line stay whole.
     if (myPathRoom > 0)
         fitPathLine(myPathPattern.ptr, descr, myPathFont, myPathRoom, scratch);

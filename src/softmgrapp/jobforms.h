@@ -10,6 +10,7 @@
 #include "base/job.h"
 #include "base/progress.h"
 #include "base/strings.h"
+#include "base/timeutil.h"
 #include "instengine/installctx.h"
 #include "instengine/uninstall.h"
 #include "softmgrapp/appcontrols.h"
@@ -209,7 +210,7 @@ private:
     _typebuf<const char*> myStages;  // a stage's description, or null
     cTextArena myStageTexts;         // the copied ones
     int myStage = 0;
-    unsigned long long myLastUpdate = 0;
+    cTimeGate<unsigned long long> myBarUpdates{100001};  // microseconds
 };
 
 // The Install page's panel: the installation job of a context.
@@ -234,8 +235,7 @@ private:
     cFontObject* myPathFont = nullptr;
     int myPathRoom = 0;  // 0: the line had no width when the job started
     int myPathEnd = 1;   // the file stages are 1 .. myPathEnd - 1
-    static constexpr unsigned long long kPathLineUs = 40000;
-    unsigned long long myPathShown = 0;
+    cTimeGate<unsigned long long> myPathLines{40000};  // microseconds
 };
 
 // The removal panel: deprecated packages removed by their commands; this manager's own

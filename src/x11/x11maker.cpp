@@ -598,22 +598,11 @@ void cX11WindowMaker::waitForEvents(int ms) {
     poll(p, myWakes.channel().fd() >= 0 ? 2 : 1, ms);
 }
 
-bool cX11WindowMaker::loopDone(cX11Window* modalWindow) { return modalWindow ? modalWindow->myEnded : myQuit; }
+int cX11WindowMaker::loopTurn(sLoopRun&) { return pumpOnce(); }
 
-int cX11WindowMaker::runLoop(cX11Window* modalWindow) {
-    for (;;) {
-        if (loopDone(modalWindow)) break;
-        int done = pumpOnce();
-        if (loopDone(modalWindow)) break;
-        if (done > 0) continue;
-        long long wait = 1000;
-        long long now = monotonicMs();
-        long long due = myTimers.nextDue();
-        if (due >= 0 && due - now < wait) wait = due < now ? 0 : due - now;
-        waitForEvents((int)wait);
-    }
-    return modalWindow ? modalWindow->myCode : myQuitCode;
-}
+void cX11WindowMaker::loopWait(sLoopRun&) { waitForEvents((int)loopWaitMs(1000, myTimers.nextDue(), monotonicMs())); }
+
+void cX11WindowMaker::wakeLoop() { myWakes.channel().signal(); }
 
 bool cX11WindowMaker::runUntil(bool (*until)(void*), void* arg, int ms) {
     long long end = monotonicMs() + ms;
@@ -640,7 +629,7 @@ int cX11WindowMaker::modal(cPlatformWindow* window) {
     myModalDepth++;
     // A window made hidden stays so (a carrier that only stands under its dialogs).
     if (!(w->myFlags & kWFHidden)) w->show(true);
-    int code = runLoop(w);
+    int code = runLoop(w->myEnded, w->myCode);
     w->myModal = false;
     myModalDepth--;
     myWindows.popModal(w);
@@ -650,20 +639,6 @@ int cX11WindowMaker::modal(cPlatformWindow* window) {
         w->myOwner->focus();
     }
     return code;
-}
-
-int cX11WindowMaker::messageLoop() {
-    myQuit = false;
-    myQuitCode = 0;
-    int code = runLoop(nullptr);
-    myQuit = false;
-    return code;
-}
-
-void cX11WindowMaker::quit(int code) {
-    myQuitCode = code;
-    myQuit = true;
-    myWakes.channel().signal();
 }
 
 // ---------------------------------------------------------------- desktop

@@ -29,8 +29,6 @@ public:
                                 cPlatformWindow* owner) override;
     void destroy(cPlatformWindow* window) override;
     int modal(cPlatformWindow* window) override;
-    int messageLoop() override;
-    void quit(int code) override;
     void wake(cPlatformWindow* window) override;
     bool setTimer(cPlatformWindow* window, int id, int ms, bool repeat) override;
     void killTimer(cPlatformWindow* window, int id) override;
@@ -74,8 +72,9 @@ private:
     // Input that reached a window behind a modal run: the run's window comes to the front
     // (the user is looking for it), the input itself is dropped.
     void blockedInput();
-    int runLoop(cX11Window* modalWindow);
-    bool loopDone(cX11Window* modalWindow);
+    int loopTurn(sLoopRun& run) override;
+    void loopWait(sLoopRun& run) override;
+    void wakeLoop() override;
     int dispatchEvents();
     void dispatch(void* event);
     void keyEvent(cX11Window* w, void* event);
@@ -104,8 +103,6 @@ private:
     cTimerTable<cX11Window> myTimers;
     cWakeRequests myWakes;
 
-    bool myQuit = false;
-    int myQuitCode = 0;
     cDoubleClickTracker myClicks;
     unsigned long long myInputSerial = 0;  // serial of the key or button event being handled
     _guardchar<char> myClipboard;

@@ -157,3 +157,28 @@ TEST(TimeUtil, TicksAreMonotonicAndMeasureSleeps) {
     EXPECT_GE(ticks_ms() - m0, 25u);
     EXPECT_GE(ticks_us() - u0, 25000u);
 }
+
+// The gate lets an update through once a whole period has passed since the last one, also
+// across the wrap of the 32-bit millisecond clock (a gap taken in a wider type would hold
+// every update back for 49 days, or let each one through).
+TEST(TimeUtil, TimeGatePassesOncePerPeriodAcrossTheClockWrap) {
+    struct Case {
+        unsigned int start, now;
+        bool passes;
+    } cases[] = {
+        {0, 500, false},
+        {0, 501, true},
+        {1000, 1400, false},
+        {0xFFFFFF00u, 0xF4u, false},  // 500 ms across the wrap
+        {0xFFFFFF00u, 0xF5u, true},   // 501 ms across the wrap
+        {100, 50, true},              // a clock restarted behind: a huge gap
+    };
+    for (const Case& c : cases) {
+        cTimeGate<unsigned int> gate(501);
+        gate.restart(c.start);
+        EXPECT_EQ(gate.pass(c.now), c.passes) << c.start << " " << c.now;
+        // The next period counts from the last pass.
+        EXPECT_EQ(gate.pass(c.now + 501), true) << c.start << " " << c.now;
+        EXPECT_EQ(gate.pass(c.now + 1000), false) << c.start << " " << c.now;
+    }
+}

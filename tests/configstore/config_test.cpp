@@ -449,9 +449,15 @@ TEST_F(StoreTest, MergesWithAHiveSavedMeanwhile) {
     ASSERT_TRUE(a.saveConfig());
     ASSERT_TRUE(b.setParamStr("install/p/fromB", "b"));
     ASSERT_TRUE(b.removeParam("install/p/drop"));
-    // Replayed over a's file: a key's last change decides it.
+    // Replayed over a's file: a key's last change decides it, also when the changes between
+    // a set and a removal fill several blocks of the change log.
     for (const char* v : {"1", "2"}) ASSERT_TRUE(b.setParamStr("install/p/twice", v));
     ASSERT_TRUE(b.setParamStr("install/r/gone", "g"));
+    char key[64];
+    for (int i = 0; i < 400; i++) {
+        snprintf(key, sizeof key, "install/many/key%d", i);
+        ASSERT_TRUE(b.setParamStr(key, "m"));
+    }
     ASSERT_TRUE(b.removeSection("install/r"));
     ASSERT_TRUE(b.saveConfig());
 
@@ -464,6 +470,10 @@ TEST_F(StoreTest, MergesWithAHiveSavedMeanwhile) {
     EXPECT_FALSE(c.hasSection("install/r"));
     ASSERT_TRUE(c.getParamStr("install/p/twice", s));
     EXPECT_STREQ(s.ptr, "2");
+    for (int i = 0; i < 400; i++) {
+        snprintf(key, sizeof key, "install/many/key%d", i);
+        ASSERT_TRUE(c.getParamStr(key, s)) << key;
+    }
     // b now sees a's change too.
     EXPECT_TRUE(b.getParamStr("install/p/fromA", s));
 }

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "jpeg2000_testutil.h"
-#include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/pictjp2.h"
+#include "picts/pictparallel.h"
 #include "picts/sizecheck.h"
 #include "pictfmt_testutil.h"
 
@@ -292,7 +292,7 @@ TEST(Jpeg2000Fixtures, BudgetRefusalOnAWorkerReachesTheCaller) {
     // Only the other threads refuse: the calling one (worker 0) waits until one of them has.
     clearPictBudgetRefusal();
     std::atomic<int> refusals{0};
-    EXPECT_FALSE(j2kParallelFor(64, 4, [&](long long, int w) {
+    EXPECT_FALSE(pictParallelFor(64, 4, [&](long long, int w) {
         for (int spin = 0; !w && !refusals && spin < 20000; spin++)
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         if (!w) return true;

@@ -9,8 +9,8 @@
 
 #include "base/sync.h"
 #include "picts/byteorder.h"
-#include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
+#include "picts/pictparallel.h"
 #include "picts/sizecheck.h"
 
 namespace {
@@ -760,7 +760,7 @@ bool cJ2KDecode::decodeTiles(cJP2Image* img) {
     _classbuf<cJP2Tcd> tcds;
     if (!tcds.set(n)) return fail();
     for (int w = 0; w < n; w++) tcds.ptr[w].setup(&myImage, &myCp);
-    bool ok = j2kParallelFor(numTiles, n, [&](long long i, int w) {
+    bool ok = pictParallelFor(numTiles, n, [&](long long i, int w) {
         cJP2Tcd& tcd = tcds.ptr[w];
         unsigned int t = tiles.ptr[i];
         return tcd.initDecodeTile(t) && tcd.decodeTile(t, 1) && tcd.updateImageData(img, false);

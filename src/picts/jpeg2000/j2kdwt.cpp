@@ -9,8 +9,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "picts/jpeg2000/j2kthreads.h"
 #include "picts/jpeg2000/j2ktile.h"
+#include "picts/pictparallel.h"
 
 namespace {
 
@@ -178,13 +178,13 @@ bool cJP2Tcd::dwtDecode(int threads) {
             long long area = (long long)lv.w * lv.h;
             int n = area < (1 << 16) ? 1 : threads;
             long long nRowJobs = (lv.h + rowBand - 1) / rowBand;
-            bool ok = j2kParallelFor(nRowJobs, n, [&](long long i, int) {
+            bool ok = pictParallelFor(nRowJobs, n, [&](long long i, int) {
                 int y0 = (int)i * rowBand, y1 = y0 + rowBand < lv.h ? y0 + rowBand : lv.h;
                 static thread_local _typebuf<int> line;
                 return rowsPass(lv, y0, y1, line);
             });
             long long nColJobs = (lv.w + colStrip - 1) / colStrip;
-            ok = ok && j2kParallelFor(nColJobs, n, [&](long long i, int) {
+            ok = ok && pictParallelFor(nColJobs, n, [&](long long i, int) {
                 int x0 = (int)i * colStrip, x1 = x0 + colStrip < lv.w ? x0 + colStrip : lv.w;
                 static thread_local _typebuf<int> scratch;
                 return colsPass(lv, x0, x1, scratch);
@@ -392,7 +392,7 @@ bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution, int threads) 
         if (comps.ptr[c].src) comps.ptr[same++] = comps.ptr[c];
     const long long band = 32;
     const int n = w * h < (1 << 16) ? 1 : threads;
-    j2kParallelFor((h + band - 1) / band, n, [&](long long i, int) {
+    pictParallelFor((h + band - 1) / band, n, [&](long long i, int) {
         outputRows(comps.ptr, same, mct, w, i * band, i * band + band < h ? i * band + band : h);
         return true;
     });

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "picts/jpeg2000/j2kt1.h"
-#include "picts/jpeg2000/j2kthreads.h"
+#include "picts/pictparallel.h"
 #include "picts/sizecheck.h"
 
 namespace {
@@ -232,7 +232,7 @@ bool cJP2Tcd::t1Decode(int threads) {
     // Each thread has its own tier-1 working buffers.
     _classbuf<cJP2Tier1> workers;
     if (!workers.set(n)) return false;
-    return j2kParallelFor(numJobs, n, [&](long long i, int w) {
+    return pictParallelFor(numJobs, n, [&](long long i, int w) {
         const sJob& j = jobs.ptr[i];
         sJP2TileComp& tc = myComps.ptr[j.comp];
         sJP2Resolution& res = tc.resolutions.ptr[j.res];

@@ -1,19 +1,18 @@
 // Row bands of a raw frame worked side by side: the rows first..end-1 are cut into chunks
-// that up to one thread per core (at most kMaxRawBands, at least 64 rows each) take in turn,
-// the caller's thread among them as worker 0, so a core slowed by other work takes fewer.
-// body(worker, y0, y1) runs for each chunk (a worker's chunks come in increasing order);
-// the call returns when every chunk is done. The chunks of one call must not write what
-// another chunk of the same call reads.
+// that up to one thread per core (at most kMaxRawBands, at least 64 rows each) take in turn
+// (pictParallelFor), the caller's thread among them as worker 0, so a core slowed by other
+// work takes fewer. body(worker, y0, y1) runs for each chunk (a worker's chunks come in
+// increasing order); the call returns when every chunk is done. The chunks of one call must
+// not write what another chunk of the same call reads.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <thread>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
 
 #include "base/sync.h"
+#include "picts/pictparallel.h"
 
 const int kMaxRawBands = 16;
 
@@ -31,22 +30,10 @@ void rawRowBands(long long first, long long end, Body body) {
     if (rows <= 0) return;
     const int n = rawBandCount(rows);
     const long long chunks = n == 1 ? 1 : 4LL * n;
-    std::atomic<long long> next{0};
-    auto work = [&](int worker) {
-        for (long long i = next.fetch_add(1); i < chunks; i = next.fetch_add(1))
-            body(worker, first + rows * i / chunks, first + rows * (i + 1) / chunks);
-    };
-    std::thread pool[kMaxRawBands];
-    int started = 1;
-    for (; started < n; started++) {
-        try {
-            pool[started] = std::thread(work, started);
-        } catch (...) {
-            break;  // no thread to be had: the others take its chunks
-        }
-    }
-    work(0);
-    for (int i = 1; i < started; i++) pool[i].join();
+    pictParallelFor(chunks, n, [&](long long i, int worker) {
+        body(worker, first + rows * i / chunks, first + rows * (i + 1) / chunks);
+        return true;
+    });
 }
 
 // Touches every 4 KiB page of a fresh buffer in bands side by side, so that the kernel's

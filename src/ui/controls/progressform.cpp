@@ -131,8 +131,7 @@ void sProgressStages::report(cChildElement* owner, double percent, unsigned int 
                              cProgressChild& bar, cStaticElement& status) {
     if (!(percent >= 0)) percent = 0;
     if (percent > 100) percent = 100;
-    if (now - lastUpdate < 501 || percent == 0) return;
-    lastUpdate = now;
+    if (percent == 0 || !updates.pass(now)) return;
     int pos = (int)(10 * percent);
     bar.setPos(pos, false);
     const char* withEstimate = owner->string(2);

@@ -12,6 +12,7 @@
 #include "base/job.h"
 #include "base/progress.h"
 #include "base/sync.h"
+#include "base/timeutil.h"
 #include "ciplatform/picture.h"
 #include "ui/controls/progressbar.h"
 #include "ui/controls/toolbar.h"
@@ -37,7 +38,7 @@ struct sProgressStages {
     void setCurrent(const char* name);
     void restart(unsigned int now) {
         start = now;
-        lastUpdate = 0;
+        updates.restart(0);  // the first report is shown at once
     }
     // Job thread: the stage's stored name (or the owner's word for one) becomes current.
     void enter(cChildElement* owner, int stage, unsigned int now);
@@ -47,7 +48,7 @@ struct sProgressStages {
 
 private:
     volatile unsigned int start = 0;
-    volatile unsigned int lastUpdate = 0;
+    cTimeGate<unsigned int> updates{501};
     cFasterTreeList<int, _guardchar<char> > myNames;
     _guardchar<char> myCurrent;
     cCriticalSection myLock;

@@ -1,9 +1,10 @@
-// A small parallel loop for the tile decoder: items 0..n-1 taken in turn by up to `threads`
-// threads (the caller's among them). The body gets the item and the index of the thread
-// running it (0 .. threads - 1, so per-thread state can live in an array) and returns false
-// to report a failure; the loop then stops handing out items. A size that a worker refuses
-// for the decode budget is recorded on the calling thread too, where the decode's caller
-// reads it (pictBudgetRefusal is per thread).
+// Work shared among threads while a picture decodes: items 0..n-1 taken in turn by up to
+// `threads` threads (the caller's among them), so a core slowed by other work takes fewer.
+// The body gets the item and the index of the thread running it (0 .. threads - 1, the
+// caller's is 0, so per-thread state can live in an array) and returns false to report a
+// failure; the loop then stops handing out items. A thread that cannot be started leaves its
+// items to the others. A size that a worker refuses for the decode budget is recorded on the
+// calling thread too, where the decode's caller reads it (pictBudgetRefusal is per thread).
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,7 @@
 #include "picts/sizecheck.h"
 
 template <class Body>
-bool j2kParallelFor(long long n, int threads, Body body) {
+bool pictParallelFor(long long n, int threads, Body body) {
     if (n <= 0) return true;
     if (threads > n) threads = (int)n;
     std::atomic<long long> next{0};
