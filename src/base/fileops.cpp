@@ -83,6 +83,17 @@ bool pwriteAll(int fd, const void* data, long long n, unsigned long long at) {
     return true;
 }
 
+long long preadAll(int fd, void* data, long long n, unsigned long long at) {
+    long long done = 0;
+    while (done < n) {
+        ssize_t r = ::pread(fd, (char*)data + done, chunkOf(n - done), (off_t)(at + (unsigned long long)done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        done += r;
+    }
+    return done;
+}
+
 cFileOps* cFileOps::plain() {
     static cFileOps ops;
     return &ops;

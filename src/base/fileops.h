@@ -9,6 +9,9 @@
 bool writeAll(int fd, const void* data, long long n);
 // The same at an offset; the descriptor's own position stays.
 bool pwriteAll(int fd, const void* data, long long n, unsigned long long at);
+// Reads up to n bytes at an offset, continuing after short and interrupted reads; the
+// count read (less than n at the end of the file or on an error).
+long long preadAll(int fd, void* data, long long n, unsigned long long at);
 
 class cFileOps {
 public:

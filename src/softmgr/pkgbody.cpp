@@ -8,11 +8,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "base/fileio.h"
+#include "base/fileops.h"
 #include "base/job.h"
 #include "base/lists.h"
 #include "hash/sha256.h"
@@ -20,17 +20,6 @@
 namespace {
 
 const long long kInBuf = 16384;
-
-long long preadAll(int fd, unsigned long long offset, void* buffer, long long n) {
-    long long done = 0;
-    while (done < n) {
-        ssize_t r = pread(fd, (char*)buffer + done, (size_t)(n - done), (off_t)(offset + (unsigned long long)done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        done += r;
-    }
-    return done;
-}
 
 }  // namespace
 
@@ -64,7 +53,7 @@ cPkgBody::~cPkgBody() {
 long long cPkgBody::readPacked(unsigned long long offset, void* buffer, long long n) {
     if (offset >= myPacked || n <= 0) return 0;
     if ((unsigned long long)n > myPacked - offset) n = (long long)(myPacked - offset);
-    if (myFd >= 0) return preadAll(myFd, myStart + offset, buffer, n);
+    if (myFd >= 0) return preadAll(myFd, buffer, n, myStart + offset);
     memcpy(buffer, myMem.ptr + offset, (size_t)n);
     return n;
 }
@@ -467,7 +456,7 @@ bool cPkgBodyRange::set_fp(unsigned long long position) {
 long long cPkgFdRange::read(void* buffer, long long n) {
     if (myFailed || n <= 0 || myPos >= myLength) return 0;
     if ((unsigned long long)n > myLength - myPos) n = (long long)(myLength - myPos);
-    long long got = preadAll(myFd, myAt + myPos, buffer, n);
+    long long got = preadAll(myFd, buffer, n, myAt + myPos);
     myPos += (unsigned long long)got;
     if (got < n) myFailed = true;
     return got;

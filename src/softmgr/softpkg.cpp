@@ -62,18 +62,6 @@ bool readWhole(cFileIOTarget* source, unsigned long long size, unsigned char* bu
     return true;
 }
 
-bool preadAll(int fd, unsigned long long offset, unsigned char* p, long long n) {
-    while (n > 0) {
-        ssize_t r = pread(fd, p, (size_t)n, (off_t)offset);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= r;
-        offset += (unsigned long long)r;
-    }
-    return true;
-}
-
 // Reads a file of `size` bytes whole into p, which has room for one byte more: true only
 // when exactly `size` bytes come. A read that stops short of what was asked is the end of
 // a regular file, so a file read in one call costs one call; a byte more is growth.
@@ -379,7 +367,7 @@ bool cSoftPkg::settle(sPkgItem* it) const {
     sha256_starts(&sha);
     for (unsigned long long done = 0; done < it->stored;) {
         long long n = it->stored - done < (unsigned long long)buf.count ? (long long)(it->stored - done) : buf.count;
-        if (!preadAll(mySpool, it->at + done, buf.ptr, n)) return false;
+        if (preadAll(mySpool, buf.ptr, n, it->at + done) != n) return false;
         sha256_update(&sha, buf.ptr, (size_t)n);
         done += (unsigned long long)n;
     }
@@ -418,7 +406,7 @@ bool cSoftPkg::savePackage(cFileIOTarget* target) {
             if (it->at < winAt || it->at + it->stored > winAt + winLen) {
                 winAt = it->at;
                 winLen = mySpoolSize - winAt < (unsigned long long)buf.count ? mySpoolSize - winAt : (unsigned long long)buf.count;
-                if (!preadAll(mySpool, winAt, buf.ptr, (long long)winLen)) return false;
+                if (preadAll(mySpool, buf.ptr, (long long)winLen, winAt) != (long long)winLen) return false;
             }
             at = buf.ptr + (it->at - winAt);
             SHA2Hash(at, it->digest, (size_t)it->stored);

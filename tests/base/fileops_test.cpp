@@ -114,8 +114,12 @@ TEST(FileOps, ReplacedFileIsTheOldOrTheNewWhicheverStepFails) {
         unsigned oldMode = st.st_mode & 0777;
         _guardchar<char> tmp;
         ASSERT_TRUE(tmp.set(dir.file(c.tmpName).c_str()));
-        if (c.leftover && std::string(c.leftover) == "file") ASSERT_TRUE(testutil::writeFile(tmp.ptr, "part", 4));
-        if (c.leftover && std::string(c.leftover) == "link") ASSERT_EQ(0, symlink(kept.c_str(), tmp.ptr));
+        const std::string leftover = c.leftover ? c.leftover : "";
+        if (leftover == "file") {
+            ASSERT_TRUE(testutil::writeFile(tmp.ptr, "part", 4));
+        } else if (leftover == "link") {
+            ASSERT_EQ(0, symlink(kept.c_str(), tmp.ptr));
+        }
         FailingOps ops;
         ops.failing = c.failing;
         int r = replaceFile(target.c_str(), tmp, 0640, [&](int fd) { return ops.write(fd, "new", 3); }, &ops);
