@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/byteorder.h"
 #include "base/fileio.h"
 #include "base/fileops.h"
 #include "base/job.h"
@@ -391,7 +392,7 @@ bool cPkgBodyReader::trailer(unsigned long& adler) {
     if (!myEnded || !myFromStart || !myZ) return false;
     unsigned long long at = myPacked - (unsigned long long)(myInFill - myInUsed);
     if (myBody->readPacked(at, t, 4) != 4) return false;
-    adler = ((unsigned long)t[0] << 24) | ((unsigned long)t[1] << 16) | ((unsigned long)t[2] << 8) | t[3];
+    adler = be32(t);
     return true;
 }
 
