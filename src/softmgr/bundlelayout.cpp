@@ -14,8 +14,6 @@ const char kBundlePkgInfo[] = "APPL????";
 
 namespace {
 
-const char kContents[] = "/Contents";
-
 // In the order of eBundlePart.
 const char* const kParts[] = {
     "/Contents",
@@ -129,7 +127,7 @@ bool bundlePath(const char* root, eBundlePart part, _guardchar<char>& out) {
 }
 
 bool contentsPath(const char* contents, eBundlePart part, _guardchar<char>& out) {
-    return concatText(contents, bundlePart(part) + (sizeof(kContents) - 1), out);
+    return concatText(contents, bundlePart(part) + strlen(kParts[eBundleContents]), out);
 }
 
 bool folderAbove(const char* path, int levels, _guardchar<char>& out) {
