@@ -368,7 +368,7 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     ASSERT_TRUE(apptest::makeDirs(folder));
     cFileSelectPanel::tFreeSpace saved = cFileSelectPanel::gFreeSpace;
     cGateFS gate;
-    script.answers = {1, 1, 1, 1};  // three refused folders, then abort: Yes
+    script.answers = {1, 1, 1, 1, 1};  // four refused folders, then abort: Yes
     script.boxShots = "wizard_refused_folder_";
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
         passAcceptancePages(w, wz);
@@ -386,6 +386,11 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
         EXPECT_EQ(std::string(fs->pathEdit()->text()), home.path() + "/Applications/Hello Tool");
+        // Such a folder in the edit itself is refused on Next with the same message.
+        fs->pathEdit()->setText((home.path() + "/Documents").c_str());
+        key(w, kReturn);
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        EXPECT_EQ(fs->lastMessage(), 14);
         // A folder the installation will make is measured on its nearest existing parent.
         EXPECT_TRUE(fs->takeFolder((folder + "/not/yet").c_str()));
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
@@ -404,10 +409,11 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         key(w, kReturn);
     };
     EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1) << "the end code says it failed";
-    ASSERT_EQ(script.boxes.size(), 4u);
-    EXPECT_EQ(script.boxes[0].rfind("The software cannot be installed to " + home.path() + "/Documents.", 0), 0u)
-        << script.boxes[0];
-    EXPECT_EQ(script.boxes[3], "Are you sure you want to abort installation?");
+    ASSERT_EQ(script.boxes.size(), 5u);
+    for (int i : {0, 3})
+        EXPECT_EQ(script.boxes[i].rfind("The software cannot be installed to " + home.path() + "/Documents.", 0), 0u)
+            << script.boxes[i];
+    EXPECT_EQ(script.boxes[4], "Are you sure you want to abort installation?");
     EXPECT_EQ(ctx.result, (unsigned)eIJStopped);
     EXPECT_TRUE(started().empty());
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
