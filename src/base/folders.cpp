@@ -145,6 +145,19 @@ bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
     return true;
 }
 
+bool nearestExistingFolder(const char* path, _guardchar<char>& out) {
+    _guardchar<char> at;
+    if (!path || !at.set(path)) return false;
+    while (cFolderContents::objtype(at.ptr) != cFolderContents::eFolder) {
+        char* slash = strrchr(at.ptr, '/');
+        if (!slash || (slash == at.ptr && !slash[1])) return false;
+        // "/name" goes up to "/" itself.
+        slash[slash == at.ptr ? 1 : 0] = 0;
+    }
+    out.attach(at.dettach());
+    return true;
+}
+
 int cFolderContents::objtype(const char* path) {
     if (!path || !path[0]) return eNothing;
     struct stat st;

@@ -19,6 +19,10 @@ struct sFolderItemInfo {
 // name begins with one); a null or empty folder gives the name alone. `out` may hold the
 // folder. False without memory.
 bool joinPath(const char* folder, const char* name, _guardchar<char>& out);
+// The nearest existing folder at or above `path` (the path itself when it is one): where a
+// folder that is still to be made would be made, or a file's folder. False when no part of
+// the path is a folder (a bare name) or without memory.
+bool nearestExistingFolder(const char* path, _guardchar<char>& out);
 
 class cFolderContents {
 public:

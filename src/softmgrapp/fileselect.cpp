@@ -25,13 +25,7 @@ namespace {
 bool volumeFree(const char* folder, unsigned long long& free) {
     unsigned long long total = 0;
     _guardchar<char> at;
-    at.set(folder);
-    while (at.ptr && cFolderContents::objtype(at.ptr) == cFolderContents::eNothing) {
-        char* slash = strrchr(at.ptr, '/');
-        if (!slash || (slash == at.ptr && !slash[1])) return false;
-        slash[slash == at.ptr ? 1 : 0] = 0;
-    }
-    return at.ptr && cFolderContents::getVolInfo(at.ptr, total, free);
+    return nearestExistingFolder(folder, at) && cFolderContents::getVolInfo(at.ptr, total, free);
 }
 
 // A message with its one "%s" (or "%lld") replaced.

@@ -279,16 +279,7 @@ void cFolderChooseDialog::onConstruct() {
         int t = cFolderContents::objtype(myResult->ptr);
         if (t == cFolderContents::eNothing) proposed.set(myResult->ptr);
         if (t == cFolderContents::eFolder || t == cFolderContents::eFile || t == cFolderContents::eNothing)
-            start.set(myResult->ptr);
-        // Up from the path until a folder (a file's folder, a missing folder's parent).
-        while (start.ptr && cFolderContents::objtype(start.ptr) != cFolderContents::eFolder) {
-            char* slash = strrchr(start.ptr, '/');
-            if (!slash || (slash == start.ptr && !slash[1])) {
-                start.set((const char*)nullptr);
-                break;
-            }
-            slash[slash == start.ptr ? 1 : 0] = 0;
-        }
+            nearestExistingFolder(myResult->ptr, start);
     }
     if (myResult) myResult->set((const char*)nullptr);
     if (start.ptr)
