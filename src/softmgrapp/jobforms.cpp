@@ -46,6 +46,12 @@ void formatMessage(const char* pattern, const char* path, _guardchar<char>& out)
     concatText(mid.ptr, at + 2, out);
 }
 
+// Appends `item` to a list of names shown as "A, B".
+bool appendListed(_guardchar<char>& list, const char* item) {
+    _guardchar<char> joined;
+    return concatText(list.ptr, list.empty() ? "" : ", ", joined) && concatText(joined.ptr, item, list);
+}
+
 }  // namespace
 
 cWindowMaker* appWindowMaker() {
@@ -75,10 +81,9 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
 void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out) {
     out.set("");
     for (auto* it = codes.head; it; it = it->next) {
-        _guardchar<char> name, joined;
+        _guardchar<char> name;
         if (!getInstalledPackageName(store, it->value.ptr, name) || name.empty()) name.set(it->value.ptr);
-        if (concatText(out.ptr, out.empty() ? "" : ", ", joined) && concatText(joined.ptr, name.ptr, out)) continue;
-        return;
+        if (!appendListed(out, name.ptr)) return;
     }
 }
 
@@ -636,10 +641,8 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         if (r == eUNRemoved && message && ctx && !ctx->keptFor.empty()) {
             // Files another package still lists stayed: say that it is still whole.
             _guardchar<char> names, joined, kept, text;
-            for (auto* it = ctx->keptFor.head; it; it = it->next) {
-                concatText(names.ptr ? names.ptr : "", names.ptr ? ", " : "", joined);
-                concatText(joined.ptr, it->value.ptr, names);
-            }
+            for (auto* it = ctx->keptFor.head; it; it = it->next)
+                if (!appendListed(names, it->value.ptr)) break;
             formatMessage(string(eUninKeptFor), names.ptr, kept);
             concatText(messageOf(message), "\n", joined);
             concatText(joined.ptr, kept.ptr, text);
