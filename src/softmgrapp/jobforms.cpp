@@ -584,6 +584,11 @@ void cUninstallInitUI::onConstruct() {
     startCarried(job);
 }
 
+void cUninstallInitUI::displayName(_guardchar<char>& out) const {
+    const char* code = ctx ? ctx->codeName.ptr : "";
+    if (!getInstalledPackageName(store, code, out) || out.empty()) out.set(code);
+}
+
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (keepLanguage) {
         // Run inside another form: the package's language is not applied and not asked,
@@ -607,12 +612,9 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
         if (!q->yes) return true;
-        // The question names the package it removes (its display name, else its code).
+        // The question names the package it removes.
         _guardchar<char> name, text;
-        cCIApplication* app = cCIApplication::appRef();
-        cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
-        if (!ctx || !getInstalledPackageName(s, ctx->codeName.ptr, name) || name.empty())
-            name.set(ctx ? ctx->codeName.ptr : "");
+        displayName(name);
         const char* question = messageOf(resultMessage(eAtQuestion, (unsigned)q->question));
         if (name.empty()) {
             text.set(question);
@@ -648,13 +650,9 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             concatText(joined.ptr, kept.ptr, text);
             boxAside(message->kind, text.ptr, false);
         } else if (r == eUNUnfinished && message) {
-            _List<_guardchar<char> > codes;
-            _guardchar<char>* code = codes.add();
-            cCIApplication* app = cCIApplication::appRef();
-            cApplicationConfig* s = store ? store : app ? app->config() : nullptr;
-            _guardchar<char> names, m;
-            if (code && code->set(ctx ? ctx->codeName.ptr : "")) packageNames(s, codes, names);
-            unfinishedMessage(names.ptr, m);
+            _guardchar<char> name, m;
+            displayName(name);
+            unfinishedMessage(name.ptr, m);
             boxAside(message->kind, m.ptr, false);
         } else if (message) {
             boxAside(message->kind, messageOf(message), false);

@@ -332,13 +332,18 @@ public:
 
     sPkgUninstallContext* ctx = nullptr;
     cUninstallInitJob* job = nullptr;
-    // The store the package is removed from (the application's when null).
+    // The store the package is removed from (uninstall() passes the application's when it
+    // was given none).
     cApplicationConfig* store = nullptr;
     // Run inside another form: keeps the language shown, never asks for one.
     bool keepLanguage = false;
 
 protected:
     cJob* carried() override { return job; }
+
+private:
+    // The display name of the package removed, else its code name.
+    void displayName(_guardchar<char>& out) const;
 };
 
 // The "uninstall" verb: the code name's package removed behind the progress form; an
