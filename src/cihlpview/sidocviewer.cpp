@@ -67,7 +67,6 @@ bool cSiDocViewer::refSiDoc(cSiDocBox* doc, unsigned int background) {
     if (doc == myDoc) return false;
     myDoc = doc;
     myPressed = nullptr;
-    myLinksWidth = -1;
     myLink = -1;
     myWidthFlips = 0;
     rebuild();
@@ -199,8 +198,9 @@ void cSiDocViewer::onPaintArea(cCanvas* canvas) {
         setQuantumSize(10, 15);
         setMinVisualHeight(myDocHeight);
     }
-    // The link with the keyboard's focus, framed in the colour of the focus ring.
-    long long at = focused() ? linkStart(myLink) : -1;
+    // The link with the keyboard's focus, framed in the colour of the focus ring where the
+    // present width lays it out.
+    long long at = focused() && myLink >= 0 && collectLinks() ? linkStart(myLink) : -1;
     unsigned int ring = cCITheme::theme()->getColor(23);
     for (long long i = at; i >= 0 && i < myPieceCount && myPieces.ptr[i].target == myPieces.ptr[at].target; i++) {
         const sArea& a = myPieces.ptr[i].area;
@@ -231,13 +231,14 @@ bool cSiDocViewer::collectLinks() {
     if (myLinksWidth == W && W > 0) return true;
     myPieceCount = 0;
     myLinkCount = 0;
-    myLink = -1;
-    cWindowMaker* maker = windowMaker();
-    if (!myDoc || W <= 0 || !maker) return false;
     // Every line is drawn (into one row, so nothing is kept of the pixels) for the zones
     // its links register; the layout's own work limit bounds a hostile document.
-    cCanvas* row = maker->offscreen(W, 1);
-    if (!row) return false;
+    cWindowMaker* maker = windowMaker();
+    cCanvas* row = myDoc && W > 0 && maker ? maker->offscreen(W, 1) : nullptr;
+    if (!row) {
+        myLink = -1;
+        return false;
+    }
     sSiDocDrawProps props;
     props.font = stdFont();
     props.bgColor = myBg;
@@ -250,7 +251,12 @@ bool cSiDocViewer::collectLinks() {
             !v->myPieces.reset(v->myPieces.count ? v->myPieces.count * 2 : 16))
             return false;
         // A new link starts where the target changes.
-        if (v->myPieceCount == 0 || v->myPieces.ptr[v->myPieceCount - 1].target != target) v->myLinkCount++;
+        if (v->myPieceCount == 0 || v->myPieces.ptr[v->myPieceCount - 1].target != target) {
+            if (v->myLinkCount >= v->myLinkStarts.count &&
+                !v->myLinkStarts.reset(v->myLinkStarts.count ? v->myLinkStarts.count * 2 : 16))
+                return false;
+            v->myLinkStarts.ptr[v->myLinkCount++] = v->myPieceCount;
+        }
         v->myPieces.ptr[v->myPieceCount++] = {target, area};
         return true;
     };
@@ -261,20 +267,15 @@ bool cSiDocViewer::collectLinks() {
     myDoc->draw(row, props, drawn);
     delete row;
     myLinksWidth = W;
+    // The links come in document order whatever the width: the one with the focus keeps
+    // it across a new layout (unless the document has fewer now).
+    if (myLink >= myLinkCount) myLink = -1;
     return true;
 }
 
 int cSiDocViewer::linkCount() { return collectLinks() ? myLinkCount : -1; }
 
-long long cSiDocViewer::linkStart(int i) {
-    if (i < 0 || i >= myLinkCount) return -1;
-    int link = -1;
-    for (long long k = 0; k < myPieceCount; k++) {
-        if (k == 0 || myPieces.ptr[k].target != myPieces.ptr[k - 1].target) link++;
-        if (link == i) return k;
-    }
-    return -1;
-}
+long long cSiDocViewer::linkStart(int i) { return i >= 0 && i < myLinkCount ? myLinkStarts.ptr[i] : -1; }
 
 const char* cSiDocViewer::focusedTarget() {
     long long k = linkStart(myLink);

@@ -94,6 +94,7 @@ private:
     int myWidthFlips = 0;  // re-layouts caused by the bar showing or hiding
     _typebuf<sLinkPiece> myPieces;
     long long myPieceCount = 0;
+    _typebuf<long long> myLinkStarts;  // per link, the index of its first piece
     int myLinkCount = 0;
     int myLinksWidth = -1;  // the layout width the pieces belong to; -1: not collected
     int myLink = -1;

@@ -262,6 +262,28 @@ TEST(SiDocViewer, TabWalksTheLinksAndReturnOpensThem) {
     f.key(kKeyEnter);
     ASSERT_EQ(f.viewer->opened.size(), 3u);
     EXPECT_EQ(f.viewer->opened[2], "mailto:x@example.org");
+    // Narrower, the link wraps elsewhere: the frame follows it (just right of the link on
+    // every row it covers) and the link keeps the focus for Tab.
+    f.viewer->move(10, 10, 140, 150);
+    f.pump();
+    f.key(kKeyEnd);
+    const unsigned int ringColour = elemtest::rgbOf(cCITheme::theme()->getColor(23));
+    const int w = f.viewer->width() - f.viewer->getVScrollRes();
+    int framed = 0;
+    for (int y = 1; y < f.viewer->height() - 1; y++) {
+        int last = -1;
+        for (int x = 0; x < w; x++)
+            if (const char* t = f.viewer->getRef(x, y))
+                if (std::string(t) == "mailto:x@example.org") last = x;
+        if (last < 0 || last + 1 >= w - 1) continue;
+        framed++;
+        EXPECT_EQ(f.window->canvas()->pixel(10 + last + 1, 10 + y) & 0xFFFFFF, ringColour) << "row " << y;
+    }
+    EXPECT_GT(framed, 10);
+    f.key(kKeyTab, kModShift);
+    EXPECT_EQ(f.viewer->focusedLink(), 0);
+    f.key(kKeyTab);
+    ASSERT_EQ(f.viewer->focusedLink(), 1);
     f.key(kKeyTab);
     EXPECT_TRUE(after->focused()) << "past the last link the next element's turn";
     f.key(kKeyTab, kModShift);
