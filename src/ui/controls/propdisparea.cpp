@@ -92,16 +92,10 @@ void cPropDispAreaChild::onPaintArea(cCanvas* canvas) {
 
 bool cPropDispAreaChild::onKey(int key, bool shift, bool ctrl, bool alt) {
     cVScroll* bar = vScroll();
-    if (ctrl || alt || !bar->visible_child()) return false;
-    switch (key) {
-        case kKeyUp: bar->valUp(); break;
-        case kKeyDown: bar->valDown(); break;
-        case kKeyPageUp: bar->pageUp(); break;
-        case kKeyPageDown: bar->pageDown(); break;
-        case kKeyHome: bar->setPos(0, true); break;
-        case kKeyEnd: bar->setPos(bar->maxval(), true); break;
-        default: return false;
-    }
+    // The bar's own keys scroll the text, all but Left and Right: it scrolls only up and down.
+    if (ctrl || alt || key == kKeyLeft || key == kKeyRight || !bar->visible_child() ||
+        !bar->onKey(key, shift, ctrl, alt))
+        return false;
     repaint();
     return true;
 }
