@@ -359,8 +359,6 @@ void cHeadlessWindowMaker::injectResize(cPlatformWindow* window, int w, int h) {
 
 // --- the loop ---
 
-void cHeadlessWindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
-
 bool cHeadlessWindowMaker::runWakeups() { return runWakeRequests(myWakes, myWindows, myDispatchDepth); }
 
 bool cHeadlessWindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
@@ -407,8 +405,6 @@ void cHeadlessWindowMaker::loopWait(sLoopRun& run) {
     myClock += spent;
     if (!signalled) run.idleMs += spent > 0 ? spent : 1;
 }
-
-void cHeadlessWindowMaker::wakeLoop() { myWakes.channel().signal(); }
 
 int cHeadlessWindowMaker::modal(cPlatformWindow* window) {
     cHeadlessWindow* w = live(window);

@@ -34,7 +34,6 @@ public:
                                 cPlatformWindow* owner) override;
     void destroy(cPlatformWindow* window) override;
     int modal(cPlatformWindow* window) override;
-    void wake(cPlatformWindow* window) override;
     bool setTimer(cPlatformWindow* window, int id, int ms, bool repeat) override;
     void killTimer(cPlatformWindow* window, int id) override;
     bool recommendedMainWindowSize(sSize& size) override;
@@ -126,7 +125,6 @@ private:
     bool freeDead();
     int loopTurn(sLoopRun& run) override;
     void loopWait(sLoopRun& run) override;
-    void wakeLoop() override;
 
     cWindowBook<cHeadlessWindow> myWindows;  // live, destroyed (freed by the next pump), modal runs
     int myDispatchDepth = 0;                   // windows are freed only at depth 0
@@ -136,7 +134,6 @@ private:
     long long mySequence = 0;
 
     cTimerTable<cHeadlessWindow> myTimers;
-    cWakeRequests myWakes;
 
     _typebuf<int> myAnswers;
     long long myAnswerCount = 0;

@@ -32,7 +32,7 @@ int cWindowMaker::messageLoop() {
 void cWindowMaker::quit(int code) {
     myQuitCode = code;
     myQuit = true;
-    wakeLoop();
+    myWakes.channel().signal();
 }
 
 int cWindowMaker::runLoop(bool& ended, int& code) {

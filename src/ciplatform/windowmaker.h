@@ -6,6 +6,7 @@
 #include "base/buffers.h"
 #include "base/geometry.h"
 #include "base/sync.h"
+#include "ciplatform/looptables.h"
 
 class cCanvas;
 class cPlatformWindow;
@@ -176,7 +177,7 @@ public:
     void quit(int code);
     // Callable from any thread: makes the loop call onWindowWake of that window's client
     // (null: of every window's) on a later turn.
-    virtual void wake(cPlatformWindow* window) = 0;
+    void wake(cPlatformWindow* window) { myWakes.add(window); }
     // A one-shot or repeating timer of the window (ms >= 1) delivered as onWindowTimer.
     virtual bool setTimer(cPlatformWindow* window, int id, int ms, bool repeat) = 0;
     virtual void killTimer(cPlatformWindow* window, int id) = 0;
@@ -212,10 +213,11 @@ protected:
     int runLoop(bool& ended, int& code);
     // Input, wake-ups, due timers, repaints and deferred frees once; how many things it did.
     virtual int loopTurn(sLoopRun& run) = 0;
-    // Waits for input, a wake-up (wakeLoop) or the next timer; may end the run.
+    // Waits for input, a wake-up (myWakes' channel) or the next timer; may end the run.
     virtual void loopWait(sLoopRun& run) = 0;
-    // Callable from any thread: a loop waiting in loopWait returns.
-    virtual void wakeLoop() = 0;
+
+    // Windows woken from any thread; its channel, signalled from any thread, ends a loopWait.
+    cWakeRequests myWakes;
 
 private:
     bool myQuit = false;

@@ -567,8 +567,6 @@ void cX11Window::endModal(int code) {
 
 // ---------------------------------------------------------------- the loop
 
-void cX11WindowMaker::wake(cPlatformWindow* window) { myWakes.add(window); }
-
 bool cX11WindowMaker::runWakeups() { return runWakeRequests(myWakes, myWindows, myDispatchDepth); }
 
 bool cX11WindowMaker::setTimer(cPlatformWindow* window, int id, int ms, bool repeat) {
@@ -601,8 +599,6 @@ void cX11WindowMaker::waitForEvents(int ms) {
 int cX11WindowMaker::loopTurn(sLoopRun&) { return pumpOnce(); }
 
 void cX11WindowMaker::loopWait(sLoopRun&) { waitForEvents((int)loopWaitMs(1000, myTimers.nextDue(), monotonicMs())); }
-
-void cX11WindowMaker::wakeLoop() { myWakes.channel().signal(); }
 
 bool cX11WindowMaker::runUntil(bool (*until)(void*), void* arg, int ms) {
     long long end = monotonicMs() + ms;

@@ -29,7 +29,6 @@ public:
                                 cPlatformWindow* owner) override;
     void destroy(cPlatformWindow* window) override;
     int modal(cPlatformWindow* window) override;
-    void wake(cPlatformWindow* window) override;
     bool setTimer(cPlatformWindow* window, int id, int ms, bool repeat) override;
     void killTimer(cPlatformWindow* window, int id) override;
     bool recommendedMainWindowSize(sSize& size) override;
@@ -74,7 +73,6 @@ private:
     void blockedInput();
     int loopTurn(sLoopRun& run) override;
     void loopWait(sLoopRun& run) override;
-    void wakeLoop() override;
     int dispatchEvents();
     void dispatch(void* event);
     void keyEvent(cX11Window* w, void* event);
@@ -101,7 +99,6 @@ private:
     long long mySequence = 0;
 
     cTimerTable<cX11Window> myTimers;
-    cWakeRequests myWakes;
 
     cDoubleClickTracker myClicks;
     unsigned long long myInputSerial = 0;  // serial of the key or button event being handled
