@@ -24,9 +24,7 @@ public:
     bool showsWindows() override;
     void onDestroy() override {}
     const unsigned int* appIconData() override;
-    int appIconDim() override { return kIconDim; }
-
-    static const int kIconDim = kAppIconDim;
+    int appIconDim() override { return kAppIconDim; }
 
     // The choice made by onInit (eSoftMgrMode and its arguments).
     unsigned int mode = 0;
