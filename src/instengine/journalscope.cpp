@@ -195,8 +195,6 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
         };
         vouch(myRecord.path.ptr);
         for (auto* it = myRecord.bases.head; it; it = it->next) vouch(it->value.ptr);
-        for (const char* f : myRecord.files) myRecordFiles.insert(cStringKey(f));
-        for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
         for (auto* it = myRecord.shortcuts.head; it; it = it->next) myRecordEntries.insert(cStringKey(it->value.ptr));
     }
     // The package's entries: "<entries folder>/<code word>-<name>.desktop".
@@ -205,11 +203,18 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
     if (desktopEntryFolder(myEntries) && sysShortcutPath(sample, "x", code) &&
         strlen(sample.ptr) > sizeof(kSample) - 1)
         myPrefix.set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+    // Only a committed registration's record is checked against what was written and
+    // what the old record held; a pending journal (every installation's own) needs none.
+    if (!j.committed || !j.registration) return;
+    if (myHaveRecord) {
+        for (const char* f : myRecord.files) myRecordFiles.insert(cStringKey(f));
+        for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
+    }
     for (long long i = 0; i < j.count(); i++) {
-        cStringKey key(j.path(i));
-        if (j.kind(i) == 'R' || j.kind(i) == 'N') myWritten.insert(key);
-        if (j.kind(i) == 'M') myMade.insert(key);
-        if (j.kind(i) == 'E') myWrittenEntries.insert(key);
+        char kind = j.kind(i);
+        if (kind == 'R' || kind == 'N') myWritten.insert(cStringKey(j.path(i)));
+        if (kind == 'M') myMade.insert(cStringKey(j.path(i)));
+        if (kind == 'E') myWrittenEntries.insert(cStringKey(j.path(i)));
     }
 }
 
