@@ -154,8 +154,6 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // The quoted path at the head of a recorded command and where the rest begins; false
 // when the text does not open with a whole quoted word. Double quotes are the record's
 // form; shell single quotes (a quote inside as '\'') are what earlier versions wrote,
@@ -186,7 +184,7 @@ bool quotedHead(const char* s, _guardchar<char>& path, const char*& rest) {
         p++;
         path.attach(buf.dettach());
     }
-    if (*p && !isBlank(*p)) return false;
+    if (*p && !__acp_isspace(*p)) return false;
     rest = p;
     return true;
 }
