@@ -301,7 +301,7 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     // Never another package's folder (one of the same name would share its files, and
     // uninstalling either would take them from the other): the first free "<folder> <n>".
     // Records hold folders as resolved when they were chosen.
-    cOtherRecords others(ctx.store, ctx.codeName.ptr);
+    cOtherRecords others(ctx.store, ctx.codeName.ptr, true);
     auto used = [&](const char* candidate) {
         _guardchar<char> real;
         return others.usesFolder(realFolder(candidate, real) ? real.ptr : candidate);
