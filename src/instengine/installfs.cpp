@@ -4,10 +4,12 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 cInstallFS* cInstallFS::plain() {
@@ -113,6 +115,26 @@ bool isBelow(const char* path, const char* base) {
     while (n > 1 && base[n - 1] == '/') n--;
     if (n == 1 && base[0] == '/') return path[0] == '/' && path[1] != 0;
     return strncmp(path, base, n) == 0 && path[n] == '/' && path[n + 1] != 0;
+}
+
+bool realFolder(const char* folder, _guardchar<char>& out, bool pastFiles) {
+    _guardchar<char> head;
+    if (!head.set(folder)) return false;
+    for (long long cut = (long long)strlen(head.ptr);;) {
+        char keep = head.ptr[cut];
+        head.ptr[cut] = 0;
+        char real[PATH_MAX];
+        bool found = realpath(cut ? head.ptr : "/", real) != nullptr;
+        int error = errno;
+        head.ptr[cut] = keep;
+        if (found) {
+            const char* rest = head.ptr + cut;  // "" or from a "/"
+            return strcmp(real, "/") == 0 && *rest ? out.set(rest) : concatText(real, rest, out);
+        }
+        if ((error != ENOENT && (error != ENOTDIR || !pastFiles)) || cut == 0) return false;
+        while (cut > 0 && head.ptr[cut - 1] != '/') cut--;
+        if (cut > 0) cut--;
+    }
 }
 
 bool makeFolderChain(const char* folder, cInstallFS* fs, const char* base, _List<_guardchar<char> >* created) {

@@ -91,6 +91,10 @@ bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
 bool isPlainAbsPath(const char* path);
 // Whether `path` lies strictly below the folder `base` (both plain).
 bool isBelow(const char* path, const char* base);
+// A folder's real path: its longest existing part resolved (links and all), the rest
+// appended as it is. A part that is a file ends the search with false unless
+// `pastFiles`, when the search goes on above it as for a missing part.
+bool realFolder(const char* folder, _guardchar<char>& out, bool pastFiles = false);
 // The deepest of `roots` that `path` lies below, or null.
 const char* rootOf(const _List<_guardchar<char> >& roots, const char* path);
 // The folders a run made (each list top first, the lists in order) removed bottom up,

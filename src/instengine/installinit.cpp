@@ -2,11 +2,8 @@
 // and every file the package is going to write.
 #include "instengine/installinit.h"
 
-#include <errno.h>
 #include <sys/stat.h>
 
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/folders.h"
@@ -221,29 +218,6 @@ void collectDeprecated(sPkgInstallContext& ctx) {
     }
 }
 
-// The real path of a folder: of its longest existing part, the rest appended as it is.
-bool resolveFolder(const char* folder, _guardchar<char>& out) {
-    _guardchar<char> head;
-    if (!head.set(folder)) return false;
-    long long n = (long long)strlen(head.ptr);
-    for (long long cut = n;;) {
-        char keep = head.ptr[cut];
-        head.ptr[cut] = 0;
-        char real[PATH_MAX];
-        if (realpath(cut ? head.ptr : "/", real)) {
-            head.ptr[cut] = keep;
-            // The rest is "" or begins with "/".
-            const char* rest = head.ptr + cut;
-            bool ok = strcmp(real, "/") == 0 && *rest ? out.set(rest) : concatText(real, rest, out);
-            return ok && isPlainAbsPath(out.ptr);
-        }
-        head.ptr[cut] = keep;
-        if (errno != ENOENT || cut == 0) return false;
-        while (cut > 0 && head.ptr[cut - 1] != '/') cut--;
-        if (cut > 0) cut--;
-    }
-}
-
 }  // namespace
 
 bool fillCopiedFiles(sPkgInstallContext& ctx) {
@@ -327,10 +301,10 @@ bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
     // Never another package's folder (one of the same name would share its files, and
     // uninstalling either would take them from the other): the first free "<folder> <n>".
     // Records hold folders as resolved when they were chosen.
-    cOtherRecords others(ctx.store, ctx.codeName.ptr);
+    cOtherRecords others(ctx.store, ctx.codeName.ptr, true);
     auto used = [&](const char* candidate) {
         _guardchar<char> real;
-        return others.usesFolder(resolveFolder(candidate, real) ? real.ptr : candidate);
+        return others.usesFolder(realFolder(candidate, real) ? real.ptr : candidate);
     };
     if (!used(folder.ptr)) return out.set(folder.ptr);
     for (int n = 2; n < 10000; n++) {
@@ -348,7 +322,8 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     _guardchar<char> real;
     // Never a folder the user keeps data in: the journal of an interrupted run there
     // would not be obeyed.
-    if (!isPlainAbsPath(folder) || !resolveFolder(folder, real) || !mayBePackageFolder(real.ptr, ctx.store) ||
+    if (!isPlainAbsPath(folder) || !realFolder(folder, real) || !isPlainAbsPath(real.ptr) ||
+        !mayBePackageFolder(real.ptr, ctx.store) ||
         !ctx.setStr(-1, "pgm", real.ptr)) {
         ctx.messagePath.set(folder ? folder : "");
         return false;

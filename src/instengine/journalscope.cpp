@@ -5,7 +5,6 @@
 #include "instengine/journalscope.h"
 
 #include <errno.h>
-#include <limits.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -37,32 +36,12 @@ const char* const kUserFolders[] = {"Desktop", "Documents", "Downloads", "Music"
 
 bool atOrBelow(const char* path, const char* base) { return strcmp(path, base) == 0 || isBelow(path, base); }
 
-// A folder's real path: its longest existing part resolved, the rest appended as it is.
-bool realFolder(const char* folder, _guardchar<char>& out) {
-    _guardchar<char> head;
-    if (!head.set(folder)) return false;
-    for (long long cut = (long long)strlen(head.ptr);;) {
-        char keep = head.ptr[cut];
-        head.ptr[cut] = 0;
-        char real[PATH_MAX];
-        bool found = realpath(cut ? head.ptr : "/", real) != nullptr;
-        head.ptr[cut] = keep;
-        if (found) {
-            const char* rest = head.ptr + cut;  // "" or from a "/"
-            return strcmp(real, "/") == 0 && *rest ? out.set(rest) : concatText(real, rest, out);
-        }
-        if ((errno != ENOENT && errno != ENOTDIR) || cut == 0) return false;
-        while (cut > 0 && head.ptr[cut - 1] != '/') cut--;
-        if (cut > 0) cut--;
-    }
-}
-
 // A path and its real path to a list; `except` (the home folders) are left out: a user
 // folder set to the home folder itself stands for none.
 void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guardchar<char> >* except = nullptr) {
     if (!isPlainAbsPath(path) || strcmp(path, "/") == 0) return;
     _guardchar<char> real;
-    const char* both[2] = {path, realFolder(path, real) ? real.ptr : nullptr};
+    const char* both[2] = {path, realFolder(path, real, true) ? real.ptr : nullptr};
     for (const char* p : both) {
         bool home = false;
         for (auto* h = except ? except->head : nullptr; h && p; h = h->next)
@@ -78,7 +57,7 @@ public:
     // mayBePackageFolder.
     bool allows(const char* folder) const {
         _guardchar<char> real;
-        return allowsAsNamed(folder) && realFolder(folder, real) && allowsAsNamed(real.ptr);
+        return allowsAsNamed(folder) && realFolder(folder, real, true) && allowsAsNamed(real.ptr);
     }
     // Whether a folder a run made may go again once empty: not the root, the home folder
     // or one above it, nor a user, hidden or system folder itself.
@@ -216,8 +195,6 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
         };
         vouch(myRecord.path.ptr);
         for (auto* it = myRecord.bases.head; it; it = it->next) vouch(it->value.ptr);
-        for (const char* f : myRecord.files) myRecordFiles.insert(cStringKey(f));
-        for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
         for (auto* it = myRecord.shortcuts.head; it; it = it->next) myRecordEntries.insert(cStringKey(it->value.ptr));
     }
     // The package's entries: "<entries folder>/<code word>-<name>.desktop".
@@ -226,11 +203,18 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
     if (desktopEntryFolder(myEntries) && sysShortcutPath(sample, "x", code) &&
         strlen(sample.ptr) > sizeof(kSample) - 1)
         myPrefix.set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+    // Only a committed registration's record is checked against what was written and
+    // what the old record held; a pending journal (every installation's own) needs none.
+    if (!j.committed || !j.registration) return;
+    if (myHaveRecord) {
+        for (const char* f : myRecord.files) myRecordFiles.insert(cStringKey(f));
+        for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
+    }
     for (long long i = 0; i < j.count(); i++) {
-        cStringKey key(j.path(i));
-        if (j.kind(i) == 'R' || j.kind(i) == 'N') myWritten.insert(key);
-        if (j.kind(i) == 'M') myMade.insert(key);
-        if (j.kind(i) == 'E') myWrittenEntries.insert(key);
+        char kind = j.kind(i);
+        if (kind == 'R' || kind == 'N') myWritten.insert(cStringKey(j.path(i)));
+        if (kind == 'M') myMade.insert(cStringKey(j.path(i)));
+        if (kind == 'E') myWrittenEntries.insert(cStringKey(j.path(i)));
     }
 }
 

@@ -154,8 +154,6 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out) {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // The quoted path at the head of a recorded command and where the rest begins; false
 // when the text does not open with a whole quoted word. Double quotes are the record's
 // form; shell single quotes (a quote inside as '\'') are what earlier versions wrote,
@@ -186,7 +184,7 @@ bool quotedHead(const char* s, _guardchar<char>& path, const char*& rest) {
         p++;
         path.attach(buf.dettach());
     }
-    if (*p && !isBlank(*p)) return false;
+    if (*p && !__acp_isspace(*p)) return false;
     rest = p;
     return true;
 }
@@ -339,7 +337,7 @@ bool collectName(const char* name, void* list) {
 
 }  // namespace
 
-cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode) {
+cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode, bool forFolders) {
     _List<_guardchar<char> > codes;
     if (!store) return;
     store->enumSubsections(kRegInstallRoot, collectName, &codes);
@@ -357,7 +355,7 @@ cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode) {
         for (auto* b = r.bases.head; b; b = b->next) addRoot(b->value.ptr);
         for (auto* d = r.dirs.head; d; d = d->next) myFolders.insert(cStringKey(d->value.ptr));
         for (const char* f : r.files) {
-            myFileList.add(f);
+            if (forFolders) myFileList.add(f);
             bool isNew = false;
             const char** owner = myFiles.insert(cStringKey(f), isNew);
             if (owner && isNew) *owner = o->name.ptr;
@@ -387,11 +385,16 @@ const char* cOtherRecords::fileOwner(const char* path) {
 bool cOtherRecords::listsFolder(const char* folder) { return folder && myFolders.find(cStringKey(folder)); }
 
 void cOtherRecords::dropListed(_List<_guardchar<char> >& folders) {
+    // A damaged record may list a folder twice: it is kept once.
     _List<_guardchar<char> > keep;
+    cFasterTreeList<cStringKey, int> seen;
     for (auto* it = folders.head; it; it = it->next)
-        if (!listsFolder(it->value.ptr)) addUnique(keep, it->value.ptr);
+        if (!listsFolder(it->value.ptr)) addUnique(keep, seen, it->value.ptr);
     folders.destroy();
-    for (auto* it = keep.head; it; it = it->next) addUnique(folders, it->value.ptr);
+    for (auto* it = keep.head; it; it = it->next) {
+        _guardchar<char>* e = folders.add();
+        if (e) e->attach(it->value.dettach());
+    }
 }
 
 bool cOtherRecords::handOver(cApplicationConfig* store, const _List<_guardchar<char> >& made) {

@@ -130,10 +130,11 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
 // remove. Records that cannot be read are left out.
 class cOtherRecords {
 public:
-    // Every package record of the store but `ownCode`'s.
-    cOtherRecords(cApplicationConfig* store, const char* ownCode);
+    // Every package record of the store but `ownCode`'s; `forFolders` keeps what
+    // usesFolder needs (only a folder proposal asks it).
+    cOtherRecords(cApplicationConfig* store, const char* ownCode, bool forFolders = false);
     // Whether a folder is another record's installation folder or base, or holds one of
-    // them or a file of another record.
+    // them or a file of another record. Only for one made with `forFolders`.
     bool usesFolder(const char* folder) const;
     // The display name (else the code name) of a record that lists the file; null when none.
     const char* fileOwner(const char* path);
@@ -154,7 +155,7 @@ private:
     // Whether the record's installation folder or a base is the folder or lies below it.
     static bool rootsIn(const sOther& other, const char* folder);
     _List<sOther> myCodes;
-    cTextList myFileList;
+    cTextList myFileList;  // with `forFolders` only
     cFasterTreeList<cStringKey, const char*> myFiles;  // path -> display name
     cFasterTreeList<cStringKey, int> myFolders;        // made folders, paths and bases
 };

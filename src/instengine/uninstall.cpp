@@ -121,7 +121,10 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // What other packages' records list stays: a shared file goes with the last of them.
     cOtherRecords others(store, ctx.key.ptr);
     _List<_guardchar<char> > made;
-    for (auto* it = record.dirs.head; it; it = it->next) addUnique(made, it->value.ptr);
+    for (auto* it = record.dirs.head; it; it = it->next) {
+        _guardchar<char>* e = made.add();
+        if (!e || !e->set(it->value.ptr)) return eUNIncomplete;
+    }
     others.dropListed(record.dirs);
     for (const char* f : record.files) {
         if (!scope.ownsFile(f)) continue;

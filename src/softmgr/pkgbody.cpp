@@ -64,7 +64,7 @@ cPkgBodyReader* cPkgBody::reader(unsigned long long at) {
     const sPoint* from = nullptr;
     {
         cSafeCriticalSectionAccess a(&myLock);
-        for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i];
+        from = pointFor(at);
         int best = -1;
         for (int i = 0; i < kKeptReaders; i++)
             if (myKept[i] && myKept[i]->pos() <= at && (best < 0 || myKept[i]->pos() > myKept[best]->pos())) best = i;
@@ -112,11 +112,16 @@ int cPkgBody::accessPoints() {
     return myPointCount;
 }
 
+const cPkgBody::sPoint* cPkgBody::pointFor(unsigned long long at) const {
+    const sPoint* from = nullptr;
+    for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i];
+    return from;
+}
+
 unsigned long long cPkgBody::startFor(unsigned long long at) {
     cSafeCriticalSectionAccess a(&myLock);
-    unsigned long long from = 0;
-    for (int i = 0; i < myPointCount && myPoints[i]->plain <= at; i++) from = myPoints[i]->plain;
-    return from;
+    const sPoint* from = pointFor(at);
+    return from ? from->plain : 0;
 }
 
 unsigned long long cPkgBody::nextPoint() {

@@ -62,6 +62,9 @@ private:
     friend class cPkgBodyReader;
     cPkgBody() {}
     ~cPkgBody();
+    // The last access point at or before plain offset `at`, null for the body's start;
+    // the caller holds myLock.
+    const sPoint* pointFor(unsigned long long at) const;
     // The next plain offset a point is wanted at.
     unsigned long long nextPoint();
     void addPoint(sPoint* p);

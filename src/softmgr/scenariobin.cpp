@@ -20,9 +20,6 @@ namespace {
 const char kMagic[8] = {'Q', 'M', 'X', 'S', 'O', 'P', 'K', 'G'};
 const int kHeaderSize = 49;
 const unsigned int kFormatEmptyFiles = 2;
-// Language numbers in file records and string tables run to 11, one past the standard
-// languages: a package may carry strings for a language the program has no texts of.
-const unsigned int kMaxLangNumber = 11;
 
 // The body on its way out: hashed, counted and deflated into the destination.
 class cBodySink : public cFileIOTarget {
@@ -635,7 +632,7 @@ bool cSoftPkgBinReader::languages() {
         if (!c.u8(l)) return false;
         if (l == 0xFF) return true;
         bool isNew;
-        if (l > kMaxLangNumber) return false;
+        if ((int)l > cSoftPkgScenario::kMaxLangNumber) return false;
         tSoftPkgStrings* t = sc.langStrings.insert((int)l, isNew);
         if (!t || !isNew || !c.table(*t)) return false;
     }

@@ -129,8 +129,7 @@ bool cSoftPkgScenario::cFileLangs::has(int lang) const {
 }
 
 bool cSoftPkgScenario::cFileLangs::add(int lang) {
-    // The data file numbers languages 0-11 (11 is read though no table carries it).
-    if (lang < 0 || lang > 11 || has(lang)) return false;
+    if (lang < 0 || lang > kMaxLangNumber || has(lang)) return false;
     int n = count();
     myWord = (myWord & ~15ULL) | (unsigned long long)(n + 1);
     myWord |= (unsigned long long)lang << (4 * n + 4);

@@ -72,8 +72,11 @@ public:
         const char* id = nullptr;
         const char* path = nullptr;
     };
-    // The languages a file record is for (none: every one) in the order given, each 0-10
-    // at most once: four bits each in one word.
+    // Language numbers in file records and string tables run to 11, one past the standard
+    // languages: a package may carry strings for a language the program has no texts of.
+    static constexpr int kMaxLangNumber = 11;
+    // The languages a file record is for (none: every one) in the order given, each
+    // 0-kMaxLangNumber at most once: four bits each in one word.
     class cFileLangs {
     public:
         int count() const { return (int)(myWord & 15); }

@@ -122,15 +122,11 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     // An older package is refused now.
     EXPECT_EQ(install(v1, home, &store).init, (unsigned)eIINewerInstalled);
 
-    sPkgUninstallContext u;
-    u.codeName.set("org.qmx.test.pkg");
-    u.key.set("org.qmx.test.pkg");
-    ScriptedAsker yes;
-    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
     EXPECT_FALSE(installtest::exists(home.installFolder())) << "emptied folders stay";
     EXPECT_TRUE(installtest::exists(home.apps())) << "the folder above the installation went";
     EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
-    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNNotInstalled);
+    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNNotInstalled);
 }
 
 TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
@@ -157,11 +153,7 @@ TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
     }
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(std::unique(entries.begin(), entries.end()), entries.end()) << "one file for two entries";
-    sPkgUninstallContext u;
-    u.codeName.set("org.qmx.test.pkg");
-    u.key.set("org.qmx.test.pkg");
-    ScriptedAsker yes;
-    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
     for (const std::string& e : entries) EXPECT_FALSE(installtest::exists(e)) << e;
 }
 
@@ -391,14 +383,11 @@ TEST_F(InstallJob, FailedFolderFlushKeepsTheJournal) {
     fs.folder = home.path() + "/.qmx";
     fs.skip = 1;  // the pending journal's flush; the committed one's fails
     sPkgUninstallContext u;
-    u.codeName.set("org.qmx.test.pkg");
-    u.key.set("org.qmx.test.pkg");
-    ScriptedAsker yes;
-    EXPECT_EQ(uninstallJob(u, &store, &yes, &fs), (unsigned)eUNIncomplete);
+    EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", nullptr, &fs, &u), (unsigned)eUNIncomplete);
     sJournal j;
     ASSERT_TRUE(readJournal(home.journal().c_str(), j));
     EXPECT_TRUE(j.committed);
-    EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+    EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNRemoved);
     EXPECT_EQ(installed(home), Tree{});
     EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
 }
@@ -497,11 +486,8 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         std::string recordBefore = record(stays), entryBefore = entry(stays);
         ASSERT_NE(entryBefore.find("Exec=\"" + folder[stays] + "/bin/tool\""), std::string::npos) << entryBefore;
         sPkgUninstallContext u;
-        u.codeName.set(codes[gone]);
-        u.key.set(codes[gone]);
         u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[gone]).c_str());
-        ScriptedAsker yes;
-        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        ASSERT_EQ(uninstallPackage(&store, codes[gone], nullptr, nullptr, &u), (unsigned)eUNRemoved);
         EXPECT_EQ(u.keptFor.count(), c.oneFolder ? 1 : 0) << "the shared files are said to stay";
         EXPECT_EQ(onDisk(mine(stays)), mine(stays));
         EXPECT_EQ(snapshot(folder[stays]).size(), files[stays].size()) << "the other's own file stayed";
@@ -509,10 +495,8 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         EXPECT_EQ(entry(stays), entryBefore);
         EXPECT_FALSE(store.hasSection((std::string("install/") + codes[gone]).c_str()));
 
-        u.codeName.set(codes[stays]);
-        u.key.set(codes[stays]);
         u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[stays]).c_str());
-        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
+        ASSERT_EQ(uninstallPackage(&store, codes[stays], nullptr, nullptr, &u), (unsigned)eUNRemoved);
         EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
         for (const std::string& f : folders(home.apps()))
             EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";

@@ -255,12 +255,9 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     ASSERT_EQ(installed.size(), 4u);
     for (const std::string& code : installed) {
         sPkgUninstallContext u;
-        u.codeName.set(code.c_str());
-        u.key.set(code.c_str());
         u.journalPath.set((home.path() + "/.qmx/inflight-" + code).c_str());
-        ScriptedAsker yes;
         EXPECT_TRUE(uninstallKnows(code.c_str(), &store)) << code;
-        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+        EXPECT_EQ(uninstallPackage(&store, code, nullptr, nullptr, &u), (unsigned)eUNRemoved) << code;
         EXPECT_FALSE(uninstallKnows(code.c_str(), &store)) << code;
     }
     // A store that could not be read may hold the record: not answered as unknown.
@@ -298,12 +295,8 @@ TEST_F(InstallParts, EmptiedFolderAnotherRecordNamesGoesWithTheLastOfThem) {
     ASSERT_EQ(install(pkg, home, &store).job, 0u);
     store.setParamInt64("install/org.qmx.other/ver", 1);
     store.setParamStr("install/org.qmx.other/path", home.installFolder().c_str(), -1);
-    ScriptedAsker yes;
     for (const char* code : {"org.qmx.test.pkg", "org.qmx.other"}) {
-        sPkgUninstallContext u;
-        u.codeName.set(code);
-        u.key.set(code);
-        ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved) << code;
+        ASSERT_EQ(uninstallPackage(&store, code), (unsigned)eUNRemoved) << code;
         EXPECT_EQ(installtest::exists(home.installFolder()), strcmp(code, "org.qmx.other") != 0) << code;
     }
 }
@@ -336,11 +329,9 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
     } fs;
     fs.busy = home.installFolder() + "/sub/b.txt";
     sPkgUninstallContext u;
-    u.codeName.set("org.qmx.test.pkg");
-    u.key.set("org.qmx.test.pkg");
     ScriptedAsker ask;
     ask.retries = {true};
-    EXPECT_EQ(uninstallJob(u, &store, &ask, &fs), (unsigned)eUNCancelled);
+    EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &ask, &fs, &u), (unsigned)eUNCancelled);
     EXPECT_EQ(snapshot(home.installFolder()), files);
     EXPECT_TRUE(store.hasSection("install/org.qmx.test.pkg"));
     EXPECT_EQ(ask.asked, (std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage), "retry " + fs.busy,
@@ -348,7 +339,7 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
 
     ScriptedAsker no;
     no.confirmAnswer = false;
-    EXPECT_EQ(uninstallJob(u, &store, &no), (unsigned)eUNCancelled);
+    EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &no, nullptr, &u), (unsigned)eUNCancelled);
     EXPECT_EQ(snapshot(home.installFolder()), files);
 
     // A file of the user's with the backup name beside a package file is not overwritten.
@@ -358,8 +349,8 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
         bool saveConfig() override { return false; }
     } broken;
     broken.values = store.values;
-    ScriptedAsker yes;
-    EXPECT_EQ(uninstallJob(u, &broken, &yes), (unsigned)eUNIncomplete) << "a store that cannot be saved is a failure";
+    EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNIncomplete)
+        << "a store that cannot be saved is a failure";
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));
 }
 
@@ -396,14 +387,6 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
         EXPECT_EQ(snapshot(real + "/Test"), files);
     }
-    // A context of its own each time: the first run fills in its journal path, which lies in
-    // that run's home.
-    auto uninstall = [](cMemConfig& store, ScriptedAsker& asker) {
-        sPkgUninstallContext u;
-        u.codeName.set("org.qmx.test.pkg");
-        u.key.set("org.qmx.test.pkg");
-        return uninstallJob(u, &store, &asker);
-    };
     {
         // A folder the user chose that was there before; recorded files outside the
         // record's folder or climbing out of it, or below bases that confine nothing (the
@@ -421,7 +404,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         store.setParamStr("install/org.qmx.test.pkg/base1", home.path().c_str(), -1);
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
-        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &yes), (unsigned)eUNRemoved);
         EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage)});
         EXPECT_EQ(sopkgRead(home.path() + "/victim.txt"), "keep");
         EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
@@ -436,8 +419,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         std::string outside = home.path() + "/outside";
         ASSERT_EQ(rename((home.installFolder() + "/sub").c_str(), outside.c_str()), 0);
         ASSERT_EQ(symlink(outside.c_str(), (home.installFolder() + "/sub").c_str()), 0);
-        ScriptedAsker yes;
-        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
         EXPECT_EQ(snapshot(outside), (Tree{{"b.txt", "beta"}}));
         EXPECT_EQ(objKind((home.installFolder() + "/a.txt").c_str()), 0);
         EXPECT_EQ(objKind((home.installFolder() + "/sub").c_str()), 3);
@@ -449,8 +431,7 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         ASSERT_EQ(install(pkg, home, &store).job, 0u);
         ASSERT_EQ(unlink(home.path().append("/Applications/QMX Software Manager.app/Contents/MacOS/SoftManager").c_str()), 0);
         removeTreeForParts(home.apps() + "/QMX Software Manager.app");
-        ScriptedAsker yes;
-        EXPECT_EQ(uninstall(store, yes), (unsigned)eUNRemoved);
+        EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
         EXPECT_EQ(objKind(home.apps().c_str()), 0);
         EXPECT_EQ(objKind(home.path().c_str()), 2);
     }

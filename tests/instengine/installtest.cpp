@@ -3,12 +3,16 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <algorithm>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/uninstall.h"
 
 namespace installtest {
 
@@ -104,18 +108,61 @@ std::vector<std::string> folders(const std::string& root) {
     return v;
 }
 
+static void walkFull(const std::string& root, const std::string& rel, FullTree& out, const std::string& prefix,
+                     const std::vector<std::string>& skip) {
+    DIR* d = opendir((root + rel).c_str());
+    if (!d) return;
+    while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name, r = rel + "/" + n, p = root + r;
+        if (n == "." || n == ".." || (rel.empty() && std::find(skip.begin(), skip.end(), n) != skip.end())) continue;
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) continue;
+        char head[32];
+        snprintf(head, sizeof head, "%c%04o ", S_ISDIR(st.st_mode) ? 'd' : S_ISREG(st.st_mode) ? 'f' : 'o',
+                 (unsigned)(st.st_mode & 07777));
+        std::string v = head;
+        if (S_ISREG(st.st_mode)) {
+            v += readTextFile(p);
+        } else if (S_ISLNK(st.st_mode)) {
+            char t[4096];
+            ssize_t k = readlink(p.c_str(), t, sizeof t);
+            if (k > 0) v.append(t, (size_t)k);
+        }
+        out[prefix + r] = v;
+        if (S_ISDIR(st.st_mode)) walkFull(root, r, out, prefix, skip);
+    }
+    closedir(d);
+}
+
+void walkFull(const std::string& root, FullTree& out, const std::string& prefix, const std::vector<std::string>& skip) {
+    walkFull(root, "", out, prefix, skip);
+}
+
+std::string treeDiff(const FullTree& now, const FullTree& want) {
+    std::string d;
+    for (auto& e : now)
+        if (!want.count(e.first) || want.at(e.first) != e.second) d += " " + e.first;
+    for (auto& e : want)
+        if (!now.count(e.first)) d += " -" + e.first;
+    return d;
+}
+
+std::string makeStandInBundle(const std::string& folder) {
+    const std::string contents = folder + "/src.app/Contents", exe = contents + "/MacOS/Installer";
+    makeDirs(contents + "/MacOS");
+    makeDirs(contents + "/Resources");
+    writeTextFile(exe, "#!/bin/sh\nexit 3\n");
+    chmod(exe.c_str(), 0755);
+    writeTextFile(contents + "/Resources/icon.icns", "icns");
+    return exe;
+}
+
 PrivateHome::PrivateHome() {
     if (const char* h = getenv("HOME")) hadHome = true, oldHome = h;
     if (const char* x = getenv("XDG_DATA_HOME")) hadXdg = true, oldXdg = x;
     setenv("HOME", dir.path().c_str(), 1);
     unsetenv("XDG_DATA_HOME");
-    std::string contents = dir.path() + "/src.app/Contents";
-    makeDirs(contents + "/MacOS");
-    makeDirs(contents + "/Resources");
-    std::string exe = "#!/bin/sh\nexit 3\n", icon = "icns";
-    testutil::writeFile(fakeExe(), exe.data(), exe.size());
-    chmod(fakeExe().c_str(), 0755);
-    testutil::writeFile(contents + "/Resources/icon.icns", icon.data(), icon.size());
+    makeStandInBundle(dir.path());
 }
 
 PrivateHome::~PrivateHome() {
@@ -165,6 +212,16 @@ RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicat
     r.result = ctx.result;
     r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
     return r;
+}
+
+unsigned int uninstallPackage(cApplicationConfig* store, const std::string& code, cJobAsker* asker, cInstallFS* fs,
+                              sPkgUninstallContext* ctx) {
+    sPkgUninstallContext own;
+    if (!ctx) ctx = &own;
+    ScriptedAsker yes;
+    ctx->codeName.set(code.c_str());
+    ctx->key.set(code.c_str());
+    return uninstallJob(*ctx, store, asker ? asker : &yes, fs);
 }
 
 }  // namespace installtest

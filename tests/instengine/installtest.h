@@ -1,5 +1,5 @@
 // Helpers of the installation tests (the application's tests use them too): folders and
-// files, packages made from file tables, a private HOME, file-tree snapshots, the
+// files, packages made from file tables, a private HOME, file-tree snapshots and diffs, the
 // application's languages as the engine sees them, a scripted question answerer and file
 // operations that fail at the Nth call.
 #pragma once
@@ -13,6 +13,8 @@
 #include "instengine/installfs.h"
 #include "memconfig.h"
 #include "testutil.h"
+
+struct sPkgUninstallContext;
 
 namespace installtest {
 
@@ -55,6 +57,19 @@ std::vector<std::string> folders(const std::string& root);
 
 std::string readTextFile(const std::string& path);
 bool writeTextFile(const std::string& path, const std::string& text);
+
+// Everything below a folder by its path from there ("/a/b", with `prefix` in front): kind
+// and mode bits, then a file's content or a link's target ("f0644 text", "d0755 ",
+// "o0777 target"). The names in `skip` at the top are left out.
+typedef std::map<std::string, std::string> FullTree;
+void walkFull(const std::string& root, FullTree& out, const std::string& prefix = "",
+              const std::vector<std::string>& skip = {});
+// The names whose entries differ between two trees: " name" changed or new, " -name" gone.
+std::string treeDiff(const FullTree& now, const FullTree& want);
+
+// A stand-in for a running installer in a bundle below `folder`: "src.app" with its
+// program (a script that exits with 3) and an icon. The program's path.
+std::string makeStandInBundle(const std::string& folder);
 
 // A HOME of its own for the life of the object (HOME and XDG_DATA_HOME restored after).
 class PrivateHome {
@@ -145,5 +160,12 @@ struct RunResult {
 };
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
                   cInstallFS* fs = nullptr, cJobAsker* asker = nullptr);
+
+// Uninstalls a package as the manager does (code name and key `code`), with `asker`'s
+// answers, else a yes to every question. `ctx`, when given, is the context used (a journal
+// path set in it is kept) and holds what the run found afterwards. The job's result.
+unsigned int uninstallPackage(cApplicationConfig* store, const std::string& code = "org.qmx.test.pkg",
+                              cJobAsker* asker = nullptr, cInstallFS* fs = nullptr,
+                              sPkgUninstallContext* ctx = nullptr);
 
 }  // namespace installtest

@@ -2,7 +2,6 @@
 // and hand-written journals that name the user's own files, refused whole through every
 // way a journal is recovered.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,34 +57,6 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
         {h + "/a/../b", false},
     };
     for (auto& c : cases) EXPECT_EQ(mayBePackageFolder(c.folder.c_str(), &store), c.may) << c.folder;
-}
-
-// Type, content or target of everything below a folder but the store's folder.
-typedef std::map<std::string, std::string> Entries;
-void entries(const std::string& root, const std::string& rel, Entries& out) {
-    DIR* d = opendir((root + rel).c_str());
-    while (struct dirent* e = d ? readdir(d) : nullptr) {
-        std::string n = e->d_name, r = rel + "/" + n;
-        struct stat st;
-        if (n == "." || n == ".." || r == "/.qmx" || lstat((root + r).c_str(), &st) != 0) continue;
-        char target[4096] = {};
-        if (S_ISLNK(st.st_mode) && readlink((root + r).c_str(), target, sizeof target - 1) < 0) target[0] = 0;
-        out[r] = S_ISDIR(st.st_mode)   ? "dir"
-                 : S_ISLNK(st.st_mode) ? std::string("-> ") + target
-                                       : readTextFile(root + r);
-        if (S_ISDIR(st.st_mode)) entries(root, r, out);
-    }
-    if (d) closedir(d);
-}
-
-// The names whose entries differ.
-std::string changes(const Entries& now, const Entries& before) {
-    std::string d;
-    for (auto& n : now)
-        if (!before.count(n.first) || before.at(n.first) != n.second) d += " " + n.first;
-    for (auto& b : before)
-        if (!now.count(b.first)) d += " -" + b.first;
-    return d;
 }
 
 std::string journalText(const char* state, const std::vector<std::string>& lines) {
@@ -147,8 +118,8 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
          journalText("committed", {reg, "unregister", "rec ver 1", "rec path " + docs, "rec dir " + docs + "/empty"}),
          docs},
     };
-    Entries before;
-    entries(h, "", before);
+    FullTree before;
+    walkFull(h, before, "", {".qmx"});
     const std::string code = "org.qmx.test.pkg";
     for (auto& c : cases) {
         ASSERT_TRUE(writeTextFile(home.journal(), c.journal)) << c.name;
@@ -159,26 +130,19 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
         _List<_guardchar<char> > unfinished;
         EXPECT_FALSE(recoverAllInterrupted(&store, nullptr, &unfinished)) << c.name;
         EXPECT_TRUE(unfinished.count() == 1 && unfinished.head->value.ptr == code) << c.name;
-        sPkgUninstallContext u;
-        u.codeName.set(code.c_str());
-        u.key.set(code.c_str());
         ScriptedAsker yes;
-        EXPECT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNUnfinished) << c.name;
+        EXPECT_EQ(uninstallPackage(&store, code, &yes), (unsigned)eUNUnfinished) << c.name;
         EXPECT_TRUE(yes.asked.empty()) << c.name;
         EXPECT_EQ(install(pkg, home, &store).init, (unsigned)eIIUnfinished) << c.name;
-        Entries now;
-        entries(h, "", now);
-        EXPECT_EQ(changes(now, before), "") << c.name;
+        FullTree now;
+        walkFull(h, now, "", {".qmx"});
+        EXPECT_EQ(treeDiff(now, before), "") << c.name;
         EXPECT_EQ(readTextFile(home.journal()), c.journal) << c.name << ": kept as it was";
     }
     ASSERT_EQ(unlink(home.journal().c_str()), 0);
-    sPkgUninstallContext u;
-    u.codeName.set(code.c_str());
-    u.key.set(code.c_str());
-    ScriptedAsker yes;
-    ASSERT_EQ(uninstallJob(u, &store, &yes), (unsigned)eUNRemoved);
-    Entries after;
-    entries(h, "", after);
+    ASSERT_EQ(uninstallPackage(&store, code), (unsigned)eUNRemoved);
+    FullTree after;
+    walkFull(h, after, "", {".qmx"});
     for (auto& b : before) {
         bool package = b.first.find("/Applications/Test/bin") == 0 || b.first.find("/Applications/Test/doc") == 0 ||
                        b.first.find("/Applications/QMX Software Manager.app") == 0;

@@ -460,7 +460,6 @@ TEST(PkgBody, EveryStreamReadInRunsGivesThePlainBytesAndItsPoints) {
         {"stored", zlibStream(data, 0, Z_FULL_FLUSH, 40000)},
         {"one stream", zlibStream(data, 9, Z_NO_FLUSH, data.size())},
     };
-    const unsigned long adler = adler32(1, data.data(), (uInt)data.size());
     auto readThrough = [&](const std::vector<unsigned char>& stream, std::vector<unsigned char>& out, cPkgBody*& body) {
         cBufWrapperIO src(stream.data(), (long long)stream.size(), false);
         body = cPkgBody::open(&src, stream.size(), data.size());
@@ -471,8 +470,9 @@ TEST(PkgBody, EveryStreamReadInRunsGivesThePlainBytesAndItsPoints) {
         long long got = 0, n;
         while ((n = r.read(out.data() + got, std::min<long long>(100003, (long long)out.size() - got))) > 0) got += n;
         out.resize((size_t)got);
+        // As loading judges it: the trailer must be the checksum of what was read.
         unsigned long trailer = 0;
-        return r.ended() && r.trailer(trailer) && trailer == adler;
+        return r.ended() && r.trailer(trailer) && trailer == adler32(1, out.data(), (uInt)out.size());
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -501,7 +501,7 @@ TEST(PkgBody, EveryStreamReadInRunsGivesThePlainBytesAndItsPoints) {
             std::vector<unsigned char> out;
             cPkgBody* body = nullptr;
             bool ok = readThrough(*s, out, body);
-            EXPECT_TRUE(!ok || out == data || s == &bad) << at;
+            EXPECT_TRUE(!ok || out == data) << at;
             EXPECT_LE(out.size(), data.size());
             if (body) body->release();
         }

@@ -1,6 +1,5 @@
 // The shell link writer against lnkinfo (liblnk-utils), field by field, and byte for byte
-// against a link worked out by hand (tests/data/softmgr/shelllink/admin_file.lnk.hex);
-// the bundle layout's path rules.
+// against a link worked out by hand (tests/data/softmgr/shelllink/admin_file.lnk.hex).
 #include "softmgr/winshortcut.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "softmgr/bundlelayout.h"
 #include "testutil.h"
 
 namespace {
@@ -191,43 +189,5 @@ TEST(WinShortcut, RefusesWhatItCannotLinkAndWritesNothing) {
         EXPECT_EQ(createWinShortcut(k.link, k.target, k.workDir, k.icon, 0, k.description, false, k.arguments), k.ok);
         EXPECT_EQ(c.exists("x.lnk"), k.ok);
         unlink("x.lnk");
-    }
-}
-
-// A bundle found from its program's path: loosely (any two or three folders up, as the
-// start and the manager copy take it) and as laid out (the update's own installer).
-TEST(BundleLayout, ProgramPathsGiveContentsAndRoot) {
-    struct {
-        const char *program, *contents, *root, *laidOut;
-    } cases[] = {
-        {"/h/A.app/Contents/MacOS/Installer", "/h/A.app/Contents", "/h/A.app", "/h/A.app"},
-        {"/h/a.APP/Contents/MacOS/p", "/h/a.APP/Contents", "/h/a.APP", "/h/a.APP"},
-        {"/h/A.app/Contents/Other/p", "/h/A.app/Contents", "/h/A.app", nullptr},
-        {"/h/A.app/contents/MacOS/p", "/h/A.app/contents", "/h/A.app", nullptr},
-        {"/h/A/Contents/MacOS/p", "/h/A/Contents", "/h/A", nullptr},
-        {"/h/.app/Contents/MacOS/p", "/h/.app/Contents", "/h/.app", nullptr},
-        {"/A.app/Contents/MacOS/p", "/A.app/Contents", "/A.app", nullptr},
-        {"a/b/c", "a", nullptr, nullptr},
-        {"/MacOS/p", "", nullptr, nullptr},
-        {"dir/p", nullptr, nullptr, nullptr},
-        {"p", nullptr, nullptr, nullptr},
-        {nullptr, nullptr, nullptr, nullptr},
-    };
-    for (auto& c : cases) {
-        SCOPED_TRACE(c.program ? c.program : "(null)");
-        _guardchar<char> contents, root, laidOut;
-        ASSERT_EQ(bundleContentsOf(c.program, contents), c.contents != nullptr);
-        ASSERT_EQ(bundleRootOf(c.program, root), c.root != nullptr);
-        ASSERT_EQ(laidOutBundleRootOf(c.program, laidOut), c.laidOut != nullptr);
-        EXPECT_STREQ(c.contents ? contents.ptr : nullptr, c.contents);
-        EXPECT_STREQ(c.root ? root.ptr : nullptr, c.root);
-        EXPECT_STREQ(c.laidOut ? laidOut.ptr : nullptr, c.laidOut);
-    }
-    // Every part is the same file whether reached from the root or from Contents.
-    for (int part = eBundleContents; part <= eBundleManager; part++) {
-        _guardchar<char> fromRoot, fromContents;
-        ASSERT_TRUE(bundlePath("/h/A.app", (eBundlePart)part, fromRoot));
-        ASSERT_TRUE(contentsPath("/h/A.app/Contents", (eBundlePart)part, fromContents));
-        EXPECT_STREQ(fromRoot.ptr, fromContents.ptr) << part;
     }
 }
