@@ -70,17 +70,19 @@ bool writeAll(int fd, const void* data, long long n) {
     return true;
 }
 
-bool pwriteAll(int fd, const void* data, long long n, unsigned long long at) {
-    const char* p = (const char*)data;
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, chunkOf(n), (off_t)at);
+long long pwriteSome(int fd, const void* data, long long n, unsigned long long at) {
+    long long done = 0;
+    while (done < n) {
+        ssize_t w = ::pwrite(fd, (const char*)data + done, chunkOf(n - done), (off_t)(at + (unsigned long long)done));
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        at += (unsigned long long)w;
+        if (w <= 0) break;  // failed, or no room and no error to wait for
+        done += w;
     }
-    return true;
+    return done;
+}
+
+bool pwriteAll(int fd, const void* data, long long n, unsigned long long at) {
+    return pwriteSome(fd, data, n, at) == (n > 0 ? n : 0);
 }
 
 long long preadAll(int fd, void* data, long long n, unsigned long long at) {
