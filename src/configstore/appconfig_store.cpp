@@ -24,14 +24,6 @@
 
 namespace {
 
-void wr16(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-void wr32(unsigned char* p, unsigned int v) {
-    for (int i = 0; i < 4; i++) p[i] = (unsigned char)(v >> (8 * i));
-}
-
 int valueWidth(unsigned char kind) {
     switch (kind) {
         case kCfgInt8: return 1;
@@ -209,12 +201,12 @@ namespace {
 
 void hiveHeader(unsigned char* h, unsigned int records, long long bodyLength, unsigned int bodyCrc) {
     memcpy(h, "QMXC", 4);
-    wr16(h + 4, kCfgVersion);
-    wr16(h + 6, kCfgHeaderSize);
-    wr32(h + 8, records);
-    wr32(h + 12, (unsigned int)bodyLength);
-    wr32(h + 16, bodyCrc);
-    wr32(h + 20, (unsigned int)crc32_z(0, h, 20));
+    putLe16(h + 4, kCfgVersion);
+    putLe16(h + 6, kCfgHeaderSize);
+    putLe32(h + 8, records);
+    putLe32(h + 12, (unsigned int)bodyLength);
+    putLe32(h + 16, bodyCrc);
+    putLe32(h + 20, (unsigned int)crc32_z(0, h, 20));
 }
 
 // Encodes into its buffer, or with a descriptor streams the body to the file from byte
@@ -262,12 +254,12 @@ public:
         unsigned char* p = grow(3 + pathLength);
         if (!p) return;
         p[0] = kind;
-        wr16(p + 1, (unsigned int)pathLength);
+        putLe16(p + 1, (unsigned int)pathLength);
         memcpy(p + 3, path, (size_t)pathLength);
         if (v) {
             p = grow(4 + v->data.count);
             if (!p) return;
-            wr32(p, (unsigned int)v->data.count);
+            putLe32(p, (unsigned int)v->data.count);
             if (v->data.count) memcpy(p + 4, v->data.ptr, (size_t)v->data.count);
         }
         records++;
@@ -548,7 +540,7 @@ bool cConfigHive::journal(unsigned char op, const char* path, long long length) 
     unsigned char* p = (unsigned char*)myOps.alloc((size_t)(3 + length));
     if (!p) return false;
     p[0] = op;
-    wr16(p + 1, (unsigned int)length);
+    putLe16(p + 1, (unsigned int)length);
     if (length) memcpy(p + 3, path, (size_t)length);
     myOpCount++;
     return true;
