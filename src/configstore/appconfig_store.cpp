@@ -447,12 +447,7 @@ int cConfigHive::readBytes(_typebuf<unsigned char>& bytes, long long& got) {
         result = kHiveDamaged;
     else if (!bytes.set((long long)st.st_size))
         result = kHiveIOError;
-    while (result == kHiveOk && got < bytes.count) {
-        ssize_t r = ::read(fd, bytes.ptr + got, (size_t)(bytes.count - got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += r;
-    }
+    if (result == kHiveOk) got = preadAll(fd, bytes.ptr, bytes.count, 0);
     close(fd);
     return result;
 }
