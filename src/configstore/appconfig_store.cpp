@@ -42,6 +42,10 @@ cCriticalSection& processSaveLock() {
 }
 
 cConfigHive::tSaveHook gSaveHook = nullptr;
+// What saves replace and flush with (null: the plain operations).
+cFileOps* gFileOps = nullptr;
+
+cFileOps* fileOps() { return gFileOps ? gFileOps : cFileOps::plain(); }
 
 }  // namespace
 
@@ -359,6 +363,8 @@ void cConfigLock::leave() {
 
 void cConfigHive::setSaveHook(tSaveHook hook) { gSaveHook = hook; }
 
+void cConfigHive::setFileOps(cFileOps* ops) { gFileOps = ops; }
+
 cConfigHive::~cConfigHive() { clearOps(); }
 
 void cConfigHive::clearOps() {
@@ -495,7 +501,7 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
         struct stat st;
         if (lstat(target.ptr, &st) == 0) continue;
         if (rename(myPath.ptr, target.ptr) != 0) return false;
-        cFileOps::plain()->syncFolder(myFolder.ptr);
+        fileOps()->syncFolder(myFolder.ptr);
         setAside.attach(target.dettach());
         return true;
     }
@@ -629,7 +635,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     // The folder's flush is the save as much as the rename (or removal) it makes durable.
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
-        if (!cFileOps::plain()->syncFolder(myFolder.ptr)) return false;
+        if (!fileOps()->syncFolder(myFolder.ptr)) return false;
         stamp.known = true;
         return true;
     }
@@ -649,7 +655,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
         if (!pwriteAll(fd, head, kCfgHeaderSize, 0)) return false;
         if (gSaveHook) gSaveHook(temp.ptr);
         return true;
-    });
+    }, fileOps());
     if (r != eReplaceDone) return false;
     stamp.known = stamp.present = true;
     stamp.size = kCfgHeaderSize + w.written;
