@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+#include "base/folders.h"
+
 namespace {
 
 // One system call moves at most this much (Linux stops near 2 GiB anyway).
@@ -20,9 +22,9 @@ size_t chunkOf(long long n) { return (size_t)(n > kMaxChunk ? kMaxChunk : n); }
 
 // The folder of a path: up to its last "/" ("/" for "/name", "." without one).
 bool folderOf(const char* path, _guardchar<char>& out) {
+    if (path[0] == '/') return parentFolder(path, out);
     const char* slash = strrchr(path, '/');
-    if (!slash) return out.set(".");
-    return out.set(path, slash == path ? 1 : slash - path);
+    return slash ? out.set(path, slash - path) : out.set(".");
 }
 
 // Six letters for a unique name: a clash is simply tried again, so they need only differ

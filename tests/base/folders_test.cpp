@@ -149,6 +149,18 @@ TEST(FolderContents, JoinPathPutsOneSlashBetween) {
     EXPECT_STREQ("/usr/lib", grown.ptr);
 }
 
+// Only an absolute path has a parent here: callers refuse relative ones through it.
+TEST(FolderContents, ParentFolderOfAbsolutePathsOnly) {
+    const struct {
+        const char *path, *want;
+    } cases[] = {{"/a/b/c", "/a/b"}, {"/c", "/"}, {"/", "/"}, {"/a/b/", "/a/b"}, {"a/b", nullptr}, {"", nullptr}};
+    for (const auto& c : cases) {
+        _guardchar<char> out;
+        ASSERT_EQ(c.want != nullptr, parentFolder(c.path, out)) << c.path;
+        EXPECT_STREQ(c.want, c.want ? out.ptr : nullptr) << c.path;
+    }
+}
+
 TEST(FolderContents, SpecialPlacesFromMountTable) {
     TempDir dir;
     std::string vol = dir.file("My Disk"), net = dir.file("net"), dup = dir.file("usb");
