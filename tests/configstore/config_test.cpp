@@ -29,6 +29,9 @@ using testutil::TempDir;
 
 namespace {
 
+// The independent reader of hive files.
+const std::string kHiveReader = std::string(QMX_TESTS_DIR) + "/configstore/hive_reader.py";
+
 // What the store should hold, written plainly: key -> (kind, little-endian bytes).
 struct ModelValue {
     int kind;
@@ -237,10 +240,7 @@ TEST_F(StoreTest, RoundTripsEveryValueKind) {
         std::sort(want.begin(), want.end());
         want.erase(std::unique(want.begin(), want.end()), want.end());
         std::string out;
-        ASSERT_EQ(0, testutil::run({"python3", std::string(QMX_TESTS_DIR) + "/ui/hive_reader.py",
-                                    folder + "/" + kv.first + ".hive"},
-                                   &out))
-            << out;
+        ASSERT_EQ(0, testutil::run({"python3", kHiveReader, folder + "/" + kv.first + ".hive"}, &out)) << out;
         std::string joined;
         for (auto& l : want) joined += l + "\n";
         EXPECT_EQ(joined, out) << kv.first;
@@ -658,7 +658,7 @@ TEST_F(StoreTest, DamagedHiveIsSetAsideAndReported) {
         ASSERT_TRUE(testutil::writeFile(hive, bad[k]));
         if (python && k % 16 == 0) {  // the independent reader refuses it too
             std::string out;
-            EXPECT_EQ(2, testutil::run({"python3", std::string(QMX_TESTS_DIR) + "/ui/hive_reader.py", hive}, &out))
+            EXPECT_EQ(2, testutil::run({"python3", kHiveReader, hive}, &out))
                 << k << out;
         }
         cCIAppConfig c;
