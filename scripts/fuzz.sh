@@ -21,13 +21,9 @@ took() { echo "time: $1 $((SECONDS - t)) s"; t=$SECONDS; }
 maxtime=${FUZZ_MAX_TIME:-600}
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: FAILED: no targets in $root/fuzz"; exit 1; }
 [ -f "$root/fuzz/edges_floor.txt" ] || { echo "fuzz: FAILED: no fuzz/edges_floor.txt (the targets' floors of edges)"; exit 1; }
-# The caller's sanitizer options go first; the ones that decide whether a fault fails the run
-# come last, so that none of the caller's turns a failure into a pass. halt_on_error also
-# makes undefined behaviour end the run (the targets are built to recover from it).
-decisive="exitcode=1:halt_on_error=1:detect_leaks=1:allocator_may_return_null=0:suppressions="
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}$decisive"
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}$decisive"
-export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}:$decisive"
+# The caller's sanitizer options, then the ones that decide whether a fault fails the run
+# (no AddressSanitizer defaults of the project's own here).
+. "$root/scripts/sanitizer_env.sh" ""
 # Line tables only (-g1): a crash report keeps its files and lines; the build is faster.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQMX_FUZZ=ON -DQMX_TESTS=OFF -DQMX_WERROR=ON \

@@ -23,14 +23,9 @@ done
 bash "$root/scripts/setup.sh" test
 took setup
 export BUILD_DIR=${BUILD_DIR:-$root/build-test}
-# The caller's sanitizer options go after the project's defaults; the ones that decide whether
-# a fault fails its test come last of all, so that none of the caller's can turn a failure
-# into a pass (exitcode=0, halt_on_error=0, detect_leaks=0, a suppressions file, ...). The
-# three variables are read in turn and share these flags, so each one ends with them.
-decisive="exitcode=1:halt_on_error=1:detect_leaks=1:allocator_may_return_null=0:suppressions="
-export ASAN_OPTIONS="detect_leaks=1:handle_segv=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}:$decisive"
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}$decisive"
-export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}:$decisive"
+# The project's defaults, the caller's sanitizer options, then the ones that decide whether a
+# fault fails its test.
+. "$root/scripts/sanitizer_env.sh" "detect_leaks=1:handle_segv=1"
 
 # Line tables only (-g1): sanitizer reports keep their files and lines, and the build
 # (mostly the tests) takes about a quarter less time than with full debug information.

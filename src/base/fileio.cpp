@@ -11,14 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/fileops.h"
 #include "base/timestamp.h"
-
-namespace {
-
-// One system call moves at most this much (Linux stops near 2 GiB anyway).
-const long long kMaxChunk = 1LL << 30;
-
-}  // namespace
 
 cFileIO::~cFileIO() {
     close();
@@ -71,12 +65,7 @@ bool cFileIO::move(const char* from, const char* to) {
 }
 
 bool cFileIO::sync() {
-    if (myFd < 0) return false;
-    int r;
-    do {
-        r = fsync(myFd);
-    } while (r != 0 && errno == EINTR);
-    return r == 0;
+    return myFd >= 0 && cFileOps::plain()->sync(myFd);
 }
 
 bool cFileIO::lock(bool exclusive, bool wait) {
@@ -109,17 +98,7 @@ unsigned long long cFileIO::size() {
 
 long long cFileIO::read(void* buffer, long long n) {
     if (myFd < 0 || !buffer || n <= 0 || myPos > (unsigned long long)INT64_MAX) return 0;
-    long long done = 0;
-    while (done < n) {
-        long long part = n - done < kMaxChunk ? n - done : kMaxChunk;
-        ssize_t r = pread(myFd, (char*)buffer + done, (size_t)part, (off_t)(myPos + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (r == 0) break;  // end of file
-        done += r;
-    }
+    long long done = preadAll(myFd, buffer, n, myPos);
     myPos += done;
     return done;
 }
@@ -128,17 +107,7 @@ long long cFileIO::write(const void* buffer, long long n) {
     if (myFd < 0 || !buffer || n <= 0) return 0;
     if (myPos > (unsigned long long)INT64_MAX || (unsigned long long)n > (unsigned long long)INT64_MAX - myPos)
         return 0;
-    long long done = 0;
-    while (done < n) {
-        long long part = n - done < kMaxChunk ? n - done : kMaxChunk;
-        ssize_t r = pwrite(myFd, (const char*)buffer + done, (size_t)part, (off_t)(myPos + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (r == 0) break;  // no room, and no error to wait for
-        done += r;
-    }
+    long long done = pwriteSome(myFd, buffer, n, myPos);
     myPos += done;
     return done;
 }

@@ -53,3 +53,8 @@ public:
     // The current position.
     virtual unsigned long long get_fp() = 0;
 };
+
+// Exactly n bytes from `position` on: false when the seek fails or fewer arrive.
+inline bool readAt(cFileIOTarget* io, unsigned long long position, void* buffer, long long n) {
+    return io->set_fp(position) && io->readf(buffer, n);
+}

@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+#include "base/folders.h"
+
 namespace {
 
 // One system call moves at most this much (Linux stops near 2 GiB anyway).
@@ -20,9 +22,9 @@ size_t chunkOf(long long n) { return (size_t)(n > kMaxChunk ? kMaxChunk : n); }
 
 // The folder of a path: up to its last "/" ("/" for "/name", "." without one).
 bool folderOf(const char* path, _guardchar<char>& out) {
+    if (path[0] == '/') return parentFolder(path, out);
     const char* slash = strrchr(path, '/');
-    if (!slash) return out.set(".");
-    return out.set(path, slash == path ? 1 : slash - path);
+    return slash ? out.set(path, slash - path) : out.set(".");
 }
 
 // Six letters for a unique name: a clash is simply tried again, so they need only differ
@@ -70,17 +72,19 @@ bool writeAll(int fd, const void* data, long long n) {
     return true;
 }
 
-bool pwriteAll(int fd, const void* data, long long n, unsigned long long at) {
-    const char* p = (const char*)data;
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, chunkOf(n), (off_t)at);
+long long pwriteSome(int fd, const void* data, long long n, unsigned long long at) {
+    long long done = 0;
+    while (done < n) {
+        ssize_t w = ::pwrite(fd, (const char*)data + done, chunkOf(n - done), (off_t)(at + (unsigned long long)done));
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= w;
-        at += (unsigned long long)w;
+        if (w <= 0) break;  // failed, or no room and no error to wait for
+        done += w;
     }
-    return true;
+    return done;
+}
+
+bool pwriteAll(int fd, const void* data, long long n, unsigned long long at) {
+    return pwriteSome(fd, data, n, at) == (n > 0 ? n : 0);
 }
 
 long long preadAll(int fd, void* data, long long n, unsigned long long at) {

@@ -7,7 +7,11 @@
 // Writes all n bytes, continuing after short writes and after calls a signal
 // interrupted (EINTR); false when a write fails or moves nothing.
 bool writeAll(int fd, const void* data, long long n);
-// The same at an offset; the descriptor's own position stays.
+// Writes up to n bytes at an offset, continuing after short and interrupted writes; the
+// count written (less than n when a write fails or moves nothing). The descriptor's own
+// position stays.
+long long pwriteSome(int fd, const void* data, long long n, unsigned long long at);
+// Every byte of it at an offset (pwriteSome), or false.
 bool pwriteAll(int fd, const void* data, long long n, unsigned long long at);
 // Reads up to n bytes at an offset, continuing after short and interrupted reads; the
 // count read (less than n at the end of the file or on an error).

@@ -128,6 +128,13 @@ void unescapeOctal(char* s) {
 
 }  // namespace
 
+bool parentFolder(const char* path, _guardchar<char>& out) {
+    if (!path || path[0] != '/' || !out.set(path)) return false;
+    char* cut = strrchr(out.ptr, '/');
+    cut[cut == out.ptr ? 1 : 0] = 0;
+    return true;
+}
+
 bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
     const size_t fl = folder ? strlen(folder) : 0;
     if (!name) name = "";

@@ -15,6 +15,10 @@ struct sFolderItemInfo {
     sTimestamp date = {};          // local modification time; year 0 = no date
 };
 
+// The folder part of an absolute path ("/a/b" for "/a/b/c", "/" for "/c"); false for a
+// relative one.
+bool parentFolder(const char* path, _guardchar<char>& out);
+
 // folder + "/" + name with one "/" between them (none added where the folder ends or the
 // name begins with one); a null or empty folder gives the name alone. `out` may hold the
 // folder. False without memory.

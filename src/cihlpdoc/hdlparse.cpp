@@ -16,15 +16,6 @@ namespace {
 
 bool isBlank(char c) { return c == 9 || c == 10 || c == 13 || c == 32; }
 
-void putU16(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-void putU32(unsigned char* p, unsigned int v) {
-    putU16(p, v & 0xFFFF);
-    putU16(p + 2, v >> 16);
-}
-
 bool fail(sHDLParsePtr& ptr, const char* message) {
     sHDLConfig* cfg = ptr.cfg;
     cfg->errLine = ptr.line;
@@ -48,14 +39,14 @@ struct sBoxHead {
 
     void put(unsigned char* p, unsigned int type) const {
         p[0] = (unsigned char)type;
-        putU32(p + 1, bg);
+        putLe32(p + 1, bg);
         p[5] = (unsigned char)brk;
-        putU16(p + 6, ml);
-        putU16(p + 8, mr);
-        putU16(p + 10, mt);
-        putU16(p + 12, mb);
-        putU16(p + 14, w);
-        putU16(p + 16, h);
+        putLe16(p + 6, ml);
+        putLe16(p + 8, mr);
+        putLe16(p + 10, mt);
+        putLe16(p + 12, mb);
+        putLe16(p + 14, w);
+        putLe16(p + 16, h);
     }
 };
 
@@ -66,10 +57,10 @@ bool emitText(sHDLParsePtr& ptr, const sBoxHead& head, unsigned int color, unsig
     unsigned char rec[28];
     bool link = linkId != 0xFFFFFFFF;
     head.put(rec, link ? 3 : 0);
-    putU32(rec + 18, color);
-    putU16(rec + 22, fontId);
-    putU16(rec + 24, (unsigned int)n);
-    if (link) putU16(rec + 26, linkId);
+    putLe32(rec + 18, color);
+    putLe16(rec + 22, fontId);
+    putLe16(rec + 24, (unsigned int)n);
+    if (link) putLe16(rec + 26, linkId);
     return emit(ptr, rec, link ? 28 : 26) && (n == 0 || emit(ptr, text, n));
 }
 
@@ -145,9 +136,9 @@ bool readBoxProps(sHDLParsePtr& ptr, tProps& props, sBoxHead& head) {
 // A font record's id, appending it to the font table when new.
 int fontId(sHDLConfig& cfg, unsigned int face, unsigned int width, unsigned int height, unsigned int styles) {
     unsigned char rec[8];
-    putU16(rec, face);
-    putU16(rec + 2, width);
-    putU16(rec + 4, height);
+    putLe16(rec, face);
+    putLe16(rec + 2, width);
+    putLe16(rec + 4, height);
     rec[6] = (unsigned char)styles;
     rec[7] = 0;
     unsigned long long key = le64(rec);
@@ -178,7 +169,7 @@ bool stringId(sHDLParsePtr& ptr, const char* text, unsigned int& id) {
     if (cfg.stringsWritten + 2 + (unsigned long long)n > (unsigned long long)kSiDocMaxStringTable)
         return fail(ptr, "document too large");
     unsigned char len[2];
-    putU16(len, (unsigned int)n);
+    putLe16(len, (unsigned int)n);
     sHDLExtObj* e = cfg.knownStrings.insert(key);
     if (!e || !cfg.strings.writef(len, 2) || (n && !cfg.strings.writef(text, n))) return fail(ptr, "out of memory");
     e->offset = cfg.stringsWritten;
@@ -223,7 +214,7 @@ bool imageId(sHDLParsePtr& ptr, const char* src, unsigned int& id) {
     if (!f.set_fp(0) || !bytes.set((long long)size) || !f.readf(bytes.ptr, bytes.count))
         return fail(ptr, "unable to read IMG");
     unsigned char len[4];
-    putU32(len, (unsigned int)size);
+    putLe32(len, (unsigned int)size);
     sHDLExtObj* e = cfg.knownPictures.insert(key);
     if (!e || !cfg.images.writef(len, 4) || !cfg.images.writef(bytes.ptr, bytes.count))
         return fail(ptr, "out of memory");
@@ -469,8 +460,8 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
             unsigned char rec[22];
             bool link = props.linkRef != 0xFFFFFFFF;
             head.put(rec, link ? 4 : 1);
-            putU16(rec + 18, image);
-            if (link) putU16(rec + 20, props.linkRef);
+            putLe16(rec + 18, image);
+            if (link) putLe16(rec + 20, props.linkRef);
             if (!emit(ptr, rec, link ? 22 : 20)) return false;
             break;
         }
@@ -503,8 +494,8 @@ bool cHDLParser::processSection(sCurrProps& props, sHDLParsePtr& ptr, cSiDocLoad
                 }
                 unsigned char rec[25];
                 head.put(rec, 2);
-                putU32(rec + 18, color);
-                putU16(rec + 22, (unsigned int)font);
+                putLe32(rec + 18, color);
+                putLe16(rec + 22, (unsigned int)font);
                 rec[24] = (unsigned char)align;
                 if (!emit(ptr, rec, 25)) return false;
             } else if (id == cSiDocLoader::ktLink) {

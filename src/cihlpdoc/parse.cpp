@@ -38,7 +38,8 @@ void folderOf(const char* path, _guardchar<char>& out) {
 
 bool writeU32(cFileIOTarget* target, unsigned long long v) {
     if (v > 0xFFFFFFFFULL) return false;
-    unsigned char b[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16), (unsigned char)(v >> 24)};
+    unsigned char b[4];
+    putLe32(b, (unsigned int)v);
     return target->writef(b, 4);
 }
 

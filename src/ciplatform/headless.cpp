@@ -7,6 +7,7 @@
 #include <ctime>
 #include <zlib.h>
 
+#include "base/byteorder.h"
 #include "base/fileops.h"
 #include "base/memio.h"
 #include "base/strings.h"
@@ -494,20 +495,13 @@ bool cHeadlessWindowMaker::clipboardRequestText(_guardchar<char>& out) {
 
 // --- snapshots ---
 
-static void put32(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)(v >> 24);
-    p[1] = (unsigned char)(v >> 16);
-    p[2] = (unsigned char)(v >> 8);
-    p[3] = (unsigned char)v;
-}
-
 // Appends one chunk: length, type, data, CRC-32 of type and data.
 static bool putChunk(_typebuf<unsigned char>& out, long long& n, const char* type, const unsigned char* data,
                      long long size) {
     if (size < 0 || size > 0x7FFFFFFF) return false;
     if (!out.reset(n + 12 + size)) return false;
     unsigned char* p = out.ptr + n;
-    put32(p, (unsigned int)size);
+    putBe32(p, (unsigned int)size);
     memcpy(p + 4, type, 4);
     if (size) memcpy(p + 8, data, (size_t)size);
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -518,7 +512,7 @@ static bool putChunk(_typebuf<unsigned char>& out, long long& n, const char* typ
         crc = crc32(crc, data + off, (uInt)piece);
         off += piece;
     }
-    put32(p + 8 + size, (unsigned int)crc);
+    putBe32(p + 8 + size, (unsigned int)crc);
     n += 12 + size;
     return true;
 }
@@ -551,8 +545,8 @@ bool cHeadlessWindowMaker::encodePNG(const unsigned int* pixels, int w, int h, b
     if (!out.set(8)) return false;
     memcpy(out.ptr, sig, 8);
     unsigned char ihdr[13];
-    put32(ihdr, (unsigned int)w);
-    put32(ihdr + 4, (unsigned int)h);
+    putBe32(ihdr, (unsigned int)w);
+    putBe32(ihdr + 4, (unsigned int)h);
     ihdr[8] = 8;                 // bit depth
     ihdr[9] = alpha ? 6 : 2;     // RGBA or RGB
     ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filtering, no interlace

@@ -24,14 +24,6 @@
 
 namespace {
 
-void wr16(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-void wr32(unsigned char* p, unsigned int v) {
-    for (int i = 0; i < 4; i++) p[i] = (unsigned char)(v >> (8 * i));
-}
-
 int valueWidth(unsigned char kind) {
     switch (kind) {
         case kCfgInt8: return 1;
@@ -50,6 +42,10 @@ cCriticalSection& processSaveLock() {
 }
 
 cConfigHive::tSaveHook gSaveHook = nullptr;
+// What saves replace and flush with (null: the plain operations).
+cFileOps* gFileOps = nullptr;
+
+cFileOps* fileOps() { return gFileOps ? gFileOps : cFileOps::plain(); }
 
 }  // namespace
 
@@ -209,12 +205,12 @@ namespace {
 
 void hiveHeader(unsigned char* h, unsigned int records, long long bodyLength, unsigned int bodyCrc) {
     memcpy(h, "QMXC", 4);
-    wr16(h + 4, kCfgVersion);
-    wr16(h + 6, kCfgHeaderSize);
-    wr32(h + 8, records);
-    wr32(h + 12, (unsigned int)bodyLength);
-    wr32(h + 16, bodyCrc);
-    wr32(h + 20, (unsigned int)crc32_z(0, h, 20));
+    putLe16(h + 4, kCfgVersion);
+    putLe16(h + 6, kCfgHeaderSize);
+    putLe32(h + 8, records);
+    putLe32(h + 12, (unsigned int)bodyLength);
+    putLe32(h + 16, bodyCrc);
+    putLe32(h + 20, (unsigned int)crc32_z(0, h, 20));
 }
 
 // Encodes into its buffer, or with a descriptor streams the body to the file from byte
@@ -262,12 +258,12 @@ public:
         unsigned char* p = grow(3 + pathLength);
         if (!p) return;
         p[0] = kind;
-        wr16(p + 1, (unsigned int)pathLength);
+        putLe16(p + 1, (unsigned int)pathLength);
         memcpy(p + 3, path, (size_t)pathLength);
         if (v) {
             p = grow(4 + v->data.count);
             if (!p) return;
-            wr32(p, (unsigned int)v->data.count);
+            putLe32(p, (unsigned int)v->data.count);
             if (v->data.count) memcpy(p + 4, v->data.ptr, (size_t)v->data.count);
         }
         records++;
@@ -367,6 +363,8 @@ void cConfigLock::leave() {
 
 void cConfigHive::setSaveHook(tSaveHook hook) { gSaveHook = hook; }
 
+void cConfigHive::setFileOps(cFileOps* ops) { gFileOps = ops; }
+
 cConfigHive::~cConfigHive() { clearOps(); }
 
 void cConfigHive::clearOps() {
@@ -455,12 +453,7 @@ int cConfigHive::readBytes(_typebuf<unsigned char>& bytes, long long& got) {
         result = kHiveDamaged;
     else if (!bytes.set((long long)st.st_size))
         result = kHiveIOError;
-    while (result == kHiveOk && got < bytes.count) {
-        ssize_t r = ::read(fd, bytes.ptr + got, (size_t)(bytes.count - got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += r;
-    }
+    if (result == kHiveOk) got = preadAll(fd, bytes.ptr, bytes.count, 0);
     close(fd);
     return result;
 }
@@ -508,7 +501,7 @@ bool cConfigHive::setAsideFile(_guardchar<char>& setAside) {
         struct stat st;
         if (lstat(target.ptr, &st) == 0) continue;
         if (rename(myPath.ptr, target.ptr) != 0) return false;
-        cFileOps::plain()->syncFolder(myFolder.ptr);
+        fileOps()->syncFolder(myFolder.ptr);
         setAside.attach(target.dettach());
         return true;
     }
@@ -548,7 +541,7 @@ bool cConfigHive::journal(unsigned char op, const char* path, long long length) 
     unsigned char* p = (unsigned char*)myOps.alloc((size_t)(3 + length));
     if (!p) return false;
     p[0] = op;
-    wr16(p + 1, (unsigned int)length);
+    putLe16(p + 1, (unsigned int)length);
     if (length) memcpy(p + 3, path, (size_t)length);
     myOpCount++;
     return true;
@@ -642,7 +635,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
     // The folder's flush is the save as much as the rename (or removal) it makes durable.
     if (!exists) {
         if (unlink(myPath.ptr) != 0 && errno != ENOENT) return false;
-        if (!cFileOps::plain()->syncFolder(myFolder.ptr)) return false;
+        if (!fileOps()->syncFolder(myFolder.ptr)) return false;
         stamp.known = true;
         return true;
     }
@@ -662,7 +655,7 @@ bool cConfigHive::writeFile(cConfigSection& top, bool exists, sStamp& stamp) {
         if (!pwriteAll(fd, head, kCfgHeaderSize, 0)) return false;
         if (gSaveHook) gSaveHook(temp.ptr);
         return true;
-    });
+    }, fileOps());
     if (r != eReplaceDone) return false;
     stamp.known = stamp.present = true;
     stamp.size = kCfgHeaderSize + w.written;

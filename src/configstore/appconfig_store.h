@@ -23,6 +23,7 @@
 #include "base/stringkey.h"
 
 class cConfigLock;
+class cFileOps;
 
 enum eConfigValueKinds {
     kCfgSection = 0x01,
@@ -171,6 +172,9 @@ public:
     // is flushed and renamed.
     typedef void (*tSaveHook)(const char* tempPath);
     static void setSaveHook(tSaveHook hook);
+    // Test hook: the file operations that replace the hive and flush its folder (null: the
+    // plain ones), so that a test can fail any of them.
+    static void setFileOps(cFileOps* ops);
 
 private:
     // What the file held when this process last read or wrote it: nothing, or its bytes'

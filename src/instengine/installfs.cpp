@@ -181,13 +181,6 @@ bool noLinkBelow(const char* path, const char* base) {
     }
 }
 
-bool parentFolder(const char* path, _guardchar<char>& out) {
-    if (!path || path[0] != '/' || !out.set(path)) return false;
-    char* cut = strrchr(out.ptr, '/');
-    cut[cut == out.ptr ? 1 : 0] = 0;
-    return true;
-}
-
 bool rmFileClean(const char* path, const char* stopAbove, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
     int kind = objKind(path);

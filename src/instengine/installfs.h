@@ -7,6 +7,7 @@
 #include "base/buffers.h"
 #include "base/fastertreelist.h"
 #include "base/fileops.h"
+#include "base/folders.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
 #include "base/strings.h"
@@ -67,9 +68,6 @@ bool makeFolderChain(const char* folder, cInstallFS* fs = nullptr, const char* b
 // Whether `path` lies below `base` and every folder from `base` down to the path's own
 // folder is a real folder (no link).
 bool noLinkBelow(const char* path, const char* base);
-
-// The folder part of a path ("/a/b" for "/a/b/c", "/" for "/c").
-bool parentFolder(const char* path, _guardchar<char>& out);
 
 // Removes a regular file, then each parent folder it leaves empty, but never `stopAbove`
 // nor anything outside it: only folders strictly below it are removed (with a null

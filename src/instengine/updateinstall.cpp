@@ -46,9 +46,6 @@ const unsigned long long kMargin = 16ULL << 20;
 const int kMaxDepth = 64;
 const long long kChunk = 1 << 16;
 
-
-bool readAt(cFileIO& f, unsigned long long at, void* buf, long long n) { return f.set_fp(at) && f.readf(buf, n); }
-
 int checkName(const unsigned char* name, long long n) {
     if (n <= 0) return eArchiveBadName;
     if (memchr(name, 0, (size_t)n)) return eArchiveBadName;
@@ -105,7 +102,7 @@ struct sZipEntry {
 bool findEnd(cFileIO& f, unsigned long long size, unsigned long long& at, _typebuf<unsigned char>& tail) {
     if (size < (unsigned long long)kEocdSize) return false;
     long long n = (long long)(size < (unsigned long long)(kEocdSize + kMaxComment) ? size : kEocdSize + kMaxComment);
-    if (!tail.set(n) || !readAt(f, size - (unsigned long long)n, tail.ptr, n)) return false;
+    if (!tail.set(n) || !readAt(&f, size - (unsigned long long)n, tail.ptr, n)) return false;
     for (long long i = n - kEocdSize; i >= 0; i--) {
         const unsigned char* p = tail.ptr + i;
         if (p[0] == 'P' && p[1] == 'K' && p[2] == 5 && p[3] == 6 && i + kEocdSize + le16(p + 20) <= n) {
@@ -121,7 +118,7 @@ bool findEnd(cFileIO& f, unsigned long long size, unsigned long long& at, _typeb
 int checkLocal(cFileIO& f, unsigned long long cdOffset, unsigned long long at, const unsigned char* cdName,
                long long nameLen, unsigned int method, unsigned long long packed, unsigned long long& dataAt) {
     unsigned char h[kLocalHeaderSize];
-    if (at + kLocalHeaderSize > cdOffset || !readAt(f, at, h, kLocalHeaderSize)) return eArchiveDamaged;
+    if (at + kLocalHeaderSize > cdOffset || !readAt(&f, at, h, kLocalHeaderSize)) return eArchiveDamaged;
     if (le32(h) != 0x04034b50u) return eArchiveDamaged;
     if (le16(h + 6) & 0x41) return eArchiveEncrypted;
     long long n = le16(h + 26), m = le16(h + 28);
@@ -129,7 +126,7 @@ int checkLocal(cFileIO& f, unsigned long long cdOffset, unsigned long long at, c
     dataAt = at + kLocalHeaderSize + (unsigned long long)(n + m);
     if (dataAt + packed > cdOffset) return eArchiveDamaged;
     _typebuf<unsigned char> rest;
-    if (!rest.set(n + m + 1) || !readAt(f, at + kLocalHeaderSize, rest.ptr, n + m)) return eArchiveUnreadable;
+    if (!rest.set(n + m + 1) || !readAt(&f, at + kLocalHeaderSize, rest.ptr, n + m)) return eArchiveUnreadable;
     if (memcmp(rest.ptr, cdName, (size_t)n) != 0) return eArchiveDamaged;
     return checkExtra(rest.ptr + n, m, cdName, nameLen);
 }
@@ -150,7 +147,7 @@ int readArchive(cFileIO& f, unsigned long long room, _List<sZipEntry>* entries, 
     if ((long long)cdSize > kMaxDirectory) return eArchiveTooLarge;
     if ((unsigned long long)count * kCdHeaderSize > cdSize) return eArchiveNotZip;
     _typebuf<unsigned char> dir;
-    if (!dir.set(cdSize ? (long long)cdSize : 1) || (cdSize && !readAt(f, cdOffset, dir.ptr, (long long)cdSize)))
+    if (!dir.set(cdSize ? (long long)cdSize : 1) || (cdSize && !readAt(&f, cdOffset, dir.ptr, (long long)cdSize)))
         return eArchiveUnreadable;
     long long pos = 0;
     for (unsigned int i = 0; i < count; i++) {

@@ -21,11 +21,6 @@ const unsigned int kRtIcon = 3;
 const unsigned int kRtVersion = 16;
 const unsigned int kFixedInfoSignature = 0xFEEF04BD;
 
-
-bool readAt(cFileIOTarget* io, unsigned long long pos, void* buffer, long long n) {
-    return io->set_fp(pos) && io->readf(buffer, n);
-}
-
 // The file offset (from the file's start) of size bytes at rva; false unless they lie
 // inside the file. Computed in 64 bits, so an RVA below the section does not wrap.
 bool locate(const cWinExeProps::sImageSectionHeader& rsrc, unsigned int rva, unsigned int size,

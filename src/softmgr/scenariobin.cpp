@@ -45,10 +45,6 @@ private:
     unsigned long long myCount = 0;
 };
 
-void putU32(unsigned char* p, unsigned long long v) {
-    for (int k = 0; k < 4; k++) p[k] = (unsigned char)(v >> (8 * k));
-}
-
 }  // namespace
 
 // --- writing ---
@@ -81,12 +77,13 @@ private:
         bytes(&b, 1);
     }
     void u16(unsigned int v) {
-        unsigned char b[2] = {(unsigned char)v, (unsigned char)(v >> 8)};
+        unsigned char b[2];
+        putLe16(b, v);
         bytes(b, 2);
     }
     void u32(unsigned int v) {
         unsigned char b[4];
-        putU32(b, v);
+        putLe32(b, v);
         bytes(b, 4);
     }
     // A string with a 16-bit length; a longer one fails the save and is named.
@@ -311,8 +308,8 @@ bool cSoftPkgBinWriter::write() {
     }
     memcpy(hdr, kMagic, 8);
     hdr[8] = (unsigned char)format();
-    putU32(hdr + 9, sink.size());
-    putU32(hdr + 13, z.packedSize());
+    putLe32(hdr + 9, (unsigned int)sink.size());
+    putLe32(hdr + 13, (unsigned int)z.packedSize());
     sink.digest(hdr + 17);
     unsigned long long end = myTarget->get_fp();
     return myTarget->set_fp(start) && myTarget->writef(hdr, kHeaderSize) && myTarget->set_fp(end);

@@ -26,13 +26,6 @@ const unsigned char kNoBytesDigest[32] = {0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x
                                           0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
                                           0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
 
-void putU32(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-    p[2] = (unsigned char)(v >> 16);
-    p[3] = (unsigned char)(v >> 24);
-}
-
 
 // Bytes left between the stream's position and its end.
 unsigned long long remainingOf(cFileIOTarget* s) {
@@ -413,8 +406,8 @@ bool cSoftPkg::savePackage(cFileIOTarget* target) {
             it->hashed = true;
         }
         if (!settle(it)) return false;
-        putU32(head, it->unpackedSize);
-        putU32(head + 4, (unsigned int)it->stored);
+        putLe32(head, it->unpackedSize);
+        putLe32(head + 4, (unsigned int)it->stored);
         memcpy(head + 8, it->digest, 32);
         if (!target->writef(head, 40)) return false;
         if (held) {

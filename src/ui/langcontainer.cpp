@@ -19,14 +19,6 @@ const char kInnerMagic[8] = {'C', 'I', 'O', 'M', 'L', 'A', 'N', 'G'};
 // Deflate cannot expand data more than about 1032:1; a larger claim is a lie.
 const long long kMaxInflateRatio = 1100;
 
-void wr16(unsigned char* p, unsigned int v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-void wr32(unsigned char* p, unsigned int v) {
-    for (int i = 0; i < 4; i++) p[i] = (unsigned char)(v >> (8 * i));
-}
-
 // Well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF) without a 0 byte.
 bool validUtf8(const unsigned char* s, long long n) {
     long long i = 0;
@@ -212,29 +204,29 @@ bool writeCiomLangData(const cCiomLang& table, int langId, _typebuf<unsigned cha
             unsigned char* e = t.grab(6);
             if (!e) return false;
             long long len = (long long)strlen(text);
-            wr16(e, (unsigned int)i);
-            wr32(e + 2, (unsigned int)len);
+            putLe16(e, (unsigned int)i);
+            putLe32(e + 2, (unsigned int)len);
             t.put(text, len);
             entries++;
         }
         if (!t.ok) return false;
-        wr32(t.buf.ptr + entriesOffset, entries);
+        putLe32(t.buf.ptr + entriesOffset, entries);
         sections++;
     }
     if (!t.ok || t.used > kLangMaxUnpacked) return false;
-    wr32(t.buf.ptr + countOffset, sections);
+    putLe32(t.buf.ptr + countOffset, sections);
 
     _typebuf<unsigned char> packed;
     if (!cZDeflate::compress(t.buf.ptr, t.used, packed, 5)) return false;
     if (!result.set(kLangHeaderSize + packed.count)) return false;
     memcpy(result.ptr, kOuterMagic, 8);
-    wr16(result.ptr + 8, (unsigned int)kLangContainerVersion);
-    wr16(result.ptr + 10, langId >= 0 && langId < eLangStdCount ? (unsigned int)langId : 0xFFFFu);
-    wr32(result.ptr + 12, (unsigned int)packed.count);
-    wr32(result.ptr + 16, (unsigned int)t.used);
+    putLe16(result.ptr + 8, (unsigned int)kLangContainerVersion);
+    putLe16(result.ptr + 10, langId >= 0 && langId < eLangStdCount ? (unsigned int)langId : 0xFFFFu);
+    putLe32(result.ptr + 12, (unsigned int)packed.count);
+    putLe32(result.ptr + 16, (unsigned int)t.used);
     unsigned int crc = (unsigned int)crc32_z(0, result.ptr + 8, 12);
     crc = (unsigned int)crc32_z(crc, packed.ptr, (z_size_t)packed.count);
-    wr32(result.ptr + 20, crc);
+    putLe32(result.ptr + 20, crc);
     memcpy(result.ptr + kLangHeaderSize, packed.ptr, (size_t)packed.count);
     return true;
 }

@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -150,6 +149,18 @@ TEST(FolderContents, JoinPathPutsOneSlashBetween) {
     EXPECT_STREQ("/usr/lib", grown.ptr);
 }
 
+// Only an absolute path has a parent here: callers refuse relative ones through it.
+TEST(FolderContents, ParentFolderOfAbsolutePathsOnly) {
+    const struct {
+        const char *path, *want;
+    } cases[] = {{"/a/b/c", "/a/b"}, {"/c", "/"}, {"/", "/"}, {"/a/b/", "/a/b"}, {"a/b", nullptr}, {"", nullptr}};
+    for (const auto& c : cases) {
+        _guardchar<char> out;
+        ASSERT_EQ(c.want != nullptr, parentFolder(c.path, out)) << c.path;
+        EXPECT_STREQ(c.want, c.want ? out.ptr : nullptr) << c.path;
+    }
+}
+
 TEST(FolderContents, SpecialPlacesFromMountTable) {
     TempDir dir;
     std::string vol = dir.file("My Disk"), net = dir.file("net"), dup = dir.file("usb");
@@ -255,17 +266,10 @@ TEST(FolderContents, ReadOnlyFolderWritableOnlyForSuperuser) {
     if (geteuid() == 0) {
         EXPECT_TRUE(cFolderContents::canWrite(ro.c_str()));
         // The ordinary user's answer, from a child that gives up the superuser's rights.
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-            bool refused = !cFolderContents::canWrite(ro.c_str()) && !cFolderContents::mkdir((ro + "/x").c_str());
-            _exit(refused ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status));
-        if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot drop the superuser's rights here";
-        EXPECT_EQ(0, WEXITSTATUS(status));
+        int refused = testutil::asOrdinaryUser(
+            [&] { return !cFolderContents::canWrite(ro.c_str()) && !cFolderContents::mkdir((ro + "/x").c_str()); });
+        if (refused == -1) GTEST_SKIP() << "cannot drop the superuser's rights here";
+        EXPECT_EQ(1, refused);
     } else {
         EXPECT_FALSE(cFolderContents::canWrite(ro.c_str()));
         EXPECT_FALSE(cFolderContents::mkdir((ro + "/x").c_str()));

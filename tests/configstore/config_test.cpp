@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -21,25 +20,17 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fileops.h"
 #include "configstore/appconfig_store.h"
 #include "configstore/ciappconfig.h"
 #include "testutil.h"
 
 using testutil::TempDir;
 
-// Folder flushes made to fail: this program's own fsync stands before the C library's
-// (for the store's code linked into it), failing on folders while the flag is set.
-static std::atomic<bool> gFailFolderFlush{false};
-extern "C" int fsync(int fd) {
-    struct stat st;
-    if (gFailFolderFlush && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EIO;
-        return -1;
-    }
-    return (int)syscall(SYS_fsync, fd);
-}
-
 namespace {
+
+// The independent reader of hive files.
+const std::string kHiveReader = std::string(QMX_TESTS_DIR) + "/configstore/hive_reader.py";
 
 // What the store should hold, written plainly: key -> (kind, little-endian bytes).
 struct ModelValue {
@@ -249,10 +240,7 @@ TEST_F(StoreTest, RoundTripsEveryValueKind) {
         std::sort(want.begin(), want.end());
         want.erase(std::unique(want.begin(), want.end()), want.end());
         std::string out;
-        ASSERT_EQ(0, testutil::run({"python3", std::string(QMX_TESTS_DIR) + "/ui/hive_reader.py",
-                                    folder + "/" + kv.first + ".hive"},
-                                   &out))
-            << out;
+        ASSERT_EQ(0, testutil::run({"python3", kHiveReader, folder + "/" + kv.first + ".hive"}, &out)) << out;
         std::string joined;
         for (auto& l : want) joined += l + "\n";
         EXPECT_EQ(joined, out) << kv.first;
@@ -526,19 +514,27 @@ TEST_F(StoreTest, CrashBeforeRenameKeepsTheOldHive) {
 // The flush of the store's folder after a hive is renamed into place (or removed) is the
 // save's as much as the rename: when it fails, the save is reported failed.
 TEST_F(StoreTest, FailedFolderFlushFailsTheSave) {
+    struct FailingFlush : cFileOps {
+        bool fail = false;
+        bool syncFolder(const char* path) override { return !fail && cFileOps::syncFolder(path); }
+    } ops;
+    cConfigHive::setFileOps(&ops);
+    struct Restore {
+        ~Restore() { cConfigHive::setFileOps(nullptr); }
+    } restore;
     cCIAppConfig c;
     ASSERT_TRUE(openStore(c));
     ASSERT_TRUE(c.setParamStr("lang/name", "first"));
     ASSERT_TRUE(c.saveConfig());
     ASSERT_TRUE(c.setParamStr("lang/name", "second"));
-    gFailFolderFlush = true;
+    ops.fail = true;
     EXPECT_FALSE(c.saveConfig()) << "renamed in place";
-    gFailFolderFlush = false;
+    ops.fail = false;
     ASSERT_TRUE(c.saveConfig());
     ASSERT_TRUE(c.removeSection("lang"));
-    gFailFolderFlush = true;
+    ops.fail = true;
     EXPECT_FALSE(c.saveConfig()) << "removed";
-    gFailFolderFlush = false;
+    ops.fail = false;
     EXPECT_TRUE(c.saveConfig());
     cCIAppConfig fresh;
     ASSERT_TRUE(openStore(fresh));
@@ -662,7 +658,7 @@ TEST_F(StoreTest, DamagedHiveIsSetAsideAndReported) {
         ASSERT_TRUE(testutil::writeFile(hive, bad[k]));
         if (python && k % 16 == 0) {  // the independent reader refuses it too
             std::string out;
-            EXPECT_EQ(2, testutil::run({"python3", std::string(QMX_TESTS_DIR) + "/ui/hive_reader.py", hive}, &out))
+            EXPECT_EQ(2, testutil::run({"python3", kHiveReader, hive}, &out))
                 << k << out;
         }
         cCIAppConfig c;

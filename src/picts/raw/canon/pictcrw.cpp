@@ -58,7 +58,7 @@ enum {
 
 // Reads length bytes at offset of a heap into out.
 bool readRecord(cFileIOTarget* heap, unsigned int offset, unsigned int length, unsigned char* out) {
-    return (unsigned long long)offset + length <= heap->size() && heap->set_fp(offset) && heap->readf(out, length);
+    return (unsigned long long)offset + length <= heap->size() && readAt(heap, offset, out, length);
 }
 
 class cMainCRWProps : public cCRWTagProcessor {
