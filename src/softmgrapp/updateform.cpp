@@ -211,7 +211,7 @@ int cSoftUpdateInfoForm::download(const char* partPath) {
         int r = cStdBasicProgressForm::runUIJob(this, d, string(eUpdiDownloading));
         part.close();
         if (r != eDLIncomplete) return r;
-        if (appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskRetry)) != 1) return r;
+        if (appMessageBox(this, nullptr, eBoxWarnQuestion, string(eUpdiAskRetry)) != 1) return r;
         // Yes: the next attempt starts an empty file again.
     }
 }
@@ -231,7 +231,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
         store->setParamStr(kRegInstallerTemp, path.ptr, cut - path.ptr);
         store->saveConfig();
     }
-    if (exists(path.ptr) && appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskOverwrite)) != 1) return true;
+    if (exists(path.ptr) && appMessageBox(this, nullptr, eBoxWarnQuestion, string(eUpdiAskOverwrite)) != 1) return true;
 
     _guardchar<char> part;
     concatText(path.ptr, ".part", part);

@@ -53,7 +53,7 @@ TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     const std::map<std::string, size_t> counts = {
         {"pkgm::fin", 15},  {"pkgm::fsel", 15}, {"pkgm::iini", 14},  {"pkgm::instp", 7},
         {"pkgm::instw", 26}, {"pkgm::langs", 5}, {"pkgm::rem", 7},   {"pkgm::resp", 2},
-        {"pkgm::softm", 19}, {"pkgm::unin", 13}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
+        {"pkgm::softm", 19}, {"pkgm::unin", 14}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
     };
     EXPECT_EQ(eng.size(), counts.size());
     for (auto& c : counts) {
@@ -66,6 +66,10 @@ TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     EXPECT_EQ(eng["pkgm::updi"][14], "Server of Updates returned an error.\nPlease, try downloading this utdate later.");
     EXPECT_EQ(eng["pkgm::fsel"][5], "approximately %lldMB");
     EXPECT_EQ(eng["pkgm::instw"][0], "%s software installer");
+    // An uninstallation refused while the package's installer runs has its own answer.
+    const sMessageRef* busy = resultMessage(eAtUninstall, eUNBusy);
+    ASSERT_NE(busy, nullptr);
+    EXPECT_EQ(eng[busy->section][busy->index], "An installer of this package is running. Close it first, then uninstall.");
     EXPECT_EQ(eng["pkgm::fin"][13],
               "Application can now be started using an application launcher from the installation folder or via menu "
               "shortcuts.\nPress \"Close\" to exit this installer.");

@@ -532,9 +532,12 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     std::string own = home.path() + "/own-softmgr";
     installtest::writeTextFile(own, "x");
     std::vector<std::string> texts;
+    std::vector<int> icons;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow*, cChildElement* root, int depth) {
         if (depth < 2) return -2;
         texts.push_back(root->text() ? root->text() : "");
+        cMessageForm* box = dynamic_cast<cMessageForm*>(root);
+        icons.push_back(box ? box->iconIndex() : -1);
         // No carrier with its "removing" status stands behind the question or the result.
         cPlatformWindow* carrier = m->findWindow(cCiomLangData::string("pkgm::rem", 0));
         EXPECT_TRUE(carrier && !carrier->visible()) << texts.back();
@@ -544,6 +547,7 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "Are you sure you want to remove Software Manager?");
     EXPECT_EQ(texts[1].rfind("The Software manager is removed now.", 0), 0u);
+    EXPECT_EQ(icons, (std::vector<int>{1, 0})) << "a question, then information";
     EXPECT_FALSE(apptest::exists(own));
 }
 
