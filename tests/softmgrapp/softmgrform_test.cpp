@@ -591,6 +591,7 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
             EXPECT_NE(std::string(t->text()).find("Alpha Tool Professional Edition"), std::string::npos);
             EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width() - 2 * t->textMargin()), t->height()) << t->text();
             EXPECT_GE(f->whatsNewArea()->y(), t->y() + t->height());
+            EXPECT_LT(f->whatsNewArea()->y() + f->whatsNewArea()->height(), f->siteLink()->y()) << "under the link";
             m->pumpAll();
             m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
             seen = true;
