@@ -87,7 +87,7 @@ const sResultRow kRows[] = {
     {eAtUninstall, eUNIncomplete, {kUnin, eUninInternalError, eBoxError}},
     // Names the package in its "%s".
     {eAtUninstall, eUNUnfinished, {kSoftm, eSoftmUnfinished, eBoxError}},
-    {eAtUninstall, eUNBusy, {kIini, eIiniBusy, eBoxError}},
+    {eAtUninstall, eUNBusy, {kUnin, eUninBusy, eBoxError}},
 
     {eAtManagerRemoval, eRMRemoved, {kRem, eRemRemoved, eBoxInfo}},
     {eAtManagerRemoval, eRMPackages, {kRem, eRemPackagesLeft, eBoxError}},

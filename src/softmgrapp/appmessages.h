@@ -11,8 +11,12 @@ enum eBoxKind {
     eBoxInfo = 1,
     eBoxError = 2,
     eBoxWarning = 3,
-    eBoxQuestion = 4,  // a warning asking yes or no: 1 for yes, 0 for no
+    eBoxWarnQuestion = 4,  // a warning asking yes or no: 1 for yes, 0 for no
+    eBoxQuestion = 5,      // a plain question (the question icon): 1 for yes, 0 for no
 };
+
+// Whether a box of that kind asks yes or no (its answer is the result).
+inline bool asksYesNo(int kind) { return kind == eBoxWarnQuestion || kind == eBoxQuestion; }
 
 // "pkgm::fin": the Finish page and the installation's failures.
 enum eFinMsg {
@@ -175,6 +179,7 @@ enum eUninMsg {
     eUninDeregistered = 10,
     eUninCancelled = 11,
     eUninKeptFor = 12,
+    eUninBusy = 13,
 };
 
 // "pkgm::updi": the update form.

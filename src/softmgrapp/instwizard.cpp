@@ -9,8 +9,6 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
-#include "ciplatform/linebreak.h"
-#include "ciplatform/textcodec.h"
 #include "ciplatform/windowmaker.h"
 #include "instengine/installfs.h"
 #include "instengine/installjob.h"
@@ -39,7 +37,6 @@ void formatWith(const char* pattern, const char* value, _guardchar<char>& out) {
 }
 
 const int kContentX = 200, kContentY = 72, kContentW = 410, kContentH = 290;
-const int kStepHeight = 22;
 
 }  // namespace
 
@@ -147,86 +144,14 @@ void cInstWizard::onConstruct() {
     myTitleFont = mkWizTitleFont();
     myCurrentFont = mkBtnFont(false);
     myOtherFont = mkBtnPassFont();
-    mySmallCurrentFont = cFontObject::get(6, 13, _glbalStdFont(), true, false, false);
-    mySmallOtherFont = cFontObject::get(5, 13, _glbalStdFont(), false, false, false);
     myLeft = 25;
     myTop = 85;
+    myBottom = myTop + kStepHeight * myStepCount;
     myPressed = -1;
-    // A step 22 pixels high; a name longer than its room takes a second line and its row
-    // grows by that line.
-    int y = myTop;
-    for (int i = 0; i < myStepCount; i++) {
-        // Room for the name in bold too: the current step keeps its weight in every language.
-        // A name a little too wide is set one size smaller in both weights (it keeps its size
-        // as the current step) rather than broken onto a second line that moves the rows below.
-        const char* whole = mySteps[i].name ? mySteps[i].name : "";
-        auto fits = [whole](cFontObject* plain, cFontObject* bold) {
-            return textExtent(whole, plain).cx <= kStepNameWidth && textExtent(whole, bold).cx <= kStepNameWidth;
-        };
-        mySteps[i].small = !fits(myOtherFont, myCurrentFont) && mySmallOtherFont && mySmallCurrentFont &&
-                           fits(mySmallOtherFont, mySmallCurrentFont);
-        if (!mySteps[i].small) {
-            stepNameLines(whole, myNames[i]);
-            if (myNames[i].ptr) mySteps[i].name = myNames[i].ptr;
-        }
-        const char* name = mySteps[i].name ? mySteps[i].name : "";
-        sSize s = textExtent(name, mySteps[i].small ? mySmallOtherFont : myOtherFont),
-              bold = textExtent(name, mySteps[i].small ? mySmallCurrentFont : myCurrentFont);
-        int extra = 0;
-        if (s.cx > kStepNameWidth || bold.cx > kStepNameWidth || strchr(name, '\n')) {
-            int h = wrappedHeight(name, myOtherFont, kStepNameWidth), hb = wrappedHeight(name, myCurrentFont, kStepNameWidth);
-            extra = (hb > h ? hb : h) - wrappedHeight("X", myOtherFont, kStepNameWidth);
-        }
-        mySteps[i].top = y;
-        mySteps[i].height = kStepHeight + (extra > 0 ? extra : 0);
-        mySteps[i].right = 25 + (s.cx < kStepNameWidth ? s.cx : kStepNameWidth) + 25;
-        y += mySteps[i].height;
-    }
-    myBottom = y;
+    for (int i = 0; i < myStepCount; i++)
+        mySteps[i].right = 25 + textExtent(mySteps[i].name ? mySteps[i].name : "", myOtherFont).cx + 25;
     myCurrent = -1;
     setStep(0);
-}
-
-void cInstWizard::stepNameLines(const char* name, _guardchar<char>& out) {
-    out.set(name);
-    cFontObject* fonts[2] = {mkBtnPassFont(), mkBtnFont(false)};
-    auto width = [&](const char* t, long long n) {
-        _guardchar<char> part;
-        part.set(t, n);
-        int w = 0;
-        for (cFontObject* f : fonts) {
-            int x = textExtent(part.ptr ? part.ptr : "", f).cx;
-            if (x > w) w = x;
-        }
-        return w;
-    };
-    long long all = name ? (long long)strlen(name) : 0;
-    if (!all || width(name, all) <= kStepNameWidth) return;
-    _typebuf<unsigned int> cps;
-    _typebuf<long long> units;
-    long long count = 0;
-    if (!decodeUtf8(name, all, cps, units, count)) return;
-    long long best = -1;
-    int bestWidth = 0;
-    // Each line keeps at least two characters.
-    for (long long k = 2; k + 2 <= count; k++) {
-        bool blank = cps.ptr[k] == ' ';
-        if (!blank && (cps.ptr[k - 1] == ' ' || !canBreakBetween(cps.ptr[k - 1], cps.ptr[k]))) continue;
-        long long end = units.ptr[k], next = blank ? units.ptr[k] + 1 : units.ptr[k];
-        if (blank && k + 3 > count) continue;
-        int w1 = width(name, end), w2 = width(name + next, all - next), w = w1 > w2 ? w1 : w2;
-        if (w <= kStepNameWidth && (best < 0 || w < bestWidth)) {
-            best = k;
-            bestWidth = w;
-        }
-    }
-    if (best < 0) return;
-    long long end = units.ptr[best], next = cps.ptr[best] == ' ' ? end + 1 : end;
-    _guardchar<char> head;
-    head.set(name, end);
-    _guardchar<char> withBreak;
-    concatText(head.ptr ? head.ptr : "", "\n", withBreak);
-    concatText(withBreak.ptr ? withBreak.ptr : "", name + next, out);
 }
 
 double cInstWizard::titleLineFactor() {
@@ -436,8 +361,7 @@ int cInstWizard::active(int x, int y) {
     // Going back while a job runs would leave the job's page; refused.
     if (currentKind() == pkFinish || jobRuns()) return -1;
     if (x < myLeft || y < myTop || y >= myBottom) return -1;
-    int row = 0;
-    while (row < myStepCount - 1 && y >= mySteps[row].top + mySteps[row].height) row++;
+    int row = (y - myTop) / kStepHeight;
     if (row >= myCurrent || x >= mySteps[row].right || mySteps[row].kind == pkInstall) return -1;
     return row;
 }
@@ -530,24 +454,15 @@ void cInstWizard::onPaint(cCanvas* canvas) {
     }
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];
-        int y = st.top;
+        int y = myTop + kStepHeight * i;
         // An installation that failed or was aborted is not ticked as done.
         bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != eIJOk);
         int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
-        const char* name = st.name ? st.name : "";
-        cFontObject* font = st.small ? (i == myCurrent ? mySmallCurrentFont : mySmallOtherFont)
-                                     : (i == myCurrent ? myCurrentFont : myOtherFont);
-        bool twoLines = st.height > kStepHeight;
-        canvas->setTextMode(font);
+        canvas->setTextMode(i == myCurrent ? myCurrentFont : myOtherFont);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);
         sPoint at = {25, y};
         if (cPicture* p = myPictPoints.image(icon)) canvas->drawTransparent(&at, p);
-        if (twoLines) {
-            sSize used;
-            canvas->drawTextWrapped(50, y, kStepNameWidth, st.height, cCanvas::taLeft, name, used, true);
-        } else {
-            sRect box = {50, y, kStepNameWidth, 14};
-            canvas->drawTextLimited(&box, 0, true, 0, 0, name);
-        }
+        sRect box = {50, y, kStepNameWidth, kStepNameHeight};
+        canvas->drawTextLimited(&box, 0, true, 0, 0, st.name ? st.name : "");
     }
 }

@@ -21,8 +21,6 @@ public:
         const char* title = nullptr;
         const char* name = nullptr;
         int right = 0;  // right edge of the step's clickable area
-        int top = 0, height = 22;  // the row (a two-line name makes it higher)
-        bool small = false;        // the name is set one size smaller to fit its room
     };
 
     explicit cInstWizard(sPkgInstallContext* ctx) : myCtx(ctx) {}
@@ -58,17 +56,14 @@ public:
     cFinishPanel* finishPage() { return myFinish; }
     cChildElement* docView(int kind) { return kind >= 0 && kind <= 2 ? myDocs[kind] : nullptr; }
 
-    // The Next button's width in the wizard's layout (a longer word widens it) and the room
-    // of a step name left of the white page the background draws at x 190.
-    static const int kNextWidth = 100, kStepNameWidth = 138;
+    // The Next button's width in the wizard's layout (a longer word widens it); a step's
+    // row and the box its name is drawn in, one line left of the white page the background
+    // draws at x 190 (every translation of a name fits it in both weights).
+    static const int kNextWidth = 100, kStepHeight = 22, kStepNameWidth = 140, kStepNameHeight = 14;
     // A title of two lines: 26 pixels apart, between the window's top and the rule the
     // background draws under the title; the line factor that gives that pitch.
     static const int kTitlePitch = 26, kTitleTop = 2, kTitleBottom = 54;
     static double titleLineFactor();
-    // A step name as the step list shows it: whole when it fits its room in both weights,
-    // else broken once where its two lines come closest in width (at a blank, or where
-    // East Asian text may break), so that no line is left with a lone character.
-    static void stepNameLines(const char* name, _guardchar<char>& out);
 
     static cPicture myPictBg;
     static cPicturesList myPictPoints;
@@ -105,7 +100,6 @@ private:
     sPkgInstallContext* myCtx;
     int myLeft = 25, myTop = 85, myBottom = 85, myPressed = -1;
     sStep mySteps[7];
-    _guardchar<char> myNames[7];  // the step names as broken for the list
     int myStepCount = 0;
     int myCurrent = -1;
     bool myInstallStarted = false;
@@ -121,6 +115,4 @@ private:
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;
-    cFontObject* mySmallCurrentFont = nullptr;
-    cFontObject* mySmallOtherFont = nullptr;
 };

@@ -63,17 +63,18 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
     if (gConsoleMessages) {
         // No display: the message goes to the console; questions are answered "no".
         fprintf(stderr, "%s %s\n", kind == eBoxError ? "(e)" : kind >= eBoxWarning ? "(w)" : "(i)", text ? text : "");
-        return kind == eBoxQuestion ? 0 : 1;
+        return asksYesNo(kind) ? 0 : 1;
     }
     // A box runs over a window: without one, a small carrier form opens first.
     if (!over || !over->platformWindow()) {
         int r = cWLMsgForm::modal(kind, text, maker);
-        return kind == eBoxQuestion ? r : 1;
+        return asksYesNo(kind) ? r : 1;
     }
     switch (kind) {
         case eBoxError: return cMessageForm::errorbox(over, text ? text : "");
         case eBoxWarning: return cMessageForm::warningbox(over, text ? text : "");
-        case eBoxQuestion: return cMessageForm::warnconfirmbox(over, text ? text : "") ? 1 : 0;
+        case eBoxWarnQuestion: return cMessageForm::warnconfirmbox(over, text ? text : "") ? 1 : 0;
+        case eBoxQuestion: return cMessageForm::confirmbox(over, text ? text : "") ? 1 : 0;
         default: return cMessageForm::infobox(over, text ? text : "");
     }
 }
@@ -202,7 +203,7 @@ int cWLMsgForm::modal(int kind, const char* text, cWindowMaker* maker) {
     if (gConsoleMessages) {
         int r = appMessageBox(nullptr, nullptr, kind, text);
         delete f;
-        return kind == eBoxQuestion ? r : 0;
+        return asksYesNo(kind) ? r : 0;
     }
     // The form only carries the box: it is never shown, so no window manager can map it
     // behind the box (the box itself is a top-level window then).
@@ -218,7 +219,7 @@ void cWLMsgForm::onConstruct() {
 bool cWLMsgForm::onAction(cChildElement* sender, cChildAction* action) {
     if (sender == this && action->type == 0) {
         int r = boxAside(myKind, text(), false);
-        end_modal(myKind == eBoxQuestion ? r : 0);
+        end_modal(asksYesNo(myKind) ? r : 0);
         return true;
     }
     return cCarrierForm::onAction(sender, action);
@@ -484,7 +485,7 @@ public:
             formatMessage(
                 str("pkgm::instw", eInstwAskRetryUpdate, "Failed to update the existing file!\n%s\n\nTry again?"),
                 q->path.ptr, m);
-            if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, eBoxQuestion, m.ptr) != 1;
+            if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, eBoxWarnQuestion, m.ptr) != 1;
             return true;
         }
         if (action->type == eJobEnded && !action->sent()) {
@@ -612,18 +613,8 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
         if (!q->yes) return true;
-        // The question names the package it removes.
-        _guardchar<char> name, text;
-        displayName(name);
-        const char* question = messageOf(resultMessage(eAtQuestion, (unsigned)q->question));
-        if (name.empty()) {
-            text.set(question);
-        } else {
-            _guardchar<char> head;
-            concatText(question, "\n\n", head);
-            concatText(head.ptr, name.ptr, text);
-        }
-        *q->yes = boxAside(eBoxQuestion, text.ptr, true) == 1;
+        const sMessageRef* question = resultMessage(eAtQuestion, (unsigned)q->question);
+        *q->yes = boxAside(question ? question->kind : eBoxQuestion, messageOf(question), true) == 1;
         return true;
     }
     if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
@@ -634,7 +625,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         }
         _guardchar<char> m;
         formatMessage(string(eUninAskRetry), q->path.ptr, m);
-        *q->giveUp = boxAside(eBoxQuestion, m.ptr, true) != 1;
+        *q->giveUp = boxAside(eBoxWarnQuestion, m.ptr, true) != 1;
         return true;
     }
     if (action->type == eJobEnded && !action->sent()) {

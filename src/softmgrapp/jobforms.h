@@ -159,7 +159,7 @@ public:
     static void info(const char* text) { modal(eBoxInfo, text); }
     static void error(const char* text) { modal(eBoxError, text); }
     static int warning(const char* text) { return modal(eBoxWarning, text); }
-    static bool warnconfirm(const char* text) { return modal(eBoxQuestion, text) == 1; }
+    static bool warnconfirm(const char* text) { return modal(eBoxWarnQuestion, text) == 1; }
 
     void onConstruct() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;

@@ -146,8 +146,8 @@ bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
             if (q->answer) *q->answer = cSOPKGLang::applyLang(q->index);
         } else if (q->answer) {
             // The form stays aside: its job ends quickly and the result follows.
-            const char* question = messageOf(resultMessage(eAtQuestion, (unsigned)q->index));
-            *q->answer = boxAside(eBoxQuestion, question, false) == 1;
+            const sMessageRef* question = resultMessage(eAtQuestion, (unsigned)q->index);
+            *q->answer = boxAside(question ? question->kind : eBoxQuestion, messageOf(question), false) == 1;
         }
         return true;
     }

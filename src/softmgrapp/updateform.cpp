@@ -134,8 +134,8 @@ void cSoftUpdateInfoForm::onConstruct() {
     myTitle->setTextDispMode(cStaticElement::eTDMWrapped);
     formatOne(string(eUpdiAvailable), ctx ? ctx->name.ptr : nullptr, t);
     myTitle->setText(t.ptr, cCanvas::taLeft);
-    // A long package name or a longer language takes a third line: the title grows and
-    // the text below it moves down.
+    // A long package name or a longer language takes another line: the title grows and
+    // the text below it starts lower.
     int titleH = wrappedHeight(t.ptr, myTitle->font(), myTitle->width() - 2 * myTitle->textMargin());
     if (titleH < 45) titleH = 45;
     client->anchor(myTitle, 10, 0, -21, titleH);
@@ -143,7 +143,10 @@ void cSoftUpdateInfoForm::onConstruct() {
     cPropDispAreaChild* area = new cPropDispAreaChild;
     myWhatsNew = area;
     client->attach(area, 0, 0, 10, 10);
-    client->anchor(area, 10, titleH + 5, -21, -151);
+    // It still ends where it ends under a title of 45: 100 above the client's bottom, clear
+    // of the links below it (an anchored height keeps its distance from the bottom only
+    // when the top stays).
+    client->anchor(area, 10, titleH + 5, -21, -151 - (titleH - 45));
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
     formatOne(string(eUpdiWhatsNew), ctx ? ctx->version.ptr : nullptr, t);
@@ -211,7 +214,7 @@ int cSoftUpdateInfoForm::download(const char* partPath) {
         int r = cStdBasicProgressForm::runUIJob(this, d, string(eUpdiDownloading));
         part.close();
         if (r != eDLIncomplete) return r;
-        if (appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskRetry)) != 1) return r;
+        if (appMessageBox(this, nullptr, eBoxWarnQuestion, string(eUpdiAskRetry)) != 1) return r;
         // Yes: the next attempt starts an empty file again.
     }
 }
@@ -231,7 +234,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
         store->setParamStr(kRegInstallerTemp, path.ptr, cut - path.ptr);
         store->saveConfig();
     }
-    if (exists(path.ptr) && appMessageBox(this, nullptr, eBoxQuestion, string(eUpdiAskOverwrite)) != 1) return true;
+    if (exists(path.ptr) && appMessageBox(this, nullptr, eBoxWarnQuestion, string(eUpdiAskOverwrite)) != 1) return true;
 
     _guardchar<char> part;
     concatText(path.ptr, ".part", part);

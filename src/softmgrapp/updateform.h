@@ -118,6 +118,7 @@ public:
     int unpackReason = 0;
     cStaticElement* titleText() const { return myTitle; }
     cChildElement* whatsNewArea() const { return myWhatsNew; }
+    cChildElement* siteLink() const { return mySiteLink; }
 
 private:
     int download(const char* path);

@@ -613,10 +613,6 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
                 EXPECT_LE(cWZIButton::neededWidth(wz->nextButton()->text(), 0), wz->nextButton()->width());
             };
             shot("intro");
-            // German and Japanese step names fit one line each (one size smaller where they
-            // must), so no row of the list moves.
-            for (int i = 0; i < wz->stepCount() && (id == eLangDEU || id == eLangJPN); i++)
-                EXPECT_EQ(wz->step(i).height, 22) << wz->step(i).name;
             key(w, kReturn);
             clickOn(w, wz->readmeBox());
             shot("notes");

@@ -532,9 +532,12 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     std::string own = home.path() + "/own-softmgr";
     installtest::writeTextFile(own, "x");
     std::vector<std::string> texts;
+    std::vector<int> icons;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow*, cChildElement* root, int depth) {
         if (depth < 2) return -2;
         texts.push_back(root->text() ? root->text() : "");
+        cMessageForm* box = dynamic_cast<cMessageForm*>(root);
+        icons.push_back(box ? box->iconIndex() : -1);
         // No carrier with its "removing" status stands behind the question or the result.
         cPlatformWindow* carrier = m->findWindow(cCiomLangData::string("pkgm::rem", 0));
         EXPECT_TRUE(carrier && !carrier->visible()) << texts.back();
@@ -544,6 +547,7 @@ TEST_F(Manager, RemoverFormAsksAndShowsTheResult) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "Are you sure you want to remove Software Manager?");
     EXPECT_EQ(texts[1].rfind("The Software manager is removed now.", 0), 0u);
+    EXPECT_EQ(icons, (std::vector<int>{1, 0})) << "a question, then information";
     EXPECT_FALSE(apptest::exists(own));
 }
 
@@ -587,6 +591,7 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
             EXPECT_NE(std::string(t->text()).find("Alpha Tool Professional Edition"), std::string::npos);
             EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width() - 2 * t->textMargin()), t->height()) << t->text();
             EXPECT_GE(f->whatsNewArea()->y(), t->y() + t->height());
+            EXPECT_LT(f->whatsNewArea()->y() + f->whatsNewArea()->height(), f->siteLink()->y()) << "under the link";
             m->pumpAll();
             m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
             seen = true;

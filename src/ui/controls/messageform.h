@@ -36,6 +36,8 @@ public:
 
     cToolBarChild* buttonRow() { return &myButtons; }
     long long lineCount() const { return myLines.count(); }
+    // 0 information, 1 question, 2 warning, 3 error.
+    int iconIndex() const { return myIconIndex; }
 
     void onConstruct() override;
     void onInitData() override;
