@@ -118,6 +118,7 @@ public:
     int unpackReason = 0;
     cStaticElement* titleText() const { return myTitle; }
     cChildElement* whatsNewArea() const { return myWhatsNew; }
+    cWZIButton* notNowButton() const { return myNotNow; }
 
 private:
     int download(const char* path);
