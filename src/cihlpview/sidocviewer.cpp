@@ -10,7 +10,6 @@
 #include "base/process.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
-#include "ui/theme.h"
 
 namespace {
 
@@ -67,7 +66,6 @@ bool cSiDocViewer::refSiDoc(cSiDocBox* doc, unsigned int background) {
     if (doc == myDoc) return false;
     myDoc = doc;
     myPressed = nullptr;
-    myLink = -1;
     myWidthFlips = 0;
     rebuild();
     // A new document starts at its top; without one there is nothing to scroll.
@@ -77,7 +75,6 @@ bool cSiDocViewer::refSiDoc(cSiDocBox* doc, unsigned int background) {
 }
 
 void cSiDocViewer::rebuild() {
-    myLinksWidth = -1;
     dropRendering();
     myDocHeight = -1;
     repaint();
@@ -198,144 +195,9 @@ void cSiDocViewer::onPaintArea(cCanvas* canvas) {
         setQuantumSize(10, 15);
         setMinVisualHeight(myDocHeight);
     }
-    // The link with the keyboard's focus, framed in the colour of the focus ring where the
-    // present width lays it out.
-    long long at = focused() && myLink >= 0 && collectLinks() ? linkStart(myLink) : -1;
-    unsigned int ring = cCITheme::theme()->getColor(23);
-    for (long long i = at; i >= 0 && i < myPieceCount && myPieces.ptr[i].target == myPieces.ptr[at].target; i++) {
-        const sArea& a = myPieces.ptr[i].area;
-        sRect r = {a.left - 1, a.top - top - 1, a.right - a.left + 3, a.bottom - a.top + 3};
-        canvas->drawRect(&r, 0xFFFFFFFFu, ring);
-    }
-}
-
-namespace {
-
-// Collects the pieces of every link as a layout draws them.
-class cLinkCollector : public cSiDocActiveTarget {
-public:
-    bool (*add)(void* owner, char* target, const sArea& area) = nullptr;
-    void* owner = nullptr;
-    void resetActive() override {}
-    bool setActive(char* target, int x, int y, int w, int h) override {
-        if (!target || w <= 0 || h <= 0) return true;
-        sArea a = {x, y, (int)((long long)x + w - 1), (int)((long long)y + h - 1)};
-        return add(owner, target, a);
-    }
-};
-
-}  // namespace
-
-bool cSiDocViewer::collectLinks() {
-    int W = layoutWidth();
-    if (myLinksWidth == W && W > 0) return true;
-    myPieceCount = 0;
-    myLinkCount = 0;
-    // Every line is drawn (into one row, so nothing is kept of the pixels) for the zones
-    // its links register; the layout's own work limit bounds a hostile document.
-    cWindowMaker* maker = windowMaker();
-    cCanvas* row = myDoc && W > 0 && maker ? maker->offscreen(W, 1) : nullptr;
-    if (!row) {
-        myLink = -1;
-        return false;
-    }
-    sSiDocDrawProps props;
-    props.font = stdFont();
-    props.bgColor = myBg;
-    props.rightLimit = W;
-    cLinkCollector collector;
-    collector.owner = this;
-    collector.add = [](void* owner, char* target, const sArea& area) {
-        cSiDocViewer* v = static_cast<cSiDocViewer*>(owner);
-        if (v->myPieceCount >= v->myPieces.count &&
-            !v->myPieces.reset(v->myPieces.count ? v->myPieces.count * 2 : 16))
-            return false;
-        // A new link starts where the target changes.
-        if (v->myPieceCount == 0 || v->myPieces.ptr[v->myPieceCount - 1].target != target) {
-            if (v->myLinkCount >= v->myLinkStarts.count &&
-                !v->myLinkStarts.reset(v->myLinkStarts.count ? v->myLinkStarts.count * 2 : 16))
-                return false;
-            v->myLinkStarts.ptr[v->myLinkCount++] = v->myPieceCount;
-        }
-        v->myPieces.ptr[v->myPieceCount++] = {target, area};
-        return true;
-    };
-    props.activeTarget = &collector;
-    long long work = 0;
-    props.work = &work;
-    sSize drawn = {0, 0};
-    myDoc->draw(row, props, drawn);
-    delete row;
-    myLinksWidth = W;
-    // The links come in document order whatever the width: the one with the focus keeps
-    // it across a new layout (unless the document has fewer now).
-    if (myLink >= myLinkCount) myLink = -1;
-    return true;
-}
-
-int cSiDocViewer::linkCount() { return collectLinks() ? myLinkCount : -1; }
-
-long long cSiDocViewer::linkStart(int i) { return i >= 0 && i < myLinkCount ? myLinkStarts.ptr[i] : -1; }
-
-const char* cSiDocViewer::focusedTarget() {
-    long long k = linkStart(myLink);
-    return k >= 0 ? myPieces.ptr[k].target : nullptr;
-}
-
-void cSiDocViewer::focusLink(int i) {
-    myLink = i;
-    long long k = linkStart(i);
-    if (k >= 0) {
-        // The whole link comes into view (its first line when it is taller than the view).
-        long long top = myPieces.ptr[k].area.top, bottom = myPieces.ptr[k].area.bottom;
-        for (long long j = k + 1; j < myPieceCount && myPieces.ptr[j].target == myPieces.ptr[k].target; j++)
-            if (myPieces.ptr[j].area.bottom > bottom) bottom = myPieces.ptr[j].area.bottom;
-        cVScroll* bar = vScroll();
-        long long view = height() - getHScrollRes(), pos = shiftY();
-        if (bottom + 3 > pos + view) pos = bottom + 3 - view;
-        if (top - 3 < pos) pos = top - 3;
-        if (pos < 0) pos = 0;
-        if (bar->visible_child() && (unsigned long long)pos != bar->pos())
-            bar->setPos((unsigned long long)pos > bar->maxval() ? bar->maxval() : (unsigned long long)pos, true);
-    }
-    repaint();
-}
-
-bool cSiDocViewer::processKey(int key, bool shift, bool ctrl, bool alt) {
-    if (key == kKeyTab && !ctrl && !alt && focused() && collectLinks()) {
-        if (!shift && myLink + 1 < myLinkCount) {
-            focusLink(myLink + 1);
-            return true;
-        }
-        if (shift && myLink >= 0) {
-            focusLink(myLink - 1);
-            return true;
-        }
-        // Past the last link (or back before the document): the next element's turn.
-        if (myLink >= 0) focusLink(-1);
-    }
-    return cScrollableElement::processKey(key, shift, ctrl, alt);
-}
-
-void cSiDocViewer::onSetFocusEvent(int origin, int a, int b) {
-    cScrollableElement::onSetFocusEvent(origin, a, b);
-    // Shift+Tab from the element after the document comes back to its last link.
-    if (origin == eEOKeyboard && a == 1 && collectLinks() && myLinkCount > 0)
-        focusLink(myLinkCount - 1);
-    else if (myLink >= 0)
-        focusLink(-1);
-}
-
-void cSiDocViewer::onLooseFocus() {
-    cScrollableElement::onLooseFocus();
-    if (myLink >= 0) focusLink(-1);
 }
 
 bool cSiDocViewer::onKey(int key, bool shift, bool ctrl, bool alt) {
-    if ((key == kKeyEnter || key == kKeySpace) && !shift && !ctrl && !alt && myLink >= 0) {
-        if (char* target = (char*)focusedTarget()) onActiveZone(target);
-        return true;
-    }
     cVScroll* bar = vScroll();
     // Without the bar there is nothing to scroll (its position and maximum are stale).
     bool shown = bar->visible_child();

@@ -31,25 +31,12 @@ public:
     void onSizeChanged() override;
     void onMouseButton(int x, int y, int button, bool down) override;
     void onMouseMoving(int x, int y) override;
-    // Tab steps from the document itself through its links in document order, then on to
-    // the next element (Shift+Tab back, and from the element after it straight to the last
-    // link); Return or Space opens the link with the focus.
-    bool processKey(int key, bool shift, bool ctrl, bool alt) override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
-    void onSetFocusEvent(int origin, int a, int b) override;
-    void onLooseFocus() override;
     bool wantCaptureArrows() override { return true; }
     // Keyboard users reach the document by Tab to scroll it; the ring shows it has the keys.
     bool wantTabStop() override { return true; }
     int wantFocusRing() override { return 1; }
-    bool wantReturnKey() override { return myLink >= 0; }
     void onPaintArea(cCanvas* canvas) override;
-
-    // The links as Tab visits them (-1 before the layout); the one with the focus (-1 for
-    // none) and its target.
-    int linkCount();
-    int focusedLink() const { return myLink; }
-    const char* focusedTarget();
 
     // Runs for a clicked link; opens it on the desktop (siDocOpenLink).
     virtual bool onActiveZone(char* target);
@@ -64,19 +51,7 @@ public:
     int renderedHeight() const;
 
 private:
-    // One drawn piece of a link, in document coordinates; a link broken over lines has a
-    // piece per line, the pieces of one link following each other.
-    struct sLinkPiece {
-        char* target;
-        sArea area;
-    };
     int layoutWidth();
-    // Lays the whole document out once to find every link (kept until the width or the
-    // document changes); false when there is no layout.
-    bool collectLinks();
-    // The first piece of link i (-1 when there is none).
-    long long linkStart(int i);
-    void focusLink(int i);
     // Renders the rows around `top` at layout width W (measuring the document first when
     // its height is not known yet).
     bool renderBand(cCanvas* canvas, int top, int W);
@@ -92,10 +67,4 @@ private:
     int myDocHeight = -1;
     int myRenderWidth = 0;
     int myWidthFlips = 0;  // re-layouts caused by the bar showing or hiding
-    _typebuf<sLinkPiece> myPieces;
-    long long myPieceCount = 0;
-    _typebuf<long long> myLinkStarts;  // per link, the index of its first piece
-    int myLinkCount = 0;
-    int myLinksWidth = -1;  // the layout width the pieces belong to; -1: not collected
-    int myLink = -1;
 };

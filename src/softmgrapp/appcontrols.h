@@ -44,7 +44,6 @@ public:
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
     bool wantTabStop() override { return true; }
     int wantFocusRing() override { return 2; }
-    bool wantReturnKey() override { return true; }
 
 private:
     bool myHover = false, myPressed = false, myActivated = false, myInBurst = false;

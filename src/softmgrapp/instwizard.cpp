@@ -332,9 +332,7 @@ bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
         // Return again soon after the last one (pressed twice, or held down) is not an
         // answer to the page the first one may have turned to.
         if (myReturnGate.repeated(this)) return true;
-        // A focused button of the page (Browse) takes it; Next's Return is the page's accept.
-        cChildElement* f = getFocused();
-        if (f && f != myNext && f->wantReturnKey()) return cChildElement::processKey(key, shift, ctrl, alt);
+        // The page's accept, whatever has the focus (Space presses a focused Browse).
         return onFormAccept();
     }
     // Any other key is the user at work on this page: a Return after it is an answer, however

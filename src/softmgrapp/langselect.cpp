@@ -170,9 +170,6 @@ void cLangSelectionForm::onConstruct() {
         clientArea()->attach(myLink, 15, 335, 10, 10);
         myLink->setColorSchema(0xA03030, 0xE7E7E7, (unsigned)-1);
         myLink->setFont(mkStdFont());
-        // In the Tab order after Start; Return or Space opens it.
-        myLink->setAcceptFocus(true);
-        myLink->setTabStop(true);
     }
     applyTexts();
     // The first entry equal to the preselected language, scrolled into view quietly.

@@ -31,12 +31,6 @@ namespace {
 
 const unsigned int kText = 0x734D32, kLink = 0xC98C2F, kGrey = 0xB9AA9C;
 
-// Keyboard users reach every link by Tab (Space or Return opens it).
-void keyboardLink(cLinkElement* l) {
-    l->setAcceptFocus(true);
-    l->setTabStop(true);
-}
-
 bool readStr(cApplicationConfig* s, const char* section, const char* name, _guardchar<char>& out) {
     _guardchar<char> key;
     return regKey(section, name, key) && s->getParamStr(key.ptr, out);
@@ -292,23 +286,6 @@ void cSoftMgrForm::onConstruct() {
     myName->setFont(mkWizTitleFont());
     myName->setTextDispMode(cStaticElement::eTDMWrapped);
 
-    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
-    // button and moves Update further left. The details are attached in reading order, the
-    // order Tab takes: the buttons' row (Update, Uninstall), the address links beside the
-    // version, then the command links below them (placeLinks).
-    int uninstallW = cWZIButton::neededWidth(string(eSoftmUninstall), 115),
-        updateW = cWZIButton::neededWidth(string(eSoftmUpdate), 115);
-    cWZIButton** buttons[2] = {&myUpdate, &myUninstall};
-    const int lefts[2] = {-1 - uninstallW - 15 - updateW, -1 - uninstallW}, widths[2] = {updateW, uninstallW};
-    for (int i = 0; i < 2; i++) {
-        cWZIButton* b = new cWZIButton;
-        myDetails->attach(b, 0, 0, widths[i], 30);
-        myDetails->anchor(b, lefts[i], 0, widths[i], 30);
-        b->setText(string(i ? eSoftmUninstall : eSoftmUpdate));
-        b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
-        *buttons[i] = b;
-    }
-
     cLinkElement** links[3] = {&myPublisher, &mySupport, &myUpdates};
     const int linkTexts[3] = {eSoftmPublisherSite, eSoftmSupport, eSoftmInformation};
     for (int i = 0; i < 3; i++) {
@@ -317,8 +294,23 @@ void cSoftMgrForm::onConstruct() {
         l->setTextColor(kLink);
         l->setFont(mkBtnFont(true));
         l->setText(string(linkTexts[i]), cCanvas::taLeft);
-        keyboardLink(l);
         *links[i] = l;
+    }
+
+    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
+    // button and moves Update further left. Tab meets them in this order.
+    cWZIButton** buttons[2] = {&myUninstall, &myUpdate};
+    int right = -1;
+    for (int i = 0; i < 2; i++) {
+        cWZIButton* b = new cWZIButton;
+        const char* label = string(i ? eSoftmUpdate : eSoftmUninstall);
+        int w = cWZIButton::neededWidth(label, 115);
+        myDetails->attach(b, 0, 0, w, 30);
+        myDetails->anchor(b, right - w, 0, w, 30);
+        right -= w + 15;
+        b->setText(label);
+        b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
+        *buttons[i] = b;
     }
 
     myRemoveLink = new cLinkElement;
@@ -326,7 +318,6 @@ void cSoftMgrForm::onConstruct() {
     myRemoveLink->setTextColor(kLink);
     myRemoveLink->setFont(mkBtnFont(true));
     myRemoveLink->setText(string(eSoftmRemoveManager), cCanvas::taLeft);
-    keyboardLink(myRemoveLink);
     sSize want = {150, 20};
     myRemoveLink->wantsSize(want);
     anchor(myRemoveLink, 45, (30 - want.cy) / 2 - 40, want.cx, want.cy);
@@ -428,7 +419,6 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             l->setFont(mkBtnFont(true));
             l->setText(c->value.caption.ptr, cCanvas::taLeft);
             l->setAssociation(&c->value);
-            keyboardLink(l);
             // As wide as its caption (at most 300), so that a long address link beside
             // it keeps its room.
             sSize want = {300, 20};

@@ -151,10 +151,6 @@ void cSoftUpdateInfoForm::onConstruct() {
     area->setExtraTitleSpacing(10);
     formatOne(string(eUpdiWhatsNew), ctx ? ctx->version.ptr : nullptr, t);
     area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
-    // Keyboard users reach the text by Tab to scroll it (a line a key), and each link to
-    // open it.
-    area->setAcceptFocus(true);
-    area->setTabStop(true);
     area->setQuantumSize(5, 15);
 
     cLinkElement** links[2] = {&mySiteLink, &myDownloadLink};
@@ -165,9 +161,7 @@ void cSoftUpdateInfoForm::onConstruct() {
         l->setTextColor(0xC98C2F);
         l->setFont(mkBtnFont(true));
         l->setText(string(i ? eUpdiBrowserLink : eUpdiSiteLink), cCanvas::taLeft);
-        l->setAcceptFocus(true);
-        l->setTabStop(true);
-        // As wide as its words (its focus frame and its clicks with them), at most the row.
+        // As wide as its words (its clicks with them), at most the row.
         sSize want = {0, 0};
         l->wantsSize(want);
         if (want.cx > 0 && want.cx < client->width() - 21) client->anchor(l, 10, i ? -71 : -91, want.cx, 20);

@@ -119,6 +119,7 @@ public:
     cStaticElement* titleText() const { return myTitle; }
     cChildElement* whatsNewArea() const { return myWhatsNew; }
     cChildElement* siteLink() const { return mySiteLink; }
+    cWZIButton* notNowButton() const { return myNotNow; }
 
 private:
     int download(const char* path);

@@ -293,10 +293,6 @@ public:
     // ask for one; 0 (the default) for elements with a focus look of their own.
     virtual int wantFocusRing() { return 0; }
     virtual bool wantCaptureArrows() { return false; }
-    // True for an element that a Return pressed while it holds the focus acts on (a push
-    // button presses, a link opens) instead of the form's default answer: the focus ring
-    // is what a keyboard user goes by.
-    virtual bool wantReturnKey() { return false; }
     virtual bool wantCyclicArrowTabStop() { return false; }
     virtual int wantBorderWidth() { return 0; }
     virtual const char* wantLangResource() { return nullptr; }

@@ -14,15 +14,10 @@ cCustomForm::~cCustomForm() {}
 
 bool cCustomForm::processKey(int key, bool shift, bool ctrl, bool alt) {
     if (!shift && !ctrl && !alt) {
-        if (key == kKeyEnter && !focusTakesReturn() && onFormAccept()) return true;
+        if (key == kKeyEnter && onFormAccept()) return true;
         if (key == kKeyEscape && onFormCancel()) return true;
     }
     return cChildElement::processKey(key, shift, ctrl, alt);
-}
-
-bool cCustomForm::focusTakesReturn() {
-    cChildElement* f = getFocused();
-    return f && f != this && f->wantReturnKey();
 }
 
 void cCustomForm::onPaint(cCanvas* canvas) {

@@ -16,12 +16,10 @@ public:
 
     // Runs once the form and its children are constructed in their window.
     virtual void onAfterConstruct() {}
-    // Enter and Escape without modifiers; true swallows the key. Enter goes to the focused
-    // element instead when that one takes Return itself (focusTakesReturn).
+    // Enter and Escape without modifiers, whatever has the focus; true swallows the key
+    // (Space is left to the focused button).
     virtual bool onFormAccept() { return false; }
     virtual bool onFormCancel() { return false; }
-    // Whether the focused element (a push button, a link) acts on Return itself.
-    bool focusTakesReturn();
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
     void onPaint(cCanvas* canvas) override;

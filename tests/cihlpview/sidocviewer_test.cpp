@@ -221,80 +221,28 @@ TEST(SiDocViewer, LinksOpenOnlyWhenPressedAndReleasedOnThemWithTheHandOverThem) 
     EXPECT_EQ(f.viewer->renderedHeight(), 0);
 }
 
-// Keyboard users reach the links: Tab goes from the document through its links in order
-// (the view following them) and on to the next element, Shift+Tab back to the last link,
-// Return and Space open the link with the focus, which is framed.
-TEST(SiDocViewer, TabWalksTheLinksAndReturnOpensThem) {
-    if (!ctltest::haveFont()) GTEST_SKIP() << "no font";
+// A link never takes the focus: Tab goes from the document straight to the next element
+// and back, and Return or Space there opens nothing.
+TEST(SiDocViewer, TabNeverLandsOnALink) {
     testutil::TempDir dir;
-    std::string text = "<text><link ref=\"http://example.org/a\">first</link> words\n";
-    for (int i = 0; i < 40; i++) text += "filler line " + std::to_string(i) + "\n";
-    text += "<link ref=\"mailto:x@example.org\">a second link long enough to wrap over two lines</link></text>";
-    auto c = compileSource(dir, text);
+    auto c = compileSource(dir, "<text><link ref=\"http://example.org/a\">first</link> words\n"
+                                "<link ref=\"mailto:x@example.org\">second</link></text>");
     ASSERT_TRUE(c.ok) << c.err.message.ptr;
     cSiDocLoader loader;
     ASSERT_TRUE(loader.load(c.bytes.data(), (long long)c.bytes.size()));
     cViewerFixture f;
     f.openViewer(260, 200, 200, 150);
-    cButtonChild* after = f.add<cButtonChild>(10, 170, 60, 20);
+    cChildElement* after = f.add<cButtonChild>(10, 170, 60, 20);
     f.viewer->refSiDoc(loader.forLang(0), kWhite);
     f.viewer->focus();
     f.pump();
-    ASSERT_EQ(f.viewer->linkCount(), 2);
-    EXPECT_EQ(f.viewer->focusedLink(), -1);
-    EXPECT_FALSE(f.viewer->wantReturnKey()) << "Return on the document itself is the form's";
-    f.key(kKeyTab);
-    ASSERT_EQ(f.viewer->focusedLink(), 0);
-    EXPECT_TRUE(f.viewer->focused());
-    // The link is framed in the ring's colour (inside the viewer's own ring at its edge).
-    int ring = 0;
-    f.pump();
-    for (int y = 12; y < 60; y++)
-        for (int x = 12; x < 190; x++)
-            ring += (f.window->canvas()->pixel(x, y) & 0xFFFFFF) == elemtest::rgbOf(cCITheme::theme()->getColor(23));
-    EXPECT_GT(ring, 20);
-    f.key(kKeyEnter);
-    f.key(kKeySpace);
-    EXPECT_EQ(f.viewer->opened, (std::vector<std::string>{"http://example.org/a", "http://example.org/a"}));
-    f.key(kKeyTab);
-    ASSERT_EQ(f.viewer->focusedLink(), 1);
-    EXPECT_GT(f.viewer->shiftY(), 0) << "the view follows the link down";
-    f.key(kKeyEnter);
-    ASSERT_EQ(f.viewer->opened.size(), 3u);
-    EXPECT_EQ(f.viewer->opened[2], "mailto:x@example.org");
-    // Narrower, the link wraps elsewhere: the frame follows it (just right of the link on
-    // every row it covers) and the link keeps the focus for Tab.
-    f.viewer->move(10, 10, 140, 150);
-    f.pump();
-    f.key(kKeyEnd);
-    const unsigned int ringColour = elemtest::rgbOf(cCITheme::theme()->getColor(23));
-    const int w = f.viewer->width() - f.viewer->getVScrollRes();
-    int framed = 0;
-    for (int y = 1; y < f.viewer->height() - 1; y++) {
-        int last = -1;
-        for (int x = 0; x < w; x++)
-            if (const char* t = f.viewer->getRef(x, y))
-                if (std::string(t) == "mailto:x@example.org") last = x;
-        if (last < 0 || last + 1 >= w - 1) continue;
-        framed++;
-        EXPECT_EQ(f.window->canvas()->pixel(10 + last + 1, 10 + y) & 0xFFFFFF, ringColour) << "row " << y;
+    for (unsigned int mods : {0u, (unsigned)kModShift, 0u, (unsigned)kModShift}) {
+        f.key(kKeyTab, mods);
+        EXPECT_TRUE((mods ? (cChildElement*)f.viewer : after)->focused()) << "Tab stopped on a link";
+        f.key(kKeyEnter);
+        f.key(kKeySpace);
     }
-    EXPECT_GT(framed, 10);
-    f.key(kKeyTab, kModShift);
-    EXPECT_EQ(f.viewer->focusedLink(), 0);
-    f.key(kKeyTab);
-    ASSERT_EQ(f.viewer->focusedLink(), 1);
-    f.key(kKeyTab);
-    EXPECT_TRUE(after->focused()) << "past the last link the next element's turn";
-    f.key(kKeyTab, kModShift);
-    EXPECT_TRUE(f.viewer->focused());
-    EXPECT_EQ(f.viewer->focusedLink(), 1) << "Shift+Tab comes back to the last link";
-    f.key(kKeyTab, kModShift);
-    EXPECT_EQ(f.viewer->focusedLink(), 0);
-    f.key(kKeyTab, kModShift);
-    EXPECT_EQ(f.viewer->focusedLink(), -1);
-    EXPECT_TRUE(f.viewer->focused()) << "then the document itself";
-    EXPECT_EQ(f.viewer->opened.size(), 3u);
+    EXPECT_TRUE(f.viewer->opened.empty());
 }
 
 TEST(SiDocViewer, HugeDocumentStaysWithinABandOfMemory) {

@@ -331,8 +331,8 @@ TEST_F(InstWizard, LocationPageProposesAFolderBesideAPackageOfTheSameName) {
 
 // A Return soon after the one that brought a page counts once the user has done something
 // else on the page (Tab to the box, Space to tick it); Returns alone in a burst count once.
-// Return on a focused Browse opens the folder dialog instead of accepting the page.
-TEST_F(InstWizard, ReturnAfterOtherInputCountsAndGoesToTheFocusedButton) {
+// Return is the page's accept also with Browse focused; Space presses Browse.
+TEST_F(InstWizard, ReturnAfterOtherInputCountsAndIsThePagesAccept) {
     sPkgInstallContext ctx;
     ASSERT_TRUE(load(ctx));
     script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
@@ -352,10 +352,16 @@ TEST_F(InstWizard, ReturnAfterOtherInputCountsAndGoesToTheFocusedButton) {
         maker.injectKey(w, kReturn);
         maker.pumpAll();
         EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "a second Return of a burst accepted the page";
+        // An empty path: the page's accept refuses it and gives the path the focus.
+        wz->folderPage()->pathEdit()->setText("");
         wz->folderPage()->browseButton()->focus();
         key(w, kReturn);
-        EXPECT_EQ(script.boxes.size(), 1u) << "Return on Browse opened no folder dialog";
-        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << "Return on Browse accepted the page";
+        EXPECT_TRUE(script.boxes.empty()) << "Return on Browse opened the folder dialog";
+        EXPECT_TRUE(wz->folderPage()->pathEdit()->focused()) << "Return on Browse was not the page's accept";
+        EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+        wz->folderPage()->browseButton()->focus();
+        key(w, kKeySpace);
+        EXPECT_EQ(script.boxes.size(), 1u) << "Space on Browse opened no folder dialog";
         wz->end_modal(1);
     };
     cInstWizard::runWizard(ctx, &maker);

@@ -49,6 +49,28 @@ void addPackage(cMemConfig& s, const std::string& code, unsigned long long ver, 
     if (!publisher.empty()) s.setParamStr((sec + "publisher").c_str(), publisher.c_str(), -1);
 }
 
+// A desktop opener on PATH that records that it was started.
+struct cStandInOpener {
+    testutil::TempDir dir;
+    std::string record = dir.file("record");
+    testutil::EnvScope path{"PATH", dir.path() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
+    cStandInOpener() {
+        std::string at = dir.file("xdg-open");
+        EXPECT_TRUE(installtest::writeTextFile(at, "#!/bin/sh\necho \"$@\" >> '" + record + "'\n") &&
+                    chmod(at.c_str(), 0755) == 0);
+    }
+    bool called() { return access(record.c_str(), F_OK) == 0; }
+};
+
+// A save-as chooser that counts its calls and is cancelled.
+int gAsked = 0;
+bool countChoice(cChildElement*, const char*, const char*, const char*, _guardchar<char>&) {
+    gAsked++;
+    return false;
+}
+
+bool isLink(cChildElement* e) { return dynamic_cast<cLinkElement*>(e) != nullptr; }
+
 unsigned long long v(unsigned a, unsigned b) { return (unsigned long long)a << 48 | (unsigned long long)b << 32; }
 
 class Manager : public ::testing::Test {
@@ -288,9 +310,10 @@ TEST_F(Manager, RefusedJournalIsSaidOverTheList) {
 }
 
 // Refresh shows its focus on its blue face; pressed from the keyboard it gives the focus
-// up while the list is read and takes it back afterwards. Tab reaches the details' links.
-TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
+// up while the list is read and takes it back afterwards. Tab passes the details' links.
+TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabPassesTheLinks) {
     ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    cStandInOpener opener;
     addPackage(store, "org.a", v(1, 0), "Alpha", "http://alpha.example/");
     store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
     bool seen = false;
@@ -313,8 +336,9 @@ TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
         m->pumpAll();
         EXPECT_TRUE(r->focused()) << "and takes it back once the list is read";
-        // Tab from Refresh walks the form in reading order: the details' buttons before the
-        // address links beside the version, the links in their order, Refresh last.
+        // Tab from Refresh walks the form's controls, never a link: from Uninstall (the
+        // publisher link follows it in reading order) straight on to Refresh, where
+        // Space refreshes and opens nothing.
         std::vector<cChildElement*> reached;
         for (int i = 0; i < 12 && (reached.empty() || reached.back() != r); i++) {
             m->injectKey(w, kKeyTab, 0);
@@ -322,10 +346,13 @@ TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabReachesTheLinks) {
             reached.push_back(f->host()->focusElement());
         }
         auto at = [&](cChildElement* e) { return std::find(reached.begin(), reached.end(), e) - reached.begin(); };
+        EXPECT_EQ(std::count_if(reached.begin(), reached.end(), isLink), 0);
         EXPECT_LT(at(f->langSwitch()), at(f->list()));
         EXPECT_LT(at(f->list()), at(f->uninstallButton()));
-        EXPECT_LT(at(f->uninstallButton()), at(f->publisherLink())) << "right column, left, and back";
-        EXPECT_LT(at(f->publisherLink()), (long)reached.size() - 1);
+        EXPECT_EQ(at(f->uninstallButton()), (long)reached.size() - 2) << "Refresh follows Uninstall";
+        m->injectKey(w, kKeySpace, 0);
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && r->enabled(); }));
+        EXPECT_FALSE(opener.called()) << "Space opened a link";
         seen = true;
         return 0;
     };
@@ -575,6 +602,10 @@ bool makeUpdateZip(const std::string& path) {
 // The title holds the package's name whole in every language: it grows a line and the
 // text below moves down. One snapshot each (update_form_<LANG>.png).
 TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
+    cStandInOpener opener;
+    cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
+    cSoftUpdateInfoForm::gChooseTarget = countChoice;
+    gAsked = 0;
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         SCOPED_TRACE(ciLangID(id));
@@ -583,6 +614,7 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
         ctx.name.set("Alpha Tool Professional Edition");
         ctx.version.set("2.0");
         ctx.whatsNew.set("Fixes");
+        ctx.download.set("http://127.0.0.1:1/u.zip");
         bool seen = false;
         script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
             cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
@@ -596,29 +628,32 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
             m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
             seen = true;
             if (id != eLangENG) return 0;
-            // Tab reaches the what's-new text and both links; Return on Later is Later, never
-            // the download that Return elsewhere starts.
+            // Tab goes between Install and Not now only (the text and the links take no
+            // focus); Return with Not now focused is Install, Space there is Not now.
             std::vector<cChildElement*> reached;
-            for (int i = 0; i < 5; i++) {
+            for (int i = 0; i < 4; i++) {
                 m->injectKey(w, kKeyTab, 0);
                 m->pumpAll();
                 reached.push_back(f->host()->focusElement());
             }
-            EXPECT_NE(std::find(reached.begin(), reached.end(), f->whatsNewArea()), reached.end());
-            EXPECT_EQ(std::count_if(reached.begin(), reached.end(),
-                                    [](cChildElement* e) { return dynamic_cast<cLinkElement*>(e) != nullptr; }),
-                      2);
-            EXPECT_EQ(dynamic_cast<cWZIButton*>(reached.front()), reached.front()) << "Later follows Install";
-            reached.front()->focus();
+            EXPECT_EQ(std::count_if(reached.begin(), reached.end(), isLink), 0);
+            EXPECT_EQ(std::count(reached.begin(), reached.end(), f->notNowButton()), 2);
+            f->notNowButton()->focus();
             m->injectKey(w, kKeyEnter, 0);
             m->pumpAll();
-            EXPECT_FALSE(w->inModal()) << "Return on Later did not close the form";
-            EXPECT_EQ(f->lastOutcome, 0) << "Return on Later started the download";
+            EXPECT_EQ(gAsked, 1) << "Return on Not now was not Install";
+            EXPECT_TRUE(w->inModal());
+            m->injectKey(w, kKeySpace, 0);
+            m->pumpAll();
+            EXPECT_FALSE(w->inModal()) << "Space on Not now did not close the form";
+            EXPECT_EQ(gAsked, 1);
+            EXPECT_FALSE(opener.called()) << "a link was opened";
             return -2;
         };
         EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
         EXPECT_TRUE(seen);
     }
+    cSoftUpdateInfoForm::gChooseTarget = oldChooser;
 }
 
 TEST_F(Manager, UpdateFormInstallOutcomes) {

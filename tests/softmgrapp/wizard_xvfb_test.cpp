@@ -184,7 +184,8 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
     ASSERT_FALSE(dlg.empty());
     click(dlg, 170, 394);
-    // The edit holds the proposed folder: replaced by the typed one.
+    // The proposed folder does not exist yet: the edit starts empty (anything in it is
+    // replaced by the typed path).
     xdo({"key", "ctrl+a"});
     xdo({"type", "--delay", "15", folder});
     // The dialog's first Return goes to the typed folder in its tree, the next selects it.
@@ -288,7 +289,8 @@ namespace {
 // Keyboard only, under a window manager, through the notes and licence pages; then input
 // made while the wizard could not show the next page (the process stopped) must not accept
 // that page unseen, while a click the user makes once the page shows counts, however soon.
-// Return answers the button the focus is on: No of the close question, Browse.
+// Return is the form's answer wherever the focus is; Space presses the focused button (No of
+// the close question, Browse); the folder dialog takes a typed folder with Return, Return.
 TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
     std::string bundle = out.file("HelloTool.app");
@@ -325,24 +327,28 @@ TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     usleep(1500000);
     shot(w, "k3-location-after-early-input");
     ASSERT_FALSE(apptest::exists(hive)) << "input made before the location page showed accepted it";
-    // The close question's No, reached by Tab, keeps the wizard.
+    // The close question's No, reached by Tab and pressed by Space, keeps the wizard.
     xdo({"key", "alt+F4"});
     std::string question = waitWindow([](const std::string& n, const std::string&) { return n == "Confirm"; });
     ASSERT_FALSE(question.empty()) << "no close question";
     shot(question, "k4-close-question");
-    keys({"Tab", "Return"});
+    keys({"Tab", "space"});
     ASSERT_TRUE(gone(question));
-    EXPECT_EQ(finish(500), -1) << "Return on No closed the installer";
-    // Tab to Browse (past the edit), Return: the folder dialog at the proposed folder's
-    // nearest existing parent, not the installation.
-    keys({"Tab", "Tab"});
-    xdo({"key", "Return"});
+    EXPECT_EQ(finish(500), -1) << "Space on No closed the installer";
+    // Tab to Browse (past the edit), Space: the folder dialog, its path edit empty with the
+    // focus. A typed folder, Return (the tree moves there), Return (selected).
+    std::string folder = home.path() + "/Keyed Apps";
+    ASSERT_TRUE(apptest::makeDirs(folder));
+    keys({"Tab", "Tab", "space"});
     std::string dlg = waitWindow([](const std::string& n, const std::string&) { return n == "Select a folder for installation"; });
-    ASSERT_FALSE(dlg.empty()) << "Return on Browse opened no folder dialog";
-    shot(dlg, "k5-folder-dialog-at-the-proposed-folder");
-    keys({"Escape"});
-    ASSERT_TRUE(gone(dlg));
-    EXPECT_FALSE(apptest::exists(hive)) << "Return on Browse installed";
+    ASSERT_FALSE(dlg.empty()) << "Space on Browse opened no folder dialog";
+    xdo({"type", "--delay", "15", folder});
+    keys({"Return"});
+    shot(dlg, "k5-folder-dialog-typed");
+    keys({"Return"});
+    ASSERT_TRUE(gone(dlg)) << "the second Return did not select the typed folder";
+    shot(w, "k6-location-chosen");
+    EXPECT_FALSE(apptest::exists(hive)) << "Space on Browse installed";
     // Back to the licence by its step; tick, Next, and Next again once the page shows (past
     // the double-click time, whose second press stays one click): the user's answer.
     click(w, 30, 85 + 22 * 2 + 7);

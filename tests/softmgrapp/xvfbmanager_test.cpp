@@ -166,7 +166,16 @@ int answerDialogs(const std::string& display, pid_t pid, const std::vector<std::
                 runWithDisplay(display, {"import", "-window", "root",
                                          apptest::snapshotDir() + "/" + shot + std::to_string(boxes) + ".png"});
             runWithDisplay(display, {"xdotool", "windowfocus", "--sync", box});
-            runWithDisplay(display, {"xdotool", "key", (size_t)boxes < keys.size() ? keys[boxes] : "Return"});
+            // Keys for one box are separated by blanks.
+            std::vector<std::string> argv = {"xdotool", "key", "--delay", "150"};
+            std::string k = (size_t)boxes < keys.size() ? keys[boxes] : "Return";
+            for (size_t from = 0; from < k.size();) {
+                size_t to = k.find(' ', from);
+                if (to == std::string::npos) to = k.size();
+                argv.push_back(k.substr(from, to - from));
+                from = to + 1;
+            }
+            runWithDisplay(display, argv);
             boxes++;
         }
         int st = 0;
@@ -245,26 +254,34 @@ TEST(XvfbManager, NoCarrierBehindTheUninstallDialogs) {
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
     for (const char* tool : {"Xvfb", "xdotool"})
         if (!testutil::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-    testutil::TempDir work;
-    PrivateHome home;
-    installTestPackage(work.path(), home);
     PrivateXvfb x;
     if (x.display.empty()) GTEST_SKIP() << x.why();
     apptest::WindowManager wm(x.display);
-    pid_t pid = startProgram(prog, x.display, {"uninstall", "org.qmx.test.pkg"});
-    ASSERT_GT(pid, 0);
-    // The question is answered No (Escape), the result with Return.
-    int boxes = 0;
-    int code = answerDialogs(x.display, pid, {"Escape", "Return"}, boxes, "xvfb_uninstall_");
-    EXPECT_EQ(code, 1) << "cancelled";
-    EXPECT_EQ(boxes, 2);
-    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
+    // The question answered by real keys, the result with Return: Escape and Space on No
+    // keep the package; Return is Yes wherever the focus ring is.
+    struct {
+        const char* question;
+        int code;
+        bool kept;
+    } cases[] = {{"Escape", 1, true}, {"Tab space", 1, true}, {"Tab Return", 0, false}};
+    for (auto& c : cases) {
+        testutil::TempDir work;
+        PrivateHome home;
+        installTestPackage(work.path(), home);
+        pid_t pid = startProgram(prog, x.display, {"uninstall", "org.qmx.test.pkg"});
+        ASSERT_GT(pid, 0);
+        int boxes = 0;
+        int code = answerDialogs(x.display, pid, {c.question, "Return"}, boxes, c.kept ? "xvfb_uninstall_" : "");
+        EXPECT_EQ(code, c.code) << c.question;
+        EXPECT_EQ(boxes, 2) << c.question;
+        EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), c.kept) << c.question;
+    }
 }
 
 // Keyboard and mouse as a Japanese user meets the manager under a window manager: the
 // confirmation stands over the manager and stays in front when the manager is clicked;
-// Tab puts the focus on "No" and Return answers No; the language popup takes Up and Return.
-TEST(XvfbManager, BoxesStayInFrontAndReturnAnswersTheFocusedButton) {
+// Tab puts the focus on "No" and Space answers No; the language popup takes Up and Return.
+TEST(XvfbManager, BoxesStayInFrontAndSpaceAnswersTheFocusedButton) {
     std::string prog = apptest::stagedProgram();
     if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
     for (const char* tool : {"Xvfb", "xdotool", "xprop", "openbox", "import"})
@@ -298,16 +315,16 @@ TEST(XvfbManager, BoxesStayInFrontAndReturnAnswersTheFocusedButton) {
     ASSERT_FALSE(stacking.empty());
     EXPECT_EQ(stacking.back(), strtoul(box.c_str(), nullptr, 10)) << "the click buried the box";
     runWithDisplay(x.display, {"import", "-window", "root", apptest::snapshotDir() + "/xvfb_manager_confirm_JPN.png"});
-    // Tab to No, Return: nothing is removed; the cancellation's message is answered too.
+    // Tab to No, Space: nothing is removed; the cancellation's message is answered too.
     runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", box});
-    runWithDisplay(x.display, {"xdotool", "key", "--delay", "150", "Tab", "Return"});
+    runWithDisplay(x.display, {"xdotool", "key", "--delay", "150", "Tab", "space"});
     std::string result = waitOtherWindow(x.display, manager, 30000, langText(eLangENG, "ciom::messages", 3));
     ASSERT_FALSE(result.empty()) << "no result message (or not the cancellation's)";
     usleep(400000);
     runWithDisplay(x.display, {"import", "-window", "root", apptest::snapshotDir() + "/xvfb_manager_cancelled_JPN.png"});
     runWithDisplay(x.display, {"xdotool", "windowfocus", "--sync", result});
     runWithDisplay(x.display, {"xdotool", "key", "Return"});
-    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt")) << "Return on No uninstalled the package";
+    EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt")) << "Space on No uninstalled the package";
     // The language switch's popup: Up from Japanese to German, Return chooses it; the
     // manager opens again in German.
     usleep(1500000);

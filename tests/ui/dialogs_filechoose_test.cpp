@@ -85,12 +85,14 @@ struct cDlgFixture : elemtest::cWindowFixture {
 
 TEST(FileChooser, ListsFoldersFirstHidesDotFilesAndShowsSizes) {
     cTempFolder t;
+    for (const char* name : {"alpha", "abd", "Zeta", "abcd", "abc"}) testutil::writeFile(t.file(name), "x", 1);
     for (bool hidden : {false, true}) {
         cDlgFixture f;
         f.info.showHidden = hidden;
         f.make(t, false);
-        // Names without regard to case: "Small.dat" last, not before the lower-case names.
-        std::vector<std::string> want = {"A", "b.txt", "big.bin", "notes.md", "Small.dat"};
+        // Names by their bytes: upper case before lower case, a prefix before what it starts.
+        std::vector<std::string> want = {"A",   "Small.dat", "Zeta",  "abc",     "abcd",
+                                         "abd", "alpha",     "b.txt", "big.bin", "notes.md"};
         if (hidden) want.insert(want.begin() + 1, ".hidden");
         EXPECT_EQ(f.names(), want) << hidden;
         cListViewChild* l = f.dlg->list();
@@ -218,8 +220,9 @@ TEST(FileChooser, MultiselectOpenReturnsEveryChosenFile) {
     f.accept("b.txt");
     std::vector<std::string> more;
     for (auto* i = f.info.moreFiles.head; i; i = i->next) more.push_back(i->value.ptr);
-    EXPECT_STREQ(f.info.file.ptr, (t.dir + "/b.txt").c_str());
-    EXPECT_EQ(more, (std::vector<std::string>{t.dir + "/big.bin", t.dir + "/Small.dat"}));
+    // In the list's order: "Small.dat" stands before the lower-case names.
+    EXPECT_STREQ(f.info.file.ptr, (t.dir + "/Small.dat").c_str());
+    EXPECT_EQ(more, (std::vector<std::string>{t.dir + "/b.txt", t.dir + "/big.bin"}));
 }
 
 // Places pressed while the worker still reads the folder: the dialog shows the places at

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "controls_testutil.h"
 #include "ui/controls/messageform.h"
@@ -70,7 +71,7 @@ TEST(FolderChooser, NextTagSplitsOnRunsOfSlashes) {
     EXPECT_EQ(FCD::nextTag(nullptr, tag), nullptr);
 }
 
-TEST(FolderChooser, StartsAtTheFolderOfAFileOrTheNearestParentOfAMissingOne) {
+TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
     cTempTree t;
     {
         cDlgFixture f(t.dir + "/file.txt");
@@ -84,23 +85,15 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileOrTheNearestParentOfAMissingOne) {
         EXPECT_TRUE(f.childNamed(sel, t.dir + "/A"));
         EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
     }
-    {
-        // A folder an installation would make: the tree opens at its nearest existing
-        // parent, the edit keeps it (shown to its end), and Select takes it as it stands.
-        std::string missing = t.dir + "/A/missing/deeper";
+    for (std::string missing : {t.dir + "/A/missing/deeper", std::string()}) {
+        // A folder not made yet is no start: nothing selected, the caller's path emptied,
+        // and the path edit empty with the focus for the user's own path.
         cDlgFixture f(missing);
-        EXPECT_STREQ(f.selectedPath(), (t.dir + "/A").c_str());
-        EXPECT_STREQ(f.dlg->pathEdit()->text(), missing.c_str());
-        EXPECT_EQ(f.dlg->pathEdit()->caret(), (long long)missing.size());
-        EXPECT_TRUE(f.dlg->topBar()->isEnabled(1));
-        EXPECT_TRUE(f.dlg->onFormAccept());
-        EXPECT_STREQ(f.result.ptr, missing.c_str());
-    }
-    {
-        cDlgFixture f("");
-        EXPECT_EQ(f.dlg->selectedItem(), nullptr);
+        EXPECT_EQ(f.dlg->selectedItem(), nullptr) << missing;
         EXPECT_FALSE(f.dlg->topBar()->isEnabled(1));
         EXPECT_EQ(f.result.ptr, nullptr);
+        EXPECT_STREQ(f.dlg->pathEdit()->text() ? f.dlg->pathEdit()->text() : "", "");
+        EXPECT_TRUE(f.dlg->pathEdit()->focused());
         // The root holds the special places: at least the home folder and "/".
         auto* root = f.dlg->rootItem();
         ASSERT_TRUE(root);
@@ -205,7 +198,8 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
     EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
 }
 
-// Folders are listed by name, and Tab leaves the tree for the path edit and back.
+// Folders are listed by name in byte order, and Tab leaves the tree for the path edit and
+// back; New folder takes no focus.
 TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
     cTempTree t;
     for (const char* d : {"zeta", "b", "C", "a2", "Mid"}) mkdir(t.file(d).c_str(), 0700);
@@ -217,8 +211,7 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
         std::string p = ((FCD::cTreeFoldersContentItem*)c)->path.ptr;
         names.push_back(p.substr(p.rfind('/') + 1));
     }
-    // Without regard to case, as the file chooser sorts.
-    EXPECT_EQ(names, (std::vector<std::string>{"A", "a2", "b", "C", "Mid", "zeta"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "C", "Mid", "a2", "b", "zeta"}));
     f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/folder_chooser.png").c_str());
     f.dlg->selectedItem()->element->focus();
     ASSERT_TRUE(f.dlg->tree()->getFocused());
@@ -226,10 +219,11 @@ TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
     EXPECT_EQ(f.host->focusElement(), (cChildElement*)f.dlg->pathEdit()) << "Tab stays in the tree";
     f.key(kKeyTab, kModShift);
     EXPECT_TRUE(f.dlg->tree()->getFocused()) << "Shift+Tab goes back to the tree";
-    // New folder is in the Tab order too, before the tree.
     cChildElement* newFolder = f.dlg->topBar()->findButton(1);
-    for (int i = 0; i < 4 && f.host->focusElement() != newFolder; i++) f.key(kKeyTab, kModShift);
-    EXPECT_EQ(f.host->focusElement(), newFolder);
+    for (int i = 0; i < 6; i++) {
+        f.key(kKeyTab, kModShift);
+        EXPECT_NE(f.host->focusElement(), newFolder);
+    }
 }
 
 // Shrunk by the user to 200 x 200, the dialog used to hide its path edit and buttons.
@@ -252,19 +246,38 @@ TEST(FolderChooser, ResizeStopsAtTheMinimumWithEditAndButtonsInside) {
 
 TEST(FolderChooser, ChooseReturnsTheFolderOnlyWhenSelected) {
     cTempTree t;
-    for (bool accept : {true, false}) {
+    const std::string a = t.dir + "/A", b = t.dir + "/A/B";
+    struct sCase {
+        const char* how;
+        std::string start, typed;  // typed into the path edit (which has the focus) first
+        std::vector<int> keys;     // then these keys
+        bool chosen;
+        std::string path;
+    } cases[] = {
+        // The start folder is selected; Return on the unchanged edit ends the dialog.
+        {"Return", a, "", {kKeyEnter}, true, a},
+        {"Escape", a, "", {kKeyEscape}, false, ""},
+        // A typed folder: the first Return moves the tree there (the tree taking the
+        // focus), the second selects it as typed, nothing of the caller's path before it.
+        {"typed, Return, Return", t.dir + "/missing", b, {kKeyEnter, kKeyEnter}, true, b},
+        {"typed, Return", t.dir + "/missing", b, {kKeyEnter, kKeyEscape}, false, ""},
+    };
+    for (auto& c : cases) {
         cFixture f(100, 50);
         cScript script;
         script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* w) {
-            // The start folder is selected; accepting the unchanged edit ends the dialog.
-            m->injectKey(w, accept ? kKeyEnter : kKeyEscape);
+            m->injectText(w, c.typed.c_str());
+            for (int k : c.keys) {
+                m->injectKey(w, k);
+                m->pumpAll();
+            }
         };
         f.maker.setModalScript(&script);
         _guardchar<char> path;
-        path.set((t.dir + "/A").c_str());
-        EXPECT_EQ(FCD::choose(f.rec, "Pick", path), accept);
-        if (accept) {
-            EXPECT_STREQ(path.ptr, (t.dir + "/A").c_str());
+        path.set(c.start.c_str());
+        EXPECT_EQ(FCD::choose(f.rec, "Pick", path), c.chosen) << c.how;
+        if (c.chosen) {
+            EXPECT_STREQ(path.ptr, c.path.c_str()) << c.how;
         }
     }
     cRecorder loose;

@@ -29,7 +29,6 @@ public:
     bool wantTabStop() override { return true; }
     bool wantFullRepaint() override { return true; }
     int wantFocusRing() override { return 2; }
-    bool wantReturnKey() override { return true; }
 
 protected:
     // Whether keys and clicks count now.

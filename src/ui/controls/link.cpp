@@ -14,9 +14,3 @@ void cLinkElement::onMouseButton(int x, int y, int button, bool down) {
     if (button == kMouseLeft && !down) notifyAction(new cChildAction(eActClick));
     cChildElement::onMouseButton(x, y, button, down);
 }
-
-bool cLinkElement::onKey(int key, bool shift, bool ctrl, bool alt) {
-    if ((key != kKeySpace && key != kKeyEnter) || shift || ctrl || alt) return false;
-    notifyAction(new cChildAction(eActClick));
-    return true;
-}

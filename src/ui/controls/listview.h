@@ -51,11 +51,9 @@ public:
         virtual void* prev(void* position, sListViewDataItem*& cell) = 0;
     };
 
-    // Keyed by the whole cell text, compared byte by byte (upper case before lower case), or
-    // with ignoreCase by its lower-cased text (cells that differ only in case keep their order).
+    // Keyed by the whole cell text, compared byte by byte (upper case before lower case).
     class cListViewNameSortProvider : public cListViewSortProvider {
     public:
-        explicit cListViewNameSortProvider(bool ignoreCase = false) : myIgnoreCase(ignoreCase) {}
         ~cListViewNameSortProvider() override { myList.destroy(); }
         bool init() override;
         bool push(sListViewDataItem* cell) override;
@@ -64,7 +62,6 @@ public:
 
     private:
         cUUSorterList<cStringKey, sListViewDataItem*> myList;
-        bool myIgnoreCase;
     };
 
     // Keyed by an unsigned 64-bit number a procedure computes from the cell.

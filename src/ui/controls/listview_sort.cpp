@@ -3,8 +3,6 @@
 // the keyed rows (ascending) or after them (descending).
 #include "ui/controls/listview.h"
 
-#include "base/strings.h"
-
 typedef cSafeCriticalSectionAccess tGuard;
 
 namespace {
@@ -28,9 +26,7 @@ bool cListViewChild::cListViewNameSortProvider::init() {
 
 bool cListViewChild::cListViewNameSortProvider::push(sListViewDataItem* cell) {
     if (!cell || !cell->text.ptr) return false;
-    _guardchar<char> folded;
-    if (myIgnoreCase && !__acp_lower(cell->text.ptr, folded)) return false;
-    sListViewDataItem** slot = myList.insert_nonunique(cStringKey(myIgnoreCase ? folded.ptr : cell->text.ptr));
+    sListViewDataItem** slot = myList.insert_nonunique(cStringKey(cell->text.ptr));
     if (!slot) return false;
     *slot = cell;
     return true;

@@ -3,7 +3,6 @@
 
 #include "ciplatform/canvas.h"
 #include "ciplatform/fontobject.h"
-#include "ciplatform/windowmaker.h"
 #include "ui/theme.h"
 
 void cPropDispAreaChild::onInitData() {
@@ -88,16 +87,6 @@ void cPropDispAreaChild::onPaintArea(cCanvas* canvas) {
         sPoint p[5] = {{0, 0}, {W - 1, 0}, {W - 1, H - 1}, {0, H - 1}, {0, 0}};
         for (int i = 0; i < 4; i++) canvas->drawLine(&p[i], &p[i + 1]);
     }
-}
-
-bool cPropDispAreaChild::onKey(int key, bool shift, bool ctrl, bool alt) {
-    cVScroll* bar = vScroll();
-    // The bar's own keys scroll the text, all but Left and Right: it scrolls only up and down.
-    if (ctrl || alt || key == kKeyLeft || key == kKeyRight || !bar->visible_child() ||
-        !bar->onKey(key, shift, ctrl, alt))
-        return false;
-    repaint();
-    return true;
 }
 
 bool cPropDispAreaChild::onAction(cChildElement* sender, cChildAction* action) {

@@ -38,11 +38,6 @@ public:
     const char* title() const { return myTitle.ptr; }
 
     const char* text() override { return myText.ptr; }
-    // An owner that lets the area take the focus (setAcceptFocus, setTabStop) lets keyboard
-    // users scroll it: the arrows, Page Up and Down, Home and End.
-    bool onKey(int key, bool shift, bool ctrl, bool alt) override;
-    bool wantCaptureArrows() override { return true; }
-    int wantFocusRing() override { return 1; }
     bool wantDoubleBuffer() override { return true; }
     int wantBorderWidth() override { return 1; }
     void onInitData() override;

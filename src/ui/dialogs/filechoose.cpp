@@ -139,7 +139,7 @@ void cFileChooseDialog::onConstruct() {
     myList.setColumn(colDate, string(8), 120, cCanvas::taLeft);
     myList.setColumn(colType, string(9), 70, cCanvas::taLeft);
     myList.setColumn(colSize, string(10), 80, cCanvas::taRight);
-    myList.setSortType(colName, new cListViewChild::cListViewNameSortProvider(true));
+    myList.setSortType(colName, new cListViewChild::cListViewNameSortProvider);
     for (int c : {colDate, colType, colSize}) {
         auto* p = new cListViewChild::cListViewU64PramSortProvider;
         p->setTransformProc(byValue);

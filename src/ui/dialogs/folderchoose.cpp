@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/strings.h"
 #include "ciplatform/picture.h"
 #include "ciplatform/windowmaker.h"
 #include "ui/controls/messageform.h"
@@ -115,19 +114,12 @@ bool cFolderChooseDialog::lsUnder(tContent* item) {
     int n = item->listed ? item->contents.count() : 0;
     if (n > 0 && !order.set(n)) n = 0;
     for (int i = 0; i < n; i++) order.ptr[i] = i;
-    // By name without regard to case, as the file chooser sorts its list; names that differ
-    // only in case keep their byte order.
+    // By name, as the file chooser sorts its list (byte order of the shown names).
     auto shown = [&](int i) {
         sFolderItemInfo* e = item->contents.info(i);
         return e->displayName.ptr ? e->displayName.ptr : e->name.ptr ? e->name.ptr : "";
     };
-    _classbuf<_guardchar<char> > folded;
-    if (n > 0 && !folded.set(n)) n = 0;
-    for (int i = 0; i < n; i++) __acp_lower(shown(i), folded[i]);
-    std::sort(order.ptr, order.ptr + n, [&](int a, int b) {
-        int c = strcmp(folded[a].ptr ? folded[a].ptr : "", folded[b].ptr ? folded[b].ptr : "");
-        return c != 0 ? c < 0 : strcmp(shown(a), shown(b)) < 0;
-    });
+    std::sort(order.ptr, order.ptr + n, [&](int a, int b) { return strcmp(shown(a), shown(b)) < 0; });
     for (int k = 0; k < n; k++) {
         int i = order.ptr[k];
         sFolderItemInfo* e = item->contents.info(i);
@@ -187,17 +179,6 @@ void cFolderChooseDialog::showSelection(tViewItem* item) {
     if (!c) return;
     if (!c->listed) lsUnder(c);
     const char* shown = c->path.ptr ? c->path.ptr : "";
-    if (myProposed.ptr) {
-        // A missing start path stays in the edit while its parent is selected (the tree's
-        // selections on the way there arrive after the dialog was built); a folder off
-        // that way is the user's choice and ends it.
-        size_t n = strlen(shown);
-        bool atStart = myStart.ptr && !strcmp(shown, myStart.ptr);
-        bool onTheWay = myStart.ptr && !strncmp(shown, myStart.ptr, n) &&
-                        (myStart.ptr[n] == '/' || (n > 0 && shown[n - 1] == '/'));
-        if (atStart) shown = myProposed.ptr;
-        if (!atStart && !onTheWay) myProposed.clear();
-    }
     if (myResult) myResult->set(shown);
     myEdit.setText(shown);
     myEdit.setCaret(myEdit.length());
@@ -245,8 +226,7 @@ void cFolderChooseDialog::onConstruct() {
     myTop.rebuildToolbar();
     myTop.setTransparent(true);
     myTop.setImageList(cButtonChild::stNormal, chooserPictures(kMain, 1, gMain));
-    // New folder is in the Tab order: keyboard users make folders too.
-    myTop.setButtonAcceptFocus(true);
+    myTop.setButtonAcceptFocus(false);
     const char* nf = string(5);
     myTop.setButton(1, nf ? nf : "New folder", 0);
     int top = dim(3) + dim(5) + dim(1), bottom = dim(8) + dim(7) + dim(1);
@@ -268,30 +248,26 @@ void cFolderChooseDialog::onConstruct() {
     int w = myBottom.wantsWidth();
     anchor(&myBottom, -(dim(9) + w), -dim(8) - 1 - dim(7), w, dim(7));
     myBottom.rebuildToolbar();
-    // The start: the caller's folder, the folder of the caller's file, or for a folder
-    // that does not exist yet (one an installation would make) its nearest existing
-    // parent, opened in the tree while the edit keeps the caller's path for Select.
-    _guardchar<char>& start = myStart;
-    _guardchar<char>& proposed = myProposed;
-    start.clear();
-    proposed.clear();
-    if (myResult && myResult->ptr && *myResult->ptr) {
+    // The start folder: the caller's folder, or the folder of the caller's file; the
+    // caller's path is emptied either way, so a typed path stands as the user typed it.
+    _guardchar<char> start;
+    if (myResult && myResult->ptr) {
         int t = cFolderContents::objtype(myResult->ptr);
-        if (t == cFolderContents::eNothing) proposed.set(myResult->ptr);
-        if (t == cFolderContents::eFolder || t == cFolderContents::eFile || t == cFolderContents::eNothing)
-            nearestExistingFolder(myResult->ptr, start);
+        if (t == cFolderContents::eFolder) {
+            start.set(myResult->ptr);
+        } else if (t == cFolderContents::eFile) {
+            const char* slash = strrchr(myResult->ptr, '/');
+            if (slash) {
+                start.set(myResult->ptr, slash == myResult->ptr ? 1 : slash - myResult->ptr);
+                if (cFolderContents::objtype(start.ptr) != cFolderContents::eFolder) start.set((const char*)nullptr);
+            }
+        }
     }
     if (myResult) myResult->set((const char*)nullptr);
     if (start.ptr)
         navigate(start.ptr);
     else
         myTop.setEnabled(1, false);
-    if (start.ptr && proposed.ptr) {
-        if (myResult) myResult->set(proposed.ptr);
-        myEdit.setText(proposed.ptr);
-    } else {
-        proposed.clear();
-    }
     myEdit.setCaret(myEdit.length());
     myEdit.focus();
 }
@@ -344,7 +320,6 @@ bool cFolderChooseDialog::onFormAccept() {
         return true;
     }
     if (t.ptr) {
-        myProposed.clear();  // the user's own path now
         cFolderContents::adjustPath(t.ptr);
         navigate(t.ptr);
     }

@@ -69,6 +69,4 @@ private:
     cEditChild myEdit;
     _guardchar<char>* myResult = nullptr;
     cTreeViewChild::cTreeViewItem* mySelected = nullptr;
-    // A start path that does not exist yet and the existing folder the tree opened at.
-    _guardchar<char> myProposed, myStart;
 };
