@@ -597,6 +597,12 @@ TEST(SoftMgrCopy, BundleFilesBesideTheExecutable) {
     cMemIOTarget onlyExe;
     EXPECT_TRUE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &onlyExe, "nofolder"));
     EXPECT_FALSE(saveSoftMgr(t.file("missing").c_str(), &onlyExe, nullptr));
+    // An icon whose reads fail (EIO: this process's memory at address 0) fails the copy.
+    ASSERT_EQ(unlink(t.file("src.app/Contents/Resources/icon.icns").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/mem", t.file("src.app/Contents/Resources/icon.icns").c_str()), 0);
+    EXPECT_FALSE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &onlyExe,
+                             t.file("mgr.app/Contents/MacOS").c_str()));
+    EXPECT_EQ(sopkgRead(t.file("mgr.app/Contents/Resources/icon.icns")), "icon bytes") << "the earlier icon stays";
 }
 
 // Unescapes a desktop-entry string value, then splits Exec into words by its quoting
