@@ -88,6 +88,8 @@ const sResultRow kRows[] = {
     // Names the package in its "%s".
     {eAtUninstall, eUNUnfinished, {kSoftm, eSoftmUnfinished, eBoxError}},
     {eAtUninstall, eUNBusy, {kIini, eIiniBusy, eBoxError}},
+    // Names the lock file in its "%s".
+    {eAtUninstall, eUNNoRunLock, {kIini, eIiniNoRights, eBoxError}},
 
     {eAtManagerRemoval, eRMRemoved, {kRem, eRemRemoved, eBoxInfo}},
     {eAtManagerRemoval, eRMPackages, {kRem, eRemPackagesLeft, eBoxError}},

@@ -654,6 +654,10 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             displayName(name);
             unfinishedMessage(name.ptr, m);
             boxAside(message->kind, m.ptr, false);
+        } else if (r == eUNNoRunLock && message && ctx) {
+            _guardchar<char> m;
+            formatMessage(messageOf(message), ctx->messagePath.ptr, m);
+            boxAside(message->kind, m.ptr, false);
         } else if (message) {
             boxAside(message->kind, messageOf(message), false);
         }
