@@ -4,7 +4,7 @@
 
 #include "instengine/installinit.h"
 #include "instengine/uninstall.h"
-#include "softmgrapp/remover.h"
+#include "softmgrapp/removerresult.h"
 #include "ui/lang.h"
 
 namespace {
