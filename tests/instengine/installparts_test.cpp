@@ -645,6 +645,15 @@ TEST(RunLock, BusyWhileHeldFreeAfterKillAndAnErrorWhenTheStoreRefuses) {
         EXPECT_FALSE(lock.busy()) << j;
     }
     EXPECT_FALSE(installtest::exists(t.file("elsewhere")));
+    // A store folder its user cannot write (rights bind an ordinary user only).
+    ASSERT_TRUE(installtest::makeDirs(t.file("readonly")) && chmod(t.file("readonly").c_str(), 0555) == 0);
+    int refused = testutil::asOrdinaryUser(
+        [&] {
+            cPackageRunLock l;
+            return !l.take(t.file("readonly/inflight-org.qmx.lock").c_str(), code) && !l.busy();
+        },
+        {t.path()});
+    if (refused >= 0) EXPECT_EQ(refused, 1) << "an unwritable store";
 }
 
 // Unescapes a desktop-entry string value, then splits Exec into words by its quoting
