@@ -32,6 +32,17 @@ namespace testutil {
 
 namespace {
 
+// A developer's session sets XDG base folders (settings, data, cache, state and their
+// search lists) that would otherwise reach every test and every program a test starts,
+// and decide what they read: each test program starts without them, so that each follows
+// HOME, which the tests point at private folders. The runtime folder holds no settings.
+const bool kXdgFoldersCleared = [] {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                             "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
+        unsetenv(name);
+    return true;
+}();
+
 bool underCi() {
     const char* ci = getenv("CI");
     return ci && (strcmp(ci, "true") == 0 || strcmp(ci, "1") == 0);

@@ -99,6 +99,7 @@ unsigned long long cFileIO::size() {
 long long cFileIO::read(void* buffer, long long n) {
     if (myFd < 0 || !buffer || n <= 0 || myPos > (unsigned long long)INT64_MAX) return 0;
     long long done = preadAll(myFd, buffer, n, myPos);
+    if (done < 0) return -1;
     myPos += done;
     return done;
 }

@@ -28,7 +28,8 @@ public:
 
     // Total length in bytes.
     virtual unsigned long long size() = 0;
-    // Reads up to n bytes at the position; the count read (0 at the end), the position moves by it.
+    // Reads up to n bytes at the position; the count read (0 at the end, -1 when the read
+    // fails: a failure is never the end), the position moves by it.
     virtual long long read(void* buffer, long long n) = 0;
     // Writes n bytes at the position; the count written.
     virtual long long write(const void* buffer, long long n) = 0;

@@ -92,7 +92,8 @@ long long preadAll(int fd, void* data, long long n, unsigned long long at) {
     while (done < n) {
         ssize_t r = ::pread(fd, (char*)data + done, chunkOf(n - done), (off_t)(at + (unsigned long long)done));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0) return -1;  // a failed read is not the end of the file
+        if (r == 0) break;
         done += r;
     }
     return done;

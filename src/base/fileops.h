@@ -14,7 +14,7 @@ long long pwriteSome(int fd, const void* data, long long n, unsigned long long a
 // Every byte of it at an offset (pwriteSome), or false.
 bool pwriteAll(int fd, const void* data, long long n, unsigned long long at);
 // Reads up to n bytes at an offset, continuing after short and interrupted reads; the
-// count read (less than n at the end of the file or on an error).
+// count read (less than n only at the end of the file), or -1 when a read fails.
 long long preadAll(int fd, void* data, long long n, unsigned long long at);
 
 class cFileOps {

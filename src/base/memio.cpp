@@ -186,6 +186,7 @@ long long cMemBufferedIO::read(void* buffer, long long n) {
         if (want >= myCache.count) {
             // Large reads bypass the cache.
             long long r = myTarget->read(out + done, want);
+            if (r < 0 && done == 0) return -1;
             if (r <= 0) break;
             if (r > want) r = want;
             done += r;
@@ -197,6 +198,7 @@ long long cMemBufferedIO::read(void* buffer, long long n) {
         if (r > myCache.count) r = myCache.count;
         if (r <= 0) {
             myCacheLen = 0;
+            if (r < 0 && done == 0) return -1;
             break;
         }
         myCacheStart = myPos;
@@ -272,7 +274,7 @@ unsigned long long cMemBufferedLinearWriterIO::size() {
 long long cMemBufferedLinearWriterIO::read(void* buffer, long long n) {
     if (!myTarget || !flush() || !myTarget->set_fp(myPos)) return 0;
     long long r = myTarget->read(buffer, n);
-    if (r < 0) r = 0;
+    if (r < 0) return -1;
     myPos += (unsigned long long)r;
     return r;
 }
@@ -377,7 +379,7 @@ long long cFileIOSubRange::read(void* buffer, long long n) {
     if ((unsigned long long)n > myLength - myPos) n = (long long)(myLength - myPos);
     if (!myTarget->set_fp(myStart + myPos)) return 0;
     long long r = myTarget->read(buffer, n);
-    if (r <= 0) return 0;
+    if (r <= 0) return r < 0 ? -1 : 0;
     if (r > n) r = n;
     myPos += (unsigned long long)r;
     return r;

@@ -56,6 +56,7 @@ bool cTextFileIO::fill() {
     if (!myBuf.ptr && !myBuf.set(kReadAhead)) return false;
     myLfAt = -1;
     long long r = myFile.read(myBuf.ptr, myBuf.count);
+    if (r < 0) myFailed = true;  // not the end: the line in hand is not whole
     if (r <= 0) return false;
     myBufLen = r;
     return true;
@@ -98,7 +99,7 @@ bool cTextFileIO::gets(_typebuf<char>& line) {
         if (cr && fill() && myBuf.ptr[myBufPos] == '\n') myBufPos++;
         break;
     }
-    if (!any) {
+    if (!any || myFailed) {
         line.clear();
         return false;
     }
@@ -128,6 +129,7 @@ long long cTextFileIO::read(void* buffer, long long n) {
     if (done < n) {
         long long r = myFile.read((char*)buffer + done, n - done);
         if (r > 0) done += r;
+        if (r < 0 && done == 0) return -1;
     }
     return done;
 }

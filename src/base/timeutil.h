@@ -2,6 +2,8 @@
 // local and Unix time, and Unix seconds as a calendar time or a display text.
 #pragma once
 
+#include <atomic>
+
 #include "base/timestamp.h"
 
 // Milliseconds since the first call in the process, on a monotonic clock; wraps
@@ -19,17 +21,20 @@ class cTimeGate {
 public:
     explicit cTimeGate(T period) : myPeriod(period) {}
     // The last update counts as made at `t`.
-    void restart(T t) { myLast = t; }
-    // True, counting the next period from now, when a whole period has gone by.
+    void restart(T t) { myLast.store(t, std::memory_order_relaxed); }
+    // True, counting the next period from now, when a whole period has gone by; of callers
+    // racing for one period only one passes.
     bool pass(T now) {
-        if ((T)(now - myLast) < myPeriod) return false;
-        myLast = now;
-        return true;
+        // Relaxed: the time is the only thing shared here, no other data is published with
+        // it (a run's start already orders a restart before that run's passes).
+        T last = myLast.load(std::memory_order_relaxed);
+        if ((T)(now - last) < myPeriod) return false;
+        return myLast.compare_exchange_strong(last, now, std::memory_order_relaxed);
     }
 
 private:
     const T myPeriod;
-    volatile T myLast = 0;
+    std::atomic<T> myLast{0};
 };
 
 // The local date and time now.

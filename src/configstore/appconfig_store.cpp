@@ -453,7 +453,10 @@ int cConfigHive::readBytes(_typebuf<unsigned char>& bytes, long long& got) {
         result = kHiveDamaged;
     else if (!bytes.set((long long)st.st_size))
         result = kHiveIOError;
-    if (result == kHiveOk) got = preadAll(fd, bytes.ptr, bytes.count, 0);
+    if (result == kHiveOk && (got = preadAll(fd, bytes.ptr, bytes.count, 0)) < 0) {
+        got = 0;
+        result = kHiveIOError;
+    }
     close(fd);
     return result;
 }

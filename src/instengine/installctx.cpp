@@ -3,15 +3,14 @@
 #include "instengine/installctx.h"
 
 #include <errno.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstddef>
 #include <cstring>
 
 #include "base/folders.h"
@@ -42,32 +41,36 @@ bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<
 
 bool cPackageRunLock::take(const char* journalPath, const char* code) {
     release();
-    _guardchar<char> folder;
-    if (!cSoftPkgScenario::isSafeCodeName(code) || !parentFolder(journalPath, folder)) return true;
-    // One name per store folder (however its path is spelt) and package.
-    char real[PATH_MAX];
-    const char* where = realpath(folder.ptr, real) ? real : folder.ptr;
-    unsigned long long h = 14695981039346656037ULL;  // FNV-1a
-    for (const char* part : {where, "/", code})
-        for (const char* c = part; *c; c++) h = (h ^ (unsigned char)*c) * 1099511628211ULL;
-    sockaddr_un a;
-    memset(&a, 0, sizeof a);
-    a.sun_family = AF_UNIX;
-    // An abstract name: bound while the socket is open, gone with the process however it ends.
-    int n = snprintf(a.sun_path + 1, sizeof a.sun_path - 1, "qmx-running-%u-%016llx", (unsigned)getuid(), h);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return true;
-    if (bind(fd, (sockaddr*)&a, (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + n)) == 0) {
+    myBusy = false;
+    myPath.clear();
+    _guardchar<char> folder, name, file;
+    if (!cSoftPkgScenario::isSafeCodeName(code) || !journalPath || !parentFolder(journalPath, folder) ||
+        !concatText("/running-", code, name) || !concatText(name.ptr, ".lock", file) ||
+        !concatText(folder.ptr, file.ptr, myPath))
+        return false;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 2; tries++) {
+        do fd = open(myPath.ptr, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        while (fd < 0 && errno == EINTR);
+        // A store folder not made yet (the journal would make it): made private, as the
+        // store makes it.
+        if (fd < 0 && (errno != ENOENT || (mkdir(folder.ptr, 0700) != 0 && errno != EEXIST))) return false;
+    }
+    if (fd < 0) return false;
+    int r;
+    do r = flock(fd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    if (r == 0) {
         myFd = fd;
         return true;
     }
-    bool busy = errno == EADDRINUSE;
+    myBusy = errno == EWOULDBLOCK;
     close(fd);
-    return !busy;
+    return false;
 }
 
 void cPackageRunLock::release() {
     if (myFd < 0) return;
-    close(myFd);
+    close(myFd);  // the flock goes with the last descriptor of the open file
     myFd = -1;
 }

@@ -47,23 +47,31 @@ const unsigned char kUnchangedFile = 0xFF;
 
 // Held by an installer of a package from its start to its end: a second installer of the
 // same package would take the first one's files over and read its journal in flight as an
-// interrupted run's. The lock is a name in the system's abstract socket namespace, made of
-// the user, the store folder and the code name: it goes with the process however that
-// ends, so a killed installer leaves nothing behind in the store.
+// interrupted run's. The lock is an flock on "running-<code>.lock" in the store folder, so
+// only those who can write the store can hold it, and the system drops it with the process
+// however that ends. The file itself stays: removing it would let a later run lock a new
+// file while an earlier one still holds the old.
 class cPackageRunLock {
 public:
     cPackageRunLock() {}
     ~cPackageRunLock() { release(); }
     cPackageRunLock(const cPackageRunLock&) = delete;
     cPackageRunLock& operator=(const cPackageRunLock&) = delete;
-    // Takes the lock of the package whose journal lies at `journalPath`; false while
-    // another run holds it (true also when the system offers no such names).
+    // Takes the lock of the package whose journal lies at `journalPath`. False when it is
+    // not taken: busy() tells a lock another run holds from one that could not be taken at
+    // all (a store folder that cannot be written or opened, ...), which is an error.
     bool take(const char* journalPath, const char* code);
     bool held() const { return myFd >= 0; }
+    // After a failed take: another run holds the lock.
+    bool busy() const { return myBusy; }
+    // The lock file's path (set by take, also when it failed).
+    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
     void release();
 
 private:
     int myFd = -1;
+    bool myBusy = false;
+    _guardchar<char> myPath;
 };
 
 // Who touches the context when. It has no lock: each phase hands it to the next, a job's

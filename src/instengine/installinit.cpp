@@ -346,8 +346,12 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, code, ctx.journalPath);
     // One installer of a package at a time, from here to its end: a second one would
     // take the first one's journal in flight for an interrupted run's.
-    if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code))
-        return eIIBusy;
+    if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code)) {
+        if (ctx.runLock.busy()) return eIIBusy;
+        // Never run unguarded: a lock that cannot be taken is the store's failure.
+        ctx.messagePath.set(ctx.runLock.path());
+        return eIINoRights;
+    }
     // What an interrupted run left is resolved before anything is compared or answered,
     // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
     bool recovered = false;

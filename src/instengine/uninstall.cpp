@@ -95,7 +95,11 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
     // A running installer's journal is no interrupted run's: wait for its end.
     cPackageRunLock running;
-    if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) return eUNBusy;
+    if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) {
+        if (running.busy()) return eUNBusy;
+        ctx.messagePath.set(running.path());
+        return eUNNoRunLock;
+    }
     cJournalFolderLock lock(ctx.journalPath.ptr);
     sRecoveryReport recovered;
     if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;

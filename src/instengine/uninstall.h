@@ -21,6 +21,8 @@ struct sPkgUninstallContext {
     // Set by a caller that holds this package's run lock itself (an installer removing an
     // earlier package of its own code name); otherwise the job takes it.
     bool runLockHeld = false;
+    // The file a result's message names.
+    _guardchar<char> messagePath;
 };
 
 // Results of uninstallJob.
@@ -38,6 +40,8 @@ enum eUninstallResult {
     eUNUnfinished = 8,
     // An installer of the package is running: nothing done.
     eUNBusy = 9,
+    // The package's run lock could not be taken (messagePath names its file): nothing done.
+    eUNNoRunLock = 10,
     eUNCount  // the number of results
 };
 

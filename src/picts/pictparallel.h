@@ -2,7 +2,10 @@
 // `threads` threads (the caller's among them), so a core slowed by other work takes fewer.
 // The body gets the item and the index of the thread running it (0 .. threads - 1, the
 // caller's is 0, so per-thread state can live in an array) and returns false to report a
-// failure; the loop then stops handing out items. A thread that cannot be started leaves its
+// failure; the loop then stops handing out items. An exception the body throws is such a
+// failure too, caught on the thread it was thrown on: it fails the picture, not the process
+// (a worker's exception would otherwise end it, and the caller's would leave the others
+// unjoined). A thread that cannot be started leaves its
 // items to the others. A size that a worker refuses for the decode budget is recorded on the
 // calling thread too, where the decode's caller reads it (pictBudgetRefusal is per thread).
 #pragma once
@@ -10,6 +13,9 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "base/buffers.h"
 #include "picts/sizecheck.h"
@@ -27,7 +33,18 @@ bool pictParallelFor(long long n, int threads, Body body) {
             if (failed.load(std::memory_order_relaxed)) break;
             long long i = next.fetch_add(1);
             if (i >= n) break;
-            if (!body(i, worker)) failed = true;
+            bool ok = false;
+            try {
+                ok = body(i, worker);
+#if defined(__GLIBCXX__)
+            } catch (abi::__forced_unwind&) {
+                failed = true;
+                throw;  // the calling thread's job cancelled: the unwinding must go on
+#endif
+            } catch (...) {
+                ok = false;
+            }
+            if (!ok) failed = true;
         }
         const sPictBudgetRefusal r = pictBudgetRefusal();
         if (worker && r.any()) {
@@ -45,9 +62,21 @@ bool pictParallelFor(long long n, int threads, Body body) {
             }
         }
     }
+    auto joinAll = [&] {
+        for (long long t = 0; t < pool.count; t++)
+            if (pool.ptr[t].joinable()) pool.ptr[t].join();
+    };
+#if defined(__GLIBCXX__)
+    try {
+        work(0);
+    } catch (abi::__forced_unwind&) {
+        joinAll();  // the others stop at their next item; a thread left joinable ends the process
+        throw;
+    }
+#else
     work(0);
-    for (long long t = 0; t < pool.count; t++)
-        if (pool.ptr[t].joinable()) pool.ptr[t].join();
+#endif
+    joinAll();
     if (refusal.any()) refuseOverBudget(refusal.width, refusal.height, refusal.bytes);
     return !failed;
 }

@@ -441,8 +441,9 @@ long long cPkgBodyRange::read(void* buffer, long long n) {
     }
     if ((unsigned long long)n > myLength - myPos) n = (long long)(myLength - myPos);
     long long got = myReader->read(buffer, n);
-    myPos += (unsigned long long)got;
     if (got < n) myFailed = true;
+    if (got < 0) return -1;
+    myPos += (unsigned long long)got;
     return got;
 }
 
@@ -463,8 +464,9 @@ long long cPkgFdRange::read(void* buffer, long long n) {
     if (myFailed || n <= 0 || myPos >= myLength) return 0;
     if ((unsigned long long)n > myLength - myPos) n = (long long)(myLength - myPos);
     long long got = preadAll(myFd, buffer, n, myAt + myPos);
-    myPos += (unsigned long long)got;
     if (got < n) myFailed = true;
+    if (got < 0) return -1;
+    myPos += (unsigned long long)got;
     return got;
 }
 
@@ -525,6 +527,10 @@ long long cPkgItemStream::read(void* buffer, long long n) {
     if (myFailed || n <= 0 || myPos >= myPlain) return 0;
     if ((unsigned long long)n > myPlain - myPos) n = (long long)(myPlain - myPos);
     long long got = produce((unsigned char*)buffer, n);
+    if (got < 0) {
+        myFailed = true;
+        return -1;
+    }
     if (got > 0) sha256_update((sha256_context*)mySha, (const unsigned char*)buffer, (size_t)got);
     myPos += (unsigned long long)got;
     if (got < n) {

@@ -363,6 +363,7 @@ struct sCursor {
         long long want = rest < (unsigned long long)sha.bufferSize() ? (long long)rest : sha.bufferSize();
         if (want == 0 || !(buf = sha.next())) return false;
         fill = in->read(buf, want);
+        if (fill < 0) fill = 0;
         if (fill > 0) sha.add(fill);
         return fill == want;
     }

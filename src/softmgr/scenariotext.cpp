@@ -161,6 +161,8 @@ int cSoftPkgTextLoader::load(const char* path, int& line) {
         if (r) return r;
         line++;
     }
+    // A read error or an overlong line stops the lines early: never parse half a scenario.
+    if (!f.valid()) return cSoftPkgScenario::eTxtNoFile;
     line = -1;
     return finalChecks();
 }

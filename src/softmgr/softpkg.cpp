@@ -377,7 +377,7 @@ bool cSoftPkg::mkDigest(cFileIOTarget* source, unsigned char out[32]) {
     long long got;
     while ((got = source->read(buf, kChunk)) > 0) sha256_update(&sha, buf, (size_t)got);
     sha256_finish(&sha, out);
-    return true;
+    return got == 0;
 }
 
 bool cSoftPkg::savePackage(cFileIOTarget* target) {

@@ -4,7 +4,7 @@
 
 #include "instengine/installinit.h"
 #include "instengine/uninstall.h"
-#include "softmgrapp/remover.h"
+#include "softmgrapp/removerresult.h"
 #include "ui/lang.h"
 
 namespace {
@@ -88,6 +88,8 @@ const sResultRow kRows[] = {
     // Names the package in its "%s".
     {eAtUninstall, eUNUnfinished, {kSoftm, eSoftmUnfinished, eBoxError}},
     {eAtUninstall, eUNBusy, {kUnin, eUninBusy, eBoxError}},
+    // Names the lock file in its "%s".
+    {eAtUninstall, eUNNoRunLock, {kIini, eIiniNoRights, eBoxError}},
 
     {eAtManagerRemoval, eRMRemoved, {kRem, eRemRemoved, eBoxInfo}},
     {eAtManagerRemoval, eRMPackages, {kRem, eRemPackagesLeft, eBoxError}},

@@ -558,9 +558,7 @@ int cUninstallInitJob::gPauseMs = 500;
 unsigned int cUninstallInitJob::job() {
     cJob::sleep(gPauseMs);
     cSentAsker asker(myForm);
-    cCIApplication* app = cCIApplication::appRef();
-    cApplicationConfig* store = myForm->store ? myForm->store : app ? app->config() : nullptr;
-    return uninstallJob(*myCtx, store, &asker);
+    return uninstallJob(*myCtx, myForm->store, &asker);
 }
 
 void cUninstallInitJob::onJobEnd(unsigned int result) { myForm->notifyAction(new cJobEndAction(result)); }
@@ -645,6 +643,10 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             displayName(name);
             unfinishedMessage(name.ptr, m);
             boxAside(message->kind, m.ptr, false);
+        } else if (r == eUNNoRunLock && message && ctx) {
+            _guardchar<char> m;
+            formatMessage(messageOf(message), ctx->messagePath.ptr, m);
+            boxAside(message->kind, m.ptr, false);
         } else if (message) {
             boxAside(message->kind, messageOf(message), false);
         }
@@ -663,8 +665,6 @@ int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApp
     if (ctx.key.empty()) return 1;
     // A package nobody knows is answered at once in the UI language: no progress form,
     // no question for the language it was installed in.
-    cCIApplication* app = cCIApplication::appRef();
-    if (!store && app) store = app->config();
     if (!uninstallKnows(code, store)) {
         if (cCiomLangData::string("pkgm::unin", eUninTitle))
             appMessageBox(parent, maker, eBoxError, str("pkgm::unin", eUninNotInstalled));

@@ -13,6 +13,7 @@
 #include "base/timeutil.h"
 #include "instengine/installctx.h"
 #include "instengine/uninstall.h"
+#include "softmgrapp/appboxes.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
 #include "ui/customform.h"
@@ -95,17 +96,6 @@ public:
     cChildElement* host;
     int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
 };
-
-// Message boxes over an element (or top-level through the maker), `kind` an eBoxKind. 1 for
-// OK or yes, 0 for no.
-int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char* text);
-
-// Set when there is no display: messages go to standard error, questions are answered
-// "no" and the language question keeps its preselected answer.
-extern bool gConsoleMessages;
-
-// The window maker forms run on: the application's.
-cWindowMaker* appWindowMaker();
 
 // The display names of packages ("A, B"), from `store`, else their code names.
 void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out);

@@ -6,8 +6,9 @@
 
 #include "ciplatform/canvas.h"
 #include "instengine/updateinstall.h"
+#include "softmgrapp/appboxes.h"
 #include "softmgrapp/appcontrols.h"
-#include "softmgrapp/jobforms.h"
+#include "softmgrapp/appmessages.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/controls/link.h"
 #include "ui/lang.h"

@@ -1,5 +1,6 @@
-// The program's entry: the application object and the configuration store go to the
-// toolkit's start-up, which runs the mode the command line or the bundle asks for.
+// The program's entry: the configuration store is opened here, and it and the application
+// object go to the toolkit's start-up, which runs the mode the command line or the bundle
+// asks for.
 #include <dlfcn.h>
 
 #include "configstore/ciappconfig.h"
@@ -18,5 +19,8 @@ int main(int argc, char** argv) {
     if (dladdr((void*)&imageAnchor, &info)) imageBase = info.dli_fbase;
     // Every process-wide hook; real windows when a display is reachable, else the headless maker.
     installProcessHooks(cX11WindowMaker::displayFactory, true);
-    return cCIApplication::runApp(new cSoftMgrApp, imageBase, 0, 0, argc, argv, new cCIAppFullConfig, "qmx");
+    cCIAppFullConfig store;
+    openProgramStore(store, "qmx");
+    return cCIApplication::runApp(new cSoftMgrApp(&store), imageBase, 0, 0, argc, argv,
+                                  store.isOpen() ? &store : nullptr);
 }

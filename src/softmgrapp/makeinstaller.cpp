@@ -263,6 +263,13 @@ void disarmWorkRemoval() {
 }
 
 // --- the steps of "make" ---
+// In the order makeInstaller takes them; the numbers head each step's function below:
+//  1. the text scenario (loadScenario)        2. the running bundle (findRunningContents)
+//  3. the target (checkTarget)                4. the private work folder (makeWorkFolder)
+//  5. Contents  6. Info.plist and PkgInfo (writeBundleInfo)
+//  7. Resources  8. the scenario data and its payload (writeScenarioData)
+//  9. the icon (copyIcon)                     10. MacOS  11. the program (copyExecutable)
+//  12. the bundle into place (moveBundleIntoPlace)
 
 // What the steps share: the scenario, where the running bundle is, the target and the
 // private folder the new bundle is assembled in.
@@ -426,7 +433,7 @@ bool copyExecutable(sMake& m) {
     return false;
 }
 
-// The finished bundle goes into place without its marker (its name made durable by a
+// 12. The finished bundle goes into place without its marker (its name made durable by a
 // flush of the folder that holds it); an earlier bundle, exchanged into the work folder,
 // is removed.
 bool moveBundleIntoPlace(sMake& m) {

@@ -8,19 +8,11 @@
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "softmgrapp/jobforms.h"
+#include "softmgrapp/removerresult.h"
 #include "ui/customform.h"
 #include "ui/staticelement.h"
 
 class cWindowMaker;
-
-enum eRemoverResult {
-    eRMRemoved = 0,     // bundle files and executable removed
-    eRMPackages = 1,    // packages are still registered
-    eRMBadObject = 2,   // not a regular file at the manager's place, or a file could not be removed
-    eRMOwnFile = 3,     // no manager at its place: the running executable was removed instead
-    eRMDeclined = 4,
-    eRMCount  // the number of results
-};
 
 // The job's work: checks, the confirmation (eAskRemoveManager through `asker`), then the
 // deletions. `ownPath` is the running executable (/proc/self/exe), used when no manager

@@ -36,6 +36,10 @@ void reportStoreFailure(cCIAppConfig* store) {
 
 }  // namespace
 
+bool openProgramStore(cCIAppConfig& store, const char* name) {
+    return store.open(name) || (store.create(name), store.open(name));
+}
+
 int applyStoredLanguage(cApplicationConfig* store) {
     unsigned long long stored = 0;
     if (store && store->getParamInt(kRegLangCurrent, stored) && stored < (unsigned long long)eLangStdCount) {
@@ -61,7 +65,7 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
     if (!appRef()) return false;
     if (!config()) {
-        reportStoreFailure(storeObject());
+        reportStoreFailure(myStoreObject);
         return false;
     }
     mode = eModeSoftMgr;

@@ -8,6 +8,8 @@
 #include "softmgrapp/appicon.h"
 #include "ui/application.h"
 
+class cCIAppConfig;
+
 // Exit code of a mode this build does not carry yet.
 const int kExitModeUnavailable = 3;
 // Exit code of a mode that shows windows when there is no display to show them on.
@@ -15,7 +17,8 @@ const int kExitNoDisplay = 4;
 
 class cSoftMgrApp : public cCIApplication {
 public:
-    cSoftMgrApp() {}
+    // `storeObject`: the program's store, open or not (it tells why it is not).
+    explicit cSoftMgrApp(cCIAppConfig* storeObject = nullptr) : myStoreObject(storeObject) {}
     ~cSoftMgrApp() override;
 
     bool onInit(int argc, char** argv, int& exitCode) override;
@@ -33,7 +36,14 @@ public:
     _guardchar<char> secondArg;
     unsigned int installOffset = 0;
     bool quiet = false;
+
+private:
+    cCIAppConfig* myStoreObject;
 };
+
+// Opens the store "$HOME/.<name>", creating it when opening fails; false when neither
+// works (the store then tells why).
+bool openProgramStore(cCIAppConfig& store, const char* name);
 
 // The usage line of "install", "uninstall" and "update" given without their argument,
 // on standard error.

@@ -1,5 +1,4 @@
-// Start-up of an application: the order of its hooks, the store it owns, the window
-// maker and the exit code.
+// Start-up of an application: the order of its hooks, the window maker and the exit code.
 #include "ui/application.h"
 
 #include <stdio.h>
@@ -21,8 +20,6 @@ void cCIApplication::onDestroy() {}
 cCIApplication::~cCIApplication() {
     delete myMaker;
     myMaker = nullptr;
-    delete myStore;
-    myStore = nullptr;
 }
 
 const unsigned int* cCIApplication::appIconData() { return nullptr; }
@@ -30,8 +27,6 @@ const unsigned int* cCIApplication::appIconData() { return nullptr; }
 int cCIApplication::appIconDim() { return 0; }
 
 cCIApplication* cCIApplication::appRef() { return gApplication; }
-
-cApplicationConfig* cCIApplication::config() { return store(); }
 
 void cCIApplication::findExecutable() {
     // argv[0] may be relative, a link or anything the caller chose; the kernel knows.
@@ -51,19 +46,12 @@ void cCIApplication::findExecutable() {
 }
 
 int cCIApplication::runApp(cCIApplication* app, void* imageBase, int reserved1, int reserved2, int argc, char** argv,
-                           cCIAppConfig* store, const char* configName) {
-    if (!app) {
-        delete store;
-        return 1;
-    }
+                           cApplicationConfig* store) {
+    if (!app) return 1;
     gApplication = app;
     app->myImageBase = imageBase;
     app->myStore = store;
     app->findExecutable();
-    if (store && !store->open(configName)) {
-        store->create(configName);
-        store->open(configName);
-    }
 
     int exitCode = 1;
     try {

@@ -1,11 +1,10 @@
-// cCIApplication: the application object and the start-up that runs it (store, hooks,
-// window maker, exit code).
+// cCIApplication: the application object and the start-up that runs it (hooks, window
+// maker, exit code) with the store the program hands in.
 #pragma once
 
 #include "base/appconfig.h"
 #include "base/buffers.h"
 #include "base/cexception.h"  // cException::init, which an application installs at start-up
-#include "configstore/ciappconfig.h"
 
 class cWindowMaker;
 
@@ -24,28 +23,25 @@ public:
     virtual int run();
     // After run (also after a refused onInit), before the object is deleted.
     virtual void onDestroy();
-    // Deletes the window maker and the store it owns.
+    // Deletes the window maker it owns.
     virtual ~cCIApplication();
     // The application icon: appIconDim() x appIconDim() 32-bit 0xAARRGGBB pixels, rows
     // top-down, or null for none.
     virtual const unsigned int* appIconData();
     virtual int appIconDim();
 
-    // Runs the application and deletes it: records the executable's place, opens the
-    // store "$HOME/.<configName>" (creating it when opening fails), calls onInit,
+    // Runs the application and deletes it: records the executable's place, calls onInit,
     // creates the window maker (unless showsWindows() is false), calls run, then
-    // onDestroy. Takes over `app` and `store`.
+    // onDestroy. Takes over `app`; `store` is the program's, opened by it (null when it
+    // could not be), and outlives the run.
     static int runApp(cCIApplication* app, void* imageBase, int reserved1, int reserved2, int argc, char** argv,
-                      cCIAppConfig* store, const char* configName);
+                      cApplicationConfig* store);
 
     // The running application, or null outside runApp.
     static cCIApplication* appRef();
 
-    // The store, or null when it could not be opened.
-    cApplicationConfig* config();
-    cCIAppConfig* store() { return myStore && myStore->isOpen() ? myStore : nullptr; }
-    // The store object given to runApp, open or not (it tells why it is not).
-    cCIAppConfig* storeObject() { return myStore; }
+    // The store given to runApp, or null when the program could not open one.
+    cApplicationConfig* config() { return myStore; }
     cWindowMaker* windowMaker() { return myMaker; }
     // The executable (from /proc/self/exe) and its folder; null when unknown.
     const char* exePath() const { return myExePath.ptr; }
@@ -55,7 +51,7 @@ public:
 private:
     void findExecutable();
 
-    cCIAppConfig* myStore = nullptr;
+    cApplicationConfig* myStore = nullptr;
     cWindowMaker* myMaker = nullptr;
     _guardchar<char> myExePath;
     _guardchar<char> myExeFolder;

@@ -2,6 +2,8 @@
 // transfers against a model, truncation, renaming, times and byte-range locks.
 #include <gtest/gtest.h>
 
+#include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "base/fileio.h"
+#include "base/textfileio.h"
 #include "base/timestamp.h"
 #include "testutil.h"
 
@@ -99,6 +102,38 @@ TEST(FileIO, ReadOnlyFileRefusesWritesAndFoldersAreRefused) {
     EXPECT_FALSE(f.open(nullptr, 1));
     EXPECT_FALSE(f.open("", 1));
     EXPECT_FALSE(f.create(dir.file("no/such/dir").c_str(), 2));
+}
+
+// A file whose reads fail part-way: this process's memory through /proc/self/mem, one
+// readable page followed by an unmapped one, where the kernel answers EIO. A failed read
+// is -1 with the position kept, never a short read taken for the end of the file.
+TEST(FileIO, AFailedReadIsNeverTheEndOfTheFile) {
+    const long page = sysconf(_SC_PAGESIZE);
+    char* p = (char*)mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(p, MAP_FAILED);
+    memset(p, 'x', page);
+    ASSERT_EQ(munmap(p + page, page), 0);
+    cFileIO f;
+    if (!f.open("/proc/self/mem", cFileIO::eRead)) GTEST_SKIP() << "no /proc/self/mem";
+    std::string buf(2 * page, 0);
+    const unsigned long long at = (uintptr_t)p;
+    const struct {
+        unsigned long long at;
+        long long n, want;
+    } cases[] = {{at, page, page}, {at + page / 2, 2 * page, -1}, {at + page, 1, -1}};
+    for (auto& c : cases) {
+        ASSERT_TRUE(f.set_fp(c.at));
+        EXPECT_EQ(f.read(&buf[0], c.n), c.want) << c.at - at;
+        EXPECT_EQ(f.get_fp(), c.at + (c.want > 0 ? c.want : 0));
+    }
+    EXPECT_EQ(buf.substr(0, page), std::string(page, 'x'));
+    // Lines read from it: a failure, not a file that ended.
+    cTextFileIO t;
+    ASSERT_TRUE(t.open("/proc/self/mem"));
+    _typebuf<char> line;
+    EXPECT_FALSE(t.gets(line));
+    EXPECT_FALSE(t.valid());
+    munmap(p, page);
 }
 
 TEST(FileIO, RandomTransfersMatchModel) {

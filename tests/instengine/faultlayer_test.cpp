@@ -66,7 +66,9 @@ std::string storeState(const std::string& home) {
     std::string st;
     FullTree names;
     walkFull(home + "/.qmx", names);
-    for (auto& n : names) st += n.first + " ";
+    // Run locks stay by design (empty files; the lock is the open file's, not the name's).
+    for (auto& n : names)
+        if (n.first.rfind("/running-", 0) != 0) st += n.first + " ";
     cCIAppConfig store;
     bool open = store.openFolder((home + "/.qmx").c_str());
     for (const char* code : {kCode, kOther}) {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -597,6 +599,61 @@ TEST(SoftMgrCopy, BundleFilesBesideTheExecutable) {
     cMemIOTarget onlyExe;
     EXPECT_TRUE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &onlyExe, "nofolder"));
     EXPECT_FALSE(saveSoftMgr(t.file("missing").c_str(), &onlyExe, nullptr));
+    // An icon whose reads fail (EIO: this process's memory at address 0) fails the copy.
+    ASSERT_EQ(unlink(t.file("src.app/Contents/Resources/icon.icns").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/mem", t.file("src.app/Contents/Resources/icon.icns").c_str()), 0);
+    EXPECT_FALSE(saveSoftMgr(t.file("src.app/Contents/MacOS/Installer").c_str(), &onlyExe,
+                             t.file("mgr.app/Contents/MacOS").c_str()));
+    EXPECT_EQ(sopkgRead(t.file("mgr.app/Contents/Resources/icon.icns")), "icon bytes") << "the earlier icon stays";
+}
+
+// The run lock: busy while another process holds it, free again once that process is
+// killed (-9), and an error, never skipped, where its file cannot be opened in the store.
+TEST(RunLock, BusyWhileHeldFreeAfterKillAndAnErrorWhenTheStoreRefuses) {
+    testutil::TempDir t;
+    const char* code = "org.qmx.lock";
+    const std::string journal = t.file("store/inflight-org.qmx.lock");
+    ASSERT_TRUE(installtest::makeDirs(t.file("store")));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        cPackageRunLock held;
+        char ok = held.take(journal.c_str(), code) ? 1 : 0;
+        if (write(ready[1], &ok, 1) == 1) pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]), close(ready[1]);
+    ASSERT_EQ(ok, 1);
+    cPackageRunLock lock;
+    EXPECT_FALSE(lock.take(journal.c_str(), code));
+    EXPECT_TRUE(lock.busy());
+    kill(holder, SIGKILL);
+    ASSERT_EQ(waitpid(holder, nullptr, 0), holder);
+    EXPECT_TRUE(lock.take(journal.c_str(), code)) << "released with its killed holder";
+    lock.release();
+    // Stores that refuse the lock file (also to root): a file, below a file, the name a link.
+    put(t.file("file"), "not a folder");
+    const std::string file = t.file("store/running-org.qmx.lock.lock");
+    ASSERT_TRUE(installtest::exists(file) && unlink(file.c_str()) == 0 && symlink(t.file("elsewhere").c_str(), file.c_str()) == 0);
+    for (const std::string& j :
+         {t.file("file/inflight-org.qmx.lock"), t.file("file/sub/inflight-org.qmx.lock"), journal}) {
+        EXPECT_FALSE(lock.take(j.c_str(), code)) << j;
+        EXPECT_FALSE(lock.busy()) << j;
+    }
+    EXPECT_FALSE(installtest::exists(t.file("elsewhere")));
+    // A store folder its user cannot write (rights bind an ordinary user only).
+    ASSERT_TRUE(installtest::makeDirs(t.file("readonly")) && chmod(t.file("readonly").c_str(), 0555) == 0);
+    int refused = testutil::asOrdinaryUser(
+        [&] {
+            cPackageRunLock l;
+            return !l.take(t.file("readonly/inflight-org.qmx.lock").c_str(), code) && !l.busy();
+        },
+        {t.path()});
+    if (refused >= 0) EXPECT_EQ(refused, 1) << "an unwritable store";
 }
 
 // Unescapes a desktop-entry string value, then splits Exec into words by its quoting

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "jpeg2000_testutil.h"
@@ -313,6 +314,23 @@ TEST(Jpeg2000Fixtures, BudgetRefusalOnAWorkerReachesTheCaller) {
     clearPictBudgetRefusal();
     EXPECT_FALSE(d.decode(&in, img.ptr));
     EXPECT_EQ(pictBudgetRefusal().width, 16);
+}
+
+// An exception thrown by an item on a worker thread or on the calling one fails the loop
+// (the picture it decodes), not the process; the other items still end before it returns.
+TEST(Jpeg2000Fixtures, ExceptionInTheParallelLoopFailsThePictureOnly) {
+    for (int thrower : {0, 1, 2}) {
+        std::atomic<int> done{0};
+        EXPECT_FALSE(pictParallelFor(64, 3, [&](long long, int w) {
+            // The others are slow, so the throwing thread surely takes an item.
+            if (w == thrower) throw std::runtime_error("item");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            done++;
+            return true;
+        })) << thrower;
+        EXPECT_LT(done.load(), 64) << thrower;
+    }
+    EXPECT_TRUE(pictParallelFor(64, 3, [](long long, int) { return true; }));
 }
 
 // The fixture decodes to its source exactly (the reversible path), through the picture class too.

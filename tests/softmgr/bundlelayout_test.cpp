@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 // A bundle found from its program's path: loosely (any two or three folders up, as the
 // start and the manager copy take it) and as laid out (the update's own installer).
 TEST(BundleLayout, ProgramPathsGiveContentsAndRoot) {
@@ -43,4 +45,11 @@ TEST(BundleLayout, ProgramPathsGiveContentsAndRoot) {
         ASSERT_TRUE(contentsPath("/h/A.app/Contents", p.part, path));
         EXPECT_STREQ(path.ptr, p.path);
     }
+}
+
+// A source whose reads fail (this process's memory at address 0 answers EIO): the copy
+// fails, never an empty copy reported as done.
+TEST(BundleLayout, CopyOfAnUnreadableSourceFails) {
+    testutil::TempDir t;
+    EXPECT_EQ(copyIntoBundle("/proc/self/mem", t.file("copy").c_str()), eCopyReadFailed);
 }

@@ -1,5 +1,5 @@
-// Start-up of an application: order of its hooks, exit codes, appRef, the store opened
-// (or created) under the configuration name, and the executable's place.
+// Start-up of an application: order of its hooks, exit codes, appRef, the program's store
+// handed to the hooks, and the executable's place.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ciplatform/windowmaker.h"
+#include "instengine/memconfig.h"
 #include "testutil.h"
 #include "ui/application.h"
 #include "ui/lang.h"
@@ -58,7 +59,7 @@ public:
         gEvents.push_back("onDestroy");
         if (exePath()) exe = exePath();
         if (exeFolder()) folder = exeFolder();
-        if (store() && store()->folder()) storeFolder = store()->folder();
+        if (config() && config()->folder()) storeFolder = config()->folder();
     }
     ~TestApp() override { gEvents.push_back("deleted"); }
     const unsigned int* appIconData() override { return myIcon; }
@@ -89,11 +90,12 @@ protected:
         TestApp::folder.clear();
         TestApp::storeFolder.clear();
     }
-    int runOnce(const Behaviour& b, cCIAppConfig* store) {
+    int runOnce(const Behaviour& b, cApplicationConfig* store) {
         char a0[] = "definitely-not-the-executable", a1[] = "verb";
         char* argv[] = {a0, a1, nullptr};
-        return cCIApplication::runApp(new TestApp(b), (void*)&gEvents, 0, 0, 2, argv, store, "qmxapp");
+        return cCIApplication::runApp(new TestApp(b), (void*)&gEvents, 0, 0, 2, argv, store);
     }
+    cMemConfig store;
     testutil::TempDir home;
     testutil::EnvScope homeVar{"HOME", home.path()}, display{"DISPLAY", nullptr};
 };
@@ -115,7 +117,7 @@ TEST_F(AppTest, HooksRunInOrderWithTheRightExitCode) {
     };
     for (const Case& k : cases) {
         gEvents.clear();
-        EXPECT_EQ(k.exitCode, runOnce(k.b, new cCIAppFullConfig)) << k.what;
+        EXPECT_EQ(k.exitCode, runOnce(k.b, &store)) << k.what;
         EXPECT_EQ(k.events, gEvents) << k.what;
         EXPECT_EQ(nullptr, cCIApplication::appRef()) << k.what;
         EXPECT_TRUE(TestApp::sawSelf) << k.what;
@@ -127,21 +129,18 @@ TEST_F(AppTest, HooksRunInOrderWithTheRightExitCode) {
             EXPECT_TRUE(TestApp::sawToolkitTexts) << k.what;
         }
     }
-    EXPECT_EQ(1, cCIApplication::runApp(nullptr, nullptr, 0, 0, 0, nullptr, new cCIAppConfig, "qmxapp"));
+    EXPECT_EQ(1, cCIApplication::runApp(nullptr, nullptr, 0, 0, 0, nullptr, &store));
 }
 
-// The store is "$HOME/.<name>", created on the first run and kept between runs; the
+// The program's store reaches the hooks and stays the program's between runs; the
 // executable's place comes from the system, not from argv[0].
-TEST_F(AppTest, OpensTheStoreUnderTheNameAndFindsTheExecutable) {
-    std::string folder = home.path() + "/.qmxapp";
-    ASSERT_EQ(-1, access(folder.c_str(), F_OK));
-    EXPECT_EQ(0, runOnce(Behaviour(), new cCIAppFullConfig));
-    EXPECT_EQ(folder, TestApp::storeFolder);
-    EXPECT_EQ(0, TestApp::storedBefore);
-    EXPECT_EQ(0, runOnce(Behaviour(), new cCIAppFullConfig));
-    EXPECT_EQ(1, TestApp::storedBefore);
-    EXPECT_EQ(0, runOnce(Behaviour(), new cCIAppFullConfig));
-    EXPECT_EQ(2, TestApp::storedBefore);
+TEST_F(AppTest, HandsTheProgramsStoreToTheHooksAndFindsTheExecutable) {
+    store.folderPath = home.path() + "/.qmxapp";
+    for (int run = 0; run < 3; run++) {
+        EXPECT_EQ(0, runOnce(Behaviour(), &store));
+        EXPECT_EQ(run, TestApp::storedBefore);
+    }
+    EXPECT_EQ(store.folderPath, TestApp::storeFolder);
 
     struct stat a, b;
     ASSERT_EQ(0, stat("/proc/self/exe", &a));
@@ -153,17 +152,11 @@ TEST_F(AppTest, OpensTheStoreUnderTheNameAndFindsTheExecutable) {
     EXPECT_EQ(std::string::npos, TestApp::exe.find('/', TestApp::folder.size() + 1));
 }
 
-// With no usable home the store cannot open; the application still runs without one.
+// A program that could not open its store runs the application without one.
 TEST_F(AppTest, RunsWithoutAStoreWhenItCannotBeOpened) {
-    std::string file = home.file("plainfile");
-    ASSERT_TRUE(testutil::writeFile(file, "x", 1));
-    setenv("HOME", file.c_str(), 1);  // a file: nothing can be created below it
-    EXPECT_EQ(5, runOnce({true, -1, false, 5}, new cCIAppFullConfig));
-    EXPECT_FALSE(TestApp::sawStore);
-    EXPECT_EQ((std::vector<std::string>{"onInit", "run", "onDestroy", "deleted"}), gEvents);
-    gEvents.clear();
     EXPECT_EQ(6, runOnce({true, -1, false, 6}, nullptr));
     EXPECT_FALSE(TestApp::sawStore);
+    EXPECT_EQ((std::vector<std::string>{"onInit", "run", "onDestroy", "deleted"}), gEvents);
 }
 
 }  // namespace

@@ -392,10 +392,11 @@ bool cJP2Tcd::updateImageData(cJP2Image* out, bool noteResolution, int threads) 
         if (comps.ptr[c].src) comps.ptr[same++] = comps.ptr[c];
     const long long band = 32;
     const int n = w * h < (1 << 16) ? 1 : threads;
-    pictParallelFor((h + band - 1) / band, n, [&](long long i, int) {
-        outputRows(comps.ptr, same, mct, w, i * band, i * band + band < h ? i * band + band : h);
-        return true;
-    });
+    if (!pictParallelFor((h + band - 1) / band, n, [&](long long i, int) {
+            outputRows(comps.ptr, same, mct, w, i * band, i * band + band < h ? i * band + band : h);
+            return true;
+        }))
+        return false;
     for (unsigned int c = 0; c < nc; c++) {
         sJP2TileComp& tc = myComps.ptr[c];
         sJP2ImageComp& oc = out->comps.ptr[c];

@@ -528,27 +528,32 @@ struct sPpg {
         if (!inPlace) return true;
         const long long n = ringBefore(h);
         if (!ringAt.set(n) || !ringPixel.set(n)) return false;
-        rawRowBands(0, h, [&](int, long long y0, long long y1) {
-            long long k = ringBefore(y0);
-            walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black, y0, y1,
-                       [&](long long i, unsigned long long p) { ringAt.ptr[k] = i, ringPixel.ptr[k++] = p; });
-        });
-        return aside.set(w);
+        return rawRowBands(0, h,
+                           [&](int, long long y0, long long y1) {
+                               long long k = ringBefore(y0);
+                               walkBorder(4, raw, info.width, crop, f, info.flip, mul, (unsigned short)black, y0, y1,
+                                          [&](long long i, unsigned long long p) {
+                                              ringAt.ptr[k] = i, ringPixel.ptr[k++] = p;
+                                          });
+                           }) &&
+               aside.set(w);
     }
 
     // 1. Each sample into the channel of its colour; mn and mx get the samples' range.
-    void load(unsigned int& mn, unsigned int& mx) {
+    bool load(unsigned int& mn, unsigned int& mx) {
         for (int i = 0; i < kMaxRawBands; i++) bandMin[i] = 65535, bandMax[i] = 0;
         // A run of one row is loaded by the caller's thread alone (rawbands.h), so `aside` is
         // never shared.
         for (long long i = 0; i < runCount; i++)
-            rawRowBands(i ? runs.ptr[i - 1] : 0, runs.ptr[i],
-                        [this](int band, long long y0, long long y1) { loadBand(band, y0, y1); });
+            if (!rawRowBands(i ? runs.ptr[i - 1] : 0, runs.ptr[i],
+                             [this](int band, long long y0, long long y1) { loadBand(band, y0, y1); }))
+                return false;
         mn = 65535, mx = 0;
         for (int i = 0; i < kMaxRawBands; i++) {
             if (bandMin[i] < mn) mn = bandMin[i];
             if (bandMax[i] > mx) mx = bandMax[i];
         }
+        return true;
     }
 
     void loadBand(int band, long long y0, long long y1) {
@@ -773,17 +778,20 @@ bool interpolatePPG(sInterpolateInfo& info, const sMarginInfo* margins, const do
     const long long h = crop.h;
     if (!p.prepareSource()) return false;
     unsigned int mn, mx;
-    p.load(mn, mx);
-    if (!report(info.progress, 20.0) || !p.prepareTiles()) return false;
-    rawRowBands(3, h - 3, [&p](int worker, long long y0, long long y1) { p.greenBand(worker, y0, y1); });
-    if (!report(info.progress, 40.0)) return false;
-    rawRowBands(1, h - 1, [&p](int worker, long long y0, long long y1) { p.chromaBand(worker, y0, y1); });
-    if (!report(info.progress, 60.0)) return false;
-    if (!p.bayer) rawRowBands(1, h - 1, [&p](int, long long y0, long long y1) { p.otherBand(y0, y1); });
+    if (!p.load(mn, mx) || !report(info.progress, 20.0) || !p.prepareTiles()) return false;
+    if (!rawRowBands(3, h - 3, [&p](int worker, long long y0, long long y1) { p.greenBand(worker, y0, y1); }) ||
+        !report(info.progress, 40.0))
+        return false;
+    if (!rawRowBands(1, h - 1, [&p](int worker, long long y0, long long y1) { p.chromaBand(worker, y0, y1); }) ||
+        !report(info.progress, 60.0))
+        return false;
+    if (!p.bayer && !rawRowBands(1, h - 1, [&p](int, long long y0, long long y1) { p.otherBand(y0, y1); }))
+        return false;
     if (!report(info.progress, 80.0)) return false;
-    rawRowBands(0, info.flip ? (h + 1) / 2 : h,
-                [&p, matrix](int, long long y0, long long y1) { p.finishBand(matrix, y0, y1); });
-    if (!report(info.progress, 100.0)) return false;
+    if (!rawRowBands(0, info.flip ? (h + 1) / 2 : h,
+                     [&p, matrix](int, long long y0, long long y1) { p.finishBand(matrix, y0, y1); }) ||
+        !report(info.progress, 100.0))
+        return false;
     info.minRaw = mn;
     info.maxRaw = mx;
     p.border(margins);

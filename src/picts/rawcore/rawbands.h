@@ -3,7 +3,8 @@
 // (pictParallelFor), the caller's thread among them as worker 0, so a core slowed by other
 // work takes fewer. body(worker, y0, y1) runs for each chunk (a worker's chunks come in
 // increasing order); the call returns when every chunk is done. The chunks of one call must
-// not write what another chunk of the same call reads.
+// not write what another chunk of the same call reads. False when a chunk failed (threw):
+// the rows are then not all done.
 #pragma once
 
 #include <cstdint>
@@ -25,12 +26,12 @@ inline int rawBandCount(long long rows) {
 }
 
 template <class Body>
-void rawRowBands(long long first, long long end, Body body) {
+[[nodiscard]] bool rawRowBands(long long first, long long end, Body body) {
     const long long rows = end - first;
-    if (rows <= 0) return;
+    if (rows <= 0) return true;
     const int n = rawBandCount(rows);
     const long long chunks = n == 1 ? 1 : 4LL * n;
-    pictParallelFor(chunks, n, [&](long long i, int worker) {
+    return pictParallelFor(chunks, n, [&](long long i, int worker) {
         body(worker, first + rows * i / chunks, first + rows * (i + 1) / chunks);
         return true;
     });
@@ -43,7 +44,8 @@ inline void rawTouchPages(void* p, long long bytes) {
     static constexpr long long kPage = 4096;
     const long long pages = bytes / kPage;
     volatile char* c = (volatile char*)p;
-    rawRowBands(0, pages, [c](int, long long a, long long b) {
+    // Only a speed-up: rows it leaves untouched fault in later.
+    (void)rawRowBands(0, pages, [c](int, long long a, long long b) {
 #if defined(__linux__)
         // MADV_POPULATE_WRITE (Linux 5.14): the pages without a fault each.
         const uintptr_t from = ((uintptr_t)(c + a * kPage) + kPage - 1) & ~(uintptr_t)(kPage - 1);

@@ -199,7 +199,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
     const int workers = rawBandCount(rowsOf64);
     if (!counts.set((long long)workers * 3 * kToneBins)) return false;
     counts.zero();
-    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
+    const bool done = rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
         unsigned int* red = counts.ptr + (long long)worker * 3 * kToneBins;
@@ -214,7 +214,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
             return point(worker, pixels + b - 1, b - 1, progress);
         });
     });
-    if (stopped) return false;
+    if (!done || stopped) return false;
     for (int b = 0; b < workers; b++)
         for (unsigned k = 0; k < kToneBins; k++) {
             const unsigned int* c = counts.ptr + (long long)b * 3 * kToneBins;
@@ -272,7 +272,7 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
             pixels[a] = p;
         }
     };
-    rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
+    const bool finished = rawRowBands(0, rowsOf64, [&](int worker, long long y0, long long y1) {
         long long i0, i1;
         bandRange(y0, y1, i0, i1);
         walkSpans(i0, i1, [&](long long a, long long b) {
@@ -281,5 +281,5 @@ bool finishRawTone(unsigned long long* pixels, long long count, double fraction,
                    (!toSaturate || point(worker, pixels + b - 1, b - 1, saturationProgress));
         });
     });
-    return !stopped;
+    return finished && !stopped;
 }

@@ -313,12 +313,11 @@ bool cPictDNG::decodeFrameInPlace(cFileIOTarget* io, bool& taken) {
         if (!io->set_fp(myStripOffsets.ptr[i]) || !io->readf(frame + i * rps * w, rowBytes * rows) || !io->valid())
             return false;
     }
-    if (myBigEndian != hostBigEndian()) {
-        rawRowBands(0, h, [&](int, long long y0, long long y1) {
+    if (myBigEndian != hostBigEndian() && !rawRowBands(0, h, [&](int, long long y0, long long y1) {
             for (unsigned short *s = frame + y0 * w, *e = frame + y1 * w; s < e; s++)
                 *s = (unsigned short)(*s >> 8 | *s << 8);
-        });
-    }
+        }))
+        return false;
     // From here the page is this path's: the state the strip loop leaves behind, then the
     // demosaic it would have reached.
     taken = true;
@@ -339,15 +338,16 @@ bool cPictDNG::whiteBalanceAndTone() {
     if (myMul.count == 3) {
         const double mr = myMul.ptr[0], mg = myMul.ptr[1], mb = myMul.ptr[2];
         unsigned long long* px = myPixels16.ptr;
-        rawRowBands(0, myHeight, [&](int, long long y0, long long y1) {
-            for (long long i = y0 * myWidth; i < y1 * myWidth; i++) {
-                unsigned long long p = px[i];
-                unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mb);
-                unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mg);
-                unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mr);
-                px[i] = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
-            }
-        });
+        if (!rawRowBands(0, myHeight, [&](int, long long y0, long long y1) {
+                for (long long i = y0 * myWidth; i < y1 * myWidth; i++) {
+                    unsigned long long p = px[i];
+                    unsigned long long b = rawClamp16((double)(p & 0xFFFF) * mb);
+                    unsigned long long g = rawClamp16((double)(p >> 16 & 0xFFFF) * mg);
+                    unsigned long long r = rawClamp16((double)(p >> 32 & 0xFFFF) * mr);
+                    px[i] = (p & 0xFFFF000000000000ULL) | r << 32 | g << 16 | b;
+                }
+            }))
+            return false;
     }
     cStreamGuardProgressTarget progress(stream());
     return finishRawTone(myPixels16.ptr, n, 0.999, 2.2, 1.5, &progress, &progress);
