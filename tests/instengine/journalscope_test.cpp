@@ -42,6 +42,9 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
         {"/usr/local/share/tool", true},
         {"/mnt/disk/Tool", true},
         {"/run/media/u/usb", true},
+        {"/media/usb/Tool", true},
+        {"/srv/tool", true},
+        {"/var/opt/tool", true},
         {"/", false},
         {h, false},
         {h.substr(0, h.rfind('/')), false},  // above the home folder
