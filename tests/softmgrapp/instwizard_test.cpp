@@ -300,12 +300,16 @@ TEST_F(InstWizard, ExamplePackagePageByPage) {
 }
 
 // Another package of the example's name has its folder: the location page proposes the
-// same folder (its per-file check answers on Next) (wizard-location-beside-<LANG>.png).
+// same folder, and its per-file check answers the other one's file on Next
+// (wizard-location-beside-<LANG>.png).
 TEST_F(InstWizard, LocationPageProposesTheSameFolderBesideAPackageOfTheSameName) {
     std::string taken = home.path() + "/Applications/Hello Tool";
     store.setParamInt64("install/org.qmx.example.hello.copy/ver", 0x0001000400020007ULL);
     store.setParamStr("install/org.qmx.example.hello.copy/name", "Hello Tool", -1);
     store.setParamStr("install/org.qmx.example.hello.copy/path", taken.c_str(), -1);
+    store.setParamInt32("install/org.qmx.example.hello.copy/files", 1);
+    store.setParamStr("install/org.qmx.example.hello.copy/file0", (taken + "/bin/hello").c_str(), -1);
+    ASSERT_TRUE(apptest::makeDirs(taken + "/bin") && writeTextFile(taken + "/bin/hello", "the other one's"));
     for (int id : {eLangENG, eLangDEU, eLangJPN}) {
         std::string lang = ciLangID(id);
         SCOPED_TRACE(lang);
@@ -313,13 +317,16 @@ TEST_F(InstWizard, LocationPageProposesTheSameFolderBesideAPackageOfTheSameName)
         ASSERT_TRUE(load(ctx));
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
         std::string proposed;
-        script.answers = {1};  // close the installer: Yes
+        script.answers = {1, 1};  // the other package's file; close the installer: Yes
         script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
             passAcceptancePages(w, wz);
             ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
             proposed = wz->folderPage()->pathEdit()->text();
             maker.pumpAll();
             maker.snapshotPNG(w, (std::string(QMX_BINARY_DIR) + "/wizard-location-beside-" + lang + ".png").c_str());
+            clickOn(w, wz->nextButton());
+            EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+            EXPECT_EQ(wz->folderPage()->lastMessage(), 8);
             maker.injectClose(w);
             maker.pumpAll();
         };
