@@ -272,7 +272,7 @@ bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
         if (concatText(apps.ptr, rest.ptr, out) && isPlainAbsPath(out.ptr)) return true;
     } else if (n > 1 && folder[0] == '/' && rest.set(folder, n) && isPlainAbsPath(rest.ptr)) {
         // A folder elsewhere is kept when the user may make or fill it and it may be a
-        // package's own.
+        // package's own (not the program's own files).
         bool isFolder = cFolderContents::objtype(rest.ptr) == cFolderContents::eFolder;
         if ((isFolder ? cFolderContents::canWrite(rest.ptr) : isPossibleInstallPath(rest.ptr) == 0) &&
             mayBePackageFolder(rest.ptr, ctx.store))
@@ -295,33 +295,13 @@ bool scenarioFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
 
 }  // namespace
 
-bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) {
-    _guardchar<char> folder;
-    if (!scenarioFolder(ctx, folder)) return false;
-    // Never another package's folder (one of the same name would share its files, and
-    // uninstalling either would take them from the other): the first free "<folder> <n>".
-    // Records hold folders as resolved when they were chosen.
-    cOtherRecords others(ctx.store, ctx.codeName.ptr, true);
-    auto used = [&](const char* candidate) {
-        _guardchar<char> real;
-        return others.usesFolder(realFolder(candidate, real) ? real.ptr : candidate);
-    };
-    if (!used(folder.ptr)) return out.set(folder.ptr);
-    for (int n = 2; n < 10000; n++) {
-        char number[16];
-        _sprintf_s(number, sizeof number, " %d", n);
-        if (!concatText(folder.ptr, number, out)) return false;
-        if (!used(out.ptr)) return true;
-    }
-    return out.set(folder.ptr);
-}
+bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out) { return scenarioFolder(ctx, out); }
 
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     // Resolved once, links and all, as far as it exists; nothing below it is ever
     // reached through a link afterwards.
     _guardchar<char> real;
-    // Never a folder the user keeps data in: the journal of an interrupted run there
-    // would not be obeyed.
+    // Never the program's own files (the store's folder, the manager's bundle).
     if (!isPlainAbsPath(folder) || !realFolder(folder, real) || !isPlainAbsPath(real.ptr) ||
         !mayBePackageFolder(real.ptr, ctx.store) ||
         !ctx.setStr(-1, "pgm", real.ptr)) {

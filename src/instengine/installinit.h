@@ -40,7 +40,8 @@ int isPossibleInstallPath(const char* path);
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
 
 // Sets the installation folder ("pgm") and builds the list of copied files from it. The
-// folder must be one a package may have (mayBePackageFolder) and the targets absolute and
+// folder must be one a package may have (mayBePackageFolder: any but the program's own
+// files, the root and the home folder) and the targets absolute and
 // plain (no "." or ".." part): false otherwise, with the message path set to the
 // offending folder or target.
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
@@ -49,8 +50,9 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 // scenario's "folder" with a leading "/Applications" taken to "$HOME/Applications"; a
 // folder elsewhere that the user may not make or write, or that may not be a package's
 // (mayBePackageFolder), becomes "$HOME/Applications/<its last name>"; without one,
-// "$HOME/Applications/<the package's name>". A folder that another package's record uses
-// is never proposed: "<folder> 2", "<folder> 3", ... is.
+// "$HOME/Applications/<the package's name>". A package of the same name as an installed
+// one is proposed the same folder: the location page's per-file check answers when it
+// holds a different file of the other package.
 bool proposeInstallFolder(sPkgInstallContext& ctx, _guardchar<char>& out);
 
 // Builds the copied files and checks each target against the earlier installation's

@@ -1,13 +1,11 @@
 // Where a journal's package may act, and the check of a journal against it. A journal
-// is text in the store's folder that any program of the user's may have written, restored
-// or damaged: nothing it names is obeyed unless the package's record vouches for it or it
-// lies in a folder that no user keeps data in.
+// is text in the store's folder: nothing it names is obeyed unless the package's record
+// vouches for it or it lies in a folder a package may have.
 #include "instengine/journalscope.h"
 
 #include <errno.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/fastertreelist.h"
@@ -15,7 +13,6 @@
 #include "base/lists.h"
 #include "base/stringkey.h"
 #include "base/strings.h"
-#include "base/textfileio.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
@@ -25,19 +22,9 @@
 
 namespace {
 
-// Trees of the system and of mounted volumes: never a package's own folder (below the
-// home folder, wherever that lies, its own rules hold).
-const char* const kSystemTrees[] = {"/bin",   "/boot", "/dev",  "/etc", "/home", "/lib", "/lib32",
-                                    "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root", "/run",
-                                    "/sbin",  "/srv",  "/sys",  "/usr", "/var"};
-// The home folder's user folders under their usual names; user-dirs.dirs may name others.
-const char* const kUserFolders[] = {"Desktop", "Documents", "Downloads", "Music",
-                                    "Pictures", "Public",   "Templates", "Videos"};
-
 bool atOrBelow(const char* path, const char* base) { return strcmp(path, base) == 0 || isBelow(path, base); }
 
-// A path and its real path to a list; `except` (the home folders) are left out: a user
-// folder set to the home folder itself stands for none.
+// A path and its real path to a list; `except` (the home folders) are left out.
 void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guardchar<char> >* except = nullptr) {
     if (!isPlainAbsPath(path) || strcmp(path, "/") == 0) return;
     _guardchar<char> real;
@@ -50,18 +37,19 @@ void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guar
     }
 }
 
-// The folders the user keeps data and settings in, looked up once for a check.
-class cUserFolders {
+// The program's own folders (the store's folder and the Software Manager's bundle) and
+// the home folder, looked up once for a check. Any other folder may hold a package.
+class cOwnFolders {
 public:
-    explicit cUserFolders(cApplicationConfig* store);
+    explicit cOwnFolders(cApplicationConfig* store);
     // mayBePackageFolder.
     bool allows(const char* folder) const {
         _guardchar<char> real;
         return allowsAsNamed(folder) && realFolder(folder, real, true) && allowsAsNamed(real.ptr);
     }
     // Whether a folder a run made may go again once empty: not the root, the home folder
-    // or one above it, nor a user, hidden or system folder itself.
-    bool mayRemoveEmpty(const char* folder) const;
+    // or one above it.
+    bool mayRemoveEmpty(const char* folder) const { return isPlainAbsPath(folder) && !homeOrAbove(folder); }
     // Whether a folder is the home folder or lies above it (or is the root).
     bool homeOrAbove(const char* folder) const {
         if (strcmp(folder, "/") == 0) return true;
@@ -72,80 +60,31 @@ public:
 
 private:
     bool allowsAsNamed(const char* folder) const;
-    // The name right below the home folder that `folder` lies at or below, or null.
-    const char* belowHome(const char* folder) const {
-        for (auto* h = myHomes.head; h; h = h->next)
-            if (isBelow(folder, h->value.ptr)) return folder + strlen(h->value.ptr) + 1;
-        return nullptr;
-    }
     _List<_guardchar<char> > myHomes;  // as named and real
-    _List<_guardchar<char> > myData;   // user folders, the store's folder, the manager's bundle
-    _List<_guardchar<char> > myApps;   // the applications folder (itself no package's own)
+    _List<_guardchar<char> > myOwn;    // the store's folder, the manager's bundle
 };
 
-cUserFolders::cUserFolders(cApplicationConfig* store) {
-    _guardchar<char> home, path;
+cOwnFolders::cOwnFolders(cApplicationConfig* store) {
+    _guardchar<char> home;
     if (cFolderContents::getHome(home) && home.ptr) {
         long long n = (long long)strlen(home.ptr);
         while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
     }
     addPath(myHomes, home.ptr);
-    if (isPlainAbsPath(home.ptr) && strcmp(home.ptr, "/") != 0) {
-        for (const char* name : kUserFolders)
-            if (joinPath(home.ptr, name, path)) addPath(myData, path.ptr, &myHomes);
-        // The user's own names: lines XDG_<NAME>_DIR="$HOME/<folder>" or "/<folder>".
-        const char* config = getenv("XDG_CONFIG_HOME");
-        _guardchar<char> file, base;
-        if (config && config[0] == '/' ? base.set(config) : joinPath(home.ptr, ".config", base))
-            joinPath(base.ptr, "user-dirs.dirs", file);
-        cTextFileIO dirs;
-        _typebuf<char> text;
-        bool opened = file.ptr && dirs.open(file.ptr);
-        while (opened && dirs.gets(text)) {
-            char* line = text.ptr;
-            char* value = strncmp(line, "XDG_", 4) == 0 ? strstr(line, "_DIR=\"") : nullptr;
-            char* quote = value ? strchr(value + 6, '"') : nullptr;
-            if (!quote) continue;
-            *quote = 0;
-            value += 6;
-            if (strncmp(value, "$HOME/", 6) == 0 && joinPath(home.ptr, value + 6, path))
-                addPath(myData, path.ptr, &myHomes);
-            else if (value[0] == '/')
-                addPath(myData, value, &myHomes);
-        }
-    }
     // The store's folder holds every package's record and journal; the manager's bundle is
-    // the manager's; the applications folder holds every package's folder.
-    _guardchar<char> journal, folder, manager, bundle, apps;
+    // the manager's.
+    _guardchar<char> journal, folder, manager, bundle;
     if (defaultJournalPath(store, "x", journal) && parentFolder(journal.ptr, folder))
-        addPath(myData, folder.ptr, &myHomes);
-    if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle) && folderAbove(bundle.ptr, 1, apps)) {
-        addPath(myData, bundle.ptr, &myHomes);
-        addPath(myApps, apps.ptr);
-    }
+        addPath(myOwn, folder.ptr, &myHomes);
+    if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle)) addPath(myOwn, bundle.ptr, &myHomes);
 }
 
-bool cUserFolders::allowsAsNamed(const char* folder) const {
+bool cOwnFolders::allowsAsNamed(const char* folder) const {
+    // The root and the home folder are refused as well: a record there could not confine
+    // what its uninstallation removes.
     if (!isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
-    for (auto* d = myData.head; d; d = d->next)
+    for (auto* d = myOwn.head; d; d = d->next)
         if (atOrBelow(folder, d->value.ptr)) return false;
-    for (auto* a = myApps.head; a; a = a->next)
-        if (strcmp(folder, a->value.ptr) == 0) return false;
-    if (const char* name = belowHome(folder)) return name[0] != '.';
-    if (!strchr(folder + 1, '/')) return false;  // a top-level folder
-    for (const char* tree : kSystemTrees)
-        if (atOrBelow(folder, tree)) return false;
-    return true;
-}
-
-bool cUserFolders::mayRemoveEmpty(const char* folder) const {
-    if (!isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
-    for (auto* d = myData.head; d; d = d->next)
-        if (strcmp(folder, d->value.ptr) == 0) return false;
-    const char* name = belowHome(folder);
-    if (name && name[0] == '.' && !strchr(name, '/')) return false;
-    for (const char* tree : kSystemTrees)
-        if (strcmp(folder, tree) == 0) return false;
     return true;
 }
 
@@ -172,7 +111,7 @@ private:
     bool recordField(const char* value, const char* earlier, const _List<_guardchar<char> >* earlierList);
 
     const sJournal& myJournal;
-    cUserFolders myUser;
+    cOwnFolders myUser;
     sPkgRegistryRecord myRecord;
     bool myHaveRecord = false;
     _List<_guardchar<char> > myRoots;
@@ -347,7 +286,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
 }  // namespace
 
 bool mayBePackageFolder(const char* folder, cApplicationConfig* store) {
-    cUserFolders user(store);
+    cOwnFolders user(store);
     return folder && user.allows(folder);
 }
 

@@ -1,6 +1,6 @@
 // Where a journal's package may act: its folders, vouched for by its record in the store
-// or, for folders no record names, not ones the user keeps data or settings in; and the
-// check that every path a journal names lies there before any of it is obeyed.
+// or, for folders no record names, any folder but the program's own; and the check that
+// every path a journal names lies there before any of it is obeyed.
 #pragma once
 
 #include "base/appconfig.h"
@@ -8,16 +8,11 @@
 
 struct sJournal;
 
-// Whether a folder may be a package's own (its installation folder or a base) when no
-// record of the package vouches for it: a plain absolute folder that is not the root, the
-// home folder or one above it, nor the applications folder itself; not at or below the
-// folder of `store` ("$HOME/.qmx" without one) or the Software Manager's bundle; in the
-// home folder not at or below one of its hidden folders (settings, keys, the store) or its
-// user folders (Desktop, Documents, Downloads, Music, Pictures, Public, Templates, Videos
-// and those that ~/.config/user-dirs.dirs names); elsewhere not a top-level folder and not
-// at or below a system or mount tree (/bin, /boot, /dev, /etc, /home, /lib*, /media, /mnt,
-// /proc, /root, /run, /sbin, /srv, /sys, /usr, /var). The folder as named and its real
-// path (links resolved as far as it exists) must both qualify.
+// Whether a folder may be a package's own (its installation folder or a base): any plain
+// absolute folder but the root, the home folder or one above it, and folders at or below
+// the folder of `store` ("$HOME/.qmx" without one) or the Software Manager's bundle (the
+// program's own files). The folder as named and its real path (links resolved as far as
+// it exists) must both qualify.
 bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
 
 // Whether everything the journal of package `code` names lies where that package may
@@ -27,7 +22,7 @@ bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
 //     record in `store` (when it has one) or pass mayBePackageFolder, and are no links;
 //   - files ("R", "N", "O") lie below a root, reached without a link below it;
 //   - made folders ("M") lie at or below a root, or on the way to one (never the root
-//     folder, the home folder or a user or system folder itself); the menu entries'
+//     folder, the home folder or one above it); the menu entries'
 //     folders ("S") are that folder or on the way to it;
 //   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder,
 //     under the package's own prefix (a "Q" may also be one its record lists);

@@ -337,7 +337,7 @@ bool collectName(const char* name, void* list) {
 
 }  // namespace
 
-cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode, bool forFolders) {
+cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode) {
     _List<_guardchar<char> > codes;
     if (!store) return;
     store->enumSubsections(kRegInstallRoot, collectName, &codes);
@@ -355,7 +355,6 @@ cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode, boo
         for (auto* b = r.bases.head; b; b = b->next) addRoot(b->value.ptr);
         for (auto* d = r.dirs.head; d; d = d->next) myFolders.insert(cStringKey(d->value.ptr));
         for (const char* f : r.files) {
-            if (forFolders) myFileList.add(f);
             bool isNew = false;
             const char** owner = myFiles.insert(cStringKey(f), isNew);
             if (owner && isNew) *owner = o->name.ptr;
@@ -366,14 +365,6 @@ cOtherRecords::cOtherRecords(cApplicationConfig* store, const char* ownCode, boo
 bool cOtherRecords::rootsIn(const sOther& other, const char* folder) {
     for (auto* r = other.roots.head; r; r = r->next)
         if (strcmp(r->value.ptr, folder) == 0 || isBelow(r->value.ptr, folder)) return true;
-    return false;
-}
-
-bool cOtherRecords::usesFolder(const char* folder) const {
-    for (auto* it = myCodes.head; it; it = it->next)
-        if (rootsIn(it->value, folder)) return true;
-    for (const char* f : myFileList)
-        if (isBelow(f, folder)) return true;
     return false;
 }
 

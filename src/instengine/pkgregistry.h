@@ -125,17 +125,13 @@ bool splitRunCommand(const char* command, sRunCommandLine& out);
 // missing, or a listed file, shortcut or count is missing or out of range (damage).
 bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgRegistryRecord& out);
 
-// What the other installed packages' records hold, so that packages of one name stay
-// apart: the folder proposed for a new one, and what an uninstallation or an update may
-// remove. Records that cannot be read are left out.
+// What the other installed packages' records hold, so that an uninstallation or an
+// update of one package never removes what another lists. Records that cannot be read
+// are left out.
 class cOtherRecords {
 public:
-    // Every package record of the store but `ownCode`'s; `forFolders` keeps what
-    // usesFolder needs (only a folder proposal asks it).
-    cOtherRecords(cApplicationConfig* store, const char* ownCode, bool forFolders = false);
-    // Whether a folder is another record's installation folder or base, or holds one of
-    // them or a file of another record. Only for one made with `forFolders`.
-    bool usesFolder(const char* folder) const;
+    // Every package record of the store but `ownCode`'s.
+    cOtherRecords(cApplicationConfig* store, const char* ownCode);
     // The display name (else the code name) of a record that lists the file; null when none.
     const char* fileOwner(const char* path);
     // Leaves out of a list of folders to remove those another record lists.
@@ -155,7 +151,6 @@ private:
     // Whether the record's installation folder or a base is the folder or lies below it.
     static bool rootsIn(const sOther& other, const char* folder);
     _List<sOther> myCodes;
-    cTextList myFileList;  // with `forFolders` only
     cFasterTreeList<cStringKey, const char*> myFiles;  // path -> display name
     cFasterTreeList<cStringKey, int> myFolders;        // made folders, paths and bases
 };

@@ -53,7 +53,6 @@ enum eFselMsg {
     eFselCannotRead = 11,
     eFselNoSpaceInfo = 12,
     eFselNoRoom = 13,
-    eFselNotPackageFolder = 14,
 };
 
 // "pkgm::iini": the loading form of the installation start.

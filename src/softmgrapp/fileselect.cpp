@@ -9,7 +9,6 @@
 #include "ciplatform/picture.h"
 #include "instengine/installfs.h"
 #include "instengine/installinit.h"
-#include "instengine/journalscope.h"
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/wizardpics.h"
 #include "ui/controls/messageform.h"
@@ -139,16 +138,8 @@ void cFileSelectPanel::refuse(int message, const char* path) {
     cMessageForm::errorbox(this, text.ptr);
 }
 
-bool cFileSelectPanel::packageMayUse(const char* folder) {
-    // A folder of the user's own data or settings, of other packages or of the system is
-    // no package's: an interrupted installation there could not be finished.
-    if (mayBePackageFolder(folder, myCtx ? myCtx->store : nullptr)) return true;
-    refuse(eFselNotPackageFolder, folder);
-    return false;
-}
-
 bool cFileSelectPanel::takeFolder(const char* folder) {
-    if (!folder || !*folder || !myEdit || !packageMayUse(folder)) return false;
+    if (!folder || !*folder || !myEdit) return false;
     unsigned long long free = 0;
     if (!gFreeSpace(folder, free)) {
         refuse(eFselNoSpaceInfo, nullptr);
@@ -182,7 +173,6 @@ bool cFileSelectPanel::accept() {
     }
     _guardchar<char> chosen;
     chosen.set(folder);
-    if (!packageMayUse(chosen.ptr)) return false;
     // The folder becomes "pgm" and the targets are resolved against it; each target is
     // then checked against what lies there (an identical copy is accepted).
     if (!setInstallFolder(*myCtx, chosen.ptr)) {

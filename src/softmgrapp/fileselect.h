@@ -38,8 +38,6 @@ public:
 private:
     // An error box with the page's message `message` (an eFselMsg) naming `path`.
     void refuse(int message, const char* path);
-    // Whether a package may have `folder`; refuses it with the page's own message otherwise.
-    bool packageMayUse(const char* folder);
     void showFolder(const char* folder);
     sPkgInstallContext* myCtx = nullptr;
     cEditChild* myEdit = nullptr;

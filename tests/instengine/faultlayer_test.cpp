@@ -4,6 +4,8 @@
 // journals such runs leave damaged byte by byte, and two installers of one package at once.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,9 +32,8 @@ struct DriverReply {
     std::string out;
 };
 
-// ---- the fault rig: two packages sharing a base outside the home folder, the user's own
-// files inside and beside the installation folder, and the windowless driver through the
-// fault layer ----
+// ---- the fault rig: two packages sharing a base, the user's own files inside and beside
+// the installation folder, and the windowless driver through the fault layer ----
 
 const char kCode[] = "org.qmx.test.pkg", kOther[] = "org.qmx.test.other";
 
@@ -92,10 +93,25 @@ struct FaultStep {
 // The trees outside the store's folder, and the store.
 typedef std::pair<FullTree, std::string> State;
 
+// Where the package goes: its installation folder, the base both packages share and a
+// second base of its own ("" none), each "~/..." below the home folder, "@/..." below the
+// work folder outside it, or a system path; the system folders the sweep then compares
+// (each made beforehand with a file of the user's in it). Those need a mount namespace
+// of the sweep's own (privateSystemFolders).
+struct FaultPlace {
+    const char* name;
+    std::string folder, opt, share;
+    std::vector<std::string> system;
+};
+const FaultPlace kAppsPlace = {"an applications folder", "~/Applications/Test", "@/opt/qmxtest", "", {}};
+
 class FaultRig {
 public:
-    explicit FaultRig(const std::string& work)
-        : work(work), home(work + "/home"), elsewhere(work + "/elsewhere"), src(work + "/src") {}
+    explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace)
+        : work(work), home(work + "/home"), elsewhere(work + "/elsewhere"), src(work + "/src"), place(place) {
+        outside.push_back(elsewhere);
+        outside.insert(outside.end(), place.system.begin(), place.system.end());
+    }
     ~FaultRig() {
         if (toDriver >= 0) close(toDriver);
         if (replies) fclose(replies);
@@ -110,11 +126,11 @@ public:
         size_t at = r.out.find("ops ");
         return at == std::string::npos ? 0 : atoll(r.out.c_str() + at + 4);
     }
-    // The home folder and the folder outside it (its names begin with "@").
+    // The home folder and the folders outside it (their names begin with "@<n>").
     FullTree full() const {
         FullTree t;
         walkFull(home, t);
-        walkFull(elsewhere, t, "@");
+        for (size_t i = 0; i < outside.size(); i++) walkFull(outside[i], t, "@" + std::to_string(i));
         return t;
     }
     // Everything but the store's folder, and the store.
@@ -124,15 +140,26 @@ public:
         return State(t, storeState(home));
     }
     bool restore(const FullTree& t) const {
-        FullTree inside, outside;
-        for (auto& e : t) (e.first[0] == '@' ? outside[e.first.substr(1)] : inside[e.first]) = e.second;
-        removeTree(home.c_str());
-        removeTree(elsewhere.c_str());
-        return restoreTree(home, inside) && restoreTree(elsewhere, outside);
+        std::vector<FullTree> trees(outside.size() + 1);
+        for (auto& e : t) {
+            size_t slash = e.first.find('/');
+            size_t i = e.first[0] == '@' ? (size_t)atoi(e.first.c_str() + 1) + 1 : 0;
+            if (i < trees.size()) trees[i][e.first.substr(slash)] = e.second;
+        }
+        bool ok = (removeTree(home.c_str()), restoreTree(home, trees[0]));
+        for (size_t i = 0; ok && i < outside.size(); i++)
+            ok = (removeTree(outside[i].c_str()), restoreTree(outside[i], trees[i + 1]));
+        return ok;
+    }
+    // A place's path as it stands.
+    std::string at(const std::string& p) const {
+        return p[0] == '~' ? home + p.substr(1) : p[0] == '@' ? elsewhere + p.substr(1) : p;
     }
     std::string journal() const { return home + "/.qmx/inflight-" + kCode; }
 
     const std::string work, home, elsewhere, src;
+    const FaultPlace place;
+    std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
     FaultStep install1, update, uninstall, install2, manager;
 
 private:
@@ -145,17 +172,20 @@ void FaultRig::setUp() {
     const std::string driver = QMX_BINARY_DIR "/installdriver", shim = QMX_BINARY_DIR "/libqmxfaultshim.so";
     ASSERT_TRUE(exists(driver) && exists(shim));
     // Package 1 and 2: a file changed, one removed with its folder, one added, one made
-    // executable; files below a base outside the home folder that the other package
-    // shares; two menu entries.
-    const std::string opt = elsewhere + "/opt/qmxtest";
+    // executable; files below a base that the other package shares, and below one of its
+    // own when the place has one; two menu entries.
+    const std::string opt = at(place.opt), share = place.share.empty() ? "" : at(place.share);
     struct File {
         std::string source, target, mode;
     };
     auto package = [&](const char* code, const std::string& ver, const std::vector<File>& files, const std::string& out) {
-        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nm1 = \"Test Tool\"\n"
-                        "m2 = \"Test Docs\"\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
+        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nshare = \"" + share +
+                        "\"\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
+                        "\"\nname = \"Test Pkg\"\n"
                         "version = \"" + ver + "\"\neula = \"" + src + "/eula.idx\"\n[Install]\n";
-        for (auto& f : files) s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
+        for (auto& f : files)
+            if (!share.empty() || f.target.find("$share") == std::string::npos)
+                s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
         if (strcmp(code, kCode) == 0)
             s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
         cSoftPkgScenario scen;
@@ -177,23 +207,27 @@ void FaultRig::setUp() {
     ASSERT_TRUE(package(kCode, "1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
                                        {"data1", "$pgm \"share/data/big.dat\"", "644"},
                                        {"old", "$pgm \"share/old/x.txt\"", "600"}, {"helper", "$pgm \"bin/helper\"", "644"},
-                                       {"conf1", "$opt \"etc/tool.conf\"", "644"}},
+                                       {"conf1", "$opt \"etc/tool.conf\"", "644"},
+                                       {"old", "$share \"old.txt\"", "644"}},
                         p1));
     ASSERT_TRUE(package(kCode, "2.0", {{"tool2", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
                                        {"data2", "$pgm \"share/data/big.dat\"", "644"},
                                        {"new", "$pgm \"share/new/y.txt\"", "640"}, {"helper", "$pgm \"bin/helper\"", "755"},
-                                       {"conf2", "$opt \"etc/tool.conf\"", "644"}},
+                                       {"conf2", "$opt \"etc/tool.conf\"", "644"},
+                                       {"new", "$share \"new.txt\"", "644"}},
                         p2));
     ASSERT_TRUE(package(kOther, "1.0", {{"other", "$pgm \"bin/other\"", "755"}, {"other", "$opt \"etc/other.conf\"", "644"}},
                         pOther));
     // The driver's HOME, with a stand-in for the running program inside a bundle, and the
     // user's own files inside the installation folder (there before it) and beside it.
-    const std::string exe = makeStandInBundle(home), folder = home + "/Applications/Test";
+    const std::string exe = makeStandInBundle(home), folder = at(place.folder);
     ASSERT_TRUE(exists(exe));
     ASSERT_TRUE(makeDirs(folder) && writeTextFile(folder + "/notes.txt", "the user's, inside") &&
+                makeDirs(home + "/Applications") &&
                 writeTextFile(home + "/Applications/beside.txt", "the user's, beside") &&
                 makeDirs(home + "/Documents") && writeTextFile(home + "/Documents/thesis.txt", "the user's"));
     ASSERT_TRUE(makeDirs(elsewhere));
+    for (auto& f : place.system) ASSERT_TRUE(makeDirs(f) && writeTextFile(f + "/mine.txt", "the user's, in " + f));
     install1 = {"install 1", {"install", p1, folder, exe}};
     update = {"update 1 to 2", {"install", p2, folder, exe}};
     uninstall = {"uninstall", {"uninstall", kCode}};
@@ -260,12 +294,32 @@ struct FaultMode {
     bool completes;           // the faulted run itself must succeed (short writes)
     bool reads;               // the operations are the package's reads (counted apart)
     long long recoverEvery;   // every n-th killed run's next manager start is killed too
+    bool oneNext = false;     // a killed run is followed by one kind of next run, in turn
 };
 
 struct Tally {
     int faults = 0, nexts = 0;
     std::string ops;
 };
+
+// The system folders of a place, in a mount namespace of the calling thread's own (and of
+// the driver it starts): /etc and /usr/local/share overlaid with a scratch tmpfs, a tmpfs
+// on /mnt; the real ones are never written. 0 done, 1 no namespace may be made (not
+// root, or not allowed), 2 a mount failed.
+int privateSystemFolders(const std::string& scratch) {
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return 1;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !makeDirs(scratch) ||
+        mount("qmxtest", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0)
+        return 2;
+    int n = 0;
+    for (const char* f : {"/etc", "/usr/local/share"}) {
+        std::string up = scratch + "/u" + std::to_string(n), wk = scratch + "/w" + std::to_string(n);
+        std::string opts = "lowerdir=" + std::string(f) + ",upperdir=" + up + ",workdir=" + wk;
+        n++;
+        if (!makeDirs(up) || !makeDirs(wk) || mount("overlay", f, "overlay", 0, opts.c_str()) != 0) return 2;
+    }
+    return mount("qmxtest", "/mnt", "tmpfs", 0, "mode=0755") == 0 ? 0 : 2;
+}
 
 // A fresh installation, an update and an uninstallation, each with the file operations
 // failed or the process killed in turn as the mode says, then run again without faults:
@@ -274,8 +328,16 @@ struct Tally {
 // only when it got there itself. A killed run is also followed by each other kind of next
 // run (an uninstallation, the manager's start, the installer after an uninstallation),
 // which must end in a clean state too.
-void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
-    FaultRig rig(work);
+void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, Tally& tally) {
+    if (!place.system.empty()) {
+        int made = privateSystemFolders(work + "-mounts");
+        ASSERT_NE(made, 2) << "mounts for " << place.name;
+        if (made == 1) {
+            tally.ops = "left out: no mount namespace of its own";
+            return;
+        }
+    }
+    FaultRig rig(work, place);
     rig.setUp();
     if (::testing::Test::HasFatalFailure()) return;
     auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
@@ -373,9 +435,10 @@ void sweep(const std::string& work, const FaultMode& mode, Tally& tally) {
                 }
                 ASSERT_TRUE(rig.restore(left)) << what;
             }
-            for (size_t k = 0; k < (mode.killed ? sw.next.size() : 1); k++) {
+            size_t from = mode.oneNext ? (size_t)n % sw.next.size() : 0;
+            for (size_t k = from; k < (mode.killed && !mode.oneNext ? sw.next.size() : from + 1); k++) {
                 const Next& next = sw.next[k];
-                if (k > 0) {
+                if (k > from) {
                     ASSERT_TRUE(rig.restore(left)) << what;
                 }
                 DriverReply again = rig.run(*next.step);
@@ -421,20 +484,42 @@ const FaultMode kFaultModes[] = {
     {"eacces", 3, 4, false, false, false, 0},   {"read", 1, 1, false, false, true, 0},
 };
 
+// Every other kind of folder a package may have, each killed before every operation:
+// the user's folders and below, the applications folder itself, a hidden folder of home,
+// bases in /etc and /usr/local/share, a second disk.
+const FaultPlace kOtherPlaces[] = {
+    {"Documents/Apps/x, a base in ~/.local/opt", "~/Documents/Apps/x", "~/.local/opt/x", "", {}},
+    {"Documents itself, bases in /etc and /usr/local/share", "~/Documents", "/etc/qmxtest", "/usr/local/share/qmxtest",
+     {"/etc/qmxtest", "/usr/local/share/qmxtest"}},
+    {"the applications folder itself", "~/Applications", "@/opt/qmxtest", "", {}},
+    {"a second disk below /mnt", "/mnt/disk/Tools/x", "@/opt/qmxtest", "", {"/mnt/disk"}},
+};
+const FaultMode kPlaceMode = {"kill", 1, 1, true, false, false, 0, true};
+
 TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
     useAppLanguages();
     testutil::TempDir work;
-    const size_t n = sizeof kFaultModes / sizeof kFaultModes[0];
-    std::vector<Tally> tallies(n);
+    struct Job {
+        std::string name;
+        const FaultMode* mode;
+        const FaultPlace* place;
+        Tally tally;
+    };
+    std::vector<Job> jobs;
+    for (const FaultMode& m : kFaultModes) jobs.push_back({m.name, &m, &kAppsPlace, {}});
+    for (const FaultPlace& p : kOtherPlaces) jobs.push_back({std::string("kill, ") + p.name, &kPlaceMode, &p, {}});
     std::vector<std::thread> workers;
-    for (size_t i = 0; i < n; i++)
-        workers.emplace_back([&, i] { sweep(work.path() + "/" + kFaultModes[i].name, kFaultModes[i], tallies[i]); });
+    for (size_t i = 0; i < jobs.size(); i++)
+        workers.emplace_back([&, i] {
+            Job& j = jobs[i];
+            sweep(work.path() + "/" + std::to_string(i), *j.mode, *j.place, j.tally);
+        });
     for (auto& w : workers) w.join();
     int faults = 0, nexts = 0;
-    for (size_t i = 0; i < n; i++) {
-        faults += tallies[i].faults;
-        nexts += tallies[i].nexts;
-        RecordProperty(std::string("operations ") + kFaultModes[i].name, tallies[i].ops);
+    for (const Job& j : jobs) {
+        faults += j.tally.faults;
+        nexts += j.tally.nexts;
+        RecordProperty("operations " + j.name, j.tally.ops);
     }
     RecordProperty("faults", faults);
     RecordProperty("next runs", nexts);
@@ -595,7 +680,6 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
     ASSERT_TRUE(rig.restore(a2));
     const std::string h = rig.home;
     const std::string cases[] = {
-        "state pending\nD " + h + "/Applications\nN " + h + "/Applications/Other/bin/other\nend 2\n",
         "state committed\nO " + h + "/Applications/Other/bin/other\nend 1\n",
     };
     for (const std::string& c : cases) {

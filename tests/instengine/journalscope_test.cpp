@@ -20,39 +20,39 @@ namespace {
 TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
     PrivateHome home;
     const std::string h = home.path();
-    ASSERT_TRUE(makeDirs(h + "/Documents") && makeDirs(h + "/elsewhere/Docs") && makeDirs(h + "/.config"));
+    ASSERT_TRUE(makeDirs(h + "/opt/store/x") && makeDirs(h + "/Documents"));
+    ASSERT_EQ(symlink((h + "/opt/store").c_str(), (h + "/store-link").c_str()), 0);
     ASSERT_EQ(symlink((h + "/Documents").c_str(), (h + "/docs-link").c_str()), 0);
-    ASSERT_TRUE(writeTextFile(h + "/.config/user-dirs.dirs",
-                              "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
-                              "XDG_MUSIC_DIR=\"" + h + "/elsewhere/Docs\"\nXDG_PUBLICSHARE_DIR=\"" + h + "\"\n"));
     cMemConfig store;  // the store the caller gives, in a folder of its own
     store.folderPath = h + "/opt/store";
     struct {
         std::string folder;
         bool may;
     } cases[] = {
-        {h + "/Applications/Tool", true},  // a user folder set to the home folder stands for none
-        {h + "/opt/qmxtest", true},
-        {"/opt/tool", true},
-        {"/tmp/qmx-elsewhere/tool", true},
+        {h + "/Applications/Tool", true},
+        {h + "/Applications", true},
+        {h + "/Documents", true},
+        {h + "/Documents/Apps/x", true},
+        {h + "/docs-link/Tool", true},
+        {h + "/.local/opt/x", true},
+        {h + "/.qmx", true},  // not the store with a store of its own
+        {h + "/opt", true},   // holds the store's folder, is none of it
+        {"/opt", true},
+        {"/etc/tool", true},
+        {"/usr/local/share/tool", true},
+        {"/mnt/disk/Tool", true},
+        {"/run/media/u/usb", true},
+        {"/media/usb/Tool", true},
+        {"/srv/tool", true},
+        {"/var/opt/tool", true},
         {"/", false},
         {h, false},
         {h.substr(0, h.rfind('/')), false},  // above the home folder
-        {h + "/Applications", false},
+        {h + "/Applications/QMX Software Manager.app", false},
         {h + "/Applications/QMX Software Manager.app/Contents", false},
-        {h + "/Documents", false},
-        {h + "/Documents/Tool", false},
-        {h + "/Dokumente/Tool", false},
-        {h + "/elsewhere/Docs/x", false},
-        {h + "/docs-link/Tool", false},  // its real path is in Documents
-        {h + "/.config/tool", false},
-        {h + "/.qmx", false},
+        {h + "/opt/store", false},
         {h + "/opt/store/tool", false},
-        {"/opt", false},
-        {"/etc/tool", false},
-        {"/usr/local/tool", false},
-        {"/home/someone/Tool", false},
-        {"/media/usb/Tool", false},
+        {h + "/store-link/x", false},  // its real path is in the store's folder
         {"relative/Tool", false},
         {h + "/a/../b", false},
     };
@@ -94,11 +94,7 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
     } cases[] = {
         {"a file outside", journalText("pending", {"N " + thesis}), thesis},
         {"a backup beside the user's file", journalText("pending", {"R " + thesis}), thesis},
-        {"a user folder as its root", journalText("pending", {"D " + docs, "N " + thesis}), docs},
         {"the home folder as its root", journalText("committed", {"D " + h, "O " + h + "/notes.txt"}), h},
-        {"the applications folder as its root",
-         journalText("pending", {"D " + h + "/Applications", "N " + h + "/Applications/mine.txt"}),
-         h + "/Applications"},
         {"a link in the package's folder", journalText("pending", {"N " + p + "/link/thesis.txt"}),
          p + "/link/thesis.txt"},
         {"a root that is a link",
@@ -107,16 +103,13 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
         {"another menu entry", journalText("committed", {"Q " + e + "/user-own.desktop"}), e + "/user-own.desktop"},
         {"an entry outside the entries folder", journalText("pending", {"E " + h + "/notes.desktop"}),
          h + "/notes.desktop"},
-        {"an empty user folder", journalText("pending", {"M " + h + "/Music"}), h + "/Music"},
-        {"a record in a user folder",
-         journalText("committed", {reg, "register", "rec ver 1", "rec path " + docs, "rec file " + thesis}), docs},
+        {"an empty folder on no root's way", journalText("pending", {"M " + h + "/Music"}), h + "/Music"},
+        {"a record listing a user's file",
+         journalText("committed", {reg, "register", "rec ver 1", "rec path " + docs, "rec file " + thesis}), thesis},
         {"a record listing a file its run did not write",
          journalText("committed",
                      {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
          p + "/user.txt"},
-        {"a removal whose record lies in a user folder",
-         journalText("committed", {reg, "unregister", "rec ver 1", "rec path " + docs, "rec dir " + docs + "/empty"}),
-         docs},
     };
     FullTree before;
     walkFull(h, before, "", {".qmx"});

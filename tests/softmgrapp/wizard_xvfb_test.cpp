@@ -153,8 +153,9 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     std::string bundle = out.file("HelloTool.app");
     apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
     ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
-    std::string folder = home.path() + "/My Apps";
-    ASSERT_TRUE(apptest::makeDirs(folder));
+    // A folder below the user's Documents, beside a file of the user's own.
+    std::string folder = home.path() + "/Documents/Tools/x", thesis = home.path() + "/Documents/thesis.txt";
+    ASSERT_TRUE(apptest::makeDirs(folder) && testutil::writeFile(thesis, "the user's", 10));
     std::string log = out.file("installer.log");
     installer = start(bundle + "/Contents/MacOS/Installer", home.path(), log);
     ASSERT_GT(installer, 0);
@@ -213,6 +214,8 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     EXPECT_EQ(st.st_mode & 0777, 0755u);
     EXPECT_TRUE(apptest::exists(folder + "/doc/README.txt"));
     EXPECT_TRUE(apptest::exists(folder + "/share/hello.png"));
+    std::vector<unsigned char> own = testutil::readFile(thesis);
+    EXPECT_EQ(std::string(own.begin(), own.end()), "the user's");
     cCIAppConfig store;
     ASSERT_TRUE(store.openFolder((home.path() + "/.qmx").c_str()));
     _guardchar<char> path;
