@@ -39,7 +39,7 @@ took "sanitizer build"
 # CTest must run, below) or a helper the tests build and run themselves (test_helpers.txt);
 # a source outside both, or a test_* program CTest does not know, would pass without running.
 python3 - "$root" "$BUILD_DIR" <<'EOF'
-import json, os, re, sys
+import json, os, re, subprocess, sys
 root, build = sys.argv[1:]
 def fail(message):
     print("ci: " + message, file=sys.stderr)
@@ -70,8 +70,9 @@ for f in sorted(sources):
     if strays:
         fail("test source %s is compiled into %s, neither a test program CTest runs (test_programs.txt) "
              "nor a helper of the tests (test_helpers.txt)" % (rel, ", ".join(strays)))
-made = sorted(f for f in os.listdir(build) if f.startswith("test_") and os.access(os.path.join(build, f), os.X_OK)
-              and os.path.isfile(os.path.join(build, f)) and f not in programs)
+# The programs the build makes, from its own graph (a file left by an older build is none).
+graph = subprocess.run(["ninja", "-C", build, "-t", "targets", "all"], capture_output=True, text=True, check=True).stdout
+made = sorted(set(m.group(1) for m in re.finditer(r"^(test_[A-Za-z0-9_]+): C(XX)?_EXECUTABLE_LINKER", graph, re.M)) - programs)
 if made:
     fail("test programs the build made that CTest does not run (not in test_programs.txt): " + ", ".join(made))
 EOF
