@@ -6,9 +6,10 @@
 # starts it (but for a target whose code runs threads). A checkout at another path builds
 # slightly other code (the compiler keeps file names), which covers a little more or less.
 # The targets run side by side, one per processor, each bounded in time as well.
-# A target passes only when the fuzzer itself reports every run asked for and it covered at
-# least its floor of code edges (fuzz/edges_floor.txt, at the run count written there): a
-# target that stopped reaching its parser fails. fuzz/corpus/<name>/ holds a target's seeds
+# A target passes only when the fuzzer itself reports every run asked for, each of its seeds
+# alone reaches more code than an empty input, and it covered at least its floor of code edges
+# (fuzz/edges_floor.txt, at the run count written there): a target that stopped reaching its
+# parser, or a harness that drops an input, fails. fuzz/corpus/<name>/ holds a target's seeds
 # (it must have some), fuzz/<name>.dict its dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000)
 # FUZZ_MAX_TIME caps one target's run in seconds (default 600); a capped run fails.
