@@ -149,8 +149,8 @@ for name in names:
                 verdict = "passed"
     except (OSError, ET.ParseError):
         pass
-    # CTest calls a test "notrun" when its output holds "[  SKIPPED ]": a skip only if
-    # GoogleTest says so.
+    # Were CTest's skip pattern back (CMakeLists.txt cuts it), it would call a test "notrun"
+    # whose output holds "[  SKIPPED ]": a skip only if GoogleTest says so.
     status = ctest[name]
     if verdict == "failed" or status not in ("run", "notrun") or (status == "notrun" and verdict != "skipped"):
         failed.append(name)
