@@ -9,6 +9,7 @@ namespace {
 void exercise(cPictDICOM& d, cFileIOTarget* s) {
     cPictBase::sPictInfo info;
     if (!d.isPicture(s, &info)) return;
+    // The first four frames (each goes through the same reader), then the last one's preview.
     int pages = d.getNumPages(s);
     for (int i = 0; i < pages && i < 4; i++) {
         long long w, h;

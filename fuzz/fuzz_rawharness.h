@@ -15,7 +15,11 @@ inline int fuzzRawDecoder(const uint8_t* data, size_t size, cPictBase* (*make)(u
     cPictBase* p = make(data[0]);
     cPictBase::sPictInfo info;
     if (p->isPicture(&io, &info)) {
-        // The probe's sizes are the file's, up to 2^32 each: divided, never multiplied.
+        // The frame is decoded when it is small (64K pixels): past a file's end the raw bit
+        // readers deliver zero bits (picts/rawcore/rawbits.h), so a few bytes could ask for a
+        // frame of any size within the budget and each run would take seconds. The probe, the
+        // previews and every reader's header walk still see each input. The probe's sizes are
+        // the file's, up to 2^32 each: divided, never multiplied.
         if (info.width > 0 && info.height > 0 && info.width <= (1 << 16) / info.height) {
             io.set_fp(0);
             p->decode(&io);

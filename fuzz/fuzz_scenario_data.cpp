@@ -12,7 +12,7 @@
 #include "softmgr/softpkgscenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0 || size > (1u << 20)) return 0;
+    if (size == 0 || size > (1u << 20)) return 0;  // an empty body has no section; 1 MiB: past -max_len
     // An odd size: the body in runs of 4 KiB, each ended by a full flush as the maker ends
     // its blocks (the load inflates each whole); an even one: one stream.
     std::vector<unsigned char> file(49 + compressBound((uLong)size) + size / 256 + 64);

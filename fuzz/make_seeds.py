@@ -224,8 +224,9 @@ put("fuzz_inflate", "zlib_stored", deflate(TEXT[:300], 0, 15))
 put("fuzz_inflate", "zlib_fixed", deflate(b"abcabcabcabcxyz" * 4, 1, 15))
 # Raw deflate behind a first byte with its low bit set (the chunked pass reads it raw).
 put("fuzz_inflate", "raw_dynamic", b"\x01" + deflate(TEXT, 6, -15))
-put("fuzz_inflate", "zlib_flushed", zlib.compressobj(6).compress(TEXT[:200])
-    + zlib.compressobj(6).flush(zlib.Z_SYNC_FLUSH))
+# A zlib stream cut after a sync flush: its blocks end, the stream does not.
+flushed = zlib.compressobj(6)
+put("fuzz_inflate", "zlib_flushed", flushed.compress(TEXT[:200]) + flushed.flush(zlib.Z_SYNC_FLUSH))
 
 # The inflating stream: 8 steering bytes, the announced-size byte, then a zlib stream.
 put("fuzz_zstream", "dynamic", bytes((0, 200, 17, 255, 3, 90, 1, 128, 5)) + deflate(TEXT * 4, 9, 15))

@@ -6,9 +6,10 @@
 # starts it (but for a target whose code runs threads). A checkout at another path builds
 # slightly other code (the compiler keeps file names), which covers a little more or less.
 # The targets run side by side, one per processor, each bounded in time as well.
-# A target passes only when the fuzzer itself reports every run asked for and it covered at
-# least its floor of code edges (fuzz/edges_floor.txt, at the run count written there): a
-# target that stopped reaching its parser fails. fuzz/corpus/<name>/ holds a target's seeds
+# A target passes only when the fuzzer itself reports every run asked for, each of its seeds
+# alone reaches more code than an empty input, and it covered at least its floor of code edges
+# (fuzz/edges_floor.txt, at the run count written there): a target that stopped reaching its
+# parser, or a harness that drops an input, fails. fuzz/corpus/<name>/ holds a target's seeds
 # (it must have some), fuzz/<name>.dict its dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000)
 # FUZZ_MAX_TIME caps one target's run in seconds (default 600); a capped run fails.
@@ -21,6 +22,29 @@ took() { echo "time: $1 $((SECONDS - t)) s"; t=$SECONDS; }
 maxtime=${FUZZ_MAX_TIME:-600}
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: FAILED: no targets in $root/fuzz"; exit 1; }
 [ -f "$root/fuzz/edges_floor.txt" ] || { echo "fuzz: FAILED: no fuzz/edges_floor.txt (the targets' floors of edges)"; exit 1; }
+names=()
+for src in "$root"/fuzz/*.cpp; do names+=("$(basename "$src" .cpp)"); done
+# The floors are read strictly, before any run: besides comments and blank lines, one "runs <n>"
+# line and one "<target> <edges>" line for each target, nothing else. A second floor for a
+# target could hide the one that holds, a floor that is not a number compares as none, and a
+# floor for a target that is gone would be kept up for nothing.
+bad=$(printf '%s\n' "${names[@]}" | awk '
+  FILENAME == "-" { target[$1] = 1; next }
+  /^[ \t]*(#|$)/ { next }
+  { where = "fuzz/edges_floor.txt line " FNR " (" $0 ")" }
+  NF != 2 || $2 !~ /^[0-9]+$/ { print where ": not \"<target> <edges>\" or \"runs <count>\" with a whole number"; failed = 1; exit }
+  $1 == "runs" && seen_runs++ { print where ": a second runs line"; failed = 1; exit }
+  $1 == "runs" { next }
+  !($1 in target) { print where ": no target " $1 " (fuzz/" $1 ".cpp)"; failed = 1; exit }
+  $1 in floor { print where ": a second floor for " $1 " (line " floor[$1] ")"; failed = 1; exit }
+  { floor[$1] = FNR }
+  END {
+    if (failed) exit
+    if (!seen_runs) { print "fuzz/edges_floor.txt has no \"runs <count>\" line"; failed = 1; exit }
+    for (t in target) if (!(t in floor)) missing = missing " " t
+    if (missing != "") print "fuzz/edges_floor.txt has no floor for" missing " (give each about three quarters of the lowest it reaches)"
+  }' - "$root/fuzz/edges_floor.txt")
+if [ -n "$bad" ]; then echo "fuzz: FAILED: $bad"; exit 1; fi
 # The caller's sanitizer options, then the ones that decide whether a fault fails the run
 # (no AddressSanitizer defaults of the project's own here).
 . "$root/scripts/sanitizer_env.sh" ""
@@ -83,6 +107,30 @@ run_one() {
   # New inputs go to the scratch folder, never into the committed corpus.
   args+=("$work/new")
   if setarch "$(uname -m)" -R true 2>/dev/null; then fixed=(setarch "$(uname -m)" -R); fi
+  # Each seed alone must reach more code than no input at all (libFuzzer runs the empty input
+  # first): a harness that drops an input (too long, too short, of some kind) or a seed that
+  # no longer reaches its reader would otherwise hide behind the others' reach.
+  local bare seed_cov dropped=""
+  seed_cov() {
+    rm -rf "$work/probe" && mkdir "$work/probe"
+    (cd "$work" && env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" \
+      UBSAN_OPTIONS="$UBSAN_OPTIONS" "${fixed[@]}" "$work/target" -runs=0 -timeout=60 -rss_limit_mb=2048 "$@" "$work/probe") 2>&1 |
+      awk '/INITED/ { for (i = 1; i < NF; i++) if ($i == "cov:") c = $(i + 1) } END { print c + 0 }'
+  }
+  bare=$(seed_cov)
+  i=0
+  while read -r f; do
+    i=$((i + 1))
+    if [ "$(seed_cov -seed_inputs="$work/seeds/$(printf %06d "$i")")" -le "$bare" ]; then
+      dropped="${f#"$root/"} ($(stat -c %s "$f") bytes)"
+      break
+    fi
+  done < <(find "$corpus" -type f | LC_ALL=C sort)
+  if [ -n "$dropped" ]; then
+    rm -rf "$work"
+    echo "FAILED: its seed $dropped reaches no more code than an empty input ($bare edges): the harness drops it, or it no longer reaches its reader" >"$build/$name.result"
+    return
+  fi
   (cd "$work" && env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" \
     UBSAN_OPTIONS="$UBSAN_OPTIONS" "${fixed[@]}" "$work/target" "${args[@]}") >"$build/$name.log" 2>&1 || status=$?
   # A failing input is kept beside the target's log.
@@ -123,12 +171,6 @@ run_one() {
 }
 export -f run_one
 
-names=()
-for src in "$root"/fuzz/*.cpp; do names+=("$(basename "$src" .cpp)"); done
-# A floor for a target that is gone would be kept up for nothing.
-stale=$(awk '!/^[ \t]*#/ && NF && $1 != "runs" { print $1 }' "$root/fuzz/edges_floor.txt" |
-  while read -r n; do [ -f "$root/fuzz/$n.cpp" ] || echo "$n"; done)
-if [ -n "$stale" ]; then echo "fuzz: FAILED: fuzz/edges_floor.txt has floors for targets that do not exist: $stale"; exit 1; fi
 # Longest first, by the last run's time where there is one: a slow target that starts last
 # keeps the run going long after the other processors have gone idle.
 order=$(for name in "${names[@]}"; do
@@ -139,6 +181,9 @@ order=$(for name in "${names[@]}"; do
   echo "$secs $name"
 done | sort -k1,1nr -k2,2 | awk '{print $2}')
 rm -f "$build"/*.result
+# Without it the stack's and heap's addresses, which steer the fuzzer, change from run to run.
+setarch "$(uname -m)" -R true 2>/dev/null ||
+  echo "note: address-space randomisation cannot be turned off here (setarch -R): the edges covered vary from run to run by a few percent"
 echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime"
 took "fuzz runs"
 

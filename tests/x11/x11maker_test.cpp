@@ -133,8 +133,10 @@ struct cX11Fixture {
         maker->runUntil([](void*) { return false; }, nullptr, ms);
     }
     std::string id() { return std::to_string(maker->xid(window)); }
+    // xdotool reads the text it types in the locale's encoding: a run without LANG (the C
+    // locale) would refuse "é", so it gets a UTF-8 locale of its own.
     int xdo(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {"xdotool"};
+        std::vector<std::string> argv = {"env", "LC_ALL=C.UTF-8", "xdotool"};
         argv.insert(argv.end(), args.begin(), args.end());
         int r = xvfbtest::runPumping(maker, argv);
         settle();
