@@ -460,8 +460,8 @@ public:
 // Journals left by real runs killed on the way (pending and committed, of a first
 // installation, an update and an uninstallation), each truncated at every length, with
 // every bit flipped and with other values at every byte (every value at every 64th),
-// recovered as the manager's start does: each is refused with nothing touched (the journal kept as it is), or ends exactly
-// as the intact journal does. Hand-written journals naming the user's files, the other
+// recovered as the manager's start does: each is refused with nothing touched but the
+// journal, set aside, or ends exactly as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
 TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
     useAppLanguages();
@@ -543,17 +543,20 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
             Outcome o;
             recover(o);
             // Everything a recovery changes goes through its file operations (the journal
-            // itself goes only by them) or comes after them.
-            if (!o.ok && o.outcome == sRecoveryReport::eRefused && o.changes == 0) {
+            // itself goes only by them) or comes after them: a refusal only sets it aside.
+            if (o.ok && o.outcome == sRecoveryReport::eRefused && o.changes == 1 && !exists(rig.journal())) {
                 refused++;
                 // Now and then the whole tree says so too.
                 if (++spot % 97 == 0) {
                     std::string text = cut >= 0 ? j.substr(0, (size_t)cut) : j;
                     if (cut < 0) text[at] = (char)value;
                     FullTree want = h.left, now = rig.full();
-                    want[journalKey] = want[journalKey].substr(0, 6) + text;
+                    want[journalKey + ".refused"] = want[journalKey].substr(0, 6) + text;
+                    want.erase(journalKey);
                     EXPECT_EQ(treeDiff(now, want), "") << what;
                 }
+                // Taken back: the open file is the one set aside.
+                ASSERT_EQ(rename((rig.journal() + ".refused").c_str(), rig.journal().c_str()), 0);
                 ASSERT_TRUE(cut >= 0 ? pwrite(fd, j.data(), j.size(), 0) == (ssize_t)j.size()
                                      : pwrite(fd, j.data() + at, 1, (off_t)at) == 1);
                 return;
@@ -602,9 +605,9 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         Outcome o;
         recover(o);
         EXPECT_EQ(o.outcome, (int)sRecoveryReport::eRefused) << c;
-        EXPECT_EQ(readTextFile(rig.journal()), text) << c;
+        EXPECT_EQ(readTextFile(rig.journal() + ".refused"), text) << c;
+        ASSERT_EQ(unlink((rig.journal() + ".refused").c_str()), 0);
         FullTree want = a2, now = rig.full();
-        now.erase(journalKey);
         EXPECT_EQ(treeDiff(now, want), "") << c;
     }
 }
