@@ -155,9 +155,9 @@ private:
     bool reachedWithoutLink(const char* path, const char* root);
     // Whether a folder lies on the way to a root and may go once empty.
     bool onTheWay(const char* folder) const;
-    // A menu entry of the package's own: one its record (or the journal's, `written`)
-    // lists, under its name and no longer code name's.
-    bool entry(const char* path, bool written);
+    // A menu entry of the package's own: one its record lists, or one under its prefix
+    // and no longer code name's.
+    bool entry(const char* path);
     bool homeOrAbove(const char* folder) const {
         if (strcmp(folder, "/") == 0) return true;
         for (auto* h = myHomes.head; h; h = h->next)
@@ -289,7 +289,7 @@ bool cScopeCheck::onTheWay(const char* folder) const {
     return false;
 }
 
-bool cScopeCheck::entry(const char* path, bool written) {
+bool cScopeCheck::entry(const char* path) {
     static const char kExt[] = ".desktop";
     _guardchar<char> folder;
     size_t n = strlen(path), k = sizeof(kExt) - 1;
@@ -297,13 +297,9 @@ bool cScopeCheck::entry(const char* path, bool written) {
         strcmp(path + n - k, kExt) != 0)
         return false;
     if (myRecordEntries.findEntry(cStringKey(path))) return true;
-    // One the run writes: listed by its own record, under the package's prefix and under
-    // no longer code name's ("<code>-" is also the start of "<code>-<more>-").
-    bool listed = false;
-    for (auto* it = written && myJournal.registration == 'r' ? myJournal.record.shortcuts.head : nullptr; it && !listed;
-         it = it->next)
-        listed = strcmp(it->value.ptr, path) == 0;
-    if (!listed || myPrefix.empty() || strncmp(path, myPrefix.ptr, strlen(myPrefix.ptr)) != 0) return false;
+    // Else one under the package's prefix and under no longer code name's ("<code>-" is
+    // also the start of "<code>-<more>-").
+    if (myPrefix.empty() || strncmp(path, myPrefix.ptr, strlen(myPrefix.ptr)) != 0) return false;
     if (!myLongerRead && myStore) {
         myLongerRead = true;
         myStore->enumSubsections(kRegInstallRoot, longerCode, this);
@@ -342,8 +338,8 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             case 'S':
                 ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !homeOrAbove(p)) || fail(p);
                 break;
-            case 'E': ok = entry(p, true) || fail(p); break;
-            case 'Q': ok = entry(p, false) || fail(p); break;
+            case 'E': ok = entry(p) || fail(p); break;
+            case 'Q': ok = entry(p) || fail(p); break;
             default: break;
         }
     }
@@ -369,7 +365,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
         for (auto* it = r.shortcuts.head; ok && it; it = it->next) {
             const char* e = it->value.ptr;
             cStringKey key(e);
-            ok = myRecordEntries.findEntry(key) || myWrittenEntries.findEntry(key) || (removing && entry(e, false)) ||
+            ok = myRecordEntries.findEntry(key) || myWrittenEntries.findEntry(key) || (removing && entry(e)) ||
                  fail(e);
         }
     }

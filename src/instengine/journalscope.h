@@ -32,8 +32,8 @@ bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
 //     below the home folder's level; the menu entries' folders ("S") are that folder or
 //     on the way to it;
 //   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder
-//     that the package's record lists, or ("E") that the journal's own record lists
-//     under the package's prefix and under no longer code name's of a recorded package;
+//     that the package's record lists, or under the package's prefix ("<code>-") and not
+//     under the prefix of a recorded package whose code name is this one's and more;
 //   - once committed, the record it registers lists only files it writes ("R", "N"),
 //     folders it makes ("M", or ones that no longer exist) and entries it writes ("E"),
 //     besides what the package's record in the store lists already; an uninstallation's

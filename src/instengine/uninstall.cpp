@@ -205,7 +205,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         // file system retrying it), and then the committed journal stands. In place but
         // its folder not flushed: committed but not durable, and the next run finishes
         // the removal from it. Not removed either way.
-        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs);
+        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with
