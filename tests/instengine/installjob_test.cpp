@@ -586,6 +586,18 @@ TEST_F(InstallJob, DamagedJournalIsSetAsideAndTheInstallationGoesOn) {
         std::string aside = home.journal() + ".refused" + (i ? "~" + std::to_string(i + 1) : "");
         EXPECT_EQ(readTextFile(aside), j);
     }
+    // A crash's leftovers beside a journal set aside are a crash's: the temporary file
+    // goes, the backup is put back (an unchanged file's goes) before the new files come.
+    PrivateHome crashed;
+    cMemConfig own;
+    ASSERT_EQ(install(v1, crashed, &own).job, 0u);
+    const std::string f = crashed.installFolder();
+    ASSERT_EQ(rename((f + "/bin/tool").c_str(), (f + "/bin/tool.bkp").c_str()), 0);
+    ASSERT_TRUE(writeTextFile(f + "/bin/tool.tmp", "cut") && writeTextFile(f + "/doc/README.bkp", "same in both") &&
+                writeTextFile(crashed.journal(), bad[5]));
+    RunResult r = install(v2, crashed, &own);
+    EXPECT_EQ(r.init + r.job, 0u) << r.message;
+    EXPECT_EQ(diff(installed(crashed), kV2), "");
 }
 
 
