@@ -842,8 +842,9 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     auto refuse = [&](const char* path) {
         rep.outcome = sRecoveryReport::eRefused;
         rep.path.set(path ? path : "");
-        // Without the store no record vouches for anything: judged again by a run with it.
-        if (store && setAsideJournal(journalPath, fs, rep.setAside)) return true;
+        // Without the store no record vouches for anything: left for a run with it.
+        if (!store) return false;
+        if (setAsideJournal(journalPath, fs, rep.setAside)) return true;
         rep.outcome = sRecoveryReport::eFailed;
         return false;
     };

@@ -1,7 +1,8 @@
 // Where a journal's package may act, and the check of a journal against it. A journal
-// is text in the store's folder that any program of the user's may have written, restored
-// or damaged: nothing it names is obeyed unless the package's record vouches for it or it
-// lies in a folder that no user keeps data in.
+// is the program's own text in the user's store folder: whoever can write it can write
+// every file of the user's already. Its digest says it is whole; it acts only below its
+// own roots, reached without a link, and registers only what its run wrote. One without
+// a digest (an earlier build's) acts only within the folders of its package's record.
 #include "instengine/journalscope.h"
 
 #include <errno.h>

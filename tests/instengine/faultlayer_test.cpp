@@ -476,7 +476,7 @@ TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
     ASSERT_FALSE(HasFatalFailure());
     const FullTree initial = rig.full();
     const int kPoints = 7;
-    int runs = 0;
+    int runs = 0, states[2][2] = {};  // the first run's journal: pending, committed
     for (int order = 0; order < 2; order++) {
         const FaultStep& first = order ? rig.shared : rig.install1;
         const FaultStep& second = order ? rig.install1 : rig.shared;
@@ -489,6 +489,8 @@ TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
             long long a = 1 + ops1 * i / kPoints;
             ASSERT_TRUE(rig.restore(initial));
             rig.run(first, "kill", a);
+            const std::string j = readTextFile(rig.home + "/.qmx/inflight-" + (order ? kShared : kCode));
+            if (!j.empty()) states[order][j.find("\nstate committed\n") != std::string::npos]++;
             const FullTree left = rig.full();
             long long ops2 = FaultRig::ops(rig.run(second));
             for (int k = 0; k < kPoints; k++) {
@@ -517,6 +519,7 @@ TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
         }
     }
     RecordProperty("runs", runs);
+    for (auto& s : states) EXPECT_TRUE(s[0] > 0 && s[1] > 0) << "the first left a pending and a committed journal";
 }
 
 // ---- journals of real runs, damaged ----
