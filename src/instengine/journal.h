@@ -113,8 +113,9 @@ struct sRecoveryReport {
 // (journalConfined, against the package's record in `store`) is refused whole before
 // anything is done: set aside, true (the package's next run then goes on as after a
 // crash); false when it cannot be set aside, or without a `store` (no record vouches for
-// anything then: it is left for a run with the store). The folders a committed run made and that still exist are added to `made` when
-// given; what was found and done goes to `report` when given.
+// anything then: it is left for a run with the store). The folders a committed run made
+// and that still exist are added to `made` when given; what was found and done goes to
+// `report` when given.
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
                         cApplicationConfig* store = nullptr, sRecoveryReport* report = nullptr);
 
