@@ -261,11 +261,16 @@ bool cInstallRun::othersFirst() {
     return fail(eIJCannotRecover, path.ptr), false;
 }
 
-// A journal of this package refused and set aside leaves a crash's leftovers: temporary
-// files go, and backups are put back (an unchanged file's goes).
+// A journal of this package refused and set aside since its last registration leaves a
+// crash's leftovers: temporary files go, and backups are put back (an unchanged file's
+// goes). Once the package is registered again such names are the user's once more.
 bool cInstallRun::crashLeftovers() {
-    _guardchar<char> aside;
-    if (!concatText(ctx.journalPath.ptr, ".refused", aside) || objKind(aside.ptr) == 0) return true;
+    long long aside = newestSetAside(ctx.journalPath.ptr);
+    _guardchar<char> section, key;
+    unsigned long long registered = 0;
+    if (aside < 0 || (ctx.store && regSectionName(ctx.codeName.ptr, section) && regKey(section.ptr, kRegUTime, key) &&
+                      ctx.store->getParamInt(key.ptr, registered) && (long long)registered > aside))
+        return true;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         const cSoftPkgScenario::sCopiedFile& c = it->value;
         _guardchar<char> tmp, bkp;

@@ -818,6 +818,27 @@ bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >
     return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, nullptr, nullptr);
 }
 
+long long newestSetAside(const char* journalPath) {
+    _guardchar<char> folder;
+    const char* name = journalPath ? strrchr(journalPath, '/') : nullptr;
+    if (!name || !parentFolder(journalPath, folder)) return -1;
+    DIR* d = opendir(folder.ptr);
+    if (!d) return -1;
+    long long newest = -1;
+    size_t n = strlen(name + 1), aside = strlen(kSetAsideSuffix);
+    while (dirent* e = readdir(d)) {
+        const char* tail = e->d_name + n;
+        struct stat st;
+        _guardchar<char> path;
+        if (strncmp(e->d_name, name + 1, n) != 0 || strncmp(tail, kSetAsideSuffix, aside) != 0 ||
+            (tail[aside] && tail[aside] != '~') || !joinPath(folder.ptr, e->d_name, path) || lstat(path.ptr, &st) != 0)
+            continue;
+        if ((long long)st.st_mtime > newest) newest = (long long)st.st_mtime;
+    }
+    closedir(d);
+    return newest;
+}
+
 bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes) {
     _guardchar<char> folder;
     if (!parentFolder(journalPath, folder)) return false;

@@ -135,6 +135,10 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
                            _List<_guardchar<char> >* unfinished = nullptr,
                            _List<sSetAsideJournal>* setAside = nullptr);
 
+// When the newest of the journals set aside beside `journalPath` was last saved (seconds
+// since the epoch); -1 when there is none.
+long long newestSetAside(const char* journalPath);
+
 // The code names of the packages other than `code` with a journal beside `journalPath`;
 // false when the folder cannot be listed.
 bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes);

@@ -2,6 +2,7 @@
 // an update with fewer files, leftovers of interrupted runs, file operations made to fail
 // in turn, the journal, and the busy-file question.
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -586,18 +587,24 @@ TEST_F(InstallJob, DamagedJournalIsSetAsideAndTheInstallationGoesOn) {
         std::string aside = home.journal() + ".refused" + (i ? "~" + std::to_string(i + 1) : "");
         EXPECT_EQ(readTextFile(aside), j);
     }
-    // A crash's leftovers beside a journal set aside are a crash's: the temporary file
-    // goes, the backup is put back (an unchanged file's goes) before the new files come.
+    // Leftovers beside a journal set aside since the last registration are a crash's: the
+    // temporary file goes, the backup is put back (an unchanged file's goes) before the new
+    // files come. Beside one saved before it they are the user's: the run leaves them.
     PrivateHome crashed;
     cMemConfig own;
     ASSERT_EQ(install(v1, crashed, &own).job, 0u);
     const std::string f = crashed.installFolder();
     ASSERT_EQ(rename((f + "/bin/tool").c_str(), (f + "/bin/tool.bkp").c_str()), 0);
-    ASSERT_TRUE(writeTextFile(f + "/bin/tool.tmp", "cut") && writeTextFile(f + "/doc/README.bkp", "same in both") &&
-                writeTextFile(crashed.journal(), bad[5]));
-    RunResult r = install(v2, crashed, &own);
-    EXPECT_EQ(r.init + r.job, 0u) << r.message;
-    EXPECT_EQ(diff(installed(crashed), kV2), "");
+    ASSERT_TRUE(writeTextFile(f + "/bin/tool.tmp", "cut") && writeTextFile(f + "/doc/README.bkp", "same in both"));
+    const Tree left = installed(crashed);
+    for (bool since : {false, true}) {
+        ASSERT_TRUE(writeTextFile(crashed.journal(), bad[5]));
+        struct timeval before[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+        if (!since) ASSERT_EQ(utimes(crashed.journal().c_str(), before), 0);
+        RunResult r = install(v2, crashed, &own);
+        EXPECT_EQ(r.init + r.job, since ? 0u : 1u) << r.message;
+        EXPECT_EQ(diff(installed(crashed), since ? kV2 : left), "");
+    }
 }
 
 
