@@ -20,7 +20,7 @@ enum eInstallInitResult {
     eIIBadInstallPath = 11,
     eIINoUpdate = 12,
     eIIBusy = 13,  // another installer of the package is running
-    // An interrupted run's journal was refused or could not be resolved (the message path
+    // An interrupted run's journal could not be resolved, nor set aside (the message path
     // names the journal).
     eIIUnfinished = 14,
     // The journal of an interrupted installation of this very version was finished: the

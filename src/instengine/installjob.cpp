@@ -91,6 +91,8 @@ private:
     friend class cPieceWriter;
     bool stage(int n) { return progress ? progress->notifyStage(n) : true; }
     bool prepare();
+    bool othersFirst();
+    bool crashLeftovers();
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
     unsigned int unpack(sFlight& f, bool report, bool note);
@@ -242,11 +244,60 @@ bool cInstallRun::makeJournal() {
     return ok;
 }
 
+// Another package's interrupted run that names a file of this one is resolved first, so
+// that no two journals hold the same name in flight.
+bool cInstallRun::othersFirst() {
+    _List<_guardchar<char> > others;
+    if (!otherJournals(ctx.journalPath.ptr, ctx.codeName.ptr, others) || others.empty()) return true;
+    cFasterTreeList<cStringKey, int> targets;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next)
+        if (!targets.find(pathKey(it->value.target))) targets.insert_new(pathKey(it->value.target));
+    for (auto* e = ctx.existingFiles.first(); e; e = ctx.existingFiles.next(e))
+        if (e->value().path.ptr && !targets.find(pathKey(e->value().path.ptr)))
+            targets.insert_new(pathKey(e->value().path.ptr));
+    _guardchar<char> blocking, path;
+    if (recoverOthersNaming(ctx.journalPath.ptr, others, targets, ctx.store, fs, &blocking)) return true;
+    if (!defaultJournalPath(ctx.store, blocking.ptr ? blocking.ptr : "", path)) path.set(ctx.journalPath.ptr);
+    return fail(eIJCannotRecover, path.ptr), false;
+}
+
+// A journal of this package refused and set aside since its last registration leaves a
+// crash's leftovers: temporary files go, and backups are put back (an unchanged file's
+// goes). Once the package is registered again such names are the user's once more.
+bool cInstallRun::crashLeftovers() {
+    long long aside = newestSetAside(ctx.journalPath.ptr);
+    _guardchar<char> section, key;
+    unsigned long long registered = 0;
+    if (aside < 0 || (ctx.store && regSectionName(ctx.codeName.ptr, section) && regKey(section.ptr, kRegUTime, key) &&
+                      ctx.store->getParamInt(key.ptr, registered) && (long long)registered > aside))
+        return true;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
+        const cSoftPkgScenario::sCopiedFile& c = it->value;
+        _guardchar<char> tmp, bkp;
+        if (!isPlainAbsPath(c.target) || !concatText(c.target, ".tmp", tmp) || !concatText(c.target, ".bkp", bkp))
+            continue;
+        int t = objKind(tmp.ptr), b = objKind(bkp.ptr), target = objKind(c.target);
+        if (t == 1 && !fs->unlink(tmp.ptr)) return fail(eIJCannotRecover, tmp.ptr), false;
+        if (t > 1) return fail(eIJBadObject, tmp.ptr), false;
+        if (b == 1 && c.others == kUnchangedFile) {
+            if (!fs->unlink(bkp.ptr)) return fail(eIJCannotRecover, c.target), false;
+        } else if (b == 1) {
+            if (target > 1) return fail(eIJBadObject, c.target), false;
+            if ((target == 1 && !fs->unlink(c.target)) || !fs->rename(bkp.ptr, c.target))
+                return fail(eIJCannotRecover, c.target), false;
+        } else if (b > 1 && target != 0) {
+            return fail(eIJBadObject, c.target), false;
+        }
+    }
+    return true;
+}
+
 bool cInstallRun::prepare() {
     if (ctx.journalPath.empty() && !defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath))
         return fail(eIJCannotRecover, ""), false;
     if (!recoverInterrupted(ctx.journalPath.ptr, fs, &ctx.madeFolders, ctx.store))
         return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    if (!othersFirst() || !crashLeftovers()) return false;
     const char* pgm = ctx.getStr("pgm");
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.

@@ -261,6 +261,7 @@ bool parseJournal(char* text, long long size, sJournal& out) {
                       : strcmp(p, kJournalMagic) == 0   ? 4  // its digest checked above
                                                         : 0;
             if (!version) return false;
+            out.version = version;
         } else if (line == 1) {
             if (strcmp(p, "state committed") == 0)
                 out.committed = true;
@@ -689,7 +690,109 @@ cJournalFolderLock::~cJournalFolderLock() {
     if (myFd >= 0) close(myFd);
 }
 
-bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished) {
+namespace {
+
+// A set-aside journal's name: "<journal>.refused", or beside an earlier one
+// "<journal>.refused~<n>" (no code name holds a "~").
+const char kSetAsideSuffix[] = ".refused";
+
+// The code names of the packages with a journal in `folder` (open as `fd`), in the
+// order they are listed; set-aside journals are none.
+void listJournals(int fd, _List<_guardchar<char> >& codes) {
+    int listing = dup(fd);
+    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!d && listing >= 0) close(listing);
+    if (!d) return;
+    size_t n = strlen(kJournalPrefix), aside = strlen(kSetAsideSuffix);
+    while (dirent* e = readdir(d)) {
+        if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;
+        // A save that never got in place goes with its package's recovery.
+        _guardchar<char> code;
+        size_t len = strlen(e->d_name), saving = strlen(kJournalSaving);
+        bool unsaved = len > n + saving && strcmp(e->d_name + len - saving, kJournalSaving) == 0;
+        if (len > n + aside && strcmp(e->d_name + len - aside, kSetAsideSuffix) == 0) continue;
+        if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) continue;
+        if (cSoftPkgScenario::isSafeCodeName(code.ptr)) addUnique(codes, code.ptr);
+    }
+    closedir(d);
+}
+
+// Moves a refused journal aside under a free name (an earlier one set aside stays).
+bool setAsideJournal(const char* journalPath, cInstallFS* fs, _guardchar<char>& out) {
+    for (int n = 1; n < 1000; n++) {
+        char tail[32];
+        if (n == 1)
+            _sprintf_s(tail, sizeof tail, "%s", kSetAsideSuffix);
+        else
+            _sprintf_s(tail, sizeof tail, "%s~%d", kSetAsideSuffix, n);
+        struct stat st;
+        if (!concatText(journalPath, tail, out)) return false;
+        if (lstat(out.ptr, &st) == 0 || errno != ENOENT) continue;
+        return fs->rename(journalPath, out.ptr);
+    }
+    return false;
+}
+
+// Whether a journal names one of `targets` (any, without them).
+bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targets) {
+    if (!targets) return true;
+    for (long long i = 0; i < j.count(); i++) {
+        char k = j.kind(i);
+        if ((k == 'R' || k == 'N' || k == 'O') && targets->findEntry(pathKey(j.path(i)))) return true;
+    }
+    for (const char* f : j.record.files)
+        if (targets->findEntry(pathKey(f))) return true;
+    return false;
+}
+
+// Resolves the journals of the packages `codes` (all, or those naming one of `targets`;
+// only the pending ones when `pendingOnly`): the pending ones first, then the committed
+// ones. With `lockEach` each is resolved under its package's run lock, and one whose run
+// is going on blocks when it names a target. False with the first package whose journal
+// stays (`blocking`); `unfinished` and `setAside` collect instead when given.
+bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& codes,
+                     const cFasterTreeList<cStringKey, int>* targets, bool pendingOnly, bool lockEach,
+                     cApplicationConfig* store, cInstallFS* fs, _guardchar<char>* blocking,
+                     _List<_guardchar<char> >* unfinished, _List<sSetAsideJournal>* setAside) {
+    _guardchar<char> folder;
+    if (!parentFolder(journalPath, folder)) return false;
+    bool ok = true;
+    for (int pass = 0; pass < 2; pass++) {
+        for (auto* it = codes.head; it; it = it->next) {
+            const char* code = it->value.ptr;
+            _guardchar<char> name, path, fresh;
+            if (!concatText(kJournalPrefix, code, name) || !joinPath(folder.ptr, name.ptr, path) ||
+                !concatText(path.ptr, kJournalSaving, fresh))
+                continue;
+            cPackageRunLock lock;
+            bool live = lockEach && !lock.take(journalPath, code);
+            int kind = objKind(path.ptr);
+            if (kind == 0 && objKind(fresh.ptr) == 0) continue;  // resolved since
+            sJournal j;
+            bool read = kind == 1 && readJournal(path.ptr, j);
+            if (read ? !namesTarget(j, targets) || j.committed != (pass == 1) || (j.committed && pendingOnly)
+                     : pass == 1 || live)  // a damaged one goes first; a live run's own save
+                continue;
+            sRecoveryReport rep;
+            if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
+                sSetAsideJournal* a = rep.outcome == sRecoveryReport::eRefused && setAside ? setAside->add() : nullptr;
+                if (a) a->code.set(code), a->path.set(rep.setAside.ptr);
+                continue;
+            }
+            ok = false;
+            if (blocking && blocking->empty()) blocking->set(code);
+            if (!unfinished) return false;
+            addUnique(*unfinished, code);
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished,
+                           _List<sSetAsideJournal>* setAside) {
+    if (!fs) fs = cInstallFS::plain();
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
     if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
@@ -700,33 +803,53 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
         close(fd);
         return false;
     }
-    _List<_guardchar<char> > codes;
-    int listing = dup(fd);
-    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
-    if (!d && listing >= 0) close(listing);
-    if (d) {
-        size_t n = strlen(kJournalPrefix);
-        while (dirent* e = readdir(d)) {
-            if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;
-            // A save that never got in place goes with its package's recovery.
-            _guardchar<char> code;
-            size_t len = strlen(e->d_name), saving = strlen(kJournalSaving);
-            bool unsaved = len > n + saving && strcmp(e->d_name + len - saving, kJournalSaving) == 0;
-            if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) continue;
-            if (cSoftPkgScenario::isSafeCodeName(code.ptr)) addUnique(codes, code.ptr);
-        }
-        closedir(d);
-    }
-    bool ok = true;
-    for (auto* it = codes.head; it; it = it->next) {
-        _guardchar<char> path;
-        if (defaultJournalPath(store, it->value.ptr, path) && recoverInterrupted(path.ptr, fs, nullptr, store))
-            continue;
-        ok = false;
-        if (unfinished) addUnique(*unfinished, it->value.ptr);
-    }
+    _List<_guardchar<char> > codes, scratch;
+    listJournals(fd, codes);
+    bool ok = resolveJournals(any.ptr, codes, nullptr, false, false, store, fs, nullptr,
+                              unfinished ? unfinished : &scratch, setAside);
     close(fd);
     return ok;
+}
+
+bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
+                         const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store, cInstallFS* fs,
+                         _guardchar<char>* blocking) {
+    if (!fs) fs = cInstallFS::plain();
+    return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, nullptr, nullptr);
+}
+
+long long newestSetAside(const char* journalPath) {
+    _guardchar<char> folder;
+    const char* name = journalPath ? strrchr(journalPath, '/') : nullptr;
+    if (!name || !parentFolder(journalPath, folder)) return -1;
+    DIR* d = opendir(folder.ptr);
+    if (!d) return -1;
+    long long newest = -1;
+    size_t n = strlen(name + 1), aside = strlen(kSetAsideSuffix);
+    while (dirent* e = readdir(d)) {
+        const char* tail = e->d_name + n;
+        struct stat st;
+        _guardchar<char> path;
+        if (strncmp(e->d_name, name + 1, n) != 0 || strncmp(tail, kSetAsideSuffix, aside) != 0 ||
+            (tail[aside] && tail[aside] != '~') || !joinPath(folder.ptr, e->d_name, path) || lstat(path.ptr, &st) != 0)
+            continue;
+        if ((long long)st.st_mtime > newest) newest = (long long)st.st_mtime;
+    }
+    closedir(d);
+    return newest;
+}
+
+bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes) {
+    _guardchar<char> folder;
+    if (!parentFolder(journalPath, folder)) return false;
+    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return objKind(folder.ptr) == 0;
+    _List<_guardchar<char> > all;
+    listJournals(fd, all);
+    close(fd);
+    for (auto* it = all.head; it; it = it->next)
+        if (!code || strcmp(it->value.ptr, code) != 0) addUnique(codes, it->value.ptr);
+    return true;
 }
 
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
@@ -735,9 +858,15 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     sRecoveryReport scratch;
     sRecoveryReport& rep = report ? *report : scratch;
     rep.outcome = sRecoveryReport::eNoJournal;
+    // Refused: set aside, and the run goes on as after a crash without a journal (nothing
+    // it names is taken, nothing is made for it).
     auto refuse = [&](const char* path) {
         rep.outcome = sRecoveryReport::eRefused;
         rep.path.set(path ? path : "");
+        // Without the store no record vouches for anything: left for a run with it.
+        if (!store) return false;
+        if (setAsideJournal(journalPath, fs, rep.setAside)) return true;
+        rep.outcome = sRecoveryReport::eFailed;
         return false;
     };
     // A journal that never got in place (the run ended while saving it) says nothing.
@@ -758,6 +887,18 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     if (j.registration && !(code && strcmp(code, j.code.ptr) == 0)) return refuse(journalPath);
     _guardchar<char> outside;
     if (!journalConfined(j, code ? code : j.code.ptr ? j.code.ptr : "", store, outside)) return refuse(outside.ptr);
+    // A committed run removes its backups: another package's pending run that named the
+    // same files (and may have moved one aside under that name) is undone first.
+    _List<_guardchar<char> > others;
+    if (j.committed && otherJournals(journalPath, code, others) && !others.empty()) {
+        cFasterTreeList<cStringKey, int> targets;
+        for (long long i = 0; i < j.count(); i++)
+            if (strchr("RNO", j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
+        if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, nullptr, nullptr)) {
+            rep.outcome = sRecoveryReport::eFailed;
+            return false;
+        }
+    }
     sJournalOutcome out;
     if (!resolveJournal(journalPath, j, fs, made, store, out)) {
         rep.outcome = sRecoveryReport::eFailed;

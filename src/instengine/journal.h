@@ -28,7 +28,9 @@
 // every next run (another installer, an uninstallation, the manager's list) in step.
 // Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
 // does not name belongs to the user and makes the run fail before any write. And only
-// paths in its package's folders are obeyed (journalscope.h): anything may have written it.
+// paths below its own roots are obeyed (journalscope.h); a journal that fails a check is
+// set aside as "inflight-<code>.refused" (or "inflight-<code>.refused~<n>" beside an
+// earlier one) and the run goes on as after a crash without a journal.
 // Uninstallation writes the same journal: "R" for every file it moves aside, "Q" for its
 // menu entries, "unregister" with the record, committed once all files are aside.
 #pragma once
@@ -41,6 +43,8 @@
 // What a journal says.
 struct sJournal {
     bool committed = false;
+    // 4 with a digest (every journal this build writes); 1 to 3 as read.
+    int version = 4;
     // The file, folder and menu entry lines in order: kind(i) is 'R', 'N', 'O', 'M',
     // 'D', 'E', 'Q' or 'S'.
     long long count() const { return paths.count(); }
@@ -92,33 +96,62 @@ struct sRecoveryReport {
         eNoJournal = 0,
         eUndone = 1,    // a pending run was undone
         eFinished = 2,  // a committed run was finished
-        // Refused whole and left as it is: damaged, another package's, or naming a path
-        // outside the package's folders (journalConfined; `path` names it).
+        // Refused whole and set aside (`setAside` names it): damaged, another package's,
+        // or naming a path outside the package's folders (journalConfined; `path` names it).
         eRefused = 3,
         eFailed = 4,  // could not be resolved (an operation failed); the next run tries again
     };
     int outcome = eNoJournal;
     char registration = 0;               // of a finished run: 'r' registered, 'u' removed
     unsigned long long version = ~0ULL;  // the version a finished registration recorded
-    _guardchar<char> path;
+    _guardchar<char> path, setAside;
 };
 
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
-// gone). A journal that is damaged, names a path outside its package's folders
-// (journalConfined, against the package's record in `store`), or whose registration
-// needs a store that is not given, is refused whole before anything is done: left alone,
-// false. The folders a committed run made and that still exist are added to `made` when
-// given; what was found and done goes to `report` when given.
+// gone). A journal that is damaged or names a path outside its package's folders
+// (journalConfined, against the package's record in `store`) is refused whole before
+// anything is done: set aside, true (the package's next run then goes on as after a
+// crash); false when it cannot be set aside, or without a `store` (no record vouches for
+// anything then: it is left for a run with the store). The folders a committed run made
+// and that still exist are added to `made` when given; what was found and done goes to
+// `report` when given.
 bool recoverInterrupted(const char* journalPath, cInstallFS* fs = nullptr, _List<_guardchar<char> >* made = nullptr,
                         cApplicationConfig* store = nullptr, sRecoveryReport* report = nullptr);
 
+// A refused journal set aside: its package and the name it now has.
+struct sSetAsideJournal {
+    _guardchar<char> code, path;
+};
+
 // Resolves every journal in the journal folder (the Software Manager's start, before it
-// lists the packages). Journals of runs still going on are left to them. True when every
-// journal was resolved; the code names of the packages whose journals were refused or
-// could not be resolved go to `unfinished` when given.
+// lists the packages). Journals of runs still going on are left to them. Pending runs are
+// undone before committed ones are finished: a committed run's backups go once it is
+// registered, and an undone run may still have to put back one that lies under the same
+// name (a file both packages install). True when every journal was resolved; the code
+// names of the packages whose journals could not be resolved go to `unfinished`, the
+// journals refused and set aside to `setAside`, when given.
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
-                           _List<_guardchar<char> >* unfinished = nullptr);
+                           _List<_guardchar<char> >* unfinished = nullptr,
+                           _List<sSetAsideJournal>* setAside = nullptr);
+
+// When the newest of the journals set aside beside `journalPath` was last saved (seconds
+// since the epoch); -1 when there is none.
+long long newestSetAside(const char* journalPath);
+
+// The code names of the packages other than `code` with a journal beside `journalPath`;
+// false when the folder cannot be listed.
+bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes);
+
+// Before a run changes any of `targets` (pathKey): every journal of the packages `codes`
+// (otherJournals) that names one of them is resolved under its package's run lock,
+// pending ones first as above; a damaged one is set aside (its package's next run then
+// goes on as after a crash). False while one of them cannot be: its run is still going
+// on, or an operation failed (`blocking` then names its package). A run makes its own
+// journal only once no other one names its files.
+bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
+                         const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store,
+                         cInstallFS* fs = nullptr, _guardchar<char>* blocking = nullptr);
 
 // Held by an installation or uninstallation for its whole run (a shared lock on the
 // journal folder), so that recoverAllInterrupted leaves a live run's journal alone.

@@ -1,6 +1,8 @@
 // Where a journal's package may act, and the check of a journal against it. A journal
-// is text in the store's folder: nothing it names is obeyed unless the package's record
-// vouches for it or it lies in a folder a package may have.
+// is the program's own text in the user's store folder: whoever can write it can write
+// every file of the user's already. Its digest says it is whole; it acts only below its
+// own roots, reached without a link, and registers only what its run wrote. One without
+// a digest (an earlier build's) acts only within the folders of its package's record.
 #include "instengine/journalscope.h"
 
 #include <errno.h>
@@ -47,9 +49,6 @@ public:
         _guardchar<char> real;
         return allowsAsNamed(folder) && realFolder(folder, real, true) && allowsAsNamed(real.ptr);
     }
-    // Whether a folder a run made may go again once empty: not the root, the home folder
-    // or one above it.
-    bool mayRemoveEmpty(const char* folder) const { return isPlainAbsPath(folder) && !homeOrAbove(folder); }
     // Whether a folder is the home folder or lies above it (or is the root).
     bool homeOrAbove(const char* folder) const {
         if (strcmp(folder, "/") == 0) return true;
@@ -100,22 +99,46 @@ private:
         myOutside = path ? path : "";
         return false;
     }
-    // A root the journal names: vouched for by the record, or a package folder; no link.
+    // A root the journal names: vouched for by the record or, in a journal with a digest,
+    // any folder but the program's own; no link.
     bool root(const char* folder);
     // Whether a path lies below a root (or at one, `atRoot`), reached without a link.
     bool inRoots(const char* path, bool atRoot);
     bool reachedWithoutLink(const char* path, const char* root);
     // Whether a folder lies on the way to a root and may go once empty.
     bool onTheWay(const char* folder) const;
-    bool entry(const char* path, bool recorded) const;
+    // A menu entry of the package's own: one its record lists, or one under its prefix
+    // and no longer code name's.
+    bool entry(const char* path);
+    bool homeOrAbove(const char* folder) const {
+        if (strcmp(folder, "/") == 0) return true;
+        for (auto* h = myHomes.head; h; h = h->next)
+            if (atOrBelow(h->value.ptr, folder)) return true;
+        return false;
+    }
     bool recordField(const char* value, const char* earlier, const _List<_guardchar<char> >* earlierList);
+    // Each recorded package whose code name begins with this one's and "-".
+    static bool longerCode(const char* name, void* check) {
+        auto* c = static_cast<cScopeCheck*>(check);
+        _guardchar<char> sample;
+        size_t n = strlen(c->myCode.ptr);
+        static const char kSample[] = "x.desktop";
+        if (name && strncmp(name, c->myCode.ptr, n) == 0 && name[n] == '-' && sysShortcutPath(sample, "x", name) &&
+            strlen(sample.ptr) > sizeof(kSample) - 1)
+            if (_guardchar<char>* p = c->myLonger.add())
+                p->set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+        return true;
+    }
 
     const sJournal& myJournal;
-    cOwnFolders myUser;
+    cApplicationConfig* myStore;
+    _List<_guardchar<char> > myHomes;  // as named and real
+    _List<_guardchar<char> > myLonger;  // entry prefixes of longer code names (read once asked)
+    bool myLongerRead = false;
     sPkgRegistryRecord myRecord;
     bool myHaveRecord = false;
     _List<_guardchar<char> > myRoots;
-    _guardchar<char> myEntries, myPrefix;
+    _guardchar<char> myEntries, myPrefix, myCode;
     cFasterTreeList<cStringKey, int> myRecordFiles, myRecordDirs, myRecordEntries;
     cFasterTreeList<cStringKey, int> myWritten, myMade, myWrittenEntries;
     cFasterTreeList<cStringKey, int> myClear;  // folders known to be reached without a link
@@ -123,7 +146,14 @@ private:
 };
 
 cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store)
-    : myJournal(j), myUser(store) {
+    : myJournal(j), myStore(store) {
+    myCode.set(code ? code : "");
+    _guardchar<char> home;
+    if (cFolderContents::getHome(home) && home.ptr) {
+        long long n = (long long)strlen(home.ptr);
+        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
+    }
+    addPath(myHomes, home.ptr);
     myHaveRecord = store && readRegistryRecord(store, code, myRecord);
     if (myHaveRecord) {
         // The record's own folders, as the uninstallation takes them.
@@ -160,8 +190,11 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
 bool cScopeCheck::root(const char* folder) {
     for (auto* it = myRoots.head; it; it = it->next)
         if (strcmp(it->value.ptr, folder) == 0) return true;
+    // Without a digest (an earlier build's journal) nothing but the record vouches.
     struct stat st;
-    if (!myUser.allows(folder) || (lstat(folder, &st) == 0 && S_ISLNK(st.st_mode))) return fail(folder);
+    if (myJournal.version < 4 || !isPlainAbsPath(folder) || homeOrAbove(folder) ||
+        !mayBePackageFolder(folder, myStore) || (lstat(folder, &st) == 0 && S_ISLNK(st.st_mode)))
+        return fail(folder);
     return addUnique(myRoots, folder) || fail(folder);
 }
 
@@ -202,21 +235,30 @@ bool cScopeCheck::inRoots(const char* path, bool atRoot) {
 }
 
 bool cScopeCheck::onTheWay(const char* folder) const {
-    if (!myUser.mayRemoveEmpty(folder)) return false;
+    if (myJournal.version < 4 || !isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
     for (auto* it = myRoots.head; it; it = it->next)
         if (isBelow(it->value.ptr, folder)) return true;
     return false;
 }
 
-bool cScopeCheck::entry(const char* path, bool recorded) const {
+bool cScopeCheck::entry(const char* path) {
     static const char kExt[] = ".desktop";
     _guardchar<char> folder;
     size_t n = strlen(path), k = sizeof(kExt) - 1;
     if (myEntries.empty() || !parentFolder(path, folder) || strcmp(folder.ptr, myEntries.ptr) != 0 || n <= k ||
         strcmp(path + n - k, kExt) != 0)
         return false;
-    if (!myPrefix.empty() && strncmp(path, myPrefix.ptr, strlen(myPrefix.ptr)) == 0) return true;
-    return recorded && myRecordEntries.findEntry(cStringKey(path)) != nullptr;
+    if (myRecordEntries.findEntry(cStringKey(path))) return true;
+    // Else one under the package's prefix and under no longer code name's ("<code>-" is
+    // also the start of "<code>-<more>-").
+    if (myPrefix.empty() || strncmp(path, myPrefix.ptr, strlen(myPrefix.ptr)) != 0) return false;
+    if (!myLongerRead && myStore) {
+        myLongerRead = true;
+        myStore->enumSubsections(kRegInstallRoot, longerCode, this);
+    }
+    for (auto* it = myLonger.head; it; it = it->next)
+        if (strncmp(path, it->value.ptr, strlen(it->value.ptr)) == 0) return false;
+    return true;
 }
 
 // The record's folder or a base: what the package's record says already, or a root.
@@ -246,10 +288,10 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             case 'O': ok = inRoots(p, false) || fail(p); break;
             case 'M': ok = inRoots(p, true) || onTheWay(p) || fail(p); break;
             case 'S':
-                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myUser.homeOrAbove(p)) || fail(p);
+                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !homeOrAbove(p)) || fail(p);
                 break;
-            case 'E': ok = entry(p, false) || fail(p); break;
-            case 'Q': ok = entry(p, true) || fail(p); break;
+            case 'E': ok = entry(p) || fail(p); break;
+            case 'Q': ok = entry(p) || fail(p); break;
             default: break;
         }
     }
@@ -275,7 +317,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
         for (auto* it = r.shortcuts.head; ok && it; it = it->next) {
             const char* e = it->value.ptr;
             cStringKey key(e);
-            ok = myRecordEntries.findEntry(key) || myWrittenEntries.findEntry(key) || (removing && entry(e, true)) ||
+            ok = myRecordEntries.findEntry(key) || myWrittenEntries.findEntry(key) || (removing && entry(e)) ||
                  fail(e);
         }
     }

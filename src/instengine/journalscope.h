@@ -17,15 +17,18 @@ bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
 
 // Whether everything the journal of package `code` names lies where that package may
 // act, so that obeying it can never touch a file no installation of the package put
-// there:
+// there. The journal's integrity is its digest: one without (an earlier build's) acts
+// only within the folders of the package's record.
 //   - its roots ("D", the record's folder and bases) are the folders of the package's
-//     record in `store` (when it has one) or pass mayBePackageFolder, and are no links;
+//     record in `store` (when it has one) or, with a digest, any plain folder below the
+//     home folder's level that mayBePackageFolder allows; no root is a link;
 //   - files ("R", "N", "O") lie below a root, reached without a link below it;
-//   - made folders ("M") lie at or below a root, or on the way to one (never the root
-//     folder, the home folder or one above it); the menu entries'
-//     folders ("S") are that folder or on the way to it;
-//   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder,
-//     under the package's own prefix (a "Q" may also be one its record lists);
+//   - made folders ("M") lie at or below a root, or (with a digest) on the way to one
+//     below the home folder's level; the menu entries' folders ("S") are that folder or
+//     on the way to it;
+//   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder
+//     that the package's record lists, or under the package's prefix ("<code>-") and not
+//     under the prefix of a recorded package whose code name is this one's and more;
 //   - once committed, the record it registers lists only files it writes ("R", "N"),
 //     folders it makes ("M", or ones that no longer exist) and entries it writes ("E"),
 //     besides what the package's record in the store lists already; an uninstallation's

@@ -116,6 +116,15 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     sJournal journal;
     sPkgRegistryRecord& record = journal.record;
     if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
+    // Another package's interrupted run that names one of these files is resolved first:
+    // its record may come to list a file this removal then keeps.
+    _List<_guardchar<char> > pending;
+    if (otherJournals(ctx.journalPath.ptr, ctx.key.ptr, pending) && !pending.empty()) {
+        cFasterTreeList<cStringKey, int> targets;
+        for (const char* f : record.files)
+            if (!targets.find(pathKey(f))) targets.insert_new(pathKey(f));
+        if (!recoverOthersNaming(ctx.journalPath.ptr, pending, targets, store, fs)) return eUNUnfinished;
+    }
     // Only files the record may own: plain paths below its folders, reached without links.
     // A file already gone counts as removed.
     ctx.files.destroy();
@@ -200,7 +209,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         // file system retrying it), and then the committed journal stands. In place but
         // its folder not flushed: committed but not durable, and the next run finishes
         // the removal from it. Not removed either way.
-        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs);
+        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with

@@ -36,7 +36,8 @@ enum eUninstallResult {
     eUNCancelled = 6,
     // The removal could not be completed (the next run finishes it) or not begun.
     eUNIncomplete = 7,
-    // An interrupted run's journal was refused or could not be resolved: nothing done.
+    // An interrupted run's journal, or another package's that names its files, could not
+    // be resolved: nothing done.
     eUNUnfinished = 8,
     // An installer of the package is running: nothing done.
     eUNBusy = 9,

@@ -161,6 +161,7 @@ enum eSoftmMsg {
     eSoftmUpdateAvailable = 16,
     eSoftmRemoveManager = 17,
     eSoftmUnfinished = 18,
+    eSoftmSetAside = 19,
 };
 
 // "pkgm::unin": the uninstallation.

@@ -94,6 +94,30 @@ void unfinishedMessage(const char* names, _guardchar<char>& out) {
                   names, out);
 }
 
+void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& setAside, _guardchar<char>& out) {
+    out.set("");
+    const char* pattern = str("pkgm::softm", eSoftmSetAside,
+                              "The unfinished work of %s could not be checked and was set aside as %s.");
+    for (auto* it = setAside.head; it; it = it->next) {
+        _guardchar<char> name, first, line, joined;
+        if (!getInstalledPackageName(store, it->value.code.ptr, name) || name.empty()) name.set(it->value.code.ptr);
+        // The name first, then the path in the rest of the pattern (a name may hold "%s").
+        const char* second = pattern ? strstr(pattern, "%s") : nullptr;
+        second = second ? strstr(second + 2, "%s") : nullptr;
+        _guardchar<char> head, tail;
+        if (second) {
+            head.set(pattern, second - pattern);
+            formatMessage(head.ptr, name.ptr, first);
+            formatMessage(second, it->value.path.ptr, tail);
+            concatText(first.ptr, tail.ptr, line);
+        } else {
+            line.set(pattern ? pattern : "");
+        }
+        concatText(out.ptr, out.empty() ? "" : "\n", joined);
+        concatText(joined.ptr, line.ptr, out);
+    }
+}
+
 // ---- the sent questions ----
 
 int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {

@@ -12,6 +12,7 @@
 #include "base/strings.h"
 #include "base/timeutil.h"
 #include "instengine/installctx.h"
+#include "instengine/journal.h"
 #include "instengine/uninstall.h"
 #include "softmgrapp/appboxes.h"
 #include "softmgrapp/appcontrols.h"
@@ -101,6 +102,9 @@ public:
 void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out);
 // The message that the interrupted work of the packages `names` could not be finished.
 void unfinishedMessage(const char* names, _guardchar<char>& out);
+// The message that the interrupted work of each package in `setAside` could not be
+// checked and was set aside (one line each, under its display name).
+void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& setAside, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

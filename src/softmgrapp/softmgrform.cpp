@@ -86,9 +86,12 @@ unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     items = new _List<sInstalledItem>;
     // Interrupted runs are finished or undone first: the list never shows half a run.
     _List<_guardchar<char> > codes;
+    _List<sSetAsideJournal> aside;
     unfinished.clear();
-    if (myStore && !recoverAllInterrupted(myStore, nullptr, &codes) && !codes.empty())
+    setAside.clear();
+    if (myStore && !recoverAllInterrupted(myStore, nullptr, &codes, &aside) && !codes.empty())
         packageNames(myStore, codes, unfinished);
+    if (!aside.empty()) setAsideMessage(myStore, aside, setAside);
     if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
     return 0;
 }
@@ -570,12 +573,13 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
         }
         repaint();
         if (!myReader.unfinished.empty()) {
-            // A journal left as it is stays until someone looks at it: said at every reading,
-            // over the list as it stands.
+            // A journal that stays is said at every reading, over the list as it stands.
             _guardchar<char> m;
             unfinishedMessage(myReader.unfinished.ptr, m);
             appMessageBox(this, nullptr, eBoxError, m.ptr);
         }
+        // One set aside is said once: it is no journal any more.
+        if (!myReader.setAside.empty()) appMessageBox(this, nullptr, eBoxWarning, myReader.setAside.ptr);
         return true;
     }
     if (sender == this && action->type == eActUpdateInfo) {

@@ -59,8 +59,9 @@ public:
         static bool sectionEnumProc(const char* name, void* job);
         bool sectionEnumProc(const char* name);
         cPtr<_List<sInstalledItem> > items;  // made by each run, taken by the form
-        // The names of the packages whose interrupted work could not be finished.
-        _guardchar<char> unfinished;
+        // The names of the packages whose interrupted work could not be finished, and the
+        // message for the journals set aside.
+        _guardchar<char> unfinished, setAside;
 
     protected:
         unsigned int job() override;

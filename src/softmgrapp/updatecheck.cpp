@@ -295,7 +295,14 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     // An interrupted run is finished or undone first: the version read is the one in place.
     // One that cannot be is said, and this package's then leaves its version unknown.
     _List<_guardchar<char> > unfinished;
-    if (store && !recoverAllInterrupted(store, nullptr, &unfinished) && !unfinished.empty()) {
+    _List<sSetAsideJournal> aside;
+    bool recovered = !store || recoverAllInterrupted(store, nullptr, &unfinished, &aside);
+    if (speak && !aside.empty()) {
+        _guardchar<char> m;
+        setAsideMessage(store, aside, m);
+        appMessageBox(nullptr, maker, eBoxWarning, m.ptr);
+    }
+    if (!recovered && !unfinished.empty()) {
         if (speak) {
             _guardchar<char> names, m;
             packageNames(store, unfinished, names);

@@ -35,7 +35,7 @@ struct DriverReply {
 // ---- the fault rig: two packages sharing a base, the user's own files inside and beside
 // the installation folder, and the windowless driver through the fault layer ----
 
-const char kCode[] = "org.qmx.test.pkg", kOther[] = "org.qmx.test.other";
+const char kCode[] = "org.qmx.test.pkg", kOther[] = "org.qmx.test.other", kShared[] = "org.qmx.test.shared";
 
 // Puts a tree taken by walkFull back below `root` (which must not exist).
 bool restoreTree(const std::string& root, const FullTree& t) {
@@ -160,7 +160,7 @@ public:
     const std::string work, home, elsewhere, src;
     const FaultPlace place;
     std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
-    FaultStep install1, update, uninstall, install2, manager;
+    FaultStep install1, update, uninstall, install2, manager, shared;
 
 private:
     int toDriver = -1;
@@ -218,6 +218,10 @@ void FaultRig::setUp() {
                         p2));
     ASSERT_TRUE(package(kOther, "1.0", {{"other", "$pgm \"bin/other\"", "755"}, {"other", "$opt \"etc/other.conf\"", "644"}},
                         pOther));
+    // A package that installs three of version 1's files as they are.
+    ASSERT_TRUE(package(kShared, "1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
+                                         {"conf1", "$opt \"etc/tool.conf\"", "644"}},
+                        work + "/shared.data"));
     // The driver's HOME, with a stand-in for the running program inside a bundle, and the
     // user's own files inside the installation folder (there before it) and beside it.
     const std::string exe = makeStandInBundle(home), folder = at(place.folder);
@@ -233,6 +237,7 @@ void FaultRig::setUp() {
     uninstall = {"uninstall", {"uninstall", kCode}};
     install2 = {"install 2", {"install", p2, folder, exe}};
     manager = {"manager start", {"recover"}};
+    shared = {"install shared", {"install", work + "/shared.data", folder, exe}};
 
     // One driver serves all runs, each in a child of its own, through the layer (which
     // leaves the flushes out); a run without a mode is not faulted.
@@ -526,6 +531,84 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
     EXPECT_GT(faults, 900);
 }
 
+// Every record's files that are missing ("" when none), and with `journals` the journals
+// left in the store's folder.
+std::string lostFiles(const std::string& home, bool journals = true) {
+    std::string lost;
+    cCIAppConfig store;
+    bool open = store.openFolder((home + "/.qmx").c_str());
+    for (const char* code : {kCode, kOther, kShared}) {
+        sPkgRegistryRecord r;
+        if (open && readRegistryRecord(&store, code, r))
+            for (const char* f : r.files)
+                if (!exists(f)) lost += std::string(" ") + code + ":" + f;
+    }
+    FullTree names;
+    walkFull(home + "/.qmx", names);
+    for (auto& n : names)
+        if (journals && n.first.find("/inflight-") != std::string::npos) lost += " journal " + n.first;
+    return lost;
+}
+
+// Two packages that share three files, each installation killed at points of its own, the
+// second after the first (which it finds interrupted, pending or committed), in either
+// order; the next run (the manager's start, the first installation, the second package's
+// uninstallation) resolves what is left, and each installation again ends clean. No
+// record ever lists a file that is not there, and no journal is left.
+TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
+    useAppLanguages();
+    testutil::TempDir work;
+    FaultRig rig(work.path());
+    rig.setUp();
+    ASSERT_FALSE(HasFatalFailure());
+    const FullTree initial = rig.full();
+    const int kPoints = 7;
+    int runs = 0, states[2][2] = {};  // the first run's journal: pending, committed
+    for (int order = 0; order < 2; order++) {
+        const FaultStep& first = order ? rig.shared : rig.install1;
+        const FaultStep& second = order ? rig.install1 : rig.shared;
+        const FaultStep removeSecond = {"its uninstallation", {"uninstall", order ? kCode : kShared}};
+        ASSERT_TRUE(rig.restore(initial));
+        DriverReply clean = rig.run(first);
+        long long ops1 = FaultRig::ops(clean);
+        ASSERT_GT(ops1, 10) << clean.out;
+        for (int i = 0; i < kPoints; i++) {
+            long long a = 1 + ops1 * i / kPoints;
+            ASSERT_TRUE(rig.restore(initial));
+            rig.run(first, "kill", a);
+            const std::string j = readTextFile(rig.home + "/.qmx/inflight-" + (order ? kShared : kCode));
+            if (!j.empty()) states[order][j.find("\nstate committed\n") != std::string::npos]++;
+            const FullTree left = rig.full();
+            long long ops2 = FaultRig::ops(rig.run(second));
+            for (int k = 0; k < kPoints; k++) {
+                long long b = 1 + ops2 * k / kPoints;
+                std::string what = std::string(first.name) + " killed at " + std::to_string(a) + " of " +
+                                   std::to_string(ops1) + ", " + second.name + " at " + std::to_string(b) + " of " +
+                                   std::to_string(ops2);
+                ASSERT_TRUE(rig.restore(left)) << what;
+                rig.run(second, "kill", b);
+                // The next run in turn: the manager's start, the first installation again,
+                // the second package's uninstallation.
+                const FaultStep* next = k % 3 == 0 ? &rig.manager : k % 3 == 1 ? &first : &removeSecond;
+                DriverReply r = rig.run(*next);
+                EXPECT_TRUE(r.exitCode == 0 || (r.exitCode == 3 && next != &rig.manager)) << what << ", " << r.out;
+                EXPECT_EQ(lostFiles(rig.home, next == &rig.manager), "") << what << ", after " << next->name;
+                for (const FaultStep* next : {&first, &second}) {
+                    DriverReply r = rig.run(*next);
+                    EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << what << ", then " << next->name << r.out;
+                }
+                EXPECT_EQ(lostFiles(rig.home), "") << what << ", after both again";
+                std::string st = storeState(rig.home);
+                EXPECT_NE(st.find(kCode), std::string::npos) << what;
+                runs++;
+                if (HasFailure()) return;
+            }
+        }
+    }
+    RecordProperty("runs", runs);
+    for (auto& s : states) EXPECT_TRUE(s[0] > 0 && s[1] > 0) << "the first left a pending and a committed journal";
+}
+
 // ---- journals of real runs, damaged ----
 
 // File operations that count what they change (and change it).
@@ -547,8 +630,8 @@ public:
 // Journals left by real runs killed on the way (pending and committed, of a first
 // installation, an update and an uninstallation), each truncated at every length, with
 // every bit flipped and with other values at every byte (every value at every 64th),
-// recovered as the manager's start does: each is refused with nothing touched (the journal kept as it is), or ends exactly
-// as the intact journal does. Hand-written journals naming the user's files, the other
+// recovered as the manager's start does: each is refused with nothing touched but the
+// journal, set aside, or ends exactly as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
 TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
     useAppLanguages();
@@ -630,17 +713,20 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
             Outcome o;
             recover(o);
             // Everything a recovery changes goes through its file operations (the journal
-            // itself goes only by them) or comes after them.
-            if (!o.ok && o.outcome == sRecoveryReport::eRefused && o.changes == 0) {
+            // itself goes only by them) or comes after them: a refusal only sets it aside.
+            if (o.ok && o.outcome == sRecoveryReport::eRefused && o.changes == 1 && !exists(rig.journal())) {
                 refused++;
                 // Now and then the whole tree says so too.
                 if (++spot % 97 == 0) {
                     std::string text = cut >= 0 ? j.substr(0, (size_t)cut) : j;
                     if (cut < 0) text[at] = (char)value;
                     FullTree want = h.left, now = rig.full();
-                    want[journalKey] = want[journalKey].substr(0, 6) + text;
+                    want[journalKey + ".refused"] = want[journalKey].substr(0, 6) + text;
+                    want.erase(journalKey);
                     EXPECT_EQ(treeDiff(now, want), "") << what;
                 }
+                // Taken back: the open file is the one set aside.
+                ASSERT_EQ(rename((rig.journal() + ".refused").c_str(), rig.journal().c_str()), 0);
                 ASSERT_TRUE(cut >= 0 ? pwrite(fd, j.data(), j.size(), 0) == (ssize_t)j.size()
                                      : pwrite(fd, j.data() + at, 1, (off_t)at) == 1);
                 return;
@@ -688,9 +774,9 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         Outcome o;
         recover(o);
         EXPECT_EQ(o.outcome, (int)sRecoveryReport::eRefused) << c;
-        EXPECT_EQ(readTextFile(rig.journal()), text) << c;
+        EXPECT_EQ(readTextFile(rig.journal() + ".refused"), text) << c;
+        ASSERT_EQ(unlink((rig.journal() + ".refused").c_str()), 0);
         FullTree want = a2, now = rig.full();
-        now.erase(journalKey);
         EXPECT_EQ(treeDiff(now, want), "") << c;
     }
 }

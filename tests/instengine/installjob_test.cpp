@@ -2,6 +2,7 @@
 // an update with fewer files, leftovers of interrupted runs, file operations made to fail
 // in turn, the journal, and the busy-file question.
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -554,7 +555,7 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     EXPECT_STREQ(got.commands.head->value.command.ptr, "\"/a b\" --x");
 }
 
-TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
+TEST_F(InstallJob, DamagedJournalIsSetAsideAndTheInstallationGoesOn) {
     PrivateHome home;
     cMemConfig store;
     ASSERT_EQ(install(v1, home, &store).job, 0u);
@@ -573,15 +574,39 @@ TEST_F(InstallJob, DamagedJournalIsRefusedAndLeftAlone) {
                          "QMXINFLIGHT 3\nstate committed\ncode org.qmx.other\nunregister\nrec ver 1\nend 3\n",
                          "QMXINFLIGHT 1\nstate pending\nM /a\nend 1\n",
                          "QMXINFLIGHT 1\nstate maybe\nend 0\n", "QMXINFLIGHT 1\nstate pending\nend 0\nR /a\n"};
-    for (const char* j : bad) {
+    // Each set aside beside the earlier ones; the first run installs, the others have
+    // nothing to do.
+    for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
+        const char* j = bad[i];
         ASSERT_TRUE(testutil::writeFile(home.journal(), j, strlen(j)));
         RunResult r = install(v2, home, &store);
-        EXPECT_EQ(r.init, (unsigned)eIIUnfinished) << j;
-        EXPECT_EQ(r.message, home.journal()) << j;
-        EXPECT_EQ(diff(installed(home), kV1), "") << j;
-        EXPECT_TRUE(installtest::exists(home.journal())) << j;
+        EXPECT_EQ(r.init, i ? (unsigned)eIINoUpdate : 0u) << j;
+        EXPECT_EQ(r.job, 0u) << j;
+        EXPECT_EQ(diff(installed(home), kV2), "") << j;
+        EXPECT_FALSE(installtest::exists(home.journal())) << j;
+        std::string aside = home.journal() + ".refused" + (i ? "~" + std::to_string(i + 1) : "");
+        EXPECT_EQ(readTextFile(aside), j);
+    }
+    // Leftovers beside a journal set aside since the last registration are a crash's: the
+    // temporary file goes, the backup is put back (an unchanged file's goes) before the new
+    // files come. Beside one saved before it they are the user's: the run leaves them.
+    PrivateHome crashed;
+    cMemConfig own;
+    ASSERT_EQ(install(v1, crashed, &own).job, 0u);
+    const std::string f = crashed.installFolder();
+    ASSERT_EQ(rename((f + "/bin/tool").c_str(), (f + "/bin/tool.bkp").c_str()), 0);
+    ASSERT_TRUE(writeTextFile(f + "/bin/tool.tmp", "cut") && writeTextFile(f + "/doc/README.bkp", "same in both"));
+    const Tree left = installed(crashed);
+    for (bool since : {false, true}) {
+        ASSERT_TRUE(writeTextFile(crashed.journal(), bad[5]));
+        struct timeval before[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+        if (!since) ASSERT_EQ(utimes(crashed.journal().c_str(), before), 0);
+        RunResult r = install(v2, crashed, &own);
+        EXPECT_EQ(r.init + r.job, since ? 0u : 1u) << r.message;
+        EXPECT_EQ(diff(installed(crashed), since ? kV2 : left), "");
     }
 }
+
 
 TEST_F(InstallJob, StopDuringUnpackingLeavesNoTemporaryFile) {
     PrivateHome home;

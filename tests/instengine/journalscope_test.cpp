@@ -65,32 +65,61 @@ std::string journalText(const char* state, const std::vector<std::string>& lines
     return t + "end " + std::to_string(lines.size()) + "\n";
 }
 
-// Journals naming the user's files through each of their lines, and records that would
-// make a later uninstallation remove them: each refused whole (with the path that is
-// outside), kept, and reported by the manager's start, the uninstallation and the
-// installer, with nothing changed; the uninstallation of the package after them removes
-// nothing of the user's either.
-TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
+// The same journal with a digest, as this build writes it.
+std::string withDigest(const std::string& path, const std::string& v3) {
+    sJournal j;
+    if (!writeTextFile(path, v3) || !readJournal(path.c_str(), j)) return "";
+    j.version = 4;
+    return saveJournal(path.c_str(), j, j.committed) == 1 ? readTextFile(path) : "";
+}
+
+// Journals naming the user's files through each of their lines, records that would make
+// a later uninstallation remove them, and ones without a digest beyond the package's
+// record: each refused whole (with the path that is outside) and set aside, with nothing
+// changed, by the manager's start, the installer or a recovery of its own; the run then
+// goes on. The uninstallation after them removes nothing of the user's either. Nothing is
+// made for a refused journal, not even where the manager's copy would go.
+TEST(JournalScope, RefusedJournalsAreSetAsideAndChangeNoFileNoInstallationPutThere) {
     useAppLanguages();
     testutil::TempDir work;
     PrivateHome home;
     cMemConfig store;
     const std::string pkg = work.file("p.data"), h = home.path(), p = home.installFolder();
+    const std::string code = "org.qmx.test.pkg", reg = "code " + code, docs = h + "/Documents";
+    const std::string aside = home.journal() + ".refused";
+    {
+        FullTree first;
+        walkFull(h, first, "", {".qmx"});
+        const std::string text = journalText("committed", {reg, "register", "manager " + home.fakeExe(), "rec ver 1",
+                                                           "rec path " + docs + "/Tool"});
+        ASSERT_TRUE(makeDirs(h + "/.qmx") && writeTextFile(home.journal(), text));
+        _List<_guardchar<char> > unfinished;
+        _List<sSetAsideJournal> setAside;
+        EXPECT_TRUE(recoverAllInterrupted(&store, nullptr, &unfinished, &setAside));
+        EXPECT_TRUE(unfinished.empty() && setAside.count() == 1 && setAside.head->value.path.ptr == aside);
+        FullTree made;
+        walkFull(h, made, "", {".qmx"});
+        EXPECT_EQ(treeDiff(made, first), "");
+        ASSERT_EQ(unlink(aside.c_str()), 0);
+    }
     ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", "tool"}, {"doc/README", "read me"}}, pkg));
     ASSERT_EQ(install(pkg, home, &store).job, 0u);
-    _guardchar<char> entryFolder;
+    _guardchar<char> entryFolder, longer;
     ASSERT_TRUE(desktopEntryFolder(entryFolder));
-    const std::string e = entryFolder.ptr, docs = h + "/Documents", thesis = docs + "/thesis.txt";
+    // A package whose code name begins with this one's and "-", and its entry's name.
+    ASSERT_TRUE(store.setParamInt64("install/org.qmx.test.pkg-more/ver", 1));
+    ASSERT_TRUE(sysShortcutPath(longer, "Tool", "org.qmx.test.pkg-more"));
+    const std::string e = entryFolder.ptr, thesis = docs + "/thesis.txt", other = longer.ptr;
     for (auto f : {thesis, thesis + ".bkp", h + "/notes.txt", h + "/notes.desktop.tmp", h + "/Applications/mine.txt",
-                   p + "/user.txt", e + "/user-own.desktop"})
+                   p + "/user.txt", e + "/user-own.desktop", other})
         ASSERT_TRUE(makeDirs(f.substr(0, f.rfind('/'))) && writeTextFile(f, "the user's " + f));
-    ASSERT_TRUE(makeDirs(h + "/Music") && makeDirs(docs + "/empty"));
+    ASSERT_TRUE(makeDirs(h + "/Music") && makeDirs(docs + "/empty") && makeDirs(h + "/.qmx/x"));
     ASSERT_EQ(symlink(docs.c_str(), (p + "/link").c_str()), 0);
     ASSERT_EQ(symlink(docs.c_str(), (h + "/Applications/Lnk").c_str()), 0);
-    const std::string reg = "code org.qmx.test.pkg";
     struct {
         const char* name;
         std::string journal, outside;
+        bool digest;
     } cases[] = {
         {"a file outside", journalText("pending", {"N " + thesis}), thesis},
         {"a backup beside the user's file", journalText("pending", {"R " + thesis}), thesis},
@@ -110,30 +139,58 @@ TEST(JournalScope, HandWrittenJournalsChangeNoFileNoInstallationPutThere) {
          journalText("committed",
                      {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
          p + "/user.txt"},
+        {"a removal whose record lies in a user folder",
+         journalText("committed", {reg, "unregister", "rec ver 1", "rec path " + docs, "rec dir " + docs + "/empty"}),
+         docs},
+        {"with a digest, a record listing a file its run did not write",
+         journalText("committed",
+                     {"D " + p, reg, "register", "rec ver 1", "rec path " + p, "rec file " + p + "/user.txt"}),
+         p + "/user.txt", true},
+        {"with a digest, a root that is a link",
+         journalText("pending", {"D " + h + "/Applications/Lnk", "N " + h + "/Applications/Lnk/thesis.txt"}),
+         h + "/Applications/Lnk", true},
+        {"with a digest, the entry of a longer code name",
+         journalText("committed", {"E " + other, reg, "register", "rec ver 1", "rec path " + p, "rec shortc " + other}),
+         other, true},
+        {"with a digest, a root in the store's folder", journalText("pending", {"D " + h + "/.qmx/x", "N " + h + "/.qmx/x/f"}),
+         h + "/.qmx/x", true},
     };
     FullTree before;
     walkFull(h, before, "", {".qmx"});
-    const std::string code = "org.qmx.test.pkg";
+    int n = 0;
     for (auto& c : cases) {
-        ASSERT_TRUE(writeTextFile(home.journal(), c.journal)) << c.name;
-        sRecoveryReport report;
-        EXPECT_FALSE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store, &report)) << c.name;
-        EXPECT_EQ(report.outcome, (int)sRecoveryReport::eRefused) << c.name;
-        EXPECT_EQ(std::string(report.path.ptr ? report.path.ptr : ""), c.outside) << c.name;
-        _List<_guardchar<char> > unfinished;
-        EXPECT_FALSE(recoverAllInterrupted(&store, nullptr, &unfinished)) << c.name;
-        EXPECT_TRUE(unfinished.count() == 1 && unfinished.head->value.ptr == code) << c.name;
-        ScriptedAsker yes;
-        EXPECT_EQ(uninstallPackage(&store, code, &yes), (unsigned)eUNUnfinished) << c.name;
-        EXPECT_TRUE(yes.asked.empty()) << c.name;
-        EXPECT_EQ(install(pkg, home, &store).init, (unsigned)eIIUnfinished) << c.name;
+        const std::string text = c.digest ? withDigest(home.journal(), c.journal) : c.journal;
+        ASSERT_TRUE(!text.empty() && writeTextFile(home.journal(), text)) << c.name;
+        // Each next run in turn: a recovery of its own, the manager's start, the installer.
+        switch (n++ % 3) {
+            case 0: {
+                sRecoveryReport report;
+                EXPECT_TRUE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store, &report)) << c.name;
+                EXPECT_EQ(report.outcome, (int)sRecoveryReport::eRefused) << c.name;
+                EXPECT_EQ(std::string(report.path.ptr ? report.path.ptr : ""), c.outside) << c.name;
+                EXPECT_EQ(std::string(report.setAside.ptr ? report.setAside.ptr : ""), aside) << c.name;
+                break;
+            }
+            case 1: {
+                _List<_guardchar<char> > unfinished;
+                _List<sSetAsideJournal> setAside;
+                EXPECT_TRUE(recoverAllInterrupted(&store, nullptr, &unfinished, &setAside)) << c.name;
+                EXPECT_TRUE(setAside.count() == 1 && setAside.head->value.code.ptr == code) << c.name;
+                break;
+            }
+            default: EXPECT_EQ(install(pkg, home, &store).init, (unsigned)eIINoUpdate) << c.name;
+        }
         FullTree now;
         walkFull(h, now, "", {".qmx"});
         EXPECT_EQ(treeDiff(now, before), "") << c.name;
-        EXPECT_EQ(readTextFile(home.journal()), c.journal) << c.name << ": kept as it was";
+        EXPECT_FALSE(exists(home.journal())) << c.name;
+        EXPECT_EQ(readTextFile(aside), text) << c.name << ": set aside as it was";
+        ASSERT_EQ(unlink(aside.c_str()), 0);
     }
-    ASSERT_EQ(unlink(home.journal().c_str()), 0);
+    // The uninstallation goes on past one too.
+    ASSERT_TRUE(writeTextFile(home.journal(), cases[0].journal));
     ASSERT_EQ(uninstallPackage(&store, code), (unsigned)eUNRemoved);
+    EXPECT_EQ(readTextFile(aside), cases[0].journal);
     FullTree after;
     walkFull(h, after, "", {".qmx"});
     for (auto& b : before) {

@@ -13,6 +13,7 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journal.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/langselect.h"
@@ -25,6 +26,15 @@
 using namespace installtest;
 
 namespace {
+
+// A pending journal that cannot be undone: its backup cannot go back over the folder that
+// stands at its target.
+bool writeStuckJournal(const PrivateHome& h) {
+    const std::string target = h.installFolder() + "/stuck";
+    sJournal j;
+    return makeDirs(target) && writeTextFile(target + ".bkp", "earlier") && j.add('D', h.installFolder().c_str()) &&
+           j.add('R', target.c_str()) && saveJournal(h.journal().c_str(), j, false) == 1;
+}
 
 // What each modal run showed and how it was answered.
 class cScript : public cHeadlessScript {
@@ -130,12 +140,8 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
         {"running",
          [&](const PrivateHome& h, cMemConfig&) { EXPECT_TRUE(first.take(h.journal().c_str(), "org.qmx.test.pkg")); },
          pkg, "Another installer of this package is running.", eIIBusy},
-        {"refused journal",
-         [](const PrivateHome& h, cMemConfig&) {
-             makeDirs(h.path() + "/.qmx");
-             writeTextFile(h.journal(), "QMXINFLIGHT 3\nstate pending\nN " + h.path() + "/notes.txt\nend 1\n");
-         },
-         pkg, "The interrupted installation or removal of Test Pkg could not be finished.", eIIUnfinished},
+        {"journal that cannot be resolved", [](const PrivateHome& h, cMemConfig&) { EXPECT_TRUE(writeStuckJournal(h)); },
+         pkg, "The interrupted installation or removal of Test Pkg could not be finished:", eIIUnfinished},
         {"finished",
          [&](const PrivateHome& h, cMemConfig& store) {
              EXPECT_EQ(install(pkg, h, &store, &keeps).result, (unsigned)eIJCannotWrite);
@@ -180,7 +186,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         unsigned int want;
         bool gone;
         int lang;                  // the installation's language (asks are shown in it)
-        const char* question;      // null: a journal the job refuses, said at once
+        const char* question;      // null: a journal the job cannot resolve, said at once
         bool shared;  // another package's record lists a.txt: it stays, and the message says so
     } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
                  {{1}, eUNUnfinished, false, eLangENG, nullptr, false},
@@ -192,7 +198,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             ASSERT_EQ(install(pkg, home, &store).job, 0u);
         }
         if (!c.question) {
-            ASSERT_TRUE(writeTextFile(home.journal(), "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
+            ASSERT_TRUE(writeStuckJournal(home));
         }
         if (c.shared) {
             store.setParamInt64("install/org.qmx.other/ver", 1);
@@ -241,6 +247,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
                 << texts[0];
             EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
             ASSERT_EQ(unlink(home.journal().c_str()), 0);
+            ASSERT_EQ(rmdir((home.installFolder() + "/stuck").c_str()), 0);
             continue;
         }
         ASSERT_EQ(texts.size(), 2u);

@@ -15,6 +15,7 @@
 #include "apptest.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
+#include "instengine/journal.h"
 #include "memconfig.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
@@ -280,8 +281,9 @@ TEST(UpdateVerb, ResultsAndADrippingServerBehindAProgressFormWithStop) {
     EXPECT_EQ(log.find("org/new"), std::string::npos);
 }
 
-// A journal the check's start cannot obey is said (unless quiet), and its package's
-// version is then left unknown: nothing is checked for it.
+// A journal the check's start cannot carry out is said (unless quiet), and its package's
+// version is then left unknown: nothing is checked for it. One it refuses is set aside,
+// said once, and the check goes on.
 TEST(UpdateVerb, UnfinishedJournalIsSaidAndItsPackageLeftUnchecked) {
     useLanguage(eLangENG);
     installtest::PrivateHome home;
@@ -290,11 +292,23 @@ TEST(UpdateVerb, UnfinishedJournalIsSaidAndItsPackageLeftUnchecked) {
     store.setParamStr("install/org.top/name", "Top", -1);
     ASSERT_TRUE(installtest::makeDirs(home.path() + "/.qmx"));
     const std::string journal = home.path() + "/.qmx/inflight-org.top";
-    ASSERT_TRUE(installtest::writeTextFile(journal, "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
     cHeadlessWindowMaker maker;
     cVerbScript script;
     maker.setModalScript(&script);
     maker.setIdleTimeout(20000);
+    ASSERT_TRUE(installtest::writeTextFile(journal, "QMXINFLIGHT 3\nstate pending\nN " + home.path() + "/n\nend 1\n"));
+    check_updates("org.top", false, &store, &maker);
+    EXPECT_EQ(script.shown.rfind("The unfinished work of Top could not be checked and was set aside as " + journal +
+                                     ".refused.",
+                                 0),
+              0u)
+        << script.shown;
+    EXPECT_FALSE(installtest::exists(journal));
+    // A backup that cannot go back over the folder at its target.
+    const std::string folder = home.path() + "/Top", stuck = folder + "/stuck";
+    sJournal j;
+    ASSERT_TRUE(installtest::makeDirs(stuck) && installtest::writeTextFile(stuck + ".bkp", "earlier") &&
+                j.add('D', folder.c_str()) && j.add('R', stuck.c_str()) && saveJournal(journal.c_str(), j, false) == 1);
     for (bool quiet : {false, true}) {
         script.shown.clear();
         EXPECT_EQ(check_updates("org.top", quiet, &store, &maker), 1);
