@@ -53,13 +53,15 @@ void removeTree(const std::string& path) {
     if (lstat(path.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
         chmod(path.c_str(), 0700);
+        // The names are read first and the folder closed before going down: a tree deeper
+        // than the open-files limit (1024 for an ordinary user) is removed all the same.
+        std::vector<std::string> names;
         if (DIR* d = opendir(path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-                removeTree(path + "/" + e->d_name);
-            }
+            while (dirent* e = readdir(d))
+                if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
             closedir(d);
         }
+        for (const std::string& name : names) removeTree(path + "/" + name);
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());
