@@ -105,6 +105,17 @@ protected:
         xdo({"key", "Return"});
         return waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
     }
+    // The bundle made from the scenario in `dir`, its installer started under a window
+    // manager and the language question answered: the wizard's window, "" when none showed.
+    std::string startUnderWindowManager(const std::string& dir) {
+        std::string bundle = out.file("HelloTool.app");
+        apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), dir);
+        EXPECT_EQ(made.exitCode, 0) << made.out << made.err;
+        if (made.exitCode != 0) return "";
+        wm.reset(new apptest::WindowManager(server->display()));
+        installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
+        return installer > 0 ? passLanguage() : "";
+    }
     std::string languageWindow() {
         return waitWindow([](const std::string& n, const std::string& g) {
             return n.empty() && g.find("380x370") != std::string::npos;
@@ -143,6 +154,7 @@ protected:
     }
 
     std::unique_ptr<testutil::Xvfb> server;
+    std::unique_ptr<apptest::WindowManager> wm;
     std::string prog, oldDisplay;
     bool hadDisplay = false;
     int installer = -1;
@@ -237,19 +249,14 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
 // does. The example's notes made tall enough to scroll.
 TEST_F(WizardXvfb, TabPassesOverTheNotesAndAClickThenDownScrollsThem) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
-    std::string example = out.file("example"), bundle = out.file("HelloTool.app");
+    std::string example = out.file("example");
     ASSERT_EQ(testutil::run({"cp", "-r", apptest::exampleDir(), example}), 0);
     std::string tall;
     for (int i = 0; i < 60; i++) tall += "<text>Line " + std::to_string(i) + " of the release notes.</text>\n";
     std::vector<unsigned char> readme = testutil::readFile(example + "/docs/readme_en.txt");
     readme.insert(readme.end(), tall.begin(), tall.end());
     ASSERT_TRUE(testutil::writeFile(example + "/docs/readme_en.txt", readme));
-    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), example);
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
-    apptest::WindowManager wm(server->display());
-    installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
-    ASSERT_GT(installer, 0);
-    std::string w = passLanguage();
+    std::string w = startUnderWindowManager(example);
     ASSERT_FALSE(w.empty());
     click(w, 560, 404);
     ASSERT_EQ(currentStep(w), 1);
@@ -339,13 +346,7 @@ namespace {
 // the close question, Browse); the folder dialog takes a typed folder with Return, Return.
 TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
-    std::string bundle = out.file("HelloTool.app");
-    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
-    apptest::WindowManager wm(server->display());
-    installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
-    ASSERT_GT(installer, 0);
-    std::string w = passLanguage();
+    std::string w = startUnderWindowManager(apptest::exampleDir());
     ASSERT_FALSE(w.empty());
     auto keys = [&](std::vector<std::string> k) {
         k.insert(k.begin(), {"key", "--delay", "120"});
