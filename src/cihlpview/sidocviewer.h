@@ -32,10 +32,9 @@ public:
     void onMouseButton(int x, int y, int button, bool down) override;
     void onMouseMoving(int x, int y) override;
     bool onKey(int key, bool shift, bool ctrl, bool alt) override;
+    // No Tab stop and no ring: a click gives the document the keys, and the arrows then
+    // scroll it instead of moving the focus.
     bool wantCaptureArrows() override { return true; }
-    // Keyboard users reach the document by Tab to scroll it; the ring shows it has the keys.
-    bool wantTabStop() override { return true; }
-    int wantFocusRing() override { return 1; }
     void onPaintArea(cCanvas* canvas) override;
 
     // Runs for a clicked link; opens it on the desktop (siDocOpenLink).

@@ -70,9 +70,8 @@ struct cViewerFixture : ctltest::cFixture {
     int differences(cCanvas& ref, int top) {
         pump();
         int w = viewer->width() - viewer->getVScrollRes(), diff = 0;
-        // The edge holds the focus ring while the viewer has the keys.
-        for (int y = 1; y < viewer->height() - 1; y++)
-            for (int x = 1; x < w; x++) {
+        for (int y = 0; y < viewer->height(); y++)
+            for (int x = 0; x < w; x++) {
                 unsigned int want = top + y < ref.height() ? ref.pixel(x, top + y) & 0xFFFFFF : 0xFFFFFF;
                 if ((window->canvas()->pixel(10 + x, 10 + y) & 0xFFFFFF) != want) diff++;
             }
@@ -221,12 +220,15 @@ TEST(SiDocViewer, LinksOpenOnlyWhenPressedAndReleasedOnThemWithTheHandOverThem) 
     EXPECT_EQ(f.viewer->renderedHeight(), 0);
 }
 
-// A link never takes the focus: Tab goes from the document straight to the next element
-// and back, and Return or Space there opens nothing.
-TEST(SiDocViewer, TabNeverLandsOnALink) {
+// Neither the viewer nor a link takes a Tab stop: Tab and Shift+Tab stay with the button
+// beside it, and Return, Space or Down there open and scroll nothing. A click gives the
+// viewer the keys, and Down then scrolls it.
+TEST(SiDocViewer, TabPassesOverTheViewerAndAClickGivesItTheKeys) {
     testutil::TempDir dir;
-    auto c = compileSource(dir, "<text><link ref=\"http://example.org/a\">first</link> words\n"
-                                "<link ref=\"mailto:x@example.org\">second</link></text>");
+    std::string source = "<text><link ref=\"http://example.org/a\">first</link> words\n"
+                         "<link ref=\"mailto:x@example.org\">second</link></text>";
+    for (int i = 0; i < 40; i++) source += "\n<text>line " + std::to_string(i) + "</text>";
+    auto c = compileSource(dir, source.c_str());
     ASSERT_TRUE(c.ok) << c.err.message.ptr;
     cSiDocLoader loader;
     ASSERT_TRUE(loader.load(c.bytes.data(), (long long)c.bytes.size()));
@@ -234,15 +236,22 @@ TEST(SiDocViewer, TabNeverLandsOnALink) {
     f.openViewer(260, 200, 200, 150);
     cChildElement* after = f.add<cButtonChild>(10, 170, 60, 20);
     f.viewer->refSiDoc(loader.forLang(0), kWhite);
-    f.viewer->focus();
     f.pump();
+    f.pump();
+    ASSERT_TRUE(f.viewer->vScroll()->visible_child());
     for (unsigned int mods : {0u, (unsigned)kModShift, 0u, (unsigned)kModShift}) {
         f.key(kKeyTab, mods);
-        EXPECT_TRUE((mods ? (cChildElement*)f.viewer : after)->focused()) << "Tab stopped on a link";
+        EXPECT_TRUE(after->focused()) << "Tab stopped on the viewer or a link";
         f.key(kKeyEnter);
         f.key(kKeySpace);
+        f.key(kKeyDown);
     }
     EXPECT_TRUE(f.viewer->opened.empty());
+    EXPECT_EQ(f.viewer->shiftY(), 0);
+    f.click(10 + 150, 10 + 100);
+    EXPECT_TRUE(f.viewer->focused());
+    f.key(kKeyDown);
+    EXPECT_EQ(f.viewer->shiftY(), 15);
 }
 
 TEST(SiDocViewer, HugeDocumentStaysWithinABandOfMemory) {
@@ -296,7 +305,6 @@ TEST(SiDocViewer, SnapshotOfTextPicturesLinksBackgroundsAndMargins) {
     cViewerFixture f;
     f.openViewer(300, 260, 280, 240);
     f.viewer->refSiDoc(loader.forLang(0), kWhite);
-    f.viewer->host()->changeFocus(nullptr);  // the document alone, without the focus ring
     f.pump();
     f.pump();
     ctltest::expectSnapshotFile(f.maker, f.window, "cihlpdoc/viewer_mixed", {10, 10, 280, 240});

@@ -105,6 +105,17 @@ protected:
         xdo({"key", "Return"});
         return waitWindow([](const std::string& n, const std::string&) { return n == "Hello Tool software installer"; });
     }
+    // The bundle made from the scenario in `dir`, its installer started under a window
+    // manager and the language question answered: the wizard's window, "" when none showed.
+    std::string startUnderWindowManager(const std::string& dir) {
+        std::string bundle = out.file("HelloTool.app");
+        apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), dir);
+        EXPECT_EQ(made.exitCode, 0) << made.out << made.err;
+        if (made.exitCode != 0) return "";
+        wm.reset(new apptest::WindowManager(server->display()));
+        installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
+        return installer > 0 ? passLanguage() : "";
+    }
     std::string languageWindow() {
         return waitWindow([](const std::string& n, const std::string& g) {
             return n.empty() && g.find("380x370") != std::string::npos;
@@ -143,6 +154,7 @@ protected:
     }
 
     std::unique_ptr<testutil::Xvfb> server;
+    std::unique_ptr<apptest::WindowManager> wm;
     std::string prog, oldDisplay;
     bool hadDisplay = false;
     int installer = -1;
@@ -232,6 +244,44 @@ TEST_F(WizardXvfb, ClickThroughTheExampleInstaller) {
     EXPECT_NE(text.find("Hello! Thank you for installing Hello Tool."), std::string::npos) << text;
 }
 
+// The notes document takes no Tab stop: however often Tab goes round the page (the box, and
+// Next once the box is ticked), Down never scrolls the document; a click on it, then Down,
+// does. The example's notes made tall enough to scroll.
+TEST_F(WizardXvfb, TabPassesOverTheNotesAndAClickThenDownScrollsThem) {
+    if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
+    std::string example = out.file("example");
+    ASSERT_EQ(testutil::run({"cp", "-r", apptest::exampleDir(), example}), 0);
+    std::string tall;
+    for (int i = 0; i < 60; i++) tall += "<text>Line " + std::to_string(i) + " of the release notes.</text>\n";
+    std::vector<unsigned char> readme = testutil::readFile(example + "/docs/readme_en.txt");
+    readme.insert(readme.end(), tall.begin(), tall.end());
+    ASSERT_TRUE(testutil::writeFile(example + "/docs/readme_en.txt", readme));
+    std::string w = startUnderWindowManager(example);
+    ASSERT_FALSE(w.empty());
+    click(w, 560, 404);
+    ASSERT_EQ(currentStep(w), 1);
+    // The document's rectangle, as a digest of its pixels.
+    auto document = [&] {
+        std::string png = out.file("notes.png"), sum;
+        usleep(300000);
+        if (testutil::run({"import", "-window", w, png}) != 0) return sum;
+        testutil::run({"convert", png, "-crop", "410x290+200+72", "+repage", "-format", "%#", "info:"}, &sum);
+        return sum;
+    };
+    std::string top = document();
+    ASSERT_FALSE(top.empty());
+    for (const char* k : {"Tab", "Tab", "space", "Tab", "Tab", "Tab", "shift+Tab", "shift+Tab"}) {
+        xdo({"key", k});
+        xdo({"key", "Down"});
+        EXPECT_EQ(document(), top) << "the document had the keys after " << k;
+    }
+    shot(w, "n1-notes-after-tab");
+    click(w, 400, 250);
+    xdo({"key", "Down"});
+    EXPECT_NE(document(), top) << "Down after a click did not scroll the document";
+    shot(w, "n2-notes-clicked-down");
+}
+
 // A user who may not write to "/" (nobody, when the test runs as root) installs with the
 // offered folder, $HOME/Applications; a double click on the licence page's Next shows the
 // location page instead of accepting it unseen.
@@ -296,13 +346,7 @@ namespace {
 // the close question, Browse); the folder dialog takes a typed folder with Return, Return.
 TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEarlyInputNeverSkipsThePageAfter) {
     if (!testutil::haveTool("convert")) GTEST_SKIP() << "convert is not installed";
-    std::string bundle = out.file("HelloTool.app");
-    apptest::Result made = apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
-    apptest::WindowManager wm(server->display());
-    installer = start(bundle + "/Contents/MacOS/Installer", home.path(), out.file("installer.log"));
-    ASSERT_GT(installer, 0);
-    std::string w = passLanguage();
+    std::string w = startUnderWindowManager(apptest::exampleDir());
     ASSERT_FALSE(w.empty());
     auto keys = [&](std::vector<std::string> k) {
         k.insert(k.begin(), {"key", "--delay", "120"});

@@ -168,6 +168,33 @@ TEST(FileChooser, TypedFolderIsEnteredAndTheEditEmptied) {
     EXPECT_STREQ(f.dlg->nameEdit()->text(), "notes.md");
 }
 
+// Return with a typed name that leaves the dialog open goes on to the list's current row:
+// a folder is entered, a file chosen. A name that closes the dialog takes the Return alone.
+TEST(FileChooser, ReturnThatLeavesTheDialogOpenOpensTheFocusedRow) {
+    cTempFolder t;
+    struct sCase {
+        const char* row;
+        const char* typed;
+        const char* entered;  // folder shown afterwards, or null
+        const char* chosen;   // file chosen, or null
+    } cases[] = {{"A", "nothing here", "/A", nullptr},
+                 {"notes.md", "nothing here", nullptr, "/notes.md"},
+                 {"notes.md", "b.txt", nullptr, "/b.txt"}};
+    for (auto& c : cases) {
+        cDlgFixture f;
+        f.make(t, false);
+        f.dlg->list()->select(f.rowOf(c.row));
+        f.pump();
+        f.dlg->nameEdit()->setText(c.typed);
+        ASSERT_TRUE(f.dlg->list()->focused()) << c.row;
+        f.key(kKeyEnter);
+        if (c.entered) {
+            EXPECT_TRUE(f.waitFor(t.dir + c.entered)) << c.row;
+        }
+        EXPECT_STREQ(f.info.file.ptr, c.chosen ? (t.dir + c.chosen).c_str() : nullptr) << c.row;
+    }
+}
+
 TEST(FileChooser, NewFolderClashesAndRefusedNames) {
     cTempFolder t;
     cDlgFixture f;

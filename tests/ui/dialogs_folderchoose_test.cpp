@@ -190,28 +190,38 @@ TEST(FolderChooser, NewFolderRefusesBadNamesAndListsTheNewOne) {
             EXPECT_EQ(stat((t.dir + c.made).c_str(), &st) == 0, c.created) << c.name;
         }
     }
-    // The new folder is shown and selected.
-    EXPECT_EQ(std::string(f.selectedPath() ? f.selectedPath() : ""), b + "/New");
-    EXPECT_EQ(std::string(f.dlg->pathEdit()->text()), b + "/New");
-    EXPECT_EQ(std::string(f.result.ptr ? f.result.ptr : ""), b + "/New");
+    // The new folder is shown; the selection, the path edit and the result stay on its parent.
+    ASSERT_TRUE(f.dlg->selectedItem());
+    EXPECT_EQ(std::string(f.selectedPath() ? f.selectedPath() : ""), b);
+    EXPECT_EQ(f.dlg->tree()->selected(), f.dlg->selectedItem());
+    EXPECT_TRUE(f.childNamed(FCD::contentOf(f.dlg->selectedItem()), b + "/New"));
+    EXPECT_EQ(std::string(f.dlg->pathEdit()->text()), b);
+    EXPECT_EQ(std::string(f.result.ptr ? f.result.ptr : ""), b);
     EXPECT_TRUE(cNewFolderNameReqForm::badFolderName(""));
     EXPECT_FALSE(cNewFolderNameReqForm::badFolderName("..."));
 }
 
-// Folders are listed by name in byte order, and Tab leaves the tree for the path edit and
-// back; New folder takes no focus.
-TEST(FolderChooser, FoldersByNameAndTabLeavesTheTree) {
+// Folders are listed in the order the folder is read (hidden ones and files left out), not
+// sorted, and Tab leaves the tree for the path edit and back; New folder takes no focus.
+TEST(FolderChooser, FoldersInReadOrderAndTabLeavesTheTree) {
     cTempTree t;
-    for (const char* d : {"zeta", "b", "C", "a2", "Mid"}) mkdir(t.file(d).c_str(), 0700);
+    for (const char* d : {"zeta", "b", "C", "a2", "Mid", ".dot", "x.y", "0"}) mkdir(t.file(d).c_str(), 0700);
+    testutil::writeFile(t.file("a1"), "x", 1);
     cDlgFixture f(t.dir);
     auto* sel = FCD::contentOf(f.dlg->selectedItem());
     ASSERT_TRUE(sel);
-    std::vector<std::string> names;
+    std::vector<std::string> names, read;
     for (cTreeItem* c = sel->firstChild; c; c = c->next) {
         std::string p = ((FCD::cTreeFoldersContentItem*)c)->path.ptr;
         names.push_back(p.substr(p.rfind('/') + 1));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"A", "C", "Mid", "a2", "b", "zeta"}));
+    cFolderContents listing;
+    ASSERT_TRUE(listing.init(t.dir.c_str(), true));
+    for (int i = 0; i < listing.count(); i++)
+        if (!listing.info(i)->hidden && listing.info(i)->type == cFolderContents::eFolder)
+            read.push_back(listing.info(i)->name.ptr);
+    EXPECT_EQ(names, read);
+    EXPECT_EQ(names.size(), 8u);
     f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/folder_chooser.png").c_str());
     f.dlg->selectedItem()->element->focus();
     ASSERT_TRUE(f.dlg->tree()->getFocused());

@@ -404,13 +404,15 @@ bool cFileChooseDialog::onAction(cChildElement* sender, cChildAction* action) {
 
 // ---- accepting ----
 
+// True only when the dialog closes: a Return that leaves it open goes on to the focused
+// element (the list opens its current row).
 bool cFileChooseDialog::onFormAccept() {
-    if (myNavi.naviMode() != cNavigationChild::nmNormal) return true;
+    if (myNavi.naviMode() != cNavigationChild::nmNormal) return false;
     _guardchar<char> t;
     t.set(myName.text());
     if (!t.ptr || !*t.ptr) {
         myName.focus();
-        return true;
+        return false;
     }
     cFolderContents::adjustPath(t.ptr);
     // A typed mask filters the folder and keeps the dialog open.
@@ -424,7 +426,7 @@ bool cFileChooseDialog::onFormAccept() {
             _sprintf_s(buf, sizeof buf, "%s (%s)", string(24) ? string(24) : "", t.ptr);
         myFilter.setText(buf);
         if (realFolder()) ls_data(true);
-        return true;
+        return false;
     }
     _guardchar<char> dir;
     if (!realFolder()) {
@@ -432,10 +434,9 @@ bool cFileChooseDialog::onFormAccept() {
             myName.setText("");
             ls(t.ptr);
         } else if (isFile(t.ptr) || (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr))) {
-            myInfo->file.set(t.ptr);
-            endSODialog();
+            return endWith(t.ptr);
         }
-        return true;
+        return false;
     }
     if (!mySave && myInfo->multiselect) {
         bool first = true;
@@ -450,19 +451,14 @@ bool cFileChooseDialog::onFormAccept() {
                 myInfo->moreFiles.add()->set(p.ptr);
             first = false;
         }
-        if (!first) {
-            endSODialog();
-            return true;
-        }
+        if (!first) return endSODialog();
     }
     _guardchar<char> p;
     joinPath(myShown->folder(), t.ptr, p);
     cFolderContents::adjustPath(p.ptr);
     int pt = cFolderContents::objtype(p.ptr);
-    if (pt == cFolderContents::eFile) {
-        myInfo->file.set(p.ptr);
-        endSODialog();
-    } else if (pt == cFolderContents::eFolder) {
+    if (pt == cFolderContents::eFile) return endWith(p.ptr);
+    if (pt == cFolderContents::eFolder) {
         myName.setText("");
         ls(p.ptr);
     } else if (pt == cFolderContents::eNothing) {
@@ -470,20 +466,22 @@ bool cFileChooseDialog::onFormAccept() {
             myName.setText("");
             ls(t.ptr);
         } else if (isFile(t.ptr)) {
-            myInfo->file.set(t.ptr);
-            endSODialog();
+            return endWith(t.ptr);
         } else if (mySave && parentOf(p.ptr, dir) && isFolder(dir.ptr)) {
-            myInfo->file.set(p.ptr);
-            endSODialog();
+            return endWith(p.ptr);
         } else if (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr)) {
-            myInfo->file.set(t.ptr);
-            endSODialog();
+            return endWith(t.ptr);
         }
     }
-    return true;
+    return false;
 }
 
-void cFileChooseDialog::endSODialog() {
+bool cFileChooseDialog::endWith(const char* file) {
+    myInfo->file.set(file);
+    return endSODialog();
+}
+
+bool cFileChooseDialog::endSODialog() {
     if (mySave && validFilter(myInfo->filterIndex)) {
         const char* e = myInfo->filters.ptr[myInfo->filterIndex].ext.ptr;
         const char* f = myInfo->file.ptr;
@@ -498,8 +496,9 @@ void cFileChooseDialog::endSODialog() {
             }
         }
     }
-    if (myInfo->extraPanel && !myInfo->extraPanel->canClose()) return;
+    if (myInfo->extraPanel && !myInfo->extraPanel->canClose()) return false;
     end_modal(1);
+    return true;
 }
 
 bool cFileChooseDialog::onFormCancel() {

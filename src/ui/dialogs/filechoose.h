@@ -74,7 +74,8 @@ public:
     void initList();
     void ls_data(bool sort);
     void mkdir();
-    void endSODialog();
+    // The final name rules, then closing (true) unless the extra panel refuses.
+    bool endSODialog();
     // Shows the special places instead of a folder.
     void showPlaces();
 
@@ -101,6 +102,8 @@ private:
     bool rowPath(int row, _guardchar<char>& out);
     int rowType(int row);
     bool validFilter(long long i);
+    // The chosen file into the caller's record, then endSODialog.
+    bool endWith(const char* file);
     void listContext(cChildAction* action);
     void activate(int row);
     int extraHeight() { return myInfo && myInfo->extraPanel ? myInfo->extraPanel->wantHeight() : 0; }

@@ -4,7 +4,6 @@
 // listing that fails cannot leave it pointing at a freed item.
 #include "ui/dialogs/folderchoose.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "ciplatform/picture.h"
@@ -110,27 +109,18 @@ bool cFolderChooseDialog::lsUnder(tContent* item) {
     if (!item) return false;
     removeChildren(item);
     item->listed = item->contents.init(item->path.ptr, true);
-    _typebuf<int> order;
+    // In the order the folder was read, unsorted.
     int n = item->listed ? item->contents.count() : 0;
-    if (n > 0 && !order.set(n)) n = 0;
-    for (int i = 0; i < n; i++) order.ptr[i] = i;
-    // By name, as the file chooser sorts its list (byte order of the shown names).
-    auto shown = [&](int i) {
+    for (int i = 0; i < n; i++) {
         sFolderItemInfo* e = item->contents.info(i);
-        return e->displayName.ptr ? e->displayName.ptr : e->name.ptr ? e->name.ptr : "";
-    };
-    std::sort(order.ptr, order.ptr + n, [&](int a, int b) { return strcmp(shown(a), shown(b)) < 0; });
-    for (int k = 0; k < n; k++) {
-        int i = order.ptr[k];
-        sFolderItemInfo* e = item->contents.info(i);
-        if (e->hidden) continue;
+        if (!e || e->hidden) continue;
         int kind = e->type == cFolderContents::eFolder || e->type == cFolderContents::eSpecialFolder ? kFolder
                    : e->type == cFolderContents::eFileSystem || e->type == cFolderContents::eVolume ? kFileSystem
                                                                                                    : -1;
         if (kind < 0) continue;
         _guardchar<char> full;
         if (!item->contents.path(i, full)) continue;
-        addChild(item, kind, full.ptr, shown(i));
+        addChild(item, kind, full.ptr, e->displayName.ptr ? e->displayName.ptr : e->name.ptr);
     }
     myTree.select(item->viewItem, true);
     if (item->listed) mySelected = item->viewItem;
@@ -203,14 +193,8 @@ void cFolderChooseDialog::mkdir() {
             cMessageForm::errorbox(this, string(3));
             break;
         }
-        // Shown and selected: it is what the user will choose next.
-        if (lsUnder(sel))
-            for (cTreeItem* c = sel->firstChild; c; c = c->next)
-                if (((tContent*)c)->path.ptr && !strcmp(((tContent*)c)->path.ptr, p.ptr)) {
-                    myTree.select(((tContent*)c)->viewItem, true);
-                    showSelection(((tContent*)c)->viewItem);
-                    break;
-                }
+        // Re-listed so that the new folder shows; the selection stays where it was.
+        lsUnder(sel);
         break;
     case cFolderContents::eFile: cMessageForm::errorbox(this, string(1)); break;
     case cFolderContents::eFolder: cMessageForm::warningbox(this, string(2)); break;
