@@ -411,8 +411,9 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
         delete it->value;
     }
     myCommandLinks.destroy();
+    // One link per command below the texts, as many as fit above the panel's bottom
+    // margin; a caption longer than its link is cut.
     int panelH = myDetails->height();
-    int commandsRight = 0;  // where the widest command link ends
     if (!item->commands.empty() && panelH - 20 >= 115) {
         int y = 115;
         for (auto* c = item->commands.head; c && y + 20 <= panelH - 20; c = c->next, y += 20) {
@@ -422,77 +423,24 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             l->setFont(mkBtnFont(true));
             l->setText(c->value.caption.ptr, cCanvas::taLeft);
             l->setAssociation(&c->value);
-            // As wide as its caption (at most 300), so that a long address link beside
-            // it keeps its room.
-            sSize want = {300, 20};
-            l->wantsSize(want);
-            l->move(85, y, want.cx < 300 ? want.cx : 300, 20);
-            if (85 + l->width() > commandsRight) commandsRight = 85 + l->width();
             cLinkElement** slot = myCommandLinks.add();
             if (slot) *slot = l;
         }
     }
-    // The address links stand in one column with a common left edge: as far left as the
-    // widest of them needs, never over the version and date texts beside the first rows
-    // nor over the command links below them. A link the column cannot hold on one line
-    // wraps onto a second.
+    // The address links one under the other beside the texts; one without an address
+    // takes no row.
     const char* addresses[3] = {item->publisher.ptr, item->support.ptr, item->updates.ptr};
     cLinkElement* links[3] = {myPublisher, mySupport, myUpdates};
-    cStaticElement* texts[2] = {myVersion, myInstalled};
-    int panelW = myDetails->width(), x = kLinkX, textsRight = kLinkLeast - 15;
-    for (cStaticElement* t : texts) {
-        int right = 85 + textExtent(t->text(), t->font()).cx;
-        if (right > textsRight) textsRight = right;
-    }
-    bool any = false;
-    for (int i = 0; i < 3; i++) {
-        if (!addresses[i] || !*addresses[i]) continue;
-        int natural = linkX(links[i]);
-        if (natural < x) x = natural;
-        any = true;
-    }
-    if (x < textsRight + 15) x = textsRight + 15;
-    int heights[3] = {0, 0, 0}, bottom = 70;
-    for (int pass = 0; pass < 2; pass++) {
-        bottom = 70;
-        for (int i = 0; i < 3; i++) {
-            if (!addresses[i] || !*addresses[i]) continue;
-            sSize want = {0, 0};
-            links[i]->wantsSize(want);
-            heights[i] = want.cx <= panelW - x ? 20 : wrappedHeight(links[i]->text(), links[i]->font(), panelW - x - 2 * links[i]->textMargin());
-            if (heights[i] < 20) heights[i] = 20;
-            bottom += heights[i];
-        }
-        // Rows that reach down beside the command links start right of them.
-        if (bottom <= 115 || !commandsRight || x >= commandsRight + 10) break;
-        x = commandsRight + 10;
-    }
     int y = 70;
     for (int i = 0; i < 3; i++) {
         if (!addresses[i] || !*addresses[i]) {
             links[i]->hide(false);
             continue;
         }
-        links[i]->setTextDispMode(heights[i] > 20 ? cStaticElement::eTDMWrapped : cStaticElement::eTDMSingleLine);
-        myDetails->anchor(links[i], x, y, -x - 1, heights[i]);
+        myDetails->anchor(links[i], 390, y, -291, 20);
         links[i]->show(false);
-        y += heights[i];
+        y += 20;
     }
-    // The version and date texts take the room up to the column beside them.
-    for (int r = 0; r < 2; r++) {
-        int top = 70 + 20 * r;
-        int right = any && top < bottom ? x - 5 : panelW - 5;
-        texts[r]->move(85, top, right - 85, 20);
-    }
-}
-
-int cSoftMgrForm::linkX(cLinkElement* link) {
-    // A link starts at 390 unless its words need more room up to the panel's edge: then
-    // it starts further left, at most to the end of the version and date texts' room.
-    sSize want = {0, 0};
-    link->wantsSize(want);
-    int x = myDetails->width() - want.cx;
-    return x > kLinkX ? kLinkX : x < kLinkLeast ? kLinkLeast : x;
 }
 
 void cSoftMgrForm::selectItem(sInstalledItem* item) {
