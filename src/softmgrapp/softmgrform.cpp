@@ -30,6 +30,9 @@
 namespace {
 
 const unsigned int kText = 0x734D32, kLink = 0xC98C2F, kGrey = 0xB9AA9C;
+// A name cell: the 16-pixel icon with 4 around it, the text padding of 3 and the 2 the
+// cell keeps before its text.
+const int kNameCellInset = 16 + 4 + 3 + 2;
 
 bool readStr(cApplicationConfig* s, const char* section, const char* name, _guardchar<char>& out) {
     _guardchar<char> key;
@@ -65,6 +68,29 @@ bool openRunCommand(const char* command) {
 static int columnWidth(const char* text, int least) {
     int w = textExtent(text, nullptr).cx + 12;
     return w > least ? w : least;
+}
+
+// "name (code)" for a row of the list; when it is wider than the room the name is cut
+// ("Alpha Tool Profe... (org.a)") so that the code name stays whole.
+static void nameWithCode(const char* name, const char* code, int room, _guardchar<char>& out) {
+    _guardchar<char> tail, head;
+    concatText(" (", code ? code : "", head);
+    concatText(head.ptr, ")", tail);
+    if (!name) name = "";
+    concatText(name, tail.ptr, out);
+    cFontObject* font = mkBtnFont(false);
+    if (textExtent(out.ptr, font).cx <= room) return;
+    _guardchar<char> cut;
+    concatText("...", tail.ptr, cut);
+    for (long long n = (long long)strlen(name) - 1; n > 0; n--) {
+        if (((unsigned char)name[n] & 0xC0) == 0x80) continue;  // inside a character
+        long long k = n;
+        while (k > 0 && name[k - 1] == ' ') k--;
+        head.set(name, k);
+        concatText(head.ptr, cut.ptr, out);
+        if (textExtent(out.ptr, font).cx <= room) return;
+    }
+    concatText(name, tail.ptr, out);  // not even the code name fits: the cell cuts it
 }
 
 static bool sameText(const _guardchar<char>& a, const _guardchar<char>& b) {
@@ -375,20 +401,20 @@ void cSoftMgrForm::takeItems() {
     myItems = myReader.items.ptr;
     myReader.items.ptr = nullptr;
     myRowCount = 0;
+    // The name column's room for text, right of the icon and the cell's padding.
+    int nameRoom = myList->header()->columnWidth(1) - kNameCellInset;
     for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, myRowCount++) {
         sInstalledItem& item = it->value;
         myIcons.refImage((int)myRowCount, &item.smallIcon);
         // Two packages of one name installed the same day in one version would read alike:
-        // such rows carry their code names.
-        _guardchar<char> name, head;
+        // such rows carry their code names, which stay whole in the column (a long name
+        // is cut before them instead).
+        _guardchar<char> name;
         name.set(item.name.ptr ? item.name.ptr : "");
         for (auto* o = myItems.ptr->head; o; o = o->next)
             if (o != it && sameText(o->value.name, item.name) && sameText(o->value.installedDate, item.installedDate) &&
                 sameText(o->value.versionText, item.versionText)) {
-                concatText(name.ptr, " (", head);
-                concatText(head.ptr, item.codeName.ptr ? item.codeName.ptr : "", name);
-                concatText(name.ptr, ")", head);
-                name.attach(head.dettach());
+                nameWithCode(item.name.ptr, item.codeName.ptr, nameRoom, name);
                 break;
             }
         myList->setItem((int)myRowCount, 1, name.ptr, (int)myRowCount, &item);

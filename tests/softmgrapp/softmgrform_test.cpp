@@ -476,24 +476,37 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
 }
 
 // Two packages of one name installed the same day in one version: their rows tell them
-// apart by their code names; a row that reads alone stays as it is.
+// apart by their code names, which a long name leaves whole in the column; a row that
+// reads alone stays as it is.
 TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
     ServerEnv env("127.0.0.1:1");  // the check is refused at once
     addPackage(store, "org.hello", v(1, 4), "Hello Tool");
     addPackage(store, "org.hello.copy", v(1, 4), "Hello Tool");
     addPackage(store, "org.hello.old", v(1, 3), "Hello Tool");
+    const std::string longName = "Alpha Tool Professional Edition for Workgroups";
+    addPackage(store, "org.alpha", v(2, 0), longName);
+    addPackage(store, "org.alpha.lab", v(2, 0), longName);
     std::vector<std::string> rows;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
         if (!f) return -2;
-        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 3; }));
-        for (int r = 0; r < f->list()->getRowCount(); r++) rows.push_back(f->list()->text(r, 1));
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 5; }));
+        int room = f->list()->header()->columnWidth(1) - 16 - 4 - 3 - 2;  // icon and padding
+        for (int r = 0; r < f->list()->getRowCount(); r++) {
+            std::string row = f->list()->text(r, 1);
+            if (row.rfind("Alpha", 0) == 0) {
+                EXPECT_LE(textExtent(row.c_str(), mkBtnFont(false)).cx, room) << row;
+                row = row.substr(row.rfind(" ("));
+            }
+            rows.push_back(row);
+        }
         m->snapshotPNG(w, (snapshotDir() + "/softmgr_same_name.png").c_str());
         return 0;
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
     std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows, (std::vector<std::string>{"Hello Tool", "Hello Tool (org.hello)", "Hello Tool (org.hello.copy)"}));
+    EXPECT_EQ(rows, (std::vector<std::string>{" (org.alpha)", " (org.alpha.lab)", "Hello Tool", "Hello Tool (org.hello)",
+                                              "Hello Tool (org.hello.copy)"}));
 }
 
 TEST_F(Manager, RemovalResults) {
