@@ -30,6 +30,9 @@
 namespace {
 
 const unsigned int kText = 0x734D32, kLink = 0xC98C2F, kGrey = 0xB9AA9C;
+// A name cell: the 16-pixel icon with 4 around it, the text padding of 3 and the 2 the
+// cell keeps before its text.
+const int kNameCellInset = 16 + 4 + 3 + 2;
 
 bool readStr(cApplicationConfig* s, const char* section, const char* name, _guardchar<char>& out) {
     _guardchar<char> key;
@@ -65,6 +68,29 @@ bool openRunCommand(const char* command) {
 static int columnWidth(const char* text, int least) {
     int w = textExtent(text, nullptr).cx + 12;
     return w > least ? w : least;
+}
+
+// "name (code)" for a row of the list; when it is wider than the room the name is cut
+// ("Alpha Tool Profe... (org.a)") so that the code name stays whole.
+static void nameWithCode(const char* name, const char* code, int room, _guardchar<char>& out) {
+    _guardchar<char> tail, head;
+    concatText(" (", code ? code : "", head);
+    concatText(head.ptr, ")", tail);
+    if (!name) name = "";
+    concatText(name, tail.ptr, out);
+    cFontObject* font = mkBtnFont(false);
+    if (textExtent(out.ptr, font).cx <= room) return;
+    _guardchar<char> cut;
+    concatText("...", tail.ptr, cut);
+    for (long long n = (long long)strlen(name) - 1; n > 0; n--) {
+        if (((unsigned char)name[n] & 0xC0) == 0x80) continue;  // inside a character
+        long long k = n;
+        while (k > 0 && name[k - 1] == ' ') k--;
+        head.set(name, k);
+        concatText(head.ptr, cut.ptr, out);
+        if (textExtent(out.ptr, font).cx <= room) return;
+    }
+    concatText(name, tail.ptr, out);  // not even the code name fits: the cell cuts it
 }
 
 static bool sameText(const _guardchar<char>& a, const _guardchar<char>& b) {
@@ -375,20 +401,20 @@ void cSoftMgrForm::takeItems() {
     myItems = myReader.items.ptr;
     myReader.items.ptr = nullptr;
     myRowCount = 0;
+    // The name column's room for text, right of the icon and the cell's padding.
+    int nameRoom = myList->header()->columnWidth(1) - kNameCellInset;
     for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, myRowCount++) {
         sInstalledItem& item = it->value;
         myIcons.refImage((int)myRowCount, &item.smallIcon);
         // Two packages of one name installed the same day in one version would read alike:
-        // such rows carry their code names.
-        _guardchar<char> name, head;
+        // such rows carry their code names, which stay whole in the column (a long name
+        // is cut before them instead).
+        _guardchar<char> name;
         name.set(item.name.ptr ? item.name.ptr : "");
         for (auto* o = myItems.ptr->head; o; o = o->next)
             if (o != it && sameText(o->value.name, item.name) && sameText(o->value.installedDate, item.installedDate) &&
                 sameText(o->value.versionText, item.versionText)) {
-                concatText(name.ptr, " (", head);
-                concatText(head.ptr, item.codeName.ptr ? item.codeName.ptr : "", name);
-                concatText(name.ptr, ")", head);
-                name.attach(head.dettach());
+                nameWithCode(item.name.ptr, item.codeName.ptr, nameRoom, name);
                 break;
             }
         myList->setItem((int)myRowCount, 1, name.ptr, (int)myRowCount, &item);
@@ -411,8 +437,9 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
         delete it->value;
     }
     myCommandLinks.destroy();
+    // One link per command below the texts, as many as fit above the panel's bottom
+    // margin; a caption longer than its link is cut.
     int panelH = myDetails->height();
-    int commandsRight = 0;  // where the widest command link ends
     if (!item->commands.empty() && panelH - 20 >= 115) {
         int y = 115;
         for (auto* c = item->commands.head; c && y + 20 <= panelH - 20; c = c->next, y += 20) {
@@ -422,77 +449,24 @@ void cSoftMgrForm::placeLinks(sInstalledItem* item) {
             l->setFont(mkBtnFont(true));
             l->setText(c->value.caption.ptr, cCanvas::taLeft);
             l->setAssociation(&c->value);
-            // As wide as its caption (at most 300), so that a long address link beside
-            // it keeps its room.
-            sSize want = {300, 20};
-            l->wantsSize(want);
-            l->move(85, y, want.cx < 300 ? want.cx : 300, 20);
-            if (85 + l->width() > commandsRight) commandsRight = 85 + l->width();
             cLinkElement** slot = myCommandLinks.add();
             if (slot) *slot = l;
         }
     }
-    // The address links stand in one column with a common left edge: as far left as the
-    // widest of them needs, never over the version and date texts beside the first rows
-    // nor over the command links below them. A link the column cannot hold on one line
-    // wraps onto a second.
+    // The address links one under the other beside the texts; one without an address
+    // takes no row.
     const char* addresses[3] = {item->publisher.ptr, item->support.ptr, item->updates.ptr};
     cLinkElement* links[3] = {myPublisher, mySupport, myUpdates};
-    cStaticElement* texts[2] = {myVersion, myInstalled};
-    int panelW = myDetails->width(), x = kLinkX, textsRight = kLinkLeast - 15;
-    for (cStaticElement* t : texts) {
-        int right = 85 + textExtent(t->text(), t->font()).cx;
-        if (right > textsRight) textsRight = right;
-    }
-    bool any = false;
-    for (int i = 0; i < 3; i++) {
-        if (!addresses[i] || !*addresses[i]) continue;
-        int natural = linkX(links[i]);
-        if (natural < x) x = natural;
-        any = true;
-    }
-    if (x < textsRight + 15) x = textsRight + 15;
-    int heights[3] = {0, 0, 0}, bottom = 70;
-    for (int pass = 0; pass < 2; pass++) {
-        bottom = 70;
-        for (int i = 0; i < 3; i++) {
-            if (!addresses[i] || !*addresses[i]) continue;
-            sSize want = {0, 0};
-            links[i]->wantsSize(want);
-            heights[i] = want.cx <= panelW - x ? 20 : wrappedHeight(links[i]->text(), links[i]->font(), panelW - x - 2 * links[i]->textMargin());
-            if (heights[i] < 20) heights[i] = 20;
-            bottom += heights[i];
-        }
-        // Rows that reach down beside the command links start right of them.
-        if (bottom <= 115 || !commandsRight || x >= commandsRight + 10) break;
-        x = commandsRight + 10;
-    }
     int y = 70;
     for (int i = 0; i < 3; i++) {
         if (!addresses[i] || !*addresses[i]) {
             links[i]->hide(false);
             continue;
         }
-        links[i]->setTextDispMode(heights[i] > 20 ? cStaticElement::eTDMWrapped : cStaticElement::eTDMSingleLine);
-        myDetails->anchor(links[i], x, y, -x - 1, heights[i]);
+        myDetails->anchor(links[i], 390, y, -291, 20);
         links[i]->show(false);
-        y += heights[i];
+        y += 20;
     }
-    // The version and date texts take the room up to the column beside them.
-    for (int r = 0; r < 2; r++) {
-        int top = 70 + 20 * r;
-        int right = any && top < bottom ? x - 5 : panelW - 5;
-        texts[r]->move(85, top, right - 85, 20);
-    }
-}
-
-int cSoftMgrForm::linkX(cLinkElement* link) {
-    // A link starts at 390 unless its words need more room up to the panel's edge: then
-    // it starts further left, at most to the end of the version and date texts' room.
-    sSize want = {0, 0};
-    link->wantsSize(want);
-    int x = myDetails->width() - want.cx;
-    return x > kLinkX ? kLinkX : x < kLinkLeast ? kLinkLeast : x;
 }
 
 void cSoftMgrForm::selectItem(sInstalledItem* item) {

@@ -144,9 +144,6 @@ private:
     sInstalledItem* itemAt(long long row);
     void takeItems();
     void placeLinks(sInstalledItem* item);
-    // Where a link of the details starts: 390, or further left for a longer text.
-    int linkX(cLinkElement* link);
-    static const int kLinkX = 390, kLinkLeast = 290;
     void onUpdateInfo(cUpdateInfoAction* a);
 
     bool myRefocusRefresh = false;  // Refresh held the focus when it started a reading

@@ -133,26 +133,20 @@ void cSoftUpdateInfoForm::onConstruct() {
     myTitle->setColorSchema(0x734D32, 0xFFFFFF, (unsigned)-1);
     myTitle->setTextDispMode(cStaticElement::eTDMWrapped);
     formatOne(string(eUpdiAvailable), ctx ? ctx->name.ptr : nullptr, t);
+    // A name too long for the box is cut by it: the text below keeps its place.
     myTitle->setText(t.ptr, cCanvas::taLeft);
-    // A long package name or a longer language takes another line: the title grows and
-    // the text below it starts lower.
-    int titleH = wrappedHeight(t.ptr, myTitle->font(), myTitle->width() - 2 * myTitle->textMargin());
-    if (titleH < 45) titleH = 45;
-    client->anchor(myTitle, 10, 0, -21, titleH);
 
     cPropDispAreaChild* area = new cPropDispAreaChild;
     myWhatsNew = area;
     client->attach(area, 0, 0, 10, 10);
-    // It still ends where it ends under a title of 45: 100 above the client's bottom, clear
-    // of the links below it (an anchored height keeps its distance from the bottom only
-    // when the top stays).
-    client->anchor(area, 10, titleH + 5, -21, -151 - (titleH - 45));
+    client->anchor(area, 10, 50, -21, -151);
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
     formatOne(string(eUpdiWhatsNew), ctx ? ctx->version.ptr : nullptr, t);
     area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
     area->setQuantumSize(5, 15);
 
+    // Each link takes its whole row.
     cLinkElement** links[2] = {&mySiteLink, &myDownloadLink};
     for (int i = 0; i < 2; i++) {
         cLinkElement* l = new cLinkElement;
@@ -161,10 +155,6 @@ void cSoftUpdateInfoForm::onConstruct() {
         l->setTextColor(0xC98C2F);
         l->setFont(mkBtnFont(true));
         l->setText(string(i ? eUpdiBrowserLink : eUpdiSiteLink), cCanvas::taLeft);
-        // As wide as its words (its clicks with them), at most the row.
-        sSize want = {0, 0};
-        l->wantsSize(want);
-        if (want.cx > 0 && want.cx < client->width() - 21) client->anchor(l, 10, i ? -71 : -91, want.cx, 20);
         *links[i] = l;
     }
 

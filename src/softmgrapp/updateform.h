@@ -119,6 +119,8 @@ public:
     cStaticElement* titleText() const { return myTitle; }
     cChildElement* whatsNewArea() const { return myWhatsNew; }
     cChildElement* siteLink() const { return mySiteLink; }
+    cChildElement* downloadLink() const { return myDownloadLink; }
+    cWZIButton* installButton() const { return myInstall; }
     cWZIButton* notNowButton() const { return myNotNow; }
 
 private:

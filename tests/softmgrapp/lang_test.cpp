@@ -194,11 +194,10 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
         {"pkgm::softm", {3, 4}, kLine, std13, 160 - 12, 0, nullptr},
         {"pkgm::softm", {5, 6}, kButton, bold, 115, 170, nullptr},
         {"pkgm::softm", {12}, kButton, bold, 114, 300, nullptr},
-        // Version and date beside a link at its usual place; links from the version
-        // texts' end to the panel's edge.
-        {"pkgm::softm", {7}, kLine, std13, 390 - 5 - 85, 0, "10.20.300.4000"},
-        {"pkgm::softm", {8}, kLine, std13, 390 - 5 - 85, 0, "31.12.2026 23:59:59"},
-        {"pkgm::softm", {9, 10, 11}, kLine, link, 680 - 290, 0, nullptr},
+        // Version and date in their boxes; the links from x 390 to the panel's edge.
+        {"pkgm::softm", {7}, kLine, std13, 200, 0, "10.20.300.4000"},
+        {"pkgm::softm", {8}, kLine, std13, 200, 0, "31.12.2026 23:59:59"},
+        {"pkgm::softm", {9, 10, 11}, kLine, link, 680 - 390, 0, nullptr},
         {"pkgm::softm", {13, 15}, kLine, std13, 680, 0, nullptr},
         {"pkgm::softm", {16}, kLine, std13, 670 - 150 - 2 * 100 - 12, 0, nullptr},
         {"pkgm::softm", {17}, kLine, link, 770 - 45 - 47 - 300 - 20, 0, nullptr},

@@ -135,8 +135,11 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
     EXPECT_TRUE(checked);
 }
 
-// In every language: each button holds its word, each link its whole text inside the
-// details panel, the list's columns their captions and values; one snapshot each.
+// In every language, with three packages (the first with a long name, every link and a
+// command; the second of the same name; the third without links): each button holds its
+// word, the details' texts and links stand at their places and hold their words, a
+// command link is cut by its box. Snapshots softmgr_<LANG>.png (the first package) and
+// softmgr_second_<LANG>.png.
 TEST_F(Manager, EveryLanguageFitsItsControls) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
     std::string answer = "2.0\r\nhttp://h.example/files/u.zip\r\nhttp://h.example/\r\n";
@@ -144,12 +147,17 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
     PyServer server({serverScript(), work.path()});
     ASSERT_NE(server.port(), 0);
     ServerEnv env(server.port());  // an update is offered: both buttons and the column show
-    addPackage(store, "org.a", v(1, 2), "Alpha Tool Professional", "http://alpha.example/");
+    const std::string longName = "Alpha Tool Professional Edition for Workgroups";
+    addPackage(store, "org.a", v(1, 2), longName, "http://www.alpha-tool-professional.example/publisher/about");
     store.setParamStr("install/org.a/support", "http://alpha.example/support", -1);
     store.setParamStr("install/org.a/updates", "http://alpha.example/updates", -1);
-    // A command as long as the German example's, beside the third address link.
     store.setParamStr("install/org.a/cplns0", "Versionshinweise anzeigen", -1);
     store.setParamStr("install/org.a/cplcs0", "/bin/true", -1);
+    store.setParamStr("install/org.a/cplns1", "Open the getting-started guide of Alpha Tool Professional", -1);
+    store.setParamStr("install/org.a/cplcs1", "/bin/true", -1);
+    addPackage(store, "org.c", v(1, 2), longName);
+    addPackage(store, "org.b", v(3, 1), "Beta");
+    auto rect = [](cChildElement* e) { return std::vector<int>{e->x(), e->y(), e->width(), e->height()}; };
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         SCOPED_TRACE(ciLangID(id));
@@ -157,41 +165,40 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
         script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
             cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
             if (!f) return 0;
-            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && !f->checking() && f->itemCount() == 1; }));
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && !f->checking() && f->itemCount() == 3; }));
             m->pumpAll();
             EXPECT_TRUE(f->updateButton()->visible_child());
             for (cWZIButton* b : {f->updateButton(), f->uninstallButton(), f->refreshButton()})
                 EXPECT_LE(cWZIButton::neededWidth(b->text(), 0), b->width()) << b->text();
-            EXPECT_GE(f->updateButton()->x() + f->updateButton()->width() + 15, f->updateButton()->x());
             EXPECT_LE(f->updateButton()->x() + f->updateButton()->width() + 15, f->uninstallButton()->x());
-            // The details: the address links share their left edge and hold their words
-            // (on one line or wrapped), clear of the texts and command links beside them.
-            int panelW = f->detailsPanel()->width(), column = -1, commandsRight = 0, textsRight = 0;
-            std::vector<cLinkElement*> column3;
+            // The details: the texts in their boxes, the address links one under another at
+            // x 390 (their words inside the panel), the command links 300 wide below.
+            int panelW = f->detailsPanel()->width();
+            std::vector<std::vector<int> > addresses, commands;
             for (cChildElement* c = f->detailsPanel()->firstChild(); c; c = c->nextSibling()) {
-                if (!c->visible_child() || !c->text() || !*c->text()) continue;
                 cStaticElement* t = dynamic_cast<cStaticElement*>(c);
-                if (!t || t->y() < 70) continue;
-                int need = textExtent(t->text(), t->font()).cx;
-                if (t->x() > 85) {
-                    column3.push_back(static_cast<cLinkElement*>(t));
-                    if (column < 0) column = t->x();
-                    EXPECT_EQ(t->x(), column) << t->text();
-                    EXPECT_LE(t->x() + t->width(), panelW) << t->text();
-                    if (t->x() + need > panelW) {
-                        EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width()), t->height()) << t->text();
-                    }
+                if (!t || !c->visible_child() || !t->text() || t->y() < 70) continue;
+                if (!dynamic_cast<cLinkElement*>(t)) {
+                    EXPECT_EQ(rect(t), (std::vector<int>{85, t->y() == 70 ? 70 : 90, 200, 20})) << t->text();
+                    EXPECT_LE(textExtent(t->text(), t->font()).cx, 200) << t->text();
+                } else if (t->x() == 85) {
+                    commands.push_back(rect(t));
                 } else {
-                    EXPECT_LE(need, t->width()) << t->text();
-                    int& right = dynamic_cast<cLinkElement*>(t) ? commandsRight : textsRight;
-                    right = std::max(right, t->x() + need);
+                    addresses.push_back(rect(t));
+                    EXPECT_LE(390 + textExtent(t->text(), t->font()).cx, panelW) << t->text();
                 }
             }
-            EXPECT_EQ(column3.size(), 3u);
-            EXPECT_LT(std::max(commandsRight, textsRight), column);
+            EXPECT_EQ(addresses, (std::vector<std::vector<int> >{
+                                     {390, 70, panelW - 290, 20}, {390, 90, panelW - 290, 20}, {390, 110, panelW - 290, 20}}));
+            EXPECT_EQ(commands, (std::vector<std::vector<int> >{{85, 115, 300, 20}, {85, 135, 300, 20}}));
             // The day alone in the list; its caption and the values in their columns.
             EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
+            f->list()->select(1);
+            m->pumpAll();
+            EXPECT_EQ(f->commandLinkCount(), 0);
+            EXPECT_FALSE(f->publisherLink()->visible_child());
+            m->snapshotPNG(w, (snapshotDir() + "/softmgr_second_" + ciLangID(id) + ".png").c_str());
             return 0;
         };
         EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
@@ -311,7 +318,9 @@ TEST_F(Manager, RefusedJournalIsSetAsideAndSaidOnceOverTheList) {
         EXPECT_EQ(installtest::readTextFile(mine), "mine");
         EXPECT_FALSE(installtest::exists(at));
         EXPECT_EQ(installtest::readTextFile(at + ".refused"), journal);
-        if (id == eLangDEU) ASSERT_EQ(unlink((at + ".refused").c_str()), 0);  // the name is free again
+        if (id == eLangDEU) {
+            ASSERT_EQ(unlink((at + ".refused").c_str()), 0);  // the name is free again
+        }
     }
 }
 
@@ -467,24 +476,37 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
 }
 
 // Two packages of one name installed the same day in one version: their rows tell them
-// apart by their code names; a row that reads alone stays as it is.
+// apart by their code names, which a long name leaves whole in the column; a row that
+// reads alone stays as it is.
 TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
     ServerEnv env("127.0.0.1:1");  // the check is refused at once
     addPackage(store, "org.hello", v(1, 4), "Hello Tool");
     addPackage(store, "org.hello.copy", v(1, 4), "Hello Tool");
     addPackage(store, "org.hello.old", v(1, 3), "Hello Tool");
+    const std::string longName = "Alpha Tool Professional Edition for Workgroups";
+    addPackage(store, "org.alpha", v(2, 0), longName);
+    addPackage(store, "org.alpha.lab", v(2, 0), longName);
     std::vector<std::string> rows;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
         cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
         if (!f) return -2;
-        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 3; }));
-        for (int r = 0; r < f->list()->getRowCount(); r++) rows.push_back(f->list()->text(r, 1));
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == 5; }));
+        int room = f->list()->header()->columnWidth(1) - 16 - 4 - 3 - 2;  // icon and padding
+        for (int r = 0; r < f->list()->getRowCount(); r++) {
+            std::string row = f->list()->text(r, 1);
+            if (row.rfind("Alpha", 0) == 0) {
+                EXPECT_LE(textExtent(row.c_str(), mkBtnFont(false)).cx, room) << row;
+                row = row.substr(row.rfind(" ("));
+            }
+            rows.push_back(row);
+        }
         m->snapshotPNG(w, (snapshotDir() + "/softmgr_same_name.png").c_str());
         return 0;
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
     std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows, (std::vector<std::string>{"Hello Tool", "Hello Tool (org.hello)", "Hello Tool (org.hello.copy)"}));
+    EXPECT_EQ(rows, (std::vector<std::string>{" (org.alpha)", " (org.alpha.lab)", "Hello Tool", "Hello Tool (org.hello)",
+                                              "Hello Tool (org.hello.copy)"}));
 }
 
 TEST_F(Manager, RemovalResults) {
@@ -605,9 +627,11 @@ bool makeUpdateZip(const std::string& path) {
 
 }  // namespace
 
-// The title holds the package's name whole in every language: it grows a line and the
-// text below moves down. One snapshot each (update_form_<LANG>.png).
-TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
+// Every element of the update form at its place in every language: the title on one line
+// of its box for a name of 16 letters; a longer name is cut by the box and the what's-new
+// area stays under it; each link takes its whole row. Snapshots update_form_<LANG>.png
+// and update_form_long_<LANG>.png.
+TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
     cStandInOpener opener;
     cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
     cSoftUpdateInfoForm::gChooseTarget = countChoice;
@@ -616,48 +640,61 @@ TEST_F(Manager, UpdateFormTitleHoldsALongNameInEveryLanguage) {
         int id = cSOPKGLang::gLangs[l].id;
         SCOPED_TRACE(ciLangID(id));
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
-        cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
-        ctx.name.set("Alpha Tool Professional Edition");
-        ctx.version.set("2.0");
-        ctx.whatsNew.set("Fixes");
-        ctx.download.set("http://127.0.0.1:1/u.zip");
-        bool seen = false;
-        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
-            cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
-            if (!f) return 0;
-            cStaticElement* t = f->titleText();
-            EXPECT_NE(std::string(t->text()).find("Alpha Tool Professional Edition"), std::string::npos);
-            EXPECT_LE(wrappedHeight(t->text(), t->font(), t->width() - 2 * t->textMargin()), t->height()) << t->text();
-            EXPECT_GE(f->whatsNewArea()->y(), t->y() + t->height());
-            EXPECT_LT(f->whatsNewArea()->y() + f->whatsNewArea()->height(), f->siteLink()->y()) << "under the link";
-            m->pumpAll();
-            m->snapshotPNG(w, (snapshotDir() + "/update_form_" + ciLangID(id) + ".png").c_str());
-            seen = true;
-            if (id != eLangENG) return 0;
-            // Tab goes between Install and Not now only (the text and the links take no
-            // focus); Return with Not now focused is Install, Space there is Not now.
-            std::vector<cChildElement*> reached;
-            for (int i = 0; i < 4; i++) {
-                m->injectKey(w, kKeyTab, 0);
+        for (const char* name : {"Hello Tool Suite", "Alpha Tool Professional Edition for Workgroups"}) {
+            bool fits = strlen(name) == 16;
+            cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
+            ctx.name.set(name);
+            ctx.version.set("2.0.1.3");
+            ctx.whatsNew.set("Fixes\r\nFaster start");
+            ctx.download.set("http://127.0.0.1:1/u.zip");
+            bool seen = false;
+            script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
+                cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
+                if (!f) return 0;
+                cChildElement* client = f->titleText()->parent();
+                int cw = client->width(), ch = client->height();
+                auto rect = [](cChildElement* e) { return std::vector<int>{e->x(), e->y(), e->width(), e->height()}; };
+                EXPECT_EQ(rect(f->titleText()), (std::vector<int>{10, 0, cw - 20, 45}));
+                EXPECT_EQ(rect(f->whatsNewArea()), (std::vector<int>{10, 50, cw - 20, ch - 150}));
+                EXPECT_EQ(rect(f->siteLink()), (std::vector<int>{10, ch - 90, cw - 20, 20}));
+                EXPECT_EQ(rect(f->downloadLink()), (std::vector<int>{10, ch - 70, cw - 20, 20}));
+                cStaticElement* t = f->titleText();
+                EXPECT_EQ(textExtent(t->text(), t->font()).cx <= t->width(), fits) << t->text();
+                for (cChildElement* e : {f->siteLink(), f->downloadLink()}) {
+                    cStaticElement* link = static_cast<cStaticElement*>(e);
+                    EXPECT_LE(textExtent(link->text(), link->font()).cx, link->width()) << link->text();
+                }
+                for (cWZIButton* b : {f->installButton(), f->notNowButton()})
+                    EXPECT_LE(textExtent(b->text(), mkBtnFont(false)).cx, b->width()) << b->text();
                 m->pumpAll();
-                reached.push_back(f->host()->focusElement());
-            }
-            EXPECT_EQ(std::count_if(reached.begin(), reached.end(), isLink), 0);
-            EXPECT_EQ(std::count(reached.begin(), reached.end(), f->notNowButton()), 2);
-            f->notNowButton()->focus();
-            m->injectKey(w, kKeyEnter, 0);
-            m->pumpAll();
-            EXPECT_EQ(gAsked, 1) << "Return on Not now was not Install";
-            EXPECT_TRUE(w->inModal());
-            m->injectKey(w, kKeySpace, 0);
-            m->pumpAll();
-            EXPECT_FALSE(w->inModal()) << "Space on Not now did not close the form";
-            EXPECT_EQ(gAsked, 1);
-            EXPECT_FALSE(opener.called()) << "a link was opened";
-            return -2;
-        };
-        EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
-        EXPECT_TRUE(seen);
+                m->snapshotPNG(w, (snapshotDir() + "/update_form_" + (fits ? "" : "long_") + ciLangID(id) + ".png").c_str());
+                seen = true;
+                if (id != eLangENG || !fits) return 0;
+                // Tab goes between Install and Not now only (the text and the links take no
+                // focus); Return with Not now focused is Install, Space there is Not now.
+                std::vector<cChildElement*> reached;
+                for (int i = 0; i < 4; i++) {
+                    m->injectKey(w, kKeyTab, 0);
+                    m->pumpAll();
+                    reached.push_back(f->host()->focusElement());
+                }
+                EXPECT_EQ(std::count_if(reached.begin(), reached.end(), isLink), 0);
+                EXPECT_EQ(std::count(reached.begin(), reached.end(), f->notNowButton()), 2);
+                f->notNowButton()->focus();
+                m->injectKey(w, kKeyEnter, 0);
+                m->pumpAll();
+                EXPECT_EQ(gAsked, 1) << "Return on Not now was not Install";
+                EXPECT_TRUE(w->inModal());
+                m->injectKey(w, kKeySpace, 0);
+                m->pumpAll();
+                EXPECT_FALSE(w->inModal()) << "Space on Not now did not close the form";
+                EXPECT_EQ(gAsked, 1);
+                EXPECT_FALSE(opener.called()) << "a link was opened";
+                return -2;
+            };
+            EXPECT_FALSE(cSoftUpdateInfoForm::installUpdate(ctx, nullptr, &maker));
+            EXPECT_TRUE(seen);
+        }
     }
     cSoftUpdateInfoForm::gChooseTarget = oldChooser;
 }
