@@ -227,8 +227,6 @@ void cInstWizard::setStep(int index) {
                 myFinish->show(false);
                 break;
         }
-        // The first page has no page before it that input could have been meant for.
-        myUnseen = myCurrent >= 0;
         myCurrent = i;
         focusPage();
         repaint();
@@ -247,12 +245,6 @@ void cInstWizard::focusPage() {
         doc->focus();
     else if (myNext->enabled())
         myNext->focus();
-}
-
-bool cInstWizard::wantInput() {
-    if (myUnseen) return false;
-    unsigned long long mark = inputMark();
-    return mark == 0 || mark >= myShownMark;
 }
 
 bool cInstWizard::ask(bool warning, const char* text) {
@@ -292,9 +284,7 @@ void cInstWizard::acceptDeprecated() {
 }
 
 bool cInstWizard::onFormAccept() {
-    // A click or Return that reached us before the page was painted was meant for the
-    // page before it (a double click on Next): it must not act on a page not yet seen.
-    if (jobRuns() || myCurrent < 0 || myUnseen || myClosing || !myNext->enabled()) return true;
+    if (jobRuns() || myCurrent < 0 || myClosing || !myNext->enabled()) return true;
     switch (mySteps[myCurrent].kind) {
         case pkIntro: setStep(myCurrent + 1); break;
         case pkNotes:
@@ -328,23 +318,10 @@ bool cInstWizard::onFormCancel() {
 }
 
 bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
-    if (key == kKeyEnter && !shift && !ctrl && !alt) {
-        // Return again soon after the last one (pressed twice, or held down) is not an
-        // answer to the page the first one may have turned to.
-        if (myReturnGate.repeated(this)) return true;
-        // The page's accept, whatever has the focus (Space presses a focused Browse).
-        return onFormAccept();
-    }
-    // Any other key is the user at work on this page: a Return after it is an answer, however
-    // soon it follows the one that brought the page.
-    myReturnGate.forget();
+    // The page's accept, whatever has the focus (Space presses a focused Browse).
+    if (key == kKeyEnter && !shift && !ctrl && !alt) return onFormAccept();
     if (key == kKeyEscape && !shift && !ctrl && !alt) return onFormCancel();
     return cChildElement::processKey(key, shift, ctrl, alt);
-}
-
-void cInstWizard::processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) {
-    if (pressed) myReturnGate.forget();
-    cChildElement::processMouseBtn(x, y, button, pressed, ctrl, shift);
 }
 
 bool cInstWizard::onClose() {
@@ -375,7 +352,7 @@ void cInstWizard::onMouseButton(int x, int y, int button, bool down) {
     int pressed = myPressed;
     myPressed = -1;
     releasePointer();
-    if (!myUnseen && active(x, y) == pressed) setStep(pressed);
+    if (active(x, y) == pressed) setStep(pressed);
 }
 
 void cInstWizard::onMouseMoving(int x, int y) { setPointer(active(x, y) >= 0 ? 3 : 0); }
@@ -425,10 +402,6 @@ bool cInstWizard::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
 }
 
 void cInstWizard::onPaint(cCanvas* canvas) {
-    if (myUnseen) {
-        myUnseen = false;
-        myShownMark = presentMark();
-    }
     if (myPictBg.raw()) canvas->drawBitmap(0, 0, &myPictBg);
     if (myCurrent >= 0 && myCurrent < myStepCount && mySteps[myCurrent].title) {
         const char* title = mySteps[myCurrent].title;

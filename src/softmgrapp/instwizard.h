@@ -41,9 +41,6 @@ public:
     int stepCount() const { return myStepCount; }
     int currentStep() const { return myCurrent; }
     const sStep& step(int i) const { return mySteps[i]; }
-    // True from a page change until the wizard has painted the new page (input is dropped
-    // meanwhile, and after it any input older than that paint's present).
-    bool pageUnseen() const { return myUnseen; }
     int currentKind() const { return myCurrent >= 0 && myCurrent < myStepCount ? mySteps[myCurrent].kind : -1; }
     bool jobRuns();
     cWZIButton* nextButton() { return myNext; }
@@ -77,7 +74,6 @@ public:
     void onMouseMoving(int x, int y) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool onClose() override;
-    bool wantInput() override;
     bool wantDoubleBuffer() override { return true; }
     const char* wantLangResource() override { return "pkgm::instw"; }
 
@@ -103,15 +99,9 @@ private:
     int myStepCount = 0;
     int myCurrent = -1;
     bool myInstallStarted = false;
-    bool myUnseen = false;   // the current page has not been painted yet
-    // The window's present mark when the page was painted: input made before the page
-    // reached the screen was meant for the page before it.
-    unsigned long long myShownMark = 0;
-    // Returns closer together than this, with no other key or press between them, count
-    // once (see processKey).
-    static const int kReturnRepeatMs = 700;
-    cRepeatGate myReturnGate{kReturnRepeatMs};
-    bool myClosing = false;  // Close was accepted: the programs have been started
+    // Close was accepted and the programs started: a click or Return that the window
+    // handles before it goes must not start them again.
+    bool myClosing = false;
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;
