@@ -154,12 +154,6 @@ void cInstWizard::onConstruct() {
     setStep(0);
 }
 
-double cInstWizard::titleLineFactor() {
-    cFontObject* f = mkWizTitleFont();
-    int h = f ? f->lineHeight() : 0;
-    return h > 0 ? (double)kTitlePitch / h : 1.0;
-}
-
 void cInstWizard::hidePages() {
     for (cChildElement* e : {myDocs[0], myDocs[1], myDocs[2], (cChildElement*)myReadmeBox, (cChildElement*)myLicenceBox,
                              (cChildElement*)myDeprecated, (cChildElement*)myFolder, (cChildElement*)myRemoval,
@@ -404,24 +398,10 @@ bool cInstWizard::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
 void cInstWizard::onPaint(cCanvas* canvas) {
     if (myPictBg.raw()) canvas->drawBitmap(0, 0, &myPictBg);
     if (myCurrent >= 0 && myCurrent < myStepCount && mySteps[myCurrent].title) {
-        const char* title = mySteps[myCurrent].title;
         canvas->setTextMode(myTitleFont);
         canvas->setTextColors(0x383231, 0xE7E7E7);
-        sRect box = {195, 25, width() - 220, 25};
-        sSize one = {0, 0};
-        canvas->textSize(title, -1, one);
-        if (one.cx <= box.w) {
-            canvas->drawTextLimited(&box, 0, false, 0, 0, title);
-        } else {
-            // Two lines set close, ending above the background's rule under the title.
-            double factor = titleLineFactor();
-            int h = wrappedHeight(title, myTitleFont, box.w, factor);
-            int y = kTitleBottom - h;
-            if (y < kTitleTop) y = kTitleTop;
-            sSize used;
-            // No bottom: a face with a tall line box (the CJK ones) would lose its second line.
-            canvas->drawTextWrapped(box.x, y, box.w, -1, cCanvas::taLeft, title, used, true, factor);
-        }
+        sRect box = {kTitleX, kTitleY, width() - kTitleMargin, kTitleHeight};
+        canvas->drawTextLimited(&box, 0, false, 0, 0, mySteps[myCurrent].title);
     }
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];

@@ -57,16 +57,14 @@ public:
     // row and the box its name is drawn in, one line left of the white page the background
     // draws at x 190 (every translation of a name fits it in both weights).
     static const int kNextWidth = 100, kStepHeight = 22, kStepNameWidth = 140, kStepNameHeight = 14;
-    // A title of two lines: 26 pixels apart, between the window's top and the rule the
-    // background draws under the title; the line factor that gives that pitch.
-    static const int kTitlePitch = 26, kTitleTop = 2, kTitleBottom = 54;
-    static double titleLineFactor();
+    // The page title's box, right of the step list (its width is the window's less 220):
+    // one line, cut where it does not fit (every translation fits).
+    static const int kTitleX = 195, kTitleY = 25, kTitleMargin = 220, kTitleHeight = 25;
 
     static cPicture myPictBg;
     static cPicturesList myPictPoints;
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
-    void processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) override;
     void onConstruct() override;
     void onPaint(cCanvas* canvas) override;
     bool onBackgroundRequest(cCanvas* canvas, sRect* rect) override;
