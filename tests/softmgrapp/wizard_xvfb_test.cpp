@@ -354,9 +354,9 @@ TEST_F(WizardXvfb, KeyboardPassesEveryPageAndEveryReturnCounts) {
         xdo(k);
         usleep(400000);
     };
-    // Introduction -> notes: the document has the keys, Tab reaches the box, Space ticks
-    // it, Return goes on, all soon after the Return that brought the page: a Return after
-    // other input counts. The same on the licence page, Shift+Tab from the box back round.
+    // Introduction -> notes: Tab reaches the box, Space ticks it, Return goes on, all soon
+    // after the Return that brought the page. The same on the licence page, Shift+Tab from
+    // the box back round.
     xdo({"key", "Return"});
     usleep(250000);
     xdo({"key", "--delay", "80", "Tab", "space", "Return"});
