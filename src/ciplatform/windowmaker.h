@@ -122,12 +122,6 @@ public:
     // Ends this window's modal run with the code (nothing when it has none).
     virtual void endModal(int code) = 0;
     virtual bool inModal() = 0;
-    // Orders input against what the user could see: presentMark() during a paint is a mark
-    // the paint's present will carry or pass; inputMark() is the mark of the input event
-    // being handled. Input whose mark is below a present's was made before that present
-    // reached the screen. 0 when the platform cannot tell (its input is never older).
-    virtual unsigned long long presentMark() { return 0; }
-    virtual unsigned long long inputMark() { return 0; }
     // UI data the client hangs on the window.
     void* userData = nullptr;
 };

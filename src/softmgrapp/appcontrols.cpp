@@ -99,19 +99,18 @@ void cAppButtonBase::setActivated(bool on) {
 }
 
 void cAppButtonBase::onMouseButton(int x, int y, int button, bool down) {
-    if (button != kMouseLeft || !enabledInTree()) return;
+    if (button != kMouseLeft || !enabledInTree() || myActivated) return;
     if (down) {
-        myInBurst = myBurst.repeated(this);
         myPressed = true;
         capturePointer();
         repaint();
         return;
     }
-    bool was = myPressed, burst = myInBurst;
-    myPressed = myInBurst = false;
+    bool was = myPressed;
+    myPressed = false;
     releasePointer();
     repaint();
-    if (was && !burst && inme(x, y)) notifyAction(new cChildAction(eActClick));
+    if (was && inme(x, y)) notifyAction(new cChildAction(eActClick));
 }
 
 void cAppButtonBase::onMouseOver() {
@@ -127,7 +126,7 @@ void cAppButtonBase::onMouseLeft() {
 }
 
 bool cAppButtonBase::onKey(int key, bool shift, bool ctrl, bool alt) {
-    if ((key == kKeyEnter || key == kKeySpace) && !shift && !ctrl && !alt && enabledInTree()) {
+    if ((key == kKeyEnter || key == kKeySpace) && !shift && !ctrl && !alt && enabledInTree() && !myActivated) {
         notifyAction(new cChildAction(eActClick));
         return true;
     }

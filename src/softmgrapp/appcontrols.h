@@ -26,13 +26,8 @@ void fitPathLine(const char* pattern, const char* path, cFontObject* font, int r
 
 // Hover, pressed and activated states, a tab stop, and a click action (type 0) queued
 // to the owner when the pointer is released over the button or Return/space is pressed.
-// Presses that follow each other closer than kBurstMs (a double or triple click) are one
-// burst and click once: its later presses would act on whatever the first one brought up
-// (the next wizard page, a second removal). A press after a pause always counts.
 class cAppButtonBase : public cChildElement {
 public:
-    static const int kBurstMs = 300;
-
     bool hovered() const { return myHover; }
     bool pressed() const { return myPressed; }
     bool activated() const { return myActivated; }
@@ -46,8 +41,7 @@ public:
     int wantFocusRing() override { return 2; }
 
 private:
-    bool myHover = false, myPressed = false, myActivated = false, myInBurst = false;
-    cRepeatGate myBurst{kBurstMs};
+    bool myHover = false, myPressed = false, myActivated = false;
 };
 
 class cWZIButton : public cAppButtonBase {

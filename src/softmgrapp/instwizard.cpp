@@ -154,12 +154,6 @@ void cInstWizard::onConstruct() {
     setStep(0);
 }
 
-double cInstWizard::titleLineFactor() {
-    cFontObject* f = mkWizTitleFont();
-    int h = f ? f->lineHeight() : 0;
-    return h > 0 ? (double)kTitlePitch / h : 1.0;
-}
-
 void cInstWizard::hidePages() {
     for (cChildElement* e : {myDocs[0], myDocs[1], myDocs[2], (cChildElement*)myReadmeBox, (cChildElement*)myLicenceBox,
                              (cChildElement*)myDeprecated, (cChildElement*)myFolder, (cChildElement*)myRemoval,
@@ -227,8 +221,6 @@ void cInstWizard::setStep(int index) {
                 myFinish->show(false);
                 break;
         }
-        // The first page has no page before it that input could have been meant for.
-        myUnseen = myCurrent >= 0;
         myCurrent = i;
         focusPage();
         repaint();
@@ -247,12 +239,6 @@ void cInstWizard::focusPage() {
         doc->focus();
     else if (myNext->enabled())
         myNext->focus();
-}
-
-bool cInstWizard::wantInput() {
-    if (myUnseen) return false;
-    unsigned long long mark = inputMark();
-    return mark == 0 || mark >= myShownMark;
 }
 
 bool cInstWizard::ask(bool warning, const char* text) {
@@ -292,9 +278,7 @@ void cInstWizard::acceptDeprecated() {
 }
 
 bool cInstWizard::onFormAccept() {
-    // A click or Return that reached us before the page was painted was meant for the
-    // page before it (a double click on Next): it must not act on a page not yet seen.
-    if (jobRuns() || myCurrent < 0 || myUnseen || myClosing || !myNext->enabled()) return true;
+    if (jobRuns() || myCurrent < 0 || myClosing || !myNext->enabled()) return true;
     switch (mySteps[myCurrent].kind) {
         case pkIntro: setStep(myCurrent + 1); break;
         case pkNotes:
@@ -328,23 +312,10 @@ bool cInstWizard::onFormCancel() {
 }
 
 bool cInstWizard::processKey(int key, bool shift, bool ctrl, bool alt) {
-    if (key == kKeyEnter && !shift && !ctrl && !alt) {
-        // Return again soon after the last one (pressed twice, or held down) is not an
-        // answer to the page the first one may have turned to.
-        if (myReturnGate.repeated(this)) return true;
-        // The page's accept, whatever has the focus (Space presses a focused Browse).
-        return onFormAccept();
-    }
-    // Any other key is the user at work on this page: a Return after it is an answer, however
-    // soon it follows the one that brought the page.
-    myReturnGate.forget();
+    // The page's accept, whatever has the focus (Space presses a focused Browse).
+    if (key == kKeyEnter && !shift && !ctrl && !alt) return onFormAccept();
     if (key == kKeyEscape && !shift && !ctrl && !alt) return onFormCancel();
     return cChildElement::processKey(key, shift, ctrl, alt);
-}
-
-void cInstWizard::processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) {
-    if (pressed) myReturnGate.forget();
-    cChildElement::processMouseBtn(x, y, button, pressed, ctrl, shift);
 }
 
 bool cInstWizard::onClose() {
@@ -375,7 +346,7 @@ void cInstWizard::onMouseButton(int x, int y, int button, bool down) {
     int pressed = myPressed;
     myPressed = -1;
     releasePointer();
-    if (!myUnseen && active(x, y) == pressed) setStep(pressed);
+    if (active(x, y) == pressed) setStep(pressed);
 }
 
 void cInstWizard::onMouseMoving(int x, int y) { setPointer(active(x, y) >= 0 ? 3 : 0); }
@@ -425,30 +396,12 @@ bool cInstWizard::onBackgroundRequest(cCanvas* canvas, sRect* rect) {
 }
 
 void cInstWizard::onPaint(cCanvas* canvas) {
-    if (myUnseen) {
-        myUnseen = false;
-        myShownMark = presentMark();
-    }
     if (myPictBg.raw()) canvas->drawBitmap(0, 0, &myPictBg);
     if (myCurrent >= 0 && myCurrent < myStepCount && mySteps[myCurrent].title) {
-        const char* title = mySteps[myCurrent].title;
         canvas->setTextMode(myTitleFont);
         canvas->setTextColors(0x383231, 0xE7E7E7);
-        sRect box = {195, 25, width() - 220, 25};
-        sSize one = {0, 0};
-        canvas->textSize(title, -1, one);
-        if (one.cx <= box.w) {
-            canvas->drawTextLimited(&box, 0, false, 0, 0, title);
-        } else {
-            // Two lines set close, ending above the background's rule under the title.
-            double factor = titleLineFactor();
-            int h = wrappedHeight(title, myTitleFont, box.w, factor);
-            int y = kTitleBottom - h;
-            if (y < kTitleTop) y = kTitleTop;
-            sSize used;
-            // No bottom: a face with a tall line box (the CJK ones) would lose its second line.
-            canvas->drawTextWrapped(box.x, y, box.w, -1, cCanvas::taLeft, title, used, true, factor);
-        }
+        sRect box = {kTitleX, kTitleY, width() - kTitleMargin, kTitleHeight};
+        canvas->drawTextLimited(&box, 0, false, 0, 0, mySteps[myCurrent].title);
     }
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];

@@ -41,9 +41,6 @@ public:
     int stepCount() const { return myStepCount; }
     int currentStep() const { return myCurrent; }
     const sStep& step(int i) const { return mySteps[i]; }
-    // True from a page change until the wizard has painted the new page (input is dropped
-    // meanwhile, and after it any input older than that paint's present).
-    bool pageUnseen() const { return myUnseen; }
     int currentKind() const { return myCurrent >= 0 && myCurrent < myStepCount ? mySteps[myCurrent].kind : -1; }
     bool jobRuns();
     cWZIButton* nextButton() { return myNext; }
@@ -60,16 +57,14 @@ public:
     // row and the box its name is drawn in, one line left of the white page the background
     // draws at x 190 (every translation of a name fits it in both weights).
     static const int kNextWidth = 100, kStepHeight = 22, kStepNameWidth = 140, kStepNameHeight = 14;
-    // A title of two lines: 26 pixels apart, between the window's top and the rule the
-    // background draws under the title; the line factor that gives that pitch.
-    static const int kTitlePitch = 26, kTitleTop = 2, kTitleBottom = 54;
-    static double titleLineFactor();
+    // The page title's box, right of the step list (its width is the window's less 220):
+    // one line, cut where it does not fit (every translation fits).
+    static const int kTitleX = 195, kTitleY = 25, kTitleMargin = 220, kTitleHeight = 25;
 
     static cPicture myPictBg;
     static cPicturesList myPictPoints;
 
     bool processKey(int key, bool shift, bool ctrl, bool alt) override;
-    void processMouseBtn(int x, int y, int button, bool pressed, bool ctrl, bool shift) override;
     void onConstruct() override;
     void onPaint(cCanvas* canvas) override;
     bool onBackgroundRequest(cCanvas* canvas, sRect* rect) override;
@@ -77,7 +72,6 @@ public:
     void onMouseMoving(int x, int y) override;
     bool onAction(cChildElement* sender, cChildAction* action) override;
     bool onClose() override;
-    bool wantInput() override;
     bool wantDoubleBuffer() override { return true; }
     const char* wantLangResource() override { return "pkgm::instw"; }
 
@@ -103,15 +97,9 @@ private:
     int myStepCount = 0;
     int myCurrent = -1;
     bool myInstallStarted = false;
-    bool myUnseen = false;   // the current page has not been painted yet
-    // The window's present mark when the page was painted: input made before the page
-    // reached the screen was meant for the page before it.
-    unsigned long long myShownMark = 0;
-    // Returns closer together than this, with no other key or press between them, count
-    // once (see processKey).
-    static const int kReturnRepeatMs = 700;
-    cRepeatGate myReturnGate{kReturnRepeatMs};
-    bool myClosing = false;  // Close was accepted: the programs have been started
+    // Close was accepted and the programs started: a click or Return that the window
+    // handles before it goes must not start them again.
+    bool myClosing = false;
     cFontObject* myTitleFont = nullptr;
     cFontObject* myCurrentFont = nullptr;
     cFontObject* myOtherFont = nullptr;

@@ -50,7 +50,10 @@ bool cSOPKGLang::_defines(int id) {
 int cSOPKGLang::_defaultLang() { return gLangs[0].id; }
 
 bool cSOPKGLang::applyLang(int id) {
-    if (!cLibLang::applyLang(id)) return false;
+    // A standard language that no table carries (Spanish) is read in the default
+    // language's texts, never in those of the language applied before it.
+    bool untranslated = id >= 0 && id < eLangStdCount && !cLibLang::anyDefines(id);
+    if (!cLibLang::applyLang(untranslated ? _defaultLang() : id)) return false;
     setDefaultPlatformFont(_def_block_align);
     return true;
 }

@@ -18,7 +18,8 @@ public:
     static bool _defines(int id);
     // The default language (the table's first entry, English).
     static int _defaultLang();
-    // Applies the language to every provider and picks the platform font for it.
+    // Applies the language to every provider and picks the platform font for it; a
+    // standard language without any table applies the default language.
     static bool applyLang(int id);
     // The installation engine's questions about languages, answered from these tables
     // (installed for the process by installProcessHooks).

@@ -229,9 +229,6 @@ public:
     cElementHost* host();
     cPlatformWindow* platformWindow();
     cWindowMaker* windowMaker();
-    // The window's present and input marks (cPlatformWindow); 0 without a window.
-    unsigned long long presentMark();
-    unsigned long long inputMark();
     // Runs the form in a window owned by this element's window (by the nearest visible
     // window of its owner chain when that one is hidden, top-level when none is); the form
     // is deleted with the window. -1 when this element has no window (the form is then left
@@ -280,9 +277,6 @@ public:
     virtual void onInitData() {}
     // The window's close request reached this root; false refuses it.
     virtual bool onClose() { return true; }
-    // Asked of the root before a key, character, press or wheel turn is routed (and a
-    // release that no capture waits for); false drops the event.
-    virtual bool wantInput() { return true; }
 
     virtual bool wantDoubleBuffer() { return false; }
     virtual bool wantTabStop() { return false; }
@@ -366,21 +360,4 @@ private:
     _guardchar<char> myHint;
     int myHintPlacement = 0;
     cChildElement* myHintElement = nullptr;
-};
-
-// Presses of one kind closer together than a window (a double click, a held key) count
-// once: repeated() says whether this press follows the one before within it, by the
-// element's window maker's clock (the system's without one).
-class cRepeatGate {
-public:
-    explicit cRepeatGate(int windowMs) : myWindowMs(windowMs) {}
-    bool repeated(cChildElement* on);
-    // Something else happened since: the next press counts whenever it comes.
-    void forget() { myHave = false; }
-    int windowMs() const { return myWindowMs; }
-
-private:
-    int myWindowMs;
-    bool myHave = false;
-    long long myLastMs = 0;
 };

@@ -1,6 +1,5 @@
 // cChildElement's focus and input: key and character routing, tab and arrow navigation,
 // pointer presses, capture and pointer shapes.
-#include "base/timeutil.h"
 #include "ciplatform/windowmaker.h"
 #include "ui/childelement.h"
 #include "ui/elementhost.h"
@@ -184,13 +183,4 @@ void cChildElement::setPointer(int kind) {
     myPointer = kind;
     cElementHost* h = host();
     if (h && h->overElement() == this && h->window()) h->window()->setPointer(pointerKind());
-}
-
-bool cRepeatGate::repeated(cChildElement* on) {
-    cWindowMaker* maker = on ? on->windowMaker() : nullptr;
-    long long now = maker ? maker->clockMs() : (long long)ticks_ms();
-    bool repeat = myHave && now - myLastMs >= 0 && now - myLastMs < myWindowMs;
-    myHave = true;
-    myLastMs = now;
-    return repeat;
 }

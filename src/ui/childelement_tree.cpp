@@ -366,16 +366,6 @@ cPlatformWindow* cChildElement::platformWindow() {
     return h ? h->window() : nullptr;
 }
 
-unsigned long long cChildElement::presentMark() {
-    cPlatformWindow* w = platformWindow();
-    return w ? w->presentMark() : 0;
-}
-
-unsigned long long cChildElement::inputMark() {
-    cPlatformWindow* w = platformWindow();
-    return w ? w->inputMark() : 0;
-}
-
 cWindowMaker* cChildElement::windowMaker() {
     cElementHost* h = host();
     return h ? h->maker() : nullptr;

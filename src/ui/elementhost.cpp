@@ -162,7 +162,6 @@ void cElementHost::onWindowMouseButton(cPlatformWindow*, int x, int y, int butto
                                        unsigned int modifiers) {
     cBusyScope busy(this);
     bool ctrl = (modifiers & kModCtrl) != 0, shift = (modifiers & kModShift) != 0;
-    if ((pressed || !myCapture) && myRoot && !myRoot->wantInput()) return;
     if (myCapture) {
         int lx, ly;
         cChildElement* c = pointerTarget(x, y, lx, ly);
@@ -174,7 +173,6 @@ void cElementHost::onWindowMouseButton(cPlatformWindow*, int x, int y, int butto
 
 void cElementHost::onWindowMouseDoubleClick(cPlatformWindow*, int x, int y, int button, unsigned int) {
     cBusyScope busy(this);
-    if (myRoot && !myRoot->wantInput()) return;
     int lx, ly;
     cChildElement* e = pointerTarget(x, y, lx, ly);
     if (e && e->visible() && e->enabledInTree()) e->onMouseDoubleClick(lx, ly, button);
@@ -199,7 +197,6 @@ void cElementHost::onWindowMouseWheel(cPlatformWindow*, int x, int y, bool towar
                                       int notches, unsigned int) {
     cBusyScope busy(this);
     int lx, ly;
-    if (myRoot && !myRoot->wantInput()) return;
     cChildElement* e = pointerTarget(x, y, lx, ly);
     if (notches < 1) notches = 1;
     // Unconsumed turns go up to the parents, in their coordinates.
@@ -216,13 +213,13 @@ void cElementHost::onWindowMouseWheel(cPlatformWindow*, int x, int y, bool towar
 
 void cElementHost::onWindowKey(cPlatformWindow*, int key, bool pressed, unsigned int modifiers) {
     cBusyScope busy(this);
-    if (!pressed || !myRoot || !myRoot->wantInput()) return;
+    if (!pressed || !myRoot) return;
     myRoot->processKey(key, (modifiers & kModShift) != 0, (modifiers & kModCtrl) != 0, (modifiers & kModAlt) != 0);
 }
 
 void cElementHost::onWindowChar(cPlatformWindow*, unsigned int codePoint) {
     cBusyScope busy(this);
-    if (myRoot && myRoot->wantInput()) myRoot->processChar(codePoint);
+    if (myRoot) myRoot->processChar(codePoint);
 }
 
 void cElementHost::onWindowFocus(cPlatformWindow*, bool gained) {

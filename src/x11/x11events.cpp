@@ -120,15 +120,11 @@ void cX11WindowMaker::dispatch(void* event) {
             break;
         case KeyPress:
         case KeyRelease:
-            myInputSerial = ev.xany.serial;
             keyEvent(w, event);
-            myInputSerial = 0;
             break;
         case ButtonPress:
         case ButtonRelease:
-            myInputSerial = ev.xany.serial;
             buttonEvent(w, event);
-            myInputSerial = 0;
             break;
         case MotionNotify:
             if (blocked(w) || !w->myClient) break;

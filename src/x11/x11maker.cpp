@@ -495,10 +495,6 @@ bool cX11Window::paint() {
     return true;
 }
 
-unsigned long long cX11Window::presentMark() { return NextRequest(myMaker->myX->dpy); }
-
-unsigned long long cX11Window::inputMark() { return myMaker->myInputSerial; }
-
 void cX11Window::update() {
     myMaker->myDispatchDepth++;
     paint();

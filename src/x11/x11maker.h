@@ -101,7 +101,6 @@ private:
     cTimerTable<cX11Window> myTimers;
 
     cDoubleClickTracker myClicks;
-    unsigned long long myInputSerial = 0;  // serial of the key or button event being handled
     _guardchar<char> myClipboard;
     bool myOwnClipboard = false;
     int myPasteTimeout = 2000;

@@ -93,10 +93,6 @@ public:
     bool focused() override;
     void endModal(int code) override;
     bool inModal() override { return myModal && !myEnded; }
-    // The X request serial: an event carries the serial of the last request the server
-    // had done when it made the event, so one below a put's serial came before the put.
-    unsigned long long presentMark() override;
-    unsigned long long inputMark() override;
 
     // Paints the dirty area and presents it; true when it painted.
     bool paint();

@@ -15,6 +15,7 @@
 #include "instengine/installjob.h"
 #include "instengine/journal.h"
 #include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/langselect.h"
 #include "softmgrapp/sopkglang.h"
@@ -478,6 +479,39 @@ TEST_F(JobForms, LanguageFormKeysPickSwitchAndAccept) {
         if (c.keys.size() > 1) {
             EXPECT_EQ(linkText, cCiomLangData::string("pkgm::langs", 4));
         }
+    }
+}
+
+// A language without a table of the application's (Spanish: none at all; French: the
+// toolkit's only) reads in English, the form at once and the wizard after it, never in the
+// language the user moved over (langform-<LANG>-over-<LANG>.png).
+TEST_F(JobForms, LanguageWithoutTableShowsEnglish) {
+    _List<int> list;
+    for (int l : {(int)eLangUKR, (int)eLangESP, (int)eLangDEU, (int)eLangFRA}) *list.add() = l;
+    const struct {
+        int over, chosen;
+    } cases[] = {{eLangUKR, eLangESP}, {eLangDEU, eLangFRA}};
+    for (const auto& c : cases) {
+        std::string name = std::string(ciLangID(c.chosen)) + "-over-" + ciLangID(c.over);
+        SCOPED_TRACE(name);
+        cSOPKGLang::applyLang(c.over);  // as the installation start applies the preselection
+        std::string prompt, link, next;
+        script.answer = [&](cChildElement* root, int depth) {
+            cLangSelectionForm* f = dynamic_cast<cLangSelectionForm*>(root);
+            if (depth > 1 || !f) return 0;
+            maker.injectKey(maker.lastWindow(), kKeyDown);
+            maker.pumpAll();
+            prompt = f->subtitle()->text() ? f->subtitle()->text() : "";
+            link = f->link() && f->link()->text() ? f->link()->text() : "";
+            maker.snapshotPNG(maker.lastWindow(), (std::string(QMX_BINARY_DIR) + "/langform-" + name + ".png").c_str());
+            return f->selectedLang() + 1;
+        };
+        EXPECT_EQ(cLangSelectionForm::chooseLang(list, c.over, "org.qmx.test", nullptr, &maker), c.chosen);
+        EXPECT_EQ(prompt, "Select the language that will be used during the installation");
+        EXPECT_EQ(link, "Other languages");
+        // What the wizard reads for its button once the chosen language is applied.
+        ASSERT_TRUE(cSOPKGLang::applyLang(c.chosen));
+        EXPECT_STREQ(cCiomLangData::string("pkgm::instw", eInstwNext), "Next");
     }
 }
 
