@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "configstore/ciappconfig.h"
@@ -541,9 +542,23 @@ const FaultPlace kOtherPlaces[] = {
 };
 const FaultMode kPlaceMode = {"kill", 1, 1, true, false, false, 0, true};
 
-TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
-    useAppLanguages();
+// Each test in a work folder of its own with the application's languages; the rig, where
+// the test has one, set up with both packages (the sweep sets one up for each mode).
+class FaultLayer : public ::testing::Test {
+protected:
+    void SetUp() override { useAppLanguages(); }
+    FaultRig& setUpRig() {
+        myRig.reset(new FaultRig(work.path()));
+        myRig->setUp();
+        return *myRig;
+    }
     testutil::TempDir work;
+
+private:
+    std::unique_ptr<FaultRig> myRig;
+};
+
+TEST_F(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
     struct Job {
         std::string name;
         const FaultMode* mode;
@@ -602,11 +617,8 @@ std::string lostFiles(const std::string& home, bool journals = true) {
 // order; the next run (the manager's start, the first installation, the second package's
 // uninstallation) resolves what is left, and each installation again ends clean. No
 // record ever lists a file that is not there, and no journal is left.
-TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
     const FullTree initial = rig.full();
     const int kPoints = 7;
@@ -656,6 +668,22 @@ TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
     for (auto& s : states) EXPECT_TRUE(s[0] > 0 && s[1] > 0) << "the first left a pending and a committed journal";
 }
 
+// The rig's trees before the package, once installed and once updated (each run clean),
+// with the operations the installation and the update made.
+struct Stages {
+    FullTree initial, a1, a2;
+    long long ops1 = 0, ops2 = 0;
+};
+Stages installAndUpdate(FaultRig& rig) {
+    Stages st;
+    st.initial = rig.full();
+    st.ops1 = FaultRig::ops(rig.run(rig.install1));
+    st.a1 = rig.full();
+    st.ops2 = FaultRig::ops(rig.run(rig.update));
+    st.a2 = rig.full();
+    return st;
+}
+
 // ---- journals of real runs, damaged ----
 
 // File operations that count what they change (and change it).
@@ -680,23 +708,17 @@ public:
 // recovered as the manager's start does: each is refused with nothing touched but the
 // journal, set aside, or ends exactly as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
-TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
     struct Harvest {
         std::string name, journal;
         FullTree left;
     };
     std::vector<Harvest> journals;
-    const FullTree initial = rig.full();
-    long long ops1 = FaultRig::ops(rig.run(rig.install1));
-    const FullTree a1 = rig.full();
-    long long ops2 = FaultRig::ops(rig.run(rig.update));
-    const FullTree a2 = rig.full();
-    long long ops3 = FaultRig::ops(rig.run(rig.uninstall));
+    const Stages st = installAndUpdate(rig);
+    const FullTree &initial = st.initial, &a1 = st.a1, &a2 = st.a2;
+    long long ops1 = st.ops1, ops2 = st.ops2, ops3 = FaultRig::ops(rig.run(rig.uninstall));
     struct {
         const FaultStep* step;
         const FullTree* before;
@@ -871,17 +893,11 @@ std::vector<std::string> namedLeftovers(const std::string& out) {
 // item, an uninstallation's backup of the version installed) and named otherwise (an
 // update's backup of the earlier version): once the named ones are moved away as the
 // message asks, the run ends with nothing of the user's lost and no such name left.
-TEST(FaultLayer, JournalSetAsideTakesNoFileOfTheUsers) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, JournalSetAsideTakesNoFileOfTheUsers) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
-    const FullTree initial = rig.full();
-    ASSERT_EQ(rig.run(rig.install1).exitCode, 0);
-    const FullTree a1 = rig.full();
-    ASSERT_EQ(rig.run(rig.update).exitCode, 0);
-    const FullTree a2 = rig.full();
+    const Stages st = installAndUpdate(rig);
+    const FullTree &initial = st.initial, &a1 = st.a1, &a2 = st.a2;
     const std::string folder = rig.at(rig.place.folder), opt = rig.at(rig.place.opt);
     auto setAside = [&] {
         // Its digest does not match: refused at the manager's start.
@@ -969,22 +985,15 @@ TEST(FaultLayer, JournalSetAsideTakesNoFileOfTheUsers) {
 // The store folder's lock that cannot be taken (its opening failed, at the start's checks
 // or at the job's start): the run stops before any change, naming the folder, and a
 // manager's start then finds nothing of it to undo.
-TEST(FaultLayer, StoreLockThatCannotBeTakenStopsTheRun) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, StoreLockThatCannotBeTakenStopsTheRun) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
-    const FullTree initial = rig.full();
-    rig.run(rig.install1);
-    const FullTree a1 = rig.full();
-    rig.run(rig.update);
-    const FullTree a2 = rig.full();
+    const Stages st = installAndUpdate(rig);
     struct {
         const FaultStep* step;
         const FullTree* before;
         int locks;
-    } runs[] = {{&rig.install1, &initial, 2}, {&rig.update, &a1, 2}, {&rig.uninstall, &a2, 1}};
+    } runs[] = {{&rig.install1, &st.initial, 2}, {&rig.update, &st.a1, 2}, {&rig.uninstall, &st.a2, 1}};
     for (auto& run : runs)
         for (int k = 1; k <= run.locks; k++) {
             std::string what = std::string(run.step->name) + ", the store folder's opening " + std::to_string(k) + " failed";
