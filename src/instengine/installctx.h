@@ -100,6 +100,7 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> codeName;
     _guardchar<char> registryName;
     _guardchar<char> messagePath;  // what the last failure is about
+    int messageError = 0;          // the system's reason (errno) for it, where one is told
     unsigned int result = 0;       // the installation job's detailed result
     unsigned int offset = 0;       // of the scenario data in the package file
     unsigned long long installedVersion = ~0ULL;

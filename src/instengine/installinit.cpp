@@ -11,6 +11,7 @@
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
 #include "instengine/journalscope.h"
+#include "instengine/leftovers.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -311,6 +312,21 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     return fillCopiedFiles(ctx);
 }
 
+namespace {
+
+// The answer when nothing is left to install: the package is whole only when no name an
+// interrupted run may have left beside its files stays (no job follows to take them).
+unsigned int nothingToInstall(sPkgInstallContext& ctx, bool finished) {
+    _guardchar<char> left;
+    switch (takeRunLeftovers(ctx, cInstallFS::plain(), left)) {
+        case eLeftoversNone: return finished ? eIIFinished : eIINoUpdate;
+        case eLeftoversStay: ctx.messagePath.attach(left.dettach()); return eIILeftover;
+        default: ctx.messagePath.attach(left.dettach()); return eIINoRights;
+    }
+}
+
+}  // namespace
+
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     if (!resolvePackagePath(ctx)) return eIIBadPath;
     if (!ctx.packageFile.open(ctx.packagePath.ptr, cFileIO::eRead) || !ctx.packageFile.set_fp(ctx.offset))
@@ -338,10 +354,18 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     sRecoveryReport recovery;
     if (!ctx.journalPath.empty()) {
         cJournalFolderLock lock(ctx.journalPath.ptr);
+        if (!lock.held()) {
+            ctx.messagePath.set(lock.path());
+            return eIINoRights;
+        }
         recovered = recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store, &recovery);
     }
     if (!recovered) {
         ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
+        if (recovery.outcome == sRecoveryReport::eUnreadable) {
+            ctx.messageError = recovery.error;
+            return eIIUnreadable;
+        }
         return ctx.journalPath.empty() ? eIICannotRead : eIIUnfinished;
     }
     // Nothing to update after finishing this very version's installation is its success.
@@ -363,11 +387,11 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         if (!ctx.setStr(-1, "pgm", path.ptr)) return eIIBadScenario;
         if ((r = readExistingFiles(ctx, section.ptr)) != eIIOk) return r;
         if ((r = readExistingShortcuts(ctx, section.ptr)) != eIIOk) return r;
-        if ((r = checkInstallTargets(ctx)) != eIIOk)
-            return r == eIINoUpdate && finished ? (unsigned int)eIIFinished : r;
+        if ((r = checkInstallTargets(ctx)) == eIINoUpdate) return nothingToInstall(ctx, finished);
+        if (r != eIIOk) return r;
     }
     ctx.requiredSize = ctx.requiresSize(65536);
-    if (ctx.requiredSize == 0) return finished ? eIIFinished : eIINoUpdate;
+    if (ctx.requiredSize == 0) return nothingToInstall(ctx, finished);
     collectDeprecated(ctx);
     return eIIOk;
 }

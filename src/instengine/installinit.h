@@ -26,6 +26,13 @@ enum eInstallInitResult {
     // The journal of an interrupted installation of this very version was finished: the
     // package is installed, nothing is left to do.
     eIIFinished = 15,
+    // An interrupted run's journal could not be read: kept, nothing done (the message path
+    // names it, the message error says why).
+    eIIUnreadable = 16,
+    // Nothing to install, but a name beside the package's files may be what an
+    // interrupted run whose journal was set aside left, or the user's (the message path
+    // names it): it stays (leftovers.h).
+    eIILeftover = 17,
     eIICount  // the number of results
 };
 

@@ -19,6 +19,7 @@
 #include "base/sync.h"
 #include "hash/sha256.h"
 #include "instengine/journalscope.h"
+#include "instengine/leftovers.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -248,7 +249,9 @@ bool cInstallRun::makeJournal() {
 // that no two journals hold the same name in flight.
 bool cInstallRun::othersFirst() {
     _List<_guardchar<char> > others;
-    if (!otherJournals(ctx.journalPath.ptr, ctx.codeName.ptr, others) || others.empty()) return true;
+    // A folder that cannot be listed may hold one.
+    if (!otherJournals(ctx.journalPath.ptr, ctx.codeName.ptr, others)) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
+    if (others.empty()) return true;
     cFasterTreeList<cStringKey, int> targets;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next)
         if (!targets.find(pathKey(it->value.target))) targets.insert_new(pathKey(it->value.target));
@@ -261,35 +264,13 @@ bool cInstallRun::othersFirst() {
     return fail(eIJCannotRecover, path.ptr), false;
 }
 
-// A journal of this package refused and set aside since its last registration leaves a
-// crash's leftovers: temporary files go, and backups are put back (an unchanged file's
-// goes). Once the package is registered again such names are the user's once more.
+// What an interrupted run whose journal was set aside left beside the package's files:
+// taken where the package shows it is that run's, else the run stops naming it.
 bool cInstallRun::crashLeftovers() {
-    long long aside = newestSetAside(ctx.journalPath.ptr);
-    _guardchar<char> section, key;
-    unsigned long long registered = 0;
-    if (aside < 0 || (ctx.store && regSectionName(ctx.codeName.ptr, section) && regKey(section.ptr, kRegUTime, key) &&
-                      ctx.store->getParamInt(key.ptr, registered) && (long long)registered > aside))
-        return true;
-    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
-        const cSoftPkgScenario::sCopiedFile& c = it->value;
-        _guardchar<char> tmp, bkp;
-        if (!isPlainAbsPath(c.target) || !concatText(c.target, ".tmp", tmp) || !concatText(c.target, ".bkp", bkp))
-            continue;
-        int t = objKind(tmp.ptr), b = objKind(bkp.ptr), target = objKind(c.target);
-        if (t == 1 && !fs->unlink(tmp.ptr)) return fail(eIJCannotRecover, tmp.ptr), false;
-        if (t > 1) return fail(eIJBadObject, tmp.ptr), false;
-        if (b == 1 && c.others == kUnchangedFile) {
-            if (!fs->unlink(bkp.ptr)) return fail(eIJCannotRecover, c.target), false;
-        } else if (b == 1) {
-            if (target > 1) return fail(eIJBadObject, c.target), false;
-            if ((target == 1 && !fs->unlink(c.target)) || !fs->rename(bkp.ptr, c.target))
-                return fail(eIJCannotRecover, c.target), false;
-        } else if (b > 1 && target != 0) {
-            return fail(eIJBadObject, c.target), false;
-        }
-    }
-    return true;
+    _guardchar<char> left;
+    eLeftovers r = takeRunLeftovers(ctx, fs, left);
+    if (r == eLeftoversNone) return true;
+    return fail(r == eLeftoversStay ? eIJBadObject : eIJCannotRecover, left.ptr), false;
 }
 
 bool cInstallRun::prepare() {
@@ -849,7 +830,7 @@ unsigned int cInstallRun::run() {
         // have been made (a network file system retrying it). In place but not flushed (2)
         // is committed.
         sJournal onDisk;
-        if (saved == 0 && (!readJournal(ctx.journalPath.ptr, onDisk) || !onDisk.committed)) {
+        if (saved == 0 && (readJournal(ctx.journalPath.ptr, onDisk) != eJournalReadWhole || !onDisk.committed)) {
             fail(eIJCannotRecover, ctx.journalPath.ptr);
             rollBack();
             return 1;
@@ -882,6 +863,13 @@ unsigned int runInstallJob(sPkgInstallContext& ctx, cProgressNotifyTarget* progr
                            cInstallFS* fs) {
     if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath);
     cJournalFolderLock lock(ctx.journalPath.ptr);
+    // Never unguarded: a manager starting meanwhile would take this run's journal for
+    // an interrupted one's.
+    if (!lock.held()) {
+        ctx.result = eIJCannotRecover;
+        ctx.messagePath.set(lock.path());
+        return 1;
+    }
     cInstallRun run(ctx, progress, asker, fs ? fs : cInstallFS::plain());
     return run.run();
 }

@@ -305,15 +305,51 @@ bool parseJournal(char* text, long long size, sJournal& out) {
 
 }  // namespace
 
-bool readJournal(const char* path, sJournal& out) {
-    cFileIO f;
-    if (!f.open(path, cFileIO::eRead)) return false;
-    unsigned long long size = f.size();
-    if (size == 0 || size > (unsigned long long)kMaxJournalBytes) return false;
+eJournalRead readJournal(const char* path, sJournal& out, int* error) {
+    int scratch = 0;
+    int& err = error ? *error : scratch;
+    err = 0;
+    // Only what was read whole is judged: a failed open or read says nothing of the text.
+    auto unreadable = [&](int e) {
+        err = e ? e : EIO;
+        return eJournalUnreadable;
+    };
+    int fd;
+    do fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return unreadable(errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int e = errno;
+        close(fd);
+        return unreadable(e);
+    }
+    long long size = (long long)st.st_size;
+    if (!S_ISREG(st.st_mode) || size <= 0 || size > kMaxJournalBytes) {
+        close(fd);
+        return eJournalDamaged;
+    }
     _typebuf<char> buf;
-    if (!buf.set((long long)size + 1) || !f.readf(buf.ptr, (long long)size)) return false;
+    if (!buf.set(size + 1)) {
+        close(fd);
+        return unreadable(ENOMEM);
+    }
+    long long got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, buf.ptr + got, (size_t)(size - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // A journal is replaced whole, never changed in place: one that ends early
+            // was not read.
+            int e = n < 0 ? errno : EIO;
+            close(fd);
+            return unreadable(e);
+        }
+        got += n;
+    }
+    close(fd);
     buf.ptr[size] = 0;
-    return parseJournal(buf.ptr, (long long)size, out);
+    return parseJournal(buf.ptr, size, out) ? eJournalReadWhole : eJournalDamaged;
 }
 
 int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
@@ -659,6 +695,9 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
             return failAt(out, eIJCannotWrite, folder.ptr), false;
     }
     if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;
+    // A registration resolved is the package's run completed: what a journal set aside
+    // before it left is settled.
+    if (j.committed && j.registration) settleSetAside(path);
     return true;
 }
 
@@ -677,13 +716,23 @@ bool parseJournalText(const char* data, long long size, bool& committed, long lo
 }
 
 cJournalFolderLock::cJournalFolderLock(const char* journalPath) {
-    _guardchar<char> folder;
-    if (!parentFolder(journalPath, folder)) return;
-    myFd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (myFd >= 0) {
-        while (flock(myFd, LOCK_SH) != 0 && errno == EINTR) {
-        }
+    if (!journalPath || !parentFolder(journalPath, myPath)) return;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 2; tries++) {
+        do fd = open(myPath.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        // A store folder not made yet: made private, as the store makes it.
+        if (fd < 0 && (errno != ENOENT || (mkdir(myPath.ptr, 0700) != 0 && errno != EEXIST))) return;
     }
+    if (fd < 0) return;
+    int r;
+    do r = flock(fd, LOCK_SH);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        close(fd);
+        return;
+    }
+    myFd = fd;
 }
 
 cJournalFolderLock::~cJournalFolderLock() {
@@ -697,40 +746,55 @@ namespace {
 const char kSetAsideSuffix[] = ".refused";
 
 // The code names of the packages with a journal in `folder` (open as `fd`), in the
-// order they are listed; set-aside journals are none.
-void listJournals(int fd, _List<_guardchar<char> >& codes) {
+// order they are listed; set-aside journals are none. False when it could not be listed
+// whole.
+bool listJournals(int fd, _List<_guardchar<char> >& codes) {
     int listing = dup(fd);
     DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
     if (!d && listing >= 0) close(listing);
-    if (!d) return;
+    if (!d) return false;
     size_t n = strlen(kJournalPrefix), aside = strlen(kSetAsideSuffix);
-    while (dirent* e = readdir(d)) {
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(d);
+        if (!e) {
+            int err = errno;
+            closedir(d);
+            return err == 0;
+        }
         if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;
         // A save that never got in place goes with its package's recovery.
         _guardchar<char> code;
         size_t len = strlen(e->d_name), saving = strlen(kJournalSaving);
         bool unsaved = len > n + saving && strcmp(e->d_name + len - saving, kJournalSaving) == 0;
         if (len > n + aside && strcmp(e->d_name + len - aside, kSetAsideSuffix) == 0) continue;
-        if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) continue;
-        if (cSoftPkgScenario::isSafeCodeName(code.ptr)) addUnique(codes, code.ptr);
+        if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) {
+            closedir(d);
+            return false;
+        }
+        if (cSoftPkgScenario::isSafeCodeName(code.ptr) && !addUnique(codes, code.ptr)) {
+            closedir(d);
+            return false;
+        }
     }
-    closedir(d);
 }
 
-// Moves a refused journal aside under a free name (an earlier one set aside stays).
+// Moves a refused journal aside under a free name (the earlier ones set aside stay):
+// there is always one.
 bool setAsideJournal(const char* journalPath, cInstallFS* fs, _guardchar<char>& out) {
-    for (int n = 1; n < 1000; n++) {
-        char tail[32];
+    for (unsigned long long n = 1;; n++) {
+        char tail[40];
         if (n == 1)
             _sprintf_s(tail, sizeof tail, "%s", kSetAsideSuffix);
         else
-            _sprintf_s(tail, sizeof tail, "%s~%d", kSetAsideSuffix, n);
+            _sprintf_s(tail, sizeof tail, "%s~%llu", kSetAsideSuffix, n);
         struct stat st;
         if (!concatText(journalPath, tail, out)) return false;
-        if (lstat(out.ptr, &st) == 0 || errno != ENOENT) continue;
+        if (lstat(out.ptr, &st) == 0) continue;
+        // A name that cannot be looked at is never taken for a free one.
+        if (errno != ENOENT) return false;
         return fs->rename(journalPath, out.ptr);
     }
-    return false;
 }
 
 // Whether a journal names one of `targets` (any, without them).
@@ -745,23 +809,34 @@ bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targ
     return false;
 }
 
+// What resolving the journals of several packages gathers, each list when given.
+struct sGathered {
+    _List<_guardchar<char> >* unfinished = nullptr;  // given: go on past one that stays
+    _List<sSetAsideJournal>* setAside = nullptr;
+    _List<sUnreadJournal>* unreadable = nullptr;
+};
+
 // Resolves the journals of the packages `codes` (all, or those naming one of `targets`;
 // only the pending ones when `pendingOnly`): the pending ones first, then the committed
 // ones. With `lockEach` each is resolved under its package's run lock, and one whose run
-// is going on blocks when it names a target. False with the first package whose journal
-// stays (`blocking`); `unfinished` and `setAside` collect instead when given.
+// is going on blocks when it names a target. One that cannot be read blocks whatever it
+// may name. False with the first package whose journal stays (`blocking`); with
+// `gathered->unfinished` it goes on and gathers instead.
 bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& codes,
                      const cFasterTreeList<cStringKey, int>* targets, bool pendingOnly, bool lockEach,
                      cApplicationConfig* store, cInstallFS* fs, _guardchar<char>* blocking,
-                     _List<_guardchar<char> >* unfinished, _List<sSetAsideJournal>* setAside) {
+                     const sGathered& gathered) {
     _guardchar<char> folder;
     if (!parentFolder(journalPath, folder)) return false;
     bool ok = true;
+    _List<_guardchar<char> > unread;  // stays for the whole run, even if a later read would pass
     for (int pass = 0; pass < 2; pass++) {
         for (auto* it = codes.head; it; it = it->next) {
             const char* code = it->value.ptr;
             _guardchar<char> name, path, fresh;
-            if (!concatText(kJournalPrefix, code, name) || !joinPath(folder.ptr, name.ptr, path) ||
+            bool skip = false;
+            for (auto* u = unread.head; u && !skip; u = u->next) skip = strcmp(u->value.ptr, code) == 0;
+            if (skip || !concatText(kJournalPrefix, code, name) || !joinPath(folder.ptr, name.ptr, path) ||
                 !concatText(path.ptr, kJournalSaving, fresh))
                 continue;
             cPackageRunLock lock;
@@ -769,20 +844,31 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
             int kind = objKind(path.ptr);
             if (kind == 0 && objKind(fresh.ptr) == 0) continue;  // resolved since
             sJournal j;
-            bool read = kind == 1 && readJournal(path.ptr, j);
-            if (read ? !namesTarget(j, targets) || j.committed != (pass == 1) || (j.committed && pendingOnly)
-                     : pass == 1 || live)  // a damaged one goes first; a live run's own save
-                continue;
+            int error = 0;
+            eJournalRead read = kind == 1 ? readJournal(path.ptr, j, &error) : eJournalDamaged;
             sRecoveryReport rep;
-            if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
-                sSetAsideJournal* a = rep.outcome == sRecoveryReport::eRefused && setAside ? setAside->add() : nullptr;
+            if (read == eJournalUnreadable) {
+                rep.outcome = sRecoveryReport::eUnreadable;
+                rep.error = error;
+            } else if (read == eJournalReadWhole
+                           ? !namesTarget(j, targets) || j.committed != (pass == 1) || (j.committed && pendingOnly)
+                           : pass == 1 || live) {  // a damaged one goes first; a live run's own save
+                continue;
+            } else if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
+                sSetAsideJournal* a =
+                    rep.outcome == sRecoveryReport::eRefused && gathered.setAside ? gathered.setAside->add() : nullptr;
                 if (a) a->code.set(code), a->path.set(rep.setAside.ptr);
                 continue;
             }
+            if (rep.outcome == sRecoveryReport::eUnreadable) {
+                addUnique(unread, code);
+                sUnreadJournal* u = gathered.unreadable ? gathered.unreadable->add() : nullptr;
+                if (u) u->code.set(code), u->path.set(path.ptr), u->error = rep.error;
+            }
             ok = false;
             if (blocking && blocking->empty()) blocking->set(code);
-            if (!unfinished) return false;
-            addUnique(*unfinished, code);
+            if (!gathered.unfinished) return false;
+            addUnique(*gathered.unfinished, code);
         }
     }
     return ok;
@@ -791,7 +877,7 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
 }  // namespace
 
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished,
-                           _List<sSetAsideJournal>* setAside) {
+                           _List<sSetAsideJournal>* setAside, _List<sUnreadJournal>* unreadable) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> any, folder;
     // The folder every package's journal lies in.
@@ -804,9 +890,15 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
         return false;
     }
     _List<_guardchar<char> > codes, scratch;
-    listJournals(fd, codes);
-    bool ok = resolveJournals(any.ptr, codes, nullptr, false, false, store, fs, nullptr,
-                              unfinished ? unfinished : &scratch, setAside);
+    if (!listJournals(fd, codes)) {
+        close(fd);
+        return false;
+    }
+    sGathered gathered;
+    gathered.unfinished = unfinished ? unfinished : &scratch;
+    gathered.setAside = setAside;
+    gathered.unreadable = unreadable;
+    bool ok = resolveJournals(any.ptr, codes, nullptr, false, false, store, fs, nullptr, gathered);
     close(fd);
     return ok;
 }
@@ -815,28 +907,61 @@ bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >
                          const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store, cInstallFS* fs,
                          _guardchar<char>* blocking) {
     if (!fs) fs = cInstallFS::plain();
-    return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, nullptr, nullptr);
+    return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, sGathered());
 }
 
-long long newestSetAside(const char* journalPath) {
+namespace {
+
+// Calls `each` with the path and state of every journal of the package set aside beside
+// `journalPath`; false when the folder could not be listed (none is known then).
+template <class F>
+bool eachSetAside(const char* journalPath, F each) {
     _guardchar<char> folder;
     const char* name = journalPath ? strrchr(journalPath, '/') : nullptr;
-    if (!name || !parentFolder(journalPath, folder)) return -1;
+    if (!name || !parentFolder(journalPath, folder)) return false;
     DIR* d = opendir(folder.ptr);
-    if (!d) return -1;
-    long long newest = -1;
+    if (!d) return objKind(folder.ptr) == 0;
     size_t n = strlen(name + 1), aside = strlen(kSetAsideSuffix);
-    while (dirent* e = readdir(d)) {
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(d);
+        if (!e) break;
         const char* tail = e->d_name + n;
         struct stat st;
         _guardchar<char> path;
         if (strncmp(e->d_name, name + 1, n) != 0 || strncmp(tail, kSetAsideSuffix, aside) != 0 ||
-            (tail[aside] && tail[aside] != '~') || !joinPath(folder.ptr, e->d_name, path) || lstat(path.ptr, &st) != 0)
+            (tail[aside] && tail[aside] != '~') || !joinPath(folder.ptr, e->d_name, path) ||
+            lstat(path.ptr, &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        if ((long long)st.st_mtime > newest) newest = (long long)st.st_mtime;
+        each(path.ptr, st);
     }
+    bool listed = errno == 0;
     closedir(d);
-    return newest;
+    return listed;
+}
+
+}  // namespace
+
+bool setAsideInForce(const char* journalPath, cApplicationConfig* store, const char* code) {
+    // Set aside (the rename stamps its change time) no earlier than the registration: a
+    // run completed since then. A registration time that cannot be read is none.
+    _guardchar<char> section, key;
+    unsigned long long registered = 0;
+    bool haveRecord = store && regSectionName(code, section) && regKey(section.ptr, kRegUTime, key) &&
+                      store->getParamInt(key.ptr, registered);
+    bool inForce = false;
+    // A folder that cannot be listed may hold one.
+    bool listed = eachSetAside(journalPath, [&](const char*, const struct stat& st) {
+        // Settled ones are made read-only.
+        if ((st.st_mode & S_IWUSR) && (!haveRecord || (unsigned long long)st.st_ctime >= registered)) inForce = true;
+    });
+    return inForce || !listed;
+}
+
+void settleSetAside(const char* journalPath) {
+    eachSetAside(journalPath, [](const char* path, const struct stat& st) {
+        if (st.st_mode & S_IWUSR) chmod(path, S_IRUSR);
+    });
 }
 
 bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes) {
@@ -845,8 +970,9 @@ bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<c
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return objKind(folder.ptr) == 0;
     _List<_guardchar<char> > all;
-    listJournals(fd, all);
+    bool listed = listJournals(fd, all);
     close(fd);
+    if (!listed) return false;
     for (auto* it = all.head; it; it = it->next)
         if (!code || strcmp(it->value.ptr, code) != 0) addUnique(codes, it->value.ptr);
     return true;
@@ -869,6 +995,15 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
         rep.outcome = sRecoveryReport::eFailed;
         return false;
     };
+    // Read before anything is done: one that cannot be read stays, and so does the rest.
+    int kind = objKind(journalPath);
+    sJournal j;
+    eJournalRead read = kind == 1 ? readJournal(journalPath, j, &rep.error) : eJournalDamaged;
+    if (kind != 0 && read == eJournalUnreadable) {
+        rep.outcome = sRecoveryReport::eUnreadable;
+        rep.path.set(journalPath);
+        return false;
+    }
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
     if (!concatText(journalPath, kJournalSaving, fresh)) return refuse(journalPath);
@@ -876,10 +1011,8 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
         rep.outcome = sRecoveryReport::eFailed;
         return false;
     }
-    int kind = objKind(journalPath);
     if (kind == 0) return true;
-    sJournal j;
-    if (kind != 1 || !readJournal(journalPath, j)) return refuse(journalPath);
+    if (read != eJournalReadWhole) return refuse(journalPath);
     // A journal is its package's: named after it, and a registration is for it.
     const char* name = strrchr(journalPath, '/');
     size_t prefix = strlen(kJournalPrefix);
@@ -890,11 +1023,15 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     // A committed run removes its backups: another package's pending run that named the
     // same files (and may have moved one aside under that name) is undone first.
     _List<_guardchar<char> > others;
-    if (j.committed && otherJournals(journalPath, code, others) && !others.empty()) {
+    if (j.committed && !otherJournals(journalPath, code, others)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    }
+    if (!others.empty()) {
         cFasterTreeList<cStringKey, int> targets;
         for (long long i = 0; i < j.count(); i++)
             if (strchr("RNO", j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
-        if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, nullptr, nullptr)) {
+        if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, sGathered())) {
             rep.outcome = sRecoveryReport::eFailed;
             return false;
         }

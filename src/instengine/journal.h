@@ -28,11 +28,16 @@
 // every next run (another installer, an uninstallation, the manager's list) in step.
 // Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
 // does not name belongs to the user and makes the run fail before any write. And only
-// paths below its own roots are obeyed (journalscope.h); a journal that fails a check is
-// set aside as "inflight-<code>.refused" (or "inflight-<code>.refused~<n>" beside an
-// earlier one) and the run goes on as after a crash without a journal.
-// Uninstallation writes the same journal: "R" for every file it moves aside, "Q" for its
-// menu entries, "unregister" with the record, committed once all files are aside.
+// paths below its own roots are obeyed (journalscope.h). A journal that cannot be opened
+// or read stays where it is and the run stops before any change (the next one tries
+// again); one read whole that fails a check is set aside as "inflight-<code>.refused"
+// (or "inflight-<code>.refused~<n>" beside earlier ones) and nothing it names is taken.
+// While such a journal is in force (setAsideInForce) the package's runs take only the
+// names beside its files that they can tell are the interrupted run's, and stop at or
+// report any other (leftovers.h); its next completed run settles it.
+// Uninstallation writes the same journal: "R" for every file it moves aside ("O" for one
+// whose backup name is taken: it stays in place until the commit), "Q" for its menu
+// entries, "unregister" with the record, committed once all files are aside.
 #pragma once
 
 #include "base/strings.h"
@@ -71,8 +76,15 @@ private:
 // place but its folder could not be flushed.
 int saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
 
-// Reads and parses the journal at `path`; false for anything but the exact form.
-bool readJournal(const char* path, sJournal& out);
+// What reading a journal found.
+enum eJournalRead {
+    eJournalReadWhole = 0,   // read whole and of the exact form: `out` holds it
+    eJournalUnreadable = 1,  // could not be opened or read (`error`: the system's errno)
+    eJournalDamaged = 2,     // read whole, and its form or its digest is wrong
+};
+
+// Reads and parses the journal at `path`.
+eJournalRead readJournal(const char* path, sJournal& out, int* error = nullptr);
 
 // Parses a journal's text without touching any file: its state and number of file,
 // folder and menu entry lines. False for anything but the exact form.
@@ -100,19 +112,24 @@ struct sRecoveryReport {
         // or naming a path outside the package's folders (journalConfined; `path` names it).
         eRefused = 3,
         eFailed = 4,  // could not be resolved (an operation failed); the next run tries again
+        // Could not be opened or read (`path` names it, `error` says why): left as it is,
+        // nothing done; the next run tries again.
+        eUnreadable = 5,
     };
     int outcome = eNoJournal;
     char registration = 0;               // of a finished run: 'r' registered, 'u' removed
     unsigned long long version = ~0ULL;  // the version a finished registration recorded
+    int error = 0;                       // eUnreadable: the system's errno
     _guardchar<char> path, setAside;
 };
 
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal
 // says; true when there was no journal or everything was resolved (the journal is then
-// gone). A journal that is damaged or names a path outside its package's folders
+// gone). A journal that cannot be read is left where it is: false, nothing done. One
+// read whole that is damaged or names a path outside its package's folders
 // (journalConfined, against the package's record in `store`) is refused whole before
-// anything is done: set aside, true (the package's next run then goes on as after a
-// crash); false when it cannot be set aside, or without a `store` (no record vouches for
+// anything is done: set aside, true (setAsideInForce then holds for the package's next
+// runs); false when it cannot be set aside, or without a `store` (no record vouches for
 // anything then: it is left for a run with the store). The folders a committed run made
 // and that still exist are added to `made` when given; what was found and done goes to
 // `report` when given.
@@ -124,20 +141,32 @@ struct sSetAsideJournal {
     _guardchar<char> code, path;
 };
 
+// A journal that could not be read and stays: its package, its path and the system's errno.
+struct sUnreadJournal {
+    _guardchar<char> code, path;
+    int error = 0;
+};
+
 // Resolves every journal in the journal folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. Pending runs are
 // undone before committed ones are finished: a committed run's backups go once it is
 // registered, and an undone run may still have to put back one that lies under the same
 // name (a file both packages install). True when every journal was resolved; the code
 // names of the packages whose journals could not be resolved go to `unfinished`, the
-// journals refused and set aside to `setAside`, when given.
+// journals refused and set aside to `setAside`, those that could not be read (among the
+// unfinished) to `unreadable`, when given.
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
                            _List<_guardchar<char> >* unfinished = nullptr,
-                           _List<sSetAsideJournal>* setAside = nullptr);
+                           _List<sSetAsideJournal>* setAside = nullptr,
+                           _List<sUnreadJournal>* unreadable = nullptr);
 
-// When the newest of the journals set aside beside `journalPath` was last saved (seconds
-// since the epoch); -1 when there is none.
-long long newestSetAside(const char* journalPath);
+// Whether a journal of the package set aside beside `journalPath` is in force: not yet
+// settled by a completed run of the package, and set aside no earlier than the package's
+// registration in `store` (any, when it has none).
+bool setAsideInForce(const char* journalPath, cApplicationConfig* store, const char* code);
+// Settles the package's set-aside journals (they stay, read-only, under their names): its
+// run completed. Done by resolveJournal once a committed registration is resolved.
+void settleSetAside(const char* journalPath);
 
 // The code names of the packages other than `code` with a journal beside `journalPath`;
 // false when the folder cannot be listed.
@@ -147,21 +176,25 @@ bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<c
 // (otherJournals) that names one of them is resolved under its package's run lock,
 // pending ones first as above; a damaged one is set aside (its package's next run then
 // goes on as after a crash). False while one of them cannot be: its run is still going
-// on, or an operation failed (`blocking` then names its package). A run makes its own
-// journal only once no other one names its files.
+// on, it could not be read (it may name them), or an operation failed (`blocking` then
+// names its package). A run makes its own journal only once no other one names its files.
 bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
                          const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store,
                          cInstallFS* fs = nullptr, _guardchar<char>* blocking = nullptr);
 
 // Held by an installation or uninstallation for its whole run (a shared lock on the
-// journal folder), so that recoverAllInterrupted leaves a live run's journal alone.
+// journal folder), so that recoverAllInterrupted leaves a live run's journal alone. A run
+// whose lock is not held goes no further: path() names the folder.
 class cJournalFolderLock {
 public:
     explicit cJournalFolderLock(const char* journalPath);
     ~cJournalFolderLock();
+    bool held() const { return myFd >= 0; }
+    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
     cJournalFolderLock(const cJournalFolderLock&) = delete;
     cJournalFolderLock& operator=(const cJournalFolderLock&) = delete;
 
 private:
     int myFd = -1;
+    _guardchar<char> myPath;
 };

@@ -9,6 +9,7 @@
 #include "base/process.h"
 #include "base/stdlangs.h"
 #include "instengine/installjob.h"
+#include "instengine/leftovers.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -101,8 +102,20 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         return eUNNoRunLock;
     }
     cJournalFolderLock lock(ctx.journalPath.ptr);
+    if (!lock.held()) {
+        ctx.messagePath.set(lock.path());
+        return eUNNoRunLock;
+    }
     sRecoveryReport recovered;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) return eUNUnfinished;
+    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) {
+        if (recovered.outcome == sRecoveryReport::eUnreadable) {
+            ctx.messagePath.set(recovered.path.ptr);
+            ctx.messageError = recovered.error;
+            return eUNUnreadable;
+        }
+        ctx.blocking.set(ctx.key.ptr);
+        return eUNUnfinished;
+    }
     // An interrupted uninstallation just finished is this one's removal.
     if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == 'u') return eUNRemoved;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
@@ -119,12 +132,21 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // Another package's interrupted run that names one of these files is resolved first:
     // its record may come to list a file this removal then keeps.
     _List<_guardchar<char> > pending;
-    if (otherJournals(ctx.journalPath.ptr, ctx.key.ptr, pending) && !pending.empty()) {
+    // A folder that cannot be listed may hold one.
+    if (!otherJournals(ctx.journalPath.ptr, ctx.key.ptr, pending)) {
+        ctx.blocking.set(ctx.key.ptr);
+        return eUNUnfinished;
+    }
+    if (!pending.empty()) {
         cFasterTreeList<cStringKey, int> targets;
         for (const char* f : record.files)
             if (!targets.find(pathKey(f))) targets.insert_new(pathKey(f));
-        if (!recoverOthersNaming(ctx.journalPath.ptr, pending, targets, store, fs)) return eUNUnfinished;
+        if (!recoverOthersNaming(ctx.journalPath.ptr, pending, targets, store, fs, &ctx.blocking)) return eUNUnfinished;
     }
+    // What an interrupted run whose journal was set aside may have left beside these
+    // files stays: nothing here tells it from the user's. The removal goes on and says so.
+    ctx.leftovers.destroy();
+    if (!findRunLeftovers(ctx.journalPath.ptr, store, ctx.key.ptr, record, ctx.leftovers)) return eUNIncomplete;
     // Only files the record may own: plain paths below its folders, reached without links.
     // A file already gone counts as removed.
     ctx.files.destroy();
@@ -218,7 +240,8 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     sJournalOutcome out;
     if (!resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out)) return eUNIncomplete;
     others.handOver(store, made);
-    return eUNRemoved;
+    // Only the registration and the package's own files went: the rest is the user's to look at.
+    return ctx.leftovers.empty() ? eUNRemoved : eUNDeregistered;
 }
 
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {

@@ -21,8 +21,14 @@ struct sPkgUninstallContext {
     // Set by a caller that holds this package's run lock itself (an installer removing an
     // earlier package of its own code name); otherwise the job takes it.
     bool runLockHeld = false;
-    // The file a result's message names.
+    // The file a result's message names, and the system's reason (errno) where one is told.
     _guardchar<char> messagePath;
+    int messageError = 0;
+    // eUNUnfinished: the package whose journal could not be resolved.
+    _guardchar<char> blocking;
+    // eUNDeregistered after a journal set aside: the names beside the package's files that
+    // may be what the interrupted run left (or the user's); they stay.
+    _List<_guardchar<char> > leftovers;
 };
 
 // Results of uninstallJob.
@@ -41,8 +47,12 @@ enum eUninstallResult {
     eUNUnfinished = 8,
     // An installer of the package is running: nothing done.
     eUNBusy = 9,
-    // The package's run lock could not be taken (messagePath names its file): nothing done.
+    // The package's run lock or the store folder's could not be taken (messagePath names
+    // its file): nothing done.
     eUNNoRunLock = 10,
+    // An interrupted run's journal could not be read (messagePath, messageError): kept,
+    // nothing done.
+    eUNUnreadable = 11,
     eUNCount  // the number of results
 };
 

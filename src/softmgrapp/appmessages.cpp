@@ -42,6 +42,9 @@ const sResultRow kRows[] = {
     {eAtInstallStart, eIIUnfinished, {kSoftm, eSoftmUnfinished, eBoxError}},
     // What the interrupted run left is done: said as the installation's end.
     {eAtInstallStart, eIIFinished, {kFin, eFinDone, eBoxInfo}},
+    // Names the package, the journal and the system's reason in its "%s".
+    {eAtInstallStart, eIIUnreadable, {kSoftm, eSoftmUnreadable, eBoxError}},
+    {eAtInstallStart, eIILeftover, {kIini, eIiniLeftover, eBoxError}},
 
     // The location page names the file in question; what it cannot tell apart is a bad path.
     {eAtLocationPage, eIIOk, {nullptr, 0, eBoxNone}},
@@ -60,6 +63,8 @@ const sResultRow kRows[] = {
     {eAtLocationPage, eIIBusy, {kFsel, eFselBadPath, eBoxError}},
     {eAtLocationPage, eIIUnfinished, {kFsel, eFselBadPath, eBoxError}},
     {eAtLocationPage, eIIFinished, {kFsel, eFselBadPath, eBoxError}},
+    {eAtLocationPage, eIIUnreadable, {kFsel, eFselBadPath, eBoxError}},
+    {eAtLocationPage, eIILeftover, {kFsel, eFselBadPath, eBoxError}},
 
     // The Finish page shows the text under eFinFailedTitle, the form without the wizard in
     // a box.
@@ -90,6 +95,8 @@ const sResultRow kRows[] = {
     {eAtUninstall, eUNBusy, {kUnin, eUninBusy, eBoxError}},
     // Names the lock file in its "%s".
     {eAtUninstall, eUNNoRunLock, {kIini, eIiniNoRights, eBoxError}},
+    // Names the package, the journal and the system's reason in its "%s".
+    {eAtUninstall, eUNUnreadable, {kSoftm, eSoftmUnreadable, eBoxError}},
 
     {eAtManagerRemoval, eRMRemoved, {kRem, eRemRemoved, eBoxInfo}},
     {eAtManagerRemoval, eRMPackages, {kRem, eRemPackagesLeft, eBoxError}},

@@ -71,6 +71,7 @@ enum eIiniMsg {
     eIiniBadInstallPath = 11,
     eIiniNoUpdate = 12,
     eIiniBusy = 13,
+    eIiniLeftover = 14,
 };
 
 // "pkgm::instp": the installation job's stages.
@@ -162,6 +163,7 @@ enum eSoftmMsg {
     eSoftmRemoveManager = 17,
     eSoftmUnfinished = 18,
     eSoftmSetAside = 19,
+    eSoftmUnreadable = 20,
 };
 
 // "pkgm::unin": the uninstallation.
@@ -180,6 +182,7 @@ enum eUninMsg {
     eUninCancelled = 11,
     eUninKeptFor = 12,
     eUninBusy = 13,
+    eUninLeftAsTheyWere = 14,
 };
 
 // "pkgm::updi": the update form.

@@ -2,8 +2,10 @@
 // actions through which jobs ask their questions.
 #include "softmgrapp/jobforms.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/folders.h"
 #include "base/strings.h"
@@ -32,19 +34,42 @@ const char* str(const char* section, int index, const char* fallback = "") {
     return s ? s : fallback;
 }
 
-// A message with its one "%s" replaced by a path.
-void formatMessage(const char* pattern, const char* path, _guardchar<char>& out) {
-    const char* at = pattern ? strstr(pattern, "%s") : nullptr;
-    if (!at) {
-        out.set(pattern ? pattern : "");
-        return;
+// A message with its "%s" replaced by `args` in turn (what they hold is not looked at: a
+// name may hold "%s" too).
+void formatArgs(const char* pattern, std::initializer_list<const char*> args, _guardchar<char>& out) {
+    out.set("");
+    const char* p = pattern ? pattern : "";
+    for (const char* arg : args) {
+        const char* at = strstr(p, "%s");
+        if (!at) break;
+        _guardchar<char> head, joined;
+        head.set(p, at - p);
+        concatText(out.ptr, head.ptr, joined);
+        concatText(joined.ptr, arg ? arg : "", out);
+        p = at + 2;
     }
-    _guardchar<char> head;
-    head.set(pattern, at - pattern);
-    _guardchar<char> mid;
-    concatText(head.ptr, path ? path : "", mid);
-    concatText(mid.ptr, at + 2, out);
+    _guardchar<char> joined;
+    concatText(out.ptr, p, joined);
+    out.attach(joined.dettach());
 }
+
+// A message with its one "%s" replaced by a path.
+void formatMessage(const char* pattern, const char* path, _guardchar<char>& out) { formatArgs(pattern, {path}, out); }
+
+// Appends a paragraph to a message of several.
+void appendParagraph(_guardchar<char>& out, const char* text) {
+    _guardchar<char> joined;
+    concatText(out.ptr, out.empty() ? "" : "\n\n", joined);
+    concatText(joined.ptr, text, out);
+}
+
+// The display name of a package, else its code name.
+void displayNameOf(cApplicationConfig* store, const char* code, _guardchar<char>& out) {
+    if (!getInstalledPackageName(store, code, out) || out.empty()) out.set(code ? code : "");
+}
+
+// The most names a message lists one a line.
+const int kLeftoversShown = 12;
 
 // Appends `item` to a list of names shown as "A, B".
 bool appendListed(_guardchar<char>& list, const char* item) {
@@ -79,12 +104,16 @@ int appMessageBox(cChildElement* over, cWindowMaker* maker, int kind, const char
     }
 }
 
-void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out) {
+void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out,
+                  const _List<sUnreadJournal>* except) {
     out.set("");
     for (auto* it = codes.head; it; it = it->next) {
+        bool said = false;
+        for (auto* u = except ? except->head : nullptr; u && !said; u = u->next)
+            said = strcmp(u->value.code.ptr, it->value.ptr) == 0;
         _guardchar<char> name;
-        if (!getInstalledPackageName(store, it->value.ptr, name) || name.empty()) name.set(it->value.ptr);
-        if (!appendListed(out, name.ptr)) return;
+        displayNameOf(store, it->value.ptr, name);
+        if (!said && !appendListed(out, name.ptr)) return;
     }
 }
 
@@ -97,24 +126,40 @@ void unfinishedMessage(const char* names, _guardchar<char>& out) {
 void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& setAside, _guardchar<char>& out) {
     out.set("");
     const char* pattern = str("pkgm::softm", eSoftmSetAside,
-                              "The unfinished work of %s could not be checked and was set aside as %s.");
+                              "The unfinished work of %s could not be checked and was set aside as\n%s");
     for (auto* it = setAside.head; it; it = it->next) {
-        _guardchar<char> name, first, line, joined;
-        if (!getInstalledPackageName(store, it->value.code.ptr, name) || name.empty()) name.set(it->value.code.ptr);
-        // The name first, then the path in the rest of the pattern (a name may hold "%s").
-        const char* second = pattern ? strstr(pattern, "%s") : nullptr;
-        second = second ? strstr(second + 2, "%s") : nullptr;
-        _guardchar<char> head, tail;
-        if (second) {
-            head.set(pattern, second - pattern);
-            formatMessage(head.ptr, name.ptr, first);
-            formatMessage(second, it->value.path.ptr, tail);
-            concatText(first.ptr, tail.ptr, line);
-        } else {
-            line.set(pattern ? pattern : "");
-        }
-        concatText(out.ptr, out.empty() ? "" : "\n", joined);
-        concatText(joined.ptr, line.ptr, out);
+        _guardchar<char> name, text;
+        displayNameOf(store, it->value.code.ptr, name);
+        formatArgs(pattern, {name.ptr, it->value.path.ptr}, text);
+        appendParagraph(out, text.ptr);
+    }
+}
+
+void unreadableMessage(const char* name, const char* path, int error, _guardchar<char>& out) {
+    formatArgs(str("pkgm::softm", eSoftmUnreadable, "The unfinished work of %s could not be read:\n%s\n%s"),
+               {name, path, strerror(error ? error : EIO)}, out);
+}
+
+void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& unreadable, _guardchar<char>& out) {
+    out.set("");
+    for (auto* it = unreadable.head; it; it = it->next) {
+        _guardchar<char> name, text;
+        displayNameOf(store, it->value.code.ptr, name);
+        unreadableMessage(name.ptr, it->value.path.ptr, it->value.error, text);
+        appendParagraph(out, text.ptr);
+    }
+}
+
+void deregisteredMessage(const _List<_guardchar<char> >& leftovers, _guardchar<char>& out) {
+    _guardchar<char> head;
+    concatText(messageOf(resultMessage(eAtUninstall, eUNDeregistered)), "\n", head);
+    concatText(head.ptr, str("pkgm::unin", eUninLeftAsTheyWere, "Left as they were, since they may be your own:"), out);
+    int shown = 0;
+    for (auto* it = leftovers.head; it; it = it->next, shown++) {
+        _guardchar<char> joined;
+        concatText(out.ptr, "\n", joined);
+        concatText(joined.ptr, shown < kLeftoversShown ? it->value.ptr : "\xE2\x80\xA6", out);
+        if (shown == kLeftoversShown) break;
     }
 }
 
@@ -474,9 +519,12 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
         if (resultOut) *resultOut = r;
         if (message->kind != eBoxNone) {
             _guardchar<char> m;
+            const char* name = ctx ? ctx->getStr("name") : nullptr;
+            if (!name || !*name) name = ctx && ctx->codeName.ptr ? ctx->codeName.ptr : "";
             if (r == eIIUnfinished) {
-                const char* name = ctx ? ctx->getStr("name") : nullptr;
-                unfinishedMessage(name && *name ? name : ctx ? ctx->codeName.ptr : "", m);
+                unfinishedMessage(name, m);
+            } else if (r == eIIUnreadable) {
+                unreadableMessage(name, ctx ? ctx->messagePath.ptr : "", ctx ? ctx->messageError : 0, m);
             } else {
                 formatMessage(messageOf(message), ctx ? ctx->messagePath.ptr : "", m);
             }
@@ -607,10 +655,7 @@ void cUninstallInitUI::onConstruct() {
     startCarried(job);
 }
 
-void cUninstallInitUI::displayName(_guardchar<char>& out) const {
-    const char* code = ctx ? ctx->codeName.ptr : "";
-    if (!getInstalledPackageName(store, code, out) || out.empty()) out.set(code);
-}
+void cUninstallInitUI::displayName(_guardchar<char>& out) const { displayNameOf(store, ctx ? ctx->codeName.ptr : "", out); }
 
 bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (keepLanguage) {
@@ -663,9 +708,22 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             concatText(joined.ptr, kept.ptr, text);
             boxAside(message->kind, text.ptr, false);
         } else if (r == eUNUnfinished && message) {
+            // The package whose journal stays: this one's, or another's that names its files.
+            _guardchar<char> name, m;
+            if (ctx && !ctx->blocking.empty())
+                displayNameOf(store, ctx->blocking.ptr, name);
+            else
+                displayName(name);
+            unfinishedMessage(name.ptr, m);
+            boxAside(message->kind, m.ptr, false);
+        } else if (r == eUNUnreadable && message && ctx) {
             _guardchar<char> name, m;
             displayName(name);
-            unfinishedMessage(name.ptr, m);
+            unreadableMessage(name.ptr, ctx->messagePath.ptr, ctx->messageError, m);
+            boxAside(message->kind, m.ptr, false);
+        } else if (r == eUNDeregistered && message && ctx && !ctx->leftovers.empty()) {
+            _guardchar<char> m;
+            deregisteredMessage(ctx->leftovers, m);
             boxAside(message->kind, m.ptr, false);
         } else if (r == eUNNoRunLock && message && ctx) {
             _guardchar<char> m;

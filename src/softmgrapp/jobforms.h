@@ -98,13 +98,22 @@ public:
     int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
 };
 
-// The display names of packages ("A, B"), from `store`, else their code names.
-void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out);
+// The display names of packages ("A, B"), from `store`, else their code names; those
+// whose journal is in `except` are left out (said on their own).
+void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& codes, _guardchar<char>& out,
+                  const _List<sUnreadJournal>* except = nullptr);
 // The message that the interrupted work of the packages `names` could not be finished.
 void unfinishedMessage(const char* names, _guardchar<char>& out);
 // The message that the interrupted work of each package in `setAside` could not be
 // checked and was set aside (one line each, under its display name).
 void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& setAside, _guardchar<char>& out);
+// The message that the journal of package `name` at `path` could not be read (`error` the
+// system's errno) and stays; for a list, one paragraph each under its display name.
+void unreadableMessage(const char* name, const char* path, int error, _guardchar<char>& out);
+void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& unreadable, _guardchar<char>& out);
+// The uninstallation's "only the registration and the package's files went", with the
+// names that stayed beside them as they may be the user's (the first dozen), one a line.
+void deregisteredMessage(const _List<_guardchar<char> >& leftovers, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

@@ -113,10 +113,13 @@ unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     // Interrupted runs are finished or undone first: the list never shows half a run.
     _List<_guardchar<char> > codes;
     _List<sSetAsideJournal> aside;
+    _List<sUnreadJournal> unread;
     unfinished.clear();
+    unreadable.clear();
     setAside.clear();
-    if (myStore && !recoverAllInterrupted(myStore, nullptr, &codes, &aside) && !codes.empty())
-        packageNames(myStore, codes, unfinished);
+    if (myStore && !recoverAllInterrupted(myStore, nullptr, &codes, &aside, &unread) && !codes.empty())
+        packageNames(myStore, codes, unfinished, &unread);
+    if (!unread.empty()) unreadableMessage(myStore, unread, unreadable);
     if (!aside.empty()) setAsideMessage(myStore, aside, setAside);
     if (myStore) myStore->enumSubsections(kRegInstallRoot, sectionEnumProc, this);
     return 0;
@@ -552,6 +555,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             unfinishedMessage(myReader.unfinished.ptr, m);
             appMessageBox(this, nullptr, eBoxError, m.ptr);
         }
+        if (!myReader.unreadable.empty()) appMessageBox(this, nullptr, eBoxError, myReader.unreadable.ptr);
         // One set aside is said once: it is no journal any more.
         if (!myReader.setAside.empty()) appMessageBox(this, nullptr, eBoxWarning, myReader.setAside.ptr);
         return true;

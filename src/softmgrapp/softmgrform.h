@@ -59,9 +59,9 @@ public:
         static bool sectionEnumProc(const char* name, void* job);
         bool sectionEnumProc(const char* name);
         cPtr<_List<sInstalledItem> > items;  // made by each run, taken by the form
-        // The names of the packages whose interrupted work could not be finished, and the
-        // message for the journals set aside.
-        _guardchar<char> unfinished, setAside;
+        // The names of the packages whose interrupted work could not be finished, the
+        // message for the journals that could not be read and the one for those set aside.
+        _guardchar<char> unfinished, unreadable, setAside;
 
     protected:
         unsigned int job() override;

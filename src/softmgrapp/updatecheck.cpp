@@ -296,7 +296,8 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     // One that cannot be is said, and this package's then leaves its version unknown.
     _List<_guardchar<char> > unfinished;
     _List<sSetAsideJournal> aside;
-    bool recovered = !store || recoverAllInterrupted(store, nullptr, &unfinished, &aside);
+    _List<sUnreadJournal> unread;
+    bool recovered = !store || recoverAllInterrupted(store, nullptr, &unfinished, &aside, &unread);
     if (speak && !aside.empty()) {
         _guardchar<char> m;
         setAsideMessage(store, aside, m);
@@ -305,9 +306,15 @@ int check_updates(const char* code, bool quiet, cApplicationConfig* store, cWind
     if (!recovered && !unfinished.empty()) {
         if (speak) {
             _guardchar<char> names, m;
-            packageNames(store, unfinished, names);
-            unfinishedMessage(names.ptr, m);
-            appMessageBox(nullptr, maker, eBoxError, m.ptr);
+            packageNames(store, unfinished, names, &unread);
+            if (!names.empty()) {
+                unfinishedMessage(names.ptr, m);
+                appMessageBox(nullptr, maker, eBoxError, m.ptr);
+            }
+            if (!unread.empty()) {
+                unreadableMessage(store, unread, m);
+                appMessageBox(nullptr, maker, eBoxError, m.ptr);
+            }
         }
         for (auto* it = unfinished.head; it; it = it->next)
             if (code && strcmp(it->value.ptr, code) == 0) return 1;

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "configstore/ciappconfig.h"
@@ -300,12 +302,44 @@ struct FaultMode {
     bool reads;               // the operations are the package's reads (counted apart)
     long long recoverEvery;   // every n-th killed run's next manager start is killed too
     bool oneNext = false;     // a killed run is followed by one kind of next run, in turn
+    // Each next run first meets each failed opening and each failed read of the journal.
+    bool unreadableNext = false;
 };
 
 struct Tally {
     int faults = 0, nexts = 0;
+    int unreadable[2] = {0, 0};  // journals met unreadable: pending, committed
     std::string ops;
 };
+
+// A run that meets the journal it has to resolve unreadable (each opening, then each read
+// of it failed in turn) stops before any change, with the journal kept and named and a
+// failure's exit code. The runs made; the tree is left as `left` has it.
+int unreadableJournal(FaultRig& rig, const FaultStep& next, const FullTree& left, const std::string& what) {
+    const std::string text = readTextFile(rig.journal());
+    const State before = rig.state();
+    int runs = 0;
+    for (const char* kind : {"open", "read"}) {
+        const std::string mode = std::string(kind) + ":inflight-" + kCode;
+        long long n = FaultRig::ops(rig.run(next, mode.c_str(), 0));
+        EXPECT_GT(n, 0) << what << ", " << next.name << " never " << kind << "s the journal";
+        for (long long k = 1; k <= n; k++, runs++) {
+            std::string then = what + ", then " + next.name + " with " + kind + " " + std::to_string(k) + " of " +
+                               std::to_string(n) + " of the journal failed";
+            EXPECT_TRUE(rig.restore(left)) << then;
+            DriverReply r = rig.run(next, mode.c_str(), k);
+            EXPECT_EQ(r.exitCode, 1) << then << "\n" << r.out;
+            EXPECT_NE(r.out.find(rig.journal()), std::string::npos) << then << ": the journal is not named\n" << r.out;
+            EXPECT_EQ(readTextFile(rig.journal()), text) << then;
+            State now = rig.state();
+            EXPECT_TRUE(now == before) << then << "\ntree differs:" << treeDiff(now.first, before.first)
+                                       << "\nstore: " << now.second << "\nwanted: " << before.second;
+            if (::testing::Test::HasFailure()) return runs;
+        }
+    }
+    EXPECT_TRUE(rig.restore(left)) << what;
+    return runs;
+}
 
 // The system folders of a place, in a mount namespace of the calling thread's own (and of
 // the driver it starts): /etc and /usr/local/share overlaid with a scratch tmpfs, a tmpfs
@@ -446,6 +480,11 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
                 if (k > from) {
                     ASSERT_TRUE(rig.restore(left)) << what;
                 }
+                if (mode.unreadableNext && exists(rig.journal())) {
+                    tally.unreadable[readTextFile(rig.journal()).find("\nstate committed\n") != std::string::npos]++;
+                    tally.nexts += unreadableJournal(rig, *next.step, left, what);
+                    if (::testing::Test::HasFailure()) return;
+                }
                 DriverReply again = rig.run(*next.step);
                 tally.nexts++;
                 std::string then = what + ", then " + next.step->name + "\n" + faulted.out + again.out;
@@ -487,6 +526,8 @@ const FaultMode kFaultModes[] = {
     {"kill", 1, 1, true, false, false, 9},      {"killafter", 2, 3, true, false, false, 0},
     {"short", 3, 5, false, true, false, 0},     {"erofs", 1, 4, false, false, false, 0},
     {"eacces", 3, 4, false, false, false, 0},   {"read", 1, 1, false, false, true, 0},
+    // Killed at every seventh, each next run meeting the journal unreadable first.
+    {"kill", 1, 7, true, false, false, 0, false, true},
 };
 
 // Every other kind of folder a package may have, each killed before every operation:
@@ -501,9 +542,23 @@ const FaultPlace kOtherPlaces[] = {
 };
 const FaultMode kPlaceMode = {"kill", 1, 1, true, false, false, 0, true};
 
-TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
-    useAppLanguages();
+// Each test in a work folder of its own with the application's languages; the rig, where
+// the test has one, set up with both packages (the sweep sets one up for each mode).
+class FaultLayer : public ::testing::Test {
+protected:
+    void SetUp() override { useAppLanguages(); }
+    FaultRig& setUpRig() {
+        myRig.reset(new FaultRig(work.path()));
+        myRig->setUp();
+        return *myRig;
+    }
     testutil::TempDir work;
+
+private:
+    std::unique_ptr<FaultRig> myRig;
+};
+
+TEST_F(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
     struct Job {
         std::string name;
         const FaultMode* mode;
@@ -511,7 +566,9 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
         Tally tally;
     };
     std::vector<Job> jobs;
-    for (const FaultMode& m : kFaultModes) jobs.push_back({m.name, &m, &kAppsPlace, {}});
+    for (const FaultMode& m : kFaultModes)
+        jobs.push_back({m.unreadableNext ? std::string(m.name) + ", the journal unreadable next" : m.name, &m,
+                        &kAppsPlace, {}});
     for (const FaultPlace& p : kOtherPlaces) jobs.push_back({std::string("kill, ") + p.name, &kPlaceMode, &p, {}});
     std::vector<std::thread> workers;
     for (size_t i = 0; i < jobs.size(); i++)
@@ -525,6 +582,11 @@ TEST(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallatio
         faults += j.tally.faults;
         nexts += j.tally.nexts;
         RecordProperty("operations " + j.name, j.tally.ops);
+        if (j.mode->unreadableNext) {
+            EXPECT_TRUE(j.tally.unreadable[0] > 0 && j.tally.unreadable[1] > 0)
+                << "an unreadable journal met pending " << j.tally.unreadable[0] << " and committed "
+                << j.tally.unreadable[1] << " times";
+        }
     }
     RecordProperty("faults", faults);
     RecordProperty("next runs", nexts);
@@ -555,11 +617,8 @@ std::string lostFiles(const std::string& home, bool journals = true) {
 // order; the next run (the manager's start, the first installation, the second package's
 // uninstallation) resolves what is left, and each installation again ends clean. No
 // record ever lists a file that is not there, and no journal is left.
-TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
     const FullTree initial = rig.full();
     const int kPoints = 7;
@@ -609,6 +668,22 @@ TEST(FaultLayer, TwoInterruptedPackagesSharingFilesLoseNone) {
     for (auto& s : states) EXPECT_TRUE(s[0] > 0 && s[1] > 0) << "the first left a pending and a committed journal";
 }
 
+// The rig's trees before the package, once installed and once updated (each run clean),
+// with the operations the installation and the update made.
+struct Stages {
+    FullTree initial, a1, a2;
+    long long ops1 = 0, ops2 = 0;
+};
+Stages installAndUpdate(FaultRig& rig) {
+    Stages st;
+    st.initial = rig.full();
+    st.ops1 = FaultRig::ops(rig.run(rig.install1));
+    st.a1 = rig.full();
+    st.ops2 = FaultRig::ops(rig.run(rig.update));
+    st.a2 = rig.full();
+    return st;
+}
+
 // ---- journals of real runs, damaged ----
 
 // File operations that count what they change (and change it).
@@ -633,23 +708,17 @@ public:
 // recovered as the manager's start does: each is refused with nothing touched but the
 // journal, set aside, or ends exactly as the intact journal does. Hand-written journals naming the user's files, the other
 // package's or a folder beside the package's are refused and change nothing.
-TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
-    useAppLanguages();
-    testutil::TempDir work;
-    FaultRig rig(work.path());
-    rig.setUp();
+TEST_F(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
+    FaultRig& rig = setUpRig();
     ASSERT_FALSE(HasFatalFailure());
     struct Harvest {
         std::string name, journal;
         FullTree left;
     };
     std::vector<Harvest> journals;
-    const FullTree initial = rig.full();
-    long long ops1 = FaultRig::ops(rig.run(rig.install1));
-    const FullTree a1 = rig.full();
-    long long ops2 = FaultRig::ops(rig.run(rig.update));
-    const FullTree a2 = rig.full();
-    long long ops3 = FaultRig::ops(rig.run(rig.uninstall));
+    const Stages st = installAndUpdate(rig);
+    const FullTree &initial = st.initial, &a1 = st.a1, &a2 = st.a2;
+    long long ops1 = st.ops1, ops2 = st.ops2, ops3 = FaultRig::ops(rig.run(rig.uninstall));
     struct {
         const FaultStep* step;
         const FullTree* before;
@@ -779,6 +848,167 @@ TEST(FaultLayer, DamagedJournalsAreRefusedOrEndAsTheIntactOnes) {
         FullTree want = a2, now = rig.full();
         EXPECT_EQ(treeDiff(now, want), "") << c;
     }
+}
+
+// ---- a journal set aside: what its run left beside the package's files ----
+
+// Whether a path is a name beside a file: "<file>.tmp" or "<file>.bkp".
+bool sideName(const std::string& p) {
+    size_t n = p.size();
+    return n > 4 && (p.compare(n - 4, 4, ".tmp") == 0 || p.compare(n - 4, 4, ".bkp") == 0);
+}
+
+// What of `initial` (the user's files, the other package, all outside the store's folder)
+// is gone or changed, and every name beside a file below the trees: "" when none.
+std::string lostOrLeft(const FullTree& now, const FullTree& initial) {
+    std::string d;
+    for (auto& e : initial) {
+        auto it = now.find(e.first);
+        if (e.first.rfind("/.qmx", 0) != 0 && (it == now.end() || it->second != e.second)) d += " lost:" + e.first;
+    }
+    for (auto& e : now)
+        if (sideName(e.first)) d += " left:" + e.first;
+    return d;
+}
+
+// The names a refused run says stay: the installer's message path, the uninstallation's
+// "left" lines.
+std::vector<std::string> namedLeftovers(const std::string& out) {
+    std::vector<std::string> names;
+    size_t at = 0;
+    for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = out.substr(at, end - at);
+        size_t space = line.rfind(' ');
+        if (line.rfind("left ", 0) == 0 || (line.rfind("checks ", 0) == 0 && space != std::string::npos))
+            names.push_back(line.substr(line.rfind("left ", 0) == 0 ? 5 : space + 1));
+    }
+    return names;
+}
+
+// With a journal of the package set aside since its registration, with none, and after an
+// uninstallation that followed one: the user's own "<target>.bkp" and "<target>.tmp"
+// beside a changed file, an unchanged one and one in the package's base keep their
+// content whatever runs next. And what a killed run left, its journal then damaged, is
+// taken where the package shows it is the run's (a temporary file holding the start of its
+// item, an uninstallation's backup of the version installed) and named otherwise (an
+// update's backup of the earlier version): once the named ones are moved away as the
+// message asks, the run ends with nothing of the user's lost and no such name left.
+TEST_F(FaultLayer, JournalSetAsideTakesNoFileOfTheUsers) {
+    FaultRig& rig = setUpRig();
+    ASSERT_FALSE(HasFatalFailure());
+    const Stages st = installAndUpdate(rig);
+    const FullTree &initial = st.initial, &a1 = st.a1, &a2 = st.a2;
+    const std::string folder = rig.at(rig.place.folder), opt = rig.at(rig.place.opt);
+    auto setAside = [&] {
+        // Its digest does not match: refused at the manager's start.
+        ASSERT_TRUE(writeTextFile(rig.journal(), "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 " + std::string(64, '0') + "\n"));
+        DriverReply r = rig.run(rig.manager);
+        ASSERT_NE(r.out.find("set aside " + rig.journal() + ".refused"), std::string::npos) << r.out;
+    };
+    std::map<std::string, std::string> planted;
+    for (const std::string& t : {folder + "/bin/tool", folder + "/doc/README", opt + "/etc/tool.conf"})
+        for (const char* suffix : {".bkp", ".tmp"}) planted[t + suffix] = "the user's own " + t + suffix;
+    struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::vector<const FaultStep*> next;
+    } situations[] = {
+        {"a journal set aside since the registration", [&] { rig.restore(a1), setAside(); }, {&rig.update, &rig.uninstall}},
+        {"no journal set aside", [&] { rig.restore(a1); }, {&rig.update, &rig.uninstall}},
+        {"after an uninstallation", [&] { rig.restore(a1), setAside(), rig.run(rig.uninstall); },
+         {&rig.install1, &rig.update}},
+    };
+    for (auto& sit : situations)
+        for (const FaultStep* next : sit.next) {
+            std::string what = std::string(sit.name) + ", then " + next->name;
+            sit.arrange();
+            ASSERT_FALSE(HasFatalFailure()) << what;
+            for (auto& p : planted)
+                ASSERT_TRUE(makeDirs(p.first.substr(0, p.first.rfind('/'))) && writeTextFile(p.first, p.second)) << what;
+            DriverReply r = rig.run(*next);
+            for (auto& p : planted) EXPECT_EQ(readTextFile(p.first), p.second) << what << "\n" << r.out;
+            // What stays in the way is named; once the user moved it, the run ends clean.
+            if (r.exitCode == 1) {
+                EXPECT_EQ(planted.count(namedLeftovers(r.out).at(0)), 1u) << what << "\n" << r.out;
+            }
+            for (auto& p : planted) unlink(p.first.c_str());
+            r = rig.run(*next);
+            EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << what << "\n" << r.out;
+            EXPECT_EQ(lostOrLeft(rig.full(), initial), "") << what;
+        }
+
+    struct {
+        const FaultStep* step;
+        const FullTree* before;
+        const FaultStep* next;
+    } crashes[] = {{&rig.install1, &initial, &rig.install1},
+                   {&rig.update, &a1, &rig.update},
+                   {&rig.uninstall, &a2, &rig.install2},
+                   {&rig.uninstall, &a2, &rig.uninstall}};
+    int taken = 0, named = 0;
+    for (auto& c : crashes) {
+        ASSERT_TRUE(rig.restore(*c.before));
+        long long ops = FaultRig::ops(rig.run(*c.step));
+        for (long long n = 1; n <= ops; n += std::max(1LL, ops / 16)) {
+            std::string what = std::string(c.step->name) + " killed at " + std::to_string(n) + " of " +
+                               std::to_string(ops) + ", its journal damaged, then " + c.next->name;
+            ASSERT_TRUE(rig.restore(*c.before)) << what;
+            rig.run(*c.step, "kill", n);
+            std::string j = exists(rig.journal()) ? readTextFile(rig.journal()) : "";
+            if (j.size() < 2) continue;
+            j[j.size() - 2] = j[j.size() - 2] == '0' ? '1' : '0';  // the digest's last digit
+            ASSERT_TRUE(writeTextFile(rig.journal(), j)) << what;
+            int left = 0;
+            for (auto& e : rig.full()) left += sideName(e.first);
+            DriverReply r;
+            for (int tries = 0; (r = rig.run(*c.next)).exitCode == 1; tries++) {
+                std::vector<std::string> names = namedLeftovers(r.out);
+                ASSERT_TRUE(!names.empty() && tries < 40) << what << "\n" << r.out;
+                for (const std::string& name : names) {
+                    ASSERT_TRUE(sideName(name)) << what << "\n" << r.out;
+                    EXPECT_EQ(unlink(name.c_str()), 0) << what << ": " << name;
+                    named++, left--;
+                }
+            }
+            EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << what << "\n" << r.out;
+            EXPECT_EQ(lostOrLeft(rig.full(), initial), "") << what;
+            taken += left;
+            if (HasFailure()) return;
+        }
+    }
+    RecordProperty("taken", taken);
+    RecordProperty("named", named);
+    EXPECT_GT(taken, 0);
+    EXPECT_GT(named, 0);
+}
+
+// The store folder's lock that cannot be taken (its opening failed, at the start's checks
+// or at the job's start): the run stops before any change, naming the folder, and a
+// manager's start then finds nothing of it to undo.
+TEST_F(FaultLayer, StoreLockThatCannotBeTakenStopsTheRun) {
+    FaultRig& rig = setUpRig();
+    ASSERT_FALSE(HasFatalFailure());
+    const Stages st = installAndUpdate(rig);
+    struct {
+        const FaultStep* step;
+        const FullTree* before;
+        int locks;
+    } runs[] = {{&rig.install1, &st.initial, 2}, {&rig.update, &st.a1, 2}, {&rig.uninstall, &st.a2, 1}};
+    for (auto& run : runs)
+        for (int k = 1; k <= run.locks; k++) {
+            std::string what = std::string(run.step->name) + ", the store folder's opening " + std::to_string(k) + " failed";
+            ASSERT_TRUE(rig.restore(*run.before)) << what;
+            const State before = rig.state();
+            DriverReply r = rig.run(*run.step, "open:/.qmx", k);
+            EXPECT_EQ(r.exitCode, 1) << what << "\n" << r.out;
+            EXPECT_NE(r.out.find(rig.home + "/.qmx\n"), std::string::npos) << what << "\n" << r.out;
+            EXPECT_TRUE(rig.state() == before) << what;
+            DriverReply m = rig.run(rig.manager);
+            EXPECT_EQ(m.exitCode, 0) << what << "\n" << m.out;
+            State now = rig.state();
+            EXPECT_TRUE(now == before) << what << ", then the manager's start\ntree differs:"
+                                       << treeDiff(now.first, before.first);
+        }
 }
 
 // Two installers of one package at once, each with its own view of the store as two

@@ -68,7 +68,7 @@ std::string journalText(const char* state, const std::vector<std::string>& lines
 // The same journal with a digest, as this build writes it.
 std::string withDigest(const std::string& path, const std::string& v3) {
     sJournal j;
-    if (!writeTextFile(path, v3) || !readJournal(path.c_str(), j)) return "";
+    if (!writeTextFile(path, v3) || readJournal(path.c_str(), j) != eJournalReadWhole) return "";
     j.version = 4;
     return saveJournal(path.c_str(), j, j.committed) == 1 ? readTextFile(path) : "";
 }

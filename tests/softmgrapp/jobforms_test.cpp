@@ -26,6 +26,8 @@
 
 using namespace installtest;
 
+extern const int gSOPKGLangTable_count;
+
 namespace {
 
 // A pending journal that cannot be undone: its backup cannot go back over the folder that
@@ -149,6 +151,13 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
              EXPECT_TRUE(exists(h.journal()));
          },
          pkg, "Installation completed successfully.", eIIFinished},
+        {"installed, a journal set aside and a backup's name taken beside a file",
+         [&](const PrivateHome& h, cMemConfig& store) {
+             EXPECT_EQ(install(pkg, h, &store).job, 0u);
+             EXPECT_TRUE(writeTextFile(h.journal(), "QMXINFLIGHT 1\nstate maybe\nend 0\n") &&
+                         writeTextFile(h.installFolder() + "/a.txt.bkp", "mine"));
+         },
+         pkg, "An interrupted installation or removal may have left this file:\n", eIILeftover},
     };
     for (auto& c : cases) {
         PrivateHome home;
@@ -189,8 +198,10 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         int lang;                  // the installation's language (asks are shown in it)
         const char* question;      // null: a journal the job cannot resolve, said at once
         bool shared;  // another package's record lists a.txt: it stays, and the message says so
+        const char* blocker = nullptr;  // the journal is another package's, naming a.txt
     } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
                  {{1}, eUNUnfinished, false, eLangENG, nullptr, false},
+                 {{1}, eUNUnfinished, false, eLangENG, nullptr, false, "Other Tool"},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", false},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true}};
     for (const Case& c : cases) {
@@ -198,7 +209,16 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         if (!store.hasSection("install/org.qmx.test.pkg")) {
             ASSERT_EQ(install(pkg, home, &store).job, 0u);
         }
-        if (!c.question) {
+        const std::string journal = c.blocker ? home.path() + "/.qmx/inflight-org.qmx.other" : home.journal();
+        if (c.blocker) {
+            store.setParamInt64("install/org.qmx.other/ver", 1);
+            store.setParamStr("install/org.qmx.other/name", c.blocker, -1);
+            const std::string a = home.installFolder() + "/a.txt", stuck = home.installFolder() + "/stuck";
+            sJournal j;
+            ASSERT_TRUE(makeDirs(stuck) && writeTextFile(stuck + ".bkp", "earlier") &&
+                        j.add('D', home.installFolder().c_str()) && j.add('R', a.c_str()) && j.add('R', stuck.c_str()) &&
+                        saveJournal(journal.c_str(), j, false) == 1);
+        } else if (!c.question) {
             ASSERT_TRUE(writeStuckJournal(home));
         }
         if (c.shared) {
@@ -244,11 +264,16 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         EXPECT_EQ(code, c.want == eUNRemoved ? 0 : 1);
         if (!c.question) {
             ASSERT_EQ(texts.size(), 1u);
-            EXPECT_EQ(texts[0].rfind("The interrupted installation or removal of " + std::string(name.ptr), 0), 0u)
+            // The package whose journal stays is named: this one, or the other.
+            EXPECT_EQ(texts[0].rfind("The interrupted installation or removal of " +
+                                         std::string(c.blocker ? c.blocker : name.ptr) + " could",
+                                     0),
+                      0u)
                 << texts[0];
             EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
-            ASSERT_EQ(unlink(home.journal().c_str()), 0);
+            ASSERT_EQ(unlink(journal.c_str()), 0);
             ASSERT_EQ(rmdir((home.installFolder() + "/stuck").c_str()), 0);
+            store.removeSection("install/org.qmx.other");
             continue;
         }
         ASSERT_EQ(texts.size(), 2u);
@@ -420,6 +445,53 @@ TEST_F(JobForms, WindowlessMessageForm) {
             return depth == 2 ? c.boxAnswer : -2;
         };
         EXPECT_EQ(cWLMsgForm::modal(c.kind, "Failed to delete the existing file!\nThe file is used by another process.", &maker), c.want) << c.kind << " " << c.boxAnswer;
+    }
+}
+
+// What is said of an interrupted run's journal (set aside, unreadable), of a name it may
+// have left and of the names an uninstallation left fits a 1024-pixel screen in every
+// language: no line of the box wider than 900 pixels in its font, the OK button on the
+// screen. Snapshots in English, German and Japanese.
+TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
+    cMemConfig store;
+    store.setParamStr("install/org.example.drawing/name", "Example Drawing Tools", -1);
+    const std::string home = "/home/someone.else/.qmx/", journal = home + "inflight-org.example.drawing";
+    const std::string file = "/home/someone.else/Applications/Example Drawing Tools/share/brushes/default.conf";
+    _List<sSetAsideJournal> aside;
+    sSetAsideJournal* a = aside.add();
+    a->code.set("org.example.drawing");
+    a->path.set((journal + ".refused~2").c_str());
+    _List<_guardchar<char> > leftovers;
+    for (const char* suffix : {".bkp", ".tmp"}) leftovers.add()->set((file + suffix).c_str());
+    for (int l = 0; l < gSOPKGLangTable_count; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        _guardchar<char> setAside, unreadable, deregistered;
+        setAsideMessage(&store, aside, setAside);
+        unreadableMessage("Example Drawing Tools", journal.c_str(), EIO, unreadable);
+        deregisteredMessage(leftovers, deregistered);
+        std::string left = messageOf(resultMessage(eAtInstallStart, eIILeftover));
+        left.replace(left.find("%s"), 2, file + ".bkp");
+        const std::pair<const char*, std::string> texts[] = {
+            {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left},
+            {"deregistered", deregistered.ptr}};
+        for (auto& t : texts) {
+            int widest = -1;
+            script.answer = [&](cChildElement* root, int depth) {
+                cMessageForm* box = dynamic_cast<cMessageForm*>(root);
+                if (!box) return -2;
+                sSize size;
+                cMessageForm::boxSize(box, box->text(), cMessageForm::bsOk, size);
+                widest = size.cx - 30;
+                if (id == eLangENG || id == eLangDEU || id == eLangJPN)
+                    maker.snapshotPNG(maker.lastWindow(),
+                                      (apptest::snapshotDir() + "/journal_" + t.first + "_" + ciLangID(id) + ".png").c_str());
+                return 1;
+            };
+            cWLMsgForm::modal(eBoxWarning, t.second.c_str(), &maker);
+            EXPECT_GT(widest, 0) << ciLangID(id) << " " << t.first;
+            EXPECT_LE(widest, 900) << ciLangID(id) << " " << t.first << ":\n" << t.second;
+        }
     }
 }
 

@@ -11,7 +11,9 @@
                  file system that turned read-only; opening for reading still works);
      "eacces"    fails it with EACCES;
      "read"      counts the reads alone, of files whose path contains QMXFAULT_READPATH,
-                 and fails read N with EIO (the other modes never count reads).
+                 and fails read N with EIO (the other modes never count reads);
+     "open"      counts the openings for reading alone, of paths that end in
+                 QMXFAULT_READPATH, and fails opening N with EIO.
    The driver arms and disarms it through qmx_fault_arm and qmx_fault_disarm, found with
    dlsym; without the layer those are absent and the driver runs unfaulted. Under
    AddressSanitizer the sanitizer's runtime is preloaded first: its interceptors then reach
@@ -30,7 +32,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-enum { mEio, mEnospc, mKill, mKillAfter, mShort, mErofs, mEacces, mRead };
+enum { mEio, mEnospc, mKill, mKillAfter, mShort, mErofs, mEacces, mRead, mOpen };
 /* What an operation is: one that needs space, an open that changes nothing, a read. */
 enum { kSpace = 1, kReadOnly = 2, kRead = 4 };
 /* What the operation does: go on, fail (errno set), go on and then end, go on short. */
@@ -49,7 +51,7 @@ static int skipSync(void) {
 }
 
 void qmx_fault_arm(void) {
-    static const char* const names[] = {"eio", "enospc", "kill", "killafter", "short", "erofs", "eacces", "read"};
+    static const char* const names[] = {"eio", "enospc", "kill", "killafter", "short", "erofs", "eacces", "read", "open"};
     const char* at = getenv("QMXFAULT_AT");
     const char* m = getenv("QMXFAULT_MODE");
     failAt = at ? atoll(at) : -1;
@@ -67,7 +69,8 @@ long long qmx_fault_disarm(void) {
 }
 
 static int fault(int what) {
-    if (!__atomic_load_n(&armed, __ATOMIC_SEQ_CST) || (mode == mRead) != ((what & kRead) != 0)) return GO;
+    if (!__atomic_load_n(&armed, __ATOMIC_SEQ_CST) || (mode == mRead || mode == mOpen) != ((what & kRead) != 0))
+        return GO;
     long long n = __atomic_add_fetch(&ops, 1, __ATOMIC_SEQ_CST);
     if (failAt <= 0 || n < failAt) return GO;
     int at = n == failAt;
@@ -120,6 +123,15 @@ static int openKind(int flags) {
     return (flags & O_CREAT ? kSpace : 0) | (changes ? 0 : kReadOnly);
 }
 
+/* An opening for reading counts when its path ends in QMXFAULT_READPATH. */
+static int openFault(const char* path, int flags) {
+    if (mode != mOpen || !__atomic_load_n(&armed, __ATOMIC_SEQ_CST) || !readPath || !path ||
+        (openKind(flags) & kReadOnly) == 0)
+        return GO;
+    size_t n = strlen(path), k = strlen(readPath);
+    return n >= k && strcmp(path + n - k, readPath) == 0 ? fault(kRead) : GO;
+}
+
 /* The call of each wrapped operation: fault first, the real call, then what follows it. */
 #define CALL(what, call)             \
     int f = fault(what);             \
@@ -134,6 +146,7 @@ int open(const char* path, int flags, ...) {
     mode_t m = modeArg(flags, ap);
     va_end(ap);
     REAL(open);
+    if (openFault(path, flags) == FAIL) return -1;
     CALL(openKind(flags), real(path, flags, m));
 }
 
@@ -143,6 +156,7 @@ int open64(const char* path, int flags, ...) {
     mode_t m = modeArg(flags, ap);
     va_end(ap);
     REAL(open64);
+    if (openFault(path, flags) == FAIL) return -1;
     CALL(openKind(flags), real(path, flags, m));
 }
 
@@ -152,6 +166,7 @@ int openat(int dir, const char* path, int flags, ...) {
     mode_t m = modeArg(flags, ap);
     va_end(ap);
     REAL(openat);
+    if (openFault(path, flags) == FAIL) return -1;
     CALL(openKind(flags), real(dir, path, flags, m));
 }
 
@@ -161,6 +176,7 @@ int openat64(int dir, const char* path, int flags, ...) {
     mode_t m = modeArg(flags, ap);
     va_end(ap);
     REAL(openat64);
+    if (openFault(path, flags) == FAIL) return -1;
     CALL(openKind(flags), real(dir, path, flags, m));
 }
 

@@ -11,7 +11,8 @@
 // failed, 2 for a usage error.
 //   installdriver serve
 // reads lines "MODE AT VERB ARGS..." (tab-separated; MODE and AT as QMXFAULT_MODE and
-// QMXFAULT_AT, AT 0 for no fault) and runs each in a child process of its own, then
+// QMXFAULT_AT, AT 0 for no fault; "MODE:PATH" sets QMXFAULT_READPATH too) and runs each
+// in a child process of its own, then
 // writes "end CODE" (the exit code, or -1 for a killed child): one process start and one
 // sanitizer start for a whole sweep.
 #include <dlfcn.h>
@@ -28,6 +29,7 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journal.h"
 #include "instengine/uninstall.h"
 
 namespace {
@@ -64,15 +66,21 @@ int uninstall(cCIAppConfig& store, const char* code) {
     arm();
     unsigned int r = uninstallJob(ctx, &store, &asker);
     disarm();
-    printf("uninstall %u\n", r);
+    printf("uninstall %u %s\n", r, ctx.messagePath.ptr ? ctx.messagePath.ptr : "");
+    for (auto* it = ctx.leftovers.head; it; it = it->next) printf("left %s\n", it->value.ptr);
     return r == eUNRemoved ? 0 : r == eUNNotInstalled ? 3 : 1;
 }
 
 int recover(cCIAppConfig& store) {
+    _List<_guardchar<char> > unfinished;
+    _List<sSetAsideJournal> aside;
+    _List<sUnreadJournal> unread;
     arm();
-    bool ok = recoverAllInterrupted(&store);
+    bool ok = recoverAllInterrupted(&store, nullptr, &unfinished, &aside, &unread);
     disarm();
     printf("recover %d\n", ok ? 1 : 0);
+    for (auto* it = unread.head; it; it = it->next) printf("unreadable %s\n", it->value.path.ptr);
+    for (auto* it = aside.head; it; it = it->next) printf("set aside %s\n", it->value.path.ptr);
     return ok ? 0 : 1;
 }
 
@@ -91,6 +99,10 @@ int serve() {
         fflush(stdout);
         pid_t pid = fork();
         if (pid == 0) {
+            if (char* path = strchr(argv[0], ':')) {
+                *path++ = 0;
+                setenv("QMXFAULT_READPATH", path, 1);
+            }
             setenv("QMXFAULT_MODE", argv[0], 1);
             setenv("QMXFAULT_AT", argv[1], 1);
             int r = runVerb(argc - 1, argv + 1);

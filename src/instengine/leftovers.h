@@ -1,0 +1,37 @@
+// What an interrupted run whose journal was set aside may have left beside a package's
+// files ("<target>.tmp", "<target>.bkp"), and which of it a later run can tell is that
+// run's. With no journal to name them, such names may as well be the user's: only what
+// the package itself vouches for is taken, everything else stays and is named.
+#pragma once
+
+#include "base/buffers.h"
+#include "base/lists.h"
+#include "instengine/installctx.h"
+#include "instengine/installfs.h"
+#include "instengine/pkgregistry.h"
+
+// What takeRunLeftovers found.
+enum eLeftovers {
+    eLeftoversNone = 0,    // nothing is left beside the package's files that may be the user's
+    eLeftoversStay = 1,    // a name that cannot be told from the user's stays (`left`)
+    eLeftoversFailed = 2,  // one of the run's could not be taken (`left`)
+};
+
+// While a journal of the package set aside is in force (setAsideInForce), takes what the
+// interrupted run left beside the files the installation writes (ctx.copiedFiles) and
+// the files its record lists:
+//   - a "<target>.tmp" whose content is a prefix of, or all of, the package's own item
+//     for that target (the run was writing it) is removed;
+//   - a "<target>.bkp" beside a missing target is moved back when the package is the
+//     version its record lists and the backup holds exactly its item for that target
+//     (what the run moved aside: an uninstallation's, say).
+// Anything else there is left as it is, and the first such name goes to `left`: the
+// record keeps no content, so an update's backup of the earlier version cannot be told
+// from a file of the user's. Without a journal in force nothing is looked at.
+eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<char>& left);
+
+// The uninstallation's side: the names beside the files of `record` that may be an
+// interrupted run's while a journal of the package set aside is in force (none is taken:
+// without the package nothing vouches for them). False when they could not be listed.
+bool findRunLeftovers(const char* journalPath, cApplicationConfig* store, const char* code,
+                      const sPkgRegistryRecord& record, _List<_guardchar<char> >& out);
