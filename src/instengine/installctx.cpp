@@ -26,17 +26,16 @@ cInstallLangs* installLangs() { return gLangs.load(); }
 
 cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
 
+bool journalFolder(cApplicationConfig* store, _guardchar<char>& out) {
+    if (store && store->folder()) return out.set(store->folder());
+    _guardchar<char> home;
+    return cFolderContents::getHome(home) && concatText(home.ptr, "/.qmx", out);
+}
+
 bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out) {
-    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
-    _guardchar<char> folder;
-    if (store && store->folder()) {
-        folder.set(store->folder());
-    } else {
-        _guardchar<char> home;
-        if (!cFolderContents::getHome(home) || !concatText(home.ptr, "/.qmx", folder)) return false;
-    }
-    _guardchar<char> name;
-    return concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
+    _guardchar<char> folder, name;
+    return cSoftPkgScenario::isSafeCodeName(code) && journalFolder(store, folder) &&
+           concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
 }
 
 bool cPackageRunLock::take(const char* journalPath, const char* code) {
