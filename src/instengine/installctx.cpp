@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "base/strings.h"
 #include "instengine/installfs.h"
 
 namespace {
@@ -24,7 +25,12 @@ void setInstallLangs(cInstallLangs* langs) { gLangs.store(langs); }
 
 cInstallLangs* installLangs() { return gLangs.load(); }
 
-cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
+cStringKey pathKey(const char* path) {
+    if (!path) path = "";
+    _guardchar<char> lower;
+    if (cFolderContents::pathCaseSensetive(path) || !__acp_lower(path, lower)) return cStringKey(path);
+    return cStringKey(lower.ptr ? lower.ptr : "");
+}
 
 bool journalFolder(cApplicationConfig* store, _guardchar<char>& out) {
     if (store && store->folder()) return out.set(store->folder());

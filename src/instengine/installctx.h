@@ -182,7 +182,8 @@ public:
 void setInstallLangs(cInstallLangs* langs);
 cInstallLangs* installLangs();
 
-// Key of a path in the context's maps (paths are case-sensitive here).
+// Key of a path in the context's maps: the path itself where names are case-sensitive
+// (every file system here), else its lower-cased form.
 cStringKey pathKey(const char* path);
 
 // The folder every package's journal lies in: the folder of `store`, else (no store, or
