@@ -177,8 +177,7 @@ public:
     void destroy_sub(cTreeItem* item);
     // Deletes every item.
     void destroy() { destroy_sub(nullptr); }
-    // The first or last child of the item (null: of the root level).
-    cTreeItem* subFirst(cTreeItem* item) const { return item ? item->firstChild : myFirst; }
+    // The last child of the item (null: of the root level).
     cTreeItem* subLast(cTreeItem* item) const { return item ? item->lastChild : myLast; }
 
 private:

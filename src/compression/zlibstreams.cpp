@@ -339,39 +339,46 @@ bool cZStream::restart() {
 
 unsigned long long cZStream::size() { return myPlainSize; }
 
+cZStream::eStep cZStream::step(unsigned char* out, long long n, long long& made) {
+    made = 0;
+    bool dry = false;
+    if (myBufUsed == myBufFill) {
+        long long got = mySource->read(myBuf.ptr, myBuf.count);
+        if (got < 0) return eStepFailed;
+        // A source at its end may still leave zlib output it holds back (the rest of a
+        // match that did not fit the last call's room).
+        dry = got == 0;
+        myBufFill = dry ? 0 : got;
+        myBufUsed = 0;
+    }
+    long long inUsed;
+    cZInflate::eResult r = myInflate.inflate(myBuf.ptr + myBufUsed, myBufFill - myBufUsed, inUsed, out, n, made);
+    myBufUsed += inUsed;
+    if (r == cZInflate::eStreamEnd) return eStepEnded;
+    // The source ended inside the zlib stream: it is truncated.
+    if (r == cZInflate::eError || (dry && made == 0)) return eStepFailed;
+    return eStepMore;
+}
+
 long long cZStream::read(void* buffer, long long n) {
-    if (!mySource || myFailed || myEnded || n <= 0 || myPos >= myPlainSize) return 0;
+    if (!mySource || myFailed) return -1;
+    if (n <= 0 || myPos >= myPlainSize) return 0;
     if ((unsigned long long)n > myPlainSize - myPos) n = (long long)(myPlainSize - myPos);
     unsigned char* out = (unsigned char*)buffer;
     long long made = 0;
-    while (made < n) {
-        if (myBufUsed == myBufFill) {
-            long long got = mySource->read(myBuf.ptr, myBuf.count);
-            if (got <= 0) {
-                // The source ended inside the zlib stream: it is truncated.
-                myFailed = true;
-                break;
-            }
-            myBufFill = got;
-            myBufUsed = 0;
-        }
-        long long inUsed, outMade;
-        cZInflate::eResult r =
-            myInflate.inflate(myBuf.ptr + myBufUsed, myBufFill - myBufUsed, inUsed, out + made, n - made, outMade);
-        myBufUsed += inUsed;
-        made += outMade;
-        if (r == cZInflate::eStreamEnd) {
-            myEnded = true;
-            break;
-        }
-        if (r == cZInflate::eError) {
-            myFailed = true;
-            break;
-        }
+    // A zlib stream that ended before the plain size is shorter than it says.
+    while (made < n && !myEnded && !myFailed) {
+        long long got;
+        eStep s = step(out + made, n - made, got);
+        made += got;
+        myEnded = s == eStepEnded;
+        myFailed = s == eStepFailed;
     }
     myPos += (unsigned long long)made;
     if (myPos == myPlainSize && !myEnded && !myFailed) checkEnd();
-    return made;
+    if (made > 0) return made;
+    myFailed = true;
+    return -1;
 }
 
 // At the plain size: a stream that ends here must end with a good checksum. One that goes
@@ -379,27 +386,12 @@ long long cZStream::read(void* buffer, long long n) {
 void cZStream::checkEnd() {
     unsigned char probe;
     for (;;) {
-        if (myBufUsed == myBufFill) {
-            long long got = mySource->read(myBuf.ptr, myBuf.count);
-            if (got <= 0) {
-                myFailed = true;
-                return;
-            }
-            myBufFill = got;
-            myBufUsed = 0;
-        }
-        long long inUsed, outMade;
-        cZInflate::eResult r = myInflate.inflate(myBuf.ptr + myBufUsed, myBufFill - myBufUsed, inUsed, &probe, 1, outMade);
-        myBufUsed += inUsed;
-        if (r == cZInflate::eStreamEnd) {
-            myEnded = true;
-            return;
-        }
-        if (r == cZInflate::eError) {
-            myFailed = true;
-            return;
-        }
-        if (outMade) return;
+        long long got;
+        eStep s = step(&probe, 1, got);
+        if (got) return;
+        myEnded = s == eStepEnded;
+        myFailed = s == eStepFailed;
+        if (s != eStepMore) return;
     }
 }
 

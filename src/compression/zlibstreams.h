@@ -89,6 +89,9 @@ public:
     bool create(cFileIOTarget* source, unsigned long long plainSize, long long bufSize, bool ownsSource);
 
     unsigned long long size() override;
+    // The count read, 0 at the plain size; -1 once the source fails, the data is damaged,
+    // or the zlib stream ends before the plain size (bytes read before it are answered
+    // first).
     long long read(void* buffer, long long n) override;
     long long write(const void* buffer, long long n) override;
     // Only forward seeks inflate and skip; a seek back restarts the stream from its start.
@@ -101,6 +104,9 @@ public:
     unsigned long long get_fp() override;
 
 private:
+    enum eStep { eStepMore, eStepEnded, eStepFailed };
+    // Inflates up to n bytes with one refill of the input when it is used up.
+    eStep step(unsigned char* out, long long n, long long& made);
     bool restart();
     void checkEnd();
     cFileIOTarget* mySource;

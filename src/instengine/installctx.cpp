@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "base/folders.h"
+#include "base/strings.h"
 #include "instengine/installfs.h"
 
 namespace {
@@ -24,19 +25,23 @@ void setInstallLangs(cInstallLangs* langs) { gLangs.store(langs); }
 
 cInstallLangs* installLangs() { return gLangs.load(); }
 
-cStringKey pathKey(const char* path) { return cStringKey(path ? path : ""); }
+cStringKey pathKey(const char* path) {
+    if (!path) path = "";
+    _guardchar<char> lower;
+    if (cFolderContents::pathCaseSensetive(path) || !__acp_lower(path, lower)) return cStringKey(path);
+    return cStringKey(lower.ptr ? lower.ptr : "");
+}
+
+bool journalFolder(cApplicationConfig* store, _guardchar<char>& out) {
+    if (store && store->folder()) return out.set(store->folder());
+    _guardchar<char> home;
+    return cFolderContents::getHome(home) && concatText(home.ptr, "/.qmx", out);
+}
 
 bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out) {
-    if (!cSoftPkgScenario::isSafeCodeName(code)) return false;
-    _guardchar<char> folder;
-    if (store && store->folder()) {
-        folder.set(store->folder());
-    } else {
-        _guardchar<char> home;
-        if (!cFolderContents::getHome(home) || !concatText(home.ptr, "/.qmx", folder)) return false;
-    }
-    _guardchar<char> name;
-    return concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
+    _guardchar<char> folder, name;
+    return cSoftPkgScenario::isSafeCodeName(code) && journalFolder(store, folder) &&
+           concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
 }
 
 bool cPackageRunLock::take(const char* journalPath, const char* code) {

@@ -182,9 +182,13 @@ public:
 void setInstallLangs(cInstallLangs* langs);
 cInstallLangs* installLangs();
 
-// Key of a path in the context's maps (paths are case-sensitive here).
+// Key of a path in the context's maps: the path itself where names are case-sensitive
+// (every file system here), else its lower-cased form.
 cStringKey pathKey(const char* path);
 
-// Where the journal of a package's files in flight lies: in the folder of `store`, else
-// (no store, or one without a folder) in "$HOME/.qmx". False for an unsafe code name.
+// The folder every package's journal lies in: the folder of `store`, else (no store, or
+// one without a folder) "$HOME/.qmx". False without a home folder.
+bool journalFolder(cApplicationConfig* store, _guardchar<char>& out);
+// Where the journal of a package's files in flight lies, in journalFolder. False for an
+// unsafe code name.
 bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out);

@@ -10,8 +10,8 @@
 #include "base/strings.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
-#include "instengine/journalscope.h"
 #include "instengine/leftovers.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -224,9 +224,12 @@ void collectDeprecated(sPkgInstallContext& ctx) {
 bool fillCopiedFiles(sPkgInstallContext& ctx) {
     ctx.messagePath.clear();
     if (!ctx.getCopiedFiles(ctx.copiedFiles)) return false;
+    cPackageFolders rule(ctx.store);
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
-        // A target must lie where its base says: absolute, with no part that climbs.
-        if (!isPlainAbsPath(it->value.target)) {
+        // A target must lie where its base says: absolute, with no part that climbs, and
+        // never among the program's own files (a package in the home folder that names
+        // one in the store's folder).
+        if (!isPlainAbsPath(it->value.target) || rule.isOwnByName(it->value.target)) {
             ctx.messagePath.set(it->value.target ? it->value.target : "");
             if (ctx.messagePath.empty()) ctx.messagePath.set("\"\"");
             return false;
@@ -302,7 +305,8 @@ bool setInstallFolder(sPkgInstallContext& ctx, const char* folder) {
     // Resolved once, links and all, as far as it exists; nothing below it is ever
     // reached through a link afterwards.
     _guardchar<char> real;
-    // Never the program's own files (the store's folder, the manager's bundle).
+    // Never the program's own files (the store's folder, the manager's bundle); any other
+    // folder, the home folder and those above it included.
     if (!isPlainAbsPath(folder) || !realFolder(folder, real) || !isPlainAbsPath(real.ptr) ||
         !mayBePackageFolder(real.ptr, ctx.store) ||
         !ctx.setStr(-1, "pgm", real.ptr)) {

@@ -47,10 +47,11 @@ int isPossibleInstallPath(const char* path);
 unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker);
 
 // Sets the installation folder ("pgm") and builds the list of copied files from it. The
-// folder must be one a package may have (mayBePackageFolder: any but the program's own
-// files, the root and the home folder) and the targets absolute and
-// plain (no "." or ".." part): false otherwise, with the message path set to the
-// offending folder or target.
+// folder must be one a package may have (mayBePackageFolder: any but the program's own,
+// the home folder, the folders above it and the root included) and the targets absolute,
+// plain (no "." or ".." part) and outside the program's own folders: false otherwise,
+// with the message path set to the offending folder or target (isProgramFolder tells
+// the program's own).
 bool setInstallFolder(sPkgInstallContext& ctx, const char* folder);
 
 // The folder a first installation proposes, each package in a folder of its own: the
@@ -70,7 +71,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx);
 
 // Builds the context's copied files from the scenario (the folder already set); false
 // for a scenario whose files cannot be listed or a target that is not absolute and
-// plain (the message path names it).
+// plain or lies among the program's own files (the message path names it).
 bool fillCopiedFiles(sPkgInstallContext& ctx);
 
 // The removal command of an installed package ("\"<manager>\" uninstall \"<code>\"")

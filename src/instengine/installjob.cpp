@@ -20,6 +20,7 @@
 #include "hash/sha256.h"
 #include "instengine/journalscope.h"
 #include "instengine/leftovers.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -202,7 +203,7 @@ bool cInstallRun::makeJournal() {
     // folders they leave empty go), also once the new record no longer names them.
     _List<_guardchar<char> > earlierRoots;
     if (haveEarlier) {
-        cRecordScope scope(earlier);
+        cRecordScope scope(earlier, ctx.store);
         if (scope.isConfining(earlier.path.ptr)) ok = ok && addUnique(earlierRoots, earlier.path.ptr);
         for (auto* it = earlier.bases.head; ok && it; it = it->next)
             if (scope.isConfining(it->value.ptr)) ok = addUnique(earlierRoots, it->value.ptr);

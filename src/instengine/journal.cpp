@@ -19,6 +19,7 @@
 #include "base/strings.h"
 #include "hash/sha256.h"
 #include "instengine/journalscope.h"
+#include "instengine/packagefolders.h"
 #include "instengine/softmgrcopy.h"
 #include "instengine/version.h"
 #include "softmgr/bundlelayout.h"
@@ -434,12 +435,13 @@ private:
 };
 
 // Removes `folder` and then each parent while they are empty folders strictly below
-// `stopAbove` (the folder itself only when it lies below it too). False when one could
-// not be removed for another reason than what it still holds.
-bool rmEmptyFolders(const char* folder, const char* stopAbove, cInstallFS* fs) {
+// `stopAbove` (the folder itself only when it lies below it too), never the home folder
+// or one above it. False when one could not be removed for another reason than what it
+// still holds.
+bool rmEmptyFolders(const char* folder, const char* stopAbove, const cPackageFolders& rule, cInstallFS* fs) {
     _guardchar<char> p;
     if (!stopAbove || !p.set(folder)) return true;
-    while (isBelow(p.ptr, stopAbove) && objKind(p.ptr) == 2) {
+    while (isBelow(p.ptr, stopAbove) && !rule.homeOrAbove(p.ptr) && objKind(p.ptr) == 2) {
         errno = 0;
         if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
         char* cut = strrchr(p.ptr, '/');
@@ -560,7 +562,7 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
     _guardchar<char> section, folder;
     if (!store || !regSectionName(j.code.ptr, section)) return failAt(out, eIJNotSaved, "");
     // Folders the package leaves empty: up to its installation folder, and those it made.
-    cRecordScope scope(j.record);
+    cRecordScope scope(j.record, store);
     for (const char* f : j.record.files)
         if (isPlainAbsPath(f) && parentFolder(f, folder) && !rmPackageFolders(folder.ptr, scope, fs))
             failAt(out, eIJCannotWrite, folder.ptr);
@@ -649,12 +651,13 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     // Files of the earlier version that this one no longer has (an uninstallation's files
     // that stayed in place), with the folders below a "D" folder they leave empty; before
     // the registration, so that the record lists only the folders that stay.
+    cPackageFolders rule(store);
     for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         const char* target = j.path(i);
         if (j.kind(i) != 'O') continue;
         _guardchar<char> folder;
         if ((objKind(target) == 1 && !fs->unlink(target)) ||
-            (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), fs)))
+            (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), rule, fs)))
             failAt(out, eIJCannotWrite, target);
     }
     if (out.result == eIJOk && j.registration == 'r') registerRecord(j, store, out);

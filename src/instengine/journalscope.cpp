@@ -18,74 +18,13 @@
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/journal.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
-#include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
 
 namespace {
 
 bool atOrBelow(const char* path, const char* base) { return strcmp(path, base) == 0 || isBelow(path, base); }
-
-// A path and its real path to a list; `except` (the home folders) are left out.
-void addPath(_List<_guardchar<char> >& list, const char* path, const _List<_guardchar<char> >* except = nullptr) {
-    if (!isPlainAbsPath(path) || strcmp(path, "/") == 0) return;
-    _guardchar<char> real;
-    const char* both[2] = {path, realFolder(path, real, true) ? real.ptr : nullptr};
-    for (const char* p : both) {
-        bool home = false;
-        for (auto* h = except ? except->head : nullptr; h && p; h = h->next)
-            home = home || strcmp(h->value.ptr, p) == 0;
-        if (p && !home) addUnique(list, p);
-    }
-}
-
-// The program's own folders (the store's folder and the Software Manager's bundle) and
-// the home folder, looked up once for a check. Any other folder may hold a package.
-class cOwnFolders {
-public:
-    explicit cOwnFolders(cApplicationConfig* store);
-    // mayBePackageFolder.
-    bool allows(const char* folder) const {
-        _guardchar<char> real;
-        return allowsAsNamed(folder) && realFolder(folder, real, true) && allowsAsNamed(real.ptr);
-    }
-    // Whether a folder is the home folder or lies above it (or is the root).
-    bool homeOrAbove(const char* folder) const {
-        if (strcmp(folder, "/") == 0) return true;
-        for (auto* h = myHomes.head; h; h = h->next)
-            if (atOrBelow(h->value.ptr, folder)) return true;
-        return false;
-    }
-
-private:
-    bool allowsAsNamed(const char* folder) const;
-    _List<_guardchar<char> > myHomes;  // as named and real
-    _List<_guardchar<char> > myOwn;    // the store's folder, the manager's bundle
-};
-
-cOwnFolders::cOwnFolders(cApplicationConfig* store) {
-    _guardchar<char> home;
-    if (cFolderContents::getHome(home) && home.ptr) {
-        long long n = (long long)strlen(home.ptr);
-        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
-    }
-    addPath(myHomes, home.ptr);
-    // The store's folder holds every package's record and journal; the manager's bundle is
-    // the manager's.
-    _guardchar<char> journal, folder, manager, bundle;
-    if (defaultJournalPath(store, "x", journal) && parentFolder(journal.ptr, folder))
-        addPath(myOwn, folder.ptr, &myHomes);
-    if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle)) addPath(myOwn, bundle.ptr, &myHomes);
-}
-
-bool cOwnFolders::allowsAsNamed(const char* folder) const {
-    // The root and the home folder are refused as well: a record there could not confine
-    // what its uninstallation removes.
-    if (!isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
-    for (auto* d = myOwn.head; d; d = d->next)
-        if (atOrBelow(folder, d->value.ptr)) return false;
-    return true;
-}
 
 // The check of one journal: the package's record in the store, the roots it may act
 // below, and what the journal's own run writes and makes.
@@ -100,9 +39,11 @@ private:
         return false;
     }
     // A root the journal names: vouched for by the record or, in a journal with a digest,
-    // any folder but the program's own; no link.
+    // any folder a package may have; no link.
     bool root(const char* folder);
-    // Whether a path lies below a root (or at one, `atRoot`), reached without a link.
+    bool addRoot(const char* folder);
+    // Whether a path lies below a root (or at one, `atRoot`), reached without a link, and
+    // outside the program's own files.
     bool inRoots(const char* path, bool atRoot);
     bool reachedWithoutLink(const char* path, const char* root);
     // Whether a folder lies on the way to a root and may go once empty.
@@ -110,34 +51,28 @@ private:
     // A menu entry of the package's own: one its record lists, or one under its prefix
     // and no longer code name's.
     bool entry(const char* path);
-    bool homeOrAbove(const char* folder) const {
-        if (strcmp(folder, "/") == 0) return true;
-        for (auto* h = myHomes.head; h; h = h->next)
-            if (atOrBelow(h->value.ptr, folder)) return true;
-        return false;
-    }
     bool recordField(const char* value, const char* earlier, const _List<_guardchar<char> >* earlierList);
     // Each recorded package whose code name begins with this one's and "-".
     static bool longerCode(const char* name, void* check) {
         auto* c = static_cast<cScopeCheck*>(check);
-        _guardchar<char> sample;
+        _guardchar<char> prefix;
         size_t n = strlen(c->myCode.ptr);
-        static const char kSample[] = "x.desktop";
-        if (name && strncmp(name, c->myCode.ptr, n) == 0 && name[n] == '-' && sysShortcutPath(sample, "x", name) &&
-            strlen(sample.ptr) > sizeof(kSample) - 1)
-            if (_guardchar<char>* p = c->myLonger.add())
-                p->set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+        if (name && strncmp(name, c->myCode.ptr, n) == 0 && name[n] == '-' && sysShortcutPrefix(prefix, name))
+            addUnique(c->myLonger, prefix.ptr);
         return true;
     }
 
+    struct sRoot {
+        _guardchar<char> folder, real;
+    };
     const sJournal& myJournal;
     cApplicationConfig* myStore;
-    _List<_guardchar<char> > myHomes;  // as named and real
+    cPackageFolders myRule;
     _List<_guardchar<char> > myLonger;  // entry prefixes of longer code names (read once asked)
     bool myLongerRead = false;
     sPkgRegistryRecord myRecord;
     bool myHaveRecord = false;
-    _List<_guardchar<char> > myRoots;
+    _List<sRoot> myRoots;
     _guardchar<char> myEntries, myPrefix, myCode;
     cFasterTreeList<cStringKey, int> myRecordFiles, myRecordDirs, myRecordEntries;
     cFasterTreeList<cStringKey, int> myWritten, myMade, myWrittenEntries;
@@ -146,32 +81,21 @@ private:
 };
 
 cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig* store)
-    : myJournal(j), myStore(store) {
+    : myJournal(j), myStore(store), myRule(store) {
     myCode.set(code ? code : "");
-    _guardchar<char> home;
-    if (cFolderContents::getHome(home) && home.ptr) {
-        long long n = (long long)strlen(home.ptr);
-        while (n > 1 && home.ptr[n - 1] == '/') home.ptr[--n] = 0;
-    }
-    addPath(myHomes, home.ptr);
     myHaveRecord = store && readRegistryRecord(store, code, myRecord);
     if (myHaveRecord) {
-        // The record's own folders, as the uninstallation takes them.
-        cRecordScope scope(myRecord);
+        // The record's own folders, as the uninstallation takes them (cRecordScope).
         struct stat st;
         auto vouch = [&](const char* f) {
-            if (scope.isConfining(f) && !(lstat(f, &st) == 0 && S_ISLNK(st.st_mode))) addUnique(myRoots, f);
+            if (myRule.mayHold(f) && !(lstat(f, &st) == 0 && S_ISLNK(st.st_mode))) addRoot(f);
         };
         vouch(myRecord.path.ptr);
         for (auto* it = myRecord.bases.head; it; it = it->next) vouch(it->value.ptr);
         for (auto* it = myRecord.shortcuts.head; it; it = it->next) myRecordEntries.insert(cStringKey(it->value.ptr));
     }
     // The package's entries: "<entries folder>/<code word>-<name>.desktop".
-    _guardchar<char> sample;
-    static const char kSample[] = "x.desktop";
-    if (desktopEntryFolder(myEntries) && sysShortcutPath(sample, "x", code) &&
-        strlen(sample.ptr) > sizeof(kSample) - 1)
-        myPrefix.set(sample.ptr, (long long)(strlen(sample.ptr) - (sizeof(kSample) - 1)));
+    if (desktopEntryFolder(myEntries)) sysShortcutPrefix(myPrefix, code);
     // Only a committed registration's record is checked against what was written and
     // what the old record held; a pending journal (every installation's own) needs none.
     if (!j.committed || !j.registration) return;
@@ -187,15 +111,23 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
     }
 }
 
+bool cScopeCheck::addRoot(const char* folder) {
+    for (auto* it = myRoots.head; it; it = it->next)
+        if (strcmp(it->value.folder.ptr, folder) == 0) return true;
+    sRoot* r = myRoots.add();
+    if (!r || !r->folder.set(folder)) return false;
+    if (!realFolder(folder, r->real, true)) r->real.clear();
+    return true;
+}
+
 bool cScopeCheck::root(const char* folder) {
     for (auto* it = myRoots.head; it; it = it->next)
-        if (strcmp(it->value.ptr, folder) == 0) return true;
+        if (strcmp(it->value.folder.ptr, folder) == 0) return true;
     // Without a digest (an earlier build's journal) nothing but the record vouches.
     struct stat st;
-    if (myJournal.version < 4 || !isPlainAbsPath(folder) || homeOrAbove(folder) ||
-        !mayBePackageFolder(folder, myStore) || (lstat(folder, &st) == 0 && S_ISLNK(st.st_mode)))
+    if (myJournal.version < 4 || !myRule.mayHold(folder) || (lstat(folder, &st) == 0 && S_ISLNK(st.st_mode)))
         return fail(folder);
-    return addUnique(myRoots, folder) || fail(folder);
+    return addRoot(folder) || fail(folder);
 }
 
 bool cScopeCheck::reachedWithoutLink(const char* path, const char* root) {
@@ -228,16 +160,18 @@ bool cScopeCheck::reachedWithoutLink(const char* path, const char* root) {
 
 bool cScopeCheck::inRoots(const char* path, bool atRoot) {
     for (auto* it = myRoots.head; it; it = it->next) {
-        if (atRoot && strcmp(path, it->value.ptr) == 0) return true;
-        if (isBelow(path, it->value.ptr) && reachedWithoutLink(path, it->value.ptr)) return true;
+        const char* root = it->value.folder.ptr;
+        if (atRoot && strcmp(path, root) == 0) return true;
+        if (isBelow(path, root) && reachedWithoutLink(path, root) && !myRule.isOwnBelow(path, root, it->value.real.ptr))
+            return true;
     }
     return false;
 }
 
 bool cScopeCheck::onTheWay(const char* folder) const {
-    if (myJournal.version < 4 || !isPlainAbsPath(folder) || homeOrAbove(folder)) return false;
+    if (myJournal.version < 4 || !isPlainAbsPath(folder) || myRule.homeOrAbove(folder)) return false;
     for (auto* it = myRoots.head; it; it = it->next)
-        if (isBelow(it->value.ptr, folder)) return true;
+        if (isBelow(it->value.folder.ptr, folder)) return true;
     return false;
 }
 
@@ -286,9 +220,9 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             case 'R':
             case 'N':
             case 'O': ok = inRoots(p, false) || fail(p); break;
-            case 'M': ok = inRoots(p, true) || onTheWay(p) || fail(p); break;
+            case 'M': ok = (!myRule.homeOrAbove(p) && (inRoots(p, true) || onTheWay(p))) || fail(p); break;
             case 'S':
-                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !homeOrAbove(p)) || fail(p);
+                ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myRule.homeOrAbove(p)) || fail(p);
                 break;
             case 'E': ok = entry(p) || fail(p); break;
             case 'Q': ok = entry(p) || fail(p); break;
@@ -312,7 +246,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             // One gone since is never registered (nor removed): the registration keeps
             // only the folders that stand.
             ok = myRecordDirs.findEntry(key) || myMade.findEntry(key) || objKind(d) == 0 ||
-                 (removing && (inRoots(d, true) || onTheWay(d))) || fail(d);
+                 (removing && !myRule.homeOrAbove(d) && (inRoots(d, true) || onTheWay(d))) || fail(d);
         }
         for (auto* it = r.shortcuts.head; ok && it; it = it->next) {
             const char* e = it->value.ptr;
@@ -326,11 +260,6 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
 }
 
 }  // namespace
-
-bool mayBePackageFolder(const char* folder, cApplicationConfig* store) {
-    cOwnFolders user(store);
-    return folder && user.allows(folder);
-}
 
 bool journalConfined(const sJournal& j, const char* code, cApplicationConfig* store, _guardchar<char>& outside) {
     cScopeCheck check(j, code, store);

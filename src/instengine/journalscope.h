@@ -1,6 +1,6 @@
 // Where a journal's package may act: its folders, vouched for by its record in the store
-// or, for folders no record names, any folder but the program's own; and the check that
-// every path a journal names lies there before any of it is obeyed.
+// or, for folders no record names, any folder a package may have (packagefolders.h); and
+// the check that every path a journal names lies there before any of it is obeyed.
 #pragma once
 
 #include "base/appconfig.h"
@@ -8,24 +8,18 @@
 
 struct sJournal;
 
-// Whether a folder may be a package's own (its installation folder or a base): any plain
-// absolute folder but the root, the home folder or one above it, and folders at or below
-// the folder of `store` ("$HOME/.qmx" without one) or the Software Manager's bundle (the
-// program's own files). The folder as named and its real path (links resolved as far as
-// it exists) must both qualify.
-bool mayBePackageFolder(const char* folder, cApplicationConfig* store);
-
 // Whether everything the journal of package `code` names lies where that package may
 // act, so that obeying it can never touch a file no installation of the package put
 // there. The journal's integrity is its digest: one without (an earlier build's) acts
 // only within the folders of the package's record.
 //   - its roots ("D", the record's folder and bases) are the folders of the package's
-//     record in `store` (when it has one) or, with a digest, any plain folder below the
-//     home folder's level that mayBePackageFolder allows; no root is a link;
-//   - files ("R", "N", "O") lie below a root, reached without a link below it;
-//   - made folders ("M") lie at or below a root, or (with a digest) on the way to one
-//     below the home folder's level; the menu entries' folders ("S") are that folder or
-//     on the way to it;
+//     record in `store` (when it has one) or, with a digest, any folder a package may
+//     have (mayBePackageFolder); no root is a link;
+//   - files ("R", "N", "O") lie below a root, reached without a link below it, and none
+//     among the program's own files;
+//   - made folders ("M") lie at or below a root, or (with a digest) on the way to one,
+//     and none is the home folder or above it; the menu entries' folders ("S") are that
+//     folder or on the way to it below the home folder;
 //   - menu entries ("E", "Q") are ".desktop" files directly in the menu-entries folder
 //     that the package's record lists, or under the package's prefix ("<code>-") and not
 //     under the prefix of a recorded package whose code name is this one's and more;

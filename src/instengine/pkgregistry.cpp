@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "base/folders.h"
 #include "base/process.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
@@ -293,39 +292,6 @@ bool readRegistryRecord(cApplicationConfig* store, const char* codeName, sPkgReg
         c->command.attach(command.dettach());
     }
     return true;
-}
-
-cRecordScope::cRecordScope(const sPkgRegistryRecord& record) : myRecord(record) {
-    if (cFolderContents::getHome(myHome) && myHome.ptr) {
-        size_t n = strlen(myHome.ptr);
-        while (n > 1 && myHome.ptr[n - 1] == '/') myHome.ptr[--n] = 0;
-    }
-    myPathConfines = isConfining(record.path.ptr);
-    for (auto* it = record.bases.head; it; it = it->next)
-        if (isConfining(it->value.ptr)) {
-            const char** b = myBases.add();
-            if (b) *b = it->value.ptr;
-        }
-    for (auto* it = record.dirs.head; it; it = it->next)
-        if (isConfining(it->value.ptr)) myMade.insert(cStringKey(it->value.ptr));
-}
-
-bool cRecordScope::isConfining(const char* folder) const {
-    if (!isPlainAbsPath(folder) || strcmp(folder, "/") == 0) return false;
-    return myHome.empty() || strcmp(myHome.ptr, folder) != 0;
-}
-
-bool cRecordScope::ownsFile(const char* path) const {
-    if (!isPlainAbsPath(path) || objKind(path) != 1) return false;
-    if (myPathConfines && noLinkBelow(path, myRecord.path.ptr)) return true;
-    for (auto* it = myBases.head; it; it = it->next)
-        if (noLinkBelow(path, it->value)) return true;
-    return false;
-}
-
-bool cRecordScope::mayRemoveFolder(const char* folder) const {
-    return (myPathConfines && isBelow(folder, myRecord.path.ptr)) ||
-           myMade.findEntry(cStringKey(folder)) != nullptr;
 }
 
 namespace {

@@ -81,31 +81,6 @@ bool fillRegistryRecord(cSoftPkgScenario& scenario, sPkgRegistryRecord& out);
 // that is not "install/<safe code name>"; false also when a write is refused.
 bool ctxToConfig(const sPkgRegistryRecord& record, cApplicationConfig* store, const char* section);
 
-// What an uninstallation may remove of a record's, its folders judged once for all of
-// its files (the home folder read once).
-class cRecordScope {
-public:
-    explicit cRecordScope(const sPkgRegistryRecord& record);
-    // Whether a folder may confine what an uninstallation removes: a plain absolute
-    // folder other than the root and the home folder (either would let a record name any
-    // file of the user's).
-    bool isConfining(const char* folder) const;
-    // Whether a recorded file may be removed: a plain absolute regular file below the
-    // record's path or one of its bases (confining folders only), reached without a link
-    // below that folder.
-    bool ownsFile(const char* path) const;
-    // Whether an emptied folder may be removed: below the record's (confining) path, or
-    // a confining folder the installation made.
-    bool mayRemoveFolder(const char* folder) const;
-
-private:
-    const sPkgRegistryRecord& myRecord;
-    _guardchar<char> myHome;  // without trailing slashes; empty when unknown
-    bool myPathConfines = false;
-    _List<const char*> myBases;  // the confining ones
-    cFasterTreeList<cStringKey, int> myMade;  // confining folders the installation made
-};
-
 // A recorded command as an argument vector: `argv` holds the path, then the arguments,
 // then null; its texts live in `path` and `words`.
 struct sRunCommandLine {

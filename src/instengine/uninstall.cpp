@@ -10,6 +10,7 @@
 #include "base/stdlangs.h"
 #include "instengine/installjob.h"
 #include "instengine/leftovers.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
 
@@ -152,7 +153,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     ctx.files.destroy();
     ctx.shortcuts.destroy();
     ctx.keptFor.destroy();
-    cRecordScope scope(record);
+    cRecordScope scope(record, store);
     // What other packages' records list stays: a shared file goes with the last of them.
     cOtherRecords others(store, ctx.key.ptr);
     _List<_guardchar<char> > made;

@@ -246,15 +246,29 @@ bool createLinShortcut(const char* path, const char* executable, const char* cat
     return replaceFile(path, tmp, 0644, [&](int fd) { return writeAll(fd, text.ptr, n); }) == eReplaceDone;
 }
 
-bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix) {
-    if (!name || !*name || !prefix || !cSoftPkgScenario::isSafeCodeName(prefix)) return false;
+namespace {
+
+// "<folder>/<prefix>-", the start of every entry of the prefix.
+bool entryPrefix(sText& t, const char* prefix) {
     _guardchar<char> folder;
-    if (!desktopEntryFolder(folder)) return false;
-    sText t;
+    if (!prefix || !cSoftPkgScenario::isSafeCodeName(prefix) || !desktopEntryFolder(folder)) return false;
     t.add(folder.ptr);
     t.ch('/');
     addFileWord(t, prefix);
     t.ch('-');
+    return true;
+}
+
+}  // namespace
+
+bool sysShortcutPrefix(_guardchar<char>& out, const char* prefix) {
+    sText t;
+    return entryPrefix(t, prefix) && t.take(out);
+}
+
+bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix) {
+    sText t;
+    if (!name || !*name || !entryPrefix(t, prefix)) return false;
     addEntryName(t, name);
     t.add(".desktop");
     return t.take(out);

@@ -31,6 +31,9 @@ bool createSysShortcut(_guardchar<char>& outPath, const char* name, const char* 
                        const char* prefix = "qmx");
 // The path createSysShortcut gives the entry of `name` and `prefix`, nothing written.
 bool sysShortcutPath(_guardchar<char>& out, const char* name, const char* prefix = "qmx");
+// What every entry of `prefix` begins with: "<desktopEntryFolder>/<prefix>-" (the prefix
+// made safe for a file name, as createSysShortcut makes it).
+bool sysShortcutPrefix(_guardchar<char>& out, const char* prefix);
 // The text createSysShortcut writes for an entry (the launcher chosen as it does), for a
 // caller that writes and moves the file itself.
 bool sysShortcutText(_guardchar<char>& out, const char* name, const char* categories, const char* executable,

@@ -21,6 +21,8 @@
 namespace {
 
 const long long kInBuf = 16384;
+// The input buffer of a zlib item's stream.
+const long long kItemInBuf = 4096;
 
 }  // namespace
 
@@ -494,33 +496,16 @@ cPkgItemStream::~cPkgItemStream() {
 bool cPkgItemStream::restart() {
     myPos = 0;
     myChecked = false;
-    myInFill = myInUsed = 0;
     sha256_starts((sha256_context*)mySha);
     if (!myStored->set_fp(0)) return false;
-    if (!myZlib) return true;
-    return (myIn.count || myIn.set(kInBuf)) && myInflate.init(false);
+    // Inflated lazily through a small buffer; the zlib stream need not end at the size
+    // (its end is never asked for).
+    return !myZlib || myInflated.create(myStored, myPlain, kItemInBuf, false);
 }
 
 // Up to n plain bytes, fewer only when the stored bytes end or are damaged.
 long long cPkgItemStream::produce(unsigned char* out, long long n) {
-    if (!myZlib) return myStored->read(out, n);
-    long long made = 0;
-    while (made < n) {
-        bool dry = false;
-        if (myInUsed == myInFill) {
-            long long got = myStored->read(myIn.ptr, myIn.count);
-            myInFill = got > 0 ? got : 0;
-            myInUsed = 0;
-            dry = got <= 0;
-        }
-        long long used, outMade;
-        cZInflate::eResult r = myInflate.inflate(myIn.ptr + myInUsed, myInFill - myInUsed, used, out + made, n - made, outMade);
-        myInUsed += used;
-        made += outMade;
-        // The end of the zlib stream, damage, or stored bytes that give nothing more.
-        if (r != cZInflate::eNeedMore || (dry && outMade == 0)) break;
-    }
-    return made;
+    return myZlib ? myInflated.read(out, n) : myStored->read(out, n);
 }
 
 long long cPkgItemStream::read(void* buffer, long long n) {

@@ -216,8 +216,6 @@ private:
     unsigned long long myPlain, myPos = 0;
     unsigned char myDigest[32];
     void* mySha;  // sha256_context
-    cZInflate myInflate;
-    _typebuf<unsigned char> myIn;
-    long long myInFill = 0, myInUsed = 0;
+    cZStream myInflated;  // over myStored (not its owner) for a zlib item
     bool myFailed = false, myChecked = false;
 };

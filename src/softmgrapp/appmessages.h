@@ -53,6 +53,7 @@ enum eFselMsg {
     eFselCannotRead = 11,
     eFselNoSpaceInfo = 12,
     eFselNoRoom = 13,
+    eFselOwnFolder = 14,  // the program's own files: the store's folder, the manager's bundle
 };
 
 // "pkgm::iini": the loading form of the installation start.

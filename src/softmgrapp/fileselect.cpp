@@ -9,6 +9,7 @@
 #include "ciplatform/picture.h"
 #include "instengine/installfs.h"
 #include "instengine/installinit.h"
+#include "instengine/packagefolders.h"
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/wizardpics.h"
 #include "ui/controls/messageform.h"
@@ -176,7 +177,9 @@ bool cFileSelectPanel::accept() {
     // The folder becomes "pgm" and the targets are resolved against it; each target is
     // then checked against what lies there (an identical copy is accepted).
     if (!setInstallFolder(*myCtx, chosen.ptr)) {
-        refuse(eFselBadPath, myCtx->messagePath.ptr);
+        // The program's own files (the store's folder, the manager's bundle) say so.
+        const char* path = myCtx->messagePath.ptr;
+        refuse(isProgramFolder(path, myCtx->store) ? eFselOwnFolder : eFselBadPath, path);
         return false;
     }
     unsigned int r = checkInstallTargets(*myCtx);

@@ -40,7 +40,7 @@ std::vector<int> ids(const cList& l) {
 // The children of `parent` read forward, checked against the backward links.
 std::vector<int> children(const cTree& t, cTreeItem* parent) {
     std::vector<int> fwd, back;
-    for (cTreeItem* c = t.subFirst(parent); c; c = c->next) {
+    for (cTreeItem* c = parent ? parent->firstChild : t.first(); c; c = c->next) {
         EXPECT_EQ(parent, c->parent);
         EXPECT_EQ(&t, c->tree);
         fwd.push_back(((sNode*)c)->id);

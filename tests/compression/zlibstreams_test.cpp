@@ -1,6 +1,7 @@
 // zlib streams: round trips with python's zlib both ways, damaged and truncated streams,
 // the output cap, incremental inflate and deflate, and cZStream's reads and seeks.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <string>
@@ -22,6 +23,7 @@ public:
     }
     unsigned long long size() override { return data.size(); }
     long long read(void* buffer, long long n) override {
+        if (failAt >= 0 && (long long)pos >= failAt) return -1;
         long long left = (long long)data.size() - (long long)pos;
         if (n > left) n = left;
         if (n <= 0) return 0;
@@ -48,6 +50,7 @@ public:
     Bytes data;
     size_t pos = 0;
     bool failWrites = false;
+    long long failAt = -1;  // reads from this position on fail
 
 private:
     int* myDestroyed;
@@ -291,24 +294,56 @@ TEST(ZStream, SeeksForwardAndBackFromAnOffsetSource) {
 }
 
 // Random data is stored, text is coded: a damaged stored block inflates to the full size,
-// and only the checksum at the end tells.
+// and only the checksum at the end tells. A cut stream, a damaged one and a source whose
+// reads fail from its middle on end alike: the last read answers -1, never the end.
 TEST(ZStream, TruncatedOrDamagedSourceInvalidatesStream) {
-    for (int damage = 0; damage < 4; damage++) {
-        Bytes in = samples()[damage < 2 ? 3 : 2];
+    for (int damage = 0; damage < 5; damage++) {
+        Bytes in = samples()[damage == 0 || damage == 1 ? 3 : 2];
         _typebuf<unsigned char> z;
         ASSERT_TRUE(cZDeflate::compress(in.data(), (long long)in.size(), z, 9));
         Bytes src(z.ptr, z.ptr + z.count);
-        if (damage % 2)
+        if (damage == 1 || damage == 3)
             src[src.size() / 2] ^= 0x55;
-        else
+        else if (damage != 4)
             src.resize(src.size() / 2);
         MemStream s(src);
+        if (damage == 4) s.failAt = (long long)src.size() / 2;
         cZStream zs;
         ASSERT_TRUE(zs.create(&s, in.size(), 1024, false));
         Bytes buf(in.size());
         long long got = 0, r;
         while ((r = zs.read(buf.data() + got, 4096)) > 0) got += r;
+        EXPECT_EQ(r, -1) << damage;
         EXPECT_FALSE(zs.valid()) << damage;
+    }
+}
+
+// A stream as the package's writer leaves it: 4096-byte pieces, each ended with a partial
+// flush, and no end. zlib holds the last bytes back while the source is used up; reads of
+// any size still get every byte up to the plain size.
+TEST(ZStream, StreamWithoutItsEndReadsToThePlainSizeInReadsOfAnySize) {
+    Bytes in(65536), packed(2 * 65536);
+    for (size_t i = 0; i < in.size(); i++) in[i] = (unsigned char)(i % 7);
+    z_stream zs = {};
+    ASSERT_EQ(deflateInit(&zs, 9), Z_OK);
+    zs.next_out = packed.data();
+    zs.avail_out = (uInt)packed.size();
+    for (size_t at = 0; at < in.size(); at += 4096) {
+        zs.next_in = in.data() + at;
+        zs.avail_in = 4096;
+        ASSERT_EQ(deflate(&zs, Z_PARTIAL_FLUSH), Z_OK);
+    }
+    packed.resize(zs.total_out);
+    deflateEnd(&zs);
+    for (long long chunk : {1, 7, 100, 257, 4096}) {
+        MemStream src(packed);
+        cZStream z;
+        ASSERT_TRUE(z.create(&src, in.size(), 4096, false));
+        Bytes got(in.size());
+        long long at = 0, r = 0;
+        while (at < (long long)in.size() && (r = z.read(got.data() + at, chunk)) > 0) at += r;
+        EXPECT_EQ(at, (long long)in.size()) << "reads of " << chunk;
+        EXPECT_EQ(got, in) << "reads of " << chunk;
     }
 }
 

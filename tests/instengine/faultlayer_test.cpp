@@ -96,10 +96,11 @@ struct FaultStep {
 typedef std::pair<FullTree, std::string> State;
 
 // Where the package goes: its installation folder, the base both packages share and a
-// second base of its own ("" none), each "~/..." below the home folder, "@/..." below the
-// work folder outside it, or a system path; the system folders the sweep then compares
-// (each made beforehand with a file of the user's in it). Those need a mount namespace
-// of the sweep's own (privateSystemFolders).
+// second base of its own ("" none), each "~/..." below the home folder, "^/..." below the
+// folder above it (the home folder then lies below a scratch root of its own, which the
+// sweep compares whole), "@/..." below the work folder outside it, or a system path; the
+// system folders the sweep then compares (each made beforehand with a file of the user's
+// in it). Those need a mount namespace of the sweep's own (privateSystemFolders).
 struct FaultPlace {
     const char* name;
     std::string folder, opt, share;
@@ -110,7 +111,9 @@ const FaultPlace kAppsPlace = {"an applications folder", "~/Applications/Test", 
 class FaultRig {
 public:
     explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace)
-        : work(work), home(work + "/home"), elsewhere(work + "/elsewhere"), src(work + "/src"), place(place) {
+        : work(work), top(place.folder[0] == '^' ? work + "/root" : work + "/home"),
+          home(place.folder[0] == '^' ? top + "/home" : top), elsewhere(work + "/elsewhere"), src(work + "/src"),
+          place(place) {
         outside.push_back(elsewhere);
         outside.insert(outside.end(), place.system.begin(), place.system.end());
     }
@@ -128,17 +131,19 @@ public:
         size_t at = r.out.find("ops ");
         return at == std::string::npos ? 0 : atoll(r.out.c_str() + at + 4);
     }
-    // The home folder and the folders outside it (their names begin with "@<n>").
+    // The home folder (or the scratch root above it) and the folders outside it (their
+    // names begin with "@<n>").
     FullTree full() const {
         FullTree t;
-        walkFull(home, t);
+        walkFull(top, t);
         for (size_t i = 0; i < outside.size(); i++) walkFull(outside[i], t, "@" + std::to_string(i));
         return t;
     }
     // Everything but the store's folder, and the store.
     State state() const {
         FullTree t = full();
-        for (auto it = t.begin(); it != t.end();) it = it->first.rfind("/.qmx", 0) == 0 ? t.erase(it) : std::next(it);
+        const std::string store = inTop("/.qmx");
+        for (auto it = t.begin(); it != t.end();) it = it->first.rfind(store, 0) == 0 ? t.erase(it) : std::next(it);
         return State(t, storeState(home));
     }
     bool restore(const FullTree& t) const {
@@ -148,18 +153,21 @@ public:
             size_t i = e.first[0] == '@' ? (size_t)atoi(e.first.c_str() + 1) + 1 : 0;
             if (i < trees.size()) trees[i][e.first.substr(slash)] = e.second;
         }
-        bool ok = (removeTree(home.c_str()), restoreTree(home, trees[0]));
+        bool ok = (removeTree(top.c_str()), restoreTree(top, trees[0]));
         for (size_t i = 0; ok && i < outside.size(); i++)
             ok = (removeTree(outside[i].c_str()), restoreTree(outside[i], trees[i + 1]));
         return ok;
     }
     // A place's path as it stands.
     std::string at(const std::string& p) const {
-        return p[0] == '~' ? home + p.substr(1) : p[0] == '@' ? elsewhere + p.substr(1) : p;
+        const char c = p[0];
+        return c == '~' ? home + p.substr(1) : c == '^' ? top + p.substr(1) : c == '@' ? elsewhere + p.substr(1) : p;
     }
+    // A name of full()'s for a path below the home folder ("/..." from it).
+    std::string inTop(const std::string& below) const { return home.substr(top.size()) + below; }
     std::string journal() const { return home + "/.qmx/inflight-" + kCode; }
 
-    const std::string work, home, elsewhere, src;
+    const std::string work, top, home, elsewhere, src;
     const FaultPlace place;
     std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
     FaultStep install1, update, uninstall, install2, manager, shared;
@@ -510,8 +518,8 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
     // Uninstalled: nothing of the package is left, only the manager's copy and entry.
     for (auto& e : su2.first) {
         bool managers = e.first.find("QMX Software Manager") != std::string::npos ||
-                        e.first.find("qmx-softmgr") != std::string::npos || e.first == "/.local" ||
-                        e.first == "/.local/share" || e.first == "/.local/share/applications";
+                        e.first.find("qmx-softmgr") != std::string::npos || e.first == rig.inTop("/.local") ||
+                        e.first == rig.inTop("/.local/share") || e.first == rig.inTop("/.local/share/applications");
         EXPECT_TRUE(initial.count(e.first) || managers) << e.first;
     }
 }
@@ -532,13 +540,17 @@ const FaultMode kFaultModes[] = {
 
 // Every other kind of folder a package may have, each killed before every operation:
 // the user's folders and below, the applications folder itself, a hidden folder of home,
-// bases in /etc and /usr/local/share, a second disk.
+// bases in /etc and /usr/local/share, a second disk, the home folder itself and the
+// folder above it (the store below the package's folder: it stays, as do the home folder
+// and the user's files there).
 const FaultPlace kOtherPlaces[] = {
     {"Documents/Apps/x, a base in ~/.local/opt", "~/Documents/Apps/x", "~/.local/opt/x", "", {}},
     {"Documents itself, bases in /etc and /usr/local/share", "~/Documents", "/etc/qmxtest", "/usr/local/share/qmxtest",
      {"/etc/qmxtest", "/usr/local/share/qmxtest"}},
     {"the applications folder itself", "~/Applications", "@/opt/qmxtest", "", {}},
     {"a second disk below /mnt", "/mnt/disk/Tools/x", "@/opt/qmxtest", "", {"/mnt/disk"}},
+    {"the home folder itself", "~", "@/opt/qmxtest", "", {}},
+    {"the folder above the home folder", "^", "@/opt/qmxtest", "", {}},
 };
 const FaultMode kPlaceMode = {"kill", 1, 1, true, false, false, 0, true};
 

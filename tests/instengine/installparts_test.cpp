@@ -196,6 +196,33 @@ TEST_F(InstallParts, StartChecksTable) {
     }
 }
 
+// A package in the folder above the home folder with a file in the home folder, its only
+// entry (the store kept elsewhere): the uninstallation takes the file and the folders the
+// package made, never the home folder or the folder above it.
+TEST_F(InstallParts, RemovalLeavesTheHomeFolderAndTheFoldersAboveIt) {
+    testutil::TempDir root;
+    const std::string home = root.file("home"), above = work.path() + "/above.data";
+    ASSERT_TRUE(installtest::makeDirs(home));
+    testutil::EnvScope homeVar("HOME", home), dataVar("XDG_DATA_HOME", nullptr);
+    cMemConfig store;
+    store.folderPath = root.file("store");
+    ASSERT_TRUE(makePackage(work.path(), "1.0", {{"home/note.txt", "n"}, {"bin/tool", "t"}}, above));
+    sPkgInstallContext ctx;
+    ctx.packagePath.set(above.c_str());
+    ctx.store = &store;
+    ASSERT_EQ(installChecks(ctx, nullptr), 0u);
+    ASSERT_TRUE(setInstallFolder(ctx, root.path().c_str()));
+    ASSERT_EQ(checkInstallTargets(ctx), 0u);
+    ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
+    ASSERT_EQ(sopkgRead(home + "/note.txt"), "n");
+    ctx.runLock.release();
+    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
+    EXPECT_EQ(objKind(home.c_str()), 2);
+    EXPECT_EQ(objKind((home + "/note.txt").c_str()), 0);
+    EXPECT_EQ(objKind(root.file("bin").c_str()), 0) << "made by the package";
+    EXPECT_EQ(objKind(root.path().c_str()), 2);
+}
+
 TEST_F(InstallParts, FirstInstallationNeverReplacesAForeignFile) {
     PrivateHome home;
     cMemConfig store;
@@ -379,24 +406,28 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
     }
     {
         // A folder the user chose that was there before; recorded files outside the
-        // record's folder or climbing out of it, or below bases that confine nothing (the
-        // root, the home folder); a file already gone.
+        // record's folders or climbing out of them, or in the store's folder below a base
+        // that is the home folder (a package's folder like any other); a file already gone.
         PrivateHome home;
+        testutil::TempDir other;
         cMemConfig store;
         ASSERT_TRUE(installtest::makeDirs(home.installFolder()));
         ASSERT_EQ(install(pkg, home, &store).job, 0u);
-        put(home.path() + "/victim.txt", "keep");
-        store.setParamInt32("install/org.qmx.test.pkg/files", 4);
-        store.setParamStr("install/org.qmx.test.pkg/file2", (home.path() + "/victim.txt").c_str(), -1);
+        const std::string victim = other.file("victim.txt"), own = home.path() + "/.qmx/own.txt";
+        put(victim, "keep");
+        put(own, "keep");
+        store.setParamInt32("install/org.qmx.test.pkg/files", 5);
+        store.setParamStr("install/org.qmx.test.pkg/file2", victim.c_str(), -1);
         store.setParamStr("install/org.qmx.test.pkg/file3", (home.installFolder() + "/../../victim.txt").c_str(), -1);
-        store.setParamInt32("install/org.qmx.test.pkg/bases", 2);
-        store.setParamStr("install/org.qmx.test.pkg/base0", "/", -1);
-        store.setParamStr("install/org.qmx.test.pkg/base1", home.path().c_str(), -1);
+        store.setParamStr("install/org.qmx.test.pkg/file4", own.c_str(), -1);
+        store.setParamInt32("install/org.qmx.test.pkg/bases", 1);
+        store.setParamStr("install/org.qmx.test.pkg/base0", home.path().c_str(), -1);
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
         EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &yes), (unsigned)eUNRemoved);
         EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage)});
-        EXPECT_EQ(sopkgRead(home.path() + "/victim.txt"), "keep");
+        EXPECT_EQ(sopkgRead(victim), "keep");
+        EXPECT_EQ(sopkgRead(own), "keep");
         EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
         EXPECT_EQ(folders(home.installFolder()), std::vector<std::string>{});
         EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));

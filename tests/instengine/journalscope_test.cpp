@@ -9,6 +9,7 @@
 #include "instengine/installinit.h"
 #include "instengine/journal.h"
 #include "instengine/journalscope.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "softmgr/ossupport.h"
@@ -17,46 +18,53 @@ using namespace installtest;
 
 namespace {
 
+// Any folder may hold a package, the home folder, the folders above it and the root
+// too; only the program's own are refused, as named and by their real paths.
 TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
     PrivateHome home;
     const std::string h = home.path();
     ASSERT_TRUE(makeDirs(h + "/opt/store/x") && makeDirs(h + "/Documents"));
     ASSERT_EQ(symlink((h + "/opt/store").c_str(), (h + "/store-link").c_str()), 0);
     ASSERT_EQ(symlink((h + "/Documents").c_str(), (h + "/docs-link").c_str()), 0);
-    cMemConfig store;  // the store the caller gives, in a folder of its own
+    cMemConfig store, plain;  // the store the caller gives, in a folder of its own; one without
     store.folderPath = h + "/opt/store";
+    const std::string bundle = h + "/Applications/QMX Software Manager.app";
     struct {
         std::string folder;
         bool may;
+        bool own;  // isProgramFolder
     } cases[] = {
-        {h + "/Applications/Tool", true},
-        {h + "/Applications", true},
-        {h + "/Documents", true},
-        {h + "/Documents/Apps/x", true},
-        {h + "/docs-link/Tool", true},
-        {h + "/.local/opt/x", true},
-        {h + "/.qmx", true},  // not the store with a store of its own
-        {h + "/opt", true},   // holds the store's folder, is none of it
-        {"/opt", true},
-        {"/etc/tool", true},
-        {"/usr/local/share/tool", true},
-        {"/mnt/disk/Tool", true},
-        {"/run/media/u/usb", true},
-        {"/media/usb/Tool", true},
-        {"/srv/tool", true},
-        {"/var/opt/tool", true},
-        {"/", false},
-        {h, false},
-        {h.substr(0, h.rfind('/')), false},  // above the home folder
-        {h + "/Applications/QMX Software Manager.app", false},
-        {h + "/Applications/QMX Software Manager.app/Contents", false},
-        {h + "/opt/store", false},
-        {h + "/opt/store/tool", false},
-        {h + "/store-link/x", false},  // its real path is in the store's folder
-        {"relative/Tool", false},
-        {h + "/a/../b", false},
+        {h + "/Applications/Tool", true, false},
+        {h + "/Applications", true, false},
+        {h + "/Documents", true, false},
+        {h + "/Documents/Apps/x", true, false},
+        {h + "/docs-link/Tool", true, false},
+        {h + "/.local/opt/x", true, false},
+        {h + "/.qmx", true, false},  // not the store with a store of its own
+        {h + "/opt", true, false},   // holds the store's folder, is none of it
+        {"/opt", true, false},
+        {"/etc/tool", true, false},
+        {"/mnt/disk/Tool", true, false},
+        {"/run/media/u/usb", true, false},
+        {"/", true, false},
+        {h, true, false},
+        {h.substr(0, h.rfind('/')), true, false},  // above the home folder
+        {bundle, false, true},
+        {bundle + "/Contents", false, true},
+        {h + "/opt/store", false, true},
+        {h + "/opt/store/tool", false, true},
+        {h + "/store-link/x", false, true},  // its real path is in the store's folder
+        {"relative/Tool", false, false},
+        {h + "/a/../b", false, false},
     };
-    for (auto& c : cases) EXPECT_EQ(mayBePackageFolder(c.folder.c_str(), &store), c.may) << c.folder;
+    for (auto& c : cases) {
+        EXPECT_EQ(mayBePackageFolder(c.folder.c_str(), &store), c.may) << c.folder;
+        EXPECT_EQ(isProgramFolder(c.folder.c_str(), &store), c.own) << c.folder;
+    }
+    // A store without a folder of its own is "$HOME/.qmx".
+    EXPECT_FALSE(mayBePackageFolder((h + "/.qmx").c_str(), &plain));
+    EXPECT_TRUE(isProgramFolder((h + "/.qmx/x").c_str(), &plain));
+    EXPECT_TRUE(mayBePackageFolder(h.c_str(), &plain));
 }
 
 std::string journalText(const char* state, const std::vector<std::string>& lines) {
@@ -154,6 +162,10 @@ TEST(JournalScope, RefusedJournalsAreSetAsideAndChangeNoFileNoInstallationPutThe
          other, true},
         {"with a digest, a root in the store's folder", journalText("pending", {"D " + h + "/.qmx/x", "N " + h + "/.qmx/x/f"}),
          h + "/.qmx/x", true},
+        {"with a digest, the home folder as its root and a file in the store's folder",
+         journalText("pending", {"D " + h, "N " + h + "/.qmx/x/f"}), h + "/.qmx/x/f", true},
+        {"with a digest, the home folder as a folder its run made", journalText("pending", {"D " + h, "M " + h}), h,
+         true},
     };
     FullTree before;
     walkFull(h, before, "", {".qmx"});

@@ -89,6 +89,19 @@ protected:
         asker.lang = eLangENG;
         return installChecks(ctx, &asker) == 0;
     }
+    // `each` with the start's checks done, in English, German and Japanese (applied); then
+    // English again.
+    void inThreeLanguages(const std::function<void(const std::string& lang, sPkgInstallContext& ctx)>& each) {
+        for (int id : {eLangENG, eLangDEU, eLangJPN}) {
+            std::string lang = ciLangID(id);
+            SCOPED_TRACE(lang);
+            sPkgInstallContext ctx;
+            ASSERT_TRUE(load(ctx));
+            ASSERT_TRUE(cSOPKGLang::applyLang(id));
+            each(lang, ctx);
+        }
+        cSOPKGLang::applyLang(eLangENG);
+    }
     static std::vector<std::vector<std::string> >& started() {
         static std::vector<std::vector<std::string> > s;
         return s;
@@ -288,12 +301,7 @@ TEST_F(InstWizard, LocationPageProposesTheSameFolderBesideAPackageOfTheSameName)
     store.setParamInt32("install/org.qmx.example.hello.copy/files", 1);
     store.setParamStr("install/org.qmx.example.hello.copy/file0", (taken + "/bin/hello").c_str(), -1);
     ASSERT_TRUE(apptest::makeDirs(taken + "/bin") && writeTextFile(taken + "/bin/hello", "the other one's"));
-    for (int id : {eLangENG, eLangDEU, eLangJPN}) {
-        std::string lang = ciLangID(id);
-        SCOPED_TRACE(lang);
-        sPkgInstallContext ctx;
-        ASSERT_TRUE(load(ctx));
-        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+    inThreeLanguages([&](const std::string& lang, sPkgInstallContext& ctx) {
         std::string proposed;
         script.answers = {1, 1};  // the other package's file; close the installer: Yes
         script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
@@ -310,8 +318,7 @@ TEST_F(InstWizard, LocationPageProposesTheSameFolderBesideAPackageOfTheSameName)
         };
         EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1);
         EXPECT_EQ(proposed, taken);
-    }
-    cSOPKGLang::applyLang(eLangENG);
+    });
 }
 
 // Return is the page's accept wherever the focus is (on a ticked box, on Browse); Space
@@ -369,11 +376,11 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
         EXPECT_EQ(fs->lastMessage(), 13);
         cFileSelectPanel::gFreeSpace = saved;
         EXPECT_EQ(std::string(fs->pathEdit()->text()), docs);
-        // The home folder itself holds the program's store: refused on Next.
-        fs->pathEdit()->setText(home.path().c_str());
+        // The program's store: refused on Next with a text of its own.
+        fs->pathEdit()->setText((home.path() + "/.qmx").c_str());
         key(w, kReturn);
         EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation);
-        EXPECT_EQ(fs->lastMessage(), 7);
+        EXPECT_EQ(fs->lastMessage(), 14);
         // A folder the installation will make is measured on its nearest existing parent.
         EXPECT_TRUE(fs->takeFolder((folder + "/not/yet").c_str()));
         ASSERT_TRUE(fs->takeFolder(folder.c_str()));
@@ -393,12 +400,48 @@ TEST_F(InstWizard, AbortDuringInstallationShowsTheResultOnFinish) {
     };
     EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1) << "the end code says it failed";
     ASSERT_EQ(script.boxes.size(), 4u);
-    EXPECT_EQ(script.boxes[2], "The specified path is invalid!\nUnable to create a file at " + home.path());
+    EXPECT_EQ(script.boxes[2], "The specified location belongs to the Software manager itself.\nNo package can be "
+                               "installed among its own files.\nThe path is: " + home.path() + "/.qmx");
     EXPECT_EQ(script.boxes[3], "Are you sure you want to abort installation?");
     EXPECT_EQ(ctx.result, (unsigned)eIJStopped);
     EXPECT_TRUE(started().empty());
     EXPECT_FALSE(store.hasSection("install/org.qmx.example.hello"));
     EXPECT_FALSE(apptest::exists(folder + "/bin/hello"));
+}
+
+// The program's own folders (its store, a folder in the manager's bundle) are refused on
+// Next with their own text in every language (wizard_own_folder_<LANG>_<n>.png); the home
+// folder itself is taken like any other.
+TEST_F(InstWizard, LocationPageRefusesOnlyTheProgramsOwnFolders) {
+    const std::string own[] = {home.path() + "/.qmx",
+                               home.path() + "/Applications/QMX Software Manager.app/Contents/Resources"};
+    inThreeLanguages([&](const std::string& lang, sPkgInstallContext& ctx) {
+        script.boxes.clear();
+        script.answers = {1, 1, 1};  // the two refusals, then close the installer: Yes
+        script.boxShots = "wizard_own_folder_" + lang + "_";
+        script.drive = [&](cHeadlessWindowMaker*, cPlatformWindow* w, cInstWizard* wz) {
+            passAcceptancePages(w, wz);
+            ASSERT_EQ(wz->currentKind(), cInstWizard::pkLocation);
+            cFileSelectPanel* fs = wz->folderPage();
+            for (const std::string& f : own) {
+                fs->pathEdit()->setText(f.c_str());
+                key(w, kReturn);
+                EXPECT_EQ(wz->currentKind(), cInstWizard::pkLocation) << f;
+                EXPECT_EQ(fs->lastMessage(), 14) << f;
+            }
+            fs->pathEdit()->setText(home.path().c_str());
+            EXPECT_TRUE(fs->accept());
+            maker.injectClose(w);
+            maker.pumpAll();
+        };
+        EXPECT_EQ(cInstWizard::runWizard(ctx, &maker), 1);
+        ASSERT_EQ(script.boxes.size(), 3u);
+        for (int i = 0; i < 2; i++) {
+            std::string text = cCiomLangData::string("pkgm::fsel", 14);
+            text.replace(text.find("%s"), 2, own[i]);
+            EXPECT_EQ(script.boxes[i], text);
+        }
+    });
 }
 
 TEST_F(InstWizard, CloseBeforeTheEndAsksAndNoIsKept) {

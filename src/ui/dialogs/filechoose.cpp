@@ -487,7 +487,7 @@ bool cFileChooseDialog::endSODialog() {
         const char* f = myInfo->file.ptr;
         if (e && *e && f) {
             const char* dot = strrchr(f, '.');
-            if (!dot || strcmp(dot + 1, e) != 0) {
+            if (!dot || (cFolderContents::pathCaseSensetive(f) ? strcmp(dot + 1, e) : __stricmp(dot + 1, e)) != 0) {
                 size_t n = strlen(f) + strlen(e) + 2;
                 _guardchar<char> r;
                 r.set((long long)n);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "base/strings.h"
 #include "ciplatform/picture.h"
 #include "ciplatform/windowmaker.h"
 #include "ui/controls/messageform.h"
@@ -139,8 +140,11 @@ void cFolderChooseDialog::navigate(const char* path) {
         if (!tag.ptr || !*tag.ptr) break;
         joinPath(a.ptr, tag.ptr, a);
         tContent* found = nullptr;
-        for (cTreeItem* c = cur->firstChild; c && !found; c = c->next)
-            if (((tContent*)c)->path.ptr && !strcmp(a.ptr, ((tContent*)c)->path.ptr)) found = (tContent*)c;
+        const bool exact = cFolderContents::pathCaseSensetive(a.ptr);
+        for (cTreeItem* c = cur->firstChild; c && !found; c = c->next) {
+            const char* p = ((tContent*)c)->path.ptr;
+            if (p && !(exact ? strcmp(a.ptr, p) : __stricmp(a.ptr, p))) found = (tContent*)c;
+        }
         if (found) {
             lsUnder(found);
             cur = found;
