@@ -471,7 +471,7 @@ void cSoftMgrForm::selectItem(sInstalledItem* item) {
 }
 
 void cSoftMgrForm::updateCurrItem() {
-    if (!myCurrent || !myCurrent->hasUpdate()) return;
+    if (myRunning || !myCurrent || !myCurrent->hasUpdate()) return;
     cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
     ctx.name.set(myCurrent->name.ptr);
     strVer(myCurrent->newVersion, ctx.version);
@@ -479,7 +479,10 @@ void cSoftMgrForm::updateCurrItem() {
     ctx.site.set(myCurrent->site.ptr);
     ctx.whatsNew.set(myCurrent->whatsNew.ptr);
     ctx.store = store;
-    if (cSoftUpdateInfoForm::installUpdate(ctx, this)) end_modal(0);
+    myRunning = true;
+    bool started = cSoftUpdateInfoForm::installUpdate(ctx, this);
+    myRunning = false;
+    if (started) end_modal(0);
 }
 
 void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
@@ -553,23 +556,34 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eActClick) {
         if (sender == myRemoveLink) {
+            if (myRunning) return true;
             // The installed copy's path, not the running program's: where no copy is
             // installed, the removal finds nothing to delete.
             _guardchar<char> path;
             getAppManagerPath(path);
-            if (cRemoverUI::runRemoval(path.ptr, this, nullptr, store)) end_modal(0);
+            myRunning = true;
+            bool removed = cRemoverUI::runRemoval(path.ptr, this, nullptr, store);
+            myRunning = false;
+            if (removed) end_modal(0);
             return true;
         }
-        if (sender == myRefresh) return refresh(), true;
+        // A second click queued before the reading began finds it running: that reading
+        // gives the list anew (a restart would stop it, with its recovery of interrupted runs).
+        if (sender == myRefresh) {
+            if (!myRunning && !reading()) refresh();
+            return true;
+        }
         if (sender == myUpdate) return updateCurrItem(), true;
         if (sender == myUninstall) {
-            if (myCurrent && myCurrent->codeName.ptr && *myCurrent->codeName.ptr) {
+            if (!myRunning && myCurrent && myCurrent->codeName.ptr && *myCurrent->codeName.ptr) {
                 int lang = cLibLang::appliedLang();
                 _guardchar<char> code;
                 code.set(myCurrent->codeName.ptr);
                 myChecker.terminate(4000);
                 myChecking->hide();
+                myRunning = true;
                 uninstall(code.ptr, this, nullptr, store);
+                myRunning = false;
                 cSOPKGLang::applyLang(lang);
                 refresh();
             }

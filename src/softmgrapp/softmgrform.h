@@ -145,6 +145,9 @@ private:
     void onUpdateInfo(cUpdateInfoAction* a);
 
     bool myRefocusRefresh = false;  // Refresh held the focus when it started a reading
+    // An uninstallation, update or removal runs (its modal run is on): a click queued before
+    // its window opened does not start another inside it.
+    bool myRunning = false;
     cConfigReaderJob myReader;
     cUpdateCheckJob myChecker;
     sInstalledItem* myCurrent = nullptr;

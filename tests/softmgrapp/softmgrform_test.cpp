@@ -516,6 +516,60 @@ TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
                                               "Hello Tool (org.hello.copy)"}));
 }
 
+// Two clicks on one control reach the form in one loop turn (a double click before the
+// first one's window opens): the second finds its run going and starts no other inside it
+// (a second uninstallation would be refused by the run lock as an installer running).
+TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    PrivateHome home;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(installtest::makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
+    struct Case {
+        const char* control;
+        std::vector<std::string> boxes;  // every box shown, each answered No
+        int popups;
+    } cases[] = {
+        {"uninstall", {"Are you sure you want to remove this package?", "Uninstallation procedure was canceled."}, 0},
+        {"remove link", {"Are you sure you want to remove Software Manager?"}, 0},
+        {"language switch", {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        bool package = std::string(c.control) == "uninstall";
+        if (package && !store.hasSection("install/org.qmx.test.pkg")) {
+            ASSERT_EQ(installtest::install(pkg, home, &store).job, 0u);
+        }
+        if (!package) store.removeSection("install");
+        std::vector<std::string> boxes;
+        int popups = 0;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+            if (dynamic_cast<cPopupMaster*>(root)) return popups++, -1;
+            if (cMessageForm* box = dynamic_cast<cMessageForm*>(root)) {
+                boxes.push_back(box->text() ? box->text() : "");
+                return 0;
+            }
+            cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+            if (!f) return -2;
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == (package ? 1 : 0); }));
+            m->pumpAll();
+            cChildElement* target = package                                 ? (cChildElement*)f->uninstallButton()
+                                    : std::string(c.control) == "remove link" ? (cChildElement*)f->removeLink()
+                                                                              : (cChildElement*)f->langSwitch();
+            EXPECT_TRUE(target->visible_child());
+            sPoint at = {0, 0};
+            target->windowPos(at);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->pumpAll();
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading(); }));
+            return 0;
+        };
+        EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_EQ(popups, c.popups);
+    }
+}
+
 TEST_F(Manager, RemovalResults) {
     struct Case {
         const char* name;
