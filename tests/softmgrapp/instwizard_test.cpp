@@ -763,7 +763,9 @@ TEST_F(InstWizard, EveryClickAndReturnCounts) {
                 if (i && c.gapMs) {
                     maker.pumpAll();
                     // The clock stands still while the installation runs.
-                    if (i == 2) ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+                    if (i == 2) {
+                        ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
+                    }
                     maker.advanceClock(c.gapMs);
                 }
                 if (c.keys) {
