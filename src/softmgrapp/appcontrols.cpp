@@ -87,11 +87,6 @@ void fitPathLine(const char* pattern, const char* path, cFontObject* font, int r
     fill(lo);
 }
 
-int cWZIButton::neededWidth(const char* text, int least) {
-    int w = textExtent(text, mkBtnFont(false)).cx + 24;
-    return w > least ? w : least;
-}
-
 void cAppButtonBase::setActivated(bool on) {
     if (on == myActivated) return;
     myActivated = on;

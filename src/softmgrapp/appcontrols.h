@@ -51,9 +51,6 @@ public:
     void onPaint(cCanvas* canvas) override;
     void onInitData() override;
 
-    // The width a text needs on the button: its width in the button font plus 12 pixels
-    // on either side, and never less than `least` (the layout's own width).
-    static int neededWidth(const char* text, int least);
     // Mixes two colours channel by channel: (a * p) / 255 + (b * q) / 255.
     static unsigned int mix(unsigned int a, int p, unsigned int b, int q);
 

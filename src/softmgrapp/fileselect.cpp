@@ -58,16 +58,13 @@ void cFileSelectPanel::onInitData() {
         myBrowse = new cWZIButton;
         attach(myBrowse, 0, 70, 80, 26);
     }
-    const char* browse = string(eFselBrowse) ? string(eFselBrowse) : "Browse...";
-    // A longer label widens the button to the left; the edit gives way.
-    int w = cWZIButton::neededWidth(browse, 80);
-    anchor(myEdit, 20, 70, -51 - w, 26);
+    anchor(myEdit, 20, 70, -131, 26);
     myEdit->setReadonly(true);
     myEdit->setMaxLen(32768);
     myEdit->resetColors(0xFFFFFF, 0x655654, 0x9B6D18);
     myEdit->setStdFont(mkBtnPassFont());
-    anchor(myBrowse, -21 - w, 70, w, 26);
-    myBrowse->setText(browse, -1, false);
+    anchor(myBrowse, -101, 70, 80, 26);
+    myBrowse->setText(string(eFselBrowse) ? string(eFselBrowse) : "Browse...", -1, false);
 }
 
 void cFileSelectPanel::init(sPkgInstallContext* ctx) {

@@ -25,22 +25,6 @@ void cErrorDispl::onPaint(cCanvas* canvas) {
 
 cFinishPanel::~cFinishPanel() { clearActions(); }
 
-int cFinishPanel::layoutTexts() {
-    // A title or message longer than its place wraps: the title takes a second line and
-    // the message grows downwards, the boxes below move with it.
-    int w = width() - 20;  // the anchors' width -21
-    if (w < 10) w = 10;
-    int titleH = wrappedHeight(myTitle->text(), mkBtnFont(false), w);
-    if (titleH < kTitleHeight) titleH = kTitleHeight;
-    anchor(myTitle, 10, 10, -21, titleH);
-    myTitle->setTextDispMode(titleH > kTitleHeight ? cStaticElement::eTDMWrapped : cStaticElement::eTDMSingleLine);
-    int messageY = 10 + titleH + 10;
-    int messageH = wrappedHeight(myMessage->text(), mkStdFont(), w);
-    if (messageH < kMessageHeight) messageH = kMessageHeight;
-    anchor(myMessage, 10, messageY, -21, messageH);
-    return messageY + messageH;
-}
-
 void cFinishPanel::onInitData() {
     cPanelChild::onInitData();
     setBorderColor(0xFFFFFF);
@@ -51,9 +35,12 @@ void cFinishPanel::onInitData() {
         myMessage = new cErrorDispl;
         attach(myMessage, 10, 40, 10, 60);
     }
+    // Fixed places, whatever the language (every translation fits them): the title on one
+    // line, the message in its box, the boxes below from y 110.
     anchor(myTitle, 10, 10, -21, 20);
     myTitle->setColorSchema(0x655654, 0xFFFFFF, 0xFFFFFF);
     myTitle->setFont(mkBtnFont(false));
+    myTitle->setTextDispMode(cStaticElement::eTDMSingleLine);
     anchor(myMessage, 10, 40, -21, 60);
 }
 
@@ -72,34 +59,24 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
     if (!ctx) {
         myTitle->setText("", cCanvas::taLeft);
         myMessage->setText("", -1, true);
-        layoutTexts();
         return;
     }
     if (ctx->result != eIJOk) {
         myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
         myMessage->setText(messageOf(resultMessage(eAtInstallEnd, ctx->result)), -1, true);
-        layoutTexts();
         repaint();
         return;
     }
     myTitle->setText(string(eFinDone), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
-    const char* hint = string(eFinStartHint) ? string(eFinStartHint) : "";
-    if (abortRefused && string(eFinAbortRefused)) {
-        // The user asked to abort after the files were in place: say why it went on.
-        _guardchar<char> both;
-        concatText(string(eFinAbortRefused), "\n", both);
-        _guardchar<char> all;
-        concatText(both.ptr, hint, all);
-        myMessage->setText(all.ptr, -1, true);
-    } else {
-        myMessage->setText(hint, -1, true);
-    }
-    int bottom = layoutTexts();
+    // The user asked to abort after the files were in place: the message says why it went
+    // on, in place of the hint (both would not fit the message's box).
+    const char* message = abortRefused && string(eFinAbortRefused) ? string(eFinAbortRefused) : string(eFinStartHint);
+    myMessage->setText(message ? message : "", -1, true);
     _List<cSoftPkgScenario::sOnCompletionRun> runs;
     if (ctx->getOnCompletionRun(runs)) {
-        int y = bottom + 10 > 110 ? bottom + 10 : 110;
+        int y = 110;
         for (auto* it = runs.head; it; it = it->next) {
             // Boxes stop above the panel's bottom margin; the rest are not offered.
             if (y > height() - 20) break;

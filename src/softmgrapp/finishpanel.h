@@ -30,10 +30,8 @@ public:
     // Fills the page for the context's result; null clears it.
     void init(sPkgInstallContext* ctx);
     // Set by the wizard when the user asked to abort but the job had already applied the
-    // installation: a successful result then says so.
+    // installation: a successful result then says so in its message.
     bool abortRefused = false;
-    // The title's and the message's height in the wizard's layout; longer texts grow them.
-    static const int kTitleHeight = 20, kMessageHeight = 60;
     // Starts every checked program, in list order, without waiting for any of them: an
     // executable file runs with the package's arguments as separate words, anything else
     // is handed to the desktop's opener. Failures are skipped silently.
@@ -41,7 +39,8 @@ public:
 
     const char* titleText() { return myTitle ? myTitle->text() : nullptr; }
     const char* messageText() { return myMessage ? myMessage->text() : nullptr; }
-    int messageBottom() const { return myMessage ? myMessage->y() + myMessage->height() : 0; }
+    cChildElement* titleElement() { return myTitle; }
+    cChildElement* messageElement() { return myMessage; }
     unsigned int messageColour() const { return myMessage ? myMessage->defaultBackgroundColor() : 0; }
     _List<sActions>& actions() { return myActions; }
 
@@ -54,8 +53,6 @@ public:
 
 private:
     void clearActions();
-    // Sizes the title and the message to their texts; the message's bottom edge.
-    int layoutTexts();
     cStaticElement* myTitle = nullptr;
     cErrorDispl* myMessage = nullptr;
     _List<sActions> myActions;

@@ -170,9 +170,6 @@ void cInstWizard::setStep(int index) {
         const sStep& s = mySteps[i];
         const char* label = string(s.kind == pkFinish ? eInstwClose : eInstwNext);
         myNext->setText(label, -1, true);
-        // A longer word widens the button to the left.
-        int w = cWZIButton::neededWidth(label, kNextWidth);
-        anchor(myNext, -26 - w, -52, w, 26);
         hidePages();
         myNext->enable();
         switch (s.kind) {

@@ -53,7 +53,7 @@ public:
     cFinishPanel* finishPage() { return myFinish; }
     cChildElement* docView(int kind) { return kind >= 0 && kind <= 2 ? myDocs[kind] : nullptr; }
 
-    // The Next button's width in the wizard's layout (a longer word widens it); a step's
+    // The Next button's width in the wizard's layout (every word fits it); a step's
     // row and the box its name is drawn in, one line left of the white page the background
     // draws at x 190 (every translation of a name fits it in both weights).
     static const int kNextWidth = 100, kStepHeight = 22, kStepNameWidth = 140, kStepNameHeight = 14;

@@ -108,26 +108,17 @@ int cLangSelectionForm::selectedLang() const { return myGrid ? myGrid->getSelect
 
 void cLangSelectionForm::applyTexts() {
     if (myTitle && mySubtitle) {
-        // A title too long for the big font takes the wizard's title font; a subtitle of
-        // two lines moves both up so that it ends clear of the list's frame.
-        int w = clientArea()->width() - 25;
-        if (w < 100) w = 355;  // not placed yet: the narrower (sheet) form
+        // Each one line, its top at y 25 and 55 (a line of text is centred in its element,
+        // so the element is one line high in the language's font); every translation fits
+        // the panel's width.
         const char* title = string(eLangsTitle) ? string(eLangsTitle) : "";
         const char* sub = string(eLangsPrompt) ? string(eLangsPrompt) : "";
-        myTitle->setFont(textExtent(title, mkTitleFont()).cx > w ? mkWizTitleFont() : mkTitleFont());
-        int subH = wrappedHeight(sub, mkStdFont(), w);
-        bool two = subH > wrappedHeight("X", mkStdFont(), w);
-        clientArea()->anchor(myTitle, 15, two ? 8 : 20, -26, 34);
-        clientArea()->anchor(mySubtitle, 15, two ? 42 : 55, -26, two ? 40 : 20);
+        clientArea()->anchor(myTitle, 15, 25, -31, textExtent(title, mkTitleFont()).cy);
+        clientArea()->anchor(mySubtitle, 15, 55, -31, textExtent(sub, mkStdFont()).cy);
         myTitle->setText(title, cCanvas::taLeft);
         mySubtitle->setText(sub, cCanvas::taLeft);
     }
-    if (myStart) {
-        // A longer word widens the button to the left.
-        int w = cWZIButton::neededWidth(string(eLangsStart), 100);
-        clientArea()->anchor(myStart, -16 - w, 330, w, 26);
-        myStart->setText(string(eLangsStart));
-    }
+    if (myStart) myStart->setText(string(eLangsStart));
     if (!myLink) return;
     const char* t = linkText(this);
     if (!t) {
@@ -145,13 +136,11 @@ void cLangSelectionForm::onConstruct() {
     cCustomForm::onConstruct();
     clientArea()->setBgColor(0xE7E7E7);
     myTitle = new cStaticElement;
-    clientArea()->attach(myTitle, 15, 20, 360, 34);
+    clientArea()->attach(myTitle, 15, 25, 10, 10);
     myTitle->setFont(mkTitleFont());
     mySubtitle = new cStaticElement;
-    // Placed by applyTexts after its text: one line or two above the panel.
-    clientArea()->attach(mySubtitle, 15, 55, 360, 20);
+    clientArea()->attach(mySubtitle, 15, 55, 10, 10);
     mySubtitle->setFont(mkStdFont());
-    mySubtitle->setTextDispMode(cStaticElement::eTDMWrapped);
     myTitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
     mySubtitle->setColorSchema(0x655654, 0xE7E7E7, (unsigned)-1);
     myPanel = new cPanelChild;

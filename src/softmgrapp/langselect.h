@@ -49,7 +49,9 @@ public:
     int selectedLang() const;
     cLangsGrid* grid() { return myGrid; }
     cLinkElement* link() { return myLink; }
+    cStaticElement* title() { return myTitle; }
     cStaticElement* subtitle() { return mySubtitle; }
+    cWZIButton* startButton() { return myStart; }
 
     void onConstruct() override;
     bool onAction(cChildElement* sender, cChildAction* action) override;

@@ -53,6 +53,8 @@ bool cLangSwitchCtl::choose(int lang) {
 
 bool cLangSwitchCtl::onAction(cChildElement* sender, cChildAction* action) {
     if (sender != this || action->type != eActClick) return cGenButtonChild::onAction(sender, action);
+    // A second click queued before the popup opened does not open another inside it.
+    if (myChoosing) return true;
     tPopupItems items;
     for (int id = 0; id <= 10; id++) {
         if (!cSOPKGLang::_defines(id)) continue;
@@ -69,7 +71,9 @@ bool cLangSwitchCtl::onAction(cChildElement* sender, cChildAction* action) {
     cfg.font = mkSelectHdrFont();
     cfg.images = ciLangImages18x14();
     cfg.selectedId = myLang;
+    myChoosing = true;
     int chosen = cPopupMaster::simplePopup(this, items, at.x, at.y + height() + 2, &cfg);
+    myChoosing = false;
     if (chosen >= 0) choose(chosen);
     return true;
 }

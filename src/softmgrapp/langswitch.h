@@ -27,4 +27,5 @@ public:
 
 private:
     int myLang = 12;
+    bool myChoosing = false;  // its popup is open
 };

@@ -21,7 +21,6 @@
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
-#include "ui/application.h"
 #include "ui/controls/button.h"
 #include "ui/controls/header.h"
 #include "ui/elementhost.h"
@@ -61,13 +60,6 @@ bool openRunCommand(const char* command) {
     if (line.argv.count > 2) return startDetached(line.argv.ptr);
     // A path alone that is gone starts nothing: its words are no program.
     return cFolderContents::objtype(line.path.ptr) != cFolderContents::eNothing && shellOpen(line.path.ptr);
-}
-
-// The width a list column needs for a text in the list's font, at least `least`: the
-// header's borders and the cells' padding take 10 pixels on either side together.
-static int columnWidth(const char* text, int least) {
-    int w = textExtent(text, nullptr).cx + 12;
-    return w > least ? w : least;
 }
 
 // "name (code)" for a row of the list; when it is wider than the room the name is cut
@@ -152,7 +144,7 @@ bool cSoftMgrForm::cConfigReaderJob::sectionEnumProc(const char* name) {
     if (regKey(section.ptr, kRegUTime, key) && myStore->getParamInt(key.ptr, utime)) {
         char buf[64];
         if (unixToStr((unsigned int)(utime & 0xFFFFFFFFu), buf, sizeof(buf))) {
-            // The list's column holds the day; the details show the time as well.
+            // Day and time, in the list and the details; the day alone tells rows apart.
             it->installedText.set(buf);
             char* blank = strchr(buf, ' ');
             if (blank) *blank = 0;
@@ -258,21 +250,15 @@ void cSoftMgrForm::onConstruct() {
     myListPanel->anchor(myList, 5, 5, -11, -11);
     myList->setBorderColor(0xFFFFFF, false);
     myList->setImageLists(&myIcons, nullptr, nullptr);
-    // Columns 2 to 4 widen to a caption (or "Update available") longer than their room;
-    // the name column gives up what they take.
-    int last = myList->width() - 530;
-    if (last < 20) last = 20;
-    int w2 = columnWidth(string(eSoftmInstalled), 100), w3 = columnWidth(string(eSoftmVersion), 100),
-        w4 = columnWidth(string(eSoftmUpdateAvailable), last);
-    int w1 = 310 - (w2 - 100) - (w3 - 100) - (w4 - last);
-    myList->setColumn(1, string(eSoftmName), w1 > 150 ? w1 : 150, cCanvas::taLeft);
+    // Fixed widths, whatever the language: every caption and "Update available" fit them.
+    myList->setColumn(1, string(eSoftmName), 310, cCanvas::taLeft);
     myList->setColumnFont(1, mkBtnFont(false));
     myList->setColumnTextColor(1, kText, false);
-    myList->setColumn(2, string(eSoftmInstalled), w2, cCanvas::taLeft);
+    myList->setColumn(2, string(eSoftmInstalled), 100, cCanvas::taLeft);
     myList->setColumnTextColor(2, kGrey, false);
-    myList->setColumn(3, string(eSoftmVersion), w3, cCanvas::taLeft);
+    myList->setColumn(3, string(eSoftmVersion), 100, cCanvas::taLeft);
     myList->setColumnTextColor(3, kGrey, false);
-    myList->setColumn(4, "", w4, cCanvas::taLeft);
+    myList->setColumn(4, "", myList->width() - 530, cCanvas::taLeft);
     myList->setColumnTextColor(4, 0xD4A76C, false);
     // A flat header: white, hot borders only, columns not clickable.
     for (int id = 1; id <= 5; id++) {
@@ -329,18 +315,13 @@ void cSoftMgrForm::onConstruct() {
         *links[i] = l;
     }
 
-    // Uninstall at the right edge, Update 15 pixels left of it; a longer word widens its
-    // button and moves Update further left. Tab meets them in this order.
+    // Uninstall at the right edge, Update 15 pixels left of it; Tab meets them in this order.
     cWZIButton** buttons[2] = {&myUninstall, &myUpdate};
-    int right = -1;
     for (int i = 0; i < 2; i++) {
         cWZIButton* b = new cWZIButton;
-        const char* label = string(i ? eSoftmUpdate : eSoftmUninstall);
-        int w = cWZIButton::neededWidth(label, 115);
-        myDetails->attach(b, 0, 0, w, 30);
-        myDetails->anchor(b, right - w, 0, w, 30);
-        right -= w + 15;
-        b->setText(label);
+        myDetails->attach(b, 0, 0, 115, 30);
+        myDetails->anchor(b, i ? -246 : -116, 0, 115, 30);
+        b->setText(string(i ? eSoftmUpdate : eSoftmUninstall));
         b->setColorSchema(kText, 0xFFFFFF, 0xE4E0DC, 0xEAD3B0);
         *buttons[i] = b;
     }
@@ -356,9 +337,8 @@ void cSoftMgrForm::onConstruct() {
     myRemoveLink->hide(false);
 
     myRefresh = new cWZIButton;
-    int refreshW = cWZIButton::neededWidth(string(eSoftmRefresh), 114);
-    attach(myRefresh, 0, 0, refreshW, 30);
-    anchor(myRefresh, -47 - refreshW, -40, refreshW, 30);
+    attach(myRefresh, 0, 0, 114, 30);
+    anchor(myRefresh, -161, -40, 114, 30);
     myRefresh->setText(string(eSoftmRefresh));
     myRefresh->setColorSchema(0xFFFFFF, kLink, 0xE2A74E, 0xEAD3B0);
 
@@ -409,9 +389,9 @@ void cSoftMgrForm::takeItems() {
     for (auto* it = myItems.ptr ? myItems.ptr->head : nullptr; it; it = it->next, myRowCount++) {
         sInstalledItem& item = it->value;
         myIcons.refImage((int)myRowCount, &item.smallIcon);
-        // Two packages of one name installed the same day in one version would read alike:
-        // such rows carry their code names, which stay whole in the column (a long name
-        // is cut before them instead).
+        // Two packages of one name installed the same day in one version would read alike
+        // (the column cuts the time): such rows carry their code names, which stay whole
+        // in the column (a long name is cut before them instead).
         _guardchar<char> name;
         name.set(item.name.ptr ? item.name.ptr : "");
         for (auto* o = myItems.ptr->head; o; o = o->next)
@@ -421,7 +401,7 @@ void cSoftMgrForm::takeItems() {
                 break;
             }
         myList->setItem((int)myRowCount, 1, name.ptr, (int)myRowCount, &item);
-        myList->setItem((int)myRowCount, 2, item.installedDate.ptr ? item.installedDate.ptr : "", -1, nullptr);
+        myList->setItem((int)myRowCount, 2, item.installedText.ptr ? item.installedText.ptr : "", -1, nullptr);
         myList->setItem((int)myRowCount, 3, item.versionText.ptr, -1, nullptr);
         myList->setItem((int)myRowCount, 4, "", -1, nullptr);
     }
@@ -491,7 +471,7 @@ void cSoftMgrForm::selectItem(sInstalledItem* item) {
 }
 
 void cSoftMgrForm::updateCurrItem() {
-    if (!myCurrent || !myCurrent->hasUpdate()) return;
+    if (myRunning || !myCurrent || !myCurrent->hasUpdate()) return;
     cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
     ctx.name.set(myCurrent->name.ptr);
     strVer(myCurrent->newVersion, ctx.version);
@@ -499,7 +479,10 @@ void cSoftMgrForm::updateCurrItem() {
     ctx.site.set(myCurrent->site.ptr);
     ctx.whatsNew.set(myCurrent->whatsNew.ptr);
     ctx.store = store;
-    if (cSoftUpdateInfoForm::installUpdate(ctx, this)) end_modal(0);
+    myRunning = true;
+    bool started = cSoftUpdateInfoForm::installUpdate(ctx, this);
+    myRunning = false;
+    if (started) end_modal(0);
 }
 
 void cSoftMgrForm::onUpdateInfo(cUpdateInfoAction* a) {
@@ -541,12 +524,7 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
             if (myChecker.start(this)) myChecking->show();
         } else {
             myStatus->setText(string(eSoftmNoPackages), cCanvas::taLeft);
-            // Removing the manager is offered only while its installed copy is there.
-            _guardchar<char> copy;
-            if (getAppManagerPath(copy) && objKind(copy.ptr) == 1)
-                myRemoveLink->show();
-            else
-                myRemoveLink->hide();
+            myRemoveLink->show();
         }
         repaint();
         if (!myReader.unfinished.empty()) {
@@ -578,24 +556,34 @@ bool cSoftMgrForm::onAction(cChildElement* sender, cChildAction* action) {
     }
     if (action->type == eActClick) {
         if (sender == myRemoveLink) {
+            if (myRunning) return true;
+            // The installed copy's path, not the running program's: where no copy is
+            // installed, the removal finds nothing to delete.
             _guardchar<char> path;
-            if (!ownPath.empty())
-                path.set(ownPath.ptr);
-            else if (cCIApplication::appRef() && cCIApplication::appRef()->exePath())
-                path.set(cCIApplication::appRef()->exePath());
-            if (cRemoverUI::runRemoval(path.ptr, this, nullptr, store)) end_modal(0);
+            getAppManagerPath(path);
+            myRunning = true;
+            bool removed = cRemoverUI::runRemoval(path.ptr, this, nullptr, store);
+            myRunning = false;
+            if (removed) end_modal(0);
             return true;
         }
-        if (sender == myRefresh) return refresh(), true;
+        // A second click queued before the reading began finds it running: that reading
+        // gives the list anew (a restart would stop it, with its recovery of interrupted runs).
+        if (sender == myRefresh) {
+            if (!myRunning && !reading()) refresh();
+            return true;
+        }
         if (sender == myUpdate) return updateCurrItem(), true;
         if (sender == myUninstall) {
-            if (myCurrent && myCurrent->codeName.ptr && *myCurrent->codeName.ptr) {
+            if (!myRunning && myCurrent && myCurrent->codeName.ptr && *myCurrent->codeName.ptr) {
                 int lang = cLibLang::appliedLang();
                 _guardchar<char> code;
                 code.set(myCurrent->codeName.ptr);
                 myChecker.terminate(4000);
                 myChecking->hide();
+                myRunning = true;
                 uninstall(code.ptr, this, nullptr, store);
+                myRunning = false;
                 cSOPKGLang::applyLang(lang);
                 refresh();
             }

@@ -44,8 +44,8 @@ public:
         _guardchar<char> download;
         _guardchar<char> whatsNew;
         _guardchar<char> site;
-        _guardchar<char> installedText;  // date and time, for the details
-        _guardchar<char> installedDate;  // the date alone, for the list
+        _guardchar<char> installedText;  // date and time
+        _guardchar<char> installedDate;  // the date alone
         _guardchar<char> publisher, support, updates;
         _List<sRunOption> commands;
         bool hasUpdate() const { return answered && newVersion > version; }
@@ -135,8 +135,6 @@ public:
     long long commandLinkCount() const { return myCommandLinks.count(); }
     bool reading() const { return myReader.runs(); }
     bool checking() const { return myChecker.runs(); }
-    // The running executable (for the removal); the application's when empty.
-    _guardchar<char> ownPath;
     // The configuration store; the application's when null.
     cApplicationConfig* store = nullptr;
 
@@ -147,6 +145,9 @@ private:
     void onUpdateInfo(cUpdateInfoAction* a);
 
     bool myRefocusRefresh = false;  // Refresh held the focus when it started a reading
+    // An uninstallation, update or removal runs (its modal run is on): a click queued before
+    // its window opened does not start another inside it.
+    bool myRunning = false;
     cConfigReaderJob myReader;
     cUpdateCheckJob myChecker;
     sInstalledItem* myCurrent = nullptr;

@@ -30,6 +30,7 @@
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
 #include "testutil.h"
+#include "ui/controls/header.h"
 #include "ui/controls/messageform.h"
 #include "ui/controls/popupmenu.h"
 #include "ui/elementhost.h"
@@ -136,10 +137,10 @@ TEST_F(Manager, ListFirstThenRowsMarkedByTheCheck) {
 }
 
 // In every language, with three packages (the first with a long name, every link and a
-// command; the second of the same name; the third without links): each button holds its
-// word, the details' texts and links stand at their places and hold their words, a
-// command link is cut by its box. Snapshots softmgr_<LANG>.png (the first package) and
-// softmgr_second_<LANG>.png.
+// command; the second of the same name; the third without links): the buttons and the
+// list's columns keep their places and sizes, the details' texts and links stand at their
+// places and hold their words, a command link is cut by its box. Snapshots
+// softmgr_<LANG>.png (the first package) and softmgr_second_<LANG>.png.
 TEST_F(Manager, EveryLanguageFitsItsControls) {
     if (!testutil::haveTool("python3")) GTEST_SKIP() << "python3 not installed";
     std::string answer = "2.0\r\nhttp://h.example/files/u.zip\r\nhttp://h.example/\r\n";
@@ -168,12 +169,16 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
             EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && !f->checking() && f->itemCount() == 3; }));
             m->pumpAll();
             EXPECT_TRUE(f->updateButton()->visible_child());
-            for (cWZIButton* b : {f->updateButton(), f->uninstallButton(), f->refreshButton()})
-                EXPECT_LE(cWZIButton::neededWidth(b->text(), 0), b->width()) << b->text();
-            EXPECT_LE(f->updateButton()->x() + f->updateButton()->width() + 15, f->uninstallButton()->x());
+            int panelW = f->detailsPanel()->width();
+            EXPECT_EQ(rect(f->updateButton()), (std::vector<int>{panelW - 245, 0, 115, 30}));
+            EXPECT_EQ(rect(f->uninstallButton()), (std::vector<int>{panelW - 115, 0, 115, 30}));
+            EXPECT_EQ(rect(f->refreshButton()), (std::vector<int>{770 - 160, 480 - 39, 114, 30}));
+            cHeaderChild* header = f->list()->header();
+            EXPECT_EQ((std::vector<int>{header->columnWidth(1), header->columnWidth(2), header->columnWidth(3),
+                                        header->columnWidth(4)}),
+                      (std::vector<int>{310, 100, 100, f->list()->width() - 530}));
             // The details: the texts in their boxes, the address links one under another at
             // x 390 (their words inside the panel), the command links 300 wide below.
-            int panelW = f->detailsPanel()->width();
             std::vector<std::vector<int> > addresses, commands;
             for (cChildElement* c = f->detailsPanel()->firstChild(); c; c = c->nextSibling()) {
                 cStaticElement* t = dynamic_cast<cStaticElement*>(c);
@@ -191,8 +196,10 @@ TEST_F(Manager, EveryLanguageFitsItsControls) {
             EXPECT_EQ(addresses, (std::vector<std::vector<int> >{
                                      {390, 70, panelW - 290, 20}, {390, 90, panelW - 290, 20}, {390, 110, panelW - 290, 20}}));
             EXPECT_EQ(commands, (std::vector<std::vector<int> >{{85, 115, 300, 20}, {85, 135, 300, 20}}));
-            // The day alone in the list; its caption and the values in their columns.
-            EXPECT_EQ(std::string(f->list()->text(0, 2)).find(' '), std::string::npos) << f->list()->text(0, 2);
+            // The list's Installed column holds the day and the time, as the details do.
+            std::string installed = f->list()->text(0, 2);
+            EXPECT_NE(installed.find(':'), std::string::npos) << installed;
+            EXPECT_STREQ(installed.c_str(), f->currentItem()->installedText.ptr);
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_" + ciLangID(id) + ".png").c_str());
             f->list()->select(1);
             m->pumpAll();
@@ -231,10 +238,7 @@ TEST_F(Manager, CtrlQEndsTheManagerWhileTheServerStalls) {
 }
 
 TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
-    // The removal is offered only once a copy of the manager is installed.
-    PrivateHome home;
-    _guardchar<char> copy;
-    ASSERT_TRUE(getAppManagerPath(copy));
+    PrivateHome home;  // no copy of the manager installed: the link is offered all the same
     int opened = 0;
     long long popupItems = -1;
     script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
@@ -249,11 +253,14 @@ TEST_F(Manager, NoPackagesOffersTheRemoveLinkAndLanguageSwitchReopens) {
         EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->refreshButton()->enabled(); }));
         EXPECT_STREQ(f->status()->text(), opened == 1 ? "No software packages installed"
                                                       : "Keine Softwarepakete installiert");
-        EXPECT_EQ(f->removeLink()->visible_child(), opened == 2);
+        cLinkElement* link = f->removeLink();
+        EXPECT_TRUE(link->visible_child());
+        sSize want = {0, 0};
+        link->wantsSize(want);
+        EXPECT_EQ((std::vector<int>{link->x(), link->y(), link->width(), link->height()}),
+                  (std::vector<int>{45, 480 + (30 - want.cy) / 2 - 39, want.cx, want.cy}));
         EXPECT_FALSE(f->detailsPanel()->visible_child());
         if (opened == 1) {
-            std::string c = copy.ptr;
-            EXPECT_TRUE(makeDirs(c.substr(0, c.rfind('/'))) && installtest::writeTextFile(c, "#!/bin/sh\n"));
             m->snapshotPNG(w, (snapshotDir() + "/softmgr_empty.png").c_str());
             EXPECT_FALSE(f->langSwitch()->choose(eLangENG)) << "the shown language does not reopen";
             // Over the flag its hint names the language; a click opens the popup of the
@@ -507,6 +514,60 @@ TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, (std::vector<std::string>{" (org.alpha)", " (org.alpha.lab)", "Hello Tool", "Hello Tool (org.hello)",
                                               "Hello Tool (org.hello.copy)"}));
+}
+
+// Two clicks on one control reach the form in one loop turn (a double click before the
+// first one's window opens): the second finds its run going and starts no other inside it
+// (a second uninstallation would be refused by the run lock as an installer running).
+TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    PrivateHome home;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(installtest::makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
+    struct Case {
+        const char* control;
+        std::vector<std::string> boxes;  // every box shown, each answered No
+        int popups;
+    } cases[] = {
+        {"uninstall", {"Are you sure you want to remove this package?", "Uninstallation procedure was canceled."}, 0},
+        {"remove link", {"Are you sure you want to remove Software Manager?"}, 0},
+        {"language switch", {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        bool package = std::string(c.control) == "uninstall";
+        if (package && !store.hasSection("install/org.qmx.test.pkg")) {
+            ASSERT_EQ(installtest::install(pkg, home, &store).job, 0u);
+        }
+        if (!package) store.removeSection("install");
+        std::vector<std::string> boxes;
+        int popups = 0;
+        script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+            if (dynamic_cast<cPopupMaster*>(root)) return popups++, -1;
+            if (cMessageForm* box = dynamic_cast<cMessageForm*>(root)) {
+                boxes.push_back(box->text() ? box->text() : "");
+                return 0;
+            }
+            cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+            if (!f) return -2;
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->itemCount() == (package ? 1 : 0); }));
+            m->pumpAll();
+            cChildElement* target = package                                 ? (cChildElement*)f->uninstallButton()
+                                    : std::string(c.control) == "remove link" ? (cChildElement*)f->removeLink()
+                                                                              : (cChildElement*)f->langSwitch();
+            EXPECT_TRUE(target->visible_child());
+            sPoint at = {0, 0};
+            target->windowPos(at);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->pumpAll();
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading(); }));
+            return 0;
+        };
+        EXPECT_EQ(cSoftMgrForm::runManager(&maker, &store), 0);
+        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_EQ(popups, c.popups);
+    }
 }
 
 TEST_F(Manager, RemovalResults) {
