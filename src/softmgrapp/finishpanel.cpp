@@ -62,12 +62,16 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         return;
     }
     if (ctx->result != eIJOk) {
+        // No boxes follow an error: its text takes the room down to the bottom margin, so
+        // that no error is cut before its end.
+        anchor(myMessage, 10, 40, -21, -61);
         myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
         myMessage->setText(messageOf(resultMessage(eAtInstallEnd, ctx->result)), -1, true);
         repaint();
         return;
     }
+    anchor(myMessage, 10, 40, -21, 60);
     myTitle->setText(string(eFinDone), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
     // The user asked to abort after the files were in place: the message says why it went

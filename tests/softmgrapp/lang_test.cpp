@@ -177,7 +177,8 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
         {"pkgm::fsel", {6}, kWrap, std13, page - 40, 290 - 140, nullptr},
         // The finish page: the title on its line, every message in its box.
         {"pkgm::fin", {0, 1}, kLine, bold, finW, 0, nullptr},
-        {"pkgm::fin", {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}, kWrap, std13, finW, 60, nullptr},
+        {"pkgm::fin", {13, 14}, kWrap, std13, finW, 60, nullptr},
+        {"pkgm::fin", {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, kWrap, std13, finW, 290 - 60, nullptr},
         // The installation page's stage line.
         {"pkgm::instp", {0, 2, 3, 4}, kLine, std13, page - 40 - 20, 0, nullptr},
         // The language form (as a sheet, its narrower size): title and subtitle on one line
@@ -209,7 +210,7 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
     // The default table's words stand as they are written, even where their box has to cut
     // them; every translation fits whole.
     const std::set<std::pair<std::string, int> > englishCut = {
-        {"pkgm::instw", 18}, {"pkgm::instw", 19}, {"pkgm::fin", 12}, {"pkgm::langs", 1}};
+        {"pkgm::instw", 18}, {"pkgm::instw", 19}, {"pkgm::langs", 1}};
     std::vector<std::string> failures;
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
