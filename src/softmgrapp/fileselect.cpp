@@ -79,21 +79,13 @@ void cFileSelectPanel::init(sPkgInstallContext* ctx) {
     myEdit->enable();
     const char* pgm = ctx->getStr("pgm");
     if (pgm && *pgm) {
-        showFolder(pgm);
+        myEdit->setText(pgm);
         return;
     }
     // A folder of the package's own, below the user's applications folder unless the
     // scenario names another one the user may write.
     _guardchar<char> folder;
-    showFolder(proposeInstallFolder(*ctx, folder) ? folder.ptr : "/Applications");
-}
-
-void cFileSelectPanel::showFolder(const char* folder) {
-    myEdit->setText(folder);
-    // The end of a long path is the part that tells folders apart (the package's own
-    // folder): the field shows it rather than the path's start.
-    myEdit->setCaret(myEdit->length());
-    myEdit->repaint();
+    myEdit->setText(proposeInstallFolder(*ctx, folder) ? folder.ptr : "/Applications");
 }
 
 void cFileSelectPanel::onPaint(cCanvas* canvas) {
@@ -147,7 +139,7 @@ bool cFileSelectPanel::takeFolder(const char* folder) {
         refuse(eFselNoRoom, nullptr);
         return false;
     }
-    showFolder(folder);
+    myEdit->setText(folder);
     return true;
 }
 

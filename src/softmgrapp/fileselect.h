@@ -38,7 +38,6 @@ public:
 private:
     // An error box with the page's message `message` (an eFselMsg) naming `path`.
     void refuse(int message, const char* path);
-    void showFolder(const char* folder);
     sPkgInstallContext* myCtx = nullptr;
     cEditChild* myEdit = nullptr;
     cWZIButton* myBrowse = nullptr;
