@@ -39,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int r = checkUpdateArchive(path);
     if (r < eArchiveOk || r > eArchiveDamaged) abort();
     if (r == eArchiveOk) {
-        // Unpacked into a private temporary folder of this run, then removed.
+        // Unpacked into a private temporary folder of this run, then removed; the folder
+        // itself goes when the run ends.
         static char tmp[] = "/tmp/fuzzupd-XXXXXX";
-        static bool made = mkdtemp(tmp) && setenv("TMPDIR", tmp, 1) == 0;
+        static bool made = mkdtemp(tmp) && setenv("TMPDIR", tmp, 1) == 0 && atexit([] { rmdir(tmp); }) == 0;
         _guardchar<char> folder;
         int reason = -1;
         bool ok = made && unpackUpdateArchive(path, folder, nullptr, nullptr, &reason);

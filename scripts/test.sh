@@ -37,7 +37,8 @@ took "sanitizer build"
 # Every test source is compiled: each file under tests/ with a C or C++ extension is in the
 # build's compile commands, and the target it is compiled into is a test program (whose tests
 # CTest must run, below) or a helper the tests build and run themselves (test_helpers.txt);
-# a source outside both, or a test_* program CTest does not know, would pass without running.
+# a source outside both, or a program linked with GoogleTest (or named test_*, wherever it
+# lies) that CTest does not know, would pass without running.
 python3 - "$root" "$BUILD_DIR" <<'EOF'
 import json, os, re, subprocess, sys
 root, build = sys.argv[1:]
@@ -70,11 +71,21 @@ for f in sorted(sources):
     if strays:
         fail("test source %s is compiled into %s, neither a test program CTest runs (test_programs.txt) "
              "nor a helper of the tests (test_helpers.txt)" % (rel, ", ".join(strays)))
-# The programs the build makes, from its own graph (a file left by an older build is none).
-graph = subprocess.run(["ninja", "-C", build, "-t", "targets", "all"], capture_output=True, text=True, check=True).stdout
-made = sorted(set(m.group(1) for m in re.finditer(r"^(test_[A-Za-z0-9_]+): C(XX)?_EXECUTABLE_LINKER", graph, re.M)) - programs)
-if made:
-    fail("test programs the build made that CTest does not run (not in test_programs.txt): " + ", ".join(made))
+# The programs the build makes, from its own graph (a file left by an older build is none): those
+# named test_*, and those whose link takes in GoogleTest or GoogleMock, whatever their name.
+def ninja(*args):
+    return subprocess.run(["ninja", "-C", build, "-t"] + list(args), capture_output=True, text=True, check=True).stdout
+made = set(m.group(1) for m in re.finditer(r"^((?:\S*/)?test_[A-Za-z0-9_]+): C(XX)?_EXECUTABLE_LINKER", ninja("targets", "all"), re.M))
+gtest = re.compile(r"(^|[\s/])(lib(gtest|gmock)(_main)?(d)?\.(a|so)\S*|-l(gtest|gmock)(_main)?)(\s|$)")
+for command in ninja("commands", "all").split("\n"):
+    out = re.search(r"\s-o\s+(\S+)", command)
+    if out and gtest.search(command) and not out.group(1).endswith(".o"):
+        made.add(out.group(1))
+run_by_ctest = {os.path.realpath(p) for p in lines("test_programs.txt")}
+strays = sorted(m for m in made if os.path.realpath(os.path.join(build, m)) not in run_by_ctest)
+if strays:
+    fail("programs the build made with GoogleTest, or named test_*, that CTest does not run (not in "
+         "test_programs.txt): " + ", ".join(strays))
 EOF
 
 # Every test the programs define must run: CTest may neither find none nor leave some out, and
@@ -101,19 +112,48 @@ rm -rf "$junit" "$results"
 scratch=$(mktemp -d)
 chmod 1777 "$scratch"
 trap 'rm -rf "$scratch"' EXIT
+# What this machine has that some tests may skip without (tests/ci_skips.txt's sha and nobody
+# lines): a skip for the lack of what is there is a fault. The superuser runs some tests as
+# uid 65534, which a user namespace that maps only the superuser does not have; and that user
+# must reach the folder (a TMPDIR inside a private folder: then the tests' go to /tmp instead).
+present=
+if [ -z "${QMX_NO_CPU_SHA:-}" ] && awk '/^flags/ { for (i = 3; i <= NF; i++) n += $i == "sha_ni" || $i == "ssse3" || $i == "sse4_1"; exit }
+  END { exit n != 3 }' /proc/cpuinfo; then
+  present+=" sha"
+fi
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@" 2>/dev/null; }
+if [ "$(id -u)" -ne 0 ]; then
+  present+=" nobody"
+elif as_nobody true; then
+  present+=" nobody"
+  if ! as_nobody test -w "$scratch" -a -x "$scratch"; then
+    echo "note: uid 65534 cannot reach $scratch (TMPDIR=${TMPDIR:-}): the tests' temporary folders go to /tmp"
+    rm -rf "$scratch"
+    scratch=$(mktemp -d /tmp/tmp.XXXXXXXXXX)
+    chmod 1777 "$scratch"
+  fi
+fi
 # A passed test's output is kept in the report from its end (where GoogleTest's verdict is).
 ctest_status=0
 (cd "$BUILD_DIR" && TMPDIR=$scratch ctest --output-on-failure -j"$(nproc)" --timeout 600 --no-tests=error \
   --output-junit "$junit" --test-output-size-passed 4096 --test-output-truncation head) || ctest_status=$?
+# The SHA code as on a CPU without its extensions, on every machine: test_hash again with
+# QMX_NO_CPU_SHA set, where the tests of the extension code skip and every other one passes.
+nosha=$BUILD_DIR/test_hash-no-cpu-sha
+rm -f "$nosha.xml"
+nosha_status=0
+(cd "$BUILD_DIR" && TMPDIR=$scratch QMX_NO_CPU_SHA=1 ./test_hash --gtest_output="xml:$nosha.xml") >"$nosha.log" 2>&1 ||
+  nosha_status=$?
 left=$(ls -A "$scratch")
 rm -rf "$scratch"
 # A test passes when CTest saw it pass and GoogleTest's report of it says it ran to its end
 # without a failure. Under CI=true it may skip only when that report calls it skipped and a
 # line of tests/ci_skips.txt names it (the program itself also fails a skip for a reason that
 # line does not give, tests/testutil.cpp). What a test prints decides nothing.
-python3 - "$defined" "$junit" "$results" "$root/tests/ci_skips.txt" "$ctest_status" "${CI:-}" <<'EOF'
+python3 - "$defined" "$junit" "$results" "$root/tests/ci_skips.txt" "$ctest_status" "${CI:-}" "$present" <<'EOF'
 import fnmatch, os, sys, xml.etree.ElementTree as ET
-defined_path, junit_path, results, skips_path, ctest_status, ci = sys.argv[1:]
+defined_path, junit_path, results, skips_path, ctest_status, ci, present = sys.argv[1:]
+present = present.split()
 def fail(message):
     print("ci: " + message, file=sys.stderr)
     sys.exit(1)
@@ -133,8 +173,9 @@ for case in cases:
 missing = [n for n in names if n not in ctest]
 if missing:
     fail("ctest ran %d tests, the test programs define %d; not run: %s" % (len(ctest), len(names), some(missing)))
-allowed = [l.split()[1] for l in open(skips_path).read().split("\n") if len(l.split("#")[0].split()) >= 3]
-failed, unfinished, skipped, unlisted = [], [], [], []
+# (where, pattern) of each line; a line whose <where> this machine has allows no skip here.
+allowed = [tuple(w[:2]) for w in (l.split("#")[0].split() for l in open(skips_path).read().split("\n")) if len(w) >= 3]
+failed, unfinished, skipped, unlisted, unfounded = [], [], [], [], []
 for name in names:
     verdict = None
     try:
@@ -159,8 +200,11 @@ for name in names:
         unfinished.append(name)
     elif verdict == "skipped":
         skipped.append(name)
-        if ci in ("true", "1") and not any(fnmatch.fnmatchcase(name, p) for p in allowed):
+        lines = [w for w, p in allowed if fnmatch.fnmatchcase(name, p)]
+        if ci in ("true", "1") and not lines:
             unlisted.append(name)
+        elif ci in ("true", "1") and all(w in present for w in lines):
+            unfounded.append("%s (%s)" % (name, ", ".join(sorted(set(lines)))))
 if failed:
     fail("%d tests failed: %s" % (len(failed), some(failed)))
 if unfinished:
@@ -168,10 +212,42 @@ if unfinished:
          "ended part-way): %s" % (results, some(unfinished)))
 if unlisted:
     fail("skipped, and tests/ci_skips.txt does not allow it: " + some(unlisted))
+if unfounded:
+    fail("skipped for the lack of what this machine has (tests/ci_skips.txt: sha, the CPU's SHA extensions; "
+         "nobody, uid 65534 within the superuser's reach): " + some(unfounded))
 if ctest_status != "0":
     fail("ctest failed (exit status %s) though every test passed" % ctest_status)
 print("ci: %d tests defined, each run once by CTest and passed%s" % (len(names),
       ", %d skipped: %s" % (len(skipped), some(skipped)) if skipped else ""))
+EOF
+# test_hash as on a CPU without the SHA extensions ran to its end, and exactly the tests of the
+# extension code (tests/ci_skips.txt's sha lines) skipped: the switch took.
+python3 - "$nosha" "$root/tests/ci_skips.txt" "$nosha_status" <<'EOF'
+import fnmatch, sys, xml.etree.ElementTree as ET
+nosha, skips_path, status = sys.argv[1:]
+def fail(message):
+    print("ci: test_hash with QMX_NO_CPU_SHA=1 (as on a CPU without the SHA extensions): %s (its output: %s.log)"
+          % (message, nosha), file=sys.stderr)
+    sys.exit(1)
+if status != "0":
+    fail("exit status " + status)
+try:
+    cases = list(ET.parse(nosha + ".xml").getroot().iter("testcase"))
+except (OSError, ET.ParseError) as e:
+    fail("no readable report of its end (%s.xml): %s" % (nosha, e))
+sha = [w[1] for w in (l.split("#")[0].split() for l in open(skips_path).read().split("\n")) if len(w) >= 3 and w[0] == "sha"]
+wrong = []
+for case in cases:
+    name = case.get("classname") + "." + case.get("name")
+    cpu = any(fnmatch.fnmatchcase(name, p) for p in sha)
+    if case.find("failure") is not None or case.find("error") is not None:
+        wrong.append(name + " failed")
+    elif case.get("result") != ("skipped" if cpu else "completed"):
+        wrong.append("%s %s" % (name, "ran the extension code" if cpu else case.get("result")))
+if wrong or not cases:
+    fail(", ".join(wrong) or "no tests")
+print("ci: test_hash with QMX_NO_CPU_SHA=1: %d tests passed, %d of the extension code skipped"
+      % (sum(c.get("result") == "completed" for c in cases), sum(c.get("result") == "skipped" for c in cases)))
 EOF
 # (After the verdicts: a failing test may well leave its folder behind.)
 [ -z "$left" ] || fail "the tests left in their temporary folder (TMPDIR): $(echo $left)"
@@ -187,7 +263,12 @@ benches=()
 for b in "$root"/bench/*.cpp; do benches+=("$(basename "$b" .cpp)"); done
 cmake --build "$plain" --target softmgr_devbundle test_base "${benches[@]}" -- -j"$(nproc)" >"$plain.log" 2>&1 ||
   { tail -40 "$plain.log"; fail "the Release build (softmgr, benchmarks, test_base) failed in $plain; its log: $plain.log"; }
-"$plain/softmgr" version >/dev/null || fail "the Release build's program does not start: $plain/softmgr version (exit status $?)"
+# With a scratch HOME, where it opens its store: the runner's may be missing or unwritable, and
+# is left as it was.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+HOME=$home "$plain/softmgr" version >/dev/null || fail "the Release build's program does not start: $plain/softmgr version (exit status $?, HOME=$home)"
+rm -rf "$home"
 signal_tests=$(awk '!/^[ \t]*#/ && $1 == "plain" { printf "%s%s", sep, $2; sep = ":" }' "$root/tests/ci_skips.txt")
 [ -n "$signal_tests" ] || fail "tests/ci_skips.txt lists no plain test"
 for pattern in ${signal_tests//:/ }; do

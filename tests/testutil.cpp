@@ -43,6 +43,28 @@ const bool kXdgFoldersCleared = [] {
     return true;
 }();
 
+// Each test program, and so every program a test starts (a window manager, a peer tool, the
+// program under test), has a scratch HOME of its own, removed at the program's end: nothing is
+// read from the runner's home or left in it, and a runner whose HOME cannot be written runs
+// the tests all the same. Tests that look at a home folder point HOME at one of their own.
+void removeTree(const std::string& path);
+const bool kScratchHome = [] {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmxhome.XXXXXX";
+    static std::vector<char> home(tmpl.c_str(), tmpl.c_str() + tmpl.size() + 1);
+    if (!mkdtemp(home.data())) {
+        fprintf(stderr, "testutil: cannot make a scratch HOME (%s): %s\n", home.data(), strerror(errno));
+        return false;
+    }
+    setenv("HOME", home.data(), 1);
+    static const pid_t owner = getpid();
+    // Not in a forked child that exits: the folder is its parent's.
+    atexit([] {
+        if (getpid() == owner) removeTree(home.data());
+    });
+    return true;
+}();
+
 bool underCi() {
     const char* ci = getenv("CI");
     return ci && (strcmp(ci, "true") == 0 || strcmp(ci, "1") == 0);
@@ -134,6 +156,26 @@ bool writeFile(const std::string& path, const void* data, size_t size) {
     if (!f) return false;
     bool ok = size == 0 || fwrite(data, 1, size, f) == size;
     return fclose(f) == 0 && ok;
+}
+
+bool makeSocketFile(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    // The folder's descriptor stands for its path (however long) in the name bound.
+    std::string shortPath = "/proc/self/fd/" + std::to_string(dir) + "/" + path.substr(slash + 1);
+    struct sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = fd >= 0 && shortPath.size() < sizeof(a.sun_path);
+    if (ok) {
+        memcpy(a.sun_path, shortPath.c_str(), shortPath.size());
+        ok = bind(fd, (struct sockaddr*)&a, sizeof(a)) == 0;
+    }
+    if (fd >= 0) close(fd);
+    close(dir);
+    return ok;
 }
 
 bool haveTool(const std::string& tool) {
@@ -313,6 +355,8 @@ std::vector<std::string> printfConversions(const std::string& s) {
     }
     return out;
 }
+
+const char* const kNoOrdinaryUser = "the superuser cannot become uid 65534 here";
 
 int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths) {
     if (geteuid() != 0) return body() ? 1 : 0;

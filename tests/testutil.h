@@ -26,6 +26,11 @@ inline bool writeFile(const std::string& path, const std::vector<unsigned char>&
     return writeFile(path, d.data(), d.size());
 }
 
+// Makes a Unix socket file at `path` (bound, then closed), however long the path: it is bound
+// by a short name through its open folder, since a socket's address holds only 107 bytes.
+// False when the system refused it.
+bool makeSocketFile(const std::string& path);
+
 // True when `tool` is found on PATH (tests that need a peer skip without it).
 bool haveTool(const std::string& tool);
 // Runs an argument vector, returns its exit status (-1 when it could not start);
@@ -71,10 +76,13 @@ std::vector<std::string> printfConversions(const std::string& text);
 
 // Runs `body` with an ordinary user's rights, which permission bits bind: when this process
 // is the superuser (as in CI), in a child that gives up its rights to "nobody" (65534)
-// first, after handing it `paths` (chown, not recursive); in this process otherwise. Its
-// result (1 true, 0 false), -1 when the rights could not be given up (the test should skip
-// saying so), -2 when the child crashed.
+// first, after handing it `paths` (chown, not recursive; their modes are the caller's to set,
+// the umask being the runner's); in this process otherwise. Its result (1 true, 0 false), -1
+// when the rights could not be given up (a user namespace that maps only the superuser: the
+// test skips with kNoOrdinaryUser), -2 when the child crashed.
 int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths = {});
+// The reason a test gives when the superuser cannot become uid 65534 (tests/ci_skips.txt).
+extern const char* const kNoOrdinaryUser;
 
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);

@@ -2,6 +2,7 @@
 // between them and the portable code. Only these functions are compiled for the
 // extensions, so the rest of the build needs no special flags.
 #include <atomic>
+#include <cstdlib>
 
 #include "hash/shablocks.h"
 
@@ -24,8 +25,11 @@ bool shaHaveCpuExtensions() {
     if (v) return v == 1;
     bool has = false;
 #ifdef QMX_SHA_X86
+    // QMX_NO_CPU_SHA (not empty) runs everything as on a CPU without the extensions, so that
+    // the portable code can be tested on any machine. Read once, with the CPU.
+    const char* noCpuSha = getenv("QMX_NO_CPU_SHA");
     unsigned a, b, c, d;
-    if (__get_cpuid(1, &a, &b, &c, &d)) {
+    if (!(noCpuSha && *noCpuSha) && __get_cpuid(1, &a, &b, &c, &d)) {
         bool ssse3 = (c >> 9) & 1, sse41 = (c >> 19) & 1;
         if (ssse3 && sse41 && __get_cpuid_max(0, nullptr) >= 7) {
             __cpuid_count(7, 0, a, b, c, d);

@@ -12,7 +12,7 @@ void sha1_blocks_portable(uint32_t state[5], const unsigned char* data, size_t b
 void sha256_blocks_shani(uint32_t state[8], const unsigned char* data, size_t blocks);
 void sha1_blocks_shani(uint32_t state[5], const unsigned char* data, size_t blocks);
 
-// Whether the CPU has SHA, SSSE3 and SSE4.1.
+// Whether the CPU has SHA, SSSE3 and SSE4.1; false when QMX_NO_CPU_SHA was set at the first call.
 bool shaHaveCpuExtensions();
 // Test and benchmark switch: true makes every later hash use the portable code.
 void shaForcePortable(bool force);

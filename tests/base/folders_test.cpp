@@ -4,9 +4,7 @@
 
 #include <fnmatch.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -28,15 +26,7 @@ bool populate(const std::string& dir) {
               symlink("file.txt", (dir + "/link-file").c_str()) == 0 &&
               symlink("sub", (dir + "/link-dir").c_str()) == 0 &&
               symlink("nowhere", (dir + "/dangling").c_str()) == 0 && mkfifo((dir + "/fifo").c_str(), 0644) == 0;
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    std::string sp = dir + "/sock";
-    if (s < 0 || sp.size() >= sizeof(addr.sun_path)) return false;
-    strcpy(addr.sun_path, sp.c_str());
-    ok = ok && bind(s, (struct sockaddr*)&addr, sizeof(addr)) == 0;
-    close(s);
-    return ok;
+    return ok && testutil::makeSocketFile(dir + "/sock");
 }
 
 std::map<std::string, unsigned> listing(cFolderContents& fc) {
@@ -261,14 +251,16 @@ TEST(FolderContents, MakeRemoveAndRights) {
 TEST(FolderContents, ReadOnlyFolderWritableOnlyForSuperuser) {
     TempDir dir;
     std::string ro = dir.file("ro");
+    // Modes set whatever the umask: an ordinary user reaches the folder, and may not write to ro.
     ASSERT_EQ(0, mkdir(ro.c_str(), 0555));
-    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));  // let an ordinary user reach it
+    ASSERT_EQ(0, chmod(ro.c_str(), 0555));
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
     if (geteuid() == 0) {
         EXPECT_TRUE(cFolderContents::canWrite(ro.c_str()));
         // The ordinary user's answer, from a child that gives up the superuser's rights.
         int refused = testutil::asOrdinaryUser(
             [&] { return !cFolderContents::canWrite(ro.c_str()) && !cFolderContents::mkdir((ro + "/x").c_str()); });
-        if (refused == -1) GTEST_SKIP() << "cannot drop the superuser's rights here";
+        if (refused == -1) GTEST_SKIP() << testutil::kNoOrdinaryUser;
         EXPECT_EQ(1, refused);
     } else {
         EXPECT_FALSE(cFolderContents::canWrite(ro.c_str()));

@@ -75,7 +75,7 @@ TEST(MoveFileClean, RefusesWhatCannotBeWritten) {
     ASSERT_EQ(chmod(t.file("g").c_str(), 0444), 0);
     int refused = testutil::asOrdinaryUser([&] { return !moveFileClean(t.file("g").c_str(), t.file("h").c_str()); },
                                            {t.path(), t.file("g")});
-    if (refused < 0) GTEST_SKIP() << "cannot give up the superuser's rights here";
+    if (refused < 0) GTEST_SKIP() << testutil::kNoOrdinaryUser;
     EXPECT_EQ(refused, 1) << "read-only file";
 }
 
@@ -100,7 +100,7 @@ TEST(IsPossibleInstallPath, Table) {
     int code3 = testutil::asOrdinaryUser([&] { return isPossibleInstallPath(t.file("dir/x").c_str()) == 3; },
                                          {t.path(), t.file("dir")});
     chmod(t.file("dir").c_str(), 0755);
-    if (code3 < 0) GTEST_SKIP() << "cannot give up the superuser's rights here";
+    if (code3 < 0) GTEST_SKIP() << testutil::kNoOrdinaryUser;
     EXPECT_EQ(code3, 1) << "a read-only folder on the way";
 }
 

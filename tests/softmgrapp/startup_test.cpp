@@ -228,7 +228,7 @@ TEST_F(ProgramStartup, StoreThatCannotBeOpenedIsReportedWithWhereAndWhy) {
                         return false;
                     },
                     {dir.path()});
-                if (reported < 0) GTEST_SKIP() << "cannot give up the superuser's rights here";
+                if (reported < 0) GTEST_SKIP() << testutil::kNoOrdinaryUser;
                 EXPECT_EQ(reported, 1) << c.home;
                 continue;
             }
