@@ -9,7 +9,7 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "instengine/installfs.h"
-#include "instengine/journal.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/leftovers.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"

@@ -17,7 +17,7 @@
 #include "base/strings.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
-#include "instengine/journal.h"
+#include "instengine/journaldata.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"

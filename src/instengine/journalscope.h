@@ -5,8 +5,7 @@
 
 #include "base/appconfig.h"
 #include "base/buffers.h"
-
-struct sJournal;
+#include "instengine/journaldata.h"
 
 // Whether everything the journal of package `code` names lies where that package may
 // act, so that obeying it can never touch a file no installation of the package put

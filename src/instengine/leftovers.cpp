@@ -11,7 +11,7 @@
 
 #include "base/fileio.h"
 #include "base/strings.h"
-#include "instengine/journal.h"
+#include "instengine/setaside.h"
 #include "softmgr/softpkg.h"
 
 namespace {

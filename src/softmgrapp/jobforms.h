@@ -12,7 +12,7 @@
 #include "base/strings.h"
 #include "base/timeutil.h"
 #include "instengine/installctx.h"
-#include "instengine/journal.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/uninstall.h"
 #include "softmgrapp/appboxes.h"
 #include "softmgrapp/appcontrols.h"

@@ -16,6 +16,8 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 

@@ -15,7 +15,7 @@
 #include "apptest.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
-#include "instengine/journal.h"
+#include "instengine/journalformat.h"
 #include "memconfig.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"

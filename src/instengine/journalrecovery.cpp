@@ -1,0 +1,278 @@
+// Recovery across packages: a package's journal checked and resolved or set aside, the
+// other packages' journals naming the same files first, and every journal at the
+// manager's start.
+#include "instengine/journalrecovery.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "base/folders.h"
+#include "base/strings.h"
+#include "instengine/installctx.h"
+#include "instengine/journal.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalscope.h"
+#include "instengine/setaside.h"
+
+cJournalFolderLock::cJournalFolderLock(const char* journalPath) {
+    if (!journalPath || !parentFolder(journalPath, myPath)) return;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 2; tries++) {
+        do fd = open(myPath.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        // A store folder not made yet: made private, as the store makes it.
+        if (fd < 0 && (errno != ENOENT || (mkdir(myPath.ptr, 0700) != 0 && errno != EEXIST))) return;
+    }
+    if (fd < 0) return;
+    int r;
+    do r = flock(fd, LOCK_SH);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        close(fd);
+        return;
+    }
+    myFd = fd;
+}
+
+cJournalFolderLock::~cJournalFolderLock() {
+    if (myFd >= 0) close(myFd);
+}
+
+namespace {
+
+// The code names of the packages with a journal in `folder` (open as `fd`), in the
+// order they are listed; set-aside journals are none. False when it could not be listed
+// whole.
+bool listJournals(int fd, _List<_guardchar<char> >& codes) {
+    int listing = dup(fd);
+    DIR* d = listing >= 0 ? fdopendir(listing) : nullptr;
+    if (!d && listing >= 0) close(listing);
+    if (!d) return false;
+    size_t n = strlen(kJournalPrefix), aside = strlen(kSetAsideSuffix);
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(d);
+        if (!e) {
+            int err = errno;
+            closedir(d);
+            return err == 0;
+        }
+        if (strncmp(e->d_name, kJournalPrefix, n) != 0) continue;
+        // A save that never got in place goes with its package's recovery.
+        _guardchar<char> code;
+        size_t len = strlen(e->d_name), saving = strlen(kJournalSaving);
+        bool unsaved = len > n + saving && strcmp(e->d_name + len - saving, kJournalSaving) == 0;
+        if (len > n + aside && strcmp(e->d_name + len - aside, kSetAsideSuffix) == 0) continue;
+        if (!code.set(e->d_name + n, (long long)(len - n - (unsaved ? saving : 0)))) {
+            closedir(d);
+            return false;
+        }
+        if (cSoftPkgScenario::isSafeCodeName(code.ptr) && !addUnique(codes, code.ptr)) {
+            closedir(d);
+            return false;
+        }
+    }
+}
+
+// Whether a journal names one of `targets` (any, without them).
+bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targets) {
+    if (!targets) return true;
+    for (long long i = 0; i < j.count(); i++) {
+        char k = j.kind(i);
+        if ((k == 'R' || k == 'N' || k == 'O') && targets->findEntry(pathKey(j.path(i)))) return true;
+    }
+    for (const char* f : j.record.files)
+        if (targets->findEntry(pathKey(f))) return true;
+    return false;
+}
+
+// What resolving the journals of several packages gathers, each list when given.
+struct sGathered {
+    _List<_guardchar<char> >* unfinished = nullptr;  // given: go on past one that stays
+    _List<sSetAsideJournal>* setAside = nullptr;
+    _List<sUnreadJournal>* unreadable = nullptr;
+};
+
+// Resolves the journals of the packages `codes` (all, or those naming one of `targets`;
+// only the pending ones when `pendingOnly`): the pending ones first, then the committed
+// ones. With `lockEach` each is resolved under its package's run lock, and one whose run
+// is going on blocks when it names a target. One that cannot be read blocks whatever it
+// may name. False with the first package whose journal stays (`blocking`); with
+// `gathered->unfinished` it goes on and gathers instead.
+bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& codes,
+                     const cFasterTreeList<cStringKey, int>* targets, bool pendingOnly, bool lockEach,
+                     cApplicationConfig* store, cInstallFS* fs, _guardchar<char>* blocking,
+                     const sGathered& gathered) {
+    _guardchar<char> folder;
+    if (!parentFolder(journalPath, folder)) return false;
+    bool ok = true;
+    _List<_guardchar<char> > unread;  // stays for the whole run, even if a later read would pass
+    for (int pass = 0; pass < 2; pass++) {
+        for (auto* it = codes.head; it; it = it->next) {
+            const char* code = it->value.ptr;
+            _guardchar<char> name, path, fresh;
+            bool skip = false;
+            for (auto* u = unread.head; u && !skip; u = u->next) skip = strcmp(u->value.ptr, code) == 0;
+            if (skip || !concatText(kJournalPrefix, code, name) || !joinPath(folder.ptr, name.ptr, path) ||
+                !concatText(path.ptr, kJournalSaving, fresh))
+                continue;
+            cPackageRunLock lock;
+            bool live = lockEach && !lock.take(journalPath, code);
+            int kind = objKind(path.ptr);
+            if (kind == 0 && objKind(fresh.ptr) == 0) continue;  // resolved since
+            sJournal j;
+            int error = 0;
+            eJournalRead read = kind == 1 ? readJournal(path.ptr, j, &error) : eJournalDamaged;
+            sRecoveryReport rep;
+            if (read == eJournalUnreadable) {
+                rep.outcome = sRecoveryReport::eUnreadable;
+                rep.error = error;
+            } else if (read == eJournalReadWhole
+                           ? !namesTarget(j, targets) || j.committed != (pass == 1) || (j.committed && pendingOnly)
+                           : pass == 1 || live) {  // a damaged one goes first; a live run's own save
+                continue;
+            } else if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
+                sSetAsideJournal* a =
+                    rep.outcome == sRecoveryReport::eRefused && gathered.setAside ? gathered.setAside->add() : nullptr;
+                if (a) a->code.set(code), a->path.set(rep.setAside.ptr);
+                continue;
+            }
+            if (rep.outcome == sRecoveryReport::eUnreadable) {
+                addUnique(unread, code);
+                sUnreadJournal* u = gathered.unreadable ? gathered.unreadable->add() : nullptr;
+                if (u) u->code.set(code), u->path.set(path.ptr), u->error = rep.error;
+            }
+            ok = false;
+            if (blocking && blocking->empty()) blocking->set(code);
+            if (!gathered.unfinished) return false;
+            addUnique(*gathered.unfinished, code);
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished,
+                           _List<sSetAsideJournal>* setAside, _List<sUnreadJournal>* unreadable) {
+    if (!fs) fs = cInstallFS::plain();
+    _guardchar<char> any, folder;
+    // The folder every package's journal lies in.
+    if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
+    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return objKind(folder.ptr) == 0;
+    // A run holds the folder shared for its whole length: its journal is its own.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    _List<_guardchar<char> > codes, scratch;
+    if (!listJournals(fd, codes)) {
+        close(fd);
+        return false;
+    }
+    sGathered gathered;
+    gathered.unfinished = unfinished ? unfinished : &scratch;
+    gathered.setAside = setAside;
+    gathered.unreadable = unreadable;
+    bool ok = resolveJournals(any.ptr, codes, nullptr, false, false, store, fs, nullptr, gathered);
+    close(fd);
+    return ok;
+}
+
+bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
+                         const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store, cInstallFS* fs,
+                         _guardchar<char>* blocking) {
+    if (!fs) fs = cInstallFS::plain();
+    return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, sGathered());
+}
+
+bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes) {
+    _guardchar<char> folder;
+    if (!parentFolder(journalPath, folder)) return false;
+    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return objKind(folder.ptr) == 0;
+    _List<_guardchar<char> > all;
+    bool listed = listJournals(fd, all);
+    close(fd);
+    if (!listed) return false;
+    for (auto* it = all.head; it; it = it->next)
+        if (!code || strcmp(it->value.ptr, code) != 0) addUnique(codes, it->value.ptr);
+    return true;
+}
+
+bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
+                        cApplicationConfig* store, sRecoveryReport* report) {
+    if (!fs) fs = cInstallFS::plain();
+    sRecoveryReport scratch;
+    sRecoveryReport& rep = report ? *report : scratch;
+    rep.outcome = sRecoveryReport::eNoJournal;
+    // Refused: set aside, and the run goes on as after a crash without a journal (nothing
+    // it names is taken, nothing is made for it).
+    auto refuse = [&](const char* path) {
+        rep.outcome = sRecoveryReport::eRefused;
+        rep.path.set(path ? path : "");
+        // Without the store no record vouches for anything: left for a run with it.
+        if (!store) return false;
+        if (setAsideJournal(journalPath, fs, rep.setAside)) return true;
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    };
+    // Read before anything is done: one that cannot be read stays, and so does the rest.
+    int kind = objKind(journalPath);
+    sJournal j;
+    eJournalRead read = kind == 1 ? readJournal(journalPath, j, &rep.error) : eJournalDamaged;
+    if (kind != 0 && read == eJournalUnreadable) {
+        rep.outcome = sRecoveryReport::eUnreadable;
+        rep.path.set(journalPath);
+        return false;
+    }
+    // A journal that never got in place (the run ended while saving it) says nothing.
+    _guardchar<char> fresh;
+    if (!concatText(journalPath, kJournalSaving, fresh)) return refuse(journalPath);
+    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    }
+    if (kind == 0) return true;
+    if (read != eJournalReadWhole) return refuse(journalPath);
+    // A journal is its package's: named after it, and a registration is for it.
+    const char* name = strrchr(journalPath, '/');
+    size_t prefix = strlen(kJournalPrefix);
+    const char* code = name && strncmp(name + 1, kJournalPrefix, prefix) == 0 ? name + 1 + prefix : nullptr;
+    if (j.registration && !(code && strcmp(code, j.code.ptr) == 0)) return refuse(journalPath);
+    _guardchar<char> outside;
+    if (!journalConfined(j, code ? code : j.code.ptr ? j.code.ptr : "", store, outside)) return refuse(outside.ptr);
+    // A committed run removes its backups: another package's pending run that named the
+    // same files (and may have moved one aside under that name) is undone first.
+    _List<_guardchar<char> > others;
+    if (j.committed && !otherJournals(journalPath, code, others)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        return false;
+    }
+    if (!others.empty()) {
+        cFasterTreeList<cStringKey, int> targets;
+        for (long long i = 0; i < j.count(); i++)
+            if (strchr("RNO", j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
+        if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, sGathered())) {
+            rep.outcome = sRecoveryReport::eFailed;
+            return false;
+        }
+    }
+    sJournalOutcome out;
+    if (!resolveJournal(journalPath, j, fs, made, store, out)) {
+        rep.outcome = sRecoveryReport::eFailed;
+        rep.path.set(out.path.ptr ? out.path.ptr : "");
+        return false;
+    }
+    rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
+    rep.registration = j.committed ? j.registration : 0;
+    rep.version = j.record.ver;
+    return true;
+}
