@@ -167,7 +167,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         }
         allUnchanged = false;
         ctx.messagePath.set(f.target);
-        int kind = names.kind(f.target) == 0 ? cFolderContents::eNothing : cFolderContents::objtype(f.target);
+        int kind = names.kind(f.target) == eObjNone ? cFolderContents::eNothing : cFolderContents::objtype(f.target);
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
             if (!hashFile(f.target, d)) return eIICannotRead;
@@ -373,7 +373,7 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
         return ctx.journalPath.empty() ? eIICannotRead : eIIUnfinished;
     }
     // Nothing to update after finishing this very version's installation is its success.
-    bool finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == 'r' &&
+    bool finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == eRegister &&
                     recovery.version == ctx.packageVersion;
 
     unsigned int r = chooseLanguage(ctx, asker, section.ptr);

@@ -59,9 +59,9 @@ private:
 bool rmEmptyFolders(const char* folder, const char* stopAbove, const cPackageFolders& rule, cInstallFS* fs) {
     _guardchar<char> p;
     if (!stopAbove || !p.set(folder)) return true;
-    while (isBelow(p.ptr, stopAbove) && !rule.homeOrAbove(p.ptr) && objKind(p.ptr) == 2) {
+    while (isBelow(p.ptr, stopAbove) && !rule.homeOrAbove(p.ptr) && objKind(p.ptr) == eObjFolder) {
         errno = 0;
-        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != eObjFolder;
         char* cut = strrchr(p.ptr, '/');
         if (!cut || cut == p.ptr) return true;
         *cut = 0;
@@ -82,8 +82,8 @@ void removeManagerLeftovers(const char* manager, cInstallFS* fs) {
     _guardchar<char> root, p;
     if (!bundleRootOf(manager, root)) return;
     for (eBundlePart part : {eBundleIcon, eBundlePkgInfo, eBundleInfoPlist})
-        if (bundlePath(root.ptr, part, p) && concatText(p.ptr, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
-    if (concatText(manager, ".tmp", p) && objKind(p.ptr) == 1) fs->unlink(p.ptr);
+        if (bundlePath(root.ptr, part, p) && concatText(p.ptr, ".tmp", p) && objKind(p.ptr) == eObjFile) fs->unlink(p.ptr);
+    if (concatText(manager, ".tmp", p) && objKind(p.ptr) == eObjFile) fs->unlink(p.ptr);
 }
 
 // The Software Manager copy, refreshed from `source` when it is missing or older, and
@@ -93,10 +93,10 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
     // Without a program to copy (a run inside another program, or one whose installer is
     // gone) and no copy in place there is no manager to register.
     if (!getAppManagerPath(manager)) return eIJOk;
-    bool haveSource = source && *source && objKind(source) == 1;
+    bool haveSource = source && *source && objKind(source) == eObjFile;
     removeManagerLeftovers(manager.ptr, fs);
-    if (!haveSource && objKind(manager.ptr) == 0) return eIJOk;
-    unsigned long long v = objKind(manager.ptr) == 1 ? getVerID(manager.ptr) : kUnknownVerID;
+    if (!haveSource && objKind(manager.ptr) == eObjNone) return eIJOk;
+    unsigned long long v = objKind(manager.ptr) == eObjFile ? getVerID(manager.ptr) : kUnknownVerID;
     _guardchar<char> tmp, folder;
     if (haveSource && (v == kUnknownVerID || v < getCurrVerID())) {
         if (!concatText(manager.ptr, ".tmp", tmp) || !parentFolder(manager.ptr, folder))
@@ -110,10 +110,10 @@ unsigned int managerCopy(const char* source, cApplicationConfig* store, cInstall
         if (r == eReplaceCannotCreate) return failAt(out, eIJCannotCreate, tmp.ptr);
         if (r != eReplaceDone) return failAt(out, eIJCannotWrite, manager.ptr);
     }
-    if (objKind(manager.ptr) != 1) return failAt(out, eIJCannotWrite, manager.ptr);
+    if (objKind(manager.ptr) != eObjFile) return failAt(out, eIJCannotWrite, manager.ptr);
     // The entry shows the icon of the manager's own bundle.
     _guardchar<char> icon, root, entry;
-    if (!bundleRootOf(manager.ptr, root) || !bundlePath(root.ptr, eBundleIcon, icon) || objKind(icon.ptr) != 1)
+    if (!bundleRootOf(manager.ptr, root) || !bundlePath(root.ptr, eBundleIcon, icon) || objKind(icon.ptr) != eObjFile)
         icon.clear();
     const char* name = managerEntryName();
     if (!createSysShortcut(entry, name, "PackageManager;System;Settings;", manager.ptr, icon.ptr, nullptr, true,
@@ -145,7 +145,7 @@ unsigned int registerRecord(sJournal& j, cApplicationConfig* store, sJournalOutc
     _List<_guardchar<char> > standing;
     cFasterTreeList<cStringKey, int> seen;
     for (auto* it = j.record.dirs.head; ok && it; it = it->next)
-        if (objKind(it->value.ptr) == 2) ok = addUnique(standing, seen, it->value.ptr);
+        if (objKind(it->value.ptr) == eObjFolder) ok = addUnique(standing, seen, it->value.ptr);
     j.record.dirs.destroy();
     for (auto* it = standing.head; ok && it; it = it->next) {
         _guardchar<char>* d = j.record.dirs.add();
@@ -166,9 +166,9 @@ bool rmPackageFolders(const char* folder, const cRecordScope& scope, cInstallFS*
     _guardchar<char> p;
     if (!p.set(folder)) return false;
     for (;;) {
-        if (!scope.mayRemoveFolder(p.ptr) || objKind(p.ptr) != 2) return true;
+        if (!scope.mayRemoveFolder(p.ptr) || objKind(p.ptr) != eObjFolder) return true;
         errno = 0;
-        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != eObjFolder;
         char* cut = strrchr(p.ptr, '/');
         if (!cut || cut == p.ptr) return true;
         *cut = 0;
@@ -188,7 +188,7 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
         if (isPlainAbsPath(it->value.ptr) && !rmPackageFolders(it->value.ptr, scope, fs))
             failAt(out, eIJCannotWrite, it->value.ptr);
     for (long long i = 0; i < j.count(); i++)
-        if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
+        if (j.kind(i) == eLineGoneEntry && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
     if (out.result != eIJOk) return out.result;
     if (!OSDeregisterPackage(j.code.ptr, false)) OSDeregisterPackage(j.code.ptr, true);
     store->removeSection(section.ptr);
@@ -205,28 +205,28 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
     _List<_guardchar<char> > folders;
     for (long long i = 0; i < j.count(); i++) {
         const char* target = j.path(i);
-        char kind = j.kind(i);
+        eJournalLine kind = j.kind(i);
         _guardchar<char> tmp, bkp;
         if (!concatText(target, ".tmp", tmp) || !concatText(target, ".bkp", bkp)) return false;
-        if (kind == 'M' || kind == 'S') {
+        if (kind == eLineMadeFolder || kind == eLineEntryFolder) {
             // Made by the run: removed when empty.
-            if (objKind(target) == 2) ok = addUnique(folders, target) && ok;
+            if (objKind(target) == eObjFolder) ok = addUnique(folders, target) && ok;
             continue;
         }
-        if (kind == 'E' && objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) ok = false;
-        if (kind != 'R' && kind != 'N') continue;
+        if (kind == eLineEntry && objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr)) ok = false;
+        if (kind != eLineReplaced && kind != eLineNew) continue;
         // An uninstallation makes no temporary files: one there is the user's.
-        if (j.registration != 'u' && objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr)) ok = false;
-        int t = objKind(target);
-        if (objKind(bkp.ptr) == 1) {
+        if (j.registration != eUnregister && objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr)) ok = false;
+        eObjKind t = objKind(target);
+        if (objKind(bkp.ptr) == eObjFile) {
             // The target is the new file (or gone): the backup is the earlier one.
-            if (t == 1 && !fs->unlink(target))
+            if (t == eObjFile && !fs->unlink(target))
                 ok = false;
-            else if (t != 0 && t != 1)
+            else if (t != eObjNone && t != eObjFile)
                 ok = false;
             else if (!fs->rename(bkp.ptr, target))
                 ok = false;
-        } else if (kind == 'N' && t == 1 && !fs->unlink(target)) {
+        } else if (kind == eLineNew && t == eObjFile && !fs->unlink(target)) {
             ok = false;
         }
     }
@@ -243,27 +243,27 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     _List<_guardchar<char> > roots;
     for (long long i = 0; i < j.count(); i++) {
         const char* target = j.path(i);
-        char kind = j.kind(i);
+        eJournalLine kind = j.kind(i);
         _guardchar<char> tmp;
-        if (kind == 'D' && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
+        if (kind == eLineRoot && !addUnique(roots, target)) failAt(out, eIJCannotRecover, target);
         // Kept (and reported) once committed.
-        if (kind == 'M' && made && objKind(target) == 2 && !addUnique(*made, target))
+        if (kind == eLineMadeFolder && made && objKind(target) == eObjFolder && !addUnique(*made, target))
             failAt(out, eIJCannotRecover, target);
-        if ((kind == 'R' || kind == 'N') && j.registration != 'u' && concatText(target, ".tmp", tmp) &&
-            objKind(tmp.ptr) == 1 && !fs->unlink(tmp.ptr))
+        if ((kind == eLineReplaced || kind == eLineNew) && j.registration != eUnregister && concatText(target, ".tmp", tmp) &&
+            objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr))
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
-    if (j.registration == 'r') {
+    if (j.registration == eRegister) {
         // Written whole before the commit: moved in unless that happened already (an
         // entry the user removed since stays removed).
         for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
             _guardchar<char> tmp;
-            if (j.kind(i) == 'E' && concatText(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == 1 &&
+            if (j.kind(i) == eLineEntry && concatText(j.path(i), ".tmp", tmp) && objKind(tmp.ptr) == eObjFile &&
                 !fs->rename(tmp.ptr, j.path(i)))
                 failAt(out, eIJCannotCreate, j.path(i));
         }
         for (long long i = 0; out.result == eIJOk && i < j.count(); i++)
-            if (j.kind(i) == 'Q' && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
+            if (j.kind(i) == eLineGoneEntry && !rmFileClean(j.path(i), nullptr, fs)) failAt(out, eIJCannotWrite, j.path(i));
         if (out.result == eIJOk) managerCopy(j.manager.ptr, store, fs, out);
     }
     // Files of the earlier version that this one no longer has (an uninstallation's files
@@ -272,21 +272,21 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     cPackageFolders rule(store);
     for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         const char* target = j.path(i);
-        if (j.kind(i) != 'O') continue;
+        if (j.kind(i) != eLineObsolete) continue;
         _guardchar<char> folder;
-        if ((objKind(target) == 1 && !fs->unlink(target)) ||
+        if ((objKind(target) == eObjFile && !fs->unlink(target)) ||
             (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), rule, fs)))
             failAt(out, eIJCannotWrite, target);
     }
-    if (out.result == eIJOk && j.registration == 'r') registerRecord(j, store, out);
+    if (out.result == eIJOk && j.registration == eRegister) registerRecord(j, store, out);
     // The backups go once the package is registered (an uninstallation's files).
     for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         _guardchar<char> bkp;
-        if ((j.kind(i) == 'R' || j.kind(i) == 'N') && concatText(j.path(i), ".bkp", bkp) &&
-            objKind(bkp.ptr) == 1 && !fs->unlink(bkp.ptr))
+        if ((j.kind(i) == eLineReplaced || j.kind(i) == eLineNew) && concatText(j.path(i), ".bkp", bkp) &&
+            objKind(bkp.ptr) == eObjFile && !fs->unlink(bkp.ptr))
             failAt(out, eIJCannotWrite, bkp.ptr);
     }
-    if (out.result == eIJOk && j.registration == 'u') unregisterRecord(j, store, fs, out);
+    if (out.result == eIJOk && j.registration == eUnregister) unregisterRecord(j, store, fs, out);
     return out.result;
 }
 
@@ -307,10 +307,10 @@ bool resolveJournal(const char* path, sJournal& j, cInstallFS* fs, _List<_guardc
     cFasterTreeList<cStringKey, int> flushed;
     for (long long i = 0; i < j.count(); i++) {
         _guardchar<char> folder;
-        if (j.kind(i) == 'D' || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
+        if (j.kind(i) == eLineRoot || !parentFolder(j.path(i), folder) || flushed.find(pathKey(folder.ptr)))
             continue;
         flushed.insert_new(pathKey(folder.ptr));
-        if (objKind(folder.ptr) == 2 && !fs->syncFolder(folder.ptr))
+        if (objKind(folder.ptr) == eObjFolder && !fs->syncFolder(folder.ptr))
             return failAt(out, eIJCannotWrite, folder.ptr), false;
     }
     if (!fs->unlink(path)) return failAt(out, eIJCannotWrite, path), false;

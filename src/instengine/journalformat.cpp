@@ -69,7 +69,7 @@ struct sText {
 
 }  // namespace
 
-bool sJournal::add(char kind, const char* path, bool shared) {
+bool sJournal::add(eJournalLine kind, const char* path, bool shared) {
     long long n = paths.count();
     if (n == kinds.count && !kinds.reset(n ? n * 2 : 64)) return false;
     if (!(shared ? paths.addShared(path) : paths.add(path))) return false;
@@ -229,6 +229,28 @@ bool checkDigest(char* text, long long& size) {
     return true;
 }
 
+// The kind of line a letter stands for in a journal of `version`: version 1 knew the
+// files' lines, version 2 added the folders', version 3 the menu entries'.
+bool lineKind(char letter, int version, eJournalLine& kind) {
+    switch (letter) {
+        case eLineReplaced:
+        case eLineNew:
+        case eLineObsolete: break;
+        case eLineMadeFolder:
+        case eLineRoot:
+            if (version < 2) return false;
+            break;
+        case eLineEntry:
+        case eLineGoneEntry:
+        case eLineEntryFolder:
+            if (version < 3) return false;
+            break;
+        default: return false;
+    }
+    kind = (eJournalLine)letter;
+    return true;
+}
+
 // Parses a journal's text (size bytes, a 0 after them). False for anything but the
 // exact form.
 bool parseJournal(char* text, long long size, sJournal& out) {
@@ -263,9 +285,9 @@ bool parseJournal(char* text, long long size, sJournal& out) {
             ended = true;
         } else {
             if (++lines > kMaxJournalLines) return false;
-            const char* kinds = version == 1 ? "RNO" : version == 2 ? "RNOMD" : "RNOMDEQS";
-            if (p[0] && p[1] == ' ' && strchr(kinds, p[0])) {
-                if (!isPlainAbsPath(p + 2) || !out.add(p[0], p + 2)) return false;
+            eJournalLine kind;
+            if (p[0] && p[1] == ' ' && lineKind(p[0], version, kind)) {
+                if (!isPlainAbsPath(p + 2) || !out.add(kind, p + 2)) return false;
             } else if (version < 3) {
                 return false;
             } else if (strncmp(p, "rec ", 4) == 0) {
@@ -275,9 +297,9 @@ bool parseJournal(char* text, long long size, sJournal& out) {
                 if (!out.code.empty() || !cSoftPkgScenario::isSafeCodeName(p + 5) || !out.code.set(p + 5)) return false;
             } else if (strcmp(p, "register") == 0 || strcmp(p, "unregister") == 0) {
                 if (out.registration || out.code.empty()) return false;
-                out.registration = p[0] == 'r' ? 'r' : 'u';
+                out.registration = strcmp(p, "register") == 0 ? eRegister : eUnregister;
             } else if (strncmp(p, "manager ", 8) == 0) {
-                if (out.registration != 'r' || !out.manager.empty() || !isPlainAbsPath(p + 8) || !out.manager.set(p + 8))
+                if (out.registration != eRegister || !out.manager.empty() || !isPlainAbsPath(p + 8) || !out.manager.set(p + 8))
                     return false;
             } else {
                 return false;
@@ -339,11 +361,11 @@ eJournalRead readJournal(const char* path, sJournal& out, int* error) {
     return parseJournal(buf.ptr, size, out) ? eJournalReadWhole : eJournalDamaged;
 }
 
-int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
+eJournalSave saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> tmp, folder;
-    if (!path || !concatText(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return 0;
-    if (!makeFolderChain(folder.ptr, fs)) return 0;
+    if (!path || !concatText(path, kJournalSaving, tmp) || !parentFolder(path, folder)) return eJournalNotSaved;
+    if (!makeFolderChain(folder.ptr, fs)) return eJournalNotSaved;
     // Written as it is made (and hashed as it goes out): the text of a large package is
     // never held whole. The saving name lies in the program's own folder: a leftover is
     // ours.
@@ -358,14 +380,14 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
         body.t.add(committed ? "\nstate committed\n" : "\nstate pending\n");
         char kind[3] = {0, ' ', 0};
         for (long long i = 0; i < j.count(); i++) {
-            kind[0] = j.kind(i);
+            kind[0] = (char)j.kind(i);
             body.t.add(kind);
             body.line(j.path(i));
         }
         if (j.registration) {
             body.line("code", j.code.ptr);
-            body.line(j.registration == 'r' ? "register" : "unregister");
-            if (j.registration == 'r' && !j.manager.empty()) body.line("manager", j.manager.ptr);
+            body.line(j.registration == eRegister ? "register" : "unregister");
+            if (j.registration == eRegister && !j.manager.empty()) body.line("manager", j.manager.ptr);
             recordLines(body, j.record);
         }
         char tail[40];
@@ -382,7 +404,7 @@ int saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS*
     };
     // In place: what it says holds from here, durable once its folder is flushed.
     int r = replaceFile(path, tmp, 0600, fill, fs);
-    return r == eReplaceDone ? 1 : r == eReplaceNotFlushed ? 2 : 0;
+    return r == eReplaceDone ? eJournalSaved : r == eReplaceNotFlushed ? eJournalSavedNotFlushed : eJournalNotSaved;
 }
 
 bool parseJournalText(const char* data, long long size, bool& committed, long long& entries) {

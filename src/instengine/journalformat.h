@@ -27,10 +27,15 @@ const char kJournalPrefix[] = "inflight-";
 // A journal is saved beside its place under this suffix, which no code name can end in.
 const char kJournalSaving[] = "~new";
 
-// Saves a journal beside its place and renames it there: 0 when it could not be put in
-// place (an earlier journal stands), 1 when it is in place and flushed, 2 when it is in
-// place but its folder could not be flushed.
-int saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
+// What saving a journal did.
+enum eJournalSave {
+    eJournalNotSaved = 0,         // not put in place: an earlier journal stands
+    eJournalSaved = 1,            // in place and flushed
+    eJournalSavedNotFlushed = 2,  // in place, but its folder could not be flushed
+};
+
+// Saves a journal beside its place and renames it there.
+eJournalSave saveJournal(const char* path, const sJournal& journal, bool committed, cInstallFS* fs = nullptr);
 
 // What reading a journal found.
 enum eJournalRead {

@@ -83,10 +83,8 @@ bool listJournals(int fd, _List<_guardchar<char> >& codes) {
 // Whether a journal names one of `targets` (any, without them).
 bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targets) {
     if (!targets) return true;
-    for (long long i = 0; i < j.count(); i++) {
-        char k = j.kind(i);
-        if ((k == 'R' || k == 'N' || k == 'O') && targets->findEntry(pathKey(j.path(i)))) return true;
-    }
+    for (long long i = 0; i < j.count(); i++)
+        if (isFileLine(j.kind(i)) && targets->findEntry(pathKey(j.path(i)))) return true;
     for (const char* f : j.record.files)
         if (targets->findEntry(pathKey(f))) return true;
     return false;
@@ -124,11 +122,11 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
                 continue;
             cPackageRunLock lock;
             bool live = lockEach && !lock.take(journalPath, code);
-            int kind = objKind(path.ptr);
-            if (kind == 0 && objKind(fresh.ptr) == 0) continue;  // resolved since
+            eObjKind kind = objKind(path.ptr);
+            if (kind == eObjNone && objKind(fresh.ptr) == eObjNone) continue;  // resolved since
             sJournal j;
             int error = 0;
-            eJournalRead read = kind == 1 ? readJournal(path.ptr, j, &error) : eJournalDamaged;
+            eJournalRead read = kind == eObjFile ? readJournal(path.ptr, j, &error) : eJournalDamaged;
             sRecoveryReport rep;
             if (read == eJournalUnreadable) {
                 rep.outcome = sRecoveryReport::eUnreadable;
@@ -166,7 +164,7 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
     // The folder every package's journal lies in.
     if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return objKind(folder.ptr) == 0;
+    if (fd < 0) return objKind(folder.ptr) == eObjNone;
     // A run holds the folder shared for its whole length: its journal is its own.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
@@ -197,7 +195,7 @@ bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<c
     _guardchar<char> folder;
     if (!parentFolder(journalPath, folder)) return false;
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return objKind(folder.ptr) == 0;
+    if (fd < 0) return objKind(folder.ptr) == eObjNone;
     _List<_guardchar<char> > all;
     bool listed = listJournals(fd, all);
     close(fd);
@@ -225,10 +223,10 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
         return false;
     };
     // Read before anything is done: one that cannot be read stays, and so does the rest.
-    int kind = objKind(journalPath);
+    eObjKind kind = objKind(journalPath);
     sJournal j;
-    eJournalRead read = kind == 1 ? readJournal(journalPath, j, &rep.error) : eJournalDamaged;
-    if (kind != 0 && read == eJournalUnreadable) {
+    eJournalRead read = kind == eObjFile ? readJournal(journalPath, j, &rep.error) : eJournalDamaged;
+    if (kind != eObjNone && read == eJournalUnreadable) {
         rep.outcome = sRecoveryReport::eUnreadable;
         rep.path.set(journalPath);
         return false;
@@ -236,11 +234,11 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     // A journal that never got in place (the run ended while saving it) says nothing.
     _guardchar<char> fresh;
     if (!concatText(journalPath, kJournalSaving, fresh)) return refuse(journalPath);
-    if (objKind(fresh.ptr) == 1 && !fs->unlink(fresh.ptr)) {
+    if (objKind(fresh.ptr) == eObjFile && !fs->unlink(fresh.ptr)) {
         rep.outcome = sRecoveryReport::eFailed;
         return false;
     }
-    if (kind == 0) return true;
+    if (kind == eObjNone) return true;
     if (read != eJournalReadWhole) return refuse(journalPath);
     // A journal is its package's: named after it, and a registration is for it.
     const char* name = strrchr(journalPath, '/');
@@ -259,7 +257,7 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     if (!others.empty()) {
         cFasterTreeList<cStringKey, int> targets;
         for (long long i = 0; i < j.count(); i++)
-            if (strchr("RNO", j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
+            if (isFileLine(j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
         if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, sGathered())) {
             rep.outcome = sRecoveryReport::eFailed;
             return false;
@@ -272,7 +270,7 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
         return false;
     }
     rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
-    rep.registration = j.committed ? j.registration : 0;
+    rep.registration = j.committed ? j.registration : eNoRegistration;
     rep.version = j.record.ver;
     return true;
 }

@@ -17,6 +17,7 @@
 #include "base/lists.h"
 #include "base/stringkey.h"
 #include "instengine/installfs.h"
+#include "instengine/journaldata.h"
 
 // What recoverInterrupted found and did.
 struct sRecoveryReport {
@@ -32,8 +33,8 @@ struct sRecoveryReport {
         // nothing done; the next run tries again.
         eUnreadable = 5,
     };
-    int outcome = eNoJournal;
-    char registration = 0;               // of a finished run: 'r' registered, 'u' removed
+    eOutcome outcome = eNoJournal;
+    eJournalRegistration registration = eNoRegistration;  // of a finished run
     unsigned long long version = ~0ULL;  // the version a finished registration recorded
     int error = 0;                       // eUnreadable: the system's errno
     _guardchar<char> path, setAside;

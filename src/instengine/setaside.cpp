@@ -37,7 +37,7 @@ bool eachSetAside(const char* journalPath, F each) {
     const char* name = journalPath ? strrchr(journalPath, '/') : nullptr;
     if (!name || !parentFolder(journalPath, folder)) return false;
     DIR* d = opendir(folder.ptr);
-    if (!d) return objKind(folder.ptr) == 0;
+    if (!d) return objKind(folder.ptr) == eObjNone;
     size_t n = strlen(name + 1), aside = strlen(kSetAsideSuffix);
     for (;;) {
         errno = 0;

@@ -83,7 +83,7 @@ bool uninstallKnows(const char* code, cApplicationConfig* store) {
     if (!code || !regSectionName(code, section)) return false;
     // A record, a store that could not be read (it may hold one) or an interrupted run.
     if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
-    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != 0) return true;
+    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != eObjNone) return true;
     // The system's registration: a removal command or a version above 0.0.
     int v[4] = {0, 0, 0, 0};
     bool perUser = false;
@@ -120,7 +120,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         return eUNUnfinished;
     }
     // An interrupted uninstallation just finished is this one's removal.
-    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == 'u') return eUNRemoved;
+    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister) return eUNRemoved;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
@@ -178,7 +178,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     for (auto* it = record.shortcuts.head; it; it = it->next) {
         // Menu entries lie in the desktop entries folder.
         if (!isPlainAbsPath(it->value.ptr) || entries.empty() || !noLinkBelow(it->value.ptr, entries.ptr) ||
-            objKind(it->value.ptr) != 1)
+            objKind(it->value.ptr) != eObjFile)
             continue;
         _guardchar<char>* p = ctx.shortcuts.add();
         if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
@@ -190,16 +190,16 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // (folders, menu entries, the record), so that any next run finishes the removal.
     // A file whose backup name belongs to someone else stays in place (checked that it
     // can be written) until the commit.
-    journal.registration = 'u';
+    journal.registration = eUnregister;
     if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
+        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == eObjNone ? eLineReplaced : eLineObsolete, it->value.ptr, true))
             return eUNIncomplete;
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
-        if (!journal.add('Q', it->value.ptr)) return eUNIncomplete;
-    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != 1) {
+        if (!journal.add(eLineGoneEntry, it->value.ptr)) return eUNIncomplete;
+    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != eJournalSaved) {
         fs->unlink(ctx.journalPath.ptr);
         return eUNIncomplete;
     }
@@ -209,14 +209,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         _guardchar<char> bkp;
         bool moved = false;
         while (concatText(it->value.ptr, ".bkp", bkp)) {
-            if (journal.kind(entry) == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+            if (journal.kind(entry) == eLineReplaced ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
-            if (objKind(it->value.ptr) == 0) break;
+            if (objKind(it->value.ptr) == eObjNone) break;
             if (!asker->askRetry(it->value.ptr, true)) break;
         }
-        if (!moved && objKind(it->value.ptr) != 0) {
+        if (!moved && objKind(it->value.ptr) != eObjNone) {
             // Everything back as it was, as the journal in place (this one) says; it stays
             // when that fails.
             sJournalOutcome out;
@@ -227,14 +227,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     bool complete = true;
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
-    int saved = complete ? saveJournal(ctx.journalPath.ptr, journal, true, fs) : 0;
-    if (saved != 1) {
+    eJournalSave saved = complete ? saveJournal(ctx.journalPath.ptr, journal, true, fs) : eJournalNotSaved;
+    if (saved != eJournalSaved) {
         // Not in place: put back as it was (the journal stays when that fails); read back,
         // for a move into place reported as failed may still have been made (a network
         // file system retrying it), and then the committed journal stands. In place but
         // its folder not flushed: committed but not durable, and the next run finishes
         // the removal from it. Not removed either way.
-        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
+        if (saved == eJournalNotSaved) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with

@@ -37,8 +37,8 @@ namespace {
 bool writeStuckJournal(const PrivateHome& h) {
     const std::string target = h.installFolder() + "/stuck";
     sJournal j;
-    return makeDirs(target) && writeTextFile(target + ".bkp", "earlier") && j.add('D', h.installFolder().c_str()) &&
-           j.add('R', target.c_str()) && saveJournal(h.journal().c_str(), j, false) == 1;
+    return makeDirs(target) && writeTextFile(target + ".bkp", "earlier") && j.add(eLineRoot, h.installFolder().c_str()) &&
+           j.add(eLineReplaced, target.c_str()) && saveJournal(h.journal().c_str(), j, false) == 1;
 }
 
 // What each modal run showed and how it was answered.
@@ -218,7 +218,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             const std::string a = home.installFolder() + "/a.txt", stuck = home.installFolder() + "/stuck";
             sJournal j;
             ASSERT_TRUE(makeDirs(stuck) && writeTextFile(stuck + ".bkp", "earlier") &&
-                        j.add('D', home.installFolder().c_str()) && j.add('R', a.c_str()) && j.add('R', stuck.c_str()) &&
+                        j.add(eLineRoot, home.installFolder().c_str()) && j.add(eLineReplaced, a.c_str()) && j.add(eLineReplaced, stuck.c_str()) &&
                         saveJournal(journal.c_str(), j, false) == 1);
         } else if (!c.question) {
             ASSERT_TRUE(writeStuckJournal(home));

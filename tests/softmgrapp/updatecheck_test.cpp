@@ -306,7 +306,7 @@ TEST(UpdateVerb, UnfinishedJournalIsSaidAndItsPackageLeftUnchecked) {
     const std::string folder = home.path() + "/Top", stuck = folder + "/stuck";
     sJournal j;
     ASSERT_TRUE(installtest::makeDirs(stuck) && installtest::writeTextFile(stuck + ".bkp", "earlier") &&
-                j.add('D', folder.c_str()) && j.add('R', stuck.c_str()) && saveJournal(journal.c_str(), j, false) == 1);
+                j.add(eLineRoot, folder.c_str()) && j.add(eLineReplaced, stuck.c_str()) && saveJournal(journal.c_str(), j, false) == 1);
     for (bool quiet : {false, true}) {
         script.shown.clear();
         EXPECT_EQ(check_updates("org.top", quiet, &store, &maker), 1);
