@@ -90,25 +90,34 @@ bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targ
     return false;
 }
 
-// What resolving the journals of several packages gathers, each list when given.
-struct sGathered {
-    _List<_guardchar<char> >* unfinished = nullptr;  // given: go on past one that stays
+// Which of several packages' journals resolveJournals takes, and how.
+enum eSweep {
+    // Every one, going on past those that stay (the manager's start: the journal folder is
+    // held against runs, so none is a live run's).
+    eSweepAll,
+    // Those naming one of the targets, each under its package's run lock (a live run's
+    // blocks); it stops at the first that stays (before a run writes its own journal).
+    eSweepNaming,
+    // Only the pending ones among those (before a committed run's backups go).
+    eSweepPendingNaming,
+};
+
+// Where a sweep's findings go, each list when given: the packages whose journal stays
+// (a run's sweep stops at the first), the journals set aside, those that could not be
+// read.
+struct sSweepFindings {
+    _List<_guardchar<char> >* unfinished = nullptr;
     _List<sSetAsideJournal>* setAside = nullptr;
     _List<sUnreadJournal>* unreadable = nullptr;
 };
 
-// Resolves the journals of the packages `codes` (all, or those naming one of `targets`;
-// only the pending ones when `pendingOnly`): the pending ones first, then the committed
-// ones. With `lockEach` each is resolved under its package's run lock, and one whose run
-// is going on blocks when it names a target. One that cannot be read blocks whatever it
-// may name. False with the first package whose journal stays (`blocking`); with
-// `gathered->unfinished` it goes on and gathers instead.
-bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& codes,
-                     const cFasterTreeList<cStringKey, int>* targets, bool pendingOnly, bool lockEach,
-                     cApplicationConfig* store, cInstallFS* fs, _guardchar<char>* blocking,
-                     const sGathered& gathered) {
-    _guardchar<char> folder;
-    if (!parentFolder(journalPath, folder)) return false;
+// Resolves the journals in `folder` of the packages `codes`, as `sweep` says: the pending
+// ones first, then the committed ones. One that cannot be read stays whatever it may name.
+// False when one of them stays.
+bool resolveJournals(const char* folder, const _List<_guardchar<char> >& codes, eSweep sweep,
+                     const cFasterTreeList<cStringKey, int>* targets, cApplicationConfig* store, cInstallFS* fs,
+                     const sSweepFindings& found) {
+    const bool lockEach = sweep != eSweepAll, pendingOnly = sweep == eSweepPendingNaming;
     bool ok = true;
     _List<_guardchar<char> > unread;  // stays for the whole run, even if a later read would pass
     for (int pass = 0; pass < 2; pass++) {
@@ -117,11 +126,11 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
             _guardchar<char> name, path, fresh;
             bool skip = false;
             for (auto* u = unread.head; u && !skip; u = u->next) skip = strcmp(u->value.ptr, code) == 0;
-            if (skip || !concatText(kJournalPrefix, code, name) || !joinPath(folder.ptr, name.ptr, path) ||
+            if (skip || !concatText(kJournalPrefix, code, name) || !joinPath(folder, name.ptr, path) ||
                 !concatText(path.ptr, kJournalSaving, fresh))
                 continue;
             cPackageRunLock lock;
-            bool live = lockEach && !lock.take(journalPath, code);
+            bool live = lockEach && !lock.take(path.ptr, code);
             eObjKind kind = objKind(path.ptr);
             if (kind == eObjNone && objKind(fresh.ptr) == eObjNone) continue;  // resolved since
             sJournal j;
@@ -137,19 +146,18 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
                 continue;
             } else if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
                 sSetAsideJournal* a =
-                    rep.outcome == sRecoveryReport::eRefused && gathered.setAside ? gathered.setAside->add() : nullptr;
+                    rep.outcome == sRecoveryReport::eRefused && found.setAside ? found.setAside->add() : nullptr;
                 if (a) a->code.set(code), a->path.set(rep.setAside.ptr);
                 continue;
             }
             if (rep.outcome == sRecoveryReport::eUnreadable) {
                 addUnique(unread, code);
-                sUnreadJournal* u = gathered.unreadable ? gathered.unreadable->add() : nullptr;
+                sUnreadJournal* u = found.unreadable ? found.unreadable->add() : nullptr;
                 if (u) u->code.set(code), u->path.set(path.ptr), u->error = rep.error;
             }
             ok = false;
-            if (blocking && blocking->empty()) blocking->set(code);
-            if (!gathered.unfinished) return false;
-            addUnique(*gathered.unfinished, code);
+            if (found.unfinished) addUnique(*found.unfinished, code);
+            if (sweep != eSweepAll) return false;
         }
     }
     return ok;
@@ -160,9 +168,8 @@ bool resolveJournals(const char* journalPath, const _List<_guardchar<char> >& co
 bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_guardchar<char> >* unfinished,
                            _List<sSetAsideJournal>* setAside, _List<sUnreadJournal>* unreadable) {
     if (!fs) fs = cInstallFS::plain();
-    _guardchar<char> any, folder;
-    // The folder every package's journal lies in.
-    if (!defaultJournalPath(store, "any", any) || !parentFolder(any.ptr, folder)) return false;
+    _guardchar<char> folder;
+    if (!journalFolder(store, folder)) return false;
     int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return objKind(folder.ptr) == eObjNone;
     // A run holds the folder shared for its whole length: its journal is its own.
@@ -170,16 +177,16 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
         close(fd);
         return false;
     }
-    _List<_guardchar<char> > codes, scratch;
+    _List<_guardchar<char> > codes;
     if (!listJournals(fd, codes)) {
         close(fd);
         return false;
     }
-    sGathered gathered;
-    gathered.unfinished = unfinished ? unfinished : &scratch;
-    gathered.setAside = setAside;
-    gathered.unreadable = unreadable;
-    bool ok = resolveJournals(any.ptr, codes, nullptr, false, false, store, fs, nullptr, gathered);
+    sSweepFindings found;
+    found.unfinished = unfinished;
+    found.setAside = setAside;
+    found.unreadable = unreadable;
+    bool ok = resolveJournals(folder.ptr, codes, eSweepAll, nullptr, store, fs, found);
     close(fd);
     return ok;
 }
@@ -188,7 +195,14 @@ bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >
                          const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store, cInstallFS* fs,
                          _guardchar<char>* blocking) {
     if (!fs) fs = cInstallFS::plain();
-    return resolveJournals(journalPath, codes, &targets, false, true, store, fs, blocking, sGathered());
+    _guardchar<char> folder;
+    _List<_guardchar<char> > stays;
+    sSweepFindings found;
+    found.unfinished = &stays;
+    if (!parentFolder(journalPath, folder)) return false;
+    if (resolveJournals(folder.ptr, codes, eSweepNaming, &targets, store, fs, found)) return true;
+    if (blocking && blocking->empty() && !stays.empty()) blocking->set(stays.head->value.ptr);
+    return false;
 }
 
 bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes) {
@@ -258,7 +272,9 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
         cFasterTreeList<cStringKey, int> targets;
         for (long long i = 0; i < j.count(); i++)
             if (isFileLine(j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
-        if (!resolveJournals(journalPath, others, &targets, true, true, store, fs, nullptr, sGathered())) {
+        _guardchar<char> folder;
+        if (!parentFolder(journalPath, folder) ||
+            !resolveJournals(folder.ptr, others, eSweepPendingNaming, &targets, store, fs, sSweepFindings())) {
             rep.outcome = sRecoveryReport::eFailed;
             return false;
         }
