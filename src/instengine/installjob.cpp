@@ -1,6 +1,6 @@
-// The installation job: recovery from the journal, unpacking beside the targets, backups,
-// moving into place with an immediate rollback on failure, shortcuts, then the commit,
-// after which the journal's resolution finishes the run (journal.cpp).
+// The installation job: the package claimed (packageclaim.h), unpacking beside the
+// targets, backups, moving into place with an immediate rollback on failure, shortcuts,
+// then the commit, after which the journal's resolution finishes the run (journal.h).
 #include "instengine/installjob.h"
 
 #include <errno.h>
@@ -20,9 +20,9 @@
 #include "hash/sha256.h"
 #include "instengine/journal.h"
 #include "instengine/journalformat.h"
-#include "instengine/journalrecovery.h"
 #include "instengine/journalscope.h"
 #include "instengine/leftovers.h"
+#include "instengine/packageclaim.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
@@ -75,7 +75,8 @@ int recordMode(const cSoftPkgScenario::sCopiedFile& c) {
 class cInstallRun {
 public:
     cInstallRun(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker, cInstallFS* fs)
-        : ctx(ctx), progress(progress), asker(asker), fs(fs) {}
+        : ctx(ctx), progress(progress), asker(asker), fs(fs),
+          claim(ctx.journalPath.ptr, ctx.codeName.ptr, ctx.store, fs, &ctx.runLock) {}
     ~cInstallRun() { closeFileSystems(); }
 
     unsigned int run();
@@ -96,7 +97,7 @@ private:
     friend class cPieceWriter;
     bool stage(int n) { return progress ? progress->notifyStage(n) : true; }
     bool prepare();
-    bool othersFirst();
+    bool claimPackage();
     bool crashLeftovers();
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
@@ -148,6 +149,8 @@ private:
     _List<sEntry> entries;
     _List<_guardchar<char> > entryFolders;  // missing before the run, top first
     sJournal journal;
+    // The package, the store folder's lock held for the whole run.
+    cPackageClaim claim;
 };
 
 // The menu entries' places and texts; a leftover "<entry>.tmp" lies in the desktop's
@@ -249,23 +252,15 @@ bool cInstallRun::makeJournal() {
     return ok;
 }
 
-// Another package's interrupted run that names a file of this one is resolved first, so
-// that no two journals hold the same name in flight.
-bool cInstallRun::othersFirst() {
-    _List<_guardchar<char> > others;
-    // A folder that cannot be listed may hold one.
-    if (!otherJournals(ctx.journalPath.ptr, ctx.codeName.ptr, others)) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
-    if (others.empty()) return true;
-    cFasterTreeList<cStringKey, int> targets;
-    for (auto* it = ctx.copiedFiles.head; it; it = it->next)
-        if (!targets.find(pathKey(it->value.target))) targets.insert_new(pathKey(it->value.target));
-    for (auto* e = ctx.existingFiles.first(); e; e = ctx.existingFiles.next(e))
-        if (e->value().path.ptr && !targets.find(pathKey(e->value().path.ptr)))
-            targets.insert_new(pathKey(e->value().path.ptr));
-    _guardchar<char> blocking, path;
-    if (recoverOthersNaming(ctx.journalPath.ptr, others, targets, ctx.store, fs, &blocking)) return true;
-    if (!defaultJournalPath(ctx.store, blocking.ptr ? blocking.ptr : "", path)) path.set(ctx.journalPath.ptr);
-    return fail(eIJCannotRecover, path.ptr), false;
+// The package is this run's (the start took its run lock), what an interrupted run left is
+// resolved, and so is another package's interrupted run that names a file this one writes
+// or replaces: no two journals hold the same name in flight.
+bool cInstallRun::claimPackage() {
+    sClaimFiles files;
+    files.copied = &ctx.copiedFiles;
+    files.existing = &ctx.existingFiles;
+    if (claim.claim(&files, &ctx.madeFolders) == eClaimed) return true;
+    return fail(eIJCannotRecover, claim.path()), false;
 }
 
 // What an interrupted run whose journal was set aside left beside the package's files:
@@ -278,11 +273,8 @@ bool cInstallRun::crashLeftovers() {
 }
 
 bool cInstallRun::prepare() {
-    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath))
-        return fail(eIJCannotRecover, ""), false;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, &ctx.madeFolders, ctx.store))
-        return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
-    if (!othersFirst() || !crashLeftovers()) return false;
+    if (ctx.journalPath.empty()) return fail(eIJCannotRecover, ""), false;
+    if (!claimPackage() || !crashLeftovers()) return false;
     const char* pgm = ctx.getStr("pgm");
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.
@@ -866,14 +858,6 @@ int installStageCount(sPkgInstallContext& ctx) {
 unsigned int runInstallJob(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker,
                            cInstallFS* fs) {
     if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath);
-    cJournalFolderLock lock(ctx.journalPath.ptr);
-    // Never unguarded: a manager starting meanwhile would take this run's journal for
-    // an interrupted one's.
-    if (!lock.held()) {
-        ctx.result = eIJCannotRecover;
-        ctx.messagePath.set(lock.path());
-        return 1;
-    }
     cInstallRun run(ctx, progress, asker, fs ? fs : cInstallFS::plain());
     return run.run();
 }

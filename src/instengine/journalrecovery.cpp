@@ -20,30 +20,6 @@
 #include "instengine/journalscope.h"
 #include "instengine/setaside.h"
 
-cJournalFolderLock::cJournalFolderLock(const char* journalPath) {
-    if (!journalPath || !parentFolder(journalPath, myPath)) return;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 2; tries++) {
-        do fd = open(myPath.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
-        // A store folder not made yet: made private, as the store makes it.
-        if (fd < 0 && (errno != ENOENT || (mkdir(myPath.ptr, 0700) != 0 && errno != EEXIST))) return;
-    }
-    if (fd < 0) return;
-    int r;
-    do r = flock(fd, LOCK_SH);
-    while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        close(fd);
-        return;
-    }
-    myFd = fd;
-}
-
-cJournalFolderLock::~cJournalFolderLock() {
-    if (myFd >= 0) close(myFd);
-}
-
 namespace {
 
 // The code names of the packages with a journal in `folder` (open as `fd`), in the

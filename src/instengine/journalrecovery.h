@@ -77,7 +77,6 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs = nullptr,
                            _List<sSetAsideJournal>* setAside = nullptr,
                            _List<sUnreadJournal>* unreadable = nullptr);
 
-
 // The code names of the packages other than `code` with a journal beside `journalPath`;
 // false when the folder cannot be listed.
 bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<char> >& codes);
@@ -87,24 +86,8 @@ bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<c
 // pending ones first as above; a damaged one is set aside (its package's next run then
 // goes on as after a crash). False while one of them cannot be: its run is still going
 // on, it could not be read (it may name them), or an operation failed (`blocking` then
-// names its package). A run makes its own journal only once no other one names its files.
+// names its package). A run makes its own journal only once no other one names its files
+// (packageclaim.h).
 bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
                          const cFasterTreeList<cStringKey, int>& targets, cApplicationConfig* store,
                          cInstallFS* fs = nullptr, _guardchar<char>* blocking = nullptr);
-
-// Held by an installation or uninstallation for its whole run (a shared lock on the
-// journal folder), so that recoverAllInterrupted leaves a live run's journal alone. A run
-// whose lock is not held goes no further: path() names the folder.
-class cJournalFolderLock {
-public:
-    explicit cJournalFolderLock(const char* journalPath);
-    ~cJournalFolderLock();
-    bool held() const { return myFd >= 0; }
-    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
-    cJournalFolderLock(const cJournalFolderLock&) = delete;
-    cJournalFolderLock& operator=(const cJournalFolderLock&) = delete;
-
-private:
-    int myFd = -1;
-    _guardchar<char> myPath;
-};

@@ -11,6 +11,7 @@
 #include "instengine/journal.h"
 #include "instengine/journalformat.h"
 #include "instengine/journalrecovery.h"
+#include "instengine/packageclaim.h"
 #include "instengine/leftovers.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
@@ -95,29 +96,24 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     _guardchar<char> section;
     // The code name becomes a key and a command argument: only a safe one goes on.
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
-    // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
-    // A running installer's journal is no interrupted run's: wait for its end.
+    // The package is this run's (a running installer's journal is no interrupted run's:
+    // wait for its end), and what an interrupted run left is resolved before anything is
+    // answered.
     cPackageRunLock running;
-    if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) {
-        if (running.busy()) return eUNBusy;
-        ctx.messagePath.set(running.path());
-        return eUNNoRunLock;
-    }
-    cJournalFolderLock lock(ctx.journalPath.ptr);
-    if (!lock.held()) {
-        ctx.messagePath.set(lock.path());
-        return eUNNoRunLock;
-    }
-    sRecoveryReport recovered;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) {
-        if (recovered.outcome == sRecoveryReport::eUnreadable) {
+    cPackageClaim claim(ctx.journalPath.ptr, ctx.key.ptr, store, fs, ctx.runLockHeld ? nullptr : &running);
+    eClaim claimed = claim.claim();
+    const sRecoveryReport& recovered = claim.recovery();
+    switch (claimed) {
+        case eClaimed: break;
+        case eClaimBusy: return eUNBusy;
+        case eClaimNoRunLock:
+        case eClaimNoStoreLock: ctx.messagePath.set(claim.path()); return eUNNoRunLock;
+        case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;
             return eUNUnreadable;
-        }
-        ctx.blocking.set(ctx.key.ptr);
-        return eUNUnfinished;
+        default: ctx.blocking.set(ctx.key.ptr); return eUNUnfinished;
     }
     // An interrupted uninstallation just finished is this one's removal.
     if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister) return eUNRemoved;
@@ -134,17 +130,12 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
     // Another package's interrupted run that names one of these files is resolved first:
     // its record may come to list a file this removal then keeps.
-    _List<_guardchar<char> > pending;
-    // A folder that cannot be listed may hold one.
-    if (!otherJournals(ctx.journalPath.ptr, ctx.key.ptr, pending)) {
-        ctx.blocking.set(ctx.key.ptr);
+    sClaimFiles files;
+    files.record = &record;
+    claimed = claim.claim(&files);
+    if (claimed != eClaimed) {
+        ctx.blocking.set(claimed == eClaimOthersUnfinished ? claim.blocking() : ctx.key.ptr);
         return eUNUnfinished;
-    }
-    if (!pending.empty()) {
-        cFasterTreeList<cStringKey, int> targets;
-        for (const char* f : record.files)
-            if (!targets.find(pathKey(f))) targets.insert_new(pathKey(f));
-        if (!recoverOthersNaming(ctx.journalPath.ptr, pending, targets, store, fs, &ctx.blocking)) return eUNUnfinished;
     }
     // What an interrupted run whose journal was set aside may have left beside these
     // files stays: nothing here tells it from the user's. The removal goes on and says so.

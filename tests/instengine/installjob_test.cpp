@@ -18,6 +18,7 @@
 #include "instengine/installjob.h"
 #include "instengine/journalformat.h"
 #include "instengine/journalrecovery.h"
+#include "instengine/packageclaim.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "softmgr/ossupport.h"
