@@ -28,10 +28,10 @@ class cWindowMaker;
 enum eJobActionTypes {
     eJobStarted = 6,
     eJobEnded = 7,
-    eJobAskLang = 8,     // also the installation job's busy file (sent to the wizard)
-    eJobConfirm = 9,
-    eJobAskRelease = 10,
-    eJobApplyLang = 11,  // a job asks the UI thread to apply a language
+    eJobAskLang = 8,     // the language question (cRespondLangAction)
+    eJobConfirm = 9,     // a yes/no question (cJobConfirmAction)
+    eJobAskRelease = 10, // a busy file: try again? (cAskReleaseAction)
+    eJobApplyLang = 11,  // a job asks the UI thread to apply a language (cApplyLangAction)
     eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
     eJobOwnRemoval = 13, // the removal panel's job asks for a removal in this process
 };
@@ -49,20 +49,20 @@ public:
     const char* code;         // the package's code name
 };
 
-// A file that could not be moved or removed (type 8 from the installation job to the
-// wizard, 10 from the uninstallation to its form): the form asks whether to try again
+// A file that could not be moved or removed (type 10, from the installation job to the
+// wizard and from the uninstallation to its form): the form asks whether to try again
 // and sets *giveUp when the user declines; without a path it gives up at once.
 class cAskReleaseAction : public cChildElement::cSentChildAction {
 public:
-    cAskReleaseAction(int type, bool* giveUp, const char* path) : cSentChildAction(type), giveUp(giveUp) {
+    cAskReleaseAction(bool* giveUp, const char* path) : cSentChildAction(eJobAskRelease), giveUp(giveUp) {
         this->path.set(path);
     }
     bool* giveUp;
     _guardchar<char> path;
 };
 
-// A yes/no question of the uninstallation (type 9): *yes gets the answer to the
-// question (an eJobQuestion).
+// A yes/no question of the uninstallation or of the manager's removal (type 9): *yes
+// gets the answer to the question (an eJobQuestion).
 class cJobConfirmAction : public cChildElement::cSentChildAction {
 public:
     cJobConfirmAction(bool* yes, int question) : cSentChildAction(eJobConfirm), yes(yes), question(question) {}
@@ -95,8 +95,11 @@ public:
     bool askRetry(const char* path, bool removing) override;
     bool confirm(int question) override;
     cChildElement* host;
-    int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
 };
+
+// Applies the language a job asks for (cApplyLangAction) on the UI thread; false for
+// any other action.
+bool applyAskedLang(cChildElement::cChildAction* action);
 
 // The display names of packages ("A, B"), from `store`, else their code names; those
 // whose journal is in `except` are left out (said on their own).
