@@ -1,6 +1,5 @@
-// Recovery across packages: a package's journal checked and resolved or set aside, the
-// other packages' journals naming the same files first, and every journal at the
-// manager's start.
+// Recovery across packages: a package's journal checked and resolved or set aside (the
+// other packages' journals naming its files first), and every journal at the manager's start.
 #include "instengine/journalrecovery.h"
 
 #include <dirent.h>

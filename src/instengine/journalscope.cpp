@@ -2,7 +2,7 @@
 // is the program's own text in the user's store folder: whoever can write it can write
 // every file of the user's already. Its digest says it is whole; it acts only below its
 // own roots, reached without a link, and registers only what its run wrote. One without
-// a digest (an earlier build's) acts only within the folders of its package's record.
+// a digest (an earlier build's) has no roots but the folders of its package's record.
 #include "instengine/journalscope.h"
 
 #include <errno.h>
