@@ -1,6 +1,5 @@
-// A journal's resolution: an interrupted run undone (pending) or finished (committed), its
-// Software Manager copy and its registration; a run finishes by resolving its own
-// committed journal.
+// A journal's resolution: a pending run undone, a committed one finished (its Software
+// Manager copy and its registration included); a run finishes by resolving its own.
 //
 // Pending: recovery removes "<path>.tmp", puts "<path>.bkp" back (a missing target counts
 // as removed), removes a new file that has no backup and the made folders left empty;

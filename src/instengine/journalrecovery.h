@@ -1,9 +1,10 @@
-// Recovery across packages: a package's interrupted run resolved from its journal once the
-// journal is found whole, its own and within its package's folders (journalscope.h), the
-// journals of other packages that name the same files resolved first, pending before
-// committed, and a journal refused set aside (setaside.h). The manager's start resolves
-// every journal; a run resolves its own and those naming its files (packageclaim.h).
+// Recovery across packages: a package's interrupted run resolved from its journal, other
+// packages' journals naming the same files first; every journal at the manager's start.
 //
+// A journal is obeyed once it is found whole, its package's own and within its package's
+// folders (journalscope.h); one that fails a check is set aside (setaside.h). Pending
+// journals are resolved before committed ones. A run resolves its own and those naming
+// its files when it claims its package (packageclaim.h).
 // Only paths the journal names are ever taken; a "<path>.tmp" or "<path>.bkp" that it
 // does not name belongs to the user and makes the run fail before any write. A journal
 // that cannot be opened or read stays where it is and the run stops before any change

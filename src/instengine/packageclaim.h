@@ -1,9 +1,11 @@
 // Claiming a package: the one way a run (the installer's start and its job, an
-// uninstallation) takes hold of a package before it changes anything of it. In order: the
-// package's run lock (one run of a package at a time), the store folder's shared lock (the
-// manager's start then leaves the run's journal alone), the package's own journal (what an
-// interrupted run left, undone or finished), then the journals of other packages that name
-// the run's files (resolved first, so that no two journals hold one name in flight).
+// uninstallation) takes hold of a package before it changes anything of it.
+//
+// In order: the package's run lock (one run of a package at a time), the store folder's
+// shared lock (the manager's start then leaves the run's journal alone), the package's own
+// journal (what an interrupted run left, undone or finished), then the journals of other
+// packages that name the run's files (resolved first, so that no two journals hold one
+// name in flight).
 #pragma once
 
 #include "base/appconfig.h"

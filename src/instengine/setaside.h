@@ -1,7 +1,8 @@
-// Journals set aside: a journal read whole that fails a check is moved aside under a name
-// of its own and nothing it names is taken; while one is in force its package's runs take
-// only what they can tell is the interrupted run's (leftovers.h), and the package's next
-// completed run settles it.
+// Journals set aside: the name a refused journal is moved to, whether one is in force for
+// its package, and settling them once the package's next run completes.
+//
+// Nothing a set-aside journal names is taken; while one is in force its package's runs
+// take only what they can tell is the interrupted run's (leftovers.h).
 #pragma once
 
 #include "base/appconfig.h"
