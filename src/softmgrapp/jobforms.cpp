@@ -178,13 +178,13 @@ bool cSentAsker::applyLang(int lang) {
 
 bool cSentAsker::askRetry(const char* path, bool removing) {
     bool giveUp = false;
-    if (!host || !host->sendAction(new cAskReleaseAction(&giveUp, path))) return false;
+    if (!host || !host->sendAction(new cAskReleaseAction(releaseType, &giveUp, path))) return false;
     return !giveUp;
 }
 
 bool cSentAsker::confirm(int question) {
     bool yes = false;
-    return host && host->sendAction(new cJobConfirmAction(&yes, question)) && yes;
+    return host && host->sendAction(new cJobConfirmAction(confirmType, &yes, question)) && yes;
 }
 
 bool applyAskedLang(cChildElement::cChildAction* action) {
@@ -398,6 +398,7 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     myCtx = ctx;
     // Busy files are asked by the form that hosts the panel.
     myAsker.host = root();
+    myAsker.releaseType = eJobAskInstallRelease;
     return start();
 }
 

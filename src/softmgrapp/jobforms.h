@@ -24,16 +24,19 @@
 class cApplicationConfig;
 class cWindowMaker;
 
-// Action types of the jobs' traffic.
+// Action types of the jobs' traffic. A type is read by the form it is sent to, so one
+// number can stand for another question at another form: each name has one meaning.
 enum eJobActionTypes {
     eJobStarted = 6,
     eJobEnded = 7,
-    eJobAskLang = 8,     // the language question (cRespondLangAction)
-    eJobConfirm = 9,     // a yes/no question (cJobConfirmAction)
-    eJobAskRelease = 10, // a busy file: try again? (cAskReleaseAction)
-    eJobApplyLang = 11,  // a job asks the UI thread to apply a language (cApplyLangAction)
-    eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
-    eJobOwnRemoval = 13, // the removal panel's job asks for a removal in this process
+    eJobAskLang = 8,            // the language question (cRespondLangAction)
+    eJobAskInstallRelease = 8,  // the installation job's busy file, to the wizard (cAskReleaseAction)
+    eJobConfirmRemoval = 8,     // the manager removal's question, to its form (cJobConfirmAction)
+    eJobConfirm = 9,            // the uninstallation's yes/no question (cJobConfirmAction)
+    eJobAskRelease = 10,        // the uninstallation's busy file (cAskReleaseAction)
+    eJobApplyLang = 11,         // a job asks the UI thread to apply a language (cApplyLangAction)
+    eCarrierShow = 12,          // a carrier form shows itself again (posted to itself)
+    eJobOwnRemoval = 13,        // the removal panel's job asks for a removal in this process
 };
 
 // The jobs' questions, sent actions answered by the hosting form through their pointers.
@@ -49,23 +52,24 @@ public:
     const char* code;         // the package's code name
 };
 
-// A file that could not be moved or removed (type 10, from the installation job to the
-// wizard and from the uninstallation to its form): the form asks whether to try again
-// and sets *giveUp when the user declines; without a path it gives up at once.
+// A file that could not be moved or removed (eJobAskInstallRelease from the installation
+// job to the wizard, eJobAskRelease from the uninstallation to its form): the form asks
+// whether to try again and sets *giveUp when the user declines; without a path it gives
+// up at once.
 class cAskReleaseAction : public cChildElement::cSentChildAction {
 public:
-    cAskReleaseAction(bool* giveUp, const char* path) : cSentChildAction(eJobAskRelease), giveUp(giveUp) {
+    cAskReleaseAction(int type, bool* giveUp, const char* path) : cSentChildAction(type), giveUp(giveUp) {
         this->path.set(path);
     }
     bool* giveUp;
     _guardchar<char> path;
 };
 
-// A yes/no question of the uninstallation or of the manager's removal (type 9): *yes
-// gets the answer to the question (an eJobQuestion).
+// A yes/no question of the uninstallation (eJobConfirm) or of the manager's removal
+// (eJobConfirmRemoval): *yes gets the answer to the question (an eJobQuestion).
 class cJobConfirmAction : public cChildElement::cSentChildAction {
 public:
-    cJobConfirmAction(bool* yes, int question) : cSentChildAction(eJobConfirm), yes(yes), question(question) {}
+    cJobConfirmAction(int type, bool* yes, int question) : cSentChildAction(type), yes(yes), question(question) {}
     bool* yes;
     int question;
 };
@@ -95,6 +99,8 @@ public:
     bool askRetry(const char* path, bool removing) override;
     bool confirm(int question) override;
     cChildElement* host;
+    int releaseType = eJobAskRelease;  // the installation job's busy file: eJobAskInstallRelease
+    int confirmType = eJobConfirm;     // the manager removal's question: eJobConfirmRemoval
 };
 
 // Applies the language a job asks for (cApplyLangAction) on the UI thread; false for

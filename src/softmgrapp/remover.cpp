@@ -86,6 +86,7 @@ unsigned int cRemoverJob::job() {
     sleep(gPauseMs);
     // Its confirmation and the language it applies go to the form.
     cSentAsker asker(myForm);
+    asker.confirmType = eJobConfirmRemoval;
     return removeManager(myPath.ptr, store, &asker);
 }
 
