@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "instengine/installjob.h"
+#include "instengine/journalformat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool committed = false;

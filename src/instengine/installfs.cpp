@@ -41,17 +41,17 @@ bool cInstallFS::canOpenForWrite(const char* path) {
 bool cInstallFS::mkdir(const char* path) {
     if (!path) return false;
     if (::mkdir(path, 0755) == 0) return true;
-    return errno == EEXIST && objKind(path) == 2;
+    return errno == EEXIST && objKind(path) == eObjFolder;
 }
 
 bool cInstallFS::rmdir(const char* path) { return path && ::rmdir(path) == 0; }
 
-int objKind(const char* path) {
+eObjKind objKind(const char* path) {
     struct stat st;
-    if (!path || !*path || lstat(path, &st) != 0) return 0;
-    if (S_ISREG(st.st_mode)) return 1;
-    if (S_ISDIR(st.st_mode)) return 2;
-    return 3;
+    if (!path || !*path || lstat(path, &st) != 0) return eObjNone;
+    if (S_ISREG(st.st_mode)) return eObjFile;
+    if (S_ISDIR(st.st_mode)) return eObjFolder;
+    return eObjOther;
 }
 
 cFolderNames::sFolder* cFolderNames::folder(const char* path, long long len) {
@@ -88,10 +88,10 @@ cFolderNames::sFolder* cFolderNames::folder(const char* path, long long len) {
     return f;
 }
 
-int cFolderNames::kind(const char* path) {
+eObjKind cFolderNames::kind(const char* path) {
     const char* cut = path && path[0] == '/' ? strrchr(path, '/') : nullptr;
     sFolder* f = cut ? folder(cut == path ? "/" : path, cut == path ? 1 : cut - path) : nullptr;
-    if (f && (f->state == 0 || (f->state == 1 && !f->names.find(cStringKey(cut + 1))))) return 0;
+    if (f && (f->state == 0 || (f->state == 1 && !f->names.find(cStringKey(cut + 1))))) return eObjNone;
     return objKind(path);
 }
 
@@ -148,19 +148,19 @@ bool makeFolderChain(const char* folder, cInstallFS* fs, const char* base, _List
         if (i < n && p.ptr[i] != '/') continue;
         char keep = p.ptr[i];
         p.ptr[i] = 0;
-        int kind = objKind(p.ptr);
+        eObjKind kind = objKind(p.ptr);
         bool ok = true;
-        if (kind == 0) {
+        if (kind == eObjNone) {
             ok = fs->mkdir(p.ptr);
             if (ok && created) {
                 _guardchar<char>* c = created->add();
                 ok = c && c->set(p.ptr);
             }
-        } else if (kind != 2) {
+        } else if (kind != eObjFolder) {
             // A link to a folder is an acceptable part of a chain the user set up, never
             // where the package makes its own folders.
             struct stat st;
-            ok = kind == 3 && !(base && isBelow(p.ptr, base)) && stat(p.ptr, &st) == 0 && S_ISDIR(st.st_mode);
+            ok = kind == eObjOther && !(base && isBelow(p.ptr, base)) && stat(p.ptr, &st) == 0 && S_ISDIR(st.st_mode);
         }
         p.ptr[i] = keep;
         if (!ok) return false;
@@ -176,16 +176,16 @@ bool noLinkBelow(const char* path, const char* base) {
         char* cut = strrchr(p.ptr, '/');
         if (!cut || cut == p.ptr) return false;
         *cut = 0;
-        if (!isBelow(p.ptr, base)) return objKind(p.ptr) == 2;
-        if (objKind(p.ptr) != 2) return false;
+        if (!isBelow(p.ptr, base)) return objKind(p.ptr) == eObjFolder;
+        if (objKind(p.ptr) != eObjFolder) return false;
     }
 }
 
 bool rmFileClean(const char* path, const char* stopAbove, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
-    int kind = objKind(path);
-    if (kind == 0) return true;
-    if (kind != 1 || !fs->unlink(path)) return false;
+    eObjKind kind = objKind(path);
+    if (kind == eObjNone) return true;
+    if (kind != eObjFile || !fs->unlink(path)) return false;
     if (!stopAbove || !isBelow(path, stopAbove)) return true;
     _guardchar<char> p;
     if (!p.set(path)) return true;
@@ -196,15 +196,15 @@ bool rmFileClean(const char* path, const char* stopAbove, cInstallFS* fs) {
         *cut = 0;
         // Only folders strictly below the stop folder go; rmdir refuses a folder that
         // still holds something, which ends the walk (any other refusal is a failure).
-        if (!isBelow(p.ptr, stopAbove) || objKind(p.ptr) != 2) return true;
+        if (!isBelow(p.ptr, stopAbove) || objKind(p.ptr) != eObjFolder) return true;
         errno = 0;
-        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != 2;
+        if (!fs->rmdir(p.ptr)) return errno == ENOTEMPTY || errno == EEXIST || objKind(p.ptr) != eObjFolder;
     }
 }
 
 bool moveFileClean(const char* from, const char* to, cInstallFS* fs) {
     if (!fs) fs = cInstallFS::plain();
-    if (objKind(from) != 1 || !fs->canOpenForWrite(from)) return false;
+    if (objKind(from) != eObjFile || !fs->canOpenForWrite(from)) return false;
     return fs->rename(from, to);
 }
 
@@ -254,7 +254,7 @@ void rmMadeFolders(std::initializer_list<const _List<_guardchar<char> >*> lists,
     for (auto* l : lists)
         for (auto* it = l->head; it; it = it->next) made.ptr[n++] = it->value.ptr;
     for (long long i = n - 1; i >= 0; i--)
-        if (objKind(made.ptr[i]) == 2) fs->rmdir(made.ptr[i]);
+        if (objKind(made.ptr[i]) == eObjFolder) fs->rmdir(made.ptr[i]);
 }
 
 bool addUnique(_List<_guardchar<char> >& list, const char* text) {

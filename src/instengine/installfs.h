@@ -32,9 +32,14 @@ public:
     virtual bool rmdir(const char* path);
 };
 
-// The kind of object at a path without following a final link: 0 nothing, 1 regular
-// file, 2 folder, 3 anything else (links included).
-int objKind(const char* path);
+// The kind of object at a path, without following a final link.
+enum eObjKind {
+    eObjNone = 0,    // nothing there
+    eObjFile = 1,    // a regular file
+    eObjFolder = 2,  // a folder
+    eObjOther = 3,   // anything else, links included
+};
+eObjKind objKind(const char* path);
 
 // objKind for many paths, through their folders: each folder is looked at and listed
 // once, and a path whose folder is missing or does not list its name is known to be
@@ -43,7 +48,7 @@ int objKind(const char* path);
 // has to refuse what appeared there since.
 class cFolderNames {
 public:
-    int kind(const char* path);
+    eObjKind kind(const char* path);
 
 private:
     struct sFolder {

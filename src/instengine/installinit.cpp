@@ -9,8 +9,8 @@
 #include "base/folders.h"
 #include "base/strings.h"
 #include "instengine/installfs.h"
-#include "instengine/journal.h"
 #include "instengine/leftovers.h"
+#include "instengine/packageclaim.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
@@ -167,7 +167,7 @@ unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
         }
         allUnchanged = false;
         ctx.messagePath.set(f.target);
-        int kind = names.kind(f.target) == 0 ? cFolderContents::eNothing : cFolderContents::objtype(f.target);
+        int kind = names.kind(f.target) == eObjNone ? cFolderContents::eNothing : cFolderContents::objtype(f.target);
         if (kind == cFolderContents::eFile) {
             unsigned char d[32];
             if (!hashFile(f.target, d)) return eIICannotRead;
@@ -343,38 +343,30 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
     if (ctx.packageVersion == ~0ULL) return eIIBadScenario;
     ctx.codeName.set(code);
     ctx.registryName.set(code);
-    if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, code, ctx.journalPath);
-    // One installer of a package at a time, from here to its end: a second one would
-    // take the first one's journal in flight for an interrupted run's.
-    if (!ctx.journalPath.empty() && !ctx.runLock.held() && !ctx.runLock.take(ctx.journalPath.ptr, code)) {
-        if (ctx.runLock.busy()) return eIIBusy;
-        // Never run unguarded: a lock that cannot be taken is the store's failure.
-        ctx.messagePath.set(ctx.runLock.path());
-        return eIINoRights;
+    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.store, code, ctx.journalPath)) {
+        ctx.messagePath.set("");
+        return eIICannotRead;
     }
-    // What an interrupted run left is resolved before anything is compared or answered,
-    // under the folder lock a run holds, so that a manager starting meanwhile leaves it to us.
-    bool recovered = false;
-    sRecoveryReport recovery;
-    if (!ctx.journalPath.empty()) {
-        cJournalFolderLock lock(ctx.journalPath.ptr);
-        if (!lock.held()) {
-            ctx.messagePath.set(lock.path());
-            return eIINoRights;
+    // The package is this installer's from here to its end (the run lock stays in the
+    // context), and what an interrupted run left is resolved before anything is compared
+    // or answered. The store's lock is held for that alone: the job claims it again.
+    bool finished = false;
+    {
+        cPackageClaim claim(ctx.journalPath.ptr, code, ctx.store, nullptr, &ctx.runLock);
+        eClaim claimed = claim.claim(nullptr, &ctx.madeFolders);
+        const sRecoveryReport& recovery = claim.recovery();
+        if (claimed == eClaimBusy) return eIIBusy;
+        if (claimed != eClaimed) {
+            ctx.messagePath.set(claim.path());
+            if (claimed == eClaimUnreadable) ctx.messageError = recovery.error;
+            return claimed == eClaimUnreadable   ? eIIUnreadable
+                   : claimed == eClaimUnfinished ? eIIUnfinished
+                                                 : eIINoRights;  // a lock that cannot be taken
         }
-        recovered = recoverInterrupted(ctx.journalPath.ptr, nullptr, &ctx.madeFolders, ctx.store, &recovery);
+        // Nothing to update after finishing this very version's installation is its success.
+        finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == eRegister &&
+                   recovery.version == ctx.packageVersion;
     }
-    if (!recovered) {
-        ctx.messagePath.set(ctx.journalPath.ptr ? ctx.journalPath.ptr : "");
-        if (recovery.outcome == sRecoveryReport::eUnreadable) {
-            ctx.messageError = recovery.error;
-            return eIIUnreadable;
-        }
-        return ctx.journalPath.empty() ? eIICannotRead : eIIUnfinished;
-    }
-    // Nothing to update after finishing this very version's installation is its success.
-    bool finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == 'r' &&
-                    recovery.version == ctx.packageVersion;
 
     unsigned int r = chooseLanguage(ctx, asker, section.ptr);
     if (r != eIIOk) return r;

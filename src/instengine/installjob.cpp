@@ -1,6 +1,6 @@
-// The installation job: recovery from the journal, unpacking beside the targets, backups,
-// moving into place with an immediate rollback on failure, shortcuts, then the commit,
-// after which the journal's resolution finishes the run (journal.cpp).
+// The installation job: the package claimed (packageclaim.h), unpacking beside the
+// targets, backups, moving into place with an immediate rollback on failure, shortcuts,
+// then the commit, after which the journal's resolution finishes the run (journal.h).
 #include "instengine/installjob.h"
 
 #include <errno.h>
@@ -18,8 +18,11 @@
 #include "base/strings.h"
 #include "base/sync.h"
 #include "hash/sha256.h"
+#include "instengine/journal.h"
+#include "instengine/journalformat.h"
 #include "instengine/journalscope.h"
 #include "instengine/leftovers.h"
+#include "instengine/packageclaim.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
@@ -72,7 +75,8 @@ int recordMode(const cSoftPkgScenario::sCopiedFile& c) {
 class cInstallRun {
 public:
     cInstallRun(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker, cInstallFS* fs)
-        : ctx(ctx), progress(progress), asker(asker), fs(fs) {}
+        : ctx(ctx), progress(progress), asker(asker), fs(fs),
+          claim(ctx.journalPath.ptr, ctx.codeName.ptr, ctx.store, fs, &ctx.runLock) {}
     ~cInstallRun() { closeFileSystems(); }
 
     unsigned int run();
@@ -93,7 +97,7 @@ private:
     friend class cPieceWriter;
     bool stage(int n) { return progress ? progress->notifyStage(n) : true; }
     bool prepare();
-    bool othersFirst();
+    bool claimPackage();
     bool crashLeftovers();
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
@@ -145,6 +149,8 @@ private:
     _List<sEntry> entries;
     _List<_guardchar<char> > entryFolders;  // missing before the run, top first
     sJournal journal;
+    // The package, the store folder's lock held for the whole run.
+    cPackageClaim claim;
 };
 
 // The menu entries' places and texts; a leftover "<entry>.tmp" lies in the desktop's
@@ -161,7 +167,7 @@ bool cInstallRun::menuEntries() {
             if (*p && *p != '/') continue;
             char keep = *p;
             *p = 0;
-            if (objKind(folder.ptr) == 0 && !addUnique(entryFolders, folder.ptr)) return fail(eIJCannotRecover, ""), false;
+            if (objKind(folder.ptr) == eObjNone && !addUnique(entryFolders, folder.ptr)) return fail(eIJCannotRecover, ""), false;
             *p = keep;
             if (!keep) break;
         }
@@ -178,9 +184,9 @@ bool cInstallRun::menuEntries() {
             if (strcmp(x->value.path.ptr, path.ptr) == 0) e = &x->value;
         if (!e) {
             if (!(e = entries.add()) || !concatText(path.ptr, ".tmp", e->tmp)) return fail(eIJCannotCreate, path.ptr), false;
-            int kind = objKind(path.ptr), tmpKind = objKind(e->tmp.ptr);
-            if ((kind != 0 && kind != 1) || (tmpKind != 0 && tmpKind != 1)) return fail(eIJBadObject, path.ptr), false;
-            if (tmpKind == 1 && !fs->unlink(e->tmp.ptr)) return fail(eIJCannotRecover, e->tmp.ptr), false;
+            eObjKind kind = objKind(path.ptr), tmpKind = objKind(e->tmp.ptr);
+            if ((kind != eObjNone && kind != eObjFile) || (tmpKind != eObjNone && tmpKind != eObjFile)) return fail(eIJBadObject, path.ptr), false;
+            if (tmpKind == eObjFile && !fs->unlink(e->tmp.ptr)) return fail(eIJCannotRecover, e->tmp.ptr), false;
             e->path.attach(path.dettach());
         }
         e->text.attach(text.dettach());
@@ -195,10 +201,10 @@ bool cInstallRun::makeJournal() {
     sJournal& j = journal;
     bool ok = j.code.set(ctx.codeName.ptr) && fillRegistryRecord(ctx, j.record) &&
               (!isPlainAbsPath(ctx.executablePath.ptr) || j.manager.set(ctx.executablePath.ptr));
-    j.registration = 'r';
+    j.registration = eRegister;
     sPkgRegistryRecord earlier;
     bool haveEarlier = ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier);
-    for (auto* it = roots.head; ok && it; it = it->next) ok = j.add('D', it->value.ptr);
+    for (auto* it = roots.head; ok && it; it = it->next) ok = j.add(eLineRoot, it->value.ptr);
     // The earlier version's folders too: its obsolete files lie below them (and the
     // folders they leave empty go), also once the new record no longer names them.
     _List<_guardchar<char> > earlierRoots;
@@ -211,22 +217,22 @@ bool cInstallRun::makeJournal() {
     for (auto* it = earlierRoots.head; ok && it; it = it->next) {
         bool named = false;
         for (auto* r = roots.head; r && !named; r = r->next) named = strcmp(r->value.ptr, it->value.ptr) == 0;
-        if (!named) ok = j.add('D', it->value.ptr);
+        if (!named) ok = j.add(eLineRoot, it->value.ptr);
     }
-    for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add('M', it->value.ptr);
+    for (auto* it = toMake.head; ok && it; it = it->next) ok = j.add(eLineMadeFolder, it->value.ptr);
     for (auto* it = flights.head; ok && it; it = it->next)
-        ok = j.add(it->value.existed ? 'R' : 'N', it->value.file->target, true);
-    for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add('S', it->value.ptr);
-    for (auto* it = entries.head; ok && it; it = it->next) ok = j.add('E', it->value.path.ptr);
+        ok = j.add(it->value.existed ? eLineReplaced : eLineNew, it->value.file->target, true);
+    for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add(eLineEntryFolder, it->value.ptr);
+    for (auto* it = entries.head; ok && it; it = it->next) ok = j.add(eLineEntry, it->value.path.ptr);
     // A file the new version no longer has stays when another package's record lists it.
     cOtherRecords others(ctx.existingFiles.count() ? ctx.store : nullptr, ctx.registryName.ptr);
     for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
         if (!e->value().kept && isPlainAbsPath(e->value().path.ptr) && !others.fileOwner(e->value().path.ptr))
-            ok = j.add('O', e->value().path.ptr);
+            ok = j.add(eLineObsolete, e->value().path.ptr);
     for (auto* e = ctx.existingShortcuts.first(); ok && e; e = ctx.existingShortcuts.next(e)) {
         bool stays = false;
         for (auto* x = entries.head; x && !stays; x = x->next) stays = strcmp(x->value.path.ptr, e->value().ptr) == 0;
-        if (!stays && isPlainAbsPath(e->value().ptr)) ok = j.add('Q', e->value().ptr);
+        if (!stays && isPlainAbsPath(e->value().ptr)) ok = j.add(eLineGoneEntry, e->value().ptr);
     }
     // The record: every copied file, every entry, the bases, and the folders made by the
     // earlier installations, by an interrupted run and by this one (those still standing
@@ -246,23 +252,15 @@ bool cInstallRun::makeJournal() {
     return ok;
 }
 
-// Another package's interrupted run that names a file of this one is resolved first, so
-// that no two journals hold the same name in flight.
-bool cInstallRun::othersFirst() {
-    _List<_guardchar<char> > others;
-    // A folder that cannot be listed may hold one.
-    if (!otherJournals(ctx.journalPath.ptr, ctx.codeName.ptr, others)) return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
-    if (others.empty()) return true;
-    cFasterTreeList<cStringKey, int> targets;
-    for (auto* it = ctx.copiedFiles.head; it; it = it->next)
-        if (!targets.find(pathKey(it->value.target))) targets.insert_new(pathKey(it->value.target));
-    for (auto* e = ctx.existingFiles.first(); e; e = ctx.existingFiles.next(e))
-        if (e->value().path.ptr && !targets.find(pathKey(e->value().path.ptr)))
-            targets.insert_new(pathKey(e->value().path.ptr));
-    _guardchar<char> blocking, path;
-    if (recoverOthersNaming(ctx.journalPath.ptr, others, targets, ctx.store, fs, &blocking)) return true;
-    if (!defaultJournalPath(ctx.store, blocking.ptr ? blocking.ptr : "", path)) path.set(ctx.journalPath.ptr);
-    return fail(eIJCannotRecover, path.ptr), false;
+// The package is this run's (the start took its run lock), what an interrupted run left is
+// resolved, and so is another package's interrupted run that names a file this one writes
+// or replaces: no two journals hold the same name in flight.
+bool cInstallRun::claimPackage() {
+    sClaimFiles files;
+    files.copied = &ctx.copiedFiles;
+    files.existing = &ctx.existingFiles;
+    if (claim.claim(&files, &ctx.madeFolders) == eClaimed) return true;
+    return fail(eIJCannotRecover, claim.path()), false;
 }
 
 // What an interrupted run whose journal was set aside left beside the package's files:
@@ -275,11 +273,8 @@ bool cInstallRun::crashLeftovers() {
 }
 
 bool cInstallRun::prepare() {
-    if (ctx.journalPath.empty() && !defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath))
-        return fail(eIJCannotRecover, ""), false;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, &ctx.madeFolders, ctx.store))
-        return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
-    if (!othersFirst() || !crashLeftovers()) return false;
+    if (ctx.journalPath.empty()) return fail(eIJCannotRecover, ""), false;
+    if (!claimPackage() || !crashLeftovers()) return false;
     const char* pgm = ctx.getStr("pgm");
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.
@@ -309,10 +304,10 @@ bool cInstallRun::prepare() {
                 continue;
             }
             seen.insert_new(pathKey(folder.ptr));
-            int kind = objKind(folder.ptr);
-            _guardchar<char>* made = kind == 0 ? toMake.add() : nullptr;
-            if (kind == 0 && !(made && made->set(folder.ptr))) return fail(eIJCannotRecover, folder.ptr), false;
-            if (kind == 1 || (kind == 3 && root && isBelow(folder.ptr, root))) return fail(eIJBadObject, folder.ptr), false;
+            eObjKind kind = objKind(folder.ptr);
+            _guardchar<char>* made = kind == eObjNone ? toMake.add() : nullptr;
+            if (kind == eObjNone && !(made && made->set(folder.ptr))) return fail(eIJCannotRecover, folder.ptr), false;
+            if (kind == eObjFile || (kind == eObjOther && root && isBelow(folder.ptr, root))) return fail(eIJBadObject, folder.ptr), false;
             *p = keep;
             if (!keep) break;
         }
@@ -322,11 +317,11 @@ bool cInstallRun::prepare() {
         f->file = &c;
         const sSideName tmp = f->tmp(), bkp = f->bkp();
         // Names the journal did not give us belong to someone else: never taken.
-        if (names.kind(tmp.ptr) != 0) return fail(eIJBadObject, tmp.ptr), false;
-        if (names.kind(bkp.ptr) != 0) return fail(eIJBadObject, bkp.ptr), false;
-        int kind = names.kind(c.target);
-        if (kind != 0 && kind != 1) return fail(eIJBadObject, c.target), false;
-        f->existed = kind == 1;
+        if (names.kind(tmp.ptr) != eObjNone) return fail(eIJBadObject, tmp.ptr), false;
+        if (names.kind(bkp.ptr) != eObjNone) return fail(eIJBadObject, bkp.ptr), false;
+        eObjKind kind = names.kind(c.target);
+        if (kind != eObjNone && kind != eObjFile) return fail(eIJBadObject, c.target), false;
+        f->existed = kind == eObjFile;
         fileCount++;
     }
     if (!menuEntries()) return false;
@@ -336,13 +331,13 @@ bool cInstallRun::prepare() {
     _guardchar<char> outside;
     if (!journalConfined(journal, ctx.codeName.ptr, ctx.store, outside))
         return fail(eIJCannotMakeFolder, outside.ptr), false;
-    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != 1) {
+    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != eJournalSaved) {
         fs->unlink(ctx.journalPath.ptr);
         return fail(eIJCannotRecover, ctx.journalPath.ptr), false;
     }
     // The folders are made once the journal names them.
     for (auto* it = toMake.head; it; it = it->next)
-        if (objKind(it->value.ptr) == 0 && !fs->mkdir(it->value.ptr)) {
+        if (objKind(it->value.ptr) == eObjNone && !fs->mkdir(it->value.ptr)) {
             fail(eIJCannotMakeFolder, it->value.ptr);
             rollBack();
             return false;
@@ -684,10 +679,10 @@ bool cInstallRun::unpackAll() {
 
 void cInstallRun::removeTemps() {
     for (auto* it = flights.head; it; it = it->next)
-        if (it->value.tmpMade && objKind(it->value.tmp().ptr) == 1 && fs->unlink(it->value.tmp().ptr))
+        if (it->value.tmpMade && objKind(it->value.tmp().ptr) == eObjFile && fs->unlink(it->value.tmp().ptr))
             it->value.tmpMade = false;
     for (auto* it = entries.head; it; it = it->next)
-        if (it->value.tmpMade && objKind(it->value.tmp.ptr) == 1 && fs->unlink(it->value.tmp.ptr))
+        if (it->value.tmpMade && objKind(it->value.tmp.ptr) == eObjFile && fs->unlink(it->value.tmp.ptr))
             it->value.tmpMade = false;
 }
 
@@ -731,8 +726,8 @@ bool cInstallRun::backup() {
     // folder is listed once, after the unpacking.
     cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        int kind = names.kind(it->value.file->target);
-        if (kind != 0 && kind != 1) {
+        eObjKind kind = names.kind(it->value.file->target);
+        if (kind != eObjNone && kind != eObjFile) {
             fail(eIJBadObject, it->value.file->target);
             rollBack();
             return false;
@@ -740,7 +735,7 @@ bool cInstallRun::backup() {
     }
     for (auto* it = flights.head; it; it = it->next) {
         sFlight& f = it->value;
-        for (int kind = names.kind(f.file->target); kind == 1; kind = objKind(f.file->target)) {
+        for (eObjKind kind = names.kind(f.file->target); kind == eObjFile; kind = objKind(f.file->target)) {
             if (moveFileClean(f.file->target, f.bkp().ptr, fs)) {
                 f.backedUp = true;
                 break;
@@ -797,7 +792,7 @@ bool cInstallRun::finish() {
         if (added) added->set(it->value.path.ptr);
     }
     if (!ok) return fail(out.result == eIJOk ? (unsigned int)eIJCannotRecover : out.result, out.path.ptr), false;
-    if (objKind(out.manager.ptr) == 1) OSRegisterPackage(out.manager.ptr, ctx, false);
+    if (objKind(out.manager.ptr) == eObjFile) OSRegisterPackage(out.manager.ptr, ctx, false);
     return true;
 }
 
@@ -825,13 +820,13 @@ unsigned int cInstallRun::run() {
         return 1;
     }
     // Every new file is in place: once the journal says so, an interruption keeps them.
-    int saved = saveJournal(ctx.journalPath.ptr, journal, true, fs);
-    if (saved != 1) {
-        // Not in place (0) is read back: a move into place reported as failed may still
-        // have been made (a network file system retrying it). In place but not flushed (2)
-        // is committed.
+    eJournalSave saved = saveJournal(ctx.journalPath.ptr, journal, true, fs);
+    if (saved != eJournalSaved) {
+        // Not in place is read back: a move into place reported as failed may still have
+        // been made (a network file system retrying it). In place but not flushed is
+        // committed.
         sJournal onDisk;
-        if (saved == 0 && (readJournal(ctx.journalPath.ptr, onDisk) != eJournalReadWhole || !onDisk.committed)) {
+        if (saved == eJournalNotSaved && (readJournal(ctx.journalPath.ptr, onDisk) != eJournalReadWhole || !onDisk.committed)) {
             fail(eIJCannotRecover, ctx.journalPath.ptr);
             rollBack();
             return 1;
@@ -863,14 +858,6 @@ int installStageCount(sPkgInstallContext& ctx) {
 unsigned int runInstallJob(sPkgInstallContext& ctx, cProgressNotifyTarget* progress, cJobAsker* asker,
                            cInstallFS* fs) {
     if (ctx.journalPath.empty()) defaultJournalPath(ctx.store, ctx.codeName.ptr, ctx.journalPath);
-    cJournalFolderLock lock(ctx.journalPath.ptr);
-    // Never unguarded: a manager starting meanwhile would take this run's journal for
-    // an interrupted one's.
-    if (!lock.held()) {
-        ctx.result = eIJCannotRecover;
-        ctx.messagePath.set(lock.path());
-        return 1;
-    }
     cInstallRun run(ctx, progress, asker, fs ? fs : cInstallFS::plain());
     return run.run();
 }

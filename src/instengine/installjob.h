@@ -7,7 +7,6 @@
 #include "base/progress.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
-#include "instengine/journal.h"
 
 // How many stages a run reports (4 + the files to install) and the index of the file
 // stages' first.

@@ -2,7 +2,7 @@
 // is the program's own text in the user's store folder: whoever can write it can write
 // every file of the user's already. Its digest says it is whole; it acts only below its
 // own roots, reached without a link, and registers only what its run wrote. One without
-// a digest (an earlier build's) acts only within the folders of its package's record.
+// a digest (an earlier build's) has no roots but the folders of its package's record.
 #include "instengine/journalscope.h"
 
 #include <errno.h>
@@ -17,7 +17,7 @@
 #include "base/strings.h"
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
-#include "instengine/journal.h"
+#include "instengine/journaldata.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/ossupport.h"
@@ -104,10 +104,10 @@ cScopeCheck::cScopeCheck(const sJournal& j, const char* code, cApplicationConfig
         for (auto* it = myRecord.dirs.head; it; it = it->next) myRecordDirs.insert(cStringKey(it->value.ptr));
     }
     for (long long i = 0; i < j.count(); i++) {
-        char kind = j.kind(i);
-        if (kind == 'R' || kind == 'N') myWritten.insert(cStringKey(j.path(i)));
-        if (kind == 'M') myMade.insert(cStringKey(j.path(i)));
-        if (kind == 'E') myWrittenEntries.insert(cStringKey(j.path(i)));
+        eJournalLine kind = j.kind(i);
+        if (kind == eLineReplaced || kind == eLineNew) myWritten.insert(cStringKey(j.path(i)));
+        if (kind == eLineMadeFolder) myMade.insert(cStringKey(j.path(i)));
+        if (kind == eLineEntry) myWrittenEntries.insert(cStringKey(j.path(i)));
     }
 }
 
@@ -208,7 +208,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
     const sJournal& j = myJournal;
     const sPkgRegistryRecord& r = j.record;
     for (long long i = 0; ok && i < j.count(); i++)
-        if (j.kind(i) == 'D') ok = root(j.path(i));
+        if (j.kind(i) == eLineRoot) ok = root(j.path(i));
     if (ok && j.registration) {
         ok = recordField(r.path.ptr, myRecord.path.ptr, nullptr);
         for (auto* it = r.bases.head; ok && it; it = it->next)
@@ -217,21 +217,21 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
     for (long long i = 0; ok && i < j.count(); i++) {
         const char* p = j.path(i);
         switch (j.kind(i)) {
-            case 'R':
-            case 'N':
-            case 'O': ok = inRoots(p, false) || fail(p); break;
-            case 'M': ok = (!myRule.homeOrAbove(p) && (inRoots(p, true) || onTheWay(p))) || fail(p); break;
-            case 'S':
+            case eLineReplaced:
+            case eLineNew:
+            case eLineObsolete: ok = inRoots(p, false) || fail(p); break;
+            case eLineMadeFolder: ok = (!myRule.homeOrAbove(p) && (inRoots(p, true) || onTheWay(p))) || fail(p); break;
+            case eLineEntryFolder:
                 ok = (!myEntries.empty() && atOrBelow(myEntries.ptr, p) && !myRule.homeOrAbove(p)) || fail(p);
                 break;
-            case 'E': ok = entry(p) || fail(p); break;
-            case 'Q': ok = entry(p) || fail(p); break;
+            case eLineEntry: ok = entry(p) || fail(p); break;
+            case eLineGoneEntry: ok = entry(p) || fail(p); break;
             default: break;
         }
     }
     // What the record lists is what an uninstallation will remove later (a pending
     // journal's record is never obeyed).
-    bool removing = j.registration == 'u';
+    bool removing = j.registration == eUnregister;
     if (ok && j.registration && j.committed) {
         for (const char* f : r.files) {
             cStringKey key(f);
@@ -245,7 +245,7 @@ bool cScopeCheck::run(_guardchar<char>& outside) {
             cStringKey key(d);
             // One gone since is never registered (nor removed): the registration keeps
             // only the folders that stand.
-            ok = myRecordDirs.findEntry(key) || myMade.findEntry(key) || objKind(d) == 0 ||
+            ok = myRecordDirs.findEntry(key) || myMade.findEntry(key) || objKind(d) == eObjNone ||
                  (removing && !myRule.homeOrAbove(d) && (inRoots(d, true) || onTheWay(d))) || fail(d);
         }
         for (auto* it = r.shortcuts.head; ok && it; it = it->next) {

@@ -11,7 +11,7 @@
 
 #include "base/fileio.h"
 #include "base/strings.h"
-#include "instengine/journal.h"
+#include "instengine/setaside.h"
 #include "softmgr/softpkg.h"
 
 namespace {
@@ -80,17 +80,17 @@ eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<
         if (!isPlainAbsPath(c.target) || !concatText(c.target, ".tmp", tmp) || !concatText(c.target, ".bkp", bkp))
             continue;
         if (!seen.find(pathKey(c.target))) seen.insert_new(pathKey(c.target));
-        int t = objKind(tmp.ptr), b = objKind(bkp.ptr);
-        if (t == 1 && holdsItemPrefix(ctx, (int)c.item, tmp.ptr)) {
+        eObjKind t = objKind(tmp.ptr), b = objKind(bkp.ptr);
+        if (t == eObjFile && holdsItemPrefix(ctx, (int)c.item, tmp.ptr)) {
             if (!fs->unlink(tmp.ptr)) return failed(tmp.ptr);
-            t = 0;
+            t = eObjNone;
         }
-        if (t != 0) return stays(tmp.ptr);
-        if (b == 1 && recordedVersion && objKind(c.target) == 0 && holdsItem(ctx, (int)c.item, bkp.ptr)) {
+        if (t != eObjNone) return stays(tmp.ptr);
+        if (b == eObjFile && recordedVersion && objKind(c.target) == eObjNone && holdsItem(ctx, (int)c.item, bkp.ptr)) {
             if (!fs->rename(bkp.ptr, c.target)) return failed(bkp.ptr);
-            b = 0;
+            b = eObjNone;
         }
-        if (b != 0) return stays(bkp.ptr);
+        if (b != eObjNone) return stays(bkp.ptr);
     }
     // The record's other files: nothing there tells a name the run's.
     sPkgRegistryRecord record;
@@ -99,7 +99,7 @@ eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<
             _guardchar<char> side;
             if (!isPlainAbsPath(f) || seen.find(pathKey(f))) continue;
             for (const char* suffix : {".tmp", ".bkp"})
-                if (concatText(f, suffix, side) && objKind(side.ptr) != 0) return stays(side.ptr);
+                if (concatText(f, suffix, side) && objKind(side.ptr) != eObjNone) return stays(side.ptr);
         }
     return eLeftoversNone;
 }
@@ -110,7 +110,7 @@ bool findRunLeftovers(const char* journalPath, cApplicationConfig* store, const 
     for (const char* f : record.files) {
         _guardchar<char> side;
         for (const char* suffix : {".tmp", ".bkp"})
-            if (isPlainAbsPath(f) && concatText(f, suffix, side) && objKind(side.ptr) != 0 && !addUnique(out, side.ptr))
+            if (isPlainAbsPath(f) && concatText(f, suffix, side) && objKind(side.ptr) != eObjNone && !addUnique(out, side.ptr))
                 return false;
     }
     return true;

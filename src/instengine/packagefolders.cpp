@@ -110,7 +110,7 @@ cRecordScope::cRecordScope(const sPkgRegistryRecord& record, cApplicationConfig*
 bool cRecordScope::isConfining(const char* folder) const { return myRule.mayHold(folder); }
 
 bool cRecordScope::ownsFile(const char* path) const {
-    if (!isPlainAbsPath(path) || objKind(path) != 1) return false;
+    if (!isPlainAbsPath(path) || objKind(path) != eObjFile) return false;
     for (auto* it = myBases.head; it; it = it->next)
         if (noLinkBelow(path, it->value.folder) && !myRule.isOwnBelow(path, it->value.folder, it->value.real.ptr))
             return true;

@@ -359,7 +359,7 @@ bool cOtherRecords::handOver(cApplicationConfig* store, const _List<_guardchar<c
     for (auto* o = myCodes.head; o; o = o->next) {
         _List<_guardchar<char> > given;
         for (auto* it = made.head; it; it = it->next)
-            if (rootsIn(o->value, it->value.ptr) && objKind(it->value.ptr) == 2) addUnique(given, it->value.ptr);
+            if (rootsIn(o->value, it->value.ptr) && objKind(it->value.ptr) == eObjFolder) addUnique(given, it->value.ptr);
         if (given.empty()) continue;
         ok = addRecordDirs(store, o->value.code.ptr, given) && ok;
         changed = true;

@@ -8,7 +8,10 @@
 #include "base/job.h"
 #include "base/process.h"
 #include "base/stdlangs.h"
-#include "instengine/installjob.h"
+#include "instengine/journal.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalrecovery.h"
+#include "instengine/packageclaim.h"
 #include "instengine/leftovers.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
@@ -81,7 +84,7 @@ bool uninstallKnows(const char* code, cApplicationConfig* store) {
     if (!code || !regSectionName(code, section)) return false;
     // A record, a store that could not be read (it may hold one) or an interrupted run.
     if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
-    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != 0) return true;
+    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != eObjNone) return true;
     // The system's registration: a removal command or a version above 0.0.
     int v[4] = {0, 0, 0, 0};
     bool perUser = false;
@@ -93,32 +96,27 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     _guardchar<char> section;
     // The code name becomes a key and a command argument: only a safe one goes on.
     if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
-    // What an interrupted run left is resolved before anything is answered.
     if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
-    // A running installer's journal is no interrupted run's: wait for its end.
+    // The package is this run's (a running installer's journal is no interrupted run's:
+    // wait for its end), and what an interrupted run left is resolved before anything is
+    // answered.
     cPackageRunLock running;
-    if (!ctx.runLockHeld && !running.take(ctx.journalPath.ptr, ctx.key.ptr)) {
-        if (running.busy()) return eUNBusy;
-        ctx.messagePath.set(running.path());
-        return eUNNoRunLock;
-    }
-    cJournalFolderLock lock(ctx.journalPath.ptr);
-    if (!lock.held()) {
-        ctx.messagePath.set(lock.path());
-        return eUNNoRunLock;
-    }
-    sRecoveryReport recovered;
-    if (!recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store, &recovered)) {
-        if (recovered.outcome == sRecoveryReport::eUnreadable) {
+    cPackageClaim claim(ctx.journalPath.ptr, ctx.key.ptr, store, fs, ctx.runLockHeld ? nullptr : &running);
+    eClaim claimed = claim.claim();
+    const sRecoveryReport& recovered = claim.recovery();
+    switch (claimed) {
+        case eClaimed: break;
+        case eClaimBusy: return eUNBusy;
+        case eClaimNoRunLock:
+        case eClaimNoStoreLock: ctx.messagePath.set(claim.path()); return eUNNoRunLock;
+        case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;
             return eUNUnreadable;
-        }
-        ctx.blocking.set(ctx.key.ptr);
-        return eUNUnfinished;
+        default: ctx.blocking.set(ctx.key.ptr); return eUNUnfinished;
     }
     // An interrupted uninstallation just finished is this one's removal.
-    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == 'u') return eUNRemoved;
+    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister) return eUNRemoved;
     unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
     if (r != eUNRemoved) return r;
     if (!store->hasSection(section.ptr)) {
@@ -132,17 +130,12 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
     // Another package's interrupted run that names one of these files is resolved first:
     // its record may come to list a file this removal then keeps.
-    _List<_guardchar<char> > pending;
-    // A folder that cannot be listed may hold one.
-    if (!otherJournals(ctx.journalPath.ptr, ctx.key.ptr, pending)) {
-        ctx.blocking.set(ctx.key.ptr);
+    sClaimFiles files;
+    files.record = &record;
+    claimed = claim.claim(&files);
+    if (claimed != eClaimed) {
+        ctx.blocking.set(claimed == eClaimOthersUnfinished ? claim.blocking() : ctx.key.ptr);
         return eUNUnfinished;
-    }
-    if (!pending.empty()) {
-        cFasterTreeList<cStringKey, int> targets;
-        for (const char* f : record.files)
-            if (!targets.find(pathKey(f))) targets.insert_new(pathKey(f));
-        if (!recoverOthersNaming(ctx.journalPath.ptr, pending, targets, store, fs, &ctx.blocking)) return eUNUnfinished;
     }
     // What an interrupted run whose journal was set aside may have left beside these
     // files stays: nothing here tells it from the user's. The removal goes on and says so.
@@ -176,7 +169,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     for (auto* it = record.shortcuts.head; it; it = it->next) {
         // Menu entries lie in the desktop entries folder.
         if (!isPlainAbsPath(it->value.ptr) || entries.empty() || !noLinkBelow(it->value.ptr, entries.ptr) ||
-            objKind(it->value.ptr) != 1)
+            objKind(it->value.ptr) != eObjFile)
             continue;
         _guardchar<char>* p = ctx.shortcuts.add();
         if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
@@ -188,16 +181,16 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // (folders, menu entries, the record), so that any next run finishes the removal.
     // A file whose backup name belongs to someone else stays in place (checked that it
     // can be written) until the commit.
-    journal.registration = 'u';
+    journal.registration = eUnregister;
     if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == 0 ? 'R' : 'O', it->value.ptr, true))
+        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == eObjNone ? eLineReplaced : eLineObsolete, it->value.ptr, true))
             return eUNIncomplete;
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
-        if (!journal.add('Q', it->value.ptr)) return eUNIncomplete;
-    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != 1) {
+        if (!journal.add(eLineGoneEntry, it->value.ptr)) return eUNIncomplete;
+    if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != eJournalSaved) {
         fs->unlink(ctx.journalPath.ptr);
         return eUNIncomplete;
     }
@@ -207,14 +200,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         _guardchar<char> bkp;
         bool moved = false;
         while (concatText(it->value.ptr, ".bkp", bkp)) {
-            if (journal.kind(entry) == 'R' ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+            if (journal.kind(entry) == eLineReplaced ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
-            if (objKind(it->value.ptr) == 0) break;
+            if (objKind(it->value.ptr) == eObjNone) break;
             if (!asker->askRetry(it->value.ptr, true)) break;
         }
-        if (!moved && objKind(it->value.ptr) != 0) {
+        if (!moved && objKind(it->value.ptr) != eObjNone) {
             // Everything back as it was, as the journal in place (this one) says; it stays
             // when that fails.
             sJournalOutcome out;
@@ -225,14 +218,14 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     bool complete = true;
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
-    int saved = complete ? saveJournal(ctx.journalPath.ptr, journal, true, fs) : 0;
-    if (saved != 1) {
+    eJournalSave saved = complete ? saveJournal(ctx.journalPath.ptr, journal, true, fs) : eJournalNotSaved;
+    if (saved != eJournalSaved) {
         // Not in place: put back as it was (the journal stays when that fails); read back,
         // for a move into place reported as failed may still have been made (a network
         // file system retrying it), and then the committed journal stands. In place but
         // its folder not flushed: committed but not durable, and the next run finishes
         // the removal from it. Not removed either way.
-        if (saved == 0) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
+        if (saved == eJournalNotSaved) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
         return eUNIncomplete;
     }
     // Committed: from here the removal is finished, by this run or by the next one, with

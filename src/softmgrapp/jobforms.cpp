@@ -184,11 +184,10 @@ bool cSentAsker::askRetry(const char* path, bool removing) {
 
 bool cSentAsker::confirm(int question) {
     bool yes = false;
-    return host && host->sendAction(new cJobConfirmAction(&yes, question)) && yes;
+    return host && host->sendAction(new cJobConfirmAction(confirmType, &yes, question)) && yes;
 }
 
-// Applies a language asked for by a job, on the UI thread.
-static bool handleApplyLang(cChildElement::cChildAction* action) {
+bool applyAskedLang(cChildElement::cChildAction* action) {
     cApplyLangAction* a = dynamic_cast<cApplyLangAction*>(action);
     if (!a) return false;
     if (cSOPKGLang::applyLang(a->lang) && a->applied) *a->applied = a->lang;
@@ -397,9 +396,9 @@ bool cInstallerJobPanel::startInstall(sPkgInstallContext* ctx) {
     setStageDescr(n + 2, string(eInstpApplying));
     setStageDescr(n + 3, string(eInstpCleaning));
     myCtx = ctx;
-    // Busy files are asked by the form that hosts the panel (type 8).
+    // Busy files are asked by the form that hosts the panel.
     myAsker.host = root();
-    myAsker.releaseType = eJobAskLang;
+    myAsker.releaseType = eJobAskInstallRelease;
     return start();
 }
 
@@ -505,7 +504,7 @@ void cInstallInitUI::onConstruct() {
 }
 
 bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
-    if (handleApplyLang(action)) return true;
+    if (applyAskedLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
         stepAside();
         if (q->lang && q->langs) *q->lang = cLangSelectionForm::chooseLang(*q->langs, *q->lang, q->code, this);
@@ -670,7 +669,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             return true;
         }
     }
-    if (handleApplyLang(action)) return true;
+    if (applyAskedLang(action)) return true;
     if (cRespondLangAction* q = dynamic_cast<cRespondLangAction*>(action)) {
         stepAside();
         if (q->lang && q->langs)

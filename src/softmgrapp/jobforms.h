@@ -12,7 +12,7 @@
 #include "base/strings.h"
 #include "base/timeutil.h"
 #include "instengine/installctx.h"
-#include "instengine/journal.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/uninstall.h"
 #include "softmgrapp/appboxes.h"
 #include "softmgrapp/appcontrols.h"
@@ -24,16 +24,19 @@
 class cApplicationConfig;
 class cWindowMaker;
 
-// Action types of the jobs' traffic.
+// Action types of the jobs' traffic. A type is read by the form it is sent to, so one
+// number can stand for another question at another form: each name has one meaning.
 enum eJobActionTypes {
     eJobStarted = 6,
     eJobEnded = 7,
-    eJobAskLang = 8,     // also the installation job's busy file (sent to the wizard)
-    eJobConfirm = 9,
-    eJobAskRelease = 10,
-    eJobApplyLang = 11,  // a job asks the UI thread to apply a language
-    eCarrierShow = 12,   // a carrier form shows itself again (posted to itself)
-    eJobOwnRemoval = 13, // the removal panel's job asks for a removal in this process
+    eJobAskLang = 8,            // the language question (cRespondLangAction)
+    eJobAskInstallRelease = 8,  // the installation job's busy file, to the wizard (cAskReleaseAction)
+    eJobConfirmRemoval = 8,     // the manager removal's question, to its form (cJobConfirmAction)
+    eJobConfirm = 9,            // the uninstallation's yes/no question (cJobConfirmAction)
+    eJobAskRelease = 10,        // the uninstallation's busy file (cAskReleaseAction)
+    eJobApplyLang = 11,         // a job asks the UI thread to apply a language (cApplyLangAction)
+    eCarrierShow = 12,          // a carrier form shows itself again (posted to itself)
+    eJobOwnRemoval = 13,        // the removal panel's job asks for a removal in this process
 };
 
 // The jobs' questions, sent actions answered by the hosting form through their pointers.
@@ -49,9 +52,10 @@ public:
     const char* code;         // the package's code name
 };
 
-// A file that could not be moved or removed (type 8 from the installation job to the
-// wizard, 10 from the uninstallation to its form): the form asks whether to try again
-// and sets *giveUp when the user declines; without a path it gives up at once.
+// A file that could not be moved or removed (eJobAskInstallRelease from the installation
+// job to the wizard, eJobAskRelease from the uninstallation to its form): the form asks
+// whether to try again and sets *giveUp when the user declines; without a path it gives
+// up at once.
 class cAskReleaseAction : public cChildElement::cSentChildAction {
 public:
     cAskReleaseAction(int type, bool* giveUp, const char* path) : cSentChildAction(type), giveUp(giveUp) {
@@ -61,11 +65,11 @@ public:
     _guardchar<char> path;
 };
 
-// A yes/no question of the uninstallation (type 9): *yes gets the answer to the
-// question (an eJobQuestion).
+// A yes/no question of the uninstallation (eJobConfirm) or of the manager's removal
+// (eJobConfirmRemoval): *yes gets the answer to the question (an eJobQuestion).
 class cJobConfirmAction : public cChildElement::cSentChildAction {
 public:
-    cJobConfirmAction(bool* yes, int question) : cSentChildAction(eJobConfirm), yes(yes), question(question) {}
+    cJobConfirmAction(int type, bool* yes, int question) : cSentChildAction(type), yes(yes), question(question) {}
     bool* yes;
     int question;
 };
@@ -95,8 +99,13 @@ public:
     bool askRetry(const char* path, bool removing) override;
     bool confirm(int question) override;
     cChildElement* host;
-    int releaseType = eJobAskRelease;  // the installation's busy file travels as type 8
+    int releaseType = eJobAskRelease;  // the installation job's busy file: eJobAskInstallRelease
+    int confirmType = eJobConfirm;     // the manager removal's question: eJobConfirmRemoval
 };
+
+// Applies the language a job asks for (cApplyLangAction) on the UI thread; false for
+// any other action.
+bool applyAskedLang(cChildElement::cChildAction* action);
 
 // The display names of packages ("A, B"), from `store`, else their code names; those
 // whose journal is in `except` are left out (said on their own).

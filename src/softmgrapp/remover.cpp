@@ -18,31 +18,6 @@ int cRemoverJob::gPauseMs = 500;
 
 namespace {
 
-// The confirmation the job sends to the form (type 8) and the language it asks the UI
-// thread to apply (type 11).
-class cConfirmAction : public cChildElement::cSentChildAction {
-public:
-    cConfirmAction(int type, bool* answer, int index) : cSentChildAction(type), answer(answer), index(index) {}
-    bool* answer;
-    int index;
-};
-
-class cRemoverAsker : public cJobAsker {
-public:
-    explicit cRemoverAsker(cChildElement* host) : host(host) {}
-    int askLang(const _List<int>&, int current, const char*) override { return current; }
-    bool applyLang(int lang) override {
-        bool done = false;
-        return host && host->sendAction(new cConfirmAction(eJobApplyLang, &done, lang)) && done;
-    }
-    bool askRetry(const char*, bool) override { return false; }
-    bool confirm(int index) override {
-        bool yes = false;
-        return host && host->sendAction(new cConfirmAction(eJobAskLang, &yes, index)) && yes;
-    }
-    cChildElement* host;
-};
-
 // A file of the bundle at `root` removed with its emptied folders up to the applications
 // folder.
 bool removeBundleFile(const char* root, eBundlePart part, const char* stop, cInstallFS* fs) {
@@ -109,7 +84,9 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
 
 unsigned int cRemoverJob::job() {
     sleep(gPauseMs);
-    cRemoverAsker asker(myForm);
+    // Its confirmation and the language it applies go to the form.
+    cSentAsker asker(myForm);
+    asker.confirmType = eJobConfirmRemoval;
     return removeManager(myPath.ptr, store, &asker);
 }
 
@@ -140,14 +117,12 @@ void cRemoverUI::onConstruct() {
 }
 
 bool cRemoverUI::onAction(cChildElement* sender, cChildAction* action) {
-    if (action->sent() && (action->type == eJobAskLang || action->type == eJobApplyLang)) {
-        cConfirmAction* q = static_cast<cConfirmAction*>(action);
-        if (action->type == eJobApplyLang) {
-            if (q->answer) *q->answer = cSOPKGLang::applyLang(q->index);
-        } else if (q->answer) {
+    if (applyAskedLang(action)) return true;
+    if (cJobConfirmAction* q = dynamic_cast<cJobConfirmAction*>(action)) {
+        if (q->yes) {
             // The form stays aside: its job ends quickly and the result follows.
-            const sMessageRef* question = resultMessage(eAtQuestion, (unsigned)q->index);
-            *q->answer = boxAside(question ? question->kind : eBoxQuestion, messageOf(question), false) == 1;
+            const sMessageRef* question = resultMessage(eAtQuestion, (unsigned)q->question);
+            *q->yes = boxAside(question ? question->kind : eBoxQuestion, messageOf(question), false) == 1;
         }
         return true;
     }

@@ -12,7 +12,7 @@
 #include "base/timeutil.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
-#include "instengine/installjob.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/updateinstall.h"
 #include "softmgr/ossupport.h"

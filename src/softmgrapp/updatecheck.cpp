@@ -9,7 +9,7 @@
 #include "base/job.h"
 #include "base/strings.h"
 #include "base/timeutil.h"
-#include "instengine/installjob.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/pkgregistry.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"

@@ -20,7 +20,7 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "instengine/journal.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 

@@ -16,8 +16,12 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalrecovery.h"
+#include "instengine/packageclaim.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
+#include "softmgr/ossupport.h"
 
 using namespace installtest;
 
@@ -413,6 +417,58 @@ TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     EXPECT_EQ(diff(installed(home), kV1), "");
 }
 
+// Journals written by earlier builds (versions 1 to 3, no digest) are read by the letters
+// they were written with: each line kind a version knows is obeyed (a pending run undone
+// whole), and one it did not know yet is refused.
+TEST_F(InstallJob, JournalsOfEarlierBuildsResolveByTheirLetters) {
+    const std::string letters = "RNODMESQ";
+    const std::string known[] = {"RNO", "RNODM", "RNODMESQ"};
+    for (int version = 1; version <= 3; version++)
+        for (char c : letters) {
+            std::string text = "QMXINFLIGHT " + std::to_string(version) + "\nstate pending\n" + c + " /a\nend 1\n";
+            bool committed = true;
+            long long entries = -1;
+            EXPECT_EQ(parseJournalText(text.data(), (long long)text.size(), committed, entries),
+                      known[version - 1].find(c) != std::string::npos)
+                << "version " << version << ", " << c;
+        }
+    PrivateHome home;
+    cMemConfig store;
+    ASSERT_EQ(install(v1, home, &store).job, 0u);
+    const std::string p = home.installFolder(), tool = p + "/bin/tool", made = p + "/share/made";
+    _guardchar<char> entry, gone, entries;
+    ASSERT_TRUE(sysShortcutPath(entry, "Tool", "org.qmx.test.pkg") && sysShortcutPath(gone, "Gone", "org.qmx.test.pkg") &&
+                desktopEntryFolder(entries));
+    const std::string entryTmp = std::string(entry.ptr) + ".tmp";
+    for (int version = 1; version <= 3; version++) {
+        // A run interrupted once it had moved the tool aside, put a new one in its place,
+        // made a folder with a new file in it and written its menu entry beside its place.
+        ASSERT_EQ(rename(tool.c_str(), (tool + ".bkp").c_str()), 0);
+        ASSERT_TRUE(writeTextFile(tool, "new") && writeTextFile(p + "/new.txt", "new"));
+        std::vector<std::string> lines = {"R " + tool, "N " + p + "/new.txt", "O " + p + "/doc/README"};
+        if (version >= 2) {
+            ASSERT_TRUE(installtest::makeDirs(made) && writeTextFile(made + "/x", "new"));
+            lines.insert(lines.begin(), {"D " + p, "M " + made});
+            lines.push_back("N " + made + "/x");
+        }
+        if (version >= 3) {
+            ASSERT_TRUE(writeTextFile(entryTmp, "entry"));
+            lines.insert(lines.end(), {"S " + std::string(entries.ptr), "E " + std::string(entry.ptr),
+                                       "Q " + std::string(gone.ptr)});
+        }
+        std::string text = "QMXINFLIGHT " + std::to_string(version) + "\nstate pending\n";
+        for (auto& l : lines) text += l + "\n";
+        ASSERT_TRUE(writeTextFile(home.journal(), text + "end " + std::to_string(lines.size()) + "\n"));
+        sRecoveryReport report;
+        EXPECT_TRUE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store, &report)) << version;
+        EXPECT_EQ(report.outcome, sRecoveryReport::eUndone) << version;
+        EXPECT_EQ(diff(installed(home), kV1), "") << version;
+        EXPECT_FALSE(installtest::exists(made)) << version;
+        EXPECT_FALSE(installtest::exists(entryTmp)) << version;
+        EXPECT_FALSE(installtest::exists(home.journal())) << version;
+    }
+}
+
 // Two packages of one name (their code names apart), both in the folder proposed to them
 // or the second in one the user chose: each uninstalls leaving the other whole (its files, record and
 // menu entry), a file both records list goes with the last of them (not with an update
@@ -508,7 +564,7 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     cMemConfig store;
     sJournal j;
     j.committed = true;
-    j.registration = 'r';
+    j.registration = eRegister;
     j.code.set("org.qmx.test.pkg");
     sPkgRegistryRecord& r = j.record;
     r.ver = 0x0001000200030004ULL;
@@ -522,8 +578,8 @@ TEST(Journal, RecordWithAnyTextIsRegisteredFromItsCommittedJournal) {
     // What it lists, its run wrote and made.
     const std::string file = home.installFolder() + "/b c", gone = home.installFolder() + "/gone";
     ASSERT_TRUE(installtest::makeDirs(home.installFolder()));
-    for (auto line : {std::make_pair('D', home.installFolder()), std::make_pair('M', home.installFolder()),
-                      std::make_pair('M', gone), std::make_pair('N', file)})
+    for (auto line : {std::make_pair(eLineRoot, home.installFolder()), std::make_pair(eLineMadeFolder, home.installFolder()),
+                      std::make_pair(eLineMadeFolder, gone), std::make_pair(eLineNew, file)})
         ASSERT_TRUE(j.add(line.first, line.second.c_str()));
     r.files.add(file.c_str());
     *r.dirs.add() = _guardchar<char>(home.installFolder().c_str());

@@ -7,7 +7,8 @@
 
 #include "installtest.h"
 #include "instengine/installinit.h"
-#include "instengine/journal.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalrecovery.h"
 #include "instengine/journalscope.h"
 #include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"

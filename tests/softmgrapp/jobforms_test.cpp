@@ -14,7 +14,8 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
-#include "instengine/journal.h"
+#include "instengine/journalformat.h"
+#include "instengine/journalrecovery.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/jobforms.h"
@@ -36,8 +37,8 @@ namespace {
 bool writeStuckJournal(const PrivateHome& h) {
     const std::string target = h.installFolder() + "/stuck";
     sJournal j;
-    return makeDirs(target) && writeTextFile(target + ".bkp", "earlier") && j.add('D', h.installFolder().c_str()) &&
-           j.add('R', target.c_str()) && saveJournal(h.journal().c_str(), j, false) == 1;
+    return makeDirs(target) && writeTextFile(target + ".bkp", "earlier") && j.add(eLineRoot, h.installFolder().c_str()) &&
+           j.add(eLineReplaced, target.c_str()) && saveJournal(h.journal().c_str(), j, false) == 1;
 }
 
 // What each modal run showed and how it was answered.
@@ -217,7 +218,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             const std::string a = home.installFolder() + "/a.txt", stuck = home.installFolder() + "/stuck";
             sJournal j;
             ASSERT_TRUE(makeDirs(stuck) && writeTextFile(stuck + ".bkp", "earlier") &&
-                        j.add('D', home.installFolder().c_str()) && j.add('R', a.c_str()) && j.add('R', stuck.c_str()) &&
+                        j.add(eLineRoot, home.installFolder().c_str()) && j.add(eLineReplaced, a.c_str()) && j.add(eLineReplaced, stuck.c_str()) &&
                         saveJournal(journal.c_str(), j, false) == 1);
         } else if (!c.question) {
             ASSERT_TRUE(writeStuckJournal(home));
@@ -402,7 +403,7 @@ TEST_F(JobForms, InstallerPanelSendsTheBusyFileToItsForm) {
             }
             bool onAction(cChildElement*, cChildAction* a) override {
                 if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(a)) {
-                    EXPECT_EQ(a->type, (int)eJobAskLang) << "the installation's busy file travels as type 8";
+                    EXPECT_EQ(a->type, 8) << "the installation's busy file travels to the wizard as type 8";
                     asked->push_back(q->path.ptr);
                     std::string png = std::string(QMX_BINARY_DIR) + "/jobpanel.png";
                     if (maker) maker->snapshotPNG(maker->lastWindow(), png.c_str());

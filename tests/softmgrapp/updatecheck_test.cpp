@@ -15,7 +15,7 @@
 #include "apptest.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
-#include "instengine/journal.h"
+#include "instengine/journalformat.h"
 #include "memconfig.h"
 #include "nethttp/httprequest.h"
 #include "nethttp/httptransport.h"
@@ -306,7 +306,7 @@ TEST(UpdateVerb, UnfinishedJournalIsSaidAndItsPackageLeftUnchecked) {
     const std::string folder = home.path() + "/Top", stuck = folder + "/stuck";
     sJournal j;
     ASSERT_TRUE(installtest::makeDirs(stuck) && installtest::writeTextFile(stuck + ".bkp", "earlier") &&
-                j.add('D', folder.c_str()) && j.add('R', stuck.c_str()) && saveJournal(journal.c_str(), j, false) == 1);
+                j.add(eLineRoot, folder.c_str()) && j.add(eLineReplaced, stuck.c_str()) && saveJournal(journal.c_str(), j, false) == 1);
     for (bool quiet : {false, true}) {
         script.shown.clear();
         EXPECT_EQ(check_updates("org.top", quiet, &store, &maker), 1);
