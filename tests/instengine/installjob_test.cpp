@@ -499,7 +499,9 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
                 ASSERT_TRUE(proposeInstallFolder(ctx, proposed));
                 folder[i] = proposed.ptr;
                 // The second is proposed the first one's folder; the user may choose another.
-                if (i == 1) EXPECT_EQ(folder[1], folder[0]);
+                if (i == 1) {
+                    EXPECT_EQ(folder[1], folder[0]);
+                }
                 if (i == 1 && !c.oneFolder) folder[1] += " elsewhere";
                 ASSERT_TRUE(setInstallFolder(ctx, folder[i].c_str()));
                 ASSERT_EQ(checkInstallTargets(ctx), 0u) << ctx.messagePath.ptr;

@@ -672,7 +672,8 @@ TEST(RunLock, BusyWhileHeldFreeAfterKillAndAnErrorWhenTheStoreRefuses) {
             return !l.take(t.file("readonly/inflight-org.qmx.lock").c_str(), code) && !l.busy();
         },
         {t.path()});
-    if (refused >= 0) EXPECT_EQ(refused, 1) << "an unwritable store";
+    if (refused < 0) GTEST_SKIP() << testutil::kNoOrdinaryUser;
+    EXPECT_EQ(refused, 1) << "an unwritable store";
 }
 
 // Unescapes a desktop-entry string value, then splits Exec into words by its quoting
