@@ -12,6 +12,11 @@ namespace {
 
 bool isBlank(char c) { return c == 9 || c == 10 || c == 13 || c == 32; }
 bool isLineBlank(char c) { return c == 9 || c == 13 || c == 32; }
+// Skips white space, counting the line feeds it crosses.
+void skipBlanks(const char*& p, unsigned int& line) {
+    for (; isBlank(*p); p++)
+        if (*p == '\n') line++;
+}
 
 bool indexFail(cHDLParser::sErrInfo& err, unsigned int line, const char* message) {
     err.line = line;
@@ -84,10 +89,7 @@ bool cHDLParser::parseIndexFile(const char* text, cFasterTreeList<int, _guardcha
     const char* p = text ? text : "";
     unsigned int line = 0;
     for (;;) {
-        while (isBlank(*p)) {
-            if (*p == '\n') line++;
-            p++;
-        }
+        skipBlanks(p, line);
         if (!*p) return true;
         const char* code = p;
         while (*p && *p != '=' && !isBlank(*p)) p++;
@@ -96,11 +98,10 @@ bool cHDLParser::parseIndexFile(const char* text, cFasterTreeList<int, _guardcha
         for (char* c = upper.ptr; *c; c++) *c = __acp_upper(*c);
         int* lang = myLangs.find(cStringKey(upper.ptr, p - code));
         if (!lang) return indexFail(err, line, "invalid lang code");
-        // A definition stays on its line.
-        while (isLineBlank(*p)) p++;
+        skipBlanks(p, line);
         if (*p != '=') return indexFail(err, line, "expected EQ sign after lang code");
         p++;
-        while (isLineBlank(*p)) p++;
+        skipBlanks(p, line);
         if (*p != '"') return indexFail(err, line, "expected openning QUOTE sign after EQ");
         const char* path = ++p;
         while (*p && *p != '"' && *p != '\n') p++;

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/fileio.h"
@@ -64,10 +63,6 @@ struct sDirId {
 };
 
 const char* nameOf(const sFolderItemInfo* item) { return item->name.ptr ? item->name.ptr : ""; }
-
-int compareNames(const void* a, const void* b) {
-    return strcmp(nameOf(*(const sFolderItemInfo* const*)a), nameOf(*(const sFolderItemInfo* const*)b));
-}
 
 // Why something below an [Install] source is not a file or folder we can pack.
 const char* whyNotPacked(const char* path) {
@@ -538,19 +533,11 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
         myWalkDepth--;
         return refuse(cSoftPkgScenario::eTxtBadSource, source, err ? strerror(err) : "cannot be listed");
     }
-    // Sorted by bytes, so two builds of one tree give one file.
-    _typebuf<const sFolderItemInfo*> items;
-    int n = dir.count();
-    if (n > 0 && !items.set(n)) {
-        myWalkDepth--;
-        return cSoftPkgScenario::eTxtBadSource;
-    }
-    for (int i = 0; i < n; i++) items.ptr[i] = dir.info(i);
-    if (n > 1) qsort(items.ptr, (size_t)n, sizeof(items.ptr[0]), compareNames);
-
+    // In the order the folder is read.
     int result = 0;
-    for (int i = 0; i < n && !result; i++) {
-        const char* name = nameOf(items.ptr[i]);
+    for (int i = 0; i < dir.count() && !result; i++) {
+        const sFolderItemInfo* item = dir.info(i);
+        const char* name = nameOf(item);
         _guardchar<char> full, rel;
         if (!joinPath(source, name, full) || !joinPath(tpl.target.path, name, rel)) {
             result = cSoftPkgScenario::eTxtBadSource;
@@ -566,7 +553,7 @@ int cSoftPkgTextLoader::processSiObj(const cSoftPkgScenario::sIntFileDef& tpl, c
             result = cSoftPkgScenario::eTxtBadSource;
             break;
         }
-        result = processSiObj(child, full.ptr, depth + 1, items.ptr[i]->type == cFolderContents::eFile);
+        result = processSiObj(child, full.ptr, depth + 1, item->type == cFolderContents::eFile);
     }
     myWalkDepth--;
     return result;

@@ -34,7 +34,6 @@ enum eFinMsg {
     eFinAborted = 11,
     eFinNotSaved = 12,
     eFinStartHint = 13,
-    eFinAbortRefused = 14,
 };
 
 // "pkgm::fsel": the location page.

@@ -74,9 +74,7 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
     anchor(myMessage, 10, 40, -21, 60);
     myTitle->setText(string(eFinDone), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
-    // The user asked to abort after the files were in place: the message says why it went
-    // on, in place of the hint (both would not fit the message's box).
-    const char* message = abortRefused && string(eFinAbortRefused) ? string(eFinAbortRefused) : string(eFinStartHint);
+    const char* message = string(eFinStartHint);
     myMessage->setText(message ? message : "", -1, true);
     _List<cSoftPkgScenario::sOnCompletionRun> runs;
     if (ctx->getOnCompletionRun(runs)) {

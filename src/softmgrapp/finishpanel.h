@@ -29,9 +29,6 @@ public:
     ~cFinishPanel() override;
     // Fills the page for the context's result; null clears it.
     void init(sPkgInstallContext* ctx);
-    // Set by the wizard when the user asked to abort but the job had already applied the
-    // installation: a successful result then says so in its message.
-    bool abortRefused = false;
     // Starts every checked program, in list order, without waiting for any of them: an
     // executable file runs with the package's arguments as separate words, anything else
     // is handed to the desktop's opener. Failures are skipped silently.

@@ -301,8 +301,7 @@ bool cInstWizard::onFormAccept() {
 
 bool cInstWizard::onFormCancel() {
     if (myInstall && myInstall->runs() && ask(true, string(eInstwAskAbort))) {
-        // Once the files are applied the job goes on to its end; Finish then says so.
-        myFinish->abortRefused = true;
+        // Once the files are applied the job goes on to its end.
         myInstall->stop();
     }
     return true;

@@ -50,17 +50,6 @@ int applyStoredLanguage(cApplicationConfig* store) {
     return eLangENG;
 }
 
-void printVerbUsage(int argc, char** argv) {
-    if (argc < 2 || !argv || !argv[1]) return;
-    static const char* const kUsage[][2] = {
-        {"install", "usage: softmgr install <package file> [<offset of the scenario data>]"},
-        {"uninstall", "usage: softmgr uninstall <package code name>"},
-        {"update", "usage: softmgr update <package code name> [quite]"},
-    };
-    for (auto& u : kUsage)
-        if (strcmp(argv[1], u[0]) == 0 && argc < 3) fprintf(stderr, "%s\n", u[1]);
-}
-
 bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
     if (!cCIApplication::onInit(argc, argv, exitCode)) return false;
     if (!appRef()) return false;
@@ -78,10 +67,7 @@ bool cSoftMgrApp::onInit(int argc, char** argv, int& exitCode) {
         executablePath.clear();
 
     sStartupChoice choice;
-    if (!chooseMode(argc, argv, executablePath.ptr, choice)) {
-        printVerbUsage(argc, argv);
-        return false;
-    }
+    if (!chooseMode(argc, argv, executablePath.ptr, choice)) return false;
     mode = choice.mode;
     firstArg.attach(choice.first.dettach());
     secondArg.attach(choice.second.dettach());

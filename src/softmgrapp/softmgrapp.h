@@ -45,10 +45,6 @@ private:
 // works (the store then tells why).
 bool openProgramStore(cCIAppConfig& store, const char* name);
 
-// The usage line of "install", "uninstall" and "update" given without their argument,
-// on standard error.
-void printVerbUsage(int argc, char** argv);
-
 // Applies the UI language stored under "lang/current" when the application has a table
 // for it, else English. The language applied.
 int applyStoredLanguage(cApplicationConfig* store);

@@ -460,7 +460,7 @@ void cSoftMgrForm::selectItem(sInstalledItem* item) {
     _guardchar<char> t;
     format1(string(eSoftmVersionOf), item->versionText.ptr, t);
     myVersion->setText(t.ptr, cCanvas::taLeft);
-    format1(string(eSoftmInstalledOn), item->installedText.ptr ? item->installedText.ptr : "-", t);
+    format1(string(eSoftmInstalledOn), item->installedText.ptr, t);
     myInstalled->setText(t.ptr, cCanvas::taLeft);
     placeLinks(item);
     if (item->hasUpdate())

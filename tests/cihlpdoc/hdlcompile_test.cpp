@@ -266,7 +266,8 @@ TEST(HdlIndex, ParsesDefinitionsAndReportsLines) {
          {{2, "d"}, {3, "j"}, {4, "k"}, {5, "f"}, {6, "u"}, {7, "e"}, {8, "c"}, {9, "t"}}},
         {"", true, 0, nullptr, {}},
         {"ENG = ./en.txt", false, 0, "expected openning QUOTE sign after EQ", {}},
-        {"ENG =\n\"a\"", false, 0, "expected openning QUOTE sign after EQ", {}},
+        // Line feeds around "=" are white space too, and counted.
+        {"ENG\n=\n\"a\"\nENG = \"b\"", false, 3, "lang already defined", {}},
         {"\nXXX = \"a\"", false, 1, "invalid lang code", {}},
         {"= \"a\"", false, 0, "invalid lang code", {}},
         {"ENGL = \"a\"", false, 0, "invalid lang code", {}},

@@ -134,7 +134,6 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
     struct {
         std::vector<std::string> args;
         int code;
-        const char* err = "";  // the beginning of a line of standard error
     } cases[] = {
         {{"version"}, 0},
         {{"version", "extra"}, 0},
@@ -145,9 +144,9 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
         {{"uninstall", "org.x"}, 4},
         {{"update", "org.x", "quite"}, 4},
         {{"remove"}, 4},
-        {{"install"}, 1, "usage: softmgr install <package file>"},
-        {{"uninstall"}, 1, "usage: softmgr uninstall <package code name>"},
-        {{"update"}, 1, "usage: softmgr update <package code name>"},
+        {{"install"}, 1},
+        {{"uninstall"}, 1},
+        {{"update"}, 1},
         {{"make", "one"}, 1},
         {{"make", "a", "b", "c"}, 1},
         {{""}, 1},
@@ -160,12 +159,9 @@ TEST_F(ProgramStartup, ExitCodesOfEveryVerb) {
         apptest::Result r = apptest::runProgram(prog, c.args, home.path());
         EXPECT_EQ(r.exitCode, c.code) << label << " " << r.err;
         if (c.code == 1) {
-            EXPECT_EQ(r.out, "") << label;  // nothing on standard output
-            if (*c.err) {
-                EXPECT_NE(r.err.find(c.err), std::string::npos) << label << " " << r.err;
-            } else {
-                EXPECT_EQ(r.err.find("usage"), std::string::npos) << label;
-            }
+            // Nothing is printed.
+            EXPECT_EQ(r.out, "") << label;
+            EXPECT_EQ(r.err, "") << label;
         }
         if (c.code == 4) {
             EXPECT_NE(r.err.find(" shows windows, but DISPLAY is not set.\n"), std::string::npos) << label;

@@ -14,8 +14,10 @@ public:
 
     // Chooses the box picture for the current state.
     virtual void setImage();
-    // A picture from outside is ignored: the box shows its own.
-    void setImage(cPicture* picture, bool repaint = true) override {}
+    // A picture from outside is ignored: the box shows its own. The two-argument form
+    // stays the static element's.
+    virtual void setImage(cPicture* picture) {}
+    void setImage(cPicture* picture, bool repaint) override { cStaticElement::setImage(picture, repaint); }
     virtual cPicture* imgChecked();
     virtual cPicture* imgUnChecked();
     virtual cPicture* imgActChecked();

@@ -175,7 +175,6 @@ void cFolderChooseDialog::showSelection(tViewItem* item) {
     const char* shown = c->path.ptr ? c->path.ptr : "";
     if (myResult) myResult->set(shown);
     myEdit.setText(shown);
-    myEdit.setCaret(myEdit.length());
     myTop.setEnabled(1, c->path.ptr && *c->path.ptr);
     mySelected = item;
 }
@@ -256,7 +255,6 @@ void cFolderChooseDialog::onConstruct() {
         navigate(start.ptr);
     else
         myTop.setEnabled(1, false);
-    myEdit.setCaret(myEdit.length());
     myEdit.focus();
 }
 

@@ -53,7 +53,7 @@ void cNewFolderNameReqForm::onInitData() { cCustomForm::onInitData(); }
 void cNewFolderNameReqForm::onConstruct() {
     cCustomForm::onConstruct();
     clientArea()->attach(&myEdit, 0, 0, 1, 1);
-    clientArea()->anchor(&myEdit, 5, 5, -11, 20);
+    clientArea()->anchor(&myEdit, 5, 0, -11, 20);
     const char* banner = string(0);
     if (banner) myEdit.setBanner(banner);
     if (myResult && myResult->ptr) myEdit.setText(myResult->ptr);
