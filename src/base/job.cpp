@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/utsname.h>
 
 #if defined(__GLIBCXX__)
@@ -97,8 +98,18 @@ bool cJob::start() {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    // The process's ending signals are the main thread's: a handler of them (the maker's,
+    // which removes its work folder) runs there, never beside it on a job that the main
+    // thread could see fail and exit over before the signal ends the process. The new
+    // thread starts with them blocked.
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &ending, &before);
     // The lock is held until `thread` is recorded; the new thread needs it to finish.
     int rc = pthread_create(&c->thread, &attr, threadMain, c);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         c->running = false;
