@@ -2,6 +2,9 @@
 // jobs' questions.
 #include "softmgrapp/appmessages.h"
 
+#include <cstring>
+
+#include "base/strings.h"
 #include "instengine/installinit.h"
 #include "instengine/uninstall.h"
 #include "softmgrapp/removerresult.h"
@@ -120,4 +123,21 @@ const sMessageRef* resultMessage(eResultPlace place, unsigned int result) {
 const char* messageOf(const sMessageRef* message) {
     const char* s = message && message->section ? cCiomLangData::string(message->section, message->index) : nullptr;
     return s ? s : "";
+}
+
+void fillText(const char* pattern, std::initializer_list<const char*> args, _guardchar<char>& out) {
+    out.set("");
+    const char* p = pattern ? pattern : "";
+    for (const char* arg : args) {
+        const char* at = strstr(p, "%s");
+        if (!at) break;
+        _guardchar<char> head, joined;
+        head.set(p, at - p);
+        concatText(out.ptr, head.ptr, joined);
+        concatText(joined.ptr, arg ? arg : "", out);
+        p = at + 2;
+    }
+    _guardchar<char> joined;
+    concatText(out.ptr, p, joined);
+    out.attach(joined.dettach());
 }

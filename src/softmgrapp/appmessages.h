@@ -4,6 +4,10 @@
 // removal. No other code turns a result into a message index.
 #pragma once
 
+#include <initializer_list>
+
+#include "base/buffers.h"
+
 // What a message box shows and what it asks (appMessageBox). The numbers are the boxes'
 // own: callers and tests pass them as plain ints.
 enum eBoxKind {
@@ -233,3 +237,6 @@ struct sMessageRef {
 const sMessageRef* resultMessage(eResultPlace place, unsigned int result);
 // The text of a message in the applied language ("" when absent or null).
 const char* messageOf(const sMessageRef* message);
+// A language text with its "%s" replaced by `args` in turn, a null one by nothing (what
+// they hold is not looked at: a name may hold "%s" too); a text without one as it is.
+void fillText(const char* pattern, std::initializer_list<const char*> args, _guardchar<char>& out);

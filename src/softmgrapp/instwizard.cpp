@@ -22,20 +22,6 @@ cPicturesList cInstWizard::myPictPoints;
 
 namespace {
 
-// A message with its one "%s" replaced by a text.
-void formatWith(const char* pattern, const char* value, _guardchar<char>& out) {
-    const char* at = pattern ? strstr(pattern, "%s") : nullptr;
-    if (!at) {
-        out.set(pattern ? pattern : "");
-        return;
-    }
-    _guardchar<char> head, mid;
-    head.set(pattern, at - pattern);
-    if (!head.ptr) head.set("");
-    concatText(head.ptr, value ? value : "", mid);
-    concatText(mid.ptr, at + 2, out);
-}
-
 const int kContentX = 200, kContentY = 72, kContentW = 410, kContentH = 290;
 
 }  // namespace
@@ -46,7 +32,7 @@ int cInstWizard::runWizard(sPkgInstallContext& ctx, cWindowMaker* maker) {
     const char* name = ctx.getStr("name");
     _guardchar<char> caption;
     if (pattern && name)
-        formatWith(pattern, name, caption);
+        fillText(pattern, {name}, caption);
     else
         caption.set(name ? name : "");
     cInstWizard* w = new cInstWizard(&ctx);
@@ -356,7 +342,7 @@ bool cInstWizard::onAction(cChildElement* sender, cChildAction* action) {
             return true;
         }
         _guardchar<char> m;
-        formatWith(string(eInstwAskRetryUpdate), q->path.ptr, m);
+        fillText(string(eInstwAskRetryUpdate), {q->path.ptr}, m);
         *q->giveUp = !ask(true, m.ptr);
         return true;
     }

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "base/folders.h"
 #include "base/strings.h"
@@ -33,28 +32,6 @@ const char* str(const char* section, int index, const char* fallback = "") {
     const char* s = cCiomLangData::string(section, index);
     return s ? s : fallback;
 }
-
-// A message with its "%s" replaced by `args` in turn (what they hold is not looked at: a
-// name may hold "%s" too).
-void formatArgs(const char* pattern, std::initializer_list<const char*> args, _guardchar<char>& out) {
-    out.set("");
-    const char* p = pattern ? pattern : "";
-    for (const char* arg : args) {
-        const char* at = strstr(p, "%s");
-        if (!at) break;
-        _guardchar<char> head, joined;
-        head.set(p, at - p);
-        concatText(out.ptr, head.ptr, joined);
-        concatText(joined.ptr, arg ? arg : "", out);
-        p = at + 2;
-    }
-    _guardchar<char> joined;
-    concatText(out.ptr, p, joined);
-    out.attach(joined.dettach());
-}
-
-// A message with its one "%s" replaced by a path.
-void formatMessage(const char* pattern, const char* path, _guardchar<char>& out) { formatArgs(pattern, {path}, out); }
 
 // Appends a paragraph to a message of several.
 void appendParagraph(_guardchar<char>& out, const char* text) {
@@ -118,9 +95,8 @@ void packageNames(cApplicationConfig* store, const _List<_guardchar<char> >& cod
 }
 
 void unfinishedMessage(const char* names, _guardchar<char>& out) {
-    formatMessage(str("pkgm::softm", eSoftmUnfinished,
-                      "The interrupted installation or removal of %s could not be finished."),
-                  names, out);
+    fillText(str("pkgm::softm", eSoftmUnfinished, "The interrupted installation or removal of %s could not be finished."),
+             {names}, out);
 }
 
 void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& setAside, _guardchar<char>& out) {
@@ -130,13 +106,13 @@ void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& s
     for (auto* it = setAside.head; it; it = it->next) {
         _guardchar<char> name, text;
         displayNameOf(store, it->value.code.ptr, name);
-        formatArgs(pattern, {name.ptr, it->value.path.ptr}, text);
+        fillText(pattern, {name.ptr, it->value.path.ptr}, text);
         appendParagraph(out, text.ptr);
     }
 }
 
 void unreadableMessage(const char* name, const char* path, int error, _guardchar<char>& out) {
-    formatArgs(str("pkgm::softm", eSoftmUnreadable, "The unfinished work of %s could not be read:\n%s\n%s"),
+    fillText(str("pkgm::softm", eSoftmUnreadable, "The unfinished work of %s could not be read:\n%s\n%s"),
                {name, path, strerror(error ? error : EIO)}, out);
 }
 
@@ -414,7 +390,7 @@ const char* cInstallerJobPanel::stageLine(int stage, const char* descr, _guardch
     if (myPathRoom > 0)
         fitPathLine(myPathPattern.ptr, descr, myPathFont, myPathRoom, scratch);
     else
-        formatMessage(myPathPattern.ptr, descr, scratch);
+        fillText(myPathPattern.ptr, {descr}, scratch);
     return scratch.ptr;
 }
 
@@ -525,7 +501,7 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             } else if (r == eIIUnreadable) {
                 unreadableMessage(name, ctx ? ctx->messagePath.ptr : "", ctx ? ctx->messageError : 0, m);
             } else {
-                formatMessage(messageOf(message), ctx ? ctx->messagePath.ptr : "", m);
+                fillText(messageOf(message), {ctx ? ctx->messagePath.ptr : ""}, m);
             }
             boxAside(message->kind, m.ptr, false);
         }
@@ -553,9 +529,8 @@ public:
     bool onAction(cChildElement* sender, cChildAction* action) override {
         if (cAskReleaseAction* q = dynamic_cast<cAskReleaseAction*>(action)) {
             _guardchar<char> m;
-            formatMessage(
-                str("pkgm::instw", eInstwAskRetryUpdate, "Failed to update the existing file!\n%s\n\nTry again?"),
-                q->path.ptr, m);
+            fillText(str("pkgm::instw", eInstwAskRetryUpdate, "Failed to update the existing file!\n%s\n\nTry again?"),
+                     {q->path.ptr}, m);
             if (q->giveUp) *q->giveUp = q->path.empty() || appMessageBox(this, nullptr, eBoxWarnQuestion, m.ptr) != 1;
             return true;
         }
@@ -564,7 +539,7 @@ public:
             const sMessageRef* message = resultMessage(eAtInstallEnd, r);
             if (r != eIJOk) {
                 _guardchar<char> m;
-                formatMessage(messageOf(message), ctx->messagePath.ptr, m);
+                fillText(messageOf(message), {ctx->messagePath.ptr}, m);
                 appMessageBox(this, nullptr, message ? message->kind : eBoxError, m.ptr);
             }
             // Installed without its record is still installed.
@@ -586,7 +561,7 @@ int runPlainInstall(sPkgInstallContext& ctx) {
         if (r != eIIOk) {
             const sMessageRef* message = resultMessage(eAtInstallStart, r);
             _guardchar<char> m;
-            formatMessage(messageOf(message), ctx.messagePath.ptr, m);
+            fillText(messageOf(message), {ctx.messagePath.ptr}, m);
             appMessageBox(nullptr, appWindowMaker(), message ? message->kind : eBoxError, m.ptr);
             return 1;
         }
@@ -690,7 +665,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             return true;
         }
         _guardchar<char> m;
-        formatMessage(string(eUninAskRetry), q->path.ptr, m);
+        fillText(string(eUninAskRetry), {q->path.ptr}, m);
         *q->giveUp = boxAside(eBoxWarnQuestion, m.ptr, true) != 1;
         return true;
     }
@@ -702,7 +677,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> names, joined, kept, text;
             for (auto* it = ctx->keptFor.head; it; it = it->next)
                 if (!appendListed(names, it->value.ptr)) break;
-            formatMessage(string(eUninKeptFor), names.ptr, kept);
+            fillText(string(eUninKeptFor), {names.ptr}, kept);
             concatText(messageOf(message), "\n", joined);
             concatText(joined.ptr, kept.ptr, text);
             boxAside(message->kind, text.ptr, false);
@@ -726,7 +701,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             boxAside(message->kind, m.ptr, false);
         } else if (r == eUNNoRunLock && message && ctx) {
             _guardchar<char> m;
-            formatMessage(messageOf(message), ctx->messagePath.ptr, m);
+            fillText(messageOf(message), {ctx->messagePath.ptr}, m);
             boxAside(message->kind, m.ptr, false);
         } else if (message) {
             boxAside(message->kind, messageOf(message), false);

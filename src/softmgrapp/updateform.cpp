@@ -91,20 +91,6 @@ bool defaultChooser(cChildElement* over, const char* caption, const char* sugges
     return path.set(info.file.ptr);
 }
 
-// "%s" of a language text filled with a value (an empty insert for none).
-void formatOne(const char* pattern, const char* value, _guardchar<char>& out) {
-    const char* at = pattern ? strstr(pattern, "%s") : nullptr;
-    if (!at) {
-        out.set(pattern ? pattern : "");
-        return;
-    }
-    long long head = at - pattern, v = value ? (long long)strlen(value) : 0, tail = (long long)strlen(at + 2);
-    if (!out.set(head + v + tail)) return;
-    memcpy(out.ptr, pattern, (size_t)head);
-    if (v) memcpy(out.ptr + head, value, (size_t)v);
-    memcpy(out.ptr + head + v, at + 2, (size_t)tail + 1);
-}
-
 bool exists(const char* path) { return cFolderContents::objtype(path) != cFolderContents::eNothing; }
 
 }  // namespace
@@ -132,7 +118,7 @@ void cSoftUpdateInfoForm::onConstruct() {
     myTitle->setFont(mkWizTitleFont());
     myTitle->setColorSchema(0x734D32, 0xFFFFFF, (unsigned)-1);
     myTitle->setTextDispMode(cStaticElement::eTDMWrapped);
-    formatOne(string(eUpdiAvailable), ctx ? ctx->name.ptr : nullptr, t);
+    fillText(string(eUpdiAvailable), {ctx ? ctx->name.ptr : nullptr}, t);
     // A name too long for the box is cut by it: the text below keeps its place.
     myTitle->setText(t.ptr, cCanvas::taLeft);
 
@@ -142,7 +128,7 @@ void cSoftUpdateInfoForm::onConstruct() {
     client->anchor(area, 10, 50, -21, -151);
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
-    formatOne(string(eUpdiWhatsNew), ctx ? ctx->version.ptr : nullptr, t);
+    fillText(string(eUpdiWhatsNew), {ctx ? ctx->version.ptr : nullptr}, t);
     area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
     area->setQuantumSize(5, 15);
 
@@ -244,7 +230,7 @@ bool cSoftUpdateInfoForm::onFormAccept() {
     // Unpacking may take a while: a job behind a progress form with Stop.
     const char* file = strrchr(path.ptr, '/');
     _guardchar<char> caption;
-    formatOne(cCiomLangData::string("pkgm::instp", eInstpUnpacking), file ? file + 1 : path.ptr, caption);
+    fillText(cCiomLangData::string("pkgm::instp", eInstpUnpacking), {file ? file + 1 : path.ptr}, caption);
     unpackedFolder.clear();
     unpackReason = eArchiveOk;
     r = cStdBasicProgressForm::runUIJob(this, new cUpdateUnpacker(path.ptr, unpackedFolder, unpackReason),
