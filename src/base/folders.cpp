@@ -152,6 +152,39 @@ bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
     return true;
 }
 
+void resolveDotParts(char* path) {
+    if (!path || !*path) return;
+    char* start = path + (path[0] == '/' ? 1 : 0);
+    char* out = start;   // the parts kept so far end here (no "/" after the last)
+    char* floor = start; // a relative path's unresolved ".." parts end here
+    const char* in = start;
+    for (;;) {
+        while (*in == '/') in++;
+        if (!*in) break;
+        const char* end = in;
+        while (*end && *end != '/') end++;
+        size_t n = (size_t)(end - in);
+        if (n == 2 && in[0] == '.' && in[1] == '.') {
+            if (out > floor) {
+                while (out > floor && out[-1] != '/') out--;
+                if (out > floor) out--;  // the "/" before the part taken away
+            } else if (start == path) {  // relative: kept
+                if (out > start) *out++ = '/';
+                memmove(out, in, n);
+                out += n;
+                floor = out;
+            }
+        } else if (!(n == 1 && in[0] == '.')) {
+            if (out > start) *out++ = '/';
+            memmove(out, in, n);  // out never passes in
+            out += n;
+        }
+        in = end;
+    }
+    if (out == start && start == path) *out++ = '.';
+    *out = 0;
+}
+
 bool nearestExistingFolder(const char* path, _guardchar<char>& out) {
     _guardchar<char> at;
     if (!path || !at.set(path)) return false;

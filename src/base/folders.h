@@ -23,6 +23,11 @@ bool parentFolder(const char* path, _guardchar<char>& out);
 // name begins with one); a null or empty folder gives the name alone. `out` may hold the
 // folder. False without memory.
 bool joinPath(const char* folder, const char* name, _guardchar<char>& out);
+// A typed path as it is meant, in place: "." parts and runs of "/" go, ".." takes away the
+// part written before it (links are not followed), a final "/" goes ("/a/b/../c/." is
+// "/a/c"). ".." at the root stays there; a relative path keeps the ".." parts it cannot
+// resolve and becomes "." when nothing is left.
+void resolveDotParts(char* path);
 // The nearest existing folder at or above `path` (the path itself when it is one): where a
 // folder that is still to be made would be made, or a file's folder. False when no part of
 // the path is a folder (a bare name) or without memory.

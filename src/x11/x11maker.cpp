@@ -301,6 +301,9 @@ cPlatformWindow* cX11WindowMaker::createWindow(cWindowClient* client, const char
         cy = (long long)at.y + o->height() / 2;
     }
     long long x = cx - w / 2, y = cy - h / 2;
+    // Over an owner near an edge, a window that fits the desktop stays on it.
+    if (x + w > desk.cx) x = desk.cx - w;
+    if (y + h > desk.cy) y = desk.cy - h;
     if (x < 0) x = 0;
     if (y < 0) y = 0;
     return addWindow(client, o ? kWindowModal : kWindowTop, caption, (int)x, (int)y, w, h, o, flags);

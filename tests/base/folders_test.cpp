@@ -139,6 +139,21 @@ TEST(FolderContents, JoinPathPutsOneSlashBetween) {
     EXPECT_STREQ("/usr/lib", grown.ptr);
 }
 
+TEST(FolderContents, ResolveDotPartsAsTyped) {
+    const struct {
+        const char *path, *want;
+    } cases[] = {
+        {"/home/ro/../Applications", "/home/Applications"}, {"/a/b/../c/.", "/a/c"}, {"/a/..", "/"},
+        {"/..", "/"}, {"/a/../../b", "/b"}, {"//a//./b/", "/a/b"}, {"/", "/"}, {"/a/..b/.c/...", "/a/..b/.c/..."},
+        {"../a/../../b", "../../b"}, {"a/..", "."}, {"./", "."}, {"a/./b//", "a/b"}, {"..", ".."},
+    };
+    for (const auto& c : cases) {
+        _guardchar<char> p(c.path);
+        resolveDotParts(p.ptr);
+        EXPECT_STREQ(c.want, p.ptr) << c.path;
+    }
+}
+
 // Only an absolute path has a parent here: callers refuse relative ones through it.
 TEST(FolderContents, ParentFolderOfAbsolutePathsOnly) {
     const struct {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "apptest.h"
+#include "ciplatform/headless.h"
 #include "instengine/installinit.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
@@ -16,12 +18,15 @@
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
 #include "softmgrapp/finishpanel.h"
+#include "softmgrapp/jobforms.h"
 #include "softmgrapp/instwizard.h"
 #include "softmgrapp/processhooks.h"
 #include "softmgrapp/remover.h"
+#include "softmgrapp/removerresult.h"
 #include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "testutil.h"
+#include "ui/controls/messageform.h"
 #include "ui/lang.h"
 
 extern const int gSOPKGLangTable_count;
@@ -253,6 +258,47 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
     std::string all;
     for (auto& f : failures) all += f + "\n";
     EXPECT_TRUE(failures.empty()) << failures.size() << " texts do not fit:\n" << all;
+}
+
+// The boxes that name a long path, and the manager removal's refusal (long in German with
+// its fixed text alone), fit a 1,024-pixel screen in every language, the OK button inside.
+TEST(AppLangTables, LongBoxesFitTheScreenInEveryLanguage) {
+    apptest::useLanguage(eLangENG);
+    cHeadlessWindowMaker maker;
+    maker.setDesktopSize(1024, 768);
+    apptest::cAnswerScript script;
+    maker.setModalScript(&script);
+    std::string path = "/home/someone/Applications/Example Drawing Tools";
+    while (path.size() < 300) path += "/share/brushes";
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        _List<_guardchar<char> > leftovers;
+        leftovers.add()->set(path.c_str());
+        _guardchar<char> deregistered;
+        deregisteredMessage(leftovers, deregistered);
+        const std::pair<const char*, const char*> texts[] = {
+            {"refusal", messageOf(resultMessage(eAtManagerRemoval, eRMPackages))}, {"path", deregistered.ptr}};
+        for (auto& t : texts) {
+            int width = 0, left = -1, right = 0;
+            script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
+                cMessageForm* box = dynamic_cast<cMessageForm*>(root);
+                if (!box) return -2;
+                width = w->width();
+                left = box->buttonRow()->x();
+                right = left + box->buttonRow()->wantsWidth();
+                if (id == eLangENG || id == eLangDEU || id == eLangJPN)
+                    m->snapshotPNG(w, (apptest::snapshotDir() + "/longbox_" + t.first + "_" + ciLangID(id) + ".png").c_str());
+                return 1;
+            };
+            appMessageBox(nullptr, &maker, eBoxError, t.second);
+            EXPECT_GT(width, 0) << ciLangID(id) << " " << t.first;
+            EXPECT_LE(width, 1024) << ciLangID(id) << " " << t.first;
+            EXPECT_GE(left, 0) << ciLangID(id) << " " << t.first;
+            EXPECT_LE(right, width) << ciLangID(id) << " " << t.first;
+        }
+    }
+    cSOPKGLang::applyLang(eLangENG);
 }
 
 class StoredLanguage : public ::testing::Test {

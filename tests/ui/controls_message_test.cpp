@@ -2,6 +2,8 @@
 // window size from the text, default captions, the button row always fitting, and the
 // answer without a window (No, never Yes).
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "controls_testutil.h"
 #include "ui/controls/messageform.h"
@@ -109,6 +111,75 @@ TEST(MessageBox, WindowSizeFollowsTheText) {
         EXPECT_EQ(lines, c.lines) << c.text;
         EXPECT_EQ(h, c.height) << c.text;
         EXPECT_EQ(w, line.cx + 37 + 30) << c.text;
+    }
+}
+
+// On a 1,024-pixel desktop a line too wide for it is broken (a path after a "/", words at
+// blanks, Japanese between characters): the box and its button stay on the screen, no
+// piece is cut by its label and nothing of the text is lost or doubled. A line that fits,
+// however wide, stays whole.
+TEST(MessageBox, LinesTooWideForTheScreenAreBroken) {
+    if (!haveFont()) GTEST_SKIP() << "no font";
+    std::string path = "/home/someone/Applications/Example Drawing Tools";
+    while (path.size() < 300) path += "/share/brushes";
+    std::string words, cjk, fits = "Fits";
+    for (int i = 0; i < 14; i++) words += "Softwarepakete entfernen ";
+    for (int i = 0; i < 8; i++) cjk += "ソフトウェアマネージャーを削除できません。";
+    {
+        cFixture f(100, 50);
+        for (sSize s = {0, 0}; f.rec->sizeOf((fits + " word").c_str(), s) && s.cx < 960;) fits += " word";
+    }
+    const struct {
+        std::string text;
+        bool path;
+        size_t lines;  // 0: broken into more than the text's lines
+    } cases[] = {{"Left as they were:\n" + path, true, 0},
+                 {path + "\n" + path, true, 0},
+                 {"Cannot remove!\n" + words, false, 0},
+                 {cjk + "\n" + cjk, false, 0},
+                 {"Cannot remove!\n" + fits, false, 2}};
+    auto squeeze = [](std::string t) {
+        std::string out;
+        for (char c : t)
+            if (c != ' ' && c != '\n') out += c;
+        return out;
+    };
+    for (auto& c : cases) {
+        cFixture f(100, 50);
+        f.maker.setDesktopSize(1024, 768);
+        cScript script;
+        std::vector<std::string> pieces;
+        script.fn = [&](cHeadlessWindowMaker* m, cPlatformWindow* win) {
+            cMessageForm* box = rootOf<cMessageForm>(win);
+            EXPECT_LE(win->width(), 1024);
+            cToolBarChild* row = box->buttonRow();
+            EXPECT_GE(row->x(), 0);
+            EXPECT_LE(row->x() + row->wantsWidth(), win->width());
+            for (long long i = 0; i < box->lineCount(); i++) {
+                cMessageForm::cStrTokenItem* line = box->line(i);
+                sSize s;
+                line->label.sizeOf(line->text.ptr, s, line->label.font());
+                EXPECT_LE(s.cx, line->label.width()) << line->text.ptr;
+                pieces.push_back(line->text.ptr);
+            }
+            m->injectKey(win, kKeyEnter);
+        };
+        f.maker.setModalScript(&script);
+        EXPECT_EQ(cMessageForm::errorbox(f.rec, c.text.c_str()), 1);
+        if (c.lines) {
+            EXPECT_EQ(pieces.size(), c.lines) << c.text;
+        } else {
+            ASSERT_GT(pieces.size(), 3u) << c.text;
+        }
+        std::string joined;
+        for (auto& piece : pieces) joined += piece;
+        EXPECT_EQ(squeeze(joined), squeeze(c.text));
+        // A path is cut only after its folders' names.
+        for (auto& piece : pieces) {
+            if (c.path && piece.back() != '/' && piece.back() != ':') {
+                EXPECT_EQ(path.substr(path.size() - piece.size()), piece);
+            }
+        }
     }
 }
 

@@ -168,9 +168,10 @@ TEST(FileChooser, TypedFolderIsEnteredAndTheEditEmptied) {
     EXPECT_STREQ(f.dlg->nameEdit()->text(), "notes.md");
 }
 
-// Return with a typed name that leaves the dialog open goes on to the list's current row:
-// a folder is entered, a file chosen. A name that closes the dialog takes the Return alone.
-TEST(FileChooser, ReturnThatLeavesTheDialogOpenOpensTheFocusedRow) {
+// Return with a typed name that does nothing goes on to the list's current row: a folder
+// is entered, a file chosen. A name that closes the dialog or enters a typed folder takes
+// the Return alone: the focused file is not chosen too.
+TEST(FileChooser, ReturnThatDoesNothingElseOpensTheFocusedRow) {
     cTempFolder t;
     struct sCase {
         const char* row;
@@ -179,7 +180,9 @@ TEST(FileChooser, ReturnThatLeavesTheDialogOpenOpensTheFocusedRow) {
         const char* chosen;   // file chosen, or null
     } cases[] = {{"A", "nothing here", "/A", nullptr},
                  {"notes.md", "nothing here", nullptr, "/notes.md"},
-                 {"notes.md", "b.txt", nullptr, "/b.txt"}};
+                 {"notes.md", "b.txt", nullptr, "/b.txt"},
+                 {"notes.md", "A", "/A", nullptr},
+                 {"A", "", "/A", nullptr}};
     for (auto& c : cases) {
         cDlgFixture f;
         f.make(t, false);
@@ -189,9 +192,47 @@ TEST(FileChooser, ReturnThatLeavesTheDialogOpenOpensTheFocusedRow) {
         ASSERT_TRUE(f.dlg->list()->focused()) << c.row;
         f.key(kKeyEnter);
         if (c.entered) {
-            EXPECT_TRUE(f.waitFor(t.dir + c.entered)) << c.row;
+            EXPECT_TRUE(f.waitFor(t.dir + c.entered)) << c.row << " " << c.typed;
         }
-        EXPECT_STREQ(f.info.file.ptr, c.chosen ? (t.dir + c.chosen).c_str() : nullptr) << c.row;
+        EXPECT_STREQ(f.info.file.ptr, c.chosen ? (t.dir + c.chosen).c_str() : nullptr) << c.row << " " << c.typed;
+    }
+}
+
+// ".." and "." typed in the name field or the path bar, or left in a stored folder, are
+// resolved before the folder is shown and before a file is chosen.
+TEST(FileChooser, DotPartsAreResolvedBeforeShowingOrChoosing) {
+    cTempFolder t;
+    struct sCase {
+        const char* start;    // below t.dir
+        const char* typed;
+        bool inPathBar;
+        const char* shown;    // below t.dir, or null when the dialog closes
+        const char* chosen;
+    } cases[] = {{"/A", "..", false, "", nullptr},
+                 {"/A", "../new.zip", false, nullptr, "/new.zip"},
+                 {"/A", "./../A/../b.txt", false, nullptr, "/b.txt"},
+                 {"/A/../A/.", "x.zip", false, nullptr, "/A/x.zip"},
+                 {"/A", "/A/..", true, "", nullptr}};
+    for (auto& c : cases) {
+        cDlgFixture f;
+        std::string start = t.dir + c.start;
+        f.info.folder.set(start.c_str());
+        f.make(t, true, 1);  // waits below, for the folder as meant
+        ASSERT_TRUE(f.waitFor(t.dir + "/A")) << c.typed;
+        if (c.inPathBar) {
+            cNavigationChild* bar = f.dlg->navigation();
+            bar->goEditMode();
+            bar->pathEdit()->setText((t.dir + c.typed).c_str());
+            bar->pathEdit()->focus();
+            f.key(kKeyEnter);
+        } else {
+            f.accept(c.typed);
+        }
+        if (c.shown) {
+            ASSERT_TRUE(f.waitFor(t.dir + c.shown)) << c.typed;
+            EXPECT_STREQ(f.dlg->navigation()->path(), (t.dir + c.shown).c_str()) << c.typed;
+        }
+        EXPECT_STREQ(f.info.file.ptr, c.chosen ? (t.dir + c.chosen).c_str() : nullptr) << c.typed;
     }
 }
 
@@ -281,6 +322,21 @@ TEST(FileChooser, PlacesDuringASlowNavigation) {
     f.accept("b.txt");
     EXPECT_EQ(f.info.file.ptr, nullptr);
     EXPECT_TRUE(f.waitFor(t.dir + "/A"));
+}
+
+// The save chooser in three languages, its buttons inside the window; snapshots for the eye.
+TEST(FileChooser, SaveChooserInThreeLanguages) {
+    cTempFolder t;
+    cCiomToolkitLang::init();
+    for (int lang : {eLangENG, eLangDEU, eLangJPN}) {
+        ASSERT_TRUE(cLibLang::applyLang(lang));
+        cDlgFixture f;
+        f.make(t, true);
+        cToolBarChild* bar = f.dlg->bottomBar();
+        EXPECT_GE(bar->x(), 0) << ciLangID(lang);
+        f.maker.snapshotPNG(f.window, (std::string(QMX_BINARY_DIR) + "/file_chooser_" + ciLangID(lang) + ".png").c_str());
+    }
+    cLibLang::applyLang(eLangENG);
 }
 
 TEST(FileChooser, OpenAndSaveRunModallyAndCancel) {

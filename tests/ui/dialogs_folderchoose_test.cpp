@@ -128,6 +128,10 @@ TEST(FolderChooser, TypedHiddenFolderGetsOneNodeAndDoubledSlashesAreOne) {
     f.dlg->pathEdit()->setText((t.dir + "/file.txt").c_str());
     f.dlg->onFormAccept();
     EXPECT_STREQ(f.selectedPath(), (t.dir + "/A/B").c_str());
+    // ".." typed climbs, as meant, to a folder the tree already has.
+    f.dlg->pathEdit()->setText((t.dir + "/A/B/./..").c_str());
+    f.dlg->onFormAccept();
+    EXPECT_STREQ(f.selectedPath(), (t.dir + "/A").c_str());
 }
 
 TEST(FolderChooser, FailedRelistUnderTheSelectionLeavesNothingDangling) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -477,6 +478,31 @@ TEST(X11Maker, InputToTheWindowBehindADialogBringsTheDialogBack) {
     EXPECT_EQ(f.log.countPrefix("A:press"), 0);
 }
 
+namespace {
+
+// A form that, once its modal run has gone on for a while, asks the server about its own
+// window through a connection of its own (`look`), then ends with 5.
+class cLookForm : public cCustomForm {
+public:
+    cX11Fixture* fx = nullptr;
+    std::function<void(Display*, Window)> look;  // outlives the form
+    void onConstruct() override {
+        cCustomForm::onConstruct();
+        postAction(new cChildAction(77));
+    }
+    bool onAction(cChildElement* sender, cChildAction* action) override {
+        if (sender != this || action->type != 77) return cCustomForm::onAction(sender, action);
+        fx->settle(400);
+        Display* d = XOpenDisplay(xvfbtest::display().c_str());
+        if (d) look(d, (Window)fx->maker->xid(platformWindow()));
+        if (d) XCloseDisplay(d);
+        end_modal(5);
+        return true;
+    }
+};
+
+}  // namespace
+
 // A window made hidden is run modally without ever being mapped (a carrier that only
 // stands under its dialogs): no window manager can show it late.
 TEST(X11Maker, ModalRunOfAWindowMadeHiddenNeverMapsIt) {
@@ -484,32 +510,37 @@ TEST(X11Maker, ModalRunOfAWindowMadeHiddenNeverMapsIt) {
     sForm f;
     cX11Fixture x;
     ASSERT_TRUE(x.open(f.build(), 200, 100));
-    // Once the run has gone on for a while, the server's map state of the form's window.
-    class cCheckForm : public cCustomForm {
-    public:
-        cX11Fixture* fx = nullptr;
-        int* mapState = nullptr;
-        void onConstruct() override {
-            cCustomForm::onConstruct();
-            postAction(new cChildAction(77));
-        }
-        bool onAction(cChildElement* sender, cChildAction* action) override {
-            if (sender != this || action->type != 77) return cCustomForm::onAction(sender, action);
-            fx->settle(400);
-            Display* d = XOpenDisplay(xvfbtest::display().c_str());
-            XWindowAttributes wa;
-            if (d && XGetWindowAttributes(d, (Window)fx->maker->xid(platformWindow()), &wa)) *mapState = wa.map_state;
-            if (d) XCloseDisplay(d);
-            end_modal(5);
-            return true;
-        }
-    };
     int mapState = -1;
-    cCheckForm* carrier = new cCheckForm;
+    cLookForm* carrier = new cLookForm;
     carrier->fx = &x;
-    carrier->mapState = &mapState;
+    carrier->look = [&](Display* d, Window w) {
+        XWindowAttributes wa;
+        if (XGetWindowAttributes(d, w, &wa)) mapState = wa.map_state;
+    };
     EXPECT_EQ(cChildElement::modalWindow(x.maker, "hidden carrier", 120, 60, carrier, nullptr, kWFHidden), 5);
     EXPECT_EQ(mapState, IsUnmapped);
+}
+
+// A dialog that fits the screen, over an owner near its bottom-right corner, is kept on the
+// screen (the server's own idea of where it stands).
+TEST(X11Maker, DialogOverAnOwnerAtTheEdgeStaysOnTheScreen) {
+    NEED_XVFB();
+    sForm f;
+    cX11Fixture x;
+    ASSERT_TRUE(x.open(f.build(), 200, 100));
+    x.window->move(800, 650, 0, 0);
+    x.settle();
+    int at[2] = {-1, -1};
+    cLookForm* dlg = new cLookForm;
+    dlg->fx = &x;
+    dlg->look = [&](Display* d, Window w) {
+        Window child;
+        XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &at[0], &at[1], &child);
+    };
+    EXPECT_EQ(cChildElement::modalWindow(x.maker, "edge dialog", 1000, 200, dlg, f.form, 0), 5);
+    EXPECT_GE(at[0], 0);
+    EXPECT_LE(at[0] + 1000, 1024);
+    EXPECT_LE(at[1] + 200, 768);
 }
 
 TEST(X11Maker, GrabbingPopupSeesAPressOutsideIt) {

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "ciplatform/fontobject.h"
+#include "ciplatform/linebreak.h"
+#include "ciplatform/textcodec.h"
 #include "ui/panelchild.h"
 #include "ui/theme.h"
 
@@ -20,6 +22,41 @@ void fillImages() {
 }
 
 int dim(int n) { return cCITheme::theme()->getDimension(n, 0); }
+
+// Room left on the desktop for the window's frame.
+const int kFrameAllowance = 20;
+
+// The widest a box may be on the parent's desktop; 0 when it cannot tell.
+int widestBox(cChildElement* parent) {
+    sSize desk = {0, 0};
+    if (!parent->desktopSize(desk) || desk.cx <= kFrameAllowance) return 0;
+    return desk.cx - kFrameAllowance;
+}
+
+// Where the piece of a line that starts at code point i ends when the line is wider than
+// `limit` from there: after a "/" (a path is read best cut at its folders) when that still
+// fills half the room, else at the last blank, "/" or place East Asian text may break
+// (linebreak.h), else after as many characters as fit, one at least. `next` gets where
+// the following piece starts (past the blanks).
+long long pieceEnd(const unsigned int* cps, const int* edges, long long count, long long i, int limit,
+                   long long& next) {
+    long long base = i ? edges[i - 1] : 0, fit = i + 1;
+    while (fit < count && edges[fit] - base <= limit) fit++;
+    next = fit;
+    if (fit >= count) return count;
+    long long slash = -1, any = -1;
+    for (long long k = fit; k > i && any < 0; k--) {
+        bool blank = cps[k] == ' ' && cps[k - 1] != ' ';
+        if (blank || cps[k - 1] == '/' || (cps[k] != ' ' && cps[k - 1] != ' ' && canBreakBetween(cps[k - 1], cps[k])))
+            any = k;
+    }
+    for (long long k = fit; k > i && slash < 0; k--)
+        if (cps[k - 1] == '/' && edges[k - 1] - base >= limit / 2) slash = k;
+    long long end = slash > 0 ? slash : any > 0 ? any : fit;
+    next = end;
+    while (next < count && cps[next] == ' ') next++;
+    return end;
+}
 
 }  // namespace
 
@@ -43,27 +80,85 @@ bool cMessageForm::warnconfirmbox(cChildElement* parent, const char* text, const
     return doDialog(parent, text, caption, 6, 2, bsYesNo) != 0;
 }
 
+cMessageForm::cStrTokenItem* cMessageForm::line(long long i) {
+    if (i < 0) return nullptr;
+    cListItem* it = myLines.first();
+    for (; it && i > 0; i--) it = it->next;
+    return static_cast<cStrTokenItem*>(it);
+}
+
+void cMessageForm::addLine(cChildElement* measurer, const char* text, long long n, cFontObject* font, int indent,
+                           int& widest, int& tallest) {
+    cStrTokenItem* item = new cStrTokenItem;
+    item->text.set(text, n);
+    if (!item->text.ptr) item->text.set("");
+    myLines.add(item);
+    sSize s = {0, 0};
+    measurer->sizeOf(item->text.ptr, s, font);
+    if (s.cx + indent > widest) widest = s.cx + indent;
+    if (s.cy > tallest) tallest = s.cy;
+}
+
+void cMessageForm::addBroken(cChildElement* measurer, const char* text, long long n, cFontObject* font, int indent,
+                             int room, int wrap, int& widest, int& tallest) {
+    _typebuf<unsigned int> cps;
+    _typebuf<long long> at;
+    _typebuf<int> edges;
+    long long count = 0;
+    int avail = wrap - indent;
+    if (font && avail > 0 && decodeUtf8(text, n, cps, at, count) && count > 0 && edges.set(count)) {
+        long long pen = 0;
+        for (long long i = 0; i < count; i++) {
+            pen += font->advance(cps.ptr[i]);
+            edges.ptr[i] = pen > 0x3FFFFFFF ? 0x3FFFFFFF : (int)pen;
+        }
+        int w = edges.ptr[count - 1];
+        if (w + indent > room) {
+            // Pieces of about equal width, so no last word stands alone on its line.
+            int pieces = (int)(((long long)w + avail - 1) / avail);
+            int target = w / pieces + avail / 10;
+            if (target > avail) target = avail;
+            for (long long i = 0, next = 0; i < count; i = next) {
+                long long end = pieceEnd(cps.ptr, edges.ptr, count, i, target, next);
+                addLine(measurer, text + at.ptr[i], at.ptr[end] - at.ptr[i], font, indent, widest, tallest);
+            }
+            return;
+        }
+    }
+    addLine(measurer, text, n, font, indent, widest, tallest);
+}
+
 void cMessageForm::split(cChildElement* measurer, const char* text, int& widest, int& tallest) {
     widest = tallest = 0;
     myLines.destroy();
+    myHeadingLines = 0;
     if (!text || !*text) return;
     cFontObject* plain = measurer->createFont(5, 13, _glbalStdFont(), false, false, false);
     cFontObject* bold = measurer->createFont(6, 13, _glbalStdFont(), true, false, false);
-    const char* p = text;
-    for (bool first = true; *p; first = false) {
-        const char* nl = strchr(p, '\n');
-        long long n = nl ? nl - p : (long long)strlen(p);
-        cStrTokenItem* item = new cStrTokenItem;
-        item->text.set(p, n);
-        if (!item->text.ptr) item->text.set("");
-        myLines.add(item);
-        sSize s = {0, 0};
-        measurer->sizeOf(item->text.ptr, s, first ? bold : plain);
-        int w = s.cx + (first ? 37 : 0);
-        if (w > widest) widest = w;
-        if (s.cy > tallest) tallest = s.cy;
-        if (!nl) break;
-        p = nl + 1;
+    // Lines wider than the desktop allows are broken so that the box and its buttons stay
+    // on the screen: to the width of the widest line that fits, two thirds of the room at
+    // least. The first line is bold and 37 pixels in, beside the icon.
+    int room = widestBox(measurer) - 30, wrap = room * 2 / 3;
+    for (int pass = 0; pass < 2; pass++) {
+        const char* p = text;
+        for (bool first = true; *p; first = false) {
+            const char* nl = strchr(p, '\n');
+            long long n = nl ? nl - p : (long long)strlen(p);
+            cFontObject* font = first ? bold : plain;
+            int indent = first ? 37 : 0;
+            if (pass == 0) {
+                sSize s = {0, 0};
+                _guardchar<char> line;
+                if (room > 0 && line.set(p, n) && measurer->sizeOf(line.ptr, s, font) && s.cx + indent <= room &&
+                    s.cx + indent > wrap)
+                    wrap = s.cx + indent;
+            } else {
+                addBroken(measurer, p, n, font, indent, room, wrap, widest, tallest);
+                if (first) myHeadingLines = (int)myLines.count();
+            }
+            if (!nl) break;
+            p = nl + 1;
+        }
     }
     myLineHeight = tallest;
 }
@@ -130,17 +225,18 @@ void cMessageForm::onConstruct() {
     unsigned int back = cCITheme::theme()->getColor(0);
     // The lines and the icon sit on the form background: the panel takes it too.
     client->setBgColor(back);
-    int y = 42, index = 0;
+    // The first line of the message (with the pieces it was broken into) beside the icon,
+    // the others from y 42, each 1.5 lines below the one before.
+    int step = (int)(1.5 * H), index = 0;
     for (cListItem* i = myLines.first(); i; i = i->next, index++) {
         cStrTokenItem* line = static_cast<cStrTokenItem*>(i);
         cStaticElement& l = line->label;
-        if (index == 0) {
-            client->attach(&l, 42, (29 - H) / 2, CW - 47, H + 2);
+        if (index < myHeadingLines) {
+            client->attach(&l, 42, (29 - H) / 2 + index * step, CW - 47, H + 2);
             l.setFont(createFont(6, 13, _glbalStdFont(), true, false, false));
             l.setTextColor(cCITheme::theme()->getColor(61));
         } else {
-            client->attach(&l, 5, y, CW - 10, H + 2);
-            y += (int)(1.5 * H);
+            client->attach(&l, 5, 42 + (index - 1) * step, CW - 10, H + 2);
         }
         l.setColorSchema(l.textColor(), back, back);
         l.setText(line->text.ptr, cCanvas::taLeft, false);

@@ -36,6 +36,8 @@ public:
 
     cToolBarChild* buttonRow() { return &myButtons; }
     long long lineCount() const { return myLines.count(); }
+    // Line i as shown (a line too wide for the screen is shown as several), null past the end.
+    cStrTokenItem* line(long long i);
     // 0 information, 1 question, 2 warning, 3 error.
     int iconIndex() const { return myIconIndex; }
 
@@ -48,8 +50,15 @@ public:
 
 private:
     cMessageForm() {}
-    // Splits the text into lines (a final newline starts none); W and H as measured.
+    // Splits the text into lines (a final newline starts none) and breaks those too wide
+    // for the desktop; W and H as measured.
     void split(cChildElement* measurer, const char* text, int& widest, int& tallest);
+    void addLine(cChildElement* measurer, const char* text, long long n, cFontObject* font, int indent, int& widest,
+                 int& tallest);
+    // The same, broken into pieces of about equal width, none wider than `wrap`, when the
+    // line (with its indent) is wider than `room`.
+    void addBroken(cChildElement* measurer, const char* text, long long n, cFontObject* font, int indent, int room,
+                   int wrap, int& widest, int& tallest);
 
     cStaticElement myIcon;
     cToolBarChild myButtons;
@@ -58,4 +67,5 @@ private:
     const char* myCaption = nullptr;
     eButtonSet myButtonSet = bsOk;
     int myLineHeight = 0;
+    int myHeadingLines = 0;  // the first line's pieces, shown bold beside the icon
 };

@@ -284,6 +284,8 @@ bool cNavigationChild::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> p;
             p.set(myEdit.text());
             if (p.ptr) cFolderContents::adjustPath(p.ptr);
+            // A typed path as it is meant: the bar never shows a ".." segment.
+            resolveDotParts(p.ptr);
             navigate(p.ptr);
             return true;
         }

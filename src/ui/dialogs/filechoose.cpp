@@ -104,7 +104,12 @@ bool cFileChooseDialog::save(cChildElement* parent, const char* title, sFileChoo
     return run(parent, title, info, true);
 }
 
-bool cFileChooseDialog::ls(const char* path, bool) { return myNavi.navigate(path); }
+// Every way in (typed, stored, a row) shows the folder as it is meant, never a ".." part.
+bool cFileChooseDialog::ls(const char* path, bool) {
+    _guardchar<char> p(path);
+    resolveDotParts(p.ptr);
+    return myNavi.navigate(p.ptr);
+}
 
 bool cFileChooseDialog::validFilter(long long i) {
     return myInfo && i >= 0 && i < myInfo->filters.count && myInfo->filters.ptr[i].name.ptr &&
@@ -404,15 +409,18 @@ bool cFileChooseDialog::onAction(cChildElement* sender, cChildAction* action) {
 
 // ---- accepting ----
 
-// True only when the dialog closes: a Return that leaves it open goes on to the focused
-// element (the list opens its current row).
+// True when the Return did something: closed the dialog, entered a typed folder or
+// applied a typed mask. Only a Return that did nothing goes on to the focused element (the
+// list opens its current row), so a typed folder never also chooses the focused file.
 bool cFileChooseDialog::onFormAccept() {
     if (myNavi.naviMode() != cNavigationChild::nmNormal) return false;
     _guardchar<char> t;
     t.set(myName.text());
     if (!t.ptr || !*t.ptr) {
+        // Nothing typed: a Return on the list is its current row's.
+        if (myList.focused()) return false;
         myName.focus();
-        return false;
+        return true;
     }
     cFolderContents::adjustPath(t.ptr);
     // A typed mask filters the folder and keeps the dialog open.
@@ -426,16 +434,13 @@ bool cFileChooseDialog::onFormAccept() {
             _sprintf_s(buf, sizeof buf, "%s (%s)", string(24) ? string(24) : "", t.ptr);
         myFilter.setText(buf);
         if (realFolder()) ls_data(true);
-        return false;
+        return true;
     }
+    resolveDotParts(t.ptr);
     _guardchar<char> dir;
     if (!realFolder()) {
-        if (isFolder(t.ptr)) {
-            myName.setText("");
-            ls(t.ptr);
-        } else if (isFile(t.ptr) || (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr))) {
-            return endWith(t.ptr);
-        }
+        if (isFolder(t.ptr)) return enter(t.ptr);
+        if (isFile(t.ptr) || (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr))) return endWith(t.ptr);
         return false;
     }
     if (!mySave && myInfo->multiselect) {
@@ -456,24 +461,23 @@ bool cFileChooseDialog::onFormAccept() {
     _guardchar<char> p;
     joinPath(myShown->folder(), t.ptr, p);
     cFolderContents::adjustPath(p.ptr);
+    resolveDotParts(p.ptr);
     int pt = cFolderContents::objtype(p.ptr);
     if (pt == cFolderContents::eFile) return endWith(p.ptr);
-    if (pt == cFolderContents::eFolder) {
-        myName.setText("");
-        ls(p.ptr);
-    } else if (pt == cFolderContents::eNothing) {
-        if (isFolder(t.ptr)) {
-            myName.setText("");
-            ls(t.ptr);
-        } else if (isFile(t.ptr)) {
-            return endWith(t.ptr);
-        } else if (mySave && parentOf(p.ptr, dir) && isFolder(dir.ptr)) {
-            return endWith(p.ptr);
-        } else if (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr)) {
-            return endWith(t.ptr);
-        }
+    if (pt == cFolderContents::eFolder) return enter(p.ptr);
+    if (pt == cFolderContents::eNothing) {
+        if (isFolder(t.ptr)) return enter(t.ptr);
+        if (isFile(t.ptr)) return endWith(t.ptr);
+        if (mySave && parentOf(p.ptr, dir) && isFolder(dir.ptr)) return endWith(p.ptr);
+        if (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr)) return endWith(t.ptr);
     }
     return false;
+}
+
+bool cFileChooseDialog::enter(const char* folder) {
+    myName.setText("");
+    ls(folder);
+    return true;
 }
 
 bool cFileChooseDialog::endWith(const char* file) {

@@ -102,6 +102,8 @@ private:
     bool rowPath(int row, _guardchar<char>& out);
     int rowType(int row);
     bool validFilter(long long i);
+    // A typed folder: the name edit emptied, the folder shown; true.
+    bool enter(const char* folder);
     // The chosen file into the caller's record, then endSODialog.
     bool endWith(const char* file);
     void listContext(cChildAction* action);

@@ -307,6 +307,7 @@ bool cFolderChooseDialog::onFormAccept() {
     }
     if (t.ptr) {
         cFolderContents::adjustPath(t.ptr);
+        resolveDotParts(t.ptr);  // a ".." part would become a node of its own
         navigate(t.ptr);
     }
     return true;
