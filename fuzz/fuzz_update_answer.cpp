@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
+#include "base/strings.h"
 #include "instengine/updateinstall.h"
 #include "softmgrapp/updatecheck.h"
 
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long long version = 0;
     _guardchar<char> download, site, whatsNew;
     if (parseUpdateAnswer(data, (long long)size, version, download, site, whatsNew)) {
-        if (strncasecmp(download.ptr, "http://", 7) != 0) abort();
+        if (__stricmp(download.ptr, "http://", 7) != 0) abort();
         const char* lines[2] = {download.ptr, site.ptr};
         for (const char* p : lines)
             for (; *p; p++)

@@ -23,6 +23,8 @@ test_packages=(
   dcmtk dcraw libraw-bin imagemagick xvfb xdotool openbox xclip unzip zip desktop-file-utils x11-common liblnk-utils
   # Windows executables: real ones, a resource compiler and linker for crafted ones, a PE oracle
   nsis-common binutils-mingw-w64-x86-64 python3-pefile
+  # the sources of the Turkish locales the tests compile with localedef
+  locales
   # benchmark peers (bench/)
   pigz time util-linux
 )

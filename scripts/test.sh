@@ -22,6 +22,8 @@ done
 
 bash "$root/scripts/setup.sh" test
 took setup
+# No locale-following character calls in the sources (scripts/check_locale_calls.sh says why).
+bash "$root/scripts/check_locale_calls.sh"
 export BUILD_DIR=${BUILD_DIR:-$root/build-test}
 # The project's defaults, the caller's sanitizer options, then the ones that decide whether a
 # fault fails its test.

@@ -1,6 +1,6 @@
 // Shared test helpers: temporary folders, whole-file I/O, running peer tools, a private X
-// server, an ordinary user's rights; and the listeners that fail a skip under CI=true and a
-// test program that exits part-way.
+// server, an ordinary user's rights, a Turkish LC_CTYPE; and the listeners that fail a skip
+// under CI=true and a test program that exits part-way.
 #include "testutil.h"
 
 #include <dirent.h>
@@ -17,11 +17,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -325,6 +328,87 @@ EnvScope::~EnvScope() {
     else
         unsetenv(myName.c_str());
     if (myName == "TZ") tzset();
+}
+
+namespace {
+
+// The compiled locales' folder (made on first use, removed at the program's end) and what
+// compiling each gave: "" when it is there, else why not.
+std::mutex gLocaleLock;
+std::string gLocaleFolder;
+std::map<std::string, std::string> gCompiled;
+
+// With gLocaleLock held.
+std::string compileLocale(const std::string& name) {
+    auto known = gCompiled.find(name);
+    if (known != gCompiled.end()) return known->second;
+    std::string& why = gCompiled[name];
+    if (gLocaleFolder.empty()) {
+        const char* base = getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmxlocale.XXXXXX";
+        std::vector<char> buf(tmpl.c_str(), tmpl.c_str() + tmpl.size() + 1);
+        if (!mkdtemp(buf.data())) return why = "no folder for compiled locales (" + tmpl + "): " + strerror(errno);
+        gLocaleFolder = buf.data();
+        static const pid_t owner = getpid();
+        atexit([] {
+            if (getpid() == owner) removeTree(gLocaleFolder);
+        });
+    }
+    const size_t dot = name.find('.');
+    const std::string out = gLocaleFolder + "/" + name;
+    struct stat st;
+    if (!haveTool("localedef")) {
+        why = "localedef, which compiles " + name + ", is not on PATH";
+    } else {
+        int status = run({"localedef", "-i", name.substr(0, dot), "-f", name.substr(dot + 1), out});
+        if (stat((out + "/LC_CTYPE").c_str(), &st) != 0)
+            why = name + " could not be compiled by localedef (exit status " + std::to_string(status) +
+                  "; its sources come with the locales package, which scripts/setup.sh test installs)";
+    }
+    return why;
+}
+
+// Sets LC_CTYPE (and LOCPATH for a compiled locale); "" or why not.
+std::string setCtype(const char* name) {
+    const bool turkish = strcmp(name, "C") != 0;
+    if (turkish) {
+        std::lock_guard<std::mutex> hold(gLocaleLock);
+        std::string why = compileLocale(name);
+        if (!why.empty()) return why;
+        // glibc reads LOCPATH when setlocale loads a locale.
+        setenv("LOCPATH", gLocaleFolder.c_str(), 1);
+    }
+    if (!setlocale(LC_CTYPE, name))
+        return std::string("setlocale(LC_CTYPE, \"") + name + "\") failed (LOCPATH=" + gLocaleFolder + ")";
+    // A locale that took but keeps ASCII's pairs would leave the test proving nothing.
+    if (turkish && tolower('I') == 'i') return std::string(name) + " lowers 'I' to 'i' here: not the Turkish rules";
+    return "";
+}
+
+}  // namespace
+
+void forEachCtype(const std::function<void()>& body) {
+    const char* now = setlocale(LC_CTYPE, nullptr);
+    const std::string old = now ? now : "C";
+    const char* locpath = getenv("LOCPATH");
+    const bool hadLocpath = locpath != nullptr;
+    const std::string oldLocpath = hadLocpath ? locpath : "";
+    std::string skipped;
+    for (const char* ctype : {"C", "tr_TR.UTF-8", "tr_TR.ISO-8859-9"}) {
+        std::string why = setCtype(ctype);
+        if (why.empty()) {
+            SCOPED_TRACE(ctype);
+            body();
+        } else {
+            skipped += (skipped.empty() ? "" : "; ") + why;
+        }
+    }
+    setlocale(LC_CTYPE, old.c_str());
+    if (hadLocpath)
+        setenv("LOCPATH", oldLocpath.c_str(), 1);
+    else
+        unsetenv("LOCPATH");
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 std::vector<std::string> printfConversions(const std::string& s) {

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <strings.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include "base/job.h"
+#include "base/strings.h"
 #include "base/timeutil.h"
 
 namespace {
@@ -112,7 +112,7 @@ static bool spawnDetached(char* const* argv) {
 namespace {
 
 // "http://" or "https://" (any case): the only addresses handed to the desktop's opener.
-bool isWebAddress(const char* s) { return strncasecmp(s, "http://", 7) == 0 || strncasecmp(s, "https://", 8) == 0; }
+bool isWebAddress(const char* s) { return __stricmp(s, "http://", 7) == 0 || __stricmp(s, "https://", 8) == 0; }
 
 // "<scheme>:" at the start: an address of another kind (file:, smb:, mailto:, a handler's
 // own scheme), which a server or a package could name to start anything.

@@ -2,12 +2,12 @@
 // around the view into an offscreen canvas, scrolling, link zones and opening links.
 #include "cihlpview/sidocviewer.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
 #include "base/process.h"
+#include "base/strings.h"
 #include "ciplatform/canvas.h"
 #include "ciplatform/windowmaker.h"
 
@@ -23,7 +23,7 @@ const long long kBandMaxPixels = 8LL << 20;
 // kept as it is (a document whose height straddles the view could flip it for ever).
 const int kMaxWidthFlips = 2;
 
-bool startsWith(const char* s, const char* prefix) { return strncasecmp(s, prefix, strlen(prefix)) == 0; }
+bool startsWith(const char* s, const char* prefix) { return __stricmp(s, prefix, (long long)strlen(prefix)) == 0; }
 
 void fillRect(cCanvas* canvas, int x, int y, int w, int h, unsigned int colour) {
     if (w <= 0 || h <= 0) return;

@@ -2,12 +2,13 @@
 // the request bytes.
 #include "nethttp/httprequest.h"
 
-#include <strings.h>
 #include <time.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+
+#include "base/strings.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ void cHttpRequest::reset() {
 bool cHttpRequest::create(int method, const char* address, int version11) {
     reset();
     if (!address || (method != eGet && method != ePost)) return false;
-    if (strncasecmp(address, "http://", 7) != 0) return false;
+    if (__stricmp(address, "http://", 7) != 0) return false;
     const char* p = address + 7;
     const char* authEnd = p;
     while (*authEnd && *authEnd != '/' && *authEnd != '?' && *authEnd != '#') authEnd++;
@@ -154,7 +155,7 @@ bool cHttpRequest::addHeader(const char* name, const char* value) {
     // These the transport writes itself; a second copy would make the request ambiguous.
     static const char* const own[] = {"host", "content-length", "transfer-encoding", "connection", "user-agent"};
     for (const char* o : own)
-        if (!strcasecmp(name, o)) return false;
+        if (!__stricmp(name, o)) return false;
     if (!cleanText(value, true, true)) return false;
     return myHeaders.append(name) && myHeaders.append(": ", 2) && myHeaders.append(value) &&
            myHeaders.append("\r\n", 2);

@@ -1,10 +1,10 @@
 // The response receiver and the incremental response parser (RFC 9112 message framing).
 #include "nethttp/httpresponse.h"
 
-#include <strings.h>
-
 #include <climits>
 #include <cstring>
+
+#include "base/strings.h"
 
 namespace {
 
@@ -48,8 +48,9 @@ bool splitHeader(const char* s, long long n, long long& nameLen, const char*& va
     return plainText(value, valueLen);
 }
 
+// ASCII case only: the application sets LC_CTYPE, and a Turkish one pairs "I" with no "i".
 bool nameIs(const char* s, long long n, const char* name) {
-    return (long long)strlen(name) == n && strncasecmp(s, name, (size_t)n) == 0;
+    return (long long)strlen(name) == n && __memicmp(s, name, n) == 0;
 }
 
 // Next line of a block: [start, end) without its line end; false at the block's end.

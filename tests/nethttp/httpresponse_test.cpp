@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "nethttp/httprequest.h"
+#include "testutil.h"
+
 namespace {
 
 // Collects the body and checks that the offsets follow each other.
@@ -275,6 +278,29 @@ TEST(HttpResponseParser, HeaderLookupIgnoresCaseAndTrims) {
     EXPECT_FALSE(c.header("X-Missing", v));
     EXPECT_FALSE(c.header("HTTP/1.1 200 OK", v));
     EXPECT_EQ(c.httpMinor(), 1);
+}
+
+// Header names are ASCII words, read alike whatever LC_CTYPE the application took from its
+// environment: a Turkish one pairs 'I' with no 'i'.
+TEST(HttpResponseParser, NamesInCapitalsReadAlikeInEveryLocale) {
+    const std::string wire = "HTTP/1.1 302 Found\r\nTRANSFER-ENCODING: chunked\r\nCONNECTION: close\r\n"
+                             "LOCATION: http://h/next\r\n\r\n5\r\nhello\r\n0\r\n\r\n";
+    testutil::forEachCtype([&] {
+        Collector c;
+        Result r = parse(c, wire);
+        EXPECT_EQ(r.state, cHttpResponseParser::eDone) << r.error;
+        EXPECT_TRUE(c.chunked());
+        EXPECT_EQ(c.body, "hello");
+        // The transport writes these itself, however a caller spells them.
+        cHttpRequest q(cHttpRequest::eGet, "HTTP://h/", 1);
+        EXPECT_TRUE(q.valid());
+        for (const char* own : {"CONNECTION", "TRANSFER-ENCODING", "HOST", "USER-AGENT"})
+            EXPECT_FALSE(q.addHeader(own, "x")) << own;
+        EXPECT_TRUE(q.addHeader("X-CONNECTION", "x"));
+        _guardchar<char> v;
+        ASSERT_TRUE(c.header("Location", v));
+        EXPECT_STREQ(v.ptr, "http://h/next");
+    });
 }
 
 TEST(HttpResponseParser, ReceiverStartsAtZeroAndResetMarksLengthUnknown) {

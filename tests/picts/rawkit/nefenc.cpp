@@ -229,7 +229,8 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
     if (s.code == NefSpec::cHuffLossless || s.code == NefSpec::cHuffLossy || !s.linearizationOverride.empty())
         mn.addBytes(mi, 0x96, TiffWriter::tUndefined, nefLinearization(s));
     if (!s.balance.empty()) mn.addBytes(mi, 0x97, TiffWriter::tUndefined, s.balance);
-    std::vector<unsigned char> note = {'N', 'i', 'k', 'o', 'n', 0, s.makerVersion, 0x10, 0, 0};
+    std::vector<unsigned char> note(s.noteMagic.begin(), s.noteMagic.begin() + 5);
+    note.insert(note.end(), {0, s.makerVersion, 0x10, 0, 0});
     if (s.keepStrips && (size_t)s.keepStrips < strips.size()) strips.resize((size_t)s.keepStrips);
     std::vector<unsigned char> inner = mn.write(mi);
     note.insert(note.end(), inner.begin(), inner.end());
@@ -257,7 +258,7 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
     }
     subs.push_back(raw);
     t.addLongs(ifd0, 254, {1});
-    t.addAscii(ifd0, 271, "NIKON CORPORATION");
+    t.addAscii(ifd0, 271, s.make);
     t.addAscii(ifd0, 272, s.model);
     t.addIfdPointers(ifd0, 330, subs);
     t.addIfdPointers(ifd0, 34665, {exif});

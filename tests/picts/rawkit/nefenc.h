@@ -22,7 +22,9 @@ struct NefSpec {
     int bits = 12;
     eCode code = cHuffLossless;
     std::vector<uint16_t> frame;  // width * height, below 2^bits (Huffman: curve indexes)
+    std::string make = "NIKON CORPORATION";
     std::string model = "NIKON KIT";
+    std::string noteMagic = "Nikon";  // the maker note's first 5 bytes
     unsigned char cfa[4] = {2, 1, 1, 0};
     int rowsPerStrip = 0;          // 0: one strip; uncoded codes only
     int curvePoints = 257;         // lossy: points of the curve (csize)

@@ -2,9 +2,9 @@
 // the decoder depends on that has the wrong shape stops the walk.
 #include "picts/raw/canon/cr2walkers.h"
 
-#include <strings.h>
-
 #include <cstring>
+
+#include "base/strings.h"
 
 namespace {
 enum { tByte = 1, tShort = 3, tLong = 4, tUndefined = 7 };
@@ -126,7 +126,7 @@ bool cCR2DataProps::decodeDirect(cFileIOTarget* io, unsigned int offset, bool bi
 bool cCR2DataProps::onTag(int tag, int type, const void* data, int size) {
     switch (tag) {
         case 271:
-            canonMake = type == 2 && data && size >= 5 && !strncasecmp((const char*)data, "CANON", 5);
+            canonMake = type == 2 && data && size >= 5 && !__memicmp(data, "CANON", 5);
             return true;
         case 50752:
             // Three SHORTs: count, width, last width. Anything else would be read past its value.

@@ -3,9 +3,8 @@
 // sensor frame; the black mask and the margin table are clamped to that frame before use.
 #include "picts/raw/canon/pictcr2.h"
 
-#include <strings.h>
-
 #include "base/memio.h"
+#include "base/strings.h"
 #include "picts/jpeg/pictjpeg.h"
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawhook.h"
@@ -21,7 +20,7 @@ const unsigned long long kSamplesPerByte = 16;
 const unsigned char kRggb[4] = {0, 1, 1, 2};
 const unsigned char kGrbg[4] = {1, 0, 2, 1};
 
-bool startsWithCanon(const char* s) { return s && !strncasecmp(s, "CANON", 5); }
+bool startsWithCanon(const char* s) { return s && !__stricmp(s, "CANON", 5); }
 
 // Whether [offset, offset + length) of io holds a JPEG with a size; its size.
 bool jpegAt(cFileIOTarget* io, unsigned long long offset, unsigned long long length, long long& w, long long& h) {

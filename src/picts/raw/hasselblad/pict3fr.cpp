@@ -3,10 +3,9 @@
 // go through the saved-state walker.
 #include "picts/raw/hasselblad/pict3fr.h"
 
-#include <strings.h>
-
 #include <cstring>
 
+#include "base/strings.h"
 #include "compression/haffmantable.h"
 #include "picts/byteorder.h"
 #include "picts/rawcore/rawbayer.h"
@@ -47,7 +46,7 @@ public:
 
     bool onTag(int tag, int type, const void* data, int size) override {
         if (myDirKind == dkMain && !myRawMode) {
-            if (tag == 271 && (!data || type != 2 || size < 10 || strncasecmp((const char*)data, "Hasselblad", 10)))
+            if (tag == 271 && (!data || type != 2 || size < 10 || __memicmp(data, "Hasselblad", 10)))
                 return false;
             if (tag == 50708) {
                 if (!myVersion) myVersion = kMarker;
@@ -195,7 +194,7 @@ bool cPict3FR::onTag(int tag, int type, const void* data, int size) {
         }
         case 259: return getValU32(p, d.compression);
         case 271:
-            if (!data || type != 2 || size < 10 || strncasecmp((const char*)data, "Hasselblad", 10)) return false;
+            if (!data || type != 2 || size < 10 || __memicmp(data, "Hasselblad", 10)) return false;
             return myMakeOk = true;
         case 273:
         case 324:

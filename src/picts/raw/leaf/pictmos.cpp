@@ -3,12 +3,11 @@
 // bytes that remain before it is read.
 #include "picts/raw/leaf/pictmos.h"
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "base/memio.h"
+#include "base/strings.h"
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawljpeg.h"
 #include "picts/raw/rawpreview.h"
@@ -50,7 +49,7 @@ bool cPictMOS::validFor(cFileIOTarget* io, sPictInfo* info) {
 unsigned long long cPictMOS::tiffStart(cFileIOTarget* io) {
     unsigned char h[34];
     if (!io || io->size() < 34 || !io->set_fp(0) || !io->readf(h, 34)) return 0;
-    if (h[0] != 'P' || h[1] != 'K' || h[2] != 3 || h[3] != 4 || strncasecmp((const char*)h + 30, "0.MO", 4)) return 0;
+    if (h[0] != 'P' || h[1] != 'K' || h[2] != 3 || h[3] != 4 || __memicmp(h + 30, "0.MO", 4)) return 0;
     return (h[8] | h[9] << 8) == 0 ? 39 : 0;
 }
 

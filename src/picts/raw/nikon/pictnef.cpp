@@ -4,12 +4,11 @@
 // leaving the frame short; nested directories go through the saved-state walker.
 #include "picts/raw/nikon/pictnef.h"
 
-#include <strings.h>
-
 #include <cstring>
 #include <initializer_list>
 
 #include "base/memio.h"
+#include "base/strings.h"
 #include "compression/haffmantable.h"
 #include "picts/pictdummy.h"
 #include "picts/rawcore/rawbayer.h"
@@ -143,7 +142,7 @@ bool cNEFJpegPreview::onTag(int tag, int type, const void* data, int size) {
 unsigned int cPictNEF::getModel(const char* model) {
     if (!model) return kUnknownModel;
     for (unsigned int i = 0; i < 70; i++)
-        if (!strcasecmp(model, kNikonCameras[i])) return i == 69 ? 68 : i;
+        if (!__stricmp(model, kNikonCameras[i])) return i == 69 ? 68 : i;
     return kUnknownModel;
 }
 
@@ -359,7 +358,7 @@ bool cPictNEF::walk(cFileIOTarget* io, bool allowHeaderless) {
     if ((unsigned long long)myMakerNote + myMakerNoteSize > io->size()) return false;
     _typebuf<unsigned char> note;
     if (!note.set(myMakerNoteSize) || !io->set_fp(myMakerNote) || !io->readf(note.ptr, myMakerNoteSize)) return false;
-    if (!strncasecmp((const char*)note.ptr, "Nikon", 5) && !note.ptr[5]) {
+    if (!__memicmp(note.ptr, "Nikon", 5) && !note.ptr[5]) {
         if (note.count < 10) return false;
         if (note.ptr[6] == 2) {
             // A TIFF structure of its own, offsets relative to its header.
@@ -409,7 +408,7 @@ void chooseDirs(const _typebuf<unsigned int>& subs, unsigned int& raw, unsigned 
 }  // namespace
 
 bool cPictNEF::isPicture(cFileIOTarget* io, sPictInfo* info) {
-    if (!walk(io, false) || strncasecmp(myMake, "NIKON", 5)) return false;
+    if (!walk(io, false) || __stricmp(myMake, "NIKON", 5)) return false;
     unsigned int raw, preview;
     chooseDirs(mySubIfds, raw, preview);
     const bool hasPreview = myIfd0Complete || myThumbOffset || preview || myProps.preview.count;
@@ -676,7 +675,7 @@ bool cPictNEF::readFrame(cFileIOTarget* io, _typebuf<unsigned short>& frame, uns
 bool cPictNEF::decode(cFileIOTarget* io) {
     if (!walk(io, true)) return false;
     if (myMake[0] && myModelName[0]) {
-        if (strncasecmp(myMake, "NIKON", 5)) return false;
+        if (__stricmp(myMake, "NIKON", 5)) return false;
         myModel = getModel(myModelName);
     }
     unsigned int raw = 0;

@@ -5,9 +5,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <strings.h>
 
 #include "base/memio.h"
+#include "base/strings.h"
 #include "picts/rawcore/rawbayer.h"
 #include "picts/rawcore/rawbits.h"
 #include "picts/raw/rawpreview.h"
@@ -149,7 +149,7 @@ bool cPictIIQ::isPicture(cFileIOTarget* io, sPictInfo* info) {
 
 unsigned long long cPictIIQ::previewBase(cFileIOTarget* io) {
     unsigned char h[34];
-    if (!io->set_fp(0) || !io->readf(h, 34) || strncasecmp((const char*)h + 30, "0.II", 4)) return 0;
+    if (!io->set_fp(0) || !io->readf(h, 34) || __memicmp(h + 30, "0.II", 4)) return 0;
     return rawGet16(h + 8, false) == 0 ? 39 : 0;
 }
 
