@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "instengine/journal.h"
 #include "instengine/journalformat.h"
 #include "instengine/journalscope.h"
+#include "instengine/packagelocks.h"
 #include "instengine/setaside.h"
 
 namespace {
@@ -67,7 +67,7 @@ bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targ
 
 // Which of several packages' journals resolveJournals takes, and how.
 enum eSweep {
-    // Every one, going on past those that stay (the manager's start: the journal folder is
+    // Every one, going on past those that stay (the manager's start: the store folder is
     // held against runs, so none is a live run's).
     eSweepAll,
     // Those naming one of the targets, each under its package's run lock (a live run's
@@ -144,26 +144,17 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
                            _List<sSetAsideJournal>* setAside, _List<sUnreadJournal>* unreadable) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> folder;
-    if (!journalFolder(store, folder)) return false;
-    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return objKind(folder.ptr) == eObjNone;
-    // A run holds the folder shared for its whole length: its journal is its own.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
+    if (!storeFolder(store, folder)) return false;
+    // Held alone: a run holds it shared for its whole length, and its journal is its own.
+    cStoreFolderLock alone;
+    if (!alone.takeAlone(folder.ptr)) return alone.missing();
     _List<_guardchar<char> > codes;
-    if (!listJournals(fd, codes)) {
-        close(fd);
-        return false;
-    }
+    if (!listJournals(alone.fd(), codes)) return false;
     sSweepFindings found;
     found.unfinished = unfinished;
     found.setAside = setAside;
     found.unreadable = unreadable;
-    bool ok = resolveJournals(folder.ptr, codes, eSweepAll, nullptr, store, fs, found);
-    close(fd);
-    return ok;
+    return resolveJournals(folder.ptr, codes, eSweepAll, nullptr, store, fs, found);
 }
 
 bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,

@@ -65,7 +65,7 @@ struct sUnreadJournal {
     int error = 0;
 };
 
-// Resolves every journal in the journal folder (the Software Manager's start, before it
+// Resolves every journal in the store folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. Pending runs are
 // undone before committed ones are finished: a committed run's backups go once it is
 // registered, and an undone run may still have to put back one that lies under the same
