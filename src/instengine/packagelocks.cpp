@@ -40,6 +40,12 @@ bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<
            concatText("/inflight-", code, name) && concatText(folder.ptr, name.ptr, out);
 }
 
+void cHeldLock::release() {
+    if (myFd < 0) return;
+    close(myFd);
+    myFd = -1;
+}
+
 bool cPackageRunLock::take(const char* journalPath, const char* code) {
     release();
     myBusy = false;
@@ -61,12 +67,6 @@ bool cPackageRunLock::take(const char* journalPath, const char* code) {
     myBusy = errno == EWOULDBLOCK;
     close(fd);
     return false;
-}
-
-void cPackageRunLock::release() {
-    if (myFd < 0) return;
-    close(myFd);  // the flock goes with the last descriptor of the open file
-    myFd = -1;
 }
 
 bool cStoreFolderLock::share(const char* journalPath) {
@@ -103,10 +103,4 @@ bool cStoreFolderLock::takeAlone(const char* folder) {
     }
     myFd = fd;
     return true;
-}
-
-void cStoreFolderLock::release() {
-    if (myFd < 0) return;
-    close(myFd);
-    myFd = -1;
 }

@@ -17,61 +17,61 @@ bool storeFolder(cApplicationConfig* store, _guardchar<char>& out);
 // False for an unsafe code name.
 bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out);
 
+// An flock held through an open descriptor of what it lies on.
+class cHeldLock {
+public:
+    cHeldLock(const cHeldLock&) = delete;
+    cHeldLock& operator=(const cHeldLock&) = delete;
+    bool held() const { return myFd >= 0; }
+    // What the lock lies on (set by a take, also when it failed).
+    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
+    // The lock goes with the last descriptor of the open file.
+    void release();
+
+protected:
+    cHeldLock() {}
+    ~cHeldLock() { release(); }
+    int myFd = -1;
+    _guardchar<char> myPath;
+};
+
 // Held by a run of a package (an installer from its start to its end, an uninstallation)
 // for its whole length: a second run of the same package would take the first one's files
 // over and read its journal in flight as an interrupted run's. The lock lies on
 // "running-<code>.lock" in the store folder. The file itself stays: removing it would let
 // a later run lock a new file while an earlier one still holds the old.
-class cPackageRunLock {
+class cPackageRunLock : public cHeldLock {
 public:
-    cPackageRunLock() {}
-    ~cPackageRunLock() { release(); }
-    cPackageRunLock(const cPackageRunLock&) = delete;
-    cPackageRunLock& operator=(const cPackageRunLock&) = delete;
     // Takes the lock of the package whose journal lies at `journalPath`, without waiting.
     // False when it is not taken: busy() tells a lock another run holds from one that
     // could not be taken at all (a store folder that cannot be written or opened, ...),
     // which is an error.
     bool take(const char* journalPath, const char* code);
-    bool held() const { return myFd >= 0; }
     // After a failed take: another run holds the lock.
     bool busy() const { return myBusy; }
-    // The lock file's path (set by take, also when it failed).
-    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
-    void release();
 
 private:
-    int myFd = -1;
     bool myBusy = false;
-    _guardchar<char> myPath;
 };
 
 // The store folder's own lock. A run holds it shared from its claim to its end, so that the
 // manager's start, which takes it exclusively, leaves that run's journal alone.
-class cStoreFolderLock {
+class cStoreFolderLock : public cHeldLock {
 public:
     cStoreFolderLock() {}
     // Shared, as a run takes it (see share).
     explicit cStoreFolderLock(const char* journalPath) { share(journalPath); }
-    ~cStoreFolderLock() { release(); }
-    cStoreFolderLock(const cStoreFolderLock&) = delete;
-    cStoreFolderLock& operator=(const cStoreFolderLock&) = delete;
     // A run's: shared, on the folder `journalPath` lies in (made private when missing);
     // waits while the manager's start holds it. True at once when held already.
     bool share(const char* journalPath);
     // The manager's start: exclusive, on `folder`, without waiting. False while a run holds
     // it, or when the folder cannot be opened (missing() then tells one that does not exist).
     bool takeAlone(const char* folder);
-    bool held() const { return myFd >= 0; }
     // After a failed takeAlone: there is no such folder (and so no journal).
     bool missing() const { return myMissing; }
-    // The folder, open while the lock is held (the lock is the open folder's).
+    // The folder, open while the lock is held.
     int fd() const { return myFd; }
-    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
-    void release();
 
 private:
-    int myFd = -1;
     bool myMissing = false;
-    _guardchar<char> myPath;
 };
