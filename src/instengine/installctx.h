@@ -8,6 +8,7 @@
 #include "base/fileio.h"
 #include "base/lists.h"
 #include "base/stringkey.h"
+#include "instengine/packagelocks.h"
 #include "softmgr/softpkgscenario.h"
 
 // Detailed results of the installation job and of a journal's resolution (ctx.result).
@@ -44,35 +45,6 @@ struct sPackageForRemoval {
 
 // Marks a copied file that is already installed with identical content.
 const unsigned char kUnchangedFile = 0xFF;
-
-// Held by an installer of a package from its start to its end: a second installer of the
-// same package would take the first one's files over and read its journal in flight as an
-// interrupted run's. The lock is an flock on "running-<code>.lock" in the store folder, so
-// only those who can write the store can hold it, and the system drops it with the process
-// however that ends. The file itself stays: removing it would let a later run lock a new
-// file while an earlier one still holds the old.
-class cPackageRunLock {
-public:
-    cPackageRunLock() {}
-    ~cPackageRunLock() { release(); }
-    cPackageRunLock(const cPackageRunLock&) = delete;
-    cPackageRunLock& operator=(const cPackageRunLock&) = delete;
-    // Takes the lock of the package whose journal lies at `journalPath`. False when it is
-    // not taken: busy() tells a lock another run holds from one that could not be taken at
-    // all (a store folder that cannot be written or opened, ...), which is an error.
-    bool take(const char* journalPath, const char* code);
-    bool held() const { return myFd >= 0; }
-    // After a failed take: another run holds the lock.
-    bool busy() const { return myBusy; }
-    // The lock file's path (set by take, also when it failed).
-    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
-    void release();
-
-private:
-    int myFd = -1;
-    bool myBusy = false;
-    _guardchar<char> myPath;
-};
 
 // Who touches the context when. It has no lock: each phase hands it to the next, a job's
 // start and its end (posted to the UI thread, which then ends the job's thread) ordering
@@ -185,10 +157,3 @@ cInstallLangs* installLangs();
 // Key of a path in the context's maps: the path itself where names are case-sensitive
 // (every file system here), else its lower-cased form.
 cStringKey pathKey(const char* path);
-
-// The folder every package's journal lies in: the folder of `store`, else (no store, or
-// one without a folder) "$HOME/.qmx". False without a home folder.
-bool journalFolder(cApplicationConfig* store, _guardchar<char>& out);
-// Where the journal of a package's files in flight lies, in journalFolder. False for an
-// unsafe code name.
-bool defaultJournalPath(cApplicationConfig* store, const char* code, _guardchar<char>& out);

@@ -49,8 +49,12 @@ struct sJournal {
     // A line at the end; `shared`: the path outlives the journal and is held without a
     // copy (a run's own journal names each of its files once more than its list does).
     bool add(eJournalLine kind, const char* path, bool shared = false);
+    // Takes over the text the journal was read from, which its shared paths point into: a
+    // journal read back is held once, not once as text and once more as lines.
+    void holdText(_typebuf<char>& text) { myText.swap(text); }
 
 private:
     _typebuf<eJournalLine> kinds;
     cTextList paths;
+    _typebuf<char> myText;
 };

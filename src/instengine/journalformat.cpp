@@ -92,12 +92,19 @@ void addEscaped(sText& t, const char* s) {
     }
 }
 
+// An allocation's result: one that failed says nothing of the text (`noMemory`): the
+// journal was then not read, and is not damaged.
+bool allocated(bool ok, bool& noMemory) {
+    if (!ok) noMemory = true;
+    return ok;
+}
+
 int hexDigit(char c) {
     return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-bool unescape(const char* s, _guardchar<char>& out) {
-    if (!out.set((long long)strlen(s))) return false;
+bool unescape(const char* s, _guardchar<char>& out, bool& noMemory) {
+    if (!allocated(out.set((long long)strlen(s)), noMemory)) return false;
     char* o = out.ptr;
     for (; *s; s++) {
         if (*s != '\\') {
@@ -164,11 +171,13 @@ void recordLines(sJournalText& j, const sPkgRegistryRecord& r) {
     }
 }
 
-// One "rec <field> <value>" line into the record; false for an unknown field or value.
-bool recordField(const char* line, sPkgRegistryRecord& r) {
+// One "rec <field> <value>" line into the record; false for an unknown field or value,
+// or without memory.
+bool recordField(const char* line, sPkgRegistryRecord& r, bool& noMemory) {
     const char* blank = strchr(line, ' ');
     _guardchar<char> name, value;
-    if (!blank || !name.set(line, blank - line) || !unescape(blank + 1, value)) return false;
+    if (!blank || !allocated(name.set(line, blank - line), noMemory) || !unescape(blank + 1, value, noMemory))
+        return false;
     const char* n = name.ptr;
     struct {
         const char* name;
@@ -176,25 +185,25 @@ bool recordField(const char* line, sPkgRegistryRecord& r) {
     } texts[] = {{kRegPath, &r.path}, {kRegName, &r.name}, {kRegUpdates, &r.updates},
                  {kRegSupport, &r.support}, {kRegPublisher, &r.publisher}, {kRegIcon, &r.icon}};
     for (auto& t : texts)
-        if (strcmp(n, t.name) == 0) return t.text->set(value.ptr);
+        if (strcmp(n, t.name) == 0) return allocated(t.text->set(value.ptr), noMemory);
     struct {
         const char* name;
         _List<_guardchar<char> >* list;
     } lists[] = {{kRegShortcut, &r.shortcuts}, {kRegBase, &r.bases}, {kRegDir, &r.dirs}};
-    if (strcmp(n, kRegFile) == 0) return r.files.add(value.ptr);
+    if (strcmp(n, kRegFile) == 0) return allocated(r.files.add(value.ptr), noMemory);
     for (auto& l : lists) {
         if (strcmp(n, l.name) != 0) continue;
         _guardchar<char>* e = l.list->add();
-        return e && e->set(value.ptr);
+        return allocated(e && e->set(value.ptr), noMemory);
     }
     if (strcmp(n, kRegRunLabel) == 0) {
         sPkgRunCommand* c = r.commands.add();
-        return c && c->label.set(value.ptr);
+        return allocated(c && c->label.set(value.ptr), noMemory);
     }
     if (strcmp(n, kRegRunCommand) == 0) {
         // Follows its label.
         sPkgRunCommand* c = r.commands.tail ? &r.commands.tail->value : nullptr;
-        return c && !c->command.ptr && c->command.set(value.ptr);
+        return c && !c->command.ptr && allocated(c->command.set(value.ptr), noMemory);
     }
     char* end = nullptr;
     if (!*value.ptr || value.ptr[0] < '0' || value.ptr[0] > '9') return false;
@@ -252,8 +261,9 @@ bool lineKind(char letter, int version, eJournalLine& kind) {
 }
 
 // Parses a journal's text (size bytes, a 0 after them). False for anything but the
-// exact form.
-bool parseJournal(char* text, long long size, sJournal& out) {
+// exact form, or without memory (`noMemory` then set). The lines' paths point into the
+// text, which has to outlive `out`.
+bool parseJournal(char* text, long long size, sJournal& out, bool& noMemory) {
     if (size <= 0 || (long long)strlen(text) != size || text[size - 1] != '\n' || !checkDigest(text, size))
         return false;
     long long line = 0, lines = 0;
@@ -287,19 +297,22 @@ bool parseJournal(char* text, long long size, sJournal& out) {
             if (++lines > kMaxJournalLines) return false;
             eJournalLine kind;
             if (p[0] && p[1] == ' ' && lineKind(p[0], version, kind)) {
-                if (!isPlainAbsPath(p + 2) || !out.add(kind, p + 2)) return false;
+                if (!isPlainAbsPath(p + 2) || !allocated(out.add(kind, p + 2, true), noMemory)) return false;
             } else if (version < 3) {
                 return false;
             } else if (strncmp(p, "rec ", 4) == 0) {
-                if (!out.registration || !recordField(p + 4, out.record)) return false;
+                if (!out.registration || !recordField(p + 4, out.record, noMemory)) return false;
                 haveVersion = haveVersion || strncmp(p + 4, "ver ", 4) == 0;
             } else if (strncmp(p, "code ", 5) == 0) {
-                if (!out.code.empty() || !cSoftPkgScenario::isSafeCodeName(p + 5) || !out.code.set(p + 5)) return false;
+                if (!out.code.empty() || !cSoftPkgScenario::isSafeCodeName(p + 5) ||
+                    !allocated(out.code.set(p + 5), noMemory))
+                    return false;
             } else if (strcmp(p, "register") == 0 || strcmp(p, "unregister") == 0) {
                 if (out.registration || out.code.empty()) return false;
                 out.registration = strcmp(p, "register") == 0 ? eRegister : eUnregister;
             } else if (strncmp(p, "manager ", 8) == 0) {
-                if (out.registration != eRegister || !out.manager.empty() || !isPlainAbsPath(p + 8) || !out.manager.set(p + 8))
+                if (out.registration != eRegister || !out.manager.empty() || !isPlainAbsPath(p + 8) ||
+                    !allocated(out.manager.set(p + 8), noMemory))
                     return false;
             } else {
                 return false;
@@ -358,7 +371,12 @@ eJournalRead readJournal(const char* path, sJournal& out, int* error) {
     }
     close(fd);
     buf.ptr[size] = 0;
-    return parseJournal(buf.ptr, size, out) ? eJournalReadWhole : eJournalDamaged;
+    // Memory that ran out is the reader's failure, not the text's: the journal stays.
+    bool noMemory = false;
+    bool parsed = parseJournal(buf.ptr, size, out, noMemory);
+    out.holdText(buf);
+    if (parsed) return eJournalReadWhole;
+    return noMemory ? unreadable(ENOMEM) : eJournalDamaged;
 }
 
 eJournalSave saveJournal(const char* path, const sJournal& j, bool committed, cInstallFS* fs) {
@@ -415,7 +433,8 @@ bool parseJournalText(const char* data, long long size, bool& committed, long lo
     memcpy(buf.ptr, data, (size_t)size);
     buf.ptr[size] = 0;
     sJournal j;
-    if (!parseJournal(buf.ptr, size, j)) return false;
+    bool noMemory = false;
+    if (!parseJournal(buf.ptr, size, j, noMemory)) return false;
     committed = j.committed;
     entries = j.count();
     return true;

@@ -40,7 +40,8 @@ eJournalSave saveJournal(const char* path, const sJournal& journal, bool committ
 // What reading a journal found.
 enum eJournalRead {
     eJournalReadWhole = 0,   // read whole and of the exact form: `out` holds it
-    eJournalUnreadable = 1,  // could not be opened or read (`error`: the system's errno)
+    // Could not be opened or read, or held for want of memory (`error`: the system's errno).
+    eJournalUnreadable = 1,
     eJournalDamaged = 2,     // read whole, and its form or its digest is wrong
 };
 

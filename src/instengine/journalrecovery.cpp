@@ -5,11 +5,11 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 
 #include "base/folders.h"
 #include "base/strings.h"
@@ -17,6 +17,7 @@
 #include "instengine/journal.h"
 #include "instengine/journalformat.h"
 #include "instengine/journalscope.h"
+#include "instengine/packagelocks.h"
 #include "instengine/setaside.h"
 
 namespace {
@@ -65,9 +66,61 @@ bool namesTarget(const sJournal& j, const cFasterTreeList<cStringKey, int>* targ
     return false;
 }
 
+// A journal as a sweep read it. A journal is replaced whole, never changed in place: while
+// the file read still stands under its name (the same object, size and times), what was
+// read holds, and a sweep reads each journal once however often it comes to it (a large
+// one is neither read again nor held twice).
+struct sJournalRead {
+    _guardchar<char> path;
+    struct stat stamp = {};
+    bool stamped = false;
+    eJournalRead read = eJournalUnreadable;
+    int error = 0;
+    cPtr<sJournal> journal;  // read whole
+};
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// The journals read during one sweep (the sweeps it starts on the way included).
+class cJournalReads {
+public:
+    // The journal at `path`, read unless this sweep read the file that stands there now;
+    // null without memory.
+    sJournalRead* at(const char* path) {
+        struct stat st;
+        bool stamped = lstat(path, &st) == 0;
+        sJournalRead* r = nullptr;
+        for (auto* it = myReads.head; it && !r; it = it->next)
+            if (it->value.path.ptr && strcmp(it->value.path.ptr, path) == 0) r = &it->value;
+        if (r && r->stamped && stamped && sameFile(r->stamp, st)) return r;
+        if (!r && (!(r = myReads.add()) || !r->path.set(path))) return nullptr;
+        r->journal = nullptr;  // what was read before goes first
+        r->journal = new (std::nothrow) sJournal;
+        r->stamped = stamped;
+        if (stamped) r->stamp = st;
+        r->error = ENOMEM;
+        r->read = r->journal ? readJournal(path, *r->journal, &r->error) : eJournalUnreadable;
+        if (r->read != eJournalReadWhole) r->journal = nullptr;
+        return r;
+    }
+    // What was read is spent (the journal resolved, or its record changed on the way): a
+    // later visit reads the file again.
+    void spend(sJournalRead* r) {
+        r->journal = nullptr;
+        r->stamped = false;
+    }
+
+private:
+    _List<sJournalRead> myReads;
+};
+
 // Which of several packages' journals resolveJournals takes, and how.
 enum eSweep {
-    // Every one, going on past those that stay (the manager's start: the journal folder is
+    // Every one, going on past those that stay (the manager's start: the store folder is
     // held against runs, so none is a live run's).
     eSweepAll,
     // Those naming one of the targets, each under its package's run lock (a live run's
@@ -86,12 +139,15 @@ struct sSweepFindings {
     _List<sUnreadJournal>* unreadable = nullptr;
 };
 
+bool resolveRead(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made, cApplicationConfig* store,
+                 sRecoveryReport& rep, cJournalReads& reads);
+
 // Resolves the journals in `folder` of the packages `codes`, as `sweep` says: the pending
 // ones first, then the committed ones. One that cannot be read stays whatever it may name.
 // False when one of them stays.
 bool resolveJournals(const char* folder, const _List<_guardchar<char> >& codes, eSweep sweep,
                      const cFasterTreeList<cStringKey, int>* targets, cApplicationConfig* store, cInstallFS* fs,
-                     const sSweepFindings& found) {
+                     const sSweepFindings& found, cJournalReads& reads) {
     const bool lockEach = sweep != eSweepAll, pendingOnly = sweep == eSweepPendingNaming;
     bool ok = true;
     _List<_guardchar<char> > unread;  // stays for the whole run, even if a later read would pass
@@ -108,18 +164,17 @@ bool resolveJournals(const char* folder, const _List<_guardchar<char> >& codes, 
             bool live = lockEach && !lock.take(path.ptr, code);
             eObjKind kind = objKind(path.ptr);
             if (kind == eObjNone && objKind(fresh.ptr) == eObjNone) continue;  // resolved since
-            sJournal j;
-            int error = 0;
-            eJournalRead read = kind == eObjFile ? readJournal(path.ptr, j, &error) : eJournalDamaged;
+            sJournalRead* r = kind == eObjFile ? reads.at(path.ptr) : nullptr;
+            eJournalRead read = kind != eObjFile ? eJournalDamaged : r ? r->read : eJournalUnreadable;
+            const sJournal* j = read == eJournalReadWhole ? r->journal.ptr : nullptr;
             sRecoveryReport rep;
             if (read == eJournalUnreadable) {
                 rep.outcome = sRecoveryReport::eUnreadable;
-                rep.error = error;
-            } else if (read == eJournalReadWhole
-                           ? !namesTarget(j, targets) || j.committed != (pass == 1) || (j.committed && pendingOnly)
-                           : pass == 1 || live) {  // a damaged one goes first; a live run's own save
+                rep.error = r ? r->error : ENOMEM;
+            } else if (j ? !namesTarget(*j, targets) || j->committed != (pass == 1) || (j->committed && pendingOnly)
+                         : pass == 1 || live) {  // a damaged one goes first; a live run's own save
                 continue;
-            } else if (!live && recoverInterrupted(path.ptr, fs, nullptr, store, &rep)) {
+            } else if (!live && resolveRead(path.ptr, fs, nullptr, store, rep, reads)) {
                 sSetAsideJournal* a =
                     rep.outcome == sRecoveryReport::eRefused && found.setAside ? found.setAside->add() : nullptr;
                 if (a) a->code.set(code), a->path.set(rep.setAside.ptr);
@@ -144,26 +199,18 @@ bool recoverAllInterrupted(cApplicationConfig* store, cInstallFS* fs, _List<_gua
                            _List<sSetAsideJournal>* setAside, _List<sUnreadJournal>* unreadable) {
     if (!fs) fs = cInstallFS::plain();
     _guardchar<char> folder;
-    if (!journalFolder(store, folder)) return false;
-    int fd = open(folder.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return objKind(folder.ptr) == eObjNone;
-    // A run holds the folder shared for its whole length: its journal is its own.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
+    if (!storeFolder(store, folder)) return false;
+    // Held alone: a run holds it shared for its whole length, and its journal is its own.
+    cStoreFolderLock alone;
+    if (!alone.takeAlone(folder.ptr)) return alone.missing();
     _List<_guardchar<char> > codes;
-    if (!listJournals(fd, codes)) {
-        close(fd);
-        return false;
-    }
+    if (!listJournals(alone.fd(), codes)) return false;
     sSweepFindings found;
     found.unfinished = unfinished;
     found.setAside = setAside;
     found.unreadable = unreadable;
-    bool ok = resolveJournals(folder.ptr, codes, eSweepAll, nullptr, store, fs, found);
-    close(fd);
-    return ok;
+    cJournalReads reads;
+    return resolveJournals(folder.ptr, codes, eSweepAll, nullptr, store, fs, found, reads);
 }
 
 bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >& codes,
@@ -174,8 +221,9 @@ bool recoverOthersNaming(const char* journalPath, const _List<_guardchar<char> >
     _List<_guardchar<char> > stays;
     sSweepFindings found;
     found.unfinished = &stays;
+    cJournalReads reads;
     if (!parentFolder(journalPath, folder)) return false;
-    if (resolveJournals(folder.ptr, codes, eSweepNaming, &targets, store, fs, found)) return true;
+    if (resolveJournals(folder.ptr, codes, eSweepNaming, &targets, store, fs, found, reads)) return true;
     if (blocking && blocking->empty() && !stays.empty()) blocking->set(stays.head->value.ptr);
     return false;
 }
@@ -194,11 +242,11 @@ bool otherJournals(const char* journalPath, const char* code, _List<_guardchar<c
     return true;
 }
 
-bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
-                        cApplicationConfig* store, sRecoveryReport* report) {
-    if (!fs) fs = cInstallFS::plain();
-    sRecoveryReport scratch;
-    sRecoveryReport& rep = report ? *report : scratch;
+namespace {
+
+// recoverInterrupted, with what this sweep read.
+bool resolveRead(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made, cApplicationConfig* store,
+                 sRecoveryReport& rep, cJournalReads& reads) {
     rep.outcome = sRecoveryReport::eNoJournal;
     // Refused: set aside, and the run goes on as after a crash without a journal (nothing
     // it names is taken, nothing is made for it).
@@ -213,10 +261,11 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     };
     // Read before anything is done: one that cannot be read stays, and so does the rest.
     eObjKind kind = objKind(journalPath);
-    sJournal j;
-    eJournalRead read = kind == eObjFile ? readJournal(journalPath, j, &rep.error) : eJournalDamaged;
+    sJournalRead* r = kind == eObjFile ? reads.at(journalPath) : nullptr;
+    eJournalRead read = kind != eObjFile ? eJournalDamaged : r ? r->read : eJournalUnreadable;
     if (kind != eObjNone && read == eJournalUnreadable) {
         rep.outcome = sRecoveryReport::eUnreadable;
+        rep.error = r ? r->error : ENOMEM;
         rep.path.set(journalPath);
         return false;
     }
@@ -229,6 +278,7 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     }
     if (kind == eObjNone) return true;
     if (read != eJournalReadWhole) return refuse(journalPath);
+    sJournal& j = *r->journal;
     // A journal is its package's: named after it, and a registration is for it.
     const char* name = strrchr(journalPath, '/');
     size_t prefix = strlen(kJournalPrefix);
@@ -249,13 +299,15 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
             if (isFileLine(j.kind(i)) && !targets.find(pathKey(j.path(i)))) targets.insert_new(pathKey(j.path(i)));
         _guardchar<char> folder;
         if (!parentFolder(journalPath, folder) ||
-            !resolveJournals(folder.ptr, others, eSweepPendingNaming, &targets, store, fs, sSweepFindings())) {
+            !resolveJournals(folder.ptr, others, eSweepPendingNaming, &targets, store, fs, sSweepFindings(), reads)) {
             rep.outcome = sRecoveryReport::eFailed;
             return false;
         }
     }
     sJournalOutcome out;
     if (!resolveJournal(journalPath, j, fs, made, store, out)) {
+        // Finishing a committed journal changes its record (the folders that still stand).
+        if (j.committed) reads.spend(r);
         rep.outcome = sRecoveryReport::eFailed;
         rep.path.set(out.path.ptr ? out.path.ptr : "");
         return false;
@@ -263,5 +315,15 @@ bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardcha
     rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
     rep.registration = j.committed ? j.registration : eNoRegistration;
     rep.version = j.record.ver;
+    reads.spend(r);
     return true;
+}
+
+}  // namespace
+
+bool recoverInterrupted(const char* journalPath, cInstallFS* fs, _List<_guardchar<char> >* made,
+                        cApplicationConfig* store, sRecoveryReport* report) {
+    sRecoveryReport scratch;
+    cJournalReads reads;
+    return resolveRead(journalPath, fs ? fs : cInstallFS::plain(), made, store, report ? *report : scratch, reads);
 }

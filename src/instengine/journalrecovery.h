@@ -9,7 +9,8 @@
 // does not name belongs to the user and makes the run fail before any write. A journal
 // that cannot be opened or read stays where it is and the run stops before any change
 // (the next one tries again); one read whole that fails a check is set aside and nothing
-// it names is taken.
+// it names is taken. A journal is read once for all a sweep does with it (the manager's
+// start, a run's own, those naming a run's files).
 #pragma once
 
 #include "base/appconfig.h"
@@ -65,7 +66,7 @@ struct sUnreadJournal {
     int error = 0;
 };
 
-// Resolves every journal in the journal folder (the Software Manager's start, before it
+// Resolves every journal in the store folder (the Software Manager's start, before it
 // lists the packages). Journals of runs still going on are left to them. Pending runs are
 // undone before committed ones are finished: a committed run's backups go once it is
 // registered, and an undone run may still have to put back one that lies under the same

@@ -2,41 +2,9 @@
 // journals that name its files.
 #include "instengine/packageclaim.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "base/fastertreelist.h"
 #include "base/folders.h"
 #include "base/stringkey.h"
-
-bool cJournalFolderLock::take(const char* journalPath) {
-    if (myFd >= 0) return true;
-    if (!journalPath || !parentFolder(journalPath, myPath)) return false;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 2; tries++) {
-        do fd = open(myPath.ptr, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
-        // A store folder not made yet: made private, as the store makes it.
-        if (fd < 0 && (errno != ENOENT || (mkdir(myPath.ptr, 0700) != 0 && errno != EEXIST))) return false;
-    }
-    if (fd < 0) return false;
-    int r;
-    do r = flock(fd, LOCK_SH);
-    while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        close(fd);
-        return false;
-    }
-    myFd = fd;
-    return true;
-}
-
-cJournalFolderLock::~cJournalFolderLock() {
-    if (myFd >= 0) close(myFd);
-}
 
 cPackageClaim::cPackageClaim(const char* journalPath, const char* code, cApplicationConfig* store, cInstallFS* fs,
                              cPackageRunLock* runLock)
@@ -57,7 +25,7 @@ eClaim cPackageClaim::claim(const sClaimFiles* files, _List<_guardchar<char> >* 
     if (myRunLock && !myRunLock->held() && !myRunLock->take(myJournal.ptr, myCode.ptr))
         return fail(myRunLock->busy() ? eClaimBusy : eClaimNoRunLock, myRunLock->path());
     // Held from here to the run's end: a manager starting meanwhile leaves its journal to it.
-    if (!myStoreLock.take(myJournal.ptr)) return fail(eClaimNoStoreLock, myStoreLock.path());
+    if (!myFolderLock.share(myJournal.ptr)) return fail(eClaimNoFolderLock, myFolderLock.path());
     if (!myOwnResolved) {
         if (!recoverInterrupted(myJournal.ptr, myFs, made, myStore, &myRecovery))
             return fail(myRecovery.outcome == sRecoveryReport::eUnreadable ? eClaimUnreadable : eClaimUnfinished,

@@ -2,7 +2,7 @@
 // uninstallation) takes hold of a package before it changes anything of it.
 //
 // In order: the package's run lock (one run of a package at a time), the store folder's
-// shared lock (the manager's start then leaves the run's journal alone), the package's own
+// lock, shared (the manager's start then leaves the run's journal alone), the package's own
 // journal (what an interrupted run left, undone or finished), then the journals of other
 // packages that name the run's files (resolved first, so that no two journals hold one
 // name in flight).
@@ -14,27 +14,8 @@
 #include "instengine/installctx.h"
 #include "instengine/installfs.h"
 #include "instengine/journalrecovery.h"
+#include "instengine/packagelocks.h"
 #include "instengine/pkgregistry.h"
-
-// The store folder's shared lock, held by an installation or uninstallation for its whole
-// run (an flock on the journal folder), so that recoverAllInterrupted leaves a live run's
-// journal alone. A run whose lock is not held goes no further: path() names the folder.
-class cJournalFolderLock {
-public:
-    cJournalFolderLock() {}
-    explicit cJournalFolderLock(const char* journalPath) { take(journalPath); }
-    ~cJournalFolderLock();
-    // Takes the lock of the folder `journalPath` lies in (made private when missing).
-    bool take(const char* journalPath);
-    bool held() const { return myFd >= 0; }
-    const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
-    cJournalFolderLock(const cJournalFolderLock&) = delete;
-    cJournalFolderLock& operator=(const cJournalFolderLock&) = delete;
-
-private:
-    int myFd = -1;
-    _guardchar<char> myPath;
-};
 
 // The files a run is going to change, each list when given: other packages' journals
 // that name one of them are resolved before the run writes its own.
@@ -48,14 +29,14 @@ struct sClaimFiles {
 // What claiming a package came to; path() names what a failure is about.
 enum eClaim {
     eClaimed = 0,
-    eClaimBusy = 1,         // another run holds the package's run lock
-    eClaimNoRunLock = 2,    // the run lock could not be taken at all (its file)
-    eClaimNoStoreLock = 3,  // the store folder's lock could not be taken (the folder)
+    eClaimBusy = 1,          // another run holds the package's run lock
+    eClaimNoRunLock = 2,     // the run lock could not be taken at all (its file)
+    eClaimNoFolderLock = 3,  // the store folder's lock could not be taken (the folder)
     // The package's journal could not be read (the journal; recovery() says why): it stays.
     eClaimUnreadable = 4,
     // The package's journal could not be resolved, nor set aside (the journal).
     eClaimUnfinished = 5,
-    // The journal folder could not be listed: another package's journal may name one of
+    // The store folder could not be listed: another package's journal may name one of
     // the run's files (the package's journal).
     eClaimOthersUnlisted = 6,
     // Another package's journal that names one of the run's files stays (that journal;
@@ -97,7 +78,7 @@ private:
     cApplicationConfig* myStore;
     cInstallFS* myFs;
     cPackageRunLock* myRunLock;
-    cJournalFolderLock myStoreLock;
+    cStoreFolderLock myFolderLock;
     bool myOwnResolved = false;
     sRecoveryReport myRecovery;
 };

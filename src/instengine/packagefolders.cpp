@@ -7,8 +7,8 @@
 
 #include "base/folders.h"
 #include "base/strings.h"
-#include "instengine/installctx.h"
 #include "instengine/installfs.h"
+#include "instengine/packagelocks.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
@@ -45,7 +45,7 @@ cPackageFolders::cPackageFolders(cApplicationConfig* store) {
     // folder itself does not make the home folder the program's); the manager's bundle is
     // the manager's.
     _guardchar<char> folder, manager, bundle;
-    if (journalFolder(store, folder)) addFolder(myOwn, folder.ptr, &myHomes);
+    if (storeFolder(store, folder)) addFolder(myOwn, folder.ptr, &myHomes);
     if (getAppManagerPath(manager) && bundleRootOf(manager.ptr, bundle)) addFolder(myOwn, bundle.ptr, &myHomes);
 }
 

@@ -108,7 +108,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         case eClaimed: break;
         case eClaimBusy: return eUNBusy;
         case eClaimNoRunLock:
-        case eClaimNoStoreLock: ctx.messagePath.set(claim.path()); return eUNNoRunLock;
+        case eClaimNoFolderLock: ctx.messagePath.set(claim.path()); return eUNNoRunLock;
         case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;

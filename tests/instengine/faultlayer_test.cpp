@@ -20,6 +20,7 @@
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/journalformat.h"
 #include "instengine/journalrecovery.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
@@ -322,7 +323,8 @@ struct Tally {
 
 // A run that meets the journal it has to resolve unreadable (each opening, then each read
 // of it failed in turn) stops before any change, with the journal kept and named and a
-// failure's exit code. The runs made; the tree is left as `left` has it.
+// failure's exit code. Every run, the manager's start too, opens and reads it once. The
+// runs made; the tree is left as `left` has it.
 int unreadableJournal(FaultRig& rig, const FaultStep& next, const FullTree& left, const std::string& what) {
     const std::string text = readTextFile(rig.journal());
     const State before = rig.state();
@@ -330,7 +332,7 @@ int unreadableJournal(FaultRig& rig, const FaultStep& next, const FullTree& left
     for (const char* kind : {"open", "read"}) {
         const std::string mode = std::string(kind) + ":inflight-" + kCode;
         long long n = FaultRig::ops(rig.run(next, mode.c_str(), 0));
-        EXPECT_GT(n, 0) << what << ", " << next.name << " never " << kind << "s the journal";
+        EXPECT_EQ(n, 1) << what << ", " << next.name << " " << kind << "s the journal " << n << " times";
         for (long long k = 1; k <= n; k++, runs++) {
             std::string then = what + ", then " + next.name + " with " + kind + " " + std::to_string(k) + " of " +
                                std::to_string(n) + " of the journal failed";
@@ -1021,6 +1023,46 @@ TEST_F(FaultLayer, StoreLockThatCannotBeTakenStopsTheRun) {
             EXPECT_TRUE(now == before) << what << ", then the manager's start\ntree differs:"
                                        << treeDiff(now.first, before.first);
         }
+}
+
+// A journal that the manager's start has no memory to hold is kept and said to be
+// unreadable, as one whose reading failed: it is not taken for damaged and set aside.
+// Each allocation of the driver is capped through the sanitizer's allocator; the lines are
+// so short that holding them takes more than the text, so the cap falls on the parsing.
+TEST(ManagersStart, JournalWithoutMemoryToHoldItStays) {
+    if (sanitizerRuntime().empty()) GTEST_SKIP() << "allocations are capped through the sanitizer's allocator";
+    testutil::TempDir home;
+    const std::string journal = home.path() + "/.qmx/inflight-" + kCode;
+    sJournal j;
+    for (int i = 0; i < (1 << 19) + 1000; i++) ASSERT_TRUE(j.add(eLineNew, "/a/b", true));  // 4 MiB of text
+    ASSERT_EQ(saveJournal(journal.c_str(), j, false), eJournalSaved);
+    const std::string text = readTextFile(journal);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        // The runtime reads the three in turn, and these options are common to them.
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const char* was = getenv(name);
+            std::string cap = std::string(was ? was : "") + ":allocator_may_return_null=1:max_allocation_size_mb=6";
+            setenv(name, cap.c_str(), 1);
+        }
+        setenv("HOME", home.path().c_str(), 1);
+        dup2(out[1], 1);
+        execl(QMX_BINARY_DIR "/installdriver", "installdriver", "recover", (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string said;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) said.append(buf, (size_t)n);
+    close(out[0]);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << said;
+    EXPECT_NE(said.find("unreadable " + journal + "\n"), std::string::npos) << said;
+    EXPECT_EQ(readTextFile(journal), text);
+    EXPECT_FALSE(exists(journal + ".refused"));
 }
 
 // Two installers of one package at once, each with its own view of the store as two

@@ -406,7 +406,7 @@ TEST_F(InstallJob, ManagersStartLeavesALiveRunsJournalAlone) {
     std::string j = "QMXINFLIGHT 3\nstate pending\nN " + added + "\nend 1\n";
     ASSERT_TRUE(writeTextFile(home.journal(), j));
     {
-        cJournalFolderLock live(home.journal().c_str());
+        cStoreFolderLock live(home.journal().c_str());
         EXPECT_FALSE(recoverAllInterrupted(&store));
         EXPECT_TRUE(installtest::exists(added));
         EXPECT_TRUE(installtest::exists(home.journal()));
