@@ -691,8 +691,9 @@ bool makeUpdateZip(const std::string& path) {
 
 // Every element of the update form at its place in every language: the title on one line
 // of its box for a name of 16 letters; a longer name is cut by the box and the what's-new
-// area stays under it; each link takes its whole row. Snapshots update_form_<LANG>.png
-// and update_form_long_<LANG>.png.
+// area stays under it; each link takes its whole row; the what's-new lines of an answer
+// ended by CR alone (the protocol's line end) show one a line. Snapshots
+// update_form_<LANG>.png and update_form_long_<LANG>.png.
 TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
     cStandInOpener opener;
     cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
@@ -707,8 +708,11 @@ TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
             cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
             ctx.name.set(name);
             ctx.version.set("2.0.1.3");
-            ctx.whatsNew.set("Fixes\r\nFaster start");
-            ctx.download.set("http://127.0.0.1:1/u.zip");
+            const std::string answer = "2.0.1.3\rhttp://127.0.0.1:1/u.zip\rhttp://127.0.0.1:1/\rFixes\rFaster start\r"
+                                       "Smaller download\r";
+            unsigned long long offered = 0;
+            ASSERT_TRUE(parseUpdateAnswer((const unsigned char*)answer.data(), (long long)answer.size(), offered,
+                                          ctx.download, ctx.site, ctx.whatsNew));
             bool seen = false;
             script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
                 cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
@@ -718,6 +722,7 @@ TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
                 auto rect = [](cChildElement* e) { return std::vector<int>{e->x(), e->y(), e->width(), e->height()}; };
                 EXPECT_EQ(rect(f->titleText()), (std::vector<int>{10, 0, cw - 20, 45}));
                 EXPECT_EQ(rect(f->whatsNewArea()), (std::vector<int>{10, 50, cw - 20, ch - 150}));
+                EXPECT_STREQ(f->whatsNewArea()->text(), "Fixes\nFaster start\nSmaller download\n");
                 EXPECT_EQ(rect(f->siteLink()), (std::vector<int>{10, ch - 90, cw - 20, 20}));
                 EXPECT_EQ(rect(f->downloadLink()), (std::vector<int>{10, ch - 70, cw - 20, 20}));
                 cStaticElement* t = f->titleText();
