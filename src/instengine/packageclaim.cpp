@@ -12,7 +12,7 @@
 #include "base/folders.h"
 #include "base/stringkey.h"
 
-bool cJournalFolderLock::take(const char* journalPath) {
+bool cJournalFolderLock::take(const char* journalPath, bool alone) {
     if (myFd >= 0) return true;
     if (!journalPath || !parentFolder(journalPath, myPath)) return false;
     int fd = -1;
@@ -24,7 +24,7 @@ bool cJournalFolderLock::take(const char* journalPath) {
     }
     if (fd < 0) return false;
     int r;
-    do r = flock(fd, LOCK_SH);
+    do r = flock(fd, alone ? LOCK_EX | LOCK_NB : LOCK_SH);
     while (r != 0 && errno == EINTR);
     if (r != 0) {
         close(fd);

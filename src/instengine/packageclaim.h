@@ -25,7 +25,9 @@ public:
     explicit cJournalFolderLock(const char* journalPath) { take(journalPath); }
     ~cJournalFolderLock();
     // Takes the lock of the folder `journalPath` lies in (made private when missing).
-    bool take(const char* journalPath);
+    // `alone`: exclusive and without waiting, false while any run holds it (the manager's
+    // removal decides under it that no package is registered or being registered).
+    bool take(const char* journalPath, bool alone = false);
     bool held() const { return myFd >= 0; }
     const char* path() const { return myPath.ptr ? myPath.ptr : ""; }
     cJournalFolderLock(const cJournalFolderLock&) = delete;

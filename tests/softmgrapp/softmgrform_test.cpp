@@ -17,15 +17,19 @@
 #include "apptest.h"
 #include "base/job.h"
 #include "ciplatform/headless.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/packageclaim.h"
+#include "instengine/pkgregistry.h"
 #include "memconfig.h"
 #include "nethttp/httptransport.h"
 #include "netio/pyserver.h"
 #include "softmgr/ossupport.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/remover.h"
+#include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
@@ -571,6 +575,54 @@ TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
     }
 }
 
+// A manager open on an empty list while another store object on the same folder (as a
+// second process has) installs a package through the engine: the remove link, still shown,
+// answers rem 4 and leaves the manager's bundle, its menu entry and the package; Refresh
+// lists the package.
+TEST_F(Manager, PackageInstalledMeanwhileIsSeenByRefreshAndRemoval) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    PrivateHome home;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(installtest::makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
+    cCIAppConfig mine, other;
+    ASSERT_TRUE(openProgramStore(mine, "qmx") && openProgramStore(other, "qmx"));
+    std::vector<std::string> boxes;
+    long long listed = -1;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        if (cMessageForm* box = dynamic_cast<cMessageForm*>(root)) {
+            boxes.push_back(box->text() ? box->text() : "");
+            return 1;
+        }
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->removeLink()->visible_child(); }));
+        EXPECT_EQ(installtest::install(pkg, home, &other).job, 0u);
+        for (cChildElement* target : {(cChildElement*)f->removeLink(), (cChildElement*)f->refreshButton()}) {
+            sPoint at = {0, 0};
+            target->windowPos(at);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->pumpAll();
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading(); }));
+        }
+        listed = f->itemCount();
+        EXPECT_FALSE(f->removeLink()->visible_child());
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &mine), 0);
+    EXPECT_EQ(listed, 1);
+    ASSERT_EQ(boxes.size(), 1u) << "nothing is asked";
+    EXPECT_EQ(boxes[0].rfind("Software manager cannot be removed!\nThere are software packages installed", 0), 0u)
+        << boxes[0];
+    _guardchar<char> manager, entry;
+    ASSERT_TRUE(getAppManagerPath(manager) && other.getParamStr(kRegInstallerShortcut, entry));
+    EXPECT_TRUE(apptest::exists(manager.ptr));
+    EXPECT_TRUE(apptest::exists(entry.ptr));
+    cCIAppConfig after;
+    ASSERT_TRUE(openProgramStore(after, "qmx"));
+    EXPECT_TRUE(after.hasSection("install/org.qmx.test.pkg"));
+    EXPECT_EQ(installtest::readTextFile(home.installFolder() + "/a.txt"), "a");
+}
+
 TEST_F(Manager, RemovalResults) {
     struct Case {
         const char* name;
@@ -606,6 +658,10 @@ TEST_F(Manager, RemovalResults) {
         // The deletion of the running program fails (the shortcut's went first).
         {"own file that cannot be deleted", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMBadObject, false,
          true, true},
+        // An installation holds the store folder: it is about to register its package.
+        {"a run under way", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMPackages, false, false, false},
+        {"registered while asked", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMPackages, false, false,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -629,17 +685,30 @@ TEST_F(Manager, RemovalResults) {
         std::string own = home.path() + "/own-softmgr";
         installtest::writeTextFile(own, "x");
         c.setup(home, s, own);
-        installtest::ScriptedAsker asker;
+        // Registers a package while its question is open, when told to.
+        struct cRegisteringAsker : installtest::ScriptedAsker {
+            cMemConfig* store = nullptr;
+            bool confirm(int index) override {
+                if (store) addPackage(*store, "org.late", v(1, 0), "Late");
+                return ScriptedAsker::confirm(index);
+            }
+        } asker;
         asker.confirmAnswer = c.confirm;
+        const std::string name = c.name;
+        if (name == "registered while asked") asker.store = &s;
+        cJournalFolderLock run;
+        if (name == "a run under way") {
+            ASSERT_TRUE(run.take(home.journal().c_str()));
+        }
         installtest::FaultFS fs;
-        if (std::string(c.name) == "own file that cannot be deleted") fs.failAt = 2;  // shortcut, then own file
+        if (name == "own file that cannot be deleted") fs.failAt = 2;  // shortcut, then own file
         EXPECT_EQ(removeManager(own.c_str(), &s, &asker, &fs), c.want);
         EXPECT_EQ(!apptest::exists(own), c.ownGone);
         EXPECT_EQ(!apptest::exists(bundle), c.bundleGone);
         EXPECT_EQ(!apptest::exists(shortcut), c.shortcutGone);
         EXPECT_TRUE(apptest::exists(home.apps()) || noManager) << "the applications folder stays";
         if (c.want == eRMPackages) {
-            EXPECT_TRUE(asker.asked.empty()) << "nothing is asked";
+            EXPECT_EQ(asker.asked.empty(), !asker.store) << "nothing is asked";
         }
     }
 }
