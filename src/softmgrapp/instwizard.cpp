@@ -388,9 +388,9 @@ void cInstWizard::onPaint(cCanvas* canvas) {
     for (int i = 0; i < myStepCount; i++) {
         const sStep& st = mySteps[i];
         int y = myTop + kStepHeight * i;
-        // An installation that failed or was aborted is not ticked as done.
-        bool done = i < myCurrent && !(st.kind == pkInstall && myCtx && myCtx->result != eIJOk);
-        int icon = done ? 20 : i == myCurrent ? 21 : i + 1;
+        // Every step before the current one is passed, the installation too when it failed
+        // (the finish page says how it ended).
+        int icon = i < myCurrent ? 20 : i == myCurrent ? 21 : i + 1;
         canvas->setTextMode(i == myCurrent ? myCurrentFont : myOtherFont);
         canvas->setTextColors(i == myCurrent ? 0x655654 : 0xA19795, 0xE7E7E7);
         sPoint at = {25, y};

@@ -53,8 +53,6 @@ bool cLangSwitchCtl::choose(int lang) {
 
 bool cLangSwitchCtl::onAction(cChildElement* sender, cChildAction* action) {
     if (sender != this || action->type != eActClick) return cGenButtonChild::onAction(sender, action);
-    // A second click queued before the popup opened does not open another inside it.
-    if (myChoosing) return true;
     tPopupItems items;
     for (int id = 0; id <= 10; id++) {
         if (!cSOPKGLang::_defines(id)) continue;
@@ -71,9 +69,9 @@ bool cLangSwitchCtl::onAction(cChildElement* sender, cChildAction* action) {
     cfg.font = mkSelectHdrFont();
     cfg.images = ciLangImages18x14();
     cfg.selectedId = myLang;
-    myChoosing = true;
+    // Every click opens the popup, also one inside an open popup: each choice is applied
+    // and stored in turn, and the owner reopens its form once.
     int chosen = cPopupMaster::simplePopup(this, items, at.x, at.y + height() + 2, &cfg);
-    myChoosing = false;
     if (chosen >= 0) choose(chosen);
     return true;
 }

@@ -27,5 +27,4 @@ public:
 
 private:
     int myLang = 12;
-    bool myChoosing = false;  // its popup is open
 };

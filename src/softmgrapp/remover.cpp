@@ -6,6 +6,7 @@
 
 #include "base/folders.h"
 #include "instengine/installfs.h"
+#include "instengine/packagelocks.h"
 #include "instengine/pkgregistry.h"
 #include "softmgr/bundlelayout.h"
 #include "softmgr/ossupport.h"
@@ -23,6 +24,19 @@ namespace {
 bool removeBundleFile(const char* root, eBundlePart part, const char* stop, cInstallFS* fs) {
     _guardchar<char> p;
     return bundlePath(root, part, p) && rmFileClean(p.ptr, stop, fs);
+}
+
+// Whether a package is registered, read from the store as it is on disk (this process
+// may have read it before another installed a package) while `lock` keeps every
+// installation and uninstallation out: one that holds it counts, as it registers or
+// removes a package. A lock that cannot be taken counts too: nothing is removed then.
+bool packagesRegistered(cApplicationConfig* store, cStoreFolderLock& lock) {
+    _guardchar<char> folder;
+    if (!storeFolder(store, folder) || (!lock.takeAlone(folder.ptr) && !lock.missing())) return true;
+    store->discardChanges();
+    bool any = false;
+    store->enumSubsections(kRegInstallRoot, enHasSect, &any);
+    return any;
 }
 
 }  // namespace
@@ -49,11 +63,14 @@ unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobA
         if (store->getParamInt(kRegLangCurrent, stored) && stored <= 10 && cSOPKGLang::_defines((int)stored))
             lang = (int)stored;
         if (asker && !asker->applyLang(lang)) asker->applyLang(cSOPKGLang::_defaultLang());
-        bool any = false;
-        store->enumSubsections(kRegInstallRoot, enHasSect, &any);
-        if (any) return eRMPackages;
+        cStoreFolderLock before;
+        if (packagesRegistered(store, before)) return eRMPackages;
     }
     if (!asker || !asker->confirm(eAskRemoveManager)) return eRMDeclined;
+    // Asked again once answered, and held to the end: no package is registered while the
+    // manager goes.
+    cStoreFolderLock held;
+    if (store && packagesRegistered(store, held)) return eRMPackages;
 
     _guardchar<char> shortcut;
     if (store && store->getParamStr(kRegInstallerShortcut, shortcut) && shortcut.ptr && *shortcut.ptr)

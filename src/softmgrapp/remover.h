@@ -15,9 +15,11 @@
 class cWindowMaker;
 
 // The job's work: checks, the confirmation (eAskRemoveManager through `asker`), then the
-// deletions. `ownPath` is the running executable (/proc/self/exe), used when no manager
-// lies at its place. Deleting it, when it fails, gives eRMBadObject, never success.
-// File operations go through `fs` (the plain ones when null).
+// deletions. Whether packages are registered is read from the store on disk, before the
+// question and again after it under the store folder's lock, held to the end. `ownPath`
+// is the running executable (/proc/self/exe), used when no manager lies at its place.
+// Deleting it, when it fails, gives eRMBadObject, never success. File operations go
+// through `fs` (the plain ones when null).
 unsigned int removeManager(const char* ownPath, cApplicationConfig* store, cJobAsker* asker,
                            cInstallFS* fs = nullptr);
 

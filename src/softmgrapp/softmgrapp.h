@@ -12,8 +12,9 @@ class cCIAppConfig;
 
 // Exit code of a mode this build does not carry yet.
 const int kExitModeUnavailable = 3;
-// Exit code of a mode that shows windows when there is no display to show them on.
-const int kExitNoDisplay = 4;
+// Exit code of a mode that shows windows when there is no display to show them on: the
+// toolkit's own when no window maker can be made.
+const int kExitNoDisplay = 1;
 
 class cSoftMgrApp : public cCIApplication {
 public:

@@ -102,6 +102,9 @@ bool cSoftMgrForm::cConfigReaderJob::start(cSoftMgrForm* form, cApplicationConfi
 
 unsigned int cSoftMgrForm::cConfigReaderJob::job() {
     items = new _List<sInstalledItem>;
+    // The store as it is on disk now: another process may have installed or removed a
+    // package since this one last read it.
+    if (myStore) myStore->discardChanges();
     // Interrupted runs are finished or undone first: the list never shows half a run.
     _List<_guardchar<char> > codes;
     _List<sSetAsideJournal> aside;

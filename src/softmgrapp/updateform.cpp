@@ -93,6 +93,18 @@ bool defaultChooser(cChildElement* over, const char* caption, const char* sugges
 
 bool exists(const char* path) { return cFolderContents::objtype(path) != cFolderContents::eNothing; }
 
+// The server ends its lines with CR (or CR LF); the text area breaks at LF only.
+void lfLineEnds(const char* text, _guardchar<char>& out) {
+    long long n = text ? (long long)strlen(text) : 0;
+    if (!out.set(n)) return;
+    long long k = 0;
+    for (long long i = 0; i < n; i++) {
+        if (text[i] == '\r' && text[i + 1] == '\n') continue;
+        out.ptr[k++] = text[i] == '\r' ? '\n' : text[i];
+    }
+    out.ptr[k] = 0;
+}
+
 }  // namespace
 
 cSoftUpdateInfoForm::tTargetChooser cSoftUpdateInfoForm::gChooseTarget = defaultChooser;
@@ -129,7 +141,9 @@ void cSoftUpdateInfoForm::onConstruct() {
     area->setColorSchema(0xE4E0DC, 0xFFFFFF, 0x734D32);
     area->setExtraTitleSpacing(10);
     fillText(string(eUpdiWhatsNew), {ctx ? ctx->version.ptr : nullptr}, t);
-    area->setText(t.ptr, ctx ? ctx->whatsNew.ptr : nullptr);
+    _guardchar<char> lines;
+    lfLineEnds(ctx ? ctx->whatsNew.ptr : nullptr, lines);
+    area->setText(t.ptr, lines.ptr);
     area->setQuantumSize(5, 15);
 
     // Each link takes its whole row.

@@ -11,6 +11,7 @@
 #include "apptest.h"
 #include "base/process.h"
 #include "cihlpdoc/sidocbox.h"
+#include "ciplatform/canvas.h"
 #include "ciplatform/headless.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
@@ -684,6 +685,19 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             fin->init(&ctx);
             EXPECT_EQ(rect(fin->messageElement()), (std::vector<int>{10, 40, 410 - 20, fin->height() - 60}));
             shot("error");
+            // Every step before the current one shows the passed icon, the failed
+            // installation's too; the current one its own.
+            cCanvas painted(wz->width(), wz->height());
+            wz->onPaint(&painted);
+            auto icon = [&](int step) {
+                std::vector<unsigned int> px;
+                int top = 85 + cInstWizard::kStepHeight * step;
+                for (int y = 0; y < 14; y++)
+                    for (int x = 0; x < 16; x++) px.push_back(painted.pixel(25 + x, top + y));
+                return px;
+            };
+            for (int i = 1; i < wz->currentStep(); i++) EXPECT_TRUE(icon(i) == icon(0)) << "step " << i;
+            EXPECT_FALSE(icon(wz->currentStep()) == icon(0));
             key(w, kReturn);
         };
         // The wizard ends on the error page just shown: a failed run ends with 1.

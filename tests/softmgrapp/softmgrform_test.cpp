@@ -17,15 +17,19 @@
 #include "apptest.h"
 #include "base/job.h"
 #include "ciplatform/headless.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
+#include "instengine/packageclaim.h"
+#include "instengine/pkgregistry.h"
 #include "memconfig.h"
 #include "nethttp/httptransport.h"
 #include "netio/pyserver.h"
 #include "softmgr/ossupport.h"
 #include "softmgrapp/jobforms.h"
 #include "softmgrapp/remover.h"
+#include "softmgrapp/softmgrapp.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/updatecheck.h"
 #include "softmgrapp/updateform.h"
@@ -518,7 +522,8 @@ TEST_F(Manager, RowsOfPackagesOfOneNameDiffer) {
 
 // Two clicks on one control reach the form in one loop turn (a double click before the
 // first one's window opens): the second finds its run going and starts no other inside it
-// (a second uninstallation would be refused by the run lock as an installer running).
+// (a second uninstallation would be refused by the run lock as an installer running); the
+// language switch opens its popup again for the second, inside the first.
 TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
     ServerEnv env("127.0.0.1:1");  // the check is refused at once
     PrivateHome home;
@@ -531,7 +536,7 @@ TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
     } cases[] = {
         {"uninstall", {"Are you sure you want to remove this package?", "Uninstallation procedure was canceled."}, 0},
         {"remove link", {"Are you sure you want to remove Software Manager?"}, 0},
-        {"language switch", {}, 1},
+        {"language switch", {}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.control);
@@ -570,6 +575,54 @@ TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
     }
 }
 
+// A manager open on an empty list while another store object on the same folder (as a
+// second process has) installs a package through the engine: the remove link, still shown,
+// answers rem 4 and leaves the manager's bundle, its menu entry and the package; Refresh
+// lists the package.
+TEST_F(Manager, PackageInstalledMeanwhileIsSeenByRefreshAndRemoval) {
+    ServerEnv env("127.0.0.1:1");  // the check is refused at once
+    PrivateHome home;
+    std::string pkg = work.file("p.data");
+    ASSERT_TRUE(installtest::makePackage(work.path(), "1.0", {{"a.txt", "a"}}, pkg));
+    cCIAppConfig mine, other;
+    ASSERT_TRUE(openProgramStore(mine, "qmx") && openProgramStore(other, "qmx"));
+    std::vector<std::string> boxes;
+    long long listed = -1;
+    script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int depth) {
+        if (cMessageForm* box = dynamic_cast<cMessageForm*>(root)) {
+            boxes.push_back(box->text() ? box->text() : "");
+            return 1;
+        }
+        cSoftMgrForm* f = dynamic_cast<cSoftMgrForm*>(root);
+        if (!f) return -2;
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading() && f->removeLink()->visible_child(); }));
+        EXPECT_EQ(installtest::install(pkg, home, &other).job, 0u);
+        for (cChildElement* target : {(cChildElement*)f->removeLink(), (cChildElement*)f->refreshButton()}) {
+            sPoint at = {0, 0};
+            target->windowPos(at);
+            m->injectClick(w, at.x + 5, at.y + target->height() / 2);
+            m->pumpAll();
+            EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading(); }));
+        }
+        listed = f->itemCount();
+        EXPECT_FALSE(f->removeLink()->visible_child());
+        return 0;
+    };
+    EXPECT_EQ(cSoftMgrForm::runManager(&maker, &mine), 0);
+    EXPECT_EQ(listed, 1);
+    ASSERT_EQ(boxes.size(), 1u) << "nothing is asked";
+    EXPECT_EQ(boxes[0].rfind("Software manager cannot be removed!\nThere are software packages installed", 0), 0u)
+        << boxes[0];
+    _guardchar<char> manager, entry;
+    ASSERT_TRUE(getAppManagerPath(manager) && other.getParamStr(kRegInstallerShortcut, entry));
+    EXPECT_TRUE(apptest::exists(manager.ptr));
+    EXPECT_TRUE(apptest::exists(entry.ptr));
+    cCIAppConfig after;
+    ASSERT_TRUE(openProgramStore(after, "qmx"));
+    EXPECT_TRUE(after.hasSection("install/org.qmx.test.pkg"));
+    EXPECT_EQ(installtest::readTextFile(home.installFolder() + "/a.txt"), "a");
+}
+
 TEST_F(Manager, RemovalResults) {
     struct Case {
         const char* name;
@@ -605,6 +658,10 @@ TEST_F(Manager, RemovalResults) {
         // The deletion of the running program fails (the shortcut's went first).
         {"own file that cannot be deleted", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMBadObject, false,
          true, true},
+        // An installation holds the store folder: it is about to register its package.
+        {"a run under way", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMPackages, false, false, false},
+        {"registered while asked", [](PrivateHome&, cMemConfig&, std::string&) {}, true, eRMPackages, false, false,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -628,17 +685,30 @@ TEST_F(Manager, RemovalResults) {
         std::string own = home.path() + "/own-softmgr";
         installtest::writeTextFile(own, "x");
         c.setup(home, s, own);
-        installtest::ScriptedAsker asker;
+        // Registers a package while its question is open, when told to.
+        struct cRegisteringAsker : installtest::ScriptedAsker {
+            cMemConfig* store = nullptr;
+            bool confirm(int index) override {
+                if (store) addPackage(*store, "org.late", v(1, 0), "Late");
+                return ScriptedAsker::confirm(index);
+            }
+        } asker;
         asker.confirmAnswer = c.confirm;
+        const std::string name = c.name;
+        if (name == "registered while asked") asker.store = &s;
+        cStoreFolderLock run;
+        if (name == "a run under way") {
+            ASSERT_TRUE(run.share(home.journal().c_str()));
+        }
         installtest::FaultFS fs;
-        if (std::string(c.name) == "own file that cannot be deleted") fs.failAt = 2;  // shortcut, then own file
+        if (name == "own file that cannot be deleted") fs.failAt = 2;  // shortcut, then own file
         EXPECT_EQ(removeManager(own.c_str(), &s, &asker, &fs), c.want);
         EXPECT_EQ(!apptest::exists(own), c.ownGone);
         EXPECT_EQ(!apptest::exists(bundle), c.bundleGone);
         EXPECT_EQ(!apptest::exists(shortcut), c.shortcutGone);
         EXPECT_TRUE(apptest::exists(home.apps()) || noManager) << "the applications folder stays";
         if (c.want == eRMPackages) {
-            EXPECT_TRUE(asker.asked.empty()) << "nothing is asked";
+            EXPECT_EQ(asker.asked.empty(), !asker.store) << "nothing is asked";
         }
     }
 }
@@ -690,8 +760,9 @@ bool makeUpdateZip(const std::string& path) {
 
 // Every element of the update form at its place in every language: the title on one line
 // of its box for a name of 16 letters; a longer name is cut by the box and the what's-new
-// area stays under it; each link takes its whole row. Snapshots update_form_<LANG>.png
-// and update_form_long_<LANG>.png.
+// area stays under it; each link takes its whole row; the what's-new lines of an answer
+// ended by CR alone (the protocol's line end) show one a line. Snapshots
+// update_form_<LANG>.png and update_form_long_<LANG>.png.
 TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
     cStandInOpener opener;
     cSoftUpdateInfoForm::tTargetChooser oldChooser = cSoftUpdateInfoForm::gChooseTarget;
@@ -706,8 +777,11 @@ TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
             cSoftUpdateInfoForm::sUpdateInfoCtx ctx;
             ctx.name.set(name);
             ctx.version.set("2.0.1.3");
-            ctx.whatsNew.set("Fixes\r\nFaster start");
-            ctx.download.set("http://127.0.0.1:1/u.zip");
+            const std::string answer = "2.0.1.3\rhttp://127.0.0.1:1/u.zip\rhttp://127.0.0.1:1/\rFixes\rFaster start\r"
+                                       "Smaller download\r";
+            unsigned long long offered = 0;
+            ASSERT_TRUE(parseUpdateAnswer((const unsigned char*)answer.data(), (long long)answer.size(), offered,
+                                          ctx.download, ctx.site, ctx.whatsNew));
             bool seen = false;
             script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {
                 cSoftUpdateInfoForm* f = dynamic_cast<cSoftUpdateInfoForm*>(root);
@@ -717,6 +791,7 @@ TEST_F(Manager, UpdateFormTitleFitsItsBoxInEveryLanguage) {
                 auto rect = [](cChildElement* e) { return std::vector<int>{e->x(), e->y(), e->width(), e->height()}; };
                 EXPECT_EQ(rect(f->titleText()), (std::vector<int>{10, 0, cw - 20, 45}));
                 EXPECT_EQ(rect(f->whatsNewArea()), (std::vector<int>{10, 50, cw - 20, ch - 150}));
+                EXPECT_STREQ(f->whatsNewArea()->text(), "Fixes\nFaster start\nSmaller download\n");
                 EXPECT_EQ(rect(f->siteLink()), (std::vector<int>{10, ch - 90, cw - 20, 20}));
                 EXPECT_EQ(rect(f->downloadLink()), (std::vector<int>{10, ch - 70, cw - 20, 20}));
                 cStaticElement* t = f->titleText();
