@@ -130,7 +130,16 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     EXPECT_FALSE(installtest::exists(home.installFolder())) << "emptied folders stay";
     EXPECT_TRUE(installtest::exists(home.apps())) << "the folder above the installation went";
     EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
-    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNNotInstalled);
+    // Gone, or never known: the language is asked first (no record names one), then the
+    // answer; nothing of an unknown code name is claimed.
+    for (const char* code : {"org.qmx.test.pkg", "org.qmx.none"}) {
+        ScriptedAsker ask;
+        ask.lang = eLangJPN;
+        EXPECT_EQ(uninstallPackage(&store, code, &ask), (unsigned)eUNNotInstalled) << code;
+        EXPECT_EQ(ask.asked, std::vector<std::string>{"lang " + std::to_string(eLangENG)}) << code;
+        EXPECT_EQ(ask.applied, (std::vector<int>{eLangENG, eLangJPN})) << code;
+    }
+    EXPECT_FALSE(installtest::exists(home.path() + "/.qmx/running-org.qmx.none.lock"));
 }
 
 TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
@@ -472,14 +481,16 @@ TEST_F(InstallJob, JournalsOfEarlierBuildsResolveByTheirLetters) {
 // Two packages of one name (their code names apart), both in the folder proposed to them
 // or the second in one the user chose: each uninstalls leaving the other whole (its files, record and
 // menu entry), a file both records list goes with the last of them (not with an update
-// of one that no longer has it), and the last leaves nothing behind.
+// of one that no longer has it), and the last leaves nothing behind. Behind a journal set
+// aside, the removal that names what it left says the shared files stayed too.
 TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
     const std::string menu = "[Strings]\nENG.m = \"Tool\"\n[Menu]\n$m = $pgm \"bin/tool\", $pgm \"bin/tool\"\n";
     const char* codes[2] = {"org.qmx.hello", "org.qmx.hello.copy"};
     struct Case {
         bool oneFolder;  // the second one installed where the first is
         int firstGone;
-    } cases[] = {{false, 0}, {false, 1}, {true, 0}, {true, 1}};
+        bool setAside = false;  // its journal damaged, a name left beside a shared file
+    } cases[] = {{false, 0}, {false, 1}, {true, 0}, {true, 1}, {true, 1, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.oneFolder ? "one folder" : "folders apart") + ", first gone: " + codes[c.firstGone]);
         PrivateHome home;
@@ -545,8 +556,17 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         ASSERT_NE(entryBefore.find("Exec=\"" + folder[stays] + "/bin/tool\""), std::string::npos) << entryBefore;
         sPkgUninstallContext u;
         u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[gone]).c_str());
-        ASSERT_EQ(uninstallPackage(&store, codes[gone], nullptr, nullptr, &u), (unsigned)eUNRemoved);
-        EXPECT_EQ(u.keptFor.count(), c.oneFolder ? 1 : 0) << "the shared files are said to stay";
+        const std::string left = folder[gone] + "/bin/tool.tmp";
+        if (c.setAside) {
+            ASSERT_TRUE(writeTextFile(u.journalPath.ptr, "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 0\n") &&
+                        writeTextFile(left, "#!"));
+        }
+        ASSERT_EQ(uninstallPackage(&store, codes[gone], nullptr, nullptr, &u),
+                  c.setAside ? (unsigned)eUNDeregistered : (unsigned)eUNRemoved);
+        EXPECT_EQ(listed(u.keptFor), c.oneFolder ? std::vector<std::string>{"Test Pkg"} : std::vector<std::string>{})
+            << "the shared files are said to stay";
+        EXPECT_EQ(listed(u.leftovers), c.setAside ? std::vector<std::string>{left} : std::vector<std::string>{});
+        unlink(left.c_str());
         EXPECT_EQ(onDisk(mine(stays)), mine(stays));
         EXPECT_EQ(snapshot(folder[stays]).size(), files[stays].size()) << "the other's own file stayed";
         EXPECT_EQ(record(stays), recordBefore);

@@ -25,6 +25,12 @@ bool makeDirs(const std::string& path);
 // Copies a file with its mode bits.
 bool copyFileMode(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
+// A list of texts as strings, in order.
+inline std::vector<std::string> listed(const _List<_guardchar<char> >& list) {
+    std::vector<std::string> v;
+    for (auto* it = list.head; it; it = it->next) v.push_back(it->value.ptr ? it->value.ptr : "");
+    return v;
+}
 
 // The languages the application's tables define (its nine, English first), answered to
 // the engine as the application does once its tables are in. Inline: the windowless
