@@ -159,13 +159,14 @@ void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const P
                     cApplicationConfig* store);
 
 // One installation run as the wizard drives it: the start's checks, the folder for a
-// first installation, then the job. The start's result, or 100 + the job's result.
+// first installation (`folder`, else the home's installation folder), then the job. The
+// start's result, or 100 + the job's result.
 struct RunResult {
     unsigned int init = 0, job = 0, result = 0;
     std::string message;
 };
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
-                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr);
+                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr, const std::string& folder = "");
 
 // Uninstalls a package as the manager does (code name and key `code`), with `asker`'s
 // answers, else a yes to every question. `ctx`, when given, is the context used (a journal
