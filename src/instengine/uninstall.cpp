@@ -116,8 +116,14 @@ private:
     }
     bool recorded();
     bool sortFiles();
+    bool add(_List<_guardchar<char> >& list, const char* text) {
+        _guardchar<char>* e = list.add();
+        return (e && e->set(text)) || end(eUNIncomplete);
+    }
+    // A file another package's record lists too stays: the result names that package.
+    bool keep(const char* owner) { return addUnique(ctx.keptFor, owner) || end(eUNIncomplete); }
     // A name the record lists, or one beside its files, left as it is: the result names it.
-    bool leave(const char* path) { return addUnique(left, path) || end(eUNIncomplete); }
+    bool leave(const char* path) { return addUnique(left, leftSeen, path) || end(eUNIncomplete); }
     bool confirm() { return (asker && asker->confirm(eAskRemovePackage)) || end(eUNCancelled); }
     bool moveAside();
     bool commit();
@@ -139,6 +145,7 @@ private:
     _List<_guardchar<char> > made;
     // What stays and is named, as far as it is still there at the end.
     _List<_guardchar<char> > left;
+    cFasterTreeList<cStringKey, int> leftSeen;
     unsigned int myResult = eUNRemoved;
 };
 
@@ -197,21 +204,14 @@ bool cUninstallRun::sortFiles() {
     if (!findRunLeftovers(ctx.journalPath.ptr, store, ctx.key.ptr, record, beside)) return end(eUNIncomplete);
     others = new cOtherRecords(store, ctx.key.ptr);
     for (auto* it = record.dirs.head; it; it = it->next)
-        if (!addUnique(made, it->value.ptr)) return end(eUNIncomplete);
+        if (!add(made, it->value.ptr)) return false;
     others->dropListed(record.dirs);
     // Only files the record may own: plain paths below its folders, reached without links.
     cRecordScope scope(record, store);
     for (const char* f : record.files) {
         if (isPlainAbsPath(f) && objKind(f) == eObjNone) continue;
-        if (const char* owner = others->fileOwner(f)) {
-            if (!addUnique(ctx.keptFor, owner)) return end(eUNIncomplete);
-        } else if (!scope.ownsFile(f)) {
-            if (!leave(f)) return false;
-        } else if (_guardchar<char>* p = ctx.files.add()) {
-            if (!p->set(f)) return end(eUNIncomplete);
-        } else {
-            return end(eUNIncomplete);
-        }
+        const char* owner = others->fileOwner(f);
+        if (!(owner ? keep(owner) : scope.ownsFile(f) ? add(ctx.files, f) : leave(f))) return false;
     }
     // Menu entries lie in the desktop entries folder.
     _guardchar<char> entries;
@@ -220,18 +220,13 @@ bool cUninstallRun::sortFiles() {
         const char* e = it->value.ptr;
         bool plain = isPlainAbsPath(e);
         if (plain && objKind(e) == eObjNone) continue;
-        if (!plain || entries.empty() || !noLinkBelow(e, entries.ptr) || objKind(e) != eObjFile) {
-            if (!leave(e)) return false;
-        } else if (_guardchar<char>* p = ctx.shortcuts.add()) {
-            if (!p->set(e)) return end(eUNIncomplete);
-        } else {
-            return end(eUNIncomplete);
-        }
+        bool ours = plain && !entries.empty() && noLinkBelow(e, entries.ptr) && objKind(e) == eObjFile;
+        if (!(ours ? add(ctx.shortcuts, e) : leave(e))) return false;
     }
     // A name beside the files that another record lists is that package's file.
     for (auto* it = beside.head; it; it = it->next) {
         const char* owner = others->fileOwner(it->value.ptr);
-        if (owner ? !addUnique(ctx.keptFor, owner) : !leave(it->value.ptr)) return end(eUNIncomplete);
+        if (!(owner ? keep(owner) : leave(it->value.ptr))) return false;
     }
     return true;
 }
@@ -319,7 +314,7 @@ bool cUninstallRun::deregister() {
 // stays (the names the user removed meanwhile, or the package's own, are not named).
 unsigned int cUninstallRun::result() {
     for (auto* it = left.head; it; it = it->next)
-        if ((!isPlainAbsPath(it->value.ptr) || objKind(it->value.ptr) != eObjNone) && !addUnique(ctx.leftovers, it->value.ptr))
+        if ((!isPlainAbsPath(it->value.ptr) || objKind(it->value.ptr) != eObjNone) && !add(ctx.leftovers, it->value.ptr))
             return eUNIncomplete;
     return ctx.leftovers.empty() ? eUNRemoved : eUNDeregistered;
 }
