@@ -174,8 +174,9 @@ bool noLinkBelow(const char* path, const char* base) {
     if (!p.set(path)) return false;
     for (;;) {
         char* cut = strrchr(p.ptr, '/');
-        if (!cut || cut == p.ptr) return false;
-        *cut = 0;
+        if (!cut) return false;
+        // The root is a folder like any other: a walk from below it ends there.
+        cut[cut == p.ptr ? 1 : 0] = 0;
         if (!isBelow(p.ptr, base)) return objKind(p.ptr) == eObjFolder;
         if (objKind(p.ptr) != eObjFolder) return false;
     }

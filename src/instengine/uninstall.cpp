@@ -19,11 +19,13 @@
 
 namespace {
 
-unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store, const char* section,
-                            cJobAsker* asker) {
-    _guardchar<char> key;
+// The language of the run's questions and answers: the package's own, else the only one
+// there is, else the user's choice. eUNRemoved to go on.
+unsigned int chooseLanguage(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker) {
+    _guardchar<char> section, key;
     unsigned long long stored = 0;
-    bool read = regKey(section, kRegLang, key) && store->getParamInt(key.ptr, stored) && stored <= 10;
+    bool read = store && regSectionName(ctx.key.ptr, section) && regKey(section.ptr, kRegLang, key) &&
+                store->getParamInt(key.ptr, stored) && stored <= 10;
     cInstallLangs* langs = installLangs();
     auto defines = [langs](int id) { return langs && langs->defines(id); };
     int lang = read ? (int)stored : langs ? langs->defaultLang() : (int)eLangENG;
@@ -77,130 +79,185 @@ unsigned int notRecorded(sPkgUninstallContext& ctx, cJobAsker* asker) {
     return eUNRemoved;
 }
 
-}  // namespace
-
-bool uninstallKnows(const char* code, cApplicationConfig* store) {
-    _guardchar<char> section, journal, command;
-    if (!code || !regSectionName(code, section)) return false;
-    // A record, a store that could not be read (it may hold one) or an interrupted run.
-    if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
-    if (defaultJournalPath(store, code, journal) && objKind(journal.ptr) != eObjNone) return true;
-    // The system's registration: a removal command or a version above 0.0.
-    int v[4] = {0, 0, 0, 0};
-    bool perUser = false;
-    return findRegistration(code, v, command, perUser) && (!command.empty() || v[0] || v[1]);
+// Whether a run left its journal at `path`, or one it was saving (the claim takes that).
+bool runLeftJournal(const char* path) {
+    _guardchar<char> saving;
+    return objKind(path) != eObjNone || (concatText(path, kJournalSaving, saving) && objKind(saving.ptr) != eObjNone);
 }
 
-unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
-    if (!fs) fs = cInstallFS::plain();
-    _guardchar<char> section;
-    // The code name becomes a key and a command argument: only a safe one goes on.
-    if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
-    if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
-    // The package is this run's (a running installer's journal is no interrupted run's:
-    // wait for its end), and what an interrupted run left is resolved before anything is
-    // answered.
+// One uninstallation of a package in the store, phase by phase as an installation runs:
+// the package claimed, the language, every file and menu entry of its record sorted
+// (removed, kept for another package, or left and named), the question, the files moved
+// aside under the journal, the commit, then the journal's resolution (files, folders,
+// entries, record) and the result. Each phase answers false once the run ends, the result
+// set.
+class cUninstallRun {
+public:
+    cUninstallRun(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs)
+        : ctx(ctx), store(store), asker(asker), fs(fs),
+          claim(ctx.journalPath.ptr, ctx.key.ptr, store, fs, ctx.runLockHeld ? nullptr : &running) {}
+
+    unsigned int run() {
+        if (!claimPackage() || !language() || !recorded() || !sortFiles() || !confirm() || !moveAside() ||
+            !commit() || !deregister())
+            return myResult;
+        return result();
+    }
+
+private:
+    bool end(unsigned int result) {
+        myResult = result;
+        return false;
+    }
+    bool claimPackage();
+    bool language() {
+        unsigned int r = chooseLanguage(ctx, store, asker);
+        return r == eUNRemoved || end(r);
+    }
+    bool recorded();
+    bool sortFiles();
+    bool add(_List<_guardchar<char> >& list, const char* text) {
+        _guardchar<char>* e = list.add();
+        return (e && e->set(text)) || end(eUNIncomplete);
+    }
+    // A file another package's record lists too stays: the result names that package.
+    bool keep(const char* owner) { return addUnique(ctx.keptFor, owner) || end(eUNIncomplete); }
+    // A name the record lists, or one beside its files, left as it is: the result names it.
+    bool leave(const char* path) { return addUnique(left, leftSeen, path) || end(eUNIncomplete); }
+    bool confirm() { return (asker && asker->confirm(eAskRemovePackage)) || end(eUNCancelled); }
+    bool moveAside();
+    bool commit();
+    bool deregister();
+    unsigned int result();
+
+    sPkgUninstallContext& ctx;
+    cApplicationConfig* store;
+    cJobAsker* asker;
+    cInstallFS* fs;
     cPackageRunLock running;
-    cPackageClaim claim(ctx.journalPath.ptr, ctx.key.ptr, store, fs, ctx.runLockHeld ? nullptr : &running);
+    // The package, the store folder's lock held for the whole run.
+    cPackageClaim claim;
+    // What the run does, the record it removes included.
+    sJournal journal;
+    // What other packages' records list stays: a shared file goes with the last of them.
+    cPtr<cOtherRecords> others;
+    // The folders the installation made (the record's before others' were dropped).
+    _List<_guardchar<char> > made;
+    // What stays and is named, as far as it is still there at the end.
+    _List<_guardchar<char> > left;
+    cFasterTreeList<cStringKey, int> leftSeen;
+    unsigned int myResult = eUNRemoved;
+};
+
+// The package is this run's (a running installer's journal is no interrupted run's: wait
+// for its end), and what an interrupted run left is resolved before anything is answered.
+bool cUninstallRun::claimPackage() {
     eClaim claimed = claim.claim();
     const sRecoveryReport& recovered = claim.recovery();
     switch (claimed) {
         case eClaimed: break;
-        case eClaimBusy: return eUNBusy;
+        case eClaimBusy: return end(eUNBusy);
         case eClaimNoRunLock:
-        case eClaimNoFolderLock: ctx.messagePath.set(claim.path()); return eUNNoRunLock;
+        case eClaimNoFolderLock: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
         case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;
-            return eUNUnreadable;
-        default: ctx.blocking.set(ctx.key.ptr); return eUNUnfinished;
+            return end(eUNUnreadable);
+        default: ctx.blocking.set(ctx.key.ptr); return end(eUNUnfinished);
     }
     // An interrupted uninstallation just finished is this one's removal.
-    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister) return eUNRemoved;
-    unsigned int r = chooseLanguage(ctx, store, section.ptr, asker);
-    if (r != eUNRemoved) return r;
-    if (!store->hasSection(section.ptr)) {
-        // A store that could not be read does not say the package is not installed.
-        if (store->unreadableCount() > 0) return eUNIncomplete;
-        return notRecorded(ctx, asker);
-    }
+    if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister)
+        return end(eUNRemoved);
+    return true;
+}
 
-    sJournal journal;
+// A package without a record in the store is the system registration's to answer; a store
+// that could not be read does not say the package is not installed.
+bool cUninstallRun::recorded() {
+    _guardchar<char> section;
+    if (regSectionName(ctx.key.ptr, section) && store->hasSection(section.ptr)) return true;
+    return end(store->unreadableCount() > 0 ? (unsigned int)eUNIncomplete : notRecorded(ctx, asker));
+}
+
+// Every file and menu entry the record lists goes to one place: removed (ctx.files,
+// ctx.shortcuts), kept for another package that lists it too (ctx.keptFor), gone
+// already, or left as it is and named (ctx.leftovers) where a check refuses it. So does
+// what an interrupted run whose journal was set aside may have left beside the files:
+// nothing here tells it from the user's, and it stays.
+bool cUninstallRun::sortFiles() {
     sPkgRegistryRecord& record = journal.record;
-    if (!readRegistryRecord(store, ctx.key.ptr, record)) return eUNIncomplete;
+    if (!readRegistryRecord(store, ctx.key.ptr, record)) return end(eUNIncomplete);
     // Another package's interrupted run that names one of these files is resolved first:
     // its record may come to list a file this removal then keeps.
     sClaimFiles files;
     files.record = &record;
-    claimed = claim.claim(&files);
+    eClaim claimed = claim.claim(&files);
     if (claimed != eClaimed) {
         ctx.blocking.set(claimed == eClaimOthersUnfinished ? claim.blocking() : ctx.key.ptr);
-        return eUNUnfinished;
+        return end(eUNUnfinished);
     }
-    // What an interrupted run whose journal was set aside may have left beside these
-    // files stays: nothing here tells it from the user's. The removal goes on and says so.
-    ctx.leftovers.destroy();
-    if (!findRunLeftovers(ctx.journalPath.ptr, store, ctx.key.ptr, record, ctx.leftovers)) return eUNIncomplete;
-    // Only files the record may own: plain paths below its folders, reached without links.
-    // A file already gone counts as removed.
     ctx.files.destroy();
     ctx.shortcuts.destroy();
     ctx.keptFor.destroy();
+    ctx.leftovers.destroy();
+    _List<_guardchar<char> > beside;
+    if (!findRunLeftovers(ctx.journalPath.ptr, store, ctx.key.ptr, record, beside)) return end(eUNIncomplete);
+    others = new cOtherRecords(store, ctx.key.ptr);
+    for (auto* it = record.dirs.head; it; it = it->next)
+        if (!add(made, it->value.ptr)) return false;
+    others->dropListed(record.dirs);
+    // Only files the record may own: plain paths below its folders, reached without links.
     cRecordScope scope(record, store);
-    // What other packages' records list stays: a shared file goes with the last of them.
-    cOtherRecords others(store, ctx.key.ptr);
-    _List<_guardchar<char> > made;
-    for (auto* it = record.dirs.head; it; it = it->next) {
-        _guardchar<char>* e = made.add();
-        if (!e || !e->set(it->value.ptr)) return eUNIncomplete;
-    }
-    others.dropListed(record.dirs);
     for (const char* f : record.files) {
-        if (!scope.ownsFile(f)) continue;
-        if (const char* owner = others.fileOwner(f)) {
-            addUnique(ctx.keptFor, owner);
-            continue;
-        }
-        _guardchar<char>* p = ctx.files.add();
-        if (!p || !p->set(f)) return eUNIncomplete;
+        if (isPlainAbsPath(f) && objKind(f) == eObjNone) continue;
+        const char* owner = others->fileOwner(f);
+        if (!(owner ? keep(owner) : scope.ownsFile(f) ? add(ctx.files, f) : leave(f))) return false;
     }
+    // Menu entries lie in the desktop entries folder.
     _guardchar<char> entries;
     desktopEntryFolder(entries);
     for (auto* it = record.shortcuts.head; it; it = it->next) {
-        // Menu entries lie in the desktop entries folder.
-        if (!isPlainAbsPath(it->value.ptr) || entries.empty() || !noLinkBelow(it->value.ptr, entries.ptr) ||
-            objKind(it->value.ptr) != eObjFile)
-            continue;
-        _guardchar<char>* p = ctx.shortcuts.add();
-        if (!p || !p->set(it->value.ptr)) return eUNIncomplete;
+        const char* e = it->value.ptr;
+        bool plain = isPlainAbsPath(e);
+        if (plain && objKind(e) == eObjNone) continue;
+        bool ours = plain && !entries.empty() && noLinkBelow(e, entries.ptr) && objKind(e) == eObjFile;
+        if (!(ours ? add(ctx.shortcuts, e) : leave(e))) return false;
     }
-    if (!asker || !asker->confirm(eAskRemovePackage)) return eUNCancelled;
+    // A name beside the files that another record lists is that package's file.
+    for (auto* it = beside.head; it; it = it->next) {
+        const char* owner = others->fileOwner(it->value.ptr);
+        if (!(owner ? keep(owner) : leave(it->value.ptr))) return false;
+    }
+    return true;
+}
 
-    // Every file is moved aside first, so that a busy one leaves the package whole; the
-    // journal names them before the first moves, with everything the commit leaves to do
-    // (folders, menu entries, the record), so that any next run finishes the removal.
-    // A file whose backup name belongs to someone else stays in place (checked that it
-    // can be written) until the commit.
+// Every file is moved aside first, so that a busy one leaves the package whole; the
+// journal names them before the first moves, with everything the commit leaves to do
+// (folders, menu entries, the record), so that any next run finishes the removal. A file
+// whose backup name belongs to someone else stays in place (checked that it can be
+// written) until the commit.
+bool cUninstallRun::moveAside() {
     journal.registration = eUnregister;
-    if (!journal.code.set(ctx.key.ptr)) return eUNIncomplete;
+    if (!journal.code.set(ctx.key.ptr)) return end(eUNIncomplete);
     for (auto* it = ctx.files.head; it; it = it->next) {
         _guardchar<char> bkp;
-        if (!concatText(it->value.ptr, ".bkp", bkp) || !journal.add(objKind(bkp.ptr) == eObjNone ? eLineReplaced : eLineObsolete, it->value.ptr, true))
-            return eUNIncomplete;
+        if (!concatText(it->value.ptr, ".bkp", bkp) ||
+            !journal.add(objKind(bkp.ptr) == eObjNone ? eLineReplaced : eLineObsolete, it->value.ptr, true))
+            return end(eUNIncomplete);
     }
     for (auto* it = ctx.shortcuts.head; it; it = it->next)
-        if (!journal.add(eLineGoneEntry, it->value.ptr)) return eUNIncomplete;
+        if (!journal.add(eLineGoneEntry, it->value.ptr)) return end(eUNIncomplete);
     if (saveJournal(ctx.journalPath.ptr, journal, false, fs) != eJournalSaved) {
         fs->unlink(ctx.journalPath.ptr);
-        return eUNIncomplete;
+        return end(eUNIncomplete);
     }
-    _guardchar<char> folder;
     long long entry = 0;
     for (auto* it = ctx.files.head; it; it = it->next, entry++) {
         _guardchar<char> bkp;
         bool moved = false;
         while (concatText(it->value.ptr, ".bkp", bkp)) {
-            if (journal.kind(entry) == eLineReplaced ? moveFileClean(it->value.ptr, bkp.ptr, fs) : fs->canOpenForWrite(it->value.ptr)) {
+            if (journal.kind(entry) == eLineReplaced ? moveFileClean(it->value.ptr, bkp.ptr, fs)
+                                                     : fs->canOpenForWrite(it->value.ptr)) {
                 moved = true;
                 break;
             }
@@ -210,11 +267,17 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         if (!moved && objKind(it->value.ptr) != eObjNone) {
             // Everything back as it was, as the journal in place (this one) says; it stays
             // when that fails.
+            ctx.messagePath.set(it->value.ptr);
             sJournalOutcome out;
-            return resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, nullptr, out) ? eUNCancelled
-                                                                                          : eUNIncomplete;
+            return end(resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, nullptr, out) ? eUNCancelled
+                                                                                              : eUNIncomplete);
         }
     }
+    return true;
+}
+
+bool cUninstallRun::commit() {
+    _guardchar<char> folder;
     bool complete = true;
     for (auto* it = ctx.files.head; it; it = it->next)
         if (parentFolder(it->value.ptr, folder) && !fs->syncFolder(folder.ptr)) complete = false;
@@ -226,16 +289,64 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
         // its folder not flushed: committed but not durable, and the next run finishes
         // the removal from it. Not removed either way.
         if (saved == eJournalNotSaved) recoverInterrupted(ctx.journalPath.ptr, fs, nullptr, store);
-        return eUNIncomplete;
+        return end(eUNIncomplete);
     }
     // Committed: from here the removal is finished, by this run or by the next one, with
     // the same code; the journal in place is this one.
     journal.committed = true;
+    return true;
+}
+
+// The backups, the emptied folders, the menu entries and the record go; the folders made
+// that still stand go to the packages still in them. What could not be removed is named;
+// the next run finishes the removal.
+bool cUninstallRun::deregister() {
     sJournalOutcome out;
-    if (!resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out)) return eUNIncomplete;
-    others.handOver(store, made);
-    // Only the registration and the package's own files went: the rest is the user's to look at.
+    if (!resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, store, out)) {
+        ctx.messagePath.set(out.path.ptr ? out.path.ptr : "");
+        return end(eUNIncomplete);
+    }
+    others->handOver(store, made);
+    return true;
+}
+
+// Removed: every file and entry the record owned is gone. Else de-registered, naming what
+// stays (the names the user removed meanwhile, or the package's own, are not named).
+unsigned int cUninstallRun::result() {
+    for (auto* it = left.head; it; it = it->next)
+        if ((!isPlainAbsPath(it->value.ptr) || objKind(it->value.ptr) != eObjNone) && !add(ctx.leftovers, it->value.ptr))
+            return eUNIncomplete;
     return ctx.leftovers.empty() ? eUNRemoved : eUNDeregistered;
+}
+
+}  // namespace
+
+bool uninstallKnows(const char* code, cApplicationConfig* store) {
+    _guardchar<char> section, journal, command;
+    if (!code || !regSectionName(code, section)) return false;
+    // A record, a store that could not be read (it may hold one) or an interrupted run (its
+    // journal, or one it was saving).
+    if (store && (store->hasSection(section.ptr) || store->unreadableCount() > 0)) return true;
+    if (defaultJournalPath(store, code, journal) && runLeftJournal(journal.ptr)) return true;
+    // The system's registration: a removal command or a version above 0.0.
+    int v[4] = {0, 0, 0, 0};
+    bool perUser = false;
+    return findRegistration(code, v, command, perUser) && (!command.empty() || v[0] || v[1]);
+}
+
+unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker, cInstallFS* fs) {
+    // A package nothing knows of is answered in the language the run speaks, and nothing
+    // of it is claimed. The code name becomes a key and a command argument: only a safe
+    // one goes on.
+    if (!uninstallKnows(ctx.key.ptr, store) && !(!ctx.journalPath.empty() && runLeftJournal(ctx.journalPath.ptr))) {
+        unsigned int r = chooseLanguage(ctx, store, asker);
+        return r == eUNRemoved ? (unsigned int)eUNNotInstalled : r;
+    }
+    _guardchar<char> section;
+    if (!store || !regSectionName(ctx.key.ptr, section)) return eUNNotInstalled;
+    if (ctx.journalPath.empty() && !defaultJournalPath(store, ctx.key.ptr, ctx.journalPath)) return eUNNotInstalled;
+    cUninstallRun run(ctx, store, asker, fs ? fs : cInstallFS::plain());
+    return run.run();
 }
 
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {

@@ -26,8 +26,11 @@ struct sPkgUninstallContext {
     int messageError = 0;
     // eUNUnfinished: the package whose journal could not be resolved.
     _guardchar<char> blocking;
-    // eUNDeregistered after a journal set aside: the names beside the package's files that
-    // may be what the interrupted run left (or the user's); they stay.
+    // eUNDeregistered: what the removal left as it was and names. Files and menu entries
+    // the record lists that a check refuses (outside the package's folders, reached
+    // through a link, the program's own, not a regular file), and, after a journal set
+    // aside, the names beside the package's files that may be what the interrupted run
+    // left (or the user's).
     _List<_guardchar<char> > leftovers;
 };
 
@@ -57,12 +60,19 @@ enum eUninstallResult {
 };
 
 // Whether uninstallJob has anything to act on for `code`: a record in `store` (or a store
-// that could not be read), an interrupted run's journal, or the system's registration with
-// a removal command or a version. False for a code name that is not a safe key.
+// that could not be read), an interrupted run's journal (or one it was saving), or the
+// system's registration with a removal command or a version. False for a code name that
+// is not a safe key. Without any, the job claims nothing: it answers eUNNotInstalled once
+// the language is chosen.
 bool uninstallKnows(const char* code, cApplicationConfig* store);
 
 // The job's work on its thread (everything but the 500 ms pause). Questions (language,
 // confirmation, busy file) go to `asker`, which also applies languages on the UI thread.
+// The language comes first, also for a package that turns out not to be installed.
+// eUNRemoved only when every file and menu entry the record owned is gone (files another
+// package's record lists stay and keptFor names that package); eUNDeregistered when the
+// record went but names stayed (leftovers). eUNCancelled after a busy file was given up
+// and eUNIncomplete after a failure once committed name the file in messagePath.
 unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, cJobAsker* asker,
                           cInstallFS* fs = nullptr);
 

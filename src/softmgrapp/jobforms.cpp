@@ -126,15 +126,29 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
     }
 }
 
-void deregisteredMessage(const _List<_guardchar<char> >& leftovers, _guardchar<char>& out) {
-    _guardchar<char> head;
-    concatText(messageOf(resultMessage(eAtUninstall, eUNDeregistered)), "\n", head);
-    concatText(head.ptr, str("pkgm::unin", eUninLeftAsTheyWere, "Left as they were, since they may be your own:"), out);
-    int shown = 0;
-    for (auto* it = leftovers.head; it; it = it->next, shown++) {
+void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
+                        const _List<_guardchar<char> >& keptFor, _guardchar<char>& out) {
+    out.set(messageOf(resultMessage(eAtUninstall, result)));
+    auto line = [&out](const char* text) {
         _guardchar<char> joined;
         concatText(out.ptr, "\n", joined);
-        concatText(joined.ptr, shown < kLeftoversShown ? it->value.ptr : "\xE2\x80\xA6", out);
+        concatText(joined.ptr, text, out);
+    };
+    // Next to what the result says of the remaining files: those another package still
+    // lists are that package's.
+    if (!keptFor.empty()) {
+        _guardchar<char> names, kept;
+        for (auto* it = keptFor.head; it; it = it->next)
+            if (!appendListed(names, it->value.ptr)) break;
+        fillText(str("pkgm::unin", eUninKeptFor, "Files it shares with %s were kept: that package is still complete."),
+                 {names.ptr}, kept);
+        line(kept.ptr);
+    }
+    if (leftovers.empty()) return;
+    line(str("pkgm::unin", eUninLeftAsTheyWere, "Left as they were, since they may be your own:"));
+    int shown = 0;
+    for (auto* it = leftovers.head; it; it = it->next, shown++) {
+        line(shown < kLeftoversShown ? it->value.ptr : "\xE2\x80\xA6");
         if (shown == kLeftoversShown) break;
     }
 }
@@ -672,15 +686,12 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
         const sMessageRef* message = resultMessage(eAtUninstall, r);
-        if (r == eUNRemoved && message && ctx && !ctx->keptFor.empty()) {
-            // Files another package still lists stayed: say that it is still whole.
-            _guardchar<char> names, joined, kept, text;
-            for (auto* it = ctx->keptFor.head; it; it = it->next)
-                if (!appendListed(names, it->value.ptr)) break;
-            fillText(string(eUninKeptFor), {names.ptr}, kept);
-            concatText(messageOf(message), "\n", joined);
-            concatText(joined.ptr, kept.ptr, text);
-            boxAside(message->kind, text.ptr, false);
+        if ((r == eUNRemoved || r == eUNDeregistered) && message && ctx &&
+            !(ctx->keptFor.empty() && ctx->leftovers.empty())) {
+            // What stayed is named: the files another package still lists, the names left.
+            _guardchar<char> m;
+            uninstalledMessage(r, ctx->leftovers, ctx->keptFor, m);
+            boxAside(message->kind, m.ptr, false);
         } else if (r == eUNUnfinished && message) {
             // The package whose journal stays: this one's, or another's that names its files.
             _guardchar<char> name, m;
@@ -695,9 +706,11 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             displayName(name);
             unreadableMessage(name.ptr, ctx->messagePath.ptr, ctx->messageError, m);
             boxAside(message->kind, m.ptr, false);
-        } else if (r == eUNDeregistered && message && ctx && !ctx->leftovers.empty()) {
-            _guardchar<char> m;
-            deregisteredMessage(ctx->leftovers, m);
+        } else if (r == eUNIncomplete && message && ctx && !ctx->messagePath.empty()) {
+            // The file the removal could not take (the next run finishes it).
+            _guardchar<char> m, joined;
+            concatText(messageOf(message), "\n", joined);
+            concatText(joined.ptr, ctx->messagePath.ptr, m);
             boxAside(message->kind, m.ptr, false);
         } else if (r == eUNNoRunLock && message && ctx) {
             _guardchar<char> m;
@@ -719,12 +732,5 @@ int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker, cApp
     ctx.key.set(code);
     ctx.runLockHeld = heldCode && code && strcmp(heldCode, code) == 0;
     if (ctx.key.empty()) return 1;
-    // A package nobody knows is answered at once in the UI language: no progress form,
-    // no question for the language it was installed in.
-    if (!uninstallKnows(code, store)) {
-        if (cCiomLangData::string("pkgm::unin", eUninTitle))
-            appMessageBox(parent, maker, eBoxError, str("pkgm::unin", eUninNotInstalled));
-        return 1;
-    }
     return cUninstallInitUI::runUninstall(ctx, parent, maker, store, keepLanguage);
 }

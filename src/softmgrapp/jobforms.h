@@ -120,9 +120,11 @@ void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& s
 // system's errno) and stays; for a list, one paragraph each under its display name.
 void unreadableMessage(const char* name, const char* path, int error, _guardchar<char>& out);
 void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& unreadable, _guardchar<char>& out);
-// The uninstallation's "only the registration and the package's files went", with the
-// names that stayed beside them as they may be the user's (the first dozen), one a line.
-void deregisteredMessage(const _List<_guardchar<char> >& leftovers, _guardchar<char>& out);
+// The uninstallation's result `result` (removed, or de-registered) with what stayed: that
+// files shared with the packages `keptFor` were kept, then the names left as they may be
+// the user's (the first dozen), one a line.
+void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
+                        const _List<_guardchar<char> >& keptFor, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window
@@ -358,8 +360,8 @@ private:
     void displayName(_guardchar<char>& out) const;
 };
 
-// The "uninstall" verb: the code name's package removed behind the progress form; an
-// unknown one is answered at once with the error alone.
+// The "uninstall" verb: the code name's package removed behind the progress form, which
+// also answers an unknown one (after the language question where one is asked).
 // `heldCode`: a code name whose run lock the caller holds (an installer's own package).
 int uninstall(const char* code, cChildElement* parent, cWindowMaker* maker = nullptr,
               cApplicationConfig* store = nullptr, bool keepLanguage = false, const char* heldCode = nullptr);

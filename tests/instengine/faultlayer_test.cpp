@@ -40,9 +40,9 @@ struct DriverReply {
 
 const char kCode[] = "org.qmx.test.pkg", kOther[] = "org.qmx.test.other", kShared[] = "org.qmx.test.shared";
 
-// Puts a tree taken by walkFull back below `root` (which must not exist).
-bool restoreTree(const std::string& root, const FullTree& t) {
-    if (mkdir(root.c_str(), 0755) != 0) return false;
+// Puts a tree taken by walkFull back below `root` (which must not exist, unless `into`).
+bool restoreTree(const std::string& root, const FullTree& t, bool into = false) {
+    if (!into && mkdir(root.c_str(), 0755) != 0) return false;
     for (auto& e : t) {  // parents sort before their children
         std::string p = root + e.first, body = e.second.substr(6);
         unsigned mode = (unsigned)strtoul(e.second.substr(1, 4).c_str(), nullptr, 8);
@@ -101,7 +101,8 @@ typedef std::pair<FullTree, std::string> State;
 // folder above it (the home folder then lies below a scratch root of its own, which the
 // sweep compares whole), "@/..." below the work folder outside it, or a system path; the
 // system folders the sweep then compares (each made beforehand with a file of the user's
-// in it). Those need a mount namespace of the sweep's own (privateSystemFolders).
+// in it). Those need a mount namespace of the sweep's own (privateSystemFolders); "/"
+// among them runs the driver in a private root of its own (privateRoot).
 struct FaultPlace {
     const char* name;
     std::string folder, opt, share;
@@ -114,9 +115,18 @@ public:
     explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace)
         : work(work), top(place.folder[0] == '^' ? work + "/root" : work + "/home"),
           home(place.folder[0] == '^' ? top + "/home" : top), elsewhere(work + "/elsewhere"), src(work + "/src"),
-          place(place) {
+          place(place), root(privateRootOf(work, place)) {
         outside.push_back(elsewhere);
-        outside.insert(outside.end(), place.system.begin(), place.system.end());
+        for (const std::string& f : place.system) outside.push_back(host(f));
+    }
+    // The private root a place asks for ("" none), and where the work folder is seen in it.
+    static std::string privateRootOf(const std::string& work, const FaultPlace& place) {
+        return std::find(place.system.begin(), place.system.end(), "/") != place.system.end() ? work + "-root" : "";
+    }
+    // A path as the driver sees it, where the test finds it (the work folder is the same
+    // in the private root).
+    std::string host(const std::string& p) const {
+        return root.empty() || p.rfind(work + "/", 0) == 0 ? p : p == "/" ? root : root + p;
     }
     ~FaultRig() {
         if (toDriver >= 0) close(toDriver);
@@ -137,9 +147,12 @@ public:
     FullTree full() const {
         FullTree t;
         walkFull(top, t);
-        for (size_t i = 0; i < outside.size(); i++) walkFull(outside[i], t, "@" + std::to_string(i));
+        for (size_t i = 0; i < outside.size(); i++)
+            walkFull(outside[i], t, "@" + std::to_string(i), outside[i] == root ? mounts() : std::vector<std::string>{});
         return t;
     }
+    // The private root's name that the work folder is mounted below: never compared, never restored.
+    std::vector<std::string> mounts() const { return {work.substr(1, work.find('/', 1) - 1)}; }
     // Everything but the store's folder, and the store.
     State state() const {
         FullTree t = full();
@@ -155,8 +168,17 @@ public:
             if (i < trees.size()) trees[i][e.first.substr(slash)] = e.second;
         }
         bool ok = (removeTree(top.c_str()), restoreTree(top, trees[0]));
-        for (size_t i = 0; ok && i < outside.size(); i++)
-            ok = (removeTree(outside[i].c_str()), restoreTree(outside[i], trees[i + 1]));
+        for (size_t i = 0; ok && i < outside.size(); i++) {
+            if (outside[i] != root) {
+                ok = (removeTree(outside[i].c_str()), restoreTree(outside[i], trees[i + 1]));
+                continue;
+            }
+            FullTree now;
+            walkFull(root, now, "", mounts());
+            for (auto& e : now)
+                if (e.first.find('/', 1) == std::string::npos) removeTree((root + e.first).c_str());
+            ok = restoreTree(root, trees[i + 1], true);
+        }
         return ok;
     }
     // A place's path as it stands.
@@ -170,6 +192,7 @@ public:
 
     const std::string work, top, home, elsewhere, src;
     const FaultPlace place;
+    const std::string root;  // the private root as the test sees it ("" none)
     std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
     FaultStep install1, update, uninstall, install2, manager, shared;
 
@@ -237,12 +260,13 @@ void FaultRig::setUp() {
     // user's own files inside the installation folder (there before it) and beside it.
     const std::string exe = makeStandInBundle(home), folder = at(place.folder);
     ASSERT_TRUE(exists(exe));
-    ASSERT_TRUE(makeDirs(folder) && writeTextFile(folder + "/notes.txt", "the user's, inside") &&
+    ASSERT_TRUE(makeDirs(host(folder)) && writeTextFile(host(folder) + "/notes.txt", "the user's, inside") &&
                 makeDirs(home + "/Applications") &&
                 writeTextFile(home + "/Applications/beside.txt", "the user's, beside") &&
                 makeDirs(home + "/Documents") && writeTextFile(home + "/Documents/thesis.txt", "the user's"));
     ASSERT_TRUE(makeDirs(elsewhere));
-    for (auto& f : place.system) ASSERT_TRUE(makeDirs(f) && writeTextFile(f + "/mine.txt", "the user's, in " + f));
+    for (auto& f : place.system)
+        ASSERT_TRUE(makeDirs(host(f)) && writeTextFile(host(f) + "/mine.txt", "the user's, in " + f));
     install1 = {"install 1", {"install", p1, folder, exe}};
     update = {"update 1 to 2", {"install", p2, folder, exe}};
     uninstall = {"uninstall", {"uninstall", kCode}};
@@ -261,6 +285,7 @@ void FaultRig::setUp() {
     env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + shim);
     env.push_back("QMXFAULT_NOSYNC=1");
     env.push_back("QMXFAULT_READPATH=.data");  // the packages
+    if (!root.empty()) env.push_back("QMXDRIVER_ROOT=" + root);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
@@ -370,6 +395,18 @@ int privateSystemFolders(const std::string& scratch) {
     return mount("qmxtest", "/mnt", "tmpfs", 0, "mode=0755") == 0 ? 0 : 2;
 }
 
+// A private root for the driver, in a mount namespace of the calling thread's own: a
+// scratch tmpfs at `root` with the work folder mounted at its own path in it, so that
+// every path but the system's reads the same inside and out. 0 done, 1 no namespace may be
+// made, 2 a mount failed.
+int privateRoot(const std::string& root, const std::string& work) {
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return 1;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !makeDirs(root) || !makeDirs(work) ||
+        mount("qmxroot", root.c_str(), "tmpfs", 0, "mode=0755") != 0 || !makeDirs(root + work))
+        return 2;
+    return mount(work.c_str(), (root + work).c_str(), nullptr, MS_BIND, nullptr) == 0 ? 0 : 2;
+}
+
 // A fresh installation, an update and an uninstallation, each with the file operations
 // failed or the process killed in turn as the mode says, then run again without faults:
 // the result must be exactly the unfaulted run's (tree, modes, records, no leftovers;
@@ -379,7 +416,8 @@ int privateSystemFolders(const std::string& scratch) {
 // which must end in a clean state too.
 void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, Tally& tally) {
     if (!place.system.empty()) {
-        int made = privateSystemFolders(work + "-mounts");
+        const std::string root = FaultRig::privateRootOf(work, place);
+        int made = root.empty() ? privateSystemFolders(work + "-mounts") : privateRoot(root, work);
         ASSERT_NE(made, 2) << "mounts for " << place.name;
         if (made == 1) {
             tally.ops = "left out: no mount namespace of its own";
@@ -544,7 +582,7 @@ const FaultMode kFaultModes[] = {
 // the user's folders and below, the applications folder itself, a hidden folder of home,
 // bases in /etc and /usr/local/share, a second disk, the home folder itself and the
 // folder above it (the store below the package's folder: it stays, as do the home folder
-// and the user's files there).
+// and the user's files there), the root folder and a base there (in a private root).
 const FaultPlace kOtherPlaces[] = {
     {"Documents/Apps/x, a base in ~/.local/opt", "~/Documents/Apps/x", "~/.local/opt/x", "", {}},
     {"Documents itself, bases in /etc and /usr/local/share", "~/Documents", "/etc/qmxtest", "/usr/local/share/qmxtest",
@@ -553,6 +591,8 @@ const FaultPlace kOtherPlaces[] = {
     {"a second disk below /mnt", "/mnt/disk/Tools/x", "@/opt/qmxtest", "", {"/mnt/disk"}},
     {"the home folder itself", "~", "@/opt/qmxtest", "", {}},
     {"the folder above the home folder", "^", "@/opt/qmxtest", "", {}},
+    {"the root folder itself", "/", "@/opt/qmxtest", "", {"/"}},
+    {"a base that is the root folder", "~/Applications/Test", "/", "", {"/"}},
 };
 const FaultMode kPlaceMode = {"kill", 1, 1, true, false, false, 0, true};
 

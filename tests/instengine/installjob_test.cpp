@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "base/memio.h"
@@ -19,6 +22,7 @@
 #include "instengine/journalformat.h"
 #include "instengine/journalrecovery.h"
 #include "instengine/packageclaim.h"
+#include "instengine/packagefolders.h"
 #include "instengine/pkgregistry.h"
 #include "instengine/uninstall.h"
 #include "softmgr/ossupport.h"
@@ -130,7 +134,16 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     EXPECT_FALSE(installtest::exists(home.installFolder())) << "emptied folders stay";
     EXPECT_TRUE(installtest::exists(home.apps())) << "the folder above the installation went";
     EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
-    EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNNotInstalled);
+    // Gone, or never known: the language is asked first (no record names one), then the
+    // answer; nothing of an unknown code name is claimed.
+    for (const char* code : {"org.qmx.test.pkg", "org.qmx.none"}) {
+        ScriptedAsker ask;
+        ask.lang = eLangJPN;
+        EXPECT_EQ(uninstallPackage(&store, code, &ask), (unsigned)eUNNotInstalled) << code;
+        EXPECT_EQ(ask.asked, std::vector<std::string>{"lang " + std::to_string(eLangENG)}) << code;
+        EXPECT_EQ(ask.applied, (std::vector<int>{eLangENG, eLangJPN})) << code;
+    }
+    EXPECT_FALSE(installtest::exists(home.path() + "/.qmx/running-org.qmx.none.lock"));
 }
 
 TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
@@ -159,6 +172,100 @@ TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {
     EXPECT_EQ(std::unique(entries.begin(), entries.end()), entries.end()) << "one file for two entries";
     EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
     for (const std::string& e : entries) EXPECT_FALSE(installtest::exists(e)) << e;
+}
+
+// Runs `body` in a child process whose root is a fresh tmpfs of its own (a user and
+// mount namespace over `scratch`), the files `carry` copied to its top by their names,
+// TMPDIR its "/tmp". 0 when the body passed, 1 when it failed (its failures are printed
+// by the child), 2 when no private root could be made here.
+int inPrivateRoot(const std::string& scratch, const std::vector<std::string>& carry, const std::function<void()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        auto put = [](const char* file, const std::string& text) { return writeTextFile(file, text); };
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !put("/proc/self/setgroups", "deny") ||
+            !put("/proc/self/uid_map", "0 " + uid + " 1") || !put("/proc/self/gid_map", "0 " + gid + " 1") ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("qmxroot", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0)
+            _exit(2);
+        for (const std::string& f : carry)
+            if (!copyFileMode(f, scratch + f.substr(f.rfind('/')))) _exit(2);
+        if (!makeDirs(scratch + "/tmp") || chroot(scratch.c_str()) != 0 || chdir("/") != 0) _exit(2);
+        setenv("TMPDIR", "/tmp", 1);
+        body();
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 1;
+    return WEXITSTATUS(status);
+}
+
+// A package in the root folder and one with a base there, "/" a folder like any other:
+// installed, updated and removed whole in a private root, every file, emptied folder and
+// the record gone, the user's files there untouched. The ownership check alone with "/"
+// as the folder, over the test's own files, runs everywhere (also where no private root
+// can be made).
+TEST_F(InstallJob, PackageInTheRootOrWithABaseThereIsRemovedWhole) {
+    cMemConfig store;
+    const std::string link = work.file("link");
+    ASSERT_EQ(symlink(work.path().c_str(), link.c_str()), 0);
+    for (const char* base : {"", "/"}) {
+        sPkgRegistryRecord rec;
+        rec.path.set(*base ? work.file("elsewhere").c_str() : "/");
+        if (*base) rec.bases.add()->set(base);
+        cRecordScope scope(rec, &store);
+        EXPECT_TRUE(scope.ownsFile(v1.c_str())) << base;
+        EXPECT_FALSE(scope.ownsFile((link + "/v1.data").c_str())) << "through a link, " << base;
+    }
+
+    // The second pair: one file in the installation folder, one below the base "/" (another
+    // in the update), whose folders the installation makes.
+    const std::string b1 = work.file("b1.data"), b2 = work.file("b2.data"), conf = work.file("conf");
+    ASSERT_TRUE(writeTextFile(conf, "x=1\n"));
+    for (const char* v : {"1.0", "2.0"}) {
+        std::string extra = "[Strings]\nopt = \"/\"\n[Install]\n\"" + conf + "\" = $opt \"etc/tool/" +
+                            (v[0] == '1' ? "one" : "two") + ".conf\", 644\n";
+        ASSERT_TRUE(makePackage(work.path(), v, {{"bin/tool", v}}, v[0] == '1' ? b1 : b2, extra));
+    }
+    const std::string scratch = work.file("root");
+    ASSERT_TRUE(makeDirs(scratch));
+    int r = inPrivateRoot(scratch, {v1, v2, b1, b2}, [] {
+        struct {
+            const char* folder;
+            const char *first, *second;
+            std::vector<std::string> v1Only, v2Only;  // besides the files both have
+        } cases[] = {{"/", "/v1.data", "/v2.data", {"/share/old/only-v1.txt"}, {"/share/new/added.txt"}},
+                     {"/opt/tool", "/b1.data", "/b2.data", {"/etc/tool/one.conf"}, {"/etc/tool/two.conf"}}};
+        for (auto& c : cases) {
+            SCOPED_TRACE(c.folder);
+            PrivateHome home;
+            cMemConfig store;
+            // The user's: a file in the root, and a folder the package writes into.
+            ASSERT_TRUE(writeTextFile("/notes.txt", "mine") && makeDirs("/doc") && writeTextFile("/doc/mine.txt", "mine"));
+            FullTree before, after;
+            walkFull("/", before);
+            ASSERT_EQ(install(c.first, home, &store, nullptr, nullptr, c.folder).job, 0u);
+            const std::string pgm = strcmp(c.folder, "/") == 0 ? "" : c.folder;
+            EXPECT_TRUE(installtest::exists(pgm + "/bin/tool"));
+            for (auto& f : c.v1Only) EXPECT_TRUE(installtest::exists(f)) << f;
+            RunResult r = install(c.second, home, &store);
+            ASSERT_EQ(r.job, 0u) << r.result << " " << r.message;
+            for (auto& f : c.v1Only) EXPECT_FALSE(installtest::exists(f)) << f;
+            for (auto& f : c.v2Only) EXPECT_TRUE(installtest::exists(f)) << f;
+            sPkgUninstallContext u;
+            EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNRemoved);
+            EXPECT_EQ(listed(u.leftovers), std::vector<std::string>{});
+            EXPECT_FALSE(store.hasSection("install/org.qmx.test.pkg"));
+            // Nothing else changed but the home folder (the store, the manager's copy).
+            walkFull("/", after);
+            for (FullTree* t : {&before, &after})
+                for (auto it = t->begin(); it != t->end();)
+                    it = it->first.rfind(home.path(), 0) == 0 ? t->erase(it) : std::next(it);
+            EXPECT_EQ(treeDiff(after, before), "");
+        }
+    });
+    EXPECT_NE(r, 1) << "in the private root";
+    if (r == 2) RecordProperty("private root", "none here: the ownership check alone");
 }
 
 TEST_F(InstallJob, NewerVersionWithIdenticalFilesIsRecorded) {
@@ -472,14 +579,16 @@ TEST_F(InstallJob, JournalsOfEarlierBuildsResolveByTheirLetters) {
 // Two packages of one name (their code names apart), both in the folder proposed to them
 // or the second in one the user chose: each uninstalls leaving the other whole (its files, record and
 // menu entry), a file both records list goes with the last of them (not with an update
-// of one that no longer has it), and the last leaves nothing behind.
+// of one that no longer has it), and the last leaves nothing behind. Behind a journal set
+// aside, the removal that names what it left says the shared files stayed too.
 TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
     const std::string menu = "[Strings]\nENG.m = \"Tool\"\n[Menu]\n$m = $pgm \"bin/tool\", $pgm \"bin/tool\"\n";
     const char* codes[2] = {"org.qmx.hello", "org.qmx.hello.copy"};
     struct Case {
         bool oneFolder;  // the second one installed where the first is
         int firstGone;
-    } cases[] = {{false, 0}, {false, 1}, {true, 0}, {true, 1}};
+        bool setAside = false;  // its journal damaged, a name left beside a shared file
+    } cases[] = {{false, 0}, {false, 1}, {true, 0}, {true, 1}, {true, 1, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.oneFolder ? "one folder" : "folders apart") + ", first gone: " + codes[c.firstGone]);
         PrivateHome home;
@@ -545,8 +654,17 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         ASSERT_NE(entryBefore.find("Exec=\"" + folder[stays] + "/bin/tool\""), std::string::npos) << entryBefore;
         sPkgUninstallContext u;
         u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[gone]).c_str());
-        ASSERT_EQ(uninstallPackage(&store, codes[gone], nullptr, nullptr, &u), (unsigned)eUNRemoved);
-        EXPECT_EQ(u.keptFor.count(), c.oneFolder ? 1 : 0) << "the shared files are said to stay";
+        const std::string left = folder[gone] + "/bin/tool.tmp";
+        if (c.setAside) {
+            ASSERT_TRUE(writeTextFile(u.journalPath.ptr, "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 0\n") &&
+                        writeTextFile(left, "#!"));
+        }
+        ASSERT_EQ(uninstallPackage(&store, codes[gone], nullptr, nullptr, &u),
+                  c.setAside ? (unsigned)eUNDeregistered : (unsigned)eUNRemoved);
+        EXPECT_EQ(listed(u.keptFor), c.oneFolder ? std::vector<std::string>{"Test Pkg"} : std::vector<std::string>{})
+            << "the shared files are said to stay";
+        EXPECT_EQ(listed(u.leftovers), c.setAside ? std::vector<std::string>{left} : std::vector<std::string>{});
+        unlink(left.c_str());
         EXPECT_EQ(onDisk(mine(stays)), mine(stays));
         EXPECT_EQ(snapshot(folder[stays]).size(), files[stays].size()) << "the other's own file stayed";
         EXPECT_EQ(record(stays), recordBefore);

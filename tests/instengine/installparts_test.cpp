@@ -424,8 +424,11 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         store.setParamStr("install/org.qmx.test.pkg/base0", home.path().c_str(), -1);
         ASSERT_EQ(unlink((home.installFolder() + "/a.txt").c_str()), 0);
         ScriptedAsker yes;
-        EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &yes), (unsigned)eUNRemoved);
+        sPkgUninstallContext u;
+        EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", &yes, nullptr, &u), (unsigned)eUNDeregistered);
         EXPECT_EQ(yes.asked, std::vector<std::string>{"confirm " + std::to_string(eAskRemovePackage)});
+        // Each refused file is named, none as removed.
+        EXPECT_EQ(listed(u.leftovers), (std::vector<std::string>{victim, home.installFolder() + "/../../victim.txt", own}));
         EXPECT_EQ(sopkgRead(victim), "keep");
         EXPECT_EQ(sopkgRead(own), "keep");
         EXPECT_EQ(objKind(home.installFolder().c_str()), 2) << "the user's own folder stays";
@@ -440,7 +443,9 @@ TEST_F(InstallParts, LinksAndTheFoldersOfAnInstallation) {
         std::string outside = home.path() + "/outside";
         ASSERT_EQ(rename((home.installFolder() + "/sub").c_str(), outside.c_str()), 0);
         ASSERT_EQ(symlink(outside.c_str(), (home.installFolder() + "/sub").c_str()), 0);
-        EXPECT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
+        sPkgUninstallContext u;
+        EXPECT_EQ(uninstallPackage(&store, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNDeregistered);
+        EXPECT_EQ(listed(u.leftovers), std::vector<std::string>{home.installFolder() + "/sub/b.txt"});
         EXPECT_EQ(snapshot(outside), (Tree{{"b.txt", "beta"}}));
         EXPECT_EQ(objKind((home.installFolder() + "/a.txt").c_str()), 0);
         EXPECT_EQ(objKind((home.installFolder() + "/sub").c_str()), 3);

@@ -187,7 +187,7 @@ void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const P
 }
 
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store, cInstallFS* fs,
-            cJobAsker* asker) {
+                  cJobAsker* asker, const std::string& folder) {
     RunResult r;
     sPkgInstallContext ctx;
     prepareContext(ctx, pkgPath, home, store);
@@ -198,7 +198,7 @@ RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicat
         return r;
     }
     if (ctx.installedVersion == ~0ULL) {
-        if (!setInstallFolder(ctx, home.installFolder().c_str())) {
+        if (!setInstallFolder(ctx, (folder.empty() ? home.installFolder() : folder).c_str())) {
             r.init = 99;
             return r;
         }

@@ -25,6 +25,12 @@ bool makeDirs(const std::string& path);
 // Copies a file with its mode bits.
 bool copyFileMode(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
+// A list of texts as strings, in order.
+inline std::vector<std::string> listed(const _List<_guardchar<char> >& list) {
+    std::vector<std::string> v;
+    for (auto* it = list.head; it; it = it->next) v.push_back(it->value.ptr ? it->value.ptr : "");
+    return v;
+}
 
 // The languages the application's tables define (its nine, English first), answered to
 // the engine as the application does once its tables are in. Inline: the windowless
@@ -153,13 +159,14 @@ void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const P
                     cApplicationConfig* store);
 
 // One installation run as the wizard drives it: the start's checks, the folder for a
-// first installation, then the job. The start's result, or 100 + the job's result.
+// first installation (`folder`, else the home's installation folder), then the job. The
+// start's result, or 100 + the job's result.
 struct RunResult {
     unsigned int init = 0, job = 0, result = 0;
     std::string message;
 };
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
-                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr);
+                  cInstallFS* fs = nullptr, cJobAsker* asker = nullptr, const std::string& folder = "");
 
 // Uninstalls a package as the manager does (code name and key `code`), with `asker`'s
 // answers, else a yes to every question. `ctx`, when given, is the context used (a journal

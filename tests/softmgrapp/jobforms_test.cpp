@@ -201,11 +201,13 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         const char* question;      // null: a journal the job cannot resolve, said at once
         bool shared;  // another package's record lists a.txt: it stays, and the message says so
         const char* blocker = nullptr;  // the journal is another package's, naming a.txt
+        bool setAside = false;  // the journal damaged, a name left beside b.txt
     } cases[] = {{{0, 1}, eUNCancelled, false, eLangENG, "Are you sure you want to remove this package?", false},
                  {{1}, eUNUnfinished, false, eLangENG, nullptr, false},
                  {{1}, eUNUnfinished, false, eLangENG, nullptr, false, "Other Tool"},
                  {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", false},
-                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true}};
+                 {{1, 1}, eUNRemoved, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true},
+                 {{1, 1}, eUNDeregistered, true, eLangDEU, "Möchten Sie dieses Paket wirklich entfernen?", true, nullptr, true}};
     for (const Case& c : cases) {
         cSOPKGLang::applyLang(eLangENG);
         if (!store.hasSection("install/org.qmx.test.pkg")) {
@@ -222,6 +224,11 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
                         saveJournal(journal.c_str(), j, false) == 1);
         } else if (!c.question) {
             ASSERT_TRUE(writeStuckJournal(home));
+        }
+        const std::string left = home.installFolder() + "/b.txt.tmp";
+        if (c.setAside) {
+            ASSERT_TRUE(writeTextFile(home.journal(), "QMXINFLIGHT 4\nstate pending\nend 0\nsha256 0\n") &&
+                        writeTextFile(left, "b"));
         }
         if (c.shared) {
             store.setParamInt64("install/org.qmx.other/ver", 1);
@@ -282,37 +289,37 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         EXPECT_EQ(texts[0], c.question) << "the job's language is applied by the form";
         EXPECT_EQ(icons[0], 1) << "the question box";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
-        std::string done = "Das Paket wurde erfolgreich deinstalliert.";
+        // The shared files are said to stay on every path: never among those the user may delete.
+        std::string done = c.setAside ? "Die Registrierung des Pakets wurde entfernt.\nSie können die restlichen "
+                                        "Paketdateien (falls vorhanden) jetzt gefahrlos löschen."
+                                      : "Das Paket wurde erfolgreich deinstalliert.";
         if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
+        if (c.setAside) done += "\nUnverändert gelassen, da sie Ihnen gehören könnten:\n" + left;
         EXPECT_EQ(texts[1], c.gone ? done : "Uninstallation procedure was canceled.");
+        unlink(left.c_str());
         EXPECT_EQ(apptest::exists(home.installFolder() + "/a.txt"), !c.gone || c.shared);
         EXPECT_EQ(apptest::exists(home.installFolder() + "/b.txt"), !c.gone);
     }
 }
 
-TEST_F(JobForms, UninstallOfAnUnknownPackageAnswersAtOnceInTheUILanguage) {
+// An unknown package is answered as any other uninstallation runs: behind the progress
+// form, after the language question (no record names a language), in the language chosen.
+TEST_F(JobForms, UninstallOfAnUnknownPackageAsksTheLanguageThenAnswersNotInstalled) {
     PrivateHome home;
-    for (int lang : {eLangDEU, eLangJPN}) {
-        cSOPKGLang::applyLang(lang);
-        script.seen.clear();
-        bool carrierShown = true;
-        cPlatformWindow* boxOwner = maker.lastWindow();
-        script.answer = [&](cChildElement* root, int depth) {
-            if (depth < 2) return -2;
-            // The carrier under the box is never shown (a window manager would map it late,
-            // behind the box), so the box is a window of its own.
-            cPlatformWindow* carrier = maker.findWindow(cCiomLangData::string("pkgm::resp", 0));
-            carrierShown = !carrier || maker.everShown(carrier);
-            boxOwner = root->platformWindow()->owner();
-            return 1;
-        };
-        EXPECT_EQ(uninstall("org.qmx.none", nullptr, &maker), 1);
-        // Only the error, over its carrier: no progress form, no language question.
-        EXPECT_EQ(script.seen, std::vector<std::string>{std::string("2:") + cCiomLangData::string("pkgm::unin", 7)});
-        EXPECT_EQ(cLibLang::appliedLang(), lang);
-        EXPECT_FALSE(carrierShown) << lang;
-        EXPECT_EQ(boxOwner, nullptr) << lang;
-    }
+    cSOPKGLang::applyLang(eLangDEU);
+    script.seen.clear();
+    int preselected = -1;
+    script.answer = [&](cChildElement* root, int depth) {
+        if (cLangSelectionForm* lf = dynamic_cast<cLangSelectionForm*>(root)) {
+            preselected = lf->preselect;
+            return eLangJPN + 1;
+        }
+        return depth < 2 ? -2 : 1;
+    };
+    EXPECT_EQ(uninstall("org.qmx.none", nullptr, &maker), 1);
+    EXPECT_EQ(cLibLang::appliedLang(), (int)eLangJPN);
+    EXPECT_EQ(preselected, cSOPKGLang::_defaultLang());
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"1:", "2:", std::string("2:") + cCiomLangData::string("pkgm::unin", 7)}));
 }
 
 TEST_F(JobForms, JobPanelPostsStartAndEndToItsForm) {
@@ -465,13 +472,15 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     a->path.set((journal + ".refused~2").c_str());
     _List<_guardchar<char> > leftovers;
     for (const char* suffix : {".bkp", ".tmp"}) leftovers.add()->set((file + suffix).c_str());
+    _List<_guardchar<char> > keptFor;
+    keptFor.add()->set("Example Drawing Tools Classic");
     for (int l = 0; l < gSOPKGLangTable_count; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
         _guardchar<char> setAside, unreadable, deregistered;
         setAsideMessage(&store, aside, setAside);
         unreadableMessage("Example Drawing Tools", journal.c_str(), EIO, unreadable);
-        deregisteredMessage(leftovers, deregistered);
+        uninstalledMessage(eUNDeregistered, leftovers, keptFor, deregistered);
         std::string left = messageOf(resultMessage(eAtInstallStart, eIILeftover));
         left.replace(left.find("%s"), 2, file + ".bkp");
         const std::pair<const char*, std::string> texts[] = {

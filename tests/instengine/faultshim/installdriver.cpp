@@ -14,7 +14,8 @@
 // QMXFAULT_AT, AT 0 for no fault; "MODE:PATH" sets QMXFAULT_READPATH too) and runs each
 // in a child process of its own, then
 // writes "end CODE" (the exit code, or -1 for a killed child): one process start and one
-// sanitizer start for a whole sweep.
+// sanitizer start for a whole sweep. With QMXDRIVER_ROOT set, each child runs with that
+// folder as its root (a private root the caller made, holding every path it names).
 #include <dlfcn.h>
 #include <errno.h>
 #include <sys/wait.h>
@@ -103,6 +104,8 @@ int serve() {
                 *path++ = 0;
                 setenv("QMXFAULT_READPATH", path, 1);
             }
+            const char* root = getenv("QMXDRIVER_ROOT");
+            if (root && (chroot(root) != 0 || chdir("/") != 0)) _exit(2);
             setenv("QMXFAULT_MODE", argv[0], 1);
             setenv("QMXFAULT_AT", argv[1], 1);
             int r = runVerb(argc - 1, argv + 1);
