@@ -451,9 +451,10 @@ TEST_F(JobForms, WindowlessMessageForm) {
 }
 
 // What is said of an interrupted run's journal (set aside, unreadable), of a name it may
-// have left and of the names an uninstallation left fits a 1024-pixel screen in every
-// language: no line of the box wider than 900 pixels in its font, the OK button on the
-// screen. Snapshots in English, German and Japanese.
+// have left, of the names an uninstallation left and of a package's file beside its own
+// backup name fits a 1024-pixel screen in every language: no line of the box wider than
+// 900 pixels in its font, the OK button on the screen. Snapshots in English, German and
+// Japanese.
 TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     cMemConfig store;
     store.setParamStr("install/org.example.drawing/name", "Example Drawing Tools", -1);
@@ -474,9 +475,11 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         deregisteredMessage(leftovers, deregistered);
         std::string left = messageOf(resultMessage(eAtInstallStart, eIILeftover));
         left.replace(left.find("%s"), 2, file + ".bkp");
+        std::string sideName = messageOf(resultMessage(eAtInstallStart, eIISideName));
+        sideName.replace(sideName.find("%s"), 2, file + "\n" + file + ".bkp");
         const std::pair<const char*, std::string> texts[] = {
             {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left},
-            {"deregistered", deregistered.ptr}};
+            {"deregistered", deregistered.ptr}, {"side_name", sideName}};
         for (auto& t : texts) {
             int widest = -1;
             script.answer = [&](cChildElement* root, int depth) {
