@@ -78,6 +78,7 @@ enum eIiniMsg {
     eIiniBusy = 13,
     eIiniLeftover = 14,
     eIiniSideName = 15,
+    eIiniMore = 16,  // "and %s more", the count of names a list leaves out
 };
 
 // "pkgm::instp": the installation job's stages.

@@ -123,6 +123,9 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
 // The uninstallation's "only the registration and the package's files went", with the
 // names that stayed beside them as they may be the user's (the first dozen), one a line.
 void deregisteredMessage(const _List<_guardchar<char> >& leftovers, _guardchar<char>& out);
+// The installer's "an interrupted run may have left these names" with the names in the
+// run's way, one a line: the first `shown`, then how many more.
+void leftoversMessage(const _List<_guardchar<char> >& leftovers, int shown, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

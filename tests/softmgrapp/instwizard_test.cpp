@@ -684,6 +684,13 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             fin->init(&ctx);
             EXPECT_EQ(rect(fin->messageElement()), (std::vector<int>{10, 40, 410 - 20, fin->height() - 60}));
             shot("error");
+            // The names in the run's way in place of its error: two and how many more.
+            ctx.result = eIJBadObject;
+            for (const char* n : {"bin/tool.tmp", "share/data/default.conf.bkp", "doc/README.tmp"})
+                ctx.leftovers.add()->set((folder + "/" + n).c_str());
+            fin->init(&ctx);
+            shot("leftovers");
+            ctx.result = 11;
             key(w, kReturn);
         };
         // The wizard ends on the error page just shown: a failed run ends with 1.
