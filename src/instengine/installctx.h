@@ -54,18 +54,18 @@ const unsigned char kUnchangedFile = 0xFF;
 // 2. The start's job (installChecks): everything else. It opens packageFile, loads the
 //    scenario and sets codeName, registryName, the versions, journalPath, runLock,
 //    madeFolders, languages and the current language, existingFiles, existingShortcuts,
-//    copiedFiles, requiredSize, packagesForRemoval and messagePath. While it waits on a sent
-//    question the UI thread reads languages and codeName, nothing else.
+//    copiedFiles, requiredSize, packagesForRemoval, messagePath and leftovers. While it
+//    waits on a sent question the UI thread reads languages and codeName, nothing else.
 // 3. UI thread, between the jobs (the wizard): reads the scenario; the location page sets
 //    "pgm" and rebuilds copiedFiles and messagePath; the selection of packagesForRemoval.
 //    The removal job then owns packagesForRemoval (each one's result; the removed ones
 //    leave the list) until its end.
-// 4. The installation job (runInstallJob): writes result, messagePath, madeFolders,
-//    newShortcuts, journalPath and the store's record; reads the rest. copiedFiles stays as
-//    it was: the UI thread reads its targets meanwhile as the job's stage lines. Its
-//    questions are sent actions, answered while it waits.
-// 5. UI thread, after the job's end: reads result and messagePath (the Finish page), sets
-//    result itself only where no job ran, and closes packageFile.
+// 4. The installation job (runInstallJob): writes result, messagePath, leftovers,
+//    madeFolders, newShortcuts, journalPath and the store's record; reads the rest.
+//    copiedFiles stays as it was: the UI thread reads its targets meanwhile as the job's
+//    stage lines. Its questions are sent actions, answered while it waits.
+// 5. UI thread, after the job's end: reads result, messagePath and leftovers (the Finish
+//    page), sets result itself only where no job ran, and closes packageFile.
 struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> executablePath;
     _guardchar<char> packagePath;
@@ -86,6 +86,10 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     _List<_guardchar<char> > newShortcuts;
     // Folders an interrupted run made before it committed (its journal tells).
     _List<_guardchar<char> > madeFolders;
+    // The "<target>.tmp" and "<target>.bkp" names in the run's way that it may not take (an
+    // interrupted run's whose journal was set aside, or the user's): the start's
+    // eIILeftover, the job's eIJBadObject. The message path is the first.
+    _List<_guardchar<char> > leftovers;
 
     // The package file, open for the whole run (the payload is read from it).
     cFileIO packageFile;

@@ -136,12 +136,32 @@ unsigned int readExistingShortcuts(sPkgInstallContext& ctx, const char* section)
     return eIIOk;
 }
 
+// Whether a target is another's temporary or backup name (a package an older maker built):
+// the message path names both.
+bool sideNameClash(sPkgInstallContext& ctx) {
+    cSideNameClash clash;
+    long long i = 0;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) clash.note(it->value.target, i++);
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
+        long long side = clash.find(it->value.target);
+        if (side < 0) continue;
+        auto* s = ctx.copiedFiles.head;
+        while (side-- > 0) s = s->next;
+        _guardchar<char> head;
+        concatText(it->value.target, "\n", head);
+        concatText(head.ptr, s->value.target, ctx.messagePath);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Step 11: every file the package writes, against the earlier installation and the disk.
 unsigned int checkInstallTargets(sPkgInstallContext& ctx) {
     if (!fillCopiedFiles(ctx)) return ctx.messagePath.empty() ? eIIBadScenario : eIIBadInstallPath;
     if (ctx.copiedFiles.empty()) return eIIBadScenario;
+    if (sideNameClash(ctx)) return eIISideName;
     bool allUnchanged = true;
     // Each target folder is looked at once: a new file's place needs no call of its own,
     // and whether it can be made there is the same answer for all of that folder's.

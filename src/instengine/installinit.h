@@ -33,6 +33,9 @@ enum eInstallInitResult {
     // interrupted run whose journal was set aside left, or the user's (the message path
     // names it): it stays (leftovers.h).
     eIILeftover = 17,
+    // A target of the package is another's with ".tmp" or ".bkp" appended: the run would
+    // overwrite or remove the package's own file (the message path names both, one a line).
+    eIISideName = 18,
     eIICount  // the number of results
 };
 

@@ -99,6 +99,7 @@ private:
     bool prepare();
     bool claimPackage();
     bool crashLeftovers();
+    bool sideNamesFree(cFolderNames& names);
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
     unsigned int unpack(sFlight& f, bool report, bool note);
@@ -272,6 +273,24 @@ bool cInstallRun::crashLeftovers() {
     return fail(r == eLeftoversStay ? eIJBadObject : eIJCannotRecover, left.ptr), false;
 }
 
+// Names beside the files to write that the journal did not give us belong to someone
+// else: never taken, and every one named, so that one run tells all of them.
+bool cInstallRun::sideNamesFree(cFolderNames& names) {
+    cFasterTreeList<cStringKey, int> named;
+    for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
+        const cSoftPkgScenario::sCopiedFile& c = it->value;
+        if (c.others == kUnchangedFile || !isPlainAbsPath(c.target)) continue;
+        for (const char* suffix : {".tmp", ".bkp"}) {
+            _guardchar<char> side;
+            if (!concatText(c.target, suffix, side)) return fail(eIJCannotRecover, c.target), false;
+            if (names.kind(side.ptr) != eObjNone && !addUnique(ctx.leftovers, named, side.ptr))
+                return fail(eIJCannotRecover, side.ptr), false;
+        }
+    }
+    if (ctx.leftovers.empty()) return true;
+    return fail(eIJBadObject, ctx.leftovers.head->value.ptr), false;
+}
+
 bool cInstallRun::prepare() {
     if (ctx.journalPath.empty()) return fail(eIJCannotRecover, ""), false;
     if (!claimPackage() || !crashLeftovers()) return false;
@@ -286,6 +305,7 @@ bool cInstallRun::prepare() {
             return fail(eIJCannotRecover, base), false;
     }
     cFolderNames names;  // a target's folder, listed once, says which of its names are free
+    if (!sideNamesFree(names)) return false;
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         cSoftPkgScenario::sCopiedFile& c = it->value;
         if (!isPlainAbsPath(c.target)) return fail(eIJBadObject, c.target), false;
@@ -315,10 +335,6 @@ bool cInstallRun::prepare() {
         sFlight* f = flights.add();
         if (!f) return fail(eIJCannotRecover, c.target), false;
         f->file = &c;
-        const sSideName tmp = f->tmp(), bkp = f->bkp();
-        // Names the journal did not give us belong to someone else: never taken.
-        if (names.kind(tmp.ptr) != eObjNone) return fail(eIJBadObject, tmp.ptr), false;
-        if (names.kind(bkp.ptr) != eObjNone) return fail(eIJBadObject, bkp.ptr), false;
         eObjKind kind = names.kind(c.target);
         if (kind != eObjNone && kind != eObjFile) return fail(eIJBadObject, c.target), false;
         f->existed = kind == eObjFile;

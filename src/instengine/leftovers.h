@@ -21,17 +21,24 @@ enum eLeftovers {
 // interrupted run left beside the files the installation writes (ctx.copiedFiles) and
 // the files its record lists:
 //   - a "<target>.tmp" whose content is a prefix of, or all of, the package's own item
-//     for that target (the run was writing it) is removed;
+//     for that target, at least one byte of it (the run was writing it; an empty file
+//     may as well be the user's) is removed;
 //   - a "<target>.bkp" beside a missing target is moved back when the package is the
 //     version its record lists and the backup holds exactly its item for that target
 //     (what the run moved aside: an uninstallation's, say).
-// Anything else there is left as it is, and the first such name goes to `left`: the
-// record keeps no content, so an update's backup of the earlier version cannot be told
-// from a file of the user's. Without a journal in force nothing is looked at.
+// Anything else there is left as it is and listed in ctx.leftovers, every such name, so
+// that one run tells the user all of them; `left` is the first. The record keeps no
+// content, so an update's backup of the earlier version cannot be told from a file of the
+// user's. A name that could not be taken ends the search (`left`, eLeftoversFailed).
+// Without a journal in force nothing is looked at.
 eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<char>& left);
 
-// The uninstallation's side: the names beside the files of `record` that may be an
-// interrupted run's while a journal of the package set aside is in force (none is taken:
-// without the package nothing vouches for them). False when they could not be listed.
+// The uninstallation's side: the names an interrupted run may have left while a journal
+// of the package set aside is in force, none of them taken (without the package nothing
+// vouches for them): those beside the files of `record`, and every other "*.tmp" and
+// "*.bkp" in the folders of its files and, all the way down, in the folders the package
+// made within its own folder and bases (where a run that added a file made its folder),
+// and those of its menu entries. Files a record lists are no leftovers. False when they
+// could not be listed.
 bool findRunLeftovers(const char* journalPath, cApplicationConfig* store, const char* code,
                       const sPkgRegistryRecord& record, _List<_guardchar<char> >& out);

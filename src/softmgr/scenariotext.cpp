@@ -97,6 +97,7 @@ private:
     int parseRun(const char* p);
     int parseDeprecate(const char* p);
     int finalChecks();
+    int checkSideNames(int& line);
 
     bool parseStrVal(const char*& p, _guardchar<char>& out);
     bool getStrVID(const char*& p, _guardchar<char>& id);
@@ -116,6 +117,8 @@ private:
     bool myTooLong = false;  // a string the data file cannot carry: the line reports eTxtBadString
     _typebuf<sDirId> myWalk;  // folders being visited, outermost first
     int myWalkDepth = 0;
+    int myLine = 0;             // of the line being parsed
+    _typebuf<int> myFileLines;  // the line of each file record
 };
 
 int cSoftPkgScenario::loadTextConfig(const char* path, int& line) {
@@ -152,6 +155,7 @@ int cSoftPkgTextLoader::load(const char* path, int& line) {
             line++;
             continue;
         }
+        myLine = line;
         int r = parseLine(p);
         if (r) return r;
         line++;
@@ -159,7 +163,8 @@ int cSoftPkgTextLoader::load(const char* path, int& line) {
     // A read error or an overlong line stops the lines early: never parse half a scenario.
     if (!f.valid()) return cSoftPkgScenario::eTxtNoFile;
     line = -1;
-    return finalChecks();
+    int r = finalChecks();
+    return r ? r : checkSideNames(line);
 }
 
 int cSoftPkgTextLoader::parseLine(const char* p) {
@@ -502,10 +507,13 @@ int cSoftPkgTextLoader::addFile(const cSoftPkgScenario::sIntFileDef& tpl, const 
     int index = sc.pkg.addPkgFile(source, openError);
     if (index < 0 && openError) return refuse(cSoftPkgScenario::eTxtBadSource, source, strerror(openError));
     if (index < 0) return refuse(cSoftPkgScenario::eTxtBadSource, source, "cannot be read or is too large");
+    long long at = sc.files.count();
+    if (at >= myFileLines.count && !myFileLines.reset(at ? at * 2 : 64)) return cSoftPkgScenario::eTxtBadSource;
     cSoftPkgScenario::sIntFileDef* r = sc.files.add();
     if (!r) return cSoftPkgScenario::eTxtBadSource;
     *r = tpl;
     r->item = (unsigned int)index;
+    myFileLines.ptr[at] = myLine;
     return 0;
 }
 
@@ -694,6 +702,51 @@ int cSoftPkgTextLoader::parseDeprecate(const char* p) {
     d->codename.attach(code.dettach());
     d->version = (unsigned short)v;
     return 0;
+}
+
+namespace {
+
+// A file record's target within its base: "<base id>\n<relative path>" (ids end at white
+// space, paths hold no control character).
+bool targetKey(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out) {
+    _guardchar<char> head;
+    return concatText(f.target.id ? f.target.id : "", "\n", head) &&
+           concatText(head.ptr, f.target.path ? f.target.path : "", out);
+}
+
+}  // namespace
+
+// Two targets of one base, one the other's with ".tmp" or ".bkp" appended, are refused at
+// the later of their lines, the other named.
+int cSoftPkgTextLoader::checkSideNames(int& line) {
+    cSideNameClash clash;
+    _guardchar<char> key;
+    long long i = 0;
+    for (auto* it = sc.files.head; it; it = it->next, i++)
+        if (!targetKey(it->value, key) || !clash.note(key.ptr, i)) return cSoftPkgScenario::eTxtBadSource;
+    const cSoftPkgScenario::sIntFileDef* plain = nullptr;
+    long long plainAt = 0, sideAt = -1;
+    for (auto* it = sc.files.head; it && !plain; it = it->next, plainAt++) {
+        if (!targetKey(it->value, key)) return cSoftPkgScenario::eTxtBadSource;
+        if ((sideAt = clash.find(key.ptr)) >= 0) plain = &it->value;
+    }
+    if (!plain) return 0;
+    auto* side = sc.files.head;
+    for (long long k = 0; k < sideAt; k++) side = side->next;
+    const char* plainPath = plain->target.path ? plain->target.path : "";
+    const char* sidePath = side->value.target.path;
+    int plainLine = myFileLines.ptr[plainAt - 1], sideLine = myFileLines.ptr[sideAt];
+    bool backup = strcmp(sidePath + strlen(sidePath) - 4, ".bkp") == 0, sideLater = sideLine >= plainLine;
+    static const char* const kWhy[2][2] = {
+        {"its temporary file would take the name of ", "its backup would take the name of "},
+        {"the installer's temporary name of ", "the installer's backup name of "}};
+    char other[32];
+    _sprintf_s(other, sizeof other, ", line %d", sideLater ? plainLine : sideLine);
+    _guardchar<char> reason;
+    concatText(kWhy[sideLater][backup], sideLater ? plainPath : sidePath, key);
+    concatText(key.ptr, other, reason);
+    line = sideLater ? sideLine : plainLine;
+    return refuse(cSoftPkgScenario::eTxtSideName, sideLater ? sidePath : plainPath, reason.ptr);
 }
 
 int cSoftPkgTextLoader::finalChecks() {

@@ -366,3 +366,17 @@ bool cSoftPkgScenario::definesInstallFolder() {
         if (e->value().find(key)) return true;
     return false;
 }
+
+bool cSideNameClash::note(const char* name, long long index) {
+    long long n = name ? (long long)strlen(name) : 0;
+    if (n <= 4 || (strcmp(name + n - 4, ".tmp") != 0 && strcmp(name + n - 4, ".bkp") != 0)) return true;
+    bool isNew = false;
+    long long* at = myBeside.insert(cStringKey(name, n - 4), isNew);
+    if (at && isNew) *at = index;
+    return at != nullptr;
+}
+
+long long cSideNameClash::find(const char* name) const {
+    const auto* e = myBeside.empty() || !name ? nullptr : myBeside.findEntry(cStringKey(name));
+    return e ? e->value() : -1;
+}

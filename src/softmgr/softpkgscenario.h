@@ -52,6 +52,7 @@ public:
         eTxtBadCodeName = 30,     // a code name outside letters, digits, ".", "_", "-" (1-128 bytes)
         eTxtVersionRange = 31,    // a version part outside 0-65535
         eTxtTooMany = 32,         // more records of one kind than a package may carry (see errorPath)
+        eTxtSideName = 33,        // a target is another's with ".tmp" or ".bkp" appended (see errorPath)
     };
 
     struct sPathDef {
@@ -289,6 +290,22 @@ private:
     _guardchar<char> myErrorReason;
     cTextArena myFileTexts;
     const char* myLastFileId = nullptr;
+};
+
+// Finds targets of which one is another with ".tmp" or ".bkp" appended. An installation
+// writes each file as "<target>.tmp" and keeps the file it replaces as "<target>.bkp"
+// until it ends, so a package that ships both would overwrite or remove its own file.
+// Every name is given twice: all of them to note(), then each to find().
+class cSideNameClash {
+public:
+    // Keeps a name that ends in ".tmp" or ".bkp" by the name it lies beside; false
+    // without memory.
+    bool note(const char* name, long long index);
+    // The index of a noted name that lies beside `name`, or -1.
+    long long find(const char* name) const;
+
+private:
+    cFasterTreeList<cStringKey, long long> myBeside;
 };
 
 // The three-letter code of a language number 0-10 ("ENG", "RUS", ...), null otherwise;

@@ -47,7 +47,10 @@ const sResultRow kRows[] = {
     {eAtInstallStart, eIIFinished, {kFin, eFinDone, eBoxInfo}},
     // Names the package, the journal and the system's reason in its "%s".
     {eAtInstallStart, eIIUnreadable, {kSoftm, eSoftmUnreadable, eBoxError}},
+    // Lists the names in its "%s".
     {eAtInstallStart, eIILeftover, {kIini, eIiniLeftover, eBoxError}},
+    // Names both files in its "%s".
+    {eAtInstallStart, eIISideName, {kIini, eIiniSideName, eBoxError}},
 
     // The location page names the file in question; what it cannot tell apart is a bad path.
     {eAtLocationPage, eIIOk, {nullptr, 0, eBoxNone}},
@@ -68,6 +71,7 @@ const sResultRow kRows[] = {
     {eAtLocationPage, eIIFinished, {kFsel, eFselBadPath, eBoxError}},
     {eAtLocationPage, eIIUnreadable, {kFsel, eFselBadPath, eBoxError}},
     {eAtLocationPage, eIILeftover, {kFsel, eFselBadPath, eBoxError}},
+    {eAtLocationPage, eIISideName, {kFsel, eFselSideName, eBoxError}},
 
     // The Finish page shows the text under eFinFailedTitle, the form without the wizard in
     // a box.

@@ -57,6 +57,7 @@ enum eFselMsg {
     eFselNoSpaceInfo = 12,
     eFselNoRoom = 13,
     eFselOwnFolder = 14,  // the program's own files: the store's folder, the manager's bundle
+    eFselSideName = 15,
 };
 
 // "pkgm::iini": the loading form of the installation start.
@@ -76,6 +77,8 @@ enum eIiniMsg {
     eIiniNoUpdate = 12,
     eIiniBusy = 13,
     eIiniLeftover = 14,
+    eIiniSideName = 15,
+    eIiniMore = 16,  // "and %s more", the count of names a list leaves out
 };
 
 // "pkgm::instp": the installation job's stages.

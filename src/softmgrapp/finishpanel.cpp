@@ -9,8 +9,16 @@
 #include "instengine/installfs.h"
 #include "softmgrapp/appcontrols.h"
 #include "softmgrapp/appmessages.h"
+#include "softmgrapp/jobforms.h"
 
 cFinishPanel::tStarter cFinishPanel::gStarter = startDetached;
+
+namespace {
+
+// The names in the run's way the page lists above their count: what fits beside the text.
+const int kLeftoversShown = 2;
+
+}  // namespace
 
 void cErrorDispl::onPaint(cCanvas* canvas) {
     sRect all = {0, 0, width(), height()};
@@ -67,7 +75,10 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         anchor(myMessage, 10, 40, -21, -61);
         myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
-        myMessage->setText(messageOf(resultMessage(eAtInstallEnd, ctx->result)), -1, true);
+        _guardchar<char> left;
+        if (ctx->result == eIJBadObject && !ctx->leftovers.empty())
+            leftoversMessage(ctx->leftovers, kLeftoversShown, left);
+        myMessage->setText(left.empty() ? messageOf(resultMessage(eAtInstallEnd, ctx->result)) : left.ptr, -1, true);
         repaint();
         return;
     }

@@ -153,6 +153,24 @@ void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& lef
     }
 }
 
+void leftoversMessage(const _List<_guardchar<char> >& leftovers, int shown, _guardchar<char>& out) {
+    _guardchar<char> list, joined;
+    long long listed = 0;
+    for (auto* it = leftovers.head; it && listed < shown; it = it->next, listed++) {
+        concatText(list.ptr, list.empty() ? "" : "\n", joined);
+        concatText(joined.ptr, it->value.ptr, list);
+    }
+    if (leftovers.count() > listed) {
+        char n[24];
+        _sprintf_s(n, sizeof n, "%lld", leftovers.count() - listed);
+        _guardchar<char> more;
+        fillText(str("pkgm::iini", eIiniMore, "and %s more"), {n}, more);
+        concatText(list.ptr, "\n", joined);
+        concatText(joined.ptr, more.ptr, list);
+    }
+    fillText(messageOf(resultMessage(eAtInstallStart, eIILeftover)), {list.ptr}, out);
+}
+
 // ---- the sent questions ----
 
 int cSentAsker::askLang(const _List<int>& langs, int current, const char* code) {
@@ -514,6 +532,8 @@ bool cInstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
                 unfinishedMessage(name, m);
             } else if (r == eIIUnreadable) {
                 unreadableMessage(name, ctx ? ctx->messagePath.ptr : "", ctx ? ctx->messageError : 0, m);
+            } else if (r == eIILeftover && ctx) {
+                leftoversMessage(ctx->leftovers, kLeftoversShown, m);
             } else {
                 fillText(messageOf(message), {ctx ? ctx->messagePath.ptr : ""}, m);
             }
@@ -553,7 +573,10 @@ public:
             const sMessageRef* message = resultMessage(eAtInstallEnd, r);
             if (r != eIJOk) {
                 _guardchar<char> m;
-                fillText(messageOf(message), {ctx->messagePath.ptr}, m);
+                if (r == eIJBadObject && !ctx->leftovers.empty())
+                    leftoversMessage(ctx->leftovers, kLeftoversShown, m);
+                else
+                    fillText(messageOf(message), {ctx->messagePath.ptr}, m);
                 appMessageBox(this, nullptr, message ? message->kind : eBoxError, m.ptr);
             }
             // Installed without its record is still installed.

@@ -125,6 +125,9 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
 // the user's (the first dozen), one a line.
 void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
                         const _List<_guardchar<char> >& keptFor, _guardchar<char>& out);
+// The installer's "an interrupted run may have left these names" with the names in the
+// run's way, one a line: the first `shown`, then how many more.
+void leftoversMessage(const _List<_guardchar<char> >& leftovers, int shown, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

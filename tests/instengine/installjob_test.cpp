@@ -319,6 +319,48 @@ TEST_F(InstallJob, UsersOwnTmpAndBkpNamesAreNeverTaken) {
     }
 }
 
+// A package an older maker built with a file and its temporary or backup name beside it
+// (the run would overwrite or remove its own file) is refused before any change, both
+// files named, as a first installation and as an update; such a name alone installs.
+TEST_F(InstallJob, FileAndItsSideNameInOnePackageAreRefusedBeforeAnyChange) {
+    struct Case {
+        const char* name;  // what version 2's "share/new/added.txt" becomes
+        bool update;
+        unsigned int init;
+    } cases[] = {{"bin/tool.bkp", false, eIISideName}, {"bin/tool.tmp", true, eIISideName},
+                 {"doc/notes.bkp", false, eIIOk}, {"share/added.tmp", true, eIIOk}};
+    for (const Case& c : cases) {
+        // Through the real writer: the maker itself refuses the pair.
+        const std::string pkg = work.path() + "/paired.data";
+        cSoftPkgScenario s;
+        int line = 0;
+        ASSERT_EQ(s.loadTextConfig((work.path() + "/src-org.qmx.test.pkg-2.0/scenario.txt").c_str(), line), 0);
+        for (auto* it = s.files.head; it; it = it->next)
+            if (strcmp(it->value.target.path, "share/new/added.txt") == 0) it->value.target.path = s.keepFilePath(c.name);
+        cFileIO out;
+        ASSERT_TRUE(out.create(pkg.c_str()) && s.saveBinConfig(&out)) << c.name;
+        out.close();
+        PrivateHome home;
+        cMemConfig store;
+        if (c.update) {
+            ASSERT_EQ(install(v1, home, &store).job, 0u);
+        }
+        const Tree before = installed(home);
+        const std::vector<std::string> recorded = registeredFiles(store);
+        RunResult r = install(pkg, home, &store);
+        EXPECT_EQ(r.init, c.init) << c.name;
+        if (c.init == eIIOk) {
+            EXPECT_EQ(r.job, 0u) << c.name << " " << r.message;
+            EXPECT_EQ(installed(home)[c.name], "new in v2") << c.name;
+            continue;
+        }
+        const std::string plain = home.installFolder() + "/bin/tool";
+        EXPECT_EQ(r.message, plain + "\n" + home.installFolder() + "/" + c.name);
+        EXPECT_EQ(diff(installed(home), before), "") << c.name;
+        EXPECT_EQ(registeredFiles(store), recorded) << c.name;
+    }
+}
+
 TEST_F(InstallJob, BusyFileAskedThenRetriedOrGivenUp) {
     // The first file that would be backed up cannot be opened for writing.
     PrivateHome home;

@@ -105,6 +105,7 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         const char* suffix;
         int code;
         int line;  // -1: the checks after the last line
+        const char* detail = nullptr;  // the failure's second line ("path: reason")
     } cases[] = {
         {"", 0, -1},
         {"# comment\n\n   \t\n", 0, -1},
@@ -164,6 +165,13 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         {"[Install]\n\"@DIR@/a.txt\" = \"/opt/tool\" \"a.txt\"\n", 0, -1},
         {"[Install]\n\"@DIR@/empty.txt\" = $pgm \"e\"\n", 0, -1},
         {"[Install]\n\"@DIR@/cyc/loop\" = $pgm \"l\"\n", 29, 9},
+        // A target beside another of its base: the installer's temporary or backup name.
+        {"[Install]\n\"@DIR@/a.txt\" = $pgm \"b/x\"\n\"@DIR@/a.txt\" = $pgm \"b/x.bkp\"\n", 33, 10,
+         "b/x.bkp: the installer's backup name of b/x, line 9"},
+        {"[Install]\n\"@DIR@/a.txt\" = $pgm \"x.tmp\"\n\"@DIR@/a.txt\" = $pgm \"x\"\n", 33, 10,
+         "x: its temporary file would take the name of x.tmp, line 9"},
+        {"[Install]\n\"@DIR@/a.txt\" = $pgm \"x.bkp\"\n\"@DIR@/a.txt\" = $pgm \"x.bkp.tmp.bkp\"\n", 0, -1},
+        {"[Install]\n\"@DIR@/a.txt\" = $pgm \"x\"\n\"@DIR@/a.txt\" = \"/opt/tool\" \"x.bkp\"\n", 0, -1},
         {"[Menu]\n$hello = $pgm \"a\", $pgm \"i\", 9\n", 6, 9},
         {"[Menu]\n$nosuch = $pgm \"a\", $pgm \"i\"\n", 7, 9},
         {"[Menu]\n$.0000 = $pgm \"a\", $pgm \"i\"\n", 7, 9},
@@ -213,6 +221,7 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         int line;
         EXPECT_EQ(fx.load(s, std::string(kPrefix) + c.suffix, line), c.code);
         EXPECT_EQ(line, c.line);
+        if (c.detail) EXPECT_EQ(std::string(s.errorPath()) + ": " + s.errorReason(), c.detail);
     }
 }
 

@@ -50,15 +50,21 @@ TEST_F(FinishPanel, ResultTextsAndColours) {
         const char* message;
         unsigned int colour;
         long long boxes;
+        int leftovers = 0;  // names in the run's way
     } cases[] = {
         {0, "Installation completed successfully.", "Application can now be started", 0x655654, 3},
         {1, "Installation completed with an error:", "There is an object in the target folder", 0x4040A0, 0},
+        {1, "Installation completed with an error:",
+         "An interrupted installation or removal may have left these files:\n/f0.tmp\n/f1.tmp\nand 3 more\n",
+         0x4040A0, 0, 5},
         {10, "Installation completed with an error:", "Installation was aborted.", 0x4040A0, 0},
         {11, "Installation completed with an error:", "The software was installed successfully, however", 0x4040A0, 0},
         {12, "Installation completed with an error:", "", 0x4040A0, 0},  // unknown code: no message
     };
     for (const Case& c : cases) {
         ctx.result = c.result;
+        ctx.leftovers.destroy();
+        for (int i = 0; i < c.leftovers; i++) ctx.leftovers.add()->set(("/f" + std::to_string(i) + ".tmp").c_str());
         panel.init(&ctx);
         EXPECT_STREQ(panel.titleText(), c.title) << c.result;
         if (c.message) {

@@ -159,7 +159,7 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
              EXPECT_TRUE(writeTextFile(h.journal(), "QMXINFLIGHT 1\nstate maybe\nend 0\n") &&
                          writeTextFile(h.installFolder() + "/a.txt.bkp", "mine"));
          },
-         pkg, "An interrupted installation or removal may have left this file:\n", eIILeftover},
+         pkg, "An interrupted installation or removal may have left these files:\n", eIILeftover},
     };
     for (auto& c : cases) {
         PrivateHome home;
@@ -457,10 +457,11 @@ TEST_F(JobForms, WindowlessMessageForm) {
     }
 }
 
-// What is said of an interrupted run's journal (set aside, unreadable), of a name it may
-// have left and of the names an uninstallation left fits a 1024-pixel screen in every
-// language: no line of the box wider than 900 pixels in its font, the OK button on the
-// screen. Snapshots in English, German and Japanese.
+// What is said of an interrupted run's journal (set aside, unreadable), of the names it
+// may have left (a dozen and how many more), of the names an uninstallation left and of a
+// package's file beside its own backup name fits a 1024-pixel screen in every language: no
+// line of the box wider than 900 pixels in its font, the OK button on the screen.
+// Snapshots in English, German and Japanese.
 TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     cMemConfig store;
     store.setParamStr("install/org.example.drawing/name", "Example Drawing Tools", -1);
@@ -470,22 +471,24 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     sSetAsideJournal* a = aside.add();
     a->code.set("org.example.drawing");
     a->path.set((journal + ".refused~2").c_str());
-    _List<_guardchar<char> > leftovers;
+    _List<_guardchar<char> > leftovers, many;
     for (const char* suffix : {".bkp", ".tmp"}) leftovers.add()->set((file + suffix).c_str());
     _List<_guardchar<char> > keptFor;
     keptFor.add()->set("Example Drawing Tools Classic");
+    for (int i = 0; i < 14; i++) many.add()->set((file + "-" + std::to_string(i) + ".tmp").c_str());
     for (int l = 0; l < gSOPKGLangTable_count; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
-        _guardchar<char> setAside, unreadable, deregistered;
+        _guardchar<char> setAside, unreadable, deregistered, left;
         setAsideMessage(&store, aside, setAside);
         unreadableMessage("Example Drawing Tools", journal.c_str(), EIO, unreadable);
         uninstalledMessage(eUNDeregistered, leftovers, keptFor, deregistered);
-        std::string left = messageOf(resultMessage(eAtInstallStart, eIILeftover));
-        left.replace(left.find("%s"), 2, file + ".bkp");
+        leftoversMessage(many, 12, left);
+        std::string sideName = messageOf(resultMessage(eAtInstallStart, eIISideName));
+        sideName.replace(sideName.find("%s"), 2, file + "\n" + file + ".bkp");
         const std::pair<const char*, std::string> texts[] = {
-            {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left},
-            {"deregistered", deregistered.ptr}};
+            {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left.ptr},
+            {"deregistered", deregistered.ptr}, {"side_name", sideName}};
         for (auto& t : texts) {
             int widest = -1;
             script.answer = [&](cChildElement* root, int depth) {

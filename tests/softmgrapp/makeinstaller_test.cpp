@@ -225,8 +225,8 @@ TEST_F(MakeInstaller, NamesAreEscapedAndVersionsCut) {
     EXPECT_NE(lines.find("\nNSHumanReadableCopyright=\n"), std::string::npos);  // no copyright given
 }
 
-// What cannot be packed fails the make with its code, and the path and the reason on
-// the line after it; nothing is written.
+// What cannot be packed or installed fails the make with its code, and the path and the
+// reason on the line after it; nothing is written.
 TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
     testutil::TempDir src;
     smallScenario(src, "");
@@ -235,12 +235,16 @@ TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
     ASSERT_EQ(mkfifo(src.file("tree/pipe").c_str(), 0600), 0);
     ASSERT_TRUE(apptest::makeDirs(src.file("ctl")));
     writeText(src.file("ctl/bad\x01name"), "x");
+    ASSERT_TRUE(apptest::makeDirs(src.file("pair")));
+    writeText(src.file("pair/f"), "f");
+    writeText(src.file("pair/f.bkp"), "the package's own");
     struct {
         std::string folder, output;
     } cases[] = {
         {"tree", " - at line 6: error code 26!\n   " + src.file("tree/pipe") + ": a FIFO\n"},
         {"ctl",
          " - at line 6: error code 23!\n   " + src.file("ctl/bad\x01name") + ": a name with a control character\n"},
+        {"pair", " - at line 6: error code 33!\n   x/f.bkp: the installer's backup name of x/f, line 6\n"},
     };
     for (auto& c : cases) {
         std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = \"" +

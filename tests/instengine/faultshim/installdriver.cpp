@@ -55,6 +55,7 @@ int install(cCIAppConfig& store, const char* package, const char* folder, const 
     unsigned int job = r == eIIOk ? runInstallJob(ctx, nullptr, &asker) : 1;
     disarm();
     printf("checks %u job %u result %u %s\n", r, job, ctx.result, ctx.messagePath.ptr ? ctx.messagePath.ptr : "");
+    for (auto* it = ctx.leftovers.head; it; it = it->next) printf("left %s\n", it->value.ptr);
     if (r == eIINoUpdate) return 3;
     return (r == eIIOk && job == 0) || r == eIIFinished ? 0 : 1;
 }
