@@ -282,6 +282,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
             EXPECT_TRUE(apptest::exists(home.installFolder() + "/a.txt"));
             ASSERT_EQ(unlink(journal.c_str()), 0);
             ASSERT_EQ(rmdir((home.installFolder() + "/stuck").c_str()), 0);
+            unlink((home.installFolder() + "/stuck.bkp").c_str());
             store.removeSection("install/org.qmx.other");
             continue;
         }
