@@ -130,8 +130,7 @@ WindowManager::WindowManager(const std::string& display) {
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
-        execlp("openbox", "openbox", (char*)nullptr);
-        _exit(127);
+        testutil::execPeer({"openbox"});
     }
     usleep(500000);
 }
