@@ -8,11 +8,12 @@
 # The targets run side by side, one per processor, each bounded in time as well.
 # A target passes only when the fuzzer itself reports every run asked for, each of its seeds
 # alone reaches more code than no input, and so does its largest seed padded to the longest
-# input a run makes (-max_len), and it covered at least its floor of code edges
-# (fuzz/edges_floor.txt, measured at the run count written there, which is the least a run may
-# ask for): a target that stopped reaching its parser, or a harness that drops an input, a long
-# one included, fails. fuzz/corpus/<name>/ holds a target's seeds
-# (it must have some), fuzz/<name>.dict its dictionary (magic strings and keywords of its format).
+# input a run makes (-max_len), that seed whole reaches code its first half does not, and it
+# covered at least its floor of code edges (fuzz/edges_floor.txt, measured at the run count
+# written there, which is the least a run may ask for): a target that stopped reaching its
+# parser, or a harness that drops an input, a long one included, or cuts it short, fails.
+# fuzz/corpus/<name>/ holds a target's seeds (it must have some), fuzz/<name>.dict its
+# dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000; fewer than the floors' count fails)
 # FUZZ_MAX_TIME caps one target's run in seconds (default 600); a capped run fails.
 set -euo pipefail
@@ -127,33 +128,52 @@ run_one() {
   # Padded with newlines, which a text reader takes as blank lines and a picture decoder as
   # bytes past its end or more data (zeros would end a text at once). (Only here: fuzzing from
   # a seed that long would slow the run down many times.)
+  # And a harness that cuts its input short reaches as far as before on the seeds shorter than
+  # its cut: so the largest seed whole must reach code, or code as many more times, that its
+  # first half does not (libFuzzer's features: the edges and how often each ran).
   local bare seed_cov dropped="" largest
+  # seed_cov <cov:|ft:> <libFuzzer arguments>: that figure of the inputs given, run once each.
   seed_cov() {
+    local figure=$1
+    shift
     rm -rf "$work/probe" && mkdir "$work/probe"
     (cd "$work" && env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" \
       UBSAN_OPTIONS="$UBSAN_OPTIONS" "${fixed[@]}" "$work/target" -runs=0 -max_len="$maxlen" -timeout=60 \
       -rss_limit_mb=2048 "$@" "$work/probe") 2>&1 |
-      awk '/INITED/ { for (i = 1; i < NF; i++) if ($i == "cov:") c = $(i + 1) } END { print c + 0 }'
+      awk -v f="$figure" '/INITED/ { for (i = 1; i < NF; i++) if ($i == f) c = $(i + 1) } END { print c + 0 }'
   }
-  bare=$(seed_cov)
+  bare=$(seed_cov cov:)
   i=0
   while read -r f; do
     i=$((i + 1))
-    if [ "$(seed_cov -seed_inputs="$work/seeds/$(printf %06d "$i")")" -le "$bare" ]; then
-      dropped="its seed ${f#"$root/"} ($(stat -c %s "$f") bytes) reaches no more code than no input ($bare edges)"
+    if [ "$(seed_cov cov: -seed_inputs="$work/seeds/$(printf %06d "$i")")" -le "$bare" ]; then
+      dropped="its seed ${f#"$root/"} ($(stat -c %s "$f") bytes) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
       break
     fi
   done < <(find "$corpus" -type f | LC_ALL=C sort)
   largest=$(find "$corpus" -type f -printf '%s %p\n' | LC_ALL=C sort -k1,1nr -k2 | awk 'NR == 1 { print substr($0, index($0, " ") + 1) }')
   if [ -z "$dropped" ] && [ "$(stat -c %s "$largest")" -lt "$maxlen" ]; then
     { cat "$largest"; head -c $((maxlen - $(stat -c %s "$largest"))) /dev/zero | tr '\0' '\n'; } >"$work/padded"
-    if [ "$(seed_cov -seed_inputs="$work/padded")" -le "$bare" ]; then
-      dropped="its seed ${largest#"$root/"} padded with newlines to $maxlen bytes (-max_len) reaches no more code than no input ($bare edges)"
+    if [ "$(seed_cov cov: -seed_inputs="$work/padded")" -le "$bare" ]; then
+      dropped="its seed ${largest#"$root/"} padded with newlines to $maxlen bytes (-max_len) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
+    fi
+  fi
+  if [ -z "$dropped" ]; then
+    local size half
+    size=$(stat -c %s "$largest")
+    cp "$largest" "$work/whole"
+    head -c $((size / 2)) "$largest" >"$work/halfw"
+    # The half twice against the half and the whole: a second run of a harness takes paths of
+    # its own (what its first run set up), which the whole must not be credited with.
+    cp "$work/halfw" "$work/halfx"
+    half=$(seed_cov ft: -seed_inputs="$work/halfw,$work/halfx")
+    if [ "$(seed_cov ft: -seed_inputs="$work/halfw,$work/whole")" -le "$half" ]; then
+      dropped="its largest seed ${largest#"$root/"} ($size bytes) reaches no code whole that its first $((size / 2)) bytes do not ($half features): the harness cuts its input short, or that seed's end is never read"
     fi
   fi
   if [ -n "$dropped" ]; then
     rm -rf "$work"
-    echo "FAILED: $dropped: the harness drops it, or it no longer reaches its reader" >"$build/$name.result"
+    echo "FAILED: $dropped" >"$build/$name.result"
     return
   fi
   (cd "$work" && env -i PATH=/usr/bin:/bin ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" \

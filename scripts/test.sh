@@ -29,6 +29,47 @@ export BUILD_DIR=${BUILD_DIR:-$root/build-test}
 # fault fails its test.
 . "$root/scripts/sanitizer_env.sh" "detect_leaks=1:handle_segv=1"
 
+# The tests' temporary folders go to a fresh folder, which must be empty again afterwards
+# (open to all as /tmp is: some tests hand their folders to an ordinary user).
+scratch=$(mktemp -d)
+chmod 1777 "$scratch"
+trap 'rm -rf "$scratch"' EXIT
+# What this machine has that some tests may skip without (tests/ci_skips.txt's sha and nobody
+# lines): a skip for the lack of what is there is a fault. The superuser runs some tests as
+# uid 65534, which a user namespace that maps only the superuser does not have; and that user
+# must reach the folder (a TMPDIR inside a private folder: then the tests' go to /tmp instead).
+present=
+if [ -z "${QMX_NO_CPU_SHA:-}" ] && awk '/^flags/ { for (i = 3; i <= NF; i++) n += $i == "sha_ni" || $i == "ssse3" || $i == "sse4_1"; exit }
+  END { exit n != 3 }' /proc/cpuinfo; then
+  present+=" sha"
+fi
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@" 2>/dev/null; }
+if [ "$(id -u)" -ne 0 ]; then
+  present+=" nobody"
+elif as_nobody true; then
+  present+=" nobody"
+  if ! as_nobody test -w "$scratch" -a -x "$scratch"; then
+    echo "note: uid 65534 cannot reach $scratch (TMPDIR=${TMPDIR:-}): the tests' temporary folders go to /tmp"
+    rm -rf "$scratch"
+    scratch=$(mktemp -d /tmp/tmp.XXXXXXXXXX)
+    chmod 1777 "$scratch"
+  fi
+fi
+# Room for what the tests hold there at once, checked before the build: at its peak a whole
+# run held 324 MiB one test at a time (most of it one test's package of more than 64 MB, which
+# the engine unpacks on several threads, with its sources and the maker's spool), 388 MiB two
+# at a time and 445 MiB eight at a time (README, "Testing"). A folder short of that runs fewer
+# tests at once, or none: the run stops here rather than fail tests with messages that read as
+# the program's faults.
+need_mb() { echo $((400 + 10 * $1)); }
+free_mb=$(df --output=avail -m "$scratch" | tail -1 | tr -d ' ')
+jobs=$(nproc)
+while [ "$jobs" -gt 1 ] && [ "$free_mb" -lt "$(need_mb "$jobs")" ]; do jobs=$((jobs - 1)); done
+[ "$free_mb" -ge "$(need_mb 1)" ] || fail "the tests' temporary folder $scratch has $free_mb MiB free, and a run needs \
+$(need_mb 1) MiB: point TMPDIR at a folder with more room (TMPDIR=/var/tmp bash scripts/test.sh)"
+[ "$jobs" -eq "$(nproc)" ] || echo "note: the tests' temporary folder $scratch has $free_mb MiB free, short of the \
+$(need_mb "$(nproc)") MiB that $(nproc) tests at once need: $jobs run at once (a TMPDIR with more room runs more)"
+
 # Line tables only (-g1): sanitizer reports keep their files and lines, and the build
 # (mostly the tests) takes about a quarter less time than with full debug information.
 lines_only="-O2 -g1 -DNDEBUG"
@@ -109,35 +150,9 @@ junit=$BUILD_DIR/ctest-junit.xml
 # counts, CTest's being only the exit status.
 results=$BUILD_DIR/gtest-results
 rm -rf "$junit" "$results"
-# The tests' temporary folders go to a fresh folder, which must be empty again afterwards
-# (open to all as /tmp is: some tests hand their folders to an ordinary user).
-scratch=$(mktemp -d)
-chmod 1777 "$scratch"
-trap 'rm -rf "$scratch"' EXIT
-# What this machine has that some tests may skip without (tests/ci_skips.txt's sha and nobody
-# lines): a skip for the lack of what is there is a fault. The superuser runs some tests as
-# uid 65534, which a user namespace that maps only the superuser does not have; and that user
-# must reach the folder (a TMPDIR inside a private folder: then the tests' go to /tmp instead).
-present=
-if [ -z "${QMX_NO_CPU_SHA:-}" ] && awk '/^flags/ { for (i = 3; i <= NF; i++) n += $i == "sha_ni" || $i == "ssse3" || $i == "sse4_1"; exit }
-  END { exit n != 3 }' /proc/cpuinfo; then
-  present+=" sha"
-fi
-as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@" 2>/dev/null; }
-if [ "$(id -u)" -ne 0 ]; then
-  present+=" nobody"
-elif as_nobody true; then
-  present+=" nobody"
-  if ! as_nobody test -w "$scratch" -a -x "$scratch"; then
-    echo "note: uid 65534 cannot reach $scratch (TMPDIR=${TMPDIR:-}): the tests' temporary folders go to /tmp"
-    rm -rf "$scratch"
-    scratch=$(mktemp -d /tmp/tmp.XXXXXXXXXX)
-    chmod 1777 "$scratch"
-  fi
-fi
 # A passed test's output is kept in the report from its end (where GoogleTest's verdict is).
 ctest_status=0
-(cd "$BUILD_DIR" && TMPDIR=$scratch ctest --output-on-failure -j"$(nproc)" --timeout 600 --no-tests=error \
+(cd "$BUILD_DIR" && TMPDIR=$scratch ctest --output-on-failure -j"$jobs" --timeout 600 --no-tests=error \
   --output-junit "$junit" --test-output-size-passed 4096 --test-output-truncation head) || ctest_status=$?
 # The SHA code as on a CPU without its extensions, on every machine: test_hash again with
 # QMX_NO_CPU_SHA set, where the tests of the extension code skip and every other one passes.

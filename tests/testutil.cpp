@@ -50,20 +50,23 @@ const bool kXdgFoldersCleared = [] {
 // program under test), has a scratch HOME of its own, removed at the program's end: nothing is
 // read from the runner's home or left in it, and a runner whose HOME cannot be written runs
 // the tests all the same. Tests that look at a home folder point HOME at one of their own.
+// Peer tools start in it too (execPeer).
 void removeTree(const std::string& path);
+std::string gScratchHome;
 const bool kScratchHome = [] {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmxhome.XXXXXX";
-    static std::vector<char> home(tmpl.c_str(), tmpl.c_str() + tmpl.size() + 1);
+    std::vector<char> home(tmpl.c_str(), tmpl.c_str() + tmpl.size() + 1);
     if (!mkdtemp(home.data())) {
         fprintf(stderr, "testutil: cannot make a scratch HOME (%s): %s\n", home.data(), strerror(errno));
         return false;
     }
+    gScratchHome = home.data();
     setenv("HOME", home.data(), 1);
     static const pid_t owner = getpid();
     // Not in a forked child that exits: the folder is its parent's.
     atexit([] {
-        if (getpid() == owner) removeTree(home.data());
+        if (getpid() == owner) removeTree(gScratchHome);
     });
     return true;
 }();
@@ -206,6 +209,18 @@ bool haveTool(const std::string& tool) {
     return false;
 }
 
+void execPeer(const std::vector<std::string>& argv) {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");  // gettext's list of languages, read besides the locale
+    // A user that cannot reach the scratch folder (uid 65534) starts in "/", where it writes nothing.
+    if (gScratchHome.empty() || chdir(gScratchHome.c_str()) != 0) (void)!chdir("/");
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
 int run(const std::vector<std::string>& argv, std::string* out) {
     int fds[2];
     if (out && pipe(fds) != 0) return -1;
@@ -223,11 +238,7 @@ int run(const std::vector<std::string>& argv, std::string* out) {
             if (!out) dup2(devnull, 1);
             dup2(devnull, 2);
         }
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execPeer(argv);
     }
     if (out) {
         close(fds[1]);
@@ -265,9 +276,7 @@ Xvfb::Xvfb() {
         std::string fd = std::to_string(fds[1]);
         // -displayfd: the server takes a free display number and writes it to us;
         // -noreset: it does not reset (and refuse clients meanwhile) when its last client leaves.
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-               "-noreset", (char*)nullptr);
-        _exit(127);
+        execPeer({"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
     }
     close(fds[1]);
     if (myPid < 0) {

@@ -33,9 +33,15 @@ bool makeSocketFile(const std::string& path);
 
 // True when `tool` is found on PATH (tests that need a peer skip without it).
 bool haveTool(const std::string& tool);
-// Runs an argument vector, returns its exit status (-1 when it could not start);
-// standard output is collected into `out` when given.
+// Runs a peer tool's argument vector (see execPeer), returns its exit status (-1 when it
+// could not start); standard output is collected into `out` when given.
 int run(const std::vector<std::string>& argv, std::string* out = nullptr);
+// Ends a child forked to start a peer tool (an oracle, a server, a window manager) by starting
+// it: in the C.UTF-8 locale whatever the runner's (LC_ALL, which LANG and every LC_* give way
+// to), in this test program's scratch folder, so that no peer answers by the runner's locale
+// and nothing a peer writes beside it lands in the build tree; exit status 127 when it cannot
+// start. The program under test is started otherwise and keeps the runner's locale.
+[[noreturn]] void execPeer(const std::vector<std::string>& argv);
 
 // A private Xvfb server on a display number it picks itself (-displayfd), handed out
 // only once its display answers; ended with the object (or with the test process).

@@ -276,13 +276,18 @@ void FaultRig::setUp() {
 
     // One driver serves all runs, each in a child of its own, through the layer (which
     // leaves the flushes out); a run without a mode is not faulted.
-    const std::string asan = sanitizerRuntime();
+    // LD_PRELOAD is split at blanks and colons: the layer goes by a link in the scratch folder,
+    // whatever the build folder's path.
+    const std::string asan = sanitizerRuntime(), layer = work + "/faultshim.so";
+    ASSERT_EQ(symlink(shim.c_str(), layer.c_str()), 0) << layer;
+    for (const std::string& p : {asan, layer})
+        ASSERT_EQ(p.find_first_of(" :"), std::string::npos) << "LD_PRELOAD would split " << p << " at a blank or colon";
     std::vector<std::string> env;
     for (char** e = environ; *e; e++)
         if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DATA_HOME=", 14) && strncmp(*e, "LD_PRELOAD=", 11))
             env.push_back(*e);
     env.push_back("HOME=" + home);
-    env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + shim);
+    env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + layer);
     env.push_back("QMXFAULT_NOSYNC=1");
     env.push_back("QMXFAULT_READPATH=.data");  // the packages
     if (!root.empty()) env.push_back("QMXDRIVER_ROOT=" + root);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "testutil.h"
 
 class PyServer {
 public:
@@ -22,18 +21,17 @@ public:
     explicit PyServer(const std::vector<std::string>& args) {
         int fds[2];
         if (pipe(fds) != 0) return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::vector<std::string> all = {"python3", "-u"};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawnp(&myPid, "python3", &fa, nullptr, argv.data(), environ) != 0) myPid = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        std::vector<std::string> argv = {"python3", "-u"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        myPid = fork();
+        if (myPid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) dup2(null, 2);
+            testutil::execPeer(argv);
+        }
         close(fds[1]);
         myOut = fds[0];
         if (myPid > 0) readPort();

@@ -140,7 +140,7 @@ TEST(WinShortcut, LnkinfoReadsEveryField) {
         SCOPED_TRACE(k.name);
         ASSERT_TRUE(createWinShortcut("x.lnk", k.target, k.workDir, k.icon, k.iconIndex, k.description, false,
                                       k.arguments));
-        std::vector<std::string> got = lnkinfoFields("x.lnk");
+        std::vector<std::string> got = lnkinfoFields(c.t.file("x.lnk"));
         size_t at = 0;
         for (const std::string& f : k.fields) {
             size_t i = at;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "softmgrapp/jobforms.h"
+#include "softmgrapp/makeinstaller.h"
 #include "softmgrapp/processhooks.h"
 #include "softmgrapp/sopkglang.h"
 #include "softmgrapp/updatecheck.h"
@@ -88,6 +89,15 @@ Result runProgram(const std::string& program, const std::vector<std::string>& ar
 
 std::string stagedProgram() { return std::string(QMX_BINARY_DIR) + "/SoftManager.app/Contents/MacOS/softmgr"; }
 std::string stagedIcon() { return std::string(QMX_BINARY_DIR) + "/SoftManager.app/Contents/Resources/icon.icns"; }
+int makeBundle(const std::string& scenario, const std::string& bundle, const std::string& cwd) {
+    testutil::TempDir standIn;
+    const std::string exe = installtest::makeStandInBundle(standIn.path());
+    char old[4096];
+    if (!getcwd(old, sizeof old) || (!cwd.empty() && chdir(cwd.c_str()) != 0)) return -1;
+    int made = makeInstaller(exe.c_str(), scenario.c_str(), bundle.c_str(), nullptr);
+    return chdir(old) == 0 ? made : -1;
+}
+
 std::string exampleDir() { return std::string(QMX_TESTS_DIR) + "/../examples/hello"; }
 
 void useLanguage(int lang) {
@@ -130,8 +140,7 @@ WindowManager::WindowManager(const std::string& display) {
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
-        execlp("openbox", "openbox", (char*)nullptr);
-        _exit(127);
+        testutil::execPeer({"openbox"});
     }
     usleep(500000);
 }

@@ -30,6 +30,10 @@ Result runProgram(const std::string& program, const std::vector<std::string>& ar
 // The staged development bundle's executable and icon (built with the tests).
 std::string stagedProgram();
 std::string stagedIcon();
+// Makes the bundle of `scenario` at `bundle` as "make" does, in this process and in `cwd`
+// (unchanged when empty), its installer a stand-in of a few bytes in place of a copy of the
+// whole program: for tests that read a bundle but never run its installer. make's result.
+int makeBundle(const std::string& scenario, const std::string& bundle, const std::string& cwd = "");
 // The example package folder.
 std::string exampleDir();
 

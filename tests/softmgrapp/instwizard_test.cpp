@@ -66,14 +66,10 @@ public:
 class InstWizard : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string prog = apptest::stagedProgram();
-        if (!apptest::exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
         installProcessHooks(nullptr, false);
         cSOPKGLang::applyLang(eLangENG);
         bundle = out.file("HelloTool.app");
-        apptest::Result r =
-            apptest::runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), apptest::exampleDir());
-        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        ASSERT_EQ(apptest::makeBundle("scenario.txt", bundle, apptest::exampleDir()), 0);
         maker.setModalScript(&script);
         maker.setIdleTimeout(20000);
         cFinishPanel::gStarter = recordStart;

@@ -392,12 +392,9 @@ TEST_F(Manager, RefreshShowsAndKeepsItsFocusAndTabPassesTheLinks) {
 // form earlier versions wrote start the same. A folder with a double quote keeps only the
 // link whose record can hold it.
 TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
-    std::string prog = stagedProgram();
-    if (!exists(prog)) GTEST_SKIP() << "staged program missing: " << prog;
     PrivateHome home;
     std::string bundle = work.file("HelloTool.app");
-    Result made = runProgram(prog, {"make", "scenario.txt", bundle}, home.path(), exampleDir());
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    ASSERT_EQ(makeBundle("scenario.txt", bundle, exampleDir()), 0);
     // One stand-in for the program and the opener: it writes how it was started.
     const std::string standIn =
         "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$QMX_TEST_RECORD.tmp\"\n"

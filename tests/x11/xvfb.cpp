@@ -52,11 +52,7 @@ int spawn(const std::vector<std::string>& argv, const std::string* input, int* o
         close(out[0]);
         close(out[1]);
         setenv("DISPLAY", display().c_str(), 1);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back((char*)a.c_str());
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        testutil::execPeer(argv);
     }
     close(out[1]);
     if (pid < 0) {
