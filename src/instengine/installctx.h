@@ -60,12 +60,14 @@ const unsigned char kUnchangedFile = 0xFF;
 //    "pgm" and rebuilds copiedFiles and messagePath; the selection of packagesForRemoval.
 //    The removal job then owns packagesForRemoval (each one's result; the removed ones
 //    leave the list) until its end.
-// 4. The installation job (runInstallJob): writes result, messagePath, leftovers,
-//    madeFolders, newShortcuts, journalPath and the store's record; reads the rest.
+// 4. The installation job (runInstallJob): writes result, messagePath, leftovers, the
+//    lists of what it leaves (keptFiles ... notRemoved), madeFolders, newShortcuts,
+//    journalPath and the store's record; reads the rest.
 //    copiedFiles stays as it was: the UI thread reads its targets meanwhile as the job's
 //    stage lines. Its questions are sent actions, answered while it waits.
-// 5. UI thread, after the job's end: reads result, messagePath and leftovers (the Finish
-//    page), sets result itself only where no job ran, and closes packageFile.
+// 5. UI thread, after the job's end: reads result, messagePath, leftovers and what the
+//    run left (the Finish page), sets result itself only where no job ran, and closes
+//    packageFile.
 struct sPkgInstallContext : public cSoftPkgScenario {
     _guardchar<char> executablePath;
     _guardchar<char> packagePath;
@@ -90,6 +92,13 @@ struct sPkgInstallContext : public cSoftPkgScenario {
     // interrupted run's whose journal was set aside, or the user's): the start's
     // eIILeftover, the job's eIJBadObject. The message path is the first.
     _List<_guardchar<char> > leftovers;
+    // What a committed run leaves of the earlier installation's files and menu entries
+    // that the new version no longer has, named in its result: those another package's
+    // record lists (keptFiles; those packages' names in keptFor), those the earlier record
+    // may not take (refusedFiles: outside its folders, reached through a link, the
+    // program's own, not a plain path), and those whose removal failed (notRemoved: the
+    // run ends with eIJCannotWrite, and its next run removes them).
+    _List<_guardchar<char> > keptFiles, keptFor, refusedFiles, notRemoved;
 
     // The package file, open for the whole run (the payload is read from it).
     cFileIO packageFile;

@@ -66,6 +66,13 @@ struct sFlight {
 };
 
 
+void copyTexts(const _List<_guardchar<char> >& from, _List<_guardchar<char> >& to) {
+    for (auto* it = from.head; it; it = it->next) {
+        _guardchar<char>* t = to.add();
+        if (t) t->set(it->value.ptr);
+    }
+}
+
 // The permission bits a file record asks for, or -1 when it leaves them to the umask.
 int recordMode(const cSoftPkgScenario::sCopiedFile& c) {
     if (c.owner == 8 && c.group == 8 && c.others == 8) return -1;
@@ -149,6 +156,9 @@ private:
     };
     _List<sEntry> entries;
     _List<_guardchar<char> > entryFolders;  // missing before the run, top first
+    // The earlier version's files and entries that stay (the context's lists of the same
+    // names, once committed).
+    _List<_guardchar<char> > keptFiles, keptFor, refusedFiles;
     sJournal journal;
     // The package, the store folder's lock held for the whole run.
     cPackageClaim claim;
@@ -209,8 +219,8 @@ bool cInstallRun::makeJournal() {
     // The earlier version's folders too: its obsolete files lie below them (and the
     // folders they leave empty go), also once the new record no longer names them.
     _List<_guardchar<char> > earlierRoots;
+    cRecordScope scope(earlier, ctx.store);
     if (haveEarlier) {
-        cRecordScope scope(earlier, ctx.store);
         if (scope.isConfining(earlier.path.ptr)) ok = ok && addUnique(earlierRoots, earlier.path.ptr);
         for (auto* it = earlier.bases.head; ok && it; it = it->next)
             if (scope.isConfining(it->value.ptr)) ok = addUnique(earlierRoots, it->value.ptr);
@@ -225,15 +235,25 @@ bool cInstallRun::makeJournal() {
         ok = j.add(it->value.existed ? eLineReplaced : eLineNew, it->value.file->target, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add(eLineEntryFolder, it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add(eLineEntry, it->value.path.ptr);
-    // A file the new version no longer has stays when another package's record lists it.
+    // A file the new version no longer has goes, but when another package's record lists
+    // it (kept for that package) or the earlier record may not take it (as an
+    // uninstallation would refuse it); the result names both. So do menu entries.
     cOtherRecords others(ctx.existingFiles.count() ? ctx.store : nullptr, ctx.registryName.ptr);
-    for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e))
-        if (!e->value().kept && isPlainAbsPath(e->value().path.ptr) && !others.fileOwner(e->value().path.ptr))
-            ok = j.add(eLineObsolete, e->value().path.ptr);
+    cFasterTreeList<cStringKey, int> kept, refused;
+    for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e)) {
+        if (e->value().kept) continue;
+        const char *path = e->value().path.ptr, *owner = others.fileOwner(path);
+        if (owner)
+            ok = addUnique(keptFiles, kept, path) && addUnique(keptFor, owner);
+        else
+            ok = scope.ownsFile(path) ? j.add(eLineObsolete, path) : addUnique(refusedFiles, refused, path);
+    }
     for (auto* e = ctx.existingShortcuts.first(); ok && e; e = ctx.existingShortcuts.next(e)) {
         bool stays = false;
         for (auto* x = entries.head; x && !stays; x = x->next) stays = strcmp(x->value.path.ptr, e->value().ptr) == 0;
-        if (!stays && isPlainAbsPath(e->value().ptr)) ok = j.add(eLineGoneEntry, e->value().ptr);
+        if (!stays)
+            ok = scope.ownsEntry(e->value().ptr) ? j.add(eLineGoneEntry, e->value().ptr)
+                                                 : addUnique(refusedFiles, refused, e->value().ptr);
     }
     // The record: every copied file, every entry, the bases, and the folders made by the
     // earlier installations, by an interrupted run and by this one (those still standing
@@ -802,11 +822,16 @@ bool cInstallRun::writeEntries() {
 bool cInstallRun::finish() {
     sJournalOutcome out;
     journal.committed = true;
+    // Committed, what stays of the earlier version stays: the result names it.
+    copyTexts(keptFiles, ctx.keptFiles);
+    copyTexts(keptFor, ctx.keptFor);
+    copyTexts(refusedFiles, ctx.refusedFiles);
     bool ok = resolveJournal(ctx.journalPath.ptr, journal, fs, nullptr, ctx.store, out);
     for (auto* it = entries.head; it; it = it->next) {
         _guardchar<char>* added = ctx.newShortcuts.add();
         if (added) added->set(it->value.path.ptr);
     }
+    copyTexts(out.notRemoved, ctx.notRemoved);
     if (!ok) return fail(out.result == eIJOk ? (unsigned int)eIJCannotRecover : out.result, out.path.ptr), false;
     if (objKind(out.manager.ptr) == eObjFile) OSRegisterPackage(out.manager.ptr, ctx, false);
     return true;
@@ -815,6 +840,7 @@ bool cInstallRun::finish() {
 unsigned int cInstallRun::run() {
     ctx.result = eIJOk;
     ctx.messagePath.clear();
+    for (auto* list : {&ctx.keptFiles, &ctx.keptFor, &ctx.refusedFiles, &ctx.notRemoved}) list->destroy();
     stage(0);
     if (!prepare()) return 1;
     // The data and the mode of every file are on the disk before any is moved.

@@ -268,15 +268,21 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     }
     // Files of the earlier version that this one no longer has (an uninstallation's files
     // that stayed in place), with the folders below a "D" folder they leave empty; before
-    // the registration, so that the record lists only the folders that stay.
+    // the registration, so that the record lists only the folders that stay. Each one is
+    // tried, so that one run names every file that stays.
     cPackageFolders rule(store);
-    for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
+    const bool removing = out.result == eIJOk;
+    for (long long i = 0; removing && i < j.count(); i++) {
         const char* target = j.path(i);
         if (j.kind(i) != eLineObsolete) continue;
         _guardchar<char> folder;
-        if ((objKind(target) == eObjFile && !fs->unlink(target)) ||
-            (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), rule, fs)))
+        if (objKind(target) == eObjFile && !fs->unlink(target)) {
             failAt(out, eIJCannotWrite, target);
+            _guardchar<char>* named = out.notRemoved.add();
+            if (named) named->set(target);
+        } else if (parentFolder(target, folder) && !rmEmptyFolders(folder.ptr, rootOf(roots, target), rule, fs)) {
+            failAt(out, eIJCannotWrite, target);
+        }
     }
     if (out.result == eIJOk && j.registration == eRegister) registerRecord(j, store, out);
     // The backups go once the package is registered (an uninstallation's files).

@@ -26,10 +26,12 @@
 #include "instengine/journaldata.h"
 
 // What resolving a journal did: an eInstallJobResult with the file concerned, and the
-// manager and its menu entry when a registration set them.
+// manager and its menu entry when a registration set them. Files of the earlier version
+// that could not be removed are all named (the result is then eIJCannotWrite).
 struct sJournalOutcome {
     unsigned int result = 0;
     _guardchar<char> path, manager, managerEntry;
+    _List<_guardchar<char> > notRemoved;
 };
 
 // Resolves a journal read from `path` or made by the run itself (a run finishes by

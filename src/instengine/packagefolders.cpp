@@ -105,6 +105,7 @@ cRecordScope::cRecordScope(const sPkgRegistryRecord& record, cApplicationConfig*
     for (auto* it = record.bases.head; it; it = it->next) addBase(it->value.ptr);
     for (auto* it = record.dirs.head; it; it = it->next)
         if (isConfining(it->value.ptr) && !myRule.homeOrAbove(it->value.ptr)) myMade.insert(cStringKey(it->value.ptr));
+    if (!desktopEntryFolder(myEntries)) myEntries.clear();
 }
 
 bool cRecordScope::isConfining(const char* folder) const { return myRule.mayHold(folder); }
@@ -115,6 +116,10 @@ bool cRecordScope::ownsFile(const char* path) const {
         if (noLinkBelow(path, it->value.folder) && !myRule.isOwnBelow(path, it->value.folder, it->value.real.ptr))
             return true;
     return false;
+}
+
+bool cRecordScope::ownsEntry(const char* path) const {
+    return isPlainAbsPath(path) && !myEntries.empty() && noLinkBelow(path, myEntries.ptr) && objKind(path) == eObjFile;
 }
 
 bool cRecordScope::mayRemoveFolder(const char* folder) const {

@@ -55,6 +55,9 @@ public:
     // record's path or one of its bases (confining folders only), reached without a link
     // below that folder, and none of the program's own.
     bool ownsFile(const char* path) const;
+    // Whether a recorded menu entry may be removed: a plain regular file below the
+    // desktop's entries folder, reached without a link there.
+    bool ownsEntry(const char* path) const;
     // Whether an emptied folder may be removed: below the record's (confining) path, or a
     // confining folder the installation made; never the home folder or one above it.
     bool mayRemoveFolder(const char* folder) const;
@@ -68,4 +71,5 @@ private:
     _List<sBase> myBases;  // the confining ones, the record's path first
     bool myPathConfines = false;
     cFasterTreeList<cStringKey, int> myMade;  // confining folders the installation made
+    _guardchar<char> myEntries;                // the desktop's entries folder (empty: none)
 };

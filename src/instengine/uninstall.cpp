@@ -214,14 +214,10 @@ bool cUninstallRun::sortFiles() {
         if (!(owner ? keep(owner) : scope.ownsFile(f) ? add(ctx.files, f) : leave(f))) return false;
     }
     // Menu entries lie in the desktop entries folder.
-    _guardchar<char> entries;
-    desktopEntryFolder(entries);
     for (auto* it = record.shortcuts.head; it; it = it->next) {
         const char* e = it->value.ptr;
-        bool plain = isPlainAbsPath(e);
-        if (plain && objKind(e) == eObjNone) continue;
-        bool ours = plain && !entries.empty() && noLinkBelow(e, entries.ptr) && objKind(e) == eObjFile;
-        if (!(ours ? add(ctx.shortcuts, e) : leave(e))) return false;
+        if (isPlainAbsPath(e) && objKind(e) == eObjNone) continue;
+        if (!(scope.ownsEntry(e) ? add(ctx.shortcuts, e) : leave(e))) return false;
     }
     // A name beside the files that another record lists is that package's file.
     for (auto* it = beside.head; it; it = it->next) {

@@ -36,6 +36,12 @@ int wrappedHeight(const char* text, cFontObject* font, int width, double lineFac
     return used.cy;
 }
 
+int wrappedFitHeight(const char* text, cFontObject* font, int width, double lineFactor) {
+    int all = wrappedHeight(text, font, width, lineFactor);
+    if (all <= 0) return 0;
+    return all - wrappedHeight("X", font, width, lineFactor) + textExtent("X", font).cy;
+}
+
 namespace {
 
 // The pattern with head bytes of the path, "..." when cut, and its tail bytes.

@@ -19,6 +19,9 @@ sSize textExtent(const char* text, cFontObject* font);
 // The height a text takes wrapped into a width, lines placed as drawTextWrapped places
 // them (lineFactor 0: the canvas's default spacing); 0 without text.
 int wrappedHeight(const char* text, cFontObject* font, int width, double lineFactor = 0);
+// The height a box needs to show a wrapped text whole: its last line's top plus the font's
+// line (drawTextWrapped leaves out a line that would pass the box's bottom); 0 without text.
+int wrappedFitHeight(const char* text, cFontObject* font, int width, double lineFactor = 0);
 // A pattern's one "%s" filled with a path, the path shortened in its middle ("/home/a/.../
 // lib/x.so", the end kept longer) until the line fits `room` pixels in the font: the
 // words around the path always stay whole.

@@ -38,6 +38,9 @@ enum eFinMsg {
     eFinAborted = 11,
     eFinNotSaved = 12,
     eFinStartHint = 13,
+    eFinKeptFor = 14,         // files of the earlier version kept for the packages that list them
+    eFinLeftAsTheyWere = 15,  // files of the earlier version a check refused to take
+    eFinNotRemoved = 16,      // files of the earlier version whose removal failed (in its "%s")
 };
 
 // "pkgm::fsel": the location page.

@@ -15,8 +15,26 @@ cFinishPanel::tStarter cFinishPanel::gStarter = startDetached;
 
 namespace {
 
-// The names in the run's way the page lists above their count: what fits beside the text.
-const int kLeftoversShown = 2;
+// A message that names files: `build` makes it with a number of names (the others
+// counted, "and N more"). wordsFit: whether it fits a box of `width` x `height` with none;
+// fitNames: the text with as many as fit (down to none), its last sentence whole.
+template <typename tBuild>
+bool wordsFit(tBuild build, int width, int height) {
+    _guardchar<char> text;
+    build(0, text);
+    return wrappedFitHeight(text.ptr, mkStdFont(), width) <= height;
+}
+
+template <typename tBuild>
+void fitNames(tBuild build, long long most, int width, int height, _guardchar<char>& out) {
+    // A name takes a line at least: no more fit than the box has lines.
+    int line = wrappedHeight("X", mkStdFont(), width);
+    if (line > 0 && most > height / line) most = height / line;
+    for (long long shown = most;; shown--) {
+        build(shown, out);
+        if (shown <= 0 || wrappedFitHeight(out.ptr, mkStdFont(), width) <= height) return;
+    }
+}
 
 }  // namespace
 
@@ -75,21 +93,41 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         anchor(myMessage, 10, 40, -21, -61);
         myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
-        _guardchar<char> left;
-        if (ctx->result == eIJBadObject && !ctx->leftovers.empty())
-            leftoversMessage(ctx->leftovers, kLeftoversShown, left);
-        myMessage->setText(left.empty() ? messageOf(resultMessage(eAtInstallEnd, ctx->result)) : left.ptr, -1, true);
+        // What stays of the earlier version after the error itself, where both fit.
+        _guardchar<char> text;
+        bool earlier = true;
+        auto build = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out, earlier); };
+        earlier = wordsFit(build, myMessage->width(), myMessage->height());
+        long long names = ctx->leftovers.count() + ctx->notRemoved.count() + ctx->keptFiles.count() +
+                          ctx->refusedFiles.count();
+        fitNames(build, names, myMessage->width(), myMessage->height(), text);
+        myMessage->setText(text.ptr, -1, true);
         repaint();
         return;
     }
     anchor(myMessage, 10, 40, -21, 60);
     myTitle->setText(string(eFinDone), cCanvas::taLeft);
     myMessage->setDefaultBackgroundColor(0x655654);
-    const char* message = string(eFinStartHint);
-    myMessage->setText(message ? message : "", -1, true);
+    const char* hint = string(eFinStartHint);
     _List<cSoftPkgScenario::sOnCompletionRun> runs;
-    if (ctx->getOnCompletionRun(runs)) {
-        int y = 110;
+    bool haveRuns = ctx->getOnCompletionRun(runs);
+    // What the run left of the earlier version is named below the hint (in its place when
+    // both do not fit); the message grows as far as every box still fits below it (or as
+    // its words need) and the boxes follow.
+    _guardchar<char> text;
+    long long names = ctx->keptFiles.count() + ctx->refusedFiles.count(), room = height() - 60 - 25 * runs.count();
+    if (room < 60) room = 60;
+    auto build = [&](long long shown, _guardchar<char>& out) {
+        out.set(hint ? hint : "");
+        appendEarlierLeft(*ctx, shown, out);
+    };
+    if (names && !wordsFit(build, myMessage->width(), (int)room)) hint = nullptr;
+    fitNames(build, names, myMessage->width(), (int)room, text);
+    int need = names ? wrappedFitHeight(text.ptr, mkStdFont(), myMessage->width()) : 0;
+    if (need > 60) anchor(myMessage, 10, 40, -21, need);
+    myMessage->setText(text.ptr, -1, true);
+    if (haveRuns) {
+        int y = myMessage->y() + myMessage->height() + 10;
         for (auto* it = runs.head; it; it = it->next) {
             // Boxes stop above the panel's bottom margin; the rest are not offered.
             if (y > height() - 20) break;

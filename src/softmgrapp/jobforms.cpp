@@ -40,6 +40,12 @@ void appendParagraph(_guardchar<char>& out, const char* text) {
     concatText(joined.ptr, text, out);
 }
 
+// Appends a line to a text of several.
+void appendLine(_guardchar<char>& out, const char* text) {
+    if (!out.empty()) concatText(out.ptr, "\n", out);
+    concatText(out.ptr, text, out);
+}
+
 // The display name of a package, else its code name.
 void displayNameOf(cApplicationConfig* store, const char* code, _guardchar<char>& out) {
     if (!getInstalledPackageName(store, code, out) || out.empty()) out.set(code ? code : "");
@@ -52,6 +58,14 @@ const int kLeftoversShown = 12;
 bool appendListed(_guardchar<char>& list, const char* item) {
     _guardchar<char> joined;
     return concatText(list.ptr, list.empty() ? "" : ", ", joined) && concatText(joined.ptr, item, list);
+}
+
+// A pattern's "%s" filled with the names of packages, "A, B".
+void fillNames(const char* pattern, const _List<_guardchar<char> >& names, _guardchar<char>& out) {
+    _guardchar<char> listed;
+    for (auto* it = names.head; it; it = it->next)
+        if (!appendListed(listed, it->value.ptr)) break;
+    fillText(pattern, {listed.ptr}, out);
 }
 
 }  // namespace
@@ -129,46 +143,72 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
 void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
                         const _List<_guardchar<char> >& keptFor, _guardchar<char>& out) {
     out.set(messageOf(resultMessage(eAtUninstall, result)));
-    auto line = [&out](const char* text) {
-        _guardchar<char> joined;
-        concatText(out.ptr, "\n", joined);
-        concatText(joined.ptr, text, out);
-    };
     // Next to what the result says of the remaining files: those another package still
     // lists are that package's.
     if (!keptFor.empty()) {
-        _guardchar<char> names, kept;
-        for (auto* it = keptFor.head; it; it = it->next)
-            if (!appendListed(names, it->value.ptr)) break;
-        fillText(str("pkgm::unin", eUninKeptFor, "Files it shares with %s were kept: that package is still complete."),
-                 {names.ptr}, kept);
-        line(kept.ptr);
+        _guardchar<char> kept;
+        fillNames(str("pkgm::unin", eUninKeptFor, "Files it shares with %s were kept: that package is still complete."),
+                  keptFor, kept);
+        appendLine(out, kept.ptr);
     }
     if (leftovers.empty()) return;
-    line(str("pkgm::unin", eUninLeftAsTheyWere, "Left as they were, since they may be your own:"));
-    int shown = 0;
-    for (auto* it = leftovers.head; it; it = it->next, shown++) {
-        line(shown < kLeftoversShown ? it->value.ptr : "\xE2\x80\xA6");
-        if (shown == kLeftoversShown) break;
+    appendLine(out, str("pkgm::unin", eUninLeftAsTheyWere, "Left as they were, since they may be your own:"));
+    _guardchar<char> list;
+    namesList(leftovers, kLeftoversShown, list);
+    appendLine(out, list.ptr);
+}
+
+void namesList(const _List<_guardchar<char> >& names, long long shown, _guardchar<char>& out) {
+    out.set("");
+    long long listed = 0;
+    for (auto* it = names.head; it && listed < shown; it = it->next, listed++) appendLine(out, it->value.ptr);
+    if (names.count() > listed) {
+        char n[24];
+        _sprintf_s(n, sizeof n, "%lld", names.count() - listed);
+        _guardchar<char> more;
+        fillText(str("pkgm::iini", eIiniMore, "and %s more"), {n}, more);
+        appendLine(out, more.ptr);
     }
 }
 
-void leftoversMessage(const _List<_guardchar<char> >& leftovers, int shown, _guardchar<char>& out) {
-    _guardchar<char> list, joined;
-    long long listed = 0;
-    for (auto* it = leftovers.head; it && listed < shown; it = it->next, listed++) {
-        concatText(list.ptr, list.empty() ? "" : "\n", joined);
-        concatText(joined.ptr, it->value.ptr, list);
-    }
-    if (leftovers.count() > listed) {
-        char n[24];
-        _sprintf_s(n, sizeof n, "%lld", leftovers.count() - listed);
-        _guardchar<char> more;
-        fillText(str("pkgm::iini", eIiniMore, "and %s more"), {n}, more);
-        concatText(list.ptr, "\n", joined);
-        concatText(joined.ptr, more.ptr, list);
-    }
+void leftoversMessage(const _List<_guardchar<char> >& leftovers, long long shown, _guardchar<char>& out) {
+    _guardchar<char> list;
+    namesList(leftovers, shown, list);
     fillText(messageOf(resultMessage(eAtInstallStart, eIILeftover)), {list.ptr}, out);
+}
+
+void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out) {
+    auto part = [&](const char* heading, const _List<_guardchar<char> >& files) {
+        if (files.empty()) return;
+        _guardchar<char> list;
+        namesList(files, shown, list);
+        shown -= shown < files.count() ? shown : files.count();
+        appendLine(out, heading);
+        appendLine(out, list.ptr);
+    };
+    _guardchar<char> kept;
+    fillNames(str("pkgm::fin", eFinKeptFor,
+                  "Files of the earlier version kept for %s, which still uses them:"),
+              ctx.keptFor, kept);
+    part(kept.ptr, ctx.keptFiles);
+    part(str("pkgm::fin", eFinLeftAsTheyWere, "Files of the earlier version left as they were:"), ctx.refusedFiles);
+}
+
+void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out, bool earlier) {
+    _guardchar<char> list;
+    const _List<_guardchar<char> >* named = nullptr;
+    if (ctx.result == eIJBadObject && !ctx.leftovers.empty()) {
+        leftoversMessage(*(named = &ctx.leftovers), shown, out);
+    } else if (ctx.result == eIJCannotWrite && !ctx.notRemoved.empty()) {
+        namesList(*(named = &ctx.notRemoved), shown, list);
+        fillText(str("pkgm::fin", eFinNotRemoved, "These files of the earlier version could not be removed:\n%s"),
+                 {list.ptr}, out);
+    } else {
+        fillText(messageOf(resultMessage(eAtInstallEnd, ctx.result)), {ctx.messagePath.ptr}, out);
+    }
+    // Failed once committed: what stays of the earlier version stays all the same.
+    if (named) shown -= shown < named->count() ? shown : named->count();
+    if (earlier) appendEarlierLeft(ctx, shown, out);
 }
 
 // ---- the sent questions ----
@@ -571,13 +611,15 @@ public:
         if (action->type == eJobEnded && !action->sent()) {
             unsigned int r = ctx->result;
             const sMessageRef* message = resultMessage(eAtInstallEnd, r);
+            _guardchar<char> m;
             if (r != eIJOk) {
-                _guardchar<char> m;
-                if (r == eIJBadObject && !ctx->leftovers.empty())
-                    leftoversMessage(ctx->leftovers, kLeftoversShown, m);
-                else
-                    fillText(messageOf(message), {ctx->messagePath.ptr}, m);
+                installFailedMessage(*ctx, kLeftoversShown, m);
                 appMessageBox(this, nullptr, message ? message->kind : eBoxError, m.ptr);
+            } else if (!ctx->keptFiles.empty() || !ctx->refusedFiles.empty()) {
+                // Installed: what it left of the earlier version is named all the same.
+                m.set(str("pkgm::fin", eFinDone));
+                appendEarlierLeft(*ctx, kLeftoversShown, m);
+                appMessageBox(this, nullptr, eBoxInfo, m.ptr);
             }
             // Installed without its record is still installed.
             end_modal(r == eIJOk || r == eIJNotSaved ? 0 : 1);

@@ -120,14 +120,28 @@ void setAsideMessage(cApplicationConfig* store, const _List<sSetAsideJournal>& s
 // system's errno) and stays; for a list, one paragraph each under its display name.
 void unreadableMessage(const char* name, const char* path, int error, _guardchar<char>& out);
 void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& unreadable, _guardchar<char>& out);
+// Names one a line, the first `shown` of them, then "and N more" for the others; empty
+// for none. Every list a message names is cut this way.
+void namesList(const _List<_guardchar<char> >& names, long long shown, _guardchar<char>& out);
 // The uninstallation's result `result` (removed, or de-registered) with what stayed: that
 // files shared with the packages `keptFor` were kept, then the names left as they may be
-// the user's (the first dozen), one a line.
+// the user's (the first dozen, as namesList).
 void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
                         const _List<_guardchar<char> >& keptFor, _guardchar<char>& out);
 // The installer's "an interrupted run may have left these names" with the names in the
-// run's way, one a line: the first `shown`, then how many more.
-void leftoversMessage(const _List<_guardchar<char> >& leftovers, int shown, _guardchar<char>& out);
+// run's way (namesList with `shown`).
+void leftoversMessage(const _List<_guardchar<char> >& leftovers, long long shown, _guardchar<char>& out);
+// Appends to a successful installation's message, line by line, what it left of the
+// earlier version: the files kept for the packages whose records list them too, then those
+// left as they may be the user's, `shown` names in all (the first list first, each as
+// namesList); nothing when it left nothing.
+void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out);
+// A failed installation's message: the names in its way, or the files of the earlier
+// version it could not remove once the new ones were in place, else its result's own
+// text; then, for a run that failed once committed, appendEarlierLeft (unless not
+// `earlier`). `shown` names in all, as there.
+void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out,
+                          bool earlier = true);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "base/memio.h"
@@ -508,6 +509,54 @@ TEST_F(InstallJob, TemporaryFileThatCannotBeRemovedStaysInTheJournal) {
     EXPECT_EQ(diff(installed(home), kV2), "");
 }
 
+// An update names every file and menu entry of the earlier record it leaves: those a
+// check refuses (outside the record's folders, climbing out of them, the program's own, an
+// entry outside the entries folder) stay as they are and the update succeeds; an obsolete
+// file whose removal fails fails the committed run, named, and the next run removes it.
+TEST_F(InstallJob, UpdateNamesEveryEarlierFileItLeaves) {
+    PrivateHome home;
+    testutil::TempDir other;
+    cMemConfig store;
+    const std::string section = "install/org.qmx.test.pkg/", obsolete = home.installFolder() + "/share/old/only-v1.txt";
+    const std::vector<std::string> refused = {other.file("victim.txt"), home.installFolder() + "/../../victim.txt",
+                                              home.path() + "/.qmx/own.txt", other.file("tool.desktop")};
+    class FailOn : public cInstallFS {
+    public:
+        std::string path;
+        bool unlink(const char* p) override { return path != p && cInstallFS::unlink(p); }
+    } fs;
+    for (bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "an obsolete file that cannot be removed" : "files refused");
+        ASSERT_EQ(install(v1, home, &store).job, 0u);
+        for (const std::string& f : {refused[0], home.path() + "/victim.txt", refused[2], refused[3]})
+            ASSERT_TRUE(writeTextFile(f, "keep"));
+        // A forged record: three more files, an entry, the home folder as a base.
+        store.setParamInt32((section + "files").c_str(), 7);
+        for (int i = 0; i < 3; i++)
+            store.setParamStr((section + "file" + std::to_string(4 + i)).c_str(), refused[i].c_str(), -1);
+        store.setParamInt32((section + "shortc").c_str(), 1);
+        store.setParamStr((section + "shortc0").c_str(), refused[3].c_str(), -1);
+        store.setParamInt32((section + "bases").c_str(), 1);
+        store.setParamStr((section + "base0").c_str(), home.path().c_str(), -1);
+        fs.path = failing ? obsolete : "";
+        RunResult r = install(v2, home, &store, &fs);
+        EXPECT_EQ(r.result, failing ? (unsigned)eIJCannotWrite : (unsigned)eIJOk) << r.message;
+        std::set<std::string> want;
+        for (const std::string& f : refused) want.insert("refused " + f);
+        if (failing) want.insert("not removed " + obsolete);
+        EXPECT_EQ(std::set<std::string>(r.left.begin(), r.left.end()), want);
+        for (const std::string& f : {refused[0], home.path() + "/victim.txt", refused[2], refused[3]})
+            EXPECT_EQ(readTextFile(f), "keep") << f;
+        EXPECT_EQ(installtest::exists(obsolete), failing);
+        if (failing) {
+            ASSERT_TRUE(recoverInterrupted(home.journal().c_str(), nullptr, nullptr, &store));
+        }
+        EXPECT_EQ(diff(installed(home), kV2), "");
+        EXPECT_EQ(registeredFiles(store), expectedFiles(home, kV2));
+        ASSERT_EQ(uninstallPackage(&store), (unsigned)eUNRemoved);
+    }
+}
+
 // A folder that cannot be flushed keeps the journal, which the next run resolves again:
 // an installation whose files are all in place fails and the next one finishes it; an
 // uninstallation whose committed journal could not be flushed into place stops there,
@@ -637,6 +686,7 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         cMemConfig store;
         std::string folder[2];
         Tree files[2];
+        std::vector<std::string> keptFiles, keptFor;  // what the last run says it kept
         auto install = [&](int i, const char* version) {
             std::string pkg = work.file(std::string(codes[i]) + version + ".data");
             ASSERT_TRUE(makePackage(work.path(), version, files[i], pkg, menu, codes[i]));
@@ -658,14 +708,20 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
                 ASSERT_EQ(checkInstallTargets(ctx), 0u) << ctx.messagePath.ptr;
             }
             ASSERT_EQ(runInstallJob(ctx, nullptr, nullptr), 0u) << ctx.result << " " << ctx.messagePath.ptr;
+            keptFiles = listed(ctx.keptFiles);
+            keptFor = listed(ctx.keptFor);
         };
         for (int i = 0; i < 2; i++) {
             files[i] = {{"bin/tool", "#!/bin/sh\n"}, {"doc/README", "same"}, {std::string(codes[i]) + ".txt", codes[i]}};
             install(i, "1.0");
         }
-        // The first one's next version no longer has the README.
+        // The first one's next version no longer has the README: where the other lists it
+        // too, it stays, and the update says so.
         files[0].erase("doc/README");
         install(0, "2.0");
+        typedef std::vector<std::string> Names;
+        EXPECT_EQ(keptFiles, c.oneFolder ? Names{folder[0] + "/doc/README"} : Names{});
+        EXPECT_EQ(keptFor, c.oneFolder ? Names{"Test Pkg"} : Names{});
         // A package's record (but the folders it made, which the other may hand over) and
         // its menu entry with the program it starts.
         auto record = [&](int i) {

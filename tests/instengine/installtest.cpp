@@ -211,6 +211,9 @@ RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicat
     r.job = runInstallJob(ctx, nullptr, asker, fs);
     r.result = ctx.result;
     r.message = ctx.messagePath.ptr ? ctx.messagePath.ptr : "";
+    for (auto list : {std::make_pair("kept ", &ctx.keptFiles), std::make_pair("refused ", &ctx.refusedFiles),
+                      std::make_pair("not removed ", &ctx.notRemoved)})
+        for (const std::string& f : listed(*list.second)) r.left.push_back(list.first + f);
     return r;
 }
 

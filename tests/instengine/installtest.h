@@ -164,6 +164,9 @@ void prepareContext(sPkgInstallContext& ctx, const std::string& pkgPath, const P
 struct RunResult {
     unsigned int init = 0, job = 0, result = 0;
     std::string message;
+    // What the run says it left of the earlier version: "kept <path>", "refused <path>",
+    // "not removed <path>".
+    std::vector<std::string> left;
 };
 RunResult install(const std::string& pkgPath, const PrivateHome& home, cApplicationConfig* store,
                   cInstallFS* fs = nullptr, cJobAsker* asker = nullptr, const std::string& folder = "");

@@ -8,6 +8,8 @@
 #include "base/process.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
+#include "softmgrapp/appcontrols.h"
+#include "softmgrapp/appmessages.h"
 #include "softmgrapp/finishpanel.h"
 #include "softmgrapp/sopkglang.h"
 #include "ui/lang.h"
@@ -44,35 +46,110 @@ protected:
 };
 
 TEST_F(FinishPanel, ResultTextsAndColours) {
+    typedef _List<_guardchar<char> > sPkgInstallContext::*tNames;
     struct Case {
         unsigned int result;
         const char* title;
         const char* message;
         unsigned int colour;
         long long boxes;
-        int leftovers = 0;  // names in the run's way
+        tNames list = nullptr;  // names the run gives, "/f0.tmp" on
+        int names = 0;
     } cases[] = {
         {0, "Installation completed successfully.", "Application can now be started", 0x655654, 3},
+        // What an update left of the earlier version: under the hint, the boxes below.
+        {0, "Installation completed successfully.",
+         "Application can now be started using an application launcher from the installation folder or via menu "
+         "shortcuts.\nPress \"Close\" to exit this installer.\nFiles of the earlier version kept for Other Tool, which "
+         "still uses them:\n/f0.tmp\n/f1.tmp",
+         0x655654, 3, &sPkgInstallContext::keptFiles, 2},
         {1, "Installation completed with an error:", "There is an object in the target folder", 0x4040A0, 0},
+        // Names in the run's way: every one that fits.
         {1, "Installation completed with an error:",
-         "An interrupted installation or removal may have left these files:\n/f0.tmp\n/f1.tmp\nand 3 more\n",
-         0x4040A0, 0, 5},
+         "An interrupted installation or removal may have left these files:\n/f0.tmp\n/f1.tmp\n/f2.tmp\n/f3.tmp\n"
+         "/f4.tmp\nThey cannot",
+         0x4040A0, 0, &sPkgInstallContext::leftovers, 5},
+        {6, "Installation completed with an error:",
+         "The new version is in place, but these files of the earlier version could not be removed:\n/f0.tmp\nClose",
+         0x4040A0, 0, &sPkgInstallContext::notRemoved, 1},
         {10, "Installation completed with an error:", "Installation was aborted.", 0x4040A0, 0},
         {11, "Installation completed with an error:", "The software was installed successfully, however", 0x4040A0, 0},
         {12, "Installation completed with an error:", "", 0x4040A0, 0},  // unknown code: no message
     };
+    ctx.keptFor.add()->set("Other Tool");
     for (const Case& c : cases) {
         ctx.result = c.result;
-        ctx.leftovers.destroy();
-        for (int i = 0; i < c.leftovers; i++) ctx.leftovers.add()->set(("/f" + std::to_string(i) + ".tmp").c_str());
+        for (tNames l : {&sPkgInstallContext::leftovers, &sPkgInstallContext::keptFiles,
+                         &sPkgInstallContext::refusedFiles, &sPkgInstallContext::notRemoved})
+            (ctx.*l).destroy();
+        for (int i = 0; i < c.names; i++) (ctx.*c.list).add()->set(("/f" + std::to_string(i) + ".tmp").c_str());
         panel.init(&ctx);
         EXPECT_STREQ(panel.titleText(), c.title) << c.result;
-        if (c.message) {
-            EXPECT_EQ(std::string(panel.messageText()).rfind(c.message, 0), 0u) << c.result;
-        }
+        EXPECT_EQ(std::string(panel.messageText()).rfind(c.message, 0), 0u) << c.result << ": " << panel.messageText();
         EXPECT_EQ(panel.messageColour(), c.colour) << c.result;
-        EXPECT_EQ(panel.actions().count(), c.boxes) << c.result;
+        ASSERT_EQ(panel.actions().count(), c.boxes) << c.result;
+        if (c.boxes) {
+            cChildElement* m = panel.messageElement();
+            EXPECT_EQ(panel.actions().head->value.box->y(), m->y() + m->height() + 10) << c.result;
+        }
     }
+}
+
+// Long lists of long paths: as many names as fit, the rest counted, and the message's
+// last sentence whole in its box; after a success every box still below it, in every
+// language.
+TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
+    std::string path = home.path() + "/Applications/Example Suite Professional Edition";
+    while (path.size() < 120) path += "/share/templates";
+    typedef _List<_guardchar<char> > sPkgInstallContext::*tNames;
+    const struct {
+        unsigned int result;
+        tNames list;
+        bool kept;  // files kept for another package too
+        std::pair<const char*, int> tail;  // the text that ends the message (its "%s" cut off)
+    } cases[] = {
+        {eIJBadObject, &sPkgInstallContext::leftovers, false, {"pkgm::iini", eIiniLeftover}},
+        {eIJCannotWrite, &sPkgInstallContext::notRemoved, false, {"pkgm::fin", eFinNotRemoved}},
+        {eIJCannotWrite, &sPkgInstallContext::notRemoved, true, {nullptr, 0}},
+        {eIJOk, &sPkgInstallContext::refusedFiles, true, {"pkgm::iini", eIiniMore}},
+    };
+    ctx.keptFor.add()->set("Example Drawing Tools");
+    for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
+        int id = cSOPKGLang::gLangs[l].id;
+        ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        for (const auto& c : cases) {
+            std::string trace = std::string(ciLangID(id)) + " result " + std::to_string(c.result);
+            ctx.result = c.result;
+            for (int i = 0; i < 40; i++) {
+                std::string name = path + "/file" + std::to_string(i) + ".conf";
+                (ctx.*c.list).add()->set(name.c_str());
+                if (c.kept) ctx.keptFiles.add()->set(name.c_str());
+            }
+            panel.init(&ctx);
+            std::string text = panel.messageText(), tail = "%s";
+            if (c.tail.first) tail = cCiomLangData::string(c.tail.first, c.tail.second);
+            tail = tail.substr(tail.find("%s") + 2);
+            EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << trace << "\n" << text;
+            cChildElement* m = panel.messageElement();
+            EXPECT_LE(wrappedFitHeight(text.c_str(), mkStdFont(), m->width()), m->height()) << trace << "\n" << text;
+            // Every name shown or counted: 40 in each list (the first list's names first).
+            size_t shown = 0, pos = 0;
+            while ((pos = text.find(path, pos)) != std::string::npos) shown++, pos++;
+            std::string more = cCiomLangData::string("pkgm::iini", eIiniMore);
+            more.replace(more.find("%s"), 2, std::to_string(40 - std::min<size_t>(shown, 40)));
+            EXPECT_NE(text.find(more), std::string::npos) << trace << "\n" << text;
+            if (c.result == eIJOk) {
+                EXPECT_EQ(panel.actions().count(), 3) << trace;
+                EXPECT_LE(panel.actions().tail->value.box->y(), panel.height() - 20) << trace;
+            }
+            if (!c.kept) {
+                EXPECT_GT(shown, 0u) << trace << "\n" << text;
+            }
+            (ctx.*c.list).destroy();
+            ctx.keptFiles.destroy();
+        }
+    }
+    cSOPKGLang::applyLang(eLangENG);
 }
 
 TEST_F(FinishPanel, BoxesStopAboveTheBottomMargin) {

@@ -671,7 +671,8 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             gate.open = true;
             ASSERT_TRUE(pumpUntil([&] { return wz->currentKind() == cInstWizard::pkFinish; }));
             cFinishPanel* fin = wz->finishPage();
-            ASSERT_GT(fin->actions().count(), 0);
+            const long long boxes = fin->actions().count();
+            ASSERT_GT(boxes, 0);
             EXPECT_EQ(rect(fin->titleElement()), (std::vector<int>{10, 10, 410 - 20, 20}));
             EXPECT_EQ(rect(fin->messageElement()), (std::vector<int>{10, 40, 410 - 20, 60}));
             EXPECT_EQ(rect(fin->actions().head->value.box), (std::vector<int>{15, 110, 410 - 30, 18}));
@@ -700,6 +701,23 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
                 ctx.leftovers.add()->set((folder + "/" + n).c_str());
             fin->init(&ctx);
             shot("leftovers");
+            // What an update left of the earlier version: after a success, above the boxes;
+            // after a removal that failed once committed.
+            ctx.leftovers.destroy();
+            ctx.result = eIJOk;
+            ctx.keptFor.add()->set("Example Drawing Tools");
+            for (const char* n : {"doc/README.txt", "share/data/default.conf", "share/data/brushes.conf"})
+                ctx.keptFiles.add()->set((folder + "/" + n).c_str());
+            ctx.refusedFiles.add()->set((home.path() + "/Documents/notes.txt").c_str());
+            fin->init(&ctx);
+            EXPECT_EQ(fin->actions().count(), boxes);
+            shot("update-left");
+            ctx.result = eIJCannotWrite;
+            ctx.keptFiles.destroy();
+            for (const char* n : {"share/old/legacy.conf", "share/old/legacy.dat"})
+                ctx.notRemoved.add()->set((folder + "/" + n).c_str());
+            fin->init(&ctx);
+            shot("not-removed");
             ctx.result = 11;
             key(w, kReturn);
         };

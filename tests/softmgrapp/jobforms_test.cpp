@@ -476,20 +476,38 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     for (const char* suffix : {".bkp", ".tmp"}) leftovers.add()->set((file + suffix).c_str());
     _List<_guardchar<char> > keptFor;
     keptFor.add()->set("Example Drawing Tools Classic");
-    for (int i = 0; i < 14; i++) many.add()->set((file + "-" + std::to_string(i) + ".tmp").c_str());
+    // An update's: files kept for another package, one left as it may be the user's.
+    sPkgInstallContext updated;
+    updated.keptFor.add()->set("Example Drawing Tools Classic");
+    updated.refusedFiles.add()->set(file.c_str());
+    for (int i = 0; i < 14; i++) {
+        many.add()->set((file + "-" + std::to_string(i) + ".tmp").c_str());
+        updated.keptFiles.add()->set((file + "-" + std::to_string(i)).c_str());
+    }
     for (int l = 0; l < gSOPKGLangTable_count; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
-        _guardchar<char> setAside, unreadable, deregistered, left;
+        _guardchar<char> setAside, unreadable, deregistered, left, removedMany, kept, notRemoved;
         setAsideMessage(&store, aside, setAside);
         unreadableMessage("Example Drawing Tools", journal.c_str(), EIO, unreadable);
         uninstalledMessage(eUNDeregistered, leftovers, keptFor, deregistered);
         leftoversMessage(many, 12, left);
+        appendEarlierLeft(updated, 12, kept);
+        updated.result = eIJCannotWrite;
+        updated.notRemoved.add()->set(file.c_str());
+        installFailedMessage(updated, 12, notRemoved);
+        updated.notRemoved.destroy();
+        // A long list is cut as every list is: a dozen names and how many more.
+        uninstalledMessage(eUNDeregistered, many, {}, removedMany);
+        std::string more = cCiomLangData::string("pkgm::iini", eIiniMore);
+        more.replace(more.find("%s"), 2, "2");
+        EXPECT_EQ(std::string(removedMany.ptr).substr(strlen(removedMany.ptr) - more.size()), more) << ciLangID(id);
         std::string sideName = messageOf(resultMessage(eAtInstallStart, eIISideName));
         sideName.replace(sideName.find("%s"), 2, file + "\n" + file + ".bkp");
         const std::pair<const char*, std::string> texts[] = {
             {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left.ptr},
-            {"deregistered", deregistered.ptr}, {"side_name", sideName}};
+            {"deregistered", deregistered.ptr}, {"side_name", sideName}, {"update_left", kept.ptr},
+            {"not_removed", notRemoved.ptr}};
         for (auto& t : texts) {
             int widest = -1;
             script.answer = [&](cChildElement* root, int depth) {
