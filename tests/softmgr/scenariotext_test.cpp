@@ -221,7 +221,9 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
         int line;
         EXPECT_EQ(fx.load(s, std::string(kPrefix) + c.suffix, line), c.code);
         EXPECT_EQ(line, c.line);
-        if (c.detail) EXPECT_EQ(std::string(s.errorPath()) + ": " + s.errorReason(), c.detail);
+        if (c.detail) {
+            EXPECT_EQ(std::string(s.errorPath()) + ": " + s.errorReason(), c.detail);
+        }
     }
 }
 
