@@ -121,7 +121,19 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         out.set(hint ? hint : "");
         appendEarlierLeft(*ctx, shown, out);
     };
-    if (names && !wordsFit(build, myMessage->width(), (int)room)) hint = nullptr;
+    auto fits = [&](long long shown) {
+        _guardchar<char> t;
+        build(shown, t);
+        return wrappedFitHeight(t.ptr, mkStdFont(), myMessage->width()) <= (int)room;
+    };
+    // The names before the hint: it goes where not one name fits beside it but one would
+    // alone, and where the words alone do not fit beside it.
+    if (names && !fits(1)) {
+        const char* with = hint;
+        bool wordsWith = fits(0);
+        hint = nullptr;
+        if (wordsWith && !fits(1)) hint = with;
+    }
     fitNames(build, names, myMessage->width(), (int)room, text);
     int need = names ? wrappedFitHeight(text.ptr, mkStdFont(), myMessage->width()) : 0;
     if (need > 60) anchor(myMessage, 10, 40, -21, need);
