@@ -178,11 +178,15 @@ void leftoversMessage(const _List<_guardchar<char> >& leftovers, long long shown
 }
 
 void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out) {
-    auto part = [&](const char* heading, const _List<_guardchar<char> >& files) {
+    // The first list leaves one name of a budget of two or more to a list after it, so that
+    // its heading does not stand over "and N more" alone (the lines are as many: that name
+    // takes the line its "and N more" would).
+    auto part = [&](const char* heading, const _List<_guardchar<char> >& files, bool oneForNext) {
         if (files.empty()) return;
+        long long own = oneForNext && shown >= 2 ? shown - 1 : shown;
         _guardchar<char> list;
-        namesList(files, shown, list);
-        shown -= shown < files.count() ? shown : files.count();
+        namesList(files, own, list);
+        shown -= own < files.count() ? own : files.count();
         appendLine(out, heading);
         appendLine(out, list.ptr);
     };
@@ -190,8 +194,8 @@ void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardcha
     fillNames(str("pkgm::fin", eFinKeptFor,
                   "Files of the earlier version kept for %s, which still uses them:"),
               ctx.keptFor, kept);
-    part(kept.ptr, ctx.keptFiles);
-    part(str("pkgm::fin", eFinLeftAsTheyWere, "Files of the earlier version left as they were:"), ctx.refusedFiles);
+    part(kept.ptr, ctx.keptFiles, !ctx.refusedFiles.empty());
+    part(str("pkgm::fin", eFinLeftAsTheyWere, "Files of the earlier version left as they were:"), ctx.refusedFiles, false);
 }
 
 void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out, bool earlier) {

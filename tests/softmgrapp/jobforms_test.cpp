@@ -493,6 +493,9 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         uninstalledMessage(eUNDeregistered, leftovers, keptFor, deregistered);
         leftoversMessage(many, 12, left);
         appendEarlierLeft(updated, 12, kept);
+        // The second list names its file, though the first alone would fill the dozen.
+        std::string keptText = kept.ptr;
+        EXPECT_EQ(keptText.substr(keptText.rfind('\n') + 1), file) << ciLangID(id);
         updated.result = eIJCannotWrite;
         updated.notRemoved.add()->set(file.c_str());
         installFailedMessage(updated, 12, notRemoved);
