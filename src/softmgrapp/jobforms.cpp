@@ -147,7 +147,8 @@ void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& lef
     // lists are that package's.
     if (!keptFor.empty()) {
         _guardchar<char> kept;
-        fillNames(str("pkgm::unin", eUninKeptFor, "Files it shares with %s were kept: that package is still complete."),
+        fillNames(str("pkgm::unin", eUninKeptFor,
+                      "Files it shares with %s were kept: they belong to that package too, so do not delete them."),
                   keptFor, kept);
         appendLine(out, kept.ptr);
     }

@@ -294,7 +294,7 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         std::string done = c.setAside ? "Die Registrierung des Pakets wurde entfernt.\nSie können die restlichen "
                                         "Paketdateien (falls vorhanden) jetzt gefahrlos löschen."
                                       : "Das Paket wurde erfolgreich deinstalliert.";
-        if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Dieses Paket ist weiterhin vollständig.";
+        if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Sie gehören auch zu diesem Paket, löschen Sie sie nicht.";
         if (c.setAside) done += "\nUnverändert gelassen, da sie Ihnen gehören könnten:\n" + left;
         EXPECT_EQ(texts[1], c.gone ? done : "Uninstallation procedure was canceled.");
         unlink(left.c_str());
