@@ -212,7 +212,10 @@ TEST(FileChooser, DotPartsAreResolvedBeforeShowingOrChoosing) {
                  {"/A", "../new.zip", false, nullptr, "/new.zip"},
                  {"/A", "./../A/../b.txt", false, nullptr, "/b.txt"},
                  {"/A/../A/.", "x.zip", false, nullptr, "/A/x.zip"},
-                 {"/A", "/A/..", true, "", nullptr}};
+                 {"/A", "/A/..", true, "", nullptr},
+                 // A final "/" asks for a folder: neither a new name nor a file is chosen.
+                 {"/A", "newdir/", false, "/A", nullptr},
+                 {"/A", "../b.txt/", false, "/A", nullptr}};
     for (auto& c : cases) {
         cDlgFixture f;
         std::string start = t.dir + c.start;

@@ -85,6 +85,11 @@ TEST(FolderChooser, StartsAtTheFolderOfAFileAndNowhereForAMissingPath) {
         EXPECT_TRUE(f.childNamed(sel, t.dir + "/A"));
         EXPECT_FALSE(f.childNamed(sel, t.dir + "/.hidden"));
     }
+    {
+        // The caller's path as it is meant: no ".." node.
+        cDlgFixture f(t.dir + "/A/B/..");
+        EXPECT_STREQ(f.selectedPath(), (t.dir + "/A").c_str());
+    }
     for (std::string missing : {t.dir + "/A/missing/deeper", std::string()}) {
         // A folder not made yet is no start: nothing selected, the caller's path emptied,
         // and the path edit empty with the focus for the user's own path.

@@ -217,15 +217,16 @@ void cNavigationChild::clearHist() {
 }
 
 bool cNavigationChild::navigate(const char* path) {
+    // The path may be the caller's own copy of ours (a segment's): copied first. Every way
+    // in (typed, stored, a row) shows the folder as it is meant, never a ".." segment.
+    _guardchar<char> copy(path);
+    resolveDotParts(copy.ptr);
     if (myProvider) {
-        if (!myProvider->canAcceptPath(path)) return false;
-        if (!myProvider->asyncNavigate(this, path)) return false;
+        if (!myProvider->canAcceptPath(copy.ptr)) return false;
+        if (!myProvider->asyncNavigate(this, copy.ptr)) return false;
     } else {
-        notifyAction(new cNaviSetPathAction(path));
+        notifyAction(new cNaviSetPathAction(copy.ptr));
     }
-    // The path may be the caller's own copy of ours (a segment's): copy it first.
-    _guardchar<char> copy;
-    copy.set(path);
     setPath(copy.ptr);
     goProgressMode();
     return true;
@@ -284,8 +285,6 @@ bool cNavigationChild::onAction(cChildElement* sender, cChildAction* action) {
             _guardchar<char> p;
             p.set(myEdit.text());
             if (p.ptr) cFolderContents::adjustPath(p.ptr);
-            // A typed path as it is meant: the bar never shows a ".." segment.
-            resolveDotParts(p.ptr);
             navigate(p.ptr);
             return true;
         }

@@ -104,12 +104,7 @@ bool cFileChooseDialog::save(cChildElement* parent, const char* title, sFileChoo
     return run(parent, title, info, true);
 }
 
-// Every way in (typed, stored, a row) shows the folder as it is meant, never a ".." part.
-bool cFileChooseDialog::ls(const char* path, bool) {
-    _guardchar<char> p(path);
-    resolveDotParts(p.ptr);
-    return myNavi.navigate(p.ptr);
-}
+bool cFileChooseDialog::ls(const char* path, bool) { return myNavi.navigate(path); }
 
 bool cFileChooseDialog::validFilter(long long i) {
     return myInfo && i >= 0 && i < myInfo->filters.count && myInfo->filters.ptr[i].name.ptr &&
@@ -436,10 +431,13 @@ bool cFileChooseDialog::onFormAccept() {
         if (realFolder()) ls_data(true);
         return true;
     }
+    // A final "/" asks for a folder (resolving drops it): such a name never chooses a file.
+    const bool folderMeant = t.ptr[strlen(t.ptr) - 1] == '/';
     resolveDotParts(t.ptr);
     _guardchar<char> dir;
     if (!realFolder()) {
         if (isFolder(t.ptr)) return enter(t.ptr);
+        if (folderMeant) return false;
         if (isFile(t.ptr) || (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr))) return endWith(t.ptr);
         return false;
     }
@@ -463,10 +461,11 @@ bool cFileChooseDialog::onFormAccept() {
     cFolderContents::adjustPath(p.ptr);
     resolveDotParts(p.ptr);
     int pt = cFolderContents::objtype(p.ptr);
-    if (pt == cFolderContents::eFile) return endWith(p.ptr);
+    if (pt == cFolderContents::eFile && !folderMeant) return endWith(p.ptr);
     if (pt == cFolderContents::eFolder) return enter(p.ptr);
     if (pt == cFolderContents::eNothing) {
         if (isFolder(t.ptr)) return enter(t.ptr);
+        if (folderMeant) return false;
         if (isFile(t.ptr)) return endWith(t.ptr);
         if (mySave && parentOf(p.ptr, dir) && isFolder(dir.ptr)) return endWith(p.ptr);
         if (mySave && parentOf(t.ptr, dir) && isFolder(dir.ptr)) return endWith(t.ptr);

@@ -129,9 +129,10 @@ bool cFolderChooseDialog::lsUnder(tContent* item) {
 }
 
 void cFolderChooseDialog::navigate(const char* path) {
-    if (!path || cFolderContents::objtype(path) != cFolderContents::eFolder) return;
-    _guardchar<char> copy, a, tag;
-    copy.set(path);
+    _guardchar<char> copy(path), a, tag;
+    // Typed or handed in by the caller: a ".." part would become a node of its own.
+    resolveDotParts(copy.ptr);
+    if (!copy.ptr || cFolderContents::objtype(copy.ptr) != cFolderContents::eFolder) return;
     tContent* cur = rootItem();
     tContent* created = nullptr;
     if (!cur) return;
@@ -307,7 +308,6 @@ bool cFolderChooseDialog::onFormAccept() {
     }
     if (t.ptr) {
         cFolderContents::adjustPath(t.ptr);
-        resolveDotParts(t.ptr);  // a ".." part would become a node of its own
         navigate(t.ptr);
     }
     return true;
