@@ -575,7 +575,7 @@ TEST_F(Manager, SecondClickQueuedWithTheFirstStartsNoSecondRun) {
 // A manager open on an empty list while another store object on the same folder (as a
 // second process has) installs a package through the engine: the remove link, still shown,
 // answers rem 4 and leaves the manager's bundle, its menu entry and the package; Refresh
-// lists the package.
+// lists the package, and a second one installed after that.
 TEST_F(Manager, PackageInstalledMeanwhileIsSeenByRefreshAndRemoval) {
     ServerEnv env("127.0.0.1:1");  // the check is refused at once
     PrivateHome home;
@@ -603,6 +603,16 @@ TEST_F(Manager, PackageInstalledMeanwhileIsSeenByRefreshAndRemoval) {
         }
         listed = f->itemCount();
         EXPECT_FALSE(f->removeLink()->visible_child());
+        // Refresh alone reads the store again: a second package installed meanwhile shows.
+        std::string second = work.file("second.data");
+        EXPECT_TRUE(installtest::makePackage(work.path(), "1.0", {{"b.txt", "b"}}, second, "", "org.qmx.test.second"));
+        EXPECT_EQ(installtest::install(second, home, &other, nullptr, nullptr, work.file("second")).job, 0u);
+        sPoint at = {0, 0};
+        f->refreshButton()->windowPos(at);
+        m->injectClick(w, at.x + 5, at.y + f->refreshButton()->height() / 2);
+        m->pumpAll();
+        EXPECT_TRUE(pumpUntil(m, [&] { return !f->reading(); }));
+        EXPECT_EQ(f->itemCount(), 2);
         return 0;
     };
     EXPECT_EQ(cSoftMgrForm::runManager(&maker, &mine), 0);
