@@ -16,12 +16,12 @@ cFinishPanel::tStarter cFinishPanel::gStarter = startDetached;
 namespace {
 
 // A message that names files: `build` makes it with a number of names (the others
-// counted, "and N more"). wordsFit: whether it fits a box of `width` x `height` with none;
-// fitNames: the text with as many as fit (down to none), its last sentence whole.
+// counted, "and N more"). fits: whether it fits a box of `width` x `height` with `shown`
+// names; fitNames: the text with as many as fit (down to none), its last sentence whole.
 template <typename tBuild>
-bool wordsFit(tBuild build, int width, int height) {
+bool fits(tBuild build, long long shown, int width, int height) {
     _guardchar<char> text;
-    build(0, text);
+    build(shown, text);
     return wrappedFitHeight(text.ptr, mkStdFont(), width) <= height;
 }
 
@@ -95,9 +95,9 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         myMessage->setDefaultBackgroundColor(0x4040A0);
         // What stays of the earlier version after the error itself, where both fit.
         _guardchar<char> text;
-        bool earlier = true;
+        auto withEarlier = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out); };
+        const bool earlier = fits(withEarlier, 0, myMessage->width(), myMessage->height());
         auto build = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out, earlier); };
-        earlier = wordsFit(build, myMessage->width(), myMessage->height());
         long long names = ctx->leftovers.count() + ctx->notRemoved.count() + ctx->keptFiles.count() +
                           ctx->refusedFiles.count();
         fitNames(build, names, myMessage->width(), myMessage->height(), text);
@@ -115,27 +115,23 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
     // both do not fit); the message grows as far as every box still fits below it (or as
     // its words need) and the boxes follow.
     _guardchar<char> text;
-    long long names = ctx->keptFiles.count() + ctx->refusedFiles.count(), room = height() - 60 - 25 * runs.count();
+    long long names = ctx->keptFiles.count() + ctx->refusedFiles.count();
+    int room = height() - 60 - 25 * (int)runs.count();
     if (room < 60) room = 60;
-    auto build = [&](long long shown, _guardchar<char>& out) {
-        out.set(hint ? hint : "");
-        appendEarlierLeft(*ctx, shown, out);
-    };
-    auto fits = [&](long long shown) {
-        _guardchar<char> t;
-        build(shown, t);
-        return wrappedFitHeight(t.ptr, mkStdFont(), myMessage->width()) <= (int)room;
+    auto after = [&](const char* head) {
+        return [ctx, head](long long shown, _guardchar<char>& out) {
+            out.set(head ? head : "");
+            appendEarlierLeft(*ctx, shown, out);
+        };
     };
     // The names before the hint: it goes where not one name fits beside it but one would
     // alone, and where the words alone do not fit beside it.
-    if (names && !fits(1)) {
-        const char* with = hint;
-        bool wordsWith = fits(0);
+    const int width = myMessage->width();
+    if (names && !fits(after(hint), 1, width, room) &&
+        (!fits(after(hint), 0, width, room) || fits(after(nullptr), 1, width, room)))
         hint = nullptr;
-        if (wordsWith && !fits(1)) hint = with;
-    }
-    fitNames(build, names, myMessage->width(), (int)room, text);
-    int need = names ? wrappedFitHeight(text.ptr, mkStdFont(), myMessage->width()) : 0;
+    fitNames(after(hint), names, width, room, text);
+    int need = names ? wrappedFitHeight(text.ptr, mkStdFont(), width) : 0;
     if (need > 60) anchor(myMessage, 10, 40, -21, need);
     myMessage->setText(text.ptr, -1, true);
     if (haveRuns) {

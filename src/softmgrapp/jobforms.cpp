@@ -756,8 +756,7 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
     if (action->type == eJobEnded && !action->sent()) {
         unsigned int r = static_cast<cJobEndAction*>(action)->result;
         const sMessageRef* message = resultMessage(eAtUninstall, r);
-        if ((r == eUNRemoved || r == eUNDeregistered) && message && ctx &&
-            !(ctx->keptFor.empty() && ctx->leftovers.empty())) {
+        if ((r == eUNRemoved || r == eUNDeregistered) && message && ctx) {
             // What stayed is named: the files another package still lists, the names left.
             _guardchar<char> m;
             uninstalledMessage(r, ctx->leftovers, ctx->keptFor, m);
@@ -778,9 +777,8 @@ bool cUninstallInitUI::onAction(cChildElement* sender, cChildAction* action) {
             boxAside(message->kind, m.ptr, false);
         } else if (r == eUNIncomplete && message && ctx && !ctx->messagePath.empty()) {
             // The file the removal could not take (the next run finishes it).
-            _guardchar<char> m, joined;
-            concatText(messageOf(message), "\n", joined);
-            concatText(joined.ptr, ctx->messagePath.ptr, m);
+            _guardchar<char> m(messageOf(message));
+            appendLine(m, ctx->messagePath.ptr);
             boxAside(message->kind, m.ptr, false);
         } else if (r == eUNNoRunLock && message && ctx) {
             _guardchar<char> m;

@@ -110,7 +110,7 @@ TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
     } cases[] = {
         {eIJBadObject, &sPkgInstallContext::leftovers, false, {"pkgm::iini", eIiniLeftover}},
         {eIJCannotWrite, &sPkgInstallContext::notRemoved, false, {"pkgm::fin", eFinNotRemoved}},
-        {eIJCannotWrite, &sPkgInstallContext::notRemoved, true, {nullptr, 0}},
+        {eIJCannotWrite, &sPkgInstallContext::notRemoved, true, {"pkgm::iini", eIiniMore}},
         {eIJOk, &sPkgInstallContext::refusedFiles, true, {"pkgm::iini", eIiniMore}},
     };
     ctx.keptFor.add()->set("Example Drawing Tools");
@@ -126,8 +126,7 @@ TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
                 if (c.kept) ctx.keptFiles.add()->set(name.c_str());
             }
             panel.init(&ctx);
-            std::string text = panel.messageText(), tail = "%s";
-            if (c.tail.first) tail = cCiomLangData::string(c.tail.first, c.tail.second);
+            std::string text = panel.messageText(), tail = cCiomLangData::string(c.tail.first, c.tail.second);
             tail = tail.substr(tail.find("%s") + 2);
             EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << trace << "\n" << text;
             cChildElement* m = panel.messageElement();

@@ -695,7 +695,7 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             };
             for (int i = 1; i < wz->currentStep(); i++) EXPECT_TRUE(icon(i) == icon(0)) << "step " << i;
             EXPECT_FALSE(icon(wz->currentStep()) == icon(0));
-            // The names in the run's way in place of its error: two and how many more.
+            // The names in the run's way in place of its error: as many as fit, then how many more.
             ctx.result = eIJBadObject;
             for (const char* n : {"bin/tool.tmp", "share/data/default.conf.bkp", "doc/README.tmp"})
                 ctx.leftovers.add()->set((folder + "/" + n).c_str());
