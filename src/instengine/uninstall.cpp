@@ -219,11 +219,9 @@ bool cUninstallRun::sortFiles() {
         if (isPlainAbsPath(e) && objKind(e) == eObjNone) continue;
         if (!(scope.ownsEntry(e) ? add(ctx.shortcuts, e) : leave(e))) return false;
     }
-    // A name beside the files that another record lists is that package's file.
-    for (auto* it = beside.head; it; it = it->next) {
-        const char* owner = others->fileOwner(it->value.ptr);
-        if (!(owner ? keep(owner) : leave(it->value.ptr))) return false;
-    }
+    // The names beside them (none that a record lists) stay.
+    for (auto* it = beside.head; it; it = it->next)
+        if (!leave(it->value.ptr)) return false;
     return true;
 }
 
@@ -334,7 +332,7 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     // A package nothing knows of is answered in the language the run speaks, and nothing
     // of it is claimed. The code name becomes a key and a command argument: only a safe
     // one goes on.
-    if (!uninstallKnows(ctx.key.ptr, store) && !(!ctx.journalPath.empty() && runLeftJournal(ctx.journalPath.ptr))) {
+    if (!uninstallKnows(ctx.key.ptr, store) && (ctx.journalPath.empty() || !runLeftJournal(ctx.journalPath.ptr))) {
         unsigned int r = chooseLanguage(ctx, store, asker);
         return r == eUNRemoved ? (unsigned int)eUNNotInstalled : r;
     }
