@@ -1174,8 +1174,7 @@ TEST(TwoInstallers, SecondAndAnUninstallationRefuseWhileTheFirstRuns) {
     }
     sPkgRegistryRecord rec;
     ASSERT_TRUE(readRegistryRecord(&stores[2], "org.qmx.test.pkg", rec));
-    std::vector<std::string> dirs;
-    for (auto* it = rec.dirs.head; it; it = it->next) dirs.push_back(it->value.ptr);
+    const std::vector<std::string> dirs = installtest::listed(rec.dirs);
     EXPECT_NE(std::find(dirs.begin(), dirs.end(), home.installFolder()), dirs.end()) << "the record lists what was made";
     {
         sPkgInstallContext later;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "configstore/ciappconfig.h"
+#include "installtest.h"
 #include "instengine/pkgregistry.h"
 #include "memconfig.h"
 #include "softmgr/softpkgscenario.h"
@@ -41,12 +42,6 @@ void sample(sPkgRegistryRecord& r, int files) {
     addCommand(r, "Start", "\"/t/bin/hello\" --first-run");
     addCommand(r, "", "\"/t/bin/orphan\"");
     addCommand(r, "Notes", "/t/doc/README.txt");
-}
-
-std::vector<std::string> texts(const _List<_guardchar<char>>& l) {
-    std::vector<std::string> v;
-    for (auto* it = l.head; it; it = it->next) v.push_back(it->value.ptr ? it->value.ptr : "");
-    return v;
 }
 
 std::vector<std::string> texts(const cTextList& l) { return std::vector<std::string>(l.begin(), l.end()); }
@@ -219,7 +214,7 @@ void roundTrip(const std::function<cApplicationConfig&()>& current, const std::f
     EXPECT_TRUE(back.icon.empty());
     EXPECT_EQ(back.utime, 0xFEDCBA98u);
     EXPECT_EQ(texts(back.files), (std::vector<std::string>{"/t/file0", "/t/file1"}));
-    EXPECT_EQ(texts(back.shortcuts), texts(second.shortcuts));
+    EXPECT_EQ(installtest::listed(back.shortcuts), installtest::listed(second.shortcuts));
     ASSERT_EQ(back.commands.count(), 2);
     EXPECT_STREQ(back.commands.head->value.label.ptr, "Start");
     EXPECT_STREQ(back.commands.tail->value.command.ptr, "/t/doc/README.txt");
