@@ -20,10 +20,10 @@ for var in $(compgen -e); do
   esac
 done
 
-bash "$root/scripts/setup.sh" test
-took setup
 # No locale-following character calls in the sources (scripts/check_locale_calls.sh says why).
 bash "$root/scripts/check_locale_calls.sh"
+bash "$root/scripts/setup.sh" test
+took setup
 export BUILD_DIR=${BUILD_DIR:-$root/build-test}
 # The project's defaults, the caller's sanitizer options, then the ones that decide whether a
 # fault fails its test.
@@ -55,20 +55,22 @@ elif as_nobody true; then
     chmod 1777 "$scratch"
   fi
 fi
-# Room for what the tests hold there at once, checked before the build: at its peak a whole
-# run held 324 MiB one test at a time (most of it one test's package of more than 64 MB, which
-# the engine unpacks on several threads, with its sources and the maker's spool), 388 MiB two
-# at a time and 445 MiB eight at a time (README, "Testing"). A folder short of that runs fewer
-# tests at once, or none: the run stops here rather than fail tests with messages that read as
-# the program's faults.
+# Room for what the tests hold there at once: at its peak a whole run held 324 MiB one test at
+# a time (most of it one test's package of more than 64 MB, which the engine unpacks on several
+# threads, with its sources and the maker's spool), 388 MiB two at a time and 445 MiB eight at
+# a time (README, "Testing"). A folder short of that runs fewer tests at once, or none: the run
+# stops rather than fail tests with messages that read as the program's faults. Checked before
+# the build, so that a folder far too small stops the run at once, and after it, since the
+# build may have taken that room on the same disk; the second check sets the parallelism.
 need_mb() { echo $((400 + 10 * $1)); }
-free_mb=$(df --output=avail -m "$scratch" | tail -1 | tr -d ' ')
-jobs=$(nproc)
-while [ "$jobs" -gt 1 ] && [ "$free_mb" -lt "$(need_mb "$jobs")" ]; do jobs=$((jobs - 1)); done
-[ "$free_mb" -ge "$(need_mb 1)" ] || fail "the tests' temporary folder $scratch has $free_mb MiB free, and a run needs \
-$(need_mb 1) MiB: point TMPDIR at a folder with more room (TMPDIR=/var/tmp bash scripts/test.sh)"
-[ "$jobs" -eq "$(nproc)" ] || echo "note: the tests' temporary folder $scratch has $free_mb MiB free, short of the \
-$(need_mb "$(nproc)") MiB that $(nproc) tests at once need: $jobs run at once (a TMPDIR with more room runs more)"
+check_room() {
+  free_mb=$(df --output=avail -m "$scratch" | tail -1 | tr -d ' ')
+  jobs=$(nproc)
+  while [ "$jobs" -gt 1 ] && [ "$free_mb" -lt "$(need_mb "$jobs")" ]; do jobs=$((jobs - 1)); done
+  [ "$free_mb" -ge "$(need_mb 1)" ] || fail "the tests' temporary folder $scratch has $free_mb MiB free, and a run \
+needs $(need_mb 1) MiB: point TMPDIR at a folder with more room (TMPDIR=/var/tmp bash scripts/test.sh)"
+}
+check_room
 
 # Line tables only (-g1): sanitizer reports keep their files and lines, and the build
 # (mostly the tests) takes about a quarter less time than with full debug information.
@@ -79,6 +81,9 @@ lines_only="-O2 -g1 -DNDEBUG"
 bash "$root/scripts/build.sh" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMX_TESTS=ON -DQMX_SANITIZE=ON -DQMX_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$lines_only" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$lines_only" -DQMX_TEST_OPT=-O0
 took "sanitizer build"
+check_room
+[ "$jobs" -eq "$(nproc)" ] || echo "note: the tests' temporary folder $scratch has $free_mb MiB free, short of the \
+$(need_mb "$(nproc)") MiB that $(nproc) tests at once need: $jobs run at once (a TMPDIR with more room runs more)"
 
 # Every test source is compiled: each file under tests/ with a C or C++ extension is in the
 # build's compile commands, and the target it is compiled into is a test program (whose tests

@@ -341,8 +341,8 @@ EnvScope::~EnvScope() {
 
 namespace {
 
-// The compiled locales' folder (made on first use, removed at the program's end) and what
-// compiling each gave: "" when it is there, else why not.
+// The compiled locales' folder (made on first use in the program's scratch HOME, which goes
+// at its end) and what compiling each gave: "" when it is there, else why not.
 std::mutex gLocaleLock;
 std::string gLocaleFolder;
 std::map<std::string, std::string> gCompiled;
@@ -353,15 +353,10 @@ std::string compileLocale(const std::string& name) {
     if (known != gCompiled.end()) return known->second;
     std::string& why = gCompiled[name];
     if (gLocaleFolder.empty()) {
-        const char* base = getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmxlocale.XXXXXX";
-        std::vector<char> buf(tmpl.c_str(), tmpl.c_str() + tmpl.size() + 1);
-        if (!mkdtemp(buf.data())) return why = "no folder for compiled locales (" + tmpl + "): " + strerror(errno);
-        gLocaleFolder = buf.data();
-        static const pid_t owner = getpid();
-        atexit([] {
-            if (getpid() == owner) removeTree(gLocaleFolder);
-        });
+        const std::string folder = gScratchHome + "/locales";
+        if (gScratchHome.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST))
+            return why = "no folder for compiled locales (" + folder + "): " + strerror(errno);
+        gLocaleFolder = folder;
     }
     const size_t dot = name.find('.');
     const std::string out = gLocaleFolder + "/" + name;
@@ -399,9 +394,7 @@ std::string setCtype(const char* name) {
 void forEachCtype(const std::function<void()>& body) {
     const char* now = setlocale(LC_CTYPE, nullptr);
     const std::string old = now ? now : "C";
-    const char* locpath = getenv("LOCPATH");
-    const bool hadLocpath = locpath != nullptr;
-    const std::string oldLocpath = hadLocpath ? locpath : "";
+    EnvScope locpath("LOCPATH", getenv("LOCPATH"));  // setCtype points it at the compiled ones
     std::string skipped;
     for (const char* ctype : {"C", "tr_TR.UTF-8", "tr_TR.ISO-8859-9"}) {
         std::string why = setCtype(ctype);
@@ -413,10 +406,6 @@ void forEachCtype(const std::function<void()>& body) {
         }
     }
     setlocale(LC_CTYPE, old.c_str());
-    if (hadLocpath)
-        setenv("LOCPATH", oldLocpath.c_str(), 1);
-    else
-        unsetenv("LOCPATH");
     if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
