@@ -147,8 +147,9 @@ public:
 
     virtual bool headless() = 0;
 
-    // A top-level window of the client size, centred over its owner (or the desktop);
-    // shown unless kWFHidden. With an owner it is that owner's transient dialog.
+    // A top-level window of the client size, centred over its owner (or the desktop), and
+    // on a display kept on the desktop where it fits; shown unless kWFHidden. With an owner
+    // it is that owner's transient dialog.
     virtual cPlatformWindow* createWindow(cWindowClient* client, const char* caption, int w, int h,
                                           cPlatformWindow* owner, unsigned int flags) = 0;
     // A borderless popup at screen coordinates; with grab it takes the pointer grab

@@ -1,6 +1,7 @@
 // Nikon NEF writer of the raw test kit.
 #include "nefenc.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "bitwriter.h"
@@ -229,7 +230,8 @@ std::vector<unsigned char> writeNef(const NefSpec& s, std::vector<uint16_t>* cod
     if (s.code == NefSpec::cHuffLossless || s.code == NefSpec::cHuffLossy || !s.linearizationOverride.empty())
         mn.addBytes(mi, 0x96, TiffWriter::tUndefined, nefLinearization(s));
     if (!s.balance.empty()) mn.addBytes(mi, 0x97, TiffWriter::tUndefined, s.balance);
-    std::vector<unsigned char> note(s.noteMagic.begin(), s.noteMagic.begin() + 5);
+    std::vector<unsigned char> note(s.noteMagic.begin(), s.noteMagic.begin() + std::min<size_t>(5, s.noteMagic.size()));
+    note.resize(5, 0);
     note.insert(note.end(), {0, s.makerVersion, 0x10, 0, 0});
     if (s.keepStrips && (size_t)s.keepStrips < strips.size()) strips.resize((size_t)s.keepStrips);
     std::vector<unsigned char> inner = mn.write(mi);
