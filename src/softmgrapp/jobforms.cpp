@@ -142,7 +142,8 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
 
 void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
                         const _List<_guardchar<char> >& keptFor, _guardchar<char>& out) {
-    out.set(messageOf(resultMessage(eAtUninstall, result)));
+    const sMessageRef* named = leftovers.empty() ? nullptr : resultMessage(eAtUninstallNamed, result);
+    out.set(messageOf(named ? named : resultMessage(eAtUninstall, result)));
     // Next to what the result says of the remaining files: those another package still
     // lists are that package's.
     if (!keptFor.empty()) {
