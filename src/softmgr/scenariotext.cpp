@@ -98,6 +98,8 @@ private:
     int parseDeprecate(const char* p);
     int finalChecks();
     int checkSideNames(int& line);
+    int sideNamesIn(int& line);
+    bool landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out);
 
     bool parseStrVal(const char*& p, _guardchar<char>& out);
     bool getStrVID(const char*& p, _guardchar<char>& id);
@@ -704,37 +706,65 @@ int cSoftPkgTextLoader::parseDeprecate(const char* p) {
     return 0;
 }
 
-namespace {
-
-// A file record's target within its base: "<base id>\n<relative path>" (ids end at white
-// space, paths hold no control character).
-bool targetKey(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out) {
-    _guardchar<char> head;
-    return concatText(f.target.id ? f.target.id : "", "\n", head) &&
-           concatText(head.ptr, f.target.path ? f.target.path : "", out);
+// Where a target lands in the scenario's current language: a fixed base's text joined with
+// the relative path as the installer joins them, "." parts and runs of "/" resolved; the
+// installation folder, chosen when installing, under a name no base can hold ("\n", a
+// control character), so that its targets meet only each other.
+bool cSoftPkgTextLoader::landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out) {
+    bool joined = cSoftPkgScenario::isKnownConstantID(f.target.id) ? joinPath("\n", f.target.path, out)
+                                                                    : sc.defToPath(f.target.id, f.target.path, out);
+    if (!joined) return false;
+    resolveDotParts(out.ptr);
+    return true;
 }
 
-}  // namespace
-
-// Two targets of one base, one the other's with ".tmp" or ".bkp" appended, are refused at
-// the later of their lines, the other named.
+// Two targets that land side by side, one the other's with ".tmp" or ".bkp" appended, are
+// refused at the later of their lines, the other named. A base may read differently in
+// each language: then every language is looked at.
 int cSoftPkgTextLoader::checkSideNames(int& line) {
+    bool perLanguage = false;
+    const char* seen = nullptr;  // records of one base share its id
+    for (auto* it = sc.files.head; it && !perLanguage; it = it->next) {
+        const char* id = it->value.target.id;
+        if (id == seen || cSoftPkgScenario::isKnownConstantID(id)) continue;
+        seen = id;
+        cStringKey key(id ? id : "");
+        for (auto* e = sc.langStrings.first(); e && !perLanguage; e = sc.langStrings.next(e))
+            perLanguage = e->value().find(key) != nullptr;
+    }
+    const int current = sc.currLang;
+    int r = 0;
+    for (auto* e = sc.langStrings.first(); e && !r; e = perLanguage ? sc.langStrings.next(e) : nullptr) {
+        sc.currLang = e->key();
+        r = sideNamesIn(line);
+    }
+    sc.currLang = current;
+    return r;
+}
+
+int cSoftPkgTextLoader::sideNamesIn(int& line) {
     cSideNameClash clash;
     _guardchar<char> key;
     long long i = 0;
     for (auto* it = sc.files.head; it; it = it->next, i++)
-        if (!targetKey(it->value, key) || !clash.note(key.ptr, i)) return cSoftPkgScenario::eTxtBadSource;
+        if (!landing(it->value, key) || !clash.note(key.ptr, i)) return cSoftPkgScenario::eTxtBadSource;
     const cSoftPkgScenario::sIntFileDef* plain = nullptr;
     long long plainAt = 0, sideAt = -1;
+    _guardchar<char> plainLanding;
     for (auto* it = sc.files.head; it && !plain; it = it->next, plainAt++) {
-        if (!targetKey(it->value, key)) return cSoftPkgScenario::eTxtBadSource;
-        if ((sideAt = clash.find(key.ptr)) >= 0) plain = &it->value;
+        if (!landing(it->value, plainLanding)) return cSoftPkgScenario::eTxtBadSource;
+        if ((sideAt = clash.find(plainLanding.ptr)) >= 0) plain = &it->value;
     }
     if (!plain) return 0;
     auto* side = sc.files.head;
     for (long long k = 0; k < sideAt; k++) side = side->next;
-    const char* plainPath = plain->target.path ? plain->target.path : "";
-    const char* sidePath = side->value.target.path;
+    // Targets of a fixed base are named where they land; those of the installation folder
+    // by their path in it.
+    _guardchar<char> sideLanding;
+    if (!landing(side->value, sideLanding)) return cSoftPkgScenario::eTxtBadSource;
+    auto named = [](const char* at) { return at[0] == '\n' ? at + 1 + (at[1] == '/') : at; };
+    const char* plainPath = named(plainLanding.ptr);
+    const char* sidePath = named(sideLanding.ptr);
     int plainLine = myFileLines.ptr[plainAt - 1], sideLine = myFileLines.ptr[sideAt];
     bool backup = strcmp(sidePath + strlen(sidePath) - 4, ".bkp") == 0, sideLater = sideLine >= plainLine;
     static const char* const kWhy[2][2] = {

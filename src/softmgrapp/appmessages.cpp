@@ -104,6 +104,8 @@ const sResultRow kRows[] = {
     {eAtUninstall, eUNNoRunLock, {kIini, eIiniNoRights, eBoxError}},
     // Names the package, the journal and the system's reason in its "%s".
     {eAtUninstall, eUNUnreadable, {kSoftm, eSoftmUnreadable, eBoxError}},
+    // Names left as they may be the user's: what remains is not called safe to delete.
+    {eAtUninstallNamed, eUNDeregistered, {kUnin, eUninDeregisteredNamed, eBoxInfo}},
 
     {eAtManagerRemoval, eRMRemoved, {kRem, eRemRemoved, eBoxInfo}},
     {eAtManagerRemoval, eRMPackages, {kRem, eRemPackagesLeft, eBoxError}},

@@ -193,6 +193,7 @@ enum eUninMsg {
     eUninKeptFor = 12,
     eUninBusy = 13,
     eUninLeftAsTheyWere = 14,
+    eUninDeregisteredNamed = 15,  // de-registered, over names left as they were
 };
 
 // "pkgm::updi": the update form.
@@ -228,6 +229,7 @@ enum eResultPlace {
     eAtLocationPage,    // eInstallInitResult of the target checks: the wizard's location page
     eAtInstallEnd,      // eInstallJobResult: the Finish page, the installation form without the wizard
     eAtUninstall,       // eUninstallResult: the uninstallation form
+    eAtUninstallNamed,  // eUninstallResult over names left as they were (the others as eAtUninstall)
     eAtManagerRemoval,  // eRemoverResult: the manager's removal form
     eAtQuestion,        // eJobQuestion: the yes/no questions the jobs put
 };

@@ -93,11 +93,9 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         anchor(myMessage, 10, 40, -21, -61);
         myTitle->setText(string(eFinFailedTitle), cCanvas::taLeft);
         myMessage->setDefaultBackgroundColor(0x4040A0);
-        // What stays of the earlier version after the error itself, where both fit.
+        // What stays of the earlier version after the error itself, as far as names fit.
         _guardchar<char> text;
-        auto withEarlier = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out); };
-        const bool earlier = fits(withEarlier, 0, myMessage->width(), myMessage->height());
-        auto build = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out, earlier); };
+        auto build = [&](long long shown, _guardchar<char>& out) { installFailedMessage(*ctx, shown, out); };
         long long names = ctx->leftovers.count() + ctx->notRemoved.count() + ctx->keptFiles.count() +
                           ctx->refusedFiles.count();
         fitNames(build, names, myMessage->width(), myMessage->height(), text);
@@ -125,11 +123,9 @@ void cFinishPanel::init(sPkgInstallContext* ctx) {
         };
     };
     // The names before the hint: it goes where not one name fits beside it but one would
-    // alone, and where the words alone do not fit beside it.
+    // alone.
     const int width = myMessage->width();
-    if (names && !fits(after(hint), 1, width, room) &&
-        (!fits(after(hint), 0, width, room) || fits(after(nullptr), 1, width, room)))
-        hint = nullptr;
+    if (names && !fits(after(hint), 1, width, room) && fits(after(nullptr), 1, width, room)) hint = nullptr;
     fitNames(after(hint), names, width, room, text);
     int need = names ? wrappedFitHeight(text.ptr, mkStdFont(), width) : 0;
     if (need > 60) anchor(myMessage, 10, 40, -21, need);

@@ -142,7 +142,8 @@ void unreadableMessage(cApplicationConfig* store, const _List<sUnreadJournal>& u
 
 void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& leftovers,
                         const _List<_guardchar<char> >& keptFor, _guardchar<char>& out) {
-    out.set(messageOf(resultMessage(eAtUninstall, result)));
+    const sMessageRef* named = leftovers.empty() ? nullptr : resultMessage(eAtUninstallNamed, result);
+    out.set(messageOf(named ? named : resultMessage(eAtUninstall, result)));
     // Next to what the result says of the remaining files: those another package still
     // lists are that package's.
     if (!keptFor.empty()) {
@@ -178,42 +179,74 @@ void leftoversMessage(const _List<_guardchar<char> >& leftovers, long long shown
     fillText(messageOf(resultMessage(eAtInstallStart, eIILeftover)), {list.ptr}, out);
 }
 
-void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out) {
-    // The first list leaves one name of a budget of two or more to a list after it, so that
-    // its heading does not stand over "and N more" alone (the lines are as many: that name
-    // takes the line its "and N more" would).
-    auto part = [&](const char* heading, const _List<_guardchar<char> >& files, bool oneForNext) {
-        if (files.empty()) return;
-        long long own = oneForNext && shown >= 2 ? shown - 1 : shown;
+namespace {
+
+// Shares `shown` names among lists of `counts` names, in order: one each first, as far as
+// they go, then the rest to the first lists. A list that gets none is left out, heading and
+// all, so that no heading stands over "and N more" alone.
+template <int N>
+void shareNames(const long long (&counts)[N], long long shown, long long (&own)[N]) {
+    for (int i = 0; i < N; i++) {
+        own[i] = counts[i] > 0 && shown > 0 ? 1 : 0;
+        shown -= own[i];
+    }
+    for (int i = 0; i < N; i++) {
+        long long more = counts[i] - own[i] < shown ? counts[i] - own[i] : shown;
+        if (more <= 0) continue;
+        own[i] += more;
+        shown -= more;
+    }
+}
+
+// The earlier version's files a run left, under their headings: `kept` names of those kept
+// for another package, `refused` of those left as they were; a list of none is left out.
+void appendEarlier(const sPkgInstallContext& ctx, long long kept, long long refused, _guardchar<char>& out) {
+    auto part = [&](const char* heading, const _List<_guardchar<char> >& files, long long own) {
+        if (own <= 0) return;
         _guardchar<char> list;
         namesList(files, own, list);
-        shown -= own < files.count() ? own : files.count();
         appendLine(out, heading);
         appendLine(out, list.ptr);
     };
-    _guardchar<char> kept;
-    fillNames(str("pkgm::fin", eFinKeptFor,
-                  "Files of the earlier version kept for %s, which still uses them:"),
-              ctx.keptFor, kept);
-    part(kept.ptr, ctx.keptFiles, !ctx.refusedFiles.empty());
-    part(str("pkgm::fin", eFinLeftAsTheyWere, "Files of the earlier version left as they were:"), ctx.refusedFiles, false);
+    _guardchar<char> keptHeading;
+    fillNames(str("pkgm::fin", eFinKeptFor, "Files of the earlier version kept for %s, which still uses them:"),
+              ctx.keptFor, keptHeading);
+    part(keptHeading.ptr, ctx.keptFiles, kept);
+    part(str("pkgm::fin", eFinLeftAsTheyWere, "Files of the earlier version left as they were:"), ctx.refusedFiles,
+         refused);
 }
 
-void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out, bool earlier) {
-    _guardchar<char> list;
+}  // namespace
+
+void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out) {
+    const long long counts[2] = {ctx.keptFiles.count(), ctx.refusedFiles.count()};
+    long long own[2];
+    shareNames(counts, shown, own);
+    appendEarlier(ctx, own[0], own[1], out);
+}
+
+void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out) {
     const _List<_guardchar<char> >* named = nullptr;
-    if (ctx.result == eIJBadObject && !ctx.leftovers.empty()) {
-        leftoversMessage(*(named = &ctx.leftovers), shown, out);
-    } else if (ctx.result == eIJCannotWrite && !ctx.notRemoved.empty()) {
-        namesList(*(named = &ctx.notRemoved), shown, list);
+    if (ctx.result == eIJBadObject && !ctx.leftovers.empty())
+        named = &ctx.leftovers;
+    else if (ctx.result == eIJCannotWrite && !ctx.notRemoved.empty())
+        named = &ctx.notRemoved;
+    // Failed once committed: what stays of the earlier version stays all the same, after
+    // the names of the error itself.
+    const long long counts[3] = {named ? named->count() : 0, ctx.keptFiles.count(), ctx.refusedFiles.count()};
+    long long own[3];
+    shareNames(counts, shown, own);
+    _guardchar<char> list;
+    if (named == &ctx.leftovers) {
+        leftoversMessage(ctx.leftovers, own[0], out);
+    } else if (named) {
+        namesList(ctx.notRemoved, own[0], list);
         fillText(str("pkgm::fin", eFinNotRemoved, "These files of the earlier version could not be removed:\n%s"),
                  {list.ptr}, out);
     } else {
         fillText(messageOf(resultMessage(eAtInstallEnd, ctx.result)), {ctx.messagePath.ptr}, out);
     }
-    // Failed once committed: what stays of the earlier version stays all the same.
-    if (named) shown -= shown < named->count() ? shown : named->count();
-    if (earlier) appendEarlierLeft(ctx, shown, out);
+    appendEarlier(ctx, own[1], own[2], out);
 }
 
 // ---- the sent questions ----

@@ -133,15 +133,15 @@ void uninstalledMessage(unsigned int result, const _List<_guardchar<char> >& lef
 void leftoversMessage(const _List<_guardchar<char> >& leftovers, long long shown, _guardchar<char>& out);
 // Appends to a successful installation's message, line by line, what it left of the
 // earlier version: the files kept for the packages whose records list them too, then those
-// left as they may be the user's, `shown` names in all (the first list first, each as
-// namesList); nothing when it left nothing.
+// left as they may be the user's, `shown` names in all (each list one first, the rest to
+// the first list; each as namesList). A list that gets no name is left out, its heading
+// too; nothing when it left nothing.
 void appendEarlierLeft(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out);
 // A failed installation's message: the names in its way, or the files of the earlier
 // version it could not remove once the new ones were in place, else its result's own
-// text; then, for a run that failed once committed, appendEarlierLeft (unless not
-// `earlier`). `shown` names in all, as there.
-void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out,
-                          bool earlier = true);
+// text; then, for a run that failed once committed, the earlier version's lists as
+// appendEarlierLeft. `shown` names in all, shared as there (the error's own list first).
+void installFailedMessage(const sPkgInstallContext& ctx, long long shown, _guardchar<char>& out);
 
 // A small carrier form (350x110) with a status line, for a job or a message box. It
 // steps aside (hides) whenever a dialog stands in front of it, so that no empty window

@@ -96,7 +96,8 @@ TEST_F(FinishPanel, ResultTextsAndColours) {
 }
 
 // Long lists of long paths: as many names as fit, the rest counted, and the message's
-// last sentence whole in its box; after a success every box still below it, in every
+// last sentence whole in its box; a heading never stands over "and N more" alone (a list
+// that gets no name is left out); after a success every box still below it, in every
 // language.
 TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
     std::string path = home.path() + "/Applications/Example Suite Professional Edition";
@@ -106,17 +107,22 @@ TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
         unsigned int result;
         tNames list;
         bool kept;  // files kept for another package too
-        std::pair<const char*, int> tail;  // the text that ends the message (its "%s" cut off)
+        std::pair<const char*, int> error;  // the error's text (after its "%s"), none after a success
     } cases[] = {
         {eIJBadObject, &sPkgInstallContext::leftovers, false, {"pkgm::iini", eIiniLeftover}},
         {eIJCannotWrite, &sPkgInstallContext::notRemoved, false, {"pkgm::fin", eFinNotRemoved}},
-        {eIJCannotWrite, &sPkgInstallContext::notRemoved, true, {"pkgm::iini", eIiniMore}},
-        {eIJOk, &sPkgInstallContext::refusedFiles, true, {"pkgm::iini", eIiniMore}},
+        {eIJCannotWrite, &sPkgInstallContext::notRemoved, true, {"pkgm::fin", eFinNotRemoved}},
+        {eIJOk, &sPkgInstallContext::refusedFiles, true, {nullptr, 0}},
     };
     ctx.keptFor.add()->set("Example Drawing Tools");
     for (int l = 0; l < cSOPKGLang::kLangCount; l++) {
         int id = cSOPKGLang::gLangs[l].id;
         ASSERT_TRUE(cSOPKGLang::applyLang(id));
+        std::string more = cCiomLangData::string("pkgm::iini", eIiniMore), keptHeading;
+        const std::string before = more.substr(0, more.find("%s")), after = more.substr(more.find("%s") + 2);
+        keptHeading = cCiomLangData::string("pkgm::fin", eFinKeptFor);
+        keptHeading.replace(keptHeading.find("%s"), 2, "Example Drawing Tools");
+        const std::string leftHeading = cCiomLangData::string("pkgm::fin", eFinLeftAsTheyWere);
         for (const auto& c : cases) {
             std::string trace = std::string(ciLangID(id)) + " result " + std::to_string(c.result);
             ctx.result = c.result;
@@ -126,26 +132,38 @@ TEST_F(FinishPanel, LongListsKeepTheLastSentenceWholeInEveryLanguage) {
                 if (c.kept) ctx.keptFiles.add()->set(name.c_str());
             }
             panel.init(&ctx);
-            std::string text = panel.messageText(), tail = cCiomLangData::string(c.tail.first, c.tail.second);
-            tail = tail.substr(tail.find("%s") + 2);
-            EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << trace << "\n" << text;
+            std::string text = panel.messageText();
             cChildElement* m = panel.messageElement();
             EXPECT_LE(wrappedFitHeight(text.c_str(), mkStdFont(), m->width()), m->height()) << trace << "\n" << text;
-            // Every name shown or counted: 40 in each list.
+            // The lists shown: every heading over a name at least.
+            std::vector<std::string> lines;
+            for (size_t at = 0, nl; at <= text.size(); at = nl + 1) {
+                nl = std::min(text.find('\n', at), text.size());
+                lines.push_back(text.substr(at, nl - at));
+            }
+            auto isMore = [&](const std::string& line) {
+                return line.size() > before.size() + after.size() && line.compare(0, before.size(), before) == 0 &&
+                       line.compare(line.size() - after.size(), after.size(), after) == 0 &&
+                       isdigit((unsigned char)line[before.size()]);
+            };
+            int headings = 0;
+            for (size_t i = 0; i < lines.size(); i++) {
+                if (lines[i] != keptHeading && lines[i] != leftHeading) continue;
+                headings++;
+                EXPECT_TRUE(i + 1 < lines.size() && lines[i + 1].rfind(path, 0) == 0) << trace << "\n" << text;
+            }
+            // Every name of a list shown is shown or counted: 40 in each.
             size_t shown = 0, counted = 0, pos = 0;
             while ((pos = text.find(path, pos)) != std::string::npos) shown++, pos++;
-            std::string more = cCiomLangData::string("pkgm::iini", eIiniMore);
-            const std::string before = more.substr(0, more.find("%s")), after = more.substr(more.find("%s") + 2);
-            for (pos = 0; (pos = text.find_first_of("0123456789", pos)) != std::string::npos;) {
-                size_t end = text.find_first_not_of("0123456789", pos);
-                if (end == std::string::npos) end = text.size();
-                if (pos >= before.size() && text.compare(pos - before.size(), before.size(), before) == 0 &&
-                    text.compare(end, after.size(), after) == 0)
-                    counted += std::stoul(text.substr(pos, end - pos));
-                pos = end;
-            }
-            EXPECT_EQ(shown + counted, c.kept ? 80u : 40u) << trace << "\n" << text;
+            for (const std::string& line : lines)
+                if (isMore(line)) counted += std::stoul(line.substr(before.size()));
+            EXPECT_EQ(shown + counted, 40u * (headings + (c.error.first ? 1 : 0))) << trace << "\n" << text;
+            // The last sentence whole: the error's, or the last list's count.
+            std::string tail = c.error.first ? cCiomLangData::string(c.error.first, c.error.second) : "%s" + after;
+            tail = headings ? after : tail.substr(tail.find("%s") + 2);
+            EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << trace << "\n" << text;
             if (c.result == eIJOk) {
+                EXPECT_GT(headings, 0) << trace << "\n" << text;
                 EXPECT_EQ(panel.actions().count(), 3) << trace;
                 EXPECT_LE(panel.actions().tail->value.box->y(), panel.height() - 20) << trace;
             }

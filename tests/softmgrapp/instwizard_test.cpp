@@ -708,10 +708,21 @@ TEST_F(InstWizard, EveryPageInEveryLanguage) {
             ctx.keptFor.add()->set("Example Drawing Tools");
             for (const char* n : {"doc/README.txt", "share/data/default.conf", "share/data/brushes.conf"})
                 ctx.keptFiles.add()->set((folder + "/" + n).c_str());
-            ctx.refusedFiles.add()->set((home.path() + "/Documents/notes.txt").c_str());
+            const std::string notes = home.path() + "/Documents/notes.txt";
+            ctx.refusedFiles.add()->set(notes.c_str());
             fin->init(&ctx);
             EXPECT_EQ(fin->actions().count(), boxes);
             shot("update-left");
+            // Room for about one long name of the two lists.
+            std::string deep = folder + "/share/templates/Example Drawing Tools/brushes/natural media";
+            for (int i = 0; i < 8; i++) {
+                ctx.keptFiles.add()->set((deep + "/kept-" + std::to_string(i) + ".conf").c_str());
+                ctx.refusedFiles.add()->set((deep + "/mine-" + std::to_string(i) + ".conf").c_str());
+            }
+            fin->init(&ctx);
+            shot("update-left-long");
+            ctx.refusedFiles.destroy();
+            ctx.refusedFiles.add()->set(notes.c_str());
             ctx.result = eIJCannotWrite;
             ctx.keptFiles.destroy();
             for (const char* n : {"share/old/legacy.conf", "share/old/legacy.dat"})

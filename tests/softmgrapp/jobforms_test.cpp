@@ -144,7 +144,7 @@ TEST_F(JobForms, LoadingFormShowsTheResultsMessage) {
          "The path specified for software installation package is invalid!", eIIBadPath},
         {"running",
          [&](const PrivateHome& h, cMemConfig&) { EXPECT_TRUE(first.take(h.journal().c_str(), "org.qmx.test.pkg")); },
-         pkg, "Another installer of this package is running.", eIIBusy},
+         pkg, "This package is being installed or uninstalled in another window.\n", eIIBusy},
         {"journal that cannot be resolved", [](const PrivateHome& h, cMemConfig&) { EXPECT_TRUE(writeStuckJournal(h)); },
          pkg, "The interrupted installation or removal of Test Pkg could not be finished:", eIIUnfinished},
         {"finished",
@@ -291,8 +291,9 @@ TEST_F(JobForms, UninstallFormAppliesTheLanguageAndConfirms) {
         EXPECT_EQ(icons[0], 1) << "the question box";
         EXPECT_EQ(cLibLang::appliedLang(), c.lang);
         // The shared files are said to stay on every path: never among those the user may delete.
-        std::string done = c.setAside ? "Die Registrierung des Pakets wurde entfernt.\nSie können die restlichen "
-                                        "Paketdateien (falls vorhanden) jetzt gefahrlos löschen."
+        // Names left as they were: the user is told to check them, never that deleting is safe.
+        std::string done = c.setAside ? "Die Registrierung des Pakets wurde entfernt.\nPrüfen Sie die unten genannten "
+                                        "Dateien, bevor Sie restliche Paketdateien löschen."
                                       : "Das Paket wurde erfolgreich deinstalliert.";
         if (c.shared) done += "\nDateien, die es mit Other Tool teilt, wurden behalten: Sie gehören auch zu diesem Paket, löschen Sie sie nicht.";
         if (c.setAside) done += "\nUnverändert gelassen, da sie Ihnen gehören könnten:\n" + left;
@@ -491,6 +492,10 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         setAsideMessage(&store, aside, setAside);
         unreadableMessage("Example Drawing Tools", journal.c_str(), EIO, unreadable);
         uninstalledMessage(eUNDeregistered, leftovers, keptFor, deregistered);
+        // Without names the result stays as it is: what remains is the package's.
+        _guardchar<char> bare;
+        uninstalledMessage(eUNDeregistered, {}, {}, bare);
+        EXPECT_STREQ(bare.ptr, cCiomLangData::string("pkgm::unin", eUninDeregistered)) << ciLangID(id);
         leftoversMessage(many, 12, left);
         appendEarlierLeft(updated, 12, kept);
         // The second list names its file, though the first alone would fill the dozen.

@@ -59,7 +59,7 @@ TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     const std::map<std::string, size_t> counts = {
         {"pkgm::fin", 17},  {"pkgm::fsel", 16}, {"pkgm::iini", 17},  {"pkgm::instp", 7},
         {"pkgm::instw", 26}, {"pkgm::langs", 5}, {"pkgm::rem", 7},   {"pkgm::resp", 2},
-        {"pkgm::softm", 21}, {"pkgm::unin", 15}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
+        {"pkgm::softm", 21}, {"pkgm::unin", 16}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
     };
     EXPECT_EQ(eng.size(), counts.size());
     for (auto& c : counts) {
@@ -75,7 +75,9 @@ TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     // An uninstallation refused while the package's installer runs has its own answer.
     const sMessageRef* busy = resultMessage(eAtUninstall, eUNBusy);
     ASSERT_NE(busy, nullptr);
-    EXPECT_EQ(eng[busy->section][busy->index], "An installer of this package is running. Close it first, then uninstall.");
+    EXPECT_EQ(eng[busy->section][busy->index],
+              "This package is being installed or uninstalled in another window.\nWait until that has finished, then "
+              "uninstall it again.");
     EXPECT_EQ(eng["pkgm::fin"][13],
               "Application can now be started using an application launcher from the installation folder or via menu "
               "shortcuts.\nPress \"Close\" to exit this installer.");
@@ -262,8 +264,9 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
     EXPECT_TRUE(failures.empty()) << failures.size() << " texts do not fit:\n" << all;
 }
 
-// The boxes that name a long path, and the manager removal's refusal (long in German with
-// its fixed text alone), fit a 1,024-pixel screen in every language, the OK button inside.
+// The boxes that name a long path, the manager removal's refusal (long in German with its
+// fixed text alone) and the refusals while another run holds the package fit a 1,024-pixel
+// screen in every language, the OK button inside.
 TEST(AppLangTables, LongBoxesFitTheScreenInEveryLanguage) {
     apptest::useLanguage(eLangENG);
     cHeadlessWindowMaker maker;
@@ -280,7 +283,10 @@ TEST(AppLangTables, LongBoxesFitTheScreenInEveryLanguage) {
         _guardchar<char> deregistered;
         uninstalledMessage(eUNDeregistered, leftovers, {}, deregistered);
         const std::pair<const char*, const char*> texts[] = {
-            {"refusal", messageOf(resultMessage(eAtManagerRemoval, eRMPackages))}, {"path", deregistered.ptr}};
+            {"refusal", messageOf(resultMessage(eAtManagerRemoval, eRMPackages))},
+            {"path", deregistered.ptr},
+            {"busy_install", messageOf(resultMessage(eAtInstallStart, eIIBusy))},
+            {"busy_uninstall", messageOf(resultMessage(eAtUninstall, eUNBusy))}};
         for (auto& t : texts) {
             int width = 0, left = -1, right = 0;
             script.answer = [&](cHeadlessWindowMaker* m, cPlatformWindow* w, cChildElement* root, int) {

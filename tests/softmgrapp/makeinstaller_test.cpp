@@ -238,17 +238,23 @@ TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
     ASSERT_TRUE(apptest::makeDirs(src.file("pair")));
     writeText(src.file("pair/f"), "f");
     writeText(src.file("pair/f.bkp"), "the package's own");
+    auto line = [&](const char* source, const char* target) { return "\"" + src.file(source) + "\" = " + target + "\n"; };
     struct {
-        std::string folder, output;
+        std::string install, output;
     } cases[] = {
-        {"tree", " - at line 6: error code 26!\n   " + src.file("tree/pipe") + ": a FIFO\n"},
-        {"ctl",
+        {line("tree", "$pgm \"x\""), " - at line 6: error code 26!\n   " + src.file("tree/pipe") + ": a FIFO\n"},
+        {line("ctl", "$pgm \"x\""),
          " - at line 6: error code 23!\n   " + src.file("ctl/bad\x01name") + ": a name with a control character\n"},
-        {"pair", " - at line 6: error code 33!\n   x/f.bkp: the installer's backup name of x/f, line 6\n"},
+        {line("pair", "$pgm \"x\""),
+         " - at line 6: error code 33!\n   x/f.bkp: the installer's backup name of x/f, line 6\n"},
+        // Two bases that name one folder: the pair lands side by side all the same.
+        {line("pair/f", "\"/opt/tool\" \"data/big.bin\"") + line("pair/f", "\"/opt/tool/data\" \"big.bin.bkp\""),
+         " - at line 7: error code 33!\n   /opt/tool/data/big.bin.bkp: the installer's backup name of "
+         "/opt/tool/data/big.bin, line 6\n"},
     };
     for (auto& c : cases) {
         std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = \"" +
-                           src.file("eula.idx") + "\"\n[Install]\n\"" + src.file(c.folder) + "\" = $pgm \"x\"\n";
+                           src.file("eula.idx") + "\"\n[Install]\n" + c.install;
         writeText(src.file("odd.txt"), text);
         apptest::Result r = make(src.file("odd.txt"), out.file("T.app"));
         EXPECT_EQ(r.exitCode, 1);
