@@ -158,7 +158,8 @@ bool cUninstallRun::claimPackage() {
         case eClaimed: break;
         case eClaimBusy: return end(eUNBusy);
         case eClaimNoRunLock:
-        case eClaimNoFolderLock: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
+        case eClaimNoFolderLock:
+        case eClaimStoreNotSaved: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
         case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;

@@ -361,9 +361,12 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
 
     // A file of the user's with the backup name beside a package file is not overwritten.
     put(home.installFolder() + "/a.txt.bkp", "mine");
+    // Its removed record cannot be saved (nothing to write saves, as in the real store).
     class FailingSave : public cMemConfig {
     public:
-        bool saveConfig() override { return false; }
+        bool changed = false;
+        bool removeSection(const char* path) override { return changed = true, cMemConfig::removeSection(path); }
+        bool saveConfig() override { return !changed; }
     } broken;
     broken.values = store.values;
     EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNIncomplete)
