@@ -369,6 +369,14 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
         bool saveConfig() override { return !changed; }
     } broken;
     broken.values = store.values;
+    // With a change of its own that cannot be saved, it is not read anew: nothing is done.
+    broken.changed = true;
+    EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNNoRunLock);
+    EXPECT_EQ(std::string(u.messagePath.ptr), home.path() + "/.qmx");
+    Tree mine = files;
+    mine["a.txt.bkp"] = "mine";
+    EXPECT_EQ(snapshot(home.installFolder()), mine);
+    broken.changed = false;
     EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNIncomplete)
         << "a store that cannot be saved is a failure";
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));
