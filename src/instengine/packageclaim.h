@@ -43,9 +43,9 @@ enum eClaim {
     // Another package's journal that names one of the run's files stays (that journal;
     // blocking() names its package).
     eClaimOthersUnfinished = 7,
-    // The store object's own changes could not be saved before it was read anew (the
-    // store's folder): they are kept, nothing done.
-    eClaimStoreNotSaved = 8,
+    // The store could not be read anew (the store's folder): the object's own changes
+    // could not be saved first (they are kept), or the package registry could not be read.
+    eClaimStoreNotRead = 8,
 };
 
 // A package claimed for a run. The store folder's lock is held as long as the claim, the

@@ -160,7 +160,7 @@ bool cUninstallRun::claimPackage() {
         case eClaimBusy: return end(eUNBusy);
         case eClaimNoRunLock:
         case eClaimNoFolderLock:
-        case eClaimStoreNotSaved: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
+        case eClaimStoreNotRead: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
         case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;

@@ -299,6 +299,8 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     } unreadable;
     EXPECT_TRUE(uninstallKnows("org.qmx.a", &unreadable));
     EXPECT_FALSE(uninstallKnows("../x", &unreadable));
+    // Nor decided from: the run stops before any change.
+    EXPECT_EQ(uninstallPackage(&unreadable, "org.qmx.a"), (unsigned)eUNNoRunLock);
     EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
     for (const std::string& f : folders(home.apps()))
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
