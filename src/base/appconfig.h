@@ -36,6 +36,14 @@ public:
     virtual bool saveConfig() = 0;
     // Forgets every change since the last load or save.
     virtual void discardChanges() = 0;
+    // Makes the next access read the store as it is on disk now (another process may have
+    // saved it since this object read it), this object's changes saved first: merged over
+    // what others saved, never dropped. False, every change kept, when that save fails.
+    virtual bool readAnew() {
+        if (!saveConfig()) return false;
+        discardChanges();
+        return true;
+    }
 
     // The folder the store lives in; null for one without a folder (in memory).
     virtual const char* folder() const { return nullptr; }

@@ -296,6 +296,10 @@ bool cCIAppConfig::enumSubsections(const char* section, tEnumCallback callback, 
 
 bool cCIAppConfig::saveConfig() {
     cSafeCriticalSectionAccess guard(&myLock);
+    return saveHeld();
+}
+
+bool cCIAppConfig::saveHeld() {
     if (!myFolder.ptr) return false;
     bool any = false;
     for (auto* e = myHives.first(); e; e = myHives.next(e))
@@ -316,9 +320,20 @@ bool cCIAppConfig::saveConfig() {
 
 void cCIAppConfig::discardChanges() {
     cSafeCriticalSectionAccess guard(&myLock);
+    unloadHeld();
+}
+
+void cCIAppConfig::unloadHeld() {
     // Dropping every hive also lets the next read see what others saved meanwhile.
     for (auto* e = myHives.first(); e; e = myHives.next(e))
         if (e->value()) e->value()->unload();
+}
+
+bool cCIAppConfig::readAnew() {
+    cSafeCriticalSectionAccess guard(&myLock);
+    if (!saveHeld()) return false;
+    unloadHeld();
+    return true;
 }
 
 int cCIAppConfig::damagedCount() {

@@ -45,6 +45,8 @@ public:
     bool enumSubsections(const char* section, tEnumCallback callback, void* parameter) override;
     bool saveConfig() override;
     void discardChanges() override;
+    // In one step: no change made meanwhile by another thread is dropped unsaved.
+    bool readAnew() override;
 
     // Further value kinds.
     bool setParamInt8(const char* key, unsigned char value);
@@ -68,6 +70,9 @@ private:
     void noteDamaged(_guardchar<char>& path);
     void noteFailure(const char* folder, int error, bool byCreate);
     void closeStore();
+    // saveConfig and discardChanges with the object's lock held.
+    bool saveHeld();
+    void unloadHeld();
 
     cCriticalSection myLock;
     cConfigLock myFileLock;

@@ -381,7 +381,7 @@ unsigned int installChecks(sPkgInstallContext& ctx, cJobAsker* asker) {
             if (claimed == eClaimUnreadable) ctx.messageError = recovery.error;
             return claimed == eClaimUnreadable   ? eIIUnreadable
                    : claimed == eClaimUnfinished ? eIIUnfinished
-                                                 : eIINoRights;  // a lock that cannot be taken
+                                                 : eIINoRights;  // a lock that cannot be taken, a store not read
         }
         // Nothing to update after finishing this very version's installation is its success.
         finished = recovery.outcome == sRecoveryReport::eFinished && recovery.registration == eRegister &&

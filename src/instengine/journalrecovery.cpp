@@ -304,6 +304,9 @@ bool resolveRead(const char* journalPath, cInstallFS* fs, _List<_guardchar<char>
             return false;
         }
     }
+    // Resolving it settles a journal set aside: whether one was in force is asked first.
+    const bool removal = j.committed && j.registration == eUnregister;
+    if (removal) rep.asideWasInForce = setAsideInForce(journalPath, store, j.code.ptr);
     sJournalOutcome out;
     if (!resolveJournal(journalPath, j, fs, made, store, out)) {
         // Finishing a committed journal changes its record (the folders that still stand).
@@ -315,6 +318,7 @@ bool resolveRead(const char* journalPath, cInstallFS* fs, _List<_guardchar<char>
     rep.outcome = j.committed ? sRecoveryReport::eFinished : sRecoveryReport::eUndone;
     rep.registration = j.committed ? j.registration : eNoRegistration;
     rep.version = j.record.ver;
+    if (removal) rep.removal = r->journal.dettach();
     reads.spend(r);
     return true;
 }

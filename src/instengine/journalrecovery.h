@@ -40,6 +40,11 @@ struct sRecoveryReport {
     unsigned long long version = ~0ULL;  // the version a finished registration recorded
     int error = 0;                       // eUnreadable: the system's errno
     _guardchar<char> path, setAside;
+    // A finished uninstallation: its journal (the record it removed, what the package
+    // was), and whether a journal of the package set aside was in force before it settled
+    // it (the interrupted run then left what it found beside the package's files).
+    cPtr<sJournal> removal;
+    bool asideWasInForce = false;
 };
 
 // Undoes (pending) or finishes (committed) what an interrupted run left, as its journal

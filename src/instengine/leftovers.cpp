@@ -172,7 +172,11 @@ private:
 
 bool findRunLeftovers(const char* journalPath, cApplicationConfig* store, const char* code,
                       const sPkgRegistryRecord& record, _List<_guardchar<char> >& out) {
-    if (!setAsideInForce(journalPath, store, code)) return true;
+    return !setAsideInForce(journalPath, store, code) || listRunLeftovers(store, code, record, out);
+}
+
+bool listRunLeftovers(cApplicationConfig* store, const char* code, const sPkgRegistryRecord& record,
+                      _List<_guardchar<char> >& out) {
     cLeftoverSearch search(record, store, code, out);
     for (const char* f : record.files) {
         _guardchar<char> side;

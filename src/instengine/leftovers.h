@@ -42,3 +42,8 @@ eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<
 // could not be listed.
 bool findRunLeftovers(const char* journalPath, cApplicationConfig* store, const char* code,
                       const sPkgRegistryRecord& record, _List<_guardchar<char> >& out);
+// The same names, whether a journal set aside is in force or not: for a run that finished
+// an interrupted uninstallation, which settled the journal the interrupted run found in
+// force (sRecoveryReport::asideWasInForce).
+bool listRunLeftovers(cApplicationConfig* store, const char* code, const sPkgRegistryRecord& record,
+                      _List<_guardchar<char> >& out);

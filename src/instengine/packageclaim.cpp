@@ -26,6 +26,15 @@ eClaim cPackageClaim::claim(const sClaimFiles* files, _List<_guardchar<char> >* 
         return fail(myRunLock->busy() ? eClaimBusy : eClaimNoRunLock, myRunLock->path());
     // Held from here to the run's end: a manager starting meanwhile leaves its journal to it.
     if (!myFolderLock.share(myJournal.ptr)) return fail(eClaimNoFolderLock, myFolderLock.path());
+    // Everything the run decides (what is installed, which files are the package's) is
+    // read from here on; a registry that cannot be read (a failed read, a later version's
+    // file) would look like one without the package.
+    if (!myStoreRead) {
+        _guardchar<char> folder;
+        if (myStore && (!myStore->readAnew() || (myStore->hasSection(kRegInstallRoot), myStore->unreadableCount() > 0)))
+            return fail(eClaimStoreNotRead, storeFolder(myStore, folder) ? folder.ptr : myJournal.ptr);
+        myStoreRead = true;
+    }
     if (!myOwnResolved) {
         if (!recoverInterrupted(myJournal.ptr, myFs, made, myStore, &myRecovery))
             return fail(myRecovery.outcome == sRecoveryReport::eUnreadable ? eClaimUnreadable : eClaimUnfinished,

@@ -2,10 +2,11 @@
 // uninstallation) takes hold of a package before it changes anything of it.
 //
 // In order: the package's run lock (one run of a package at a time), the store folder's
-// lock, shared (the manager's start then leaves the run's journal alone), the package's own
-// journal (what an interrupted run left, undone or finished), then the journals of other
-// packages that name the run's files (resolved first, so that no two journals hold one
-// name in flight).
+// lock, shared (the manager's start then leaves the run's journal alone), the store read
+// anew (a long-lived store object, the manager's, may hold what another process has
+// changed since), the package's own journal (what an interrupted run left, undone or
+// finished), then the journals of other packages that name the run's files (resolved
+// first, so that no two journals hold one name in flight).
 #pragma once
 
 #include "base/appconfig.h"
@@ -42,6 +43,9 @@ enum eClaim {
     // Another package's journal that names one of the run's files stays (that journal;
     // blocking() names its package).
     eClaimOthersUnfinished = 7,
+    // The store could not be read anew (the store's folder): the object's own changes
+    // could not be saved first (they are kept), or the package registry could not be read.
+    eClaimStoreNotRead = 8,
 };
 
 // A package claimed for a run. The store folder's lock is held as long as the claim, the
@@ -55,9 +59,11 @@ public:
     cPackageClaim(const char* journalPath, const char* code, cApplicationConfig* store, cInstallFS* fs,
                   cPackageRunLock* runLock);
 
-    // Claims the package as far as it is not claimed yet: the locks and its own journal
-    // (the folders an interrupted committed run made and that still stand go to `made`,
-    // when given), then, with `files`, the other packages' journals that name one of them.
+    // Claims the package as far as it is not claimed yet: the locks, the store read anew
+    // (readAnew: what the run reads of it from here is what is on disk, which no other run
+    // of the package changes while it holds the run lock), its own journal (the folders an
+    // interrupted committed run made and that still stand go to `made`, when given), then,
+    // with `files`, the other packages' journals that name one of them.
     // A run that learns its files later (an uninstallation reads its record once its own
     // journal is resolved) claims again with them. Stops at the first step that fails.
     eClaim claim(const sClaimFiles* files = nullptr, _List<_guardchar<char> >* made = nullptr);
@@ -79,6 +85,6 @@ private:
     cInstallFS* myFs;
     cPackageRunLock* myRunLock;
     cStoreFolderLock myFolderLock;
-    bool myOwnResolved = false;
+    bool myStoreRead = false, myOwnResolved = false;
     sRecoveryReport myRecovery;
 };

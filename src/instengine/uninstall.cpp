@@ -110,6 +110,7 @@ private:
         return false;
     }
     bool claimPackage();
+    unsigned int finishedRemoval(const sRecoveryReport& recovered);
     bool language() {
         unsigned int r = chooseLanguage(ctx, store, asker);
         return r == eUNRemoved || end(r);
@@ -158,7 +159,8 @@ bool cUninstallRun::claimPackage() {
         case eClaimed: break;
         case eClaimBusy: return end(eUNBusy);
         case eClaimNoRunLock:
-        case eClaimNoFolderLock: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
+        case eClaimNoFolderLock:
+        case eClaimStoreNotRead: ctx.messagePath.set(claim.path()); return end(eUNNoRunLock);
         case eClaimUnreadable:
             ctx.messagePath.set(recovered.path.ptr);
             ctx.messageError = recovered.error;
@@ -167,8 +169,36 @@ bool cUninstallRun::claimPackage() {
     }
     // An interrupted uninstallation just finished is this one's removal.
     if (recovered.outcome == sRecoveryReport::eFinished && recovered.registration == eUnregister)
-        return end(eUNRemoved);
+        return end(finishedRemoval(recovered));
     return true;
+}
+
+// The finished removal answers as the interrupted run would have: what stays of what its
+// record listed is named (files another package's record lists too; files and menu entries
+// a check refused, or put back since; behind a journal set aside, the names beside its
+// files), and it is removed only when nothing stays.
+unsigned int cUninstallRun::finishedRemoval(const sRecoveryReport& recovered) {
+    if (!recovered.removal) return eUNRemoved;
+    const sPkgRegistryRecord& record = recovered.removal->record;
+    cInstallLangs* langs = installLangs();
+    if (asker && langs && langs->defines(record.lang)) asker->applyLang(record.lang);
+    ctx.keptFor.destroy();
+    ctx.leftovers.destroy();
+    // Everything the journal named is gone: what the record lists and is still there stayed.
+    others = new cOtherRecords(store, ctx.key.ptr);
+    for (const char* f : record.files) {
+        if (isPlainAbsPath(f) && objKind(f) == eObjNone) continue;
+        const char* owner = others->fileOwner(f);
+        if (!(owner ? keep(owner) : leave(f))) return myResult;
+    }
+    for (auto* it = record.shortcuts.head; it; it = it->next)
+        if ((!isPlainAbsPath(it->value.ptr) || objKind(it->value.ptr) != eObjNone) && !leave(it->value.ptr))
+            return myResult;
+    _List<_guardchar<char> > beside;
+    if (recovered.asideWasInForce && !listRunLeftovers(store, ctx.key.ptr, record, beside)) return eUNIncomplete;
+    for (auto* it = beside.head; it; it = it->next)
+        if (!leave(it->value.ptr)) return myResult;
+    return result();
 }
 
 // A package without a record in the store is the system registration's to answer; a store

@@ -50,8 +50,8 @@ enum eUninstallResult {
     eUNUnfinished = 8,
     // An installer of the package is running: nothing done.
     eUNBusy = 9,
-    // The package's run lock or the store folder's could not be taken (messagePath names
-    // its file): nothing done.
+    // The package's run lock or the store folder's could not be taken, or the store not
+    // read anew (messagePath names the file or folder): nothing done.
     eUNNoRunLock = 10,
     // An interrupted run's journal could not be read (messagePath, messageError): kept,
     // nothing done.

@@ -464,6 +464,13 @@ TEST_F(StoreTest, MergesWithAHiveSavedMeanwhile) {
     }
     // b now sees a's change too.
     EXPECT_TRUE(b.getParamStr("install/p/fromA", s));
+    // Read anew, a sees what b saved; what it had not saved is saved, not dropped.
+    ASSERT_TRUE(a.setParamStr("install/p/unsaved", "u"));
+    EXPECT_TRUE(a.readAnew());
+    EXPECT_TRUE(a.getParamStr("install/p/fromB", s));
+    cCIAppConfig d;
+    ASSERT_TRUE(openStore(d));
+    EXPECT_TRUE(d.getParamStr("install/p/unsaved", s));
 }
 
 bool gKillBeforeRename = false;
@@ -529,6 +536,9 @@ TEST_F(StoreTest, FailedFolderFlushFailsTheSave) {
     ASSERT_TRUE(c.setParamStr("lang/name", "second"));
     ops.fail = true;
     EXPECT_FALSE(c.saveConfig()) << "renamed in place";
+    EXPECT_FALSE(c.readAnew()) << "read anew over an unsaved change";
+    _guardchar<char> kept;
+    EXPECT_TRUE(c.getParamStr("lang/name", kept) && strcmp(kept.ptr, "second") == 0);
     ops.fail = false;
     ASSERT_TRUE(c.saveConfig());
     ASSERT_TRUE(c.removeSection("lang"));

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "configstore/ciappconfig.h"
@@ -1061,6 +1063,129 @@ TEST_F(FaultLayer, JournalSetAsideTakesNoFileOfTheUsers) {
     RecordProperty("named", named);
     EXPECT_GT(taken, 0);
     EXPECT_GT(named, 0);
+}
+
+// What an uninstallation said: its result, the names it says stay and the packages it
+// kept files for.
+struct Uninstalled {
+    int result = -1;
+    std::set<std::string> left, keptFor;
+};
+Uninstalled uninstalled(const DriverReply& r) {
+    Uninstalled u;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("uninstall ", 0) == 0)
+            u.result = atoi(line.c_str() + 10);
+        else if (line.rfind("left ", 0) == 0)
+            u.left.insert(line.substr(5));
+        else if (line.rfind("kept for ", 0) == 0)
+            u.keptFor.insert(line.substr(9));
+    return u;
+}
+
+// An uninstallation from the state `before` killed after its commit: `commit` comes as a
+// guess of the first operation past it (the search goes down or up from there) and goes
+// back as that operation. The kill is made `later` operations after it where the journal
+// still stands then, else right after it; the operation it was made after is returned
+// and the tree is left as the kill left it.
+long long killUninstallPastCommit(FaultRig& rig, const FullTree& before, long long& commit, long long later = 0) {
+    auto killedAfter = [&](long long k) {
+        rig.restore(before);
+        bool killed = rig.run(rig.uninstall, "killafter", k).exitCode == -1;
+        std::string j = exists(rig.journal()) ? readTextFile(rig.journal()) : "";
+        if (!j.empty())
+            return j.find("\nunregister\n") != std::string::npos && j.find("\nstate committed\n") != std::string::npos;
+        return !killed || storeState(rig.home).find(std::string("\n") + kCode + " ver") == std::string::npos;
+    };
+    long long& c = commit;
+    long long last;
+    c = std::max(1LL, c);
+    if (killedAfter(last = c))
+        while (c > 1 && killedAfter(last = c - 1)) c--;
+    else
+        while (!killedAfter(last = ++c)) {
+        }
+    if (later > 0 && killedAfter(last = c + later) && exists(rig.journal())) return c + later;
+    if (last != c) killedAfter(c);
+    return c;
+}
+
+// A removal killed past its commit is finished by the next uninstallation, which answers as
+// the killed one would have. Behind a journal set aside (an update killed at every
+// operation, its journal damaged, then an uninstallation killed at points of its finish):
+// every name that stays beside the package's files is named, and the package is called
+// removed only when none stays. Beside a package that installs three of its files (the
+// uninstallation killed after each operation past its commit): the files kept for that
+// package are said to be, as an uninstallation that was never killed says.
+TEST_F(FaultLayer, FinishedUninstallationNamesWhatStays) {
+    FaultRig& rig = setUpRig();
+    ASSERT_FALSE(HasFatalFailure());
+    const Stages st = installAndUpdate(rig);
+    // Every side name in the tree but those of the manager's copy and entry, as a path.
+    auto sideNames = [&] {
+        std::set<std::string> names;
+        for (auto& e : rig.full()) {
+            if (!sideName(e.first) || e.first.find("/QMX Software Manager.app/") != std::string::npos ||
+                e.first.find("/qmx-softmgr-") != std::string::npos)
+                continue;
+            size_t slash = e.first.find('/');
+            names.insert(e.first[0] == '@' ? rig.outside[(size_t)atoi(e.first.c_str() + 1)] + e.first.substr(slash)
+                                           : rig.top + e.first);
+        }
+        return names;
+    };
+    long long commit = 1, chains = 0, named = 0, kept = 0;
+    for (long long n = 1; n <= st.ops2; n++) {
+        std::string what = "update killed at " + std::to_string(n) + " of " + std::to_string(st.ops2);
+        ASSERT_TRUE(rig.restore(st.a1)) << what;
+        rig.run(rig.update, "kill", n);
+        std::string j = exists(rig.journal()) ? readTextFile(rig.journal()) : "";
+        if (j.size() < 2) continue;
+        j[j.size() - 2] = j[j.size() - 2] == '0' ? '1' : '0';  // the digest's last digit
+        ASSERT_TRUE(writeTextFile(rig.journal(), j)) << what;
+        const FullTree damaged = rig.full();
+        long long k = killUninstallPastCommit(rig, damaged, commit, n % 5 * 4);
+        what += ", its journal damaged, an uninstallation killed after operation " + std::to_string(k);
+        Uninstalled u = uninstalled(rig.run(rig.uninstall));
+        const std::set<std::string> stays = sideNames();
+        EXPECT_EQ(u.left, stays) << what;
+        EXPECT_EQ(u.result, stays.empty() ? (int)eUNRemoved : (int)eUNDeregistered) << what;
+        for (const std::string& name : u.left) unlink(name.c_str());
+        EXPECT_EQ(lostOrLeft(rig.full(), st.initial, false), "") << what;
+        chains++, named += (long long)u.left.size();
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(named, 0);
+
+    // The package beside one that installs three of its files as they are.
+    ASSERT_TRUE(rig.restore(st.a1));
+    ASSERT_EQ(rig.run(rig.shared).exitCode, 0);
+    const FullTree both = rig.full();
+    DriverReply clean = rig.run(rig.uninstall);
+    const Uninstalled never = uninstalled(clean);
+    const State removed = rig.state();
+    ASSERT_EQ(never.result, (int)eUNRemoved) << clean.out;
+    ASSERT_EQ(never.keptFor, std::set<std::string>{"Test Pkg"}) << clean.out;
+    long long first = FaultRig::ops(clean) / 2;
+    killUninstallPastCommit(rig, both, first);
+    for (long long k = first;; k++) {
+        std::string what = "beside a package sharing files, the uninstallation killed after operation " + std::to_string(k);
+        ASSERT_TRUE(rig.restore(both)) << what;
+        rig.run(rig.uninstall, "killafter", k);
+        if (!exists(rig.journal())) break;
+        DriverReply r = rig.run(rig.uninstall);
+        Uninstalled u = uninstalled(r);
+        EXPECT_EQ(u.result, never.result) << what << "\n" << r.out;
+        EXPECT_EQ(u.keptFor, never.keptFor) << what << "\n" << r.out;
+        EXPECT_EQ(u.left, never.left) << what << "\n" << r.out;
+        EXPECT_TRUE(rig.state() == removed) << what;
+        chains++, kept++;
+        if (HasFailure()) return;
+    }
+    RecordProperty("chains", (int)chains);
+    RecordProperty("named", (int)named);
+    EXPECT_GT(kept, 0);
 }
 
 // The store folder's lock that cannot be taken (its opening failed, at the start's checks

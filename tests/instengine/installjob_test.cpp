@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "base/memio.h"
+#include "configstore/ciappconfig.h"
 #include "installtest.h"
 #include "instengine/installinit.h"
 #include "instengine/installjob.h"
@@ -145,6 +146,75 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
         EXPECT_EQ(ask.applied, (std::vector<int>{eLangENG, eLangJPN})) << code;
     }
     EXPECT_FALSE(installtest::exists(home.path() + "/.qmx/running-org.qmx.none.lock"));
+}
+
+// A long-lived store object (the manager's) read the package's record; another process
+// then updated it to a version with one more file, removed it, or removed it and installed
+// it again into another folder. A run through the first object decides from the store on
+// disk: an uninstallation removes every file the store records now with its record (never
+// the record without its files) or answers "not installed" without a question, an
+// installation updates what is installed now. What the object had not saved is saved.
+TEST_F(InstallJob, RunsThroughAStoreObjectReadEarlierDecideFromTheStoreOnDisk) {
+    Tree more = kV1;
+    more["share/extra.txt"] = "one more file";
+    const std::string v15 = work.path() + "/v15.data";
+    ASSERT_TRUE(makePackage(work.path(), "1.5", more, v15));
+    struct Case {
+        const char* name;
+        const Tree* now;     // what the store records now (none: not installed)
+        bool elsewhere;      // installed again into another folder
+    } cases[] = {{"updated to a version with one more file", &more, false},
+                 {"removed", nullptr, false},
+                 {"installed again into another folder", &kV1, true}};
+    // Each case alone: a fatal failure ends that one.
+    auto check = [&](const Case& c, bool uninstalling) {
+        PrivateHome home;
+        const std::string qmx = home.path() + "/.qmx", other = home.apps() + "/Elsewhere";
+        ASSERT_TRUE(makeDirs(qmx));
+        cCIAppConfig manager, meanwhile;
+        ASSERT_TRUE(manager.openFolder(qmx.c_str()) && meanwhile.openFolder(qmx.c_str()));
+        RunResult first = install(v1, home, &manager);
+        ASSERT_TRUE(first.init == 0 && first.job == 0) << first.init << " " << first.result;
+        ASSERT_TRUE(manager.hasSection("install/org.qmx.test.pkg"));
+        if (c.now == &more) {
+            RunResult r = install(v15, home, &meanwhile);
+            ASSERT_TRUE(r.init == 0 && r.job == 0) << r.init << " " << r.result << " " << r.message;
+        } else {
+            ASSERT_EQ(uninstallPackage(&meanwhile), (unsigned)eUNRemoved);
+            RunResult r = c.elsewhere ? install(v1, home, &meanwhile, nullptr, nullptr, other) : RunResult();
+            ASSERT_TRUE(r.init == 0 && r.job == 0) << r.init << " " << r.result << " " << r.message;
+        }
+        ASSERT_TRUE(manager.setParamStr(kRegInstallerTemp, "/unsaved"));
+        const std::string folder = c.elsewhere ? other : home.installFolder();
+        ScriptedAsker ask;
+        Tree want;  // what stays of the package
+        if (uninstalling) {
+            EXPECT_EQ(uninstallPackage(&manager, "org.qmx.test.pkg", &ask),
+                      c.now ? (unsigned)eUNRemoved : (unsigned)eUNNotInstalled);
+            EXPECT_EQ(std::count(ask.asked.begin(), ask.asked.end(), "confirm " + std::to_string(eAskRemovePackage)),
+                      c.now ? 1 : 0);
+        } else {
+            RunResult r = install(v2, home, &manager);
+            ASSERT_EQ(r.init, 0u) << r.message;
+            EXPECT_EQ(r.job, 0u) << r.result << " " << r.message;
+            for (auto& f : kV2) want[(c.now ? folder : home.installFolder()) + "/" + f.first] = f.second;
+        }
+        Tree left;
+        for (auto& f : snapshot(home.apps(), {"QMX Software Manager.app"})) left[home.apps() + "/" + f.first] = f.second;
+        EXPECT_EQ(diff(left, want), "");
+        cCIAppConfig fresh;
+        ASSERT_TRUE(fresh.openFolder(qmx.c_str()));
+        std::vector<std::string> recorded;
+        for (auto& f : want) recorded.push_back(f.first);
+        EXPECT_EQ(registeredFiles(fresh), want.empty() ? std::vector<std::string>{"(no record)"} : recorded);
+        _guardchar<char> unsaved;
+        EXPECT_TRUE(fresh.getParamStr(kRegInstallerTemp, unsaved) && strcmp(unsaved.ptr, "/unsaved") == 0);
+    };
+    for (const Case& c : cases)
+        for (bool uninstalling : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (uninstalling ? ", then uninstalled" : ", then updated"));
+            check(c, uninstalling);
+        }
 }
 
 TEST_F(InstallJob, MenuEntriesWhoseNamesWriteAlikeAllExistAndAllGo) {

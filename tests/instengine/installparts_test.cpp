@@ -299,6 +299,8 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     } unreadable;
     EXPECT_TRUE(uninstallKnows("org.qmx.a", &unreadable));
     EXPECT_FALSE(uninstallKnows("../x", &unreadable));
+    // Nor decided from: the run stops before any change.
+    EXPECT_EQ(uninstallPackage(&unreadable, "org.qmx.a"), (unsigned)eUNNoRunLock);
     EXPECT_TRUE(snapshot(home.apps(), {"QMX Software Manager.app"}).empty());
     for (const std::string& f : folders(home.apps()))
         EXPECT_EQ(f.rfind("QMX Software Manager.app", 0), 0u) << f << " stays";
@@ -361,11 +363,22 @@ TEST_F(InstallParts, UninstallGivingUpOnABusyFileRestoresEverything) {
 
     // A file of the user's with the backup name beside a package file is not overwritten.
     put(home.installFolder() + "/a.txt.bkp", "mine");
+    // Its removed record cannot be saved (nothing to write saves, as in the real store).
     class FailingSave : public cMemConfig {
     public:
-        bool saveConfig() override { return false; }
+        bool changed = false;
+        bool removeSection(const char* path) override { return changed = true, cMemConfig::removeSection(path); }
+        bool saveConfig() override { return !changed; }
     } broken;
     broken.values = store.values;
+    // With a change of its own that cannot be saved, it is not read anew: nothing is done.
+    broken.changed = true;
+    EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNNoRunLock);
+    EXPECT_EQ(std::string(u.messagePath.ptr), home.path() + "/.qmx");
+    Tree mine = files;
+    mine["a.txt.bkp"] = "mine";
+    EXPECT_EQ(snapshot(home.installFolder()), mine);
+    broken.changed = false;
     EXPECT_EQ(uninstallPackage(&broken, "org.qmx.test.pkg", nullptr, nullptr, &u), (unsigned)eUNIncomplete)
         << "a store that cannot be saved is a failure";
     EXPECT_EQ(snapshot(home.installFolder()), (Tree{{"a.txt.bkp", "mine"}}));

@@ -70,6 +70,7 @@ int uninstall(cCIAppConfig& store, const char* code) {
     disarm();
     printf("uninstall %u %s\n", r, ctx.messagePath.ptr ? ctx.messagePath.ptr : "");
     for (auto* it = ctx.leftovers.head; it; it = it->next) printf("left %s\n", it->value.ptr);
+    for (auto* it = ctx.keptFor.head; it; it = it->next) printf("kept for %s\n", it->value.ptr);
     return r == eUNRemoved ? 0 : r == eUNNotInstalled ? 3 : 1;
 }
 
