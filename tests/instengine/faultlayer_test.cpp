@@ -112,10 +112,12 @@ const FaultPlace kAppsPlace = {"an applications folder", "~/Applications/Test", 
 
 class FaultRig {
 public:
-    explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace)
+    // `sideNames`: version 1 also ships "bin/run.bkp" and "share/data/conf.tmp" alone,
+    // version 2 "bin/run" and "share/data/conf" in their place.
+    explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace, bool sideNames = false)
         : work(work), top(place.folder[0] == '^' ? work + "/root" : work + "/home"),
           home(place.folder[0] == '^' ? top + "/home" : top), elsewhere(work + "/elsewhere"), src(work + "/src"),
-          place(place), root(privateRootOf(work, place)) {
+          place(place), sideNames(sideNames), root(privateRootOf(work, place)) {
         outside.push_back(elsewhere);
         for (const std::string& f : place.system) outside.push_back(host(f));
     }
@@ -192,6 +194,7 @@ public:
 
     const std::string work, top, home, elsewhere, src;
     const FaultPlace place;
+    const bool sideNames;
     const std::string root;  // the private root as the test sees it ("" none)
     std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
     FaultStep install1, update, uninstall, install2, manager, shared;
@@ -212,7 +215,13 @@ void FaultRig::setUp() {
     struct File {
         std::string source, target, mode;
     };
-    auto package = [&](const char* code, const std::string& ver, const std::vector<File>& files, const std::string& out) {
+    auto package = [&](const char* code, const std::string& ver, std::vector<File> files, const std::string& out) {
+        if (sideNames && strcmp(code, kCode) == 0) {
+            bool first = ver[0] == '1';
+            files.push_back({first ? "sidebkp" : "helper", first ? "$pgm \"bin/run.bkp\"" : "$pgm \"bin/run\"", "644"});
+            files.push_back({first ? "sidetmp" : "helper",
+                             first ? "$pgm \"share/data/conf.tmp\"" : "$pgm \"share/data/conf\"", "644"});
+        }
         std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nshare = \"" + share +
                         "\"\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
                         "\"\nname = \"Test Pkg\"\n"
@@ -235,7 +244,8 @@ void FaultRig::setUp() {
              {"tool1", "#!/bin/sh\necho 1\n"}, {"tool2", "#!/bin/sh\necho 2\n"}, {"readme", "same in both"},
              {"data1", std::string(70000, 'a')}, {"data2", std::string(5000, 'b')}, {"old", "only in 1"},
              {"new", "only in 2"}, {"conf1", "x=1\n"}, {"conf2", "x=2\n"}, {"helper", "run me"},
-             {"other", "the other package's"}})
+             {"other", "the other package's"}, {"sidebkp", "version 1's, at version 2's backup name"},
+             {"sidetmp", "version 1's, at version 2's temporary name"}})
         ASSERT_TRUE(writeTextFile(src + "/" + f.first, f.second));
     const std::string p1 = work + "/v1.data", p2 = work + "/v2.data", pOther = work + "/other.data";
     ASSERT_TRUE(package(kCode, "1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
@@ -419,9 +429,10 @@ int privateRoot(const std::string& root, const std::string& work) {
 // only when it got there itself. A killed run is also followed by each other kind of next
 // run (an uninstallation, the manager's start, the installer after an uninstallation),
 // which must end in a clean state too.
+// `sideNames`: the rig's packages with files at each other's temporary and backup names;
 // `only`: the one step swept (the others run clean all the same, for the states).
-void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, FaultStep FaultRig::*only,
-           Tally& tally) {
+void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, bool sideNames,
+           FaultStep FaultRig::*only, Tally& tally) {
     if (!place.system.empty()) {
         const std::string root = FaultRig::privateRootOf(work, place);
         int made = root.empty() ? privateSystemFolders(work + "-mounts") : privateRoot(root, work);
@@ -431,7 +442,7 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
             return;
         }
     }
-    FaultRig rig(work, place);
+    FaultRig rig(work, place, sideNames);
     rig.setUp();
     if (::testing::Test::HasFatalFailure()) return;
     auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
@@ -621,11 +632,13 @@ private:
 };
 
 // One piece of the sweep, a test of its own (so that each fits its time on one core, and
-// CTest spreads them over the cores): a fault mode on a place, every step or one.
+// CTest spreads them over the cores): a fault mode on a place, with its rig's packages,
+// every step or one.
 struct SweepPiece {
     std::string name;
     const FaultMode* mode;
     const FaultPlace* place;
+    bool sideNames;
     FaultStep FaultRig::*only;
 };
 
@@ -646,20 +659,21 @@ std::string nameOf(const std::string& text) {
 const std::pair<const char*, FaultStep FaultRig::*> kSteps[] = {
     {"install", &FaultRig::install1}, {"update", &FaultRig::update}, {"uninstall", &FaultRig::uninstall}};
 
-// Every mode on the applications folder, and killed before every operation in every other
-// place. A mode that follows each killed run with every kind of next run sweeps a step a
-// piece.
+// Every mode on the applications folder, killed before every operation in every other
+// place, and every mode on the update over the earlier version's files at its side names.
+// A mode that follows each killed run with every kind of next run sweeps a step a piece.
 std::vector<SweepPiece> sweepPieces() {
     std::vector<SweepPiece> pieces;
     for (const FaultMode& m : kFaultModes) {
         std::string name = nameOf(std::string(m.name) + (m.unreadableNext ? " the journal unreadable next" : ""));
         if (!m.killed || m.oneNext)
-            pieces.push_back({name, &m, &kAppsPlace, nullptr});
+            pieces.push_back({name, &m, &kAppsPlace, false, nullptr});
         else
-            for (auto& step : kSteps) pieces.push_back({name + "_" + step.first, &m, &kAppsPlace, step.second});
+            for (auto& step : kSteps) pieces.push_back({name + "_" + step.first, &m, &kAppsPlace, false, step.second});
+        pieces.push_back({"side_names_" + name, &m, &kAppsPlace, true, &FaultRig::update});
     }
     for (const FaultPlace& p : kOtherPlaces)
-        pieces.push_back({nameOf(std::string("kill ") + p.name), &kPlaceMode, &p, nullptr});
+        pieces.push_back({nameOf(std::string("kill ") + p.name), &kPlaceMode, &p, false, nullptr});
     return pieces;
 }
 
@@ -670,7 +684,7 @@ TEST_P(FaultSweep, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallat
     const FaultMode& mode = *piece.mode;
     Tally tally;
     // On a thread of its own: a place's mount namespace goes with it.
-    std::thread([&] { sweep(work.path() + "/sweep", mode, *piece.place, piece.only, tally); }).join();
+    std::thread([&] { sweep(work.path() + "/sweep", mode, *piece.place, piece.sideNames, piece.only, tally); }).join();
     RecordProperty("operations", tally.ops);
     RecordProperty("faults", tally.faults);
     RecordProperty("next runs", tally.nexts);
