@@ -25,6 +25,11 @@ enum eInstallJobResult {
     eIJCannotMakeFolder = 9,
     eIJStopped = 10,
     eIJNotSaved = 11,
+    // A target's temporary or backup name is a file of the earlier version that the run
+    // could not tell from its own once interrupted (it stays, or the target is there to
+    // be replaced): refused before any change (the message path names that file, then the
+    // target, one a line).
+    eIJSideNameTaken = 12,
     eIJCount  // the number of results
 };
 

@@ -106,7 +106,9 @@ private:
     bool prepare();
     bool claimPackage();
     bool crashLeftovers();
+    bool sortEarlierFiles();
     bool sideNamesFree(cFolderNames& names);
+    bool sideNameTaken(const char* target, const char* side);
     bool unpackAll();
     void unpackRun(_List<sFlight>::sItem* from, long long count, bool report);
     unsigned int unpack(sFlight& f, bool report, bool note);
@@ -122,6 +124,7 @@ private:
     bool menuEntries();
     bool writeEntries();
     bool makeJournal();
+    bool moveAside();
     bool backup();
     bool apply();
     void removeTemps();
@@ -156,9 +159,25 @@ private:
     };
     _List<sEntry> entries;
     _List<_guardchar<char> > entryFolders;  // missing before the run, top first
-    // The earlier version's files and entries that stay (the context's lists of the same
-    // names, once committed).
-    _List<_guardchar<char> > keptFiles, keptFor, refusedFiles;
+    // The earlier installation's record, and what becomes of its files that the new
+    // version no longer has: obsolete (they go once committed), or they stay (the
+    // context's lists of the same names, once committed).
+    sPkgRegistryRecord earlier;
+    bool haveEarlier = false;
+    _List<_guardchar<char> > obsolete, keptFiles, keptFor, refusedFiles;
+    cFasterTreeList<cStringKey, int> obsoleteKeys, refusedKeys;
+    // Obsolete files at a target's temporary name: moved to their own backup names once
+    // the journal names them ("R"), before anything is unpacked there.
+    struct sAside {
+        _guardchar<char> path;
+        bool moved = false;
+    };
+    _List<sAside> aside;
+    bool isAside(const char* path) const {
+        for (auto* it = aside.head; it; it = it->next)
+            if (strcmp(it->value.path.ptr, path) == 0) return true;
+        return false;
+    }
     sJournal journal;
     // The package, the store folder's lock held for the whole run.
     cPackageClaim claim;
@@ -213,8 +232,6 @@ bool cInstallRun::makeJournal() {
     bool ok = j.code.set(ctx.codeName.ptr) && fillRegistryRecord(ctx, j.record) &&
               (!isPlainAbsPath(ctx.executablePath.ptr) || j.manager.set(ctx.executablePath.ptr));
     j.registration = eRegister;
-    sPkgRegistryRecord earlier;
-    bool haveEarlier = ok && ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier);
     for (auto* it = roots.head; ok && it; it = it->next) ok = j.add(eLineRoot, it->value.ptr);
     // The earlier version's folders too: its obsolete files lie below them (and the
     // folders they leave empty go), also once the new record no longer names them.
@@ -235,25 +252,16 @@ bool cInstallRun::makeJournal() {
         ok = j.add(it->value.existed ? eLineReplaced : eLineNew, it->value.file->target, true);
     for (auto* it = entryFolders.head; ok && it; it = it->next) ok = j.add(eLineEntryFolder, it->value.ptr);
     for (auto* it = entries.head; ok && it; it = it->next) ok = j.add(eLineEntry, it->value.path.ptr);
-    // A file the new version no longer has goes, but when another package's record lists
-    // it (kept for that package) or the earlier record may not take it (as an
-    // uninstallation would refuse it); the result names both. So do menu entries.
-    cOtherRecords others(ctx.existingFiles.count() ? ctx.store : nullptr, ctx.registryName.ptr);
-    cFasterTreeList<cStringKey, int> kept, refused;
-    for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e)) {
-        if (e->value().kept) continue;
-        const char *path = e->value().path.ptr, *owner = others.fileOwner(path);
-        if (owner)
-            ok = addUnique(keptFiles, kept, path) && addUnique(keptFor, owner);
-        else
-            ok = scope.ownsFile(path) ? j.add(eLineObsolete, path) : addUnique(refusedFiles, refused, path);
-    }
+    // The earlier version's files that go (sortEarlierFiles); a menu entry the new version
+    // no longer has goes too, unless the earlier record may not take it.
+    for (auto* it = obsolete.head; ok && it; it = it->next)
+        ok = j.add(isAside(it->value.ptr) ? eLineReplaced : eLineObsolete, it->value.ptr);
     for (auto* e = ctx.existingShortcuts.first(); ok && e; e = ctx.existingShortcuts.next(e)) {
         bool stays = false;
         for (auto* x = entries.head; x && !stays; x = x->next) stays = strcmp(x->value.path.ptr, e->value().ptr) == 0;
         if (!stays)
             ok = scope.ownsEntry(e->value().ptr) ? j.add(eLineGoneEntry, e->value().ptr)
-                                                 : addUnique(refusedFiles, refused, e->value().ptr);
+                                                 : addUnique(refusedFiles, refusedKeys, e->value().ptr);
     }
     // The record: every copied file, every entry, the bases, and the folders made by the
     // earlier installations, by an interrupted run and by this one (those still standing
@@ -293,18 +301,81 @@ bool cInstallRun::crashLeftovers() {
     return fail(r == eLeftoversStay ? eIJBadObject : eIJCannotRecover, left.ptr), false;
 }
 
+// What becomes of the earlier version's files that the new one no longer has: each goes
+// (obsolete), but when another package's record lists it (kept for that package) or the
+// earlier record may not take it (as an uninstallation would refuse it); the result
+// names both.
+bool cInstallRun::sortEarlierFiles() {
+    haveEarlier = ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, earlier);
+    cRecordScope scope(earlier, ctx.store);
+    cOtherRecords others(ctx.existingFiles.count() ? ctx.store : nullptr, ctx.registryName.ptr);
+    cFasterTreeList<cStringKey, int> kept;
+    bool ok = true;
+    for (auto* e = ctx.existingFiles.first(); ok && e; e = ctx.existingFiles.next(e)) {
+        if (e->value().kept) continue;
+        const char *path = e->value().path.ptr, *owner = others.fileOwner(path);
+        if (owner)
+            ok = addUnique(keptFiles, kept, path) && addUnique(keptFor, owner);
+        else if (scope.ownsFile(path))
+            ok = obsoleteKeys.insert(pathKey(path)) && addUnique(obsolete, path);
+        else
+            ok = addUnique(refusedFiles, refusedKeys, path);
+    }
+    return ok || (fail(eIJCannotRecover, ""), false);
+}
+
+// The run is refused: a file of the earlier version (`side`) lies where the run needs a
+// name of its own beside `target`, and once interrupted the two could not be told apart.
+bool cInstallRun::sideNameTaken(const char* target, const char* side) {
+    _guardchar<char> head, both;
+    ctx.leftovers.destroy();
+    if (!concatText(side, "\n", head) || !concatText(head.ptr, target, both)) return fail(eIJCannotRecover, side), false;
+    return fail(eIJSideNameTaken, both.ptr), false;
+}
+
 // Names beside the files to write that the journal did not give us belong to someone
-// else: never taken, and every one named, so that one run tells all of them.
+// else: never taken, and every one named, so that one run tells all of them. A file of
+// the earlier version there (a version that shipped "x.bkp" alone, the next one "x") is
+// the update's own when it goes with it: at a new file's backup name it stays until the
+// commit removes it, at its temporary name it is moved aside first (to its own backup
+// name). The journal names it as a file of its own, so that no recovery takes it for the
+// run's. One that stays (kept for another package, one the record may not take), or
+// beside a file the run replaces (which needs both names), could not be told from the
+// run's: the run is refused.
 bool cInstallRun::sideNamesFree(cFolderNames& names) {
-    cFasterTreeList<cStringKey, int> named;
+    cFasterTreeList<cStringKey, int> named, targets;
+    auto leftover = [&](const char* path) {
+        return addUnique(ctx.leftovers, named, path) || (fail(eIJCannotRecover, path), false);
+    };
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         const cSoftPkgScenario::sCopiedFile& c = it->value;
         if (c.others == kUnchangedFile || !isPlainAbsPath(c.target)) continue;
         for (const char* suffix : {".tmp", ".bkp"}) {
             _guardchar<char> side;
             if (!concatText(c.target, suffix, side)) return fail(eIJCannotRecover, c.target), false;
-            if (names.kind(side.ptr) != eObjNone && !addUnique(ctx.leftovers, named, side.ptr))
-                return fail(eIJCannotRecover, side.ptr), false;
+            if (names.kind(side.ptr) == eObjNone) continue;
+            const sExistingFileItem* earlierFile = ctx.existingFiles.find(pathKey(side.ptr));
+            if (!earlierFile) {
+                if (!leftover(side.ptr)) return false;
+                continue;
+            }
+            if (names.kind(c.target) != eObjNone || !obsoleteKeys.find(pathKey(side.ptr)))
+                return sideNameTaken(c.target, side.ptr);
+            if (strcmp(suffix, ".tmp") != 0) continue;
+            // Moved to its own backup name: that name and its temporary one become the
+            // run's, so neither may be another file of either version.
+            if (targets.empty())
+                for (auto* t = ctx.copiedFiles.head; t; t = t->next)
+                    if (!targets.insert(pathKey(t->value.target))) return fail(eIJCannotRecover, t->value.target), false;
+            for (const char* own : {".tmp", ".bkp"}) {
+                _guardchar<char> next;
+                if (!concatText(side.ptr, own, next)) return fail(eIJCannotRecover, side.ptr), false;
+                if (targets.find(pathKey(next.ptr)) || ctx.existingFiles.find(pathKey(next.ptr)))
+                    return sideNameTaken(next.ptr, side.ptr);
+                if (names.kind(next.ptr) != eObjNone && !leftover(next.ptr)) return false;
+            }
+            sAside* a = aside.add();
+            if (!a || !a->path.set(earlierFile->path.ptr)) return fail(eIJCannotRecover, side.ptr), false;
         }
     }
     if (ctx.leftovers.empty()) return true;
@@ -313,7 +384,7 @@ bool cInstallRun::sideNamesFree(cFolderNames& names) {
 
 bool cInstallRun::prepare() {
     if (ctx.journalPath.empty()) return fail(eIJCannotRecover, ""), false;
-    if (!claimPackage() || !crashLeftovers()) return false;
+    if (!claimPackage() || !crashLeftovers() || !sortEarlierFiles()) return false;
     const char* pgm = ctx.getStr("pgm");
     if (pgm && isPlainAbsPath(pgm) && !addUnique(roots, pgm)) return fail(eIJCannotRecover, pgm), false;
     // Absolute bases other than the installation folder.
@@ -378,6 +449,33 @@ bool cInstallRun::prepare() {
             rollBack();
             return false;
         }
+    return moveAside();
+}
+
+// The earlier version's files at a temporary name go to their backup names once the
+// journal names them (as a busy target does in the backup stage); one gone meanwhile
+// needs no room.
+bool cInstallRun::moveAside() {
+    for (auto* it = aside.head; it; it = it->next) {
+        _guardchar<char> bkp;
+        const char* path = it->value.path.ptr;
+        if (!concatText(path, ".bkp", bkp)) {
+            fail(eIJCannotRecover, path);
+            rollBack();
+            return false;
+        }
+        for (eObjKind kind = objKind(path); kind == eObjFile; kind = objKind(path)) {
+            if (moveFileClean(path, bkp.ptr, fs)) {
+                it->value.moved = true;
+                break;
+            }
+            if (!asker || !asker->askRetry(path, false)) {
+                fail(eIJGaveUp, bkp.ptr);
+                rollBack();
+                return false;
+            }
+        }
+    }
     return true;
 }
 
@@ -746,6 +844,16 @@ bool cInstallRun::restoreBackups() {
         if (it->value.tmpMade) ok = false;
     for (auto* it = entries.head; it; it = it->next)
         if (it->value.tmpMade) ok = false;
+    // The earlier version's files moved aside go back once the run's own temporary files
+    // are gone from their names.
+    for (auto* it = aside.head; ok && it; it = it->next) {
+        _guardchar<char> bkp;
+        if (!it->value.moved) continue;
+        if (concatText(it->value.path.ptr, ".bkp", bkp) && fs->rename(bkp.ptr, it->value.path.ptr))
+            it->value.moved = false;
+        else
+            ok = false;
+    }
     return ok;
 }
 
@@ -762,9 +870,16 @@ bool cInstallRun::backup() {
     // folder is listed once, after the unpacking.
     cFolderNames names;
     for (auto* it = flights.head; it; it = it->next) {
-        eObjKind kind = names.kind(it->value.file->target);
-        if (kind != eObjNone && kind != eObjFile) {
-            fail(eIJBadObject, it->value.file->target);
+        const char* target = it->value.file->target;
+        eObjKind kind = names.kind(target);
+        sSideName bkp = it->value.bkp();
+        // Nor is a name that is there taken for a backup (the earlier version's file, or
+        // one that appeared since the run began): the backups go once committed.
+        const char* bad = kind != eObjNone && kind != eObjFile                 ? target
+                          : kind == eObjFile && names.kind(bkp.ptr) != eObjNone ? bkp.ptr
+                                                                                : nullptr;
+        if (bad) {
+            fail(eIJBadObject, bad);
             rollBack();
             return false;
         }

@@ -199,10 +199,20 @@ unsigned int unregisterRecord(const sJournal& j, cApplicationConfig* store, cIns
     return eIJOk;
 }
 
+// The files a journal names ("R", "N", "O"): a name beside one of them that is one of
+// them is no temporary file or backup of the run's. False without memory.
+bool fileLines(const sJournal& j, cFasterTreeList<cStringKey, int>& files) {
+    for (long long i = 0; i < j.count(); i++)
+        if (isFileLine(j.kind(i)) && !files.insert(pathKey(j.path(i)))) return false;
+    return true;
+}
+
 // Undoes a pending journal; true when everything is as before the run.
 bool undoJournal(const sJournal& j, cInstallFS* fs) {
     bool ok = true;
     _List<_guardchar<char> > folders;
+    cFasterTreeList<cStringKey, int> files;
+    if (!fileLines(j, files)) return false;
     for (long long i = 0; i < j.count(); i++) {
         const char* target = j.path(i);
         eJournalLine kind = j.kind(i);
@@ -216,9 +226,11 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
         if (kind == eLineEntry && objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr)) ok = false;
         if (kind != eLineReplaced && kind != eLineNew) continue;
         // An uninstallation makes no temporary files: one there is the user's.
-        if (j.registration != eUnregister && objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr)) ok = false;
+        if (j.registration != eUnregister && !files.find(pathKey(tmp.ptr)) && objKind(tmp.ptr) == eObjFile &&
+            !fs->unlink(tmp.ptr))
+            ok = false;
         eObjKind t = objKind(target);
-        if (objKind(bkp.ptr) == eObjFile) {
+        if (!files.find(pathKey(bkp.ptr)) && objKind(bkp.ptr) == eObjFile) {
             // The target is the new file (or gone): the backup is the earlier one.
             if (t == eObjFile && !fs->unlink(target))
                 ok = false;
@@ -241,6 +253,8 @@ bool undoJournal(const sJournal& j, cInstallFS* fs) {
 unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >* made,
                            cApplicationConfig* store, sJournalOutcome& out) {
     _List<_guardchar<char> > roots;
+    cFasterTreeList<cStringKey, int> files;
+    if (!fileLines(j, files)) return failAt(out, eIJCannotRecover, "");
     for (long long i = 0; i < j.count(); i++) {
         const char* target = j.path(i);
         eJournalLine kind = j.kind(i);
@@ -250,7 +264,7 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
         if (kind == eLineMadeFolder && made && objKind(target) == eObjFolder && !addUnique(*made, target))
             failAt(out, eIJCannotRecover, target);
         if ((kind == eLineReplaced || kind == eLineNew) && j.registration != eUnregister && concatText(target, ".tmp", tmp) &&
-            objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr))
+            !files.find(pathKey(tmp.ptr)) && objKind(tmp.ptr) == eObjFile && !fs->unlink(tmp.ptr))
             failAt(out, eIJCannotWrite, tmp.ptr);
     }
     if (j.registration == eRegister) {
@@ -289,7 +303,7 @@ unsigned int finishJournal(sJournal& j, cInstallFS* fs, _List<_guardchar<char> >
     for (long long i = 0; out.result == eIJOk && i < j.count(); i++) {
         _guardchar<char> bkp;
         if ((j.kind(i) == eLineReplaced || j.kind(i) == eLineNew) && concatText(j.path(i), ".bkp", bkp) &&
-            objKind(bkp.ptr) == eObjFile && !fs->unlink(bkp.ptr))
+            !files.find(pathKey(bkp.ptr)) && objKind(bkp.ptr) == eObjFile && !fs->unlink(bkp.ptr))
             failAt(out, eIJCannotWrite, bkp.ptr);
     }
     if (out.result == eIJOk && j.registration == eUnregister) unregisterRecord(j, store, fs, out);

@@ -12,8 +12,11 @@
 // store's hives are shared by every package, so only a record written after the commit,
 // from text fixed before it, keeps every next run (another installer, an uninstallation,
 // the manager's list) in step.
-// Only paths the journal names are ever taken. Which journals are obeyed at all, and in
-// which order across packages, is the recovery's (journalrecovery.h).
+// Only paths the journal names are ever taken. A "<path>.tmp" or "<path>.bkp" that the
+// journal names as a file of its own (an update's earlier version shipped it) is that
+// file, never the other line's temporary file or backup: it goes only as its own line says.
+// Which journals are obeyed at all, and in which order across packages, is the recovery's
+// (journalrecovery.h).
 // Uninstallation writes the same journal: "R" for every file it moves aside ("O" for one
 // whose backup name is taken: it stays in place until the commit), "Q" for its menu
 // entries, "unregister" with the record, committed once all files are aside.

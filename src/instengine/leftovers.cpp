@@ -77,13 +77,20 @@ eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<
     };
     // Every name that stays is listed: one run tells the user all there is to look at.
     auto stays = [&](const char* path) { return addUnique(ctx.leftovers, named, path); };
+    // What the record lists is the earlier version's, whatever its name.
+    sPkgRegistryRecord record;
+    cFasterTreeList<cStringKey, int> listed;
+    if (ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, record))
+        for (const char* f : record.files)
+            if (!listed.insert(pathKey(f))) return failed(f);
+    auto kindOf = [&](const char* path) { return listed.find(pathKey(path)) ? eObjNone : objKind(path); };
     for (auto* it = ctx.copiedFiles.head; it; it = it->next) {
         const cSoftPkgScenario::sCopiedFile& c = it->value;
         _guardchar<char> tmp, bkp;
         if (!isPlainAbsPath(c.target) || !concatText(c.target, ".tmp", tmp) || !concatText(c.target, ".bkp", bkp))
             continue;
         if (!seen.find(pathKey(c.target))) seen.insert_new(pathKey(c.target));
-        eObjKind t = objKind(tmp.ptr), b = objKind(bkp.ptr);
+        eObjKind t = kindOf(tmp.ptr), b = kindOf(bkp.ptr);
         if (t == eObjFile && holdsItemPrefix(ctx, (int)c.item, tmp.ptr)) {
             if (!fs->unlink(tmp.ptr)) return failed(tmp.ptr);
             t = eObjNone;
@@ -96,15 +103,12 @@ eLeftovers takeRunLeftovers(sPkgInstallContext& ctx, cInstallFS* fs, _guardchar<
         if (b != eObjNone && !stays(bkp.ptr)) return failed(bkp.ptr);
     }
     // The record's other files: nothing there tells a name the run's.
-    sPkgRegistryRecord record;
-    if (ctx.store && readRegistryRecord(ctx.store, ctx.registryName.ptr, record))
-        for (const char* f : record.files) {
-            _guardchar<char> side;
-            if (!isPlainAbsPath(f) || seen.find(pathKey(f))) continue;
-            for (const char* suffix : {".tmp", ".bkp"})
-                if (concatText(f, suffix, side) && objKind(side.ptr) != eObjNone && !stays(side.ptr))
-                    return failed(side.ptr);
-        }
+    for (const char* f : record.files) {
+        _guardchar<char> side;
+        if (!isPlainAbsPath(f) || seen.find(pathKey(f))) continue;
+        for (const char* suffix : {".tmp", ".bkp"})
+            if (concatText(f, suffix, side) && kindOf(side.ptr) != eObjNone && !stays(side.ptr)) return failed(side.ptr);
+    }
     if (ctx.leftovers.empty()) return eLeftoversNone;
     left.set(ctx.leftovers.head->value.ptr);
     return eLeftoversStay;

@@ -27,7 +27,8 @@ enum eLeftovers {
 //     version its record lists and the backup holds exactly its item for that target
 //     (what the run moved aside: an uninstallation's, say).
 // Anything else there is left as it is and listed in ctx.leftovers, every such name, so
-// that one run tells the user all of them; `left` is the first. The record keeps no
+// that one run tells the user all of them; `left` is the first. A name the record lists
+// is the earlier version's file, never a leftover. The record keeps no
 // content, so an update's backup of the earlier version cannot be told from a file of the
 // user's. A name that could not be taken ends the search (`left`, eLeftoversFailed).
 // Without a journal in force nothing is looked at.

@@ -88,6 +88,8 @@ const sResultRow kRows[] = {
     {eAtInstallEnd, eIJStopped, {kFin, eFinAborted, eBoxError}},
     // Installed, only its record is missing.
     {eAtInstallEnd, eIJNotSaved, {kFin, eFinNotSaved, eBoxWarning}},
+    // Names both files in its "%s".
+    {eAtInstallEnd, eIJSideNameTaken, {kFin, eFinSideNameTaken, eBoxError}},
 
     {eAtUninstall, eUNRemoved, {kUnin, eUninRemoved, eBoxInfo}},
     {eAtUninstall, eUNNoLanguage, {kUnin, eUninInternalError, eBoxError}},

@@ -41,6 +41,7 @@ enum eFinMsg {
     eFinKeptFor = 14,         // files of the earlier version kept for the packages that list them
     eFinLeftAsTheyWere = 15,  // files of the earlier version a check refused to take
     eFinNotRemoved = 16,      // files of the earlier version whose removal failed (in its "%s")
+    eFinSideNameTaken = 17,   // a file of the earlier version at a name the update needs (both in its "%s")
 };
 
 // "pkgm::fsel": the location page.

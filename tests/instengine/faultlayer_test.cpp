@@ -114,10 +114,12 @@ const FaultPlace kAppsPlace = {"an applications folder", "~/Applications/Test", 
 
 class FaultRig {
 public:
-    explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace)
+    // `sideNames`: version 1 also ships "bin/run.bkp" and "share/data/conf.tmp" alone,
+    // version 2 "bin/run" and "share/data/conf" in their place.
+    explicit FaultRig(const std::string& work, const FaultPlace& place = kAppsPlace, bool sideNames = false)
         : work(work), top(place.folder[0] == '^' ? work + "/root" : work + "/home"),
           home(place.folder[0] == '^' ? top + "/home" : top), elsewhere(work + "/elsewhere"), src(work + "/src"),
-          place(place), root(privateRootOf(work, place)) {
+          place(place), sideNames(sideNames), root(privateRootOf(work, place)) {
         outside.push_back(elsewhere);
         for (const std::string& f : place.system) outside.push_back(host(f));
     }
@@ -194,6 +196,7 @@ public:
 
     const std::string work, top, home, elsewhere, src;
     const FaultPlace place;
+    const bool sideNames;
     const std::string root;  // the private root as the test sees it ("" none)
     std::vector<std::string> outside;  // the folder outside the home folder, the place's system folders
     FaultStep install1, update, uninstall, install2, manager, shared;
@@ -214,7 +217,13 @@ void FaultRig::setUp() {
     struct File {
         std::string source, target, mode;
     };
-    auto package = [&](const char* code, const std::string& ver, const std::vector<File>& files, const std::string& out) {
+    auto package = [&](const char* code, const std::string& ver, std::vector<File> files, const std::string& out) {
+        if (sideNames && strcmp(code, kCode) == 0) {
+            bool first = ver[0] == '1';
+            files.push_back({first ? "sidebkp" : "helper", first ? "$pgm \"bin/run.bkp\"" : "$pgm \"bin/run\"", "644"});
+            files.push_back({first ? "sidetmp" : "helper",
+                             first ? "$pgm \"share/data/conf.tmp\"" : "$pgm \"share/data/conf\"", "644"});
+        }
         std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nshare = \"" + share +
                         "\"\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
                         "\"\nname = \"Test Pkg\"\n"
@@ -237,7 +246,8 @@ void FaultRig::setUp() {
              {"tool1", "#!/bin/sh\necho 1\n"}, {"tool2", "#!/bin/sh\necho 2\n"}, {"readme", "same in both"},
              {"data1", std::string(70000, 'a')}, {"data2", std::string(5000, 'b')}, {"old", "only in 1"},
              {"new", "only in 2"}, {"conf1", "x=1\n"}, {"conf2", "x=2\n"}, {"helper", "run me"},
-             {"other", "the other package's"}})
+             {"other", "the other package's"}, {"sidebkp", "version 1's, at version 2's backup name"},
+             {"sidetmp", "version 1's, at version 2's temporary name"}})
         ASSERT_TRUE(writeTextFile(src + "/" + f.first, f.second));
     const std::string p1 = work + "/v1.data", p2 = work + "/v2.data", pOther = work + "/other.data";
     ASSERT_TRUE(package(kCode, "1.0", {{"tool1", "$pgm \"bin/tool\"", "755"}, {"readme", "$pgm \"doc/README\"", "644"},
@@ -421,7 +431,10 @@ int privateRoot(const std::string& root, const std::string& work) {
 // only when it got there itself. A killed run is also followed by each other kind of next
 // run (an uninstallation, the manager's start, the installer after an uninstallation),
 // which must end in a clean state too.
-void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, Tally& tally) {
+// `sideNames`: the rig's packages with files at each other's temporary and backup names;
+// `only`: the one step swept (the others run clean all the same, for the states).
+void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& place, bool sideNames,
+           FaultStep FaultRig::*only, Tally& tally) {
     if (!place.system.empty()) {
         const std::string root = FaultRig::privateRootOf(work, place);
         int made = root.empty() ? privateSystemFolders(work + "-mounts") : privateRoot(root, work);
@@ -431,7 +444,7 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
             return;
         }
     }
-    FaultRig rig(work, place);
+    FaultRig rig(work, place, sideNames);
     rig.setUp();
     if (::testing::Test::HasFatalFailure()) return;
     auto cleanRun = [&](const FaultStep& step, FullTree& tree, State& st) {
@@ -480,6 +493,7 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
         {&rig.uninstall, &a2, ops3, {{&rig.uninstall, {{&su2, 0}}}, {&rig.install2, {{&sa2, 3}, {&sf2, 0}}}}},
     };
     for (Sweep& sw : sweeps) {
+        if (only && sw.step != &(rig.*only)) continue;
         if (mode.reads) {
             // The package's reads, counted in a clean run of their own (an uninstallation has none).
             ASSERT_TRUE(rig.restore(*sw.before));
@@ -619,40 +633,81 @@ private:
     std::unique_ptr<FaultRig> myRig;
 };
 
-TEST_F(FaultLayer, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
-    struct Job {
-        std::string name;
-        const FaultMode* mode;
-        const FaultPlace* place;
-        Tally tally;
-    };
-    std::vector<Job> jobs;
-    for (const FaultMode& m : kFaultModes)
-        jobs.push_back({m.unreadableNext ? std::string(m.name) + ", the journal unreadable next" : m.name, &m,
-                        &kAppsPlace, {}});
-    for (const FaultPlace& p : kOtherPlaces) jobs.push_back({std::string("kill, ") + p.name, &kPlaceMode, &p, {}});
-    std::vector<std::thread> workers;
-    for (size_t i = 0; i < jobs.size(); i++)
-        workers.emplace_back([&, i] {
-            Job& j = jobs[i];
-            sweep(work.path() + "/" + std::to_string(i), *j.mode, *j.place, j.tally);
-        });
-    for (auto& w : workers) w.join();
-    int faults = 0, nexts = 0;
-    for (const Job& j : jobs) {
-        faults += j.tally.faults;
-        nexts += j.tally.nexts;
-        RecordProperty("operations " + j.name, j.tally.ops);
-        if (j.mode->unreadableNext) {
-            EXPECT_TRUE(j.tally.unreadable[0] > 0 && j.tally.unreadable[1] > 0)
-                << "an unreadable journal met pending " << j.tally.unreadable[0] << " and committed "
-                << j.tally.unreadable[1] << " times";
-        }
-    }
-    RecordProperty("faults", faults);
-    RecordProperty("next runs", nexts);
-    EXPECT_GT(faults, 900);
+// One piece of the sweep, a test of its own (so that each fits its time on one core, and
+// CTest spreads them over the cores): a fault mode on a place, with its rig's packages,
+// every step or one.
+struct SweepPiece {
+    std::string name;
+    const FaultMode* mode;
+    const FaultPlace* place;
+    bool sideNames;
+    FaultStep FaultRig::*only;
+};
+
+void PrintTo(const SweepPiece& p, std::ostream* os) { *os << p.name; }
+
+// A test name's part from a description: its letters and digits, "_" between words.
+std::string nameOf(const std::string& text) {
+    std::string n;
+    for (char c : text)
+        if ((c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'))
+            n += c;
+        else if (!n.empty() && n.back() != '_')
+            n += '_';
+    while (!n.empty() && n.back() == '_') n.pop_back();
+    return n;
 }
+
+const std::pair<const char*, FaultStep FaultRig::*> kSteps[] = {
+    {"install", &FaultRig::install1}, {"update", &FaultRig::update}, {"uninstall", &FaultRig::uninstall}};
+
+// Every mode on the applications folder, killed before every operation in every other
+// place, and every mode on the update over the earlier version's files at its side names.
+// A mode that follows each killed run with every kind of next run sweeps a step a piece.
+std::vector<SweepPiece> sweepPieces() {
+    std::vector<SweepPiece> pieces;
+    for (const FaultMode& m : kFaultModes) {
+        std::string name = nameOf(std::string(m.name) + (m.unreadableNext ? " the journal unreadable next" : ""));
+        if (!m.killed || m.oneNext)
+            pieces.push_back({name, &m, &kAppsPlace, false, nullptr});
+        else
+            for (auto& step : kSteps) pieces.push_back({name + "_" + step.first, &m, &kAppsPlace, false, step.second});
+        pieces.push_back({"side_names_" + name, &m, &kAppsPlace, true, &FaultRig::update});
+    }
+    for (const FaultPlace& p : kOtherPlaces)
+        pieces.push_back({nameOf(std::string("kill ") + p.name), &kPlaceMode, &p, false, nullptr});
+    return pieces;
+}
+
+class FaultSweep : public FaultLayer, public ::testing::WithParamInterface<SweepPiece> {};
+
+TEST_P(FaultSweep, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallation) {
+    const SweepPiece& piece = GetParam();
+    const FaultMode& mode = *piece.mode;
+    Tally tally;
+    // On a thread of its own: a place's mount namespace goes with it.
+    std::thread([&] { sweep(work.path() + "/sweep", mode, *piece.place, piece.sideNames, piece.only, tally); }).join();
+    RecordProperty("operations", tally.ops);
+    RecordProperty("faults", tally.faults);
+    RecordProperty("next runs", tally.nexts);
+    if (HasFailure() || tally.ops.rfind("left out", 0) == 0) return;
+    if (mode.unreadableNext) {
+        EXPECT_TRUE(tally.unreadable[0] > 0 && tally.unreadable[1] > 0)
+            << "an unreadable journal met pending " << tally.unreadable[0] << " and committed " << tally.unreadable[1]
+            << " times";
+    }
+    // Each step swept has a hundred operations at least (an uninstallation fifty; an
+    // installation four reads of the package, an uninstallation none), every stride-th of
+    // them faulted.
+    int least = 0;
+    for (auto& step : kSteps)
+        if (!piece.only || piece.only == step.second)
+            least += step.second == &FaultRig::uninstall ? (mode.reads ? 0 : 50) : mode.reads ? 4 : 100;
+    EXPECT_GE(tally.faults, least / mode.stride) << tally.ops;
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultLayer, FaultSweep, ::testing::ValuesIn(sweepPieces()),
+                         [](const ::testing::TestParamInfo<SweepPiece>& p) { return p.param.name; });
 
 // Every record's files that are missing ("" when none), and with `journals` the journals
 // left in the store's folder.

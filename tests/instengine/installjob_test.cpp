@@ -432,6 +432,61 @@ TEST_F(InstallJob, FileAndItsSideNameInOnePackageAreRefusedBeforeAnyChange) {
     }
 }
 
+// A version that shipped "bin/run.bkp" or "bin/run.tmp" alone updated to one that ships
+// "bin/run": the earlier file is the update's to remove, and the update goes through (the
+// fault sweep interrupts it everywhere). Where that file stays (another package lists it
+// too), where the update replaces a file at "bin/run" (it needs both names), or where it
+// ships the moved-aside file's own backup name, the two could not be told apart once
+// interrupted: refused before any change, both named.
+TEST_F(InstallJob, UpdateOverTheEarlierVersionsFileAtASideName) {
+    struct Case {
+        const char* side;  // version 1's file beside version 2's "bin/run"
+        const char* also;  // "other": another package lists it too; "user": the user's copy of
+                           // version 2's "bin/run" there; else a file version 2 ships besides
+        const char* refusedFor;  // the file named after it, or null: installed
+    } cases[] = {{"bin/run.bkp", "", nullptr},           {"bin/run.tmp", "", nullptr},
+                 {"bin/run.bkp", "other", "bin/run"},    {"bin/run.tmp", "user", "bin/run"},
+                 {"bin/run.tmp", "bin/run.tmp.bkp", "bin/run.tmp.bkp"}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.side) + " " + c.also);
+        const std::string ver = std::to_string(++n), p1 = work.file("s1-" + ver), p2 = work.file("s2-" + ver);
+        Tree t1 = kV1, t2 = kV2;
+        t1[c.side] = "the earlier version's";
+        t2["bin/run"] = "run me";
+        if (strchr(c.also, '/')) t2[c.also] = "shipped too";
+        ASSERT_TRUE(makePackage(work.path(), "1." + ver, t1, p1) && makePackage(work.path(), "2." + ver, t2, p2));
+        PrivateHome home;
+        cMemConfig store;
+        ASSERT_EQ(install(p1, home, &store).job, 0u);
+        const std::string folder = home.installFolder() + "/";
+        if (strcmp(c.also, "other") == 0) {
+            const std::string other = work.file("other-" + ver);
+            ASSERT_TRUE(
+                makePackage(work.path(), "1.0", {{c.side, "the earlier version's"}}, other, "", "org.qmx.test.other"));
+            ASSERT_EQ(install(other, home, &store, nullptr, nullptr, home.installFolder()).job, 0u);
+        }
+        if (strcmp(c.also, "user") == 0) {
+            ASSERT_TRUE(writeTextFile(folder + "bin/run", "run me"));
+        }
+        const Tree before = installed(home);
+        const std::vector<std::string> recorded = registeredFiles(store);
+        RunResult r = install(p2, home, &store);
+        ASSERT_EQ(r.init, 0u) << r.message;
+        EXPECT_FALSE(installtest::exists(home.journal()));
+        if (!c.refusedFor) {
+            EXPECT_EQ(r.job, 0u) << r.result << " " << r.message;
+            EXPECT_EQ(diff(installed(home), t2), "");
+            EXPECT_EQ(registeredFiles(store), expectedFiles(home, t2));
+            continue;
+        }
+        EXPECT_EQ(r.result, (unsigned)eIJSideNameTaken);
+        EXPECT_EQ(r.message, folder + c.side + "\n" + folder + c.refusedFor);
+        EXPECT_EQ(diff(installed(home), before), "");
+        EXPECT_EQ(registeredFiles(store), recorded);
+    }
+}
+
 TEST_F(InstallJob, BusyFileAskedThenRetriedOrGivenUp) {
     // The first file that would be backed up cannot be opened for writing.
     PrivateHome home;

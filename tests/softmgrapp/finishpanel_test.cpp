@@ -74,7 +74,7 @@ TEST_F(FinishPanel, ResultTextsAndColours) {
          0x4040A0, 0, &sPkgInstallContext::notRemoved, 1},
         {10, "Installation completed with an error:", "Installation was aborted.", 0x4040A0, 0},
         {11, "Installation completed with an error:", "The software was installed successfully, however", 0x4040A0, 0},
-        {12, "Installation completed with an error:", "", 0x4040A0, 0},  // unknown code: no message
+        {eIJCount, "Installation completed with an error:", "", 0x4040A0, 0},  // unknown code: no message
     };
     ctx.keptFor.add()->set("Other Tool");
     for (const Case& c : cases) {

@@ -460,9 +460,10 @@ TEST_F(JobForms, WindowlessMessageForm) {
 }
 
 // What is said of an interrupted run's journal (set aside, unreadable), of the names it
-// may have left (a dozen and how many more), of the names an uninstallation left and of a
-// package's file beside its own backup name fits a 1024-pixel screen in every language: no
-// line of the box wider than 900 pixels in its font, the OK button on the screen.
+// may have left (a dozen and how many more), of the names an uninstallation left, of a
+// package's file beside its own backup name and of an update refused for the earlier
+// version's file at such a name fits a 1024-pixel screen in every language: no line of
+// the box wider than 900 pixels in its font, the OK button on the screen.
 // Snapshots in English, German and Japanese.
 TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
     cMemConfig store;
@@ -505,6 +506,10 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         updated.notRemoved.add()->set(file.c_str());
         installFailedMessage(updated, 12, notRemoved);
         updated.notRemoved.destroy();
+        _guardchar<char> sideTaken;
+        updated.result = eIJSideNameTaken;
+        updated.messagePath.set((file + ".bkp\n" + file).c_str());
+        installFailedMessage(updated, 12, sideTaken, false);
         // A long list is cut as every list is: a dozen names and how many more.
         uninstalledMessage(eUNDeregistered, many, {}, removedMany);
         std::string more = cCiomLangData::string("pkgm::iini", eIiniMore);
@@ -515,7 +520,7 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         const std::pair<const char*, std::string> texts[] = {
             {"set_aside", setAside.ptr}, {"unreadable", unreadable.ptr}, {"leftover", left.ptr},
             {"deregistered", deregistered.ptr}, {"side_name", sideName}, {"update_left", kept.ptr},
-            {"not_removed", notRemoved.ptr}};
+            {"not_removed", notRemoved.ptr}, {"side_name_taken", sideTaken.ptr}};
         for (auto& t : texts) {
             int widest = -1;
             script.answer = [&](cChildElement* root, int depth) {

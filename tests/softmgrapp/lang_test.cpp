@@ -57,7 +57,7 @@ TEST(AppLangTables, NineLanguagesInTheirOrder) {
 TEST(AppLangTables, EnglishHoldsEverySectionWithItsCount) {
     Table eng = load(cSOPKGLang::gLangs[0]);
     const std::map<std::string, size_t> counts = {
-        {"pkgm::fin", 17},  {"pkgm::fsel", 16}, {"pkgm::iini", 17},  {"pkgm::instp", 7},
+        {"pkgm::fin", 18},  {"pkgm::fsel", 16}, {"pkgm::iini", 17},  {"pkgm::instp", 7},
         {"pkgm::instw", 26}, {"pkgm::langs", 5}, {"pkgm::rem", 7},   {"pkgm::resp", 2},
         {"pkgm::softm", 21}, {"pkgm::unin", 16}, {"pkgm::updi", 16}, {"pkgm::updr", 3},
     };
@@ -190,6 +190,9 @@ TEST(AppLangTables, EveryTextFitsItsControlInEveryLanguage) {
         // could not be removed, and how many more (as many names as fit: none at least).
         {"pkgm::iini", {14}, kWrap, std13, finW, 290 - 60, "and 17 more"},
         {"pkgm::fin", {16}, kWrap, std13, finW, 290 - 60, "and 17 more"},
+        // An update refused: the earlier version's file and the new one's beside it.
+        {"pkgm::fin", {17}, kWrap, std13, finW, 290 - 60,
+         "/home/someone/Applications/Test/bin/run.bkp\n/home/someone/Applications/Test/bin/run"},
         // The installation page's stage line.
         {"pkgm::instp", {0, 2, 3, 4}, kLine, std13, page - 40 - 20, 0, nullptr},
         // The language form (as a sheet, its narrower size): title and subtitle on one line
