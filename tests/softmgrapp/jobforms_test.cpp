@@ -509,7 +509,7 @@ TEST_F(JobForms, JournalMessagesFitTheScreenInEveryLanguage) {
         _guardchar<char> sideTaken;
         updated.result = eIJSideNameTaken;
         updated.messagePath.set((file + ".bkp\n" + file).c_str());
-        installFailedMessage(updated, 12, sideTaken, false);
+        installFailedMessage(updated, 12, sideTaken);
         // A long list is cut as every list is: a dozen names and how many more.
         uninstalledMessage(eUNDeregistered, many, {}, removedMany);
         std::string more = cCiomLangData::string("pkgm::iini", eIiniMore);
