@@ -152,6 +152,20 @@ bool joinPath(const char* folder, const char* name, _guardchar<char>& out) {
     return true;
 }
 
+bool isPlainAbsPath(const char* path) {
+    if (!path || path[0] != '/') return false;
+    const char* seg = path + 1;
+    for (const char* c = path + 1;; c++) {
+        if (*c && (unsigned char)*c < 0x20) return false;
+        if (*c && *c != '/') continue;
+        long long len = c - seg;
+        if (len == 0 && (*c || c != path + 1)) return false;  // "//" or a trailing "/"
+        if ((len == 1 && seg[0] == '.') || (len == 2 && seg[0] == '.' && seg[1] == '.')) return false;
+        if (!*c) return true;
+        seg = c + 1;
+    }
+}
+
 void resolveDotParts(char* path) {
     if (!path || !*path) return;
     char* start = path + (path[0] == '/' ? 1 : 0);

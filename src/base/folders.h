@@ -28,6 +28,9 @@ bool joinPath(const char* folder, const char* name, _guardchar<char>& out);
 // "/a/c"). ".." at the root stays there; a relative path keeps the ".." parts it cannot
 // resolve and becomes "." when nothing is left.
 void resolveDotParts(char* path);
+// Whether a path is absolute and plain: begins with "/", no empty, "." or ".." part,
+// no control character.
+bool isPlainAbsPath(const char* path);
 // The nearest existing folder at or above `path` (the path itself when it is one): where a
 // folder that is still to be made would be made, or a file's folder. False when no part of
 // the path is a folder (a bare name) or without memory.

@@ -95,20 +95,6 @@ eObjKind cFolderNames::kind(const char* path) {
     return objKind(path);
 }
 
-bool isPlainAbsPath(const char* path) {
-    if (!path || path[0] != '/') return false;
-    const char* seg = path + 1;
-    for (const char* c = path + 1;; c++) {
-        if (*c && (unsigned char)*c < 0x20) return false;
-        if (*c && *c != '/') continue;
-        long long len = c - seg;
-        if (len == 0 && (*c || c != path + 1)) return false;  // "//" or a trailing "/"
-        if ((len == 1 && seg[0] == '.') || (len == 2 && seg[0] == '.' && seg[1] == '.')) return false;
-        if (!*c) return true;
-        seg = c + 1;
-    }
-}
-
 bool isBelow(const char* path, const char* base) {
     if (!path || !base || !*base) return false;
     size_t n = strlen(base);

@@ -89,9 +89,6 @@ bool removeTree(const char* path);
 // before it is renamed) to another name.
 bool moveFileClean(const char* from, const char* to, cInstallFS* fs = nullptr);
 
-// Whether a path is absolute and plain: begins with "/", no empty, "." or ".." part,
-// no control character.
-bool isPlainAbsPath(const char* path);
 // Whether `path` lies strictly below the folder `base` (both plain).
 bool isBelow(const char* path, const char* base);
 // A folder's real path: its longest existing part resolved (links and all), the rest

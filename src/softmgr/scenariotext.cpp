@@ -99,7 +99,7 @@ private:
     int finalChecks();
     int checkSideNames(int& line);
     int sideNamesIn(int& line);
-    bool landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out);
+    bool landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out, bool* plain = nullptr);
 
     bool parseStrVal(const char*& p, _guardchar<char>& out);
     bool getStrVID(const char*& p, _guardchar<char>& id);
@@ -710,10 +710,13 @@ int cSoftPkgTextLoader::parseDeprecate(const char* p) {
 // the relative path as the installer joins them, "." parts and runs of "/" resolved; the
 // installation folder, chosen when installing, under a name no base can hold ("\n", a
 // control character), so that its targets meet only each other.
-bool cSoftPkgTextLoader::landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out) {
-    bool joined = cSoftPkgScenario::isKnownConstantID(f.target.id) ? joinPath("\n", f.target.path, out)
-                                                                    : sc.defToPath(f.target.id, f.target.path, out);
+// With `plain`, whether the installer takes the joined path as it is (it refuses a target
+// with a "." part or a run of "/", which a base's text may hold).
+bool cSoftPkgTextLoader::landing(const cSoftPkgScenario::sIntFileDef& f, _guardchar<char>& out, bool* plain) {
+    bool chosen = cSoftPkgScenario::isKnownConstantID(f.target.id);
+    bool joined = chosen ? joinPath("\n", f.target.path, out) : sc.defToPath(f.target.id, f.target.path, out);
     if (!joined) return false;
+    if (plain) *plain = isPlainAbsPath(out.ptr + (chosen ? 1 : 0));
     resolveDotParts(out.ptr);
     return true;
 }
@@ -746,8 +749,17 @@ int cSoftPkgTextLoader::sideNamesIn(int& line) {
     cSideNameClash clash;
     _guardchar<char> key;
     long long i = 0;
-    for (auto* it = sc.files.head; it; it = it->next, i++)
-        if (!landing(it->value, key) || !clash.note(key.ptr, i)) return cSoftPkgScenario::eTxtBadSource;
+    for (auto* it = sc.files.head; it; it = it->next, i++) {
+        bool plain = false;
+        if (!landing(it->value, key, &plain) || !clash.note(key.ptr, i)) return cSoftPkgScenario::eTxtBadSource;
+        if (!plain) {
+            line = myFileLines.ptr[i];
+            const cSoftPkgScenario::sPathRef& t = it->value.target;
+            bool fixed = !cSoftPkgScenario::isKnownConstantID(t.id) && sc.defToPath(t.id, t.path, key);
+            return refuse(cSoftPkgScenario::eTxtBadPathDef, fixed ? key.ptr : t.path,
+                          "a target with a \".\" part or an empty one (\"//\") where it lands, which no installer takes");
+        }
+    }
     const cSoftPkgScenario::sIntFileDef* plain = nullptr;
     long long plainAt = 0, sideAt = -1;
     _guardchar<char> plainLanding;

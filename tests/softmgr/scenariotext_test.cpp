@@ -172,10 +172,16 @@ TEST(ScenarioText, EveryResultCodeWithItsLine) {
          "x: its temporary file would take the name of x.tmp, line 9"},
         {"[Install]\n\"@DIR@/a.txt\" = $pgm \"x.bkp\"\n\"@DIR@/a.txt\" = $pgm \"x.bkp.tmp.bkp\"\n", 0, -1},
         {"[Install]\n\"@DIR@/a.txt\" = $pgm \"x\"\n\"@DIR@/a.txt\" = \"/opt/tool\" \"x.bkp\"\n", 0, -1},
-        // Fixed bases meet where their targets land: two bases naming one folder, runs of
-        // "/" and "." parts, a base that reads so in one language only.
-        {"[Install]\n\"@DIR@/a.txt\" = \"/opt/tool\" \"data/x\"\n\"@DIR@/a.txt\" = \"/opt//tool/data/\" \"./x.tmp\"\n",
+        // Fixed bases meet where their targets land: two bases naming one folder (one with a
+        // final "/"), a base that reads so in one language only.
+        {"[Install]\n\"@DIR@/a.txt\" = \"/opt/tool\" \"data/x\"\n\"@DIR@/a.txt\" = \"/opt/tool/data/\" \"x.tmp\"\n",
          33, 10, "/opt/tool/data/x.tmp: the installer's temporary name of /opt/tool/data/x, line 9"},
+        // A "." part or a run of "/" where a target lands, which no installer takes: in its
+        // path, in its base, in one language's base.
+        {"[Install]\n\"@DIR@/a.txt\" = $pgm \"./x\"\n", 23, 9},
+        {"[Install]\n\"@DIR@/a.txt\" = \"/opt/tool\" \"x\"\n\"@DIR@/a.txt\" = \"/opt//tool\" \"y\"\n", 23, 10,
+         "/opt//tool/y: a target with a \".\" part or an empty one (\"//\") where it lands, which no installer takes"},
+        {"[Strings]\nENG.d = \"/opt/a\"\nDEU.d = \"/opt//b\"\n[Install]\n\"@DIR@/a.txt\" = $d \"x\"\n", 23, 12},
         {"[Strings]\nENG.d = \"/opt/a\"\nDEU.d = \"/opt/b\"\n[Install]\n\"@DIR@/a.txt\" = $d \"x.bkp\"\n"
          "\"@DIR@/a.txt\" = \"/opt/b\" \"x\"\n",
          33, 13, "/opt/b/x: its backup would take the name of /opt/b/x.bkp, line 12"},
