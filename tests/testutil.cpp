@@ -221,6 +221,12 @@ void execPeer(const std::vector<std::string>& argv) {
     _exit(127);
 }
 
+std::string shellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 int run(const std::vector<std::string>& argv, std::string* out) {
     int fds[2];
     if (out && pipe(fds) != 0) return -1;
@@ -342,9 +348,11 @@ EnvScope::~EnvScope() {
 namespace {
 
 // The compiled locales' folder (made on first use in the program's scratch HOME, which goes
-// at its end) and what compiling each gave: "" when it is there, else why not.
+// at its end), the name LOCPATH gives it, and what compiling each gave: "" when it is there,
+// else why not. LOCPATH is a list split at colons, which TMPDIR may hold: it names the
+// folder by a descriptor kept open for the program's life (/proc/self/fd/N).
 std::mutex gLocaleLock;
-std::string gLocaleFolder;
+std::string gLocaleFolder, gLocPath;
 std::map<std::string, std::string> gCompiled;
 
 // With gLocaleLock held.
@@ -354,9 +362,12 @@ std::string compileLocale(const std::string& name) {
     std::string& why = gCompiled[name];
     if (gLocaleFolder.empty()) {
         const std::string folder = gScratchHome + "/locales";
-        if (gScratchHome.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST))
+        int fd = -1;
+        if (gScratchHome.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
+            (fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
             return why = "no folder for compiled locales (" + folder + "): " + strerror(errno);
         gLocaleFolder = folder;
+        gLocPath = "/proc/self/fd/" + std::to_string(fd);
     }
     const size_t dot = name.find('.');
     const std::string out = gLocaleFolder + "/" + name;
@@ -380,10 +391,11 @@ std::string setCtype(const char* name) {
         std::string why = compileLocale(name);
         if (!why.empty()) return why;
         // glibc reads LOCPATH when setlocale loads a locale.
-        setenv("LOCPATH", gLocaleFolder.c_str(), 1);
+        setenv("LOCPATH", gLocPath.c_str(), 1);
     }
     if (!setlocale(LC_CTYPE, name))
-        return std::string("setlocale(LC_CTYPE, \"") + name + "\") failed (LOCPATH=" + gLocaleFolder + ")";
+        return std::string("setlocale(LC_CTYPE, \"") + name + "\") failed (LOCPATH=" + gLocPath + ", which is " +
+               gLocaleFolder + ")";
     // A locale that took but keeps ASCII's pairs would leave the test proving nothing.
     if (turkish && tolower('I') == 'i') return std::string(name) + " lowers 'I' to 'i' here: not the Turkish rules";
     return "";

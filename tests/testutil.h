@@ -43,6 +43,10 @@ int run(const std::vector<std::string>& argv, std::string* out = nullptr);
 // start. The program under test is started otherwise and keeps the runner's locale.
 [[noreturn]] void execPeer(const std::vector<std::string>& argv);
 
+// `text` as one word of a POSIX shell line, whatever it holds: in single quotes, a quote
+// within as '\''.
+std::string shellQuoted(const std::string& text);
+
 // A private Xvfb server on a display number it picks itself (-displayfd), handed out
 // only once its display answers; ended with the object (or with the test process).
 // Tests that need a display make one themselves, so that no other test pays for it.
