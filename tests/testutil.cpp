@@ -46,6 +46,13 @@ const bool kXdgFoldersCleared = [] {
     return true;
 }();
 
+// fontconfig takes its default language from FC_LANG, else from the locale (LC_ALL, LC_CTYPE,
+// LANG), once per process, and prefers another face for Latin text in some (a CJK face in
+// Japanese, Chinese or Korean): the committed pictures of text were drawn for English, so
+// each test program, and every program a test starts, asks for that whatever the runner's
+// locale. The locale itself stays the runner's.
+const bool kFontLanguageFixed = [] { return setenv("FC_LANG", "en", 1) == 0; }();
+
 // Each test program, and so every program a test starts (a window manager, a peer tool, the
 // program under test), has a scratch HOME of its own, removed at the program's end: nothing is
 // read from the runner's home or left in it, and a runner whose HOME cannot be written runs
