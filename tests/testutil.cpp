@@ -459,6 +459,11 @@ std::vector<std::string> printfConversions(const std::string& s) {
 
 const char* const kNoOrdinaryUser = "the superuser cannot become uid 65534 here";
 
+std::string sharedDataFolder() {
+    const char* env = getenv("QMX_SHARED_DATA");
+    return env && *env ? env : QMX_SHARED_DATA;
+}
+
 int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths) {
     if (geteuid() != 0) return body() ? 1 : 0;
     const uid_t nobody = 65534;
@@ -486,15 +491,17 @@ std::vector<unsigned char> randomBytes(size_t n, unsigned seed) {
 namespace {
 
 // One allowed skip of tests/ci_skips.txt: the tests its pattern names may skip under CI=true,
-// and only for the reason it gives.
+// and only for the reason it gives, and (a "shared" line) only where that is so.
 struct AllowedSkip {
-    std::string pattern, reason;
+    std::string where, pattern, reason;
 };
 
 // Under CI=true a skipped test fails, naming itself and its reason, unless its full name
 // matches a pattern of tests/ci_skips.txt and its skip message contains that line's reason:
 // a missing peer tool, font or server must not pass as a green run, nor may a listed test
-// skip for some other cause. Runs before the result printer, so the test is reported as failed.
+// skip for some other cause, nor for the lack of the shared test data while it is there
+// (scripts/test.sh checks the other lines' conditions, which it knows). Runs before the
+// result printer, so the test is reported as failed.
 class CiSkipGuard : public ::testing::EmptyTestEventListener {
 public:
     explicit CiSkipGuard(std::vector<AllowedSkip> allowed) : myAllowed(std::move(allowed)) {}
@@ -507,14 +514,23 @@ public:
             const ::testing::TestPartResult& part = r.GetTestPartResult(i);
             if (!part.skipped()) continue;
             const std::string message = part.message();
-            std::string reasons;
+            std::string reasons, unfounded;
+            struct stat st;
+            const std::string shared = sharedDataFolder();
             for (const AllowedSkip& a : myAllowed) {
                 if (fnmatch(a.pattern.c_str(), name.c_str(), 0) != 0) continue;
-                if (message.find(a.reason) != std::string::npos) return;
-                reasons += (reasons.empty() ? "\"" : " or \"") + a.reason + "\"";
+                if (message.find(a.reason) == std::string::npos)
+                    reasons += (reasons.empty() ? "\"" : " or \"") + a.reason + "\"";
+                else if (a.where != "shared" || stat(shared.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                    return;
+                else
+                    unfounded = a.reason;
             }
             ::testing::Message m;
-            if (reasons.empty())
+            if (!unfounded.empty())
+                m << "ci: skip not allowed under CI=true: " << name << " skipped for \"" << unfounded
+                  << "\", but the shared test data is there (" << shared << "): " << message;
+            else if (reasons.empty())
                 m << "ci: skip not allowed under CI=true (not in tests/ci_skips.txt): " << name << ": " << message;
             else
                 m << "ci: skip not allowed under CI=true: " << name << " may skip only for " << reasons
@@ -544,7 +560,7 @@ std::vector<AllowedSkip> ciSkipPatterns() {
             b = e;
         }
         if (words.size() < 3) continue;
-        AllowedSkip a{words[1], words[2]};
+        AllowedSkip a{words[0], words[1], words[2]};
         for (size_t i = 3; i < words.size(); i++) a.reason += " " + words[i];
         out.push_back(a);
     }

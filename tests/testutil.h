@@ -102,6 +102,11 @@ int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::str
 // The reason a test gives when the superuser cannot become uid 65534 (tests/ci_skips.txt).
 extern const char* const kNoOrdinaryUser;
 
+// The shared test data beside the checkout, not part of the repository: $QMX_SHARED_DATA,
+// else ../shared/testdata. Under CI=true a test that skips saying it is absent fails while
+// the folder is there (tests/ci_skips.txt's "shared" lines).
+std::string sharedDataFolder();
+
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);
 
