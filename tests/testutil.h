@@ -43,6 +43,10 @@ int run(const std::vector<std::string>& argv, std::string* out = nullptr);
 // start. The program under test is started otherwise and keeps the runner's locale.
 [[noreturn]] void execPeer(const std::vector<std::string>& argv);
 
+// `text` as one word of a POSIX shell line, whatever it holds: in single quotes, a quote
+// within as '\''.
+std::string shellQuoted(const std::string& text);
+
 // A private Xvfb server on a display number it picks itself (-displayfd), handed out
 // only once its display answers; ended with the object (or with the test process).
 // Tests that need a display make one themselves, so that no other test pays for it.
@@ -97,6 +101,11 @@ std::vector<std::string> printfConversions(const std::string& text);
 int asOrdinaryUser(const std::function<bool()>& body, const std::vector<std::string>& paths = {});
 // The reason a test gives when the superuser cannot become uid 65534 (tests/ci_skips.txt).
 extern const char* const kNoOrdinaryUser;
+
+// The shared test data beside the checkout, not part of the repository: $QMX_SHARED_DATA,
+// else ../shared/testdata. Under CI=true a test that skips saying it is absent fails while
+// the folder is there (tests/ci_skips.txt's "shared" lines).
+std::string sharedDataFolder();
 
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> randomBytes(size_t n, unsigned seed);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fnmatch.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -173,17 +175,25 @@ TEST(FolderContents, SpecialPlacesFromMountTable) {
     ASSERT_EQ(0, mkdir(net.c_str(), 0755));
     ASSERT_EQ(0, mkdir(dup.c_str(), 0755));
     ASSERT_TRUE(testutil::writeFile(dir.file("boundfile"), "x", 1));
-    std::string escaped = dir.path() + "/My\\040Disk";
+    // The kernel writes a blank, tab, line feed or backslash of a path as \ooo ("My\040Disk"),
+    // the temporary folder's own included.
+    auto escaped = [](const std::string& path) {
+        std::string out;
+        char octal[5];
+        for (char c : path)
+            out += c && strchr(" \t\n\\", c) ? (snprintf(octal, sizeof octal, "\\%03o", c), octal) : std::string(1, c);
+        return out;
+    };
     std::string table = "proc /proc proc rw 0 0\n"
                         "sysfs /sys sysfs rw 0 0\n"
-                        "tmpfs " + dir.path() + " tmpfs rw 0 0\n"          // pseudo type
-                        "/dev/sda1 / ext4 rw 0 0\n"                        // the root is listed once, as 8
-                        "/dev/sdb1 " + escaped + " vfat rw 0 0\n"
-                        "server:/export " + net + " nfs4 rw 0 0\n"
-                        "/dev/sdc1 " + dup + " ext4 rw 0 0\n"
-                        "/dev/sdc1 " + dup + " ext4 rw 0 0\n"              // listed twice
-                        "/dev/sda1 " + dir.file("boundfile") + " ext4 rw 0 0\n"  // a file, not a place
-                        "/dev/sdd1 " + dir.file("gone") + " ext4 rw 0 0\n"
+                        "tmpfs " + escaped(dir.path()) + " tmpfs rw 0 0\n"                 // pseudo type
+                        "/dev/sda1 / ext4 rw 0 0\n"                                        // the root, listed once as 8
+                        "/dev/sdb1 " + escaped(vol) + " vfat rw 0 0\n"
+                        "server:/export " + escaped(net) + " nfs4 rw 0 0\n"
+                        "/dev/sdc1 " + escaped(dup) + " ext4 rw 0 0\n"
+                        "/dev/sdc1 " + escaped(dup) + " ext4 rw 0 0\n"                     // listed twice
+                        "/dev/sda1 " + escaped(dir.file("boundfile")) + " ext4 rw 0 0\n"  // a file, not a place
+                        "/dev/sdd1 " + escaped(dir.file("gone")) + " ext4 rw 0 0\n"
                         "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
                         "garbage\n"
                         "\n";

@@ -177,9 +177,10 @@ TEST(Process, ChildrenHaveNoTerminalAndReadNothing) {
     testutil::TempDir dir;
     // Fields 6 and 7 of /proc/<pid>/stat: the session and the controlling terminal.
     std::string out = dir.file("out");
-    std::string script = "set -- $(cat /proc/$$/stat); echo \"$(readlink /proc/self/fd/0) $6 $7\" $$ > '" + out +
-                         ".tmp'; mv '" + out + ".tmp' '" + out + "'";
-    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+    // The file's name comes as $0, which quotes no shell has to read.
+    const char* script = "set -- $(cat /proc/$$/stat); echo \"$(readlink /proc/self/fd/0) $6 $7\" $$ > \"$0.tmp\"; "
+                         "mv \"$0.tmp\" \"$0\"";
+    const char* argv[] = {"sh", "-c", script, out.c_str(), nullptr};
     for (bool detached : {false, true}) {
         SCOPED_TRACE(detached);
         unlink(out.c_str());
@@ -217,9 +218,14 @@ TEST(Process, ExecCmdWaitsAndNeverUsesAShell) {
         ASSERT_TRUE(WIFEXITED(st)) << c.argv[0];
         EXPECT_EQ(c.code, WEXITSTATUS(st)) << c.argv[0];
     }
-    // The command-line form splits words itself: ";" stays part of a file name.
-    std::string line = "touch \"" + dir.file("x;touch y") + "\" " + dir.file("plain");
-    EXPECT_EQ(0, execCmd(line.c_str()));
+    // The command-line form splits words itself: ";" stays part of a file name. The names are
+    // relative to the folder, whose path could hold a blank or a double quote, which the form
+    // does not escape.
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+    ASSERT_EQ(0, chdir(dir.path().c_str()));
+    EXPECT_EQ(0, execCmd("touch \"x;touch y\" plain"));
+    ASSERT_EQ(0, chdir(cwd));
     EXPECT_TRUE(exists(dir.file("x;touch y")));
     EXPECT_TRUE(exists(dir.file("plain")));
     EXPECT_FALSE(exists(dir.file("y")));

@@ -352,8 +352,9 @@ protected:
         ASSERT_EQ(0, mkdir(bin.c_str(), 0700));
         record = dir.file("record");
         // Records its arguments, one a line; a stand-in for the desktop opener.
-        std::string script = "#!/bin/sh\n{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"" +
-                             record + ".tmp\"\nmv \"" + record + ".tmp\" \"" + record + "\"\n";
+        const std::string tmp = testutil::shellQuoted(record + ".tmp");
+        std::string script = "#!/bin/sh\n{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > " + tmp +
+                             "\nmv " + tmp + " " + testutil::shellQuoted(record) + "\n";
         ASSERT_TRUE(testutil::writeFile(bin + "/xdg-open", script.data(), script.size()));
         ASSERT_EQ(0, chmod((bin + "/xdg-open").c_str(), 0700));
     }

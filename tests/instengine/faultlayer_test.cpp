@@ -288,18 +288,21 @@ void FaultRig::setUp() {
 
     // One driver serves all runs, each in a child of its own, through the layer (which
     // leaves the flushes out); a run without a mode is not faulted.
-    // LD_PRELOAD is split at blanks and colons: the layer goes by a link in the scratch folder,
-    // whatever the build folder's path.
-    const std::string asan = sanitizerRuntime(), layer = work + "/faultshim.so";
-    ASSERT_EQ(symlink(shim.c_str(), layer.c_str()), 0) << layer;
-    for (const std::string& p : {asan, layer})
-        ASSERT_EQ(p.find_first_of(" :"), std::string::npos) << "LD_PRELOAD would split " << p << " at a blank or colon";
+    // LD_PRELOAD is split at blanks and colons, which the build folder's path and TMPDIR may
+    // hold: the layer goes by a descriptor that the driver inherits (/proc/self/fd/N), needed
+    // only while it starts (its runs are forked, never executed anew). The sanitizer's runtime
+    // keeps its name, by which it checks that it was loaded first.
+    const std::string asan = sanitizerRuntime();
+    ASSERT_EQ(asan.find_first_of(" :"), std::string::npos)
+        << "LD_PRELOAD would split " << asan << " at a blank or colon";
+    const int layer = open(shim.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(layer, 0) << shim;
     std::vector<std::string> env;
     for (char** e = environ; *e; e++)
         if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DATA_HOME=", 14) && strncmp(*e, "LD_PRELOAD=", 11))
             env.push_back(*e);
     env.push_back("HOME=" + home);
-    env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + layer);
+    env.push_back("LD_PRELOAD=" + (asan.empty() ? "" : asan + " ") + "/proc/self/fd/" + std::to_string(layer));
     env.push_back("QMXFAULT_NOSYNC=1");
     env.push_back("QMXFAULT_READPATH=.data");  // the packages
     if (!root.empty()) env.push_back("QMXDRIVER_ROOT=" + root);
@@ -308,16 +311,18 @@ void FaultRig::setUp() {
     envp.push_back(nullptr);
     char* argv[] = {const_cast<char*>(driver.c_str()), const_cast<char*>("serve"), nullptr};
     int to[2], from[2];
-    ASSERT_EQ(pipe2(to, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(from, O_CLOEXEC), 0);
-    server = fork();
-    ASSERT_GE(server, 0);
+    const bool piped = pipe2(to, O_CLOEXEC) == 0 && pipe2(from, O_CLOEXEC) == 0;
+    server = piped ? fork() : -1;
     if (server == 0) {
         dup2(to[0], 0);
         dup2(from[1], 1);
+        fcntl(layer, F_SETFD, 0);  // the one descriptor kept across execve
         execve(driver.c_str(), argv, envp.data());
         _exit(127);
     }
+    close(layer);
+    ASSERT_TRUE(piped);
+    ASSERT_GE(server, 0);
     close(to[0]);
     close(from[1]);
     toDriver = to[1];

@@ -874,7 +874,9 @@ TEST_F(InstallJob, PackagesOfOneNameLiveSideBySide) {
         };
         int gone = c.firstGone, stays = 1 - gone;
         std::string recordBefore = record(stays), entryBefore = entry(stays);
-        ASSERT_NE(entryBefore.find("Exec=\"" + folder[stays] + "/bin/tool\""), std::string::npos) << entryBefore;
+        _guardchar<char> exec;  // the program's path as a desktop entry writes it ("$" as "\\$", ...)
+        ASSERT_TRUE(desktopExecValue(nullptr, (folder[stays] + "/bin/tool").c_str(), nullptr, exec));
+        ASSERT_NE(entryBefore.find("\nExec=" + std::string(exec.ptr) + "\n"), std::string::npos) << entryBefore;
         sPkgUninstallContext u;
         u.journalPath.set((home.path() + "/.qmx/inflight-" + codes[gone]).c_str());
         const std::string left = folder[gone] + "/bin/tool.tmp";

@@ -333,7 +333,8 @@ TEST(UpdateArchive, InstallerRemovesTheFolderItWasStartedFrom) {
 TEST(WebAddresses, OnlyHttpAndHttpsReachTheOpenerAsOneArgument) {
     testutil::TempDir dir;
     std::string recorder = dir.file("opener.sh"), log = dir.file("opened");
-    ASSERT_TRUE(installtest::writeTextFile(recorder, "#!/bin/sh\nprintf '%s|%s\\n' \"$#\" \"$1\" >> '" + log + "'\n"));
+    ASSERT_TRUE(installtest::writeTextFile(
+        recorder, "#!/bin/sh\nprintf '%s|%s\\n' \"$#\" \"$1\" >> " + testutil::shellQuoted(log) + "\n"));
     chmod(recorder.c_str(), 0755);
     setWebOpener(recorder.c_str());
     struct Case {
@@ -398,7 +399,7 @@ TEST(UpdateArchive, RealArchivesAgreeWithPythonsZipfile) {
     std::string verdicts;
     testutil::TempDir tmp;
     ASSERT_TRUE(installtest::writeTextFile(tmp.file("list"), list));
-    testutil::run({"sh", "-c", std::string("python3 -c \"$0\" < '") + tmp.file("list") + "'", oracle}, &verdicts);
+    testutil::run({"sh", "-c", "python3 -c \"$0\" < \"$1\"", oracle, tmp.file("list")}, &verdicts);
     std::istringstream in(list), vin(verdicts);
     int tried = 0;
     for (std::string path, verdict; std::getline(in, path) && std::getline(vin, verdict);) {

@@ -104,7 +104,8 @@ TEST(GetVerID, CopiesThatHangAreKilledAndReapedInTime) {
     int i = 0;
     for (auto& c : cases) {
         std::string pidFile = dir.file("pid" + std::to_string(i));
-        std::string path = fakeCopy(dir, "hang" + std::to_string(i++), "echo $$ > '" + pidFile + "'; " + c.body);
+        std::string path =
+            fakeCopy(dir, "hang" + std::to_string(i++), "echo $$ > " + testutil::shellQuoted(pidFile) + "; " + c.body);
         auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(getVerID(path.c_str(), 300), c.id) << c.body;
         // A generous bound: the copy itself would take 30 s.

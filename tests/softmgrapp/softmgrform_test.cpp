@@ -61,8 +61,8 @@ struct cStandInOpener {
     testutil::EnvScope path{"PATH", dir.path() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
     cStandInOpener() {
         std::string at = dir.file("xdg-open");
-        EXPECT_TRUE(installtest::writeTextFile(at, "#!/bin/sh\necho \"$@\" >> '" + record + "'\n") &&
-                    chmod(at.c_str(), 0755) == 0);
+        const std::string script = "#!/bin/sh\necho \"$@\" >> " + testutil::shellQuoted(record) + "\n";
+        EXPECT_TRUE(installtest::writeTextFile(at, script) && chmod(at.c_str(), 0755) == 0);
     }
     bool called() { return access(record.c_str(), F_OK) == 0; }
 };
@@ -474,8 +474,8 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
         EXPECT_EQ(got, quoted ? (Started{{notes, opened}}) : (Started{{start, ran}, {notes, opened}}));
         if (quoted) continue;
         // As earlier versions recorded them.
-        st.setParamStr((sec + "cplcs0").c_str(), ("'" + hello + "' --first-run").c_str(), -1);
-        st.setParamStr((sec + "cplcs1").c_str(), ("'" + readme + "'").c_str(), -1);
+        st.setParamStr((sec + "cplcs0").c_str(), (testutil::shellQuoted(hello) + " --first-run").c_str(), -1);
+        st.setParamStr((sec + "cplcs1").c_str(), testutil::shellQuoted(readme).c_str(), -1);
         got.clear();
         clickLinks(st, got);
         EXPECT_EQ(got, (Started{{start, ran}, {notes, opened}}));

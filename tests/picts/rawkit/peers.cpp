@@ -80,10 +80,7 @@ void expectPeersReadAs(const testutil::TempDir& dir, const std::vector<unsigned 
 
 namespace {
 
-std::string sharedRawFolder() {
-    const char* env = getenv("QMX_SHARED_DATA");
-    return std::string(env ? env : QMX_SHARED_DATA) + "/raw";
-}
+std::string sharedRawFolder() { return testutil::sharedDataFolder() + "/raw"; }
 
 }  // namespace
 
