@@ -8,10 +8,11 @@
 # The targets run side by side, one per processor, each bounded in time as well.
 # A target passes only when the fuzzer itself reports every run asked for, each of its seeds
 # alone reaches more code than no input, and so does its largest seed padded to the longest
-# input a run makes (-max_len), that seed whole reaches code its first half does not, and it
-# covered at least its floor of code edges (fuzz/edges_floor.txt, measured at the run count
-# written there, which is the least a run may ask for): a target that stopped reaching its
-# parser, or a harness that drops an input, a long one included, or cuts it short, fails.
+# input a run makes (-max_len), that seed (of several KiB) whole reaches code its first 256 and
+# 1024 bytes and its first half do not, and it covered at least its floor of code edges
+# (fuzz/edges_floor.txt, measured at the run count written there, which is the least a run may
+# ask for): a target that stopped reaching its parser, or a harness that drops an input, a long
+# one included, or cuts it short, fails.
 # fuzz/corpus/<name>/ holds a target's seeds (it must have some), fuzz/<name>.dict its
 # dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000; fewer than the floors' count fails)
@@ -25,6 +26,9 @@ took() { echo "time: $1 $((SECONDS - t)) s"; t=$SECONDS; }
 maxtime=${FUZZ_MAX_TIME:-600}
 # The longest input a run makes; the per-seed check also gives each target one this long.
 maxlen=65536
+# The shortest a target's longest seed may be: its first 256 and 1024 bytes and its first half
+# must each reach less than it whole.
+cutmin=4096
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: FAILED: no targets in $root/fuzz"; exit 1; }
 [ -f "$root/fuzz/edges_floor.txt" ] || { echo "fuzz: FAILED: no fuzz/edges_floor.txt (the targets' floors of edges)"; exit 1; }
 names=()
@@ -70,7 +74,7 @@ took "fuzz build"
 
 # One target: its log in $build/<name>.log, its verdict line in $build/<name>.result.
 run_one() {
-  local name=$1 root=$2 build=$3 runs=$4 maxtime=$5 maxlen=$6
+  local name=$1 root=$2 build=$3 runs=$4 maxtime=$5 maxlen=$6 cutmin=$7
   local corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/$name.dict" floors="$root/fuzz/edges_floor.txt"
   rm -f "$build/$name.log" "$build/$name"-crash-* "$build/$name"-timeout-* "$build/$name"-oom-*
   if [ ! -x "$build/$name" ]; then
@@ -129,8 +133,10 @@ run_one() {
   # bytes past its end or more data (zeros would end a text at once). (Only here: fuzzing from
   # a seed that long would slow the run down many times.)
   # And a harness that cuts its input short reaches as far as before on the seeds shorter than
-  # its cut: so the largest seed whole must reach code, or code as many more times, that its
-  # first half does not (libFuzzer's features: the edges and how often each ran).
+  # its cut: so the largest seed, of several KiB (cutmin), whole must reach code, or code as
+  # many more times, that its first 256 bytes, its first 1024 and its first half do not
+  # (libFuzzer's features: the edges and how often each ran). fuzz/make_seeds.py gives each
+  # target such a seed, read to its end, whose last part takes paths its beginning does not.
   local bare seed_cov dropped="" largest
   # seed_cov <cov:|ft:> <libFuzzer arguments>: that figure of the inputs given, run once each.
   seed_cov() {
@@ -159,17 +165,24 @@ run_one() {
     fi
   fi
   if [ -z "$dropped" ]; then
-    local size half
+    local size cut cuts same
     size=$(stat -c %s "$largest")
     cp "$largest" "$work/whole"
-    head -c $((size / 2)) "$largest" >"$work/halfw"
-    # The half twice against the half and the whole: a second run of a harness takes paths of
-    # its own (what its first run set up), which the whole must not be credited with.
-    cp "$work/halfw" "$work/halfx"
-    half=$(seed_cov ft: -seed_inputs="$work/halfw,$work/halfx")
-    if [ "$(seed_cov ft: -seed_inputs="$work/halfw,$work/whole")" -le "$half" ]; then
-      dropped="its largest seed ${largest#"$root/"} ($size bytes) reaches no code whole that its first $((size / 2)) bytes do not ($half features): the harness cuts its input short, or that seed's end is never read"
+    if [ "$size" -lt "$cutmin" ]; then
+      dropped="its longest seed ${largest#"$root/"} has $size bytes, under $cutmin: a harness that cuts its input at 1024 bytes would pass unseen (give it a seed of several KiB read to its end, fuzz/make_seeds.py)"
     fi
+    cuts="256 1024 $((size / 2))"
+    for cut in $cuts; do
+      [ -z "$dropped" ] || break
+      head -c "$cut" "$largest" >"$work/cutw"
+      # The cut twice against the cut and the whole: a second run of a harness takes paths of
+      # its own (what its first run set up), which the whole must not be credited with.
+      cp "$work/cutw" "$work/cutx"
+      same=$(seed_cov ft: -seed_inputs="$work/cutw,$work/cutx")
+      if [ "$(seed_cov ft: -seed_inputs="$work/cutw,$work/whole")" -le "$same" ]; then
+        dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no code beyond its first $cut bytes ($same features either way): the harness cuts its input to $cut bytes or fewer, or that seed's end is never read"
+      fi
+    done
   fi
   if [ -n "$dropped" ]; then
     rm -rf "$work"
@@ -228,7 +241,7 @@ rm -f "$build"/*.result
 # Without it the stack's and heap's addresses, which steer the fuzzer, change from run to run.
 setarch "$(uname -m)" -R true 2>/dev/null ||
   echo "note: address-space randomisation cannot be turned off here (setarch -R): the edges covered vary from run to run by a few percent"
-echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime" "$maxlen"
+echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime" "$maxlen" "$cutmin"
 took "fuzz runs"
 
 failed=0
