@@ -405,39 +405,49 @@ def long_bmp():
 put("fuzz_bmp", "long_rle8.bmp", long_bmp())
 
 
-# DIB: an icon's picture (the height given twice, the AND mask after the pixels), 32-bit with
-# three masks, bottom-up; only the last rows of the mask, at the file's end, are transparent.
+# DIB: an icon's picture (the height given twice, the AND mask after the pixels), 8-bit run-length
+# with 16 colours, bottom-up; the rows in runs, then in absolute runs, the last one a skip and the
+# end of the bitmap; then the mask, transparent in its last rows.
 def long_dib():
-    w, h = 32, 32
-    px = gradient(w, h, 7)
-    body = b"".join(b"".join(bytes((b, g, r, 0)) for r, g, b in row) for row in px)
-    mask = b"".join(bytes(4) if y < h - 3 else b"\xf0\x0f\xff\x00" for y in range(h))
-    masks = struct.pack("<III", 0x00FF0000, 0x0000FF00, 0x000000FF)
-    return struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 32, 3, len(body), 2835, 2835, 0, 0) + masks + body + mask
+    w, h = 48, 86
+    pal = b"".join(bytes((i * 16, 255 - i * 16, i * 8, 0)) for i in range(16))
+    n = noise(w * h, 7)
+    rows = [[(x // 6 + y) % 16 if y < h // 3 else n[y * w + x] % 16 for x in range(w)] for y in range(h)]
+    codes = b""
+    for y, row in enumerate(rows[:-1]):
+        if y < h // 3:
+            codes += b"".join(bytes((k, v)) for k, v in rle_runs(row, 255))
+        else:
+            codes += bytes((0, w)) + bytes(row)
+        codes += b"\0\0"
+    codes += bytes((0, 2, 4, 0)) + bytes((0, 8)) + bytes(rows[-1][4:12]) + b"\0\1"
+    mask = b"".join(bytes(8) if y < h - 4 else b"\xf0\x0f\xff\x00\x3c\xc3\x00\xff" for y in range(h))
+    head = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 8, 1, len(codes), 2835, 2835, 16, 0)
+    return head + pal + codes + mask
 
 
-put("fuzz_dib", "long_icon_bitfields.dib", long_dib())
+put("fuzz_dib", "long_icon_rle8.dib", long_dib())
 
 
-# ICO: a 16 x 16 4-bit entry, then the 32 x 32 32-bit one (the largest, which is decoded) last;
-# its alpha is 0 but in its last rows.
+# ICO: a 16 x 16 4-bit entry, then a 34 x 34 PNG one (the largest, which is decoded) last; its
+# alpha is opaque but in its last rows.
 def long_ico():
     pal16 = b"".join(bytes((i * 16, 255 - i * 16, i * 8, 0)) for i in range(16))
     small = bytes(((x + y) % 16 << 4 | (x + y + 1) % 16) for y in range(16) for x in range(8)) + bytes(4 * 16)
     small = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 4, 0, len(small), 0, 0, 16, 0) + pal16 + small
-    px = gradient(32, 32, 11)
-    big = b"".join(b"".join(bytes((b, g, r, 0 if y < 28 else 255 - 8 * x)) for x, (r, g, b) in enumerate(row))
-                   for y, row in enumerate(px)) + bytes(4 * 32)
-    big = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 32, 0, len(big), 0, 0, 0, 0) + big
+    raw = b"".join(b"\0" + bytes(v if i % 4 != 3 else 255 if y < 30 else 7 * (i // 4)
+                                  for i, v in enumerate(noise(4 * 34, 11 + y))) for y in range(34))
+    big = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 34, 34, 8, 6, 0, 0, 0)) \
+        + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b"")
     out = struct.pack("<HHH", 0, 1, 2)
     at = 6 + 32
-    for w, img, bits in ((16, small, 4), (32, big, 32)):
+    for w, img, bits in ((16, small, 4), (34, big, 32)):
         out += struct.pack("<BBBBHHII", w, w, 16 if bits == 4 else 0, 0, 1, bits, len(img), at)
         at += len(img)
     return out + small + big
 
 
-put("fuzz_ico", "long_rgba32.ico", long_ico())
+put("fuzz_ico", "long_png_last.ico", long_ico())
 
 
 # TGA: run-length 32-bit with alpha, top-down; runs first, raw packets in the last rows, and
@@ -477,17 +487,21 @@ def long_pcx():
 put("fuzz_pcx", "long_pal8.pcx", long_pcx())
 
 
-# PPM: binary with 16-bit samples (maxval 1000) after a comment; the last rows hold samples over
-# the maximum, which are clamped.
+# PPM: the plain form (decimal samples) with a maximum of 1000 and comments; in the last rows a
+# comment between the samples and samples over the maximum, which are clamped.
 def long_ppm():
-    w, h = 32, 22
+    w, h = 20, 18
     px = gradient(w, h, 9)
-    body = b"".join(struct.pack(">HHH", *((c * 1000 // 255) if y < h - 2 else 1000 + c for c in p))
-                    for y, row in enumerate(px) for p in row)
-    return b"P6\n# made for the fuzz corpus\n%d %d\n1000\n" % (w, h) + body
+    lines = []
+    for y, row in enumerate(px):
+        samples = [str(c * 1000 // 255 if y < h - 2 else 1000 + c) for p in row for c in p]
+        if y >= h - 2:
+            samples.insert(len(samples) // 2, "# over the maximum\n")
+        lines.append(" ".join(samples))
+    return ("P3\n# made for the fuzz corpus\n%d %d\n1000\n" % (w, h) + "\n".join(lines) + "\n").encode()
 
 
-put("fuzz_ppm", "long_wide.ppm", long_ppm())
+put("fuzz_ppm", "long_plain.ppm", long_ppm())
 
 
 # XPM: 56 x 37, two characters a pixel, colours by number, name and none; the last rows use a
@@ -529,11 +543,9 @@ def long_gif():
 put("fuzz_gif", "long_clear.gif", long_gif())
 
 
-# PNG: 8-bit RGB with a colour key, its zlib stream in IDAT chunks of 1 KiB; the rows filtered
+# PNG: 8-bit RGB with a colour key, its zlib stream in IDAT chunks of 200 bytes; the rows filtered
 # None, Sub, Up and Average in turn, the last ones Paeth and holding the keyed colour; a text
 # chunk before the end.
-
-
 def long_png():
     w, h = 44, 32
     px = gradient(w, h, 13)
@@ -546,7 +558,7 @@ def long_png():
     z = zlib.compress(raw, 9)
     out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
     out += png_chunk(b"tRNS", b"\0\x10\0\x20\0\x30")
-    out += b"".join(png_chunk(b"IDAT", z[i:i + 1024]) for i in range(0, len(z), 1024))
+    out += b"".join(png_chunk(b"IDAT", z[i:i + 200]) for i in range(0, len(z), 200))
     return out + png_chunk(b"tEXt", b"Comment\0fuzz corpus") + png_chunk(b"IEND", b"")
 
 
@@ -618,8 +630,9 @@ def long_rawljpeg():
 put("fuzz_rawljpeg", "long_restarts_cat16", long_rawljpeg())
 
 
-# Journal (the signed form): many files in flight, then the package's registration, its record
-# with escaped text and its run commands, the end count and the digest line.
+# Journal (version 3, without the digest of version 4, so that a part of it is read as far as it
+# goes): many files in flight, then the package's registration, its record with escaped text and
+# its run commands, and the end count.
 def long_journal():
     base = "/home/user/Applications/Hello Tool"
     lines = ["M " + base, "D " + base + "/share", "D " + base + "/share/doc"]
@@ -632,11 +645,10 @@ def long_journal():
               "rec publisher Example\\20Works", "rec icon %s/share/hello.png" % base, "rec base /home/user",
               "rec dir %s/share" % base, "rec cplns Run it", "rec cplcs %s/bin/hello --first" % base]
     lines += ["rec file %s/share/doc/chapter %02d/page-%03d.html" % (base, i // 10, i) for i in range(0, 40, 4)]
-    text = "QMXINFLIGHT 4\nstate committed\n" + "\n".join(lines) + "\nend %d\n" % len(lines)
-    return text + "sha256 " + hashlib.sha256(text.encode()).hexdigest() + "\n"
+    return "QMXINFLIGHT 3\nstate committed\n" + "\n".join(lines) + "\nend %d\n" % len(lines)
 
 
-put("fuzz_journal", "long_v4", long_journal())
+put("fuzz_journal", "long_v3", long_journal())
 
 
 # Hive: sections and numbers of every width, strings, then blobs and 64-bit times only at the end.
@@ -871,8 +883,6 @@ put("fuzz_exif", "long_thumbnail_last.tif", exif(False, long_jpeg()))
 # DICOM: explicit VR little endian with the preamble, four 12-bit frames (noisy, so that a few KiB
 # hold few pixels) as lossless JPEG fragments after a basic offset table; the last frame (the one
 # the target previews) spans two fragments.
-
-
 def long_dicom():
     w, h, frames = 22, 22, 4
     streams = []
@@ -936,8 +946,6 @@ put("fuzz_jbig2", "long_regions_typical", long_jbig2())
 # JPEG 2000: eighteen tiles in a row, each the one tile of grey.j2k (a tile 32 wide keeps the
 # code-block grid of the original); the last tile comes in the three tile-parts of grey_tp.j2k
 # (the same tile split by resolution), its last one of length 0 (up to the end of the stream).
-
-
 def long_j2k():
     folder = os.path.join(root, "tests/data/picts/jpeg2000")
     head, tile = j2k_parts(open(os.path.join(folder, "grey.j2k"), "rb").read())
@@ -960,8 +968,6 @@ put("fuzz_jpeg2000", "long_tiles_then_parts.j2k", long_j2k())
 
 # TIFF: four pages, each page's strips then its directory; the last page's directory (with
 # tags of the signed, floating and undefined types too) at the end of the file
-
-
 def long_tiff():
     w, h = 32, 20
     px = gradient(w, h, 71)
@@ -1000,8 +1006,6 @@ put("fuzz_mkpicture", "long_restarts.jpg", long_jpeg())
 # Windows executable: headers, one section (.rsrc) holding the resource tree, the version
 # strings, a group icon and two icons (16 x 16 with a palette, then 24 x 24 with alpha, the one
 # read, at the end of the file).
-
-
 def long_exe():
     strings = [("CompanyName", "Example Works"), ("FileDescription", "Long test program"),
                ("FileVersion", "2.18.301.4"), ("LegalCopyright", "(c) 2026 Example Works"),
