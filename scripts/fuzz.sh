@@ -127,17 +127,23 @@ run_one() {
   # Each seed alone must reach more code than an input of no content (without seeds libFuzzer
   # runs a newline): a harness that drops an input (too long, too short, of some kind) or a
   # seed that no longer reaches its reader would otherwise hide behind the others' reach.
-  # The seeds are small, and a harness that passes over long inputs reaches as far as before on
+  # A harness that cuts its input short reaches as far as before on the seeds shorter than its
+  # cut: so the largest seed, of several KiB (cutmin), whole must reach code, or code as many
+  # more times, that its first 256 bytes, its first 1024 and its first half do not, the rest of
+  # each zeroed (libFuzzer's features: the edges and how often each ran). fuzz/make_seeds.py
+  # gives each target such a seed, read to its end, whose last part takes paths its beginning
+  # does not. (A harness that cuts at 1024 bytes may fail at 256 already: a reader that checks a
+  # size before reading on reaches as far on 1024 bytes as on 256.) A cut may leave a seed that
+  # reaches no more code than no input (a stream's first bytes, a text without its last line
+  # end): so a seed of 256 bytes or more that reaches no further is judged after this
+  # comparison, and a seed that reaches nothing whole but more cut short (without the zeros)
+  # tells a harness that drops it from one that cuts it.
+  # The seeds are short, and a harness that passes over long inputs reaches as far as before on
   # them: so must the largest seed padded to -max_len, as long as an input of the run may grow.
   # Padded with newlines, which a text reader takes as blank lines and a picture decoder as
   # bytes past its end or more data (zeros would end a text at once). (Only here: fuzzing from
   # a seed that long would slow the run down many times.)
-  # And a harness that cuts its input short reaches as far as before on the seeds shorter than
-  # its cut: so the largest seed, of several KiB (cutmin), whole must reach code, or code as
-  # many more times, that its first 256 bytes, its first 1024 and its first half do not
-  # (libFuzzer's features: the edges and how often each ran). fuzz/make_seeds.py gives each
-  # target such a seed, read to its end, whose last part takes paths its beginning does not.
-  local bare seed_cov dropped="" largest
+  local bare seed_cov dropped="" unread="" largest size cut same
   # seed_cov <cov:|ft:> <libFuzzer arguments>: that figure of the inputs given, run once each.
   seed_cov() {
     local figure=$1
@@ -149,40 +155,50 @@ run_one() {
       awk -v f="$figure" '/INITED/ { for (i = 1; i < NF; i++) if ($i == f) c = $(i + 1) } END { print c + 0 }'
   }
   bare=$(seed_cov cov:)
-  i=0
-  while read -r f; do
+  # Shortest first (each with the number of its copy): the first seed that reaches no further
+  # is the shortest such.
+  local bysize n
+  bysize=$(i=0; find "$corpus" -type f | LC_ALL=C sort | while read -r f; do
     i=$((i + 1))
+    echo "$(stat -c %s "$f") $i $f"
+  done | LC_ALL=C sort -k1,1n -k2,2n)
+  while read -r n i f; do
     if [ "$(seed_cov cov: -seed_inputs="$work/seeds/$(printf %06d "$i")")" -le "$bare" ]; then
-      dropped="its seed ${f#"$root/"} ($(stat -c %s "$f") bytes) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
+      unread="its seed ${f#"$root/"} ($n bytes) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
+      if [ "$n" -lt 256 ]; then dropped=$unread; fi
       break
     fi
-  done < <(find "$corpus" -type f | LC_ALL=C sort)
+  done <<<"$bysize"
   largest=$(find "$corpus" -type f -printf '%s %p\n' | LC_ALL=C sort -k1,1nr -k2 | awk 'NR == 1 { print substr($0, index($0, " ") + 1) }')
-  if [ -z "$dropped" ] && [ "$(stat -c %s "$largest")" -lt "$maxlen" ]; then
-    { cat "$largest"; head -c $((maxlen - $(stat -c %s "$largest"))) /dev/zero | tr '\0' '\n'; } >"$work/padded"
+  size=$(stat -c %s "$largest")
+  cp "$largest" "$work/whole"
+  if [ -z "$dropped" ] && [ "$size" -lt "$cutmin" ]; then
+    dropped="its longest seed ${largest#"$root/"} has $size bytes, under $cutmin: a harness that cuts its input at 1024 bytes would pass unseen (give it a seed of several KiB read to its end, fuzz/make_seeds.py)"
+  fi
+  for cut in 256 1024 $((size / 2)); do
+    [ -z "$dropped" ] || break
+    # The cut keeps the seed's length, its bytes past the cut zeroed: a harness's own test of
+    # the size (its "if (size > 256) size = 256") goes the same way for both.
+    { head -c "$cut" "$largest"; head -c $((size - cut)) /dev/zero; } >"$work/cutw"
+    # The cut twice against the cut and the whole: a second run of a harness takes paths of
+    # its own (what its first run set up), which the whole must not be credited with.
+    cp "$work/cutw" "$work/cutx"
+    same=$(seed_cov ft: -seed_inputs="$work/cutw,$work/cutx")
+    [ "$(seed_cov ft: -seed_inputs="$work/cutw,$work/whole")" -gt "$same" ] && continue
+    head -c "$cut" "$largest" >"$work/part"
+    if [ "$(seed_cov cov: -seed_inputs="$work/whole")" -le "$bare" ] &&
+      [ "$(seed_cov cov: -seed_inputs="$work/part")" -gt "$bare" ]; then
+      dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no more code than no input ($bare edges), its first $cut bytes alone more: the harness drops inputs that long"
+    else
+      dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no code beyond its first $cut bytes (the rest zeroed: $same features either way): does the harness cut its input short? Or that seed's end is never read"
+    fi
+  done
+  [ -n "$dropped" ] || dropped=$unread
+  if [ -z "$dropped" ] && [ "$size" -lt "$maxlen" ]; then
+    { cat "$largest"; head -c $((maxlen - size)) /dev/zero | tr '\0' '\n'; } >"$work/padded"
     if [ "$(seed_cov cov: -seed_inputs="$work/padded")" -le "$bare" ]; then
       dropped="its seed ${largest#"$root/"} padded with newlines to $maxlen bytes (-max_len) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
     fi
-  fi
-  if [ -z "$dropped" ]; then
-    local size cut cuts same
-    size=$(stat -c %s "$largest")
-    cp "$largest" "$work/whole"
-    if [ "$size" -lt "$cutmin" ]; then
-      dropped="its longest seed ${largest#"$root/"} has $size bytes, under $cutmin: a harness that cuts its input at 1024 bytes would pass unseen (give it a seed of several KiB read to its end, fuzz/make_seeds.py)"
-    fi
-    cuts="256 1024 $((size / 2))"
-    for cut in $cuts; do
-      [ -z "$dropped" ] || break
-      head -c "$cut" "$largest" >"$work/cutw"
-      # The cut twice against the cut and the whole: a second run of a harness takes paths of
-      # its own (what its first run set up), which the whole must not be credited with.
-      cp "$work/cutw" "$work/cutx"
-      same=$(seed_cov ft: -seed_inputs="$work/cutw,$work/cutx")
-      if [ "$(seed_cov ft: -seed_inputs="$work/cutw,$work/whole")" -le "$same" ]; then
-        dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no code beyond its first $cut bytes ($same features either way): the harness cuts its input to $cut bytes or fewer, or that seed's end is never read"
-      fi
-    done
   fi
   if [ -n "$dropped" ]; then
     rm -rf "$work"
