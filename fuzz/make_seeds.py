@@ -918,9 +918,10 @@ def long_dicom():
 put("fuzz_dicom", "long_lossless_frames.dcm", long_dicom())
 
 
-# JBIG2: a 128 x 272 page; a 128 x 240 generic region (template 0), ORed; then, at the end, a
-# region with typical prediction (rows that repeat the one above), off the byte grid and
-# combined by XOR; the end of the page and of the file.
+# JBIG2: a 128 x 64 page; a 128 x 240 generic region (template 0) that runs past the page's end
+# (decoded whole, the page keeps its first 64 rows: few pixels for the decoding a few KiB take),
+# ORed; then, at the end, a region with typical prediction (rows that repeat the one above), off
+# the byte grid and combined by XOR; the end of the page and of the file.
 def long_jbig2():
     w, h = 128, 240
     n = noise(w * h, 83)
@@ -933,9 +934,9 @@ def long_jbig2():
 
     at = bytes((3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE))
     out = b"\x97JB2\r\n\x1a\n\x01" + struct.pack(">I", 1)
-    out += segment(0, 0x30, struct.pack(">IIIIBH", w, h + 32, 0, 0, 0x40, 0))
+    out += segment(0, 0x30, struct.pack(">IIIIBH", w, 64, 0, 0, 0x40, 0))
     out += segment(1, 0x26, struct.pack(">IIIIB", w, h, 0, 0, 0) + b"\0" + at + generic_template0(big, w, h))
-    out += segment(2, 0x26, struct.pack(">IIIIB", 40, 32, 5, h, 2) + b"\x08" + at
+    out += segment(2, 0x26, struct.pack(">IIIIB", 40, 32, 5, 32, 2) + b"\x08" + at
                    + generic_template0(small, 40, 32, True))
     return out + segment(3, 0x31, b"") + segment(4, 0x33, b"")
 
@@ -943,21 +944,25 @@ def long_jbig2():
 put("fuzz_jbig2", "long_regions_typical", long_jbig2())
 
 
-# JPEG 2000: eighteen tiles in a row, each the one tile of grey.j2k (a tile 32 wide keeps the
-# code-block grid of the original); the last tile comes in the three tile-parts of grey_tp.j2k
-# (the same tile split by resolution), its last one of length 0 (up to the end of the stream).
+# JPEG 2000: twelve tiles in a row, each the one tile of grey_sop.j2k (SOP and EPH markers, three
+# layers; a tile 32 wide keeps the code-block grid of the original), then the tile of grey.j2k in
+# the three tile-parts of grey_tp.j2k (split by resolution), its first one with a coding style of
+# its own (one layer, no markers) and its last one of length 0 (up to the end of the stream).
 def long_j2k():
     folder = os.path.join(root, "tests/data/picts/jpeg2000")
-    head, tile = j2k_parts(open(os.path.join(folder, "grey.j2k"), "rb").read())
+    head, tile = j2k_parts(open(os.path.join(folder, "grey_sop.j2k"), "rb").read())
+    plain_head, plain = j2k_parts(open(os.path.join(folder, "grey.j2k"), "rb").read())
     split = j2k_parts(open(os.path.join(folder, "grey_tp.j2k"), "rb").read())[1]
-    assert len(tile) == 1 and b"".join(body[2:] for _, _, body in split) == tile[0][2][2:]
-    n = 18
+    assert len(tile) == 1 and b"".join(body[2:] for _, _, body in split) == plain[0][2][2:]
+    cod = plain_head[:plain_head.index(b"\xff\x5c")]
+    assert cod[:2] == b"\xff\x52" and head[head.index(b"\xff\x5c"):][:12] == plain_head[len(cod):][:12]
+    n = 13
     out = b"\xff\x4f" + b"\xff\x51" + struct.pack(">HHIIIIIIIIH", 41, 0, 32 * n, 24, 0, 0, 32, 24, 0, 0, 1)
-    out += b"\x07\x01\x01"
-    out += head
+    out += b"\x07\x01\x01" + head
     for t in range(n - 1):
         out += b"\xff\x90" + struct.pack(">HHIBB", 10, t, 12 + len(tile[0][2]), 0, 1) + tile[0][2]
     for i, (tp, tn, body) in enumerate(split):
+        body = cod + body if i == 0 else body
         psot = 0 if i == len(split) - 1 else 12 + len(body)
         out += b"\xff\x90" + struct.pack(">HHIBB", 10, n - 1, psot, tp, tn) + body
     return out + b"\xff\xd9"
@@ -1000,8 +1005,9 @@ def long_tiff():
 put("fuzz_tiff", "long_four_pages.tif", long_tiff())
 put("fuzz_tiffgeneric", "long_four_pages.tif", long_tiff())
 
-# The whole factory: the long JPEG (restart intervals, its last blocks without an end-of-block).
-put("fuzz_mkpicture", "long_restarts.jpg", long_jpeg())
+# The whole factory: the long PCX (a weak signature, so every other format is probed first; the
+# palette at its very end).
+put("fuzz_mkpicture", "long_pal8.pcx", long_pcx())
 
 # Windows executable: headers, one section (.rsrc) holding the resource tree, the version
 # strings, a group icon and two icons (16 x 16 with a palette, then 24 x 24 with alpha, the one
