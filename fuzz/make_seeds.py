@@ -617,14 +617,15 @@ def long_jpeg():
 put("fuzz_jpeg", "long_restarts.jpg", long_jpeg())
 
 
-# The raw core's frame: 40 x 46 16-bit samples (noisy, so that a few KiB hold few of them), two
-# components a line; the last row has a difference of 32768 (category 16, which carries no bits).
+# The raw core's frame: 36 x 31 16-bit samples, two components a line, noisy and with codes of 16
+# bits (so that a few KiB hold few samples); the last row has a difference of 32768 (category 16,
+# which carries no bits).
 def long_rawljpeg():
-    w, h = 40, 46
+    w, h = 36, 31
     n = noise(w * h, 29)
     rows = [[(x * 700 + y * 300 + n[y * w + x] * 97) & 0xFFFF for x in range(w)] for y in range(h)]
     rows[-1][9] = (rows[-1][7] + 0x8000) & 0xFFFF
-    return struct.pack("<BHHBHH", 0, w, h, 0, 0, 0) + lossless_jpeg(rows, 2, 16, 16)
+    return struct.pack("<BHHBHH", 0, w, h, 0, 0, 0) + lossless_jpeg(rows, 2, 16, 10, 16)
 
 
 put("fuzz_rawljpeg", "long_restarts_cat16", long_rawljpeg())
@@ -880,16 +881,16 @@ put("fuzz_hdocloader", "long_pictures_last", long_hdoc())
 put("fuzz_exif", "long_thumbnail_last.tif", exif(False, long_jpeg()))
 
 
-# DICOM: explicit VR little endian with the preamble, four 12-bit frames (noisy, so that a few KiB
-# hold few pixels) as lossless JPEG fragments after a basic offset table; the last frame (the one
-# the target previews) spans two fragments.
+# DICOM: explicit VR little endian with the preamble, four 12-bit frames (noisy and with codes of
+# 16 bits, so that a few KiB hold few pixels) as lossless JPEG fragments after a basic offset
+# table; the last frame (the one the target previews) spans two fragments.
 def long_dicom():
-    w, h, frames = 22, 22, 4
+    w, h, frames = 16, 16, 4
     streams = []
     for f in range(frames):
         n = noise(w * h, 67 + f)
         rows = [[(x * 90 + y * 60 + f * 400 + n[y * w + x] * 13) & 0xFFF for x in range(w)] for y in range(h)]
-        streams.append(lossless_jpeg(rows, 1, 12, 8))
+        streams.append(lossless_jpeg(rows, 1, 12, 8, 16))
     fragments = streams[:-1] + [streams[-1][:300], streams[-1][300:]]
     offsets, at = [], 0
     for i, frag in enumerate(fragments):

@@ -214,8 +214,9 @@ def jpeg_block(bw, coefs, prev_dc):
 
 
 # ---- Lossless JPEG (predictor 1), components interleaved one sample each, restart markers; a
-# flat Huffman table (every category at 5 bits)
-def lossless_jpeg(rows, comps, precision, restart_rows):
+# flat Huffman table (every category's code of code_bits bits: 16, the longest, takes the most
+# bytes for a sample)
+def lossless_jpeg(rows, comps, precision, restart_rows, code_bits=5):
     """rows: the JPEG's lines, each of width * comps samples (sample k to component k % comps)."""
     width = len(rows[0]) // comps
     bw, data = BitWriter(), b""
@@ -233,7 +234,7 @@ def lossless_jpeg(rows, comps, precision, restart_rows):
             diff = (v - pred) & 0xFFFF
             diff = diff - 0x10000 if diff > 0x8000 else diff
             cat = 16 if diff == 0x8000 else jpeg_category(diff)
-            bw.put(cat, 5)
+            bw.put(cat, code_bits)
             if cat < 16:
                 bw.put(jpeg_bits(diff), cat)
     bw.align()
@@ -242,7 +243,8 @@ def lossless_jpeg(rows, comps, precision, restart_rows):
     def seg(marker, body):
         return bytes((0xFF, marker)) + struct.pack(">H", len(body) + 2) + body
 
-    out = b"\xff\xd8" + seg(0xC4, b"\x00" + bytes(4) + b"\x11" + bytes(11) + bytes(range(17)))
+    counts = bytes(17 if n == code_bits else 0 for n in range(1, 17))
+    out = b"\xff\xd8" + seg(0xC4, b"\x00" + counts + bytes(range(17)))
     out += seg(0xC3, struct.pack(">BHHB", precision, len(rows), width, comps)
                + b"".join(bytes((i + 1, 0x11, 0)) for i in range(comps)))
     out += seg(0xDD, struct.pack(">H", restart_rows * width))
