@@ -1,17 +1,23 @@
 #!/usr/bin/env python3
 """Writes the hand-made seed files of fuzz/corpus/ (small valid inputs of each format that
-the repository has no sample of). Run from anywhere; the files are committed, so run it
-only to change them: python3 fuzz/make_seeds.py
+the repository has no sample of), and each target's long seed (long_*, several KiB, read to its
+end). Run from anywhere; the files are committed, so run it only to change them:
+python3 fuzz/make_seeds.py
 """
 import hashlib
+import io
 import os
 import struct
 import sys
+import zipfile
 import zlib
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(root, "tools"))
 import langgen  # noqa: E402
+from seedwriters import (AC_SYMBOLS, ZIGZAG, BitWriter, aligned, dicom_element, fdct, generic_template0,  # noqa: E402
+                         gif_lzw, gif_unlzw, gradient, j2k_parts, jpeg_block, lossless_jpeg, noise, packbits,
+                         png_chunk, png_filter, tiff_pages, version_node)
 
 corpus = os.path.join(root, "fuzz", "corpus")
 
@@ -154,7 +160,7 @@ def tiff_stream(big_endian, dirs, extra=b""):
     return out + extra
 
 
-def exif(big_endian):
+def exif(big_endian, thumb=None):
     e = ">" if big_endian else "<"
 
     def rat(*pairs):
@@ -166,7 +172,8 @@ def exif(big_endian):
     def long_(v):
         return struct.pack(e + "I", v)
 
-    thumb = open(os.path.join(root, "tests/data/picts/jpeg/grey.jpg"), "rb").read()
+    if thumb is None:
+        thumb = open(os.path.join(root, "tests/data/picts/jpeg/grey.jpg"), "rb").read()
     ifd0 = [(0x10F, 2, 6, b"Maker\0"), (0x110, 2, 9, b"Model 12\0"), (0x112, 3, 1, short(6)),
             (0x11A, 5, 1, rat((72, 1))), (0x132, 2, 20, b"2026:12:08 07:33:22\0"),
             (0x8769, 4, 1, ("dir", 1)), (0x8825, 4, 1, ("dir", 2)), ("next", 4)]
@@ -367,3 +374,729 @@ put("fuzz_pcx", "pal4.pcx", pcx(4, 1, [[bytes(((r[i] << 4) | r[i + 1] for i in r
 put("fuzz_pcx", "rgba32.pcx", pcx(8, 4, [[bytes(p[c] for p in row) for c in range(3)] + [bytes(range(100, 100 + W))]
                                          for row in PIXELS]))
 put("fuzz_pcx", "rgb24_plain.pcx", pcx_plain(8, 3, [[bytes(p[c] for p in row) for c in range(3)] for row in PIXELS]))
+
+
+# ---- Long seeds: one a target of several KiB, read to its end, whose last part takes paths its
+# beginning does not (the last rows, strips, frames, records or a trailer). scripts/fuzz.sh
+# compares each target's longest seed whole with its first 256 and 1024 bytes and its first half:
+# a harness that cuts its input short reaches no further on it. The formats' writers are in
+# fuzz/seedwriters.py.
+
+
+# BMP: RLE8, bottom-up; the rows in runs, then in absolute runs, the last one a skip (delta)
+# and the end of the bitmap.
+def long_bmp():
+    w, h = 64, 56
+    pal = b"".join(bytes((i, 255 - i, (i * 7) & 255, 0)) for i in range(256))
+    rows = [[(x // 4 * 16 + y) & 255 if y < h // 3 else noise(1, x * 131 + y)[0] for x in range(w)] for y in range(h)]
+    codes = b""
+    for y, row in enumerate(rows[:-1]):
+        if y < h // 3:
+            codes += b"".join(bytes((n, v)) for n, v in rle_runs(row, 255))
+        else:
+            codes += bytes((0, w)) + bytes(row)  # absolute: w bytes (even), no pad
+        codes += b"\0\0"
+    codes += bytes((0, 2, 8, 0)) + bytes((0, 16)) + bytes(rows[-1][8:24]) + b"\0\1"
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 1, len(codes), 2835, 2835, 256, 0)
+    head = b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pal) + len(codes), 0, 0, 14 + len(info) + len(pal))
+    return head + info + pal + codes
+
+
+put("fuzz_bmp", "long_rle8.bmp", long_bmp())
+
+
+# DIB: an icon's picture (the height given twice, the AND mask after the pixels), 8-bit run-length
+# with 16 colours, bottom-up; the rows in runs, then in absolute runs, the last one a skip and the
+# end of the bitmap; then the mask, transparent in its last rows.
+def long_dib():
+    w, h = 48, 86
+    pal = b"".join(bytes((i * 16, 255 - i * 16, i * 8, 0)) for i in range(16))
+    n = noise(w * h, 7)
+    rows = [[(x // 6 + y) % 16 if y < h // 3 else n[y * w + x] % 16 for x in range(w)] for y in range(h)]
+    codes = b""
+    for y, row in enumerate(rows[:-1]):
+        if y < h // 3:
+            codes += b"".join(bytes((k, v)) for k, v in rle_runs(row, 255))
+        else:
+            codes += bytes((0, w)) + bytes(row)
+        codes += b"\0\0"
+    codes += bytes((0, 2, 4, 0)) + bytes((0, 8)) + bytes(rows[-1][4:12]) + b"\0\1"
+    mask = b"".join(bytes(8) if y < h - 4 else b"\xf0\x0f\xff\x00\x3c\xc3\x00\xff" for y in range(h))
+    head = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 8, 1, len(codes), 2835, 2835, 16, 0)
+    return head + pal + codes + mask
+
+
+put("fuzz_dib", "long_icon_rle8.dib", long_dib())
+
+
+# ICO: a 16 x 16 4-bit entry, then a 34 x 34 PNG one (the largest, which is decoded) last; its
+# alpha is opaque but in its last rows.
+def long_ico():
+    pal16 = b"".join(bytes((i * 16, 255 - i * 16, i * 8, 0)) for i in range(16))
+    small = bytes(((x + y) % 16 << 4 | (x + y + 1) % 16) for y in range(16) for x in range(8)) + bytes(4 * 16)
+    small = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 4, 0, len(small), 0, 0, 16, 0) + pal16 + small
+    raw = b"".join(b"\0" + bytes(v if i % 4 != 3 else 255 if y < 30 else 7 * (i // 4)
+                                  for i, v in enumerate(noise(4 * 34, 11 + y))) for y in range(34))
+    big = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 34, 34, 8, 6, 0, 0, 0)) \
+        + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b"")
+    out = struct.pack("<HHH", 0, 1, 2)
+    at = 6 + 32
+    for w, img, bits in ((16, small, 4), (34, big, 32)):
+        out += struct.pack("<BBBBHHII", w, w, 16 if bits == 4 else 0, 0, 1, bits, len(img), at)
+        at += len(img)
+    return out + small + big
+
+
+put("fuzz_ico", "long_png_last.ico", long_ico())
+
+
+# TGA: run-length 32-bit with alpha, top-down; runs first, raw packets in the last rows, and
+# only those rows not opaque.
+def long_tga():
+    w, h = 48, 37
+    px = gradient(w, h, 5)
+    body = b""
+    for y, row in enumerate(px):
+        if y < h // 2:
+            for n, (r, g, b) in rle_runs([(r & 0xC0, g, b & 0xC0) for r, g, b in row], 128):
+                body += bytes((0x80 | (n - 1), b, g, r, 255))
+        else:
+            body += bytes((w - 1,)) + b"".join(bytes((b, g, r, 255 if y < h - 3 else x * 5))
+                                               for x, (r, g, b) in enumerate(row))
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, w, h, 32, 0x28) + body
+
+
+put("fuzz_tga", "long_rle32.tga", long_tga())
+
+
+# PCX: 8-bit, run-length, the 256-colour palette at the very end; bytes of 0xC0 and over
+# escaped as runs of one, and in the last rows an empty run (0xC0).
+def long_pcx():
+    w, h = 64, 48
+    rows = [noise(w, 3 + y) if y >= 8 else bytes(((x // 8 + y) * 9) & 0xBF for x in range(w)) for y in range(h)]
+    body = b""
+    for y, row in enumerate(rows):
+        body += pcx_rle(row)
+        if y >= h - 2:
+            body += b"\xc0\0"
+    head = struct.pack("<BBBBHHHHHH", 10, 5, 1, 8, 0, 0, w - 1, h - 1, 72, 72) + bytes(48) + bytes((0, 1))
+    head = (head + struct.pack("<HH", w, 1)).ljust(128, b"\0")
+    return head + body + b"\x0c" + b"".join(bytes((i, (i * 3) & 255, 255 - i)) for i in range(256))
+
+
+put("fuzz_pcx", "long_pal8.pcx", long_pcx())
+
+
+# PPM: the plain form (decimal samples) with a maximum of 1000 and comments; in the last rows a
+# comment between the samples and samples over the maximum, which are clamped.
+def long_ppm():
+    w, h = 20, 18
+    px = gradient(w, h, 9)
+    lines = []
+    for y, row in enumerate(px):
+        samples = [str(c * 1000 // 255 if y < h - 2 else 1000 + c) for p in row for c in p]
+        if y >= h - 2:
+            samples.insert(len(samples) // 2, "# over the maximum\n")
+        lines.append(" ".join(samples))
+    return ("P3\n# made for the fuzz corpus\n%d %d\n1000\n" % (w, h) + "\n".join(lines) + "\n").encode()
+
+
+put("fuzz_ppm", "long_plain.ppm", long_ppm())
+
+
+# XPM: 56 x 37, two characters a pixel, colours by number, name and none; the last rows use a
+# key no colour line names.
+def long_xpm():
+    w, h = 56, 37
+    colours = [("..", "c None"), ("ab", "c #FF8000"), ("cd", "c dark slate grey"), ("ef", "c #00f"),
+               ("gh", "g #808080 c navy"), ("ij", "m white c #123456789ABC")]
+    lines = ['"%d %d %d 2",' % (w, h, len(colours))] + ['"%s %s",' % kv for kv in colours]
+    for y in range(h):
+        row = "".join(colours[(x // 4 + y) % len(colours)][0] if y < h - 2 else "zz" for x in range(w))
+        lines.append('"%s"%s' % (row, "," if y < h - 1 else ""))
+    return ("/* XPM */\nstatic char *long_xpm[] = {\n/* columns rows colours chars-per-pixel */\n"
+            + "\n".join(lines) + "\n};\n").encode()
+
+
+put("fuzz_xpm", "long_named.xpm", long_xpm())
+
+
+# GIF: a 256-colour screen, a comment, then the picture's control block (index 255 transparent)
+# and its LZW data in sub-blocks; a clear code before the last rows, which hold the transparent
+# index.
+def long_gif():
+    w, h = 64, 60
+    n = noise(w * h, 21)
+    idx = [n[i] % 48 if i < w * (h - 2) else 255 for i in range(w * h)]
+    lzw = gif_lzw(idx, 8, w * (h - 4))
+    assert gif_unlzw(lzw, 8, w * h) == idx
+    pal = b"".join(bytes((i, (i * 5) & 255, 255 - i)) for i in range(256))
+    out = b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF7, 0, 0) + pal
+    out += b"\x21\xfe\x0bfuzz corpus\0"
+    out += b"\x21\xf9\x04\x01\0\0\xff\0"
+    out += b"\x2c" + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\x08"
+    for i in range(0, len(lzw), 255):
+        out += bytes((len(lzw[i:i + 255]),)) + lzw[i:i + 255]
+    return out + b"\0\x3b"
+
+
+put("fuzz_gif", "long_clear.gif", long_gif())
+
+
+# PNG: 8-bit RGB with a colour key, its zlib stream in IDAT chunks of 200 bytes; the rows filtered
+# None, Sub, Up and Average in turn, the last ones Paeth and holding the keyed colour; a text
+# chunk before the end.
+def long_png():
+    w, h = 44, 32
+    px = gradient(w, h, 13)
+    raw, prev = b"", bytes(3 * w)
+    for y, row in enumerate(px):
+        line = b"".join(bytes(p) if y < h - 4 or x % 5 else b"\x10\x20\x30" for x, p in enumerate(row))
+        line = bytes(v ^ n for v, n in zip(line, noise(3 * w, y))) if y < h - 4 else line
+        raw += png_filter(4 if y >= h - 4 else y % 4, line, prev, 3)
+        prev = line
+    z = zlib.compress(raw, 9)
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+    out += png_chunk(b"tRNS", b"\0\x10\0\x20\0\x30")
+    out += b"".join(png_chunk(b"IDAT", z[i:i + 200]) for i in range(0, len(z), 200))
+    return out + png_chunk(b"tEXt", b"Comment\0fuzz corpus") + png_chunk(b"IEND", b"")
+
+
+put("fuzz_png", "long_key_paeth.png", long_png())
+
+
+# JPEG: baseline 4:2:0 of 80 x 48, a restart marker every two MCUs; in the last MCU a run of more
+# than 16 zeros (ZRL) and a block whose last coefficient is not zero (no end-of-block code).
+def long_jpeg():
+    w, h = 80, 48
+    px = gradient(w, h, 17)
+    ycc = [[(0.299 * r + 0.587 * g + 0.114 * b, 128 - 0.168736 * r - 0.331264 * g + 0.5 * b,
+             128 + 0.5 * r - 0.418688 * g - 0.081312 * b) for r, g, b in row] for row in px]
+    q = [1 + (k % 8 + k // 8) // 4 for k in range(64)]
+
+    def block(c, x0, y0, step):
+        return [sum(ycc[min(h - 1, y0 + (k // 8) * step + j)][min(w - 1, x0 + (k % 8) * step + i)][c]
+                    for j in range(step) for i in range(step)) / (step * step) - 128 for k in range(64)]
+
+    mcus = [(mx, my) for my in range(0, h, 16) for mx in range(0, w, 16)]
+    bw, dc, data = BitWriter(), [0, 0, 0], b""
+    for n, (mx, my) in enumerate(mcus):
+        if n and n % 2 == 0:
+            bw.align()
+            data += bytes(bw.out) + bytes((0xFF, 0xD0 + (n // 2 - 1) % 8))
+            bw, dc = BitWriter(), [0, 0, 0]
+        blocks = [(0, mx + bx, my + by, 1) for by in (0, 8) for bx in (0, 8)] + [(1, mx, my, 2), (2, mx, my, 2)]
+        for i, (c, x0, y0, step) in enumerate(blocks):
+            coefs = [int(round(v / q[k])) for k, v in enumerate(fdct(block(c, x0, y0, step)))]
+            if n == len(mcus) - 1 and c == 0:
+                # The last MCU: a run of more than 16 zeros, and a block whose last coefficient is
+                # not zero (no end-of-block code).
+                zz = [coefs[k] for k in ZIGZAG]
+                zz[17:40] = [0] * 23
+                zz[40] = 3
+                zz[63] = -1 if i == 3 else zz[63]
+                coefs = [0] * 64
+                for k in range(64):
+                    coefs[ZIGZAG[k]] = zz[k]
+            dc[c] = jpeg_block(bw, coefs, dc[c])
+    bw.align()
+    data += bytes(bw.out)
+
+    def seg(marker, body):
+        return bytes((0xFF, marker)) + struct.pack(">H", len(body) + 2) + body
+
+    out = b"\xff\xd8" + seg(0xDB, b"\0" + bytes(q[k] for k in ZIGZAG))
+    out += seg(0xC0, struct.pack(">BHHB", 8, h, w, 3) + b"\x01\x22\0\x02\x11\0\x03\x11\0")
+    out += seg(0xC4, b"\x00" + bytes(3) + b"\x0c" + bytes(12) + bytes(range(12)))
+    out += seg(0xC4, b"\x10" + bytes(7) + bytes((len(AC_SYMBOLS),)) + bytes(8) + bytes(AC_SYMBOLS))
+    out += seg(0xDD, struct.pack(">H", 2))
+    out += seg(0xDA, b"\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00") + data
+    return out + b"\xff\xd9"
+
+
+put("fuzz_jpeg", "long_restarts.jpg", long_jpeg())
+
+
+# The raw core's frame: 36 x 31 16-bit samples, two components a line, noisy and with codes of 16
+# bits (so that a few KiB hold few samples); the last row has a difference of 32768 (category 16,
+# which carries no bits).
+def long_rawljpeg():
+    w, h = 36, 31
+    n = noise(w * h, 29)
+    rows = [[(x * 700 + y * 300 + n[y * w + x] * 97) & 0xFFFF for x in range(w)] for y in range(h)]
+    rows[-1][9] = (rows[-1][7] + 0x8000) & 0xFFFF
+    return struct.pack("<BHHBHH", 0, w, h, 0, 0, 0) + lossless_jpeg(rows, 2, 16, 10, 16)
+
+
+put("fuzz_rawljpeg", "long_restarts_cat16", long_rawljpeg())
+
+
+# Journal (version 3, without the digest of version 4, so that a part of it is read as far as it
+# goes): many files in flight, then the package's registration, its record with escaped text and
+# its run commands, and the end count.
+def long_journal():
+    base = "/home/user/Applications/Hello Tool"
+    lines = ["M " + base, "D " + base + "/share", "D " + base + "/share/doc"]
+    for i in range(40):
+        lines.append("%s %s/share/doc/chapter %02d/page-%03d.html" % ("NRO"[i % 3], base, i // 10, i))
+    lines += ["E /home/user/.local/share/applications/org.example.hello-%d.desktop" % i for i in range(3)]
+    lines += ["Q /home/user/.local/share/applications/org.example.hello-old.desktop", "S /home/user/.local/share"]
+    lines += ["code org.example.hello", "register", "manager /home/user/Applications/QMX Software Manager.app"]
+    lines += ["rec ver 281479271743489", "rec name Hello\\5cTool\\0aSecond line", "rec path " + base,
+              "rec publisher Example\\20Works", "rec icon %s/share/hello.png" % base, "rec base /home/user",
+              "rec dir %s/share" % base, "rec cplns Run it", "rec cplcs %s/bin/hello --first" % base]
+    lines += ["rec file %s/share/doc/chapter %02d/page-%03d.html" % (base, i // 10, i) for i in range(0, 40, 4)]
+    return "QMXINFLIGHT 3\nstate committed\n" + "\n".join(lines) + "\nend %d\n" % len(lines)
+
+
+put("fuzz_journal", "long_v3", long_journal())
+
+
+# Hive: sections and numbers of every width, strings, then blobs and 64-bit times only at the end.
+def long_hive():
+    records = []
+    for s in range(12):
+        records.append((0x01, b"plugins/p%02d" % s, b""))
+        records.append((0x11, b"plugins/p%02d/enabled" % s, bytes((s & 1,))))
+        records.append((0x12, b"plugins/p%02d/order" % s, struct.pack("<H", s * 3)))
+        records.append((0x14, b"plugins/p%02d/width" % s, struct.pack("<i", -s * 100)))
+        records.append((0x20, b"plugins/p%02d/title" % s, ("Erweiterung Nr. %d: Größe und Farbe" % s).encode()))
+        records.append((0x20, b"plugins/p%02d/path" % s, b"/home/user/Applications/Hello Tool/plugins/p%02d.so" % s))
+    for s in range(6):
+        records.append((0x18, b"history/run%d/time" % s, struct.pack("<q", 1796716402 + s * 86400)))
+        records.append((0x30, b"history/run%d/state" % s, noise(200 + s * 20, 41 + s)))
+    return hive(records)
+
+
+put("fuzz_hive", "long_all_kinds", long_hive())
+
+
+# HTTP: a chunked answer in pieces of 200 bytes: many chunks (with extensions), then a last chunk
+# with trailer fields.
+def long_http():
+    head = b"HTTP/1.1 200 OK\r\nServer: updates\r\nContent-Type: application/octet-stream\r\n" \
+           b"Cache-Control: no-cache\r\nTransfer-Encoding: chunked\r\n\r\n"
+    body = b""
+    for i in range(34):
+        piece = b"".join(b"line %03d of the update notes\n" % (i * 4 + k) for k in range(4))
+        body += b"%x%s\r\n" % (len(piece), b";part=%d" % i if i % 5 == 0 else b"") + piece + b"\r\n"
+    return b"\xc7" + head + body + b"0\r\nX-Checksum: 1234abcd\r\nX-Trailer-Two: yes\r\n\r\n"
+
+
+put("fuzz_http_response", "long_chunked_trailer", long_http())
+
+
+# Deflate: text in dynamic blocks, then bytes that do not compress, which end in a stored block,
+# and the Adler-32 check.
+def long_zlib(text_bytes, raw_bytes, seed):
+    c = zlib.compressobj(9, zlib.DEFLATED, 15)
+    text = b"".join(b"%d: the installer copies file %d of the package, then its backup.\n" % (i, i * 7)
+                    for i in range(text_bytes // 60))
+    return c.compress(text) + c.flush(zlib.Z_FULL_FLUSH) + c.compress(noise(raw_bytes, seed)) + c.flush()
+
+
+put("fuzz_inflate", "long_dynamic_then_stored", long_zlib(12000, 3000, 43))
+put("fuzz_zstream", "long_dynamic_then_stored",
+    bytes((0, 200, 17, 255, 3, 90, 1, 128, 200)) + long_zlib(12000, 3000, 47))
+
+
+# UTF-8: lines in many scripts, four-byte forms; damage only in the last line.
+def long_utf8():
+    words = ["Größe", "サイズ", "ハロー ツール", "Ωmega", "∑ ١٢٣", "한국어", "Привет", "עברית", "ไทย", "中文字符", "naïve café"]
+    text = "".join("%d. %s — %s\n" % (i, words[i % len(words)], words[(i * 7) % len(words)]) for i in range(138))
+    damage = b"trail \xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82 \xff\xfe \xe3\x81"
+    return text.encode() + "𝄞 😀 𐍈 ".encode() + damage
+
+
+put("fuzz_utf8", "long_scripts_then_damage", long_utf8())
+
+
+# Text lines: a byte order mark, a mount table with escaped blanks, lines of every ending, the
+# last ones ended by a lone CR and none.
+def long_textlines():
+    lines = [b"/dev/sda%d /media/user/Disk\\040%d ext4 rw,relatime 0 0\n" % (i, i) for i in range(52)]
+    lines += [b"tmpfs /run/user/%d tmpfs rw,size=1620k,mode=700 0 0\r\n" % (1000 + i) for i in range(30)]
+    return b"\xef\xbb\xbf" + b"".join(lines) + b"\n\r\n" + b"last but one\rlast without end"
+
+
+put("fuzz_textlines", "long_mounts_and_ends", long_textlines())
+
+
+# Language container: the application's whole Russian table.
+lang, sections = langgen.parse_file(os.path.join(root, "src/softmgrapp/lang/RUS.txt"))
+put("fuzz_langcontainer", "long_rus.laci", langgen.pack(sections, lang))
+
+# LZW: a strip of 16 KiB from the test data, whose table fills and is cleared.
+put("fuzz_lzw", "long_levels.0.lzw", open(os.path.join(root, "tests/data/lzw/levels.0.lzw"), "rb").read())
+
+
+# Update archive: folders, the installer's program (stored, executable), its scenario data and
+# documents (deflated, one of them with a name in UTF-8); the central directory at the end.
+def long_zip():
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        def add(name, data, method=zipfile.ZIP_DEFLATED, mode=0o644):
+            info = zipfile.ZipInfo(name, (2026, 12, 7, 14, 22, 0))
+            info.create_system = 3
+            info.external_attr = (mode | (0o040000 if name.endswith("/") else 0o100000)) << 16
+            info.compress_type = method
+            z.writestr(info, data)
+
+        for d in ("Hello.app/", "Hello.app/Contents/", "Hello.app/Contents/MacOS/", "Hello.app/Contents/Resources/"):
+            add(d, b"", zipfile.ZIP_STORED, 0o755)
+        add("Hello.app/Contents/MacOS/Installer", b"\x7fELF" + noise(1100, 53), zipfile.ZIP_STORED, 0o755)
+        add("Hello.app/Contents/Resources/scenario.data", b"QMXSOPKG\x01" + noise(1200, 59), zipfile.ZIP_STORED)
+        for i in range(4):
+            add("Hello.app/Contents/Resources/notes-%d.txt" % i,
+                b"".join(b"Version 2.%d.%d: fixes and changes, line %d.\n" % (i, k, k) for k in range(40)))
+        add("Hello.app/Contents/Resources/Größe.txt", "Größe und Farbe\n".encode() * 20)
+    return out.getvalue()
+
+
+put("fuzz_update_answer", "long_archive.zip", long_zip())
+
+
+# Text scenario (no files, no licence: it is read to its end and then refused): every language,
+# strings for each, the package's keys, menu entries; then settings of every type, programs to
+# run and deprecated packages, and a section given twice. (No absolute base but $pgm: the target
+# makes every "/" a "_".)
+def long_text_scenario():
+    langs = ["ENG", "RUS", "DEU", "JPN", "KOR", "FRA", "UKR", "ESP", "CHN", "TWN", "TUR"]
+    names = ["Hello Tool", "Привет", "Hallo-Werkzeug", "ハロー ツール", "안녕 도구", "Outil Bonjour", "Привіт",
+             "Herramienta Hola", "你好工具", "你好工具", "Merhaba Aracı"]
+    out = ["# Every section of a package without files.", "[General]", "langs = ENG RUS DEU JPN", "langs = KORFRAUKR",
+           "langs = ESP CHN TWN TUR", "", "[Strings]", 'appname = "Hello Tool"', 'docs = ""']
+    for code, name in zip(langs, names):
+        out += ['%s.appname = "%s"' % (code, name), '%s.comment = "%s: \\"greets\\" you"' % (code, name),
+                '%s.runlabel = "%s %s"' % (code, name, code.lower())]
+    out += ["", "[Software]", 'codename = "org.example.long-scenario_2"', 'name = "Hello Tool"',
+            'publisher = "Example Works"', 'copyright = "Copyright 2026 Example Works"', 'group = "Utility;Office;"',
+            'folder = "/Applications/Example Suite"', 'version = "2.17.301.4"', 'version = "2.18"',
+            'manual_URL = "http://example.org/hello/manual"', 'publish_URL = "http://example.org/hello"',
+            'support_URL = "http://example.org/hello/support"', 'updates_URL = "http://example.org/hello/updates"',
+            'icon = $pgm "share/hello.png"', "", "[Install]", "", "[Menu]"]
+    for i in range(9):
+        out.append('$appname = $pgm "bin/hello%d", $pgm "share/hello%d.png", %d, $comment, "--window %d"'
+                   % (i, i, i, i))
+    out += ['"Tool" = $pgm "", "" "", 1', "", "[Settings]"]
+    for i, (kind, value) in enumerate([("w", "640"), ("d", "-480"), ("q", "0x7FFFFFFFFFFF"), ("t", ""),
+                                       ("t", "Grüße"), ("w", "0x1E0"), ("d", "65536"), ("q", "-2")] * 3):
+        out.append('"key.%d.%s" = %s, "%s"  # %s' % (i, kind, kind, value, kind))
+    out += ["", "[Run]"]
+    out += ['$runlabel = $pgm "bin/hello%d", %s, "--first-run %d"' % (i, "yes" if i & 1 else "no", i) for i in range(6)]
+    out += ['"Read me" = $pgm "share/doc/hello/README"', "", "[Deprecates]"]
+    out += ['"org.example.old-%d" = "%d"' % (i, i * 100) for i in range(16)]
+    out += ['"org.example.ancient" = *', '"org.example.empty" = ""', "[General]", "langs = ENG"]
+    return ("\n".join(out) + "\n").encode()
+
+
+put("fuzz_text_scenario", "long_every_section.txt", long_text_scenario())
+
+
+# Scenario data body (written with the independent writer of the tests): strings in three
+# languages, menu entries, file records, programs, parameters, replaced packages, then the
+# payload, whose last item is deflated in flushed pieces. An odd size over 4 KiB: the target
+# packs it in runs of 4 KiB.
+def long_scenario_data():
+    sys.path.insert(0, os.path.join(root, "tests", "softmgr"))
+    import sopkg_oracle as o
+    s = o.s
+    strings = {b"codename": b"org.example.long", b"name": b"Long Tool", b"dir": b"/opt/long", b"title": b"Long Tool"}
+    strings.update({b"note%d" % i: b"Release note %d of the long tool" % i for i in range(12)})
+    langs = b"".join(bytes((lang,)) + o.table({b"title": title, b"comment": b"%s (%d)" % (title, lang)})
+                     for lang, title in ((0, b"Long Tool"), (2, "Langes Werkzeug".encode()), (3, "長いツール".encode())))
+    menu = b"\x03" + b"".join(b"\x01" + s(b"title") + s(b"pgm") + s(b"bin/tool%d" % i) + s(b"--n %d" % i)
+                              + s(b"pgm") + s(b"share/tool%d.png" % i) + s(b"comment") + bytes((i % 9,))
+                              for i in range(6)) + b"\x00"
+    files = [b"#!/bin/sh\necho tool %d\n" % i + b"# line of the script\n" * (10 + i * 4) for i in range(5)]
+    files.append(noise(301, 61))
+    filerec = b"".join(b"\x01" + struct.pack("<II", i, 0x03070505 if i < 5 else 0x03060404) + s(b"pgm")
+                       + s(b"bin/tool%d" % i) + b"\xff" for i in range(len(files)))
+    run = b"\x05" + b"".join(bytes((1, i & 1)) + s(b"title") + s(b"pgm") + s(b"bin/tool%d" % i) + s(b"--first")
+                             for i in range(3)) + b"\x00"
+    params = b"\x08" + b"".join(b"\x01" + s(b"param.%d" % i) + s(struct.pack("<q", i * 1000))
+                                 for i in range(8)) + b"\x00"
+    deps = b"\x0c" + b"".join(b"\x01" + s(b"org.example.old%d" % i) + struct.pack("<H", i) for i in range(4)) + b"\x00"
+    payload = b"".join(o.item(f) for f in files[:-1]) + o.flushed_item(files[-1]) + b"\0" * 8
+    b = o.body(version=(2, 18, 301, 4), strings=strings, langs=langs + b"\xff", menu=menu, filerec=filerec, run=run,
+               params=params, deps=deps, doc=o.mini_doc([0, 2, 3]), payload=payload)
+    o.parse(o.wrap(b))
+    assert len(b) & 1
+    return b
+
+
+put("fuzz_scenario_data", "long_every_record", long_scenario_data())
+
+
+# Markup: paragraphs in containers with margins, colours and fonts, bold and italic runs, line
+# breaks; the last part adds links (one around a container), an escaped "<", justified and
+# right-aligned text and faces of every kind.
+def long_markup():
+    words = "Hello Tool copies its files to the folder you choose and keeps a backup of every file it replaces".split()
+    out = ['<text f="std,16,6,b" mb=8>Release notes</text>']
+    for i in range(18):
+        line = " ".join(words[(i + k) % len(words)] for k in range(12))
+        out.append('<text ml=%d mr=2 mt=%d fg=0x%06X>%d. %s <b>%s</b> <i>%s</i><br>%s</text>'
+                   % (i % 8, i % 5, (i * 0x10305) & 0xFFFFFF, i, line, words[i % len(words)], words[-1 - i % 5], line))
+    out += ["Größe und Farbe: インストールの前に設定を確認してください。",
+            '<text a=j w=120>' + " ".join(words) + '</text><text a=right f=Verd,14>right</text>',
+            '<text f=luci,20,0,bu><b><i>both</i></b></text><text f=fixed>fixed</text><text f=Kor>한국어</text>',
+            '<text f=chi>中文</text><text f=twn>中文</text><text f=STD>a<lt>b</text>',
+            '<link ref="http://example.org/hello">site</link> <link ref=./readme.txt><text>readme</text></link>',
+            "<link>no target</link><br><text h=20 bg=0xFF00FF br=0>end</text>"]
+    return ("\n".join(out) + "\n").encode()
+
+
+put("fuzz_hdlparser", "long_every_tag.txt", long_markup())
+
+
+# Compiled document (written with the independent writer of the tests): three languages of
+# containers, words and links, a font table, strings; the picture table, at the end, holds two
+# PNG pictures, the second of them the one every language shows last.
+def long_hdoc():
+    sys.path.insert(0, os.path.join(root, "tests", "cihlpdoc"))
+    import hdoc_tool as t
+    streams = []
+    for lang in (0, 2, 3):
+        s = b""
+        for i in range(40):
+            s += t.box(colour=0x102030 * (i % 3), font=i % 3, align=i % 4, brk=1, m=(i % 5, 1, 2, 3), w=150, h=0)
+            s += t.text(b"word%d" % i, colour=i * 0x10101, font=i % 3) + t.text(b"more", brk=i % 2)
+            s += t.link(b"link%d" % i, i % 2) + t.END
+        s += t.image(0, brk=1, m=(2, 2, 2, 2)) + t.imagelink(1, 0, brk=1) + t.END
+        streams.append((lang, s))
+    fonts = t.font(3, 5, 14, 0) + t.font(0, 7, 13, 1 | 4) + t.font(1, 6, 12, 2)
+    rgba = b"".join(b"\0" + noise(4 * 22, y) for y in range(22))
+    noisy = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 22, 22, 8, 6, 0, 0, 0)) \
+        + png_chunk(b"IDAT", zlib.compress(rgba, 9)) + png_chunk(b"IEND", b"")
+    return t.doc(streams, fonts, (b"http://example.org/a", b"./readme.txt"), (t.png(6, 4), noisy))
+
+
+put("fuzz_hdoclayout", "long_pictures_last", long_hdoc())
+put("fuzz_hdocloader", "long_pictures_last", long_hdoc())
+
+
+# EXIF: the main, Exif, GPS and interoperability directories, then the thumbnail's, whose JPEG
+# (the long one above) lies at the end of the stream.
+put("fuzz_exif", "long_thumbnail_last.tif", exif(False, long_jpeg()))
+
+
+# DICOM: explicit VR little endian with the preamble, four 12-bit frames (noisy and with codes of
+# 16 bits, so that a few KiB hold few pixels) as lossless JPEG fragments after a basic offset
+# table; the last frame (the one the target previews) spans two fragments.
+def long_dicom():
+    w, h, frames = 16, 16, 4
+    streams = []
+    for f in range(frames):
+        n = noise(w * h, 67 + f)
+        rows = [[(x * 90 + y * 60 + f * 400 + n[y * w + x] * 13) & 0xFFF for x in range(w)] for y in range(h)]
+        streams.append(lossless_jpeg(rows, 1, 12, 8, 16))
+    fragments = streams[:-1] + [streams[-1][:300], streams[-1][300:]]
+    offsets, at = [], 0
+    for i, frag in enumerate(fragments):
+        if i < frames:
+            offsets.append(at)
+        at += 8 + len(frag)
+    items = struct.pack("<HHI", 0xFFFE, 0xE000, 4 * frames) + b"".join(struct.pack("<I", o) for o in offsets)
+    items += b"".join(struct.pack("<HHI", 0xFFFE, 0xE000, len(frag)) + frag for frag in fragments)
+    items += struct.pack("<HHI", 0xFFFE, 0xE0DD, 0)
+    sop = b"1.2.840.10008.5.1.4.1.1.7.2"
+    meta = dicom_element(2, 1, "OB", b"\0\1") + dicom_element(2, 2, "UI", sop)
+    meta += dicom_element(2, 3, "UI", b"1.2.826.0.1.3680043.2.1125.7.5")
+    meta += dicom_element(2, 0x10, "UI", b"1.2.840.10008.1.2.4.70")
+    meta = dicom_element(2, 0, "UL", struct.pack("<I", len(meta))) + meta
+    data = dicom_element(8, 0x16, "UI", sop) + dicom_element(8, 0x18, "UI", b"1.2.826.0.1.3680043.2.1125.7.5")
+    data += dicom_element(0x28, 2, "US", struct.pack("<H", 1)) + dicom_element(0x28, 4, "CS", b"MONOCHROME2")
+    data += dicom_element(0x28, 8, "IS", b"%d" % frames)
+    data += dicom_element(0x28, 0x10, "US", struct.pack("<H", h))
+    data += dicom_element(0x28, 0x11, "US", struct.pack("<H", w))
+    for elem, v in ((0x100, 16), (0x101, 12), (0x102, 11), (0x103, 0)):
+        data += dicom_element(0x28, elem, "US", struct.pack("<H", v))
+    data += struct.pack("<HH", 0x7FE0, 0x10) + b"OB\0\0" + struct.pack("<I", 0xFFFFFFFF) + items
+    return bytes(128) + b"DICM" + meta + data
+
+
+put("fuzz_dicom", "long_lossless_frames.dcm", long_dicom())
+
+
+# JBIG2: a 128 x 64 page; a 128 x 240 generic region (template 0) that runs past the page's end
+# (decoded whole, the page keeps its first 64 rows: few pixels for the decoding a few KiB take),
+# ORed; then, at the end, a region with typical prediction (rows that repeat the one above), off
+# the byte grid and combined by XOR; the end of the page and of the file.
+def long_jbig2():
+    w, h = 128, 240
+    n = noise(w * h, 83)
+    big = [[int(n[y * w + x] < 100 + (x // 8) * 3) for x in range(w)] for y in range(h)]
+    small = [[int((x // 3 + y // 4) % 3 == 0) for x in range(40)] for y in range(32)]
+    small = [small[y - y % 4] for y in range(32)]
+
+    def segment(number, kind, data):
+        return struct.pack(">IBBBI", number, kind, 0, 1, len(data)) + data
+
+    at = bytes((3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE))
+    out = b"\x97JB2\r\n\x1a\n\x01" + struct.pack(">I", 1)
+    out += segment(0, 0x30, struct.pack(">IIIIBH", w, 64, 0, 0, 0x40, 0))
+    out += segment(1, 0x26, struct.pack(">IIIIB", w, h, 0, 0, 0) + b"\0" + at + generic_template0(big, w, h))
+    out += segment(2, 0x26, struct.pack(">IIIIB", 40, 32, 5, 32, 2) + b"\x08" + at
+                   + generic_template0(small, 40, 32, True))
+    return out + segment(3, 0x31, b"") + segment(4, 0x33, b"")
+
+
+put("fuzz_jbig2", "long_regions_typical", long_jbig2())
+
+
+# JPEG 2000: twelve tiles in a row, each the one tile of grey_sop.j2k (SOP and EPH markers, three
+# layers; a tile 32 wide keeps the code-block grid of the original), then the tile of grey.j2k in
+# the three tile-parts of grey_tp.j2k (split by resolution), its first one with a coding style of
+# its own (one layer, no markers) and its last one of length 0 (up to the end of the stream).
+def long_j2k():
+    folder = os.path.join(root, "tests/data/picts/jpeg2000")
+    head, tile = j2k_parts(open(os.path.join(folder, "grey_sop.j2k"), "rb").read())
+    plain_head, plain = j2k_parts(open(os.path.join(folder, "grey.j2k"), "rb").read())
+    split = j2k_parts(open(os.path.join(folder, "grey_tp.j2k"), "rb").read())[1]
+    assert len(tile) == 1 and b"".join(body[2:] for _, _, body in split) == plain[0][2][2:]
+    cod = plain_head[:plain_head.index(b"\xff\x5c")]
+    assert cod[:2] == b"\xff\x52" and head[head.index(b"\xff\x5c"):][:12] == plain_head[len(cod):][:12]
+    n = 13
+    out = b"\xff\x4f" + b"\xff\x51" + struct.pack(">HHIIIIIIIIH", 41, 0, 32 * n, 24, 0, 0, 32, 24, 0, 0, 1)
+    out += b"\x07\x01\x01" + head
+    for t in range(n - 1):
+        out += b"\xff\x90" + struct.pack(">HHIBB", 10, t, 12 + len(tile[0][2]), 0, 1) + tile[0][2]
+    for i, (tp, tn, body) in enumerate(split):
+        body = cod + body if i == 0 else body
+        psot = 0 if i == len(split) - 1 else 12 + len(body)
+        out += b"\xff\x90" + struct.pack(">HHIBB", 10, n - 1, psot, tp, tn) + body
+    return out + b"\xff\xd9"
+
+
+put("fuzz_jpeg2000", "long_tiles_then_parts.j2k", long_j2k())
+
+
+# TIFF: four pages, each page's strips then its directory; the last page's directory (with
+# tags of the signed, floating and undefined types too) at the end of the file
+def long_tiff():
+    w, h = 32, 20
+    px = gradient(w, h, 71)
+    rgb = [b"".join(bytes(p) for p in row) for row in px]
+    grey = [bytes((r + g) // 2 & 0xF0 for r, g, b in row) for row in px]
+    idx = [bytes(((row[x][0] >> 6) << 6 | (row[x][1] >> 6) << 4 | (row[x + 1][0] >> 6) << 2 | row[x + 1][1] >> 6)
+                 for x in range(0, w, 2)) for row in px]
+    cmap = [i * 4369 for i in range(16)] + [i * 8191 & 0xFFFF for i in range(16)]
+    cmap += [65535 - i * 4369 for i in range(16)]
+
+    def common(photo, spp, bits, compression, rows):
+        return [(256, 3, [w]), (257, 3, [h]), (258, 3, [bits] * spp), (259, 3, [compression]), (262, 3, [photo]),
+                (277, 3, [spp]), (278, 3, [rows]), (282, 5, [(72, 1)]), (283, 5, [(72, 1)]), (296, 3, [2])]
+
+    def predicted(row):
+        return bytes(row[:3]) + bytes((row[i] - row[i - 3]) & 255 for i in range(3, len(row)))
+
+    pages = [common(2, 3, 8, 1, 8) + [("strips", 0, [b"".join(rgb[y:y + 8]) for y in range(0, h, 8)]),
+                                      (305, 2, b"fuzz corpus\0")],
+             common(1, 1, 8, 32773, 6) + [("strips", 0, [packbits(b"".join(grey[y:y + 6])) for y in range(0, h, 6)])],
+             common(3, 1, 4, 1, h) + [("strips", 0, [b"".join(idx)]), (320, 3, cmap)],
+             common(2, 3, 8, 8, 12) + [("strips", 0, [zlib.compress(b"".join(predicted(r) for r in rgb[y:y + 12]), 9)
+                                                     for y in range(0, h, 12)]), (317, 3, [2]),
+                                       (65000, 6, [-5, 7]), (65001, 8, [-300, 300]), (65002, 9, [-70000]),
+                                       (65003, 10, [(-1, 3), (5, -7)]), (65004, 11, [1.5, -0.25]), (65005, 12, [3.125]),
+                                       (65006, 7, b"\x01\x02\x03\x04\x05"), (65007, 2, b"text\0")]]
+    return tiff_pages(pages)
+
+
+put("fuzz_tiff", "long_four_pages.tif", long_tiff())
+put("fuzz_tiffgeneric", "long_four_pages.tif", long_tiff())
+
+# The whole factory: the long PCX (a weak signature, so every other format is probed first; the
+# palette at its very end).
+put("fuzz_mkpicture", "long_pal8.pcx", long_pcx())
+
+# Windows executable: headers, one section (.rsrc) holding the resource tree, the version
+# strings, a group icon and two icons (16 x 16 with a palette, then 24 x 24 with alpha, the one
+# read, at the end of the file).
+def long_exe():
+    strings = [("CompanyName", "Example Works"), ("FileDescription", "Long test program"),
+               ("FileVersion", "2.18.301.4"), ("LegalCopyright", "(c) 2026 Example Works"),
+               ("ProductName", "Größe Tool  "), ("ProductVersion", "2.18")]
+    table = b"".join(aligned(version_node(k, (v + "\0").encode("utf-16-le"))) for k, v in strings)
+    fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, 0x20012, 0x12D0004, 0x20012, 0, 0x3F, 0, 0x40004, 1, 0, 0, 0)
+    info = version_node("VS_VERSION_INFO", fixed, 0, aligned(version_node("StringFileInfo", children=aligned(
+        version_node("040904b0", children=table)))) + version_node("VarFileInfo", children=version_node(
+            "Translation", struct.pack("<HH", 0x409, 1200), 0)), value_units=len(fixed))
+    pal = b"".join(bytes((i * 16, 255 - i * 16, i * 8, 0)) for i in range(16))
+    small = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 4, 0, 0, 0, 0, 16, 0) + pal \
+        + bytes(((x + y) % 16 << 4 | (x + y + 1) % 16) for y in range(16) for x in range(8)) + bytes(4 * 16)
+    px = gradient(24, 24, 89)
+    big = struct.pack("<IiiHHIIiiII", 40, 24, 48, 1, 32, 0, 0, 0, 0, 0, 0) + b"".join(
+        bytes((b, g, r, 255 if y < 20 else 10 * x)) for y, row in enumerate(px) for x, (r, g, b) in enumerate(row))
+    big += bytes(4 * 24)
+    group = struct.pack("<HHH", 0, 1, 2) + struct.pack("<BBBBHHIH", 16, 16, 16, 0, 1, 4, len(small), 1) \
+        + struct.pack("<BBBBHHIH", 24, 24, 0, 0, 1, 32, len(big), 2)
+    resources = [(3, 1, small), (3, 2, big), (14, 1, group), (16, 1, info)]
+    # Directories: the root, one a type, one a name; then the data entries, then the data.
+    types = sorted({t for t, _, _ in resources})
+    entries_at = 16 + 8 * len(types) + sum(16 + 8 * len([r for r in resources if r[0] == t]) for t in types) \
+        + len(resources) * (16 + 8)
+    data_at, datas = entries_at + 16 * len(resources), []
+    rva = 0x1000
+    root_dir = struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(types))
+    type_dirs, name_dirs, entry_blob, at = b"", b"", b"", 16 + 8 * len(types)
+    names_at = at + sum(16 + 8 * len([r for r in resources if r[0] == t]) for t in types)
+    k = 0
+    for t in types:
+        mine = [r for r in resources if r[0] == t]
+        root_dir += struct.pack("<II", t, 0x80000000 | (at + len(type_dirs)))
+        type_dirs += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(mine))
+        for _, name, data in mine:
+            type_dirs += struct.pack("<II", name, 0x80000000 | (names_at + len(name_dirs)))
+            name_dirs += struct.pack("<IIHHHHII", 0, 0, 0, 0, 0, 1, 0x409, entries_at + 16 * k)
+            offset = data_at + sum(len(d) + (-len(d) % 8) for d in datas)
+            entry_blob += struct.pack("<IIII", rva + offset, len(data), 0, 0)
+            datas.append(data)
+            k += 1
+    section = root_dir + type_dirs + name_dirs + entry_blob
+    assert len(section) == data_at
+    section += b"".join(d + b"\0" * (-len(d) % 8) for d in datas[:-1]) + datas[-1]
+    dos = b"MZ" + bytes(58) + struct.pack("<I", 64)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x14C, 1, 1796716402, 0, 0, 224, 0x0102)
+    optional = struct.pack("<HBB", 0x10B, 14, 0).ljust(224, b"\0")
+    header = struct.pack("<8sIIIIIIHHI", b".rsrc", len(section), rva, len(section), 0x200, 0, 0, 0, 0, 0x40000040)
+    return (dos + coff + optional + header).ljust(0x200, b"\0") + section
+
+
+put("fuzz_peprops", "long_icons_last.exe", long_exe())
+
+
+# Minolta MRW (selector 2 of fuzz_raw_makers): PRD, WBG and TTW blocks, then 48 x 44 samples as
+# 16-bit big-endian words; the last rows saturated.
+def long_mrw():
+    w, h = 48, 44
+    n = noise(w * h, 73)
+    frame = [4095 if y >= h - 3 else (x * 60 + y * 40 + n[y * w + x] * 4) % 4000 for y in range(h) for x in range(w)]
+
+    def block(tag, data):
+        return b"\0" + tag + struct.pack(">I", len(data)) + data
+
+    prd = b"27820001" + struct.pack(">HHHHBBBBHH", h, w, h, w, 12, 12, 0x59, 0, 0, 1)
+    wbg = bytes((2, 2, 2, 2)) + struct.pack(">HHHH", 480, 256, 256, 400)
+    ttw = tiff_stream(True, [[(271, 2, 8, b"MINOLTA\0"), (272, 2, 10, b"DiMAGE A2\0")]])
+    inner = block(b"PRD", prd) + block(b"WBG", wbg) + block(b"TTW", ttw)
+    return b"\x02" + block(b"MRM", inner) + struct.pack(">%dH" % len(frame), *frame)
+
+
+put("fuzz_raw_makers", "long_mrw_saturated", long_mrw())
+
+
+# Hasselblad 3FR (selector 2 of fuzz_raw_tiffmakers): 48 x 44 16-bit samples, uncompressed, in
+# strips of 12 rows (the last one of 8), then the directory at the end; the last rows saturated.
+def long_3fr():
+    w, h = 48, 44
+    n = noise(w * h, 79)
+    rows = [struct.pack("<%dH" % w, *(65535 if y >= h - 3 else (x * 900 + y * 500 + n[y * w + x] * 16) & 0xFFFF
+                                      for x in range(w))) for y in range(h)]
+    return b"\x02" + tiff_pages([[(254, 4, [0]), (256, 4, [w]), (257, 4, [h]), (258, 3, [16]), (259, 3, [1]),
+                                  (262, 3, [32803]), (271, 2, b"Hasselblad\0"), (272, 2, b"Kit-39\0"),
+                                  ("strips", 0, [b"".join(rows[y:y + 12]) for y in range(0, h, 12)]),
+                                  (277, 3, [1]), (278, 4, [12]), (50708, 2, b"Hasselblad Kit-39\0")]])
+
+
+put("fuzz_raw_tiffmakers", "long_3fr_strips", long_3fr())

@@ -8,10 +8,11 @@
 # The targets run side by side, one per processor, each bounded in time as well.
 # A target passes only when the fuzzer itself reports every run asked for, each of its seeds
 # alone reaches more code than no input, and so does its largest seed padded to the longest
-# input a run makes (-max_len), that seed whole reaches code its first half does not, and it
-# covered at least its floor of code edges (fuzz/edges_floor.txt, measured at the run count
-# written there, which is the least a run may ask for): a target that stopped reaching its
-# parser, or a harness that drops an input, a long one included, or cuts it short, fails.
+# input a run makes (-max_len), that seed (of several KiB) whole reaches code its first 256 and
+# 1024 bytes and its first half do not, and it covered at least its floor of code edges
+# (fuzz/edges_floor.txt, measured at the run count written there, which is the least a run may
+# ask for): a target that stopped reaching its parser, or a harness that drops an input, a long
+# one included, or cuts it short, fails.
 # fuzz/corpus/<name>/ holds a target's seeds (it must have some), fuzz/<name>.dict its
 # dictionary (magic strings and keywords of its format).
 # Usage: scripts/fuzz.sh [runs per target]   (default 20000; fewer than the floors' count fails)
@@ -25,6 +26,9 @@ took() { echo "time: $1 $((SECONDS - t)) s"; t=$SECONDS; }
 maxtime=${FUZZ_MAX_TIME:-600}
 # The longest input a run makes; the per-seed check also gives each target one this long.
 maxlen=65536
+# The shortest a target's longest seed may be: its first 256 and 1024 bytes and its first half
+# must each reach less than it whole.
+cutmin=4096
 ls "$root"/fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: FAILED: no targets in $root/fuzz"; exit 1; }
 [ -f "$root/fuzz/edges_floor.txt" ] || { echo "fuzz: FAILED: no fuzz/edges_floor.txt (the targets' floors of edges)"; exit 1; }
 names=()
@@ -70,7 +74,7 @@ took "fuzz build"
 
 # One target: its log in $build/<name>.log, its verdict line in $build/<name>.result.
 run_one() {
-  local name=$1 root=$2 build=$3 runs=$4 maxtime=$5 maxlen=$6
+  local name=$1 root=$2 build=$3 runs=$4 maxtime=$5 maxlen=$6 cutmin=$7
   local corpus="$root/fuzz/corpus/$name" dict="$root/fuzz/$name.dict" floors="$root/fuzz/edges_floor.txt"
   rm -f "$build/$name.log" "$build/$name"-crash-* "$build/$name"-timeout-* "$build/$name"-oom-*
   if [ ! -x "$build/$name" ]; then
@@ -123,15 +127,23 @@ run_one() {
   # Each seed alone must reach more code than an input of no content (without seeds libFuzzer
   # runs a newline): a harness that drops an input (too long, too short, of some kind) or a
   # seed that no longer reaches its reader would otherwise hide behind the others' reach.
-  # The seeds are small, and a harness that passes over long inputs reaches as far as before on
+  # A harness that cuts its input short reaches as far as before on the seeds shorter than its
+  # cut: so the largest seed, of several KiB (cutmin), whole must reach code, or code as many
+  # more times, that its first 256 bytes, its first 1024 and its first half do not, the rest of
+  # each zeroed (libFuzzer's features: the edges and how often each ran). fuzz/make_seeds.py
+  # gives each target such a seed, read to its end, whose last part takes paths its beginning
+  # does not. (A harness that cuts at 1024 bytes may fail at 256 already: a reader that checks a
+  # size before reading on reaches as far on 1024 bytes as on 256.) A cut may leave a seed that
+  # reaches no more code than no input (a stream's first bytes, a text without its last line
+  # end): so a seed of 256 bytes or more that reaches no further is judged after this
+  # comparison, and a seed that reaches no more than no input whole, but more cut short (without
+  # the zeros), tells a harness that drops it from one that cuts it.
+  # The seeds are short, and a harness that passes over long inputs reaches as far as before on
   # them: so must the largest seed padded to -max_len, as long as an input of the run may grow.
   # Padded with newlines, which a text reader takes as blank lines and a picture decoder as
   # bytes past its end or more data (zeros would end a text at once). (Only here: fuzzing from
   # a seed that long would slow the run down many times.)
-  # And a harness that cuts its input short reaches as far as before on the seeds shorter than
-  # its cut: so the largest seed whole must reach code, or code as many more times, that its
-  # first half does not (libFuzzer's features: the edges and how often each ran).
-  local bare seed_cov dropped="" largest
+  local bare seed_cov dropped="" unread="" largest size cut same whole gain tries
   # seed_cov <cov:|ft:> <libFuzzer arguments>: that figure of the inputs given, run once each.
   seed_cov() {
     local figure=$1
@@ -143,32 +155,58 @@ run_one() {
       awk -v f="$figure" '/INITED/ { for (i = 1; i < NF; i++) if ($i == f) c = $(i + 1) } END { print c + 0 }'
   }
   bare=$(seed_cov cov:)
-  i=0
-  while read -r f; do
+  # Shortest first (each with the number of its copy): the first seed that reaches no further
+  # is the shortest such.
+  local bysize n
+  bysize=$(i=0; find "$corpus" -type f | LC_ALL=C sort | while read -r f; do
     i=$((i + 1))
+    echo "$(stat -c %s "$f") $i $f"
+  done | LC_ALL=C sort -k1,1n -k2,2n)
+  while read -r n i f; do
     if [ "$(seed_cov cov: -seed_inputs="$work/seeds/$(printf %06d "$i")")" -le "$bare" ]; then
-      dropped="its seed ${f#"$root/"} ($(stat -c %s "$f") bytes) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
+      unread="its seed ${f#"$root/"} ($n bytes) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
+      if [ "$n" -lt 256 ]; then dropped=$unread; fi
       break
     fi
-  done < <(find "$corpus" -type f | LC_ALL=C sort)
+  done <<<"$bysize"
   largest=$(find "$corpus" -type f -printf '%s %p\n' | LC_ALL=C sort -k1,1nr -k2 | awk 'NR == 1 { print substr($0, index($0, " ") + 1) }')
-  if [ -z "$dropped" ] && [ "$(stat -c %s "$largest")" -lt "$maxlen" ]; then
-    { cat "$largest"; head -c $((maxlen - $(stat -c %s "$largest"))) /dev/zero | tr '\0' '\n'; } >"$work/padded"
+  size=$(stat -c %s "$largest")
+  cp "$largest" "$work/whole"
+  if [ -z "$dropped" ] && [ "$size" -lt "$cutmin" ]; then
+    dropped="its longest seed ${largest#"$root/"} has $size bytes, under $cutmin: a harness that cuts its input at 1024 bytes would pass unseen (give it a seed of several KiB read to its end, fuzz/make_seeds.py)"
+  fi
+  for cut in 256 1024 $((size / 2)); do
+    [ -z "$dropped" ] || break
+    # The cut keeps the seed's length, its bytes past the cut zeroed: a harness's own test of
+    # the size (its "if (size > 256) size = 256") goes the same way for both.
+    { head -c "$cut" "$largest"; head -c $((size - cut)) /dev/zero; } >"$work/cutw"
+    # The cut twice against the cut and the whole: a second run of a harness takes paths of
+    # its own (what its first run set up), which the whole must not be credited with. A gain of
+    # a tenth of the cut's features or less must hold twice more: a target whose work runs on a
+    # thread of its own (fuzz_scenario_data's digest) reaches a few features more or less from
+    # one run to the next, the more so on a busy machine.
+    cp "$work/cutw" "$work/cutx"
+    tries=1
+    while :; do
+      same=$(seed_cov ft: -seed_inputs="$work/cutw,$work/cutx")
+      gain=$(($(seed_cov ft: -seed_inputs="$work/cutw,$work/whole") - same))
+      [ "$gain" -gt 0 ] && [ $((gain * 10)) -le "$same" ] && [ "$tries" -lt 3 ] || break
+      tries=$((tries + 1))
+    done
+    [ "$gain" -gt 0 ] && continue
+    head -c "$cut" "$largest" >"$work/part"
+    whole=$(seed_cov cov: -seed_inputs="$work/whole")
+    if [ "$whole" -le "$bare" ] && [ "$whole" -lt "$(seed_cov cov: -seed_inputs="$work/part")" ]; then
+      dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no more code than no input ($bare edges), its first $cut bytes alone more: the harness drops inputs that long"
+    else
+      dropped="its longest seed ${largest#"$root/"} ($size bytes) reaches no code beyond its first $cut bytes (the rest zeroed: $same features either way): does the harness cut its input short? Or that seed's end is never read"
+    fi
+  done
+  [ -n "$dropped" ] || dropped=$unread
+  if [ -z "$dropped" ] && [ "$size" -lt "$maxlen" ]; then
+    { cat "$largest"; head -c $((maxlen - size)) /dev/zero | tr '\0' '\n'; } >"$work/padded"
     if [ "$(seed_cov cov: -seed_inputs="$work/padded")" -le "$bare" ]; then
       dropped="its seed ${largest#"$root/"} padded with newlines to $maxlen bytes (-max_len) reaches no more code than no input ($bare edges): the harness drops it, or it no longer reaches its reader"
-    fi
-  fi
-  if [ -z "$dropped" ]; then
-    local size half
-    size=$(stat -c %s "$largest")
-    cp "$largest" "$work/whole"
-    head -c $((size / 2)) "$largest" >"$work/halfw"
-    # The half twice against the half and the whole: a second run of a harness takes paths of
-    # its own (what its first run set up), which the whole must not be credited with.
-    cp "$work/halfw" "$work/halfx"
-    half=$(seed_cov ft: -seed_inputs="$work/halfw,$work/halfx")
-    if [ "$(seed_cov ft: -seed_inputs="$work/halfw,$work/whole")" -le "$half" ]; then
-      dropped="its largest seed ${largest#"$root/"} ($size bytes) reaches no code whole that its first $((size / 2)) bytes do not ($half features): the harness cuts its input short, or that seed's end is never read"
     fi
   fi
   if [ -n "$dropped" ]; then
@@ -228,7 +266,7 @@ rm -f "$build"/*.result
 # Without it the stack's and heap's addresses, which steer the fuzzer, change from run to run.
 setarch "$(uname -m)" -R true 2>/dev/null ||
   echo "note: address-space randomisation cannot be turned off here (setarch -R): the edges covered vary from run to run by a few percent"
-echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime" "$maxlen"
+echo "$order" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$root" "$build" "$runs" "$maxtime" "$maxlen" "$cutmin"
 took "fuzz runs"
 
 failed=0
