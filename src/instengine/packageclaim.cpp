@@ -29,9 +29,11 @@ eClaim cPackageClaim::claim(const sClaimFiles* files, _List<_guardchar<char> >* 
     // Everything the run decides (what is installed, which files are the package's) is
     // read from here on; a registry that cannot be read (a failed read, a later version's
     // file) would look like one without the package.
-    if (!myStoreRead) {
+    if (!myStoreRead && myStore) {
+        bool read = myStore->readAnew();
+        myStore->hasSection(kRegInstallRoot);  // reads the registry's file, where unreadableCount looks
         _guardchar<char> folder;
-        if (myStore && (!myStore->readAnew() || (myStore->hasSection(kRegInstallRoot), myStore->unreadableCount() > 0)))
+        if (!read || myStore->unreadableCount() > 0)
             return fail(eClaimStoreNotRead, storeFolder(myStore, folder) ? folder.ptr : myJournal.ptr);
         myStoreRead = true;
     }
