@@ -34,8 +34,8 @@ export BUILD_DIR=${BUILD_DIR:-$root/build-test}
 scratch=$(mktemp -d)
 chmod 1777 "$scratch"
 trap 'rm -rf "$scratch"' EXIT
-# What this machine has that some tests may skip without (tests/ci_skips.txt's sha and nobody
-# lines): a skip for the lack of what is there is a fault. The superuser runs some tests as
+# What this machine has that some tests may skip without (tests/ci_skips.txt's sha, nobody
+# and root lines): a skip for the lack of what is there is a fault. The superuser runs some tests as
 # uid 65534, which a user namespace that maps only the superuser does not have; and that user
 # must reach the folder (a TMPDIR inside a private folder: then the tests' go to /tmp instead).
 present=
@@ -43,6 +43,7 @@ if [ -z "${QMX_NO_CPU_SHA:-}" ] && awk '/^flags/ { for (i = 3; i <= NF; i++) n +
   END { exit n != 3 }' /proc/cpuinfo; then
   present+=" sha"
 fi
+[ "$(id -u)" -ne 0 ] || ! unshare -m true 2>/dev/null || present+=" root"
 as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@" 2>/dev/null; }
 if [ "$(id -u)" -ne 0 ]; then
   present+=" nobody"
@@ -239,7 +240,7 @@ if unlisted:
     fail("skipped, and tests/ci_skips.txt does not allow it: " + some(unlisted))
 if unfounded:
     fail("skipped for the lack of what this machine has (tests/ci_skips.txt: sha, the CPU's SHA extensions; "
-         "nobody, uid 65534 within the superuser's reach): " + some(unfounded))
+         "nobody, uid 65534 within the superuser's reach; root, the superuser's own mount namespace): " + some(unfounded))
 if ctest_status != "0":
     fail("ctest failed (exit status %s) though every test passed" % ctest_status)
 print("ci: %d tests defined, each run once by CTest and passed%s" % (len(names),

@@ -445,7 +445,7 @@ void sweep(const std::string& work, const FaultMode& mode, const FaultPlace& pla
         int made = root.empty() ? privateSystemFolders(work + "-mounts") : privateRoot(root, work);
         ASSERT_NE(made, 2) << "mounts for " << place.name;
         if (made == 1) {
-            tally.ops = "left out: no mount namespace of its own";
+            tally.ops = "left out";
             return;
         }
     }
@@ -695,7 +695,9 @@ TEST_P(FaultSweep, EveryFailedOrKilledFileOperationEndsInTheOldOrTheNewInstallat
     RecordProperty("operations", tally.ops);
     RecordProperty("faults", tally.faults);
     RecordProperty("next runs", tally.nexts);
-    if (HasFailure() || tally.ops.rfind("left out", 0) == 0) return;
+    if (HasFailure()) return;
+    // (tests/ci_skips.txt's root lines)
+    if (tally.ops == "left out") GTEST_SKIP() << "a mount namespace of its own takes the superuser";
     if (mode.unreadableNext) {
         EXPECT_TRUE(tally.unreadable[0] > 0 && tally.unreadable[1] > 0)
             << "an unreadable journal met pending " << tally.unreadable[0] << " and committed " << tally.unreadable[1]
