@@ -234,6 +234,25 @@ std::string shellQuoted(const std::string& text) {
     return out + "'";
 }
 
+std::string pathEntry(const std::string& folder) {
+    if (folder.find(':') == std::string::npos) return folder;
+    static std::mutex lock;
+    static std::map<std::string, std::string> opened;
+    std::lock_guard<std::mutex> hold(lock);
+    std::string& entry = opened[folder];
+    if (entry.empty()) {
+        int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        EXPECT_GE(fd, 0) << folder << ": " << strerror(errno);
+        entry = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);
+    }
+    return entry;
+}
+
+std::string pathBefore(const std::string& folder) {
+    const char* now = getenv("PATH");
+    return pathEntry(folder) + ":" + (now ? now : "/usr/bin:/bin");
+}
+
 int run(const std::vector<std::string>& argv, std::string* out) {
     int fds[2];
     if (out && pipe(fds) != 0) return -1;

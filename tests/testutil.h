@@ -47,6 +47,13 @@ int run(const std::vector<std::string>& argv, std::string* out = nullptr);
 // within as '\''.
 std::string shellQuoted(const std::string& text);
 
+// `folder` as one entry of PATH, which is split at colons: the folder itself, or where its
+// path holds a colon (TMPDIR may), /proc/<this process>/fd/N of a descriptor kept open for
+// the program's life. A program found there is started by that name.
+std::string pathEntry(const std::string& folder);
+// PATH with `folder` (as pathEntry gives it) before what PATH holds now.
+std::string pathBefore(const std::string& folder);
+
 // A private Xvfb server on a display number it picks itself (-displayfd), handed out
 // only once its display answers; ended with the object (or with the test process).
 // Tests that need a display make one themselves, so that no other test pays for it.

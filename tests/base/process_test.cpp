@@ -144,7 +144,7 @@ TEST_F(ShellOpen, HandsPathsAndAddressesToTheOpenerAndStartsOtherLinesWithoutASh
         {"sh -c \"exit 3\"", true, ""},
         {"", false, ""},
     };
-    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    testutil::EnvScope path("PATH", testutil::pathBefore(bin));
     testutil::EnvScope rec("QMX_OPEN_RECORD", record);
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));

@@ -366,7 +366,7 @@ protected:
 };
 
 TEST_F(OpenLink, OnlyWebAddressesAndExistingPathsReachTheOpenerAsOneArgument) {
-    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    testutil::EnvScope path("PATH", testutil::pathBefore(bin));
     ASSERT_TRUE(testutil::writeFile(dir.file("manual; touch pwned1.txt"), "x", 1));
     ASSERT_TRUE(testutil::writeFile(dir.file("-n"), "x", 1));
     char cwd[4096];

@@ -58,7 +58,7 @@ void addPackage(cMemConfig& s, const std::string& code, unsigned long long ver, 
 struct cStandInOpener {
     testutil::TempDir dir;
     std::string record = dir.file("record");
-    testutil::EnvScope path{"PATH", dir.path() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
+    testutil::EnvScope path{"PATH", testutil::pathBefore(dir.path())};
     cStandInOpener() {
         std::string at = dir.file("xdg-open");
         const std::string script = "#!/bin/sh\necho \"$@\" >> " + testutil::shellQuoted(record) + "\n";
@@ -406,7 +406,7 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
     std::string bin = work.file("bin"), record = work.file("record");
     ASSERT_TRUE(makeDirs(bin));
     ASSERT_TRUE(putStandIn(bin + "/xdg-open"));
-    testutil::EnvScope path("PATH", bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    testutil::EnvScope path("PATH", testutil::pathBefore(bin));
     testutil::EnvScope rec("QMX_TEST_RECORD", record);
     ServerEnv env("127.0.0.1:1");  // the update check is refused at once
 
@@ -468,7 +468,7 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
             EXPECT_EQ(std::string(text.ptr), readme);
         }
         ASSERT_TRUE(putStandIn(hello));
-        const std::vector<std::string> ran = {hello, "--first-run"}, opened = {bin + "/xdg-open", readme};
+        const std::vector<std::string> ran = {hello, "--first-run"}, opened = {testutil::pathEntry(bin) + "/xdg-open", readme};
         Started got;
         clickLinks(st, got);
         EXPECT_EQ(got, quoted ? (Started{{notes, opened}}) : (Started{{start, ran}, {notes, opened}}));
