@@ -28,6 +28,7 @@
 #include "instengine/uninstall.h"
 
 using namespace installtest;
+using testutil::scenarioQuoted;
 
 namespace {
 
@@ -224,13 +225,14 @@ void FaultRig::setUp() {
             files.push_back({first ? "sidetmp" : "helper",
                              first ? "$pgm \"share/data/conf.tmp\"" : "$pgm \"share/data/conf\"", "644"});
         }
-        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nshare = \"" + share +
-                        "\"\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
+        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = " + scenarioQuoted(opt) +
+                        "\nshare = " + scenarioQuoted(share) +
+                        "\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
                         "\"\nname = \"Test Pkg\"\n"
-                        "version = \"" + ver + "\"\neula = \"" + src + "/eula.idx\"\n[Install]\n";
+                        "version = \"" + ver + "\"\neula = " + scenarioQuoted(src + "/eula.idx") + "\n[Install]\n";
         for (auto& f : files)
             if (!share.empty() || f.target.find("$share") == std::string::npos)
-                s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
+                s += scenarioQuoted(src + "/" + f.source) + " = " + f.target + ", " + f.mode + "\n";
         if (strcmp(code, kCode) == 0)
             s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
         cSoftPkgScenario scen;

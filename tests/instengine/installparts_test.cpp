@@ -266,7 +266,7 @@ TEST_F(InstallParts, ProposedFoldersKeepPackagesApart) {
     std::vector<std::string> installed;
     for (const Case& c : cases) {
         std::string p = work.file(std::string(c.code) + ".data");
-        std::string keys = c.folder == "-" ? "" : "folder = \"" + c.folder + "\"\n";
+        std::string keys = c.folder == "-" ? "" : "folder = " + testutil::scenarioQuoted(c.folder) + "\n";
         ASSERT_TRUE(makePackage(work.path(), "1.0", {{"bin/tool", c.code}}, p, "", c.code, keys)) << c.code;
         sPkgInstallContext ctx;
         prepareContext(ctx, p, home, &store);

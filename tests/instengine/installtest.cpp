@@ -45,12 +45,13 @@ bool makePackage(const std::string& work, const std::string& version, const Tree
     if (!makeDirs(src)) return false;
     std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
     std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
-                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n" + softwareKeys + "[Install]\n";
+                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = " +
+                    testutil::scenarioQuoted(idx) + "\n" + softwareKeys + "[Install]\n";
     int i = 0;
     for (auto& f : files) {
         std::string p = src + "/f" + std::to_string(i++);
         if (!testutil::writeFile(p, f.second.data(), f.second.size())) return false;
-        s += "\"" + p + "\" = $pgm \"" + f.first + "\", 644\n";
+        s += testutil::scenarioQuoted(p) + " = $pgm \"" + f.first + "\", 644\n";
     }
     s += extraSections;
     std::string e = "<text>Use it freely.</text>\n", x = "ENG = \"./eula_en.txt\"\n";
