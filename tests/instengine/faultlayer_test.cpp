@@ -409,10 +409,16 @@ int privateSystemFolders(const std::string& scratch) {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !makeDirs(scratch) ||
         mount("qmxtest", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0)
         return 2;
+    // A path in overlay's options: a backslash before each '\', ',' and ':' (TMPDIR may hold them).
+    auto option = [](std::string path) {
+        for (size_t at = 0; (at = path.find_first_of("\\,:", at)) != std::string::npos; at += 2)
+            path.insert(at, 1, '\\');
+        return path;
+    };
     int n = 0;
     for (const char* f : {"/etc", "/usr/local/share"}) {
         std::string up = scratch + "/u" + std::to_string(n), wk = scratch + "/w" + std::to_string(n);
-        std::string opts = "lowerdir=" + std::string(f) + ",upperdir=" + up + ",workdir=" + wk;
+        std::string opts = "lowerdir=" + std::string(f) + ",upperdir=" + option(up) + ",workdir=" + option(wk);
         n++;
         if (!makeDirs(up) || !makeDirs(wk) || mount("overlay", f, "overlay", 0, opts.c_str()) != 0) return 2;
     }

@@ -110,7 +110,7 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     _guardchar<char> entry;
     ASSERT_TRUE(store.getParamStr(kRegInstallerShortcut, entry));
     std::string icon = home.path() + "/Applications/QMX Software Manager.app/Contents/Resources/icon.icns";
-    EXPECT_NE(entryText(entry.ptr).find("\nIcon=" + icon + "\n"), std::string::npos) << entryText(entry.ptr);
+    EXPECT_EQ(desktopUnescaped(desktopKey(entryText(entry.ptr), "Icon")), icon) << entryText(entry.ptr);
     EXPECT_TRUE(installtest::exists(icon));
 
     // The newer version: obsolete files and the folders they leave empty go.

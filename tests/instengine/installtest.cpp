@@ -148,6 +148,26 @@ std::string treeDiff(const FullTree& now, const FullTree& want) {
     return d;
 }
 
+std::string desktopKey(const std::string& text, const std::string& key) {
+    size_t at = text.find("\n" + key + "=");
+    if (at == std::string::npos) return "(none)";
+    at += key.size() + 2;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+std::string desktopUnescaped(const std::string& value) {
+    std::string s;
+    for (size_t i = 0; i < value.size(); i++) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char n = value[++i];
+            s += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+        } else {
+            s += value[i];
+        }
+    }
+    return s;
+}
+
 std::string makeStandInBundle(const std::string& folder) {
     const std::string contents = folder + "/src.app/Contents", exe = contents + "/MacOS/Installer";
     makeDirs(contents + "/MacOS");
