@@ -502,6 +502,8 @@ TEST_F(InstallParts, DeprecatedPackageIsListedWithTheManagersCommand) {
         EXPECT_STREQ(r.name.ptr, "Test Pkg");
         EXPECT_EQ(std::string(r.command.ptr), "\"" + std::string(manager.ptr) + "\" uninstall \"org.qmx.test.pkg\"");
         EXPECT_TRUE(r.selected);
+        // A command line holds no path with a double quote (TMPDIR's may): not read back then.
+        if (strchr(manager.ptr, '"')) continue;
         // Read back whole as this manager's own: never as a package whose name it starts with.
         _guardchar<char> own;
         ASSERT_TRUE(ownRemovalCode(r.command.ptr, own));
