@@ -234,6 +234,15 @@ std::string shellQuoted(const std::string& text) {
     return out + "'";
 }
 
+std::string scenarioQuoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
 std::string pathEntry(const std::string& folder) {
     if (folder.find(':') == std::string::npos) return folder;
     static std::mutex lock;

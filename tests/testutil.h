@@ -47,6 +47,10 @@ int run(const std::vector<std::string>& argv, std::string* out = nullptr);
 // within as '\''.
 std::string shellQuoted(const std::string& text);
 
+// `text` as a quoted string of a text scenario, whatever it holds: in double quotes, a
+// backslash before each '"' and '\' within.
+std::string scenarioQuoted(const std::string& text);
+
 // `folder` as one entry of PATH, which is split at colons: the folder itself, or where its
 // path holds a colon (TMPDIR may), /proc/<this process>/fd/N of a descriptor kept open for
 // the program's life. A program found there is started by that name.

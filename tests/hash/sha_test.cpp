@@ -163,7 +163,10 @@ TEST_P(ShaPaths, MatchesSumToolsOnRandomFiles) {
             ASSERT_EQ(0, testutil::run({t.name, path}, &out));
             unsigned char d[cHash::kMaxDigest];
             cHash::digest(t.kind, data.data(), data.size(), d);
-            EXPECT_EQ(out.substr(0, out.find(' ')), hex(d, (size_t)cHash::digestSize(t.kind))) << t.name << " " << s;
+            // A line whose name holds a backslash (TMPDIR may) starts with one: the name is escaped.
+            size_t at = out.rfind('\\', 0) == 0 ? 1 : 0;
+            EXPECT_EQ(out.substr(at, out.find(' ') - at), hex(d, (size_t)cHash::digestSize(t.kind)))
+                << t.name << " " << s;
         }
     }
 }

@@ -28,6 +28,7 @@
 #include "instengine/uninstall.h"
 
 using namespace installtest;
+using testutil::scenarioQuoted;
 
 namespace {
 
@@ -224,13 +225,14 @@ void FaultRig::setUp() {
             files.push_back({first ? "sidetmp" : "helper",
                              first ? "$pgm \"share/data/conf.tmp\"" : "$pgm \"share/data/conf\"", "644"});
         }
-        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = \"" + opt + "\"\nshare = \"" + share +
-                        "\"\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
+        std::string s = "[General]\nlangs = ENG\n[Strings]\nopt = " + scenarioQuoted(opt) +
+                        "\nshare = " + scenarioQuoted(share) +
+                        "\nm1 = \"Test Tool\"\nm2 = \"Test Docs\"\n[Software]\ncodename = \"" + code +
                         "\"\nname = \"Test Pkg\"\n"
-                        "version = \"" + ver + "\"\neula = \"" + src + "/eula.idx\"\n[Install]\n";
+                        "version = \"" + ver + "\"\neula = " + scenarioQuoted(src + "/eula.idx") + "\n[Install]\n";
         for (auto& f : files)
             if (!share.empty() || f.target.find("$share") == std::string::npos)
-                s += "\"" + src + "/" + f.source + "\" = " + f.target + ", " + f.mode + "\n";
+                s += scenarioQuoted(src + "/" + f.source) + " = " + f.target + ", " + f.mode + "\n";
         if (strcmp(code, kCode) == 0)
             s += "[Menu]\n$m1 = $pgm \"bin/tool\", $pgm \"share/icon.png\"\n$m2 = $pgm \"doc/README\", $pgm \"\"\n";
         cSoftPkgScenario scen;
@@ -407,10 +409,16 @@ int privateSystemFolders(const std::string& scratch) {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !makeDirs(scratch) ||
         mount("qmxtest", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0)
         return 2;
+    // A path in overlay's options: a backslash before each '\', ',' and ':' (TMPDIR may hold them).
+    auto option = [](std::string path) {
+        for (size_t at = 0; (at = path.find_first_of("\\,:", at)) != std::string::npos; at += 2)
+            path.insert(at, 1, '\\');
+        return path;
+    };
     int n = 0;
     for (const char* f : {"/etc", "/usr/local/share"}) {
         std::string up = scratch + "/u" + std::to_string(n), wk = scratch + "/w" + std::to_string(n);
-        std::string opts = "lowerdir=" + std::string(f) + ",upperdir=" + up + ",workdir=" + wk;
+        std::string opts = "lowerdir=" + std::string(f) + ",upperdir=" + option(up) + ",workdir=" + option(wk);
         n++;
         if (!makeDirs(up) || !makeDirs(wk) || mount("overlay", f, "overlay", 0, opts.c_str()) != 0) return 2;
     }

@@ -110,7 +110,7 @@ TEST_F(InstallJob, RoundTripInstallReinstallUpdateUninstall) {
     _guardchar<char> entry;
     ASSERT_TRUE(store.getParamStr(kRegInstallerShortcut, entry));
     std::string icon = home.path() + "/Applications/QMX Software Manager.app/Contents/Resources/icon.icns";
-    EXPECT_NE(entryText(entry.ptr).find("\nIcon=" + icon + "\n"), std::string::npos) << entryText(entry.ptr);
+    EXPECT_EQ(desktopUnescaped(desktopKey(entryText(entry.ptr), "Icon")), icon) << entryText(entry.ptr);
     EXPECT_TRUE(installtest::exists(icon));
 
     // The newer version: obsolete files and the folders they leave empty go.
@@ -294,8 +294,8 @@ TEST_F(InstallJob, PackageInTheRootOrWithABaseThereIsRemovedWhole) {
     const std::string b1 = work.file("b1.data"), b2 = work.file("b2.data"), conf = work.file("conf");
     ASSERT_TRUE(writeTextFile(conf, "x=1\n"));
     for (const char* v : {"1.0", "2.0"}) {
-        std::string extra = "[Strings]\nopt = \"/\"\n[Install]\n\"" + conf + "\" = $opt \"etc/tool/" +
-                            (v[0] == '1' ? "one" : "two") + ".conf\", 644\n";
+        std::string extra = "[Strings]\nopt = \"/\"\n[Install]\n" + testutil::scenarioQuoted(conf) +
+                            " = $opt \"etc/tool/" + (v[0] == '1' ? "one" : "two") + ".conf\", 644\n";
         ASSERT_TRUE(makePackage(work.path(), v, {{"bin/tool", v}}, v[0] == '1' ? b1 : b2, extra));
     }
     const std::string scratch = work.file("root");

@@ -45,12 +45,13 @@ bool makePackage(const std::string& work, const std::string& version, const Tree
     if (!makeDirs(src)) return false;
     std::string eula = src + "/eula_en.txt", idx = src + "/eula.idx";
     std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"" + code + "\"\nname = \"Test Pkg\"\n"
-                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = \"" + idx + "\"\n" + softwareKeys + "[Install]\n";
+                    "group = \"Utility;\"\nversion = \"" + version + "\"\neula = " +
+                    testutil::scenarioQuoted(idx) + "\n" + softwareKeys + "[Install]\n";
     int i = 0;
     for (auto& f : files) {
         std::string p = src + "/f" + std::to_string(i++);
         if (!testutil::writeFile(p, f.second.data(), f.second.size())) return false;
-        s += "\"" + p + "\" = $pgm \"" + f.first + "\", 644\n";
+        s += testutil::scenarioQuoted(p) + " = $pgm \"" + f.first + "\", 644\n";
     }
     s += extraSections;
     std::string e = "<text>Use it freely.</text>\n", x = "ENG = \"./eula_en.txt\"\n";
@@ -145,6 +146,26 @@ std::string treeDiff(const FullTree& now, const FullTree& want) {
     for (auto& e : want)
         if (!now.count(e.first)) d += " -" + e.first;
     return d;
+}
+
+std::string desktopKey(const std::string& text, const std::string& key) {
+    size_t at = text.find("\n" + key + "=");
+    if (at == std::string::npos) return "(none)";
+    at += key.size() + 2;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+std::string desktopUnescaped(const std::string& value) {
+    std::string s;
+    for (size_t i = 0; i < value.size(); i++) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char n = value[++i];
+            s += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+        } else {
+            s += value[i];
+        }
+    }
+    return s;
 }
 
 std::string makeStandInBundle(const std::string& folder) {

@@ -73,6 +73,11 @@ void walkFull(const std::string& root, FullTree& out, const std::string& prefix 
 // The names whose entries differ between two trees: " name" changed or new, " -name" gone.
 std::string treeDiff(const FullTree& now, const FullTree& want);
 
+// A desktop entry's value of `key` as written, "(none)" when it has none.
+std::string desktopKey(const std::string& text, const std::string& key);
+// A desktop-entry string value read: "\s", "\n", "\t", "\r" and "\\" unescaped.
+std::string desktopUnescaped(const std::string& value);
+
 // A stand-in for a running installer in a bundle below `folder`: "src.app" with its
 // program (a script that exits with 3) and an icon. The program's path.
 std::string makeStandInBundle(const std::string& folder);

@@ -68,9 +68,14 @@ TEST(JournalScope, FoldersAPackageMayHaveWithoutARecord) {
     EXPECT_TRUE(mayBePackageFolder(h.c_str(), &plain));
 }
 
+// A record's values are written escaped: a backslash as "\5c".
 std::string journalText(const char* state, const std::vector<std::string>& lines) {
     std::string t = std::string("QMXINFLIGHT 3\nstate ") + state + "\n";
-    for (auto& l : lines) t += l + "\n";
+    for (std::string l : lines) {
+        for (size_t at = 0; l.rfind("rec ", 0) == 0 && (at = l.find('\\', at)) != std::string::npos; at += 3)
+            l.replace(at, 1, "\\5c");
+        t += l + "\n";
+    }
     return t + "end " + std::to_string(lines.size()) + "\n";
 }
 

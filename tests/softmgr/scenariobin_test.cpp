@@ -14,6 +14,7 @@
 #include "testutil.h"
 
 using namespace sopkgtest;
+using testutil::scenarioQuoted;
 
 namespace {
 
@@ -375,8 +376,8 @@ TEST(ScenarioBin, MakeStopsAtTheReadersCapsAndNamesTheSection) {
     testutil::TempDir t;
     std::string eula = makeDocSource(t.path(), "eula", {"ENG"});
     writeText(t.file("a.txt"), "a\n");
-    const std::string prefix = "[General]\nlangs = ENG\n[Software]\ncodename = \"capped\"\neula = \"" + eula +
-                               "\"\n[Strings]\nt = \"T\"\n";
+    const std::string prefix = "[General]\nlangs = ENG\n[Software]\ncodename = \"capped\"\neula = " +
+                               scenarioQuoted(eula) + "\n[Strings]\nt = \"T\"\n";
     const int E = (int)cSoftPkgScenario::kMaxEntries, S = (int)cSoftPkgScenario::kMaxStrings;
     struct {
         const char* header;
@@ -429,7 +430,8 @@ TEST(ScenarioBin, MakeStopsAtTheReadersCapsAndNamesTheSection) {
     EXPECT_STREQ(s.errorPath(), "[Strings]");
 
     // A language named twice on an install line is kept once: the reader refuses repeats.
-    writeText(t.file("s.txt"), prefix + "[Install]\n\"" + t.file("a.txt") + "\" = $pgm \"a.txt\", 644, ENG ENG\n");
+    writeText(t.file("s.txt"),
+              prefix + "[Install]\n" + scenarioQuoted(t.file("a.txt")) + " = $pgm \"a.txt\", 644, ENG ENG\n");
     cSoftPkgScenario twice, back;
     ASSERT_EQ(twice.loadTextConfig(t.file("s.txt").c_str(), line), 0);
     ASSERT_EQ(twice.files.count(), 1);
@@ -486,14 +488,16 @@ TEST(ScenarioBin, EmptyFilesTravelAsRecordsWithoutAnItem) {
     writeText(t.file("a.txt"), "a\n");
     writeText(t.file("init.py"), "");
     const std::string prefix =
-        "[General]\nlangs = ENG\n[Software]\ncodename = \"empties\"\neula = \"" + eula + "\"\n[Install]\n";
+        "[General]\nlangs = ENG\n[Software]\ncodename = \"empties\"\neula = " + scenarioQuoted(eula) + "\n[Install]\n";
     struct {
         std::string install;
         int format;
         size_t items;
     } cases[] = {
-        {"\"" + t.file("init.py") + "\" = $pgm \"pkg/__init__.py\"\n\"" + t.file("a.txt") + "\" = $pgm \"a.txt\"\n", 2, 1},
-        {"\"" + t.file("a.txt") + "\" = $pgm \"a.txt\"\n", 1, 1},
+        {scenarioQuoted(t.file("init.py")) + " = $pgm \"pkg/__init__.py\"\n" +
+             scenarioQuoted(t.file("a.txt")) + " = $pgm \"a.txt\"\n",
+         2, 1},
+        {scenarioQuoted(t.file("a.txt")) + " = $pgm \"a.txt\"\n", 1, 1},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.install);
@@ -544,8 +548,9 @@ TEST(ScenarioBin, FileTooLargeForTheFormatFailsMakeByName) {
         ASSERT_TRUE(f.create(big.c_str()));
         ASSERT_TRUE(f.set_fp(0x100000000ULL) && f.set_eof());
     }
-    writeText(t.file("s.txt"), "[General]\nlangs = ENG\n[Software]\ncodename = \"big\"\neula = \"" + eula +
-                                   "\"\n[Install]\n\"" + big + "\" = $pgm \"big.bin\"\n");
+    writeText(t.file("s.txt"), "[General]\nlangs = ENG\n[Software]\ncodename = \"big\"\neula = " +
+                                   scenarioQuoted(eula) + "\n[Install]\n" + scenarioQuoted(big) +
+                                   " = $pgm \"big.bin\"\n");
     cSoftPkgScenario s;
     int line = 0;
     EXPECT_EQ(s.loadTextConfig(t.file("s.txt").c_str(), line), cSoftPkgScenario::eTxtBadSource);

@@ -21,6 +21,7 @@
 #include "testutil.h"
 
 using namespace sopkgtest;
+using testutil::scenarioQuoted;
 
 namespace {
 
@@ -71,12 +72,15 @@ struct sFixture {
         writeText(dir.file("tree/a.txt"), "a\n");
         writeText(dir.file("tree/sub/c.txt"), "c\n");
     }
-    // Replaces @EULA@, @EULAENG@, @WELCOME@, @README@ and @DIR@.
+    // Replaces @EULA@, @EULAENG@, @WELCOME@, @README@ and @DIR@, each written within a quoted string.
     std::string expand(std::string t) const {
         const std::pair<const char*, std::string> subs[] = {
             {"@EULAENG@", eulaEng}, {"@EULA@", eula}, {"@WELCOME@", welcome}, {"@README@", readme}, {"@DIR@", dir.path()}};
-        for (auto& s : subs)
-            for (size_t at; (at = t.find(s.first)) != std::string::npos;) t.replace(at, strlen(s.first), s.second);
+        for (auto& s : subs) {
+            std::string q = scenarioQuoted(s.second);
+            q = q.substr(1, q.size() - 2);
+            for (size_t at; (at = t.find(s.first)) != std::string::npos;) t.replace(at, strlen(s.first), q);
+        }
         return t;
     }
     int load(cSoftPkgScenario& s, const std::string& text, int& line) const {
@@ -449,17 +453,18 @@ TEST(ScenarioText, RealisticPackageStreamsOutWhatWentIn) {
     }
     std::vector<unsigned char> png = tinyPng();
     writeBytes(t.file("pic.png"), png);
-    std::string pic = " <img src=\"" + t.file("pic.png") + "\">";
+    std::string pic = " <img src=\"./pic.png\">";  // beside the documents' sources
     std::vector<std::string> langs = {"ENG", "DEU", "RUS"};
     std::string eula = makeDocSource(t.path(), "eula", langs, pic);
     std::string welcome = makeDocSource(t.path(), "welcome", langs, pic);
     std::string readme = makeDocSource(t.path(), "readme", langs);
     std::string text = "[General]\nlangs = ENG DEU RUS\n"
                        "[Software]\ncodename = \"big.demo\"\nname = \"Big Demo\"\nversion = \"3.1.4.1\"\n"
-                       "eula = \"" + eula + "\"\nwelcome = \"" + welcome + "\"\nreadme = \"" + readme + "\", no\n"
+                       "eula = " + scenarioQuoted(eula) + "\nwelcome = " + scenarioQuoted(welcome) +
+                       "\nreadme = " + scenarioQuoted(readme) + ", no\n"
                        "icon = $pgm \"dir0/f1.bin\"\n"
                        "[Strings]\nENG.title = \"Title\"\nDEU.title = \"Titel\"\nRUS.title = \"Заголовок\"\n"
-                       "[Install]\n\"" + src + "\" = $pgm \"\", 644\n"
+                       "[Install]\n" + scenarioQuoted(src) + " = $pgm \"\", 644\n"
                        "[Menu]\n$title = $pgm \"dir0/f1.bin\", $pgm \"dir0/f3.bin\", 0, \"Run it\"\n"
                        "[Settings]\n\"mode\" = d, \"42\"\n"
                        "[Run]\n\"Start\" = $pgm \"dir0/f1.bin\", yes\n"
@@ -633,17 +638,18 @@ TEST(ScenarioText, EverythingBelowASourceIsPackedOrRefused) {
         }
         cSoftPkgScenario s;
         int line;
-        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + src + "\" = $pgm \"x\"\n", line), 26);
+        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n" + scenarioQuoted(src) + " = $pgm \"x\"\n", line), 26);
         EXPECT_EQ(line, 9);
         EXPECT_STREQ(s.errorPath(), odd.c_str());
         EXPECT_NE(s.errorReason(), nullptr);
         // Named directly as the source, the same.
-        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + odd + "\" = $pgm \"x\"\n", line), 26);
+        EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n" + scenarioQuoted(odd) + " = $pgm \"x\"\n", line), 26);
     }
     sDeepTree deep(fx.dir.file("deep"));
     cSoftPkgScenario s;
     int line;
-    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n\"" + deep.top + "\" = $pgm \"x\"\n", line), 26);
+    EXPECT_EQ(fx.load(s, std::string(kPrefix) + "[Install]\n" + scenarioQuoted(deep.top) + " = $pgm \"x\"\n", line),
+              26);
     EXPECT_STREQ(s.errorPath(), deep.firstTooLong().c_str());
     EXPECT_STREQ(s.errorReason(), strerror(ENAMETOOLONG));
 }
@@ -657,7 +663,7 @@ TEST(ScenarioText, FolderListedButNotEnteredIsRefused) {
     ASSERT_EQ(mkdir((d + "/src").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(shut.c_str(), 0700), 0);
     ASSERT_TRUE(testutil::writeFile(shut + "/f.txt", "x\n", 2));
-    const std::string text = "[General]\nlangs = ENG\n[Install]\n\"" + d + "/src\" = $pgm \"x\"\n";
+    const std::string text = "[General]\nlangs = ENG\n[Install]\n" + scenarioQuoted(d + "/src") + " = $pgm \"x\"\n";
     ASSERT_TRUE(testutil::writeFile(d + "/s.txt", text.data(), text.size()));
     // Whatever the umask: the ordinary user reads the scenario and lists src, and may list
     // shut but not enter it.

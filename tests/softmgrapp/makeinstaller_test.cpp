@@ -29,6 +29,7 @@
 namespace {
 
 using installtest::readTextFile;
+using testutil::scenarioQuoted;
 
 void writeText(const std::string& path, const std::string& text) {
     ASSERT_TRUE(installtest::writeTextFile(path, text)) << path;
@@ -52,8 +53,8 @@ std::string smallScenario(const testutil::TempDir& dir, const std::string& softw
     writeText(dir.file("eula_en.txt"), "<text>Use it freely.</text>\n");
     writeText(dir.file("eula.idx"), "ENG = \"./eula_en.txt\"\n");
     std::string s = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\n" + softwareLines +
-                    "eula = \"" + dir.file("eula.idx") + "\"\n[Install]\n\"" + dir.file("payload.txt") +
-                    "\" = $pgm \"payload.txt\"\n";
+                    "eula = " + scenarioQuoted(dir.file("eula.idx")) + "\n[Install]\n" +
+                    scenarioQuoted(dir.file("payload.txt")) + " = $pgm \"payload.txt\"\n";
     writeText(dir.file("scenario.txt"), s);
     return dir.file("scenario.txt");
 }
@@ -238,7 +239,9 @@ TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
     ASSERT_TRUE(apptest::makeDirs(src.file("pair")));
     writeText(src.file("pair/f"), "f");
     writeText(src.file("pair/f.bkp"), "the package's own");
-    auto line = [&](const char* source, const char* target) { return "\"" + src.file(source) + "\" = " + target + "\n"; };
+    auto line = [&](const char* source, const char* target) {
+        return scenarioQuoted(src.file(source)) + " = " + target + "\n";
+    };
     struct {
         std::string install, output;
     } cases[] = {
@@ -253,8 +256,8 @@ TEST_F(MakeInstaller, SourceThatCannotBePackedIsNamed) {
          "/opt/tool/data/big.bin, line 6\n"},
     };
     for (auto& c : cases) {
-        std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = \"" +
-                           src.file("eula.idx") + "\"\n[Install]\n" + c.install;
+        std::string text = "[General]\nlangs = ENG\n[Software]\ncodename = \"org.qmx.test\"\neula = " +
+                           scenarioQuoted(src.file("eula.idx")) + "\n[Install]\n" + c.install;
         writeText(src.file("odd.txt"), text);
         apptest::Result r = make(src.file("odd.txt"), out.file("T.app"));
         EXPECT_EQ(r.exitCode, 1);

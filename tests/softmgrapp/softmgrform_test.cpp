@@ -450,7 +450,7 @@ TEST_F(Manager, CommandLinksStartWhatTheInstallationRecorded) {
         SCOPED_TRACE(name);
         std::string folder = home.apps() + "/" + name, hello = folder + "/bin/hello",
                     readme = folder + "/doc/README.txt";
-        bool quoted = name.find('"') != std::string::npos;
+        bool quoted = folder.find('"') != std::string::npos;  // from the name or from TMPDIR
         cMemConfig st;
         sPkgInstallContext ctx;
         installtest::prepareContext(ctx, bundle + "/Contents/Resources/scenario.data", home, &st);
