@@ -373,14 +373,18 @@ unsigned int uninstallJob(sPkgUninstallContext& ctx, cApplicationConfig* store, 
     return run.run();
 }
 
+// Read from its end: a code name holds no quote, the program's path may (a home folder's
+// name), and the line is ours whatever that path holds.
 bool ownRemovalCode(const char* command, _guardchar<char>& code) {
-    static const char kVerb[] = " uninstall \"";
-    const char* q = command && command[0] == '"' ? strchr(command + 1, '"') : nullptr;
-    if (!q || strncmp(q + 1, kVerb, sizeof(kVerb) - 1) != 0) return false;
-    const char* c = q + sizeof(kVerb);
-    const char* end = strchr(c, '"');
+    static const char kVerb[] = "\" uninstall \"";
+    const size_t verb = sizeof(kVerb) - 1, n = command ? strlen(command) : 0;
+    if (n < verb + 3 || command[0] != '"' || command[n - 1] != '"') return false;
+    const char* c = command + n - 1;  // the code name's closing quote
+    while (c > command && c[-1] != '"') c--;
+    if ((size_t)(c - command) < verb + 1 || strncmp(c - verb, kVerb, verb) != 0) return false;
+    const char* end = command + n - 1;
     _guardchar<char> section;
-    return end && end[1] == 0 && end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
+    return end > c && code.set(c, end - c) && regSectionName(code.ptr, section);
 }
 
 int runRemovalCommand(const char* command, bool& started) {

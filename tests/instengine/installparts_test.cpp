@@ -502,15 +502,17 @@ TEST_F(InstallParts, DeprecatedPackageIsListedWithTheManagersCommand) {
         EXPECT_STREQ(r.name.ptr, "Test Pkg");
         EXPECT_EQ(std::string(r.command.ptr), "\"" + std::string(manager.ptr) + "\" uninstall \"org.qmx.test.pkg\"");
         EXPECT_TRUE(r.selected);
-        // A command line holds no path with a double quote (TMPDIR's may): not read back then.
-        if (strchr(manager.ptr, '"')) continue;
-        // Read back whole as this manager's own: never as a package whose name it starts with.
+        // Read back whole as this manager's own (whatever its path holds, a quote too): never
+        // as a package whose name it starts with.
         _guardchar<char> own;
         ASSERT_TRUE(ownRemovalCode(r.command.ptr, own));
         EXPECT_STREQ(own.ptr, "org.qmx.test.pkg");
         std::string cut(r.command.ptr);
         EXPECT_FALSE(ownRemovalCode((cut.substr(0, cut.size() - 1)).c_str(), own)) << "no closing quote";
         EXPECT_FALSE(ownRemovalCode((cut + " --quiet").c_str(), own)) << "trailing text";
+        EXPECT_TRUE(ownRemovalCode("\"/home/a\"b/softmgr\" uninstall \"org.qmx.test.pkg\"", own));
+        EXPECT_STREQ(own.ptr, "org.qmx.test.pkg");
+        EXPECT_FALSE(ownRemovalCode("\"/bin/tool\" uninstall \"org.qmx.test.pkg\" \"x\"", own));
     }
 }
 
