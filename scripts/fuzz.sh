@@ -65,6 +65,7 @@ fi
 # The caller's sanitizer options, then the ones that decide whether a fault fails the run
 # (no AddressSanitizer defaults of the project's own here).
 . "$root/scripts/sanitizer_env.sh" ""
+. "$root/scripts/build_tmpdir.sh"
 # Line tables only (-g1): a crash report keeps its files and lines; the build is faster.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQMX_FUZZ=ON -DQMX_TESTS=OFF -DQMX_WERROR=ON \

@@ -28,6 +28,7 @@ export BUILD_DIR=${BUILD_DIR:-$root/build-test}
 # The project's defaults, the caller's sanitizer options, then the ones that decide whether a
 # fault fails its test.
 . "$root/scripts/sanitizer_env.sh" "detect_leaks=1:handle_segv=1"
+. "$root/scripts/build_tmpdir.sh"
 
 # The tests' temporary folders go to a fresh folder, which must be empty again afterwards
 # (open to all as /tmp is: some tests hand their folders to an ordinary user).
