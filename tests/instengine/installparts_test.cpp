@@ -832,7 +832,7 @@ TEST(UpdateCheck, DayNumberAndArgumentVector) {
     _guardchar<char> manager;
     ASSERT_TRUE(getAppManagerPath(manager));
     std::string log = home.path() + "/calls";
-    put(manager.ptr, "#!/bin/sh\necho \"$@\" >> " + testutil::shellQuoted(log) + "\n");
+    put(manager.ptr, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + testutil::shellQuoted(log) + "\n");
     chmod(manager.ptr, 0755);
     EXPECT_TRUE(autoCheckUpdates("org.qmx.a", true, &store));
     updateCheckJob().terminate(4000);

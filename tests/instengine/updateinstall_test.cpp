@@ -37,7 +37,7 @@ bool makeZip(const std::string& path, const std::vector<std::string>& entries) {
         "        z.writestr(i, target)\n"
         "    elif e.startswith('x:'):\n"
         "        i = zipfile.ZipInfo(e[2:]); i.create_system = 3; i.external_attr = 0o100755 << 16\n"
-        "        z.writestr(i, '#!/bin/sh\\necho \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
+        "        z.writestr(i, '#!/bin/sh\\nprintf \"%s\\\\n\" \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
         "    elif e.endswith('/'):\n"
         "        z.writestr(zipfile.ZipInfo(e), '')\n"
         "    else:\n"

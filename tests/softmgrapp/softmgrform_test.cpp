@@ -61,7 +61,7 @@ struct cStandInOpener {
     testutil::EnvScope path{"PATH", testutil::pathBefore(dir.path())};
     cStandInOpener() {
         std::string at = dir.file("xdg-open");
-        const std::string script = "#!/bin/sh\necho \"$@\" >> " + testutil::shellQuoted(record) + "\n";
+        const std::string script = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + testutil::shellQuoted(record) + "\n";
         EXPECT_TRUE(installtest::writeTextFile(at, script) && chmod(at.c_str(), 0755) == 0);
     }
     bool called() { return access(record.c_str(), F_OK) == 0; }
@@ -758,7 +758,7 @@ bool makeUpdateZip(const std::string& path) {
         "z.writestr('Setup.app/Contents/Resources/scenario.data', 'data')\n"
         "i = zipfile.ZipInfo('Setup.app/Contents/MacOS/Installer'); i.create_system = 3\n"
         "i.external_attr = 0o100755 << 16\n"
-        "z.writestr(i, '#!/bin/sh\\necho \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
+        "z.writestr(i, '#!/bin/sh\\nprintf \"%s\\\\n\" \"$0\" > \"$QMX_TEST_MARK\"\\n')\n"
         "z.close()\n";
     return testutil::run({"python3", "-c", script, path}) == 0;
 }

@@ -43,7 +43,7 @@ bool zipBundle(const std::string& folder, const std::string& name, const std::st
         "        z.writestr(i, open(p, 'rb').read())\n"
         "i = zipfile.ZipInfo(name + '/Contents/MacOS/Installer'); i.create_system = 3\n"
         "i.external_attr = 0o100755 << 16\n"
-        "z.writestr(i, '#!/bin/sh\\necho \"$0\" > \"$QMX_TEST_MARK\"\\nexec \"$0.real\" \"$@\"\\n')\n"
+        "z.writestr(i, '#!/bin/sh\\nprintf \"%s\\\\n\" \"$0\" > \"$QMX_TEST_MARK\"\\nexec \"$0.real\" \"$@\"\\n')\n"
         "z.close()\n";
     return testutil::run({"python3", "-c", script, folder, name, zip}) == 0;
 }
