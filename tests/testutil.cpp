@@ -383,9 +383,8 @@ EnvScope::~EnvScope() {
 namespace {
 
 // The compiled locales' folder (made on first use in the program's scratch HOME, which goes
-// at its end), the name LOCPATH gives it, and what compiling each gave: "" when it is there,
-// else why not. LOCPATH is a list split at colons, which TMPDIR may hold: it names the
-// folder by a descriptor kept open for the program's life (/proc/self/fd/N).
+// at its end), the name LOCPATH gives it (a list split at colons, as PATH: pathEntry), and
+// what compiling each gave: "" when it is there, else why not.
 std::mutex gLocaleLock;
 std::string gLocaleFolder, gLocPath;
 std::map<std::string, std::string> gCompiled;
@@ -397,12 +396,10 @@ std::string compileLocale(const std::string& name) {
     std::string& why = gCompiled[name];
     if (gLocaleFolder.empty()) {
         const std::string folder = gScratchHome + "/locales";
-        int fd = -1;
-        if (gScratchHome.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
-            (fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
+        if (gScratchHome.empty() || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST))
             return why = "no folder for compiled locales (" + folder + "): " + strerror(errno);
         gLocaleFolder = folder;
-        gLocPath = "/proc/self/fd/" + std::to_string(fd);
+        gLocPath = pathEntry(folder);
     }
     const size_t dot = name.find('.');
     const std::string out = gLocaleFolder + "/" + name;
